@@ -1,0 +1,69 @@
+# Common flags and the helper every folder uses to declare its library.
+#
+# A library's public headers live in <folder>/include/<name>/ and its sources in <folder>/src/.
+# Only targets that link a library see its headers, so a dependency that the layering does not
+# allow fails the build.
+
+add_library(morvane_flags INTERFACE)
+target_compile_options(morvane_flags INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+if(MORVANE_WERROR)
+  target_compile_options(morvane_flags INTERFACE -Werror)
+endif()
+if(MORVANE_SANITIZE)
+  target_compile_options(morvane_flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                 -fno-sanitize-recover=undefined)
+  target_link_options(morvane_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+# morvane_library(<target> [QT] DEPS <targets...>)
+# Sources: every .cpp under src/ of the current folder. Headers: include/ of the current folder.
+function(morvane_library target)
+  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp")
+  file(GLOB_RECURSE _headers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/include/*.h")
+  if(_sources)
+    add_library(${target} STATIC ${_sources} ${_headers})
+    target_include_directories(${target} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}/include"
+                                         PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/src")
+    target_link_libraries(${target} PUBLIC morvane_flags ${ARG_DEPS})
+    if(ARG_QT)
+      set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
+    endif()
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE "${CMAKE_CURRENT_SOURCE_DIR}/include")
+    target_link_libraries(${target} INTERFACE morvane_flags ${ARG_DEPS})
+  endif()
+endfunction()
+
+# morvane_test(<name> [QT_MAIN] SOURCES <files...> DEPS <targets...> [LABELS ...] [TIMEOUT s])
+# QT_MAIN: the test runs inside a QApplication (offscreen), so main-thread Qt code and its event loop work.
+function(morvane_test name)
+  cmake_parse_arguments(ARG "QT_MAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(ARG_QT_MAIN)
+    add_executable(${name} ${ARG_SOURCES} "${CMAKE_SOURCE_DIR}/tests/support/qt_test_main.cpp")
+    target_link_libraries(${name} PRIVATE morvane_flags GTest::gtest GTest::gmock Qt6::Widgets ${ARG_DEPS})
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE morvane_flags GTest::gtest GTest::gmock GTest::gtest_main ${ARG_DEPS})
+  endif()
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests/support")
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MORVANE_TEST_LOOPBACK_ONLY=1")
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
+
+# morvane_bench(<name> SOURCES <files...> DEPS <targets...>): a benchmark program, built, never run by ctest.
+function(morvane_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE morvane_flags ${ARG_DEPS})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+endfunction()

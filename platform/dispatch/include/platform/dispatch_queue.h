@@ -1,0 +1,112 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <type_traits>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace morvane {
+
+/// A block of work that can be cancelled before it runs.
+class DispatchWorkItem {
+public:
+    explicit DispatchWorkItem(std::function<void()> block) : block_(std::move(block)) {}
+
+    /// Marks the item cancelled; a later `perform` does nothing. Work already running finishes.
+    void cancel() { cancelled_.store(true); }
+    bool isCancelled() const { return cancelled_.load(); }
+    void perform() {
+        if (!isCancelled() && block_) block_();
+    }
+
+private:
+    std::function<void()> block_;
+    std::atomic<bool> cancelled_{false};
+};
+
+/// Somewhere to run work later: a serial queue, or the main thread's event loop.
+class Executor {
+public:
+    virtual ~Executor() = default;
+    virtual void async(std::function<void()> block) = 0;
+    virtual void asyncAfter(double seconds, std::function<void()> block) = 0;
+    /// True when called from the thread this executor runs its work on.
+    virtual bool isCurrent() const = 0;
+
+    void asyncAfter(double seconds, std::shared_ptr<DispatchWorkItem> item) {
+        asyncAfter(seconds, [item = std::move(item)] { item->perform(); });
+    }
+    void async(std::shared_ptr<DispatchWorkItem> item) {
+        async([item = std::move(item)] { item->perform(); });
+    }
+};
+
+/// A labelled serial queue with its own thread, named after the label.
+///
+/// Work runs one block at a time in the order it was handed over; delayed work runs in deadline order
+/// once its time has come. Destroying the queue runs what was already handed over for immediate
+/// execution and drops delayed work that has not come due.
+class DispatchQueue final : public Executor {
+public:
+    explicit DispatchQueue(std::string label);
+    ~DispatchQueue() override;
+    DispatchQueue(const DispatchQueue&) = delete;
+    DispatchQueue& operator=(const DispatchQueue&) = delete;
+
+    const std::string& label() const { return label_; }
+
+    using Executor::async;
+    using Executor::asyncAfter;
+    void async(std::function<void()> block) override;
+    void asyncAfter(double seconds, std::function<void()> block) override;
+    bool isCurrent() const override;
+
+    /// Runs the block on the queue and waits for it. Called from the queue itself it runs inline
+    /// rather than deadlocking.
+    void sync(const std::function<void()>& block);
+
+    template <typename F>
+    auto syncResult(F&& f) -> decltype(f()) {
+        using R = decltype(f());
+        if constexpr (std::is_void_v<R>) {
+            sync(std::forward<F>(f));
+        } else {
+            std::optional<R> result;
+            sync([&] { result.emplace(f()); });
+            return std::move(*result);
+        }
+    }
+
+    /// The queue the calling thread is running, if any.
+    static DispatchQueue* current();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Delayed {
+        Clock::time_point due;
+        std::uint64_t order;
+        std::function<void()> block;
+        bool operator>(const Delayed& o) const { return due != o.due ? due > o.due : order > o.order; }
+    };
+
+    void run();
+
+    std::string label_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::queue<std::function<void()>> ready_;
+    std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> delayed_;
+    std::uint64_t nextOrder_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace morvane

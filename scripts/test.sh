@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the whole tree with AddressSanitizer + UndefinedBehaviorSanitizer
+# and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+build=${MORVANE_TEST_BUILD_DIR:-build/test}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_SANITIZE=ON -DMORVANE_BUILD_TESTS=ON
+cmake --build "$build" --parallel "$(nproc)"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export QT_QPA_PLATFORM=offscreen
+# Nothing a test sends may leave the machine's loopback.
+export MORVANE_TEST_LOOPBACK_ONLY=1
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

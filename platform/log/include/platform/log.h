@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string_view>
+
+namespace morvane::log {
+
+enum class Level { debug, info, error };
+
+/// Writes one line to the system log, as "<component>: <message>" (for example
+/// "MovieRecorder: couldn't create the writer"), and to standard error when MORVANE_LOG_STDERR is set.
+void write(Level level, std::string_view component, std::string_view message);
+
+inline void info(std::string_view component, std::string_view message) { write(Level::info, component, message); }
+inline void error(std::string_view component, std::string_view message) { write(Level::error, component, message); }
+inline void debug(std::string_view component, std::string_view message) { write(Level::debug, component, message); }
+
+}  // namespace morvane::log

@@ -1,0 +1,61 @@
+#pragma once
+
+// Owning handles for FFmpeg objects, so that no error path leaks one.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace morvane::ff {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct InputFormatDeleter {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct OutputFormatDeleter {
+    void operator()(AVFormatContext* f) const {
+        if (f && f->pb && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
+        avformat_free_context(f);
+    }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
+using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
+using InputFormat = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
+using OutputFormat = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
+using Sws = std::unique_ptr<SwsContext, SwsDeleter>;
+using Swr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+inline Frame makeFrame() { return Frame(av_frame_alloc()); }
+inline Packet makePacket() { return Packet(av_packet_alloc()); }
+
+/// FFmpeg's text for an error code.
+inline std::string errorText(int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+}  // namespace morvane::ff

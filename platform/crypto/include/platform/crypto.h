@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+// Failures of the library underneath (out of memory, no random source) throw std::runtime_error
+// rather than hand back a key, digest or random bytes that are not what they claim to be.
 namespace morvane::crypto {
 
 using Digest = std::array<std::uint8_t, 32>;
@@ -29,8 +31,12 @@ private:
 };
 
 Digest sha256(const std::uint8_t* data, std::size_t size);
-inline Digest sha256(const Bytes& data) { return sha256(data.data(), data.size()); }
-inline Digest sha256(std::string_view s) { return sha256(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
+inline Digest sha256(const Bytes& data) {
+    return sha256(data.data(), data.size());
+}
+inline Digest sha256(std::string_view s) {
+    return sha256(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
 
 /// Incremental SHA-256 for data that arrives in pieces (files).
 class Sha256 {
@@ -41,6 +47,7 @@ public:
     Sha256& operator=(const Sha256&) = delete;
     void update(const std::uint8_t* data, std::size_t size);
     void update(const Bytes& data) { update(data.data(), data.size()); }
+    /// The digest of everything given so far; the object then starts over for a new message.
     Digest finish();
 
 private:
@@ -49,7 +56,8 @@ private:
 
 Digest hmacSha256(const Bytes& key, const Bytes& message);
 
-/// HKDF-SHA256 (extract and expand); `length` at most 255 * 32.
+/// HKDF-SHA256 (extract and expand); `length` at most 255 * 32 (longer throws std::invalid_argument),
+/// `info` at most 1024 bytes. An empty salt stands for 32 zero bytes.
 Bytes hkdfSha256(const Bytes& inputKey, const Bytes& salt, const Bytes& info, std::size_t length);
 
 /// Cryptographically secure random bytes.

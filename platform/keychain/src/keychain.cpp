@@ -1,0 +1,138 @@
+#include "platform/keychain.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Item names become file names: one plain path component, never hidden (temporary files are),
+// never a way out of the folder.
+bool validName(const std::string& name) {
+    if (name.empty() || name.size() > 200 || name.front() == '.') return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
+    }
+    return true;
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void syncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+Keychain::Keychain(fs::path folder) : folder_(std::move(folder)) {
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    // Only the owner may list or open the items.
+    ::chmod(folder_.c_str(), S_IRWXU);
+}
+
+fs::path Keychain::defaultFolder() {
+    fs::path base;
+    // Relative values are to be ignored, as for every XDG base folder.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
+        base = data;
+    } else {
+        base = fs::path(homeFolder()) / ".local" / "share";
+    }
+    return base / "Brindlecroft" / "keychain";
+}
+
+fs::path Keychain::pathFor(const std::string& name) const {
+    return folder_ / name;
+}
+
+std::optional<Bytes> Keychain::read(const std::string& name) const {
+    if (!validName(name)) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const int fd = ::open(pathFor(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    Bytes out;
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    ::close(fd);
+    return out;
+}
+
+bool Keychain::write(const std::string& name, const Bytes& value) {
+    if (!validName(name)) return false;
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+
+    // Write beside the item and rename over it, so a crash leaves the old or the new item, never a torn one.
+    std::string temp = (folder_ / ("." + name + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool written =
+        ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, value.data(), value.size()) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temp.c_str(), pathFor(name).c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    syncFolder(folder_);
+    return true;
+}
+
+bool Keychain::remove(const std::string& name) {
+    if (!validName(name)) return false;
+    std::lock_guard lock(mutex_);
+    if (::unlink(pathFor(name).c_str()) != 0) return errno == ENOENT;
+    syncFolder(folder_);
+    return true;
+}
+
+}  // namespace morvane

@@ -1,0 +1,36 @@
+#pragma once
+
+// The photo library: the "Brindlecroft" folder inside the user's pictures folder.
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace morvane {
+
+class PhotoLibrary {
+public:
+    class Error : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    /// The library inside `picturesFolder` (the user's pictures folder; tests give a temporary one).
+    explicit PhotoLibrary(std::filesystem::path picturesFolder);
+
+    /// The user's pictures folder: XDG_PICTURES_DIR when it names an absolute path, else $HOME/Pictures.
+    static std::filesystem::path defaultPicturesFolder();
+
+    /// The folder the library keeps its files in.
+    const std::filesystem::path& folder() const { return folder_; }
+
+    /// Copies a movie into the library and returns the copy. The copy keeps the file's name, or gets " 2",
+    /// " 3", … before the extension when that name is taken; nothing in the library is ever replaced. A copy
+    /// appears whole or not at all. Throws `Error` when the folder cannot be made or the file cannot be copied.
+    std::filesystem::path addVideo(const std::filesystem::path& file) const;
+
+private:
+    std::filesystem::path folder_;
+};
+
+}  // namespace morvane

@@ -222,7 +222,8 @@ TEST(Defaults, ConcurrentUseLosesNothing) {
 }
 
 TEST(Defaults, StandardStoreLivesInTheConfigHome) {
-    TempFolder temp;
+    // The store is made once per process, so the folder must outlive a single test run.
+    static TempFolder temp;
     ScopedEnv config("XDG_CONFIG_HOME", temp.path().c_str());
     Defaults& standard = Defaults::standard();
     EXPECT_EQ(&standard, &Defaults::standard());

@@ -4,32 +4,47 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+
 namespace morvane {
 
-QtMainExecutor::QtMainExecutor() {
-    auto* context = new QObject();
-    if (auto* app = QCoreApplication::instance()) context->moveToThread(app->thread());
-    context_ = context;
-}
+// The application object lives on the GUI thread for as long as its event loop can run anything,
+// so it serves as the context of every call and timer; nothing of ours needs deleting there.
+
+QtMainExecutor::QtMainExecutor() : alive_(std::make_shared<std::atomic<bool>>(true)) {}
 
 QtMainExecutor::~QtMainExecutor() {
-    if (context_) context_->deleteLater();
+    alive_->store(false);
 }
 
 void QtMainExecutor::async(std::function<void()> block) {
-    if (!context_) return;
-    QMetaObject::invokeMethod(context_.data(), [b = std::move(block)] { b(); }, Qt::QueuedConnection);
+    auto* app = QCoreApplication::instance();
+    if (!app) return;
+    QMetaObject::invokeMethod(
+        app, [b = std::move(block)] { b(); }, Qt::QueuedConnection);
 }
 
 void QtMainExecutor::asyncAfter(double seconds, std::function<void()> block) {
-    if (!context_) return;
-    const int ms = seconds > 0 ? static_cast<int>(seconds * 1000.0 + 0.5) : 0;
-    // QTimer::singleShot must be started from a thread with an event loop; hop to the main thread first.
-    QPointer<QObject> context = context_;
+    auto* app = QCoreApplication::instance();
+    if (!app) return;
+    // The deadline counts from now, not from when the GUI thread gets round to starting the timer.
+    using Clock = std::chrono::steady_clock;
+    const double delay = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, INT_MAX / 1000.0);
+    const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(delay));
+    // A timer must be started from the thread whose event loop runs it; hop to the GUI thread first.
     QMetaObject::invokeMethod(
-        context_.data(),
-        [context, ms, b = std::move(block)]() mutable {
-            if (context) QTimer::singleShot(ms, context.data(), std::move(b));
+        app,
+        [alive = alive_, due, b = std::move(block)]() mutable {
+            if (!alive->load()) return;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+            const int ms = left > 0 ? static_cast<int>(std::min<long long>(left, INT_MAX)) : 0;
+            QTimer::singleShot(ms, Qt::PreciseTimer, QCoreApplication::instance(),
+                               [alive = std::move(alive), b = std::move(b)] {
+                                   if (alive->load()) b();
+                               });
         },
         Qt::QueuedConnection);
 }

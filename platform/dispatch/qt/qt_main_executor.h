@@ -5,9 +5,14 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
+#include <memory>
+
 namespace morvane {
 
-/// Runs work on the Qt GUI thread through its event loop: the application's main queue.
+/// Runs work on the Qt GUI thread through its event loop: the application's main queue. Work handed
+/// over while no QCoreApplication exists is dropped. Work handed over before the executor is
+/// destroyed still runs; delayed work that has not come due is dropped with it.
 class QtMainExecutor final : public Executor {
 public:
     QtMainExecutor();
@@ -23,7 +28,8 @@ public:
     static std::shared_ptr<QtMainExecutor> shared();
 
 private:
-    QPointer<QObject> context_;
+    // Cleared when the executor goes, so that its delayed work that has not come due is dropped.
+    std::shared_ptr<std::atomic<bool>> alive_;
 };
 
 }  // namespace morvane

@@ -2,51 +2,92 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
 namespace morvane {
 
 namespace {
-thread_local DispatchQueue* currentQueue = nullptr;
-}
 
-DispatchQueue::DispatchQueue(std::string label) : label_(std::move(label)) {
-    thread_ = std::thread([this] { run(); });
+using Clock = std::chrono::steady_clock;
+
+struct Delayed {
+    Clock::time_point due;
+    std::uint64_t order;
+    std::function<void()> block;
+    bool operator>(const Delayed& o) const { return due != o.due ? due > o.due : order > o.order; }
+};
+
+// Far enough to mean "never" without overflowing the clock.
+constexpr double longestDelay = 100.0 * 365 * 24 * 3600;
+
+}  // namespace
+
+struct DispatchQueue::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> ready;
+    std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> delayed;
+    std::uint64_t nextOrder = 0;
+    bool stopping = false;
+    // The object that owns this state; cleared when it is destroyed from inside its own work.
+    std::atomic<DispatchQueue*> owner{nullptr};
+
+    void run(const std::string& label);
+};
+
+namespace {
+// The state of the queue whose thread this is.
+thread_local void* currentState = nullptr;
+}  // namespace
+
+DispatchQueue::DispatchQueue(std::string label) : label_(std::move(label)), state_(std::make_shared<State>()) {
+    state_->owner = this;
+    thread_ = std::thread([state = state_, label = label_] { state->run(label); });
 }
 
 DispatchQueue::~DispatchQueue() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_all();
-    if (thread_.joinable()) {
-        if (thread_.get_id() == std::this_thread::get_id()) {
-            thread_.detach();  // the last owner let go from inside its own work
-        } else {
-            thread_.join();
-        }
+    state_->wake.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // The last owner let go from inside this queue's work: the thread finishes on its own,
+        // keeping the state alive, and no longer reports this object as its queue.
+        state_->owner = nullptr;
+        thread_.detach();
+    } else {
+        thread_.join();
     }
 }
 
-DispatchQueue* DispatchQueue::current() { return currentQueue; }
+DispatchQueue* DispatchQueue::current() {
+    return currentState ? static_cast<State*>(currentState)->owner.load() : nullptr;
+}
 
-bool DispatchQueue::isCurrent() const { return currentQueue == this; }
+bool DispatchQueue::isCurrent() const {
+    return currentState == state_.get();
+}
 
 void DispatchQueue::async(std::function<void()> block) {
     {
-        std::lock_guard lock(mutex_);
-        ready_.push(std::move(block));
+        std::lock_guard lock(state_->mutex);
+        state_->ready.push_back(std::move(block));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 void DispatchQueue::asyncAfter(double seconds, std::function<void()> block) {
-    if (!(seconds > 0)) seconds = 0;
+    // NaN and negative delays mean "now"; huge ones must not overflow the clock arithmetic.
+    seconds = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, longestDelay);
     const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     {
-        std::lock_guard lock(mutex_);
-        delayed_.push(Delayed{due, nextOrder_++, std::move(block)});
+        std::lock_guard lock(state_->mutex);
+        state_->delayed.push(Delayed{due, state_->nextOrder++, std::move(block)});
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 void DispatchQueue::sync(const std::function<void()>& block) {
@@ -67,36 +108,36 @@ void DispatchQueue::sync(const std::function<void()>& block) {
     doneCv.wait(lock, [&] { return done; });
 }
 
-void DispatchQueue::run() {
-    currentQueue = this;
+void DispatchQueue::State::run(const std::string& label) {
+    currentState = this;
     // Thread names are limited to 15 characters; keep the distinctive end of the label.
-    std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    const std::string name = label.size() > 15 ? label.substr(label.size() - 15) : label;
     pthread_setname_np(pthread_self(), name.c_str());
 
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex);
     for (;;) {
         const auto now = Clock::now();
-        while (!delayed_.empty() && delayed_.top().due <= now) {
-            ready_.push(std::move(const_cast<Delayed&>(delayed_.top()).block));
-            delayed_.pop();
+        while (!delayed.empty() && delayed.top().due <= now) {
+            ready.push_back(std::move(const_cast<Delayed&>(delayed.top()).block));
+            delayed.pop();
         }
-        if (!ready_.empty()) {
-            auto block = std::move(ready_.front());
-            ready_.pop();
+        if (!ready.empty()) {
+            auto block = std::move(ready.front());
+            ready.pop_front();
             lock.unlock();
             if (block) block();
-            block = nullptr;  // release captures outside the lock
+            block = nullptr;  // release captures (possibly the queue itself) outside the lock
             lock.lock();
             continue;
         }
-        if (stopping_) break;
-        if (delayed_.empty()) {
-            wake_.wait(lock);
+        if (stopping) break;
+        if (delayed.empty()) {
+            wake.wait(lock);
         } else {
-            wake_.wait_until(lock, delayed_.top().due);
+            wake.wait_until(lock, delayed.top().due);
         }
     }
-    currentQueue = nullptr;
+    currentState = nullptr;
 }
 
 }  // namespace morvane

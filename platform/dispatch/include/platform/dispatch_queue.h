@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <type_traits>
 #include <queue>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace morvane {
@@ -37,6 +37,7 @@ class Executor {
 public:
     virtual ~Executor() = default;
     virtual void async(std::function<void()> block) = 0;
+    /// Runs the block once `seconds` have passed (at once for zero, negative or NaN).
     virtual void asyncAfter(double seconds, std::function<void()> block) = 0;
     /// True when called from the thread this executor runs its work on.
     virtual bool isCurrent() const = 0;
@@ -49,11 +50,13 @@ public:
     }
 };
 
-/// A labelled serial queue with its own thread, named after the label.
+/// A labelled serial queue with its own thread, named after the label (its last 15 characters when
+/// longer, the limit of a thread name).
 ///
 /// Work runs one block at a time in the order it was handed over; delayed work runs in deadline order
-/// once its time has come. Destroying the queue runs what was already handed over for immediate
-/// execution and drops delayed work that has not come due.
+/// (equal deadlines in the order handed over) once its time has come. Destroying the queue runs what
+/// was already handed over for immediate execution and drops delayed work that has not come due.
+/// The queue may be destroyed from inside its own work; the remaining work then still runs.
 class DispatchQueue final : public Executor {
 public:
     explicit DispatchQueue(std::string label);
@@ -89,23 +92,12 @@ public:
     static DispatchQueue* current();
 
 private:
-    using Clock = std::chrono::steady_clock;
-    struct Delayed {
-        Clock::time_point due;
-        std::uint64_t order;
-        std::function<void()> block;
-        bool operator>(const Delayed& o) const { return due != o.due ? due > o.due : order > o.order; }
-    };
-
-    void run();
+    struct State;
 
     std::string label_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::queue<std::function<void()>> ready_;
-    std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> delayed_;
-    std::uint64_t nextOrder_ = 0;
-    bool stopping_ = false;
+    // Shared with the queue's thread, which may outlive this object when the last owner lets go
+    // from inside the queue's own work.
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

@@ -1,0 +1,383 @@
+#include "deck/retouch_library.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QStandardPaths>
+#include <QString>
+#include <QTextBoundaryFinder>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+#include "platform/log.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double groupingTolerance = 2.0;
+constexpr double cutMergeDistance = 0.5;
+constexpr double recentExportWindow = 259200.0;
+constexpr int maxNameLength = 60;
+// takes.json holds a shoot's takes; anything this large is not ours to load whole.
+constexpr std::uintmax_t maxTakesFileSize = 64u << 20;
+
+std::optional<std::string> readWholeFile(const fs::path& file) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || size > maxTakesFileSize) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return std::move(text).str();
+}
+
+bool writeAtomically(const fs::path& file, const std::string& data) {
+    std::random_device rd;
+    const fs::path temporary = file.parent_path() / ("." + file.filename().string() + "." + std::to_string(rd()));
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(data.data(), std::streamsize(data.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::error_code ec;
+            fs::remove(temporary, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, file, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+fs::path pathFrom(const QString& text) {
+    return fs::path(text.toStdString());
+}
+
+}  // namespace
+
+RetouchLibrary::RetouchLibrary(fs::path directory, fs::path programFolder, QObject* parent)
+    : QObject(parent), directory_(std::move(directory)), programFolder_(std::move(programFolder)) {
+    std::error_code ec;
+    fs::create_directories(directory_, ec);
+    load();
+}
+
+RetouchLibrary& RetouchLibrary::shared() {
+    static RetouchLibrary* library = [] {
+        auto* made = new RetouchLibrary(libraryDirectory(), programFolderPath());
+        // It belongs to the main thread even when first used from another one.
+        if (auto* app = QCoreApplication::instance(); app && made->thread() != app->thread()) {
+            made->moveToThread(app->thread());
+        }
+        return made;
+    }();
+    return *library;
+}
+
+fs::path RetouchLibrary::libraryDirectory() {
+    const fs::path dir = pathFrom(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)) / "Retouch";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return dir;
+}
+
+fs::path RetouchLibrary::programFolderPath() {
+    return pathFrom(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) / "Brindlecroft" / "Program";
+}
+
+bool RetouchLibrary::isPlainFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+void RetouchLibrary::setTakes(std::vector<Take> takes) {
+    takes_ = std::move(takes);
+    publish();
+}
+
+// MARK: Loading and saving
+
+void RetouchLibrary::load() {
+    takes_.clear();
+    std::error_code ec;
+    const fs::path file = takesFile();
+    if (!fs::exists(file, ec)) return;
+    auto text = readWholeFile(file);
+    std::optional<Json> json = text ? parseJson(*text) : std::nullopt;
+    std::vector<Take> loaded;
+    bool decoded = false;
+    if (json && json->is_array()) {
+        try {
+            for (const auto& item : *json) loaded.push_back(item.get<Take>());
+            decoded = true;
+        } catch (const std::exception& e) {
+            log::error("RetouchLibrary", std::string("couldn't read takes.json: ") + e.what());
+        }
+    }
+    if (!decoded) {
+        setAsideBeforeSave_ = true;
+        return;
+    }
+    for (auto& take : loaded) {
+        std::erase_if(take.clips, [&](const Clip& clip) {
+            return !isPlainFileName(clip.file) || !fs::exists(directory_ / clip.file, ec);
+        });
+    }
+    std::erase_if(loaded, [](const Take& take) { return take.clips.empty() && !take.exportedAt; });
+    takes_ = std::move(loaded);
+}
+
+void RetouchLibrary::save() {
+    std::string data;
+    try {
+        Json list = Json::array();
+        for (const auto& take : takes_) list.push_back(Json(take));
+        data = list.dump();
+    } catch (const std::exception& e) {
+        log::error("RetouchLibrary", std::string("couldn't encode the takes: ") + e.what());
+        return;
+    }
+    const fs::path file = takesFile();
+    if (setAsideBeforeSave_) {
+        // Keep the file that could not be read instead of writing over it.
+        std::error_code ec;
+        if (fs::exists(file, ec)) {
+            fs::path aside = directory_ / "takes.json.unreadable";
+            for (int n = 2; fs::exists(aside, ec) && n < 1000; ++n) {
+                aside = directory_ / ("takes.json.unreadable " + std::to_string(n));
+            }
+            fs::rename(file, aside, ec);
+            if (ec) {
+                log::error("RetouchLibrary", "couldn't set the unreadable takes.json aside: " + ec.message());
+                return;
+            }
+        }
+        setAsideBeforeSave_ = false;
+    }
+    if (!writeAtomically(file, data)) log::error("RetouchLibrary", "couldn't write takes.json");
+}
+
+// MARK: Takes
+
+std::optional<RetouchLibrary::Take> RetouchLibrary::take(const Uuid& id) const {
+    for (const auto& t : takes_) {
+        if (t.id == id) return t;
+    }
+    return std::nullopt;
+}
+
+void RetouchLibrary::rename(const Uuid& id, const std::string& name) {
+    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
+    if (it == takes_.end()) return;
+    const QString trimmed = QString::fromStdString(name).trimmed();
+    if (trimmed.isEmpty()) {
+        it->name.reset();
+    } else {
+        // Cut after 60 user-perceived characters, never inside one.
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, trimmed);
+        int count = 0;
+        qsizetype cut = trimmed.size();
+        while (finder.toNextBoundary() != -1) {
+            if (++count == maxNameLength) {
+                cut = finder.position();
+                break;
+            }
+        }
+        it->name = trimmed.left(cut).toStdString();
+    }
+    publish();
+    save();
+}
+
+void RetouchLibrary::removeCopy(const Clip& clip) const {
+    // Names come from takes.json: only a plain name inside the library folder is ever removed.
+    if (!isPlainFileName(clip.file)) return;
+    std::error_code ec;
+    fs::remove(directory_ / clip.file, ec);
+}
+
+void RetouchLibrary::deleteTake(const Take& take) {
+    for (const auto& clip : take.clips) removeCopy(clip);
+    std::erase_if(takes_, [&](const Take& t) { return t.id == take.id; });
+    publish();
+    save();
+}
+
+void RetouchLibrary::saveEdit(const std::optional<RetouchEdit>& edit, const Uuid& id) {
+    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
+    if (it == takes_.end() || it->edit == edit) return;
+    it->edit = edit;
+    publish();
+    save();
+}
+
+void RetouchLibrary::recordExport(const Uuid& id, const fs::path& program) {
+    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
+    if (it == takes_.end()) return;
+    for (const auto& clip : it->clips) removeCopy(clip);
+    it->exportedClips = it->clips;
+    it->clips.clear();
+    it->exportedAt = Date::now();
+    it->exportedFile = program.filename().string();
+    publish();
+    save();
+}
+
+std::optional<fs::path> RetouchLibrary::programURL(const Take& take) const {
+    if (!take.exportedFile || !isPlainFileName(*take.exportedFile)) return std::nullopt;
+    const fs::path file = programFolder_ / *take.exportedFile;
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return std::nullopt;
+    return file;
+}
+
+// MARK: Filing copies
+
+void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, const std::string& camera) {
+    const std::string name = info.id.uuidString() + ".mov";
+    const fs::path destination = directory_ / name;
+    // One rename replaces an earlier copy in a single step, so a failed move never loses the copy a take lists.
+    std::error_code ec;
+    fs::rename(file, destination, ec);
+    if (ec == std::errc::cross_device_link) {
+        // Another file system: copy beside the destination first, then replace in one step.
+        const fs::path temporary = directory_ / ("." + name + ".incoming");
+        ec.clear();
+        fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
+        if (!ec) fs::rename(temporary, destination, ec);
+        if (ec) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+        } else {
+            std::error_code ignored;
+            fs::remove(file, ignored);
+        }
+    }
+    if (ec) throw fs::filesystem_error("Couldn't move the deck copy", file, destination, ec);
+
+    Clip clip;
+    clip.id = info.id;
+    clip.camera = camera;
+    clip.file = name;
+    clip.start = info.capturedAt;
+    clip.duration = info.duration.value_or(0);
+    std::vector<ProgramCut> cuts = info.cuts.value_or(std::vector<ProgramCut>{});
+    QMetaObject::invokeMethod(
+        this, [this, clip = std::move(clip), cuts = std::move(cuts)] { placeClip(clip, cuts); }, Qt::QueuedConnection);
+}
+
+void RetouchLibrary::placeClip(const Clip& clip, const std::vector<ProgramCut>& cuts) {
+    // A copy of an exported take, asked for again, goes back into that take.
+    for (auto& take : takes_) {
+        if (!take.exportedClips || take.exportedClips->empty()) continue;
+        const bool ours = std::any_of(take.exportedClips->begin(), take.exportedClips->end(),
+                                      [&](const Clip& c) { return c.id == clip.id; });
+        if (!ours) continue;
+        std::erase_if(take.clips, [&](const Clip& c) { return c.id == clip.id; });
+        take.clips.push_back(clip);
+        take.exportedAt.reset();
+        publish();
+        save();
+        return;
+    }
+
+    const Date clipEnd = clip.start.addingTimeInterval(clip.duration);
+    bool joined = false;
+    for (auto& take : takes_) {
+        if (take.exportedAt || take.clips.empty()) continue;
+        const Date takeEnd = take.end(), takeStart = take.start();
+        if (clip.start < takeEnd.addingTimeInterval(groupingTolerance) &&
+            clipEnd > takeStart.addingTimeInterval(-groupingTolerance)) {
+            std::erase_if(take.clips, [&](const Clip& c) { return c.id == clip.id; });
+            take.clips.push_back(clip);
+            take.cuts = mergeCuts(take.cuts, cuts);
+            joined = true;
+            break;
+        }
+    }
+    if (!joined) {
+        Take take;
+        std::int64_t highest = 0;
+        for (const auto& t : takes_) highest = std::max(highest, t.number);
+        take.number = takes_.empty() ? 1 : highest + 1;
+        take.clips = {clip};
+        take.cuts = mergeCuts({}, cuts);
+        takes_.push_back(std::move(take));
+    }
+    std::stable_sort(takes_.begin(), takes_.end(), [](const Take& a, const Take& b) { return a.start() < b.start(); });
+    publish();
+    save();
+}
+
+std::vector<ProgramCut> RetouchLibrary::mergeCuts(const std::vector<ProgramCut>& existing,
+                                                  const std::vector<ProgramCut>& incoming) {
+    std::vector<ProgramCut> joined = existing;
+    joined.insert(joined.end(), incoming.begin(), incoming.end());
+    std::stable_sort(joined.begin(), joined.end(),
+                     [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; });
+    std::vector<ProgramCut> result;
+    for (const auto& cut : joined) {
+        if (!result.empty() && result.back().camera == cut.camera &&
+            std::fabs(cut.at.timeIntervalSince(result.back().at)) < cutMergeDistance) {
+            continue;
+        }
+        result.push_back(cut);
+    }
+    return result;
+}
+
+std::vector<DeckEdit> RetouchLibrary::recentDeckEdits() const {
+    std::vector<DeckEdit> result;
+    const Date since = Date::now().addingTimeInterval(-recentExportWindow);
+    for (const auto& take : takes_) {
+        if (!take.exportedAt || !(*take.exportedAt > since)) continue;
+        if (!take.exportedClips || take.exportedClips->empty()) continue;
+        Take copy = take;
+        copy.clips = *take.exportedClips;
+        const RetouchEdit edit = take.edit ? *take.edit : RetouchEdit::editFromLiveCut(copy);
+        DeckEdit deckEdit = makeDeckEdit(copy, edit);
+        deckEdit.exportedAt = *take.exportedAt;
+        result.push_back(std::move(deckEdit));
+    }
+    return result;
+}
+
+DeckEdit RetouchLibrary::makeDeckEdit(const Take& take, const RetouchEdit& edit) {
+    DeckEdit deckEdit;
+    deckEdit.id = take.id;
+    deckEdit.name = take.defaultName();
+    deckEdit.exportedAt = Date::now();
+    const Date start = take.start();
+    for (const auto& piece : edit.pieces()) {
+        deckEdit.pieces.push_back(
+            {piece.camera, start.addingTimeInterval(piece.start), start.addingTimeInterval(piece.end)});
+    }
+    if (edit.sound.is<RetouchEdit::Sound::FollowPicture>()) {
+        deckEdit.sound = DeckEdit::Sound::FollowPicture{};
+    } else if (edit.sound.is<RetouchEdit::Sound::Mix>()) {
+        deckEdit.sound = DeckEdit::Sound::Mix{};
+    } else {
+        const auto& name = edit.sound.as<RetouchEdit::Sound::Camera>()->name;
+        const auto cameras = take.cameras();
+        deckEdit.sound = DeckEdit::Sound::Camera{name ? *name : (cameras.empty() ? std::string() : cameras.front())};
+    }
+    return deckEdit;
+}
+
+}  // namespace morvane

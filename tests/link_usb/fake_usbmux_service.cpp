@@ -332,19 +332,17 @@ void FakeUsbmuxService::serveClient(int fd) {
     forget();
 }
 
-bool FakeUsbmuxService::isPaused(std::uint32_t deviceId) const {
+std::uint64_t FakeUsbmuxService::rateOf(std::uint32_t deviceId) const {
     std::lock_guard lock(mutex_);
     auto it = devices_.find(deviceId);
-    return it != devices_.end() && it->second.paused;
+    return it == devices_.end() ? 0 : it->second.bytesPerSecond;
 }
 
 void FakeUsbmuxService::forward(const std::shared_ptr<Stream>& stream) {
     std::vector<char> buffer(256 * 1024);
     while (!stream->done) {
-        if (isPaused(stream->deviceId)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
+        const std::uint64_t rate = rateOf(stream->deviceId);
+        const std::size_t chunk = rate ? std::min<std::size_t>(buffer.size(), 16 * 1024) : buffer.size();
         pollfd pfds[2] = {{stream->client, POLLIN, 0}, {stream->target, POLLIN, 0}};
         const int r = ::poll(pfds, 2, 50);
         if (r < 0 && errno != EINTR) break;
@@ -354,8 +352,12 @@ void FakeUsbmuxService::forward(const std::shared_ptr<Stream>& stream) {
             if (!(pfds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             const int from = i == 0 ? stream->client : stream->target;
             const int to = i == 0 ? stream->target : stream->client;
-            const ssize_t n = ::recv(from, buffer.data(), buffer.size(), 0);
-            if (n <= 0 || !writeExact(to, buffer.data(), static_cast<std::size_t>(n))) ended = true;
+            const ssize_t n = ::recv(from, buffer.data(), chunk, 0);
+            if (n <= 0 || !writeExact(to, buffer.data(), static_cast<std::size_t>(n))) {
+                ended = true;
+            } else if (rate) {
+                std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::uint64_t>(n) * 1000000 / rate));
+            }
         }
         if (ended) break;
     }
@@ -367,7 +369,7 @@ void FakeUsbmuxService::forward(const std::shared_ptr<Stream>& stream) {
 
 void FakeUsbmuxService::attach(std::uint32_t deviceId, const std::string& serial, std::uint16_t targetPort) {
     std::lock_guard lock(mutex_);
-    devices_[deviceId] = Device{serial, targetPort, false};
+    devices_[deviceId] = Device{serial, targetPort, 0};
     for (int fd : listeners_) sendPlist(fd, 0, attachedMessage(deviceId, devices_[deviceId]));
 }
 
@@ -388,10 +390,10 @@ void FakeUsbmuxService::detach(std::uint32_t deviceId) {
     }
 }
 
-void FakeUsbmuxService::pause(std::uint32_t deviceId, bool paused) {
+void FakeUsbmuxService::throttle(std::uint32_t deviceId, std::uint64_t bytesPerSecond) {
     std::lock_guard lock(mutex_);
     auto it = devices_.find(deviceId);
-    if (it != devices_.end()) it->second.paused = paused;
+    if (it != devices_.end()) it->second.bytesPerSecond = bytesPerSecond;
 }
 
 int FakeUsbmuxService::requests(const std::string& type) const {

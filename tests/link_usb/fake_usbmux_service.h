@@ -39,8 +39,8 @@ public:
     void attach(std::uint32_t deviceId, const std::string& serial, std::uint16_t targetPort);
     /// The cable is pulled: listeners hear of it and every stream to the phone is cut.
     void detach(std::uint32_t deviceId);
-    /// Holds (true) or lets through (false) the bytes of every stream to the phone.
-    void pause(std::uint32_t deviceId, bool paused);
+    /// Limits every stream to the phone to about this many bytes a second (0: no limit).
+    void throttle(std::uint32_t deviceId, std::uint64_t bytesPerSecond);
 
     void setMode(Mode mode) { mode_ = mode; }
 
@@ -56,7 +56,7 @@ private:
     struct Device {
         std::string serial;
         std::uint16_t targetPort = 0;
-        bool paused = false;
+        std::uint64_t bytesPerSecond = 0;
     };
     struct Stream {
         std::uint32_t deviceId = 0;
@@ -68,7 +68,7 @@ private:
     void acceptLoop();
     void serveClient(int fd);
     void forward(const std::shared_ptr<Stream>& stream);
-    bool isPaused(std::uint32_t deviceId) const;
+    std::uint64_t rateOf(std::uint32_t deviceId) const;
     bool sendPlist(int fd, std::uint32_t tag, void* plist);
     void sendResult(int fd, std::uint32_t tag, std::uint64_t number);
     void* attachedMessage(std::uint32_t deviceId, const Device& device) const;

@@ -145,6 +145,11 @@ std::optional<Json> parseJson(std::string_view text, std::string* error) {
     bool inString = false;
     bool escaped = false;
     for (char c : text) {
+        // The parser would take a NUL as the end of the text and ignore whatever follows it.
+        if (c == '\0') {
+            if (error) *error = "JSON text holds a NUL byte.";
+            return std::nullopt;
+        }
         if (inString) {
             if (escaped) {
                 escaped = false;

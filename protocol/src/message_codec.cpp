@@ -37,3 +37,11 @@ std::optional<CameraStatus> decodeStatusPacket(ByteView packet) {
 
 }  // namespace detail
 }  // namespace morvane
+
+namespace morvane {
+// Reading builds each value from its default first.
+static_assert(std::is_default_constructible_v<CameraCommand> && std::is_default_constructible_v<CameraStatus> &&
+              std::is_default_constructible_v<CameraEvent> && std::is_default_constructible_v<DeckEdit> &&
+              std::is_default_constructible_v<WhiteBalance> && std::is_default_constructible_v<FocusSetting> &&
+              std::is_default_constructible_v<ExposureSetting> && std::is_default_constructible_v<DeckEdit::Sound>);
+}  // namespace morvane

@@ -25,8 +25,12 @@ struct MediaTime {
     bool isValid() const { return timescale > 0; }
     double seconds() const { return isValid() ? double(value) / double(timescale) : std::nan(""); }
 
-    /// Exact: the same value and timescale.
-    friend bool operator==(const MediaTime&, const MediaTime&) = default;
+    /// The same instant, whatever the timescales (1/2 equals 300/600); invalid times equal only each other.
+    friend bool operator==(const MediaTime& a, const MediaTime& b) {
+        if (!a.isValid() || !b.isValid()) return a.isValid() == b.isValid();
+        __extension__ using Wide = __int128;
+        return Wide(a.value) * b.timescale == Wide(b.value) * a.timescale;
+    }
 };
 
 /// A 2-D affine transform, mapping (x, y) to (a·x + c·y + tx, b·x + d·y + ty).

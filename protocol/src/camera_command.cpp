@@ -35,145 +35,145 @@ constexpr Case<C, Ls...> cases(const char* name, Ls... labels) {
     return {name, {labels...}};
 }
 
-auto spec(std::type_identity<CC::SetMode>) {
+auto caseLayout(std::type_identity<CC::SetMode>) {
     return cases<CC::SetMode>("setMode", label("_0", &CC::SetMode::mode));
 }
-auto spec(std::type_identity<CC::SetTimer>) {
+auto caseLayout(std::type_identity<CC::SetTimer>) {
     return cases<CC::SetTimer>("setTimer", label("seconds", &CC::SetTimer::seconds));
 }
-auto spec(std::type_identity<CC::SetExposureBias>) {
+auto caseLayout(std::type_identity<CC::SetExposureBias>) {
     return cases<CC::SetExposureBias>("setExposureBias", label("_0", &CC::SetExposureBias::stops));
 }
-auto spec(std::type_identity<CC::SetZoom>) {
+auto caseLayout(std::type_identity<CC::SetZoom>) {
     return cases<CC::SetZoom>("setZoom", label("_0", &CC::SetZoom::factor), label("smooth", &CC::SetZoom::smooth));
 }
-auto spec(std::type_identity<CC::SwitchCamera>) {
+auto caseLayout(std::type_identity<CC::SwitchCamera>) {
     return cases<CC::SwitchCamera>("switchCamera");
 }
-auto spec(std::type_identity<CC::Shutter>) {
+auto caseLayout(std::type_identity<CC::Shutter>) {
     return cases<CC::Shutter>("shutter");
 }
-auto spec(std::type_identity<CC::StartRecording>) {
+auto caseLayout(std::type_identity<CC::StartRecording>) {
     return cases<CC::StartRecording>("startRecording");
 }
-auto spec(std::type_identity<CC::StopRecording>) {
+auto caseLayout(std::type_identity<CC::StopRecording>) {
     return cases<CC::StopRecording>("stopRecording");
 }
-auto spec(std::type_identity<CC::SetFormat>) {
+auto caseLayout(std::type_identity<CC::SetFormat>) {
     return cases<CC::SetFormat>("setFormat", label("_0", &CC::SetFormat::resolution),
                                 label("frameRate", &CC::SetFormat::frameRate));
 }
-auto spec(std::type_identity<CC::SetFrameRate>) {
+auto caseLayout(std::type_identity<CC::SetFrameRate>) {
     return cases<CC::SetFrameRate>("setFrameRate", label("_0", &CC::SetFrameRate::frameRate),
                                    label("ntsc", &CC::SetFrameRate::ntsc));
 }
-auto spec(std::type_identity<CC::SetColorProfile>) {
+auto caseLayout(std::type_identity<CC::SetColorProfile>) {
     return cases<CC::SetColorProfile>("setColorProfile", label("_0", &CC::SetColorProfile::profile));
 }
-auto spec(std::type_identity<CC::SetStabilization>) {
+auto caseLayout(std::type_identity<CC::SetStabilization>) {
     return cases<CC::SetStabilization>("setStabilization", label("_0", &CC::SetStabilization::stabilization));
 }
-auto spec(std::type_identity<CC::SetCodec>) {
+auto caseLayout(std::type_identity<CC::SetCodec>) {
     return cases<CC::SetCodec>("setCodec", label("_0", &CC::SetCodec::codec));
 }
-auto spec(std::type_identity<CC::SetRecordToDrive>) {
+auto caseLayout(std::type_identity<CC::SetRecordToDrive>) {
     return cases<CC::SetRecordToDrive>("setRecordToDrive", label("_0", &CC::SetRecordToDrive::on));
 }
-auto spec(std::type_identity<CC::SetPreviewLUT>) {
+auto caseLayout(std::type_identity<CC::SetPreviewLUT>) {
     return cases<CC::SetPreviewLUT>("setPreviewLUT", label("_0", &CC::SetPreviewLUT::lut));
 }
-auto spec(std::type_identity<CC::LoadCustomLUT>) {
+auto caseLayout(std::type_identity<CC::LoadCustomLUT>) {
     return cases<CC::LoadCustomLUT>("loadCustomLUT", label("name", &CC::LoadCustomLUT::name),
                                     label("size", &CC::LoadCustomLUT::size), label("data", &CC::LoadCustomLUT::data));
 }
-auto spec(std::type_identity<CC::SetWhiteBalance>) {
+auto caseLayout(std::type_identity<CC::SetWhiteBalance>) {
     return cases<CC::SetWhiteBalance>("setWhiteBalance", label("_0", &CC::SetWhiteBalance::whiteBalance));
 }
-auto spec(std::type_identity<CC::SetFocusMode>) {
+auto caseLayout(std::type_identity<CC::SetFocusMode>) {
     return cases<CC::SetFocusMode>("setFocusMode", label("_0", &CC::SetFocusMode::focus));
 }
-auto spec(std::type_identity<CC::SetPortrait>) {
+auto caseLayout(std::type_identity<CC::SetPortrait>) {
     return cases<CC::SetPortrait>("setPortrait", label("_0", &CC::SetPortrait::on));
 }
-auto spec(std::type_identity<CC::SetExposureMode>) {
+auto caseLayout(std::type_identity<CC::SetExposureMode>) {
     return cases<CC::SetExposureMode>("setExposureMode", label("_0", &CC::SetExposureMode::exposure));
 }
-auto spec(std::type_identity<CC::SetManualAngle>) {
+auto caseLayout(std::type_identity<CC::SetManualAngle>) {
     return cases<CC::SetManualAngle>("setManualAngle", label("iso", &CC::SetManualAngle::iso),
                                      label("angle", &CC::SetManualAngle::angle));
 }
-auto spec(std::type_identity<CC::SetAperture>) {
+auto caseLayout(std::type_identity<CC::SetAperture>) {
     return cases<CC::SetAperture>("setAperture", label("_0", &CC::SetAperture::aperture));
 }
-auto spec(std::type_identity<CC::SetDimmed>) {
+auto caseLayout(std::type_identity<CC::SetDimmed>) {
     return cases<CC::SetDimmed>("setDimmed", label("_0", &CC::SetDimmed::on));
 }
-auto spec(std::type_identity<CC::SetAids>) {
+auto caseLayout(std::type_identity<CC::SetAids>) {
     return cases<CC::SetAids>("setAids", label("_0", &CC::SetAids::aids));
 }
-auto spec(std::type_identity<CC::SetLoupe>) {
+auto caseLayout(std::type_identity<CC::SetLoupe>) {
     return cases<CC::SetLoupe>("setLoupe", label("on", &CC::SetLoupe::on), label("contours", &CC::SetLoupe::contours));
 }
-auto spec(std::type_identity<CC::SetAudioInput>) {
+auto caseLayout(std::type_identity<CC::SetAudioInput>) {
     return cases<CC::SetAudioInput>("setAudioInput", label("_0", &CC::SetAudioInput::id));
 }
-auto spec(std::type_identity<CC::DeleteCaptures>) {
+auto caseLayout(std::type_identity<CC::DeleteCaptures>) {
     return cases<CC::DeleteCaptures>("deleteCaptures", label("_0", &CC::DeleteCaptures::ids));
 }
-auto spec(std::type_identity<CC::MonitorHello>) {
+auto caseLayout(std::type_identity<CC::MonitorHello>) {
     return cases<CC::MonitorHello>("monitorHello", label("acceptsFiles", &CC::MonitorHello::acceptsFiles));
 }
-auto spec(std::type_identity<CC::MasterHello>) {
+auto caseLayout(std::type_identity<CC::MasterHello>) {
     return cases<CC::MasterHello>("masterHello");
 }
-auto spec(std::type_identity<CC::DeckHello>) {
+auto caseLayout(std::type_identity<CC::DeckHello>) {
     return cases<CC::DeckHello>("deckHello");
 }
-auto spec(std::type_identity<CC::DeckStopAutoCopies>) {
+auto caseLayout(std::type_identity<CC::DeckStopAutoCopies>) {
     return cases<CC::DeckStopAutoCopies>("deckStopAutoCopies");
 }
-auto spec(std::type_identity<CC::RequestGallery>) {
+auto caseLayout(std::type_identity<CC::RequestGallery>) {
     return cases<CC::RequestGallery>("requestGallery");
 }
-auto spec(std::type_identity<CC::DeckEdit>) {
+auto caseLayout(std::type_identity<CC::DeckEdit>) {
     return cases<CC::DeckEdit>("deckEdit", label("_0", &CC::DeckEdit::edit));
 }
-auto spec(std::type_identity<CC::SetVideo>) {
+auto caseLayout(std::type_identity<CC::SetVideo>) {
     return cases<CC::SetVideo>("setVideo", label("_0", &CC::SetVideo::on));
 }
-auto spec(std::type_identity<CC::SetStreamSize>) {
+auto caseLayout(std::type_identity<CC::SetStreamSize>) {
     return cases<CC::SetStreamSize>("setStreamSize", label("_0", &CC::SetStreamSize::longSide));
 }
-auto spec(std::type_identity<CC::SetStreamBitRate>) {
+auto caseLayout(std::type_identity<CC::SetStreamBitRate>) {
     return cases<CC::SetStreamBitRate>("setStreamBitRate", label("_0", &CC::SetStreamBitRate::bitsPerSecond));
 }
-auto spec(std::type_identity<CC::ProgramCut>) {
+auto caseLayout(std::type_identity<CC::ProgramCut>) {
     return cases<CC::ProgramCut>("programCut", label("camera", &CC::ProgramCut::camera));
 }
-auto spec(std::type_identity<CC::RequestDeckCopies>) {
+auto caseLayout(std::type_identity<CC::RequestDeckCopies>) {
     return cases<CC::RequestDeckCopies>("requestDeckCopies", label("since", &CC::RequestDeckCopies::since));
 }
-auto spec(std::type_identity<CC::RequestDeckCopiesOf>) {
+auto caseLayout(std::type_identity<CC::RequestDeckCopiesOf>) {
     return cases<CC::RequestDeckCopiesOf>("requestDeckCopiesOf", label("_0", &CC::RequestDeckCopiesOf::ids));
 }
-auto spec(std::type_identity<CC::Focus>) {
+auto caseLayout(std::type_identity<CC::Focus>) {
     return cases<CC::Focus>("focus", label("x", &CC::Focus::x), label("y", &CC::Focus::y));
 }
-auto spec(std::type_identity<CC::RequestPreview>) {
+auto caseLayout(std::type_identity<CC::RequestPreview>) {
     return cases<CC::RequestPreview>("requestPreview", label("_0", &CC::RequestPreview::id));
 }
-auto spec(std::type_identity<CC::SetTransfersPaused>) {
+auto caseLayout(std::type_identity<CC::SetTransfersPaused>) {
     return cases<CC::SetTransfersPaused>("setTransfersPaused", label("_0", &CC::SetTransfersPaused::paused));
 }
 
 template <class C>
 const char* nameOf() {
-    return spec(std::type_identity<C>{}).name;
+    return caseLayout(std::type_identity<C>{}).name;
 }
 
 template <class C>
 Json writeCase(const C& command) {
-    auto s = spec(std::type_identity<C>{});
+    auto s = caseLayout(std::type_identity<C>{});
     wire::ObjectWriter w;
     std::apply([&](const auto&... l) { (w.field(l.name, command.*(l.member)), ...); }, s.labels);
     return wire::unionCase(s.name, w.take());
@@ -182,7 +182,7 @@ Json writeCase(const C& command) {
 template <std::size_t I>
 CC::Value readCase(const Json& payload) {
     using C = std::variant_alternative_t<I, CC::Value>;
-    auto s = spec(std::type_identity<C>{});
+    auto s = caseLayout(std::type_identity<C>{});
     wire::ObjectReader r(payload);
     C command{};
     std::apply([&](const auto&... l) { (r.field(l.name, command.*(l.member)), ...); }, s.labels);

@@ -9,7 +9,7 @@ namespace morvane {
 
 namespace {
 
-// Whole numbers up to 2^53 are written without a fraction, as the platform's encoder does.
+// Whole numbers up to 2^53 are written without a fraction, as the cameras' own encoder writes them.
 Json numberJson(double v) {
     constexpr double exactLimit = 9007199254740992.0;
     if (v == std::trunc(v) && std::fabs(v) < exactLimit && !(v == 0 && std::signbit(v))) {

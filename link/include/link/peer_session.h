@@ -1,0 +1,151 @@
+#pragma once
+
+#include "link/callback.h"
+#include "link/peer_id.h"
+#include "link/transfer_progress.h"
+#include "platform/base64.h"
+#include "platform/dispatch_queue.h"
+#include "platform/keychain.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+/// The link between the remote (monitor role) and its cameras (camera role): discovery, one encrypted session per
+/// peer, pairing with a six-digit code, trusted reconnection, packets and files.
+///
+/// Threads: the link's state lives on `queue()` ("morvane.peer-session") and its sends leave on `sendQueue()`
+/// ("morvane.peer-send"). `onData` and `onResource` run on the thread that delivered the message (never the main
+/// thread, never inside `queue()`); every other callback runs on the main executor given in the options.
+class PeerSession : public std::enable_shared_from_this<PeerSession> {
+public:
+    enum class Role : std::uint8_t { camera = 1, monitor = 2 };
+
+    /// A peer whose link has finished its handshake.
+    struct Peer {
+        PeerId id;
+        std::string name;
+        friend bool operator==(const Peer&, const Peer&) = default;
+    };
+
+    /// A camera seen nearby.
+    struct NearbyCamera {
+        PeerId id;
+        std::string name;
+        bool isPaired = false;      ///< its key is in the trusted-peer list
+        bool isConnecting = false;  ///< an invitation or pairing is under way
+        bool isConnected = false;   ///< its link is ready
+        bool isThisDevice = false;  ///< it announced this device's own identity key
+        friend bool operator==(const NearbyCamera&, const NearbyCamera&) = default;
+    };
+
+    /// A peer asking to pair, with the code both users compare.
+    struct PairingRequest {
+        PeerId id;
+        std::string name;
+        std::string code;
+        friend bool operator==(const PairingRequest&, const PairingRequest&) = default;
+    };
+
+    /// Every delay of the link, in seconds; tests shorten them.
+    struct Timing {
+        double handshakeTimeout = 10;  ///< connect + TLS + hello (and the trusted proofs)
+        double pairingTimeout = 120;   ///< an unanswered pairing request counts as a refusal
+        double refusalDelay = 0.5;     ///< a refusal is sent, then the link dropped this much later
+        double maintenanceInterval = 20;
+        double pingAfter = 5;        ///< a ping after this long without sending
+        double silenceTimeout = 15;  ///< a link that hears nothing this long is dropped
+        double tickInterval = 1;     ///< how often time-outs and keep-alive are checked
+        double announceInterval = 2;
+        double announceBurstInterval = 0.25;
+        double nearbyExpiry = 6;
+    };
+
+    struct Options {
+        /// Where the identity key, device name and trusted-peer list live; default: the application's keychain.
+        std::shared_ptr<Keychain> keychain;
+        /// Runs the callbacks other than `onData` and `onResource`; required.
+        std::shared_ptr<Executor> mainExecutor;
+        /// IPv4 addresses of the interfaces to use; empty: every interface that is up and multicast-capable.
+        std::vector<std::string> interfaces;
+        /// Discovery group and port; empty / 0: the environment's override, else the fixed defaults.
+        std::string multicastGroup;
+        std::uint16_t multicastPort = 0;
+        /// Where received files are written until `onResource` returns; default: a new private folder under the
+        /// system's temporary folder.
+        std::filesystem::path temporaryFolder;
+        Timing timing;
+    };
+
+    /// Resource completion: none on success, else a short reason.
+    using ResourceCompletion = std::function<void(const std::optional<std::string>& error)>;
+
+    /// `maxCameras` is clamped to 1...7. Nothing is discovered until `start`.
+    static std::shared_ptr<PeerSession> create(Role role, bool allowsPairing, int maxCameras, std::string serviceType,
+                                               Options options);
+    ~PeerSession();
+    PeerSession(const PeerSession&) = delete;
+    PeerSession& operator=(const PeerSession&) = delete;
+
+    Role role() const { return role_; }
+    bool isRunning() const { return running_.load(); }
+
+    /// Starts discovery (the monitor browses, the camera advertises and listens) and the link's upkeep. Main thread.
+    void start();
+    /// Stops discovery and drops every peer's connection. Main thread.
+    void stop();
+
+    /// Hops onto the queue and returns at once.
+    void setMaxCameras(int maxCameras);
+
+    DispatchQueue& queue() { return *queue_; }
+    DispatchQueue& sendQueue() { return *sendQueue_; }
+
+    /// On `queue()`: puts 0x21 in front of the packet and sends it, without waiting, to that peer when its link is
+    /// ready or to every ready peer when none is given. A packet over 16,777,216 bytes is dropped.
+    void send(const Bytes& packet, const std::optional<PeerId>& peer = std::nullopt);
+    /// On `queue()`: the peers whose link is ready, in the order they became ready.
+    std::vector<PeerId> readyPeers() const;
+
+    /// From any thread; each hops onto the queue and returns at once.
+    void connect(const PeerId& peer);
+    void disconnectCamera(const PeerId& peer);
+    void acceptPairing(const PeerId& peer);
+    void cancelPairing(const PeerId& peer);
+    void reconnect(const PeerId& peer);
+    void publishPeers();
+
+    /// Sends a file to a ready peer as resource `name`; from any thread. The completion runs on the main executor.
+    std::shared_ptr<TransferProgress> sendResource(const std::filesystem::path& file, const std::string& name,
+                                                   const PeerId& peer, ResourceCompletion completion);
+
+    Callback<const Bytes&, const PeerId&> onData;
+    Callback<const PeerId&> onPeerConnected;
+    Callback<const PeerId&> onPeerDisconnected;
+    Callback<const std::vector<Peer>&> onPeersChanged;
+    Callback<const std::vector<NearbyCamera>&> onNearbyChanged;
+    Callback<const std::optional<PairingRequest>&> onPairingRequest;
+    Callback<const std::string&> onIssue;
+    /// The file is deleted as soon as the callback returns: move it away inside.
+    Callback<const std::filesystem::path&, const std::string&, const PeerId&> onResource;
+
+    struct State;
+
+private:
+    PeerSession(Role role, bool allowsPairing, int maxCameras, std::string serviceType, Options options);
+
+    const Role role_;
+    std::atomic<bool> running_{false};
+    std::unique_ptr<DispatchQueue> queue_;
+    std::unique_ptr<DispatchQueue> sendQueue_;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace morvane

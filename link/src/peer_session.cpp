@@ -1,0 +1,1298 @@
+#include "link/peer_session.h"
+
+#include "link/device_identity.h"
+#include "link/link_crypto.h"
+#include "link/link_message.h"
+#include "link/trusted_peers.h"
+#include "platform/crypto.h"
+#include "platform/log.h"
+#include "platform/nearby_service.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace morvane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Kind = LinkMessage::Kind;
+
+constexpr const char* component = "PeerSession";
+// Unauthenticated connections a camera keeps at once; more are dropped at the door.
+constexpr std::size_t maxHandshakingLinks = 16;
+constexpr std::size_t maxIncomingFiles = 8;
+constexpr std::size_t maxDiscardedFiles = 64;
+// File chunks queued on a connection at once: enough to keep the pipe full, few enough that packets handed over
+// meanwhile leave soon.
+constexpr int chunksInFlight = 2;
+
+Clock::duration seconds(double s) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+std::string hex(const Bytes& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (auto b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+enum class Phase {
+    connecting,
+    greeting,
+    authenticating,
+    awaitingCommit,
+    awaitingNonce,
+    awaitingReveal,
+    answering,
+    ready,
+    closing
+};
+
+bool isPairingPhase(Phase p) {
+    return p == Phase::authenticating || p == Phase::awaitingCommit || p == Phase::awaitingNonce ||
+           p == Phase::awaitingReveal || p == Phase::answering;
+}
+
+struct IncomingFile {
+    std::filesystem::path path;
+    FileHandle file;
+    std::uint64_t size = 0;
+    std::uint64_t received = 0;
+    std::unique_ptr<crypto::Sha256> hasher;
+    std::string name;
+};
+
+struct Link {
+    std::uint64_t id = 0;
+    std::shared_ptr<nearby::NearbyConnection> conn;
+    std::shared_ptr<std::atomic<bool>> readyFlag = std::make_shared<std::atomic<bool>>(false);
+    bool outgoing = false;
+    bool automatic = false;
+    Phase phase = Phase::connecting;
+    PeerId peerId;
+    bool knowsPeer = false;
+    Bytes expectedKey;
+    std::string name;
+    std::uint8_t peerRole = 0;
+    Bytes peerKey;
+    Bytes linkKey;
+    Bytes exporter;
+    bool ownTrusts = false;
+    bool peerTrusts = false;
+    Bytes peerProof;
+    Bytes nonceI, nonceR, commitment;
+    std::string code;
+    bool requestRaised = false;
+    bool ownAccepted = false;
+    bool peerConfirmed = false;
+    Clock::time_point deadline;
+    std::map<std::uint32_t, IncomingFile> incoming;
+    std::deque<std::uint32_t> discarded;
+    std::uint32_t nextTransferId = 1;
+};
+
+struct NearbyInfo {
+    PeerId id;
+    std::string name;
+    Bytes key;
+    std::string address;
+    std::uint16_t port = 0;
+};
+
+struct Delivery {
+    bool isResource = false;
+    Bytes packet;
+    PeerId peer;
+    std::filesystem::path file;
+    std::string name;
+    std::uint32_t transferId = 0;
+    std::shared_ptr<nearby::NearbyConnection> conn;
+};
+
+struct Outgoing {
+    std::uint64_t linkId = 0;
+    std::uint32_t id = 0;
+    std::shared_ptr<nearby::NearbyConnection> conn;
+    FileHandle file;
+    std::uint64_t size = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t written = 0;
+    int inFlight = 0;
+    bool endSent = false;
+    std::unique_ptr<crypto::Sha256> hasher;
+    std::shared_ptr<TransferProgress> progress;
+    PeerSession::ResourceCompletion completion;
+};
+
+std::string fallbackName(std::uint8_t role) {
+    return role == TrustedPeer::cameraRole ? "Camera" : "Remote";
+}
+
+std::string shownName(const std::string& raw, std::uint8_t role) {
+    auto cleaned = DeviceIdentity::cleanName(raw);
+    return cleaned.empty() ? fallbackName(role) : cleaned;
+}
+
+std::filesystem::path makePrivateFolder() {
+    auto pattern = (std::filesystem::temp_directory_path() / "morvane-peer-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return {};
+    return pattern;  // mkdtemp makes it 0700
+}
+
+}  // namespace
+
+struct PeerSession::State {
+    using TransferKey = std::pair<std::uint64_t, std::uint32_t>;
+
+    State(PeerSession& session, bool allowsPairing, int maxCameras, std::string serviceType, Options options)
+        : session(session),
+          allowsPairing(allowsPairing),
+          serviceType(std::move(serviceType)),
+          options(std::move(options)),
+          identity(this->options.keychain),
+          trusted(this->options.keychain),
+          maxCameras(std::clamp(maxCameras, 1, 7)) {}
+
+    PeerSession& session;
+    std::weak_ptr<PeerSession> weak;
+    const bool allowsPairing;
+    const std::string serviceType;
+    const Options options;
+    DeviceIdentity identity;
+    TrustedPeers trusted;
+    std::unique_ptr<DispatchQueue> resourceQueue;
+    std::unique_ptr<nearby::NearbyService> service;
+    std::filesystem::path tempFolder;
+    bool ownsTempFolder = false;
+
+    // Queue state.
+    int maxCameras;
+    Uuid instance;
+    std::optional<crypto::X25519PrivateKey> ownKey;
+    Bytes ownPublic;
+    std::map<std::uint64_t, std::shared_ptr<Link>> links;
+    std::uint64_t nextLinkId = 1;
+    std::vector<std::uint64_t> readyOrder;
+    std::vector<NearbyInfo> nearby;
+    std::set<std::string> disconnectedNames;
+    std::set<Bytes> failedMarks;
+    std::set<PeerId> wanted;
+    std::optional<PairingRequest> shownRequest;
+    std::shared_ptr<nearby::NearbyBeacon> beacon;
+    std::shared_ptr<nearby::NearbyListener> listener;
+    std::uint64_t generation = 0;
+
+    // Send-queue state.
+    std::map<TransferKey, Outgoing> outgoing;
+
+    std::uint8_t ownRole() const { return static_cast<std::uint8_t>(session.role_); }
+    std::uint8_t expectedPeerRole() const {
+        return session.role_ == Role::monitor ? TrustedPeer::cameraRole : TrustedPeer::remoteRole;
+    }
+    bool isMonitor() const { return session.role_ == Role::monitor; }
+
+    // ----- Hops between threads -----
+
+    void onQueue(std::function<void(State&)> work) {
+        session.queue_->async([weak = weak, work = std::move(work)] {
+            if (auto self = weak.lock()) work(*self->state_);
+        });
+    }
+    void onQueueAfter(double delay, std::function<void(State&)> work) {
+        session.queue_->asyncAfter(delay, [weak = weak, work = std::move(work)] {
+            if (auto self = weak.lock()) work(*self->state_);
+        });
+    }
+    void onSendQueue(std::function<void(State&)> work) {
+        session.sendQueue_->async([weak = weak, work = std::move(work)] {
+            if (auto self = weak.lock()) work(*self->state_);
+        });
+    }
+    template <typename Slot, typename... Args>
+    void onMain(Slot PeerSession::*slot, Args... args) {
+        options.mainExecutor->async([weak = weak, slot, args...] {
+            if (auto self = weak.lock()) ((*self).*slot)(args...);
+        });
+    }
+    void issue(const std::string& text) { onMain(&PeerSession::onIssue, text); }
+
+    void sendMessage(const Link& link, Kind kind, Bytes body = {}) {
+        session.sendQueue_->async(
+            [conn = link.conn, kind, body = std::move(body)] { conn->send(static_cast<std::uint8_t>(kind), body); });
+    }
+
+    // ----- Start and stop -----
+
+    void startOnQueue() {
+        ++generation;
+        instance = Uuid();
+        ownKey = identity.identityKey();
+        ownPublic = ownKey->publicKey();
+
+        nearby::NearbyBeacon::Options beaconOptions;
+        beaconOptions.serviceType = serviceType;
+        beaconOptions.ownInstance = instance;
+        beaconOptions.network.interfaces = options.interfaces;
+        beaconOptions.network.group = options.multicastGroup;
+        beaconOptions.network.port = options.multicastPort;
+        beaconOptions.announceInterval = options.timing.announceInterval;
+        beaconOptions.burstInterval = options.timing.announceBurstInterval;
+        beaconOptions.expiry = options.timing.nearbyExpiry;
+        beacon = service->beacon(beaconOptions);
+        if (!beacon) {
+            log::error(component, "cannot open the discovery sockets");
+            issue("Couldn't look for devices nearby");
+        }
+
+        if (!isMonitor()) {
+            listener = service->listen(listenAddress(), 0, [weak = weak](std::shared_ptr<nearby::NearbyConnection> c) {
+                if (auto self = weak.lock()) {
+                    self->state_->onQueue([c](State& s) { s.acceptIncoming(c); });
+                }
+            });
+            if (!listener) {
+                log::error(component, "cannot listen for remotes");
+                issue("Couldn't wait for remotes");
+            } else if (beacon) {
+                const auto port = listener->port();
+                beacon->advertise([keychain = options.keychain, key = ownPublic, port] {
+                    nearby::NearbyAnnouncement a;
+                    a.role = TrustedPeer::cameraRole;
+                    a.name = DeviceIdentity(keychain).deviceName();
+                    a.publicKey = key;
+                    a.port = port;
+                    return a;
+                });
+            }
+        } else if (beacon) {
+            beacon->browse(
+                [weak = weak](const nearby::NearbyEntry& e) {
+                    if (auto self = weak.lock()) self->state_->onQueue([e](State& s) { s.nearbyFound(e); });
+                },
+                [weak = weak](const nearby::NearbyEntry& e) {
+                    if (auto self = weak.lock()) self->state_->onQueue([e](State& s) { s.nearbyLost(e); });
+                });
+        }
+        scheduleTick(generation);
+        if (isMonitor()) scheduleMaintenance(generation);
+    }
+
+    // All-loopback interface lists keep the listener on the loopback too.
+    std::string listenAddress() const {
+        if (options.interfaces.empty()) return "";
+        for (const auto& address : options.interfaces) {
+            if (!nearby::isLoopbackAddress(address)) return "";
+        }
+        return "127.0.0.1";
+    }
+
+    void stopOnQueue() {
+        ++generation;
+        if (beacon) beacon->stop();
+        beacon = nullptr;
+        if (listener) listener->close();
+        listener = nullptr;
+        std::vector<std::uint64_t> ids;
+        for (auto& [id, link] : links) ids.push_back(id);
+        for (auto id : ids) {
+            if (auto it = links.find(id); it != links.end()) closeLink(*it->second, "session stopped", std::nullopt);
+        }
+        if (isMonitor()) {
+            nearby.clear();
+            publishNearby();
+        }
+        publishPairing();
+    }
+
+    // ----- Timers -----
+
+    void scheduleTick(std::uint64_t gen) {
+        onQueueAfter(options.timing.tickInterval, [gen](State& s) {
+            if (s.generation != gen) return;
+            s.tick();
+            s.scheduleTick(gen);
+        });
+    }
+
+    void scheduleMaintenance(std::uint64_t gen) {
+        onQueueAfter(options.timing.maintenanceInterval, [gen](State& s) {
+            if (s.generation != gen) return;
+            s.maintain();
+            s.scheduleMaintenance(gen);
+        });
+    }
+
+    void tick() {
+        const auto now = Clock::now();
+        std::vector<std::uint64_t> ids;
+        for (auto& [id, link] : links) ids.push_back(id);
+        for (auto id : ids) {
+            auto it = links.find(id);
+            if (it == links.end()) continue;
+            auto& link = *it->second;
+            if (link.phase == Phase::closing) continue;
+            if (link.phase != Phase::ready && now > link.deadline) {
+                if (link.phase == Phase::answering) {
+                    issue("The pairing with " + link.name + " timed out");
+                    refuse(link, LinkMessage::RefuseReason::timedOut);
+                } else {
+                    closeLink(link, "handshake timed out", connectIssue(link));
+                }
+                continue;
+            }
+            if (link.phase == Phase::connecting) continue;
+            if (link.conn->secondsSinceReceive() > options.timing.silenceTimeout) {
+                closeLink(link, "silent for too long", connectIssue(link));
+            } else if (link.conn->secondsSinceSend() > options.timing.pingAfter) {
+                sendMessage(link, Kind::ping);
+            }
+        }
+    }
+
+    void maintain() {
+        tick();
+        auto entries = nearby;
+        for (const auto& entry : entries) inviteAutomatically(entry);
+    }
+
+    // ----- Nearby cameras (monitor) -----
+
+    void nearbyFound(const nearby::NearbyEntry& entry) {
+        if (!session.running_.load() || entry.role != TrustedPeer::cameraRole) return;
+        NearbyInfo info{PeerId{entry.instance}, shownName(entry.name, entry.role), entry.publicKey, entry.address,
+                        entry.port};
+        auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == info.id; });
+        if (it == nearby.end()) {
+            // A camera that comes (back) into view gets a fresh chance at automatic connection.
+            failedMarks.erase(info.key);
+            nearby.push_back(info);
+        } else {
+            *it = info;
+        }
+        publishNearby();
+        inviteAutomatically(info);
+    }
+
+    void nearbyLost(const nearby::NearbyEntry& entry) {
+        const PeerId id{entry.instance};
+        const auto before = nearby.size();
+        std::erase_if(nearby, [&](const NearbyInfo& n) { return n.id == id; });
+        if (nearby.size() != before) publishNearby();
+    }
+
+    const NearbyInfo* findNearby(const PeerId& id) const {
+        for (const auto& n : nearby) {
+            if (n.id == id) return &n;
+        }
+        return nullptr;
+    }
+
+    bool isBusyWith(const Bytes& key) const {
+        for (const auto& [id, link] : links) {
+            if (link->phase == Phase::closing) continue;
+            if (link->peerKey == key || (link->outgoing && link->expectedKey == key)) return true;
+        }
+        return false;
+    }
+
+    // Ready links plus invitations under way.
+    std::size_t activeCameraCount() const {
+        std::size_t count = 0;
+        for (const auto& [id, link] : links) {
+            if (link->phase == Phase::ready || (link->outgoing && link->phase != Phase::closing)) ++count;
+        }
+        return count;
+    }
+
+    void inviteAutomatically(const NearbyInfo& entry) {
+        if (!session.running_.load() || !isMonitor() || entry.key == ownPublic) return;
+        auto trust = trusted.find(entry.key);
+        if (!trust || trust->role != TrustedPeer::cameraRole) return;
+        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name) || failedMarks.count(entry.key)) return;
+        if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) return;
+        startOutgoing(entry, true);
+    }
+
+    void connect(const PeerId& id) {
+        if (!session.running_.load() || !isMonitor()) return;
+        const auto* found = findNearby(id);
+        if (!found) return;
+        const auto entry = *found;
+        if (entry.key == ownPublic) return;
+        failedMarks.erase(entry.key);
+        if (isBusyWith(entry.key)) return;
+        if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) {
+            issue("Can't connect " + entry.name + ": at most " + std::to_string(maxCameras) +
+                  (maxCameras == 1 ? " camera" : " cameras") + " at a time");
+            return;
+        }
+        disconnectedNames.erase(entry.name);
+        wanted.insert(id);
+        startOutgoing(entry, false);
+    }
+
+    void disconnectCamera(const PeerId& id) {
+        wanted.erase(id);
+        std::optional<std::string> name;
+        if (const auto* entry = findNearby(id)) name = entry->name;
+        for (auto& [linkId, link] : links) {
+            if (link->knowsPeer && link->peerId == id) name = link->name;
+        }
+        if (name) disconnectedNames.insert(*name);
+        closeLinksOf(id, "disconnected by the user");
+    }
+
+    void reconnect(const PeerId& id) {
+        const auto* entry = findNearby(id);
+        if (entry) failedMarks.erase(entry->key);
+        for (auto& [linkId, link] : links) {
+            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) failedMarks.erase(link->peerKey);
+        }
+        closeLinksOf(id, "reconnecting");
+        if (entry) {
+            const auto copy = *entry;
+            inviteAutomatically(copy);
+        }
+    }
+
+    void closeLinksOf(const PeerId& id, const std::string& reason) {
+        std::vector<std::uint64_t> ids;
+        for (auto& [linkId, link] : links) {
+            if (link->knowsPeer && link->peerId == id) ids.push_back(linkId);
+        }
+        for (auto linkId : ids) {
+            if (auto it = links.find(linkId); it != links.end()) closeLink(*it->second, reason, std::nullopt);
+        }
+    }
+
+    // ----- Links -----
+
+    std::shared_ptr<Link> newLink(std::shared_ptr<nearby::NearbyConnection> conn) {
+        auto link = std::make_shared<Link>();
+        link->id = nextLinkId++;
+        link->conn = std::move(conn);
+        link->deadline = Clock::now() + seconds(options.timing.handshakeTimeout);
+        links[link->id] = link;
+        return link;
+    }
+
+    void startOutgoing(const NearbyInfo& entry, bool automatic) {
+        auto link = newLink(service->connect(entry.address, entry.port));
+        link->outgoing = true;
+        link->automatic = automatic;
+        link->peerId = entry.id;
+        link->knowsPeer = true;
+        link->expectedKey = entry.key;
+        link->name = entry.name;
+        startConnection(*link);
+        publishNearby();
+    }
+
+    void acceptIncoming(const std::shared_ptr<nearby::NearbyConnection>& conn) {
+        if (!session.running_.load()) {
+            conn->close("not running");
+            return;
+        }
+        std::size_t handshaking = 0;
+        for (const auto& [id, link] : links) handshaking += link->phase != Phase::ready ? 1 : 0;
+        if (handshaking >= maxHandshakingLinks) {
+            conn->close("too many connections");
+            return;
+        }
+        auto link = newLink(conn);
+        link->name = fallbackName(expectedPeerRole());
+        startConnection(*link);
+    }
+
+    void startConnection(Link& link) {
+        nearby::NearbyConnection::Handlers handlers;
+        handlers.exporterLabel = LinkCrypto::exporterLabel;
+        const auto id = link.id;
+        handlers.onReady = [weak = weak, id](const Bytes& exporter) {
+            if (auto self = weak.lock()) self->state_->onQueue([id, exporter](State& s) { s.tlsReady(id, exporter); });
+        };
+        handlers.maxBody = [ready = link.readyFlag](std::uint8_t kind) {
+            return LinkMessage::maxBody(kind, ready->load());
+        };
+        handlers.onMessage = [weak = weak, id](std::uint8_t kind, Bytes body) {
+            auto self = weak.lock();
+            if (!self) return;
+            std::optional<Delivery> delivery;
+            self->queue_->sync([&] { delivery = self->state_->handleMessage(id, kind, std::move(body)); });
+            if (delivery) self->state_->deliver(std::move(*delivery));
+        };
+        handlers.onClosed = [weak = weak, id](const std::string& reason) {
+            if (auto self = weak.lock()) self->state_->onQueue([id, reason](State& s) { s.linkClosed(id, reason); });
+        };
+        link.conn->start(std::move(handlers));
+    }
+
+    std::optional<std::string> connectIssue(const Link& link) const {
+        if (link.outgoing && !link.automatic && link.phase != Phase::ready && link.phase != Phase::closing) {
+            return "Couldn't connect to " + link.name;
+        }
+        return std::nullopt;
+    }
+
+    void linkClosed(std::uint64_t id, const std::string& reason) {
+        auto it = links.find(id);
+        if (it == links.end()) return;
+        auto& link = *it->second;
+        std::optional<std::string> text = connectIssue(link);
+        if (!text && link.requestRaised && !link.ownAccepted && link.phase == Phase::answering) {
+            text = "The pairing with " + link.name + " was interrupted";
+        }
+        closeLink(link, reason, text);
+    }
+
+    void closeLink(Link& link, const std::string& reason, const std::optional<std::string>& issueText) {
+        auto holder = links[link.id];
+        log::debug(component, "link to " + link.name + " closed: " + reason);
+        link.conn->close(reason);
+        for (auto& [id, file] : link.incoming) {
+            file.file.reset();
+            std::error_code ec;
+            std::filesystem::remove(file.path, ec);
+        }
+        link.incoming.clear();
+        onSendQueue([id = link.id](State& s) { s.failOutgoingOfLink(id, "The connection was lost"); });
+        const bool wasReady = link.phase == Phase::ready;
+        const bool hadRequest = link.requestRaised && !link.ownAccepted;
+        if (link.automatic && !wasReady && link.outgoing) failedMarks.insert(link.expectedKey);
+        link.phase = Phase::closing;
+        links.erase(link.id);
+        if (wasReady) {
+            std::erase(readyOrder, link.id);
+            onMain(&PeerSession::onPeerDisconnected, link.peerId);
+            onMain(&PeerSession::onPeersChanged, peerList());
+        }
+        if (issueText) issue(*issueText);
+        if (hadRequest) publishPairing();
+        publishNearby();
+    }
+
+    // Protocol faults close this one link and nothing else.
+    std::nullopt_t violation(Link& link, const std::string& what) {
+        log::info(component, "dropping the link to " + link.name + ": " + what);
+        closeLink(link, what, connectIssue(link));
+        return std::nullopt;
+    }
+
+    void refuse(Link& link, LinkMessage::RefuseReason reason) {
+        sendMessage(link, Kind::refuse, Bytes{static_cast<std::uint8_t>(reason)});
+        const bool hadRequest = link.requestRaised && !link.ownAccepted;
+        link.ownAccepted = false;
+        link.requestRaised = false;
+        link.phase = Phase::closing;
+        if (hadRequest) publishPairing();
+        publishNearby();
+        onQueueAfter(options.timing.refusalDelay, [id = link.id](State& s) {
+            if (auto it = s.links.find(id); it != s.links.end()) s.closeLink(*it->second, "refused", std::nullopt);
+        });
+    }
+
+    void tlsReady(std::uint64_t id, const Bytes& exporter) {
+        auto it = links.find(id);
+        if (it == links.end()) return;
+        auto& link = *it->second;
+        if (link.phase != Phase::connecting) return;
+        link.exporter = exporter;
+        link.phase = Phase::greeting;
+        LinkMessage::Hello hello{ownRole(), instance, identity.deviceName(), ownPublic};
+        sendMessage(link, Kind::hello, hello.encode());
+    }
+
+    std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body) {
+        auto it = links.find(id);
+        if (it == links.end()) return std::nullopt;
+        auto holder = it->second;
+        auto& link = *holder;
+        if (link.phase == Phase::closing) return std::nullopt;
+        if (link.phase == Phase::connecting) return violation(link, "message before the greeting");
+        switch (static_cast<Kind>(kindByte)) {
+            case Kind::ping:
+                sendMessage(link, Kind::pong);
+                return std::nullopt;
+            case Kind::pong:
+                return std::nullopt;
+            case Kind::hello:
+                if (link.phase != Phase::greeting) return violation(link, "unexpected hello");
+                receiveHello(link, body);
+                return std::nullopt;
+            case Kind::proof:
+            case Kind::pair:
+                if (link.phase != Phase::authenticating || !link.peerProof.empty() || link.peerTrusts) {
+                    return violation(link, "unexpected authentication");
+                }
+                receiveAuth(link, static_cast<Kind>(kindByte) == Kind::proof, body);
+                return std::nullopt;
+            case Kind::commit:
+                if (link.phase != Phase::awaitingCommit || body.size() != LinkMessage::tokenSize) {
+                    return violation(link, "unexpected commitment");
+                }
+                link.commitment = body;
+                link.nonceR = crypto::randomBytes(LinkMessage::tokenSize);
+                sendMessage(link, Kind::nonce, link.nonceR);
+                link.phase = Phase::awaitingReveal;
+                return std::nullopt;
+            case Kind::nonce:
+                if (link.phase != Phase::awaitingNonce || body.size() != LinkMessage::tokenSize) {
+                    return violation(link, "unexpected nonce");
+                }
+                link.nonceR = body;
+                sendMessage(link, Kind::reveal, link.nonceI);
+                raiseRequest(link);
+                return std::nullopt;
+            case Kind::reveal: {
+                if (link.phase != Phase::awaitingReveal || body.size() != LinkMessage::tokenSize) {
+                    return violation(link, "unexpected reveal");
+                }
+                const auto digest = LinkCrypto::commitment(body);
+                if (!crypto::constantTimeEqual(digest.data(), link.commitment.data(), digest.size())) {
+                    issue("The pairing with " + link.name + " failed");
+                    return violation(link, "the revealed nonce does not match its commitment");
+                }
+                link.nonceI = body;
+                raiseRequest(link);
+                return std::nullopt;
+            }
+            case Kind::confirm: {
+                if (link.phase != Phase::answering || link.peerConfirmed || body.size() != LinkMessage::tokenSize) {
+                    return violation(link, "unexpected confirmation");
+                }
+                const auto expected = LinkCrypto::confirmation(link.linkKey, link.peerRole, link.exporter, link.code);
+                if (!crypto::constantTimeEqual(expected.data(), body.data(), expected.size())) {
+                    issue("The pairing with " + link.name + " failed");
+                    closeLink(link, "pairing confirmation does not verify", std::nullopt);
+                    return std::nullopt;
+                }
+                link.peerConfirmed = true;
+                if (link.ownAccepted) completePairing(link);
+                return std::nullopt;
+            }
+            case Kind::refuse: {
+                if (!isPairingPhase(link.phase) || body.size() > 1) return violation(link, "unexpected refusal");
+                const auto reason = body.empty() ? LinkMessage::RefuseReason::declined
+                                                 : static_cast<LinkMessage::RefuseReason>(body[0]);
+                std::string text;
+                switch (reason) {
+                    case LinkMessage::RefuseReason::notAllowed:
+                        text = link.name + " doesn't accept new pairings";
+                        break;
+                    case LinkMessage::RefuseReason::timedOut:
+                        text = "The pairing with " + link.name + " timed out";
+                        break;
+                    default:
+                        text = link.name + " declined the pairing";
+                        break;
+                }
+                closeLink(link, "refused by the peer", text);
+                return std::nullopt;
+            }
+            case Kind::data:
+                if (link.phase != Phase::ready) return violation(link, "data before the link is ready");
+                return Delivery{false, std::move(body), link.peerId, {}, {}, 0, nullptr};
+            case Kind::fileStart:
+            case Kind::fileChunk:
+            case Kind::fileEnd:
+            case Kind::fileCancel:
+            case Kind::fileResult:
+                if (link.phase != Phase::ready) return violation(link, "file message before the link is ready");
+                return receiveFileMessage(link, static_cast<Kind>(kindByte), body);
+        }
+        return violation(link, "unknown message kind " + std::to_string(kindByte));
+    }
+
+    void receiveHello(Link& link, const Bytes& body) {
+        auto hello = LinkMessage::Hello::decode(body);
+        if (!hello) return (void)violation(link, "malformed hello");
+        if (hello->role != expectedPeerRole()) return (void)violation(link, "peer has the wrong role");
+        if (hello->publicKey == ownPublic) return (void)violation(link, "connected to itself");
+        if (link.outgoing && hello->publicKey != link.expectedKey) {
+            return (void)violation(link, "peer is not the device that was announced");
+        }
+        auto key = DeviceIdentity::linkKey(*ownKey, hello->publicKey);
+        if (!key) return (void)violation(link, "unusable identity key");
+        link.peerKey = hello->publicKey;
+        link.peerRole = hello->role;
+        link.linkKey = std::move(*key);
+        link.name = shownName(hello->name, hello->role);
+        if (!link.outgoing) {
+            link.peerId = PeerId{hello->instance};
+            link.knowsPeer = true;
+        }
+        const auto entry = trusted.find(link.peerKey);
+        link.ownTrusts = entry && entry->role == link.peerRole;
+        if (link.ownTrusts) {
+            const auto proof = LinkCrypto::proof(link.linkKey, ownRole(), link.exporter);
+            sendMessage(link, Kind::proof, Bytes(proof.begin(), proof.end()));
+        } else {
+            sendMessage(link, Kind::pair);
+        }
+        link.phase = Phase::authenticating;
+    }
+
+    void receiveAuth(Link& link, bool isProof, const Bytes& body) {
+        if (isProof && body.size() != LinkMessage::tokenSize) return (void)violation(link, "malformed proof");
+        if (!isProof && !body.empty()) return (void)violation(link, "malformed pairing request");
+        link.peerTrusts = isProof;
+        if (isProof) link.peerProof = body;
+        if (link.ownTrusts && link.peerTrusts) {
+            const auto expected = LinkCrypto::proof(link.linkKey, link.peerRole, link.exporter);
+            if (!crypto::constantTimeEqual(expected.data(), link.peerProof.data(), expected.size())) {
+                closeLink(link, "the peer's proof does not verify", "Couldn't verify " + link.name);
+                return;
+            }
+            becomeReady(link);
+            return;
+        }
+        if (!allowsPairing) {
+            log::info(component, link.name + " asked to pair, but pairing is off");
+            refuse(link, LinkMessage::RefuseReason::notAllowed);
+            return;
+        }
+        if (link.outgoing) {
+            link.nonceI = crypto::randomBytes(LinkMessage::tokenSize);
+            const auto commitment = LinkCrypto::commitment(link.nonceI);
+            sendMessage(link, Kind::commit, Bytes(commitment.begin(), commitment.end()));
+            link.phase = Phase::awaitingNonce;
+        } else {
+            link.phase = Phase::awaitingCommit;
+        }
+    }
+
+    void raiseRequest(Link& link) {
+        const auto& initiatorKey = link.outgoing ? ownPublic : link.peerKey;
+        const auto& responderKey = link.outgoing ? link.peerKey : ownPublic;
+        link.code = LinkCrypto::pairingCode(link.exporter, link.nonceI, link.nonceR, initiatorKey, responderKey);
+        link.requestRaised = true;
+        link.phase = Phase::answering;
+        link.deadline = Clock::now() + seconds(options.timing.pairingTimeout);
+        publishPairing();
+    }
+
+    Link* pairingLink(const PeerId& id) {
+        for (auto& [linkId, link] : links) {
+            if (link->knowsPeer && link->peerId == id && isPairingPhase(link->phase)) return link.get();
+        }
+        return nullptr;
+    }
+
+    void acceptPairing(const PeerId& id) {
+        auto* link = pairingLink(id);
+        if (!link || link->phase != Phase::answering || link->ownAccepted) return;
+        link->ownAccepted = true;
+        const auto confirmation = LinkCrypto::confirmation(link->linkKey, ownRole(), link->exporter, link->code);
+        sendMessage(*link, Kind::confirm, Bytes(confirmation.begin(), confirmation.end()));
+        publishPairing();
+        if (link->peerConfirmed) completePairing(*link);
+    }
+
+    void cancelPairing(const PeerId& id) {
+        if (auto* link = pairingLink(id)) refuse(*link, LinkMessage::RefuseReason::declined);
+    }
+
+    void completePairing(Link& link) {
+        if (!trusted.add(TrustedPeer{link.peerKey, link.name, link.peerRole, Date::now()})) {
+            log::error(component, "cannot store the trusted peer " + link.name);
+        }
+        becomeReady(link);
+    }
+
+    void becomeReady(Link& link) {
+        std::vector<std::uint64_t> replaced;
+        for (auto& [id, other] : links) {
+            if (id == link.id || other->phase != Phase::ready) continue;
+            if (other->peerKey == link.peerKey) {
+                replaced.push_back(id);
+            } else if (other->peerId == link.peerId) {
+                closeLink(link, "another device uses this identity", std::nullopt);
+                return;
+            }
+        }
+        // One session per peer: the newer connection wins.
+        for (auto id : replaced) {
+            if (auto it = links.find(id); it != links.end()) {
+                closeLink(*it->second, "replaced by a newer connection", std::nullopt);
+            }
+        }
+        link.phase = Phase::ready;
+        link.readyFlag->store(true);
+        link.requestRaised = false;
+        readyOrder.push_back(link.id);
+        failedMarks.erase(link.peerKey);
+        if (isMonitor()) wanted.insert(link.peerId);
+        log::info(component, "link to " + link.name + " is ready");
+        onMain(&PeerSession::onPeerConnected, link.peerId);
+        onMain(&PeerSession::onPeersChanged, peerList());
+        publishNearby();
+    }
+
+    // ----- Publishing -----
+
+    std::vector<Peer> peerList() const {
+        std::vector<Peer> list;
+        for (auto id : readyOrder) {
+            if (auto it = links.find(id); it != links.end()) list.push_back(Peer{it->second->peerId, it->second->name});
+        }
+        return list;
+    }
+
+    std::vector<NearbyCamera> nearbyList() {
+        std::vector<NearbyCamera> list;
+        const auto trustedList = trusted.load();
+        for (const auto& entry : nearby) {
+            NearbyCamera camera{entry.id, entry.name};
+            camera.isPaired = std::any_of(trustedList.begin(), trustedList.end(),
+                                          [&](const TrustedPeer& p) { return p.publicKey == entry.key; });
+            camera.isThisDevice = entry.key == ownPublic;
+            for (const auto& [id, link] : links) {
+                if (!link->knowsPeer || link->peerId != entry.id) continue;
+                if (link->phase == Phase::ready) {
+                    camera.isConnected = true;
+                } else if (link->phase != Phase::closing) {
+                    camera.isConnecting = true;
+                }
+            }
+            if (camera.isConnected) camera.isConnecting = false;
+            list.push_back(std::move(camera));
+        }
+        return list;
+    }
+
+    void publishNearby() {
+        if (isMonitor()) onMain(&PeerSession::onNearbyChanged, nearbyList());
+    }
+
+    void publishPairing() {
+        std::optional<PairingRequest> next;
+        for (const auto& [id, link] : links) {
+            if (link->phase == Phase::answering && link->requestRaised && !link->ownAccepted) {
+                next = PairingRequest{link->peerId, link->name, link->code};
+                break;
+            }
+        }
+        if (next == shownRequest) return;
+        shownRequest = next;
+        onMain(&PeerSession::onPairingRequest, next);
+    }
+
+    // ----- Packets -----
+
+    void sendData(const Bytes& packet, const std::optional<PeerId>& peer) {
+        std::vector<std::shared_ptr<nearby::NearbyConnection>> targets;
+        for (auto id : readyOrder) {
+            auto it = links.find(id);
+            if (it == links.end()) continue;
+            if (!peer || it->second->peerId == *peer) targets.push_back(it->second->conn);
+        }
+        if (targets.empty()) return;
+        session.sendQueue_->async([targets = std::move(targets), data = std::make_shared<const Bytes>(packet)] {
+            for (const auto& conn : targets) conn->send(static_cast<std::uint8_t>(Kind::data), *data);
+        });
+    }
+
+    void deliver(Delivery delivery) {
+        if (!delivery.isResource) {
+            session.onData(delivery.packet, delivery.peer);
+            return;
+        }
+        resourceQueue->async([weak = weak, d = std::move(delivery)] {
+            auto self = weak.lock();
+            if (self) self->onResource(d.file, d.name, d.peer);
+            std::error_code ec;
+            std::filesystem::remove(d.file, ec);
+            if (self) {
+                const LinkMessage::FileResult result{d.transferId, LinkMessage::FileStatus::ok};
+                self->sendQueue_->async([conn = d.conn, body = result.encode()] {
+                    conn->send(static_cast<std::uint8_t>(Kind::fileResult), body);
+                });
+            }
+        });
+    }
+
+    // ----- Files received -----
+
+    void answerFile(Link& link, std::uint32_t id, LinkMessage::FileStatus status) {
+        sendMessage(link, Kind::fileResult, LinkMessage::FileResult{id, status}.encode());
+    }
+
+    // Chunks of a file we turned down may still be on their way; they are dropped quietly.
+    void discard(Link& link, std::uint32_t id) {
+        link.discarded.push_back(id);
+        if (link.discarded.size() > maxDiscardedFiles) link.discarded.pop_front();
+    }
+    bool wasDiscarded(Link& link, std::uint32_t id, bool forget) {
+        auto it = std::find(link.discarded.begin(), link.discarded.end(), id);
+        if (it == link.discarded.end()) return false;
+        if (forget) link.discarded.erase(it);
+        return true;
+    }
+
+    void dropIncoming(Link& link, std::uint32_t id) {
+        auto it = link.incoming.find(id);
+        if (it == link.incoming.end()) return;
+        it->second.file.reset();
+        std::error_code ec;
+        std::filesystem::remove(it->second.path, ec);
+        link.incoming.erase(it);
+    }
+
+    std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, const Bytes& body) {
+        switch (kind) {
+            case Kind::fileStart: {
+                auto start = LinkMessage::FileStart::decode(body);
+                if (!start) return violation(link, "malformed file start");
+                if (link.incoming.count(start->id) || wasDiscarded(link, start->id, false)) {
+                    return violation(link, "file id in use");
+                }
+                std::error_code ec;
+                const auto space = std::filesystem::space(tempFolder, ec);
+                if (link.incoming.size() >= maxIncomingFiles || ec || space.available < start->size) {
+                    answerFile(link, start->id, LinkMessage::FileStatus::refused);
+                    discard(link, start->id);
+                    return std::nullopt;
+                }
+                IncomingFile file;
+                file.path = tempFolder / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
+                const int fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+                if (fd >= 0) file.file.reset(::fdopen(fd, "wb"));
+                if (!file.file) {
+                    if (fd >= 0) ::close(fd);
+                    answerFile(link, start->id, LinkMessage::FileStatus::failed);
+                    discard(link, start->id);
+                    return std::nullopt;
+                }
+                file.size = start->size;
+                file.hasher = std::make_unique<crypto::Sha256>();
+                file.name = std::move(start->name);
+                link.incoming.emplace(start->id, std::move(file));
+                return std::nullopt;
+            }
+            case Kind::fileChunk: {
+                auto id = LinkMessage::decodeChunkId(body);
+                if (!id) return violation(link, "malformed file chunk");
+                if (wasDiscarded(link, *id, false)) return std::nullopt;
+                auto it = link.incoming.find(*id);
+                if (it == link.incoming.end()) return violation(link, "chunk of an unknown file");
+                auto& file = it->second;
+                const std::size_t size = body.size() - 4;
+                if (size > file.size - file.received) return violation(link, "file longer than announced");
+                if (size && std::fwrite(body.data() + 4, 1, size, file.file.get()) != size) {
+                    dropIncoming(link, *id);
+                    answerFile(link, *id, LinkMessage::FileStatus::failed);
+                    discard(link, *id);
+                    return std::nullopt;
+                }
+                file.hasher->update(body.data() + 4, size);
+                file.received += size;
+                return std::nullopt;
+            }
+            case Kind::fileEnd: {
+                auto end = LinkMessage::FileEnd::decode(body);
+                if (!end) return violation(link, "malformed file end");
+                if (wasDiscarded(link, end->id, true)) return std::nullopt;
+                auto it = link.incoming.find(end->id);
+                if (it == link.incoming.end()) return violation(link, "end of an unknown file");
+                auto& file = it->second;
+                const bool flushed = std::fflush(file.file.get()) == 0;
+                file.file.reset();
+                const auto digest = file.hasher->finish();
+                if (!flushed || file.received != file.size ||
+                    !crypto::constantTimeEqual(digest.data(), end->digest.data(), digest.size())) {
+                    log::info(component, "a file from " + link.name + " failed its check");
+                    dropIncoming(link, end->id);
+                    answerFile(link, end->id,
+                               flushed ? LinkMessage::FileStatus::corrupt : LinkMessage::FileStatus::failed);
+                    return std::nullopt;
+                }
+                Delivery delivery{true, {}, link.peerId, file.path, std::move(file.name), end->id, link.conn};
+                link.incoming.erase(it);
+                return delivery;
+            }
+            case Kind::fileCancel: {
+                auto id = LinkMessage::decodeId(body);
+                if (!id) return violation(link, "malformed file cancel");
+                wasDiscarded(link, *id, true);
+                dropIncoming(link, *id);
+                return std::nullopt;
+            }
+            case Kind::fileResult: {
+                auto result = LinkMessage::FileResult::decode(body);
+                if (!result) return violation(link, "malformed file result");
+                std::optional<std::string> error;
+                switch (result->status) {
+                    case LinkMessage::FileStatus::ok:
+                        break;
+                    case LinkMessage::FileStatus::corrupt:
+                        error = "The file arrived damaged";
+                        break;
+                    case LinkMessage::FileStatus::refused:
+                        error = link.name + " can't take the file now";
+                        break;
+                    case LinkMessage::FileStatus::failed:
+                        error = link.name + " couldn't save the file";
+                        break;
+                }
+                onSendQueue(
+                    [key = TransferKey{link.id, result->id}, error](State& s) { s.finishOutgoing(key, error); });
+                return std::nullopt;
+            }
+            default:
+                return std::nullopt;
+        }
+    }
+
+    // ----- Files sent (send queue) -----
+
+    void beginOutgoing(Outgoing transfer, const std::filesystem::path& path, const std::string& name) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        FileHandle file(ec ? nullptr : std::fopen(path.c_str(), "rb"));
+        if (!file) {
+            complete(transfer, "Couldn't read the file");
+            return;
+        }
+        transfer.file = std::move(file);
+        transfer.size = size;
+        transfer.hasher = std::make_unique<crypto::Sha256>();
+        transfer.progress->setTotal(size);
+        const TransferKey key{transfer.linkId, transfer.id};
+        transfer.conn->send(static_cast<std::uint8_t>(Kind::fileStart),
+                            LinkMessage::FileStart{transfer.id, size, name}.encode());
+        auto progress = transfer.progress;
+        outgoing.emplace(key, std::move(transfer));
+        progress->setCancellationHandler([weak = weak, key] {
+            if (auto self = weak.lock()) self->state_->onSendQueue([key](State& s) { s.cancelOutgoing(key); });
+        });
+        pump(key);
+    }
+
+    void pump(const TransferKey& key) {
+        auto it = outgoing.find(key);
+        if (it == outgoing.end()) return;
+        auto& t = it->second;
+        while (t.inFlight < chunksInFlight && t.sent < t.size) {
+            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(LinkMessage::maxChunk, t.size - t.sent));
+            Bytes chunk = LinkMessage::encodeChunkHeader(t.id);
+            chunk.resize(4 + size);
+            if (std::fread(chunk.data() + 4, 1, size, t.file.get()) != size) {
+                t.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(t.id));
+                finishOutgoing(key, "The file changed while it was sent");
+                return;
+            }
+            t.hasher->update(chunk.data() + 4, size);
+            t.sent += size;
+            ++t.inFlight;
+            t.conn->send(static_cast<std::uint8_t>(Kind::fileChunk), chunk, [weak = weak, key, size] {
+                if (auto self = weak.lock()) {
+                    self->state_->onSendQueue([key, size](State& s) { s.chunkWritten(key, size); });
+                }
+            });
+        }
+        if (t.sent == t.size && t.inFlight == 0 && !t.endSent) {
+            t.endSent = true;
+            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd),
+                         LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode());
+        }
+    }
+
+    void chunkWritten(const TransferKey& key, std::size_t size) {
+        auto it = outgoing.find(key);
+        if (it == outgoing.end()) return;
+        it->second.inFlight -= 1;
+        it->second.written += size;
+        it->second.progress->setCompleted(it->second.written);
+        pump(key);
+    }
+
+    void cancelOutgoing(const TransferKey& key) {
+        auto it = outgoing.find(key);
+        if (it == outgoing.end()) return;
+        it->second.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(it->second.id));
+        finishOutgoing(key, "The transfer was cancelled");
+    }
+
+    void failOutgoingOfLink(std::uint64_t linkId, const std::string& error) {
+        std::vector<TransferKey> keys;
+        for (const auto& [key, t] : outgoing) {
+            if (key.first == linkId) keys.push_back(key);
+        }
+        for (const auto& key : keys) finishOutgoing(key, error);
+    }
+
+    void finishOutgoing(const TransferKey& key, const std::optional<std::string>& error) {
+        auto it = outgoing.find(key);
+        if (it == outgoing.end()) return;
+        auto transfer = std::move(it->second);
+        outgoing.erase(it);
+        transfer.file.reset();
+        if (!error) transfer.progress->setCompleted(transfer.size);
+        complete(transfer, error);
+    }
+
+    void complete(Outgoing& transfer, const std::optional<std::string>& error) {
+        transfer.progress->setCancellationHandler(nullptr);
+        transfer.progress->markFinished();
+        if (!transfer.completion) return;
+        options.mainExecutor->async([completion = std::move(transfer.completion), error] { completion(error); });
+    }
+};
+
+// ----- PeerSession -----
+
+std::shared_ptr<PeerSession> PeerSession::create(Role role, bool allowsPairing, int maxCameras, std::string serviceType,
+                                                 Options options) {
+    auto* session = new PeerSession(role, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
+    // The last owner may let go on one of the session's own threads, which cannot join themselves.
+    std::shared_ptr<PeerSession> shared(session, [](PeerSession* s) {
+        const bool own = s->queue_->isCurrent() || s->sendQueue_->isCurrent() ||
+                         s->state_->resourceQueue->isCurrent() || s->state_->service->isCurrent();
+        if (own) {
+            std::thread([s] { delete s; }).detach();
+        } else {
+            delete s;
+        }
+    });
+    shared->state_->weak = shared;
+    return shared;
+}
+
+PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::string serviceType, Options options)
+    : role_(role) {
+    if (!options.keychain) options.keychain = std::make_shared<Keychain>(Keychain::defaultFolder());
+    if (!options.mainExecutor) throw std::invalid_argument("PeerSession needs a main executor");
+    queue_ = std::make_unique<DispatchQueue>("morvane.peer-session");
+    sendQueue_ = std::make_unique<DispatchQueue>("morvane.peer-send");
+    state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
+    state_->resourceQueue = std::make_unique<DispatchQueue>("morvane.peer-resource");
+    state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
+    state_->tempFolder = state_->options.temporaryFolder;
+    if (state_->tempFolder.empty()) {
+        state_->tempFolder = makePrivateFolder();
+        state_->ownsTempFolder = true;
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(state_->tempFolder, ec);
+        std::filesystem::permissions(state_->tempFolder, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, ec);
+    }
+}
+
+PeerSession::~PeerSession() {
+    if (running_.exchange(false)) {
+        queue_->sync([this] { state_->stopOnQueue(); });
+    }
+    // Drain in dependency order; blocks still queued find the session gone and do nothing.
+    state_->resourceQueue.reset();
+    sendQueue_.reset();
+    queue_.reset();
+    state_->service.reset();
+    if (state_->ownsTempFolder && !state_->tempFolder.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(state_->tempFolder, ec);
+    }
+}
+
+void PeerSession::start() {
+    if (running_.exchange(true)) return;
+    queue_->sync([this] { state_->startOnQueue(); });
+}
+
+void PeerSession::stop() {
+    if (!running_.exchange(false)) return;
+    queue_->sync([this] { state_->stopOnQueue(); });
+}
+
+void PeerSession::setMaxCameras(int maxCameras) {
+    state_->onQueue([maxCameras](State& s) { s.maxCameras = std::clamp(maxCameras, 1, 7); });
+}
+
+void PeerSession::send(const Bytes& packet, const std::optional<PeerId>& peer) {
+    if (packet.size() > LinkMessage::maxPacket) return;
+    queue_->sync([&] { state_->sendData(packet, peer); });
+}
+
+std::vector<PeerId> PeerSession::readyPeers() const {
+    return queue_->syncResult([this] {
+        std::vector<PeerId> ids;
+        for (const auto& peer : state_->peerList()) ids.push_back(peer.id);
+        return ids;
+    });
+}
+
+void PeerSession::connect(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.connect(peer); });
+}
+
+void PeerSession::disconnectCamera(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.disconnectCamera(peer); });
+}
+
+void PeerSession::acceptPairing(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.acceptPairing(peer); });
+}
+
+void PeerSession::cancelPairing(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.cancelPairing(peer); });
+}
+
+void PeerSession::reconnect(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.reconnect(peer); });
+}
+
+void PeerSession::publishPeers() {
+    state_->onQueue([](State& s) {
+        s.onMain(&PeerSession::onPeersChanged, s.peerList());
+        s.onMain(&PeerSession::onNearbyChanged, s.nearbyList());
+    });
+}
+
+std::shared_ptr<TransferProgress> PeerSession::sendResource(const std::filesystem::path& file, const std::string& name,
+                                                            const PeerId& peer, ResourceCompletion completion) {
+    auto progress = std::make_shared<TransferProgress>();
+    state_->onQueue([file, name, peer, completion = std::move(completion), progress](State& s) mutable {
+        Link* target = nullptr;
+        for (auto id : s.readyOrder) {
+            auto it = s.links.find(id);
+            if (it != s.links.end() && it->second->peerId == peer) target = it->second.get();
+        }
+        Outgoing transfer;
+        transfer.progress = progress;
+        transfer.completion = std::move(completion);
+        if (!target || name.size() > LinkMessage::maxResourceName) {
+            s.complete(transfer, target ? "The resource name is too long" : "The peer is not connected");
+            return;
+        }
+        transfer.linkId = target->id;
+        transfer.id = target->nextTransferId++;
+        transfer.conn = target->conn;
+        s.onSendQueue([transfer = std::make_shared<Outgoing>(std::move(transfer)), file, name](State& s2) mutable {
+            s2.beginOutgoing(std::move(*transfer), file, name);
+        });
+    });
+    return progress;
+}
+
+}  // namespace morvane

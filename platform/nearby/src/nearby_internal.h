@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/nearby_service.h"
+
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+
+#include <atomic>
+#include <optional>
+#include <thread>
+
+namespace morvane::nearby {
+
+struct NearbyService::Impl {
+    Impl();
+
+    asio::io_context io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard;
+    std::thread thread;
+    std::atomic<std::thread::id> threadId{};
+    std::atomic<bool> stopped{false};
+    asio::ssl::context serverTls{asio::ssl::context::tls_server};
+    asio::ssl::context clientTls{asio::ssl::context::tls_client};
+
+    bool isCurrent() const { return threadId.load() == std::this_thread::get_id(); }
+    /// Posts unless the service has stopped (a handler queued then would never run and keep its captures alive).
+    void post(std::function<void()> block) {
+        if (stopped.load()) return;
+        asio::post(io, std::move(block));
+    }
+};
+
+std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service,
+                                                    asio::ip::tcp::socket socket);
+std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service, std::string address,
+                                                    std::uint16_t port);
+std::shared_ptr<NearbyBeacon> makeUdpBeacon(std::shared_ptr<NearbyService::Impl> service,
+                                            NearbyBeacon::Options options);
+
+}  // namespace morvane::nearby

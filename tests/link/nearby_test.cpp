@@ -1,0 +1,283 @@
+#include "link_test_support.h"
+
+#include "platform/nearby_service.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace morvane::test {
+namespace {
+
+using namespace morvane::nearby;
+
+TEST(NearbyAnnouncementTest, EncodesAndRejectsWhatIsNotOurs) {
+    NearbyAnnouncement a;
+    a.role = 1;
+    a.name = "Cam";
+    a.publicKey = Bytes(32, 3);
+    a.port = 4000;
+    const auto text = a.encode("morvane");
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(NearbyAnnouncement::decode(text, "morvane"), a);
+    EXPECT_FALSE(NearbyAnnouncement::decode(text, "other"));
+
+    NearbyAnnouncement query;
+    query.kind = NearbyAnnouncement::Kind::query;
+    auto decodedQuery = NearbyAnnouncement::decode(query.encode("morvane"), "morvane");
+    ASSERT_TRUE(decodedQuery);
+    EXPECT_EQ(decodedQuery->kind, NearbyAnnouncement::Kind::query);
+    EXPECT_EQ(decodedQuery->instance, query.instance);
+
+    // A name that would make the datagram too large is not sent at all.
+    a.name = std::string(1100, 'x');
+    EXPECT_TRUE(a.encode("morvane").empty());
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        auto t = text;
+        t.replace(t.find(from), from.size(), to);
+        return NearbyAnnouncement::decode(t, "morvane");
+    };
+    EXPECT_FALSE(replaced("\"v\":1", "\"v\":2"));
+    EXPECT_FALSE(replaced("\"port\":4000", "\"port\":70000"));
+    EXPECT_FALSE(replaced("\"port\":4000", "\"port\":0"));
+    EXPECT_FALSE(replaced("\"kind\":\"announce\"", "\"kind\":\"shout\""));
+    EXPECT_FALSE(replaced("\"role\":1", "\"role\":\"1\""));
+    EXPECT_FALSE(NearbyAnnouncement::decode(std::string(1025, ' '), "morvane"));
+    EXPECT_FALSE(NearbyAnnouncement::decode("", "morvane"));
+    for (std::size_t n = 0; n < text.size(); ++n)
+        EXPECT_FALSE(NearbyAnnouncement::decode(text.substr(0, n), "morvane"));
+    for (std::uint32_t seed = 0; seed < 500; ++seed) {
+        auto bytes = randomBytes(seed % 300, seed);
+        (void)NearbyAnnouncement::decode(std::string(bytes.begin(), bytes.end()), "morvane");
+    }
+}
+
+TEST(NearbyConfigTest, LoopbackRuleOverridesInterfaces) {
+    EXPECT_TRUE(isLoopbackAddress("127.0.0.1"));
+    EXPECT_TRUE(isLoopbackAddress("127.200.1.9"));
+    EXPECT_FALSE(isLoopbackAddress("128.0.0.1"));
+    EXPECT_FALSE(isLoopbackAddress("localhost"));
+    EXPECT_FALSE(isLoopbackAddress("::1"));
+
+    ::setenv("MORVANE_TEST_LOOPBACK_ONLY", "1", 1);
+    NearbyConfig config;
+    config.interfaces = {"192.0.2.7"};
+    auto resolved = config.resolved();
+    EXPECT_EQ(resolved.interfaces, std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(NearbyConfig{}.resolved().interfaces, std::vector<std::string>{"127.0.0.1"});
+
+    ::unsetenv("MORVANE_NEARBY_PORT");
+    ::unsetenv("MORVANE_NEARBY_GROUP");
+    EXPECT_EQ(resolved.port, NearbyConfig::defaultPort);
+    EXPECT_EQ(resolved.group, NearbyConfig::defaultGroup);
+    ::setenv("MORVANE_NEARBY_PORT", "45678", 1);
+    ::setenv("MORVANE_NEARBY_GROUP", "239.255.9.9", 1);
+    EXPECT_EQ(NearbyConfig{}.resolved().port, 45678);
+    EXPECT_EQ(NearbyConfig{}.resolved().group, "239.255.9.9");
+    config.port = 41000;  // an explicit choice wins over the environment
+    EXPECT_EQ(config.resolved().port, 41000);
+    ::setenv("MORVANE_NEARBY_PORT", "99999", 1);
+    EXPECT_EQ(NearbyConfig{}.resolved().port, NearbyConfig::defaultPort);
+    ::unsetenv("MORVANE_NEARBY_PORT");
+    ::unsetenv("MORVANE_NEARBY_GROUP");
+}
+
+struct Seen {
+    std::mutex mutex;
+    std::vector<NearbyEntry> found, lost;
+    std::size_t foundCount() {
+        std::lock_guard lock(mutex);
+        return found.size();
+    }
+    std::size_t lostCount() {
+        std::lock_guard lock(mutex);
+        return lost.size();
+    }
+};
+
+TEST(NearbyBeaconTest, FindsAnnouncesAnswersQueriesAndForgets) {
+    ::setenv("MORVANE_TEST_LOOPBACK_ONLY", "1", 1);
+    const auto discovery = Discovery::unique();
+    NearbyService service("test.nearby");
+    NearbyBeacon::Options options;
+    options.network.group = discovery.group;
+    options.network.port = discovery.port;
+    options.announceInterval = 0.2;
+    options.burstInterval = 0.05;
+    options.expiry = 0.8;
+
+    auto cameraOptions = options;
+    cameraOptions.ownInstance = Uuid();
+    auto camera = service.beacon(cameraOptions);
+    ASSERT_TRUE(camera);
+    camera->advertise([] {
+        NearbyAnnouncement a;
+        a.role = 1;
+        a.name = "Cam";
+        a.publicKey = Bytes(32, 5);
+        a.port = 1234;
+        return a;
+    });
+
+    auto browserOptions = options;
+    browserOptions.ownInstance = Uuid();
+    auto browser = service.beacon(browserOptions);
+    ASSERT_TRUE(browser);
+    Seen seen;
+    browser->browse(
+        [&](const NearbyEntry& e) {
+            std::lock_guard lock(seen.mutex);
+            seen.found.push_back(e);
+        },
+        [&](const NearbyEntry& e) {
+            std::lock_guard lock(seen.mutex);
+            seen.lost.push_back(e);
+        });
+    ASSERT_TRUE(eventually([&] { return seen.foundCount() >= 1; }, 5));
+    {
+        std::lock_guard lock(seen.mutex);
+        EXPECT_EQ(seen.found[0].instance, cameraOptions.ownInstance);
+        EXPECT_EQ(seen.found[0].name, "Cam");
+        EXPECT_EQ(seen.found[0].port, 1234);
+        EXPECT_EQ(seen.found[0].address, "127.0.0.1");
+    }
+    // Repeated identical announces are not reported again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(seen.foundCount(), 1u);
+    // A group of another test stays apart.
+    EXPECT_EQ(seen.lostCount(), 0u);
+
+    // Bye removes at once.
+    camera->stop();
+    ASSERT_TRUE(eventually([&] { return seen.lostCount() == 1; }, 3));
+
+    // An announcer that just goes silent expires.
+    auto silentOptions = options;
+    silentOptions.ownInstance = Uuid();
+    silentOptions.announceInterval = 60;
+    silentOptions.burstCount = 1;
+    auto silent = service.beacon(silentOptions);
+    ASSERT_TRUE(silent);
+    silent->advertise([] {
+        NearbyAnnouncement a;
+        a.role = 1;
+        a.name = "Quiet";
+        a.publicKey = Bytes(32, 6);
+        a.port = 1;
+        return a;
+    });
+    ASSERT_TRUE(eventually([&] { return seen.foundCount() == 2; }, 3));
+    ASSERT_TRUE(eventually([&] { return seen.lostCount() == 2; }, 3));
+    {
+        std::lock_guard lock(seen.mutex);
+        EXPECT_EQ(seen.lost[1].name, "Quiet");
+    }
+    // A browser that starts later gets an answer to its query at once, not at the next minute's announce.
+    Seen late;
+    auto lateOptions = options;
+    lateOptions.ownInstance = Uuid();
+    auto lateBrowser = service.beacon(lateOptions);
+    ASSERT_TRUE(lateBrowser);
+    lateBrowser->browse(
+        [&](const NearbyEntry& e) {
+            std::lock_guard lock(late.mutex);
+            late.found.push_back(e);
+        },
+        [](const NearbyEntry&) {});
+    EXPECT_TRUE(eventually([&] { return late.foundCount() == 1; }, 0.5));
+    silent->stop();
+    browser->stop();
+    lateBrowser->stop();
+}
+
+struct Received {
+    std::mutex mutex;
+    std::vector<std::pair<std::uint8_t, Bytes>> messages;
+    std::optional<std::string> closed;
+    Bytes exporter;
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return messages.size();
+    }
+    bool isClosed() {
+        std::lock_guard lock(mutex);
+        return closed.has_value();
+    }
+    NearbyConnection::Handlers handlers(std::size_t limit) {
+        NearbyConnection::Handlers h;
+        h.exporterLabel = "EXPORTER-test";
+        h.onReady = [this](const Bytes& e) {
+            std::lock_guard lock(mutex);
+            exporter = e;
+        };
+        h.maxBody = [limit](std::uint8_t kind) { return kind == 9 ? 0 : limit; };
+        h.onMessage = [this](std::uint8_t kind, Bytes body) {
+            std::lock_guard lock(mutex);
+            messages.emplace_back(kind, std::move(body));
+        };
+        h.onClosed = [this](const std::string& reason) {
+            std::lock_guard lock(mutex);
+            closed = reason;
+        };
+        return h;
+    }
+};
+
+TEST(NearbyConnectionTest, FramesTravelInOrderAndOversizeCloses) {
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    Received atServer, atClient;
+    std::mutex acceptedMutex;
+    std::shared_ptr<NearbyConnection> accepted;
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
+        c->start(atServer.handlers(100000));
+        std::lock_guard lock(acceptedMutex);
+        accepted = c;
+    });
+    ASSERT_TRUE(listener);
+    auto conn = client.connect("127.0.0.1", listener->port());
+    conn->start(atClient.handlers(100000));
+    for (std::uint32_t i = 0; i < 500; ++i) conn->send(static_cast<std::uint8_t>(i % 8), randomBytes(i * 97 % 5000, i));
+    ASSERT_TRUE(eventually([&] { return atServer.count() == 500; }));
+    {
+        std::lock_guard lock(atServer.mutex);
+        for (std::uint32_t i = 0; i < 500; ++i) {
+            EXPECT_EQ(atServer.messages[i].first, i % 8);
+            EXPECT_EQ(atServer.messages[i].second, randomBytes(i * 97 % 5000, i));
+        }
+        std::lock_guard lock2(atClient.mutex);
+        EXPECT_EQ(atServer.exporter.size(), 32u);
+        EXPECT_EQ(atServer.exporter, atClient.exporter);  // one TLS session, one exporter value
+    }
+    EXPECT_TRUE(eventually([&] { return conn->bufferedAmount() == 0; }));
+    EXPECT_EQ(conn->remoteAddress(), "127.0.0.1");
+
+    // A frame over the receiver's limit closes the connection before its body is read.
+    conn->send(1, Bytes(100001, 0));
+    ASSERT_TRUE(eventually([&] { return atServer.isClosed() && atClient.isClosed(); }));
+    EXPECT_EQ(atServer.count(), 500u);
+    EXPECT_NE(atServer.closed->find("oversized"), std::string::npos);
+    EXPECT_TRUE(conn->isClosed());
+    conn->send(1, Bytes{1});  // sending on a closed connection is harmless
+    listener->close();
+}
+
+TEST(NearbyConnectionTest, RefusedConnectionReportsClosed) {
+    NearbyService service("test.refused");
+    std::uint16_t port = 0;
+    {
+        auto listener = service.listen("127.0.0.1", 0, [](std::shared_ptr<NearbyConnection>) {});
+        ASSERT_TRUE(listener);
+        port = listener->port();
+        listener->close();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Received r;
+    auto conn = service.connect("127.0.0.1", port);
+    conn->start(r.handlers(10));
+    EXPECT_TRUE(eventually([&] { return r.isClosed(); }));
+}
+
+}  // namespace
+}  // namespace morvane::test

@@ -1,0 +1,65 @@
+#include "remote/camera_link.h"
+
+namespace morvane {
+
+std::shared_ptr<PeerSessionLink> PeerSessionLink::create(std::shared_ptr<PeerSession> session) {
+    std::shared_ptr<PeerSessionLink> link(new PeerSessionLink(std::move(session)));
+    link->forwardCallbacks();
+    return link;
+}
+
+std::shared_ptr<PeerSessionLink> PeerSessionLink::makeMonitor(int maxCameras, PeerSession::Options options) {
+    return create(PeerSession::create(PeerSession::Role::monitor, true, maxCameras, "morvane", std::move(options)));
+}
+
+PeerSessionLink::~PeerSessionLink() {
+    session_->onData = nullptr;
+    session_->onPeerConnected = nullptr;
+    session_->onPeerDisconnected = nullptr;
+    session_->onPeersChanged = nullptr;
+    session_->onNearbyChanged = nullptr;
+    session_->onPairingRequest = nullptr;
+    session_->onIssue = nullptr;
+    session_->onResource = nullptr;
+}
+
+void PeerSessionLink::forwardCallbacks() {
+    // Weak: the session may outlive this link and call in from its own threads.
+    std::weak_ptr<PeerSessionLink> weak = shared_from_this();
+    session_->onData = [weak](const Bytes& packet, const PeerId& peer) {
+        if (auto self = weak.lock()) self->onData(packet, peer);
+    };
+    session_->onPeerConnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->onPeerConnected(peer);
+    };
+    session_->onPeerDisconnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->onPeerDisconnected(peer);
+    };
+    session_->onPeersChanged = [weak](const std::vector<Peer>& peers) {
+        if (auto self = weak.lock()) self->onPeersChanged(peers);
+    };
+    session_->onNearbyChanged = [weak](const std::vector<NearbyCamera>& nearby) {
+        if (auto self = weak.lock()) self->onNearbyChanged(nearby);
+    };
+    session_->onPairingRequest = [weak](const std::optional<PairingRequest>& request) {
+        if (auto self = weak.lock()) self->onPairingRequest(request);
+    };
+    session_->onIssue = [weak](const std::string& text) {
+        if (auto self = weak.lock()) self->onIssue(text);
+    };
+    session_->onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
+        if (auto self = weak.lock()) self->onResource(file, name, peer);
+    };
+}
+
+void PeerSessionLink::sendTo(const Bytes& packet, const PeerId& peer) {
+    auto& session = *session_;
+    session.queue().sync([&] { session.send(packet, peer); });
+}
+
+std::vector<PeerId> PeerSessionLink::readyPeers() {
+    auto& session = *session_;
+    return session.queue().syncResult([&] { return session.readyPeers(); });
+}
+
+}  // namespace morvane

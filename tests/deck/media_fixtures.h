@@ -70,10 +70,15 @@ inline bool makeClip(const std::filesystem::path& file, const Clip& c) {
         cmd += " -map 0:v";
     if (c.tone > 0) cmd += " -map " + std::to_string(audioInput) + ":a -c:a aac -b:a 128k";
     cmd += " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 10";
-    if (c.rotate) cmd += " -metadata:s:v:0 rotate=" + std::to_string(c.rotate);
     if (c.startOffset > 0) cmd += " -output_ts_offset " + std::to_string(c.startOffset);
-    cmd += " " + quote(file.string());
-    return run(cmd);
+    if (!c.rotate) return run(cmd + " " + quote(file.string()));
+    // The display matrix is written when the streams are copied, not while encoding.
+    const auto upright = std::filesystem::path(file).concat(".upright.mov");
+    const bool ok = run(cmd + " " + quote(upright.string())) &&
+                    run("ffmpeg -v error -y -i " + quote(upright.string()) +
+                        " -c copy -metadata:s:v:0 rotate=" + std::to_string(c.rotate) + " " + quote(file.string()));
+    std::filesystem::remove(upright);
+    return ok;
 }
 
 inline nlohmann::json probe(const std::filesystem::path& file) {

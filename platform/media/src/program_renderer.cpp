@@ -393,9 +393,16 @@ private:
         }
         int rc = swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLT, ProgramRenderer::sampleRate, &in,
                                      AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+        const bool mono = in.nb_channels == 1;
         av_channel_layout_uninit(&in);
         ff::Swr swr(raw);
-        if (rc < 0 || !swr || swr_init(swr.get()) < 0) return false;
+        if (rc < 0 || !swr) return false;
+        if (mono) {
+            // A single microphone plays on both sides at its own level, not 3 dB down.
+            const double both[2] = {1.0, 1.0};
+            swr_set_matrix(swr.get(), both, 1);
+        }
+        if (swr_init(swr.get()) < 0) return false;
         swr_ = std::move(swr);
         inFormat_ = f->format;
         inRate_ = f->sample_rate;

@@ -61,10 +61,6 @@ USBHub::USBHub(Options options)
 
 USBHub::~USBHub() {
     stop();
-    if (queue_->isCurrent()) {
-        // Released from inside its own queue: let another thread wait for the queue to wind down.
-        std::thread([queue = std::move(queue_)]() mutable { queue.reset(); }).detach();
-    }
 }
 
 bool USBHub::isRunning() const {
@@ -76,7 +72,7 @@ std::size_t USBHub::linkCount() const {
     std::lock_guard lock(state_->mutex);
     std::size_t count = 0;
     for (const auto& [id, link] : state_->links) {
-        if (!link->isClosed()) ++count;
+        if (!link->isClosed() && link->isAuthenticated()) ++count;
     }
     return count;
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -393,4 +394,62 @@ TEST_F(USBDeviceLinkTest, APulledCableMidFileLeavesNothing) {
     cam.reset();  // the cable is pulled mid-file
     EXPECT_TRUE(waitFor([&] { return link->isClosed(); }, std::chrono::seconds(5)));
     EXPECT_TRUE(waitFor([&] { return countFiles(folder) == 0; }, std::chrono::seconds(5)));
+}
+
+TEST(USBDeviceLinkHostile, RandomMessagesAfterTheGreetingLeaveNothingBehind) {
+    TempDir dir;
+    auto camera = makeDevice(dir / "camera", "Cam A");
+    auto remote = makeDevice(dir / "remote", "Desk");
+    pair(camera, remote);
+    const auto folder = dir / "incoming";
+    std::filesystem::create_directories(folder);
+    std::mt19937 random(11);
+    std::atomic<int> delivered{0};
+    for (int round = 0; round < 40; ++round) {
+        auto [a, b] = socketPair();
+        auto link = std::make_shared<USBDeviceLink>(
+            round, b, remote, folder,
+            [&](const std::shared_ptr<USBDeviceLink>& from, USBDeviceLink::ReceivedFile file) {
+                ++delivered;
+                std::filesystem::remove(file.file);
+                from->acknowledge(file.info.id, true);
+            });
+        link->start();
+        RawCamera cam(a, camera);
+        ASSERT_EQ(cam.greet(), USBLink::Handshake::Outcome::ok);
+        for (int message = 0; message < 12; ++message) {
+            const auto kind = static_cast<USBLink::Kind>(1 + random() % 6);
+            Bytes body(random() % 2048);
+            for (auto& byte : body) byte = static_cast<std::uint8_t>(random());
+            if (kind == USBLink::Kind::fileStart && random() % 2) {
+                body = *USBLink::encodeFileStart(USBLink::FileStart{random() % 4096, sampleInfo()});
+            }
+            if (!cam.channel().send(kind, body)) break;
+        }
+        cam.channel().shutdown();
+        ASSERT_TRUE(waitFor([&] { return link->isClosed(); }, std::chrono::seconds(5)));
+        link->close();
+        ASSERT_EQ(countFiles(folder), 0u) << "round " << round;
+    }
+}
+
+TEST(USBLinkHandshakeHostile, RandomGreetingsAreRefused) {
+    TempDir dir;
+    auto remote = makeDevice(dir / "remote", "Desk");
+    std::mt19937 random(5);
+    for (int round = 0; round < 60; ++round) {
+        auto [a, b] = socketPair();
+        Bytes junk(1 + random() % 600);
+        for (auto& byte : junk) byte = static_cast<std::uint8_t>(random());
+        if (random() % 2) {
+            // A well-framed hello with a hostile body.
+            junk = USBLink::frame(USBLink::Kind::hello, junk);
+        }
+        ASSERT_EQ(::write(a, junk.data(), junk.size()), static_cast<ssize_t>(junk.size()));
+        ::shutdown(a, SHUT_WR);
+        USBLink::Channel channel(b);
+        USBLink::Handshake handshake{DeviceIdentity(remote), TrustedPeers(remote), TrustedPeer::remoteRole};
+        EXPECT_NE(handshake.run(channel, 2000), USBLink::Handshake::Outcome::ok);
+        ::close(a);
+    }
 }

@@ -55,7 +55,7 @@ public:
 
     DispatchQueue& queue() { return *queue_; }
 
-    /// The devices with an open link now (for tests and diagnostics).
+    /// The cameras with an open, authenticated link now (for tests and diagnostics).
     std::size_t linkCount() const;
     /// Requests to the service since the hub was made, and how many of them got no sensible answer.
     struct Counters {

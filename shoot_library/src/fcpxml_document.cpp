@@ -1,0 +1,317 @@
+// FCPXML 1.10: per take a multicam clip with one angle per camera file, its markers, the live program as a
+// project and every deck edit of the take as a further project.
+
+#include <algorithm>
+#include <map>
+
+#include "shoot_library/shoot_library.h"
+#include "shoot_library/timecode.h"
+#include "text_utils.h"
+#include "xml_writer.h"
+
+namespace morvane {
+
+namespace {
+
+using text::number;
+
+struct Document {
+    std::int64_t counter = 1;
+    std::map<std::string, std::string> formats;
+    std::string resources;
+    std::string events;
+
+    std::string nextID(const char* prefix) { return prefix + number(counter++); }
+
+    std::string formatID(const TimelineRate& rate, std::int64_t width, std::int64_t height) {
+        const std::string key = number(rate.rate) + (rate.ntsc ? "n" : "") + "-" + number(width) + "-" + number(height);
+        if (auto found = formats.find(key); found != formats.end()) return found->second;
+        std::string id = nextID("r");
+        xml::start(resources, 4, "format",
+                   {{"id", id},
+                    {"frameDuration", ShootLibrary::fcpxmlTime(1, rate.rate, rate.ntsc)},
+                    {"width", number(width)},
+                    {"height", number(height)}},
+                   true);
+        formats.emplace(key, id);
+        return id;
+    }
+};
+
+struct Asset {
+    const ShootLibrary::Clip* clip;
+    std::string id;
+};
+
+std::string clipSource(const std::filesystem::path& folder, const std::string& file) {
+    const auto path = std::filesystem::absolute(folder / file).lexically_normal();
+    return text::xmlEscaped("file://" + text::percentEncodedPath(path.string()));
+}
+
+std::optional<std::string> assetIDForFile(const std::string& file, const std::vector<Asset>& assets) {
+    for (const auto& asset : assets) {
+        if (asset.clip->file == file) return asset.id;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string ShootLibrary::fcpxmlTime(std::int64_t frames, std::int64_t nominal, bool ntsc) {
+    if (ntsc) return number(frames * 1001) + "/" + number(nominal * 1000) + "s";
+    return number(frames) + "/" + number(nominal) + "s";
+}
+
+std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, const std::filesystem::path& folder,
+                                    const std::vector<Clip>& clips) {
+    Document doc;
+    std::vector<Clip> videos;
+    for (const auto& clip : clips) {
+        if (clip.isVideo) videos.push_back(clip);
+    }
+
+    for (const auto& [take, takeClips] : clipsByTake(videos)) {
+        const TimelineRate rate = dayRate(takeClips);
+        const auto time = [&](std::int64_t frames) { return fcpxmlTime(frames, rate.rate, rate.ntsc); };
+        const char* tcFormat = timecode::isDropFrame(rate) ? "DF" : "NDF";
+        const std::string takeName = "Take " + text::twoDigits(take);
+
+        std::int64_t width = 1920;
+        std::int64_t height = 1080;
+        if (auto c = std::find_if(takeClips.begin(), takeClips.end(), [](const Clip& c) { return c.width; });
+            c != takeClips.end())
+            width = *c->width;
+        if (auto c = std::find_if(takeClips.begin(), takeClips.end(), [](const Clip& c) { return c.height; });
+            c != takeClips.end())
+            height = *c->height;
+        const std::string takeFormat = doc.formatID(rate, width, height);
+
+        std::vector<Clip> angles = takeClips;
+        std::stable_sort(angles.begin(), angles.end(),
+                         [](const Clip& a, const Clip& b) { return cameraLess(a.camera, b.camera); });
+
+        std::vector<Asset> assets;
+        for (const auto& clip : angles) {
+            std::string id = doc.nextID("a");
+            const TimelineRate clipRate =
+                clip.frameRate ? timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false)) : rate;
+            const std::string format = doc.formatID(clipRate, clip.width.value_or(width), clip.height.value_or(height));
+            const std::int64_t start =
+                clip.timecodeFrame ? *clip.timecodeFrame : timecode::timeOfDayFrames(clip.start, clipRate);
+            xml::start(
+                doc.resources, 4, "asset",
+                {{"id", id},
+                 {"name", text::xmlEscaped(clip.file)},
+                 {"start", fcpxmlTime(start, clipRate.rate, clipRate.ntsc)},
+                 {"duration", fcpxmlTime(timecode::frames(clipRate, clip.duration), clipRate.rate, clipRate.ntsc)},
+                 {"hasVideo", "1"},
+                 {"hasAudio", "1"},
+                 {"format", format},
+                 {"audioSources", "1"}},
+                false);
+            xml::start(doc.resources, 6, "media-rep",
+                       {{"kind", "original-media"}, {"src", clipSource(folder, clip.file)}}, true);
+            xml::end(doc.resources, 4, "asset");
+            assets.push_back({&clip, std::move(id)});
+        }
+
+        const auto clipStart = [&](const Clip& c) { return timecode::timeOfDayFrames(c.start, rate); };
+        const auto clipLength = [&](const Clip& c) { return timecode::frames(rate, c.duration); };
+        std::int64_t ts = 0;
+        std::int64_t te = 0;
+        for (std::size_t i = 0; i < takeClips.size(); ++i) {
+            const std::int64_t s = clipStart(takeClips[i]);
+            const std::int64_t e = s + clipLength(takeClips[i]);
+            ts = i == 0 ? s : std::min(ts, s);
+            te = i == 0 ? e : std::max(te, e);
+        }
+        const std::int64_t length = std::max<std::int64_t>(1, te - ts);
+
+        const std::string mediaID = doc.nextID("m");
+        xml::start(doc.resources, 4, "media", {{"id", mediaID}, {"name", takeName}}, false);
+        xml::start(doc.resources, 6, "multicam",
+                   {{"format", takeFormat}, {"tcStart", time(ts)}, {"tcFormat", tcFormat}}, false);
+        for (std::size_t k = 0; k < assets.size(); ++k) {
+            const Clip& clip = *assets[k].clip;
+            xml::start(doc.resources, 8, "mc-angle",
+                       {{"name", text::xmlEscaped(clip.camera)}, {"angleID", "angle" + number(k + 1)}}, false);
+            xml::start(doc.resources, 10, "asset-clip",
+                       {{"ref", assets[k].id},
+                        {"offset", time(clipStart(clip))},
+                        {"start", time(clipStart(clip))},
+                        {"duration", time(clipLength(clip))},
+                        {"name", text::xmlEscaped(clip.file)},
+                        {"tcFormat", tcFormat}},
+                       true);
+            xml::end(doc.resources, 8, "mc-angle");
+        }
+        xml::end(doc.resources, 6, "multicam");
+        xml::end(doc.resources, 4, "media");
+
+        // The multicam clip; tcFormat is not an attribute of mc-clip in the document type.
+        xml::start(doc.events, 6, "mc-clip",
+                   {{"ref", mediaID}, {"name", takeName}, {"start", time(ts)}, {"duration", time(length)}}, false);
+        xml::start(doc.events, 8, "mc-source", {{"angleID", "angle1"}, {"srcEnable", "all"}}, true);
+        for (const auto& marker : day.markers) {
+            const std::int64_t f = timecode::timeOfDayFrames(marker.date, rate);
+            if (f < ts || f > te) continue;
+            xml::start(doc.events, 8, "marker",
+                       {{"start", time(f)}, {"duration", time(1)}, {"value", "Marker " + number(marker.number)}}, true);
+        }
+        xml::end(doc.events, 6, "mc-clip");
+
+        // The live program.
+        std::set<std::string> cameras;
+        for (const auto& c : takeClips) cameras.insert(c.camera);
+        const auto program = programPieces(day.cuts, cameras, ts, te, rate);
+        if (!program.empty()) {
+            std::string pictures;
+            for (const auto& piece : program) {
+                auto found = std::find_if(assets.begin(), assets.end(),
+                                          [&](const Asset& a) { return a.clip->camera == piece.camera; });
+                if (found == assets.end()) continue;
+                const Clip& clip = *found->clip;
+                const std::int64_t cs = clipStart(clip);
+                const std::int64_t ce = cs + clipLength(clip);
+                const std::int64_t from = std::max(piece.start, cs);
+                const std::int64_t to = std::min(piece.end, ce);
+                if (from >= to) continue;
+                xml::start(pictures, 14, "asset-clip",
+                           {{"ref", found->id},
+                            {"lane", number(1 + (found - assets.begin()))},
+                            {"offset", time(from)},
+                            {"name", text::xmlEscaped(clip.camera)},
+                            {"start", time(from)},
+                            {"duration", time(to - from)},
+                            {"srcEnable", "video"},
+                            {"tcFormat", tcFormat}},
+                           true);
+            }
+            std::string sounds;
+            for (std::size_t k = 0; k < assets.size(); ++k) {
+                const Clip& clip = *assets[k].clip;
+                xml::start(sounds, 14, "asset-clip",
+                           {{"ref", assets[k].id},
+                            {"lane", "-" + number(k + 1)},
+                            {"offset", time(clipStart(clip))},
+                            {"name", text::xmlEscaped(clip.camera) + " sound"},
+                            {"start", time(clipStart(clip))},
+                            {"duration", time(std::max<std::int64_t>(1, clipLength(clip)))},
+                            {"srcEnable", "audio"},
+                            {"tcFormat", tcFormat}},
+                           true);
+            }
+            xml::start(doc.events, 6, "project", {{"name", takeName + " \u2013 Program"}}, false);
+            xml::start(
+                doc.events, 8, "sequence",
+                {{"format", takeFormat}, {"tcStart", time(ts)}, {"duration", time(length)}, {"tcFormat", tcFormat}},
+                false);
+            xml::start(doc.events, 10, "spine", {}, false);
+            xml::start(doc.events, 12, "gap",
+                       {{"name", "Program"}, {"offset", time(ts)}, {"start", time(ts)}, {"duration", time(length)}},
+                       false);
+            doc.events += pictures;
+            doc.events += sounds;
+            xml::end(doc.events, 12, "gap");
+            xml::end(doc.events, 10, "spine");
+            xml::end(doc.events, 8, "sequence");
+            xml::end(doc.events, 6, "project");
+        }
+
+        // Deck edits whose first piece starts in the take (with 30 frames of slack before it).
+        std::vector<const DeckEdit*> edits;
+        for (const auto& edit : day.deckEdits) {
+            if (edit.pieces.empty()) continue;
+            const std::int64_t f = timecode::timeOfDayFrames(edit.pieces.front().from, rate);
+            if (ts - 30 <= f && f < te) edits.push_back(&edit);
+        }
+        std::stable_sort(edits.begin(), edits.end(),
+                         [](const DeckEdit* a, const DeckEdit* b) { return a->exportedAt < b->exportedAt; });
+        for (const DeckEdit* edit : edits) {
+            struct Resolved {
+                const Clip* clip;
+                std::int64_t from;
+                std::int64_t to;
+            };
+            std::vector<Resolved> resolved;
+            for (const auto& piece : edit->pieces) {
+                const std::int64_t pf = timecode::timeOfDayFrames(piece.from, rate);
+                const std::int64_t pt = timecode::timeOfDayFrames(piece.to, rate);
+                auto clip = std::find_if(takeClips.begin(), takeClips.end(), [&](const Clip& c) {
+                    const std::int64_t cs = clipStart(c);
+                    return c.camera == piece.camera && cs < pt && cs + clipLength(c) > pf;
+                });
+                if (clip == takeClips.end()) continue;
+                const std::int64_t cs = clipStart(*clip);
+                const std::int64_t from = std::max(pf, cs);
+                const std::int64_t to = std::min(pt, cs + clipLength(*clip));
+                if (from < to) resolved.push_back({&*clip, from, to});
+            }
+            if (resolved.empty()) continue;
+
+            const bool followPicture = edit->sound.is<DeckEdit::Sound::FollowPicture>();
+            std::string spine;
+            std::int64_t offset = 0;
+            for (const auto& piece : resolved) {
+                const auto id = assetIDForFile(piece.clip->file, assets);
+                if (!id) continue;
+                xml::start(spine, 12, "asset-clip",
+                           {{"ref", *id},
+                            {"offset", time(offset)},
+                            {"name", text::xmlEscaped(piece.clip->camera)},
+                            {"start", time(piece.from)},
+                            {"duration", time(piece.to - piece.from)},
+                            {"srcEnable", followPicture ? "all" : "video"},
+                            {"tcFormat", tcFormat}},
+                           followPicture);
+                if (!followPicture) {
+                    const auto sounds = soundPieces(*piece.clip, piece.from, piece.to, edit->sound, takeClips, rate);
+                    for (std::size_t k = 0; k < sounds.size(); ++k) {
+                        const auto soundID = assetIDForFile(sounds[k].clip.file, assets);
+                        if (!soundID) continue;
+                        xml::start(spine, 14, "asset-clip",
+                                   {{"ref", *soundID},
+                                    {"lane", "-" + number(k + 1)},
+                                    {"offset", time(sounds[k].start)},
+                                    {"name", text::xmlEscaped(sounds[k].clip.camera) + " sound"},
+                                    {"start", time(sounds[k].start)},
+                                    {"duration", time(sounds[k].end - sounds[k].start)},
+                                    {"srcEnable", "audio"},
+                                    {"tcFormat", tcFormat}},
+                                   true);
+                    }
+                    xml::end(spine, 12, "asset-clip");
+                }
+                offset += piece.to - piece.from;
+            }
+            xml::start(doc.events, 6, "project",
+                       {{"name", takeName + " \u2013 Deck edit (" + text::xmlEscaped(edit->name) + ")"}}, false);
+            xml::start(doc.events, 8, "sequence",
+                       {{"format", takeFormat},
+                        {"tcStart", time(0)},
+                        {"duration", time(std::max<std::int64_t>(1, offset))},
+                        {"tcFormat", tcFormat}},
+                       false);
+            xml::start(doc.events, 10, "spine", {}, false);
+            doc.events += spine;
+            xml::end(doc.events, 10, "spine");
+            xml::end(doc.events, 8, "sequence");
+            xml::end(doc.events, 6, "project");
+        }
+    }
+
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE fcpxml>\n";
+    xml::start(out, 0, "fcpxml", {{"version", "1.10"}}, false);
+    xml::start(out, 2, "resources", {}, false);
+    out += doc.resources;
+    xml::end(out, 2, "resources");
+    xml::start(out, 2, "library", {}, false);
+    xml::start(out, 4, "event", {{"name", "Brindlecroft " + text::xmlEscaped(dayKey)}}, false);
+    out += doc.events;
+    xml::end(out, 4, "event");
+    xml::end(out, 2, "library");
+    xml::end(out, 0, "fcpxml");
+    return out;
+}
+
+}  // namespace morvane

@@ -1,0 +1,126 @@
+// Naming, take numbering and cut bookkeeping of filed captures.
+
+#include <sys/stat.h>
+
+#include <QString>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "shoot_library/shoot_library.h"
+#include "text_utils.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr std::size_t maxFileNameBytes = 255;
+constexpr std::size_t maxExtensionLength = 10;
+
+bool existsWithoutFollowing(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool isTrimmed(QChar c) {
+    return c.isSpace() || c == QLatin1Char('.');
+}
+
+}  // namespace
+
+std::string ShootLibrary::cleanFileName(const std::string& name, const std::string& fallback) {
+    QString s = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    s.replace(QLatin1Char('/'), QLatin1Char('-'));
+    s.replace(QLatin1Char(':'), QLatin1Char('-'));
+    s.replace(QLatin1Char('\\'), QLatin1Char('-'));
+    // Control characters would end up in file names and XML documents.
+    for (auto& c : s) {
+        if (c.category() == QChar::Other_Control) c = QLatin1Char(' ');
+    }
+    qsizetype first = 0;
+    qsizetype last = s.size();
+    while (first < last && isTrimmed(s[first])) ++first;
+    while (last > first && isTrimmed(s[last - 1])) --last;
+    s = s.mid(first, last - first);
+    if (s.isEmpty()) return fallback;
+
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, s);
+    std::size_t count = 0;
+    qsizetype cut = s.size();
+    while (graphemes.toNextBoundary() >= 0) {
+        if (++count == maxCameraNameLength) {
+            cut = graphemes.position();
+            break;
+        }
+    }
+    return s.left(cut).toStdString();
+}
+
+std::string ShootLibrary::fileExtension(const std::string& fileName, bool isVideo) {
+    const std::string fallback = isVideo ? "mov" : "heic";
+    const auto slash = fileName.find_last_of('/');
+    const std::string last = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    const auto dot = last.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return fallback;
+    const std::string extension = last.substr(dot + 1);
+    if (extension.empty() || extension.size() > maxExtensionLength) return fallback;
+    const bool plain = std::all_of(extension.begin(), extension.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+    return plain ? extension : fallback;
+}
+
+std::filesystem::path ShootLibrary::uniqueURL(const std::filesystem::path& folder, const std::string& base,
+                                              const std::string& extension) {
+    auto candidate = [&](const std::string& suffix) {
+        const std::string tail = suffix + "." + extension;
+        const std::size_t room = tail.size() < maxFileNameBytes ? maxFileNameBytes - tail.size() : 0;
+        return folder / (std::string(text::utf8Prefix(base, room)) + tail);
+    };
+    auto path = candidate("");
+    for (std::int64_t n = 2; existsWithoutFollowing(path); ++n) path = candidate(" " + std::to_string(n));
+    return path;
+}
+
+bool ShootLibrary::isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+std::int64_t ShootLibrary::takeNumber(const std::vector<Clip>& clips, const Clip& clip) {
+    const double newStart = clip.start.secondsSinceReferenceDate;
+    const double newEnd = newStart + clip.duration;
+    for (const auto& other : clips) {
+        if (!other.isVideo) continue;
+        const double start = other.start.secondsSinceReferenceDate;
+        const double end = start + other.duration;
+        if (newStart <= end + takeTolerance && start <= newEnd + takeTolerance) return other.take;
+    }
+    std::int64_t highest = 0;
+    for (const auto& other : clips) highest = std::max(highest, other.take);
+    return highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
+}
+
+std::optional<std::int64_t> ShootLibrary::takeAtDate(const std::vector<Clip>& clips, Date date) {
+    const double t = date.secondsSinceReferenceDate;
+    for (const auto& clip : clips) {
+        if (!clip.isVideo) continue;
+        const double start = clip.start.secondsSinceReferenceDate;
+        if (start <= t && t <= start + clip.duration) return clip.take;
+    }
+    return std::nullopt;
+}
+
+void ShootLibrary::addCutToDay(Day& day, const ProgramCut& cut) {
+    const std::string name = cleanFileName(cut.camera, "Camera");
+    for (const auto& existing : day.cuts) {
+        if (existing.camera == name && std::abs(existing.at.timeIntervalSince(cut.at)) < duplicateCutWindow) return;
+    }
+    day.cuts.push_back(ProgramCut{name, cut.at});
+    std::stable_sort(day.cuts.begin(), day.cuts.end(),
+                     [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; });
+}
+
+}  // namespace morvane

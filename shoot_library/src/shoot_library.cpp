@@ -1,0 +1,407 @@
+#include "shoot_library/shoot_library.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <exception>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "atomic_file.h"
+#include "platform/clip_probe.h"
+#include "platform/defaults.h"
+#include "probe_pool.h"
+#include "shoot_library/timecode.h"
+#include "text_utils.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Far beyond any real day; a larger file is not ours to load into memory.
+constexpr std::uintmax_t maxManifestBytes = 256ull * 1024 * 1024;
+
+// A start timecode further than this from the reported start names another day: keep the reported one.
+constexpr double maxTimecodeShift = 12 * 3600.0;
+
+const std::string enDash = "\u2013";
+
+[[noreturn]] void throwMoveError(const fs::path& from, const fs::path& to, int error) {
+    throw fs::filesystem_error("Couldn't file the capture", from, to, std::error_code(error, std::generic_category()));
+}
+
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // File systems without the flag: nothing exists at the destination a moment ago.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Moves the file without ever replacing one; across file systems it copies to a temporary file next to the
+// destination first, so that the destination appears whole or not at all.
+void moveFile(const fs::path& from, const fs::path& to) {
+    const int error = renameNoReplace(from, to);
+    if (error == 0) return;
+    if (error != EXDEV) throwMoveError(from, to, error);
+
+    const fs::path temporary = to.parent_path() / (".shoot-import-" + std::to_string(::getpid()) + ".tmp");
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    fs::copy_file(from, temporary, fs::copy_options::none, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        throwMoveError(from, to, EXDEV);
+    }
+    if (const int e = renameNoReplace(temporary, to); e != 0) {
+        fs::remove(temporary, ec);
+        throwMoveError(from, to, e);
+    }
+    fs::remove(from, ec);
+}
+
+bool pathExists(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+// Keeps a manifest that could not be read, so that the next save does not destroy it.
+bool moveAside(const fs::path& manifest) {
+    const std::string base = manifest.filename().string() + ".unreadable";
+    for (int n = 1; n < 1000; ++n) {
+        const fs::path aside = manifest.parent_path() / (n == 1 ? base : base + " " + std::to_string(n));
+        const int error = renameNoReplace(manifest, aside);
+        if (error == 0) return true;
+        if (error != EEXIST) return false;
+    }
+    return false;
+}
+
+enum class ManifestRead { missing, read, unreadable };
+
+ManifestRead readManifest(const fs::path& path, std::string& text) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(path, ec);
+    if (ec || status.type() == fs::file_type::not_found) return ManifestRead::missing;
+    if (status.type() != fs::file_type::regular) return ManifestRead::unreadable;
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > maxManifestBytes) return ManifestRead::unreadable;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return ManifestRead::unreadable;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return ManifestRead::unreadable;
+    text = std::move(buffer).str();
+    return ManifestRead::read;
+}
+
+}  // namespace
+
+ShootLibrary& ShootLibrary::shared() {
+    static ShootLibrary* library = new ShootLibrary();
+    return *library;
+}
+
+ShootLibrary::ShootLibrary() : ShootLibrary(Environment{}) {}
+
+ShootLibrary::ShootLibrary(Environment environment) : environment_(std::move(environment)) {}
+
+ShootLibrary::~ShootLibrary() {
+    waitUntilIdle();
+}
+
+Defaults& ShootLibrary::defaults() const {
+    return environment_.defaults ? *environment_.defaults : Defaults::standard();
+}
+
+// Folders.
+
+std::optional<fs::path> ShootLibrary::resolveBookmark() const {
+    const std::string stored = defaults().stringValue(std::string(bookmarkKey), "");
+    if (stored.empty()) return std::nullopt;
+    fs::path folder(stored);
+    if (!folder.is_absolute()) return std::nullopt;
+    return folder.lexically_normal();
+}
+
+fs::path ShootLibrary::defaultFolder() const {
+    if (auto chosen = resolveBookmark(); chosen && pathExists(*chosen)) return *chosen;
+    fs::path movies = environment_.moviesFolder;
+    if (movies.empty()) {
+        QString location = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        if (location.isEmpty()) location = QDir::homePath() + QStringLiteral("/Movies");
+        movies = fs::path(location.toStdString());
+    }
+    return movies / "Brindlecroft";
+}
+
+fs::path ShootLibrary::folderURL(Date date) const {
+    const fs::path folder = defaultFolder() / dayKeyString(date);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return folder;
+}
+
+std::string ShootLibrary::dayKeyString(Date date) {
+    return timecode::dayKey(date);
+}
+
+// Entries.
+
+void ShootLibrary::openToday() {
+    queue_.async([this] { loadManifest(Date::now()); });
+}
+
+fs::path ShootLibrary::importFile(const fs::path& file, const TransferInfo& info, const std::string& cameraName) {
+    fs::path filed;
+    std::exception_ptr error;
+    queue_.sync([&] {
+        try {
+            filed = importArrivingFile(file, info, cameraName);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    if (error) std::rethrow_exception(error);
+    return filed;
+}
+
+ShootLibrary::MarkerStamp ShootLibrary::addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate,
+                                                  bool ntsc) {
+    const TimelineRate rate = timecode::normalised(nominalRate, ntsc);
+    return queue_.syncResult([&] { return addMarkerOnQueue(cameras, rate); });
+}
+
+void ShootLibrary::addCut(const std::string& camera, Date at) {
+    queue_.async([this, camera, at] { addCutOnQueue(camera, at); });
+}
+
+void ShootLibrary::addDeckEdit(const DeckEdit& edit) {
+    queue_.async([this, edit] { addDeckEditOnQueue(edit); });
+}
+
+void ShootLibrary::waitUntilIdle() {
+    queue_.sync([] {});
+    std::unique_lock lock(probeMutex_);
+    probesDone_.wait(lock, [&] { return probesInFlight_ == 0; });
+}
+
+// The day on the queue.
+
+fs::path ShootLibrary::loadManifest(Date date) {
+    const std::string key = dayKeyString(date);
+    const fs::path folder = folderURL(date);
+    if (key == dayKey_ && folder_ && *folder_ == folder) return folder;
+
+    dayKey_ = key;
+    folder_ = folder;
+    day_ = Day{};
+    manifestBlocked_ = false;
+    const fs::path manifest = folder / manifestName;
+    std::string text;
+    const ManifestRead read = readManifest(manifest, text);
+    std::optional<Day> decoded;
+    if (read == ManifestRead::read) decoded = decodeManifest(text);
+    if (decoded) {
+        day_ = std::move(*decoded);
+    } else if (read != ManifestRead::missing) {
+        manifestBlocked_ = !moveAside(manifest);
+    }
+
+    for (const auto& clip : day_.clips) {
+        if (!clip.isVideo || clip.timecodeFrame || !isPlainFileName(clip.file)) continue;
+        const fs::path movie = folder / clip.file;
+        if (pathExists(movie)) probeLater(movie, clip.file);
+    }
+    return folder;
+}
+
+fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferInfo& info,
+                                          const std::string& cameraName) {
+    const fs::path folder = loadManifest(info.capturedAt);
+    const std::string camera = cleanFileName(cameraName, "Camera");
+    const std::string stamp = timecode::timeStamp(info.capturedAt);
+    const std::string extension = fileExtension(info.fileName, info.isVideo);
+
+    Clip clip;
+    clip.camera = camera;
+    clip.start = info.capturedAt;
+    const double duration = info.duration.value_or(0);
+    clip.duration = std::isfinite(duration) ? duration : 0;
+    clip.isVideo = info.isVideo;
+
+    std::string base;
+    if (clip.isVideo) {
+        clip.take = takeNumber(day_.clips, clip);
+        base = "Take " + text::twoDigits(clip.take) + " " + enDash + " " + stamp + " " + enDash + " " + camera;
+    } else {
+        base = "Photo " + enDash + " " + stamp + " " + enDash + " " + camera;
+    }
+    const fs::path destination = uniqueURL(folder, base, extension);
+    moveFile(file, destination);
+
+    clip.file = destination.filename().string();
+    day_.clips.push_back(clip);
+    for (const auto& cut : info.cuts.value_or(std::vector<ProgramCut>{})) addCutToDay(day_, cut);
+    writeDayExports(std::nullopt);
+    if (clip.isVideo) probeLater(destination, clip.file);
+    return destination;
+}
+
+void ShootLibrary::addCutOnQueue(const std::string& camera, Date at) {
+    loadManifest(at);
+    addCutToDay(day_, ProgramCut{camera, at});
+    writeDayExports(std::nullopt);
+}
+
+void ShootLibrary::addDeckEditOnQueue(const DeckEdit& edit) {
+    if (edit.pieces.empty()) return;
+    loadManifest(edit.pieces.front().from);
+    auto same =
+        std::find_if(day_.deckEdits.begin(), day_.deckEdits.end(), [&](const DeckEdit& e) { return e.id == edit.id; });
+    if (same != day_.deckEdits.end() && *same == edit) return;
+    std::erase_if(day_.deckEdits, [&](const DeckEdit& e) { return e.id == edit.id; });
+    day_.deckEdits.push_back(edit);
+    writeDayExports(std::nullopt);
+}
+
+ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::string>& cameras,
+                                                         const TimelineRate& rate) {
+    const Date now = Date::now();
+    loadManifest(now);
+    std::int64_t highest = 0;
+    for (const auto& marker : day_.markers) highest = std::max(highest, marker.number);
+    const std::int64_t number = highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
+    day_.markers.push_back(Marker{number, now, cameras});
+    writeDayExports(rate);
+    return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, rate), rate)};
+}
+
+void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
+    if (!folder_) return;
+    const fs::path& folder = *folder_;
+    if (!manifestBlocked_) {
+        if (auto text = encodeManifest(day_)) writeFileAtomically(folder / manifestName, *text, true);
+    }
+
+    std::vector<Clip> videos;
+    for (const auto& clip : day_.clips) {
+        if (clip.isVideo) videos.push_back(clip);
+    }
+    const TimelineRate exportRate = rate ? *rate : dayRate(videos);
+    writeFileAtomically(folder / "Markers.edl", markersEDL(dayKey_, day_, exportRate));
+    writeFileAtomically(folder / "Markers.csv", markersCSV(dayKey_, day_, exportRate));
+
+    std::vector<Clip> present;
+    for (const auto& clip : videos) {
+        if (isPlainFileName(clip.file) && pathExists(folder / clip.file)) present.push_back(clip);
+    }
+    if (present.empty()) return;
+
+    const std::string dayName = "Brindlecroft " + dayKey_;
+    writeFileAtomically(folder / (dayName + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, present));
+    writeFileAtomically(folder / (dayName + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, present));
+
+    const fs::path perTake = folder / perTakeFolderName;
+    std::error_code ec;
+    fs::create_directories(perTake, ec);
+    for (const auto& [take, clips] : clipsByTake(present)) {
+        const std::string name = "Take " + text::twoDigits(take);
+        writeFileAtomically(perTake / (name + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, clips));
+        writeFileAtomically(perTake / (name + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, clips));
+    }
+}
+
+// Probes.
+
+void ShootLibrary::probeLater(const fs::path& movie, const std::string& fileName) {
+    {
+        std::lock_guard lock(probeMutex_);
+        ++probesInFlight_;
+    }
+    const auto finished = [this] {
+        std::lock_guard lock(probeMutex_);
+        if (--probesInFlight_ == 0) probesDone_.notify_all();
+    };
+    // The library waits for its probes before it goes away, so the task may hold it by reference.
+    ProbePool::shared().run([this, movie, fileName, finished] {
+        auto result = probe(movie, fileName);
+        if (!result) {
+            finished();
+            return;
+        }
+        queue_.async([this, result = std::move(*result), finished] {
+            applyProbeOnQueue(result);
+            finished();
+        });
+    });
+}
+
+std::optional<ProbeResult> ShootLibrary::probe(const fs::path& movie, const std::string& fileName) {
+    auto media = ClipProbe::load(movie);
+    if (!media) return std::nullopt;
+    ProbeResult result;
+    result.fileName = fileName;
+    result.width = media->width;
+    result.height = media->height;
+    result.duration = media->duration;
+    result.nominalFrameRate = media->nominalFrameRate;
+    result.timecode = readTimecodeStart(movie);
+    return result;
+}
+
+bool ShootLibrary::applyProbe(Day& day, const ProbeResult& result) {
+    auto clip =
+        std::find_if(day.clips.begin(), day.clips.end(), [&](const Clip& c) { return c.file == result.fileName; });
+    if (clip == day.clips.end()) return false;
+
+    const auto whole = [](double value) -> std::optional<std::int64_t> {
+        if (!std::isfinite(value) || std::abs(value) > 1e15) return std::nullopt;
+        return static_cast<std::int64_t>(std::trunc(value));
+    };
+    if (auto w = whole(result.width)) clip->width = *w;
+    if (auto h = whole(result.height)) clip->height = *h;
+    if (result.duration && std::isfinite(*result.duration) && *result.duration > 0) clip->duration = *result.duration;
+
+    if (!result.timecode) {
+        double fps = static_cast<double>(result.nominalFrameRate);
+        if (!std::isfinite(fps) || fps < 0) fps = 0;
+        fps = std::min(fps, 1e6);
+        const bool ntsc = std::abs(fps - std::round(fps)) > 0.01;
+        const auto nominal = static_cast<std::int64_t>(ntsc ? std::round(fps * 1001.0 / 1000.0) : std::round(fps));
+        clip->frameRate = nominal < 2 ? 1 : nominal;
+        clip->ntsc = ntsc;
+    } else {
+        const TimecodeStart& tc = *result.timecode;
+        clip->frameRate = tc.nominal;
+        clip->ntsc = tc.ntsc;
+        clip->timecodeFrame = tc.frame;
+        const double fps = TimelineRate::fps(tc.nominal, tc.ntsc);
+        if (fps > 0) {
+            const Date start =
+                timecode::startOfLocalDay(clip->start).addingTimeInterval(static_cast<double>(tc.frame) / fps);
+            // A timecode just past midnight on a clip reported just before it (or the reverse) would move the clip
+            // by a whole day: it stays where it was reported.
+            if (std::abs(start.timeIntervalSince(clip->start)) <= maxTimecodeShift) clip->start = start;
+        }
+    }
+    return true;
+}
+
+void ShootLibrary::applyProbeOnQueue(const ProbeResult& result) {
+    if (applyProbe(day_, result)) writeDayExports(std::nullopt);
+}
+
+}  // namespace morvane

@@ -1,0 +1,110 @@
+#include "shoot_library/timecode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace morvane::timecode {
+
+namespace {
+
+// Frame counts stay far inside 64 bits, so sums of a few of them cannot overflow whatever a peer reports.
+constexpr double maxFrames = 4.0e15;
+
+// Local calendar arithmetic is kept to years 1 to 9999, where the C library is exact.
+constexpr double minUnixSeconds = -62135510400.0;  // 0001-01-02 00:00:00 UTC
+constexpr double maxUnixSeconds = 253402214400.0;  // 9999-12-31 00:00:00 UTC
+
+double clampedUnix(Date date) {
+    const double unix = date.unixSeconds();
+    if (!std::isfinite(unix)) return Date::unixOffset;
+    return std::clamp(unix, minUnixSeconds, maxUnixSeconds);
+}
+
+std::tm localParts(double unix) {
+    const std::time_t whole = static_cast<std::time_t>(std::floor(unix));
+    std::tm parts{};
+    localtime_r(&whole, &parts);
+    return parts;
+}
+
+std::int64_t clampFrames(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<std::int64_t>(std::clamp(value, -maxFrames, maxFrames));
+}
+
+}  // namespace
+
+TimelineRate normalised(std::int64_t nominal, bool ntsc) {
+    TimelineRate rate;
+    rate.rate = nominal < 2 ? 1 : nominal;
+    rate.ntsc = ntsc && TimelineRate::ntscRates().count(nominal) > 0;
+    return rate;
+}
+
+std::int64_t frames(const TimelineRate& rate, double seconds) {
+    return clampFrames(std::round(seconds * rate.fps()));
+}
+
+double secondsSinceLocalMidnight(Date date) {
+    const double unix = clampedUnix(date);
+    std::tm parts = localParts(unix);
+    parts.tm_hour = 0;
+    parts.tm_min = 0;
+    parts.tm_sec = 0;
+    parts.tm_isdst = -1;
+    const std::time_t midnight = std::mktime(&parts);
+    return unix - static_cast<double>(midnight);
+}
+
+Date startOfLocalDay(Date date) {
+    const double unix = clampedUnix(date);
+    return Date::fromUnix(unix - secondsSinceLocalMidnight(date));
+}
+
+std::int64_t timeOfDayFrames(Date date, const TimelineRate& rate) {
+    return clampFrames(std::floor(secondsSinceLocalMidnight(date) * rate.fps()));
+}
+
+bool isDropFrame(const TimelineRate& rate) {
+    return rate.ntsc && (rate.rate == 30 || rate.rate == 60);
+}
+
+std::string timecodeString(std::int64_t frame, const TimelineRate& rate) {
+    const std::int64_t nominal = std::max<std::int64_t>(rate.rate, 1);
+    const bool drop = isDropFrame(rate);
+    std::int64_t f =
+        std::clamp<std::int64_t>(frame, -static_cast<std::int64_t>(maxFrames), static_cast<std::int64_t>(maxFrames));
+    if (drop) {
+        const std::int64_t dropped = nominal / 15;
+        const std::int64_t tenMinutes = std::llround(rate.fps() * 600.0);
+        const std::int64_t tens = f / tenMinutes;
+        const std::int64_t rest = f % tenMinutes;
+        f += 9 * dropped * tens;
+        if (rest > dropped) f += dropped * ((rest - dropped) / (nominal * 60 - dropped));
+    }
+    const std::int64_t seconds = f / nominal;
+    const std::int64_t ff = f % nominal;
+    char text[96];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%s%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60), drop ? ";" : ":",
+                  static_cast<long long>(ff));
+    return text;
+}
+
+std::string dayKey(Date date) {
+    const std::tm parts = localParts(clampedUnix(date));
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
+    return text;
+}
+
+std::string timeStamp(Date date) {
+    const std::tm parts = localParts(clampedUnix(date));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%02d", parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+}
+
+}  // namespace morvane::timecode

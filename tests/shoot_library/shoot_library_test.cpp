@@ -1,0 +1,490 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/defaults.h"
+#include "shoot_library/shoot_library.h"
+#include "shoot_library/timecode.h"
+#include "shoot_test_support.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::localDate;
+using test::readFile;
+using test::writeFile;
+
+const std::string dash = " \u2013 ";
+
+class ShootLibraryTest : public ::testing::Test {
+protected:
+    ShootLibraryTest() {
+        test::useTestTimeZone();
+        library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+    }
+    ~ShootLibraryTest() override {
+        if (library) library->waitUntilIdle();
+    }
+
+    fs::path movies() const { return root / "Movies"; }
+    fs::path shoot() const { return movies() / "Brindlecroft"; }
+    fs::path dayFolder(const std::string& key) const { return shoot() / key; }
+    fs::path manifest(const std::string& key) const { return dayFolder(key) / ".quorbelin-shoot.json"; }
+
+    // A received file waiting to be filed.
+    fs::path incoming(const std::string& name, const std::string& bytes = "capture") {
+        const fs::path file = root / "incoming" / name;
+        writeFile(file, bytes);
+        return file;
+    }
+
+    static TransferInfo transfer(const std::string& fileName, Date capturedAt, bool isVideo,
+                                 std::optional<double> duration = std::nullopt,
+                                 std::optional<std::vector<ProgramCut>> cuts = std::nullopt) {
+        TransferInfo info;
+        info.fileName = fileName;
+        info.capturedAt = capturedAt;
+        info.isVideo = isVideo;
+        info.duration = duration;
+        info.cuts = std::move(cuts);
+        return info;
+    }
+
+    ShootLibrary::Day dayOnDisk(const std::string& key) {
+        library->waitUntilIdle();
+        auto day = ShootLibrary::decodeManifest(readFile(manifest(key)));
+        EXPECT_TRUE(day) << key;
+        return day.value_or(ShootLibrary::Day{});
+    }
+
+    void flush() { library->waitUntilIdle(); }
+
+    test::TempDir root;
+    Defaults defaults{root / "config" / "defaults.json"};
+    std::unique_ptr<ShootLibrary> library;
+};
+
+TEST_F(ShootLibraryTest, FoldersFollowTheStoredChoice) {
+    EXPECT_EQ(library->resolveBookmark(), std::nullopt);
+    EXPECT_EQ(library->defaultFolder(), shoot());
+    EXPECT_FALSE(fs::exists(shoot()));
+    const fs::path day = library->folderURL(localDate(2024, 5, 1, 12, 0, 0));
+    EXPECT_EQ(day, shoot() / "2024-05-01");
+    EXPECT_TRUE(fs::is_directory(day));
+
+    const fs::path chosen = root / "Chosen";
+    defaults.set("shootFolderBookmark", chosen.string());
+    EXPECT_EQ(library->resolveBookmark(), chosen);
+    EXPECT_EQ(library->defaultFolder(), shoot()) << "a chosen folder that does not exist is not used";
+    fs::create_directories(chosen);
+    EXPECT_EQ(library->defaultFolder(), chosen);
+    defaults.set("shootFolderBookmark", std::string("relative/folder"));
+    EXPECT_EQ(library->resolveBookmark(), std::nullopt);
+    defaults.set("shootFolderBookmark", 5);
+    EXPECT_EQ(library->defaultFolder(), shoot());
+}
+
+TEST_F(ShootLibraryTest, FilesMoviesAndPhotosByTakeAndWritesTheExports) {
+    const Date at = localDate(2024, 5, 1, 14, 5, 22);
+    const fs::path source = incoming("clip.MOV");
+    const fs::path movie = library->importFile(source, transfer("clip.MOV", at, true, 12.0), "Camera A");
+    EXPECT_EQ(movie, dayFolder("2024-05-01") / ("Take 01" + dash + "14.05.22" + dash + "Camera A.MOV"));
+    EXPECT_TRUE(fs::exists(movie));
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(readFile(movie), "capture");
+
+    const fs::path photo = library->importFile(incoming("IMG"), transfer("IMG", at, false), "Camera A");
+    EXPECT_EQ(photo.filename().string(), "Photo" + dash + "14.05.22" + dash + "Camera A.heic");
+
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 2u);
+    EXPECT_EQ(day.clips[0].take, 1);
+    EXPECT_TRUE(day.clips[0].isVideo);
+    EXPECT_EQ(day.clips[0].duration, 12.0);
+    EXPECT_EQ(day.clips[0].start, at);
+    EXPECT_EQ(day.clips[1].take, 0);
+    EXPECT_EQ(day.clips[1].camera, "Camera A");
+
+    const fs::path folder = dayFolder("2024-05-01");
+    for (const std::string& name :
+         std::vector<std::string>{"Markers.edl", "Markers.csv", "Brindlecroft 2024-05-01.fcpxml",
+                                  "Brindlecroft 2024-05-01" + dash + "Premiere.xml", "XML per take/Take 01.fcpxml",
+                                  "XML per take/Take 01" + dash + "Premiere.xml"})
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    EXPECT_EQ(test::xmllintProblems(folder / "Brindlecroft 2024-05-01.fcpxml", true), "");
+    EXPECT_EQ(test::xmllintProblems(folder / "XML per take/Take 01.fcpxml", true), "");
+    EXPECT_EQ(test::xmllintProblems(folder / ("Brindlecroft 2024-05-01" + dash + "Premiere.xml"), false), "");
+    // Nothing half-written is left behind.
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string().find(".shoot-"), std::string::npos) << entry.path();
+}
+
+TEST_F(ShootLibraryTest, OverlappingMoviesShareATakeAndNamesStayUnique) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("a.mov"), transfer("a.mov", ten, true, 60.0), "A");
+    const auto b =
+        library->importFile(incoming("b.mov"), transfer("b.mov", ten.addingTimeInterval(30), true, 60.0), "B");
+    EXPECT_EQ(b.filename().string(), "Take 01" + dash + "10.00.30" + dash + "B.mov");
+    const auto late =
+        library->importFile(incoming("c.mov"), transfer("c.mov", ten.addingTimeInterval(300), true, 10.0), "A");
+    EXPECT_EQ(late.filename().string(), "Take 02" + dash + "10.05.00" + dash + "A.mov");
+    // The same camera twice in the same second and take.
+    const auto again = library->importFile(incoming("d.mov"), transfer("d.mov", ten, true, 1.0), "A");
+    EXPECT_EQ(again.filename().string(), "Take 01" + dash + "10.00.00" + dash + "A 2.mov");
+    const auto third = library->importFile(incoming("e.mov"), transfer("e.mov", ten, true, 1.0), "A");
+    EXPECT_EQ(third.filename().string(), "Take 01" + dash + "10.00.00" + dash + "A 3.mov");
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 5u);
+    EXPECT_EQ(day.clips[4].file, third.filename().string());
+    EXPECT_TRUE(fs::exists(dayFolder("2024-05-01") / "XML per take" / "Take 02.fcpxml"));
+}
+
+TEST_F(ShootLibraryTest, AFailedMoveLeavesTheDayAsItWas) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("a.mov"), transfer("a.mov", ten, true, 5.0), "A");
+    library->waitUntilIdle();
+    flush();
+    const fs::path folder = dayFolder("2024-05-01");
+    const std::string manifestBefore = readFile(manifest("2024-05-01"));
+    const std::string edlBefore = readFile(folder / "Markers.edl");
+    std::size_t filesBefore = 0;
+    for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(folder)) ++filesBefore;
+
+    EXPECT_THROW(library->importFile(root / "incoming" / "never-arrived.mov",
+                                     transfer("x.mov", ten, true, 5.0, std::vector<ProgramCut>{{"A", ten}}), "A"),
+                 fs::filesystem_error);
+    library->waitUntilIdle();
+    EXPECT_EQ(readFile(manifest("2024-05-01")), manifestBefore);
+    EXPECT_EQ(readFile(folder / "Markers.edl"), edlBefore);
+    std::size_t filesAfter = 0;
+    for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(folder)) ++filesAfter;
+    EXPECT_EQ(filesAfter, filesBefore);
+
+    // A later import still works and the failed one left no trace in the day.
+    library->importFile(incoming("b.mov"), transfer("b.mov", ten, true, 5.0), "B");
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 2u);
+}
+
+TEST_F(ShootLibraryTest, CapturesGoToTheDayTheyWereTaken) {
+    library->importFile(incoming("a.mov"), transfer("a.mov", localDate(2024, 5, 1, 23, 59, 59), true, 1.0), "A");
+    library->importFile(incoming("b.mov"), transfer("b.mov", localDate(2024, 5, 2, 0, 0, 1), true, 1.0), "A");
+    // Arriving long after midnight still files into the day of the capture.
+    library->importFile(incoming("c.mov"), transfer("c.mov", localDate(2024, 5, 1, 23, 30, 0), true, 1.0), "A");
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 2u);
+    EXPECT_EQ(dayOnDisk("2024-05-02").clips.size(), 1u);
+    EXPECT_EQ(dayOnDisk("2024-05-02").clips[0].take, 1);
+}
+
+TEST_F(ShootLibraryTest, TransferCutsAndLiveCutsGoToTheDay) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(
+        incoming("a.mov"),
+        transfer("a.mov", ten, true, 20.0,
+                 std::vector<ProgramCut>{{"A", ten.addingTimeInterval(5)}, {"B", localDate(2024, 5, 2, 9, 0, 0)}}),
+        "A");
+    library->addCut("A", ten.addingTimeInterval(5.4));  // duplicate, dropped
+    library->addCut("B/1", ten.addingTimeInterval(2));  // out of order
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.cuts.size(), 3u);
+    EXPECT_EQ(day.cuts[0], (ProgramCut{"B-1", ten.addingTimeInterval(2)}));
+    EXPECT_EQ(day.cuts[1], (ProgramCut{"A", ten.addingTimeInterval(5)}));
+    EXPECT_EQ(day.cuts[2].camera, "B") << "a transfer's cuts stay with the capture's day";
+
+    // A dropped duplicate still rewrites the files.
+    fs::remove(manifest("2024-05-01"));
+    library->addCut("A", ten.addingTimeInterval(5.1));
+    EXPECT_EQ(dayOnDisk("2024-05-01").cuts.size(), 3u);
+}
+
+TEST_F(ShootLibraryTest, DeckEditsReplaceByIdentifier) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    DeckEdit edit;
+    edit.id = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    edit.name = "Take 1";
+    edit.exportedAt = ten.addingTimeInterval(3600);
+    edit.pieces = {{"A", ten, ten.addingTimeInterval(5)}};
+    edit.sound = DeckEdit::Sound::Mix{};
+    DeckEdit other = edit;
+    other.id = Uuid();
+    other.name = "Other";
+
+    library->addDeckEdit(edit);
+    library->addDeckEdit(other);
+    EXPECT_EQ(dayOnDisk("2024-05-01").deckEdits.size(), 2u);
+
+    fs::remove(manifest("2024-05-01"));
+    library->addDeckEdit(edit);
+    flush();
+    EXPECT_FALSE(fs::exists(manifest("2024-05-01"))) << "the same edit again writes nothing";
+
+    DeckEdit renamed = edit;
+    renamed.name = "Take 1 (final)";
+    library->addDeckEdit(renamed);
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.deckEdits.size(), 2u);
+    EXPECT_EQ(day.deckEdits[0].name, "Other");
+    EXPECT_EQ(day.deckEdits[1], renamed);
+
+    DeckEdit empty = edit;
+    empty.id = Uuid();
+    empty.pieces.clear();
+    library->addDeckEdit(empty);
+    flush();
+    EXPECT_EQ(dayOnDisk("2024-05-01").deckEdits.size(), 2u);
+}
+
+TEST_F(ShootLibraryTest, MarkersAreNumberedAndUseTheirRateOnce) {
+    const std::string today = ShootLibrary::dayKeyString(Date::now());
+    ShootLibrary::Day existing;
+    ShootLibrary::Clip clip;
+    clip.file = "a.mov";
+    clip.camera = "A";
+    clip.start = Date::now().addingTimeInterval(-30);
+    clip.duration = 3600;
+    clip.isVideo = true;
+    clip.take = 3;
+    clip.frameRate = 25;
+    existing.clips = {clip};
+    existing.markers = {{1, Date::now()}, {2, Date::now()}, {7, Date::now()}};
+    writeFile(manifest(today), *ShootLibrary::encodeManifest(existing));
+
+    const auto stamp = library->addMarker({"A", "B \"cam\""}, 30, true);
+    EXPECT_EQ(stamp.number, 8);
+    const auto day = dayOnDisk(today);
+    ASSERT_EQ(day.markers.size(), 4u);
+    const auto& marker = day.markers.back();
+    EXPECT_EQ(marker.cameras, (std::vector<std::string>{"A", "B \"cam\""}));
+    const TimelineRate df{30, true};
+    EXPECT_EQ(stamp.timecode, timecode::timecodeString(timecode::timeOfDayFrames(marker.date, df), df));
+    const std::string edl = readFile(dayFolder(today) / "Markers.edl");
+    EXPECT_NE(edl.find("FCM: DROP FRAME\n"), std::string::npos);
+    EXPECT_NE(edl.find("008  001"), std::string::npos);
+    EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find(",3,\"A; B 'cam'\"\n"), std::string::npos);
+
+    // The next change without a rate writes the lists at the day's own rate again.
+    library->addCut("A", Date::now());
+    flush();
+    EXPECT_NE(readFile(dayFolder(today) / "Markers.edl").find("FCM: NON-DROP FRAME\n"), std::string::npos);
+    EXPECT_EQ(library->addMarker({}, 25, false).number, 9);
+}
+
+TEST_F(ShootLibraryTest, AMarkerRateIsNormalisedOnTheWay) {
+    const auto stamp = library->addMarker({}, 25, true);
+    EXPECT_EQ(stamp.number, 1);
+    EXPECT_EQ(stamp.timecode.find(';'), std::string::npos);
+    EXPECT_EQ(stamp.timecode.size(), 11u);
+}
+
+TEST_F(ShootLibraryTest, TheLoadedDayIsReadOnceUntilTheShootFolderChanges) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("a.mov"), transfer("a.mov", ten, true, 5.0), "A");
+    library->waitUntilIdle();
+    // The file on disk changes behind the library's back: the day in memory is kept.
+    writeFile(manifest("2024-05-01"), "{}");
+    library->addCut("A", ten);
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 1u);
+
+    // A newly chosen shoot folder takes effect at the next entry of the same day.
+    const fs::path chosen = root / "Chosen";
+    ShootLibrary::Day there;
+    ShootLibrary::Clip photo;
+    photo.file = "p.heic";
+    photo.camera = "P";
+    photo.start = ten;
+    there.clips = {photo, photo};
+    writeFile(chosen / "2024-05-01" / ".quorbelin-shoot.json", *ShootLibrary::encodeManifest(there));
+    defaults.set("shootFolderBookmark", chosen.string());
+    library->addCut("B", ten);
+    flush();
+    const auto moved = ShootLibrary::decodeManifest(readFile(chosen / "2024-05-01" / ".quorbelin-shoot.json"));
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->clips.size(), 2u);
+    EXPECT_EQ(moved->cuts.size(), 1u);
+    EXPECT_EQ(dayOnDisk("2024-05-01").cuts.size(), 1u) << "the old folder keeps its own day";
+    // Photos only: manifest and marker lists, no timeline documents.
+    EXPECT_TRUE(fs::exists(chosen / "2024-05-01" / "Markers.edl"));
+    EXPECT_FALSE(fs::exists(chosen / "2024-05-01" / "XML per take"));
+    EXPECT_FALSE(fs::exists(chosen / "2024-05-01" / "Brindlecroft 2024-05-01.fcpxml"));
+}
+
+TEST_F(ShootLibraryTest, AnUnreadableManifestIsKeptAside) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    writeFile(manifest("2024-05-01"), "{\"clips\": [ this is not json");
+    library->addCut("A", ten);
+    const auto day = dayOnDisk("2024-05-01");
+    EXPECT_EQ(day.cuts.size(), 1u);
+    EXPECT_EQ(readFile(dayFolder("2024-05-01") / ".quorbelin-shoot.json.unreadable"), "{\"clips\": [ this is not json");
+
+    // A second bad manifest does not overwrite the first one kept.
+    writeFile(dayFolder("2024-05-02") / ".quorbelin-shoot.json.unreadable", "older");
+    writeFile(manifest("2024-05-02"), "{\"clips\": [{\"file\": 1}]}");
+    library->addCut("A", localDate(2024, 5, 2, 10, 0, 0));
+    flush();
+    EXPECT_EQ(readFile(dayFolder("2024-05-02") / ".quorbelin-shoot.json.unreadable"), "older");
+    EXPECT_EQ(readFile(dayFolder("2024-05-02") / ".quorbelin-shoot.json.unreadable 2"), "{\"clips\": [{\"file\": 1}]}");
+}
+
+TEST_F(ShootLibraryTest, NamesFromOtherDevicesStayInsideTheDayFolder) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    const fs::path filed = library->importFile(incoming("x"), transfer("../../../../evil.sh/..", ten, true, 5.0),
+                                               "../../etc\n\x01/passwd..");
+    EXPECT_EQ(filed.parent_path(), dayFolder("2024-05-01"));
+    EXPECT_EQ(filed.filename().string(), "Take 01" + dash + "10.00.00" + dash + "-..-etc  -passwd.mov");
+
+    std::string longName;
+    for (int i = 0; i < 90; ++i) longName += "\xF0\x9F\x8E\xA5";
+    const fs::path first = library->importFile(incoming("y"), transfer("y.mov", ten, true, 5.0), longName);
+    const fs::path second = library->importFile(incoming("z"), transfer("z.mov", ten, true, 5.0), longName);
+    EXPECT_LE(first.filename().string().size(), 255u);
+    EXPECT_LE(second.filename().string().size(), 255u);
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_TRUE(fs::exists(second));
+    EXPECT_NE(first, second);
+    const auto day = dayOnDisk("2024-05-01");
+    EXPECT_EQ(day.clips[1].camera.size(), 80u * 4) << "the record keeps the whole cleaned name";
+    EXPECT_EQ(test::xmllintProblems(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml", true), "");
+}
+
+TEST_F(ShootLibraryTest, ManifestFileNamesAreUsedOnlyAsSingleComponents) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    fs::create_directories(shoot());
+    test::makeTestMovie(shoot() / "outside.mov", "25", "");
+    ShootLibrary::Day day;
+    ShootLibrary::Clip clip;
+    clip.file = "../outside.mov";
+    clip.camera = "A";
+    clip.start = ten;
+    clip.duration = 1;
+    clip.isVideo = true;
+    clip.take = 1;
+    day.clips = {clip};
+    writeFile(manifest("2024-05-01"), *ShootLibrary::encodeManifest(day));
+    library->addCut("A", ten);
+    const auto loaded = dayOnDisk("2024-05-01");
+    ASSERT_EQ(loaded.clips.size(), 1u);
+    EXPECT_FALSE(loaded.clips[0].frameRate) << "a name that leaves the folder is never probed";
+    EXPECT_FALSE(fs::exists(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml"));
+}
+
+TEST_F(ShootLibraryTest, ProbesFillInTheMovieAndLineItUpWithItsTimecode) {
+    const Date reported = localDate(2024, 5, 1, 12, 0, 0, 0.3);
+    const fs::path source = root / "incoming" / "ntsc.mov";
+    fs::create_directories(source.parent_path());
+    test::makeTestMovie(source, "30000/1001", "12:00:00;01", true);
+    const fs::path filed = library->importFile(source, transfer("ntsc.mov", reported, true, 5.0), "A");
+
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 1u);
+    const auto& clip = day.clips[0];
+    EXPECT_EQ(clip.width, 160);
+    EXPECT_EQ(clip.height, 120);
+    EXPECT_EQ(clip.frameRate, 30);
+    EXPECT_EQ(clip.ntsc, true);
+    EXPECT_EQ(clip.timecodeFrame, 1'294'705);
+    EXPECT_NEAR(clip.duration, 1.0, 0.1);
+    const double expected = localDate(2024, 5, 1, 0, 0, 0).secondsSinceReferenceDate + 1'294'705 / (30000.0 / 1001);
+    EXPECT_NEAR(clip.start.secondsSinceReferenceDate, expected, 1e-6);
+    EXPECT_NEAR(timecode::secondsSinceLocalMidnight(clip.start), 43'199.990, 0.001);
+
+    const std::string doc = readFile(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml");
+    EXPECT_NE(doc.find("start=\"" + std::to_string(1'294'705ll * 1001) + "/30000s\""), std::string::npos);
+    EXPECT_NE(doc.find("tcFormat=\"DF\""), std::string::npos);
+    EXPECT_EQ(test::xmllintProblems(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml", true), "");
+    (void)filed;
+}
+
+TEST_F(ShootLibraryTest, LoadingADayProbesItsUnprobedMovies) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    fs::create_directories(dayFolder("2024-05-01"));
+    test::makeTestMovie(dayFolder("2024-05-01") / "there.mov", "25", "");
+    ShootLibrary::Day day;
+    ShootLibrary::Clip there;
+    there.file = "there.mov";
+    there.camera = "A";
+    there.start = ten;
+    there.duration = 7;
+    there.isVideo = true;
+    there.take = 1;
+    ShootLibrary::Clip gone = there;
+    gone.file = "gone.mov";
+    day.clips = {there, gone};
+    writeFile(manifest("2024-05-01"), *ShootLibrary::encodeManifest(day));
+
+    library->addCut("A", ten);
+    const auto loaded = dayOnDisk("2024-05-01");
+    ASSERT_EQ(loaded.clips.size(), 2u);
+    EXPECT_EQ(loaded.clips[0].frameRate, 25);
+    EXPECT_EQ(loaded.clips[0].ntsc, false);
+    EXPECT_EQ(loaded.clips[0].width, 160);
+    EXPECT_FALSE(loaded.clips[0].timecodeFrame);
+    EXPECT_EQ(loaded.clips[0].start, ten) << "no timecode: the reported start stays";
+    EXPECT_EQ(loaded.clips[1], gone);
+}
+
+TEST(ApplyProbeTest, RatesWithoutTimecode) {
+    struct Case {
+        float rate;
+        std::int64_t nominal;
+        bool ntsc;
+    };
+    const Case cases[] = {{29.97f, 30, true}, {23.976f, 24, true}, {59.94f, 60, true}, {25.0f, 25, false},
+                          {0.0f, 1, false},   {30.0f, 30, false},  {1.5f, 2, true},    {50.0f, 50, false}};
+    for (const auto& c : cases) {
+        ShootLibrary::Day day;
+        day.clips.resize(1);
+        day.clips[0].file = "a.mov";
+        day.clips[0].duration = 4;
+        ProbeResult result;
+        result.fileName = "a.mov";
+        result.width = 1920.9;
+        result.height = 1080;
+        result.nominalFrameRate = c.rate;
+        ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+        EXPECT_EQ(day.clips[0].frameRate, c.nominal) << c.rate;
+        EXPECT_EQ(day.clips[0].ntsc, c.ntsc) << c.rate;
+        EXPECT_EQ(day.clips[0].width, 1920);
+        EXPECT_EQ(day.clips[0].duration, 4) << "no duration read: the reported one stays";
+    }
+}
+
+TEST(ApplyProbeTest, DurationsUnknownFilesAndMidnight) {
+    test::useTestTimeZone();
+    ShootLibrary::Day day;
+    day.clips.resize(1);
+    day.clips[0].file = "a.mov";
+    day.clips[0].duration = 4;
+    day.clips[0].start = localDate(2024, 5, 1, 0, 0, 0, 0.2);
+    const ShootLibrary::Day before = day;
+
+    ProbeResult result;
+    result.fileName = "b.mov";
+    EXPECT_FALSE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day, before);
+
+    result.fileName = "a.mov";
+    result.duration = 0.0;
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].duration, 4);
+    result.duration = std::nan("");
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].duration, 4);
+
+    // Reported just after midnight, recorded with a timecode just before it: the clip stays on its day.
+    result.timecode = TimecodeStart{2'591'997, 30, false};  // 23:59:59.9
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].start, before.clips[0].start);
+    EXPECT_EQ(day.clips[0].timecodeFrame, 2'591'997);
+    // Reported just before midnight with the next day's first frame.
+    day.clips[0].start = localDate(2024, 5, 1, 23, 59, 59, 0.95);
+    result.timecode = TimecodeStart{0, 30, false};
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].start, localDate(2024, 5, 1, 23, 59, 59, 0.95));
+    // An ordinary timecode moves the start to the frame it names.
+    result.timecode = TimecodeStart{2'591'970, 30, false};  // 23:59:59.0
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].start, localDate(2024, 5, 1, 23, 59, 59));
+}
+
+}  // namespace
+}  // namespace morvane

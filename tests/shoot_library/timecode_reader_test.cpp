@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "platform/clip_probe.h"
+#include "shoot_library/shoot_library.h"
+#include "shoot_test_support.h"
+
+namespace morvane {
+namespace {
+
+void put32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+void put64(Bytes& out, std::uint64_t v) {
+    put32(out, static_cast<std::uint32_t>(v >> 32));
+    put32(out, static_cast<std::uint32_t>(v));
+}
+void putType(Bytes& out, const char* type) {
+    out.insert(out.end(), type, type + 4);
+}
+
+Bytes atom(const char* type, const Bytes& body) {
+    Bytes out;
+    put32(out, static_cast<std::uint32_t>(body.size() + 8));
+    putType(out, type);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes atom64(const char* type, const Bytes& body) {
+    Bytes out;
+    put32(out, 1);
+    putType(out, type);
+    put64(out, body.size() + 16);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes hdlr(const char* subtype) {
+    Bytes body;
+    put32(body, 0);
+    putType(body, "mhlr");
+    putType(body, subtype);
+    put32(body, 0);
+    return atom("hdlr", body);
+}
+
+Bytes tmcdDescription(std::uint32_t timeScale, std::uint32_t frameDuration, std::uint8_t frames) {
+    Bytes body;
+    put32(body, 0);                 // version and flags
+    put32(body, 1);                 // entry count
+    put32(body, 34);                // entry size
+    putType(body, "tmcd");          // format
+    body.insert(body.end(), 6, 0);  // reserved
+    body.push_back(0);
+    body.push_back(1);  // data reference index
+    put32(body, 0);     // reserved
+    put32(body, 3);     // flags
+    put32(body, timeScale);
+    put32(body, frameDuration);
+    body.push_back(frames);
+    body.push_back(0);
+    return body;
+}
+
+Bytes stco(std::uint32_t offset) {
+    Bytes body;
+    put32(body, 0);
+    put32(body, 1);
+    put32(body, offset);
+    return atom("stco", body);
+}
+
+Bytes co64(std::uint64_t offset) {
+    Bytes body;
+    put32(body, 0);
+    put32(body, 1);
+    put64(body, offset);
+    return atom("co64", body);
+}
+
+Bytes trak(const char* handler, const Bytes& stblChildren) {
+    const Bytes stbl = atom("stbl", stblChildren);
+    return atom("trak", atom("mdia", join({hdlr(handler), atom("minf", stbl)})));
+}
+
+Bytes timecodeTrak(std::uint32_t offset, std::uint8_t frames = 30, std::uint32_t frameDuration = 1001) {
+    return trak("tmcd", join({atom("stsd", tmcdDescription(30000, frameDuration, frames)), stco(offset)}));
+}
+
+// A movie with a media atom holding the timecode sample, then the given moov.
+Bytes movie(std::int32_t frame, const std::function<Bytes(std::uint32_t sampleOffset)>& moov) {
+    Bytes mdat;
+    put32(mdat, static_cast<std::uint32_t>(frame));
+    const Bytes ftyp = atom("ftyp", {'q', 't', ' ', ' ', 0, 0, 0, 0});
+    const Bytes media = atom("mdat", mdat);
+    const auto sampleOffset = static_cast<std::uint32_t>(ftyp.size() + 8);
+    return join({ftyp, media, moov(sampleOffset)});
+}
+
+std::optional<TimecodeStart> readFrom(const Bytes& bytes) {
+    test::TempDir dir;
+    const auto file = dir / "movie.mov";
+    test::writeFile(file, std::string(bytes.begin(), bytes.end()));
+    return ShootLibrary::readTimecodeStart(file);
+}
+
+TEST(TimecodeReaderTest, ReadsTheFirstTimecodeSample) {
+    const auto bytes = movie(1'294'705, [](std::uint32_t at) { return atom("moov", timecodeTrak(at)); });
+    EXPECT_EQ(readFrom(bytes), (TimecodeStart{1'294'705, 30, true}));
+}
+
+TEST(TimecodeReaderTest, Table) {
+    struct Case {
+        const char* what;
+        std::function<Bytes(std::uint32_t)> moov;
+        std::optional<TimecodeStart> expected;
+    };
+    const TimecodeStart ntsc30{900, 30, true};
+    const Case cases[] = {
+        {"a moov with a 64-bit size", [](std::uint32_t at) { return atom64("moov", timecodeTrak(at)); }, ntsc30},
+        {"a moov with size 0",
+         [](std::uint32_t at) {
+             Bytes m = atom("moov", timecodeTrak(at));
+             m[0] = m[1] = m[2] = m[3] = 0;
+             return m;
+         },
+         std::nullopt},
+        {"a sound track first",
+         [](std::uint32_t at) {
+             return atom("moov",
+                         join({trak("soun", atom("stsd", tmcdDescription(30000, 1001, 30))), timecodeTrak(at)}));
+         },
+         ntsc30},
+        {"frame duration 1000 is not NTSC", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 30, 1000)); },
+         TimecodeStart{900, 30, false}},
+        {"zero frames per second is no timecode", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 0)); },
+         std::nullopt},
+        {"a short stco falls back to co64",
+         [](std::uint32_t at) {
+             Bytes shortStco;
+             put32(shortStco, 0);
+             put32(shortStco, 1);
+             return atom("moov", trak("tmcd", join({atom("stsd", tmcdDescription(30000, 1001, 30)),
+                                                    atom("stco", shortStco), co64(at)})));
+         },
+         ntsc30},
+        {"a chunk offset past the end of the file",
+         [](std::uint32_t) { return atom("moov", timecodeTrak(0xFFFFFFF0u)); }, std::nullopt},
+        {"a co64 offset beyond any file",
+         [](std::uint32_t) {
+             return atom(
+                 "moov",
+                 trak("tmcd", join({atom("stsd", tmcdDescription(30000, 1001, 30)), co64(0xFFFFFFFFFFFFFFF0ull)})));
+         },
+         std::nullopt},
+        {"no timecode track",
+         [](std::uint32_t) { return atom("moov", trak("vide", atom("stsd", tmcdDescription(30000, 1001, 30)))); },
+         std::nullopt},
+        {"a child atom whose size runs past its parent",
+         [](std::uint32_t at) {
+             Bytes m = atom("moov", timecodeTrak(at));
+             m[8 + 3] = 0xFF;  // the trak's size
+             return m;
+         },
+         std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(readFrom(movie(900, c.moov)), c.expected) << c.what;
+}
+
+TEST(TimecodeReaderTest, TopLevelWalkStopsSafelyOnHostileSizes) {
+    test::TempDir dir;
+    const auto check = [&](const Bytes& bytes) {
+        const auto file = dir / "hostile.mov";
+        test::writeFile(file, std::string(bytes.begin(), bytes.end()));
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        const auto found = ShootLibrary::topLevelAtom(fd, "moov");
+        ::close(fd);
+        return found;
+    };
+    // A 64-bit size that would wrap the offset around.
+    Bytes wrap;
+    put32(wrap, 1);
+    putType(wrap, "free");
+    put64(wrap, 0xFFFFFFFFFFFFFFF8ull);
+    EXPECT_FALSE(check(join({wrap, atom("moov", {1, 2, 3})})));
+    // A size running past the end of the file.
+    Bytes past;
+    put32(past, 0x7FFFFFFF);
+    putType(past, "free");
+    EXPECT_FALSE(check(join({past, atom("moov", {1, 2, 3})})));
+    // A 64-bit size smaller than its header; a 32-bit size below 8.
+    Bytes small;
+    put32(small, 1);
+    putType(small, "moov");
+    put64(small, 15);
+    EXPECT_FALSE(check(small));
+    EXPECT_FALSE(check(Bytes{0, 0, 0, 7, 'm', 'o', 'o', 'v'}));
+    // 64 MiB or more is refused without being read.
+    Bytes huge;
+    put32(huge, 64u * 1024 * 1024);
+    putType(huge, "moov");
+    EXPECT_FALSE(check(huge));
+    // A wanted atom cut short by the end of the file comes back short.
+    Bytes cut;
+    put32(cut, 1000);
+    putType(cut, "moov");
+    cut.insert(cut.end(), {9, 9, 9});
+    EXPECT_EQ(check(cut), (Bytes{9, 9, 9}));
+    // After other atoms.
+    EXPECT_EQ(check(join({atom("ftyp", {1}), atom64("wide", {}), atom("moov", {4, 5})})), (Bytes{4, 5}));
+}
+
+TEST(TimecodeReaderTest, ChildAtomsStopOnBadSizes) {
+    EXPECT_EQ(ShootLibrary::childAtoms(join({atom("trak", {1}), atom("free", {}), atom("trak", {2})}), "trak"),
+              (std::vector<Bytes>{{1}, {2}}));
+    EXPECT_TRUE(ShootLibrary::childAtoms(atom64("trak", {1}), "trak").empty());
+    EXPECT_TRUE(ShootLibrary::childAtoms(Bytes{0, 0, 0, 4, 't', 'r', 'a', 'k'}, "trak").empty());
+    EXPECT_TRUE(ShootLibrary::childAtoms(Bytes{0, 0, 0, 9, 't', 'r', 'a', 'k'}, "trak").empty());
+    EXPECT_TRUE(ShootLibrary::childAtoms(Bytes{0, 0, 0}, "trak").empty());
+    EXPECT_FALSE(ShootLibrary::timecodeSampleDescription(Bytes(40, 0)));
+}
+
+TEST(TimecodeReaderTest, TruncatedAndScrambledMoviesNeverCrash) {
+    const auto valid = movie(1234, [](std::uint32_t at) {
+        return atom("moov", join({trak("soun", atom("stsd", tmcdDescription(48000, 1, 1))), timecodeTrak(at)}));
+    });
+    ASSERT_EQ(readFrom(valid), (TimecodeStart{1234, 30, true}));
+    std::mt19937 random(42);
+    test::TempDir dir;
+    const auto file = dir / "fuzz.mov";
+    for (int round = 0; round < 600; ++round) {
+        Bytes bytes = valid;
+        if (round % 2 == 0) {
+            bytes.resize(random() % bytes.size());
+        } else {
+            for (int k = 0; k < 3; ++k) bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
+        }
+        test::writeFile(file, std::string(bytes.begin(), bytes.end()));
+        (void)ShootLibrary::readTimecodeStart(file);
+    }
+    EXPECT_FALSE(ShootLibrary::readTimecodeStart(dir / "missing.mov"));
+}
+
+// Movies made by the ffmpeg tool.
+
+TEST(MovieProbeTest, TimecodeTracksWrittenByFFmpeg) {
+    test::TempDir dir;
+    test::makeTestMovie(dir / "ntsc.mov", "30000/1001", "12:00:00;01", true);
+    test::makeTestMovie(dir / "pal.mov", "25", "10:00:00:12");
+    test::makeTestMovie(dir / "plain.mov", "25", "");
+    EXPECT_EQ(ShootLibrary::readTimecodeStart(dir / "ntsc.mov"), (TimecodeStart{1'294'705, 30, true}));
+    EXPECT_EQ(ShootLibrary::readTimecodeStart(dir / "pal.mov"), (TimecodeStart{900'012, 25, false}));
+    EXPECT_EQ(ShootLibrary::readTimecodeStart(dir / "plain.mov"), std::nullopt);
+
+    const auto probe = ShootLibrary::probe(dir / "ntsc.mov", "ntsc.mov");
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->fileName, "ntsc.mov");
+    EXPECT_EQ(probe->width, 160);
+    EXPECT_EQ(probe->height, 120);
+    EXPECT_NEAR(probe->nominalFrameRate, 29.97, 0.01);
+    ASSERT_TRUE(probe->duration);
+    EXPECT_NEAR(*probe->duration, 1.0, 0.1);
+    EXPECT_EQ(probe->timecode, (TimecodeStart{1'294'705, 30, true}));
+}
+
+TEST(MovieProbeTest, RotatedMoviesReportTheirNaturalSize) {
+    test::TempDir dir;
+    test::makeTestMovie(dir / "rotated.mov", "25", "");
+    // Turn the picture a quarter with the track matrix, as a phone held upright records it.
+    std::string bytes = test::readFile(dir / "rotated.mov");
+    const auto tkhd = bytes.find("tkhd");
+    ASSERT_NE(tkhd, std::string::npos);
+    Bytes matrix;
+    for (std::uint32_t v : {0u, 0x00010000u, 0u, 0xFFFF0000u, 0u, 0u, 0u, 0u, 0x40000000u}) put32(matrix, v);
+    std::copy(matrix.begin(), matrix.end(), bytes.begin() + static_cast<std::ptrdiff_t>(tkhd + 4 + 40));
+    test::writeFile(dir / "rotated.mov", bytes);
+    ASSERT_EQ(std::system(("ffprobe -v error -show_streams " + test::shellQuote((dir / "rotated.mov").string()) +
+                           " | grep -q rotation=-90")
+                              .c_str()),
+              0);
+
+    const auto probe = ClipProbe::load(dir / "rotated.mov");
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->width, 160);
+    EXPECT_EQ(probe->height, 120);
+    EXPECT_FLOAT_EQ(probe->nominalFrameRate, 25.0f);
+}
+
+TEST(MovieProbeTest, SoundOnlyAndNonMoviesHaveNoVideoTrack) {
+    test::TempDir dir;
+    test::makeMovie(dir / "sound.m4a", "-f lavfi -i sine=d=1", "-c:a aac");
+    EXPECT_FALSE(ClipProbe::load(dir / "sound.m4a"));
+    EXPECT_FALSE(ShootLibrary::probe(dir / "sound.m4a", "sound.m4a"));
+    test::writeFile(dir / "text.mov", "not a movie at all");
+    EXPECT_FALSE(ClipProbe::load(dir / "text.mov"));
+    EXPECT_FALSE(ClipProbe::load(dir / "missing.mov"));
+    // A playlist must not make the demuxer read other files.
+    test::writeFile(dir / "list.mov", "#EXTM3U\n#EXTINF:1,\nsound.m4a\n");
+    EXPECT_FALSE(ClipProbe::load(dir / "list.mov"));
+}
+
+}  // namespace
+}  // namespace morvane

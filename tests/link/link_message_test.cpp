@@ -52,9 +52,9 @@ TEST(LinkMessageTest, HostileBodiesAreRejected) {
     EXPECT_FALSE(LinkMessage::Hello::decode(text(R"({"v":1,"role":1,"instance":"nope","name":"a","key":"AQ=="})")));
     EXPECT_FALSE(LinkMessage::Hello::decode(
         text(R"({"v":1,"role":1,"instance":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":5,"key":"AQ=="})")));
-    EXPECT_FALSE(LinkMessage::Hello::decode(
-        text(R"({"v":1,"role":1,"instance":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"a","key":"AQ=="})")));  // short
-                                                                                                                  // key
+    EXPECT_FALSE(LinkMessage::Hello::decode(text(
+        R"({"v":1,"role":1,"instance":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"a","key":"AQ=="})")));  // short
+                                                                                                             // key
     EXPECT_FALSE(LinkMessage::Hello::decode(Bytes(3000, '{')));
     EXPECT_FALSE(LinkMessage::Hello::decode(text("[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[")));
 

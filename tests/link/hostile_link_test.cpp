@@ -1,0 +1,422 @@
+#include "link_test_support.h"
+#include "raw_tls_client.h"
+
+#include "link/link_crypto.h"
+#include "link/link_message.h"
+#include "platform/crypto.h"
+#include "platform/nearby_service.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace morvane::test {
+namespace {
+
+using Role = PeerSession::Role;
+using Kind = LinkMessage::Kind;
+
+std::uint8_t k(Kind kind) {
+    return static_cast<std::uint8_t>(kind);
+}
+
+/// What a test's own browser saw of the devices nearby.
+class Browser {
+public:
+    explicit Browser(const Discovery& discovery) : service_("test.browser") {
+        nearby::NearbyBeacon::Options options;
+        options.ownInstance = Uuid();
+        options.network.group = discovery.group;
+        options.network.port = discovery.port;
+        options.expiry = 5;
+        beacon_ = service_.beacon(options);
+        beacon_->browse(
+            [this](const nearby::NearbyEntry& e) {
+                std::lock_guard lock(mutex_);
+                entries_[e.instance] = e;
+            },
+            [](const nearby::NearbyEntry&) {});
+    }
+    ~Browser() { beacon_->stop(); }
+
+    std::optional<nearby::NearbyEntry> named(const std::string& name) {
+        std::optional<nearby::NearbyEntry> found;
+        eventually([&] {
+            std::lock_guard lock(mutex_);
+            for (auto& [id, e] : entries_) {
+                if (e.name == name) found = e;
+            }
+            return found.has_value();
+        });
+        return found;
+    }
+
+private:
+    nearby::NearbyService service_;
+    std::shared_ptr<nearby::NearbyBeacon> beacon_;
+    std::mutex mutex_;
+    std::map<Uuid, nearby::NearbyEntry> entries_;
+};
+
+Bytes helloBody(std::uint8_t role, const Bytes& key, const std::string& name = "Intruder") {
+    return LinkMessage::Hello{role, Uuid(), name, key}.encode();
+}
+
+class HostileLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target");
+        monitor = std::make_unique<Node>(Role::monitor, discovery, dir / "monitor", "Desk");
+        camera->start();
+        monitor->start();
+        cameraId = pair(*monitor, *camera, "Target");
+        ASSERT_TRUE(cameraId);
+        auto entry = browser.named("Target");
+        ASSERT_TRUE(entry);
+        port = entry->port;
+    }
+
+    // The genuine link is untouched: still ready both ways, nothing dropped, packets flow in order.
+    void expectGenuineLinkIntact() {
+        EXPECT_EQ(monitor->readyPeers().size(), 1u);
+        EXPECT_EQ(camera->readyPeers().size(), 1u);
+        EXPECT_EQ(monitor->recorder.count("disconnected"), 0u);
+        EXPECT_EQ(camera->recorder.count("disconnected"), 0u);
+        const auto before = camera->recorder.data().size();
+        const auto backBefore = monitor->recorder.data().size();
+        monitor->send(Bytes{5, 1}, *cameraId);
+        camera->send(Bytes{6, 2});
+        EXPECT_TRUE(eventually([&] {
+            return camera->recorder.data().size() == before + 1 && monitor->recorder.data().size() == backBefore + 1;
+        }));
+    }
+
+    TempDir dir;
+    Discovery discovery = Discovery::unique();
+    Browser browser{discovery};
+    std::unique_ptr<Node> camera, monitor;
+    std::optional<PeerId> cameraId;
+    std::uint16_t port = 0;
+};
+
+TEST_F(HostileLinkTest, MalformedFramesCloseOnlyTheirOwnLink) {
+    const Bytes key = crypto::X25519PrivateKey().publicKey();
+    struct Case {
+        const char* what;
+        std::function<void(RawTlsClient&)> act;
+    };
+    const std::vector<Case> cases = {
+        {"length beyond any limit",
+         [](RawTlsClient& c) {
+             c.writeRaw(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x21});
+         }},
+        {"zero length",
+         [](RawTlsClient& c) {
+             c.writeRaw(Bytes{0, 0, 0, 0, 0, 0, 0, 0});
+         }},
+        {"packet limit plus one",
+         [](RawTlsClient& c) {
+             c.writeRaw(Bytes{0x01, 0x00, 0x00, 0x02, 0x21});
+         }},
+        {"data before any greeting",
+         [](RawTlsClient& c) {
+             c.writeFrame(k(Kind::data), Bytes{5, 1, 2});
+         }},
+        {"unknown kind", [](RawTlsClient& c) { c.writeFrame(0x77, {}); }},
+        {"oversized hello", [](RawTlsClient& c) { c.writeFrame(k(Kind::hello), Bytes(2049, '{')); }},
+        {"hello that is not JSON", [](RawTlsClient& c) { c.writeFrame(k(Kind::hello), Bytes(40, 0xFF)); }},
+        {"hello with the camera's own role", [&](RawTlsClient& c) { c.writeFrame(k(Kind::hello), helloBody(1, key)); }},
+        {"hello with a short key", [](RawTlsClient& c) { c.writeFrame(k(Kind::hello), helloBody(2, Bytes(31, 1))); }},
+        {"hello with a low-order key",
+         [](RawTlsClient& c) { c.writeFrame(k(Kind::hello), helloBody(2, Bytes(32, 0))); }},
+        {"two hellos",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+         }},
+        {"commitment before authentication",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+             c.writeFrame(k(Kind::commit), Bytes(32, 1));
+         }},
+        {"reveal before commitment",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+             c.writeFrame(k(Kind::pair), {});
+             c.writeFrame(k(Kind::reveal), Bytes(32, 1));
+         }},
+        {"short commitment",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+             c.writeFrame(k(Kind::pair), {});
+             c.writeFrame(k(Kind::commit), Bytes(31, 1));
+         }},
+        {"a forged proof",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, monitor->publicKey()));
+             c.writeFrame(k(Kind::proof), Bytes(32, 7));
+         }},
+        {"file before the link is ready",
+         [&](RawTlsClient& c) {
+             c.writeFrame(k(Kind::hello), helloBody(2, key));
+             c.writeFrame(k(Kind::fileStart), LinkMessage::FileStart{1, 10, "x"}.encode());
+         }},
+        {"truncated frame then silence",
+         [](RawTlsClient& c) {
+             c.writeRaw(Bytes{0, 0, 0, 100, 1, '{', '"'});
+         }},
+    };
+    for (const auto& c : cases) {
+        RawTlsClient client;
+        ASSERT_TRUE(client.connect(port)) << c.what;
+        // The camera greets first.
+        auto hello = client.readFrame();
+        ASSERT_TRUE(hello) << c.what;
+        EXPECT_EQ(hello->first, k(Kind::hello));
+        c.act(client);
+        if (std::string(c.what) == "truncated frame then silence") {
+            client.close();
+            continue;
+        }
+        EXPECT_TRUE(client.closedByPeer()) << c.what;
+    }
+    // A forged proof for a trusted key is reported; nothing else reaches the user.
+    EXPECT_TRUE(eventually([&] { return camera->recorder.issues().size() == 1; }));
+    EXPECT_EQ(camera->recorder.issues()[0], "Couldn't verify Intruder");
+    EXPECT_EQ(camera->recorder.pairingRequests().size(), 1u);  // the genuine pairing of the set-up
+    expectGenuineLinkIntact();
+}
+
+TEST_F(HostileLinkTest, FuzzedMessagesNeverDisturbTheSession) {
+    std::mt19937 random(20240607);
+    const Kind kinds[] = {Kind::hello,     Kind::proof,   Kind::pair,       Kind::commit,
+                          Kind::nonce,     Kind::reveal,  Kind::confirm,    Kind::refuse,
+                          Kind::ping,      Kind::pong,    Kind::data,       Kind::fileStart,
+                          Kind::fileChunk, Kind::fileEnd, Kind::fileCancel, Kind::fileResult};
+    const Bytes key = crypto::X25519PrivateKey().publicKey();
+    for (int round = 0; round < 60; ++round) {
+        RawTlsClient client;
+        ASSERT_TRUE(client.connect(port));
+        ASSERT_TRUE(client.readFrame());
+        if (random() % 2) client.writeFrame(k(Kind::hello), helloBody(2, key));
+        const int frames = 1 + static_cast<int>(random() % 5);
+        for (int f = 0; f < frames; ++f) {
+            const std::uint8_t kind = random() % 8 == 0 ? static_cast<std::uint8_t>(random()) : k(kinds[random() % 16]);
+            Bytes body = randomBytes(random() % (random() % 4 == 0 ? 3000 : 40), static_cast<std::uint32_t>(random()));
+            if (random() % 10 == 0) {
+                // Raw noise instead of a frame.
+                client.writeRaw(body);
+            } else {
+                client.writeFrame(kind, body);
+            }
+        }
+        client.close();
+    }
+    // Many handshakes at once: those beyond the camera's allowance are turned away, the link stays.
+    std::vector<std::unique_ptr<RawTlsClient>> crowd;
+    std::size_t turnedAway = 0;
+    for (int i = 0; i < 24; ++i) {
+        auto c = std::make_unique<RawTlsClient>();
+        if (c->connect(port)) {
+            crowd.push_back(std::move(c));
+        } else {
+            ++turnedAway;
+        }
+    }
+    for (auto& c : crowd) turnedAway += c->closedByPeer(0.3) ? 1 : 0;
+    EXPECT_GE(turnedAway, 8u);
+    crowd.clear();
+    expectGenuineLinkIntact();
+    // And after the crowd the camera still greets newcomers.
+    EXPECT_TRUE(eventually([&] {
+        RawTlsClient late;
+        return late.connect(port) && late.readFrame(1).has_value();
+    }));
+    EXPECT_TRUE(camera->recorder.threadsRight());
+}
+
+// A third party speaking the documented handshake reaches the camera's pairing request with the same code;
+// vanishing then leaves no request behind.
+TEST_F(HostileLinkTest, PeerVanishingDuringPairingClearsTheRequest) {
+    crypto::X25519PrivateKey ownKey;
+    RawTlsClient client;
+    ASSERT_TRUE(client.connect(port));
+    auto cameraHello = client.readFrame();
+    ASSERT_TRUE(cameraHello && cameraHello->first == k(Kind::hello));
+    auto hello = LinkMessage::Hello::decode(cameraHello->second);
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->role, 1);
+    EXPECT_EQ(hello->name, "Target");
+    ASSERT_TRUE(client.writeFrame(k(Kind::hello), helloBody(2, ownKey.publicKey(), "Visitor\x1b")));
+    auto auth = client.readFrame();
+    ASSERT_TRUE(auth);
+    EXPECT_EQ(auth->first, k(Kind::pair));  // the camera does not know us
+    ASSERT_TRUE(client.writeFrame(k(Kind::pair), {}));
+    const Bytes nI = crypto::randomBytes(32);
+    const auto commitment = LinkCrypto::commitment(nI);
+    ASSERT_TRUE(client.writeFrame(k(Kind::commit), Bytes(commitment.begin(), commitment.end())));
+    auto nonce = client.readFrame();
+    ASSERT_TRUE(nonce && nonce->first == k(Kind::nonce) && nonce->second.size() == 32);
+    ASSERT_TRUE(client.writeFrame(k(Kind::reveal), nI));
+    const auto exporter = client.exporter(LinkCrypto::exporterLabel);
+    const auto code = LinkCrypto::pairingCode(exporter, nI, nonce->second, ownKey.publicKey(), hello->publicKey);
+    ASSERT_TRUE(eventually([&] { return camera->recorder.currentRequest().has_value(); }));
+    EXPECT_EQ(camera->recorder.currentRequest()->code, code);
+    EXPECT_EQ(camera->recorder.currentRequest()->name, "Visitor");
+
+    client.close();
+    ASSERT_TRUE(eventually([&] { return !camera->recorder.currentRequest(); }));
+    EXPECT_TRUE(eventually([&] { return camera->recorder.issues().size() == 1; }));
+    EXPECT_EQ(camera->recorder.issues()[0], "The pairing with Visitor was interrupted");
+    EXPECT_EQ(camera->trustedList().size(), 1u);
+    expectGenuineLinkIntact();
+}
+
+// The remote side against a fake camera that answers with nonsense after being invited.
+TEST_F(HostileLinkTest, FakeCameraCannotUpsetTheRemote) {
+    nearby::NearbyService fake("test.fake");
+    std::mutex mutex;
+    std::vector<std::shared_ptr<nearby::NearbyConnection>> accepted;
+    std::atomic<int> closed{0};
+    std::atomic<int> script{0};
+    const crypto::X25519PrivateKey fakeKey;
+    auto listener = fake.listen("127.0.0.1", 0, [&](std::shared_ptr<nearby::NearbyConnection> c) {
+        nearby::NearbyConnection::Handlers h;
+        h.exporterLabel = LinkCrypto::exporterLabel;
+        h.maxBody = [](std::uint8_t) { return std::size_t{4096}; };
+        h.onMessage = [](std::uint8_t, Bytes) {};
+        h.onClosed = [&](const std::string&) { ++closed; };
+        const int which = script.load();
+        h.onReady = [c, which, &fakeKey](const Bytes&) {
+            switch (which) {
+                case 0:  // a key other than the one announced
+                    c->send(k(Kind::hello), helloBody(1, crypto::X25519PrivateKey().publicKey(), "Fake"));
+                    break;
+                case 1:  // data before any greeting
+                    c->send(k(Kind::data), Bytes{1, 2, 3});
+                    break;
+                case 2:  // greeting, then a file as if trusted
+                    c->send(k(Kind::hello), helloBody(1, fakeKey.publicKey(), "Fake"));
+                    c->send(k(Kind::fileChunk), Bytes(10, 0));
+                    break;
+                default:  // greeting, then a refusal byte nobody knows
+                    c->send(k(Kind::hello), helloBody(1, fakeKey.publicKey(), "Fake"));
+                    c->send(k(Kind::refuse), Bytes{1, 2});
+                    break;
+            }
+        };
+        c->start(std::move(h));
+        std::lock_guard lock(mutex);
+        accepted.push_back(c);
+    });
+    ASSERT_TRUE(listener);
+    nearby::NearbyBeacon::Options options;
+    options.ownInstance = Uuid();
+    options.network.group = discovery.group;
+    options.network.port = discovery.port;
+    options.announceInterval = 0.3;
+    auto beacon = fake.beacon(options);
+    beacon->advertise([&] {
+        nearby::NearbyAnnouncement a;
+        a.role = 1;
+        a.name = "Fake";
+        a.publicKey = fakeKey.publicKey();
+        a.port = listener->port();
+        return a;
+    });
+    ASSERT_TRUE(eventually([&] { return monitor->recorder.nearbyNamed("Fake").has_value(); }));
+    const auto fakeId = monitor->recorder.nearbyNamed("Fake")->id;
+    for (int i = 0; i < 4; ++i) {
+        script = i;
+        monitor->session->connect(fakeId);
+        ASSERT_TRUE(eventually([&] { return closed.load() == i + 1; })) << i;
+        ASSERT_TRUE(eventually([&] { return monitor->recorder.issues().size() == static_cast<std::size_t>(i + 1); }));
+        EXPECT_EQ(monitor->recorder.issues()[i], "Couldn't connect to Fake") << i;
+    }
+    EXPECT_TRUE(monitor->recorder.pairingRequests().size() == 1);  // only the genuine pairing of the set-up
+    beacon->stop();
+    listener->close();
+    expectGenuineLinkIntact();
+}
+
+// A relay that terminates TLS towards both ends and passes every message on: the two ends get different codes,
+// and even if both users accept, nothing is trusted and no link becomes ready.
+TEST(RelayTest, TerminatingRelaySeesTwoDifferentCodes) {
+    TempDir dir;
+    const auto discovery = Discovery::unique();
+    Node camera(Role::camera, discovery, dir / "camera", "Cam R");
+    Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+    camera.start();
+    monitor.start();
+    Browser browser(discovery);
+    auto real = browser.named("Cam R");
+    ASSERT_TRUE(real);
+
+    nearby::NearbyService relay("test.relay");
+    std::mutex mutex;
+    std::vector<std::shared_ptr<nearby::NearbyConnection>> held;
+    auto listener = relay.listen("127.0.0.1", 0, [&](std::shared_ptr<nearby::NearbyConnection> fromMonitor) {
+        auto toCamera = relay.connect("127.0.0.1", real->port);
+        auto wire = [](std::shared_ptr<nearby::NearbyConnection> to) {
+            nearby::NearbyConnection::Handlers h;
+            h.exporterLabel = LinkCrypto::exporterLabel;
+            h.maxBody = [](std::uint8_t) { return LinkMessage::maxPacket; };
+            std::weak_ptr<nearby::NearbyConnection> weakTo = to;
+            h.onMessage = [weakTo](std::uint8_t kind, Bytes body) {
+                if (auto t = weakTo.lock()) t->send(kind, body);
+            };
+            h.onClosed = [weakTo](const std::string&) {
+                if (auto t = weakTo.lock()) t->close();
+            };
+            return h;
+        };
+        fromMonitor->start(wire(toCamera));
+        toCamera->start(wire(fromMonitor));
+        std::lock_guard lock(mutex);
+        held.push_back(fromMonitor);
+        held.push_back(toCamera);
+    });
+    ASSERT_TRUE(listener);
+    // The relay announces itself as the camera, with the camera's name and key.
+    nearby::NearbyBeacon::Options options;
+    options.ownInstance = Uuid();
+    options.network.group = discovery.group;
+    options.network.port = discovery.port;
+    options.announceInterval = 0.3;
+    auto beacon = relay.beacon(options);
+    beacon->advertise([&] {
+        nearby::NearbyAnnouncement a;
+        a.role = 1;
+        a.name = "Cam R";
+        a.publicKey = real->publicKey;
+        a.port = listener->port();
+        return a;
+    });
+    std::optional<PeerId> relayId;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& c : monitor.recorder.nearby()) {
+            if (c.name == "Cam R" && c.id.instance == options.ownInstance) relayId = c.id;
+        }
+        return relayId.has_value();
+    }));
+    monitor.session->connect(*relayId);
+    ASSERT_TRUE(eventually([&] { return monitor.recorder.currentRequest() && camera.recorder.currentRequest(); }));
+    EXPECT_NE(monitor.recorder.currentRequest()->code, camera.recorder.currentRequest()->code);
+
+    monitor.session->acceptPairing(*relayId);
+    camera.session->acceptPairing(camera.recorder.currentRequest()->id);
+    EXPECT_TRUE(eventually([&] {
+        const auto issues = monitor.recorder.issues();
+        return std::count(issues.begin(), issues.end(), "The pairing with Cam R failed") == 1;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(monitor.trustedList().empty());
+    EXPECT_TRUE(camera.trustedList().empty());
+    EXPECT_EQ(monitor.recorder.count("connected"), 0u);
+    EXPECT_EQ(camera.recorder.count("connected"), 0u);
+    beacon->stop();
+    listener->close();
+}
+
+}  // namespace
+}  // namespace morvane::test

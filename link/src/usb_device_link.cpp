@@ -3,6 +3,7 @@
 #include "platform/log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,6 +80,7 @@ bool USBDeviceLink::acknowledge(const Uuid& id, bool ok) {
 }
 
 void USBDeviceLink::run() {
+    pthread_setname_np(pthread_self(), "usb-device-link");
     try {
         DeviceIdentity identity(keychain_);
         TrustedPeers trusted(keychain_);

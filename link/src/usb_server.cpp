@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -203,6 +204,7 @@ void USBServer::stop() {
 }
 
 void USBServer::State::acceptLoop() {
+    pthread_setname_np(pthread_self(), "usb-server");
     for (;;) {
         pollfd pfds[2] = {{listenFd, POLLIN, 0}, {acceptWake, POLLIN, 0}};
         const int r = ::poll(pfds, 2, -1);
@@ -244,6 +246,7 @@ void USBServer::State::acceptLoop() {
 }
 
 void USBServer::State::serve(const std::shared_ptr<Connection>& connection) {
+    pthread_setname_np(pthread_self(), "usb-server-link");
     try {
         DeviceIdentity identity(keychain);
         TrustedPeers trusted(keychain);
@@ -336,6 +339,8 @@ bool USBServer::State::sendFile(const std::shared_ptr<Connection>& connection, c
         for (auto& queued : items) {
             if (queued.info.id == item.info.id) queued.inFlight = false;
         }
+        // A newer link may be waiting for this very file.
+        if (active && active != connection) wakeUp(active->wake);
     };
 
     const int fd = ::open(item.file.c_str(), O_RDONLY | O_CLOEXEC);

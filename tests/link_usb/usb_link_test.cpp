@@ -363,7 +363,7 @@ TEST_F(USBDeviceLinkTest, OutOfTurnMessagesCloseTheLinkAndLeaveNothing) {
     ASSERT_TRUE(cam->start(sampleInfo(), 10000));
     ASSERT_TRUE(cam->data(Bytes(4000, 3)));
     ASSERT_TRUE(waitFor([&] { return countFiles(folder) == 1; }, std::chrono::seconds(5)));
-    ASSERT_TRUE(cam->start(sampleInfo(), 10));
+    cam->start(sampleInfo(), 10);
     EXPECT_TRUE(cam->waitClosed());
     EXPECT_TRUE(waitFor([&] { return link->isClosed(); }, std::chrono::seconds(5)));
     EXPECT_EQ(countFiles(folder), 0u);
@@ -375,8 +375,8 @@ TEST_F(USBDeviceLinkTest, ANewFileWaitsForTheLastOneToBeTaken) {
     const Bytes content(100, 4);
     ASSERT_TRUE(cam->sendFile(sampleInfo(), content, crypto::sha256(content)));
     ASSERT_TRUE(waitFor([&] { return receivedCount() == 1; }, std::chrono::seconds(5)));
-    // Not acknowledged yet: a camera that does not wait is dropped.
-    ASSERT_TRUE(cam->sendFile(sampleInfo(), content, crypto::sha256(content)));
+    // Not acknowledged yet: a camera that does not wait is dropped (its sends may fail part way).
+    cam->sendFile(sampleInfo(), content, crypto::sha256(content));
     EXPECT_TRUE(cam->waitClosed());
     EXPECT_EQ(receivedCount(), 1u);
 }

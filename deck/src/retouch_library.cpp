@@ -43,7 +43,9 @@ std::optional<std::string> readWholeFile(const fs::path& file) {
 
 bool writeAtomically(const fs::path& file, const std::string& data) {
     std::random_device rd;
-    const fs::path temporary = file.parent_path() / ("." + file.filename().string() + "." + std::to_string(rd()));
+    const fs::path temporary =
+        file.parent_path() /
+        (std::string(".").append(file.filename().string()).append(".").append(std::to_string(rd())));
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -257,7 +259,7 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
     fs::rename(file, destination, ec);
     if (ec == std::errc::cross_device_link) {
         // Another file system: copy beside the destination first, then replace in one step.
-        const fs::path temporary = directory_ / ("." + name + ".incoming");
+        const fs::path temporary = directory_ / (std::string(".").append(name).append(".incoming"));
         ec.clear();
         fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
         if (!ec) fs::rename(temporary, destination, ec);

@@ -46,14 +46,15 @@ struct Clip {
     int rotate = 0;          ///< display rotation written into the movie's matrix
     double startOffset = 0;  ///< where the tracks start on the movie's time line
     std::string splitColor;  ///< when set, the right half of the picture has this colour
+    std::string pattern;     ///< when set, a moving lavfi source (such as "testsrc2") instead of the colour
 };
 
 /// Writes a small H.264/AAC QuickTime movie; false when ffmpeg failed.
 inline bool makeClip(const std::filesystem::path& file, const Clip& c) {
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
-    std::string cmd =
-        "ffmpeg -v error -y -f lavfi -i " +
-        quote("color=c=" + c.color + ":s=" + size + ":r=" + std::to_string(c.rate) + ":d=" + std::to_string(c.seconds));
+    const std::string picture = c.pattern.empty() ? "color=c=" + c.color + ":s=" : c.pattern + "=s=";
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i " +
+                      quote(picture + size + ":r=" + std::to_string(c.rate) + ":d=" + std::to_string(c.seconds));
     if (!c.splitColor.empty()) {
         cmd += " -f lavfi -i " +
                quote("color=c=" + c.splitColor + ":s=" + std::to_string(c.width / 2) + "x" + std::to_string(c.height) +

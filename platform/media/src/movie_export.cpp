@@ -22,7 +22,8 @@ std::filesystem::path temporaryNextTo(const std::filesystem::path& file) {
     std::random_device rd;
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", unsigned(rd()));
-    return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".partial");
+    return file.parent_path() /
+           (std::string(".").append(file.filename().string()).append(".").append(suffix).append(".partial"));
 }
 
 // One encoder feeding one output stream.
@@ -96,6 +97,7 @@ private:
         c->width = renderer_.width();
         c->height = renderer_.height();
         c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->thread_count = 0;  // let libx265 pick its frame threads, as the ffmpeg tool does
         MediaTime fd = renderer_.plan().videoComposition.frameDuration;
         if (!fd.isValid() || fd.value <= 0) fd = {1, 30};
         int num = 0, den = 0;

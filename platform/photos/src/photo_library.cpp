@@ -28,7 +28,7 @@ fs::path PhotoLibrary::addVideo(const fs::path& file) const {
 
     // Copy under a hidden name first, so that the library never shows half a movie.
     std::random_device rd;
-    const fs::path temporary = folder_ / ("." + std::to_string(rd()) + ".partial");
+    const fs::path temporary = folder_ / (std::string(".").append(std::to_string(rd())).append(".partial"));
     fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
     if (ec) {
         fs::remove(temporary, ec);

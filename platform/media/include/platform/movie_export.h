@@ -13,7 +13,7 @@ namespace morvane {
 
 struct MovieExport {
     struct Settings {
-        std::string preset = "slow";  ///< libx265 preset: quality first, as a finished program deserves
+        std::string preset = "medium";  ///< libx265 preset
         int crf = 18;
         int audioBitRate = 192000;
         std::string x265Params;  ///< extra "key=value:…" options for libx265

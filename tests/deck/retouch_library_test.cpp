@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "temp_folder.h"
@@ -465,4 +466,40 @@ TEST(RetouchLibraryDeckEdit, MakeDeckEdit) {
     EXPECT_EQ(RetouchLibrary::makeDeckEdit(t, edit).sound, DeckEdit::Sound(DeckEdit::Sound::Camera{"Z"}));
     edit.sound = RetouchEdit::Sound::followPicture();
     EXPECT_EQ(RetouchLibrary::makeDeckEdit(t, edit).sound, DeckEdit::Sound(DeckEdit::Sound::FollowPicture{}));
+}
+
+TEST_F(LibraryTest, MangledTakesFilesNeverCrashTheLoader) {
+    auto a = clip("A", 0, 4);
+    auto t = take(1, {a});
+    t.cuts = {{"A", base}};
+    t.edit = RetouchEdit::editFromLiveCut(t);
+    t.edit->removedSections = std::vector<RetouchEdit::Section>{{Uuid(), 1, 2}};
+    t.exportedClips = t.clips;
+    t.name = "Name";
+    {
+        auto library = open();
+        library->setTakes({t});
+        library->save();
+    }
+    const std::string good = readText(dir() / "takes.json");
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        std::string text = good;
+        switch (round % 3) {
+            case 0:
+                text.resize(random() % text.size());
+                break;
+            case 1:
+                for (int i = 0; i < 3; ++i) text[random() % text.size()] = char(random());
+                break;
+            default:
+                text.insert(random() % text.size(), std::string(1 + random() % 4, "[]{}\",:0-e"[random() % 10]));
+        }
+        touch(dir() / "takes.json", text);
+        auto library = open();
+        ASSERT_LE(library->takes().size(), 1u);
+        for (const auto& loaded : library->takes()) {
+            for (const auto& c : loaded.clips) EXPECT_TRUE(RetouchLibrary::isPlainFileName(c.file));
+        }
+    }
 }

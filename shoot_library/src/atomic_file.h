@@ -10,4 +10,7 @@ namespace morvane {
 /// before the rename. False on any failure, which leaves the old file untouched.
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view bytes, bool durable = false);
 
+/// As `writeFileAtomically`, but a file that already holds exactly these bytes is left as it is.
+bool replaceFileContents(const std::filesystem::path& file, std::string_view bytes, bool durable = false);
+
 }  // namespace morvane

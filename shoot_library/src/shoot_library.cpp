@@ -293,7 +293,7 @@ void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
     if (!folder_) return;
     const fs::path& folder = *folder_;
     if (!manifestBlocked_) {
-        if (auto text = encodeManifest(day_)) writeFileAtomically(folder / manifestName, *text, true);
+        if (auto text = encodeManifest(day_)) replaceFileContents(folder / manifestName, *text, true);
     }
 
     std::vector<Clip> videos;
@@ -301,8 +301,8 @@ void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
         if (clip.isVideo) videos.push_back(clip);
     }
     const TimelineRate exportRate = rate ? *rate : dayRate(videos);
-    writeFileAtomically(folder / "Markers.edl", markersEDL(dayKey_, day_, exportRate));
-    writeFileAtomically(folder / "Markers.csv", markersCSV(dayKey_, day_, exportRate));
+    replaceFileContents(folder / "Markers.edl", markersEDL(dayKey_, day_, exportRate));
+    replaceFileContents(folder / "Markers.csv", markersCSV(dayKey_, day_, exportRate));
 
     std::vector<Clip> present;
     for (const auto& clip : videos) {
@@ -311,16 +311,16 @@ void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
     if (present.empty()) return;
 
     const std::string dayName = "Brindlecroft " + dayKey_;
-    writeFileAtomically(folder / (dayName + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, present));
-    writeFileAtomically(folder / (dayName + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, present));
+    replaceFileContents(folder / (dayName + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, present));
+    replaceFileContents(folder / (dayName + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, present));
 
     const fs::path perTake = folder / perTakeFolderName;
     std::error_code ec;
     fs::create_directories(perTake, ec);
     for (const auto& [take, clips] : clipsByTake(present)) {
         const std::string name = "Take " + text::twoDigits(take);
-        writeFileAtomically(perTake / (name + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, clips));
-        writeFileAtomically(perTake / (name + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, clips));
+        replaceFileContents(perTake / (name + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, clips));
+        replaceFileContents(perTake / (name + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, clips));
     }
 }
 

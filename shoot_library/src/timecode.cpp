@@ -1,6 +1,7 @@
 #include "shoot_library/timecode.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -49,13 +50,34 @@ std::int64_t frames(const TimelineRate& rate, double seconds) {
 
 double secondsSinceLocalMidnight(Date date) {
     const double unix = clampedUnix(date);
+    // The timeline writers ask for thousands of instants of the same day; mktime is slow (it looks at the time
+    // zone file every time), so the day last looked up is remembered for a few seconds, after which a change of
+    // time zone is noticed again.
+    thread_local double dayStart = 1.0;
+    thread_local double dayEnd = 0.0;
+    thread_local std::chrono::steady_clock::time_point lookedUp;
+    thread_local unsigned hits = 0;
+    if (unix >= dayStart && unix < dayEnd) {
+        // Reading the clock costs more than the lookup itself: look at it now and then only.
+        if (++hits % 1024 != 0 || std::chrono::steady_clock::now() - lookedUp < std::chrono::seconds(5))
+            return unix - dayStart;
+    }
+    const auto now = std::chrono::steady_clock::now();
     std::tm parts = localParts(unix);
     parts.tm_hour = 0;
     parts.tm_min = 0;
     parts.tm_sec = 0;
     parts.tm_isdst = -1;
-    const std::time_t midnight = std::mktime(&parts);
-    return unix - static_cast<double>(midnight);
+    std::tm next = parts;
+    const auto midnight = static_cast<double>(std::mktime(&parts));
+    next.tm_mday += 1;
+    const auto nextMidnight = static_cast<double>(std::mktime(&next));
+    if (midnight <= unix && unix < nextMidnight) {
+        dayStart = midnight;
+        dayEnd = nextMidnight;
+        lookedUp = now;
+    }
+    return unix - midnight;
 }
 
 Date startOfLocalDay(Date date) {

@@ -240,6 +240,22 @@ TEST(FcpxmlTest, DeckEditSoundKinds) {
     EXPECT_EQ(test::xmllintTextProblems(doc, true), "");
 }
 
+TEST(FcpxmlTest, MarkersAndDeckEditsInTwoTakes) {
+    const Date ten = localDate(2026, 12, 6, 10, 0, 0);
+    Day day;
+    day.markers = {{5, ten.addingTimeInterval(3)}};
+    day.deckEdits = {test::deckEdit("00000001-0000-0000-0000-000000000000", "both", Date{},
+                                    {{"A", ten.addingTimeInterval(1), ten.addingTimeInterval(2)}},
+                                    DeckEdit::Sound::FollowPicture{})};
+    const std::string doc = fcpxml({clip("A", "a.mov", ten, 10, 1), clip("A", "b.mov", ten, 10, 2)}, day);
+    const auto first = doc.find("value=\"Marker 5\"");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(doc.find("value=\"Marker 5\"", first + 1), std::string::npos);
+    EXPECT_TRUE(contains(doc, "Take 01 \u2013 Deck edit (both)"));
+    EXPECT_TRUE(contains(doc, "Take 02 \u2013 Deck edit (both)"));
+    EXPECT_EQ(test::xmllintTextProblems(doc, true), "");
+}
+
 // Edge cases of the xmeml writer.
 
 std::string xmeml(const std::vector<ShootLibrary::Clip>& clips, const Day& day = {}) {
@@ -375,6 +391,18 @@ TEST(XmemlTest, ProgramAndDeckEditSequences) {
     // Twenty frames before the take belongs to it.
     EXPECT_TRUE(contains(doc, "Deck edit (twenty before)"));
     EXPECT_EQ(test::xmllintTextProblems(doc, false), "");
+
+    // Two clips of A and one of B: two picture tracks and three sound tracks.
+    const std::string repeated = xmeml({a, clip("A", "a2.mov", at(1), 5, 1), b}, day);
+    const auto program = repeated.find("<sequence id=\"take-1-program\">");
+    const std::string programText = repeated.substr(program, repeated.find("</sequence>", program) - program);
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(programText, "        <track>\n"), 2u);
+    EXPECT_EQ(count(programText, "-program-sound-"), 3u);
 
     // Without any cut of the take's cameras there is no program sequence.
     Day quiet;

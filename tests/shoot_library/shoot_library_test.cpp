@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "atomic_file.h"
 #include "platform/defaults.h"
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
@@ -420,6 +426,74 @@ TEST_F(ShootLibraryTest, LoadingADayProbesItsUnprobedMovies) {
     EXPECT_FALSE(loaded.clips[0].timecodeFrame);
     EXPECT_EQ(loaded.clips[0].start, ten) << "no timecode: the reported start stays";
     EXPECT_EQ(loaded.clips[1], gone);
+}
+
+TEST_F(ShootLibraryTest, CallersOnManyThreadsAreServedOneAtATime) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 8; ++i) {
+                const std::string name = "t" + std::to_string(t) + "-" + std::to_string(i) + ".mov";
+                library->importFile(incoming(name), transfer(name, ten, true, 5.0), "Cam " + std::to_string(t % 2));
+                library->addCut("Cam " + std::to_string(t % 2), ten.addingTimeInterval(t * 10 + i));
+                if (i % 4 == 0) library->addMarker({"Cam 0"}, 25, false);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    const auto day = dayOnDisk("2024-05-01");
+    EXPECT_EQ(day.clips.size(), 32u);
+    std::set<std::string> files;
+    for (const auto& clip : day.clips) {
+        files.insert(clip.file);
+        EXPECT_EQ(clip.take, 1);
+        EXPECT_TRUE(fs::exists(dayFolder("2024-05-01") / clip.file)) << clip.file;
+    }
+    EXPECT_EQ(files.size(), 32u);
+    EXPECT_EQ(day.cuts.size(), 32u);
+}
+
+TEST_F(ShootLibraryTest, DurationsThatAreNotNumbersDoNotSpoilTheManifest) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("a.mov"), transfer("a.mov", ten, true, std::nan("")), "A");
+    library->importFile(incoming("b.mov"), transfer("b.mov", ten, true, HUGE_VAL), "B");
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 2u);
+    EXPECT_EQ(day.clips[0].duration, 0);
+    EXPECT_EQ(day.clips[1].duration, 0);
+}
+
+TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    test::TempDir dir;
+    const fs::path file = dir / "Markers.edl";
+    ASSERT_TRUE(writeFileAtomically(file, "first"));
+    EXPECT_EQ(readFile(file), "first");
+    ASSERT_TRUE(replaceFileContents(file, "second", true));
+    EXPECT_EQ(readFile(file), "second");
+
+    // Unchanged contents are not written again.
+    struct stat before {};
+    ::stat(file.c_str(), &before);
+    ASSERT_TRUE(replaceFileContents(file, "second"));
+    struct stat after {};
+    ::stat(file.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+
+    // A folder in the way: the write fails and nothing is left behind.
+    fs::create_directories(dir / "taken" / "inside");
+    EXPECT_FALSE(writeFileAtomically(dir / "taken", "x"));
+    EXPECT_TRUE(fs::is_directory(dir / "taken" / "inside"));
+    // A folder that cannot be written (unless we run as root): the old file stays whole.
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(dir.path().c_str(), W_OK) != 0) {
+        EXPECT_FALSE(writeFileAtomically(file, "third"));
+        EXPECT_EQ(readFile(file), "second");
+    }
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".shoot-"), std::string::npos) << entry.path();
+    EXPECT_FALSE(writeFileAtomically(dir / "missing" / "file", "x"));
 }
 
 TEST(ApplyProbeTest, RatesWithoutTimecode) {

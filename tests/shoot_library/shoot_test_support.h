@@ -30,6 +30,9 @@ inline void useTestTimeZone() {
     (void)done;
 }
 
+// Set before any test runs, so that nothing computes local times in another zone first.
+inline const bool testTimeZoneSet = (useTestTimeZone(), true);
+
 /// The instant of a local wall-clock time in the test time zone.
 inline Date localDate(int year, int month, int day, int hour, int minute, int second, double fraction = 0) {
     useTestTimeZone();

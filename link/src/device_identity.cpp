@@ -154,12 +154,22 @@ std::optional<Bytes> DeviceIdentity::linkKey(const crypto::X25519PrivateKey& own
     if (!shared) return std::nullopt;
     const auto ownPublic = own.publicKey();
     static constexpr std::string_view label = "morvane link key v1";
-    Bytes info(label.begin(), label.end());
-    const bool ownFirst = ownPublic < peerPublicKey;
+    // Both sides list the two public keys in the same (byte) order.
+    bool ownFirst = ownPublic.size() < peerPublicKey.size();
+    if (ownPublic.size() == peerPublicKey.size()) {
+        for (std::size_t i = 0; i < ownPublic.size(); ++i) {
+            if (ownPublic[i] != peerPublicKey[i]) {
+                ownFirst = ownPublic[i] < peerPublicKey[i];
+                break;
+            }
+        }
+    }
     const Bytes& a = ownFirst ? ownPublic : peerPublicKey;
     const Bytes& b = ownFirst ? peerPublicKey : ownPublic;
-    info.insert(info.end(), a.begin(), a.end());
-    info.insert(info.end(), b.begin(), b.end());
+    Bytes info(label.size() + a.size() + b.size());
+    auto out = std::copy(label.begin(), label.end(), info.begin());
+    out = std::copy(a.begin(), a.end(), out);
+    std::copy(b.begin(), b.end(), out);
     return crypto::hkdfSha256(*shared, Bytes{}, info, 32);
 }
 

@@ -1,5 +1,6 @@
 #include "link/link_crypto.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace morvane {
@@ -11,11 +12,21 @@ Bytes labelled(std::string_view label) {
 }
 
 void appendKeysInOrder(Bytes& out, const Bytes& a, const Bytes& b) {
-    const bool aFirst = a < b;
+    bool aFirst = a.size() < b.size();
+    if (a.size() == b.size()) {
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i] != b[i]) {
+                aFirst = a[i] < b[i];
+                break;
+            }
+        }
+    }
     const Bytes& first = aFirst ? a : b;
     const Bytes& second = aFirst ? b : a;
-    out.insert(out.end(), first.begin(), first.end());
-    out.insert(out.end(), second.begin(), second.end());
+    const auto at = out.size();
+    out.resize(at + first.size() + second.size());
+    std::copy(second.begin(), second.end(),
+              std::copy(first.begin(), first.end(), out.begin() + static_cast<std::ptrdiff_t>(at)));
 }
 
 }  // namespace

@@ -136,9 +136,9 @@ std::optional<std::uint32_t> LinkMessage::decodeChunkId(const Bytes& body) {
 }
 
 Bytes LinkMessage::FileEnd::encode() const {
-    Bytes out;
-    putU32(out, id);
-    out.insert(out.end(), digest.begin(), digest.end());
+    Bytes out(36);
+    for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(id >> (24 - 8 * i));
+    std::copy(digest.begin(), digest.end(), out.begin() + 4);
     return out;
 }
 

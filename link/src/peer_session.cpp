@@ -196,7 +196,7 @@ struct PeerSession::State {
     std::vector<std::uint64_t> readyOrder;
     std::vector<NearbyInfo> nearby;
     std::set<std::string> disconnectedNames;
-    std::set<Bytes> failedMarks;
+    std::set<std::string> failedMarks;  // hex of the keys
     std::set<PeerId> wanted;
     std::optional<PairingRequest> shownRequest;
     std::shared_ptr<nearby::NearbyBeacon> beacon;
@@ -385,7 +385,7 @@ struct PeerSession::State {
         auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == info.id; });
         if (it == nearby.end()) {
             // A camera that comes (back) into view gets a fresh chance at automatic connection.
-            failedMarks.erase(info.key);
+            failedMarks.erase(hex(info.key));
             nearby.push_back(info);
         } else {
             *it = info;
@@ -429,7 +429,7 @@ struct PeerSession::State {
         if (!session.running_.load() || !isMonitor() || entry.key == ownPublic) return;
         auto trust = trusted.find(entry.key);
         if (!trust || trust->role != TrustedPeer::cameraRole) return;
-        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name) || failedMarks.count(entry.key)) return;
+        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name) || failedMarks.count(hex(entry.key))) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) return;
         startOutgoing(entry, true);
     }
@@ -440,7 +440,7 @@ struct PeerSession::State {
         if (!found) return;
         const auto entry = *found;
         if (entry.key == ownPublic) return;
-        failedMarks.erase(entry.key);
+        failedMarks.erase(hex(entry.key));
         if (isBusyWith(entry.key)) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) {
             issue("Can't connect " + entry.name + ": at most " + std::to_string(maxCameras) +
@@ -465,9 +465,9 @@ struct PeerSession::State {
 
     void reconnect(const PeerId& id) {
         const auto* entry = findNearby(id);
-        if (entry) failedMarks.erase(entry->key);
+        if (entry) failedMarks.erase(hex(entry->key));
         for (auto& [linkId, link] : links) {
-            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) failedMarks.erase(link->peerKey);
+            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) failedMarks.erase(hex(link->peerKey));
         }
         closeLinksOf(id, "reconnecting");
         if (entry) {
@@ -579,7 +579,7 @@ struct PeerSession::State {
         onSendQueue([id = link.id](State& s) { s.failOutgoingOfLink(id, "The connection was lost"); });
         const bool wasReady = link.phase == Phase::ready;
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
-        if (link.automatic && !wasReady && link.outgoing) failedMarks.insert(link.expectedKey);
+        if (link.automatic && !wasReady && link.outgoing) failedMarks.insert(hex(link.expectedKey));
         link.phase = Phase::closing;
         links.erase(link.id);
         if (wasReady) {
@@ -841,7 +841,7 @@ struct PeerSession::State {
         link.readyFlag->store(true);
         link.requestRaised = false;
         readyOrder.push_back(link.id);
-        failedMarks.erase(link.peerKey);
+        failedMarks.erase(hex(link.peerKey));
         if (isMonitor()) wanted.insert(link.peerId);
         log::info(component, "link to " + link.name + " is ready");
         onMain(&PeerSession::onPeerConnected, link.peerId);

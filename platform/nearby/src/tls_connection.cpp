@@ -158,7 +158,12 @@ private:
         if (bodySize > limit) return shutdown("oversized frame of kind " + std::to_string(kind));
         body_.assign(bodySize, 0);
         if (bodySize == 0) return bodyArrived(kind);
-        asio::async_read(stream_, asio::buffer(body_),
+        // A large message on a slow network takes a while: every piece of it counts as traffic.
+        auto progress = [self = shared_from_this()](const asio::error_code& error, std::size_t done) -> std::size_t {
+            if (done > 0) self->lastReceive_ = nowTicks();
+            return asio::transfer_all()(error, done);
+        };
+        asio::async_read(stream_, asio::buffer(body_), progress,
                          [self = shared_from_this(), kind](const asio::error_code& error, std::size_t) {
                              if (self->closed_.load()) return;
                              if (error) return self->shutdown(self->readError(error));
@@ -201,7 +206,11 @@ private:
         }
         auto buffer = batch_.empty() ? asio::buffer(inFlight_.front().data) : asio::buffer(batch_);
         const std::size_t size = buffer.size();
-        asio::async_write(stream_, buffer,
+        auto progress = [self = shared_from_this()](const asio::error_code& error, std::size_t done) -> std::size_t {
+            if (done > 0) self->lastSend_ = nowTicks();
+            return asio::transfer_all()(error, done);
+        };
+        asio::async_write(stream_, buffer, progress,
                           [self = shared_from_this(), size](const asio::error_code& error, std::size_t) {
                               if (self->closed_.load()) return;
                               if (error) return self->shutdown("write: " + error.message());

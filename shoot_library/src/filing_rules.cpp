@@ -115,12 +115,17 @@ std::optional<std::int64_t> ShootLibrary::takeAtDate(const std::vector<Clip>& cl
 
 void ShootLibrary::addCutToDay(Day& day, const ProgramCut& cut) {
     const std::string name = cleanFileName(cut.camera, "Camera");
-    for (const auto& existing : day.cuts) {
-        if (existing.camera == name && std::abs(existing.at.timeIntervalSince(cut.at)) < duplicateCutWindow) return;
+    // The cuts are in time order: only the neighbours within the window can be duplicates.
+    const auto byTime = [](const ProgramCut& c, Date t) { return c.at < t; };
+    for (auto it =
+             std::lower_bound(day.cuts.begin(), day.cuts.end(), cut.at.addingTimeInterval(-duplicateCutWindow), byTime);
+         it != day.cuts.end() && it->at <= cut.at.addingTimeInterval(duplicateCutWindow); ++it) {
+        if (it->camera == name && std::abs(it->at.timeIntervalSince(cut.at)) < duplicateCutWindow) return;
     }
-    day.cuts.push_back(ProgramCut{name, cut.at});
-    std::stable_sort(day.cuts.begin(), day.cuts.end(),
-                     [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; });
+    // After every cut of the same time, as a stable sort would place it.
+    const auto place = std::upper_bound(day.cuts.begin(), day.cuts.end(), cut.at,
+                                        [](Date t, const ProgramCut& c) { return t < c.at; });
+    day.cuts.insert(place, ProgramCut{name, cut.at});
 }
 
 }  // namespace morvane

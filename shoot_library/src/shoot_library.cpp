@@ -32,6 +32,8 @@ namespace {
 // Far beyond any real day; a larger file is not ours to load into memory.
 constexpr std::uintmax_t maxManifestBytes = 256ull * 1024 * 1024;
 
+constexpr std::size_t maxCutsPerTransfer = 10'000;
+
 // A start timecode further than this from the reported start names another day: keep the reported one.
 constexpr double maxTimecodeShift = 12 * 3600.0;
 
@@ -216,6 +218,9 @@ fs::path ShootLibrary::loadManifest(Date date) {
     if (read == ManifestRead::read) decoded = decodeManifest(text);
     if (decoded) {
         day_ = std::move(*decoded);
+        // A manifest edited by hand may list its cuts out of order; filing relies on the order.
+        std::stable_sort(day_.cuts.begin(), day_.cuts.end(),
+                         [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; });
     } else if (read != ManifestRead::missing) {
         manifestBlocked_ = !moveAside(manifest);
     }
@@ -254,7 +259,11 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
 
     clip.file = destination.filename().string();
     day_.clips.push_back(clip);
-    for (const auto& cut : info.cuts.value_or(std::vector<ProgramCut>{})) addCutToDay(day_, cut);
+    if (info.cuts) {
+        // A camera cuts a few times a minute at most; a list far longer than any file could hold is cut short.
+        const std::size_t count = std::min(info.cuts->size(), maxCutsPerTransfer);
+        for (std::size_t i = 0; i < count; ++i) addCutToDay(day_, (*info.cuts)[i]);
+    }
     writeDayExports(std::nullopt);
     if (clip.isVideo) probeLater(destination, clip.file);
     return destination;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -201,6 +202,17 @@ TEST_F(ShootLibraryTest, TransferCutsAndLiveCutsGoToTheDay) {
     fs::remove(manifest("2024-05-01"));
     library->addCut("A", ten.addingTimeInterval(5.1));
     EXPECT_EQ(dayOnDisk("2024-05-01").cuts.size(), 3u);
+}
+
+TEST_F(ShootLibraryTest, AnEndlessListOfCutsIsCutShort) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    std::vector<ProgramCut> cuts;
+    for (int i = 0; i < 50'000; ++i) cuts.push_back({i % 2 ? "A" : "B", ten.addingTimeInterval(-i * 0.7)});
+    library->importFile(incoming("a.mov"), transfer("a.mov", ten, true, 5.0, cuts), "A");
+    const auto day = dayOnDisk("2024-05-01");
+    EXPECT_EQ(day.cuts.size(), 10'000u);
+    EXPECT_TRUE(std::is_sorted(day.cuts.begin(), day.cuts.end(),
+                               [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; }));
 }
 
 TEST_F(ShootLibraryTest, DeckEditsReplaceByIdentifier) {

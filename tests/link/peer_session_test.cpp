@@ -405,7 +405,7 @@ TEST_F(PeerSessionTest, StopDropsEveryPeerAndStartFindsThemAgain) {
     monitor.main->sync([&] { monitor.session->stop(); });
     EXPECT_FALSE(monitor.session->isRunning());
     ASSERT_TRUE(eventually([&] { return monitor.recorder.peers().empty() && camera.recorder.peers().empty(); }));
-    EXPECT_TRUE(monitor.recorder.nearby().empty());
+    EXPECT_TRUE(eventually([&] { return monitor.recorder.nearby().empty(); }));
     monitor.main->sync([&] { monitor.session->start(); });
     ASSERT_TRUE(waitConnected(monitor, camera));
     EXPECT_EQ(monitor.recorder.pairingRequests().size(), 1u);

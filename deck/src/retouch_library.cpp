@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <system_error>
 
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 
 namespace morvane {
@@ -39,32 +39,6 @@ std::optional<std::string> readWholeFile(const fs::path& file) {
     text << in.rdbuf();
     if (in.bad()) return std::nullopt;
     return std::move(text).str();
-}
-
-bool writeAtomically(const fs::path& file, const std::string& data) {
-    std::random_device rd;
-    const fs::path temporary =
-        file.parent_path() /
-        (std::string(".").append(file.filename().string()).append(".").append(std::to_string(rd())));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(data.data(), std::streamsize(data.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ec;
-            fs::remove(temporary, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, file, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        return false;
-    }
-    return true;
 }
 
 fs::path pathFrom(const QString& text) {
@@ -172,7 +146,7 @@ void RetouchLibrary::save() {
         }
         setAsideBeforeSave_ = false;
     }
-    if (!writeAtomically(file, data)) log::error("RetouchLibrary", "couldn't write takes.json");
+    if (!writeFileAtomically(file, data)) log::error("RetouchLibrary", "couldn't write takes.json");
 }
 
 // MARK: Takes

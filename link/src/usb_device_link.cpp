@@ -1,12 +1,12 @@
 #include "link/usb_device_link.h"
 
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <optional>
 
 namespace morvane {
@@ -14,19 +14,6 @@ namespace morvane {
 namespace {
 
 constexpr const char* component = "USBHub";
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 

@@ -122,9 +122,13 @@ TEST_F(ShootLibraryTest, FilesMoviesAndPhotosByTakeAndWritesTheExports) {
     EXPECT_EQ(test::xmllintProblems(folder / "Brindlecroft 2024-05-01.fcpxml", true), "");
     EXPECT_EQ(test::xmllintProblems(folder / "XML per take/Take 01.fcpxml", true), "");
     EXPECT_EQ(test::xmllintProblems(folder / ("Brindlecroft 2024-05-01" + dash + "Premiere.xml"), false), "");
-    // Nothing half-written is left behind.
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        EXPECT_EQ(entry.path().filename().string().find(".shoot-"), std::string::npos) << entry.path();
+    // Nothing half-written is left behind: the manifest is the only hidden file.
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.') {
+            EXPECT_EQ(name, ".quorbelin-shoot.json") << entry.path();
+        }
+    }
 }
 
 TEST_F(ShootLibraryTest, OverlappingMoviesShareATakeAndNamesStayUnique) {
@@ -476,36 +480,31 @@ TEST_F(ShootLibraryTest, DurationsThatAreNotNumbersDoNotSpoilTheManifest) {
     EXPECT_EQ(day.clips[1].duration, 0);
 }
 
-TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+TEST(ReplaceFileContentsTest, UnchangedContentsAreNotWrittenAgain) {
     test::TempDir dir;
     const fs::path file = dir / "Markers.edl";
-    ASSERT_TRUE(writeFileAtomically(file, "first"));
+    ASSERT_TRUE(replaceFileContents(file, "first"));
     EXPECT_EQ(readFile(file), "first");
     ASSERT_TRUE(replaceFileContents(file, "second", true));
     EXPECT_EQ(readFile(file), "second");
 
-    // Unchanged contents are not written again.
     struct stat before {};
     ::stat(file.c_str(), &before);
     ASSERT_TRUE(replaceFileContents(file, "second"));
     struct stat after {};
     ::stat(file.c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino);
+    // The same length but other bytes is a change.
+    ASSERT_TRUE(replaceFileContents(file, "sec0nd"));
+    EXPECT_EQ(readFile(file), "sec0nd");
 
     // A folder in the way: the write fails and nothing is left behind.
     fs::create_directories(dir / "taken" / "inside");
-    EXPECT_FALSE(writeFileAtomically(dir / "taken", "x"));
+    EXPECT_FALSE(replaceFileContents(dir / "taken", "x"));
     EXPECT_TRUE(fs::is_directory(dir / "taken" / "inside"));
-    // A folder that cannot be written (unless we run as root): the old file stays whole.
-    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access(dir.path().c_str(), W_OK) != 0) {
-        EXPECT_FALSE(writeFileAtomically(file, "third"));
-        EXPECT_EQ(readFile(file), "second");
-    }
-    fs::permissions(dir.path(), fs::perms::owner_all);
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().filename().string().find(".shoot-"), std::string::npos) << entry.path();
-    EXPECT_FALSE(writeFileAtomically(dir / "missing" / "file", "x"));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"Markers.edl", "taken"}));
 }
 
 TEST(ApplyProbeTest, RatesWithoutTimecode) {

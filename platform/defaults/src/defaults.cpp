@@ -1,13 +1,11 @@
 #include "platform/defaults.h"
 
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -32,19 +30,6 @@ std::string homeFolder() {
         return found->pw_dir;
     }
     return {};
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Keeps an unreadable file for inspection instead of overwriting it with the next save.
@@ -232,20 +217,9 @@ void Defaults::save() {
     text.push_back('\n');
 
     std::error_code ec;
-    const fs::path folder = file_.parent_path().empty() ? fs::path(".") : file_.parent_path();
-    fs::create_directories(folder, ec);
-    // Write beside the file and rename over it, so a crash leaves the old or the new settings.
-    std::string temp = (folder / ("." + file_.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        log::error(component, "settings not saved: cannot create a file in " + folder.string());
-        return;
-    }
-    const bool written =
-        ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), file_.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    if (!file_.parent_path().empty()) fs::create_directories(file_.parent_path(), ec);
+    // Written beside the file and renamed over it, so a crash leaves the old or the new settings.
+    if (!writeFileAtomically(file_, text, {.permissions = fs::perms::owner_read | fs::perms::owner_write})) {
         log::error(component, "settings not saved to " + file_.string());
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/keychain.h"
 
+#include "platform/atomic_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -34,26 +36,6 @@ std::string homeFolder() {
         return found->pw_dir;
     }
     return {};
-}
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-void syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 }  // namespace
@@ -112,19 +94,8 @@ bool Keychain::write(const std::string& name, const Bytes& value) {
     std::error_code ec;
     fs::create_directories(folder_, ec);
 
-    // Write beside the item and rename over it, so a crash leaves the old or the new item, never a torn one.
-    std::string temp = (folder_ / ("." + name + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool written =
-        ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, value.data(), value.size()) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), pathFor(name).c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    syncFolder(folder_);
-    return true;
+    // Written beside the item and renamed over it, so a crash leaves the old or the new item, never a torn one.
+    return writeFileAtomically(pathFor(name), value, {.permissions = fs::perms::owner_read | fs::perms::owner_write});
 }
 
 bool Keychain::remove(const std::string& name) {

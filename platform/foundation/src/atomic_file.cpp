@@ -1,0 +1,78 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Hidden, after the file it stands in for, yet short: the file's own name may already use all 255 bytes.
+std::string temporaryName(const fs::path& file) {
+    constexpr std::size_t keptBytes = 64;
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = "." + file.filename().string().substr(0, keptBytes) + ".";
+    for (int i = 0; i < 8; ++i) name += letters[random() % (sizeof letters - 1)];
+    return name + ".tmp";
+}
+
+}  // namespace
+
+void syncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const auto* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, next, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        next += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeFileAtomically(const fs::path& file, std::string_view bytes, const AtomicWriteOptions& options) {
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    const mode_t mode = options.permissions ? static_cast<mode_t>(*options.permissions & fs::perms::mask) : 0666;
+    fs::path temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = folder / temporaryName(file);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = (!options.permissions || ::fchmod(fd, mode) == 0) && writeAll(fd, bytes.data(), bytes.size()) &&
+              (!options.durable || ::fsync(fd) == 0);
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (options.durable) syncFolder(folder);
+    return true;
+}
+
+bool writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes, const AtomicWriteOptions& options) {
+    return writeFileAtomically(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                               options);
+}
+
+}  // namespace morvane

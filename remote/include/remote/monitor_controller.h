@@ -1,0 +1,354 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointF>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link/peer_id.h"
+#include "platform/base64.h"
+#include "platform/date.h"
+#include "platform/dispatch_queue.h"
+#include "platform/uuid.h"
+#include "protocol/camera_command.h"
+#include "protocol/deck_edit.h"
+#include "protocol/gallery.h"
+#include "protocol/packet_type.h"
+#include "protocol/transfer_info.h"
+#include "remote/camera_feed.h"
+#include "remote/camera_link.h"
+
+namespace morvane {
+
+class Defaults;
+class RetouchLibrary;
+class ShootLibrary;
+class USBHub;
+class VideoReceiver;
+class VoiceTrigger;
+
+/// Everything the controller reaches outside itself; defaults are the application's own.
+struct MonitorEnvironment {
+    /// The main queue: delayed clears, time-outs, the statistics timer, work moved off the delivery thread.
+    std::shared_ptr<Executor> mainExecutor;
+    /// The wall clock.
+    std::function<Date()> now;
+    Defaults* defaults = nullptr;
+    ShootLibrary* shootLibrary = nullptr;
+    RetouchLibrary* retouchLibrary = nullptr;
+    /// Where a received file goes when it cannot be filed; default: "Unfiled captures" in the data folder.
+    std::filesystem::path fallbackFolder;
+    /// Makes the monitor-role link (maxCameras).
+    std::function<std::shared_ptr<CameraLink>(int)> makeLink;
+    std::function<std::shared_ptr<USBHub>()> makeUSBHub;
+    std::function<std::shared_ptr<VideoReceiver>()> makeReceiver;
+    std::function<std::shared_ptr<VoiceTrigger>()> makeVoiceTrigger;
+};
+
+/// The amber accent of counting badges (sRGB 1.0, 0.784, 0.239), one for the whole application.
+const QColor& accentAmber();
+
+/// The remote's brain: one feed per connected camera, every packet from the cameras applied, commands to one
+/// camera or all, the live program cut, each camera's stream sized to what the screen shows, the silence watch,
+/// received files filed, gallery previews fetched.
+///
+/// Published state and every operation live on the main thread, except the intake of packets and files, which
+/// runs on the link's delivery thread (and the USB hub's thread) and touches only the tables under
+/// `receiversLock`. Made through `create`; callbacks handed to other components hold it weakly.
+class MonitorController : public QObject, public std::enable_shared_from_this<MonitorController> {
+    Q_OBJECT
+public:
+    using FeedPtr = std::shared_ptr<CameraFeed>;
+    using Peer = CameraLink::Peer;
+    using NearbyCamera = CameraLink::NearbyCamera;
+    using PairingRequest = CameraLink::PairingRequest;
+
+    /// A transfer announced by a camera, waiting for its file.
+    struct IncomingFile {
+        TransferInfo info;
+        std::string camera;
+    };
+
+    using Environment = MonitorEnvironment;
+
+    // Settings keys.
+    static constexpr const char* livePicturesKey = "deckLivePictures";
+    static constexpr const char* collectsTakesKey = "deckCollectsTakes";
+    static constexpr const char* showHistogramKey = "showHistogram";
+    static constexpr const char* cameraOrderKey = "cameraOrder";
+    static constexpr const char* importsFilesKey = "importsFiles";
+
+    static constexpr double messageDuration = 2.5;
+    static constexpr double statsInterval = 1.0;
+    static constexpr double sharedLinkStopDelay = 30.0;
+    static constexpr double previewTimeout = 15.0;
+    static constexpr double transferHelloSpacing = 10.0;
+    /// Announced transfers kept at most; the oldest is forgotten first.
+    static constexpr std::size_t incomingLimit = 512;
+    /// Captures whose preview may be awaited at once per camera.
+    static constexpr std::size_t previewRequestLimit = 64;
+
+    /// Stream settings of a camera by what the screen shows.
+    struct StreamSetting {
+        std::int64_t bitRate = 0;
+        std::int64_t size = 0;
+        friend bool operator==(const StreamSetting&, const StreamSetting&) = default;
+    };
+    /// The row for a camera shown among `shownCount` cameras, or for one not shown.
+    static StreamSetting streamSetting(bool shown, std::size_t shownCount);
+
+    /// The remote screen passes 4, true and a clock offset of 0.
+    static std::shared_ptr<MonitorController> create(int maxCameras, bool sharedLink,
+                                                     std::function<double()> clockOffset, Environment environment = {});
+    ~MonitorController() override;
+
+    // Lifecycle.
+    void start();
+    void stop();
+    bool isStarted() const { return started_; }
+
+    /// The setting "importsFiles", true when absent or not a Boolean; read anew at every use.
+    bool importsFiles() const;
+    static bool importsFiles(const Defaults& defaults);
+
+    /// Shows a short text for 2.5 s; a newer, different text is not cleared by an older timer.
+    void showMessage(const std::string& text);
+
+    // The application-wide link.
+    /// The shared link with the camera limit set, and whether it was already running.
+    static std::pair<std::shared_ptr<CameraLink>, bool> adoptSharedLink(int maxCameras, const Environment& environment);
+    /// Schedules the stop of the shared link 30 s ahead, or stops another link at once.
+    static void releaseSharedLink(const std::shared_ptr<CameraLink>& link, const Environment& environment);
+    static void stopSharedLink();
+    /// The shared link now, if any (main thread).
+    static std::shared_ptr<CameraLink> sharedLinkNow();
+
+    // Published state.
+    const std::vector<FeedPtr>& feeds() const { return feeds_; }
+    const std::optional<PeerId>& selectedID() const { return selectedID_; }
+    void setSelectedID(std::optional<PeerId> id);
+    const std::optional<PeerId>& soloID() const { return soloID_; }
+    /// Every assignment brings the stream settings in line.
+    void setSoloID(std::optional<PeerId> id);
+    const std::map<PeerId, std::int64_t>& sentBitRates() const { return sentBitRates_; }
+    const std::map<PeerId, std::int64_t>& sentSizes() const { return sentSizes_; }
+    bool shutterAllCameras() const { return shutterAllCameras_; }
+    void setShutterAllCameras(bool value);
+    bool deckMode() const { return deckMode_; }
+    void setDeckMode(bool value);
+    const std::optional<PeerId>& programID() const { return programID_; }
+    bool livePictures() const { return livePictures_; }
+    void setLivePictures(bool value);
+    const std::vector<NearbyCamera>& nearbyCameras() const { return nearbyCameras_; }
+    const std::optional<std::string>& message() const { return message_; }
+    const std::optional<PairingRequest>& pairingRequest() const { return pairingRequest_; }
+    bool voiceEnabled() const { return voiceEnabled_; }
+    const std::optional<std::string>& heardWords() const { return heardWords_; }
+    int deckCopiesArriving() const { return deckCopiesArriving_; }
+    bool collectsTakesAutomatically() const { return collectsTakesAutomatically_; }
+    void setCollectsTakesAutomatically(bool value);
+    bool showHistogram() const { return showHistogram_; }
+    void setShowHistogram(bool value);
+
+    // Plain state.
+    bool videoWanted() const { return videoWanted_; }
+    bool isMasterCamera() const { return isMasterCamera_; }
+    void setMasterCamera(bool value) { isMasterCamera_ = value; }
+    bool collectsDeckCopies() const { return collectsDeckCopies_; }
+    void setCollectsDeckCopies(bool value) { collectsDeckCopies_ = value; }
+    const std::shared_ptr<CameraLink>& peers() const { return peers_; }
+    int cameraLimit() const { return cameraLimit_; }
+    double clockOffset() const;
+    bool adoptsLink() const { return adoptsLink_; }
+    bool hasStatsTimer() const { return statsTimer_ != nullptr; }
+    const std::shared_ptr<USBHub>& usbHub() const { return usbHub_; }
+    const std::shared_ptr<VoiceTrigger>& voice() const { return voice_; }
+    bool observesDeckEdits() const { return static_cast<bool>(deckEditObserver_); }
+    const std::vector<std::string>& cameraOrder() const { return cameraOrder_; }
+    const std::map<PeerId, int>& silentSeconds() const { return silentSeconds_; }
+    const std::set<PeerId>& repairRequested() const { return repairRequested_; }
+    const Environment& environment() const { return env_; }
+
+    // Tables shared with the delivery thread (each read takes `receiversLock`).
+    std::shared_ptr<VideoReceiver> receiver(const PeerId& peer) const;
+    std::optional<IncomingFile> incomingFile(const std::string& key) const;
+    std::size_t incomingCount() const;
+    std::optional<std::string> cameraName(const PeerId& peer) const;
+
+    // Camera set.
+    void registerReceiver(const PeerId& peer);
+    void peerDisconnected(const PeerId& peer);
+    void updatePeers(const std::vector<Peer>& peers);
+    std::vector<FeedPtr> visibleFeeds() const;
+    FeedPtr selectedFeed() const;
+    FeedPtr feed(const PeerId& peer) const;
+    void moveCamera(const std::string& name, const CameraFeed& target);
+    void acceptPairing();
+    void cancelPairing();
+    void repairConnection(CameraFeed& feed);
+
+    // Intake.
+    /// The link's data callback; on the delivery thread.
+    void handlePeerData(const Bytes& data, const PeerId& peer);
+    void routeCameraMessage(const Bytes& data, std::optional<PacketType> kind, const PeerId& peer);
+    void handleCameraMessage(const Bytes& data, std::optional<PacketType> kind, CameraFeed& feed);
+    void greetCameras();
+
+    // Stream quality and video health.
+    void updateStreamQuality();
+    void statsTick();
+    void checkSilence(CameraFeed& feed, bool receiving);
+    void restartVideo(CameraFeed& feed);
+
+    // Files. The first three run on the thread that delivers the file.
+    void receiveShootFile(const std::filesystem::path& file, const std::string& name, const PeerId& peer);
+    void receiveResource(const std::filesystem::path& file, const std::string& name, const PeerId& peer);
+    /// The USB hub's file callback; files whether or not the controller still exists.
+    static void importReceivedFile(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
+                                   const std::filesystem::path& file, const TransferInfo& info,
+                                   const std::string& camera);
+    void handleDeckEditExported(const QVariant& object);
+
+    // Commands, program cut and markers.
+    void send(const CameraCommand& command);
+    void sendToCameras(const CameraCommand& command);
+    void sendFromControls(const CameraCommand& command, const CameraFeed& feed);
+    /// For panels that act on the selected camera.
+    void sendFromControls(const CameraCommand& command);
+    /// True for the commands that follow "all cameras" in the panels.
+    static bool isBroadcastCommand(const CameraCommand& command);
+    void shutterFromControls();
+    void recordOnEveryCamera();
+    void ensureOnAir();
+    void putOnAir(const CameraFeed& feed);
+    void putOnAirByIndex(int number);
+    void noteProgramCut(const std::optional<std::string>& name);
+    void addMarker();
+    void getTodaysTakes(Date since);
+    void requestTakeAgain(const std::vector<Uuid>& ids);
+    /// The point in the live picture's host coordinates; true when a focus command was sent.
+    bool focusAt(QPointF point, const CameraFeed& feed);
+    void deleteCaptures(const std::vector<GalleryItem>& items, const CameraFeed& feed);
+
+    // Gallery previews.
+    /// Calls `completion` once, on the main thread, with the preview or a null image.
+    void preview(const Uuid& id, const FeedPtr& feed, CameraFeed::PreviewWaiter completion);
+    void requestPreview(const Uuid& id, const FeedPtr& feed, CameraFeed::PreviewWaiter waiter);
+    static void deliverPreview(const Uuid& id, const QImage& picture, CameraFeed& feed);
+
+    // Voice words.
+    enum class VoiceWord { shutter, record, stop, mark };
+    /// The word as stored in the settings, or its default.
+    std::string storedWord(VoiceWord word) const;
+    void stopVoice(const std::string& text);
+    void voiceOff();
+    void voiceShutter();
+    void voiceRecord();
+    void voiceStop();
+    void voiceHeard(const std::string& words);
+
+signals:
+    void feedsChanged();
+    void selectedIDChanged();
+    void soloIDChanged();
+    void shutterAllCamerasChanged();
+    void deckModeChanged();
+    void programIDChanged();
+    void livePicturesChanged();
+    void nearbyCamerasChanged();
+    void messageChanged();
+    void pairingRequestChanged();
+    void voiceEnabledChanged();
+    void heardWordsChanged();
+    void deckCopiesArrivingChanged();
+    void collectsTakesAutomaticallyChanged();
+    void showHistogramChanged();
+
+private:
+    struct IncomingTable;
+
+    MonitorController(int maxCameras, bool sharedLink, std::function<double()> clockOffset, Environment environment);
+
+    void installPeerCallbacks();
+    ShootLibrary& shootLibrary() const;
+    double clockOffsetSeconds() const;
+    RetouchLibrary& retouchLibrary() const;
+    void sendPacket(const Bytes& packet, const PeerId& peer);
+    void sendCommand(const CameraCommand& command, const PeerId& peer);
+    void answerClockPing(const Bytes& data, const PeerId& peer);
+    void rememberTransfer(const Bytes& data, const PeerId& peer);
+    void applyStatus(const Bytes& data, CameraFeed& feed);
+    void applyEvent(const Bytes& data, CameraFeed& feed);
+    void updateStreamQuality(const PeerId* alsoCounted);
+    std::shared_ptr<VideoReceiver> createReceiver(const PeerId& peer, const std::string& name);
+    std::shared_ptr<VideoReceiver> makeReceiver(const PeerId& peer);
+    void scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive);
+    void showMessageLater(std::string text);
+    static void showMessageLater(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
+                                 std::string text);
+    std::optional<IncomingFile> takeIncoming(const std::string& key);
+    void setProgramID(std::optional<PeerId> id);
+    void setMessage(std::optional<std::string> text);
+    void setDeckCopiesArriving(int value);
+
+    Environment env_;
+
+    // Published.
+    std::vector<FeedPtr> feeds_;
+    std::optional<PeerId> selectedID_;
+    std::optional<PeerId> soloID_;
+    std::map<PeerId, std::int64_t> sentBitRates_;
+    std::map<PeerId, std::int64_t> sentSizes_;
+    bool shutterAllCameras_ = false;
+    bool deckMode_ = false;
+    std::optional<PeerId> programID_;
+    bool livePictures_ = true;
+    std::vector<NearbyCamera> nearbyCameras_;
+    std::optional<std::string> message_;
+    std::optional<PairingRequest> pairingRequest_;
+    bool voiceEnabled_ = false;
+    std::optional<std::string> heardWords_;
+    int deckCopiesArriving_ = 0;
+
+    bool videoWanted_ = true;
+    bool isMasterCamera_ = false;
+    bool collectsDeckCopies_ = false;
+    bool collectsTakesAutomatically_ = true;
+    bool showHistogram_ = false;
+
+    std::shared_ptr<CameraLink> peers_;  // written on the main thread under receiversLock_
+    int cameraLimit_;
+    std::function<double()> clockOffset_;
+    std::shared_ptr<std::atomic<bool>> statsTimer_;
+    std::shared_ptr<USBHub> usbHub_;
+    std::shared_ptr<VoiceTrigger> voice_;
+    std::function<void(VoiceTrigger&)> stopVoiceTrigger_;  // set with the trigger's maker
+
+    mutable std::mutex receiversLock_;
+    std::map<PeerId, std::shared_ptr<VideoReceiver>> receivers_;  // under receiversLock_
+    std::unique_ptr<IncomingTable> incoming_;                     // under receiversLock_
+    std::map<PeerId, std::string> cameraNames_;                   // under receiversLock_
+
+    std::map<PeerId, int> silentSeconds_;
+    std::set<PeerId> repairRequested_;
+    QMetaObject::Connection deckEditObserver_;
+    bool sharedLink_;
+    bool adoptsLink_ = false;
+    std::vector<std::string> cameraOrder_;
+    bool started_ = false;
+};
+
+}  // namespace morvane

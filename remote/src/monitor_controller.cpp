@@ -1,0 +1,405 @@
+// The controller as a whole: creation, settings, the shared link, start and
+// stop, change handlers, messages.
+
+#include "remote/monitor_controller.h"
+
+#include <QCoreApplication>
+#include <QStandardPaths>
+#include <QThread>
+
+#include "deck/retouch_library.h"
+#include "link/usb_hub.h"
+#include "monitor_controller_tables.h"
+#include "platform/defaults.h"
+#include "protocol/message_codec.h"
+#include "qt_main_executor.h"
+#include "remote/notification_hub.h"
+#include "remote/video_receiver.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+
+const QColor& accentAmber() {
+    static const QColor color = QColor::fromRgbF(1.0f, 0.784f, 0.239f, 1.0f);
+    return color;
+}
+
+namespace {
+
+// The application-wide link and its scheduled stop; main thread only.
+struct SharedLinkRecord {
+    std::shared_ptr<CameraLink> session;
+    std::shared_ptr<DispatchWorkItem> pendingStop;
+};
+
+SharedLinkRecord& sharedRecord() {
+    static SharedLinkRecord record;
+    return record;
+}
+
+MonitorController::Environment completed(MonitorController::Environment env) {
+    if (!env.mainExecutor) env.mainExecutor = QtMainExecutor::shared();
+    if (!env.now) env.now = [] { return Date::now(); };
+    if (!env.defaults) env.defaults = &Defaults::standard();
+    if (env.fallbackFolder.empty()) {
+        auto data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+        if (data.empty()) data = std::filesystem::temp_directory_path().string();
+        env.fallbackFolder = std::filesystem::path(data) / "Unfiled captures";
+    }
+    if (!env.makeLink) {
+        auto main = env.mainExecutor;
+        env.makeLink = [main](int maxCameras) -> std::shared_ptr<CameraLink> {
+            PeerSession::Options options;
+            options.mainExecutor = main;
+            return PeerSessionLink::makeMonitor(maxCameras, std::move(options));
+        };
+    }
+    if (!env.makeUSBHub) env.makeUSBHub = [] { return std::make_shared<USBHub>(); };
+    if (!env.makeReceiver) {
+        auto main = env.mainExecutor;
+        env.makeReceiver = [main] { return VideoReceiver::make(main); };
+    }
+    return env;
+}
+
+}  // namespace
+
+MonitorController::StreamSetting MonitorController::streamSetting(bool shown, std::size_t shownCount) {
+    if (!shown) return {1'000'000, 480};
+    if (shownCount <= 1) return {4'000'000, 1280};
+    if (shownCount == 2) return {3'000'000, 960};
+    return {1'500'000, 720};
+}
+
+std::shared_ptr<MonitorController> MonitorController::create(int maxCameras, bool sharedLink,
+                                                             std::function<double()> clockOffset,
+                                                             Environment environment) {
+    // The controller is a QObject of the main thread: whoever lets go of it last,
+    // it is deleted there.
+    return std::shared_ptr<MonitorController>(
+        new MonitorController(maxCameras, sharedLink, std::move(clockOffset), completed(std::move(environment))),
+        [](MonitorController* controller) {
+            if (QThread::currentThread() == controller->thread())
+                delete controller;
+            else
+                controller->deleteLater();
+        });
+}
+
+MonitorController::MonitorController(int maxCameras, bool sharedLink, std::function<double()> clockOffset,
+                                     Environment environment)
+    : env_(std::move(environment)),
+      cameraLimit_(maxCameras),
+      clockOffset_(std::move(clockOffset)),
+      incoming_(std::make_unique<IncomingTable>()),
+      sharedLink_(sharedLink) {
+    auto& defaults = *env_.defaults;
+    livePictures_ = defaults.boolValue(livePicturesKey, true);
+    collectsTakesAutomatically_ = defaults.boolValue(collectsTakesKey, true);
+    showHistogram_ = defaults.boolValue(showHistogramKey, false);
+    cameraOrder_ = defaults.stringList(cameraOrderKey, {});
+    if (sharedLink_) {
+        std::tie(peers_, adoptsLink_) = adoptSharedLink(maxCameras, env_);
+    } else {
+        peers_ = env_.makeLink(maxCameras);
+        adoptsLink_ = false;
+    }
+}
+
+MonitorController::~MonitorController() {
+    if (statsTimer_) statsTimer_->store(false);
+    if (deckEditObserver_) QObject::disconnect(deckEditObserver_);
+}
+
+bool MonitorController::importsFiles(const Defaults& defaults) {
+    return defaults.boolValue(importsFilesKey, true);
+}
+
+bool MonitorController::importsFiles() const {
+    return importsFiles(*env_.defaults);
+}
+
+double MonitorController::clockOffset() const {
+    return clockOffset_ ? clockOffset_() : 0.0;
+}
+
+// MARK: The application-wide link
+
+std::pair<std::shared_ptr<CameraLink>, bool> MonitorController::adoptSharedLink(int maxCameras,
+                                                                                const Environment& environment) {
+    auto& record = sharedRecord();
+    if (record.pendingStop) record.pendingStop->cancel();
+    record.pendingStop.reset();
+    if (record.session) {
+        record.session->setMaxCameras(maxCameras);
+        return {record.session, record.session->isRunning()};
+    }
+    record.session = completed(environment).makeLink(maxCameras);
+    return {record.session, false};
+}
+
+void MonitorController::releaseSharedLink(const std::shared_ptr<CameraLink>& link, const Environment& environment) {
+    auto& record = sharedRecord();
+    if (link && record.session == link) {
+        if (record.pendingStop) record.pendingStop->cancel();
+        record.pendingStop = std::make_shared<DispatchWorkItem>([] { stopSharedLink(); });
+        environment.mainExecutor->asyncAfter(sharedLinkStopDelay, record.pendingStop);
+    } else if (link) {
+        link->stop();
+    }
+}
+
+void MonitorController::stopSharedLink() {
+    auto& record = sharedRecord();
+    // Taken out first: stopping may call back into code that looks at the record.
+    auto session = std::move(record.session);
+    record.session.reset();
+    record.pendingStop.reset();
+    if (session) session->stop();
+}
+
+std::shared_ptr<CameraLink> MonitorController::sharedLinkNow() {
+    return sharedRecord().session;
+}
+
+// MARK: Start and stop
+
+void MonitorController::installPeerCallbacks() {
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    auto& link = *peers_;
+    link.onPeerConnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->registerReceiver(peer);
+    };
+    link.onPeerDisconnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->peerDisconnected(peer);
+    };
+    link.onPeersChanged = [weak](const std::vector<Peer>& peers) {
+        if (auto self = weak.lock()) self->updatePeers(peers);
+    };
+    // Installed whatever the setting says now: a camera sends files only when
+    // told they are accepted, and a file that arrives must not be dropped on the
+    // floor.
+    link.onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
+        if (auto self = weak.lock()) self->receiveShootFile(file, name, peer);
+    };
+    link.onNearbyChanged = [weak](const std::vector<NearbyCamera>& nearby) {
+        if (auto self = weak.lock()) {
+            self->nearbyCameras_ = nearby;
+            emit self->nearbyCamerasChanged();
+        }
+    };
+    link.onPairingRequest = [weak](const std::optional<PairingRequest>& request) {
+        if (auto self = weak.lock()) {
+            self->pairingRequest_ = request;
+            emit self->pairingRequestChanged();
+        }
+    };
+    link.onIssue = [weak](const std::string& text) {
+        if (auto self = weak.lock()) self->showMessage(text);
+    };
+    link.onData = [weak](const Bytes& data, const PeerId& peer) {
+        if (auto self = weak.lock()) self->handlePeerData(data, peer);
+    };
+}
+
+void MonitorController::start() {
+    if (sharedLink_) {
+        // Shown again within the delay: the link stays. Later than that it has been
+        // stopped: take up the current one.
+        auto& record = sharedRecord();
+        if (record.pendingStop) record.pendingStop->cancel();
+        record.pendingStop.reset();
+        if (record.session != peers_) {
+            auto adopted = adoptSharedLink(cameraLimit_, env_).first;
+            std::lock_guard lock(receiversLock_);
+            peers_ = std::move(adopted);
+        }
+        adoptsLink_ = peers_->isRunning();
+    }
+    installPeerCallbacks();
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    if (collectsDeckCopies_) {
+        peers_->onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
+            if (auto self = weak.lock()) self->receiveResource(file, name, peer);
+        };
+    }
+    if (adoptsLink_)
+        greetCameras();
+    else
+        peers_->start();
+
+    if (importsFiles()) {
+        (env_.shootLibrary ? *env_.shootLibrary : ShootLibrary::shared()).openToday();
+        if (usbHub_) usbHub_->stop();
+        auto hub = env_.makeUSBHub();
+        auto env = env_;
+        hub->onFile = [weak, env](const std::filesystem::path& file, const TransferInfo& info,
+                                  const std::string& camera) { importReceivedFile(weak, env, file, info, camera); };
+        hub->start();
+        usbHub_ = std::move(hub);
+    }
+    if (collectsDeckCopies_) {
+        deckEditObserver_ = QObject::connect(&NotificationHub::shared(), &NotificationHub::deckEditExported, this,
+                                             [this](const QVariant& object) { handleDeckEditExported(object); });
+    }
+    if (statsTimer_) statsTimer_->store(false);
+    statsTimer_ = std::make_shared<std::atomic<bool>>(true);
+    scheduleStatsTick(statsTimer_);
+    started_ = true;
+}
+
+void MonitorController::scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive) {
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    env_.mainExecutor->asyncAfter(statsInterval, [weak, alive] {
+        if (!alive->load()) return;
+        auto self = weak.lock();
+        if (!self) return;
+        self->statsTick();
+        if (alive->load()) self->scheduleStatsTick(alive);
+    });
+}
+
+void MonitorController::stop() {
+    if (usbHub_) usbHub_->stop();
+    usbHub_.reset();
+    voiceOff();
+    if (deckEditObserver_) QObject::disconnect(deckEditObserver_);
+    deckEditObserver_ = {};
+    if (statsTimer_) statsTimer_->store(false);
+    statsTimer_.reset();
+    if (sharedLink_) {
+        if (isMasterCamera_) {
+            auto ready = peers_->readyPeers();
+            auto packet =
+                encodeMessage(PacketType::command, CameraCommand(CameraCommand::MonitorHello{importsFiles()}));
+            if (packet)
+                for (const auto& peer : ready) peers_->sendTo(*packet, peer);
+        }
+        releaseSharedLink(peers_, env_);
+    } else {
+        peers_->stop();
+    }
+    started_ = false;
+}
+
+// MARK: Change handlers
+
+void MonitorController::setSelectedID(std::optional<PeerId> id) {
+    if (selectedID_ == id) return;
+    selectedID_ = id;
+    emit selectedIDChanged();
+}
+
+void MonitorController::setSoloID(std::optional<PeerId> id) {
+    const bool changed = soloID_ != id;
+    soloID_ = id;
+    if (changed) emit soloIDChanged();
+    updateStreamQuality();
+}
+
+void MonitorController::setShutterAllCameras(bool value) {
+    if (shutterAllCameras_ == value) return;
+    shutterAllCameras_ = value;
+    emit shutterAllCamerasChanged();
+}
+
+void MonitorController::setDeckMode(bool value) {
+    const bool changed = deckMode_ != value;
+    deckMode_ = value;
+    if (changed) emit deckModeChanged();
+    if (deckMode_) setShutterAllCameras(true);
+    if (!livePictures_) send(CameraCommand::SetVideo{!deckMode_});
+}
+
+void MonitorController::setLivePictures(bool value) {
+    const bool changed = livePictures_ != value;
+    livePictures_ = value;
+    if (changed) emit livePicturesChanged();
+    env_.defaults->set(livePicturesKey, value);
+    send(CameraCommand::SetVideo{livePictures_});
+}
+
+void MonitorController::setCollectsTakesAutomatically(bool value) {
+    const bool changed = collectsTakesAutomatically_ != value;
+    collectsTakesAutomatically_ = value;
+    if (changed) emit collectsTakesAutomaticallyChanged();
+    env_.defaults->set(collectsTakesKey, value);
+    if (!collectsDeckCopies_) return;
+    if (value)
+        send(CameraCommand::DeckHello{});
+    else
+        send(CameraCommand::DeckStopAutoCopies{});
+}
+
+void MonitorController::setShowHistogram(bool value) {
+    const bool changed = showHistogram_ != value;
+    showHistogram_ = value;
+    if (changed) emit showHistogramChanged();
+    env_.defaults->set(showHistogramKey, value);
+}
+
+void MonitorController::setProgramID(std::optional<PeerId> id) {
+    if (programID_ == id) return;
+    programID_ = id;
+    emit programIDChanged();
+}
+
+void MonitorController::setDeckCopiesArriving(int value) {
+    if (deckCopiesArriving_ == value) return;
+    deckCopiesArriving_ = value;
+    emit deckCopiesArrivingChanged();
+}
+
+// MARK: Status message
+
+void MonitorController::setMessage(std::optional<std::string> text) {
+    message_ = std::move(text);
+    emit messageChanged();
+}
+
+void MonitorController::showMessage(const std::string& text) {
+    setMessage(text);
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    env_.mainExecutor->asyncAfter(messageDuration, [weak, text] {
+        auto self = weak.lock();
+        if (self && self->message_ == text) self->setMessage(std::nullopt);
+    });
+}
+
+void MonitorController::showMessageLater(std::string text) {
+    showMessageLater(weak_from_this(), env_, std::move(text));
+}
+
+void MonitorController::showMessageLater(const std::weak_ptr<MonitorController>& controller,
+                                         const Environment& environment, std::string text) {
+    environment.mainExecutor->async([controller, text = std::move(text)] {
+        if (auto self = controller.lock()) self->showMessage(text);
+    });
+}
+
+// MARK: Shared tables
+
+std::shared_ptr<VideoReceiver> MonitorController::receiver(const PeerId& peer) const {
+    std::lock_guard lock(receiversLock_);
+    auto found = receivers_.find(peer);
+    return found == receivers_.end() ? nullptr : found->second;
+}
+
+std::optional<MonitorController::IncomingFile> MonitorController::incomingFile(const std::string& key) const {
+    std::lock_guard lock(receiversLock_);
+    return incoming_->find(key);
+}
+
+std::size_t MonitorController::incomingCount() const {
+    std::lock_guard lock(receiversLock_);
+    return incoming_->size();
+}
+
+std::optional<std::string> MonitorController::cameraName(const PeerId& peer) const {
+    std::lock_guard lock(receiversLock_);
+    auto found = cameraNames_.find(peer);
+    if (found == cameraNames_.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace morvane

@@ -1,0 +1,169 @@
+// The camera set: receivers, the feed list in the user's order, selection,
+// pairing answers and repair.
+
+#include <algorithm>
+#include <set>
+
+#include "monitor_controller_tables.h"
+#include "platform/defaults.h"
+#include "remote/monitor_controller.h"
+#include "remote/video_receiver.h"
+
+namespace morvane {
+
+std::shared_ptr<VideoReceiver> MonitorController::makeReceiver(const PeerId& peer) {
+    auto receiver = env_.makeReceiver();
+    std::weak_ptr<CameraLink> link = peers_;
+    receiver->setSendToCamera([link, peer](const Bytes& packet) {
+        if (auto strong = link.lock()) strong->sendTo(packet, peer);
+    });
+    return receiver;
+}
+
+void MonitorController::registerReceiver(const PeerId& peer) {
+    auto receiver = makeReceiver(peer);
+    std::lock_guard lock(receiversLock_);
+    receivers_[peer] = std::move(receiver);
+}
+
+std::shared_ptr<VideoReceiver> MonitorController::createReceiver(const PeerId& peer, const std::string&) {
+    // The caller holds receiversLock_.
+    auto receiver = makeReceiver(peer);
+    receivers_[peer] = receiver;
+    return receiver;
+}
+
+void MonitorController::peerDisconnected(const PeerId& peer) {
+    std::lock_guard lock(receiversLock_);
+    receivers_.erase(peer);
+}
+
+void MonitorController::updatePeers(const std::vector<Peer>& peers) {
+    {
+        std::lock_guard lock(receiversLock_);
+        cameraNames_.clear();
+        for (const auto& peer : peers) cameraNames_[peer.id] = peer.name;
+    }
+    std::set<PeerId> current;
+    for (const auto& peer : peers) current.insert(peer.id);
+
+    for (const auto& feed : feeds_) {
+        if (current.count(feed->id())) continue;
+        if (feed->receiver()) feed->receiver()->reset();
+        feed->failAllPreviewWaiters();
+    }
+
+    std::vector<FeedPtr> kept;
+    for (const auto& feed : feeds_)
+        if (current.count(feed->id())) kept.push_back(feed);
+
+    std::vector<std::shared_ptr<VideoReceiver>> replaced;
+    {
+        std::lock_guard lock(receiversLock_);
+        for (auto& feed : kept) {
+            auto found = receivers_.find(feed->id());
+            if (found == receivers_.end() || found->second == feed->receiver()) continue;
+            replaced.push_back(feed->receiver());
+            feed = CameraFeed::create(feed->id(), feed->name(), found->second);
+        }
+        for (const auto& peer : peers) {
+            const bool known =
+                std::any_of(kept.begin(), kept.end(), [&](const FeedPtr& f) { return f->id() == peer.id; });
+            if (known) continue;
+            auto found = receivers_.find(peer.id);
+            auto receiver = found != receivers_.end() ? found->second : createReceiver(peer.id, peer.name);
+            kept.push_back(CameraFeed::create(peer.id, peer.name, receiver));
+        }
+    }
+    // Reset outside the lock: a receiver's reset does not need the controller's
+    // tables.
+    for (const auto& receiver : replaced)
+        if (receiver) receiver->reset();
+
+    // The user's order by name; unlisted names after every listed one, ties
+    // keeping their order.
+    auto rank = [this](const FeedPtr& feed) {
+        auto found = std::find(cameraOrder_.begin(), cameraOrder_.end(), feed->name());
+        return found == cameraOrder_.end() ? cameraOrder_.size()
+                                           : static_cast<std::size_t>(found - cameraOrder_.begin());
+    };
+    std::stable_sort(kept.begin(), kept.end(), [&](const FeedPtr& a, const FeedPtr& b) { return rank(a) < rank(b); });
+    feeds_ = std::move(kept);
+    emit feedsChanged();
+
+    updateStreamQuality();
+    if (!selectedID_ || !current.count(*selectedID_))
+        setSelectedID(feeds_.empty() ? std::nullopt : std::optional<PeerId>(feeds_.front()->id()));
+    if (soloID_ && !current.count(*soloID_)) {
+        soloID_.reset();
+        emit soloIDChanged();
+        updateStreamQuality();
+    }
+    std::erase_if(silentSeconds_, [&](const auto& entry) { return !current.count(entry.first); });
+    std::erase_if(repairRequested_, [&](const PeerId& id) { return !current.count(id); });
+}
+
+std::vector<MonitorController::FeedPtr> MonitorController::visibleFeeds() const {
+    if (soloID_)
+        for (const auto& feed : feeds_)
+            if (feed->id() == *soloID_) return {feed};
+    return feeds_;
+}
+
+MonitorController::FeedPtr MonitorController::selectedFeed() const {
+    if (selectedID_)
+        for (const auto& feed : feeds_)
+            if (feed->id() == *selectedID_) return feed;
+    return feeds_.empty() ? nullptr : feeds_.front();
+}
+
+MonitorController::FeedPtr MonitorController::feed(const PeerId& peer) const {
+    for (const auto& feed : feeds_)
+        if (feed->id() == peer) return feed;
+    return nullptr;
+}
+
+void MonitorController::moveCamera(const std::string& name, const CameraFeed& target) {
+    auto from = std::find_if(feeds_.begin(), feeds_.end(), [&](const FeedPtr& f) { return f->name() == name; });
+    if (from == feeds_.end()) return;
+    auto to = std::find_if(feeds_.begin(), feeds_.end(), [&](const FeedPtr& f) { return f->id() == target.id(); });
+    if (to == feeds_.end() || from == to) return;
+    const auto toIndex = to - feeds_.begin();
+    auto moving = *from;
+    feeds_.erase(from);
+    feeds_.insert(feeds_.begin() + std::min<std::ptrdiff_t>(toIndex, static_cast<std::ptrdiff_t>(feeds_.size())),
+                  moving);
+    emit feedsChanged();
+
+    std::vector<std::string> order;
+    for (const auto& feed : feeds_) order.push_back(feed->name());
+    for (const auto& old : cameraOrder_)
+        if (std::none_of(feeds_.begin(), feeds_.end(), [&](const FeedPtr& f) { return f->name() == old; }))
+            order.push_back(old);
+    cameraOrder_ = std::move(order);
+    env_.defaults->set(cameraOrderKey, cameraOrder_);
+}
+
+void MonitorController::acceptPairing() {
+    if (pairingRequest_) {
+        peers_->acceptPairing(pairingRequest_->id);
+        showMessage("Waiting for the camera to accept…");
+    }
+    pairingRequest_.reset();
+    emit pairingRequestChanged();
+}
+
+void MonitorController::cancelPairing() {
+    if (pairingRequest_) peers_->cancelPairing(pairingRequest_->id);
+    pairingRequest_.reset();
+    emit pairingRequestChanged();
+}
+
+void MonitorController::repairConnection(CameraFeed& feed) {
+    repairRequested_.insert(feed.id());
+    showMessage("Repairing " + feed.name() + "…");
+    restartVideo(feed);
+    silentSeconds_[feed.id()] = 6;
+}
+
+}  // namespace morvane

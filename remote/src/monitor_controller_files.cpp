@@ -1,0 +1,136 @@
+// Files from the cameras: over the peer link into the shoot library or the take
+// library, over the cable into the shoot library, and the fallback folder for
+// files that cannot be filed.
+
+#include <QVariant>
+
+#include <mutex>
+
+#include "deck/retouch_library.h"
+#include "monitor_controller_tables.h"
+#include "platform/log.h"
+#include "remote/monitor_controller.h"
+#include "remote/notification_hub.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr const char* logComponent = "MonitorController";
+
+// The key under which a transfer was announced: the canonical text of a UUID
+// name, else the name itself.
+std::string transferKey(const std::string& name) {
+    if (auto id = Uuid::parse(name)) return id->uuidString();
+    return name;
+}
+
+// Keeps a file that could not be filed, under one clean name inside the
+// fallback folder, before its owner deletes it. Nothing a camera sent decides
+// where it goes beyond that name.
+void keepInFallback(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info) {
+    // The peer link and the cable deliver on different threads; one name is
+    // picked at a time.
+    static std::mutex pickingName;
+    std::lock_guard lock(pickingName);
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) return;
+    std::filesystem::create_directories(folder, error);
+    const auto idText = info.id.uuidString();
+    const auto stem = std::filesystem::path(info.fileName).filename().stem().string();
+    const auto base = ShootLibrary::cleanFileName(stem, idText);
+    const auto extension = ShootLibrary::fileExtension(info.fileName, info.isVideo);
+    const auto target = ShootLibrary::uniqueURL(folder, base, extension);
+    std::filesystem::rename(file, target, error);
+    if (!error) return;
+    // Another file system: copy, then let the owner delete the original.
+    std::error_code copyError;
+    std::filesystem::copy_file(file, target, copyError);
+    if (copyError) {
+        std::filesystem::remove(target, copyError);
+        log::error(logComponent, "couldn't keep a received file in " + folder.string() + ": " + error.message());
+    }
+}
+
+}  // namespace
+
+std::optional<MonitorController::IncomingFile> MonitorController::takeIncoming(const std::string& key) {
+    std::lock_guard lock(receiversLock_);
+    return incoming_->take(key);
+}
+
+void MonitorController::receiveShootFile(const std::filesystem::path& file, const std::string& name,
+                                         const PeerId& peer) {
+    TransferInfo info;
+    std::string camera;
+    {
+        std::lock_guard lock(receiversLock_);
+        if (auto entry = incoming_->take(transferKey(name))) {
+            info = std::move(entry->info);
+            camera = std::move(entry->camera);
+        } else {
+            // No description: file it as a video named after its identifier, dated
+            // now.
+            info.id = Uuid::parse(name).value_or(Uuid());
+            info.fileName = info.id.uuidString() + ".mov";
+            info.capturedAt = env_.now();
+            info.isVideo = true;
+            auto known = cameraNames_.find(peer);
+            camera = known != cameraNames_.end() ? known->second : "Camera";
+        }
+    }
+    try {
+        const auto filed = shootLibrary().importFile(file, info, camera);
+        showMessageLater("Saved " + filed.filename().string());
+    } catch (const std::exception& error) {
+        log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
+        keepInFallback(env_.fallbackFolder, file, info);
+        showMessageLater("Couldn't save a file from " + camera);
+    }
+}
+
+void MonitorController::receiveResource(const std::filesystem::path& file, const std::string& name,
+                                        const PeerId& peer) {
+    std::optional<IncomingFile> entry;
+    std::string camera;
+    {
+        std::lock_guard lock(receiversLock_);
+        entry = incoming_->take(transferKey(name));
+        if (entry) {
+            camera = entry->camera;
+        } else {
+            auto known = cameraNames_.find(peer);
+            camera = known != cameraNames_.end() ? known->second : "Camera";
+        }
+    }
+    if (!entry) return;  // a deck copy nobody announced is not kept
+    try {
+        retouchLibrary().importClip(file, entry->info, camera);
+    } catch (const std::exception& error) {
+        log::error(logComponent, std::string("couldn't keep a deck copy: ") + error.what());
+        keepInFallback(env_.fallbackFolder, file, entry->info);
+        showMessageLater("Couldn't keep a take from " + camera);
+    }
+}
+
+void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController>& controller,
+                                           const Environment& environment, const std::filesystem::path& file,
+                                           const TransferInfo& info, const std::string& camera) {
+    auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
+    try {
+        const auto filed = library.importFile(file, info, camera);
+        showMessageLater(controller, environment, "Saved " + filed.filename().string() + " (USB)");
+    } catch (const std::exception& error) {
+        log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
+        keepInFallback(environment.fallbackFolder, file, info);
+        showMessageLater(controller, environment, "Couldn't save a file from " + camera);
+    }
+}
+
+void MonitorController::handleDeckEditExported(const QVariant& object) {
+    if (object.metaType() != QMetaType::fromType<DeckEdit>()) return;
+    send(CameraCommand::DeckEdit{object.value<DeckEdit>()});
+}
+
+}  // namespace morvane

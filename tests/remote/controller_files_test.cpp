@@ -1,0 +1,235 @@
+#include "controller_fixture.h"
+
+#include <QCoreApplication>
+
+#include <fstream>
+#include <thread>
+
+#include "remote/notification_hub.h"
+
+namespace morvane {
+namespace {
+
+using FilesTest = ControllerTest;
+
+std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& body) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << body;
+    return path;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::filesystem::path> filesUnder(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> out;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         it != std::filesystem::recursive_directory_iterator(); ++it)
+        if (it->is_regular_file()) out.push_back(it->path());
+    return out;
+}
+
+// Runs a delivery-thread callback the way the link does, off the main thread.
+template <class F>
+void onDeliveryThread(F&& f) {
+    std::thread thread(std::forward<F>(f));
+    thread.join();
+}
+
+TEST_F(FilesTest, AnnouncedFileIsFiledUnderItsDescription) {
+    make();
+    connect({{1, "Cam A"}});
+    TransferInfo info;
+    info.id = Uuid();
+    info.fileName = "IMG_0001.jpg";
+    info.capturedAt = Date::now();
+    info.isVideo = false;
+    deliverMessage(PacketType::transferInfo, info, 1);
+    const auto file = writeFile(root / "link" / "incoming", "photo bytes");
+    onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
+    EXPECT_FALSE(controller->incomingFile(info.id.uuidString()));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    main->runPending();
+    ASSERT_TRUE(controller->message());
+    ASSERT_EQ(controller->message()->rfind("Saved ", 0), 0u);
+    const auto name = controller->message()->substr(6);
+    const auto filed = shoot->folderURL(info.capturedAt) / name;
+    EXPECT_EQ(readFile(filed), "photo bytes");
+    EXPECT_EQ(filed.extension(), ".jpg");
+    EXPECT_NE(name.find("Cam A"), std::string::npos);
+}
+
+TEST_F(FilesTest, UnannouncedFilesAreStillFiled) {
+    make();
+    const auto id = Uuid();
+    auto file = writeFile(root / "link" / "a", "movie");
+    // A lower-case UUID name is the same identifier.
+    std::string lower = id.uuidString();
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    onDeliveryThread([&] { controller->receiveShootFile(file, lower, peer(1)); });
+    main->runPending();
+    ASSERT_TRUE(controller->message());
+    auto filed = shoot->folderURL(clock) / controller->message()->substr(6);
+    EXPECT_EQ(readFile(filed), "movie");
+    EXPECT_EQ(filed.extension(), ".mov");
+    EXPECT_NE(filed.filename().string().find("Camera"), std::string::npos);
+
+    // A name that is no identifier never reaches the file system.
+    file = writeFile(root / "link" / "b", "other");
+    onDeliveryThread([&] { controller->receiveShootFile(file, "../../escape", peer(1)); });
+    main->runPending();
+    filed = shoot->folderURL(clock) / controller->message()->substr(6);
+    EXPECT_EQ(readFile(filed), "other");
+    for (const auto& path : filesUnder(root)) EXPECT_EQ(path.string().find("escape"), std::string::npos) << path;
+}
+
+TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
+    writeFile(root / "blocker", "not a folder");
+    ShootLibrary blocked(ShootLibrary::Environment{defaults.get(), root / "blocker"});
+    auto env = environment();
+    env.shootLibrary = &blocked;
+    controller = MonitorController::create(
+        4, false, [] { return 0.0; }, env);
+    TransferInfo info;
+    info.id = Uuid();
+    info.fileName = "../../../etc/passwd";
+    info.capturedAt = clock;
+    info.isVideo = true;
+    controller->handlePeerData(*encodeMessage(PacketType::transferInfo, info), peer(1));
+    const auto file = writeFile(root / "link" / "x", "precious");
+    onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
+    main->runPending();
+    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera");
+    auto kept = filesUnder(root / "Unfiled");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].parent_path(), root / "Unfiled");
+    EXPECT_EQ(readFile(kept[0]), "precious");
+    EXPECT_EQ(kept[0].filename(), "passwd.mov");
+
+    // The cable's files take the same way; a second one gets a name of its own.
+    const auto wired = writeFile(root / "usb" / "y", "also precious");
+    info.fileName = "passwd";
+    MonitorController::importReceivedFile(controller, env, wired, info, "Wired");
+    main->runPending();
+    EXPECT_EQ(controller->message(), "Couldn't save a file from Wired");
+    EXPECT_EQ(filesUnder(root / "Unfiled").size(), 2u);
+}
+
+TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {
+    make();
+    TransferInfo info;
+    info.id = Uuid();
+    info.fileName = "clip.mov";
+    info.capturedAt = clock;
+    info.isVideo = true;
+    auto file = writeFile(root / "usb" / "a", "wired");
+    onDeliveryThread([&] { MonitorController::importReceivedFile(controller, environment(), file, info, "Cam"); });
+    main->runPending();
+    ASSERT_TRUE(controller->message());
+    const auto& text = *controller->message();
+    ASSERT_GT(text.size(), 12u);
+    EXPECT_EQ(text.rfind("Saved ", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 6), " (USB)");
+    EXPECT_EQ(readFile(shoot->folderURL(clock) / text.substr(6, text.size() - 12)), "wired");
+
+    std::weak_ptr<MonitorController> gone;
+    info.id = Uuid();
+    file = writeFile(root / "usb" / "b", "still filed");
+    MonitorController::importReceivedFile(gone, environment(), file, info, "Cam");
+    EXPECT_EQ(main->runPending(), 1u);  // the message finds no controller
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(FilesTest, FilesArriveThroughTheLinkWhateverTheSettingSaidAtStart) {
+    defaults->set("importsFiles", false);
+    make();
+    controller->start();
+    const auto file = writeFile(root / "link" / "z", "sent anyway");
+    onDeliveryThread([&] { link->onResource(file, Uuid().uuidString(), peer(1)); });
+    main->runPending();
+    ASSERT_TRUE(controller->message());
+    EXPECT_EQ(readFile(shoot->folderURL(clock) / controller->message()->substr(6)), "sent anyway");
+}
+
+TEST_F(FilesTest, DeckCopiesGoToTheTakeLibrary) {
+    make();
+    controller->setCollectsDeckCopies(true);
+    controller->start();
+    connect({{1, "Cam"}});
+    auto file = writeFile(root / "link" / "copy", "deck copy");
+    onDeliveryThread([&] { link->onResource(file, Uuid().uuidString(), peer(1)); });
+    main->runPending();
+    EXPECT_TRUE(std::filesystem::exists(file));  // unannounced: not kept, the link deletes it
+    EXPECT_FALSE(controller->message());
+
+    TransferInfo info;
+    info.id = Uuid();
+    info.fileName = "copy.mov";
+    info.capturedAt = clock;
+    info.isVideo = true;
+    info.duration = 4;
+    deliverMessage(PacketType::transferInfo, info, 1);
+    onDeliveryThread([&] { link->onResource(file, info.id.uuidString(), peer(1)); });
+    main->runPending();
+    EXPECT_FALSE(controller->message());
+    EXPECT_EQ(readFile(root / "Retouch" / (info.id.uuidString() + ".mov")), "deck copy");
+
+    // A take library that cannot take the copy: said so, and the copy kept aside.
+    std::filesystem::remove_all(root / "Retouch");
+    writeFile(root / "Retouch", "in the way");
+    info.id = Uuid();
+    deliverMessage(PacketType::transferInfo, info, 1);
+    file = writeFile(root / "link" / "copy2", "second copy");
+    onDeliveryThread([&] { link->onResource(file, info.id.uuidString(), peer(1)); });
+    main->runPending();
+    EXPECT_EQ(controller->message(), "Couldn't keep a take from Cam");
+    ASSERT_EQ(filesUnder(root / "Unfiled").size(), 1u);
+    EXPECT_EQ(readFile(filesUnder(root / "Unfiled")[0]), "second copy");
+}
+
+TEST_F(FilesTest, ExportedDeckEditsAreForwardedToTheCameras) {
+    make();
+    controller->setCollectsDeckCopies(true);
+    controller->start();
+    connect({{1, "A"}, {2, "B"}});
+    status(1);
+    link->clearSent();
+    DeckEdit edit;
+    edit.id = Uuid();
+    edit.name = "Take 1";
+    NotificationHub::shared().postDeckEditExported(edit);
+    auto commands = link->commandsTo(peer(1));
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].as<CameraCommand::DeckEdit>()->edit, edit);
+    EXPECT_TRUE(link->packetsTo(peer(2)).empty());  // no status yet
+
+    link->clearSent();
+    NotificationHub::shared().postDeckEditExported(QVariant(42));
+    NotificationHub::shared().postDeckEditExported(QVariant());
+    EXPECT_TRUE(link->sent().empty());
+
+    controller->stop();
+    NotificationHub::shared().postDeckEditExported(edit);
+    EXPECT_TRUE(link->sent().empty());
+}
+
+TEST_F(FilesTest, DeckEditsFromAnotherThreadArriveOnTheMainThread) {
+    make();
+    controller->setCollectsDeckCopies(true);
+    controller->start();
+    connect({{1, "A"}});
+    status(1);
+    link->clearSent();
+    DeckEdit edit;
+    edit.id = Uuid();
+    onDeliveryThread([&] { NotificationHub::shared().postDeckEditExported(edit); });
+    EXPECT_TRUE(link->sent().empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(link->commandNamesTo(peer(1)), std::vector<std::string>{"deckEdit"});
+}
+
+}  // namespace
+}  // namespace morvane

@@ -98,6 +98,8 @@ void appendUtf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+DeviceIdentity::DeviceIdentity() : DeviceIdentity(std::make_shared<Keychain>(Keychain::defaultFolder())) {}
+
 DeviceIdentity::DeviceIdentity(std::shared_ptr<Keychain> keychain) : keychain_(std::move(keychain)) {}
 
 crypto::X25519PrivateKey DeviceIdentity::identityKey() const {

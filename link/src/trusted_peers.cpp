@@ -6,6 +6,8 @@
 
 namespace morvane {
 
+TrustedPeers::TrustedPeers() : TrustedPeers(std::make_shared<Keychain>(Keychain::defaultFolder())) {}
+
 TrustedPeers::TrustedPeers(std::shared_ptr<Keychain> keychain) : keychain_(std::move(keychain)) {}
 
 std::recursive_mutex& TrustedPeers::lock() {

@@ -19,6 +19,8 @@ public:
     static constexpr const char* deviceNameItem = "device-name";
     static constexpr std::size_t maxNameLength = 40;
 
+    /// The application's own keychain.
+    DeviceIdentity();
     explicit DeviceIdentity(std::shared_ptr<Keychain> keychain);
 
     /// The identity key; made and stored on first use (a stored item of the wrong size is replaced).

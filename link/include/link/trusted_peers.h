@@ -35,6 +35,8 @@ class TrustedPeers {
 public:
     static constexpr const char* itemName = "trusted-peers";
 
+    /// The application's own keychain.
+    TrustedPeers();
     explicit TrustedPeers(std::shared_ptr<Keychain> keychain);
 
     /// The one lock of the item, made once for the process.

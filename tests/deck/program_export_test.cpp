@@ -20,9 +20,10 @@
 #include "platform/movie_export.h"
 #include "platform/photo_library.h"
 #include "platform/program_renderer.h"
-#include "temp_folder.h"
+#include "temp_dir.h"
 
 using namespace morvane;
+using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 // libx265 3.5 keeps some of its filter buffers past x265_encoder_close; that leak is the library's, not ours.
@@ -37,7 +38,7 @@ const Date takeStart{763635900.0};  // 2025-03-14 09:05:00 UTC
 // Camera A: red, 440 Hz. B: turned a quarter, green left half and yellow right half as stored, 660 Hz.
 // C: blue, no sound, starts half a second later.
 struct Media {
-    TempFolder temp;
+    TempDir temp;
     fs::path dir() const { return temp.path() / "Retouch"; }
     RetouchClip a, b, c;
     bool ready = true;
@@ -87,7 +88,7 @@ RetouchEdit programEdit(RetouchEdit::Sound sound) {
     return e;
 }
 
-RetouchBuilder::ExportOptions options(const TempFolder& temp) {
+RetouchBuilder::ExportOptions options(const TempDir& temp) {
     RetouchBuilder::ExportOptions o;
     o.programFolder = temp.path() / "Documents" / "Brindlecroft" / "Program";
     o.picturesFolder = temp.path() / "Pictures";
@@ -150,7 +151,7 @@ TEST_F(ProgramExportTest, ProbeReadsTracksOrientationAndFrameDuration) {
 }
 
 TEST_F(ProgramExportTest, SourcesCarryTimeRangesSizesAndOffsets) {
-    TempFolder temp;
+    TempDir temp;
     fixtures::Clip late{"0xFF0000", 440, 3};
     late.startOffset = 2;
     ASSERT_TRUE(fixtures::makeClip(temp.path() / "late.mov", late));
@@ -184,7 +185,7 @@ TEST_F(ProgramExportTest, SourcesCarryTimeRangesSizesAndOffsets) {
 }
 
 TEST_F(ProgramExportTest, HostileFilesNeitherCrashNorHang) {
-    TempFolder temp;
+    TempDir temp;
     const auto whole = media().dir() / media().a.file;
     std::ifstream in(whole, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
@@ -254,7 +255,7 @@ TEST_F(ProgramExportTest, RendererShowsEachPieceAndPlaysItsSound) {
 }
 
 TEST_F(ProgramExportTest, ExportsEachSoundChoice) {
-    TempFolder temp;
+    TempDir temp;
     auto o = options(temp);
     auto take = media().take();
 
@@ -362,7 +363,7 @@ TEST_F(ProgramExportTest, ExportsEachSoundChoice) {
 }
 
 TEST_F(ProgramExportTest, AFailedExportKeepsTheEarlierMovie) {
-    TempFolder temp;
+    TempDir temp;
     auto o = options(temp);
     auto take = media().take();
     fs::create_directories(o.programFolder);
@@ -382,7 +383,7 @@ TEST_F(ProgramExportTest, AFailedExportKeepsTheEarlierMovie) {
 }
 
 TEST_F(ProgramExportTest, RefusedPhotoLibraryFailsButKeepsTheMovie) {
-    TempFolder temp;
+    TempDir temp;
     auto o = options(temp);
     std::ofstream(temp.path() / "Pictures") << "not a folder";
     auto take = media().take();
@@ -395,7 +396,7 @@ TEST_F(ProgramExportTest, RefusedPhotoLibraryFailsButKeepsTheMovie) {
 }
 
 TEST_F(ProgramExportTest, AsynchronousBuildAndExportReportOnTheMainThread) {
-    TempFolder temp;
+    TempDir temp;
     QObject context;
     auto take = media().take();
     RetouchEdit edit = programEdit(RetouchEdit::Sound::followPicture());
@@ -485,7 +486,7 @@ TEST(RetouchBuilderNames, ProgramFileNames) {
 }
 
 TEST(PhotoLibraryTest, CopiesWithoutReplacing) {
-    TempFolder temp;
+    TempDir temp;
     const auto movie = temp.path() / "Program.mov";
     std::ofstream(movie) << "one";
     PhotoLibrary library(temp.path() / "Pictures");

@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_folder.h"
+#include "temp_dir.h"
 
 using namespace morvane;
+using morvane::test::TempDir;
 using Builder = RetouchBuilder;
 using Segment = ProgramRenderer::Segment;
 using Kind = ProgramRenderer::MediaKind;
@@ -267,7 +268,7 @@ TEST(RetouchBuilderPlan, FrameDurationComesFromTheFirstSourceWithVideo) {
 }
 
 TEST(RetouchBuilderPlan, TakesWithoutUsableVideoFail) {
-    TempFolder temp;
+    TempDir temp;
     RetouchTake empty;
     EXPECT_THROW(Builder::build(empty, editOf({}, 0), temp.path()), Builder::Error);
     RetouchTake missing;

@@ -11,9 +11,10 @@
 #include <random>
 #include <thread>
 
-#include "temp_folder.h"
+#include "temp_dir.h"
 
 using namespace morvane;
+using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,7 +33,7 @@ std::string readText(const fs::path& file) {
 
 class LibraryTest : public ::testing::Test {
 protected:
-    TempFolder temp;
+    TempDir temp;
     fs::path dir() const { return temp.path() / "Retouch"; }
     fs::path programs() const { return temp.path() / "Program"; }
 

@@ -15,17 +15,6 @@
 
 namespace morvane::test {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "morvane-usb-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::shared_ptr<Keychain> makeDevice(const std::filesystem::path& folder, const std::string& name) {
     auto keychain = std::make_shared<Keychain>(folder);
     DeviceIdentity(keychain).setDeviceName(name);
@@ -108,19 +97,6 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return condition();
-}
-
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) previous_ = old;
-    ::setenv(name, value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
 }
 
 RawCamera::RawCamera(int fd, std::shared_ptr<Keychain> keychain) : channel_(fd), keychain_(std::move(keychain)) {}

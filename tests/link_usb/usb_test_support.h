@@ -6,6 +6,8 @@
 #include "platform/crypto.h"
 #include "platform/keychain.h"
 #include "protocol/transfer_info.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,20 +18,6 @@
 #include <string>
 
 namespace morvane::test {
-
-/// A folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 /// A device's keychain with a name.
 std::shared_ptr<Keychain> makeDevice(const std::filesystem::path& folder, const std::string& name);
@@ -48,17 +36,6 @@ std::size_t countFiles(const std::filesystem::path& folder);
 
 /// Polls until the condition holds or the time is up; returns the condition's last value.
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-
-/// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 /// A camera that speaks the link by hand, to send what a sound camera never would.
 class RawCamera {

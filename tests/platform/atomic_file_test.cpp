@@ -1,6 +1,6 @@
 #include "platform/atomic_file.h"
 
-#include "temp_folder.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 using namespace morvane;
-using morvane::testing::TempFolder;
+using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,7 +50,7 @@ private:
 }  // namespace
 
 TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryFile) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "Markers.edl";
     ASSERT_TRUE(writeFileAtomically(file, "first, and longer than what follows"));
     EXPECT_EQ(fileText(file), "first, and longer than what follows");
@@ -72,7 +72,7 @@ TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryFile) {
 }
 
 TEST(AtomicFile, NewFilesGetTheAskedModeExactlyOrTheUmasksOne) {
-    TempFolder temp;
+    TempDir temp;
     {
         ScopedUmask mask(027);
         ASSERT_TRUE(writeFileAtomically(temp / "plain", "x"));
@@ -95,7 +95,7 @@ TEST(AtomicFile, NewFilesGetTheAskedModeExactlyOrTheUmasksOne) {
 }
 
 TEST(AtomicFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "settings.json";
     ASSERT_TRUE(writeFileAtomically(file, "old"));
 
@@ -117,7 +117,7 @@ TEST(AtomicFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 TEST(AtomicFile, ConcurrentWritersEachLeaveAWholeFile) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "shared";
     const std::string a(64 * 1024, 'a');
     const std::string b(48 * 1024, 'b');

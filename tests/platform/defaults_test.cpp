@@ -1,6 +1,7 @@
 #include "platform/defaults.h"
 
-#include "temp_folder.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,8 @@
 #include <thread>
 
 using namespace morvane;
-using morvane::testing::ScopedEnv;
-using morvane::testing::TempFolder;
+using morvane::test::ScopedEnv;
+using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,7 +38,7 @@ using Strings = std::vector<std::string>;
 }  // namespace
 
 TEST(Defaults, AbsentKeysReadAsTheCallersDefault) {
-    TempFolder temp;
+    TempDir temp;
     Defaults d(temp / "defaults.json");
     EXPECT_TRUE(d.boolValue("deckLivePictures", true));
     EXPECT_FALSE(d.boolValue("showHistogram", false));
@@ -51,7 +52,7 @@ TEST(Defaults, AbsentKeysReadAsTheCallersDefault) {
 }
 
 TEST(Defaults, ValuesOfAnotherTypeReadAsTheDefault) {
-    TempFolder temp;
+    TempDir temp;
     Defaults d(temp / "defaults.json");
     d.set("flag", true);
     d.set("whole", 3);
@@ -95,7 +96,7 @@ TEST(Defaults, ValuesOfAnotherTypeReadAsTheDefault) {
 }
 
 TEST(Defaults, NumbersFromAFileKeepTheirRules) {
-    TempFolder temp;
+    TempDir temp;
     writeText(temp / "defaults.json",
               R"({"big": 18446744073709551615, "min": -9223372036854775808, "wholeDouble": 12.0,
                   "edge": 9223372036854775808.0, "negative": -3})");
@@ -109,7 +110,7 @@ TEST(Defaults, NumbersFromAFileKeepTheirRules) {
 }
 
 TEST(Defaults, ChangesArePersistedAsOneJsonObject) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "config" / "Brindlecroft" / "defaults.json";
     {
         Defaults d(file);
@@ -140,7 +141,7 @@ TEST(Defaults, ChangesArePersistedAsOneJsonObject) {
 }
 
 TEST(Defaults, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "defaults.json";
     for (const std::string& bad :
          {std::string("{\"showGrid\": tru"), std::string("[1, 2]"), std::string("42"), std::string("\xff\xfe{}", 4)}) {
@@ -170,7 +171,7 @@ TEST(Defaults, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
 }
 
 TEST(Defaults, RefusesValuesJsonCannotHold) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "defaults.json";
     Defaults d(file);
     d.set("zoom", 2.0);
@@ -189,7 +190,7 @@ TEST(Defaults, RefusesValuesJsonCannotHold) {
 }
 
 TEST(Defaults, AFailedSaveKeepsWorkingInMemory) {
-    TempFolder temp;
+    TempDir temp;
     writeText(temp / "blocker", "a file where a folder should be");
     Defaults d(temp / "blocker" / "defaults.json");
     d.set("showLevel", true);
@@ -198,7 +199,7 @@ TEST(Defaults, AFailedSaveKeepsWorkingInMemory) {
 }
 
 TEST(Defaults, ConcurrentUseLosesNothing) {
-    TempFolder temp;
+    TempDir temp;
     const fs::path file = temp / "defaults.json";
     Defaults d(file);
     std::vector<std::thread> threads;
@@ -223,7 +224,7 @@ TEST(Defaults, ConcurrentUseLosesNothing) {
 
 TEST(Defaults, StandardStoreLivesInTheConfigHome) {
     // The store is made once per process, so the folder must outlive a single test run.
-    static TempFolder temp;
+    static TempDir temp;
     ScopedEnv config("XDG_CONFIG_HOME", temp.path().c_str());
     Defaults& standard = Defaults::standard();
     EXPECT_EQ(&standard, &Defaults::standard());

@@ -1,6 +1,7 @@
 #include "platform/keychain.h"
 
-#include "temp_folder.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,8 @@
 #include <vector>
 
 using namespace morvane;
-using morvane::testing::ScopedEnv;
-using morvane::testing::TempFolder;
+using morvane::test::ScopedEnv;
+using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,7 +40,7 @@ std::string fileText(const fs::path& p) {
 }  // namespace
 
 TEST(Keychain, StoresReplacesAndRemovesItems) {
-    TempFolder temp;
+    TempDir temp;
     Keychain keychain(temp / "a" / "keychain");
     EXPECT_FALSE(keychain.read("identity-key"));
 
@@ -67,7 +68,7 @@ TEST(Keychain, StoresReplacesAndRemovesItems) {
 }
 
 TEST(Keychain, ItemsAndFolderArePrivate) {
-    TempFolder temp;
+    TempDir temp;
     const auto old = ::umask(0);  // the modes must not depend on the caller's umask
     Keychain keychain(temp / "keychain");
     ASSERT_TRUE(keychain.write("trusted-peers", Bytes{1, 2, 3}));
@@ -85,7 +86,7 @@ TEST(Keychain, ItemsAndFolderArePrivate) {
 }
 
 TEST(Keychain, RefusesNamesThatAreNotOnePlainFileName) {
-    TempFolder temp;
+    TempDir temp;
     Keychain keychain(temp / "keychain");
     ASSERT_TRUE(keychain.write("ok", Bytes{1}));
     std::ofstream(temp / "outside") << "secret";
@@ -111,7 +112,7 @@ TEST(Keychain, RefusesNamesThatAreNotOnePlainFileName) {
 }
 
 TEST(Keychain, NeverFollowsALinkOutOfItsFolder) {
-    TempFolder temp;
+    TempDir temp;
     Keychain keychain(temp / "keychain");
     std::ofstream(temp / "target") << "outside";
     fs::create_symlink(temp / "target", keychain.folder() / "identity-key");
@@ -128,7 +129,7 @@ TEST(Keychain, NeverFollowsALinkOutOfItsFolder) {
 }
 
 TEST(Keychain, ReportsFailureWhenItCannotStore) {
-    TempFolder temp;
+    TempDir temp;
     std::ofstream(temp / "file") << "not a folder";
     Keychain keychain(temp / "file");
     EXPECT_FALSE(keychain.write("identity-key", Bytes{1}));
@@ -137,7 +138,7 @@ TEST(Keychain, ReportsFailureWhenItCannotStore) {
 }
 
 TEST(Keychain, ConcurrentWritersNeverLeaveATornItem) {
-    TempFolder temp;
+    TempDir temp;
     // Two instances share the folder but not a lock: only the rename keeps items whole.
     Keychain first(temp / "keychain");
     Keychain second(temp / "keychain");
@@ -163,7 +164,7 @@ TEST(Keychain, ConcurrentWritersNeverLeaveATornItem) {
 }
 
 TEST(Keychain, DefaultFolderFollowsTheDataHome) {
-    TempFolder temp;
+    TempDir temp;
     {
         ScopedEnv data("XDG_DATA_HOME", (temp / "data").c_str());
         EXPECT_EQ(Keychain::defaultFolder(), temp / "data" / "Brindlecroft" / "keychain");

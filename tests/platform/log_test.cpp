@@ -1,6 +1,6 @@
 #include "platform/log.h"
 
-#include "temp_folder.h"
+#include "scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 using namespace morvane;
-using morvane::testing::ScopedEnv;
+using morvane::test::ScopedEnv;
 
 TEST(Log, WritesComponentPrefixedLinesToStandardErrorWhenAsked) {
     {

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/date.h"
+#include "temp_dir.h"
 
 namespace morvane::test {
 
@@ -46,28 +47,6 @@ inline Date localDate(int year, int month, int day, int hour, int minute, int se
     parts.tm_isdst = -1;
     return Date::fromUnix(static_cast<double>(std::mktime(&parts)) + fraction);
 }
-
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/shoot-test-XXXXXX";
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

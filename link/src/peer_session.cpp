@@ -32,9 +32,10 @@ constexpr const char* component = "PeerSession";
 constexpr std::size_t maxHandshakingLinks = 16;
 constexpr std::size_t maxIncomingFiles = 8;
 constexpr std::size_t maxDiscardedFiles = 64;
-// File chunks queued on a connection at once: enough to keep the pipe full, few enough that packets handed over
-// meanwhile leave soon.
+// File data queued on a connection at once: enough to keep the pipe full, little enough that packets handed over
+// meanwhile (live video, commands) leave soon. Receivers take chunks up to LinkMessage::maxChunk.
 constexpr int chunksInFlight = 2;
+constexpr std::size_t fileChunk = 64 * 1024;
 
 Clock::duration seconds(double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
@@ -1094,7 +1095,7 @@ struct PeerSession::State {
         if (it == outgoing.end()) return;
         auto& t = it->second;
         while (t.inFlight < chunksInFlight && t.sent < t.size) {
-            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(LinkMessage::maxChunk, t.size - t.sent));
+            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(fileChunk, t.size - t.sent));
             Bytes chunk = LinkMessage::encodeChunkHeader(t.id);
             chunk.resize(4 + size);
             if (std::fread(chunk.data() + 4, 1, size, t.file.get()) != size) {

@@ -1,5 +1,7 @@
 #include "nearby_internal.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/ssl.h>
 
 #include <chrono>
@@ -23,6 +25,7 @@ double secondsSince(std::int64_t ticks) {
 // Small frames are gathered into one write so that each becomes part of a shared TLS record; a large one is
 // written on its own without copying.
 constexpr std::size_t batchLimit = 256 * 1024;
+constexpr std::size_t notSentLowWater = 128 * 1024;
 
 class TlsConnection final : public NearbyConnection, public std::enable_shared_from_this<TlsConnection> {
 public:
@@ -116,6 +119,11 @@ private:
     void handshake() {
         asio::error_code ec;
         stream_.lowest_layer().set_option(asio::ip::tcp::no_delay(true), ec);
+        // Keep little unsent data in the kernel: what waits, waits in our queue, where a packet can still go ahead
+        // of the next file chunk rather than behind megabytes of it.
+        int lowWater = static_cast<int>(notSentLowWater);
+        ::setsockopt(stream_.lowest_layer().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater,
+                     sizeof lowWater);
         stream_.async_handshake(isServer_ ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
                                 [self = shared_from_this()](const asio::error_code& error) {
                                     if (self->closed_.load()) return;

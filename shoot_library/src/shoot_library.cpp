@@ -17,7 +17,7 @@
 #include <sstream>
 
 #include "atomic_file.h"
-#include "platform/clip_probe.h"
+#include "platform/asset_probe.h"
 #include "platform/defaults.h"
 #include "probe_pool.h"
 #include "shoot_library/timecode.h"
@@ -359,14 +359,20 @@ void ShootLibrary::probeLater(const fs::path& movie, const std::string& fileName
 }
 
 std::optional<ProbeResult> ShootLibrary::probe(const fs::path& movie, const std::string& fileName) {
-    auto media = ClipProbe::load(movie);
-    if (!media) return std::nullopt;
+    const auto media = AssetProbe::load(movie);
+    const AssetProbe::Track* video = media ? media->firstTrack(AssetProbe::Kind::video) : nullptr;
+    if (!video) return std::nullopt;
     ProbeResult result;
     result.fileName = fileName;
-    result.width = media->width;
-    result.height = media->height;
-    result.duration = media->duration;
-    result.nominalFrameRate = media->nominalFrameRate;
+    // The natural size, as stored: the take's clips are described before any turn for display.
+    result.width = video->width;
+    result.height = video->height;
+    if (media->duration && *media->duration > 0) {
+        result.duration = media->duration;
+    } else if (video->timeRange && video->timeRange->duration > 0) {
+        result.duration = video->timeRange->duration;
+    }
+    result.nominalFrameRate = std::isfinite(video->frameRate) ? static_cast<float>(video->frameRate) : 0.0f;
     result.timecode = readTimecodeStart(movie);
     return result;
 }

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "platform/clip_probe.h"
+#include "platform/asset_probe.h"
 #include "shoot_library/shoot_library.h"
 #include "shoot_test_support.h"
 
@@ -290,7 +290,7 @@ TEST(MovieProbeTest, RotatedMoviesReportTheirNaturalSize) {
                               .c_str()),
               0);
 
-    const auto probe = ClipProbe::load(dir / "rotated.mov");
+    const auto probe = ShootLibrary::probe(dir / "rotated.mov", "rotated.mov");
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->width, 160);
     EXPECT_EQ(probe->height, 120);
@@ -300,14 +300,19 @@ TEST(MovieProbeTest, RotatedMoviesReportTheirNaturalSize) {
 TEST(MovieProbeTest, SoundOnlyAndNonMoviesHaveNoVideoTrack) {
     test::TempDir dir;
     test::makeMovie(dir / "sound.m4a", "-f lavfi -i sine=d=1", "-c:a aac");
-    EXPECT_FALSE(ClipProbe::load(dir / "sound.m4a"));
+    const auto sound = AssetProbe::load(dir / "sound.m4a");
+    ASSERT_TRUE(sound);
+    EXPECT_FALSE(sound->firstTrack(AssetProbe::Kind::video));
     EXPECT_FALSE(ShootLibrary::probe(dir / "sound.m4a", "sound.m4a"));
     test::writeFile(dir / "text.mov", "not a movie at all");
-    EXPECT_FALSE(ClipProbe::load(dir / "text.mov"));
-    EXPECT_FALSE(ClipProbe::load(dir / "missing.mov"));
-    // A playlist must not make the demuxer read other files.
-    test::writeFile(dir / "list.mov", "#EXTM3U\n#EXTINF:1,\nsound.m4a\n");
-    EXPECT_FALSE(ClipProbe::load(dir / "list.mov"));
+    EXPECT_FALSE(AssetProbe::load(dir / "text.mov"));
+    EXPECT_FALSE(ShootLibrary::probe(dir / "text.mov", "text.mov"));
+    EXPECT_FALSE(AssetProbe::load(dir / "missing.mov"));
+    // A playlist must not make the demuxer read other files, even when it is named like a movie.
+    test::makeTestMovie(dir / "other.mov", "25", "");
+    test::writeFile(dir / "list.mov", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nother.mov\n#EXT-X-ENDLIST\n");
+    EXPECT_FALSE(AssetProbe::load(dir / "list.mov"));
+    EXPECT_FALSE(ShootLibrary::probe(dir / "list.mov", "list.mov"));
 }
 
 }  // namespace

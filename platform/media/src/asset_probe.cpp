@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "platform/ffmpeg_handles.h"
 
 extern "C" {
+#include <libavutil/dict.h>
 #include <libavutil/display.h>
 }
 
@@ -61,6 +63,10 @@ const AssetProbe::Track* AssetProbe::firstTrack(Kind kind) const {
 
 namespace {
 
+struct DictionaryDeleter {
+    void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
 std::optional<double> seconds(std::int64_t ts, AVRational base) {
     if (ts == AV_NOPTS_VALUE || base.num <= 0 || base.den <= 0) return std::nullopt;
     const double s = double(ts) * av_q2d(base);
@@ -112,8 +118,15 @@ std::optional<MediaTime> minFrameDurationOf(AVStream* st) {
 }  // namespace
 
 std::optional<AssetProbe> AssetProbe::load(const std::filesystem::path& file, std::string* error) {
+    AVDictionary* rawOptions = nullptr;
+    // A movie from another device must not make the demuxer open anything but itself (a playlist or a reference
+    // movie would name other files or addresses), nor be read by a demuxer for some other kind of file.
+    av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
+    av_dict_set(&rawOptions, "format_whitelist", "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm", 0);
     AVFormatContext* raw = nullptr;
-    int rc = avformat_open_input(&raw, file.c_str(), nullptr, nullptr);
+    const std::string url = "file:" + file.string();
+    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &rawOptions);
+    std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);
     if (rc < 0) {
         if (error) *error = ff::errorText(rc);
         return std::nullopt;

@@ -102,7 +102,8 @@ struct AssetProbe {
     std::vector<Track> tracksOf(Kind kind) const;
     const Track* firstTrack(Kind kind) const;
 
-    /// Opens and reads a movie; none (with the reason in `error`) when it cannot be opened or read.
+    /// Opens and reads a movie; none (with the reason in `error`) when it cannot be opened or read. Only local
+    /// files are read, and only through the movie demuxers.
     static std::optional<AssetProbe> load(const std::filesystem::path& file, std::string* error = nullptr);
 
     /// Pictures wider or taller than this are not used: a hostile size must not make us allocate without bound.

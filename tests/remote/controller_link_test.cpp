@@ -323,18 +323,29 @@ TEST_F(LinkTest, TwoCamerasAreGreetedFedAndCut) {
     a.sendMessage(PacketType::transferInfo, info);
     const auto file = root / "outgoing.mov";
     std::ofstream(file, std::ios::binary) << std::string(300'000, 'v');
-    std::optional<std::string> sendError = std::string("pending");
-    std::mutex sendMutex;
-    a.session->sendResource(file, info.id.uuidString(), *a.monitor(), [&](const std::optional<std::string>& error) {
-        std::lock_guard lock(sendMutex);
-        sendError = error;
-    });
+    struct Completion {
+        std::mutex mutex;
+        bool done = false;
+        std::optional<std::string> error;
+    };
+    auto completion = std::make_shared<Completion>();
+    a.session->sendResource(file, info.id.uuidString(), *a.monitor(),
+                            [completion](const std::optional<std::string>& error) {
+                                std::lock_guard lock(completion->mutex);
+                                completion->done = true;
+                                completion->error = error;
+                            });
     ASSERT_TRUE(eventually([&] { return controller->message() && controller->message()->rfind("Saved ", 0) == 0; }));
     const auto filed = shoot->folderURL(info.capturedAt) / controller->message()->substr(6);
     EXPECT_EQ(std::filesystem::file_size(filed), 300'000u);
     EXPECT_EQ(filed.filename().string().rfind("Take ", 0), 0u);
     EXPECT_NE(filed.filename().string().find("Cam A"), std::string::npos);
     EXPECT_FALSE(controller->incomingFile(info.id.uuidString()));
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(completion->mutex);
+        return completion->done;
+    }));
+    EXPECT_FALSE(completion->error);
 
     // Deck mode: a cut reaches every camera and the shoot library.
     a.clear();

@@ -6,6 +6,7 @@
 
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
+#include "take_timeline.h"
 #include "text_utils.h"
 #include "xml_writer.h"
 
@@ -76,14 +77,7 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
         const char* tcFormat = timecode::isDropFrame(rate) ? "DF" : "NDF";
         const std::string takeName = "Take " + text::twoDigits(take);
 
-        std::int64_t width = 1920;
-        std::int64_t height = 1080;
-        if (auto c = std::find_if(takeClips.begin(), takeClips.end(), [](const Clip& c) { return c.width; });
-            c != takeClips.end())
-            width = *c->width;
-        if (auto c = std::find_if(takeClips.begin(), takeClips.end(), [](const Clip& c) { return c.height; });
-            c != takeClips.end())
-            height = *c->height;
+        const auto [width, height] = timeline::takeFrameSize(takeClips);
         const std::string takeFormat = doc.formatID(rate, width, height);
 
         std::vector<Clip> angles = takeClips;
@@ -117,14 +111,9 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
 
         const auto clipStart = [&](const Clip& c) { return timecode::timeOfDayFrames(c.start, rate); };
         const auto clipLength = [&](const Clip& c) { return timecode::frames(rate, c.duration); };
-        std::int64_t ts = 0;
-        std::int64_t te = 0;
-        for (std::size_t i = 0; i < takeClips.size(); ++i) {
-            const std::int64_t s = clipStart(takeClips[i]);
-            const std::int64_t e = s + clipLength(takeClips[i]);
-            ts = i == 0 ? s : std::min(ts, s);
-            te = i == 0 ? e : std::max(te, e);
-        }
+        const timeline::FrameWindow window = timeline::takeWindow(takeClips, rate);
+        const std::int64_t ts = window.start;
+        const std::int64_t te = window.end;
         const std::int64_t length = std::max<std::int64_t>(1, te - ts);
 
         const std::string mediaID = doc.nextID("m");
@@ -218,35 +207,8 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             xml::end(doc.events, 6, "project");
         }
 
-        // Deck edits whose first piece starts in the take (with 30 frames of slack before it).
-        std::vector<const DeckEdit*> edits;
-        for (const auto& edit : day.deckEdits) {
-            if (edit.pieces.empty()) continue;
-            const std::int64_t f = timecode::timeOfDayFrames(edit.pieces.front().from, rate);
-            if (ts - 30 <= f && f < te) edits.push_back(&edit);
-        }
-        std::stable_sort(edits.begin(), edits.end(),
-                         [](const DeckEdit* a, const DeckEdit* b) { return a->exportedAt < b->exportedAt; });
-        for (const DeckEdit* edit : edits) {
-            struct Resolved {
-                const Clip* clip;
-                std::int64_t from;
-                std::int64_t to;
-            };
-            std::vector<Resolved> resolved;
-            for (const auto& piece : edit->pieces) {
-                const std::int64_t pf = timecode::timeOfDayFrames(piece.from, rate);
-                const std::int64_t pt = timecode::timeOfDayFrames(piece.to, rate);
-                auto clip = std::find_if(takeClips.begin(), takeClips.end(), [&](const Clip& c) {
-                    const std::int64_t cs = clipStart(c);
-                    return c.camera == piece.camera && cs < pt && cs + clipLength(c) > pf;
-                });
-                if (clip == takeClips.end()) continue;
-                const std::int64_t cs = clipStart(*clip);
-                const std::int64_t from = std::max(pf, cs);
-                const std::int64_t to = std::min(pt, cs + clipLength(*clip));
-                if (from < to) resolved.push_back({&*clip, from, to});
-            }
+        for (const DeckEdit* edit : timeline::deckEditsOfTake(day.deckEdits, window, rate)) {
+            const auto resolved = timeline::editPieces(*edit, takeClips, rate);
             if (resolved.empty()) continue;
 
             const bool followPicture = edit->sound.is<DeckEdit::Sound::FollowPicture>();

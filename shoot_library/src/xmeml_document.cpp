@@ -7,6 +7,7 @@
 
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
+#include "take_timeline.h"
 #include "text_utils.h"
 
 namespace morvane {
@@ -167,25 +168,7 @@ void programSequence(std::string& body, const Take& take, const ShootLibrary::Da
 }
 
 void deckEditSequence(std::string& body, const Take& take, const DeckEdit& edit) {
-    struct Resolved {
-        const Clip* clip;
-        std::int64_t a;
-        std::int64_t b;
-    };
-    std::vector<Resolved> resolved;
-    for (const auto& piece : edit.pieces) {
-        const std::int64_t pf = timecode::timeOfDayFrames(piece.from, take.rate);
-        const std::int64_t pt = timecode::timeOfDayFrames(piece.to, take.rate);
-        auto clip = std::find_if(take.clips.begin(), take.clips.end(), [&](const Clip& c) {
-            const std::int64_t cs = take.startFrame(c);
-            return c.camera == piece.camera && cs < pt && cs + take.frames(c) > pf;
-        });
-        if (clip == take.clips.end()) continue;
-        const std::int64_t cs = take.startFrame(*clip);
-        const std::int64_t a = std::max(pf, cs);
-        const std::int64_t b = std::min(pt, cs + take.frames(*clip));
-        if (a < b) resolved.push_back({&*clip, a, b});
-    }
+    const auto resolved = timeline::editPieces(edit, take.clips, take.rate);
     if (resolved.empty()) return;
 
     const std::string u8 = edit.id.uuidString().substr(0, 8);
@@ -251,18 +234,12 @@ std::string ShootLibrary::dayXMEML(const std::string& dayKey, const Day& day, co
         take.rate = dayRate(take.clips);
         take.rateText = "<rate><timebase>" + number(take.rate.rate) + "</timebase><ntsc>" +
                         (take.rate.ntsc ? "TRUE" : "FALSE") + "</ntsc></rate>";
-        for (std::size_t i = 0; i < take.clips.size(); ++i) {
-            const std::int64_t s = take.startFrame(take.clips[i]);
-            const std::int64_t e = s + take.frames(take.clips[i]);
-            take.windowStart = i == 0 ? s : std::min(take.windowStart, s);
-            take.windowEnd = i == 0 ? e : std::max(take.windowEnd, e);
-        }
-        if (auto c = std::find_if(take.clips.begin(), take.clips.end(), [](const Clip& c) { return c.width; });
-            c != take.clips.end())
-            take.width = *c->width;
-        if (auto c = std::find_if(take.clips.begin(), take.clips.end(), [](const Clip& c) { return c.height; });
-            c != take.clips.end())
-            take.height = *c->height;
+        const timeline::FrameWindow window = timeline::takeWindow(take.clips, take.rate);
+        take.windowStart = window.start;
+        take.windowEnd = window.end;
+        const timeline::FrameSize size = timeline::takeFrameSize(take.clips);
+        take.width = size.width;
+        take.height = size.height;
         take.order = take.clips;
         std::stable_sort(take.order.begin(), take.order.end(),
                          [](const Clip& a, const Clip& b) { return cameraLess(a.camera, b.camera); });
@@ -270,15 +247,8 @@ std::string ShootLibrary::dayXMEML(const std::string& dayKey, const Day& day, co
         takeSequence(body, take, day, folder, counter);
         programSequence(body, take, day);
 
-        std::vector<const DeckEdit*> edits;
-        for (const auto& edit : day.deckEdits) {
-            if (edit.pieces.empty()) continue;
-            const std::int64_t f0 = timecode::timeOfDayFrames(edit.pieces.front().from, take.rate);
-            if (take.windowStart - 30 <= f0 && f0 < take.windowEnd) edits.push_back(&edit);
-        }
-        std::stable_sort(edits.begin(), edits.end(),
-                         [](const DeckEdit* a, const DeckEdit* b) { return a->exportedAt < b->exportedAt; });
-        for (const DeckEdit* edit : edits) deckEditSequence(body, take, *edit);
+        for (const DeckEdit* edit : timeline::deckEditsOfTake(day.deckEdits, window, take.rate))
+            deckEditSequence(body, take, *edit);
     }
 
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE xmeml>\n<xmeml version=\"4\">\n"

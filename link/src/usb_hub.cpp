@@ -1,6 +1,7 @@
 #include "link/usb_hub.h"
 
 #include "platform/log.h"
+#include "platform/user_folders.h"
 #include "usb_mux_client.h"
 
 #include <unistd.h>
@@ -40,12 +41,7 @@ struct USBHub::State : std::enable_shared_from_this<USBHub::State> {
 };
 
 std::filesystem::path USBHub::defaultTemporaryFolder() {
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/') {
-        return std::filesystem::path(cache) / "Brindlecroft";
-    }
-    if (const char* home = std::getenv("HOME"); home && *home == '/') {
-        return std::filesystem::path(home) / ".cache" / "Brindlecroft";
-    }
+    if (auto cache = userBaseFolder("XDG_CACHE_HOME", ".cache")) return *cache / "Brindlecroft";
     std::error_code ec;
     return std::filesystem::temp_directory_path(ec) / "Brindlecroft";
 }

@@ -2,8 +2,8 @@
 
 #include "platform/atomic_file.h"
 #include "platform/log.h"
+#include "platform/user_folders.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,17 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view component = "Defaults";
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-        return found->pw_dir;
-    }
-    return {};
-}
 
 // Keeps an unreadable file for inspection instead of overwriting it with the next save.
 void moveAside(const fs::path& file) {
@@ -90,14 +79,7 @@ Defaults::Defaults(fs::path file) : file_(std::move(file)) {
 
 Defaults& Defaults::standard() {
     static Defaults store([] {
-        fs::path base;
-        // Relative values are to be ignored, as for every XDG base folder.
-        if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
-            base = config;
-        } else {
-            base = fs::path(homeFolder()) / ".config";
-        }
-        return base / "Brindlecroft" / "defaults.json";
+        return userBaseFolder("XDG_CONFIG_HOME", ".config").value_or(".config") / "Brindlecroft" / "defaults.json";
     }());
     return store;
 }

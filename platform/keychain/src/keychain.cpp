@@ -1,9 +1,9 @@
 #include "platform/keychain.h"
 
 #include "platform/atomic_file.h"
+#include "platform/user_folders.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,17 +27,6 @@ bool validName(const std::string& name) {
     return true;
 }
 
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-        return found->pw_dir;
-    }
-    return {};
-}
-
 }  // namespace
 
 Keychain::Keychain(fs::path folder) : folder_(std::move(folder)) {
@@ -48,14 +37,7 @@ Keychain::Keychain(fs::path folder) : folder_(std::move(folder)) {
 }
 
 fs::path Keychain::defaultFolder() {
-    fs::path base;
-    // Relative values are to be ignored, as for every XDG base folder.
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
-        base = data;
-    } else {
-        base = fs::path(homeFolder()) / ".local" / "share";
-    }
-    return base / "Brindlecroft" / "keychain";
+    return userBaseFolder("XDG_DATA_HOME", ".local/share").value_or(".local/share") / "Brindlecroft" / "keychain";
 }
 
 fs::path Keychain::pathFor(const std::string& name) const {

@@ -1,5 +1,7 @@
 #include "platform/photo_library.h"
 
+#include "platform/user_folders.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,8 +17,7 @@ namespace fs = std::filesystem;
 PhotoLibrary::PhotoLibrary(fs::path picturesFolder) : folder_(std::move(picturesFolder) / "Brindlecroft") {}
 
 fs::path PhotoLibrary::defaultPicturesFolder() {
-    if (const char* xdg = std::getenv("XDG_PICTURES_DIR"); xdg && *xdg == '/') return xdg;
-    if (const char* home = std::getenv("HOME"); home && *home == '/') return fs::path(home) / "Pictures";
+    if (auto pictures = userBaseFolder("XDG_PICTURES_DIR", "Pictures")) return *pictures;
     return fs::temp_directory_path() / "Pictures";
 }
 

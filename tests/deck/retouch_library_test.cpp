@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "temp_dir.h"
+#include "test_files.h"
 
 using namespace morvane;
 using morvane::test::TempDir;
@@ -22,13 +23,7 @@ namespace {
 const Date base{760000000.0};
 
 void touch(const fs::path& file, const std::string& text = "movie") {
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-}
-
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    test::writeFile(file, text);
 }
 
 class LibraryTest : public ::testing::Test {
@@ -128,7 +123,7 @@ TEST_F(LibraryTest, OptionalKeysStayAbsent) {
     EXPECT_FALSE(t.edit || t.exportedAt || t.exportedFile || t.exportedClips);
     EXPECT_EQ(t.defaultName(), "Take 4");  // an empty name counts as none
     library->save();
-    const auto written = Json::parse(readText(dir() / "takes.json"));
+    const auto written = Json::parse(test::readFile(dir() / "takes.json"));
     for (const char* key : {"edit", "exportedAt", "exportedFile", "exportedClips"}) {
         EXPECT_FALSE(written[0].contains(key)) << key;
     }
@@ -146,10 +141,10 @@ TEST_F(LibraryTest, UnreadableFileIsSetAsideBeforeANewOneIsWritten) {
         fs::remove(dir() / "takes.json.unreadable");
         auto library = open();
         EXPECT_TRUE(library->takes().empty());
-        EXPECT_EQ(readText(dir() / "takes.json"), text);  // nothing written at loading
+        EXPECT_EQ(test::readFile(dir() / "takes.json"), text);  // nothing written at loading
         library->setTakes({take(1, {a})});
         library->save();
-        EXPECT_EQ(readText(dir() / "takes.json.unreadable"), text);
+        EXPECT_EQ(test::readFile(dir() / "takes.json.unreadable"), text);
         EXPECT_EQ(open()->takes().size(), 1u);
     }
 }
@@ -281,7 +276,7 @@ TEST_F(LibraryTest, ImportMovesTheCopyAndFilesItLaterOnTheMainThread) {
     touch(incoming, "first");
     std::thread([&] { library->importClip(incoming, info, "A"); }).join();
     EXPECT_FALSE(fs::exists(incoming));
-    EXPECT_EQ(readText(dir() / (info.id.uuidString() + ".mov")), "first");
+    EXPECT_EQ(test::readFile(dir() / (info.id.uuidString() + ".mov")), "first");
     EXPECT_TRUE(library->takes().empty());  // filed later, on the main queue
     QCoreApplication::processEvents();
     ASSERT_EQ(library->takes().size(), 1u);
@@ -291,14 +286,14 @@ TEST_F(LibraryTest, ImportMovesTheCopyAndFilesItLaterOnTheMainThread) {
     // A failed move of a re-sent copy throws, changes nothing and keeps the copy the take lists.
     EXPECT_THROW(library->importClip(temp.path() / "missing", info, "A"), fs::filesystem_error);
     QCoreApplication::processEvents();
-    EXPECT_EQ(readText(dir() / (info.id.uuidString() + ".mov")), "first");
+    EXPECT_EQ(test::readFile(dir() / (info.id.uuidString() + ".mov")), "first");
     EXPECT_EQ(library->takes()[0].clips.size(), 1u);
 
     // A successful re-send replaces it.
     touch(incoming, "second");
     library->importClip(incoming, info, "A");
     QCoreApplication::processEvents();
-    EXPECT_EQ(readText(dir() / (info.id.uuidString() + ".mov")), "second");
+    EXPECT_EQ(test::readFile(dir() / (info.id.uuidString() + ".mov")), "second");
     EXPECT_EQ(library->takes()[0].clips.size(), 1u);
 }
 
@@ -367,7 +362,7 @@ TEST_F(LibraryTest, SameTransferTwiceKeepsTheLaterCopy) {
     ASSERT_EQ(clips.size(), 3u);
     EXPECT_EQ(clips.back().id, info.id);
     EXPECT_EQ(clips.back().camera, "B2");
-    EXPECT_EQ(readText(dir() / clips.back().file), "copy from B2");
+    EXPECT_EQ(test::readFile(dir() / clips.back().file), "copy from B2");
 }
 
 TEST_F(LibraryTest, CollectedAgainGoesBackIntoItsExportedTake) {
@@ -482,7 +477,7 @@ TEST_F(LibraryTest, MangledTakesFilesNeverCrashTheLoader) {
         library->setTakes({t});
         library->save();
     }
-    const std::string good = readText(dir() / "takes.json");
+    const std::string good = test::readFile(dir() / "takes.json");
     std::mt19937 random(11);
     for (int round = 0; round < 300; ++round) {
         std::string text = good;

@@ -5,6 +5,7 @@
 #include "fake_usbmux_service.h"
 #include "link/usb_hub.h"
 #include "link/usb_server.h"
+#include "test_files.h"
 #include "usb_test_support.h"
 
 #include <gtest/gtest.h>
@@ -35,13 +36,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr const char* daemonPath = "/usr/sbin/usbmuxd";
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Debian's daemon, in foreground, with /run of its own (it has no option for its socket path): a private mount
 // namespace in which a temporary folder is bound over /run.
@@ -86,8 +80,8 @@ public:
                 return std::filesystem::exists(socket());
             },
             5s);
-        if (pid_ <= 0) return "usbmuxd stopped at once: " + readText(log_);
-        if (!ready) return "usbmuxd made no socket: " + readText(log_);
+        if (pid_ <= 0) return "usbmuxd stopped at once: " + test::readFile(log_);
+        if (!ready) return "usbmuxd made no socket: " + test::readFile(log_);
         return std::nullopt;
     }
     std::filesystem::path socket() const { return run_ / "usbmuxd"; }

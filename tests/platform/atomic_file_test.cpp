@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include "temp_dir.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -13,21 +14,11 @@
 #include <vector>
 
 using namespace morvane;
+using morvane::test::namesIn;
 using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    return names;
-}
 
 unsigned modeOf(const fs::path& p) {
     struct stat info {};
@@ -53,20 +44,20 @@ TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryFile) {
     TempDir temp;
     const fs::path file = temp / "Markers.edl";
     ASSERT_TRUE(writeFileAtomically(file, "first, and longer than what follows"));
-    EXPECT_EQ(fileText(file), "first, and longer than what follows");
+    EXPECT_EQ(test::readFile(file), "first, and longer than what follows");
     ASSERT_TRUE(writeFileAtomically(file, "second", {.durable = false}));
-    EXPECT_EQ(fileText(file), "second");
+    EXPECT_EQ(test::readFile(file), "second");
 
     const std::vector<std::uint8_t> bytes{0, 1, 2, 0, 255};
     ASSERT_TRUE(writeFileAtomically(temp / "binary", bytes));
-    EXPECT_EQ(fileText(temp / "binary"), std::string("\0\1\2\0\xff", 5));
+    EXPECT_EQ(test::readFile(temp / "binary"), std::string("\0\1\2\0\xff", 5));
     ASSERT_TRUE(writeFileAtomically(temp / "empty", std::string_view()));
     EXPECT_EQ(fs::file_size(temp / "empty"), 0u);
 
     // A name that already takes all the bytes a name may have still gets a temporary file beside it.
     const std::string longest(255, 'n');
     ASSERT_TRUE(writeFileAtomically(temp / longest, "long"));
-    EXPECT_EQ(fileText(temp / longest), "long");
+    EXPECT_EQ(test::readFile(temp / longest), "long");
 
     EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"Markers.edl", "binary", "empty", longest}));
 }
@@ -110,7 +101,7 @@ TEST(AtomicFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     fs::permissions(temp.path(), fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(temp.path().c_str(), W_OK) != 0) {
         EXPECT_FALSE(writeFileAtomically(file, "new"));
-        EXPECT_EQ(fileText(file), "old");
+        EXPECT_EQ(test::readFile(file), "old");
     }
     fs::permissions(temp.path(), fs::perms::owner_all);
     EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"settings.json", "taken"}));
@@ -130,11 +121,11 @@ TEST(AtomicFile, ConcurrentWritersEachLeaveAWholeFile) {
     }
     // A reader never sees a torn or empty file.
     for (int i = 0; i < 200; ++i) {
-        const std::string seen = fileText(file);
+        const std::string seen = test::readFile(file);
         EXPECT_TRUE(seen == a || seen == b) << seen.size();
     }
     for (auto& writer : writers) writer.join();
-    const std::string last = fileText(file);
+    const std::string last = test::readFile(file);
     EXPECT_TRUE(last == a || last == b);
     EXPECT_EQ(namesIn(temp.path()), std::set<std::string>{"shared"});
 }

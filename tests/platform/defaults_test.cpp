@@ -2,6 +2,7 @@
 
 #include "scoped_env.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,26 +13,12 @@
 #include <thread>
 
 using namespace morvane;
+using morvane::test::namesIn;
 using morvane::test::ScopedEnv;
 using morvane::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeText(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    return names;
-}
 
 using Strings = std::vector<std::string>;
 
@@ -97,8 +84,8 @@ TEST(Defaults, ValuesOfAnotherTypeReadAsTheDefault) {
 
 TEST(Defaults, NumbersFromAFileKeepTheirRules) {
     TempDir temp;
-    writeText(temp / "defaults.json",
-              R"({"big": 18446744073709551615, "min": -9223372036854775808, "wholeDouble": 12.0,
+    test::writeFile(temp / "defaults.json",
+                    R"({"big": 18446744073709551615, "min": -9223372036854775808, "wholeDouble": 12.0,
                   "edge": 9223372036854775808.0, "negative": -3})");
     Defaults d(temp / "defaults.json");
     EXPECT_EQ(d.integerValue("big", 1), 1);  // does not fit
@@ -124,7 +111,7 @@ TEST(Defaults, ChangesArePersistedAsOneJsonObject) {
         d.setValue("nulled", nullptr);
         d.remove("never-there");
     }
-    const auto json = nlohmann::json::parse(fileText(file));
+    const auto json = nlohmann::json::parse(test::readFile(file));
     ASSERT_TRUE(json.is_object());
     EXPECT_EQ(json.size(), 4u);
 
@@ -145,7 +132,7 @@ TEST(Defaults, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
     const fs::path file = temp / "defaults.json";
     for (const std::string& bad :
          {std::string("{\"showGrid\": tru"), std::string("[1, 2]"), std::string("42"), std::string("\xff\xfe{}", 4)}) {
-        writeText(file, bad);
+        test::writeFile(file, bad);
         {
             Defaults d(file);
             EXPECT_FALSE(d.contains("showGrid"));
@@ -157,7 +144,7 @@ TEST(Defaults, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
         std::string kept;
         for (const auto& name : namesIn(temp.path())) {
             if (name.rfind("defaults.json.corrupt-", 0) == 0) {
-                kept = fileText(temp / name);
+                kept = test::readFile(temp / name);
                 fs::remove(temp / name);
             }
         }
@@ -165,7 +152,7 @@ TEST(Defaults, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
         fs::remove(file);
     }
     // An empty file holds nothing and is not worth keeping.
-    writeText(file, "");
+    test::writeFile(file, "");
     EXPECT_FALSE(Defaults(file).contains("x"));
     EXPECT_EQ(namesIn(temp.path()), std::set<std::string>{"defaults.json"});
 }
@@ -191,11 +178,11 @@ TEST(Defaults, RefusesValuesJsonCannotHold) {
 
 TEST(Defaults, AFailedSaveKeepsWorkingInMemory) {
     TempDir temp;
-    writeText(temp / "blocker", "a file where a folder should be");
+    test::writeFile(temp / "blocker", "a file where a folder should be");
     Defaults d(temp / "blocker" / "defaults.json");
     d.set("showLevel", true);
     EXPECT_TRUE(d.boolValue("showLevel", false));
-    EXPECT_EQ(fileText(temp / "blocker"), "a file where a folder should be");
+    EXPECT_EQ(test::readFile(temp / "blocker"), "a file where a folder should be");
 }
 
 TEST(Defaults, ConcurrentUseLosesNothing) {

@@ -1,5 +1,7 @@
 #include "platform/dispatch_queue.h"
 
+#include "recorder.h"
+
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -14,37 +16,9 @@
 using namespace morvane;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using morvane::test::Recorder;
 
 namespace {
-
-/// Collects values from any thread.
-class Recorder {
-public:
-    void add(int v) {
-        std::lock_guard lock(mutex_);
-        values_.push_back(v);
-    }
-    std::vector<int> values() const {
-        std::lock_guard lock(mutex_);
-        return values_;
-    }
-    /// Waits until `count` values have arrived (or a generous time-out passed).
-    bool waitFor(std::size_t count) const {
-        const auto until = Clock::now() + 10s;
-        while (Clock::now() < until) {
-            {
-                std::lock_guard lock(mutex_);
-                if (values_.size() >= count) return true;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return false;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<int> values_;
-};
 
 std::string threadName() {
     char name[32] = {};

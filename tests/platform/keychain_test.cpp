@@ -2,6 +2,7 @@
 
 #include "scoped_env.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 using namespace morvane;
+using morvane::test::namesIn;
 using morvane::test::ScopedEnv;
 using morvane::test::TempDir;
 namespace fs = std::filesystem;
@@ -25,18 +27,6 @@ mode_t modeOf(const fs::path& p) {
     EXPECT_EQ(::lstat(p.c_str(), &info), 0) << p;
     return info.st_mode & 07777;
 }
-
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    return names;
-}
-
-std::string fileText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST(Keychain, StoresReplacesAndRemovesItems) {
@@ -102,7 +92,7 @@ TEST(Keychain, RefusesNamesThatAreNotOnePlainFileName) {
     }
     EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"keychain", "outside"}));
     EXPECT_EQ(namesIn(keychain.folder()), std::set<std::string>{"ok"});
-    EXPECT_EQ(fileText(temp / "outside"), "secret");
+    EXPECT_EQ(test::readFile(temp / "outside"), "secret");
     // Names that are odd but safe work.
     for (const std::string& fine :
          std::vector<std::string>{"device name", "a..b", "x.", "Ünïcode-名前", std::string(200, 'n')}) {
@@ -119,7 +109,7 @@ TEST(Keychain, NeverFollowsALinkOutOfItsFolder) {
 
     EXPECT_FALSE(keychain.read("identity-key"));
     ASSERT_TRUE(keychain.write("identity-key", Bytes{'n', 'e', 'w'}));
-    EXPECT_EQ(fileText(temp / "target"), "outside");
+    EXPECT_EQ(test::readFile(temp / "target"), "outside");
     EXPECT_FALSE(fs::is_symlink(keychain.folder() / "identity-key"));
     EXPECT_EQ(keychain.read("identity-key"), (Bytes{'n', 'e', 'w'}));
 
@@ -134,7 +124,7 @@ TEST(Keychain, ReportsFailureWhenItCannotStore) {
     Keychain keychain(temp / "file");
     EXPECT_FALSE(keychain.write("identity-key", Bytes{1}));
     EXPECT_FALSE(keychain.read("identity-key"));
-    EXPECT_EQ(fileText(temp / "file"), "not a folder");
+    EXPECT_EQ(test::readFile(temp / "file"), "not a folder");
 }
 
 TEST(Keychain, ConcurrentWritersNeverLeaveATornItem) {

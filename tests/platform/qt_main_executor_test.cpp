@@ -1,5 +1,6 @@
 #include "qt_main_executor.h"
 #include "platform/dispatch_queue.h"
+#include "recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 
 using namespace morvane;
 using namespace std::chrono_literals;
+using morvane::test::Recorder;
 
 namespace {
 
@@ -37,23 +39,6 @@ void pumpFor(int ms) {
         QThread::msleep(1);
     }
 }
-
-class Recorder {
-public:
-    void add(int v) {
-        std::lock_guard lock(mutex_);
-        values_.push_back(v);
-    }
-    std::vector<int> values() const {
-        std::lock_guard lock(mutex_);
-        return values_;
-    }
-    std::size_t size() const { return values().size(); }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<int> values_;
-};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "golden_days.h"
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
 #include "shoot_test_support.h"
@@ -11,14 +12,7 @@ using Clip = ShootLibrary::Clip;
 using test::localDate;
 
 Clip movie(const std::string& camera, Date start, double duration, std::int64_t take = 0) {
-    Clip c;
-    c.file = camera + ".mov";
-    c.camera = camera;
-    c.start = start;
-    c.duration = duration;
-    c.isVideo = true;
-    c.take = take;
-    return c;
+    return test::clip(camera, camera + ".mov", start, duration, take);
 }
 
 Clip rated(std::int64_t rate, std::optional<bool> ntsc) {

@@ -18,6 +18,7 @@
 
 #include "platform/date.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 namespace morvane::test {
 
@@ -46,19 +47,6 @@ inline Date localDate(int year, int month, int day, int hour, int minute, int se
     parts.tm_sec = second;
     parts.tm_isdst = -1;
     return Date::fromUnix(static_cast<double>(std::mktime(&parts)) + fraction);
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 inline std::string shellQuote(const std::string& s) {

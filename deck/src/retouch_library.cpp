@@ -9,11 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/file_contents.h"
 #include "platform/log.h"
 
 namespace morvane {
@@ -28,18 +27,6 @@ constexpr double recentExportWindow = 259200.0;
 constexpr int maxNameLength = 60;
 // takes.json holds a shoot's takes; anything this large is not ours to load whole.
 constexpr std::uintmax_t maxTakesFileSize = 64u << 20;
-
-std::optional<std::string> readWholeFile(const fs::path& file) {
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec || size > maxTakesFileSize) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(text).str();
-}
 
 fs::path pathFrom(const QString& text) {
     return fs::path(text.toStdString());
@@ -94,7 +81,7 @@ void RetouchLibrary::load() {
     std::error_code ec;
     const fs::path file = takesFile();
     if (!fs::exists(file, ec)) return;
-    auto text = readWholeFile(file);
+    auto text = readFileContents(file, maxTakesFileSize);
     std::optional<Json> json = text ? parseJson(*text) : std::nullopt;
     std::vector<Take> loaded;
     bool decoded = false;

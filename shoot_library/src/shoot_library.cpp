@@ -12,13 +12,12 @@
 #include <cerrno>
 #include <cmath>
 #include <exception>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "atomic_file.h"
 #include "platform/asset_probe.h"
 #include "platform/defaults.h"
+#include "platform/file_contents.h"
 #include "probe_pool.h"
 #include "shoot_library/timecode.h"
 #include "text_utils.h"
@@ -98,14 +97,9 @@ ManifestRead readManifest(const fs::path& path, std::string& text) {
     const auto status = fs::symlink_status(path, ec);
     if (ec || status.type() == fs::file_type::not_found) return ManifestRead::missing;
     if (status.type() != fs::file_type::regular) return ManifestRead::unreadable;
-    const auto size = fs::file_size(path, ec);
-    if (ec || size > maxManifestBytes) return ManifestRead::unreadable;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ManifestRead::unreadable;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return ManifestRead::unreadable;
-    text = std::move(buffer).str();
+    auto contents = readFileContents(path, maxManifestBytes);
+    if (!contents) return ManifestRead::unreadable;
+    text = std::move(*contents);
     return ManifestRead::read;
 }
 

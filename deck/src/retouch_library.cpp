@@ -13,6 +13,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/file_contents.h"
+#include "platform/file_moves.h"
 #include "platform/log.h"
 
 namespace morvane {
@@ -120,16 +121,9 @@ void RetouchLibrary::save() {
     if (setAsideBeforeSave_) {
         // Keep the file that could not be read instead of writing over it.
         std::error_code ec;
-        if (fs::exists(file, ec)) {
-            fs::path aside = directory_ / "takes.json.unreadable";
-            for (int n = 2; fs::exists(aside, ec) && n < 1000; ++n) {
-                aside = directory_ / ("takes.json.unreadable " + std::to_string(n));
-            }
-            fs::rename(file, aside, ec);
-            if (ec) {
-                log::error("RetouchLibrary", "couldn't set the unreadable takes.json aside: " + ec.message());
-                return;
-            }
+        if (fs::exists(file, ec) && !setAsideUnreadable(file, &ec)) {
+            log::error("RetouchLibrary", "couldn't set the unreadable takes.json aside: " + ec.message());
+            return;
         }
         setAsideBeforeSave_ = false;
     }

@@ -1,8 +1,5 @@
 #include "shoot_library/shoot_library.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -18,6 +15,7 @@
 #include "platform/asset_probe.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
+#include "platform/file_moves.h"
 #include "probe_pool.h"
 #include "shoot_library/timecode.h"
 #include "text_utils.h"
@@ -40,15 +38,6 @@ const std::string enDash = "\u2013";
 
 [[noreturn]] void throwMoveError(const fs::path& from, const fs::path& to, int error) {
     throw fs::filesystem_error("Couldn't file the capture", from, to, std::error_code(error, std::generic_category()));
-}
-
-int renameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // File systems without the flag: nothing exists at the destination a moment ago.
-    struct stat info {};
-    if (::lstat(to.c_str(), &info) == 0) return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 // Moves the file without ever replacing one; across file systems it copies to a temporary file next to the
@@ -76,18 +65,6 @@ void moveFile(const fs::path& from, const fs::path& to) {
 bool pathExists(const fs::path& path) {
     std::error_code ec;
     return fs::exists(path, ec);
-}
-
-// Keeps a manifest that could not be read, so that the next save does not destroy it.
-bool moveAside(const fs::path& manifest) {
-    const std::string base = manifest.filename().string() + ".unreadable";
-    for (int n = 1; n < 1000; ++n) {
-        const fs::path aside = manifest.parent_path() / (n == 1 ? base : base + " " + std::to_string(n));
-        const int error = renameNoReplace(manifest, aside);
-        if (error == 0) return true;
-        if (error != EEXIST) return false;
-    }
-    return false;
 }
 
 enum class ManifestRead { missing, read, unreadable };
@@ -216,7 +193,7 @@ fs::path ShootLibrary::loadManifest(Date date) {
         std::stable_sort(day_.cuts.begin(), day_.cuts.end(),
                          [](const ProgramCut& a, const ProgramCut& b) { return a.at < b.at; });
     } else if (read != ManifestRead::missing) {
-        manifestBlocked_ = !moveAside(manifest);
+        manifestBlocked_ = !setAsideUnreadable(manifest);
     }
 
     for (const auto& clip : day_.clips) {

@@ -22,6 +22,7 @@
 
 #include "platform/defaults.h"
 #include "shoot_library/shoot_library.h"
+#include "temp_dir.h"
 
 using namespace morvane;
 namespace fs = std::filesystem;
@@ -32,16 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-fs::path makeTempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/shoot-bench-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return pattern;
 }
 
 // The local noon of 2026-12-06.
@@ -161,7 +152,8 @@ int benchRewrite(const fs::path& root, int clipCount, int markerCount, int round
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    const fs::path root = makeTempFolder();
+    const test::TempDir temp;
+    const fs::path& root = temp.path();
     int status = 2;
     if (mode == "import") {
         status = benchImport(root, argc > 2 ? std::atol(argv[2]) : 2048, argc > 3 ? std::atoi(argv[3]) : 5);
@@ -171,7 +163,5 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr, "usage: %s import <megabytes> [count] | rewrite [clips] [markers] [rounds]\n", argv[0]);
     }
-    std::error_code ec;
-    fs::remove_all(root, ec);
     return status;
 }

@@ -63,10 +63,6 @@ const AssetProbe::Track* AssetProbe::firstTrack(Kind kind) const {
 
 namespace {
 
-struct DictionaryDeleter {
-    void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-
 std::optional<double> seconds(std::int64_t ts, AVRational base) {
     if (ts == AV_NOPTS_VALUE || base.num <= 0 || base.den <= 0) return std::nullopt;
     const double s = double(ts) * av_q2d(base);
@@ -118,25 +114,8 @@ std::optional<MediaTime> minFrameDurationOf(AVStream* st) {
 }  // namespace
 
 std::optional<AssetProbe> AssetProbe::load(const std::filesystem::path& file, std::string* error) {
-    AVDictionary* rawOptions = nullptr;
-    // A movie from another device must not make the demuxer open anything but itself (a playlist or a reference
-    // movie would name other files or addresses), nor be read by a demuxer for some other kind of file.
-    av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
-    av_dict_set(&rawOptions, "format_whitelist", "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm", 0);
-    AVFormatContext* raw = nullptr;
-    const std::string url = "file:" + file.string();
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &rawOptions);
-    std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);
-    if (rc < 0) {
-        if (error) *error = ff::errorText(rc);
-        return std::nullopt;
-    }
-    ff::InputFormat fmt(raw);
-    rc = avformat_find_stream_info(fmt.get(), nullptr);
-    if (rc < 0) {
-        if (error) *error = ff::errorText(rc);
-        return std::nullopt;
-    }
+    ff::InputFormat fmt = ff::openLocalMovie(file.string(), error);
+    if (!fmt) return std::nullopt;
 
     AssetProbe probe;
     probe.duration = seconds(fmt->duration, AVRational{1, AV_TIME_BASE});

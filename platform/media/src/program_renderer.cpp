@@ -187,13 +187,7 @@ namespace {
 
 constexpr double timeEpsilon = 1e-6;
 
-ff::InputFormat openInput(const std::filesystem::path& file) {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return nullptr;
-    ff::InputFormat fmt(raw);
-    if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return nullptr;
-    return fmt;
-}
+ff::InputFormat openInput(const std::filesystem::path& file) { return ff::openLocalMovie(file.string()); }
 
 ff::CodecContext openDecoder(AVStream* st) {
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);

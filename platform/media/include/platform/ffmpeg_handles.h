@@ -51,6 +51,11 @@ using Swr = std::unique_ptr<SwrContext, SwrDeleter>;
 inline Frame makeFrame() { return Frame(av_frame_alloc()); }
 inline Packet makePacket() { return Packet(av_packet_alloc()); }
 
+/// Opens a local movie for reading and reads its stream information. Movies come from other devices, so the
+/// demuxer may open nothing but this one file (a playlist or reference movie would name other files or addresses)
+/// and only movie demuxers may read it. None, with FFmpeg's reason in `error`, when it cannot be opened.
+InputFormat openLocalMovie(const std::string& path, std::string* error = nullptr);
+
 /// FFmpeg's text for an error code.
 inline std::string errorText(int code) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -11,7 +11,9 @@ if(MORVANE_WERROR)
 endif()
 if(MORVANE_SANITIZE)
   target_compile_options(morvane_flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
-                                                 -fno-sanitize-recover=undefined)
+                                                 -fno-sanitize-recover=undefined
+                                                 # GCC's flow analysis gives false alarms on instrumented code.
+                                                 -Wno-maybe-uninitialized)
   target_link_options(morvane_flags INTERFACE -fsanitize=address,undefined)
 endif()
 

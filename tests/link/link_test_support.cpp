@@ -8,17 +8,6 @@
 
 namespace morvane::test {
 
-TempDir::TempDir() {
-    auto pattern = (std::filesystem::temp_directory_path() / "morvane-link-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 Discovery Discovery::unique() {
     std::random_device device;
     std::mt19937 random(device() ^ static_cast<unsigned>(::getpid()));

@@ -5,6 +5,7 @@
 #include "link/trusted_peers.h"
 #include "platform/dispatch_queue.h"
 #include "platform/keychain.h"
+#include "temp_dir.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -19,20 +20,6 @@
 #include <vector>
 
 namespace morvane::test {
-
-/// A private temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 /// A multicast group and port of its own for each test, so that concurrent test programs keep apart.
 struct Discovery {

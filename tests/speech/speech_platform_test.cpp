@@ -1,0 +1,293 @@
+
+
+// The speech layer: espeak-ng pronunciations mapped to the model's phones, audio conversion, and the keyword
+// recogniser on speech that espeak-ng says into temporary WAV files.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "platform/grapheme_to_phoneme.h"
+#include "platform/speech_audio_converter.h"
+#include "platform/speech_recognizer.h"
+#include "spoken_audio.h"
+#include "temp_dir.h"
+
+namespace morvane {
+namespace {
+
+const std::set<std::string> modelPhones{"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D", "DH", "EH", "ER", "EY",
+                                        "F",  "G",  "HH", "IH", "IY", "JH", "K",  "L",  "M", "N",  "NG", "OW", "OY",
+                                        "P",  "R",  "S",  "SH", "T",  "TH", "UH", "UW", "V", "W",  "Y",  "Z",  "ZH"};
+
+bool allModelPhones(const std::string& phones) {
+    std::istringstream in(phones);
+    std::string p;
+    int n = 0;
+    while (in >> p) {
+        if (!modelPhones.count(p)) return false;
+        ++n;
+    }
+    return n > 0;
+}
+
+TEST(GraphemeToPhoneme, MapsEspeakMnemonicsToModelPhones) {
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("p_'E_m_b_@L"), "P EH M B AH L");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("S_'V_t#_3"), "SH AH T ER");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("s_t2_'0_p"), "S T AA P");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("m_'A@_k I_t"), "M AA R K IH T");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("b_'V_?_n-"), "B AH T AH N");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("tS_'i:_z"), "CH IY Z");
+    // Unknown pieces and bare marks are left out; variants fall back to their base phoneme.
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak("_:_ ||_k_'I#_Q_t"), "K IH T");
+    EXPECT_EQ(GraphemeToPhoneme::phonesFromEspeak(""), "");
+}
+
+TEST(GraphemeToPhoneme, PronouncesWordsTheDictionaryLacks) {
+    for (const char* word : {"brindlecroft", "quorbelin", "pemble", "don't", "zyxt"}) {
+        auto phones = GraphemeToPhoneme::pronounce(word);
+        ASSERT_TRUE(phones) << word;
+        EXPECT_TRUE(allModelPhones(*phones)) << word << ": " << *phones;
+    }
+    EXPECT_EQ(GraphemeToPhoneme::pronounce("pemble"), "P EH M B AH L");
+    EXPECT_FALSE(GraphemeToPhoneme::pronounce(""));
+    EXPECT_FALSE(GraphemeToPhoneme::pronounce("two words"));
+    EXPECT_FALSE(GraphemeToPhoneme::pronounce("semi;colon"));
+    EXPECT_FALSE(GraphemeToPhoneme::pronounce(std::string(200, 'a')));
+}
+
+std::vector<std::byte> bytesOf(const void* p, std::size_t n) {
+    const auto* b = static_cast<const std::byte*>(p);
+    return {b, b + n};
+}
+
+/// Zero crossings per second of a signal at 16 kHz: twice its frequency for a sine.
+double crossingsPerSecond(const std::vector<std::int16_t>& s) {
+    int crossings = 0;
+    for (std::size_t i = 1; i < s.size(); ++i) crossings += (s[i - 1] < 0) != (s[i] < 0);
+    return crossings / (static_cast<double>(s.size()) / 16000);
+}
+
+TEST(SpeechAudioConverter, ResamplesAndMixesAnyCommonFormat) {
+    // One second of a 440 Hz tone at 48 kHz in stereo floats, handed over in odd-sized pieces.
+    std::vector<float> stereo;
+    for (int i = 0; i < 48000; ++i) {
+        const float v = 0.5f * std::sin(2 * M_PI * 440 * i / 48000.0);
+        stereo.push_back(v);
+        stereo.push_back(v);
+    }
+    SpeechAudioConverter converter({SpeechAudioConverter::SampleType::float32, 2, 48000});
+    const auto all = bytesOf(stereo.data(), stereo.size() * sizeof(float));
+    std::vector<std::int16_t> out;
+    for (std::size_t at = 0; at < all.size();) {
+        const std::size_t n = std::min<std::size_t>(all.size() - at, 1 + (at * 7919) % 3001);
+        auto piece = converter.convert(std::span(all).subspan(at, n));
+        out.insert(out.end(), piece.begin(), piece.end());
+        at += n;
+    }
+    EXPECT_NEAR(static_cast<double>(out.size()), 16000, 1);
+    EXPECT_NEAR(crossingsPerSecond(out), 880, 6);
+    EXPECT_NEAR(*std::max_element(out.begin(), out.end()), 16383, 300);
+
+    // 8-bit at 8 kHz upsampled; 32-bit at 22.05 kHz downsampled.
+    std::vector<std::uint8_t> low;
+    for (int i = 0; i < 8000; ++i)
+        low.push_back(static_cast<std::uint8_t>(128 + 100 * std::sin(2 * M_PI * 300 * i / 8000.0)));
+    SpeechAudioConverter up({SpeechAudioConverter::SampleType::uint8, 1, 8000});
+    auto upOut = up.convert(bytesOf(low.data(), low.size()));
+    EXPECT_NEAR(static_cast<double>(upOut.size()), 16000, 1);
+    EXPECT_NEAR(crossingsPerSecond(upOut), 600, 8);
+
+    std::vector<std::int32_t> wide;
+    for (int i = 0; i < 22050; ++i)
+        wide.push_back(static_cast<std::int32_t>(1e9 * std::sin(2 * M_PI * 1000 * i / 22050.0)));
+    SpeechAudioConverter down({SpeechAudioConverter::SampleType::int32, 1, 22050});
+    auto downOut = down.convert(bytesOf(wide.data(), wide.size() * 4));
+    EXPECT_NEAR(static_cast<double>(downOut.size()), 16000, 1);
+    EXPECT_NEAR(crossingsPerSecond(downOut), 2000, 10);
+
+    // Non-finite floats become silence; nonsense formats give nothing.
+    const float bad[] = {NAN, INFINITY, -INFINITY, 1e30f};
+    SpeechAudioConverter same({SpeechAudioConverter::SampleType::float32, 1, 16000});
+    auto badOut = same.convert(bytesOf(bad, sizeof bad));
+    ASSERT_EQ(badOut.size(), 4u);
+    EXPECT_EQ(badOut[0], 0);
+    EXPECT_EQ(badOut[3], 32767);
+    for (auto format : {SpeechAudioConverter::Format{SpeechAudioConverter::SampleType::int16, 0, 16000},
+                        SpeechAudioConverter::Format{SpeechAudioConverter::SampleType::int16, 1, 0},
+                        SpeechAudioConverter::Format{SpeechAudioConverter::SampleType::int16, -2, -5}}) {
+        SpeechAudioConverter invalid(format);
+        EXPECT_FALSE(invalid.isValid());
+        EXPECT_TRUE(invalid.convert(bytesOf(stereo.data(), 64)).empty());
+    }
+}
+
+/// Runs one recognition over the audio to its end and gives the final transcript (or the error).
+struct Outcome {
+    std::vector<std::string> partials;
+    std::optional<SpeechRecognizer::Result> final;
+    std::optional<SpeechRecognizer::Error> error;
+};
+
+Outcome recognise(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases,
+                  const std::vector<std::int16_t>& samples) {
+    auto request = std::make_shared<SpeechRecognizer::Request>(phrases);
+    std::mutex m;
+    std::condition_variable cv;
+    Outcome outcome;
+    bool done = false;
+    auto task = recognizer.recognitionTask(request, [&](auto result, auto error) {
+        std::lock_guard g(m);
+        if (error) outcome.error = error;
+        if (result && !result->isFinal) outcome.partials.push_back(result->transcript);
+        if (result && result->isFinal) outcome.final = result;
+        if (error || (result && result->isFinal)) {
+            done = true;
+            cv.notify_all();
+        }
+    });
+    // Handed over in microphone-sized pieces.
+    for (std::size_t at = 0; at < samples.size(); at += 1600) {
+        request->append(std::span(samples).subspan(at, std::min<std::size_t>(1600, samples.size() - at)));
+    }
+    request->endAudio();
+    std::unique_lock lock(m);
+    cv.wait_for(lock, std::chrono::seconds(60), [&] { return done; });
+    return outcome;
+}
+
+/// Speech with half a second of quiet before and after.
+std::vector<std::int16_t> spoken(const test::TempDir& dir, const std::string& text, const std::string& voice,
+                                 int rate = 170) {
+    auto audio = testing::speak(dir.path(), text, voice, rate);
+    if (!audio) throw std::runtime_error("espeak-ng failed");
+    SpeechAudioConverter converter(audio->format());
+    std::vector<std::int16_t> out(8000, 0);
+    auto converted = converter.convert(audio->bytes());
+    out.insert(out.end(), converted.begin(), converted.end());
+    out.insert(out.end(), 8000, 0);
+    return out;
+}
+
+TEST(SpeechRecognizer, OnlyUSEnglishWithItsModel) {
+    EXPECT_TRUE(SpeechRecognizer::make("en-US"));
+    EXPECT_TRUE(SpeechRecognizer::make("en_us"));
+    EXPECT_EQ(SpeechRecognizer::make("EN-us")->locale(), "en-US");
+    EXPECT_FALSE(SpeechRecognizer::make("de-DE"));
+    EXPECT_FALSE(SpeechRecognizer::make("en-GB"));
+    EXPECT_FALSE(SpeechRecognizer::make(""));
+    // A model folder without the model (or without its dictionary) is no recogniser.
+    test::TempDir empty;
+    EXPECT_FALSE(SpeechRecognizer::make("en-US", {empty.path().string()}));
+    std::filesystem::create_directories(empty / "en-us" / "en-us");
+    std::ofstream(empty / "en-us" / "en-us" / "mdef") << "0.3\n";
+    EXPECT_FALSE(SpeechRecognizer::make("en-US", {empty.path().string()}));
+}
+
+TEST(SpeechRecognizer, SpotsSpokenWords) {
+    test::TempDir dir;
+    auto recognizer = SpeechRecognizer::make("en-US");
+    ASSERT_TRUE(recognizer);
+    const std::vector<std::string> words{"pemble", "mark", "Action!", "cut", "brindlecroft"};
+    // Synthetic voices suit the model unevenly (see bench_voice_words); each word is said by a voice that the
+    // measurements show it recognised in.
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases{
+        {"action", "en-us", 170, "action"},
+        {"cut", "en-us", 170, "cut"},
+        {"mark", "en-us", 170, "mark"},
+        {"pemble", "en-us+f3", 170, "pemble"}};
+    for (const auto& [text, voice, rate, expected] : cases) {
+        auto outcome = recognise(*recognizer, words, spoken(dir, text, voice, rate));
+        ASSERT_TRUE(outcome.final) << text;
+        // The word comes first; a synthetic voice's trailing sounds may be taken for a short word after it.
+        EXPECT_EQ(outcome.final->transcript.substr(0, expected.size()), expected) << text << " / " << voice;
+        ASSERT_FALSE(outcome.partials.empty()) << text;
+        EXPECT_EQ(outcome.partials.front(), expected);
+    }
+    // Two commands with a pause between: one phrase for each stretch of speech, in order.
+    auto both = spoken(dir, "mark", "en-us");
+    auto cut = spoken(dir, "cut", "en-us");
+    both.insert(both.end(), cut.begin(), cut.end());
+    const auto transcript = recognise(*recognizer, words, both).final->transcript;
+    EXPECT_EQ(transcript.substr(0, 5), "mark ") << transcript;
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), ' '), 1) << transcript;
+}
+
+TEST(SpeechRecognizer, RunningSpeechWithoutTheWordsSpotsNothing) {
+    test::TempDir dir;
+    auto recognizer = SpeechRecognizer::make("en-US");
+    ASSERT_TRUE(recognizer);
+    const std::vector<std::string> words{"pemble", "mark", "action", "cut"};
+    // Near misses inside ordinary sentences ("shudder", "cat", "park", "pebble", "fashion", "march").
+    for (const char* sentence :
+         {"I shudder when it is cold outside", "The cat sat on a cup of coffee", "Park the car by the marsh",
+          "The pebble in the temple looked humble", "Her passion for fashion was obvious",
+          "Come back when the march is over", "Look at this beautiful view of the lake",
+          "Please remember to bring the camera tomorrow", "Can you move a little closer please"}) {
+        for (const char* voice : {"en-us", "en-us+f3"}) {
+            auto outcome = recognise(*recognizer, words, spoken(dir, sentence, voice));
+            ASSERT_TRUE(outcome.final) << sentence;
+            EXPECT_EQ(outcome.final->transcript, "") << sentence << " / " << voice;
+        }
+    }
+}
+
+TEST(SpeechRecognizer, CancelledTasksAndHostileInputStayQuiet) {
+    auto recognizer = SpeechRecognizer::make("en-US");
+    ASSERT_TRUE(recognizer);
+    // Phrases that cannot be pronounced are left out; with none left the recognition hears nothing.
+    auto outcome = recognise(*recognizer, {"", "123", "!!!", "'''"}, std::vector<std::int16_t>(16000, 0));
+    ASSERT_TRUE(outcome.final);
+    EXPECT_EQ(outcome.final->transcript, "");
+    // Loud noise and clipping.
+    std::mt19937 random(3);
+    std::vector<std::int16_t> noise(16000 * 3);
+    for (auto& s : noise) s = static_cast<std::int16_t>(random());
+    outcome = recognise(*recognizer, {"action", "cut"}, noise);
+    ASSERT_TRUE(outcome.final);
+
+    // A cancelled task calls its handler no more.
+    auto request = std::make_shared<SpeechRecognizer::Request>(std::vector<std::string>{"mark"});
+    std::atomic<int> calls{0};
+    auto task = recognizer->recognitionTask(request, [&](auto, auto) { ++calls; });
+    task->cancel();
+    EXPECT_TRUE(task->isCancelled());
+    request->append(noise);
+    request->endAudio();
+    auto after = recognise(*recognizer, {"mark"}, std::vector<std::int16_t>(1600, 0));  // runs after it on the queue
+    EXPECT_TRUE(after.final);
+    EXPECT_EQ(calls.load(), 0);
+}
+
+TEST(SpeechRecognizer, LongRecognitionsEndWithAFinalResult) {
+    SpeechRecognizer::Options options;
+    options.maxTaskSeconds = 2;
+    auto recognizer = SpeechRecognizer::make("en-US", options);
+    ASSERT_TRUE(recognizer);
+    auto request = std::make_shared<SpeechRecognizer::Request>(std::vector<std::string>{"mark"});
+    std::mutex m;
+    std::condition_variable cv;
+    int finals = 0;
+    auto task = recognizer->recognitionTask(request, [&](auto result, auto) {
+        std::lock_guard g(m);
+        if (result && result->isFinal) ++finals;
+        cv.notify_all();
+    });
+    request->append(std::vector<std::int16_t>(16000 * 3, 0));
+    std::unique_lock lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return finals == 1; }));
+    lock.unlock();
+    request->endAudio();  // already ended: no second final
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    lock.lock();
+    EXPECT_EQ(finals, 1);
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,84 @@
+#pragma once
+
+// Speech for tests: espeak-ng speaks a text into a WAV file in a temporary folder, which is read back as
+// samples, as a microphone would have heard it.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/speech_audio_converter.h"
+
+namespace morvane::testing {
+
+struct SpokenAudio {
+    std::vector<std::int16_t> samples;  // mono
+    int sampleRate = 0;
+
+    SpeechAudioConverter::Format format() const { return {SpeechAudioConverter::SampleType::int16, 1, sampleRate}; }
+    std::span<const std::byte> bytes() const { return std::as_bytes(std::span(samples)); }
+
+    /// Silence of the given length at this audio's rate.
+    void appendSilence(double seconds) {
+        samples.insert(samples.end(), static_cast<std::size_t>(seconds * sampleRate), 0);
+    }
+    void append(const SpokenAudio& other) { samples.insert(samples.end(), other.samples.begin(), other.samples.end()); }
+    double seconds() const { return sampleRate ? static_cast<double>(samples.size()) / sampleRate : 0; }
+};
+
+/// Reads a 16-bit mono PCM WAV file; none for anything else.
+inline std::optional<SpokenAudio> readWav(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), {});
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v;
+        std::memcpy(&v, data.data() + at, 4);
+        return v;
+    };
+    auto u16 = [&](std::size_t at) {
+        std::uint16_t v;
+        std::memcpy(&v, data.data() + at, 2);
+        return v;
+    };
+    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 || std::memcmp(data.data() + 8, "WAVE", 4) != 0) {
+        return std::nullopt;
+    }
+    SpokenAudio audio;
+    std::size_t p = 12;
+    while (p + 8 <= data.size()) {
+        const std::uint32_t size = u32(p + 4);
+        const std::size_t body = p + 8;
+        if (std::memcmp(data.data() + p, "fmt ", 4) == 0 && body + 16 <= data.size()) {
+            if (u16(body) != 1 || u16(body + 2) != 1 || u16(body + 14) != 16) return std::nullopt;
+            audio.sampleRate = static_cast<int>(u32(body + 4));
+        } else if (std::memcmp(data.data() + p, "data", 4) == 0) {
+            // espeak-ng writing to a file leaves the data size open; take what is there.
+            const std::size_t n = std::min<std::size_t>(size, data.size() - body) / 2;
+            audio.samples.resize(n);
+            std::memcpy(audio.samples.data(), data.data() + body, n * 2);
+            break;
+        }
+        p = body + size + (size & 1);
+    }
+    if (audio.sampleRate <= 0 || audio.samples.empty()) return std::nullopt;
+    return audio;
+}
+
+/// espeak-ng speaking `text` with a voice ("en-us+f3") and a rate in words per minute.
+inline std::optional<SpokenAudio> speak(const std::filesystem::path& folder, const std::string& text,
+                                        const std::string& voice = "en-us+f3", int rate = 150) {
+    if (text.find('\'') != std::string::npos || voice.find('\'') != std::string::npos) return std::nullopt;
+    static int counter = 0;
+    const auto file = folder / ("spoken-" + std::to_string(++counter) + ".wav");
+    const std::string command = "espeak-ng -v '" + voice + "' -s " + std::to_string(rate) + " -w '" + file.string() +
+                                "' '" + text + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return std::nullopt;
+    return readWav(file);
+}
+
+}  // namespace morvane::testing

@@ -1,22 +1,30 @@
 // What each heard word does, and switching the words off.
 
-#include "platform/defaults.h"
 #include "remote/monitor_controller.h"
+#include "remote/voice_trigger.h"
 
 namespace morvane {
 
-std::string MonitorController::storedWord(VoiceWord word) const {
+namespace {
+
+const char* keyOf(MonitorController::VoiceWord word) {
     switch (word) {
-        case VoiceWord::shutter:
-            return env_.defaults->stringValue("voiceKeyword", "pemble");
-        case VoiceWord::record:
-            return env_.defaults->stringValue("recordKeyword", "action");
-        case VoiceWord::stop:
-            return env_.defaults->stringValue("stopKeyword", "cut");
-        case VoiceWord::mark:
-            return env_.defaults->stringValue("markKeyword", "mark");
+        case MonitorController::VoiceWord::shutter:
+            return VoiceTrigger::shutterKey;
+        case MonitorController::VoiceWord::record:
+            return VoiceTrigger::recordKey;
+        case MonitorController::VoiceWord::stop:
+            return VoiceTrigger::stopKey;
+        case MonitorController::VoiceWord::mark:
+            return VoiceTrigger::markKey;
     }
-    return {};
+    return VoiceTrigger::shutterKey;
+}
+
+}  // namespace
+
+std::string MonitorController::storedWord(VoiceWord word) const {
+    return VoiceTrigger::storedWord(keyOf(word), env_.defaults);
 }
 
 void MonitorController::stopVoice(const std::string& text) {
@@ -27,7 +35,7 @@ void MonitorController::stopVoice(const std::string& text) {
 void MonitorController::voiceOff() {
     auto trigger = std::move(voice_);
     voice_.reset();
-    if (trigger && stopVoiceTrigger_) stopVoiceTrigger_(*trigger);
+    if (trigger) trigger->stop();
     if (voiceEnabled_) {
         voiceEnabled_ = false;
         emit voiceEnabledChanged();
@@ -42,7 +50,7 @@ void MonitorController::voiceShutter() {
     auto target = selectedFeed();
     if (!target) return;
     if (target->status() && target->status()->countdown) return;  // a timed shot is already counting down
-    showMessage("Heard “" + storedWord(VoiceWord::shutter) + "”");
+    showMessage(VoiceTrigger::heardMessage(VoiceTrigger::shutterKey, env_.defaults));
     std::weak_ptr<MonitorController> weak = weak_from_this();
     env_.mainExecutor->asyncAfter(0.5, [weak] {
         if (auto self = weak.lock()) self->shutterFromControls();
@@ -50,12 +58,12 @@ void MonitorController::voiceShutter() {
 }
 
 void MonitorController::voiceRecord() {
-    showMessage("Heard “" + storedWord(VoiceWord::record) + "”");
+    showMessage(VoiceTrigger::heardMessage(VoiceTrigger::recordKey, env_.defaults));
     sendToCameras(CameraCommand::StartRecording{});
 }
 
 void MonitorController::voiceStop() {
-    showMessage("Heard “" + storedWord(VoiceWord::stop) + "”");
+    showMessage(VoiceTrigger::heardMessage(VoiceTrigger::stopKey, env_.defaults));
     sendToCameras(CameraCommand::StopRecording{});
 }
 

@@ -1,5 +1,7 @@
 #include "controller_fixture.h"
 
+#include "remote/voice_trigger.h"
+
 #include <fstream>
 #include <regex>
 
@@ -291,6 +293,29 @@ TEST_F(CommandsTest, VoiceShutterWaitsHalfASecondAndNotDuringACountdown) {
     EXPECT_EQ(controller->heardWords(), "one two");
     controller->voiceOff();
     EXPECT_FALSE(controller->heardWords());
+}
+
+TEST_F(CommandsTest, VoiceWordsWithoutARecognizerStayOff) {
+    auto env = environment();
+    env.makeVoiceTrigger = [this] {
+        VoiceTrigger::Environment voice;
+        voice.defaults = defaults.get();
+        voice.mainQueue = main;
+        voice.makeRecognizer = [](const std::string&) { return std::shared_ptr<SpeechRecognizer>(); };
+        return VoiceTrigger::make(voice);
+    };
+    controller = MonitorController::create(
+        4, false, [] { return 0.0; }, env);
+    controller->toggleVoice();
+    main->runPending();  // the permission's answer comes on the main queue
+    EXPECT_FALSE(controller->voiceEnabled());
+    EXPECT_FALSE(controller->voice());
+    EXPECT_EQ(controller->message(), VoiceTrigger::offlineModelMessage);
+
+    controller->startVoice(false);
+    EXPECT_EQ(controller->message(),
+              "Turn on Brindlecroft in System Settings › Privacy & Security › Speech Recognition");
+    EXPECT_FALSE(controller->voiceEnabled());
 }
 
 }  // namespace

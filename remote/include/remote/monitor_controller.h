@@ -253,6 +253,10 @@ public:
     enum class VoiceWord { shutter, record, stop, mark };
     /// The word as stored in the settings, or its default.
     std::string storedWord(VoiceWord word) const;
+    /// The voice button: switches the words off, or asks for permission and switches them on.
+    void toggleVoice();
+    void startVoice(bool granted);
+    void voicePermissionText();
     void stopVoice(const std::string& text);
     void voiceOff();
     void voiceShutter();
@@ -335,7 +339,6 @@ private:
     std::shared_ptr<std::atomic<bool>> statsTimer_;
     std::shared_ptr<USBHub> usbHub_;
     std::shared_ptr<VoiceTrigger> voice_;
-    std::function<void(VoiceTrigger&)> stopVoiceTrigger_;  // set with the trigger's maker
 
     mutable std::mutex receiversLock_;
     std::map<PeerId, std::shared_ptr<VideoReceiver>> receivers_;  // under receiversLock_

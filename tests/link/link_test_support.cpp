@@ -199,6 +199,8 @@ Node::~Node() {
     session->onPairingRequest = nullptr;
     session->onIssue = nullptr;
     session->onResource = nullptr;
+    // A callback that started on the main queue before the slots were cleared must end before the recorder goes.
+    main->sync([] {});
     std::weak_ptr<PeerSession> gone = session;
     session.reset();
     eventually([&] { return gone.expired(); }, 5);

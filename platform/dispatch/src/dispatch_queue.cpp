@@ -72,22 +72,26 @@ bool DispatchQueue::isCurrent() const {
 }
 
 void DispatchQueue::async(std::function<void()> block) {
+    // Once the block is in, it may run and let the queue's owner destroy the queue before this call returns:
+    // keep the state alive until the wake-up is sent.
+    const auto state = state_;
     {
-        std::lock_guard lock(state_->mutex);
-        state_->ready.push_back(std::move(block));
+        std::lock_guard lock(state->mutex);
+        state->ready.push_back(std::move(block));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void DispatchQueue::asyncAfter(double seconds, std::function<void()> block) {
     // NaN and negative delays mean "now"; huge ones must not overflow the clock arithmetic.
     seconds = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, longestDelay);
     const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto state = state_;  // as in async: the block may end the queue's life before this returns
     {
-        std::lock_guard lock(state_->mutex);
-        state_->delayed.push(Delayed{due, state_->nextOrder++, std::move(block)});
+        std::lock_guard lock(state->mutex);
+        state->delayed.push(Delayed{due, state->nextOrder++, std::move(block)});
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void DispatchQueue::sync(const std::function<void()>& block) {

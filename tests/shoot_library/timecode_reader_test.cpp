@@ -315,5 +315,74 @@ TEST(MovieProbeTest, SoundOnlyAndNonMoviesHaveNoVideoTrack) {
     EXPECT_FALSE(ShootLibrary::probe(dir / "list.mov", "list.mov"));
 }
 
+// A minimal Matroska file: one 16x16 picture track and cue points at the given times, in units of `scale` ns.
+Bytes ebml(std::initializer_list<std::uint8_t> id, const Bytes& payload) {
+    Bytes out(id);
+    out.push_back(0x01);  // eight-byte size
+    for (int shift = 48; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(payload.size() >> shift));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+Bytes ebmlUint(std::initializer_list<std::uint8_t> id, std::uint64_t value) {
+    Bytes payload;
+    put64(payload, value);
+    return ebml(id, payload);
+}
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+Bytes matroskaWithCues(std::uint64_t scale, std::initializer_list<std::uint64_t> times) {
+    const Bytes header =
+        ebml({0x1A, 0x45, 0xDF, 0xA3},
+             joined({ebmlUint({0x42, 0x86}, 1), ebmlUint({0x42, 0xF7}, 1), ebmlUint({0x42, 0xF2}, 4),
+                     ebmlUint({0x42, 0xF3}, 8), ebml({0x42, 0x82}, Bytes{'m', 'a', 't', 'r', 'o', 's', 'k', 'a'}),
+                     ebmlUint({0x42, 0x87}, 4), ebmlUint({0x42, 0x85}, 2)}));
+    const Bytes info = ebml({0x15, 0x49, 0xA9, 0x66}, ebmlUint({0x2A, 0xD7, 0xB1}, scale));
+    const Bytes video = ebml({0xE0}, joined({ebmlUint({0xB0}, 16), ebmlUint({0xBA}, 16)}));
+    const Bytes track = ebml({0xAE}, joined({ebmlUint({0xD7}, 1), ebmlUint({0x73, 0xC5}, 1), ebmlUint({0x83}, 1),
+                                             ebml({0x86}, Bytes{'V', '_', 'M', 'J', 'P', 'E', 'G'}), video}));
+    const auto cuePoint = [](std::uint64_t at) {
+        return ebml({0xBB},
+                    joined({ebmlUint({0xB3}, at), ebml({0xB7}, joined({ebmlUint({0xF7}, 1), ebmlUint({0xF1}, 0)}))}));
+    };
+    Bytes points;
+    for (auto at : times) {
+        const Bytes point = cuePoint(at);
+        points.insert(points.end(), point.begin(), point.end());
+    }
+    const Bytes cues = ebml({0x1C, 0x53, 0xBB, 0x6B}, points);
+    const Bytes block = ebml({0xA3}, Bytes{0x81, 0x00, 0x00, 0x80, 0xFF, 0xD8, 0xFF, 0xD9});
+    const Bytes cluster = ebml({0x1F, 0x43, 0xB6, 0x75}, joined({ebmlUint({0xE7}, 0), block}));
+    return joined(
+        {header, ebml({0x18, 0x53, 0x80, 0x67}, joined({ebml({0x16, 0x54, 0xAE, 0x6B}, track), info, cues, cluster}))});
+}
+
+// Index times and time bases come from the file: the shortest frame interval must not overflow on them.
+TEST(MovieProbeTest, HostileIndexTimesDoNotOverflow) {
+    test::TempDir dir;
+    const auto load = [&](const std::string& name, const Bytes& bytes) {
+        test::writeFile(dir / name, std::string(bytes.begin(), bytes.end()));
+        return AssetProbe::load(dir / name);
+    };
+    // A plain file first, so that the ones below are known to reach the index.
+    const auto plain = load("plain.mkv", matroskaWithCues(1'000'000, {0, 40}));
+    ASSERT_TRUE(plain && plain->firstTrack(AssetProbe::Kind::video));
+    ASSERT_TRUE(plain->firstTrack(AssetProbe::Kind::video)->minFrameDuration);
+    EXPECT_NEAR(plain->firstTrack(AssetProbe::Kind::video)->minFrameDuration->seconds(), 0.04, 1e-9);
+
+    // A time base of 2147483647/1e9 times an interval of 2^33 ticks is far beyond 64 bits.
+    const auto wide = load("wide.mkv", matroskaWithCues(2'147'483'647, {1ull << 33, 0}));
+    ASSERT_TRUE(wide && wide->firstTrack(AssetProbe::Kind::video));
+    const auto wideFrame = wide->firstTrack(AssetProbe::Kind::video)->minFrameDuration;
+    if (wideFrame) EXPECT_GT(wideFrame->seconds(), 0);
+    // Index times at both ends of the signed range: their difference is past 64 bits.
+    const auto far = load("far.mkv", matroskaWithCues(1'000'000, {0x8000'0000'0000'0001ull, 1}));
+    ASSERT_TRUE(far && far->firstTrack(AssetProbe::Kind::video));
+    const auto farFrame = far->firstTrack(AssetProbe::Kind::video)->minFrameDuration;
+    if (farFrame) EXPECT_GT(farFrame->seconds(), 0);
+}
+
 }  // namespace
 }  // namespace morvane

@@ -97,11 +97,14 @@ std::optional<MediaTime> minFrameDurationOf(AVStream* st) {
         std::sort(stamps.begin(), stamps.end());
         std::int64_t best = std::numeric_limits<std::int64_t>::max();
         for (std::size_t i = 1; i < stamps.size(); ++i) {
-            const std::int64_t delta = stamps[i] - stamps[i - 1];
+            // Index times come from the file: a difference past 64 bits is no frame interval.
+            std::int64_t delta = 0;
+            if (__builtin_sub_overflow(stamps[i], stamps[i - 1], &delta)) continue;
             if (delta > 0 && delta < best) best = delta;
         }
-        if (best != std::numeric_limits<std::int64_t>::max() && best < (std::int64_t(1) << 40)) {
-            const std::int64_t scaled = best * tb.num;
+        std::int64_t scaled = 0;
+        if (best != std::numeric_limits<std::int64_t>::max() && best < (std::int64_t(1) << 40) &&
+            !__builtin_mul_overflow(best, std::int64_t{tb.num}, &scaled)) {
             if (tb.den <= std::numeric_limits<std::int32_t>::max()) return MediaTime{scaled, tb.den};
         }
     }

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <map>
 #include <set>
 #include <thread>
@@ -921,11 +922,20 @@ struct PeerSession::State {
         }
         resourceQueue->async([weak = weak, d = std::move(delivery)] {
             auto self = weak.lock();
-            if (self) self->onResource(d.file, d.name, d.peer);
+            // The sender may let go of its copy on ok: say ok only when a taker ran and kept the file.
+            auto status = LinkMessage::FileStatus::refused;
+            if (self) {
+                try {
+                    if (self->onResource(d.file, d.name, d.peer)) status = LinkMessage::FileStatus::ok;
+                } catch (const std::exception& e) {
+                    log::error(component, std::string("a received file was not taken: ") + e.what());
+                    status = LinkMessage::FileStatus::failed;
+                }
+            }
             std::error_code ec;
             std::filesystem::remove(d.file, ec);
             if (self) {
-                const LinkMessage::FileResult result{d.transferId, LinkMessage::FileStatus::ok};
+                const LinkMessage::FileResult result{d.transferId, status};
                 self->sendQueue_->async([conn = d.conn, body = result.encode()] {
                     conn->send(static_cast<std::uint8_t>(Kind::fileResult), body);
                 });

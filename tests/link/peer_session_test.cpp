@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 
 namespace morvane::test {
 namespace {
@@ -393,6 +394,36 @@ TEST_F(PeerSessionTest, CancelledTransferReportsAndCleansUp) {
     camera.send(Bytes{6, 6});
     EXPECT_TRUE(eventually([&] { return monitor.recorder.data().size() == 1; }));
     EXPECT_EQ(monitor.readyPeers().size(), 1u);
+}
+
+// A file is reported delivered only when a taker kept it: the sender may delete its copy on that word.
+TEST_F(PeerSessionTest, FileNobodyTookIsNotReportedDelivered) {
+    Node camera(Role::camera, discovery, dir / "camera", "Cam J");
+    Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+    camera.start();
+    monitor.start();
+    ASSERT_TRUE(pair(monitor, camera, "Cam J"));
+    writeFile(dir / "take.bin", randomBytes(200'000, 5));
+
+    monitor.session->onResource = nullptr;
+    Completion untaken;
+    camera.session->sendResource(dir / "take.bin", "take", camera.readyPeers()[0], untaken.handler());
+    ASSERT_TRUE(eventually([&] { return untaken.finished(); }, 20));
+    EXPECT_TRUE(untaken.error.has_value());
+
+    monitor.session->onResource = [](const std::filesystem::path&, const std::string&, const PeerId&) {
+        throw std::runtime_error("disk full");
+    };
+    Completion failed;
+    camera.session->sendResource(dir / "take.bin", "take", camera.readyPeers()[0], failed.handler());
+    ASSERT_TRUE(eventually([&] { return failed.finished(); }, 20));
+    EXPECT_TRUE(failed.error.has_value());
+    EXPECT_TRUE(eventually([&] { return filesIn(monitor.temporaryFolder) == 0; }));
+    EXPECT_TRUE(std::filesystem::exists(dir / "take.bin"));
+
+    // The link carries on.
+    camera.send(Bytes{7});
+    EXPECT_TRUE(eventually([&] { return monitor.recorder.data().size() == 1; }));
 }
 
 TEST_F(PeerSessionTest, StopDropsEveryPeerAndStartFindsThemAgain) {

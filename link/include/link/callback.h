@@ -7,7 +7,8 @@
 namespace morvane {
 
 /// A callback slot that its owner may set or replace from one thread while the link calls it from another.
-/// A call runs the function that was set when the call began; a slot that is not set does nothing.
+/// A call runs the function that was set when the call began; a slot that is not set does nothing, and the call
+/// says whether a function ran.
 template <typename... Args>
 class Callback {
 public:
@@ -31,8 +32,11 @@ public:
 
     explicit operator bool() const { return current() != nullptr; }
 
-    void operator()(Args... args) const {
-        if (auto function = current()) (*function)(std::forward<Args>(args)...);
+    bool operator()(Args... args) const {
+        auto function = current();
+        if (!function) return false;
+        (*function)(std::forward<Args>(args)...);
+        return true;
     }
 
 private:

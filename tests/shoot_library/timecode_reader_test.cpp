@@ -376,12 +376,16 @@ TEST(MovieProbeTest, HostileIndexTimesDoNotOverflow) {
     const auto wide = load("wide.mkv", matroskaWithCues(2'147'483'647, {1ull << 33, 0}));
     ASSERT_TRUE(wide && wide->firstTrack(AssetProbe::Kind::video));
     const auto wideFrame = wide->firstTrack(AssetProbe::Kind::video)->minFrameDuration;
-    if (wideFrame) EXPECT_GT(wideFrame->seconds(), 0);
+    if (wideFrame) {
+        EXPECT_GT(wideFrame->seconds(), 0);
+    }
     // Index times at both ends of the signed range: their difference is past 64 bits.
     const auto far = load("far.mkv", matroskaWithCues(1'000'000, {0x8000'0000'0000'0001ull, 1}));
     ASSERT_TRUE(far && far->firstTrack(AssetProbe::Kind::video));
     const auto farFrame = far->firstTrack(AssetProbe::Kind::video)->minFrameDuration;
-    if (farFrame) EXPECT_GT(farFrame->seconds(), 0);
+    if (farFrame) {
+        EXPECT_GT(farFrame->seconds(), 0);
+    }
 }
 
 }  // namespace

@@ -179,8 +179,12 @@ void MonitorController::installPeerCallbacks() {
     // Installed whatever the setting says now: a camera sends files only when
     // told they are accepted, and a file that arrives must not be dropped on the
     // floor.
-    link.onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
-        if (auto self = weak.lock()) self->receiveShootFile(file, name, peer);
+    link.onResource = [weak, env = env_](const std::filesystem::path& file, const std::string& name,
+                                         const PeerId& peer) {
+        if (auto self = weak.lock())
+            self->receiveShootFile(file, name, peer);
+        else
+            receiveShootFile(env, file, name);
     };
     link.onNearbyChanged = [weak](const std::vector<NearbyCamera>& nearby) {
         if (auto self = weak.lock()) {

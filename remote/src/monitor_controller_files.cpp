@@ -4,6 +4,7 @@
 
 #include <QVariant>
 
+#include <functional>
 #include <mutex>
 
 #include "deck/retouch_library.h"
@@ -53,6 +54,32 @@ void keepInFallback(const std::filesystem::path& folder, const std::filesystem::
     }
 }
 
+// The description of a file that arrives without one: a video named after its
+// identifier (a fresh one when the name is none), dated now.
+TransferInfo provisionalInfo(const std::string& name, Date now) {
+    TransferInfo info;
+    info.id = Uuid::parse(name).value_or(Uuid());
+    info.fileName = info.id.uuidString() + ".mov";
+    info.capturedAt = now;
+    info.isVideo = true;
+    return info;
+}
+
+// Files a capture in the shoot library, or keeps it aside when that fails, and
+// hands the outcome's text to `show`.
+void fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
+                 const TransferInfo& info, const std::string& camera, const std::function<void(std::string)>& show) {
+    auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
+    try {
+        const auto filed = library.importFile(file, info, camera);
+        show("Saved " + filed.filename().string());
+    } catch (const std::exception& error) {
+        log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
+        keepInFallback(environment.fallbackFolder, file, info);
+        show("Couldn't save a file from " + camera);
+    }
+}
+
 }  // namespace
 
 std::optional<MonitorController::IncomingFile> MonitorController::takeIncoming(const std::string& key) {
@@ -70,24 +97,17 @@ void MonitorController::receiveShootFile(const std::filesystem::path& file, cons
             info = std::move(entry->info);
             camera = std::move(entry->camera);
         } else {
-            // No description: file it as a video named after its identifier, dated
-            // now.
-            info.id = Uuid::parse(name).value_or(Uuid());
-            info.fileName = info.id.uuidString() + ".mov";
-            info.capturedAt = env_.now();
-            info.isVideo = true;
+            info = provisionalInfo(name, env_.now());
             auto known = cameraNames_.find(peer);
             camera = known != cameraNames_.end() ? known->second : "Camera";
         }
     }
-    try {
-        const auto filed = shootLibrary().importFile(file, info, camera);
-        showMessageLater("Saved " + filed.filename().string());
-    } catch (const std::exception& error) {
-        log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
-        keepInFallback(env_.fallbackFolder, file, info);
-        showMessageLater("Couldn't save a file from " + camera);
-    }
+    fileCapture(env_, file, info, camera, [this](std::string text) { showMessageLater(std::move(text)); });
+}
+
+void MonitorController::receiveShootFile(const Environment& environment, const std::filesystem::path& file,
+                                         const std::string& name) {
+    fileCapture(environment, file, provisionalInfo(name, environment.now()), "Camera", [](std::string) {});
 }
 
 void MonitorController::receiveResource(const std::filesystem::path& file, const std::string& name,

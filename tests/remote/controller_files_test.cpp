@@ -154,6 +154,25 @@ TEST_F(FilesTest, FilesArriveThroughTheLinkWhateverTheSettingSaidAtStart) {
     EXPECT_EQ(readFile(shoot->folderURL(clock) / controller->message()->substr(6)), "sent anyway");
 }
 
+TEST_F(FilesTest, FilesArrivingAfterTheControllerIsGoneAreStillFiled) {
+    // The shared link outlives the screen's controller by its stop delay; a transfer that ends meanwhile is
+    // still filed.
+    make(true);
+    controller->start();
+    controller->stop();
+    controller.reset();
+    const auto id = Uuid();
+    const auto file = writeFile(root / "link" / "late", "late take");
+    onDeliveryThread([&] { link->onResource(file, id.uuidString(), peer(1)); });
+    EXPECT_FALSE(std::filesystem::exists(file));
+    std::vector<std::filesystem::path> filed;
+    for (const auto& path : filesUnder(shoot->folderURL(clock)))
+        if (readFile(path) == "late take") filed.push_back(path);
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].extension(), ".mov");
+    EXPECT_EQ(main->runPending(), 0u);  // no message: there is no screen to show it
+}
+
 TEST_F(FilesTest, DeckCopiesGoToTheTakeLibrary) {
     make();
     controller->setCollectsDeckCopies(true);

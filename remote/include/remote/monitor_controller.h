@@ -215,6 +215,10 @@ public:
 
     // Files. The first three run on the thread that delivers the file.
     void receiveShootFile(const std::filesystem::path& file, const std::string& name, const PeerId& peer);
+    /// A peer-link file that arrives after the controller is gone (the shared link outlives it): filed under
+    /// its provisional description rather than left for the link to delete.
+    static void receiveShootFile(const Environment& environment, const std::filesystem::path& file,
+                                 const std::string& name);
     void receiveResource(const std::filesystem::path& file, const std::string& name, const PeerId& peer);
     /// The USB hub's file callback; files whether or not the controller still exists.
     static void importReceivedFile(const std::weak_ptr<MonitorController>& controller, const Environment& environment,

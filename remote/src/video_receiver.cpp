@@ -240,6 +240,13 @@ void VideoReceiver::reset() {
         rotation_ = 0;
         layout(bounds_);
     }
+    // Cleared before the queue's part is queued: a parameter-set packet handled after that part must leave its
+    // size in place, with the format it set.
+    {
+        std::lock_guard guard(pipeline_->lock);
+        pipeline_->videoSize = QSizeF();
+    }
+    publishPictureSize();
     queue_->async([pipeline = pipeline_] {
         auto& p = *pipeline;
         if (p.closed.load()) return;
@@ -256,11 +263,6 @@ void VideoReceiver::reset() {
         }
         p.onMain([](VideoReceiver& r) { r.publishPictureSize(); });
     });
-    {
-        std::lock_guard guard(pipeline_->lock);
-        pipeline_->videoSize = QSizeF();
-    }
-    publishPictureSize();
 }
 
 std::optional<QPointF> VideoReceiver::devicePoint(const QPointF& point) const {

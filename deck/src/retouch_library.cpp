@@ -217,11 +217,14 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
         const fs::path temporary = directory_ / (std::string(".").append(name).append(".incoming"));
         ec.clear();
         fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
+        // The copy must be on the disk before the original goes.
+        if (!ec && !syncFile(temporary)) ec = std::make_error_code(std::errc::io_error);
         if (!ec) fs::rename(temporary, destination, ec);
         if (ec) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
         } else {
+            syncFolder(directory_);
             std::error_code ignored;
             fs::remove(file, ignored);
         }

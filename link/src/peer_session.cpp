@@ -1027,7 +1027,8 @@ struct PeerSession::State {
                 auto it = link.incoming.find(end->id);
                 if (it == link.incoming.end()) return violation(link, "end of an unknown file");
                 auto& file = it->second;
-                const bool flushed = std::fflush(file.file.get()) == 0;
+                // On the disk before the sender hears that the file arrived: it may forget its copy then.
+                const bool flushed = std::fflush(file.file.get()) == 0 && ::fsync(::fileno(file.file.get())) == 0;
                 file.file.reset();
                 const auto digest = file.hasher->finish();
                 if (!flushed || file.received != file.size ||

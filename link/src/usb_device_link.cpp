@@ -159,7 +159,8 @@ void USBDeviceLink::receiveFiles() {
                 auto digest = USBLink::decodeDigest(frame.body, frame.size);
                 if (!digest) return;
                 const bool whole = !current->failed && current->received == current->size;
-                const bool ok = whole && current->digest.finish() == *digest;
+                // On the disk before the camera hears that the file arrived: it forgets its copy then.
+                const bool ok = whole && current->digest.finish() == *digest && ::fsync(partialFd_) == 0;
                 if (partialFd_ >= 0) {
                     ::close(partialFd_);
                     partialFd_ = -1;

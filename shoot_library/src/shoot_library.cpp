@@ -12,6 +12,8 @@
 #include <limits>
 
 #include "atomic_file.h"
+#include "platform/atomic_file.h"
+#include "platform/uuid.h"
 #include "platform/asset_probe.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
@@ -44,14 +46,17 @@ const std::string enDash = "\u2013";
 // destination first, so that the destination appears whole or not at all.
 void moveFile(const fs::path& from, const fs::path& to) {
     const int error = renameNoReplace(from, to);
-    if (error == 0) return;
+    if (error == 0) {
+        syncFolder(to.parent_path());  // the sender forgets its copy once we answer: the new name must last
+        return;
+    }
     if (error != EXDEV) throwMoveError(from, to, error);
 
-    const fs::path temporary = to.parent_path() / (".shoot-import-" + std::to_string(::getpid()) + ".tmp");
+    const fs::path temporary = to.parent_path() / (".shoot-import-" + Uuid().uuidString() + ".tmp");
     std::error_code ec;
-    fs::remove(temporary, ec);
     fs::copy_file(from, temporary, fs::copy_options::none, ec);
-    if (ec) {
+    // The copy must be on the disk before the original goes.
+    if (ec || !syncFile(temporary)) {
         fs::remove(temporary, ec);
         throwMoveError(from, to, EXDEV);
     }
@@ -59,6 +64,7 @@ void moveFile(const fs::path& from, const fs::path& to) {
         fs::remove(temporary, ec);
         throwMoveError(from, to, e);
     }
+    syncFolder(to.parent_path());
     fs::remove(from, ec);
 }
 

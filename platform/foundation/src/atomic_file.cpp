@@ -33,6 +33,14 @@ void syncFolder(const fs::path& folder) {
     ::close(fd);
 }
 
+bool syncFile(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* next = static_cast<const char*>(data);
     while (size > 0) {

@@ -16,6 +16,9 @@ bool writeAll(int fd, const void* data, std::size_t size);
 /// machine. Does nothing when the folder cannot be opened.
 void syncFolder(const std::filesystem::path& folder);
 
+/// Flushes a file's contents to the disk. False when it cannot be opened or flushed.
+bool syncFile(const std::filesystem::path& file);
+
 /// How `writeFileAtomically` makes the new file.
 struct AtomicWriteOptions {
     /// The new file's permission bits, exactly (the umask does not apply). Without: 0666 less the umask, as for

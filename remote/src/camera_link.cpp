@@ -1,5 +1,7 @@
 #include "remote/camera_link.h"
 
+#include <stdexcept>
+
 namespace morvane {
 
 std::shared_ptr<PeerSessionLink> PeerSessionLink::create(std::shared_ptr<PeerSession> session) {
@@ -48,7 +50,9 @@ void PeerSessionLink::forwardCallbacks() {
         if (auto self = weak.lock()) self->onIssue(text);
     };
     session_->onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
-        if (auto self = weak.lock()) self->onResource(file, name, peer);
+        // Nobody to take the file: say so, so that the sender keeps its copy.
+        auto self = weak.lock();
+        if (!self || !self->onResource(file, name, peer)) throw std::runtime_error("no taker for the file");
     };
 }
 

@@ -2,6 +2,7 @@
 // stop, change handlers, messages.
 
 #include "remote/monitor_controller.h"
+#include "remote/voice_trigger.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -108,6 +109,8 @@ MonitorController::MonitorController(int maxCameras, bool sharedLink, std::funct
 
 MonitorController::~MonitorController() {
     if (statsTimer_) statsTimer_->store(false);
+    // The listener's microphone thread must end here, not later from inside its own work.
+    if (voice_) voice_->stop();
     if (deckEditObserver_) QObject::disconnect(deckEditObserver_);
 }
 

@@ -24,6 +24,8 @@ void MonitorController::startVoice(bool granted) {
         voicePermissionText();
         return;
     }
+    // A second switch-on answered while the first one already listens: one microphone, one listener.
+    if (voice_) return;
     std::shared_ptr<VoiceTrigger> trigger;
     if (env_.makeVoiceTrigger) {
         trigger = env_.makeVoiceTrigger();

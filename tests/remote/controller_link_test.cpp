@@ -361,6 +361,21 @@ TEST_F(LinkTest, TwoCamerasAreGreetedFedAndCut) {
     ASSERT_TRUE(day);
     ASSERT_FALSE(day->cuts.empty());
     EXPECT_EQ(day->cuts.back().camera, "Cam B");
+
+    // With nobody to take a file, the camera hears that it did not arrive (and so keeps its copy).
+    controller->peers()->onResource = nullptr;
+    auto untaken = std::make_shared<Completion>();
+    a.session->sendResource(file, Uuid().uuidString(), *a.monitor(),
+                            [untaken](const std::optional<std::string>& error) {
+                                std::lock_guard lock(untaken->mutex);
+                                untaken->done = true;
+                                untaken->error = error;
+                            });
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(untaken->mutex);
+        return untaken->done;
+    }));
+    EXPECT_TRUE(untaken->error);
 }
 
 }  // namespace

@@ -59,6 +59,8 @@ struct H264Decoder::State {
         c->err_recognition |= AV_EF_EXPLODE;
         // Frame threads would hold pictures back; one thread per stream keeps each picture as early as it can be.
         c->thread_count = 1;
+        // Sets inside an access unit bypass the checks on parameter-set packets: cap the picture here too.
+        c->max_pixels = static_cast<std::int64_t>(H264Format::maxSide) * H264Format::maxSide;
         // A configuration record without sets: it only says that NAL units carry 4-byte lengths. The sets
         // themselves always travel in-band.
         static constexpr std::uint8_t record[] = {1, 66, 0, 30, 0xff, 0xe0, 0};

@@ -2,14 +2,18 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "platform/dispatch_queue.h"
@@ -160,12 +164,16 @@ private:
         const std::string model = options_.modelDirectory + "/en-us/en-us";
         const std::string dict = options_.modelDirectory + "/en-us/cmudict-en-us.dict";
         config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", dict.c_str(), "-keyphrase",
-                              "mark", "-kws_plp", phoneLoopProbability, "-dither", "yes", "-seed", "1", "-cmn", "live",
-                              "-logfn", "/dev/null", nullptr);
+                              "mark", "-kws_plp", phoneLoopProbability, "-dither", "no", "-cmn", "live", "-logfn",
+                              "/dev/null", nullptr);
         if (config_) ps_ = ps_init(config_);
         if (!ps_) {
             failed_ = true;
             return false;
+        }
+        if (feat_t* feat = ps_get_feat(ps_); feat && feat->cmn_struct) {
+            initialCmn_.resize(static_cast<std::size_t>(feat->cmn_struct->veclen));
+            cmn_live_get(feat->cmn_struct, initialCmn_.data());
         }
         return true;
     }
@@ -237,6 +245,7 @@ private:
         }
         Running run{id, std::move(handler), std::move(cancelled)};
         run.listening = configure(phrases);
+        resetForRecognition();
         if (run.listening && ps_start_utt(ps_) < 0) {
             if (run.handler) run.handler(std::nullopt, Error{Error::decodingFailed, "Recognition could not start"});
             return;
@@ -271,7 +280,13 @@ private:
 
     /// Feeds one frame; false when the recognition ended with an error.
     bool processFrame(Running& run, const std::int16_t* frame) {
-        if (ps_process_raw(ps_, frame, frameSamples, FALSE, FALSE) < 0) {
+        // Dithered here rather than by the decoder, whose random numbers are shared by every decoder in the
+        // process: a recognition's result then depends on its audio alone.
+        std::array<std::int16_t, frameSamples> dithered;
+        for (std::size_t i = 0; i < frameSamples; ++i) {
+            dithered[i] = frame[i] < 32767 && dither_() % 4 == 0 ? static_cast<std::int16_t>(frame[i] + 1) : frame[i];
+        }
+        if (ps_process_raw(ps_, dithered.data(), frameSamples, FALSE, FALSE) < 0) {
             auto handler = std::move(run.handler);
             stopCurrent();
             if (handler) handler(std::nullopt, Error{Error::decodingFailed, "Recognition failed"});
@@ -367,6 +382,10 @@ private:
             }
         }
         if (start < begin - pauseSlack - maxLeadingFrames) return rejected;
+        // Something must have been said between the pauses: the decoder finds phrases in silence too.
+        bool spoken = false;
+        for (long f = std::max(start, 0L); f < stop && !spoken; ++f) spoken = !quiet(f);
+        if (!spoken) return rejected;
         const auto phones = phonesOf_.find(spotted.phrase);
         const long limit = maxSpeechFrames(phones == phonesOf_.end() ? 10 : phones->second);
         if (stop - start > limit) return rejected;
@@ -387,6 +406,19 @@ private:
     }
 
     void endUtterance() { ps_end_utt(ps_); }
+
+    /// Each recognition starts from the same state, whatever an earlier one (cut short at whatever frame its
+    /// cancellation arrived) left behind: the front end's noise estimate, the decoder's running cepstral mean,
+    /// the dither and the noise floor.
+    void resetForRecognition() {
+        ps_start_stream(ps_);
+        if (feat_t* feat = ps_get_feat(ps_); feat && feat->cmn_struct && !initialCmn_.empty()) {
+            cmn_live_set(feat->cmn_struct, initialCmn_.data());
+        }
+        dither_.seed(1);
+        noiseFloor_ = 0;
+        heardAny_ = false;
+    }
 
     void stopCurrent() {
         if (!current_) return;
@@ -410,6 +442,8 @@ private:
     cmd_ln_t* config_ = nullptr;
     std::vector<std::string> configured_;
     std::map<std::string, int> phonesOf_;  // phones of each configured phrase
+    std::vector<mfcc_t> initialCmn_;       // the running cepstral mean as the model sets it
+    std::minstd_rand dither_{1};
     double noiseFloor_ = 0;
     bool heardAny_ = false;
     std::optional<Running> current_;

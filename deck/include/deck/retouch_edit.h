@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/tagged_union.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -41,7 +43,7 @@ struct RetouchEdit {
     };
 
     /// What the program sounds like.
-    struct Sound {
+    struct Sound : TaggedUnionAccess<Sound> {
         /// One camera's sound throughout; without a name, the take's first camera.
         struct Camera {
             std::optional<std::string> name;
@@ -67,14 +69,6 @@ struct RetouchEdit {
         static Sound followPicture() { return FollowPicture{}; }
         static Sound mix() { return Mix{}; }
 
-        template <class C>
-        bool is() const {
-            return std::holds_alternative<C>(value);
-        }
-        template <class C>
-        const C* as() const {
-            return std::get_if<C>(&value);
-        }
         friend bool operator==(const Sound&, const Sound&) = default;
     };
 

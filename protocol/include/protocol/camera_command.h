@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/tagged_union.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -197,7 +199,7 @@ struct SetTransfersPaused {  // _0
 
 /// A command that the remote (or a lead camera) sends to a camera. On the wire: an object with one key, the
 /// case name, whose value holds the payload by label ("_0" for an unlabelled value, {} for none).
-struct CameraCommand {
+struct CameraCommand : TaggedUnionAccess<CameraCommand> {
     using SetMode = camera_command::SetMode;
     using SetTimer = camera_command::SetTimer;
     using SetExposureBias = camera_command::SetExposureBias;
@@ -255,14 +257,6 @@ struct CameraCommand {
     template <class C>
     requires std::is_constructible_v<Value, C&&> CameraCommand(C&& c) : value(std::forward<C>(c)) {}
 
-    template <class C>
-    bool is() const {
-        return std::holds_alternative<C>(value);
-    }
-    template <class C>
-    const C* as() const {
-        return std::get_if<C>(&value);
-    }
 
     /// The case name as written on the wire ("setZoom").
     const char* caseName() const;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/tagged_union.h"
+
 // Capture-setting value types carried inside commands and status.
 
 #include <cstdint>
@@ -55,7 +57,7 @@ enum class PeakingLevel { low, medium, high };
 /// One-byte raw values: the first byte of a scope payload.
 enum class ScopeKind : std::uint8_t { off = 0, waveform = 1, parade = 2 };
 
-struct WhiteBalance {
+struct WhiteBalance : TaggedUnionAccess<WhiteBalance> {
     struct Manual {
         float kelvin = 5600;
         float tint = 0;
@@ -72,18 +74,10 @@ struct WhiteBalance {
     template <class C>
     requires std::is_constructible_v<Value, C&&> WhiteBalance(C&& c) : value(std::forward<C>(c)) {}
 
-    template <class C>
-    bool is() const {
-        return std::holds_alternative<C>(value);
-    }
-    template <class C>
-    const C* as() const {
-        return std::get_if<C>(&value);
-    }
     friend bool operator==(const WhiteBalance&, const WhiteBalance&) = default;
 };
 
-struct FocusSetting {
+struct FocusSetting : TaggedUnionAccess<FocusSetting> {
     struct Manual {
         float lensPosition = 0;  ///< 0 near to 1 far
         friend bool operator==(const Manual&, const Manual&) = default;
@@ -102,18 +96,10 @@ struct FocusSetting {
     template <class C>
     requires std::is_constructible_v<Value, C&&> FocusSetting(C&& c) : value(std::forward<C>(c)) {}
 
-    template <class C>
-    bool is() const {
-        return std::holds_alternative<C>(value);
-    }
-    template <class C>
-    const C* as() const {
-        return std::get_if<C>(&value);
-    }
     friend bool operator==(const FocusSetting&, const FocusSetting&) = default;
 };
 
-struct ExposureSetting {
+struct ExposureSetting : TaggedUnionAccess<ExposureSetting> {
     struct Manual {
         float iso = 100;
         double shutter = 1.0 / 50;  ///< seconds
@@ -130,14 +116,6 @@ struct ExposureSetting {
     template <class C>
     requires std::is_constructible_v<Value, C&&> ExposureSetting(C&& c) : value(std::forward<C>(c)) {}
 
-    template <class C>
-    bool is() const {
-        return std::holds_alternative<C>(value);
-    }
-    template <class C>
-    const C* as() const {
-        return std::get_if<C>(&value);
-    }
     friend bool operator==(const ExposureSetting&, const ExposureSetting&) = default;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/tagged_union.h"
+
 #include <string>
 #include <variant>
 #include <vector>
@@ -21,7 +23,7 @@ struct DeckEdit {
     };
 
     /// The sound of the edit: each piece keeps its own camera's sound, one camera's sound throughout, or all mixed.
-    struct Sound {
+    struct Sound : TaggedUnionAccess<Sound> {
         struct FollowPicture {
             friend bool operator==(const FollowPicture&, const FollowPicture&) = default;
         };
@@ -40,14 +42,6 @@ struct DeckEdit {
         template <class C>
         requires std::is_constructible_v<Value, C&&> Sound(C&& c) : value(std::forward<C>(c)) {}
 
-        template <class C>
-        bool is() const {
-            return std::holds_alternative<C>(value);
-        }
-        template <class C>
-        const C* as() const {
-            return std::get_if<C>(&value);
-        }
         friend bool operator==(const Sound&, const Sound&) = default;
     };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string>
 
 namespace morvane {
@@ -18,6 +19,10 @@ struct FalseColor {
 
         friend bool operator==(const Band&, const Band&) = default;
     };
+
+    /// The six bands, darkest first; the camera's false-colour picture and the remote's legend show the same
+    /// table. Where two bands share a bound, the later one wins.
+    static std::span<const Band> bands();
 };
 
 }  // namespace morvane

@@ -1,0 +1,72 @@
+#include "camera_panels/shutter_button.h"
+
+#include <QPainter>
+
+#include "camera_panels/view_style.h"
+
+namespace morvane {
+
+ShutterButton::ShutterButton(QWidget* parent) : QAbstractButton(parent) {
+    setFixedSize(76, 76);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(accessibilityLabel(mode_, isRecording_, countingDown_));
+}
+
+void ShutterButton::setState(CaptureMode mode, bool isRecording, bool countingDown) {
+    if (mode == mode_ && isRecording == isRecording_ && countingDown == countingDown_) return;
+    mode_ = mode;
+    isRecording_ = isRecording;
+    countingDown_ = countingDown;
+    setAccessibleName(accessibilityLabel(mode_, isRecording_, countingDown_));
+    update();
+}
+
+ShutterButton::Mark ShutterButton::mark(CaptureMode mode, bool isRecording, bool countingDown) {
+    if (isRecording) return Mark::stopSquare;
+    if (countingDown) return Mark::cancelCross;
+    return mode == CaptureMode::video ? Mark::videoDisc : Mark::photoDisc;
+}
+
+QString ShutterButton::accessibilityLabel(CaptureMode mode, bool isRecording, bool countingDown) {
+    switch (mark(mode, isRecording, countingDown)) {
+        case Mark::stopSquare: return QStringLiteral("Stop recording");
+        case Mark::cancelCross: return QStringLiteral("Cancel timer");
+        case Mark::videoDisc: return QStringLiteral("Record");
+        case Mark::photoDisc: return QStringLiteral("Take photo");
+    }
+    return {};
+}
+
+void ShutterButton::paintEvent(QPaintEvent*) {
+    using namespace view_style;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds(0, 0, 76, 76);
+    const QPointF centre = bounds.center();
+    p.setPen(QPen(Qt::white, 4));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(bounds.adjusted(2, 2, -2, -2));
+    if (isDown()) p.setOpacity(0.7);
+    switch (mark()) {
+        case Mark::stopSquare:
+            fillRoundedRect(p, QRectF(centre.x() - 15, centre.y() - 15, 30, 30), 6, red());
+            break;
+        case Mark::cancelCross:
+            paintSymbol(p, bounds, QStringLiteral("xmark"), Qt::white, pointSize(TextStyle::title) + 4);
+            break;
+        case Mark::videoDisc:
+        case Mark::photoDisc:
+            p.setPen(Qt::NoPen);
+            p.setBrush(mark() == Mark::videoDisc ? red() : QColor(Qt::white));
+            p.drawEllipse(QRectF(centre.x() - 31, centre.y() - 31, 62, 62));
+            break;
+    }
+}
+
+bool ShutterButton::hitButton(const QPoint& pos) const {
+    const QPointF d = QPointF(pos) - QPointF(38, 38);
+    return d.x() * d.x() + d.y() * d.y() <= 38.0 * 38.0;
+}
+
+}  // namespace morvane

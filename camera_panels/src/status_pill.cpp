@@ -1,0 +1,62 @@
+#include "camera_panels/status_pill.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include "camera_panels/view_style.h"
+
+namespace morvane {
+
+using namespace view_style;
+
+namespace {
+constexpr qreal dot = 8, spacing = 6, padX = 12, padY = 8;
+}
+
+StatusPill::StatusPill(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TranslucentBackground); }
+
+StatusPill::StatusPill(const QString& text, bool live, QWidget* parent) : StatusPill(parent) {
+    text_ = text;
+    live_ = live;
+    setAccessibleName(text);
+}
+
+void StatusPill::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void StatusPill::setLive(bool live) {
+    if (live == live_) return;
+    live_ = live;
+    update();
+}
+
+void StatusPill::setMonospacedDigits(bool value) {
+    monospaced_ = value;
+    updateGeometry();
+    update();
+}
+
+QSize StatusPill::sizeHint() const {
+    const QFontMetricsF metrics(styleFont(TextStyle::footnote, QFont::Medium, monospaced_));
+    return QSize(qCeil(padX * 2 + dot + spacing + metrics.horizontalAdvance(text_)), qCeil(padY * 2 + metrics.height()));
+}
+
+void StatusPill::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = rect();
+    fillCapsule(p, bounds, ultraThinMaterial());
+    p.setPen(Qt::NoPen);
+    p.setBrush(live_ ? red() : grey());
+    p.drawEllipse(QRectF(padX, bounds.center().y() - dot / 2, dot, dot));
+    p.setFont(styleFont(TextStyle::footnote, QFont::Medium, monospaced_));
+    p.setPen(Qt::white);
+    paintLine(p, bounds.adjusted(padX + dot + spacing, 0, -padX + 1, 0), text_, Qt::AlignLeft);
+}
+
+}  // namespace morvane

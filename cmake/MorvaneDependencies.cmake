@@ -3,7 +3,7 @@ find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(OpenSSL 3 REQUIRED)
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Multimedia DBus Test)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Multimedia DBus Network Test)
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
   libavcodec libavformat libavutil libswscale libswresample libavfilter libavdevice)

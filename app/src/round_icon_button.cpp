@@ -1,5 +1,6 @@
 #include "app/round_icon_button.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 
 #include "platform/symbols.h"
@@ -50,11 +51,17 @@ void RoundIconButton::paintEvent(QPaintEvent*) {
     theme::fillCircle(painter, circle, fill);
     const QColor tint = isDown() ? theme::white(0.6) : theme::white(isEnabled() ? 1.0 : 0.35);
     drawSymbol(painter, circle, systemImage_, tint, glyphSize());
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setPen(QPen(theme::blue(), 2));
         painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
     }
+}
+
+void RoundIconButton::focusInEvent(QFocusEvent* event) {
+    // The ring marks keyboard focus only, not the first widget a window focuses by itself.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
 }
 
 void RoundIconButton::enterEvent(QEnterEvent* event) {

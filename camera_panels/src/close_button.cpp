@@ -1,5 +1,6 @@
 #include "camera_panels/close_button.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 
 #include "platform/symbols.h"
@@ -41,11 +42,17 @@ void CloseButton::paintEvent(QPaintEvent*) {
     QColor tint = theme::white();
     if (isDown()) tint = theme::white(0.6);
     drawSymbol(painter, circle, "xmark", tint, glyphSize());
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setPen(QPen(theme::blue(), 2));
         painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
     }
+}
+
+void CloseButton::focusInEvent(QFocusEvent* event) {
+    // The ring marks keyboard focus only, not the first widget a window focuses by itself.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
 }
 
 void CloseButton::enterEvent(QEnterEvent* event) {

@@ -28,6 +28,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
@@ -36,6 +37,7 @@ private:
     QString label_;
     std::function<void()> action_;
     bool hovered_ = false;
+    bool keyboardFocus_ = false;
 };
 
 }  // namespace morvane

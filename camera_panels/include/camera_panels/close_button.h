@@ -17,12 +17,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
     std::function<void()> action_;
     bool hovered_ = false;
+    bool keyboardFocus_ = false;
 };
 
 }  // namespace morvane

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QMargins>
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "remote/camera_link.h"
+
+namespace morvane {
+
+/// What the remote screen's layout and top bar depend on, read from the screen and its controller.
+struct MonitorScreenState {
+    bool hasExit = false;          ///< `onExit` given (deck configuration only)
+    bool isDeckPhone = false;      ///< the deck configuration
+    std::size_t feeds = 0;         ///< connected cameras
+    std::size_t visibleFeeds = 0;  ///< cameras shown (all, or the soloed one)
+    bool soloed = false;           ///< a camera is soloed
+    bool deckMode = false;
+    bool livePictures = true;
+    bool compact = false;          ///< the window's height is compact
+    bool importsFiles = true;      ///< the setting "importsFiles"
+    bool cameraSelected = false;   ///< `MonitorController.selectedFeed` present
+    friend bool operator==(const MonitorScreenState&, const MonitorScreenState&) = default;
+};
+
+/// What fills the picture area.
+enum class PictureAreaKind { nearbyCameras, deckButtons, feedGrid };
+PictureAreaKind pictureAreaKind(const MonitorScreenState& state);
+/// Padding around the picture area's content, in points (only top and bottom are ever set).
+QMargins picturePadding(const MonitorScreenState& state);
+
+/// Whether the top bar shows (always in the desktop configuration).
+bool showsTopBar(const MonitorScreenState& state);
+
+/// The items of the top bar, left to right; flexible space stands between the first and the rest.
+enum class ToolbarItem { close, settings, singleFeedPills, deckSwitch, takes, livePictures, nearbyDevices,
+                         openShootFolder, cameras };
+std::vector<ToolbarItem> toolbarItems(const MonitorScreenState& state);
+
+/// The camera controls at the bottom of the bar column.
+enum class ControlsKind { none, deckControls, selectedFeedControls };
+ControlsKind controlsKind(const MonitorScreenState& state);
+/// Picture statistics show only while exactly one camera is connected.
+inline bool showsFeedStats(const MonitorScreenState& state) { return state.feeds == 1; }
+
+// Texts and symbols of the top bar.
+std::string livePicturesSymbol(bool livePictures);
+QString livePicturesLabel(bool livePictures);
+QString deckSwitchAccessibilityLabel(bool deckMode);
+QString nearbyDevicesLabel();
+/// The arriving-copies badge: none at 0 or below, the number above.
+QString arrivingCopiesBadge(int deckCopiesArriving);
+
+/// The pairing alert.
+QString pairingAlertTitle();
+QString pairingAlertMessage(const CameraLink::PairingRequest& request);
+
+/// The title of the N-th camera shortcut ("Camera 3 on air"); keys 1 to 4 while the deck is on.
+QString cameraShortcutTitle(int number);
+constexpr int cameraShortcutCount = 4;
+
+/// A window whose height is below this is compact.
+constexpr int compactHeightLimit = 500;
+
+}  // namespace morvane

@@ -1,0 +1,562 @@
+// The remote screen: creation, lifecycle, layers and layout, presentations and the pairing alert. The views
+// of the slots come from monitor_screen_slots.cpp.
+
+#include "app/monitor_screen.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/monitor_toolbar.h"
+#include "app/screen_saver_inhibitor.h"
+#include "app/sheet_dialog.h"
+#include "camera_panels/caption_views.h"
+#include "camera_panels/close_button.h"
+#include "camera_panels/large_sheet.h"
+#include "platform/defaults.h"
+#include "platform/theme.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr const char* demoCameraSettingsKey = "demoCameraSettings";
+
+/// A holder in the bottom column whose one child comes from a slot.
+class SlotHolder : public QWidget {
+public:
+    explicit SlotHolder(QWidget* parent) : QWidget(parent) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(MonitorScreen::barSpacing);
+        setAttribute(Qt::WA_TranslucentBackground);
+        hide();
+    }
+    void put(QWidget* child) {
+        for (auto* old : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete old;
+        if (child) {
+            child->setParent(this);
+            layout()->addWidget(child);
+            layout()->setAlignment(child, Qt::AlignHCenter);
+            child->show();
+        }
+        setVisible(child != nullptr);
+    }
+};
+
+/// Holds a bar's own widgets; clicks between them pass to the pictures below (see `updateBarMasks`).
+class BarLayer : public QWidget {
+public:
+    explicit BarLayer(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TranslucentBackground); }
+};
+
+QRegion barRegion(const QWidget& widget) {
+    QRegion region;
+    for (auto* child : widget.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child->isHidden()) continue;
+        if (dynamic_cast<SlotHolder*>(child) || child->objectName() == QLatin1String("transfers")) {
+            region += barRegion(*child).translated(child->pos());
+        } else {
+            region += child->geometry();
+        }
+    }
+    return region;
+}
+
+}  // namespace
+
+MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
+    : QWidget(parent),
+      onExit_(std::move(options.onExit)),
+      isDeckPhone_(options.isDeckPhone),
+      makeInhibitor_(std::move(options.makeInhibitor)) {
+    controller_ = MonitorController::create(4, options.sharedLink, [] { return 0.0; }, std::move(options.environment));
+    showCameraSettings_ = controller_->environment().defaults->boolValue(demoCameraSettingsKey, false);
+    controller_->setDeckMode(isDeckPhone_);
+    controller_->setCollectsDeckCopies(isDeckPhone_);
+
+    setObjectName(QStringLiteral("monitorScreen"));
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+
+    pictureHost_ = new QWidget(this);
+    pictureHost_->setObjectName(QStringLiteral("pictureArea"));
+    auto* pictureLayout = new QVBoxLayout(pictureHost_);
+    pictureLayout->setContentsMargins(0, 0, 0, 0);
+
+    inspector_ = new QWidget(this);
+    inspector_->setObjectName(QStringLiteral("cameraSettingsInspector"));
+    inspector_->setAutoFillBackground(true);
+    QPalette ip = inspector_->palette();
+    ip.setColor(QPalette::Window, theme::sheetBackground());
+    inspector_->setPalette(ip);
+    auto* inspectorLayout = new QVBoxLayout(inspector_);
+    inspectorLayout->setContentsMargins(0, 56, 0, 0);
+    auto* inspectorClose = new CloseButton([this] { setShowCameraSettings(false); }, inspector_);
+    inspectorClose->move(12, 8);
+    inspector_->hide();
+
+    buildBars();
+    buildShortcuts();
+
+    takesSheet_ = new LargeSheet(this, [this] { return makeTakesView(); });
+    connect(takesSheet_, &LargeSheet::presentedChanged, this, [this](bool presented) {
+        if (presented == showTakes_) return;
+        showTakes_ = presented;
+        emit presentationChanged();
+    });
+
+    observeController();
+    refresh();
+}
+
+MonitorScreen::~MonitorScreen() {
+    if (appeared_) onDisappearAction();
+    delete pairingAlert_.data();
+}
+
+// MARK: Lifecycle
+
+void MonitorScreen::onAppearAction() {
+    if (appeared_) return;
+    appeared_ = true;
+    if (!inhibitor_) inhibitor_ = makeInhibitor_ ? makeInhibitor_() : std::make_unique<ScreenSaverInhibitor>();
+    if (inhibitor_) inhibitor_->setInhibited(true);
+    controller_->start();
+    refresh();
+}
+
+void MonitorScreen::onDisappearAction() {
+    if (!appeared_) return;
+    appeared_ = false;
+    if (inhibitor_) inhibitor_->setInhibited(false);
+    controller_->stop();
+}
+
+void MonitorScreen::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window that is only minimised or restored keeps its screen running.
+    if (!event->spontaneous()) onAppearAction();
+}
+
+void MonitorScreen::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) onDisappearAction();
+}
+
+void MonitorScreen::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutLayers();
+    if ((event->oldSize().height() < compactHeightLimit) != (event->size().height() < compactHeightLimit)) refresh();
+}
+
+bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
+    // A bar whose views changed size is placed and masked again once its layout has settled.
+    if ((watched == toolbar_ || watched == bottom_) && event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
+        layoutScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            layoutScheduled_ = false;
+            layoutLayers();
+        });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// MARK: State
+
+MonitorScreenState MonitorScreen::state() const {
+    MonitorScreenState s;
+    s.hasExit = hasExit();
+    s.isDeckPhone = isDeckPhone_;
+    s.feeds = controller_->feeds().size();
+    s.visibleFeeds = controller_->visibleFeeds().size();
+    s.soloed = controller_->soloID().has_value();
+    s.deckMode = controller_->deckMode();
+    s.livePictures = controller_->livePictures();
+    s.compact = isCompact();
+    s.importsFiles = controller_->importsFiles();
+    s.cameraSelected = controller_->selectedFeed() != nullptr;
+    return s;
+}
+
+bool MonitorScreen::isCompact() const { return height() > 0 && height() < compactHeightLimit; }
+
+void MonitorScreen::observeController() {
+    auto* c = controller_.get();
+    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged,
+                        &MonitorController::soloIDChanged, &MonitorController::deckModeChanged,
+                        &MonitorController::livePicturesChanged, &MonitorController::messageChanged,
+                        &MonitorController::pairingRequestChanged, &MonitorController::heardWordsChanged,
+                        &MonitorController::deckCopiesArrivingChanged}) {
+        connect(c, signal, this, &MonitorScreen::scheduleRefresh);
+    }
+}
+
+void MonitorScreen::scheduleRefresh() {
+    if (refreshScheduled_) return;
+    refreshScheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+        refreshScheduled_ = false;
+        refresh();
+    });
+}
+
+void MonitorScreen::refresh() {
+    const auto s = state();
+    refreshPictureArea(s);
+    toolbar_->setVisible(showsTopBar(s));
+    const auto& feeds = controller_->feeds();
+    const std::optional<PeerId> single = feeds.size() == 1 ? std::optional<PeerId>(feeds.front()->id()) : std::nullopt;
+    if (single != pillsFeed_) {
+        pillsFeed_ = single;
+        toolbar_->setSingleFeedPills(single ? makeSingleFeedPills(feeds.front()) : nullptr);
+    }
+    toolbar_->refresh(s, controller_->deckCopiesArriving());
+    refreshBottom(s);
+    for (auto* shortcut : shortcuts_) shortcut->setEnabled(s.deckMode);
+    refreshInspector();
+    refreshPairingAlert();
+    layoutLayers();
+}
+
+// MARK: Layer 2: the picture area
+
+void MonitorScreen::refreshPictureArea(const MonitorScreenState& s) {
+    const auto kind = pictureAreaKind(s);
+    const bool rebuild = !pictureBuilt_ || kind != pictureKind_ ||
+                         (kind == PictureAreaKind::deckButtons && s.compact != pictureCompact_);
+    if (rebuild) {
+        delete pictureView_.data();
+        pictureKind_ = kind;
+        pictureCompact_ = s.compact;
+        pictureBuilt_ = true;
+        switch (kind) {
+            case PictureAreaKind::nearbyCameras:
+                pictureView_ = makeNearbyCamerasView();
+                break;
+            case PictureAreaKind::deckButtons:
+                pictureView_ = makeDeckButtons(s.compact);
+                break;
+            case PictureAreaKind::feedGrid:
+                pictureView_ = makeFeedGrid();
+                break;
+        }
+        if (pictureView_) {
+            pictureView_->setParent(pictureHost_);
+            pictureHost_->layout()->addWidget(pictureView_);
+            pictureView_->show();
+        }
+    }
+    picturePadding_ = picturePadding(s);
+    pictureHost_->layout()->setContentsMargins(picturePadding_);
+}
+
+// MARK: Layer 3: the bars
+
+void MonitorScreen::buildBars() {
+    MonitorToolbar::Actions actions;
+    actions.exit = onExit_;
+    actions.openSettings = [this] { setShowSettings(true); };
+    actions.toggleDeck = [this] { controller_->setDeckMode(!controller_->deckMode()); };
+    actions.openTakes = [this] { setShowTakes(true); };
+    actions.toggleLivePictures = [this] { controller_->setLivePictures(!controller_->livePictures()); };
+    actions.openNearbyDevices = [this] { setShowNetwork(true); };
+    actions.openShootFolder = [this] { openShootFolder(); };
+    actions.openCameras = [this] { setShowCameras(true); };
+    toolbar_ = new MonitorToolbar(std::move(actions), this);
+    toolbar_->setObjectName(QStringLiteral("topBar"));
+    toolbar_->installEventFilter(this);
+
+    bottom_ = new BarLayer(this);
+    bottom_->setObjectName(QStringLiteral("barColumn"));
+    bottom_->installEventFilter(this);
+    bottomColumn_ = new QVBoxLayout(bottom_);
+    bottomColumn_->setContentsMargins(0, 0, 0, 0);
+    bottomColumn_->setSpacing(barSpacing);
+    transfers_ = new QWidget(bottom_);
+    transfers_->setObjectName(QStringLiteral("transfers"));
+    auto* transferColumn = new QVBoxLayout(transfers_);
+    transferColumn->setContentsMargins(0, 0, 0, 0);
+    transferColumn->setSpacing(barSpacing);
+    bottomColumn_->addWidget(transfers_);
+    heard_ = new HeardLine(QString(), bottom_);
+    heard_->hide();
+    bottomColumn_->addWidget(heard_, 0, Qt::AlignHCenter);
+    toast_ = new Toast(QString(), bottom_);
+    toast_->hide();
+    bottomColumn_->addWidget(toast_, 0, Qt::AlignHCenter);
+    stats_ = new SlotHolder(bottom_);
+    bottomColumn_->addWidget(stats_);
+    controls_ = new SlotHolder(bottom_);
+    bottomColumn_->addWidget(controls_);
+}
+
+void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
+    // Transfer rows: one per camera while importing, in camera order, kept per camera.
+    const auto& feeds = controller_->feeds();
+    std::map<PeerId, QPointer<QWidget>> rows;
+    if (s.importsFiles) {
+        for (const auto& feed : feeds) {
+            auto it = transferRows_.find(feed->id());
+            if (it != transferRows_.end() && it->second) {
+                rows[feed->id()] = it->second;
+                transferRows_.erase(it);
+            } else if (auto* row = makeTransferRow(feed)) {
+                row->setParent(transfers_);
+                rows[feed->id()] = row;
+            }
+        }
+    }
+    for (auto& [id, row] : transferRows_) delete row.data();
+    transferRows_ = std::move(rows);
+    auto* transferColumn = static_cast<QVBoxLayout*>(transfers_->layout());
+    for (const auto& feed : feeds) {
+        auto it = transferRows_.find(feed->id());
+        if (it == transferRows_.end() || !it->second) continue;
+        transferColumn->removeWidget(it->second);
+        transferColumn->addWidget(it->second, 0, Qt::AlignHCenter);
+        it->second->show();
+    }
+    transfers_->setVisible(!transferRows_.empty());
+
+    const auto& heard = controller_->heardWords();
+    heard_->setVisible(heard.has_value());
+    if (heard) heard_->setText(QString::fromStdString(*heard));
+    const auto& message = controller_->message();
+    toast_->setVisible(message.has_value());
+    if (message) toast_->setText(QString::fromStdString(*message));
+
+    const std::optional<PeerId> statsFeed =
+        showsFeedStats(s) ? std::optional<PeerId>(feeds.front()->id()) : std::nullopt;
+    if (statsFeed != statsFeed_) {
+        statsFeed_ = statsFeed;
+        static_cast<SlotHolder*>(stats_.data())->put(statsFeed ? makeFeedStats(feeds.front()) : nullptr);
+    }
+
+    const auto kind = controlsKind(s);
+    const auto selected = controller_->selectedFeed();
+    const std::optional<PeerId> controlsFeed =
+        kind == ControlsKind::selectedFeedControls ? std::optional<PeerId>(selected->id()) : std::nullopt;
+    if (kind != controlsKind_ || controlsFeed != controlsFeed_) {
+        controlsKind_ = kind;
+        controlsFeed_ = controlsFeed;
+        QWidget* view = nullptr;
+        if (kind == ControlsKind::deckControls) {
+            view = makeDeckControls();
+        } else if (kind == ControlsKind::selectedFeedControls) {
+            // The gallery opened from these controls is the one of the camera selected when they were built.
+            const std::weak_ptr<CameraFeed> weakFeed = selected;
+            view = makeSelectedFeedControls(
+                selected,
+                [this, weakFeed] {
+                    if (auto feed = weakFeed.lock()) setGalleryFeed(feed);
+                },
+                [this] { setShowCameraSettings(true); });
+        }
+        static_cast<SlotHolder*>(controls_.data())->put(view);
+    }
+}
+
+void MonitorScreen::layoutLayers() {
+    const int inspectorWidth =
+        showCameraSettings_ ? std::clamp(std::min(inspectorIdealWidth, width() / 2), inspectorMinimumWidth,
+                                         inspectorMaximumWidth)
+                            : 0;
+    const int contentWidth = std::max(0, width() - inspectorWidth);
+    pictureHost_->setGeometry(0, 0, contentWidth, height());
+    inspector_->setGeometry(contentWidth, 0, inspectorWidth, height());
+
+    const int barWidth = std::max(0, contentWidth - 2 * barPadding);
+    toolbar_->setGeometry(barPadding, barPadding, barWidth, toolbar_->sizeHint().height());
+    bottomColumn_->activate();
+    const int bottomHeight = std::min(bottom_->sizeHint().height(), std::max(0, height() - 2 * barPadding));
+    bottom_->setGeometry(barPadding, height() - barPadding - bottomHeight, barWidth, bottomHeight);
+    bottomColumn_->activate();
+    toolbar_->raise();
+    bottom_->raise();
+    inspector_->raise();
+    updateBarMasks();
+}
+
+void MonitorScreen::updateBarMasks() {
+    // Only the bars' own widgets take clicks; the picture shows and answers between them.
+    for (QWidget* bar : {static_cast<QWidget*>(toolbar_), bottom_}) {
+        const QRegion region = barRegion(*bar);
+        if (region.isEmpty()) {
+            bar->setMask(QRegion(0, 0, 1, 1));
+        } else {
+            bar->setMask(region);
+        }
+    }
+}
+
+// MARK: Presentations
+
+void MonitorScreen::setShowSettings(bool value) {
+    if (value == showSettings_) return;
+    showSettings_ = value;
+    if (value) {
+        presentSheet(settingsSheet_, makeSettingsView(), QStringLiteral("Settings"), false,
+                     [this] { setShowSettings(false); });
+    } else {
+        dismissSheet(settingsSheet_);
+        // The settings screen may have switched importing on or off.
+        scheduleRefresh();
+    }
+    emit presentationChanged();
+}
+
+void MonitorScreen::setShowCameras(bool value) {
+    if (value == showCameras_) return;
+    showCameras_ = value;
+    if (value) {
+        presentSheet(camerasSheet_, makeCamerasSheet(), QStringLiteral("Cameras"), true,
+                     [this] { setShowCameras(false); });
+    } else {
+        dismissSheet(camerasSheet_);
+    }
+    emit presentationChanged();
+}
+
+void MonitorScreen::setGalleryFeed(FeedPtr feed) {
+    if (feed == galleryFeed_) return;
+    dismissSheet(gallerySheet_);
+    galleryFeed_ = std::move(feed);
+    if (galleryFeed_) {
+        presentSheet(gallerySheet_, makeGalleryView(galleryFeed_), QString::fromStdString(galleryFeed_->name()), false,
+                     [this] { setGalleryFeed(nullptr); });
+    }
+    emit presentationChanged();
+}
+
+void MonitorScreen::setShowCameraSettings(bool value) {
+    if (value == showCameraSettings_) return;
+    showCameraSettings_ = value;
+    refreshInspector();
+    layoutLayers();
+    emit presentationChanged();
+}
+
+void MonitorScreen::setShowNetwork(bool value) {
+    if (value == showNetwork_) return;
+    showNetwork_ = value;
+    if (value) {
+        presentSheet(networkSheet_, makeNetworkView(), nearbyDevicesLabel(), true, [this] { setShowNetwork(false); });
+    } else {
+        dismissSheet(networkSheet_);
+    }
+    emit presentationChanged();
+}
+
+void MonitorScreen::setShowTakes(bool value) {
+    if (value == showTakes_) return;
+    // The large sheet reports back through presentedChanged, which sets the flag.
+    takesSheet_->setPresented(value);
+}
+
+QMessageBox* MonitorScreen::pairingAlert() const { return pairingAlert_.data(); }
+
+SheetDialog* MonitorScreen::openSheet() const {
+    for (const auto& sheet : {gallerySheet_, settingsSheet_, networkSheet_, camerasSheet_})
+        if (sheet) return sheet;
+    return nullptr;
+}
+
+void MonitorScreen::presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title,
+                                 bool doneButton, std::function<void()> clear) {
+    SheetDialog::Options options;
+    options.title = title;
+    options.doneButton = doneButton;
+    slot = SheetDialog::present(this, content, options, std::move(clear));
+}
+
+void MonitorScreen::dismissSheet(QPointer<SheetDialog>& slot) {
+    if (!slot) return;
+    SheetDialog* sheet = slot;
+    slot = nullptr;
+    sheet->close();
+}
+
+void MonitorScreen::refreshInspector() {
+    inspector_->setVisible(showCameraSettings_);
+    const auto selected = controller_->selectedFeed();
+    const std::optional<PeerId> feed =
+        showCameraSettings_ && selected ? std::optional<PeerId>(selected->id()) : std::nullopt;
+    if (feed == inspectorFeed_ && (inspectorContent_ || !feed)) return;
+    inspectorFeed_ = feed;
+    delete inspectorContent_.data();
+    // With no camera selected the inspector stays empty.
+    if (feed) inspectorContent_ = makeSelectedFeedSettings(selected);
+    if (inspectorContent_) {
+        inspectorContent_->setParent(inspector_);
+        inspector_->layout()->addWidget(inspectorContent_);
+        inspectorContent_->show();
+    }
+}
+
+void MonitorScreen::refreshPairingAlert() {
+    const auto& request = controller_->pairingRequest();
+    if (!request) {
+        if (pairingAlert_) {
+            QMessageBox* alert = pairingAlert_;
+            pairingAlert_ = nullptr;
+            alert->hide();
+            alert->deleteLater();
+        }
+        return;
+    }
+    if (!pairingAlert_) {
+        auto* alert = new QMessageBox(window());
+        alert->setWindowModality(Qt::WindowModal);
+        alert->setIcon(QMessageBox::NoIcon);
+        alert->setObjectName(QStringLiteral("pairingAlert"));
+        auto* accept = alert->addButton(QStringLiteral("Codes Match"), QMessageBox::AcceptRole);
+        auto* cancel = alert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        alert->setDefaultButton(accept);
+        alert->setEscapeButton(cancel);
+        // Both read the request from the controller; the alert closes when the controller clears it.
+        connect(accept, &QPushButton::clicked, this, [this] { controller_->acceptPairing(); });
+        connect(cancel, &QPushButton::clicked, this, [this] { controller_->cancelPairing(); });
+        pairingAlert_ = alert;
+    }
+    pairingAlert_->setWindowTitle(pairingAlertTitle());
+    pairingAlert_->setText(pairingAlertTitle());
+    pairingAlert_->setInformativeText(pairingAlertMessage(*request));
+    if (!pairingAlert_->isVisible()) pairingAlert_->open();
+}
+
+// MARK: Shortcuts and actions
+
+void MonitorScreen::buildShortcuts() {
+    for (int n = 1; n <= cameraShortcutCount; ++n) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + n), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        shortcut->setObjectName(cameraShortcutTitle(n));
+        shortcut->setWhatsThis(cameraShortcutTitle(n));
+        shortcut->setEnabled(false);
+        connect(shortcut, &QShortcut::activated, this, [this, n] { controller_->putOnAirByIndex(n); });
+        shortcuts_.push_back(shortcut);
+    }
+}
+
+std::filesystem::path MonitorScreen::todaysShootFolder(const MonitorController& controller) {
+    const auto& env = controller.environment();
+    ShootLibrary& library = env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared();
+    return library.folderURL(env.now ? env.now() : Date::now());
+}
+
+void MonitorScreen::openShootFolder() {
+    const auto folder = todaysShootFolder(*controller_);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+}
+
+}  // namespace morvane

@@ -1,0 +1,78 @@
+#include "app/monitor_screen_rules.h"
+
+namespace morvane {
+
+PictureAreaKind pictureAreaKind(const MonitorScreenState& state) {
+    if (state.feeds == 0) return PictureAreaKind::nearbyCameras;
+    if (state.deckMode && !state.livePictures) return PictureAreaKind::deckButtons;
+    return PictureAreaKind::feedGrid;
+}
+
+QMargins picturePadding(const MonitorScreenState& state) {
+    switch (pictureAreaKind(state)) {
+        case PictureAreaKind::nearbyCameras:
+            return {};
+        case PictureAreaKind::deckButtons: {
+            const int top = state.compact ? 52 : 72;
+            const int bottom = state.isDeckPhone ? 76 : (state.compact ? 132 : 150);
+            return {0, top, 0, bottom};
+        }
+        case PictureAreaKind::feedGrid:
+            return {0, state.visibleFeeds >= 2 ? 64 : 0, 0, state.isDeckPhone ? 76 : 0};
+    }
+    return {};
+}
+
+bool showsTopBar(const MonitorScreenState& state) {
+    if (!state.hasExit) return true;
+    const bool picturesShowing = !state.deckMode || state.livePictures;
+    return !(state.soloed && state.feeds >= 2 && picturesShowing);
+}
+
+std::vector<ToolbarItem> toolbarItems(const MonitorScreenState& state) {
+    std::vector<ToolbarItem> items;
+    items.push_back(state.hasExit ? ToolbarItem::close : ToolbarItem::settings);
+    if (state.feeds == 1) items.push_back(ToolbarItem::singleFeedPills);
+    if (!state.hasExit) items.push_back(ToolbarItem::deckSwitch);
+    if (state.isDeckPhone) items.push_back(ToolbarItem::takes);
+    if (state.deckMode) items.push_back(ToolbarItem::livePictures);
+    if (!state.hasExit) items.push_back(ToolbarItem::nearbyDevices);
+    if (state.importsFiles) items.push_back(ToolbarItem::openShootFolder);
+    if (state.feeds > 0) items.push_back(ToolbarItem::cameras);
+    return items;
+}
+
+ControlsKind controlsKind(const MonitorScreenState& state) {
+    if (state.isDeckPhone && state.feeds > 0) return ControlsKind::deckControls;
+    if (state.cameraSelected) return ControlsKind::selectedFeedControls;
+    return ControlsKind::none;
+}
+
+std::string livePicturesSymbol(bool livePictures) { return livePictures ? "eye" : "eye.slash"; }
+
+QString livePicturesLabel(bool livePictures) {
+    return livePictures ? QStringLiteral("Hide live pictures") : QStringLiteral("Show live pictures");
+}
+
+QString deckSwitchAccessibilityLabel(bool deckMode) {
+    return deckMode ? QStringLiteral("Podcast deck on: click a camera to put it on air") : QStringLiteral("Podcast deck");
+}
+
+QString nearbyDevicesLabel() { return QStringLiteral("Nearby devices"); }
+
+QString arrivingCopiesBadge(int deckCopiesArriving) {
+    if (deckCopiesArriving <= 0) return {};
+    return QString::number(deckCopiesArriving);
+}
+
+QString pairingAlertTitle() { return QStringLiteral("Confirm pairing code"); }
+
+QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
+    return QStringLiteral("Camera: “") + QString::fromStdString(request.name) + QStringLiteral("”\n\nCode: ") +
+           QString::fromStdString(request.code) +
+           QStringLiteral("\n\nCheck the camera shows the same code, then accept on both phones.");
+}
+
+QString cameraShortcutTitle(int number) { return QStringLiteral("Camera %1 on air").arg(number); }
+
+}  // namespace morvane

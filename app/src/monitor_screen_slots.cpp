@@ -1,0 +1,119 @@
+// Where the remote screen plugs in the views that other parts of the application build: one function per
+// slot, each called with the arguments its view takes. A function that returns null leaves its slot empty
+// (nothing is drawn in its place) until its view exists.
+//
+//   picture area:   makeNearbyCamerasView, makeDeckButtons, makeFeedGrid
+//   top bar:        makeSingleFeedPills
+//   bar column:     makeTransferRow, makeFeedStats, makeDeckControls, makeSelectedFeedControls
+//   inspector:      makeSelectedFeedSettings (its CameraSettingsView)
+//   sheets:         makeGalleryView, makeSettingsView, makeNetworkView, makeCamerasSheet
+//   large sheet:    makeTakesView
+
+#include <QScrollArea>
+
+#include "app/monitor_screen.h"
+#include "app/nearby_cameras_view.h"
+#include "platform/theme.h"
+
+namespace morvane {
+
+// MARK: Picture area
+
+/// No camera connected: the nearby cameras.
+QWidget* MonitorScreen::makeNearbyCamerasView() { return new NearbyCamerasView(controller_); }
+
+/// Deck mode with live pictures off: DeckButtons(controller, compact).
+QWidget* MonitorScreen::makeDeckButtons(bool compact) {
+    (void)compact;
+    return nullptr;
+}
+
+/// Otherwise: FeedGrid(controller), which takes the whole area it is given.
+QWidget* MonitorScreen::makeFeedGrid() { return nullptr; }
+
+// MARK: Top bar
+
+/// Exactly one camera connected: SingleFeedPills(controller, feed) for it.
+QWidget* MonitorScreen::makeSingleFeedPills(const FeedPtr& feed) {
+    (void)feed;
+    return nullptr;
+}
+
+// MARK: Bar column
+
+/// While importing, for each camera in order: TransferRow(controller, feed).
+QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) {
+    (void)feed;
+    return nullptr;
+}
+
+/// Exactly one camera connected: FeedStats(feed).
+QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) {
+    (void)feed;
+    return nullptr;
+}
+
+/// The deck configuration with a camera connected: DeckControls(controller).
+QWidget* MonitorScreen::makeDeckControls() { return nullptr; }
+
+/// A camera selected: SelectedFeedControls(controller, feed, openGallery, openSettings). It builds
+/// CaptureControls with status = the feed's status, send = controller.sendFromControls, latestThumbnail = the
+/// first gallery entry's thumbnail, openGallery, voiceEnabled = controller.voiceEnabled, toggleVoice =
+/// controller.toggleVoice, onShutter = controller.shutterFromControls, shutterAllCameras (only with two or
+/// more cameras), onMark = controller.addMarker, master = none, openSettings, collapsed under
+/// "controlsCollapsed".
+QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::function<void()> openGallery,
+                                                 std::function<void()> openSettings) {
+    (void)feed;
+    (void)openGallery;
+    (void)openSettings;
+    return nullptr;
+}
+
+// MARK: Inspector
+
+/// The camera-settings inspector with a selected camera: SelectedFeedSettings(controller, feed), which builds
+/// CameraSettingsView(status, send = controller.sendFromControls, showHistogram = controller.showHistogram).
+QWidget* MonitorScreen::makeSelectedFeedSettings(const FeedPtr& feed) {
+    (void)feed;
+    return nullptr;
+}
+
+// MARK: Sheets
+
+/// The gallery sheet: GalleryView(items = feed.gallery, loadPreview = controller.preview(id, feed, completion),
+/// local = none, onDelete = controller.deleteCaptures(items, feed)).
+QWidget* MonitorScreen::makeGalleryView(const FeedPtr& feed) {
+    (void)feed;
+    return nullptr;
+}
+
+/// The settings sheet: SettingsView(), which closes itself through its dismiss action (the sheet's close).
+QWidget* MonitorScreen::makeSettingsView() { return nullptr; }
+
+/// The nearby-devices sheet.
+QWidget* MonitorScreen::makeNetworkView() { return new NetworkView(controller_); }
+
+/// The cameras sheet: the nearby cameras in a scroll view on black.
+QWidget* MonitorScreen::makeCamerasSheet() {
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette p = scroll->palette();
+    p.setColor(QPalette::Window, Qt::black);
+    scroll->setPalette(p);
+    scroll->setAutoFillBackground(true);
+    auto* view = new NearbyCamerasView(controller_);
+    view->setAutoFillBackground(true);
+    view->setPalette(p);
+    scroll->setWidget(view);
+    return scroll;
+}
+
+// MARK: Large sheet
+
+/// The takes screen: TakesView(controller).
+QWidget* MonitorScreen::makeTakesView() { return nullptr; }
+
+}  // namespace morvane

@@ -1,0 +1,70 @@
+#include "app/sheet_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/theme.h"
+
+namespace morvane {
+
+SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, std::function<void()> onDismiss)
+    : QDialog(presenter ? presenter->window() : nullptr), content_(content), onDismiss_(std::move(onDismiss)) {
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(options.title.isEmpty() ? QStringLiteral("Brindlecroft") : options.title);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, options.background.isValid() ? options.background : theme::sheetBackground());
+    setPalette(p);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    if (!options.title.isEmpty() || options.doneButton) {
+        auto* bar = new QWidget(this);
+        bar->setFixedHeight(52);
+        auto* row = new QHBoxLayout(bar);
+        row->setContentsMargins(16, 0, 16, 0);
+        auto* title = new QLabel(options.title, bar);
+        title->setFont(theme::font(theme::TextStyle::headline));
+        title->setAlignment(Qt::AlignCenter);
+        title->setObjectName(QStringLiteral("sheetTitle"));
+        // Balance the trailing button so the title stays centred.
+        auto* leading = new QWidget(bar);
+        row->addWidget(leading);
+        row->addWidget(title, 1);
+        if (options.doneButton) {
+            done_ = new QPushButton(QStringLiteral("Done"), bar);
+            done_->setFlat(true);
+            done_->setCursor(Qt::PointingHandCursor);
+            done_->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
+            done_->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 6px 4px; }")
+                                     .arg(theme::blue().name()));
+            connect(done_, &QPushButton::clicked, this, &QDialog::accept);
+            row->addWidget(done_);
+            leading->setFixedWidth(done_->sizeHint().width());
+        }
+        column->addWidget(bar);
+    }
+    if (content_) {
+        content_->setParent(this);
+        column->addWidget(content_, 1);
+    }
+    QSize size = options.size;
+    if (parentWidget()) size = size.boundedTo(parentWidget()->size() - QSize(40, 40)).expandedTo(QSize(320, 240));
+    resize(size);
+    connect(this, &QDialog::finished, this, [this] {
+        if (auto dismiss = std::exchange(onDismiss_, nullptr)) dismiss();
+    });
+}
+
+SheetDialog* SheetDialog::present(QWidget* presenter, QWidget* content, Options options,
+                                  std::function<void()> onDismiss) {
+    auto* sheet = new SheetDialog(presenter, content, std::move(options), std::move(onDismiss));
+    sheet->open();
+    return sheet;
+}
+
+}  // namespace morvane

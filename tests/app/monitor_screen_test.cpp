@@ -1,0 +1,341 @@
+// The remote screen over a scripted link: its rules, the pairing alert, the camera keys, its lifecycle and
+// the privacy cover of the window around it.
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTest>
+
+#include "app/morvane_app.h"
+#include "app/monitor_toolbar.h"
+#include "app/sheet_dialog.h"
+#include "camera_panels/caption_views.h"
+#include "camera_panels/close_button.h"
+#include "camera_panels/large_sheet.h"
+#include "camera_panels/app_logo.h"
+#include "screen_fixture.h"
+
+namespace morvane {
+namespace {
+
+using Item = ToolbarItem;
+
+TEST(MonitorScreenRules, TopBarItems) {
+    struct Case {
+        const char* what;
+        MonitorScreenState state;
+        std::vector<Item> items;
+    };
+    MonitorScreenState none;
+    MonitorScreenState one = none;
+    one.feeds = one.visibleFeeds = 1;
+    MonitorScreenState two = none;
+    two.feeds = two.visibleFeeds = 2;
+    MonitorScreenState deck = two;
+    deck.deckMode = true;
+    MonitorScreenState noImports = none;
+    noImports.importsFiles = false;
+    MonitorScreenState exit = two;
+    exit.hasExit = true;
+    exit.isDeckPhone = true;
+    exit.deckMode = true;
+    const Case cases[] = {
+        {"no camera", none, {Item::settings, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder}},
+        {"no imports", noImports, {Item::settings, Item::deckSwitch, Item::nearbyDevices}},
+        {"one camera", one,
+         {Item::settings, Item::singleFeedPills, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder,
+          Item::cameras}},
+        {"two cameras", two,
+         {Item::settings, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder, Item::cameras}},
+        {"deck mode", deck,
+         {Item::settings, Item::deckSwitch, Item::livePictures, Item::nearbyDevices, Item::openShootFolder,
+          Item::cameras}},
+        {"deck phone with exit", exit, {Item::close, Item::takes, Item::livePictures, Item::openShootFolder, Item::cameras}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(toolbarItems(c.state), c.items);
+    }
+    EXPECT_EQ(livePicturesSymbol(true), "eye");
+    EXPECT_EQ(livePicturesSymbol(false), "eye.slash");
+    EXPECT_EQ(livePicturesLabel(true), "Hide live pictures");
+    EXPECT_EQ(livePicturesLabel(false), "Show live pictures");
+    EXPECT_EQ(deckSwitchAccessibilityLabel(true), "Podcast deck on: click a camera to put it on air");
+    EXPECT_EQ(deckSwitchAccessibilityLabel(false), "Podcast deck");
+    EXPECT_EQ(arrivingCopiesBadge(0), "");
+    EXPECT_EQ(arrivingCopiesBadge(-1), "");
+    EXPECT_EQ(arrivingCopiesBadge(2), "2");
+}
+
+TEST(MonitorScreenRules, PictureAreaAndPadding) {
+    struct Case {
+        const char* what;
+        MonitorScreenState state;
+        PictureAreaKind kind;
+        int top;
+        int bottom;
+    };
+    auto with = [](std::size_t feeds, std::size_t visible, bool deck, bool live, bool compact, bool deckPhone) {
+        MonitorScreenState s;
+        s.feeds = feeds;
+        s.visibleFeeds = visible;
+        s.deckMode = deck;
+        s.livePictures = live;
+        s.compact = compact;
+        s.isDeckPhone = deckPhone;
+        return s;
+    };
+    const Case cases[] = {
+        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 0, 0},
+        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 0, 0},
+        {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
+        {"two cameras", with(2, 2, false, true, false, false), PictureAreaKind::feedGrid, 64, 0},
+        {"one of two soloed", with(2, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
+        {"deck phone grid", with(2, 2, true, true, false, true), PictureAreaKind::feedGrid, 64, 76},
+        {"deck buttons", with(2, 2, true, false, false, false), PictureAreaKind::deckButtons, 72, 150},
+        {"deck buttons compact", with(2, 2, true, false, true, false), PictureAreaKind::deckButtons, 52, 132},
+        {"deck buttons deck phone", with(2, 2, true, false, true, true), PictureAreaKind::deckButtons, 52, 76},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(pictureAreaKind(c.state), c.kind);
+        EXPECT_EQ(picturePadding(c.state).top(), c.top);
+        EXPECT_EQ(picturePadding(c.state).bottom(), c.bottom);
+    }
+
+    MonitorScreenState soloDeck = with(2, 1, false, true, false, true);
+    soloDeck.hasExit = true;
+    soloDeck.soloed = true;
+    EXPECT_FALSE(showsTopBar(soloDeck));
+    soloDeck.deckMode = true;
+    soloDeck.livePictures = false;
+    EXPECT_TRUE(showsTopBar(soloDeck)) << "no pictures showing";
+    soloDeck.hasExit = false;
+    soloDeck.livePictures = true;
+    EXPECT_TRUE(showsTopBar(soloDeck)) << "always in the desktop configuration";
+
+    MonitorScreenState controls = with(1, 1, false, true, false, true);
+    EXPECT_EQ(controlsKind(controls), ControlsKind::deckControls);
+    controls.isDeckPhone = false;
+    EXPECT_EQ(controlsKind(controls), ControlsKind::none);
+    controls.cameraSelected = true;
+    EXPECT_EQ(controlsKind(controls), ControlsKind::selectedFeedControls);
+}
+
+TEST_F(ScreenTest, ShowingStartsTheControllerAndRemovingStopsIt) {
+    auto& s = make();
+    EXPECT_FALSE(controller().isStarted());
+    s.show();
+    EXPECT_TRUE(controller().isStarted());
+    EXPECT_EQ(link->starts, 1);
+    s.hide();
+    EXPECT_FALSE(controller().isStarted());
+    s.show();
+    EXPECT_TRUE(controller().isStarted()) << "the same controller starts again";
+    EXPECT_EQ(link->starts, 2);
+}
+
+TEST_F(ScreenTest, WithoutCamerasThePictureAreaListsNearbyCamerasAndTheBarHasItsFourButtons) {
+    auto& s = make();
+    s.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.pictureKind(), PictureAreaKind::nearbyCameras);
+    ASSERT_TRUE(s.pictureView());
+    EXPECT_TRUE(s.pictureView()->findChild<AppLogo*>());
+    EXPECT_EQ(s.toolbar()->shownItems(),
+              (std::vector<Item>{Item::settings, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder}));
+
+    // The deck switch turns deck mode on through the controller and brings the live-pictures button.
+    QTest::mouseClick(s.toolbar()->deckSwitch(), Qt::LeftButton);
+    EXPECT_TRUE(controller().deckMode());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.toolbar()->deckSwitch()->accessibleName(), "Podcast deck on: click a camera to put it on air");
+    auto* live = qobject_cast<QAbstractButton*>(s.toolbar()->item(Item::livePictures));
+    ASSERT_TRUE(live);
+    EXPECT_TRUE(live->isVisible());
+    EXPECT_EQ(live->accessibleName(), "Hide live pictures");
+    QTest::mouseClick(live, Qt::LeftButton);
+    EXPECT_FALSE(controller().livePictures());
+    EXPECT_FALSE(defaults->boolValue(MonitorController::livePicturesKey, true)) << "stored by the change handler";
+}
+
+TEST_F(ScreenTest, ThePairingAlertFollowsTheControllersRequest) {
+    auto& s = make();
+    s.show();
+    const CameraLink::PairingRequest request{peer(7), "Cam “B”", "493021"};
+    link->onPairingRequest(std::optional(request));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    auto* alert = s.pairingAlert();
+    EXPECT_EQ(alert->text(), "Confirm pairing code");
+    EXPECT_EQ(alert->informativeText(),
+              "Camera: “Cam “B””\n\nCode: 493021\n\nCheck the camera shows the same code, then accept on both phones.");
+    const auto buttons = alert->buttons();
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(buttons[0]->text(), "Codes Match");
+    EXPECT_EQ(alert->buttonRole(buttons[0]), QMessageBox::AcceptRole);
+    EXPECT_EQ(buttons[1]->text(), "Cancel");
+    EXPECT_EQ(alert->buttonRole(buttons[1]), QMessageBox::RejectRole);
+
+    // "Codes Match" accepts on the link, the controller clears the request and the alert goes.
+    buttons[0]->click();
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
+    EXPECT_EQ(link->accepted, std::vector<PeerId>{peer(7)});
+    EXPECT_EQ(controller().message(), "Waiting for the camera to accept…");
+
+    // A second request is refused with "Cancel".
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(8), "Cam C", "111222"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    s.pairingAlert()->buttons()[1]->click();
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
+    EXPECT_EQ(link->cancelled, std::vector<PeerId>{peer(8)});
+
+    // A request withdrawn by the link closes the alert without any answer.
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(9), "Cam D", "333444"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    link->onPairingRequest(std::optional<CameraLink::PairingRequest>());
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
+    EXPECT_EQ(link->accepted.size(), 1u);
+    EXPECT_EQ(link->cancelled.size(), 1u);
+}
+
+TEST_F(ScreenTest, NumberKeysCutOnlyInDeckModeAndOnlyToConnectedCameras) {
+    auto& s = make();
+    s.show();
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    connect({{1, "Cam A"}, {2, "Cam B"}, {3, "Cam C"}});
+    ASSERT_EQ(controller().feeds().size(), 3u);
+    QCoreApplication::processEvents();
+
+    QTest::keyClick(&s, Qt::Key_3);
+    EXPECT_FALSE(controller().programID()) << "deck mode is off";
+    for (auto* shortcut : s.cameraShortcuts()) EXPECT_FALSE(shortcut->isEnabled());
+
+    controller().setDeckMode(true);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(s.cameraShortcuts().size(), 4u);
+    EXPECT_EQ(s.cameraShortcuts()[2]->whatsThis(), "Camera 3 on air");
+    const auto third = controller().feeds()[2]->id();
+    QTest::keyClick(&s, Qt::Key_3);
+    EXPECT_EQ(controller().programID(), third);
+    QTest::keyClick(&s, Qt::Key_4);
+    EXPECT_EQ(controller().programID(), third) << "there is no fourth camera";
+    QTest::keyClick(&s, Qt::Key_1);
+    EXPECT_EQ(controller().programID(), controller().feeds()[0]->id());
+    QTest::keyClick(&s, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(controller().programID(), controller().feeds()[0]->id()) << "no modifier keys";
+}
+
+TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
+    auto& s = make();
+    s.show();
+    connect({{1, "Cam A"}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.pictureKind(), PictureAreaKind::feedGrid);
+    EXPECT_TRUE(s.toolbar()->item(Item::cameras)->isVisible());
+    connect({{1, "Cam A"}, {2, "Cam B"}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().top(), 64);
+    controller().setSoloID(peer(2));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().top(), 0) << "one shown camera";
+
+    defaults->set(MonitorController::importsFilesKey, false);
+    s.setShowSettings(true);
+    s.setShowSettings(false);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(s.toolbar()->item(Item::openShootFolder)->isVisible()) << "re-read when the settings close";
+
+    // Messages show in the bar column.
+    controller().showMessage("Photo saved on camera");
+    QCoreApplication::processEvents();
+    auto toasts = s.bottomColumn()->findChildren<Toast*>();
+    ASSERT_EQ(toasts.size(), 1);
+    EXPECT_TRUE(toasts[0]->isVisible());
+    EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
+}
+
+TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
+    auto& s = make();
+    s.show();
+    connect({{1, "Cam A"}});
+    s.setShowCameras(true);
+    ASSERT_TRUE(s.openSheet());
+    ASSERT_TRUE(s.openSheet()->doneButton());
+    s.openSheet()->doneButton()->click();
+    EXPECT_FALSE(s.showCameras());
+    ASSERT_TRUE(eventually([&] { return s.openSheet() == nullptr; }));
+
+    s.setShowNetwork(true);
+    ASSERT_TRUE(s.openSheet());
+    s.openSheet()->reject();
+    EXPECT_FALSE(s.showNetwork());
+
+    s.setShowTakes(true);
+    EXPECT_TRUE(s.showTakes());
+    ASSERT_TRUE(s.takesSheet()->cover());
+    QTest::mouseClick(s.takesSheet()->closeButton(), Qt::LeftButton);
+    EXPECT_FALSE(s.showTakes());
+}
+
+TEST_F(ScreenTest, StoredDemoSettingsOpenTheInspectorWhichStaysEmptyWithoutASelectedCamera) {
+    defaults->set("demoCameraSettings", true);
+    auto& s = make();
+    s.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(s.showCameraSettings());
+    EXPECT_TRUE(s.inspector()->isVisible());
+    EXPECT_GE(s.inspector()->width(), MonitorScreen::inspectorMinimumWidth);
+    EXPECT_LE(s.inspector()->width(), MonitorScreen::inspectorMaximumWidth);
+    EXPECT_EQ(s.pictureArea()->width() + s.inspector()->width(), s.width());
+    s.setShowCameraSettings(false);
+    EXPECT_FALSE(s.inspector()->isVisible());
+    EXPECT_EQ(s.pictureArea()->width(), s.width());
+}
+
+TEST_F(ScreenTest, PrivacyCoverCoversTheRunningScreenOnlyWithTheVaultOnAndTheSceneNotActive) {
+    MorvaneApp::Options o;
+    o.screen = options();
+    o.defaults = defaults.get();
+    MorvaneApp app(o);
+    app.show();
+    auto* screenInWindow = app.contentView()->monitorScreen();
+    EXPECT_FALSE(screenInWindow->hasExit());
+    EXPECT_FALSE(screenInWindow->isDeckPhone());
+    EXPECT_FALSE(screenInWindow->controller().deckMode());
+
+    for (auto phase : {ScenePhase::active, ScenePhase::inactive, ScenePhase::background}) {
+        app.setScenePhase(phase);
+        EXPECT_FALSE(app.privacyCover()->isVisible()) << "useVault absent";
+    }
+    defaults->set(MorvaneApp::useVaultKey, true);
+    struct Case {
+        ScenePhase phase;
+        bool covered;
+    };
+    for (const auto& c : {Case{ScenePhase::inactive, true}, Case{ScenePhase::active, false},
+                          Case{ScenePhase::background, true}}) {
+        app.setScenePhase(c.phase);
+        EXPECT_EQ(app.privacyCover()->isVisible(), c.covered);
+        if (c.covered) {
+            EXPECT_EQ(app.privacyCover()->geometry(), app.window()->rect()) << "black to every edge";
+            const QImage shot = app.window()->grab().toImage();
+            EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::black));
+            EXPECT_EQ(app.privacyCover()->logo()->logoSize(), 96);
+            EXPECT_TRUE(screenInWindow->controller().isStarted()) << "the screen keeps running under the cover";
+        }
+    }
+    EXPECT_FALSE(privacyCoverShown(false, ScenePhase::background));
+    EXPECT_TRUE(privacyCoverShown(true, ScenePhase::inactive));
+
+    bool replied = false;
+    MorvaneApp::authenticationReply(true, QStringLiteral("ignored"), [&](bool ok) { replied = ok; });
+    EXPECT_FALSE(replied) << "handed over later, on the main queue";
+    ASSERT_TRUE(eventually([&] { return replied; }));
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,165 @@
+#include "camera/outbox.h"
+
+#include <ctime>
+
+#include "json_list_file.h"
+#include "platform/defaults.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+Outbox::Outbox(fs::path directory, std::shared_ptr<Executor> main)
+    : directory_(std::move(directory)), main_(std::move(main)),
+      reporter_(std::make_shared<Reporter>()) {
+    std::error_code ec;
+    fs::create_directories(directory_, ec);
+    items_ = stores::decodeEach<Item>(stores::loadList(listFile()), &Outbox::decode);
+}
+
+void Outbox::setOnCountChanged(std::function<void(int)> callback) {
+    std::lock_guard lock(reporter_->lock);
+    reporter_->callback = std::move(callback);
+}
+
+void Outbox::add(Item item) {
+    std::lock_guard serial(writeLock_);
+    std::vector<Item> copy;
+    {
+        std::lock_guard lock(lock_);
+        items_.push_back(std::move(item));
+        copy = items_;
+    }
+    saveAndReport(copy);
+}
+
+bool Outbox::remove(const Uuid& id) {
+    std::lock_guard serial(writeLock_);
+    std::vector<Item> copy;
+    {
+        std::lock_guard lock(lock_);
+        const auto before = items_.size();
+        std::erase_if(items_, [&](const Item& i) { return i.info.id == id; });
+        if (items_.size() == before) return false;
+        copy = items_;
+    }
+    saveAndReport(copy);
+    return true;
+}
+
+std::vector<Outbox::Item> Outbox::items() const {
+    std::lock_guard lock(lock_);
+    return items_;
+}
+
+std::optional<Outbox::Item> Outbox::item(const Uuid& id) const {
+    std::lock_guard lock(lock_);
+    for (const auto& i : items_) {
+        if (i.info.id == id) return i;
+    }
+    return std::nullopt;
+}
+
+void Outbox::saveAndReport(const std::vector<Item>& list) {
+    Json array = Json::array();
+    bool encoded = true;
+    try {
+        for (const auto& i : list) array.push_back(encode(i));
+    } catch (const std::exception&) {
+        encoded = false;  // a non-finite duration: the file keeps its previous list
+    }
+    if (encoded) stores::writeList(listFile(), array);
+    const int count = static_cast<int>(list.size());
+    // The callback is read when the report runs, so one installed meanwhile still hears this change.
+    main_->async([reporter = reporter_, count] {
+        std::function<void(int)> report;
+        {
+            std::lock_guard lock(reporter->lock);
+            report = reporter->callback;
+        }
+        if (report) report(count);
+    });
+}
+
+Json Outbox::encode(const Item& item) {
+    Json j = Json::object();
+    j["info"] = item.info;
+    j["location"] = item.location == Item::Location::vault ? "vault" : "outbox";
+    j["fileName"] = item.fileName;
+    return j;
+}
+
+std::optional<Outbox::Item> Outbox::decode(const Json& json) {
+    try {
+        if (!json.is_object() || !json.contains("info") || !json.contains("location") || !json.contains("fileName")) {
+            return std::nullopt;
+        }
+        Item item;
+        item.info = json.at("info").get<TransferInfo>();
+        const auto location = stringFromJson(json.at("location"));
+        if (location == "outbox") {
+            item.location = Item::Location::outbox;
+        } else if (location == "vault") {
+            item.location = Item::Location::vault;
+        } else {
+            return std::nullopt;
+        }
+        item.fileName = stringFromJson(json.at("fileName"));
+        // The name is used inside our own folders only: anything that is not one plain name is refused.
+        if (item.fileName.empty() || item.fileName == "." || item.fileName == ".." ||
+            item.fileName.find('/') != std::string::npos || item.fileName.find('\0') != std::string::npos) {
+            return std::nullopt;
+        }
+        return item;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// MARK: - Capture names
+
+namespace {
+
+/// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+std::string truncateUtf8(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
+std::string takeFileName(Date date, const std::string& deviceName, const std::string& extension) {
+    const auto seconds = static_cast<std::time_t>(std::floor(date.unixSeconds()));
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[32] = {};
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H.%M.%S", &local);
+    std::string name;
+    name.reserve(deviceName.size());
+    for (char c : deviceName) {
+        const auto u = static_cast<unsigned char>(c);
+        name.push_back(c == '/' || c == ':' || u < 0x20 || u == 0x7f ? '-' : c);
+    }
+    const std::string prefix = std::string(stamp) + " ";
+    const std::string suffix = "." + extension;
+    const std::size_t room = prefix.size() + suffix.size() < 255 ? 255 - prefix.size() - suffix.size() : 0;
+    return prefix + truncateUtf8(name, room) + suffix;
+}
+
+bool sendsToMac(const Defaults& defaults) { return defaults.boolValue("sendToMac", true); }
+
+std::string uniqueVaultName(const fs::path& vaultFolder, const std::string& name) {
+    const fs::path path(name);
+    const std::string base = path.stem().string();
+    const std::string ext = path.extension().string();  // with its dot, or empty
+    std::string candidate = name;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(vaultFolder / candidate, ec)); ++n) {
+        candidate = base + " " + std::to_string(n) + (ext.empty() ? "." : ext);
+    }
+    return candidate;
+}
+
+}  // namespace morvane

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/capture_source.h"
+
+struct SwsContext;
+
+namespace morvane {
+
+/// Turns decoded pictures of any capture format (YUYV, NV12, planar YUV, decoded MJPEG …) into the engine's
+/// formats: NV12, or P010 for pictures deeper than 8 bits. Pictures already in an engine format pass untouched.
+class PictureConverter {
+public:
+    PictureConverter();
+    ~PictureConverter();
+    PictureConverter(const PictureConverter&) = delete;
+    PictureConverter& operator=(const PictureConverter&) = delete;
+
+    /// Null when the picture has no usable size or format.
+    SharedFrame convert(const AVFrame& picture);
+
+private:
+    SwsContext* sws_ = nullptr;
+};
+
+/// A video capture device the kernel offers (V4L2).
+struct VideoDeviceInfo {
+    std::string path;  ///< "/dev/video0"
+    std::string name;  ///< the driver's card name
+};
+
+/// The devices that can capture video, in path order; empty on a machine without any.
+std::vector<VideoDeviceInfo> listVideoDevices();
+
+/// A real camera and microphone: a V4L2 video device and, when named, a PulseAudio (or ALSA) sound source, read
+/// through FFmpeg's device inputs. Pictures arrive in the engine's formats whatever the device sends (raw YUYV,
+/// NV12 or MJPEG); times are the monotonic instants at which the frames were read.
+class DeviceSource final : public CaptureSource {
+public:
+    struct Settings {
+        std::string videoDevice = "/dev/video0";
+        int width = 1280;
+        int height = 720;
+        int framesPerSecond = 30;
+        /// The device's format to ask for: "yuyv422", "nv12", "mjpeg", or empty for the device's choice.
+        std::string inputFormat;
+        /// "pulse:<source>" or "alsa:<device>" ("pulse:default" for the default microphone); empty for none.
+        std::string audioDevice;
+    };
+
+    explicit DeviceSource(Settings settings);
+    ~DeviceSource() override;
+
+    bool start(Callbacks callbacks) override;
+    void stop() override;
+
+private:
+    struct Reader;
+
+    Settings settings_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Reader>> readers_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,239 @@
+#include "platform/device_source.h"
+
+#include <atomic>
+#include <filesystem>
+#include <algorithm>
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavutil/dict.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "platform/ffmpeg_handles.h"
+#include "platform/log.h"
+
+namespace morvane {
+
+// MARK: - PictureConverter
+
+PictureConverter::PictureConverter() = default;
+
+PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
+
+SharedFrame PictureConverter::convert(const AVFrame& picture) {
+    const auto format = static_cast<AVPixelFormat>(picture.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc || picture.width <= 1 || picture.height <= 1) return nullptr;
+    if (format == AV_PIX_FMT_NV12 || format == AV_PIX_FMT_P010LE) {
+        SharedFrame same = shareFrame(av_frame_alloc());
+        if (!same || av_frame_ref(same.get(), &picture) < 0) return nullptr;
+        return same;
+    }
+    const AVPixelFormat target = desc->comp[0].depth > 8 ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
+    // 4:2:0 needs even sizes: an odd last row or column is dropped.
+    const int width = picture.width & ~1;
+    const int height = picture.height & ~1;
+    SharedFrame out = makeVideoFrame(width, height, target);
+    if (!out) return nullptr;
+    sws_ = sws_getCachedContext(sws_, width, height, format, width, height, target, SWS_BILINEAR, nullptr, nullptr,
+                                nullptr);
+    if (!sws_) return nullptr;
+    if (sws_scale(sws_, picture.data, picture.linesize, 0, height, out->data, out->linesize) != height) return nullptr;
+    out->pts = picture.pts;
+    return out;
+}
+
+// MARK: - Devices
+
+std::vector<VideoDeviceInfo> listVideoDevices() {
+    std::vector<VideoDeviceInfo> devices;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("video", 0) != 0) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        v4l2_capability cap{};
+        if (::ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0) {
+            const auto caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+            if (caps & V4L2_CAP_VIDEO_CAPTURE) {
+                const auto* card = reinterpret_cast<const char*>(cap.card);
+                devices.push_back({entry.path().string(), std::string(card, strnlen(card, sizeof cap.card))});
+            }
+        }
+        ::close(fd);
+    }
+    std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    return devices;
+}
+
+// MARK: - DeviceSource
+
+namespace {
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
+void registerDevices() {
+    static std::once_flag once;
+    std::call_once(once, [] { avdevice_register_all(); });
+}
+
+}  // namespace
+
+/// One FFmpeg device input read on its own thread: packets are decoded and handed on as frames.
+struct DeviceSource::Reader {
+    ff::InputFormat input;
+    ff::CodecContext decoder;
+    int stream = -1;
+    bool video = true;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+
+    ~Reader() {
+        stopping = true;
+        if (thread.joinable()) thread.join();
+    }
+
+    static std::unique_ptr<Reader> open(const char* formatName, const std::string& url, AVDictionary* options,
+                                        bool video, std::string* error) {
+        registerDevices();
+        const AVInputFormat* format = av_find_input_format(formatName);
+        if (!format) {
+            *error = std::string("no FFmpeg input for ") + formatName;
+            return nullptr;
+        }
+        auto reader = std::make_unique<Reader>();
+        AVFormatContext* raw = avformat_alloc_context();
+        if (!raw) return nullptr;
+        // A blocked device read gives up once the reader is asked to stop.
+        raw->interrupt_callback.callback = [](void* opaque) {
+            return static_cast<Reader*>(opaque)->stopping.load() ? 1 : 0;
+        };
+        raw->interrupt_callback.opaque = reader.get();
+        int rc = avformat_open_input(&raw, url.c_str(), format, &options);  // frees the context on failure
+        std::unique_ptr<AVDictionary, DictionaryDeleter> left(options);
+        if (rc < 0) {
+            *error = url + ": " + ff::errorText(rc);
+            return nullptr;
+        }
+        reader->input.reset(raw);
+        reader->video = video;
+        if ((rc = avformat_find_stream_info(raw, nullptr)) < 0) {
+            *error = url + ": " + ff::errorText(rc);
+            return nullptr;
+        }
+        const AVCodec* codec = nullptr;
+        reader->stream = av_find_best_stream(raw, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+        if (reader->stream < 0 || !codec) {
+            *error = url + ": no usable stream";
+            return nullptr;
+        }
+        reader->decoder.reset(avcodec_alloc_context3(codec));
+        if (!reader->decoder ||
+            avcodec_parameters_to_context(reader->decoder.get(), raw->streams[reader->stream]->codecpar) < 0 ||
+            avcodec_open2(reader->decoder.get(), codec, nullptr) < 0) {
+            *error = url + ": no decoder";
+            return nullptr;
+        }
+        return reader;
+    }
+
+    void run(const Callbacks& callbacks, const CaptureSource* owner) {
+        (void)owner;
+        PictureConverter converter;
+        ff::Packet packet = ff::makePacket();
+        ff::Frame frame = ff::makeFrame();
+        while (!stopping) {
+            const int rc = av_read_frame(input.get(), packet.get());
+            if (rc == AVERROR(EAGAIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            if (rc < 0) {
+                if (!stopping && callbacks.onFailure) callbacks.onFailure(ff::errorText(rc));
+                return;
+            }
+            const double time = hostTime();
+            if (packet->stream_index == stream && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
+                while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+                    if (video) {
+                        if (auto picture = converter.convert(*frame); picture && callbacks.onVideo) {
+                            callbacks.onVideo(VideoFrame{picture, time});
+                        }
+                    } else if (callbacks.onAudio) {
+                        SharedFrame samples = shareFrame(av_frame_alloc());
+                        if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
+                            const double start =
+                                time - static_cast<double>(frame->nb_samples) / std::max(1, frame->sample_rate);
+                            callbacks.onAudio(AudioFrame{samples, start});
+                        }
+                    }
+                    av_frame_unref(frame.get());
+                }
+            }
+            av_packet_unref(packet.get());
+        }
+    }
+};
+
+DeviceSource::DeviceSource(Settings settings) : settings_(std::move(settings)) {}
+
+DeviceSource::~DeviceSource() { stop(); }
+
+bool DeviceSource::start(Callbacks callbacks) {
+    std::lock_guard lock(mutex_);
+    if (!readers_.empty()) return false;
+    std::string error;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "video_size",
+                (std::to_string(settings_.width) + "x" + std::to_string(settings_.height)).c_str(), 0);
+    av_dict_set(&options, "framerate", std::to_string(settings_.framesPerSecond).c_str(), 0);
+    if (!settings_.inputFormat.empty()) av_dict_set(&options, "input_format", settings_.inputFormat.c_str(), 0);
+    auto video = Reader::open("video4linux2", settings_.videoDevice, options, true, &error);
+    if (!video) {
+        log::error("Capture", error);
+        return false;
+    }
+    std::vector<std::unique_ptr<Reader>> readers;
+    readers.push_back(std::move(video));
+    if (!settings_.audioDevice.empty()) {
+        const auto colon = settings_.audioDevice.find(':');
+        const std::string kind = settings_.audioDevice.substr(0, colon);
+        const std::string name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
+        if (kind != "pulse" && kind != "alsa") {
+            log::error("Capture", "unknown sound input " + settings_.audioDevice);
+            return false;
+        }
+        auto audio = Reader::open(kind.c_str(), name, nullptr, false, &error);
+        if (!audio) {
+            log::error("Capture", error);
+            return false;
+        }
+        readers.push_back(std::move(audio));
+    }
+    for (auto& reader : readers) {
+        Reader* r = reader.get();
+        r->thread = std::thread([r, callbacks, this] { r->run(callbacks, this); });
+    }
+    readers_ = std::move(readers);
+    return true;
+}
+
+void DeviceSource::stop() {
+    std::vector<std::unique_ptr<Reader>> readers;
+    {
+        std::lock_guard lock(mutex_);
+        readers = std::move(readers_);
+    }
+    readers.clear();  // each reader stops and joins its thread
+}
+
+}  // namespace morvane

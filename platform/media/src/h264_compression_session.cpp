@@ -78,9 +78,21 @@ std::unique_ptr<H264CompressionSession> H264CompressionSession::make(const Setti
     c->max_b_frames = 0;
     c->thread_count = 1;
     av_opt_set(c->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+    if (settings.lowLatency) {
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+    } else {
+        av_opt_set(c->priv_data, "x264-params", "rc-lookahead=0:sync-lookahead=0:bframes=0", 0);
+    }
+    // A key frame asked for is an IDR frame, so a remote that lost the stream can start decoding from it.
+    av_opt_set(c->priv_data, "forced-idr", "1", 0);
     if (avcodec_open2(c, codec, nullptr) < 0) return nullptr;
     return std::unique_ptr<H264CompressionSession>(new H264CompressionSession(settings, std::move(state)));
+}
+
+void H264CompressionSession::setBitRate(int bitsPerSecond) {
+    if (bitsPerSecond <= 0) return;
+    settings_.bitRate = bitsPerSecond;
+    state_->context->bit_rate = bitsPerSecond;
 }
 
 std::optional<H264CompressionSession::Output> H264CompressionSession::encode(const AVFrame& picture,

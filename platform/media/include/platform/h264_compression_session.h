@@ -23,6 +23,8 @@ public:
         int bitRate = 4'000'000;
         /// Frames between key frames.
         int keyframeInterval = 60;
+        /// libx264's zero-latency tuning; without it, look-ahead is still off so each picture comes out at once.
+        bool lowLatency = true;
     };
 
     struct Output {
@@ -36,6 +38,9 @@ public:
     ~H264CompressionSession();
 
     const Settings& settings() const { return settings_; }
+
+    /// The average bit rate from the next picture on (libx264 reconfigures itself between pictures).
+    void setBitRate(int bitsPerSecond);
 
     /// Compresses one picture in planar YUV 4:2:0 of the session's size. None when the encoder fails or holds
     /// the picture back (which it does not in this configuration).

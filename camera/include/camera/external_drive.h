@@ -36,7 +36,7 @@ public:
     /// The status the camera reports for its drive, or none.
     std::optional<DriveStatus> status() const;
 
-    /// Looks again and calls `onChange` when the status differs from the last one reported.
+    /// Looks again and calls `onChange` when a drive came, went or was mounted differently since the last report.
     void refresh();
 
     /// The entries of a mount table (the format of /proc/self/mounts), octal escapes decoded.
@@ -46,7 +46,7 @@ private:
     bool isRemovable(const std::string& device) const;
 
     std::filesystem::path root_;
-    std::optional<std::optional<DriveStatus>> reported_;
+    std::optional<std::optional<std::string>> reported_;  // the drive last reported, or none
 };
 
 }  // namespace morvane

@@ -99,8 +99,6 @@ public:
     std::size_t sentTimesKept() const;
     void setNextFrameId(std::uint32_t id);  ///< for tests of the wrap-around
 
-    static Bytes parameterSetPacket(const std::vector<Bytes>& sets);
-    static Bytes framePacket(std::uint32_t id, bool keyframe, std::uint8_t rotation, const Bytes& accessUnit);
     /// Encoded size for a source and a wanted long side: never enlarged, even sides.
     static std::pair<int, int> encodedSize(int width, int height, int longSide);
 

@@ -142,10 +142,13 @@ std::optional<DriveStatus> ExternalDrive::status() const {
 }
 
 void ExternalDrive::refresh() {
-    const auto now = status();
-    if (reported_ && *reported_ == now) return;
-    reported_ = now;
-    if (onChange) onChange(now);
+    // Reported when the drive comes, goes or changes, not on every change of its free space.
+    const auto mount = currentDevice();
+    std::optional<std::string> key;
+    if (mount) key = mount->device + "\n" + mount->mountPoint.string() + (mount->readOnly ? "\nro" : "\nrw");
+    if (reported_ && *reported_ == key) return;
+    reported_ = key;
+    if (onChange) onChange(status());
 }
 
 }  // namespace morvane

@@ -235,6 +235,7 @@ bool StreamLUT::render(const AVFrame& frame, std::array<int, 4> crop, AVFrame& o
     sws_ = sws_getCachedContext(sws_, width, height, format, out.width, out.height, static_cast<AVPixelFormat>(out.format),
                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_) return false;
+    setColorConversion(sws_, frame, static_cast<AVPixelFormat>(out.format));
     return sws_scale(sws_, planes, strides, 0, height, out.data, out.linesize) == out.height;
 }
 
@@ -379,6 +380,7 @@ std::optional<std::array<std::uint8_t, 64>> HistogramMaker::histogram(const Vide
     const auto format = static_cast<AVPixelFormat>(frame.picture->format);
     sws_ = sws_getCachedContext(sws_, frame.width(), frame.height(), format, w, h, AV_PIX_FMT_BGRA, SWS_AREA, nullptr,
                                 nullptr, nullptr);
+    setColorConversion(sws_, *frame.picture, AV_PIX_FMT_BGRA);
     if (!sws_ || sws_scale(sws_, frame.picture->data, frame.picture->linesize, 0, frame.height(), small->data,
                            small->linesize) != h) {
         return std::nullopt;

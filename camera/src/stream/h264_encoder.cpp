@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/h264_compression_session.h"
+#include "protocol/live_packets.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -27,6 +28,7 @@ public:
         sws_ = sws_getCachedContext(sws_, picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
                                     s.width, s.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!sws_ || av_frame_make_writable(scaled_.get()) < 0) return std::nullopt;
+        setColorConversion(sws_, picture, AV_PIX_FMT_YUV420P);
         if (sws_scale(sws_, picture.data, picture.linesize, 0, picture.height, scaled_->data, scaled_->linesize) !=
             s.height) {
             return std::nullopt;
@@ -65,29 +67,6 @@ std::unique_ptr<LiveCompressor> makeX264Compressor(int width, int height, int bi
     auto session = H264CompressionSession::make(settings);
     if (!session) return nullptr;
     return std::make_unique<X264Compressor>(std::move(session));
-}
-
-// MARK: - Packets
-
-Bytes H264Encoder::parameterSetPacket(const std::vector<Bytes>& sets) {
-    Bytes packet{0x01, static_cast<std::uint8_t>(std::min<std::size_t>(sets.size(), 255))};
-    for (std::size_t i = 0; i < sets.size() && i < 255; ++i) {
-        const auto length = static_cast<std::uint32_t>(sets[i].size());
-        for (int shift = 24; shift >= 0; shift -= 8) packet.push_back(static_cast<std::uint8_t>(length >> shift));
-        packet.insert(packet.end(), sets[i].begin(), sets[i].end());
-    }
-    return packet;
-}
-
-Bytes H264Encoder::framePacket(std::uint32_t id, bool keyframe, std::uint8_t rotation, const Bytes& accessUnit) {
-    Bytes packet;
-    packet.reserve(7 + accessUnit.size());
-    packet.push_back(0x02);
-    for (int shift = 24; shift >= 0; shift -= 8) packet.push_back(static_cast<std::uint8_t>(id >> shift));
-    packet.push_back(keyframe ? 1 : 0);
-    packet.push_back(static_cast<std::uint8_t>(rotation & 3));
-    packet.insert(packet.end(), accessUnit.begin(), accessUnit.end());
-    return packet;
 }
 
 std::pair<int, int> H264Encoder::encodedSize(int width, int height, int longSide) {
@@ -276,7 +255,9 @@ void H264Encoder::handleOutput(const LiveCompressor::Output& output, std::uint8_
         excluded = resyncing_;
     }
     auto callback = onPacket;
-    if (key && callback) callback(parameterSetPacket(output.parameterSets), excluded);
+    if (key && callback) {
+        if (auto sets = ParameterSetsPacket{output.parameterSets}.encode()) callback(*sets, excluded);
+    }
     if (output.accessUnit.empty()) return;
     std::uint32_t seq;
     {
@@ -290,7 +271,7 @@ void H264Encoder::handleOutput(const LiveCompressor::Output& output, std::uint8_
             lastSentByPeer_[peer] = seq;
         }
     }
-    if (callback) callback(framePacket(seq, key, rotation, output.accessUnit), excluded);
+    if (callback) callback(FramePacket::encode(seq, key, rotation & 3, output.accessUnit), excluded);
 }
 
 void H264Encoder::addPeer(const PeerId& peer) {

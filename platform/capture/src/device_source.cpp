@@ -44,6 +44,7 @@ SharedFrame PictureConverter::convert(const AVFrame& picture) {
     sws_ = sws_getCachedContext(sws_, width, height, format, width, height, target, SWS_BILINEAR, nullptr, nullptr,
                                 nullptr);
     if (!sws_) return nullptr;
+    setColorConversion(sws_, picture, target);
     if (sws_scale(sws_, picture.data, picture.linesize, 0, height, out->data, out->linesize) != height) return nullptr;
     out->pts = picture.pts;
     return out;

@@ -69,6 +69,10 @@ SharedFrame SyntheticSource::makePicture(const Settings& s, std::int64_t index) 
     if (s.width <= 0 || s.height <= 0 || s.width % 2 || s.height % 2) return nullptr;
     SharedFrame frame = makeVideoFrame(s.width, s.height, s.tenBit ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12);
     if (!frame) return nullptr;
+    frame->colorspace = AVCOL_SPC_BT709;
+    frame->color_range = AVCOL_RANGE_MPEG;
+    frame->color_primaries = AVCOL_PRI_BT709;
+    frame->color_trc = AVCOL_TRC_BT709;
     const std::vector<Yuv> bars = backgroundRow(s, true);
     const std::vector<Yuv> ramp = backgroundRow(s, false);
     // The moving square bounces between the edges.

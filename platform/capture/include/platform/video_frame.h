@@ -11,6 +11,8 @@ extern "C" {
 
 #include <memory>
 
+struct SwsContext;
+
 namespace morvane {
 
 /// Seconds on the monotonic clock (never set back, unaffected by changes of the wall clock).
@@ -23,6 +25,10 @@ SharedFrame shareFrame(AVFrame* frame);
 
 /// A new frame with its own buffers of the given size and pixel format; null when the buffers cannot be had.
 SharedFrame makeVideoFrame(int width, int height, AVPixelFormat format);
+
+/// Makes a scaler turn `source` into `target` with the picture's own colour matrix and range (Rec.709 for HD
+/// pictures that do not say, as cameras deliver them), rather than the scaler's standard-definition default.
+void setColorConversion(SwsContext* sws, const AVFrame& source, AVPixelFormat target);
 
 /// One captured picture. The engine's formats are NV12 (8-bit) and P010 (10-bit), both 4:2:0; the monitoring
 /// stage produces BGRA.

@@ -1,4 +1,4 @@
-#include "app/round_icon_button.h"
+#include "camera_panels/round_icon_button.h"
 
 #include <QFocusEvent>
 #include <QPainter>

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+namespace morvane {
+
+class ProgramPlayer;
+
+/// Shows the player's pictures fitted on black, clipped to rounded corners (none when `cornerRadius` is 0). It keeps
+/// no copy of its own: it paints the player's current picture.
+class ProgramVideoView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ProgramVideoView(ProgramPlayer& player, QWidget* parent = nullptr);
+
+    void setCornerRadius(qreal radius);
+    /// Width over height of the program; the view keeps it.
+    void setAspectRatio(double ratio);
+    /// The tallest the view may be (for a tall program), or 0 for no limit.
+    void setMaximumPictureHeight(int height);
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    ProgramPlayer& player_;
+    qreal cornerRadius_ = 10;
+    double aspect_ = 16.0 / 9.0;
+    int maximumHeight_ = 0;
+};
+
+}  // namespace morvane

@@ -100,6 +100,9 @@ inline QColor middleColour(const QImage& image) {
 inline bool isRed(const QColor& c) {
     return c.isValid() && c.red() > 180 && c.green() < 60 && c.blue() < 60;
 }
+inline bool isGreen(const QColor& c) {
+    return c.isValid() && c.green() > 100 && c.red() < 60 && c.blue() < 60;
+}
 inline bool isBlue(const QColor& c) {
     return c.isValid() && c.blue() > 180 && c.red() < 60 && c.green() < 60;
 }

@@ -248,6 +248,8 @@ QWidget* RetouchEditorView::makeColumn() {
     moreButton_ = symbolButton("ellipsis.circle", tr("More"), theme::TextStyle::subheadline, {}, column);
     moreButton_->setObjectName(QStringLiteral("moreButton"));
     moreButton_->setPopupMode(QToolButton::InstantPopup);
+    moreButton_->setStyleSheet(moreButton_->styleSheet() +
+                               QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     auto* menu = new QMenu(moreButton_);
     const QColor white = theme::white();
     const qreal iconSize = symbolPixelSize(theme::pointSize(theme::TextStyle::body));
@@ -283,7 +285,10 @@ void RetouchEditorView::buildCameraRow() {
     cameraRowFor_ = key;
     auto* layout = cameraRow_->layout();
     while (auto* item = layout->takeAt(0)) {
-        if (auto* w = item->widget()) w->deleteLater();
+        if (auto* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
         delete item;
     }
     for (const auto& camera : cameras) {
@@ -347,7 +352,10 @@ void RetouchEditorView::presentSound(bool show) {
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     // Done or closing the window alike: the panel's changes are committed once.
-    connect(sheet, &QDialog::finished, this, [this] { editor_->soundSheetClosed(); });
+    connect(sheet, &QDialog::finished, this, [this] {
+        soundSheet_ = nullptr;
+        editor_->soundSheetClosed();
+    });
     soundSheet_ = sheet;
     sheet->open();
 }
@@ -358,7 +366,10 @@ void RetouchEditorView::presentFullScreen(bool show) {
         if (fullScreen_) fullScreen_->close();
         return;
     }
-    auto* cover = new FullScreenPlayer(*player_, [this] { editor_->setFullScreen(false); });
+    auto* cover = new FullScreenPlayer(*player_, [this] {
+        fullScreen_ = nullptr;
+        editor_->setFullScreen(false);
+    });
     fullScreen_ = cover;
     cover->showFullScreen();
 }
@@ -380,6 +391,7 @@ void RetouchEditorView::presentRename(bool show) {
     connect(alert, &QInputDialog::textValueChanged, this,
             [this](const QString& text) { editor_->setNewName(text.toStdString()); });
     connect(alert, &QInputDialog::finished, this, [this](int result) {
+        renameAlert_ = nullptr;
         if (result == QDialog::Accepted) {
             editor_->saveRename();
         } else {
@@ -407,6 +419,7 @@ void RetouchEditorView::presentDelete(bool show) {
     dialog->addButton(tr("Cancel"), QMessageBox::RejectRole);
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QMessageBox::finished, this, [this, dialog, remove](int) {
+        deleteDialog_ = nullptr;
         if (dialog->clickedButton() == remove) {
             editor_->deleteTake();
         } else {
@@ -431,7 +444,10 @@ void RetouchEditorView::presentExportError() {
     alert->setInformativeText(QString::fromStdString(*error));
     alert->addButton(tr("OK"), QMessageBox::RejectRole);
     alert->setWindowModality(Qt::WindowModal);
-    connect(alert, &QMessageBox::finished, this, [this] { editor_->clearError(); });
+    connect(alert, &QMessageBox::finished, this, [this] {
+        exportAlert_ = nullptr;
+        editor_->clearError();
+    });
     exportAlert_ = alert;
     alert->open();
 }
@@ -442,6 +458,8 @@ void RetouchEditorView::refreshCard() {
     const QString wanted = progress ? QStringLiteral("progress") : (exported ? QStringLiteral("done") : QString());
     if (wanted != shownCard_) {
         shownCard_ = wanted;
+        // Hidden while rebuilt, so that showing it shows the new items with it.
+        card_->hide();
         delete card_->layout();
         for (auto* child : card_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete child;
         cardProgress_ = nullptr;

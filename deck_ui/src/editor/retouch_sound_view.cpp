@@ -133,7 +133,10 @@ void RetouchSoundView::refreshValues() {
 void RetouchSoundView::rebuild() {
     builtFor_ = layoutKey();
     while (auto* item = content_->takeAt(0)) {
-        if (auto* w = item->widget()) w->deleteLater();
+        if (auto* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
         delete item;
     }
     const auto& edit = editor_.edit();

@@ -28,7 +28,10 @@ void SelectionPanel::paintEvent(QPaintEvent*) {
 
 void SelectionPanel::rebuild() {
     while (auto* item = row_->takeAt(0)) {
-        if (auto* w = item->widget()) w->deleteLater();
+        if (auto* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
         delete item;
     }
     const auto& edit = editor_.edit();

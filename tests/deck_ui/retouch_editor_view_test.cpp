@@ -1,0 +1,200 @@
+#include "deck_ui/editor/retouch_editor_view.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include "deck_ui/editor/angle_button.h"
+#include "deck_ui/editor/retouch_editor.h"
+#include "deck_ui/editor/retouch_sound_view.h"
+#include "deck_ui/editor/retouch_strip.h"
+#include "deck_ui/editor/selection_panel.h"
+#include "deck_ui/player/program_player.h"
+#include "editor_support.h"
+#include "platform/theme.h"
+#include "player_support.h"
+#include "remote/notification_hub.h"
+#include "temp_dir.h"
+
+using namespace morvane;
+using namespace morvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class EditorScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        theme::apply(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+        library = std::make_unique<RetouchLibrary>(temp / "Retouch", temp / "Program");
+        take = makeTake(*library, {{"Alpha", "red", 440}, {"Bravo", "blue", 660}, {"Charlie", "green", 880}},
+                        {{"Alpha", 0}, {"Bravo", 1.5}, {"Charlie", 2.5}});
+        ASSERT_EQ(take.clips.size(), 3u);
+        view = std::make_unique<RetouchEditorView>(take.id, *library,
+                                                   std::make_unique<CapturingSoundOutput>(samples));
+        view->resize(1000, 1000);
+        view->show();
+        ASSERT_TRUE(waitFor([&] { return view->editor().loaded() && !view->player().picture().isNull(); }));
+    }
+    void TearDown() override {
+        view.reset();
+        // Thumbnails still being made finish before the folder goes.
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    template <class T>
+    T* child(const char* name) const {
+        return view->findChild<T*>(QString::fromLatin1(name));
+    }
+    RetouchStrip* strip() const { return view->findChild<RetouchStrip*>(); }
+    AngleButton* cameraButton(const std::string& camera) const {
+        for (auto* b : view->findChildren<AngleButton*>()) {
+            if (b->camera() == camera) return b;
+        }
+        return nullptr;
+    }
+
+    TempDir temp;
+    std::unique_ptr<RetouchLibrary> library;
+    RetouchTake take;
+    std::shared_ptr<std::vector<float>> samples = std::make_shared<std::vector<float>>();
+    std::unique_ptr<RetouchEditorView> view;
+};
+
+}  // namespace
+
+TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
+    auto& editor = view->editor();
+    ASSERT_EQ(view->findChildren<AngleButton*>().size(), 3u);
+    EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take 4");
+    EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
+    EXPECT_EQ(child<QLabel>("timecode")->text(), "0:00.00 / 0:04.00");
+    EXPECT_EQ(child<QToolButton>("soundButton")->text(), "Sound: Alpha");
+    EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "help");
+
+    auto shot = [&](const char* name) {
+        // Set MORVANE_EDITOR_SHOTS to a folder to look at the screen's states.
+        if (const char* dir = std::getenv("MORVANE_EDITOR_SHOTS")) {
+            QCoreApplication::processEvents();
+            view->grab().save(QString::fromLatin1(dir) + "/" + name + ".png");
+        }
+    };
+    shot("opened");
+
+    // A press on the strip moves the playhead there; the camera buttons follow it.
+    auto* s = strip();
+    const int x = int(s->geometry().x(3.2));
+    QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(x, 30));
+    EXPECT_NEAR(editor.time(), 3.2, 4.0 / s->width() + 1e-9);
+    EXPECT_TRUE(cameraButton("Charlie")->onAir());
+    EXPECT_EQ(cameraButton("Charlie")->accessibleName(), "Charlie, on air");
+    ASSERT_TRUE(waitFor([&] { return !cameraButton("Bravo")->image().isNull(); }));
+    EXPECT_TRUE(isBlue(middleColour(cameraButton("Bravo")->image())));
+
+    // Switching at the playhead, then undoing it.
+    QTest::mouseClick(cameraButton("Alpha"), Qt::LeftButton);
+    EXPECT_EQ(editor.edit()->camera(editor.time()), "Alpha");
+    EXPECT_TRUE(cameraButton("Alpha")->onAir());
+    ASSERT_TRUE(child<QToolButton>("undoButton")->isEnabled());
+    QTest::mouseClick(child<QToolButton>("undoButton"), Qt::LeftButton);
+    EXPECT_EQ(editor.edit()->camera(editor.time()), "Charlie");
+    EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
+    EXPECT_EQ(library->take(take.id)->edit, editor.edit());
+    // The preview shows the camera of the playhead again once its rebuild is in.
+    ASSERT_TRUE(waitFor([&] { return isGreen(middleColour(view->player().picture())); }));
+
+    // A double-click on the strip selects the block under it; its panel offers to remove it.
+    QTest::mouseDClick(s, Qt::LeftButton, {}, QPoint(int(s->geometry().x(2.0)), 30));
+    EXPECT_EQ(editor.selection(), EditorSelection::block(1.5, 2.5));
+    EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "block");
+    shot("block");
+
+    // Opening and closing the sound sheet untouched leaves the undo button as it was.
+    QTest::mouseClick(child<QToolButton>("soundButton"), Qt::LeftButton);
+    ASSERT_TRUE(view->soundSheet());
+    EXPECT_EQ(view->soundSheet()->findChildren<QPushButton*>("soundChoice").size(), 5);
+    view->soundSheet()->reject();
+    ASSERT_TRUE(waitFor([&] { return !view->soundSheet(); }));
+    EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
+
+    // Rename through the alert.
+    QTest::mouseClick(child<QPushButton>("titleButton"), Qt::LeftButton);
+    ASSERT_TRUE(view->renameAlert());
+    EXPECT_EQ(view->renameAlert()->textValue(), "");
+    view->renameAlert()->setTextValue("  Interview ");
+    view->renameAlert()->accept();
+    EXPECT_EQ(library->take(take.id)->name, "Interview");
+    EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Interview");
+
+    // Export: the progress card, then the done card, the announcement and the library's record.
+    RetouchBuilder::ExportOptions options;
+    options.programFolder = temp / "Program";
+    options.picturesFolder = temp / "Pictures";
+    options.settings.preset = "ultrafast";
+    options.settings.crf = 30;
+    editor.setExporter(RetouchEditor::threadPoolExporter(options));
+    QSignalSpy announced(&NotificationHub::shared(), &NotificationHub::deckEditExported);
+    QTest::mouseClick(child<QPushButton>("exportButton"), Qt::LeftButton);
+    EXPECT_EQ(view->shownCard(), "progress");
+    EXPECT_FALSE(child<QPushButton>("exportButton")->isEnabled());
+    shot("progress");
+    EXPECT_TRUE(child<QLabel>("exportProgressText")->text().startsWith(QString::fromUtf8("Exporting 1080p\u2026 ")));
+    ASSERT_TRUE(waitFor([&] { return view->shownCard() == "done"; }, 180));
+    ASSERT_EQ(announced.count(), 1);
+    const auto deckEdit = announced.at(0).at(0).value<DeckEdit>();
+    EXPECT_EQ(deckEdit.name, "Interview");
+    ASSERT_EQ(deckEdit.pieces.size(), 3u);
+    EXPECT_EQ(deckEdit.pieces[2].camera, "Charlie");
+    const auto recorded = *library->take(take.id);
+    EXPECT_TRUE(recorded.clips.empty());
+    ASSERT_TRUE(view->editor().exported());
+    EXPECT_TRUE(fs::exists(*view->editor().exported()));
+    EXPECT_EQ(recorded.exportedFile, view->editor().exported()->filename().string());
+    EXPECT_FALSE(view->player().hasItem()) << "the preview goes blank";
+    EXPECT_EQ(child<QLabel>("exportDoneText")->text(),
+              QString::fromUtf8("Saved to Photos and to Files \u203A Brindlecroft \u203A Program"));
+
+    shot("done");
+    QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
+    QTest::mouseClick(child<QPushButton>("doneButton"), Qt::LeftButton);
+    EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(EditorScreenTest, DeleteFromTheMoreMenuAndAFailedExport) {
+    auto& editor = view->editor();
+    // A failing export shows the alert with the builder's text.
+    editor.setExporter([](RetouchBuilder::Program, RetouchTake, QObject*, std::function<void(float)>,
+                          RetouchBuilder::ExportCompletion completion) {
+        completion(std::nullopt, std::make_exception_ptr(RetouchBuilder::Error(RetouchBuilder::Failure::noVideo)));
+    });
+    editor.exportTask();
+    ASSERT_TRUE(waitFor([&] { return view->exportAlert() != nullptr; }));
+    EXPECT_EQ(view->exportAlert()->windowTitle(), "Couldn't export");
+    EXPECT_EQ(view->exportAlert()->informativeText(), "This take has no usable video");
+    EXPECT_EQ(view->shownCard(), "");
+    view->exportAlert()->reject();
+    ASSERT_TRUE(waitFor([&] { return !editor.error(); }));
+
+    // "Delete Take…" asks first; "Delete Take" removes the copies and closes the editor.
+    auto* menu = child<QToolButton>("moreButton")->menu();
+    ASSERT_TRUE(menu);
+    menu->findChild<QAction*>("menuDelete")->trigger();
+    ASSERT_TRUE(view->deleteDialog());
+    EXPECT_EQ(view->deleteDialog()->informativeText(),
+              "Its 1080p copies and your edits are removed from this phone. The 4K originals stay on the cameras.");
+    QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
+    auto* remove = view->deleteDialog()->findChild<QPushButton*>("deleteTake");
+    ASSERT_TRUE(remove);
+    remove->click();
+    ASSERT_TRUE(waitFor([&] { return closed.count() == 1; }));
+    EXPECT_FALSE(library->take(take.id));
+    for (const auto& clip : take.clips) EXPECT_FALSE(fs::exists(library->directory() / clip.file));
+    EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take");
+}

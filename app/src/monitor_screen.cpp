@@ -76,7 +76,9 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
     : QWidget(parent),
       onExit_(std::move(options.onExit)),
       isDeckPhone_(options.isDeckPhone),
-      makeInhibitor_(std::move(options.makeInhibitor)) {
+      makeInhibitor_(std::move(options.makeInhibitor)),
+      openURL_(std::move(options.openURL)) {
+    if (!openURL_) openURL_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     controller_ = MonitorController::create(4, options.sharedLink, [] { return 0.0; }, std::move(options.environment));
     showCameraSettings_ = controller_->environment().defaults->boolValue(demoCameraSettingsKey, false);
     controller_->setDeckMode(isDeckPhone_);
@@ -556,7 +558,7 @@ std::filesystem::path MonitorScreen::todaysShootFolder(const MonitorController& 
 
 void MonitorScreen::openShootFolder() {
     const auto folder = todaysShootFolder(*controller_);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    openURL_(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
 }
 
 }  // namespace morvane

@@ -258,6 +258,21 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
 }
 
+TEST_F(ScreenTest, TheFolderButtonOpensTodaysShootFolderMakingItFirst) {
+    std::vector<QUrl> opened;
+    auto o = options();
+    o.openURL = [&](const QUrl& url) { opened.push_back(url); };
+    screen = std::make_unique<MonitorScreen>(o);
+    screen->show();
+    const auto folder = MonitorScreen::todaysShootFolder(controller());
+    std::filesystem::remove_all(folder);
+    QTest::mouseClick(qobject_cast<QAbstractButton*>(screen->toolbar()->item(Item::openShootFolder)), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(folder.parent_path(), root / "Movies" / "Brindlecroft") << "inside the shoot folder";
+}
+
 TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
     auto& s = make();
     s.show();

@@ -11,6 +11,7 @@
 #include "remote/monitor_controller.h"
 
 class QMessageBox;
+class QUrl;
 class QShortcut;
 class QVBoxLayout;
 
@@ -35,6 +36,8 @@ struct MonitorScreenOptions {
     bool sharedLink = true;
     /// Inhibits the screensaver while shown; none in tests that do not want the session bus.
     std::function<std::unique_ptr<ScreenSaverInhibitor>()> makeInhibitor;
+    /// Opens a folder or address with the system; the desktop's own opener when left empty.
+    std::function<void(const QUrl&)> openURL;
 };
 
 /// The remote's one screen. It owns the remote's `MonitorController` for its lifetime, starts it when shown
@@ -156,6 +159,7 @@ private:
     std::shared_ptr<MonitorController> controller_;
     std::function<std::unique_ptr<ScreenSaverInhibitor>()> makeInhibitor_;
     std::unique_ptr<ScreenSaverInhibitor> inhibitor_;
+    std::function<void(const QUrl&)> openURL_;
 
     bool showSettings_ = false;
     bool showCameras_ = false;

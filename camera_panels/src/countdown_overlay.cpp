@@ -3,7 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -23,7 +24,7 @@ void CountdownOverlay::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QString text = QString::number(*countdown_);
-    const QFont f = view_style::styleFont(140, QFont::Bold);
+    const QFont f = theme::systemFont(140, QFont::Bold);
     // A soft black shadow: the figures drawn a few times, spread and faint, under the white ones.
     QPainterPath path;
     const QFontMetricsF metrics(f);
@@ -31,7 +32,7 @@ void CountdownOverlay::paintEvent(QPaintEvent*) {
                          height() / 2.0 + (metrics.ascent() - metrics.descent()) / 2);
     path.addText(origin, f, text);
     for (int spread : {12, 8, 4}) {
-        p.setPen(QPen(view_style::black(0.33 / 3), spread, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(theme::black(0.33 / 3), spread, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
         p.drawPath(path);
     }

@@ -3,16 +3,17 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
-using namespace view_style;
+using namespace theme;
 
 namespace {
 constexpr qreal swatch = 10, gap = 4, rowSpacing = 2, inset = 6;
 
-QFont legendFont() { return styleFont(9, QFont::DemiBold); }
+QFont legendFont() { return theme::systemFont(9, QFont::DemiBold); }
 
 qreal rowHeight() { return std::max<qreal>(swatch, QFontMetricsF(legendFont()).height()); }
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include <QPainter>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -46,7 +47,7 @@ void FocusSquare::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setOpacity(opacity_);
-    p.setPen(QPen(view_style::yellow(), 1.5));
+    p.setPen(QPen(theme::yellow(), 1.5));
     p.setBrush(Qt::NoBrush);
     p.drawRect(QRectF(shownAt_.x() - side / 2, shownAt_.y() - side / 2, side, side));
 }

@@ -6,13 +6,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 #include "platform/defaults.h"
 #include "protocol/live_packets.h"
 
 namespace morvane {
 
-using namespace view_style;
+using namespace theme;
 
 std::optional<QRectF> pictureRect(const QRectF& container, const std::optional<QSizeF>& pictureSize) {
     if (!pictureSize || !(pictureSize->width() > 0) || !(pictureSize->height() > 0)) return std::nullopt;
@@ -124,7 +125,7 @@ void FramingGuides::paintLevel(QPainter& p, const QRectF& picture, double roll) 
     shadowed(QRectF(-width / 2, -1, width, 2), look.level ? yellow() : QColor(Qt::white));
     p.restore();
     if (look.readout) {
-        p.setFont(styleFont(TextStyle::caption2, QFont::DemiBold, true));
+        p.setFont(theme::monospacedDigits(theme::font(TextStyle::caption2, QFont::DemiBold)));
         const QRectF box(centre.x() - 40, centre.y() + 14 - 8, 80, 16);
         p.setPen(black(0.5));
         p.drawText(box.translated(0, 1), Qt::AlignCenter, *look.readout);

@@ -6,7 +6,8 @@
 #include <cstdio>
 
 #include "camera_panels/status_texts.h"
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -41,13 +42,13 @@ void LensButton::setSelected(bool selected) {
 }
 
 void LensButton::paintEvent(QPaintEvent*) {
-    using namespace view_style;
+    using namespace theme;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(black(isDown() ? 0.65 : 0.45));
     p.drawEllipse(QRectF(0, 0, 38, 38));
-    p.setFont(styleFont(TextStyle::caption, QFont::Bold));
+    p.setFont(theme::font(TextStyle::caption, QFont::Bold));
     p.setPen(selected_ ? yellow() : QColor(Qt::white));
     p.drawText(QRectF(0, 0, 38, 38), Qt::AlignCenter, labelText());
 }

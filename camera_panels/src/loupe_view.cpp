@@ -5,12 +5,13 @@
 #include <QPainterPath>
 
 #include "camera_panels/activity_indicator.h"
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 #include "remote/monitor_controller.h"
 
 namespace morvane {
 
-using namespace view_style;
+using namespace theme;
 
 LoupeView::LoupeView(qreal size, std::function<void()> toggleContours, QWidget* parent)
     : QWidget(parent), size_(size), toggle_(std::move(toggleContours)) {
@@ -79,15 +80,15 @@ void LoupeView::paintEvent(QPaintEvent*) {
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), 11, 11);
 
-    const QFont labelFont = styleFont(TextStyle::caption2, QFont::DemiBold);
+    const QFont labelFont = theme::font(TextStyle::caption2, QFont::DemiBold);
     const QFontMetricsF metrics(labelFont);
-    const qreal iconSize = pointSize(TextStyle::caption2) + 1;
+    const qreal iconSize = symbolPixelSize(pointSize(TextStyle::caption2));
     const QString text = labelText();
     const qreal w = 6 + iconSize + 3 + metrics.horizontalAdvance(text) + 6;
     const qreal h = metrics.height() + 6;
     const QRectF pill(6, size_ - 6 - h, w, h);
     fillCapsule(p, pill, black(0.55));
-    paintSymbol(p, QRectF(pill.left() + 6, pill.top(), iconSize, h), QStringLiteral("scope"), Qt::white, iconSize);
+    drawSymbol(p, QRectF(pill.left() + 6, pill.top(), iconSize, h), "scope", Qt::white, iconSize);
     p.setFont(labelFont);
     p.setPen(Qt::white);
     p.drawText(QRectF(pill.left() + 6 + iconSize + 3, pill.top(), w, h), Qt::AlignLeft | Qt::AlignVCenter, text);

@@ -2,7 +2,8 @@
 
 #include <QPainter>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -39,7 +40,7 @@ QString ShutterButton::accessibilityLabel(CaptureMode mode, bool isRecording, bo
 }
 
 void ShutterButton::paintEvent(QPaintEvent*) {
-    using namespace view_style;
+    using namespace theme;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds(0, 0, 76, 76);
@@ -53,7 +54,7 @@ void ShutterButton::paintEvent(QPaintEvent*) {
             fillRoundedRect(p, QRectF(centre.x() - 15, centre.y() - 15, 30, 30), 6, red());
             break;
         case Mark::cancelCross:
-            paintSymbol(p, bounds, QStringLiteral("xmark"), Qt::white, pointSize(TextStyle::title) + 4);
+            drawSymbol(p, bounds, "xmark", Qt::white, symbolPixelSize(pointSize(TextStyle::title) + 4));
             break;
         case Mark::videoDisc:
         case Mark::photoDisc:

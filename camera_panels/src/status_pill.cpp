@@ -3,11 +3,12 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
-#include "camera_panels/view_style.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
-using namespace view_style;
+using namespace theme;
 
 namespace {
 constexpr qreal dot = 8, spacing = 6, padX = 12, padY = 8;
@@ -42,7 +43,7 @@ void StatusPill::setMonospacedDigits(bool value) {
 }
 
 QSize StatusPill::sizeHint() const {
-    const QFontMetricsF metrics(styleFont(TextStyle::footnote, QFont::Medium, monospaced_));
+    const QFontMetricsF metrics((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium)) : theme::font(TextStyle::footnote, QFont::Medium)));
     return QSize(qCeil(padX * 2 + dot + spacing + metrics.horizontalAdvance(text_)), qCeil(padY * 2 + metrics.height()));
 }
 
@@ -52,11 +53,14 @@ void StatusPill::paintEvent(QPaintEvent*) {
     const QRectF bounds = rect();
     fillCapsule(p, bounds, ultraThinMaterial());
     p.setPen(Qt::NoPen);
-    p.setBrush(live_ ? red() : grey());
+    p.setBrush(live_ ? red() : gray());
     p.drawEllipse(QRectF(padX, bounds.center().y() - dot / 2, dot, dot));
-    p.setFont(styleFont(TextStyle::footnote, QFont::Medium, monospaced_));
+    p.setFont((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium)) : theme::font(TextStyle::footnote, QFont::Medium)));
     p.setPen(Qt::white);
-    paintLine(p, bounds.adjusted(padX + dot + spacing, 0, -padX + 1, 0), text_, Qt::AlignLeft);
+    const QRectF textRect = bounds.adjusted(padX + dot + spacing, 0, -padX + 1, 0);
+    const auto fitted = fitOneLine(p.font(), text_, textRect.width(), 1.0);
+    p.setFont(fitted.font);
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, fitted.text);
 }
 
 }  // namespace morvane

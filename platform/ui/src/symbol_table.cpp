@@ -47,6 +47,7 @@ const SymbolEntry symbolTable[] = {
     {"folder", 0xe2c7},                             // folder
     {"forward.end.fill", 0xe044},                   // skip_next
     {"gearshape", 0xe8b8},                          // settings
+    {"internaldrive", 0xe1db},                      // storage
     {"ladybug", 0xe868},                            // bug_report
     {"laptopcomputer", 0xe31e},                     // laptop
     {"line.3.horizontal", 0xe5d2},                  // menu

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "app/deck_rules.h"
+#include "app/feed_grid_layout.h"
+#include "app/feed_tile_rules.h"
+#include "app/health_line_rules.h"
+#include "app/nearby_rules.h"
+#include "app/transfer_row_rules.h"
+
+namespace morvane {
+namespace {
+
+TEST(ScreenRules, GridLayouts) {
+    struct Case {
+        std::size_t count;
+        QSizeF area;
+        int columns, rows;
+        QSizeF tile;
+    };
+    const Case cases[] = {
+        {0, {1200, 800}, 1, 0, {1200, 800}}, {1, {1200, 800}, 1, 1, {1200, 800}},
+        {2, {1200, 800}, 2, 1, {598, 800}},  {2, {600, 900}, 1, 2, {600, 448}},
+        {2, {700, 700}, 2, 1, {348, 700}},   {2, {700, 701}, 1, 2, {700, 348.5}},
+        {3, {1200, 800}, 2, 2, {598, 398}},  {4, {1200, 800}, 2, 2, {598, 398}},
+    };
+    for (const auto& c : cases) {
+        const auto layout = feedGridLayout(c.count, c.area);
+        EXPECT_EQ(layout.columns, c.columns) << c.count;
+        EXPECT_EQ(layout.rows, c.rows) << c.count;
+        EXPECT_EQ(layout.tileSize, c.tile) << c.count;
+        ASSERT_EQ(layout.tiles.size(), c.count);
+    }
+    const auto four = feedGridLayout(4, {1200, 800});
+    EXPECT_EQ(four.tiles[3], QRectF(602, 402, 598, 398));
+    const auto three = feedGridLayout(3, {1200, 800});
+    EXPECT_EQ(three.tiles[2], QRectF(301, 402, 598, 398));  // alone in its row, centred
+    const auto one = feedGridLayout(1, {1200, 800});
+    EXPECT_EQ(one.spacing, 0);
+    EXPECT_EQ(one.tiles[0], QRectF(0, 0, 1200, 800));
+}
+
+TEST(ScreenRules, TileBorders) {
+    using K = TileBorder::Kind;
+    struct Case {
+        bool deck, onAir, recording, selected, chrome;
+        K kind;
+        qreal width;
+    };
+    const Case cases[] = {
+        {true, true, false, true, true, K::onAir, 6},
+        {true, false, true, false, true, K::none, 0},  // recording shows no border in deck mode
+        {true, false, true, true, true, K::selected, 2},
+        {false, true, false, false, true, K::none, 0},  // on air shows no border outside deck mode
+        {false, false, true, true, true, K::recording, 4},
+        {false, false, false, true, true, K::selected, 2},
+        {false, false, false, true, false, K::none, 0},  // one camera: no outline
+    };
+    for (const auto& c : cases) {
+        const auto border = tileBorder(c.deck, c.onAir, c.recording, c.selected, c.chrome);
+        EXPECT_EQ(border.kind, c.kind);
+        EXPECT_EQ(border.width, c.width);
+        EXPECT_EQ(border.insideEdge, c.kind == K::onAir || c.kind == K::recording);
+    }
+}
+
+TEST(ScreenRules, TileClicksButtonsAndInsets) {
+    EXPECT_EQ(tileClick(false, true), TileClick::select);
+    EXPECT_EQ(tileClick(true, true), TileClick::focus);
+    EXPECT_EQ(tileClick(false, false), TileClick::focus);
+    EXPECT_FALSE(expandButtonFace(false, false));
+    EXPECT_EQ(expandButtonFace(true, false)->label, QStringLiteral("Expand"));
+    EXPECT_EQ(expandButtonFace(false, true)->label, QStringLiteral("Show all cameras"));
+    EXPECT_EQ(expandButtonFace(true, true)->symbol, QStringLiteral("arrow.down.right.and.arrow.up.left"));
+    EXPECT_EQ(readingsInsets(false, false), (ReadingsInsets{16, 76}));
+    EXPECT_EQ(readingsInsets(false, true), (ReadingsInsets{16, 116}));
+    EXPECT_EQ(readingsInsets(true, false), (ReadingsInsets{8, 52}));
+    EXPECT_EQ(chromeTopInset(true), 48);
+    EXPECT_EQ(loupeSide(true), 120);
+    EXPECT_EQ(loupeSide(false), 150);
+    EXPECT_EQ(noPictureText("Studio").toStdString(), "No picture from Studio · repairing…");
+}
+
+TEST(ScreenRules, TileReadingsShown) {
+    CameraStatus status;
+    EXPECT_EQ(tileReadings(std::nullopt, true, false, true), (TileReadings{false, false, true, false}));
+    EXPECT_EQ(tileReadings(status, true, true, true), (TileReadings{false, false, false, true}));  // scope off
+    status.scope = ScopeKind::parade;
+    status.loupe = true;
+    status.falseColor = true;
+    EXPECT_EQ(tileReadings(status, true, true, false), (TileReadings{true, true, true, false}));
+    EXPECT_EQ(tileReadings(status, false, false, true), (TileReadings{true, true, false, false}));
+}
+
+TEST(ScreenRules, DeckNumbersAndLabels) {
+    const PeerId a{Uuid()}, b{Uuid()}, gone{Uuid()};
+    EXPECT_EQ(deckBarNumber({a, b}, b), 2);
+    EXPECT_EQ(deckBarNumber({a, b}, gone), 1);
+    EXPECT_EQ(deckBarAccessibilityLabel("Studio", 2, true).toStdString(), "Studio, camera 2, on air");
+    EXPECT_EQ(deckBarAccessibilityLabel("Studio", 2, false).toStdString(), "Studio, camera 2");
+    EXPECT_EQ(deckBarStateText(false).toStdString(), "Put on air");
+    EXPECT_EQ(deckButtonStateText(false).toStdString(), "tap to put on air");
+    EXPECT_EQ(deckButtonAccessibilityLabel("Studio", true).toStdString(), "Studio, on air");
+    EXPECT_EQ(deckButtonMinHeight(true), 84);
+    EXPECT_EQ(flipCameraLabel("Studio", true).toStdString(), "Use Studio's back camera");
+    EXPECT_EQ(flipCameraLabel("Studio", false).toStdString(), "Use Studio's front camera");
+    EXPECT_EQ(recordEveryCameraLabel(true).toStdString(), "Stop recording on every camera");
+    EXPECT_EQ(droppedCameraName(QStringLiteral("Studio\nWide")), std::optional<std::string>("Studio"));
+    EXPECT_EQ(droppedCameraName(QString()), std::nullopt);
+}
+
+TEST(ScreenRules, LensRow) {
+    const std::pair<double, const char*> labels[] = {
+        {0.5, ".5"}, {1, "1"}, {3, "3"}, {2.9, "2"}, {std::nan(""), "—"},
+        {std::numeric_limits<double>::infinity(), "—"}, {1e300, "—"},
+    };
+    for (const auto& [factor, text] : labels) EXPECT_EQ(deckLensLabel(factor).toStdString(), text) << factor;
+    EXPECT_TRUE(deckLensIsSelected(1.02, 1));
+    EXPECT_FALSE(deckLensIsSelected(1.06, 1));
+    EXPECT_FALSE(deckLensIsSelected(std::nan(""), 1));
+}
+
+TEST(ScreenRules, BatteryThresholds) {
+    struct Case {
+        float level;
+        bool charging;
+        const char* symbol;
+        const char* text;
+        bool low;
+    };
+    const Case cases[] = {
+        {0.10f, false, "battery.0", "10%", true},    {0.15f, false, "battery.25", "15%", true},
+        {0.199f, false, "battery.25", "19%", true},  {0.2f, false, "battery.25", "20%", false},
+        {0.40f, false, "battery.50", "40%", false},  {0.65f, false, "battery.75", "65%", false},
+        {0.90f, false, "battery.100", "90%", false}, {0.999f, false, "battery.100", "99%", false},
+        {0.05f, true, "battery.100.bolt", "5%", false},
+        {std::nanf(""), false, "battery.0", "—%", false}, {7.0f, false, "battery.100", "100%", false},
+        {-1.0f, false, "battery.0", "0%", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(batterySymbol(c.level, c.charging).toStdString(), c.symbol) << c.level;
+        EXPECT_EQ(batteryText(c.level).toStdString(), c.text) << c.level;
+        EXPECT_EQ(batteryIsLow(c.level, c.charging), c.low) << c.level;
+    }
+}
+
+TEST(ScreenRules, ByteCounts) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "Zero KB"},          {-5, "Zero KB"},          {1, "1 byte"},
+        {999, "999 bytes"},      {1500, "2 KB"},           {999'999, "1 MB"},
+        {153'600'000, "153.6 MB"}, {10'000'000, "10 MB"},  {1'234'567'890, "1.23 GB"},
+        {10'000'000'000, "10 GB"}, {1'500'000'000'000, "1.5 TB"},
+        {std::numeric_limits<std::int64_t>::max(), "9.22 EB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(byteCountText(bytes).toStdString(), text) << bytes;
+}
+
+CameraStatus videoStatus(std::int64_t freeBytes) {
+    CameraStatus s;
+    s.mode = CaptureMode::video;
+    s.resolution = {3840, 2160};
+    s.frameRate = 30;
+    s.freeBytes = freeBytes;
+    return s;
+}
+
+TEST(ScreenRules, StorageEstimates) {
+    auto s = videoStatus(10'000'000'000);
+    EXPECT_EQ(recordMinutesLeft(s), 29);
+    EXPECT_EQ(storageText(s).toStdString(), "10 GB · 29 min");
+    EXPECT_FALSE(storageIsLow(s));
+    s.freeBytes = 40'000'000'000;  // 119 minutes
+    EXPECT_EQ(storageText(s).toStdString(), "40 GB · 119 min");
+    s.freeBytes = 41'000'000'000;  // 122 minutes
+    EXPECT_EQ(storageText(s).toStdString(), "41 GB · 2 h");
+    s.freeBytes = 3'000'000'000;  // 8 minutes
+    EXPECT_TRUE(storageIsLow(s));
+    s.mode = CaptureMode::photo;  // photo: free space only, but still red by the video estimate
+    EXPECT_EQ(storageText(s).toStdString(), "3 GB");
+    EXPECT_TRUE(storageIsLow(s));
+    // Below 24 fps counts as 24; other profiles weigh 0.25.
+    auto slow = videoStatus(10'000'000'000);
+    slow.frameRate = 0;
+    auto at24 = videoStatus(10'000'000'000);
+    at24.frameRate = 24;
+    EXPECT_EQ(recordMinutesLeft(slow), recordMinutesLeft(at24));
+    auto log = videoStatus(10'000'000'000);
+    log.colorProfile = ColorProfile::appleLog;
+    EXPECT_EQ(recordMinutesLeft(log), 21);
+    // A zero-sized format gives no estimate: the free space alone, never red.
+    auto empty = videoStatus(1'000);
+    empty.resolution = {0, 0};
+    EXPECT_EQ(recordMinutesLeft(empty), std::nullopt);
+    EXPECT_EQ(storageText(empty).toStdString(), "1 KB");
+    EXPECT_FALSE(storageIsLow(empty));
+    // Absurd figures from a camera: no overflow, no negative time.
+    auto huge = videoStatus(std::numeric_limits<std::int64_t>::max());
+    huge.resolution = {1, 1};
+    EXPECT_TRUE(recordMinutesLeft(huge));
+    auto wide = videoStatus(1'000'000);
+    wide.resolution = {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max()};
+    EXPECT_EQ(recordMinutesLeft(wide), 0);
+    auto negative = videoStatus(-5'000'000'000);
+    EXPECT_EQ(recordMinutesLeft(negative), 0);
+}
+
+TEST(ScreenRules, HeatMicrophoneAndHealthItems) {
+    EXPECT_FALSE(heatWarning(1));
+    EXPECT_EQ(heatWarning(2)->first.toStdString(), "Hot");
+    EXPECT_EQ(heatWarning(2)->second, FigureColor::orange);
+    EXPECT_EQ(heatWarning(4)->first.toStdString(), "Too hot");
+    EXPECT_EQ(heatWarning(3)->second, FigureColor::red);
+    EXPECT_EQ(microphoneLevelColor(200), FigureColor::green);
+    EXPECT_EQ(microphoneLevelColor(201), FigureColor::yellow);
+    EXPECT_EQ(microphoneLevelColor(240), FigureColor::yellow);
+    EXPECT_EQ(microphoneLevelColor(241), FigureColor::red);
+
+    using K = HealthItem::Kind;
+    auto s = videoStatus(10'000'000'000);
+    s.battery = 0.5f;
+    s.thermal = 2;
+    s.pendingTransfers = 2;
+    s.transferProgress = 0.5;
+    const auto items = healthItems(s, 210);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0].kind, K::microphone);
+    EXPECT_EQ(items[0].color, FigureColor::yellow);
+    EXPECT_EQ(items[1].text.toStdString(), "50%");
+    EXPECT_EQ(items[2].text.toStdString(), "10 GB · 29 min");
+    EXPECT_EQ(items[3].text.toStdString(), "Hot");
+    EXPECT_EQ(items[4].text.toStdString(), "50% · 1 more");
+    EXPECT_EQ(items[4].color, FigureColor::green);
+    CameraStatus bare;
+    const auto few = healthItems(bare, std::nullopt);
+    ASSERT_EQ(few.size(), 1u);
+    EXPECT_EQ(few[0].kind, K::storage);
+}
+
+TEST(ScreenRules, StatsLines) {
+    auto s = videoStatus(0);
+    s.liveISO = 400;
+    s.liveShutter = 1.0 / 50;
+    s.linkDelayMs = 42;
+    EXPECT_EQ(statsLine("30 fps · 8.2 Mb/s", s, false).toStdString(), "30 fps · 8.2 Mb/s · ISO 400 · 1/50 · 42 ms");
+    EXPECT_EQ(statsLine("30 fps · 8.2 Mb/s", std::nullopt, false).toStdString(), "30 fps · 8.2 Mb/s");
+    s.linkDelayMs.reset();
+    s.liveISO = 0;
+    EXPECT_EQ(statsLine("1 fps · 0.1 Mb/s", s, false).toStdString(), "1 fps · 0.1 Mb/s · —");
+    s.linkDelayMs = 250;
+    EXPECT_FALSE(statsLineIsSlow(s));
+    s.linkDelayMs = 251;
+    EXPECT_TRUE(statsLineIsSlow(s));
+    EXPECT_FALSE(statsLineIsSlow(std::nullopt));
+}
+
+TEST(ScreenRules, NearbyRows) {
+    using C = NearbyRowLook::Control;
+    struct Case {
+        bool thisDevice, connected, connecting, paired;
+        const char* label;
+        C control;
+    };
+    const Case cases[] = {
+        {true, true, true, true, "This Mac", C::none},
+        {false, true, true, false, "Connected", C::disconnect},
+        {false, false, true, true, "Paired", C::spinner},
+        {false, false, true, false, "", C::spinner},
+        {false, false, false, true, "Paired", C::connect},
+        {false, false, false, false, "", C::pair},
+    };
+    for (const auto& c : cases) {
+        PeerSession::NearbyCamera camera;
+        camera.isThisDevice = c.thisDevice;
+        camera.isConnected = c.connected;
+        camera.isConnecting = c.connecting;
+        camera.isPaired = c.paired;
+        const auto look = nearbyRowLook(camera);
+        EXPECT_EQ(look.control, c.control);
+        EXPECT_EQ(look.label ? look.label->text.toStdString() : std::string(), c.label);
+    }
+    EXPECT_FALSE(nearbyCountLine(1, 1));
+    EXPECT_EQ(nearbyCountLine(2, 4)->toStdString(), "2 of 4 connected");
+    PeerSession::NearbyCamera me;
+    me.isThisDevice = true;
+    PeerSession::NearbyCamera other;
+    EXPECT_TRUE(nearbyShowsWaiting({}));
+    EXPECT_TRUE(nearbyShowsWaiting({me}));
+    EXPECT_FALSE(nearbyShowsWaiting({me, other}));
+}
+
+TEST(ScreenRules, TransferRows) {
+    EXPECT_EQ(transferButtonFace(false), (TransferButtonFace{QStringLiteral("Pause"), QStringLiteral("pause.fill")}));
+    EXPECT_EQ(transferButtonFace(true), (TransferButtonFace{QStringLiteral("Send"), QStringLiteral("play.fill")}));
+    CameraStatus s;
+    s.transferName = "Take 01.mov";
+    EXPECT_FALSE(transferRowShown(s));  // nothing pending, name or not
+    EXPECT_FALSE(transferRowShown(std::nullopt));
+    s.pendingTransfers = 1;
+    EXPECT_TRUE(transferRowShown(s));
+    EXPECT_FALSE(transferFileShown(s));
+    s.transferProgress = 0.3;
+    EXPECT_TRUE(transferFileShown(s));
+}
+
+}  // namespace
+}  // namespace morvane

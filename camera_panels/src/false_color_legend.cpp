@@ -18,15 +18,6 @@ QFont legendFont() { return theme::systemFont(9, QFont::DemiBold); }
 qreal rowHeight() { return std::max<qreal>(swatch, QFontMetricsF(legendFont()).height()); }
 }  // namespace
 
-const std::vector<FalseColor::Band>& falseColorBands() {
-    static const std::vector<FalseColor::Band> bands{
-        {0.0f, 0.015f, {0.55f, 0.15f, 0.85f}, "Crushed"},  {0.015f, 0.06f, {0.1f, 0.35f, 1.0f}, "Black"},
-        {0.38f, 0.48f, {0.2f, 0.8f, 0.25f}, "Mid grey"},   {0.58f, 0.68f, {1.0f, 0.45f, 0.7f}, "Skin"},
-        {0.93f, 0.985f, {1.0f, 0.9f, 0.1f}, "Near white"}, {0.985f, 1.0f, {1.0f, 0.1f, 0.1f}, "Clipped"},
-    };
-    return bands;
-}
-
 FalseColorLegend::FalseColorLegend(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -36,9 +27,9 @@ FalseColorLegend::FalseColorLegend(QWidget* parent) : QWidget(parent) {
 QSize FalseColorLegend::sizeHint() const {
     const QFontMetricsF metrics(legendFont());
     qreal widest = 0;
-    for (const auto& band : falseColorBands())
+    for (const auto& band : FalseColor::bands())
         widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(band.name)));
-    const auto n = static_cast<qreal>(falseColorBands().size());
+    const auto n = static_cast<qreal>(FalseColor::bands().size());
     return QSize(qCeil(inset * 2 + swatch + gap + widest), qCeil(inset * 2 + n * rowHeight() + (n - 1) * rowSpacing));
 }
 
@@ -49,7 +40,7 @@ void FalseColorLegend::paintEvent(QPaintEvent*) {
     p.setFont(legendFont());
     qreal y = inset;
     const qreal h = rowHeight();
-    for (const auto& band : falseColorBands()) {
+    for (const auto& band : FalseColor::bands()) {
         fillRoundedRect(p, QRectF(inset, y + (h - swatch) / 2, swatch, swatch), 2,
                         QColor::fromRgbF(band.rgb[0], band.rgb[1], band.rgb[2]));
         p.setPen(Qt::white);

@@ -167,7 +167,7 @@ TEST(Indicators, GuidesFitThePicture) {
 }
 
 TEST(Indicators, LegendBands) {
-    const auto& bands = falseColorBands();
+    const auto bands = FalseColor::bands();
     ASSERT_EQ(bands.size(), 6u);
     const char* names[] = {"Crushed", "Black", "Mid grey", "Skin", "Near white", "Clipped"};
     for (std::size_t i = 0; i < bands.size(); ++i) EXPECT_EQ(bands[i].name, names[i]);

@@ -2,16 +2,12 @@
 
 #include <QWidget>
 
-#include <vector>
-
 #include "protocol/false_color.h"
 
 namespace morvane {
 
-/// The false-colour bands in legend order: Crushed, Black, Mid grey, Skin, Near white, Clipped.
-const std::vector<FalseColor::Band>& falseColorBands();
-
-/// The key of the false-colour aid: one swatch and name per band on a small dark panel. Clicks pass through.
+/// The key of the false-colour aid: one swatch and name per band of `FalseColor::bands` (the table the camera
+/// paints with), on a small dark panel. Clicks pass through.
 class FalseColorLegend : public QWidget {
     Q_OBJECT
 public:

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include <map>
+#include <memory>
+
+#include "link/peer_id.h"
+
+namespace morvane {
+
+class FeedTile;
+class MonitorController;
+
+/// Fills the picture area with one tile per shown camera (every camera, or the solo one), all of one size and
+/// without scrolling. Tiles are kept per camera while it stays connected, so its picture host lives on.
+class FeedGrid : public QWidget {
+    Q_OBJECT
+public:
+    explicit FeedGrid(std::shared_ptr<MonitorController> controller, QWidget* parent = nullptr);
+
+    /// The tiles in the order shown.
+    std::vector<FeedTile*> tiles() const;
+    FeedTile* tile(const PeerId& camera) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void rebuild();
+    void place();
+
+    std::shared_ptr<MonitorController> controller_;
+    std::map<PeerId, FeedTile*> tiles_;
+    std::vector<PeerId> shown_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace morvane {
+
+class CameraFeed;
+class HealthLine;
+
+/// A camera's stream figures, exposure and link delay on one line (orange when the link is slow), and its
+/// health line under it. Follows the feed and, for the microphone level, its live readings.
+class FeedStats : public QWidget {
+    Q_OBJECT
+public:
+    explicit FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent = nullptr);
+
+    /// The stats line as shown; empty while the feed has no figures yet.
+    const QString& statsText() const { return statsText_; }
+    bool statsLineShown() const { return statsShown_; }
+    bool healthLineShown() const;
+    HealthLine* healthLine() const { return health_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateStats();
+    void updateHealth();
+    void place();
+
+    std::shared_ptr<CameraFeed> feed_;
+    HealthLine* health_;
+    QString statsText_;
+    bool statsShown_ = false;
+    bool slow_ = false;
+};
+
+}  // namespace morvane

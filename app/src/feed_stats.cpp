@@ -1,0 +1,90 @@
+#include "app/feed_stats.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include "app/health_line.h"
+#include "app/health_line_rules.h"
+#include "camera_panels/status_texts.h"
+#include "platform/theme.h"
+#include "remote/camera_feed.h"
+
+namespace morvane {
+
+using namespace theme;
+
+namespace {
+constexpr qreal lineSpacing = 3;
+QFont statsFont() { return monospacedDigits(theme::font(TextStyle::caption2)); }
+qreal statsHeight() { return QFontMetricsF(statsFont()).height(); }
+}  // namespace
+
+FeedStats::FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent)
+    : QWidget(parent), feed_(std::move(feed)), health_(new HealthLine(this)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    connect(feed_.get(), &CameraFeed::statsChanged, this, &FeedStats::updateStats);
+    connect(feed_.get(), &CameraFeed::statusChanged, this, [this] {
+        updateStats();
+        updateHealth();
+    });
+    // The microphone level changes far more often than the rest: only the health line follows it.
+    connect(&feed_->live(), &LiveReadings::audioLevelChanged, this, &FeedStats::updateHealth);
+    updateStats();
+    updateHealth();
+}
+
+bool FeedStats::healthLineShown() const { return !health_->isHidden(); }
+
+void FeedStats::updateStats() {
+    const auto& stats = feed_->stats();
+    statsShown_ = stats.has_value();
+    const QString text = stats ? statsLine(*stats, feed_->status(), shutterAsAngleSetting()) : QString();
+    slow_ = statsLineIsSlow(feed_->status());
+    if (text != statsText_) {
+        statsText_ = text;
+        updateGeometry();
+    }
+    place();
+    update();
+}
+
+void FeedStats::updateHealth() {
+    const auto& status = feed_->status();
+    health_->setVisible(status.has_value());
+    if (status)
+        health_->setValues(*status, status->mode == CaptureMode::video ? feed_->live().audioLevel() : std::nullopt);
+    place();
+    updateGeometry();
+}
+
+void FeedStats::place() {
+    const qreal top = statsShown_ ? statsHeight() + lineSpacing : 0;
+    health_->setGeometry(0, qRound(top), health_->sizeHint().width(), health_->sizeHint().height());
+}
+
+void FeedStats::resizeEvent(QResizeEvent*) { place(); }
+
+QSize FeedStats::sizeHint() const {
+    const QFontMetricsF metrics(statsFont());
+    qreal w = statsShown_ ? metrics.horizontalAdvance(statsText_) : 0;
+    qreal h = statsShown_ ? statsHeight() : 0;
+    if (!health_->isHidden()) {
+        w = std::max<qreal>(w, health_->sizeHint().width());
+        h += (statsShown_ ? lineSpacing : 0) + health_->sizeHint().height();
+    }
+    return QSize(qCeil(w) + 1, qCeil(h));
+}
+
+void FeedStats::paintEvent(QPaintEvent*) {
+    if (!statsShown_) return;
+    QPainter p(this);
+    p.setFont(statsFont());
+    const QRectF line(0, 0, width(), statsHeight());
+    p.setPen(black(0.33));
+    p.drawText(line.translated(0, 0.5), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
+    p.setPen(slow_ ? orange() : white(0.8));
+    p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
+}
+
+}  // namespace morvane

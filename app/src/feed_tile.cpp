@@ -1,0 +1,372 @@
+#include "app/feed_tile.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "app/camera_send.h"
+#include "app/deck_bar.h"
+#include "app/deck_rules.h"
+#include "app/feed_stats.h"
+#include "app/histogram_view.h"
+#include "app/round_icon_button.h"
+#include "app/scope_view.h"
+#include "app/single_feed_pills.h"
+#include "camera_panels/activity_indicator.h"
+#include "camera_panels/countdown_overlay.h"
+#include "camera_panels/false_color_legend.h"
+#include "camera_panels/flash_overlay.h"
+#include "camera_panels/focus_square.h"
+#include "camera_panels/framing_guides.h"
+#include "camera_panels/loupe_view.h"
+#include "camera_panels/pinch_to_zoom.h"
+#include "platform/theme.h"
+#include "remote/camera_feed.h"
+#include "remote/monitor_controller.h"
+#include "remote/video_receiver.h"
+#include "remote/video_receiver_layer.h"
+
+namespace morvane {
+
+using namespace theme;
+
+namespace {
+
+constexpr QSize scopeSize{168, 72};
+constexpr QSize histogramSize{128, 52};
+constexpr int readingsSpacing = 8;
+
+/// Paints the receiver's layers and keeps their geometry in step with the widget.
+class PictureHost : public QWidget {
+public:
+    PictureHost(std::shared_ptr<VideoReceiver> receiver, QWidget* parent) : QWidget(parent), receiver_(std::move(receiver)) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (receiver_)
+            connect(&receiver_->containerLayer(), &VideoReceiverLayer::changed, this, qOverload<>(&QWidget::update));
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        if (receiver_) receiver_->layout(QRectF(rect()));
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        if (receiver_) receiver_->containerLayer().paint(p);
+        else p.fillRect(rect(), Qt::black);
+    }
+
+private:
+    std::shared_ptr<VideoReceiver> receiver_;
+};
+
+}  // namespace
+
+/// The border and the "ON AIR" badge; clicks pass through.
+class FeedTile::Frame : public QWidget {
+public:
+    explicit Frame(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+    void setValues(TileBorder border, bool badge) {
+        if (border == border_ && badge == badge_) return;
+        border_ = border;
+        badge_ = badge;
+        update();
+    }
+    TileBorder border() const { return border_; }
+    bool badge() const { return badge_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = rect();
+        if (border_.kind != TileBorder::Kind::none) {
+            const bool red = border_.kind != TileBorder::Kind::selected;
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(red ? theme::red() : theme::yellow(), border_.width, Qt::SolidLine, Qt::SquareCap,
+                          Qt::MiterJoin));
+            // Inside the edge for red; centred on it for the yellow outline (half of it is clipped away).
+            const qreal inset = border_.insideEdge ? border_.width / 2 : 0;
+            p.drawRect(r.adjusted(inset, inset, -inset, -inset));
+        }
+        if (badge_) {
+            const QFont f = theme::font(TextStyle::caption, QFont::Black);
+            const QString text = QStringLiteral("ON AIR");
+            const QFontMetricsF metrics(f);
+            const QSizeF size(metrics.horizontalAdvance(text) + 16, metrics.height() + 10);
+            const QRectF badge(r.center().x() - size.width() / 2, 10, size.width(), size.height());
+            fillCapsule(p, badge, theme::red());
+            p.setFont(f);
+            p.setPen(Qt::white);
+            p.drawText(badge, Qt::AlignCenter, text);
+        }
+    }
+
+private:
+    TileBorder border_;
+    bool badge_ = false;
+};
+
+FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed, QWidget* parent)
+    : QWidget(parent), controller_(std::move(controller)), feed_(std::move(feed)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
+    setMouseTracking(false);
+
+    picture_ = new PictureHost(feed_->receiver(), this);
+    guides_ = new FramingGuides(this, controller_->environment().defaults);
+    focus_ = new FocusSquare(this);
+    countdown_ = new CountdownOverlay(this);
+    flash_ = new FlashOverlay(this);
+
+    noPicture_ = new QWidget(this);
+    noPicture_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    {
+        auto* column = new QVBoxLayout(noPicture_);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(6);
+        auto* spinner = new ActivityIndicator(noPicture_, white(0.8));
+        auto* label = new QLabel(noPictureText(feed_->name()), noPicture_);
+        label->setFont(theme::font(TextStyle::caption));
+        setTextColor(*label, white(0.8));
+        column->addWidget(spinner, 0, Qt::AlignHCenter);
+        column->addWidget(label, 0, Qt::AlignHCenter);
+    }
+
+    chrome_ = new QWidget(this);
+    chrome_->setAttribute(Qt::WA_TranslucentBackground);
+    {
+        auto* column = new QVBoxLayout(chrome_);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(4);
+        pills_ = new SingleFeedPills(controller_, feed_, chrome_);
+        stats_ = new FeedStats(feed_, chrome_);
+        column->addWidget(pills_, 0, Qt::AlignLeft);
+        column->addWidget(stats_, 0, Qt::AlignLeft);
+        column->setSizeConstraint(QLayout::SetFixedSize);
+    }
+
+    expand_ = new RoundIconButton("arrow.up.left.and.arrow.down.right", QStringLiteral("Expand"),
+                                  [this] { expandOrCollapse(); }, this);
+
+    readingsColumn_ = new QWidget(this);
+    readingsColumn_->setAttribute(Qt::WA_TranslucentBackground);
+    std::weak_ptr<MonitorController> weakController = controller_;
+    std::weak_ptr<CameraFeed> weakFeed = feed_;
+    loupe_ = new LoupeView(loupeSide(false), [weakController, weakFeed] {
+        auto controller = weakController.lock();
+        auto feed = weakFeed.lock();
+        if (!controller || !feed || !feed->status()) return;
+        sendToCamera(*controller, feed->id(),
+                     CameraCommand::SetLoupe{true, nextLoupeContours(*feed->status())});
+    }, readingsColumn_);
+    legend_ = new FalseColorLegend(readingsColumn_);
+    scope_ = new ScopeView(readingsColumn_);
+    scope_->resize(scopeSize);
+    histogram_ = new HistogramView(readingsColumn_);
+    histogram_->resize(histogramSize);
+
+    frame_ = new Frame(this);
+    deckBar_ = new DeckBar(1, feed_->name(), false, [weakController, weakFeed] {
+        auto controller = weakController.lock();
+        auto feed = weakFeed.lock();
+        if (controller && feed) controller->putOnAir(*feed);
+    }, this);
+
+    pinch_ = new PinchToZoom(this, [weakController, weakFeed](const CameraCommand& command) {
+        auto controller = weakController.lock();
+        auto feed = weakFeed.lock();
+        if (controller && feed) sendToCamera(*controller, feed->id(), command);
+    });
+
+    MonitorController* c = controller_.get();
+    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::soloIDChanged,
+                        &MonitorController::programIDChanged, &MonitorController::deckModeChanged,
+                        &MonitorController::selectedIDChanged})
+        connect(c, signal, this, &FeedTile::refresh);
+    connect(c, &MonitorController::showHistogramChanged, this, &FeedTile::refreshReadings);
+    CameraFeed* f = feed_.get();
+    connect(f, &CameraFeed::statusChanged, this, &FeedTile::refreshStatus);
+    connect(f, &CameraFeed::shutterCountChanged, this, [this] { flash_->setTrigger(feed_->shutterCount()); });
+    connect(f, &CameraFeed::noPictureChanged, this, [this] { noPicture_->setVisible(feed_->noPicture()); });
+    connect(f, &CameraFeed::pictureSizeChanged, this, &FeedTile::refreshGuides);
+    // The live readings redraw the guides and the readings column alone.
+    LiveReadings* live = &feed_->live();
+    connect(live, &LiveReadings::rollChanged, this, &FeedTile::refreshGuides);
+    for (auto signal : {&LiveReadings::loupeChanged, &LiveReadings::scopeChanged, &LiveReadings::histogramChanged})
+        connect(live, signal, this, &FeedTile::refreshReadings);
+
+    flash_->setTrigger(feed_->shutterCount());
+    noPicture_->setVisible(feed_->noPicture());
+    refreshGuides();
+    refreshStatus();
+}
+
+FeedTile::~FeedTile() = default;
+
+const std::optional<QPointF>& FeedTile::focusPoint() const { return focus_->point(); }
+TileBorder FeedTile::border() const { return frame_->border(); }
+bool FeedTile::onAirBadgeShown() const { return frame_->badge(); }
+
+void FeedTile::setPlacement(bool isSelected, bool showsChrome) {
+    if (isSelected == isSelected_ && showsChrome == showsChrome_) return;
+    isSelected_ = isSelected;
+    showsChrome_ = showsChrome;
+    refresh();
+}
+
+bool FeedTile::isOnAir() const { return controller_->programID() == feed_->id(); }
+
+void FeedTile::refreshStatus() {
+    const auto& status = feed_->status();
+    countdown_->setCountdown(status ? status->countdown : std::nullopt);
+    pinch_->setStatus(status);
+    refresh();
+}
+
+void FeedTile::refresh() {
+    const auto& status = feed_->status();
+    const bool deck = controller_->deckMode();
+    frame_->setValues(tileBorder(deck, isOnAir(), status && status->isRecording, isSelected_, showsChrome_), isOnAir());
+    chrome_->setVisible(showsChrome_);
+    if (auto face = expandButtonFace(showsChrome_, controller_->soloID().has_value())) {
+        expand_->setSystemImage(face->symbol.toStdString());
+        expand_->setLabel(face->label);
+        expand_->show();
+    } else {
+        expand_->hide();
+    }
+    deckBar_->setVisible(deck);
+    if (deck) {
+        std::vector<PeerId> order;
+        for (const auto& f : controller_->feeds()) order.push_back(f->id());
+        deckBar_->setValues(deckBarNumber(order, feed_->id()), feed_->name(), isOnAir());
+    }
+    refreshReadings();
+}
+
+void FeedTile::refreshReadings() {
+    const auto& status = feed_->status();
+    const auto& live = feed_->live();
+    readings_ = tileReadings(status, live.scope().has_value(), controller_->showHistogram(),
+                             live.histogram().has_value());
+    loupe_->setVisible(readings_.loupe);
+    if (readings_.loupe) {
+        loupe_->setLoupeSize(loupeSide(showsChrome_));
+        loupe_->setImage(live.loupe());
+        loupe_->setContours(status->loupeContours);
+    }
+    legend_->setVisible(readings_.legend);
+    scope_->setVisible(readings_.scope);
+    if (readings_.scope) scope_->setScope(live.scope());
+    histogram_->setVisible(readings_.histogram);
+    if (readings_.histogram) histogram_->setBins(*live.histogram());
+    layoutLayers();
+}
+
+void FeedTile::refreshGuides() {
+    guides_->setPictureSize(feed_->pictureSize());
+    guides_->setRoll(feed_->live().roll());
+    guides_->refresh();
+}
+
+void FeedTile::resizeEvent(QResizeEvent*) { layoutLayers(); }
+
+void FeedTile::layoutLayers() {
+    const QRect all = rect();
+    for (QWidget* layer : {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_),
+                           static_cast<QWidget*>(countdown_), static_cast<QWidget*>(flash_),
+                           static_cast<QWidget*>(frame_)})
+        layer->setGeometry(all);
+    const bool deck = controller_->deckMode();
+    noPicture_->adjustSize();
+    noPicture_->move((width() - noPicture_->width()) / 2, (height() - noPicture_->height()) / 2);
+
+    const int top = qRound(chromeTopInset(deck));
+    chrome_->adjustSize();
+    chrome_->move(8, top);
+    const QSize button = expand_->sizeHint();
+    expand_->setGeometry(width() - 8 - button.width(), top, button.width(), button.height());
+
+    // The readings column: trailing-aligned, top to bottom, each item at its own size.
+    const auto insets = readingsInsets(showsChrome_, deck);
+    int columnWidth = 0, y = 0;
+    std::vector<QWidget*> shown;
+    for (QWidget* item : {static_cast<QWidget*>(loupe_), static_cast<QWidget*>(legend_),
+                          static_cast<QWidget*>(scope_), static_cast<QWidget*>(histogram_)})
+        if (!item->isHidden()) shown.push_back(item);
+    for (QWidget* item : shown) columnWidth = std::max(columnWidth, item->width());
+    for (QWidget* item : shown) {
+        item->move(columnWidth - item->width(), y);
+        y += item->height() + readingsSpacing;
+    }
+    const int columnHeight = std::max(y - readingsSpacing, 0);
+    readingsColumn_->setGeometry(width() - qRound(insets.trailing) - columnWidth, qRound(insets.top), columnWidth,
+                                 columnHeight);
+    deckBar_->setGeometry(0, 0, width(), DeckBar::barHeight);
+
+    // Stacking order, bottom to top, as the layers are listed.
+    for (QWidget* layer : {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_),
+                           static_cast<QWidget*>(countdown_), static_cast<QWidget*>(flash_), noPicture_, chrome_,
+                           static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(frame_),
+                           static_cast<QWidget*>(deckBar_)})
+        layer->raise();
+}
+
+void FeedTile::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    pressedAt_ = event->position();
+    event->accept();
+}
+
+void FeedTile::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !pressedAt_) return QWidget::mouseReleaseEvent(event);
+    const QPointF at = event->position();
+    const bool click = (at - *pressedAt_).manhattanLength() < 8 && rect().contains(at.toPoint());
+    pressedAt_.reset();
+    event->accept();
+    if (click) clicked(at);
+}
+
+void FeedTile::clicked(QPointF location) {
+    if (tileClick(isSelected_, showsChrome_) == TileClick::select) {
+        controller_->setSelectedID(feed_->id());
+        return;
+    }
+    if (controller_->focusAt(location, *feed_)) focus_->setPoint(location);
+}
+
+void FeedTile::expandOrCollapse() {
+    controller_->setSelectedID(feed_->id());
+    controller_->setSoloID(controller_->soloID() ? std::nullopt : std::optional<PeerId>(feed_->id()));
+    controller_->updateStreamQuality();
+}
+
+void FeedTile::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasText()) event->acceptProposedAction();
+}
+
+void FeedTile::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasText()) event->acceptProposedAction();
+}
+
+void FeedTile::dropEvent(QDropEvent* event) {
+    const auto name = droppedCameraName(event->mimeData()->text());
+    if (!name) {
+        event->ignore();
+        return;
+    }
+    controller_->moveCamera(*name, *feed_);
+    event->acceptProposedAction();
+}
+
+}  // namespace morvane

@@ -1,0 +1,95 @@
+#include "app/health_line.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include "platform/symbols.h"
+#include "platform/theme.h"
+
+namespace morvane {
+
+using namespace theme;
+
+namespace {
+constexpr qreal itemSpacing = 8, iconGap = 3, meterWidth = 40, meterHeight = 5;
+
+QFont lineFont() { return monospacedDigits(theme::font(TextStyle::caption2)); }
+qreal iconSize() { return symbolPixelSize(pointSize(TextStyle::caption2)); }
+
+qreal itemWidth(const HealthItem& item, const QFontMetricsF& metrics) {
+    if (item.kind == HealthItem::Kind::microphone) return iconSize() + iconGap + meterWidth;
+    return iconSize() + iconGap + metrics.horizontalAdvance(item.text);
+}
+}  // namespace
+
+QColor figureColor(FigureColor color) {
+    switch (color) {
+        case FigureColor::neutral: return white(0.8);
+        case FigureColor::red: return red();
+        case FigureColor::orange: return orange();
+        case FigureColor::yellow: return yellow();
+        case FigureColor::green: return green();
+    }
+    return white(0.8);
+}
+
+HealthLine::HealthLine(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void HealthLine::setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel) {
+    auto items = healthItems(status, audioLevel);
+    if (items == items_ && audioLevel == audioLevel_) return;
+    const bool resized = items.size() != items_.size() ||
+                         !std::equal(items.begin(), items.end(), items_.begin(),
+                                     [](const auto& a, const auto& b) { return a.text == b.text; });
+    items_ = std::move(items);
+    audioLevel_ = audioLevel;
+    if (resized) updateGeometry();
+    update();
+}
+
+QSize HealthLine::sizeHint() const {
+    const QFontMetricsF metrics(lineFont());
+    qreal w = 0;
+    for (const auto& item : items_) w += itemWidth(item, metrics) + itemSpacing;
+    return QSize(qCeil(std::max<qreal>(w - itemSpacing, 0)), qCeil(std::max(metrics.height(), iconSize())));
+}
+
+void HealthLine::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QFont f = lineFont();
+    p.setFont(f);
+    const QFontMetricsF metrics(f);
+    const qreal h = height();
+    qreal x = 0;
+    for (const auto& item : items_) {
+        const QColor color = figureColor(item.color);
+        const QRectF icon(x, (h - iconSize()) / 2, iconSize(), iconSize());
+        // A faint shadow keeps the figures readable over a bright picture.
+        drawSymbol(p, icon.translated(0, 0.5), item.symbol.toStdString(), black(0.33), iconSize());
+        drawSymbol(p, icon, item.symbol.toStdString(),
+                   item.kind == HealthItem::Kind::microphone ? white(0.8) : color, iconSize());
+        x += iconSize() + iconGap;
+        if (item.kind == HealthItem::Kind::microphone) {
+            const QRectF track(x, (h - meterHeight) / 2, meterWidth, meterHeight);
+            fillCapsule(p, track, white(0.2));
+            const qreal level = audioLevel_.value_or(0);
+            fillCapsule(p, QRectF(track.topLeft(), QSizeF(meterWidth * level / 255.0, meterHeight)), color);
+            x += meterWidth;
+        } else {
+            const qreal w = metrics.horizontalAdvance(item.text);
+            const QRectF text(x, 0, w + 1, h);
+            p.setPen(black(0.33));
+            p.drawText(text.translated(0, 0.5), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+            p.setPen(color);
+            p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, item.text);
+            x += w;
+        }
+        x += itemSpacing;
+    }
+}
+
+}  // namespace morvane

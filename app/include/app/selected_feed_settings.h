@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class QVBoxLayout;
+
+namespace morvane {
+
+class CameraFeed;
+class MonitorController;
+
+/// The selected camera's full settings panel, sending through the controller's routing; shown from the
+/// camera's first status on and handed every later one.
+class SelectedFeedSettings : public QWidget {
+    Q_OBJECT
+public:
+    SelectedFeedSettings(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
+                         QWidget* parent = nullptr);
+
+    const std::shared_ptr<CameraFeed>& feed() const { return feed_; }
+    QWidget* panel() const { return panel_; }
+
+private:
+    void refresh();
+
+    std::shared_ptr<MonitorController> controller_;
+    std::shared_ptr<CameraFeed> feed_;
+    QVBoxLayout* layout_;
+    QWidget* panel_ = nullptr;
+};
+
+}  // namespace morvane

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class QAbstractButton;
+
+namespace morvane {
+
+class CameraFeed;
+class MonitorController;
+
+/// One camera's line in the list of file transfers: hold or resume, the camera's name, the file on its way
+/// with its progress, and the pending summary. Empty (and taking no space) while nothing is pending.
+class TransferRow : public QWidget {
+    Q_OBJECT
+public:
+    TransferRow(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
+                QWidget* parent = nullptr);
+
+    QAbstractButton* holdButton() const { return hold_; }
+    /// The summary as shown.
+    QString summary() const;
+    bool fileShown() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void refresh();
+    void place();
+
+    std::shared_ptr<MonitorController> controller_;
+    std::shared_ptr<CameraFeed> feed_;
+    QAbstractButton* hold_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,164 @@
+#include "app/transfer_row.h"
+
+#include <QAbstractButton>
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include "app/camera_send.h"
+#include "app/transfer_row_rules.h"
+#include "camera_panels/status_texts.h"
+#include "platform/symbols.h"
+#include "platform/theme.h"
+#include "remote/camera_feed.h"
+#include "remote/monitor_controller.h"
+
+namespace morvane {
+
+using namespace theme;
+
+namespace {
+
+constexpr qreal padX = 12, padY = 6, spacing = 8, barWidth = 90, maxWidth = 560;
+
+QFont captionFont() { return theme::font(TextStyle::caption); }
+QFont boldCaption() { return theme::font(TextStyle::caption, QFont::DemiBold); }
+
+/// The capsule "Pause" / "Send" button.
+class HoldButton : public QAbstractButton {
+public:
+    explicit HoldButton(QWidget* parent) : QAbstractButton(parent) {
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+    }
+    void setFace(const TransferButtonFace& face, bool paused) {
+        face_ = face;
+        paused_ = paused;
+        setText(face.label);
+        setAccessibleName(face.label);
+        updateGeometry();
+        update();
+    }
+    QSize sizeHint() const override {
+        const QFontMetricsF m(boldCaption());
+        const qreal icon = symbolPixelSize(pointSize(TextStyle::caption));
+        return QSize(qCeil(8 + icon + 4 + m.horizontalAdvance(face_.label) + 8), qCeil(m.height() + 6));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (!isEnabled()) p.setOpacity(0.4);
+        fillCapsule(p, QRectF(rect()), paused_ ? withOpacity(green(), isDown() ? 0.6 : 0.8) : white(isDown() ? 0.3 : 0.2));
+        const qreal icon = symbolPixelSize(pointSize(TextStyle::caption));
+        drawSymbol(p, QRectF(8, (height() - icon) / 2, icon, icon), face_.symbol.toStdString(), Qt::white, icon);
+        p.setFont(boldCaption());
+        p.setPen(Qt::white);
+        p.drawText(QRectF(8 + icon + 4, 0, width(), height()), Qt::AlignLeft | Qt::AlignVCenter, face_.label);
+    }
+
+private:
+    TransferButtonFace face_;
+    bool paused_ = false;
+};
+
+}  // namespace
+
+TransferRow::TransferRow(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
+                         QWidget* parent)
+    : QWidget(parent), controller_(std::move(controller)), feed_(std::move(feed)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMaximumWidth(static_cast<int>(maxWidth));
+    hold_ = new HoldButton(this);
+    std::weak_ptr<MonitorController> weak = controller_;
+    std::weak_ptr<CameraFeed> weakFeed = feed_;
+    connect(hold_, &QAbstractButton::clicked, this, [weak, weakFeed] {
+        auto c = weak.lock();
+        auto f = weakFeed.lock();
+        if (!c || !f || !f->status()) return;
+        // The row changes when the camera reports the new state, not before.
+        sendToCamera(*c, f->id(), CameraCommand::SetTransfersPaused{!f->status()->transfersPaused});
+    });
+    connect(feed_.get(), &CameraFeed::statusChanged, this, &TransferRow::refresh);
+    refresh();
+}
+
+QString TransferRow::summary() const {
+    if (!feed_->status()) return {};
+    return QString::fromStdString(transferStatusLine(*feed_->status()).value_or(std::string()));
+}
+
+bool TransferRow::fileShown() const { return feed_->status() && transferFileShown(*feed_->status()); }
+
+void TransferRow::refresh() {
+    const auto& status = feed_->status();
+    const bool shown = transferRowShown(status);
+    setVisible(shown);
+    if (!shown) return;
+    static_cast<HoldButton*>(hold_)->setFace(transferButtonFace(status->transfersPaused), status->transfersPaused);
+    hold_->setEnabled(!status->isRecording);
+    updateGeometry();
+    place();
+    update();
+}
+
+QSize TransferRow::sizeHint() const {
+    const QFontMetricsF caption(captionFont()), bold(boldCaption());
+    qreal w = padX + hold_->sizeHint().width() + spacing + bold.horizontalAdvance(QString::fromStdString(feed_->name()));
+    if (fileShown())
+        w += spacing + std::min<qreal>(caption.horizontalAdvance(QString::fromStdString(*feed_->status()->transferName)),
+                                       180) + spacing + barWidth;
+    w += spacing + caption.horizontalAdvance(summary()) + padX;
+    const qreal h = std::max<qreal>(hold_->sizeHint().height(), caption.height()) + 2 * padY;
+    return QSize(qCeil(std::min(w, maxWidth)), qCeil(h));
+}
+
+QSize TransferRow::minimumSizeHint() const { return QSize(std::min(sizeHint().width(), 320), sizeHint().height()); }
+
+void TransferRow::resizeEvent(QResizeEvent*) { place(); }
+
+void TransferRow::place() {
+    const QSize button = hold_->sizeHint();
+    hold_->setGeometry(qRound(padX), (height() - button.height()) / 2, button.width(), button.height());
+}
+
+void TransferRow::paintEvent(QPaintEvent*) {
+    const auto& status = feed_->status();
+    if (!status) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    fillRoundedRect(p, QRectF(rect()), 10, black(0.55));
+    const qreal h = height();
+    qreal x = padX + hold_->width() + spacing;
+    const qreal right = width() - padX;
+
+    // The summary sits at the trailing end; what is left goes to the name and the file.
+    const QString summaryText = summary();
+    const QFont caption = monospacedDigits(captionFont());
+    const qreal summaryWidth = QFontMetricsF(caption).horizontalAdvance(summaryText);
+    const QString name = QString::fromStdString(feed_->name());
+    const qreal nameWidth = std::min(QFontMetricsF(boldCaption()).horizontalAdvance(name), right - summaryWidth - x);
+    p.setFont(boldCaption());
+    p.setPen(Qt::white);
+    p.drawText(QRectF(x, 0, nameWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               QFontMetricsF(boldCaption()).elidedText(name, Qt::ElideRight, nameWidth + 1));
+    x += nameWidth + spacing;
+    if (transferFileShown(*status)) {
+        const qreal fileWidth = std::max<qreal>(right - summaryWidth - spacing - barWidth - spacing - x, 0);
+        p.setFont(captionFont());
+        p.setPen(white(0.7));
+        p.drawText(QRectF(x, 0, fileWidth, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   QFontMetricsF(captionFont()).elidedText(QString::fromStdString(*status->transferName),
+                                                           Qt::ElideMiddle, fileWidth));
+        x += fileWidth + spacing;
+        const QRectF track(x, h / 2 - 2, barWidth, 4);
+        fillCapsule(p, track, white(0.2));
+        const double progress = std::isfinite(*status->transferProgress) ? std::clamp(*status->transferProgress, 0.0, 1.0) : 0.0;
+        fillCapsule(p, QRectF(track.topLeft(), QSizeF(barWidth * progress, 4)), green());
+    }
+    p.setFont(caption);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(right - summaryWidth - 1, 0, summaryWidth + 1, h), Qt::AlignRight | Qt::AlignVCenter, summaryText);
+}
+
+}  // namespace morvane

@@ -28,6 +28,7 @@ public:
         setFocusPolicy(Qt::NoFocus);
         setText(deckLensLabel(factor));
         setAccessibleName(text());
+        setCheckable(true);
     }
     double factor() const { return factor_; }
     void setSelected(bool selected) {
@@ -38,6 +39,8 @@ public:
     }
 
 protected:
+    // The camera's next status decides the selection, not the click.
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);

@@ -12,6 +12,7 @@
 #include "app/camera_send.h"
 #include "app/deck_bar.h"
 #include "app/deck_rules.h"
+#include "app/display_layer_view.h"
 #include "app/feed_stats.h"
 #include "app/histogram_view.h"
 #include "app/round_icon_button.h"
@@ -29,7 +30,6 @@
 #include "remote/camera_feed.h"
 #include "remote/monitor_controller.h"
 #include "remote/video_receiver.h"
-#include "remote/video_receiver_layer.h"
 
 namespace morvane {
 
@@ -40,30 +40,6 @@ namespace {
 constexpr QSize scopeSize{168, 72};
 constexpr QSize histogramSize{128, 52};
 constexpr int readingsSpacing = 8;
-
-/// Paints the receiver's layers and keeps their geometry in step with the widget.
-class PictureHost : public QWidget {
-public:
-    PictureHost(std::shared_ptr<VideoReceiver> receiver, QWidget* parent) : QWidget(parent), receiver_(std::move(receiver)) {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        if (receiver_)
-            connect(&receiver_->containerLayer(), &VideoReceiverLayer::changed, this, qOverload<>(&QWidget::update));
-    }
-
-protected:
-    void resizeEvent(QResizeEvent*) override {
-        if (receiver_) receiver_->layout(QRectF(rect()));
-    }
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        if (receiver_) receiver_->containerLayer().paint(p);
-        else p.fillRect(rect(), Qt::black);
-    }
-
-private:
-    std::shared_ptr<VideoReceiver> receiver_;
-};
 
 }  // namespace
 
@@ -122,7 +98,9 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     setAcceptDrops(true);
     setMouseTracking(false);
 
-    picture_ = new PictureHost(feed_->receiver(), this);
+    picture_ = new DisplayLayerView(feed_->receiver(), this);
+    // The tile takes the clicks itself, so that a click anywhere on it (overlays included) selects or focuses.
+    picture_->setAttribute(Qt::WA_TransparentForMouseEvents);
     guides_ = new FramingGuides(this, controller_->environment().defaults);
     focus_ = new FocusSquare(this);
     countdown_ = new CountdownOverlay(this);

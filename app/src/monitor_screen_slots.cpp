@@ -11,8 +11,16 @@
 
 #include <QScrollArea>
 
+#include "app/deck_buttons.h"
+#include "app/deck_controls.h"
+#include "app/feed_grid.h"
+#include "app/feed_stats.h"
 #include "app/monitor_screen.h"
 #include "app/nearby_cameras_view.h"
+#include "app/selected_feed_controls.h"
+#include "app/selected_feed_settings.h"
+#include "app/single_feed_pills.h"
+#include "app/transfer_row.h"
 #include "platform/theme.h"
 
 namespace morvane {
@@ -23,38 +31,26 @@ namespace morvane {
 QWidget* MonitorScreen::makeNearbyCamerasView() { return new NearbyCamerasView(controller_); }
 
 /// Deck mode with live pictures off: DeckButtons(controller, compact).
-QWidget* MonitorScreen::makeDeckButtons(bool compact) {
-    (void)compact;
-    return nullptr;
-}
+QWidget* MonitorScreen::makeDeckButtons(bool compact) { return new DeckButtons(controller_, compact); }
 
 /// Otherwise: FeedGrid(controller), which takes the whole area it is given.
-QWidget* MonitorScreen::makeFeedGrid() { return nullptr; }
+QWidget* MonitorScreen::makeFeedGrid() { return new FeedGrid(controller_); }
 
 // MARK: Top bar
 
 /// Exactly one camera connected: SingleFeedPills(controller, feed) for it.
-QWidget* MonitorScreen::makeSingleFeedPills(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
-}
+QWidget* MonitorScreen::makeSingleFeedPills(const FeedPtr& feed) { return new SingleFeedPills(controller_, feed); }
 
 // MARK: Bar column
 
 /// While importing, for each camera in order: TransferRow(controller, feed).
-QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
-}
+QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) { return new TransferRow(controller_, feed); }
 
 /// Exactly one camera connected: FeedStats(feed).
-QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
-}
+QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) { return new FeedStats(feed); }
 
 /// The deck configuration with a camera connected: DeckControls(controller).
-QWidget* MonitorScreen::makeDeckControls() { return nullptr; }
+QWidget* MonitorScreen::makeDeckControls() { return new DeckControls(controller_); }
 
 /// A camera selected: SelectedFeedControls(controller, feed, openGallery, openSettings). It builds
 /// CaptureControls with status = the feed's status, send = controller.sendFromControls, latestThumbnail = the
@@ -64,10 +60,7 @@ QWidget* MonitorScreen::makeDeckControls() { return nullptr; }
 /// "controlsCollapsed".
 QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::function<void()> openGallery,
                                                  std::function<void()> openSettings) {
-    (void)feed;
-    (void)openGallery;
-    (void)openSettings;
-    return nullptr;
+    return new SelectedFeedControls(controller_, feed, std::move(openGallery), std::move(openSettings));
 }
 
 // MARK: Inspector
@@ -75,8 +68,7 @@ QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::funct
 /// The camera-settings inspector with a selected camera: SelectedFeedSettings(controller, feed), which builds
 /// CameraSettingsView(status, send = controller.sendFromControls, showHistogram = controller.showHistogram).
 QWidget* MonitorScreen::makeSelectedFeedSettings(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
+    return new SelectedFeedSettings(controller_, feed);
 }
 
 // MARK: Sheets

@@ -7,7 +7,6 @@
 #include "app/feed_grid_layout.h"
 #include "app/feed_tile_rules.h"
 #include "app/health_line_rules.h"
-#include "app/nearby_rules.h"
 #include "app/transfer_row_rules.h"
 
 namespace morvane {
@@ -253,41 +252,6 @@ TEST(ScreenRules, StatsLines) {
     s.linkDelayMs = 251;
     EXPECT_TRUE(statsLineIsSlow(s));
     EXPECT_FALSE(statsLineIsSlow(std::nullopt));
-}
-
-TEST(ScreenRules, NearbyRows) {
-    using C = NearbyRowLook::Control;
-    struct Case {
-        bool thisDevice, connected, connecting, paired;
-        const char* label;
-        C control;
-    };
-    const Case cases[] = {
-        {true, true, true, true, "This Mac", C::none},
-        {false, true, true, false, "Connected", C::disconnect},
-        {false, false, true, true, "Paired", C::spinner},
-        {false, false, true, false, "", C::spinner},
-        {false, false, false, true, "Paired", C::connect},
-        {false, false, false, false, "", C::pair},
-    };
-    for (const auto& c : cases) {
-        PeerSession::NearbyCamera camera;
-        camera.isThisDevice = c.thisDevice;
-        camera.isConnected = c.connected;
-        camera.isConnecting = c.connecting;
-        camera.isPaired = c.paired;
-        const auto look = nearbyRowLook(camera);
-        EXPECT_EQ(look.control, c.control);
-        EXPECT_EQ(look.label ? look.label->text.toStdString() : std::string(), c.label);
-    }
-    EXPECT_FALSE(nearbyCountLine(1, 1));
-    EXPECT_EQ(nearbyCountLine(2, 4)->toStdString(), "2 of 4 connected");
-    PeerSession::NearbyCamera me;
-    me.isThisDevice = true;
-    PeerSession::NearbyCamera other;
-    EXPECT_TRUE(nearbyShowsWaiting({}));
-    EXPECT_TRUE(nearbyShowsWaiting({me}));
-    EXPECT_FALSE(nearbyShowsWaiting({me, other}));
 }
 
 TEST(ScreenRules, TransferRows) {

@@ -81,8 +81,9 @@ void FeedStats::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setFont(statsFont());
     const QRectF line(0, 0, width(), statsHeight());
-    p.setPen(black(0.33));
-    p.drawText(line.translated(0, 0.5), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
+    p.setPen(black(0.2));
+    for (const QPointF& d : haloOffsets())
+        p.drawText(line.translated(d), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
     p.setPen(slow_ ? orange() : white(0.8));
     p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
 }

@@ -1,6 +1,8 @@
 #include "app/health_line.h"
 
 #include <QFontMetricsF>
+
+#include <array>
 #include <QPainter>
 
 #include "platform/symbols.h"
@@ -21,6 +23,12 @@ qreal itemWidth(const HealthItem& item, const QFontMetricsF& metrics) {
     return iconSize() + iconGap + metrics.horizontalAdvance(item.text);
 }
 }  // namespace
+
+const std::array<QPointF, 8>& haloOffsets() {
+    static const std::array<QPointF, 8> offsets{QPointF(-1, -1), QPointF(0, -1), QPointF(1, -1), QPointF(-1, 0),
+                                                QPointF(1, 0),   QPointF(-1, 1), QPointF(0, 1),  QPointF(1, 1)};
+    return offsets;
+}
 
 QColor figureColor(FigureColor color) {
     switch (color) {
@@ -68,8 +76,9 @@ void HealthLine::paintEvent(QPaintEvent*) {
     for (const auto& item : items_) {
         const QColor color = figureColor(item.color);
         const QRectF icon(x, (h - iconSize()) / 2, iconSize(), iconSize());
-        // A faint shadow keeps the figures readable over a bright picture.
-        drawSymbol(p, icon.translated(0, 0.5), item.symbol.toStdString(), black(0.33), iconSize());
+        // A soft dark halo keeps the figures readable over a bright picture.
+        for (const QPointF& d : haloOffsets())
+            drawSymbol(p, icon.translated(d), item.symbol.toStdString(), black(0.2), iconSize());
         drawSymbol(p, icon, item.symbol.toStdString(),
                    item.kind == HealthItem::Kind::microphone ? white(0.8) : color, iconSize());
         x += iconSize() + iconGap;
@@ -82,8 +91,8 @@ void HealthLine::paintEvent(QPaintEvent*) {
         } else {
             const qreal w = metrics.horizontalAdvance(item.text);
             const QRectF text(x, 0, w + 1, h);
-            p.setPen(black(0.33));
-            p.drawText(text.translated(0, 0.5), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+            p.setPen(black(0.2));
+            for (const QPointF& d : haloOffsets()) p.drawText(text.translated(d), Qt::AlignLeft | Qt::AlignVCenter, item.text);
             p.setPen(color);
             p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, item.text);
             x += w;

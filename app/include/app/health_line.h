@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -9,6 +10,9 @@
 #include "protocol/camera_status.h"
 
 namespace morvane {
+
+/// Where a figure's soft shadow is drawn around it (a blur of radius 2 is too dear to draw 30 times a second).
+const std::array<QPointF, 8>& haloOffsets();
 
 /// The colour of a figure of the health line.
 QColor figureColor(FigureColor color);

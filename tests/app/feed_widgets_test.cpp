@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 
 #include "app/deck_bar.h"
@@ -10,6 +11,7 @@
 #include "app/deck_lens_controls.h"
 #include "app/feed_grid.h"
 #include "app/feed_tile.h"
+#include "app/nearby_cameras_view.h"
 #include "app/round_icon_button.h"
 #include "app/transfer_row.h"
 #include "camera_panels/loupe_view.h"
@@ -305,6 +307,34 @@ TEST_F(FeedWidgets, LensRowActsOnTheSelectedCameraAlone) {
     recording.isRecording = true;
     status(1, recording);
     EXPECT_EQ(controls.recordButton()->accessibleName().toStdString(), "Stop recording on every camera");
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST_F(FeedWidgets, NearbyRowsPairConnectAndDisconnect) {
+    CameraLink::NearbyCamera me{peer(9), "This computer", true, false, false, true};
+    CameraLink::NearbyCamera fresh{peer(1), "Studio", false, false, false, false};
+    CameraLink::NearbyCamera known{peer(2), "Wide", true, false, false, false};
+    CameraLink::NearbyCamera linked{peer(3), "Close", true, false, true, false};
+    link->onNearbyChanged({me, fresh, known, linked});
+    main->runPending();
+    NearbyCamerasView view(controller);
+    const auto rows = view.list()->rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0]->button(), nullptr);
+    ASSERT_TRUE(rows[1]->button());
+    EXPECT_EQ(rows[1]->button()->text(), QStringLiteral("Pair"));
+    EXPECT_EQ(rows[2]->button()->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(rows[3]->button()->text(), QStringLiteral("Disconnect"));
+    rows[1]->button()->click();
+    rows[2]->button()->click();
+    rows[3]->button()->click();
+    EXPECT_EQ(link->connects, (std::vector<PeerId>{peer(1), peer(2)}));
+    EXPECT_EQ(link->disconnects, (std::vector<PeerId>{peer(3)}));
 }
 
 }  // namespace

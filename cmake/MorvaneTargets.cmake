@@ -16,6 +16,15 @@ if(MORVANE_SANITIZE)
                                                  -Wno-maybe-uninitialized)
   target_link_options(morvane_flags INTERFACE -fsanitize=address,undefined)
 endif()
+if(MORVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "MORVANE_FUZZ needs clang (libFuzzer): configure with CMAKE_CXX_COMPILER=clang++-14")
+  endif()
+  # Libraries get libFuzzer's coverage hooks; only the fuzz programs link its main (fuzz/CMakeLists.txt).
+  target_compile_options(morvane_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                 -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(morvane_flags INTERFACE -fsanitize=address,undefined)
+endif()
 
 # morvane_library(<target> [QT] DEPS <targets...>)
 # Sources: every .cpp under src/ of the current folder. Headers: include/ of the current folder.

@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
+  clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev qt6-qpa-plugins
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev libavfilter-dev ffmpeg
   libssl-dev nlohmann-json3-dev libasio-dev libusbmuxd-dev libplist-dev usbmuxd

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the whole tree with AddressSanitizer + UndefinedBehaviorSanitizer
-# and runs every test.
+# and runs every test, after the fuzz stage (scripts/fuzz.sh; MORVANE_SKIP_FUZZ=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -13,4 +13,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORM=offscreen
 # Nothing a test sends may leave the machine's loopback.
 export MORVANE_TEST_LOOPBACK_ONLY=1
+# The fuzz programs, built with clang in their own folder, each run for a few seconds on its seed corpus.
+if [ "${MORVANE_SKIP_FUZZ:-0}" != 1 ]; then
+  ./scripts/fuzz.sh
+fi
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

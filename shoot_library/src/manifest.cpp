@@ -163,7 +163,13 @@ ShootLibrary::Clip readClip(const Json& j) {
     if (auto v = member(j, "ntsc")) clip.ntsc = readBool(*v, "ntsc");
     if (auto v = member(j, "width")) clip.width = readInt(*v, "width");
     if (auto v = member(j, "height")) clip.height = readInt(*v, "height");
-    if (auto v = member(j, "timecodeFrame")) clip.timecodeFrame = readInt(*v, "timecodeFrame");
+    if (auto v = member(j, "timecodeFrame")) {
+        // A timecode track holds a 32-bit frame number; anything wider would overflow the timeline arithmetic.
+        const std::int64_t frame = readInt(*v, "timecodeFrame");
+        if (frame < std::numeric_limits<std::int32_t>::min() || frame > std::numeric_limits<std::int32_t>::max())
+            fail("Expected a 32-bit frame number for \"timecodeFrame\"");
+        clip.timecodeFrame = frame;
+    }
     return clip;
 }
 

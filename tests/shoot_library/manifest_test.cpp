@@ -112,6 +112,33 @@ TEST(ManifestTest, MalformedManifestsAreRejectedWhole) {
     for (const char* text : bad) EXPECT_FALSE(ShootLibrary::decodeManifest(text)) << text;
 }
 
+TEST(ManifestTest, TimecodeFramesBeyondATimecodeTrackAreMalformed) {
+    const auto manifest = [](const std::string& frame) {
+        return R"({"clips":[{"file":"a.mov","camera":"A","start":786000000,"duration":2,"isVideo":true,"take":1,)"
+               R"("frameRate":30,"ntsc":true,"timecodeFrame":)" +
+               frame + "}]}";
+    };
+    const struct {
+        const char* frame;
+        bool accepted;
+    } cases[] = {
+        {"0", true},
+        {"2147483647", true},
+        {"-2147483648", true},
+        {"2147483648", false},
+        {"-2147483649", false},
+        {"9000000000000000000", false},  // once overflowed the FCPXML times (× 1001)
+    };
+    for (const auto& c : cases) {
+        const auto day = ShootLibrary::decodeManifest(manifest(c.frame));
+        EXPECT_EQ(day.has_value(), c.accepted) << c.frame;
+        if (!day) continue;
+        const std::string xml = ShootLibrary::dayFCPXML("2024-11-27", *day, "/shoot", day->clips);
+        EXPECT_NE(xml.find("start=\"" + std::to_string(std::stoll(c.frame) * 1001) + "/30000s\""), std::string::npos)
+            << c.frame;
+    }
+}
+
 TEST(ManifestTest, DatesReadAsNumbersOrInternetDateTimes) {
     struct Case {
         const char* json;

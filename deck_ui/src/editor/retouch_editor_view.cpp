@@ -286,7 +286,9 @@ void RetouchEditorView::buildCameraRow() {
     auto* layout = cameraRow_->layout();
     while (auto* item = layout->takeAt(0)) {
         if (auto* w = item->widget()) {
+            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
             w->hide();
+            w->setParent(nullptr);
             w->deleteLater();
         }
         delete item;

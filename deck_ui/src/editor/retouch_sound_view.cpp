@@ -134,7 +134,9 @@ void RetouchSoundView::rebuild() {
     builtFor_ = layoutKey();
     while (auto* item = content_->takeAt(0)) {
         if (auto* w = item->widget()) {
+            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
             w->hide();
+            w->setParent(nullptr);
             w->deleteLater();
         }
         delete item;

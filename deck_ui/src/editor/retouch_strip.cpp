@@ -82,8 +82,8 @@ void RetouchStrip::followPlayhead() {
 
 std::optional<Uuid> RetouchStrip::markAt(qreal x) const {
     const auto& edit = editor_.edit();
-    if (!edit) return std::nullopt;
     const auto g = geometry();
+    if (!edit || !(g.scale() > 0)) return std::nullopt;
     std::optional<Uuid> best;
     qreal bestDistance = 0;
     for (const auto& s : edit->switches) {

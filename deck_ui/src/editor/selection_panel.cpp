@@ -29,7 +29,9 @@ void SelectionPanel::paintEvent(QPaintEvent*) {
 void SelectionPanel::rebuild() {
     while (auto* item = row_->takeAt(0)) {
         if (auto* w = item->widget()) {
+            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
             w->hide();
+            w->setParent(nullptr);
             w->deleteLater();
         }
         delete item;

@@ -171,6 +171,7 @@ TEST_F(EditorTest, PlayheadSeeksTrimsAndPlayFromTheEnd) {
         e.trimEnd = 15;
         e.removedSections = std::vector<RetouchEdit::Section>{{Uuid(), 14, 18}};
     });
+    builds.finish(1, 1920);
     editor->seek(14.5);  // inside a removed part reaching past the trim end
     EXPECT_DOUBLE_EQ(editor->time(), 15);
     EXPECT_DOUBLE_EQ(player.seeks.back(), 12) << "the player seeks program time";
@@ -186,9 +187,13 @@ TEST_F(EditorTest, PlayheadSeeksTrimsAndPlayFromTheEnd) {
     editor->togglePlay();
     EXPECT_FALSE(editor->playing());
 
-    // The tick maps the player's program time back to take time.
+    // The tick maps the player's program time back to take time, through the edit its item was built from.
     editor->timeObserverTick(3);
     EXPECT_DOUBLE_EQ(editor->time(), 5);
+    editor->commitEdit([](RetouchEdit& e) { e.trimStart = 4; });  // its rebuild has not landed yet
+    editor->timeObserverTick(3);
+    EXPECT_DOUBLE_EQ(editor->time(), 5);
+    editor->undo();
 
     // Trims at the playhead keep one second.
     editor->seek(14.5);

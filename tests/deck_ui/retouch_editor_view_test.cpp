@@ -119,10 +119,23 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     // Opening and closing the sound sheet untouched leaves the undo button as it was.
     QTest::mouseClick(child<QToolButton>("soundButton"), Qt::LeftButton);
     ASSERT_TRUE(view->soundSheet());
+    if (const char* dir = std::getenv("MORVANE_EDITOR_SHOTS")) {
+        view->soundSheet()->grab().save(QString::fromLatin1(dir) + "/sound.png");
+    }
     EXPECT_EQ(view->soundSheet()->findChildren<QPushButton*>("soundChoice").size(), 5);
     view->soundSheet()->reject();
     ASSERT_TRUE(waitFor([&] { return !view->soundSheet(); }));
     EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
+
+    // The switch panel, and a removed part hatched on the strip.
+    editor.setSelection(EditorSelection::switchPoint(editor.edit()->switches[2].id));
+    EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "switch");
+    shot("switch");
+    editor.removeBlock(1.5, 2.5);
+    editor.selectBlock(2.0);
+    EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "removed");
+    shot("removed");
+    editor.undo();
 
     // Rename through the alert.
     QTest::mouseClick(child<QPushButton>("titleButton"), Qt::LeftButton);

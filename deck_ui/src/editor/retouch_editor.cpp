@@ -230,6 +230,7 @@ void RetouchEditor::rebuildPreview() {
                      self->renderHeight_ = vc.renderHeight;
                      emit self->stateChanged();
                  }
+                 self->itemEdit_ = edit;
                  self->player_.replaceCurrentItem(std::move(*program));
                  self->player_.seek(edit.programTime(t), [self, generation, wasPlaying](bool finished) {
                      if (!self || !finished || !wasPlaying || generation != self->rebuildGeneration_) return;
@@ -240,7 +241,7 @@ void RetouchEditor::rebuildPreview() {
 
 void RetouchEditor::timeObserverTick(double programSeconds) {
     if (!edit_) return;
-    setTime(edit_->takeTime(programSeconds));
+    if (itemEdit_) setTime(itemEdit_->takeTime(programSeconds));
     setPlaying(player_.rate() != 0);
 }
 
@@ -251,7 +252,7 @@ void RetouchEditor::seek(double time) {
     const auto target = editor::seekTarget(*edit_, time);
     if (!target) return;  // a gesture on a strip without width gives no time
     setTime(*target);
-    player_.seek(edit_->programTime(*target));
+    player_.seek((itemEdit_ ? *itemEdit_ : *edit_).programTime(*target));
 }
 
 void RetouchEditor::jumpToSwitch(bool forward) {
@@ -415,7 +416,10 @@ void RetouchEditor::exportTask() {
                               std::optional<std::filesystem::path> file, std::exception_ptr error) {
                               if (error || !file) return fail(error);
                               // finishExport: blank preview, announce, record, show the done card.
-                              if (self) self->player_.replaceCurrentItem(std::nullopt);
+                              if (self) {
+                                  self->itemEdit_.reset();
+                                  self->player_.replaceCurrentItem(std::nullopt);
+                              }
                               NotificationHub::shared().postDeckEditExported(makeDeckEdit(takeAtStart, editAtStart));
                               library->recordExport(takeID, *file);
                               if (!self) return;

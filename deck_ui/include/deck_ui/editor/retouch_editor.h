@@ -164,6 +164,9 @@ private:
     // new identifiers, so an untouched edit would never compare equal to it.
     std::optional<RetouchEdit> liveCut_;
     std::vector<RetouchEdit> history_;
+    // The edit the player's current item was built from: its program time maps back through this one, not through a
+    // newer edit whose rebuild has not landed yet.
+    std::optional<RetouchEdit> itemEdit_;
     double renderWidth_ = 1920;
     double renderHeight_ = 1080;
     double time_ = 0;

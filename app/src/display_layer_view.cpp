@@ -32,7 +32,12 @@ void DisplayLayerView::paintEvent(QPaintEvent*) {
     }
     const auto& layer = receiver_->containerLayer();
     layer.paint(painter);
-    if (!layer.picture().isNull()) ++picturesDrawn_;
+    if (layer.picture().isNull()) return;
+    ++picturesDrawn_;
+    if (layer.picture().cacheKey() != lastPicture_) {
+        lastPicture_ = layer.picture().cacheKey();
+        ++framesShown_;
+    }
 }
 
 void DisplayLayerView::resizeEvent(QResizeEvent* event) {

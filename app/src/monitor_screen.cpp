@@ -70,6 +70,19 @@ QRegion barRegion(const QWidget& widget) {
     return region;
 }
 
+/// An alert as the platform draws one: a raised dark panel, the title in bold, the buttons as wide pills.
+QString pairingAlertStyle() {
+    return QStringLiteral(
+               "QMessageBox { background: #2c2c2e; border: 1px solid #48484a; }"
+               "QMessageBox QLabel { color: white; font-size: 14px; min-width: 300px; }"
+               "QMessageBox QLabel#qt_msgbox_label { font-size: 17px; font-weight: 600; }"
+               "QPushButton { color: %1; background: #3a3a3c; border: none; border-radius: 8px; padding: 8px 18px;"
+               " min-width: 96px; font-size: 15px; }"
+               "QPushButton:default { color: white; background: %1; font-weight: 600; }"
+               "QPushButton:hover { background: #48484a; } QPushButton:default:hover { background: %2; }")
+        .arg(theme::blue().name(), theme::blue().lighter(115).name());
+}
+
 }  // namespace
 
 MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
@@ -521,6 +534,7 @@ void MonitorScreen::refreshPairingAlert() {
         alert->setWindowModality(Qt::WindowModal);
         alert->setIcon(QMessageBox::NoIcon);
         alert->setObjectName(QStringLiteral("pairingAlert"));
+        alert->setStyleSheet(pairingAlertStyle());
         auto* accept = alert->addButton(QStringLiteral("Codes Match"), QMessageBox::AcceptRole);
         auto* cancel = alert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
         alert->setDefaultButton(accept);

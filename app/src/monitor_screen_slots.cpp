@@ -98,7 +98,7 @@ QWidget* MonitorScreen::makeCamerasSheet() {
     p.setColor(QPalette::Window, Qt::black);
     scroll->setPalette(p);
     scroll->setAutoFillBackground(true);
-    auto* view = new NearbyCamerasView(controller_);
+    auto* view = new NearbyCamerasView(controller_, NearbyCamerasView::Placement::top);
     view->setAutoFillBackground(true);
     view->setPalette(p);
     scroll->setWidget(view);

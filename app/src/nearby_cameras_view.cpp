@@ -247,13 +247,24 @@ void NearbyCameraList::refresh() {
 // MARK: NearbyCamerasView
 
 NearbyCamerasView::NearbyCamerasView(std::shared_ptr<MonitorController> controller, QWidget* parent)
+    : NearbyCamerasView(std::move(controller), Placement::centred, parent) {}
+
+NearbyCamerasView::NearbyCamerasView(std::shared_ptr<MonitorController> controller, Placement placement,
+                                     QWidget* parent)
     : QWidget(parent), controller_(std::move(controller)) {
-    auto* outer = new QHBoxLayout(this);
-    outer->setContentsMargins(viewPadding, viewPadding, viewPadding, viewPadding);
+    // At most 420 wide, centred in the width offered; centred in the height too where nothing scrolls.
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(viewPadding, viewPadding, viewPadding, viewPadding);
+    if (placement == Placement::centred) rows->addStretch(1);
+    auto* outer = new QHBoxLayout;
+    rows->addLayout(outer);
+    rows->addStretch(1);
     auto* content = new QWidget(this);
     content->setMaximumWidth(maximumContentWidth);
     content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    outer->addWidget(content, 1, Qt::AlignCenter);
+    outer->addStretch(1);
+    outer->addWidget(content, 1000);
+    outer->addStretch(1);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(columnSpacing);

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -20,7 +21,7 @@ SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, 
     setPalette(p);
 
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
+    column->setContentsMargins(1, 1, 1, 1);
     column->setSpacing(0);
     if (!options.title.isEmpty() || options.doneButton) {
         auto* bar = new QWidget(this);
@@ -58,6 +59,14 @@ SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, 
     connect(this, &QDialog::finished, this, [this] {
         if (auto dismiss = std::exchange(onDismiss_, nullptr)) dismiss();
     });
+}
+
+void SheetDialog::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // A hairline edge keeps a dark sheet apart from the dark window behind it.
+    QPainter painter(this);
+    painter.setPen(QColor(72, 72, 74));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 SheetDialog* SheetDialog::present(QWidget* presenter, QWidget* content, Options options,

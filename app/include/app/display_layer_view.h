@@ -27,8 +27,9 @@ public:
     /// A point of this view as fractions of the picture (none on the bars beside an aspect-fit picture).
     std::optional<QPointF> picturePoint(const QPointF& point) const;
 
-    /// Pictures drawn since the host was made (each repaint that had a picture).
+    /// Repaints that drew a picture, and of those the ones that drew a new picture.
     std::uint64_t picturesDrawn() const { return picturesDrawn_; }
+    std::uint64_t framesShown() const { return framesShown_; }
 
 signals:
     /// A click at `point` (host coordinates).
@@ -42,6 +43,8 @@ protected:
 private:
     std::shared_ptr<VideoReceiver> receiver_;
     std::uint64_t picturesDrawn_ = 0;
+    std::uint64_t framesShown_ = 0;
+    qint64 lastPicture_ = 0;
 };
 
 }  // namespace morvane

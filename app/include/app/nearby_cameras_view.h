@@ -122,7 +122,11 @@ private:
 class NearbyCamerasView : public QWidget {
     Q_OBJECT
 public:
+    /// Centred in the picture area; from the top in a scrolling sheet.
+    enum class Placement { centred, top };
+
     explicit NearbyCamerasView(std::shared_ptr<MonitorController> controller, QWidget* parent = nullptr);
+    NearbyCamerasView(std::shared_ptr<MonitorController> controller, Placement placement, QWidget* parent = nullptr);
 
     static constexpr int maximumContentWidth = 420;
 

@@ -31,6 +31,9 @@ public:
     /// Presents a sheet: shown window-modal at once.
     static SheetDialog* present(QWidget* presenter, QWidget* content, Options options, std::function<void()> onDismiss);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QPointer<QWidget> content_;
     QPushButton* done_ = nullptr;

@@ -17,4 +17,10 @@ export MORVANE_TEST_LOOPBACK_ONLY=1
 if [ "${MORVANE_SKIP_FUZZ:-0}" != 1 ]; then
   ./scripts/fuzz.sh
 fi
+# The screenshot test starts the real application window: in the display there is, or else in a virtual one
+# (xvfb-run, package xvfb) that its wrapper starts.
+if [ -z "${DISPLAY:-}" ] && ! command -v xvfb-run >/dev/null; then
+  echo "test.sh: no display and no xvfb-run (package xvfb)" >&2
+  exit 1
+fi
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

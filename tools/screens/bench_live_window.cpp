@@ -124,5 +124,6 @@ int main(int argc, char** argv) {
     std::printf("  main thread: %.1f %% busy, %.2f ms per shown frame\n", 100.0 * cpu / elapsed,
                 totalShown ? 1000.0 * cpu / double(totalShown) : 0.0);
     cameras.clear();
+    MonitorController::stopSharedLink();
     return 0;
 }

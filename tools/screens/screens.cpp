@@ -376,19 +376,24 @@ int main(int argc, char** argv) {
     theme::apply(application);
     QDir().mkpath(output);
 
-    MorvaneApp app;
-    app.show();
-    app.window()->move(0, 0);
-    screens::Shooter shooter(app, QDir(output), std::filesystem::path(base) / "cameras");
+    auto app = std::make_unique<MorvaneApp>();
+    app->show();
+    app->window()->move(0, 0);
+    screens::Shooter shooter(*app, QDir(output), std::filesystem::path(base) / "cameras");
     for (const auto& state : screens::states) {
         shooter.current = state.name;
         state.run(shooter);
         std::printf("screens: %s\n", state.name);
         std::fflush(stdout);
     }
+    // The window goes (its screen stops the controller), then the application-wide link.
     shooter.cameras.clear();
+    app.reset();
+    MonitorController::stopSharedLink();
+    QCoreApplication::processEvents();
     const std::size_t failed = shooter.failures.size();
     std::printf("%zu passed, %zu failed\n", std::size(screens::states) - std::min(failed, std::size(screens::states)),
                 failed);
+    std::fflush(stdout);
     return failed == 0 ? 0 : 1;
 }

@@ -368,7 +368,18 @@ void movies(const fs::path& scratch) {
             std::exit(1);
         }
         put("fuzz_movie_atoms", m.name, readAll(out));
+        put("fuzz_movie_probe", m.name, readAll(out));
     }
+    // A copy as the deck receives it: picture and sound.
+    const fs::path sound = scratch / "sound.mov";
+    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=16x16:rate=30 -f lavfi -i "
+                                "sine=d=0.1:sample_rate=8000 -frames:v 2 -c:v mpeg4 -c:a aac -shortest '" +
+                                sound.string() + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::cerr << "failed: " << command << "\n";
+        std::exit(1);
+    }
+    put("fuzz_movie_probe", "picture_and_sound", readAll(sound));
 }
 
 void defaultsFile(const fs::path& scratch) {

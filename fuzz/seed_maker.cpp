@@ -11,12 +11,16 @@
 #include <iostream>
 #include <sstream>
 
+#include "camera/capture_store.h"
+#include "camera/outbox.h"
+#include "camera/take_log.h"
 #include "deck/retouch_library.h"
 #include "link/link_message.h"
 #include "link/trusted_peers.h"
 #include "link/usb_link.h"
 #include "platform/defaults.h"
 #include "platform/h264_compression_session.h"
+#include "platform/manual_executor.h"
 #include "platform/nearby_beacon.h"
 #include "protocol/live_packets.h"
 #include "protocol/message_codec.h"
@@ -396,6 +400,43 @@ void defaultsFile(const fs::path& scratch) {
     put("fuzz_defaults_file", "settings", readAll(file));
 }
 
+void cameraStores(const fs::path& scratch) {
+    // The first byte picks the file: 0 take log, 1 outbox, 2 capture index.
+    const std::string t = "fuzz_camera_stores";
+    const fs::path folder = scratch / "camera";
+    fs::create_directories(folder);
+    {
+        TakeLog log(folder / "takes.json");
+        log.append({samples::transferInfo(), true, false, "vault-1.mov", std::nullopt, false});
+        log.append({TransferInfo{samples::uuid(samples::idB), "Take 02.mov", Date{726000100}, true, 30.5, std::nullopt},
+                    false, std::nullopt, std::nullopt, "ASSET/L0/002", true});
+    }
+    put(t, "take_log", join({{0}, readAll(folder / "takes.json")}));
+    {
+        auto main = std::make_shared<ManualExecutor>();
+        Outbox outbox(folder, main);
+        outbox.add({samples::transferInfo(), Outbox::Item::Location::outbox, "2026-12-07 10.00.00 Camera.mov"});
+        outbox.add({TransferInfo{samples::uuid(samples::idB), "Photo.jpg", Date{726000200}, false, std::nullopt,
+                                 std::nullopt},
+                    Outbox::Item::Location::vault, "Photo.jpg"});
+        main->runPending();
+    }
+    put(t, "outbox", join({{1}, readAll(folder / "outbox.json")}));
+    {
+        CaptureStore store(folder);
+        QImage picture(32, 24, QImage::Format_RGB32);
+        picture.fill(qRgb(200, 120, 40));
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "JPEG");
+        auto pending = CaptureStore::makePending(Bytes(jpeg.begin(), jpeg.end()), Date{726000300});
+        if (!pending) std::exit(1);
+        store.add(*pending);
+    }
+    put(t, "capture_index", join({{2}, readAll(folder / "index.json")}));
+}
+
 void pictures() {
     const std::string t = "fuzz_camera_image";
     QImage image(16, 12, QImage::Format_RGB32);
@@ -437,6 +478,7 @@ int main(int argc, char** argv) {
     shootManifest();
     movies(scratch);
     defaultsFile(scratch);
+    cameraStores(scratch);
     pictures();
 
     fs::remove_all(scratch);

@@ -78,7 +78,22 @@ QSize FeedStats::sizeHint() const {
 
 void FeedStats::paintEvent(QPaintEvent*) {
     if (!statsShown_) return;
-    QPainter p(this);
+    // Repainted with every frame of the picture beneath: drawn once per change, copied afterwards.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(width(), statsHeight()) * ratio).toSize();
+    if (cache_.size() != pixels || cachedText_ != statsText_ || cachedSlow_ != slow_) {
+        cache_ = QPixmap(pixels);
+        cache_.setDevicePixelRatio(ratio);
+        cache_.fill(Qt::transparent);
+        QPainter p(&cache_);
+        drawStats(p);
+        cachedText_ = statsText_;
+        cachedSlow_ = slow_;
+    }
+    QPainter(this).drawPixmap(0, 0, cache_);
+}
+
+void FeedStats::drawStats(QPainter& p) const {
     p.setFont(statsFont());
     const QRectF line(0, 0, width(), statsHeight());
     p.setPen(black(0.2));

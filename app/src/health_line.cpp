@@ -54,6 +54,7 @@ void HealthLine::setValues(const CameraStatus& status, std::optional<std::uint8_
                                      [](const auto& a, const auto& b) { return a.text == b.text; });
     items_ = std::move(items);
     audioLevel_ = audioLevel;
+    cacheDirty_ = true;
     if (resized) updateGeometry();
     update();
 }
@@ -66,7 +67,22 @@ QSize HealthLine::sizeHint() const {
 }
 
 void HealthLine::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    // The line sits over a live picture and is repainted with every frame: it is drawn once per change into a
+    // picture of its own, and each frame only copies that.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (cache_.size() != pixels || cacheDirty_) {
+        cache_ = QPixmap(pixels);
+        cache_.setDevicePixelRatio(ratio);
+        cache_.fill(Qt::transparent);
+        QPainter p(&cache_);
+        draw(p);
+        cacheDirty_ = false;
+    }
+    QPainter(this).drawPixmap(0, 0, cache_);
+}
+
+void HealthLine::draw(QPainter& p) const {
     p.setRenderHint(QPainter::Antialiasing);
     const QFont f = lineFont();
     p.setFont(f);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -33,12 +34,16 @@ private:
     void updateStats();
     void updateHealth();
     void place();
+    void drawStats(QPainter& painter) const;
 
     std::shared_ptr<CameraFeed> feed_;
     HealthLine* health_;
     QString statsText_;
     bool statsShown_ = false;
     bool slow_ = false;
+    QPixmap cache_;
+    QString cachedText_;
+    bool cachedSlow_ = false;
 };
 
 }  // namespace morvane

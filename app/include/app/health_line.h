@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -34,7 +35,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void draw(QPainter& painter) const;
+
     std::vector<HealthItem> items_;
+    QPixmap cache_;
+    bool cacheDirty_ = true;
     std::optional<std::uint8_t> audioLevel_;
 };
 

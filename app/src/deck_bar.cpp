@@ -28,6 +28,7 @@ void DeckBar::setValues(int number, std::string name, bool onAir) {
     name_ = std::move(name);
     onAir_ = onAir;
     updateAccessibility();
+    cache_.invalidate();
     update();
 }
 
@@ -37,7 +38,10 @@ void DeckBar::updateAccessibility() {
 }
 
 void DeckBar::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void DeckBar::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), onAir_ ? red() : black(0.6));
     qreal x = 12;

@@ -62,6 +62,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
+        // Drawn directly: a picture of the whole tile would cost more to copy than the outline costs to draw.
+        if (border_.kind == TileBorder::Kind::none && !badge_) return;
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF r = rect();

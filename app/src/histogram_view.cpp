@@ -32,11 +32,15 @@ HistogramView::HistogramView(QWidget* parent) : QWidget(parent) {
 void HistogramView::setBins(std::vector<std::uint8_t> bins) {
     if (bins == bins_) return;
     bins_ = std::move(bins);
+    cache_.invalidate();
     update();
 }
 
 void HistogramView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void HistogramView::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     theme::fillRoundedRect(p, QRectF(rect()), 6, theme::black(0.45));
     const QRectF canvas = QRectF(rect()).adjusted(4, 4, -4, -4);

@@ -23,11 +23,15 @@ QString ScopeView::accessibilityLabel(ScopeKind kind) {
 void ScopeView::setScope(std::optional<ScopeImage> scope) {
     scope_ = std::move(scope);
     setAccessibleName(accessibilityLabel(scope_ ? scope_->kind : ScopeKind::off));
+    cache_.invalidate();
     update();
 }
 
 void ScopeView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void ScopeView::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     theme::fillRoundedRect(p, QRectF(rect()), 6, theme::black(0.6));

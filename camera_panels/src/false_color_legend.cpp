@@ -34,7 +34,10 @@ QSize FalseColorLegend::sizeHint() const {
 }
 
 void FalseColorLegend::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void FalseColorLegend::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     fillRoundedRect(p, QRectF(rect()), 6, black(0.55));
     p.setFont(legendFont());

@@ -25,6 +25,7 @@ LoupeView::LoupeView(qreal size, std::function<void()> toggleContours, QWidget* 
 void LoupeView::setImage(const QImage& image) {
     image_ = image;
     spinner_->setVisible(image_.isNull());
+    cache_.invalidate();
     update();
 }
 
@@ -32,6 +33,7 @@ void LoupeView::setContours(bool contours) {
     if (contours == contours_) return;
     contours_ = contours;
     updateAccessibility();
+    cache_.invalidate();
     update();
 }
 
@@ -40,6 +42,7 @@ void LoupeView::setLoupeSize(qreal size) {
     size_ = size;
     setFixedSize(sizeHint());
     spinner_->move((width() - spinner_->width()) / 2, (height() - spinner_->height()) / 2);
+    cache_.invalidate();
     update();
 }
 
@@ -59,7 +62,10 @@ void LoupeView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void LoupeView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void LoupeView::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF bounds(0, 0, size_, size_);

@@ -27,18 +27,21 @@ void StatusPill::setText(const QString& text) {
     text_ = text;
     setAccessibleName(text);
     updateGeometry();
+    cache_.invalidate();
     update();
 }
 
 void StatusPill::setLive(bool live) {
     if (live == live_) return;
     live_ = live;
+    cache_.invalidate();
     update();
 }
 
 void StatusPill::setMonospacedDigits(bool value) {
     monospaced_ = value;
     updateGeometry();
+    cache_.invalidate();
     update();
 }
 
@@ -48,7 +51,10 @@ QSize StatusPill::sizeHint() const {
 }
 
 void StatusPill::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    cache_.paint(*this, [this](QPainter& p) { draw(p); });
+}
+
+void StatusPill::draw(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = rect();
     fillCapsule(p, bounds, ultraThinMaterial());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QPoint>
 #include <QWidget>
 
@@ -34,6 +36,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
     void updateAccessibility();
     QPixmap dragPreview() const;
 

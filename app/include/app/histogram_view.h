@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QPainterPath>
 #include <QWidget>
 
@@ -25,6 +27,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
     std::vector<std::uint8_t> bins_;
 };
 

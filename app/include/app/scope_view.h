@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QWidget>
 
 #include <optional>
@@ -24,6 +26,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
     std::optional<ScopeImage> scope_;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QWidget>
 
 #include "protocol/false_color.h"
@@ -18,6 +20,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
 };
 
 }  // namespace morvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -32,6 +34,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
     void updateAccessibility();
 
     QImage image_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera_panels/paint_cache.h"
+
 #include <QWidget>
 
 namespace morvane {
@@ -25,6 +27,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void draw(QPainter& p);
+
+    PaintCache cache_;
     QString text_;
     bool live_ = false;
     bool monospaced_ = false;

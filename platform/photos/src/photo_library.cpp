@@ -21,9 +21,11 @@ fs::path PhotoLibrary::defaultPicturesFolder() {
     return fs::temp_directory_path() / "Pictures";
 }
 
-fs::path PhotoLibrary::addVideo(const fs::path& file) const {
+fs::path PhotoLibrary::addVideo(const fs::path& file) const { return addFile(file); }
+
+fs::path PhotoLibrary::addFile(const fs::path& file) const {
     std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) throw Error("No movie at " + file.string());
+    if (!fs::is_regular_file(file, ec)) throw Error("No file at " + file.string());
     fs::create_directories(folder_, ec);
     if (ec) throw Error("Couldn't make the photo library folder: " + ec.message());
 

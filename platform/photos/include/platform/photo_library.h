@@ -28,8 +28,12 @@ public:
     /// " 3", … before the extension when that name is taken; nothing in the library is ever replaced. A copy
     /// appears whole or not at all. Throws `Error` when the folder cannot be made or the file cannot be copied.
     std::filesystem::path addVideo(const std::filesystem::path& file) const;
+    /// Copies a photo into the library the same way.
+    std::filesystem::path addPhoto(const std::filesystem::path& file) const { return addFile(file); }
 
 private:
+    std::filesystem::path addFile(const std::filesystem::path& file) const;
+
     std::filesystem::path folder_;
 };
 

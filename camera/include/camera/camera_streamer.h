@@ -1,0 +1,161 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "camera/capture_store.h"
+#include "camera/cut_log.h"
+#include "camera/external_drive.h"
+#include "camera/h264_encoder.h"
+#include "camera/movie_recorder.h"
+#include "camera/outbox.h"
+#include "camera/stream_lut.h"
+#include "camera/take_log.h"
+#include "platform/capture_source.h"
+#include "platform/defaults.h"
+#include "platform/photo_library.h"
+#include "protocol/camera_event.h"
+
+namespace morvane {
+
+/// The hub of the camera role: every captured picture and block of sound arrives here on one serial data queue;
+/// from there takes start and are recorded, the live stream is fed, the monitoring readings are made, and photos
+/// are taken and saved. It reports to its owner only through the callbacks below; user-visible outcomes are
+/// `CameraEvent` values delivered on the main queue.
+class CameraStreamer : public std::enable_shared_from_this<CameraStreamer> {
+public:
+    struct Collaborators {
+        std::shared_ptr<H264Encoder> encoder;
+        std::shared_ptr<CaptureStore> store;
+        std::shared_ptr<Outbox> outbox;
+        std::shared_ptr<CutLog> cutLog;
+        std::shared_ptr<Outbox> deckOutbox;  ///< optional
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Defaults> defaults;  ///< "useVault", "sendToMac"
+        std::filesystem::path vaultFolder;
+        std::shared_ptr<PhotoLibrary> photoLibrary;
+        std::shared_ptr<ExternalDrive> drive;         ///< optional
+        std::function<std::string()> deviceName;      ///< for capture file names
+        /// Capabilities of this machine's encoders; defaults probe the real ones.
+        std::function<bool()> hevcWritable = canWriteHEVCDefault;
+        std::function<std::vector<VideoCodec>()> proResWritable = proResDefault;
+
+        static bool canWriteHEVCDefault();
+        static std::vector<VideoCodec> proResDefault();
+    };
+
+    /// A finished take, handed to `onTakeFinished` after it was stored.
+    struct Take {
+        TakeLog::Entry entry;
+        std::optional<GalleryItem> item;
+    };
+
+    static std::shared_ptr<CameraStreamer> make(Collaborators collaborators);
+    ~CameraStreamer();
+
+    DispatchQueue& dataQueue() { return dataQueue_; }
+    H264Encoder& encoder() { return *c_.encoder; }
+
+    /// Starts delivering from the source (stopping any earlier one).
+    bool start(std::unique_ptr<CaptureSource> source);
+    void stop();
+    CaptureSource* source() { return source_.get(); }
+
+    // The data path, for the capture source and for tests that drive it directly. On any thread: each hops onto
+    // the data queue. A video frame offered while the queue is far behind is dropped.
+    void offerVideo(const VideoFrame& frame);
+    void offerAudio(const AudioFrame& audio);
+
+    // Settings read on the data queue: set them with `dataQueue().async` (or before frames flow).
+    bool recordingRequested = false;
+    VideoCodec codec = VideoCodec::hevc;
+    bool recordToDrive = false;
+    std::shared_ptr<StreamLUT> previewLUT;
+    ExposureAids aids;
+    bool histogramEnabled = true;
+    std::optional<bool> loupeContours;
+    std::array<double, 2> loupeCenter{0.5, 0.5};
+    bool stabilizedPreview = false;
+    bool photoRequested = false;  ///< the next picture becomes a photo
+
+    // Callbacks: the first group runs on the data queue and must return quickly; `onEvent`, `onRecordingFailed`
+    // and `onTakeFinished` run on the main queue.
+    std::function<void(const std::array<std::uint8_t, 64>&)> onHistogram;
+    std::function<void(const Bytes&)> onScope;
+    std::function<void(const Bytes&)> onLoupe;
+    std::function<void(std::uint8_t)> onAudioLevel;
+    std::function<void(const SharedFrame&)> onPreviewFrame;
+    std::function<void(const AudioFrame&)> audioSampleHandler;
+    std::function<void(const TakeLog::Entry&)> onTakeSaved;
+    std::function<bool()> wantsDeckCopy;
+    std::function<void(int)> onDeckCopyWork;
+    std::function<void(const CameraEvent&)> onEvent;
+    std::function<void()> onRecordingFailed;
+    std::function<void(const Take&)> onTakeFinished;
+
+    // Values the owner writes from any thread, each behind its own lock.
+    void setClockOffset(double seconds);
+    double clockOffset() const;
+    void setRecordingRate(int frameRate, bool ntsc);
+    std::pair<int, bool> recordingRate() const;
+
+    /// The rotation byte of a capture angle: rounded, in quarter turns, 0…3.
+    static std::uint8_t rotationByte(double angleDegrees);
+
+    /// Whether a take is being recorded (data queue).
+    bool isRecording() const { return recorder_ != nullptr; }
+    /// Ends the take (data queue): the movie is completed and stored off the data queue, then reported.
+    void stopRecording();
+    /// Blocks until every take that was stopped has been stored (for tests and shutdown).
+    void waitForTakes();
+
+    void postEvent(const CameraEvent& event);
+
+    /// Saves a photo's encoded data: vault or photo library, gallery entry, `photoSaved`, outbox. Any thread.
+    void savePhoto(const Bytes& data, const std::string& extension);
+
+private:
+    explicit CameraStreamer(Collaborators collaborators);
+
+    void handleVideo(const VideoFrame& frame);
+    void handleAudio(const AudioFrame& audio);
+    std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
+    void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset);
+    StreamLUT& passthrough();
+    bool due(std::optional<double>& stamp, double time, double interval) const;
+
+    Collaborators c_;
+    DispatchQueue dataQueue_{"morvane.camera-data"};
+    DispatchQueue photoQueue_{"morvane.photo-output"};
+    DispatchQueue takeQueue_{"morvane.take-saving"};
+    std::unique_ptr<CaptureSource> source_;
+    std::atomic<int> pendingVideo_{0};
+
+    // Data queue only.
+    std::unique_ptr<MovieRecorder> recorder_;
+    SharedFrame takeFirstPicture_;
+    double takeClockOffset_ = 0;
+    std::unique_ptr<StreamLUT> passthrough_;
+    std::unique_ptr<HistogramMaker> histogramMaker_;
+    std::optional<double> lastPreviewTime_, lastLoupeTime_, lastAudioLevelTime_, lastHistogramTime_, lastScopeTime_;
+
+    mutable std::mutex clockLock_;
+    double clockOffset_ = 0;
+    mutable std::mutex rateLock_;
+    int recordingFrameRate_ = 30;
+    bool recordingNTSC_ = false;
+};
+
+/// A picture as a JPEG (for photos and take thumbnails); none when it cannot be encoded.
+std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality);
+
+/// A name for a new file in `folder` that nobody else can take: `name`, else "<base> 2.<ext>", … ; the name is
+/// claimed by making an empty file. None when the folder cannot hold it.
+std::optional<std::string> reserveFileName(const std::filesystem::path& folder, const std::string& name);
+
+}  // namespace morvane

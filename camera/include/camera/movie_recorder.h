@@ -1,0 +1,135 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "platform/date.h"
+#include "platform/video_frame.h"
+
+namespace morvane {
+
+/// How a take's picture is compressed.
+struct MovieVideoSettings {
+    enum class Codec { h264, hevc, proRes };
+
+    Codec codec = Codec::hevc;
+    int width = 0;
+    int height = 0;
+    /// ProRes flavour: 0 Proxy, 1 LT, 2 422, 3 HQ, 4 4444, 5 4444 XQ.
+    int proResProfile = 3;
+    /// Average bits per second; none for ProRes, which has no rate control.
+    std::optional<std::int64_t> averageBitRate;
+    int expectedFrameRate = 30;
+    double maxKeyframeIntervalSeconds = 1;
+    bool tenBit = false;  ///< Main10 for HEVC
+
+    friend bool operator==(const MovieVideoSettings&, const MovieVideoSettings&) = default;
+    /// "{codec: hevc, width: 3840, …}", for the log line of refused settings.
+    std::string description() const;
+};
+
+/// How a take's sound is compressed (AAC).
+struct MovieAudioSettings {
+    int sampleRate = 48000;
+    int channels = 1;
+    int bitRate = 128000;
+
+    friend bool operator==(const MovieAudioSettings&, const MovieAudioSettings&) = default;
+};
+
+/// One take written as a QuickTime movie through FFmpeg: a video track turned by the capture angle (display
+/// matrix), an optional sound track and a timecode track holding the first frame's time-of-day frame number, with
+/// the flags editing applications expect (24-hour maximum, plus drop frame at 29.97 and 59.94).
+///
+/// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
+/// bounded queue: when compression falls behind, frames are dropped rather than piling up.
+class MovieRecorder {
+public:
+    /// Seconds per timecode frame and the timecode's frame count per second and flags, for a rate.
+    struct TimecodeFormat {
+        int frameDurationValue = 1;  ///< duration = value / timescale
+        int timescale = 30;
+        int quanta = 30;
+        std::uint32_t flags = 2;
+        friend bool operator==(const TimecodeFormat&, const TimecodeFormat&) = default;
+    };
+    /// None when the rate is not 1…255.
+    static std::optional<TimecodeFormat> timecodeFormat(std::optional<int> frameRate, bool ntsc);
+
+    struct Options {
+        MovieVideoSettings video;
+        std::optional<MovieAudioSettings> audio;
+        std::optional<int> frameRate;  ///< nominal
+        bool ntsc = false;
+        std::optional<std::filesystem::path> destination;  ///< none: a new file in the temporary folder
+        double rotationDegrees = 0;
+        /// The timecode frame number of the first frame, from its capture time (host seconds).
+        std::function<std::int32_t(double)> startFrame;
+        std::size_t queueLimit = 48;  ///< frames waiting to be compressed, at most
+    };
+
+    /// None when the file cannot be made or the video settings are refused (each logged as "MovieRecorder: …").
+    static std::unique_ptr<MovieRecorder> make(Options options);
+    ~MovieRecorder();
+    MovieRecorder(const MovieRecorder&) = delete;
+    MovieRecorder& operator=(const MovieRecorder&) = delete;
+
+    const std::filesystem::path& url() const { return url_; }
+    bool isOnDrive() const { return isOnDrive_; }
+    bool hasAudio() const { return hasAudio_; }
+    bool sessionStarted() const;
+    /// Wall-clock date at which the first frame was captured.
+    std::optional<Date> startDate() const;
+    /// Capture time (host seconds) of the first frame.
+    std::optional<double> startTime() const;
+
+    /// Every video frame of the take, the first one included. False when the frame was dropped.
+    bool append(const VideoFrame& frame);
+    /// Sound; before the first video frame it is not written.
+    bool appendAudio(const AudioFrame& audio);
+
+    /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
+    /// movie could not be completed. The recorder takes nothing after this.
+    std::optional<double> finish();
+
+    /// Frames dropped because the queue was full.
+    std::size_t droppedFrames() const;
+
+    struct Writer;
+
+private:
+    MovieRecorder() = default;
+    void run();
+
+    std::filesystem::path url_;
+    bool isOnDrive_ = false;
+    bool hasAudio_ = false;
+    std::unique_ptr<Writer> writer_;
+
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::variant<VideoFrame, AudioFrame>> queue_;
+    bool finishing_ = false;
+    std::optional<double> startTime_;
+    std::optional<Date> startDate_;
+    std::size_t dropped_ = 0;
+    std::size_t queueLimit_ = 48;
+    std::thread thread_;
+};
+
+/// Sets the flags word of the movie's timecode sample description ('tmcd' in the sample table). False when the
+/// movie has none or cannot be written.
+bool patchTimecodeFlags(const std::filesystem::path& movie, std::uint32_t flags);
+
+/// The flags word of the movie's timecode sample description, or none.
+std::optional<std::uint32_t> readTimecodeFlags(const std::filesystem::path& movie);
+
+}  // namespace morvane

@@ -1,0 +1,331 @@
+#include "camera/camera_streamer.h"
+
+#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QImage>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include "camera/audio_peak_meter.h"
+#include "camera/recording_start.h"
+#include "platform/atomic_file.h"
+#include "platform/file_moves.h"
+#include "platform/log.h"
+#include "protocol/timeline_rate.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Pictures waiting for the data queue beyond this are dropped, as a capture device drops late frames.
+constexpr int kMaxPendingVideo = 4;
+
+constexpr double kPreviewInterval = 1.0 / 31;
+constexpr double kLoupeInterval = 1.0 / 5;
+constexpr double kAudioLevelInterval = 1.0 / 5;
+constexpr double kHistogramInterval = 1.0 / 2;
+constexpr double kScopeInterval = 1.0 / 3;
+
+bool aidsOn(const ExposureAids& aids) { return aids.zebras || aids.peaking || aids.falseColor || aids.clipping; }
+
+}  // namespace
+
+bool CameraStreamer::Collaborators::canWriteHEVCDefault() { return canWriteHEVC(); }
+std::vector<VideoCodec> CameraStreamer::Collaborators::proResDefault() { return writableProResCodecs(); }
+
+std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality) {
+    if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
+    QImage image(picture.width, picture.height, QImage::Format_RGB32);
+    SwsContext* sws = sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
+                                     picture.width, picture.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                                     nullptr);
+    if (!sws) return std::nullopt;
+    setColorConversion(sws, picture, AV_PIX_FMT_BGRA);
+    std::uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+    const int rows = sws_scale(sws, picture.data, picture.linesize, 0, picture.height, planes, strides);
+    sws_freeContext(sws);
+    if (rows != picture.height) return std::nullopt;
+    return CaptureStore::thumbnailJPEG(image, maxSide, quality);
+}
+
+std::optional<std::string> reserveFileName(const fs::path& folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::path path(name);
+    const std::string base = path.stem().string(), ext = path.extension().string();
+    for (int n = 1; n < 100000; ++n) {
+        const std::string candidate = n == 1 ? name : base + " " + std::to_string(n) + ext;
+        // Claiming the name by creating the file, so that two captures in the same second never share it.
+        const int fd = ::open((folder / candidate).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<CameraStreamer> CameraStreamer::make(Collaborators collaborators) {
+    return std::shared_ptr<CameraStreamer>(new CameraStreamer(std::move(collaborators)));
+}
+
+CameraStreamer::CameraStreamer(Collaborators collaborators) : c_(std::move(collaborators)) {}
+
+CameraStreamer::~CameraStreamer() {
+    stop();
+    dataQueue_.sync([this] {
+        if (recorder_) recorder_->finish();
+        recorder_.reset();
+    });
+}
+
+bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
+    stop();
+    if (!source) return false;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    CaptureSource::Callbacks callbacks;
+    callbacks.onVideo = [weak](const VideoFrame& frame) {
+        if (auto self = weak.lock()) self->offerVideo(frame);
+    };
+    callbacks.onAudio = [weak](const AudioFrame& audio) {
+        if (auto self = weak.lock()) self->offerAudio(audio);
+    };
+    callbacks.onFailure = [weak](const std::string& reason) {
+        log::error("CameraStreamer", "the capture source stopped: " + reason);
+        if (auto self = weak.lock()) self->postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
+    };
+    if (!source->start(callbacks)) return false;
+    source_ = std::move(source);
+    return true;
+}
+
+void CameraStreamer::stop() {
+    if (source_) source_->stop();
+    dataQueue_.sync([] {});  // what the source handed over is done
+}
+
+void CameraStreamer::offerVideo(const VideoFrame& frame) {
+    if (pendingVideo_.load() >= kMaxPendingVideo) return;
+    ++pendingVideo_;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    dataQueue_.async([weak, frame] {
+        if (auto self = weak.lock()) {
+            --self->pendingVideo_;
+            self->handleVideo(frame);
+        }
+    });
+}
+
+void CameraStreamer::offerAudio(const AudioFrame& audio) {
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    dataQueue_.async([weak, audio] {
+        if (auto self = weak.lock()) self->handleAudio(audio);
+    });
+}
+
+void CameraStreamer::setClockOffset(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    std::lock_guard lock(clockLock_);
+    clockOffset_ = seconds;
+}
+
+double CameraStreamer::clockOffset() const {
+    std::lock_guard lock(clockLock_);
+    return clockOffset_;
+}
+
+void CameraStreamer::setRecordingRate(int frameRate, bool ntsc) {
+    std::lock_guard lock(rateLock_);
+    recordingFrameRate_ = std::max(1, frameRate);
+    recordingNTSC_ = ntsc;
+}
+
+std::pair<int, bool> CameraStreamer::recordingRate() const {
+    std::lock_guard lock(rateLock_);
+    return {recordingFrameRate_, recordingNTSC_};
+}
+
+std::uint8_t CameraStreamer::rotationByte(double angle) {
+    if (!std::isfinite(angle)) return 0;
+    const double whole = std::round(angle);  // halves away from zero
+    const auto quarters = static_cast<long long>(whole / 90.0);
+    return static_cast<std::uint8_t>(((quarters % 4) + 4) % 4);
+}
+
+void CameraStreamer::postEvent(const CameraEvent& event) {
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    c_.main->async([weak, event] {
+        if (auto self = weak.lock(); self && self->onEvent) self->onEvent(event);
+    });
+}
+
+StreamLUT& CameraStreamer::passthrough() {
+    if (!passthrough_) passthrough_ = std::make_unique<StreamLUT>(1920);
+    return *passthrough_;
+}
+
+bool CameraStreamer::due(std::optional<double>& stamp, double time, double interval) const {
+    return !stamp || std::isnan(time) || !(time - *stamp < interval);
+}
+
+// MARK: - Data path
+
+void CameraStreamer::handleAudio(const AudioFrame& audio) {
+    if (recorder_ && recorder_->sessionStarted() && recorder_->hasAudio()) recorder_->appendAudio(audio);
+    if (audioSampleHandler) audioSampleHandler(audio);
+    if (!onAudioLevel || !histogramEnabled || !audio.samples) return;
+    if (!due(lastAudioLevelTime_, audio.time, kAudioLevelInterval)) return;
+    auto level = audioPeakLevel(*audio.samples);
+    if (!level) return;
+    lastAudioLevelTime_ = audio.time;
+    onAudioLevel(*level);
+}
+
+void CameraStreamer::handleVideo(const VideoFrame& frame) {
+    if (recordingRequested) {
+        recordingRequested = false;
+        // A second request while a take runs leaves the running take alone.
+        if (!recorder_) {
+            recorder_ = beginRecording(frame);
+            if (!recorder_) {
+                postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't start recording", {}});
+                std::weak_ptr<CameraStreamer> weak = weak_from_this();
+                c_.main->async([weak] {
+                    if (auto self = weak.lock(); self && self->onRecordingFailed) self->onRecordingFailed();
+                });
+            }
+        }
+    }
+    if (recorder_) recorder_->append(frame);
+    if (!frame.picture) return;
+
+    const double pts = frame.time;
+    const std::uint8_t rotation = rotationByte(source_ ? source_->captureAngle() : 0);
+    const bool stream = c_.encoder->recipients().has_value() && c_.encoder->shouldEncode(pts);
+
+    if (photoRequested) {
+        photoRequested = false;
+        std::weak_ptr<CameraStreamer> weak = weak_from_this();
+        SharedFrame picture = frame.picture;
+        photoQueue_.async([weak, picture] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto jpeg = jpegOfPicture(*picture, 100000, 0.92);
+            if (!jpeg) {
+                self->postEvent(CameraEvent{CameraEvent::Kind::failed, "Photo failed", {}});
+                return;
+            }
+            self->savePhoto(*jpeg, "jpg");
+        });
+    }
+
+    if (histogramEnabled) {
+        if (onHistogram && due(lastHistogramTime_, pts, kHistogramInterval)) {
+            lastHistogramTime_ = pts;
+            if (!histogramMaker_) histogramMaker_ = std::make_unique<HistogramMaker>();
+            if (auto bins = histogramMaker_->histogram(frame)) onHistogram(*bins);
+        }
+        if (aids.scope != ScopeKind::off && onScope && due(lastScopeTime_, pts, kScopeInterval)) {
+            lastScopeTime_ = pts;
+            StreamLUT& stage = previewLUT ? *previewLUT : passthrough();
+            if (auto scope = stage.scopePicture(frame, aids.scope, rotation)) onScope(*scope);
+        }
+    }
+    if (loupeContours && onLoupe && due(lastLoupeTime_, pts, kLoupeInterval)) {
+        lastLoupeTime_ = pts;
+        StreamLUT& stage = previewLUT ? *previewLUT : passthrough();
+        if (auto loupe = stage.loupePicture(frame, *loupeContours, rotation, loupeCenter)) onLoupe(*loupe);
+    }
+
+    const bool aidsAreOn = aidsOn(aids);
+    if (!previewLUT && !frame.isTenBit() && !aidsAreOn && !stabilizedPreview) {
+        if (stream) c_.encoder->encode(frame, rotation);
+        return;
+    }
+    StreamLUT& stage = previewLUT ? *previewLUT : passthrough();
+    auto encodeWithAids = [&] {
+        if (auto picture = stage.apply(frame, aids)) c_.encoder->encode(VideoFrame{picture, pts}, rotation);
+    };
+    if ((previewLUT || stabilizedPreview) && onPreviewFrame && due(lastPreviewTime_, pts, kPreviewInterval)) {
+        if (auto clean = stage.apply(frame, ExposureAids{})) {
+            lastPreviewTime_ = pts;
+            onPreviewFrame(clean);
+            if (stream) {
+                if (!aidsAreOn) {
+                    c_.encoder->encode(VideoFrame{clean, pts}, rotation);
+                } else {
+                    encodeWithAids();
+                }
+            }
+        } else if (stream) {
+            encodeWithAids();
+        }
+        return;
+    }
+    if (stream) encodeWithAids();
+}
+
+std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& frame) {
+    if (!frame.picture) return nullptr;
+    const bool tenBit = frame.isTenBit();
+    const auto [rate, ntsc] = recordingRate();
+    const bool hevc = c_.hevcWritable ? c_.hevcWritable() : false;
+    std::vector<VideoCodec> proRes;
+    if (proResProfile(codec) && c_.proResWritable) proRes = c_.proResWritable();
+    const auto decision = decideRecording(frame.width(), frame.height(), tenBit, codec, rate, hevc, proRes);
+    for (const auto& line : decision.logLines) log::info("MovieRecorder", line);
+    if (decision.infoMessage) postEvent(CameraEvent{CameraEvent::Kind::info, *decision.infoMessage, {}});
+    if (!decision.video) return nullptr;
+
+    MovieRecorder::Options options;
+    options.video = *decision.video;
+    options.frameRate = rate;
+    options.ntsc = ntsc;
+    options.audio = MovieAudioSettings{};
+    const double offset = clockOffset();
+    if (recordToDrive) {
+        options.destination = c_.drive ? c_.drive->nextRecordingURL() : std::nullopt;
+        if (!options.destination) {
+            postEvent(CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this Mac", {}});
+        }
+    }
+    options.rotationDegrees = source_ ? source_->captureAngle() : 0;
+    const double fps = TimelineRate::fps(rate, ntsc);
+    options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
+    auto recorder = MovieRecorder::make(options);
+    if (!recorder) {
+        std::error_code ec;
+        if (options.destination) fs::remove(*options.destination, ec);  // the claimed, still empty, drive file
+        return nullptr;
+    }
+    takeFirstPicture_ = frame.picture;
+    takeClockOffset_ = offset;
+    return recorder;
+}
+
+void CameraStreamer::stopRecording() {
+    if (!recorder_) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
+    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_]() mutable {
+        auto self = weak.lock();
+        if (!self) {
+            recorder->finish();
+            return;
+        }
+        self->storeTake(recorder, picture, offset);
+    });
+}
+
+void CameraStreamer::waitForTakes() { takeQueue_.sync([] {}); }
+
+}  // namespace morvane

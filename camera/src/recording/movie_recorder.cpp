@@ -1,0 +1,489 @@
+#include "camera/movie_recorder.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
+#include <libavutil/opt.h>
+#include <libavutil/timecode.h>
+}
+
+#include "platform/ffmpeg_handles.h"
+#include "platform/log.h"
+#include "platform/uuid.h"
+#include "protocol/timeline_rate.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr AVRational kVideoTimeBase{1, 90000};
+
+const char* codecName(MovieVideoSettings::Codec codec) {
+    switch (codec) {
+    case MovieVideoSettings::Codec::h264: return "libx264";
+    case MovieVideoSettings::Codec::hevc: return "libx265";
+    case MovieVideoSettings::Codec::proRes: return "prores_ks";
+    }
+    return "";
+}
+
+AVPixelFormat pixelFormatFor(const MovieVideoSettings& s) {
+    switch (s.codec) {
+    case MovieVideoSettings::Codec::h264: return AV_PIX_FMT_YUV420P;
+    case MovieVideoSettings::Codec::hevc: return s.tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+    case MovieVideoSettings::Codec::proRes: return s.proResProfile >= 4 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
+    }
+    return AV_PIX_FMT_YUV420P;
+}
+
+AVRational realRate(int rate, bool ntsc) {
+    if (ntsc && TimelineRate::ntscRates().count(rate)) return AVRational{rate * 1000, 1001};
+    return AVRational{rate, 1};
+}
+
+}  // namespace
+
+std::string MovieVideoSettings::description() const {
+    std::ostringstream text;
+    text << "{codec: " << (codec == Codec::h264 ? "h264" : codec == Codec::hevc ? "hevc" : "prores") << ", width: " << width
+         << ", height: " << height;
+    if (codec == Codec::proRes) text << ", profile: " << proResProfile;
+    if (averageBitRate) text << ", averageBitRate: " << *averageBitRate;
+    text << ", expectedFrameRate: " << expectedFrameRate << ", tenBit: " << (tenBit ? "true" : "false") << "}";
+    return text.str();
+}
+
+std::optional<MovieRecorder::TimecodeFormat> MovieRecorder::timecodeFormat(std::optional<int> frameRate, bool ntsc) {
+    if (!frameRate || *frameRate < 1 || *frameRate > 255) return std::nullopt;
+    const int rate = *frameRate;
+    if (ntsc && TimelineRate::ntscRates().count(rate)) {
+        return TimecodeFormat{1001, rate * 1000, rate, rate == 24 ? 2u : 3u};
+    }
+    return TimecodeFormat{1, rate, rate, 2};
+}
+
+/// The FFmpeg side of a recording: muxer, encoders, converters. Used on the recorder's thread only (after `make`).
+struct MovieRecorder::Writer {
+    Options options;
+    ff::OutputFormat output;
+    ff::CodecContext video;
+    ff::CodecContext audio;
+    AVStream* videoStream = nullptr;
+    AVStream* audioStream = nullptr;
+    ff::Sws sws;
+    ff::Swr swr;
+    std::unique_ptr<AVAudioFifo, decltype(&av_audio_fifo_free)> fifo{nullptr, &av_audio_fifo_free};
+    SharedFrame converted;
+    bool headerWritten = false;
+    bool failed = false;
+    double startTime = 0;
+    std::int64_t lastVideoPts = -1;
+    double lastFrameTime = 0;
+    std::int64_t audioNextPts = -1;
+    int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
+
+    bool writePacket(AVCodecContext* context, AVStream* stream, AVFrame* frame) {
+        if (avcodec_send_frame(context, frame) < 0) return false;
+        ff::Packet packet = ff::makePacket();
+        for (;;) {
+            const int rc = avcodec_receive_packet(context, packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+            if (rc < 0) return false;
+            av_packet_rescale_ts(packet.get(), context->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            if (av_interleaved_write_frame(output.get(), packet.get()) < 0) return false;
+        }
+    }
+
+    bool writeHeader(double firstTime) {
+        startTime = firstTime;
+        if (auto tc = timecodeFormat(options.frameRate, options.ntsc); tc && options.startFrame) {
+            const std::int32_t frame = options.startFrame(firstTime);
+            AVTimecode timecode{};
+            const AVRational rate = realRate(*options.frameRate, options.ntsc);
+            const int flags = (tc->flags & 1) ? AV_TIMECODE_FLAG_DROPFRAME : 0;
+            if (av_timecode_init(&timecode, rate, flags, 0, output.get()) == 0) {
+                char text[AV_TIMECODE_STR_SIZE];
+                av_timecode_make_string(&timecode, text, frame);
+                av_dict_set(&videoStream->metadata, "timecode", text, 0);
+            }
+        }
+        if (avformat_write_header(output.get(), nullptr) < 0) return false;
+        headerWritten = true;
+        return true;
+    }
+
+    void writeVideo(const VideoFrame& frame) {
+        if (failed || !frame.picture) return;
+        if (!headerWritten && !writeHeader(frame.time)) {
+            failed = true;
+            return;
+        }
+        const AVFrame& in = *frame.picture;
+        sws.reset(sws_getCachedContext(sws.release(), in.width, in.height, static_cast<AVPixelFormat>(in.format),
+                                       video->width, video->height, video->pix_fmt, SWS_BICUBIC, nullptr, nullptr,
+                                       nullptr));
+        if (!sws) return;
+        setColorConversion(sws.get(), in, video->pix_fmt);
+        if (!converted) converted = makeVideoFrame(video->width, video->height, video->pix_fmt);
+        if (!converted || av_frame_make_writable(converted.get()) < 0) return;
+        sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize);
+        std::int64_t pts = std::llround((frame.time - startTime) * kVideoTimeBase.den);
+        if (pts <= lastVideoPts) pts = lastVideoPts + 1;  // capture times never run backwards in the movie
+        lastVideoPts = pts;
+        lastFrameTime = frame.time;
+        converted->pts = pts;
+        converted->colorspace = AVCOL_SPC_BT709;
+        if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+    }
+
+    void writeAudio(const AudioFrame& sound) {
+        if (failed || !audio || !headerWritten || !sound.samples) return;
+        const AVFrame& in = *sound.samples;
+        if (in.sample_rate <= 0 || in.nb_samples <= 0) return;
+        if (!swr || in.sample_rate != swrInRate || in.ch_layout.nb_channels != swrInChannels || in.format != swrInFormat) {
+            SwrContext* raw = nullptr;
+            if (swr_alloc_set_opts2(&raw, &audio->ch_layout, audio->sample_fmt, audio->sample_rate, const_cast<AVChannelLayout*>(&in.ch_layout),
+                                    static_cast<AVSampleFormat>(in.format), in.sample_rate, 0, nullptr) < 0 ||
+                swr_init(raw) < 0) {
+                swr_free(&raw);
+                return;
+            }
+            swr.reset(raw);
+            swrInRate = in.sample_rate;
+            swrInChannels = in.ch_layout.nb_channels;
+            swrInFormat = in.format;
+        }
+        if (audioNextPts < 0) {
+            audioNextPts = std::max<std::int64_t>(0, std::llround((sound.time - startTime) * audio->sample_rate));
+        }
+        const int capacity = swr_get_out_samples(swr.get(), in.nb_samples);
+        if (capacity <= 0) return;
+        ff::Frame out = ff::makeFrame();
+        out->format = audio->sample_fmt;
+        out->sample_rate = audio->sample_rate;
+        av_channel_layout_copy(&out->ch_layout, &audio->ch_layout);
+        out->nb_samples = capacity;
+        if (av_frame_get_buffer(out.get(), 0) < 0) return;
+        const int got = swr_convert(swr.get(), out->data, capacity, const_cast<const std::uint8_t**>(in.extended_data),
+                                    in.nb_samples);
+        if (got <= 0) return;
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out->data), got);
+        drainAudio(false);
+    }
+
+    void drainAudio(bool flush) {
+        const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
+        while (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0)) {
+            const int n = std::min(frameSize, av_audio_fifo_size(fifo.get()));
+            ff::Frame chunk = ff::makeFrame();
+            chunk->format = audio->sample_fmt;
+            chunk->sample_rate = audio->sample_rate;
+            av_channel_layout_copy(&chunk->ch_layout, &audio->ch_layout);
+            chunk->nb_samples = frameSize;
+            if (av_frame_get_buffer(chunk.get(), 0) < 0) return;
+            av_samples_set_silence(chunk->data, 0, frameSize, audio->ch_layout.nb_channels, audio->sample_fmt);
+            av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(chunk->data), n);
+            chunk->pts = audioNextPts;
+            audioNextPts += frameSize;
+            if (!writePacket(audio.get(), audioStream, chunk.get())) {
+                failed = true;
+                return;
+            }
+        }
+    }
+
+    std::optional<double> close() {
+        if (!headerWritten) return std::nullopt;
+        writePacket(video.get(), videoStream, nullptr);
+        if (audio) {
+            drainAudio(true);
+            writePacket(audio.get(), audioStream, nullptr);
+        }
+        const bool trailer = av_write_trailer(output.get()) == 0;
+        output.reset();  // closes the file
+        if (!trailer || failed) return std::nullopt;
+        const AVRational rate = options.frameRate ? realRate(*options.frameRate, options.ntsc) : AVRational{30, 1};
+        return (lastFrameTime - startTime) + av_q2d(av_inv_q(rate));
+    }
+};
+
+std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
+    std::unique_ptr<MovieRecorder> recorder(new MovieRecorder());
+    recorder->isOnDrive_ = options.destination.has_value();
+    recorder->url_ = options.destination.value_or(fs::temp_directory_path() / (Uuid().uuidString() + ".mov"));
+    recorder->queueLimit_ = std::max<std::size_t>(2, options.queueLimit);
+    auto writer = std::make_unique<Writer>();
+    writer->options = options;
+
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, nullptr, "mov", recorder->url_.c_str()) < 0 || !raw) {
+        log::error("MovieRecorder", "couldn't create the writer");
+        return nullptr;
+    }
+    writer->output.reset(raw);
+
+    const MovieVideoSettings& v = options.video;
+    const AVCodec* videoCodec = avcodec_find_encoder_by_name(codecName(v.codec));
+    auto refuse = [&] {
+        log::error("MovieRecorder", "video settings refused: " + v.description());
+        return nullptr;
+    };
+    if (!videoCodec || v.width < 2 || v.height < 2 || v.width % 2 || v.height % 2) return refuse();
+    writer->video.reset(avcodec_alloc_context3(videoCodec));
+    AVCodecContext* c = writer->video.get();
+    const int rate = std::clamp(options.frameRate.value_or(v.expectedFrameRate), 1, 1000);
+    c->width = v.width;
+    c->height = v.height;
+    c->pix_fmt = pixelFormatFor(v);
+    c->time_base = kVideoTimeBase;
+    c->framerate = realRate(rate, options.ntsc);
+    c->gop_size = std::max(1, static_cast<int>(std::lround(std::max(1, v.expectedFrameRate) * v.maxKeyframeIntervalSeconds)));
+    c->max_b_frames = 0;
+    c->color_primaries = AVCOL_PRI_BT709;
+    c->color_trc = AVCOL_TRC_BT709;
+    c->colorspace = AVCOL_SPC_BT709;
+    c->color_range = AVCOL_RANGE_MPEG;
+    if (v.averageBitRate) c->bit_rate = *v.averageBitRate;
+    if (writer->output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    switch (v.codec) {
+    case MovieVideoSettings::Codec::h264: av_opt_set(c->priv_data, "preset", "superfast", 0); break;
+    case MovieVideoSettings::Codec::hevc:
+        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
+        break;
+    case MovieVideoSettings::Codec::proRes:
+        av_opt_set_int(c->priv_data, "profile", std::clamp(v.proResProfile, 0, 5), 0);
+        break;
+    }
+    if (avcodec_open2(c, videoCodec, nullptr) < 0) return refuse();
+    writer->videoStream = avformat_new_stream(writer->output.get(), nullptr);
+    if (!writer->videoStream || avcodec_parameters_from_context(writer->videoStream->codecpar, c) < 0) {
+        log::error("MovieRecorder", "can't add the video input");
+        return nullptr;
+    }
+    writer->videoStream->time_base = kVideoTimeBase;
+    writer->videoStream->avg_frame_rate = realRate(rate, options.ntsc);
+    if (v.codec == MovieVideoSettings::Codec::hevc) writer->videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    // The display matrix turns the picture as the camera was held; the matrix counts angles anticlockwise.
+    if (auto* matrix = reinterpret_cast<std::int32_t*>(
+            av_stream_new_side_data(writer->videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(std::int32_t) * 9))) {
+        av_display_rotation_set(matrix, -options.rotationDegrees);
+    }
+
+    if (options.audio) {
+        const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        ff::CodecContext a(aac ? avcodec_alloc_context3(aac) : nullptr);
+        if (a) {
+            a->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            a->sample_rate = options.audio->sampleRate;
+            av_channel_layout_default(&a->ch_layout, std::clamp(options.audio->channels, 1, 2));
+            a->bit_rate = options.audio->bitRate;
+            a->time_base = AVRational{1, options.audio->sampleRate};
+            if (writer->output->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            AVStream* stream = nullptr;
+            // Sound that cannot be had leaves a take without sound, not no take.
+            if (avcodec_open2(a.get(), aac, nullptr) >= 0 && (stream = avformat_new_stream(writer->output.get(), nullptr)) &&
+                avcodec_parameters_from_context(stream->codecpar, a.get()) >= 0) {
+                stream->time_base = a->time_base;
+                writer->audioStream = stream;
+                writer->fifo.reset(av_audio_fifo_alloc(a->sample_fmt, a->ch_layout.nb_channels, 4096));
+                writer->audio = std::move(a);
+                recorder->hasAudio_ = writer->fifo != nullptr;
+                if (!writer->fifo) writer->audio.reset();
+            }
+        }
+    }
+    // The timecode track needs the first frame's time: the header is written when it arrives.
+    if (avio_open(&writer->output->pb, recorder->url_.c_str(), AVIO_FLAG_WRITE) < 0) {
+        log::error("MovieRecorder", "couldn't create the writer");
+        return nullptr;
+    }
+    recorder->writer_ = std::move(writer);
+    recorder->thread_ = std::thread([r = recorder.get()] { r->run(); });
+    return recorder;
+}
+
+MovieRecorder::~MovieRecorder() {
+    if (thread_.joinable()) finish();
+}
+
+bool MovieRecorder::sessionStarted() const {
+    std::lock_guard lock(lock_);
+    return startTime_.has_value();
+}
+
+std::optional<Date> MovieRecorder::startDate() const {
+    std::lock_guard lock(lock_);
+    return startDate_;
+}
+
+std::optional<double> MovieRecorder::startTime() const {
+    std::lock_guard lock(lock_);
+    return startTime_;
+}
+
+std::size_t MovieRecorder::droppedFrames() const {
+    std::lock_guard lock(lock_);
+    return dropped_;
+}
+
+bool MovieRecorder::append(const VideoFrame& frame) {
+    {
+        std::lock_guard lock(lock_);
+        if (finishing_ || !frame.picture) return false;
+        if (!startTime_) {
+            startTime_ = frame.time;
+            startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
+        } else if (queue_.size() >= queueLimit_) {
+            ++dropped_;
+            return false;
+        }
+        queue_.emplace_back(frame);
+    }
+    wake_.notify_one();
+    return true;
+}
+
+bool MovieRecorder::appendAudio(const AudioFrame& audio) {
+    {
+        std::lock_guard lock(lock_);
+        if (finishing_ || !startTime_ || !hasAudio_ || queue_.size() >= queueLimit_ * 4) return false;
+        queue_.emplace_back(audio);
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void MovieRecorder::run() {
+    for (;;) {
+        std::variant<VideoFrame, AudioFrame> item;
+        {
+            std::unique_lock lock(lock_);
+            wake_.wait(lock, [&] { return finishing_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // finishing and drained
+            item = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        if (auto* video = std::get_if<VideoFrame>(&item)) {
+            writer_->writeVideo(*video);
+        } else {
+            writer_->writeAudio(std::get<AudioFrame>(item));
+        }
+    }
+}
+
+std::optional<double> MovieRecorder::finish() {
+    {
+        std::lock_guard lock(lock_);
+        if (finishing_ && !thread_.joinable()) return std::nullopt;
+        finishing_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (!writer_) return std::nullopt;
+    auto duration = writer_->close();
+    const auto tc = timecodeFormat(writer_->options.frameRate, writer_->options.ntsc);
+    writer_.reset();
+    if (!duration) {
+        log::error("MovieRecorder", "couldn't finish the movie");
+        return std::nullopt;
+    }
+    if (tc) patchTimecodeFlags(url_, tc->flags);
+    return duration;
+}
+
+// MARK: - Timecode flags
+
+namespace {
+
+std::uint32_t be32(const unsigned char* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+}
+
+// Where the flags word of the 'tmcd' sample description lies: walks moov/trak/mdia/minf/stbl/stsd.
+std::optional<std::uint64_t> timecodeFlagsOffset(const fs::path& movie) {
+    std::ifstream in(movie, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::error_code ec;
+    const std::uint64_t fileSize = fs::file_size(movie, ec);
+    if (ec) return std::nullopt;
+    const char* const path[] = {"moov", "trak", "mdia", "minf", "stbl", "stsd"};
+    struct Range {
+        std::uint64_t begin, end;
+    };
+    // Depth-first over the containers on the path; several 'trak' boxes are tried in turn.
+    std::function<std::optional<std::uint64_t>(Range, int)> walk = [&](Range range, int depth) -> std::optional<std::uint64_t> {
+        std::uint64_t at = range.begin;
+        while (at + 8 <= range.end) {
+            unsigned char head[16];
+            in.seekg(static_cast<std::streamoff>(at));
+            if (!in.read(reinterpret_cast<char*>(head), 8)) return std::nullopt;
+            std::uint64_t size = be32(head);
+            std::uint64_t headerSize = 8;
+            if (size == 1) {
+                if (!in.read(reinterpret_cast<char*>(head + 8), 8)) return std::nullopt;
+                size = (std::uint64_t(be32(head + 8)) << 32) | be32(head + 12);
+                headerSize = 16;
+            } else if (size == 0) {
+                size = range.end - at;
+            }
+            if (size < headerSize || size > range.end - at) return std::nullopt;
+            if (std::memcmp(head + 4, path[depth], 4) == 0) {
+                if (depth == 5) {
+                    // stsd: version/flags (4), entry count (4), then sample entries.
+                    std::uint64_t entry = at + headerSize + 8;
+                    while (entry + 24 <= at + size) {
+                        unsigned char e[8];
+                        in.seekg(static_cast<std::streamoff>(entry));
+                        if (!in.read(reinterpret_cast<char*>(e), 8)) return std::nullopt;
+                        const std::uint32_t entrySize = be32(e);
+                        if (std::memcmp(e + 4, "tmcd", 4) == 0) return entry + 8 + 6 + 2 + 4;
+                        if (entrySize < 8) break;
+                        entry += entrySize;
+                    }
+                } else if (auto found = walk({at + headerSize, at + size}, depth + 1)) {
+                    return found;
+                }
+            }
+            at += size;
+        }
+        return std::nullopt;
+    };
+    return walk({0, fileSize}, 0);
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> readTimecodeFlags(const fs::path& movie) {
+    auto offset = timecodeFlagsOffset(movie);
+    if (!offset) return std::nullopt;
+    std::ifstream in(movie, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(*offset));
+    unsigned char word[4];
+    if (!in.read(reinterpret_cast<char*>(word), 4)) return std::nullopt;
+    return be32(word);
+}
+
+bool patchTimecodeFlags(const fs::path& movie, std::uint32_t flags) {
+    auto offset = timecodeFlagsOffset(movie);
+    if (!offset) return false;
+    std::fstream file(movie, std::ios::binary | std::ios::in | std::ios::out);
+    if (!file) return false;
+    file.seekp(static_cast<std::streamoff>(*offset));
+    const unsigned char word[4] = {static_cast<unsigned char>(flags >> 24), static_cast<unsigned char>(flags >> 16),
+                                   static_cast<unsigned char>(flags >> 8), static_cast<unsigned char>(flags)};
+    file.write(reinterpret_cast<const char*>(word), 4);
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+}  // namespace morvane

@@ -174,7 +174,8 @@ StreamLUT& CameraStreamer::passthrough() {
 }
 
 bool CameraStreamer::due(std::optional<double>& stamp, double time, double interval) const {
-    return !stamp || std::isnan(time) || !(time - *stamp < interval);
+    // Times are seconds in doubles: a microsecond of rounding must not hold back a frame that is exactly due.
+    return !stamp || std::isnan(time) || !(time - *stamp < interval - 1e-6);
 }
 
 // MARK: - Data path

@@ -273,10 +273,12 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     writer->videoStream->time_base = kVideoTimeBase;
     writer->videoStream->avg_frame_rate = realRate(rate, options.ntsc);
     if (v.codec == MovieVideoSettings::Codec::hevc) writer->videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
-    // The display matrix turns the picture as the camera was held; the matrix counts angles anticlockwise.
+    // The display matrix turns the picture clockwise by the capture angle when it is shown. (The movie muxer
+    // stores FFmpeg's matrix transposed, so the angle goes in with its sign as it is; players and ffprobe then
+    // read back a clockwise turn, "rotation=-90" for 90.)
     if (auto* matrix = reinterpret_cast<std::int32_t*>(
             av_stream_new_side_data(writer->videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(std::int32_t) * 9))) {
-        av_display_rotation_set(matrix, -options.rotationDegrees);
+        av_display_rotation_set(matrix, options.rotationDegrees);
     }
 
     if (options.audio) {

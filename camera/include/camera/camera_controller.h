@@ -1,0 +1,165 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "camera/camera_streamer.h"
+#include "camera/clock_sync.h"
+#include "link/peer_session.h"
+#include "link/usb_server.h"
+#include "protocol/camera_command.h"
+#include "protocol/camera_status.h"
+
+namespace morvane {
+
+/// The device's roll for the level. This machine has no motion sensor, so it reports no reading.
+class LevelSensor {
+public:
+    std::function<void(std::optional<double>)> onRoll;
+    /// Reports the reading it has (none here).
+    void start() {
+        if (onRoll) onRoll(std::nullopt);
+    }
+};
+
+/// The camera role as a whole: ties the capture pipeline to the peer link and the wired link, answers the
+/// remote's commands, keeps the camera's status, readings, gallery, captures waiting to be sent, take log, clock
+/// estimate and program cuts. Lives on the main queue: its state is touched only there.
+class CameraController : public std::enable_shared_from_this<CameraController> {
+public:
+    struct Options {
+        std::filesystem::path folder;  ///< the camera's own storage: stores, outboxes, vault
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Keychain> keychain;  ///< identity, name and trusted remotes
+        PeerSession::Options session;        ///< its keychain and executor are filled in
+        std::optional<USBServer::Options> usb;  ///< none: no wired link
+        std::shared_ptr<Defaults> defaults;
+        std::shared_ptr<PhotoLibrary> photoLibrary;
+        std::filesystem::path driveRoot = "/";
+        H264Encoder::Options encoder;
+        /// Status sent to every remote at least this often (seconds).
+        double statusInterval = 1.0;
+        /// Clock pings to the master this often (seconds).
+        double clockInterval = 2.0;
+        /// Answers a pairing request at once (true or false), or leaves it open for `answerPairing` (none). Not
+        /// set: every request is refused.
+        std::function<std::optional<bool>(const PeerSession::PairingRequest&)> acceptPairing;
+    };
+
+    static std::shared_ptr<CameraController> make(Options options);
+    ~CameraController();
+
+    /// Starts the link, the wired link and the capture from `source`. Main queue.
+    bool start(std::unique_ptr<CaptureSource> source);
+    /// Stops everything; a take being recorded is finished and stored first. Main queue.
+    void stop();
+
+    // Published state (main queue).
+    const CameraStatus& status() const { return status_; }
+    std::vector<std::string> monitorNames() const;
+    std::optional<Date> recordingStart() const { return recordingStart_; }
+    int shutterCount() const { return shutterCount_; }
+    std::optional<std::string> message() const { return message_; }
+    std::optional<PeerSession::PairingRequest> pairingRequest() const { return pairingRequest_; }
+    std::vector<GalleryItem> gallery() const { return store_->items(); }
+
+    CameraStreamer& streamer() { return *streamer_; }
+    PeerSession& peers() { return *peers_; }
+    USBServer* usb() { return usb_.get(); }
+    TakeLog& takeLog() { return *takeLog_; }
+    Outbox& outbox() { return *outbox_; }
+    Outbox& deckOutbox() { return *deckOutbox_; }
+    CaptureStore& store() { return *store_; }
+    CutLog& cutLog() { return *cutLog_; }
+    ClockSync& clockSync() { return clockSync_; }
+    const std::vector<DeckEdit>& deckEdits() const { return deckEdits_; }
+    std::filesystem::path vaultFolder() const { return options_.folder / "Vault"; }
+
+    /// Answers the open pairing request.
+    void answerPairing(bool accept);
+
+    /// Applies a command as if the remote `from` had sent it (main queue).
+    void handleCommand(const CameraCommand& command, const std::optional<PeerId>& from);
+    /// Called for every take stored; main queue.
+    std::function<void(const CameraStreamer::Take&)> onTakeFinished;
+
+    /// The status packet as it goes out now.
+    Bytes statusPacket() const;
+
+private:
+    explicit CameraController(Options options);
+
+    void installLinkCallbacks();
+    void handleData(const Bytes& data, const PeerId& peer);  // link thread
+    void peerConnected(const PeerId& peer);
+    void peerDisconnected(const PeerId& peer);
+    void sendToMonitors(const Bytes& packet);
+    void sendTo(const Bytes& packet, const PeerId& peer);
+    void publishStatus();
+    void tick();
+    void pingClock();
+    void handlePong(const Bytes& data, const PeerId& peer);
+    void sendGallery(const std::optional<PeerId>& to);
+    void sendPreview(const Uuid& id, const PeerId& to);
+    void sendNextFile();
+    void queueWiredFiles();
+    std::optional<std::filesystem::path> fileOf(const Outbox::Item& item) const;
+    void delivered(const Uuid& id, Outbox& from);
+    void showMessage(const std::string& text);
+    void takePhoto();
+    void startRecording();
+    void stopRecording();
+    void applyToStreamer(std::function<void(CameraStreamer&)> change);
+    void sendDeckCopies(const std::vector<TakeLog::Entry>& entries);
+
+    Options options_;
+    std::shared_ptr<PeerSession> peers_;
+    std::unique_ptr<USBServer> usb_;
+    std::shared_ptr<H264Encoder> encoder_;
+    std::shared_ptr<CaptureStore> store_;
+    std::shared_ptr<Outbox> outbox_;
+    std::shared_ptr<Outbox> deckOutbox_;
+    std::shared_ptr<TakeLog> takeLog_;
+    std::shared_ptr<CutLog> cutLog_;
+    std::shared_ptr<ExternalDrive> drive_;
+    std::shared_ptr<CameraStreamer> streamer_;
+    ClockSync clockSync_;
+    LevelSensor levelSensor_;
+    std::shared_ptr<std::shared_ptr<CameraController>> tickerOwner_;
+
+    // Main queue.
+    CameraStatus status_;
+    std::optional<Date> recordingStart_;
+    int shutterCount_ = 0;
+    std::optional<std::string> message_;
+    int messageGeneration_ = 0;
+    std::optional<PeerSession::PairingRequest> pairingRequest_;
+    std::vector<PeerId> connectedMonitors_;
+    std::map<PeerId, std::string> monitorNamesByID_;
+    std::set<PeerId> fileReceivers_;
+    std::set<PeerId> masterIDs_;
+    std::set<PeerId> deckReceivers_;
+    std::set<PeerId> autoDecks_;
+    std::vector<DeckEdit> deckEdits_;
+    std::shared_ptr<StreamLUT> customLUT_;
+    std::optional<std::optional<double>> sentRoll_;
+    std::shared_ptr<TransferProgress> activeTransfer_;
+    std::optional<Uuid> transferID_;
+    bool running_ = false;
+    bool countdownRunning_ = false;
+
+    // Link threads.
+    mutable std::mutex videoOffLock_;
+    std::set<PeerId> videoOff_;
+    mutable std::mutex monitorsLock_;
+    std::vector<PeerId> monitorsForData_;  // a copy of `connectedMonitors_` for the data queue's sends
+};
+
+}  // namespace morvane

@@ -1,0 +1,472 @@
+#include "camera/camera_controller.h"
+
+#include <cmath>
+#include <cstring>
+
+#include <sys/statvfs.h>
+
+#include "link/device_identity.h"
+#include "platform/log.h"
+#include "protocol/live_packets.h"
+#include "protocol/message_codec.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr double kMessageSeconds = 2.5;
+}
+
+std::shared_ptr<CameraController> CameraController::make(Options options) {
+    return std::shared_ptr<CameraController>(new CameraController(std::move(options)));
+}
+
+CameraController::CameraController(Options options) : options_(std::move(options)) {
+    std::error_code ec;
+    fs::create_directories(options_.folder, ec);
+    if (!options_.defaults) options_.defaults = std::make_shared<Defaults>(options_.folder / "defaults.json");
+    if (!options_.photoLibrary) options_.photoLibrary = std::make_shared<PhotoLibrary>(options_.folder / "Pictures");
+    store_ = std::make_shared<CaptureStore>(options_.folder / "Gallery");
+    outbox_ = std::make_shared<Outbox>(options_.folder / "Outbox", options_.main);
+    deckOutbox_ = std::make_shared<Outbox>(options_.folder / "Deck copies", options_.main);
+    takeLog_ = std::make_shared<TakeLog>(options_.folder / "takes.json");
+    cutLog_ = std::make_shared<CutLog>();
+    drive_ = std::make_shared<ExternalDrive>(options_.driveRoot);
+    encoder_ = std::make_shared<H264Encoder>(options_.encoder);
+
+    auto sessionOptions = options_.session;
+    sessionOptions.keychain = options_.keychain;
+    sessionOptions.mainExecutor = options_.main;
+    peers_ = PeerSession::create(PeerSession::Role::camera, true, 7, "morvane", sessionOptions);
+    if (options_.usb) {
+        auto usbOptions = *options_.usb;
+        usbOptions.keychain = options_.keychain;
+        usb_ = std::make_unique<USBServer>(usbOptions);
+    }
+
+    CameraStreamer::Collaborators c;
+    c.encoder = encoder_;
+    c.store = store_;
+    c.outbox = outbox_;
+    c.cutLog = cutLog_;
+    c.deckOutbox = deckOutbox_;
+    c.main = options_.main;
+    c.defaults = options_.defaults;
+    c.vaultFolder = vaultFolder();
+    c.photoLibrary = options_.photoLibrary;
+    c.drive = drive_;
+    auto keychain = options_.keychain;
+    c.deviceName = [keychain] { return DeviceIdentity(keychain).deviceName(); };
+    streamer_ = CameraStreamer::make(std::move(c));
+
+    status_.mode = CaptureMode::video;
+    status_.audioInputs = {AudioInputOption{"auto", "Automatic"}};
+    status_.proResCodecs = {};
+}
+
+CameraController::~CameraController() { stop(); }
+
+bool CameraController::start(std::unique_ptr<CaptureSource> source) {
+    if (running_) return true;
+    running_ = true;
+    installLinkCallbacks();
+    std::weak_ptr<CameraController> weak = weak_from_this();
+
+    // Readings and the live stream leave from the data queue and the encoder's queue.
+    auto sendAll = [weak](const Bytes& packet) {
+        if (auto self = weak.lock()) self->sendToMonitors(packet);
+    };
+    streamer_->onHistogram = [sendAll](const std::array<std::uint8_t, 64>& bins) { sendAll(HistogramPacket{bins}.encode()); };
+    streamer_->onScope = [sendAll](const Bytes& payload) {
+        Bytes packet{packetTypeByte(PacketType::scope)};
+        packet.insert(packet.end(), payload.begin(), payload.end());
+        sendAll(packet);
+    };
+    streamer_->onLoupe = [sendAll](const Bytes& jpeg) { sendAll(LoupePacket{jpeg}.encode()); };
+    streamer_->onAudioLevel = [sendAll](std::uint8_t level) { sendAll(AudioLevelPacket{level}.encode()); };
+    encoder_->onPacket = [weak](const Bytes& packet, const std::set<PeerId>& excluded) {
+        auto self = weak.lock();
+        if (!self) return;
+        std::vector<PeerId> targets;
+        {
+            std::lock_guard lock(self->monitorsLock_);
+            targets = self->monitorsForData_;
+        }
+        std::lock_guard lock(self->videoOffLock_);
+        for (const auto& peer : targets) {
+            if (!excluded.count(peer) && !self->videoOff_.count(peer)) self->sendTo(packet, peer);
+        }
+    };
+    streamer_->onEvent = [weak](const CameraEvent& event) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (event.kind == CameraEvent::Kind::photoSaved) ++self->shutterCount_;
+        if (auto packet = encodeMessage(PacketType::event, event)) self->sendToMonitors(*packet);
+        if (event.message) self->showMessage(*event.message);
+        if (event.item) self->sendGallery(std::nullopt);
+    };
+    streamer_->onRecordingFailed = [weak] {
+        if (auto self = weak.lock()) {
+            self->recordingStart_.reset();
+            self->status_.isRecording = false;
+            self->publishStatus();
+        }
+    };
+    streamer_->onTakeSaved = [weak](const TakeLog::Entry& entry) {
+        if (auto self = weak.lock()) self->takeLog_->append(entry);
+    };
+    streamer_->onTakeFinished = [weak](const CameraStreamer::Take& take) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!self->autoDecks_.empty()) self->sendDeckCopies({take.entry});
+        self->sendNextFile();
+        self->queueWiredFiles();
+        if (self->onTakeFinished) self->onTakeFinished(take);
+    };
+    outbox_->setOnCountChanged([weak](int count) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->status_.pendingTransfers = count;
+        self->sendNextFile();
+        self->publishStatus();
+    });
+    status_.pendingTransfers = static_cast<std::int64_t>(outbox_->items().size());
+
+    if (usb_) {
+        usb_->onAcknowledged = [weak](const TransferInfo& info, bool received) {
+            auto self = weak.lock();
+            if (!self || !received) return;
+            self->options_.main->async([weak, id = info.id] {
+                if (auto self = weak.lock()) self->delivered(id, *self->outbox_);
+            });
+        };
+        usb_->onConnectionChanged = [weak](bool connected) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->options_.main->async([weak, connected] {
+                auto self = weak.lock();
+                if (!self) return;
+                self->status_.usbConnected = connected;
+                if (connected) self->queueWiredFiles();
+                self->publishStatus();
+            });
+        };
+        usb_->start();
+    }
+    levelSensor_.onRoll = [weak](std::optional<double> roll) {
+        auto self = weak.lock();
+        if (!self || (self->sentRoll_ && *self->sentRoll_ == roll)) return;
+        self->sentRoll_ = roll;
+        self->sendToMonitors(LevelPacket::fromRoll(roll).encode());
+    };
+
+    peers_->start();
+    const bool capturing = streamer_->start(std::move(source));
+    if (auto* s = streamer_->source()) {
+        (void)s;
+    }
+    drive_->onChange = [weak](const std::optional<DriveStatus>& drive) {
+        if (auto self = weak.lock()) self->status_.externalDrive = drive;
+    };
+    drive_->refresh();
+    tick();
+    return capturing;
+}
+
+void CameraController::stop() {
+    if (!running_) return;
+    running_ = false;
+    streamer_->dataQueue().sync([s = streamer_] { s->stopRecording(); });
+    streamer_->stop();
+    streamer_->waitForTakes();
+    if (usb_) usb_->stop();
+    peers_->onData = nullptr;
+    peers_->onPeerConnected = nullptr;
+    peers_->onPeerDisconnected = nullptr;
+    peers_->onPeersChanged = nullptr;
+    peers_->onPairingRequest = nullptr;
+    peers_->stop();
+    encoder_->onPacket = nullptr;
+}
+
+std::vector<std::string> CameraController::monitorNames() const {
+    std::vector<std::string> names;
+    for (const auto& peer : connectedMonitors_) {
+        auto found = monitorNamesByID_.find(peer);
+        names.push_back(found != monitorNamesByID_.end() ? found->second : "Remote");
+    }
+    return names;
+}
+
+// MARK: - Link
+
+void CameraController::installLinkCallbacks() {
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    peers_->onData = [weak](const Bytes& data, const PeerId& peer) {
+        if (auto self = weak.lock()) self->handleData(data, peer);
+    };
+    peers_->onPeerConnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->peerConnected(peer);
+    };
+    peers_->onPeerDisconnected = [weak](const PeerId& peer) {
+        if (auto self = weak.lock()) self->peerDisconnected(peer);
+    };
+    peers_->onPeersChanged = [weak](const std::vector<PeerSession::Peer>& peers) {
+        auto self = weak.lock();
+        if (!self) return;
+        for (const auto& p : peers) self->monitorNamesByID_[p.id] = p.name;
+    };
+    peers_->onPairingRequest = [weak](const std::optional<PeerSession::PairingRequest>& request) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->pairingRequest_ = request;
+        if (!request) return;
+        const std::optional<bool> answer =
+            self->options_.acceptPairing ? self->options_.acceptPairing(*request) : std::optional<bool>(false);
+        if (answer) self->answerPairing(*answer);
+    };
+    peers_->onIssue = [weak](const std::string& issue) {
+        if (auto self = weak.lock()) self->showMessage(issue);
+    };
+}
+
+void CameraController::answerPairing(bool accept) {
+    if (!pairingRequest_) return;
+    if (accept) {
+        peers_->acceptPairing(pairingRequest_->id);
+    } else {
+        peers_->cancelPairing(pairingRequest_->id);
+    }
+}
+
+void CameraController::handleData(const Bytes& data, const PeerId& peer) {
+    const auto kind = packetKind(data);
+    if (!kind) return;
+    switch (*kind) {
+    case PacketType::ack:
+        if (auto ack = AckPacket::decode(data)) encoder_->acknowledge(peer, ack->frameNumber);
+        return;
+    case PacketType::keyframeRequest:
+        encoder_->requestKeyframe();
+        return;
+    case PacketType::clockPong:
+        handlePong(data, peer);
+        return;
+    case PacketType::command:
+        if (auto command = decodeMessage<CameraCommand>(data)) {
+            std::weak_ptr<CameraController> weak = weak_from_this();
+            options_.main->async([weak, command = *command, peer] {
+                if (auto self = weak.lock()) self->handleCommand(command, peer);
+            });
+        }
+        return;
+    default:
+        return;  // nothing else is for a camera
+    }
+}
+
+void CameraController::peerConnected(const PeerId& peer) {
+    if (std::find(connectedMonitors_.begin(), connectedMonitors_.end(), peer) == connectedMonitors_.end()) {
+        connectedMonitors_.push_back(peer);
+    }
+    {
+        std::lock_guard lock(monitorsLock_);
+        monitorsForData_ = connectedMonitors_;
+    }
+    encoder_->addPeer(peer);
+    sentRoll_.reset();
+    levelSensor_.start();
+    sendTo(statusPacket(), peer);
+}
+
+void CameraController::peerDisconnected(const PeerId& peer) {
+    std::erase(connectedMonitors_, peer);
+    {
+        std::lock_guard lock(monitorsLock_);
+        monitorsForData_ = connectedMonitors_;
+    }
+    {
+        std::lock_guard lock(videoOffLock_);
+        videoOff_.erase(peer);
+    }
+    encoder_->removePeer(peer);
+    fileReceivers_.erase(peer);
+    masterIDs_.erase(peer);
+    deckReceivers_.erase(peer);
+    autoDecks_.erase(peer);
+    if (clockSync_.master() == peer) clockSync_.setMaster(std::nullopt);
+}
+
+void CameraController::sendTo(const Bytes& packet, const PeerId& peer) {
+    auto session = peers_;
+    session->queue().async([session, packet, peer] { session->send(packet, peer); });
+}
+
+void CameraController::sendToMonitors(const Bytes& packet) {
+    std::vector<PeerId> targets;
+    {
+        std::lock_guard lock(monitorsLock_);
+        targets = monitorsForData_;
+    }
+    for (const auto& peer : targets) sendTo(packet, peer);
+}
+
+// MARK: - Status and upkeep
+
+Bytes CameraController::statusPacket() const {
+    CameraStatus status = status_;
+    status.isRecording = recordingStart_.has_value();
+    if (recordingStart_) status.recordingElapsed = std::max(0.0, Date::now().timeIntervalSince(*recordingStart_));
+    struct statvfs info {};
+    if (::statvfs(options_.folder.c_str(), &info) == 0) {
+        status.freeBytes = static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
+    }
+    auto packet = encodeMessage(PacketType::status, status);
+    return packet.value_or(Bytes{});
+}
+
+void CameraController::publishStatus() {
+    const Bytes packet = statusPacket();
+    if (!packet.empty()) sendToMonitors(packet);
+}
+
+void CameraController::tick() {
+    if (!running_) return;
+    drive_->refresh();
+    publishStatus();
+    pingClock();
+    sendNextFile();
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    options_.main->asyncAfter(options_.statusInterval, [weak] {
+        if (auto self = weak.lock()) self->tick();
+    });
+}
+
+void CameraController::pingClock() {
+    // The master's clock when one announced itself, else the first remote's.
+    std::optional<PeerId> target = clockSync_.master();
+    if (!target && !connectedMonitors_.empty()) target = connectedMonitors_.front();
+    if (!target) return;
+    if (!clockSync_.master()) clockSync_.setMaster(target);
+    ClockPing ping;
+    const double now = Date::now().unixSeconds();
+    std::uint64_t bits;
+    std::memcpy(&bits, &now, sizeof bits);
+    for (int i = 0; i < 8; ++i) ping.value[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+    sendTo(ping.encode(), *target);
+}
+
+void CameraController::handlePong(const Bytes& data, const PeerId& peer) {
+    auto pong = ClockPong::decode(data);
+    if (!pong || clockSync_.master() != peer) return;
+    std::uint64_t bits = 0;
+    for (auto byte : pong->ping) bits = (bits << 8) | byte;
+    double sentAt;
+    std::memcpy(&sentAt, &bits, sizeof sentAt);
+    const double masterTime = static_cast<double>(pong->nanoseconds) / 1e9;
+    if (clockSync_.addSample(sentAt, Date::now().unixSeconds(), masterTime)) {
+        streamer_->setClockOffset(clockSync_.offset());
+    }
+}
+
+void CameraController::showMessage(const std::string& text) {
+    message_ = text;
+    const int generation = ++messageGeneration_;
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    options_.main->asyncAfter(kMessageSeconds, [weak, generation] {
+        auto self = weak.lock();
+        if (self && self->messageGeneration_ == generation) self->message_.reset();
+    });
+}
+
+void CameraController::applyToStreamer(std::function<void(CameraStreamer&)> change) {
+    std::weak_ptr<CameraStreamer> weak = streamer_;
+    streamer_->dataQueue().async([weak, change = std::move(change)] {
+        if (auto s = weak.lock()) change(*s);
+    });
+}
+
+// MARK: - Gallery
+
+void CameraController::sendGallery(const std::optional<PeerId>& to) {
+    auto items = store_->items();
+    auto packet = encodeMessage(PacketType::gallery, items);
+    if (!packet) return;
+    if (to) {
+        sendTo(*packet, *to);
+    } else {
+        sendToMonitors(*packet);
+    }
+}
+
+void CameraController::sendPreview(const Uuid& id, const PeerId& to) {
+    auto jpeg = store_->preview(id);
+    if (!jpeg) return;
+    if (auto packet = encodeMessage(PacketType::preview, GalleryPreview{id, *jpeg})) sendTo(*packet, to);
+}
+
+// MARK: - Files
+
+std::optional<fs::path> CameraController::fileOf(const Outbox::Item& item) const {
+    const fs::path folder = item.location == Outbox::Item::Location::vault ? vaultFolder() : outbox_->directory();
+    fs::path file = folder / item.fileName;
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    return file;
+}
+
+void CameraController::sendNextFile() {
+    if (activeTransfer_ || status_.transfersPaused || fileReceivers_.empty()) return;
+    const auto items = outbox_->items();
+    if (items.empty()) return;
+    const auto& item = items.front();
+    auto file = fileOf(item);
+    if (!file) {
+        delivered(item.info.id, *outbox_);  // its file is gone: nothing left to send
+        return;
+    }
+    const PeerId receiver = *fileReceivers_.begin();
+    if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, receiver);
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    const Uuid id = item.info.id;
+    transferID_ = id;
+    status_.transferName = item.info.fileName;
+    status_.transferProgress = 0;
+    activeTransfer_ = peers_->sendResource(*file, id.uuidString(), receiver,
+                                           [weak, id](const std::optional<std::string>& error) {
+                                               auto self = weak.lock();
+                                               if (!self) return;
+                                               self->activeTransfer_.reset();
+                                               self->transferID_.reset();
+                                               self->status_.transferName.reset();
+                                               self->status_.transferProgress.reset();
+                                               if (!error) {
+                                                   self->delivered(id, *self->outbox_);
+                                               } else {
+                                                   log::info("CameraController", "a transfer failed: " + *error);
+                                               }
+                                               self->publishStatus();
+                                           });
+}
+
+void CameraController::queueWiredFiles() {
+    if (!usb_) return;
+    for (const auto& item : outbox_->items()) {
+        if (auto file = fileOf(item)) usb_->send(*file, item.info);
+    }
+}
+
+void CameraController::delivered(const Uuid& id, Outbox& from) {
+    auto item = from.item(id);
+    if (!item) return;
+    from.remove(id);
+    // Only the outbox's own copy goes; a vault file stays where the user keeps it.
+    if (item->location == Outbox::Item::Location::outbox) {
+        std::error_code ec;
+        fs::remove(from.directory() / item->fileName, ec);
+    }
+    if (&from == deckOutbox_.get()) takeLog_->markCopied(id);
+}
+
+}  // namespace morvane

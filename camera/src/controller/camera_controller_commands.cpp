@@ -1,0 +1,329 @@
+// The remote's commands, as the camera answers them.
+
+#include <cmath>
+
+#include "camera/camera_controller.h"
+#include "camera/color_cube.h"
+#include "platform/log.h"
+#include "protocol/message_codec.h"
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+double finiteOr(double value, double fallback) { return std::isfinite(value) ? value : fallback; }
+
+std::shared_ptr<StreamLUT> stageFor(PreviewLUT lut, const std::shared_ptr<StreamLUT>& custom) {
+    switch (lut) {
+    case PreviewLUT::none: return nullptr;
+    case PreviewLUT::appleLogToRec709: return std::make_shared<StreamLUT>("Log to Rec.709", cubes::logToRec709(), 1920);
+    case PreviewLUT::appleLog2ToRec709:
+        return std::make_shared<StreamLUT>("Log 2 to Rec.709", cubes::log2ToRec709(), 1920);
+    case PreviewLUT::custom: return custom;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void CameraController::handleCommand(const CameraCommand& command, const std::optional<PeerId>& from) {
+    using C = CameraCommand;
+    bool statusChanged = true;
+    std::visit(
+        Overloaded{
+            [&](const C::SetMode& c) { status_.mode = c.mode; },
+            [&](const C::SetTimer& c) { status_.timerSeconds = std::clamp<std::int64_t>(c.seconds, 0, 60); },
+            [&](const C::SetExposureBias& c) { status_.exposureBias = std::clamp(static_cast<float>(finiteOr(c.stops, 0)), -8.0f, 8.0f); },
+            [&](const C::SetZoom& c) { status_.zoom = std::clamp(finiteOr(c.factor, 1), 1.0, status_.maxZoom); },
+            [&](const C::SwitchCamera&) { statusChanged = false; },  // one camera on this machine
+            [&](const C::Shutter&) {
+                if (status_.mode == CaptureMode::video) {
+                    recordingStart_ ? stopRecording() : startRecording();
+                } else {
+                    takePhoto();
+                }
+            },
+            [&](const C::StartRecording&) { startRecording(); },
+            [&](const C::StopRecording&) { stopRecording(); },
+            [&](const C::SetFormat& c) {
+                status_.resolution = c.resolution;
+                status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
+                streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
+            },
+            [&](const C::SetFrameRate& c) {
+                status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
+                status_.ntsc = c.ntsc;
+                streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
+            },
+            [&](const C::SetColorProfile& c) { status_.colorProfile = c.profile; },
+            [&](const C::SetStabilization& c) { status_.stabilization = c.stabilization; },
+            [&](const C::SetCodec& c) {
+                status_.codec = c.codec;
+                applyToStreamer([codec = c.codec](CameraStreamer& s) { s.codec = codec; });
+            },
+            [&](const C::SetRecordToDrive& c) {
+                status_.recordToDrive = c.on;
+                applyToStreamer([on = c.on](CameraStreamer& s) { s.recordToDrive = on; });
+            },
+            [&](const C::SetPreviewLUT& c) {
+                status_.previewLUT = c.lut;
+                std::shared_ptr<StreamLUT> stage = stageFor(c.lut, customLUT_);
+                applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });
+            },
+            [&](const C::LoadCustomLUT& c) {
+                // Checked before use: a bad table keeps the LUT in use and says so.
+                std::optional<ColorCube> cube;
+                if (c.size >= 2 && c.size <= 64) cube = makeCustomCube(static_cast<int>(c.size), c.data);
+                if (!cube) {
+                    streamer_->postEvent(CameraEvent{CameraEvent::Kind::info, "This LUT can't be used", {}});
+                    statusChanged = false;
+                    return;
+                }
+                auto stage = std::make_shared<StreamLUT>(c.name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
+                customLUT_ = stage;
+                status_.customLUTName = c.name;
+                status_.previewLUT = PreviewLUT::custom;
+                applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });
+            },
+            [&](const C::SetWhiteBalance& c) { status_.whiteBalance = c.whiteBalance; },
+            [&](const C::SetFocusMode& c) { status_.focus = c.focus; },
+            [&](const C::SetPortrait& c) { status_.portrait = c.on && status_.supportsPortrait; },
+            [&](const C::SetExposureMode& c) { status_.exposure = c.exposure; },
+            [&](const C::SetManualAngle& c) {
+                if (std::isfinite(c.angle) && c.angle > 0 && c.angle <= 360) status_.shutterAngle = c.angle;
+            },
+            [&](const C::SetAperture& c) { status_.aperture = c.aperture; },
+            [&](const C::SetDimmed& c) { status_.dimmed = c.on; },
+            [&](const C::SetAids& c) {
+                status_.zebras = c.aids.zebras;
+                status_.peaking = c.aids.peaking;
+                status_.peakingLevel = c.aids.peakingLevel;
+                status_.falseColor = c.aids.falseColor;
+                status_.clipping = c.aids.clipping;
+                status_.scope = c.aids.scope;
+                applyToStreamer([aids = c.aids](CameraStreamer& s) { s.aids = aids; });
+            },
+            [&](const C::SetLoupe& c) {
+                status_.loupe = c.on;
+                status_.loupeContours = c.contours;
+                std::optional<bool> contours;
+                if (c.on) contours = c.contours;
+                applyToStreamer([contours](CameraStreamer& s) { s.loupeContours = contours; });
+            },
+            [&](const C::SetAudioInput& c) {
+                for (const auto& input : status_.audioInputs) {
+                    if (input.id == c.id) status_.audioInput = c.id;
+                }
+            },
+            [&](const C::DeleteCaptures& c) {
+                for (const auto& item : store_->remove(c.ids)) {
+                    std::error_code ec;
+                    if (item.vaultFile && item.vaultFile->find('/') == std::string::npos && *item.vaultFile != ".." &&
+                        !item.vaultFile->empty()) {
+                        fs::remove(vaultFolder() / *item.vaultFile, ec);
+                    }
+                }
+                sendGallery(std::nullopt);
+            },
+            [&](const C::MonitorHello& c) {
+                if (!from) return;
+                if (c.acceptsFiles) {
+                    fileReceivers_.insert(*from);
+                } else {
+                    fileReceivers_.erase(*from);
+                }
+                sendNextFile();
+            },
+            [&](const C::MasterHello&) {
+                if (!from) return;
+                masterIDs_.insert(*from);
+                clockSync_.setMaster(*from);
+                pingClock();
+            },
+            [&](const C::DeckHello&) {
+                if (!from) return;
+                deckReceivers_.insert(*from);
+                autoDecks_.insert(*from);
+            },
+            [&](const C::DeckStopAutoCopies&) {
+                if (from) autoDecks_.erase(*from);
+            },
+            [&](const C::RequestGallery&) {
+                sendGallery(from);
+                statusChanged = false;
+            },
+            [&](const C::DeckEdit& c) {
+                std::erase_if(deckEdits_, [&](const DeckEdit& e) { return e.id == c.edit.id; });
+                deckEdits_.push_back(c.edit);
+                statusChanged = false;
+            },
+            [&](const C::SetVideo& c) {
+                if (!from) return;
+                {
+                    std::lock_guard lock(videoOffLock_);
+                    if (c.on) {
+                        videoOff_.erase(*from);
+                    } else {
+                        videoOff_.insert(*from);
+                    }
+                }
+                if (c.on) {
+                    encoder_->addPeer(*from);
+                } else {
+                    encoder_->removePeer(*from);
+                }
+                statusChanged = false;
+            },
+            [&](const C::SetStreamSize& c) {
+                if (from && c.longSide > 0) encoder_->setSize(*from, static_cast<int>(std::min<std::int64_t>(c.longSide, 7680)));
+                statusChanged = false;
+            },
+            [&](const C::SetStreamBitRate& c) {
+                if (c.bitsPerSecond > 0) {
+                    encoder_->setTargetBitRate(static_cast<int>(std::min<std::int64_t>(c.bitsPerSecond, 100'000'000)));
+                }
+                statusChanged = false;
+            },
+            [&](const C::ProgramCut& c) {
+                cutLog_->add(ProgramCut{c.camera, Date::now().addingTimeInterval(clockSync_.offset())});
+                status_.program = c.camera;
+            },
+            [&](const C::RequestDeckCopies& c) {
+                if (from) deckReceivers_.insert(*from);
+                std::vector<TakeLog::Entry> wanted;
+                for (const auto& entry : takeLog_->entries()) {
+                    if (entry.info.isVideo && entry.info.capturedAt >= c.since) wanted.push_back(entry);
+                }
+                sendDeckCopies(wanted);
+            },
+            [&](const C::RequestDeckCopiesOf& c) {
+                if (from) deckReceivers_.insert(*from);
+                std::vector<TakeLog::Entry> wanted;
+                for (const auto& entry : takeLog_->entries()) {
+                    if (std::find(c.ids.begin(), c.ids.end(), entry.info.id) != c.ids.end()) wanted.push_back(entry);
+                }
+                sendDeckCopies(wanted);
+            },
+            [&](const C::Focus& c) {
+                // No lens to drive here: the point becomes where the loupe looks.
+                const double x = std::isfinite(c.x) ? std::clamp(c.x, 0.0, 1.0) : 0.5;
+                const double y = std::isfinite(c.y) ? std::clamp(c.y, 0.0, 1.0) : 0.5;
+                applyToStreamer([x, y](CameraStreamer& s) { s.loupeCenter = {x, y}; });
+                statusChanged = false;
+            },
+            [&](const C::RequestPreview& c) {
+                if (from) sendPreview(c.id, *from);
+                statusChanged = false;
+            },
+            [&](const C::SetTransfersPaused& c) {
+                status_.transfersPaused = c.paused;
+                if (c.paused && activeTransfer_) activeTransfer_->cancel();
+                if (!c.paused) sendNextFile();
+            },
+        },
+        command.value);
+    if (statusChanged) publishStatus();
+}
+
+void CameraController::takePhoto() {
+    const auto seconds = status_.timerSeconds;
+    if (seconds <= 0) {
+        applyToStreamer([](CameraStreamer& s) { s.photoRequested = true; });
+        return;
+    }
+    if (countdownRunning_) return;
+    countdownRunning_ = true;
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    // The countdown shows on the remote through the status, a second at a time.
+    auto step = std::make_shared<std::function<void(std::int64_t)>>();
+    *step = [weak, step](std::int64_t left) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (left <= 0) {
+            self->status_.countdown.reset();
+            self->countdownRunning_ = false;
+            self->applyToStreamer([](CameraStreamer& s) { s.photoRequested = true; });
+            self->publishStatus();
+            *step = nullptr;  // ends the cycle
+            return;
+        }
+        self->status_.countdown = left;
+        self->publishStatus();
+        auto next = *step;
+        self->options_.main->asyncAfter(1.0, [next, left] { next(left - 1); });
+    };
+    (*step)(seconds);
+}
+
+void CameraController::startRecording() {
+    if (recordingStart_) return;  // a take is running: it is left alone
+    recordingStart_ = Date::now();
+    status_.isRecording = true;
+    applyToStreamer([](CameraStreamer& s) {
+        if (!s.isRecording()) s.recordingRequested = true;
+    });
+}
+
+void CameraController::stopRecording() {
+    if (!recordingStart_) return;
+    recordingStart_.reset();
+    status_.isRecording = false;
+    status_.recordingElapsed.reset();
+    applyToStreamer([](CameraStreamer& s) {
+        s.recordingRequested = false;
+        s.stopRecording();
+    });
+}
+
+void CameraController::sendDeckCopies(const std::vector<TakeLog::Entry>& entries) {
+    // Deck copies go as the takes' own movies when they are still at hand; each is queued once.
+    for (const auto& entry : entries) {
+        if (deckOutbox_->item(entry.info.id)) continue;
+        std::optional<fs::path> source;
+        if (entry.vaultFile) {
+            source = vaultFolder() / *entry.vaultFile;
+        } else if (entry.photoAssetID) {
+            source = options_.photoLibrary->folder() / *entry.photoAssetID;
+        }
+        std::error_code ec;
+        if (!source || !fs::is_regular_file(*source, ec)) continue;
+        const std::string name = entry.info.id.uuidString() + ".mov";
+        const fs::path target = deckOutbox_->directory() / name;
+        fs::create_hard_link(*source, target, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(*source, target, fs::copy_options::overwrite_existing, ec);
+        }
+        if (ec) continue;
+        deckOutbox_->add({entry.info, Outbox::Item::Location::outbox, name});
+    }
+    status_.deckCopiesWaiting = static_cast<std::int64_t>(deckOutbox_->items().size());
+    // Copies travel to the decks over the peer link, one after the other.
+    if (deckReceivers_.empty()) return;
+    const PeerId deck = *deckReceivers_.begin();
+    for (const auto& item : deckOutbox_->items()) {
+        const fs::path file = deckOutbox_->directory() / item.fileName;
+        if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, deck);
+        std::weak_ptr<CameraController> weak = weak_from_this();
+        peers_->sendResource(file, item.info.id.uuidString(), deck,
+                             [weak, id = item.info.id](const std::optional<std::string>& error) {
+                                 auto self = weak.lock();
+                                 if (!self || error) return;
+                                 self->delivered(id, *self->deckOutbox_);
+                                 self->status_.deckCopiesWaiting =
+                                     static_cast<std::int64_t>(self->deckOutbox_->items().size());
+                                 self->publishStatus();
+                             });
+    }
+}
+
+}  // namespace morvane

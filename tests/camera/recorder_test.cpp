@@ -1,0 +1,184 @@
+// Takes: how they start (codec, bit rate, time-of-day timecode) and the movies the recorder writes, read back
+// with ffprobe.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "camera/movie_recorder.h"
+#include "camera/recording_start.h"
+#include "platform/synthetic_source.h"
+#include "scoped_env.h"
+#include "temp_dir.h"
+
+extern "C" {
+#include <libavutil/timecode.h>
+}
+
+namespace morvane {
+namespace {
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+TEST(Timecode, FormatsPerRate) {
+    using F = MovieRecorder::TimecodeFormat;
+    EXPECT_EQ(MovieRecorder::timecodeFormat(30, true), (F{1001, 30000, 30, 3}));
+    EXPECT_EQ(MovieRecorder::timecodeFormat(60, true), (F{1001, 60000, 60, 3}));
+    EXPECT_EQ(MovieRecorder::timecodeFormat(24, true), (F{1001, 24000, 24, 2}));
+    EXPECT_EQ(MovieRecorder::timecodeFormat(25, true), (F{1, 25, 25, 2}));  // NTSC means nothing at 25
+    EXPECT_EQ(MovieRecorder::timecodeFormat(30, false), (F{1, 30, 30, 2}));
+    EXPECT_FALSE(MovieRecorder::timecodeFormat(0, false));
+    EXPECT_FALSE(MovieRecorder::timecodeFormat(256, false));
+    EXPECT_FALSE(MovieRecorder::timecodeFormat(std::nullopt, false));
+}
+
+TEST(Timecode, TimeOfDayFrames) {
+    test::ScopedEnv tz("TZ", "UTC");
+    tzset();
+    const double noon = 1772712000;  // 2026-03-05 12:00:00 UTC
+    // A frame captured now, at noon, on a 25 fps take.
+    EXPECT_EQ(timeOfDayFrame(100.0, 0, 25, 100.0, noon), 1080000);
+    // Captured 0.2 s before it was read.
+    EXPECT_EQ(timeOfDayFrame(99.7, 0, 25, 100.0, noon), 1079992);
+    // An offset of 2.5 s moves the number by ⌊2.5 × fps⌋ or one more.
+    const double fps = 30000.0 / 1001;
+    const int base = timeOfDayFrame(100.0, 0, fps, 100.0, noon + 0.37);
+    const int moved = timeOfDayFrame(100.0, 2.5, fps, 100.0, noon + 0.37);
+    EXPECT_TRUE(moved - base == 74 || moved - base == 75) << moved - base;
+    // Frames per day at 29.97: 2589410; the last second of the day stays below it.
+    EXPECT_LT(timeOfDayFrame(100.0, 0, fps, 100.0, noon + 12 * 3600 - 0.001), 2589410);
+    EXPECT_EQ(timeOfDayFrame(NAN, 0, 25, 100.0, noon), 0);
+    tzset();
+}
+
+TEST(RecordingStart, CodecAndBitRateDecisions) {
+    const std::vector<VideoCodec> proRes{VideoCodec::proRes422HQ, VideoCodec::proRes422};
+    auto hq30 = decideRecording(3840, 2160, false, VideoCodec::proRes422HQ, 30, true, proRes);
+    ASSERT_TRUE(hq30.video);
+    EXPECT_EQ(hq30.video->codec, MovieVideoSettings::Codec::proRes);
+    EXPECT_EQ(hq30.video->proResProfile, 3);
+    EXPECT_EQ(hq30.logLines, std::vector<std::string>{"ProRes 422 HQ 3840x2160 30 fps"});
+    EXPECT_FALSE(hq30.infoMessage);
+
+    auto hq60 = decideRecording(3840, 2160, false, VideoCodec::proRes422HQ, 60, true, proRes);
+    EXPECT_EQ(hq60.logLines, std::vector<std::string>{"ProRes 422 HQ 3840x2160 60 fps"});
+    EXPECT_EQ(hq60.infoMessage, "ProRes in 4K records up to 30 fps: recording HEVC");
+    EXPECT_EQ(hq60.video->codec, MovieVideoSettings::Codec::hevc);
+    EXPECT_EQ(hq60.video->averageBitRate, 89579520);
+
+    EXPECT_EQ(decideRecording(1920, 1080, false, VideoCodec::proRes422, 120, true, proRes).video->codec,
+              MovieVideoSettings::Codec::proRes);
+    auto notWritable = decideRecording(1920, 1080, false, VideoCodec::proRes4444, 30, true, proRes);
+    EXPECT_EQ(notWritable.video->codec, MovieVideoSettings::Codec::hevc);
+    EXPECT_TRUE(notWritable.logLines.empty());
+
+    auto hevc = decideRecording(3840, 2160, false, VideoCodec::hevc, 30, true, {});
+    EXPECT_EQ(hevc.video->averageBitRate, 44789760);
+    EXPECT_EQ(hevc.video->maxKeyframeIntervalSeconds, 1);
+    auto tenBit = decideRecording(3840, 2160, true, VideoCodec::hevc, 30, true, {});
+    EXPECT_EQ(tenBit.video->averageBitRate, 62208000);
+    EXPECT_TRUE(tenBit.video->tenBit);
+    auto slow = decideRecording(1920, 1080, false, VideoCodec::hevc, 15, true, {});
+    EXPECT_EQ(slow.video->averageBitRate, averageBitRate(1920, 1080, 24, false));
+    EXPECT_EQ(slow.video->expectedFrameRate, 15);
+
+    auto noHevc = decideRecording(1920, 1080, true, VideoCodec::proRes422HQ, 30, false, proRes);
+    EXPECT_FALSE(noHevc.video);
+    EXPECT_EQ(noHevc.logLines, std::vector<std::string>{"no HEVC encoder for 10-bit frames"});
+    auto h264 = decideRecording(1920, 1080, false, VideoCodec::hevc, 30, false, {});
+    EXPECT_EQ(h264.video->codec, MovieVideoSettings::Codec::h264);
+}
+
+struct Take {
+    int rate;
+    bool ntsc;
+    std::int32_t startFrame;
+    std::string timecode;
+    std::uint32_t flags;
+};
+
+class Recording : public ::testing::TestWithParam<Take> {};
+
+TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
+    const Take take = GetParam();
+    test::TempDir dir;
+    MovieRecorder::Options options;
+    options.video.codec = MovieVideoSettings::Codec::h264;
+    options.video.width = 320;
+    options.video.height = 180;
+    options.video.averageBitRate = 1'000'000;
+    options.video.expectedFrameRate = take.rate;
+    options.audio = MovieAudioSettings{};
+    options.frameRate = take.rate;
+    options.ntsc = take.ntsc;
+    options.destination = dir / "take.mov";
+    options.rotationDegrees = 90;
+    options.startFrame = [&](double) { return take.startFrame; };
+    options.queueLimit = 1000;  // frames arrive all at once here, not at their rate
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    EXPECT_TRUE(recorder->isOnDrive());
+    SyntheticSource::Settings s{.width = 320, .height = 180};
+    const double fps = take.ntsc ? take.rate * 1000.0 / 1001 : take.rate;
+    const double t0 = 1000.0;
+    // Sound before the first picture is not written.
+    EXPECT_FALSE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, 0, 960), t0 - 0.1}));
+    const int frames = static_cast<int>(std::lround(2 * fps));
+    for (int i = 0; i < frames; ++i) {
+        const double t = t0 + i / fps;
+        ASSERT_TRUE(recorder->append(VideoFrame{SyntheticSource::makePicture(s, i), t}) || i > 0);
+        if (i % 2 == 0) {
+            const auto first = static_cast<std::int64_t>(std::lround((t - t0) * 48000));
+            recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, first, 1600), t});
+        }
+    }
+    const auto duration = recorder->finish();
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(*duration, 2.0, 0.05);
+    EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), take.flags);
+
+    const std::string probe =
+        run("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "take.mov").string() + "'");
+    EXPECT_NE(probe.find("codec_type=video"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:timecode=" + take.timecode), std::string::npos) << probe;
+    EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Recording,
+                         ::testing::Values(Take{30, true, 1294705, "12:00:00;01", 3u},
+                                           Take{24, true, 1036800, "12:00:00:00", 2u},
+                                           Take{25, false, 1080001, "12:00:00:01", 2u}));
+
+TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
+    test::TempDir dir;
+    MovieRecorder::Options options;
+    options.video.codec = MovieVideoSettings::Codec::h264;
+    options.video.width = 321;  // odd: refused
+    options.video.height = 180;
+    options.destination = dir / "x.mov";
+    EXPECT_FALSE(MovieRecorder::make(options));
+    // Without a destination the movie goes to the temporary folder under a fresh name.
+    options.video.width = 320;
+    options.destination.reset();
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    EXPECT_FALSE(recorder->isOnDrive());
+    EXPECT_EQ(recorder->url().extension(), ".mov");
+    EXPECT_FALSE(recorder->finish());  // no frame: no movie
+    std::error_code ec;
+    std::filesystem::remove(recorder->url(), ec);
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,193 @@
+// The capture pipeline's routing, with a stand-in compressor: which picture is streamed, which one is previewed,
+// which readings go out, and how takes start.
+
+#include <gtest/gtest.h>
+
+#include "camera/camera_streamer.h"
+#include "platform/manual_executor.h"
+#include "platform/synthetic_source.h"
+#include "temp_dir.h"
+
+namespace morvane {
+namespace {
+
+class RecordingCompressor final : public LiveCompressor {
+public:
+    explicit RecordingCompressor(std::vector<int>* formats) : formats_(formats) {}
+    std::optional<Output> compress(const AVFrame& picture, bool key) override {
+        formats_->push_back(picture.format);
+        return Output{{Bytes{0x67}}, Bytes{0, 0, 0, 1, 0x65}, key};
+    }
+    void setBitRate(int) override {}
+
+private:
+    std::vector<int>* formats_;
+};
+
+struct Routing : ::testing::Test {
+    test::TempDir dir;
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::vector<int> streamed;  // pixel formats the compressor was given
+    std::vector<SharedFrame> previews;
+    int histograms = 0, scopes = 0, loupes = 0, levels = 0;
+    std::vector<CameraEvent> events;
+    int failures = 0;
+    std::shared_ptr<CameraStreamer> streamer;
+    std::shared_ptr<Defaults> defaults;
+    const PeerId remote{Uuid()};
+
+    void SetUp() override {
+        H264Encoder::Options encoder;
+        encoder.minFrameInterval = 0;
+        encoder.makeCompressor = [this](int, int, int, bool) { return std::make_unique<RecordingCompressor>(&streamed); };
+        CameraStreamer::Collaborators c;
+        c.encoder = std::make_shared<H264Encoder>(encoder);
+        c.store = std::make_shared<CaptureStore>(dir / "gallery");
+        c.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+        c.cutLog = std::make_shared<CutLog>();
+        c.main = main;
+        defaults = std::make_shared<Defaults>(dir / "defaults.json");
+        c.defaults = defaults;
+        c.vaultFolder = dir / "Vault";
+        c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+        c.deviceName = [] { return std::string("Cam T"); };
+        c.hevcWritable = [] { return false; };
+        c.proResWritable = [] { return std::vector<VideoCodec>{}; };
+        streamer = CameraStreamer::make(c);
+        streamer->encoder().addPeer(remote);
+        streamer->encoder().onPacket = [](const Bytes&, const std::set<PeerId>&) {};
+        streamer->onPreviewFrame = [this](const SharedFrame& f) { previews.push_back(f); };
+        streamer->onHistogram = [this](const std::array<std::uint8_t, 64>&) { ++histograms; };
+        streamer->onScope = [this](const Bytes&) { ++scopes; };
+        streamer->onLoupe = [this](const Bytes&) { ++loupes; };
+        streamer->onAudioLevel = [this](std::uint8_t) { ++levels; };
+        streamer->onEvent = [this](const CameraEvent& e) { events.push_back(e); };
+        streamer->onRecordingFailed = [this] { ++failures; };
+    }
+
+    void feed(bool tenBit, int count = 1, double fps = 30) {
+        SyntheticSource::Settings s{.width = 320, .height = 180, .tenBit = tenBit};
+        for (int i = 0; i < count; ++i) {
+            const double t = next / fps;
+            ++next;
+            streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(s, i), t});
+            streamer->offerAudio(AudioFrame{SyntheticSource::makeTone(s, 0, 480), t});
+            streamer->dataQueue().sync([] {});
+        }
+        main->runPending();
+    }
+    void set(std::function<void(CameraStreamer&)> change) {
+        streamer->dataQueue().sync([&] { change(*streamer); });
+    }
+    int next = 0;
+};
+
+TEST_F(Routing, PlainPicturesGoToTheEncoderUntouched) {
+    feed(false, 3);
+    EXPECT_EQ(streamed, (std::vector<int>{AV_PIX_FMT_NV12, AV_PIX_FMT_NV12, AV_PIX_FMT_NV12}));
+    EXPECT_TRUE(previews.empty());
+}
+
+TEST_F(Routing, TenBitPicturesAreRenderedBeforeTheyAreStreamed) {
+    feed(true, 2);
+    EXPECT_EQ(streamed, (std::vector<int>{AV_PIX_FMT_BGRA, AV_PIX_FMT_BGRA}));
+    EXPECT_TRUE(previews.empty());
+    set([](CameraStreamer& s) { s.stabilizedPreview = true; });
+    feed(true, 1);
+    EXPECT_EQ(previews.size(), 1u);
+}
+
+TEST_F(Routing, AidsShowInTheStreamButNotInThePreview) {
+    set([](CameraStreamer& s) {
+        s.stabilizedPreview = true;
+        s.aids.falseColor = true;
+    });
+    feed(false, 1);
+    ASSERT_EQ(previews.size(), 1u);
+    ASSERT_EQ(streamed.size(), 1u);
+    EXPECT_EQ(streamed[0], AV_PIX_FMT_BGRA);
+    // The preview of the white bar's first pixel is white-ish grey, not false colour's purple or red.
+    const std::uint8_t* p = previews[0]->data[0] + 10 * previews[0]->linesize[0] + 4 * 10;
+    EXPECT_NEAR(p[0], p[2], 8);
+}
+
+TEST_F(Routing, PreviewsAtMostThirtyOneTimesASecond) {
+    set([](CameraStreamer& s) { s.stabilizedPreview = true; });
+    feed(false, 60, 60);
+    EXPECT_GE(previews.size(), 29u);
+    EXPECT_LE(previews.size(), 31u);
+}
+
+TEST_F(Routing, ReadingsFollowTheirSwitchesAndRates) {
+    set([](CameraStreamer& s) {
+        s.aids.scope = ScopeKind::waveform;
+        s.loupeContours = false;
+    });
+    feed(false, 31);  // a little over one second
+    EXPECT_EQ(histograms, 3);  // 0, 0.5, 1.0 s
+    EXPECT_EQ(scopes, 4);      // every third of a second
+    EXPECT_EQ(loupes, 6);
+    EXPECT_EQ(levels, 6);
+    set([](CameraStreamer& s) { s.histogramEnabled = false; });
+    histograms = scopes = loupes = levels = 0;
+    feed(false, 31);
+    EXPECT_EQ(histograms + scopes + levels, 0);
+    EXPECT_GT(loupes, 0);  // the loupe is not a live reading
+}
+
+TEST_F(Routing, RotationBytes) {
+    struct Case {
+        double angle;
+        int byte;
+    } cases[] = {{0, 0}, {90, 1}, {180, 2}, {270, 3}, {359.6, 0}, {89.5, 1}, {NAN, 0}};
+    for (const auto& c : cases) EXPECT_EQ(CameraStreamer::rotationByte(c.angle), c.byte) << c.angle;
+}
+
+TEST_F(Routing, ATakeThatCannotStartIsReportedOnce) {
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(true, 3);  // 10-bit without an HEVC writer
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::failed);
+    EXPECT_EQ(events[0].message, "Couldn't start recording");
+    EXPECT_EQ(failures, 1);
+}
+
+TEST_F(Routing, ASecondRequestLeavesTheRunningTakeAlone) {
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    set([](CameraStreamer& s) {
+        EXPECT_TRUE(s.isRecording());
+        s.recordingRequested = true;
+    });
+    feed(false, 5);
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take);
+    EXPECT_NEAR(*take->entry.info.duration, 10 / 30.0, 0.01);  // one movie of all ten frames
+    EXPECT_TRUE(take->entry.photoAssetID);
+    EXPECT_TRUE(std::filesystem::exists(dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::videoSaved);
+}
+
+TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
+    defaults->set("useVault", true);
+    auto data = jpegOfPicture(*SyntheticSource::makePicture({.width = 64, .height = 48}, 0), 64, 0.9);
+    ASSERT_TRUE(data);
+    streamer->savePhoto(*data, "jpg");
+    streamer->savePhoto(*data, "jpg");
+    main->runPending();
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "Vault")) names.push_back(entry.path().filename());
+    EXPECT_EQ(names.size(), 2u);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::photoSaved);
+    ASSERT_TRUE(events[0].item && events[1].item);
+    EXPECT_NE(events[0].item->vaultFile, events[1].item->vaultFile);
+}
+
+}  // namespace
+}  // namespace morvane

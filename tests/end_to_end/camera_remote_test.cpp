@@ -1,0 +1,240 @@
+// A camera process and the remote controller over the real peer link on 127.0.0.1: pairing with the code, live
+// pictures, a take filed in the shoot library with its timecode, a photo in the gallery with its preview, the
+// program cut in the camera's log, and a capture over the USB link through a stand-in multiplexing service.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "deck/retouch_library.h"
+#include "fake_usbmux_service.h"
+#include "link/usb_hub.h"
+#include "link/usb_link.h"
+#include "platform/defaults.h"
+#include "platform/file_contents.h"
+#include "platform/keychain.h"
+#include "qt_main_executor.h"
+#include "remote/monitor_controller.h"
+#include "remote/video_receiver.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+namespace {
+
+bool eventually(const std::function<bool()>& condition, int milliseconds = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+std::uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+/// The camera program, with its output lines collected.
+class CameraProcess {
+public:
+    void start(const QStringList& arguments, const QProcessEnvironment& environment) {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
+            while (process.canReadLine()) lines.push_back(process.readLine().trimmed().toStdString());
+        });
+        process.start(CAMERA_PROGRAM, arguments);
+    }
+    ~CameraProcess() {
+        if (process.state() != QProcess::NotRunning) {
+            process.write("quit\n");
+            if (!process.waitForFinished(15000)) process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    std::optional<std::string> lineStartingWith(const std::string& prefix) const {
+        for (const auto& line : lines)
+            if (line.rfind(prefix, 0) == 0) return line;
+        return std::nullopt;
+    }
+    void type(const std::string& line) { process.write((line + "\n").c_str()); }
+
+    QProcess process;
+    std::vector<std::string> lines;
+};
+
+TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path root(dir.path().toStdString());
+    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    const std::string group = "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
+    const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
+
+    // The cable: a stand-in multiplexing service that forwards the phone's link port to the camera process.
+    const std::uint16_t cameraUSBPort = freePort();
+    test::FakeUsbmuxService usbmux(root / "usbmuxd.sock", USBLink::port);
+    ASSERT_TRUE(usbmux.start());
+    setenv("USBMUXD_SOCKET_ADDRESS", usbmux.address().c_str(), 1);
+
+    Defaults defaults(root / "defaults.json");
+    ShootLibrary shoot(ShootLibrary::Environment{&defaults, root / "Movies"});
+    RetouchLibrary retouch(root / "Retouch", root / "Program");
+    MonitorEnvironment env;
+    env.mainExecutor = QtMainExecutor::shared();
+    env.defaults = &defaults;
+    env.shootLibrary = &shoot;
+    env.retouchLibrary = &retouch;
+    env.fallbackFolder = root / "Unfiled";
+    PeerSession::Options options;
+    options.keychain = std::make_shared<Keychain>(root / "remote" / "keychain");
+    options.interfaces = {"127.0.0.1"};
+    options.multicastGroup = group;
+    options.multicastPort = port;
+    options.temporaryFolder = root / "incoming";
+    options.mainExecutor = env.mainExecutor;
+    env.makeLink = [options](int maxCameras) -> std::shared_ptr<CameraLink> {
+        return PeerSessionLink::makeMonitor(maxCameras, options);
+    };
+    env.makeUSBHub = [&] {
+        USBHub::Options hub;
+        hub.keychain = options.keychain;
+        hub.temporaryFolder = root / "usb";
+        return std::make_shared<USBHub>(hub);
+    };
+    auto controller = MonitorController::create(4, false, [] { return 0.0; }, env);
+    controller->start();
+
+    CameraProcess camera;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");  // whatever started the test, nothing leaves loopback
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(port));
+    camera.start({"--name", "Cam E2E", "--folder", QString::fromStdString((root / "camera").string()), "--size",
+                  "640x360", "--usb-port", QString::number(cameraUSBPort)},
+                 environment);
+    ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("ready").has_value(); }));
+
+    // Pairing: the remote asks, both sides show the same code, the camera's user types it.
+    std::optional<PeerId> id;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& entry : controller->nearbyCameras())
+            if (entry.name == "Cam E2E") id = entry.id;
+        return id.has_value();
+    }));
+    controller->peers()->connect(*id);
+    ASSERT_TRUE(eventually([&] { return controller->pairingRequest() && camera.lineStartingWith("pairing"); }));
+    const std::string code = controller->pairingRequest()->code;
+    const std::string asked = *camera.lineStartingWith("pairing");
+    EXPECT_EQ(asked.substr(asked.size() - 7), " " + code);
+    controller->acceptPairing();
+    camera.type(code);
+    ASSERT_TRUE(eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }));
+    auto feed = controller->feed(*id);
+
+    // Live pictures, decoded on the remote.
+    ASSERT_TRUE(eventually([&] {
+        auto receiver = controller->receiver(*id);
+        return receiver && !receiver->containerLayer().picture().isNull();
+    }));
+    const QImage picture = controller->receiver(*id)->containerLayer().picture();
+    EXPECT_EQ(picture.size(), QSize(640, 360));
+    EXPECT_GT(qGray(picture.pixel(40, 40)), 100);  // the light grey bar
+
+    // The program cut reaches the camera's cut log.
+    controller->send(CameraCommand::ProgramCut{"Cam E2E"});
+
+    // A two-second take, filed in the shoot library under its take name with its timecode.
+    controller->send(CameraCommand::SetMode{CaptureMode::video});
+    controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(eventually([&] { return feed->status() && feed->status()->isRecording; }));
+    QElapsedTimer recording;
+    recording.start();
+    eventually([&] { return recording.elapsed() > 2000; });
+    controller->send(CameraCommand::StopRecording{});
+    ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("take ").has_value(); }, 60000));
+    const auto dayFolder = shoot.folderURL(Date::now());
+    std::optional<ShootLibrary::Day> day;
+    ASSERT_TRUE(eventually(
+        [&] {
+            shoot.waitUntilIdle();
+            auto text = readFileContents(dayFolder / ".quorbelin-shoot.json", 1 << 24);
+            day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
+            return day && !day->clips.empty();
+        },
+        60000));
+    const auto& clip = day->clips.front();
+    EXPECT_TRUE(clip.isVideo);
+    EXPECT_EQ(clip.take, 1);
+    EXPECT_EQ(clip.camera, "Cam E2E");
+    EXPECT_NEAR(clip.duration, 2.0, 0.6);
+    EXPECT_TRUE(clip.timecodeFrame.has_value());
+    EXPECT_TRUE(std::filesystem::exists(dayFolder / clip.file));
+    EXPECT_EQ(clip.file.rfind("Take 01", 0), 0u) << clip.file;
+
+    camera.type("cuts");
+    ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("cuts-end").has_value(); }));
+    EXPECT_TRUE(camera.lineStartingWith("cut Cam E2E"));
+
+    // A photo: in the camera's gallery, with a preview the remote can fetch.
+    controller->send(CameraCommand::SetMode{CaptureMode::photo});
+    controller->send(CameraCommand::Shutter{});
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& item : feed->gallery())
+            if (!item.isVideo) return true;
+        return false;
+    }));
+    Uuid photo;
+    for (const auto& item : feed->gallery())
+        if (!item.isVideo) photo = item.id;
+    std::optional<QImage> preview;
+    controller->preview(photo, feed, [&](const QImage& image) { preview = image; });
+    ASSERT_TRUE(eventually([&] { return preview.has_value(); }));
+    EXPECT_FALSE(preview->isNull());
+    ASSERT_TRUE(eventually([&] {
+        shoot.waitUntilIdle();
+        auto text = readFileContents(dayFolder / ".quorbelin-shoot.json", 1 << 24);
+        day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
+        return day && day->clips.size() == 2;
+    }));
+
+    // With the link's transfers paused, the next capture comes over the cable.
+    controller->send(CameraCommand::SetTransfersPaused{true});
+    ASSERT_TRUE(eventually([&] { return feed->status() && feed->status()->transfersPaused; }));
+    usbmux.attach(7, "camera-e2e", cameraUSBPort);
+    controller->send(CameraCommand::Shutter{});
+    ASSERT_TRUE(eventually(
+        [&] {
+            shoot.waitUntilIdle();
+            auto text = readFileContents(dayFolder / ".quorbelin-shoot.json", 1 << 24);
+            day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
+            return day && day->clips.size() == 3;
+        },
+        60000));
+    EXPECT_GE(usbmux.requests("Connect"), 1);
+
+    controller->stop();
+    usbmux.stop();
+    unsetenv("USBMUXD_SOCKET_ADDRESS");
+}
+
+}  // namespace
+}  // namespace morvane

@@ -19,6 +19,7 @@
 #include "app/nearby_cameras_view.h"
 #include "app/single_feed_pills.h"
 #include "app/transfer_row.h"
+#include "deck_ui/takes/takes_view.h"
 #include "platform/theme.h"
 
 namespace morvane {
@@ -107,7 +108,11 @@ QWidget* MonitorScreen::makeCamerasSheet() {
 
 // MARK: Large sheet
 
-/// The takes screen: TakesView(controller).
-QWidget* MonitorScreen::makeTakesView() { return nullptr; }
+/// The takes screen: TakesView(controller); its "Done" closes the sheet.
+QWidget* MonitorScreen::makeTakesView() {
+    auto* view = new TakesView(controller_);
+    QObject::connect(view, &TakesView::closeRequested, this, [this] { setShowTakes(false); });
+    return view;
+}
 
 }  // namespace morvane

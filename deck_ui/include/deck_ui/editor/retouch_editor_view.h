@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "deck/retouch_library.h"
+#include "deck_ui/editor/retouch_sound_view.h"
 #include "deck_ui/player/sound_output.h"
 #include "platform/uuid.h"
 
@@ -25,7 +26,6 @@ namespace morvane {
 class ProgramPlayer;
 class ProgramVideoView;
 class RetouchEditor;
-class RetouchSoundView;
 class RoundIconButton;
 
 /// The deck editor's screen for one take: the navigation bar with the title, undo and "Export"; the preview with

@@ -1,0 +1,43 @@
+#pragma once
+
+// The takes screens' rules as plain functions: the texts of the take rows, the arriving section and the dialogs.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "deck/retouch_take.h"
+#include "platform/uuid.h"
+#include "protocol/camera_status.h"
+
+namespace morvane::takes {
+
+/// "%d:%02d" of the nearest whole second (halves away from zero); minutes are not limited to 59.
+std::string durationText(double seconds);
+/// The take's length as the row shows it.
+std::string durationText(const RetouchTake& take);
+/// The cameras line: the take's camera names joined by " · ".
+std::string camerasLine(const RetouchTake& take);
+/// "5 switches · edited · 14:05", the time of day of the take's start written by `timeOfDay`.
+std::string switchSummary(const RetouchTake& take, const std::function<std::string(Date)>& timeOfDay);
+/// The start's time of day in the user's locale's short style.
+std::string localTimeOfDay(Date date);
+
+/// A row opens the editor when its take is not exported and still has its copies.
+bool opensEditor(const RetouchTake& take);
+/// The clips to ask the cameras for again, in list order; empty when there is nothing to collect again.
+std::vector<Uuid> collectAgainIDs(const RetouchTake& take);
+
+/// "Delete Wedding?", "Delete Take 12?", "Delete this take?".
+std::string deleteTitle(const std::optional<RetouchTake>& take);
+std::string deleteMessage(const std::optional<RetouchTake>& take);
+/// The collecting section's footer for the switch's value.
+std::string collectingFooter(bool collectsAutomatically);
+
+/// Whether a camera's status puts it in the arriving section.
+bool isArriving(const std::optional<CameraStatus>& status);
+/// "sending 42% · 2 waiting · preparing 1".
+std::string arrivingStatusText(const CameraStatus& status);
+
+}  // namespace morvane::takes

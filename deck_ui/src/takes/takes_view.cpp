@@ -1,0 +1,381 @@
+#include "deck_ui/takes/takes_view.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "../editor/editor_widgets.h"
+#include "deck_ui/editor/retouch_editor_view.h"
+#include "deck_ui/takes/take_row.h"
+#include "deck_ui/takes/takes_rules.h"
+#include "remote/camera_feed.h"
+#include "remote/monitor_controller.h"
+
+namespace morvane {
+
+using namespace editorui;
+
+namespace {
+
+constexpr int listMaximumWidth = 720;
+// Room on the right of the bar for the sheet's own close button.
+constexpr int sheetCloseButtonRoom = 76;
+
+// An on/off switch with its title on the left.
+class ToggleSwitch : public QCheckBox {
+public:
+    ToggleSwitch(const QString& title, QWidget* parent) : QCheckBox(title, parent) {
+        setFont(theme::font(theme::TextStyle::body));
+        setCursor(Qt::PointingHandCursor);
+        setMinimumHeight(44);
+    }
+    QSize sizeHint() const override {
+        return {fontMetrics().horizontalAdvance(text()) + 80, 44};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(theme::white());
+        p.setFont(font());
+        p.drawText(QRectF(0, 0, width() - 64, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+        const QRectF track(width() - 51, (height() - 31) / 2.0, 51, 31);
+        theme::fillCapsule(p, track, isChecked() ? theme::green() : theme::white(0.16));
+        const qreal knob = 27;
+        const qreal x = isChecked() ? track.right() - knob - 2 : track.left() + 2;
+        theme::fillCircle(p, QRectF(x, track.top() + 2, knob, knob), theme::white());
+    }
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+QFrame* group(QWidget* parent) {
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(QStringLiteral("group"));
+    frame->setStyleSheet(QStringLiteral("QFrame#group { background: #1c1c1e; border-radius: 10px; }"));
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return frame;
+}
+
+QFrame* separator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("background: rgba(255,255,255,30); margin-left: 16px;"));
+    return line;
+}
+
+QLabel* sectionHeader(const QString& text, QWidget* parent) {
+    auto* header = label(text.toUpper(), theme::TextStyle::footnote, theme::secondary(), parent);
+    header->setContentsMargins(16, 14, 16, 4);
+    return header;
+}
+
+void clear(QLayout* layout) {
+    while (auto* item = layout->takeAt(0)) {
+        if (auto* w = item->widget()) {
+            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
+            w->hide();
+            w->setParent(nullptr);
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
+}  // namespace
+
+TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibrary* library, QWidget* parent)
+    : QWidget(parent),
+      controller_(std::move(controller)),
+      library_(library                                                ? *library
+               : controller_ && controller_->environment().retouchLibrary ? *controller_->environment().retouchLibrary
+                                                                          : RetouchLibrary::shared()) {
+    setObjectName(QStringLiteral("takesView"));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    pages_ = new QStackedWidget(this);
+    outer->addWidget(pages_);
+
+    list_ = new QWidget(pages_);
+    auto* listLayout = new QVBoxLayout(list_);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+
+    auto* bar = new QWidget(list_);
+    bar->setFixedHeight(52);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(16, 0, sheetCloseButtonRoom, 0);
+    auto* done = textButton(tr("Done"), theme::TextStyle::body, [this] { emit closeRequested(); }, bar, true);
+    done->setObjectName(QStringLiteral("takesDone"));
+    auto* balance = new QWidget(bar);
+    balance->setFixedWidth(done->sizeHint().width());
+    barLayout->addWidget(balance);
+    barLayout->addStretch();
+    barLayout->addWidget(label(tr("Takes"), theme::TextStyle::headline, theme::white(), bar));
+    barLayout->addStretch();
+    barLayout->addWidget(done);
+    listLayout->addWidget(bar);
+
+    auto* scroll = new QScrollArea(list_);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* page = new QWidget(scroll);
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(16, 8, 16, 24);
+    auto* column = new QWidget(page);
+    column->setMaximumWidth(listMaximumWidth);
+    centring->addWidget(column);
+    auto* sections = new QVBoxLayout(column);
+    sections->setContentsMargins(0, 0, 0, 0);
+    sections->setSpacing(0);
+
+    // Collecting.
+    auto* collecting = group(column);
+    auto* toggleRow = new QWidget(collecting);
+    auto* toggleLayout = new QHBoxLayout(toggleRow);
+    toggleLayout->setContentsMargins(16, 0, 16, 0);
+    autoCollect_ = new ToggleSwitch(tr("Collect each take automatically"), toggleRow);
+    autoCollect_->setObjectName(QStringLiteral("autoCollect"));
+    toggleLayout->addWidget(autoCollect_);
+    connect(autoCollect_, &QCheckBox::toggled, this, [this](bool on) {
+        if (controller_ && controller_->collectsTakesAutomatically() != on) controller_->setCollectsTakesAutomatically(on);
+        refreshCollecting();
+    });
+    collecting->layout()->addWidget(toggleRow);
+    collecting->layout()->addWidget(separator(collecting));
+    todaysTakes_ = symbolButton("square.and.arrow.down.on.square", tr("Get today's takes from the cameras"),
+                                theme::TextStyle::body,
+                                [this] {
+                                    if (!controller_) return;
+                                    // The start of today in the local calendar and time zone.
+                                    const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+                                    controller_->getTodaysTakes(Date::fromUnix(double(midnight.toSecsSinceEpoch())));
+                                },
+                                collecting);
+    todaysTakes_->setObjectName(QStringLiteral("todaysTakes"));
+    todaysTakes_->setMinimumHeight(44);
+    todaysTakes_->setStyleSheet(todaysTakes_->styleSheet() + QStringLiteral("QToolButton { padding-left: 14px; }"));
+    collecting->layout()->addWidget(todaysTakes_);
+    sections->addWidget(collecting);
+    footer_ = label(QString(), theme::TextStyle::footnote, theme::secondary(), column);
+    footer_->setObjectName(QStringLiteral("collectingFooter"));
+    footer_->setWordWrap(true);
+    footer_->setContentsMargins(16, 6, 16, 4);
+    sections->addWidget(footer_);
+
+    // Arriving.
+    arriving_ = new QWidget(column);
+    auto* arrivingLayout = new QVBoxLayout(arriving_);
+    arrivingLayout->setContentsMargins(0, 0, 0, 0);
+    arrivingLayout->setSpacing(0);
+    arrivingLayout->addWidget(sectionHeader(tr("Arriving"), arriving_));
+    auto* arrivingGroup = group(arriving_);
+    arrivingRows_ = static_cast<QVBoxLayout*>(arrivingGroup->layout());
+    arrivingLayout->addWidget(arrivingGroup);
+    sections->addWidget(arriving_);
+
+    // Takes.
+    sections->addWidget(sectionHeader(tr("Takes"), column));
+    auto* takesGroup = group(column);
+    takeRows_ = static_cast<QVBoxLayout*>(takesGroup->layout());
+    sections->addWidget(takesGroup);
+    sections->addStretch(1);
+
+    scroll->setWidget(page);
+    listLayout->addWidget(scroll, 1);
+    pages_->addWidget(list_);
+
+    connect(&library_, &RetouchLibrary::takesChanged, this, &TakesView::rebuildTakes);
+    if (controller_) {
+        connect(controller_.get(), &MonitorController::feedsChanged, this, [this] {
+            refreshCollecting();
+            rebuildArriving();
+        });
+        connect(controller_.get(), &MonitorController::deckCopiesArrivingChanged, this, &TakesView::rebuildArriving);
+        connect(controller_.get(), &MonitorController::collectsTakesAutomaticallyChanged, this,
+                &TakesView::refreshCollecting);
+    }
+    refreshCollecting();
+    rebuildArriving();
+    rebuildTakes();
+}
+
+TakesView::~TakesView() = default;
+
+QList<TakeRow*> TakesView::rows() const {
+    QList<TakeRow*> out;
+    for (int i = 0; i < takeRows_->count(); ++i) {
+        if (auto* row = qobject_cast<TakeRow*>(takeRows_->itemAt(i)->widget())) out.push_back(row);
+    }
+    return out;
+}
+
+void TakesView::refreshCollecting() {
+    const bool on = controller_ ? controller_->collectsTakesAutomatically() : autoCollect_->isChecked();
+    if (autoCollect_->isChecked() != on) {
+        const QSignalBlocker block(autoCollect_);
+        autoCollect_->setChecked(on);
+        autoCollect_->update();
+    }
+    footer_->setText(QString::fromStdString(takes::collectingFooter(on)));
+    todaysTakes_->setEnabled(controller_ && !controller_->feeds().empty());
+}
+
+void TakesView::rebuildArriving() {
+    clear(arrivingRows_);
+    bool any = false;
+    if (controller_) {
+        for (const auto& feed : controller_->feeds()) {
+            // A row follows its camera's reports, and the section its membership.
+            connect(feed.get(), &CameraFeed::statusChanged, this, &TakesView::rebuildArriving, Qt::UniqueConnection);
+            if (!takes::isArriving(feed->status())) continue;
+            if (any) arrivingRows_->addWidget(separator(arriving_));
+            any = true;
+            const auto& status = *feed->status();
+            auto* row = new QWidget(arriving_);
+            row->setObjectName(QStringLiteral("arrivingRow"));
+            auto* layout = new QVBoxLayout(row);
+            layout->setContentsMargins(16, 10, 16, 10);
+            layout->setSpacing(4);
+            layout->addWidget(label(QString::fromStdString(feed->name()), theme::TextStyle::subheadline, theme::white(),
+                                    row, QFont::DemiBold));
+            if (status.deckCopyProgress) {
+                auto* bar = new QProgressBar(row);
+                bar->setRange(0, 1000);
+                bar->setValue(int(std::clamp(*status.deckCopyProgress, 0.0, 1.0) * 1000));
+                bar->setTextVisible(false);
+                bar->setFixedHeight(4);
+                bar->setStyleSheet(QStringLiteral("QProgressBar { background: rgba(255,255,255,40); border: none; "
+                                                  "border-radius: 2px; } QProgressBar::chunk { background: %1; "
+                                                  "border-radius: 2px; }")
+                                       .arg(theme::green().name()));
+                layout->addWidget(bar);
+            }
+            auto* text = label(QString::fromStdString(takes::arrivingStatusText(status)), theme::TextStyle::caption,
+                               theme::secondary(), row);
+            text->setObjectName(QStringLiteral("arrivingStatus"));
+            layout->addWidget(text);
+            arrivingRows_->addWidget(row);
+        }
+    }
+    arriving_->setVisible(any);
+}
+
+void TakesView::rebuildTakes() {
+    clear(takeRows_);
+    const auto& all = library_.takes();
+    if (all.empty()) {
+        auto* empty = label(tr("No takes yet"), theme::TextStyle::body, theme::secondary(), this);
+        empty->setObjectName(QStringLiteral("noTakes"));
+        empty->setContentsMargins(16, 12, 16, 12);
+        takeRows_->addWidget(empty);
+        return;
+    }
+    // The latest take on top.
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if (it != all.rbegin()) takeRows_->addWidget(separator(this));
+        auto* row = new TakeRow(*it, controller_, library_, this);
+        const RetouchTake take = *it;
+        connect(row, &TakeRow::activated, this, [this, take] { openEditor(take); });
+        connect(row, &TakeRow::renameRequested, this, [this, take] { beginRename(take); });
+        connect(row, &TakeRow::deleteRequested, this, [this, take] { beginDelete(take); });
+        takeRows_->addWidget(row);
+    }
+}
+
+// MARK: Editor
+
+void TakesView::openEditor(const RetouchTake& take) {
+    if (!takes::opensEditor(take) || editor_) return;
+    auto* editor = new RetouchEditorView(take.id, library_, nullptr, pages_);
+    connect(editor, &RetouchEditorView::closeRequested, this, &TakesView::closeEditor);
+    editor_ = editor;
+    pages_->addWidget(editor);
+    pages_->setCurrentWidget(editor);
+}
+
+void TakesView::closeEditor() {
+    if (!editor_) return;
+    RetouchEditorView* editor = editor_;
+    editor_ = nullptr;
+    pages_->setCurrentWidget(list_);
+    pages_->removeWidget(editor);
+    editor->hide();
+    editor->deleteLater();
+}
+
+// MARK: Rename and delete
+
+void TakesView::beginRename(const RetouchTake& take) {
+    newName_ = take.name.value_or(std::string());
+    renaming_ = take;
+    if (renameAlert_) return;
+    auto* alert = new QInputDialog(this);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowTitle(tr("Rename take"));
+    alert->setLabelText(tr("Name"));
+    alert->setTextValue(QString::fromStdString(newName_));
+    alert->setOkButtonText(tr("Save"));
+    alert->setCancelButtonText(tr("Cancel"));
+    alert->setWindowModality(Qt::WindowModal);
+    connect(alert, &QInputDialog::textValueChanged, this, [this](const QString& text) { newName_ = text.toStdString(); });
+    connect(alert, &QInputDialog::finished, this, [this](int result) {
+        renameAlert_ = nullptr;
+        if (result == QDialog::Accepted) commitRename();
+        renaming_.reset();
+    });
+    renameAlert_ = alert;
+    alert->open();
+}
+
+void TakesView::commitRename() {
+    if (renaming_) library_.rename(renaming_->id, newName_);
+}
+
+void TakesView::beginDelete(const RetouchTake& take) {
+    deleting_ = take;
+    if (deleteDialog_) return;
+    auto* dialog = new QMessageBox(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const QString title = QString::fromStdString(takes::deleteTitle(deleting_));
+    dialog->setWindowTitle(title);
+    dialog->setText(title);
+    dialog->setInformativeText(QString::fromStdString(takes::deleteMessage(deleting_)));
+    auto* remove = dialog->addButton(tr("Delete Take"), QMessageBox::DestructiveRole);
+    remove->setObjectName(QStringLiteral("deleteTake"));
+    dialog->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QMessageBox::finished, this, [this, dialog, remove](int) {
+        deleteDialog_ = nullptr;
+        if (dialog->clickedButton() == remove) {
+            confirmDelete();
+        } else {
+            deleting_.reset();
+        }
+    });
+    deleteDialog_ = dialog;
+    dialog->open();
+}
+
+void TakesView::confirmDelete() {
+    if (deleting_) library_.deleteTake(*deleting_);
+    deleting_.reset();
+}
+
+}  // namespace morvane

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QAbstractButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <time.h>
 
@@ -37,6 +38,13 @@ bool waitFor(const std::function<bool()>& condition, int milliseconds) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+/// Runs the event loop, idle when there is nothing to do, for a while.
+void runFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 }  // namespace
@@ -95,7 +103,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Let the streams settle at the sizes the window asks for.
-    waitFor([] { return false; }, 3000);
+    runFor(3000);
 
     std::map<DisplayLayerView*, std::uint64_t> shownBefore;
     std::vector<std::uint64_t> sentBefore;
@@ -104,7 +112,7 @@ int main(int argc, char** argv) {
     const double cpuBefore = threadSeconds();
     QElapsedTimer wall;
     wall.start();
-    waitFor([] { return false; }, int(seconds * 1000));
+    runFor(int(seconds * 1000));
     const double elapsed = wall.elapsed() / 1000.0;
     const double cpu = threadSeconds() - cpuBefore;
 

@@ -29,6 +29,11 @@ namespace {
 
 constexpr const char* demoCameraSettingsKey = "demoCameraSettings";
 
+/// A view that hid itself (a transfer row without pending files) stays hidden when it is placed.
+bool hidesItself(const QWidget& view) {
+    return view.testAttribute(Qt::WA_WState_ExplicitShowHide) && view.testAttribute(Qt::WA_WState_Hidden);
+}
+
 /// A holder in the bottom column whose one child comes from a slot.
 class SlotHolder : public QWidget {
 public:
@@ -42,10 +47,11 @@ public:
     void put(QWidget* child) {
         for (auto* old : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) delete old;
         if (child) {
+            const bool hiddenByItself = hidesItself(*child);
             child->setParent(this);
             layout()->addWidget(child);
             layout()->setAlignment(child, Qt::AlignHCenter);
-            child->show();
+            if (!hiddenByItself) child->show();
         }
         setVisible(child != nullptr);
     }
@@ -326,7 +332,9 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
                 rows[feed->id()] = it->second;
                 transferRows_.erase(it);
             } else if (auto* row = makeTransferRow(feed)) {
+                const bool hiddenByItself = hidesItself(*row);
                 row->setParent(transfers_);
+                if (!hiddenByItself) row->show();
                 rows[feed->id()] = row;
             }
         }
@@ -339,7 +347,6 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
         if (it == transferRows_.end() || !it->second) continue;
         transferColumn->removeWidget(it->second);
         transferColumn->addWidget(it->second, 0, Qt::AlignHCenter);
-        it->second->show();
     }
     transfers_->setVisible(!transferRows_.empty());
 

@@ -258,6 +258,34 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
 }
 
+TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
+    auto& s = make();
+    s.show();
+    connect({{1, "Cam A"}});
+    auto rows = [&] {
+        std::vector<QWidget*> shown;
+        for (auto* w : s.bottomColumn()->findChild<QWidget*>("transfers")->findChildren<QWidget*>(
+                 QString(), Qt::FindDirectChildrenOnly))
+            if (w->isVisible()) shown.push_back(w);
+        return shown;
+    };
+    auto sendStatus = [&](std::int64_t pending) {
+        CameraStatus status;
+        status.pendingTransfers = pending;
+        auto packet = encodeMessage(PacketType::status, status);
+        ASSERT_TRUE(packet);
+        controller().handlePeerData(*packet, peer(1));
+    };
+    sendStatus(0);
+    ASSERT_TRUE(eventually([&] { return controller().feeds().front()->status().has_value(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(rows().empty()) << "nothing to send: no row";
+    sendStatus(3);
+    EXPECT_TRUE(eventually([&] { return rows().size() == 1; }));
+    sendStatus(0);
+    EXPECT_TRUE(eventually([&] { return rows().empty(); }));
+}
+
 TEST_F(ScreenTest, TheFolderButtonOpensTodaysShootFolderMakingItFirst) {
     std::vector<QUrl> opened;
     auto o = options();

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 
+#include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
 #include "platform/synthetic_source.h"
@@ -178,6 +180,52 @@ TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     EXPECT_FALSE(recorder->finish());  // no frame: no movie
     std::error_code ec;
     std::filesystem::remove(recorder->url(), ec);
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(DeckCopy, ALargeTakeBecomesA1080pCopyWithItsSoundAndTimecode) {
+    test::TempDir dir;
+    MovieRecorder::Options options;
+    options.video.codec = MovieVideoSettings::Codec::h264;
+    options.video.width = 2400;
+    options.video.height = 1350;
+    options.video.averageBitRate = 4'000'000;
+    options.audio = MovieAudioSettings{};
+    options.frameRate = 30;
+    options.ntsc = true;
+    options.destination = dir / "take.mov";
+    options.startFrame = [](double) { return 1294705; };
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    SyntheticSource::Settings s{.width = 2400, .height = 1350};
+    for (int i = 0; i < 8; ++i) {
+        recorder->append(VideoFrame{SyntheticSource::makePicture(s, i), 10 + i / 30.0});
+        recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), 10 + i / 30.0});
+    }
+    ASSERT_TRUE(recorder->finish());
+
+    std::string error;
+    ASSERT_TRUE(makeDeckCopy(dir / "take.mov", dir / "copy.mov", &error)) << error;
+    const std::string probe = run("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "copy.mov").string() + "'");
+    EXPECT_NE(probe.find("width=1920"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("height=1080"), std::string::npos);
+    EXPECT_NE(probe.find("codec_name=h264"), std::string::npos);
+    EXPECT_NE(probe.find("codec_type=audio"), std::string::npos);
+    EXPECT_NE(probe.find("TAG:timecode=12:00:00;01"), std::string::npos);
+    EXPECT_EQ(readTimecodeFlags(dir / "copy.mov"), 3u);
+
+    // Something that is no movie gives no copy and leaves nothing behind.
+    std::ofstream(dir / "junk.mov") << "not a movie";
+    EXPECT_FALSE(makeDeckCopy(dir / "junk.mov", dir / "junk copy.mov", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "junk copy.mov"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".junk copy.mov.partial"));
 }
 
 }  // namespace

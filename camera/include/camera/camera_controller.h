@@ -118,6 +118,7 @@ private:
     void stopRecording();
     void applyToStreamer(std::function<void(CameraStreamer&)> change);
     void sendDeckCopies(const std::vector<TakeLog::Entry>& entries);
+    void sendNextDeckCopy();
 
     Options options_;
     std::shared_ptr<PeerSession> peers_;
@@ -151,9 +152,13 @@ private:
     std::shared_ptr<StreamLUT> customLUT_;
     std::optional<std::optional<double>> sentRoll_;
     std::shared_ptr<TransferProgress> activeTransfer_;
+    std::shared_ptr<TransferProgress> activeDeckTransfer_;
+    std::set<Uuid> copiesInWork_;
     std::optional<Uuid> transferID_;
     bool running_ = false;
     bool countdownRunning_ = false;
+
+    DispatchQueue copyQueue_{"morvane.deck-copy"};
 
     // Link threads.
     mutable std::mutex videoOffLock_;

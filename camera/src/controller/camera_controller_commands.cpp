@@ -4,6 +4,7 @@
 
 #include "camera/camera_controller.h"
 #include "camera/color_cube.h"
+#include "camera/deck_copy.h"
 #include "platform/log.h"
 #include "protocol/message_codec.h"
 
@@ -285,9 +286,9 @@ void CameraController::stopRecording() {
 }
 
 void CameraController::sendDeckCopies(const std::vector<TakeLog::Entry>& entries) {
-    // Deck copies go as the takes' own movies when they are still at hand; each is queued once.
+    // Each take's copy is made once, off the main queue, then queued for the decks.
     for (const auto& entry : entries) {
-        if (deckOutbox_->item(entry.info.id)) continue;
+        if (deckOutbox_->item(entry.info.id) || copiesInWork_.count(entry.info.id)) continue;
         std::optional<fs::path> source;
         if (entry.vaultFile) {
             source = vaultFolder() / *entry.vaultFile;
@@ -296,34 +297,47 @@ void CameraController::sendDeckCopies(const std::vector<TakeLog::Entry>& entries
         }
         std::error_code ec;
         if (!source || !fs::is_regular_file(*source, ec)) continue;
-        const std::string name = entry.info.id.uuidString() + ".mov";
-        const fs::path target = deckOutbox_->directory() / name;
-        fs::create_hard_link(*source, target, ec);
-        if (ec) {
-            ec.clear();
-            fs::copy_file(*source, target, fs::copy_options::overwrite_existing, ec);
-        }
-        if (ec) continue;
-        deckOutbox_->add({entry.info, Outbox::Item::Location::outbox, name});
-    }
-    status_.deckCopiesWaiting = static_cast<std::int64_t>(deckOutbox_->items().size());
-    // Copies travel to the decks over the peer link, one after the other.
-    if (deckReceivers_.empty()) return;
-    const PeerId deck = *deckReceivers_.begin();
-    for (const auto& item : deckOutbox_->items()) {
-        const fs::path file = deckOutbox_->directory() / item.fileName;
-        if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, deck);
+        copiesInWork_.insert(entry.info.id);
+        const fs::path target = deckOutbox_->directory() / (entry.info.id.uuidString() + ".mov");
         std::weak_ptr<CameraController> weak = weak_from_this();
-        peers_->sendResource(file, item.info.id.uuidString(), deck,
-                             [weak, id = item.info.id](const std::optional<std::string>& error) {
-                                 auto self = weak.lock();
-                                 if (!self || error) return;
-                                 self->delivered(id, *self->deckOutbox_);
-                                 self->status_.deckCopiesWaiting =
-                                     static_cast<std::int64_t>(self->deckOutbox_->items().size());
-                                 self->publishStatus();
-                             });
+        copyQueue_.async([weak, source = *source, target, info = entry.info, main = options_.main] {
+            std::string error;
+            const bool made = makeDeckCopy(source, target, &error);
+            if (!made) log::error("CameraController", "couldn't make a deck copy: " + error);
+            main->async([weak, made, target, info] {
+                auto self = weak.lock();
+                if (!self) return;
+                self->copiesInWork_.erase(info.id);
+                if (made) self->deckOutbox_->add({info, Outbox::Item::Location::outbox, target.filename().string()});
+                self->sendNextDeckCopy();
+            });
+        });
     }
+    sendNextDeckCopy();
+}
+
+void CameraController::sendNextDeckCopy() {
+    status_.deckCopiesPreparing = static_cast<std::int64_t>(copiesInWork_.size());
+    status_.deckCopiesWaiting = static_cast<std::int64_t>(deckOutbox_->items().size());
+    if (activeDeckTransfer_) status_.deckCopyProgress = activeDeckTransfer_->fractionCompleted();
+    publishStatus();
+    if (activeDeckTransfer_ || deckReceivers_.empty()) return;
+    const auto items = deckOutbox_->items();
+    if (items.empty()) return;
+    const auto& item = items.front();
+    const PeerId deck = *deckReceivers_.begin();
+    if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, deck);
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    activeDeckTransfer_ = peers_->sendResource(
+        deckOutbox_->directory() / item.fileName, item.info.id.uuidString(), deck,
+        [weak, id = item.info.id](const std::optional<std::string>& error) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->activeDeckTransfer_.reset();
+            self->status_.deckCopyProgress.reset();
+            if (!error) self->delivered(id, *self->deckOutbox_);
+            self->sendNextDeckCopy();
+        });
 }
 
 }  // namespace morvane

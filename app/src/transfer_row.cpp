@@ -92,15 +92,19 @@ bool TransferRow::fileShown() const { return feed_->status() && transferFileShow
 
 void TransferRow::refresh() {
     const auto& status = feed_->status();
-    const bool shown = transferRowShown(status);
-    setVisible(shown);
-    if (!shown) return;
+    pending_ = transferRowShown(status);
+    // Shown again inside its host when files are pending; never as a window of its own.
+    if (!pending_) hide();
+    else if (parentWidget()) show();
+    if (!pending_) return;
     static_cast<HoldButton*>(hold_)->setFace(transferButtonFace(status->transfersPaused), status->transfersPaused);
     hold_->setEnabled(!status->isRecording);
     updateGeometry();
     place();
     update();
 }
+
+void TransferRow::setVisible(bool visible) { QWidget::setVisible(visible && pending_); }
 
 QSize TransferRow::sizeHint() const {
     const QFontMetricsF caption(captionFont()), bold(boldCaption());

@@ -8,6 +8,8 @@
 // Exits non-zero when any check fails.
 
 #include <QAbstractButton>
+#include <QBuffer>
+#include <QPainter>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +21,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -27,6 +30,9 @@
 #include <vector>
 
 #include "app/display_layer_view.h"
+#include "app/feed_grid.h"
+#include "app/feed_tile.h"
+#include "app/round_icon_button.h"
 #include "app/help_web_screen.h"
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
@@ -34,6 +40,7 @@
 #include "app/sheet_dialog.h"
 #include "platform/defaults.h"
 #include "platform/theme.h"
+#include "protocol/live_packets.h"
 #include "remote/video_receiver.h"
 #include "scripted_camera.h"
 
@@ -114,6 +121,15 @@ public:
             }
         }
         return total ? double(lit) / total : 0;
+    }
+
+    /// The feed tiles shown, in grid order.
+    std::vector<FeedTile*> tiles() {
+        std::vector<FeedTile*> out;
+        if (auto* grid = qobject_cast<FeedGrid*>(screen().pictureView()))
+            for (auto* tile : grid->tiles())
+                if (tile->isVisible()) out.push_back(tile);
+        return out;
     }
 
     std::vector<DisplayLayerView*> pictures() {
@@ -244,25 +260,43 @@ void oneCamera(Shooter& s) {
     for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "the camera's picture is not black");
 }
 
-void fourCameras(Shooter& s) {
-    for (const char* name : {"Wide", "Close-up", "Overhead"}) {
-        auto& camera = s.addCamera(name);
-        if (!s.waitFor([&] { return s.nearbyId(name).has_value(); })) {
-            s.fail(std::string(name) + " is not seen nearby");
-            continue;
-        }
-        // What the "Pair" button of the cameras sheet does.
-        s.controller().peers()->connect(*s.nearbyId(name));
-        s.confirmPairing(camera);
+/// Pairs and connects one more camera the way the cameras sheet's "Pair" does.
+bool joinCamera(Shooter& s, const char* name) {
+    auto& camera = s.addCamera(name);
+    if (!s.waitFor([&] { return s.nearbyId(name).has_value(); })) {
+        s.fail(std::string(name) + " is not seen nearby");
+        return false;
     }
-    s.check(s.waitFor([&] {
+    s.controller().peers()->connect(*s.nearbyId(name));
+    return s.confirmPairing(camera);
+}
+
+bool picturesShown(Shooter& s, std::size_t count) {
+    return s.waitFor([&] {
         auto pictures = s.pictures();
-        if (pictures.size() != 4) return false;
+        if (pictures.size() != count) return false;
         for (auto* p : pictures)
             if (p->receiver()->containerLayer().picture().isNull()) return false;
         return true;
-    }),
-            "four live pictures");
+    });
+}
+
+void twoCameras(Shooter& s) {
+    joinCamera(s, "Wide");
+    s.check(picturesShown(s, 2), "two live pictures");
+    s.settle(1500);
+    const QImage shot = s.shoot("04b-two-cameras");
+    const auto tiles = s.tiles();
+    s.check(tiles.size() == 2 && tiles[0]->y() == tiles[1]->y() && tiles[0]->width() == tiles[1]->width(),
+            "two tiles of one size side by side");
+    for (auto* tile : tiles) s.check(tile->showsChrome() && tile->chromeColumn()->isVisible(), "each tile has its menu");
+    for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
+}
+
+void fourCameras(Shooter& s) {
+    for (const char* name : {"Wide", "Close-up", "Overhead"})
+        if (!s.nearbyId(name)) joinCamera(s, name);
+    s.check(picturesShown(s, 4), "four live pictures");
     s.settle(1500);
     const QImage shot = s.shoot("05-four-cameras");
     for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
@@ -273,6 +307,120 @@ void selectedCamera(Shooter& s) {
     s.controller().setSelectedID(s.controller().feeds().front()->id());
     s.settle(800);
     s.shoot("06-selected-camera");
+}
+
+void solo(Shooter& s) {
+    const auto tiles = s.tiles();
+    if (tiles.size() != 4) return s.fail("four tiles to expand one of");
+    QTest::mouseClick(tiles[1]->expandButton(), Qt::LeftButton);
+    s.settle(800);
+    s.shoot("06b-solo");
+    const auto shown = s.tiles();
+    s.check(shown.size() == 1 && s.controller().soloID() == shown[0]->feed()->id(), "one camera fills the area");
+    s.check(!shown.empty() && shown[0]->expandButton()->label() == QLatin1String("Show all cameras"),
+            "its button shows all cameras again");
+    if (!shown.empty()) QTest::mouseClick(shown[0]->expandButton(), Qt::LeftButton);
+    s.settle(300);
+    s.check(s.tiles().size() == 4, "every camera is back");
+}
+
+/// A loupe picture as the camera sends it: a JPEG of a sharp detail.
+Bytes loupePicture() {
+    QImage image(240, 240, QImage::Format_RGB32);
+    image.fill(QColor(38, 44, 52));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 240; i += 12) {
+        p.setPen(QPen(QColor(230, 220, 200), 2));
+        p.drawLine(120, 120, i, 0);
+        p.drawLine(120, 120, i, 240);
+    }
+    p.setPen(QPen(QColor(80, 255, 120), 3));  // focus contours
+    p.drawEllipse(QPointF(120, 120), 60, 60);
+    p.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 85);
+    return LoupePacket{Bytes(jpeg.begin(), jpeg.end())}.encode();
+}
+
+Bytes histogramPacket(int shift) {
+    HistogramPacket packet;
+    for (int i = 0; i < 64; ++i) {
+        const double x = (i - 24 - shift) / 10.0;
+        packet.bins[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(230 * std::exp(-x * x) + 12);
+    }
+    return packet.encode();
+}
+
+Bytes scopePacket(ScopeKind kind) {
+    ScopePacket packet;
+    packet.kind = kind;
+    packet.width = 96;
+    packet.height = kind == ScopeKind::parade ? 48 : 32;
+    const int rows = kind == ScopeKind::parade ? 16 : 32;
+    for (int row = 0; row < packet.height; ++row)
+        for (int x = 0; x < packet.width; ++x) {
+            // A luma trace: a gentle ramp with a bright band, as a lit scene gives.
+            const int level = (row % rows);
+            const int trace = rows - 1 - (x * (rows - 4) / packet.width + (x / 24) % 2 * 3);
+            const int d = std::abs(level - trace);
+            packet.intensities.push_back(static_cast<std::uint8_t>(d == 0 ? 255 : d == 1 ? 150 : d == 2 ? 60 : 0));
+        }
+    return *packet.encode();
+}
+
+void loupeGuidesAndLevel(Shooter& s) {
+    Defaults::standard().set("showGrid", true);
+    Defaults::standard().set("showLevel", true);
+    for (std::size_t i = 0; i < s.cameras.size(); ++i) {
+        auto status = s.statusFor(static_cast<int>(i));
+        status.loupe = i == 0;
+        status.loupeContours = true;
+        s.cameras[i]->setStatus(status);
+        s.cameras[i]->send(LevelPacket::fromRoll(i == 0 ? 0.2 : i == 1 ? 4.6 : -9.3 + static_cast<double>(i)).encode());
+    }
+    s.cameras[0]->send(loupePicture());
+    s.check(s.waitFor([&] {
+        const auto tiles = s.tiles();
+        return !tiles.empty() && tiles[0]->readings().loupe && !tiles[0]->feed()->live().loupe().isNull();
+    }),
+            "the loupe shows its picture");
+    s.settle(800);
+    s.shoot("07b-loupe-guides-level");
+    for (auto* tile : s.tiles()) s.check(tile->feed()->live().roll().has_value(), "every camera reports its tilt");
+}
+
+void falseColour(Shooter& s) {
+    s.controller().setShowHistogram(true);
+    for (std::size_t i = 0; i < s.cameras.size(); ++i) {
+        auto status = s.statusFor(static_cast<int>(i));
+        status.falseColor = i == 1;
+        status.scope = i == 1 ? ScopeKind::waveform : i == 2 ? ScopeKind::parade : ScopeKind::off;
+        s.cameras[i]->setStatus(status);
+        s.cameras[i]->send(histogramPacket(static_cast<int>(i) * 6));
+        if (status.scope != ScopeKind::off) s.cameras[i]->send(scopePacket(status.scope));
+    }
+    s.check(s.waitFor([&] {
+        const auto tiles = s.tiles();
+        return tiles.size() == 4 && tiles[1]->readings().legend && tiles[1]->readings().scope &&
+               tiles[2]->readings().scope && tiles[0]->readings().histogram;
+    }),
+            "the legend, the scopes and the histograms show");
+    s.controller().setSelectedID(s.controller().feeds()[1]->id());
+    s.controller().setSoloID(s.controller().feeds()[1]->id());
+    s.settle(800);
+    s.shoot("07c-false-colour-legend");
+    s.controller().setSoloID(std::nullopt);
+    s.settle(300);
+    s.shoot("07d-readings-four-cameras");
+    // Back to plain pictures for the states that follow.
+    Defaults::standard().set("showGrid", false);
+    Defaults::standard().set("showLevel", false);
+    s.controller().setShowHistogram(false);
+    for (std::size_t i = 0; i < s.cameras.size(); ++i) s.cameras[i]->setStatus(s.statusFor(static_cast<int>(i)));
+    s.settle(500);
 }
 
 void deckMode(Shooter& s) {
@@ -346,8 +494,12 @@ const State states[] = {
     {"camera nearby", cameraNearby},
     {"pairing alert", pairingAlert},
     {"one camera", oneCamera},
+    {"two cameras", twoCameras},
     {"four cameras", fourCameras},
     {"selected camera", selectedCamera},
+    {"solo", solo},
+    {"loupe, guides and level", loupeGuidesAndLevel},
+    {"false colour and readings", falseColour},
     {"deck mode", deckMode},
     {"deck buttons", deckButtons},
     {"cameras sheet", camerasSheet},

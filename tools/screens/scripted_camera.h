@@ -48,10 +48,11 @@ public:
     void stopStreaming();
     void setStatus(const CameraStatus& status);
     std::uint64_t framesSent() const { return framesSent_.load(); }
+    /// Sends one application packet to the remote (live readings: level, loupe, histogram, scope).
+    void send(const Bytes& packet);
 
 private:
     void stream();
-    void send(const Bytes& packet);
 
     Options options_;
     std::shared_ptr<DispatchQueue> main_;

@@ -26,6 +26,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    /// A host may show the row at any time; it stays hidden while the camera has nothing to send.
+    void setVisible(bool visible) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,6 +40,7 @@ private:
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<CameraFeed> feed_;
     QAbstractButton* hold_;
+    bool pending_ = false;
 };
 
 }  // namespace morvane

@@ -17,8 +17,14 @@ QMargins picturePadding(const MonitorScreenState& state) {
             const int bottom = state.isDeckPhone ? 76 : (state.compact ? 132 : 150);
             return {0, top, 0, bottom};
         }
-        case PictureAreaKind::feedGrid:
-            return {0, state.visibleFeeds >= 2 ? 64 : 0, 0, state.isDeckPhone ? 76 : 0};
+        case PictureAreaKind::feedGrid: {
+            // A soloed camera among several keeps its menu and its "Show all cameras" button at the top of its
+            // tile; under a top bar that stays they would lie beneath the bar's buttons and could not be
+            // clicked, so the grid keeps its room below the bar.
+            const bool soloChromeUnderBar = state.soloed && state.feeds >= 2 && showsTopBar(state);
+            const int top = state.visibleFeeds >= 2 || soloChromeUnderBar ? 64 : 0;
+            return {0, top, 0, state.isDeckPhone ? 76 : 0};
+        }
     }
     return {};
 }

@@ -88,12 +88,16 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
         s.isDeckPhone = deckPhone;
         return s;
     };
+    auto soloed = [](MonitorScreenState s) {
+        s.soloed = true;
+        return s;
+    };
     const Case cases[] = {
         {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 0, 0},
         {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 0, 0},
         {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
         {"two cameras", with(2, 2, false, true, false, false), PictureAreaKind::feedGrid, 64, 0},
-        {"one of two soloed", with(2, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
+        {"one of two soloed", soloed(with(2, 1, false, true, false, false)), PictureAreaKind::feedGrid, 64, 0},
         {"deck phone grid", with(2, 2, true, true, false, true), PictureAreaKind::feedGrid, 64, 76},
         {"deck buttons", with(2, 2, true, false, false, false), PictureAreaKind::deckButtons, 72, 150},
         {"deck buttons compact", with(2, 2, true, false, true, false), PictureAreaKind::deckButtons, 52, 132},
@@ -110,6 +114,7 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
     soloDeck.hasExit = true;
     soloDeck.soloed = true;
     EXPECT_FALSE(showsTopBar(soloDeck));
+    EXPECT_EQ(picturePadding(soloDeck).top(), 0) << "no bar over the soloed camera: it fills the screen";
     soloDeck.deckMode = true;
     soloDeck.livePictures = false;
     EXPECT_TRUE(showsTopBar(soloDeck)) << "no pictures showing";
@@ -241,7 +246,8 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().top(), 64);
     controller().setSoloID(peer(2));
     QCoreApplication::processEvents();
-    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().top(), 0) << "one shown camera";
+    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().top(), 64)
+        << "the soloed camera's menu and button stay clear of the top bar";
 
     defaults->set(MonitorController::importsFilesKey, false);
     s.setShowSettings(true);

@@ -116,6 +116,32 @@ TEST_F(FeedWidgets, ClickSelectsThenFocusesAtThePictureFraction) {
     EXPECT_EQ(sentOf<CameraCommand::Focus>(2).size(), 1u);
 }
 
+TEST_F(FeedWidgets, CtrlWheelOnAPictureZoomsThatCameraAlone) {
+    CameraStatus s;
+    s.lenses = {0.5, 1.0, 2.0};
+    s.zoom = 1.0;
+    s.maxZoom = 8;
+    cameras(2, s);
+    controller->setShutterAllCameras(true);
+    FeedGrid grid(controller);
+    grid.resize(1000, 400);
+    grid.show();
+    auto* tile = grid.tile(peer(2));
+    link->clearSent();
+    QWheelEvent plain(QPointF(100, 100), tile->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(tile, &plain);
+    EXPECT_TRUE(sentOf<CameraCommand::SetZoom>(2).empty());
+    QWheelEvent zoom(QPointF(100, 100), tile->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                     Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(tile, &zoom);
+    const auto sent = sentOf<CameraCommand::SetZoom>(2);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_NEAR(sent[0].factor, 1.21, 1e-9);
+    EXPECT_FALSE(sent[0].smooth);
+    EXPECT_TRUE(sentOf<CameraCommand::SetZoom>(1).empty());
+}
+
 TEST_F(FeedWidgets, OneCameraFocusesAtOnceAndShowsNoChrome) {
     cameras(1);
     FeedGrid grid(controller);

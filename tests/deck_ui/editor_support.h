@@ -73,7 +73,7 @@ public:
 };
 
 /// Runs the event loop until `done` holds or `seconds` pass.
-inline bool waitFor(const std::function<bool()>& done, double seconds = 10) {
+inline bool waitFor(const std::function<bool()>& done, double seconds = 30) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {

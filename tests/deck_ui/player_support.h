@@ -4,6 +4,7 @@
 // sound output that takes the player's sound at the pace of a real device and keeps it.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTimer>
 
@@ -24,11 +25,17 @@ public:
     explicit CapturingSoundOutput(std::shared_ptr<std::vector<float>> samples) : samples_(std::move(samples)) {}
     bool start(SoundFeed& feed) override {
         feed_ = &feed;
+        pulled_ = 0;
+        clock_.start();
         timer_ = std::make_unique<QTimer>();
         timer_->setInterval(10);
         QObject::connect(timer_.get(), &QTimer::timeout, [this] {
-            std::vector<float> buffer(std::size_t(ProgramRenderer::sampleRate / 100) * 2);
-            const std::size_t n = feed_->read(buffer.data(), buffer.size() / 2);
+            // As much as a device would have played by now, however late the timer fires.
+            const auto due = clock_.nsecsElapsed() * ProgramRenderer::sampleRate / 1000000000 - pulled_;
+            if (due <= 0) return;
+            std::vector<float> buffer(std::size_t(due) * 2);
+            const std::size_t n = feed_->read(buffer.data(), std::size_t(due));
+            pulled_ += due;  // what the feed lacked is heard as silence
             for (std::size_t i = 0; i < n; ++i) samples_->push_back(buffer[i * 2]);
         });
         timer_->start();
@@ -41,6 +48,8 @@ private:
     std::shared_ptr<std::vector<float>> samples_;
     SoundFeed* feed_ = nullptr;
     std::unique_ptr<QTimer> timer_;
+    QElapsedTimer clock_;
+    qint64 pulled_ = 0;
 };
 
 struct CameraSource {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QVariantAnimation>
 #include <QWidget>
 
 #include <cstdint>
@@ -21,7 +22,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintNumber(QPainter& p, std::int64_t number, qreal offset);
+
     std::optional<std::int64_t> countdown_;
+    std::optional<std::int64_t> previous_;
+    qreal progress_ = 1.0;
+    QVariantAnimation transition_;
 };
 
 }  // namespace morvane

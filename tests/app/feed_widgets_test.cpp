@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +14,8 @@
 #include "app/feed_tile.h"
 #include "app/nearby_cameras_view.h"
 #include "app/round_icon_button.h"
+#include "app/single_feed_pills.h"
+#include "camera_panels/recording_pill.h"
 #include "app/transfer_row.h"
 #include "camera_panels/loupe_view.h"
 #include "controller_fixture.h"
@@ -140,6 +143,25 @@ TEST_F(FeedWidgets, CtrlWheelOnAPictureZoomsThatCameraAlone) {
     EXPECT_NEAR(sent[0].factor, 1.21, 1e-9);
     EXPECT_FALSE(sent[0].smooth);
     EXPECT_TRUE(sentOf<CameraCommand::SetZoom>(1).empty());
+}
+
+TEST_F(FeedWidgets, CameraMenuRepairsAndDisconnects) {
+    cameras(2);
+    SingleFeedPills pills(controller, controller->feed(peer(2)));
+    const auto actions = pills.menu()->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Repair Connection"));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("Disconnect"));
+    EXPECT_EQ(pills.namePill()->text(), QStringLiteral("Wide"));
+    EXPECT_EQ(pills.recordingPill(), nullptr);
+    actions[0]->trigger();
+    EXPECT_TRUE(controller->repairRequested().count(peer(2)));
+    EXPECT_EQ(controller->message(), std::optional<std::string>("Repairing Wide…"));
+    actions[1]->trigger();
+    EXPECT_EQ(link->disconnects, (std::vector<PeerId>{peer(2)}));
+    controller->feed(peer(2))->setRecordingStart(clock);
+    ASSERT_NE(pills.recordingPill(), nullptr);
+    EXPECT_TRUE(pills.recordingPill()->text().startsWith(QStringLiteral("REC ")));
 }
 
 TEST_F(FeedWidgets, OneCameraFocusesAtOnceAndShowsNoChrome) {

@@ -454,7 +454,8 @@ void MonitorScreen::setGalleryFeed(FeedPtr feed) {
     dismissSheet(gallerySheet_);
     galleryFeed_ = std::move(feed);
     if (galleryFeed_) {
-        presentSheet(gallerySheet_, makeGalleryView(galleryFeed_), QString::fromStdString(galleryFeed_->name()), false,
+        // The gallery brings its own bar ("Recent captures", "Select", "Done").
+        presentSheet(gallerySheet_, makeGalleryView(galleryFeed_), QString(), false,
                      [this] { setGalleryFeed(nullptr); });
     }
     emit presentationChanged();

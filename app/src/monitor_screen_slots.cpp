@@ -19,6 +19,7 @@
 #include "app/nearby_cameras_view.h"
 #include "app/single_feed_pills.h"
 #include "app/transfer_row.h"
+#include "camera_panels/gallery_view.h"
 #include "deck_ui/takes/takes_view.h"
 #include "platform/theme.h"
 
@@ -79,8 +80,24 @@ QWidget* MonitorScreen::makeSelectedFeedSettings(const FeedPtr& feed) {
 /// The gallery sheet: GalleryView(items = feed.gallery, loadPreview = controller.preview(id, feed, completion),
 /// local = none, onDelete = controller.deleteCaptures(items, feed)).
 QWidget* MonitorScreen::makeGalleryView(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
+    std::weak_ptr<MonitorController> weak = controller_;
+    auto* view = new GalleryView(
+        feed->gallery(),
+        [weak, feed](const Uuid& id, std::function<void(const QImage&)> done) {
+            if (auto controller = weak.lock()) {
+                controller->preview(id, feed, std::move(done));
+            } else {
+                done(QImage());
+            }
+        },
+        std::nullopt,
+        [weak, feed](const std::vector<GalleryItem>& items) {
+            if (auto controller = weak.lock()) controller->deleteCaptures(items, *feed);
+        });
+    // The list follows what the camera last reported.
+    connect(feed.get(), &CameraFeed::galleryChanged, view, [view, feed] { view->setItems(feed->gallery()); });
+    connect(view, &GalleryView::dismissRequested, this, [this] { setGalleryFeed(nullptr); });
+    return view;
 }
 
 /// The settings sheet: SettingsView(), which closes itself through its dismiss action (the sheet's close).

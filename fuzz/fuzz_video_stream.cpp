@@ -17,8 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::require(AckPacket::decode(packet).has_value() || isKeyframeRequestPacket(packet),
                       "the receiver sent the camera something other than an ack or a key-frame request");
     });
+    // Pictures may be 8192 pixels on a side: a dozen packets is a long stream for one run, and keeps a run's
+    // memory (reference pictures) and time bounded.
+    constexpr int maxPackets = 12;
     std::size_t at = 0;
-    while (size - at >= 4) {
+    for (int packets = 0; packets < maxPackets && size - at >= 4; ++packets) {
         const std::size_t length = (std::size_t{data[at]} << 24) | (std::size_t{data[at + 1]} << 16) |
                                    (std::size_t{data[at + 2]} << 8) | data[at + 3];
         at += 4;

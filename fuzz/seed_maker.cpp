@@ -20,6 +20,7 @@
 #include "link/usb_link.h"
 #include "platform/defaults.h"
 #include "platform/h264_compression_session.h"
+#include "platform/h264_format.h"
 #include "platform/manual_executor.h"
 #include "platform/nearby_beacon.h"
 #include "protocol/live_packets.h"
@@ -204,6 +205,11 @@ void video() {
     };
     write("stream_64x48", small, 0);
     write("stream_160x90_turned", wide, 1);
+
+    // The largest picture accepted. Not a stream seed: decoding pictures of that size takes a second a run, which
+    // the few seconds of the test command cannot spare.
+    const Encoded largest = encodeVideo(H264Format::maxSide, H264Format::maxSide, 1);
+    put(sets, "packet_largest", must(ParameterSetsPacket{largest.parameterSets}.encode(), "sets"));
 }
 
 // MARK: links

@@ -41,7 +41,7 @@ run_one() {
   mkdir -p "$work/$name/corpus" "$work/$name/artifacts"
   local dict=()
   [ -e "fuzz/dictionaries/$name.dict" ] && dict=(-dict="fuzz/dictionaries/$name.dict")
-  if "$build/fuzz/$name" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
+  if "$build/fuzz/$name" "${dict[@]}" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -print_final_stats=1 \
     -artifact_prefix="$work/$name/artifacts/" "$work/$name/corpus" "fuzz/corpus/$name" >"$work/$name/log" 2>&1; then
     echo "fuzz: $name passed ($(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$work/$name/log" |
       grep -Eo '[0-9]+$') runs in ${seconds} s)"

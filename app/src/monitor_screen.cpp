@@ -427,7 +427,8 @@ void MonitorScreen::setShowSettings(bool value) {
     if (value == showSettings_) return;
     showSettings_ = value;
     if (value) {
-        presentSheet(settingsSheet_, makeSettingsView(), QStringLiteral("Settings"), false,
+        // The settings screen brings its own bar ("Settings", "Done").
+        presentSheet(settingsSheet_, makeSettingsView(), QString(), false,
                      [this] { setShowSettings(false); });
     } else {
         dismissSheet(settingsSheet_);

@@ -18,6 +18,7 @@
 #include "app/monitor_screen.h"
 #include "app/nearby_cameras_view.h"
 #include "app/single_feed_pills.h"
+#include "app/settings_view.h"
 #include "app/transfer_row.h"
 #include "camera_panels/gallery_view.h"
 #include "deck_ui/takes/takes_view.h"
@@ -101,7 +102,11 @@ QWidget* MonitorScreen::makeGalleryView(const FeedPtr& feed) {
 }
 
 /// The settings sheet: SettingsView(), which closes itself through its dismiss action (the sheet's close).
-QWidget* MonitorScreen::makeSettingsView() { return nullptr; }
+QWidget* MonitorScreen::makeSettingsView() {
+    auto* view = new SettingsView;
+    connect(view, &SettingsView::dismissRequested, this, [this] { setShowSettings(false); });
+    return view;
+}
 
 /// The nearby-devices sheet.
 QWidget* MonitorScreen::makeNetworkView() { return new NetworkView(controller_); }

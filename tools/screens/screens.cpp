@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -37,7 +38,9 @@
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
 #include "app/nearby_cameras_view.h"
+#include "app/settings_view.h"
 #include "app/sheet_dialog.h"
+#include "camera_panels/gallery_view.h"
 #include "platform/defaults.h"
 #include "platform/theme.h"
 #include "protocol/live_packets.h"
@@ -473,6 +476,33 @@ void help(Shooter& s) {
     s.check(helpScreen.view()->pageLoaded(), "the help page is bundled");
 }
 
+void gallery(Shooter& s) {
+    auto feeds = s.controller().feeds();
+    if (feeds.empty()) return s.fail("no camera for the gallery");
+    s.screen().setGalleryFeed(feeds.front());
+    s.settle(600);
+    s.shoot("13-gallery");
+    auto* sheet = s.screen().openSheet();
+    auto* view = sheet ? sheet->findChild<GalleryView*>() : nullptr;
+    s.check(view != nullptr, "the gallery sheet opens");
+    s.check(view && view->doneButton()->isVisible(), "the gallery has its \"Done\"");
+    s.screen().setGalleryFeed(nullptr);
+    s.settle(300);
+}
+
+void settingsSheet(Shooter& s) {
+    s.screen().setShowSettings(true);
+    s.settle(600);
+    s.shoot("14-settings");
+    auto* sheet = s.screen().openSheet();
+    auto* view = sheet ? sheet->findChild<SettingsView*>() : nullptr;
+    s.check(view != nullptr, "the settings sheet opens");
+    s.check(view && view->nameField()->text().size() > 0, "the device's name shows");
+    if (view) view->done();
+    s.settle(300);
+    s.check(!s.screen().openSheet(), "\"Done\" closes the settings");
+}
+
 void privacyCover(Shooter& s) {
     Defaults::standard().set(MorvaneApp::useVaultKey, true);
     s.app.setScenePhase(ScenePhase::inactive);
@@ -505,6 +535,8 @@ const State states[] = {
     {"cameras sheet", camerasSheet},
     {"nearby devices", nearbyDevices},
     {"help", help},
+    {"gallery", gallery},
+    {"settings", settingsSheet},
     {"privacy cover", privacyCover},
 };
 

@@ -45,6 +45,8 @@ struct PackedCube {
     std::vector<std::uint64_t> entries;
     std::array<std::uint16_t, 256> index{};  // lower grid index of each 8-bit value
     std::array<std::uint16_t, 256> frac{};   // its weight toward the next index, 0…256
+    // The index of each 8-bit value already multiplied by its axis' stride (red 1, green d, blue d²).
+    std::array<std::uint32_t, 256> offsetR{}, offsetG{}, offsetB{};
 };
 
 namespace {
@@ -70,6 +72,10 @@ PackedCube pack(const ColorCube& cube) {
         const int i0 = std::min(static_cast<int>(pos), cube.dimension - 2);
         p.index[static_cast<std::size_t>(v)] = static_cast<std::uint16_t>(i0);
         p.frac[static_cast<std::size_t>(v)] = static_cast<std::uint16_t>(std::lround((pos - i0) * 256.0));
+        const auto d = static_cast<std::uint32_t>(cube.dimension);
+        p.offsetR[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0);
+        p.offsetG[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0) * d;
+        p.offsetB[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0) * d * d;
     }
     return p;
 }
@@ -104,7 +110,7 @@ void StreamLUT::applyPacked(const PackedCube& p, AVFrame& bgra) {
         for (int x = 0; x < bgra.width; ++x) {
             std::uint8_t* px = row + 4 * x;
             const std::size_t b = px[0], g = px[1], r = px[2];
-            const std::size_t base = p.index[r] + d * p.index[g] + d2 * p.index[b];
+            const std::size_t base = std::size_t{p.offsetR[r]} + p.offsetG[g] + p.offsetB[b];
             const std::uint64_t fr = p.frac[r], fg = p.frac[g], fb = p.frac[b];
             const std::uint64_t c00 = lerp(e[base], e[base + 1], fr);
             const std::uint64_t c10 = lerp(e[base + d], e[base + d + 1], fr);

@@ -40,7 +40,16 @@
 #include "app/nearby_cameras_view.h"
 #include "app/settings_view.h"
 #include "app/sheet_dialog.h"
+#include "../../tests/deck/media_fixtures.h"
+#include "camera_panels/close_button.h"
 #include "camera_panels/gallery_view.h"
+#include "camera_panels/large_sheet.h"
+#include "deck_ui/editor/angle_button.h"
+#include "deck_ui/editor/retouch_editor.h"
+#include "deck_ui/editor/retouch_editor_view.h"
+#include "deck_ui/player/program_player.h"
+#include "deck_ui/takes/take_row.h"
+#include "deck_ui/takes/takes_view.h"
 #include "platform/defaults.h"
 #include "platform/theme.h"
 #include "protocol/live_packets.h"
@@ -514,6 +523,147 @@ void privacyCover(Shooter& s) {
     s.app.setScenePhase(ScenePhase::active);
 }
 
+
+// MARK: Deck takes and editor
+
+/// Three cameras' copies of one take made by the ffmpeg tool, a two-camera take and an exported one.
+RetouchTake fillTakeLibrary(Shooter& s, RetouchLibrary& library) {
+    const Date start = Date::now().addingTimeInterval(-3600);
+    auto clip = [&](const std::string& camera, double offset, const char* pattern, double tone) {
+        RetouchClip c;
+        c.camera = camera;
+        c.file = c.id.uuidString() + ".mov";
+        c.start = start.addingTimeInterval(offset);
+        c.duration = 6;
+        fixtures::Clip movie;
+        movie.pattern = pattern;
+        movie.tone = tone;
+        movie.seconds = 6;
+        movie.width = 640;
+        movie.height = 360;
+        movie.rate = 30;
+        s.check(fixtures::makeClip(library.directory() / c.file, movie), "ffmpeg makes a deck copy");
+        return c;
+    };
+    RetouchTake first;
+    first.number = 1;
+    first.clips = {clip("Wide", 0, "testsrc2", 440), clip("Close", 0, "smptehdbars", 660)};
+    first.cuts = {{"Wide", start}, {"Close", start.addingTimeInterval(3)}};
+    RetouchTake second;
+    second.number = 2;
+    second.name = "Interview";
+    second.clips = {clip("Wide", 600, "testsrc2", 440), clip("Close", 600, "smptehdbars", 660),
+                    clip("Side", 600.4, "rgbtestsrc", 880)};
+    second.cuts = {{"Wide", start.addingTimeInterval(600)},
+                   {"Close", start.addingTimeInterval(601.5)},
+                   {"Side", start.addingTimeInterval(603)},
+                   {"Wide", start.addingTimeInterval(604.5)}};
+    RetouchTake third;
+    third.number = 3;
+    third.exportedAt = Date::now();
+    third.exportedClips = {clip("Wide", 1200, "testsrc2", 440)};
+    library.setTakes({first, second, third});
+    return second;
+}
+
+TakesView* takesView(Shooter& s) {
+    auto* sheet = s.screen().takesSheet();
+    return sheet ? qobject_cast<TakesView*>(sheet->content()) : nullptr;
+}
+
+void deckTakes(Shooter& s) {
+    s.screen().setShowTakes(true);
+    s.settle(400);
+    auto* view = takesView(s);
+    s.check(view, "the takes sheet shows the takes screen");
+    if (!view) return;
+    fillTakeLibrary(s, view->library());
+    if (s.cameras.size() > 1) {
+        auto status = s.statusFor(1);
+        status.deckCopiesWaiting = 3;
+        status.deckCopiesPreparing = 1;
+        status.deckCopyProgress = 0.42;
+        s.cameras[1]->setStatus(status);
+    }
+    s.check(s.waitFor([&] { return view->rows().size() == 3 && view->findChild<QWidget*>("arrivingRow"); }),
+            "three takes and an arriving copy are listed");
+    s.shoot("20-deck-takes");
+    if (s.cameras.size() > 1) s.cameras[1]->setStatus(s.statusFor(1));
+}
+
+void deckEditor(Shooter& s) {
+    auto* view = takesView(s);
+    if (!view) return s.fail("no takes screen");
+    TakeRow* row = nullptr;
+    for (auto* r : view->rows())
+        if (r->take().name == "Interview") row = r;
+    if (!row) return s.fail("the three-camera take is listed");
+    QTest::mouseClick(row, Qt::LeftButton);
+    auto* editorView = view->editor();
+    if (!editorView) return s.fail("a row opens the editor");
+    auto& editor = editorView->editor();
+    // The first preview is in place before the playhead moves: a rebuild seeks to where it began.
+    s.waitFor([&] { return editor.loaded() && !editorView->player().picture().isNull(); });
+    editor.seek(3.4);  // where every camera has a picture
+    s.check(s.waitFor([&] {
+        const auto buttons = editorView->findChildren<AngleButton*>();
+        if (buttons.size() != 3 || editorView->player().picture().isNull()) return false;
+        for (auto* b : buttons)
+            if (b->image().isNull()) return false;
+        return true;
+    }),
+            "the preview and the three camera pictures show");
+    s.settle(1200);
+    s.shoot("21-deck-editor");
+
+    editor.setSelection(EditorSelection::switchPoint(editor.edit()->switches[2].id));
+    s.shoot("21b-deck-switch-panel");
+    editor.selectBlock(2.0);
+    s.shoot("21c-deck-block-panel");
+    editor.removeBlock(1.5, 3.0);
+    editor.selectBlock(2.0);
+    s.settle(800);
+    s.shoot("21d-deck-removed-panel");
+    editor.undo();
+    editor.setSelection(std::nullopt);
+
+    editor.openSound();
+    s.settle(400);
+    s.check(editorView->soundSheet() != nullptr, "the sound sheet opens");
+    s.shoot("21e-deck-sound-sheet");
+    if (editorView->soundSheet()) editorView->soundSheet()->reject();
+    s.settle(300);
+
+    // The export's cards: a held export shows its progress, then finishes with a program file.
+    std::function<void(float)> progress;
+    RetouchBuilder::ExportCompletion finish;
+    editor.setExporter([&](RetouchBuilder::Program, RetouchTake, QObject*, std::function<void(float)> p,
+                           RetouchBuilder::ExportCompletion c) {
+        progress = std::move(p);
+        finish = std::move(c);
+    });
+    editor.exportTask();
+    s.check(s.waitFor([&] { return bool(progress); }), "the export starts");
+    if (progress) progress(0.42f);
+    s.shoot("21f-deck-export-progress");
+    s.check(editorView->shownCard() == "progress", "the progress card shows");
+    if (finish) {
+        const auto program = editor.library().programFolder() / "Interview \u2013 Program.mov";
+        std::filesystem::create_directories(program.parent_path());
+        std::filesystem::copy_file(editor.library().directory() / editor.take()->clips[0].file, program,
+                                   std::filesystem::copy_options::overwrite_existing);
+        finish(program, nullptr);
+    }
+    s.settle(300);
+    s.shoot("21g-deck-export-done");
+    s.check(editorView->shownCard() == "done", "the done card shows");
+    editor.done();
+    s.settle(300);
+    s.shoot("22-deck-takes-after-export");
+    s.screen().setShowTakes(false);
+    s.settle(300);
+}
+
 struct State {
     const char* name;
     void (*run)(Shooter&);
@@ -538,6 +688,8 @@ const State states[] = {
     {"gallery", gallery},
     {"settings", settingsSheet},
     {"privacy cover", privacyCover},
+    {"deck takes", deckTakes},
+    {"deck editor", deckEditor},
 };
 
 }  // namespace

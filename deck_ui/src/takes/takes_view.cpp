@@ -304,6 +304,7 @@ void TakesView::rebuildTakes() {
 void TakesView::openEditor(const RetouchTake& take) {
     if (!takes::opensEditor(take) || editor_) return;
     auto* editor = new RetouchEditorView(take.id, library_, nullptr, pages_);
+    editor->setTrailingInset(sheetCloseButtonRoom - 12);
     connect(editor, &RetouchEditorView::closeRequested, this, &TakesView::closeEditor);
     editor_ = editor;
     pages_->addWidget(editor);

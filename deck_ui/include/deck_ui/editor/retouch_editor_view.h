@@ -56,7 +56,10 @@ public:
     QString shownCard() const { return shownCard_; }
     QWidget* card() const { return card_; }
 
-    static constexpr int columnMaximumWidth = 980;
+    static constexpr int columnMaximumWidth = 760;
+
+    /// Room kept free at the navigation bar's trailing end (for the close button of a sheet it is shown in).
+    void setTrailingInset(int inset);
 
 signals:
     void closeRequested();
@@ -89,6 +92,7 @@ private:
     QScrollArea* scroll_ = nullptr;
     QWidget* loading_ = nullptr;
     QPushButton* titleButton_ = nullptr;
+    QWidget* navigationBar_ = nullptr;
     QToolButton* undoButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     ProgramVideoView* video_ = nullptr;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "camera_panels/round_icon_button.h"
 #include "deck_ui/editor/angle_button.h"
 #include "deck_ui/editor/retouch_editor.h"
 #include "deck_ui/editor/retouch_sound_view.h"
@@ -136,6 +137,18 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "removed");
     shot("removed");
     editor.undo();
+
+    // The full-screen player covers the screen with the same pictures; Escape closes it.
+    auto* fullScreen = view->findChild<RoundIconButton*>();
+    ASSERT_TRUE(fullScreen);
+    EXPECT_EQ(fullScreen->label(), "Full screen");
+    fullScreen->click();
+    ASSERT_TRUE(view->fullScreenPlayer());
+    EXPECT_TRUE(editor.fullScreen());
+    QTest::keyClick(view->fullScreenPlayer(), Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return !view->fullScreenPlayer(); }));
+    EXPECT_FALSE(editor.fullScreen());
+    EXPECT_TRUE(editor.observing()) << "the editor itself never left the screen";
 
     // Rename through the alert.
     QTest::mouseClick(child<QPushButton>("titleButton"), Qt::LeftButton);

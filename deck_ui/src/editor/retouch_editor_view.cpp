@@ -376,6 +376,9 @@ void RetouchEditorView::presentFullScreen(bool show) {
     }
     auto* cover = new FullScreenPlayer(*player_, [this] {
         fullScreen_ = nullptr;
+        // Pictures go back to the size of the editor's own view.
+        const qreal ratio = video_->devicePixelRatioF();
+        player_->setPictureLimit(QSize(int(video_->width() * ratio), int(video_->height() * ratio)));
         editor_->setFullScreen(false);
     });
     fullScreen_ = cover;

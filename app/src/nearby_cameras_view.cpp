@@ -231,7 +231,12 @@ std::vector<NearbyCameraRow*> NearbyCameraList::rows() const {
 }
 
 void NearbyCameraList::refresh() {
-    for (auto& row : rows_) delete row.data();
+    // Later: the list may change from inside a row's own button handler.
+    for (auto& row : rows_) {
+        if (!row) continue;
+        row->hide();
+        row->deleteLater();
+    }
     rows_.clear();
     const auto& cameras = controller_->nearbyCameras();
     const bool waiting = showsWaitingText(cameras);

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/monitor_screen.h"
 
@@ -21,14 +22,20 @@ ScenePhase scenePhaseOf(Qt::ApplicationState state);
 /// Whether the privacy cover hides the window: only with the setting "useVault" on and the scene not active.
 bool privacyCoverShown(bool useVault, ScenePhase phase);
 
-/// The root view: always the remote screen in the desktop configuration (no exit action, not the deck).
+/// The roles a device can take. The desktop root never chooses one: it is always the remote.
+enum class AppRole { camera, monitor, deck };
+
+/// The root view: always the remote screen in the desktop configuration (no exit action, not the deck),
+/// whatever `role` holds.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
     explicit ContentView(MonitorScreenOptions options = {}, QWidget* parent = nullptr);
     MonitorScreen* monitorScreen() const { return screen_; }
+    const std::optional<AppRole>& role() const { return role_; }
 
 private:
+    std::optional<AppRole> role_;
     MonitorScreen* screen_;
 };
 

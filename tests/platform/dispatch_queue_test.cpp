@@ -33,15 +33,16 @@ double secondsSince(Clock::time_point start) {
 }  // namespace
 
 TEST(DispatchQueue, RunsWorkInOrderOneBlockAtATimeOnItsOwnThread) {
+    // Declared first: the queue goes first and its last work still finds them.
+    Recorder order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    std::atomic<bool> wrongThread{false};
     DispatchQueue queue("morvane.test");
     EXPECT_EQ(queue.label(), "morvane.test");
     EXPECT_FALSE(queue.isCurrent());
     EXPECT_EQ(DispatchQueue::current(), nullptr);
 
-    Recorder order;
-    std::atomic<int> running{0};
-    std::atomic<bool> overlapped{false};
-    std::atomic<bool> wrongThread{false};
     const auto caller = std::this_thread::get_id();
     // Several producers: each one's blocks keep their order, and no two blocks overlap.
     std::vector<std::thread> producers;
@@ -112,8 +113,9 @@ TEST(DispatchQueue, SyncWaitsForTheBlockAndRunsInlineFromTheQueueItself) {
 }
 
 TEST(DispatchQueue, DelayedWorkRunsByDeadlineAndNotBefore) {
-    DispatchQueue queue("morvane.delay");
+    // Declared first: the queue goes first and its last work still finds the recorder.
     Recorder order;
+    DispatchQueue queue("morvane.delay");
     std::mutex timesMutex;
     std::vector<double> elapsed(5);
     const auto start = Clock::now();
@@ -138,8 +140,9 @@ TEST(DispatchQueue, DelayedWorkRunsByDeadlineAndNotBefore) {
 }
 
 TEST(DispatchQueue, ImmediateWorkDoesNotWaitBehindDelayedWork) {
-    DispatchQueue queue("morvane.delay");
+    // Declared first: the queue goes first and its last work still finds the recorder.
     Recorder order;
+    DispatchQueue queue("morvane.delay");
     queue.asyncAfter(30.0, [&] { order.add(1); });
     queue.async([&] { order.add(2); });
     ASSERT_TRUE(order.waitFor(1));
@@ -147,8 +150,9 @@ TEST(DispatchQueue, ImmediateWorkDoesNotWaitBehindDelayedWork) {
 }
 
 TEST(DispatchQueue, OddDelaysAreSafe) {
-    DispatchQueue queue("morvane.odd");
+    // Declared first: the queue goes first and its last work still finds the recorder.
     Recorder order;
+    DispatchQueue queue("morvane.odd");
     queue.asyncAfter(-5, [&] { order.add(1); });
     queue.asyncAfter(std::nan(""), [&] { order.add(2); });
     // These must neither run nor overflow the clock arithmetic.
@@ -160,8 +164,9 @@ TEST(DispatchQueue, OddDelaysAreSafe) {
 }
 
 TEST(DispatchQueue, CancelledWorkItemsDoNotRun) {
-    DispatchQueue queue("morvane.cancel");
+    // Declared first: the queue goes first and its last work still finds the recorder.
     Recorder order;
+    DispatchQueue queue("morvane.cancel");
     auto delayed = std::make_shared<DispatchWorkItem>([&] { order.add(1); });
     auto kept = std::make_shared<DispatchWorkItem>([&] { order.add(2); });
     queue.asyncAfter(0.03, delayed);

@@ -333,3 +333,22 @@ TEST_F(EditorTest, ExportAnnouncesRecordsAndReportsFailures) {
     EXPECT_EQ(editor->exported(), movie);
     EXPECT_TRUE(editor->error());
 }
+
+TEST_F(EditorTest, AnExportOutlivesItsEditor) {
+    editor->loadEdit();
+    RetouchBuilder::ExportCompletion completion;
+    editor->setExporter([&](RetouchBuilder::Program, RetouchTake, QObject*, std::function<void(float)>,
+                            RetouchBuilder::ExportCompletion c) { completion = std::move(c); });
+    QSignalSpy announced(&NotificationHub::shared(), &NotificationHub::deckEditExported);
+    editor->exportTask();
+    builds.finish(1, 1920);
+    ASSERT_TRUE(completion);
+    editor.reset();  // the editor leaves the screen while the movie is written
+
+    const fs::path movie = temp / "Program" / "Take 07.mov";
+    test::writeFile(movie, "movie");
+    completion(movie, nullptr);
+    EXPECT_EQ(announced.count(), 1);
+    EXPECT_EQ(storedTake().exportedFile, "Take 07.mov");
+    EXPECT_TRUE(storedTake().clips.empty());
+}

@@ -376,6 +376,22 @@ void RetouchEditor::deleteTake() {
 
 // MARK: Export
 
+void RetouchEditor::finishExport(QPointer<RetouchEditor> editor, RetouchLibrary& library, const Uuid& takeID,
+                                 const RetouchTake& take, const RetouchEdit& edit, const std::filesystem::path& file) {
+    if (editor) {
+        editor->itemEdit_.reset();
+        editor->player_.replaceCurrentItem(std::nullopt);  // the preview goes blank
+    }
+    // Announced from the take as it was when the export began, before the library gives up its copies.
+    NotificationHub::shared().postDeckEditExported(makeDeckEdit(take, edit));
+    library.recordExport(takeID, file);
+    if (!editor) return;
+    editor->exporting_ = false;
+    editor->exportProgress_.reset();
+    editor->exported_ = file;
+    emit editor->stateChanged();
+}
+
 DeckEdit RetouchEditor::makeDeckEdit(const RetouchTake& take, const RetouchEdit& edit) {
     return RetouchLibrary::makeDeckEdit(take, edit);
 }
@@ -415,18 +431,7 @@ void RetouchEditor::exportTask() {
                           [self, library, takeID, takeAtStart, editAtStart, fail](
                               std::optional<std::filesystem::path> file, std::exception_ptr error) {
                               if (error || !file) return fail(error);
-                              // finishExport: blank preview, announce, record, show the done card.
-                              if (self) {
-                                  self->itemEdit_.reset();
-                                  self->player_.replaceCurrentItem(std::nullopt);
-                              }
-                              NotificationHub::shared().postDeckEditExported(makeDeckEdit(takeAtStart, editAtStart));
-                              library->recordExport(takeID, *file);
-                              if (!self) return;
-                              self->exporting_ = false;
-                              self->exportProgress_.reset();
-                              self->exported_ = *file;
-                              emit self->stateChanged();
+                              finishExport(self, *library, takeID, takeAtStart, editAtStart, *file);
                           });
              });
 }

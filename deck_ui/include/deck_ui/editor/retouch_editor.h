@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <exception>
@@ -135,6 +136,11 @@ public:
     // MARK: Export
     void exportTask();
     static DeckEdit makeDeckEdit(const RetouchTake& take, const RetouchEdit& edit);
+    /// Completes a successful export: blanks the preview (when the editor is still there), announces the edit as
+    /// "deckEditExported", records the export in the library and shows the done card. Runs even when the editor is
+    /// gone, for an export outlives its editor.
+    static void finishExport(QPointer<RetouchEditor> editor, RetouchLibrary& library, const Uuid& takeID,
+                             const RetouchTake& take, const RetouchEdit& edit, const std::filesystem::path& file);
     /// "Done" on the done card.
     void done() { emit dismissRequested(); }
 

@@ -1,40 +1,212 @@
-// Measures the voice words on synthetic speech: for each spotting threshold (decades per phone), how many
-// spoken words are found and how many sentences and near-miss words without them fire. The thresholds of the
-// recogniser were chosen from this program's output.
+// Measures the voice words on speech that espeak-ng makes at run time, with several voices, speaking rates and
+// levels of background noise:
+//  - each word (the defaults and two custom words missing from the dictionary) alone, at the start, in the
+//    middle and at the end of a sentence, streamed in real time through a `VoiceTrigger`: which action fired and
+//    how long after the end of the word;
+//  - every ordinary phrase of a film set (`setPhrases`), none holding a voice word, through the recogniser as
+//    fast as it goes: whether its transcript would fire anything.
+// Also the processor time that listening takes per second of audio. The recogniser's weights were chosen from
+// this program's output.
 //
-// Usage: bench_voice_words [decades per phone ...]   (default: the recogniser's own threshold only)
+// Usage: bench_voice_words [--voices a,b] [--rates 140,180] [--noise clean,20,10] [--threads 8]
+//                          [--weight 0.01] [--confidence 0.5] [--phrase-conditions 3] [--fast] [--details]
+//   --fast: words through the recogniser as fast as it goes too (no latency); --details: every miss and alarm.
 
+#include <espeak-ng/espeak_ng.h>
+#include <espeak-ng/speak_lib.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
 
+#include "platform/defaults.h"
+#include "platform/grapheme_to_phoneme.h"
+#include "platform/manual_executor.h"
 #include "platform/speech_recognizer.h"
-#include "spoken_audio.h"
+#include "remote/voice_trigger.h"
+#include "set_phrases.h"
 #include "temp_dir.h"
 
 using namespace morvane;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Clip {
-    std::string label;
-    std::string expected;  // the word it holds, or empty
-    std::vector<std::int16_t> samples;
+struct Settings {
+    std::vector<std::string> voices{"en-us+f2", "en-us+f3", "en-us+f4", "en-us+m2"};
+    std::vector<int> rates{140, 180};
+    std::vector<double> noise{-1, 20, 10};  // signal-to-noise ratios in dB; -1: none
+    int threads = 8;
+    double weight = SpeechRecognizer::defaultPhraseWeight;
+    std::vector<double> confidences{SpeechRecognizer::defaultMinConfidence};  // the first is the recogniser's
+    int phraseConditions = 3;
+    bool fast = false;
+    bool details = false;
 };
 
-std::string recognise(SpeechRecognizer& recognizer, const std::vector<std::string>& words, const Clip& clip) {
-    auto request = std::make_shared<SpeechRecognizer::Request>(words);
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string piece; std::getline(in, piece, ',');) {
+        if (!piece.empty()) out.push_back(piece);
+    }
+    return out;
+}
+
+// The words, the action each fires, and the stored words they are heard with.
+struct Word {
+    std::string text;
+    std::string action;  // "shutter", "record", "stop", "mark"
+    bool custom;
+};
+const std::vector<Word> words{{"pemble", "shutter", false}, {"action", "record", false}, {"cut", "stop", false},
+                              {"mark", "mark", false},      {"flimbo", "shutter", true}, {"shazam", "record", true}};
+
+const std::vector<std::pair<std::string, std::string>> placings{
+    {"alone", "{}"},
+    {"start", "{} when you are ready"},
+    {"start", "{} right now please"},
+    {"middle", "okay {} on my signal"},
+    {"middle", "and now {} everybody quiet"},
+    {"end", "roll camera and {}"},
+    {"end", "okay everybody {}"},
+};
+
+// Speech made by espeak-ng, with where its words end.
+struct Speech {
+    std::vector<std::int16_t> samples;  // 16 kHz mono
+    std::vector<double> wordStarts;     // seconds
+    double end = 0;                     // end of the last loud sample, seconds
+};
+
+std::vector<short> synthBuffer;
+std::vector<espeak_EVENT> synthEvents;
+
+int collect(short* wav, int count, espeak_EVENT* events) {
+    if (wav && count > 0) synthBuffer.insert(synthBuffer.end(), wav, wav + count);
+    for (espeak_EVENT* e = events; e && e->type != espeakEVENT_LIST_TERMINATED; ++e) synthEvents.push_back(*e);
+    return 0;
+}
+
+Speech synthesise(const std::string& text, const std::string& voice, int rate) {
+    synthBuffer.clear();
+    synthEvents.clear();
+    espeak_SetVoiceByName(voice.c_str());
+    espeak_SetParameter(espeakRATE, rate, 0);
+    espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+    espeak_Synchronize();
+    const int rateIn = espeak_ng_GetSampleRate();
+    SpeechAudioConverter converter({SpeechAudioConverter::SampleType::int16, 1, rateIn});
+    Speech speech;
+    speech.samples = converter.convert(std::as_bytes(std::span(synthBuffer)));
+    for (const auto& e : synthEvents) {
+        if (e.type == espeakEVENT_WORD) speech.wordStarts.push_back(e.audio_position / 1000.0);
+    }
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < speech.samples.size(); ++i) {
+        if (std::abs(speech.samples[i]) > 300) last = i;
+    }
+    speech.end = static_cast<double>(last) / SpeechAudioConverter::outputRate;
+    return speech;
+}
+
+struct Clip {
+    std::string label;
+    std::string word;    // empty for ordinary phrases
+    std::string action;  // expected action
+    std::string placing;
+    bool custom = false;
+    std::string voice;
+    double noise = -1;
+    std::vector<std::int16_t> samples;
+    double wordEnd = 0;  // seconds into the clip
+};
+
+constexpr double leadSeconds = 0.6;
+constexpr double tailSeconds = 1.4;
+
+/// Lays speech into quiet (or noise at the given ratio to the speech's own level).
+Clip makeClip(const Speech& speech, double snr, std::uint32_t seed) {
+    Clip clip;
+    const auto lead = static_cast<std::size_t>(leadSeconds * SpeechAudioConverter::outputRate);
+    const auto tail = static_cast<std::size_t>(tailSeconds * SpeechAudioConverter::outputRate);
+    std::vector<double> mixed(lead + speech.samples.size() + tail, 0.0);
+    double power = 0;
+    std::size_t loud = 0;
+    for (std::size_t i = 0; i < speech.samples.size(); ++i) {
+        mixed[lead + i] = speech.samples[i];
+        if (std::abs(speech.samples[i]) > 300) {
+            power += static_cast<double>(speech.samples[i]) * speech.samples[i];
+            ++loud;
+        }
+    }
+    if (snr >= 0 && loud > 0) {
+        // Pink-ish noise (white noise through a one-pole low-pass), scaled to the ratio.
+        std::mt19937 random(seed);
+        std::normal_distribution<double> white;
+        std::vector<double> noise(mixed.size());
+        double state = 0, noisePower = 0;
+        for (auto& n : noise) {
+            state = 0.9 * state + white(random);
+            n = state;
+            noisePower += n * n;
+        }
+        noisePower /= static_cast<double>(noise.size());
+        const double gain = std::sqrt(power / static_cast<double>(loud) / noisePower / std::pow(10.0, snr / 10.0));
+        for (std::size_t i = 0; i < mixed.size(); ++i) mixed[i] += gain * noise[i];
+    }
+    clip.samples.resize(mixed.size());
+    for (std::size_t i = 0; i < mixed.size(); ++i) {
+        clip.samples[i] = static_cast<std::int16_t>(std::lround(std::clamp(mixed[i], -32768.0, 32767.0)));
+    }
+    return clip;
+}
+
+std::string fill(const std::string& pattern, const std::string& word) {
+    std::string out = pattern;
+    out.replace(out.find("{}"), 2, word);
+    return out;
+}
+
+std::string noiseName(double snr) {
+    return snr < 0 ? "clean" : std::to_string(static_cast<int>(snr)) + " dB";
+}
+
+/// The action the trigger's matching takes for a transcript, or empty.
+std::string actionFor(const std::string& transcript, bool custom) {
+    const std::string shutter = custom ? "flimbo" : "pemble";
+    const std::string record = custom ? "shazam" : "action";
+    if (VoiceTrigger::matches(shutter, transcript)) return "shutter";
+    if (VoiceTrigger::matches(record, transcript)) return "record";
+    if (VoiceTrigger::matches("cut", transcript)) return "stop";
+    if (VoiceTrigger::matches("mark", transcript)) return "mark";
+    return "";
+}
+
+std::vector<std::string> storedWords(bool custom) {
+    return {custom ? "flimbo" : "pemble", "mark", custom ? "shazam" : "action", "cut"};
+}
+
+/// The words of one recognition over the whole clip, as fast as the recogniser goes.
+std::vector<SpeechRecognizer::HeardWord> transcribe(SpeechRecognizer& recognizer, const Clip& clip) {
+    auto request = std::make_shared<SpeechRecognizer::Request>(storedWords(clip.custom));
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
-    std::string transcript;
+    std::vector<SpeechRecognizer::HeardWord> heard;
     auto task = recognizer.recognitionTask(request, [&](auto result, auto error) {
         std::lock_guard g(m);
         if (error || (result && result->isFinal)) {
-            if (result) transcript = result->transcript;
+            if (result) heard = result->words;
             done = true;
             cv.notify_all();
         }
@@ -42,89 +214,344 @@ std::string recognise(SpeechRecognizer& recognizer, const std::vector<std::strin
     request->append(clip.samples);
     request->endAudio();
     std::unique_lock lock(m);
-    cv.wait_for(lock, std::chrono::seconds(30), [&] { return done; });
-    return transcript;
+    cv.wait_for(lock, std::chrono::seconds(60), [&] { return done; });
+    return heard;
+}
+
+/// The transcript the recogniser gives at this confidence.
+std::string transcriptAt(const std::vector<SpeechRecognizer::HeardWord>& heard, bool custom, double confidence) {
+    // The dictionary's phones of the words (and espeak-ng's for the two it lacks).
+    static const std::map<std::string, int> phones{{"pemble", 6}, {"action", 5}, {"cut", 3},
+                                                   {"mark", 4},   {"flimbo", 6}, {"shazam", 5}};
+    const auto stored = storedWords(custom);
+    std::string out;
+    for (const auto& w : heard) {
+        const bool phraseWord = std::find(stored.begin(), stored.end(), w.word) != stored.end();
+        if (phraseWord && w.confidence < SpeechRecognizer::neededConfidence(phones.at(w.word), confidence)) continue;
+        out += (out.empty() ? "" : " ") + w.word;
+    }
+    return out;
+}
+
+struct Outcome {
+    std::string fired;  // the first action, or empty
+    double latency = -1;
+    std::string heard;
+};
+
+/// Streams the clip through a voice trigger in real time, 20 ms at a time, as a microphone would.
+Outcome stream(const std::shared_ptr<SpeechRecognizer>& recognizer, const Clip& clip, const test::TempDir& dir,
+               int index) {
+    Defaults defaults(dir / ("defaults-" + std::to_string(index) + ".json"));
+    if (clip.custom) {
+        defaults.set(VoiceTrigger::shutterKey, "flimbo");
+        defaults.set(VoiceTrigger::recordKey, "shazam");
+    }
+    auto main = std::make_shared<ManualExecutor>();
+    VoiceTrigger::Environment env;
+    env.defaults = &defaults;
+    env.mainQueue = main;
+    env.makeRecognizer = [recognizer](const std::string& locale) {
+        return locale == "en-US" ? recognizer : nullptr;
+    };
+    env.currentLocale = [] { return std::string("en-US"); };
+    const auto begin = Clock::now();
+    env.now = [begin] { return std::chrono::duration<double>(Clock::now() - begin).count(); };
+    auto trigger = VoiceTrigger::make(env);
+    Outcome outcome;
+    auto fired = [&](const char* action) {
+        return [&outcome, action, begin] {
+            if (!outcome.fired.empty()) return;
+            outcome.fired = action;
+            outcome.latency = std::chrono::duration<double>(Clock::now() - begin).count();
+        };
+    };
+    trigger->onTrigger = fired("shutter");
+    trigger->onRecord = fired("record");
+    trigger->onStop = fired("stop");
+    trigger->onMark = fired("mark");
+    trigger->onHeard = [&](const std::string& words) { outcome.heard = words; };
+    trigger->start(VoiceTrigger::Source::captureSamples);
+    const SpeechAudioConverter::Format format{SpeechAudioConverter::SampleType::int16, 1, 16000};
+    constexpr std::size_t step = 320;
+    for (std::size_t at = 0; at < clip.samples.size(); at += step) {
+        const auto n = std::min(step, clip.samples.size() - at);
+        trigger->appendAudio(std::as_bytes(std::span(clip.samples).subspan(at, n)), format);
+        const auto due = begin + std::chrono::microseconds(static_cast<long>((at + n) * 1e6 / 16000));
+        while (Clock::now() < due) {
+            main->runPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    main->runPending();
+    trigger->stop();
+    main->runPending();
+    if (outcome.latency >= 0) outcome.latency -= clip.wordEnd;
+    return outcome;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    test::TempDir dir;
-    const std::vector<std::string> words{"pemble", "mark", "action", "cut"};
-    const std::vector<std::string> voices{"en-us", "en-us+f3", "en-us+f4", "en-us+m3", "en-gb"};
-    const std::vector<int> rates{130, 170};
-    const std::vector<std::string> sentences{"The shutter on this camera is fast",
-                                             "I shudder when it is cold outside",
-                                             "The cat sat on a cup of coffee",
-                                             "Park the car by the marsh",
-                                             "Actually the accident happened over there",
-                                             "The pebble in the temple looked humble",
-                                             "Please remember to bring the camera tomorrow",
-                                             "Good morning, how are you doing today",
-                                             "Her passion for fashion was obvious",
-                                             "Come back when the march is over",
-                                             "Look at this beautiful view of the lake",
-                                             "The weather forecast says it will rain later",
-                                             "We need more light on the left side",
-                                             "Can you move a little closer please"};
-    const std::vector<std::string> nearMisses{"shudder", "cat", "park", "pebble", "fashion", "come", "march"};
-
-    std::vector<Clip> clips;
-    auto add = [&](const std::string& text, const std::string& expected, const std::string& voice, int rate) {
-        auto audio = testing::speak(dir.path(), text, voice, rate);
-        if (!audio) {
-            std::fprintf(stderr, "espeak-ng failed\n");
-            std::exit(1);
-        }
-        SpeechAudioConverter converter(audio->format());
-        std::vector<std::int16_t> silence(8000, 0);
-        Clip clip{text + " / " + voice + " " + std::to_string(rate), expected, silence};
-        auto converted = converter.convert(audio->bytes());
-        clip.samples.insert(clip.samples.end(), converted.begin(), converted.end());
-        clip.samples.insert(clip.samples.end(), silence.begin(), silence.end());
-        clips.push_back(std::move(clip));
-    };
-    for (const auto& voice : voices) {
-        for (int rate : rates) {
-            for (const auto& w : words) add(w, w, voice, rate);
-            for (const auto& s : sentences) add(s, "", voice, rate);
-            for (const auto& s : nearMisses) add(s, "", voice, rate);
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const std::string value = i + 1 < argc ? argv[i + 1] : "";
+        if (arg == "--voices") {
+            settings.voices = split(value), ++i;
+        } else if (arg == "--rates") {
+            settings.rates.clear();
+            for (const auto& r : split(value)) settings.rates.push_back(std::stoi(r));
+            ++i;
+        } else if (arg == "--noise") {
+            settings.noise.clear();
+            for (const auto& n : split(value)) settings.noise.push_back(n == "clean" ? -1 : std::stod(n));
+            ++i;
+        } else if (arg == "--threads") {
+            settings.threads = std::max(1, std::stoi(value)), ++i;
+        } else if (arg == "--weight") {
+            settings.weight = std::stod(value), ++i;
+        } else if (arg == "--confidence") {
+            settings.confidences.clear();
+            for (const auto& c : split(value)) settings.confidences.push_back(std::stod(c));
+            ++i;
+        } else if (arg == "--phrase-conditions") {
+            settings.phraseConditions = std::max(1, std::stoi(value)), ++i;
+        } else if (arg == "--fast") {
+            settings.fast = true;
+        } else if (arg == "--details") {
+            settings.details = true;
+        } else {
+            std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
+            return 2;
         }
     }
 
-    std::vector<double> decades;
-    for (int i = 1; i < argc; ++i) decades.push_back(std::atof(argv[i]));
-    if (decades.empty()) decades.push_back(0);  // 0: the recogniser's own thresholds
+    // espeak-ng is set up by the pronunciation helper (it keeps one state for the process); synthesis uses it
+    // before any recogniser starts and gives it back as it found it.
+    GraphemeToPhoneme::pronounce("pemble");
+    espeak_SetSynthCallback(collect);
 
-    for (double perPhone : decades) {
-        SpeechRecognizer::Options options;
-        if (perPhone > 0) options.threshold = [perPhone](int phones) { return std::pow(10.0, -perPhone * phones); };
-        auto recognizer = SpeechRecognizer::make("en-US", options);
-        if (!recognizer) return 1;
-        std::map<std::string, int> found, missed, falseHits;
-        std::vector<std::string> misses, alarms;
-        for (const auto& clip : clips) {
-            const std::string heard = recognise(*recognizer, words, clip);
-            if (!clip.expected.empty()) {
-                if (heard == clip.expected) {
-                    ++found[clip.expected];
-                } else {
-                    ++missed[clip.expected];
-                    misses.push_back(clip.label + " -> [" + heard + "]");
+    std::vector<Clip> wordClips, phraseClips;
+    std::uint32_t seed = 1;
+    for (const auto& word : words) {
+        for (const auto& [placing, pattern] : placings) {
+            for (const auto& voice : settings.voices) {
+                for (int rate : settings.rates) {
+                    const std::string text = fill(pattern, word.text);
+                    const Speech speech = synthesise(text, voice, rate);
+                    // Where the word ends: the start of the next word, or the end of the speech.
+                    std::size_t index = 0;
+                    std::stringstream in(text);
+                    for (std::string piece; in >> piece && piece != word.text;) ++index;
+                    const double end =
+                        index + 1 < speech.wordStarts.size() ? speech.wordStarts[index + 1] : speech.end;
+                    for (double snr : settings.noise) {
+                        Clip clip = makeClip(speech, snr, seed++);
+                        clip.label = text + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
+                        clip.word = word.text;
+                        clip.action = word.action;
+                        clip.placing = placing;
+                        clip.custom = word.custom;
+                        clip.voice = voice;
+                        clip.noise = snr;
+                        clip.wordEnd = leadSeconds + end;
+                        wordClips.push_back(std::move(clip));
+                    }
                 }
-            } else if (!heard.empty()) {
-                ++falseHits[heard];
-                alarms.push_back(clip.label + " -> [" + heard + "]");
             }
         }
-        std::printf("== %s\n", perPhone > 0 ? ("threshold 1e-" + std::to_string(perPhone) + " per phone").c_str()
-                                            : "recogniser's thresholds");
-        for (const auto& w : words) std::printf("  %-7s found %d, missed %d\n", w.c_str(), found[w], missed[w]);
-        std::printf("  false hits on %zu clips without a word:", alarms.size());
-        for (const auto& [w, n] : falseHits) std::printf(" %s=%d", w.c_str(), n);
+    }
+    // Each phrase in a few conditions, turn by turn over the voices, rates and noise levels.
+    std::size_t turn = 0;
+    for (const char* phrase : testing::setPhrases) {
+        for (int c = 0; c < settings.phraseConditions; ++c, ++turn) {
+            const auto& voice = settings.voices[turn % settings.voices.size()];
+            const int rate = settings.rates[(turn / settings.voices.size()) % settings.rates.size()];
+            const double snr = settings.noise[turn % settings.noise.size()];
+            Clip clip = makeClip(synthesise(phrase, voice, rate), snr, seed++);
+            clip.label = std::string(phrase) + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
+            clip.voice = voice;
+            clip.noise = snr;
+            phraseClips.push_back(std::move(clip));
+        }
+    }
+    espeak_SetVoiceByName("en-us");
+    if (const char* dump = std::getenv("DUMP_CLIPS")) {
+        for (std::size_t i = 0; i < wordClips.size() && i < 40; ++i) {
+            FILE* f = std::fopen((std::string(dump) + "/w" + std::to_string(i) + ".raw").c_str(), "wb");
+            std::fwrite(wordClips[i].samples.data(), 2, wordClips[i].samples.size(), f);
+            std::fclose(f);
+            std::printf("w%zu %s\n", i, wordClips[i].label.c_str());
+        }
+        return 0;
+    }
+    std::printf("corpus: %zu word clips, %zu ordinary phrase clips (%zu phrases); voices", wordClips.size(),
+                phraseClips.size(), testing::setPhrases.size());
+    for (const auto& v : settings.voices) std::printf(" %s", v.c_str());
+    std::printf("; rates");
+    for (int r : settings.rates) std::printf(" %d", r);
+    std::printf("; noise");
+    for (double n : settings.noise) std::printf(" %s", noiseName(n).c_str());
+    std::printf("; weight %g, confidence %g\n", settings.weight, settings.confidences.front());
+
+    test::TempDir dir;
+    SpeechRecognizer::Options options;
+    options.phraseWeight = settings.weight;
+    options.minConfidence = settings.confidences.front();
+
+    // Word clips, one recogniser per thread; all of them start at once.
+    std::vector<Outcome> wordOutcomes(wordClips.size());
+    std::vector<std::vector<SpeechRecognizer::HeardWord>> wordHeard(wordClips.size()), phraseHeard(phraseClips.size());
+    std::atomic<std::size_t> next{0};
+    const double cpuBefore = cpuSeconds();
+    const auto wallBefore = Clock::now();
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < settings.threads; ++t) {
+            threads.emplace_back([&, t] {
+                auto recognizer = SpeechRecognizer::make("en-US", options);
+                for (std::size_t i; (i = next++) < wordClips.size();) {
+                    if (settings.fast) {
+                        wordHeard[i] = transcribe(*recognizer, wordClips[i]);
+                    } else {
+                        wordOutcomes[i] = stream(recognizer, wordClips[i], dir, t);
+                    }
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+    }
+    const double wordWall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    next = 0;
+    const double cpuMiddle = cpuSeconds();
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < settings.threads; ++t) {
+            threads.emplace_back([&] {
+                auto recognizer = SpeechRecognizer::make("en-US", options);
+                for (std::size_t i; (i = next++) < phraseClips.size();) {
+                    phraseHeard[i] = transcribe(*recognizer, phraseClips[i]);
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+    }
+    const double cpuAfter = cpuSeconds();
+
+    auto alarmsAt = [&](double confidence) {
+        int n = 0;
+        for (const auto& heard : phraseHeard) n += !actionFor(transcriptAt(heard, false, confidence), false).empty();
+        return n;
+    };
+    if (settings.fast) {
+        std::printf("\nby confidence: words alone, words in sentences, ordinary phrases firing\n");
+        for (double confidence : settings.confidences) {
+            int alone = 0, aloneRight = 0, inside = 0, insideRight = 0;
+            for (std::size_t i = 0; i < wordClips.size(); ++i) {
+                const bool right =
+                    actionFor(transcriptAt(wordHeard[i], wordClips[i].custom, confidence), wordClips[i].custom) ==
+                    wordClips[i].action;
+                (wordClips[i].placing == "alone" ? alone : inside)++;
+                (wordClips[i].placing == "alone" ? aloneRight : insideRight) += right;
+            }
+            std::printf("  %.2f  %5.1f %%  %5.1f %%  %5.2f %%\n", confidence, 100.0 * aloneRight / std::max(1, alone),
+                        100.0 * insideRight / std::max(1, inside),
+                        100.0 * alarmsAt(confidence) / std::max<std::size_t>(1, phraseClips.size()));
+        }
+        for (std::size_t i = 0; i < wordClips.size(); ++i) {
+            wordOutcomes[i].heard = transcriptAt(wordHeard[i], wordClips[i].custom, settings.confidences.front());
+            wordOutcomes[i].fired = actionFor(wordOutcomes[i].heard, wordClips[i].custom);
+        }
+    }
+
+    // Words.
+    struct Tally {
+        int total = 0, right = 0, wrong = 0;
+        std::vector<double> latencies;
+    };
+    std::map<std::string, Tally> byPlacing, byVoice, byNoise, byWord;
+    Tally alone, inSentence, all;
+    std::vector<std::string> misses;
+    for (std::size_t i = 0; i < wordClips.size(); ++i) {
+        const auto& clip = wordClips[i];
+        const auto& outcome = wordOutcomes[i];
+        const bool right = outcome.fired == clip.action;
+        for (Tally* t : {&byPlacing[clip.placing], &byVoice[clip.voice], &byNoise[noiseName(clip.noise)],
+                         &byWord[clip.word], clip.placing == "alone" ? &alone : &inSentence, &all}) {
+            ++t->total;
+            if (right) {
+                ++t->right;
+                if (outcome.latency > -10) t->latencies.push_back(outcome.latency);
+            } else if (!outcome.fired.empty()) {
+                ++t->wrong;
+            }
+        }
+        if (!right) misses.push_back(clip.label + " -> " + (outcome.fired.empty() ? "nothing" : outcome.fired) +
+                                     " [" + outcome.heard + "]");
+    }
+    auto row = [&](const std::string& name, const Tally& t) {
+        std::printf("  %-22s %4d/%-4d %6.1f %%  wrong action %3d", name.c_str(), t.right, t.total,
+                    100.0 * t.right / std::max(1, t.total), t.wrong);
+        if (!settings.fast && !t.latencies.empty()) {
+            std::printf("  latency median %.2f s, p90 %.2f s", median(t.latencies), percentile(t.latencies, 0.9));
+        }
         std::printf("\n");
-        for (const auto& m : misses) std::printf("    missed: %s\n", m.c_str());
-        for (const auto& a : alarms) std::printf("    false:  %s\n", a.c_str());
+    };
+    std::printf("\nwords fired right:\n");
+    row("alone", alone);
+    row("in sentences", inSentence);
+    row("all", all);
+    for (const auto& [k, t] : byPlacing) row("placing " + k, t);
+    for (const auto& [k, t] : byWord) row("word " + k, t);
+    for (const auto& [k, t] : byVoice) row("voice " + k, t);
+    for (const auto& [k, t] : byNoise) row("noise " + k, t);
+
+    // Ordinary phrases.
+    int alarms = 0;
+    std::map<std::string, int> alarmsByVoice, clipsByVoice;
+    std::vector<std::string> alarmLines;
+    for (std::size_t i = 0; i < phraseClips.size(); ++i) {
+        ++clipsByVoice[phraseClips[i].voice];
+        const std::string transcript = transcriptAt(phraseHeard[i], false, settings.confidences.front());
+        const std::string action = actionFor(transcript, false);
+        if (action.empty()) continue;
+        ++alarms;
+        ++alarmsByVoice[phraseClips[i].voice];
+        alarmLines.push_back(phraseClips[i].label + " -> " + action + " [" + transcript + "]");
+    }
+    std::printf("\nordinary phrases firing anything: %d/%zu = %.2f %%\n", alarms, phraseClips.size(),
+                100.0 * alarms / std::max<std::size_t>(1, phraseClips.size()));
+    for (const auto& [voice, n] : clipsByVoice) std::printf("  voice %-12s %d/%d\n", voice.c_str(), alarmsByVoice[voice], n);
+
+    double wordAudio = 0, phraseAudio = 0;
+    for (const auto& c : wordClips) wordAudio += static_cast<double>(c.samples.size()) / 16000;
+    for (const auto& c : phraseClips) phraseAudio += static_cast<double>(c.samples.size()) / 16000;
+    std::printf("\nprocessor time per second of audio: %.3f s while streaming the words (%.0f s of audio in %.0f s "
+                "on %d threads), %.3f s for the phrases\n",
+                (cpuMiddle - cpuBefore) / wordAudio, wordAudio, wordWall, settings.threads,
+                (cpuAfter - cpuMiddle) / phraseAudio);
+    if (settings.details) {
+        for (const auto& m : misses) std::printf("  missed: %s\n", m.c_str());
+        for (const auto& a : alarmLines) std::printf("  alarm:  %s\n", a.c_str());
     }
     return 0;
 }

@@ -6,6 +6,11 @@
 
 namespace morvane {
 
+namespace {
+// Steps per input sample at which the filter is tabulated (linear between them).
+constexpr int tableSteps = 64;
+}  // namespace
+
 SpeechAudioConverter::SpeechAudioConverter(Format format) : format_(format) {
     switch (format.sampleType) {
         case SampleType::uint8:
@@ -20,6 +25,28 @@ SpeechAudioConverter::SpeechAudioConverter(Format format) : format_(format) {
             break;
     }
     valid_ = format.channels > 0 && format.channels <= 64 && format.sampleRate > 0 && format.sampleRate <= 768000;
+    if (!valid_ || format.sampleRate == outputRate) return;
+    step_ = static_cast<double>(format.sampleRate) / outputRate;
+    // Cut-off a little under the lower Nyquist frequency, in cycles per input sample; eight zero crossings of
+    // the sinc on each side, under a Hann window.
+    const double cutoff = 0.5 * std::min(1.0, 1.0 / step_) * 0.92;
+    halfWidth_ = static_cast<int>(std::ceil(8.0 / (2.0 * cutoff)));
+    table_.resize(static_cast<std::size_t>(2 * halfWidth_ * tableSteps + 1));
+    for (std::size_t i = 0; i < table_.size(); ++i) {
+        const double x = static_cast<double>(i) / tableSteps - halfWidth_;
+        const double arg = 2.0 * cutoff * x;
+        const double sinc = std::abs(arg) < 1e-12 ? 1.0 : std::sin(M_PI * arg) / (M_PI * arg);
+        const double window = 0.5 * (1.0 + std::cos(M_PI * x / halfWidth_));
+        table_[i] = static_cast<float>(2.0 * cutoff * sinc * window);
+    }
+}
+
+double SpeechAudioConverter::kernel(double offset) const {
+    const double at = (offset + halfWidth_) * tableSteps;
+    if (at < 0 || at >= static_cast<double>(table_.size() - 1)) return 0;
+    const auto i = static_cast<std::size_t>(at);
+    const double frac = at - static_cast<double>(i);
+    return table_[i] + (table_[i + 1] - table_[i]) * frac;
 }
 
 double SpeechAudioConverter::sampleAt(const std::byte* p) const {
@@ -58,25 +85,37 @@ std::vector<std::int16_t> SpeechAudioConverter::convert(std::span<const std::byt
         bytes = joined;
     }
     const std::size_t frames = bytes.size() / frameBytes;
-    const double step = static_cast<double>(outputRate) / format_.sampleRate;  // output samples per input frame
-    out.reserve(static_cast<std::size_t>(std::ceil(static_cast<double>(frames) * step)) + 1);
+    const bool resample = format_.sampleRate != outputRate;
+    out.reserve(static_cast<std::size_t>(std::ceil(static_cast<double>(frames) / step_)) + 1);
     for (std::size_t f = 0; f < frames; ++f) {
         const std::byte* frame = bytes.data() + f * frameBytes;
         double mono = 0;
         for (int c = 0; c < format_.channels; ++c)
             mono += sampleAt(frame + static_cast<std::size_t>(c) * bytesPerSample_);
         mono /= format_.channels;
-        double remaining = step;
-        while (remaining > 0) {
-            const double take = std::min(remaining, 1.0 - filled_);
-            sum_ += mono * take;
-            filled_ += take;
-            remaining -= take;
-            if (filled_ >= 1.0 - 1e-9) {
-                out.push_back(static_cast<std::int16_t>(std::lround(std::clamp(sum_, -32768.0, 32767.0))));
-                sum_ = 0;
-                filled_ = 0;
+        if (!resample) {
+            out.push_back(static_cast<std::int16_t>(std::lround(std::clamp(mono, -32768.0, 32767.0))));
+            continue;
+        }
+        history_.push_back(mono);
+        ++received_;
+        // Every output sample whose time has come: the filter is centred half its width before that time.
+        while (static_cast<std::int64_t>(static_cast<double>(produced_) * step_) < received_) {
+            const double centre = static_cast<double>(produced_) * step_ - halfWidth_;
+            const auto first = std::max<std::int64_t>(historyStart_, static_cast<std::int64_t>(std::ceil(centre - halfWidth_)));
+            const auto last = std::min<std::int64_t>(received_ - 1, static_cast<std::int64_t>(std::floor(centre + halfWidth_)));
+            double sum = 0;
+            for (std::int64_t j = first; j <= last; ++j) {
+                sum += history_[static_cast<std::size_t>(j - historyStart_)] * kernel(static_cast<double>(j) - centre);
             }
+            out.push_back(static_cast<std::int16_t>(std::lround(std::clamp(sum, -32768.0, 32767.0))));
+            ++produced_;
+        }
+        // Keep what the next output samples reach back to.
+        const auto keepFrom = static_cast<std::int64_t>(static_cast<double>(produced_) * step_) - 2 * halfWidth_ - 2;
+        while (historyStart_ < keepFrom && !history_.empty()) {
+            history_.pop_front();
+            ++historyStart_;
         }
     }
     partial_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes), bytes.end());

@@ -2,18 +2,17 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
-#include <sphinxbase/cmn.h>
-#include <sphinxbase/feat.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <random>
 #include <sstream>
 
 #include "platform/dispatch_queue.h"
@@ -28,23 +27,16 @@ constexpr int sampleRate = 16000;
 // is not kept (a recogniser that cannot keep up drops audio rather than memory).
 constexpr std::size_t maxEarlySamples = sampleRate * 5;
 constexpr std::size_t maxBacklogSamples = sampleRate * 20;
-// Phone-loop probability of the keyword search: how readily the decoder explains sound as "anything else".
-constexpr const char* phoneLoopProbability = "1e-1";
 constexpr std::size_t frameSamples = sampleRate / 100;
-// A pause: this many frames in a row no louder than the noise floor plus `pauseMargin` decibels.
-constexpr int pauseFrames = 15;
-constexpr double pauseMargin = 12.0;
+// Speech: a frame this many decibels above the noise floor. A stretch of speech starts with the frames just
+// before the first loud one (a word's soft start) and ends after this many quiet frames in a row.
+constexpr double speechMargin = 10.0;
+constexpr std::size_t leadFrames = 25;
+constexpr int closingQuietFrames = 30;
+// A stretch longer than this is decoded in pieces, so that a word said during endless talk is not held back.
+constexpr long maxStretchFrames = 1000;
 // How fast the noise floor may rise, in decibels per frame (it falls at once).
 constexpr double floorRise = 0.02;
-// How long after a phrase the decision waits for the pause that closes it.
-constexpr long maxWaitFrames = 60;
-// How far the decoder's edges of a phrase may miss the edges of its sound, and how much other speech may stand
-// between the phrase and the pauses around it.
-constexpr long pauseSlack = 8;
-constexpr long maxLeadingFrames = 30;
-constexpr long maxTrailingFrames = 30;
-// The keyword search shows a phrase this many frames after its end (its default delay).
-constexpr long decoderDelayFrames = 10;
 
 std::string normalisedLocale(std::string id) {
     for (auto& c : id) {
@@ -73,12 +65,33 @@ std::vector<std::string> phraseWords(const std::string& phrase) {
     return words;
 }
 
+/// The library keeps its log file, and more, for the whole process: two decoders made at the same moment
+/// could close one log file twice. Making and freeing models happens under this lock, with logging switched
+/// off once for everybody.
+std::mutex& libraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void quietenLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
 int countPhones(const std::string& phones) {
     std::istringstream in(phones);
     int n = 0;
-    std::string p;
-    while (in >> p) ++n;
+    for (std::string p; in >> p;) ++n;
     return n;
+}
+
+/// A decoder word as it is written in a transcript: no alternative-pronunciation mark ("the(2)"), and nothing
+/// for silence, fillers and sentence marks.
+std::string spokenWord(const char* word) {
+    std::string w = word ? word : "";
+    if (w.empty() || w.front() == '<' || w.front() == '[' || w.front() == '+') return {};
+    if (const auto paren = w.find('('); paren != std::string::npos) w.erase(paren);
+    return w;
 }
 
 }  // namespace
@@ -88,7 +101,9 @@ public:
     explicit Engine(Options options) : options_(std::move(options)) {}
 
     ~Engine() {
+        std::lock_guard guard(libraryMutex());
         if (ps_) ps_free(ps_);
+        if (general_) ngram_model_free(general_);
         if (config_) cmd_ln_free_r(config_);
     }
 
@@ -124,38 +139,21 @@ public:
     }
 
 private:
-    struct Spotted {
-        std::string phrase;
-        long decoderStart = 0;  // the decoder's frame numbers
-        long decoderEnd = 0;
-        long startFrame = 0;  // frames of this recognition
-        long endFrame = 0;
-        int score = 0;  // how far the phrase beat the rest of the sound, in the decoder's log units
-
-        double fitPerFrame() const {
-            return static_cast<double>(score) / static_cast<double>(decoderEnd - decoderStart + 1);
-        }
-    };
-
-    /// The stretch of speech, between two pauses, that a phrase was said in.
-    struct Stretch {
-        long start = 0;
-        long stop = 0;
-        friend bool operator==(const Stretch&, const Stretch&) = default;
-    };
+    using Frame = std::array<std::int16_t, frameSamples>;
 
     struct Running {
         std::uint64_t id = 0;
         ResultHandler handler;
         std::shared_ptr<std::atomic<bool>> cancelled;
         bool listening = false;  // false when there is no phrase to listen for
-        std::string transcript;  // the phrases accepted so far
+        std::string transcript;  // every stretch heard so far
+        std::vector<HeardWord> words;
         std::size_t samples = 0;
-        std::vector<Spotted> seen;  // every phrase spotted, decided or not
-        std::vector<Spotted> undecided;
-        std::vector<Stretch> used;  // stretches that gave a phrase already
-        std::vector<float> energy;  // decibels per frame since the recognition began
         std::vector<std::int16_t> carry;
+        std::deque<Frame> lead;  // the last quiet frames, the start of the next stretch
+        bool inSpeech = false;
+        std::vector<std::int16_t> stretch;  // the stretch of speech so far
+        int quietRun = 0;
     };
 
     bool load() {
@@ -163,76 +161,91 @@ private:
         if (failed_) return false;
         const std::string model = options_.modelDirectory + "/en-us/en-us";
         const std::string dict = options_.modelDirectory + "/en-us/cmudict-en-us.dict";
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", dict.c_str(), "-keyphrase",
-                              "mark", "-kws_plp", phoneLoopProbability, "-dither", "no", "-cmn", "live", "-logfn",
-                              "/dev/null", nullptr);
+        const std::string lm = options_.modelDirectory + "/en-us/en-us.lm.bin";
+        std::lock_guard guard(libraryMutex());
+        quietenLibrary();
+        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", dict.c_str(), "-dither",
+                              "no", nullptr);
         if (config_) ps_ = ps_init(config_);
-        if (!ps_) {
+        if (ps_) general_ = ngram_model_read(config_, lm.c_str(), NGRAM_AUTO, ps_get_logmath(ps_));
+        if (!ps_ || !general_) {
             failed_ = true;
             return false;
-        }
-        if (feat_t* feat = ps_get_feat(ps_); feat && feat->cmn_struct) {
-            initialCmn_.resize(static_cast<std::size_t>(feat->cmn_struct->veclen));
-            cmn_live_get(feat->cmn_struct, initialCmn_.data());
         }
         return true;
     }
 
-    /// Sets up the keyword search for the phrases; false when none of them can be listened for.
+    /// Sets up decoding with the general model and the phrases' words; false when none of them can be
+    /// listened for.
     bool configure(const std::vector<std::string>& phrases) {
-        std::vector<std::string> lines;
-        std::map<std::string, int> newPhones;
+        std::vector<std::string> words;
+        std::map<std::string, int> phones;
         for (const auto& phrase : phrases) {
-            const auto words = phraseWords(phrase);
-            if (words.empty()) continue;
-            int phones = 0;
-            bool known = true;
-            for (const auto& word : words) {
-                char* found = ps_lookup_word(ps_, word.c_str());
-                if (found) {
-                    phones += countPhones(found);
+            const auto pieces = phraseWords(phrase);
+            bool known = !pieces.empty();
+            for (const auto& word : pieces) {
+                if (!known) break;
+                if (std::find(words.begin(), words.end(), word) != words.end()) continue;
+                if (char* found = ps_lookup_word(ps_, word.c_str())) {
+                    phones[word] = countPhones(found);
                     ckd_free(found);
                     continue;
                 }
                 auto pronunciation = GraphemeToPhoneme::pronounce(word);
-                if (!pronunciation || ps_add_word(ps_, word.c_str(), pronunciation->c_str(), TRUE) < 0) {
-                    known = false;
-                    break;
-                }
-                phones += countPhones(*pronunciation);
+                known = pronunciation && ps_add_word(ps_, word.c_str(), pronunciation->c_str(), FALSE) >= 0;
+                if (known) phones[word] = countPhones(*pronunciation);
             }
             if (!known) continue;
-            std::string text;
-            for (const auto& word : words) text += (text.empty() ? "" : " ") + word;
-            char threshold[64];
-            std::snprintf(threshold, sizeof threshold, "%g",
-                          options_.threshold ? options_.threshold(phones) : thresholdForPhones(phones));
-            newPhones[text] = phones;
-            std::string line = text + " /" + threshold + "/";
-            if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(std::move(line));
-        }
-        if (lines.empty()) return false;
-        if (lines == configured_) return true;
-
-        std::string path = (std::filesystem::temp_directory_path() / "morvane-keywords-XXXXXX").string();
-        const int fd = mkstemp(path.data());
-        if (fd < 0) return false;
-        {
-            std::string body;
-            for (const auto& line : lines) body += line + "\n";
-            const bool written = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
-            ::close(fd);
-            if (!written) {
-                std::filesystem::remove(path);
-                return false;
+            for (const auto& word : pieces) {
+                if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(word);
             }
         }
-        const bool set = ps_set_kws(ps_, "words", path.c_str()) >= 0 && ps_set_search(ps_, "words") >= 0;
+        if (words.empty()) return false;
+        std::sort(words.begin(), words.end());
+        if (words == configured_) return true;
+        configured_.clear();
+        needed_.clear();
+
+        // The phrases' words as a model of their own, mixed into the general one.
+        std::string body = "\\data\\\nngram 1=" + std::to_string(words.size() + 2) + "\n\n\\1-grams:\n";
+        char line[256];
+        const double each = std::log10(1.0 / static_cast<double>(words.size() + 1));
+        std::snprintf(line, sizeof line, "%.4f </s>\n-99 <s>\n", each);
+        body += line;
+        for (const auto& word : words) {
+            std::snprintf(line, sizeof line, "%.4f ", each);
+            body += line + word + "\n";
+        }
+        body += "\n\\end\\\n";
+        std::string path = (std::filesystem::temp_directory_path() / "morvane-words-XXXXXX").string();
+        const int fd = mkstemp(path.data());
+        if (fd < 0) return false;
+        const bool written = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
+        ::close(fd);
+        bool set = false;
+        if (written) {
+            std::lock_guard guard(libraryMutex());
+            if (ngram_model_t* own = ngram_model_read(config_, path.c_str(), NGRAM_ARPA, ps_get_logmath(ps_))) {
+                const float share = static_cast<float>(std::clamp(options_.phraseWeight, 1e-6, 0.5));
+                ngram_model_t* models[] = {general_, own};
+                char general[] = "general";
+                char phrases[] = "phrases";
+                char* names[] = {general, phrases};
+                const float weights[] = {1.0f - share, share};
+                // The mixture and the search hold their own references.
+                if (ngram_model_t* mixed = ngram_model_set_init(config_, models, names, weights, 2)) {
+                    set = ps_set_lm(ps_, "words", mixed) >= 0 && ps_set_search(ps_, "words") >= 0;
+                    ngram_model_free(mixed);
+                }
+                ngram_model_free(own);
+            }
+        }
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
-        configured_ = set ? lines : std::vector<std::string>{};
-        if (set) phonesOf_ = std::move(newPhones);
-        return set;
+        if (!set) return false;
+        configured_ = words;
+        for (const auto& word : words) needed_[word] = neededConfidence(phones[word], options_.minConfidence);
+        return true;
     }
 
     void startOnQueue(std::uint64_t id, std::vector<std::string> phrases, ResultHandler handler,
@@ -245,11 +258,8 @@ private:
         }
         Running run{id, std::move(handler), std::move(cancelled)};
         run.listening = configure(phrases);
-        resetForRecognition();
-        if (run.listening && ps_start_utt(ps_) < 0) {
-            if (run.handler) run.handler(std::nullopt, Error{Error::decodingFailed, "Recognition could not start"});
-            return;
-        }
+        noiseFloor_ = 0;
+        heardAny_ = false;
         current_ = std::move(run);
     }
 
@@ -264,9 +274,9 @@ private:
         if (run.listening) {
             run.carry.insert(run.carry.end(), samples.begin(), samples.end());
             std::size_t used = 0;
-            // Frame by frame, so that each spotted phrase is placed in time to within a frame.
             while (current_ && run.carry.size() - used >= frameSamples) {
-                const std::int16_t* frame = run.carry.data() + used;
+                Frame frame;
+                std::copy_n(run.carry.begin() + static_cast<std::ptrdiff_t>(used), frameSamples, frame.begin());
                 used += frameSamples;
                 if (!processFrame(run, frame)) return;
             }
@@ -278,159 +288,85 @@ private:
         }
     }
 
-    /// Feeds one frame; false when the recognition ended with an error.
-    bool processFrame(Running& run, const std::int16_t* frame) {
-        // Dithered here rather than by the decoder, whose random numbers are shared by every decoder in the
-        // process: a recognition's result then depends on its audio alone.
-        std::array<std::int16_t, frameSamples> dithered;
-        for (std::size_t i = 0; i < frameSamples; ++i) {
-            dithered[i] = frame[i] < 32767 && dither_() % 4 == 0 ? static_cast<std::int16_t>(frame[i] + 1) : frame[i];
-        }
-        if (ps_process_raw(ps_, dithered.data(), frameSamples, FALSE, FALSE) < 0) {
-            auto handler = std::move(run.handler);
-            stopCurrent();
-            if (handler) handler(std::nullopt, Error{Error::decodingFailed, "Recognition failed"});
-            return false;
-        }
+    /// Follows the pauses and feeds the stretches of speech to the decoder; false when the recognition ended
+    /// with an error.
+    bool processFrame(Running& run, const Frame& frame) {
         double sum = 0;
-        for (std::size_t i = 0; i < frameSamples; ++i) sum += static_cast<double>(frame[i]) * frame[i];
-        const auto level = static_cast<float>(10.0 * std::log10(sum / frameSamples + 1.0));
-        noiseFloor_ = heardAny_ ? std::min(noiseFloor_ + floorRise, static_cast<double>(level)) : level;
+        for (auto s : frame) sum += static_cast<double>(s) * s;
+        const double level = 10.0 * std::log10(sum / frameSamples + 1.0);
+        noiseFloor_ = heardAny_ ? std::min(noiseFloor_ + floorRise, level) : level;
         heardAny_ = true;
-        run.energy.push_back(level);
-        const long now = static_cast<long>(run.energy.size());
+        const bool loud = level > noiseFloor_ + speechMargin;
 
-        // Every phrase spotted so far in this utterance. The decoder's own frame numbers are only good for
-        // telling its phrases apart; a phrase is placed in time by when it first shows, which is the decoder's
-        // fixed delay after its end.
-        for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
-            int first = 0, last = 0;
-            ps_seg_frames(seg, &first, &last);
-            int acoustic = 0, language = 0, backoff = 0;
-            const int score = ps_seg_prob(seg, &acoustic, &language, &backoff);
-            std::string phrase = trimmed(ps_seg_word(seg));
-            if (phrase.empty() || last < first) continue;
-            const bool known = std::any_of(run.seen.begin(), run.seen.end(), [&](const Spotted& s) {
-                return s.phrase == phrase && s.decoderStart <= last && first <= s.decoderEnd;
-            });
-            if (known) continue;
-            const long end = now - decoderDelayFrames;
-            Spotted spotted{std::move(phrase), first, last, end - (last - first), end, score};
-            run.seen.push_back(spotted);
-            run.undecided.push_back(std::move(spotted));
-        }
-        // Each stretch of speech gives at most one phrase: the best spotted in it.
-        std::vector<std::pair<Spotted, Stretch>> decided;
-        for (auto it = run.undecided.begin(); it != run.undecided.end();) {
-            const auto verdict = standsAlone(run, *it, now);
-            if (!verdict) {
-                ++it;
-                continue;
+        if (!run.inSpeech) {
+            if (!loud) {
+                run.lead.push_back(frame);
+                if (run.lead.size() > leadFrames) run.lead.pop_front();
+                return true;
             }
-            if (*verdict) decided.emplace_back(*it, **verdict);
-            it = run.undecided.erase(it);
+            run.inSpeech = true;
+            run.quietRun = 0;
+            run.stretch.clear();
+            for (const auto& earlier : run.lead) run.stretch.insert(run.stretch.end(), earlier.begin(), earlier.end());
+            run.lead.clear();
         }
-        bool changed = false;
-        // Of the phrases spotted in one stretch, the one said is taken to be the one the sound fits best per
-        // frame; a short word found inside a longer one fits it worse.
-        std::sort(decided.begin(), decided.end(),
-                  [](const auto& a, const auto& b) { return a.first.fitPerFrame() > b.first.fitPerFrame(); });
-        for (const auto& [spotted, stretch] : decided) {
-            const bool taken = std::any_of(run.used.begin(), run.used.end(), [&](const Stretch& u) {
-                return u.start <= stretch.stop && stretch.start <= u.stop;
-            });
-            if (taken) continue;
-            run.used.push_back(stretch);
-            run.transcript += (run.transcript.empty() ? "" : " ") + spotted.phrase;
-            changed = true;
+        run.stretch.insert(run.stretch.end(), frame.begin(), frame.end());
+        run.quietRun = loud ? 0 : run.quietRun + 1;
+        if (run.quietRun >= closingQuietFrames ||
+            run.stretch.size() >= static_cast<std::size_t>(maxStretchFrames) * frameSamples) {
+            if (!closeStretch(run)) return false;
+            if (run.handler) run.handler(Result{run.transcript, false, run.words}, std::nullopt);
         }
-        if (changed && run.handler) run.handler(Result{run.transcript, false}, std::nullopt);
         return true;
     }
 
-    /// The stretch a spotted phrase was said in when it was said on its own, with a pause before and after and
-    /// no more speech between them than the phrase can take; a null stretch when it was not; none while the
-    /// closing pause may still come.
-    std::optional<std::optional<Stretch>> standsAlone(const Running& run, const Spotted& spotted, long now) const {
-        const auto quiet = [&](long f) { return run.energy[static_cast<std::size_t>(f)] <= noiseFloor_ + pauseMargin; };
-        const long begin = std::clamp(spotted.startFrame, 0L, now - 1);
-        const long end = std::clamp(spotted.endFrame, begin, now - 1);
-        // The pause that closes the phrase.
-        long stop = -1;
-        int quietRun = 0;
-        for (long f = std::max(begin, end - pauseSlack); f < now; ++f) {
-            quietRun = quiet(f) ? quietRun + 1 : 0;
-            if (quietRun >= pauseFrames) {
-                stop = f - pauseFrames + 1;
-                break;
-            }
-        }
-        const std::optional<Stretch> rejected;
-        if (stop < 0) {
-            if (now - end > maxWaitFrames) return rejected;
-            return std::nullopt;
-        }
-        if (stop > end + pauseSlack + 1 + maxTrailingFrames) return rejected;
-        // The pause before it; the start of the recognition counts as one.
-        long start = 0;
-        quietRun = 0;
-        for (long f = std::min(end, begin + pauseSlack); f >= 0; --f) {
-            quietRun = quiet(f) ? quietRun + 1 : 0;
-            if (quietRun >= pauseFrames) {
-                start = f + pauseFrames;
-                break;
-            }
-        }
-        if (start < begin - pauseSlack - maxLeadingFrames) return rejected;
-        // Something must have been said between the pauses: the decoder finds phrases in silence too.
-        bool spoken = false;
-        for (long f = std::max(start, 0L); f < stop && !spoken; ++f) spoken = !quiet(f);
-        if (!spoken) return rejected;
-        const auto phones = phonesOf_.find(spotted.phrase);
-        const long limit = maxSpeechFrames(phones == phonesOf_.end() ? 10 : phones->second);
-        if (stop - start > limit) return rejected;
-        return std::optional<Stretch>(Stretch{start, stop});
+    bool fail(Running& run, const char* description) {
+        auto handler = std::move(run.handler);
+        stopCurrent();
+        if (handler) handler(std::nullopt, Error{Error::decodingFailed, description});
+        return false;
     }
 
-    /// The longest stretch of speech that a phrase of this many phones can fill.
-    static long maxSpeechFrames(int phones) { return 25 + 12L * phones; }
+    /// Decodes the stretch as a whole and adds what was heard to the transcript; false when the recognition
+    /// ended with an error. The model normalises each stretch by its own mean, which needs all of it.
+    bool closeStretch(Running& run) {
+        run.inSpeech = false;
+        run.quietRun = 0;
+        const auto stretch = std::move(run.stretch);
+        run.stretch.clear();
+        if (ps_start_utt(ps_) < 0) return fail(run, "Recognition could not start");
+        if (ps_process_raw(ps_, stretch.data(), stretch.size(), FALSE, TRUE) < 0) {
+            ps_end_utt(ps_);
+            return fail(run, "Recognition failed");
+        }
+        ps_end_utt(ps_);
+        int score = 0;
+        ps_get_hyp(ps_, &score);  // the best path, and with it each word's posterior probability
+        logmath_t* logmath = ps_get_logmath(ps_);
+        for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+            const std::string word = spokenWord(ps_seg_word(seg));
+            if (word.empty()) continue;
+            int acoustic = 0, language = 0, backoff = 0;
+            const double posterior = logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff));
+            run.words.push_back({word, posterior});
+            if (const auto needed = needed_.find(word); needed != needed_.end() && posterior < needed->second) continue;
+            run.transcript += (run.transcript.empty() ? "" : " ") + word;
+        }
+        return true;
+    }
 
     void finish(std::uint64_t id, bool report) {
         if (!current_ || current_->id != id) return;
-        if (current_->listening) endUtterance();
-        const std::string transcript = current_->transcript;
+        if (current_->inSpeech && !closeStretch(*current_)) return;
+        Result result{current_->transcript, true, current_->words};
         auto handler = std::move(current_->handler);
         const bool cancelled = current_->cancelled->load();
         current_.reset();
-        if (report && !cancelled && handler) handler(Result{transcript, true}, std::nullopt);
-    }
-
-    void endUtterance() { ps_end_utt(ps_); }
-
-    /// Each recognition starts from the same state, whatever an earlier one (cut short at whatever frame its
-    /// cancellation arrived) left behind: the front end's noise estimate, the decoder's running cepstral mean,
-    /// the dither and the noise floor.
-    void resetForRecognition() {
-        ps_start_stream(ps_);
-        if (feat_t* feat = ps_get_feat(ps_); feat && feat->cmn_struct && !initialCmn_.empty()) {
-            cmn_live_set(feat->cmn_struct, initialCmn_.data());
-        }
-        dither_.seed(1);
-        noiseFloor_ = 0;
-        heardAny_ = false;
+        if (report && !cancelled && handler) handler(std::move(result), std::nullopt);
     }
 
     void stopCurrent() {
-        if (!current_) return;
-        if (current_->listening) endUtterance();
         current_.reset();
-    }
-
-    static std::string trimmed(const char* word) {
-        std::string w = word ? word : "";
-        while (!w.empty() && w.back() == ' ') w.pop_back();
-        while (!w.empty() && w.front() == ' ') w.erase(w.begin());
-        return w;
     }
 
     Options options_;
@@ -440,10 +376,9 @@ private:
     // Queue only.
     ps_decoder_t* ps_ = nullptr;
     cmd_ln_t* config_ = nullptr;
-    std::vector<std::string> configured_;
-    std::map<std::string, int> phonesOf_;  // phones of each configured phrase
-    std::vector<mfcc_t> initialCmn_;       // the running cepstral mean as the model sets it
-    std::minstd_rand dither_{1};
+    ngram_model_t* general_ = nullptr;
+    std::vector<std::string> configured_;  // the phrases' words the search was set up with, sorted
+    std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
     double noiseFloor_ = 0;
     bool heardAny_ = false;
     std::optional<Running> current_;
@@ -510,7 +445,8 @@ std::shared_ptr<SpeechRecognizer> SpeechRecognizer::make(const std::string& loca
     std::error_code error;
     const std::filesystem::path dir(options.modelDirectory);
     if (!std::filesystem::is_regular_file(dir / "en-us" / "en-us" / "mdef", error) ||
-        !std::filesystem::is_regular_file(dir / "en-us" / "cmudict-en-us.dict", error)) {
+        !std::filesystem::is_regular_file(dir / "en-us" / "cmudict-en-us.dict", error) ||
+        !std::filesystem::is_regular_file(dir / "en-us" / "en-us.lm.bin", error)) {
         return nullptr;
     }
     if (!(options.maxTaskSeconds > 0)) options.maxTaskSeconds = 60.0;
@@ -537,11 +473,10 @@ std::shared_ptr<SpeechRecognizer::Task> SpeechRecognizer::recognitionTask(const 
     return task;
 }
 
-double SpeechRecognizer::thresholdForPhones(int phones) {
-    // Nine decades per phone, measured with the voice-word benchmark: longer phrases score lower, and a lower
-    // threshold finds more spoken words while the pause rule keeps running speech out.
-    const int n = std::clamp(phones, 1, 30);
-    return std::pow(10.0, -9.0 * n);
+double SpeechRecognizer::neededConfidence(int phones, double minConfidence) {
+    const double base = std::clamp(minConfidence, 0.0, 1.0);
+    const double share = std::clamp((phones - 1) / 4.0, 0.0, 1.0);
+    return 1.0 - (1.0 - base) * share;
 }
 
 }  // namespace morvane

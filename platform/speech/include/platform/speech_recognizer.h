@@ -12,24 +12,35 @@
 
 namespace morvane {
 
-/// On-device recognition of a few phrases in streamed audio, with pocketsphinx's keyword spotting and its
-/// US-English model; nothing leaves the machine.
+/// On-device recognition of streamed speech with pocketsphinx's US-English acoustic model and its general
+/// language model; nothing leaves the machine.
 ///
 /// A recognition runs from `recognitionTask` until its request's audio ends, it is cancelled, or it has heard
-/// `maxTaskSeconds` of audio. Its transcript is every phrase spotted since it began, in order, separated by
-/// spaces; each change is reported as a partial result, the end as a final one.
+/// `maxTaskSeconds` of audio. Speech is cut at its pauses; each stretch of speech is decoded as a whole with the
+/// general model, so that the request's phrases are heard in running speech as well as on their own. Their words
+/// get a share of the language model's probability, and words the model's dictionary lacks are pronounced
+/// through `GraphemeToPhoneme`. A phrase word is kept in the transcript only when the decoder is sure of it
+/// (its posterior probability); other words are kept as decoded. The transcript is every stretch heard since the
+/// recognition began, separated by spaces; each stretch is reported as a partial result, the end as a final one.
 ///
-/// Phrases count only when said as a command: on their own, with a pause before and after and no more speech
-/// in between than the phrase takes. Short words hide inside running speech ("look at" sounds much like "cut"),
-/// and on a set people talk; a spoken command stands apart. Words of the phrases that the
-/// model's dictionary lacks are pronounced through `GraphemeToPhoneme`.
+/// Silence is not decoded, so listening costs little while nobody speaks. Several recognisers may start and run
+/// at once: what the library keeps for the whole process is only touched under one lock.
 ///
 /// Results and errors reach the task's handler on the recogniser's own serial queue.
 class SpeechRecognizer {
 public:
+    /// A word the decoder heard, with its posterior probability (0 to 1).
+    struct HeardWord {
+        std::string word;
+        double confidence = 0;
+        friend bool operator==(const HeardWord&, const HeardWord&) = default;
+    };
+
     struct Result {
         std::string transcript;
         bool isFinal = false;
+        /// Every word decoded so far, those left out of the transcript included.
+        std::vector<HeardWord> words;
         friend bool operator==(const Result&, const Result&) = default;
     };
 
@@ -45,13 +56,20 @@ public:
     using ResultHandler = std::function<void(std::optional<Result>, std::optional<Error>)>;
 
     struct Options {
-        /// Folder holding the "en-us" model folder and its dictionary.
+        /// Folder holding the "en-us" model folder, its dictionary and its language model.
         std::string modelDirectory;
         /// Longest stretch of audio one recognition takes before it ends with a final result.
         double maxTaskSeconds = 60.0;
-        /// The spotting threshold for a phrase of so many phones; `thresholdForPhones` when empty.
-        std::function<double(int)> threshold;
+        /// Share of the language model given to the phrases' words, spread evenly over them (0 to 0.5).
+        double phraseWeight = defaultPhraseWeight;
+        /// Least posterior probability at which a phrase word of five or more phones counts as heard (0 to 1);
+        /// shorter words need more (`neededConfidence`).
+        double minConfidence = defaultMinConfidence;
     };
+
+    /// Chosen with the voice-word benchmark (bench_voice_words).
+    static constexpr double defaultPhraseWeight = 0.01;
+    static constexpr double defaultMinConfidence = 0.5;
 
     class Engine;
 
@@ -100,6 +118,10 @@ public:
     static std::shared_ptr<SpeechRecognizer> make(const std::string& localeIdentifier);
     ~SpeechRecognizer();
 
+    /// The posterior probability a phrase word of this many phones needs to count as heard. Short words hide
+    /// in running speech ("cut" in "cup of", "cutting"): below five phones they need more.
+    static double neededConfidence(int phones, double minConfidence);
+
     /// The locale recognised, as "en-US".
     const std::string& locale() const { return locale_; }
     /// Recognition works without a network.
@@ -110,9 +132,6 @@ public:
     /// Starts recognising the request's audio. The handler gets each changed transcript and then a final one,
     /// or an error, on the recogniser's queue.
     std::shared_ptr<Task> recognitionTask(const std::shared_ptr<Request>& request, ResultHandler handler);
-
-    /// The keyword threshold for a phrase of this many phones.
-    static double thresholdForPhones(int phones);
 
 private:
     SpeechRecognizer(std::string locale, std::shared_ptr<Engine> engine);

@@ -395,15 +395,6 @@ int main(int argc, char** argv) {
         }
     }
     espeak_SetVoiceByName("en-us");
-    if (const char* dump = std::getenv("DUMP_CLIPS")) {
-        for (std::size_t i = 0; i < wordClips.size() && i < 40; ++i) {
-            FILE* f = std::fopen((std::string(dump) + "/w" + std::to_string(i) + ".raw").c_str(), "wb");
-            std::fwrite(wordClips[i].samples.data(), 2, wordClips[i].samples.size(), f);
-            std::fclose(f);
-            std::printf("w%zu %s\n", i, wordClips[i].label.c_str());
-        }
-        return 0;
-    }
     std::printf("corpus: %zu word clips, %zu ordinary phrase clips (%zu phrases); voices", wordClips.size(),
                 phraseClips.size(), testing::setPhrases.size());
     for (const auto& v : settings.voices) std::printf(" %s", v.c_str());
@@ -456,6 +447,22 @@ int main(int argc, char** argv) {
         for (auto& t : threads) t.join();
     }
     const double cpuAfter = cpuSeconds();
+
+    // Listening while nobody speaks: two minutes of quiet room noise.
+    double quietCpu = 0;
+    {
+        Speech none;
+        Clip room = makeClip(none, -1, 0);
+        room.samples.assign(16000 * 120, 0);
+        std::mt19937 random(7);
+        std::normal_distribution<double> white(0, 30);
+        for (auto& sample : room.samples) sample = static_cast<std::int16_t>(std::lround(white(random)));
+        auto recognizer = SpeechRecognizer::make("en-US", options);
+        transcribe(*recognizer, makeClip(none, -1, 0));  // loads the model
+        const double before = cpuSeconds();
+        transcribe(*recognizer, room);
+        quietCpu = (cpuSeconds() - before) / 120.0;
+    }
 
     auto alarmsAt = [&](double confidence) {
         int n = 0;
@@ -549,6 +556,7 @@ int main(int argc, char** argv) {
                 "on %d threads), %.3f s for the phrases\n",
                 (cpuMiddle - cpuBefore) / wordAudio, wordAudio, wordWall, settings.threads,
                 (cpuAfter - cpuMiddle) / phraseAudio);
+    std::printf("processor time per second of quiet room noise: %.4f s\n", quietCpu);
     if (settings.details) {
         for (const auto& m : misses) std::printf("  missed: %s\n", m.c_str());
         for (const auto& a : alarmLines) std::printf("  alarm:  %s\n", a.c_str());

@@ -68,8 +68,8 @@ public:
     };
 
     /// Chosen with the voice-word benchmark (bench_voice_words).
-    static constexpr double defaultPhraseWeight = 0.01;
-    static constexpr double defaultMinConfidence = 0.5;
+    static constexpr double defaultPhraseWeight = 0.1;
+    static constexpr double defaultMinConfidence = 0.9;
 
     class Engine;
 

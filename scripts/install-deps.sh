@@ -9,6 +9,7 @@ packages=(
   libssl-dev nlohmann-json3-dev libasio-dev libusbmuxd-dev libplist-dev usbmuxd
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng libespeak-ng-dev
   fonts-material-design-icons-iconfont
+  pulseaudio
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-utils xvfb xauth dbus
 )
 missing=()

@@ -178,7 +178,8 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
             shoot.waitUntilIdle();
             auto text = readFileContents(dayFolder / ".quorbelin-shoot.json", 1 << 24);
             day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
-            return day && !day->clips.empty();
+            // The movie's timecode is read by a probe after the take is filed.
+            return day && !day->clips.empty() && day->clips.front().timecodeFrame.has_value();
         },
         60000));
     const auto& clip = day->clips.front();

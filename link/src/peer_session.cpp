@@ -27,16 +27,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Kind = LinkMessage::Kind;
+constexpr auto bulk = nearby::NearbyConnection::Lane::bulk;
 
 constexpr const char* component = "PeerSession";
 // Unauthenticated connections a camera keeps at once; more are dropped at the door.
 constexpr std::size_t maxHandshakingLinks = 16;
 constexpr std::size_t maxIncomingFiles = 8;
 constexpr std::size_t maxDiscardedFiles = 64;
-// File data queued on a connection at once: enough to keep the pipe full, little enough that packets handed over
-// meanwhile (live video, commands) leave soon. Receivers take chunks up to LinkMessage::maxChunk.
-constexpr int chunksInFlight = 2;
-constexpr std::size_t fileChunk = 64 * 1024;
+// File data queued on a connection at once: enough to keep the pipe full while the next chunks are read and hashed.
+// Packets handed over meanwhile (live video, commands) do not wait behind it: file data leaves in the connection's
+// bulk lane. Receivers take chunks up to LinkMessage::maxChunk.
+constexpr int chunksInFlight = 4;
+constexpr std::size_t fileChunk = LinkMessage::maxChunk;
+// Received file data waiting to be hashed and written: above the high mark the connection stops reading (TCP then
+// slows the sender), below the low mark it reads again.
+constexpr std::size_t fileBacklogHigh = 16u << 20;
+constexpr std::size_t fileBacklogLow = 4u << 20;
 
 Clock::duration seconds(double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
@@ -76,19 +82,51 @@ bool isPairingPhase(Phase p) {
            p == Phase::awaitingReveal || p == Phase::answering;
 }
 
-struct IncomingFile {
+// A received file's open file, written on the delivery queue while the session's queue hashes the next chunk.
+struct FileSink {
     std::filesystem::path path;
     FileHandle file;
+    bool failed = false;
+};
+
+struct IncomingFile {
+    std::shared_ptr<FileSink> sink;
     std::uint64_t size = 0;
     std::uint64_t received = 0;
     std::unique_ptr<crypto::Sha256> hasher;
     std::string name;
 };
 
+// What the network thread reads of a link without a hop to the session's queue.
+struct LinkShared {
+    std::atomic<bool> ready{false};
+    PeerId peerId;  // written before `ready` is set
+    std::atomic<std::size_t> fileBacklog{0};
+    std::atomic<bool> paused{false};
+};
+
+// Received file data counted until it is hashed and written; the last owner takes it off the backlog and lets the
+// connection read again when the backlog has fallen low enough.
+struct BacklogTicket {
+    std::shared_ptr<LinkShared> shared;
+    std::weak_ptr<nearby::NearbyConnection> conn;
+    std::size_t size = 0;
+    BacklogTicket(std::shared_ptr<LinkShared> s, std::weak_ptr<nearby::NearbyConnection> c, std::size_t n)
+        : shared(std::move(s)), conn(std::move(c)), size(n) {}
+    BacklogTicket(const BacklogTicket&) = delete;
+    BacklogTicket& operator=(const BacklogTicket&) = delete;
+    ~BacklogTicket() {
+        if (shared->fileBacklog.fetch_sub(size) - size < fileBacklogLow && shared->paused.exchange(false)) {
+            if (auto c = conn.lock()) c->resumeReading();
+        }
+    }
+};
+using Ticket = std::shared_ptr<BacklogTicket>;
+
 struct Link {
     std::uint64_t id = 0;
     std::shared_ptr<nearby::NearbyConnection> conn;
-    std::shared_ptr<std::atomic<bool>> readyFlag = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<LinkShared> shared = std::make_shared<LinkShared>();
     bool outgoing = false;
     bool automatic = false;
     Phase phase = Phase::connecting;
@@ -143,6 +181,7 @@ struct Outgoing {
     int inFlight = 0;
     bool endSent = false;
     std::unique_ptr<crypto::Sha256> hasher;
+    Bytes buffer;
     std::shared_ptr<TransferProgress> progress;
     PeerSession::ResourceCompletion completion;
 };
@@ -239,9 +278,10 @@ struct PeerSession::State {
     }
     void issue(const std::string& text) { onMain(&PeerSession::onIssue, text); }
 
-    void sendMessage(const Link& link, Kind kind, Bytes body = {}) {
-        session.sendQueue_->async(
-            [conn = link.conn, kind, body = std::move(body)] { conn->send(static_cast<std::uint8_t>(kind), body); });
+    // The connection queues without waiting for the network, so the queue hands messages over itself: one hop
+    // fewer, and everything sent from the queue leaves in the order it was sent.
+    void sendMessage(const Link& link, Kind kind, const Bytes& body = {}) {
+        link.conn->send(static_cast<std::uint8_t>(kind), body);
     }
 
     // ----- Start and stop -----
@@ -534,12 +574,42 @@ struct PeerSession::State {
         handlers.onReady = [weak = weak, id](const Bytes& exporter) {
             if (auto self = weak.lock()) self->state_->onQueue([id, exporter](State& s) { s.tlsReady(id, exporter); });
         };
-        handlers.maxBody = [ready = link.readyFlag](std::uint8_t kind) {
-            return LinkMessage::maxBody(kind, ready->load());
+        handlers.maxBody = [shared = link.shared](std::uint8_t kind) {
+            return LinkMessage::maxBody(kind, shared->ready.load());
         };
-        handlers.onMessage = [weak = weak, id](std::uint8_t kind, Bytes body) {
+        handlers.onMessage = [weak = weak, id, shared = link.shared,
+                              conn = std::weak_ptr<nearby::NearbyConnection>(link.conn)](std::uint8_t kind, Bytes& body) {
             auto self = weak.lock();
             if (!self) return;
+            if (shared->ready.load()) {
+                // Packets of a ready link go straight to their taker, in the order they came.
+                if (kind == static_cast<std::uint8_t>(Kind::data)) {
+                    self->onData(body, shared->peerId);
+                    return;
+                }
+                // File messages are hashed and written on the queue while this thread goes on decrypting.
+                if (kind >= static_cast<std::uint8_t>(Kind::fileStart) &&
+                    kind <= static_cast<std::uint8_t>(Kind::fileResult)) {
+                    const auto size = body.size();
+                    const auto backlog = shared->fileBacklog.fetch_add(size) + size;
+                    auto ticket = std::make_shared<BacklogTicket>(shared, conn, size);
+                    self->state_->onQueue([id, kind, body = std::move(body), ticket](State& s) mutable {
+                        auto delivery = s.handleMessage(id, kind, std::move(body), std::move(ticket));
+                        if (delivery) s.deliver(std::move(*delivery));
+                    });
+                    if (backlog > fileBacklogHigh) {
+                        auto c = conn.lock();
+                        if (!c) return;
+                        shared->paused.store(true);
+                        c->pauseReading();
+                        // The queue may have caught up before it could see the pause.
+                        if (shared->fileBacklog.load() < fileBacklogLow && shared->paused.exchange(false)) {
+                            c->resumeReading();
+                        }
+                    }
+                    return;
+                }
+            }
             std::optional<Delivery> delivery;
             self->queue_->sync([&] { delivery = self->state_->handleMessage(id, kind, std::move(body)); });
             if (delivery) self->state_->deliver(std::move(*delivery));
@@ -571,12 +641,9 @@ struct PeerSession::State {
     void closeLink(Link& link, const std::string& reason, const std::optional<std::string>& issueText) {
         auto holder = links[link.id];
         log::debug(component, "link to " + link.name + " closed: " + reason);
+        link.shared->ready.store(false);
         link.conn->close(reason);
-        for (auto& [id, file] : link.incoming) {
-            file.file.reset();
-            std::error_code ec;
-            std::filesystem::remove(file.path, ec);
-        }
+        for (auto& [id, file] : link.incoming) discardSink(file.sink);
         link.incoming.clear();
         onSendQueue([id = link.id](State& s) { s.failOutgoingOfLink(id, "The connection was lost"); });
         const bool wasReady = link.phase == Phase::ready;
@@ -625,7 +692,7 @@ struct PeerSession::State {
         sendMessage(link, Kind::hello, hello.encode());
     }
 
-    std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body) {
+    std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body, Ticket ticket = nullptr) {
         auto it = links.find(id);
         if (it == links.end()) return std::nullopt;
         auto holder = it->second;
@@ -721,7 +788,7 @@ struct PeerSession::State {
             case Kind::fileCancel:
             case Kind::fileResult:
                 if (link.phase != Phase::ready) return violation(link, "file message before the link is ready");
-                return receiveFileMessage(link, static_cast<Kind>(kindByte), body);
+                return receiveFileMessage(link, static_cast<Kind>(kindByte), std::move(body), std::move(ticket));
         }
         return violation(link, "unknown message kind " + std::to_string(kindByte));
     }
@@ -840,7 +907,8 @@ struct PeerSession::State {
             }
         }
         link.phase = Phase::ready;
-        link.readyFlag->store(true);
+        link.shared->peerId = link.peerId;
+        link.shared->ready.store(true);
         link.requestRaised = false;
         readyOrder.push_back(link.id);
         failedMarks.erase(hex(link.peerKey));
@@ -909,9 +977,29 @@ struct PeerSession::State {
             if (it == links.end()) continue;
             if (!peer || it->second->peerId == *peer) targets.push_back(it->second->conn);
         }
-        if (targets.empty()) return;
-        session.sendQueue_->async([targets = std::move(targets), data = std::make_shared<const Bytes>(packet)] {
-            for (const auto& conn : targets) conn->send(static_cast<std::uint8_t>(Kind::data), *data);
+        for (const auto& conn : targets) conn->send(static_cast<std::uint8_t>(Kind::data), packet);
+    }
+
+    // On the delivery queue, after the file's last write: on the disk before the sender hears that the file
+    // arrived (it may forget its copy then), then to the taker.
+    void finishIncoming(IncomingFile file, bool whole, std::uint32_t transferId, const PeerId& peer,
+                        const std::shared_ptr<nearby::NearbyConnection>& conn) {
+        resourceQueue->async([weak = weak, sink = file.sink, name = std::move(file.name), whole, transferId, peer,
+                              conn] {
+            const bool flushed = !sink->failed && sink->file && std::fflush(sink->file.get()) == 0 &&
+                                 ::fsync(::fileno(sink->file.get())) == 0;
+            sink->file.reset();
+            if (!flushed || !whole) {
+                std::error_code ec;
+                std::filesystem::remove(sink->path, ec);
+                const auto status = flushed ? LinkMessage::FileStatus::corrupt : LinkMessage::FileStatus::failed;
+                if (weak.lock()) {
+                    conn->send(static_cast<std::uint8_t>(Kind::fileResult),
+                               LinkMessage::FileResult{transferId, status}.encode());
+                }
+                return;
+            }
+            takeFile(weak, Delivery{true, {}, peer, sink->path, name, transferId, conn});
         });
     }
 
@@ -920,7 +1008,11 @@ struct PeerSession::State {
             session.onData(delivery.packet, delivery.peer);
             return;
         }
-        resourceQueue->async([weak = weak, d = std::move(delivery)] {
+        resourceQueue->async([weak = weak, d = std::move(delivery)] { takeFile(weak, d); });
+    }
+
+    static void takeFile(const std::weak_ptr<PeerSession>& weak, const Delivery& d) {
+        {
             auto self = weak.lock();
             // The sender may let go of its copy on ok: say ok only when a taker ran and kept the file.
             auto status = LinkMessage::FileStatus::refused;
@@ -935,12 +1027,10 @@ struct PeerSession::State {
             std::error_code ec;
             std::filesystem::remove(d.file, ec);
             if (self) {
-                const LinkMessage::FileResult result{d.transferId, status};
-                self->sendQueue_->async([conn = d.conn, body = result.encode()] {
-                    conn->send(static_cast<std::uint8_t>(Kind::fileResult), body);
-                });
+                d.conn->send(static_cast<std::uint8_t>(Kind::fileResult),
+                             LinkMessage::FileResult{d.transferId, status}.encode());
             }
-        });
+        }
     }
 
     // ----- Files received -----
@@ -961,16 +1051,23 @@ struct PeerSession::State {
         return true;
     }
 
+    // Closes a partial file and deletes it, after the writes already queued for it.
+    void discardSink(const std::shared_ptr<FileSink>& sink) {
+        resourceQueue->async([sink] {
+            sink->file.reset();
+            std::error_code ec;
+            std::filesystem::remove(sink->path, ec);
+        });
+    }
+
     void dropIncoming(Link& link, std::uint32_t id) {
         auto it = link.incoming.find(id);
         if (it == link.incoming.end()) return;
-        it->second.file.reset();
-        std::error_code ec;
-        std::filesystem::remove(it->second.path, ec);
+        discardSink(it->second.sink);
         link.incoming.erase(it);
     }
 
-    std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, const Bytes& body) {
+    std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, Bytes body, Ticket ticket) {
         switch (kind) {
             case Kind::fileStart: {
                 auto start = LinkMessage::FileStart::decode(body);
@@ -985,16 +1082,20 @@ struct PeerSession::State {
                     discard(link, start->id);
                     return std::nullopt;
                 }
-                IncomingFile file;
-                file.path = tempFolder / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
-                const int fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-                if (fd >= 0) file.file.reset(::fdopen(fd, "wb"));
-                if (!file.file) {
+                auto sink = std::make_shared<FileSink>();
+                sink->path = tempFolder / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
+                const int fd = ::open(sink->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+                if (fd >= 0) sink->file.reset(::fdopen(fd, "wb"));
+                if (!sink->file) {
                     if (fd >= 0) ::close(fd);
                     answerFile(link, start->id, LinkMessage::FileStatus::failed);
                     discard(link, start->id);
                     return std::nullopt;
                 }
+                // Chunks are written whole; stdio's own buffer would only add a copy.
+                std::setvbuf(sink->file.get(), nullptr, _IONBF, 0);
+                IncomingFile file;
+                file.sink = std::move(sink);
                 file.size = start->size;
                 file.hasher = std::make_unique<crypto::Sha256>();
                 file.name = std::move(start->name);
@@ -1010,14 +1111,17 @@ struct PeerSession::State {
                 auto& file = it->second;
                 const std::size_t size = body.size() - 4;
                 if (size > file.size - file.received) return violation(link, "file longer than announced");
-                if (size && std::fwrite(body.data() + 4, 1, size, file.file.get()) != size) {
-                    dropIncoming(link, *id);
-                    answerFile(link, *id, LinkMessage::FileStatus::failed);
-                    discard(link, *id);
-                    return std::nullopt;
-                }
                 file.hasher->update(body.data() + 4, size);
                 file.received += size;
+                // Hashing here and writing there keeps the receiver ahead of the sender, so that little waits in
+                // the connection in front of packets.
+                if (size) {
+                    resourceQueue->async([sink = file.sink, body = std::move(body), ticket = std::move(ticket)] {
+                        if (sink->failed || !sink->file) return;
+                        const std::size_t n = body.size() - 4;
+                        if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
+                    });
+                }
                 return std::nullopt;
             }
             case Kind::fileEnd: {
@@ -1026,22 +1130,14 @@ struct PeerSession::State {
                 if (wasDiscarded(link, end->id, true)) return std::nullopt;
                 auto it = link.incoming.find(end->id);
                 if (it == link.incoming.end()) return violation(link, "end of an unknown file");
-                auto& file = it->second;
-                // On the disk before the sender hears that the file arrived: it may forget its copy then.
-                const bool flushed = std::fflush(file.file.get()) == 0 && ::fsync(::fileno(file.file.get())) == 0;
-                file.file.reset();
-                const auto digest = file.hasher->finish();
-                if (!flushed || file.received != file.size ||
-                    !crypto::constantTimeEqual(digest.data(), end->digest.data(), digest.size())) {
-                    log::info(component, "a file from " + link.name + " failed its check");
-                    dropIncoming(link, end->id);
-                    answerFile(link, end->id,
-                               flushed ? LinkMessage::FileStatus::corrupt : LinkMessage::FileStatus::failed);
-                    return std::nullopt;
-                }
-                Delivery delivery{true, {}, link.peerId, file.path, std::move(file.name), end->id, link.conn};
+                auto file = std::move(it->second);
                 link.incoming.erase(it);
-                return delivery;
+                const auto digest = file.hasher->finish();
+                const bool whole = file.received == file.size &&
+                                   crypto::constantTimeEqual(digest.data(), end->digest.data(), digest.size());
+                if (!whole) log::info(component, "a file from " + link.name + " failed its check");
+                finishIncoming(std::move(file), whole, end->id, link.peerId, link.conn);
+                return std::nullopt;
             }
             case Kind::fileCancel: {
                 auto id = LinkMessage::decodeId(body);
@@ -1092,7 +1188,7 @@ struct PeerSession::State {
         transfer.progress->setTotal(size);
         const TransferKey key{transfer.linkId, transfer.id};
         transfer.conn->send(static_cast<std::uint8_t>(Kind::fileStart),
-                            LinkMessage::FileStart{transfer.id, size, name}.encode());
+                            LinkMessage::FileStart{transfer.id, size, name}.encode(), {}, bulk);
         auto progress = transfer.progress;
         outgoing.emplace(key, std::move(transfer));
         progress->setCancellationHandler([weak = weak, key] {
@@ -1107,26 +1203,31 @@ struct PeerSession::State {
         auto& t = it->second;
         while (t.inFlight < chunksInFlight && t.sent < t.size) {
             const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(fileChunk, t.size - t.sent));
-            Bytes chunk = LinkMessage::encodeChunkHeader(t.id);
-            chunk.resize(4 + size);
+            if (t.buffer.size() < 4 + size) t.buffer.resize(4 + fileChunk);
+            Bytes& chunk = t.buffer;
+            const auto header = LinkMessage::encodeChunkHeader(t.id);
+            std::copy(header.begin(), header.end(), chunk.begin());
             if (std::fread(chunk.data() + 4, 1, size, t.file.get()) != size) {
-                t.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(t.id));
+                t.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(t.id), {}, bulk);
                 finishOutgoing(key, "The file changed while it was sent");
                 return;
             }
             t.hasher->update(chunk.data() + 4, size);
             t.sent += size;
             ++t.inFlight;
-            t.conn->send(static_cast<std::uint8_t>(Kind::fileChunk), chunk, [weak = weak, key, size] {
-                if (auto self = weak.lock()) {
-                    self->state_->onSendQueue([key, size](State& s) { s.chunkWritten(key, size); });
-                }
-            });
+            t.conn->send(
+                static_cast<std::uint8_t>(Kind::fileChunk), chunk.data(), 4 + size,
+                [weak = weak, key, size] {
+                    if (auto self = weak.lock()) {
+                        self->state_->onSendQueue([key, size](State& s) { s.chunkWritten(key, size); });
+                    }
+                },
+                bulk);
         }
         if (t.sent == t.size && t.inFlight == 0 && !t.endSent) {
             t.endSent = true;
-            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd),
-                         LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode());
+            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd), LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode(),
+                         {}, bulk);
         }
     }
 
@@ -1142,7 +1243,8 @@ struct PeerSession::State {
     void cancelOutgoing(const TransferKey& key) {
         auto it = outgoing.find(key);
         if (it == outgoing.end()) return;
-        it->second.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(it->second.id));
+        it->second.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(it->second.id), {},
+                              bulk);
         finishOutgoing(key, "The transfer was cancelled");
     }
 

@@ -30,8 +30,9 @@ struct NearbyService::Impl {
     }
 };
 
+/// An accepted connection; one whose peer sends nothing within `firstBytesTimeout` seconds (0: no limit) is closed.
 std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service,
-                                                    asio::ip::tcp::socket socket);
+                                                    asio::ip::tcp::socket socket, double firstBytesTimeout);
 std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service, std::string address,
                                                     std::uint16_t port);
 std::shared_ptr<NearbyBeacon> makeUdpBeacon(std::shared_ptr<NearbyService::Impl> service,

@@ -7,6 +7,8 @@
 #include <openssl/x509.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 namespace morvane::nearby {
@@ -104,8 +106,12 @@ namespace {
 class TcpListener final : public NearbyListener, public std::enable_shared_from_this<TcpListener> {
 public:
     TcpListener(std::shared_ptr<NearbyService::Impl> service,
-                std::function<void(std::shared_ptr<NearbyConnection>)> onAccept)
-        : service_(std::move(service)), acceptor_(service_->io), onAccept_(std::move(onAccept)) {}
+                std::function<void(std::shared_ptr<NearbyConnection>)> onAccept, double firstBytesTimeout)
+        : service_(std::move(service)),
+          acceptor_(service_->io),
+          retryTimer_(service_->io),
+          onAccept_(std::move(onAccept)),
+          firstBytesTimeout_(firstBytesTimeout) {}
 
     bool open(const std::string& address, std::uint16_t port) {
         asio::error_code ec;
@@ -124,12 +130,24 @@ public:
     void acceptNext() {
         acceptor_.async_accept([self = shared_from_this()](const asio::error_code& ec, asio::ip::tcp::socket socket) {
             if (self->closed_) return;
+            if (ec == asio::error::operation_aborted) return;
             if (!ec) {
-                if (self->onAccept_) self->onAccept_(makeTlsConnection(self->service_, std::move(socket)));
-            } else if (ec == asio::error::operation_aborted) {
+                self->failures_ = 0;
+                if (self->onAccept_) {
+                    self->onAccept_(makeTlsConnection(self->service_, std::move(socket), self->firstBytesTimeout_));
+                }
+                self->acceptNext();
                 return;
             }
-            self->acceptNext();
+            // The waiting connection stays in the backlog, so an immediate retry fails again (out of file
+            // descriptors, say): pause, longer each time, up to a second.
+            if (self->failures_++ == 0) log::error("NearbyListener", "accept: " + ec.message());
+            const auto pause = std::chrono::milliseconds(std::min(1000, 10 << std::min(self->failures_, 7)));
+            self->retryTimer_.expires_after(pause);
+            self->retryTimer_.async_wait([self](const asio::error_code& error) {
+                if (error || self->closed_) return;
+                self->acceptNext();
+            });
         });
     }
 
@@ -140,6 +158,7 @@ public:
             if (self->closed_) return;
             self->closed_ = true;
             asio::error_code ec;
+            self->retryTimer_.cancel();
             self->acceptor_.close(ec);
             self->onAccept_ = nullptr;
         });
@@ -148,18 +167,22 @@ public:
 private:
     std::shared_ptr<NearbyService::Impl> service_;
     asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retryTimer_;
     std::function<void(std::shared_ptr<NearbyConnection>)> onAccept_;
+    const double firstBytesTimeout_;
     std::uint16_t port_ = 0;
+    int failures_ = 0;
     bool closed_ = false;
 };
 
 }  // namespace
 
 std::shared_ptr<NearbyListener> NearbyService::listen(const std::string& address, std::uint16_t port,
-                                                      std::function<void(std::shared_ptr<NearbyConnection>)> onAccept) {
+                                                      std::function<void(std::shared_ptr<NearbyConnection>)> onAccept,
+                                                      double firstBytesTimeout) {
     std::string bindAddress = address;
     if (loopbackOnly() && !isLoopbackAddress(bindAddress)) bindAddress = "127.0.0.1";
-    auto listener = std::make_shared<TcpListener>(impl_, std::move(onAccept));
+    auto listener = std::make_shared<TcpListener>(impl_, std::move(onAccept), firstBytesTimeout);
     if (!listener->open(bindAddress, port)) return nullptr;
     impl_->post([listener] { listener->acceptNext(); });
     return listener;

@@ -2,11 +2,13 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 namespace morvane::nearby {
 
@@ -26,18 +28,47 @@ double secondsSince(std::int64_t ticks) {
 // written on its own without copying.
 constexpr std::size_t batchLimit = 256 * 1024;
 constexpr std::size_t notSentLowWater = 128 * 1024;
+// Decrypted bytes taken from TLS at once: large reads keep the system calls and record handling few.
+constexpr std::size_t readChunk = 256 * 1024;
+// How much one connection reads or writes before the thread's other sockets get a turn.
+constexpr std::size_t turnLimit = 1024 * 1024;
+constexpr std::size_t directThreshold = 16 * 1024;
+constexpr std::size_t maxSpare = 16;
+constexpr std::size_t maxSpareSize = 1024 * 1024;
 
+std::string tlsError(const char* what) {
+    const auto code = ERR_get_error();
+    ERR_clear_error();
+    if (!code) return std::string(what) + ": " + std::strerror(errno);
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return std::string(what) + ": " + text;
+}
+
+/// TLS through OpenSSL directly on the non-blocking socket; Asio only says when the socket is ready. Reads are
+/// large (OpenSSL reads ahead), frames are parsed out of them, and sends from other threads are queued under a
+/// lock, in two lanes: bulk frames (file data) leave only when nothing else waits.
 class TlsConnection final : public NearbyConnection, public std::enable_shared_from_this<TlsConnection> {
 public:
-    TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket)
-        : service_(std::move(service)), stream_(std::move(socket), service_->serverTls), isServer_(true) {}
+    TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket,
+                  double firstBytesTimeout)
+        : service_(std::move(service)),
+          socket_(std::move(socket)),
+          timer_(service_->io),
+          isServer_(true),
+          firstBytesTimeout_(firstBytesTimeout) {}
 
     TlsConnection(std::shared_ptr<NearbyService::Impl> service, std::string address, std::uint16_t port)
         : service_(std::move(service)),
-          stream_(service_->io, service_->clientTls),
+          socket_(service_->io),
+          timer_(service_->io),
           isServer_(false),
           address_(std::move(address)),
           port_(port) {}
+
+    ~TlsConnection() override {
+        if (ssl_) SSL_free(ssl_);
+    }
 
     void start(Handlers handlers) override {
         service_->post([self = shared_from_this(), handlers = std::move(handlers)]() mutable {
@@ -46,34 +77,56 @@ public:
         });
     }
 
-    void send(std::uint8_t kind, const std::uint8_t* body, std::size_t size, std::function<void()> onWritten) override {
+    void send(std::uint8_t kind, const std::uint8_t* body, std::size_t size, std::function<void()> onWritten,
+              Lane lane) override {
         if (closed_.load()) return;
         const std::size_t length = size + 1;
         if (length > 0xFFFFFFFFu) return;
         Frame frame;
-        frame.data.resize(5 + size);
-        frame.data[0] = static_cast<std::uint8_t>(length >> 24);
-        frame.data[1] = static_cast<std::uint8_t>(length >> 16);
-        frame.data[2] = static_cast<std::uint8_t>(length >> 8);
-        frame.data[3] = static_cast<std::uint8_t>(length);
-        frame.data[4] = kind;
-        if (size) std::memcpy(frame.data.data() + 5, body, size);
+        {
+            // Buffers of frames already written are used again: no allocation, no fresh pages per frame.
+            std::lock_guard lock(outMutex_);
+            if (!spare_.empty()) {
+                frame.data = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        frame.data.clear();
+        frame.data.reserve(5 + size);
+        const std::uint8_t header[5] = {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                                        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
+                                        kind};
+        frame.data.insert(frame.data.end(), header, header + 5);
+        if (size) frame.data.insert(frame.data.end(), body, body + size);
         frame.onWritten = std::move(onWritten);
         const auto total = buffered_.fetch_add(frame.data.size()) + frame.data.size();
         if (total > maxBuffered) {
             close("the peer does not read what is sent");
             return;
         }
-        service_->post([self = shared_from_this(), frame = std::move(frame)]() mutable {
-            if (self->closed_.load()) return;
-            self->outbox_.push_back(std::move(frame));
-            if (!self->writing_ && self->ready_) self->writeNext();
-        });
+        bool wake = false;
+        {
+            std::lock_guard lock(outMutex_);
+            (lane == Lane::bulk ? bulk_ : urgent_).push_back(std::move(frame));
+            if (!writeScheduled_) wake = writeScheduled_ = true;
+        }
+        if (wake) service_->post([self = shared_from_this()] { self->writeSome(); });
     }
 
     void close(const std::string& reason) override {
         if (closed_.load()) return;
         service_->post([self = shared_from_this(), reason] { self->shutdown(reason); });
+    }
+
+    void pauseReading() override { readPaused_.store(true); }
+
+    void resumeReading() override {
+        if (!readPaused_.exchange(false)) return;
+        service_->post([self = shared_from_this()] {
+            if (self->closed_.load() || !self->readStopped_ || self->readPaused_.load()) return;
+            self->readStopped_ = false;
+            self->readSome();
+        });
     }
 
     bool isClosed() const override { return closed_.load(); }
@@ -96,150 +149,313 @@ private:
         lastReceive_ = lastSend_ = nowTicks();
         if (isServer_) {
             asio::error_code ec;
-            auto endpoint = stream_.lowest_layer().remote_endpoint(ec);
+            auto endpoint = socket_.remote_endpoint(ec);
             if (!ec) {
                 std::lock_guard lock(addressMutex_);
                 address_ = endpoint.address().to_string();
             }
-            handshake();
+            // A connection that never starts TLS holds a place that a real peer may need.
+            if (firstBytesTimeout_ > 0) {
+                timer_.expires_after(std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(firstBytesTimeout_)));
+                timer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+                    if (error || self->closed_.load() || self->sawBytes_) return;
+                    self->shutdown("no TLS from the peer");
+                });
+            }
+            handshakeStart();
             return;
         }
         asio::error_code ec;
         auto ip = asio::ip::make_address_v4(address_, ec);
         if (ec) return shutdown("bad address " + address_);
         if (loopbackOnly() && !isLoopbackAddress(address_)) return shutdown("address outside the loopback refused");
-        stream_.lowest_layer().async_connect(asio::ip::tcp::endpoint(ip, port_),
-                                             [self = shared_from_this()](const asio::error_code& error) {
-                                                 if (self->closed_.load()) return;
-                                                 if (error) return self->shutdown("connect: " + error.message());
-                                                 self->handshake();
-                                             });
+        socket_.async_connect(asio::ip::tcp::endpoint(ip, port_),
+                              [self = shared_from_this()](const asio::error_code& error) {
+                                  if (self->closed_.load()) return;
+                                  if (error) return self->shutdown("connect: " + error.message());
+                                  self->handshakeStart();
+                              });
     }
 
-    void handshake() {
+    void handshakeStart() {
         asio::error_code ec;
-        stream_.lowest_layer().set_option(asio::ip::tcp::no_delay(true), ec);
+        socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+        socket_.non_blocking(true, ec);
+        if (ec) return shutdown("socket: " + ec.message());
         // Keep little unsent data in the kernel: what waits, waits in our queue, where a packet can still go ahead
         // of the next file chunk rather than behind megabytes of it.
         int lowWater = static_cast<int>(notSentLowWater);
-        ::setsockopt(stream_.lowest_layer().native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater,
-                     sizeof lowWater);
-        stream_.async_handshake(isServer_ ? asio::ssl::stream_base::server : asio::ssl::stream_base::client,
-                                [self = shared_from_this()](const asio::error_code& error) {
-                                    if (self->closed_.load()) return;
-                                    if (error) return self->shutdown("TLS: " + error.message());
-                                    self->established();
-                                });
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowWater, sizeof lowWater);
+        ssl_ = SSL_new(isServer_ ? service_->serverTls.native_handle() : service_->clientTls.native_handle());
+        if (!ssl_ || SSL_set_fd(ssl_, socket_.native_handle()) != 1) return shutdown(tlsError("TLS"));
+        SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        SSL_set_read_ahead(ssl_, 1);
+        SSL_set_default_read_buffer_len(ssl_, readChunk);
+        if (isServer_) {
+            SSL_set_accept_state(ssl_);
+        } else {
+            SSL_set_connect_state(ssl_);
+        }
+        handshake();
+    }
+
+    void handshake() {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl_);
+        if (result == 1) return established();
+        switch (SSL_get_error(ssl_, result)) {
+            case SSL_ERROR_WANT_READ:
+                return waitThen(asio::socket_base::wait_read, [](TlsConnection& c) {
+                    c.sawBytes_ = true;
+                    c.handshake();
+                });
+            case SSL_ERROR_WANT_WRITE:
+                return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) { c.handshake(); });
+            default:
+                return shutdown(tlsError("TLS"));
+        }
+    }
+
+    template <typename Next>
+    void waitThen(asio::socket_base::wait_type type, Next next) {
+        socket_.async_wait(type, [self = shared_from_this(), next](const asio::error_code& error) {
+            if (self->closed_.load()) return;
+            if (error) return self->shutdown("wait: " + error.message());
+            next(*self);
+        });
     }
 
     void established() {
+        sawBytes_ = true;
+        timer_.cancel();
         Bytes exporter(32);
         const auto& label = handlers_.exporterLabel;
-        if (SSL_export_keying_material(stream_.native_handle(), exporter.data(), exporter.size(), label.data(),
-                                       label.size(), nullptr, 0, 0) != 1) {
+        if (SSL_export_keying_material(ssl_, exporter.data(), exporter.size(), label.data(), label.size(), nullptr, 0,
+                                       0) != 1) {
             return shutdown("TLS exporter unavailable");
         }
         ready_ = true;
         lastReceive_ = nowTicks();
         if (handlers_.onReady) handlers_.onReady(exporter);
         if (closed_.load()) return;
-        if (!writing_ && !outbox_.empty()) writeNext();
-        readHeader();
+        in_.resize(readChunk);
+        writeSome();
+        readSome();
     }
 
-    void readHeader() {
-        asio::async_read(stream_, asio::buffer(header_),
-                         [self = shared_from_this()](const asio::error_code& error, std::size_t) {
-                             if (self->closed_.load()) return;
-                             if (error) return self->shutdown(self->readError(error));
-                             self->headerArrived();
-                         });
-    }
+    // ----- Reading -----
 
-    void headerArrived() {
-        const std::uint32_t length = (std::uint32_t{header_[0]} << 24) | (std::uint32_t{header_[1]} << 16) |
-                                     (std::uint32_t{header_[2]} << 8) | std::uint32_t{header_[3]};
-        if (length == 0) return shutdown("empty frame");
-        const std::uint8_t kind = header_[4];
-        const std::size_t bodySize = length - 1;
-        const std::size_t limit = handlers_.maxBody ? handlers_.maxBody(kind) : 0;
-        if (bodySize > limit) return shutdown("oversized frame of kind " + std::to_string(kind));
-        body_.assign(bodySize, 0);
-        if (bodySize == 0) return bodyArrived(kind);
-        // A large message on a slow network takes a while: every piece of it counts as traffic.
-        auto progress = [self = shared_from_this()](const asio::error_code& error, std::size_t done) -> std::size_t {
-            if (done > 0) self->lastReceive_ = nowTicks();
-            return asio::transfer_all()(error, done);
-        };
-        asio::async_read(stream_, asio::buffer(body_), progress,
-                         [self = shared_from_this(), kind](const asio::error_code& error, std::size_t) {
-                             if (self->closed_.load()) return;
-                             if (error) return self->shutdown(self->readError(error));
-                             self->bodyArrived(kind);
-                         });
-    }
-
-    void bodyArrived(std::uint8_t kind) {
-        lastReceive_ = nowTicks();
-        if (handlers_.onMessage) handlers_.onMessage(kind, std::move(body_));
-        body_ = Bytes();
-        if (closed_.load()) return;
-        readHeader();
-    }
-
-    std::string readError(const asio::error_code& error) const {
-        if (error == asio::error::eof || error == asio::ssl::error::stream_truncated) return "closed by the peer";
-        return "read: " + error.message();
-    }
-
-    void writeNext() {
-        if (outbox_.empty() || closed_.load()) {
-            writing_ = false;
-            return;
+    /// Hands over every whole frame in the buffer; false when the connection closed or reading paused meanwhile.
+    bool parseFrames() {
+        while (!closed_.load()) {
+            if (readPaused_.load()) {
+                readStopped_ = true;
+                return false;
+            }
+            const std::size_t available = inEnd_ - inStart_;
+            if (!inBody_) {
+                if (available < 5) return true;
+                const std::uint8_t* h = in_.data() + inStart_;
+                const std::uint32_t length = (std::uint32_t{h[0]} << 24) | (std::uint32_t{h[1]} << 16) |
+                                             (std::uint32_t{h[2]} << 8) | std::uint32_t{h[3]};
+                if (length == 0) {
+                    shutdown("empty frame");
+                    return false;
+                }
+                kind_ = h[4];
+                bodySize_ = length - 1;
+                const std::size_t limit = handlers_.maxBody ? handlers_.maxBody(kind_) : 0;
+                if (bodySize_ > limit) {
+                    shutdown("oversized frame of kind " + std::to_string(kind_));
+                    return false;
+                }
+                inStart_ += 5;
+                inBody_ = true;
+                // A large body mostly still in TLS is decrypted straight into its own buffer (kept from the last
+                // message where it can be: resizing within it writes nothing).
+                direct_ = bodySize_ > (available - 5) + directThreshold;
+                if (direct_) {
+                    body_.resize(bodySize_);
+                    bodyFilled_ = available - 5;
+                    std::memcpy(body_.data(), in_.data() + inStart_, bodyFilled_);
+                    inStart_ = inEnd_ = 0;
+                    return true;
+                }
+                body_.clear();
+                body_.reserve(bodySize_);
+                continue;
+            }
+            if (direct_) return true;
+            const std::size_t take = std::min(available, bodySize_ - body_.size());
+            body_.insert(body_.end(), in_.data() + inStart_, in_.data() + inStart_ + take);
+            inStart_ += take;
+            if (body_.size() < bodySize_) return true;
+            deliverBody();
         }
-        writing_ = true;
-        inFlight_.clear();
-        batch_.clear();
-        if (outbox_.front().data.size() >= batchLimit / 4) {
-            inFlight_.push_back(std::move(outbox_.front()));
-            outbox_.pop_front();
-        } else {
-            while (!outbox_.empty() && batch_.size() + outbox_.front().data.size() <= batchLimit) {
-                auto& frame = outbox_.front();
-                batch_.insert(batch_.end(), frame.data.begin(), frame.data.end());
-                frame.data = Bytes();
-                inFlight_.push_back(std::move(frame));
-                outbox_.pop_front();
+        return false;
+    }
+
+    void deliverBody() {
+        inBody_ = false;
+        direct_ = false;
+        // The handler may keep the body (moving it away); else its buffer serves the next message.
+        if (handlers_.onMessage) handlers_.onMessage(kind_, body_);
+        if (body_.capacity() > maxSpareSize) body_ = Bytes();
+    }
+
+    void readSome() {
+        if (closed_.load() || readStopped_) return;
+        std::size_t taken = 0;
+        for (;;) {
+            if (!parseFrames()) return;
+            if (inStart_ == inEnd_) inStart_ = inEnd_ = 0;
+            if (taken >= turnLimit) {
+                asio::post(service_->io, [self = shared_from_this()] { self->readSome(); });
+                return;
+            }
+            std::uint8_t* target = nullptr;
+            std::size_t room = 0;
+            if (inBody_ && direct_) {
+                target = body_.data() + bodyFilled_;
+                room = bodySize_ - bodyFilled_;
+            } else {
+                // Move a partial frame to the front so that the next read has room.
+                if (inStart_ > 0 && in_.size() - inEnd_ < 4096) {
+                    std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
+                    inEnd_ -= inStart_;
+                    inStart_ = 0;
+                }
+                target = in_.data() + inEnd_;
+                room = in_.size() - inEnd_;
+            }
+            std::size_t n = 0;
+            ERR_clear_error();
+            const int result = SSL_read_ex(ssl_, target, room, &n);
+            if (result == 1) {
+                taken += n;
+                lastReceive_ = nowTicks();
+                if (inBody_ && direct_) {
+                    bodyFilled_ += n;
+                    if (bodyFilled_ == bodySize_) deliverBody();
+                } else {
+                    inEnd_ += n;
+                }
+                continue;
+            }
+            switch (SSL_get_error(ssl_, result)) {
+                case SSL_ERROR_WANT_READ:
+                    return waitThen(asio::socket_base::wait_read, [](TlsConnection& c) { c.readSome(); });
+                case SSL_ERROR_WANT_WRITE:
+                    return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) { c.readSome(); });
+                case SSL_ERROR_ZERO_RETURN:
+                    return shutdown("closed by the peer");
+                case SSL_ERROR_SYSCALL:
+                    return shutdown(errno == 0 ? "closed by the peer" : tlsError("read"));
+                default:
+                    return shutdown(tlsError("read"));
             }
         }
-        auto buffer = batch_.empty() ? asio::buffer(inFlight_.front().data) : asio::buffer(batch_);
-        const std::size_t size = buffer.size();
-        auto progress = [self = shared_from_this()](const asio::error_code& error, std::size_t done) -> std::size_t {
-            if (done > 0) self->lastSend_ = nowTicks();
-            return asio::transfer_all()(error, done);
-        };
-        asio::async_write(stream_, buffer, progress,
-                          [self = shared_from_this(), size](const asio::error_code& error, std::size_t) {
-                              if (self->closed_.load()) return;
-                              if (error) return self->shutdown("write: " + error.message());
-                              self->buffered_.fetch_sub(size);
-                              self->lastSend_ = nowTicks();
-                              auto done = std::move(self->inFlight_);
-                              self->inFlight_.clear();
-                              for (auto& frame : done) {
-                                  if (frame.onWritten) frame.onWritten();
-                              }
-                              self->writeNext();
-                          });
+    }
+
+    // ----- Writing -----
+
+    /// Takes what goes next: every waiting urgent frame up to the batch limit, else one bulk frame.
+    bool takeNext() {
+        std::lock_guard lock(outMutex_);
+        pending_.clear();
+        batch_.clear();
+        if (urgent_.empty() && bulk_.empty()) {
+            writeScheduled_ = false;
+            return false;
+        }
+        auto& lane = urgent_.empty() ? bulk_ : urgent_;
+        if (lane.front().data.size() >= batchLimit / 4 || &lane == &bulk_) {
+            pending_.push_back(std::move(lane.front()));
+            lane.pop_front();
+        } else {
+            while (!urgent_.empty() && batch_.size() + urgent_.front().data.size() <= batchLimit) {
+                auto& frame = urgent_.front();
+                batch_.insert(batch_.end(), frame.data.begin(), frame.data.end());
+                pending_.push_back(std::move(frame));
+                urgent_.pop_front();
+            }
+        }
+        const Bytes& out = batch_.empty() ? pending_.front().data : batch_;
+        writeData_ = out.data();
+        writeSize_ = out.size();
+        writeDone_ = 0;
+        return true;
+    }
+
+    void writeSome() {
+        if (closed_.load() || !ready_ || writeWaiting_) return;
+        std::size_t written = 0;
+        for (;;) {
+            if (writeDone_ == writeSize_) {
+                if (writeSize_ > 0) finishWrite();
+                if (closed_.load()) return;
+                if (!takeNext()) return;
+            }
+            if (written >= turnLimit) {
+                asio::post(service_->io, [self = shared_from_this()] { self->writeSome(); });
+                return;
+            }
+            std::size_t n = 0;
+            ERR_clear_error();
+            const int result = SSL_write_ex(ssl_, writeData_ + writeDone_, writeSize_ - writeDone_, &n);
+            if (result == 1) {
+                writeDone_ += n;
+                written += n;
+                lastSend_ = nowTicks();
+                continue;
+            }
+            switch (SSL_get_error(ssl_, result)) {
+                case SSL_ERROR_WANT_WRITE:
+                    writeWaiting_ = true;
+                    return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) {
+                        c.writeWaiting_ = false;
+                        c.writeSome();
+                    });
+                case SSL_ERROR_WANT_READ:
+                    writeWaiting_ = true;
+                    return waitThen(asio::socket_base::wait_read, [](TlsConnection& c) {
+                        c.writeWaiting_ = false;
+                        c.writeSome();
+                    });
+                default:
+                    return shutdown(tlsError("write"));
+            }
+        }
+    }
+
+    void finishWrite() {
+        buffered_.fetch_sub(writeSize_);
+        writeSize_ = writeDone_ = 0;
+        writeData_ = nullptr;
+        auto done = std::move(pending_);
+        pending_.clear();
+        for (auto& frame : done) {
+            if (frame.onWritten) frame.onWritten();
+        }
+        std::lock_guard lock(outMutex_);
+        for (auto& frame : done) {
+            if (spare_.size() >= maxSpare || frame.data.capacity() > maxSpareSize) break;
+            spare_.push_back(std::move(frame.data));
+        }
     }
 
     void shutdown(const std::string& reason) {
         if (closed_.exchange(true)) return;
         asio::error_code ec;
-        stream_.lowest_layer().cancel(ec);
-        stream_.lowest_layer().close(ec);
-        // The write under way may still read its buffers until its handler runs: keep them until then.
-        outbox_.clear();
+        timer_.cancel();
+        socket_.cancel(ec);
+        socket_.close(ec);
+        {
+            std::lock_guard lock(outMutex_);
+            urgent_.clear();
+            bulk_.clear();
+        }
         buffered_.store(0);
         auto onClosed = std::move(handlers_.onClosed);
         handlers_ = Handlers();
@@ -247,22 +463,43 @@ private:
     }
 
     std::shared_ptr<NearbyService::Impl> service_;
-    asio::ssl::stream<asio::ip::tcp::socket> stream_;
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
     const bool isServer_;
+    const double firstBytesTimeout_ = 0;
     mutable std::mutex addressMutex_;
     std::string address_;
     std::uint16_t port_ = 0;
 
     // Network thread only.
+    SSL* ssl_ = nullptr;
     Handlers handlers_;
     bool ready_ = false;
-    bool writing_ = false;
-    std::deque<Frame> outbox_;
-    std::vector<Frame> inFlight_;
+    bool sawBytes_ = false;
+    bool writeWaiting_ = false;
+    bool readStopped_ = false;
+    std::vector<Frame> pending_;
     Bytes batch_;
-    std::array<std::uint8_t, 5> header_{};
+    const std::uint8_t* writeData_ = nullptr;
+    std::size_t writeSize_ = 0;
+    std::size_t writeDone_ = 0;
+    Bytes in_;
+    std::size_t inStart_ = 0;
+    std::size_t inEnd_ = 0;
+    bool inBody_ = false;
+    bool direct_ = false;
+    std::size_t bodyFilled_ = 0;
+    std::uint8_t kind_ = 0;
+    std::size_t bodySize_ = 0;
     Bytes body_;
 
+    // Any thread.
+    std::mutex outMutex_;
+    std::deque<Frame> urgent_;
+    std::deque<Frame> bulk_;
+    std::vector<Bytes> spare_;
+    bool writeScheduled_ = false;
+    std::atomic<bool> readPaused_{false};
     std::atomic<bool> closed_{false};
     std::atomic<std::size_t> buffered_{0};
     std::atomic<std::int64_t> lastReceive_{nowTicks()};
@@ -272,8 +509,8 @@ private:
 }  // namespace
 
 std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service,
-                                                    asio::ip::tcp::socket socket) {
-    return std::make_shared<TlsConnection>(std::move(service), std::move(socket));
+                                                    asio::ip::tcp::socket socket, double firstBytesTimeout) {
+    return std::make_shared<TlsConnection>(std::move(service), std::move(socket), firstBytesTimeout);
 }
 
 std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service, std::string address,

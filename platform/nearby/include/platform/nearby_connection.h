@@ -22,22 +22,34 @@ public:
         std::function<void(const Bytes& exporter)> onReady;
         /// The largest body accepted for a kind; a longer frame closes the connection before its body is read.
         std::function<std::size_t(std::uint8_t kind)> maxBody;
-        std::function<void(std::uint8_t kind, Bytes body)> onMessage;
+        /// The body may be moved away; what is left of it is reused for the next message.
+        std::function<void(std::uint8_t kind, Bytes& body)> onMessage;
         /// Called once, whatever closed the connection (either side, an error, a malformed frame).
         std::function<void(const std::string& reason)> onClosed;
         std::string exporterLabel;
     };
 
+    /// Bulk frames (file data) leave only when no other frame waits, so that packets and commands sent meanwhile
+    /// overtake them; frames of one lane keep their order.
+    enum class Lane { normal, bulk };
+
     virtual ~NearbyConnection() = default;
 
     /// Starts connecting (outgoing) or the TLS handshake (accepted). Handlers are fixed from here on.
     virtual void start(Handlers handlers) = 0;
-    /// Queues one message; `onWritten` runs on the network thread once it has been handed to the socket.
-    virtual void send(std::uint8_t kind, const std::uint8_t* body, std::size_t size,
-                      std::function<void()> onWritten = {}) = 0;
-    void send(std::uint8_t kind, const Bytes& body, std::function<void()> onWritten = {}) {
-        send(kind, body.data(), body.size(), std::move(onWritten));
+    /// Queues one message; `onWritten` runs on the network thread once it has been handed to TLS.
+    virtual void send(std::uint8_t kind, const std::uint8_t* body, std::size_t size, std::function<void()> onWritten,
+                      Lane lane) = 0;
+    void send(std::uint8_t kind, const std::uint8_t* body, std::size_t size, std::function<void()> onWritten = {}) {
+        send(kind, body, size, std::move(onWritten), Lane::normal);
     }
+    void send(std::uint8_t kind, const Bytes& body, std::function<void()> onWritten = {}, Lane lane = Lane::normal) {
+        send(kind, body.data(), body.size(), std::move(onWritten), lane);
+    }
+    /// Stops handing over messages (from `onMessage`, on the network thread) until `resumeReading` (any thread):
+    /// the receiver's own back-pressure, which the peer feels through TCP.
+    virtual void pauseReading() = 0;
+    virtual void resumeReading() = 0;
     /// Drops the connection now, discarding what is still queued. Idempotent.
     virtual void close(const std::string& reason = "closed") = 0;
 

@@ -38,9 +38,12 @@ public:
     /// outside 127.0.0.0/8 makes a connection that closes at `start`.
     std::shared_ptr<NearbyConnection> connect(const std::string& address, std::uint16_t port);
     /// Listens on `address` (empty: every interface) and an ephemeral port (0) or the given one; none when it cannot.
-    /// `onAccept` gets each accepted connection, not yet started, on the network thread.
+    /// `onAccept` gets each accepted connection, not yet started, on the network thread. An accepted connection
+    /// whose peer sends no byte within `firstBytesTimeout` seconds once started is closed (0: never). Failing
+    /// accepts (no file descriptors left) are retried after a growing pause, never in a busy loop.
     std::shared_ptr<NearbyListener> listen(const std::string& address, std::uint16_t port,
-                                           std::function<void(std::shared_ptr<NearbyConnection>)> onAccept);
+                                           std::function<void(std::shared_ptr<NearbyConnection>)> onAccept,
+                                           double firstBytesTimeout = 0);
     /// A beacon on this service's thread; none when its sockets cannot be opened.
     std::shared_ptr<NearbyBeacon> beacon(NearbyBeacon::Options options);
 

@@ -108,7 +108,9 @@ crypto::X25519PrivateKey DeviceIdentity::identityKey() const {
         if (auto key = crypto::X25519PrivateKey::fromRaw(*raw)) return *key;
     }
     crypto::X25519PrivateKey key;
-    keychain_->write(identityKeyItem, key.rawRepresentation());
+    if (!keychain_->write(identityKeyItem, key.rawRepresentation())) {
+        throw StorageError("cannot store the identity key in " + keychain_->folder().string());
+    }
     return key;
 }
 

@@ -30,8 +30,10 @@ using Kind = LinkMessage::Kind;
 constexpr auto bulk = nearby::NearbyConnection::Lane::bulk;
 
 constexpr const char* component = "PeerSession";
-// Unauthenticated connections a camera keeps at once; more are dropped at the door.
+// Unauthenticated connections a camera keeps at once, in all and from one address; more are dropped at the door.
+// The limit per address keeps one neighbour from taking every place.
 constexpr std::size_t maxHandshakingLinks = 16;
+constexpr std::size_t maxHandshakingPerAddress = 4;
 constexpr std::size_t maxIncomingFiles = 8;
 constexpr std::size_t maxDiscardedFiles = 64;
 // File data queued on a connection at once: enough to keep the pipe full while the next chunks are read and hashed.
@@ -132,6 +134,12 @@ struct Link {
     Phase phase = Phase::connecting;
     PeerId peerId;
     bool knowsPeer = false;
+    bool closedByUs = false;  // the user or the session ended it: no other address is tried
+    bool announceLost = false;
+    std::string address;
+    std::uint16_t port = 0;
+    // Further addresses to try, in order, when this invitation fails before the peer is known.
+    std::vector<std::pair<std::string, std::uint16_t>> fallbacks;
     Bytes expectedKey;
     std::string name;
     std::uint8_t peerRole = 0;
@@ -158,6 +166,14 @@ struct NearbyInfo {
     Bytes key;
     std::string address;
     std::uint16_t port = 0;
+    // A bye (or silence) arrived while the camera still answered on its link: it goes when the link does.
+    bool lostWhileConnected = false;
+};
+
+// Automatic invitations of a trusted camera that failed in a row, and when the next may start.
+struct Backoff {
+    int failures = 0;
+    Clock::time_point notBefore;
 };
 
 struct Delivery {
@@ -237,7 +253,10 @@ struct PeerSession::State {
     std::vector<std::uint64_t> readyOrder;
     std::vector<NearbyInfo> nearby;
     std::set<std::string> disconnectedNames;
-    std::set<std::string> failedMarks;  // hex of the keys
+    std::map<std::string, Backoff> backoffs;  // by hex of the keys
+    // Where each trusted camera last answered an invitation, by hex of its key: tried besides the announced
+    // address, which anyone on the network may forge.
+    std::map<std::string, std::pair<std::string, std::uint16_t>> lastGood;
     std::set<PeerId> wanted;
     std::optional<PairingRequest> shownRequest;
     std::shared_ptr<nearby::NearbyBeacon> beacon;
@@ -289,7 +308,15 @@ struct PeerSession::State {
     void startOnQueue() {
         ++generation;
         instance = Uuid();
-        ownKey = identity.identityKey();
+        try {
+            ownKey = identity.identityKey();
+        } catch (const std::exception& e) {
+            // A key that cannot be kept would be a new identity at every start, paired with nobody.
+            log::error(component, e.what());
+            issue("Couldn't store this device's identity key");
+            session.running_.store(false);
+            return;
+        }
         ownPublic = ownKey->publicKey();
 
         nearby::NearbyBeacon::Options beaconOptions;
@@ -308,11 +335,14 @@ struct PeerSession::State {
         }
 
         if (!isMonitor()) {
-            listener = service->listen(listenAddress(), 0, [weak = weak](std::shared_ptr<nearby::NearbyConnection> c) {
-                if (auto self = weak.lock()) {
-                    self->state_->onQueue([c](State& s) { s.acceptIncoming(c); });
-                }
-            });
+            listener = service->listen(
+                listenAddress(), 0,
+                [weak = weak](std::shared_ptr<nearby::NearbyConnection> c) {
+                    if (auto self = weak.lock()) {
+                        self->state_->onQueue([c](State& s) { s.acceptIncoming(c); });
+                    }
+                },
+                options.timing.firstBytesTimeout);
             if (!listener) {
                 log::error(component, "cannot listen for remotes");
                 issue("Couldn't wait for remotes");
@@ -358,7 +388,10 @@ struct PeerSession::State {
         std::vector<std::uint64_t> ids;
         for (auto& [id, link] : links) ids.push_back(id);
         for (auto id : ids) {
-            if (auto it = links.find(id); it != links.end()) closeLink(*it->second, "session stopped", std::nullopt);
+            if (auto it = links.find(id); it != links.end()) {
+                it->second->closedByUs = true;
+                closeLink(*it->second, "session stopped", std::nullopt);
+            }
         }
         if (isMonitor()) {
             nearby.clear();
@@ -427,9 +460,12 @@ struct PeerSession::State {
         auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == info.id; });
         if (it == nearby.end()) {
             // A camera that comes (back) into view gets a fresh chance at automatic connection.
-            failedMarks.erase(hex(info.key));
+            backoffs.erase(hex(info.key));
             nearby.push_back(info);
         } else {
+            // Announcements are not authenticated: one may not put another key in place of a trusted camera
+            // that still answers on its link.
+            if (it->key != info.key && answers(*it)) return;
             *it = info;
         }
         publishNearby();
@@ -438,9 +474,25 @@ struct PeerSession::State {
 
     void nearbyLost(const nearby::NearbyEntry& entry) {
         const PeerId id{entry.instance};
-        const auto before = nearby.size();
-        std::erase_if(nearby, [&](const NearbyInfo& n) { return n.id == id; });
-        if (nearby.size() != before) publishNearby();
+        auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == id; });
+        if (it == nearby.end()) return;
+        // Anyone may send a bye in a camera's name: a camera whose link is up stays until that link goes.
+        if (answers(*it)) {
+            it->lostWhileConnected = true;
+            return;
+        }
+        nearby.erase(it);
+        publishNearby();
+    }
+
+    // A trusted camera whose authenticated link is up.
+    bool answers(const NearbyInfo& entry) const {
+        for (const auto& [id, link] : links) {
+            if (link->phase == Phase::ready && link->peerKey == entry.key && link->knowsPeer && link->peerId == entry.id) {
+                return true;
+            }
+        }
+        return false;
     }
 
     const NearbyInfo* findNearby(const PeerId& id) const {
@@ -471,9 +523,30 @@ struct PeerSession::State {
         if (!session.running_.load() || !isMonitor() || entry.key == ownPublic) return;
         auto trust = trusted.find(entry.key);
         if (!trust || trust->role != TrustedPeer::cameraRole) return;
-        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name) || failedMarks.count(hex(entry.key))) return;
+        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name)) return;
+        if (auto b = backoffs.find(hex(entry.key)); b != backoffs.end() && Clock::now() < b->second.notBefore) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) return;
         startOutgoing(entry, true);
+    }
+
+    // A trusted camera that could not be reached is tried again on its own, sooner at first, then every few
+    // seconds: it comes back by itself once whatever kept it away (a flood of connections, a busy network) ends.
+    void noteFailure(const Bytes& key) {
+        auto& b = backoffs[hex(key)];
+        b.failures = std::min(b.failures + 1, 16);
+        const double delay = std::min(options.timing.retryMaximum,
+                                      options.timing.retryMinimum * static_cast<double>(1 << (b.failures - 1)));
+        b.notBefore = Clock::now() + seconds(delay);
+        onQueueAfter(delay, [gen = generation, key](State& s) {
+            if (s.generation != gen) return;
+            const auto entries = s.nearby;
+            for (const auto& entry : entries) {
+                if (entry.key == key) {
+                    s.inviteAutomatically(entry);
+                    break;
+                }
+            }
+        });
     }
 
     void connect(const PeerId& id) {
@@ -482,7 +555,7 @@ struct PeerSession::State {
         if (!found) return;
         const auto entry = *found;
         if (entry.key == ownPublic) return;
-        failedMarks.erase(hex(entry.key));
+        backoffs.erase(hex(entry.key));
         if (isBusyWith(entry.key)) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) {
             issue("Can't connect " + entry.name + ": at most " + std::to_string(maxCameras) +
@@ -507,9 +580,9 @@ struct PeerSession::State {
 
     void reconnect(const PeerId& id) {
         const auto* entry = findNearby(id);
-        if (entry) failedMarks.erase(hex(entry->key));
+        if (entry) backoffs.erase(hex(entry->key));
         for (auto& [linkId, link] : links) {
-            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) failedMarks.erase(hex(link->peerKey));
+            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) backoffs.erase(hex(link->peerKey));
         }
         closeLinksOf(id, "reconnecting");
         if (entry) {
@@ -524,7 +597,10 @@ struct PeerSession::State {
             if (link->knowsPeer && link->peerId == id) ids.push_back(linkId);
         }
         for (auto linkId : ids) {
-            if (auto it = links.find(linkId); it != links.end()) closeLink(*it->second, reason, std::nullopt);
+            if (auto it = links.find(linkId); it != links.end()) {
+                it->second->closedByUs = true;
+                closeLink(*it->second, reason, std::nullopt);
+            }
         }
     }
 
@@ -540,15 +616,30 @@ struct PeerSession::State {
     }
 
     void startOutgoing(const NearbyInfo& entry, bool automatic) {
-        auto link = newLink(service->connect(entry.address, entry.port));
+        // Where the camera last answered comes first: that address was authenticated, the announced one was not.
+        std::vector<std::pair<std::string, std::uint16_t>> candidates;
+        if (auto good = lastGood.find(hex(entry.key)); good != lastGood.end()) candidates.push_back(good->second);
+        const std::pair<std::string, std::uint16_t> announced{entry.address, entry.port};
+        if (candidates.empty() || candidates.front() != announced) candidates.push_back(announced);
+        startOutgoingTo(entry.id, entry.key, entry.name, automatic, std::move(candidates));
+        publishNearby();
+    }
+
+    void startOutgoingTo(const PeerId& id, const Bytes& key, const std::string& name, bool automatic,
+                         std::vector<std::pair<std::string, std::uint16_t>> candidates) {
+        const auto [address, port] = candidates.front();
+        candidates.erase(candidates.begin());
+        auto link = newLink(service->connect(address, port));
         link->outgoing = true;
         link->automatic = automatic;
-        link->peerId = entry.id;
+        link->peerId = id;
         link->knowsPeer = true;
-        link->expectedKey = entry.key;
-        link->name = entry.name;
+        link->expectedKey = key;
+        link->name = name;
+        link->address = address;
+        link->port = port;
+        link->fallbacks = std::move(candidates);
         startConnection(*link);
-        publishNearby();
     }
 
     void acceptIncoming(const std::shared_ptr<nearby::NearbyConnection>& conn) {
@@ -556,14 +647,21 @@ struct PeerSession::State {
             conn->close("not running");
             return;
         }
+        const auto address = conn->remoteAddress();
         std::size_t handshaking = 0;
-        for (const auto& [id, link] : links) handshaking += link->phase != Phase::ready ? 1 : 0;
-        if (handshaking >= maxHandshakingLinks) {
+        std::size_t fromAddress = 0;
+        for (const auto& [id, link] : links) {
+            if (link->phase == Phase::ready || link->phase == Phase::closing) continue;
+            ++handshaking;
+            if (!link->outgoing && link->address == address) ++fromAddress;
+        }
+        if (handshaking >= maxHandshakingLinks || fromAddress >= maxHandshakingPerAddress) {
             conn->close("too many connections");
             return;
         }
         auto link = newLink(conn);
         link->name = fallbackName(expectedPeerRole());
+        link->address = address;
         startConnection(*link);
     }
 
@@ -648,13 +746,30 @@ struct PeerSession::State {
         onSendQueue([id = link.id](State& s) { s.failOutgoingOfLink(id, "The connection was lost"); });
         const bool wasReady = link.phase == Phase::ready;
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
-        if (link.automatic && !wasReady && link.outgoing) failedMarks.insert(hex(link.expectedKey));
+        const bool unanswered = link.phase == Phase::connecting || link.phase == Phase::greeting;
+        const bool tryNext = link.outgoing && unanswered && !link.fallbacks.empty() && !link.closedByUs &&
+                             session.running_.load();
+        const bool trustedCamera = isMonitor() && link.outgoing && !link.closedByUs && [&] {
+            auto trust = trusted.find(link.expectedKey);
+            return trust && trust->role == TrustedPeer::cameraRole;
+        }();
         link.phase = Phase::closing;
         links.erase(link.id);
+        if (tryNext) {
+            // The camera may be at its other address; the user hears of it only when none answers.
+            startOutgoingTo(link.peerId, link.expectedKey, link.name, link.automatic, link.fallbacks);
+            return;
+        }
+        if (trustedCamera && !wasReady && session.running_.load()) noteFailure(link.expectedKey);
         if (wasReady) {
             std::erase(readyOrder, link.id);
             onMain(&PeerSession::onPeerDisconnected, link.peerId);
             onMain(&PeerSession::onPeersChanged, peerList());
+            std::erase_if(nearby, [&](const NearbyInfo& n) {
+                return n.lostWhileConnected && n.id == link.peerId && !answers(n);
+            });
+            // A trusted camera that dropped off is invited again soon, not only at the next upkeep.
+            if (trustedCamera && session.running_.load()) noteFailure(link.expectedKey);
         }
         if (issueText) issue(*issueText);
         if (hadRequest) publishPairing();
@@ -883,8 +998,11 @@ struct PeerSession::State {
     }
 
     void completePairing(Link& link) {
+        // Paired means stored: a pairing the next start would not remember is no pairing.
         if (!trusted.add(TrustedPeer{link.peerKey, link.name, link.peerRole, Date::now()})) {
             log::error(component, "cannot store the trusted peer " + link.name);
+            closeLink(link, "the trusted list could not be written", "Couldn't save the pairing with " + link.name);
+            return;
         }
         becomeReady(link);
     }
@@ -911,7 +1029,8 @@ struct PeerSession::State {
         link.shared->ready.store(true);
         link.requestRaised = false;
         readyOrder.push_back(link.id);
-        failedMarks.erase(hex(link.peerKey));
+        backoffs.erase(hex(link.peerKey));
+        if (link.outgoing) lastGood[hex(link.peerKey)] = {link.address, link.port};
         if (isMonitor()) wanted.insert(link.peerId);
         log::info(component, "link to " + link.name + " is ready");
         onMain(&PeerSession::onPeerConnected, link.peerId);

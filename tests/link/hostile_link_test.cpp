@@ -6,6 +6,12 @@
 #include "platform/crypto.h"
 #include "platform/nearby_service.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -61,6 +67,64 @@ private:
 Bytes helloBody(std::uint8_t role, const Bytes& key, const std::string& name = "Intruder") {
     return LinkMessage::Hello{role, Uuid(), name, key}.encode();
 }
+
+/// TCP connections from `source` that never start TLS, `count` of them kept open: each one the camera drops is
+/// opened again at once, as a hostile neighbour would.
+class IdleFlood {
+public:
+    IdleFlood(std::uint16_t port, const char* source, int count) {
+        thread_ = std::thread([=, this] {
+            std::vector<int> fds(static_cast<std::size_t>(count), -1);
+            while (!stop_.load()) {
+                for (auto& fd : fds) {
+                    if (fd >= 0) {
+                        pollfd p{fd, POLLIN, 0};
+                        char byte;
+                        if (::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) {
+                            ::close(fd);
+                            fd = -1;
+                            ++dropped_;
+                        }
+                    }
+                    if (fd < 0) fd = open(port, source);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            for (int fd : fds) {
+                if (fd >= 0) ::close(fd);
+            }
+        });
+    }
+    ~IdleFlood() { end(); }
+    void end() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    int dropped() const { return dropped_.load(); }
+
+private:
+    static int open(std::uint16_t port, const char* source) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) return -1;
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &from.sin_addr);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+            ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> dropped_{0};
+};
 
 class HostileLinkTest : public ::testing::Test {
 protected:
@@ -337,6 +401,89 @@ TEST_F(HostileLinkTest, FakeCameraCannotUpsetTheRemote) {
     beacon->stop();
     listener->close();
     expectGenuineLinkIntact();
+}
+
+// Idle connections that never start TLS: from another address they cannot keep the remote out at all; from the
+// remote's own address they hold it off only while they last, and it comes back by itself afterwards.
+TEST_F(HostileLinkTest, IdleConnectionsDoNotLockTheRemoteOut) {
+    const auto connectedBefore = monitor->recorder.count("connected");
+    {
+        IdleFlood flood(port, "127.0.0.2", 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        monitor->session->reconnect(*cameraId);
+        EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 1; }, 8))
+            << "the remote could not reach the camera while a neighbour held idle connections";
+        // The camera does not keep them either.
+        EXPECT_TRUE(eventually([&] { return flood.dropped() >= 4; }, 5));
+    }
+    {
+        IdleFlood flood(port, "127.0.0.1", 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        monitor->session->reconnect(*cameraId);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    // Nobody calls connect or reconnect: the remote keeps trying and gets in within seconds.
+    EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 2; }, 8));
+    EXPECT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1 && camera->readyPeers().size() == 1; }));
+    EXPECT_TRUE(monitor->recorder.issues().empty());
+    const auto before = camera->recorder.data().size();
+    monitor->send(Bytes{9, 9}, *cameraId);
+    EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
+}
+
+// Discovery datagrams are not authenticated: a forged announcement with a dead port and a forged bye neither remove
+// the trusted camera from the list nor keep the remote from it.
+TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
+    std::uint16_t deadPort = 0;
+    {
+        nearby::NearbyService probe("test.probe");
+        auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
+        ASSERT_TRUE(listener);
+        deadPort = listener->port();
+        listener->close();
+    }
+    const auto cameraKey = camera->publicKey();
+    nearby::NearbyService forger("test.forger");
+    nearby::NearbyBeacon::Options options;
+    options.ownInstance = cameraId->instance;  // the camera's own instance
+    options.network.group = discovery.group;
+    options.network.port = discovery.port;
+    options.announceInterval = 0.05;
+    options.burstInterval = 0.02;
+    auto beacon = forger.beacon(options);
+    ASSERT_TRUE(beacon);
+    const auto eventsBefore = monitor->recorder.events().size();
+    beacon->advertise([&] {
+        nearby::NearbyAnnouncement a;
+        a.role = TrustedPeer::cameraRole;
+        a.name = "Target";
+        a.publicKey = cameraKey;
+        a.port = deadPort;
+        return a;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    // The link drops and is invited again while the forger keeps announcing the dead port.
+    const auto connectedBefore = monitor->recorder.count("connected");
+    monitor->session->reconnect(*cameraId);
+    EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 1; }, 8))
+        << "the remote followed the forged port";
+    beacon->stop();  // a bye in the camera's name
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    const auto events = monitor->recorder.events();
+    for (std::size_t i = eventsBefore; i < events.size(); ++i) {
+        if (events[i].what == "nearby") {
+            EXPECT_EQ(events[i].detail, "Target") << "published at event " << i;
+        }
+    }
+    ASSERT_TRUE(monitor->recorder.nearbyNamed("Target"));
+    EXPECT_TRUE(monitor->recorder.nearbyNamed("Target")->isConnected);
+    EXPECT_TRUE(monitor->recorder.issues().empty());
+    EXPECT_EQ(monitor->readyPeers().size(), 1u);
+    const auto before = camera->recorder.data().size();
+    monitor->send(Bytes{7, 7}, *cameraId);
+    EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
 }
 
 // A relay that terminates TLS towards both ends and passes every message on: the two ends get different codes,

@@ -191,5 +191,41 @@ TEST_F(IdentityTest, ConcurrentWritersLoseNoEntry) {
     EXPECT_EQ(TrustedPeers(keychain).load().size(), 80u);
 }
 
+// An identity key that cannot be stored is an error, never a fresh identity at every start.
+TEST_F(IdentityTest, IdentityKeyThatCannotBeStoredIsAnError) {
+    // A folder where the key's file belongs: the key can be neither read nor written.
+    std::filesystem::create_directories(keychain->folder() / DeviceIdentity::identityKeyItem / "in-the-way");
+    EXPECT_THROW(DeviceIdentity(keychain).identityKey(), DeviceIdentity::StorageError);
+    EXPECT_THROW(DeviceIdentity(keychain).publicKey(), DeviceIdentity::StorageError);
+
+    // A session with such a keychain says so and does not start.
+    auto main = std::make_shared<DispatchQueue>("test.main");
+    PeerSession::Options options;
+    options.keychain = keychain;
+    options.mainExecutor = main;
+    options.interfaces = {"127.0.0.1"};
+    const auto discovery = Discovery::unique();
+    options.multicastGroup = discovery.group;
+    options.multicastPort = discovery.port;
+    options.temporaryFolder = dir / "incoming";
+    auto session = PeerSession::create(PeerSession::Role::camera, true, 4, "morvane", options);
+    std::mutex mutex;
+    std::vector<std::string> issues;
+    session->onIssue = [&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        issues.push_back(text);
+    };
+    main->sync([&] { session->start(); });
+    EXPECT_FALSE(session->isRunning());
+    main->sync([] {});
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(issues, std::vector<std::string>{"Couldn't store this device's identity key"});
+    }
+    session->onIssue = nullptr;
+    session.reset();
+    main.reset();
+}
+
 }  // namespace
 }  // namespace morvane::test

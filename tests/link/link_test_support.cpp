@@ -29,6 +29,9 @@ bool eventually(const std::function<bool()>& condition, double seconds) {
 PeerSession::Timing fastTiming() {
     PeerSession::Timing t;
     t.handshakeTimeout = 5;
+    t.firstBytesTimeout = 1;
+    t.retryMinimum = 0.1;
+    t.retryMaximum = 0.8;
     t.pairingTimeout = 20;
     t.refusalDelay = 0.2;
     t.maintenanceInterval = 0.4;
@@ -75,8 +78,13 @@ void Recorder::attach(PeerSession& session, const std::shared_ptr<DispatchQueue>
     };
     session.onNearbyChanged = [this, onMain](const std::vector<PeerSession::NearbyCamera>& list) {
         onMain("onNearbyChanged");
-        std::lock_guard lock(mutex_);
-        nearby_ = list;
+        std::string names;
+        for (const auto& camera : list) names += (names.empty() ? "" : ",") + camera.name;
+        {
+            std::lock_guard lock(mutex_);
+            nearby_ = list;
+        }
+        record("nearby", names);
     };
     session.onPairingRequest = [this, onMain](const std::optional<PeerSession::PairingRequest>& request) {
         onMain("onPairingRequest");

@@ -2,9 +2,16 @@
 
 #include "platform/nearby_service.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 
 namespace morvane::test {
 namespace {
@@ -277,6 +284,212 @@ TEST(NearbyConnectionTest, RefusedConnectionReportsClosed) {
     auto conn = service.connect("127.0.0.1", port);
     conn->start(r.handlers(10));
     EXPECT_TRUE(eventually([&] { return r.isClosed(); }));
+}
+
+// File data goes in the bulk lane: packets sent after it overtake what still waits, and each lane keeps its order.
+TEST(NearbyConnectionTest, PacketsOvertakeBulkFramesAndEachLaneKeepsItsOrder) {
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    Received atClient;
+    std::mutex mutex;
+    std::vector<std::pair<std::uint8_t, Bytes>> got;
+    std::shared_ptr<NearbyConnection> accepted;
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
+        NearbyConnection::Handlers h;
+        h.exporterLabel = "EXPORTER-test";
+        h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
+        std::weak_ptr<NearbyConnection> weak = c;
+        // The receiver holds still at first, so that the sender's queue fills up.
+        h.onMessage = [&, weak](std::uint8_t kind, Bytes& body) {
+            std::lock_guard lock(mutex);
+            got.emplace_back(kind, std::move(body));
+            if (got.size() == 1) {
+                if (auto self = weak.lock()) self->pauseReading();
+            }
+        };
+        c->start(std::move(h));
+        std::lock_guard lock(mutex);
+        accepted = c;
+    });
+    ASSERT_TRUE(listener);
+    auto conn = client.connect("127.0.0.1", listener->port());
+    conn->start(atClient.handlers(1 << 20));
+    constexpr std::uint32_t bulkFrames = 400;
+    for (std::uint32_t i = 0; i < bulkFrames; ++i) {
+        Bytes body(64 * 1024, static_cast<std::uint8_t>(i));
+        body[0] = static_cast<std::uint8_t>(i >> 8);
+        conn->send(2, body, {}, NearbyConnection::Lane::bulk);
+    }
+    auto count = [&] {
+        std::lock_guard lock(mutex);
+        return got.size();
+    };
+    ASSERT_TRUE(eventually([&] { return count() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (std::uint8_t i = 0; i < 3; ++i) conn->send(1, Bytes{i});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+        std::lock_guard lock(mutex);
+        accepted->resumeReading();
+    }
+    ASSERT_TRUE(eventually([&] { return count() == bulkFrames + 3; }));
+    {
+        std::lock_guard lock(mutex);
+        std::vector<std::size_t> packetPositions;
+        std::uint32_t nextBulk = 0;
+        for (std::size_t at = 0; at < got.size(); ++at) {
+            const auto& [kind, body] = got[at];
+            if (kind == 1) {
+                EXPECT_EQ(body, Bytes{static_cast<std::uint8_t>(packetPositions.size())});
+                packetPositions.push_back(at);
+            } else {
+                ASSERT_EQ(body.size(), 64u * 1024);
+                EXPECT_EQ(body[1], static_cast<std::uint8_t>(nextBulk));
+                EXPECT_EQ(body[0], static_cast<std::uint8_t>(nextBulk >> 8));
+                ++nextBulk;
+            }
+        }
+        ASSERT_EQ(packetPositions.size(), 3u);
+        // Behind what was already in the sockets, ahead of the megabytes still queued.
+        EXPECT_LT(packetPositions.back(), bulkFrames / 2);
+    }
+    conn->close();
+    EXPECT_TRUE(eventually([&] { return atClient.isClosed() && accepted->isClosed(); }));
+    listener->close();
+}
+
+// A receiver that cannot keep up stops reading; nothing is lost or reordered, and it reads on when it resumes.
+TEST(NearbyConnectionTest, PausedReadingHoldsMessagesUntilResumed) {
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    Received atClient;
+    std::mutex mutex;
+    std::vector<Bytes> got;
+    std::shared_ptr<NearbyConnection> accepted;
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
+        NearbyConnection::Handlers h;
+        h.exporterLabel = "EXPORTER-test";
+        h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
+        std::weak_ptr<NearbyConnection> weak = c;
+        h.onMessage = [&, weak](std::uint8_t, Bytes& body) {
+            std::lock_guard lock(mutex);
+            got.push_back(std::move(body));
+            if (got.size() == 1) {
+                if (auto self = weak.lock()) self->pauseReading();
+            }
+        };
+        c->start(std::move(h));
+        std::lock_guard lock(mutex);
+        accepted = c;
+    });
+    ASSERT_TRUE(listener);
+    auto conn = client.connect("127.0.0.1", listener->port());
+    conn->start(atClient.handlers(10));
+    for (std::uint32_t i = 0; i < 50; ++i) conn->send(1, randomBytes(1000 + i * 3000, i));
+    auto count = [&] {
+        std::lock_guard lock(mutex);
+        return got.size();
+    };
+    ASSERT_TRUE(eventually([&] { return count() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(count(), 1u);
+    {
+        std::lock_guard lock(mutex);
+        accepted->resumeReading();
+    }
+    ASSERT_TRUE(eventually([&] { return count() == 50; }));
+    {
+        std::lock_guard lock(mutex);
+        for (std::uint32_t i = 0; i < 50; ++i) EXPECT_EQ(got[i], randomBytes(1000 + i * 3000, i)) << i;
+    }
+    conn->close();
+    EXPECT_TRUE(eventually([&] { return atClient.isClosed() && accepted->isClosed(); }));
+    listener->close();
+}
+
+// A connection that never starts TLS does not keep its place: it is closed after the first-bytes time-out.
+TEST(NearbyConnectionTest, ConnectionThatSendsNothingIsClosed) {
+    NearbyService server("test.server");
+    std::mutex mutex;
+    std::vector<std::shared_ptr<NearbyConnection>> accepted;
+    std::vector<Received> received(2);
+    auto listener = server.listen(
+        "127.0.0.1", 0,
+        [&](std::shared_ptr<NearbyConnection> c) {
+            std::lock_guard lock(mutex);
+            c->start(received[std::min<std::size_t>(accepted.size(), 1)].handlers(10));
+            accepted.push_back(c);
+        },
+        0.3);
+    ASSERT_TRUE(listener);
+    const int idle = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(listener->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval timeout{3, 0};
+    ::setsockopt(idle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const auto start = std::chrono::steady_clock::now();
+    char byte = 0;
+    EXPECT_EQ(::recv(idle, &byte, 1, 0), 0);  // closed by the server, not timed out here
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ::close(idle);
+    ASSERT_TRUE(eventually([&] { return received[0].isClosed(); }));
+    EXPECT_EQ(*received[0].closed, "no TLS from the peer");
+
+    // A peer that speaks TLS at once is not affected, however long it stays.
+    NearbyService client("test.client");
+    Received atClient;
+    auto conn = client.connect("127.0.0.1", listener->port());
+    conn->start(atClient.handlers(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_FALSE(atClient.isClosed());
+    EXPECT_FALSE(received[1].isClosed());
+    conn->close();
+    EXPECT_TRUE(eventually([&] { return atClient.isClosed() && received[1].isClosed(); }));
+    listener->close();
+}
+
+// Out of file descriptors, accept fails at once and keeps failing: the listener pauses between tries instead of
+// spinning a core, and accepts again when descriptors are free.
+TEST(NearbyListenerTest, FailingAcceptsDoNotSpin) {
+    NearbyService server("test.server");
+    std::atomic<int> acceptedCount{0};
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection>) { ++acceptedCount; });
+    ASSERT_TRUE(listener);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(client, 0);
+    // The lowest free descriptor number becomes the limit: no new descriptor can be made.
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(listener->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int connected = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    auto cpu = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double used = cpu() - before;
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(connected, 0);
+    EXPECT_EQ(acceptedCount.load(), 0);
+    EXPECT_LT(used, 0.3) << "seconds of processor time while accepts failed for one second";
+    EXPECT_TRUE(eventually([&] { return acceptedCount.load() == 1; }, 5));
+    ::close(client);
+    listener->close();
 }
 
 }  // namespace

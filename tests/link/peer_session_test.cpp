@@ -442,5 +442,30 @@ TEST_F(PeerSessionTest, StopDropsEveryPeerAndStartFindsThemAgain) {
     EXPECT_EQ(monitor.recorder.pairingRequests().size(), 1u);
 }
 
+// Paired means remembered: a remote that cannot write its trusted list says so and does not call the pairing done.
+TEST_F(PeerSessionTest, PairingThatCannotBeStoredEndsWithAMessage) {
+    Node camera(Role::camera, discovery, dir / "camera", "Cam S");
+    Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+    // A folder where the list's file belongs: every write of the list fails.
+    std::filesystem::create_directories(monitor.keychain->folder() / "trusted-peers" / "in-the-way");
+    camera.start();
+    monitor.start();
+    ASSERT_TRUE(eventually([&] { return monitor.recorder.nearbyNamed("Cam S").has_value(); }));
+    const auto id = monitor.recorder.nearbyNamed("Cam S")->id;
+    monitor.session->connect(id);
+    ASSERT_TRUE(eventually([&] { return monitor.recorder.currentRequest() && camera.recorder.currentRequest(); }));
+    monitor.session->acceptPairing(monitor.recorder.currentRequest()->id);
+    camera.session->acceptPairing(camera.recorder.currentRequest()->id);
+    ASSERT_TRUE(eventually([&] { return !monitor.recorder.issues().empty(); }));
+    EXPECT_EQ(monitor.recorder.issues()[0], "Couldn't save the pairing with Cam S");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(monitor.recorder.count("connected"), 0u);
+    EXPECT_TRUE(monitor.readyPeers().empty());
+    EXPECT_FALSE(monitor.recorder.currentRequest());
+    EXPECT_TRUE(monitor.trustedList().empty());
+    // The camera may have counted the link as up for a moment; it does not stay up.
+    EXPECT_TRUE(eventually([&] { return camera.readyPeers().empty(); }));
+}
+
 }  // namespace
 }  // namespace morvane::test

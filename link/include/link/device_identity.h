@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,13 @@ public:
     DeviceIdentity();
     explicit DeviceIdentity(std::shared_ptr<Keychain> keychain);
 
-    /// The identity key; made and stored on first use (a stored item of the wrong size is replaced).
+    /// Thrown when a new identity key cannot be stored.
+    struct StorageError : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    /// The identity key; made and stored on first use (a stored item of the wrong size is replaced). Throws
+    /// `StorageError` when a new key cannot be stored: a key nobody keeps would be a new identity at every start.
     crypto::X25519PrivateKey identityKey() const;
     Bytes publicKey() const { return identityKey().publicKey(); }
 

@@ -21,8 +21,10 @@ namespace morvane {
 /// The link between the remote (monitor role) and its cameras (camera role): discovery, one encrypted session per
 /// peer, pairing with a six-digit code, trusted reconnection, packets and files.
 ///
-/// Threads: the link's state lives on `queue()` ("morvane.peer-session") and its sends leave on `sendQueue()`
-/// ("morvane.peer-send"). `onData` and `onResource` run on the thread that delivered the message (never the main
+/// Threads: the link's state lives on `queue()` ("morvane.peer-session"); files are read and sent on `sendQueue()`
+/// ("morvane.peer-send"). Packets are handed to the connection from `queue()` without waiting for the network and
+/// leave in the order they were sent. `onData` runs on the network thread that received the packet, in order per
+/// peer; `onResource` on the delivery thread, after every packet that was sent before the file (never the main
 /// thread, never inside `queue()`); every other callback runs on the main executor given in the options.
 class PeerSession : public std::enable_shared_from_this<PeerSession> {
 public:
@@ -57,6 +59,9 @@ public:
     /// Every delay of the link, in seconds; tests shorten them.
     struct Timing {
         double handshakeTimeout = 10;  ///< connect + TLS + hello (and the trusted proofs)
+        double firstBytesTimeout = 3;  ///< an accepted connection that sends no TLS within this is dropped
+        double retryMinimum = 0.5;     ///< a trusted camera that could not be reached is tried again after this,
+        double retryMaximum = 4;       ///< doubling with each failure up to this
         double pairingTimeout = 120;   ///< an unanswered pairing request counts as a refusal
         double refusalDelay = 0.5;     ///< a refusal is sent, then the link dropped this much later
         double maintenanceInterval = 20;
@@ -98,6 +103,8 @@ public:
     bool isRunning() const { return running_.load(); }
 
     /// Starts discovery (the monitor browses, the camera advertises and listens) and the link's upkeep. Main thread.
+    /// Without this device's identity key (it could not be stored) nothing starts: `onIssue` says so and
+    /// `isRunning` stays false.
     void start();
     /// Stops discovery and drops every peer's connection. Main thread.
     void stop();

@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -62,6 +63,12 @@ NearbyService::NearbyService(std::string threadName) : impl_(std::make_shared<Im
     impl_->guard.emplace(asio::make_work_guard(impl_->io));
     impl_->thread = std::thread([impl = impl_, name = std::move(threadName)] {
         impl->threadId.store(std::this_thread::get_id());
+        // TLS writes go through plain write(): a peer that hung up must give this thread EPIPE, not end the
+        // process with SIGPIPE.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::string shortName = name.size() > 15 ? name.substr(name.size() - 15) : name;
         pthread_setname_np(pthread_self(), shortName.c_str());
         for (;;) {

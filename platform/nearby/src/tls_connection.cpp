@@ -56,7 +56,12 @@ public:
           socket_(std::move(socket)),
           timer_(service_->io),
           isServer_(true),
-          firstBytesTimeout_(firstBytesTimeout) {}
+          firstBytesTimeout_(firstBytesTimeout) {
+        // Known at once, so that the owner can count connections per address before starting this one.
+        asio::error_code ec;
+        auto endpoint = socket_.remote_endpoint(ec);
+        if (!ec) address_ = endpoint.address().to_string();
+    }
 
     TlsConnection(std::shared_ptr<NearbyService::Impl> service, std::string address, std::uint16_t port)
         : service_(std::move(service)),
@@ -148,12 +153,6 @@ private:
         if (closed_.load()) return;
         lastReceive_ = lastSend_ = nowTicks();
         if (isServer_) {
-            asio::error_code ec;
-            auto endpoint = socket_.remote_endpoint(ec);
-            if (!ec) {
-                std::lock_guard lock(addressMutex_);
-                address_ = endpoint.address().to_string();
-            }
             // A connection that never starts TLS holds a place that a real peer may need.
             if (firstBytesTimeout_ > 0) {
                 timer_.expires_after(std::chrono::duration_cast<Clock::duration>(

@@ -1,8 +1,9 @@
-// File throughput over the USB link (camera server -> multiplexing service -> hub, with both digests) against a
-// plain copy of the same file over one TCP socket on 127.0.0.1.
+// File throughput over the USB link (camera server -> multiplexing service -> hub) against two copies of the same
+// file over one TCP socket on 127.0.0.1: a plain copy, and one that does the link's work as well (SHA-256 on both
+// sides, the file flushed to the disk, then an acknowledgement the sender waits for).
 //
-//   bench_usb_link [SIZE_MB]            both, in the same run, with the ratio
-//   bench_usb_link link|plain FILE MB   one of them on FILE (made when missing), for timing whole runs
+//   bench_usb_link [SIZE_MB] [ROUNDS]          all three, alternating, medians over the rounds
+//   bench_usb_link link|plain|same FILE MB     one of them on FILE (made when missing), for timing whole runs
 
 #include "fake_usbmux_service.h"
 #include "link/usb_hub.h"
@@ -15,6 +16,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/crypto.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -67,19 +71,37 @@ double overLink(const std::filesystem::path& file, const std::filesystem::path& 
     return seconds;
 }
 
-// Seconds to copy the file through one TCP connection into another file.
-double plainCopy(const std::filesystem::path& file, const std::filesystem::path& work) {
+// Seconds to copy the file through one TCP connection into another file. With `sameWork`, the sender hashes what
+// it reads and sends the digest last, the receiver hashes what it writes, compares, flushes the file to the disk and
+// answers one byte, and the time runs until the sender has that answer: what the link does besides moving bytes.
+double plainCopy(const std::filesystem::path& file, const std::filesystem::path& work, bool sameWork = false) {
     Listener listener;
     const auto target = work / "copy";
     const auto start = Clock::now();
+    const auto size = std::filesystem::file_size(file);
     std::thread receiver([&] {
         const int fd = listener.accept(10000);
         const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        std::vector<char> buffer(1u << 20);
+        std::vector<std::uint8_t> buffer(1u << 20);
+        crypto::Sha256 hasher;
+        std::uint64_t left = size;
+        std::vector<std::uint8_t> trailer;
         for (;;) {
             const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
             if (n <= 0) break;
-            if (::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) break;
+            auto got = static_cast<std::size_t>(n);
+            const auto data = static_cast<std::size_t>(std::min<std::uint64_t>(left, got));
+            if (data && ::write(out, buffer.data(), data) != static_cast<ssize_t>(data)) break;
+            if (sameWork) hasher.update(buffer.data(), data);
+            left -= data;
+            trailer.insert(trailer.end(), buffer.begin() + static_cast<std::ptrdiff_t>(data), buffer.begin() + n);
+            if (sameWork && left == 0 && trailer.size() >= 32) {
+                const auto digest = hasher.finish();
+                const bool ok = std::equal(digest.begin(), digest.end(), trailer.begin()) && ::fsync(out) == 0;
+                const char answer = ok ? 1 : 0;
+                ::send(fd, &answer, 1, MSG_NOSIGNAL);
+                break;
+            }
         }
         ::close(out);
         ::close(fd);
@@ -91,18 +113,31 @@ double plainCopy(const std::filesystem::path& file, const std::filesystem::path&
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        std::vector<char> buffer(1u << 20);
+        std::vector<std::uint8_t> buffer(1u << 20);
+        crypto::Sha256 hasher;
+        auto sendAll = [&](const std::uint8_t* data, std::size_t n) {
+            std::size_t sent = 0;
+            while (sent < n) {
+                const ssize_t k = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
+                if (k <= 0) return false;
+                sent += static_cast<std::size_t>(k);
+            }
+            return true;
+        };
         for (;;) {
             const ssize_t n = ::read(in, buffer.data(), buffer.size());
             if (n <= 0) break;
-            ssize_t sent = 0;
-            while (sent < n) {
-                const ssize_t k = ::send(fd, buffer.data() + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
-                if (k <= 0) break;
-                sent += k;
-            }
+            if (sameWork) hasher.update(buffer.data(), static_cast<std::size_t>(n));
+            if (!sendAll(buffer.data(), static_cast<std::size_t>(n))) break;
         }
         ::close(in);
+        if (sameWork) {
+            const auto digest = hasher.finish();
+            char answer = 0;
+            if (!sendAll(digest.data(), digest.size()) || ::recv(fd, &answer, 1, 0) != 1 || answer != 1) {
+                std::fprintf(stderr, "the copy with the link's work did not arrive whole\n");
+            }
+        }
     }
     ::close(fd);
     receiver.join();
@@ -113,6 +148,11 @@ double plainCopy(const std::filesystem::path& file, const std::filesystem::path&
 
 }  // namespace
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
 int main(int argc, char** argv) {
     TempDir work;
     if (argc == 4) {
@@ -120,34 +160,51 @@ int main(int argc, char** argv) {
         const std::filesystem::path file = argv[2];
         const std::uint64_t size = std::strtoull(argv[3], nullptr, 10) << 20;
         if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != size) makeFile(file, size);
-        const double seconds = mode == "link" ? overLink(file, work.path()) : plainCopy(file, work.path());
+        const double seconds = mode == "link" ? overLink(file, work.path()) : plainCopy(file, work.path(), mode == "same");
         std::printf("%s: %.3f s, %.0f MB/s\n", mode.c_str(), seconds, static_cast<double>(size) / 1e6 / seconds);
         return seconds > 0 ? 0 : 1;
     }
     const std::uint64_t size = (argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512) << 20;
+    const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 10);
     const auto file = work / "source.mov";
     makeFile(file, size);
-    // Alternate, and keep each one's best, so that a busy moment of the machine does not decide.
-    double link = 1e9;
-    double plain = 1e9;
-    for (int round = 0; round < 3; ++round) {
+    // Alternate the order every round, so that a busy moment of the machine weighs on all three alike.
+    std::vector<double> link, plain, same, linkToSame;
+    for (int round = 0; round < rounds; ++round) {
         const auto linkWork = work / ("link" + std::to_string(round));
         const auto plainWork = work / ("plain" + std::to_string(round));
         std::filesystem::create_directories(linkWork);
         std::filesystem::create_directories(plainWork);
-        const double l = overLink(file, linkWork);
-        const double p = plainCopy(file, plainWork);
-        if (l < 0 || p < 0) {
+        double l = 0, p = 0, w = 0;
+        if (round % 2 == 0) {
+            l = overLink(file, linkWork);
+            p = plainCopy(file, plainWork);
+            w = plainCopy(file, plainWork, true);
+        } else {
+            w = plainCopy(file, plainWork, true);
+            p = plainCopy(file, plainWork);
+            l = overLink(file, linkWork);
+        }
+        if (l < 0 || p < 0 || w < 0) {
             std::fprintf(stderr, "a transfer failed\n");
             return 1;
         }
-        link = std::min(link, l);
-        plain = std::min(plain, p);
+        link.push_back(l);
+        plain.push_back(p);
+        same.push_back(w);
+        linkToSame.push_back(w / l);
+        std::filesystem::remove_all(linkWork);
+        std::filesystem::remove_all(plainWork);
     }
     const double mb = static_cast<double>(size) / 1e6;
-    std::printf("file of %.0f MB, best of 3\n", mb);
-    std::printf("over the USB link: %.3f s, %.0f MB/s\n", link, mb / link);
-    std::printf("plain socket copy: %.3f s, %.0f MB/s\n", plain, mb / plain);
-    std::printf("link / plain time: %.2f\n", link / plain);
+    std::printf("file of %.0f MB, medians of %d alternating rounds\n", mb, rounds);
+    std::printf("over the USB link (digests, flush, acknowledgement): %.3f s, %.0f MB/s\n", median(link),
+                mb / median(link));
+    std::printf("socket copy doing the same work:                     %.3f s, %.0f MB/s\n", median(same),
+                mb / median(same));
+    std::printf("plain socket copy (bytes only):                      %.3f s, %.0f MB/s\n", median(plain),
+                mb / median(plain));
+    std::printf("link speed / same-work copy: %.2f (median of the rounds' ratios); link time / plain copy time: %.2f\n",
+                median(linkToSame), median(link) / median(plain));
     return 0;
 }

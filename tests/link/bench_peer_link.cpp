@@ -418,6 +418,32 @@ void line(const char* what, const std::vector<double>& link, const std::vector<d
                 *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
 }
 
+void report(const Settings& settings, const std::vector<double>& linkBulk, const std::vector<double>& tlsBulk,
+            const std::vector<double>& linkFile, const std::vector<double>& tlsFile, LinkBench& link,
+            const std::filesystem::path& file) {
+    std::vector<double> loaded;
+    const auto idle = link.roundTrips(settings.pings);
+    std::vector<double> loadedMedians, loadedP99s;
+    for (int run = 0; run < std::max(3, settings.pairs / 3); ++run) {
+        auto r = link.file(file, settings.fileMib, true);
+        loaded.insert(loaded.end(), r.rtts.begin(), r.rtts.end());
+        loadedMedians.push_back(median(r.rtts));
+        loadedP99s.push_back(percentile(r.rtts, 0.99));
+    }
+
+    std::printf("%d alternating pairs; %zu MiB in packets of %zu bytes; a %zu MiB file (SHA-256 on both sides, "
+                "flushed to the disk); loopback, TLS 1.3\n",
+                settings.pairs, settings.mib, settings.size, settings.fileMib);
+    line("bulk", linkBulk, tlsBulk, "MiB/s");
+    line("files", linkFile, tlsFile, "MiB/s");
+    std::printf("200-byte round trip over the link, idle: median %.0f us, p99 %.0f us (%d)\n", median(idle),
+                percentile(idle, 0.99), settings.pings);
+    std::printf("200-byte round trip during a file transfer: median %.0f us, p99 %.0f us (%zu round trips in %zu "
+                "transfers; per transfer median of medians %.0f us, of p99s %.0f us)\n",
+                median(loaded), percentile(loaded, 0.99), loaded.size(), loadedMedians.size(), median(loadedMedians),
+                median(loadedP99s));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -462,7 +488,7 @@ int main(int argc, char** argv) {
     }
     TlsBench tls(dir);
 
-    std::vector<double> linkBulk, tlsBulk, linkFile, tlsFile, loaded;
+    std::vector<double> linkBulk, tlsBulk, linkFile, tlsFile;
     for (int pair = 0; pair < settings.pairs; ++pair) {
         // Alternate which goes first, so that neither always runs on a warmer (or busier) machine.
         const bool linkFirst = pair % 2 == 0;
@@ -486,28 +512,9 @@ int main(int argc, char** argv) {
         const auto& files = settings.only == "link" ? linkFile : tlsFile;
         std::printf("%s alone: bulk %.1f MiB/s, files %.1f MiB/s (medians of %d)\n", settings.only.c_str(),
                     median(bulk), median(files), settings.pairs);
-        return 0;
+    } else {
+        report(settings, linkBulk, tlsBulk, linkFile, tlsFile, link, file);
     }
-    const auto idle = link.roundTrips(settings.pings);
-    std::vector<double> loadedMedians, loadedP99s;
-    for (int run = 0; run < std::max(3, settings.pairs / 3); ++run) {
-        auto r = link.file(file, settings.fileMib, true);
-        loaded.insert(loaded.end(), r.rtts.begin(), r.rtts.end());
-        loadedMedians.push_back(median(r.rtts));
-        loadedP99s.push_back(percentile(r.rtts, 0.99));
-    }
-
-    std::printf("%d alternating pairs; %zu MiB in packets of %zu bytes; a %zu MiB file (SHA-256 on both sides, "
-                "flushed to the disk); loopback, TLS 1.3\n",
-                settings.pairs, settings.mib, settings.size, settings.fileMib);
-    line("bulk", linkBulk, tlsBulk, "MiB/s");
-    line("files", linkFile, tlsFile, "MiB/s");
-    std::printf("200-byte round trip over the link, idle: median %.0f us, p99 %.0f us (%d)\n", median(idle),
-                percentile(idle, 0.99), settings.pings);
-    std::printf("200-byte round trip during a file transfer: median %.0f us, p99 %.0f us (%zu round trips in %zu "
-                "transfers; per transfer median of medians %.0f us, of p99s %.0f us)\n",
-                median(loaded), percentile(loaded, 0.99), loaded.size(), loadedMedians.size(), median(loadedMedians),
-                median(loadedP99s));
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;

@@ -3,6 +3,10 @@
 //   bench_shoot_library import <megabytes> [count]
 //       Files `count` sparse movies of the given size into a day folder on the same file system and prints the time
 //       per filing. Filing is a rename: a 2048 MB movie files as fast as a 0 MB one, and keeps its inode.
+//   bench_shoot_library probe [seconds] [count]
+//       Files `count` real movies (1920×1080 H.264 at 29.97 fps with a timecode track, `seconds` long, made once with
+//       the ffmpeg tool) the way a user waits for them: from the hand-over until the library has probed the movie
+//       and recorded its frame rate, size and timecode. Prints the median, the slowest, and the rename alone.
 //   bench_shoot_library rewrite [clips] [markers] [rounds]
 //       Loads a day of `clips` movies (two cameras per take) and `markers` markers, then adds `rounds` program cuts,
 //       each of which rewrites the manifest, the marker lists and every timeline document of the day.
@@ -13,12 +17,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/defaults.h"
 #include "shoot_library/shoot_library.h"
@@ -80,6 +87,59 @@ int benchImport(const fs::path& root, long megabytes, int count) {
     }
     library.waitUntilIdle();
     std::printf("import: %d movies of %ld MB, %.3f ms per filing\n", count, megabytes, total / count);
+    return 0;
+}
+
+int benchProbe(const fs::path& root, int seconds, int count) {
+    const fs::path master = root / "master.mov";
+    const std::string command =
+        "ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001 "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
+        std::to_string(seconds) + " -c:v libx264 -preset ultrafast -g 30 -c:a aac -timecode '12:00:00;01' -y '" +
+        master.string() + "'";
+    if (std::system(command.c_str()) != 0 || !fs::exists(master)) {
+        std::fprintf(stderr, "the ffmpeg tool could not make the movie\n");
+        return 1;
+    }
+    Defaults defaults(root / "defaults.json");
+    ShootLibrary library(ShootLibrary::Environment{&defaults, root / "Movies"});
+    const fs::path incoming = root / "incoming";
+    fs::create_directories(incoming);
+    std::vector<double> waits, renames;
+    for (int i = 0; i < count; ++i) {
+        const fs::path source = incoming / ("movie-" + std::to_string(i) + ".mov");
+        fs::copy_file(master, source, fs::copy_options::overwrite_existing);
+        TransferInfo info;
+        info.fileName = source.filename().string();
+        info.capturedAt = noon().addingTimeInterval(i * 600.0);
+        info.isVideo = true;
+        info.duration = seconds;
+        const auto start = Clock::now();
+        const fs::path filed = library.importFile(source, info, "Camera A");
+        renames.push_back(millisecondsSince(start));
+        library.waitUntilIdle();
+        waits.push_back(millisecondsSince(start));
+        // The wait counts only if the probe's findings are in the day's manifest.
+        std::ifstream in(filed.parent_path() / ShootLibrary::manifestName);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto day = ShootLibrary::decodeManifest(text);
+        bool probed = false;
+        for (const auto& clip : day ? day->clips : std::vector<ShootLibrary::Clip>{}) {
+            if (clip.file == filed.filename().string()) {
+                probed = clip.width == 1920 && clip.height == 1080 && clip.ntsc == true && clip.timecodeFrame;
+            }
+        }
+        if (!probed) {
+            std::fprintf(stderr, "the movie was filed without its probe's findings\n");
+            return 1;
+        }
+    }
+    std::sort(waits.begin(), waits.end());
+    std::sort(renames.begin(), renames.end());
+    std::printf("probe: %d movies of %d s, 1080p H.264 (%.1f MB each), filed and probed: median %.1f ms, slowest "
+                "%.1f ms; the rename alone: median %.2f ms\n",
+                count, seconds, static_cast<double>(fs::file_size(master)) / 1e6, waits[waits.size() / 2],
+                waits.back(), renames[renames.size() / 2]);
     return 0;
 }
 
@@ -157,11 +217,16 @@ int main(int argc, char** argv) {
     int status = 2;
     if (mode == "import") {
         status = benchImport(root, argc > 2 ? std::atol(argv[2]) : 2048, argc > 3 ? std::atoi(argv[3]) : 5);
+    } else if (mode == "probe") {
+        status = benchProbe(root, argc > 2 ? std::atoi(argv[2]) : 60, argc > 3 ? std::atoi(argv[3]) : 10);
     } else if (mode == "rewrite") {
         status = benchRewrite(root, argc > 2 ? std::atoi(argv[2]) : 500, argc > 3 ? std::atoi(argv[3]) : 200,
                               argc > 4 ? std::atoi(argv[4]) : 10);
     } else {
-        std::fprintf(stderr, "usage: %s import <megabytes> [count] | rewrite [clips] [markers] [rounds]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s import <megabytes> [count] | probe [seconds] [count] | rewrite [clips] [markers] "
+                     "[rounds]\n",
+                     argv[0]);
     }
     return status;
 }

@@ -20,7 +20,10 @@ QString lensLabelText(double lens, bool selected) {
     } else {
         char buffer[48];
         std::snprintf(buffer, sizeof buffer, "%.1f", lens);
-        text = QString::fromUtf8(buffer).replace(QStringLiteral("0."), QStringLiteral("."));
+        text = QString::fromUtf8(buffer);
+        // Only a leading zero goes (0.5 reads .5): 10.5 must still read 10.5.
+        const int digits = text.startsWith(QLatin1Char('-')) ? 1 : 0;
+        if (text.mid(digits, 2) == QStringLiteral("0.")) text.remove(digits, 1);
     }
     if (selected) text += QStringLiteral("×");
     return text;

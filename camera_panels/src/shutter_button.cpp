@@ -39,10 +39,18 @@ QString ShutterButton::accessibilityLabel(CaptureMode mode, bool isRecording, bo
     return {};
 }
 
+void ShutterButton::setDrawingScale(qreal scale) {
+    scale_ = scale;
+    setFixedSize(qCeil(76 * scale_), qCeil(76 * scale_));
+    update();
+}
+
 void ShutterButton::paintEvent(QPaintEvent*) {
     using namespace theme;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    p.translate((width() - 76 * scale_) / 2, (height() - 76 * scale_) / 2);
+    p.scale(scale_, scale_);
     const QRectF bounds(0, 0, 76, 76);
     const QPointF centre = bounds.center();
     p.setPen(QPen(Qt::white, 4));
@@ -66,8 +74,9 @@ void ShutterButton::paintEvent(QPaintEvent*) {
 }
 
 bool ShutterButton::hitButton(const QPoint& pos) const {
-    const QPointF d = QPointF(pos) - QPointF(38, 38);
-    return d.x() * d.x() + d.y() * d.y() <= 38.0 * 38.0;
+    const qreal radius = 38.0 * scale_;
+    const QPointF d = QPointF(pos) - QPointF(width() / 2.0, height() / 2.0);
+    return d.x() * d.x() + d.y() * d.y() <= radius * radius;
 }
 
 }  // namespace morvane

@@ -9,7 +9,9 @@
 namespace morvane {
 
 std::optional<std::string> readFileContents(const std::filesystem::path& file, std::uintmax_t maxBytes) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe is refused below instead of holding the caller at the open; regular
+    // files read the same either way.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uintmax_t>(info.st_size) > maxBytes) {

@@ -36,6 +36,7 @@ const SymbolEntry symbolTable[] = {
     {"chevron.left", 0xe5cb},                       // chevron_left
     {"chevron.right", 0xe5cc},                      // chevron_right
     {"chevron.up", 0xe5ce},                         // expand_less
+    {"chevron.up.chevron.down", 0xe5d7},            // unfold_more
     {"circle", 0xe836},                             // radio_button_unchecked
     {"dot.radiowaves.left.and.right", 0xe51e},      // sensors
     {"ellipsis.circle", 0xe5d3},                    // more_horiz
@@ -44,6 +45,7 @@ const SymbolEntry symbolTable[] = {
     {"eye", 0xe8f4},                                // visibility
     {"eye.slash", 0xe8f5},                          // visibility_off
     {"film.stack", 0xe04a},                         // video_library
+    {"flag", 0xe153},                               // flag
     {"folder", 0xe2c7},                             // folder
     {"forward.end.fill", 0xe044},                   // skip_next
     {"gearshape", 0xe8b8},                          // settings
@@ -51,8 +53,10 @@ const SymbolEntry symbolTable[] = {
     {"ladybug", 0xe868},                            // bug_report
     {"laptopcomputer", 0xe31e},                     // laptop
     {"line.3.horizontal", 0xe5d2},                  // menu
+    {"link", 0xe157},                               // link
     {"lock.fill", 0xe897},                          // lock
     {"mic.fill", 0xe029},                           // mic
+    {"moon", 0xe3a8},                               // brightness_3
     {"moon.fill", 0xe51c},                          // dark_mode
     {"mountain.2", 0xe564},                         // terrain
     {"pause.fill", 0xe034},                         // pause

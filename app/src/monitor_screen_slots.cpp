@@ -17,6 +17,8 @@
 #include "app/feed_stats.h"
 #include "app/monitor_screen.h"
 #include "app/nearby_cameras_view.h"
+#include "app/selected_feed_controls.h"
+#include "app/selected_feed_settings.h"
 #include "app/single_feed_pills.h"
 #include "app/settings_view.h"
 #include "app/transfer_row.h"
@@ -61,10 +63,7 @@ QWidget* MonitorScreen::makeDeckControls() { return new DeckControls(controller_
 /// "controlsCollapsed".
 QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::function<void()> openGallery,
                                                  std::function<void()> openSettings) {
-    (void)feed;
-    (void)openGallery;
-    (void)openSettings;
-    return nullptr;
+    return new SelectedFeedControls(controller_, feed, std::move(openGallery), std::move(openSettings));
 }
 
 // MARK: Inspector
@@ -72,8 +71,10 @@ QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::funct
 /// The camera-settings inspector with a selected camera: SelectedFeedSettings(controller, feed), which builds
 /// CameraSettingsView(status, send = controller.sendFromControls, showHistogram = controller.showHistogram).
 QWidget* MonitorScreen::makeSelectedFeedSettings(const FeedPtr& feed) {
-    (void)feed;
-    return nullptr;
+    auto* view = new SelectedFeedSettings(controller_, feed);
+    // The panel's "Done" closes the inspector.
+    connect(view, &SelectedFeedSettings::dismissRequested, this, [this] { setShowCameraSettings(false); });
+    return view;
 }
 
 // MARK: Sheets

@@ -11,6 +11,13 @@ StoredSettings& StoredSettings::shared() {
     return *settings;
 }
 
+StoredSettings& StoredSettings::attachedTo(QObject& owner, Defaults& defaults) {
+    for (auto* settings : owner.findChildren<StoredSettings*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (&settings->defaults() == &defaults) return *settings;
+    }
+    return *new StoredSettings(defaults, &owner);
+}
+
 bool StoredSettings::boolValue(const std::string& key, bool fallback) const {
     return defaults_.boolValue(key, fallback);
 }

@@ -10,6 +10,7 @@
 
 #include "camera_panels/camera_settings_rules.h"
 #include "camera_panels/capture_controls.h"
+#include "camera_panels/lut_file_picker.h"
 #include "protocol/camera_command.h"
 #include "protocol/camera_status.h"
 
@@ -23,7 +24,6 @@ class QVBoxLayout;
 
 namespace morvane {
 
-class LUTFilePicker;
 class SegmentedPicker;
 class StoredSettings;
 class ToggleSwitch;

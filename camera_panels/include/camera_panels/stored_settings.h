@@ -26,6 +26,9 @@ public:
 
     /// The application's settings over the standard user defaults.
     static StoredSettings& shared();
+    /// The one instance over `defaults` that lives as long as `owner` (made on first use), so that every panel
+    /// of a screen follows the same store.
+    static StoredSettings& attachedTo(QObject& owner, Defaults& defaults);
 
     /// An absent value, or one that is not a Bool, reads as `fallback`.
     bool boolValue(const std::string& key, bool fallback = false) const;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "camera_panels/capture_controls.h"
+
+class QVBoxLayout;
+
+namespace morvane {
+
+class CameraFeed;
+class MonitorController;
+
+/// The selected camera's control bar, wired to the controller: `CaptureControls` shown from the camera's first
+/// status on and handed every later one, with the controller's voice, all-cameras and histogram state.
+class SelectedFeedControls : public QWidget {
+    Q_OBJECT
+public:
+    /// Where the control bar keeps its collapsed state.
+    static constexpr const char* collapsedKey = "controlsCollapsed";
+
+    SelectedFeedControls(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
+                         std::function<void()> openGallery, std::function<void()> openSettings,
+                         QWidget* parent = nullptr);
+
+    const std::shared_ptr<CameraFeed>& feed() const { return feed_; }
+    /// The control bar, while the camera has reported a status.
+    QWidget* controls() const { return controls_; }
+    CaptureControls* captureControls() const { return controls_; }
+
+private:
+    void refresh();
+    CaptureControls::Inputs inputs() const;
+
+    std::shared_ptr<MonitorController> controller_;
+    std::shared_ptr<CameraFeed> feed_;
+    std::function<void()> openGallery_;
+    std::function<void()> openSettings_;
+    QVBoxLayout* layout_;
+    QPointer<CaptureControls> controls_;
+};
+
+}  // namespace morvane

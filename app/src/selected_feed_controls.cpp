@@ -1,0 +1,88 @@
+#include "app/selected_feed_controls.h"
+
+#include <QVBoxLayout>
+
+#include "camera_panels/stored_settings.h"
+#include "platform/defaults.h"
+#include "remote/camera_feed.h"
+#include "remote/monitor_controller.h"
+
+namespace morvane {
+
+SelectedFeedControls::SelectedFeedControls(std::shared_ptr<MonitorController> controller,
+                                           std::shared_ptr<CameraFeed> feed, std::function<void()> openGallery,
+                                           std::function<void()> openSettings, QWidget* parent)
+    : QWidget(parent), controller_(std::move(controller)), feed_(std::move(feed)),
+      openGallery_(std::move(openGallery)), openSettings_(std::move(openSettings)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    connect(feed_.get(), &CameraFeed::statusChanged, this, &SelectedFeedControls::refresh);
+    connect(feed_.get(), &CameraFeed::galleryChanged, this, &SelectedFeedControls::refresh);
+    connect(controller_.get(), &MonitorController::voiceEnabledChanged, this, &SelectedFeedControls::refresh);
+    connect(controller_.get(), &MonitorController::shutterAllCamerasChanged, this, &SelectedFeedControls::refresh);
+    connect(controller_.get(), &MonitorController::feedsChanged, this, &SelectedFeedControls::refresh);
+    connect(controller_.get(), &MonitorController::showHistogramChanged, this, &SelectedFeedControls::refresh);
+    refresh();
+}
+
+CaptureControls::Inputs SelectedFeedControls::inputs() const {
+    // The bar's closures may outlive neither the controller nor this view; they hold the controller weakly.
+    const std::weak_ptr<MonitorController> weak = controller_;
+    CaptureControls::Inputs in;
+    in.status = *feed_->status();
+    in.send = [weak](const CameraCommand& command) {
+        if (auto c = weak.lock()) c->sendFromControls(command);
+    };
+    if (!feed_->gallery().empty()) in.latestThumbnail = feed_->gallery().front().thumbnail;
+    in.openGallery = openGallery_;
+    in.voiceEnabled = controller_->voiceEnabled();
+    in.toggleVoice = [weak] {
+        if (auto c = weak.lock()) c->toggleVoice();
+    };
+    in.onShutter = [weak] {
+        if (auto c = weak.lock()) c->shutterFromControls();
+    };
+    // The all-cameras switch only means something with two or more cameras.
+    if (controller_->feeds().size() >= 2) {
+        in.shutterAllCameras = BoolBinding{[weak] {
+                                               auto c = weak.lock();
+                                               return c && c->shutterAllCameras();
+                                           },
+                                           [weak](bool value) {
+                                               if (auto c = weak.lock()) c->setShutterAllCameras(value);
+                                           }};
+    }
+    in.onMark = [weak] {
+        if (auto c = weak.lock()) c->addMarker();
+    };
+    in.showHistogram = BoolBinding{[weak] {
+                                       auto c = weak.lock();
+                                       return c && c->showHistogram();
+                                   },
+                                   [weak](bool value) {
+                                       if (auto c = weak.lock()) c->setShowHistogram(value);
+                                   }};
+    in.openSettings = openSettings_;
+    in.collapsedKey = collapsedKey;
+    return in;
+}
+
+void SelectedFeedControls::refresh() {
+    const bool hasStatus = feed_->status().has_value();
+    setVisible(hasStatus);
+    if (!hasStatus) {
+        delete controls_.data();
+        return;
+    }
+    if (controls_) {
+        controls_->setInputs(inputs());
+        return;
+    }
+    auto& settings = StoredSettings::attachedTo(*controller_, *controller_->environment().defaults);
+    controls_ = new CaptureControls(inputs(), &settings, this);
+    layout_->addWidget(controls_);
+    layout_->setAlignment(controls_, Qt::AlignHCenter);
+}
+
+}  // namespace morvane

@@ -1,0 +1,90 @@
+#include <QAbstractButton>
+#include <QTest>
+
+#include "camera_panels/camera_settings_view.h"
+#include "camera_panels/capture_controls.h"
+#include "camera_panels/labeled_control.h"
+#include "camera_panels/panel_controls.h"
+#include "protocol/message_codec.h"
+#include "screen_fixture.h"
+
+namespace morvane {
+namespace {
+
+class CameraPanelsHookup : public ScreenTest {
+protected:
+    void status(int n, const CameraStatus& s) {
+        controller().handlePeerData(*encodeMessage(PacketType::status, s), peer(n));
+        QCoreApplication::processEvents();
+    }
+    static CameraStatus manualCamera() {
+        CameraStatus s;
+        s.mode = CaptureMode::video;
+        s.exposure = ExposureSetting::Manual{800, 1.0 / 50};
+        s.whiteBalance = WhiteBalance::Manual{4300, 5};
+        s.supportsManualWhiteBalance = true;
+        s.frameRate = 25;
+        return s;
+    }
+};
+
+TEST_F(CameraPanelsHookup, ControlBarAppearsWithTheFirstStatusAndSendsThroughTheController) {
+    make().show();
+    connect({{1, "A"}, {2, "B"}});
+    controller().setSelectedID(peer(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(screen->findChild<CaptureControls*>(), nullptr);
+
+    status(1, manualCamera());
+    status(2, CameraStatus{});
+    auto* controls = screen->findChild<CaptureControls*>();
+    ASSERT_NE(controls, nullptr);
+    ASSERT_TRUE(eventually([&] { return controls->isVisibleTo(screen.get()); }));
+    // Two cameras: the All switch is there, bound to the controller.
+    auto* all = controls->sideControl(SideControlKind::all);
+    ASSERT_FALSE(all->isHidden());
+    link->clearSent();
+
+    controls->sideControl(SideControlKind::dim)->click();
+    EXPECT_EQ(link->commandsTo(peer(1)), std::vector<CameraCommand>{CameraCommand::SetDimmed{true}});
+    EXPECT_TRUE(link->commandsTo(peer(2)).empty());
+
+    all->click();
+    EXPECT_TRUE(controller().shutterAllCameras());
+    controls->timerButton()->click();
+    EXPECT_EQ(link->commandNamesTo(peer(2)), std::vector<std::string>{"setTimer"});
+}
+
+TEST_F(CameraPanelsHookup, SettingsPanelOpensWithoutSendingAndClosesWithDone) {
+    make().show();
+    connect({{1, "A"}, {2, "B"}});
+    controller().setSelectedID(peer(1));
+    status(1, manualCamera());
+    status(2, CameraStatus{});
+    controller().setShutterAllCameras(true);
+    link->clearSent();
+
+    screen->setShowCameraSettings(true);
+    QCoreApplication::processEvents();
+    auto* view = screen->findChild<CameraSettingsView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(eventually([&] { return view->isVisible(); }));
+    // Seeding the manual values must not overwrite the other camera's exposure and white balance.
+    EXPECT_TRUE(link->sent().empty());
+    EXPECT_EQ(view->model().iso, 800);
+    EXPECT_EQ(view->model().kelvin, 4300);
+
+    // A newer status reaches the open panel.
+    CameraStatus photo = manualCamera();
+    photo.mode = CaptureMode::photo;
+    status(1, photo);
+    EXPECT_EQ(view->sectionHeaders()[3], QStringLiteral("Photo"));
+
+    static_cast<QAbstractButton*>(view->control(QStringLiteral("Done")))->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(screen->showCameraSettings());
+    EXPECT_TRUE(link->sent().empty());
+}
+
+}  // namespace
+}  // namespace morvane

@@ -126,7 +126,7 @@ double codecDataRate(VideoCodec codec) {
     return 0;
 }
 
-std::string byteCountText(std::int64_t bytes) {
+std::string fileByteCountText(std::int64_t bytes) {
     if (bytes <= 0) return "Zero KB";
     if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
     static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
@@ -223,7 +223,7 @@ std::string formatFooter(const CameraStatus& status) {
     if (status.isRecording) return "Stop recording to change the format.";
     if (status.recordToDrive && status.externalDrive) {
         return "Takes go straight onto " + status.externalDrive->name + " (" +
-               byteCountText(status.externalDrive->freeBytes) +
+               fileByteCountText(status.externalDrive->freeBytes) +
                " free), in its DCIM folder. They stay there: plug the drive into the Mac to import them. If the drive "
                "is unplugged, the next take is recorded on this iPhone.";
     }

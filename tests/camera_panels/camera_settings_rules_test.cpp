@@ -123,11 +123,11 @@ TEST(CameraSettingsRules, Footers) {
     s.colorProfile = ColorProfile::appleLog;
     EXPECT_EQ(formatFooter(s).rfind("Apple Log records flat", 0), 0u);
 
-    EXPECT_EQ(byteCountText(0), "Zero KB");
-    EXPECT_EQ(byteCountText(512), "512 bytes");
-    EXPECT_EQ(byteCountText(740'000), "740 KB");
-    EXPECT_EQ(byteCountText(2'000'000'000), "2 GB");
-    EXPECT_EQ(byteCountText(-5), "Zero KB");
+    EXPECT_EQ(fileByteCountText(0), "Zero KB");
+    EXPECT_EQ(fileByteCountText(512), "512 bytes");
+    EXPECT_EQ(fileByteCountText(740'000), "740 KB");
+    EXPECT_EQ(fileByteCountText(2'000'000'000), "2 GB");
+    EXPECT_EQ(fileByteCountText(-5), "Zero KB");
 
     CameraStatus e;
     e.frameRate = 25;

@@ -50,7 +50,7 @@ std::string stabilizationLabel(Stabilization mode);
 /// Gigabytes a minute of 4K at 30 fps; 0 for HEVC.
 double codecDataRate(VideoCodec codec);
 /// Decimal units in the style of file sizes: "512 bytes", "740 KB", "12.3 GB".
-std::string byteCountText(std::int64_t bytes);
+std::string fileByteCountText(std::int64_t bytes);
 
 /// The entry of `formats` whose resolution is the camera's.
 std::optional<FormatOption> currentFormat(const CameraStatus& status);

@@ -1,6 +1,7 @@
 #include "camera_panels/capture_controls.h"
 
 #include <QAbstractButton>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QPainterPath>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include "camera_panels/labeled_control.h"
 #include "camera_panels/panel_controls.h"
@@ -288,6 +290,22 @@ void CaptureControls::setCollapsed(bool collapsed) {
 
 void CaptureControls::showCollapsedState() {
     const bool collapsed = isCollapsed();
+    QWidget* appearing = collapsed ? collapsedBar_ : expandedPanel_;
+    if (isVisible() && appearing->isHidden()) {
+        // The new state fades in with an ease-out curve of 0.2 s.
+        auto* effect = new QGraphicsOpacityEffect(appearing);
+        effect->setOpacity(0);
+        appearing->setGraphicsEffect(effect);
+        auto* fade = new QVariantAnimation(appearing);
+        fade->setDuration(200);
+        fade->setEasingCurve(QEasingCurve::OutCubic);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        connect(fade, &QVariantAnimation::valueChanged, effect,
+                [effect](const QVariant& value) { effect->setOpacity(value.toDouble()); });
+        connect(fade, &QVariantAnimation::finished, appearing, [appearing] { appearing->setGraphicsEffect(nullptr); });
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
     collapsedBar_->setVisible(collapsed);
     expandedPanel_->setVisible(!collapsed);
     const int padding = collapsed ? collapsedPadding : expandedPadding;
@@ -345,6 +363,12 @@ LabeledControl* CaptureControls::sideControl(SideControlKind kind) const {
 }
 
 QWidget* CaptureControls::galleryButton() const { return gallery_; }
+
+QSize CaptureControls::sizeHint() const {
+    const QSize natural = QWidget::sizeHint();
+    if (isCollapsed()) return {std::min(natural.width(), collapsedMaximumWidth), natural.height()};
+    return {expandedMaximumWidth, natural.height()};
+}
 
 void CaptureControls::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -13,6 +13,14 @@ namespace {
 
 class CameraPanelsHookup : public ScreenTest {
 protected:
+    /// Writes the screen's picture when MORVANE_PANEL_SHOTS names a folder, for a person to look at.
+    void saveShot(const char* name) {
+        if (const char* folder = std::getenv("MORVANE_PANEL_SHOTS")) {
+            for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+            screen->grab().save(QString::fromUtf8(folder) + QLatin1Char('/') + QString::fromUtf8(name) +
+                                QStringLiteral(".png"));
+        }
+    }
     void status(int n, const CameraStatus& s) {
         controller().handlePeerData(*encodeMessage(PacketType::status, s), peer(n));
         QCoreApplication::processEvents();
@@ -43,6 +51,7 @@ TEST_F(CameraPanelsHookup, ControlBarAppearsWithTheFirstStatusAndSendsThroughThe
     // Two cameras: the All switch is there, bound to the controller.
     auto* all = controls->sideControl(SideControlKind::all);
     ASSERT_FALSE(all->isHidden());
+    saveShot("screen-control-bar");
     link->clearSent();
 
     controls->sideControl(SideControlKind::dim)->click();
@@ -73,6 +82,7 @@ TEST_F(CameraPanelsHookup, SettingsPanelOpensWithoutSendingAndClosesWithDone) {
     EXPECT_TRUE(link->sent().empty());
     EXPECT_EQ(view->model().iso, 800);
     EXPECT_EQ(view->model().kelvin, 4300);
+    saveShot("screen-settings-inspector");
 
     // A newer status reaches the open panel.
     CameraStatus photo = manualCamera();

@@ -95,6 +95,9 @@ public:
     QLabel* zoomReadoutLabel() const { return zoomReadout_; }
     QWidget* galleryButton() const;
 
+    /// Expanded, the panel takes its full width (its rows have flexible space); collapsed, what its bar needs.
+    QSize sizeHint() const override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

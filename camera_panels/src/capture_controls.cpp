@@ -373,8 +373,10 @@ QSize CaptureControls::sizeHint() const {
 void CaptureControls::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // The platform's ultra-thin material blurs what lies behind it; without a blur a darker translucent fill
+    // keeps the controls readable over bright pictures.
     theme::fillRoundedRect(painter, QRectF(rect()), isCollapsed() ? collapsedRadius : expandedRadius,
-                           theme::ultraThinMaterial());
+                           QColor(20, 20, 24, 190));
 }
 
 }  // namespace morvane

@@ -42,6 +42,12 @@
 #include "app/sheet_dialog.h"
 #include "../../tests/deck/media_fixtures.h"
 #include "camera_panels/close_button.h"
+#include "camera_panels/camera_settings_view.h"
+#include "camera_panels/capture_controls.h"
+#include "camera_panels/labeled_control.h"
+#include "camera_panels/panel_controls.h"
+#include "camera_panels/quick_adjust.h"
+#include "camera_panels/shutter_button.h"
 #include "camera_panels/gallery_view.h"
 #include "camera_panels/large_sheet.h"
 #include "deck_ui/editor/angle_button.h"
@@ -433,6 +439,125 @@ void falseColour(Shooter& s) {
     s.controller().setShowHistogram(false);
     for (std::size_t i = 0; i < s.cameras.size(); ++i) s.cameras[i]->setStatus(s.statusFor(static_cast<int>(i)));
     s.settle(500);
+/// The selected camera as a person would set it up for a take: recording 4K Apple Log at 23.98 fps with manual
+/// exposure and white balance, ProRes onto a drive, aids on and a custom look.
+CameraStatus recordingStatus(CameraStatus status) {
+    status.isRecording = true;
+    status.resolution = Resolution{3840, 2160};
+    status.frameRate = 24;
+    status.ntsc = true;
+    status.colorProfile = ColorProfile::appleLog;
+    FormatOption hd;
+    hd.resolution = Resolution{1920, 1080};
+    hd.frameRates = {24, 25, 30, 60};
+    hd.logFrameRates = {24, 25, 30};
+    FormatOption uhd;
+    uhd.resolution = Resolution{3840, 2160};
+    uhd.frameRates = {24, 25, 30};
+    uhd.logFrameRates = {24, 25, 30};
+    status.formats = {hd, uhd};
+    status.lenses = {0.5, 1.0, 3.0};
+    status.zoom = 1.0;
+    status.exposure = ExposureSetting::Manual{800, 1.0 / 48};
+    status.shutterAngle = 180;
+    status.minISO = 50;
+    status.maxISO = 3200;
+    status.minShutter = 1.0 / 8000;
+    status.maxShutter = 1.0 / 4;
+    status.liveISO = 800;
+    status.liveShutter = 1.0 / 48;
+    status.supportsManualWhiteBalance = true;
+    status.whiteBalance = WhiteBalance::Manual{5600, 4};
+    status.supportsManualFocus = true;
+    status.focus = FocusSetting::Manual{0.62f};
+    status.proResCodecs = {VideoCodec::proRes422HQ, VideoCodec::proRes422};
+    status.codec = VideoCodec::proRes422HQ;
+    status.externalDrive = DriveStatus{"T7 Shield", 812'000'000'000LL, std::nullopt};
+    status.recordToDrive = true;
+    status.stabilizationModes = {Stabilization::standard, Stabilization::cinematic};
+    status.audioInputs = {{"builtin", "iPhone Microphone"}, {"usb", "Wireless Mic"}};
+    status.audioInput = "usb";
+    status.zebras = true;
+    status.peaking = true;
+    status.peakingLevel = PeakingLevel::high;
+    status.previewLUT = PreviewLUT::custom;
+    status.customLUTName = "Film Look";
+    status.timerSeconds = 3;
+    return status;
+}
+
+ScriptedCamera* selectedCameraScript(Shooter& s) {
+    const auto feed = s.controller().selectedFeed();
+    if (!feed) return nullptr;
+    for (auto& camera : s.cameras)
+        if (camera->name() == feed->name()) return camera.get();
+    return nullptr;
+}
+
+CaptureControls* shownControls(Shooter& s) {
+    for (auto* controls : s.app.window()->findChildren<CaptureControls*>())
+        if (controls->isVisible()) return controls;
+    return nullptr;
+}
+
+void recordingControlBar(Shooter& s) {
+    ScriptedCamera* camera = selectedCameraScript(s);
+    if (!camera) return s.fail("no selected camera");
+    camera->setStatus(recordingStatus(s.statusFor(0)));
+    s.check(s.waitFor([&] {
+        auto* controls = shownControls(s);
+        return controls && controls->shutterButton()->accessibleName() == QLatin1String("Stop recording");
+    }),
+            "the control bar shows the recording camera");
+    s.settle(600);
+    s.shoot("06c-control-bar-recording");
+    if (auto* controls = shownControls(s)) {
+        s.check(controls->sideControl(SideControlKind::settings)->title() == QStringLiteral("4K·23.98·LOG"),
+                "the settings control shows the format badge");
+        s.check(!controls->sideControl(SideControlKind::all)->isHidden(), "the All switch shows with four cameras");
+        s.check(!controls->modePicker()->isEnabled(), "the mode picker waits while recording");
+    }
+}
+
+void quickAdjustStrip(Shooter& s) {
+    auto* controls = shownControls(s);
+    if (!controls) return s.fail("no control bar");
+    controls->quickAdjust()->select(QuickAdjustModel::Control::whiteBalance);
+    s.settle(300);
+    s.shoot("06d-quick-adjust-white-balance");
+    s.check(controls->quickAdjust()->activeSlider() != nullptr, "the white-balance slider shows");
+    controls->quickAdjust()->select(QuickAdjustModel::Control::ev);
+}
+
+void cameraSettingsSheet(Shooter& s) {
+    s.screen().setShowCameraSettings(true);
+    CameraSettingsView* view = nullptr;
+    s.check(s.waitFor([&] {
+        view = s.app.window()->findChild<CameraSettingsView*>();
+        return view && view->isVisible();
+    }),
+            "the camera settings panel opens");
+    if (!view) return;
+    s.settle(600);
+    const std::pair<SettingsSection, const char*> sections[] = {
+        {SettingsSection::exposure, "06e-settings-exposure"},
+        {SettingsSection::whiteBalance, "06f-settings-white-balance-focus"},
+        {SettingsSection::video, "06g-settings-video"},
+        {SettingsSection::sound, "06h-settings-sound-aids"},
+        {SettingsSection::exposureAids, "06i-settings-exposure-aids"},
+        {SettingsSection::monitoringLUT, "06j-settings-monitoring-lut"},
+    };
+    for (const auto& [section, name] : sections) {
+        view->scrollToSection(section);
+        s.shoot(name);
+    }
+    s.check(view->sectionHeaders().size() == 7, "seven sections");
+    s.check(!view->sectionCard(SettingsSection::video)->isEnabled(), "the Video section waits while recording");
+    if (auto* done = qobject_cast<QAbstractButton*>(view->control(QStringLiteral("Done")))) done->click();
+    s.settle(300);
+    s.check(!s.screen().showCameraSettings(), "Done closes the panel");
+    if (ScriptedCamera* camera = selectedCameraScript(s)) camera->setStatus(s.statusFor(0));
+    s.settle(300);
 }
 
 void deckMode(Shooter& s) {
@@ -677,6 +802,9 @@ const State states[] = {
     {"two cameras", twoCameras},
     {"four cameras", fourCameras},
     {"selected camera", selectedCamera},
+    {"control bar of a recording camera", recordingControlBar},
+    {"quick adjust strip", quickAdjustStrip},
+    {"camera settings sheet", cameraSettingsSheet},
     {"solo", solo},
     {"loupe, guides and level", loupeGuidesAndLevel},
     {"false colour and readings", falseColour},

@@ -26,6 +26,7 @@
 #include "camera_panels/framing_guides.h"
 #include "camera_panels/loupe_view.h"
 #include "camera_panels/pinch_to_zoom.h"
+#include "camera_panels/stored_settings.h"
 #include "platform/theme.h"
 #include "remote/camera_feed.h"
 #include "remote/monitor_controller.h"
@@ -104,6 +105,9 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     // The tile takes the clicks itself, so that a click anywhere on it (overlays included) selects or focuses.
     picture_->setAttribute(Qt::WA_TransparentForMouseEvents);
     guides_ = new FramingGuides(this, controller_->environment().defaults);
+    // "Grid" and "Level" switched in the camera settings panel show at once.
+    connect(&StoredSettings::attachedTo(*controller_, *controller_->environment().defaults), &StoredSettings::changed,
+            guides_, &FramingGuides::refresh);
     focus_ = new FocusSquare(this);
     countdown_ = new CountdownOverlay(this);
     flash_ = new FlashOverlay(this);

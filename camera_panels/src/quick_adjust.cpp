@@ -236,7 +236,10 @@ void QuickAdjust::sliderMoved(Control control, int position) {
 
 void QuickAdjust::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) sync();
+    if (event->spontaneous()) return;
+    // Each appearance starts afresh, with EV selected, as the panel builds a new strip when it expands.
+    model_ = QuickAdjustModel{};
+    sync();
 }
 
 void QuickAdjust::setStatus(const CameraStatus& status) {

@@ -200,6 +200,12 @@ TEST_F(CaptureControlsTest, QuickAdjustSendsOnlyForAPersonsMove) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], CameraCommand(CameraCommand::SetWhiteBalance{WhiteBalance::Manual{5700, 0}}));
 
+    // Collapsing and expanding again starts the strip afresh on EV.
+    controls.setCollapsed(true);
+    controls.setCollapsed(false);
+    EXPECT_EQ(strip->selected(), QuickAdjustModel::Control::ev);
+    strip->select(QuickAdjustModel::Control::whiteBalance);
+
     // Angles switched on anywhere re-read the strip and change the shutter chip.
     settings().setBool(StoredSettings::shutterAsAngleKey, true);
     strip->select(QuickAdjustModel::Control::shutter);

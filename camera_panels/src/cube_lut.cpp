@@ -1,6 +1,7 @@
 #include "camera_panels/cube_lut.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -57,21 +58,32 @@ bool isSpace(char32_t c) {
            c == 0x205F || c == 0x3000;
 }
 
-/// The line's tokens, split at runs of white space.
-std::vector<std::string_view> tokens(std::string_view line) {
-    std::vector<std::string_view> result;
+/// The first tokens of a line, split at runs of white space; `count` goes one past the last kept token when
+/// there are more, which is all a line's meaning depends on.
+struct Tokens {
+    static constexpr std::size_t kept = 3;
+    std::array<std::string_view, kept> items;
+    std::size_t count = 0;
+};
+
+Tokens tokens(std::string_view line) {
+    Tokens result;
+    const auto add = [&](std::string_view token) {
+        if (result.count < Tokens::kept) result.items[result.count] = token;
+        ++result.count;
+    };
     std::size_t start = std::string_view::npos;
-    for (std::size_t at = 0; at < line.size();) {
+    for (std::size_t at = 0; at < line.size() && result.count <= Tokens::kept;) {
         const CodePoint c = decodeAt(line, at);
         if (isSpace(c.value)) {
-            if (start != std::string_view::npos) result.push_back(line.substr(start, at - start));
+            if (start != std::string_view::npos) add(line.substr(start, at - start));
             start = std::string_view::npos;
         } else if (start == std::string_view::npos) {
             start = at;
         }
         at += c.length;
     }
-    if (start != std::string_view::npos) result.push_back(line.substr(start));
+    if (start != std::string_view::npos && result.count <= Tokens::kept) add(line.substr(start));
     return result;
 }
 
@@ -137,10 +149,10 @@ std::optional<CubeLUT> parseCubeLUT(std::string_view text) {
     std::vector<float> values;
 
     const auto handleLine = [&](std::string_view line) {
-        const auto parts = tokens(line);
-        if (parts.empty() || parts.front().front() == '#') return;
-        if (parts.size() == 2 && parts[0] == "LUT_3D_SIZE") {
-            if (auto n = decimalInteger(parts[1])) {
+        const Tokens parts = tokens(line);
+        if (parts.count == 0 || parts.items[0].front() == '#') return;
+        if (parts.count == 2 && parts.items[0] == "LUT_3D_SIZE") {
+            if (auto n = decimalInteger(parts.items[1])) {
                 size = *n;
                 // Room for the whole table at once; the check comes first so no product can overflow.
                 if (size >= minimumSize && size <= maximumSize) {
@@ -149,10 +161,10 @@ std::optional<CubeLUT> parseCubeLUT(std::string_view text) {
                 return;
             }
         }
-        if (parts.size() != 3) return;
+        if (parts.count != 3) return;
         float entry[3];
         for (int i = 0; i < 3; ++i) {
-            auto v = floatValue(parts[static_cast<std::size_t>(i)]);
+            auto v = floatValue(parts.items[static_cast<std::size_t>(i)]);
             if (!v) return;
             entry[i] = *v;
         }

@@ -439,6 +439,8 @@ void falseColour(Shooter& s) {
     s.controller().setShowHistogram(false);
     for (std::size_t i = 0; i < s.cameras.size(); ++i) s.cameras[i]->setStatus(s.statusFor(static_cast<int>(i)));
     s.settle(500);
+}
+
 /// The selected camera as a person would set it up for a take: recording 4K Apple Log at 23.98 fps with manual
 /// exposure and white balance, ProRes onto a drive, aids on and a custom look.
 CameraStatus recordingStatus(CameraStatus status) {

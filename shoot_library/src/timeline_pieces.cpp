@@ -63,7 +63,9 @@ std::vector<ProgramPiece> ShootLibrary::programPieces(const std::vector<ProgramC
     for (const auto& cut : cuts) {
         if (cameras.count(cut.camera)) kept.push_back({&cut.camera, timecode::timeOfDayFrames(cut.at, rate)});
     }
-    const auto hour = static_cast<std::int64_t>(std::trunc(rate.fps() * 3600.0));
+    // A manifest may name any rate: an hour is held to the range every frame count is clamped to (4e15), so that
+    // neither the conversion nor `start - hour` can overflow.
+    const auto hour = static_cast<std::int64_t>(std::min(std::trunc(rate.fps() * 3600.0), 4.0e15));
     std::vector<Kept> inside;
     const std::string* opening = nullptr;
     for (const auto& k : kept) {

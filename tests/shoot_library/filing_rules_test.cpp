@@ -249,6 +249,19 @@ TEST(ProgramPiecesTest, Table) {
     }
 }
 
+TEST(ProgramPiecesTest, AbsurdRatesFromAManifestDoNotOverflow) {
+    // A hand-edited manifest once gave a clip the rate 9.2e18: the hour before the window overflowed.
+    const auto day = ShootLibrary::decodeManifest(
+        R"({"clips":[{"file":"a.mov","camera":"A","start":786000000,"duration":2,"isVideo":true,"take":1,)"
+        R"("frameRate":9200000000000000000}],"cuts":[{"camera":"A","at":786000001}]})");
+    ASSERT_TRUE(day);
+    const TimelineRate rate = ShootLibrary::dayRate(day->clips);
+    EXPECT_EQ(rate.rate, 9'200'000'000'000'000'000);
+    EXPECT_TRUE(ShootLibrary::programPieces(day->cuts, {"A"}, 0, 1, rate).empty());
+    EXPECT_FALSE(ShootLibrary::dayFCPXML("2024-11-27", *day, "/shoot", day->clips).empty());
+    EXPECT_FALSE(ShootLibrary::dayXMEML("2024-11-27", *day, "/shoot", day->clips).empty());
+}
+
 TEST(SoundPiecesTest, Table) {
     const TimelineRate rate{25, false};
     const Date midnight = localDate(2026, 12, 6, 0, 0, 0);

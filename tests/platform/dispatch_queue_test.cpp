@@ -6,11 +6,13 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <future>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace morvane;
@@ -188,6 +190,21 @@ TEST(DispatchQueue, CancelledWorkItemsDoNotRun) {
     std::this_thread::sleep_for(50ms);  // past the cancelled item's deadline
     queue.sync([] {});
     EXPECT_EQ(order.values(), (std::vector<int>{4, 2}));
+}
+
+TEST(DispatchQueue, DelayedWorkHandedOverWhileTheQueueWaitsForADeadline) {
+    // The queue thread waits for the earliest deadline while others add delayed work, which grows (and moves) the
+    // list the deadline is kept in: the wait must not read the deadline where it was.
+    DispatchQueue queue("morvane.deadlines");
+    std::atomic<int> ran{0};
+    queue.asyncAfter(3600.0, [&] { ran.fetch_add(1); });
+    for (int round = 0; round < 200; ++round) {
+        std::this_thread::sleep_for(1ms);
+        queue.asyncAfter(1800.0 + round, [&] { ran.fetch_add(1); });
+    }
+    queue.async([&] { ran.fetch_add(1000); });
+    queue.sync([] {});
+    EXPECT_EQ(ran.load(), 1000);
 }
 
 TEST(DispatchQueue, DestructionRunsHandedOverWorkAndDropsDelayedWork) {

@@ -138,7 +138,9 @@ void DispatchQueue::State::run(const std::string& label) {
         if (delayed.empty()) {
             wake.wait(lock);
         } else {
-            wake.wait_until(lock, delayed.top().due);
+            // A copy: the wait reads the deadline again after others (who may grow the heap) had the lock.
+            const auto due = delayed.top().due;
+            wake.wait_until(lock, due);
         }
     }
     currentState = nullptr;

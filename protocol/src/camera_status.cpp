@@ -155,7 +155,10 @@ std::optional<CameraStatus> decodeStatusOverDefaults(const Json& j) {
         try {
             f.read(*it, out);
         } catch (const DecodingError&) {
-            // A malformed field keeps its default; the rest of the report still counts.
+            // Only missing fields take their defaults: a field of the wrong type (or null where a value is required)
+            // makes the report unreadable, so the remote keeps showing the last good one instead of a default
+            // such as "not recording".
+            return std::nullopt;
         }
     }
     return out;

@@ -230,12 +230,18 @@ TEST(GeneratedInput, RandomBytesAndOversizedInput) {
         for (auto& b : packet) b = static_cast<std::uint8_t>(rng());
         runAllDecoders(packet, counts);
     }
-    // A large status whose every field is malformed still decodes through the retry, to the defaults.
+    // A large status whose every field is malformed is dropped after the retry; with only unknown keys beside
+    // the padding it decodes to the defaults.
     Json j = Json::object();
     const Json full = samples::fullStatus();
     for (const auto& [key, value] : full.items()) j[key] = Json::array({key, 1, nullptr});
     j["padding"] = std::string(1 << 20, 'x');
     auto packet = encodeMessage(PacketType::status, j);
+    ASSERT_TRUE(packet);
+    EXPECT_FALSE(decodeMessage<CameraStatus>(*packet));
+    Json unknown = Json::object();
+    unknown["padding"] = std::string(1 << 20, 'x');
+    packet = encodeMessage(PacketType::status, unknown);
     ASSERT_TRUE(packet);
     auto status = decodeMessage<CameraStatus>(*packet);
     ASSERT_TRUE(status);

@@ -390,5 +390,36 @@ TEST_F(IntakeTest, HostilePacketsOfEveryKindChangeNothingUnsafe) {
     ASSERT_TRUE(controller->feed(peer(1))->status());
 }
 
+TEST_F(IntakeTest, AStatusWithAMalformedFieldLeavesTheShownStateAsItWas) {
+    make();
+    connect({{1, "A"}});
+    auto feed = controller->feed(peer(1));
+    CameraStatus recording;
+    recording.mode = CaptureMode::video;
+    recording.isRecording = true;
+    recording.recordingElapsed = 12;
+    status(1, recording);
+    ASSERT_TRUE(feed->status() && feed->status()->isRecording);
+
+    Json malformed = Json(recording);
+    for (const Json& value : {Json("yes"), Json(nullptr)}) {
+        malformed["isRecording"] = value;
+        const std::string text = malformed.dump();
+        Bytes packet{packetTypeByte(PacketType::status)};
+        packet.insert(packet.end(), text.begin(), text.end());
+        deliver(packet, 1);
+        ASSERT_TRUE(feed->status());
+        EXPECT_TRUE(feed->status()->isRecording) << value.dump();
+        EXPECT_EQ(feed->status()->mode, CaptureMode::video);
+    }
+
+    // A report that leaves fields out still counts, over the defaults.
+    const std::string partial = R"({"mode":"video","isRecording":false})";
+    Bytes packet{packetTypeByte(PacketType::status)};
+    packet.insert(packet.end(), partial.begin(), partial.end());
+    deliver(packet, 1);
+    EXPECT_FALSE(feed->status()->isRecording);
+}
+
 }  // namespace
 }  // namespace morvane

@@ -103,8 +103,9 @@ struct CameraStatus {
 void to_json(Json& j, const CameraStatus& status);
 void from_json(const Json& j, CameraStatus& status);
 
-/// The tolerant reading: the status defaults with every well-formed field of the received object laid over
-/// them; missing and malformed fields keep their defaults. None when the value is not an object.
+/// The tolerant reading: the status defaults with the received object's fields laid over them, so that missing
+/// fields keep their defaults. None when the value is not an object or any field present is malformed (of another
+/// type, or null where a value is required).
 std::optional<CameraStatus> decodeStatusOverDefaults(const Json& j);
 
 }  // namespace morvane

@@ -38,7 +38,8 @@ std::optional<Bytes> encodeMessage(PacketType kind, const T& value) {
 }
 
 /// Decodes the JSON after the kind byte; none on any failure. `CameraStatus` alone is tolerant: when the strict
-/// reading fails, its well-formed top-level fields are laid over the status defaults.
+/// reading fails, its top-level fields are laid over the status defaults (missing fields take the defaults; a malformed
+/// one still drops the whole status).
 template <class T>
 std::optional<T> decodeMessage(ByteView packet) {
     if constexpr (std::is_same_v<T, CameraStatus>) {

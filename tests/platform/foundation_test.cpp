@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <set>
 
 using namespace morvane;
@@ -52,6 +55,46 @@ TEST(Uuid, FreshIdentifiersAreVersionFourAndDistinct) {
         seen.insert(s);
     }
     EXPECT_EQ(seen.size(), 1000u);
+}
+
+TEST(Uuid, AForkedProcessDoesNotRepeatTheParentsIdentifiers) {
+    // A generator kept in the process is copied into a child with its state, and both then hand out the same
+    // identifiers (as would two runs seeded alike). Taken from the kernel, each process gets its own.
+    Uuid before;  // whatever per-thread state the generator keeps is made now
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        std::array<std::uint8_t, 48> bytes{};
+        for (int i = 0; i < 3; ++i) {
+            const auto one = Uuid().bytes();
+            std::copy(one.begin(), one.end(), bytes.begin() + i * 16);
+        }
+        const bool written = ::write(pipeEnds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(pipeEnds[1]);
+    std::set<std::array<std::uint8_t, 16>> parent;
+    for (int i = 0; i < 3; ++i) parent.insert(Uuid().bytes());
+    std::array<std::uint8_t, 48> fromChild{};
+    std::size_t got = 0;
+    while (got < fromChild.size()) {
+        const ssize_t n = ::read(pipeEnds[0], fromChild.data() + got, fromChild.size() - got);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(got, fromChild.size());
+    for (int i = 0; i < 3; ++i) {
+        std::array<std::uint8_t, 16> one{};
+        std::copy(fromChild.begin() + i * 16, fromChild.begin() + (i + 1) * 16, one.begin());
+        EXPECT_FALSE(parent.count(one)) << Uuid(one).uuidString();
+    }
+    EXPECT_NE(before, Uuid());
 }
 
 TEST(Date, CountsFromTheReferenceDateAndKeepsFractions) {

@@ -1,8 +1,12 @@
 #include "platform/user_folders.h"
 
+#include "platform/photo_library.h"
 #include "scoped_env.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -46,4 +50,41 @@ TEST(UserFolders, WithoutAUsableHomeVariableThePasswordDatabaseTells) {
             EXPECT_EQ(userBaseFolder("MORVANE_TEST_BASE", ".config"), *expected / ".config");
         }
     }
+}
+
+TEST(UserFolders, ThePicturesFolderComesFromTheDesktopsUserFoldersFile) {
+    morvane::test::TempDir temp;
+    const fs::path config = temp / "config";
+    fs::create_directories(config);
+    ScopedEnv home("HOME", (temp / "home").c_str());
+    ScopedEnv configHome("XDG_CONFIG_HOME", config.c_str());
+    // The key is the file's, not the environment's: a variable of that name is no user folder.
+    ScopedEnv variable("XDG_PICTURES_DIR", "/from/the/environment");
+
+    struct Case {
+        const char* file;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {"XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n", temp / "home" / "Bilder"},
+        {"# written by xdg-user-dirs-update\nXDG_PICTURES_DIR=\"/srv/photos/\"\n", "/srv/photos"},
+        {"XDG_PICTURES_DIR=\"$HOME/My \\\"Shots\\\"\"\n", temp / "home" / "My \"Shots\""},
+        {"XDG_PICTURES_DIR=$HOME/Unquoted\n", temp / "home" / "Unquoted"},
+        {"XDG_PICTURES_DIR=\"$HOME/First\"\nXDG_PICTURES_DIR=\"$HOME/Second\"\n", temp / "home" / "Second"},
+        // Relative values, other keys and prefixes of the key fall back to Pictures in the home folder.
+        {"XDG_PICTURES_DIR=\"relative/photos\"\n", temp / "home" / "Pictures"},
+        {"XDG_PICTURES_DIRECTORY=\"/srv/other\"\nXDG_MUSIC_DIR=\"/srv/music\"\n", temp / "home" / "Pictures"},
+        {"XDG_PICTURES_DIR=\"$HOMEWORK/photos\"\n", temp / "home" / "Pictures"},
+        {"", temp / "home" / "Pictures"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::ofstream(config / "user-dirs.dirs", std::ios::trunc) << c.file;
+        EXPECT_EQ(userDirectory("XDG_PICTURES_DIR", "Pictures"), c.expected);
+        EXPECT_EQ(PhotoLibrary::defaultPicturesFolder(), c.expected);
+    }
+
+    // Without the file at all.
+    fs::remove(config / "user-dirs.dirs");
+    EXPECT_EQ(PhotoLibrary::defaultPicturesFolder(), temp / "home" / "Pictures");
 }

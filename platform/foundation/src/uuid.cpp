@@ -1,6 +1,12 @@
 #include "platform/uuid.h"
 
-#include <random>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace morvane {
 
@@ -11,12 +17,44 @@ int hexValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+// Fills the buffer from the kernel's random source. Identifiers name files and are compared across devices: a
+// seeded generator in the process would repeat its sequence (after a fork, or for another run with the same
+// seed), so every identifier takes fresh bytes from the kernel.
+void systemRandomBytes(std::uint8_t* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::getrandom(out + done, size - done, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (done == size) return;
+    // A kernel without getrandom (or a sandbox that forbids it): the same source through its device.
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    while (fd >= 0 && done < size) {
+        const ssize_t n = ::read(fd, out + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (!(n < 0 && errno == EINTR)) {
+            break;
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    if (done == size) return;
+    // An identifier that might repeat would file one capture over another: better to stop.
+    std::fputs("Uuid: no random source available\n", stderr);
+    std::abort();
+}
+
 }  // namespace
 
 Uuid::Uuid() {
-    thread_local std::mt19937_64 engine{std::random_device{}()};
-    std::uniform_int_distribution<unsigned> dist(0, 255);
-    for (auto& b : bytes_) b = static_cast<std::uint8_t>(dist(engine));
+    systemRandomBytes(bytes_.data(), bytes_.size());
     bytes_[6] = static_cast<std::uint8_t>((bytes_[6] & 0x0F) | 0x40);
     bytes_[8] = static_cast<std::uint8_t>((bytes_[8] & 0x3F) | 0x80);
 }

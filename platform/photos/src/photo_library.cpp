@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 PhotoLibrary::PhotoLibrary(fs::path picturesFolder) : folder_(std::move(picturesFolder) / "Brindlecroft") {}
 
 fs::path PhotoLibrary::defaultPicturesFolder() {
-    if (auto pictures = userBaseFolder("XDG_PICTURES_DIR", "Pictures")) return *pictures;
+    if (auto pictures = userDirectory("XDG_PICTURES_DIR", "Pictures")) return *pictures;
     return fs::temp_directory_path() / "Pictures";
 }
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace morvane {
 
@@ -13,5 +14,10 @@ std::optional<std::filesystem::path> homeFolder();
 /// variable's value when it is an absolute path (relative values are ignored), else `underHome` inside the home
 /// folder; none when there is no home folder either.
 std::optional<std::filesystem::path> userBaseFolder(const char* variable, const std::filesystem::path& underHome);
+
+/// A folder of the desktop's user folders file ("user-dirs.dirs" in the configuration folder), by its key such as
+/// "XDG_PICTURES_DIR": the value with a leading "$HOME" replaced by the home folder, when that gives an absolute
+/// path; else `underHome` inside the home folder; none when there is no home folder either.
+std::optional<std::filesystem::path> userDirectory(std::string_view key, const std::filesystem::path& underHome);
 
 }  // namespace morvane

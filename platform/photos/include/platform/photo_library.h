@@ -18,7 +18,8 @@ public:
     /// The library inside `picturesFolder` (the user's pictures folder; tests give a temporary one).
     explicit PhotoLibrary(std::filesystem::path picturesFolder);
 
-    /// The user's pictures folder: XDG_PICTURES_DIR when it names an absolute path, else $HOME/Pictures.
+    /// The user's pictures folder, as the desktop's user folders file names it (its XDG_PICTURES_DIR key), else
+    /// Pictures in the home folder.
     static std::filesystem::path defaultPicturesFolder();
 
     /// The folder the library keeps its files in.

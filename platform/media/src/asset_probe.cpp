@@ -4,12 +4,14 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "platform/ffmpeg_handles.h"
 
 extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
+#include <libavutil/mathematics.h>
 }
 
 namespace morvane {
@@ -19,6 +21,63 @@ MediaTime MediaTime::fromSeconds(double seconds, std::int32_t timescale) {
     const double ticks = std::round(seconds * timescale);
     if (std::fabs(ticks) > 9.0e18) return invalid();
     return {static_cast<std::int64_t>(ticks), timescale};
+}
+
+// The arithmetic goes through libavutil's rescaling, whose intermediates are 128 bits wide: a day of 90 kHz ticks
+// against a 1001-based timescale overflows 64-bit products, and doubles lose the last ticks long before that.
+
+namespace {
+
+// A timestamp converted between timescales, rounded to the nearest; none when it leaves the 64-bit range.
+std::optional<std::int64_t> rescaled(std::int64_t value, std::int64_t from, std::int64_t to) {
+    if (from == to) return value;
+    const std::int64_t r =
+        av_rescale_rnd(value, to, from, static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    // av_rescale_rnd answers INT64_MIN when the result does not fit; INT64_MIN and INT64_MAX pass through as such.
+    if (r == std::numeric_limits<std::int64_t>::min() || r == std::numeric_limits<std::int64_t>::max()) {
+        return std::nullopt;
+    }
+    return r;
+}
+
+std::int32_t commonTimescale(std::int32_t a, std::int32_t b) {
+    if (a == b) return a;
+    const std::int64_t l = std::lcm(std::int64_t(a), std::int64_t(b));
+    return l <= std::numeric_limits<std::int32_t>::max() ? std::int32_t(l) : std::max(a, b);
+}
+
+MediaTime combine(MediaTime a, MediaTime b, bool subtracting) {
+    if (!a.isValid() || !b.isValid()) return MediaTime::invalid();
+    const std::int32_t scale = commonTimescale(a.timescale, b.timescale);
+    const auto x = rescaled(a.value, a.timescale, scale);
+    const auto y = rescaled(b.value, b.timescale, scale);
+    if (!x || !y) return MediaTime::invalid();
+    std::int64_t result = 0;
+    const bool overflow =
+        subtracting ? __builtin_sub_overflow(*x, *y, &result) : __builtin_add_overflow(*x, *y, &result);
+    if (overflow) return MediaTime::invalid();
+    return {result, scale};
+}
+
+}  // namespace
+
+int MediaTime::compare(MediaTime a, MediaTime b) {
+    if (!a.isValid() || !b.isValid()) return int(a.isValid()) - int(b.isValid());
+    if (a.timescale == b.timescale) return (a.value > b.value) - (a.value < b.value);
+    return av_compare_ts(a.value, AVRational{1, a.timescale}, b.value, AVRational{1, b.timescale});
+}
+
+MediaTime MediaTime::add(MediaTime a, MediaTime b) {
+    return combine(a, b, false);
+}
+
+MediaTime MediaTime::subtract(MediaTime a, MediaTime b) {
+    return combine(a, b, true);
+}
+
+std::optional<std::int64_t> MediaTime::ticks(std::int64_t scale) const {
+    if (!isValid() || scale <= 0) return std::nullopt;
+    return rescaled(value, timescale, scale);
 }
 
 AffineTransform AffineTransform::concatenating(const AffineTransform& t) const {

@@ -7,6 +7,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 }
 
@@ -69,14 +70,15 @@ public:
         check(avformat_write_header(out_.get(), nullptr), "writing the movie header");
 
         std::int64_t nextSample = 0;
-        const double frameSeconds = av_q2d(video_.ctx->time_base);
         for (std::int64_t i = 0; i < frames; ++i) {
             ff::Frame frame = renderer_.renderFrame(i);
             if (!frame) throw MovieExport::Error("Couldn't make a frame of the program");
             video_.send(out_.get(), frame.get());
             // Keep the sound up with the picture so that the two interleave closely.
             if (audio_.ctx) {
-                const std::int64_t due = std::llround(double(i + 1) * frameSeconds * ProgramRenderer::sampleRate);
+                // The end of frame i in samples, exactly (the frame time base is 1001/30000 and the like).
+                const std::int64_t due =
+                    av_rescale_q(i + 1, video_.ctx->time_base, AVRational{1, ProgramRenderer::sampleRate});
                 nextSample = writeSound(nextSample, std::min<std::int64_t>(samples, due));
             }
             if (progress) progress(float(i + 1) / float(frames));

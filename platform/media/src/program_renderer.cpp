@@ -19,33 +19,16 @@ namespace morvane {
 
 namespace {
 
-std::int32_t commonTimescale(MediaTime a, MediaTime b) {
-    if (a.timescale == b.timescale) return a.timescale;
-    const std::int64_t l = std::lcm(std::int64_t(a.timescale), std::int64_t(b.timescale));
-    if (l <= std::numeric_limits<std::int32_t>::max()) return std::int32_t(l);
-    return std::max(a.timescale, b.timescale);
-}
-
-std::int64_t ticksIn(MediaTime t, std::int32_t scale) {
-    if (t.timescale == scale) return t.value;
-    if (scale % t.timescale == 0) return t.value * (scale / t.timescale);
-    return std::int64_t(std::llround(double(t.value) * scale / t.timescale));
-}
-
 MediaTime add(MediaTime a, MediaTime b) {
-    const auto s = commonTimescale(a, b);
-    return {ticksIn(a, s) + ticksIn(b, s), s};
+    return MediaTime::add(a, b);
 }
 
 MediaTime sub(MediaTime a, MediaTime b) {
-    const auto s = commonTimescale(a, b);
-    return {ticksIn(a, s) - ticksIn(b, s), s};
+    return MediaTime::subtract(a, b);
 }
 
 int compare(MediaTime a, MediaTime b) {
-    const auto s = commonTimescale(a, b);
-    const auto x = ticksIn(a, s), y = ticksIn(b, s);
-    return x < y ? -1 : (x > y ? 1 : 0);
+    return MediaTime::compare(a, b);
 }
 
 MediaTime trackEnd(const ProgramRenderer::Track& track) {
@@ -143,6 +126,7 @@ bool ProgramRenderer::Composition::insertTimeRange(int trackID, int asset, int s
     if (sourceStart.value < 0 || at.value < 0) return fail("time before the start");
     if (duration.value < 0) return fail("negative duration");
     if (duration.value == 0) return true;  // nothing to place
+    if (!add(at, duration).isValid() || !add(sourceStart, duration).isValid()) return fail("time out of range");
     insertSegment(*t, Segment{asset, stream, sourceStart, at, duration});
     return true;
 }
@@ -693,13 +677,18 @@ struct ProgramRenderer::Impl {
             }
             for (const auto& seg : track.segments) {
                 if (seg.isEmpty()) continue;
-                const std::int64_t segStart = std::llround(seg.at.seconds() * sampleRate);
-                const std::int64_t segEnd = segStart + std::llround(seg.duration.seconds() * sampleRate);
+                // Sample positions straight from the rational times, so that no segment starts a sample off.
+                const auto at = seg.at.ticks(sampleRate), length = seg.duration.ticks(sampleRate),
+                           sourceAt = seg.sourceStart.ticks(sampleRate);
+                if (!at || !length || !sourceAt) continue;
+                const std::int64_t segStart = *at;
+                std::int64_t segEnd = 0;
+                if (__builtin_add_overflow(segStart, *length, &segEnd)) continue;
                 const std::int64_t from = std::max(start, segStart), to = std::min(start + count, segEnd);
                 if (from >= to) continue;
                 AudioReader* reader = audioReader(track.trackID, *seg.asset, seg.stream);
                 if (!reader) continue;
-                const std::int64_t src = std::llround(seg.sourceStart.seconds() * sampleRate) + (from - segStart);
+                const std::int64_t src = *sourceAt + (from - segStart);
                 reader->addTo(src, int(to - from), out + (from - start) * 2, gain);
             }
         }

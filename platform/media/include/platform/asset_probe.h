@@ -23,6 +23,19 @@ struct MediaTime {
     static MediaTime fromSeconds(double seconds, std::int32_t timescale);
 
     bool isValid() const { return timescale > 0; }
+
+    /// Orders two valid times exactly, whatever their timescales: -1, 0 or 1. Invalid times order before valid ones
+    /// and equal each other.
+    static int compare(MediaTime a, MediaTime b);
+    /// The sum and the difference, in the least common multiple of the timescales when that fits 32 bits (then
+    /// exact), else in the larger timescale, rounded to its nearest tick. Invalid when either time is invalid or
+    /// the result does not fit.
+    static MediaTime add(MediaTime a, MediaTime b);
+    static MediaTime subtract(MediaTime a, MediaTime b);
+    /// This time as a whole number of ticks of `scale` (a sample rate, say), rounded to the nearest, halves away
+    /// from zero; none when invalid or out of range.
+    std::optional<std::int64_t> ticks(std::int64_t scale) const;
+
     double seconds() const { return isValid() ? double(value) / double(timescale) : std::nan(""); }
 
     /// The same instant, whatever the timescales (1/2 equals 300/600); invalid times equal only each other.

@@ -2,51 +2,59 @@
 
 #include <pthread.h>
 
-#include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-
 namespace morvane {
 
-struct ProbePool::State {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> work;
-};
+ProbePool::ProbePool(unsigned threads) : threadCount_(threads == 0 ? 1 : threads) {}
 
-ProbePool& ProbePool::shared() {
-    // Lives for the process: its workers wait for work until the process ends.
-    static ProbePool* pool = new ProbePool();
-    return *pool;
+ProbePool::~ProbePool() {
+    stop();
 }
 
-ProbePool::ProbePool() : state_(new State) {
-    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
-    for (unsigned i = 0; i < count; ++i) {
-        std::thread([state = state_] {
-            pthread_setname_np(pthread_self(), "shoot-probe");
-            for (;;) {
-                std::function<void()> next;
-                {
-                    std::unique_lock lock(state->mutex);
-                    state->wake.wait(lock, [&] { return !state->work.empty(); });
-                    next = std::move(state->work.front());
-                    state->work.pop_front();
-                }
-                next();
-            }
-        }).detach();
-    }
-}
-
-void ProbePool::run(std::function<void()> work) {
+void ProbePool::run(std::function<void()> work, std::function<void()> cancelled) {
     {
-        std::lock_guard lock(state_->mutex);
-        state_->work.push_back(std::move(work));
+        std::lock_guard lock(mutex_);
+        if (!stopping_) {
+            jobs_.push_back(Job{std::move(work), std::move(cancelled)});
+            // One more worker while there are fewer than the jobs waiting and the limit allows.
+            if (threads_.size() < threadCount_ && threads_.size() < jobs_.size()) {
+                threads_.emplace_back([this] { workLoop(); });
+            }
+            wake_.notify_one();
+            return;
+        }
     }
-    state_->wake.notify_one();
+    if (cancelled) cancelled();
+}
+
+void ProbePool::stop() {
+    std::deque<Job> dropped;
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        dropped.swap(jobs_);
+        threads.swap(threads_);
+    }
+    wake_.notify_all();
+    for (auto& job : dropped) {
+        if (job.cancelled) job.cancelled();
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+void ProbePool::workLoop() {
+    pthread_setname_np(pthread_self(), "shoot-probe");
+    for (;;) {
+        Job next;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+            if (stopping_ || jobs_.empty()) return;
+            next = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        next.work();
+    }
 }
 
 }  // namespace morvane

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <limits>
+#include <thread>
 
 #include "atomic_file.h"
 #include "platform/atomic_file.h"
@@ -88,17 +90,33 @@ ManifestRead readManifest(const fs::path& path, std::string& text) {
 
 }  // namespace
 
+namespace {
+// Set once by `shared`: the library whose probes end when the process exits.
+ShootLibrary* sharedLibrary = nullptr;
+}  // namespace
+
 ShootLibrary& ShootLibrary::shared() {
-    static ShootLibrary* library = new ShootLibrary();
+    static ShootLibrary* library = [] {
+        auto* made = new ShootLibrary();
+        sharedLibrary = made;
+        // The shared library is never destroyed (others may still file through it while the process ends), but
+        // its probes must not run on into the static destruction at exit.
+        std::atexit([] { sharedLibrary->probes_->stop(); });
+        return made;
+    }();
     return *library;
 }
 
 ShootLibrary::ShootLibrary() : ShootLibrary(Environment{}) {}
 
-ShootLibrary::ShootLibrary(Environment environment) : environment_(std::move(environment)) {}
+ShootLibrary::ShootLibrary(Environment environment)
+    : environment_(std::move(environment)),
+      probes_(std::make_unique<ProbePool>(std::clamp(std::thread::hardware_concurrency(), 2u, 4u))) {}
 
 ShootLibrary::~ShootLibrary() {
-    waitUntilIdle();
+    // A probe under way hands its result to the queue, which runs it before it goes; probes not started are
+    // cancelled (the movies are probed again the next time their day is loaded).
+    probes_->stop();
 }
 
 Defaults& ShootLibrary::defaults() const {
@@ -321,18 +339,20 @@ void ShootLibrary::probeLater(const fs::path& movie, const std::string& fileName
         std::lock_guard lock(probeMutex_);
         if (--probesInFlight_ == 0) probesDone_.notify_all();
     };
-    // The library waits for its probes before it goes away, so the task may hold it by reference.
-    ProbePool::shared().run([this, movie, fileName, finished] {
-        auto result = probe(movie, fileName);
-        if (!result) {
-            finished();
-            return;
-        }
-        queue_.async([this, result = std::move(*result), finished] {
-            applyProbeOnQueue(result);
-            finished();
-        });
-    });
+    // The library stops its pool before it goes away, so the task may hold it by reference.
+    probes_->run(
+        [this, movie, fileName, finished] {
+            auto result = probe(movie, fileName);
+            if (!result) {
+                finished();
+                return;
+            }
+            queue_.async([this, result = std::move(*result), finished] {
+                applyProbeOnQueue(result);
+                finished();
+            });
+        },
+        finished);
 }
 
 std::optional<ProbeResult> ShootLibrary::probe(const fs::path& movie, const std::string& fileName) {

@@ -444,6 +444,45 @@ TEST_F(ShootLibraryTest, LoadingADayProbesItsUnprobedMovies) {
     EXPECT_EQ(loaded.clips[1], gone);
 }
 
+// The threads of this process with the name, as the kernel lists them.
+int threadsNamed(const std::string& name) {
+    int count = 0;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
+        std::string comm = readFile(task.path() / "comm");
+        while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+        if (comm == name) ++count;
+    }
+    return count;
+}
+
+TEST_F(ShootLibraryTest, ProbesEndWithTheLibraryAndUnprobedMoviesAreProbedNextTime) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    const fs::path movie = root / "movie.mov";
+    test::makeTestMovie(movie, "25", "10:00:00:00");
+    for (int i = 0; i < 12; ++i) {
+        const fs::path file = root / "incoming" / ("m" + std::to_string(i) + ".mov");
+        fs::create_directories(file.parent_path());
+        fs::copy_file(movie, file);
+        library->importFile(file, transfer("m.mov", ten.addingTimeInterval(i * 10), true, 1.0), "A");
+    }
+    EXPECT_GT(threadsNamed("shoot-probe"), 0);
+    // Gone at once: the probes not started are cancelled, the ones under way finish, and no worker stays behind.
+    library.reset();
+    EXPECT_EQ(threadsNamed("shoot-probe"), 0);
+
+    library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+    library->addCut("A", ten);
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 12u);
+    for (const auto& clip : day.clips) {
+        EXPECT_EQ(clip.frameRate, 25) << clip.file;
+        EXPECT_EQ(clip.timecodeFrame, 900'000) << clip.file;
+    }
+    library.reset();
+    EXPECT_EQ(threadsNamed("shoot-probe"), 0);
+}
+
 TEST_F(ShootLibraryTest, CallersOnManyThreadsAreServedOneAtATime) {
     const Date ten = localDate(2024, 5, 1, 10, 0, 0);
     std::vector<std::thread> threads;

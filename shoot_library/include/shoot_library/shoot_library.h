@@ -28,6 +28,7 @@ struct ProgramPiece;
 struct SoundPiece;
 struct TimecodeStart;
 struct ProbeResult;
+class ProbePool;
 
 /// The remote's store of full-quality captures in desktop mode: a folder per local day inside the shoot folder,
 /// the captures named by take, a hidden manifest per day and the day's timeline files for editing applications.
@@ -96,7 +97,7 @@ public:
 
     ShootLibrary();
     explicit ShootLibrary(Environment environment);
-    /// Runs what is queued and waits for the probes in flight.
+    /// Cancels the probes not yet started, waits for the ones under way and runs what is queued.
     ~ShootLibrary();
     ShootLibrary(const ShootLibrary&) = delete;
     ShootLibrary& operator=(const ShootLibrary&) = delete;
@@ -237,6 +238,8 @@ private:
     std::mutex probeMutex_;
     std::condition_variable probesDone_;
     std::size_t probesInFlight_ = 0;
+    // The library's own probe workers, stopped before the queue goes.
+    std::unique_ptr<ProbePool> probes_;
 
     // Last, so that it is destroyed first and its remaining work still sees every other member.
     DispatchQueue queue_{std::string(queueLabel)};

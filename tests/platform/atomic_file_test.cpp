@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include "interrupted_write.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
@@ -128,4 +129,34 @@ TEST(AtomicFile, ConcurrentWritersEachLeaveAWholeFile) {
     const std::string last = test::readFile(file);
     EXPECT_TRUE(last == a || last == b);
     EXPECT_EQ(namesIn(temp.path()), std::set<std::string>{"shared"});
+}
+
+TEST(AtomicFile, TheOwnerRemovesWhatInterruptedWritesLeftAndNothingElse) {
+    TempDir temp;
+    const fs::path file = temp / "takes.json";
+    ASSERT_TRUE(writeFileAtomically(file, std::string("[]")));
+    const auto leftover = morvane::test::leaveInterruptedWrite(file, "[", "]");
+    ASSERT_TRUE(leftover) << "no writer was caught in the middle of a write";
+    // Names that only look alike, and the leftovers of other files, stay.
+    const std::set<std::string> others = {".takes.json.ABCDEFGH.tmp", ".takes.json.abc.tmp", "takes.json.abcdefgh.tmp",
+                                          ".takes.jsonx.abcdefgh.tmp", ".other.json.abcdefgh.tmp",
+                                          ".takes.json.abcdefgh.tmp.keep"};
+    for (const auto& name : others) test::writeFile(temp / name, "mine");
+    fs::create_directory(temp / ".takes.json.zzzzzzzz.tmp");
+
+    removeInterruptedWrites(file);
+    EXPECT_FALSE(fs::exists(*leftover));
+    std::set<std::string> expected = others;
+    expected.insert({"takes.json", ".takes.json.zzzzzzzz.tmp"});
+    EXPECT_EQ(namesIn(temp.path()), expected);
+
+    // By folder: whatever names the owner claims, shortened ones included.
+    const std::string longName(100, 'n');
+    test::writeFile(temp / ("." + longName.substr(0, 64) + ".a1b2c3d4.tmp"), "partial");
+    test::writeFile(temp / ".Markers.edl.0a0a0a0a.tmp", "partial");
+    removeInterruptedWrites(temp.path(), [&](std::string_view name) {
+        return name == "Markers.edl" || std::string_view(longName).starts_with(name);
+    });
+    EXPECT_EQ(namesIn(temp.path()), expected);
+    EXPECT_EQ(test::readFile(file).front(), '[');
 }

@@ -1,5 +1,6 @@
 #include "platform/defaults.h"
 
+#include "interrupted_write.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -183,6 +184,20 @@ TEST(Defaults, AFailedSaveKeepsWorkingInMemory) {
     d.set("showLevel", true);
     EXPECT_TRUE(d.boolValue("showLevel", false));
     EXPECT_EQ(test::readFile(temp / "blocker"), "a file where a folder should be");
+}
+
+TEST(Defaults, ASaveCutShortByTheEndOfTheProcessIsClearedAtTheNextStart) {
+    TempDir temp;
+    const fs::path file = temp / "defaults.json";
+    {
+        Defaults d(file);
+        d.set("showGrid", true);
+    }
+    const auto leftover = test::leaveInterruptedWrite(file);
+    ASSERT_TRUE(leftover);
+    Defaults d(file);
+    EXPECT_FALSE(fs::exists(*leftover));
+    EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"defaults.json"}));
 }
 
 TEST(Defaults, ConcurrentUseLosesNothing) {

@@ -53,6 +53,8 @@ bool isFinite(const nlohmann::json& value) {
 }  // namespace
 
 Defaults::Defaults(fs::path file) : file_(std::move(file)) {
+    // A save cut short by the end of the process leaves its temporary file; nobody else will remove it.
+    removeInterruptedWrites(file_);
     std::error_code ec;
     const auto status = fs::status(file_, ec);
     if (!fs::exists(status)) return;  // nothing stored yet

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -14,14 +15,32 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::size_t keptBytes = 64;
+constexpr std::size_t randomLetters = 8;
+constexpr std::string_view letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::string_view temporarySuffix = ".tmp";
+
 // Hidden, after the file it stands in for, yet short: the file's own name may already use all 255 bytes.
 std::string temporaryName(const fs::path& file) {
-    constexpr std::size_t keptBytes = 64;
     thread_local std::mt19937_64 random{std::random_device{}()};
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string name = "." + file.filename().string().substr(0, keptBytes) + ".";
-    for (int i = 0; i < 8; ++i) name += letters[random() % (sizeof letters - 1)];
-    return name + ".tmp";
+    for (std::size_t i = 0; i < randomLetters; ++i) name += letters[random() % letters.size()];
+    return name + std::string(temporarySuffix);
+}
+
+// The (possibly shortened) name of the file that a temporary name of `temporaryName` stood in for; none when the
+// name is not of that form.
+std::optional<std::string_view> interruptedWriteTarget(std::string_view name) {
+    constexpr std::size_t tail = 1 + randomLetters + temporarySuffix.size();  // ".xxxxxxxx.tmp"
+    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(temporarySuffix)) return std::nullopt;
+    const std::string_view random = name.substr(name.size() - temporarySuffix.size() - randomLetters, randomLetters);
+    if (name[name.size() - tail] != '.') return std::nullopt;
+    for (char c : random) {
+        if (letters.find(c) == std::string_view::npos) return std::nullopt;
+    }
+    const std::string_view target = name.substr(1, name.size() - 1 - tail);
+    if (target.size() > keptBytes) return std::nullopt;
+    return target;
 }
 
 }  // namespace
@@ -76,6 +95,26 @@ bool writeFileAtomically(const fs::path& file, std::string_view bytes, const Ato
     }
     if (options.durable) syncFolder(folder);
     return true;
+}
+
+void removeInterruptedWrites(const fs::path& folder, const std::function<bool(std::string_view name)>& owned) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const auto target = interruptedWriteTarget(name);
+        if (!target || !owned(*target)) continue;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError) || it->is_symlink(typeError)) continue;
+        std::error_code ignored;
+        fs::remove(it->path(), ignored);
+    }
+}
+
+void removeInterruptedWrites(const fs::path& file) {
+    const std::string name = file.filename().string();
+    const std::string kept = name.substr(0, keptBytes);
+    removeInterruptedWrites(file.parent_path().empty() ? fs::path(".") : file.parent_path(),
+                            [&](std::string_view target) { return target == kept; });
 }
 
 bool writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes, const AtomicWriteOptions& options) {

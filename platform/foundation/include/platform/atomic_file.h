@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -37,5 +38,14 @@ bool writeFileAtomically(const std::filesystem::path& file, std::string_view byt
                          const AtomicWriteOptions& options = {});
 bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
                          const AtomicWriteOptions& options = {});
+
+/// Removes the hidden temporary files that interrupted `writeFileAtomically` calls for `file` left in its folder
+/// (the process died between making one and renaming it). For the file's owner to call when it starts, before it
+/// writes the file again; nothing else is touched.
+void removeInterruptedWrites(const std::filesystem::path& file);
+/// The same for every file of `folder` whose name `owned` accepts. A temporary file keeps only the first 64 bytes
+/// of a longer name, so `owned` may be given such a prefix.
+void removeInterruptedWrites(const std::filesystem::path& folder,
+                             const std::function<bool(std::string_view name)>& owned);
 
 }  // namespace morvane

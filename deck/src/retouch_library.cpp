@@ -29,6 +29,8 @@ constexpr int maxNameLength = 60;
 // takes.json holds a shoot's takes; anything this large is not ours to load whole.
 constexpr std::uintmax_t maxTakesFileSize = 64u << 20;
 
+constexpr std::string_view incomingSuffix = ".mov.incoming";
+
 fs::path pathFrom(const QString& text) {
     return fs::path(text.toStdString());
 }
@@ -39,7 +41,22 @@ RetouchLibrary::RetouchLibrary(fs::path directory, fs::path programFolder, QObje
     : QObject(parent), directory_(std::move(directory)), programFolder_(std::move(programFolder)) {
     std::error_code ec;
     fs::create_directories(directory_, ec);
+    removeLeftovers();
     load();
+}
+
+void RetouchLibrary::removeLeftovers() const {
+    // What a run that ended in the middle of a write left behind: temporary files of takes.json, and copies from
+    // another disk that were still being copied beside their final name.
+    removeInterruptedWrites(takesFile());
+    std::error_code ec;
+    for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 1 && name.front() == '.' && name.ends_with(incomingSuffix)) {
+            std::error_code ignored;
+            if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) fs::remove(it->path(), ignored);
+        }
+    }
 }
 
 RetouchLibrary& RetouchLibrary::shared() {
@@ -71,7 +88,22 @@ bool RetouchLibrary::isPlainFileName(const std::string& name) {
 }
 
 void RetouchLibrary::setTakes(std::vector<Take> takes) {
+    {
+        std::lock_guard lock(storeLock_);
+        stored_ = takes;
+    }
     takes_ = std::move(takes);
+    publish();
+}
+
+template <class Change>
+void RetouchLibrary::changeTakes(Change&& change) {
+    {
+        std::lock_guard lock(storeLock_);
+        if (!change(stored_)) return;
+        takes_ = stored_;
+        writeTakes();
+    }
     publish();
 }
 
@@ -105,17 +137,23 @@ void RetouchLibrary::load() {
     }
     std::erase_if(loaded, [](const Take& take) { return take.clips.empty() && !take.exportedAt; });
     takes_ = std::move(loaded);
+    stored_ = takes_;
 }
 
 void RetouchLibrary::save() {
+    std::lock_guard lock(storeLock_);
+    writeTakes();
+}
+
+bool RetouchLibrary::writeTakes() {
     std::string data;
     try {
         Json list = Json::array();
-        for (const auto& take : takes_) list.push_back(Json(take));
+        for (const auto& take : stored_) list.push_back(Json(take));
         data = list.dump();
     } catch (const std::exception& e) {
         log::error("RetouchLibrary", std::string("couldn't encode the takes: ") + e.what());
-        return;
+        return false;
     }
     const fs::path file = takesFile();
     if (setAsideBeforeSave_) {
@@ -123,11 +161,16 @@ void RetouchLibrary::save() {
         std::error_code ec;
         if (fs::exists(file, ec) && !setAsideUnreadable(file, &ec)) {
             log::error("RetouchLibrary", "couldn't set the unreadable takes.json aside: " + ec.message());
-            return;
+            return false;
         }
         setAsideBeforeSave_ = false;
     }
-    if (!writeFileAtomically(file, data)) log::error("RetouchLibrary", "couldn't write takes.json");
+    // Durable: a copy is acknowledged only once the list that holds it is on the disk.
+    if (!writeFileAtomically(file, data)) {
+        log::error("RetouchLibrary", "couldn't write takes.json");
+        return false;
+    }
+    return true;
 }
 
 // MARK: Takes
@@ -140,12 +183,9 @@ std::optional<RetouchLibrary::Take> RetouchLibrary::take(const Uuid& id) const {
 }
 
 void RetouchLibrary::rename(const Uuid& id, const std::string& name) {
-    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
-    if (it == takes_.end()) return;
+    std::optional<std::string> newName;
     const QString trimmed = QString::fromStdString(name).trimmed();
-    if (trimmed.isEmpty()) {
-        it->name.reset();
-    } else {
+    if (!trimmed.isEmpty()) {
         // Cut after 60 user-perceived characters, never inside one.
         QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, trimmed);
         int count = 0;
@@ -156,10 +196,14 @@ void RetouchLibrary::rename(const Uuid& id, const std::string& name) {
                 break;
             }
         }
-        it->name = trimmed.left(cut).toStdString();
+        newName = trimmed.left(cut).toStdString();
     }
-    publish();
-    save();
+    changeTakes([&](std::vector<Take>& takes) {
+        auto it = std::find_if(takes.begin(), takes.end(), [&](const Take& t) { return t.id == id; });
+        if (it == takes.end()) return false;
+        it->name = newName;
+        return true;
+    });
 }
 
 void RetouchLibrary::removeCopy(const Clip& clip) const {
@@ -170,30 +214,33 @@ void RetouchLibrary::removeCopy(const Clip& clip) const {
 }
 
 void RetouchLibrary::deleteTake(const Take& take) {
-    for (const auto& clip : take.clips) removeCopy(clip);
-    std::erase_if(takes_, [&](const Take& t) { return t.id == take.id; });
-    publish();
-    save();
+    changeTakes([&](std::vector<Take>& takes) {
+        for (const auto& clip : take.clips) removeCopy(clip);
+        std::erase_if(takes, [&](const Take& t) { return t.id == take.id; });
+        return true;
+    });
 }
 
 void RetouchLibrary::saveEdit(const std::optional<RetouchEdit>& edit, const Uuid& id) {
-    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
-    if (it == takes_.end() || it->edit == edit) return;
-    it->edit = edit;
-    publish();
-    save();
+    changeTakes([&](std::vector<Take>& takes) {
+        auto it = std::find_if(takes.begin(), takes.end(), [&](const Take& t) { return t.id == id; });
+        if (it == takes.end() || it->edit == edit) return false;
+        it->edit = edit;
+        return true;
+    });
 }
 
 void RetouchLibrary::recordExport(const Uuid& id, const fs::path& program) {
-    auto it = std::find_if(takes_.begin(), takes_.end(), [&](const Take& t) { return t.id == id; });
-    if (it == takes_.end()) return;
-    for (const auto& clip : it->clips) removeCopy(clip);
-    it->exportedClips = it->clips;
-    it->clips.clear();
-    it->exportedAt = Date::now();
-    it->exportedFile = program.filename().string();
-    publish();
-    save();
+    changeTakes([&](std::vector<Take>& takes) {
+        auto it = std::find_if(takes.begin(), takes.end(), [&](const Take& t) { return t.id == id; });
+        if (it == takes.end()) return false;
+        for (const auto& clip : it->clips) removeCopy(clip);
+        it->exportedClips = it->clips;
+        it->clips.clear();
+        it->exportedAt = Date::now();
+        it->exportedFile = program.filename().string();
+        return true;
+    });
 }
 
 std::optional<fs::path> RetouchLibrary::programURL(const Take& take) const {
@@ -210,14 +257,24 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
     const std::string name = info.id.uuidString() + ".mov";
     const fs::path destination = directory_ / name;
     // One rename replaces an earlier copy in a single step, so a failed move never loses the copy a take lists.
+    // A copy sent again after a run that ended before recording it lands on the same name and is filed once.
     std::error_code ec;
+    bool copied = false;
     fs::rename(file, destination, ec);
-    if (ec == std::errc::cross_device_link) {
-        // Another file system: copy beside the destination first, then replace in one step.
+    if (!ec) {
+        // The camera forgets its copy once answered: the contents and the new name must be on the disk by then.
+        if (!syncFile(destination)) ec = std::make_error_code(std::errc::io_error);
+        syncFolder(directory_);
+        if (ec) {
+            std::error_code ignored;
+            fs::rename(destination, file, ignored);
+        }
+    } else if (ec == std::errc::cross_device_link) {
+        // Another file system: copy beside the destination first, then replace in one step. The original stays
+        // until the copy is recorded.
         const fs::path temporary = directory_ / (std::string(".").append(name).append(".incoming"));
         ec.clear();
         fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
-        // The copy must be on the disk before the original goes.
         if (!ec && !syncFile(temporary)) ec = std::make_error_code(std::errc::io_error);
         if (!ec) fs::rename(temporary, destination, ec);
         if (ec) {
@@ -225,8 +282,7 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
             fs::remove(temporary, ignored);
         } else {
             syncFolder(directory_);
-            std::error_code ignored;
-            fs::remove(file, ignored);
+            copied = true;
         }
     }
     if (ec) throw fs::filesystem_error("Couldn't move the deck copy", file, destination, ec);
@@ -237,14 +293,54 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
     clip.file = name;
     clip.start = info.capturedAt;
     clip.duration = info.duration.value_or(0);
-    std::vector<ProgramCut> cuts = info.cuts.value_or(std::vector<ProgramCut>{});
+    const std::vector<ProgramCut> cuts = info.cuts.value_or(std::vector<ProgramCut>{});
+
+    bool recorded = false;
+    {
+        std::lock_guard lock(storeLock_);
+        std::vector<Take> before = stored_;
+        placeInto(stored_, clip, cuts);
+        recorded = writeTakes();
+        if (!recorded) stored_ = std::move(before);
+    }
+    if (!recorded) {
+        // Not recorded, so not received: the copy goes back for the caller to keep elsewhere.
+        std::error_code ignored;
+        if (copied) {
+            fs::remove(destination, ignored);
+        } else {
+            fs::rename(destination, file, ignored);
+        }
+        throw fs::filesystem_error("Couldn't record the deck copy in takes.json", file, takesFile(),
+                                   std::make_error_code(std::errc::io_error));
+    }
+    if (copied) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+
     QMetaObject::invokeMethod(
-        this, [this, clip = std::move(clip), cuts = std::move(cuts)] { placeClip(clip, cuts); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            {
+                std::lock_guard lock(storeLock_);
+                takes_ = stored_;
+            }
+            publish();
+        },
+        Qt::QueuedConnection);
 }
 
 void RetouchLibrary::placeClip(const Clip& clip, const std::vector<ProgramCut>& cuts) {
+    changeTakes([&](std::vector<Take>& takes) {
+        placeInto(takes, clip, cuts);
+        return true;
+    });
+}
+
+void RetouchLibrary::placeInto(std::vector<Take>& takes, const Clip& clip, const std::vector<ProgramCut>& cuts) {
     // A copy of an exported take, asked for again, goes back into that take.
-    for (auto& take : takes_) {
+    for (auto& take : takes) {
         if (!take.exportedClips || take.exportedClips->empty()) continue;
         const bool ours = std::any_of(take.exportedClips->begin(), take.exportedClips->end(),
                                       [&](const Clip& c) { return c.id == clip.id; });
@@ -252,14 +348,12 @@ void RetouchLibrary::placeClip(const Clip& clip, const std::vector<ProgramCut>& 
         std::erase_if(take.clips, [&](const Clip& c) { return c.id == clip.id; });
         take.clips.push_back(clip);
         take.exportedAt.reset();
-        publish();
-        save();
         return;
     }
 
     const Date clipEnd = clip.start.addingTimeInterval(clip.duration);
     bool joined = false;
-    for (auto& take : takes_) {
+    for (auto& take : takes) {
         if (take.exportedAt || take.clips.empty()) continue;
         const Date takeEnd = take.end(), takeStart = take.start();
         if (clip.start < takeEnd.addingTimeInterval(groupingTolerance) &&
@@ -274,15 +368,13 @@ void RetouchLibrary::placeClip(const Clip& clip, const std::vector<ProgramCut>& 
     if (!joined) {
         Take take;
         std::int64_t highest = 0;
-        for (const auto& t : takes_) highest = std::max(highest, t.number);
-        take.number = takes_.empty() ? 1 : highest + 1;
+        for (const auto& t : takes) highest = std::max(highest, t.number);
+        take.number = takes.empty() ? 1 : highest + 1;
         take.clips = {clip};
         take.cuts = mergeCuts({}, cuts);
-        takes_.push_back(std::move(take));
+        takes.push_back(std::move(take));
     }
-    std::stable_sort(takes_.begin(), takes_.end(), [](const Take& a, const Take& b) { return a.start() < b.start(); });
-    publish();
-    save();
+    std::stable_sort(takes.begin(), takes.end(), [](const Take& a, const Take& b) { return a.start() < b.start(); });
 }
 
 std::vector<ProgramCut> RetouchLibrary::mergeCuts(const std::vector<ProgramCut>& existing,

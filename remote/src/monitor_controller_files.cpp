@@ -9,6 +9,7 @@
 
 #include "deck/retouch_library.h"
 #include "monitor_controller_tables.h"
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 #include "remote/monitor_controller.h"
 #include "remote/notification_hub.h"
@@ -44,14 +45,22 @@ void keepInFallback(const std::filesystem::path& folder, const std::filesystem::
     const auto extension = ShootLibrary::fileExtension(info.fileName, info.isVideo);
     const auto target = ShootLibrary::uniqueURL(folder, base, extension);
     std::filesystem::rename(file, target, error);
-    if (!error) return;
+    if (!error) {
+        // The sender forgets its copy once answered: the kept file must last.
+        syncFile(target);
+        syncFolder(folder);
+        return;
+    }
     // Another file system: copy, then let the owner delete the original.
     std::error_code copyError;
     std::filesystem::copy_file(file, target, copyError);
+    if (!copyError && !syncFile(target)) copyError = std::make_error_code(std::errc::io_error);
     if (copyError) {
         std::filesystem::remove(target, copyError);
         log::error(logComponent, "couldn't keep a received file in " + folder.string() + ": " + error.message());
+        return;
     }
+    syncFolder(folder);
 }
 
 // The description of a file that arrives without one: a video named after its

@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <thread>
 
+#include "interrupted_write.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
@@ -295,6 +299,136 @@ TEST_F(LibraryTest, ImportMovesTheCopyAndFilesItLaterOnTheMainThread) {
     QCoreApplication::processEvents();
     EXPECT_EQ(test::readFile(dir() / (info.id.uuidString() + ".mov")), "second");
     EXPECT_EQ(library->takes()[0].clips.size(), 1u);
+}
+
+namespace {
+
+// The clip identifiers that takes.json on the disk lists, take by take.
+std::vector<std::vector<Uuid>> clipsOnDisk(const fs::path& file) {
+    std::vector<std::vector<Uuid>> out;
+    for (const auto& take : Json::parse(test::readFile(file))) {
+        out.emplace_back();
+        for (const auto& clip : take.at("clips")) out.back().push_back(clip.get<RetouchClip>().id);
+    }
+    return out;
+}
+
+// Files larger than the limit cannot be written while it lasts (the write fails instead of raising SIGXFSZ).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+TEST_F(LibraryTest, ACopyIsInTakesJsonOnTheDiskWhenImportReturns) {
+    auto library = open();
+    auto earlier = take(1, {clip("A", -100, 5)});
+    library->setTakes({earlier});
+    library->save();
+
+    TransferInfo info;
+    info.capturedAt = base;
+    info.duration = 5;
+    const fs::path incoming = temp.path() / "received";
+    touch(incoming, "copy");
+    // Acknowledged when this returns: the camera may delete its copy, and the program may die, at once.
+    std::thread([&] { library->importClip(incoming, info, "A"); }).join();
+    auto onDisk = clipsOnDisk(dir() / "takes.json");
+    ASSERT_EQ(onDisk.size(), 2u);
+    EXPECT_EQ(onDisk[1], std::vector<Uuid>{info.id});
+    EXPECT_EQ(test::readFile(dir() / (info.id.uuidString() + ".mov")), "copy");
+
+    // A change on the main thread before the copy is shown keeps the copy on the disk.
+    library->rename(earlier.id, "Earlier");
+    onDisk = clipsOnDisk(dir() / "takes.json");
+    ASSERT_EQ(onDisk.size(), 2u);
+    EXPECT_EQ(onDisk[1], std::vector<Uuid>{info.id});
+    ASSERT_EQ(library->takes().size(), 2u);  // the rename showed it along
+    QCoreApplication::processEvents();
+    ASSERT_EQ(library->takes().size(), 2u);
+    EXPECT_EQ(library->takes()[0].name, "Earlier");
+    EXPECT_EQ(library->takes()[1].clips[0].id, info.id);
+    EXPECT_EQ(open()->takes(), library->takes());
+}
+
+TEST_F(LibraryTest, ACopyMovedInButNotRecordedBeforeTheEndIsFiledOnceWhenSentAgain) {
+    TransferInfo info;
+    info.capturedAt = base;
+    info.duration = 5;
+    // A run that died between the move and the record left the copy under its name and takes.json without it.
+    touch(dir() / (info.id.uuidString() + ".mov"), "copy");
+    auto library = open();
+    EXPECT_TRUE(library->takes().empty());
+    const fs::path incoming = temp.path() / "sent again";
+    touch(incoming, "copy");
+    library->importClip(incoming, info, "A");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(library->takes().size(), 1u);
+    ASSERT_EQ(library->takes()[0].clips.size(), 1u);
+    EXPECT_EQ(library->takes()[0].clips[0].id, info.id);
+    EXPECT_EQ(test::namesIn(dir()), (std::set<std::string>{info.id.uuidString() + ".mov", "takes.json"}));
+}
+
+TEST_F(LibraryTest, ACopyThatCannotBeRecordedIsNotKeptAndGoesBack) {
+    auto library = open();
+    library->setTakes({take(1, {clip("A", -100, 5)})});
+    library->save();
+    const std::string before = test::readFile(dir() / "takes.json");
+
+    TransferInfo info;
+    info.capturedAt = base;
+    const fs::path incoming = temp.path() / "received";
+    touch(incoming, "copy");
+    {
+        ScopedFileSizeLimit limit(before.size());  // the next takes.json is larger: its write fails
+        EXPECT_THROW(library->importClip(incoming, info, "A"), fs::filesystem_error);
+    }
+    EXPECT_EQ(test::readFile(incoming), "copy");
+    EXPECT_FALSE(fs::exists(dir() / (info.id.uuidString() + ".mov")));
+    EXPECT_EQ(test::readFile(dir() / "takes.json"), before);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(library->takes().size(), 1u);
+
+    // Once the disk takes it again, the copy sent again is filed.
+    library->importClip(incoming, info, "A");
+    EXPECT_EQ(clipsOnDisk(dir() / "takes.json").size(), 2u);
+}
+
+TEST_F(LibraryTest, LeftoversOfAnInterruptedRunAreRemovedAtTheNextStart) {
+    auto a = clip("A", 0, 5);
+    {
+        auto library = open();
+        library->setTakes({take(1, {a})});
+        library->save();
+    }
+    const auto leftover = test::leaveInterruptedWrite(dir() / "takes.json", "[", "]");
+    ASSERT_TRUE(leftover);
+    const std::string halfCopied = "." + Uuid().uuidString() + ".mov.incoming";
+    touch(dir() / halfCopied, "half a copy");
+    touch(dir() / "notes.txt", "someone's");
+    // A run that ended in the middle of the leftover's write left takes.json as it was before.
+    test::writeFile(dir() / "takes.json", Json::array({Json(take(1, {a}))}).dump());
+
+    auto library = open();
+    EXPECT_EQ(test::namesIn(dir()), (std::set<std::string>{a.file, "notes.txt", "takes.json"}));
+    ASSERT_EQ(library->takes().size(), 1u);
 }
 
 TEST_F(LibraryTest, GroupsCopiesIntoTakes) {

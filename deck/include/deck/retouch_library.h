@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,8 @@ namespace morvane {
 /// cuts, stored edit and last export in "takes.json" beside the copies.
 ///
 /// Lives on the main thread: every operation except `importClip` is called there, and `takesChanged` is
-/// emitted there after every change of `takes`.
+/// emitted there after every change of `takes`. A received copy is recorded in "takes.json" before `importClip`
+/// returns (the camera forgets its copy once answered); `takes` shows it a moment later, on the main thread.
 class RetouchLibrary : public QObject {
     Q_OBJECT
 
@@ -59,8 +61,10 @@ public:
     /// Writes "takes.json" from `takes`, atomically; a failure leaves the last good file.
     void save();
 
-    /// Moves a received copy into the library and files it into a take later on the main thread. Callable
-    /// from any thread. Throws std::filesystem::filesystem_error when the move fails; nothing changes then.
+    /// Moves a received copy into the library, files it into a take and writes "takes.json"; when it returns, the
+    /// copy's new name and the list that holds it are on the disk. `takes` follows later on the main thread.
+    /// Callable from any thread. Throws std::filesystem::filesystem_error when the copy cannot be moved or recorded;
+    /// the copy is then back at `file` and nothing changes.
     void importClip(const std::filesystem::path& file, const TransferInfo& info, const std::string& camera);
     /// Files one clip: back into the exported take it came from, into the first collecting take it overlaps
     /// (2 s tolerance), or into a new take.
@@ -83,12 +87,24 @@ signals:
 private:
     void load();
     void publish() { emit takesChanged(); }
+    /// Applies `change` to the stored list (under the store lock); when it says it changed something, `takes`
+    /// becomes the stored list, which is saved and published. Main thread.
+    template <class Change>
+    void changeTakes(Change&& change);
+    /// Writes the stored list to "takes.json", durably. Called with the store lock held; false on failure.
+    bool writeTakes();
+    static void placeInto(std::vector<Take>& takes, const Clip& clip, const std::vector<ProgramCut>& cuts);
     std::filesystem::path takesFile() const { return directory_ / "takes.json"; }
     void removeCopy(const Clip& clip) const;
+    void removeLeftovers() const;
 
     std::filesystem::path directory_;
     std::filesystem::path programFolder_;
-    std::vector<Take> takes_;
+    std::vector<Take> takes_;  // main thread
+
+    // The list as "takes.json" holds it: ahead of `takes_` by the copies imported but not yet published.
+    std::mutex storeLock_;
+    std::vector<Take> stored_;
     bool setAsideBeforeSave_ = false;  // the file on disk could not be read: keep it before writing a new one
 };
 

@@ -91,7 +91,7 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
                 clip.frameRate ? timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false)) : rate;
             const std::string format = doc.formatID(clipRate, clip.width.value_or(width), clip.height.value_or(height));
             const std::int64_t start =
-                clip.timecodeFrame ? *clip.timecodeFrame : timecode::timeOfDayFrames(clip.start, clipRate);
+                clip.timecodeFrame ? *clip.timecodeFrame : timeline::clipStartFrame(clip, clipRate);
             xml::start(
                 doc.resources, 4, "asset",
                 {{"id", id},
@@ -109,7 +109,7 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             assets.push_back({&clip, std::move(id)});
         }
 
-        const auto clipStart = [&](const Clip& c) { return timecode::timeOfDayFrames(c.start, rate); };
+        const auto clipStart = [&](const Clip& c) { return timeline::clipStartFrame(c, rate); };
         const auto clipLength = [&](const Clip& c) { return timecode::frames(rate, c.duration); };
         const timeline::FrameWindow window = timeline::takeWindow(takeClips, rate);
         const std::int64_t ts = window.start;

@@ -8,20 +8,27 @@ namespace morvane::timeline {
 
 namespace {
 
-std::int64_t startFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
-    return timecode::timeOfDayFrames(clip.start, rate);
-}
-
 std::int64_t frameCount(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
     return timecode::frames(rate, clip.duration);
 }
 
 }  // namespace
 
+std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
+    const std::int64_t fromStart = timecode::timeOfDayFrames(clip.start, rate);
+    if (!clip.timecodeFrame || !clip.frameRate) return fromStart;
+    const TimelineRate own = timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false));
+    // A start moved onto the movie's timecode is that frame exactly; a start the timecode did not move (another
+    // day's timecode, say) keeps its own frame.
+    if (own.rate != rate.rate || own.ntsc != rate.ntsc) return fromStart;
+    const std::int64_t difference = *clip.timecodeFrame - fromStart;
+    return difference >= -1 && difference <= 1 ? *clip.timecodeFrame : fromStart;
+}
+
 FrameWindow takeWindow(const std::vector<ShootLibrary::Clip>& clips, const TimelineRate& rate) {
     FrameWindow window;
     for (std::size_t i = 0; i < clips.size(); ++i) {
-        const std::int64_t s = startFrame(clips[i], rate);
+        const std::int64_t s = clipStartFrame(clips[i], rate);
         const std::int64_t e = s + frameCount(clips[i], rate);
         window.start = i == 0 ? s : std::min(window.start, s);
         window.end = i == 0 ? e : std::max(window.end, e);
@@ -60,11 +67,11 @@ std::vector<EditPiece> editPieces(const DeckEdit& edit, const std::vector<ShootL
         const std::int64_t pf = timecode::timeOfDayFrames(piece.from, rate);
         const std::int64_t pt = timecode::timeOfDayFrames(piece.to, rate);
         auto clip = std::find_if(takeClips.begin(), takeClips.end(), [&](const ShootLibrary::Clip& c) {
-            const std::int64_t cs = startFrame(c, rate);
+            const std::int64_t cs = clipStartFrame(c, rate);
             return c.camera == piece.camera && cs < pt && cs + frameCount(c, rate) > pf;
         });
         if (clip == takeClips.end()) continue;
-        const std::int64_t cs = startFrame(*clip, rate);
+        const std::int64_t cs = clipStartFrame(*clip, rate);
         const std::int64_t from = std::max(pf, cs);
         const std::int64_t to = std::min(pt, cs + frameCount(*clip, rate));
         if (from < to) pieces.push_back({&*clip, from, to});

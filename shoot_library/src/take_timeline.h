@@ -12,6 +12,10 @@
 
 namespace morvane::timeline {
 
+/// The time-of-day frame at which a clip starts: the frame of its movie's timecode when the clip was lined up with
+/// it at this rate, else its start rounded to the nearest frame.
+std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate);
+
 /// Time-of-day frames [start, end).
 struct FrameWindow {
     std::int64_t start = 0;

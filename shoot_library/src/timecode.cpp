@@ -86,7 +86,9 @@ Date startOfLocalDay(Date date) {
 }
 
 std::int64_t timeOfDayFrames(Date date, const TimelineRate& rate) {
-    return clampFrames(std::floor(secondsSinceLocalMidnight(date) * rate.fps()));
+    // To the nearest frame: a start taken from a timecode lies on a frame, but as seconds times a rate such as
+    // 30000/1001 it comes out a hair below it, and rounding down would place it a whole frame early.
+    return clampFrames(std::round(secondsSinceLocalMidnight(date) * rate.fps()));
 }
 
 bool isDropFrame(const TimelineRate& rate) {

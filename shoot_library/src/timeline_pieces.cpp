@@ -8,6 +8,7 @@
 
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
+#include "take_timeline.h"
 
 namespace morvane {
 
@@ -111,7 +112,7 @@ std::vector<SoundPiece> ShootLibrary::soundPieces(const Clip& clip, std::int64_t
     for (const auto& camera : cameras) {
         for (const auto& c : takeClips) {
             if (c.camera != camera) continue;
-            const std::int64_t s = timecode::timeOfDayFrames(c.start, rate);
+            const std::int64_t s = timeline::clipStartFrame(c, rate);
             const std::int64_t e = s + timecode::frames(rate, c.duration);
             if (!(s < end && start < e)) continue;
             const std::int64_t lo = std::max(start, s);

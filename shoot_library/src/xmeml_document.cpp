@@ -42,7 +42,7 @@ struct Take {
     std::int64_t height = 1080;
     std::unordered_map<std::string, std::int64_t> fileIndex;
 
-    std::int64_t startFrame(const Clip& c) const { return timecode::timeOfDayFrames(c.start, rate); }
+    std::int64_t startFrame(const Clip& c) const { return timeline::clipStartFrame(c, rate); }
     std::int64_t frames(const Clip& c) const { return timecode::frames(rate, c.duration); }
     std::int64_t length(const Clip& c) const { return std::max<std::int64_t>(1, frames(c)); }
     std::int64_t duration() const { return std::max<std::int64_t>(1, windowEnd - windowStart); }

@@ -26,6 +26,10 @@ std::vector<ShootLibrary::Clip> videosOf(const Day& day, std::optional<std::int6
     return out;
 }
 
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 void checkGolden(const std::string& name, const std::string& actual) {
     const auto path = test::testDataFolder() / "golden" / name;
     if (std::getenv("MORVANE_UPDATE_GOLDEN")) {
@@ -54,6 +58,31 @@ TEST(GoldenDocumentTest, PalDay) {
     checkGolden("pal-day.fcpxml", ShootLibrary::dayFCPXML("2026-03-02", day, folder, videosOf(day)));
     checkGolden("pal-day.xml", ShootLibrary::dayXMEML("2026-03-02", day, folder, videosOf(day)));
     checkGolden("pal-day.edl", ShootLibrary::markersEDL("2026-03-02", day, ShootLibrary::dayRate(videosOf(day))));
+}
+
+TEST(GoldenDocumentTest, MoviesStartingOnOddFramesStartThereInEveryDocument) {
+    const Day day = test::oddFramesDay();
+    const auto all = videosOf(day);
+    const std::string fcp = ShootLibrary::dayFCPXML("2026-12-08", day, shootFolder, all);
+    const std::string xml = ShootLibrary::dayXMEML("2026-12-08", day, shootFolder, all);
+    checkGolden("odd-frames-day.fcpxml", fcp);
+    checkGolden("odd-frames-day.xml", xml);
+    const TimelineRate rate = ShootLibrary::dayRate(all);
+    checkGolden("odd-frames-day.edl", ShootLibrary::markersEDL("2026-12-08", day, rate));
+    checkGolden("odd-frames-day.csv", ShootLibrary::markersCSV("2026-12-08", day, rate));
+
+    // The asset, its angle clip and the program all start the movie on its timecode frame.
+    const std::string a = std::to_string(1'294'705LL * 1001) + "/30000s";
+    EXPECT_TRUE(contains(fcp, "name=\"Take 01 \u2013 11.59.56 \u2013 A.mov\" start=\"" + a + "\""));
+    EXPECT_TRUE(contains(fcp, "offset=\"" + a + "\" start=\"" + a + "\""));
+    EXPECT_TRUE(contains(fcp, "<multicam format=\"r1\" tcStart=\"" + a + "\" tcFormat=\"DF\">"));
+    EXPECT_TRUE(contains(fcp, "offset=\"" + a + "\" name=\"A\" start=\"" + a + "\""));
+    EXPECT_TRUE(contains(fcp, "offset=\"1170007/25s\" start=\"1170007/25s\""));
+    EXPECT_TRUE(contains(fcp, "offset=\"1170013/25s\" start=\"1170013/25s\""));
+    EXPECT_TRUE(contains(xml, "<string>12:00:00;01</string><frame>1294705</frame>"));
+    EXPECT_TRUE(contains(xml, "<string>13:00:00:07</string><frame>1170007</frame>"));
+    EXPECT_FALSE(contains(xml, "<string>12:00:00;00</string>"));
+    EXPECT_FALSE(contains(fcp, std::to_string(1'294'704LL * 1001) + "/30000s"));
 }
 
 TEST(GoldenDocumentTest, PhotosOnlyDay) {
@@ -95,9 +124,6 @@ std::string fcpxml(const std::vector<ShootLibrary::Clip>& clips, const Day& day 
     return ShootLibrary::dayFCPXML("2026-12-06", day, shootFolder, clips);
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 TEST(FcpxmlTest, RationalTimes) {
     EXPECT_EQ(ShootLibrary::fcpxmlTime(0, 25, false), "0/25s");
@@ -123,7 +149,7 @@ TEST(FcpxmlTest, ClipRatesSizesAndTimecodes) {
     // A camera timecode starts the asset there; the angle clip still starts at its time of day.
     EXPECT_TRUE(contains(doc, "<asset id=\"a2\" name=\"a.mov\" start=\"900000/25s\""));
     EXPECT_TRUE(contains(doc, "<asset-clip ref=\"a2\" offset=\"900000/25s\""));
-    EXPECT_TRUE(contains(doc, "<asset id=\"a5\" name=\"c.mov\" start=\"900012/25s\""));
+    EXPECT_TRUE(contains(doc, "<asset id=\"a5\" name=\"c.mov\" start=\"900013/25s\""));  // 12.5 frames in
     EXPECT_TRUE(contains(doc, "<multicam format=\"r1\" tcStart=\"900000/25s\" tcFormat=\"NDF\">"));
     EXPECT_EQ(test::xmllintTextProblems(doc, true), "");
 }
@@ -163,7 +189,7 @@ TEST(FcpxmlTest, EscapingOfNamesAndSources) {
 
 TEST(FcpxmlTest, MarkersAndDeckEditsAtTheWindowEdges) {
     const Date midnight = localDate(2026, 12, 6, 0, 0, 0);
-    const auto at = [&](std::int64_t frame) { return midnight.addingTimeInterval((frame + 0.5) / 25.0); };
+    const auto at = [&](std::int64_t frame) { return midnight.addingTimeInterval((frame + 0.25) / 25.0); };
     const auto a = probed(clip("A", "a.mov", at(900'000), 40.0, 1), 25, false, 1920, 1080);  // 900000..901000
     Day day;
     day.markers = {{1, at(901'000)}, {2, at(899'999)}, {3, at(901'001)}, {4, at(900'000)}};
@@ -285,8 +311,8 @@ TEST(XmemlTest, ShortClipsAndTimecodes) {
         xmeml({probed(clip("A", "a.mov", localDate(2026, 12, 6, 10, 0, 0, 0.5), 2, 1), 25, false, 1920, 1080)});
     EXPECT_TRUE(contains(pal, "<start>0</start>"));
     EXPECT_TRUE(contains(pal,
-                         "<timecode><rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate><string>10:00:00:12"
-                         "</string><frame>900012</frame><displayformat>NDF</displayformat></timecode>"));
+                         "<timecode><rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate><string>10:00:00:13"
+                         "</string><frame>900013</frame><displayformat>NDF</displayformat></timecode>"));
 
     const std::string ntsc =
         xmeml({probed(clip("A", "a.mov", localDate(2026, 12, 6, 10, 0, 0), 2, 1), 30, true, 1920, 1080)});
@@ -317,7 +343,7 @@ TEST(XmemlTest, PathURLsAndSizes) {
 
 TEST(XmemlTest, MarkersAtTheWindowEdges) {
     const Date midnight = localDate(2026, 12, 6, 0, 0, 0);
-    const auto at = [&](std::int64_t frame) { return midnight.addingTimeInterval((frame + 0.5) / 30.0); };
+    const auto at = [&](std::int64_t frame) { return midnight.addingTimeInterval((frame + 0.25) / 30.0); };
     Day day;
     day.markers = {{1, at(1'080'300)}, {2, at(1'080'301)}, {3, at(1'079'999)}, {4, at(1'080'000)}};
     const std::string doc = xmeml({clip("A", "a.mov", at(1'080'000), 10, 1)}, day);
@@ -330,8 +356,8 @@ TEST(XmemlTest, MarkersAtTheWindowEdges) {
 TEST(XmemlTest, ProgramAndDeckEditSequences) {
     const Date ten = localDate(2026, 12, 6, 10, 0, 0);
     const auto at = [&](double s) { return ten.addingTimeInterval(s); };
-    // Half a frame in, so that rounding down lands on the frame.
-    const auto frame = [&](double f) { return ten.addingTimeInterval((f + 0.5) / 30.0); };
+    // A quarter of a frame in, so that rounding lands on the frame.
+    const auto frame = [&](double f) { return ten.addingTimeInterval((f + 0.25) / 30.0); };
     const auto a = clip("A", "a.mov", ten, 10, 1);
     const auto b = clip("B", "b.mov", ten, 10, 1);
     const auto c = clip("C", "c.mov", ten, 10, 1);
@@ -465,12 +491,13 @@ TEST(MarkerListTest, Table) {
 }
 
 TEST(MarkerListTest, TheOutPointIsAlwaysOneFrameAfterTheInPoint) {
-    // Find marker moments where adding one frame's duration in seconds rounds down to the same frame.
+    // Find marker moments where adding one frame's duration in seconds rounds to a frame other than the next.
     const TimelineRate rate{30, true};
     const Date midnight = localDate(2026, 12, 6, 0, 0, 0);
     int found = 0;
     for (std::int64_t frame = 1'000'000; frame < 1'300'000 && found < 20; ++frame) {
-        const Date date = midnight.addingTimeInterval(static_cast<double>(frame) / rate.fps());
+        // Half a frame in, where rounding the moment and the moment a frame later may not give frames one apart.
+        const Date date = midnight.addingTimeInterval((static_cast<double>(frame) + 0.5) / rate.fps());
         const std::int64_t in = timecode::timeOfDayFrames(date, rate);
         const std::int64_t naiveOut = timecode::timeOfDayFrames(date.addingTimeInterval(1.0 / rate.fps()), rate);
         if (naiveOut != in + 1) {

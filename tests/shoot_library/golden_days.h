@@ -110,4 +110,33 @@ inline ShootLibrary::Day photoDay() {
     return day;
 }
 
+/// Movies lined up with their timecode tracks, each starting on an odd frame: a drop-frame take at 29.97 (from
+/// 12:00:00;01) and a PAL take (from 13:00:00:07), with cuts, markers and a deck edit on frames as well. Every
+/// document must start each movie on its own timecode frame.
+inline ShootLibrary::Day oddFramesDay() {
+    const Date midnight = localDate(2026, 12, 8, 0, 0, 0);
+    const auto ntscFrame = [&](std::int64_t f) { return midnight.addingTimeInterval(double(f) * 1001.0 / 30000.0); };
+    const auto palFrame = [&](std::int64_t f) { return midnight.addingTimeInterval(double(f) / 25.0); };
+    ShootLibrary::Day day;
+    const std::string dash = " \u2013 ";
+    day.clips = {
+        probed(clip("A", "Take 01" + dash + "11.59.56" + dash + "A.mov", ntscFrame(1'294'705), 10.01, 1), 30, true,
+               1920, 1080, 1'294'705),
+        probed(clip("B", "Take 01" + dash + "11.59.57" + dash + "B.mov", ntscFrame(1'294'733), 9.009, 1), 30, true,
+               1920, 1080, 1'294'733),
+        probed(clip("A", "Take 02" + dash + "13.00.00" + dash + "A.mov", palFrame(1'170'007), 8.0, 2), 25, false, 1920,
+               1080, 1'170'007),
+        probed(clip("B", "Take 02" + dash + "13.00.00" + dash + "B.mov", palFrame(1'170'013), 7.6, 2), 25, false, 1920,
+               1080, 1'170'013),
+    };
+    day.cuts = {{"A", ntscFrame(1'294'705)}, {"B", ntscFrame(1'294'851)}, {"A", ntscFrame(1'294'903)},
+                {"B", palFrame(1'170'013)},  {"A", palFrame(1'170'101)}};
+    day.markers = {{1, ntscFrame(1'294'777)}, {2, palFrame(1'170'055)}};
+    day.deckEdits = {deckEdit("0DD0DD00-0000-4000-8000-000000000001", "Odd", localDate(2026, 12, 8, 14, 0, 0),
+                              {{"B", ntscFrame(1'294'733), ntscFrame(1'294'851)},
+                               {"A", ntscFrame(1'294'851), ntscFrame(1'294'999)}},
+                              DeckEdit::Sound::Camera{"A"})};
+    return day;
+}
+
 }  // namespace morvane::test

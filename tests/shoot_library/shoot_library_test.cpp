@@ -412,6 +412,14 @@ TEST_F(ShootLibraryTest, ProbesFillInTheMovieAndLineItUpWithItsTimecode) {
     const std::string doc = readFile(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml");
     EXPECT_NE(doc.find("start=\"" + std::to_string(1'294'705ll * 1001) + "/30000s\""), std::string::npos);
     EXPECT_NE(doc.find("tcFormat=\"DF\""), std::string::npos);
+    // The multicam and its angle start the movie on that frame too, and the xmeml reads its timecode.
+    const std::string start = std::to_string(1'294'705ll * 1001) + "/30000s";
+    EXPECT_NE(doc.find("tcStart=\"" + start + "\""), std::string::npos);
+    EXPECT_NE(doc.find("offset=\"" + start + "\" start=\"" + start + "\""), std::string::npos);
+    EXPECT_EQ(doc.find(std::to_string(1'294'704ll * 1001) + "/30000s"), std::string::npos);
+    const std::string xmeml = readFile(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01 \u2013 Premiere.xml");
+    EXPECT_NE(xmeml.find("<string>12:00:00;01</string><frame>1294705</frame>"), std::string::npos);
+    EXPECT_EQ(xmeml.find("<string>12:00:00;00</string>"), std::string::npos);
     EXPECT_EQ(test::xmllintProblems(dayFolder("2024-05-01") / "Brindlecroft 2024-05-01.fcpxml", true), "");
     (void)filed;
 }

@@ -48,7 +48,18 @@ TEST(TimelineRateTest, TimeOfDayFramesCountFromLocalMidnight) {
     EXPECT_EQ(timecode::timeOfDayFrames(noon, TimelineRate{30, false}), 1'296'000);
     EXPECT_EQ(timecode::timeOfDayFrames(noon, TimelineRate{24, true}), 1'035'764);
     EXPECT_EQ(timecode::timeOfDayFrames(noon, TimelineRate{30, true}), 1'294'705);
-    EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 12, 6, 10, 0, 0, 0.5), TimelineRate{25, false}), 900'012);
+    // To the nearest frame, halves away from zero.
+    EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 12, 6, 10, 0, 0, 0.5), TimelineRate{25, false}), 900'013);
+    EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 12, 6, 10, 0, 0, 0.46), TimelineRate{25, false}), 900'012);
+    EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 12, 6, 10, 0, 0, 0.5), TimelineRate{30, false}), 1'080'015);
+    // A time on a frame, as seconds times a rate of 30000/1001 or 24000/1001, stays on that frame: 12:00:00;01,
+    // 12:00:00;29 and a 23.976 frame near the end of the day.
+    const Date midnight = localDate(2026, 12, 6, 0, 0, 0);
+    for (const auto& [frame, rate] : std::vector<std::pair<std::int64_t, TimelineRate>>{
+             {1'294'705, {30, true}}, {1'294'733, {30, true}}, {2'589'401, {60, true}}, {2'071'520, {24, true}}}) {
+        EXPECT_EQ(timecode::timeOfDayFrames(midnight.addingTimeInterval(double(frame) / rate.fps()), rate), frame)
+            << frame;
+    }
     EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 12, 6, 0, 0, 0), TimelineRate{25, false}), 0);
     // Summer time: midnight is still the start of the local day.
     EXPECT_EQ(timecode::timeOfDayFrames(localDate(2026, 7, 1, 0, 0, 1), TimelineRate{25, false}), 25);

@@ -15,7 +15,8 @@ TimelineRate normalised(std::int64_t nominal, bool ntsc);
 /// Whole frames of a duration: seconds × fps, rounded half away from zero.
 std::int64_t frames(const TimelineRate& rate, double seconds);
 
-/// Whole frames from the local midnight of the date's own day to the date, rounded down.
+/// Whole frames from the local midnight of the date's own day to the date, rounded to the nearest (halves away
+/// from zero).
 std::int64_t timeOfDayFrames(Date date, const TimelineRate& rate);
 
 /// True for 29.97 and 59.94, the rates whose timecode drops frame numbers.

@@ -74,13 +74,10 @@ std::string ShootLibrary::fileExtension(const std::string& fileName, bool isVide
 
 std::filesystem::path ShootLibrary::uniqueURL(const std::filesystem::path& folder, const std::string& base,
                                               const std::string& extension) {
-    auto candidate = [&](const std::string& suffix) {
-        const std::string tail = suffix + "." + extension;
-        const std::size_t room = tail.size() < maxFileNameBytes ? maxFileNameBytes - tail.size() : 0;
-        return folder / (std::string(text::utf8Prefix(base, room)) + tail);
-    };
-    auto path = candidate("");
-    for (std::int64_t n = 2; existsWithoutFollowing(path); ++n) path = candidate(" " + std::to_string(n));
+    auto path = folder / text::numberedFileName(base, extension, 1, maxFileNameBytes);
+    for (std::int64_t n = 2; existsWithoutFollowing(path); ++n) {
+        path = folder / text::numberedFileName(base, extension, n, maxFileNameBytes);
+    }
     return path;
 }
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <limits>
 #include <thread>
 
@@ -44,17 +45,28 @@ const std::string enDash = "\u2013";
     throw fs::filesystem_error("Couldn't file the capture", from, to, std::error_code(error, std::generic_category()));
 }
 
-// Moves the file without ever replacing one; across file systems it copies to a temporary file next to the
-// destination first, so that the destination appears whole or not at all.
-void moveFile(const fs::path& from, const fs::path& to) {
+constexpr std::string_view importPrefix = ".shoot-import-";
+
+// How a capture came to be under its name in the day folder.
+enum class Placement { moved, copied, alreadyThere };
+
+// Moves the file without ever replacing one, and flushes it and its folder: the sender forgets its copy once we
+// answer, so the new name and the contents must last. Across file systems it copies to a temporary file next to the
+// destination first, so that the destination appears whole or not at all; the original then stays until the
+// capture is recorded.
+Placement placeFile(const fs::path& from, const fs::path& to) {
     const int error = renameNoReplace(from, to);
     if (error == 0) {
-        syncFolder(to.parent_path());  // the sender forgets its copy once we answer: the new name must last
-        return;
+        if (!syncFile(to)) {
+            renameNoReplace(to, from);
+            throwMoveError(from, to, EIO);
+        }
+        syncFolder(to.parent_path());
+        return Placement::moved;
     }
     if (error != EXDEV) throwMoveError(from, to, error);
 
-    const fs::path temporary = to.parent_path() / (".shoot-import-" + Uuid().uuidString() + ".tmp");
+    const fs::path temporary = to.parent_path() / (std::string(importPrefix) + Uuid().uuidString() + ".tmp");
     std::error_code ec;
     fs::copy_file(from, temporary, fs::copy_options::none, ec);
     // The copy must be on the disk before the original goes.
@@ -67,7 +79,55 @@ void moveFile(const fs::path& from, const fs::path& to) {
         throwMoveError(from, to, e);
     }
     syncFolder(to.parent_path());
-    fs::remove(from, ec);
+    return Placement::copied;
+}
+
+// Takes a placement back after the capture could not be recorded: the file returns to where it came from.
+void undoPlacement(Placement placement, const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (placement == Placement::moved) {
+        if (renameNoReplace(to, from) != 0) fs::remove(to, ec);  // the caller still has nothing recorded
+    } else if (placement == Placement::copied) {
+        fs::remove(to, ec);
+    }
+}
+
+// True when both are regular files with the same bytes.
+bool sameContents(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(a, ec)) || !fs::is_regular_file(fs::symlink_status(b, ec))) return false;
+    const auto size = fs::file_size(a, ec);
+    if (ec || fs::file_size(b, ec) != size || ec) return false;
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    std::vector<char> bufferX(1 << 16), bufferY(1 << 16);
+    while (x && y) {
+        x.read(bufferX.data(), static_cast<std::streamsize>(bufferX.size()));
+        y.read(bufferY.data(), static_cast<std::streamsize>(bufferY.size()));
+        if (x.gcount() != y.gcount()) return false;
+        if (!std::equal(bufferX.begin(), bufferX.begin() + x.gcount(), bufferY.begin())) return false;
+    }
+    return x.eof() && y.eof();
+}
+
+// The files this library writes in a day folder, as the temporary files of their atomic writes name them.
+bool isDayFolderFile(std::string_view name) {
+    return name == ShootLibrary::manifestName || name == "Markers.edl" || name == "Markers.csv" ||
+           name.starts_with("Brindlecroft ");
+}
+
+// What a run that ended in the middle of a write left in a day folder: temporary files of the manifest and the
+// timeline files, and copies from another disk that were still being made.
+void removeLeftovers(const fs::path& folder) {
+    removeInterruptedWrites(folder, isDayFolderFile);
+    removeInterruptedWrites(folder / ShootLibrary::perTakeFolderName,
+                            [](std::string_view name) { return name.starts_with("Take "); });
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(importPrefix) || !name.ends_with(".tmp")) continue;
+        std::error_code ignored;
+        if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) fs::remove(it->path(), ignored);
+    }
 }
 
 bool pathExists(const fs::path& path) {
@@ -206,6 +266,7 @@ fs::path ShootLibrary::loadManifest(Date date) {
     folder_ = folder;
     day_ = Day{};
     manifestBlocked_ = false;
+    removeLeftovers(folder);
     const fs::path manifest = folder / manifestName;
     std::string text;
     const ManifestRead read = readManifest(manifest, text);
@@ -249,9 +310,41 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     } else {
         base = "Photo " + enDash + " " + stamp + " " + enDash + " " + camera;
     }
-    const fs::path destination = uniqueURL(folder, base, extension);
-    moveFile(file, destination);
+    // A capture is answered only once the manifest lists it: without a manifest to write it is not filed at all.
+    if (manifestBlocked_) {
+        throw fs::filesystem_error("Couldn't record the capture: the day's manifest cannot be replaced", file,
+                                   folder / manifestName, std::make_error_code(std::errc::io_error));
+    }
 
+    // The first free name of the take's names; an earlier name that holds exactly these bytes but that the manifest
+    // does not list is this capture, moved there by a run that ended before recording it: it is filed once, there.
+    fs::path destination;
+    Placement placement = Placement::moved;
+    for (std::int64_t n = 1;; ++n) {
+        const fs::path candidate = folder / text::numberedFileName(base, extension, n);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) {
+            destination = candidate;
+            break;
+        }
+        const std::string name = candidate.filename().string();
+        const bool listed =
+            std::any_of(day_.clips.begin(), day_.clips.end(), [&](const Clip& c) { return c.file == name; });
+        if (!listed && sameContents(candidate, file)) {
+            destination = candidate;
+            placement = Placement::alreadyThere;
+            break;
+        }
+    }
+    if (placement == Placement::alreadyThere) {
+        // It may never have reached the disk before that run ended.
+        syncFile(destination);
+        syncFolder(folder);
+    } else {
+        placement = placeFile(file, destination);
+    }
+
+    const Day before = day_;
     clip.file = destination.filename().string();
     day_.clips.push_back(clip);
     if (info.cuts) {
@@ -259,7 +352,18 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
         const std::size_t count = std::min(info.cuts->size(), maxCutsPerTransfer);
         for (std::size_t i = 0; i < count; ++i) addCutToDay(day_, (*info.cuts)[i]);
     }
-    writeDayExports(std::nullopt);
+    if (!writeDayExports(std::nullopt)) {
+        // Not recorded, so not received: the day stays as it was and the file goes back for the caller to keep.
+        day_ = before;
+        undoPlacement(placement, file, destination);
+        writeDayExports(std::nullopt);
+        throw fs::filesystem_error("Couldn't record the capture in the day's manifest", file, folder / manifestName,
+                                   std::make_error_code(std::errc::io_error));
+    }
+    if (placement != Placement::moved) {
+        std::error_code ignored;
+        fs::remove(file, ignored);  // the copy, or the capture already in place, is what was recorded
+    }
     if (clip.isVideo) probeLater(destination, clip.file);
     return destination;
 }
@@ -293,11 +397,12 @@ ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::
     return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, rate), rate)};
 }
 
-void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
-    if (!folder_) return;
+bool ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
+    if (!folder_) return false;
     const fs::path& folder = *folder_;
+    bool recorded = false;
     if (!manifestBlocked_) {
-        if (auto text = encodeManifest(day_)) replaceFileContents(folder / manifestName, *text, true);
+        if (auto text = encodeManifest(day_)) recorded = replaceFileContents(folder / manifestName, *text, true);
     }
 
     std::vector<Clip> videos;
@@ -312,7 +417,7 @@ void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
     for (const auto& clip : videos) {
         if (isPlainFileName(clip.file) && pathExists(folder / clip.file)) present.push_back(clip);
     }
-    if (present.empty()) return;
+    if (present.empty()) return recorded;
 
     const std::string dayName = "Brindlecroft " + dayKey_;
     replaceFileContents(folder / (dayName + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, present));
@@ -326,6 +431,7 @@ void ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
         replaceFileContents(perTake / (name + ".fcpxml"), dayFCPXML(dayKey_, day_, folder, clips));
         replaceFileContents(perTake / (name + " " + enDash + " Premiere.xml"), dayXMEML(dayKey_, day_, folder, clips));
     }
+    return recorded;
 }
 
 // Probes.

@@ -5,15 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <thread>
 
+#include "file_size_limit.h"
 #include "interrupted_write.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -313,28 +311,6 @@ std::vector<std::vector<Uuid>> clipsOnDisk(const fs::path& file) {
     return out;
 }
 
-// Files larger than the limit cannot be written while it lasts (the write fails instead of raising SIGXFSZ).
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = old_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~ScopedFileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-    void (*previous_)(int) = SIG_DFL;
-};
-
 }  // namespace
 
 TEST_F(LibraryTest, ACopyIsInTakesJsonOnTheDiskWhenImportReturns) {
@@ -397,7 +373,7 @@ TEST_F(LibraryTest, ACopyThatCannotBeRecordedIsNotKeptAndGoesBack) {
     const fs::path incoming = temp.path() / "received";
     touch(incoming, "copy");
     {
-        ScopedFileSizeLimit limit(before.size());  // the next takes.json is larger: its write fails
+        test::ScopedFileSizeLimit limit(before.size());  // the next takes.json is larger: its write fails
         EXPECT_THROW(library->importClip(incoming, info, "A"), fs::filesystem_error);
     }
     EXPECT_EQ(test::readFile(incoming), "copy");

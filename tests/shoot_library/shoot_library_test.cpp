@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "atomic_file.h"
+#include "file_size_limit.h"
+#include "interrupted_write.h"
 #include "platform/defaults.h"
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
@@ -489,6 +491,98 @@ TEST_F(ShootLibraryTest, ProbesEndWithTheLibraryAndUnprobedMoviesAreProbedNextTi
     }
     library.reset();
     EXPECT_EQ(threadsNamed("shoot-probe"), 0);
+}
+
+TEST_F(ShootLibraryTest, ACaptureThatCannotBeRecordedIsNotFiledAndGoesBack) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("first.mov"), transfer("first.mov", ten, true, 5.0), "A");
+    flush();
+    const std::string before = readFile(manifest("2024-05-01"));
+
+    const fs::path second = incoming("second.mov", "second capture");
+    {
+        test::ScopedFileSizeLimit limit(before.size());  // the manifest that lists the capture is larger
+        EXPECT_THROW(library->importFile(second, transfer("second.mov", ten.addingTimeInterval(60), true, 5.0), "A"),
+                     fs::filesystem_error);
+    }
+    EXPECT_EQ(readFile(second), "second capture");
+    EXPECT_EQ(readFile(manifest("2024-05-01")), before);
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 1u);
+    for (const auto& name : test::namesIn(dayFolder("2024-05-01"))) EXPECT_EQ(name.find("10.01.00"), std::string::npos);
+
+    // Sent again once the disk takes it: filed under the name it would have had.
+    const fs::path filed =
+        library->importFile(second, transfer("second.mov", ten.addingTimeInterval(60), true, 5.0), "A");
+    EXPECT_EQ(filed.filename(), "Take 02" + dash + "10.01.00" + dash + "A.mov");
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 2u);
+}
+
+TEST_F(ShootLibraryTest, ACaptureMovedInButNotRecordedBeforeTheEndIsFiledOnceWhenSentAgain) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("one.mov", "take one"), transfer("one.mov", ten, true, 5.0), "A");
+    flush();
+    library.reset();
+    // A run that died between the move and the manifest left the capture under its name, unlisted.
+    const std::string name = "Take 02" + dash + "10.01.00" + dash + "A.mov";
+    writeFile(dayFolder("2024-05-01") / name, "take two");
+    // Another capture of the same second and camera that is not this one keeps its own name.
+    const std::string photoName = "Photo" + dash + "10.02.00" + dash + "A.jpg";
+    writeFile(dayFolder("2024-05-01") / photoName, "another photo");
+
+    library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+    const fs::path resent = incoming("two.mov", "take two");
+    const fs::path filed = library->importFile(resent, transfer("two.mov", ten.addingTimeInterval(60), true, 5.0), "A");
+    EXPECT_EQ(filed.filename(), name);
+    EXPECT_FALSE(fs::exists(resent));
+    const fs::path photo =
+        library->importFile(incoming("p.jpg", "a photo"), transfer("p.jpg", ten.addingTimeInterval(120), false), "A");
+    EXPECT_EQ(photo.filename(), "Photo" + dash + "10.02.00" + dash + "A 2.jpg");
+
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 3u);
+    EXPECT_EQ(day.clips[1].file, name);
+    EXPECT_EQ(day.clips[1].take, 2);
+    const auto names = test::namesIn(dayFolder("2024-05-01"));
+    EXPECT_FALSE(names.count("Take 02" + dash + "10.01.00" + dash + "A 2.mov"));
+    EXPECT_EQ(readFile(dayFolder("2024-05-01") / name), "take two");
+    EXPECT_EQ(readFile(dayFolder("2024-05-01") / photoName), "another photo");
+}
+
+TEST_F(ShootLibraryTest, LeftoversOfAnInterruptedRunAreRemovedWhenTheDayIsLoaded) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    library->importFile(incoming("one.mov"), transfer("one.mov", ten, true, 5.0), "A");
+    flush();
+    library.reset();
+    const fs::path folder = dayFolder("2024-05-01");
+    const auto leftover = test::leaveInterruptedWrite(manifest("2024-05-01"));
+    ASSERT_TRUE(leftover);
+    const auto exportLeftover = test::leaveInterruptedWrite(folder / "Markers.csv");
+    ASSERT_TRUE(exportLeftover);
+    writeFile(folder / ".shoot-import-0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.tmp", "half a copy");
+    writeFile(folder / "XML per take" / ".Take 01.fcpxml.a1b2c3d4.tmp", "half a document");
+    writeFile(folder / ".notes.txt", "someone's");
+    // The interrupted writes left the manifest as a run that finished would have.
+    ShootLibrary::Day day;
+    ShootLibrary::Clip filed;
+    filed.file = "Take 01" + dash + "10.00.00" + dash + "A.mov";
+    filed.camera = "A";
+    filed.start = ten;
+    filed.duration = 5.0;
+    filed.isVideo = true;
+    filed.take = 1;
+    day.clips = {filed};
+    writeFile(manifest("2024-05-01"), *ShootLibrary::encodeManifest(day));
+
+    library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+    library->addCut("A", ten);
+    flush();
+    for (const auto& name : test::namesIn(folder)) {
+        EXPECT_FALSE(name.ends_with(".tmp")) << name;
+    }
+    EXPECT_TRUE(test::namesIn(folder / "XML per take").count("Take 01.fcpxml"));
+    EXPECT_EQ(test::namesIn(folder / "XML per take").size(), 2u);
+    EXPECT_EQ(readFile(folder / ".notes.txt"), "someone's");
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 1u);
 }
 
 TEST_F(ShootLibraryTest, CallersOnManyThreadsAreServedOneAtATime) {

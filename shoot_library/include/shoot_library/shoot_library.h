@@ -106,8 +106,11 @@ public:
 
     /// Makes today's day current (queued).
     void openToday();
-    /// Files a received capture into its day and returns where it now lives. Throws `std::filesystem::filesystem_error`
-    /// when the file cannot be moved; the day is then left as it was. Must not be called from the library's queue.
+    /// Files a received capture into its day and returns where it now lives; by then the file under its new name and
+    /// the day's manifest that lists it are on the disk. A capture sent again after a run that ended between moving
+    /// and recording it is filed once, under the name it was given then. Throws `std::filesystem::filesystem_error`
+    /// when the file cannot be moved or recorded; the day is then left as it was and the file is back at `file`.
+    /// Must not be called from the library's queue.
     std::filesystem::path importFile(const std::filesystem::path& file, const TransferInfo& info,
                                      const std::string& cameraName);
     /// Adds a marker now to today's day, for the cameras given, and returns its number and timecode at the rate.
@@ -222,7 +225,8 @@ private:
     void addDeckEditOnQueue(const DeckEdit& edit);
     MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate);
     std::filesystem::path loadManifest(Date date);
-    void writeDayExports(std::optional<TimelineRate> rate);
+    /// Writes the manifest and the timeline files of the current day; true when the manifest now holds the day.
+    bool writeDayExports(std::optional<TimelineRate> rate);
     void probeLater(const std::filesystem::path& movie, const std::string& fileName);
     void applyProbeOnQueue(const ProbeResult& result);
     Defaults& defaults() const;

@@ -283,7 +283,12 @@ Outcome stream(const std::shared_ptr<SpeechRecognizer>& recognizer, const Clip& 
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
-    main->runPending();
+    // A microphone goes on after the clip: give a recogniser that lags behind (a loaded machine) time to catch up.
+    const auto late = Clock::now() + std::chrono::seconds(3);
+    while (outcome.fired.empty() && Clock::now() < late) {
+        main->runPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     trigger->stop();
     main->runPending();
     if (outcome.latency >= 0) outcome.latency -= clip.wordEnd;

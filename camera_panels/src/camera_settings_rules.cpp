@@ -94,18 +94,7 @@ std::string colorProfileLabel(ColorProfile profile) {
     return {};
 }
 
-std::string codecLabel(VideoCodec codec) {
-    switch (codec) {
-        case VideoCodec::hevc: return "HEVC";
-        case VideoCodec::proRes4444XQ: return "ProRes 4444 XQ";
-        case VideoCodec::proRes4444: return "ProRes 4444";
-        case VideoCodec::proRes422HQ: return "ProRes 422 HQ";
-        case VideoCodec::proRes422: return "ProRes 422";
-        case VideoCodec::proRes422LT: return "ProRes 422 LT";
-        case VideoCodec::proRes422Proxy: return "ProRes 422 Proxy";
-    }
-    return {};
-}
+std::string codecLabel(VideoCodec codec) { return codecDisplayName(codec); }
 
 std::string stabilizationLabel(Stabilization mode) {
     std::string text = caseName(mode);

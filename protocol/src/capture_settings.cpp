@@ -95,6 +95,18 @@ const char* caseName(ColorProfile v) {
 const char* caseName(VideoCodec v) {
     return nameOf(v, videoCodecs);
 }
+const char* codecDisplayName(VideoCodec v) {
+    switch (v) {
+    case VideoCodec::hevc: return "HEVC";
+    case VideoCodec::proRes4444XQ: return "ProRes 4444 XQ";
+    case VideoCodec::proRes4444: return "ProRes 4444";
+    case VideoCodec::proRes422HQ: return "ProRes 422 HQ";
+    case VideoCodec::proRes422: return "ProRes 422";
+    case VideoCodec::proRes422LT: return "ProRes 422 LT";
+    case VideoCodec::proRes422Proxy: return "ProRes 422 Proxy";
+    }
+    return "";
+}
 const char* caseName(Stabilization v) {
     return nameOf(v, stabilizations);
 }

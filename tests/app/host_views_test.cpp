@@ -16,19 +16,14 @@
 #include "app/help_web_screen.h"
 #include "app/nearby_cameras_view.h"
 #include "qt_main_executor.h"
+#include "qt_wait.h"
 #include "remote/video_receiver.h"
 
 namespace morvane {
 namespace {
 
 bool waitFor(const std::function<bool()>& condition, int milliseconds = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::eventually(condition, milliseconds);
 }
 
 bool isBlack(QRgb pixel) { return qRed(pixel) < 16 && qGreen(pixel) < 16 && qBlue(pixel) < 16; }

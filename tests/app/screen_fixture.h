@@ -21,19 +21,12 @@
 #include "platform/defaults.h"
 #include "platform/keychain.h"
 #include "qt_main_executor.h"
+#include "qt_wait.h"
 #include "shoot_library/shoot_library.h"
 
 namespace morvane {
 
-inline bool eventually(const std::function<bool()>& condition, int milliseconds = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::eventually;
 
 class ScreenTest : public ::testing::Test {
 protected:

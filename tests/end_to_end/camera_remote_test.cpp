@@ -23,6 +23,7 @@
 #include "platform/file_contents.h"
 #include "platform/keychain.h"
 #include "qt_main_executor.h"
+#include "qt_wait.h"
 #include "remote/monitor_controller.h"
 #include "remote/video_receiver.h"
 #include "shoot_library/shoot_library.h"
@@ -31,13 +32,7 @@ namespace morvane {
 namespace {
 
 bool eventually(const std::function<bool()>& condition, int milliseconds = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::eventually(condition, milliseconds);
 }
 
 std::uint16_t freePort() {

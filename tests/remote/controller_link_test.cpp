@@ -20,6 +20,7 @@
 #include "protocol/live_packets.h"
 #include "protocol/message_codec.h"
 #include "qt_main_executor.h"
+#include "qt_wait.h"
 #include "remote/monitor_controller.h"
 #include "shoot_library/shoot_library.h"
 
@@ -53,15 +54,8 @@ PeerSession::Options sessionOptions(const Discovery& discovery, const std::files
     return options;
 }
 
-// Runs the Qt event loop until the condition holds or the time is up.
 bool eventually(const std::function<bool()>& condition, int milliseconds = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::eventually(condition, milliseconds);
 }
 
 /// A camera as the remote meets it: a camera-role session that records what it receives and sends what the

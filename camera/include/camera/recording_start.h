@@ -23,9 +23,8 @@ bool canWriteHEVC();
 /// The ProRes flavours, learned on first use.
 const std::vector<VideoCodec>& writableProResCodecs();
 
-/// The ProRes profile of a `VideoCodec` (none for HEVC) and its name in the log.
+/// The ProRes profile of a `VideoCodec` (none for HEVC).
 std::optional<int> proResProfile(VideoCodec codec);
-const char* codecDisplayName(VideoCodec codec);
 
 /// Bits per second of an HEVC (or H.264) take: width × height × max(rate, 24) × 0.25 for 10-bit pictures, × 0.18
 /// otherwise.

@@ -68,19 +68,6 @@ std::optional<int> proResProfile(VideoCodec codec) {
     return std::nullopt;
 }
 
-const char* codecDisplayName(VideoCodec codec) {
-    switch (codec) {
-    case VideoCodec::hevc: return "HEVC";
-    case VideoCodec::proRes4444XQ: return "ProRes 4444 XQ";
-    case VideoCodec::proRes4444: return "ProRes 4444";
-    case VideoCodec::proRes422HQ: return "ProRes 422 HQ";
-    case VideoCodec::proRes422: return "ProRes 422";
-    case VideoCodec::proRes422LT: return "ProRes 422 LT";
-    case VideoCodec::proRes422Proxy: return "ProRes 422 Proxy";
-    }
-    return "";
-}
-
 std::int64_t averageBitRate(int width, int height, int frameRate, bool tenBit) {
     const double pixels = static_cast<double>(width) * height * std::max(frameRate, 24);
     return static_cast<std::int64_t>(pixels * (tenBit ? 0.25 : 0.18));

@@ -151,6 +151,8 @@ struct DriveStatus {
 const char* caseName(CaptureMode v);
 const char* caseName(ColorProfile v);
 const char* caseName(VideoCodec v);
+/// The codec's name as people read it ("HEVC", "ProRes 422 HQ"), in the camera's log and the settings' pickers.
+const char* codecDisplayName(VideoCodec v);
 const char* caseName(Stabilization v);
 const char* caseName(PreviewLUT v);
 const char* caseName(PeakingLevel v);

@@ -85,7 +85,7 @@ qreal pointSize(TextStyle style) {
 
 QFont systemFont(qreal size, QFont::Weight weight) {
     QFont f(QString::fromLatin1(systemFamily));
-    // Points of the specification are device-independent pixels here.
+    // Sizes are given in points; one point is one device-independent pixel.
     f.setPixelSize(std::max(1, qRound(size)));
     f.setWeight(weight);
     return f;

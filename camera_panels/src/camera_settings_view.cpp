@@ -295,43 +295,25 @@ void CameraSettingsView::buildExposure(Section& section) {
     section.add(isoRow_);
     controls_[QStringLiteral("ISO")] = isoSlider_;
 
-    shutterRow_ = rowWidget(section.card, &h);
-    h->addWidget(bodyLabel(QStringLiteral("Shutter"), shutterRow_));
-    h->addStretch(1);
-    shutterPicker_ = makePicker(shutterRow_);
-    h->addWidget(shutterPicker_);
+    shutterRow_ = addPickerRow(section, QStringLiteral("Shutter"), shutterPicker_);
     connect(shutterPicker_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= static_cast<int>(shownShutters_.size())) return;
         sendIfAny(model_.shutterChanged(shownShutters_[static_cast<std::size_t>(index)], status_, showsAngle()));
         refreshExposure();
     });
-    section.add(shutterRow_);
-    controls_[QStringLiteral("Shutter")] = shutterPicker_;
 
-    angleRow_ = rowWidget(section.card, &h);
-    h->addWidget(bodyLabel(QStringLiteral("Shutter angle"), angleRow_));
-    h->addStretch(1);
-    anglePicker_ = makePicker(angleRow_);
-    h->addWidget(anglePicker_);
+    angleRow_ = addPickerRow(section, QStringLiteral("Shutter angle"), anglePicker_);
     connect(anglePicker_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= static_cast<int>(shownAngles_.size())) return;
         sendIfAny(model_.angleChanged(shownAngles_[static_cast<std::size_t>(index)], status_, showsAngle()));
         refreshExposure();
     });
-    section.add(angleRow_);
-    controls_[QStringLiteral("Shutter angle")] = anglePicker_;
 
-    apertureRow_ = rowWidget(section.card, &h);
-    h->addWidget(bodyLabel(QStringLiteral("Aperture"), apertureRow_));
-    h->addStretch(1);
-    aperturePicker_ = makePicker(apertureRow_);
-    h->addWidget(aperturePicker_);
+    apertureRow_ = addPickerRow(section, QStringLiteral("Aperture"), aperturePicker_);
     connect(aperturePicker_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= static_cast<int>(shownApertures_.size())) return;
         send(CameraCommand::SetAperture{shownApertures_[static_cast<std::size_t>(index)]});
     });
-    section.add(apertureRow_);
-    controls_[QStringLiteral("Aperture")] = aperturePicker_;
 
     apertureNowRow_ = rowWidget(section.card, &h);
     h->addWidget(bodyLabel(QStringLiteral("Aperture now"), apertureNowRow_));
@@ -537,19 +519,24 @@ void CameraSettingsView::refreshFocus() {
               static_cast<int>(std::lround(clampedTo(model_.lensPosition, {0, 1}) * lensSteps)));
 }
 
+QWidget* CameraSettingsView::addPickerRow(Section& section, const QString& label, QComboBox*& picker) {
+    QHBoxLayout* h = nullptr;
+    QWidget* row = rowWidget(section.card, &h);
+    h->addWidget(bodyLabel(label, row));
+    h->addStretch(1);
+    picker = makePicker(row);
+    h->addWidget(picker);
+    section.add(row);
+    controls_[label] = picker;
+    return row;
+}
+
 // MARK: - Video, Photo and Sound
 
 void CameraSettingsView::buildVideo(Section& section) {
     QHBoxLayout* h = nullptr;
     const auto pickerRow = [&](const QString& label, QComboBox*& picker) {
-        QWidget* row = rowWidget(section.card, &h);
-        h->addWidget(bodyLabel(label, row));
-        h->addStretch(1);
-        picker = makePicker(row);
-        h->addWidget(picker);
-        section.add(row);
-        controls_[label] = picker;
-        return row;
+        return addPickerRow(section, label, picker);
     };
     pickerRow(QStringLiteral("Resolution"), resolutionPicker_);
     connect(resolutionPicker_, &QComboBox::activated, this, [this](int index) {
@@ -678,14 +665,7 @@ void CameraSettingsView::buildAids(Section& section) {
         return std::pair{row, toggle};
     };
     const auto pickerRow = [&](const QString& label, QComboBox*& picker) {
-        QWidget* row = rowWidget(section.card, &h);
-        h->addWidget(bodyLabel(label, row));
-        h->addStretch(1);
-        picker = makePicker(row);
-        h->addWidget(picker);
-        section.add(row);
-        controls_[label] = picker;
-        return row;
+        return addPickerRow(section, label, picker);
     };
     zebras_ = toggleRow(QStringLiteral("Zebras"), [this](bool on) {
                   sendAids([on](ExposureAids& a) { a.zebras = on; });

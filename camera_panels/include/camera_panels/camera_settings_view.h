@@ -79,6 +79,8 @@ private:
     struct Section;
 
     void build();
+    /// A labelled row with a picker at its trailing end, added to the section and named in `controls_`.
+    QWidget* addPickerRow(Section& section, const QString& label, QComboBox*& picker);
     void buildExposure(Section& section);
     void buildWhiteBalance(Section& section);
     void buildFocus(Section& section);

@@ -84,10 +84,12 @@ bool isPairingPhase(Phase p) {
            p == Phase::awaitingReveal || p == Phase::answering;
 }
 
-// A received file's open file, written on the delivery queue while the session's queue hashes the next chunk.
+// A received file's open file and digest, both worked on the delivery queue only: the session's queue, which
+// every packet the remote sends passes through, never waits behind hashing.
 struct FileSink {
     std::filesystem::path path;
     FileHandle file;
+    crypto::Sha256 hasher;
     bool failed = false;
 };
 
@@ -95,7 +97,6 @@ struct IncomingFile {
     std::shared_ptr<FileSink> sink;
     std::uint64_t size = 0;
     std::uint64_t received = 0;
-    std::unique_ptr<crypto::Sha256> hasher;
     std::string name;
 };
 
@@ -1101,10 +1102,15 @@ struct PeerSession::State {
 
     // On the delivery queue, after the file's last write: on the disk before the sender hears that the file
     // arrived (it may forget its copy then), then to the taker.
-    void finishIncoming(IncomingFile file, bool whole, std::uint32_t transferId, const PeerId& peer,
-                        const std::shared_ptr<nearby::NearbyConnection>& conn) {
-        resourceQueue->async([weak = weak, sink = file.sink, name = std::move(file.name), whole, transferId, peer,
-                              conn] {
+    // `expected`: the digest the sender sent, none when the size was already wrong.
+    void finishIncoming(IncomingFile file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId,
+                        const Link& link, const std::shared_ptr<nearby::NearbyConnection>& conn) {
+        resourceQueue->async([weak = weak, sink = file.sink, name = std::move(file.name), expected, transferId,
+                              peer = link.peerId, from = link.name, conn] {
+            const auto digest = sink->hasher.finish();
+            const bool whole =
+                expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
+            if (!whole && !sink->failed) log::info(component, "a file from " + from + " failed its check");
             const bool flushed = !sink->failed && sink->file && std::fflush(sink->file.get()) == 0 &&
                                  ::fsync(::fileno(sink->file.get())) == 0;
             sink->file.reset();
@@ -1216,7 +1222,6 @@ struct PeerSession::State {
                 IncomingFile file;
                 file.sink = std::move(sink);
                 file.size = start->size;
-                file.hasher = std::make_unique<crypto::Sha256>();
                 file.name = std::move(start->name);
                 link.incoming.emplace(start->id, std::move(file));
                 return std::nullopt;
@@ -1230,14 +1235,12 @@ struct PeerSession::State {
                 auto& file = it->second;
                 const std::size_t size = body.size() - 4;
                 if (size > file.size - file.received) return violation(link, "file longer than announced");
-                file.hasher->update(body.data() + 4, size);
                 file.received += size;
-                // Hashing here and writing there keeps the receiver ahead of the sender, so that little waits in
-                // the connection in front of packets.
                 if (size) {
                     resourceQueue->async([sink = file.sink, body = std::move(body), ticket = std::move(ticket)] {
                         if (sink->failed || !sink->file) return;
                         const std::size_t n = body.size() - 4;
+                        sink->hasher.update(body.data() + 4, n);
                         if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
                     });
                 }
@@ -1251,11 +1254,9 @@ struct PeerSession::State {
                 if (it == link.incoming.end()) return violation(link, "end of an unknown file");
                 auto file = std::move(it->second);
                 link.incoming.erase(it);
-                const auto digest = file.hasher->finish();
-                const bool whole = file.received == file.size &&
-                                   crypto::constantTimeEqual(digest.data(), end->digest.data(), digest.size());
-                if (!whole) log::info(component, "a file from " + link.name + " failed its check");
-                finishIncoming(std::move(file), whole, end->id, link.peerId, link.conn);
+                const std::optional<crypto::Digest> expected =
+                    file.received == file.size ? std::optional(end->digest) : std::nullopt;
+                finishIncoming(std::move(file), expected, end->id, link, link.conn);
                 return std::nullopt;
             }
             case Kind::fileCancel: {

@@ -12,6 +12,8 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -112,6 +114,101 @@ TEST(DispatchQueue, SyncWaitsForTheBlockAndRunsInlineFromTheQueueItself) {
     auto future = done->get_future();
     ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(future.get());
+}
+
+TEST(DispatchQueue, SyncOnAnIdleQueueRunsOnTheCallerAsTheQueuesWork) {
+    Recorder order;
+    DispatchQueue queue("morvane.inline");
+    DispatchQueue other("morvane.outer");
+
+    const auto caller = std::this_thread::get_id();
+    bool onCaller = false;
+    bool current = false;
+    queue.sync([&] {
+        onCaller = std::this_thread::get_id() == caller;
+        current = queue.isCurrent() && DispatchQueue::current() == &queue;
+    });
+    EXPECT_TRUE(onCaller);
+    EXPECT_TRUE(current);
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_EQ(DispatchQueue::current(), nullptr);
+
+    // From another queue's work: inside, this queue is the current one; after, the other one is again.
+    std::promise<bool> restored;
+    other.async([&] {
+        bool inside = false;
+        queue.sync([&] { inside = queue.isCurrent() && !other.isCurrent(); });
+        restored.set_value(inside && other.isCurrent() && DispatchQueue::current() == &other);
+    });
+    EXPECT_TRUE(restored.get_future().get());
+
+    // Work handed over (or coming due) while the block runs waits for it.
+    queue.sync([&] {
+        queue.async([&] { order.add(2); });
+        queue.asyncAfter(0.001, [&] { order.add(3); });
+        std::this_thread::sleep_for(30ms);
+        order.add(1);
+    });
+    ASSERT_TRUE(order.waitFor(3));
+    EXPECT_EQ(order.values(), (std::vector<int>{1, 2, 3}));
+
+    // A throwing block reaches the caller and leaves the queue working, whichever thread ran it.
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("thrown"); }), std::runtime_error);
+    queue.async([] { std::this_thread::sleep_for(20ms); });
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("thrown"); }), std::runtime_error);
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_EQ(queue.syncResult([] { return 7; }), 7);
+    queue.async([&] { order.add(4); });
+    queue.sync([] {});
+    EXPECT_EQ(order.values().back(), 4);
+}
+
+TEST(DispatchQueue, SyncAndAsyncFromManyThreadsNeverOverlap) {
+    Recorder order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    DispatchQueue queue("morvane.mixed");
+    auto work = [&](int tag) {
+        if (running.fetch_add(1) != 0) overlapped = true;
+        if (!queue.isCurrent()) overlapped = true;
+        order.add(tag);
+        running.fetch_sub(1);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                // Even threads mix the two ways; what one thread hands over keeps its order either way.
+                if (t % 2 == 0 && i % 3 == 0) {
+                    queue.async([&work, t, i] { work(t * 1000 + i); });
+                } else {
+                    queue.sync([&work, t, i] { work(t * 1000 + i); });
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    queue.sync([] {});
+    const auto values = order.values();
+    ASSERT_EQ(values.size(), 800u);
+    std::vector<int> last(4, -1);
+    for (int v : values) {
+        EXPECT_GT(v % 1000, last[v / 1000]) << "out of order: " << v;
+        last[v / 1000] = v % 1000;
+    }
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(DispatchQueue, MayBeDestroyedFromInsideASyncBlockOnTheCaller) {
+    auto queue = std::make_shared<DispatchQueue>("morvane.gone");
+    auto raw = queue.get();
+    auto ran = std::make_shared<std::promise<void>>();
+    auto after = ran->get_future();
+    raw->sync([&] {
+        raw->async([ran] { ran->set_value(); });
+        queue.reset();  // the last owner lets go inside the queue's own work
+    });
+    EXPECT_EQ(after.wait_for(10s), std::future_status::ready);
 }
 
 TEST(DispatchQueue, DelayedWorkRunsByDeadlineAndNotBefore) {
@@ -253,7 +350,9 @@ TEST(DispatchQueue, ThreadIsNamedAfterTheLabel) {
              {"brindlecroft.usb-hub", "lecroft.usb-hub"},
          }) {
         DispatchQueue queue(label);
-        EXPECT_EQ(queue.syncResult([] { return threadName(); }), expected) << label;
+        std::promise<std::string> name;
+        queue.async([&] { name.set_value(threadName()); });
+        EXPECT_EQ(name.get_future().get(), expected) << label;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <exception>
 
 namespace morvane {
 
@@ -31,6 +32,8 @@ struct DispatchQueue::State {
     std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> delayed;
     std::uint64_t nextOrder = 0;
     bool stopping = false;
+    // A block of this queue is running, on its thread or on a thread waiting in `sync`.
+    bool busy = false;
     // The object that owns this state; cleared when it is destroyed from inside its own work.
     std::atomic<DispatchQueue*> owner{nullptr};
 
@@ -38,7 +41,7 @@ struct DispatchQueue::State {
 };
 
 namespace {
-// The state of the queue whose thread this is.
+// The state of the queue whose work this thread is running.
 thread_local void* currentState = nullptr;
 }  // namespace
 
@@ -53,7 +56,7 @@ DispatchQueue::~DispatchQueue() {
         state_->stopping = true;
     }
     state_->wake.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id()) {
+    if (isCurrent()) {
         // The last owner let go from inside this queue's work: the thread finishes on its own,
         // keeping the state alive, and no longer reports this object as its queue.
         state_->owner = nullptr;
@@ -99,17 +102,59 @@ void DispatchQueue::sync(const std::function<void()>& block) {
         block();
         return;
     }
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool done = false;
-    async([&] {
-        block();
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneCv.notify_one();
+    const auto state = state_;  // kept alive should the block destroy the queue
+    {
+        std::unique_lock lock(state->mutex);
+        if (!state->busy && state->ready.empty() && !state->stopping) {
+            // Nothing else to do: the block runs here, as the queue's work (the queue's thread waits meanwhile).
+            // Two thread switches fewer on every call; callers that send a packet at a time feel it most.
+            state->busy = true;
+            lock.unlock();
+            struct Inline {
+                State& state;
+                void* outer = currentState;
+                explicit Inline(State& s) : state(s) { currentState = &s; }
+                ~Inline() {
+                    currentState = outer;
+                    bool waiting = false;
+                    {
+                        std::lock_guard lock(state.mutex);
+                        state.busy = false;
+                        waiting = !state.ready.empty();
+                    }
+                    if (waiting) state.wake.notify_one();
+                }
+            } running(*state);
+            block();
+            return;
+        }
+    }
+    // The waiter is told after the lock is let go: told under it, it would wake only to wait for the lock, two
+    // more thread switches on every call. Shared, because the waiter may return (and leave) before the telling.
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    auto done = std::make_shared<Done>();
+    async([&block, done] {
+        std::exception_ptr error;
+        try {
+            block();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(done->mutex);
+            done->done = true;
+            done->error = error;
+        }
+        done->cv.notify_one();
     });
-    std::unique_lock lock(doneMutex);
-    doneCv.wait(lock, [&] { return done; });
+    std::unique_lock lock(done->mutex);
+    done->cv.wait(lock, [&] { return done->done; });
+    if (done->error) std::rethrow_exception(done->error);
 }
 
 void DispatchQueue::State::run(const std::string& label) {
@@ -125,16 +170,19 @@ void DispatchQueue::State::run(const std::string& label) {
             ready.push_back(std::move(const_cast<Delayed&>(delayed.top()).block));
             delayed.pop();
         }
-        if (!ready.empty()) {
+        if (!ready.empty() && !busy) {
             auto block = std::move(ready.front());
             ready.pop_front();
+            busy = true;
             lock.unlock();
             if (block) block();
             block = nullptr;  // release captures (possibly the queue itself) outside the lock
             lock.lock();
+            busy = false;
             continue;
         }
-        if (stopping) break;
+        if (stopping && ready.empty()) break;
+        // Also while a block runs in a `sync` caller: it wakes this thread when it leaves work behind.
         if (delayed.empty()) {
             wake.wait(lock);
         } else {

@@ -39,7 +39,7 @@ public:
     virtual void async(std::function<void()> block) = 0;
     /// Runs the block once `seconds` have passed (at once for zero, negative or NaN).
     virtual void asyncAfter(double seconds, std::function<void()> block) = 0;
-    /// True when called from the thread this executor runs its work on.
+    /// True when called from the executor's own work.
     virtual bool isCurrent() const = 0;
 
     void asyncAfter(double seconds, std::shared_ptr<DispatchWorkItem> item) {
@@ -51,7 +51,8 @@ public:
 };
 
 /// A labelled serial queue with its own thread, named after the label (its last 15 characters when
-/// longer, the limit of a thread name).
+/// longer, the limit of a thread name). Work handed over with `async` runs there; `sync` may run its block
+/// on the waiting caller's thread instead.
 ///
 /// Work runs one block at a time in the order it was handed over; delayed work runs in deadline order
 /// (equal deadlines in the order handed over) once its time has come. Destroying the queue runs what
@@ -72,8 +73,10 @@ public:
     void asyncAfter(double seconds, std::function<void()> block) override;
     bool isCurrent() const override;
 
-    /// Runs the block on the queue and waits for it. Called from the queue itself it runs inline
-    /// rather than deadlocking.
+    /// Runs the block as the queue's work and waits for it: after the work handed over before, and never
+    /// alongside other work of the queue. When the queue has nothing else to do the block runs on the calling
+    /// thread (saving two thread switches); inside it `isCurrent` is true. Called from the queue itself it runs
+    /// inline rather than deadlocking. An exception thrown by the block reaches the caller.
     void sync(const std::function<void()>& block);
 
     template <typename F>

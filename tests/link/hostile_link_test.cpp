@@ -251,6 +251,57 @@ TEST_F(HostileLinkTest, MalformedFramesCloseOnlyTheirOwnLink) {
     expectGenuineLinkIntact();
 }
 
+// A trusted peer whose file does not match the digest it sends: answered corrupt, never handed to the taker, nothing
+// left behind; a matching file after it is taken whole.
+TEST_F(HostileLinkTest, FileFailingItsDigestIsAnsweredCorruptAndNeverTaken) {
+    const crypto::X25519PrivateKey ownKey;
+    TrustedPeers(camera->keychain)
+        .add(TrustedPeer{ownKey.publicKey(), "Odd Desk", TrustedPeer::remoteRole, Date::now()});
+    RawTlsClient client;
+    ASSERT_TRUE(client.connect(port));
+    const auto hello = client.readFrame();
+    ASSERT_TRUE(hello && hello->first == k(Kind::hello));
+    const auto greeting = LinkMessage::Hello::decode(hello->second);
+    ASSERT_TRUE(greeting);
+    client.writeFrame(k(Kind::hello), helloBody(2, ownKey.publicKey(), "Odd Desk"));
+    const auto linkKey = DeviceIdentity::linkKey(ownKey, greeting->publicKey);
+    ASSERT_TRUE(linkKey);
+    const auto proof = LinkCrypto::proof(*linkKey, 2, client.exporter(LinkCrypto::exporterLabel));
+    client.writeFrame(k(Kind::proof), Bytes(proof.begin(), proof.end()));
+    auto next = [&](Kind kind) {
+        for (;;) {
+            auto frame = client.readFrame();
+            if (!frame || frame->first == k(kind)) return frame;
+        }
+    };
+    ASSERT_TRUE(next(Kind::proof));
+
+    const Bytes contents = randomBytes(300'000, 11);
+    for (std::uint32_t id : {1u, 2u}) {
+        client.writeFrame(k(Kind::fileStart), LinkMessage::FileStart{id, contents.size(), "file"}.encode());
+        for (std::size_t at = 0; at < contents.size(); at += LinkMessage::maxChunk) {
+            auto chunk = LinkMessage::encodeChunkHeader(id);
+            const auto end = std::min(contents.size(), at + LinkMessage::maxChunk);
+            chunk.insert(chunk.end(), contents.begin() + static_cast<std::ptrdiff_t>(at),
+                         contents.begin() + static_cast<std::ptrdiff_t>(end));
+            client.writeFrame(k(Kind::fileChunk), chunk);
+        }
+        auto digest = crypto::sha256(contents);
+        if (id == 1) digest[31] ^= 1;
+        client.writeFrame(k(Kind::fileEnd), LinkMessage::FileEnd{id, digest}.encode());
+        const auto answer = next(Kind::fileResult);
+        ASSERT_TRUE(answer) << id;
+        const auto result = LinkMessage::FileResult::decode(answer->second);
+        ASSERT_TRUE(result) << id;
+        EXPECT_EQ(result->id, id);
+        EXPECT_EQ(result->status, id == 1 ? LinkMessage::FileStatus::corrupt : LinkMessage::FileStatus::ok);
+    }
+    const auto taken = camera->recorder.resources();
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].contents, contents);
+    EXPECT_TRUE(eventually([&] { return std::filesystem::is_empty(camera->temporaryFolder); }));
+}
+
 TEST_F(HostileLinkTest, FuzzedMessagesNeverDisturbTheSession) {
     std::mt19937 random(20240607);
     const Kind kinds[] = {Kind::hello,     Kind::proof,   Kind::pair,       Kind::commit,

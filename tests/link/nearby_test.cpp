@@ -358,6 +358,112 @@ TEST(NearbyConnectionTest, PacketsOvertakeBulkFramesAndEachLaneKeepsItsOrder) {
     listener->close();
 }
 
+// Threads sending at once both ways, some packets written by their sending thread, some (large ones, or while the
+// socket is full because the receiver holds still) by the network thread: each thread's packets arrive whole and in
+// order, and every written-callback runs once, on the network thread.
+TEST(NearbyConnectionTest, PacketsFromManyThreadsKeepTheirOrderWhoeverWritesThem) {
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    constexpr int threads = 4;
+    constexpr std::uint32_t perThread = 150;
+    auto size = [](int t, std::uint32_t i) -> std::size_t {
+        return i % 10 == 9 ? 300'000 + static_cast<std::size_t>(t) : 200 + i * 1300 % 90'000;
+    };
+    auto body = [&](int t, std::uint32_t i) {
+        auto b = randomBytes(size(t, i), static_cast<std::uint32_t>(t * 100'000 + i));
+        b[0] = static_cast<std::uint8_t>(t);
+        b[1] = static_cast<std::uint8_t>(i);
+        b[2] = static_cast<std::uint8_t>(i >> 8);
+        return b;
+    };
+    struct Side {
+        std::mutex mutex;
+        std::vector<Bytes> got;
+        std::size_t count() {
+            std::lock_guard lock(mutex);
+            return got.size();
+        }
+    };
+    auto handlers = [](Side& side) {
+        NearbyConnection::Handlers h;
+        h.exporterLabel = "EXPORTER-test";
+        h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
+        h.onMessage = [&side](std::uint8_t, Bytes& b) {
+            std::lock_guard lock(side.mutex);
+            side.got.push_back(std::move(b));
+        };
+        return h;
+    };
+    Side atServer, atClient;
+    std::mutex acceptedMutex;
+    std::shared_ptr<NearbyConnection> accepted;
+    std::atomic<bool> hold{true};
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
+        auto h = handlers(atServer);
+        std::weak_ptr<NearbyConnection> weak = c;
+        auto deliver = h.onMessage;
+        // The server holds still after its first packet for a while, so that the client's socket fills up.
+        h.onMessage = [deliver, weak, &hold](std::uint8_t kind, Bytes& b) {
+            deliver(kind, b);
+            if (hold.exchange(false)) {
+                if (auto self = weak.lock()) self->pauseReading();
+            }
+        };
+        c->start(std::move(h));
+        std::lock_guard lock(acceptedMutex);
+        accepted = c;
+    });
+    ASSERT_TRUE(listener);
+    auto conn = client.connect("127.0.0.1", listener->port());
+    conn->start(handlers(atClient));
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(acceptedMutex);
+        return accepted != nullptr;
+    }));
+    std::shared_ptr<NearbyConnection> serverSide;
+    {
+        std::lock_guard lock(acceptedMutex);
+        serverSide = accepted;
+    }
+    std::atomic<int> written{0};
+    std::atomic<int> writtenElsewhere{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (std::uint32_t i = 0; i < perThread; ++i) {
+                conn->send(1, body(t, i), [&] {
+                    ++written;
+                    if (!client.isCurrent()) ++writtenElsewhere;
+                });
+                serverSide->send(2, body(t, i));
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    serverSide->resumeReading();
+    for (auto& s : senders) s.join();
+    const std::size_t total = threads * perThread;
+    ASSERT_TRUE(eventually([&] { return atServer.count() == total && atClient.count() == total; }, 30));
+    for (Side* side : {&atServer, &atClient}) {
+        std::lock_guard lock(side->mutex);
+        std::vector<std::uint32_t> next(threads, 0);
+        for (const auto& b : side->got) {
+            ASSERT_GE(b.size(), 3u);
+            const int t = b[0];
+            ASSERT_LT(t, threads);
+            const std::uint32_t i = b[1] | (std::uint32_t{b[2]} << 8);
+            ASSERT_EQ(i, next[t]) << "out of order from thread " << t;
+            EXPECT_EQ(b, body(t, i));
+            ++next[t];
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return written.load() == static_cast<int>(total); }));
+    EXPECT_EQ(writtenElsewhere.load(), 0);
+    EXPECT_TRUE(eventually([&] { return conn->bufferedAmount() == 0 && serverSide->bufferedAmount() == 0; }));
+    conn->close();
+    listener->close();
+}
+
 // A receiver that cannot keep up stops reading; nothing is lost or reordered, and it reads on when it resumes.
 TEST(NearbyConnectionTest, PausedReadingHoldsMessagesUntilResumed) {
     NearbyService server("test.server");

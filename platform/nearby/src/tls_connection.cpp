@@ -34,6 +34,9 @@ constexpr std::size_t readChunk = 256 * 1024;
 constexpr std::size_t turnLimit = 1024 * 1024;
 constexpr std::size_t directThreshold = 16 * 1024;
 constexpr std::size_t maxSpare = 16;
+// A packet up to this size is encrypted and written by the sending thread itself when nothing else is being written:
+// no hand-over to the network thread, which may be busy reading. Larger ones go through the network thread.
+constexpr std::size_t directLimit = 256 * 1024;
 constexpr std::size_t maxSpareSize = 1024 * 1024;
 
 std::string tlsError(const char* what) {
@@ -48,6 +51,10 @@ std::string tlsError(const char* what) {
 /// TLS through OpenSSL directly on the non-blocking socket; Asio only says when the socket is ready. Reads are
 /// large (OpenSSL reads ahead), frames are parsed out of them, and sends from other threads are queued under a
 /// lock, in two lanes: bulk frames (file data) leave only when nothing else waits.
+///
+/// One writer at a time: the network thread, or a sending thread that found nothing queued and nothing being
+/// written and so writes its packet itself, as far as the socket takes it without waiting; the rest of it, and
+/// whatever was queued meanwhile, the network thread writes. Calls into TLS are serialised by `sslMutex_`.
 class TlsConnection final : public NearbyConnection, public std::enable_shared_from_this<TlsConnection> {
 public:
     TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket,
@@ -110,11 +117,22 @@ public:
             return;
         }
         bool wake = false;
+        bool direct = false;
         {
             std::lock_guard lock(outMutex_);
-            (lane == Lane::bulk ? bulk_ : urgent_).push_back(std::move(frame));
-            if (!writeScheduled_) wake = writeScheduled_ = true;
+            if (writer_ == Writer::none && writesDirectly_ && lane == Lane::normal &&
+                frame.data.size() <= directLimit) {
+                writer_ = Writer::caller;
+                direct = true;
+            } else {
+                (lane == Lane::bulk ? bulk_ : urgent_).push_back(std::move(frame));
+                if (writer_ == Writer::none) {
+                    writer_ = Writer::network;
+                    wake = true;
+                }
+            }
         }
+        if (direct) return writeDirect(std::move(frame));
         if (wake) service_->post([self = shared_from_this()] { self->writeSome(); });
     }
 
@@ -239,6 +257,12 @@ private:
         if (handlers_.onReady) handlers_.onReady(exporter);
         if (closed_.load()) return;
         in_.resize(readChunk);
+        {
+            // What was sent before TLS was up goes first, from here.
+            std::lock_guard lock(outMutex_);
+            writesDirectly_ = true;
+            writer_ = Writer::network;
+        }
         writeSome();
         readSome();
     }
@@ -329,8 +353,20 @@ private:
                 room = in_.size() - inEnd_;
             }
             std::size_t n = 0;
-            ERR_clear_error();
-            const int result = SSL_read_ex(ssl_, target, room, &n);
+            int result = 0;
+            int error = SSL_ERROR_NONE;
+            std::string failure;
+            {
+                std::lock_guard ssl(sslMutex_);
+                ERR_clear_error();
+                result = SSL_read_ex(ssl_, target, room, &n);
+                if (result != 1) {
+                    error = SSL_get_error(ssl_, result);
+                    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                        failure = error == SSL_ERROR_SYSCALL && errno == 0 ? "closed by the peer" : tlsError("read");
+                    }
+                }
+            }
             if (result == 1) {
                 taken += n;
                 lastReceive_ = nowTicks();
@@ -342,17 +378,15 @@ private:
                 }
                 continue;
             }
-            switch (SSL_get_error(ssl_, result)) {
+            switch (error) {
                 case SSL_ERROR_WANT_READ:
                     return waitThen(asio::socket_base::wait_read, [](TlsConnection& c) { c.readSome(); });
                 case SSL_ERROR_WANT_WRITE:
                     return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) { c.readSome(); });
                 case SSL_ERROR_ZERO_RETURN:
                     return shutdown("closed by the peer");
-                case SSL_ERROR_SYSCALL:
-                    return shutdown(errno == 0 ? "closed by the peer" : tlsError("read"));
                 default:
-                    return shutdown(tlsError("read"));
+                    return shutdown(failure);
             }
         }
     }
@@ -365,7 +399,7 @@ private:
         pending_.clear();
         batch_.clear();
         if (urgent_.empty() && bulk_.empty()) {
-            writeScheduled_ = false;
+            writer_ = Writer::none;
             return false;
         }
         auto& lane = urgent_.empty() ? bulk_ : urgent_;
@@ -389,6 +423,11 @@ private:
 
     void writeSome() {
         if (closed_.load() || !ready_ || writeWaiting_) return;
+        {
+            // A wake-up posted earlier may find a sending thread writing now.
+            std::lock_guard lock(outMutex_);
+            if (writer_ != Writer::network) return;
+        }
         std::size_t written = 0;
         for (;;) {
             if (writeDone_ == writeSize_) {
@@ -401,15 +440,25 @@ private:
                 return;
             }
             std::size_t n = 0;
-            ERR_clear_error();
-            const int result = SSL_write_ex(ssl_, writeData_ + writeDone_, writeSize_ - writeDone_, &n);
+            int result = 0;
+            int error = SSL_ERROR_NONE;
+            std::string failure;
+            {
+                std::lock_guard ssl(sslMutex_);
+                ERR_clear_error();
+                result = SSL_write_ex(ssl_, writeData_ + writeDone_, writeSize_ - writeDone_, &n);
+                if (result != 1) {
+                    error = SSL_get_error(ssl_, result);
+                    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) failure = tlsError("write");
+                }
+            }
             if (result == 1) {
                 writeDone_ += n;
                 written += n;
                 lastSend_ = nowTicks();
                 continue;
             }
-            switch (SSL_get_error(ssl_, result)) {
+            switch (error) {
                 case SSL_ERROR_WANT_WRITE:
                     writeWaiting_ = true;
                     return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) {
@@ -423,9 +472,66 @@ private:
                         c.writeSome();
                     });
                 default:
-                    return shutdown(tlsError("write"));
+                    return shutdown(failure);
             }
         }
+    }
+
+    /// On the sending thread, which holds the writer's role: writes the frame as far as the socket takes it now.
+    void writeDirect(Frame frame) {
+        const std::size_t size = frame.data.size();
+        std::size_t done = 0;
+        std::string failure;
+        {
+            std::lock_guard ssl(sslMutex_);
+            if (closed_.load()) return;
+            while (done < size) {
+                std::size_t n = 0;
+                ERR_clear_error();
+                const int result = SSL_write_ex(ssl_, frame.data.data() + done, size - done, &n);
+                if (result == 1) {
+                    done += n;
+                    continue;
+                }
+                const int error = SSL_get_error(ssl_, result);
+                if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ) failure = tlsError("write");
+                break;
+            }
+        }
+        if (done > 0) lastSend_ = nowTicks();
+        if (!failure.empty()) return close(failure);
+        auto self = shared_from_this();
+        if (done == size) {
+            buffered_.fetch_sub(size);
+            auto onWritten = std::move(frame.onWritten);
+            bool more = false;
+            {
+                std::lock_guard lock(outMutex_);
+                if (spare_.size() < maxSpare && frame.data.capacity() <= maxSpareSize) {
+                    spare_.push_back(std::move(frame.data));
+                }
+                more = !urgent_.empty() || !bulk_.empty();
+                writer_ = more ? Writer::network : Writer::none;
+            }
+            // Callbacks run on the network thread, as the interface promises.
+            if (onWritten) service_->post(std::move(onWritten));
+            if (more) service_->post([self] { self->writeSome(); });
+            return;
+        }
+        // The socket is full: the network thread goes on with the rest, which TLS wants handed over again as it
+        // stands, before anything queued meanwhile. The role's hand-over (the lock, then the post) orders these
+        // writes before the network thread reads them.
+        {
+            std::lock_guard lock(outMutex_);
+            pending_.clear();
+            batch_.clear();
+            pending_.push_back(std::move(frame));
+            writeData_ = pending_.front().data.data();
+            writeSize_ = size;
+            writeDone_ = done;
+            writer_ = Writer::network;
+        }
+        service_->post([self] { self->writeSome(); });
     }
 
     void finishWrite() {
@@ -448,8 +554,12 @@ private:
         if (closed_.exchange(true)) return;
         asio::error_code ec;
         timer_.cancel();
-        socket_.cancel(ec);
-        socket_.close(ec);
+        {
+            // Not while a sending thread is inside TLS on this socket.
+            std::lock_guard ssl(sslMutex_);
+            socket_.cancel(ec);
+            socket_.close(ec);
+        }
         {
             std::lock_guard lock(outMutex_);
             urgent_.clear();
@@ -470,7 +580,9 @@ private:
     std::string address_;
     std::uint16_t port_ = 0;
 
-    // Network thread only.
+    // Network thread only, but for TLS calls (under `sslMutex_`) and the writer's state (`pending_` to `writeDone_`),
+    // which belong to whoever holds the writer's role.
+    std::mutex sslMutex_;
     SSL* ssl_ = nullptr;
     Handlers handlers_;
     bool ready_ = false;
@@ -497,7 +609,10 @@ private:
     std::deque<Frame> urgent_;
     std::deque<Frame> bulk_;
     std::vector<Bytes> spare_;
-    bool writeScheduled_ = false;
+    // Who writes: nobody (nothing is queued), the network thread, or a sending thread writing its packet itself.
+    enum class Writer { none, network, caller };
+    Writer writer_ = Writer::none;
+    bool writesDirectly_ = false;  // TLS is up
     std::atomic<bool> readPaused_{false};
     std::atomic<bool> closed_{false};
     std::atomic<std::size_t> buffered_{0};

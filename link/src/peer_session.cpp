@@ -1091,13 +1091,14 @@ struct PeerSession::State {
     // ----- Packets -----
 
     void sendData(const Bytes& packet, const std::optional<PeerId>& peer) {
-        std::vector<std::shared_ptr<nearby::NearbyConnection>> targets;
+        // Handing over never calls back into the session, so the links can be walked while sending.
         for (auto id : readyOrder) {
             auto it = links.find(id);
             if (it == links.end()) continue;
-            if (!peer || it->second->peerId == *peer) targets.push_back(it->second->conn);
+            if (!peer || it->second->peerId == *peer) {
+                it->second->conn->send(static_cast<std::uint8_t>(Kind::data), packet);
+            }
         }
-        for (const auto& conn : targets) conn->send(static_cast<std::uint8_t>(Kind::data), packet);
     }
 
     // On the delivery queue, after the file's last write: on the disk before the sender hears that the file
@@ -1237,11 +1238,14 @@ struct PeerSession::State {
                 if (size > file.size - file.received) return violation(link, "file longer than announced");
                 file.received += size;
                 if (size) {
-                    resourceQueue->async([sink = file.sink, body = std::move(body), ticket = std::move(ticket)] {
-                        if (sink->failed || !sink->file) return;
-                        const std::size_t n = body.size() - 4;
-                        sink->hasher.update(body.data() + 4, n);
-                        if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
+                    resourceQueue->async([sink = file.sink, body = std::move(body), ticket = std::move(ticket),
+                                          conn = std::weak_ptr(link.conn)]() mutable {
+                        if (!sink->failed && sink->file) {
+                            const std::size_t n = body.size() - 4;
+                            sink->hasher.update(body.data() + 4, n);
+                            if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
+                        }
+                        if (auto c = conn.lock()) c->recycle(std::move(body));
                     });
                 }
                 return std::nullopt;

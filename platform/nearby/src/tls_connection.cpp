@@ -38,6 +38,7 @@ constexpr std::size_t maxSpare = 16;
 // no hand-over to the network thread, which may be busy reading. Larger ones go through the network thread.
 constexpr std::size_t directLimit = 256 * 1024;
 constexpr std::size_t maxSpareSize = 1024 * 1024;
+constexpr std::size_t maxSpareBodies = 8;
 
 std::string tlsError(const char* what) {
     const auto code = ERR_get_error();
@@ -142,6 +143,12 @@ public:
     }
 
     void pauseReading() override { readPaused_.store(true); }
+
+    void recycle(Bytes body) override {
+        if (body.capacity() < directThreshold || body.capacity() > maxSpareSize) return;
+        std::lock_guard lock(inSpareMutex_);
+        if (inSpare_.size() < maxSpareBodies) inSpare_.push_back(std::move(body));
+    }
 
     void resumeReading() override {
         if (!readPaused_.exchange(false)) return;
@@ -299,6 +306,7 @@ private:
                 // message where it can be: resizing within it writes nothing).
                 direct_ = bodySize_ > (available - 5) + directThreshold;
                 if (direct_) {
+                    if (body_.capacity() < bodySize_) takeSpareBody();
                     body_.resize(bodySize_);
                     bodyFilled_ = available - 5;
                     std::memcpy(body_.data(), in_.data() + inStart_, bodyFilled_);
@@ -317,6 +325,18 @@ private:
             deliverBody();
         }
         return false;
+    }
+
+    // A body given back whose size is at least this one's: shrinking to it writes nothing.
+    void takeSpareBody() {
+        std::lock_guard lock(inSpareMutex_);
+        for (auto it = inSpare_.begin(); it != inSpare_.end(); ++it) {
+            if (it->size() >= bodySize_) {
+                body_ = std::move(*it);
+                inSpare_.erase(it);
+                return;
+            }
+        }
     }
 
     void deliverBody() {
@@ -605,6 +625,8 @@ private:
     Bytes body_;
 
     // Any thread.
+    std::mutex inSpareMutex_;
+    std::vector<Bytes> inSpare_;
     std::mutex outMutex_;
     std::deque<Frame> urgent_;
     std::deque<Frame> bulk_;

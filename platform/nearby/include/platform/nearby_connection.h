@@ -50,6 +50,9 @@ public:
     /// the receiver's own back-pressure, which the peer feels through TCP.
     virtual void pauseReading() = 0;
     virtual void resumeReading() = 0;
+    /// Gives back a body moved away in `onMessage` once it is no longer needed (any thread): a later large message
+    /// is read into it, whose pages are already there, rather than into fresh zeroed memory.
+    virtual void recycle(Bytes body) = 0;
     /// Drops the connection now, discarding what is still queued. Idempotent.
     virtual void close(const std::string& reason = "closed") = 0;
 

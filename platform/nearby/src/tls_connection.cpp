@@ -517,12 +517,13 @@ private:
                 if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ) failure = tlsError("write");
                 break;
             }
+            // Here, so that it comes before a shutdown's reset of the count rather than after it.
+            if (done == size) buffered_.fetch_sub(size);
         }
         if (done > 0) lastSend_ = nowTicks();
         if (!failure.empty()) return close(failure);
         auto self = shared_from_this();
         if (done == size) {
-            buffered_.fetch_sub(size);
             auto onWritten = std::move(frame.onWritten);
             bool more = false;
             {

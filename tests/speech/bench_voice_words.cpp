@@ -9,7 +9,8 @@
 // this program's output.
 //
 // Usage: bench_voice_words [--voices a,b] [--rates 140,180] [--noise clean,20,10] [--threads 8]
-//                          [--weight 0.01] [--confidence 0.5] [--phrase-conditions 3] [--fast] [--details]
+//                          [--weight 0.01] [--confidence 0.5] [--early 3] [--phrase-conditions 3] [--fast]
+//                          [--details]
 //   --fast: words through the recogniser as fast as it goes too (no latency); --details: every miss and alarm.
 
 #include <espeak-ng/espeak_ng.h>
@@ -49,6 +50,7 @@ struct Settings {
     double weight = SpeechRecognizer::defaultPhraseWeight;
     std::vector<double> confidences{SpeechRecognizer::defaultMinConfidence};  // the first is the recogniser's
     int phraseConditions = 3;
+    int early = SpeechRecognizer::defaultEarlyChecks;
     bool fast = false;
     bool details = false;
 };
@@ -196,17 +198,31 @@ std::vector<std::string> storedWords(bool custom) {
     return {custom ? "flimbo" : "pemble", "mark", custom ? "shazam" : "action", "cut"};
 }
 
+std::string actionFor(const std::string& transcript, bool custom);
+
+struct Heard {
+    std::vector<SpeechRecognizer::HeardWord> words;  // at the end
+    std::string early;  // the first action a report before a pause fired, if any
+};
+
 /// The words of one recognition over the whole clip, as fast as the recogniser goes.
-std::vector<SpeechRecognizer::HeardWord> transcribe(SpeechRecognizer& recognizer, const Clip& clip) {
+Heard transcribe(SpeechRecognizer& recognizer, const Clip& clip) {
     auto request = std::make_shared<SpeechRecognizer::Request>(storedWords(clip.custom));
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
-    std::vector<SpeechRecognizer::HeardWord> heard;
+    Heard heard;
+    std::size_t decoded = 0;
     auto task = recognizer.recognitionTask(request, [&](auto result, auto error) {
         std::lock_guard g(m);
+        // A report before a pause adds no decoded words; one at a pause does, and is judged below at each
+        // confidence from its words.
+        if (result && !result->isFinal && result->words.size() == decoded && heard.early.empty()) {
+            heard.early = actionFor(result->transcript, clip.custom);
+        }
+        if (result) decoded = result->words.size();
         if (error || (result && result->isFinal)) {
-            if (result) heard = result->words;
+            if (result) heard.words = result->words;
             done = true;
             cv.notify_all();
         }
@@ -219,18 +235,23 @@ std::vector<SpeechRecognizer::HeardWord> transcribe(SpeechRecognizer& recognizer
 }
 
 /// The transcript the recogniser gives at this confidence.
-std::string transcriptAt(const std::vector<SpeechRecognizer::HeardWord>& heard, bool custom, double confidence) {
+std::string transcriptAt(const Heard& heard, bool custom, double confidence) {
     // The dictionary's phones of the words (and espeak-ng's for the two it lacks).
     static const std::map<std::string, int> phones{{"pemble", 6}, {"action", 5}, {"cut", 3},
                                                    {"mark", 4},   {"flimbo", 6}, {"shazam", 5}};
     const auto stored = storedWords(custom);
     std::string out;
-    for (const auto& w : heard) {
+    for (const auto& w : heard.words) {
         const bool phraseWord = std::find(stored.begin(), stored.end(), w.word) != stored.end();
         if (phraseWord && w.confidence < SpeechRecognizer::neededConfidence(phones.at(w.word), confidence)) continue;
         out += (out.empty() ? "" : " ") + w.word;
     }
     return out;
+}
+
+/// The action a recognition fires: the first a report before a pause fired, else the end's at this confidence.
+std::string firedAt(const Heard& heard, bool custom, double confidence) {
+    return heard.early.empty() ? actionFor(transcriptAt(heard, custom, confidence), custom) : heard.early;
 }
 
 struct Outcome {
@@ -338,6 +359,8 @@ int main(int argc, char** argv) {
             settings.confidences.clear();
             for (const auto& c : split(value)) settings.confidences.push_back(std::stod(c));
             ++i;
+        } else if (arg == "--early") {
+            settings.early = std::max(0, std::stoi(value)), ++i;
         } else if (arg == "--phrase-conditions") {
             settings.phraseConditions = std::max(1, std::stoi(value)), ++i;
         } else if (arg == "--fast") {
@@ -407,16 +430,18 @@ int main(int argc, char** argv) {
     for (int r : settings.rates) std::printf(" %d", r);
     std::printf("; noise");
     for (double n : settings.noise) std::printf(" %s", noiseName(n).c_str());
-    std::printf("; weight %g, confidence %g\n", settings.weight, settings.confidences.front());
+    std::printf("; weight %g, confidence %g, early after %d checks\n", settings.weight, settings.confidences.front(),
+                settings.early);
 
     test::TempDir dir;
     SpeechRecognizer::Options options;
     options.phraseWeight = settings.weight;
     options.minConfidence = settings.confidences.front();
+    options.earlyChecks = settings.early;
 
     // Word clips, one recogniser per thread; all of them start at once.
     std::vector<Outcome> wordOutcomes(wordClips.size());
-    std::vector<std::vector<SpeechRecognizer::HeardWord>> wordHeard(wordClips.size()), phraseHeard(phraseClips.size());
+    std::vector<Heard> wordHeard(wordClips.size()), phraseHeard(phraseClips.size());
     std::atomic<std::size_t> next{0};
     const double cpuBefore = cpuSeconds();
     const auto wallBefore = Clock::now();
@@ -471,7 +496,7 @@ int main(int argc, char** argv) {
 
     auto alarmsAt = [&](double confidence) {
         int n = 0;
-        for (const auto& heard : phraseHeard) n += !actionFor(transcriptAt(heard, false, confidence), false).empty();
+        for (const auto& heard : phraseHeard) n += !firedAt(heard, false, confidence).empty();
         return n;
     };
     if (settings.fast) {
@@ -480,8 +505,7 @@ int main(int argc, char** argv) {
             int alone = 0, aloneRight = 0, inside = 0, insideRight = 0;
             for (std::size_t i = 0; i < wordClips.size(); ++i) {
                 const bool right =
-                    actionFor(transcriptAt(wordHeard[i], wordClips[i].custom, confidence), wordClips[i].custom) ==
-                    wordClips[i].action;
+                    firedAt(wordHeard[i], wordClips[i].custom, confidence) == wordClips[i].action;
                 (wordClips[i].placing == "alone" ? alone : inside)++;
                 (wordClips[i].placing == "alone" ? aloneRight : insideRight) += right;
             }
@@ -491,7 +515,7 @@ int main(int argc, char** argv) {
         }
         for (std::size_t i = 0; i < wordClips.size(); ++i) {
             wordOutcomes[i].heard = transcriptAt(wordHeard[i], wordClips[i].custom, settings.confidences.front());
-            wordOutcomes[i].fired = actionFor(wordOutcomes[i].heard, wordClips[i].custom);
+            wordOutcomes[i].fired = firedAt(wordHeard[i], wordClips[i].custom, settings.confidences.front());
         }
     }
 
@@ -544,7 +568,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < phraseClips.size(); ++i) {
         ++clipsByVoice[phraseClips[i].voice];
         const std::string transcript = transcriptAt(phraseHeard[i], false, settings.confidences.front());
-        const std::string action = actionFor(transcript, false);
+        const std::string action = firedAt(phraseHeard[i], false, settings.confidences.front());
         if (action.empty()) continue;
         ++alarms;
         ++alarmsByVoice[phraseClips[i].voice];

@@ -13,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "platform/dispatch_queue.h"
@@ -35,6 +36,13 @@ constexpr std::size_t leadFrames = 25;
 constexpr int closingQuietFrames = 30;
 // A stretch longer than this is decoded in pieces, so that a word said during endless talk is not held back.
 constexpr long maxStretchFrames = 1000;
+// How often the decoder's running guess is looked at, and how far behind where it is a word must have ended to
+// be reported early (in frames).
+constexpr int checkFrames = 5;
+constexpr int settleFrames = 10;
+// A running guess is not sure enough of shorter words (the decoder slips "cut" into all kinds of talk): they
+// wait for the pause, where their posterior probability is known.
+constexpr int earlyPhones = 5;
 // How fast the noise floor may rise, in decibels per frame (it falls at once).
 constexpr double floorRise = 0.02;
 
@@ -152,8 +160,13 @@ private:
         std::vector<std::int16_t> carry;
         std::deque<Frame> lead;  // the last quiet frames, the start of the next stretch
         bool inSpeech = false;
-        std::vector<std::int16_t> stretch;  // the stretch of speech so far
+        long stretchFrames = 0;  // frames of the stretch decoded so far
         int quietRun = 0;
+        // Words of the stretch heard early (before it ended), by where they start, with how many checks in a
+        // row they have stood in the decoder's running guess.
+        std::map<std::pair<std::string, int>, int> standing;
+        std::vector<std::pair<std::string, int>> reportedEarly;
+        int framesSinceCheck = 0;
     };
 
     bool load() {
@@ -244,7 +257,11 @@ private:
         std::filesystem::remove(path, ignored);
         if (!set) return false;
         configured_ = words;
-        for (const auto& word : words) needed_[word] = neededConfidence(phones[word], options_.minConfidence);
+        early_.clear();
+        for (const auto& word : words) {
+            needed_[word] = neededConfidence(phones[word], options_.minConfidence);
+            if (phones[word] >= earlyPhones) early_.insert(word);
+        }
         return true;
     }
 
@@ -288,8 +305,8 @@ private:
         }
     }
 
-    /// Follows the pauses and feeds the stretches of speech to the decoder; false when the recognition ended
-    /// with an error.
+    /// Follows the pauses and feeds the stretches of speech to the decoder as they come; false when the
+    /// recognition ended with an error.
     bool processFrame(Running& run, const Frame& frame) {
         double sum = 0;
         for (auto s : frame) sum += static_cast<double>(s) * s;
@@ -306,18 +323,88 @@ private:
             }
             run.inSpeech = true;
             run.quietRun = 0;
-            run.stretch.clear();
-            for (const auto& earlier : run.lead) run.stretch.insert(run.stretch.end(), earlier.begin(), earlier.end());
+            run.stretchFrames = 0;
+            run.framesSinceCheck = 0;
+            run.standing.clear();
+            run.reportedEarly.clear();
+            if (ps_start_utt(ps_) < 0) return fail(run, "Recognition could not start");
+            for (const auto& earlier : run.lead) {
+                if (!decode(run, earlier)) return false;
+            }
             run.lead.clear();
         }
-        run.stretch.insert(run.stretch.end(), frame.begin(), frame.end());
+        if (!decode(run, frame)) return false;
         run.quietRun = loud ? 0 : run.quietRun + 1;
-        if (run.quietRun >= closingQuietFrames ||
-            run.stretch.size() >= static_cast<std::size_t>(maxStretchFrames) * frameSamples) {
+        if (run.quietRun >= closingQuietFrames || run.stretchFrames >= maxStretchFrames) {
             if (!closeStretch(run)) return false;
             if (run.handler) run.handler(Result{run.transcript, false, run.words}, std::nullopt);
+            return true;
+        }
+        if (++run.framesSinceCheck >= checkFrames) {
+            run.framesSinceCheck = 0;
+            checkEarly(run);
         }
         return true;
+    }
+
+    bool decode(Running& run, const Frame& frame) {
+        ++run.stretchFrames;
+        if (ps_process_raw(ps_, frame.data(), frame.size(), FALSE, FALSE) < 0) {
+            ps_end_utt(ps_);
+            run.inSpeech = false;
+            return fail(run, "Recognition failed");
+        }
+        return true;
+    }
+
+    /// A phrase word that has stood in the decoder's running guess for a while, well before where the decoder
+    /// is, is reported at once rather than at the end of the stretch: a word said in the middle of talk should
+    /// not wait for the talk to end.
+    void checkEarly(Running& run) {
+        if (options_.earlyChecks <= 0) return;
+        int score = 0;
+        if (!ps_get_hyp(ps_, &score)) return;
+        // Frames of a running guess do not count from the start of the stretch: how far back a word ended is
+        // measured from the end of the guess, silence included.
+        struct Piece {
+            std::string word;
+            int last;
+        };
+        std::vector<Piece> pieces;
+        int end = 0;
+        for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+            int first = 0, last = 0;
+            ps_seg_frames(seg, &first, &last);
+            end = std::max(end, last);
+            if (auto word = spokenWord(ps_seg_word(seg)); !word.empty()) pieces.push_back({std::move(word), last});
+        }
+        std::map<std::pair<std::string, int>, int> standing;
+        std::vector<std::string> guess;
+        std::optional<std::pair<std::string, int>> ready;
+        std::size_t readyAt = 0;  // the words of the guess up to the word reported
+        for (const auto& piece : pieces) {
+            guess.push_back(piece.word);
+            if (!early_.contains(piece.word) || piece.last > end - settleFrames) continue;
+            // The same word said twice in a stretch counts twice; its place in the guess may move.
+            const std::pair<std::string, int> key{piece.word,
+                                                  static_cast<int>(std::count(guess.begin(), guess.end(), piece.word))};
+            const auto before = run.standing.find(key);
+            const int checks = (before == run.standing.end() ? 0 : before->second) + 1;
+            standing[key] = checks;
+            if (checks >= options_.earlyChecks && !ready &&
+                std::find(run.reportedEarly.begin(), run.reportedEarly.end(), key) == run.reportedEarly.end()) {
+                ready = key;
+                readyAt = guess.size();
+            }
+        }
+        run.standing = std::move(standing);
+        if (!ready) return;
+        run.reportedEarly.push_back(*ready);
+        // What follows the word is still the decoder's passing guess.
+        guess.resize(readyAt);
+        std::string transcript = run.transcript;
+        for (const auto& word : guess) transcript += (transcript.empty() ? "" : " ") + word;
+        if (run.handler) run.handler(Result{transcript, false, run.words}, std::nullopt);
     }
 
     bool fail(Running& run, const char* description) {
@@ -327,19 +414,12 @@ private:
         return false;
     }
 
-    /// Decodes the stretch as a whole and adds what was heard to the transcript; false when the recognition
-    /// ended with an error. The model normalises each stretch by its own mean, which needs all of it.
+    /// Ends the stretch's decoding and adds what was heard to the transcript; false when the recognition ended
+    /// with an error.
     bool closeStretch(Running& run) {
         run.inSpeech = false;
         run.quietRun = 0;
-        const auto stretch = std::move(run.stretch);
-        run.stretch.clear();
-        if (ps_start_utt(ps_) < 0) return fail(run, "Recognition could not start");
-        if (ps_process_raw(ps_, stretch.data(), stretch.size(), FALSE, TRUE) < 0) {
-            ps_end_utt(ps_);
-            return fail(run, "Recognition failed");
-        }
-        ps_end_utt(ps_);
+        if (ps_end_utt(ps_) < 0) return fail(run, "Recognition failed");
         int score = 0;
         ps_get_hyp(ps_, &score);  // the best path, and with it each word's posterior probability
         logmath_t* logmath = ps_get_logmath(ps_);
@@ -366,6 +446,7 @@ private:
     }
 
     void stopCurrent() {
+        if (current_ && current_->inSpeech) ps_end_utt(ps_);
         current_.reset();
     }
 
@@ -379,6 +460,7 @@ private:
     ngram_model_t* general_ = nullptr;
     std::vector<std::string> configured_;  // the phrases' words the search was set up with, sorted
     std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
+    std::set<std::string> early_;           // the phrases' words that may be reported before a pause
     double noiseFloor_ = 0;
     bool heardAny_ = false;
     std::optional<Running> current_;

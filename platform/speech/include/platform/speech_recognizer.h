@@ -16,12 +16,14 @@ namespace morvane {
 /// language model; nothing leaves the machine.
 ///
 /// A recognition runs from `recognitionTask` until its request's audio ends, it is cancelled, or it has heard
-/// `maxTaskSeconds` of audio. Speech is cut at its pauses; each stretch of speech is decoded as a whole with the
-/// general model, so that the request's phrases are heard in running speech as well as on their own. Their words
-/// get a share of the language model's probability, and words the model's dictionary lacks are pronounced
-/// through `GraphemeToPhoneme`. A phrase word is kept in the transcript only when the decoder is sure of it
+/// `maxTaskSeconds` of audio. Speech is cut at its pauses and decoded as it comes with the general model, so that
+/// the request's phrases are heard in running speech as well as on their own. Their words get a share of the
+/// language model's probability, and words the model's dictionary lacks are pronounced through
+/// `GraphemeToPhoneme`. At a pause, a phrase word is kept in the transcript only when the decoder is sure of it
 /// (its posterior probability); other words are kept as decoded. The transcript is every stretch heard since the
 /// recognition began, separated by spaces; each stretch is reported as a partial result, the end as a final one.
+/// A long phrase word that stands in the decoder's running guess for a while is reported at once, in a partial
+/// result holding that guess (`Options::earlyChecks`).
 ///
 /// Silence is not decoded, so listening costs little while nobody speaks. Several recognisers may start and run
 /// at once: what the library keeps for the whole process is only touched under one lock.
@@ -65,11 +67,16 @@ public:
         /// Least posterior probability at which a phrase word of five or more phones counts as heard (0 to 1);
         /// shorter words need more (`neededConfidence`).
         double minConfidence = defaultMinConfidence;
+        /// A phrase word that stands this many checks in a row (50 ms apart) in the decoder's running guess,
+        /// and ended at least 0.1 s before where the decoder is, is reported before its stretch of speech ends;
+        /// 0: phrase words are reported only when the speech pauses.
+        int earlyChecks = defaultEarlyChecks;
     };
 
     /// Chosen with the voice-word benchmark (bench_voice_words).
     static constexpr double defaultPhraseWeight = 0.1;
     static constexpr double defaultMinConfidence = 0.9;
+    static constexpr int defaultEarlyChecks = 4;
 
     class Engine;
 

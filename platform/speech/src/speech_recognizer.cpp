@@ -400,10 +400,14 @@ private:
         run.standing = std::move(standing);
         if (!ready) return;
         run.reportedEarly.push_back(*ready);
-        // What follows the word is still the decoder's passing guess.
+        // What follows the word is still the decoder's passing guess, and so are the other phrase words before
+        // it: they wait for the pause.
         guess.resize(readyAt);
         std::string transcript = run.transcript;
-        for (const auto& word : guess) transcript += (transcript.empty() ? "" : " ") + word;
+        for (std::size_t i = 0; i < guess.size(); ++i) {
+            if (i + 1 < guess.size() && needed_.contains(guess[i])) continue;
+            transcript += (transcript.empty() ? "" : " ") + guess[i];
+        }
         if (run.handler) run.handler(Result{transcript, false, run.words}, std::nullopt);
     }
 

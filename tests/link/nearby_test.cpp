@@ -464,6 +464,41 @@ TEST(NearbyConnectionTest, PacketsFromManyThreadsKeepTheirOrderWhoeverWritesThem
     listener->close();
 }
 
+// Sending from a thread of the caller's (where SIGPIPE is not blocked) while the peer goes away ends the connection,
+// never the process.
+TEST(NearbyConnectionTest, SendingAsThePeerHangsUpIsHarmless) {
+    struct Round {
+        std::mutex mutex;
+        std::shared_ptr<NearbyConnection> accepted;
+        Received atServer, atClient;
+    };
+    // Declared first: the services (and the callbacks they may still run) go before what the callbacks touch.
+    std::vector<std::unique_ptr<Round>> rounds;
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    for (int i = 0; i < 20; ++i) {
+        auto& r = *rounds.emplace_back(std::make_unique<Round>());
+        auto listener = server.listen("127.0.0.1", 0, [&r](std::shared_ptr<NearbyConnection> c) {
+            c->start(r.atServer.handlers(1 << 20));
+            std::lock_guard lock(r.mutex);
+            r.accepted = c;
+        });
+        ASSERT_TRUE(listener);
+        auto conn = client.connect("127.0.0.1", listener->port());
+        conn->start(r.atClient.handlers(1 << 20));
+        conn->send(1, Bytes{1});
+        ASSERT_TRUE(eventually([&] { return r.atServer.count() == 1; }));
+        {
+            std::lock_guard lock(r.mutex);
+            r.accepted->close();
+        }
+        const Bytes packet(20'000, 7);
+        for (int n = 0; n < 2000 && !conn->isClosed(); ++n) conn->send(1, packet);
+        EXPECT_TRUE(eventually([&] { return conn->isClosed(); }));
+        listener->close();
+    }
+}
+
 // A receiver that cannot keep up stops reading; nothing is lost or reordered, and it reads on when it resumes.
 TEST(NearbyConnectionTest, PausedReadingHoldsMessagesUntilResumed) {
     NearbyService server("test.server");

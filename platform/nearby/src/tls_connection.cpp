@@ -4,8 +4,10 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <pthread.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -39,6 +41,34 @@ constexpr std::size_t maxSpare = 16;
 constexpr std::size_t directLimit = 256 * 1024;
 constexpr std::size_t maxSpareSize = 1024 * 1024;
 constexpr std::size_t maxSpareBodies = 8;
+
+/// Keeps SIGPIPE from the calling thread while it writes to a socket whose peer may have hung up: the write gets
+/// EPIPE instead of the process ending. (The network thread blocks it for good; other threads are not ours to change.)
+class NoPipeSignal {
+public:
+    NoPipeSignal() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~NoPipeSignal() {
+        if (sigismember(&old_, SIGPIPE)) return;
+        // One raised meanwhile is ours: take it before letting the signal through again.
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE)) {
+            const timespec now{0, 0};
+            sigtimedwait(&pipe_, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    NoPipeSignal(const NoPipeSignal&) = delete;
+    NoPipeSignal& operator=(const NoPipeSignal&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t old_;
+};
 
 std::string tlsError(const char* what) {
     const auto code = ERR_get_error();
@@ -503,6 +533,7 @@ private:
         std::size_t done = 0;
         std::string failure;
         {
+            const NoPipeSignal noPipe;
             std::lock_guard ssl(sslMutex_);
             if (closed_.load()) return;
             while (done < size) {

@@ -17,6 +17,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <thread>
 
 using namespace morvane;
 
@@ -75,6 +76,12 @@ int main(int argc, char** argv) {
     }
     main->sync([&] { session->stop(); });
     session->onData = nullptr;
+    // The session's own threads hold it for a moment while they finish what the stop set off. Let go only as its
+    // last owner, so that it is destroyed (its threads joined) here and not on a detached thread still running
+    // when the process exits.
+    for (int i = 0; i < 2000 && session.use_count() > 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     session.reset();
     return status;
 }

@@ -85,7 +85,9 @@ std::string tlsError(const char* what) {
 ///
 /// One writer at a time: the network thread, or a sending thread that found nothing queued and nothing being
 /// written and so writes its packet itself, as far as the socket takes it without waiting; the rest of it, and
-/// whatever was queued meanwhile, the network thread writes. Calls into TLS are serialised by `sslMutex_`.
+/// whatever was queued meanwhile, the network thread writes. Calls into TLS are serialised by `sslMutex_`; a sending
+/// thread never waits for it (the network thread may be reading at length): it hands its packet over instead, and
+/// the network thread writes it between two reads.
 class TlsConnection final : public NearbyConnection, public std::enable_shared_from_this<TlsConnection> {
 public:
     TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket,
@@ -164,7 +166,7 @@ public:
             }
         }
         if (direct) return writeDirect(std::move(frame));
-        if (wake) service_->post([self = shared_from_this()] { self->writeSome(); });
+        if (wake) wakeWriter();
     }
 
     void close(const std::string& reason) override {
@@ -417,6 +419,11 @@ private:
                     }
                 }
             }
+            // Packets handed over meanwhile go out between two reads rather than after this turn of reading.
+            if (writeNudge_.load(std::memory_order_relaxed) && writeNudge_.exchange(false)) {
+                writeSome();
+                if (closed_.load()) return;
+            }
             if (result == 1) {
                 taken += n;
                 lastReceive_ = nowTicks();
@@ -527,16 +534,23 @@ private:
         }
     }
 
+    /// Has the network thread write what is queued: at once when it is between two reads, else when it is idle.
+    void wakeWriter() {
+        writeNudge_.store(true);
+        service_->post([self = shared_from_this()] { self->writeSome(); });
+    }
+
     /// On the sending thread, which holds the writer's role: writes the frame as far as the socket takes it now.
+    /// When the network thread is inside TLS (reading), it is not waited for: the frame is handed to it instead.
     void writeDirect(Frame frame) {
         const std::size_t size = frame.data.size();
         std::size_t done = 0;
         std::string failure;
         {
             const NoPipeSignal noPipe;
-            std::lock_guard ssl(sslMutex_);
+            std::unique_lock ssl(sslMutex_, std::try_to_lock);
             if (closed_.load()) return;
-            while (done < size) {
+            while (ssl.owns_lock() && done < size) {
                 std::size_t n = 0;
                 ERR_clear_error();
                 const int result = SSL_write_ex(ssl_, frame.data.data() + done, size - done, &n);
@@ -567,12 +581,12 @@ private:
             }
             // Callbacks run on the network thread, as the interface promises.
             if (onWritten) service_->post(std::move(onWritten));
-            if (more) service_->post([self] { self->writeSome(); });
+            if (more) wakeWriter();
             return;
         }
-        // The socket is full: the network thread goes on with the rest, which TLS wants handed over again as it
-        // stands, before anything queued meanwhile. The role's hand-over (the lock, then the post) orders these
-        // writes before the network thread reads them.
+        // The socket is full (or the network thread busy in TLS): the network thread goes on with the rest, which
+        // TLS wants handed over again as it stands, before anything queued meanwhile. The role's hand-over (the
+        // lock, then the post) orders these writes before the network thread reads them.
         {
             std::lock_guard lock(outMutex_);
             pending_.clear();
@@ -583,7 +597,7 @@ private:
             writeDone_ = done;
             writer_ = Writer::network;
         }
-        service_->post([self] { self->writeSome(); });
+        wakeWriter();
     }
 
     void finishWrite() {
@@ -668,6 +682,7 @@ private:
     Writer writer_ = Writer::none;
     bool writesDirectly_ = false;  // TLS is up
     std::atomic<bool> readPaused_{false};
+    std::atomic<bool> writeNudge_{false};
     std::atomic<bool> closed_{false};
     std::atomic<std::size_t> buffered_{0};
     std::atomic<std::int64_t> lastReceive_{nowTicks()};

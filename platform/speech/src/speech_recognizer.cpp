@@ -162,8 +162,8 @@ private:
         bool inSpeech = false;
         long stretchFrames = 0;  // frames of the stretch decoded so far
         int quietRun = 0;
-        // Words of the stretch heard early (before it ended), by where they start, with how many checks in a
-        // row they have stood in the decoder's running guess.
+        // Phrase words of the stretch's running guess (a word and which time it is said in the stretch), with
+        // how many checks in a row they have stood there, and those reported before the stretch ended.
         std::map<std::pair<std::string, int>, int> standing;
         std::vector<std::pair<std::string, int>> reportedEarly;
         int framesSinceCheck = 0;

@@ -86,10 +86,7 @@ void HelpWebView::followLink(const QUrl& link) {
 
 HelpWebScreen::HelpWebScreen(std::function<void(const QUrl&)> openURL, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("helpScreen"));
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, theme::rgb(0.07, 0.08, 0.1));
-    setPalette(p);
+    theme::setBackground(*this, theme::rgb(0.07, 0.08, 0.1));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -104,10 +104,7 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
     controller_->setCollectsDeckCopies(isDeckPhone_);
 
     setObjectName(QStringLiteral("monitorScreen"));
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::black);
-    setPalette(p);
+    theme::setBackground(*this, Qt::black);
 
     pictureHost_ = new QWidget(this);
     pictureHost_->setObjectName(QStringLiteral("pictureArea"));
@@ -116,10 +113,7 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
 
     inspector_ = new QWidget(this);
     inspector_->setObjectName(QStringLiteral("cameraSettingsInspector"));
-    inspector_->setAutoFillBackground(true);
-    QPalette ip = inspector_->palette();
-    ip.setColor(QPalette::Window, theme::sheetBackground());
-    inspector_->setPalette(ip);
+    theme::setBackground(*inspector_, theme::sheetBackground());
     auto* inspectorLayout = new QVBoxLayout(inspector_);
     inspectorLayout->setContentsMargins(0, 56, 0, 0);
     auto* inspectorClose = new CloseButton([this] { setShowCameraSettings(false); }, inspector_);

@@ -7,6 +7,7 @@
 
 #include "camera_panels/app_logo.h"
 #include "platform/defaults.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -37,10 +38,7 @@ ContentView::ContentView(MonitorScreenOptions options, QWidget* parent) : QWidge
 
 PrivacyCover::PrivacyCover(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("privacyCover"));
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::black);
-    setPalette(p);
+    theme::setBackground(*this, Qt::black);
     auto* layout = new QVBoxLayout(this);
     logo_ = new AppLogo(logoSize, this);
     layout->addWidget(logo_, 0, Qt::AlignCenter);

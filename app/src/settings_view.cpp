@@ -201,10 +201,7 @@ Defaults& SettingsView::defaults() const { return env_.defaults ? *env_.defaults
 ShootLibrary& SettingsView::shootLibrary() const { return env_.shootLibrary ? *env_.shootLibrary : ShootLibrary::shared(); }
 
 void SettingsView::build() {
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, theme::sheetBackground());
-    setPalette(p);
+    theme::setBackground(*this, theme::sheetBackground());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

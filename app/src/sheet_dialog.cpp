@@ -15,10 +15,7 @@ SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, 
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(options.title.isEmpty() ? QStringLiteral("Brindlecroft") : options.title);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, options.background.isValid() ? options.background : theme::sheetBackground());
-    setPalette(p);
+    theme::setBackground(*this, options.background.isValid() ? options.background : theme::sheetBackground());
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(1, 1, 1, 1);

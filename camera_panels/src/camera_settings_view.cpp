@@ -147,10 +147,7 @@ CameraSettingsView::CameraSettingsView(const CameraStatus& status, Send send, st
       showHistogram_(std::move(showHistogram)),
       settings_(settings ? *settings : StoredSettings::shared()),
       picker_(picker ? std::move(picker) : makeFileDialogLUTPicker()) {
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, theme::sheetBackground());
-    setPalette(p);
+    theme::setBackground(*this, theme::sheetBackground());
     build();
     connect(&settings_, &StoredSettings::changed, this, [this] { refresh(); });
     refresh();
@@ -194,10 +191,7 @@ void CameraSettingsView::build() {
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(scroll_);
-    content->setAutoFillBackground(true);
-    QPalette p = content->palette();
-    p.setColor(QPalette::Window, theme::sheetBackground());
-    content->setPalette(p);
+    theme::setBackground(*content, theme::sheetBackground());
     auto* form = new QVBoxLayout(content);
     form->setContentsMargins(16, 8, 16, 24);
     form->setSpacing(0);

@@ -42,10 +42,7 @@ QPushButton* barButton(const QString& text, QWidget* parent, QColor colour = the
 QWidget* bar(QWidget* parent, QColor background) {
     auto* w = new QWidget(parent);
     w->setFixedHeight(kBarHeight);
-    w->setAutoFillBackground(true);
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, background);
-    w->setPalette(p);
+    theme::setBackground(*w, background);
     return w;
 }
 
@@ -97,10 +94,7 @@ GalleryView::GalleryView(std::vector<GalleryItem> items, GalleryPreviewLoader lo
       onDelete_(std::move(onDelete)) {
     confirm = [this](const QString& title, const QString& message) { return askToDelete(this, title, message); };
     chooseFolder = [this] { return askForFolder(this); };
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, theme::sheetBackground());
-    setPalette(p);
+    theme::setBackground(*this, theme::sheetBackground());
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -356,10 +350,7 @@ GalleryPager::GalleryPager(std::vector<GalleryItem> items, const Uuid& start, Ga
     : QWidget(parent), items_(std::move(items)), loadPreview_(std::move(loadPreview)), local_(std::move(local)),
       onDelete_(std::move(onDelete)), selection_(start) {
     setFocusPolicy(Qt::StrongFocus);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::black);
-    setPalette(p);
+    theme::setBackground(*this, Qt::black);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "camera_panels/close_button.h"
+#include "platform/theme.h"
 
 namespace morvane {
 
@@ -15,10 +16,7 @@ namespace {
 class SheetCover : public QWidget {
 public:
     explicit SheetCover(QWidget* parent) : QWidget(parent) {
-        setAutoFillBackground(true);
-        QPalette p = palette();
-        p.setColor(QPalette::Window, Qt::black);
-        setPalette(p);
+        theme::setBackground(*this, Qt::black);
         setObjectName(QStringLiteral("largeSheetCover"));
     }
 };

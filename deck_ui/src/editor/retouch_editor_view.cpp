@@ -95,10 +95,7 @@ RetouchEditorView::RetouchEditorView(Uuid takeID, RetouchLibrary& library, std::
       player_(std::make_unique<ProgramPlayer>(std::move(sound))),
       editor_(std::make_unique<RetouchEditor>(takeID, *player_, library)) {
     setObjectName(QStringLiteral("retouchEditor"));
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::black);
-    setPalette(p);
+    theme::setBackground(*this, Qt::black);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -285,15 +282,7 @@ void RetouchEditorView::buildCameraRow() {
     if (key == cameraRowFor_) return;
     cameraRowFor_ = key;
     auto* layout = cameraRow_->layout();
-    while (auto* item = layout->takeAt(0)) {
-        if (auto* w = item->widget()) {
-            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
-        }
-        delete item;
-    }
+    theme::clearLayout(*layout);
     for (const auto& camera : cameras) {
         auto* button = new AngleButton(*editor_, camera, cameraRow_);
         connect(button, &AngleButton::clicked, this, [this, camera] { editor_->tapCamera(camera); });

@@ -132,15 +132,7 @@ void RetouchSoundView::refreshValues() {
 
 void RetouchSoundView::rebuild() {
     builtFor_ = layoutKey();
-    while (auto* item = content_->takeAt(0)) {
-        if (auto* w = item->widget()) {
-            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
-        }
-        delete item;
-    }
+    theme::clearLayout(*content_);
     const auto& edit = editor_.edit();
     if (!edit) return;  // the take is gone: the sheet has no content
     QWidget* body = content_->parentWidget();

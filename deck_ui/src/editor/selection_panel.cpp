@@ -27,15 +27,7 @@ void SelectionPanel::paintEvent(QPaintEvent*) {
 }
 
 void SelectionPanel::rebuild() {
-    while (auto* item = row_->takeAt(0)) {
-        if (auto* w = item->widget()) {
-            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
-        }
-        delete item;
-    }
+    theme::clearLayout(*row_);
     const auto& edit = editor_.edit();
     const auto& selection = editor_.selection();
     const auto caption = [this](const std::string& text) {

@@ -80,18 +80,6 @@ QLabel* sectionHeader(const QString& text, QWidget* parent) {
     return header;
 }
 
-void clear(QLayout* layout) {
-    while (auto* item = layout->takeAt(0)) {
-        if (auto* w = item->widget()) {
-            // Out of sight and out of the tree now; deleted once the event that asked for this is over.
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
-        }
-        delete item;
-    }
-}
-
 }  // namespace
 
 TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibrary* library, QWidget* parent)
@@ -101,10 +89,7 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
                : controller_ && controller_->environment().retouchLibrary ? *controller_->environment().retouchLibrary
                                                                           : RetouchLibrary::shared()) {
     setObjectName(QStringLiteral("takesView"));
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    setPalette(palette);
+    theme::setBackground(*this, Qt::black);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -238,7 +223,7 @@ void TakesView::refreshCollecting() {
 }
 
 void TakesView::rebuildArriving() {
-    clear(arrivingRows_);
+    theme::clearLayout(*arrivingRows_);
     bool any = false;
     if (controller_) {
         for (const auto& feed : controller_->feeds()) {
@@ -278,7 +263,7 @@ void TakesView::rebuildArriving() {
 }
 
 void TakesView::rebuildTakes() {
-    clear(takeRows_);
+    theme::clearLayout(*takeRows_);
     const auto& all = library_.takes();
     if (all.empty()) {
         auto* empty = label(tr("No takes yet"), theme::TextStyle::body, theme::secondary(), this);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleFactory>
@@ -169,6 +170,24 @@ void setTextColor(QWidget& widget, const QColor& color) {
     p.setColor(QPalette::WindowText, color);
     p.setColor(QPalette::Text, color);
     p.setColor(QPalette::ButtonText, color);
+    widget.setPalette(p);
+}
+
+void clearLayout(QLayout& layout) {
+    while (auto* item = layout.takeAt(0)) {
+        if (auto* w = item->widget()) {
+            w->hide();
+            w->setParent(nullptr);
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
+void setBackground(QWidget& widget, const QColor& color) {
+    widget.setAutoFillBackground(true);
+    QPalette p = widget.palette();
+    p.setColor(QPalette::Window, color);
     widget.setPalette(p);
 }
 

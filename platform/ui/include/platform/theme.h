@@ -8,6 +8,7 @@
 
 class QApplication;
 class QPainter;
+class QLayout;
 class QWidget;
 
 /// The application's look: a dark window in the Fusion style with a palette of its own (so the desktop theme
@@ -78,5 +79,12 @@ FittedText fitOneLine(const QFont& font, const QString& text, qreal width, qreal
 
 /// A widget's own palette for text drawn over the dark window.
 void setTextColor(QWidget& widget, const QColor& color);
+
+/// Fills the widget's background with a colour of its own.
+void setBackground(QWidget& widget, const QColor& color);
+
+/// Empties a layout that is being rebuilt: its widgets leave the screen and the widget tree at once and are
+/// deleted once the event that asked for this is over (it may come from one of them).
+void clearLayout(QLayout& layout);
 
 }  // namespace morvane::theme

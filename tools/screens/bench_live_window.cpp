@@ -20,6 +20,7 @@
 #include "app/morvane_app.h"
 #include "platform/theme.h"
 #include "remote/video_receiver.h"
+#include "qt_wait.h"
 #include "scripted_camera.h"
 
 namespace {
@@ -28,16 +29,6 @@ double threadSeconds() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-bool waitFor(const std::function<bool()>& condition, int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
 }
 
 /// Runs the event loop, idle when there is nothing to do, for a while.
@@ -54,10 +45,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     QTemporaryDir root;
     const std::string base = root.path().toStdString();
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        ::setenv(name, (base + "/" + name).c_str(), 1);
-    ::setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + base + "/no-usbmuxd").c_str(), 1);
-    screens::useLoopbackDiscovery();
+    screens::keepToFolder(base);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindlecroft"));
@@ -76,7 +64,7 @@ int main(int argc, char** argv) {
         cameras.push_back(std::make_unique<screens::ScriptedCamera>(options));
         auto& camera = *cameras.back();
         std::optional<PeerId> id;
-        if (!waitFor([&] {
+        if (!test::eventually([&] {
                 for (const auto& e : controller.nearbyCameras())
                     if (e.name == camera.name()) id = e.id;
                 return id.has_value();
@@ -85,11 +73,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         controller.peers()->connect(*id);
-        if (!waitFor([&] { return screen->pairingAlert() && camera.pairingRequest(); }, 20000)) return 1;
+        if (!test::eventually([&] { return screen->pairingAlert() && camera.pairingRequest(); }, 20000)) return 1;
         for (auto* button : screen->pairingAlert()->buttons())
             if (button->text() == QLatin1String("Codes Match")) button->click();
         camera.acceptPairing();
-        if (!waitFor([&] { return controller.feeds().size() == std::size_t(i + 1); }, 20000)) return 1;
+        if (!test::eventually([&] { return controller.feeds().size() == std::size_t(i + 1); }, 20000)) return 1;
         camera.startStreaming();
     }
     auto views = [&] {
@@ -98,7 +86,7 @@ int main(int argc, char** argv) {
             if (v->isVisible()) out.push_back(v);
         return out;
     };
-    if (!waitFor([&] { return views().size() == 4; }, 20000)) {
+    if (!test::eventually([&] { return views().size() == 4; }, 20000)) {
         std::fprintf(stderr, "the window shows %zu live pictures, not 4\n", views().size());
         return 1;
     }

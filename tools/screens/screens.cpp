@@ -60,6 +60,7 @@
 #include "platform/theme.h"
 #include "protocol/live_packets.h"
 #include "remote/video_receiver.h"
+#include "qt_wait.h"
 #include "scripted_camera.h"
 
 namespace morvane::screens {
@@ -84,13 +85,7 @@ public:
     }
 
     bool waitFor(const std::function<bool()>& condition, int milliseconds = 15000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > milliseconds) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        return true;
+        return test::eventually(condition, milliseconds);
     }
 
     /// What a person sees of the window: the screen itself under a real display (so dialogs over the window
@@ -832,10 +827,7 @@ int main(int argc, char** argv) {
     QTemporaryDir root;
     if (!root.isValid()) return 2;
     const std::string base = root.path().toStdString();
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        ::setenv(name, (base + "/" + name).c_str(), 1);
-    ::setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + base + "/no-usbmuxd").c_str(), 1);
-    screens::useLoopbackDiscovery();
+    screens::keepToFolder(base);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindlecroft"));

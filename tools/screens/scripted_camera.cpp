@@ -22,6 +22,13 @@ void useLoopbackDiscovery() {
     ::setenv("MORVANE_NEARBY_PORT", std::to_string(40000 + random() % 20000).c_str(), 1);
 }
 
+void keepToFolder(const std::string& base) {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        ::setenv(name, (base + "/" + name).c_str(), 1);
+    ::setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + base + "/no-usbmuxd").c_str(), 1);
+    useLoopbackDiscovery();
+}
+
 ScriptedCamera::ScriptedCamera(Options options)
     : options_(std::move(options)), main_(std::make_shared<DispatchQueue>("screens.camera-main")) {
     status_ = options_.status;

@@ -70,4 +70,8 @@ private:
 /// Keeps every session of this process on 127.0.0.1 and on a discovery group and port of its own.
 void useLoopbackDiscovery();
 
+/// Keeps this process's settings, keys and libraries in a folder of its own (never the user's), away from any
+/// USB multiplexer, and its sessions on loopback (`useLoopbackDiscovery`).
+void keepToFolder(const std::string& base);
+
 }  // namespace morvane::screens

@@ -580,16 +580,15 @@ struct PeerSession::State {
     }
 
     void reconnect(const PeerId& id) {
-        const auto* entry = findNearby(id);
+        // A copy: closing the link takes a camera that was marked lost off the list, and it is invited all the same.
+        std::optional<NearbyInfo> entry;
+        if (const auto* found = findNearby(id)) entry = *found;
         if (entry) backoffs.erase(hex(entry->key));
         for (auto& [linkId, link] : links) {
             if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) backoffs.erase(hex(link->peerKey));
         }
         closeLinksOf(id, "reconnecting");
-        if (entry) {
-            const auto copy = *entry;
-            inviteAutomatically(copy);
-        }
+        if (entry) inviteAutomatically(*entry);
     }
 
     void closeLinksOf(const PeerId& id, const std::string& reason) {
@@ -988,10 +987,16 @@ struct PeerSession::State {
         auto* link = pairingLink(id);
         if (!link || link->phase != Phase::answering || link->ownAccepted) return;
         link->ownAccepted = true;
+        const auto holder = links[link->id];
+        if (link->peerConfirmed) {
+            // Ready before the peer hears of it: the peer is ready once it has our confirmation and may send at
+            // once, and a link that is not ready takes no packets.
+            completePairing(*link);
+            if (link->phase != Phase::ready) return publishPairing();
+        }
         const auto confirmation = LinkCrypto::confirmation(link->linkKey, ownRole(), link->exporter, link->code);
         sendMessage(*link, Kind::confirm, Bytes(confirmation.begin(), confirmation.end()));
         publishPairing();
-        if (link->peerConfirmed) completePairing(*link);
     }
 
     void cancelPairing(const PeerId& id) {

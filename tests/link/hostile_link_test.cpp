@@ -387,6 +387,63 @@ TEST_F(HostileLinkTest, PeerVanishingDuringPairingClearsTheRequest) {
     expectGenuineLinkIntact();
 }
 
+// The side that accepts last becomes ready while it stores the pairing; its peer, ready as soon as it has that
+// side's confirmation, may send at once: the packet arrives and the link stays.
+TEST_F(HostileLinkTest, PacketRightAfterPairingIsKept) {
+    crypto::X25519PrivateKey ownKey;
+    RawTlsClient client;
+    ASSERT_TRUE(client.connect(port));
+    auto cameraHello = client.readFrame();
+    ASSERT_TRUE(cameraHello && cameraHello->first == k(Kind::hello));
+    const auto hello = LinkMessage::Hello::decode(cameraHello->second);
+    ASSERT_TRUE(hello);
+    ASSERT_TRUE(client.writeFrame(k(Kind::hello), helloBody(2, ownKey.publicKey(), "Second")));
+    auto auth = client.readFrame();
+    ASSERT_TRUE(auth && auth->first == k(Kind::pair));
+    ASSERT_TRUE(client.writeFrame(k(Kind::pair), {}));
+    const Bytes nI = crypto::randomBytes(32);
+    const auto commitment = LinkCrypto::commitment(nI);
+    ASSERT_TRUE(client.writeFrame(k(Kind::commit), Bytes(commitment.begin(), commitment.end())));
+    auto nonce = client.readFrame();
+    ASSERT_TRUE(nonce && nonce->first == k(Kind::nonce));
+    ASSERT_TRUE(client.writeFrame(k(Kind::reveal), nI));
+    const auto exporter = client.exporter(LinkCrypto::exporterLabel);
+    const auto code = LinkCrypto::pairingCode(exporter, nI, nonce->second, ownKey.publicKey(), hello->publicKey);
+    ASSERT_TRUE(eventually([&] { return camera->recorder.currentRequest().has_value(); }));
+    const auto request = *camera->recorder.currentRequest();
+    const auto linkKey = DeviceIdentity::linkKey(ownKey, hello->publicKey);
+    ASSERT_TRUE(linkKey);
+    const auto confirmation = LinkCrypto::confirmation(*linkKey, 2, exporter, code);
+    ASSERT_TRUE(client.writeFrame(k(Kind::confirm), Bytes(confirmation.begin(), confirmation.end())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    // Keep-alive pings may come first.
+    auto readConfirm = [&](double seconds) {
+        while (auto frame = client.readFrame(seconds)) {
+            if (frame->first == k(Kind::confirm)) return true;
+        }
+        return false;
+    };
+    const Bytes packet{4, 2, 4, 2};
+    {
+        // The camera's store of the pairing takes its time.
+        std::lock_guard slowStore(TrustedPeers::lock());
+        camera->session->acceptPairing(request.id);
+        if (readConfirm(0.5)) {
+            ASSERT_TRUE(client.writeFrame(k(Kind::data), packet));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    }
+    if (readConfirm(5)) ASSERT_TRUE(client.writeFrame(k(Kind::data), packet));
+    EXPECT_TRUE(eventually([&] { return camera->readyPeers().size() == 2; }));
+    EXPECT_TRUE(eventually([&] {
+        const auto data = camera->recorder.data();
+        return std::find(data.begin(), data.end(), packet) != data.end();
+    }));
+    EXPECT_FALSE(client.closedByPeer(0.3));
+    EXPECT_EQ(camera->recorder.count("disconnected"), 0u);
+}
+
 // The remote side against a fake camera that answers with nonsense after being invited.
 TEST_F(HostileLinkTest, FakeCameraCannotUpsetTheRemote) {
     nearby::NearbyService fake("test.fake");
@@ -535,6 +592,56 @@ TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
     const auto before = camera->recorder.data().size();
     monitor->send(Bytes{7, 7}, *cameraId);
     EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
+}
+
+// A paired camera that drops out of the nearby list while its link stays up (a forged bye, or its announcements
+// stop while it still answers), then the remote's own reconnect: the remote reconnects to where the camera was.
+TEST(LostCameraTest, ReconnectAfterTheCameraLeftTheNearbyList) {
+    for (const bool forgedBye : {true, false}) {
+        SCOPED_TRACE(forgedBye ? "forged bye" : "announcements expired");
+        TempDir dir;
+        const auto discovery = Discovery::unique();
+        auto cameraTiming = fastTiming();
+        if (!forgedBye) cameraTiming.announceInterval = 600;  // only the first burst
+        Node camera(Role::camera, discovery, dir / "camera", "Quiet", 4, true, cameraTiming);
+        Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+        camera.start();
+        monitor.start();
+        const auto cameraId = pair(monitor, camera, "Quiet");
+        ASSERT_TRUE(cameraId);
+        if (forgedBye) {
+            Browser browser(discovery);
+            const auto entry = browser.named("Quiet");
+            ASSERT_TRUE(entry);
+            nearby::NearbyService forger("test.forger");
+            nearby::NearbyBeacon::Options options;
+            options.ownInstance = cameraId->instance;
+            options.network.group = discovery.group;
+            options.network.port = discovery.port;
+            auto beacon = forger.beacon(options);
+            ASSERT_TRUE(beacon);
+            beacon->advertise([&] {
+                nearby::NearbyAnnouncement a;
+                a.role = TrustedPeer::cameraRole;
+                a.name = "Quiet";
+                a.publicKey = entry->publicKey;
+                a.port = entry->port;
+                return a;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            beacon->stop();  // the bye
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        } else {
+            // The remote forgets announcements after 2 s.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2800));
+        }
+        ASSERT_EQ(monitor.readyPeers().size(), 1u);
+        const auto connectedBefore = monitor.recorder.count("connected");
+        monitor.session->reconnect(*cameraId);
+        EXPECT_TRUE(eventually([&] { return monitor.recorder.count("connected") == connectedBefore + 1; }, 8));
+        EXPECT_TRUE(eventually([&] { return monitor.readyPeers().size() == 1 && camera.readyPeers().size() == 1; }));
+        EXPECT_TRUE(monitor.recorder.issues().empty());
+    }
 }
 
 // A relay that terminates TLS towards both ends and passes every message on: the two ends get different codes,

@@ -178,7 +178,7 @@ std::vector<std::string> Recorder::threadFaults() const {
 }
 
 Node::Node(PeerSession::Role role, const Discovery& discovery, std::filesystem::path keychainFolder,
-           std::string deviceName, int maxCameras, bool allowsPairing)
+           std::string deviceName, int maxCameras, bool allowsPairing, const PeerSession::Timing& timing)
     : keychain(std::make_shared<Keychain>(keychainFolder / "keychain")),
       main(std::make_shared<DispatchQueue>("test.main")),
       temporaryFolder(keychainFolder / "incoming") {
@@ -190,7 +190,7 @@ Node::Node(PeerSession::Role role, const Discovery& discovery, std::filesystem::
     options.multicastGroup = discovery.group;
     options.multicastPort = discovery.port;
     options.temporaryFolder = temporaryFolder;
-    options.timing = fastTiming();
+    options.timing = timing;
     session = PeerSession::create(role, allowsPairing, maxCameras, "morvane", options);
     recorder.attach(*session, main);
 }

@@ -88,7 +88,8 @@ private:
 /// One session with its own keychain, main queue and recorder.
 struct Node {
     Node(PeerSession::Role role, const Discovery& discovery, std::filesystem::path keychainFolder,
-         std::string deviceName = {}, int maxCameras = 4, bool allowsPairing = true);
+         std::string deviceName = {}, int maxCameras = 4, bool allowsPairing = true,
+         const PeerSession::Timing& timing = fastTiming());
     ~Node();
 
     void start() { session->start(); }

@@ -2,20 +2,24 @@
 // main thread while the person waits: reading the file, the UTF-8 check and the parse.
 //
 //   bench_cube_lut [rounds]
+//
+// Prints the median of the rounds with the fastest and slowest as the spread.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "camera_panels/cube_lut.h"
 #include "camera_panels/lut_import.h"
 
 int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 11;
     std::string text = "TITLE \"Benchmark\"\nLUT_3D_SIZE 64\n";
     char line[96];
     for (int b = 0; b < 64; ++b) {
@@ -29,7 +33,7 @@ int main(int argc, char** argv) {
     const auto file = std::filesystem::temp_directory_path() / "morvane-bench-64.cube";
     std::ofstream(file, std::ios::binary) << text;
 
-    double parseBest = 1e9, importBest = 1e9;
+    std::vector<double> parses, imports;
     for (int i = 0; i < rounds; ++i) {
         auto start = Clock::now();
         const auto lut = morvane::parseCubeLUT(text);
@@ -41,12 +45,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the table did not parse\n");
             return 1;
         }
-        parseBest = std::min(parseBest, parse);
-        importBest = std::min(importBest, import);
+        parses.push_back(parse);
+        imports.push_back(import);
     }
     std::filesystem::remove(file);
-    std::printf("64x64x64 table, %zu bytes of text: parse %.1f ms, whole import (read, UTF-8 check, parse) %.1f ms "
-                "(best of %d)\n",
-                text.size(), parseBest, importBest, rounds);
+    auto median = [](std::vector<double>& v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double parse = median(parses), import = median(imports);
+    std::printf("64x64x64 table, %zu bytes of text, median of %d rounds:\n", text.size(), rounds);
+    std::printf("  parse %.1f ms (%.1f to %.1f)\n", parse, parses.front(), parses.back());
+    std::printf("  whole import (read, UTF-8 check, parse) %.1f ms (%.1f to %.1f)\n", import, imports.front(),
+                imports.back());
     return 0;
 }

@@ -43,10 +43,12 @@ struct Clip {
     int width = 320;
     int height = 180;
     int rate = 10;
-    int rotate = 0;          ///< display rotation written into the movie's matrix
-    double startOffset = 0;  ///< where the tracks start on the movie's time line
-    std::string splitColor;  ///< when set, the right half of the picture has this colour
-    std::string pattern;     ///< when set, a moving lavfi source (such as "testsrc2") instead of the colour
+    int rotate = 0;             ///< display rotation written into the movie's matrix
+    double startOffset = 0;     ///< where the tracks start on the movie's time line
+    std::string splitColor;     ///< when set, the right half of the picture has this colour
+    std::string pattern;        ///< when set, a moving lavfi source (such as "testsrc2") instead of the colour
+    int keyFrameInterval = 10;  ///< pictures from one key frame to the next
+    int noise = 0;              ///< when above 0, sensor-like noise of this strength (0…100) over the picture
 };
 
 /// Writes a small H.264/AAC QuickTime movie; false when ffmpeg failed.
@@ -65,12 +67,15 @@ inline bool makeClip(const std::filesystem::path& file, const Clip& c) {
                quote("sine=f=" + std::to_string(int(c.tone)) + ":r=48000:d=" + std::to_string(c.seconds));
     }
     int audioInput = c.splitColor.empty() ? 1 : 2;
+    const std::string noise = c.noise > 0 ? ",noise=alls=" + std::to_string(c.noise) + ":allf=t" : "";
     if (!c.splitColor.empty())
-        cmd += " -filter_complex " + quote("[0:v][1:v]overlay=x=W/2:y=0[v]") + " -map '[v]'";
+        cmd += " -filter_complex " + quote("[0:v][1:v]overlay=x=W/2:y=0" + noise + "[v]") + " -map '[v]'";
+    else if (!noise.empty())
+        cmd += " -filter_complex " + quote("[0:v]null" + noise + "[v]") + " -map '[v]'";
     else
         cmd += " -map 0:v";
     if (c.tone > 0) cmd += " -map " + std::to_string(audioInput) + ":a -c:a aac -b:a 128k";
-    cmd += " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 10";
+    cmd += " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g " + std::to_string(c.keyFrameInterval);
     if (c.startOffset > 0) cmd += " -output_ts_offset " + std::to_string(c.startOffset);
     if (!c.rotate) return run(cmd + " " + quote(file.string()));
     // The display matrix is written when the streams are copied, not while encoding.

@@ -21,8 +21,10 @@ namespace morvane::test {
 
 class CapturingSoundOutput : public SoundOutput {
 public:
-    /// Samples go to `samples` (left channel only) as a device would pull them: 10 ms every 10 ms.
-    explicit CapturingSoundOutput(std::shared_ptr<std::vector<float>> samples) : samples_(std::move(samples)) {}
+    /// Samples go to `samples` (left channel only) as a device would pull them: 10 ms every 10 ms, `latency`
+    /// seconds ahead of what is heard (a device's buffer, filled at the first pull).
+    explicit CapturingSoundOutput(std::shared_ptr<std::vector<float>> samples, double latency = 0)
+        : samples_(std::move(samples)), latency_(latency) {}
     bool start(SoundFeed& feed) override {
         feed_ = &feed;
         pulled_ = 0;
@@ -31,7 +33,8 @@ public:
         timer_->setInterval(10);
         QObject::connect(timer_.get(), &QTimer::timeout, [this] {
             // As much as a device would have played by now, however late the timer fires.
-            const auto due = clock_.nsecsElapsed() * ProgramRenderer::sampleRate / 1000000000 - pulled_;
+            const auto ahead = static_cast<qint64>(latency_ * ProgramRenderer::sampleRate);
+            const auto due = clock_.nsecsElapsed() * ProgramRenderer::sampleRate / 1000000000 + ahead - pulled_;
             if (due <= 0) return;
             std::vector<float> buffer(std::size_t(due) * 2);
             const std::size_t n = feed_->read(buffer.data(), std::size_t(due));
@@ -42,10 +45,11 @@ public:
         return true;
     }
     void stop() override { timer_.reset(); }
-    double latency() const override { return 0; }
+    double latency() const override { return latency_; }
 
 private:
     std::shared_ptr<std::vector<float>> samples_;
+    double latency_ = 0;
     SoundFeed* feed_ = nullptr;
     std::unique_ptr<QTimer> timer_;
     QElapsedTimer clock_;

@@ -1,8 +1,10 @@
 // The peer link against a plain TLS 1.3 connection over the loopback with the same framing
 // (`[u32 big-endian length][kind][body]`): bulk packets, files (SHA-256 on both sides, the receiver writes the file,
 // flushes it to the disk and answers), round trips of 200 bytes, idle and while a file is on its way.
+// The round trips are sent open-loop, on a fixed schedule whatever the answers do, and each is timed from when it was
+// due: a stall then counts against every ping that fell into it, as it does for a remote's steady traffic.
 //
-//   bench_peer_link [--pairs N] [--mib N] [--size BYTES] [--file-mib N] [--pings N]
+//   bench_peer_link [--pairs N] [--mib N] [--size BYTES] [--file-mib N] [--pings N] [--ping-interval-us N]
 //
 // Each pair runs the link and the plain TLS connection back to back, in alternating order, so that other work on
 // the machine weighs on both alike; the figures are medians over the pairs.
@@ -32,6 +34,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -49,6 +52,7 @@ struct Settings {
     std::size_t size = 64 * 1024;
     std::size_t fileMib = 128;
     int pings = 1000;
+    int pingIntervalMicros = 2000;
     std::string only;  // "link" or "tls": one side alone, for profiling
 };
 
@@ -64,10 +68,6 @@ double median(const std::vector<double>& v) {
 
 double seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-double micros(Clock::time_point from) {
-    return std::chrono::duration<double, std::micro>(Clock::now() - from).count();
 }
 
 /// A counter one thread bumps and another waits on. The waiter is woken once, when what it waits for is reached,
@@ -153,7 +153,15 @@ public:
         cameraId_ = monitor_->queue().syncResult([&] { return monitor_->readyPeers(); }).at(0);
         monitorId_ = camera_->queue().syncResult([&] { return camera_->readyPeers(); }).at(0);
         // The remote counts what arrives; the camera echoes what it gets.
-        monitor_->onData = [this](const Bytes& packet, const PeerId&) { received_.add(packet.size()); };
+        monitor_->onData = [this](const Bytes& packet, const PeerId&) {
+            if (packet.size() == kPingSize && packet[0] == kPingMark) {
+                std::uint64_t index = 0;
+                std::memcpy(&index, packet.data() + 1, sizeof index);
+                std::lock_guard lock(pingMutex_);
+                if (index < answered_.size()) answered_[index] = Clock::now();
+            }
+            received_.add(packet.size());
+        };
         camera_->onData = [this](const Bytes& p, const PeerId& from) {
             camera_->queue().sync([&] { camera_->send(p, from); });
         };
@@ -180,15 +188,38 @@ public:
         return static_cast<double>(count * packet.size()) / (1 << 20) / seconds(start);
     }
 
-    std::vector<double> roundTrips(int count) {
+    /// 200-byte round trips, one due every `interval`, until `count` have been sent or `stop` says so; each timed
+    /// from when it was due to its answer. Answers still missing a second after the last ping count as that late.
+    std::vector<double> roundTrips(int count, std::chrono::microseconds interval,
+                                   const std::function<bool()>& stop = nullptr) {
+        {
+            std::lock_guard lock(pingMutex_);
+            answered_.assign(static_cast<std::size_t>(count), Clock::time_point{});
+        }
+        std::vector<Clock::time_point> due;
+        const auto begin = Clock::now();
+        for (int i = 0; i < count && !(stop && stop()); ++i) {
+            due.push_back(begin + interval * i);
+            std::this_thread::sleep_until(due.back());
+            Bytes ping(kPingSize, 7);
+            ping[0] = kPingMark;
+            const auto index = static_cast<std::uint64_t>(i);
+            std::memcpy(ping.data() + 1, &index, sizeof index);
+            // Handed over without waiting, so a busy link delays this ping but never the schedule.
+            monitor_->queue().async([this, ping = std::move(ping)] { monitor_->send(ping, cameraId_); });
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(1);
+        auto allAnswered = [&] {
+            std::lock_guard lock(pingMutex_);
+            return std::all_of(answered_.begin(), answered_.begin() + static_cast<std::ptrdiff_t>(due.size()),
+                               [](Clock::time_point t) { return t != Clock::time_point{}; });
+        };
+        while (!allAnswered() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::vector<double> rtts;
-        const Bytes ping(200, 7);
-        for (int i = 0; i < count; ++i) {
-            const auto before = received_.get();
-            const auto t0 = Clock::now();
-            monitor_->queue().sync([&] { monitor_->send(ping, cameraId_); });
-            received_.waitAtLeast(before + ping.size());
-            rtts.push_back(micros(t0));
+        std::lock_guard lock(pingMutex_);
+        for (std::size_t i = 0; i < due.size(); ++i) {
+            const auto answer = answered_[i] == Clock::time_point{} ? deadline : answered_[i];
+            rtts.push_back(std::chrono::duration<double, std::micro>(answer - due[i]).count());
         }
         return rtts;
     }
@@ -199,7 +230,8 @@ public:
     };
 
     /// A file from the camera to the remote; with `pinging`, 200-byte round trips run all the while.
-    FileRun file(const std::filesystem::path& path, std::size_t mib, bool pinging) {
+    FileRun file(const std::filesystem::path& path, std::size_t mib, bool pinging,
+                 std::chrono::microseconds interval = std::chrono::microseconds(2000)) {
         Counter done;
         const auto start = Clock::now();
         double elapsed = 0;
@@ -209,10 +241,7 @@ public:
             done.add(1);
         });
         FileRun run;
-        while (pinging && done.get() == 0) {
-            auto some = roundTrips(10);
-            run.rtts.insert(run.rtts.end(), some.begin(), some.end());
-        }
+        if (pinging) run.rtts = roundTrips(1'000'000, interval, [&] { return done.get() != 0; });
         done.waitAtLeast(1);
         run.mibs = static_cast<double>(mib) / elapsed;
         return run;
@@ -224,6 +253,10 @@ private:
     std::shared_ptr<PeerSession> monitor_, camera_;
     PeerId cameraId_, monitorId_;
     Counter received_;
+    static constexpr std::size_t kPingSize = 200;
+    static constexpr std::uint8_t kPingMark = 0x50;  // bulk packets are all 0x2A
+    std::mutex pingMutex_;
+    std::vector<Clock::time_point> answered_;
 };
 
 // ----- Plain TLS 1.3 with the same framing -----
@@ -424,36 +457,41 @@ void makeFile(const std::filesystem::path& path, std::size_t mib) {
 void line(const char* what, const std::vector<double>& link, const std::vector<double>& tls, const char* unit) {
     std::vector<double> ratios;
     for (std::size_t i = 0; i < link.size() && i < tls.size(); ++i) ratios.push_back(link[i] / tls[i]);
-    std::printf("%-8s link %8.1f %s   plain TLS %8.1f %s   ratio %.2f (median of the pairs' ratios; min %.2f, max "
-                "%.2f)\n",
-                what, median(link), unit, median(tls), unit, median(ratios),
-                *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+    std::printf(
+        "%-8s link %8.1f %s   plain TLS %8.1f %s   ratio %.2f (median of the pairs' ratios; min %.2f, max "
+        "%.2f)\n",
+        what, median(link), unit, median(tls), unit, median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+        *std::max_element(ratios.begin(), ratios.end()));
 }
 
 void report(const Settings& settings, const std::vector<double>& linkBulk, const std::vector<double>& tlsBulk,
             const std::vector<double>& linkFile, const std::vector<double>& tlsFile, LinkBench& link,
             const std::filesystem::path& file) {
     std::vector<double> loaded;
-    const auto idle = link.roundTrips(settings.pings);
+    const std::chrono::microseconds interval(settings.pingIntervalMicros);
+    const auto idle = link.roundTrips(settings.pings, interval);
     std::vector<double> loadedMedians, loadedP99s;
     for (int run = 0; run < std::max(3, settings.pairs / 3); ++run) {
-        auto r = link.file(file, settings.fileMib, true);
+        auto r = link.file(file, settings.fileMib, true, interval);
         loaded.insert(loaded.end(), r.rtts.begin(), r.rtts.end());
         loadedMedians.push_back(median(r.rtts));
         loadedP99s.push_back(percentile(r.rtts, 0.99));
     }
 
-    std::printf("%d alternating pairs; %zu MiB in packets of %zu bytes; a %zu MiB file (SHA-256 on both sides, "
-                "flushed to the disk); loopback, TLS 1.3\n",
-                settings.pairs, settings.mib, settings.size, settings.fileMib);
+    std::printf(
+        "%d alternating pairs; %zu MiB in packets of %zu bytes; a %zu MiB file (SHA-256 on both sides, "
+        "flushed to the disk); loopback, TLS 1.3\n",
+        settings.pairs, settings.mib, settings.size, settings.fileMib);
     line("bulk", linkBulk, tlsBulk, "MiB/s");
     line("files", linkFile, tlsFile, "MiB/s");
+    std::printf("200-byte round trips sent open-loop, one every %d us\n", settings.pingIntervalMicros);
     std::printf("200-byte round trip over the link, idle: median %.0f us, p99 %.0f us (%d)\n", median(idle),
                 percentile(idle, 0.99), settings.pings);
-    std::printf("200-byte round trip during a file transfer: median %.0f us, p99 %.0f us (%zu round trips in %zu "
-                "transfers; per transfer median of medians %.0f us, of p99s %.0f us)\n",
-                median(loaded), percentile(loaded, 0.99), loaded.size(), loadedMedians.size(), median(loadedMedians),
-                median(loadedP99s));
+    std::printf(
+        "200-byte round trip during a file transfer: median %.0f us, p99 %.0f us (%zu round trips in %zu "
+        "transfers; per transfer median of medians %.0f us, of p99s %.0f us)\n",
+        median(loaded), percentile(loaded, 0.99), loaded.size(), loadedMedians.size(), median(loadedMedians),
+        median(loadedP99s));
 }
 
 }  // namespace
@@ -473,12 +511,14 @@ int main(int argc, char** argv) {
             settings.fileMib = next();
         } else if (arg == "--pings") {
             settings.pings = static_cast<int>(next());
+        } else if (arg == "--ping-interval-us") {
+            settings.pingIntervalMicros = std::max(100, static_cast<int>(next()));
         } else if (arg == "--only" && i + 1 < argc) {
             settings.only = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: bench_peer_link [--pairs N] [--mib N] [--size BYTES] [--file-mib N] [--pings N] "
-                         "[--only link|tls]\n");
+                         "[--ping-interval-us N] [--only link|tls]\n");
             return 64;
         }
     }

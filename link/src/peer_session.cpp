@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace morvane {
 
@@ -30,8 +31,8 @@ using Kind = LinkMessage::Kind;
 constexpr auto bulk = nearby::NearbyConnection::Lane::bulk;
 
 constexpr const char* component = "PeerSession";
-// Unauthenticated connections a camera keeps at once, in all and from one address; more are dropped at the door.
-// The limit per address keeps one neighbour from taking every place.
+// Unauthenticated connections a camera keeps at once, in all and from one address; a newer one takes the place of
+// one of them. The limit per address keeps one neighbour from taking every place.
 constexpr std::size_t maxHandshakingLinks = 16;
 constexpr std::size_t maxHandshakingPerAddress = 4;
 constexpr std::size_t maxIncomingFiles = 8;
@@ -489,7 +490,8 @@ struct PeerSession::State {
     // A trusted camera whose authenticated link is up.
     bool answers(const NearbyInfo& entry) const {
         for (const auto& [id, link] : links) {
-            if (link->phase == Phase::ready && link->peerKey == entry.key && link->knowsPeer && link->peerId == entry.id) {
+            if (link->phase == Phase::ready && link->peerKey == entry.key && link->knowsPeer &&
+                link->peerId == entry.id) {
                 return true;
             }
         }
@@ -648,21 +650,37 @@ struct PeerSession::State {
             return;
         }
         const auto address = conn->remoteAddress();
-        std::size_t handshaking = 0;
-        std::size_t fromAddress = 0;
-        for (const auto& [id, link] : links) {
-            if (link->phase == Phase::ready || link->phase == Phase::closing) continue;
-            ++handshaking;
-            if (!link->outgoing && link->address == address) ++fromAddress;
-        }
-        if (handshaking >= maxHandshakingLinks || fromAddress >= maxHandshakingPerAddress) {
-            conn->close("too many connections");
-            return;
-        }
+        makeRoomFor(address);
         auto link = newLink(conn);
         link->name = fallbackName(expectedPeerRole());
         link->address = address;
         startConnection(*link);
+    }
+
+    // A full table gives way to the newest connection by closing an unfinished one, so that idle or creeping
+    // connections, however often renewed, never keep a remote out: the place goes from the address that holds
+    // the most, a connection still in TLS before one that got further, the oldest first.
+    void makeRoomFor(const std::string& address) {
+        std::map<std::string, std::size_t> places;
+        std::vector<Link*> unfinished;
+        for (const auto& [id, link] : links) {
+            if (link->outgoing || link->phase == Phase::ready || link->phase == Phase::closing) continue;
+            unfinished.push_back(link.get());
+            ++places[link->address];
+        }
+        const bool addressFull = places[address] >= maxHandshakingPerAddress;
+        if (!addressFull && unfinished.size() < maxHandshakingLinks) return;
+        Link* victim = nullptr;
+        auto rank = [&](const Link* l) {
+            return std::make_tuple(places[l->address], l->phase == Phase::connecting, ~l->id);
+        };
+        for (auto* link : unfinished) {
+            if (addressFull && link->address != address) continue;
+            if (!victim || rank(link) > rank(victim)) victim = link;
+        }
+        if (!victim) return;
+        victim->closedByUs = true;
+        closeLink(*victim, "gave its place to a newer connection", std::nullopt);
     }
 
     void startConnection(Link& link) {
@@ -676,7 +694,8 @@ struct PeerSession::State {
             return LinkMessage::maxBody(kind, shared->ready.load());
         };
         handlers.onMessage = [weak = weak, id, shared = link.shared,
-                              conn = std::weak_ptr<nearby::NearbyConnection>(link.conn)](std::uint8_t kind, Bytes& body) {
+                              conn = std::weak_ptr<nearby::NearbyConnection>(link.conn)](std::uint8_t kind,
+                                                                                         Bytes& body) {
             auto self = weak.lock();
             if (!self) return;
             if (shared->ready.load()) {
@@ -747,8 +766,8 @@ struct PeerSession::State {
         const bool wasReady = link.phase == Phase::ready;
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
         const bool unanswered = link.phase == Phase::connecting || link.phase == Phase::greeting;
-        const bool tryNext = link.outgoing && unanswered && !link.fallbacks.empty() && !link.closedByUs &&
-                             session.running_.load();
+        const bool tryNext =
+            link.outgoing && unanswered && !link.fallbacks.empty() && !link.closedByUs && session.running_.load();
         const bool trustedCamera = isMonitor() && link.outgoing && !link.closedByUs && [&] {
             auto trust = trusted.find(link.expectedKey);
             return trust && trust->role == TrustedPeer::cameraRole;
@@ -807,7 +826,8 @@ struct PeerSession::State {
         sendMessage(link, Kind::hello, hello.encode());
     }
 
-    std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body, Ticket ticket = nullptr) {
+    std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body,
+                                          Ticket ticket = nullptr) {
         auto it = links.find(id);
         if (it == links.end()) return std::nullopt;
         auto holder = it->second;
@@ -1114,8 +1134,7 @@ struct PeerSession::State {
         resourceQueue->async([weak = weak, sink = file.sink, name = std::move(file.name), expected, transferId,
                               peer = link.peerId, from = link.name, conn] {
             const auto digest = sink->hasher.finish();
-            const bool whole =
-                expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
+            const bool whole = expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
             if (!whole && !sink->failed) log::info(component, "a file from " + from + " failed its check");
             const bool flushed = !sink->failed && sink->file && std::fflush(sink->file.get()) == 0 &&
                                  ::fsync(::fileno(sink->file.get())) == 0;
@@ -1355,8 +1374,8 @@ struct PeerSession::State {
         }
         if (t.sent == t.size && t.inFlight == 0 && !t.endSent) {
             t.endSent = true;
-            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd), LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode(),
-                         {}, bulk);
+            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd),
+                         LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode(), {}, bulk);
         }
     }
 

@@ -68,30 +68,43 @@ Bytes helloBody(std::uint8_t role, const Bytes& key, const std::string& name = "
     return LinkMessage::Hello{role, Uuid(), name, key}.encode();
 }
 
-/// TCP connections from `source` that never start TLS, `count` of them kept open: each one the camera drops is
-/// opened again at once, as a hostile neighbour would.
+/// TCP connections from `source` that never finish TLS, `count` of them kept open: each one the camera drops is
+/// opened again at once, as a hostile neighbour would. Idle ones send nothing; creeping ones send one byte of a TLS
+/// greeting a second.
 class IdleFlood {
 public:
-    IdleFlood(std::uint16_t port, const char* source, int count) {
+    IdleFlood(std::uint16_t port, std::string source, int count, bool creeping = false) {
         thread_ = std::thread([=, this] {
-            std::vector<int> fds(static_cast<std::size_t>(count), -1);
+            // A record header announcing 512 bytes, then the start of a client hello.
+            static const std::uint8_t greeting[] = {0x16, 0x03, 0x01, 0x02, 0x00, 0x01, 0x00, 0x01, 0xfc, 0x03, 0x03};
+            struct Socket {
+                int fd = -1;
+                std::size_t sent = 0;
+                std::chrono::steady_clock::time_point next;
+            };
+            std::vector<Socket> sockets(static_cast<std::size_t>(count));
             while (!stop_.load()) {
-                for (auto& fd : fds) {
-                    if (fd >= 0) {
-                        pollfd p{fd, POLLIN, 0};
+                const auto now = std::chrono::steady_clock::now();
+                for (auto& socket : sockets) {
+                    if (socket.fd >= 0) {
+                        pollfd p{socket.fd, POLLIN, 0};
                         char byte;
-                        if (::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) {
-                            ::close(fd);
-                            fd = -1;
+                        if (::poll(&p, 1, 0) == 1 && ::recv(socket.fd, &byte, 1, MSG_DONTWAIT) <= 0) {
+                            ::close(socket.fd);
+                            socket.fd = -1;
                             ++dropped_;
                         }
                     }
-                    if (fd < 0) fd = open(port, source);
+                    if (socket.fd < 0) socket = Socket{open(port, source.c_str()), 0, now};
+                    if (creeping && socket.fd >= 0 && now >= socket.next && socket.sent < sizeof greeting) {
+                        ::send(socket.fd, greeting + socket.sent++, 1, MSG_NOSIGNAL);
+                        socket.next = now + std::chrono::seconds(1);
+                    }
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            for (int fd : fds) {
-                if (fd >= 0) ::close(fd);
+            for (auto& socket : sockets) {
+                if (socket.fd >= 0) ::close(socket.fd);
             }
         });
     }
@@ -536,6 +549,37 @@ TEST_F(HostileLinkTest, IdleConnectionsDoNotLockTheRemoteOut) {
     EXPECT_TRUE(monitor->recorder.issues().empty());
     const auto before = camera->recorder.data().size();
     monitor->send(Bytes{9, 9}, *cameraId);
+    EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
+}
+
+// Connections that never finish their handshake, renewed as fast as the camera drops them, from several
+// neighbours: the trusted remote still gets its link within 2 s.
+TEST_F(HostileLinkTest, HandshakeFloodsNeverKeepTheRemoteOut) {
+    struct Case {
+        const char* what;
+        int addresses;
+        int perAddress;
+        bool creeping;
+    };
+    for (const auto& c :
+         {Case{"16 idle from 4 addresses", 4, 4, false}, Case{"64 idle from 16 addresses", 16, 4, false},
+          Case{"32 creeping from 8 addresses", 8, 4, true}}) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::unique_ptr<IdleFlood>> floods;
+        for (int a = 0; a < c.addresses; ++a) {
+            floods.push_back(
+                std::make_unique<IdleFlood>(port, "127.0.0." + std::to_string(10 + a), c.perAddress, c.creeping));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        const auto connectedBefore = monitor->recorder.count("connected");
+        monitor->session->reconnect(*cameraId);
+        EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 1; }, 2));
+        floods.clear();
+        ASSERT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1 && camera->readyPeers().size() == 1; }));
+    }
+    EXPECT_TRUE(monitor->recorder.issues().empty());
+    const auto before = camera->recorder.data().size();
+    monitor->send(Bytes{3, 3}, *cameraId);
     EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
 }
 

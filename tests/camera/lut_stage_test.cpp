@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
 #include "camera/stream_lut.h"
-#include "protocol/false_color.h"
 #include "platform/synthetic_source.h"
+#include "protocol/false_color.h"
 
 namespace morvane {
 namespace {
@@ -33,8 +37,11 @@ TEST(StreamLUT, OutputSizesAreEvenAndNeverEnlarged) {
         int w, h;
         double side;
         int ow, oh;
-    } cases[] = {{3840, 2160, 1920, 1920, 1080}, {1280, 720, 1920, 1280, 720}, {1919, 1079, 1920, 1918, 1078},
-                 {2160, 3840, 1920, 1080, 1920}, {0, 720, 1920, 0, 0}};
+    } cases[] = {{3840, 2160, 1920, 1920, 1080},
+                 {1280, 720, 1920, 1280, 720},
+                 {1919, 1079, 1920, 1918, 1078},
+                 {2160, 3840, 1920, 1080, 1920},
+                 {0, 720, 1920, 0, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(StreamLUT::outputSize(c.w, c.h, c.side), std::make_pair(c.ow, c.oh)) << c.w << "x" << c.h;
     }
@@ -59,10 +66,10 @@ TEST(ColorCubes, FalseColourAndClippingEntries) {
         int r, g, b;
         C out;
     } falseColor[] = {
-        {0, 0, 0, {0.55f, 0.15f, 0.85f}},  // crushed
-        {63, 63, 63, {1.0f, 0.1f, 0.1f}},  // clipped
-        {1, 1, 1, {0.1f, 0.35f, 1.0f}},    // luma 0.0159: black
-        {25, 25, 25, {0.2f, 0.8f, 0.25f}}, // luma 0.397: mid grey
+        {0, 0, 0, {0.55f, 0.15f, 0.85f}},   // crushed
+        {63, 63, 63, {1.0f, 0.1f, 0.1f}},   // clipped
+        {1, 1, 1, {0.1f, 0.35f, 1.0f}},     // luma 0.0159: black
+        {25, 25, 25, {0.2f, 0.8f, 0.25f}},  // luma 0.397: mid grey
     };
     for (const auto& c : falseColor) {
         const C e = fc->entry(c.r, c.g, c.b);
@@ -137,6 +144,96 @@ TEST(StreamLUT, ACustomCubeAppliesWithTrilinearLookup) {
     EXPECT_NEAR(f[0] * 255, 55, 1);
 }
 
+// The lookup as the stage has always done it, one channel at a time: 12-bit entries, interpolated along red, then
+// green, then blue, rounding down at each step, and the top 8 bits kept.
+std::array<int, 3> referenceLookup(const ColorCube& cube, int r, int g, int b) {
+    const int d = cube.dimension;
+    auto q = [](float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f) * 4095.0f)); };
+    auto cell = [d](int v, int& i0) {
+        const double pos = v / 255.0 * (d - 1);
+        i0 = std::min(static_cast<int>(pos), d - 2);
+        return static_cast<int>(std::lround((pos - i0) * 256.0));
+    };
+    int ir, ig, ib;
+    const int fr = cell(r, ir), fg = cell(g, ig), fb = cell(b, ib);
+    auto lerp = [](int a, int c, int f) { return (a * (256 - f) + c * f) >> 8; };
+    std::array<int, 3> out{};
+    for (int c = 0; c < 3; ++c) {
+        auto at = [&](int dr, int dg, int db) {
+            return q(cube.rgba[cube.index(ir + dr, ig + dg, ib + db) + static_cast<std::size_t>(c)]);
+        };
+        auto alongRed = [&](int dg, int db) { return lerp(at(0, dg, db), at(1, dg, db), fr); };
+        const int near = lerp(alongRed(0, 0), alongRed(1, 0), fg);
+        const int far = lerp(alongRed(0, 1), alongRed(1, 1), fg);
+        out[static_cast<std::size_t>(c)] = lerp(near, far, fb) >> 4;
+    }
+    return out;
+}
+
+TEST(StreamLUT, TheLookupGivesTheSamePictureAsThePlainLoop) {
+    // Every red and green value against a spread of blues (with 0 and 255), then noise, in rows whose width leaves
+    // one or three pixels after the last group of four.
+    std::mt19937 random(11);
+    std::vector<float> wild(static_cast<std::size_t>(17 * 17 * 17 * 3));
+    for (auto& v : wild) v = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
+    std::vector<float> invert;
+    for (int b = 0; b < 2; ++b)
+        for (int g = 0; g < 2; ++g)
+            for (int r = 0; r < 2; ++r) invert.insert(invert.end(), {1.0f - r, 1.0f - g, 1.0f - b});
+    const struct {
+        const char* name;
+        std::shared_ptr<const ColorCube> cube;
+    } cases[] = {{"log", cubes::logToRec709()},
+                 {"false colour", cubes::falseColor()},
+                 {"clipping", cubes::clipping()},
+                 {"wild 17", std::make_shared<const ColorCube>(*makeCustomCube(17, wild))},
+                 {"invert 2", std::make_shared<const ColorCube>(*makeCustomCube(2, invert))}};
+    for (const int width : {257, 259}) {
+        const int height = 256 * 3 / 2;
+        SharedFrame picture = makeVideoFrame(width, height, AV_PIX_FMT_BGRA);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t* p = picture->data[0] + y * picture->linesize[0] + 4 * x;
+                const bool sweep = y < 256 && x < 256;
+                p[0] = static_cast<std::uint8_t>(sweep ? (x * 7 + y * 13) % 256 : random() % 256);
+                p[1] = static_cast<std::uint8_t>(sweep ? y : random() % 256);
+                p[2] = static_cast<std::uint8_t>(sweep ? x : random() % 256);
+                p[3] = static_cast<std::uint8_t>(x);
+            }
+        }
+        for (const auto& c : cases) {
+            SharedFrame out = makeVideoFrame(width, height, AV_PIX_FMT_BGRA);
+            av_frame_copy(out.get(), picture.get());
+            StreamLUT::colorCubeFilter(*c.cube, *out);
+            int wrong = 0;
+            for (int y = 0; y < height && wrong < 5; ++y) {
+                for (int x = 0; x < width && wrong < 5; ++x) {
+                    const std::uint8_t* in = picture->data[0] + y * picture->linesize[0] + 4 * x;
+                    const auto want = referenceLookup(*c.cube, in[2], in[1], in[0]);
+                    const auto got = rgbAt(*out, x, y);
+                    const std::uint8_t alpha = out->data[0][y * out->linesize[0] + 4 * x + 3];
+                    if (got != want || alpha != in[3]) {
+                        ++wrong;
+                        ADD_FAILURE() << c.name << " width " << width << " at " << x << "," << y << ": got " << got[0]
+                                      << " " << got[1] << " " << got[2] << ", want " << want[0] << " " << want[1] << " "
+                                      << want[2];
+                    }
+                    // And the integer steps stay within one code value of the float lookup.
+                    const auto f = c.cube->lookup(in[2] / 255.0f, in[1] / 255.0f, in[0] / 255.0f);
+                    for (int k = 0; k < 3; ++k) {
+                        const float exact = std::clamp(f[static_cast<std::size_t>(k)], 0.0f, 1.0f) * 255.0f;
+                        if (std::abs(exact - static_cast<float>(got[static_cast<std::size_t>(k)])) > 1.5f &&
+                            wrong < 5) {
+                            ++wrong;
+                            ADD_FAILURE() << c.name << " far from the float lookup at " << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(StreamLUT, FalseColourWinsOverClipping) {
     StreamLUT stage(1920);
     ExposureAids both;
@@ -207,8 +304,11 @@ TEST(StreamLUT, ThePoolIsKeptForOneSizeAndMadeAgainForAnother) {
 
 TEST(StreamLUT, TenBitPicturesPassThroughTheStage) {
     StreamLUT stage(1920);
-    SyntheticSource::Settings s{.width = 640, .height = 360, .tenBit = true,
-                                .pattern = SyntheticSource::Pattern::flat, .flatColor = {0.0f, 0.75f, 0.0f}};
+    SyntheticSource::Settings s{.width = 640,
+                                .height = 360,
+                                .tenBit = true,
+                                .pattern = SyntheticSource::Pattern::flat,
+                                .flatColor = {0.0f, 0.75f, 0.0f}};
     auto out = stage.apply(VideoFrame{SyntheticSource::makePicture(s, 0), 0}, {});
     ASSERT_TRUE(out);
     const auto rgb = rgbAt(*out, 100, 100);

@@ -9,6 +9,10 @@
 #include <QBuffer>
 #include <QImage>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -37,54 +41,134 @@ SharedFrame FramePool::get(int width, int height, AVPixelFormat format) {
 
 // MARK: - Packed cube lookup
 
-// A cube packed for the per-pixel loop: each entry's red, green and blue as 12-bit values in 20-bit lanes of one
-// 64-bit word, so one multiply-add interpolates all three channels at once without lanes spilling into each other
-// (4095 × 256 < 2^20).
+// A cube packed for the per-pixel loop. The red axis is interpolated ahead for every 8-bit red value, which
+// leaves a pixel four loads and two steps of interpolation instead of eight loads and three steps; each entry holds
+// blue, green and red as 12-bit values in 16-bit lanes (the fourth lane 0), so that one SIMD multiply-add
+// interpolates all three channels of a pair of entries. Every step rounds down at 12 bits as the plain loop does,
+// so both loops give the same picture to the bit.
 struct PackedCube {
     int dimension = 0;
-    std::vector<std::uint64_t> entries;
-    std::array<std::uint16_t, 256> index{};  // lower grid index of each 8-bit value
-    std::array<std::uint16_t, 256> frac{};   // its weight toward the next index, 0…256
-    // The index of each 8-bit value already multiplied by its axis' stride (red 1, green d, blue d²).
-    std::array<std::uint32_t, 256> offsetR{}, offsetG{}, offsetB{};
+    std::vector<std::uint64_t> red;  // [blue index][green index][8-bit red value]
+    // Each 8-bit value's weight toward the next grid index f (0…256), as 256 − f in the low half and f in the high.
+    std::array<std::uint32_t, 256> weight{};
+    // Each 8-bit value's lower grid index already multiplied by its axis' stride in `red`.
+    std::array<std::uint32_t, 256> rowG{}, rowB{};
 };
 
 namespace {
 
-constexpr std::uint64_t kLaneMask = 0xFFFull | (0xFFFull << 20) | (0xFFFull << 40);
+inline std::uint32_t lerp(std::uint32_t a, std::uint32_t b, std::uint32_t weight) {
+    return (a * (weight & 0xFFFF) + b * (weight >> 16)) >> 8;
+}
+
+inline std::uint32_t lane(std::uint64_t entry, int channel) {
+    return static_cast<std::uint32_t>(entry >> (16 * channel)) & 0xFFFF;
+}
 
 }  // namespace
 
 PackedCube pack(const ColorCube& cube) {
     PackedCube p;
-    p.dimension = cube.dimension;
-    const std::size_t count = static_cast<std::size_t>(cube.dimension) * cube.dimension * cube.dimension;
-    p.entries.resize(count);
+    const int d = cube.dimension;
+    p.dimension = d;
     auto q = [](float v) {
-        return static_cast<std::uint64_t>(std::lround(std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f) * 4095.0f));
+        return static_cast<std::uint32_t>(std::lround(std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f) * 4095.0f));
     };
-    for (std::size_t i = 0; i < count; ++i) {
-        p.entries[i] = q(cube.rgba[i * 4]) | (q(cube.rgba[i * 4 + 1]) << 20) | (q(cube.rgba[i * 4 + 2]) << 40);
-    }
-    const double top = cube.dimension - 1;
+    const double top = d - 1;
+    std::array<std::uint32_t, 256> index{};
     for (int v = 0; v < 256; ++v) {
+        const auto at = static_cast<std::size_t>(v);
         const double pos = v / 255.0 * top;
-        const int i0 = std::min(static_cast<int>(pos), cube.dimension - 2);
-        p.index[static_cast<std::size_t>(v)] = static_cast<std::uint16_t>(i0);
-        p.frac[static_cast<std::size_t>(v)] = static_cast<std::uint16_t>(std::lround((pos - i0) * 256.0));
-        const auto d = static_cast<std::uint32_t>(cube.dimension);
-        p.offsetR[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0);
-        p.offsetG[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0) * d;
-        p.offsetB[static_cast<std::size_t>(v)] = static_cast<std::uint32_t>(i0) * d * d;
+        const int i0 = std::min(static_cast<int>(pos), d - 2);
+        const auto f = static_cast<std::uint32_t>(std::lround((pos - i0) * 256.0));
+        index[at] = static_cast<std::uint32_t>(i0);
+        p.weight[at] = (256 - f) | (f << 16);
+        p.rowG[at] = static_cast<std::uint32_t>(i0) * 256;
+        p.rowB[at] = static_cast<std::uint32_t>(i0) * static_cast<std::uint32_t>(d) * 256;
+    }
+    const auto rows = static_cast<std::size_t>(d) * d;
+    const std::size_t count = rows * static_cast<std::size_t>(d);
+    std::vector<std::uint32_t> quantised(count * 3);  // blue, green, red of each entry
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t c = 0; c < 3; ++c) quantised[i * 3 + c] = q(cube.rgba[i * 4 + 2 - c]);
+    }
+    p.red.resize(rows * 256);
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::uint32_t* e = quantised.data() + row * static_cast<std::size_t>(d) * 3;
+        std::uint64_t* out = p.red.data() + row * 256;
+        for (std::size_t v = 0; v < 256; ++v) {
+            const std::uint32_t* e0 = e + index[v] * 3;
+            std::uint64_t entry = 0;
+            for (std::size_t c = 0; c < 3; ++c) entry |= std::uint64_t{lerp(e0[c], e0[c + 3], p.weight[v])} << (16 * c);
+            out[v] = entry;
+        }
     }
     return p;
 }
 
 namespace {
 
-inline std::uint64_t lerp(std::uint64_t a, std::uint64_t b, std::uint64_t f) {
-    return ((a * (256 - f) + b * f) >> 8) & kLaneMask;
+// Four pixels at a time with SSE4.1: for each pixel, the green step on both blue rows and then the blue step, each
+// one multiply-add over the three channels.
+#if defined(__x86_64__) || defined(__i386__)
+#define MORVANE_LUT_SSE 1
+
+__attribute__((target("sse4.1"))) inline __m128i lookUp(const PackedCube& p, const std::uint8_t* px) {
+    const std::uint64_t* e = p.red.data();
+    const std::size_t nextB = static_cast<std::size_t>(p.dimension) * 256;
+    const std::size_t b = px[0], g = px[1], r = px[2];
+    const std::size_t base = std::size_t{p.rowG[g]} + p.rowB[b] + r;
+    const __m128i wg = _mm_set1_epi32(static_cast<int>(p.weight[g]));
+    const __m128i wb = _mm_set1_epi32(static_cast<int>(p.weight[b]));
+    auto load = [](const std::uint64_t* at) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)); };
+    // Entries of neighbouring green rows side by side: (blue, blue′, green, green′, red, red′, 0, 0).
+    const __m128i near = _mm_unpacklo_epi16(load(e + base), load(e + base + 256));
+    const __m128i far = _mm_unpacklo_epi16(load(e + base + nextB), load(e + base + nextB + 256));
+    const __m128i c0 = _mm_srli_epi32(_mm_madd_epi16(near, wg), 8);
+    const __m128i c1 = _mm_srli_epi32(_mm_madd_epi16(far, wg), 8);
+    return _mm_srli_epi32(_mm_madd_epi16(_mm_or_si128(c0, _mm_slli_epi32(c1, 16)), wb), 12);
 }
+
+__attribute__((target("sse4.1"))) int applyRowSSE(const PackedCube& p, std::uint8_t* row, int width) {
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        std::uint8_t* px = row + 4 * x;
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
+        const __m128i first = _mm_packus_epi32(lookUp(p, px), lookUp(p, px + 4));
+        const __m128i second = _mm_packus_epi32(lookUp(p, px + 8), lookUp(p, px + 12));
+        const __m128i out = _mm_or_si128(_mm_and_si128(in, alpha), _mm_packus_epi16(first, second));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(px), out);
+    }
+    return x;
+}
+
+bool hasSSE41() {
+    static const bool has = __builtin_cpu_supports("sse4.1");
+    return has;
+}
+#endif
+
+// The same steps one pixel and one channel at a time, for what the SIMD loop leaves.
+void applyRowPlain(const PackedCube& p, std::uint8_t* row, int from, int width) {
+    const std::uint64_t* e = p.red.data();
+    const std::size_t nextB = static_cast<std::size_t>(p.dimension) * 256;
+    for (int x = from; x < width; ++x) {
+        std::uint8_t* px = row + 4 * x;
+        const std::size_t b = px[0], g = px[1], r = px[2];
+        const std::size_t base = std::size_t{p.rowG[g]} + p.rowB[b] + r;
+        const std::uint32_t wg = p.weight[g], wb = p.weight[b];
+        for (int c = 0; c < 3; ++c) {
+            const auto c0 = lerp(lane(e[base], c), lane(e[base + 256], c), wg);
+            const auto c1 = lerp(lane(e[base + nextB], c), lane(e[base + nextB + 256], c), wg);
+            px[c] = static_cast<std::uint8_t>(lerp(c0, c1, wb) >> 4);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
 
 inline int lumaOf(const std::uint8_t* bgra) {
     return (bgra[2] * 54 + bgra[1] * 183 + bgra[0] * 19) >> 8;  // Rec.709 weights
@@ -103,32 +187,23 @@ void StreamLUT::colorCubeFilter(const ColorCube& cube, AVFrame& bgra) {
 
 void StreamLUT::applyPacked(const PackedCube& p, AVFrame& bgra) {
     if (p.dimension < 2) return;
-    const std::size_t d = static_cast<std::size_t>(p.dimension);
-    const std::size_t d2 = d * d;
-    const std::uint64_t* e = p.entries.data();
     forEachRow(bgra, [&](int, std::uint8_t* row) {
-        for (int x = 0; x < bgra.width; ++x) {
-            std::uint8_t* px = row + 4 * x;
-            const std::size_t b = px[0], g = px[1], r = px[2];
-            const std::size_t base = std::size_t{p.offsetR[r]} + p.offsetG[g] + p.offsetB[b];
-            const std::uint64_t fr = p.frac[r], fg = p.frac[g], fb = p.frac[b];
-            const std::uint64_t c00 = lerp(e[base], e[base + 1], fr);
-            const std::uint64_t c10 = lerp(e[base + d], e[base + d + 1], fr);
-            const std::uint64_t c01 = lerp(e[base + d2], e[base + d2 + 1], fr);
-            const std::uint64_t c11 = lerp(e[base + d2 + d], e[base + d2 + d + 1], fr);
-            const std::uint64_t c = lerp(lerp(c00, c10, fg), lerp(c01, c11, fg), fb);
-            px[2] = static_cast<std::uint8_t>((c & 0xFFF) >> 4);
-            px[1] = static_cast<std::uint8_t>(((c >> 20) & 0xFFF) >> 4);
-            px[0] = static_cast<std::uint8_t>(((c >> 40) & 0xFFF) >> 4);
-        }
+        int done = 0;
+#ifdef MORVANE_LUT_SSE
+        if (hasSSE41()) done = applyRowSSE(p, row, bgra.width);
+#endif
+        applyRowPlain(p, row, done, bgra.width);
     });
 }
 
 std::pair<double, double> StreamLUT::peakingParameters(PeakingLevel level) {
     switch (level) {
-    case PeakingLevel::low: return {3.5, 0.5};
-    case PeakingLevel::medium: return {5.0, 0.35};
-    case PeakingLevel::high: return {8.0, 0.22};
+        case PeakingLevel::low:
+            return {3.5, 0.5};
+        case PeakingLevel::medium:
+            return {5.0, 0.35};
+        case PeakingLevel::high:
+            return {8.0, 0.22};
     }
     return {5.0, 0.35};
 }
@@ -198,7 +273,9 @@ const PackedCube& packedClipping() {
 }
 }  // namespace
 
-StreamLUT::~StreamLUT() { sws_freeContext(sws_); }
+StreamLUT::~StreamLUT() {
+    sws_freeContext(sws_);
+}
 
 std::pair<int, int> StreamLUT::outputSize(int width, int height, double maxLongSide) {
     if (width <= 0 || height <= 0) return {0, 0};
@@ -208,7 +285,9 @@ std::pair<int, int> StreamLUT::outputSize(int width, int height, double maxLongS
     return {static_cast<int>(w * scale) & ~1, static_cast<int>(h * scale) & ~1};
 }
 
-SharedFrame StreamLUT::makePool(int width, int height) { return pool_.get(width, height, AV_PIX_FMT_BGRA); }
+SharedFrame StreamLUT::makePool(int width, int height) {
+    return pool_.get(width, height, AV_PIX_FMT_BGRA);
+}
 
 bool StreamLUT::render(const AVFrame& frame, std::array<int, 4> crop, AVFrame& out) {
     const auto format = static_cast<AVPixelFormat>(frame.format);
@@ -238,8 +317,8 @@ bool StreamLUT::render(const AVFrame& frame, std::array<int, 4> crop, AVFrame& o
                     static_cast<std::ptrdiff_t>(left >> shiftX) * step;
         strides[i] = frame.linesize[i];
     }
-    sws_ = sws_getCachedContext(sws_, width, height, format, out.width, out.height, static_cast<AVPixelFormat>(out.format),
-                                SWS_BILINEAR, nullptr, nullptr, nullptr);
+    sws_ = sws_getCachedContext(sws_, width, height, format, out.width, out.height,
+                                static_cast<AVPixelFormat>(out.format), SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_) return false;
     setColorConversion(sws_, frame, static_cast<AVPixelFormat>(out.format));
     return sws_scale(sws_, planes, strides, 0, height, out.data, out.linesize) == out.height;
@@ -280,10 +359,22 @@ SharedFrame rotated(const AVFrame& in, int quarterTurns) {
         for (int x = 0; x < out->width; ++x) {
             int sx, sy;
             switch (quarterTurns) {
-            case 1: sx = y; sy = in.height - 1 - x; break;
-            case 2: sx = in.width - 1 - x; sy = in.height - 1 - y; break;
-            case 3: sx = in.width - 1 - y; sy = x; break;
-            default: sx = x; sy = y; break;
+                case 1:
+                    sx = y;
+                    sy = in.height - 1 - x;
+                    break;
+                case 2:
+                    sx = in.width - 1 - x;
+                    sy = in.height - 1 - y;
+                    break;
+                case 3:
+                    sx = in.width - 1 - y;
+                    sy = x;
+                    break;
+                default:
+                    sx = x;
+                    sy = y;
+                    break;
             }
             std::memcpy(&dst[x], in.data[0] + static_cast<std::ptrdiff_t>(sy) * in.linesize[0] + 4 * sx, 4);
         }
@@ -373,7 +464,9 @@ std::optional<Bytes> StreamLUT::loupePicture(const VideoFrame& frame, bool conto
 // MARK: - HistogramMaker
 
 HistogramMaker::HistogramMaker() = default;
-HistogramMaker::~HistogramMaker() { sws_freeContext(sws_); }
+HistogramMaker::~HistogramMaker() {
+    sws_freeContext(sws_);
+}
 
 std::optional<std::array<std::uint8_t, 64>> HistogramMaker::histogram(const VideoFrame& frame) {
     if (!frame.picture || frame.width() <= 0 || frame.height() <= 0) return std::nullopt;

@@ -1491,9 +1491,15 @@ void PeerSession::setMaxCameras(int maxCameras) {
     state_->onQueue([maxCameras](State& s) { s.maxCameras = std::clamp(maxCameras, 1, 7); });
 }
 
-void PeerSession::send(const Bytes& packet, const std::optional<PeerId>& peer) {
-    if (packet.size() > LinkMessage::maxPacket) return;
+bool PeerSession::send(const Bytes& packet, const std::optional<PeerId>& peer) {
+    if (packet.size() > LinkMessage::maxPacket) {
+        // No peer would take it; the peers would go on with what they had, so the sender must hear of it.
+        log::error(component, "a packet of " + std::to_string(packet.size()) + " bytes is over the " +
+                                  std::to_string(LinkMessage::maxPacket) + "-byte limit and was not sent");
+        return false;
+    }
     queue_->sync([&] { state_->sendData(packet, peer); });
+    return true;
 }
 
 std::vector<PeerId> PeerSession::readyPeers() const {

@@ -98,8 +98,8 @@ struct Node {
     std::vector<PeerId> readyPeers() {
         return session->queue().syncResult([&] { return session->readyPeers(); });
     }
-    void send(const Bytes& packet, const std::optional<PeerId>& peer = std::nullopt) {
-        session->queue().sync([&] { session->send(packet, peer); });
+    bool send(const Bytes& packet, const std::optional<PeerId>& peer = std::nullopt) {
+        return session->queue().syncResult([&] { return session->send(packet, peer); });
     }
 
     std::shared_ptr<Keychain> keychain;

@@ -153,11 +153,12 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
         EXPECT_EQ(numberOf(monitor.recorder.data()[i]), i);
     }
 
-    // The largest packet passes; one byte more is dropped before it leaves, and the link goes on.
+    // The largest packet passes; one byte more is refused before it leaves, the sender hears so, and the link goes
+    // on.
     Bytes largest = randomBytes(16'777'216, 7);
-    monitor.send(largest, seen.id);
-    monitor.send(Bytes(16'777'217, 1), seen.id);
-    monitor.send(packetWithNumber(4242, 10), seen.id);
+    EXPECT_TRUE(monitor.send(largest, seen.id));
+    EXPECT_FALSE(monitor.send(Bytes(16'777'217, 1), seen.id));
+    EXPECT_TRUE(monitor.send(packetWithNumber(4242, 10), seen.id));
     ASSERT_TRUE(eventually([&] { return camera.recorder.data().size() == count + 2; }, 30));
     EXPECT_EQ(camera.recorder.data()[count], largest);
     EXPECT_EQ(numberOf(camera.recorder.data()[count + 1]), 4242u);

@@ -116,8 +116,9 @@ public:
     DispatchQueue& sendQueue() { return *sendQueue_; }
 
     /// On `queue()`: puts 0x21 in front of the packet and sends it, without waiting, to that peer when its link is
-    /// ready or to every ready peer when none is given. A packet over 16,777,216 bytes is dropped.
-    void send(const Bytes& packet, const std::optional<PeerId>& peer = std::nullopt);
+    /// ready or to every ready peer when none is given. A packet over 16,777,216 bytes is not sent: that is logged
+    /// as an error and the result is false.
+    bool send(const Bytes& packet, const std::optional<PeerId>& peer = std::nullopt);
     /// On `queue()`: the peers whose link is ready, in the order they became ready.
     std::vector<PeerId> readyPeers() const;
 

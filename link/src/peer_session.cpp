@@ -1,21 +1,19 @@
 #include "link/peer_session.h"
 
+#include "incoming_files.h"
 #include "link/device_identity.h"
 #include "link/link_crypto.h"
 #include "link/link_message.h"
 #include "link/trusted_peers.h"
+#include "outgoing_files.h"
 #include "platform/crypto.h"
 #include "platform/log.h"
 #include "platform/nearby_service.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <exception>
 #include <map>
 #include <set>
@@ -28,7 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Kind = LinkMessage::Kind;
-constexpr auto bulk = nearby::NearbyConnection::Lane::bulk;
 
 constexpr const char* component = "PeerSession";
 // Unauthenticated connections a camera keeps at once, in all and from one address; a newer one takes the place of
@@ -37,11 +34,6 @@ constexpr std::size_t maxHandshakingLinks = 16;
 constexpr std::size_t maxHandshakingPerAddress = 4;
 constexpr std::size_t maxIncomingFiles = 8;
 constexpr std::size_t maxDiscardedFiles = 64;
-// File data queued on a connection at once: enough to keep the pipe full while the next chunks are read and hashed.
-// Packets handed over meanwhile (live video, commands) do not wait behind it: file data leaves in the connection's
-// bulk lane. Receivers take chunks up to LinkMessage::maxChunk.
-constexpr int chunksInFlight = 4;
-constexpr std::size_t fileChunk = LinkMessage::maxChunk;
 // Received file data waiting to be hashed and written: above the high mark the connection stops reading (TCP then
 // slows the sender), below the low mark it reads again.
 constexpr std::size_t fileBacklogHigh = 16u << 20;
@@ -61,13 +53,6 @@ std::string hex(const Bytes& bytes) {
     return out;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 enum class Phase {
     connecting,
     greeting,
@@ -84,22 +69,6 @@ bool isPairingPhase(Phase p) {
     return p == Phase::authenticating || p == Phase::awaitingCommit || p == Phase::awaitingNonce ||
            p == Phase::awaitingReveal || p == Phase::answering;
 }
-
-// A received file's open file and digest, both worked on the delivery queue only: the session's queue, which
-// every packet the remote sends passes through, never waits behind hashing.
-struct FileSink {
-    std::filesystem::path path;
-    FileHandle file;
-    crypto::Sha256 hasher;
-    bool failed = false;
-};
-
-struct IncomingFile {
-    std::shared_ptr<FileSink> sink;
-    std::uint64_t size = 0;
-    std::uint64_t received = 0;
-    std::string name;
-};
 
 // What the network thread reads of a link without a hop to the session's queue.
 struct LinkShared {
@@ -157,8 +126,6 @@ struct Link {
     bool ownAccepted = false;
     bool peerConfirmed = false;
     Clock::time_point deadline;
-    std::map<std::uint32_t, IncomingFile> incoming;
-    std::deque<std::uint32_t> discarded;
     std::uint32_t nextTransferId = 1;
 };
 
@@ -178,30 +145,10 @@ struct Backoff {
     Clock::time_point notBefore;
 };
 
+// A packet for `onData`, handed over once the queue is left.
 struct Delivery {
-    bool isResource = false;
     Bytes packet;
     PeerId peer;
-    std::filesystem::path file;
-    std::string name;
-    std::uint32_t transferId = 0;
-    std::shared_ptr<nearby::NearbyConnection> conn;
-};
-
-struct Outgoing {
-    std::uint64_t linkId = 0;
-    std::uint32_t id = 0;
-    std::shared_ptr<nearby::NearbyConnection> conn;
-    FileHandle file;
-    std::uint64_t size = 0;
-    std::uint64_t sent = 0;
-    std::uint64_t written = 0;
-    int inFlight = 0;
-    bool endSent = false;
-    std::unique_ptr<crypto::Sha256> hasher;
-    Bytes buffer;
-    std::shared_ptr<TransferProgress> progress;
-    PeerSession::ResourceCompletion completion;
 };
 
 std::string fallbackName(std::uint8_t role) {
@@ -222,8 +169,6 @@ std::filesystem::path makePrivateFolder() {
 }  // namespace
 
 struct PeerSession::State {
-    using TransferKey = std::pair<std::uint64_t, std::uint32_t>;
-
     State(PeerSession& session, bool allowsPairing, int maxCameras, std::string serviceType, Options options)
         : session(session),
           allowsPairing(allowsPairing),
@@ -240,7 +185,7 @@ struct PeerSession::State {
     const Options options;
     DeviceIdentity identity;
     TrustedPeers trusted;
-    std::unique_ptr<DispatchQueue> resourceQueue;
+    std::unique_ptr<IncomingFiles> incoming;
     std::unique_ptr<nearby::NearbyService> service;
     std::filesystem::path tempFolder;
     bool ownsTempFolder = false;
@@ -266,7 +211,7 @@ struct PeerSession::State {
     std::uint64_t generation = 0;
 
     // Send-queue state.
-    std::map<TransferKey, Outgoing> outgoing;
+    std::unique_ptr<OutgoingFiles> outgoing;
 
     std::uint8_t ownRole() const { return static_cast<std::uint8_t>(session.role_); }
     std::uint8_t expectedPeerRole() const {
@@ -760,9 +705,8 @@ struct PeerSession::State {
         log::debug(component, "link to " + link.name + " closed: " + reason);
         link.shared->ready.store(false);
         link.conn->close(reason);
-        for (auto& [id, file] : link.incoming) discardSink(file.sink);
-        link.incoming.clear();
-        onSendQueue([id = link.id](State& s) { s.failOutgoingOfLink(id, "The connection was lost"); });
+        incoming->dropLink(link.id);
+        onSendQueue([id = link.id](State& s) { s.outgoing->failLink(id, "The connection was lost"); });
         const bool wasReady = link.phase == Phase::ready;
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
         const bool unanswered = link.phase == Phase::connecting || link.phase == Phase::greeting;
@@ -916,7 +860,7 @@ struct PeerSession::State {
             }
             case Kind::data:
                 if (link.phase != Phase::ready) return violation(link, "data before the link is ready");
-                return Delivery{false, std::move(body), link.peerId, {}, {}, 0, nullptr};
+                return Delivery{std::move(body), link.peerId};
             case Kind::fileStart:
             case Kind::fileChunk:
             case Kind::fileEnd:
@@ -1126,299 +1070,36 @@ struct PeerSession::State {
         }
     }
 
-    // On the delivery queue, after the file's last write: on the disk before the sender hears that the file
-    // arrived (it may forget its copy then), then to the taker.
-    // `expected`: the digest the sender sent, none when the size was already wrong.
-    void finishIncoming(IncomingFile file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId,
-                        const Link& link, const std::shared_ptr<nearby::NearbyConnection>& conn) {
-        resourceQueue->async([weak = weak, sink = file.sink, name = std::move(file.name), expected, transferId,
-                              peer = link.peerId, from = link.name, conn] {
-            const auto digest = sink->hasher.finish();
-            const bool whole = expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
-            if (!whole && !sink->failed) log::info(component, "a file from " + from + " failed its check");
-            const bool flushed = !sink->failed && sink->file && std::fflush(sink->file.get()) == 0 &&
-                                 ::fsync(::fileno(sink->file.get())) == 0;
-            sink->file.reset();
-            if (!flushed || !whole) {
-                std::error_code ec;
-                std::filesystem::remove(sink->path, ec);
-                const auto status = flushed ? LinkMessage::FileStatus::corrupt : LinkMessage::FileStatus::failed;
-                if (weak.lock()) {
-                    conn->send(static_cast<std::uint8_t>(Kind::fileResult),
-                               LinkMessage::FileResult{transferId, status}.encode());
-                }
-                return;
-            }
-            takeFile(weak, Delivery{true, {}, peer, sink->path, name, transferId, conn});
-        });
-    }
+    void deliver(Delivery delivery) { session.onData(delivery.packet, delivery.peer); }
 
-    void deliver(Delivery delivery) {
-        if (!delivery.isResource) {
-            session.onData(delivery.packet, delivery.peer);
-            return;
-        }
-        resourceQueue->async([weak = weak, d = std::move(delivery)] { takeFile(weak, d); });
-    }
-
-    static void takeFile(const std::weak_ptr<PeerSession>& weak, const Delivery& d) {
-        {
-            auto self = weak.lock();
-            // The sender may let go of its copy on ok: say ok only when a taker ran and kept the file.
-            auto status = LinkMessage::FileStatus::refused;
-            if (self) {
-                try {
-                    if (self->onResource(d.file, d.name, d.peer)) status = LinkMessage::FileStatus::ok;
-                } catch (const std::exception& e) {
-                    log::error(component, std::string("a received file was not taken: ") + e.what());
-                    status = LinkMessage::FileStatus::failed;
-                }
-            }
-            std::error_code ec;
-            std::filesystem::remove(d.file, ec);
-            if (self) {
-                d.conn->send(static_cast<std::uint8_t>(Kind::fileResult),
-                             LinkMessage::FileResult{d.transferId, status}.encode());
-            }
-        }
-    }
-
-    // ----- Files received -----
-
-    void answerFile(Link& link, std::uint32_t id, LinkMessage::FileStatus status) {
-        sendMessage(link, Kind::fileResult, LinkMessage::FileResult{id, status}.encode());
-    }
-
-    // Chunks of a file we turned down may still be on their way; they are dropped quietly.
-    void discard(Link& link, std::uint32_t id) {
-        link.discarded.push_back(id);
-        if (link.discarded.size() > maxDiscardedFiles) link.discarded.pop_front();
-    }
-    bool wasDiscarded(Link& link, std::uint32_t id, bool forget) {
-        auto it = std::find(link.discarded.begin(), link.discarded.end(), id);
-        if (it == link.discarded.end()) return false;
-        if (forget) link.discarded.erase(it);
-        return true;
-    }
-
-    // Closes a partial file and deletes it, after the writes already queued for it.
-    void discardSink(const std::shared_ptr<FileSink>& sink) {
-        resourceQueue->async([sink] {
-            sink->file.reset();
-            std::error_code ec;
-            std::filesystem::remove(sink->path, ec);
-        });
-    }
-
-    void dropIncoming(Link& link, std::uint32_t id) {
-        auto it = link.incoming.find(id);
-        if (it == link.incoming.end()) return;
-        discardSink(it->second.sink);
-        link.incoming.erase(it);
-    }
+    // ----- Files -----
 
     std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, Bytes body, Ticket ticket) {
-        switch (kind) {
-            case Kind::fileStart: {
-                auto start = LinkMessage::FileStart::decode(body);
-                if (!start) return violation(link, "malformed file start");
-                if (link.incoming.count(start->id) || wasDiscarded(link, start->id, false)) {
-                    return violation(link, "file id in use");
-                }
-                std::error_code ec;
-                const auto space = std::filesystem::space(tempFolder, ec);
-                if (link.incoming.size() >= maxIncomingFiles || ec || space.available < start->size) {
-                    answerFile(link, start->id, LinkMessage::FileStatus::refused);
-                    discard(link, start->id);
-                    return std::nullopt;
-                }
-                auto sink = std::make_shared<FileSink>();
-                sink->path = tempFolder / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
-                const int fd = ::open(sink->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-                if (fd >= 0) sink->file.reset(::fdopen(fd, "wb"));
-                if (!sink->file) {
-                    if (fd >= 0) ::close(fd);
-                    answerFile(link, start->id, LinkMessage::FileStatus::failed);
-                    discard(link, start->id);
-                    return std::nullopt;
-                }
-                // Chunks are written whole; stdio's own buffer would only add a copy.
-                std::setvbuf(sink->file.get(), nullptr, _IONBF, 0);
-                IncomingFile file;
-                file.sink = std::move(sink);
-                file.size = start->size;
-                file.name = std::move(start->name);
-                link.incoming.emplace(start->id, std::move(file));
-                return std::nullopt;
-            }
-            case Kind::fileChunk: {
-                auto id = LinkMessage::decodeChunkId(body);
-                if (!id) return violation(link, "malformed file chunk");
-                if (wasDiscarded(link, *id, false)) return std::nullopt;
-                auto it = link.incoming.find(*id);
-                if (it == link.incoming.end()) return violation(link, "chunk of an unknown file");
-                auto& file = it->second;
-                const std::size_t size = body.size() - 4;
-                if (size > file.size - file.received) return violation(link, "file longer than announced");
-                file.received += size;
-                if (size) {
-                    resourceQueue->async([sink = file.sink, body = std::move(body), ticket = std::move(ticket),
-                                          conn = std::weak_ptr(link.conn)]() mutable {
-                        if (!sink->failed && sink->file) {
-                            const std::size_t n = body.size() - 4;
-                            sink->hasher.update(body.data() + 4, n);
-                            if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
-                        }
-                        if (auto c = conn.lock()) c->recycle(std::move(body));
-                    });
-                }
-                return std::nullopt;
-            }
-            case Kind::fileEnd: {
-                auto end = LinkMessage::FileEnd::decode(body);
-                if (!end) return violation(link, "malformed file end");
-                if (wasDiscarded(link, end->id, true)) return std::nullopt;
-                auto it = link.incoming.find(end->id);
-                if (it == link.incoming.end()) return violation(link, "end of an unknown file");
-                auto file = std::move(it->second);
-                link.incoming.erase(it);
-                const std::optional<crypto::Digest> expected =
-                    file.received == file.size ? std::optional(end->digest) : std::nullopt;
-                finishIncoming(std::move(file), expected, end->id, link, link.conn);
-                return std::nullopt;
-            }
-            case Kind::fileCancel: {
-                auto id = LinkMessage::decodeId(body);
-                if (!id) return violation(link, "malformed file cancel");
-                wasDiscarded(link, *id, true);
-                dropIncoming(link, *id);
-                return std::nullopt;
-            }
-            case Kind::fileResult: {
-                auto result = LinkMessage::FileResult::decode(body);
-                if (!result) return violation(link, "malformed file result");
-                std::optional<std::string> error;
-                switch (result->status) {
-                    case LinkMessage::FileStatus::ok:
-                        break;
-                    case LinkMessage::FileStatus::corrupt:
-                        error = "The file arrived damaged";
-                        break;
-                    case LinkMessage::FileStatus::refused:
-                        error = link.name + " can't take the file now";
-                        break;
-                    case LinkMessage::FileStatus::failed:
-                        error = link.name + " couldn't save the file";
-                        break;
-                }
-                onSendQueue(
-                    [key = TransferKey{link.id, result->id}, error](State& s) { s.finishOutgoing(key, error); });
-                return std::nullopt;
-            }
-            default:
-                return std::nullopt;
+        if (kind != Kind::fileResult) {
+            const auto fault = incoming->receive({link.id, link.peerId, link.name, link.conn}, kind, std::move(body),
+                                                 std::move(ticket));
+            if (fault) return violation(link, *fault);
+            return std::nullopt;
         }
-    }
-
-    // ----- Files sent (send queue) -----
-
-    void beginOutgoing(Outgoing transfer, const std::filesystem::path& path, const std::string& name) {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        FileHandle file(ec ? nullptr : std::fopen(path.c_str(), "rb"));
-        if (!file) {
-            complete(transfer, "Couldn't read the file");
-            return;
+        auto result = LinkMessage::FileResult::decode(body);
+        if (!result) return violation(link, "malformed file result");
+        std::optional<std::string> error;
+        switch (result->status) {
+            case LinkMessage::FileStatus::ok:
+                break;
+            case LinkMessage::FileStatus::corrupt:
+                error = "The file arrived damaged";
+                break;
+            case LinkMessage::FileStatus::refused:
+                error = link.name + " can't take the file now";
+                break;
+            case LinkMessage::FileStatus::failed:
+                error = link.name + " couldn't save the file";
+                break;
         }
-        transfer.file = std::move(file);
-        transfer.size = size;
-        transfer.hasher = std::make_unique<crypto::Sha256>();
-        transfer.progress->setTotal(size);
-        const TransferKey key{transfer.linkId, transfer.id};
-        transfer.conn->send(static_cast<std::uint8_t>(Kind::fileStart),
-                            LinkMessage::FileStart{transfer.id, size, name}.encode(), {}, bulk);
-        auto progress = transfer.progress;
-        outgoing.emplace(key, std::move(transfer));
-        progress->setCancellationHandler([weak = weak, key] {
-            if (auto self = weak.lock()) self->state_->onSendQueue([key](State& s) { s.cancelOutgoing(key); });
-        });
-        pump(key);
-    }
-
-    void pump(const TransferKey& key) {
-        auto it = outgoing.find(key);
-        if (it == outgoing.end()) return;
-        auto& t = it->second;
-        while (t.inFlight < chunksInFlight && t.sent < t.size) {
-            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(fileChunk, t.size - t.sent));
-            if (t.buffer.size() < 4 + size) t.buffer.resize(4 + fileChunk);
-            Bytes& chunk = t.buffer;
-            const auto header = LinkMessage::encodeChunkHeader(t.id);
-            std::copy(header.begin(), header.end(), chunk.begin());
-            if (std::fread(chunk.data() + 4, 1, size, t.file.get()) != size) {
-                t.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(t.id), {}, bulk);
-                finishOutgoing(key, "The file changed while it was sent");
-                return;
-            }
-            t.hasher->update(chunk.data() + 4, size);
-            t.sent += size;
-            ++t.inFlight;
-            t.conn->send(
-                static_cast<std::uint8_t>(Kind::fileChunk), chunk.data(), 4 + size,
-                [weak = weak, key, size] {
-                    if (auto self = weak.lock()) {
-                        self->state_->onSendQueue([key, size](State& s) { s.chunkWritten(key, size); });
-                    }
-                },
-                bulk);
-        }
-        if (t.sent == t.size && t.inFlight == 0 && !t.endSent) {
-            t.endSent = true;
-            t.conn->send(static_cast<std::uint8_t>(Kind::fileEnd),
-                         LinkMessage::FileEnd{t.id, t.hasher->finish()}.encode(), {}, bulk);
-        }
-    }
-
-    void chunkWritten(const TransferKey& key, std::size_t size) {
-        auto it = outgoing.find(key);
-        if (it == outgoing.end()) return;
-        it->second.inFlight -= 1;
-        it->second.written += size;
-        it->second.progress->setCompleted(it->second.written);
-        pump(key);
-    }
-
-    void cancelOutgoing(const TransferKey& key) {
-        auto it = outgoing.find(key);
-        if (it == outgoing.end()) return;
-        it->second.conn->send(static_cast<std::uint8_t>(Kind::fileCancel), LinkMessage::encodeId(it->second.id), {},
-                              bulk);
-        finishOutgoing(key, "The transfer was cancelled");
-    }
-
-    void failOutgoingOfLink(std::uint64_t linkId, const std::string& error) {
-        std::vector<TransferKey> keys;
-        for (const auto& [key, t] : outgoing) {
-            if (key.first == linkId) keys.push_back(key);
-        }
-        for (const auto& key : keys) finishOutgoing(key, error);
-    }
-
-    void finishOutgoing(const TransferKey& key, const std::optional<std::string>& error) {
-        auto it = outgoing.find(key);
-        if (it == outgoing.end()) return;
-        auto transfer = std::move(it->second);
-        outgoing.erase(it);
-        transfer.file.reset();
-        if (!error) transfer.progress->setCompleted(transfer.size);
-        complete(transfer, error);
-    }
-
-    void complete(Outgoing& transfer, const std::optional<std::string>& error) {
-        transfer.progress->setCancellationHandler(nullptr);
-        transfer.progress->markFinished();
-        if (!transfer.completion) return;
-        options.mainExecutor->async([completion = std::move(transfer.completion), error] { completion(error); });
+        onSendQueue(
+            [key = OutgoingFiles::Key{link.id, result->id}, error](State& s) { s.outgoing->finish(key, error); });
+        return std::nullopt;
     }
 };
 
@@ -1429,8 +1110,8 @@ std::shared_ptr<PeerSession> PeerSession::create(Role role, bool allowsPairing, 
     auto* session = new PeerSession(role, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
     // The last owner may let go on one of the session's own threads, which cannot join themselves.
     std::shared_ptr<PeerSession> shared(session, [](PeerSession* s) {
-        const bool own = s->queue_->isCurrent() || s->sendQueue_->isCurrent() ||
-                         s->state_->resourceQueue->isCurrent() || s->state_->service->isCurrent();
+        const bool own = s->queue_->isCurrent() || s->sendQueue_->isCurrent() || s->state_->incoming->isCurrent() ||
+                         s->state_->service->isCurrent();
         if (own) {
             std::thread([s] { delete s; }).detach();
         } else {
@@ -1438,6 +1119,8 @@ std::shared_ptr<PeerSession> PeerSession::create(Role role, bool allowsPairing, 
         }
     });
     shared->state_->weak = shared;
+    shared->state_->outgoing->setSession(shared);
+    shared->state_->incoming->setSession(shared);
     return shared;
 }
 
@@ -1448,7 +1131,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-session");
     sendQueue_ = std::make_unique<DispatchQueue>("morvane.peer-send");
     state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
-    state_->resourceQueue = std::make_unique<DispatchQueue>("morvane.peer-resource");
+    state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
     state_->tempFolder = state_->options.temporaryFolder;
     if (state_->tempFolder.empty()) {
@@ -1460,6 +1143,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
         std::filesystem::permissions(state_->tempFolder, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace, ec);
     }
+    state_->incoming = std::make_unique<IncomingFiles>(state_->tempFolder);
 }
 
 PeerSession::~PeerSession() {
@@ -1467,7 +1151,7 @@ PeerSession::~PeerSession() {
         queue_->sync([this] { state_->stopOnQueue(); });
     }
     // Drain in dependency order; blocks still queued find the session gone and do nothing.
-    state_->resourceQueue.reset();
+    state_->incoming->drain();
     sendQueue_.reset();
     queue_.reset();
     state_->service.reset();
@@ -1546,19 +1230,16 @@ std::shared_ptr<TransferProgress> PeerSession::sendResource(const std::filesyste
             auto it = s.links.find(id);
             if (it != s.links.end() && it->second->peerId == peer) target = it->second.get();
         }
-        Outgoing transfer;
-        transfer.progress = progress;
-        transfer.completion = std::move(completion);
+        OutgoingFiles::Request request{0, 0, nullptr, progress, std::move(completion)};
         if (!target || name.size() > LinkMessage::maxResourceName) {
-            s.complete(transfer, target ? "The resource name is too long" : "The peer is not connected");
+            s.outgoing->complete(request, target ? "The resource name is too long" : "The peer is not connected");
             return;
         }
-        transfer.linkId = target->id;
-        transfer.id = target->nextTransferId++;
-        transfer.conn = target->conn;
-        s.onSendQueue([transfer = std::make_shared<Outgoing>(std::move(transfer)), file, name](State& s2) mutable {
-            s2.beginOutgoing(std::move(*transfer), file, name);
-        });
+        request.linkId = target->id;
+        request.id = target->nextTransferId++;
+        request.conn = target->conn;
+        s.onSendQueue([request = std::make_shared<OutgoingFiles::Request>(std::move(request)), file,
+                       name](State& s2) mutable { s2.outgoing->begin(std::move(*request), file, name); });
     });
     return progress;
 }

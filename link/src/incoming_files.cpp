@@ -1,0 +1,194 @@
+#include "incoming_files.h"
+
+#include "platform/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+
+namespace morvane {
+
+namespace {
+
+using Kind = LinkMessage::Kind;
+using FileStatus = LinkMessage::FileStatus;
+constexpr const char* component = "PeerSession";
+constexpr std::size_t maxIncomingFiles = 8;
+constexpr std::size_t maxDiscardedFiles = 64;
+
+std::uint8_t k(Kind kind) {
+    return static_cast<std::uint8_t>(kind);
+}
+
+std::string hex(const Bytes& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (auto b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
+IncomingFiles::IncomingFiles(std::filesystem::path folder)
+    : folder_(std::move(folder)), queue_(std::make_unique<DispatchQueue>("morvane.peer-resource")) {}
+
+void IncomingFiles::answer(const From& from, std::uint32_t id, FileStatus status) {
+    from.conn->send(k(Kind::fileResult), LinkMessage::FileResult{id, status}.encode());
+}
+
+// Chunks of a file we turned down may still be on their way; they are dropped quietly.
+void IncomingFiles::discard(OfLink& link, std::uint32_t id) {
+    link.discarded.push_back(id);
+    if (link.discarded.size() > maxDiscardedFiles) link.discarded.pop_front();
+}
+
+bool IncomingFiles::wasDiscarded(OfLink& link, std::uint32_t id, bool forget) {
+    auto it = std::find(link.discarded.begin(), link.discarded.end(), id);
+    if (it == link.discarded.end()) return false;
+    if (forget) link.discarded.erase(it);
+    return true;
+}
+
+// Closes a partial file and deletes it, after the writes already queued for it.
+void IncomingFiles::discardSink(const std::shared_ptr<Sink>& sink) {
+    queue_->async([sink] {
+        sink->file.reset();
+        std::error_code ec;
+        std::filesystem::remove(sink->path, ec);
+    });
+}
+
+void IncomingFiles::dropLink(std::uint64_t linkId) {
+    auto it = links_.find(linkId);
+    if (it == links_.end()) return;
+    for (auto& [id, file] : it->second.files) discardSink(file.sink);
+    links_.erase(it);
+}
+
+std::optional<std::string> IncomingFiles::receive(const From& from, Kind kind, Bytes body, std::shared_ptr<void> hold) {
+    auto& link = links_[from.linkId];
+    switch (kind) {
+        case Kind::fileStart: {
+            auto start = LinkMessage::FileStart::decode(body);
+            if (!start) return "malformed file start";
+            if (link.files.count(start->id) || wasDiscarded(link, start->id, false)) return "file id in use";
+            std::error_code ec;
+            const auto space = std::filesystem::space(folder_, ec);
+            if (link.files.size() >= maxIncomingFiles || ec || space.available < start->size) {
+                answer(from, start->id, FileStatus::refused);
+                discard(link, start->id);
+                return std::nullopt;
+            }
+            auto sink = std::make_shared<Sink>();
+            sink->path = folder_ / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
+            const int fd = ::open(sink->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) sink->file.reset(::fdopen(fd, "wb"));
+            if (!sink->file) {
+                if (fd >= 0) ::close(fd);
+                answer(from, start->id, FileStatus::failed);
+                discard(link, start->id);
+                return std::nullopt;
+            }
+            // Chunks are written whole; stdio's own buffer would only add a copy.
+            std::setvbuf(sink->file.get(), nullptr, _IONBF, 0);
+            File file;
+            file.sink = std::move(sink);
+            file.size = start->size;
+            file.name = std::move(start->name);
+            link.files.emplace(start->id, std::move(file));
+            return std::nullopt;
+        }
+        case Kind::fileChunk: {
+            auto id = LinkMessage::decodeChunkId(body);
+            if (!id) return "malformed file chunk";
+            if (wasDiscarded(link, *id, false)) return std::nullopt;
+            auto it = link.files.find(*id);
+            if (it == link.files.end()) return "chunk of an unknown file";
+            auto& file = it->second;
+            const std::size_t size = body.size() - 4;
+            if (size > file.size - file.received) return "file longer than announced";
+            file.received += size;
+            if (size) {
+                queue_->async([sink = file.sink, body = std::move(body), hold = std::move(hold),
+                               conn = std::weak_ptr(from.conn)]() mutable {
+                    if (!sink->failed && sink->file) {
+                        const std::size_t n = body.size() - 4;
+                        sink->hasher.update(body.data() + 4, n);
+                        if (std::fwrite(body.data() + 4, 1, n, sink->file.get()) != n) sink->failed = true;
+                    }
+                    if (auto c = conn.lock()) c->recycle(std::move(body));
+                });
+            }
+            return std::nullopt;
+        }
+        case Kind::fileEnd: {
+            auto end = LinkMessage::FileEnd::decode(body);
+            if (!end) return "malformed file end";
+            if (wasDiscarded(link, end->id, true)) return std::nullopt;
+            auto it = link.files.find(end->id);
+            if (it == link.files.end()) return "end of an unknown file";
+            auto file = std::move(it->second);
+            link.files.erase(it);
+            const std::optional<crypto::Digest> expected =
+                file.received == file.size ? std::optional(end->digest) : std::nullopt;
+            finish(std::move(file), expected, end->id, from);
+            return std::nullopt;
+        }
+        case Kind::fileCancel: {
+            auto id = LinkMessage::decodeId(body);
+            if (!id) return "malformed file cancel";
+            wasDiscarded(link, *id, true);
+            if (auto it = link.files.find(*id); it != link.files.end()) {
+                discardSink(it->second.sink);
+                link.files.erase(it);
+            }
+            return std::nullopt;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+// On the delivery queue, after the file's last write: on the disk before the sender hears that the file arrived (it
+// may forget its copy then), then to the taker. `expected`: the digest the sender sent, none when the size was
+// already wrong.
+void IncomingFiles::finish(File file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId,
+                           const From& from) {
+    queue_->async([weak = session_, sink = file.sink, name = std::move(file.name), expected, transferId,
+                   peer = from.peer, fromName = from.name, conn = from.conn] {
+        const auto digest = sink->hasher.finish();
+        const bool whole = expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
+        if (!whole && !sink->failed) log::info(component, "a file from " + fromName + " failed its check");
+        const bool flushed = !sink->failed && sink->file && std::fflush(sink->file.get()) == 0 &&
+                             ::fsync(::fileno(sink->file.get())) == 0;
+        sink->file.reset();
+        if (!flushed || !whole) {
+            std::error_code ec;
+            std::filesystem::remove(sink->path, ec);
+            const auto status = flushed ? FileStatus::corrupt : FileStatus::failed;
+            if (weak.lock()) conn->send(k(Kind::fileResult), LinkMessage::FileResult{transferId, status}.encode());
+            return;
+        }
+        auto self = weak.lock();
+        // The sender may let go of its copy on ok: say ok only when a taker ran and kept the file.
+        auto status = FileStatus::refused;
+        if (self) {
+            try {
+                if (self->onResource(sink->path, name, peer)) status = FileStatus::ok;
+            } catch (const std::exception& e) {
+                log::error(component, std::string("a received file was not taken: ") + e.what());
+                status = FileStatus::failed;
+            }
+        }
+        std::error_code ec;
+        std::filesystem::remove(sink->path, ec);
+        if (self) conn->send(k(Kind::fileResult), LinkMessage::FileResult{transferId, status}.encode());
+    });
+}
+
+}  // namespace morvane

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "file_handle.h"
+#include "link/link_message.h"
+#include "link/peer_session.h"
+#include "platform/crypto.h"
+#include "platform/nearby_service.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+/// The files a session receives. Their messages are checked on the session's queue; the data is hashed and written,
+/// and the finished file handed to `onResource`, on a delivery queue of its own, so that the session's queue, which
+/// every packet passes through, never waits behind the disk. Each file lives in the private temporary folder until
+/// its taker returns; a dropped link or a cancel deletes partial files.
+class IncomingFiles {
+public:
+    /// The link a message came on.
+    struct From {
+        std::uint64_t linkId = 0;
+        PeerId peer;
+        const std::string& name;
+        const std::shared_ptr<nearby::NearbyConnection>& conn;
+    };
+
+    explicit IncomingFiles(std::filesystem::path folder);
+    void setSession(std::weak_ptr<PeerSession> session) { session_ = std::move(session); }
+
+    /// On the session's queue: file start, chunk, end or cancel of a ready link. A protocol fault comes back as its
+    /// text (the link is then to be closed); `hold` is let go once the chunk's data is written.
+    std::optional<std::string> receive(const From& from, LinkMessage::Kind kind, Bytes body,
+                                       std::shared_ptr<void> hold);
+    /// On the session's queue: the link went; its partial files are deleted.
+    void dropLink(std::uint64_t linkId);
+
+    bool isCurrent() const { return queue_ && queue_->isCurrent(); }
+    /// Runs what is queued for the files and ends the delivery thread.
+    void drain() { queue_.reset(); }
+
+private:
+    // A file's open handle and digest, worked on the delivery queue only.
+    struct Sink {
+        std::filesystem::path path;
+        FileHandle file;
+        crypto::Sha256 hasher;
+        bool failed = false;
+    };
+    struct File {
+        std::shared_ptr<Sink> sink;
+        std::uint64_t size = 0;
+        std::uint64_t received = 0;
+        std::string name;
+    };
+    struct OfLink {
+        std::map<std::uint32_t, File> files;
+        std::deque<std::uint32_t> discarded;
+    };
+
+    void answer(const From& from, std::uint32_t id, LinkMessage::FileStatus status);
+    void discard(OfLink& link, std::uint32_t id);
+    static bool wasDiscarded(OfLink& link, std::uint32_t id, bool forget);
+    void discardSink(const std::shared_ptr<Sink>& sink);
+    void finish(File file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId, const From& from);
+
+    const std::filesystem::path folder_;
+    std::weak_ptr<PeerSession> session_;
+    std::unique_ptr<DispatchQueue> queue_;
+    std::map<std::uint64_t, OfLink> links_;
+};
+
+}  // namespace morvane

@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <deque>
 #include <optional>
 
 namespace morvane {
@@ -14,6 +16,80 @@ namespace morvane {
 namespace {
 
 constexpr const char* component = "USBHub";
+
+/// Writes a file's chunks to the disk on a thread of its own, so that the reader goes on draining the socket (and
+/// hashing) meanwhile. The multiplexing service relays through a small socket buffer: a reader that stopped to write
+/// each chunk would stall the whole road for that long, and the camera's sender with it.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~ChunkWriter() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_.notify_all();
+        thread_.join();
+    }
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    /// Queues a copy of the chunk, waiting while much is queued already; false once a write has failed.
+    bool add(const std::uint8_t* data, std::size_t size) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return queued_ < maxQueued || failed_; });
+        if (failed_) return false;
+        Bytes chunk;
+        if (!spare_.empty()) {
+            chunk = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        chunk.assign(data, data + size);
+        queued_ += size;
+        queue_.push_back(std::move(chunk));
+        work_.notify_one();
+        return true;
+    }
+
+    /// Waits until everything queued is written; false when a write failed.
+    bool finish() {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return (queue_.empty() && !busy_) || failed_; });
+        return !failed_;
+    }
+
+private:
+    static constexpr std::size_t maxQueued = 8u << 20;
+
+    void run() {
+        pthread_setname_np(pthread_self(), "usb-file-writer");
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return stopping_ || (!queue_.empty() && !failed_); });
+            if (stopping_) return;
+            Bytes chunk = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+            lock.unlock();
+            const bool ok = writeAll(fd_, chunk.data(), chunk.size());
+            lock.lock();
+            busy_ = false;
+            queued_ -= chunk.size();
+            if (!ok) failed_ = true;
+            if (spare_.size() < 4) spare_.push_back(std::move(chunk));
+            room_.notify_all();
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable work_, room_;
+    std::deque<Bytes> queue_;
+    std::vector<Bytes> spare_;  // emptied chunks, kept so that a file does not allocate a buffer per chunk
+    std::size_t queued_ = 0;
+    bool busy_ = false, failed_ = false, stopping_ = false;
+    std::thread thread_;  // last, so that it starts once everything above exists
+};
 
 }  // namespace
 
@@ -113,6 +189,7 @@ void USBDeviceLink::receiveFiles() {
         std::uint64_t received = 0;
         bool failed = false;
         crypto::Sha256 digest;
+        std::unique_ptr<ChunkWriter> writer;  // declared last: it stops before the rest goes
     };
     std::optional<Incoming> current;
     const std::string name = cameraName();
@@ -135,6 +212,8 @@ void USBDeviceLink::receiveFiles() {
                 if (partialFd_ < 0) {
                     partialPath_.clear();
                     current->failed = true;
+                } else {
+                    current->writer = std::make_unique<ChunkWriter>(partialFd_);
                 }
                 break;
             }
@@ -142,12 +221,14 @@ void USBDeviceLink::receiveFiles() {
                 if (!current) return;
                 if (current->received + frame.size > current->size) {
                     current->failed = true;  // more than announced
+                    current->writer.reset();
                     discardPartial();
                 }
                 current->received += frame.size;
                 if (current->failed) break;
-                if (!writeAll(partialFd_, frame.body, frame.size)) {
+                if (!current->writer->add(frame.body, frame.size)) {
                     current->failed = true;
+                    current->writer.reset();
                     discardPartial();
                     break;
                 }
@@ -158,7 +239,8 @@ void USBDeviceLink::receiveFiles() {
                 if (!current) return;
                 auto digest = USBLink::decodeDigest(frame.body, frame.size);
                 if (!digest) return;
-                const bool whole = !current->failed && current->received == current->size;
+                const bool whole = !current->failed && current->received == current->size && current->writer->finish();
+                current->writer.reset();
                 // On the disk before the camera hears that the file arrived: it forgets its copy then.
                 const bool ok = whole && current->digest.finish() == *digest && ::fsync(partialFd_) == 0;
                 if (partialFd_ >= 0) {

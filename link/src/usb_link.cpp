@@ -208,6 +208,14 @@ USBLink::FrameReader::State USBLink::FrameReader::next(Frame& frame) {
     return State::frame;
 }
 
+std::size_t USBLink::FrameReader::missing() const {
+    const std::size_t begin = begin_ + consumed_;
+    const std::size_t have = end_ - begin;
+    if (have < headerSize) return headerSize - have;
+    const std::size_t whole = 4 + std::size_t{getU32(buffer_.data() + begin)};
+    return whole > have ? whole - have : 0;
+}
+
 // MARK: channel
 
 USBLink::Channel::Channel(int fd) : fd_(fd) {
@@ -243,9 +251,12 @@ USBLink::Channel::Result USBLink::Channel::receive(Frame& frame, int timeoutMs, 
                 break;
         }
         if (isShutDown()) return Result::closed;
+        // No further than the end of this frame: once it is handed out the buffer is empty again, and the start of
+        // the next (up to a megabyte of file) never has to be moved to the front.
+        const std::size_t wanted = reader_.missing();
         std::size_t available = 0;
-        std::uint8_t* into = reader_.space(256 * 1024, available);
-        const ssize_t n = ::recv(fd_, into, available, 0);
+        std::uint8_t* into = reader_.space(wanted, available);
+        const ssize_t n = ::recv(fd_, into, std::min(available, wanted), 0);
         if (n > 0) {
             reader_.commit(static_cast<std::size_t>(n));
             continue;

@@ -1,4 +1,5 @@
 #include "link/usb_link.h"
+#include "file_size_limit.h"
 #include "link/usb_device_link.h"
 #include "usb_test_support.h"
 
@@ -348,6 +349,16 @@ TEST_F(USBDeviceLinkTest, CorruptShortAndOversizedFilesAreRefused) {
     ASSERT_TRUE(cam->data(content));
     ASSERT_TRUE(cam->end(crypto::sha256(content)));
     EXPECT_EQ(cam->waitAck(), (USBLink::Ack{oversized.id, false}));
+
+    {
+        // A disk that fills up part way: the rest is refused, in several chunks so that writing lags behind.
+        ScopedFileSizeLimit full(3000);
+        const auto tooBig = sampleInfo("full-disk.mov");
+        ASSERT_TRUE(cam->start(tooBig, 5000 * 4));
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(cam->data(content));
+        ASSERT_TRUE(cam->end(crypto::sha256(Bytes(5000 * 4, 1))));
+        EXPECT_EQ(cam->waitAck(), (USBLink::Ack{tooBig.id, false}));
+    }
 
     EXPECT_EQ(receivedCount(), 0u);
     EXPECT_EQ(countFiles(folder), 0u);

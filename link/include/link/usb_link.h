@@ -101,6 +101,8 @@ struct USBLink {
         /// The next whole frame, when one is buffered.
         State next(Frame& frame);
         std::size_t buffered() const { return end_ - begin_; }
+        /// Bytes still to come before the frame being read is whole (its header first); 0 when it is.
+        std::size_t missing() const;
 
     private:
         Bytes buffer_;

@@ -6,6 +6,7 @@
 #include "link/link_message.h"
 #include "link/trusted_peers.h"
 #include "outgoing_files.h"
+#include "pairing_handshake.h"
 #include "platform/crypto.h"
 #include "platform/log.h"
 #include "platform/nearby_service.h"
@@ -53,22 +54,7 @@ std::string hex(const Bytes& bytes) {
     return out;
 }
 
-enum class Phase {
-    connecting,
-    greeting,
-    authenticating,
-    awaitingCommit,
-    awaitingNonce,
-    awaitingReveal,
-    answering,
-    ready,
-    closing
-};
-
-bool isPairingPhase(Phase p) {
-    return p == Phase::authenticating || p == Phase::awaitingCommit || p == Phase::awaitingNonce ||
-           p == Phase::awaitingReveal || p == Phase::answering;
-}
+using Phase = PairingHandshake::Phase;
 
 // What the network thread reads of a link without a hop to the session's queue.
 struct LinkShared {
@@ -96,35 +82,17 @@ struct BacklogTicket {
 };
 using Ticket = std::shared_ptr<BacklogTicket>;
 
-struct Link {
+// A connection to one peer: its handshake plus what the session keeps of the connection.
+struct Link : PairingHandshake {
     std::uint64_t id = 0;
     std::shared_ptr<nearby::NearbyConnection> conn;
     std::shared_ptr<LinkShared> shared = std::make_shared<LinkShared>();
-    bool outgoing = false;
     bool automatic = false;
-    Phase phase = Phase::connecting;
-    PeerId peerId;
-    bool knowsPeer = false;
     bool closedByUs = false;  // the user or the session ended it: no other address is tried
-    bool announceLost = false;
     std::string address;
     std::uint16_t port = 0;
     // Further addresses to try, in order, when this invitation fails before the peer is known.
     std::vector<std::pair<std::string, std::uint16_t>> fallbacks;
-    Bytes expectedKey;
-    std::string name;
-    std::uint8_t peerRole = 0;
-    Bytes peerKey;
-    Bytes linkKey;
-    Bytes exporter;
-    bool ownTrusts = false;
-    bool peerTrusts = false;
-    Bytes peerProof;
-    Bytes nonceI, nonceR, commitment;
-    std::string code;
-    bool requestRaised = false;
-    bool ownAccepted = false;
-    bool peerConfirmed = false;
     Clock::time_point deadline;
     std::uint32_t nextTransferId = 1;
 };
@@ -151,13 +119,9 @@ struct Delivery {
     PeerId peer;
 };
 
-std::string fallbackName(std::uint8_t role) {
-    return role == TrustedPeer::cameraRole ? "Camera" : "Remote";
-}
-
 std::string shownName(const std::string& raw, std::uint8_t role) {
     auto cleaned = DeviceIdentity::cleanName(raw);
-    return cleaned.empty() ? fallbackName(role) : cleaned;
+    return cleaned.empty() ? PairingHandshake::fallbackName(role) : cleaned;
 }
 
 std::filesystem::path makePrivateFolder() {
@@ -597,7 +561,7 @@ struct PeerSession::State {
         const auto address = conn->remoteAddress();
         makeRoomFor(address);
         auto link = newLink(conn);
-        link->name = fallbackName(expectedPeerRole());
+        link->name = PairingHandshake::fallbackName(expectedPeerRole());
         link->address = address;
         startConnection(*link);
     }
@@ -785,79 +749,15 @@ struct PeerSession::State {
             case Kind::pong:
                 return std::nullopt;
             case Kind::hello:
-                if (link.phase != Phase::greeting) return violation(link, "unexpected hello");
-                receiveHello(link, body);
-                return std::nullopt;
             case Kind::proof:
             case Kind::pair:
-                if (link.phase != Phase::authenticating || !link.peerProof.empty() || link.peerTrusts) {
-                    return violation(link, "unexpected authentication");
-                }
-                receiveAuth(link, static_cast<Kind>(kindByte) == Kind::proof, body);
-                return std::nullopt;
             case Kind::commit:
-                if (link.phase != Phase::awaitingCommit || body.size() != LinkMessage::tokenSize) {
-                    return violation(link, "unexpected commitment");
-                }
-                link.commitment = body;
-                link.nonceR = crypto::randomBytes(LinkMessage::tokenSize);
-                sendMessage(link, Kind::nonce, link.nonceR);
-                link.phase = Phase::awaitingReveal;
-                return std::nullopt;
             case Kind::nonce:
-                if (link.phase != Phase::awaitingNonce || body.size() != LinkMessage::tokenSize) {
-                    return violation(link, "unexpected nonce");
-                }
-                link.nonceR = body;
-                sendMessage(link, Kind::reveal, link.nonceI);
-                raiseRequest(link);
+            case Kind::reveal:
+            case Kind::confirm:
+            case Kind::refuse:
+                carryOut(link, link.receive(own(), trusted, static_cast<Kind>(kindByte), body));
                 return std::nullopt;
-            case Kind::reveal: {
-                if (link.phase != Phase::awaitingReveal || body.size() != LinkMessage::tokenSize) {
-                    return violation(link, "unexpected reveal");
-                }
-                const auto digest = LinkCrypto::commitment(body);
-                if (!crypto::constantTimeEqual(digest.data(), link.commitment.data(), digest.size())) {
-                    issue("The pairing with " + link.name + " failed");
-                    return violation(link, "the revealed nonce does not match its commitment");
-                }
-                link.nonceI = body;
-                raiseRequest(link);
-                return std::nullopt;
-            }
-            case Kind::confirm: {
-                if (link.phase != Phase::answering || link.peerConfirmed || body.size() != LinkMessage::tokenSize) {
-                    return violation(link, "unexpected confirmation");
-                }
-                const auto expected = LinkCrypto::confirmation(link.linkKey, link.peerRole, link.exporter, link.code);
-                if (!crypto::constantTimeEqual(expected.data(), body.data(), expected.size())) {
-                    issue("The pairing with " + link.name + " failed");
-                    closeLink(link, "pairing confirmation does not verify", std::nullopt);
-                    return std::nullopt;
-                }
-                link.peerConfirmed = true;
-                if (link.ownAccepted) completePairing(link);
-                return std::nullopt;
-            }
-            case Kind::refuse: {
-                if (!isPairingPhase(link.phase) || body.size() > 1) return violation(link, "unexpected refusal");
-                const auto reason = body.empty() ? LinkMessage::RefuseReason::declined
-                                                 : static_cast<LinkMessage::RefuseReason>(body[0]);
-                std::string text;
-                switch (reason) {
-                    case LinkMessage::RefuseReason::notAllowed:
-                        text = link.name + " doesn't accept new pairings";
-                        break;
-                    case LinkMessage::RefuseReason::timedOut:
-                        text = "The pairing with " + link.name + " timed out";
-                        break;
-                    default:
-                        text = link.name + " declined the pairing";
-                        break;
-                }
-                closeLink(link, "refused by the peer", text);
-                return std::nullopt;
-            }
             case Kind::data:
                 if (link.phase != Phase::ready) return violation(link, "data before the link is ready");
                 return Delivery{std::move(body), link.peerId};
@@ -872,94 +772,54 @@ struct PeerSession::State {
         return violation(link, "unknown message kind " + std::to_string(kindByte));
     }
 
-    void receiveHello(Link& link, const Bytes& body) {
-        auto hello = LinkMessage::Hello::decode(body);
-        if (!hello) return (void)violation(link, "malformed hello");
-        if (hello->role != expectedPeerRole()) return (void)violation(link, "peer has the wrong role");
-        if (hello->publicKey == ownPublic) return (void)violation(link, "connected to itself");
-        if (link.outgoing && hello->publicKey != link.expectedKey) {
-            return (void)violation(link, "peer is not the device that was announced");
-        }
-        auto key = DeviceIdentity::linkKey(*ownKey, hello->publicKey);
-        if (!key) return (void)violation(link, "unusable identity key");
-        link.peerKey = hello->publicKey;
-        link.peerRole = hello->role;
-        link.linkKey = std::move(*key);
-        link.name = shownName(hello->name, hello->role);
-        if (!link.outgoing) {
-            link.peerId = PeerId{hello->instance};
-            link.knowsPeer = true;
-        }
-        const auto entry = trusted.find(link.peerKey);
-        link.ownTrusts = entry && entry->role == link.peerRole;
-        if (link.ownTrusts) {
-            const auto proof = LinkCrypto::proof(link.linkKey, ownRole(), link.exporter);
-            sendMessage(link, Kind::proof, Bytes(proof.begin(), proof.end()));
-        } else {
-            sendMessage(link, Kind::pair);
-        }
-        link.phase = Phase::authenticating;
+    PairingHandshake::Own own() const {
+        return {ownRole(), expectedPeerRole(), ownKey ? &*ownKey : nullptr, ownPublic, allowsPairing};
     }
 
-    void receiveAuth(Link& link, bool isProof, const Bytes& body) {
-        if (isProof && body.size() != LinkMessage::tokenSize) return (void)violation(link, "malformed proof");
-        if (!isProof && !body.empty()) return (void)violation(link, "malformed pairing request");
-        link.peerTrusts = isProof;
-        if (isProof) link.peerProof = body;
-        if (link.ownTrusts && link.peerTrusts) {
-            const auto expected = LinkCrypto::proof(link.linkKey, link.peerRole, link.exporter);
-            if (!crypto::constantTimeEqual(expected.data(), link.peerProof.data(), expected.size())) {
-                closeLink(link, "the peer's proof does not verify", "Couldn't verify " + link.name);
-                return;
-            }
-            becomeReady(link);
-            return;
+    // Does what the handshake asked for, then sends its messages if the link is still open.
+    void carryOut(Link& link, PairingHandshake::Step step) {
+        using Outcome = PairingHandshake::Step::Outcome;
+        switch (step.outcome) {
+            case Outcome::none:
+                break;
+            case Outcome::requestRaised:
+                link.deadline = Clock::now() + seconds(options.timing.pairingTimeout);
+                publishPairing();
+                break;
+            case Outcome::trusted:
+                becomeReady(link);
+                break;
+            case Outcome::paired:
+                completePairing(link);
+                break;
+            case Outcome::refuse:
+                log::info(component, step.reason);
+                return refuse(link, step.refusal);
+            case Outcome::close:
+                return closeLink(link, step.reason, step.issue);
+            case Outcome::fault:
+                if (step.issue) issue(*step.issue);
+                return (void)violation(link, step.reason);
         }
-        if (!allowsPairing) {
-            log::info(component, link.name + " asked to pair, but pairing is off");
-            refuse(link, LinkMessage::RefuseReason::notAllowed);
-            return;
-        }
-        if (link.outgoing) {
-            link.nonceI = crypto::randomBytes(LinkMessage::tokenSize);
-            const auto commitment = LinkCrypto::commitment(link.nonceI);
-            sendMessage(link, Kind::commit, Bytes(commitment.begin(), commitment.end()));
-            link.phase = Phase::awaitingNonce;
-        } else {
-            link.phase = Phase::awaitingCommit;
-        }
-    }
-
-    void raiseRequest(Link& link) {
-        const auto& initiatorKey = link.outgoing ? ownPublic : link.peerKey;
-        const auto& responderKey = link.outgoing ? link.peerKey : ownPublic;
-        link.code = LinkCrypto::pairingCode(link.exporter, link.nonceI, link.nonceR, initiatorKey, responderKey);
-        link.requestRaised = true;
-        link.phase = Phase::answering;
-        link.deadline = Clock::now() + seconds(options.timing.pairingTimeout);
-        publishPairing();
+        if (link.phase == Phase::closing) return;
+        for (const auto& [kind, body] : step.messages) sendMessage(link, kind, body);
     }
 
     Link* pairingLink(const PeerId& id) {
         for (auto& [linkId, link] : links) {
-            if (link->knowsPeer && link->peerId == id && isPairingPhase(link->phase)) return link.get();
+            if (link->knowsPeer && link->peerId == id && PairingHandshake::isPairingPhase(link->phase))
+                return link.get();
         }
         return nullptr;
     }
 
     void acceptPairing(const PeerId& id) {
         auto* link = pairingLink(id);
-        if (!link || link->phase != Phase::answering || link->ownAccepted) return;
-        link->ownAccepted = true;
+        if (!link) return;
+        auto step = link->accept(own());
+        if (!step) return;
         const auto holder = links[link->id];
-        if (link->peerConfirmed) {
-            // Ready before the peer hears of it: the peer is ready once it has our confirmation and may send at
-            // once, and a link that is not ready takes no packets.
-            completePairing(*link);
-            if (link->phase != Phase::ready) return publishPairing();
-        }
-        const auto confirmation = LinkCrypto::confirmation(link->linkKey, ownRole(), link->exporter, link->code);
-        sendMessage(*link, Kind::confirm, Bytes(confirmation.begin(), confirmation.end()));
+        carryOut(*link, std::move(*step));
         publishPairing();
     }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 
 namespace morvane {
@@ -34,8 +35,49 @@ std::string hex(const Bytes& bytes) {
 
 }  // namespace
 
-IncomingFiles::IncomingFiles(std::filesystem::path folder)
-    : folder_(std::move(folder)), queue_(std::make_unique<DispatchQueue>("morvane.peer-resource")) {}
+// Above this much file data waiting to be written a connection stops reading; below the low mark it reads again.
+constexpr std::size_t backlogHigh = 16u << 20;
+constexpr std::size_t backlogLow = 4u << 20;
+
+std::shared_ptr<void> IncomingFiles::Backlog::add(const std::shared_ptr<Backlog>& backlog, std::size_t size) {
+    const auto total = backlog->size_.fetch_add(size) + size;
+    std::shared_ptr<void> hold(nullptr, [backlog, size](void*) {
+        if (backlog->size_.fetch_sub(size) - size < backlogLow && backlog->paused_.exchange(false)) {
+            if (auto c = backlog->conn_.lock()) c->resumeReading();
+        }
+    });
+    if (total > backlogHigh) {
+        if (auto c = backlog->conn_.lock()) {
+            backlog->paused_.store(true);
+            c->pauseReading();
+            // The delivery queue may have caught up before it could see the pause.
+            if (backlog->size_.load() < backlogLow && backlog->paused_.exchange(false)) c->resumeReading();
+        }
+    }
+    return hold;
+}
+
+IncomingFiles::IncomingFiles(std::filesystem::path folder) : folder_(std::move(folder)) {
+    if (folder_.empty()) {
+        auto pattern = (std::filesystem::temp_directory_path() / "morvane-peer-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) folder_ = pattern;  // mkdtemp makes it 0700
+        ownsFolder_ = true;
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(folder_, ec);
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                     ec);
+    }
+    queue_ = std::make_unique<DispatchQueue>("morvane.peer-resource");
+}
+
+IncomingFiles::~IncomingFiles() {
+    queue_.reset();
+    if (ownsFolder_ && !folder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+}
 
 void IncomingFiles::answer(const From& from, std::uint32_t id, FileStatus status) {
     from.conn->send(k(Kind::fileResult), LinkMessage::FileResult{id, status}.encode());

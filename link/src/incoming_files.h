@@ -6,6 +6,7 @@
 #include "platform/crypto.h"
 #include "platform/nearby_service.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -30,7 +31,26 @@ public:
         const std::shared_ptr<nearby::NearbyConnection>& conn;
     };
 
+    /// Received file data of one link not yet hashed and written, counted on the network thread: above a high mark
+    /// the connection stops reading (TCP then slows the sender), below a low mark it reads again.
+    class Backlog {
+    public:
+        explicit Backlog(std::weak_ptr<nearby::NearbyConnection> conn) : conn_(std::move(conn)) {}
+        /// Counts a message's `size` bytes until the hold given back is let go.
+        static std::shared_ptr<void> add(const std::shared_ptr<Backlog>& backlog, std::size_t size);
+
+    private:
+        std::weak_ptr<nearby::NearbyConnection> conn_;
+        std::atomic<std::size_t> size_{0};
+        std::atomic<bool> paused_{false};
+    };
+
+    /// `folder`: where files are written until they are taken; empty: a new private folder under the system's
+    /// temporary folder, deleted with this.
     explicit IncomingFiles(std::filesystem::path folder);
+    ~IncomingFiles();
+    IncomingFiles(const IncomingFiles&) = delete;
+    IncomingFiles& operator=(const IncomingFiles&) = delete;
     void setSession(std::weak_ptr<PeerSession> session) { session_ = std::move(session); }
 
     /// On the session's queue: file start, chunk, end or cancel of a ready link. A protocol fault comes back as its
@@ -69,7 +89,8 @@ private:
     void discardSink(const std::shared_ptr<Sink>& sink);
     void finish(File file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId, const From& from);
 
-    const std::filesystem::path folder_;
+    std::filesystem::path folder_;
+    bool ownsFolder_ = false;
     std::weak_ptr<PeerSession> session_;
     std::unique_ptr<DispatchQueue> queue_;
     std::map<std::uint64_t, OfLink> links_;

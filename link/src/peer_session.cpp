@@ -5,6 +5,7 @@
 #include "link/link_crypto.h"
 #include "link/link_message.h"
 #include "link/trusted_peers.h"
+#include "nearby_invitations.h"
 #include "outgoing_files.h"
 #include "pairing_handshake.h"
 #include "platform/crypto.h"
@@ -17,7 +18,6 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
-#include <set>
 #include <thread>
 #include <tuple>
 
@@ -33,25 +33,9 @@ constexpr const char* component = "PeerSession";
 // one of them. The limit per address keeps one neighbour from taking every place.
 constexpr std::size_t maxHandshakingLinks = 16;
 constexpr std::size_t maxHandshakingPerAddress = 4;
-constexpr std::size_t maxIncomingFiles = 8;
-constexpr std::size_t maxDiscardedFiles = 64;
-// Received file data waiting to be hashed and written: above the high mark the connection stops reading (TCP then
-// slows the sender), below the low mark it reads again.
-constexpr std::size_t fileBacklogHigh = 16u << 20;
-constexpr std::size_t fileBacklogLow = 4u << 20;
 
 Clock::duration seconds(double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-}
-
-std::string hex(const Bytes& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
 }
 
 using Phase = PairingHandshake::Phase;
@@ -60,27 +44,7 @@ using Phase = PairingHandshake::Phase;
 struct LinkShared {
     std::atomic<bool> ready{false};
     PeerId peerId;  // written before `ready` is set
-    std::atomic<std::size_t> fileBacklog{0};
-    std::atomic<bool> paused{false};
 };
-
-// Received file data counted until it is hashed and written; the last owner takes it off the backlog and lets the
-// connection read again when the backlog has fallen low enough.
-struct BacklogTicket {
-    std::shared_ptr<LinkShared> shared;
-    std::weak_ptr<nearby::NearbyConnection> conn;
-    std::size_t size = 0;
-    BacklogTicket(std::shared_ptr<LinkShared> s, std::weak_ptr<nearby::NearbyConnection> c, std::size_t n)
-        : shared(std::move(s)), conn(std::move(c)), size(n) {}
-    BacklogTicket(const BacklogTicket&) = delete;
-    BacklogTicket& operator=(const BacklogTicket&) = delete;
-    ~BacklogTicket() {
-        if (shared->fileBacklog.fetch_sub(size) - size < fileBacklogLow && shared->paused.exchange(false)) {
-            if (auto c = conn.lock()) c->resumeReading();
-        }
-    }
-};
-using Ticket = std::shared_ptr<BacklogTicket>;
 
 // A connection to one peer: its handshake plus what the session keeps of the connection.
 struct Link : PairingHandshake {
@@ -97,21 +61,7 @@ struct Link : PairingHandshake {
     std::uint32_t nextTransferId = 1;
 };
 
-struct NearbyInfo {
-    PeerId id;
-    std::string name;
-    Bytes key;
-    std::string address;
-    std::uint16_t port = 0;
-    // A bye (or silence) arrived while the camera still answered on its link: it goes when the link does.
-    bool lostWhileConnected = false;
-};
-
-// Automatic invitations of a trusted camera that failed in a row, and when the next may start.
-struct Backoff {
-    int failures = 0;
-    Clock::time_point notBefore;
-};
+using NearbyInfo = NearbyInvitations::Camera;
 
 // A packet for `onData`, handed over once the queue is left.
 struct Delivery {
@@ -122,12 +72,6 @@ struct Delivery {
 std::string shownName(const std::string& raw, std::uint8_t role) {
     auto cleaned = DeviceIdentity::cleanName(raw);
     return cleaned.empty() ? PairingHandshake::fallbackName(role) : cleaned;
-}
-
-std::filesystem::path makePrivateFolder() {
-    auto pattern = (std::filesystem::temp_directory_path() / "morvane-peer-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) return {};
-    return pattern;  // mkdtemp makes it 0700
 }
 
 }  // namespace
@@ -151,8 +95,6 @@ struct PeerSession::State {
     TrustedPeers trusted;
     std::unique_ptr<IncomingFiles> incoming;
     std::unique_ptr<nearby::NearbyService> service;
-    std::filesystem::path tempFolder;
-    bool ownsTempFolder = false;
 
     // Queue state.
     int maxCameras;
@@ -162,13 +104,7 @@ struct PeerSession::State {
     std::map<std::uint64_t, std::shared_ptr<Link>> links;
     std::uint64_t nextLinkId = 1;
     std::vector<std::uint64_t> readyOrder;
-    std::vector<NearbyInfo> nearby;
-    std::set<std::string> disconnectedNames;
-    std::map<std::string, Backoff> backoffs;  // by hex of the keys
-    // Where each trusted camera last answered an invitation, by hex of its key: tried besides the announced
-    // address, which anyone on the network may forge.
-    std::map<std::string, std::pair<std::string, std::uint16_t>> lastGood;
-    std::set<PeerId> wanted;
+    NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum};
     std::optional<PairingRequest> shownRequest;
     std::shared_ptr<nearby::NearbyBeacon> beacon;
     std::shared_ptr<nearby::NearbyListener> listener;
@@ -305,7 +241,7 @@ struct PeerSession::State {
             }
         }
         if (isMonitor()) {
-            nearby.clear();
+            invitations.clear();
             publishNearby();
         }
         publishPairing();
@@ -358,7 +294,7 @@ struct PeerSession::State {
 
     void maintain() {
         tick();
-        auto entries = nearby;
+        const auto entries = invitations.cameras();
         for (const auto& entry : entries) inviteAutomatically(entry);
     }
 
@@ -368,32 +304,22 @@ struct PeerSession::State {
         if (!session.running_.load() || entry.role != TrustedPeer::cameraRole) return;
         NearbyInfo info{PeerId{entry.instance}, shownName(entry.name, entry.role), entry.publicKey, entry.address,
                         entry.port};
-        auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == info.id; });
-        if (it == nearby.end()) {
-            // A camera that comes (back) into view gets a fresh chance at automatic connection.
-            backoffs.erase(hex(info.key));
-            nearby.push_back(info);
-        } else {
-            // Announcements are not authenticated: one may not put another key in place of a trusted camera
-            // that still answers on its link.
-            if (it->key != info.key && answers(*it)) return;
-            *it = info;
-        }
+        // Announcements are not authenticated: one may not put another key in place of a trusted camera that
+        // still answers on its link.
+        if (const auto* known = invitations.find(info.id); known && known->key != info.key && answers(*known)) return;
+        invitations.announced(info);
         publishNearby();
         inviteAutomatically(info);
     }
 
     void nearbyLost(const nearby::NearbyEntry& entry) {
         const PeerId id{entry.instance};
-        auto it = std::find_if(nearby.begin(), nearby.end(), [&](const NearbyInfo& n) { return n.id == id; });
-        if (it == nearby.end()) return;
+        const auto* known = invitations.find(id);
+        if (!known) return;
         // Anyone may send a bye in a camera's name: a camera whose link is up stays until that link goes.
-        if (answers(*it)) {
-            it->lostWhileConnected = true;
-            return;
-        }
-        nearby.erase(it);
-        publishNearby();
+        const bool up = answers(*known);
+        invitations.lost(id, up);
+        if (!up) publishNearby();
     }
 
     // A trusted camera whose authenticated link is up.
@@ -405,13 +331,6 @@ struct PeerSession::State {
             }
         }
         return false;
-    }
-
-    const NearbyInfo* findNearby(const PeerId& id) const {
-        for (const auto& n : nearby) {
-            if (n.id == id) return &n;
-        }
-        return nullptr;
     }
 
     bool isBusyWith(const Bytes& key) const {
@@ -435,8 +354,7 @@ struct PeerSession::State {
         if (!session.running_.load() || !isMonitor() || entry.key == ownPublic) return;
         auto trust = trusted.find(entry.key);
         if (!trust || trust->role != TrustedPeer::cameraRole) return;
-        if (isBusyWith(entry.key) || disconnectedNames.count(entry.name)) return;
-        if (auto b = backoffs.find(hex(entry.key)); b != backoffs.end() && Clock::now() < b->second.notBefore) return;
+        if (isBusyWith(entry.key) || !invitations.mayInviteAutomatically(entry)) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) return;
         startOutgoing(entry, true);
     }
@@ -444,14 +362,9 @@ struct PeerSession::State {
     // A trusted camera that could not be reached is tried again on its own, sooner at first, then every few
     // seconds: it comes back by itself once whatever kept it away (a flood of connections, a busy network) ends.
     void noteFailure(const Bytes& key) {
-        auto& b = backoffs[hex(key)];
-        b.failures = std::min(b.failures + 1, 16);
-        const double delay = std::min(options.timing.retryMaximum,
-                                      options.timing.retryMinimum * static_cast<double>(1 << (b.failures - 1)));
-        b.notBefore = Clock::now() + seconds(delay);
-        onQueueAfter(delay, [gen = generation, key](State& s) {
+        onQueueAfter(invitations.failed(key), [gen = generation, key](State& s) {
             if (s.generation != gen) return;
-            const auto entries = s.nearby;
+            const auto entries = s.invitations.cameras();
             for (const auto& entry : entries) {
                 if (entry.key == key) {
                     s.inviteAutomatically(entry);
@@ -463,40 +376,38 @@ struct PeerSession::State {
 
     void connect(const PeerId& id) {
         if (!session.running_.load() || !isMonitor()) return;
-        const auto* found = findNearby(id);
+        const auto* found = invitations.find(id);
         if (!found) return;
         const auto entry = *found;
         if (entry.key == ownPublic) return;
-        backoffs.erase(hex(entry.key));
+        invitations.clearPause(entry.key);
         if (isBusyWith(entry.key)) return;
         if (activeCameraCount() >= static_cast<std::size_t>(maxCameras)) {
             issue("Can't connect " + entry.name + ": at most " + std::to_string(maxCameras) +
                   (maxCameras == 1 ? " camera" : " cameras") + " at a time");
             return;
         }
-        disconnectedNames.erase(entry.name);
-        wanted.insert(id);
+        invitations.connectedByUser(entry.name);
         startOutgoing(entry, false);
     }
 
     void disconnectCamera(const PeerId& id) {
-        wanted.erase(id);
         std::optional<std::string> name;
-        if (const auto* entry = findNearby(id)) name = entry->name;
+        if (const auto* entry = invitations.find(id)) name = entry->name;
         for (auto& [linkId, link] : links) {
             if (link->knowsPeer && link->peerId == id) name = link->name;
         }
-        if (name) disconnectedNames.insert(*name);
+        if (name) invitations.disconnectedByUser(*name);
         closeLinksOf(id, "disconnected by the user");
     }
 
     void reconnect(const PeerId& id) {
         // A copy: closing the link takes a camera that was marked lost off the list, and it is invited all the same.
         std::optional<NearbyInfo> entry;
-        if (const auto* found = findNearby(id)) entry = *found;
-        if (entry) backoffs.erase(hex(entry->key));
+        if (const auto* found = invitations.find(id)) entry = *found;
+        if (entry) invitations.clearPause(entry->key);
         for (auto& [linkId, link] : links) {
-            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) backoffs.erase(hex(link->peerKey));
+            if (link->knowsPeer && link->peerId == id && !link->peerKey.empty()) invitations.clearPause(link->peerKey);
         }
         closeLinksOf(id, "reconnecting");
         if (entry) inviteAutomatically(*entry);
@@ -527,12 +438,7 @@ struct PeerSession::State {
     }
 
     void startOutgoing(const NearbyInfo& entry, bool automatic) {
-        // Where the camera last answered comes first: that address was authenticated, the announced one was not.
-        std::vector<std::pair<std::string, std::uint16_t>> candidates;
-        if (auto good = lastGood.find(hex(entry.key)); good != lastGood.end()) candidates.push_back(good->second);
-        const std::pair<std::string, std::uint16_t> announced{entry.address, entry.port};
-        if (candidates.empty() || candidates.front() != announced) candidates.push_back(announced);
-        startOutgoingTo(entry.id, entry.key, entry.name, automatic, std::move(candidates));
+        startOutgoingTo(entry.id, entry.key, entry.name, automatic, invitations.addressesOf(entry));
         publishNearby();
     }
 
@@ -603,8 +509,8 @@ struct PeerSession::State {
             return LinkMessage::maxBody(kind, shared->ready.load());
         };
         handlers.onMessage = [weak = weak, id, shared = link.shared,
-                              conn = std::weak_ptr<nearby::NearbyConnection>(link.conn)](std::uint8_t kind,
-                                                                                         Bytes& body) {
+                              backlog = std::make_shared<IncomingFiles::Backlog>(link.conn)](std::uint8_t kind,
+                                                                                             Bytes& body) {
             auto self = weak.lock();
             if (!self) return;
             if (shared->ready.load()) {
@@ -616,23 +522,11 @@ struct PeerSession::State {
                 // File messages are hashed and written on the queue while this thread goes on decrypting.
                 if (kind >= static_cast<std::uint8_t>(Kind::fileStart) &&
                     kind <= static_cast<std::uint8_t>(Kind::fileResult)) {
-                    const auto size = body.size();
-                    const auto backlog = shared->fileBacklog.fetch_add(size) + size;
-                    auto ticket = std::make_shared<BacklogTicket>(shared, conn, size);
-                    self->state_->onQueue([id, kind, body = std::move(body), ticket](State& s) mutable {
-                        auto delivery = s.handleMessage(id, kind, std::move(body), std::move(ticket));
+                    auto hold = IncomingFiles::Backlog::add(backlog, body.size());
+                    self->state_->onQueue([id, kind, body = std::move(body), hold](State& s) mutable {
+                        auto delivery = s.handleMessage(id, kind, std::move(body), std::move(hold));
                         if (delivery) s.deliver(std::move(*delivery));
                     });
-                    if (backlog > fileBacklogHigh) {
-                        auto c = conn.lock();
-                        if (!c) return;
-                        shared->paused.store(true);
-                        c->pauseReading();
-                        // The queue may have caught up before it could see the pause.
-                        if (shared->fileBacklog.load() < fileBacklogLow && shared->paused.exchange(false)) {
-                            c->resumeReading();
-                        }
-                    }
                     return;
                 }
             }
@@ -692,9 +586,9 @@ struct PeerSession::State {
             std::erase(readyOrder, link.id);
             onMain(&PeerSession::onPeerDisconnected, link.peerId);
             onMain(&PeerSession::onPeersChanged, peerList());
-            std::erase_if(nearby, [&](const NearbyInfo& n) {
-                return n.lostWhileConnected && n.id == link.peerId && !answers(n);
-            });
+            if (const auto* n = invitations.find(link.peerId); n && n->lostWhileConnected && !answers(*n)) {
+                invitations.remove(link.peerId);
+            }
             // A trusted camera that dropped off is invited again soon, not only at the next upkeep.
             if (trustedCamera && session.running_.load()) noteFailure(link.expectedKey);
         }
@@ -735,7 +629,7 @@ struct PeerSession::State {
     }
 
     std::optional<Delivery> handleMessage(std::uint64_t id, std::uint8_t kindByte, Bytes body,
-                                          Ticket ticket = nullptr) {
+                                          std::shared_ptr<void> hold = nullptr) {
         auto it = links.find(id);
         if (it == links.end()) return std::nullopt;
         auto holder = it->second;
@@ -767,7 +661,7 @@ struct PeerSession::State {
             case Kind::fileCancel:
             case Kind::fileResult:
                 if (link.phase != Phase::ready) return violation(link, "file message before the link is ready");
-                return receiveFileMessage(link, static_cast<Kind>(kindByte), std::move(body), std::move(ticket));
+                return receiveFileMessage(link, static_cast<Kind>(kindByte), std::move(body), std::move(hold));
         }
         return violation(link, "unknown message kind " + std::to_string(kindByte));
     }
@@ -859,9 +753,8 @@ struct PeerSession::State {
         link.shared->ready.store(true);
         link.requestRaised = false;
         readyOrder.push_back(link.id);
-        backoffs.erase(hex(link.peerKey));
-        if (link.outgoing) lastGood[hex(link.peerKey)] = {link.address, link.port};
-        if (isMonitor()) wanted.insert(link.peerId);
+        invitations.clearPause(link.peerKey);
+        if (link.outgoing) invitations.answeredAt(link.peerKey, {link.address, link.port});
         log::info(component, "link to " + link.name + " is ready");
         onMain(&PeerSession::onPeerConnected, link.peerId);
         onMain(&PeerSession::onPeersChanged, peerList());
@@ -881,7 +774,7 @@ struct PeerSession::State {
     std::vector<NearbyCamera> nearbyList() {
         std::vector<NearbyCamera> list;
         const auto trustedList = trusted.load();
-        for (const auto& entry : nearby) {
+        for (const auto& entry : invitations.cameras()) {
             NearbyCamera camera{entry.id, entry.name};
             camera.isPaired = std::any_of(trustedList.begin(), trustedList.end(),
                                           [&](const TrustedPeer& p) { return p.publicKey == entry.key; });
@@ -934,10 +827,10 @@ struct PeerSession::State {
 
     // ----- Files -----
 
-    std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, Bytes body, Ticket ticket) {
+    std::optional<Delivery> receiveFileMessage(Link& link, Kind kind, Bytes body, std::shared_ptr<void> hold) {
         if (kind != Kind::fileResult) {
-            const auto fault = incoming->receive({link.id, link.peerId, link.name, link.conn}, kind, std::move(body),
-                                                 std::move(ticket));
+            const auto fault =
+                incoming->receive({link.id, link.peerId, link.name, link.conn}, kind, std::move(body), std::move(hold));
             if (fault) return violation(link, *fault);
             return std::nullopt;
         }
@@ -993,17 +886,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
     state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
-    state_->tempFolder = state_->options.temporaryFolder;
-    if (state_->tempFolder.empty()) {
-        state_->tempFolder = makePrivateFolder();
-        state_->ownsTempFolder = true;
-    } else {
-        std::error_code ec;
-        std::filesystem::create_directories(state_->tempFolder, ec);
-        std::filesystem::permissions(state_->tempFolder, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::replace, ec);
-    }
-    state_->incoming = std::make_unique<IncomingFiles>(state_->tempFolder);
+    state_->incoming = std::make_unique<IncomingFiles>(state_->options.temporaryFolder);
 }
 
 PeerSession::~PeerSession() {
@@ -1015,10 +898,6 @@ PeerSession::~PeerSession() {
     sendQueue_.reset();
     queue_.reset();
     state_->service.reset();
-    if (state_->ownsTempFolder && !state_->tempFolder.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(state_->tempFolder, ec);
-    }
 }
 
 void PeerSession::start() {

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "link/peer_id.h"
+#include "platform/base64.h"
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace morvane {
+
+/// What the remote knows of the cameras nearby and of inviting them: the announced cameras, the names the user
+/// disconnected, the pause before a trusted camera that could not be reached is invited again, and where each
+/// camera last answered. It knows no link: the session asks and tells it.
+class NearbyInvitations {
+public:
+    using Address = std::pair<std::string, std::uint16_t>;
+
+    struct Camera {
+        PeerId id;
+        std::string name;
+        Bytes key;
+        std::string address;
+        std::uint16_t port = 0;
+        // A bye (or silence) arrived while the camera still answered on its link: it goes when the link does.
+        bool lostWhileConnected = false;
+    };
+
+    /// The pause after one more failure in a row: from `minimum`, doubling, up to `maximum` seconds.
+    NearbyInvitations(double minimum, double maximum) : retryMinimum_(minimum), retryMaximum_(maximum) {}
+
+    const std::vector<Camera>& cameras() const { return cameras_; }
+    const Camera* find(const PeerId& id) const;
+
+    /// An announcement: a camera that comes (back) into view gets a fresh chance at automatic invitation.
+    void announced(const Camera& camera);
+    /// Takes the camera off the list, or only marks it when its link still answers.
+    void lost(const PeerId& id, bool answers);
+    void remove(const PeerId& id);
+    void clear() { cameras_.clear(); }
+
+    /// Whether an automatic invitation may go to this camera now.
+    bool mayInviteAutomatically(const Camera& camera) const;
+    /// Notes a failed invitation (or a dropped link) of the camera with this key; returns the pause before the next.
+    double failed(const Bytes& key);
+    void clearPause(const Bytes& key);
+    void disconnectedByUser(const std::string& name) { disconnectedNames_.insert(name); }
+    void connectedByUser(const std::string& name) { disconnectedNames_.erase(name); }
+
+    /// Where to try the camera, in order: where it last answered (that address was authenticated, the announced one
+    /// was not), then the announced address.
+    std::vector<Address> addressesOf(const Camera& camera) const;
+    void answeredAt(const Bytes& key, const Address& address);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Pause {
+        int failures = 0;
+        Clock::time_point notBefore;
+    };
+    static std::string hex(const Bytes& key);
+
+    const double retryMinimum_;
+    const double retryMaximum_;
+    std::vector<Camera> cameras_;
+    std::set<std::string> disconnectedNames_;
+    std::map<std::string, Pause> pauses_;      // by hex of the keys
+    std::map<std::string, Address> lastGood_;  // by hex of the keys
+};
+
+}  // namespace morvane

@@ -57,7 +57,8 @@ std::shared_ptr<void> IncomingFiles::Backlog::add(const std::shared_ptr<Backlog>
     return hold;
 }
 
-IncomingFiles::IncomingFiles(std::filesystem::path folder) : folder_(std::move(folder)) {
+IncomingFiles::IncomingFiles(std::filesystem::path folder, const Taker& taker)
+    : folder_(std::move(folder)), taker_(taker) {
     if (folder_.empty()) {
         auto pattern = (std::filesystem::temp_directory_path() / "morvane-peer-XXXXXX").string();
         if (::mkdtemp(pattern.data())) folder_ = pattern;  // mkdtemp makes it 0700
@@ -201,7 +202,7 @@ std::optional<std::string> IncomingFiles::receive(const From& from, Kind kind, B
 // already wrong.
 void IncomingFiles::finish(File file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId,
                            const From& from) {
-    queue_->async([weak = session_, sink = file.sink, name = std::move(file.name), expected, transferId,
+    queue_->async([weak = owner_, taker = &taker_, sink = file.sink, name = std::move(file.name), expected, transferId,
                    peer = from.peer, fromName = from.name, conn = from.conn] {
         const auto digest = sink->hasher.finish();
         const bool whole = expected && crypto::constantTimeEqual(digest.data(), expected->data(), digest.size());
@@ -216,12 +217,12 @@ void IncomingFiles::finish(File file, const std::optional<crypto::Digest>& expec
             if (weak.lock()) conn->send(k(Kind::fileResult), LinkMessage::FileResult{transferId, status}.encode());
             return;
         }
-        auto self = weak.lock();
+        auto owner = weak.lock();
         // The sender may let go of its copy on ok: say ok only when a taker ran and kept the file.
         auto status = FileStatus::refused;
-        if (self) {
+        if (owner) {
             try {
-                if (self->onResource(sink->path, name, peer)) status = FileStatus::ok;
+                if ((*taker)(sink->path, name, peer)) status = FileStatus::ok;
             } catch (const std::exception& e) {
                 log::error(component, std::string("a received file was not taken: ") + e.what());
                 status = FileStatus::failed;
@@ -229,7 +230,7 @@ void IncomingFiles::finish(File file, const std::optional<crypto::Digest>& expec
         }
         std::error_code ec;
         std::filesystem::remove(sink->path, ec);
-        if (self) conn->send(k(Kind::fileResult), LinkMessage::FileResult{transferId, status}.encode());
+        if (owner) conn->send(k(Kind::fileResult), LinkMessage::FileResult{transferId, status}.encode());
     });
 }
 

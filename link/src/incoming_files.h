@@ -1,9 +1,11 @@
 #pragma once
 
 #include "file_handle.h"
+#include "link/callback.h"
 #include "link/link_message.h"
-#include "link/peer_session.h"
+#include "link/peer_id.h"
 #include "platform/crypto.h"
+#include "platform/dispatch_queue.h"
 #include "platform/nearby_service.h"
 
 #include <atomic>
@@ -45,13 +47,17 @@ public:
         std::atomic<bool> paused_{false};
     };
 
+    /// Takes a whole file (moving it away) before it is deleted.
+    using Taker = Callback<const std::filesystem::path&, const std::string&, const PeerId&>;
+
     /// `folder`: where files are written until they are taken; empty: a new private folder under the system's
-    /// temporary folder, deleted with this.
-    explicit IncomingFiles(std::filesystem::path folder);
+    /// temporary folder, deleted with this. `taker` is called only while the owner lives.
+    IncomingFiles(std::filesystem::path folder, const Taker& taker);
     ~IncomingFiles();
     IncomingFiles(const IncomingFiles&) = delete;
     IncomingFiles& operator=(const IncomingFiles&) = delete;
-    void setSession(std::weak_ptr<PeerSession> session) { session_ = std::move(session); }
+    /// Blocks queued for the files do nothing once the session that owns this is gone.
+    void setOwner(std::weak_ptr<void> owner) { owner_ = std::move(owner); }
 
     /// On the session's queue: file start, chunk, end or cancel of a ready link. A protocol fault comes back as its
     /// text (the link is then to be closed); `hold` is let go once the chunk's data is written.
@@ -91,7 +97,8 @@ private:
 
     std::filesystem::path folder_;
     bool ownsFolder_ = false;
-    std::weak_ptr<PeerSession> session_;
+    const Taker& taker_;
+    std::weak_ptr<void> owner_;
     std::unique_ptr<DispatchQueue> queue_;
     std::map<std::uint64_t, OfLink> links_;
 };

@@ -24,9 +24,9 @@ std::uint8_t k(Kind kind) {
 }  // namespace
 
 void OutgoingFiles::later(std::function<void(OutgoingFiles&)> work) {
-    auto session = session_.lock();
-    if (!session) return;
-    sendQueue_.async([weak = session_, this, work = std::move(work)] {
+    auto owner = owner_.lock();
+    if (!owner) return;
+    sendQueue_.async([weak = owner_, this, work = std::move(work)] {
         if (auto alive = weak.lock()) work(*this);
     });
 }
@@ -53,7 +53,7 @@ void OutgoingFiles::begin(Request request, const std::filesystem::path& path, co
     auto progress = request.progress;
     transfer.request = std::move(request);
     transfers_.emplace(key, std::move(transfer));
-    progress->setCancellationHandler([weak = session_, this, key] {
+    progress->setCancellationHandler([weak = owner_, this, key] {
         if (auto alive = weak.lock()) later([key](OutgoingFiles& files) { files.cancel(key); });
     });
     pump(key);
@@ -81,7 +81,7 @@ void OutgoingFiles::pump(const Key& key) {
         ++t.inFlight;
         conn.send(
             k(Kind::fileChunk), chunk.data(), 4 + size,
-            [weak = session_, this, key, size] {
+            [weak = owner_, this, key, size] {
                 if (auto alive = weak.lock()) {
                     later([key, size](OutgoingFiles& files) { files.chunkWritten(key, size); });
                 }

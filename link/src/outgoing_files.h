@@ -1,12 +1,14 @@
 #pragma once
 
 #include "file_handle.h"
-#include "link/peer_session.h"
+#include "link/transfer_progress.h"
 #include "platform/crypto.h"
+#include "platform/dispatch_queue.h"
 #include "platform/nearby_service.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +23,8 @@ namespace morvane {
 class OutgoingFiles {
 public:
     using Key = std::pair<std::uint64_t, std::uint32_t>;  // link id, transfer id
+    /// Runs on the main executor with none on success, else a short reason.
+    using Completion = std::function<void(const std::optional<std::string>& error)>;
 
     /// What the session's queue decided: the ready link a file goes to and the transfer's number on it.
     struct Request {
@@ -28,13 +32,13 @@ public:
         std::uint32_t id = 0;
         std::shared_ptr<nearby::NearbyConnection> conn;
         std::shared_ptr<TransferProgress> progress;
-        PeerSession::ResourceCompletion completion;
+        Completion completion;
     };
 
     OutgoingFiles(DispatchQueue& sendQueue, std::shared_ptr<Executor> mainExecutor)
         : sendQueue_(sendQueue), mainExecutor_(std::move(mainExecutor)) {}
-    /// Blocks queued by a transfer do nothing once the session is gone.
-    void setSession(std::weak_ptr<PeerSession> session) { session_ = std::move(session); }
+    /// Blocks queued by a transfer do nothing once the session that owns this is gone.
+    void setOwner(std::weak_ptr<void> owner) { owner_ = std::move(owner); }
 
     // On the send queue.
     void begin(Request request, const std::filesystem::path& file, const std::string& name);
@@ -66,7 +70,7 @@ private:
 
     DispatchQueue& sendQueue_;
     const std::shared_ptr<Executor> mainExecutor_;
-    std::weak_ptr<PeerSession> session_;
+    std::weak_ptr<void> owner_;
     std::map<Key, Transfer> transfers_;
 };
 

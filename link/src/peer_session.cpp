@@ -872,8 +872,8 @@ std::shared_ptr<PeerSession> PeerSession::create(Role role, bool allowsPairing, 
         }
     });
     shared->state_->weak = shared;
-    shared->state_->outgoing->setSession(shared);
-    shared->state_->incoming->setSession(shared);
+    shared->state_->outgoing->setOwner(shared);
+    shared->state_->incoming->setOwner(shared);
     return shared;
 }
 
@@ -886,7 +886,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
     state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
-    state_->incoming = std::make_unique<IncomingFiles>(state_->options.temporaryFolder);
+    state_->incoming = std::make_unique<IncomingFiles>(state_->options.temporaryFolder, onResource);
 }
 
 PeerSession::~PeerSession() {

@@ -92,17 +92,16 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             const std::string format = doc.formatID(clipRate, clip.width.value_or(width), clip.height.value_or(height));
             const std::int64_t start =
                 clip.timecodeFrame ? *clip.timecodeFrame : timeline::clipStartFrame(clip, clipRate);
-            xml::start(
-                doc.resources, 4, "asset",
-                {{"id", id},
-                 {"name", text::xmlEscaped(clip.file)},
-                 {"start", fcpxmlTime(start, clipRate.rate, clipRate.ntsc)},
-                 {"duration", fcpxmlTime(timecode::frames(clipRate, clip.duration), clipRate.rate, clipRate.ntsc)},
-                 {"hasVideo", "1"},
-                 {"hasAudio", "1"},
-                 {"format", format},
-                 {"audioSources", "1"}},
-                false);
+            std::vector<xml::Attribute> attributes{
+                {"id", id},
+                {"name", text::xmlEscaped(clip.file)},
+                {"start", fcpxmlTime(start, clipRate.rate, clipRate.ntsc)},
+                {"duration", fcpxmlTime(timecode::frames(clipRate, clip.duration), clipRate.rate, clipRate.ntsc)},
+                {"hasVideo", "1"},
+                {"hasAudio", clip.soundTrack() ? "1" : "0"},
+                {"format", format}};
+            if (clip.soundTrack()) attributes.emplace_back("audioSources", "1");
+            xml::start(doc.resources, 4, "asset", attributes, false);
             xml::start(doc.resources, 6, "media-rep",
                        {{"kind", "original-media"}, {"src", clipSource(folder, clip.file)}}, true);
             xml::end(doc.resources, 4, "asset");
@@ -179,6 +178,7 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             std::string sounds;
             for (std::size_t k = 0; k < assets.size(); ++k) {
                 const Clip& clip = *assets[k].clip;
+                if (!clip.soundTrack()) continue;
                 xml::start(sounds, 14, "asset-clip",
                            {{"ref", assets[k].id},
                             {"lane", "-" + number(k + 1)},
@@ -230,7 +230,7 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
                     const auto sounds = soundPieces(*piece.clip, piece.from, piece.to, edit->sound, takeClips, rate);
                     for (std::size_t k = 0; k < sounds.size(); ++k) {
                         const auto soundID = assetIDForFile(sounds[k].clip.file, assets);
-                        if (!soundID) continue;
+                        if (!soundID || !sounds[k].clip.soundTrack()) continue;
                         xml::start(spine, 14, "asset-clip",
                                    {{"ref", *soundID},
                                     {"lane", "-" + number(k + 1)},

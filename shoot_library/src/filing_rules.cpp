@@ -89,8 +89,13 @@ bool ShootLibrary::isPlainFileName(const std::string& name) {
 std::int64_t ShootLibrary::takeNumber(const std::vector<Clip>& clips, const Clip& clip) {
     const double newStart = clip.start.secondsSinceReferenceDate;
     const double newEnd = newStart + clip.duration;
+    // One camera's two recordings are two takes, however close: a take the camera already has is not joined.
+    auto cameraHas = [&](std::int64_t take) {
+        return std::any_of(clips.begin(), clips.end(),
+                           [&](const Clip& c) { return c.isVideo && c.camera == clip.camera && c.take == take; });
+    };
     for (const auto& other : clips) {
-        if (!other.isVideo) continue;
+        if (!other.isVideo || cameraHas(other.take)) continue;
         const double start = other.start.secondsSinceReferenceDate;
         const double end = start + other.duration;
         if (newStart <= end + takeTolerance && start <= newEnd + takeTolerance) return other.take;

@@ -170,6 +170,7 @@ ShootLibrary::Clip readClip(const Json& j) {
             fail("Expected a 32-bit frame number for \"timecodeFrame\"");
         clip.timecodeFrame = frame;
     }
+    if (auto v = member(j, "hasAudio")) clip.hasAudio = readBool(*v, "hasAudio");
     return clip;
 }
 
@@ -234,6 +235,7 @@ Json clipJson(const ShootLibrary::Clip& clip) {
     if (clip.width) j["width"] = *clip.width;
     if (clip.height) j["height"] = *clip.height;
     if (clip.timecodeFrame) j["timecodeFrame"] = *clip.timecodeFrame;
+    if (clip.hasAudio) j["hasAudio"] = *clip.hasAudio;
     return j;
 }
 

@@ -477,6 +477,7 @@ std::optional<ProbeResult> ShootLibrary::probe(const fs::path& movie, const std:
     }
     result.nominalFrameRate = std::isfinite(video->frameRate) ? static_cast<float>(video->frameRate) : 0.0f;
     result.timecode = readTimecodeStart(movie);
+    result.hasAudio = media->firstTrack(AssetProbe::Kind::audio) != nullptr;
     return result;
 }
 
@@ -492,6 +493,7 @@ bool ShootLibrary::applyProbe(Day& day, const ProbeResult& result) {
     if (auto w = whole(result.width)) clip->width = *w;
     if (auto h = whole(result.height)) clip->height = *h;
     if (result.duration && std::isfinite(*result.duration) && *result.duration > 0) clip->duration = *result.duration;
+    if (result.hasAudio) clip->hasAudio = result.hasAudio;
 
     if (!result.timecode) {
         double fps = static_cast<double>(result.nominalFrameRate);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -113,8 +114,16 @@ std::optional<std::pair<std::int64_t, bool>> ShootLibrary::timecodeSampleDescrip
     if (stsd.size() < 41 || !typeIs(stsd.data() + 12, "tmcd")) return std::nullopt;
     const std::uint8_t frames = stsd[40];
     if (frames == 0) return std::nullopt;
-    const bool ntsc = be32(stsd.data() + 36) == 1001 && be32(stsd.data() + 32) != 0;
-    return std::make_pair(std::int64_t{frames}, ntsc);
+    // The rate is the track's own ratio (30000/1001, 90000/3003 and 60000/2002 are all 29.97): cameras pick
+    // their own time scales. A ratio that is no rate leaves the frame count and plain rate.
+    const std::uint32_t timeScale = be32(stsd.data() + 32);
+    const std::uint32_t frameDuration = be32(stsd.data() + 36);
+    if (timeScale == 0 || frameDuration == 0) return std::make_pair(std::int64_t{frames}, false);
+    const double fps = static_cast<double>(timeScale) / frameDuration;
+    if (!(fps >= 0.5 && fps < 256)) return std::make_pair(std::int64_t{frames}, false);
+    const bool ntsc = std::abs(fps - std::round(fps)) > 0.01;
+    const auto nominal = static_cast<std::int64_t>(std::llround(ntsc ? fps * 1001.0 / 1000.0 : fps));
+    return std::make_pair(std::max<std::int64_t>(1, nominal), ntsc);
 }
 
 std::optional<std::int64_t> ShootLibrary::firstChunkOffset(const Bytes& stbl) {

@@ -95,10 +95,11 @@ void takeSequence(std::string& body, Take& take, const ShootLibrary::Day& day, c
                  take.rateText + "<duration>" + number(len) + "</duration>" + take.timecodeElement(s) + "\n";
         video += "              <media><video><samplecharacteristics>" + take.rateText + "<width>" +
                  number(clip.width.value_or(take.width)) + "</width><height>" +
-                 number(clip.height.value_or(take.height)) +
-                 "</height></samplecharacteristics></video><audio><channelcount>1</channelcount></audio></media>\n";
+                 number(clip.height.value_or(take.height)) + "</height></samplecharacteristics></video>" +
+                 (clip.soundTrack() ? "<audio><channelcount>1</channelcount></audio>" : "") + "</media>\n";
         video += "            </file>\n          </clipitem>\n        </track>\n";
 
+        if (!clip.soundTrack()) continue;
         audio += "        <track>\n          <clipitem id=\"clip-" + number(n) + "-a\">\n" + timing;
         audio += "            " + emptyFile(n) + "\n";
         audio += "            " + std::string(audioSource) + "\n";
@@ -142,7 +143,7 @@ void programSequence(std::string& body, const Take& take, const ShootLibrary::Da
     std::string sounds;
     for (const auto& clip : take.order) {
         auto n = take.fileIndex.find(clip.file);
-        if (n == take.fileIndex.end()) continue;
+        if (n == take.fileIndex.end() || !clip.soundTrack()) continue;
         const std::int64_t off = take.startFrame(clip) - take.windowStart;
         const std::int64_t len = take.length(clip);
         sounds += "        <track><clipitem id=\"take-" + number(take.takeNumber) + "-program-sound-" +
@@ -191,7 +192,7 @@ void deckEditSequence(std::string& body, const Take& take, const DeckEdit& edit)
         for (std::size_t j = 0; j < sounds.size(); ++j) {
             const auto& sound = sounds[j];
             auto n = take.fileIndex.find(sound.clip.file);
-            if (n == take.fileIndex.end()) continue;
+            if (n == take.fileIndex.end() || !sound.clip.soundTrack()) continue;
             const std::int64_t cs = take.startFrame(sound.clip);
             const std::int64_t recordStart = position + (sound.start - a);
             groups[perCamera ? sound.clip.camera : std::string("sound")] +=

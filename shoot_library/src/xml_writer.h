@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace morvane::xml {
 
@@ -13,8 +14,8 @@ using Attribute = std::pair<std::string_view, std::string>;
 
 /// Appends "<name a="v" …/>" or "<name a="v" …>" on a line of its own. Values are written as given: callers
 /// escape text taken from data.
-inline void start(std::string& out, int indent, std::string_view name, std::initializer_list<Attribute> attributes,
-                  bool selfClosing) {
+template <class Attributes>
+void startWith(std::string& out, int indent, std::string_view name, const Attributes& attributes, bool selfClosing) {
     out.append(static_cast<std::size_t>(indent), ' ');
     out += '<';
     out += name;
@@ -26,6 +27,16 @@ inline void start(std::string& out, int indent, std::string_view name, std::init
         out += '"';
     }
     out += selfClosing ? "/>\n" : ">\n";
+}
+
+inline void start(std::string& out, int indent, std::string_view name, std::initializer_list<Attribute> attributes,
+                  bool selfClosing) {
+    startWith(out, indent, name, attributes, selfClosing);
+}
+
+inline void start(std::string& out, int indent, std::string_view name, const std::vector<Attribute>& attributes,
+                  bool selfClosing) {
+    startWith(out, indent, name, attributes, selfClosing);
 }
 
 inline void end(std::string& out, int indent, std::string_view name) {

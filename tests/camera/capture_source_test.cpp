@@ -8,9 +8,13 @@
 #include <chrono>
 #include <thread>
 
+#include "camera/camera_controller.h"
 #include "platform/device_source.h"
 #include "platform/ffmpeg_handles.h"
 #include "platform/synthetic_source.h"
+#include "platform/v4l2_controls.h"
+
+#include <linux/videodev2.h>
 
 namespace morvane {
 namespace {
@@ -154,10 +158,300 @@ TEST(PictureConverter, DeviceFormatsBecomeNV12WithTheirColours) {
     EXPECT_FALSE(converter.convert(*empty));
 }
 
+TEST(SourceModes, TheClosestSizeThenRate) {
+    const std::vector<SourceMode> device{{640, 480, 30, 1},   {640, 480, 15, 1},   {1280, 720, 30, 1},
+                                         {1280, 720, 10, 1},  {1920, 1080, 30, 1}, {1920, 1080, 24000, 1001},
+                                         {1920, 1080, 25, 1}, {1920, 1080, 60, 1}};
+    struct Case {
+        int width, height;
+        double fps;
+        SourceMode expected;
+    } cases[] = {
+        {1280, 720, 30, {1280, 720, 30, 1}},
+        {1280, 720, 25, {1280, 720, 30, 1}},  // no 25 at 720p: the nearer, faster rate
+        {1920, 1080, 23.976, {1920, 1080, 24000, 1001}},
+        {1920, 1080, 24, {1920, 1080, 24000, 1001}},  // 23.976 is nearer than 25
+        {1920, 1080, 29.97, {1920, 1080, 30, 1}},
+        {1920, 1080, 50, {1920, 1080, 60, 1}},
+        {3840, 2160, 30, {1920, 1080, 30, 1}},  // larger than any: the largest
+        {1024, 576, 30, {1280, 720, 30, 1}},    // 400 columns and rows away, against 480 for 640 × 480
+        {800, 600, 12, {640, 480, 15, 1}},
+        {0, 0, 30, {640, 480, 30, 1}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(closestMode(device, c.width, c.height, c.fps), c.expected)
+            << c.width << "x" << c.height << " " << c.fps;
+    }
+    EXPECT_FALSE(closestMode({}, 1280, 720, 30));
+    EXPECT_FALSE(closestMode({{1280, 720, 0, 1}}, 1280, 720, 30));
+}
+
+int meanLuma(const AVFrame& f) {
+    long sum = 0;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) sum += lumaAt(f, x, y);
+    return static_cast<int>(sum / (f.width * f.height));
+}
+
+// Mean Cb and Cr over the picture.
+std::pair<int, int> meanChroma(const AVFrame& f) {
+    long u = 0, v = 0;
+    for (int y = 0; y < f.height / 2; ++y)
+        for (int x = 0; x < f.width / 2; ++x) {
+            u += f.data[1][y * f.linesize[1] + 2 * x];
+            v += f.data[1][y * f.linesize[1] + 2 * x + 1];
+        }
+    const long n = (f.width / 2) * (f.height / 2);
+    return {static_cast<int>(u / n), static_cast<int>(v / n)};
+}
+
+// Columns of row `y` with the luma of column `x`, counted outwards from it.
+int runWidth(const AVFrame& f, int x, int y) {
+    const int value = lumaAt(f, x, y);
+    int left = x, right = x;
+    while (left > 0 && lumaAt(f, left - 1, y) == value) --left;
+    while (right + 1 < f.width && lumaAt(f, right + 1, y) == value) ++right;
+    return right - left + 1;
+}
+
+int sharpestStep(const AVFrame& f, int y) {
+    int step = 0;
+    for (int x = 1; x < f.width; ++x) step = std::max(step, std::abs(lumaAt(f, x, y) - lumaAt(f, x - 1, y)));
+    return step;
+}
+
+TEST(SyntheticSource, PictureSettingsShowInThePicture) {
+    SyntheticSource::Settings grey{
+        .width = 320, .height = 180, .pattern = SyntheticSource::Pattern::flat, .flatColor = {0.4f, 0.4f, 0.4f}};
+    auto plain = SyntheticSource::makePicture(grey, 0);
+    const int plainLuma = meanLuma(*plain);
+    const auto [plainU, plainV] = meanChroma(*plain);
+    EXPECT_NEAR(plainU, 128, 1);
+    EXPECT_NEAR(plainV, 128, 1);
+
+    auto brighter = grey;
+    brighter.picture.exposureBias = 1;
+    EXPECT_GT(meanLuma(*SyntheticSource::makePicture(brighter, 0)), plainLuma + 50);
+    auto manual = grey;
+    manual.picture.iso = 50;  // a stop under the scene's light
+    manual.picture.shutter = 1.0 / 50;
+    EXPECT_LT(meanLuma(*SyntheticSource::makePicture(manual, 0)), plainLuma - 30);
+
+    auto tungsten = grey;
+    tungsten.picture.kelvin = 3200;  // set for warm light: daylight turns blue
+    const auto [blueU, blueV] = meanChroma(*SyntheticSource::makePicture(tungsten, 0));
+    EXPECT_GT(blueU, plainU + 8);
+    EXPECT_LT(blueV, plainV - 8);
+    auto shade = grey;
+    shade.picture.kelvin = 9000;
+    const auto [warmU, warmV] = meanChroma(*SyntheticSource::makePicture(shade, 0));
+    EXPECT_LT(warmU, plainU - 5);
+    EXPECT_GT(warmV, plainV + 5);
+
+    SyntheticSource::Settings bars{.width = 320, .height = 180};
+    auto wide = SyntheticSource::makePicture(bars, 0);
+    auto zoomed = bars;
+    zoomed.picture.zoom = 2;
+    auto tight = SyntheticSource::makePicture(zoomed, 0);
+    // The middle bar, 320 / 7 columns wide, doubles.
+    EXPECT_NEAR(runWidth(*wide, 160, 10), 46, 2);
+    EXPECT_NEAR(runWidth(*tight, 160, 10), 90, 2);
+
+    auto near = bars;
+    near.picture.focus = SyntheticSource::sceneDistance;
+    EXPECT_EQ(sharpestStep(*SyntheticSource::makePicture(near, 0), 10), sharpestStep(*wide, 10));
+    near.picture.focus = 0.0f;  // focused in front of the scene
+    EXPECT_LT(sharpestStep(*SyntheticSource::makePicture(near, 0), 10), sharpestStep(*wide, 10) / 3);
+}
+
+TEST(SyntheticSource, ModesAndPictureSettingsWhileRunning) {
+    SyntheticSource source({.width = 320, .height = 180, .rateNumerator = 60, .toneHertz = 0});
+    const auto modes = source.modes();
+    EXPECT_NE(std::find(modes.begin(), modes.end(), SourceMode{320, 180, 30000, 1001}), modes.end());
+    EXPECT_NE(std::find(modes.begin(), modes.end(), SourceMode{1280, 720, 24000, 1001}), modes.end());
+    std::mutex lock;
+    std::vector<std::pair<int, double>> seen;  // widths and times
+    CaptureSource::Callbacks callbacks;
+    callbacks.onVideo = [&](const VideoFrame& f) {
+        std::lock_guard guard(lock);
+        seen.emplace_back(f.width(), f.time);
+    };
+    ASSERT_TRUE(source.start(callbacks));
+    auto count = [&](int width) {
+        std::lock_guard guard(lock);
+        return std::count_if(seen.begin(), seen.end(), [&](auto& s) { return s.first == width; });
+    };
+    const auto until = [](const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+        return done();
+    };
+    EXPECT_TRUE(until([&] { return count(320) >= 2; }));
+    // Any listed size at any rate; a size not listed becomes the nearest listed one.
+    ASSERT_TRUE(source.setMode({1000, 560, 24000, 1001}));
+    EXPECT_EQ(source.mode(), (SourceMode{1280, 720, 24000, 1001}));
+    EXPECT_TRUE(until([&] { return count(1280) >= 3; }));
+    {
+        std::lock_guard guard(lock);
+        std::vector<double> times;
+        for (const auto& [width, time] : seen)
+            if (width == 1280) times.push_back(time);
+        EXPECT_NEAR(times[2] - times[1], 1001.0 / 24000, 1e-6);  // stamped at its own rate
+    }
+    const PictureSettings applied = source.applyPicture({.zoom = 20});
+    EXPECT_EQ(applied.zoom, source.capabilities().maxZoom);
+    source.stop();
+}
+
+TEST(V4L2Controls, PictureSettingsBecomeControlValues) {
+    using Plan = std::vector<std::pair<std::uint32_t, std::int32_t>>;
+    // A typical UVC camera: exposure in 100 µs units, gain 0…255, white balance 2800…6500 K, focus 0…250 (larger is
+    // nearer) in steps of 5, zoom 100…500 (1× to 5×).
+    const V4L2ControlTable full{{V4L2_CID_EXPOSURE_AUTO, {0, 3, 1, 3}},
+                                {V4L2_CID_EXPOSURE_ABSOLUTE, {3, 2047, 1, 250}},
+                                {V4L2_CID_GAIN, {0, 255, 1, 0}},
+                                {V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}},
+                                {V4L2_CID_WHITE_BALANCE_TEMPERATURE, {2800, 6500, 10, 4600}},
+                                {V4L2_CID_FOCUS_AUTO, {0, 1, 1, 1}},
+                                {V4L2_CID_FOCUS_ABSOLUTE, {0, 250, 5, 0}},
+                                {V4L2_CID_ZOOM_ABSOLUTE, {100, 500, 1, 100}}};
+    const V4L2ControlTable bare{{V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}}};
+    const V4L2ControlTable exposureOnly{{V4L2_CID_EXPOSURE_AUTO, {0, 1, 1, 0}},
+                                        {V4L2_CID_EXPOSURE_ABSOLUTE, {1, 5000, 1, 100}},
+                                        {V4L2_CID_ZOOM_ABSOLUTE, {0, 10, 1, 0}}};
+    struct Case {
+        const char* what;
+        const V4L2ControlTable* table;
+        PictureSettings wanted;
+        Plan values;
+        PictureSettings applied;
+    } cases[] = {
+        {"everything automatic",
+         &full,
+         {},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY},
+          {V4L2_CID_AUTO_WHITE_BALANCE, 1},
+          {V4L2_CID_FOCUS_AUTO, 1},
+          {V4L2_CID_ZOOM_ABSOLUTE, 100}},
+         {}},
+        {"manual exposure: ISO 400 is two of five stops of gain",
+         &full,
+         {.iso = 400, .shutter = 1.0 / 50},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+          {V4L2_CID_EXPOSURE_ABSOLUTE, 200},
+          {V4L2_CID_GAIN, 102},
+          {V4L2_CID_AUTO_WHITE_BALANCE, 1},
+          {V4L2_CID_FOCUS_AUTO, 1},
+          {V4L2_CID_ZOOM_ABSOLUTE, 100}},
+         {.iso = static_cast<float>(100 * std::exp2(5 * 102.0 / 255)), .shutter = 0.02}},
+        {"white balance, focus and zoom",
+         &full,
+         {.kelvin = 3203, .tint = 12, .focus = 0.25f, .zoom = 2},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY},
+          {V4L2_CID_AUTO_WHITE_BALANCE, 0},
+          {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 3200},
+          {V4L2_CID_FOCUS_AUTO, 0},
+          {V4L2_CID_FOCUS_ABSOLUTE, 190},
+          {V4L2_CID_ZOOM_ABSOLUTE, 200}},
+         {.kelvin = 3200, .tint = 0, .focus = 0.24f, .zoom = 2}},
+        {"beyond the ranges",
+         &full,
+         {.iso = 100000, .shutter = 10, .kelvin = 20000, .zoom = 9},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+          {V4L2_CID_EXPOSURE_ABSOLUTE, 2047},
+          {V4L2_CID_GAIN, 255},
+          {V4L2_CID_AUTO_WHITE_BALANCE, 0},
+          {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 6500},
+          {V4L2_CID_FOCUS_AUTO, 1},
+          {V4L2_CID_ZOOM_ABSOLUTE, 500}},
+         {.iso = 3200, .shutter = 0.2047, .kelvin = 6500, .zoom = 5}},
+        {"a camera without those controls keeps everything automatic",
+         &bare,
+         {.exposureBias = 1, .iso = 400, .shutter = 0.01, .kelvin = 3200, .focus = 0.5f, .zoom = 3},
+         {{V4L2_CID_AUTO_WHITE_BALANCE, 1}},
+         {}},
+        {"exposure without gain or full automatic; zoom 0…10 read as up to 4×",
+         &exposureOnly,
+         {.iso = 800, .shutter = 0.01, .zoom = 2.5},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+          {V4L2_CID_EXPOSURE_ABSOLUTE, 100},
+          {V4L2_CID_ZOOM_ABSOLUTE, 5}},
+         {.iso = 100, .shutter = 0.01, .zoom = 2.5}},
+        {"automatic exposure where only manual and full automatic are offered",
+         &exposureOnly,
+         {},
+         {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_AUTO}, {V4L2_CID_ZOOM_ABSOLUTE, 0}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        const auto plan = planControls(*c.table, c.wanted);
+        EXPECT_EQ(plan.values, c.values) << c.what;
+        EXPECT_NEAR(plan.applied.iso.value_or(-1), c.applied.iso.value_or(-1), 0.5) << c.what;
+        EXPECT_EQ(plan.applied.shutter, c.applied.shutter) << c.what;
+        EXPECT_EQ(plan.applied.kelvin, c.applied.kelvin) << c.what;
+        EXPECT_NEAR(plan.applied.focus.value_or(-1), c.applied.focus.value_or(-1), 1e-6) << c.what;
+        EXPECT_DOUBLE_EQ(plan.applied.zoom, c.applied.zoom) << c.what;
+        EXPECT_EQ(plan.applied.exposureBias, 0) << c.what;
+    }
+    const auto caps = capabilitiesOf(full);
+    EXPECT_TRUE(caps.manualExposure && caps.manualWhiteBalance && caps.manualFocus);
+    EXPECT_EQ(caps.maxZoom, 5);
+    EXPECT_EQ(caps.maxISO, 3200);
+    EXPECT_DOUBLE_EQ(caps.minShutter, 0.0003);
+    EXPECT_EQ(capabilitiesOf(bare), SourceCapabilities{});
+}
+
+TEST(CameraFormats, RatesModesAndTheStatus) {
+    struct Rate {
+        double fps;
+        std::pair<std::int64_t, bool> nominal;
+    } rates[] = {{24000.0 / 1001, {24, true}},
+                 {30000.0 / 1001, {30, true}},
+                 {60000.0 / 1001, {60, true}},
+                 {25, {25, false}},
+                 {30, {30, false}},
+                 {15000.0 / 1001, {15, false}},
+                 {0, {30, false}},
+                 {NAN, {30, false}}};
+    for (const auto& r : rates) EXPECT_EQ(nominalRate(r.fps), r.nominal) << r.fps;
+    EXPECT_EQ(sourceModeFor({1280, 720}, 24, true), (SourceMode{1280, 720, 24000, 1001}));
+    EXPECT_EQ(sourceModeFor({1280, 720}, 25, true), (SourceMode{1280, 720, 25, 1}));  // no NTSC 25
+    EXPECT_EQ(sourceModeFor({1920, 1080}, 30, false), (SourceMode{1920, 1080, 30, 1}));
+
+    // Every size the synthetic camera lists, each with its rates; one started at an unlisted size lists it too.
+    const auto formats = formatOptions(SyntheticSource({.width = 800, .height = 450}).modes());
+    ASSERT_EQ(formats.size(), 5u);
+    EXPECT_EQ(formats[0].resolution, (Resolution{640, 360}));
+    EXPECT_EQ(formats[1].resolution, (Resolution{800, 450}));
+    for (const auto& f : formats) EXPECT_EQ(f.frameRates, (std::vector<std::int64_t>{24, 25, 30, 50, 60}));
+
+    // What the source could not apply shows as automatic, never as the setting asked for.
+    CameraStatus status;
+    status.whiteBalance = WhiteBalance::Manual{3200, 0};
+    status.focus = FocusSetting::Manual{0.2f};
+    status.exposure = ExposureSetting::Manual{400, 0.01};
+    status.zoom = 3;
+    const PictureSettings wanted = pictureSettingsOf(status);
+    EXPECT_EQ(wanted.kelvin, 3200);
+    EXPECT_EQ(wanted.focus, 0.2f);
+    EXPECT_EQ(wanted.iso, 400);
+    showPicture(status, PictureSettings{}, SourceCapabilities{});
+    EXPECT_TRUE(status.whiteBalance.is<WhiteBalance::Auto>());
+    EXPECT_TRUE(status.focus.is<FocusSetting::Auto>());
+    EXPECT_TRUE(status.exposure.is<ExposureSetting::Auto>());
+    EXPECT_EQ(status.zoom, 1);
+    status.focus = FocusSetting::Locked{};
+    showPicture(status, PictureSettings{}, SourceCapabilities{.manualFocus = true});
+    EXPECT_TRUE(status.focus.is<FocusSetting::Locked>());
+}
+
 TEST(DeviceSource, AMissingDeviceDoesNotStart) {
     for (const auto& device : listVideoDevices()) EXPECT_FALSE(device.path.empty());
     DeviceSource source({.videoDevice = "/nonexistent/video9"});
     EXPECT_FALSE(source.start({}));
+    EXPECT_TRUE(source.modes().empty());
+    EXPECT_FALSE(source.setMode({1280, 720, 30, 1}));
+    EXPECT_EQ(source.capabilities(), SourceCapabilities{});
     source.stop();
 }
 

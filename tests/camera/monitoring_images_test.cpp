@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "camera/stream_lut.h"
+#include "platform/synthetic_source.h"
 
 namespace morvane {
 namespace {
@@ -54,6 +55,26 @@ TEST(Histogram, FlatAndBlackPictures) {
     EXPECT_EQ((*black)[0], 255);
     for (int i = 1; i < 64; ++i) EXPECT_EQ((*black)[static_cast<std::size_t>(i)], 0);
     EXPECT_FALSE(maker.histogram(VideoFrame{}));
+}
+
+TEST(Histogram, AFlatCameraGreyFillsOneBin) {
+    HistogramMaker maker;
+    struct Case {
+        int grey;
+        bool tenBit;
+        std::size_t bin;
+    } cases[] = {{180, false, 45}, {180, true, 45}, {128, false, 32}, {3, false, 0}, {255, false, 63}, {255, true, 63}};
+    for (const auto& c : cases) {
+        const float level = c.grey / 255.0f;
+        SyntheticSource::Settings s{.width = 1280,
+                                    .height = 720,
+                                    .tenBit = c.tenBit,
+                                    .pattern = SyntheticSource::Pattern::flat,
+                                    .flatColor = {level, level, level}};
+        auto bins = maker.histogram(VideoFrame{SyntheticSource::makePicture(s, 0), 0});
+        ASSERT_TRUE(bins);
+        for (std::size_t i = 0; i < 64; ++i) EXPECT_EQ((*bins)[i], i == c.bin ? 255 : 0) << c.grey << " bin " << i;
+    }
 }
 
 TEST(Scope, PayloadSizesAndAUniformWaveform) {

@@ -106,6 +106,8 @@ struct Take {
     std::int32_t startFrame;
     std::string timecode;
     std::uint32_t flags;
+    double sourceFps;  ///< the capture's own rate, which the movie does not follow
+    std::string probedRate;
 };
 
 class Recording : public ::testing::TestWithParam<Take> {};
@@ -130,7 +132,7 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     ASSERT_TRUE(recorder);
     EXPECT_TRUE(recorder->isOnDrive());
     SyntheticSource::Settings s{.width = 320, .height = 180};
-    const double fps = take.ntsc ? take.rate * 1000.0 / 1001 : take.rate;
+    const double fps = take.sourceFps;
     const double t0 = 1000.0;
     // Sound before the first picture is not written.
     EXPECT_FALSE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, 0, 960), t0 - 0.1}));
@@ -147,6 +149,8 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     ASSERT_TRUE(duration);
     EXPECT_NEAR(*duration, 2.0, 0.05);
     EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), take.flags);
+    // The timecode counts exact frames of the movie's own rate.
+    EXPECT_EQ(readTimecodeFormat(dir / "take.mov"), MovieRecorder::timecodeFormat(take.rate, take.ntsc));
 
     const std::string probe =
         run("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "take.mov").string() + "'");
@@ -155,12 +159,22 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:timecode=" + take.timecode), std::string::npos) << probe;
     EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
+    // Constant rate at the recording rate, whatever the capture's rate: two seconds of frames.
+    EXPECT_NE(probe.find("avg_frame_rate=" + take.probedRate), std::string::npos) << probe;
+    const double movieFps = take.ntsc ? take.rate * 1000.0 / 1001 : take.rate;
+    const std::string packets =
+        run("ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets "
+            "-of csv=p=0 '" +
+            (dir / "take.mov").string() + "'");
+    EXPECT_NEAR(std::atof(packets.c_str()), 2 * movieFps, 1.5) << packets;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, Recording,
-                         ::testing::Values(Take{30, true, 1294705, "12:00:00;01", 3u},
-                                           Take{24, true, 1036800, "12:00:00:00", 2u},
-                                           Take{25, false, 1080001, "12:00:00:01", 2u}));
+                         ::testing::Values(Take{30, true, 1294705, "12:00:00;01", 3u, 30000.0 / 1001, "30000/1001"},
+                                           Take{24, true, 1036800, "12:00:00:00", 2u, 30, "24000/1001"},
+                                           Take{25, false, 1080001, "12:00:00:01", 2u, 30, "25/1"},
+                                           Take{60, true, 100, "00:00:01;40", 3u, 50, "60000/1001"},
+                                           Take{30, false, 0, "00:00:00:00", 2u, 24, "30/1"}));
 
 TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     test::TempDir dir;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <thread>
+
 #include "camera/camera_streamer.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
@@ -187,6 +190,79 @@ TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
     EXPECT_EQ(events[0].kind, CameraEvent::Kind::photoSaved);
     ASSERT_TRUE(events[0].item && events[1].item);
     EXPECT_NE(events[0].item->vaultFile, events[1].item->vaultFile);
+}
+
+// Pictures for a while after each start, then nothing while it still counts as running: a stuck driver.
+class StallingSource final : public CaptureSource {
+public:
+    bool start(Callbacks callbacks) override {
+        std::lock_guard guard(lock_);
+        if (thread_.joinable()) return false;
+        ++starts;
+        stopping_ = false;
+        thread_ = std::thread([this, callbacks] {
+            for (int i = 0; i < 10; ++i) {
+                if (callbacks.onVideo)
+                    callbacks.onVideo(
+                        VideoFrame{SyntheticSource::makePicture({.width = 64, .height = 36}, i), hostTime()});
+                std::unique_lock guard(lock_);
+                if (wake_.wait_for(guard, std::chrono::milliseconds(20), [this] { return stopping_; })) return;
+            }
+            std::unique_lock guard(lock_);
+            wake_.wait(guard, [this] { return stopping_; });
+        });
+        return true;
+    }
+    void stop() override {
+        std::thread thread;
+        {
+            std::lock_guard guard(lock_);
+            stopping_ = true;
+            thread = std::move(thread_);
+        }
+        wake_.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    ~StallingSource() override { stop(); }
+    std::atomic<int> starts{0};
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c;
+    c.encoder = std::make_shared<H264Encoder>();
+    c.store = std::make_shared<CaptureStore>(dir / "gallery");
+    c.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+    c.cutLog = std::make_shared<CutLog>();
+    c.main = main;
+    c.defaults = std::make_shared<Defaults>(dir / "defaults.json");
+    c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    c.stallSeconds = 0.6;
+    c.watchdogInterval = 0.1;
+    auto streamer = CameraStreamer::make(c);
+    std::atomic<int> pictures{0};
+    streamer->onHistogram = [&](const std::array<std::uint8_t, 64>&) { ++pictures; };
+    auto source = std::make_unique<StallingSource>();
+    StallingSource* stalling = source.get();
+    ASSERT_TRUE(streamer->start(std::move(source)));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (stalling->starts < 3 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(stalling->starts.load(), 3);
+    EXPECT_GE(streamer->sourceRestarts(), 2);
+    EXPECT_GE(pictures.load(), 2);  // pictures flowed again after each restart
+    streamer->stop();
+    // Stopped on purpose: the watchdog leaves it alone.
+    const int starts = stalling->starts;
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    EXPECT_EQ(stalling->starts.load(), starts);
 }
 
 }  // namespace

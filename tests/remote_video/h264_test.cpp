@@ -405,5 +405,26 @@ TEST(H264CompressionSession, KeyFramesOnRequestAndOnInterval) {
     EXPECT_FALSE(H264CompressionSession::make({321, 240, 30, 1'000'000, 30}));
 }
 
+TEST(H264CompressionSession, HighProfileWithoutReorderingInBothRateControls) {
+    for (const bool lowLatency : {true, false}) {
+        auto session = H264CompressionSession::make({320, 180, 30, 400'000, 30, lowLatency});
+        ASSERT_TRUE(session);
+        for (int i = 0; i < 8; ++i) {
+            // Each picture comes out as it goes in: nothing is held back for reordering.
+            auto out = session->encode(*session->makeTestPicture(i), false);
+            ASSERT_TRUE(out) << i << " low latency " << lowLatency;
+            if (i == 0) {
+                ASSERT_FALSE(out->parameterSets.empty());
+                const auto& sps = out->parameterSets.front();
+                ASSERT_GE(sps.size(), 4u);
+                EXPECT_EQ(sps[0] & 0x1f, 7);
+                EXPECT_EQ(sps[1], 100) << "profile_idc, low latency " << lowLatency;  // High
+            }
+        }
+        session->setBitRate(200'000);
+        EXPECT_TRUE(session->encode(*session->makeTestPicture(9), false));
+    }
+}
+
 }  // namespace
 }  // namespace morvane

@@ -55,6 +55,18 @@ TEST(TakeNumberTest, FirstOverlappingMovieWinsAndPhotosNeverMatch) {
     EXPECT_EQ(ShootLibrary::takeNumber(takes, movie("D", ten.addingTimeInterval(500), 1)), 6);
 }
 
+TEST(TakeNumberTest, OneCamerasRecordingsNeverShareATake) {
+    const Date ten = localDate(2026, 12, 6, 10, 0, 0);
+    // A stops and starts again within the slack, while B's take is still running.
+    const std::vector<Clip> day{movie("A", ten, 10, 1), movie("B", ten, 12, 1)};
+    EXPECT_EQ(ShootLibrary::takeNumber(day, movie("A", ten.addingTimeInterval(11), 10)), 2);
+    EXPECT_EQ(ShootLibrary::takeNumber(day, movie("C", ten.addingTimeInterval(11), 10)), 1);
+    // B's second take joins A's second take, not its own first.
+    std::vector<Clip> later = day;
+    later.push_back(movie("A", ten.addingTimeInterval(11), 10, 2));
+    EXPECT_EQ(ShootLibrary::takeNumber(later, movie("B", ten.addingTimeInterval(12.5), 10)), 2);
+}
+
 TEST(TakeAtDateTest, SpansIncludeBothEnds) {
     const Date ten = localDate(2026, 12, 6, 10, 0, 0);
     Clip photo = movie("P", ten, 100, 0);

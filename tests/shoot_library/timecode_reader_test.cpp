@@ -94,8 +94,9 @@ Bytes trak(const char* handler, const Bytes& stblChildren) {
     return atom("trak", atom("mdia", join({hdlr(handler), atom("minf", stbl)})));
 }
 
-Bytes timecodeTrak(std::uint32_t offset, std::uint8_t frames = 30, std::uint32_t frameDuration = 1001) {
-    return trak("tmcd", join({atom("stsd", tmcdDescription(30000, frameDuration, frames)), stco(offset)}));
+Bytes timecodeTrak(std::uint32_t offset, std::uint8_t frames = 30, std::uint32_t frameDuration = 1001,
+                   std::uint32_t timeScale = 30000) {
+    return trak("tmcd", join({atom("stsd", tmcdDescription(timeScale, frameDuration, frames)), stco(offset)}));
 }
 
 // A movie with a media atom holding the timecode sample, then the given moov.
@@ -144,6 +145,20 @@ TEST(TimecodeReaderTest, Table) {
          ntsc30},
         {"frame duration 1000 is not NTSC", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 30, 1000)); },
          TimecodeStart{900, 30, false}},
+        {"29.97 on a 90 kHz scale", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 30, 3003, 90000)); },
+         ntsc30},
+        {"23.976 on a 90 kHz scale", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 24, 3754, 90000)); },
+         TimecodeStart{900, 24, true}},
+        {"23.976 exact", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 24, 1001, 24000)); },
+         TimecodeStart{900, 24, true}},
+        {"59.94 on a 90 kHz scale", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 60, 1501, 90000)); },
+         TimecodeStart{900, 60, true}},
+        {"25 on a 90 kHz scale", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 25, 3600, 90000)); },
+         TimecodeStart{900, 25, false}},
+        {"25 exact", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 25, 1, 25)); },
+         TimecodeStart{900, 25, false}},
+        {"a zero time scale keeps the frame count",
+         [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 30, 1001, 0)); }, TimecodeStart{900, 30, false}},
         {"zero frames per second is no timecode", [](std::uint32_t at) { return atom("moov", timecodeTrak(at, 0)); },
          std::nullopt},
         {"a short stco falls back to co64",

@@ -4,6 +4,8 @@
 //
 //   brindlecroft-camera --name "Cam A" --folder DIR [--code 123456] [--device /dev/video0] [--size 1280x720]
 //                       [--fps 30] [--usb-port N]
+//
+// --fps takes whole and NTSC rates alike: 25, 23.976, 29.97 (drop-frame timecode), 59.94.
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -41,7 +43,8 @@ int usage() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::string name = "Camera", folder, code, device;
-    int width = 1280, height = 720, fps = 30, usbPort = -1;
+    int width = 1280, height = 720, usbPort = -1;
+    double fps = 30;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -56,14 +59,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--size") {
             if (std::sscanf(value().c_str(), "%dx%d", &width, &height) != 2) return usage();
         } else if (arg == "--fps") {
-            fps = std::atoi(value().c_str());
+            fps = std::atof(value().c_str());
         } else if (arg == "--usb-port") {
             usbPort = std::atoi(value().c_str());
         } else {
             return usage();
         }
     }
-    if (folder.empty() || width <= 0 || height <= 0 || fps < 1 || fps > 120) return usage();
+    if (folder.empty() || width <= 0 || height <= 0 || !(fps >= 1 && fps <= 120)) return usage();
+    const SourceMode rate = sourceModeFor({width, height}, nominalRate(fps).first, nominalRate(fps).second);
 
     auto main = QtMainExecutor::shared();
     auto keychain = std::make_shared<Keychain>(std::filesystem::path(folder) / "keychain");
@@ -91,12 +95,14 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<CaptureSource> source;
     if (!device.empty()) {
-        source = std::make_unique<DeviceSource>(DeviceSource::Settings{device, width, height, fps, "", ""});
+        source = std::make_unique<DeviceSource>(
+            DeviceSource::Settings{device, width, height, rate.rateNumerator, "", "", rate.rateDenominator});
     } else {
         SyntheticSource::Settings settings;
         settings.width = width & ~1;
         settings.height = height & ~1;
-        settings.rateNumerator = fps;
+        settings.rateNumerator = rate.rateNumerator;
+        settings.rateDenominator = rate.rateDenominator;
         source = std::make_unique<SyntheticSource>(settings);
     }
     if (!controller->start(std::move(source))) {

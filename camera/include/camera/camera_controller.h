@@ -32,6 +32,16 @@ public:
 /// The camera role as a whole: ties the capture pipeline to the peer link and the wired link, answers the
 /// remote's commands, keeps the camera's status, readings, gallery, captures waiting to be sent, take log, clock
 /// estimate and program cuts. Lives on the main queue: its state is touched only there.
+/// The nominal rate and NTSC flag of a real rate (29.97 is 30 NTSC, 25 is 25).
+std::pair<std::int64_t, bool> nominalRate(double fps);
+/// The source mode for a size and recording rate.
+SourceMode sourceModeFor(const Resolution& resolution, std::int64_t frameRate, bool ntsc);
+/// The status's formats of a source's modes: one per size, its nominal rates ascending.
+std::vector<FormatOption> formatOptions(const std::vector<SourceMode>& modes);
+/// The picture settings the status asks for, and the status showing what the source applied.
+PictureSettings pictureSettingsOf(const CameraStatus& status);
+void showPicture(CameraStatus& status, const PictureSettings& applied, const SourceCapabilities& caps);
+
 class CameraController : public std::enable_shared_from_this<CameraController> {
 public:
     struct Options {
@@ -119,6 +129,10 @@ private:
     void applyToStreamer(std::function<void(CameraStreamer&)> change);
     void sendDeckCopies(const std::vector<TakeLog::Entry>& entries);
     void sendNextDeckCopy();
+    // The capture source (camera_controller_source.cpp).
+    void describeSource();
+    void applyMode();
+    void applyPicture();
 
     Options options_;
     std::shared_ptr<PeerSession> peers_;
@@ -157,6 +171,9 @@ private:
     std::optional<Uuid> transferID_;
     bool running_ = false;
     bool countdownRunning_ = false;
+    bool rateChosen_ = false;  ///< the remote chose the recording rate: the source's own no longer sets it
+    int pictureGeneration_ = 0;
+    SourceCapabilities capabilities_;
 
     DispatchQueue copyQueue_{"morvane.deck-copy"};
 

@@ -44,6 +44,10 @@ public:
         /// Capabilities of this machine's encoders; defaults probe the real ones.
         std::function<bool()> hevcWritable = canWriteHEVCDefault;
         std::function<std::vector<VideoCodec>()> proResWritable = proResDefault;
+        /// The session watchdog restarts a source whose pictures stopped for this long (seconds), looking this
+        /// often.
+        double stallSeconds = 3.0;
+        double watchdogInterval = 1.0;
 
         static bool canWriteHEVCDefault();
         static std::vector<VideoCodec> proResDefault();
@@ -61,10 +65,17 @@ public:
     DispatchQueue& dataQueue() { return dataQueue_; }
     H264Encoder& encoder() { return *c_.encoder; }
 
-    /// Starts delivering from the source (stopping any earlier one).
+    /// Starts delivering from the source (stopping any earlier one), watched by the session watchdog: while the
+    /// streamer wants it running, a source whose pictures stop is stopped and started again.
     bool start(std::unique_ptr<CaptureSource> source);
     void stop();
     CaptureSource* source() { return source_.get(); }
+    /// Runs `work` on the session queue with the source (mode changes, picture settings), never on a source's
+    /// own thread; nothing runs when there is no source.
+    void configureSource(std::function<void(CaptureSource&)> work);
+    DispatchQueue& sessionQueue() { return sessionQueue_; }
+    /// How often the watchdog restarted the source.
+    int sourceRestarts() const { return restarts_.load(); }
 
     // The data path, for the capture source and for tests that drive it directly. On any thread: each hops onto
     // the data queue. A video frame offered while the queue is far behind is dropped.
@@ -123,6 +134,7 @@ private:
     explicit CameraStreamer(Collaborators collaborators);
 
     void handleVideo(const VideoFrame& frame);
+    void watch(int generation);
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
     void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset);
@@ -133,8 +145,14 @@ private:
     DispatchQueue dataQueue_{"morvane.camera-data"};
     DispatchQueue photoQueue_{"morvane.photo-output"};
     DispatchQueue takeQueue_{"morvane.take-saving"};
+    DispatchQueue sessionQueue_{"morvane.capture-session"};
     std::unique_ptr<CaptureSource> source_;
+    CaptureSource::Callbacks callbacks_;  // session queue
     std::atomic<int> pendingVideo_{0};
+    std::atomic<bool> wantsRunning_{false};
+    std::atomic<int> watchGeneration_{0};
+    std::atomic<double> lastFrameAt_{0};  ///< host time of the last picture
+    std::atomic<int> restarts_{0};
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;

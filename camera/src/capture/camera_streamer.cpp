@@ -103,14 +103,57 @@ bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
         log::error("CameraStreamer", "the capture source stopped: " + reason);
         if (auto self = weak.lock()) self->postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
     };
-    if (!source->start(callbacks)) return false;
-    source_ = std::move(source);
+    bool started = false;
+    sessionQueue_.sync([&] {
+        if (!source->start(callbacks)) return;
+        started = true;
+        source_ = std::move(source);
+        callbacks_ = callbacks;
+        lastFrameAt_ = hostTime();
+        wantsRunning_ = true;
+    });
+    if (!started) return false;
+    const int generation = ++watchGeneration_;
+    sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {
+        if (auto self = weak.lock()) self->watch(generation);
+    });
     return true;
 }
 
 void CameraStreamer::stop() {
-    if (source_) source_->stop();
+    ++watchGeneration_;
+    sessionQueue_.sync([this] {
+        wantsRunning_ = false;
+        if (source_) source_->stop();
+    });
     dataQueue_.sync([] {});  // what the source handed over is done
+}
+
+void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work) {
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    sessionQueue_.async([weak, work = std::move(work)] {
+        auto self = weak.lock();
+        if (!self || !self->source_) return;
+        work(*self->source_);
+        // A mode change restarts the source: its first pictures are not a stall.
+        self->lastFrameAt_ = std::max(self->lastFrameAt_.load(), hostTime());
+    });
+}
+
+void CameraStreamer::watch(int generation) {
+    if (generation != watchGeneration_.load() || !wantsRunning_ || !source_) return;
+    if (hostTime() - lastFrameAt_.load() > c_.stallSeconds) {
+        // Pictures stopped while the camera should run (device gone, driver stuck): start the capture again.
+        log::error("CameraStreamer",
+                   "no pictures for " + std::to_string(c_.stallSeconds) + " s: restarting the capture");
+        source_->stop();
+        if (source_->start(callbacks_)) ++restarts_;
+        lastFrameAt_ = hostTime();
+    }
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {
+        if (auto self = weak.lock()) self->watch(generation);
+    });
 }
 
 void CameraStreamer::offerVideo(const VideoFrame& frame) {
@@ -208,6 +251,7 @@ void CameraStreamer::handleVideo(const VideoFrame& frame) {
     }
     if (recorder_) recorder_->append(frame);
     if (!frame.picture) return;
+    lastFrameAt_ = hostTime();
 
     const double pts = frame.time;
     const std::uint8_t rotation = rotationByte(source_ ? source_->captureAngle() : 0);

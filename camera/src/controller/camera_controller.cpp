@@ -163,9 +163,7 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source) {
 
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
-    if (auto* s = streamer_->source()) {
-        (void)s;
-    }
+    if (capturing) describeSource();
     drive_->onChange = [weak](const std::optional<DriveStatus>& drive) {
         if (auto self = weak.lock()) self->status_.externalDrive = drive;
     };

@@ -7,6 +7,7 @@
 #include "camera/deck_copy.h"
 #include "platform/log.h"
 #include "protocol/message_codec.h"
+#include "protocol/timeline_rate.h"
 
 namespace morvane {
 
@@ -43,8 +44,14 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
         Overloaded{
             [&](const C::SetMode& c) { status_.mode = c.mode; },
             [&](const C::SetTimer& c) { status_.timerSeconds = std::clamp<std::int64_t>(c.seconds, 0, 60); },
-            [&](const C::SetExposureBias& c) { status_.exposureBias = std::clamp(static_cast<float>(finiteOr(c.stops, 0)), -8.0f, 8.0f); },
-            [&](const C::SetZoom& c) { status_.zoom = std::clamp(finiteOr(c.factor, 1), 1.0, status_.maxZoom); },
+            [&](const C::SetExposureBias& c) {
+                status_.exposureBias = std::clamp(static_cast<float>(finiteOr(c.stops, 0)), -8.0f, 8.0f);
+                applyPicture();
+            },
+            [&](const C::SetZoom& c) {
+                status_.zoom = std::clamp(finiteOr(c.factor, 1), 1.0, status_.maxZoom);
+                applyPicture();
+            },
             [&](const C::SwitchCamera&) { statusChanged = false; },  // one camera on this machine
             [&](const C::Shutter&) {
                 if (status_.mode == CaptureMode::video) {
@@ -58,15 +65,23 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             [&](const C::SetFormat& c) {
                 status_.resolution = c.resolution;
                 status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
-                streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
+                status_.ntsc = status_.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
+                applyMode();
             },
             [&](const C::SetFrameRate& c) {
                 status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
-                status_.ntsc = c.ntsc;
-                streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
+                status_.ntsc = c.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
+                applyMode();
             },
             [&](const C::SetColorProfile& c) { status_.colorProfile = c.profile; },
-            [&](const C::SetStabilization& c) { status_.stabilization = c.stabilization; },
+            [&](const C::SetStabilization& c) {
+                // Only what the source offers: the status never claims a mode the picture does not have.
+                const auto& offered = status_.stabilizationModes;
+                if (c.stabilization == Stabilization::off ||
+                    std::find(offered.begin(), offered.end(), c.stabilization) != offered.end()) {
+                    status_.stabilization = c.stabilization;
+                }
+            },
             [&](const C::SetCodec& c) {
                 status_.codec = c.codec;
                 applyToStreamer([codec = c.codec](CameraStreamer& s) { s.codec = codec; });
@@ -95,10 +110,19 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                 status_.previewLUT = PreviewLUT::custom;
                 applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });
             },
-            [&](const C::SetWhiteBalance& c) { status_.whiteBalance = c.whiteBalance; },
-            [&](const C::SetFocusMode& c) { status_.focus = c.focus; },
+            [&](const C::SetWhiteBalance& c) {
+                status_.whiteBalance = c.whiteBalance;
+                applyPicture();
+            },
+            [&](const C::SetFocusMode& c) {
+                status_.focus = c.focus;
+                applyPicture();
+            },
             [&](const C::SetPortrait& c) { status_.portrait = c.on && status_.supportsPortrait; },
-            [&](const C::SetExposureMode& c) { status_.exposure = c.exposure; },
+            [&](const C::SetExposureMode& c) {
+                status_.exposure = c.exposure;
+                applyPicture();
+            },
             [&](const C::SetManualAngle& c) {
                 if (std::isfinite(c.angle) && c.angle > 0 && c.angle <= 360) status_.shutterAngle = c.angle;
             },
@@ -185,7 +209,8 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                 statusChanged = false;
             },
             [&](const C::SetStreamSize& c) {
-                if (from && c.longSide > 0) encoder_->setSize(*from, static_cast<int>(std::min<std::int64_t>(c.longSide, 7680)));
+                if (from && c.longSide > 0)
+                    encoder_->setSize(*from, static_cast<int>(std::min<std::int64_t>(c.longSide, 7680)));
                 statusChanged = false;
             },
             [&](const C::SetStreamBitRate& c) {

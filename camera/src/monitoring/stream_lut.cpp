@@ -468,8 +468,48 @@ HistogramMaker::~HistogramMaker() {
     sws_freeContext(sws_);
 }
 
+namespace {
+
+// The 64 bins of a counted histogram, the fullest 255.
+std::array<std::uint8_t, 64> scaledBins(const std::array<std::uint32_t, 64>& bins) {
+    const double peak = std::max<std::uint32_t>(1, *std::max_element(bins.begin(), bins.end()));
+    std::array<std::uint8_t, 64> out{};
+    for (std::size_t i = 0; i < 64; ++i) {
+        out[i] = static_cast<std::uint8_t>(std::min(std::lround(bins[i] / peak * 255.0), 255L));
+    }
+    return out;
+}
+
+// Camera pictures are counted from their luma plane, taken to full range, on a grid of about 256 points along
+// the long side: a scaler's rounding and dither would spread one flat grey over two bins.
+std::array<std::uint8_t, 64> lumaPlaneHistogram(const AVFrame& picture, bool tenBit) {
+    const int step = std::max(1, std::max(picture.width, picture.height) / 256);
+    std::array<int, 1024> toBin{};
+    const int levels = tenBit ? 1024 : 256;
+    const double black = tenBit ? 64 : 16, span = tenBit ? 876 : 219;
+    for (int v = 0; v < levels; ++v) {
+        const long full = std::lround(std::clamp((v - black) / span, 0.0, 1.0) * 255.0);
+        toBin[static_cast<std::size_t>(v)] = static_cast<int>(full >> 2);
+    }
+    std::array<std::uint32_t, 64> bins{};
+    for (int y = step / 2; y < picture.height; y += step) {
+        const std::uint8_t* row = picture.data[0] + static_cast<std::ptrdiff_t>(y) * picture.linesize[0];
+        for (int x = step / 2; x < picture.width; x += step) {
+            const int v = tenBit ? ((row[2 * x] | (row[2 * x + 1] << 8)) >> 6) : row[x];
+            ++bins[static_cast<std::size_t>(toBin[static_cast<std::size_t>(v)])];
+        }
+    }
+    return scaledBins(bins);
+}
+
+}  // namespace
+
 std::optional<std::array<std::uint8_t, 64>> HistogramMaker::histogram(const VideoFrame& frame) {
     if (!frame.picture || frame.width() <= 0 || frame.height() <= 0) return std::nullopt;
+    const auto pictureFormat = static_cast<AVPixelFormat>(frame.picture->format);
+    if (pictureFormat == AV_PIX_FMT_NV12 || pictureFormat == AV_PIX_FMT_P010LE) {
+        return lumaPlaneHistogram(*frame.picture, pictureFormat == AV_PIX_FMT_P010LE);
+    }
     // Measured on a picture 256 pixels long.
     const double scale = 256.0 / std::max(frame.width(), frame.height());
     const int w = std::max(1, static_cast<int>(std::lround(frame.width() * scale)));
@@ -489,12 +529,7 @@ std::optional<std::array<std::uint8_t, 64>> HistogramMaker::histogram(const Vide
         const std::uint8_t* row = small->data[0] + static_cast<std::ptrdiff_t>(y) * small->linesize[0];
         for (int x = 0; x < w; ++x) ++bins[static_cast<std::size_t>(lumaOf(row + 4 * x) >> 2)];
     }
-    const double peak = std::max<std::uint32_t>(1, *std::max_element(bins.begin(), bins.end()));
-    std::array<std::uint8_t, 64> out{};
-    for (std::size_t i = 0; i < 64; ++i) {
-        out[i] = static_cast<std::uint8_t>(std::min(std::lround(bins[i] / peak * 255.0), 255L));
-    }
-    return out;
+    return scaledBins(bins);
 }
 
 // MARK: - LUT preview layout

@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr AVRational kVideoTimeBase{1, 90000};
-
 const char* codecName(MovieVideoSettings::Codec codec) {
     switch (codec) {
     case MovieVideoSettings::Codec::h264: return "libx264";
@@ -85,8 +83,8 @@ struct MovieRecorder::Writer {
     bool headerWritten = false;
     bool failed = false;
     double startTime = 0;
+    AVRational frameRate{30, 1};  ///< the movie's constant rate; one tick of the video time base per frame
     std::int64_t lastVideoPts = -1;
-    double lastFrameTime = 0;
     std::int64_t audioNextPts = -1;
     int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
 
@@ -97,6 +95,8 @@ struct MovieRecorder::Writer {
             const int rc = avcodec_receive_packet(context, packet.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
             if (rc < 0) return false;
+            // Every picture lasts one frame, the last one too, so the movie's length is its frame count.
+            if (context == video.get() && packet->duration <= 0) packet->duration = 1;
             av_packet_rescale_ts(packet.get(), context->time_base, stream->time_base);
             packet->stream_index = stream->index;
             if (av_interleaved_write_frame(output.get(), packet.get()) < 0) return false;
@@ -116,7 +116,13 @@ struct MovieRecorder::Writer {
                 av_dict_set(&videoStream->metadata, "timecode", text, 0);
             }
         }
-        if (avformat_write_header(output.get(), nullptr) < 0) return false;
+        // The track's time scale is the rate's own (30000 for 29.97, 25 for 25) so that every frame, and the
+        // timecode track that takes the video's scale, lasts an exact number of ticks.
+        AVDictionary* muxerOptions = nullptr;
+        av_dict_set_int(&muxerOptions, "video_track_timescale", frameRate.num, 0);
+        const int rc = avformat_write_header(output.get(), &muxerOptions);
+        av_dict_free(&muxerOptions);
+        if (rc < 0) return false;
         headerWritten = true;
         return true;
     }
@@ -134,16 +140,30 @@ struct MovieRecorder::Writer {
         if (!sws) return;
         setColorConversion(sws.get(), in, video->pix_fmt);
         if (!converted) converted = makeVideoFrame(video->width, video->height, video->pix_fmt);
-        if (!converted || av_frame_make_writable(converted.get()) < 0) return;
+        if (!converted) return;
+        // A constant-rate movie whatever the source delivers: each picture takes the frame slot its capture time
+        // falls in; a second picture in a slot is dropped, and an empty slot repeats the picture before it.
+        const double slot = (frame.time - startTime) * av_q2d(frameRate);
+        if (!std::isfinite(slot)) return;
+        const std::int64_t pts = std::max<std::int64_t>(0, std::llround(slot));
+        if (pts <= lastVideoPts) return;
+        const std::int64_t gap = pts - lastVideoPts - 1;
+        if (lastVideoPts >= 0 && gap > 0 && gap <= maxRepeatedFrames()) {
+            for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) {
+                converted->pts = missing;
+                if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+            }
+        }
+        if (failed || av_frame_make_writable(converted.get()) < 0) return;
         sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize);
-        std::int64_t pts = std::llround((frame.time - startTime) * kVideoTimeBase.den);
-        if (pts <= lastVideoPts) pts = lastVideoPts + 1;  // capture times never run backwards in the movie
         lastVideoPts = pts;
-        lastFrameTime = frame.time;
         converted->pts = pts;
         converted->colorspace = AVCOL_SPC_BT709;
         if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
     }
+
+    // A source that stalled for longer leaves a jump in the movie rather than minutes of a frozen picture.
+    std::int64_t maxRepeatedFrames() const { return static_cast<std::int64_t>(10 * av_q2d(frameRate)) + 1; }
 
     void writeAudio(const AudioFrame& sound) {
         if (failed || !audio || !headerWritten || !sound.samples) return;
@@ -211,8 +231,7 @@ struct MovieRecorder::Writer {
         const bool trailer = av_write_trailer(output.get()) == 0;
         output.reset();  // closes the file
         if (!trailer || failed) return std::nullopt;
-        const AVRational rate = options.frameRate ? realRate(*options.frameRate, options.ntsc) : AVRational{30, 1};
-        return (lastFrameTime - startTime) + av_q2d(av_inv_q(rate));
+        return static_cast<double>(lastVideoPts + 1) / av_q2d(frameRate);
     }
 };
 
@@ -244,8 +263,9 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     c->width = v.width;
     c->height = v.height;
     c->pix_fmt = pixelFormatFor(v);
-    c->time_base = kVideoTimeBase;
-    c->framerate = realRate(rate, options.ntsc);
+    writer->frameRate = realRate(rate, options.ntsc);
+    c->time_base = av_inv_q(writer->frameRate);
+    c->framerate = writer->frameRate;
     c->gop_size = std::max(1, static_cast<int>(std::lround(std::max(1, v.expectedFrameRate) * v.maxKeyframeIntervalSeconds)));
     c->max_b_frames = 0;
     c->color_primaries = AVCOL_PRI_BT709;
@@ -270,7 +290,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
         log::error("MovieRecorder", "can't add the video input");
         return nullptr;
     }
-    writer->videoStream->time_base = kVideoTimeBase;
+    writer->videoStream->time_base = c->time_base;
     writer->videoStream->avg_frame_rate = realRate(rate, options.ntsc);
     if (v.codec == MovieVideoSettings::Codec::hevc) writer->videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     // The display matrix turns the picture clockwise by the capture angle when it is shown. (The movie muxer
@@ -466,13 +486,21 @@ std::optional<std::uint64_t> timecodeFlagsOffset(const fs::path& movie) {
 }  // namespace
 
 std::optional<std::uint32_t> readTimecodeFlags(const fs::path& movie) {
+    auto format = readTimecodeFormat(movie);
+    if (!format) return std::nullopt;
+    return format->flags;
+}
+
+std::optional<MovieRecorder::TimecodeFormat> readTimecodeFormat(const fs::path& movie) {
     auto offset = timecodeFlagsOffset(movie);
     if (!offset) return std::nullopt;
     std::ifstream in(movie, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(*offset));
-    unsigned char word[4];
-    if (!in.read(reinterpret_cast<char*>(word), 4)) return std::nullopt;
-    return be32(word);
+    // flags (4), time scale (4), frame duration (4), frames per second (1)
+    unsigned char fields[13];
+    if (!in.read(reinterpret_cast<char*>(fields), sizeof fields)) return std::nullopt;
+    return MovieRecorder::TimecodeFormat{static_cast<int>(be32(fields + 8)), static_cast<int>(be32(fields + 4)),
+                                         fields[12], be32(fields)};
 }
 
 bool patchTimecodeFlags(const fs::path& movie, std::uint32_t flags) {

@@ -1,6 +1,8 @@
 #include "platform/capture_source.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <tuple>
 
 namespace morvane {
 
@@ -10,6 +12,31 @@ int CaptureSource::normalizedAngle(double degrees) {
     int quarter = static_cast<int>(turns) % 4;
     if (quarter < 0) quarter += 4;
     return quarter * 90;
+}
+
+std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int width, int height, double fps) {
+    // The size first, then the rate among that size's modes.
+    const SourceMode* size = nullptr;
+    auto sizeKey = [&](const SourceMode& m) {
+        const double area = static_cast<double>(m.width) * m.height;
+        return std::tuple(std::abs(m.width - width) + std::abs(m.height - height), area);
+    };
+    for (const auto& m : modes) {
+        if (m.width <= 0 || m.height <= 0 || !(m.fps() > 0)) continue;
+        if (!size || sizeKey(m) < sizeKey(*size)) size = &m;
+    }
+    if (!size) return std::nullopt;
+    const SourceMode* best = nullptr;
+    for (const auto& m : modes) {
+        if (m.width != size->width || m.height != size->height || !(m.fps() > 0)) continue;
+        if (!best) {
+            best = &m;
+            continue;
+        }
+        const double r = std::abs(m.fps() - fps), bestR = std::abs(best->fps() - fps);
+        if (r < bestR - 1e-9 || (std::abs(r - bestR) <= 1e-9 && m.fps() > best->fps())) best = &m;
+    }
+    return *best;
 }
 
 void CaptureSource::setCaptureAngle(double degrees) { angle_.store(normalizedAngle(degrees)); }

@@ -196,7 +196,11 @@ bool DeviceSource::start(Callbacks callbacks) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "video_size",
                 (std::to_string(settings_.width) + "x" + std::to_string(settings_.height)).c_str(), 0);
-    av_dict_set(&options, "framerate", std::to_string(settings_.framesPerSecond).c_str(), 0);
+    av_dict_set(
+        &options, "framerate",
+        (std::to_string(settings_.framesPerSecond) + "/" + std::to_string(std::max(1, settings_.rateDenominator)))
+            .c_str(),
+        0);
     if (!settings_.inputFormat.empty()) av_dict_set(&options, "input_format", settings_.inputFormat.c_str(), 0);
     auto video = Reader::open("video4linux2", settings_.videoDevice, options, true, &error);
     if (!video) {
@@ -225,7 +229,74 @@ bool DeviceSource::start(Callbacks callbacks) {
         r->thread = std::thread([r, callbacks, this] { r->run(callbacks, this); });
     }
     readers_ = std::move(readers);
+    callbacks_ = callbacks;
     return true;
+}
+
+void DeviceSource::readDevice() const {
+    // Called with `mutex_` held.
+    if (deviceRead_) return;
+    deviceRead_ = true;
+    const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    modes_ = readV4L2Modes(fd);
+    controls_ = readV4L2Controls(fd);
+    ::close(fd);
+}
+
+std::vector<SourceMode> DeviceSource::modes() const {
+    std::lock_guard lock(mutex_);
+    readDevice();
+    return modes_;
+}
+
+std::optional<SourceMode> DeviceSource::mode() const {
+    std::lock_guard lock(mutex_);
+    return SourceMode{settings_.width, settings_.height, settings_.framesPerSecond,
+                      std::max(1, settings_.rateDenominator)};
+}
+
+bool DeviceSource::setMode(const SourceMode& wanted) {
+    auto chosen = closestMode(modes(), wanted.width, wanted.height, wanted.fps());
+    if (!chosen) return false;
+    Callbacks callbacks;
+    bool running;
+    {
+        std::lock_guard lock(mutex_);
+        running = !readers_.empty();
+        callbacks = callbacks_;
+    }
+    stop();
+    {
+        std::lock_guard lock(mutex_);
+        settings_.width = chosen->width;
+        settings_.height = chosen->height;
+        settings_.framesPerSecond = chosen->rateNumerator;
+        settings_.rateDenominator = chosen->rateDenominator;
+    }
+    return !running || start(std::move(callbacks));
+}
+
+SourceCapabilities DeviceSource::capabilities() const {
+    std::lock_guard lock(mutex_);
+    readDevice();
+    return capabilitiesOf(controls_);
+}
+
+PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
+    std::lock_guard lock(mutex_);
+    readDevice();
+    const V4L2ControlPlan plan = planControls(controls_, wanted);
+    const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    for (const auto& [id, value] : plan.values) {
+        v4l2_control control{id, value};
+        if (::ioctl(fd, VIDIOC_S_CTRL, &control) != 0) {
+            log::info("Capture", "the device refused control " + std::to_string(id) + " = " + std::to_string(value));
+        }
+    }
+    ::close(fd);
+    return plan.applied;
 }
 
 void DeviceSource::stop() {

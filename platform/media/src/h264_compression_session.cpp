@@ -78,10 +78,15 @@ std::unique_ptr<H264CompressionSession> H264CompressionSession::make(const Setti
     c->max_b_frames = 0;
     c->thread_count = 1;
     av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+    // High profile without B-frames (constrained High): CABAC and 8×8 transforms back on over the fastest preset.
+    // Zero-latency tuning either way, so that each picture comes out as it goes in.
+    av_opt_set(c->priv_data, "profile", "high", 0);
+    av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(c->priv_data, "x264-params", "cabac=1:8x8dct=1:bframes=0", 0);
     if (settings.lowLatency) {
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-    } else {
-        av_opt_set(c->priv_data, "x264-params", "rc-lookahead=0:sync-lookahead=0:bframes=0", 0);
+        // Low-delay rate control: a bit-rate buffer of half a second bounds how far any picture overshoots.
+        c->rc_max_rate = settings.bitRate;
+        c->rc_buffer_size = std::max(1, settings.bitRate / 2);
     }
     // A key frame asked for is an IDR frame, so a remote that lost the stream can start decoding from it.
     av_opt_set(c->priv_data, "forced-idr", "1", 0);
@@ -93,6 +98,10 @@ void H264CompressionSession::setBitRate(int bitsPerSecond) {
     if (bitsPerSecond <= 0) return;
     settings_.bitRate = bitsPerSecond;
     state_->context->bit_rate = bitsPerSecond;
+    if (settings_.lowLatency) {
+        state_->context->rc_max_rate = bitsPerSecond;
+        state_->context->rc_buffer_size = std::max(1, bitsPerSecond / 2);
+    }
 }
 
 std::optional<H264CompressionSession::Output> H264CompressionSession::encode(const AVFrame& picture,

@@ -50,7 +50,10 @@ public:
         std::optional<std::int64_t> width;
         std::optional<std::int64_t> height;
         std::optional<std::int64_t> timecodeFrame;
+        /// Whether the movie has a sound track; absent until probed, when it is taken to have one.
+        std::optional<bool> hasAudio;
 
+        bool soundTrack() const { return hasAudio.value_or(true); }
         friend bool operator==(const Clip&, const Clip&) = default;
     };
 
@@ -151,8 +154,8 @@ public:
     static constexpr double duplicateCutWindow = 0.5;
     static constexpr std::size_t maxCameraNameLength = 80;
 
-    /// The take of a new movie: the take of the first movie it overlaps (with 2 s of slack), else one above the
-    /// highest take of the day.
+    /// The take of a new movie: the take of the first movie it overlaps (with 2 s of slack) that its camera has
+    /// no movie in yet, else one above the highest take of the day.
     static std::int64_t takeNumber(const std::vector<Clip>& clips, const Clip& clip);
     /// The take of the first movie whose span holds the date.
     static std::optional<std::int64_t> takeAtDate(const std::vector<Clip>& clips, Date date);
@@ -284,6 +287,7 @@ struct ProbeResult {
     std::optional<double> duration;
     float nominalFrameRate = 0;
     std::optional<TimecodeStart> timecode;
+    std::optional<bool> hasAudio;  ///< whether it has a sound track
 
     friend bool operator==(const ProbeResult&, const ProbeResult&) = default;
 };

@@ -2,11 +2,56 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/video_frame.h"
 
 namespace morvane {
+
+/// A picture size and frame rate a source delivers; the rate as a fraction (30000/1001 for 29.97).
+struct SourceMode {
+    int width = 0;
+    int height = 0;
+    int rateNumerator = 30;
+    int rateDenominator = 1;
+
+    double fps() const { return rateDenominator > 0 ? static_cast<double>(rateNumerator) / rateDenominator : 0; }
+    friend bool operator==(const SourceMode&, const SourceMode&) = default;
+};
+
+/// Of the modes, the one closest to the wanted size (the least sum of the differences in width and height, the
+/// smaller of two as near) and, of
+/// that size, the rate nearest to `fps` (the faster of two as near, so a recorder drops rather than repeats
+/// pictures). None for no modes.
+std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int width, int height, double fps);
+
+/// The picture settings a source applies: none of an optional means automatic.
+struct PictureSettings {
+    float exposureBias = 0;         ///< stops, under automatic exposure
+    std::optional<float> iso;       ///< manual exposure: both set
+    std::optional<double> shutter;  ///< seconds
+    std::optional<float> kelvin;    ///< manual white balance
+    float tint = 0;
+    std::optional<float> focus;  ///< manual focus: 0 near … 1 far
+    double zoom = 1;
+
+    friend bool operator==(const PictureSettings&, const PictureSettings&) = default;
+};
+
+/// What a source can set of its picture.
+struct SourceCapabilities {
+    bool exposureBias = false;
+    bool manualExposure = false;
+    float minISO = 0, maxISO = 0;
+    double minShutter = 0, maxShutter = 0;  ///< seconds
+    bool manualWhiteBalance = false;
+    bool manualFocus = false;
+    double maxZoom = 1;
+
+    friend bool operator==(const SourceCapabilities&, const SourceCapabilities&) = default;
+};
 
 /// Where a camera's pictures and sound come from. A source delivers on a thread of its own, one frame at a time
 /// and in capture order, from `start` until `stop` returns.
@@ -25,6 +70,24 @@ public:
     virtual bool start(Callbacks callbacks) = 0;
     /// Stops delivering; no callback runs once it returns. Must not be called from a callback.
     virtual void stop() = 0;
+
+    /// The sizes and rates the source can deliver; empty when it cannot tell.
+    virtual std::vector<SourceMode> modes() const { return {}; }
+    /// The mode it delivers (or will, once started).
+    virtual std::optional<SourceMode> mode() const { return std::nullopt; }
+    /// Switches to the mode closest to `wanted` (a running source restarts with the same callbacks). False when
+    /// the source cannot switch or restart. Not from a callback.
+    virtual bool setMode(const SourceMode& wanted) {
+        (void)wanted;
+        return false;
+    }
+    virtual SourceCapabilities capabilities() const { return {}; }
+    /// Applies what the source can of the settings and returns what it applied: a setting it lacks comes back
+    /// automatic (zoom 1, bias 0).
+    virtual PictureSettings applyPicture(const PictureSettings& wanted) {
+        (void)wanted;
+        return {};
+    }
 
     /// How far the picture is turned from upright, in degrees: 0, 90, 180 or 270.
     int captureAngle() const { return angle_.load(); }

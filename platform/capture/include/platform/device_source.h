@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/capture_source.h"
+#include "platform/v4l2_controls.h"
 
 struct SwsContext;
 
@@ -46,11 +47,12 @@ public:
         std::string videoDevice = "/dev/video0";
         int width = 1280;
         int height = 720;
-        int framesPerSecond = 30;
+        int framesPerSecond = 30;  ///< the rate's numerator (30000 with `rateDenominator` 1001 for 29.97)
         /// The device's format to ask for: "yuyv422", "nv12", "mjpeg", or empty for the device's choice.
         std::string inputFormat;
         /// "pulse:<source>" or "alsa:<device>" ("pulse:default" for the default microphone); empty for none.
         std::string audioDevice;
+        int rateDenominator = 1;
     };
 
     explicit DeviceSource(Settings settings);
@@ -58,13 +60,27 @@ public:
 
     bool start(Callbacks callbacks) override;
     void stop() override;
+    /// From the device's own list, read once.
+    std::vector<SourceMode> modes() const override;
+    std::optional<SourceMode> mode() const override;
+    /// The device's mode closest to `wanted`; the capture restarts in it.
+    bool setMode(const SourceMode& wanted) override;
+    /// From the device's controls, read once.
+    SourceCapabilities capabilities() const override;
+    /// Sets the device's controls (exposure, gain, white balance, focus, zoom).
+    PictureSettings applyPicture(const PictureSettings& wanted) override;
 
 private:
     struct Reader;
+    void readDevice() const;
 
     Settings settings_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Reader>> readers_;
+    Callbacks callbacks_;
+    mutable bool deviceRead_ = false;
+    mutable std::vector<SourceMode> modes_;
+    mutable V4L2ControlTable controls_;
 };
 
 }  // namespace morvane

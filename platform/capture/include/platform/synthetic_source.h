@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/capture_source.h"
 
@@ -12,7 +14,9 @@ namespace morvane {
 
 /// A camera without a camera: colour bars over a grey ramp with a white square moving across, or one flat
 /// colour, at a steady frame rate, with a sine tone. Used by tests, benchmarks and the camera program where no
-/// capture device is named.
+/// capture device is named. It runs at any of its listed sizes and any rate, and shows its picture settings as a
+/// real camera would: exposure as brightness, white balance as colour balance, manual focus as blur away from
+/// the scene's distance, zoom as a centre crop.
 class SyntheticSource final : public CaptureSource {
 public:
     enum class Pattern { bars, flat };
@@ -28,15 +32,29 @@ public:
         std::array<float, 3> flatColor{0.5f, 0.5f, 0.5f};  ///< red, green, blue 0…1, for `Pattern::flat`
         double toneHertz = 1000;  ///< 0 for no sound
         int sampleRate = 48000;
+        PictureSettings picture;
     };
+
+    /// The sizes it lists; any even size given at construction is listed too.
+    static const std::vector<std::pair<int, int>>& listedSizes();
+    /// The rates it lists (it runs at any other as well).
+    static const std::vector<std::pair<int, int>>& listedRates();
+    /// How far the scene is, as a lens position: manual focus elsewhere blurs it.
+    static constexpr float sceneDistance = 0.5f;
 
     explicit SyntheticSource(Settings settings);
     ~SyntheticSource() override;
 
     bool start(Callbacks callbacks) override;
     void stop() override;
+    std::vector<SourceMode> modes() const override;
+    std::optional<SourceMode> mode() const override;
+    bool setMode(const SourceMode& wanted) override;
+    SourceCapabilities capabilities() const override;
+    PictureSettings applyPicture(const PictureSettings& wanted) override;
 
-    const Settings& settings() const { return settings_; }
+    /// The settings as they are now (size and rate change with `setMode`, the picture with `applyPicture`).
+    Settings settings() const;
     double framesPerSecond() const;
 
     /// Picture number `index` of the sequence, the same whenever it is asked for. Null when the size is not
@@ -49,10 +67,11 @@ private:
     void run(Callbacks callbacks);
 
     Settings settings_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;  // guards everything here
     std::condition_variable wake_;
     bool stopping_ = false;
     std::thread thread_;
+    Callbacks callbacks_;  // kept for a restart in another mode
 };
 
 }  // namespace morvane

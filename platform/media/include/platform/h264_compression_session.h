@@ -23,7 +23,8 @@ public:
         int bitRate = 4'000'000;
         /// Frames between key frames.
         int keyframeInterval = 60;
-        /// libx264's zero-latency tuning; without it, look-ahead is still off so each picture comes out at once.
+        /// Low-delay rate control: a bit-rate buffer of half a second bounds every picture's size. Without it the
+        /// rate is an average only. Either way each picture comes out at once (zero-latency tuning).
         bool lowLatency = true;
     };
 

@@ -1,0 +1,380 @@
+// A day of three cameras at 23.976, 25 and 29.97 drop-frame, paired with the remote over the real peer link on
+// 127.0.0.1: the picture settings change what the remote sees, two takes recorded on every camera at once with
+// live cuts land in the shoot library as two takes, and the timeline files line the cameras up.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <random>
+
+#include "deck/retouch_library.h"
+#include "platform/defaults.h"
+#include "platform/file_contents.h"
+#include "platform/keychain.h"
+#include "qt_main_executor.h"
+#include "qt_wait.h"
+#include "remote/monitor_controller.h"
+#include "remote/video_receiver.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+namespace {
+
+bool eventually(const std::function<bool()>& condition, int milliseconds = 20000) {
+    return test::eventually(condition, milliseconds);
+}
+
+void pause(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    eventually([&] { return timer.elapsed() >= milliseconds; }, milliseconds + 1000);
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+/// The camera program, with its output lines collected.
+class CameraProcess {
+public:
+    void start(const QStringList& arguments, const QProcessEnvironment& environment) {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
+            while (process.canReadLine()) lines.push_back(process.readLine().trimmed().toStdString());
+        });
+        process.start(CAMERA_PROGRAM, arguments);
+    }
+    ~CameraProcess() {
+        if (process.state() != QProcess::NotRunning) {
+            process.write("quit\n");
+            if (!process.waitForFinished(15000)) process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    std::optional<std::string> lineStartingWith(const std::string& prefix) const {
+        for (const auto& line : lines)
+            if (line.rfind(prefix, 0) == 0) return line;
+        return std::nullopt;
+    }
+    void type(const std::string& line) { process.write((line + "\n").c_str()); }
+
+    QProcess process;
+    std::vector<std::string> lines;
+};
+
+struct Mean {
+    double red = 0, green = 0, blue = 0;
+    double brightness() const { return (red + green + blue) / 3; }
+};
+
+Mean meanOf(const QImage& picture) {
+    Mean m;
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            m.red += qRed(c);
+            m.green += qGreen(c);
+            m.blue += qBlue(c);
+        }
+    const double n = std::max(1, image.width() * image.height());
+    return {m.red / n, m.green / n, m.blue / n};
+}
+
+// Columns around the middle of the top row band with about the middle's colour: the middle bar's width.
+int middleBarWidth(const QImage& picture) {
+    const int y = picture.height() / 10, x0 = picture.width() / 2;
+    const QColor middle = picture.pixelColor(x0, y);
+    auto same = [&](int x) {
+        const QColor c = picture.pixelColor(x, y);
+        return std::abs(c.red() - middle.red()) + std::abs(c.green() - middle.green()) +
+                   std::abs(c.blue() - middle.blue()) <
+               40;
+    };
+    int left = x0, right = x0;
+    while (left > 0 && same(left - 1)) --left;
+    while (right + 1 < picture.width() && same(right + 1)) ++right;
+    return right - left + 1;
+}
+
+// "123/25s" or "1188029843/30000s" as seconds.
+double fcpxmlSeconds(const QString& time) {
+    const auto parts = QString(time).remove('s').split('/');
+    if (parts.size() != 2) return parts.value(0).toDouble();
+    return parts[0].toDouble() / parts[1].toDouble();
+}
+
+/// What a take's FCPXML says: each asset's start and frame duration, and the program's clips in order.
+struct TakeDocument {
+    std::map<std::string, double> assetStart;          // by camera
+    std::map<std::string, std::string> frameDuration;  // by camera
+    std::map<std::string, std::string> hasAudio;       // by camera
+    std::vector<std::string> program;                  // cameras of the program's picture clips
+};
+
+TakeDocument readTake(const std::string& text) {
+    TakeDocument doc;
+    std::map<QString, QString> formats, assetFormat, assetCamera;
+    QXmlStreamReader xml(QString::fromStdString(text));
+    bool inProgram = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) {
+            if (xml.isEndElement() && xml.name() == u"gap") inProgram = false;
+            continue;
+        }
+        const auto a = xml.attributes();
+        if (xml.name() == u"format") {
+            formats[a.value("id").toString()] = a.value("frameDuration").toString();
+        } else if (xml.name() == u"asset") {
+            // "Take 01 – 11.00.00 – Cam A.mov": the camera is the last part.
+            const QString name = a.value("name").toString();
+            const QString camera = name.section(QString::fromUtf8(" \u2013 "), -1).chopped(4);
+            assetCamera[a.value("id").toString()] = camera;
+            doc.assetStart[camera.toStdString()] = fcpxmlSeconds(a.value("start").toString());
+            doc.frameDuration[camera.toStdString()] = formats[a.value("format").toString()].toStdString();
+            doc.hasAudio[camera.toStdString()] = a.value("hasAudio").toString().toStdString();
+        } else if (xml.name() == u"gap" && a.value("name") == u"Program") {
+            inProgram = true;
+        } else if (inProgram && xml.name() == u"asset-clip" && a.value("srcEnable") == u"video") {
+            doc.program.push_back(a.value("name").toString().toStdString());
+        }
+    }
+    return doc;
+}
+
+// Each stream of a movie as ffprobe reports it: key=value fields.
+std::vector<std::map<std::string, std::string>> probeStreams(const std::filesystem::path& movie) {
+    std::vector<std::map<std::string, std::string>> streams;
+    const std::string out =
+        run("ffprobe -v error -show_entries stream=codec_type,codec_tag_string,avg_frame_rate "
+            "-of compact=p=0 '" +
+            movie.string() + "'");
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::map<std::string, std::string> fields;
+        std::istringstream parts(line);
+        for (std::string part; std::getline(parts, part, '|');) {
+            const auto eq = part.find('=');
+            if (eq != std::string::npos) fields[part.substr(0, eq)] = part.substr(eq + 1);
+        }
+        streams.push_back(fields);
+    }
+    return streams;
+}
+
+double ratio(const std::string& fraction) {
+    const auto slash = fraction.find('/');
+    if (slash == std::string::npos) return std::atof(fraction.c_str());
+    const double den = std::atof(fraction.c_str() + slash + 1);
+    return den > 0 ? std::atof(fraction.c_str()) / den : 0;
+}
+
+TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path root(dir.path().toStdString());
+    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    const std::string group =
+        "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
+    const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
+
+    Defaults defaults(root / "defaults.json");
+    ShootLibrary shoot(ShootLibrary::Environment{&defaults, root / "Movies"});
+    RetouchLibrary retouch(root / "Retouch", root / "Program");
+    MonitorEnvironment env;
+    env.mainExecutor = QtMainExecutor::shared();
+    env.defaults = &defaults;
+    env.shootLibrary = &shoot;
+    env.retouchLibrary = &retouch;
+    env.fallbackFolder = root / "Unfiled";
+    PeerSession::Options options;
+    options.keychain = std::make_shared<Keychain>(root / "remote" / "keychain");
+    options.interfaces = {"127.0.0.1"};
+    options.multicastGroup = group;
+    options.multicastPort = port;
+    options.temporaryFolder = root / "incoming";
+    options.mainExecutor = env.mainExecutor;
+    env.makeLink = [options](int maxCameras) -> std::shared_ptr<CameraLink> {
+        return PeerSessionLink::makeMonitor(maxCameras, options);
+    };
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, env);
+    controller->start();
+
+    // Cam C starts at 30 and is switched to 29.97 from the remote.
+    struct Camera {
+        std::string name, fps;
+        std::int64_t frameRate;
+        bool ntsc;
+        std::string movieRate;
+    };
+    const std::vector<Camera> cameras{{"Cam A", "23.976", 24, true, "24000/1001"},
+                                      {"Cam B", "25", 25, false, "25/1"},
+                                      {"Cam C", "30", 30, true, "30000/1001"}};
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(port));
+    std::vector<std::unique_ptr<CameraProcess>> processes;
+    for (const auto& camera : cameras) {
+        processes.push_back(std::make_unique<CameraProcess>());
+        processes.back()->start({"--name", QString::fromStdString(camera.name), "--folder",
+                                 QString::fromStdString((root / camera.name).string()), "--size", "320x180", "--fps",
+                                 QString::fromStdString(camera.fps)},
+                                environment);
+    }
+    std::map<std::string, std::shared_ptr<CameraFeed>> feeds;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        CameraProcess& process = *processes[i];
+        ASSERT_TRUE(eventually([&] { return process.lineStartingWith("ready").has_value(); }));
+        std::optional<PeerId> id;
+        ASSERT_TRUE(eventually([&] {
+            for (const auto& entry : controller->nearbyCameras())
+                if (entry.name == cameras[i].name) id = entry.id;
+            return id.has_value();
+        }));
+        controller->peers()->connect(*id);
+        ASSERT_TRUE(eventually([&] { return controller->pairingRequest() && process.lineStartingWith("pairing"); }));
+        const std::string code = controller->pairingRequest()->code;
+        controller->acceptPairing();
+        process.type(code);
+        ASSERT_TRUE(eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }));
+        feeds[cameras[i].name] = controller->feed(*id);
+    }
+
+    // Each status describes its camera: its size, its formats, its rate.
+    controller->sendFromControls(CameraCommand::SetFrameRate{30, true}, *feeds["Cam C"]);
+    for (const auto& camera : cameras) {
+        auto feed = feeds[camera.name];
+        ASSERT_TRUE(eventually([&] {
+            const auto& s = feed->status();
+            return s && s->frameRate == camera.frameRate && s->ntsc == camera.ntsc && !s->formats.empty();
+        })) << camera.name;
+        EXPECT_EQ(feed->status()->resolution, (Resolution{320, 180})) << camera.name;
+        EXPECT_TRUE(feed->status()->supportsManualWhiteBalance);
+    }
+
+    // Cam B's picture settings show in the remote's decoded picture.
+    const PeerId b = feeds["Cam B"]->id();
+    auto latest = [&] {
+        auto receiver = controller->receiver(b);
+        return receiver ? receiver->containerLayer().picture() : QImage();
+    };
+    ASSERT_TRUE(eventually([&] { return !latest().isNull(); }));
+    const int plainBar = middleBarWidth(latest());
+    controller->sendFromControls(CameraCommand::SetZoom{2}, *feeds["Cam B"]);
+    EXPECT_TRUE(eventually([&] { return middleBarWidth(latest()) > plainBar * 17 / 10; })) << plainBar;
+    const Mean plain = meanOf(latest());
+    controller->sendFromControls(CameraCommand::SetExposureBias{1}, *feeds["Cam B"]);
+    EXPECT_TRUE(eventually([&] { return meanOf(latest()).brightness() > plain.brightness() + 15; }));
+    const Mean bright = meanOf(latest());
+    controller->sendFromControls(CameraCommand::SetWhiteBalance{WhiteBalance::Manual{3200, 0}}, *feeds["Cam B"]);
+    EXPECT_TRUE(eventually([&] {
+        const Mean m = meanOf(latest());
+        return m.blue - m.red > bright.blue - bright.red + 20;
+    }));
+    EXPECT_TRUE(eventually([&] { return feeds["Cam B"]->status()->whiteBalance.is<WhiteBalance::Manual>(); }));
+
+    // Two takes on every camera at once, with live cuts.
+    const std::vector<std::vector<std::string>> cuts{{"Cam A", "Cam B", "Cam C"}, {"Cam A", "Cam B"}};
+    for (const auto& takeCuts : cuts) {
+        controller->recordOnEveryCamera();
+        ASSERT_TRUE(eventually([&] {
+            return std::all_of(feeds.begin(), feeds.end(),
+                               [](auto& f) { return f.second->status() && f.second->status()->isRecording; });
+        }));
+        for (const auto& camera : takeCuts) {
+            pause(600);
+            controller->putOnAir(*feeds[camera]);
+        }
+        pause(600);
+        controller->recordOnEveryCamera();
+        ASSERT_TRUE(eventually([&] {
+            return std::none_of(feeds.begin(), feeds.end(),
+                                [](auto& f) { return f.second->status() && f.second->status()->isRecording; });
+        }));
+        pause(300);
+    }
+
+    const auto dayFolder = shoot.folderURL(Date::now());
+    std::optional<ShootLibrary::Day> day;
+    ASSERT_TRUE(eventually(
+        [&] {
+            shoot.waitUntilIdle();
+            auto text = readFileContents(dayFolder / ".quorbelin-shoot.json", 1 << 24);
+            day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
+            return day && day->clips.size() == 6 &&
+                   std::all_of(day->clips.begin(), day->clips.end(),
+                               [](const auto& c) { return c.timecodeFrame.has_value(); });
+        },
+        60000));
+    shoot.waitUntilIdle();
+
+    // One take per recording on every camera.
+    std::map<std::int64_t, std::set<std::string>> takes;
+    for (const auto& clip : day->clips) {
+        EXPECT_TRUE(takes[clip.take].insert(clip.camera).second) << clip.file;
+        EXPECT_EQ(clip.hasAudio, true) << clip.file;
+    }
+    ASSERT_EQ(takes.size(), 2u);
+    for (const auto& [take, names] : takes) EXPECT_EQ(names.size(), 3u) << "take " << take;
+
+    for (std::int64_t take = 1; take <= 2; ++take) {
+        const auto file =
+            dayFolder / std::string(ShootLibrary::perTakeFolderName) / ("Take 0" + std::to_string(take) + ".fcpxml");
+        const auto text = readFileContents(file, 1 << 24);
+        ASSERT_TRUE(text) << file;
+        const TakeDocument doc = readTake(*text);
+        ASSERT_EQ(doc.assetStart.size(), 3u) << *text;
+        // The angles start together: within the frames the three sources' capture phases allow.
+        double first = 1e9, last = -1e9;
+        for (const auto& [camera, start] : doc.assetStart) {
+            first = std::min(first, start);
+            last = std::max(last, start);
+        }
+        EXPECT_LT(last - first, 2.5 * 1001.0 / 24000) << *text;
+        EXPECT_EQ(doc.frameDuration.at("Cam A"), "1001/24000s");
+        EXPECT_EQ(doc.frameDuration.at("Cam B"), "1/25s");
+        EXPECT_EQ(doc.frameDuration.at("Cam C"), "1001/30000s");
+        for (const auto& [camera, sound] : doc.hasAudio) EXPECT_EQ(sound, "1") << camera;
+        // The program holds every cut: the camera on air before the take, then each cut in turn.
+        const std::vector<std::string> expected = take == 1 ? std::vector<std::string>{"Cam A", "Cam B", "Cam C"}
+                                                            : std::vector<std::string>{"Cam C", "Cam A", "Cam B"};
+        EXPECT_EQ(doc.program, expected) << *text;
+    }
+
+    // Each movie's rate is its timecode track's.
+    for (const auto& clip : day->clips) {
+        const auto camera =
+            std::find_if(cameras.begin(), cameras.end(), [&](auto& c) { return c.name == clip.camera; });
+        ASSERT_NE(camera, cameras.end());
+        std::optional<std::string> videoRate, timecodeRate;
+        for (const auto& stream : probeStreams(dayFolder / clip.file)) {
+            if (stream.count("codec_type") && stream.at("codec_type") == "video")
+                videoRate = stream.at("avg_frame_rate");
+            if (stream.count("codec_tag_string") && stream.at("codec_tag_string") == "tmcd")
+                timecodeRate = stream.at("avg_frame_rate");
+        }
+        ASSERT_TRUE(videoRate && timecodeRate) << clip.file;
+        EXPECT_EQ(*videoRate, camera->movieRate) << clip.file;
+        EXPECT_DOUBLE_EQ(ratio(*timecodeRate), ratio(camera->movieRate)) << clip.file << " " << *timecodeRate;
+        EXPECT_EQ(clip.frameRate, camera->frameRate) << clip.file;
+        EXPECT_EQ(clip.ntsc, camera->ntsc) << clip.file;
+    }
+    controller->stop();
+}
+
+}  // namespace
+}  // namespace morvane

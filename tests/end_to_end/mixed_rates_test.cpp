@@ -11,6 +11,7 @@
 
 #include <random>
 
+#include "camera/take_log.h"
 #include "deck/retouch_library.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
@@ -20,6 +21,7 @@
 #include "remote/monitor_controller.h"
 #include "remote/video_receiver.h"
 #include "shoot_library/shoot_library.h"
+#include "shoot_library/timecode.h"
 
 namespace morvane {
 namespace {
@@ -338,21 +340,35 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         ASSERT_TRUE(text) << file;
         const TakeDocument doc = readTake(*text);
         ASSERT_EQ(doc.assetStart.size(), 3u) << *text;
-        // The angles start together: within the frames the three sources' capture phases allow.
         double first = 1e9, last = -1e9;
         for (const auto& [camera, start] : doc.assetStart) {
             first = std::min(first, start);
             last = std::max(last, start);
+            // Each angle starts at the frame in which the camera captured its first picture.
+            const auto entries = TakeLog(root / camera / "takes.json").entries();
+            ASSERT_EQ(entries.size(), 2u) << camera;
+            const Date captured = entries[static_cast<std::size_t>(take - 1)].info.capturedAt;
+            const double secondsOfDay = captured.timeIntervalSince(timecode::startOfLocalDay(captured));
+            const double frame = ratio(doc.frameDuration.at(camera).substr(0, doc.frameDuration.at(camera).size() - 1));
+            EXPECT_GE(secondsOfDay - start, -0.005) << camera << " take " << take;
+            EXPECT_LT(secondsOfDay - start, frame + 0.005) << camera << " take " << take;
         }
-        EXPECT_LT(last - first, 2.5 * 1001.0 / 24000) << *text;
+        // The angles start together: the record command reaches three busy processes a little apart.
+        EXPECT_LT(last - first, 0.5) << *text;
         EXPECT_EQ(doc.frameDuration.at("Cam A"), "1001/24000s");
         EXPECT_EQ(doc.frameDuration.at("Cam B"), "1/25s");
         EXPECT_EQ(doc.frameDuration.at("Cam C"), "1001/30000s");
         for (const auto& [camera, sound] : doc.hasAudio) EXPECT_EQ(sound, "1") << camera;
-        // The program holds every cut: the camera on air before the take, then each cut in turn.
+        // The program holds every cut in turn, after the camera on air before the take. (A camera's own record of a
+        // cut, stamped when the command reached it, may add a late repeat on a loaded machine.)
         const std::vector<std::string> expected = take == 1 ? std::vector<std::string>{"Cam A", "Cam B", "Cam C"}
                                                             : std::vector<std::string>{"Cam C", "Cam A", "Cam B"};
-        EXPECT_EQ(doc.program, expected) << *text;
+        std::size_t found = 0;
+        for (const auto& camera : doc.program)
+            if (found < expected.size() && camera == expected[found]) ++found;
+        EXPECT_EQ(found, expected.size()) << *text;
+        ASSERT_FALSE(doc.program.empty());
+        EXPECT_EQ(doc.program.front(), expected.front()) << *text;
     }
 
     // Each movie's rate is its timecode track's.

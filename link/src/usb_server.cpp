@@ -15,8 +15,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -37,6 +39,98 @@ void wakeUp(int eventFd) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(eventFd, &one, sizeof one);
 }
+
+/// Reads and hashes a file's next chunks on a thread of its own while the link sends the last one, so that the
+/// socket does not sit idle while the storage and the digest work.
+class ChunkReader {
+public:
+    ChunkReader(int fd, std::uint64_t size) : fd_(fd), left_(size), thread_([this] { run(); }) {}
+    ~ChunkReader() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ChunkReader(const ChunkReader&) = delete;
+    ChunkReader& operator=(const ChunkReader&) = delete;
+
+    /// The next chunk in order, valid until the next call; empty at the end, and also when reading failed (the file
+    /// shrank or the storage failed), which `failed` then says.
+    std::pair<const std::uint8_t*, std::size_t> next() {
+        std::unique_lock lock(mutex_);
+        if (taken_) {  // the chunk handed out last time is sent: its buffer is free again
+            taken_ = false;
+            ++sent_;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return filled_ > sent_ || done_; });
+        if (filled_ == sent_) return {nullptr, 0};
+        taken_ = true;
+        const Slot& slot = slots_[sent_ % slots_.size()];
+        return {slot.data.data(), slot.size};
+    }
+    bool failed() {
+        std::lock_guard lock(mutex_);
+        return failed_;
+    }
+    /// The digest of everything read; once `next` has come to the end.
+    crypto::Digest digest() { return digest_.finish(); }
+
+private:
+    struct Slot {
+        Bytes data;
+        std::size_t size = 0;
+    };
+
+    void run() {
+        pthread_setname_np(pthread_self(), "usb-file-reader");
+        for (std::uint64_t filled = 0;; ++filled) {
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stopping_ || filled - sent_ < slots_.size(); });
+                if (stopping_) return;
+            }
+            // The slot is the reader's alone until `filled_` hands it over.
+            Slot& slot = slots_[filled % slots_.size()];
+            slot.data.resize(USBLink::maxChunk);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(slot.data.size(), left_));
+            ssize_t n = 0;
+            bool failed = false;
+            if (want > 0) {
+                do {
+                    n = ::read(fd_, slot.data.data(), want);
+                } while (n < 0 && errno == EINTR);
+                failed = n <= 0;
+            }
+            if (n > 0) {
+                slot.size = static_cast<std::size_t>(n);
+                digest_.update(slot.data.data(), slot.size);
+                left_ -= slot.size;
+            }
+            std::lock_guard lock(mutex_);
+            if (n > 0) filled_ = filled + 1;
+            if (failed || left_ == 0) {
+                failed_ = failed;
+                done_ = true;
+                changed_.notify_all();
+                return;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const int fd_;
+    std::uint64_t left_;  // the reader's
+    std::array<Slot, 3> slots_;
+    crypto::Sha256 digest_;  // the reader's until it is done
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t filled_ = 0, sent_ = 0;  // chunks read, chunks sent
+    bool taken_ = false, done_ = false, failed_ = false, stopping_ = false;
+    std::thread thread_;  // last, so that it starts once everything above exists
+};
 
 }  // namespace
 
@@ -370,29 +464,30 @@ bool USBServer::State::sendFile(const std::shared_ptr<Connection>& connection, c
     }
     if (progress) progress(item.info, 0.0);
 
-    crypto::Sha256 digest;
-    Bytes chunk(USBLink::maxChunk);
     std::uint64_t sent = 0;
-    bool readFailed = false;
-    while (sent < size) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - sent));
-        const ssize_t n = ::read(fd, chunk.data(), want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            readFailed = true;  // the file shrank or the storage failed; the remote refuses what it got
-            break;
+    bool readFailed = false, sendFailed = false;
+    crypto::Digest sum{};
+    {
+        ChunkReader reader(fd, size);  // gone before the file is closed
+        for (;;) {
+            const auto [data, n] = reader.next();
+            if (n == 0) break;
+            if (!connection->channel.send(USBLink::Kind::fileData, data, n)) {
+                sendFailed = true;
+                break;
+            }
+            sent += n;
+            if (progress) progress(item.info, size == 0 ? 1.0 : static_cast<double>(sent) / static_cast<double>(size));
         }
-        digest.update(chunk.data(), static_cast<std::size_t>(n));
-        if (!connection->channel.send(USBLink::Kind::fileData, chunk.data(), static_cast<std::size_t>(n))) {
-            ::close(fd);
-            release();
-            return false;
-        }
-        sent += static_cast<std::uint64_t>(n);
-        if (progress) progress(item.info, size == 0 ? 1.0 : static_cast<double>(sent) / static_cast<double>(size));
+        readFailed = reader.failed();  // the file shrank or the storage failed; the remote refuses what it got
+        if (!sendFailed) sum = reader.digest();
     }
     ::close(fd);
-    const auto sum = digest.finish();
+    if (sendFailed) {
+        release();
+        return false;
+    }
+
     if (!connection->channel.send(USBLink::Kind::fileEnd, sum.data(), sum.size())) {
         release();
         return false;

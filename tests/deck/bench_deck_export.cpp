@@ -68,9 +68,12 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::absolute(argv[2]);
     if (mode == "prepare") {
         fs::create_directories(dir);
-        // Moving test pictures, so that decoding and encoding do real work.
+        // Moving test pictures with sensor noise and the recorder's key frame a second, so that decoding and
+        // encoding do the work a camera's movies ask for.
         fixtures::Clip a{"", 440, seconds, 1920, 1080, 30};
         a.pattern = "testsrc2";
+        a.keyFrameInterval = 30;
+        a.noise = 12;
         fixtures::Clip b = a;
         b.tone = 660;
         b.pattern = "testsrc";

@@ -160,7 +160,8 @@ int main(int argc, char** argv) {
         const std::filesystem::path file = argv[2];
         const std::uint64_t size = std::strtoull(argv[3], nullptr, 10) << 20;
         if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != size) makeFile(file, size);
-        const double seconds = mode == "link" ? overLink(file, work.path()) : plainCopy(file, work.path(), mode == "same");
+        const double seconds =
+            mode == "link" ? overLink(file, work.path()) : plainCopy(file, work.path(), mode == "same");
         std::printf("%s: %.3f s, %.0f MB/s\n", mode.c_str(), seconds, static_cast<double>(size) / 1e6 / seconds);
         return seconds > 0 ? 0 : 1;
     }
@@ -204,7 +205,10 @@ int main(int argc, char** argv) {
                 mb / median(same));
     std::printf("plain socket copy (bytes only):                      %.3f s, %.0f MB/s\n", median(plain),
                 mb / median(plain));
-    std::printf("link speed / same-work copy: %.2f (median of the rounds' ratios); link time / plain copy time: %.2f\n",
-                median(linkToSame), median(link) / median(plain));
+    std::printf(
+        "link speed / same-work copy: %.2f (median of the rounds' ratios; min %.2f, max %.2f); link time / "
+        "plain copy time: %.2f\n",
+        median(linkToSame), *std::min_element(linkToSame.begin(), linkToSame.end()),
+        *std::max_element(linkToSame.begin(), linkToSame.end()), median(link) / median(plain));
     return 0;
 }

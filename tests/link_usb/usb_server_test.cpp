@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -131,6 +132,36 @@ TEST_F(USBServerTest, AFileNotReceivedIsSentAgainAndAMissingOneIsDropped) {
     EXPECT_EQ(ackList(), (std::vector<std::pair<std::string, bool>>{{"clip.mov", false}, {"clip.mov", true}}));
     std::lock_guard lock(mutex);
     EXPECT_EQ(failures, std::vector<std::string>{"missing.mov"});
+}
+
+TEST_F(USBServerTest, AFileThatShrinksWhileItIsSentIsReportedAndDropped) {
+    const auto info = sampleInfo("shrinking.mov");
+    const auto file = dir / "shrinking.mov";
+    makeFile(file, 16u << 20);
+    USBServer shrinking{USBServer::Options{camera, "127.0.0.1", 0, 0.1, 2}};
+    std::atomic<bool> cut{false};
+    // Cut short once the first chunk is out, while the next ones are being read ahead.
+    shrinking.onProgress = [&](const TransferInfo&, double fraction) {
+        if (fraction > 0 && !cut.exchange(true)) std::filesystem::resize_file(file, 1u << 20);
+    };
+    std::vector<std::string> failed;
+    shrinking.onFailed = [&](const TransferInfo& failedInfo, const std::string&) {
+        std::lock_guard lock(mutex);
+        failed.push_back(failedInfo.fileName);
+    };
+    ASSERT_TRUE(shrinking.start());
+    shrinking.send(file, info);
+    RawRemote hub(shrinking.port(), remote);
+    ASSERT_EQ(hub.greet(), USBLink::Handshake::Outcome::ok);
+    Bytes content;
+    const auto start = hub.receiveFile(&content);
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->size, 16u << 20);
+    EXPECT_LT(content.size(), start->size);
+    ASSERT_TRUE(hub.channel.send(USBLink::Kind::ack, USBLink::encodeAck({info.id, false})));
+    EXPECT_TRUE(waitFor([&] { return shrinking.pendingCount() == 0; }, 5s));
+    shrinking.stop();
+    EXPECT_EQ(failed, std::vector<std::string>{"shrinking.mov"});
 }
 
 TEST_F(USBServerTest, AHostileRemoteLosesItsLinkAndTheFileWaits) {

@@ -366,7 +366,12 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         std::size_t found = 0;
         for (const auto& camera : doc.program)
             if (found < expected.size() && camera == expected[found]) ++found;
-        EXPECT_EQ(found, expected.size()) << *text;
+        EXPECT_EQ(found, expected.size()) << [&] {
+            std::string cuts;
+            for (const auto& cut : day->cuts)
+                cuts += cut.camera + " " + std::to_string(cut.at.secondsSinceReferenceDate) + "\n";
+            return cuts;
+        }();
         ASSERT_FALSE(doc.program.empty());
         EXPECT_EQ(doc.program.front(), expected.front()) << *text;
     }

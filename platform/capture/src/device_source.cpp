@@ -192,6 +192,16 @@ DeviceSource::~DeviceSource() { stop(); }
 bool DeviceSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);
     if (!readers_.empty()) return false;
+    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open.
+    readDevice();
+    if (auto nearest =
+            closestMode(modes_, settings_.width, settings_.height,
+                        SourceMode{0, 0, settings_.framesPerSecond, std::max(1, settings_.rateDenominator)}.fps())) {
+        settings_.width = nearest->width;
+        settings_.height = nearest->height;
+        settings_.framesPerSecond = nearest->rateNumerator;
+        settings_.rateDenominator = nearest->rateDenominator;
+    }
     std::string error;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "video_size",

@@ -298,7 +298,7 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
                                [](auto& f) { return f.second->status() && f.second->status()->isRecording; });
         }));
         for (const auto& camera : takeCuts) {
-            pause(600);
+            pause(800);
             controller->putOnAir(*feeds[camera]);
         }
         pause(600);

@@ -246,6 +246,36 @@ TEST(FcpxmlTest, ProgramWithMissingCamerasAndRepeatedCameras) {
     EXPECT_FALSE(contains(fcpxml({b}, noClip), "<project"));
 }
 
+TEST(FcpxmlTest, MoviesWithoutSoundClaimNone) {
+    const Date ten = localDate(2026, 12, 6, 10, 0, 0);
+    auto silent = clip("A", "a.mov", ten, 10, 1);
+    silent.hasAudio = false;
+    auto sounding = clip("B", "b.mov", ten, 10, 1);
+    sounding.hasAudio = true;
+    Day day;
+    day.cuts = {{"A", ten.addingTimeInterval(-5)}, {"B", ten.addingTimeInterval(4)}};
+    const std::string doc = fcpxml({silent, sounding}, day);
+    EXPECT_TRUE(contains(doc,
+                         "name=\"a.mov\" start=\"1080000/30s\" duration=\"300/30s\" hasVideo=\"1\" hasAudio=\"0\" "
+                         "format=\"r1\">"))
+        << doc;
+    EXPECT_TRUE(contains(doc, "hasAudio=\"1\" format=\"r1\" audioSources=\"1\">")) << doc;
+    EXPECT_FALSE(contains(doc, "name=\"A sound\"")) << doc;
+    EXPECT_TRUE(contains(doc, "name=\"B sound\"")) << doc;
+    EXPECT_EQ(test::xmllintTextProblems(doc, true), "");
+
+    const std::string xml = ShootLibrary::dayXMEML("2026-12-06", day, shootFolder, {silent, sounding});
+    EXPECT_EQ(test::xmllintTextProblems(xml, false), "");
+    // Only B's movie (the second file) has an audio description and sound clips.
+    EXPECT_EQ(xml.find("<audio><channelcount>1</channelcount></audio>"),
+              xml.rfind("<audio><channelcount>1</channelcount></audio>"))
+        << xml;
+    EXPECT_FALSE(contains(xml, "\"clip-1-a\"")) << xml;
+    EXPECT_TRUE(contains(xml, "\"clip-2-a\"")) << xml;
+    EXPECT_FALSE(contains(xml, "program-sound-1\"")) << xml;
+    EXPECT_TRUE(contains(xml, "program-sound-2\"")) << xml;
+}
+
 TEST(FcpxmlTest, DeckEditSoundKinds) {
     const Date ten = localDate(2026, 12, 6, 10, 0, 0);
     const auto b = clip("B", "b.mov", ten, 10, 1);

@@ -24,6 +24,7 @@ Day sampleDay() {
     full.width = 1920;
     full.height = 1080;
     full.timecodeFrame = 1'294'705;
+    full.hasAudio = false;
     ShootLibrary::Clip photo;
     photo.file = "Photo \u2013 10.00.05 \u2013 B.heic";
     photo.camera = "B";
@@ -85,9 +86,9 @@ TEST(ManifestTest, MissingOrNullListsAreEmpty) {
     EXPECT_TRUE(day->deckEdits.empty());
     // The optional clip fields stay absent and are written back without their keys.
     EXPECT_FALSE(day->clips[0].frameRate || day->clips[0].ntsc || day->clips[0].width || day->clips[0].height ||
-                 day->clips[0].timecodeFrame);
+                 day->clips[0].timecodeFrame || day->clips[0].hasAudio);
     const std::string text = *ShootLibrary::encodeManifest(*day);
-    for (const char* key : {"frameRate", "ntsc", "width", "height", "timecodeFrame"})
+    for (const char* key : {"frameRate", "ntsc", "width", "height", "timecodeFrame", "hasAudio"})
         EXPECT_EQ(text.find(key), std::string::npos) << key;
     EXPECT_TRUE(ShootLibrary::decodeManifest("{}"));
 }

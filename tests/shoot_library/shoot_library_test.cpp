@@ -697,6 +697,10 @@ TEST(ApplyProbeTest, DurationsUnknownFilesAndMidnight) {
     result.duration = std::nan("");
     ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
     EXPECT_EQ(day.clips[0].duration, 4);
+    EXPECT_FALSE(day.clips[0].hasAudio);  // not probed for sound: taken to have it
+    result.hasAudio = false;
+    ASSERT_TRUE(ShootLibrary::applyProbe(day, result));
+    EXPECT_EQ(day.clips[0].hasAudio, false);
 
     // Reported just after midnight, recorded with a timecode just before it: the clip stays on its day.
     result.timecode = TimecodeStart{2'591'997, 30, false};  // 23:59:59.9

@@ -163,7 +163,10 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source) {
 
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
-    if (capturing) describeSource();
+    if (capturing) {
+        describeSource();
+        applyPicture();  // a device keeps what an earlier program set: it starts from what the status says
+    }
     drive_->onChange = [weak](const std::optional<DriveStatus>& drive) {
         if (auto self = weak.lock()) self->status_.externalDrive = drive;
     };

@@ -76,6 +76,9 @@ std::string shownName(const std::string& raw, std::uint8_t role) {
 
 }  // namespace
 
+// The session's router: it owns the links and the queue's state, and carries out what its parts answer: each link's
+// handshake (PairingHandshake), the cameras nearby (NearbyInvitations), the files received (IncomingFiles) and the
+// files sent (OutgoingFiles). The parts never call back into it.
 struct PeerSession::State {
     State(PeerSession& session, bool allowsPairing, int maxCameras, std::string serviceType, Options options)
         : session(session),

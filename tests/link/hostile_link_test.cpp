@@ -524,8 +524,8 @@ TEST_F(HostileLinkTest, FakeCameraCannotUpsetTheRemote) {
     expectGenuineLinkIntact();
 }
 
-// Idle connections that never start TLS: from another address they cannot keep the remote out at all; from the
-// remote's own address they hold it off only while they last, and it comes back by itself afterwards.
+// Idle connections that never start TLS, from another address and from the remote's own: they cannot keep the remote
+// out, and it comes back by itself.
 TEST_F(HostileLinkTest, IdleConnectionsDoNotLockTheRemoteOut) {
     const auto connectedBefore = monitor->recorder.count("connected");
     {

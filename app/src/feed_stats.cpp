@@ -15,6 +15,9 @@ using namespace theme;
 
 namespace {
 constexpr qreal lineSpacing = 3;
+// The figures sit on a dark backing of their own: a halo alone leaves them unreadable on a bright picture.
+constexpr qreal padX = 6, padY = 3, backingRadius = 6;
+constexpr qreal backingOpacity = 0.72;
 QFont statsFont() { return monospacedDigits(theme::font(TextStyle::caption2)); }
 qreal statsHeight() { return QFontMetricsF(statsFont()).height(); }
 }  // namespace
@@ -59,8 +62,8 @@ void FeedStats::updateHealth() {
 }
 
 void FeedStats::place() {
-    const qreal top = statsShown_ ? statsHeight() + lineSpacing : 0;
-    health_->setGeometry(0, qRound(top), health_->sizeHint().width(), health_->sizeHint().height());
+    const qreal top = padY + (statsShown_ ? statsHeight() + lineSpacing : 0);
+    health_->setGeometry(qRound(padX), qRound(top), health_->sizeHint().width(), health_->sizeHint().height());
 }
 
 void FeedStats::resizeEvent(QResizeEvent*) { place(); }
@@ -73,14 +76,15 @@ QSize FeedStats::sizeHint() const {
         w = std::max<qreal>(w, health_->sizeHint().width());
         h += (statsShown_ ? lineSpacing : 0) + health_->sizeHint().height();
     }
-    return QSize(qCeil(w) + 1, qCeil(h));
+    if (w <= 0 && h <= 0) return QSize(0, 0);
+    return QSize(qCeil(w + 2 * padX) + 1, qCeil(h + 2 * padY));
 }
 
 void FeedStats::paintEvent(QPaintEvent*) {
-    if (!statsShown_) return;
+    if (!statsShown_ && health_->isHidden()) return;
     // Repainted with every frame of the picture beneath: drawn once per change, copied afterwards.
     const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(width(), statsHeight()) * ratio).toSize();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
     if (cache_.size() != pixels || cachedText_ != statsText_ || cachedSlow_ != slow_) {
         cache_ = QPixmap(pixels);
         cache_.setDevicePixelRatio(ratio);
@@ -94,8 +98,11 @@ void FeedStats::paintEvent(QPaintEvent*) {
 }
 
 void FeedStats::drawStats(QPainter& p) const {
+    p.setRenderHint(QPainter::Antialiasing);
+    fillRoundedRect(p, QRectF(rect()), backingRadius, black(backingOpacity));
+    if (!statsShown_) return;
     p.setFont(statsFont());
-    const QRectF line(0, 0, width(), statsHeight());
+    const QRectF line(padX, padY, width() - 2 * padX, statsHeight());
     p.setPen(black(0.2));
     for (const QPointF& d : haloOffsets())
         p.drawText(line.translated(d), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);

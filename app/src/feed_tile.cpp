@@ -41,6 +41,20 @@ namespace {
 constexpr QSize scopeSize{168, 72};
 constexpr QSize histogramSize{128, 52};
 constexpr int readingsSpacing = 8;
+constexpr int readingsGap = 4;  // below the expand button
+
+QFont badgeFont() { return theme::font(TextStyle::caption, QFont::Black); }
+const QString& badgeText() {
+    static const QString text = QStringLiteral("ON AIR");
+    return text;
+}
+
+/// The "ON AIR" capsule, centred at the top of a tile of the given width.
+QRectF badgeRect(qreal width) {
+    const QFontMetricsF metrics(badgeFont());
+    const QSizeF size(metrics.horizontalAdvance(badgeText()) + 16, metrics.height() + 10);
+    return QRectF(width / 2 - size.width() / 2, 10, size.width(), size.height());
+}
 
 }  // namespace
 
@@ -78,15 +92,11 @@ protected:
             p.drawRect(r.adjusted(inset, inset, -inset, -inset));
         }
         if (badge_) {
-            const QFont f = theme::font(TextStyle::caption, QFont::Black);
-            const QString text = QStringLiteral("ON AIR");
-            const QFontMetricsF metrics(f);
-            const QSizeF size(metrics.horizontalAdvance(text) + 16, metrics.height() + 10);
-            const QRectF badge(r.center().x() - size.width() / 2, 10, size.width(), size.height());
+            const QRectF badge = badgeRect(r.width());
             fillCapsule(p, badge, theme::red());
-            p.setFont(f);
+            p.setFont(badgeFont());
             p.setPen(Qt::white);
-            p.drawText(badge, Qt::AlignCenter, text);
+            p.drawText(badge, Qt::AlignCenter, badgeText());
         }
     }
 
@@ -138,6 +148,7 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->addWidget(stats_, 0, Qt::AlignLeft);
         column->setSizeConstraint(QLayout::SetFixedSize);
     }
+
 
     expand_ = new RoundIconButton("arrow.up.left.and.arrow.down.right", QStringLiteral("Expand"),
                                   [this] { expandOrCollapse(); }, this);
@@ -191,6 +202,8 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
 
     flash_->setTrigger(feed_->shutterCount());
     noPicture_->setVisible(feed_->noPicture());
+    // Figures that grow push the readings aside at once (see `layoutLayers`).
+    chrome_->installEventFilter(this);
     refreshGuides();
     refreshStatus();
 }
@@ -200,6 +213,7 @@ FeedTile::~FeedTile() = default;
 const std::optional<QPointF>& FeedTile::focusPoint() const { return focus_->point(); }
 TileBorder FeedTile::border() const { return frame_->border(); }
 bool FeedTile::onAirBadgeShown() const { return frame_->badge(); }
+QRect FeedTile::onAirBadgeRect() const { return badgeRect(width()).toAlignedRect(); }
 
 void FeedTile::setPlacement(bool isSelected, bool showsChrome) {
     if (isSelected == isSelected_ && showsChrome == showsChrome_) return;
@@ -245,7 +259,6 @@ void FeedTile::refreshReadings() {
                              live.histogram().has_value());
     loupe_->setVisible(readings_.loupe);
     if (readings_.loupe) {
-        loupe_->setLoupeSize(loupeSide(showsChrome_));
         loupe_->setImage(live.loupe());
         loupe_->setContours(status->loupeContours);
     }
@@ -265,7 +278,13 @@ void FeedTile::refreshGuides() {
 
 void FeedTile::resizeEvent(QResizeEvent*) { layoutLayers(); }
 
+bool FeedTile::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == chrome_ && event->type() == QEvent::Resize && !layingOut_) layoutLayers();
+    return QWidget::eventFilter(watched, event);
+}
+
 void FeedTile::layoutLayers() {
+    layingOut_ = true;
     const QRect all = rect();
     for (QWidget* layer : {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_),
                            static_cast<QWidget*>(countdown_), static_cast<QWidget*>(flash_),
@@ -281,8 +300,40 @@ void FeedTile::layoutLayers() {
     const QSize button = expand_->sizeHint();
     expand_->setGeometry(width() - 8 - button.width(), top, button.width(), button.height());
 
-    // The readings column: trailing-aligned, top to bottom, each item at its own size.
+    // The readings column: trailing-aligned, top to bottom, below the expand button. Where the figures leave
+    // too little room beside them, the readings go below the figures, or, without the height for that, shrink
+    // (to half at most), so that their pictures never cover the figures' text.
     const auto insets = readingsInsets(showsChrome_, deck);
+    int readingsTop = qRound(insets.top);
+    if (!expand_->isHidden()) readingsTop = std::max(readingsTop, expand_->geometry().bottom() + 1 + readingsGap);
+    const int legendWidth = readings_.legend ? legend_->sizeHint().width() : 0;
+    const int natural = std::max({readings_.loupe ? qRound(loupeSide(showsChrome_)) : 0, legendWidth,
+                                  readings_.scope ? scopeSize.width() : 0,
+                                  readings_.histogram ? histogramSize.width() : 0});
+    int naturalHeight = 0;
+    if (readings_.loupe) naturalHeight += qRound(loupeSide(showsChrome_)) + readingsSpacing;
+    if (readings_.legend) naturalHeight += legend_->sizeHint().height() + readingsSpacing;
+    if (readings_.scope) naturalHeight += scopeSize.height() + readingsSpacing;
+    if (readings_.histogram) naturalHeight += histogramSize.height() + readingsSpacing;
+    const int trailing = qRound(insets.trailing);
+    const int chromeRight = chrome_->isHidden() ? 0 : chrome_->geometry().right() + 1;
+    const int belowChrome = chrome_->isHidden() ? 0 : chrome_->geometry().bottom() + 1 + readingsSpacing;
+    const int room = width() - trailing - chromeRight - readingsSpacing;
+    qreal scale = 1;
+    // A tile not shown yet has no size of its own to fit; it is laid out again when shown.
+    if (natural > room && isVisible()) {
+        if (std::max(readingsTop, belowChrome) + naturalHeight <= height()) {
+            readingsTop = std::max(readingsTop, belowChrome);
+        } else if (room >= std::max(natural / 2, legendWidth)) {
+            scale = qreal(room) / natural;
+        } else {
+            readingsTop = std::max(readingsTop, belowChrome);
+            scale = std::clamp(qreal(width() - trailing - 8) / natural, 0.5, 1.0);
+        }
+    }
+    if (readings_.loupe) loupe_->setLoupeSize(std::round(loupeSide(showsChrome_) * scale));
+    scope_->resize((QSizeF(scopeSize) * scale).toSize());
+    histogram_->resize((QSizeF(histogramSize) * scale).toSize());
     int columnWidth = 0, y = 0;
     std::vector<QWidget*> shown;
     for (QWidget* item : {static_cast<QWidget*>(loupe_), static_cast<QWidget*>(legend_),
@@ -294,8 +345,7 @@ void FeedTile::layoutLayers() {
         y += item->height() + readingsSpacing;
     }
     const int columnHeight = std::max(y - readingsSpacing, 0);
-    readingsColumn_->setGeometry(width() - qRound(insets.trailing) - columnWidth, qRound(insets.top), columnWidth,
-                                 columnHeight);
+    readingsColumn_->setGeometry(width() - trailing - columnWidth, readingsTop, columnWidth, columnHeight);
     deckBar_->setGeometry(0, 0, width(), DeckBar::barHeight);
 
     // Stacking order, bottom to top, as the layers are listed.
@@ -304,6 +354,7 @@ void FeedTile::layoutLayers() {
                            static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(frame_),
                            static_cast<QWidget*>(deckBar_)})
         layer->raise();
+    layingOut_ = false;
 }
 
 void FeedTile::mousePressEvent(QMouseEvent* event) {

@@ -15,6 +15,7 @@
 
 #include "app/monitor_toolbar.h"
 #include "app/screen_saver_inhibitor.h"
+#include "app/selected_feed_controls.h"
 #include "app/sheet_dialog.h"
 #include "camera_panels/caption_views.h"
 #include "camera_panels/close_button.h"
@@ -67,7 +68,7 @@ QRegion barRegion(const QWidget& widget) {
     QRegion region;
     for (auto* child : widget.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (child->isHidden()) continue;
-        if (dynamic_cast<SlotHolder*>(child) || child->objectName() == QLatin1String("transfers")) {
+        if (dynamic_cast<SlotHolder*>(child)) {
             region += barRegion(*child).translated(child->pos());
         } else {
             region += child->geometry();
@@ -115,13 +116,24 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
     inspector_->setObjectName(QStringLiteral("cameraSettingsInspector"));
     theme::setBackground(*inspector_, theme::sheetBackground());
     auto* inspectorLayout = new QVBoxLayout(inspector_);
-    inspectorLayout->setContentsMargins(0, 56, 0, 0);
-    auto* inspectorClose = new CloseButton([this] { setShowCameraSettings(false); }, inspector_);
-    inspectorClose->move(12, 8);
+    // The panel's own "Done" closes the column; a second close control would only repeat it.
+    inspectorLayout->setContentsMargins(0, 0, 0, 0);
     inspector_->hide();
 
     buildBars();
     buildShortcuts();
+
+    // Dims the screen behind an open sheet, so that nothing under it reads as part of the sheet.
+    backdrop_ = new QWidget(this);
+    backdrop_->setObjectName(QStringLiteral("sheetBackdrop"));
+    theme::setBackground(*backdrop_, QColor(0, 0, 0, 150));
+    backdrop_->hide();
+    // Esc closes the camera settings column like every sheet; the takes sheet has its own while it is open.
+    inspectorEscape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    inspectorEscape_->setContext(Qt::WindowShortcut);
+    inspectorEscape_->setEnabled(false);
+    connect(inspectorEscape_, &QShortcut::activated, this, [this] { setShowCameraSettings(false); });
+    connect(this, &MonitorScreen::presentationChanged, this, &MonitorScreen::refreshPresentationLayers);
 
     takesSheet_ = new LargeSheet(this, [this] { return makeTakesView(); });
     connect(takesSheet_, &LargeSheet::presentedChanged, this, [this](bool presented) {
@@ -172,11 +184,13 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutLayers();
     if ((event->oldSize().height() < compactHeightLimit) != (event->size().height() < compactHeightLimit)) refresh();
+    applyControlsDefault();
 }
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     // A bar whose views changed size is placed and masked again once its layout has settled.
-    if ((watched == toolbar_ || watched == bottom_) && event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
+    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_) &&
+        event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
             layoutScheduled_ = false;
@@ -297,12 +311,15 @@ void MonitorScreen::buildBars() {
     bottomColumn_ = new QVBoxLayout(bottom_);
     bottomColumn_->setContentsMargins(0, 0, 0, 0);
     bottomColumn_->setSpacing(barSpacing);
-    transfers_ = new QWidget(bottom_);
+    // The transfer rows keep a band of their own under the pictures: over a picture they would cross the
+    // tiles' names and figures.
+    transfers_ = new QWidget(this);
     transfers_->setObjectName(QStringLiteral("transfers"));
+    transfers_->setAttribute(Qt::WA_TranslucentBackground);
+    transfers_->installEventFilter(this);
     auto* transferColumn = new QVBoxLayout(transfers_);
     transferColumn->setContentsMargins(0, 0, 0, 0);
-    transferColumn->setSpacing(barSpacing);
-    bottomColumn_->addWidget(transfers_);
+    transferColumn->setSpacing(transferSpacing);
     heard_ = new HeardLine(QString(), bottom_);
     heard_->hide();
     bottomColumn_->addWidget(heard_, 0, Qt::AlignHCenter);
@@ -380,6 +397,12 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
         }
         static_cast<SlotHolder*>(controls_.data())->put(view);
     }
+    applyControlsDefault();
+}
+
+void MonitorScreen::applyControlsDefault() {
+    if (auto* controls = controls_ ? controls_->findChild<SelectedFeedControls*>() : nullptr)
+        controls->setCollapsedByDefault(controlsCollapsedByDefault(width(), height()));
 }
 
 void MonitorScreen::layoutLayers() {
@@ -393,13 +416,25 @@ void MonitorScreen::layoutLayers() {
 
     const int barWidth = std::max(0, contentWidth - 2 * barPadding);
     toolbar_->setGeometry(barPadding, barPadding, barWidth, toolbar_->sizeHint().height());
+
+    // The transfer band: as high as its shown rows, with room above and below; the pictures end above it.
+    transfers_->layout()->activate();
+    const int transferHeight = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
+    const int band = transferHeight > 0 ? transferHeight + 2 * transferBandPadding : 0;
+    transfers_->setGeometry(barPadding, height() - band + transferBandPadding, barWidth, transferHeight);
+    pictureHost_->layout()->setContentsMargins(picturePadding_ + QMargins(0, 0, 0, band));
+
     bottomColumn_->activate();
-    const int bottomHeight = std::min(bottom_->sizeHint().height(), std::max(0, height() - 2 * barPadding));
-    bottom_->setGeometry(barPadding, height() - barPadding - bottomHeight, barWidth, bottomHeight);
+    const int bottomEdge = band > 0 ? height() - band - transferBandPadding : height() - barPadding;
+    const int bottomHeight = std::min(bottom_->sizeHint().height(), std::max(0, bottomEdge - barPadding));
+    bottom_->setGeometry(barPadding, bottomEdge - bottomHeight, barWidth, bottomHeight);
     bottomColumn_->activate();
     toolbar_->raise();
+    transfers_->raise();
     bottom_->raise();
     inspector_->raise();
+    backdrop_->setGeometry(rect());
+    backdrop_->raise();
     updateBarMasks();
 }
 
@@ -482,6 +517,11 @@ void MonitorScreen::setShowTakes(bool value) {
 }
 
 QMessageBox* MonitorScreen::pairingAlert() const { return pairingAlert_.data(); }
+
+void MonitorScreen::refreshPresentationLayers() {
+    backdrop_->setVisible(openSheet() != nullptr);
+    inspectorEscape_->setEnabled(showCameraSettings_ && !showTakes_);
+}
 
 SheetDialog* MonitorScreen::openSheet() const {
     for (const auto& sheet : {gallerySheet_, settingsSheet_, networkSheet_, camerasSheet_})

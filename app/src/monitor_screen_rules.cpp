@@ -79,6 +79,10 @@ QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
            QStringLiteral("\n\nCheck the camera shows the same code, then accept on both phones.");
 }
 
+bool controlsCollapsedByDefault(int width, int height) {
+    return width < roomyControlsWidth || height < roomyControlsHeight;
+}
+
 QString cameraShortcutTitle(int number) { return QStringLiteral("Camera %1 on air").arg(number); }
 
 }  // namespace morvane

@@ -65,7 +65,14 @@ CaptureControls::Inputs SelectedFeedControls::inputs() const {
                                    }};
     in.openSettings = openSettings_;
     in.collapsedKey = collapsedKey;
+    in.collapsedByDefault = collapsedByDefault_;
     return in;
+}
+
+void SelectedFeedControls::setCollapsedByDefault(bool collapsed) {
+    if (collapsed == collapsedByDefault_) return;
+    collapsedByDefault_ = collapsed;
+    if (controls_) controls_->setInputs(inputs());
 }
 
 void SelectedFeedControls::refresh() {

@@ -70,6 +70,8 @@ SheetDialog* SheetDialog::present(QWidget* presenter, QWidget* content, Options 
                                   std::function<void()> onDismiss) {
     auto* sheet = new SheetDialog(presenter, content, std::move(options), std::move(onDismiss));
     sheet->open();
+    // The sheet takes the keyboard at once, so that Esc closes it without a click into it first.
+    sheet->activateWindow();
     return sheet;
 }
 

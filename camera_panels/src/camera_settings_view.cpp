@@ -1,6 +1,7 @@
 #include "camera_panels/camera_settings_view.h"
 
 #include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -430,36 +431,36 @@ void CameraSettingsView::buildWhiteBalance(Section& section) {
     controls_[QStringLiteral("Tint")] = tintSlider_;
     column->addSpacing(6);
 
-    auto* presetScroll = new QScrollArea(whiteBalanceManual_);
-    presetScroll->setFrameShape(QFrame::NoFrame);
-    presetScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    presetScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    presetScroll->setWidgetResizable(true);
-    presetScroll->setFixedHeight(34);
-    presetScroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
-    auto* presets = new QWidget(presetScroll);
-    presets->setStyleSheet(QStringLiteral("background: transparent;"));
-    auto* presetRow = new QHBoxLayout(presets);
-    presetRow->setContentsMargins(0, 0, 0, 0);
-    presetRow->setSpacing(8);
+    // The presets wrap onto a second line: a row scrolling sideways hides "Shade" from a mouse, which has no
+    // sideways swipe.
+    auto* presets = new QWidget(whiteBalanceManual_);
+    auto* presetGrid = new QGridLayout(presets);
+    presetGrid->setContentsMargins(0, 0, 0, 0);
+    presetGrid->setHorizontalSpacing(8);
+    presetGrid->setVerticalSpacing(8);
+    constexpr int presetColumns = 3;
+    int presetIndex = 0;
     for (const auto& preset : whiteBalancePresets()) {
         auto* button = new QPushButton(QString::fromUtf8(preset.label), presets);
         button->setFont(theme::font(theme::TextStyle::caption));
         button->setCursor(Qt::PointingHandCursor);
-        button->setStyleSheet(QStringLiteral("QPushButton { color: #0A84FF; background: rgba(10,132,255,38);"
-                                             " border: none; border-radius: 7px; padding: 6px 12px; }"
-                                             "QPushButton:pressed { background: rgba(10,132,255,80); }"));
+        button->setMinimumWidth(0);
+        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { color: #0A84FF; background: rgba(10,132,255,38);"
+                           " border: none; border-radius: 7px; padding: 6px 4px; }"
+                           "QPushButton:pressed { background: rgba(10,132,255,80); }"));
         const float kelvin = preset.kelvin;
         connect(button, &QPushButton::clicked, this, [this, kelvin] {
             for (const auto& command : model_.presetChosen(kelvin, status_)) send(command);
             refreshWhiteBalance();
         });
-        presetRow->addWidget(button);
+        presetGrid->addWidget(button, presetIndex / presetColumns, presetIndex % presetColumns);
+        ++presetIndex;
         controls_[QString::fromUtf8(preset.label)] = button;
     }
-    presetRow->addStretch(1);
-    presetScroll->setWidget(presets);
-    column->addWidget(presetScroll);
+    for (int c = 0; c < presetColumns; ++c) presetGrid->setColumnStretch(c, 1);
+    column->addWidget(presets);
     section.add(whiteBalanceManual_);
 }
 

@@ -208,7 +208,8 @@ void CaptureControls::buildExpanded() {
 }
 
 void CaptureControls::setInputs(Inputs inputs) {
-    const bool keyChanged = inputs.collapsedKey != inputs_.collapsedKey;
+    const bool keyChanged =
+        inputs.collapsedKey != inputs_.collapsedKey || inputs.collapsedByDefault != inputs_.collapsedByDefault;
     inputs_ = std::move(inputs);
     refresh();
     if (keyChanged) showCollapsedState();
@@ -281,7 +282,9 @@ void CaptureControls::rebuildLenses() {
     for (LensButton* button : lenses_) button->setSelected(isLensSelected(inputs_.status.zoom, button->lens()));
 }
 
-bool CaptureControls::isCollapsed() const { return settings_.boolValue(inputs_.collapsedKey, false); }
+bool CaptureControls::isCollapsed() const {
+    return settings_.boolValue(inputs_.collapsedKey, inputs_.collapsedByDefault);
+}
 
 void CaptureControls::setCollapsed(bool collapsed) {
     settings_.setBool(inputs_.collapsedKey, collapsed);
@@ -373,10 +376,10 @@ QSize CaptureControls::sizeHint() const {
 void CaptureControls::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    // The platform's ultra-thin material blurs what lies behind it; without a blur a darker translucent fill
-    // keeps the controls readable over bright pictures.
+    // Nearly opaque: without the platform's blur, pictures and the figures drawn on them would show through
+    // and cross the panel's own labels.
     theme::fillRoundedRect(painter, QRectF(rect()), isCollapsed() ? collapsedRadius : expandedRadius,
-                           QColor(20, 20, 24, 190));
+                           QColor(24, 24, 28, 242));
 }
 
 }  // namespace morvane

@@ -54,7 +54,7 @@ QColor LabeledControl::tint() const { return active_ ? theme::yellow() : theme::
 
 QSize LabeledControl::sizeHint() const {
     const qreal text = QFontMetricsF(titleFont()).horizontalAdvance(title_) + 4;
-    const qreal w = std::clamp(text, minimumWidth, maximumWidth);
+    const qreal w = std::clamp(text, minimumWidth, std::max(maximumWidth, std::min(text, wideMaximumWidth)));
     const qreal h = std::max(minimumHeight, iconFrameHeight + spacing + QFontMetricsF(titleFont()).height());
     return {qCeil(w), qCeil(h)};
 }
@@ -66,7 +66,7 @@ void LabeledControl::paintEvent(QPaintEvent*) {
     QColor color = tint();
     if (isDown()) color = theme::withOpacity(color, 0.6);
     if (!isEnabled()) color = theme::withOpacity(color, 0.35);
-    const qreal w = std::min<qreal>(width(), maximumWidth);
+    const qreal w = std::min<qreal>(width(), wideMaximumWidth);
     const qreal left = (width() - w) / 2;
     const QFontMetricsF metrics(titleFont());
     const qreal contentHeight = iconFrameHeight + spacing + metrics.height();

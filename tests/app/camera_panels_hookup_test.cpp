@@ -64,6 +64,30 @@ TEST_F(CameraPanelsHookup, ControlBarAppearsWithTheFirstStatusAndSendsThroughThe
     EXPECT_EQ(link->commandNamesTo(peer(2)), std::vector<std::string>{"setTimer"});
 }
 
+TEST_F(CameraPanelsHookup, ControlBarIsCollapsedInASmallWindowUntilThePersonChooses) {
+    make().show();
+    connect({{1, "A"}, {2, "B"}});
+    controller().setSelectedID(peer(1));
+    status(1, manualCamera());
+    auto* controls = screen->findChild<CaptureControls*>();
+    ASSERT_NE(controls, nullptr);
+    const struct {
+        QSize window;
+        bool collapsed;
+    } cases[] = {
+        {{1280, 800}, false}, {{999, 800}, true}, {{1280, 649}, true}, {{1000, 650}, false}, {{800, 480}, true}};
+    for (const auto& c : cases) {
+        screen->resize(c.window);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(controls->isCollapsed(), c.collapsed) << c.window.width() << "x" << c.window.height();
+    }
+    // Once the person opens the panel, it stays open in the small window and after.
+    controls->setCollapsed(false);
+    screen->resize(960, 600);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(controls->isCollapsed());
+}
+
 TEST_F(CameraPanelsHookup, SettingsPanelOpensWithoutSendingAndClosesWithDone) {
     make().show();
     connect({{1, "A"}, {2, "B"}});

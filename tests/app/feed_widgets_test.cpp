@@ -200,8 +200,9 @@ TEST_F(FeedWidgets, DeckModePutsACameraOnAirByItsBar) {
     EXPECT_TRUE(tile->onAirBadgeShown());
     EXPECT_EQ(sentOf<CameraCommand::ProgramCut>(1).size(), 1u);
     EXPECT_EQ(tile->deckBar()->accessibleName().toStdString(), "Wide, camera 2, on air");
-    // The readings column moves down under the bar.
-    EXPECT_EQ(tile->readingsColumn()->y(), 52 + 40);
+    // The readings column moves down under the bar, and stays clear of the expand button.
+    EXPECT_GE(tile->readingsColumn()->y(), 52 + 40);
+    EXPECT_GT(tile->readingsColumn()->y(), tile->expandButton()->geometry().bottom());
 }
 
 TEST_F(FeedWidgets, DroppingANameOnATileReordersAndIsKept) {

@@ -1,6 +1,8 @@
 // The remote screen over a scripted link: its rules, the pairing alert, the camera keys, its lifecycle and
 // the privacy cover of the window around it.
 
+#include <functional>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLayout>
@@ -270,8 +272,8 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     connect({{1, "Cam A"}});
     auto rows = [&] {
         std::vector<QWidget*> shown;
-        for (auto* w : s.bottomColumn()->findChild<QWidget*>("transfers")->findChildren<QWidget*>(
-                 QString(), Qt::FindDirectChildrenOnly))
+        for (auto* w :
+             s.findChild<QWidget*>("transfers")->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             if (w->isVisible()) shown.push_back(w);
         return shown;
     };
@@ -286,10 +288,19 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     ASSERT_TRUE(eventually([&] { return controller().feeds().front()->status().has_value(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(rows().empty()) << "nothing to send: no row";
+    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().bottom(), 0);
     sendStatus(3);
-    EXPECT_TRUE(eventually([&] { return rows().size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return rows().size() == 1; }));
+    // The row has its own band under the pictures, never over them.
+    EXPECT_TRUE(eventually([&] {
+        const int pictureBottom = s.height() - s.pictureArea()->layout()->contentsMargins().bottom();
+        return rows()[0]->mapTo(&s, QPoint(0, 0)).y() >= pictureBottom &&
+               rows()[0]->mapTo(&s, QPoint(0, rows()[0]->height())).y() <= s.height();
+    }));
     sendStatus(0);
     EXPECT_TRUE(eventually([&] { return rows().empty(); }));
+    EXPECT_TRUE(eventually([&] { return s.pictureArea()->layout()->contentsMargins().bottom() == 0; }))
+        << "the pictures take the band back";
 }
 
 TEST_F(ScreenTest, TheFolderButtonOpensTodaysShootFolderMakingItFirst) {
@@ -328,6 +339,38 @@ TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
     ASSERT_TRUE(s.takesSheet()->cover());
     QTest::mouseClick(s.takesSheet()->closeButton(), Qt::LeftButton);
     EXPECT_FALSE(s.showTakes());
+}
+
+TEST_F(ScreenTest, EscClosesEverySheetAndTheCameraSettingsColumnAndTheBackdropGoesWithThem) {
+    auto& s = make();
+    s.show();
+    connect({{1, "Cam A"}});
+    const struct {
+        const char* name;
+        std::function<void(bool)> show;
+        std::function<bool()> shown;
+    } sheets[] = {
+        {"cameras", [&](bool v) { s.setShowCameras(v); }, [&] { return s.showCameras(); }},
+        {"nearby devices", [&](bool v) { s.setShowNetwork(v); }, [&] { return s.showNetwork(); }},
+        {"settings", [&](bool v) { s.setShowSettings(v); }, [&] { return s.showSettings(); }},
+        {"gallery", [&](bool v) { s.setGalleryFeed(v ? controller().feeds().front() : nullptr); },
+         [&] { return s.galleryFeed() != nullptr; }},
+    };
+    for (const auto& sheet : sheets) {
+        sheet.show(true);
+        ASSERT_TRUE(s.openSheet()) << sheet.name;
+        EXPECT_TRUE(s.sheetBackdrop()->isVisible()) << sheet.name << ": the screen dims behind the sheet";
+        QWidget* keys = s.openSheet()->focusWidget() ? s.openSheet()->focusWidget() : s.openSheet();
+        QTest::keyClick(keys, Qt::Key_Escape);
+        EXPECT_FALSE(sheet.shown()) << sheet.name;
+        EXPECT_TRUE(eventually([&] { return s.openSheet() == nullptr; })) << sheet.name;
+        EXPECT_FALSE(s.sheetBackdrop()->isVisible()) << sheet.name;
+    }
+    s.setShowCameraSettings(true);
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    QTest::keyClick(&s, Qt::Key_Escape);
+    EXPECT_FALSE(s.showCameraSettings());
 }
 
 TEST_F(ScreenTest, StoredDemoSettingsOpenTheInspectorWhichStaysEmptyWithoutASelectedCamera) {

@@ -34,14 +34,27 @@ TEST(SmallControls, LogoGeometryFollowsItsSize) {
 
 TEST(SmallControls, LabeledControlKeepsOneLineAndItsBounds) {
     int presses = 0;
-    LabeledControl control(QStringLiteral("Stabilisation extended"), "timer", false, [&] { ++presses; });
+    LabeledControl control(QStringLiteral("Stabilisation extended, cinematic"), "timer", false, [&] { ++presses; });
     const QSize hint = control.sizeHint();
-    EXPECT_LE(hint.width(), 58);
-    EXPECT_GE(hint.width(), 40);
+    EXPECT_EQ(hint.width(), LabeledControl::wideMaximumWidth) << "a long title widens its control so far";
     EXPECT_GE(hint.height(), 44);
-    const auto fitted = theme::fitOneLine(theme::systemFont(10, QFont::DemiBold), control.title(), 58, 0.7);
-    EXPECT_GE(fitted.font.pixelSize(), 7);
+    const auto fitted =
+        theme::fitOneLine(theme::systemFont(10, QFont::DemiBold), control.title(), hint.width(), 0.7);
     EXPECT_TRUE(fitted.text.endsWith(QChar(0x2026))) << "a title too long even at 0.7 is cut";
+    // The format badge reads at its full size; a short title keeps the usual width.
+    const struct {
+        const char* title;
+        int minimum, maximum;
+    } widths[] = {{"4K·23.98·LOG", 59, 100}, {"Dim", 40, 40}, {"Voice", 40, 58}};
+    for (const auto& w : widths) {
+        LabeledControl c(QString::fromUtf8(w.title), "timer", false, nullptr);
+        EXPECT_GE(c.sizeHint().width(), w.minimum) << w.title;
+        EXPECT_LE(c.sizeHint().width(), w.maximum) << w.title;
+        const auto shown =
+            theme::fitOneLine(theme::systemFont(10, QFont::DemiBold), c.title(), c.sizeHint().width(), 0.7);
+        EXPECT_EQ(shown.text, c.title()) << w.title;
+        EXPECT_EQ(shown.font, theme::systemFont(10, QFont::DemiBold)) << w.title << " is not shrunk";
+    }
 
     EXPECT_EQ(control.tint(), theme::white());
     control.setActive(true);

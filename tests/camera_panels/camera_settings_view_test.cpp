@@ -109,6 +109,28 @@ TEST_F(CameraSettingsViewTest, ScreenshotsOfEverySection) {
     EXPECT_TRUE(sent.empty());
 }
 
+TEST_F(CameraSettingsViewTest, EveryWhiteBalancePresetIsWhollyShownAtEveryColumnWidth) {
+    CameraStatus status = fullCamera();
+    status.supportsManualWhiteBalance = true;
+    status.whiteBalance = WhiteBalance::Manual{5600, 0};
+    auto view = makeView(status);
+    view->show();
+    for (int width : {320, 380, 460}) {
+        view->resize(width, 760);
+        view->scrollToSection(SettingsSection::whiteBalance);
+        QApplication::processEvents();
+        for (const char* name : {"Tungsten", "Fluorescent", "Daylight", "Cloudy", "Shade"}) {
+            auto* button = static_cast<QAbstractButton*>(view->control(QString::fromUtf8(name)));
+            ASSERT_NE(button, nullptr);
+            EXPECT_TRUE(button->isVisible()) << name;
+            const QRect shown(button->mapTo(view.get(), QPoint(0, 0)), button->size());
+            EXPECT_GE(shown.left(), 0) << name << " at " << width;
+            EXPECT_LE(shown.right(), view->width()) << name << " at " << width;
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 4)
+                << name << " at " << width;
+        }
+    }
+}
 
 TEST_F(CameraSettingsViewTest, OpeningTheSheetSendsNothing) {
     CameraStatus status = fullCamera();

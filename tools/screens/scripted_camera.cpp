@@ -2,14 +2,20 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include <unistd.h>
 
 #include "platform/h264_compression_session.h"
+
 #include "platform/keychain.h"
 #include "protocol/live_packets.h"
 #include "protocol/message_codec.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 namespace morvane::screens {
 
@@ -107,6 +113,22 @@ void ScriptedCamera::send(const Bytes& packet) {
     session_->queue().sync([&] { session_->send(packet, *peer); });
 }
 
+namespace {
+
+/// Vertical stripes of full white and near black, 12 pixels each, without colour.
+void stripe(AVFrame& frame) {
+    for (int y = 0; y < frame.height; ++y) {
+        std::uint8_t* row = frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0];
+        for (int x = 0; x < frame.width; ++x) row[x] = (x / 12) % 2 ? 235 : 24;
+    }
+    for (int plane = 1; plane < 3; ++plane)
+        for (int y = 0; y < frame.height / 2; ++y)
+            std::memset(frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane], 128,
+                        static_cast<std::size_t>(frame.width / 2));
+}
+
+}  // namespace
+
 void ScriptedCamera::stream() {
     H264CompressionSession::Settings settings;
     settings.width = options_.width;
@@ -132,6 +154,7 @@ void ScriptedCamera::stream() {
             nextStatus += std::chrono::seconds(2);
         }
         auto picture = encoder->makeTestPicture(index);
+        if (picture && striped_.load()) stripe(*picture);
         auto out = encoder->encode(*picture, keyframeWanted_.exchange(false));
         if (out) {
             if (out->isKeyframe) {

@@ -50,6 +50,8 @@ public:
     std::uint64_t framesSent() const { return framesSent_.load(); }
     /// Sends one application packet to the remote (live readings: level, loupe, histogram, scope).
     void send(const Bytes& packet);
+    /// Sharp black and white stripes instead of the soft test pattern: the hardest picture to read text on.
+    void setStriped(bool striped) { striped_ = striped; }
 
 private:
     void stream();
@@ -63,6 +65,7 @@ private:
     CameraStatus status_;
     std::atomic<bool> keyframeWanted_{true};
     std::atomic<bool> streaming_{false};
+    std::atomic<bool> striped_{false};
     std::atomic<std::uint64_t> framesSent_{0};
     std::thread thread_;
 };

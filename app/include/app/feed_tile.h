@@ -51,6 +51,8 @@ public:
     TileBorder border() const;
     TileReadings readings() const { return readings_; }
     bool onAirBadgeShown() const;
+    /// Where the "ON AIR" badge is drawn, in the tile.
+    QRect onAirBadgeRect() const;
     QWidget* picture() const { return picture_; }
     DeckBar* deckBar() const { return deckBar_; }
     LoupeView* loupe() const { return loupe_; }
@@ -62,6 +64,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -85,6 +88,7 @@ private:
     bool isSelected_ = false;
     bool showsChrome_ = false;
     TileReadings readings_;
+    bool layingOut_ = false;
     std::optional<QPointF> pressedAt_;
 
     QWidget* picture_;

@@ -96,6 +96,7 @@ public:
     QMessageBox* pairingAlert() const;
     SheetDialog* openSheet() const;
     QWidget* inspector() const { return inspector_; }
+    QWidget* sheetBackdrop() const { return backdrop_; }
     LargeSheet* takesSheet() const { return takesSheet_; }
     const std::vector<QShortcut*>& cameraShortcuts() const { return shortcuts_; }
     ScreenSaverInhibitor* inhibitor() const { return inhibitor_.get(); }
@@ -106,6 +107,9 @@ public:
     /// Insets of the bar column from the screen's edges (the platform's standard padding).
     static constexpr int barPadding = 16;
     static constexpr int barSpacing = 12;
+    /// Room above and below the transfer rows in their band, and between rows.
+    static constexpr int transferBandPadding = 8;
+    static constexpr int transferSpacing = 6;
     static constexpr int inspectorMinimumWidth = 320;
     static constexpr int inspectorIdealWidth = 380;
     static constexpr int inspectorMaximumWidth = 460;
@@ -148,6 +152,10 @@ private:
     void refreshInspector();
     void refreshPairingAlert();
     void layoutLayers();
+    /// The backdrop under an open sheet and the Esc key of the camera settings column.
+    void refreshPresentationLayers();
+    /// Tells the camera controls whether this window is too small for them expanded.
+    void applyControlsDefault();
     void updateBarMasks();
     void presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title, bool doneButton,
                       std::function<void()> clear);
@@ -193,6 +201,8 @@ private:
     ControlsKind controlsKind_ = ControlsKind::none;
     std::optional<PeerId> controlsFeed_;
     // Presentations.
+    QWidget* backdrop_ = nullptr;
+    QShortcut* inspectorEscape_ = nullptr;
     QPointer<SheetDialog> gallerySheet_;
     QPointer<SheetDialog> settingsSheet_;
     QPointer<SheetDialog> networkSheet_;

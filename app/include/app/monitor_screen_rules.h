@@ -65,4 +65,10 @@ constexpr int cameraShortcutCount = 4;
 /// A window whose height is below this is compact.
 constexpr int compactHeightLimit = 500;
 
+/// The camera controls start collapsed in a screen smaller than this either way: expanded, they would cover
+/// most of the lower cameras and their deck bars.
+constexpr int roomyControlsWidth = 1000;
+constexpr int roomyControlsHeight = 650;
+bool controlsCollapsedByDefault(int width, int height);
+
 }  // namespace morvane

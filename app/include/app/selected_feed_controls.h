@@ -31,6 +31,8 @@ public:
     /// The control bar, while the camera has reported a status.
     QWidget* controls() const { return controls_; }
     CaptureControls* captureControls() const { return controls_; }
+    /// Whether the bar shows collapsed while the person has not chosen (a window too small for it).
+    void setCollapsedByDefault(bool collapsed);
 
 private:
     void refresh();
@@ -42,6 +44,7 @@ private:
     std::function<void()> openSettings_;
     QVBoxLayout* layout_;
     QPointer<CaptureControls> controls_;
+    bool collapsedByDefault_ = false;
 };
 
 }  // namespace morvane

@@ -62,6 +62,8 @@ public:
         std::function<void()> openSettings;
         /// Where the collapsed state is stored.
         std::string collapsedKey = "controlsCollapsed";
+        /// The state shown while nothing is stored yet: collapsed where the window is too small for the panel.
+        bool collapsedByDefault = false;
     };
 
     static constexpr int expandedMaximumWidth = 560;

@@ -19,6 +19,9 @@ public:
 
     static constexpr qreal minimumWidth = 40;
     static constexpr qreal maximumWidth = 58;
+    /// A title longer than the usual width (the format badge, "4K·23.98·LOG") widens its control up to this
+    /// before its type shrinks: a mouse pointer needs the badge readable, not squeezed to 7 pixels.
+    static constexpr qreal wideMaximumWidth = 100;
     static constexpr qreal minimumHeight = 44;
     static constexpr qreal iconFrameHeight = 24;
     static constexpr qreal spacing = 3;

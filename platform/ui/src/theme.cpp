@@ -5,7 +5,9 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOptionButton>
 #include <QWidget>
 
 namespace morvane::theme {
@@ -13,6 +15,92 @@ namespace morvane::theme {
 namespace {
 
 constexpr const char* systemFamily = "DejaVu Sans";
+
+constexpr int switchWidth = 42, switchHeight = 26, switchGap = 12;
+
+/// The application's look on top of Fusion: a check box is drawn as the switch every other setting uses, its
+/// text at the leading end and the switch at the trailing end.
+class DarkStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_IndicatorWidth) return switchWidth;
+        if (metric == PM_IndicatorHeight) return switchHeight;
+        if (metric == PM_CheckBoxLabelSpacing) return switchGap;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override {
+        const QRect r = option->rect;
+        const QRect knob(r.right() - switchWidth + 1, r.top() + (r.height() - switchHeight) / 2, switchWidth,
+                         switchHeight);
+        switch (element) {
+            case SE_CheckBoxIndicator:
+            case SE_CheckBoxFocusRect:
+                return visualRect(option->direction, r, knob);
+            case SE_CheckBoxContents:
+                return visualRect(
+                    option->direction, r,
+                    QRect(r.left(), r.top(), std::max(0, r.width() - switchWidth - switchGap), r.height()));
+            case SE_CheckBoxClickRect:
+                return r;
+            default:
+                return QProxyStyle::subElementRect(element, option, widget);
+        }
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_IndicatorCheckBox) return QProxyStyle::drawPrimitive(element, option, painter, widget);
+        const bool on = option->state & State_On;
+        const bool enabled = option->state & State_Enabled;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (!enabled) painter->setOpacity(0.4);
+        const QRectF track = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        fillCapsule(*painter, track, on ? green() : white(0.16));
+        const qreal knob = track.height() - 4;
+        const QRectF thumb(on ? track.right() - knob - 2 : track.left() + 2, track.top() + 2, knob, knob);
+        fillCircle(*painter, thumb, (option->state & State_Sunken) ? white(0.85) : white());
+        if (option->state & State_HasFocus) {
+            painter->setPen(QPen(blue(), 1.5));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(track.adjusted(-1, -1, 1, 1), track.height() / 2 + 1, track.height() / 2 + 1);
+        }
+        painter->restore();
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        // Drawn here so that the switch and the text take the places above whatever the base style does.
+        if (element == CE_CheckBox) {
+            if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+                QStyleOptionButton part = *button;
+                part.rect = subElementRect(SE_CheckBoxIndicator, button, widget);
+                drawPrimitive(PE_IndicatorCheckBox, &part, painter, widget);
+                part = *button;
+                part.rect = subElementRect(SE_CheckBoxContents, button, widget);
+                drawItemText(painter, part.rect, Qt::AlignLeading | Qt::AlignVCenter | Qt::TextShowMnemonic,
+                             button->palette, button->state & State_Enabled, button->text, QPalette::WindowText);
+                return;
+            }
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+/// Scroll bars as thin light handles on nothing: the base style's grey troughs glare on the dark sheets.
+QString scrollBarSheet() {
+    return QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 1px 2px 1px; }"
+        "QScrollBar:horizontal { background: transparent; height: 10px; margin: 1px 2px 1px 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(255,255,255,64); border-radius: 4px; min-height: 32px; }"
+        "QScrollBar::handle:horizontal { background: rgba(255,255,255,64); border-radius: 4px; min-width: 32px; }"
+        "QScrollBar::handle:hover, QScrollBar::handle:pressed { background: rgba(255,255,255,120); }"
+        "QScrollBar::add-line, QScrollBar::sub-line { width: 0px; height: 0px; border: none; background: none; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }");
+}
 
 }  // namespace
 
@@ -52,8 +140,9 @@ QPalette palette() {
 }
 
 void apply(QApplication& application) {
-    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(new DarkStyle(fusion));
     QApplication::setPalette(palette());
+    application.setStyleSheet(scrollBarSheet());
     application.setFont(font(TextStyle::body));
 }
 

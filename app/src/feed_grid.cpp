@@ -54,6 +54,28 @@ void FeedGrid::rebuild() {
     place();
 }
 
+std::vector<QRect> FeedGrid::overlayRectsAt(const QSize& size) const {
+    std::vector<QRect> out;
+    const auto layout = feedGridLayout(shown_.size(), QSizeF(size));
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        const FeedTile* tile = tiles_.at(shown_[i]);
+        const QRect target = layout.tiles[i].toRect();
+        const int grow = target.width() - tile->width();
+        for (QRect r : tile->overlayRects()) {
+            if (r.width() >= tile->width()) {
+                r.setWidth(target.width());  // the deck bar spans the tile
+            } else if (std::abs(2 * r.center().x() - tile->width()) <= 2) {
+                r.translate(grow / 2, 0);  // the badge stays centred
+            } else if (r.center().x() > tile->width() / 2) {
+                r.translate(grow, 0);  // trailing items keep their distance from the trailing edge
+            }
+            r = r.translated(target.topLeft()).intersected(target);
+            if (!r.isEmpty()) out.push_back(r);
+        }
+    }
+    return out;
+}
+
 void FeedGrid::resizeEvent(QResizeEvent*) { place(); }
 
 void FeedGrid::place() {

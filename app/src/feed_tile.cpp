@@ -215,6 +215,14 @@ TileBorder FeedTile::border() const { return frame_->border(); }
 bool FeedTile::onAirBadgeShown() const { return frame_->badge(); }
 QRect FeedTile::onAirBadgeRect() const { return badgeRect(width()).toAlignedRect(); }
 
+std::vector<QRect> FeedTile::overlayRects() const {
+    std::vector<QRect> out;
+    for (QWidget* overlay : {chrome_, static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(deckBar_)})
+        if (!overlay->isHidden() && !overlay->geometry().isEmpty()) out.push_back(overlay->geometry());
+    if (onAirBadgeShown() && deckBar_->isHidden()) out.push_back(onAirBadgeRect());
+    return out;
+}
+
 void FeedTile::setPlacement(bool isSelected, bool showsChrome) {
     if (isSelected == isSelected_ && showsChrome == showsChrome_) return;
     isSelected_ = isSelected;

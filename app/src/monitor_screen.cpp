@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/feed_grid.h"
 #include "app/monitor_toolbar.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
@@ -184,7 +185,6 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutLayers();
     if ((event->oldSize().height() < compactHeightLimit) != (event->size().height() < compactHeightLimit)) refresh();
-    applyControlsDefault();
 }
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
@@ -397,12 +397,6 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
         }
         static_cast<SlotHolder*>(controls_.data())->put(view);
     }
-    applyControlsDefault();
-}
-
-void MonitorScreen::applyControlsDefault() {
-    if (auto* controls = controls_ ? controls_->findChild<SelectedFeedControls*>() : nullptr)
-        controls->setCollapsedByDefault(controlsCollapsedByDefault(width(), height()));
 }
 
 void MonitorScreen::layoutLayers() {
@@ -420,14 +414,41 @@ void MonitorScreen::layoutLayers() {
     // The transfer band: as high as its shown rows, with room above and below; the pictures end above it.
     transfers_->layout()->activate();
     const int transferHeight = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
-    const int band = transferHeight > 0 ? transferHeight + 2 * transferBandPadding : 0;
-    transfers_->setGeometry(barPadding, height() - band + transferBandPadding, barWidth, transferHeight);
-    pictureHost_->layout()->setContentsMargins(picturePadding_ + QMargins(0, 0, 0, band));
-
+    int band = transferHeight > 0 ? transferHeight + 2 * transferBandPadding : 0;
     bottomColumn_->activate();
-    const int bottomEdge = band > 0 ? height() - band - transferBandPadding : height() - barPadding;
-    const int bottomHeight = std::min(bottom_->sizeHint().height(), std::max(0, bottomEdge - barPadding));
-    bottom_->setGeometry(barPadding, bottomEdge - bottomHeight, barWidth, bottomHeight);
+    const int floatingEdge = band > 0 ? height() - band - transferBandPadding : height() - barPadding;
+
+    // The camera controls float over the pictures unless they would cross a camera's name, figures, readings
+    // or deck bar there: then they start collapsed, and collapsed they join the band, beside the transfers.
+    bool docked = false;
+    if (auto* controls = selectedFeedControls()) {
+        const auto overlays = tileOverlaysAbove(band);
+        auto crosses = [&](QSize panel) {
+            const int w = std::min(panel.width(), barWidth);
+            const QRect r(barPadding + (barWidth - w) / 2, floatingEdge - panel.height(), w, panel.height());
+            return std::any_of(overlays.begin(), overlays.end(), [&](const QRect& o) { return o.intersects(r); });
+        };
+        auto* panel = controls->captureControls();
+        const bool crowded = panel && crosses(panel->sizeHintWhen(false));
+        controls->setCollapsedByDefault(controlsCollapsedByDefault(width(), height()) || crowded);
+        docked = panel && panel->isCollapsed() && crosses(panel->sizeHintWhen(true));
+    }
+    bottomColumn_->activate();
+    const QSize bottomHint = bottom_->sizeHint();
+    if (docked) {
+        const int dockWidth = std::min(bottomHint.width(), barWidth);
+        band = std::max(transferHeight, bottomHint.height()) + 2 * transferBandPadding;
+        const int bandTop = height() - band;
+        bottom_->setGeometry(barPadding + barWidth - dockWidth, bandTop + (band - bottomHint.height()) / 2, dockWidth,
+                             bottomHint.height());
+        transfers_->setGeometry(barPadding, bandTop + (band - transferHeight) / 2,
+                                std::max(0, barWidth - dockWidth - barSpacing), transferHeight);
+    } else {
+        transfers_->setGeometry(barPadding, height() - band + transferBandPadding, barWidth, transferHeight);
+        const int bottomHeight = std::min(bottomHint.height(), std::max(0, floatingEdge - barPadding));
+        bottom_->setGeometry(barPadding, floatingEdge - bottomHeight, barWidth, bottomHeight);
+    }
+    pictureHost_->layout()->setContentsMargins(picturePadding_ + QMargins(0, 0, 0, band));
     bottomColumn_->activate();
     toolbar_->raise();
     transfers_->raise();
@@ -436,6 +457,20 @@ void MonitorScreen::layoutLayers() {
     backdrop_->setGeometry(rect());
     backdrop_->raise();
     updateBarMasks();
+}
+
+SelectedFeedControls* MonitorScreen::selectedFeedControls() const {
+    return controls_ ? controls_->findChild<SelectedFeedControls*>() : nullptr;
+}
+
+std::vector<QRect> MonitorScreen::tileOverlaysAbove(int band) const {
+    auto* grid = qobject_cast<FeedGrid*>(pictureView_.data());
+    if (!grid) return {};
+    const QMargins margins = picturePadding_ + QMargins(0, 0, 0, band);
+    const QRect area = QRect(pictureHost_->geometry()).marginsRemoved(margins);
+    std::vector<QRect> out = grid->overlayRectsAt(area.size());
+    for (QRect& r : out) r.translate(area.topLeft());
+    return out;
 }
 
 void MonitorScreen::updateBarMasks() {

@@ -373,6 +373,15 @@ QSize CaptureControls::sizeHint() const {
     return {expandedMaximumWidth, natural.height()};
 }
 
+QSize CaptureControls::sizeHintWhen(bool collapsed) const {
+    if (collapsed == isCollapsed()) return sizeHint();
+    QWidget* content = collapsed ? collapsedBar_ : expandedPanel_;
+    const int padding = collapsed ? collapsedPadding : expandedPadding;
+    const QSize natural = content->sizeHint() + QSize(2 * padding, 2 * padding);
+    if (collapsed) return {std::min(natural.width(), collapsedMaximumWidth), natural.height()};
+    return {expandedMaximumWidth, natural.height()};
+}
+
 void CaptureControls::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

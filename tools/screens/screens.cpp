@@ -846,7 +846,7 @@ std::vector<Overlay> overlays(Shooter& s) {
 }
 
 /// No overlay draws over another one; every tile's deck bar and name pill takes a click at its centre.
-[[maybe_unused]] void checkOverlays(Shooter& s, const std::string& layout) {
+void checkOverlays(Shooter& s, const std::string& layout) {
     const auto shown = overlays(s);
     for (std::size_t i = 0; i < shown.size(); ++i)
         for (std::size_t j = i + 1; j < shown.size(); ++j)
@@ -909,11 +909,11 @@ void windowSizes(Shooter& s) {
                 std::string(name) + ": the window takes its size");
         s.settle(900);
         s.shoot(name);
-        // checkOverlays(s, name);
+        checkOverlays(s, name);
         s.controller().setDeckMode(true);
         s.settle(700);
         s.shoot(std::string(name) + "-deck");
-        // checkOverlays(s, std::string(name) + " in deck mode");
+        checkOverlays(s, std::string(name) + " in deck mode");
         s.controller().setDeckMode(false);
     }
     s.app.window()->resize(original);

@@ -22,6 +22,9 @@ public:
     /// The tiles in the order shown.
     std::vector<FeedTile*> tiles() const;
     FeedTile* tile(const PeerId& camera) const;
+    /// Where the tiles' overlays (`FeedTile::overlayRects`) would lie were the grid this size, in the grid: each
+    /// keeps its place from its tile's top and from the nearer side.
+    std::vector<QRect> overlayRectsAt(const QSize& size) const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -53,6 +53,9 @@ public:
     bool onAirBadgeShown() const;
     /// Where the "ON AIR" badge is drawn, in the tile.
     QRect onAirBadgeRect() const;
+    /// What the tile draws over its picture that must stay readable and clickable: the name pill and figures,
+    /// the expand button, the readings, the deck bar and the badge, in the tile.
+    std::vector<QRect> overlayRects() const;
     QWidget* picture() const { return picture_; }
     DeckBar* deckBar() const { return deckBar_; }
     LoupeView* loupe() const { return loupe_; }

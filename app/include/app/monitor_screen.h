@@ -21,6 +21,7 @@ class HeardLine;
 class LargeSheet;
 class MonitorToolbar;
 class ScreenSaverInhibitor;
+class SelectedFeedControls;
 class SheetDialog;
 class Toast;
 
@@ -154,8 +155,10 @@ private:
     void layoutLayers();
     /// The backdrop under an open sheet and the Esc key of the camera settings column.
     void refreshPresentationLayers();
-    /// Tells the camera controls whether this window is too small for them expanded.
-    void applyControlsDefault();
+    /// The selected camera's controls, while shown.
+    SelectedFeedControls* selectedFeedControls() const;
+    /// Where the tiles' overlays lie with the pictures ending `band` above the bottom, in the screen.
+    std::vector<QRect> tileOverlaysAbove(int band) const;
     void updateBarMasks();
     void presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title, bool doneButton,
                       std::function<void()> clear);

@@ -99,6 +99,8 @@ public:
 
     /// Expanded, the panel takes its full width (its rows have flexible space); collapsed, what its bar needs.
     QSize sizeHint() const override;
+    /// The panel's size in either state, whichever it shows now.
+    QSize sizeHintWhen(bool collapsed) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

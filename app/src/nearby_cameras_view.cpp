@@ -124,6 +124,26 @@ void SymbolLabel::paintEvent(QPaintEvent*) {
 
 // MARK: NearbyCameraRow
 
+namespace {
+
+/// A camera's name on one line, cut with an ellipsis where the row leaves too little room beside its button.
+class CameraNameLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, width()));
+    }
+};
+
+}  // namespace
+
 NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, CameraLink::NearbyCamera camera,
                                  QWidget* parent)
     : QWidget(parent), controller_(controller), camera_(std::move(camera)) {
@@ -132,7 +152,7 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
     row->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    auto* name = new QLabel(QString::fromStdString(camera_.name), this);
+    auto* name = new CameraNameLabel(QString::fromStdString(camera_.name), this);
     name->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
     name->setObjectName(QStringLiteral("cameraName"));
     column->addWidget(name);
@@ -153,9 +173,10 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
         case NearbyRowFace::Label::none:
             break;
     }
-    if (stateLabel_) column->addWidget(stateLabel_);
-    row->addLayout(column);
-    row->addStretch(1);
+    // Aligned, the state keeps its own width without holding the column to it: the column takes what the
+    // button leaves, and a long name is cut only where it meets the button.
+    if (stateLabel_) column->addWidget(stateLabel_, 0, Qt::AlignLeft);
+    row->addLayout(column, 1);
 
     const PeerId id = camera_.id;
     const std::weak_ptr<MonitorController> weak = controller_;
@@ -189,6 +210,8 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
     if (button_) {
         button_->setFont(buttonFont);
         button_->setCursor(Qt::PointingHandCursor);
+        // The button keeps its own width; a long name gives way to it.
+        button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         row->addWidget(button_);
     }
 }

@@ -8,16 +8,18 @@
 // Exits non-zero when any check fails.
 
 #include <QAbstractButton>
-#include <QBuffer>
-#include <QPainter>
 #include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -641,6 +643,11 @@ void settingsSheet(Shooter& s) {
     auto* view = sheet ? sheet->findChild<SettingsView*>() : nullptr;
     s.check(view != nullptr, "the settings sheet opens");
     s.check(view && view->nameField()->text().size() > 0, "the device's name shows");
+    // The import switch, further down.
+    if (auto* scroll = view ? view->findChild<QScrollArea*>() : nullptr) {
+        scroll->ensureWidgetVisible(view->importsToggle());
+        s.shoot("14b-settings-import");
+    }
     if (view) view->done();
     s.settle(300);
     s.check(!s.screen().openSheet(), "\"Done\" closes the settings");

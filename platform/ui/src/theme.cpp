@@ -209,7 +209,9 @@ QColor orange() { return QColor(255, 159, 10); }
 QColor blue() { return QColor(10, 132, 255); }
 QColor gray() { return QColor(142, 142, 147); }
 QColor secondary() { return white(0.6); }
-QColor ultraThinMaterial() { return QColor(72, 72, 78, 140); }
+// Without the platform's blur, a light translucent fill leaves white text unreadable over a bright picture:
+// this one is dark enough for white text over white.
+QColor ultraThinMaterial() { return QColor(44, 44, 50, 196); }
 QColor regularMaterial() { return QColor(36, 36, 40, 215); }
 QColor sheetBackground() { return QColor(28, 28, 30); }
 

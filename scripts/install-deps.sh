@@ -8,6 +8,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev libavfilter-dev ffmpeg
   libssl-dev nlohmann-json3-dev libasio-dev libusbmuxd-dev libplist-dev usbmuxd
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng libespeak-ng-dev
+  festival festvox-us-slt-hts festvox-kallpc16k pocketsphinx-testdata
   fonts-material-design-icons-iconfont
   pulseaudio
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-utils xvfb xauth dbus

@@ -1,16 +1,18 @@
-// Measures the voice words on speech that espeak-ng makes at run time, with several voices, speaking rates and
-// levels of background noise:
+// Measures the voice words on speech made at run time by festival's two US-English voices ("slt", an HTS voice
+// trained on a woman's recordings; "kal", a diphone voice cut from a man's) and by espeak-ng's voices, at several
+// speaking rates and levels of background noise, every figure per voice family:
 //  - each word (the defaults and two custom words missing from the dictionary) alone, at the start, in the
 //    middle and at the end of a sentence, streamed in real time through a `VoiceTrigger`: which action fired and
 //    how long after the end of the word;
-//  - every ordinary phrase of a film set (`setPhrases`), none holding a voice word, through the recogniser as
-//    fast as it goes: whether its transcript would fire anything.
-// Also the processor time that listening takes per second of audio. The recogniser's weights were chosen from
-// this program's output.
+//  - every ordinary phrase of a film set (`setPhrases`), none holding a voice word, and the human LibriVox
+//    recordings of pocketsphinx's test data, through the recogniser as fast as it goes: whether anything fires.
+// Also the processor time that listening takes per second of speech and of quiet. Each clip belongs to one of two
+// halves by a hash of its text and conditions: the recogniser's settings were chosen on the "tune" half and are
+// reported on the "held-out" half (`--part`).
 //
-// Usage: bench_voice_words [--voices a,b] [--rates 140,180] [--noise clean,20,10] [--threads 8]
-//                          [--weight 0.01] [--confidence 0.5] [--early 3] [--phrase-conditions 3] [--fast]
-//                          [--details]
+// Usage: bench_voice_words [--voices slt,kal,en-us+f2] [--rates 140,180] [--noise clean,20,10] [--threads 3]
+//                          [--part held-out|tune|all] [--weight 0.01] [--confidence 0.5] [--early 3]
+//                          [--confirm 2] [--confirm-confidence 0.9] [--phrase-conditions 2] [--fast] [--details]
 //   --fast: words through the recogniser as fast as it goes too (no latency); --details: every miss and alarm.
 
 #include <espeak-ng/espeak_ng.h>
@@ -23,9 +25,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -35,6 +40,7 @@
 #include "platform/speech_recognizer.h"
 #include "remote/voice_trigger.h"
 #include "set_phrases.h"
+#include "spoken_audio.h"
 #include "temp_dir.h"
 
 using namespace morvane;
@@ -43,17 +49,34 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 struct Settings {
-    std::vector<std::string> voices{"en-us+f2", "en-us+f3", "en-us+f4", "en-us+m2"};
+    std::vector<std::string> voices{"slt", "kal", "en-us+f2", "en-us+f3", "en-us+f4", "en-us+m2"};
     std::vector<int> rates{140, 180};
     std::vector<double> noise{-1, 20, 10};  // signal-to-noise ratios in dB; -1: none
-    int threads = 8;
+    int threads = 3;
+    std::string part = "held-out";
     double weight = SpeechRecognizer::defaultPhraseWeight;
     std::vector<double> confidences{SpeechRecognizer::defaultMinConfidence};  // the first is the recogniser's
-    int phraseConditions = 3;
+    int phraseConditions = 2;
     int early = SpeechRecognizer::defaultEarlyChecks;
+    int confirm = SpeechRecognizer::defaultConfirmChecks;
+    double confirmConfidence = SpeechRecognizer::defaultConfirmConfidence;
     bool fast = false;
     bool details = false;
+
+    /// Whether a clip of this half is measured.
+    bool takes(bool tuning) const { return part == "all" || (part == "tune") == tuning; }
 };
+
+/// The half a clip belongs to, by a hash (FNV-1a) of what is said and how: every noise level of one saying, and
+/// every saying of one ordinary phrase, stay in one half.
+bool inTuningHalf(const std::string& key) {
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : key) h = (h ^ c) * 16777619u;
+    return (h >> 7) % 2 == 0;
+}
+
+const std::filesystem::path librivoxFolder = "/usr/share/pocketsphinx/test/data/librivox";
+std::error_code error;
 
 std::vector<std::string> split(const std::string& text) {
     std::vector<std::string> out;
@@ -83,12 +106,29 @@ const std::vector<std::pair<std::string, std::string>> placings{
     {"end", "okay everybody {}"},
 };
 
-// Speech made by espeak-ng, with where its words end.
+// Speech, with where its words end.
 struct Speech {
     std::vector<std::int16_t> samples;  // 16 kHz mono
-    std::vector<double> wordStarts;     // seconds
+    std::vector<double> wordEnds;       // seconds
     double end = 0;                     // end of the last loud sample, seconds
 };
+
+bool isFestival(const std::string& voice) {
+    return voice == "slt" || voice == "kal";
+}
+
+/// The voice family figures are reported by.
+std::string familyOf(const std::string& voice) {
+    return isFestival(voice) ? voice : "espeak";
+}
+
+double loudEnd(const std::vector<std::int16_t>& samples) {
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 300) last = i;
+    }
+    return static_cast<double>(last) / SpeechAudioConverter::outputRate;
+}
 
 std::vector<short> synthBuffer;
 std::vector<espeak_EVENT> synthEvents;
@@ -99,7 +139,7 @@ int collect(short* wav, int count, espeak_EVENT* events) {
     return 0;
 }
 
-Speech synthesise(const std::string& text, const std::string& voice, int rate) {
+Speech speakWithEspeak(const std::string& text, const std::string& voice, int rate) {
     synthBuffer.clear();
     synthEvents.clear();
     espeak_SetVoiceByName(voice.c_str());
@@ -110,15 +150,66 @@ Speech synthesise(const std::string& text, const std::string& voice, int rate) {
     SpeechAudioConverter converter({SpeechAudioConverter::SampleType::int16, 1, rateIn});
     Speech speech;
     speech.samples = converter.convert(std::as_bytes(std::span(synthBuffer)));
+    speech.end = loudEnd(speech.samples);
+    // espeak-ng tells where words start: a word ends where the next one starts.
+    std::vector<double> starts;
     for (const auto& e : synthEvents) {
-        if (e.type == espeakEVENT_WORD) speech.wordStarts.push_back(e.audio_position / 1000.0);
+        if (e.type == espeakEVENT_WORD) starts.push_back(e.audio_position / 1000.0);
     }
-    std::size_t last = 0;
-    for (std::size_t i = 0; i < speech.samples.size(); ++i) {
-        if (std::abs(speech.samples[i]) > 300) last = i;
-    }
-    speech.end = static_cast<double>(last) / SpeechAudioConverter::outputRate;
+    for (std::size_t i = 0; i < starts.size(); ++i)
+        speech.wordEnds.push_back(i + 1 < starts.size() ? starts[i + 1] : speech.end);
     return speech;
+}
+
+/// festival speaks many texts with one voice at one rate in one run; it tells where each word ends.
+std::vector<Speech> speakWithFestival(const std::vector<std::string>& texts, const std::string& voice, int rate,
+                                      const test::TempDir& dir) {
+    static int batch = 0;
+    const auto folder = dir / ("festival-" + std::to_string(++batch));
+    std::filesystem::create_directories(folder);
+    std::ofstream script(folder / "speak.scm");
+    // About 165 words a minute is each voice's own rate.
+    const double speed = rate / 165.0;
+    if (voice == "slt") {
+        script << "(voice_cmu_us_slt_arctic_hts)\n(set! hts_engine_params (append "
+                  "cmu_us_slt_arctic_hts::hts_engine_params (list '(\"-r\" "
+               << speed << "))))\n";
+    } else {
+        script << "(voice_kal_diphone)\n(Parameter.set 'Duration_Stretch " << 1.0 / speed << ")\n";
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const auto wav = folder / (std::to_string(i) + ".wav");
+        script << "(set! utt (SynthText \"" << texts[i] << "\"))\n(utt.wave.resample utt 16000)\n(utt.save.wave utt \""
+               << wav.string() << "\" 'riff)\n(format t \"clip " << i
+               << "\")\n(mapcar (lambda (w) (format t \" %f\" (item.feat w \"word_end\"))) (utt.relation.items utt "
+                  "'Word))\n(format t \"\\n\")\n";
+    }
+    script.close();
+    const std::string command =
+        "festival -b '" + (folder / "speak.scm").string() + "' > '" + (folder / "ends.txt").string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "festival failed for voice %s\n", voice.c_str());
+        std::exit(1);
+    }
+    std::vector<Speech> out(texts.size());
+    std::ifstream ends(folder / "ends.txt");
+    for (std::string line; std::getline(ends, line);) {
+        std::istringstream in(line);
+        std::string tag;
+        std::size_t index = 0;
+        if (!(in >> tag >> index) || tag != "clip" || index >= out.size()) continue;
+        for (double end; in >> end;) out[index].wordEnds.push_back(end);
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        auto audio = testing::readWav(folder / (std::to_string(i) + ".wav"));
+        if (!audio || audio->sampleRate != 16000) {
+            std::fprintf(stderr, "festival made no audio for \"%s\"\n", texts[i].c_str());
+            std::exit(1);
+        }
+        out[i].samples = std::move(audio->samples);
+        out[i].end = loudEnd(out[i].samples);
+    }
+    return out;
 }
 
 struct Clip {
@@ -128,6 +219,7 @@ struct Clip {
     std::string placing;
     bool custom = false;
     std::string voice;
+    std::string family;
     double noise = -1;
     std::vector<std::int16_t> samples;
     double wordEnd = 0;  // seconds into the clip
@@ -202,7 +294,7 @@ std::string actionFor(const std::string& transcript, bool custom);
 
 struct Heard {
     std::vector<SpeechRecognizer::HeardWord> words;  // at the end
-    std::string early;  // the first action a report before a pause fired, if any
+    std::string early;                               // the first action a report before a pause fired, if any
 };
 
 /// The words of one recognition over the whole clip, as fast as the recogniser goes.
@@ -272,9 +364,7 @@ Outcome stream(const std::shared_ptr<SpeechRecognizer>& recognizer, const Clip& 
     VoiceTrigger::Environment env;
     env.defaults = &defaults;
     env.mainQueue = main;
-    env.makeRecognizer = [recognizer](const std::string& locale) {
-        return locale == "en-US" ? recognizer : nullptr;
-    };
+    env.makeRecognizer = [recognizer](const std::string& locale) { return locale == "en-US" ? recognizer : nullptr; };
     env.currentLocale = [] { return std::string("en-US"); };
     const auto begin = Clock::now();
     env.now = [begin] { return std::chrono::duration<double>(Clock::now() - begin).count(); };
@@ -337,6 +427,7 @@ double cpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // runs are long: each line as it comes
     Settings settings;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -361,8 +452,18 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--early") {
             settings.early = std::max(0, std::stoi(value)), ++i;
+        } else if (arg == "--confirm") {
+            settings.confirm = std::max(0, std::stoi(value)), ++i;
+        } else if (arg == "--confirm-confidence") {
+            settings.confirmConfidence = std::stod(value), ++i;
         } else if (arg == "--phrase-conditions") {
             settings.phraseConditions = std::max(1, std::stoi(value)), ++i;
+        } else if (arg == "--part") {
+            settings.part = value, ++i;
+            if (settings.part != "tune" && settings.part != "held-out" && settings.part != "all") {
+                std::fprintf(stderr, "--part is tune, held-out or all\n");
+                return 2;
+            }
         } else if (arg == "--fast") {
             settings.fast = true;
         } else if (arg == "--details") {
@@ -378,66 +479,135 @@ int main(int argc, char** argv) {
     GraphemeToPhoneme::pronounce("pemble");
     espeak_SetSynthCallback(collect);
 
-    std::vector<Clip> wordClips, phraseClips;
-    std::uint32_t seed = 1;
+    test::TempDir dir;
+    // What each voice says at each rate: the word sentences and the ordinary phrases.
+    struct Saying {
+        std::string text, voice;
+        int rate = 0;
+        Speech speech;
+    };
+    std::vector<Saying> sayings;
     for (const auto& word : words) {
         for (const auto& [placing, pattern] : placings) {
             for (const auto& voice : settings.voices) {
-                for (int rate : settings.rates) {
-                    const std::string text = fill(pattern, word.text);
-                    const Speech speech = synthesise(text, voice, rate);
-                    // Where the word ends: the start of the next word, or the end of the speech.
-                    std::size_t index = 0;
-                    std::stringstream in(text);
-                    for (std::string piece; in >> piece && piece != word.text;) ++index;
-                    const double end =
-                        index + 1 < speech.wordStarts.size() ? speech.wordStarts[index + 1] : speech.end;
-                    for (double snr : settings.noise) {
-                        Clip clip = makeClip(speech, snr, seed++);
-                        clip.label = text + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
-                        clip.word = word.text;
-                        clip.action = word.action;
-                        clip.placing = placing;
-                        clip.custom = word.custom;
-                        clip.voice = voice;
-                        clip.noise = snr;
-                        clip.wordEnd = leadSeconds + end;
-                        wordClips.push_back(std::move(clip));
-                    }
+                for (int rate : settings.rates) sayings.push_back({fill(pattern, word.text), voice, rate, {}});
+            }
+        }
+    }
+    // Each phrase in a few conditions per voice family, turn by turn over the family's voices, rates and noise.
+    std::map<std::string, std::vector<std::string>> familyVoices;
+    for (const auto& voice : settings.voices) familyVoices[familyOf(voice)].push_back(voice);
+    struct PhraseTurn {
+        std::size_t saying;
+        double snr;
+    };
+    std::vector<PhraseTurn> phraseTurns;
+    for (const auto& [family, voices] : familyVoices) {
+        std::size_t turn = 0;
+        for (const char* phrase : testing::setPhrases) {
+            for (int c = 0; c < settings.phraseConditions; ++c, ++turn) {
+                const auto& voice = voices[turn % voices.size()];
+                const int rate = settings.rates[(turn / voices.size()) % settings.rates.size()];
+                phraseTurns.push_back({sayings.size(), settings.noise[turn % settings.noise.size()]});
+                sayings.push_back({phrase, voice, rate, {}});
+            }
+        }
+    }
+    for (const auto& voice : settings.voices) {
+        for (int rate : settings.rates) {
+            std::vector<std::size_t> mine;
+            for (std::size_t i = 0; i < sayings.size(); ++i) {
+                if (sayings[i].voice == voice && sayings[i].rate == rate) mine.push_back(i);
+            }
+            if (!isFestival(voice)) {
+                for (auto i : mine) sayings[i].speech = speakWithEspeak(sayings[i].text, voice, rate);
+                continue;
+            }
+            std::vector<std::string> texts;
+            for (auto i : mine) texts.push_back(sayings[i].text);
+            auto spoken = speakWithFestival(texts, voice, rate, dir);
+            for (std::size_t k = 0; k < mine.size(); ++k) sayings[mine[k]].speech = std::move(spoken[k]);
+        }
+    }
+
+    std::vector<Clip> wordClips, phraseClips;
+    std::uint32_t seed = 1;
+    std::size_t saying = 0;
+    for (const auto& word : words) {
+        for (const auto& placing : placings) {
+            for (std::size_t v = 0; v < settings.voices.size() * settings.rates.size(); ++v, ++saying) {
+                const auto& [text, voice, rate, speech] = sayings[saying];
+                // The word's place in the sentence, and where it ends.
+                std::size_t index = 0;
+                std::stringstream in(text);
+                for (std::string piece; in >> piece && piece != word.text;) ++index;
+                const double end = index < speech.wordEnds.size() ? speech.wordEnds[index] : speech.end;
+                const bool tuning = inTuningHalf(text + " " + voice + " " + std::to_string(rate));
+                for (double snr : settings.noise) {
+                    Clip clip = makeClip(speech, snr, seed++);
+                    if (!settings.takes(tuning)) continue;
+                    clip.label = text + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
+                    clip.word = word.text;
+                    clip.action = word.action;
+                    clip.placing = placing.first;
+                    clip.custom = word.custom;
+                    clip.voice = voice;
+                    clip.family = familyOf(voice);
+                    clip.noise = snr;
+                    clip.wordEnd = leadSeconds + end;
+                    wordClips.push_back(std::move(clip));
                 }
             }
         }
     }
-    // Each phrase in a few conditions, turn by turn over the voices, rates and noise levels.
-    std::size_t turn = 0;
-    for (const char* phrase : testing::setPhrases) {
-        for (int c = 0; c < settings.phraseConditions; ++c, ++turn) {
-            const auto& voice = settings.voices[turn % settings.voices.size()];
-            const int rate = settings.rates[(turn / settings.voices.size()) % settings.rates.size()];
-            const double snr = settings.noise[turn % settings.noise.size()];
-            Clip clip = makeClip(synthesise(phrase, voice, rate), snr, seed++);
-            clip.label = std::string(phrase) + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
-            clip.voice = voice;
+    for (const auto& [index, snr] : phraseTurns) {
+        const auto& [text, voice, rate, speech] = sayings[index];
+        Clip clip = makeClip(speech, snr, seed++);
+        if (!settings.takes(inTuningHalf(text))) continue;
+        clip.label = text + " / " + voice + " " + std::to_string(rate) + " / " + noiseName(snr);
+        clip.voice = voice;
+        clip.family = familyOf(voice);
+        clip.noise = snr;
+        phraseClips.push_back(std::move(clip));
+    }
+    // People reading a book aloud (LibriVox), in every noise level: none of it may fire anything.
+    std::vector<Clip> readingClips;
+    for (const auto& entry : std::filesystem::directory_iterator(librivoxFolder, error)) {
+        if (entry.path().extension() != ".wav") continue;
+        const auto audio = testing::readWav(entry.path());
+        if (!audio || audio->sampleRate != 16000) continue;
+        Speech speech;
+        speech.samples = audio->samples;
+        for (double snr : settings.noise) {
+            Clip clip = makeClip(speech, snr, seed++);
+            clip.label = entry.path().stem().string() + " / " + noiseName(snr);
+            clip.voice = clip.family = "librivox";
             clip.noise = snr;
-            phraseClips.push_back(std::move(clip));
+            readingClips.push_back(std::move(clip));
         }
     }
     espeak_SetVoiceByName("en-us");
-    std::printf("corpus: %zu word clips, %zu ordinary phrase clips (%zu phrases); voices", wordClips.size(),
-                phraseClips.size(), testing::setPhrases.size());
+    std::printf("corpus (%s): %zu word clips, %zu ordinary phrase clips (%zu phrases), %zu read-aloud clips; voices",
+                settings.part.c_str(), wordClips.size(), phraseClips.size(), testing::setPhrases.size(),
+                readingClips.size());
+    // The read-aloud clips go through the recogniser as the ordinary phrases do, as a family of their own.
+    for (auto& clip : readingClips) phraseClips.push_back(std::move(clip));
     for (const auto& v : settings.voices) std::printf(" %s", v.c_str());
     std::printf("; rates");
     for (int r : settings.rates) std::printf(" %d", r);
     std::printf("; noise");
     for (double n : settings.noise) std::printf(" %s", noiseName(n).c_str());
-    std::printf("; weight %g, confidence %g, early after %d checks\n", settings.weight, settings.confidences.front(),
-                settings.early);
+    std::printf(
+        "; weight %g, confidence %g, early after %d checks, short words decoded again after %d checks "
+        "(confidence %g)\n",
+        settings.weight, settings.confidences.front(), settings.early, settings.confirm, settings.confirmConfidence);
 
-    test::TempDir dir;
     SpeechRecognizer::Options options;
     options.phraseWeight = settings.weight;
     options.minConfidence = settings.confidences.front();
     options.earlyChecks = settings.early;
+    options.confirmChecks = settings.confirm;
+    options.confirmConfidence = settings.confirmConfidence;
 
     // Word clips, one recogniser per thread; all of them start at once.
     std::vector<Outcome> wordOutcomes(wordClips.size());
@@ -494,56 +664,54 @@ int main(int argc, char** argv) {
         quietCpu = (cpuSeconds() - before) / 120.0;
     }
 
-    auto alarmsAt = [&](double confidence) {
-        int n = 0;
-        for (const auto& heard : phraseHeard) n += !firedAt(heard, false, confidence).empty();
-        return n;
+    std::set<std::string> families;
+    for (const auto& clip : wordClips) families.insert(clip.family);
+    auto alarmsAt = [&](double confidence, const std::string& family) {
+        int n = 0, total = 0;
+        for (std::size_t i = 0; i < phraseClips.size(); ++i) {
+            if (phraseClips[i].family != family) continue;
+            ++total;
+            n += !firedAt(phraseHeard[i], false, confidence).empty();
+        }
+        return 100.0 * n / std::max(1, total);
     };
     if (settings.fast) {
         std::printf("\nby confidence: words alone, words in sentences, ordinary phrases firing\n");
-        for (double confidence : settings.confidences) {
-            int alone = 0, aloneRight = 0, inside = 0, insideRight = 0;
-            for (std::size_t i = 0; i < wordClips.size(); ++i) {
-                const bool right =
-                    firedAt(wordHeard[i], wordClips[i].custom, confidence) == wordClips[i].action;
-                (wordClips[i].placing == "alone" ? alone : inside)++;
-                (wordClips[i].placing == "alone" ? aloneRight : insideRight) += right;
+        for (const auto& family : families) {
+            for (double confidence : settings.confidences) {
+                int alone = 0, aloneRight = 0, inside = 0, insideRight = 0;
+                for (std::size_t i = 0; i < wordClips.size(); ++i) {
+                    if (wordClips[i].family != family) continue;
+                    const bool right = firedAt(wordHeard[i], wordClips[i].custom, confidence) == wordClips[i].action;
+                    (wordClips[i].placing == "alone" ? alone : inside)++;
+                    (wordClips[i].placing == "alone" ? aloneRight : insideRight) += right;
+                }
+                std::printf("  %-8s %.2f  %5.1f %%  %5.1f %%  %5.2f %%\n", family.c_str(), confidence,
+                            100.0 * aloneRight / std::max(1, alone), 100.0 * insideRight / std::max(1, inside),
+                            alarmsAt(confidence, family));
             }
-            std::printf("  %.2f  %5.1f %%  %5.1f %%  %5.2f %%\n", confidence, 100.0 * aloneRight / std::max(1, alone),
-                        100.0 * insideRight / std::max(1, inside),
-                        100.0 * alarmsAt(confidence) / std::max<std::size_t>(1, phraseClips.size()));
         }
         for (std::size_t i = 0; i < wordClips.size(); ++i) {
-            wordOutcomes[i].heard = transcriptAt(wordHeard[i], wordClips[i].custom, settings.confidences.front());
+            // Every decoded word, the stored ones with their posterior probability.
+            const auto stored = storedWords(wordClips[i].custom);
+            for (const auto& w : wordHeard[i].words) {
+                std::string piece = w.word;
+                if (std::find(stored.begin(), stored.end(), w.word) != stored.end()) {
+                    piece += "(" + std::to_string(w.confidence).substr(0, 4) + ")";
+                }
+                wordOutcomes[i].heard += (wordOutcomes[i].heard.empty() ? "" : " ") + piece;
+            }
+            if (!wordHeard[i].early.empty()) wordOutcomes[i].heard += " <early " + wordHeard[i].early + ">";
             wordOutcomes[i].fired = firedAt(wordHeard[i], wordClips[i].custom, settings.confidences.front());
         }
     }
 
-    // Words.
+    // Words, per voice family.
     struct Tally {
         int total = 0, right = 0, wrong = 0;
         std::vector<double> latencies;
     };
-    std::map<std::string, Tally> byPlacing, byVoice, byNoise, byWord;
-    Tally alone, inSentence, all;
     std::vector<std::string> misses;
-    for (std::size_t i = 0; i < wordClips.size(); ++i) {
-        const auto& clip = wordClips[i];
-        const auto& outcome = wordOutcomes[i];
-        const bool right = outcome.fired == clip.action;
-        for (Tally* t : {&byPlacing[clip.placing], &byVoice[clip.voice], &byNoise[noiseName(clip.noise)],
-                         &byWord[clip.word], clip.placing == "alone" ? &alone : &inSentence, &all}) {
-            ++t->total;
-            if (right) {
-                ++t->right;
-                if (outcome.latency > -10) t->latencies.push_back(outcome.latency);
-            } else if (!outcome.fired.empty()) {
-                ++t->wrong;
-            }
-        }
-        if (!right) misses.push_back(clip.label + " -> " + (outcome.fired.empty() ? "nothing" : outcome.fired) +
-                                     " [" + outcome.heard + "]");
-    }
     auto row = [&](const std::string& name, const Tally& t) {
         std::printf("  %-22s %4d/%-4d %6.1f %%  wrong action %3d", name.c_str(), t.right, t.total,
                     100.0 * t.right / std::max(1, t.total), t.wrong);
@@ -552,39 +720,73 @@ int main(int argc, char** argv) {
         }
         std::printf("\n");
     };
-    std::printf("\nwords fired right:\n");
-    row("alone", alone);
-    row("in sentences", inSentence);
-    row("all", all);
-    for (const auto& [k, t] : byPlacing) row("placing " + k, t);
-    for (const auto& [k, t] : byWord) row("word " + k, t);
-    for (const auto& [k, t] : byVoice) row("voice " + k, t);
-    for (const auto& [k, t] : byNoise) row("noise " + k, t);
+    for (const auto& family : families) {
+        std::map<std::string, Tally> byPlacing, byVoice, byNoise, byWord, byWordInSentences;
+        Tally alone, inSentence, all;
+        for (std::size_t i = 0; i < wordClips.size(); ++i) {
+            const auto& clip = wordClips[i];
+            if (clip.family != family) continue;
+            const auto& outcome = wordOutcomes[i];
+            const bool right = outcome.fired == clip.action;
+            std::vector<Tally*> tallies{&byPlacing[clip.placing],
+                                        &byVoice[clip.voice],
+                                        &byNoise[noiseName(clip.noise)],
+                                        &byWord[clip.word],
+                                        clip.placing == "alone" ? &alone : &inSentence,
+                                        &all};
+            if (clip.placing != "alone") tallies.push_back(&byWordInSentences[clip.word]);
+            for (Tally* t : tallies) {
+                ++t->total;
+                if (right) {
+                    ++t->right;
+                    if (outcome.latency > -10) t->latencies.push_back(outcome.latency);
+                } else if (!outcome.fired.empty()) {
+                    ++t->wrong;
+                }
+            }
+            if (!right) {
+                misses.push_back(clip.label + " -> " + (outcome.fired.empty() ? "nothing" : outcome.fired) + " [" +
+                                 outcome.heard + "]");
+            }
+        }
+        std::printf("\n%s: words fired right\n", family.c_str());
+        row("alone", alone);
+        row("in sentences", inSentence);
+        row("all", all);
+        for (const auto& [k, t] : byPlacing) row("placing " + k, t);
+        for (const auto& [k, t] : byWord) row("word " + k, t);
+        for (const auto& [k, t] : byWordInSentences) row("in sentences " + k, t);
+        if (byVoice.size() > 1) {
+            for (const auto& [k, t] : byVoice) row("voice " + k, t);
+        }
+        for (const auto& [k, t] : byNoise) row("noise " + k, t);
+    }
 
-    // Ordinary phrases.
-    int alarms = 0;
-    std::map<std::string, int> alarmsByVoice, clipsByVoice;
+    // Ordinary phrases and reading aloud, per family.
+    std::map<std::string, int> alarmsByFamily, clipsByFamily;
     std::vector<std::string> alarmLines;
     for (std::size_t i = 0; i < phraseClips.size(); ++i) {
-        ++clipsByVoice[phraseClips[i].voice];
+        ++clipsByFamily[phraseClips[i].family];
         const std::string transcript = transcriptAt(phraseHeard[i], false, settings.confidences.front());
         const std::string action = firedAt(phraseHeard[i], false, settings.confidences.front());
         if (action.empty()) continue;
-        ++alarms;
-        ++alarmsByVoice[phraseClips[i].voice];
+        ++alarmsByFamily[phraseClips[i].family];
         alarmLines.push_back(phraseClips[i].label + " -> " + action + " [" + transcript + "]");
     }
-    std::printf("\nordinary phrases firing anything: %d/%zu = %.2f %%\n", alarms, phraseClips.size(),
-                100.0 * alarms / std::max<std::size_t>(1, phraseClips.size()));
-    for (const auto& [voice, n] : clipsByVoice) std::printf("  voice %-12s %d/%d\n", voice.c_str(), alarmsByVoice[voice], n);
+    std::printf("\nordinary phrases (and reading aloud) firing anything:\n");
+    for (const auto& [family, n] : clipsByFamily) {
+        std::printf("  %-10s %d/%d = %.2f %%\n", family.c_str(), alarmsByFamily[family], n,
+                    100.0 * alarmsByFamily[family] / std::max(1, n));
+    }
 
     double wordAudio = 0, phraseAudio = 0;
     for (const auto& c : wordClips) wordAudio += static_cast<double>(c.samples.size()) / 16000;
     for (const auto& c : phraseClips) phraseAudio += static_cast<double>(c.samples.size()) / 16000;
-    std::printf("\nprocessor time per second of audio: %.3f s while streaming the words (%.0f s of audio in %.0f s "
-                "on %d threads), %.3f s for the phrases\n",
-                (cpuMiddle - cpuBefore) / wordAudio, wordAudio, wordWall, settings.threads,
-                (cpuAfter - cpuMiddle) / phraseAudio);
+    std::printf(
+        "\nprocessor time per second of audio: %.3f s while streaming the words (%.0f s of audio in %.0f s "
+        "on %d threads), %.3f s for the phrases\n",
+        (cpuMiddle - cpuBefore) / wordAudio, wordAudio, wordWall, settings.threads,
+        (cpuAfter - cpuMiddle) / phraseAudio);
     std::printf("processor time per second of quiet room noise: %.4f s\n", quietCpu);
     if (settings.details) {
         for (const auto& m : misses) std::printf("  missed: %s\n", m.c_str());

@@ -7,13 +7,13 @@
 
 #include <cmath>
 #include <condition_variable>
-#include <future>
-#include <thread>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "platform/grapheme_to_phoneme.h"
 #include "platform/speech_audio_converter.h"
@@ -128,7 +128,8 @@ TEST(SpeechAudioConverter, ResamplesAndMixesAnyCommonFormat) {
             EXPECT_EQ(result.size(), 16000u) << rate;
             double power = 0;
             for (std::size_t i = 1000; i < result.size(); ++i) power += static_cast<double>(result[i]) * result[i];
-            const double level = std::sqrt(power / static_cast<double>(result.size() - 1000)) / (10000 / std::sqrt(2.0));
+            const double level =
+                std::sqrt(power / static_cast<double>(result.size() - 1000)) / (10000 / std::sqrt(2.0));
             EXPECT_GE(level, minLevel) << frequency << " Hz at " << rate;
             EXPECT_LE(level, maxLevel) << frequency << " Hz at " << rate;
         }
@@ -264,26 +265,54 @@ TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
     EXPECT_GE(outcome.partials.size(), 2u);
 }
 
+/// Speech by a festival voice with half a second of quiet before and after.
+std::vector<std::int16_t> spokenByFestival(const test::TempDir& dir, const std::string& text,
+                                           const std::string& voice) {
+    auto audio = testing::speakWithFestival(dir.path(), text, voice);
+    if (!audio) throw std::runtime_error("festival failed");
+    std::vector<std::int16_t> out(8000, 0);
+    out.insert(out.end(), audio->samples.begin(), audio->samples.end());
+    out.insert(out.end(), 8000, 0);
+    return out;
+}
+
 TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {
     test::TempDir dir;
-    const auto talk = spoken(dir, "action when you are ready everybody", "en-us+f2", 160);
-    for (const int checks : {SpeechRecognizer::defaultEarlyChecks, 0}) {
-        SCOPED_TRACE(checks);
+    const auto longWord = spoken(dir, "action when you are ready everybody", "en-us+f2", 160);
+    const auto shortWord = spokenByFestival(dir, "okay cut on my signal everybody", "slt");
+    SpeechRecognizer::Options standard, noEarly, noConfirm, neverSure;
+    noEarly.earlyChecks = 0;
+    noConfirm.confirmChecks = 0;
+    neverSure.confirmConfidence = 1.01;
+    const struct {
+        const char* name;
+        const std::vector<std::int16_t>& talk;
+        const char* word;
         SpeechRecognizer::Options options;
-        options.earlyChecks = checks;
-        auto recognizer = SpeechRecognizer::make("en-US", options);
+        bool early;
+    } cases[] = {
+        {"long word", longWord, "action", standard, true},
+        {"long word, no early reports", longWord, "action", noEarly, false},
+        // A short word is decoded again around it before it is reported.
+        {"short word", shortWord, "cut", standard, true},
+        {"short word, not decoded again", shortWord, "cut", noConfirm, false},
+        {"short word, the second decode never sure", shortWord, "cut", neverSure, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto recognizer = SpeechRecognizer::make("en-US", c.options);
         ASSERT_TRUE(recognizer);
-        const auto outcome = recognise(*recognizer, defaultWords, talk);
+        const auto outcome = recognise(*recognizer, defaultWords, c.talk);
         ASSERT_TRUE(outcome.final);
         ASSERT_FALSE(outcome.partials.empty());
-        // One stretch of speech: without early reports it is heard once, at its end.
         const auto& first = outcome.partials.front();
-        if (checks == 0) {
+        if (!c.early) {
+            // One stretch of speech: without early reports it is heard once, at its end.
             EXPECT_EQ(outcome.partials.size(), 1u);
         } else {
             ASSERT_GE(outcome.partials.size(), 2u);
-            EXPECT_NE((" " + first + " ").find(" action "), std::string::npos) << first;
-            // Reported while the talk went on: the rest of the sentence was not heard yet.
+            EXPECT_NE((" " + first + " ").find(" " + std::string(c.word) + " "), std::string::npos) << first;
+            // Reported while the talk went on: the end of the sentence was not heard yet.
             EXPECT_EQ(first.find("everybody"), std::string::npos) << first;
         }
     }
@@ -294,9 +323,9 @@ TEST(SpeechRecognizer, OrdinaryTalkHoldsNoVoiceWord) {
     auto recognizer = SpeechRecognizer::make("en-US");
     ASSERT_TRUE(recognizer);
     // Set talk, some of it close to the words ("actor", "cutting", "park", "cat").
-    for (const char* phrase : {"okay", "reset", "check", "yes", "speed", "sound speed", "we have speed",
-                               "the actor is ready", "the cutting room will fix it",
-                               "park the truck around the corner", "the cat walked through the shot"}) {
+    for (const char* phrase :
+         {"okay", "reset", "check", "yes", "speed", "sound speed", "we have speed", "the actor is ready",
+          "the cutting room will fix it", "park the truck around the corner", "the cat walked through the shot"}) {
         SCOPED_TRACE(phrase);
         auto outcome = recognise(*recognizer, defaultWords, spoken(dir, phrase, "en-us+f2", 160));
         ASSERT_TRUE(outcome.final);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Speech for tests: espeak-ng speaks a text into a WAV file in a temporary folder, which is read back as
-// samples, as a microphone would have heard it.
+// Speech for tests: espeak-ng or festival speaks a text into a WAV file in a temporary folder, which is read back
+// as samples, as a microphone would have heard it.
 
 #include <cstdint>
 #include <cstdlib>
@@ -79,6 +79,24 @@ inline std::optional<SpokenAudio> speak(const std::filesystem::path& folder, con
                                 "' '" + text + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return std::nullopt;
     return readWav(file);
+}
+
+/// festival speaking `text` with one of its US-English voices: "slt" (HTS, a woman's) or "kal" (diphones, a
+/// man's), at 16 kHz.
+inline std::optional<SpokenAudio> speakWithFestival(const std::filesystem::path& folder, const std::string& text,
+                                                    const std::string& voice = "slt") {
+    if (text.find_first_of("\"\\") != std::string::npos || (voice != "slt" && voice != "kal")) return std::nullopt;
+    static int counter = 0;
+    const auto stem = folder / ("festival-" + std::to_string(++counter));
+    {
+        std::ofstream script(stem.string() + ".scm");
+        script << (voice == "slt" ? "(voice_cmu_us_slt_arctic_hts)\n" : "(voice_kal_diphone)\n")
+               << "(set! utt (SynthText \"" << text << "\"))\n(utt.wave.resample utt 16000)\n(utt.save.wave utt \""
+               << stem.string() << ".wav\" 'riff)\n";
+    }
+    const std::string command = "festival -b '" + stem.string() + ".scm' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return std::nullopt;
+    return readWav(stem.string() + ".wav");
 }
 
 }  // namespace morvane::testing

@@ -2,7 +2,9 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 #include <unistd.h>
 
@@ -40,9 +42,13 @@ constexpr long maxStretchFrames = 1000;
 // be reported early (in frames).
 constexpr int checkFrames = 5;
 constexpr int settleFrames = 10;
-// A running guess is not sure enough of shorter words (the decoder slips "cut" into all kinds of talk): they
-// wait for the pause, where their posterior probability is known.
+// A running guess is not sure enough of shorter words (the decoder slips "cut" into all kinds of talk): their
+// posterior probability is first found by decoding the audio around them again, from this far before the word
+// to where the decoder is (in frames).
 constexpr int earlyPhones = 5;
+constexpr int confirmLead = 40;
+constexpr int confirmTries = 2;
+constexpr int retryChecks = 4;
 // How fast the noise floor may rise, in decibels per frame (it falls at once).
 constexpr double floorRise = 0.02;
 
@@ -112,6 +118,7 @@ public:
         std::lock_guard guard(libraryMutex());
         if (ps_) ps_free(ps_);
         if (general_) ngram_model_free(general_);
+        if (confirm_) ps_free(confirm_);
         if (config_) cmd_ln_free_r(config_);
     }
 
@@ -166,6 +173,9 @@ private:
         // how many checks in a row they have stood there, and those reported before the stretch ended.
         std::map<std::pair<std::string, int>, int> standing;
         std::vector<std::pair<std::string, int>> reportedEarly;
+        // Short phrase words already decoded again, and the stretch's audio as decoded so far.
+        std::map<std::pair<std::string, int>, int> confirmed;  // how many times each was
+        std::vector<Frame> audio;
         int framesSinceCheck = 0;
     };
 
@@ -177,11 +187,12 @@ private:
         const std::string lm = options_.modelDirectory + "/en-us/en-us.lm.bin";
         std::lock_guard guard(libraryMutex());
         quietenLibrary();
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", dict.c_str(), "-dither",
-                              "no", nullptr);
+        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", dict.c_str(), "-dither", "no",
+                              nullptr);
         if (config_) ps_ = ps_init(config_);
         if (ps_) general_ = ngram_model_read(config_, lm.c_str(), NGRAM_AUTO, ps_get_logmath(ps_));
-        if (!ps_ || !general_) {
+        if (general_ && options_.confirmChecks > 0) confirm_ = ps_init(config_);
+        if (!ps_ || !general_ || (options_.confirmChecks > 0 && !confirm_)) {
             failed_ = true;
             return false;
         }
@@ -205,7 +216,8 @@ private:
                     continue;
                 }
                 auto pronunciation = GraphemeToPhoneme::pronounce(word);
-                known = pronunciation && ps_add_word(ps_, word.c_str(), pronunciation->c_str(), FALSE) >= 0;
+                known = pronunciation && ps_add_word(ps_, word.c_str(), pronunciation->c_str(), FALSE) >= 0 &&
+                        (!confirm_ || ps_add_word(confirm_, word.c_str(), pronunciation->c_str(), FALSE) >= 0);
                 if (known) phones[word] = countPhones(*pronunciation);
             }
             if (!known) continue;
@@ -218,6 +230,7 @@ private:
         if (words == configured_) return true;
         configured_.clear();
         needed_.clear();
+        confirmNeeded_.clear();
 
         // The phrases' words as a model of their own, mixed into the general one.
         std::string body = "\\data\\\nngram 1=" + std::to_string(words.size() + 2) + "\n\n\\1-grams:\n";
@@ -235,24 +248,28 @@ private:
         if (fd < 0) return false;
         const bool written = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
         ::close(fd);
-        bool set = false;
-        if (written) {
+        // The running decoder and the one that decodes short words again listen with the same model (both
+        // decode on this queue only).
+        auto mix = [&](ps_decoder_t* ps) {
             std::lock_guard guard(libraryMutex());
-            if (ngram_model_t* own = ngram_model_read(config_, path.c_str(), NGRAM_ARPA, ps_get_logmath(ps_))) {
+            bool set = false;
+            if (ngram_model_t* own = ngram_model_read(config_, path.c_str(), NGRAM_ARPA, ps_get_logmath(ps))) {
                 const float share = static_cast<float>(std::clamp(options_.phraseWeight, 1e-6, 0.5));
                 ngram_model_t* models[] = {general_, own};
-                char general[] = "general";
-                char phrases[] = "phrases";
-                char* names[] = {general, phrases};
+                char generalName[] = "general";
+                char phrasesName[] = "phrases";
+                char* names[] = {generalName, phrasesName};
                 const float weights[] = {1.0f - share, share};
                 // The mixture and the search hold their own references.
                 if (ngram_model_t* mixed = ngram_model_set_init(config_, models, names, weights, 2)) {
-                    set = ps_set_lm(ps_, "words", mixed) >= 0 && ps_set_search(ps_, "words") >= 0;
+                    set = ps_set_lm(ps, "words", mixed) >= 0 && ps_set_search(ps, "words") >= 0;
                     ngram_model_free(mixed);
                 }
                 ngram_model_free(own);
             }
-        }
+            return set;
+        };
+        const bool set = written && mix(ps_) && (!confirm_ || mix(confirm_));
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
         if (!set) return false;
@@ -261,6 +278,7 @@ private:
         for (const auto& word : words) {
             needed_[word] = neededConfidence(phones[word], options_.minConfidence);
             if (phones[word] >= earlyPhones) early_.insert(word);
+            confirmNeeded_[word] = neededConfidence(phones[word], options_.confirmConfidence);
         }
         return true;
     }
@@ -327,6 +345,8 @@ private:
             run.framesSinceCheck = 0;
             run.standing.clear();
             run.reportedEarly.clear();
+            run.confirmed.clear();
+            run.audio.clear();
             if (ps_start_utt(ps_) < 0) return fail(run, "Recognition could not start");
             for (const auto& earlier : run.lead) {
                 if (!decode(run, earlier)) return false;
@@ -349,6 +369,7 @@ private:
 
     bool decode(Running& run, const Frame& frame) {
         ++run.stretchFrames;
+        if (confirm_) run.audio.push_back(frame);
         if (ps_process_raw(ps_, frame.data(), frame.size(), FALSE, FALSE) < 0) {
             ps_end_utt(ps_);
             run.inSpeech = false;
@@ -359,7 +380,8 @@ private:
 
     /// A phrase word that has stood in the decoder's running guess for a while, well before where the decoder
     /// is, is reported at once rather than at the end of the stretch: a word said in the middle of talk should
-    /// not wait for the talk to end.
+    /// not wait for the talk to end. A long word is reported as it stands; a short one only once a second
+    /// decode of the audio around it is sure of it.
     void checkEarly(Running& run) {
         if (options_.earlyChecks <= 0) return;
         int score = 0;
@@ -368,7 +390,7 @@ private:
         // measured from the end of the guess, silence included.
         struct Piece {
             std::string word;
-            int last;
+            int first, last;
         };
         std::vector<Piece> pieces;
         int end = 0;
@@ -376,7 +398,9 @@ private:
             int first = 0, last = 0;
             ps_seg_frames(seg, &first, &last);
             end = std::max(end, last);
-            if (auto word = spokenWord(ps_seg_word(seg)); !word.empty()) pieces.push_back({std::move(word), last});
+            if (auto word = spokenWord(ps_seg_word(seg)); !word.empty()) {
+                pieces.push_back({std::move(word), first, last});
+            }
         }
         std::map<std::pair<std::string, int>, int> standing;
         std::vector<std::string> guess;
@@ -384,15 +408,29 @@ private:
         std::size_t readyAt = 0;  // the words of the guess up to the word reported
         for (const auto& piece : pieces) {
             guess.push_back(piece.word);
-            if (!early_.contains(piece.word) || piece.last > end - settleFrames) continue;
+            if (!needed_.contains(piece.word) || piece.last > end - settleFrames) continue;
             // The same word said twice in a stretch counts twice; its place in the guess may move.
             const std::pair<std::string, int> key{piece.word,
                                                   static_cast<int>(std::count(guess.begin(), guess.end(), piece.word))};
             const auto before = run.standing.find(key);
             const int checks = (before == run.standing.end() ? 0 : before->second) + 1;
             standing[key] = checks;
-            if (checks >= options_.earlyChecks && !ready &&
-                std::find(run.reportedEarly.begin(), run.reportedEarly.end(), key) == run.reportedEarly.end()) {
+            if (ready ||
+                std::find(run.reportedEarly.begin(), run.reportedEarly.end(), key) != run.reportedEarly.end()) {
+                continue;
+            }
+            // A long word is reported once it has stood long enough; any word sooner when a second decode is
+            // sure of it. That decode is tried at most twice, the second time with more of what follows; if
+            // neither is sure, a short word waits for the pause.
+            bool heard = early_.contains(piece.word) && checks >= options_.earlyChecks;
+            if (!heard && confirm_) {
+                int& tries = run.confirmed[key];
+                if (tries < confirmTries && checks >= options_.confirmChecks + tries * retryChecks) {
+                    ++tries;
+                    heard = confirms(run, piece.word, piece.first, piece.last);
+                }
+            }
+            if (heard) {
                 ready = key;
                 readyAt = guess.size();
             }
@@ -409,6 +447,39 @@ private:
             transcript += (transcript.empty() ? "" : " ") + guess[i];
         }
         if (run.handler) run.handler(Result{transcript, false, run.words}, std::nullopt);
+    }
+
+    /// Decodes the stretch's audio from a little before the word (frames `first` to `last` of the running
+    /// guess) to where the running decoder is, with the same model, and tells whether that decode is sure of
+    /// the word at the same place.
+    bool confirms(const Running& run, const std::string& word, int first, int last) {
+        const int from = std::max(0, first - confirmLead);
+        const int to = static_cast<int>(run.audio.size());
+        if (from >= to || ps_start_utt(confirm_) < 0) return false;
+        // The second decoder hears the microphone as the running one has learnt it (its cepstral mean), not as
+        // it was at its own last decode.
+        cmn_t* learnt = ps_get_feat(ps_)->cmn_struct;
+        std::vector<mfcc_t> mean(static_cast<std::size_t>(learnt->veclen));
+        cmn_live_get(learnt, mean.data());
+        cmn_live_set(ps_get_feat(confirm_)->cmn_struct, mean.data());
+        bool decoded = true;
+        for (int i = from; i < to && decoded; ++i) {
+            decoded = ps_process_raw(confirm_, run.audio[static_cast<std::size_t>(i)].data(), frameSamples, FALSE,
+                                     FALSE) >= 0;
+        }
+        if (ps_end_utt(confirm_) < 0 || !decoded) return false;
+        int score = 0;
+        ps_get_hyp(confirm_, &score);
+        logmath_t* logmath = ps_get_logmath(confirm_);
+        double best = 0;
+        for (ps_seg_t* seg = ps_seg_iter(confirm_); seg; seg = ps_seg_next(seg)) {
+            int sf = 0, ef = 0;
+            ps_seg_frames(seg, &sf, &ef);
+            if (spokenWord(ps_seg_word(seg)) != word || sf + from > last || ef + from < first) continue;
+            int acoustic = 0, language = 0, backoff = 0;
+            best = std::max(best, logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff)));
+        }
+        return best >= confirmNeeded_.at(word);
     }
 
     bool fail(Running& run, const char* description) {
@@ -462,9 +533,11 @@ private:
     ps_decoder_t* ps_ = nullptr;
     cmd_ln_t* config_ = nullptr;
     ngram_model_t* general_ = nullptr;
-    std::vector<std::string> configured_;  // the phrases' words the search was set up with, sorted
+    ps_decoder_t* confirm_ = nullptr;       // decodes the audio around a short word again
+    std::vector<std::string> configured_;   // the phrases' words the search was set up with, sorted
     std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
-    std::set<std::string> early_;           // the phrases' words that may be reported before a pause
+    std::set<std::string> early_;           // the phrases' words that may be reported before a pause as they stand
+    std::map<std::string, double> confirmNeeded_;  // the confidence each needs in a second decode
     double noiseFloor_ = 0;
     bool heardAny_ = false;
     std::optional<Running> current_;
@@ -560,7 +633,8 @@ std::shared_ptr<SpeechRecognizer::Task> SpeechRecognizer::recognitionTask(const 
 }
 
 double SpeechRecognizer::neededConfidence(int phones, double minConfidence) {
-    const double base = std::clamp(minConfidence, 0.0, 1.0);
+    // Above 1: never sure enough.
+    const double base = std::max(minConfidence, 0.0);
     const double share = std::clamp((phones - 1) / 4.0, 0.0, 1.0);
     return 1.0 - (1.0 - base) * share;
 }

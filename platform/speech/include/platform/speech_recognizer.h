@@ -22,8 +22,10 @@ namespace morvane {
 /// `GraphemeToPhoneme`. At a pause, a phrase word is kept in the transcript only when the decoder is sure of it
 /// (its posterior probability); other words are kept as decoded. The transcript is every stretch heard since the
 /// recognition began, separated by spaces; each stretch is reported as a partial result, the end as a final one.
-/// A long phrase word that stands in the decoder's running guess for a while is reported at once, in a partial
-/// result holding that guess (`Options::earlyChecks`).
+/// A phrase word that stands in the decoder's running guess for a while is reported at once, without waiting
+/// for the pause, in a partial result holding the guess up to the word: a long one as it stands
+/// (`Options::earlyChecks`), any word once a second decode of the audio around it is sure of it
+/// (`Options::confirmChecks`).
 ///
 /// Silence is not decoded, so listening costs little while nobody speaks. Several recognisers may start and run
 /// at once: what the library keeps for the whole process is only touched under one lock.
@@ -71,12 +73,20 @@ public:
         /// and ended at least 0.1 s before where the decoder is, is reported before its stretch of speech ends;
         /// 0: phrase words are reported only when the speech pauses.
         int earlyChecks = defaultEarlyChecks;
+        /// A phrase word that stands this many checks in the running guess is decoded again, with the audio
+        /// from a little before it to where the decoder is, and reported before the pause when that decode
+        /// gives it at least `confirmConfidence` (more for words under five phones, as `neededConfidence`);
+        /// 0: only long words are reported before the pause (`earlyChecks`).
+        int confirmChecks = defaultConfirmChecks;
+        double confirmConfidence = defaultConfirmConfidence;
     };
 
     /// Chosen with the voice-word benchmark (bench_voice_words).
     static constexpr double defaultPhraseWeight = 0.1;
     static constexpr double defaultMinConfidence = 0.9;
     static constexpr int defaultEarlyChecks = 4;
+    static constexpr int defaultConfirmChecks = 2;
+    static constexpr double defaultConfirmConfidence = 0.7;
 
     class Engine;
 

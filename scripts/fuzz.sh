@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz programs of fuzz/ with clang, AddressSanitizer and UndefinedBehaviorSanitizer in their own
 # folder and runs each on its seed corpus for a bounded time. Any finding (crash, leak, undefined behaviour,
-# timeout, running out of memory, a broken property) fails, and its input is kept in <build>/findings.
+# timeout, running out of memory, a broken property) fails, and its input is kept in <build>/findings. Slow inputs
+# (libFuzzer's slow-unit files) are reported and kept there too, but fail nothing.
 #
 #   MORVANE_FUZZ_SECONDS  time per program (default 10)
 #   MORVANE_FUZZ_JOBS     programs run at once (default: the number of cores)
@@ -59,10 +60,18 @@ printf '%s\n' "${programs[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}' || s
 passed=0
 failed=0
 for name in "${programs[@]}"; do
-  if ls "$work/$name/artifacts/"* >/dev/null 2>&1 || ! grep -q "Done [0-9]* runs" "$work/$name/log"; then
+  # A slow unit is no finding: on a loaded or small machine any input may run slowly. It is reported and kept.
+  slow=$(find "$work/$name/artifacts" -maxdepth 1 -name 'slow-unit-*' 2>/dev/null | wc -l)
+  if [ "$slow" -gt 0 ]; then
+    echo "fuzz: $name had $slow slow input(s) (kept in $findings/$name; not a failure)"
+    mkdir -p "$findings/$name"
+    cp "$work/$name/artifacts/"slow-unit-* "$findings/$name/" 2>/dev/null || true
+  fi
+  found=$(find "$work/$name/artifacts" -maxdepth 1 -type f ! -name 'slow-unit-*' 2>/dev/null | wc -l)
+  if [ "$found" -gt 0 ] || ! grep -q "Done [0-9]* runs" "$work/$name/log"; then
     failed=$((failed + 1))
     mkdir -p "$findings/$name"
-    cp "$work/$name/artifacts/"* "$findings/$name/" 2>/dev/null || true
+    find "$work/$name/artifacts" -maxdepth 1 -type f ! -name 'slow-unit-*' -exec cp {} "$findings/$name/" \; 2>/dev/null || true
     cp "$work/$name/log" "$findings/$name/log"
     echo "---- $name: last lines of its log (all in $findings/$name/log)"
     tail -n 40 "$work/$name/log"

@@ -29,8 +29,6 @@ constexpr int maxNameLength = 60;
 // takes.json holds a shoot's takes; anything this large is not ours to load whole.
 constexpr std::uintmax_t maxTakesFileSize = 64u << 20;
 
-constexpr std::string_view incomingSuffix = ".mov.incoming";
-
 fs::path pathFrom(const QString& text) {
     return fs::path(text.toStdString());
 }
@@ -49,14 +47,7 @@ void RetouchLibrary::removeLeftovers() const {
     // What a run that ended in the middle of a write left behind: temporary files of takes.json, and copies from
     // another disk that were still being copied beside their final name.
     removeInterruptedWrites(takesFile());
-    std::error_code ec;
-    for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > 1 && name.front() == '.' && name.ends_with(incomingSuffix)) {
-            std::error_code ignored;
-            if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) fs::remove(it->path(), ignored);
-        }
-    }
+    removeInterruptedPlacements(directory_);
 }
 
 RetouchLibrary& RetouchLibrary::shared() {
@@ -257,35 +248,14 @@ void RetouchLibrary::importClip(const fs::path& file, const TransferInfo& info, 
     const std::string name = info.id.uuidString() + ".mov";
     const fs::path destination = directory_ / name;
     // One rename replaces an earlier copy in a single step, so a failed move never loses the copy a take lists.
-    // A copy sent again after a run that ended before recording it lands on the same name and is filed once.
+    // A copy sent again after a run that ended before recording it lands on the same name and is filed once. The
+    // camera forgets its copy once answered: the contents and the new name must be on the disk by then; from
+    // another disk the original stays until the copy is recorded.
     std::error_code ec;
-    bool copied = false;
-    fs::rename(file, destination, ec);
-    if (!ec) {
-        // The camera forgets its copy once answered: the contents and the new name must be on the disk by then.
-        if (!syncFile(destination)) ec = std::make_error_code(std::errc::io_error);
-        syncFolder(directory_);
-        if (ec) {
-            std::error_code ignored;
-            fs::rename(destination, file, ignored);
-        }
-    } else if (ec == std::errc::cross_device_link) {
-        // Another file system: copy beside the destination first, then replace in one step. The original stays
-        // until the copy is recorded.
-        const fs::path temporary = directory_ / (std::string(".").append(name).append(".incoming"));
-        ec.clear();
-        fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
-        if (!ec && !syncFile(temporary)) ec = std::make_error_code(std::errc::io_error);
-        if (!ec) fs::rename(temporary, destination, ec);
-        if (ec) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-        } else {
-            syncFolder(directory_);
-            copied = true;
-        }
-    }
-    if (ec) throw fs::filesystem_error("Couldn't move the deck copy", file, destination, ec);
+    const auto placement =
+        placeFile(file, destination, ec, {.replace = true, .removeOriginal = false, .forUser = true});
+    if (!placement) throw fs::filesystem_error("Couldn't move the deck copy", file, destination, ec);
+    const bool copied = *placement == Placement::copied;
 
     Clip clip;
     clip.id = info.id;

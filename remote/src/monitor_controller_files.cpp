@@ -5,11 +5,11 @@
 #include <QVariant>
 
 #include <functional>
-#include <mutex>
+#include <stdexcept>
 
 #include "deck/retouch_library.h"
 #include "monitor_controller_tables.h"
-#include "platform/atomic_file.h"
+#include "platform/file_moves.h"
 #include "platform/log.h"
 #include "remote/monitor_controller.h"
 #include "remote/notification_hub.h"
@@ -30,37 +30,25 @@ std::string transferKey(const std::string& name) {
 
 // Keeps a file that could not be filed, under one clean name inside the
 // fallback folder, before its owner deletes it. Nothing a camera sent decides
-// where it goes beyond that name.
-void keepInFallback(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info) {
-    // The peer link and the cable deliver on different threads; one name is
-    // picked at a time.
-    static std::mutex pickingName;
-    std::lock_guard lock(pickingName);
+// where it goes beyond that name. False when it could not be kept: the sender
+// must then keep its copy.
+bool keepInFallback(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info) {
     std::error_code error;
-    if (!std::filesystem::exists(file, error)) return;
     std::filesystem::create_directories(folder, error);
     const auto idText = info.id.uuidString();
     const auto stem = std::filesystem::path(info.fileName).filename().stem().string();
     const auto base = ShootLibrary::cleanFileName(stem, idText);
     const auto extension = ShootLibrary::fileExtension(info.fileName, info.isVideo);
-    const auto target = ShootLibrary::uniqueURL(folder, base, extension);
-    std::filesystem::rename(file, target, error);
-    if (!error) {
-        // The sender forgets its copy once answered: the kept file must last.
-        syncFile(target);
-        syncFolder(folder);
-        return;
-    }
-    // Another file system: copy, then let the owner delete the original.
-    std::error_code copyError;
-    std::filesystem::copy_file(file, target, copyError);
-    if (!copyError && !syncFile(target)) copyError = std::make_error_code(std::errc::io_error);
-    if (copyError) {
-        std::filesystem::remove(target, copyError);
-        log::error(logComponent, "couldn't keep a received file in " + folder.string() + ": " + error.message());
-        return;
-    }
-    syncFolder(folder);
+    // The sender forgets its copy once answered: the kept file must last.
+    if (placeFileUnderFreeName(file, folder, base, "." + extension, error, {.forUser = true})) return true;
+    log::error(logComponent, "couldn't keep a received file in " + folder.string() + ": " + error.message());
+    return false;
+}
+
+// Neither filed nor kept: the file is answered as not received, so that the
+// camera keeps it and sends it again.
+[[noreturn]] void throwNotKept(const std::string& camera) {
+    throw std::runtime_error("a file from " + camera + " could be neither filed nor kept aside");
 }
 
 // The description of a file that arrives without one: a video named after its
@@ -84,8 +72,8 @@ void fileCapture(const MonitorController::Environment& environment, const std::f
         show("Saved " + filed.filename().string());
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
-        keepInFallback(environment.fallbackFolder, file, info);
         show("Couldn't save a file from " + camera);
+        if (!keepInFallback(environment.fallbackFolder, file, info)) throwNotKept(camera);
     }
 }
 
@@ -138,8 +126,8 @@ void MonitorController::receiveResource(const std::filesystem::path& file, const
         retouchLibrary().importClip(file, entry->info, camera);
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't keep a deck copy: ") + error.what());
-        keepInFallback(env_.fallbackFolder, file, entry->info);
         showMessageLater("Couldn't keep a take from " + camera);
+        if (!keepInFallback(env_.fallbackFolder, file, entry->info)) throwNotKept(camera);
     }
 }
 
@@ -152,8 +140,8 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
         showMessageLater(controller, environment, "Saved " + filed.filename().string() + " (USB)");
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
-        keepInFallback(environment.fallbackFolder, file, info);
         showMessageLater(controller, environment, "Couldn't save a file from " + camera);
+        if (!keepInFallback(environment.fallbackFolder, file, info)) throwNotKept(camera);
     }
 }
 

@@ -6,9 +6,11 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 
+#include "platform/file_moves.h"
 #include "shoot_library/shoot_library.h"
 #include "text_utils.h"
 
@@ -74,11 +76,11 @@ std::string ShootLibrary::fileExtension(const std::string& fileName, bool isVide
 
 std::filesystem::path ShootLibrary::uniqueURL(const std::filesystem::path& folder, const std::string& base,
                                               const std::string& extension) {
-    auto path = folder / text::numberedFileName(base, extension, 1, maxFileNameBytes);
-    for (std::int64_t n = 2; existsWithoutFollowing(path); ++n) {
-        path = folder / text::numberedFileName(base, extension, n, maxFileNameBytes);
-    }
-    return path;
+    std::error_code ignored;
+    const auto free = claimFirstFreeName(
+        folder, base, "." + extension,
+        [](const std::filesystem::path& path) { return existsWithoutFollowing(path) ? EEXIST : 0; }, ignored);
+    return free.value_or(folder / numberedName(base, "." + extension, 1));
 }
 
 bool ShootLibrary::isPlainFileName(const std::string& name) {

@@ -171,6 +171,8 @@ ShootLibrary::Clip readClip(const Json& j) {
         clip.timecodeFrame = frame;
     }
     if (auto v = member(j, "hasAudio")) clip.hasAudio = readBool(*v, "hasAudio");
+    // Only spares a second copy of a capture sent again: a clip whose identifier cannot be read is kept without one.
+    if (auto v = member(j, "id"); v && v->is_string()) clip.id = Uuid::parse(v->get<std::string>());
     return clip;
 }
 
@@ -236,6 +238,7 @@ Json clipJson(const ShootLibrary::Clip& clip) {
     if (clip.height) j["height"] = *clip.height;
     if (clip.timecodeFrame) j["timecodeFrame"] = *clip.timecodeFrame;
     if (clip.hasAudio) j["hasAudio"] = *clip.hasAudio;
+    if (clip.id) j["id"] = clip.id->uuidString();
     return j;
 }
 

@@ -15,12 +15,12 @@
 #include <thread>
 
 #include "atomic_file.h"
-#include "platform/atomic_file.h"
-#include "platform/uuid.h"
 #include "platform/asset_probe.h"
+#include "platform/atomic_file.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
 #include "platform/file_moves.h"
+#include "platform/uuid.h"
 #include "probe_pool.h"
 #include "shoot_library/timecode.h"
 #include "text_utils.h"
@@ -41,53 +41,28 @@ constexpr double maxTimecodeShift = 12 * 3600.0;
 
 const std::string enDash = "\u2013";
 
-[[noreturn]] void throwMoveError(const fs::path& from, const fs::path& to, int error) {
-    throw fs::filesystem_error("Couldn't file the capture", from, to, std::error_code(error, std::generic_category()));
+[[noreturn]] void throwMoveError(const fs::path& from, const fs::path& to, std::error_code error) {
+    throw fs::filesystem_error("Couldn't file the capture", from, to, error);
 }
 
-constexpr std::string_view importPrefix = ".shoot-import-";
-
 // How a capture came to be under its name in the day folder.
-enum class Placement { moved, copied, alreadyThere };
+enum class Arrival { moved, copied, alreadyThere };
 
-// Moves the file without ever replacing one, and flushes it and its folder: the sender forgets its copy once we
-// answer, so the new name and the contents must last. Across file systems it copies to a temporary file next to the
-// destination first, so that the destination appears whole or not at all; the original then stays until the
-// capture is recorded.
-Placement placeFile(const fs::path& from, const fs::path& to) {
-    const int error = renameNoReplace(from, to);
-    if (error == 0) {
-        if (!syncFile(to)) {
-            renameNoReplace(to, from);
-            throwMoveError(from, to, EIO);
-        }
-        syncFolder(to.parent_path());
-        return Placement::moved;
-    }
-    if (error != EXDEV) throwMoveError(from, to, error);
-
-    const fs::path temporary = to.parent_path() / (std::string(importPrefix) + Uuid().uuidString() + ".tmp");
-    std::error_code ec;
-    fs::copy_file(from, temporary, fs::copy_options::none, ec);
-    // The copy must be on the disk before the original goes.
-    if (ec || !syncFile(temporary)) {
-        fs::remove(temporary, ec);
-        throwMoveError(from, to, EXDEV);
-    }
-    if (const int e = renameNoReplace(temporary, to); e != 0) {
-        fs::remove(temporary, ec);
-        throwMoveError(from, to, e);
-    }
-    syncFolder(to.parent_path());
-    return Placement::copied;
+// Moves the file without ever replacing one, whole and flushed: the sender forgets its copy once we answer. Across
+// file systems the original stays until the capture is recorded. The file is the user's, for any editor to open.
+Arrival placeCapture(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    const auto placement = placeFile(from, to, error, {.removeOriginal = false, .forUser = true});
+    if (!placement) throwMoveError(from, to, error);
+    return *placement == Placement::moved ? Arrival::moved : Arrival::copied;
 }
 
 // Takes a placement back after the capture could not be recorded: the file returns to where it came from.
-void undoPlacement(Placement placement, const fs::path& from, const fs::path& to) {
+void undoPlacement(Arrival arrival, const fs::path& from, const fs::path& to) {
     std::error_code ec;
-    if (placement == Placement::moved) {
+    if (arrival == Arrival::moved) {
         if (renameNoReplace(to, from) != 0) fs::remove(to, ec);  // the caller still has nothing recorded
-    } else if (placement == Placement::copied) {
+    } else if (arrival == Arrival::copied) {
         fs::remove(to, ec);
     }
 }
@@ -95,7 +70,8 @@ void undoPlacement(Placement placement, const fs::path& from, const fs::path& to
 // True when both are regular files with the same bytes.
 bool sameContents(const fs::path& a, const fs::path& b) {
     std::error_code ec;
-    if (!fs::is_regular_file(fs::symlink_status(a, ec)) || !fs::is_regular_file(fs::symlink_status(b, ec))) return false;
+    if (!fs::is_regular_file(fs::symlink_status(a, ec)) || !fs::is_regular_file(fs::symlink_status(b, ec)))
+        return false;
     const auto size = fs::file_size(a, ec);
     if (ec || fs::file_size(b, ec) != size || ec) return false;
     std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
@@ -121,13 +97,7 @@ void removeLeftovers(const fs::path& folder) {
     removeInterruptedWrites(folder, isDayFolderFile);
     removeInterruptedWrites(folder / ShootLibrary::perTakeFolderName,
                             [](std::string_view name) { return name.starts_with("Take "); });
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(importPrefix) || !name.ends_with(".tmp")) continue;
-        std::error_code ignored;
-        if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) fs::remove(it->path(), ignored);
-    }
+    removeInterruptedPlacements(folder);
 }
 
 bool pathExists(const fs::path& path) {
@@ -292,6 +262,14 @@ fs::path ShootLibrary::loadManifest(Date date) {
 fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferInfo& info,
                                           const std::string& cameraName) {
     const fs::path folder = loadManifest(info.capturedAt);
+    // Sent again after it was filed (the answer was lost with the link or the process): it is here already.
+    const auto filed =
+        std::find_if(day_.clips.begin(), day_.clips.end(), [&](const Clip& c) { return c.id == info.id; });
+    if (filed != day_.clips.end() && isPlainFileName(filed->file)) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        return folder / filed->file;
+    }
     const std::string camera = cleanFileName(cameraName, "Camera");
     const std::string stamp = timecode::timeStamp(info.capturedAt);
     const std::string extension = fileExtension(info.fileName, info.isVideo);
@@ -302,6 +280,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     const double duration = info.duration.value_or(0);
     clip.duration = std::isfinite(duration) ? duration : 0;
     clip.isVideo = info.isVideo;
+    clip.id = info.id;
 
     std::string base;
     if (clip.isVideo) {
@@ -319,9 +298,9 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     // The first free name of the take's names; an earlier name that holds exactly these bytes but that the manifest
     // does not list is this capture, moved there by a run that ended before recording it: it is filed once, there.
     fs::path destination;
-    Placement placement = Placement::moved;
+    Arrival placement = Arrival::moved;
     for (std::int64_t n = 1;; ++n) {
-        const fs::path candidate = folder / text::numberedFileName(base, extension, n);
+        const fs::path candidate = folder / numberedName(base, "." + extension, n);
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(candidate, ec))) {
             destination = candidate;
@@ -332,16 +311,16 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
             std::any_of(day_.clips.begin(), day_.clips.end(), [&](const Clip& c) { return c.file == name; });
         if (!listed && sameContents(candidate, file)) {
             destination = candidate;
-            placement = Placement::alreadyThere;
+            placement = Arrival::alreadyThere;
             break;
         }
     }
-    if (placement == Placement::alreadyThere) {
+    if (placement == Arrival::alreadyThere) {
         // It may never have reached the disk before that run ended.
         syncFile(destination);
         syncFolder(folder);
     } else {
-        placement = placeFile(file, destination);
+        placement = placeCapture(file, destination);
     }
 
     const Day before = day_;
@@ -360,7 +339,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
         throw fs::filesystem_error("Couldn't record the capture in the day's manifest", file, folder / manifestName,
                                    std::make_error_code(std::errc::io_error));
     }
-    if (placement != Placement::moved) {
+    if (placement != Arrival::moved) {
         std::error_code ignored;
         fs::remove(file, ignored);  // the copy, or the capture already in place, is what was recorded
     }

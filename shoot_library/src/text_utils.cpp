@@ -141,17 +141,4 @@ std::string twoDigits(std::int64_t value) {
     return buffer;
 }
 
-std::string numberedFileName(std::string_view base, std::string_view extension, std::int64_t n, std::size_t maxBytes) {
-    const std::string tail = (n <= 1 ? std::string() : " " + std::to_string(n)) + "." + std::string(extension);
-    const std::size_t room = tail.size() < maxBytes ? maxBytes - tail.size() : 0;
-    return std::string(utf8Prefix(base, room)) + tail;
-}
-
-std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
 }  // namespace morvane::text

@@ -27,12 +27,4 @@ inline std::string number(std::int64_t value) {
 /// "%02d" of a take number.
 std::string twoDigits(std::int64_t value);
 
-/// The longest prefix of `text` of at most `maxBytes` bytes that ends on a code point boundary.
-std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
-
-/// The n-th name a filed capture may get: "base.ext" for 1, "base n.ext" after it, with base shortened so that the
-/// name fits `maxBytes`.
-std::string numberedFileName(std::string_view base, std::string_view extension, std::int64_t n,
-                             std::size_t maxBytes = 255);
-
 }  // namespace morvane::text

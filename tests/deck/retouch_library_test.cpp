@@ -396,7 +396,7 @@ TEST_F(LibraryTest, LeftoversOfAnInterruptedRunAreRemovedAtTheNextStart) {
     }
     const auto leftover = test::leaveInterruptedWrite(dir() / "takes.json", "[", "]");
     ASSERT_TRUE(leftover);
-    const std::string halfCopied = "." + Uuid().uuidString() + ".mov.incoming";
+    const std::string halfCopied = ".placing-80513377.tmp";
     touch(dir() / halfCopied, "half a copy");
     touch(dir() / "notes.txt", "someone's");
     // A run that ended in the middle of the leftover's write left takes.json as it was before.

@@ -76,12 +76,32 @@ public:
     std::vector<std::string> lines;
 };
 
+// A camera whose identity key can be neither read nor stored would never announce itself: the program says why
+// and ends instead of reporting that it is ready.
+TEST(CameraAndRemote, ACameraWithoutItsIdentityKeyFailsWithTheReason) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path folder = std::filesystem::path(dir.path().toStdString()) / "camera";
+    std::filesystem::create_directories(folder / "keychain" / "identity-key" / "in-the-way");
+    QProcess camera;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    camera.setProcessEnvironment(environment);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Key", "--folder", QString::fromStdString(folder.string()), "--size", "320x180"});
+    ASSERT_TRUE(camera.waitForFinished(20000));
+    EXPECT_NE(camera.exitCode(), 0);
+    EXPECT_FALSE(camera.readAllStandardOutput().contains("ready"));
+    EXPECT_TRUE(camera.readAllStandardError().contains("Couldn't store this device's identity key"));
+}
+
 TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::filesystem::path root(dir.path().toStdString());
     std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-    const std::string group = "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
+    const std::string group =
+        "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
     const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
 
     // The cable: a stand-in multiplexing service that forwards the phone's link port to the camera process.
@@ -115,7 +135,8 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
         hub.temporaryFolder = root / "usb";
         return std::make_shared<USBHub>(hub);
     };
-    auto controller = MonitorController::create(4, false, [] { return 0.0; }, env);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, env);
     controller->start();
 
     CameraProcess camera;

@@ -118,6 +118,35 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     EXPECT_EQ(filesUnder(root / "Unfiled").size(), 2u);
 }
 
+// With neither the shoot library nor the fallback folder usable, a file is answered as not received (the link and
+// the cable turn the throw into that answer), so that the camera keeps its only copy and sends it again.
+TEST_F(FilesTest, AFileThatCanBeNeitherFiledNorKeptIsNotReceived) {
+    writeFile(root / "blocker", "not a folder");
+    ShootLibrary blocked(ShootLibrary::Environment{defaults.get(), root / "blocker"});
+    auto env = environment();
+    env.shootLibrary = &blocked;
+    env.fallbackFolder = root / "blocker" / "Unfiled";
+    controller = MonitorController::create(
+        4, false, [] { return 0.0; }, env);
+    TransferInfo info;
+    info.id = Uuid();
+    info.fileName = "clip.mov";
+    info.capturedAt = clock;
+    info.isVideo = true;
+    const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>> paths{
+        {"peer link", [&](const auto& file) { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); }},
+        {"after the controller", [&](const auto& file) { MonitorController::receiveShootFile(env, file, "x"); }},
+        {"cable", [&](const auto& file) { MonitorController::importReceivedFile(controller, env, file, info, "C"); }},
+    };
+    for (const auto& [label, receive] : paths) {
+        const auto file = writeFile(root / "link" / label, "only copy");
+        EXPECT_ANY_THROW(receive(file)) << label;
+        EXPECT_EQ(readFile(file), "only copy") << label;
+    }
+    main->runPending();
+    EXPECT_EQ(controller->message(), "Couldn't save a file from C");
+}
+
 TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {
     make();
     TransferInfo info;

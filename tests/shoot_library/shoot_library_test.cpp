@@ -548,6 +548,34 @@ TEST_F(ShootLibraryTest, ACaptureMovedInButNotRecordedBeforeTheEndIsFiledOnceWhe
     EXPECT_EQ(readFile(dayFolder("2024-05-01") / photoName), "another photo");
 }
 
+// A camera sends a capture again when the answer to the first sending was lost (the remote was killed, or the link
+// dropped, after the manifest listed it): it is answered from the manifest and never filed a second time. The filed
+// movie is the user's, for an editor under any account to open, though it arrived owner-only.
+TEST_F(ShootLibraryTest, ACaptureSentAgainIsAnsweredFromTheManifest) {
+    const Date at = localDate(2024, 5, 1, 9, 30, 0);
+    const auto info = transfer("clip.mov", at, true, 5.0);
+    const fs::path source = incoming("first.mov", "take");
+    fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write);
+    const mode_t previous = ::umask(022);
+    const fs::path filed = library->importFile(source, info, "A");
+    ::umask(previous);
+    EXPECT_EQ(fs::status(filed).permissions() & fs::perms::all, static_cast<fs::perms>(0644));
+    for (const char* run : {"the same run", "a run that loaded the day again"}) {
+        const fs::path again = incoming("again.mov", "take");
+        EXPECT_EQ(library->importFile(again, info, "A"), filed) << run;
+        EXPECT_FALSE(fs::exists(again)) << run;
+        library->waitUntilIdle();
+        library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+    }
+    const auto day = dayOnDisk("2024-05-01");
+    ASSERT_EQ(day.clips.size(), 1u);
+    EXPECT_EQ(day.clips[0].id, info.id);
+    // Another capture of the same moment from the same camera is still filed, under a name of its own.
+    const fs::path other = library->importFile(incoming("other.mov"), transfer("clip.mov", at, true, 5.0), "A");
+    EXPECT_NE(other, filed);
+    EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 2u);
+}
+
 TEST_F(ShootLibraryTest, LeftoversOfAnInterruptedRunAreRemovedWhenTheDayIsLoaded) {
     const Date ten = localDate(2024, 5, 1, 10, 0, 0);
     library->importFile(incoming("one.mov"), transfer("one.mov", ten, true, 5.0), "A");
@@ -558,7 +586,7 @@ TEST_F(ShootLibraryTest, LeftoversOfAnInterruptedRunAreRemovedWhenTheDayIsLoaded
     ASSERT_TRUE(leftover);
     const auto exportLeftover = test::leaveInterruptedWrite(folder / "Markers.csv");
     ASSERT_TRUE(exportLeftover);
-    writeFile(folder / ".shoot-import-0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.tmp", "half a copy");
+    writeFile(folder / ".placing-80513377.tmp", "half a copy");
     writeFile(folder / "XML per take" / ".Take 01.fcpxml.a1b2c3d4.tmp", "half a document");
     writeFile(folder / ".notes.txt", "someone's");
     // The interrupted writes left the manifest as a run that finished would have.

@@ -3,7 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <random>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's runtime has it; GCC ships no header for it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*));
+#endif
 
 #include "platform/asset_probe.h"
 #include "shoot_library/shoot_library.h"
@@ -328,6 +335,42 @@ TEST(MovieProbeTest, SoundOnlyAndNonMoviesHaveNoVideoTrack) {
     test::writeFile(dir / "list.mov", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nother.mov\n#EXT-X-ENDLIST\n");
     EXPECT_FALSE(AssetProbe::load(dir / "list.mov"));
     EXPECT_FALSE(ShootLibrary::probe(dir / "list.mov", "list.mov"));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+std::atomic<std::size_t> largestAllocation{0};
+void noteAllocation(const volatile void*, std::size_t size) {
+    std::size_t seen = largestAllocation.load();
+    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+    }
+}
+void noteRelease(const volatile void*) {}
+#endif
+
+// A 2 KB movie whose timecode sample description claims a gigabyte: the demuxer allocates what the file claims
+// before reading it, and a file from another device must not make it take that much memory.
+TEST(MovieProbeTest, HugeClaimedSizesAreNotAllocated) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs the sanitizer's allocation hooks";
+#else
+    test::TempDir dir;
+    test::makeTestMovie(dir / "timecode.mov", "25", "10:00:00:00");
+    std::string bytes = test::readFile(dir / "timecode.mov");
+    std::size_t patched = 0;
+    for (auto at = bytes.find("stsd"); at != std::string::npos; at = bytes.find("stsd", at + 4)) {
+        if (at + 20 > bytes.size() || bytes.compare(at + 16, 4, "tmcd") != 0) continue;
+        bytes.replace(at + 12, 4, std::string("\x3F\xFF\xFF\xF0", 4));  // the entry's size
+        ++patched;
+    }
+    ASSERT_EQ(patched, 1u);
+    test::writeFile(dir / "hostile.mov", bytes);
+
+    __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteRelease);
+    (void)AssetProbe::load(dir / "hostile.mov");
+    (void)ShootLibrary::probe(dir / "hostile.mov", "hostile.mov");
+    __sanitizer_install_malloc_and_free_hooks(nullptr, nullptr);
+    EXPECT_LE(largestAllocation.load(), std::size_t{256} << 20);
+#endif
 }
 
 // A minimal Matroska file: one 16x16 picture track and cue points at the given times, in units of `scale` ns.

@@ -105,8 +105,9 @@ int main(int argc, char** argv) {
         settings.rateDenominator = rate.rateDenominator;
         source = std::make_unique<SyntheticSource>(settings);
     }
-    if (!controller->start(std::move(source))) {
-        std::fprintf(stderr, "brindlecroft-camera: the capture source could not start\n");
+    std::string failure;
+    if (!controller->start(std::move(source), &failure)) {
+        std::fprintf(stderr, "brindlecroft-camera: %s\n", failure.c_str());
         return 1;
     }
     say("ready " + name);

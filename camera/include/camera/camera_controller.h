@@ -44,11 +44,18 @@ void showPicture(CameraStatus& status, const PictureSettings& applied, const Sou
 
 class CameraController : public std::enable_shared_from_this<CameraController> {
 public:
+    /// A name a remote sends (the camera on air, a custom LUT) is cut to this many bytes where it arrives: it goes
+    /// into every status, which must stay far below the link's packet limit.
+    static constexpr std::size_t maxReceivedNameBytes = 256;
+    /// The deck edits kept: the newest, at most this many and this many bytes in all; the oldest go first.
+    static constexpr std::size_t maxDeckEdits = 100;
+    static constexpr std::size_t maxDeckEditBytes = 4u << 20;
+
     struct Options {
         std::filesystem::path folder;  ///< the camera's own storage: stores, outboxes, vault
         std::shared_ptr<Executor> main;
-        std::shared_ptr<Keychain> keychain;  ///< identity, name and trusted remotes
-        PeerSession::Options session;        ///< its keychain and executor are filled in
+        std::shared_ptr<Keychain> keychain;     ///< identity, name and trusted remotes
+        PeerSession::Options session;           ///< its keychain and executor are filled in
         std::optional<USBServer::Options> usb;  ///< none: no wired link
         std::shared_ptr<Defaults> defaults;
         std::shared_ptr<PhotoLibrary> photoLibrary;
@@ -66,8 +73,10 @@ public:
     static std::shared_ptr<CameraController> make(Options options);
     ~CameraController();
 
-    /// Starts the link, the wired link and the capture from `source`. Main queue.
-    bool start(std::unique_ptr<CaptureSource> source);
+    /// Starts the link, the wired link and the capture from `source`. Main queue. False, with the reason in
+    /// `failure` when given, when the capture could not start, or when this device's identity key can be neither
+    /// read nor stored (then nothing starts).
+    bool start(std::unique_ptr<CaptureSource> source, std::string* failure = nullptr);
     /// Stops everything; a take being recorded is finished and stored first. Main queue.
     void stop();
 

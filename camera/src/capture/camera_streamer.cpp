@@ -1,8 +1,8 @@
 #include "camera/camera_streamer.h"
 
-#include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cmath>
 
 #include <QImage>
 
@@ -32,19 +32,25 @@ constexpr double kAudioLevelInterval = 1.0 / 5;
 constexpr double kHistogramInterval = 1.0 / 2;
 constexpr double kScopeInterval = 1.0 / 3;
 
-bool aidsOn(const ExposureAids& aids) { return aids.zebras || aids.peaking || aids.falseColor || aids.clipping; }
+bool aidsOn(const ExposureAids& aids) {
+    return aids.zebras || aids.peaking || aids.falseColor || aids.clipping;
+}
 
 }  // namespace
 
-bool CameraStreamer::Collaborators::canWriteHEVCDefault() { return canWriteHEVC(); }
-std::vector<VideoCodec> CameraStreamer::Collaborators::proResDefault() { return writableProResCodecs(); }
+bool CameraStreamer::Collaborators::canWriteHEVCDefault() {
+    return canWriteHEVC();
+}
+std::vector<VideoCodec> CameraStreamer::Collaborators::proResDefault() {
+    return writableProResCodecs();
+}
 
 std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality) {
     if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
     QImage image(picture.width, picture.height, QImage::Format_RGB32);
-    SwsContext* sws = sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
-                                     picture.width, picture.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
-                                     nullptr);
+    SwsContext* sws =
+        sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format), picture.width,
+                       picture.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws) return std::nullopt;
     setColorConversion(sws, picture, AV_PIX_FMT_BGRA);
     std::uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
@@ -60,18 +66,18 @@ std::optional<std::string> reserveFileName(const fs::path& folder, const std::st
     std::error_code ec;
     fs::create_directories(folder, ec);
     const fs::path path(name);
-    const std::string base = path.stem().string(), ext = path.extension().string();
-    for (int n = 1; n < 100000; ++n) {
-        const std::string candidate = n == 1 ? name : base + " " + std::to_string(n) + ext;
-        // Claiming the name by creating the file, so that two captures in the same second never share it.
-        const int fd = ::open((folder / candidate).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd >= 0) {
+    // Claiming the name by creating the file, so that two captures in the same second never share it.
+    const auto claimed = claimFirstFreeName(
+        folder, path.stem().string(), path.extension().string(),
+        [](const fs::path& candidate) {
+            const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+            if (fd < 0) return errno;
             ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST) return std::nullopt;
-    }
-    return std::nullopt;
+            return 0;
+        },
+        ec);
+    if (!claimed) return std::nullopt;
+    return claimed->filename().string();
 }
 
 std::shared_ptr<CameraStreamer> CameraStreamer::make(Collaborators collaborators) {
@@ -371,6 +377,8 @@ void CameraStreamer::stopRecording() {
     });
 }
 
-void CameraStreamer::waitForTakes() { takeQueue_.sync([] {}); }
+void CameraStreamer::waitForTakes() {
+    takeQueue_.sync([] {});
+}
 
 }  // namespace morvane

@@ -5,6 +5,7 @@
 
 #include "camera/camera_streamer.h"
 #include "platform/atomic_file.h"
+#include "platform/file_moves.h"
 #include "platform/log.h"
 
 namespace morvane {
@@ -13,21 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Over the name reserved for it, whole and flushed.
 bool moveInto(const fs::path& from, const fs::path& to) {
     std::error_code ec;
-    fs::rename(from, to, ec);
-    if (!ec) {
-        syncFolder(to.parent_path());
-        return true;
-    }
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec || !syncFile(to)) {
-        fs::remove(to, ec);
-        return false;
-    }
-    syncFolder(to.parent_path());
-    fs::remove(from, ec);
-    return true;
+    return placeFile(from, to, ec, {.replace = true}).has_value();
 }
 
 // A second name for the same bytes where the file system allows it, else a copy.
@@ -116,7 +106,8 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             const std::string name = info.id.uuidString() + ".mov";
             const fs::path target = c_.outbox->directory() / name;
             // The temporary movie itself goes to the outbox; a take on the drive is copied.
-            const bool placed = kept == movie || recorder->isOnDrive() ? linkOrCopy(kept, target) : moveInto(kept, target);
+            const bool placed =
+                kept == movie || recorder->isOnDrive() ? linkOrCopy(kept, target) : moveInto(kept, target);
             if (placed) c_.outbox->add({info, Outbox::Item::Location::outbox, name});
         }
     }
@@ -196,7 +187,8 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
     postEvent(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
     if (send && c_.outbox) {
         const std::string name = info.id.uuidString() + "." + extension;
-        if (!writeFileAtomically(c_.outbox->directory() / name, data, AtomicWriteOptions{fs::perms(0600), true})) return;
+        if (!writeFileAtomically(c_.outbox->directory() / name, data, AtomicWriteOptions{fs::perms(0600), true}))
+            return;
         c_.outbox->add({info, Outbox::Item::Location::outbox, name});
     }
 }

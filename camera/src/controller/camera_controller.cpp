@@ -65,10 +65,21 @@ CameraController::CameraController(Options options) : options_(std::move(options
     status_.proResCodecs = {};
 }
 
-CameraController::~CameraController() { stop(); }
+CameraController::~CameraController() {
+    stop();
+}
 
-bool CameraController::start(std::unique_ptr<CaptureSource> source) {
+bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string* failure) {
     if (running_) return true;
+    // A key that cannot be kept would make the camera a new device at every start, paired with nobody; its link
+    // would not even announce it. Nothing starts then.
+    try {
+        (void)DeviceIdentity(options_.keychain).identityKey();
+    } catch (const std::exception& e) {
+        log::error("CameraController", e.what());
+        if (failure) *failure = std::string("Couldn't store this device's identity key: ") + e.what();
+        return false;
+    }
     running_ = true;
     installLinkCallbacks();
     std::weak_ptr<CameraController> weak = weak_from_this();
@@ -77,7 +88,9 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source) {
     auto sendAll = [weak](const Bytes& packet) {
         if (auto self = weak.lock()) self->sendToMonitors(packet);
     };
-    streamer_->onHistogram = [sendAll](const std::array<std::uint8_t, 64>& bins) { sendAll(HistogramPacket{bins}.encode()); };
+    streamer_->onHistogram = [sendAll](const std::array<std::uint8_t, 64>& bins) {
+        sendAll(HistogramPacket{bins}.encode());
+    };
     streamer_->onScope = [sendAll](const Bytes& payload) {
         Bytes packet{packetTypeByte(PacketType::scope)};
         packet.insert(packet.end(), payload.begin(), payload.end());
@@ -172,6 +185,7 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source) {
     };
     drive_->refresh();
     tick();
+    if (!capturing && failure) *failure = "The capture source could not start";
     return capturing;
 }
 
@@ -245,25 +259,25 @@ void CameraController::handleData(const Bytes& data, const PeerId& peer) {
     const auto kind = packetKind(data);
     if (!kind) return;
     switch (*kind) {
-    case PacketType::ack:
-        if (auto ack = AckPacket::decode(data)) encoder_->acknowledge(peer, ack->frameNumber);
-        return;
-    case PacketType::keyframeRequest:
-        encoder_->requestKeyframe();
-        return;
-    case PacketType::clockPong:
-        handlePong(data, peer);
-        return;
-    case PacketType::command:
-        if (auto command = decodeMessage<CameraCommand>(data)) {
-            std::weak_ptr<CameraController> weak = weak_from_this();
-            options_.main->async([weak, command = *command, peer] {
-                if (auto self = weak.lock()) self->handleCommand(command, peer);
-            });
-        }
-        return;
-    default:
-        return;  // nothing else is for a camera
+        case PacketType::ack:
+            if (auto ack = AckPacket::decode(data)) encoder_->acknowledge(peer, ack->frameNumber);
+            return;
+        case PacketType::keyframeRequest:
+            encoder_->requestKeyframe();
+            return;
+        case PacketType::clockPong:
+            handlePong(data, peer);
+            return;
+        case PacketType::command:
+            if (auto command = decodeMessage<CameraCommand>(data)) {
+                std::weak_ptr<CameraController> weak = weak_from_this();
+                options_.main->async([weak, command = *command, peer] {
+                    if (auto self = weak.lock()) self->handleCommand(command, peer);
+                });
+            }
+            return;
+        default:
+            return;  // nothing else is for a camera
     }
 }
 
@@ -354,7 +368,8 @@ void CameraController::pingClock() {
     const double now = Date::now().unixSeconds();
     std::uint64_t bits;
     std::memcpy(&bits, &now, sizeof bits);
-    for (int i = 0; i < 8; ++i) ping.value[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+    for (int i = 0; i < 8; ++i)
+        ping.value[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     sendTo(ping.encode(), *target);
 }
 
@@ -434,21 +449,21 @@ void CameraController::sendNextFile() {
     transferID_ = id;
     status_.transferName = item.info.fileName;
     status_.transferProgress = 0;
-    activeTransfer_ = peers_->sendResource(*file, id.uuidString(), receiver,
-                                           [weak, id](const std::optional<std::string>& error) {
-                                               auto self = weak.lock();
-                                               if (!self) return;
-                                               self->activeTransfer_.reset();
-                                               self->transferID_.reset();
-                                               self->status_.transferName.reset();
-                                               self->status_.transferProgress.reset();
-                                               if (!error) {
-                                                   self->delivered(id, *self->outbox_);
-                                               } else {
-                                                   log::info("CameraController", "a transfer failed: " + *error);
-                                               }
-                                               self->publishStatus();
-                                           });
+    activeTransfer_ =
+        peers_->sendResource(*file, id.uuidString(), receiver, [weak, id](const std::optional<std::string>& error) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->activeTransfer_.reset();
+            self->transferID_.reset();
+            self->status_.transferName.reset();
+            self->status_.transferProgress.reset();
+            if (!error) {
+                self->delivered(id, *self->outbox_);
+            } else {
+                log::info("CameraController", "a transfer failed: " + *error);
+            }
+            self->publishStatus();
+        });
 }
 
 void CameraController::queueWiredFiles() {

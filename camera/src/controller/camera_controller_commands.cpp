@@ -6,6 +6,7 @@
 #include "camera/color_cube.h"
 #include "camera/deck_copy.h"
 #include "platform/log.h"
+#include "platform/utf8.h"
 #include "protocol/message_codec.h"
 #include "protocol/timeline_rate.h"
 
@@ -23,6 +24,32 @@ template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
 double finiteOr(double value, double fallback) { return std::isfinite(value) ? value : fallback; }
+
+std::string receivedName(const std::string& name) {
+    return std::string(utf8Prefix(name, CameraController::maxReceivedNameBytes));
+}
+
+// What an edit holds in memory, near enough to bound what a remote can make the camera keep.
+std::size_t footprint(const DeckEdit& edit) {
+    std::size_t bytes = sizeof edit + edit.name.size();
+    for (const auto& piece : edit.pieces) bytes += sizeof piece + piece.camera.size();
+    if (const auto* camera = std::get_if<DeckEdit::Sound::Camera>(&edit.sound.value)) bytes += camera->name.size();
+    return bytes;
+}
+
+// Keeps the newest edits within the bounds; the oldest go first.
+void keepNewest(std::vector<DeckEdit>& edits) {
+    std::size_t kept = 0, bytes = 0;
+    auto it = edits.end();
+    while (it != edits.begin()) {
+        const std::size_t size = footprint(*std::prev(it));
+        if (kept == CameraController::maxDeckEdits || bytes + size > CameraController::maxDeckEditBytes) break;
+        ++kept;
+        bytes += size;
+        --it;
+    }
+    edits.erase(edits.begin(), it);
+}
 
 std::shared_ptr<StreamLUT> stageFor(PreviewLUT lut, const std::shared_ptr<StreamLUT>& custom) {
     switch (lut) {
@@ -104,9 +131,10 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                     statusChanged = false;
                     return;
                 }
-                auto stage = std::make_shared<StreamLUT>(c.name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
+                const std::string name = receivedName(c.name);
+                auto stage = std::make_shared<StreamLUT>(name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
                 customLUT_ = stage;
-                status_.customLUTName = c.name;
+                status_.customLUTName = name;
                 status_.previewLUT = PreviewLUT::custom;
                 applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });
             },
@@ -189,6 +217,7 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             [&](const C::DeckEdit& c) {
                 std::erase_if(deckEdits_, [&](const DeckEdit& e) { return e.id == c.edit.id; });
                 deckEdits_.push_back(c.edit);
+                keepNewest(deckEdits_);
                 statusChanged = false;
             },
             [&](const C::SetVideo& c) {
@@ -220,8 +249,9 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                 statusChanged = false;
             },
             [&](const C::ProgramCut& c) {
-                cutLog_->add(ProgramCut{c.camera, Date::now().addingTimeInterval(clockSync_.offset())});
-                status_.program = c.camera;
+                const std::string camera = receivedName(c.camera);
+                cutLog_->add(ProgramCut{camera, Date::now().addingTimeInterval(clockSync_.offset())});
+                status_.program = camera;
             },
             [&](const C::RequestDeckCopies& c) {
                 if (from) deckReceivers_.insert(*from);

@@ -1,17 +1,19 @@
 #include "camera/outbox.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "json_list_file.h"
 #include "platform/defaults.h"
+#include "platform/file_moves.h"
+#include "platform/utf8.h"
 
 namespace morvane {
 
 namespace fs = std::filesystem;
 
 Outbox::Outbox(fs::path directory, std::shared_ptr<Executor> main)
-    : directory_(std::move(directory)), main_(std::move(main)),
-      reporter_(std::make_shared<Reporter>()) {
+    : directory_(std::move(directory)), main_(std::move(main)), reporter_(std::make_shared<Reporter>()) {
     std::error_code ec;
     fs::create_directories(directory_, ec);
     items_ = stores::decodeEach<Item>(stores::loadList(listFile()), &Outbox::decode);
@@ -118,18 +120,6 @@ std::optional<Outbox::Item> Outbox::decode(const Json& json) {
 
 // MARK: - Capture names
 
-namespace {
-
-/// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-std::string truncateUtf8(const std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
-}  // namespace
-
 std::string takeFileName(Date date, const std::string& deviceName, const std::string& extension) {
     const auto seconds = static_cast<std::time_t>(std::floor(date.unixSeconds()));
     std::tm local{};
@@ -145,21 +135,24 @@ std::string takeFileName(Date date, const std::string& deviceName, const std::st
     const std::string prefix = std::string(stamp) + " ";
     const std::string suffix = "." + extension;
     const std::size_t room = prefix.size() + suffix.size() < 255 ? 255 - prefix.size() - suffix.size() : 0;
-    return prefix + truncateUtf8(name, room) + suffix;
+    return prefix + std::string(utf8Prefix(name, room)) + suffix;
 }
 
-bool sendsToMac(const Defaults& defaults) { return defaults.boolValue("sendToMac", true); }
+bool sendsToMac(const Defaults& defaults) {
+    return defaults.boolValue("sendToMac", true);
+}
 
 std::string uniqueVaultName(const fs::path& vaultFolder, const std::string& name) {
     const fs::path path(name);
-    const std::string base = path.stem().string();
-    const std::string ext = path.extension().string();  // with its dot, or empty
-    std::string candidate = name;
     std::error_code ec;
-    for (int n = 2; fs::exists(fs::symlink_status(vaultFolder / candidate, ec)); ++n) {
-        candidate = base + " " + std::to_string(n) + (ext.empty() ? "." : ext);
-    }
-    return candidate;
+    const auto free = claimFirstFreeName(
+        vaultFolder, path.stem().string(), path.extension().string(),
+        [](const fs::path& candidate) {
+            std::error_code ignored;
+            return fs::exists(fs::symlink_status(candidate, ignored)) ? EEXIST : 0;
+        },
+        ec);
+    return free ? free->filename().string() : name;
 }
 
 }  // namespace morvane

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/dict.h>
+#include <libavutil/mem.h>
 }
 
 namespace morvane::ff {
@@ -10,6 +11,14 @@ namespace {
 struct DictionaryDeleter {
     void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
+
+// The demuxers take sizes from the file and allocate them before reading (a timecode sample description of a
+// 2 KB movie may claim a gigabyte). FFmpeg's limit is for the whole process, so it is set once, before main and
+// any thread that allocates, to what no picture, packet or description the system handles ever needs.
+[[maybe_unused]] const bool allocationLimited = [] {
+    av_max_alloc(ff::maxAllocationBytes);
+    return true;
+}();
 }  // namespace
 
 InputFormat openLocalMovie(const std::string& path, std::string* error) {

@@ -213,7 +213,8 @@ public:
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 
-    // Files. The first three run on the thread that delivers the file.
+    // Files. The first three run on the thread that delivers the file. A file that can be neither filed nor kept
+    // in the fallback folder throws, so that the link answers it as not received and the camera keeps it.
     void receiveShootFile(const std::filesystem::path& file, const std::string& name, const PeerId& peer);
     /// A peer-link file that arrives after the controller is gone (the shared link outlives it): filed under
     /// its provisional description rather than left for the link to delete.

@@ -52,6 +52,8 @@ public:
         std::optional<std::int64_t> timecodeFrame;
         /// Whether the movie has a sound track; absent until probed, when it is taken to have one.
         std::optional<bool> hasAudio;
+        /// The capture's identifier as its camera sent it: the same capture sent again is not filed twice.
+        std::optional<Uuid> id;
 
         bool soundTrack() const { return hasAudio.value_or(true); }
         friend bool operator==(const Clip&, const Clip&) = default;

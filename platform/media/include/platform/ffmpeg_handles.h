@@ -48,8 +48,16 @@ using OutputFormat = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 using Sws = std::unique_ptr<SwsContext, SwsDeleter>;
 using Swr = std::unique_ptr<SwrContext, SwrDeleter>;
 
-inline Frame makeFrame() { return Frame(av_frame_alloc()); }
-inline Packet makePacket() { return Packet(av_packet_alloc()); }
+inline Frame makeFrame() {
+    return Frame(av_frame_alloc());
+}
+inline Packet makePacket() {
+    return Packet(av_packet_alloc());
+}
+
+/// The largest single allocation FFmpeg may make in a process that opens movies with `openLocalMovie`: far above
+/// any picture plane of the largest size a movie may have, far below what a hostile size in a file may ask for.
+inline constexpr std::size_t maxAllocationBytes = 256u << 20;
 
 /// Opens a local movie for reading and reads its stream information. Movies come from other devices, so the
 /// demuxer may open nothing but this one file (a playlist or reference movie would name other files or addresses)

@@ -1,0 +1,96 @@
+// What a paired remote can make the camera keep: deck edits and program cuts of any number and size, names of any
+// length. The camera keeps the newest within bounds, and its status stays far below the link's packet limit.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "camera/camera_controller.h"
+#include "link/link_message.h"
+#include "platform/keychain.h"
+#include "platform/manual_executor.h"
+#include "temp_dir.h"
+
+namespace morvane {
+namespace {
+
+std::size_t namesBytes(const std::vector<DeckEdit>& edits) {
+    std::size_t bytes = 0;
+    for (const auto& edit : edits) bytes += edit.name.size();
+    return bytes;
+}
+
+class ControllerRecords : public ::testing::Test {
+protected:
+    ControllerRecords() {
+        CameraController::Options options;
+        options.folder = dir / "camera";
+        options.main = main;
+        options.keychain = std::make_shared<Keychain>(dir / "keychain");
+        camera = CameraController::make(options);
+    }
+    void send(CameraCommand command) { camera->handleCommand(command, std::nullopt); }
+
+    test::TempDir dir;
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<CameraController> camera;
+};
+
+TEST_F(ControllerRecords, DeckEditsAreBoundedByCountAndSizeOldestFirst) {
+    struct Case {
+        const char* label;
+        int edits;
+        std::size_t nameBytes;
+    };
+    for (const auto& c : {Case{"many small", 3000, 100}, Case{"few large", 40, 1u << 20}}) {
+        SCOPED_TRACE(c.label);
+        DeckEdit edit;
+        edit.name = std::string(c.nameBytes, 'e');
+        edit.pieces = {DeckEdit::Piece{"Cam A", Date{0}, Date{10}}};
+        Uuid newest;
+        for (int i = 0; i < c.edits; ++i) {
+            edit.id = newest = Uuid();
+            send(CameraCommand::DeckEdit{edit});
+        }
+        const auto& kept = camera->deckEdits();
+        ASSERT_FALSE(kept.empty());
+        EXPECT_LE(kept.size(), CameraController::maxDeckEdits);
+        EXPECT_LE(namesBytes(kept), CameraController::maxDeckEditBytes);
+        EXPECT_EQ(kept.back().id, newest);
+    }
+    // An edit sent again with a new name replaces the old one and becomes the newest.
+    DeckEdit again = camera->deckEdits().front();
+    again.name = "renamed";
+    send(CameraCommand::DeckEdit{again});
+    EXPECT_EQ(camera->deckEdits().back(), again);
+    EXPECT_EQ(std::count_if(camera->deckEdits().begin(), camera->deckEdits().end(),
+                            [&](const DeckEdit& e) { return e.id == again.id; }),
+              1);
+}
+
+TEST_F(ControllerRecords, NamesAreBoundedWhereTheyArriveSoEveryStatusStillFits) {
+    const std::string huge(16u << 20, 'n');
+    for (int i = 0; i < 300; ++i) send(CameraCommand::ProgramCut{huge.substr(0, 1u << 20)});
+    // A valid 2×2×2 table under a 16 MiB name.
+    std::vector<float> identity;
+    for (int b = 0; b < 2; ++b)
+        for (int g = 0; g < 2; ++g)
+            for (int r = 0; r < 2; ++r) identity.insert(identity.end(), {float(r), float(g), float(b)});
+    Bytes table(identity.size() * 4);
+    std::memcpy(table.data(), identity.data(), table.size());
+    send(CameraCommand::LoadCustomLUT{huge, 2, table});
+    send(CameraCommand::ProgramCut{"Cam \xC3\xA9" + huge});
+
+    ASSERT_TRUE(camera->status().customLUTName);
+    EXPECT_EQ(camera->status().customLUTName->size(), CameraController::maxReceivedNameBytes);
+    ASSERT_TRUE(camera->status().program);
+    EXPECT_EQ(camera->status().program->rfind("Cam \xC3\xA9", 0), 0u);
+    EXPECT_LE(camera->status().program->size(), CameraController::maxReceivedNameBytes);
+    std::size_t cutBytes = 0;
+    for (const auto& cut : camera->cutLog().cuts()) cutBytes += cut.camera.size();
+    EXPECT_LE(cutBytes, 301 * CameraController::maxReceivedNameBytes);
+    EXPECT_LT(camera->statusPacket().size(), LinkMessage::maxPacket / 64);
+}
+
+}  // namespace
+}  // namespace morvane

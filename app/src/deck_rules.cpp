@@ -18,7 +18,7 @@ QString deckBarAccessibilityLabel(const std::string& name, int number, bool onAi
 }
 
 QString deckButtonStateText(bool onAir) {
-    return onAir ? QStringLiteral("ON AIR") : QStringLiteral("tap to put on air");
+    return onAir ? QStringLiteral("ON AIR") : QStringLiteral("click to put on air");
 }
 
 QString deckButtonAccessibilityLabel(const std::string& name, bool onAir) {

@@ -1,6 +1,5 @@
 #include "app/help_web_screen.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -8,6 +7,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "platform/desktop_open.h"
 #include "platform/theme.h"
 #include "resources/resource_paths.h"
 
@@ -54,7 +54,7 @@ QString preparedHelpPage(const QString& html) {
 
 HelpWebView::HelpWebView(std::function<void(const QUrl&)> openURL, QWidget* parent)
     : QTextBrowser(parent), openURL_(std::move(openURL)) {
-    if (!openURL_) openURL_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!openURL_) openURL_ = [this](const QUrl& url) { openWithDesktop(url, this); };
     setOpenLinks(false);
     setOpenExternalLinks(false);
     setFrameShape(QFrame::NoFrame);

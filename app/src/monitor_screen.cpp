@@ -3,7 +3,6 @@
 
 #include "app/monitor_screen.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,6 +21,7 @@
 #include "camera_panels/close_button.h"
 #include "camera_panels/large_sheet.h"
 #include "platform/defaults.h"
+#include "platform/desktop_open.h"
 #include "platform/theme.h"
 #include "shoot_library/shoot_library.h"
 
@@ -99,7 +99,7 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
       isDeckPhone_(options.isDeckPhone),
       makeInhibitor_(std::move(options.makeInhibitor)),
       openURL_(std::move(options.openURL)) {
-    if (!openURL_) openURL_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!openURL_) openURL_ = [this](const QUrl& url) { openWithDesktop(url, this); };
     controller_ = MonitorController::create(4, options.sharedLink, [] { return 0.0; }, std::move(options.environment));
     showCameraSettings_ = controller_->environment().defaults->boolValue(demoCameraSettingsKey, false);
     controller_->setDeckMode(isDeckPhone_);

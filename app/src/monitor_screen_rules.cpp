@@ -76,7 +76,7 @@ QString pairingAlertTitle() { return QStringLiteral("Confirm pairing code"); }
 QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
     return QStringLiteral("Camera: “") + QString::fromStdString(request.name) + QStringLiteral("”\n\nCode: ") +
            QString::fromStdString(request.code) +
-           QStringLiteral("\n\nCheck the camera shows the same code, then accept on both phones.");
+           QStringLiteral("\n\nCheck the camera shows the same code, then accept on both computers.");
 }
 
 bool controlsCollapsedByDefault(int width, int height) {

@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "camera_panels/app_logo.h"
 #include "platform/defaults.h"
 #include "platform/theme.h"
+#include "resources/resource_paths.h"
 
 namespace morvane {
 
@@ -36,6 +39,15 @@ ContentView::ContentView(MonitorScreenOptions options, QWidget* parent) : QWidge
     layout->addWidget(screen_);
 }
 
+DeckRoot::DeckRoot(MonitorScreenOptions options, QWidget* parent) : QWidget(parent) {
+    options.onExit = nullptr;
+    options.isDeckPhone = true;
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    screen_ = new MonitorScreen(std::move(options), this);
+    layout->addWidget(screen_);
+}
+
 PrivacyCover::PrivacyCover(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("privacyCover"));
     theme::setBackground(*this, Qt::black);
@@ -49,13 +61,23 @@ MorvaneApp::MorvaneApp() : MorvaneApp(Options()) {}
 MorvaneApp::MorvaneApp(Options options) : defaults_(options.defaults) {
     window_ = new QWidget;
     window_->setObjectName(QStringLiteral("mainWindow"));
-    window_->setWindowTitle(QStringLiteral("Brindlecroft"));
+    window_->setWindowTitle(options.deck ? QStringLiteral("Brindlecroft Deck") : QStringLiteral("Brindlecroft"));
+    window_->setWindowIcon(QIcon(resources::logo()));
     window_->setMinimumSize(720, 480);
     window_->resize(options.windowSize);
     auto* layout = new QVBoxLayout(window_);
     layout->setContentsMargins(0, 0, 0, 0);
-    content_ = new ContentView(std::move(options.screen), window_);
-    layout->addWidget(content_);
+    if (options.deck) {
+        deck_ = new DeckRoot(std::move(options.screen), window_);
+        layout->addWidget(deck_);
+    } else {
+        content_ = new ContentView(std::move(options.screen), window_);
+        layout->addWidget(content_);
+    }
+    // Ends the application as closing the window does, from any of its windows and sheets.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window_);
+    quit->setContext(Qt::ApplicationShortcut);
+    QObject::connect(quit, &QShortcut::activated, this, [] { QCoreApplication::quit(); });
     // The cover is an overlay over the running screen, not a replacement for it.
     cover_ = new PrivacyCover(window_);
     cover_->hide();
@@ -71,9 +93,13 @@ MorvaneApp::MorvaneApp(Options options) : defaults_(options.defaults) {
 
 MorvaneApp::~MorvaneApp() { delete window_; }
 
+MonitorScreen* MorvaneApp::monitorScreen() const {
+    return deck_ ? deck_->monitorScreen() : content_->monitorScreen();
+}
+
 Defaults& MorvaneApp::defaults() const {
     if (defaults_) return *defaults_;
-    return *content_->monitorScreen()->controller().environment().defaults;
+    return *monitorScreen()->controller().environment().defaults;
 }
 
 void MorvaneApp::show() {

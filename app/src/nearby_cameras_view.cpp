@@ -60,7 +60,7 @@ QString connectedCountLine(std::size_t connected, int cameraLimit) {
 }
 
 QString nearbyWaitingText() {
-    return QStringLiteral("On the other iPhone, open Brindlecroft and tap “This is the camera”.");
+    return QStringLiteral("On the other computer, start brindlecroft-camera.");
 }
 
 // MARK: ActivitySpinner
@@ -161,7 +161,8 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
     const QFont caption = theme::font(theme::TextStyle::caption);
     switch (face.label) {
         case NearbyRowFace::Label::thisDevice:
-            stateLabel_ = new SymbolLabel("laptopcomputer", QStringLiteral("This Mac"), theme::secondary(), caption, this);
+            stateLabel_ =
+                new SymbolLabel("laptopcomputer", QStringLiteral("This Computer"), theme::secondary(), caption, this);
             break;
         case NearbyRowFace::Label::connected:
             stateLabel_ = new SymbolLabel("dot.radiowaves.left.and.right", QStringLiteral("Connected"), theme::green(),

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -19,9 +18,11 @@
 #include "app/help_web_screen.h"
 #include "link/device_identity.h"
 #include "platform/defaults.h"
+#include "platform/desktop_open.h"
 #include "platform/keychain.h"
 #include "platform/symbols.h"
 #include "platform/theme.h"
+#include "platform/user_folder_names.h"
 #include "remote/voice_trigger.h"
 #include "shoot_library/shoot_library.h"
 
@@ -186,7 +187,7 @@ SettingsView::SettingsView() : SettingsView(Environment{}) {}
 SettingsView::SettingsView(Environment environment, QWidget* parent) : QWidget(parent), env_(std::move(environment)) {
     if (!env_.keychain) env_.keychain = std::make_shared<Keychain>(Keychain::defaultFolder());
     if (!env_.speechLanguage) env_.speechLanguage = [] { return VoiceTrigger::supportedLanguageName(); };
-    if (!env_.openURL) env_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!env_.openURL) env_.openURL = [this](const QUrl& url) { openWithDesktop(url, this); };
     if (!env_.chooseFolder) {
         env_.chooseFolder = [this]() -> std::optional<fs::path> {
             const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose Folder"));
@@ -256,15 +257,15 @@ QWidget* SettingsView::buildForm() {
     column->setContentsMargins(16, 0, 16, 24);
     column->setSpacing(0);
 
-    // This Mac
-    column->addWidget(sectionHeader(QStringLiteral("This Mac"), form));
+    // This computer
+    column->addWidget(sectionHeader(QStringLiteral("This Computer"), form));
     auto* nameCard = new Card(form);
     name_ = formField(QStringLiteral("Name"), nameCard);
     name_->setText(QString::fromStdString(DeviceIdentity(env_.keychain).deviceName()));
     connect(name_, &QLineEdit::returnPressed, this, &SettingsView::saveName);
     nameCard->addRow(padded(name_, nameCard));
     column->addWidget(nameCard);
-    column->addWidget(sectionFooter(QStringLiteral("Shown to the other phone when connecting."), form));
+    column->addWidget(sectionFooter(QStringLiteral("Shown to the cameras when connecting."), form));
 
     // Help and contact
     auto* helpCard = new Card(form);
@@ -312,7 +313,8 @@ QWidget* SettingsView::buildForm() {
     pairedCard->addRow(pairedRow);
     column->addWidget(pairedCard);
     column->addWidget(sectionFooter(
-        QStringLiteral("Swipe left to forget a device. It will need to pair again, with a code, before it can connect."),
+        QStringLiteral("Select a device and press Delete, or right-click it, to forget it. It will need to pair again, "
+                       "with a code, before it can connect."),
         form));
     loadPaired();
     refreshPaired();
@@ -320,7 +322,7 @@ QWidget* SettingsView::buildForm() {
     // Import
     column->addWidget(sectionHeader(QStringLiteral("Import"), form));
     auto* importCard = new Card(form);
-    imports_ = new QCheckBox(QStringLiteral("Save cameras’ photos and videos on this Mac"), importCard);
+    imports_ = new QCheckBox(QStringLiteral("Save cameras’ photos and videos on this computer"), importCard);
     imports_->setFont(theme::font(theme::TextStyle::body));
     imports_->setChecked(defaults().boolValue("importsFiles", true));
     connect(imports_, &QCheckBox::toggled, this, &SettingsView::setImportsFiles);
@@ -340,7 +342,8 @@ QWidget* SettingsView::buildForm() {
     folderLayout->addWidget(folder_, 1);
     auto* choose = linkRow(QStringLiteral("Choose Folder…"), "folder", importCard);
     connect(choose, &QPushButton::clicked, this, &SettingsView::chooseFolder);
-    useDefault_ = linkRow(QStringLiteral("Use Movies › Brindlecroft"), "arrow.uturn.backward", importCard);
+    useDefault_ = linkRow(QStringLiteral("Use %1 › Brindlecroft").arg(userFolderNames::videos()),
+                          "arrow.uturn.backward", importCard);
     connect(useDefault_, &QPushButton::clicked, this, &SettingsView::useDefaultFolder);
     auto* open = linkRow(QStringLiteral("Open Folder"), "folder", importCard);
     connect(open, &QPushButton::clicked, this, &SettingsView::openFolder);
@@ -352,10 +355,11 @@ QWidget* SettingsView::buildForm() {
     column->addWidget(importCard);
     column->addWidget(sectionFooter(
         QStringLiteral("Captures arrive at full quality in a folder per day, named by take, e.g. “Take 03 – 14.03.22 – "
-                       "iPhone-AA1D.mov”: clips recorded together share a take number. Each day also gets an .fcpxml "
+                       "Cam A.mov”: clips recorded together share a take number. Each day also gets an .fcpxml "
                        "with every take as a synced multicam clip and its markers (Final Cut Pro, DaVinci Resolve), "
                        "plus Markers.edl and Markers.csv. External drives work; if the drive isn't connected, files go "
-                       "to Movies › Brindlecroft."),
+                       "to %1 › Brindlecroft.")
+            .arg(userFolderNames::videos()),
         form));
     refreshFolder();
 
@@ -380,9 +384,9 @@ QWidget* SettingsView::buildForm() {
     // Security
     column->addWidget(sectionHeader(QStringLiteral("Security"), form));
     auto* securityCard = new Card(form);
-    auto* security = new QLabel(QStringLiteral("Phones connect directly to each other, never through the internet. A "
-                                               "new phone can only connect after you confirm the same pairing code on "
-                                               "both screens. Paired phones reconnect automatically."),
+    auto* security = new QLabel(QStringLiteral("Devices connect directly to each other, never through the internet. A "
+                                               "new device can only connect after you confirm the same pairing code on "
+                                               "both screens. Paired devices reconnect automatically."),
                                 securityCard);
     security->setWordWrap(true);
     security->setFont(theme::font(theme::TextStyle::footnote));

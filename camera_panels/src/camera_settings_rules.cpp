@@ -51,7 +51,7 @@ const char* const exposureAidsFooter =
     "are for this screen, on a camera or a remote. None of them is ever recorded.";
 
 const char* const soundFooter =
-    "This camera's microphone for video. Plug in a USB-C, Lightning or Bluetooth mic and it appears here. Set per "
+    "This camera's microphone for video. Plug in a USB or Bluetooth mic and it appears here. Set per "
     "camera; All cameras doesn't change it. The level meter on the remote shows what it hears.";
 
 }  // namespace
@@ -69,8 +69,8 @@ std::vector<SectionLayout> settingsSections(const CameraStatus& status, bool sho
     }
     sections.push_back({SettingsSection::whiteBalance, "White balance", whiteBalanceFooter,
                         status.supportsManualWhiteBalance || !status.whiteBalance.is<WhiteBalance::Auto>()});
-    sections.push_back(
-        {SettingsSection::focus, "Focus", std::string("Tapping the picture returns to autofocus at that spot."), true});
+    sections.push_back({SettingsSection::focus, "Focus",
+                        std::string("Clicking the picture returns to autofocus at that spot."), true});
     if (status.mode == CaptureMode::video) {
         sections.push_back({SettingsSection::video, "Video", formatFooter(status), !status.isRecording});
     } else {
@@ -213,13 +213,13 @@ std::string formatFooter(const CameraStatus& status) {
     if (status.recordToDrive && status.externalDrive) {
         return "Takes go straight onto " + status.externalDrive->name + " (" +
                fileByteCountText(status.externalDrive->freeBytes) +
-               " free), in its DCIM folder. They stay there: plug the drive into the Mac to import them. If the drive "
-               "is unplugged, the next take is recorded on this iPhone.";
+               " free), in its DCIM folder. They stay there: plug the drive into this computer to import them. If the "
+               "drive is unplugged, the next take is recorded on the camera itself.";
     }
     if (status.codec != VideoCodec::hevc) {
         return codecLabel(status.codec) + " is about " + formatted("%.1f", codecDataRate(status.codec)) +
                " GB a minute in 4K at 30 fps (HEVC: 0.4 GB) and records up to 30 fps in 4K. Plug in a USB-C SSD to "
-               "record straight onto it, or send it to the Mac by USB cable: wirelessly it would take hours. The "
+               "record straight onto it, or send it to this computer by USB cable: wirelessly it would take hours. The "
                "deck still gets light 1080p HEVC copies.";
     }
     if (status.stabilization != Stabilization::off) {
@@ -229,8 +229,7 @@ std::string formatFooter(const CameraStatus& status) {
     switch (status.colorProfile) {
         case ColorProfile::standard:
             return "Used in video mode. SDR plays right everywhere. HDR (HLG) keeps bright highlights for HDR screens; "
-                   "Apple Log and Apple Log 2 record flat, 10-bit video for grading (Apple Log needs an iPhone 15 Pro "
-                   "or later, Apple Log 2 an iPhone 17 Pro or later).";
+                   "Apple Log and Apple Log 2 record flat, 10-bit video for grading, on cameras that offer them.";
         case ColorProfile::hdr:
             return "HDR (HLG, Rec.2020, 10-bit) looks right on HDR screens and still fine on others. Edit it in an HDR "
                    "timeline. The remote shows it as it is, without tone mapping.";
@@ -247,8 +246,8 @@ std::string formatFooter(const CameraStatus& status) {
 
 std::string portraitFooter(const CameraStatus& status) {
     if (status.supportsPortrait) {
-        return "Saves depth with each photo so Photos can blur the background. Adjust or remove the blur later in "
-               "Photos › Edit. Uses the wide and ultra-wide lenses.";
+        return "Saves depth with each photo so a photo editor can blur the background, and adjust or remove the "
+               "blur later. Uses the wide and ultra-wide lenses.";
     }
     return "This camera can't capture depth for Portrait photos.";
 }

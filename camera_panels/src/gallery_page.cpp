@@ -1,7 +1,6 @@
 #include "camera_panels/gallery_page.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -10,6 +9,7 @@
 
 #include "camera_panels/activity_indicator.h"
 #include "camera_panels/gallery_rules.h"
+#include "platform/desktop_open.h"
 #include "platform/symbols.h"
 #include "platform/theme.h"
 
@@ -44,8 +44,8 @@ GalleryPage::GalleryPage(GalleryItem item, GalleryPreviewLoader loader,
         play->setCursor(Qt::PointingHandCursor);
         play->setAccessibleName(QStringLiteral("Play"));
         play->setStyleSheet(QStringLiteral("QPushButton { background: rgba(0,0,0,120); border-radius: 36px; }"));
-        connect(play, &QPushButton::clicked, this, [url = *originalURL_] {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(url.string())));
+        connect(play, &QPushButton::clicked, this, [this, url = *originalURL_] {
+            openWithDesktop(QUrl::fromLocalFile(QString::fromStdString(url.string())), this);
         });
         play_ = play;
     }

@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "platform/user_folder_names.h"
+
 namespace morvane::gallery {
 
 QString durationText(std::optional<double> seconds) {
@@ -32,21 +34,25 @@ QString deleteTitle(int count) {
 
 QString deleteMessage(bool local) {
     if (local) {
-        return QStringLiteral("They’re removed from this Mac: from Photos (iOS asks to confirm) or from the vault. "
-                              "Copies already on a Mac stay there.");
+        return QStringLiteral(
+                   "They’re removed from this computer: from %1 › Brindlecroft or from the vault. "
+                   "Copies already on another computer stay there.")
+            .arg(userFolderNames::pictures());
     }
-    return QStringLiteral("They’re removed from the camera phone: Photos there asks to confirm. Copies already on "
-                          "this Mac stay.");
+    return QStringLiteral("They’re removed from the camera. Copies already on this computer stay.");
 }
 
 QString pageDeleteMessage(bool inVault) {
-    if (inVault) return QStringLiteral("It’s only in the vault, so this removes it for good. Copies already on a Mac stay there.");
-    return QStringLiteral("It’s removed from Photos on the camera phone (iOS asks to confirm there). Copies already on "
-                          "a Mac stay there.");
+    if (inVault) {
+        return QStringLiteral(
+            "It’s only in the vault, so this removes it for good. Copies already on another computer "
+            "stay there.");
+    }
+    return QStringLiteral("It’s removed from the camera. Copies already on this computer stay there.");
 }
 
 QString videoCaption(std::optional<double> duration) {
-    return QStringLiteral("Video · %1 · full video is on the camera phone").arg(durationText(duration));
+    return QStringLiteral("Video · %1 · full video is on the camera").arg(durationText(duration));
 }
 
 namespace {

@@ -17,6 +17,7 @@
 #include "camera_panels/gallery_thumbnail.h"
 #include "platform/symbols.h"
 #include "platform/theme.h"
+#include "platform/user_folder_names.h"
 
 namespace morvane {
 
@@ -168,10 +169,11 @@ GalleryView::GalleryView(std::vector<GalleryItem> items, GalleryPreviewLoader lo
     bottomBar_ = bar(this, theme::regularMaterial());
     auto* bottomRow = new QHBoxLayout(bottomBar_);
     bottomRow->setContentsMargins(16, 0, 16, 0);
-    moveButton_ = moveMenuButton(bottomBar_,
-                                 {{QStringLiteral("Move to Photos"), [this] { movePickedToPhotos(); }},
-                                  {QStringLiteral("Move to Folder…"), [this] { movePickedToFolder(); }}},
-                                 {"photo.on.rectangle", "folder"});
+    moveButton_ = moveMenuButton(
+        bottomBar_,
+        {{QStringLiteral("Move to %1").arg(userFolderNames::pictures()), [this] { movePickedToPhotos(); }},
+         {QStringLiteral("Move to Folder…"), [this] { movePickedToFolder(); }}},
+        {"photo.on.rectangle", "folder"});
     deleteButton_ = barButton(QString(), bottomBar_, theme::red());
     deleteButton_->setIcon(symbolIcon("trash", theme::red(), 20));
     connect(deleteButton_, &QPushButton::clicked, this, &GalleryView::deletePicked);
@@ -373,31 +375,31 @@ GalleryPager::GalleryPager(std::vector<GalleryItem> items, const Uuid& start, Ga
     auto* bottom = bar(this, theme::regularMaterial());
     auto* bottomRow = new QHBoxLayout(bottom);
     bottomRow->setContentsMargins(16, 0, 16, 0);
-    moveButton_ = moveMenuButton(
-        bottom,
-        {{QStringLiteral("Move to Photos"),
-          [this] {
-              if (auto item = current(); item && local_) {
-                  local_->moveToPhotos({*item});
-                  emit dismissRequested();
-              }
-          }},
-         {QStringLiteral("Move to Folder…"),
-          [this] {
-              auto item = current();
-              auto file = currentFile();
-              if (!item || !file || !local_) return;
-              auto folder = chooseFolder ? chooseFolder() : std::nullopt;
-              if (!folder) return;
-              if (moveFilesToFolder({*file}, *folder).empty()) return;  // failed: the pager stays
-              local_->movedToFolder({*item});
-              emit dismissRequested();
-          }},
-         {QStringLiteral("Copy to Photos"),
-          [this] {
-              if (auto item = current(); item && local_) local_->saveToPhotos(*item);
-          }}},
-        {"photo.on.rectangle", "folder", "square.and.arrow.down"});
+    moveButton_ = moveMenuButton(bottom,
+                                 {{QStringLiteral("Move to %1").arg(userFolderNames::pictures()),
+                                   [this] {
+                                       if (auto item = current(); item && local_) {
+                                           local_->moveToPhotos({*item});
+                                           emit dismissRequested();
+                                       }
+                                   }},
+                                  {QStringLiteral("Move to Folder…"),
+                                   [this] {
+                                       auto item = current();
+                                       auto file = currentFile();
+                                       if (!item || !file || !local_) return;
+                                       auto folder = chooseFolder ? chooseFolder() : std::nullopt;
+                                       if (!folder) return;
+                                       if (moveFilesToFolder({*file}, *folder).empty())
+                                           return;  // failed: the pager stays
+                                       local_->movedToFolder({*item});
+                                       emit dismissRequested();
+                                   }},
+                                  {QStringLiteral("Copy to %1").arg(userFolderNames::pictures()),
+                                   [this] {
+                                       if (auto item = current(); item && local_) local_->saveToPhotos(*item);
+                                   }}},
+                                 {"photo.on.rectangle", "folder", "square.and.arrow.down"});
     deleteButton_ = barButton(QStringLiteral("Delete"), bottom, theme::red());
     deleteButton_->setIcon(symbolIcon("trash", theme::red(), 20));
     connect(deleteButton_, &QPushButton::clicked, this, &GalleryPager::deleteCurrent);

@@ -50,8 +50,8 @@ QString LoupeView::labelText() const { return contours_ ? QStringLiteral("Contou
 
 void LoupeView::updateAccessibility() {
     setAccessibleName(QStringLiteral("Focus loupe"));
-    setAccessibleDescription(contours_ ? QStringLiteral("Tap to hide focus contours")
-                                       : QStringLiteral("Tap to show focus contours"));
+    setAccessibleDescription(contours_ ? QStringLiteral("Click to hide focus contours")
+                                       : QStringLiteral("Click to show focus contours"));
 }
 
 void LoupeView::mousePressEvent(QMouseEvent* event) { event->accept(); }

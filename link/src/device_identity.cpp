@@ -1,5 +1,7 @@
 #include "link/device_identity.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -119,12 +121,21 @@ std::string DeviceIdentity::deviceName() const {
     if (auto stored = keychain_->read(deviceNameItem)) {
         if (!stored->empty()) return std::string(stored->begin(), stored->end());
     }
-    const auto random = crypto::randomBytes(2);
-    char text[16];
-    std::snprintf(text, sizeof text, "Mac-%02X%02X", random[0], random[1]);
-    std::string name = text;
+    std::string name = defaultDeviceName();
     keychain_->write(deviceNameItem, Bytes(name.begin(), name.end()));
     return name;
+}
+
+std::string DeviceIdentity::defaultDeviceName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) {
+        auto cleaned = cleanName(host);
+        if (!cleaned.empty()) return cleaned;
+    }
+    const auto random = crypto::randomBytes(2);
+    char text[16];
+    std::snprintf(text, sizeof text, "Computer-%02X%02X", random[0], random[1]);
+    return text;
 }
 
 bool DeviceIdentity::setDeviceName(std::string_view name) {

@@ -11,13 +11,16 @@
 #include <QShortcut>
 #include <QTest>
 
-#include "app/morvane_app.h"
+#include <QTimer>
+
 #include "app/monitor_toolbar.h"
+#include "app/morvane_app.h"
 #include "app/sheet_dialog.h"
+#include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
 #include "camera_panels/close_button.h"
 #include "camera_panels/large_sheet.h"
-#include "camera_panels/app_logo.h"
+#include "platform/desktop_open.h"
 #include "screen_fixture.h"
 
 namespace morvane {
@@ -177,8 +180,9 @@ TEST_F(ScreenTest, ThePairingAlertFollowsTheControllersRequest) {
     ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
     auto* alert = s.pairingAlert();
     EXPECT_EQ(alert->text(), "Confirm pairing code");
-    EXPECT_EQ(alert->informativeText(),
-              "Camera: “Cam “B””\n\nCode: 493021\n\nCheck the camera shows the same code, then accept on both phones.");
+    EXPECT_EQ(
+        alert->informativeText(),
+        "Camera: “Cam “B””\n\nCode: 493021\n\nCheck the camera shows the same code, then accept on both computers.");
     const auto buttons = alert->buttons();
     ASSERT_EQ(buttons.size(), 2);
     EXPECT_EQ(buttons[0]->text(), "Codes Match");
@@ -386,6 +390,67 @@ TEST_F(ScreenTest, StoredDemoSettingsOpenTheInspectorWhichStaysEmptyWithoutASele
     s.setShowCameraSettings(false);
     EXPECT_FALSE(s.inspector()->isVisible());
     EXPECT_EQ(s.pictureArea()->width(), s.width());
+}
+
+TEST_F(ScreenTest, TheDeckStartRunsTheScreenAsTheDeckAndCtrlQQuitsFromAnyWindow) {
+    MorvaneApp::Options o;
+    o.screen = options();
+    o.defaults = defaults.get();
+    o.deck = true;
+    MorvaneApp app(o);
+    app.show();
+    EXPECT_EQ(app.contentView(), nullptr);
+    ASSERT_NE(app.deckRoot(), nullptr);
+    auto* deck = app.monitorScreen();
+    EXPECT_TRUE(deck->isDeckPhone());
+    EXPECT_FALSE(deck->hasExit());
+    EXPECT_TRUE(deck->controller().deckMode());
+    EXPECT_TRUE(deck->controller().collectsDeckCopies());
+    const auto items = toolbarItems(deck->state());
+    EXPECT_NE(std::find(items.begin(), items.end(), ToolbarItem::takes), items.end());
+    EXPECT_FALSE(app.window()->windowIcon().isNull()) << "the mark";
+
+    // From a sheet over the window too.
+    deck->setShowSettings(true);
+    ASSERT_TRUE(eventually([&] { return deck->openSheet() && deck->openSheet()->isVisible(); }));
+    bool quit = false;
+    QTimer::singleShot(0, [&] { QTest::keyClick(deck->openSheet(), Qt::Key_Q, Qt::ControlModifier); });
+    QTimer guard;  // a shortcut that does nothing fails the test instead of hanging it
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    guard.start(10000);
+    const auto watch = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    QObject::disconnect(watch);
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(ScreenTest, WhatTheDesktopCannotOpenIsShownWithItsPath) {
+    auto& s = make();
+    s.show();
+    const auto folder = MonitorScreen::todaysShootFolder(s.controller());
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(folder.string()));
+    EXPECT_TRUE(openWithDesktop(url, &s, [](const QUrl&) { return true; }));
+    EXPECT_EQ(s.findChild<QMessageBox*>("cannotOpen"), nullptr);
+
+    const struct {
+        QUrl url;
+        QString shown;
+    } cases[] = {
+        {url, QString::fromStdString(folder.string())},
+        {QUrl::fromLocalFile(QString::fromStdString((root / "Program" / "Take 2.mov").string())),
+         QString::fromStdString((root / "Program" / "Take 2.mov").string())},
+        {QUrl("mailto:support@brindlecroft.app"), "mailto:support@brindlecroft.app"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(openWithDesktop(c.url, &s, [](const QUrl&) { return false; }));
+        auto* box = s.findChild<QMessageBox*>("cannotOpen");
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_TRUE(box->text().contains(c.shown)) << box->text().toStdString();
+        delete box;
+    }
+    EXPECT_TRUE(cannotOpenText(url).startsWith("No application on this computer opens folders."));
 }
 
 TEST_F(ScreenTest, PrivacyCoverCoversTheRunningScreenOnlyWithTheVaultOnAndTheSceneNotActive) {

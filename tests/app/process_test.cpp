@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <random>
 
 #include "app/screen_saver_inhibitor.h"
@@ -105,6 +106,76 @@ TEST(OneCopy, ASecondStartHandsItsRequestToTheFirstAndEnds) {
     EXPECT_FALSE(thirdOutput.contains("already running"));
     third.kill();
     third.waitForFinished(10000);
+}
+
+/// `brindlecroft` with `arguments`, to its end; its exit code and both outputs.
+struct Run {
+    int code = -1;
+    QByteArray out, err;
+};
+Run runToEnd(const QStringList& arguments, const QProcessEnvironment& env) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(MORVANE_APP_BINARY), arguments);
+    Run run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+TEST(CommandLine, HelpVersionAndUnknownOptionsNeedNoDisplay) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto env = appEnvironment(dir.path());
+    env.remove("QT_QPA_PLATFORM");  // as on a console without a display
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    const struct {
+        QStringList arguments;
+        int code;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: brindlecroft [--deck]", ""},
+        {{"--deck", "-h"}, 0, "--version   show the version", ""},
+        {{"--version"}, 0, "brindlecroft 0.", ""},
+        {{"--decks"}, 2, "", "brindlecroft: unknown option --decks"},
+    };
+    for (const auto& c : cases) {
+        const auto run = runToEnd(c.arguments, env);
+        EXPECT_EQ(run.code, c.code) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.out.contains(c.out)) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(c.err)) << run.err.toStdString();
+    }
+}
+
+TEST(Quitting, ATerminationSignalQuitsLikeClosingTheWindow) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        auto env = appEnvironment(dir.path());
+        QDir(dir.path()).mkpath("tmp");
+        env.insert("TMPDIR", dir.path() + "/tmp");
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(MORVANE_APP_BINARY), {"--deck"});
+        ASSERT_TRUE(app.waitForStarted(10000));
+        // The link is running once its private folder for arriving files exists.
+        QDir tmp(dir.path() + "/tmp");
+        ASSERT_TRUE(waitUntil([&] { return !tmp.entryList({"morvane-peer-*"}, QDir::Dirs).isEmpty(); }, 30000));
+        ::kill(static_cast<pid_t>(app.processId()), signal);
+        ASSERT_TRUE(app.waitForFinished(30000));
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_TRUE(app.readAllStandardError().contains("Brindlecroft: quit"));
+        EXPECT_TRUE(tmp.entryList({"morvane-peer-*"}, QDir::Dirs).isEmpty()) << "the temporary folder is removed";
+    }
 }
 
 Q_LOGGING_CATEGORY(testCategory, "brindlecroft.test")

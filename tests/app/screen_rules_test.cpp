@@ -100,7 +100,7 @@ TEST(ScreenRules, DeckNumbersAndLabels) {
     EXPECT_EQ(deckBarAccessibilityLabel("Studio", 2, true).toStdString(), "Studio, camera 2, on air");
     EXPECT_EQ(deckBarAccessibilityLabel("Studio", 2, false).toStdString(), "Studio, camera 2");
     EXPECT_EQ(deckBarStateText(false).toStdString(), "Put on air");
-    EXPECT_EQ(deckButtonStateText(false).toStdString(), "tap to put on air");
+    EXPECT_EQ(deckButtonStateText(false).toStdString(), "click to put on air");
     EXPECT_EQ(deckButtonAccessibilityLabel("Studio", true).toStdString(), "Studio, on air");
     EXPECT_EQ(deckButtonMinHeight(true), 84);
     EXPECT_EQ(flipCameraLabel("Studio", true).toStdString(), "Use Studio's back camera");

@@ -9,10 +9,14 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <fstream>
+
 #include "app/settings_view.h"
+#include "deck_ui/editor/editor_rules.h"
 #include "link/device_identity.h"
 #include "platform/defaults.h"
 #include "platform/keychain.h"
+#include "scoped_env.h"
 #include "shoot_library/shoot_library.h"
 #include "temp_dir.h"
 
@@ -47,8 +51,7 @@ TEST_F(Settings, AFreshMachineShowsTheDefaults) {
     view.resize(560, 900);
     view.show();
     const QString name = view.nameField()->text();
-    EXPECT_TRUE(name.startsWith("Mac-")) << name.toStdString();
-    EXPECT_EQ(name.size(), 8);
+    EXPECT_EQ(name.toStdString(), DeviceIdentity::defaultDeviceName());
     EXPECT_EQ(QString::fromStdString(DeviceIdentity(keychain).deviceName()), name);  // stored at that moment
     EXPECT_EQ(view.wordField(0)->text(), "pemble");
     EXPECT_EQ(view.wordField(1)->text(), "action");
@@ -60,6 +63,27 @@ TEST_F(Settings, AFreshMachineShowsTheDefaults) {
     EXPECT_TRUE(view.paired().empty());
     EXPECT_TRUE(view.voiceFooterLabel()->text().contains("offline, in English (United States); the words"));
     if (const char* folder = std::getenv("MORVANE_SCREENSHOT_DIR")) view.grab().save(QString(folder) + "/settings.png");
+}
+
+TEST_F(Settings, FoldersAreNamedAsTheDesktopNamesThem) {
+    // A desktop in another language: its user-dirs file names the folders.
+    const auto home = dir / "home";
+    std::filesystem::create_directories(home / ".config");
+    std::ofstream(home / ".config" / "user-dirs.dirs") << "XDG_VIDEOS_DIR=\"$HOME/Vidéos\"\n"
+                                                          "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
+                                                          "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+    test::ScopedEnv homeVariable("HOME", home.c_str());
+    test::ScopedEnv config("XDG_CONFIG_HOME", (home / ".config").c_str());
+    SettingsView view(environment());
+    bool useDefault = false;
+    for (auto* button : view.findChildren<QPushButton*>())
+        useDefault = useDefault || button->text() == QStringLiteral("Use Vidéos › Brindlecroft");
+    EXPECT_TRUE(useDefault);
+    bool footer = false;
+    for (auto* label : view.findChildren<QLabel*>())
+        footer = footer || label->text().endsWith(QStringLiteral("files go to Vidéos › Brindlecroft."));
+    EXPECT_TRUE(footer);
+    EXPECT_EQ(editor::exportDoneText(), "Saved to Bilder › Brindlecroft and to Dokumente › Brindlecroft › Program");
 }
 
 TEST_F(Settings, DoneStoresTheNameAndEveryWord) {

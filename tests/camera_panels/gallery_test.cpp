@@ -59,11 +59,11 @@ TEST(GalleryTexts, Table) {
     EXPECT_EQ(gallery::deleteTitle(1), "Delete this capture?");
     EXPECT_EQ(gallery::deleteTitle(2), "Delete 2 captures?");
     EXPECT_EQ(gallery::deleteButtonText(3), "Delete 3");
-    EXPECT_TRUE(gallery::deleteMessage(false).startsWith("They’re removed from the camera phone"));
-    EXPECT_TRUE(gallery::deleteMessage(true).startsWith("They’re removed from this Mac"));
+    EXPECT_TRUE(gallery::deleteMessage(false).startsWith("They’re removed from the camera."));
+    EXPECT_TRUE(gallery::deleteMessage(true).startsWith("They’re removed from this computer"));
     EXPECT_TRUE(gallery::pageDeleteMessage(true).startsWith("It’s only in the vault"));
-    EXPECT_EQ(gallery::videoCaption(65), "Video · 1:05 · full video is on the camera phone");
-    EXPECT_EQ(gallery::videoCaption(std::nullopt), "Video · 0:00 · full video is on the camera phone");
+    EXPECT_EQ(gallery::videoCaption(65), "Video · 1:05 · full video is on the camera");
+    EXPECT_EQ(gallery::videoCaption(std::nullopt), "Video · 0:00 · full video is on the camera");
     auto items = captures(3);
     EXPECT_TRUE(gallery::accessibilityLabel(items[0]).startsWith("Photo, "));
     EXPECT_TRUE(gallery::accessibilityLabel(items[1]).startsWith("Video, "));

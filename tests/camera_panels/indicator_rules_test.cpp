@@ -208,7 +208,7 @@ TEST(Indicators, LoupeClickTogglesContours) {
     EXPECT_EQ(loupe.labelText(), QStringLiteral("Loupe"));
     loupe.setContours(true);
     EXPECT_EQ(loupe.labelText(), QStringLiteral("Contours"));
-    EXPECT_EQ(loupe.accessibleDescription(), QStringLiteral("Tap to hide focus contours"));
+    EXPECT_EQ(loupe.accessibleDescription(), QStringLiteral("Click to hide focus contours"));
     QTest::mouseClick(&loupe, Qt::LeftButton, {}, QPoint(60, 60));
     QTest::mouseClick(&loupe, Qt::LeftButton, {}, QPoint(5, 115));
     EXPECT_EQ(toggles, 2);

@@ -69,7 +69,7 @@ TEST(EditorTexts, SoundLabelsPanelTextsAndExportProgress) {
     EXPECT_EQ(switchPanelText(edit, {edit.switches[0].id}), std::nullopt) << "the opening switch has no panel";
     EXPECT_EQ(switchPanelText(edit, {Uuid()}), std::nullopt);
     // A block's length is take time, removed parts included.
-    EXPECT_EQ(blockPanelText(edit, 0, 12.5), "Alpha \u00B7 0:12.15 \u00B7 tap a camera to change it");
+    EXPECT_EQ(blockPanelText(edit, 0, 12.5), "Alpha \u00B7 0:12.15 \u00B7 click a camera to change it");
 
     struct Progress {
         float fraction;

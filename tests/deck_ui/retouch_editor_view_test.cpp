@@ -184,8 +184,7 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     EXPECT_TRUE(fs::exists(*view->editor().exported()));
     EXPECT_EQ(recorded.exportedFile, view->editor().exported()->filename().string());
     EXPECT_FALSE(view->player().hasItem()) << "the preview goes blank";
-    EXPECT_EQ(child<QLabel>("exportDoneText")->text(),
-              QString::fromUtf8("Saved to Photos and to Files \u203A Brindlecroft \u203A Program"));
+    EXPECT_EQ(child<QLabel>("exportDoneText")->text(), QString::fromStdString(editor::exportDoneText()));
 
     shot("done");
     QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
@@ -214,7 +213,7 @@ TEST_F(EditorScreenTest, DeleteFromTheMoreMenuAndAFailedExport) {
     menu->findChild<QAction*>("menuDelete")->trigger();
     ASSERT_TRUE(view->deleteDialog());
     EXPECT_EQ(view->deleteDialog()->informativeText(),
-              "Its 1080p copies and your edits are removed from this phone. The 4K originals stay on the cameras.");
+              "Its 1080p copies and your edits are removed from this computer. The 4K originals stay on the cameras.");
     QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
     auto* remove = view->deleteDialog()->findChild<QPushButton*>("deleteTake");
     ASSERT_TRUE(remove);

@@ -66,7 +66,7 @@ TEST(TakesTexts, DeleteDialogsAndFooters) {
     EXPECT_EQ(deleteTitle(take), "Delete Take 7?");
 
     const std::string copies =
-        "Its 1080p copies and your edits are removed from this phone. The 4K originals stay on the cameras.";
+        "Its 1080p copies and your edits are removed from this computer. The 4K originals stay on the cameras.";
     EXPECT_EQ(deleteMessage(take), copies);
     EXPECT_EQ(deleteMessage(std::nullopt), copies);
     take.exportedAt = base;

@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <random>
 
 #include "deck/retouch_library.h"
@@ -247,6 +249,31 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
         },
         60000));
     EXPECT_GE(usbmux.requests("Connect"), 1);
+
+    // SIGTERM (as Ctrl+C) while recording: the camera program finishes the take and keeps it, then ends.
+    controller->send(CameraCommand::SetMode{CaptureMode::video});
+    controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(eventually([&] { return feed->status() && feed->status()->isRecording; }));
+    const auto takeLines = [&] {
+        return std::count_if(camera.lines.begin(), camera.lines.end(),
+                             [](const std::string& line) { return line.rfind("take ", 0) == 0; });
+    };
+    const auto takesBefore = takeLines();
+    ::kill(static_cast<pid_t>(camera.process.processId()), SIGTERM);
+    ASSERT_TRUE(camera.process.waitForFinished(60000));
+    while (camera.process.canReadLine()) camera.lines.push_back(camera.process.readLine().trimmed().toStdString());
+    EXPECT_EQ(camera.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(camera.process.exitCode(), 0);
+    EXPECT_EQ(takeLines(), takesBefore + 1) << "the running take is finished";
+    EXPECT_TRUE(camera.lineStartingWith("stopped"));
+    std::string kept;
+    for (const auto& line : camera.lines)
+        if (line.rfind("take ", 0) == 0) kept = line;
+    const std::string keptName = kept.substr(kept.find(' ', 5) + 1);
+    bool found = false;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "camera"))
+        found = found || (entry.is_regular_file() && entry.path().filename() == keptName && entry.file_size() > 0);
+    EXPECT_TRUE(found) << keptName << " is kept in the camera's folder";
 
     controller->stop();
     usbmux.stop();

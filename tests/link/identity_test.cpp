@@ -4,14 +4,17 @@
 #include "link/trusted_peers.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace morvane::test {
 namespace {
 
-// "Mac-" and four upper-case hexadecimal digits.
+// The machine's host name, or "Computer-" and four upper-case hexadecimal digits where it has none.
 bool isDefaultName(const std::string& name) {
-    if (name.size() != 8 || name.rfind("Mac-", 0) != 0) return false;
-    return std::all_of(name.begin() + 4, name.end(),
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0]) return name == DeviceIdentity::cleanName(host);
+    if (name.size() != 13 || name.rfind("Computer-", 0) != 0) return false;
+    return std::all_of(name.begin() + 9, name.end(),
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 

@@ -1,16 +1,16 @@
-// A camera for tests and the screenshot program: the camera role on the synthetic picture (or a V4L2 device),
-// on the real peer link. It pairs when the code the remote shows is given on the command line or typed on
-// standard input, and reports what happens on standard output, one line per event.
-//
-//   brindlecroft-camera --name "Cam A" --folder DIR [--code 123456] [--device /dev/video0] [--size 1280x720]
-//                       [--fps 30] [--usb-port N]
-//
-// --fps takes whole and NTSC rates alike: 25, 23.976, 29.97 (drop-frame timecode), 59.94.
+// The camera for this remote on Linux: the camera role on a V4L2 camera and a microphone (or, with no device
+// named, on a synthetic picture and tone), on the real peer link. It reports what happens on standard output,
+// one line per event, and takes the pairing code the remote shows, typed on standard input or given with
+// --code. Ctrl+C or SIGTERM finishes a running take, keeps it and then ends the program.
 
 #include <QCoreApplication>
-#include <QTimer>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -21,34 +21,105 @@
 #include "platform/keychain.h"
 #include "platform/synthetic_source.h"
 #include "qt_main_executor.h"
+#include "quit_on_signals.h"
 
 using namespace morvane;
 
 namespace {
+
+constexpr const char* helpText =
+    "Usage: brindlecroft-camera [options]\n"
+    "\n"
+    "Films for a Brindlecroft remote on the same local network: the remote lists this camera under its\n"
+    "nearby cameras; click it there, then type here the six-digit code the remote shows.\n"
+    "\n"
+    "Options:\n"
+    "  --name NAME          the name the remote shows (default: this computer's host name)\n"
+    "  --device PATH        the V4L2 camera, e.g. /dev/video0 (default: a synthetic test picture)\n"
+    "  --microphone SOURCE  with --device, the sound source: pulse:default, pulse:<source> or\n"
+    "                       alsa:<device> (default: no sound; the synthetic picture has a test tone)\n"
+    "  --size WxH           the picture size to ask the camera for (default 1280x720)\n"
+    "  --fps N              frames per second, 1 to 120 (default 30); NTSC rates as 23.976, 29.97\n"
+    "                       (drop-frame timecode) or 59.94\n"
+    "  --folder DIR         where takes, keys and trusted remotes are kept\n"
+    "                       (default: ~/.local/share/brindlecroft-camera)\n"
+    "  --code CODE          accept a pairing only with this code, without asking\n"
+    "  --usb-port N         also listen for a remote on the USB cable's port N\n"
+    "  --list-devices       list the cameras and microphones this computer has, then exit\n"
+    "  --help               show this help, then exit\n"
+    "  --version            show the version, then exit\n"
+    "\n"
+    "While it runs, type a pairing code and Enter to answer a remote's pairing request (Enter alone refuses),\n"
+    "or \"quit\". Ctrl+C finishes a running take and keeps it before the program ends.\n";
 
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: brindlecroft-camera --name NAME --folder DIR [--code CODE] [--device PATH] "
-                 "[--size WxH] [--fps N] [--usb-port N]\n");
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "brindlecroft-camera: %s\nTry 'brindlecroft-camera --help'.\n", problem.c_str());
     return 2;
+}
+
+void listDevices() {
+    const auto cameras = listVideoDevices();
+    std::printf("Cameras (--device):\n");
+    if (cameras.empty()) std::printf("  none found\n");
+    for (const auto& camera : cameras) std::printf("  %s  %s\n", camera.path.c_str(), camera.name.c_str());
+    std::printf("Microphones (--microphone):\n  pulse:default  the desktop's default input\n");
+    // The sound server names its sources; pactl is there wherever PulseAudio or PipeWire's pulse server is.
+    if (std::FILE* sources = ::popen("pactl list short sources 2>/dev/null", "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, sources)) {
+            // "<index>\t<name>\t<driver>\t…": the name is what the option takes; monitors of outputs are not
+            // microphones.
+            std::string line(buffer);
+            const auto first = line.find('\t');
+            const auto second = first == std::string::npos ? first : line.find('\t', first + 1);
+            if (second == std::string::npos) continue;
+            const std::string name = line.substr(first + 1, second - first - 1);
+            if (name.size() > 8 && name.compare(name.size() - 8, 8, ".monitor") == 0) continue;
+            std::printf("  pulse:%s\n", name.c_str());
+        }
+        ::pclose(sources);
+    }
+    std::fflush(stdout);
+}
+
+std::string hostName() {
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0 || !buffer[0]) return "Camera";
+    return buffer;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::string name = "Camera", folder, code, device;
+    QCoreApplication::setApplicationName(QStringLiteral("brindlecroft-camera"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
+    std::string name = hostName(), folder, code, device, microphone;
     int width = 1280, height = 720, usbPort = -1;
     double fps = 30;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (arg == "--name") {
+        bool missing = false;
+        auto value = [&]() -> std::string {
+            if (i + 1 < argc) return argv[++i];
+            missing = true;
+            return "";
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(helpText, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("brindlecroft-camera %s\n", MORVANE_VERSION);
+            return 0;
+        } else if (arg == "--list-devices") {
+            listDevices();
+            return 0;
+        } else if (arg == "--name") {
             name = value();
         } else if (arg == "--folder") {
             folder = value();
@@ -56,18 +127,29 @@ int main(int argc, char** argv) {
             code = value();
         } else if (arg == "--device") {
             device = value();
+        } else if (arg == "--microphone") {
+            microphone = value();
         } else if (arg == "--size") {
-            if (std::sscanf(value().c_str(), "%dx%d", &width, &height) != 2) return usage();
+            if (std::sscanf(value().c_str(), "%dx%d", &width, &height) != 2) return usage("--size takes WIDTHxHEIGHT");
         } else if (arg == "--fps") {
             fps = std::atof(value().c_str());
         } else if (arg == "--usb-port") {
             usbPort = std::atoi(value().c_str());
         } else {
-            return usage();
+            return usage("unknown option " + arg);
         }
+        if (missing) return usage(arg + " needs a value");
     }
-    if (folder.empty() || width <= 0 || height <= 0 || !(fps >= 1 && fps <= 120)) return usage();
+    if (width <= 0 || height <= 0) return usage("the size must be positive");
+    if (!(fps >= 1 && fps <= 120)) return usage("--fps takes 1 to 120");
     const SourceMode rate = sourceModeFor({width, height}, nominalRate(fps).first, nominalRate(fps).second);
+    if (name.empty()) return usage("the name must not be empty");
+    if (folder.empty()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString();
+        if (folder.empty()) return usage("no folder for takes: give one with --folder");
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
 
     auto main = QtMainExecutor::shared();
     auto keychain = std::make_shared<Keychain>(std::filesystem::path(folder) / "keychain");
@@ -83,9 +165,16 @@ int main(int argc, char** argv) {
         options.usb = usb;
     }
     std::shared_ptr<CameraController> controller;
+    const bool askAtTerminal = code.empty() && ::isatty(STDIN_FILENO);
     options.acceptPairing = [&](const PeerSession::PairingRequest& request) -> std::optional<bool> {
         say("pairing " + request.name + " " + request.code);
         if (!code.empty()) return request.code == code;
+        if (askAtTerminal) {
+            std::fprintf(stderr,
+                         "“%s” asks to pair with this camera. If it shows the code %s, type that code and press "
+                         "Enter to accept; press Enter alone to refuse.\n",
+                         request.name.c_str(), request.code.c_str());
+        }
         return std::nullopt;  // answered from standard input
     };
     controller = CameraController::make(options);
@@ -96,7 +185,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<CaptureSource> source;
     if (!device.empty()) {
         source = std::make_unique<DeviceSource>(
-            DeviceSource::Settings{device, width, height, rate.rateNumerator, "", "", rate.rateDenominator});
+            DeviceSource::Settings{device, width, height, rate.rateNumerator, "", microphone, rate.rateDenominator});
     } else {
         SyntheticSource::Settings settings;
         settings.width = width & ~1;
@@ -107,7 +196,8 @@ int main(int argc, char** argv) {
     }
     std::string failure;
     if (!controller->start(std::move(source), &failure)) {
-        std::fprintf(stderr, "brindlecroft-camera: %s\n", failure.c_str());
+        std::fprintf(stderr, "brindlecroft-camera: %s%s\n", failure.c_str(),
+                     device.empty() ? "" : " (see --list-devices)");
         return 1;
     }
     say("ready " + name);
@@ -126,13 +216,16 @@ int main(int argc, char** argv) {
                     for (const auto& cut : c->cutLog().cuts()) say("cut " + cut.camera);
                     say("cuts-end");
                 } else if (auto request = c->pairingRequest()) {
-                    c->answerPairing(line == request->code);
+                    c->answerPairing(!line.empty() && line == request->code);
                 }
             });
         }
     });
     input.detach();  // blocked on standard input until the process ends
+    quitOnTerminationSignals();
     const int rc = QCoreApplication::exec();
+    // A running take is finished and kept before the link goes.
     controller->stop();
+    say("stopped");
     return rc;
 }

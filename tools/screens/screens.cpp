@@ -82,8 +82,12 @@ public:
 
     MorvaneApp& app;
     std::vector<std::unique_ptr<ScriptedCamera>> cameras;
+    /// The deck configuration's window (`brindlecroft --deck`), once the states reach it.
+    std::unique_ptr<MorvaneApp> deck;
 
-    MonitorScreen& screen() { return *app.contentView()->monitorScreen(); }
+    /// The application whose window the states look at now.
+    MorvaneApp& shown() { return deck ? *deck : app; }
+    MonitorScreen& screen() { return *shown().monitorScreen(); }
     MonitorController& controller() { return screen().controller(); }
 
     void settle(int milliseconds) {
@@ -100,7 +104,7 @@ public:
     /// are in the picture), else the window's own rendering.
     QImage grab() {
         settle(150);
-        QWidget* window = app.window();
+        QWidget* window = shown().window();
         if (QGuiApplication::platformName() == QLatin1String("xcb")) {
             const QRect frame = window->frameGeometry();
             return window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).toImage();
@@ -129,7 +133,7 @@ public:
 
     /// Share of a widget's pixels in a screen picture that are not black.
     double litShare(const QImage& shot, QWidget* widget) {
-        const QPoint origin = widget->mapTo(app.window(), QPoint(0, 0));
+        const QPoint origin = widget->mapTo(shown().window(), QPoint(0, 0));
         const QRect area = QRect(origin, widget->size()).intersected(shot.rect());
         if (area.isEmpty()) return 0;
         int lit = 0;
@@ -155,7 +159,7 @@ public:
 
     std::vector<DisplayLayerView*> pictures() {
         std::vector<DisplayLayerView*> out;
-        for (auto* view : app.window()->findChildren<DisplayLayerView*>())
+        for (auto* view : shown().window()->findChildren<DisplayLayerView*>())
             if (view->isVisible()) out.push_back(view);
         return out;
     }
@@ -707,13 +711,36 @@ RetouchTake fillTakeLibrary(Shooter& s, RetouchLibrary& library) {
     return second;
 }
 
+/// The remote started as the deck: the desktop window goes, the deck configuration's window comes up on the
+/// same link, and the paired cameras join it.
+void deckConfiguration(Shooter& s) {
+    s.app.window()->hide();
+    MorvaneApp::Options options;
+    options.deck = true;
+    s.deck = std::make_unique<MorvaneApp>(std::move(options));
+    s.deck->show();
+    s.deck->window()->move(0, 0);
+    s.check(s.screen().isDeckPhone(), "the deck configuration");
+    s.check(s.waitFor([&] { return s.controller().feeds().size() == s.cameras.size() && s.pictures().size() > 0; }),
+            "the paired cameras join the deck");
+    s.settle(800);
+    s.shoot("19-deck-configuration");
+    auto* takes = s.screen().toolbar()->item(ToolbarItem::takes);
+    s.check(takes && takes->isVisible(), "the takes button shows");
+    s.check(s.controller().deckMode() && s.controller().collectsDeckCopies(), "deck mode, collecting deck copies");
+}
+
 TakesView* takesView(Shooter& s) {
     auto* sheet = s.screen().takesSheet();
     return sheet ? qobject_cast<TakesView*>(sheet->content()) : nullptr;
 }
 
 void deckTakes(Shooter& s) {
-    s.screen().setShowTakes(true);
+    // The takes button, as the user clicks it.
+    QWidget* takes = s.screen().toolbar()->item(ToolbarItem::takes);
+    auto* button = takes ? takes->findChild<QAbstractButton*>() : nullptr;
+    if (!button) return s.fail("no takes button");
+    QTest::mouseClick(button, Qt::LeftButton);
     s.settle(400);
     auto* view = takesView(s);
     s.check(view, "the takes sheet shows the takes screen");
@@ -961,6 +988,7 @@ const State states[] = {
     {"settings", settingsSheet},
     {"window sizes", windowSizes},
     {"privacy cover", privacyCover},
+    {"deck configuration", deckConfiguration},
     {"deck takes", deckTakes},
     {"deck editor", deckEditor},
 };
@@ -994,6 +1022,7 @@ int main(int argc, char** argv) {
     }
     // The window goes (its screen stops the controller), then the application-wide link.
     shooter.cameras.clear();
+    shooter.deck.reset();
     app.reset();
     MonitorController::stopSharedLink();
     QCoreApplication::processEvents();

@@ -11,7 +11,7 @@ namespace morvane {
 QString deckBarStateText(bool onAir);
 /// "Studio, camera 2, on air"
 QString deckBarAccessibilityLabel(const std::string& name, int number, bool onAir);
-inline const char* const deckBarAccessibilityHint = "Tap to put on air. Drag onto another camera to reorder.";
+inline const char* const deckBarAccessibilityHint = "Click to put on air. Drag onto another camera to reorder.";
 
 /// The deck button's state line: "ON AIR" or "tap to put on air".
 QString deckButtonStateText(bool onAir);

@@ -39,6 +39,20 @@ private:
     MonitorScreen* screen_;
 };
 
+/// The owner of the deck configuration: the remote screen run as the deck (`isDeckPhone`: it starts in deck
+/// mode, collects the cameras' deck copies and offers the takes list with its editor and export). Shown in
+/// place of the desktop root by `brindlecroft --deck`; it gives no exit action, the window's own close and
+/// Ctrl+Q end it.
+class DeckRoot : public QWidget {
+    Q_OBJECT
+public:
+    explicit DeckRoot(MonitorScreenOptions options = {}, QWidget* parent = nullptr);
+    MonitorScreen* monitorScreen() const { return screen_; }
+
+private:
+    MonitorScreen* screen_;
+};
+
 /// The cover over the whole window while the application is not active and the vault is on: black to every
 /// edge with the 96-point mark in its centre.
 class PrivacyCover : public QWidget {
@@ -64,6 +78,8 @@ public:
         Defaults* defaults = nullptr;
         /// The window's first size, in points.
         QSize windowSize{1280, 800};
+        /// The deck configuration (`DeckRoot`) in place of the desktop root.
+        bool deck = false;
     };
 
     MorvaneApp();
@@ -72,7 +88,11 @@ public:
 
     /// The window (made hidden; `show` brings it up).
     QWidget* window() const { return window_; }
+    /// The desktop root; null in the deck configuration.
     ContentView* contentView() const { return content_; }
+    /// The deck configuration's root; null on the desktop.
+    DeckRoot* deckRoot() const { return deck_; }
+    MonitorScreen* monitorScreen() const;
     PrivacyCover* privacyCover() const { return cover_; }
     ScenePhase scenePhase() const { return phase_; }
 
@@ -98,7 +118,8 @@ private:
     Defaults& defaults() const;
 
     QWidget* window_;
-    ContentView* content_;
+    ContentView* content_ = nullptr;
+    DeckRoot* deck_ = nullptr;
     PrivacyCover* cover_;
     Defaults* defaults_;
     ScenePhase phase_ = ScenePhase::active;

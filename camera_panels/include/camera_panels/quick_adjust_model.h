@@ -27,7 +27,7 @@ public:
     enum class Adjuster { evSlider, manualExposureNote, isoSlider, shutterSlider, apertureSlider, kelvinSlider,
                           focusSlider, none };
 
-    static constexpr const char* manualExposureNote = "Exposure is manual: set ISO and shutter, or tap A.";
+    static constexpr const char* manualExposureNote = "Exposure is manual: set ISO and shutter, or click A.";
     static constexpr float initialIsoLog = 7;
     static constexpr float initialKelvin = 5600;
     static constexpr float initialLens = 0.5f;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/user_folder_names.h"
+
 namespace morvane {
 
 namespace editor {
@@ -190,8 +192,9 @@ std::string titleText(const std::optional<RetouchTake>& take) {
 }
 
 const char* const helpText =
-    "Tap a camera to switch at the playhead. Tap a switch to move it; double-tap a block to remove it or give it "
-    "another camera. Pinch the strip to zoom, drag to scroll, drag the red line to move the playhead.";
+    "Click a camera to switch at the playhead. Click a switch to move it; double-click a block to remove it or give "
+    "it another camera. Pinch the strip or scroll with Ctrl to zoom, drag to scroll, drag the red line to move the "
+    "playhead.";
 
 std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected) {
     for (const auto& s : edit.switches) {
@@ -203,7 +206,7 @@ std::optional<std::string> switchPanelText(const RetouchEdit& edit, const Editor
 }
 
 std::string blockPanelText(const RetouchEdit& edit, double start, double end) {
-    return edit.camera(start) + " \u00B7 " + timecodeText(end - start) + " \u00B7 tap a camera to change it";
+    return edit.camera(start) + " \u00B7 " + timecodeText(end - start) + " \u00B7 click a camera to change it";
 }
 
 std::string exportProgressText(float fraction) {
@@ -213,7 +216,10 @@ std::string exportProgressText(float fraction) {
     return format("Exporting 1080p\u2026 %d%%", static_cast<int>(percent));
 }
 
-const char* const exportDoneText = "Saved to Photos and to Files \u203A Brindlecroft \u203A Program";
+std::string exportDoneText() {
+    return "Saved to " + userFolderNames::pictures().toStdString() + " \u203A Brindlecroft and to " +
+           userFolderNames::documents().toStdString() + " \u203A Brindlecroft \u203A Program";
+}
 
 // MARK: Camera buttons
 
@@ -289,7 +295,7 @@ std::string syncLabel(const RetouchEdit& edit, const std::string& camera) {
 
 std::string soundFooter(const RetouchEdit::Sound& sound) {
     if (sound.is<RetouchEdit::Sound::Mix>()) {
-        return "Mixing works best when each person has their own microphone close by. Phone mics in one room can "
+        return "Mixing works best when each person has their own microphone close by. Built-in mics in one room can "
                "sound echoey: the same voice reaches each mic a few milliseconds apart.";
     }
     return "One camera's sound keeps the sound steady; following the picture switches the sound with every cut.";

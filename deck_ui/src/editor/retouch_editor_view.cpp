@@ -1,6 +1,5 @@
 #include "deck_ui/editor/retouch_editor_view.h"
 
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -26,6 +25,7 @@
 #include "deck_ui/player/program_player.h"
 #include "deck_ui/player/program_video_view.h"
 #include "editor_widgets.h"
+#include "platform/desktop_open.h"
 
 namespace morvane {
 
@@ -413,7 +413,7 @@ void RetouchEditorView::presentDelete(bool show) {
     dialog->setWindowTitle(tr("Delete this take?"));
     dialog->setText(tr("Delete this take?"));
     dialog->setInformativeText(
-        tr("Its 1080p copies and your edits are removed from this phone. The 4K originals stay on the cameras."));
+        tr("Its 1080p copies and your edits are removed from this computer. The 4K originals stay on the cameras."));
     auto* remove = dialog->addButton(tr("Delete Take"), QMessageBox::DestructiveRole);
     remove->setObjectName(QStringLiteral("deleteTake"));
     dialog->addButton(tr("Cancel"), QMessageBox::RejectRole);
@@ -488,8 +488,8 @@ void RetouchEditorView::refreshCard() {
                                           symbolPixelSize(theme::pointSize(theme::TextStyle::largeTitle)),
                                           devicePixelRatioF()));
             layout->addWidget(check, 0, Qt::AlignHCenter);
-            auto* text = label(QString::fromUtf8(editor::exportDoneText), theme::TextStyle::subheadline, theme::white(),
-                               card_);
+            auto* text = label(QString::fromStdString(editor::exportDoneText()), theme::TextStyle::subheadline,
+                               theme::white(), card_);
             text->setObjectName(QStringLiteral("exportDoneText"));
             layout->addWidget(text, 0, Qt::AlignHCenter);
             auto* share = new QPushButton(symbolIcon("square.and.arrow.up", theme::white(),
@@ -503,7 +503,7 @@ void RetouchEditorView::refreshCard() {
                                      .arg(theme::blue().name()));
             connect(share, &QPushButton::clicked, this, [this] {
                 if (const auto& file = editor_->exported())
-                    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->string())));
+                    openWithDesktop(QUrl::fromLocalFile(QString::fromStdString(file->string())), this);
             });
             layout->addWidget(share, 0, Qt::AlignHCenter);
             auto* done = textButton(tr("Done"), theme::TextStyle::body, [this] { editor_->done(); }, card_);

@@ -1,7 +1,6 @@
 #include "deck_ui/takes/take_row.h"
 
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +11,7 @@
 
 #include "../editor/editor_widgets.h"
 #include "deck_ui/takes/takes_rules.h"
+#include "platform/desktop_open.h"
 #include "remote/monitor_controller.h"
 
 namespace morvane {
@@ -98,11 +98,12 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
     auto* exportLine = new QHBoxLayout();
     exportLine->setSpacing(16);
     if (const auto program = library_.programURL(take_)) {
-        auto* share = symbolButton("square.and.arrow.up", tr("Share"), theme::TextStyle::caption,
-                                   [file = *program] {
-                                       QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
-                                   },
-                                   this);
+        auto* share = symbolButton(
+            "square.and.arrow.up", tr("Share"), theme::TextStyle::caption,
+            [this, file = *program] {
+                openWithDesktop(QUrl::fromLocalFile(QString::fromStdString(file.string())), this);
+            },
+            this);
         share->setObjectName(QStringLiteral("share"));
         exportLine->addWidget(share);
     }

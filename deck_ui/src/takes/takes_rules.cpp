@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/user_folder_names.h"
+
 namespace morvane::takes {
 
 namespace {
@@ -81,10 +83,10 @@ std::string deleteTitle(const std::optional<RetouchTake>& take) {
 
 std::string deleteMessage(const std::optional<RetouchTake>& take) {
     if (take && take->exportedAt) {
-        return "It leaves this list. The exported video stays in Photos and Files; the 4K originals stay on the "
-               "cameras.";
+        return "It leaves this list. The exported video stays in " + userFolderNames::pictures().toStdString() +
+               " and " + userFolderNames::documents().toStdString() + "; the 4K originals stay on the cameras.";
     }
-    return "Its 1080p copies and your edits are removed from this phone. The 4K originals stay on the cameras.";
+    return "Its 1080p copies and your edits are removed from this computer. The 4K originals stay on the cameras.";
 }
 
 std::string collectingFooter(bool collectsAutomatically) {

@@ -34,9 +34,11 @@ public:
     crypto::X25519PrivateKey identityKey() const;
     Bytes publicKey() const { return identityKey().publicKey(); }
 
-    /// The stored device name; when none is stored, or it is empty, makes "Mac-" and four upper-case hexadecimal
-    /// digits of a random 16-bit number, stores it and returns it.
+    /// The stored device name; when none is stored, or it is empty, stores `defaultDeviceName()` and returns it.
     std::string deviceName() const;
+    /// The machine's host name, cleaned; "Computer-" and four upper-case hexadecimal digits of a random 16-bit
+    /// number when it has none.
+    static std::string defaultDeviceName();
     /// Stores `cleanName(name)` unless that is empty; false when nothing was stored.
     bool setDeviceName(std::string_view name);
 

@@ -2,9 +2,6 @@
 
 #include <QString>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 
 #include "platform/log.h"
@@ -29,12 +26,8 @@ Level levelOf(QtMsgType type) {
 
 void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     const auto line = qtLogLine(context.category, message);
+    // The log mirrors the line to a terminal, or where there is no system log.
     write(levelOf(type), line.component, line.message);
-    // A developer at a terminal still sees Qt's messages there, unless the log already mirrors itself there.
-    if (type != QtDebugMsg && ::isatty(STDERR_FILENO) && !std::getenv("MORVANE_LOG_STDERR")) {
-        const std::string text = line.component + ": " + line.message + "\n";
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
 }
 
 }  // namespace

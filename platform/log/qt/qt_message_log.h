@@ -9,7 +9,7 @@ namespace morvane::log {
 /// Routes Qt's own messages (warnings from the platform plugin, the painter, D-Bus, …) to the system log as
 /// "Qt: <message>", or "Qt(<category>): <message>" for a named logging category. Debug messages become debug
 /// lines, info messages info lines, warnings and worse error lines; a fatal message is logged before Qt
-/// aborts. Standard error keeps a copy when it is a terminal.
+/// aborts. Standard error gets a copy as `log::write` gives one.
 void installQtMessageLog();
 
 /// The line that a Qt message becomes, without the level: component and text.

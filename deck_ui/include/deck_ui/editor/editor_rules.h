@@ -94,11 +94,12 @@ std::string titleText(const std::optional<RetouchTake>& take);
 extern const char* const helpText;
 /// "Switch to CAM at 0:10.15" (program time), or none for a switch that no panel shows (unknown, or at 0).
 std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected);
-/// "CAM · 0:02.00 · tap a camera to change it".
+/// "CAM · 0:02.00 · click a camera to change it".
 std::string blockPanelText(const RetouchEdit& edit, double start, double end);
 /// "Exporting 1080p… 42%".
 std::string exportProgressText(float fraction);
-extern const char* const exportDoneText;
+/// Where an export went: the pictures folder and the program folder, by the names the desktop gives them.
+std::string exportDoneText();
 
 // MARK: Camera buttons
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -25,6 +25,10 @@ ScenePhase scenePhaseOf(Qt::ApplicationState state) {
             return ScenePhase::background;
     }
     return ScenePhase::inactive;
+}
+
+bool isQuitKey(const QKeyEvent& event) {
+    return event.key() == Qt::Key_Q && (event.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
 bool privacyCoverShown(bool useVault, ScenePhase phase) { return useVault && phase != ScenePhase::active; }
@@ -74,16 +78,15 @@ MorvaneApp::MorvaneApp(Options options) : defaults_(options.defaults) {
         content_ = new ContentView(std::move(options.screen), window_);
         layout->addWidget(content_);
     }
-    // Ends the application as closing the window does, from any of its windows and sheets.
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window_);
-    quit->setContext(Qt::ApplicationShortcut);
-    QObject::connect(quit, &QShortcut::activated, this, [] { QCoreApplication::quit(); });
     // The cover is an overlay over the running screen, not a replacement for it.
     cover_ = new PrivacyCover(window_);
     cover_->hide();
     window_->installEventFilter(this);
 
     if (qApp) {
+        // Ctrl+Q is seen here, before any window: a sheet or alert over the window blocks the window's own
+        // shortcuts.
+        qApp->installEventFilter(this);
         phase_ = scenePhaseOf(QGuiApplication::applicationState());
         connect(qApp, &QGuiApplication::applicationStateChanged, this,
                 [this](Qt::ApplicationState state) { setScenePhase(scenePhaseOf(state)); });
@@ -127,6 +130,11 @@ void MorvaneApp::updatePrivacyCover() {
 }
 
 bool MorvaneApp::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && isQuitKey(*static_cast<QKeyEvent*>(event))) {
+        // Ends the application as closing the window does.
+        QCoreApplication::quit();
+        return true;
+    }
     if (watched == window_ && event->type() == QEvent::Resize) cover_->setGeometry(window_->rect());
     return QObject::eventFilter(watched, event);
 }

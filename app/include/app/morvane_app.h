@@ -9,6 +9,8 @@
 
 #include "app/monitor_screen.h"
 
+class QKeyEvent;
+
 namespace morvane {
 
 class AppLogo;
@@ -21,6 +23,9 @@ ScenePhase scenePhaseOf(Qt::ApplicationState state);
 
 /// Whether the privacy cover hides the window: only with the setting "useVault" on and the scene not active.
 bool privacyCoverShown(bool useVault, ScenePhase phase);
+
+/// Ctrl+Q, which quits from any window of the application.
+bool isQuitKey(const QKeyEvent& event);
 
 /// The roles a device can take. The desktop root never chooses one: it is always the remote.
 enum class AppRole { camera, monitor, deck };

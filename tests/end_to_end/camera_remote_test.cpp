@@ -259,12 +259,16 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
                              [](const std::string& line) { return line.rfind("take ", 0) == 0; });
     };
     const auto takesBefore = takeLines();
+    recording.restart();
+    eventually([&] { return recording.elapsed() > 1500; });
     ::kill(static_cast<pid_t>(camera.process.processId()), SIGTERM);
     ASSERT_TRUE(camera.process.waitForFinished(60000));
     while (camera.process.canReadLine()) camera.lines.push_back(camera.process.readLine().trimmed().toStdString());
     EXPECT_EQ(camera.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(camera.process.exitCode(), 0);
-    EXPECT_EQ(takeLines(), takesBefore + 1) << "the running take is finished";
+    std::string output;
+    for (const auto& line : camera.lines) output += line + "\n";
+    EXPECT_EQ(takeLines(), takesBefore + 1) << "the running take is finished:\n" << output;
     EXPECT_TRUE(camera.lineStartingWith("stopped"));
     std::string kept;
     for (const auto& line : camera.lines)

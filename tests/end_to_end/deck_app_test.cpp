@@ -169,25 +169,27 @@ TEST(DeckApp, CollectATakeSwitchACameraInTheEditorAndExportTheProgram) {
         test::eventually([] { return false; }, 100);
         return std::fabs(editor.time() - 1.0) < 0.05;
     }));
-    AngleButton* closeButton = nullptr;
+    // The camera on air when the take began (the first to report) opens the edit; the other one is switched to.
+    const std::string first = editor.edit()->switches.front().camera;
+    const std::string other = first == "Wide" ? "Close" : "Wide";
+    AngleButton* otherButton = nullptr;
     ASSERT_TRUE(eventually([&] {
         for (auto* button : editorView->findChildren<AngleButton*>())
-            if (button->camera() == "Close") closeButton = button;
-        return closeButton != nullptr;
+            if (button->camera() == other) otherButton = button;
+        return otherButton != nullptr;
     }));
-    QTest::mouseClick(closeButton, Qt::LeftButton);
+    QTest::mouseClick(otherButton, Qt::LeftButton);
     std::optional<double> cut;
     const bool switched = eventually([&] {
         if (const auto& edit = editor.edit())
             for (const auto& s : edit->switches)
-                if (s.camera == "Close" && s.time > 0.5) cut = s.time;
+                if (s.camera == other && s.time > 0.5) cut = s.time;
         return cut.has_value();
     });
     std::string switches;
     if (editor.edit())
         for (const auto& s : editor.edit()->switches) switches += s.camera + "@" + std::to_string(s.time) + " ";
-    ASSERT_TRUE(switched) << "at " << editor.time() << ": " << switches << " visible " << closeButton->isVisible()
-                          << " enabled " << closeButton->isEnabled();
+    ASSERT_TRUE(switched) << "at " << editor.time() << ": " << switches;
 
     // Export, quickly: the program's look does not matter here, only its cuts.
     auto exportOptions = RetouchBuilder::defaultExportOptions();
@@ -206,10 +208,13 @@ TEST(DeckApp, CollectATakeSwitchACameraInTheEditorAndExportTheProgram) {
     // Red before the switch, blue after it.
     const auto before = fixtures::colorAt(program, std::max(0.1, *cut - 0.5));
     const auto after = fixtures::colorAt(program, *cut + 0.5);
-    EXPECT_GT(before.r, 150) << "the first camera before the switch at " << *cut;
-    EXPECT_LT(before.b, 100);
-    EXPECT_GT(after.b, 150) << "the second camera after the switch at " << *cut;
-    EXPECT_LT(after.r, 100);
+    // Wide films red, Close blue.
+    const auto red = [](const fixtures::Rgb& c) { return c.r > 150 && c.b < 100; };
+    const auto blue = [](const fixtures::Rgb& c) { return c.b > 150 && c.r < 100; };
+    EXPECT_TRUE(first == "Wide" ? red(before) : blue(before))
+        << first << " before the switch at " << *cut << ": " << before.r << "," << before.g << "," << before.b;
+    EXPECT_TRUE(other == "Wide" ? red(after) : blue(after))
+        << other << " after the switch at " << *cut << ": " << after.r << "," << after.g << "," << after.b;
 
     editor.done();
     screen.setShowTakes(false);

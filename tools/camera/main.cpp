@@ -224,8 +224,10 @@ int main(int argc, char** argv) {
     input.detach();  // blocked on standard input until the process ends
     quitOnTerminationSignals();
     const int rc = QCoreApplication::exec();
-    // A running take is finished and kept before the link goes.
+    // A running take is finished and kept before the link goes; its entry in the take log and its report come
+    // back through the event loop, which has ended, so they are delivered here.
     controller->stop();
+    QCoreApplication::processEvents();
     say("stopped");
     return rc;
 }

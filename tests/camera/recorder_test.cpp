@@ -13,6 +13,7 @@
 #include "platform/synthetic_source.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 extern "C" {
 #include <libavutil/timecode.h>
@@ -20,16 +21,6 @@ extern "C" {
 
 namespace morvane {
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
 
 TEST(Timecode, FormatsPerRate) {
     using F = MovieRecorder::TimecodeFormat;
@@ -153,7 +144,7 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     EXPECT_EQ(readTimecodeFormat(dir / "take.mov"), MovieRecorder::timecodeFormat(take.rate, take.ntsc));
 
     const std::string probe =
-        run("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "take.mov").string() + "'");
+        test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "take.mov").string() + "'");
     EXPECT_NE(probe.find("codec_type=video"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
@@ -162,10 +153,10 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     // Constant rate at the recording rate, whatever the capture's rate: two seconds of frames.
     EXPECT_NE(probe.find("avg_frame_rate=" + take.probedRate), std::string::npos) << probe;
     const double movieFps = take.ntsc ? take.rate * 1000.0 / 1001 : take.rate;
-    const std::string packets =
-        run("ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets "
-            "-of csv=p=0 '" +
-            (dir / "take.mov").string() + "'");
+    const std::string packets = test::commandOutput(
+        "ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets "
+        "-of csv=p=0 '" +
+        (dir / "take.mov").string() + "'");
     EXPECT_NEAR(std::atof(packets.c_str()), 2 * movieFps, 1.5) << packets;
 }
 
@@ -226,7 +217,8 @@ TEST(DeckCopy, ALargeTakeBecomesA1080pCopyWithItsSoundAndTimecode) {
 
     std::string error;
     ASSERT_TRUE(makeDeckCopy(dir / "take.mov", dir / "copy.mov", &error)) << error;
-    const std::string probe = run("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "copy.mov").string() + "'");
+    const std::string probe =
+        test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "copy.mov").string() + "'");
     EXPECT_NE(probe.find("width=1920"), std::string::npos) << probe;
     EXPECT_NE(probe.find("height=1080"), std::string::npos);
     EXPECT_NE(probe.find("codec_name=h264"), std::string::npos);

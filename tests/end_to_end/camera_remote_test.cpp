@@ -17,6 +17,7 @@
 #include <csignal>
 #include <random>
 
+#include "camera_process.h"
 #include "deck/retouch_library.h"
 #include "fake_usbmux_service.h"
 #include "link/usb_hub.h"
@@ -49,34 +50,7 @@ std::uint16_t freePort() {
     return ntohs(address.sin_port);
 }
 
-/// The camera program, with its output lines collected.
-class CameraProcess {
-public:
-    void start(const QStringList& arguments, const QProcessEnvironment& environment) {
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
-            while (process.canReadLine()) lines.push_back(process.readLine().trimmed().toStdString());
-        });
-        process.start(CAMERA_PROGRAM, arguments);
-    }
-    ~CameraProcess() {
-        if (process.state() != QProcess::NotRunning) {
-            process.write("quit\n");
-            if (!process.waitForFinished(15000)) process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    std::optional<std::string> lineStartingWith(const std::string& prefix) const {
-        for (const auto& line : lines)
-            if (line.rfind(prefix, 0) == 0) return line;
-        return std::nullopt;
-    }
-    void type(const std::string& line) { process.write((line + "\n").c_str()); }
-
-    QProcess process;
-    std::vector<std::string> lines;
-};
+using test::CameraProcess;
 
 // A camera whose identity key can be neither read nor stored would never announce itself: the program says why
 // and ends instead of reporting that it is ready.
@@ -146,7 +120,8 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");  // whatever started the test, nothing leaves loopback
     environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(group));
     environment.insert("MORVANE_NEARBY_PORT", QString::number(port));
-    camera.start({"--name", "Cam E2E", "--folder", QString::fromStdString((root / "camera").string()), "--size",
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam E2E", "--folder", QString::fromStdString((root / "camera").string()), "--size",
                   "640x360", "--usb-port", QString::number(cameraUSBPort)},
                  environment);
     ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("ready").has_value(); }));

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "camera/take_log.h"
+#include "camera_process.h"
 #include "deck/retouch_library.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
@@ -22,6 +23,7 @@
 #include "remote/video_receiver.h"
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
+#include "test_files.h"
 
 namespace morvane {
 namespace {
@@ -36,44 +38,7 @@ void pause(int milliseconds) {
     eventually([&] { return timer.elapsed() >= milliseconds; }, milliseconds + 1000);
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
-/// The camera program, with its output lines collected.
-class CameraProcess {
-public:
-    void start(const QStringList& arguments, const QProcessEnvironment& environment) {
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
-            while (process.canReadLine()) lines.push_back(process.readLine().trimmed().toStdString());
-        });
-        process.start(CAMERA_PROGRAM, arguments);
-    }
-    ~CameraProcess() {
-        if (process.state() != QProcess::NotRunning) {
-            process.write("quit\n");
-            if (!process.waitForFinished(15000)) process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    std::optional<std::string> lineStartingWith(const std::string& prefix) const {
-        for (const auto& line : lines)
-            if (line.rfind(prefix, 0) == 0) return line;
-        return std::nullopt;
-    }
-    void type(const std::string& line) { process.write((line + "\n").c_str()); }
-
-    QProcess process;
-    std::vector<std::string> lines;
-};
+using test::CameraProcess;
 
 struct Mean {
     double red = 0, green = 0, blue = 0;
@@ -159,10 +124,10 @@ TakeDocument readTake(const std::string& text) {
 // Each stream of a movie as ffprobe reports it: key=value fields.
 std::vector<std::map<std::string, std::string>> probeStreams(const std::filesystem::path& movie) {
     std::vector<std::map<std::string, std::string>> streams;
-    const std::string out =
-        run("ffprobe -v error -show_entries stream=codec_type,codec_tag_string,avg_frame_rate "
-            "-of compact=p=0 '" +
-            movie.string() + "'");
+    const std::string out = test::commandOutput(
+        "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,avg_frame_rate "
+        "-of compact=p=0 '" +
+        movie.string() + "'");
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::map<std::string, std::string> fields;
@@ -232,7 +197,8 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
     std::vector<std::unique_ptr<CameraProcess>> processes;
     for (const auto& camera : cameras) {
         processes.push_back(std::make_unique<CameraProcess>());
-        processes.back()->start({"--name", QString::fromStdString(camera.name), "--folder",
+        processes.back()->start(CAMERA_PROGRAM,
+                                {"--name", QString::fromStdString(camera.name), "--folder",
                                  QString::fromStdString((root / camera.name).string()), "--size", "320x180", "--fps",
                                  QString::fromStdString(camera.fps)},
                                 environment);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -8,6 +9,17 @@
 #include <string_view>
 
 namespace morvane::test {
+
+/// What a shell command prints on its standard output; empty when it cannot be started.
+inline std::string commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
 
 /// The whole contents of a file; empty when it cannot be read.
 inline std::string readFile(const std::filesystem::path& path) {

@@ -32,8 +32,11 @@ constexpr std::size_t batchLimit = 256 * 1024;
 constexpr std::size_t notSentLowWater = 128 * 1024;
 // Decrypted bytes taken from TLS at once: large reads keep the system calls and record handling few.
 constexpr std::size_t readChunk = 256 * 1024;
-// How much one connection reads or writes before the thread's other sockets get a turn.
+// How much one connection reads before the thread's other sockets get a turn.
 constexpr std::size_t turnLimit = 1024 * 1024;
+// Writing hands the thread back sooner: while it writes file data it reads nothing, and a packet from the peer
+// waits in the socket for the next turn (at 1 MiB a turn, milliseconds).
+constexpr std::size_t writeTurnLimit = 256 * 1024;
 constexpr std::size_t directThreshold = 16 * 1024;
 constexpr std::size_t maxSpare = 16;
 // A packet up to this size is encrypted and written by the sending thread itself when nothing else is being written:
@@ -492,7 +495,7 @@ private:
                 if (closed_.load()) return;
                 if (!takeNext()) return;
             }
-            if (written >= turnLimit) {
+            if (written >= writeTurnLimit) {
                 asio::post(service_->io, [self = shared_from_this()] { self->writeSome(); });
                 return;
             }

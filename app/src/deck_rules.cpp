@@ -9,7 +9,9 @@
 
 namespace morvane {
 
-QString deckBarStateText(bool onAir) { return onAir ? QStringLiteral("ON AIR") : QStringLiteral("Put on air"); }
+QString deckBarStateText(bool onAir) {
+    return onAir ? QStringLiteral("ON AIR") : QStringLiteral("Put on air");
+}
 
 QString deckBarAccessibilityLabel(const std::string& name, int number, bool onAir) {
     QString label = QString::fromStdString(name) + QStringLiteral(", camera ") + QString::number(number);
@@ -31,7 +33,9 @@ QString deckLensLabel(double factor) {
     return QString::fromStdString(wholeNumberText(wholeNumber(factor)));
 }
 
-bool deckLensIsSelected(double zoom, double factor) { return std::abs(zoom - factor) < 0.05; }
+bool deckLensIsSelected(double zoom, double factor) {
+    return std::abs(zoom - factor) < 0.05;
+}
 
 QString flipCameraLabel(const std::string& name, bool isFrontCamera) {
     return QStringLiteral("Use ") + QString::fromStdString(name) +

@@ -49,8 +49,7 @@ void FeedGrid::rebuild() {
     tiles_ = std::move(kept);
     shown_.clear();
     for (const auto& feed : visible) shown_.push_back(feed->id());
-    for (auto& [id, tile] : tiles_)
-        tile->setVisible(std::find(shown_.begin(), shown_.end(), id) != shown_.end());
+    for (auto& [id, tile] : tiles_) tile->setVisible(std::find(shown_.begin(), shown_.end(), id) != shown_.end());
     place();
 }
 
@@ -76,7 +75,9 @@ std::vector<QRect> FeedGrid::overlayRectsAt(const QSize& size) const {
     return out;
 }
 
-void FeedGrid::resizeEvent(QResizeEvent*) { place(); }
+void FeedGrid::resizeEvent(QResizeEvent*) {
+    place();
+}
 
 void FeedGrid::place() {
     const auto layout = feedGridLayout(shown_.size(), QSizeF(size()));

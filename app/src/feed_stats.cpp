@@ -18,8 +18,12 @@ constexpr qreal lineSpacing = 3;
 // The figures sit on a dark backing of their own: a halo alone leaves them unreadable on a bright picture.
 constexpr qreal padX = 6, padY = 3, backingRadius = 6;
 constexpr qreal backingOpacity = 0.72;
-QFont statsFont() { return monospacedDigits(theme::font(TextStyle::caption2)); }
-qreal statsHeight() { return QFontMetricsF(statsFont()).height(); }
+QFont statsFont() {
+    return monospacedDigits(theme::font(TextStyle::caption2));
+}
+qreal statsHeight() {
+    return QFontMetricsF(statsFont()).height();
+}
 }  // namespace
 
 FeedStats::FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent)
@@ -37,7 +41,9 @@ FeedStats::FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent)
     updateHealth();
 }
 
-bool FeedStats::healthLineShown() const { return !health_->isHidden(); }
+bool FeedStats::healthLineShown() const {
+    return !health_->isHidden();
+}
 
 void FeedStats::updateStats() {
     const auto& stats = feed_->stats();
@@ -66,7 +72,9 @@ void FeedStats::place() {
     health_->setGeometry(qRound(padX), qRound(top), health_->sizeHint().width(), health_->sizeHint().height());
 }
 
-void FeedStats::resizeEvent(QResizeEvent*) { place(); }
+void FeedStats::resizeEvent(QResizeEvent*) {
+    place();
+}
 
 QSize FeedStats::sizeHint() const {
     const QFontMetricsF metrics(statsFont());

@@ -43,7 +43,9 @@ constexpr QSize histogramSize{128, 52};
 constexpr int readingsSpacing = 8;
 constexpr int readingsGap = 4;  // below the expand button
 
-QFont badgeFont() { return theme::font(TextStyle::caption, QFont::Black); }
+QFont badgeFont() {
+    return theme::font(TextStyle::caption, QFont::Black);
+}
 const QString& badgeText() {
     static const QString text = QStringLiteral("ON AIR");
     return text;
@@ -85,8 +87,8 @@ protected:
         if (border_.kind != TileBorder::Kind::none) {
             const bool red = border_.kind != TileBorder::Kind::selected;
             p.setBrush(Qt::NoBrush);
-            p.setPen(QPen(red ? theme::red() : theme::yellow(), border_.width, Qt::SolidLine, Qt::SquareCap,
-                          Qt::MiterJoin));
+            p.setPen(
+                QPen(red ? theme::red() : theme::yellow(), border_.width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
             // Inside the edge for red; centred on it for the yellow outline (half of it is clipped away).
             const qreal inset = border_.insideEdge ? border_.width / 2 : 0;
             p.drawRect(r.adjusted(inset, inset, -inset, -inset));
@@ -149,21 +151,22 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->setSizeConstraint(QLayout::SetFixedSize);
     }
 
-
-    expand_ = new RoundIconButton("arrow.up.left.and.arrow.down.right", QStringLiteral("Expand"),
-                                  [this] { expandOrCollapse(); }, this);
+    expand_ = new RoundIconButton(
+        "arrow.up.left.and.arrow.down.right", QStringLiteral("Expand"), [this] { expandOrCollapse(); }, this);
 
     readingsColumn_ = new QWidget(this);
     readingsColumn_->setAttribute(Qt::WA_TranslucentBackground);
     std::weak_ptr<MonitorController> weakController = controller_;
     std::weak_ptr<CameraFeed> weakFeed = feed_;
-    loupe_ = new LoupeView(loupeSide(false), [weakController, weakFeed] {
-        auto controller = weakController.lock();
-        auto feed = weakFeed.lock();
-        if (!controller || !feed || !feed->status()) return;
-        sendToCamera(*controller, feed->id(),
-                     CameraCommand::SetLoupe{true, nextLoupeContours(*feed->status())});
-    }, readingsColumn_);
+    loupe_ = new LoupeView(
+        loupeSide(false),
+        [weakController, weakFeed] {
+            auto controller = weakController.lock();
+            auto feed = weakFeed.lock();
+            if (!controller || !feed || !feed->status()) return;
+            sendToCamera(*controller, feed->id(), CameraCommand::SetLoupe{true, nextLoupeContours(*feed->status())});
+        },
+        readingsColumn_);
     legend_ = new FalseColorLegend(readingsColumn_);
     scope_ = new ScopeView(readingsColumn_);
     scope_->resize(scopeSize);
@@ -171,11 +174,14 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     histogram_->resize(histogramSize);
 
     frame_ = new Frame(this);
-    deckBar_ = new DeckBar(1, feed_->name(), false, [weakController, weakFeed] {
-        auto controller = weakController.lock();
-        auto feed = weakFeed.lock();
-        if (controller && feed) controller->putOnAir(*feed);
-    }, this);
+    deckBar_ = new DeckBar(
+        1, feed_->name(), false,
+        [weakController, weakFeed] {
+            auto controller = weakController.lock();
+            auto feed = weakFeed.lock();
+            if (controller && feed) controller->putOnAir(*feed);
+        },
+        this);
 
     pinch_ = new PinchToZoom(this, [weakController, weakFeed](const CameraCommand& command) {
         auto controller = weakController.lock();
@@ -184,9 +190,9 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     });
 
     MonitorController* c = controller_.get();
-    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::soloIDChanged,
-                        &MonitorController::programIDChanged, &MonitorController::deckModeChanged,
-                        &MonitorController::selectedIDChanged})
+    for (auto signal :
+         {&MonitorController::feedsChanged, &MonitorController::soloIDChanged, &MonitorController::programIDChanged,
+          &MonitorController::deckModeChanged, &MonitorController::selectedIDChanged})
         connect(c, signal, this, &FeedTile::refresh);
     connect(c, &MonitorController::showHistogramChanged, this, &FeedTile::refreshReadings);
     CameraFeed* f = feed_.get();
@@ -210,10 +216,18 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
 
 FeedTile::~FeedTile() = default;
 
-const std::optional<QPointF>& FeedTile::focusPoint() const { return focus_->point(); }
-TileBorder FeedTile::border() const { return frame_->border(); }
-bool FeedTile::onAirBadgeShown() const { return frame_->badge(); }
-QRect FeedTile::onAirBadgeRect() const { return badgeRect(width()).toAlignedRect(); }
+const std::optional<QPointF>& FeedTile::focusPoint() const {
+    return focus_->point();
+}
+TileBorder FeedTile::border() const {
+    return frame_->border();
+}
+bool FeedTile::onAirBadgeShown() const {
+    return frame_->badge();
+}
+QRect FeedTile::onAirBadgeRect() const {
+    return badgeRect(width()).toAlignedRect();
+}
 
 std::vector<QRect> FeedTile::overlayRects() const {
     std::vector<QRect> out;
@@ -230,7 +244,9 @@ void FeedTile::setPlacement(bool isSelected, bool showsChrome) {
     refresh();
 }
 
-bool FeedTile::isOnAir() const { return controller_->programID() == feed_->id(); }
+bool FeedTile::isOnAir() const {
+    return controller_->programID() == feed_->id();
+}
 
 void FeedTile::refreshStatus() {
     const auto& status = feed_->status();
@@ -263,8 +279,8 @@ void FeedTile::refresh() {
 void FeedTile::refreshReadings() {
     const auto& status = feed_->status();
     const auto& live = feed_->live();
-    readings_ = tileReadings(status, live.scope().has_value(), controller_->showHistogram(),
-                             live.histogram().has_value());
+    readings_ =
+        tileReadings(status, live.scope().has_value(), controller_->showHistogram(), live.histogram().has_value());
     loupe_->setVisible(readings_.loupe);
     if (readings_.loupe) {
         loupe_->setImage(live.loupe());
@@ -284,7 +300,9 @@ void FeedTile::refreshGuides() {
     guides_->refresh();
 }
 
-void FeedTile::resizeEvent(QResizeEvent*) { layoutLayers(); }
+void FeedTile::resizeEvent(QResizeEvent*) {
+    layoutLayers();
+}
 
 bool FeedTile::eventFilter(QObject* watched, QEvent* event) {
     if (watched == chrome_ && event->type() == QEvent::Resize && !layingOut_) layoutLayers();
@@ -294,9 +312,9 @@ bool FeedTile::eventFilter(QObject* watched, QEvent* event) {
 void FeedTile::layoutLayers() {
     layingOut_ = true;
     const QRect all = rect();
-    for (QWidget* layer : {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_),
-                           static_cast<QWidget*>(countdown_), static_cast<QWidget*>(flash_),
-                           static_cast<QWidget*>(frame_)})
+    for (QWidget* layer :
+         {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_), static_cast<QWidget*>(countdown_),
+          static_cast<QWidget*>(flash_), static_cast<QWidget*>(frame_)})
         layer->setGeometry(all);
     const bool deck = controller_->deckMode();
     noPicture_->adjustSize();
@@ -315,9 +333,9 @@ void FeedTile::layoutLayers() {
     int readingsTop = qRound(insets.top);
     if (!expand_->isHidden()) readingsTop = std::max(readingsTop, expand_->geometry().bottom() + 1 + readingsGap);
     const int legendWidth = readings_.legend ? legend_->sizeHint().width() : 0;
-    const int natural = std::max({readings_.loupe ? qRound(loupeSide(showsChrome_)) : 0, legendWidth,
-                                  readings_.scope ? scopeSize.width() : 0,
-                                  readings_.histogram ? histogramSize.width() : 0});
+    const int natural =
+        std::max({readings_.loupe ? qRound(loupeSide(showsChrome_)) : 0, legendWidth,
+                  readings_.scope ? scopeSize.width() : 0, readings_.histogram ? histogramSize.width() : 0});
     int naturalHeight = 0;
     if (readings_.loupe) naturalHeight += qRound(loupeSide(showsChrome_)) + readingsSpacing;
     if (readings_.legend) naturalHeight += legend_->sizeHint().height() + readingsSpacing;
@@ -344,8 +362,8 @@ void FeedTile::layoutLayers() {
     histogram_->resize((QSizeF(histogramSize) * scale).toSize());
     int columnWidth = 0, y = 0;
     std::vector<QWidget*> shown;
-    for (QWidget* item : {static_cast<QWidget*>(loupe_), static_cast<QWidget*>(legend_),
-                          static_cast<QWidget*>(scope_), static_cast<QWidget*>(histogram_)})
+    for (QWidget* item : {static_cast<QWidget*>(loupe_), static_cast<QWidget*>(legend_), static_cast<QWidget*>(scope_),
+                          static_cast<QWidget*>(histogram_)})
         if (!item->isHidden()) shown.push_back(item);
     for (QWidget* item : shown) columnWidth = std::max(columnWidth, item->width());
     for (QWidget* item : shown) {
@@ -357,10 +375,10 @@ void FeedTile::layoutLayers() {
     deckBar_->setGeometry(0, 0, width(), DeckBar::barHeight);
 
     // Stacking order, bottom to top, as the layers are listed.
-    for (QWidget* layer : {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_),
-                           static_cast<QWidget*>(countdown_), static_cast<QWidget*>(flash_), noPicture_, chrome_,
-                           static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(frame_),
-                           static_cast<QWidget*>(deckBar_)})
+    for (QWidget* layer :
+         {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_), static_cast<QWidget*>(countdown_),
+          static_cast<QWidget*>(flash_), noPicture_, chrome_, static_cast<QWidget*>(expand_), readingsColumn_,
+          static_cast<QWidget*>(frame_), static_cast<QWidget*>(deckBar_)})
         layer->raise();
     layingOut_ = false;
 }

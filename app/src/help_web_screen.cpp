@@ -24,7 +24,9 @@ bool isLocal(const QUrl& url) {
 
 }  // namespace
 
-QUrl helpWebsiteBase() { return QUrl(QStringLiteral("https://brindlecroft.app/help/")); }
+QUrl helpWebsiteBase() {
+    return QUrl(QStringLiteral("https://brindlecroft.app/help/"));
+}
 
 HelpNavigation decideHelpNavigation(const QUrl& url, bool linkClick) {
     if (url.isEmpty()) return {true, std::nullopt};
@@ -72,7 +74,9 @@ HelpWebView::HelpWebView(std::function<void(const QUrl&)> openURL, QWidget* pare
     }
 }
 
-QString HelpWebView::helpPageResource() { return resources::helpPage(); }
+QString HelpWebView::helpPageResource() {
+    return resources::helpPage();
+}
 
 void HelpWebView::followLink(const QUrl& link) {
     const QUrl url = document()->baseUrl().resolved(link);

@@ -100,7 +100,8 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
       makeInhibitor_(std::move(options.makeInhibitor)),
       openURL_(std::move(options.openURL)) {
     if (!openURL_) openURL_ = [this](const QUrl& url) { openWithDesktop(url, this); };
-    controller_ = MonitorController::create(4, options.sharedLink, [] { return 0.0; }, std::move(options.environment));
+    controller_ = MonitorController::create(
+        4, options.sharedLink, [] { return 0.0; }, std::move(options.environment));
     showCameraSettings_ = controller_->environment().defaults->boolValue(demoCameraSettingsKey, false);
     controller_->setDeckMode(isDeckPhone_);
     controller_->setCollectsDeckCopies(isDeckPhone_);
@@ -217,15 +218,17 @@ MonitorScreenState MonitorScreen::state() const {
     return s;
 }
 
-bool MonitorScreen::isCompact() const { return height() > 0 && height() < compactHeightLimit; }
+bool MonitorScreen::isCompact() const {
+    return height() > 0 && height() < compactHeightLimit;
+}
 
 void MonitorScreen::observeController() {
     auto* c = controller_.get();
-    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged,
-                        &MonitorController::soloIDChanged, &MonitorController::deckModeChanged,
-                        &MonitorController::livePicturesChanged, &MonitorController::messageChanged,
-                        &MonitorController::pairingRequestChanged, &MonitorController::heardWordsChanged,
-                        &MonitorController::deckCopiesArrivingChanged}) {
+    for (auto signal :
+         {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged, &MonitorController::soloIDChanged,
+          &MonitorController::deckModeChanged, &MonitorController::livePicturesChanged,
+          &MonitorController::messageChanged, &MonitorController::pairingRequestChanged,
+          &MonitorController::heardWordsChanged, &MonitorController::deckCopiesArrivingChanged}) {
         connect(c, signal, this, &MonitorScreen::scheduleRefresh);
     }
 }
@@ -400,10 +403,9 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
 }
 
 void MonitorScreen::layoutLayers() {
-    const int inspectorWidth =
-        showCameraSettings_ ? std::clamp(std::min(inspectorIdealWidth, width() / 2), inspectorMinimumWidth,
-                                         inspectorMaximumWidth)
-                            : 0;
+    const int inspectorWidth = showCameraSettings_ ? std::clamp(std::min(inspectorIdealWidth, width() / 2),
+                                                                inspectorMinimumWidth, inspectorMaximumWidth)
+                                                   : 0;
     const int contentWidth = std::max(0, width() - inspectorWidth);
     pictureHost_->setGeometry(0, 0, contentWidth, height());
     inspector_->setGeometry(contentWidth, 0, inspectorWidth, height());
@@ -492,8 +494,7 @@ void MonitorScreen::setShowSettings(bool value) {
     showSettings_ = value;
     if (value) {
         // The settings screen brings its own bar ("Settings", "Done").
-        presentSheet(settingsSheet_, makeSettingsView(), QString(), false,
-                     [this] { setShowSettings(false); });
+        presentSheet(settingsSheet_, makeSettingsView(), QString(), false, [this] { setShowSettings(false); });
     } else {
         dismissSheet(settingsSheet_);
         // The settings screen may have switched importing on or off.
@@ -551,7 +552,9 @@ void MonitorScreen::setShowTakes(bool value) {
     takesSheet_->setPresented(value);
 }
 
-QMessageBox* MonitorScreen::pairingAlert() const { return pairingAlert_.data(); }
+QMessageBox* MonitorScreen::pairingAlert() const {
+    return pairingAlert_.data();
+}
 
 void MonitorScreen::refreshPresentationLayers() {
     backdrop_->setVisible(openSheet() != nullptr);
@@ -564,8 +567,8 @@ SheetDialog* MonitorScreen::openSheet() const {
     return nullptr;
 }
 
-void MonitorScreen::presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title,
-                                 bool doneButton, std::function<void()> clear) {
+void MonitorScreen::presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title, bool doneButton,
+                                 std::function<void()> clear) {
     SheetDialog::Options options;
     options.title = title;
     options.doneButton = doneButton;

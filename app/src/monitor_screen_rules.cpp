@@ -54,24 +54,31 @@ ControlsKind controlsKind(const MonitorScreenState& state) {
     return ControlsKind::none;
 }
 
-std::string livePicturesSymbol(bool livePictures) { return livePictures ? "eye" : "eye.slash"; }
+std::string livePicturesSymbol(bool livePictures) {
+    return livePictures ? "eye" : "eye.slash";
+}
 
 QString livePicturesLabel(bool livePictures) {
     return livePictures ? QStringLiteral("Hide live pictures") : QStringLiteral("Show live pictures");
 }
 
 QString deckSwitchAccessibilityLabel(bool deckMode) {
-    return deckMode ? QStringLiteral("Podcast deck on: click a camera to put it on air") : QStringLiteral("Podcast deck");
+    return deckMode ? QStringLiteral("Podcast deck on: click a camera to put it on air")
+                    : QStringLiteral("Podcast deck");
 }
 
-QString nearbyDevicesLabel() { return QStringLiteral("Nearby devices"); }
+QString nearbyDevicesLabel() {
+    return QStringLiteral("Nearby devices");
+}
 
 QString arrivingCopiesBadge(int deckCopiesArriving) {
     if (deckCopiesArriving <= 0) return {};
     return QString::number(deckCopiesArriving);
 }
 
-QString pairingAlertTitle() { return QStringLiteral("Confirm pairing code"); }
+QString pairingAlertTitle() {
+    return QStringLiteral("Confirm pairing code");
+}
 
 QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
     return QStringLiteral("Camera: “") + QString::fromStdString(request.name) + QStringLiteral("”\n\nCode: ") +
@@ -83,6 +90,8 @@ bool controlsCollapsedByDefault(int width, int height) {
     return width < roomyControlsWidth || height < roomyControlsHeight;
 }
 
-QString cameraShortcutTitle(int number) { return QStringLiteral("Camera %1 on air").arg(number); }
+QString cameraShortcutTitle(int number) {
+    return QStringLiteral("Camera %1 on air").arg(number);
+}
 
 }  // namespace morvane

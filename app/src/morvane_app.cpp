@@ -31,7 +31,9 @@ bool isQuitKey(const QKeyEvent& event) {
     return event.key() == Qt::Key_Q && (event.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
-bool privacyCoverShown(bool useVault, ScenePhase phase) { return useVault && phase != ScenePhase::active; }
+bool privacyCoverShown(bool useVault, ScenePhase phase) {
+    return useVault && phase != ScenePhase::active;
+}
 
 ContentView::ContentView(MonitorScreenOptions options, QWidget* parent) : QWidget(parent) {
     // The desktop root never builds the deck configuration and has no exit.
@@ -94,7 +96,9 @@ MorvaneApp::MorvaneApp(Options options) : defaults_(options.defaults) {
     updatePrivacyCover();
 }
 
-MorvaneApp::~MorvaneApp() { delete window_; }
+MorvaneApp::~MorvaneApp() {
+    delete window_;
+}
 
 MonitorScreen* MorvaneApp::monitorScreen() const {
     return deck_ ? deck_->monitorScreen() : content_->monitorScreen();
@@ -142,8 +146,8 @@ bool MorvaneApp::eventFilter(QObject* watched, QEvent* event) {
 void MorvaneApp::authenticationReply(bool success, const QString& error, std::function<void(bool)> continuation) {
     (void)error;
     if (!continuation || !qApp) return;
-    QMetaObject::invokeMethod(qApp, [success, continuation = std::move(continuation)] { continuation(success); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [success, continuation = std::move(continuation)] { continuation(success); }, Qt::QueuedConnection);
 }
 
 }  // namespace morvane

@@ -169,7 +169,8 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
                                           caption, this);
             break;
         case NearbyRowFace::Label::paired:
-            stateLabel_ = new SymbolLabel("checkmark.seal.fill", QStringLiteral("Paired"), theme::green(), caption, this);
+            stateLabel_ =
+                new SymbolLabel("checkmark.seal.fill", QStringLiteral("Paired"), theme::green(), caption, this);
             break;
         case NearbyRowFace::Label::none:
             break;
@@ -198,7 +199,8 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
         case NearbyRowFace::Control::connect:
         case NearbyRowFace::Control::pair:
             button_ = new QPushButton(
-                face.control == NearbyRowFace::Control::pair ? QStringLiteral("Pair") : QStringLiteral("Connect"), this);
+                face.control == NearbyRowFace::Control::pair ? QStringLiteral("Pair") : QStringLiteral("Connect"),
+                this);
             button_->setStyleSheet(prominentStyle());
             connect(button_, &QPushButton::clicked, this, call(&CameraLink::connect));
             break;

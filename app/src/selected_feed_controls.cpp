@@ -12,8 +12,11 @@ namespace morvane {
 SelectedFeedControls::SelectedFeedControls(std::shared_ptr<MonitorController> controller,
                                            std::shared_ptr<CameraFeed> feed, std::function<void()> openGallery,
                                            std::function<void()> openSettings, QWidget* parent)
-    : QWidget(parent), controller_(std::move(controller)), feed_(std::move(feed)),
-      openGallery_(std::move(openGallery)), openSettings_(std::move(openSettings)) {
+    : QWidget(parent),
+      controller_(std::move(controller)),
+      feed_(std::move(feed)),
+      openGallery_(std::move(openGallery)),
+      openSettings_(std::move(openSettings)) {
     setAttribute(Qt::WA_TranslucentBackground);
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);

@@ -37,8 +37,7 @@ namespace settings {
 QString pairedDeviceLine(const TrustedPeer& peer) {
     QLocale locale;
     if (locale.name() == QLatin1String("C")) locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    const QDate date =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(peer.pairedAt.unixSeconds() * 1000.0)).date();
+    const QDate date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(peer.pairedAt.unixSeconds() * 1000.0)).date();
     return QString(peer.role == 1 ? "Camera" : "Remote") + QStringLiteral(" · paired ") +
            locale.toString(date, QStringLiteral("MMM d, yyyy")) + QStringLiteral(" · ") +
            QString::fromStdString(DeviceIdentity::keyFingerprint(peer.publicKey));
@@ -46,19 +45,22 @@ QString pairedDeviceLine(const TrustedPeer& peer) {
 
 QString voiceFooter(const std::optional<std::string>& language) {
     if (!language) {
-        return QStringLiteral("Needs the offline speech model: turn on Dictation in Settings › General › Keyboard, then "
-                              "come back.");
+        return QStringLiteral(
+            "Needs the offline speech model: turn on Dictation in Settings › General › Keyboard, then "
+            "come back.");
     }
-    return QStringLiteral("With Voice on (the speech-bubble button): the shutter word works like the shutter button, "
-                          "the start and stop words start and stop recording (switching to video if needed), and on a "
-                          "remote the marker word drops a marker. With All cameras on, they reach every camera. "
-                          "Recognition runs on this device only, offline, in ") +
+    return QStringLiteral(
+               "With Voice on (the speech-bubble button): the shutter word works like the shutter button, "
+               "the start and stop words start and stop recording (switching to video if needed), and on a "
+               "remote the marker word drops a marker. With All cameras on, they reach every camera. "
+               "Recognition runs on this device only, offline, in ") +
            QString::fromStdString(*language) + QStringLiteral("; the words it hears appear above the controls.");
 }
 
 QString helpFooter() {
-    return QStringLiteral("The help works offline; the latest version is at %1. Bugs and test feedback: %2. Everything "
-                          "else: %3.")
+    return QStringLiteral(
+               "The help works offline; the latest version is at %1. Bugs and test feedback: %2. Everything "
+               "else: %3.")
         .arg(QString::fromUtf8(helpPageAddress), QString::fromUtf8(feedbackAddress), QString::fromUtf8(contactAddress));
 }
 
@@ -134,8 +136,9 @@ QPushButton* linkRow(const QString& text, const char* symbol, QWidget* parent) {
     button->setCursor(Qt::PointingHandCursor);
     button->setIcon(symbolIcon(symbol, theme::blue(), 20));
     button->setFont(theme::font(theme::TextStyle::body));
-    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; text-align: left; border: none; padding: 10px 16px; }")
-                              .arg(theme::blue().name()));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; text-align: left; border: none; padding: 10px 16px; }")
+            .arg(theme::blue().name()));
     return button;
 }
 
@@ -148,8 +151,9 @@ public:
         setSelectionMode(QAbstractItemView::ExtendedSelection);
         setFrameShape(QFrame::NoFrame);
         setContextMenuPolicy(Qt::CustomContextMenu);
-        setStyleSheet(QStringLiteral("QListWidget { background: transparent; } QListWidget::item { border-bottom: 1px "
-                                     "solid #3d3d41; } QListWidget::item:selected { background: #3a3a3c; }"));
+        setStyleSheet(
+            QStringLiteral("QListWidget { background: transparent; } QListWidget::item { border-bottom: 1px "
+                           "solid #3d3d41; } QListWidget::item:selected { background: #3a3a3c; }"));
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         connect(this, &QListWidget::customContextMenuRequested, this, [this](const QPoint& at) {
             if (selectedItems().isEmpty()) {
@@ -198,8 +202,12 @@ SettingsView::SettingsView(Environment environment, QWidget* parent) : QWidget(p
     build();
 }
 
-Defaults& SettingsView::defaults() const { return env_.defaults ? *env_.defaults : Defaults::standard(); }
-ShootLibrary& SettingsView::shootLibrary() const { return env_.shootLibrary ? *env_.shootLibrary : ShootLibrary::shared(); }
+Defaults& SettingsView::defaults() const {
+    return env_.defaults ? *env_.defaults : Defaults::standard();
+}
+ShootLibrary& SettingsView::shootLibrary() const {
+    return env_.shootLibrary ? *env_.shootLibrary : ShootLibrary::shared();
+}
 
 void SettingsView::build() {
     theme::setBackground(*this, theme::sheetBackground());
@@ -214,7 +222,8 @@ void SettingsView::build() {
     back_ = new QPushButton(QStringLiteral("Settings"), bar);
     back_->setFlat(true);
     back_->setIcon(symbolIcon("chevron.left", theme::blue(), 22));
-    back_->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; font-size: 17px; }").arg(theme::blue().name()));
+    back_->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; border: none; font-size: 17px; }").arg(theme::blue().name()));
     back_->setCursor(Qt::PointingHandCursor);
     back_->hide();
     title_ = new QLabel(QStringLiteral("Settings"), bar);
@@ -367,9 +376,9 @@ QWidget* SettingsView::buildForm() {
     column->addWidget(sectionHeader(QStringLiteral("Voice commands"), form));
     auto* voiceCard = new Card(form);
     const std::pair<const char*, const char*> wordFields[] = {{VoiceTrigger::shutterKey, "Word"},
-                                                             {VoiceTrigger::recordKey, "Start recording word"},
-                                                             {VoiceTrigger::stopKey, "Stop recording word"},
-                                                             {VoiceTrigger::markKey, "Marker word"}};
+                                                              {VoiceTrigger::recordKey, "Start recording word"},
+                                                              {VoiceTrigger::stopKey, "Stop recording word"},
+                                                              {VoiceTrigger::markKey, "Marker word"}};
     for (const auto& [key, label] : wordFields) {
         auto* field = formField(QString::fromUtf8(label), voiceCard);
         field->setText(QString::fromStdString(VoiceTrigger::storedWord(key, &defaults())));
@@ -463,13 +472,16 @@ void SettingsView::forget(const std::vector<int>& rows) {
     const std::vector<TrustedPeer> shown = paired_;
     TrustedPeers trusted(env_.keychain);
     for (int row : rows) {
-        if (row >= 0 && row < static_cast<int>(shown.size())) trusted.remove(shown[static_cast<std::size_t>(row)].publicKey);
+        if (row >= 0 && row < static_cast<int>(shown.size()))
+            trusted.remove(shown[static_cast<std::size_t>(row)].publicKey);
     }
     loadPaired();
     refreshPaired();
 }
 
-void SettingsView::setImportsFiles(bool on) { defaults().set("importsFiles", on); }
+void SettingsView::setImportsFiles(bool on) {
+    defaults().set("importsFiles", on);
+}
 
 void SettingsView::refreshFolder() {
     const QString path = QString::fromStdString(shootLibrary().defaultFolder().string());
@@ -479,13 +491,16 @@ void SettingsView::refreshFolder() {
     useDefault_->setVisible(shootLibrary().resolveBookmark().has_value());
 }
 
-QString SettingsView::shootFolderText() const { return folder_->property("fullPath").toString(); }
+QString SettingsView::shootFolderText() const {
+    return folder_->property("fullPath").toString();
+}
 
 void SettingsView::chooseFolder() {
     auto folder = env_.chooseFolder();
     if (!folder) return;
     std::error_code ec;
-    if (fs::is_directory(*folder, ec)) defaults().set(std::string(ShootLibrary::bookmarkKey), fs::absolute(*folder).string());
+    if (fs::is_directory(*folder, ec))
+        defaults().set(std::string(ShootLibrary::bookmarkKey), fs::absolute(*folder).string());
     refreshFolder();
 }
 

@@ -38,8 +38,8 @@ SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, 
             done_->setFlat(true);
             done_->setCursor(Qt::PointingHandCursor);
             done_->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
-            done_->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 6px 4px; }")
-                                     .arg(theme::blue().name()));
+            done_->setStyleSheet(
+                QStringLiteral("QPushButton { color: %1; border: none; padding: 6px 4px; }").arg(theme::blue().name()));
             connect(done_, &QPushButton::clicked, this, &QDialog::accept);
             row->addWidget(done_);
             leading->setFixedWidth(done_->sizeHint().width());

@@ -11,9 +11,13 @@
 namespace morvane {
 namespace {
 
-double framesPerSecond(const CameraStatus& status) { return TimelineRate::fps(status.frameRate, status.ntsc); }
+double framesPerSecond(const CameraStatus& status) {
+    return TimelineRate::fps(status.frameRate, status.ntsc);
+}
 
-bool exposureIsManual(const CameraStatus& status) { return status.exposure.is<ExposureSetting::Manual>(); }
+bool exposureIsManual(const CameraStatus& status) {
+    return status.exposure.is<ExposureSetting::Manual>();
+}
 
 template <std::size_t N>
 double nearestByRatio(const std::array<double, N>& table, double target) {
@@ -86,15 +90,21 @@ std::vector<SectionLayout> settingsSections(const CameraStatus& status, bool sho
 
 std::string colorProfileLabel(ColorProfile profile) {
     switch (profile) {
-        case ColorProfile::standard: return "SDR";
-        case ColorProfile::hdr: return "HDR (HLG)";
-        case ColorProfile::appleLog: return "Apple Log";
-        case ColorProfile::appleLog2: return "Apple Log 2";
+        case ColorProfile::standard:
+            return "SDR";
+        case ColorProfile::hdr:
+            return "HDR (HLG)";
+        case ColorProfile::appleLog:
+            return "Apple Log";
+        case ColorProfile::appleLog2:
+            return "Apple Log 2";
     }
     return {};
 }
 
-std::string codecLabel(VideoCodec codec) { return codecDisplayName(codec); }
+std::string codecLabel(VideoCodec codec) {
+    return codecDisplayName(codec);
+}
 
 std::string stabilizationLabel(Stabilization mode) {
     std::string text = caseName(mode);
@@ -104,13 +114,20 @@ std::string stabilizationLabel(Stabilization mode) {
 
 double codecDataRate(VideoCodec codec) {
     switch (codec) {
-        case VideoCodec::hevc: return 0;
-        case VideoCodec::proRes4444XQ: return 14.9;
-        case VideoCodec::proRes4444: return 9.9;
-        case VideoCodec::proRes422HQ: return 6.6;
-        case VideoCodec::proRes422: return 4.4;
-        case VideoCodec::proRes422LT: return 2.8;
-        case VideoCodec::proRes422Proxy: return 1.3;
+        case VideoCodec::hevc:
+            return 0;
+        case VideoCodec::proRes4444XQ:
+            return 14.9;
+        case VideoCodec::proRes4444:
+            return 9.9;
+        case VideoCodec::proRes422HQ:
+            return 6.6;
+        case VideoCodec::proRes422:
+            return 4.4;
+        case VideoCodec::proRes422LT:
+            return 2.8;
+        case VideoCodec::proRes422Proxy:
+            return 1.3;
     }
     return 0;
 }
@@ -185,7 +202,8 @@ std::vector<PickerOption<RateChoice>> rateOptions(const CameraStatus& status) {
 }
 
 std::vector<PickerOption<ColorProfile>> colourOptions(const CameraStatus& status) {
-    std::vector<PickerOption<ColorProfile>> options{{colorProfileLabel(ColorProfile::standard), ColorProfile::standard}};
+    std::vector<PickerOption<ColorProfile>> options{
+        {colorProfileLabel(ColorProfile::standard), ColorProfile::standard}};
     const auto format = currentFormat(status);
     if (!format) return options;
     for (ColorProfile profile : {ColorProfile::hdr, ColorProfile::appleLog, ColorProfile::appleLog2}) {
@@ -252,7 +270,9 @@ std::string portraitFooter(const CameraStatus& status) {
     return "This camera can't capture depth for Portrait photos.";
 }
 
-bool portraitEnabled(const CameraStatus& status) { return status.supportsPortrait && !status.isRecording; }
+bool portraitEnabled(const CameraStatus& status) {
+    return status.supportsPortrait && !status.isRecording;
+}
 
 std::vector<PickerOption<std::string>> microphoneOptions(const CameraStatus& status) {
     std::vector<PickerOption<std::string>> options;
@@ -269,7 +289,9 @@ std::vector<PickerOption<PreviewLUT>> lookOptions(const CameraStatus& status) {
     return options;
 }
 
-double nearestStandardShutter(double seconds) { return nearestByRatio(standardShutters(), seconds); }
+double nearestStandardShutter(double seconds) {
+    return nearestByRatio(standardShutters(), seconds);
+}
 
 double nearestStandardAngle(double seconds, double fps) {
     return nearestByRatio(standardAngles(), seconds * fps * 360.0);
@@ -313,7 +335,9 @@ std::string exposureFooter(const CameraStatus& status, bool showsAngle) {
            frameRateLabel(status.frameRate, status.ntsc) + " fps (180°).";
 }
 
-std::string isoText(float iso) { return "ISO " + wholeNumberText(roundedNumber(iso)); }
+std::string isoText(float iso) {
+    return "ISO " + wholeNumberText(roundedNumber(iso));
+}
 
 const std::vector<WhiteBalancePreset>& whiteBalancePresets() {
     static const std::vector<WhiteBalancePreset> presets{
@@ -321,7 +345,9 @@ const std::vector<WhiteBalancePreset>& whiteBalancePresets() {
     return presets;
 }
 
-std::string kelvinText(float kelvin) { return "Temperature: " + wholeNumberText(wholeNumber(kelvin)) + " K"; }
+std::string kelvinText(float kelvin) {
+    return "Temperature: " + wholeNumberText(wholeNumber(kelvin)) + " K";
+}
 
 std::string tintText(float tint) {
     const auto whole = wholeNumber(tint);
@@ -392,8 +418,7 @@ CameraCommand CameraSettingsModel::exposureModeChosen(bool manual, const CameraS
     return manualExposureCommand(usesAngle(status, showsAngle));
 }
 
-std::optional<CameraCommand> CameraSettingsModel::isoChanged(float value, const CameraStatus& status,
-                                                             bool showsAngle) {
+std::optional<CameraCommand> CameraSettingsModel::isoChanged(float value, const CameraStatus& status, bool showsAngle) {
     if (value == iso) return std::nullopt;
     iso = value;
     if (!exposureIsManual(status)) return std::nullopt;

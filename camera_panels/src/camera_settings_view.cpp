@@ -16,10 +16,10 @@
 #include <cmath>
 
 #include "camera_panels/camera_numbers.h"
+#include "camera_panels/exposure_tables.h"
 #include "camera_panels/lut_file_picker.h"
 #include "camera_panels/lut_import.h"
 #include "camera_panels/panel_controls.h"
-#include "camera_panels/exposure_tables.h"
 #include "camera_panels/status_texts.h"
 #include "camera_panels/stored_settings.h"
 #include "panel_slider_style.h"
@@ -35,7 +35,9 @@ constexpr int lensSteps = 1000;
 constexpr int kelvinStep = 100;
 constexpr int rowMargin = 16;
 
-QString qs(const std::string& text) { return QString::fromStdString(text); }
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 /// The rounded card of a section; draws a hairline between the rows that are shown.
 class FormCard : public QWidget {
@@ -83,13 +85,16 @@ QWidget* rowWidget(QWidget* parent, QHBoxLayout** layout, int minimumHeight = 44
     return row;
 }
 
-QComboBox* makePicker(QWidget* parent) { return new FormPicker(parent); }
+QComboBox* makePicker(QWidget* parent) {
+    return new FormPicker(parent);
+}
 
 /// Shows the options (replacing them only when they changed) and the chosen one, or none.
 void showOptions(QComboBox* combo, const std::vector<std::string>& labels, std::optional<std::size_t> selected) {
     const QSignalBlocker blocker(combo);
     bool same = combo->count() == static_cast<int>(labels.size());
-    for (int i = 0; same && i < combo->count(); ++i) same = combo->itemText(i) == qs(labels[static_cast<std::size_t>(i)]);
+    for (int i = 0; same && i < combo->count(); ++i)
+        same = combo->itemText(i) == qs(labels[static_cast<std::size_t>(i)]);
     if (!same) {
         combo->clear();
         for (const auto& label : labels) combo->addItem(qs(label));
@@ -140,8 +145,7 @@ struct CameraSettingsView::Section {
 };
 
 CameraSettingsView::CameraSettingsView(const CameraStatus& status, Send send, std::optional<BoolBinding> showHistogram,
-                                       StoredSettings* settings, std::unique_ptr<LUTFilePicker> picker,
-                                       QWidget* parent)
+                                       StoredSettings* settings, std::unique_ptr<LUTFilePicker> picker, QWidget* parent)
     : QWidget(parent),
       status_(status),
       send_(std::move(send)),
@@ -156,7 +160,9 @@ CameraSettingsView::CameraSettingsView(const CameraStatus& status, Send send, st
 
 CameraSettingsView::~CameraSettingsView() = default;
 
-bool CameraSettingsView::showsAngle() const { return settings_.boolValue(StoredSettings::shutterAsAngleKey, false); }
+bool CameraSettingsView::showsAngle() const {
+    return settings_.boolValue(StoredSettings::shutterAsAngleKey, false);
+}
 
 void CameraSettingsView::build() {
     auto* outer = new QVBoxLayout(this);
@@ -173,8 +179,9 @@ void CameraSettingsView::build() {
     done->setFlat(true);
     done->setCursor(Qt::PointingHandCursor);
     done->setFont(theme::font(theme::TextStyle::headline));
-    done->setStyleSheet(QStringLiteral("QPushButton { color: #0A84FF; border: none; background: transparent;"
-                                       " padding: 6px 0px; } QPushButton:pressed { color: rgba(10,132,255,120); }"));
+    done->setStyleSheet(
+        QStringLiteral("QPushButton { color: #0A84FF; border: none; background: transparent;"
+                       " padding: 6px 0px; } QPushButton:pressed { color: rgba(10,132,255,120); }"));
     connect(done, &QPushButton::clicked, this, &CameraSettingsView::dismissRequested);
     controls_[QStringLiteral("Done")] = done;
     balance->setFixedWidth(done->sizeHint().width());
@@ -197,8 +204,9 @@ void CameraSettingsView::build() {
     form->setContentsMargins(16, 8, 16, 24);
     form->setSpacing(0);
 
-    const SettingsSection order[] = {SettingsSection::exposure, SettingsSection::whiteBalance, SettingsSection::focus,
-                                     SettingsSection::video,    SettingsSection::photo,        SettingsSection::sound,
+    const SettingsSection order[] = {SettingsSection::exposure,     SettingsSection::whiteBalance,
+                                     SettingsSection::focus,        SettingsSection::video,
+                                     SettingsSection::photo,        SettingsSection::sound,
                                      SettingsSection::exposureAids, SettingsSection::monitoringLUT};
     for (SettingsSection kind : order) {
         auto section = std::make_unique<Section>();
@@ -221,14 +229,30 @@ void CameraSettingsView::build() {
         column->addWidget(section->footer);
         form->addWidget(section->container);
         switch (kind) {
-            case SettingsSection::exposure: buildExposure(*section); break;
-            case SettingsSection::whiteBalance: buildWhiteBalance(*section); break;
-            case SettingsSection::focus: buildFocus(*section); break;
-            case SettingsSection::video: buildVideo(*section); break;
-            case SettingsSection::photo: buildPhoto(*section); break;
-            case SettingsSection::sound: buildSound(*section); break;
-            case SettingsSection::exposureAids: buildAids(*section); break;
-            case SettingsSection::monitoringLUT: buildLUT(*section); break;
+            case SettingsSection::exposure:
+                buildExposure(*section);
+                break;
+            case SettingsSection::whiteBalance:
+                buildWhiteBalance(*section);
+                break;
+            case SettingsSection::focus:
+                buildFocus(*section);
+                break;
+            case SettingsSection::video:
+                buildVideo(*section);
+                break;
+            case SettingsSection::photo:
+                buildPhoto(*section);
+                break;
+            case SettingsSection::sound:
+                buildSound(*section);
+                break;
+            case SettingsSection::exposureAids:
+                buildAids(*section);
+                break;
+            case SettingsSection::monitoringLUT:
+                buildLUT(*section);
+                break;
         }
         sections_[kind] = std::move(section);
     }
@@ -250,10 +274,9 @@ void CameraSettingsView::build() {
 void CameraSettingsView::buildExposure(Section& section) {
     QHBoxLayout* h = nullptr;
     auto* modeRow = rowWidget(section.card, &h);
-    exposureMode_ = new SegmentedPicker({{QStringLiteral("Auto"), {}}, {QStringLiteral("Manual"), {}}},
-                                        [this](int index) { send(model_.exposureModeChosen(index == 1, status_,
-                                                                                           showsAngle())); },
-                                        modeRow);
+    exposureMode_ = new SegmentedPicker(
+        {{QStringLiteral("Auto"), {}}, {QStringLiteral("Manual"), {}}},
+        [this](int index) { send(model_.exposureModeChosen(index == 1, status_, showsAngle())); }, modeRow);
     exposureMode_->setAccessibleName(QStringLiteral("Exposure"));
     h->addWidget(exposureMode_);
     section.add(modeRow);
@@ -280,9 +303,9 @@ void CameraSettingsView::buildExposure(Section& section) {
     isoSlider_->setAccessibleName(QStringLiteral("ISO"));
     isoColumn->addWidget(isoSlider_);
     onPersonMoves(isoSlider_, this, [this](int position) {
-        const auto range = validRange(std::log2(std::max(1.0, finiteOr(status_.minISO, 1.0))),
-                                      std::log2(std::max(static_cast<double>(status_.maxISO),
-                                                         finiteOr(status_.minISO, 1.0) + 1)));
+        const auto range =
+            validRange(std::log2(std::max(1.0, finiteOr(status_.minISO, 1.0))),
+                       std::log2(std::max(static_cast<double>(status_.maxISO), finiteOr(status_.minISO, 1.0) + 1)));
         const double log = range.lower + (range.upper - range.lower) * position / isoSteps;
         sendIfAny(model_.isoChanged(static_cast<float>(std::exp2(log)), status_, showsAngle()));
         refreshExposure();
@@ -322,8 +345,8 @@ void CameraSettingsView::buildExposure(Section& section) {
     auto* angleRow = rowWidget(section.card, &h);
     h->addWidget(bodyLabel(QStringLiteral("Shutter as angle"), angleRow));
     h->addStretch(1);
-    angleToggle_ = new ToggleSwitch([this](bool on) { settings_.setBool(StoredSettings::shutterAsAngleKey, on); },
-                                    angleRow);
+    angleToggle_ =
+        new ToggleSwitch([this](bool on) { settings_.setBool(StoredSettings::shutterAsAngleKey, on); }, angleRow);
     h->addWidget(angleToggle_);
     section.add(angleRow);
     controls_[QStringLiteral("Shutter as angle")] = angleToggle_;
@@ -478,7 +501,8 @@ void CameraSettingsView::refreshWhiteBalance() {
 void CameraSettingsView::buildFocus(Section& section) {
     QHBoxLayout* h = nullptr;
     auto* pickerRow = rowWidget(section.card, &h);
-    focusPicker_ = new SegmentedPicker({}, [this](int index) { send(model_.focusChosen(index)); }, pickerRow);
+    focusPicker_ = new SegmentedPicker(
+        {}, [this](int index) { send(model_.focusChosen(index)); }, pickerRow);
     focusPicker_->setAccessibleName(QStringLiteral("Focus"));
     h->addWidget(focusPicker_);
     section.add(pickerRow);
@@ -742,9 +766,10 @@ void CameraSettingsView::buildLUT(Section& section) {
     auto* import = new QPushButton(QStringLiteral("Import .cube LUT…"), importRow);
     import->setFont(theme::font(theme::TextStyle::body));
     import->setCursor(Qt::PointingHandCursor);
-    import->setStyleSheet(QStringLiteral("QPushButton { color: #0A84FF; border: none; background: transparent;"
-                                         " text-align: left; padding: 4px 0px; }"
-                                         "QPushButton:pressed { color: rgba(10,132,255,120); }"));
+    import->setStyleSheet(
+        QStringLiteral("QPushButton { color: #0A84FF; border: none; background: transparent;"
+                       " text-align: left; padding: 4px 0px; }"
+                       "QPushButton:pressed { color: rgba(10,132,255,120); }"));
     connect(import, &QPushButton::clicked, this, &CameraSettingsView::chooseLUTFile);
     h->addWidget(import);
     h->addStretch(1);
@@ -752,7 +777,9 @@ void CameraSettingsView::buildLUT(Section& section) {
     controls_[QStringLiteral("Import .cube LUT…")] = import;
 }
 
-void CameraSettingsView::refreshLUT() { showPicker(lookPicker_, lookOptions(status_), status_.previewLUT); }
+void CameraSettingsView::refreshLUT() {
+    showPicker(lookPicker_, lookOptions(status_), status_.previewLUT);
+}
 
 void CameraSettingsView::chooseLUTFile() {
     if (const auto file = picker_->pickCubeFile(this)) importLUT(*file);
@@ -819,8 +846,9 @@ void CameraSettingsView::sendIfAny(const std::optional<CameraCommand>& command) 
 
 std::vector<QString> CameraSettingsView::sectionHeaders() const {
     std::vector<QString> headers;
-    const SettingsSection order[] = {SettingsSection::exposure, SettingsSection::whiteBalance, SettingsSection::focus,
-                                     SettingsSection::video,    SettingsSection::photo,        SettingsSection::sound,
+    const SettingsSection order[] = {SettingsSection::exposure,     SettingsSection::whiteBalance,
+                                     SettingsSection::focus,        SettingsSection::video,
+                                     SettingsSection::photo,        SettingsSection::sound,
                                      SettingsSection::exposureAids, SettingsSection::monitoringLUT};
     for (SettingsSection kind : order) {
         const auto& section = sections_.at(kind);
@@ -829,7 +857,9 @@ std::vector<QString> CameraSettingsView::sectionHeaders() const {
     return headers;
 }
 
-QWidget* CameraSettingsView::sectionCard(SettingsSection section) const { return sections_.at(section)->card; }
+QWidget* CameraSettingsView::sectionCard(SettingsSection section) const {
+    return sections_.at(section)->card;
+}
 
 QWidget* CameraSettingsView::control(const QString& label) const {
     const auto it = controls_.find(label);

@@ -12,9 +12,9 @@
 #include <QVariantAnimation>
 
 #include "camera_panels/labeled_control.h"
+#include "camera_panels/lens_button.h"
 #include "camera_panels/panel_controls.h"
 #include "camera_panels/quick_adjust.h"
-#include "camera_panels/lens_button.h"
 #include "camera_panels/shutter_button.h"
 #include "camera_panels/stored_settings.h"
 #include "platform/symbols.h"
@@ -28,9 +28,9 @@ constexpr int expandedPadding = 16;
 constexpr qreal collapsedRadius = 40;
 constexpr qreal expandedRadius = 24;
 
-const SideControlKind sideOrder[] = {SideControlKind::hide, SideControlKind::voice, SideControlKind::dim,
-                                     SideControlKind::loupe, SideControlKind::lead, SideControlKind::mark,
-                                     SideControlKind::all, SideControlKind::settings};
+const SideControlKind sideOrder[] = {SideControlKind::hide,  SideControlKind::voice,   SideControlKind::dim,
+                                     SideControlKind::loupe, SideControlKind::lead,    SideControlKind::mark,
+                                     SideControlKind::all,   SideControlKind::settings};
 
 }  // namespace
 
@@ -99,10 +99,10 @@ CaptureControls::CaptureControls(Inputs inputs, StoredSettings* settings, QWidge
 
     // One shortcut per key for the whole panel: only one shutter is visible at a time, so Space always reaches
     // that one; a window shortcut comes before a focused button's own use of the key.
-    spaceShortcut_ = new QShortcut(QKeySequence(Qt::Key_Space), this, this, &CaptureControls::shutterAction,
-                                   Qt::WindowShortcut);
-    markShortcut_ = new QShortcut(QKeySequence(Qt::Key_M), this, this,
-                                  [this] { sideControlPressed(SideControlKind::mark); }, Qt::WindowShortcut);
+    spaceShortcut_ =
+        new QShortcut(QKeySequence(Qt::Key_Space), this, this, &CaptureControls::shutterAction, Qt::WindowShortcut);
+    markShortcut_ = new QShortcut(
+        QKeySequence(Qt::Key_M), this, this, [this] { sideControlPressed(SideControlKind::mark); }, Qt::WindowShortcut);
 
     connect(&settings_, &StoredSettings::changed, this, [this](const QString& key) {
         if (key == QString::fromStdString(inputs_.collapsedKey)) showCollapsedState();
@@ -118,19 +118,20 @@ void CaptureControls::buildCollapsed() {
     auto* row = new QHBoxLayout(collapsedBar_);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(18);
-    auto* expand = new SymbolButton("chevron.up", theme::TextStyle::headline, QSize(40, 40),
-                                    [this] { setCollapsed(false); }, collapsedBar_);
+    auto* expand = new SymbolButton(
+        "chevron.up", theme::TextStyle::headline, QSize(40, 40), [this] { setCollapsed(false); }, collapsedBar_);
     expand->setAccessibleName(QStringLiteral("Show controls"));
     row->addWidget(expand, 0, Qt::AlignVCenter);
     collapsedShutter_ = new ShutterButton(collapsedBar_);
     collapsedShutter_->setDrawingScale(0.75);
     connect(collapsedShutter_, &QAbstractButton::clicked, this, &CaptureControls::shutterAction);
     row->addWidget(collapsedShutter_, 0, Qt::AlignVCenter);
-    auto* settingsButton = new SymbolButton("slider.horizontal.3", theme::TextStyle::headline, QSize(40, 40),
-                                            [this] {
-                                                if (inputs_.openSettings) inputs_.openSettings();
-                                            },
-                                            collapsedBar_);
+    auto* settingsButton = new SymbolButton(
+        "slider.horizontal.3", theme::TextStyle::headline, QSize(40, 40),
+        [this] {
+            if (inputs_.openSettings) inputs_.openSettings();
+        },
+        collapsedBar_);
     settingsButton->setAccessibleName(QStringLiteral("Camera settings"));
     row->addWidget(settingsButton, 0, Qt::AlignVCenter);
 }
@@ -149,8 +150,8 @@ void CaptureControls::buildExpanded() {
             sideRow->addSpacing(4);
             sideRow->addStretch(1);
         }
-        auto* control = new LabeledControl(QString(), std::string(), false, [this, kind] { sideControlPressed(kind); },
-                                           expandedPanel_);
+        auto* control = new LabeledControl(
+            QString(), std::string(), false, [this, kind] { sideControlPressed(kind); }, expandedPanel_);
         sideRow->addWidget(control, 0, Qt::AlignTop);
         sideControls_[kind] = control;
     }
@@ -167,14 +168,15 @@ void CaptureControls::buildExpanded() {
     theme::setTextColor(*zoomReadout_, theme::yellow());
     lensLine->addWidget(zoomReadout_);
     lensLine->addStretch(1);
-    flip_ = new SymbolButton("arrow.triangle.2.circlepath.camera", theme::TextStyle::title3, QSize(44, 38),
-                             [this] { send(CameraCommand::SwitchCamera{}); }, expandedPanel_);
+    flip_ = new SymbolButton(
+        "arrow.triangle.2.circlepath.camera", theme::TextStyle::title3, QSize(44, 38),
+        [this] { send(CameraCommand::SwitchCamera{}); }, expandedPanel_);
     lensLine->addWidget(flip_);
     column->addLayout(lensLine);
 
     // Row 3: quick adjust, starting afresh with EV selected.
-    quickAdjust_ = new QuickAdjust(inputs_.status, [this](const CameraCommand& c) { send(c); }, settings_,
-                                   expandedPanel_);
+    quickAdjust_ = new QuickAdjust(
+        inputs_.status, [this](const CameraCommand& c) { send(c); }, settings_, expandedPanel_);
     column->addWidget(quickAdjust_);
 
     // Row 4: capture.
@@ -184,8 +186,9 @@ void CaptureControls::buildExpanded() {
         if (inputs_.openGallery) inputs_.openGallery();
     });
     captureRow->addWidget(gallery_, 0, Qt::AlignVCenter);
-    timer_ = new SymbolButton("timer", theme::TextStyle::subheadline, QSize(64, 44),
-                              [this] { send(timerCommand(inputs_.status)); }, expandedPanel_);
+    timer_ = new SymbolButton(
+        "timer", theme::TextStyle::subheadline, QSize(64, 44), [this] { send(timerCommand(inputs_.status)); },
+        expandedPanel_);
     timer_->setMinimumSize(64, 44);
     captureRow->addWidget(timer_, 0, Qt::AlignVCenter);
     captureRow->addStretch(1);
@@ -193,11 +196,10 @@ void CaptureControls::buildExpanded() {
     connect(expandedShutter_, &QAbstractButton::clicked, this, &CaptureControls::shutterAction);
     captureRow->addWidget(expandedShutter_, 0, Qt::AlignVCenter);
     captureRow->addStretch(1);
-    mode_ = new SegmentedPicker({{QStringLiteral("Photo"), "camera"}, {QStringLiteral("Video"), "video"}},
-                                [this](int index) {
-                                    send(CameraCommand::SetMode{index == 0 ? CaptureMode::photo : CaptureMode::video});
-                                },
-                                expandedPanel_);
+    mode_ = new SegmentedPicker(
+        {{QStringLiteral("Photo"), "camera"}, {QStringLiteral("Video"), "video"}},
+        [this](int index) { send(CameraCommand::SetMode{index == 0 ? CaptureMode::photo : CaptureMode::video}); },
+        expandedPanel_);
     mode_->setAccessibleName(QStringLiteral("Mode"));
     mode_->setFixedWidth(96);
     auto* modeColumn = new QVBoxLayout;
@@ -233,9 +235,8 @@ void CaptureControls::refresh() {
     }
     const auto shown = sideControls(status, options);
     for (auto& [kind, control] : sideControls_) {
-        const auto it = std::find_if(shown.begin(), shown.end(), [kind = kind](const SideControl& c) {
-            return c.kind == kind;
-        });
+        const auto it =
+            std::find_if(shown.begin(), shown.end(), [kind = kind](const SideControl& c) { return c.kind == kind; });
         control->setVisible(it != shown.end());
         if (it == shown.end()) continue;
         control->setTitle(QString::fromStdString(it->title));
@@ -243,8 +244,8 @@ void CaptureControls::refresh() {
         control->setActive(it->active);
         control->setAccessibleName(QString::fromStdString(it->accessibilityLabel));
     }
-    markShortcut_->setEnabled(std::any_of(shown.begin(), shown.end(),
-                                          [](const SideControl& c) { return c.kind == SideControlKind::mark; }));
+    markShortcut_->setEnabled(
+        std::any_of(shown.begin(), shown.end(), [](const SideControl& c) { return c.kind == SideControlKind::mark; }));
 
     rebuildLenses();
     const auto readout = zoomReadout(status);
@@ -274,7 +275,9 @@ void CaptureControls::rebuildLenses() {
         shownLenses_ = inputs_.status.lenses;
         for (double lens : shownLenses_) {
             auto* button = new LensButton(lens, isLensSelected(inputs_.status.zoom, lens), expandedPanel_);
-            connect(button, &QAbstractButton::clicked, this, [this, lens] { send(CameraCommand::SetZoom{lens, true}); });
+            connect(button, &QAbstractButton::clicked, this, [this, lens] {
+                send(CameraCommand::SetZoom{lens, true});
+            });
             lensRow_->addWidget(button);
             lenses_.push_back(button);
         }
@@ -328,12 +331,18 @@ void CaptureControls::shutterAction() {
 
 void CaptureControls::sideControlPressed(SideControlKind kind) {
     switch (kind) {
-        case SideControlKind::hide: setCollapsed(true); break;
+        case SideControlKind::hide:
+            setCollapsed(true);
+            break;
         case SideControlKind::voice:
             if (inputs_.toggleVoice) inputs_.toggleVoice();
             break;
-        case SideControlKind::dim: send(dimCommand(inputs_.status)); break;
-        case SideControlKind::loupe: send(loupeCommand(inputs_.status)); break;
+        case SideControlKind::dim:
+            send(dimCommand(inputs_.status));
+            break;
+        case SideControlKind::loupe:
+            send(loupeCommand(inputs_.status));
+            break;
         case SideControlKind::lead:
             if (inputs_.master && inputs_.master->get && inputs_.master->set) {
                 inputs_.master->set(!inputs_.master->get());
@@ -358,14 +367,18 @@ void CaptureControls::send(const CameraCommand& command) {
     if (inputs_.send) inputs_.send(command);
 }
 
-ShutterButton* CaptureControls::shutterButton() const { return isCollapsed() ? collapsedShutter_ : expandedShutter_; }
+ShutterButton* CaptureControls::shutterButton() const {
+    return isCollapsed() ? collapsedShutter_ : expandedShutter_;
+}
 
 LabeledControl* CaptureControls::sideControl(SideControlKind kind) const {
     const auto it = sideControls_.find(kind);
     return it == sideControls_.end() ? nullptr : it->second;
 }
 
-QWidget* CaptureControls::galleryButton() const { return gallery_; }
+QWidget* CaptureControls::galleryButton() const {
+    return gallery_;
+}
 
 QSize CaptureControls::sizeHint() const {
     const QSize natural = QWidget::sizeHint();

@@ -52,7 +52,9 @@ GalleryPage::GalleryPage(GalleryItem item, GalleryPreviewLoader loader,
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-bool GalleryPage::spinnerVisible() const { return spinner_ && spinner_->isVisible(); }
+bool GalleryPage::spinnerVisible() const {
+    return spinner_ && spinner_->isVisible();
+}
 
 void GalleryPage::setPreview(const QImage& image) {
     preview_ = image;
@@ -71,7 +73,8 @@ void GalleryPage::load() {
         QThreadPool::globalInstance()->start([self, path] {
             QImage image(path);
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [self, image] {
+                QCoreApplication::instance(),
+                [self, image] {
                     if (!self) return;
                     if (!image.isNull()) {
                         self->setPreview(image);
@@ -121,7 +124,8 @@ void GalleryPage::paintEvent(QPaintEvent*) {
         const QRectF capsule((width() - (textWidth + glyph + 6 + 20)) / 2, height() - 16 - metrics.height() - 20,
                              textWidth + glyph + 6 + 20, metrics.height() + 20);
         theme::fillCapsule(p, capsule, theme::ultraThinMaterial());
-        drawSymbol(p, QRectF(capsule.left() + 10, capsule.top(), glyph, capsule.height()), "video.fill", Qt::white, glyph);
+        drawSymbol(p, QRectF(capsule.left() + 10, capsule.top(), glyph, capsule.height()), "video.fill", Qt::white,
+                   glyph);
         p.setFont(font);
         p.setPen(Qt::white);
         p.drawText(QRectF(capsule.left() + 10 + glyph + 6, capsule.top(), textWidth, capsule.height()),

@@ -25,7 +25,9 @@ std::vector<GalleryItem> pickedItems(const std::vector<GalleryItem>& items, cons
     return out;
 }
 
-QString deleteButtonText(int count) { return QStringLiteral("Delete %1").arg(count); }
+QString deleteButtonText(int count) {
+    return QStringLiteral("Delete %1").arg(count);
+}
 
 QString deleteTitle(int count) {
     if (count == 1) return QStringLiteral("Delete this capture?");
@@ -74,7 +76,6 @@ QString accessibilityLabel(const GalleryItem& item) {
     const QString when = locale.toString(local(item.date), locale.dateTimeFormat(QLocale::ShortFormat));
     return (item.isVideo ? QStringLiteral("Video, ") : QStringLiteral("Photo, ")) + when;
 }
-
 
 QString pagerTitle(Date date) {
     const QDateTime when = local(date);

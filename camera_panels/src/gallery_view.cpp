@@ -91,7 +91,10 @@ std::optional<fs::path> askForFolder(QWidget* parent) {
 
 GalleryView::GalleryView(std::vector<GalleryItem> items, GalleryPreviewLoader loadPreview,
                          std::optional<LocalGalleryActions> local, DeleteAction onDelete, QWidget* parent)
-    : QWidget(parent), items_(std::move(items)), loadPreview_(std::move(loadPreview)), local_(std::move(local)),
+    : QWidget(parent),
+      items_(std::move(items)),
+      loadPreview_(std::move(loadPreview)),
+      local_(std::move(local)),
       onDelete_(std::move(onDelete)) {
     confirm = [this](const QString& title, const QString& message) { return askToDelete(this, title, message); };
     chooseFolder = [this] { return askForFolder(this); };
@@ -191,7 +194,9 @@ std::optional<Uuid> GalleryView::selection() const {
     return pager_->selection();
 }
 
-std::vector<GalleryThumbnail*> GalleryView::cells() const { return cells_; }
+std::vector<GalleryThumbnail*> GalleryView::cells() const {
+    return cells_;
+}
 
 void GalleryView::setItems(std::vector<GalleryItem> items) {
     items_ = std::move(items);
@@ -349,8 +354,12 @@ void GalleryView::closePager() {
 GalleryPager::GalleryPager(std::vector<GalleryItem> items, const Uuid& start, GalleryPreviewLoader loadPreview,
                            std::optional<LocalGalleryActions> local, GalleryView::DeleteAction onDelete,
                            QWidget* parent)
-    : QWidget(parent), items_(std::move(items)), loadPreview_(std::move(loadPreview)), local_(std::move(local)),
-      onDelete_(std::move(onDelete)), selection_(start) {
+    : QWidget(parent),
+      items_(std::move(items)),
+      loadPreview_(std::move(loadPreview)),
+      local_(std::move(local)),
+      onDelete_(std::move(onDelete)),
+      selection_(start) {
     setFocusPolicy(Qt::StrongFocus);
     theme::setBackground(*this, Qt::black);
     auto* column = new QVBoxLayout(this);
@@ -430,7 +439,9 @@ QString GalleryPager::title() const {
     return item ? gallery::pagerTitle(item->date) : QString();
 }
 
-GalleryPage* GalleryPager::currentPage() const { return qobject_cast<GalleryPage*>(stack_->currentWidget()); }
+GalleryPage* GalleryPager::currentPage() const {
+    return qobject_cast<GalleryPage*>(stack_->currentWidget());
+}
 
 void GalleryPager::setItems(std::vector<GalleryItem> items) {
     items_ = std::move(items);
@@ -469,7 +480,8 @@ void GalleryPager::step(int delta) {
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (items_[i].id == *selection_) {
             const long target = static_cast<long>(i) + delta;
-            if (target >= 0 && target < static_cast<long>(items_.size())) showCapture(items_[static_cast<std::size_t>(target)].id);
+            if (target >= 0 && target < static_cast<long>(items_.size()))
+                showCapture(items_[static_cast<std::size_t>(target)].id);
             return;
         }
     }

@@ -10,7 +10,9 @@ namespace morvane {
 
 namespace {
 
-QFont titleFont() { return theme::systemFont(LabeledControl::titleSize, QFont::DemiBold); }
+QFont titleFont() {
+    return theme::systemFont(LabeledControl::titleSize, QFont::DemiBold);
+}
 
 }  // namespace
 
@@ -50,7 +52,9 @@ void LabeledControl::setActive(bool active) {
     update();
 }
 
-QColor LabeledControl::tint() const { return active_ ? theme::yellow() : theme::white(); }
+QColor LabeledControl::tint() const {
+    return active_ ? theme::yellow() : theme::white();
+}
 
 QSize LabeledControl::sizeHint() const {
     const qreal text = QFontMetricsF(titleFont()).horizontalAdvance(title_) + 4;
@@ -59,7 +63,9 @@ QSize LabeledControl::sizeHint() const {
     return {qCeil(w), qCeil(h)};
 }
 
-QSize LabeledControl::minimumSizeHint() const { return {qCeil(minimumWidth), qCeil(minimumHeight)}; }
+QSize LabeledControl::minimumSizeHint() const {
+    return {qCeil(minimumWidth), qCeil(minimumHeight)};
+}
 
 void LabeledControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -46,7 +46,9 @@ void LoupeView::setLoupeSize(qreal size) {
     update();
 }
 
-QString LoupeView::labelText() const { return contours_ ? QStringLiteral("Contours") : QStringLiteral("Loupe"); }
+QString LoupeView::labelText() const {
+    return contours_ ? QStringLiteral("Contours") : QStringLiteral("Loupe");
+}
 
 void LoupeView::updateAccessibility() {
     setAccessibleName(QStringLiteral("Focus loupe"));
@@ -54,7 +56,9 @@ void LoupeView::updateAccessibility() {
                                        : QStringLiteral("Click to show focus contours"));
 }
 
-void LoupeView::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void LoupeView::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}
 
 void LoupeView::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();

@@ -15,9 +15,9 @@
 #include "app/nearby_cameras_view.h"
 #include "app/round_icon_button.h"
 #include "app/single_feed_pills.h"
-#include "camera_panels/recording_pill.h"
 #include "app/transfer_row.h"
 #include "camera_panels/loupe_view.h"
+#include "camera_panels/recording_pill.h"
 #include "controller_fixture.h"
 #include "live_stream.h"
 #include "remote/video_receiver.h"
@@ -62,15 +62,15 @@ protected:
         deliver(first.frame, n);
         auto receiver = controller->receiver(peer(n));
         ASSERT_TRUE(receiver);
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            main->runPending();
-            return receiver->videoSize().width() > 0;
-        }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                main->runPending();
+                return receiver->videoSize().width() > 0;
+            },
+            5000));
     }
 
-    static void click(QWidget* widget, QPoint at) {
-        QTest::mouseClick(widget, Qt::LeftButton, {}, at);
-    }
+    static void click(QWidget* widget, QPoint at) { QTest::mouseClick(widget, Qt::LeftButton, {}, at); }
 
     static bool drop(QWidget* target, const QString& text) {
         QMimeData data;

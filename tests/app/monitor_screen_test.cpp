@@ -50,15 +50,20 @@ TEST(MonitorScreenRules, TopBarItems) {
     const Case cases[] = {
         {"no camera", none, {Item::settings, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder}},
         {"no imports", noImports, {Item::settings, Item::deckSwitch, Item::nearbyDevices}},
-        {"one camera", one,
+        {"one camera",
+         one,
          {Item::settings, Item::singleFeedPills, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder,
           Item::cameras}},
-        {"two cameras", two,
+        {"two cameras",
+         two,
          {Item::settings, Item::deckSwitch, Item::nearbyDevices, Item::openShootFolder, Item::cameras}},
-        {"deck mode", deck,
+        {"deck mode",
+         deck,
          {Item::settings, Item::deckSwitch, Item::livePictures, Item::nearbyDevices, Item::openShootFolder,
           Item::cameras}},
-        {"deck phone with exit", exit, {Item::close, Item::takes, Item::livePictures, Item::openShootFolder, Item::cameras}},
+        {"deck phone with exit",
+         exit,
+         {Item::close, Item::takes, Item::livePictures, Item::openShootFolder, Item::cameras}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -473,8 +478,8 @@ TEST_F(ScreenTest, PrivacyCoverCoversTheRunningScreenOnlyWithTheVaultOnAndTheSce
         ScenePhase phase;
         bool covered;
     };
-    for (const auto& c : {Case{ScenePhase::inactive, true}, Case{ScenePhase::active, false},
-                          Case{ScenePhase::background, true}}) {
+    for (const auto& c :
+         {Case{ScenePhase::inactive, true}, Case{ScenePhase::active, false}, Case{ScenePhase::background, true}}) {
         app.setScenePhase(c.phase);
         EXPECT_EQ(app.privacyCover()->isVisible(), c.covered);
         if (c.covered) {

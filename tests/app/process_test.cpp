@@ -53,7 +53,8 @@ QProcessEnvironment appEnvironment(const QString& root) {
     env.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
     std::random_device device;
     std::mt19937 random(device() ^ static_cast<unsigned>(::getpid()));
-    env.insert("MORVANE_NEARBY_GROUP", QStringLiteral("239.255.%1.%2").arg(100 + random() % 100).arg(1 + random() % 250));
+    env.insert("MORVANE_NEARBY_GROUP",
+               QStringLiteral("239.255.%1.%2").arg(100 + random() % 100).arg(1 + random() % 250));
     env.insert("MORVANE_NEARBY_PORT", QString::number(40000 + random() % 20000));
     env.insert("USBMUXD_SOCKET_ADDRESS", "UNIX:" + root + "/no-usbmuxd");
     // The first copy is ended by a signal, which leaves no chance for a leak report.

@@ -20,9 +20,8 @@ TEST(ScreenRules, GridLayouts) {
         QSizeF tile;
     };
     const Case cases[] = {
-        {0, {1200, 800}, 1, 0, {1200, 800}}, {1, {1200, 800}, 1, 1, {1200, 800}},
-        {2, {1200, 800}, 2, 1, {598, 800}},  {2, {600, 900}, 1, 2, {600, 448}},
-        {2, {700, 700}, 2, 1, {348, 700}},   {2, {700, 701}, 1, 2, {700, 348.5}},
+        {0, {1200, 800}, 1, 0, {1200, 800}}, {1, {1200, 800}, 1, 1, {1200, 800}}, {2, {1200, 800}, 2, 1, {598, 800}},
+        {2, {600, 900}, 1, 2, {600, 448}},   {2, {700, 700}, 2, 1, {348, 700}},   {2, {700, 701}, 1, 2, {700, 348.5}},
         {3, {1200, 800}, 2, 2, {598, 398}},  {4, {1200, 800}, 2, 2, {598, 398}},
     };
     for (const auto& c : cases) {
@@ -112,8 +111,13 @@ TEST(ScreenRules, DeckNumbersAndLabels) {
 
 TEST(ScreenRules, LensRow) {
     const std::pair<double, const char*> labels[] = {
-        {0.5, ".5"}, {1, "1"}, {3, "3"}, {2.9, "2"}, {std::nan(""), "—"},
-        {std::numeric_limits<double>::infinity(), "—"}, {1e300, "—"},
+        {0.5, ".5"},
+        {1, "1"},
+        {3, "3"},
+        {2.9, "2"},
+        {std::nan(""), "—"},
+        {std::numeric_limits<double>::infinity(), "—"},
+        {1e300, "—"},
     };
     for (const auto& [factor, text] : labels) EXPECT_EQ(deckLensLabel(factor).toStdString(), text) << factor;
     EXPECT_TRUE(deckLensIsSelected(1.02, 1));
@@ -130,13 +134,12 @@ TEST(ScreenRules, BatteryThresholds) {
         bool low;
     };
     const Case cases[] = {
-        {0.10f, false, "battery.0", "10%", true},    {0.15f, false, "battery.25", "15%", true},
-        {0.199f, false, "battery.25", "19%", true},  {0.2f, false, "battery.25", "20%", false},
-        {0.40f, false, "battery.50", "40%", false},  {0.65f, false, "battery.75", "65%", false},
-        {0.90f, false, "battery.100", "90%", false}, {0.999f, false, "battery.100", "99%", false},
-        {0.05f, true, "battery.100.bolt", "5%", false},
-        {std::nanf(""), false, "battery.0", "—%", false}, {7.0f, false, "battery.100", "100%", false},
-        {-1.0f, false, "battery.0", "0%", true},
+        {0.10f, false, "battery.0", "10%", true},       {0.15f, false, "battery.25", "15%", true},
+        {0.199f, false, "battery.25", "19%", true},     {0.2f, false, "battery.25", "20%", false},
+        {0.40f, false, "battery.50", "40%", false},     {0.65f, false, "battery.75", "65%", false},
+        {0.90f, false, "battery.100", "90%", false},    {0.999f, false, "battery.100", "99%", false},
+        {0.05f, true, "battery.100.bolt", "5%", false}, {std::nanf(""), false, "battery.0", "—%", false},
+        {7.0f, false, "battery.100", "100%", false},    {-1.0f, false, "battery.0", "0%", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(batterySymbol(c.level, c.charging).toStdString(), c.symbol) << c.level;
@@ -147,10 +150,17 @@ TEST(ScreenRules, BatteryThresholds) {
 
 TEST(ScreenRules, ByteCounts) {
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "Zero KB"},          {-5, "Zero KB"},          {1, "1 byte"},
-        {999, "999 bytes"},      {1500, "2 KB"},           {999'999, "1 MB"},
-        {153'600'000, "153.6 MB"}, {10'000'000, "10 MB"},  {1'234'567'890, "1.23 GB"},
-        {10'000'000'000, "10 GB"}, {1'500'000'000'000, "1.5 TB"},
+        {0, "Zero KB"},
+        {-5, "Zero KB"},
+        {1, "1 byte"},
+        {999, "999 bytes"},
+        {1500, "2 KB"},
+        {999'999, "1 MB"},
+        {153'600'000, "153.6 MB"},
+        {10'000'000, "10 MB"},
+        {1'234'567'890, "1.23 GB"},
+        {10'000'000'000, "10 GB"},
+        {1'500'000'000'000, "1.5 TB"},
         {std::numeric_limits<std::int64_t>::max(), "9.22 EB"},
     };
     for (const auto& [bytes, text] : cases) EXPECT_EQ(byteCountText(bytes).toStdString(), text) << bytes;

@@ -131,8 +131,8 @@ TEST_F(Settings, ForgettingTwoDevicesRemovesBothFromTheTrustStore) {
     EXPECT_EQ(TrustedPeers(keychain).load().size(), 1u);
     EXPECT_TRUE(settings::pairedDeviceLine(view.paired()[0]).startsWith("Remote · paired "));
     EXPECT_TRUE(settings::pairedDeviceLine(peer("x", 1, 9)).startsWith("Camera · paired "));
-    EXPECT_TRUE(settings::pairedDeviceLine(peer("x", 1, 9)).endsWith(QString::fromStdString(
-        " · " + DeviceIdentity::keyFingerprint(Bytes(32, 9)))));
+    EXPECT_TRUE(settings::pairedDeviceLine(peer("x", 1, 9))
+                    .endsWith(QString::fromStdString(" · " + DeviceIdentity::keyFingerprint(Bytes(32, 9)))));
 }
 
 TEST_F(Settings, TheShootFolderIsChosenResetAndOpened) {

@@ -38,8 +38,7 @@ TEST(SmallControls, LabeledControlKeepsOneLineAndItsBounds) {
     const QSize hint = control.sizeHint();
     EXPECT_EQ(hint.width(), LabeledControl::wideMaximumWidth) << "a long title widens its control so far";
     EXPECT_GE(hint.height(), 44);
-    const auto fitted =
-        theme::fitOneLine(theme::systemFont(10, QFont::DemiBold), control.title(), hint.width(), 0.7);
+    const auto fitted = theme::fitOneLine(theme::systemFont(10, QFont::DemiBold), control.title(), hint.width(), 0.7);
     EXPECT_TRUE(fitted.text.endsWith(QChar(0x2026))) << "a title too long even at 0.7 is cut";
     // The format badge reads at its full size; a short title keeps the usual width.
     const struct {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <chrono>
 #include <thread>
 
 #include "camera/camera_controller.h"
@@ -54,17 +54,17 @@ TEST(SyntheticSource, PicturesAreRepeatableAndMove) {
     };
     const int squareRow = 180 / 3 + 5;
     EXPECT_TRUE(sameRow(*a, *b, squareRow));
-    EXPECT_FALSE(sameRow(*a, *c, squareRow));  // the square moved
+    EXPECT_FALSE(sameRow(*a, *c, squareRow));                                       // the square moved
     EXPECT_EQ(lumaAt(*a, 10, 10), 16 + static_cast<int>(std::lround(219 * 0.75)));  // 75 % white bar
-    EXPECT_EQ(lumaAt(*a, 0, 179), 16);   // the ramp starts black
-    EXPECT_EQ(lumaAt(*a, 319, 179), 235);  // and ends white
+    EXPECT_EQ(lumaAt(*a, 0, 179), 16);                                              // the ramp starts black
+    EXPECT_EQ(lumaAt(*a, 319, 179), 235);                                           // and ends white
     SyntheticSource::Settings odd{.width = 321};
     EXPECT_FALSE(SyntheticSource::makePicture(odd, 0));
 }
 
 TEST(SyntheticSource, TenBitFlatColour) {
-    SyntheticSource::Settings s{.width = 64, .height = 32, .tenBit = true,
-                                .pattern = SyntheticSource::Pattern::flat, .flatColor = {1, 1, 1}};
+    SyntheticSource::Settings s{
+        .width = 64, .height = 32, .tenBit = true, .pattern = SyntheticSource::Pattern::flat, .flatColor = {1, 1, 1}};
     auto f = SyntheticSource::makePicture(s, 0);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->format, AV_PIX_FMT_P010LE);

@@ -107,8 +107,8 @@ TEST(Scope, TurnedPicturesAreMeasuredUpright) {
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 100; ++x) f->data[0][y * f->linesize[0] + 4 * x + 2] = 255;
     auto upright = *stage.scopePicture(VideoFrame{f, 0}, ScopeKind::parade, 0);
-    EXPECT_EQ(upright[3 + 0 * 64 + 5], 255);    // red, top row (level 47), left column
-    EXPECT_EQ(upright[3 + 0 * 64 + 60], 0);     // right column
+    EXPECT_EQ(upright[3 + 0 * 64 + 5], 255);  // red, top row (level 47), left column
+    EXPECT_EQ(upright[3 + 0 * 64 + 60], 0);   // right column
     // A half turn puts the red half on the right.
     auto turned = *stage.scopePicture(VideoFrame{f, 0}, ScopeKind::parade, 2);
     EXPECT_EQ(turned[3 + 0 * 64 + 5], 0);
@@ -129,8 +129,8 @@ TEST(Loupe, SquaresStayInsideThePictureAtTheRightSize) {
     EXPECT_GT(br.blue(), 200);
     // A centre from nowhere is the middle of the picture, where all four meet.
     auto middle = decodeJpeg(*stage.loupePicture(hd, false, 0, {NAN, INFINITY}));
-    EXPECT_GT(middle.pixelColor(10, 10).red(), 200);       // red, top left of the square
-    EXPECT_GT(middle.pixelColor(200, 200).blue(), 200);    // white, bottom right
+    EXPECT_GT(middle.pixelColor(10, 10).red(), 200);     // red, top left of the square
+    EXPECT_GT(middle.pixelColor(200, 200).blue(), 200);  // white, bottom right
     auto uhd = decodeJpeg(*stage.loupePicture(VideoFrame{quadrants(3840, 2160), 0}, true, 1, {0.5, 0.5}));
     EXPECT_EQ(uhd.size(), QSize(400, 400));
     EXPECT_FALSE(stage.loupePicture(VideoFrame{quadrants(16, 16), 0}, false, 0, {0.5, 0.5}));

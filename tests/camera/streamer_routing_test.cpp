@@ -42,7 +42,9 @@ struct Routing : ::testing::Test {
     void SetUp() override {
         H264Encoder::Options encoder;
         encoder.minFrameInterval = 0;
-        encoder.makeCompressor = [this](int, int, int, bool) { return std::make_unique<RecordingCompressor>(&streamed); };
+        encoder.makeCompressor = [this](int, int, int, bool) {
+            return std::make_unique<RecordingCompressor>(&streamed);
+        };
         CameraStreamer::Collaborators c;
         c.encoder = std::make_shared<H264Encoder>(encoder);
         c.store = std::make_shared<CaptureStore>(dir / "gallery");
@@ -126,7 +128,7 @@ TEST_F(Routing, ReadingsFollowTheirSwitchesAndRates) {
         s.aids.scope = ScopeKind::waveform;
         s.loupeContours = false;
     });
-    feed(false, 31);  // a little over one second
+    feed(false, 31);           // a little over one second
     EXPECT_EQ(histograms, 3);  // 0, 0.5, 1.0 s
     EXPECT_EQ(scopes, 4);      // every third of a second
     EXPECT_EQ(loupes, 6);
@@ -184,7 +186,8 @@ TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
     streamer->savePhoto(*data, "jpg");
     main->runPending();
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir / "Vault")) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "Vault"))
+        names.push_back(entry.path().filename());
     EXPECT_EQ(names.size(), 2u);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].kind, CameraEvent::Kind::photoSaved);

@@ -47,7 +47,8 @@ CameraStatus fullCamera() {
     s.focus = FocusSetting::Manual{0.4f};
     s.proResCodecs = {VideoCodec::proRes422HQ, VideoCodec::proRes422};
     s.stabilizationModes = {Stabilization::standard, Stabilization::cinematic};
-    s.externalDrive = DriveStatus{"T7 Shield", 812'000'000'000, std::string("Format the drive as exFAT to record onto it.")};
+    s.externalDrive =
+        DriveStatus{"T7 Shield", 812'000'000'000, std::string("Format the drive as exFAT to record onto it.")};
     s.audioInputs = {{"builtin", "iPhone Microphone"}, {"usb", "Wireless Mic"}};
     s.audioInput = "usb";
     s.peaking = true;
@@ -162,9 +163,8 @@ TEST_F(CameraSettingsViewTest, SectionsFollowTheMode) {
     CameraStatus photo;
     auto view = makeView(photo);
     view->show();
-    EXPECT_EQ(view->sectionHeaders(),
-              (std::vector<QString>{"Exposure", "White balance", "Focus", "Photo", "Sound", "Exposure aids",
-                                    "Monitoring LUT"}));
+    EXPECT_EQ(view->sectionHeaders(), (std::vector<QString>{"Exposure", "White balance", "Focus", "Photo", "Sound",
+                                                            "Exposure aids", "Monitoring LUT"}));
     EXPECT_FALSE(view->sectionCard(SettingsSection::whiteBalance)->isEnabled());
     CameraStatus video = fullCamera();
     video.isRecording = true;

@@ -53,8 +53,8 @@ TEST(GalleryTexts, Table) {
     struct Duration {
         std::optional<double> seconds;
         const char* text;
-    } durations[] = {{std::nullopt, "0:00"}, {59.5, "1:00"}, {3700, "61:40"}, {65, "1:05"}, {0.4, "0:00"},
-                     {NAN, "—"}, {1e300, "—"}};
+    } durations[] = {{std::nullopt, "0:00"}, {59.5, "1:00"}, {3700, "61:40"}, {65, "1:05"},
+                     {0.4, "0:00"},          {NAN, "—"},     {1e300, "—"}};
     for (const auto& d : durations) EXPECT_EQ(gallery::durationText(d.seconds), QString::fromUtf8(d.text));
     EXPECT_EQ(gallery::deleteTitle(1), "Delete this capture?");
     EXPECT_EQ(gallery::deleteTitle(2), "Delete 2 captures?");

@@ -44,9 +44,8 @@ TEST(Indicators, ShutterMarksAndLabels) {
 TEST(Indicators, RecordingPillText) {
     const Date start{1000};
     const std::pair<double, const char*> cases[] = {
-        {-5, "REC 00:00"},          {0, "REC 00:00"},        {59.9, "REC 00:59"},
-        {3600, "REC 60:00"},        {75 * 60, "REC 75:00"},  {61, "REC 01:01"},
-        {std::nan(""), "REC —"},    {1e300, "REC —"},
+        {-5, "REC 00:00"},      {0, "REC 00:00"},  {59.9, "REC 00:59"},     {3600, "REC 60:00"},
+        {75 * 60, "REC 75:00"}, {61, "REC 01:01"}, {std::nan(""), "REC —"}, {1e300, "REC —"},
     };
     for (const auto& [elapsed, expected] : cases)
         EXPECT_EQ(recordingPillText(start, Date{1000 + elapsed}).toStdString(), expected) << elapsed;
@@ -54,10 +53,10 @@ TEST(Indicators, RecordingPillText) {
 
 TEST(Indicators, LensLabels) {
     const std::tuple<double, bool, const char*> cases[] = {
-        {1.0, false, "1"},  {2.0, false, "2"},  {3.0, false, "3"},    {0.5, false, ".5"},
-        {1.5, false, "1.5"}, {2.0, true, "2×"}, {0.5, true, ".5×"},   {10.0, false, "10"},
-        {std::numeric_limits<double>::infinity(), false, "—"},       {std::nan(""), true, "—×"},
-        {1e300, false, "—"},
+        {1.0, false, "1"},          {2.0, false, "2"},   {3.0, false, "3"},
+        {0.5, false, ".5"},         {1.5, false, "1.5"}, {2.0, true, "2×"},
+        {0.5, true, ".5×"},         {10.0, false, "10"}, {std::numeric_limits<double>::infinity(), false, "—"},
+        {std::nan(""), true, "—×"}, {1e300, false, "—"},
     };
     for (const auto& [lens, selected, expected] : cases)
         EXPECT_EQ(lensLabelText(lens, selected).toStdString(), expected) << lens;

@@ -46,7 +46,7 @@ TEST(EditorTexts, Timecodes) {
     struct Case {
         double seconds;
         const char* text;
-    } cases[] = {{61.5, "1:01.15"}, {-3, "0:00.00"}, {3599.999, "59:59.29"}, {4500, "75:00.00"},
+    } cases[] = {{61.5, "1:01.15"}, {-3, "0:00.00"},         {3599.999, "59:59.29"},      {4500, "75:00.00"},
                  {0, "0:00.00"},    {notANumber, "0:00.00"}, {1.0 / 30 + 1e-9, "0:00.01"}};
     for (const auto& c : cases) EXPECT_EQ(timecodeText(c.seconds), c.text) << c.seconds;
     // Beyond any take: still a text, never undefined behaviour.
@@ -98,13 +98,12 @@ TEST(EditorChanges, SwitchMovesStayBetweenNeighbours) {
         double to;
         double expectMiddle, expectLast;
     } cases[] = {
-        {middle, 6, 6, 8},
-        {middle, 1e9, 8 - 1.0 / 30, 8},   // keeps 1/30 s before the next switch
-        {middle, -4, 1.0 / 30, 8},        // and after the previous one
-        {last, 12, 5, 10},                // the last one goes up to the trim end itself
-        {first, 3, 5, 8},                 // the earliest never moves
-        {Uuid(), 3, 5, 8},                // unknown
-        {middle, notANumber, 5, 8},              // not a time
+        {middle, 6, 6, 8},          {middle, 1e9, 8 - 1.0 / 30, 8},  // keeps 1/30 s before the next switch
+        {middle, -4, 1.0 / 30, 8},                                   // and after the previous one
+        {last, 12, 5, 10},                                           // the last one goes up to the trim end itself
+        {first, 3, 5, 8},                                            // the earliest never moves
+        {Uuid(), 3, 5, 8},                                           // unknown
+        {middle, notANumber, 5, 8},                                  // not a time
     };
     for (const auto& c : cases) {
         auto edit = e;
@@ -235,11 +234,11 @@ TEST(EditorPlayhead, SeekAndJumps) {
         bool forward;
         double target;
     } jumps[] = {
-        {1.99, true, 5},      // 0.01 s before a switch skips it
-        {1.9, true, 2},       //
-        {5.5, true, 10},      // no switch ahead (the one on trimEnd is no target): trim end
-        {5.05, false, 2},     // 0.05 s after a switch goes to the one before
-        {2.05, false, 0.5},   // none before: trim start
+        {1.99, true, 5},     // 0.01 s before a switch skips it
+        {1.9, true, 2},      //
+        {5.5, true, 10},     // no switch ahead (the one on trimEnd is no target): trim end
+        {5.05, false, 2},    // 0.05 s after a switch goes to the one before
+        {2.05, false, 0.5},  // none before: trim start
         {7, false, 5},
     };
     for (const auto& j : jumps) EXPECT_DOUBLE_EQ(jumpTarget(e, j.time, j.forward), j.target) << j.time;
@@ -265,7 +264,13 @@ TEST(EditorCameraButtons, ColoursKeysAndClipTimes) {
     struct Key {
         double time;
         std::optional<std::int64_t> key;
-    } keys[] = {{1.2, 2}, {1.4, 2}, {1.6, 3}, {0, 0}, {-0.3, 0}, {notANumber, std::nullopt}, {inf, std::nullopt},
+    } keys[] = {{1.2, 2},
+                {1.4, 2},
+                {1.6, 3},
+                {0, 0},
+                {-0.3, 0},
+                {notANumber, std::nullopt},
+                {inf, std::nullopt},
                 {1e300, std::nullopt}};
     for (const auto& k : keys) EXPECT_EQ(thumbnailKey(k.time), k.key) << k.time;
 
@@ -314,8 +319,11 @@ TEST(EditorSoundPanel, ChoicesVolumesAndOffsets) {
     struct Offset {
         double stored;
         const char* label;
-    } offsets[] = {{0.0004, "Sound sync: 0 ms"}, {-0.0996, "Sound sync: -100 ms"}, {0.5, "Sound sync: 500 ms"},
-                   {-0.5, "Sound sync: -500 ms"}, {1e300, "Sound sync: 9000000000000000000 ms"}};
+    } offsets[] = {{0.0004, "Sound sync: 0 ms"},
+                   {-0.0996, "Sound sync: -100 ms"},
+                   {0.5, "Sound sync: 500 ms"},
+                   {-0.5, "Sound sync: -500 ms"},
+                   {1e300, "Sound sync: 9000000000000000000 ms"}};
     for (const auto& o : offsets) {
         e.soundOffsets["B"] = o.stored;
         EXPECT_EQ(syncLabel(e, "B"), o.label);

@@ -38,8 +38,7 @@ protected:
         take = makeTake(*library, {{"Alpha", "red", 440}, {"Bravo", "blue", 660}, {"Charlie", "green", 880}},
                         {{"Alpha", 0}, {"Bravo", 1.5}, {"Charlie", 2.5}});
         ASSERT_EQ(take.clips.size(), 3u);
-        view = std::make_unique<RetouchEditorView>(take.id, *library,
-                                                   std::make_unique<CapturingSoundOutput>(samples));
+        view = std::make_unique<RetouchEditorView>(take.id, *library, std::make_unique<CapturingSoundOutput>(samples));
         view->resize(1000, 1000);
         view->show();
         ASSERT_TRUE(waitFor([&] { return view->editor().loaded() && !view->player().picture().isNull(); }));

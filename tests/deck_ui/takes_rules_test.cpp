@@ -30,8 +30,13 @@ TEST(TakesTexts, Durations) {
     struct Case {
         double seconds;
         const char* text;
-    } cases[] = {{59.5, "1:00"}, {59.4, "0:59"}, {3725.4, "62:05"}, {0, "0:00"}, {61, "1:01"},
-                 {std::numeric_limits<double>::quiet_NaN(), "0:00"}, {1e300, "150000000000000000:00"}};
+    } cases[] = {{59.5, "1:00"},
+                 {59.4, "0:59"},
+                 {3725.4, "62:05"},
+                 {0, "0:00"},
+                 {61, "1:01"},
+                 {std::numeric_limits<double>::quiet_NaN(), "0:00"},
+                 {1e300, "150000000000000000:00"}};
     for (const auto& c : cases) EXPECT_EQ(durationText(c.seconds), c.text) << c.seconds;
     EXPECT_EQ(durationText(RetouchTake{}), "0:00") << "a take without clips";
 }

@@ -124,7 +124,6 @@ std::string fcpxml(const std::vector<ShootLibrary::Clip>& clips, const Day& day 
     return ShootLibrary::dayFCPXML("2026-12-06", day, shootFolder, clips);
 }
 
-
 TEST(FcpxmlTest, RationalTimes) {
     EXPECT_EQ(ShootLibrary::fcpxmlTime(0, 25, false), "0/25s");
     EXPECT_EQ(ShootLibrary::fcpxmlTime(1, 30, true), "1001/30000s");

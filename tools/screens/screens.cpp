@@ -55,8 +55,8 @@
 #include "camera_panels/large_sheet.h"
 #include "camera_panels/panel_controls.h"
 #include "camera_panels/quick_adjust.h"
-#include "camera_panels/shutter_button.h"
 #include "camera_panels/recording_pill.h"
+#include "camera_panels/shutter_button.h"
 #include "camera_panels/status_pill.h"
 #include "deck_ui/editor/angle_button.h"
 #include "deck_ui/editor/retouch_editor.h"
@@ -67,8 +67,8 @@
 #include "platform/defaults.h"
 #include "platform/theme.h"
 #include "protocol/live_packets.h"
-#include "remote/video_receiver.h"
 #include "qt_wait.h"
+#include "remote/video_receiver.h"
 #include "scripted_camera.h"
 
 namespace morvane::screens {
@@ -195,8 +195,9 @@ public:
     /// Confirms the code on both sides through the real alert, then waits for the camera's feed and starts
     /// its stream.
     bool confirmPairing(ScriptedCamera& camera) {
-        if (!waitFor([&] { return screen().pairingAlert() && screen().pairingAlert()->isVisible() &&
-                                  camera.pairingRequest(); })) {
+        if (!waitFor([&] {
+                return screen().pairingAlert() && screen().pairingAlert()->isVisible() && camera.pairingRequest();
+            })) {
             fail("no pairing alert for " + camera.name());
             return false;
         }
@@ -259,8 +260,9 @@ void pairingAlert(Shooter& s) {
     if (!pair) return s.fail("no Pair button");
     pair->click();
     auto& camera = *s.cameras.front();
-    s.check(s.waitFor([&] { return s.screen().pairingAlert() && s.screen().pairingAlert()->isVisible() &&
-                                   camera.pairingRequest(); }),
+    s.check(s.waitFor([&] {
+        return s.screen().pairingAlert() && s.screen().pairingAlert()->isVisible() && camera.pairingRequest();
+    }),
             "the pairing alert opens");
     s.settle(300);
     s.shoot("03-pairing-alert");
@@ -314,7 +316,8 @@ void twoCameras(Shooter& s) {
     const auto tiles = s.tiles();
     s.check(tiles.size() == 2 && tiles[0]->y() == tiles[1]->y() && tiles[0]->width() == tiles[1]->width(),
             "two tiles of one size side by side");
-    for (auto* tile : tiles) s.check(tile->showsChrome() && tile->chromeColumn()->isVisible(), "each tile has its menu");
+    for (auto* tile : tiles)
+        s.check(tile->showsChrome() && tile->chromeColumn()->isVisible(), "each tile has its menu");
     for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
 }
 
@@ -667,7 +670,6 @@ void privacyCover(Shooter& s) {
     Defaults::standard().set(MorvaneApp::useVaultKey, false);
     s.app.setScenePhase(ScenePhase::active);
 }
-
 
 // MARK: Deck takes and editor
 

@@ -22,7 +22,8 @@ namespace morvane::screens {
 void useLoopbackDiscovery() {
     std::random_device device;
     std::mt19937 random(device() ^ static_cast<unsigned>(::getpid()));
-    const std::string group = "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
+    const std::string group =
+        "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
     ::setenv("MORVANE_TEST_LOOPBACK_ONLY", "1", 1);
     ::setenv("MORVANE_NEARBY_GROUP", group.c_str(), 1);
     ::setenv("MORVANE_NEARBY_PORT", std::to_string(40000 + random() % 20000).c_str(), 1);

@@ -18,7 +18,9 @@ QString deckButtonStateText(bool onAir);
 /// "Studio, on air" or "Studio".
 QString deckButtonAccessibilityLabel(const std::string& name, bool onAir);
 /// The least height of a deck button.
-inline qreal deckButtonMinHeight(bool compact) { return compact ? 84 : 130; }
+inline qreal deckButtonMinHeight(bool compact) {
+    return compact ? 84 : 130;
+}
 
 /// The lens row's face for a factor: ".5" below 1, else the whole-number part; "—" for a factor that is not a
 /// number or does not fit.

@@ -20,9 +20,9 @@ struct MonitorScreenState {
     bool soloed = false;           ///< a camera is soloed
     bool deckMode = false;
     bool livePictures = true;
-    bool compact = false;          ///< the window's height is compact
-    bool importsFiles = true;      ///< the setting "importsFiles"
-    bool cameraSelected = false;   ///< `MonitorController.selectedFeed` present
+    bool compact = false;         ///< the window's height is compact
+    bool importsFiles = true;     ///< the setting "importsFiles"
+    bool cameraSelected = false;  ///< `MonitorController.selectedFeed` present
     friend bool operator==(const MonitorScreenState&, const MonitorScreenState&) = default;
 };
 
@@ -36,15 +36,26 @@ QMargins picturePadding(const MonitorScreenState& state);
 bool showsTopBar(const MonitorScreenState& state);
 
 /// The items of the top bar, left to right; flexible space stands between the first and the rest.
-enum class ToolbarItem { close, settings, singleFeedPills, deckSwitch, takes, livePictures, nearbyDevices,
-                         openShootFolder, cameras };
+enum class ToolbarItem {
+    close,
+    settings,
+    singleFeedPills,
+    deckSwitch,
+    takes,
+    livePictures,
+    nearbyDevices,
+    openShootFolder,
+    cameras
+};
 std::vector<ToolbarItem> toolbarItems(const MonitorScreenState& state);
 
 /// The camera controls at the bottom of the bar column.
 enum class ControlsKind { none, deckControls, selectedFeedControls };
 ControlsKind controlsKind(const MonitorScreenState& state);
 /// Picture statistics show only while exactly one camera is connected.
-inline bool showsFeedStats(const MonitorScreenState& state) { return state.feeds == 1; }
+inline bool showsFeedStats(const MonitorScreenState& state) {
+    return state.feeds == 1;
+}
 
 // Texts and symbols of the top bar.
 std::string livePicturesSymbol(bool livePictures);

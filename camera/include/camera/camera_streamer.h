@@ -39,8 +39,8 @@ public:
         std::shared_ptr<Defaults> defaults;  ///< "useVault", "sendToMac"
         std::filesystem::path vaultFolder;
         std::shared_ptr<PhotoLibrary> photoLibrary;
-        std::shared_ptr<ExternalDrive> drive;         ///< optional
-        std::function<std::string()> deviceName;      ///< for capture file names
+        std::shared_ptr<ExternalDrive> drive;     ///< optional
+        std::function<std::string()> deviceName;  ///< for capture file names
         /// Capabilities of this machine's encoders; defaults probe the real ones.
         std::function<bool()> hevcWritable = canWriteHEVCDefault;
         std::function<std::vector<VideoCodec>()> proResWritable = proResDefault;

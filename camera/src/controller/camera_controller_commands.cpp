@@ -23,7 +23,9 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-double finiteOr(double value, double fallback) { return std::isfinite(value) ? value : fallback; }
+double finiteOr(double value, double fallback) {
+    return std::isfinite(value) ? value : fallback;
+}
 
 std::string receivedName(const std::string& name) {
     return std::string(utf8Prefix(name, CameraController::maxReceivedNameBytes));
@@ -53,11 +55,14 @@ void keepNewest(std::vector<DeckEdit>& edits) {
 
 std::shared_ptr<StreamLUT> stageFor(PreviewLUT lut, const std::shared_ptr<StreamLUT>& custom) {
     switch (lut) {
-    case PreviewLUT::none: return nullptr;
-    case PreviewLUT::appleLogToRec709: return std::make_shared<StreamLUT>("Log to Rec.709", cubes::logToRec709(), 1920);
-    case PreviewLUT::appleLog2ToRec709:
-        return std::make_shared<StreamLUT>("Log 2 to Rec.709", cubes::log2ToRec709(), 1920);
-    case PreviewLUT::custom: return custom;
+        case PreviewLUT::none:
+            return nullptr;
+        case PreviewLUT::appleLogToRec709:
+            return std::make_shared<StreamLUT>("Log to Rec.709", cubes::logToRec709(), 1920);
+        case PreviewLUT::appleLog2ToRec709:
+            return std::make_shared<StreamLUT>("Log 2 to Rec.709", cubes::log2ToRec709(), 1920);
+        case PreviewLUT::custom:
+            return custom;
     }
     return nullptr;
 }
@@ -132,7 +137,8 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                     return;
                 }
                 const std::string name = receivedName(c.name);
-                auto stage = std::make_shared<StreamLUT>(name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
+                auto stage =
+                    std::make_shared<StreamLUT>(name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
                 customLUT_ = stage;
                 status_.customLUTName = name;
                 status_.previewLUT = PreviewLUT::custom;
@@ -383,16 +389,16 @@ void CameraController::sendNextDeckCopy() {
     const PeerId deck = *deckReceivers_.begin();
     if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, deck);
     std::weak_ptr<CameraController> weak = weak_from_this();
-    activeDeckTransfer_ = peers_->sendResource(
-        deckOutbox_->directory() / item.fileName, item.info.id.uuidString(), deck,
-        [weak, id = item.info.id](const std::optional<std::string>& error) {
-            auto self = weak.lock();
-            if (!self) return;
-            self->activeDeckTransfer_.reset();
-            self->status_.deckCopyProgress.reset();
-            if (!error) self->delivered(id, *self->deckOutbox_);
-            self->sendNextDeckCopy();
-        });
+    activeDeckTransfer_ =
+        peers_->sendResource(deckOutbox_->directory() / item.fileName, item.info.id.uuidString(), deck,
+                             [weak, id = item.info.id](const std::optional<std::string>& error) {
+                                 auto self = weak.lock();
+                                 if (!self) return;
+                                 self->activeDeckTransfer_.reset();
+                                 self->status_.deckCopyProgress.reset();
+                                 if (!error) self->delivered(id, *self->deckOutbox_);
+                                 self->sendNextDeckCopy();
+                             });
 }
 
 }  // namespace morvane

@@ -26,18 +26,24 @@ namespace {
 
 const char* codecName(MovieVideoSettings::Codec codec) {
     switch (codec) {
-    case MovieVideoSettings::Codec::h264: return "libx264";
-    case MovieVideoSettings::Codec::hevc: return "libx265";
-    case MovieVideoSettings::Codec::proRes: return "prores_ks";
+        case MovieVideoSettings::Codec::h264:
+            return "libx264";
+        case MovieVideoSettings::Codec::hevc:
+            return "libx265";
+        case MovieVideoSettings::Codec::proRes:
+            return "prores_ks";
     }
     return "";
 }
 
 AVPixelFormat pixelFormatFor(const MovieVideoSettings& s) {
     switch (s.codec) {
-    case MovieVideoSettings::Codec::h264: return AV_PIX_FMT_YUV420P;
-    case MovieVideoSettings::Codec::hevc: return s.tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
-    case MovieVideoSettings::Codec::proRes: return s.proResProfile >= 4 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
+        case MovieVideoSettings::Codec::h264:
+            return AV_PIX_FMT_YUV420P;
+        case MovieVideoSettings::Codec::hevc:
+            return s.tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+        case MovieVideoSettings::Codec::proRes:
+            return s.proResProfile >= 4 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
     }
     return AV_PIX_FMT_YUV420P;
 }
@@ -51,8 +57,11 @@ AVRational realRate(int rate, bool ntsc) {
 
 std::string MovieVideoSettings::description() const {
     std::ostringstream text;
-    text << "{codec: " << (codec == Codec::h264 ? "h264" : codec == Codec::hevc ? "hevc" : "prores") << ", width: " << width
-         << ", height: " << height;
+    text << "{codec: "
+         << (codec == Codec::h264   ? "h264"
+             : codec == Codec::hevc ? "hevc"
+                                    : "prores")
+         << ", width: " << width << ", height: " << height;
     if (codec == Codec::proRes) text << ", profile: " << proResProfile;
     if (averageBitRate) text << ", averageBitRate: " << *averageBitRate;
     text << ", expectedFrameRate: " << expectedFrameRate << ", tenBit: " << (tenBit ? "true" : "false") << "}";
@@ -169,10 +178,12 @@ struct MovieRecorder::Writer {
         if (failed || !audio || !headerWritten || !sound.samples) return;
         const AVFrame& in = *sound.samples;
         if (in.sample_rate <= 0 || in.nb_samples <= 0) return;
-        if (!swr || in.sample_rate != swrInRate || in.ch_layout.nb_channels != swrInChannels || in.format != swrInFormat) {
+        if (!swr || in.sample_rate != swrInRate || in.ch_layout.nb_channels != swrInChannels ||
+            in.format != swrInFormat) {
             SwrContext* raw = nullptr;
-            if (swr_alloc_set_opts2(&raw, &audio->ch_layout, audio->sample_fmt, audio->sample_rate, const_cast<AVChannelLayout*>(&in.ch_layout),
-                                    static_cast<AVSampleFormat>(in.format), in.sample_rate, 0, nullptr) < 0 ||
+            if (swr_alloc_set_opts2(&raw, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
+                                    const_cast<AVChannelLayout*>(&in.ch_layout), static_cast<AVSampleFormat>(in.format),
+                                    in.sample_rate, 0, nullptr) < 0 ||
                 swr_init(raw) < 0) {
                 swr_free(&raw);
                 return;
@@ -266,7 +277,8 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     writer->frameRate = realRate(rate, options.ntsc);
     c->time_base = av_inv_q(writer->frameRate);
     c->framerate = writer->frameRate;
-    c->gop_size = std::max(1, static_cast<int>(std::lround(std::max(1, v.expectedFrameRate) * v.maxKeyframeIntervalSeconds)));
+    c->gop_size =
+        std::max(1, static_cast<int>(std::lround(std::max(1, v.expectedFrameRate) * v.maxKeyframeIntervalSeconds)));
     c->max_b_frames = 0;
     c->color_primaries = AVCOL_PRI_BT709;
     c->color_trc = AVCOL_TRC_BT709;
@@ -275,14 +287,16 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     if (v.averageBitRate) c->bit_rate = *v.averageBitRate;
     if (writer->output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     switch (v.codec) {
-    case MovieVideoSettings::Codec::h264: av_opt_set(c->priv_data, "preset", "superfast", 0); break;
-    case MovieVideoSettings::Codec::hevc:
-        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
-        av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
-        break;
-    case MovieVideoSettings::Codec::proRes:
-        av_opt_set_int(c->priv_data, "profile", std::clamp(v.proResProfile, 0, 5), 0);
-        break;
+        case MovieVideoSettings::Codec::h264:
+            av_opt_set(c->priv_data, "preset", "superfast", 0);
+            break;
+        case MovieVideoSettings::Codec::hevc:
+            av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+            av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
+            break;
+        case MovieVideoSettings::Codec::proRes:
+            av_opt_set_int(c->priv_data, "profile", std::clamp(v.proResProfile, 0, 5), 0);
+            break;
     }
     if (avcodec_open2(c, videoCodec, nullptr) < 0) return refuse();
     writer->videoStream = avformat_new_stream(writer->output.get(), nullptr);
@@ -292,7 +306,8 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     }
     writer->videoStream->time_base = c->time_base;
     writer->videoStream->avg_frame_rate = realRate(rate, options.ntsc);
-    if (v.codec == MovieVideoSettings::Codec::hevc) writer->videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    if (v.codec == MovieVideoSettings::Codec::hevc)
+        writer->videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     // The display matrix turns the picture clockwise by the capture angle when it is shown. (The movie muxer
     // stores FFmpeg's matrix transposed, so the angle goes in with its sign as it is; players and ffprobe then
     // read back a clockwise turn, "rotation=-90" for 90.)
@@ -313,7 +328,8 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
             if (writer->output->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             AVStream* stream = nullptr;
             // Sound that cannot be had leaves a take without sound, not no take.
-            if (avcodec_open2(a.get(), aac, nullptr) >= 0 && (stream = avformat_new_stream(writer->output.get(), nullptr)) &&
+            if (avcodec_open2(a.get(), aac, nullptr) >= 0 &&
+                (stream = avformat_new_stream(writer->output.get(), nullptr)) &&
                 avcodec_parameters_from_context(stream->codecpar, a.get()) >= 0) {
                 stream->time_base = a->time_base;
                 writer->audioStream = stream;
@@ -443,7 +459,8 @@ std::optional<std::uint64_t> timecodeFlagsOffset(const fs::path& movie) {
         std::uint64_t begin, end;
     };
     // Depth-first over the containers on the path; several 'trak' boxes are tried in turn.
-    std::function<std::optional<std::uint64_t>(Range, int)> walk = [&](Range range, int depth) -> std::optional<std::uint64_t> {
+    std::function<std::optional<std::uint64_t>(Range, int)> walk = [&](Range range,
+                                                                       int depth) -> std::optional<std::uint64_t> {
         std::uint64_t at = range.begin;
         while (at + 8 <= range.end) {
             unsigned char head[16];

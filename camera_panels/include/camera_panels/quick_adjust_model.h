@@ -24,8 +24,16 @@ public:
     };
 
     /// What the second row holds for the selected control.
-    enum class Adjuster { evSlider, manualExposureNote, isoSlider, shutterSlider, apertureSlider, kelvinSlider,
-                          focusSlider, none };
+    enum class Adjuster {
+        evSlider,
+        manualExposureNote,
+        isoSlider,
+        shutterSlider,
+        apertureSlider,
+        kelvinSlider,
+        focusSlider,
+        none
+    };
 
     static constexpr const char* manualExposureNote = "Exposure is manual: set ISO and shutter, or click A.";
     static constexpr float initialIsoLog = 7;

@@ -147,8 +147,8 @@ QWidget* RetouchEditorView::makeNavigationBar() {
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(8, 0, 12, 0);
 
-    auto* back = symbolButton("chevron.left", tr("Takes"), theme::TextStyle::body, [this] { emit closeRequested(); },
-                              bar);
+    auto* back = symbolButton(
+        "chevron.left", tr("Takes"), theme::TextStyle::body, [this] { emit closeRequested(); }, bar);
     back->setAccessibleName(tr("Back"));
     layout->addWidget(back);
     layout->addStretch(1);
@@ -159,20 +159,24 @@ QWidget* RetouchEditorView::makeNavigationBar() {
     titleButton_->setFlat(true);
     titleButton_->setCursor(Qt::PointingHandCursor);
     titleButton_->setFont(theme::font(theme::TextStyle::headline));
-    titleButton_->setIcon(symbolIcon("pencil", theme::white(), symbolPixelSize(theme::pointSize(theme::TextStyle::caption))));
+    titleButton_->setIcon(
+        symbolIcon("pencil", theme::white(), symbolPixelSize(theme::pointSize(theme::TextStyle::caption))));
     titleButton_->setLayoutDirection(Qt::RightToLeft);  // the pencil after the title
-    titleButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; color: white; padding: 4px 8px; }"
-                                               "QPushButton:hover { background: rgba(255,255,255,20); border-radius: 6px; }"));
+    titleButton_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; color: white; padding: 4px 8px; }"
+                       "QPushButton:hover { background: rgba(255,255,255,20); border-radius: 6px; }"));
     connect(titleButton_, &QPushButton::clicked, this, [this] { editor_->renameFromMenu(); });
     layout->addWidget(titleButton_);
     layout->addStretch(1);
 
-    undoButton_ = symbolButton("arrow.uturn.backward", {}, theme::TextStyle::body, [this] { editor_->undo(); }, bar);
+    undoButton_ = symbolButton(
+        "arrow.uturn.backward", {}, theme::TextStyle::body, [this] { editor_->undo(); }, bar);
     undoButton_->setObjectName(QStringLiteral("undoButton"));
     undoButton_->setAccessibleName(tr("Undo"));
     undoButton_->setToolTip(tr("Undo"));
     layout->addWidget(undoButton_);
-    exportButton_ = textButton(tr("Export"), theme::TextStyle::body, [this] { editor_->exportTask(); }, bar, true);
+    exportButton_ = textButton(
+        tr("Export"), theme::TextStyle::body, [this] { editor_->exportTask(); }, bar, true);
     exportButton_->setObjectName(QStringLiteral("exportButton"));
     layout->addWidget(exportButton_);
     return bar;
@@ -191,21 +195,23 @@ QWidget* RetouchEditorView::makeColumn() {
 
     // The video, with the full-screen button over its top trailing corner.
     video_ = new ProgramVideoView(*player_, column);
-    fullScreenButton_ = new RoundIconButton("arrow.up.left.and.arrow.down.right", tr("Full screen"),
-                                            [this] { editor_->setFullScreen(true); }, video_);
+    fullScreenButton_ = new RoundIconButton(
+        "arrow.up.left.and.arrow.down.right", tr("Full screen"), [this] { editor_->setFullScreen(true); }, video_);
     video_->installEventFilter(this);
     layout->addWidget(video_);
 
     // Transport.
     auto* transport = new QHBoxLayout();
     transport->setSpacing(18);
-    auto* previous = symbolButton("backward.end.fill", {}, theme::TextStyle::body, [this] { editor_->jumpToSwitch(false); },
-                                  column);
+    auto* previous = symbolButton(
+        "backward.end.fill", {}, theme::TextStyle::body, [this] { editor_->jumpToSwitch(false); }, column);
     previous->setAccessibleName(tr("Previous switch"));
-    playButton_ = symbolButton("play.fill", {}, theme::TextStyle::title2, [this] { editor_->togglePlay(); }, column);
+    playButton_ = symbolButton(
+        "play.fill", {}, theme::TextStyle::title2, [this] { editor_->togglePlay(); }, column);
     playButton_->setFixedSize(44, 36);
     playButton_->setObjectName(QStringLiteral("playButton"));
-    auto* next = symbolButton("forward.end.fill", {}, theme::TextStyle::body, [this] { editor_->jumpToSwitch(true); }, column);
+    auto* next = symbolButton(
+        "forward.end.fill", {}, theme::TextStyle::body, [this] { editor_->jumpToSwitch(true); }, column);
     next->setAccessibleName(tr("Next switch"));
     timecode_ = label(QString(), theme::TextStyle::subheadline, theme::white(), column);
     timecode_->setFont(theme::monospacedDigits(theme::font(theme::TextStyle::subheadline)));
@@ -229,16 +235,18 @@ QWidget* RetouchEditorView::makeColumn() {
     layout->addWidget(new SelectionPanel(*editor_, column));
 
     auto* trim = new QHBoxLayout();
-    trim->addWidget(symbolButton("arrow.right.to.line", tr("Start here"), theme::TextStyle::subheadline,
-                                 [this] { editor_->setTrimStart(); }, column));
+    trim->addWidget(symbolButton(
+        "arrow.right.to.line", tr("Start here"), theme::TextStyle::subheadline, [this] { editor_->setTrimStart(); },
+        column));
     trim->addStretch();
-    trim->addWidget(symbolButton("arrow.left.to.line", tr("End here"), theme::TextStyle::subheadline,
-                                 [this] { editor_->setTrimEnd(); }, column));
+    trim->addWidget(symbolButton(
+        "arrow.left.to.line", tr("End here"), theme::TextStyle::subheadline, [this] { editor_->setTrimEnd(); },
+        column));
     layout->addLayout(trim);
 
     auto* soundAndMore = new QHBoxLayout();
-    soundButton_ = symbolButton("speaker.wave.2", QString(), theme::TextStyle::subheadline, [this] { editor_->openSound(); },
-                                column);
+    soundButton_ = symbolButton(
+        "speaker.wave.2", QString(), theme::TextStyle::subheadline, [this] { editor_->openSound(); }, column);
     soundButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     soundButton_->setObjectName(QStringLiteral("soundButton"));
     soundAndMore->addWidget(soundButton_);
@@ -251,8 +259,8 @@ QWidget* RetouchEditorView::makeColumn() {
     auto* menu = new QMenu(moreButton_);
     const QColor white = theme::white();
     const qreal iconSize = symbolPixelSize(theme::pointSize(theme::TextStyle::body));
-    auto* undoItem = menu->addAction(symbolIcon("arrow.uturn.backward", white, iconSize), tr("Undo"),
-                                     [this] { editor_->undo(); });
+    auto* undoItem =
+        menu->addAction(symbolIcon("arrow.uturn.backward", white, iconSize), tr("Undo"), [this] { editor_->undo(); });
     undoItem->setObjectName(QStringLiteral("menuUndo"));
     menu->addSeparator();
     menu->addAction(symbolIcon("dot.radiowaves.left.and.right", white, iconSize), tr("Restore to live cut"),
@@ -325,9 +333,8 @@ void RetouchEditorView::refreshState() {
     exportButton_->setEnabled(!editor_->exportProgress() && editor_->edit().has_value());
     video_->setAspectRatio(editor_->renderWidth() / std::max(editor_->renderHeight(), 1.0));
     const QScreen* screen = QGuiApplication::primaryScreen();
-    video_->setMaximumPictureHeight(editor_->tallPicture() && screen
-                                        ? int(screen->geometry().height() * tallPictureShare)
-                                        : 0);
+    video_->setMaximumPictureHeight(
+        editor_->tallPicture() && screen ? int(screen->geometry().height() * tallPictureShare) : 0);
     presentSound(editor_->showSound());
     presentFullScreen(editor_->fullScreen());
     presentRename(editor_->renaming());
@@ -506,7 +513,8 @@ void RetouchEditorView::refreshCard() {
                     openWithDesktop(QUrl::fromLocalFile(QString::fromStdString(file->string())), this);
             });
             layout->addWidget(share, 0, Qt::AlignHCenter);
-            auto* done = textButton(tr("Done"), theme::TextStyle::body, [this] { editor_->done(); }, card_);
+            auto* done = textButton(
+                tr("Done"), theme::TextStyle::body, [this] { editor_->done(); }, card_);
             done->setObjectName(QStringLiteral("doneButton"));
             layout->addWidget(done, 0, Qt::AlignHCenter);
         }

@@ -65,7 +65,8 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
         mark->setObjectName(QStringLiteral("exportedMark"));
         mark->setIcon(symbolIcon("checkmark.circle.fill", theme::green(),
                                  symbolPixelSize(theme::pointSize(theme::TextStyle::caption))));
-        mark->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; color: %1; }").arg(theme::green().name()));
+        mark->setStyleSheet(
+            QStringLiteral("QToolButton { border: none; padding: 0; color: %1; }").arg(theme::green().name()));
         mark->setAttribute(Qt::WA_TransparentForMouseEvents);
         titleLine->addWidget(mark);
     } else {
@@ -78,7 +79,8 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
     if (link) {
         auto* chevron = new QLabel(this);
         chevron->setPixmap(symbolPixmap("chevron.right", theme::white(0.3),
-                                        symbolPixelSize(theme::pointSize(theme::TextStyle::body)), devicePixelRatioF()));
+                                        symbolPixelSize(theme::pointSize(theme::TextStyle::body)),
+                                        devicePixelRatioF()));
         titleLine->addWidget(chevron);
     }
     column->addLayout(titleLine);
@@ -108,11 +110,12 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
         exportLine->addWidget(share);
     }
     if (const auto ids = takes::collectAgainIDs(take_); !ids.empty()) {
-        auto* again = symbolButton("arrow.down.circle", tr("Collect again to re-edit"), theme::TextStyle::caption,
-                                   [this, ids] {
-                                       if (controller_) controller_->requestTakeAgain(ids);
-                                   },
-                                   this);
+        auto* again = symbolButton(
+            "arrow.down.circle", tr("Collect again to re-edit"), theme::TextStyle::caption,
+            [this, ids] {
+                if (controller_) controller_->requestTakeAgain(ids);
+            },
+            this);
         again->setObjectName(QStringLiteral("collectAgain"));
         collectAgain_ = again;
         exportLine->addWidget(again);

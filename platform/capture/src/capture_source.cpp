@@ -39,6 +39,8 @@ std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int 
     return *best;
 }
 
-void CaptureSource::setCaptureAngle(double degrees) { angle_.store(normalizedAngle(degrees)); }
+void CaptureSource::setCaptureAngle(double degrees) {
+    angle_.store(normalizedAngle(degrees));
+}
 
 }  // namespace morvane

@@ -1,8 +1,8 @@
 #include "platform/device_source.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <algorithm>
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -24,7 +24,9 @@ namespace morvane {
 
 PictureConverter::PictureConverter() = default;
 
-PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
+PictureConverter::~PictureConverter() {
+    sws_freeContext(sws_);
+}
 
 SharedFrame PictureConverter::convert(const AVFrame& picture) {
     const auto format = static_cast<AVPixelFormat>(picture.format);
@@ -187,7 +189,9 @@ struct DeviceSource::Reader {
 
 DeviceSource::DeviceSource(Settings settings) : settings_(std::move(settings)) {}
 
-DeviceSource::~DeviceSource() { stop(); }
+DeviceSource::~DeviceSource() {
+    stop();
+}
 
 bool DeviceSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);

@@ -126,7 +126,9 @@ const std::vector<std::pair<int, int>>& SyntheticSource::listedRates() {
 
 SyntheticSource::SyntheticSource(Settings settings) : settings_(settings) {}
 
-SyntheticSource::~SyntheticSource() { stop(); }
+SyntheticSource::~SyntheticSource() {
+    stop();
+}
 
 SyntheticSource::Settings SyntheticSource::settings() const {
     std::lock_guard lock(mutex_);
@@ -301,7 +303,8 @@ SharedFrame SyntheticSource::makeTone(const Settings& s, std::int64_t first, int
     auto* samples = reinterpret_cast<float*>(frame->data[0]);
     const double step = 2 * std::numbers::pi * s.toneHertz / s.sampleRate;
     for (int i = 0; i < count; ++i) {
-        samples[i] = s.toneHertz > 0 ? static_cast<float>(0.25 * std::sin(step * static_cast<double>(first + i))) : 0.0f;
+        samples[i] =
+            s.toneHertz > 0 ? static_cast<float>(0.25 * std::sin(step * static_cast<double>(first + i))) : 0.0f;
     }
     return frame;
 }

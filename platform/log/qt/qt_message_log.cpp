@@ -40,6 +40,8 @@ QtLogLine qtLogLine(const char* category, const QString& message) {
     return line;
 }
 
-void installQtMessageLog() { qInstallMessageHandler(handle); }
+void installQtMessageLog() {
+    qInstallMessageHandler(handle);
+}
 
 }  // namespace morvane::log

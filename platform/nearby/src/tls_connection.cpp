@@ -93,8 +93,7 @@ std::string tlsError(const char* what) {
 /// the network thread writes it between two reads.
 class TlsConnection final : public NearbyConnection, public std::enable_shared_from_this<TlsConnection> {
 public:
-    TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket,
-                  double firstBytesTimeout)
+    TlsConnection(std::shared_ptr<NearbyService::Impl> service, asio::ip::tcp::socket socket, double firstBytesTimeout)
         : service_(std::move(service)),
           socket_(std::move(socket)),
           timer_(service_->io),
@@ -141,9 +140,9 @@ public:
         }
         frame.data.clear();
         frame.data.reserve(5 + size);
-        const std::uint8_t header[5] = {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
-                                        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
-                                        kind};
+        const std::uint8_t header[5] = {static_cast<std::uint8_t>(length >> 24),
+                                        static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 8),
+                                        static_cast<std::uint8_t>(length), kind};
         frame.data.insert(frame.data.end(), header, header + 5);
         if (size) frame.data.insert(frame.data.end(), body, body + size);
         frame.onWritten = std::move(onWritten);
@@ -215,8 +214,8 @@ private:
         if (isServer_) {
             // A connection that never starts TLS holds a place that a real peer may need.
             if (firstBytesTimeout_ > 0) {
-                timer_.expires_after(std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::duration<double>(firstBytesTimeout_)));
+                timer_.expires_after(
+                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(firstBytesTimeout_)));
                 timer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
                     if (error || self->closed_.load() || self->sawBytes_) return;
                     self->shutdown("no TLS from the peer");

@@ -185,35 +185,63 @@ QFont font(TextStyle style) {
     return systemFont(pointSize(style), style == TextStyle::headline ? QFont::DemiBold : QFont::Normal);
 }
 
-QFont font(TextStyle style, QFont::Weight weight) { return systemFont(pointSize(style), weight); }
+QFont font(TextStyle style, QFont::Weight weight) {
+    return systemFont(pointSize(style), weight);
+}
 
-QFont monospacedDigits(QFont font) { return font; }
+QFont monospacedDigits(QFont font) {
+    return font;
+}
 
 QColor rgb(double red, double green, double blue, double opacity) {
     return QColor::fromRgbF(static_cast<float>(red), static_cast<float>(green), static_cast<float>(blue),
                             static_cast<float>(opacity));
 }
 
-QColor white(double opacity) { return rgb(1, 1, 1, opacity); }
-QColor black(double opacity) { return rgb(0, 0, 0, opacity); }
+QColor white(double opacity) {
+    return rgb(1, 1, 1, opacity);
+}
+QColor black(double opacity) {
+    return rgb(0, 0, 0, opacity);
+}
 
 QColor withOpacity(QColor color, double opacity) {
     color.setAlphaF(static_cast<float>(opacity));
     return color;
 }
 
-QColor red() { return QColor(255, 69, 58); }
-QColor green() { return QColor(48, 209, 88); }
-QColor yellow() { return QColor(255, 214, 10); }
-QColor orange() { return QColor(255, 159, 10); }
-QColor blue() { return QColor(10, 132, 255); }
-QColor gray() { return QColor(142, 142, 147); }
-QColor secondary() { return white(0.6); }
+QColor red() {
+    return QColor(255, 69, 58);
+}
+QColor green() {
+    return QColor(48, 209, 88);
+}
+QColor yellow() {
+    return QColor(255, 214, 10);
+}
+QColor orange() {
+    return QColor(255, 159, 10);
+}
+QColor blue() {
+    return QColor(10, 132, 255);
+}
+QColor gray() {
+    return QColor(142, 142, 147);
+}
+QColor secondary() {
+    return white(0.6);
+}
 // Without the platform's blur, a light translucent fill leaves white text unreadable over a bright picture:
 // this one is dark enough for white text over white.
-QColor ultraThinMaterial() { return QColor(44, 44, 50, 196); }
-QColor regularMaterial() { return QColor(36, 36, 40, 215); }
-QColor sheetBackground() { return QColor(28, 28, 30); }
+QColor ultraThinMaterial() {
+    return QColor(44, 44, 50, 196);
+}
+QColor regularMaterial() {
+    return QColor(36, 36, 40, 215);
+}
+QColor sheetBackground() {
+    return QColor(28, 28, 30);
+}
 
 void fillCapsule(QPainter& painter, const QRectF& rect, const QColor& color) {
     fillRoundedRect(painter, rect, std::min(rect.width(), rect.height()) / 2, color);
@@ -249,8 +277,7 @@ QFont shrinkToFit(const QFont& font, const QString& text, qreal width, qreal min
     return f;
 }
 
-FittedText fitOneLine(const QFont& font, const QString& text, qreal width, qreal minimumScale,
-                      Qt::TextElideMode mode) {
+FittedText fitOneLine(const QFont& font, const QString& text, qreal width, qreal minimumScale, Qt::TextElideMode mode) {
     FittedText fitted{shrinkToFit(font, text, width, minimumScale), text};
     fitted.text = QFontMetricsF(fitted.font).elidedText(text, mode, width);
     return fitted;

@@ -30,7 +30,7 @@ public:
         bool tenBit = false;  ///< P010 instead of NV12
         Pattern pattern = Pattern::bars;
         std::array<float, 3> flatColor{0.5f, 0.5f, 0.5f};  ///< red, green, blue 0…1, for `Pattern::flat`
-        double toneHertz = 1000;  ///< 0 for no sound
+        double toneHertz = 1000;                           ///< 0 for no sound
         int sampleRate = 48000;
         PictureSettings picture;
     };

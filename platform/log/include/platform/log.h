@@ -14,8 +14,14 @@ void write(Level level, std::string_view component, std::string_view message);
 /// Whether a journal or syslog daemon takes lines on this machine.
 bool hasSystemLog();
 
-inline void info(std::string_view component, std::string_view message) { write(Level::info, component, message); }
-inline void error(std::string_view component, std::string_view message) { write(Level::error, component, message); }
-inline void debug(std::string_view component, std::string_view message) { write(Level::debug, component, message); }
+inline void info(std::string_view component, std::string_view message) {
+    write(Level::info, component, message);
+}
+inline void error(std::string_view component, std::string_view message) {
+    write(Level::error, component, message);
+}
+inline void debug(std::string_view component, std::string_view message) {
+    write(Level::debug, component, message);
+}
 
 }  // namespace morvane::log

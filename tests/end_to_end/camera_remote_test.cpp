@@ -22,6 +22,7 @@
 #include "fake_usbmux_service.h"
 #include "link/usb_hub.h"
 #include "link/usb_link.h"
+#include "loopback_remote.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
 #include "platform/keychain.h"
@@ -86,25 +87,10 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     ASSERT_TRUE(usbmux.start());
     setenv("USBMUXD_SOCKET_ADDRESS", usbmux.address().c_str(), 1);
 
-    Defaults defaults(root / "defaults.json");
-    ShootLibrary shoot(ShootLibrary::Environment{&defaults, root / "Movies"});
-    RetouchLibrary retouch(root / "Retouch", root / "Program");
-    MonitorEnvironment env;
-    env.mainExecutor = QtMainExecutor::shared();
-    env.defaults = &defaults;
-    env.shootLibrary = &shoot;
-    env.retouchLibrary = &retouch;
-    env.fallbackFolder = root / "Unfiled";
-    PeerSession::Options options;
-    options.keychain = std::make_shared<Keychain>(root / "remote" / "keychain");
-    options.interfaces = {"127.0.0.1"};
-    options.multicastGroup = group;
-    options.multicastPort = port;
-    options.temporaryFolder = root / "incoming";
-    options.mainExecutor = env.mainExecutor;
-    env.makeLink = [options](int maxCameras) -> std::shared_ptr<CameraLink> {
-        return PeerSessionLink::makeMonitor(maxCameras, options);
-    };
+    test::LoopbackRemote remote(root, group, port);
+    ShootLibrary& shoot = remote.shoot;
+    MonitorEnvironment& env = remote.env;
+    const PeerSession::Options& options = remote.options;
     env.makeUSBHub = [&] {
         USBHub::Options hub;
         hub.keychain = options.keychain;

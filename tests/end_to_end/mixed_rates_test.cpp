@@ -14,6 +14,7 @@
 #include "camera/take_log.h"
 #include "camera_process.h"
 #include "deck/retouch_library.h"
+#include "loopback_remote.h"
 #include "platform/defaults.h"
 #include "platform/file_contents.h"
 #include "platform/keychain.h"
@@ -157,25 +158,9 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
     const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
 
-    Defaults defaults(root / "defaults.json");
-    ShootLibrary shoot(ShootLibrary::Environment{&defaults, root / "Movies"});
-    RetouchLibrary retouch(root / "Retouch", root / "Program");
-    MonitorEnvironment env;
-    env.mainExecutor = QtMainExecutor::shared();
-    env.defaults = &defaults;
-    env.shootLibrary = &shoot;
-    env.retouchLibrary = &retouch;
-    env.fallbackFolder = root / "Unfiled";
-    PeerSession::Options options;
-    options.keychain = std::make_shared<Keychain>(root / "remote" / "keychain");
-    options.interfaces = {"127.0.0.1"};
-    options.multicastGroup = group;
-    options.multicastPort = port;
-    options.temporaryFolder = root / "incoming";
-    options.mainExecutor = env.mainExecutor;
-    env.makeLink = [options](int maxCameras) -> std::shared_ptr<CameraLink> {
-        return PeerSessionLink::makeMonitor(maxCameras, options);
-    };
+    test::LoopbackRemote remote(root, group, port);
+    ShootLibrary& shoot = remote.shoot;
+    MonitorEnvironment& env = remote.env;
     auto controller = MonitorController::create(
         4, false, [] { return 0.0; }, env);
     controller->start();

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <random>
 
 #include "camera_process.h"
 #include "deck/retouch_library.h"
@@ -76,10 +75,9 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::filesystem::path root(dir.path().toStdString());
-    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-    const std::string group =
-        "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
-    const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
+    const auto discovery = test::privateDiscovery();
+    const std::string& group = discovery.group;
+    const std::uint16_t port = discovery.port;
 
     // The cable: a stand-in multiplexing service that forwards the phone's link port to the camera process.
     const std::uint16_t cameraUSBPort = freePort();

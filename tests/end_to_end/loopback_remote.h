@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "deck/retouch_library.h"
@@ -14,7 +15,23 @@
 #include "remote/monitor_controller.h"
 #include "shoot_library/shoot_library.h"
 
+#include <unistd.h>
+
 namespace morvane::test {
+
+/// A discovery group and port of this run's own, so that runs at the same time never see each other's cameras.
+struct Discovery {
+    std::string group;
+    std::uint16_t port = 0;
+};
+
+inline Discovery privateDiscovery() {
+    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    Discovery d;
+    d.group = "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
+    d.port = static_cast<std::uint16_t>(40000 + random() % 20000);
+    return d;
+}
 
 /// What a remote needs around its controller, with every store in `root` and a link that finds cameras on
 /// 127.0.0.1 only, on the test's own discovery group and port. Stays where it was made: the environment points

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
-#include <random>
 
 #include "camera/take_log.h"
 #include "camera_process.h"
@@ -153,10 +152,9 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::filesystem::path root(dir.path().toStdString());
-    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-    const std::string group =
-        "239.255." + std::to_string(100 + random() % 100) + "." + std::to_string(1 + random() % 250);
-    const auto port = static_cast<std::uint16_t>(40000 + random() % 20000);
+    const auto discovery = test::privateDiscovery();
+    const std::string& group = discovery.group;
+    const std::uint16_t port = discovery.port;
 
     test::LoopbackRemote remote(root, group, port);
     ShootLibrary& shoot = remote.shoot;

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
-
 #include "camera/take_log.h"
 #include "camera_process.h"
 #include "deck/retouch_library.h"

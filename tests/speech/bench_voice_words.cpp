@@ -8,7 +8,12 @@
 //    recordings of pocketsphinx's test data, through the recogniser as fast as it goes: whether anything fires.
 // Also the processor time that listening takes per second of speech and of quiet. Each clip belongs to one of two
 // halves by a hash of its text and conditions: the recogniser's settings were chosen on the "tune" half and are
-// reported on the "held-out" half (`--part`).
+// reported on the "held-out" half (`--part`). Each voice in each noise level is heard by a recogniser of its
+// own, which first hears that voice in that noise, and every clip's noise starts a second before its speech.
+// Every figure is given per noise level and over clean and 20 dB together, the levels the targets are read
+// against. The fast mode decodes exactly what the streamed one does; it differs only in having no latency and in
+// judging a recognition by its first report before a pause, else by its end (the trigger fires on the first
+// matching report, which at a pause holds the same transcript).
 //
 // Usage: bench_voice_words [--voices slt,kal,en-us+f2] [--rates 140,180] [--noise clean,20,10] [--threads 3]
 //                          [--part held-out|tune|all] [--weight 0.01] [--confidence 0.5] [--early 3]
@@ -225,7 +230,8 @@ struct Clip {
     double wordEnd = 0;  // seconds into the clip
 };
 
-constexpr double leadSeconds = 0.6;
+// Noise runs a second before the speech, as a microphone's would.
+constexpr double leadSeconds = 1.0;
 constexpr double tailSeconds = 1.4;
 
 /// Lays speech into quiet (or noise at the given ratio to the speech's own level).
@@ -264,6 +270,33 @@ Clip makeClip(const Speech& speech, double snr, std::uint32_t seed) {
     }
     return clip;
 }
+
+/// The noise levels the targets are read against: clean and 20 dB.
+bool targetLevel(double snr) {
+    return snr < 0 || snr >= 20;
+}
+constexpr const char* targetColumn = "clean+20dB";
+
+/// Clips one recogniser hears in turn: one voice in one noise level.
+struct Group {
+    std::string voice;
+    double noise = -1;
+    std::vector<std::size_t> clips;
+};
+
+std::vector<Group> groupsOf(const std::vector<Clip>& clips) {
+    std::map<std::pair<std::string, double>, std::vector<std::size_t>> byKey;
+    for (std::size_t i = 0; i < clips.size(); ++i) byKey[{clips[i].voice, clips[i].noise}].push_back(i);
+    std::vector<Group> groups;
+    for (auto& [key, members] : byKey) groups.push_back({key.first, key.second, std::move(members)});
+    // The biggest first, so that the threads end at about the same time.
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const Group& a, const Group& b) { return a.clips.size() > b.clips.size(); });
+    return groups;
+}
+
+// What each voice says first, in the noise of the clips that follow; it holds none of the words.
+const char* const warmUpText = "we are checking the sound before the first take of the morning";
 
 std::string fill(const std::string& pattern, const std::string& word) {
     std::string out = pattern;
@@ -513,6 +546,11 @@ int main(int argc, char** argv) {
             }
         }
     }
+    std::map<std::string, std::size_t> warmUpSaying;
+    for (const auto& voice : settings.voices) {
+        warmUpSaying[voice] = sayings.size();
+        sayings.push_back({warmUpText, voice, settings.rates.front(), {}});
+    }
     for (const auto& voice : settings.voices) {
         for (int rate : settings.rates) {
             std::vector<std::size_t> mine;
@@ -530,6 +568,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    std::map<std::string, Speech> warmUps;
+    for (const auto& [voice, index] : warmUpSaying) warmUps[voice] = sayings[index].speech;
     std::vector<Clip> wordClips, phraseClips;
     std::uint32_t seed = 1;
     std::size_t saying = 0;
@@ -609,43 +649,42 @@ int main(int argc, char** argv) {
     options.confirmChecks = settings.confirm;
     options.confirmConfidence = settings.confirmConfidence;
 
-    // Word clips, one recogniser per thread; all of them start at once.
-    std::vector<Outcome> wordOutcomes(wordClips.size());
-    std::vector<Heard> wordHeard(wordClips.size()), phraseHeard(phraseClips.size());
-    std::atomic<std::size_t> next{0};
-    const double cpuBefore = cpuSeconds();
-    const auto wallBefore = Clock::now();
-    {
+    // Each voice in each noise level on a recogniser of its own that has first heard that voice say a sentence
+    // in that noise, as a microphone in one room hears one person: the decoder's cepstral mean is learnt from
+    // what it hears and would otherwise carry over from clips of other voices and noise levels.
+    auto runGroups = [&](const std::vector<Clip>& clips, const auto& each) {
+        const auto groups = groupsOf(clips);
+        std::atomic<std::size_t> next{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < settings.threads; ++t) {
             threads.emplace_back([&, t] {
-                auto recognizer = SpeechRecognizer::make("en-US", options);
-                for (std::size_t i; (i = next++) < wordClips.size();) {
-                    if (settings.fast) {
-                        wordHeard[i] = transcribe(*recognizer, wordClips[i]);
-                    } else {
-                        wordOutcomes[i] = stream(recognizer, wordClips[i], dir, t);
+                for (std::size_t g; (g = next++) < groups.size();) {
+                    auto recognizer = SpeechRecognizer::make("en-US", options);
+                    if (const auto w = warmUps.find(groups[g].voice); w != warmUps.end()) {
+                        transcribe(*recognizer, makeClip(w->second, groups[g].noise, 1000 + static_cast<int>(g)));
                     }
+                    for (auto i : groups[g].clips) each(recognizer, i, t);
                 }
             });
         }
         for (auto& t : threads) t.join();
-    }
+    };
+    std::vector<Outcome> wordOutcomes(wordClips.size());
+    std::vector<Heard> wordHeard(wordClips.size()), phraseHeard(phraseClips.size());
+    const double cpuBefore = cpuSeconds();
+    const auto wallBefore = Clock::now();
+    runGroups(wordClips, [&](const std::shared_ptr<SpeechRecognizer>& recognizer, std::size_t i, int t) {
+        if (settings.fast) {
+            wordHeard[i] = transcribe(*recognizer, wordClips[i]);
+        } else {
+            wordOutcomes[i] = stream(recognizer, wordClips[i], dir, t);
+        }
+    });
     const double wordWall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
-    next = 0;
     const double cpuMiddle = cpuSeconds();
-    {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < settings.threads; ++t) {
-            threads.emplace_back([&] {
-                auto recognizer = SpeechRecognizer::make("en-US", options);
-                for (std::size_t i; (i = next++) < phraseClips.size();) {
-                    phraseHeard[i] = transcribe(*recognizer, phraseClips[i]);
-                }
-            });
-        }
-        for (auto& t : threads) t.join();
-    }
+    runGroups(phraseClips, [&](const std::shared_ptr<SpeechRecognizer>& recognizer, std::size_t i, int) {
+        phraseHeard[i] = transcribe(*recognizer, phraseClips[i]);
+    });
     const double cpuAfter = cpuSeconds();
 
     // Listening while nobody speaks: two minutes of quiet room noise.
@@ -706,77 +745,175 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Words, per voice family.
+    // Every figure per noise level, and over the levels the targets are read against (clean and 20 dB: a set
+    // with people talking, fans, traffic outside); 10 dB is a loud room of its own.
+    std::vector<std::string> columns;
+    for (double snr : settings.noise) columns.push_back(noiseName(snr));
+    const bool hasTargetLevels = std::any_of(settings.noise.begin(), settings.noise.end(), targetLevel);
+    if (hasTargetLevels) columns.push_back(targetColumn);
+    columns.push_back("all");
+    auto columnsOf = [&](double snr) {
+        std::vector<std::size_t> out{
+            static_cast<std::size_t>(std::find(columns.begin(), columns.end(), noiseName(snr)) - columns.begin())};
+        if (targetLevel(snr)) out.push_back(columns.size() - 2);
+        out.push_back(columns.size() - 1);
+        return out;
+    };
     struct Tally {
-        int total = 0, right = 0, wrong = 0;
+        int total = 0, right = 0, wrong = 0, fired = 0;
         std::vector<double> latencies;
     };
-    std::vector<std::string> misses;
-    auto row = [&](const std::string& name, const Tally& t) {
-        std::printf("  %-22s %4d/%-4d %6.1f %%  wrong action %3d", name.c_str(), t.right, t.total,
-                    100.0 * t.right / std::max(1, t.total), t.wrong);
-        if (!settings.fast && !t.latencies.empty()) {
-            std::printf("  latency median %.2f s, p90 %.2f s", median(t.latencies), percentile(t.latencies, 0.9));
+    // Rows in the order they were first counted, each with one tally per column.
+    struct Table {
+        std::vector<std::string> order;
+        std::map<std::string, std::vector<Tally>> rows;
+        std::vector<Tally>& operator()(const std::string& name, std::size_t width) {
+            if (!rows.contains(name)) order.push_back(name);
+            auto& row = rows[name];
+            row.resize(width);
+            return row;
         }
-        std::printf("\n");
     };
-    for (const auto& family : families) {
-        std::map<std::string, Tally> byPlacing, byVoice, byNoise, byWord, byWordInSentences;
-        Tally alone, inSentence, all;
+    auto inFamily = [](const std::string& clipFamily, const std::string& family) {
+        return clipFamily == family || (family == "festival" && (clipFamily == "slt" || clipFamily == "kal"));
+    };
+    std::set<std::string> reported = families;
+    for (const auto& clip : phraseClips) reported.insert(clip.family);
+    if (families.contains("slt") && families.contains("kal")) reported.insert("festival");
+    std::vector<std::string> misses;
+    std::printf(
+        "\ncolumns: each noise level; %s: clean and 20 dB pink noise together, the conditions the targets "
+        "are read against; all: every level\n",
+        targetColumn);
+    for (const auto& family : reported) {
+        Table table;
         for (std::size_t i = 0; i < wordClips.size(); ++i) {
             const auto& clip = wordClips[i];
-            if (clip.family != family) continue;
+            if (!inFamily(clip.family, family)) continue;
             const auto& outcome = wordOutcomes[i];
             const bool right = outcome.fired == clip.action;
-            std::vector<Tally*> tallies{&byPlacing[clip.placing],
-                                        &byVoice[clip.voice],
-                                        &byNoise[noiseName(clip.noise)],
-                                        &byWord[clip.word],
-                                        clip.placing == "alone" ? &alone : &inSentence,
-                                        &all};
-            if (clip.placing != "alone") tallies.push_back(&byWordInSentences[clip.word]);
-            for (Tally* t : tallies) {
-                ++t->total;
-                if (right) {
-                    ++t->right;
-                    if (outcome.latency > -10) t->latencies.push_back(outcome.latency);
-                } else if (!outcome.fired.empty()) {
-                    ++t->wrong;
+            const bool alone = clip.placing == "alone";
+            std::vector<std::string> names{alone ? "alone" : "in sentences", "word " + clip.word, "voice " + clip.voice,
+                                           "wrong action"};
+            if (!alone) names.push_back("placing " + clip.placing);
+            if (!alone) names.push_back("in sentences " + clip.word);
+            for (const auto& name : names) {
+                auto& row = table(name, columns.size());
+                for (auto c : columnsOf(clip.noise)) {
+                    auto& t = row[c];
+                    ++t.total;
+                    t.right += right;
+                    t.wrong += !right && !outcome.fired.empty();
+                    if (right && outcome.latency > -10) t.latencies.push_back(outcome.latency);
                 }
             }
-            if (!right) {
+            if (!right && family != "festival") {
                 misses.push_back(clip.label + " -> " + (outcome.fired.empty() ? "nothing" : outcome.fired) + " [" +
                                  outcome.heard + "]");
             }
         }
-        std::printf("\n%s: words fired right\n", family.c_str());
-        row("alone", alone);
-        row("in sentences", inSentence);
-        row("all", all);
-        for (const auto& [k, t] : byPlacing) row("placing " + k, t);
-        for (const auto& [k, t] : byWord) row("word " + k, t);
-        for (const auto& [k, t] : byWordInSentences) row("in sentences " + k, t);
-        if (byVoice.size() > 1) {
-            for (const auto& [k, t] : byVoice) row("voice " + k, t);
+        for (std::size_t i = 0; i < phraseClips.size(); ++i) {
+            const auto& clip = phraseClips[i];
+            if (!inFamily(clip.family, family)) continue;
+            auto& row = table("phrases firing", columns.size());
+            for (auto c : columnsOf(clip.noise)) {
+                ++row[c].total;
+                row[c].fired += !firedAt(phraseHeard[i], false, settings.confidences.front()).empty();
+            }
         }
-        for (const auto& [k, t] : byNoise) row("noise " + k, t);
+        std::printf("\n%s%s\n  %-22s", family.c_str(), family == "festival" ? " (slt and kal)" : "", "");
+        for (const auto& c : columns) std::printf("  %-16s", c.c_str());
+        std::printf("\n");
+        auto print = [&](const std::string& label, const std::vector<Tally>& row, auto cell) {
+            std::printf("  %-22s", label.c_str());
+            for (const auto& t : row) {
+                if (t.total == 0) {
+                    std::printf("  %-16s", "-");
+                } else {
+                    std::printf("  %-16s", cell(t).c_str());
+                }
+            }
+            std::printf("\n");
+        };
+        auto share = [](int n, int total) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%d/%d %.1f %%", n, total, 100.0 * n / std::max(1, total));
+            return std::string(text);
+        };
+        // Overall figures first, then by placing, word, voice.
+        auto rank = [](const std::string& name) {
+            const std::vector<std::string> first{"alone",    "in sentences", "wrong action",  "phrases firing",
+                                                 "placing ", "word ",        "in sentences ", "voice "};
+            for (std::size_t r = 0; r < first.size(); ++r) {
+                if (name == first[r] || (first[r].back() == ' ' && name.starts_with(first[r]))) return r;
+            }
+            return first.size();
+        };
+        std::stable_sort(table.order.begin(), table.order.end(),
+                         [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
+        for (const auto& name : table.order) {
+            const auto& row = table.rows[name];
+            if (name == "wrong action") {
+                print(name, row, [&](const Tally& t) { return share(t.wrong, t.total); });
+            } else if (name == "phrases firing") {
+                print(name, row, [&](const Tally& t) { return share(t.fired, t.total); });
+            } else if (!name.starts_with("voice ") || family == "festival" || family == "espeak") {
+                print(name, row, [&](const Tally& t) { return share(t.right, t.total); });
+            }
+        }
+        if (!settings.fast) {
+            for (const char* name : {"alone", "in sentences"}) {
+                if (!table.rows.contains(name)) continue;
+                print(std::string("latency ") + name, table.rows[name], [](const Tally& t) {
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%.2f/%.2f s", median(t.latencies), percentile(t.latencies, 0.9));
+                    return std::string(text);
+                });
+            }
+        }
+        if (!hasTargetLevels || family == "librivox") continue;
+        // The targets, on the column of the levels they are read against.
+        const std::size_t c = columns.size() - 2;
+        auto figure = [&](const std::string& row, auto value) {
+            return table.rows.contains(row) && table.rows[row][c].total > 0 ? value(table.rows[row][c]) : NAN;
+        };
+        auto rightShare = [](const Tally& t) { return 100.0 * t.right / t.total; };
+        std::printf("  targets (%s):", targetColumn);
+        auto check = [](const char* name, double value, double target, bool atLeast, const char* unit) {
+            if (std::isnan(value)) return;
+            const bool met = atLeast ? value >= target : value <= target;
+            std::printf("\n    %-32s %6.2f%s (%s %g)%s", name, value, unit, atLeast ? ">=" : "<=", target,
+                        met ? "" : "  not met");
+        };
+        check("alone", figure("alone", rightShare), 97, true, " %");
+        check("in sentences", figure("in sentences", rightShare), 92, true, " %");
+        double worst = NAN;
+        for (const auto& w : words) {
+            const double v = figure("in sentences " + w.text, rightShare);
+            if (!std::isnan(v) && !(v >= worst)) worst = v;
+        }
+        check("worst word in sentences", worst, 85, true, " %");
+        check("wrong action", figure("wrong action", [](const Tally& t) { return 100.0 * t.wrong / t.total; }), 0.3,
+              false, " %");
+        check("phrases firing", figure("phrases firing", [](const Tally& t) { return 100.0 * t.fired / t.total; }), 0.3,
+              false, " %");
+        if (!settings.fast) {
+            for (const char* name : {"alone", "in sentences"}) {
+                check((std::string("latency median ") + name).c_str(),
+                      figure(name, [](const Tally& t) { return median(t.latencies); }), 0.5, false, " s");
+                check((std::string("latency p90 ") + name).c_str(),
+                      figure(name, [](const Tally& t) { return percentile(t.latencies, 0.9); }), 1.0, false, " s");
+            }
+        }
+        std::printf("\n");
     }
 
-    // Ordinary phrases and reading aloud, per family.
-    std::map<std::string, int> alarmsByFamily, clipsByFamily;
     std::vector<std::string> alarmLines;
     for (std::size_t i = 0; i < phraseClips.size(); ++i) {
-        ++clipsByFamily[phraseClips[i].family];
-        const std::string transcript = transcriptAt(phraseHeard[i], false, settings.confidences.front());
         const std::string action = firedAt(phraseHeard[i], false, settings.confidences.front());
         if (action.empty()) continue;
-        ++alarmsByFamily[phraseClips[i].family];
+        const std::string transcript = transcriptAt(phraseHeard[i], false, settings.confidences.front());
         alarmLines.push_back(phraseClips[i].label + " -> " + action + " [" + transcript + "]");
-    }
-    std::printf("\nordinary phrases (and reading aloud) firing anything:\n");
-    for (const auto& [family, n] : clipsByFamily) {
-        std::printf("  %-10s %d/%d = %.2f %%\n", family.c_str(), alarmsByFamily[family], n,
-                    100.0 * alarmsByFamily[family] / std::max(1, n));
     }
 
     double wordAudio = 0, phraseAudio = 0;

@@ -464,6 +464,82 @@ TEST(NearbyConnectionTest, PacketsFromManyThreadsKeepTheirOrderWhoeverWritesThem
     listener->close();
 }
 
+// A side busy writing megabytes of file data reads what comes meanwhile between its writes: packets it answers from
+// there, and a pause and resume of its reading in the middle of it, lose, duplicate or reorder nothing either way.
+TEST(NearbyConnectionTest, PacketsAnsweredWhileFileDataGoesOutKeepEveryStreamWhole) {
+    NearbyService server("test.server");
+    NearbyService client("test.client");
+    constexpr std::uint32_t bulkFrames = 160;
+    constexpr std::size_t bulkSize = 128 * 1024;
+    constexpr std::uint32_t packets = 300;
+    constexpr std::uint32_t pauseAt = 40;
+    auto packet = [](std::uint32_t i) {
+        auto b = randomBytes(100 + i * 577 % 20'000, i);
+        b[0] = static_cast<std::uint8_t>(i);
+        b[1] = static_cast<std::uint8_t>(i >> 8);
+        return b;
+    };
+    std::mutex mutex;
+    std::vector<Bytes> answers;
+    std::vector<Bytes> bulk;
+    std::atomic<std::uint32_t> asked{0};
+    std::shared_ptr<NearbyConnection> accepted;
+    auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
+        NearbyConnection::Handlers h;
+        h.exporterLabel = "EXPORTER-test";
+        h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
+        std::weak_ptr<NearbyConnection> weak = c;
+        h.onMessage = [weak, &asked](std::uint8_t kind, Bytes& b) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->send(kind, b);
+            if (++asked == pauseAt) self->pauseReading();
+        };
+        c->start(std::move(h));
+        std::lock_guard lock(mutex);
+        accepted = c;
+    });
+    ASSERT_TRUE(listener);
+    auto conn = client.connect("127.0.0.1", listener->port());
+    NearbyConnection::Handlers h;
+    h.exporterLabel = "EXPORTER-test";
+    h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
+    h.onMessage = [&](std::uint8_t kind, Bytes& b) {
+        std::lock_guard lock(mutex);
+        (kind == 2 ? bulk : answers).push_back(std::move(b));
+    };
+    conn->start(std::move(h));
+    std::shared_ptr<NearbyConnection> serverSide;
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        serverSide = accepted;
+        return serverSide != nullptr;
+    }));
+    for (std::uint32_t i = 0; i < bulkFrames; ++i) {
+        Bytes body(bulkSize, static_cast<std::uint8_t>(i));
+        serverSide->send(2, body, {}, NearbyConnection::Lane::bulk);
+    }
+    for (std::uint32_t i = 0; i < packets; ++i) {
+        conn->send(1, packet(i));
+        if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    ASSERT_TRUE(eventually([&] { return asked.load() == pauseAt; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(asked.load(), pauseAt);
+    serverSide->resumeReading();
+    auto counts = [&] {
+        std::lock_guard lock(mutex);
+        return std::pair{answers.size(), bulk.size()};
+    };
+    ASSERT_TRUE(eventually([&] { return counts() == std::pair<std::size_t, std::size_t>{packets, bulkFrames}; }, 30));
+    std::lock_guard lock(mutex);
+    for (std::uint32_t i = 0; i < packets; ++i) ASSERT_EQ(answers[i], packet(i)) << i;
+    for (std::uint32_t i = 0; i < bulkFrames; ++i)
+        ASSERT_EQ(bulk[i], Bytes(bulkSize, static_cast<std::uint8_t>(i))) << i;
+    conn->close();
+    listener->close();
+}
+
 // Sending from a thread of the caller's (where SIGPIPE is not blocked) while the peer goes away ends the connection,
 // never the process.
 TEST(NearbyConnectionTest, SendingAsThePeerHangsUpIsHarmless) {

@@ -30,6 +30,11 @@ struct NearbyService::Impl {
     }
 };
 
+/// The kernel's receive buffer for a link socket, set before the connection is made (a listener's accepted sockets
+/// take it over). Left to itself the kernel grows it to tens of megabytes while a file comes in faster than it is
+/// read, and a packet that arrives behind that waits until all of it has been read.
+constexpr int receiveBufferSize = 256 * 1024;
+
 /// An accepted connection; one whose peer sends nothing within `firstBytesTimeout` seconds (0: no limit) is closed.
 std::shared_ptr<NearbyConnection> makeTlsConnection(std::shared_ptr<NearbyService::Impl> service,
                                                     asio::ip::tcp::socket socket, double firstBytesTimeout);

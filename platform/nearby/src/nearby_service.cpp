@@ -127,6 +127,7 @@ public:
         asio::ip::tcp::endpoint endpoint(ip, port);
         acceptor_.open(endpoint.protocol(), ec);
         if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec) acceptor_.set_option(asio::socket_base::receive_buffer_size(receiveBufferSize), ec);
         if (!ec) acceptor_.bind(endpoint, ec);
         if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
         if (ec) return false;

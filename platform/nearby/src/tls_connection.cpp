@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <pthread.h>
 
 #include <chrono>
@@ -228,6 +229,9 @@ private:
         auto ip = asio::ip::make_address_v4(address_, ec);
         if (ec) return shutdown("bad address " + address_);
         if (loopbackOnly() && !isLoopbackAddress(address_)) return shutdown("address outside the loopback refused");
+        socket_.open(asio::ip::tcp::v4(), ec);
+        if (!ec) socket_.set_option(asio::socket_base::receive_buffer_size(receiveBufferSize), ec);
+        if (ec) return shutdown("socket: " + ec.message());
         socket_.async_connect(asio::ip::tcp::endpoint(ip, port_),
                               [self = shared_from_this()](const asio::error_code& error) {
                                   if (self->closed_.load()) return;
@@ -439,7 +443,13 @@ private:
             }
             switch (error) {
                 case SSL_ERROR_WANT_READ:
-                    return waitThen(asio::socket_base::wait_read, [](TlsConnection& c) { c.readSome(); });
+                    readArmed_ = true;
+                    return waitThen(asio::socket_base::wait_read, [wait = ++readWait_](TlsConnection& c) {
+                        // The writer may have read meanwhile and left this wait behind.
+                        if (wait != c.readWait_) return;
+                        c.readArmed_ = false;
+                        c.readSome();
+                    });
                 case SSL_ERROR_WANT_WRITE:
                     return waitThen(asio::socket_base::wait_write, [](TlsConnection& c) { c.readSome(); });
                 case SSL_ERROR_ZERO_RETURN:
@@ -481,7 +491,8 @@ private:
     }
 
     void writeSome() {
-        if (closed_.load() || !ready_ || writeWaiting_) return;
+        // Reading between two writes may come back here: the loop below goes on anyway.
+        if (closed_.load() || !ready_ || writeWaiting_ || readingBetweenWrites_) return;
         {
             // A wake-up posted earlier may find a sending thread writing now.
             std::lock_guard lock(outMutex_);
@@ -515,6 +526,8 @@ private:
                 writeDone_ += n;
                 written += n;
                 lastSend_ = nowTicks();
+                readBetweenWrites();
+                if (closed_.load()) return;
                 continue;
             }
             switch (error) {
@@ -534,6 +547,21 @@ private:
                     return shutdown(failure);
             }
         }
+    }
+
+    /// While file data goes out, a packet from the peer is read at once rather than when the write turn ends and
+    /// the reactor comes round (a quarter of a millisecond and more). Only when the reader is idle, waiting for the
+    /// socket, so never in the middle of a read: that wait is left behind (it finds itself stale) and reading goes
+    /// on as usual from here.
+    void readBetweenWrites() {
+        if (!readArmed_) return;
+        pollfd readable{socket_.native_handle(), POLLIN, 0};
+        if (::poll(&readable, 1, 0) != 1) return;
+        readArmed_ = false;
+        ++readWait_;
+        readingBetweenWrites_ = true;
+        readSome();
+        readingBetweenWrites_ = false;
     }
 
     /// Has the network thread write what is queued: at once when it is between two reads, else when it is idle.
@@ -656,7 +684,10 @@ private:
     bool ready_ = false;
     bool sawBytes_ = false;
     bool writeWaiting_ = false;
+    bool readingBetweenWrites_ = false;
     bool readStopped_ = false;
+    bool readArmed_ = false;      // the reader is idle, waiting for the socket to be readable
+    std::uint64_t readWait_ = 0;  // which of the reader's waits is the live one
     std::vector<Frame> pending_;
     Bytes batch_;
     const std::uint8_t* writeData_ = nullptr;

@@ -469,56 +469,35 @@ TEST(NearbyConnectionTest, PacketsFromManyThreadsKeepTheirOrderWhoeverWritesThem
 TEST(NearbyConnectionTest, PacketsAnsweredWhileFileDataGoesOutKeepEveryStreamWhole) {
     NearbyService server("test.server");
     NearbyService client("test.client");
-    constexpr std::uint32_t bulkFrames = 160;
-    constexpr std::size_t bulkSize = 128 * 1024;
-    constexpr std::uint32_t packets = 300;
-    constexpr std::uint32_t pauseAt = 40;
-    auto packet = [](std::uint32_t i) {
-        auto b = randomBytes(100 + i * 577 % 20'000, i);
-        b[0] = static_cast<std::uint8_t>(i);
-        b[1] = static_cast<std::uint8_t>(i >> 8);
-        return b;
-    };
-    std::mutex mutex;
-    std::vector<Bytes> answers;
-    std::vector<Bytes> bulk;
+    constexpr std::uint32_t bulkFrames = 160, packets = 300, pauseAt = 40;
+    auto packet = [](std::uint32_t i) { return randomBytes(100 + i * 577 % 20'000, i); };
     std::atomic<std::uint32_t> asked{0};
+    std::mutex mutex;
     std::shared_ptr<NearbyConnection> accepted;
     auto listener = server.listen("127.0.0.1", 0, [&](std::shared_ptr<NearbyConnection> c) {
         NearbyConnection::Handlers h;
         h.exporterLabel = "EXPORTER-test";
         h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
-        std::weak_ptr<NearbyConnection> weak = c;
-        h.onMessage = [weak, &asked](std::uint8_t kind, Bytes& b) {
-            auto self = weak.lock();
-            if (!self) return;
-            self->send(kind, b);
-            if (++asked == pauseAt) self->pauseReading();
+        h.onMessage = [weak = std::weak_ptr<NearbyConnection>(c), &asked](std::uint8_t kind, Bytes& b) {
+            if (auto self = weak.lock()) {
+                self->send(kind, b);
+                if (++asked == pauseAt) self->pauseReading();
+            }
         };
         c->start(std::move(h));
         std::lock_guard lock(mutex);
         accepted = c;
     });
     ASSERT_TRUE(listener);
+    Received atClient;
     auto conn = client.connect("127.0.0.1", listener->port());
-    NearbyConnection::Handlers h;
-    h.exporterLabel = "EXPORTER-test";
-    h.maxBody = [](std::uint8_t) { return std::size_t{1 << 20}; };
-    h.onMessage = [&](std::uint8_t kind, Bytes& b) {
-        std::lock_guard lock(mutex);
-        (kind == 2 ? bulk : answers).push_back(std::move(b));
-    };
-    conn->start(std::move(h));
-    std::shared_ptr<NearbyConnection> serverSide;
+    conn->start(atClient.handlers(1 << 20));
     ASSERT_TRUE(eventually([&] {
         std::lock_guard lock(mutex);
-        serverSide = accepted;
-        return serverSide != nullptr;
+        return accepted != nullptr;
     }));
-    for (std::uint32_t i = 0; i < bulkFrames; ++i) {
-        Bytes body(bulkSize, static_cast<std::uint8_t>(i));
-        serverSide->send(2, body, {}, NearbyConnection::Lane::bulk);
-    }
+    for (std::uint32_t i = 0; i < bulkFrames; ++i)
+        accepted->send(2, Bytes(128 * 1024, i), {}, NearbyConnection::Lane::bulk);
     for (std::uint32_t i = 0; i < packets; ++i) {
         conn->send(1, packet(i));
         if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -526,16 +505,14 @@ TEST(NearbyConnectionTest, PacketsAnsweredWhileFileDataGoesOutKeepEveryStreamWho
     ASSERT_TRUE(eventually([&] { return asked.load() == pauseAt; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(asked.load(), pauseAt);
-    serverSide->resumeReading();
-    auto counts = [&] {
-        std::lock_guard lock(mutex);
-        return std::pair{answers.size(), bulk.size()};
-    };
-    ASSERT_TRUE(eventually([&] { return counts() == std::pair<std::size_t, std::size_t>{packets, bulkFrames}; }, 30));
-    std::lock_guard lock(mutex);
-    for (std::uint32_t i = 0; i < packets; ++i) ASSERT_EQ(answers[i], packet(i)) << i;
-    for (std::uint32_t i = 0; i < bulkFrames; ++i)
-        ASSERT_EQ(bulk[i], Bytes(bulkSize, static_cast<std::uint8_t>(i))) << i;
+    accepted->resumeReading();
+    ASSERT_TRUE(eventually([&] { return atClient.count() == packets + bulkFrames; }, 30));
+    std::lock_guard lock(atClient.mutex);
+    std::uint32_t answers = 0, bulk = 0;
+    for (const auto& [kind, body] : atClient.messages) {
+        if (kind == 1) ASSERT_EQ(body, packet(answers++));
+        if (kind == 2) ASSERT_EQ(body, Bytes(128 * 1024, bulk++));
+    }
     conn->close();
     listener->close();
 }

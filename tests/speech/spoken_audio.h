@@ -3,12 +3,16 @@
 // Speech for tests: espeak-ng or festival speaks a text into a WAV file in a temporary folder, which is read back
 // as samples, as a microphone would have heard it.
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -97,6 +101,52 @@ inline std::optional<SpokenAudio> speakWithFestival(const std::filesystem::path&
     const std::string command = "festival -b '" + stem.string() + ".scm' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return std::nullopt;
     return readWav(stem.string() + ".wav");
+}
+
+/// The mean square of the samples that are not quiet (speech's own level, its pauses left out).
+inline double speechPower(const std::vector<std::int16_t>& samples) {
+    double power = 0;
+    std::size_t loud = 0;
+    for (auto s : samples) {
+        if (std::abs(s) <= 300) continue;
+        power += static_cast<double>(s) * s;
+        ++loud;
+    }
+    return loud ? power / static_cast<double>(loud) : 0;
+}
+
+/// Pink noise (equal power in every octave, as most room noise roughly is), with a mean square of one: the sum
+/// of sixteen white sources each held twice as long as the one before (Voss and McCartney's way) and one
+/// changing every sample.
+inline std::vector<double> pinkNoise(std::size_t count, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> white;
+    std::vector<double> rows(16, 0.0), noise(count);
+    double sum = 0, power = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        // The row of the lowest bit that changes at this sample.
+        const auto row = static_cast<std::size_t>(std::countr_zero(static_cast<std::uint64_t>(i + 1)));
+        if (row < rows.size()) {
+            sum -= rows[row];
+            rows[row] = white(random);
+            sum += rows[row];
+        }
+        noise[i] = sum + white(random);
+        power += noise[i] * noise[i];
+    }
+    const double gain = power > 0 ? std::sqrt(static_cast<double>(count) / power) : 0;
+    for (auto& n : noise) n *= gain;
+    return noise;
+}
+
+/// Adds pink noise at `snr` decibels below `power` (a mean square) to the samples.
+inline void addNoise(std::vector<std::int16_t>& samples, double power, double snr, std::uint32_t seed) {
+    const auto noise = pinkNoise(samples.size(), seed);
+    const double gain = std::sqrt(power / std::pow(10.0, snr / 10.0));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] =
+            static_cast<std::int16_t>(std::lround(std::clamp(samples[i] + gain * noise[i], -32768.0, 32767.0)));
+    }
 }
 
 }  // namespace morvane::testing

@@ -20,6 +20,7 @@
 
 #include "platform/dispatch_queue.h"
 #include "platform/grapheme_to_phoneme.h"
+#include "speech_detector.h"
 
 namespace morvane {
 
@@ -31,9 +32,8 @@ constexpr int sampleRate = 16000;
 constexpr std::size_t maxEarlySamples = sampleRate * 5;
 constexpr std::size_t maxBacklogSamples = sampleRate * 20;
 constexpr std::size_t frameSamples = sampleRate / 100;
-// Speech: a frame this many decibels above the noise floor. A stretch of speech starts with the frames just
-// before the first loud one (a word's soft start) and ends after this many quiet frames in a row.
-constexpr double speechMargin = 10.0;
+// A stretch of speech starts with the frames just before the first one of speech (a word's soft start) and ends
+// after this many quiet frames in a row.
 constexpr std::size_t leadFrames = 25;
 constexpr int closingQuietFrames = 30;
 // A stretch longer than this is decoded in pieces, so that a word said during endless talk is not held back.
@@ -49,8 +49,6 @@ constexpr int earlyPhones = 5;
 constexpr int confirmLead = 40;
 constexpr int confirmTries = 2;
 constexpr int retryChecks = 4;
-// How fast the noise floor may rise, in decibels per frame (it falls at once).
-constexpr double floorRise = 0.02;
 
 std::string normalisedLocale(std::string id) {
     for (auto& c : id) {
@@ -293,8 +291,7 @@ private:
         }
         Running run{id, std::move(handler), std::move(cancelled)};
         run.listening = configure(phrases);
-        noiseFloor_ = 0;
-        heardAny_ = false;
+        detector_.reset();
         current_ = std::move(run);
     }
 
@@ -326,12 +323,7 @@ private:
     /// Follows the pauses and feeds the stretches of speech to the decoder as they come; false when the
     /// recognition ended with an error.
     bool processFrame(Running& run, const Frame& frame) {
-        double sum = 0;
-        for (auto s : frame) sum += static_cast<double>(s) * s;
-        const double level = 10.0 * std::log10(sum / frameSamples + 1.0);
-        noiseFloor_ = heardAny_ ? std::min(noiseFloor_ + floorRise, level) : level;
-        heardAny_ = true;
-        const bool loud = level > noiseFloor_ + speechMargin;
+        const bool loud = detector_.isSpeech(frame);
 
         if (!run.inSpeech) {
             if (!loud) {
@@ -538,8 +530,7 @@ private:
     std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
     std::set<std::string> early_;           // the phrases' words that may be reported before a pause as they stand
     std::map<std::string, double> confirmNeeded_;  // the confidence each needs in a second decode
-    double noiseFloor_ = 0;
-    bool heardAny_ = false;
+    SpeechDetector detector_;                      // tells the stretches of speech from the noise between them
     std::optional<Running> current_;
     // Last, so that it goes first: no work runs once the decoder is being freed.
     DispatchQueue queue_{"morvane.speech"};

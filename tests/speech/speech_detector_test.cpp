@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 
+#include "platform/speech_recognizer.h"
 #include "spoken_audio.h"
 #include "temp_dir.h"
 
@@ -145,5 +149,48 @@ TEST(SpeechDetector, TakesNoiseAndKnocksForQuiet) {
         const auto speech = verdicts(c.audio);
         EXPECT_LE(count(speech, 0, speech.size()), c.most);
         if (c.quietFrom) EXPECT_EQ(count(speech, c.quietFrom, speech.size()), 0u);
+    }
+}
+
+TEST(SpeechDetector, RecogniserDecodesSpeechInNoiseWholeAndNoiseNotAtAll) {
+    test::TempDir dir;
+    const auto sentence = said(dir, "okay everybody, action on my signal");
+    auto inNoise = sentence.samples;
+    morvane::testing::addNoise(inNoise, sentence.power, 20, 11);
+    std::vector<std::int16_t> roomOnly(sentence.samples.size(), 0);
+    morvane::testing::addNoise(roomOnly, sentence.power, 20, 12);
+    const struct {
+        const char* name;
+        const std::vector<std::int16_t>& audio;
+        std::size_t stretches;  // partial results: one for each stretch of speech decoded
+        bool action;
+    } cases[] = {
+        {"sentence in 20 dB pink noise", inNoise, 1, true},
+        {"the same noise alone", roomOnly, 0, false},
+    };
+    auto recognizer = SpeechRecognizer::make("en-US");
+    ASSERT_TRUE(recognizer);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto request = std::make_shared<SpeechRecognizer::Request>(std::vector<std::string>{"action", "cut"});
+        std::mutex m;
+        std::condition_variable cv;
+        std::size_t partials = 0, words = 0;
+        std::optional<SpeechRecognizer::Result> final;
+        auto task = recognizer->recognitionTask(request, [&](auto result, auto) {
+            std::lock_guard g(m);
+            // A stretch's end adds its words; a report before a pause adds none.
+            if (result && !result->isFinal && result->words.size() > words) ++partials, words = result->words.size();
+            if (result && result->isFinal) final = result;
+            cv.notify_all();
+        });
+        for (std::size_t at = 0; at < c.audio.size(); at += 1600) {
+            request->append(std::span(c.audio).subspan(at, std::min<std::size_t>(1600, c.audio.size() - at)));
+        }
+        request->endAudio();
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return final.has_value(); }));
+        EXPECT_EQ(partials, c.stretches);
+        EXPECT_EQ(final->transcript.find("action") != std::string::npos, c.action) << final->transcript;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
@@ -290,11 +291,13 @@ TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {
         const char* word;
         SpeechRecognizer::Options options;
         bool early;
+        int times = 1;  // recognitions in a row on one recogniser: the decoders number frames on across them
     } cases[] = {
         {"long word", longWord, "action", standard, true},
         {"long word, no early reports", longWord, "action", noEarly, false},
         // A short word is decoded again around it before it is reported.
         {"short word", shortWord, "cut", standard, true},
+        {"short word, a second time", shortWord, "cut", standard, true, 2},
         {"short word, not decoded again", shortWord, "cut", noConfirm, false},
         {"short word, the second decode never sure", shortWord, "cut", neverSure, false},
     };
@@ -302,19 +305,17 @@ TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {
         SCOPED_TRACE(c.name);
         auto recognizer = SpeechRecognizer::make("en-US", c.options);
         ASSERT_TRUE(recognizer);
-        const auto outcome = recognise(*recognizer, defaultWords, c.talk);
+        Outcome outcome;
+        for (int i = 0; i < c.times; ++i) outcome = recognise(*recognizer, defaultWords, c.talk);
         ASSERT_TRUE(outcome.final);
-        ASSERT_FALSE(outcome.partials.empty());
-        const auto& first = outcome.partials.front();
-        if (!c.early) {
-            // One stretch of speech: without early reports it is heard once, at its end.
-            EXPECT_EQ(outcome.partials.size(), 1u);
-        } else {
-            ASSERT_GE(outcome.partials.size(), 2u);
-            EXPECT_NE((" " + first + " ").find(" " + std::string(c.word) + " "), std::string::npos) << first;
-            // Reported while the talk went on: the end of the sentence was not heard yet.
-            EXPECT_EQ(first.find("everybody"), std::string::npos) << first;
-        }
+        // Reported while the talk went on: before the end of the sentence was heard.
+        const auto reported = std::find_if(outcome.partials.begin(), outcome.partials.end(), [&](const auto& p) {
+            return (" " + p + " ").find(" " + std::string(c.word) + " ") != std::string::npos;
+        });
+        const bool early = reported != outcome.partials.end() && reported->find("everybody") == std::string::npos;
+        std::string heard;
+        for (const auto& p : outcome.partials) heard += "[" + p + "] ";
+        EXPECT_EQ(early, c.early) << heard;
     }
 }
 
@@ -330,6 +331,14 @@ TEST(SpeechRecognizer, OrdinaryTalkHoldsNoVoiceWord) {
         auto outcome = recognise(*recognizer, defaultWords, spoken(dir, phrase, "en-us+f2", 160));
         ASSERT_TRUE(outcome.final);
         EXPECT_FALSE(holdsAVoiceWord(outcome.final->transcript)) << outcome.final->transcript;
+    }
+    // Words close to "cut" as a voice says them, said inside talk: not even reported before the pause.
+    for (const char* phrase : {"we caught it on the second take", "put the cot by the window"}) {
+        SCOPED_TRACE(phrase);
+        auto outcome = recognise(*recognizer, defaultWords, spokenByFestival(dir, phrase, "kal"));
+        ASSERT_TRUE(outcome.final);
+        EXPECT_FALSE(holdsAVoiceWord(outcome.final->transcript)) << outcome.final->transcript;
+        for (const auto& partial : outcome.partials) EXPECT_FALSE(holdsAVoiceWord(partial)) << partial;
     }
 }
 

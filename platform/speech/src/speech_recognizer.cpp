@@ -47,6 +47,9 @@ constexpr int settleFrames = 10;
 // to where the decoder is (in frames).
 constexpr int earlyPhones = 5;
 constexpr int confirmLead = 40;
+// Only words under this many phones are decoded again: "mark" hides in "marker", "end board" and the like as
+// surely in the second decode as in the first, so it waits for the pause; longer words are reported as they stand.
+constexpr int confirmPhones = 4;
 constexpr int confirmTries = 2;
 constexpr int retryChecks = 4;
 
@@ -175,6 +178,9 @@ private:
         std::map<std::pair<std::string, int>, int> confirmed;  // how many times each was
         std::vector<Frame> audio;
         int framesSinceCheck = 0;
+        // The decoders number frames on from one utterance to the next, from when they were made: the number
+        // of the stretch's first frame.
+        int firstFrame = 0;
     };
 
     bool load() {
@@ -276,7 +282,9 @@ private:
         for (const auto& word : words) {
             needed_[word] = neededConfidence(phones[word], options_.minConfidence);
             if (phones[word] >= earlyPhones) early_.insert(word);
-            confirmNeeded_[word] = neededConfidence(phones[word], options_.confirmConfidence);
+            if (phones[word] < confirmPhones) {
+                confirmNeeded_[word] = neededConfidence(phones[word], options_.confirmConfidence);
+            }
         }
         return true;
     }
@@ -339,6 +347,7 @@ private:
             run.reportedEarly.clear();
             run.confirmed.clear();
             run.audio.clear();
+            run.firstFrame = decodedFrames_;
             if (ps_start_utt(ps_) < 0) return fail(run, "Recognition could not start");
             for (const auto& earlier : run.lead) {
                 if (!decode(run, earlier)) return false;
@@ -361,6 +370,7 @@ private:
 
     bool decode(Running& run, const Frame& frame) {
         ++run.stretchFrames;
+        ++decodedFrames_;
         if (confirm_) run.audio.push_back(frame);
         if (ps_process_raw(ps_, frame.data(), frame.size(), FALSE, FALSE) < 0) {
             ps_end_utt(ps_);
@@ -373,13 +383,12 @@ private:
     /// A phrase word that has stood in the decoder's running guess for a while, well before where the decoder
     /// is, is reported at once rather than at the end of the stretch: a word said in the middle of talk should
     /// not wait for the talk to end. A long word is reported as it stands; a short one only once a second
-    /// decode of the audio around it is sure of it.
+    /// decode of the audio around it is sure of it; one in between waits for the pause.
     void checkEarly(Running& run) {
         if (options_.earlyChecks <= 0) return;
         int score = 0;
         if (!ps_get_hyp(ps_, &score)) return;
-        // Frames of a running guess do not count from the start of the stretch: how far back a word ended is
-        // measured from the end of the guess, silence included.
+        // How far back a word ended is measured from the end of the guess, silence included.
         struct Piece {
             std::string word;
             int first, last;
@@ -389,6 +398,8 @@ private:
         for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
             int first = 0, last = 0;
             ps_seg_frames(seg, &first, &last);
+            first -= run.firstFrame;
+            last -= run.firstFrame;
             end = std::max(end, last);
             if (auto word = spokenWord(ps_seg_word(seg)); !word.empty()) {
                 pieces.push_back({std::move(word), first, last});
@@ -411,11 +422,11 @@ private:
                 std::find(run.reportedEarly.begin(), run.reportedEarly.end(), key) != run.reportedEarly.end()) {
                 continue;
             }
-            // A long word is reported once it has stood long enough; any word sooner when a second decode is
-            // sure of it. That decode is tried at most twice, the second time with more of what follows; if
-            // neither is sure, a short word waits for the pause.
+            // A long word is reported once it has stood long enough, a short one when a second decode is sure
+            // of it. That decode is tried at most twice, the second time with more of what follows; if neither
+            // is sure, the word waits for the pause.
             bool heard = early_.contains(piece.word) && checks >= options_.earlyChecks;
-            if (!heard && confirm_) {
+            if (!heard && confirm_ && confirmNeeded_.contains(piece.word)) {
                 int& tries = run.confirmed[key];
                 if (tries < confirmTries && checks >= options_.confirmChecks + tries * retryChecks) {
                     ++tries;
@@ -454,10 +465,12 @@ private:
         std::vector<mfcc_t> mean(static_cast<std::size_t>(learnt->veclen));
         cmn_live_get(learnt, mean.data());
         cmn_live_set(ps_get_feat(confirm_)->cmn_struct, mean.data());
+        const int firstFrame = confirmFrames_;
         bool decoded = true;
         for (int i = from; i < to && decoded; ++i) {
             decoded = ps_process_raw(confirm_, run.audio[static_cast<std::size_t>(i)].data(), frameSamples, FALSE,
                                      FALSE) >= 0;
+            ++confirmFrames_;
         }
         if (ps_end_utt(confirm_) < 0 || !decoded) return false;
         int score = 0;
@@ -467,6 +480,8 @@ private:
         for (ps_seg_t* seg = ps_seg_iter(confirm_); seg; seg = ps_seg_next(seg)) {
             int sf = 0, ef = 0;
             ps_seg_frames(seg, &sf, &ef);
+            sf -= firstFrame;
+            ef -= firstFrame;
             if (spokenWord(ps_seg_word(seg)) != word || sf + from > last || ef + from < first) continue;
             int acoustic = 0, language = 0, backoff = 0;
             best = std::max(best, logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff)));
@@ -529,8 +544,11 @@ private:
     std::vector<std::string> configured_;   // the phrases' words the search was set up with, sorted
     std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
     std::set<std::string> early_;           // the phrases' words that may be reported before a pause as they stand
-    std::map<std::string, double> confirmNeeded_;  // the confidence each needs in a second decode
+    std::map<std::string, double> confirmNeeded_;  // the short words' confidence needed in a second decode
     SpeechDetector detector_;                      // tells the stretches of speech from the noise between them
+    // Frames given to the running decoder, and to the second one, since they were made.
+    int decodedFrames_ = 0;
+    int confirmFrames_ = 0;
     std::optional<Running> current_;
     // Last, so that it goes first: no work runs once the decoder is being freed.
     DispatchQueue queue_{"morvane.speech"};

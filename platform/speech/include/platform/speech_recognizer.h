@@ -24,8 +24,8 @@ namespace morvane {
 /// recognition began, separated by spaces; each stretch is reported as a partial result, the end as a final one.
 /// A phrase word that stands in the decoder's running guess for a while is reported at once, without waiting
 /// for the pause, in a partial result holding the guess up to the word: a long one as it stands
-/// (`Options::earlyChecks`), any word once a second decode of the audio around it is sure of it
-/// (`Options::confirmChecks`).
+/// (`Options::earlyChecks`), a short one (under four phones) once a second decode of the audio around it is sure
+/// of it (`Options::confirmChecks`).
 ///
 /// Silence is not decoded, so listening costs little while nobody speaks. Several recognisers may start and run
 /// at once: what the library keeps for the whole process is only touched under one lock.
@@ -73,10 +73,10 @@ public:
         /// and ended at least 0.1 s before where the decoder is, is reported before its stretch of speech ends;
         /// 0: phrase words are reported only when the speech pauses.
         int earlyChecks = defaultEarlyChecks;
-        /// A phrase word that stands this many checks in the running guess is decoded again, with the audio
-        /// from a little before it to where the decoder is, and reported before the pause when that decode
-        /// gives it at least `confirmConfidence` (more for words under five phones, as `neededConfidence`);
-        /// 0: only long words are reported before the pause (`earlyChecks`).
+        /// A phrase word under four phones that stands this many checks in the running guess is decoded
+        /// again, with the audio from a little before it to where the decoder is, and reported before the
+        /// pause when that decode gives it at least `confirmConfidence` (more for shorter words, as
+        /// `neededConfidence`); 0: only long words are reported before the pause (`earlyChecks`).
         int confirmChecks = defaultConfirmChecks;
         double confirmConfidence = defaultConfirmConfidence;
     };
@@ -86,7 +86,7 @@ public:
     static constexpr double defaultMinConfidence = 0.9;
     static constexpr int defaultEarlyChecks = 4;
     static constexpr int defaultConfirmChecks = 2;
-    static constexpr double defaultConfirmConfidence = 0.7;
+    static constexpr double defaultConfirmConfidence = 0.9;
 
     class Engine;
 

@@ -1,5 +1,6 @@
 #include "incoming_files.h"
 
+#include "file_work.h"
 #include "platform/log.h"
 
 #include <fcntl.h>
@@ -70,6 +71,7 @@ IncomingFiles::IncomingFiles(std::filesystem::path folder, const Taker& taker)
                                      ec);
     }
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-resource");
+    queue_->async(runAsFileWork);
 }
 
 IncomingFiles::~IncomingFiles() {

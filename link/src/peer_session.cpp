@@ -1,5 +1,6 @@
 #include "link/peer_session.h"
 
+#include "file_work.h"
 #include "incoming_files.h"
 #include "link/device_identity.h"
 #include "link/link_crypto.h"
@@ -886,6 +887,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     if (!options.mainExecutor) throw std::invalid_argument("PeerSession needs a main executor");
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-session");
     sendQueue_ = std::make_unique<DispatchQueue>("morvane.peer-send");
+    sendQueue_->async(runAsFileWork);
     state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));
     state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");

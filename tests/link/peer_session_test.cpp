@@ -3,8 +3,11 @@
 #include "platform/crypto.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <stdexcept>
 
 namespace morvane::test {
@@ -40,6 +43,18 @@ std::size_t filesIn(const std::filesystem::path& folder) {
         ++n;
     }
     return n;
+}
+
+// The calling thread's nice value.
+int niceness() {
+    return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+}
+
+// The nice value of the queue's own thread (sync may run a block on the caller's).
+int nicenessOf(DispatchQueue& queue) {
+    auto value = std::make_shared<std::promise<int>>();
+    queue.async([value] { value->set_value(niceness()); });
+    return value->get_future().get();
 }
 
 struct Completion {
@@ -169,8 +184,10 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
     writeFile(dir / "outgoing-camera.bin", fromCamera);
     writeFile(dir / "outgoing-monitor.bin", fromMonitor);
     std::atomic<bool> existedInCallback{false};
+    std::atomic<int> takerNiceness{0};
     monitor.recorder.resourceHook = [&](const std::filesystem::path& path, const std::string&, const PeerId&) {
         existedInCallback = std::filesystem::exists(path);
+        takerNiceness = niceness();
     };
     Completion cameraDone, monitorDone;
     auto cameraProgress = camera.session->sendResource(
@@ -198,6 +215,12 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
     EXPECT_EQ(onCameraFiles[0].name, "deck-copy");
     EXPECT_EQ(std::filesystem::status(monitor.temporaryFolder).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
+    // The threads that read, hash and write file data give way to the ones that carry packets.
+    const int packetNiceness = nicenessOf(monitor.session->queue());
+    if (packetNiceness < 19) {
+        EXPECT_GT(takerNiceness.load(), packetNiceness);
+        EXPECT_GT(nicenessOf(monitor.session->sendQueue()), packetNiceness);
+    }
 
     // Sending to a peer that is not connected fails at once.
     Completion nowhere;

@@ -148,7 +148,9 @@ TEST(SpeechDetector, TakesNoiseAndKnocksForQuiet) {
         SCOPED_TRACE(c.name);
         const auto speech = verdicts(c.audio);
         EXPECT_LE(count(speech, 0, speech.size()), c.most);
-        if (c.quietFrom) EXPECT_EQ(count(speech, c.quietFrom, speech.size()), 0u);
+        if (c.quietFrom) {
+            EXPECT_EQ(count(speech, c.quietFrom, speech.size()), 0u);
+        }
     }
 }
 

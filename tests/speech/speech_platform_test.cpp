@@ -281,6 +281,7 @@ TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {
     test::TempDir dir;
     const auto longWord = spoken(dir, "action when you are ready everybody", "en-us+f2", 160);
     const auto shortWord = spokenByFestival(dir, "okay cut on my signal everybody", "slt");
+    const auto fourPhones = spokenByFestival(dir, "okay mark on my signal everybody", "slt");
     SpeechRecognizer::Options standard, noEarly, noConfirm, neverSure;
     noEarly.earlyChecks = 0;
     noConfirm.confirmChecks = 0;
@@ -300,6 +301,8 @@ TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {
         {"short word, a second time", shortWord, "cut", standard, true, 2},
         {"short word, not decoded again", shortWord, "cut", noConfirm, false},
         {"short word, the second decode never sure", shortWord, "cut", neverSure, false},
+        // As sure inside "marker" as on its own: it waits for the pause.
+        {"four-phone word", fourPhones, "mark", standard, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -886,6 +886,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     if (!options.keychain) options.keychain = std::make_shared<Keychain>(Keychain::defaultFolder());
     if (!options.mainExecutor) throw std::invalid_argument("PeerSession needs a main executor");
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-session");
+    queue_->async(nearby::takeShortTurns);
     sendQueue_ = std::make_unique<DispatchQueue>("morvane.peer-send");
     sendQueue_->async(runAsFileWork);
     state_ = std::make_unique<State>(*this, allowsPairing, maxCameras, std::move(serviceType), std::move(options));

@@ -1,6 +1,8 @@
 #include "link_test_support.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -240,6 +242,21 @@ Bytes randomBytes(std::size_t size, std::uint32_t seed) {
     Bytes out(size);
     for (auto& b : out) b = static_cast<std::uint8_t>(random());
     return out;
+}
+
+Scheduling scheduling() {
+    struct {
+        std::uint32_t size;
+        std::uint32_t policy;
+        std::uint64_t flags;
+        std::int32_t nice;
+        std::uint32_t priority;
+        std::uint64_t runtime, deadline, period;
+    } attr{};
+    Scheduling result;
+    result.niceness = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    if (::syscall(SYS_sched_getattr, ::gettid(), &attr, sizeof attr, 0u) == 0) result.turn = attr.runtime;
+    return result;
 }
 
 }  // namespace morvane::test

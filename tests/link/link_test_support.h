@@ -117,4 +117,11 @@ bool waitConnected(Node& monitor, Node& camera, double seconds = 10);
 
 Bytes randomBytes(std::size_t size, std::uint32_t seed);
 
+/// How the scheduler treats the calling thread: its nice value and its turn in ns (0 where the kernel reports none).
+struct Scheduling {
+    int niceness = 0;
+    std::uint64_t turn = 0;
+};
+Scheduling scheduling();
+
 }  // namespace morvane::test

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <future>
 
 namespace morvane::test {
 namespace {
@@ -647,6 +648,16 @@ TEST(NearbyConnectionTest, ConnectionThatSendsNothingIsClosed) {
 
 // Out of file descriptors, accept fails at once and keeps failing: the listener pauses between tries instead of
 // spinning a core, and accepts again when descriptors are free.
+TEST(NearbyServiceTest, NetworkThreadTakesShortTurnsAndKeepsItsNiceValue) {
+    const auto caller = scheduling();
+    NearbyService service("morvane.test-io");
+    auto network = std::make_shared<std::promise<Scheduling>>();
+    service.post([network] { network->set_value(scheduling()); });
+    const auto seen = network->get_future().get();
+    EXPECT_EQ(seen.niceness, caller.niceness);
+    if (caller.turn != 0) EXPECT_LE(seen.turn, 500'000u);
+}
+
 TEST(NearbyListenerTest, FailingAcceptsDoNotSpin) {
     NearbyService server("test.server");
     std::atomic<int> acceptedCount{0};

@@ -3,8 +3,6 @@
 #include "platform/crypto.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <future>
@@ -45,15 +43,10 @@ std::size_t filesIn(const std::filesystem::path& folder) {
     return n;
 }
 
-// The calling thread's nice value.
-int niceness() {
-    return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-}
-
-// The nice value of the queue's own thread (sync may run a block on the caller's).
-int nicenessOf(DispatchQueue& queue) {
-    auto value = std::make_shared<std::promise<int>>();
-    queue.async([value] { value->set_value(niceness()); });
+// How the queue's own thread is scheduled (sync may run a block on the caller's).
+Scheduling schedulingOf(DispatchQueue& queue) {
+    auto value = std::make_shared<std::promise<Scheduling>>();
+    queue.async([value] { value->set_value(scheduling()); });
     return value->get_future().get();
 }
 
@@ -187,7 +180,7 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
     std::atomic<int> takerNiceness{0};
     monitor.recorder.resourceHook = [&](const std::filesystem::path& path, const std::string&, const PeerId&) {
         existedInCallback = std::filesystem::exists(path);
-        takerNiceness = niceness();
+        takerNiceness = scheduling().niceness;
     };
     Completion cameraDone, monitorDone;
     auto cameraProgress = camera.session->sendResource(
@@ -215,12 +208,15 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
     EXPECT_EQ(onCameraFiles[0].name, "deck-copy");
     EXPECT_EQ(std::filesystem::status(monitor.temporaryFolder).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
-    // The threads that read, hash and write file data give way to the ones that carry packets.
-    const int packetNiceness = nicenessOf(monitor.session->queue());
-    if (packetNiceness < 19) {
-        EXPECT_GT(takerNiceness.load(), packetNiceness);
-        EXPECT_GT(nicenessOf(monitor.session->sendQueue()), packetNiceness);
+    // The threads that read, hash and write file data give way to the ones that carry packets, which take short
+    // turns where the kernel has them.
+    const auto packets = schedulingOf(monitor.session->queue());
+    const auto files = schedulingOf(monitor.session->sendQueue());
+    if (packets.niceness < 19) {
+        EXPECT_GT(takerNiceness.load(), packets.niceness);
+        EXPECT_GT(files.niceness, packets.niceness);
     }
+    if (files.turn != 0) EXPECT_LT(packets.turn, files.turn);
 
     // Sending to a peer that is not connected fails at once.
     Completion nowhere;

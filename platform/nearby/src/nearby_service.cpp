@@ -6,10 +6,16 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 namespace morvane::nearby {
@@ -59,6 +65,29 @@ NearbyService::Impl::Impl() {
     clientTls.set_verify_mode(asio::ssl::verify_none);
 }
 
+void takeShortTurns() {
+    // sched_setattr has no libc wrapper here; the first version of its argument.
+    struct SchedAttr {
+        std::uint32_t size = sizeof(SchedAttr);
+        std::uint32_t policy = SCHED_OTHER;
+        std::uint64_t flags = 0;
+        std::int32_t nice = 0;
+        std::uint32_t priority = 0;
+        std::uint64_t runtime = 0;  // for SCHED_OTHER: the thread's turn
+        std::uint64_t deadline = 0;
+        std::uint64_t period = 0;
+    } attr;
+    constexpr std::uint64_t turn = 500'000;  // ns
+    // A thread someone made real-time keeps its policy; setting the turn sets the nice value too, so it is kept.
+    if (::sched_getscheduler(0) != SCHED_OTHER) return;
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    if (errno != 0) return;
+    attr.nice = nice;
+    attr.runtime = turn;
+    ::syscall(SYS_sched_setattr, ::gettid(), &attr, 0u);
+}
+
 NearbyService::NearbyService(std::string threadName) : impl_(std::make_shared<Impl>()) {
     impl_->guard.emplace(asio::make_work_guard(impl_->io));
     impl_->thread = std::thread([impl = impl_, name = std::move(threadName)] {
@@ -71,6 +100,7 @@ NearbyService::NearbyService(std::string threadName) : impl_(std::make_shared<Im
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::string shortName = name.size() > 15 ? name.substr(name.size() - 15) : name;
         pthread_setname_np(pthread_self(), shortName.c_str());
+        takeShortTurns();
         for (;;) {
             try {
                 impl->io.run();

@@ -100,18 +100,20 @@ TEST(QtMainExecutor, DeadlineCountsFromTheCallNotFromWhenTheGuiThreadIsFree) {
     QtMainExecutor main;
     DispatchQueue queue("morvane.qt-busy");
     Recorder order;
-    std::atomic<bool> busy{false};
-    // The GUI thread is busy for a while; meanwhile another thread asks for work in 100 ms. When the
-    // GUI thread is free (300 ms later) it asks for its own work in 50 ms: the first is overdue by then
-    // and must come first.
+    std::atomic<bool> busy{false}, asked{false};
+    // The GUI thread is busy; meanwhile another thread asks for work in 100 ms. When the GUI thread is free
+    // (150 ms after that call, however late the other thread got to it) it asks for its own work in 50 ms: the
+    // first is overdue by then and must come first.
     main.async([&] {
         busy = true;
-        QThread::msleep(300);
+        for (int i = 0; i < 10000 && !asked; ++i) QThread::msleep(1);
+        QThread::msleep(150);
         main.asyncAfter(0.05, [&] { order.add(2); });
     });
     queue.async([&] {
         while (!busy) std::this_thread::sleep_for(1ms);
         main.asyncAfter(0.1, [&] { order.add(1); });
+        asked = true;
     });
     ASSERT_TRUE(pumpUntil([&] { return order.size() == 2; }));
     EXPECT_EQ(order.values(), (std::vector<int>{1, 2}));

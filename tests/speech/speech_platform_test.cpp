@@ -65,6 +65,41 @@ TEST(GraphemeToPhoneme, PronouncesWordsTheDictionaryLacks) {
     EXPECT_FALSE(GraphemeToPhoneme::pronounce(std::string(200, 'a')));
 }
 
+// A made-up word's spelling leaves its vowels and stress open: festival reads "flimbo" F L AY M B OW and "shazam"
+// SH AE Z AH M where espeak-ng reads F L IH M B OW and SH AH Z AE M.
+TEST(GraphemeToPhoneme, ReadsASpellingTheLikelyWays) {
+    const struct {
+        const char* spelling;
+        const char* mnemonics;
+        std::vector<std::string> readings;
+    } cases[] = {
+        {"flimbo", "f_l_'I_m_b_oU", {"F L IH M B OW", "F L AY M B OW", "F L AH M B OW"}},
+        {"Shazam", "S_a#_z_'a_m", {"SH AH Z AE M", "SH AH Z EY M", "SH AE Z AH M"}},
+        // The syllable of "-ble" takes no stress; a silent final "e" has no vowel to pair.
+        {"pemble", "p_'E_m_b_@L", {"P EH M B AH L", "P IY M B AH L"}},
+        {"flimbe", "f_l_'I_m_b", {"F L IH M B", "F L AY M B"}},
+        // Two letters for one vowel, a vowel with its r: read one way only.
+        {"snoo", "s_n_'u:", {"S N UW"}},
+        {"zorblat", "z_'o@_b_l_a_t", {"Z AO R B L AE T"}},
+        // Vowels of the spelling and of the reading that do not pair up.
+        {"brmbl", "b_r_'V_m_b_@L", {"B R AH M B AH L"}},
+        {"", "", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GraphemeToPhoneme::readingsFromEspeak(c.spelling, c.mnemonics), c.readings) << c.spelling;
+    }
+    for (const char* word : {"flimbo", "shazam", "quorbelin", "zyxt", "brindlecroft"}) {
+        const auto readings = GraphemeToPhoneme::readings(word);
+        ASSERT_FALSE(readings.empty()) << word;
+        EXPECT_LE(readings.size(), 3u) << word;
+        EXPECT_EQ(readings.front(), GraphemeToPhoneme::pronounce(word)) << word;
+        EXPECT_EQ(std::set<std::string>(readings.begin(), readings.end()).size(), readings.size()) << word;
+        for (const auto& reading : readings) EXPECT_TRUE(allModelPhones(reading)) << word << ": " << reading;
+    }
+    EXPECT_GE(GraphemeToPhoneme::readings("shazam").size(), 3u);
+    EXPECT_TRUE(GraphemeToPhoneme::readings("two words").empty());
+}
+
 std::vector<std::byte> bytesOf(const void* p, std::size_t n) {
     const auto* b = static_cast<const std::byte*>(p);
     return {b, b + n};
@@ -225,13 +260,24 @@ bool holdsAVoiceWord(const std::string& transcript) {
 
 const std::vector<std::string> defaultWords{"pemble", "mark", "action", "cut"};
 
+/// Speech by a festival voice with half a second of quiet before and after.
+std::vector<std::int16_t> spokenByFestival(const test::TempDir& dir, const std::string& text,
+                                           const std::string& voice) {
+    auto audio = testing::speakWithFestival(dir.path(), text, voice);
+    if (!audio) throw std::runtime_error("festival failed");
+    std::vector<std::int16_t> out(8000, 0);
+    out.insert(out.end(), audio->samples.begin(), audio->samples.end());
+    out.insert(out.end(), 8000, 0);
+    return out;
+}
+
 // A sample of the voice-word measurements (bench_voice_words holds the whole corpus). Synthetic voices suit the
 // model unevenly; these are clips that the measurements show recognised.
 TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
     test::TempDir dir;
     auto recognizer = SpeechRecognizer::make("en-US");
     ASSERT_TRUE(recognizer);
-    const std::vector<std::string> words{"pemble", "mark", "Action!", "cut", "shazam"};
+    const std::vector<std::string> words{"pemble", "mark", "Action!", "cut", "shazam", "flimbo"};
     const struct {
         const char* text;
         const char* voice;
@@ -243,10 +289,15 @@ TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
         {"roll camera and action", "en-us+f2", "action"},
         {"okay pemble on my signal", "en-us+f2", "pemble"},
         {"mark right now please", "en-us+f2", "mark"},
+        // Custom words said as festival reads their spelling (F L AY M B OW, SH AE Z AH M), not as espeak-ng does.
+        {"okay flimbo on my signal", "slt", "flimbo"},
+        {"shazam right now please", "slt", "shazam"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + c.voice);
-        auto outcome = recognise(*recognizer, words, spoken(dir, c.text, c.voice, 160));
+        const bool festival = !std::string(c.voice).starts_with("en-us");
+        auto outcome = recognise(*recognizer, words,
+                                 festival ? spokenByFestival(dir, c.text, c.voice) : spoken(dir, c.text, c.voice, 160));
         ASSERT_TRUE(outcome.final);
         EXPECT_NE((" " + outcome.final->transcript + " ").find(std::string(" ") + c.expected + " "), std::string::npos)
             << outcome.final->transcript;
@@ -264,17 +315,6 @@ TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
     EXPECT_LT(transcript.find("action"), transcript.find("pemble")) << transcript;
     EXPECT_NE(transcript.find("pemble"), std::string::npos) << transcript;
     EXPECT_GE(outcome.partials.size(), 2u);
-}
-
-/// Speech by a festival voice with half a second of quiet before and after.
-std::vector<std::int16_t> spokenByFestival(const test::TempDir& dir, const std::string& text,
-                                           const std::string& voice) {
-    auto audio = testing::speakWithFestival(dir.path(), text, voice);
-    if (!audio) throw std::runtime_error("festival failed");
-    std::vector<std::int16_t> out(8000, 0);
-    out.insert(out.end(), audio->samples.begin(), audio->samples.end());
-    out.insert(out.end(), 8000, 0);
-    return out;
 }
 
 TEST(SpeechRecognizer, WordsInRunningTalkAreReportedBeforeThePause) {

@@ -2,6 +2,7 @@
 
 #include <espeak-ng/speak_lib.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 #include <utility>
@@ -142,10 +143,23 @@ bool isWordByte(unsigned char c) {
 
 }  // namespace
 
-std::string GraphemeToPhoneme::phonesFromEspeak(std::string_view mnemonics) {
-    std::string phones;
+namespace {
+
+/// One espeak-ng phoneme as recogniser phones (a vowel with an r may give two), and whether it bears the word's
+/// main stress.
+struct Piece {
+    std::vector<std::string> phones;
+    bool stressed = false;
+};
+
+std::vector<Piece> piecesFromEspeak(std::string_view mnemonics) {
+    std::vector<Piece> pieces;
     auto flush = [&](std::string_view piece) {
-        while (!piece.empty() && isStressMark(piece.front())) piece.remove_prefix(1);
+        bool stressed = false;
+        while (!piece.empty() && isStressMark(piece.front())) {
+            stressed = stressed || piece.front() == '\'';
+            piece.remove_prefix(1);
+        }
         while (!piece.empty() && isStressMark(piece.back())) piece.remove_suffix(1);
         if (piece.empty()) return;
         auto mapped = lookUp(piece);
@@ -156,8 +170,13 @@ std::string GraphemeToPhoneme::phonesFromEspeak(std::string_view mnemonics) {
             mapped = lookUp(piece);
         }
         if (!mapped) return;
-        if (!phones.empty()) phones += ' ';
-        phones += *mapped;
+        Piece out{{}, stressed};
+        for (std::size_t at = 0; at < mapped->size();) {
+            const auto space = std::min(mapped->find(' ', at), mapped->size());
+            out.phones.emplace_back(mapped->substr(at, space - at));
+            at = space + 1;
+        }
+        pieces.push_back(std::move(out));
     };
     std::size_t start = 0;
     for (std::size_t i = 0; i <= mnemonics.size(); ++i) {
@@ -166,18 +185,145 @@ std::string GraphemeToPhoneme::phonesFromEspeak(std::string_view mnemonics) {
             start = i + 1;
         }
     }
+    return pieces;
+}
+
+std::string joined(const std::vector<Piece>& pieces) {
+    std::string phones;
+    for (const auto& piece : pieces) {
+        for (const auto& phone : piece.phones) {
+            if (!phones.empty()) phones += ' ';
+            phones += phone;
+        }
+    }
     return phones;
 }
 
+bool isVowelPhone(std::string_view phone) {
+    static constexpr std::array<std::string_view, 15> vowels{"AA", "AE", "AH", "AO", "AW", "AY", "EH", "ER",
+                                                             "EY", "IH", "IY", "OW", "OY", "UH", "UW"};
+    return std::find(vowels.begin(), vowels.end(), phone) != vowels.end();
+}
+
+bool isVowelLetter(char c) {
+    return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u';
+}
+
+/// A vowel letter's short and long readings ("a" as in "cat" and "cake").
+std::optional<std::pair<std::string_view, std::string_view>> shortAndLong(char letter) {
+    switch (letter) {
+        case 'a':
+            return std::pair{"AE", "EY"};
+        case 'e':
+            return std::pair{"EH", "IY"};
+        case 'i':
+        case 'y':
+            return std::pair{"IH", "AY"};
+        case 'o':
+            return std::pair{"AA", "OW"};
+        case 'u':
+            return std::pair{"AH", "UW"};
+        default:
+            return std::nullopt;
+    }
+}
+
+/// The spelling's vowels, each a run of vowel letters ("y" after the first letter counts as one).
+std::vector<std::string> vowelGroups(std::string_view spelling) {
+    std::vector<std::string> groups;
+    bool inGroup = false;
+    for (std::size_t i = 0; i < spelling.size(); ++i) {
+        char c = spelling[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        const bool vowel = isVowelLetter(c) || (c == 'y' && i > 0);
+        if (vowel && inGroup) {
+            groups.back() += c;
+        } else if (vowel) {
+            groups.emplace_back(1, c);
+        }
+        inGroup = vowel;
+    }
+    return groups;
+}
+
+}  // namespace
+
+std::string GraphemeToPhoneme::phonesFromEspeak(std::string_view mnemonics) {
+    return joined(piecesFromEspeak(mnemonics));
+}
+
+std::vector<std::string> GraphemeToPhoneme::readingsFromEspeak(std::string_view spelling, std::string_view mnemonics) {
+    auto pieces = piecesFromEspeak(mnemonics);
+    std::vector<std::string> readings;
+    auto add = [&](const std::vector<Piece>& reading) {
+        auto phones = joined(reading);
+        if (!phones.empty() && std::find(readings.begin(), readings.end(), phones) == readings.end()) {
+            readings.push_back(std::move(phones));
+        }
+    };
+    add(pieces);
+    if (readings.empty()) return readings;
+
+    // Pair the reading's vowels with the spelling's; a silent final "e" ("flimbe") has none.
+    std::vector<std::size_t> vowels;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (isVowelPhone(pieces[i].phones.front())) vowels.push_back(i);
+    }
+    auto groups = vowelGroups(spelling);
+    const bool silentE = spelling.size() > 1 && groups.size() == vowels.size() + 1 && groups.back() == "e" &&
+                         (spelling.back() == 'e' || spelling.back() == 'E');
+    if (silentE) groups.pop_back();
+    if (vowels.empty() || groups.size() != vowels.size()) return readings;
+
+    // A vowel open to another reading: one letter for one vowel phone.
+    auto letterOf = [&](std::size_t v) -> std::optional<std::pair<std::string_view, std::string_view>> {
+        if (groups[v].size() != 1 || pieces[vowels[v]].phones.size() != 1) return std::nullopt;
+        return shortAndLong(groups[v].front());
+    };
+    std::size_t stressed = 0;
+    for (std::size_t v = 0; v < vowels.size(); ++v) {
+        if (pieces[vowels[v]].stressed) stressed = v;
+    }
+    if (const auto values = letterOf(stressed)) {
+        auto swapped = pieces;
+        auto& phone = swapped[vowels[stressed]].phones.front();
+        if (phone == values->first) {
+            phone = values->second;
+        } else if (phone == values->second) {
+            phone = values->first;
+        }
+        add(swapped);
+    }
+
+    // The stress on the syllable after the first, else on the first.
+    if (vowels.size() < 2) return readings;
+    const std::size_t gains = stressed == 0 ? 1 : 0;
+    const auto values = letterOf(gains);
+    if (!values) return readings;
+    auto shifted = pieces;
+    if (auto& phone = shifted[vowels[gains]].phones.front(); phone != values->first && phone != values->second) {
+        phone = values->first;
+    }
+    if (auto& loses = shifted[vowels[stressed]].phones; loses.size() == 1) loses.front() = "AH";
+    add(shifted);
+    return readings;
+}
+
 std::optional<std::string> GraphemeToPhoneme::pronounce(std::string_view word) {
-    if (word.empty() || word.size() > 64) return std::nullopt;
+    auto all = readings(word);
+    if (all.empty()) return std::nullopt;
+    return std::move(all.front());
+}
+
+std::vector<std::string> GraphemeToPhoneme::readings(std::string_view word) {
+    if (word.empty() || word.size() > 64) return {};
     for (unsigned char c : word) {
-        if (!isWordByte(c)) return std::nullopt;
+        if (!isWordByte(c)) return {};
     }
     std::string mnemonics;
     {
         std::lock_guard guard(espeakMutex);
-        if (!startEspeak()) return std::nullopt;
+        if (!startEspeak()) return {};
         const std::string text(word);
         const void* cursor = text.c_str();
         // Mnemonics (not IPA), one phoneme per piece, pieces separated by '_'.
@@ -189,9 +335,7 @@ std::optional<std::string> GraphemeToPhoneme::pronounce(std::string_view word) {
             mnemonics += piece;
         }
     }
-    std::string phones = phonesFromEspeak(mnemonics);
-    if (phones.empty()) return std::nullopt;
-    return phones;
+    return readingsFromEspeak(word, mnemonics);
 }
 
 }  // namespace morvane

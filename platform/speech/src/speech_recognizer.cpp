@@ -219,10 +219,18 @@ private:
                     ckd_free(found);
                     continue;
                 }
-                auto pronunciation = GraphemeToPhoneme::pronounce(word);
-                known = pronunciation && ps_add_word(ps_, word.c_str(), pronunciation->c_str(), FALSE) >= 0 &&
-                        (!confirm_ || ps_add_word(confirm_, word.c_str(), pronunciation->c_str(), FALSE) >= 0);
-                if (known) phones[word] = countPhones(*pronunciation);
+                // A word the dictionary lacks is listened for in each likely reading of its spelling, the
+                // others as alternative pronunciations ("word(2)"), which the decoders report as the word.
+                const auto readings = GraphemeToPhoneme::readings(word);
+                known = !readings.empty();
+                for (std::size_t i = 0; i < readings.size() && known; ++i) {
+                    const std::string entry = i == 0 ? word : word + "(" + std::to_string(i + 1) + ")";
+                    known = ps_add_word(ps_, entry.c_str(), readings[i].c_str(), FALSE) >= 0 &&
+                            (!confirm_ || ps_add_word(confirm_, entry.c_str(), readings[i].c_str(), FALSE) >= 0);
+                }
+                // The first reading's length decides how the word is reported, as for a word of the dictionary
+                // with several pronunciations: the other readings differ from it in vowels only.
+                if (known) phones[word] = countPhones(readings.front());
             }
             if (!known) continue;
             for (const auto& word : pieces) {

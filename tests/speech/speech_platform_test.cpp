@@ -282,6 +282,8 @@ TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
         const char* text;
         const char* voice;
         const char* expected;
+        int rate = 160;
+        double snr = 0;  // pink noise this many decibels below the speech; none at 0
     } cases[] = {
         {"action", "en-us+f2", "action"},
         {"pemble", "en-us+f2", "pemble"},
@@ -292,12 +294,15 @@ TEST(SpeechRecognizer, HearsWordsAloneAndInSentences) {
         // Custom words said as festival reads their spelling (F L AY M B OW, SH AE Z AH M), not as espeak-ng does.
         {"okay flimbo on my signal", "slt", "flimbo"},
         {"shazam right now please", "slt", "shazam"},
+        // In noise its readings share the decoder's belief in "shazam" (0.59 as one reading's alone).
+        {"shazam", "en-us+f3", "shazam", 180, 20},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + c.voice);
         const bool festival = !std::string(c.voice).starts_with("en-us");
-        auto outcome = recognise(*recognizer, words,
-                                 festival ? spokenByFestival(dir, c.text, c.voice) : spoken(dir, c.text, c.voice, 160));
+        auto talk = festival ? spokenByFestival(dir, c.text, c.voice) : spoken(dir, c.text, c.voice, c.rate);
+        if (c.snr > 0) testing::addNoise(talk, testing::speechPower(talk), c.snr, 1);
+        auto outcome = recognise(*recognizer, words, talk);
         ASSERT_TRUE(outcome.final);
         EXPECT_NE((" " + outcome.final->transcript + " ").find(std::string(" ") + c.expected + " "), std::string::npos)
             << outcome.final->transcript;

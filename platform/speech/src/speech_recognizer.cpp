@@ -231,6 +231,7 @@ private:
                 // The first reading's length decides how the word is reported, as for a word of the dictionary
                 // with several pronunciations: the other readings differ from it in vowels only.
                 if (known) phones[word] = countPhones(readings.front());
+                if (known && readings.size() > 1) readAlike_.insert(word);
             }
             if (!known) continue;
             for (const auto& word : pieces) {
@@ -295,6 +296,53 @@ private:
             }
         }
         return true;
+    }
+
+    /// A word's posterior probability where the decoder put it. The readings of a word added in several
+    /// share its probability between them (the lattice holds each as a word of its own), so for such a word
+    /// what the other readings hold through the middle of the segment is added.
+    double posterior(ps_decoder_t* ps, ps_seg_t* seg) const {
+        logmath_t* logmath = ps_get_logmath(ps);
+        int acoustic = 0, language = 0, backoff = 0;
+        const double own = logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff));
+        const char* segWord = ps_seg_word(seg);
+        const std::string word = spokenWord(segWord);
+        ps_lattice_t* lattice = readAlike_.contains(word) ? ps_get_lattice(ps) : nullptr;
+        if (!lattice) return own;
+        int first = 0, last = 0;
+        ps_seg_frames(seg, &first, &last);
+        struct Link {
+            std::string reading;
+            int first, last;
+            double p;
+        };
+        std::vector<Link> links;
+        for (ps_latnode_iter_t* it = ps_latnode_iter(lattice); it; it = ps_latnode_iter_next(it)) {
+            ps_latnode_t* node = ps_latnode_iter_node(it);
+            const char* reading = ps_latnode_word(lattice, node);
+            if (spokenWord(reading) != word) continue;
+            const int start = ps_latnode_times(node, nullptr, nullptr);
+            for (ps_latlink_iter_t* exit = ps_latnode_exits(node); exit; exit = ps_latlink_iter_next(exit)) {
+                ps_latlink_t* link = ps_latlink_iter_link(exit);
+                links.push_back({reading, start, ps_latlink_times(link, nullptr),
+                                 logmath_exp(logmath, ps_latlink_prob(lattice, link, nullptr))});
+            }
+        }
+        // The lattice counts frames from its own start: the segment is the likeliest link of its reading and
+        // length. The other readings' links through its middle are other paths (no path holds two).
+        const Link* self = nullptr;
+        for (const auto& link : links) {
+            if (link.reading == segWord && link.last - link.first == last - first && (!self || link.p > self->p)) {
+                self = &link;
+            }
+        }
+        if (!self) return own;
+        const int middle = self->first + (self->last - self->first) / 2;
+        double others = 0;
+        for (const auto& link : links) {
+            if (link.reading != segWord && link.first <= middle && link.last >= middle) others += link.p;
+        }
+        return std::min(own + others, 1.0);
     }
 
     void startOnQueue(std::uint64_t id, std::vector<std::string> phrases, ResultHandler handler,
@@ -483,7 +531,6 @@ private:
         if (ps_end_utt(confirm_) < 0 || !decoded) return false;
         int score = 0;
         ps_get_hyp(confirm_, &score);
-        logmath_t* logmath = ps_get_logmath(confirm_);
         double best = 0;
         for (ps_seg_t* seg = ps_seg_iter(confirm_); seg; seg = ps_seg_next(seg)) {
             int sf = 0, ef = 0;
@@ -491,8 +538,7 @@ private:
             sf -= firstFrame;
             ef -= firstFrame;
             if (spokenWord(ps_seg_word(seg)) != word || sf + from > last || ef + from < first) continue;
-            int acoustic = 0, language = 0, backoff = 0;
-            best = std::max(best, logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff)));
+            best = std::max(best, posterior(confirm_, seg));
         }
         return best >= confirmNeeded_.at(word);
     }
@@ -512,14 +558,12 @@ private:
         if (ps_end_utt(ps_) < 0) return fail(run, "Recognition failed");
         int score = 0;
         ps_get_hyp(ps_, &score);  // the best path, and with it each word's posterior probability
-        logmath_t* logmath = ps_get_logmath(ps_);
         for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
             const std::string word = spokenWord(ps_seg_word(seg));
             if (word.empty()) continue;
-            int acoustic = 0, language = 0, backoff = 0;
-            const double posterior = logmath_exp(logmath, ps_seg_prob(seg, &acoustic, &language, &backoff));
-            run.words.push_back({word, posterior});
-            if (const auto needed = needed_.find(word); needed != needed_.end() && posterior < needed->second) continue;
+            const double heard = posterior(ps_, seg);
+            run.words.push_back({word, heard});
+            if (const auto needed = needed_.find(word); needed != needed_.end() && heard < needed->second) continue;
             run.transcript += (run.transcript.empty() ? "" : " ") + word;
         }
         return true;
@@ -553,6 +597,7 @@ private:
     std::map<std::string, double> needed_;  // the confidence each of the phrases' words needs
     std::set<std::string> early_;           // the phrases' words that may be reported before a pause as they stand
     std::map<std::string, double> confirmNeeded_;  // the short words' confidence needed in a second decode
+    std::set<std::string> readAlike_;              // words added to the decoders in several readings (they stay there)
     SpeechDetector detector_;                      // tells the stretches of speech from the noise between them
     // Frames given to the running decoder, and to the second one, since they were made.
     int decodedFrames_ = 0;

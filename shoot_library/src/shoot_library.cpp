@@ -118,6 +118,14 @@ ManifestRead readManifest(const fs::path& path, std::string& text) {
     return ManifestRead::read;
 }
 
+std::vector<ShootLibrary::Clip> videoClips(const ShootLibrary::Day& day) {
+    std::vector<ShootLibrary::Clip> videos;
+    for (const auto& clip : day.clips) {
+        if (clip.isVideo) videos.push_back(clip);
+    }
+    return videos;
+}
+
 }  // namespace
 
 namespace {
@@ -372,8 +380,12 @@ ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::
     for (const auto& marker : day_.markers) highest = std::max(highest, marker.number);
     const std::int64_t number = highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
     day_.markers.push_back(Marker{number, now, cameras});
-    writeDayExports(rate);
-    return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, rate), rate)};
+    // The timecode handed back is looked for in the marker lists, which count at the day's rate once the day has
+    // video; before that the caller's rate is the best guess of what its clips will be.
+    const auto videos = videoClips(day_);
+    const TimelineRate used = videos.empty() ? rate : dayRate(videos);
+    writeDayExports(used);
+    return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, used), used)};
 }
 
 bool ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
@@ -384,10 +396,7 @@ bool ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
         if (auto text = encodeManifest(day_)) recorded = replaceFileContents(folder / manifestName, *text, true);
     }
 
-    std::vector<Clip> videos;
-    for (const auto& clip : day_.clips) {
-        if (clip.isVideo) videos.push_back(clip);
-    }
+    const std::vector<Clip> videos = videoClips(day_);
     const TimelineRate exportRate = rate ? *rate : dayRate(videos);
     replaceFileContents(folder / "Markers.edl", markersEDL(dayKey_, day_, exportRate));
     replaceFileContents(folder / "Markers.csv", markersCSV(dayKey_, day_, exportRate));

@@ -258,7 +258,7 @@ TEST_F(ShootLibraryTest, DeckEditsReplaceByIdentifier) {
     EXPECT_EQ(dayOnDisk("2024-05-01").deckEdits.size(), 2u);
 }
 
-TEST_F(ShootLibraryTest, MarkersAreNumberedAndUseTheirRateOnce) {
+TEST_F(ShootLibraryTest, MarkersAreNumberedAndTheirTimecodeIsTheOneTheMarkerListsKeep) {
     const std::string today = ShootLibrary::dayKeyString(Date::now());
     ShootLibrary::Day existing;
     ShootLibrary::Clip clip;
@@ -279,17 +279,20 @@ TEST_F(ShootLibraryTest, MarkersAreNumberedAndUseTheirRateOnce) {
     ASSERT_EQ(day.markers.size(), 4u);
     const auto& marker = day.markers.back();
     EXPECT_EQ(marker.cameras, (std::vector<std::string>{"A", "B \"cam\""}));
-    const TimelineRate df{30, true};
-    EXPECT_EQ(stamp.timecode, timecode::timecodeString(timecode::timeOfDayFrames(marker.date, df), df));
+    // The caller's camera runs at 29.97 fps; the day's video is at 25, and so are the lists.
+    const TimelineRate dayRate{25, false};
+    EXPECT_EQ(stamp.timecode, timecode::timecodeString(timecode::timeOfDayFrames(marker.date, dayRate), dayRate));
     const std::string edl = readFile(dayFolder(today) / "Markers.edl");
-    EXPECT_NE(edl.find("FCM: DROP FRAME\n"), std::string::npos);
-    EXPECT_NE(edl.find("008  001"), std::string::npos);
+    EXPECT_NE(edl.find("FCM: NON-DROP FRAME\n"), std::string::npos);
+    EXPECT_NE(edl.find("008  001      V     C        " + stamp.timecode), std::string::npos);
+    EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find("8," + stamp.timecode + ","), std::string::npos);
     EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find(",3,\"A; B 'cam'\"\n"), std::string::npos);
 
-    // The next change without a rate writes the lists at the day's own rate again.
+    // Every later writing of the lists keeps the timecode that was shown.
     library->addCut("A", Date::now());
     flush();
     EXPECT_NE(readFile(dayFolder(today) / "Markers.edl").find("FCM: NON-DROP FRAME\n"), std::string::npos);
+    EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find("8," + stamp.timecode + ","), std::string::npos);
     EXPECT_EQ(library->addMarker({}, 25, false).number, 9);
 }
 

@@ -99,7 +99,15 @@ void MonitorController::putOnAir(const CameraFeed& feed) {
     setProgramID(id);
     setSelectedID(id);
     send(CameraCommand::ProgramCut{name});
-    if (importsFiles()) shootLibrary().addCut(name, env_.now().addingTimeInterval(clockOffsetSeconds()));
+    // Until a camera confirms this cut, what its statuses say of the program is older than the cut.
+    const Date now = env_.now();
+    for (const auto& f : feeds_) {
+        if (!f->status()) continue;
+        auto& unconfirmed = programReports_[f->id()].unconfirmed;
+        std::erase_if(unconfirmed, [&](const auto& sent) { return now.timeIntervalSince(sent.at) > programCutGrace; });
+        unconfirmed.push_back({name, now});
+    }
+    if (importsFiles()) shootLibrary().addCut(name, now.addingTimeInterval(clockOffsetSeconds()));
 }
 
 void MonitorController::putOnAirByIndex(int number) {
@@ -108,13 +116,35 @@ void MonitorController::putOnAirByIndex(int number) {
     putOnAir(*target);
 }
 
-void MonitorController::noteProgramCut(const std::optional<std::string>& name) {
+void MonitorController::noteProgramCut(const std::optional<std::string>& name, const PeerId& from) {
+    const Date now = env_.now();
+    auto [entry, firstWord] = programReports_.try_emplace(from);
+    auto& report = entry->second;
+    const bool changed = report.said != name;
+    report.said = name;
+    std::erase_if(report.unconfirmed,
+                  [&](const auto& sent) { return now.timeIntervalSince(sent.at) > programCutGrace; });
     if (!name) return;
     auto found = std::find_if(feeds_.begin(), feeds_.end(), [&](const FeedPtr& f) { return f->name() == *name; });
+    if (firstWord) {
+        // What the camera remembers from before: shown on air while nothing else is, never logged as a cut.
+        if (!programID_ && found != feeds_.end()) setProgramID((*found)->id());
+        return;
+    }
+    // A repeated word is as old as the last cut the camera heard; only a change is news.
+    if (!changed) return;
+    auto confirmed = std::find_if(report.unconfirmed.begin(), report.unconfirmed.end(),
+                                  [&](const auto& sent) { return sent.camera == *name; });
+    if (confirmed != report.unconfirmed.end()) {
+        report.unconfirmed.erase(report.unconfirmed.begin(), confirmed + 1);
+        return;
+    }
+    // A cut from elsewhere that reached the camera before ours: ours, still on its way, comes after it.
+    if (!report.unconfirmed.empty()) return;
     if (found == feeds_.end()) return;
     if (programID_ == (*found)->id()) return;
     setProgramID((*found)->id());
-    if (importsFiles()) shootLibrary().addCut((*found)->name(), env_.now().addingTimeInterval(clockOffsetSeconds()));
+    if (importsFiles()) shootLibrary().addCut((*found)->name(), now.addingTimeInterval(clockOffsetSeconds()));
 }
 
 void MonitorController::addMarker() {

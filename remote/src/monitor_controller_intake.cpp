@@ -182,6 +182,9 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
         sentBitRates_.erase(peer);
         sentSizes_.erase(peer);
         updateStreamQuality(&peer);
+        // A camera that joins, or joins again, starts with what it remembers of the program.
+        programReports_.erase(peer);
+        std::erase_if(programReports_, [this](const auto& report) { return !this->feed(report.first); });
     } else if (imports && status.pendingTransfers > 0 && !status.transferProgress &&
                env_.now().timeIntervalSince(feed.lastHello()) > transferHelloSpacing) {
         sendCommand(CameraCommand::MonitorHello{true}, peer);
@@ -207,7 +210,7 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
         if (other->status()) arriving += other->status()->deckCopiesPreparing + other->status()->deckCopiesWaiting;
     setDeckCopiesArriving(static_cast<int>(std::min<std::int64_t>(arriving, 1'000'000'000)));
 
-    noteProgramCut(program);
+    noteProgramCut(program, peer);
 }
 
 void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {

@@ -119,16 +119,16 @@ std::optional<std::int64_t> ShootLibrary::takeAtDate(const std::vector<Clip>& cl
 
 void ShootLibrary::addCutToDay(Day& day, const ProgramCut& cut) {
     const std::string name = cleanFileName(cut.camera, "Camera");
-    // The cuts are in time order: only the neighbours within the window can be duplicates.
-    const auto byTime = [](const ProgramCut& c, Date t) { return c.at < t; };
-    for (auto it =
-             std::lower_bound(day.cuts.begin(), day.cuts.end(), cut.at.addingTimeInterval(-duplicateCutWindow), byTime);
-         it != day.cuts.end() && it->at <= cut.at.addingTimeInterval(duplicateCutWindow); ++it) {
-        if (it->camera == name && std::abs(it->at.timeIntervalSince(cut.at)) < duplicateCutWindow) return;
-    }
     // After every cut of the same time, as a stable sort would place it.
     const auto place = std::upper_bound(day.cuts.begin(), day.cuts.end(), cut.at,
                                         [](Date t, const ProgramCut& c) { return t < c.at; });
+    // A copy of a cut (the remote's own and each camera's, a few milliseconds apart) lands next to it. A cut of
+    // the same camera with another one in between is a cut back, however quick, and is kept.
+    const auto sameCut = [&](const ProgramCut& c) {
+        return c.camera == name && std::abs(c.at.timeIntervalSince(cut.at)) < duplicateCutWindow;
+    };
+    if (place != day.cuts.begin() && sameCut(*std::prev(place))) return;
+    if (place != day.cuts.end() && sameCut(*place)) return;
     day.cuts.insert(place, ProgramCut{name, cut.at});
 }
 

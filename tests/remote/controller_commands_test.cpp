@@ -114,10 +114,13 @@ TEST_F(CommandsTest, ProgramCutPutsOneCameraOnAir) {
     controller->putOnAirByIndex(1);
     EXPECT_EQ(controller->programID(), peer(1));
 
-    // A camera's own idea of the program: followed without a command, the selection unchanged.
+    // A camera's own idea of the program, once it has confirmed the cuts sent to it: followed without a
+    // command, the selection unchanged.
     link->clearSent();
     controller->setSelectedID(peer(1));
     CameraStatus says;
+    says.program = "A";
+    status(1, says);
     says.program = "Nobody";
     status(1, says);
     EXPECT_EQ(controller->programID(), peer(1));
@@ -140,8 +143,10 @@ TEST_F(CommandsTest, CutsAreFiledInTheShootLibraryWhileImporting) {
     defaults->set("importsFiles", true);
     clock = clock.addingTimeInterval(5);
     CameraStatus says;
+    says.program = "B";
+    status(2, says);  // confirms the cut sent to it
     says.program = "A";
-    status(2, says);
+    status(2, says);                  // a cut made elsewhere
     shoot->addMarker({}, 30, false);  // waits for the library's queue
     std::ifstream in(shoot->folderURL(clock) / ".quorbelin-shoot.json");
     std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -150,6 +155,130 @@ TEST_F(CommandsTest, CutsAreFiledInTheShootLibraryWhileImporting) {
     ASSERT_EQ(day->cuts.size(), 2u);
     EXPECT_EQ(day->cuts[0].camera, "A");
     EXPECT_EQ(day->cuts[1].camera, "A");
+}
+
+// One thing that happens around a cut: a key cut to camera N, a status of camera N naming a program camera
+// (none: a status without one), time passing, or camera C joining.
+struct CutStep {
+    enum class Kind { key, says, wait, joinC } kind;
+    int camera = 0;
+    std::optional<std::string> program;
+    double seconds = 0;
+};
+CutStep key(int n) {
+    return {CutStep::Kind::key, n, std::nullopt, 0};
+}
+CutStep says(int n, std::optional<std::string> program) {
+    return {CutStep::Kind::says, n, std::move(program), 0};
+}
+CutStep wait(double seconds) {
+    return {CutStep::Kind::wait, 0, std::nullopt, seconds};
+}
+const CutStep joinC{CutStep::Kind::joinC};
+
+struct CutCase {
+    const char* name;
+    std::vector<CutStep> steps;  // cameras A, B and C are 1, 2 and 3; each camera's first status is a step
+    std::optional<std::string> onAir;
+    std::vector<std::string> logged;
+    bool cStartsConnected = true;
+};
+
+TEST_F(CommandsTest, TheDaysCutsAreTheCutsMadeWhateverOrderStatusesArriveIn) {
+    const std::vector<CutCase> cases = {
+        {"the cameras' remembered program is shown on air but not logged",
+         {says(1, "B"), says(2, "B"), says(3, "B"), wait(1), says(1, "B")},
+         "B",
+         {}},
+        {"a remembered camera that joins after the others is no cut either",
+         {says(1, "C"), says(2, "C"), wait(1), joinC, says(1, "C"), says(3, "C"), says(2, "C")},
+         "C",
+         {},
+         false},
+        {"statuses sent before the cameras heard the cut do not undo it",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), says(1, "A"), says(3, "A"), wait(1.5), says(2, "A"),
+          says(1, "B"), says(2, "B"), says(3, "B")},
+         "B",
+         {"B"}},
+        {"a stale status then the confirmation within half a second",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), wait(0.3), says(1, "A"), wait(0.1), says(1, "B")},
+         "B",
+         {"B"}},
+        {"two quick cuts confirmed late and out of order",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), wait(0.2), key(3), says(3, "B"), says(1, "A"), says(1, "B"),
+          says(2, "A"), says(3, "C"), says(2, "B"), says(1, "C"), says(2, "C")},
+         "C",
+         {"B", "C"}},
+        {"a cut from another remote, once our cut is confirmed, is taken",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), says(1, "B"), says(2, "B"), says(3, "B"), wait(3),
+          says(3, "C"), says(1, "C"), says(2, "C")},
+         "C",
+         {"B", "C"}},
+        {"a cut from another remote with none of ours about",
+         {says(1, "A"), says(2, "A"), says(3, std::nullopt), wait(2), says(3, "C"), says(1, "C")},
+         "C",
+         {"C"}},
+        {"another remote's cut that reached a camera before ours waits for ours",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), says(1, "C"), says(1, "B")},
+         "B",
+         {"B"}},
+        {"a camera that never confirms is heard again after the grace period",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), says(1, "A"), wait(11), says(1, "A"), says(1, "C")},
+         "C",
+         {"B", "C"}},
+        {"the operator's cut back and forth within half a second is logged whole",
+         {says(1, "A"), says(2, "A"), says(3, "A"), key(2), wait(0.2), key(1), wait(0.2), key(2), says(1, "B"),
+          says(1, "A"), says(2, "A"), says(3, "B")},
+         "B",
+         {"B", "A", "B"}},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A fresh remote, link and shoot folder per case.
+        controller.reset();
+        link = std::make_shared<ScriptedLink>();
+        registered.clear();
+        shoot = std::make_unique<ShootLibrary>(
+            ShootLibrary::Environment{defaults.get(), root / ("Movies " + std::to_string(++run))});
+        make();
+        clock = Date::now();
+        const Date start = clock;
+        if (c.cStartsConnected)
+            connect({{1, "A"}, {2, "B"}, {3, "C"}});
+        else
+            connect({{1, "A"}, {2, "B"}});
+        for (const auto& step : c.steps) {
+            switch (step.kind) {
+                case CutStep::Kind::key:
+                    controller->putOnAirByIndex(step.camera);
+                    break;
+                case CutStep::Kind::says: {
+                    CameraStatus s;
+                    s.program = step.program;
+                    status(step.camera, s);
+                    break;
+                }
+                case CutStep::Kind::wait:
+                    clock = clock.addingTimeInterval(step.seconds);
+                    break;
+                case CutStep::Kind::joinC:
+                    connect({{1, "A"}, {2, "B"}, {3, "C"}});
+                    break;
+            }
+        }
+        std::optional<std::string> onAir;
+        if (auto id = controller->programID()) onAir = controller->feed(*id)->name();
+        EXPECT_EQ(onAir, c.onAir);
+
+        shoot->addMarker({}, 30, false);  // waits for the library's queue
+        std::ifstream in(shoot->folderURL(start) / ".quorbelin-shoot.json");
+        std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> logged;
+        if (auto day = ShootLibrary::decodeManifest(body))
+            for (const auto& cut : day->cuts) logged.push_back(cut.camera);
+        EXPECT_EQ(logged, c.logged);
+    }
 }
 
 TEST_F(CommandsTest, RecordOnEveryCamera) {

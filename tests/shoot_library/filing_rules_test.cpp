@@ -200,6 +200,32 @@ TEST(ProgramCutTest, DuplicatesWithinHalfASecondOfTheSameCameraAreDropped) {
     EXPECT_EQ(day.cuts[2].camera, "C");
 }
 
+TEST(ProgramCutTest, ACutBackWithinHalfASecondIsKeptWhileCopiesOfACutAreNot) {
+    const Date t = localDate(2026, 12, 6, 10, 0, 0);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, double>> added;  // camera, seconds after t, in arrival order
+        std::vector<std::pair<std::string, double>> kept;
+    };
+    const std::vector<Case> cases = {
+        {"quick cuts back and forth", {{"B", 0}, {"A", 0.2}, {"B", 0.4}}, {{"B", 0}, {"A", 0.2}, {"B", 0.4}}},
+        {"a cut back that arrives first", {{"B", 0.4}, {"A", 0.2}, {"B", 0}}, {{"B", 0}, {"A", 0.2}, {"B", 0.4}}},
+        {"cameras' copies a little early or late",
+         {{"B", 0}, {"A", 1}, {"B", -0.02}, {"A", 1.01}, {"B", 0.03}, {"A", 0.98}},
+         {{"B", 0}, {"A", 1}}},
+        {"a copy of a cut that has a cut back after it", {{"B", 0}, {"A", 0.3}, {"B", 0.01}}, {{"B", 0}, {"A", 0.3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShootLibrary::Day day;
+        for (const auto& [camera, seconds] : c.added)
+            ShootLibrary::addCutToDay(day, {camera, t.addingTimeInterval(seconds)});
+        std::vector<ProgramCut> expected;
+        for (const auto& [camera, seconds] : c.kept) expected.push_back({camera, t.addingTimeInterval(seconds)});
+        EXPECT_EQ(day.cuts, expected);
+    }
+}
+
 TEST(DayRateTest, MostFrequentRateWithSmallerNominalOnTies) {
     EXPECT_EQ(ShootLibrary::dayRate({movie("A", Date{}, 1)}), (TimelineRate{30, false}));
     EXPECT_EQ(ShootLibrary::dayRate({}), (TimelineRate{30, false}));

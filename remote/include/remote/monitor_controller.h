@@ -100,6 +100,8 @@ public:
     static constexpr std::size_t incomingLimit = 512;
     /// Captures whose preview may be awaited at once per camera.
     static constexpr std::size_t previewRequestLimit = 64;
+    /// Seconds a camera has to confirm a cut this remote sent; until then its word on the program is not taken.
+    static constexpr double programCutGrace = 10.0;
 
     /// Stream settings of a camera by what the screen shows.
     struct StreamSetting {
@@ -240,7 +242,10 @@ public:
     void ensureOnAir();
     void putOnAir(const CameraFeed& feed);
     void putOnAirByIndex(int number);
-    void noteProgramCut(const std::optional<std::string>& name);
+    /// The program as the status of camera `from` gives it. Only a change in what a camera says counts, and only
+    /// once the camera has confirmed every cut this remote sent it: an older status never undoes a newer cut. A
+    /// camera's first status says what it remembers, which is no cut.
+    void noteProgramCut(const std::optional<std::string>& name, const PeerId& from);
     void addMarker();
     void getTodaysTakes(Date since);
     void requestTakeAgain(const std::vector<Uuid>& ids);
@@ -352,6 +357,17 @@ private:
 
     std::map<PeerId, int> silentSeconds_;
     std::set<PeerId> repairRequested_;
+
+    /// What one camera last said is on air, and the cuts sent to it that it has not confirmed yet, oldest first.
+    struct ProgramReport {
+        struct Sent {
+            std::string camera;
+            Date at;
+        };
+        std::optional<std::string> said;
+        std::vector<Sent> unconfirmed;
+    };
+    std::map<PeerId, ProgramReport> programReports_;
     QMetaObject::Connection deckEditObserver_;
     bool sharedLink_;
     bool adoptsLink_ = false;

@@ -93,11 +93,12 @@ public:
 
     /// Every video frame of the take, the first one included. False when the frame was dropped.
     bool append(const VideoFrame& frame);
-    /// Sound; before the first video frame it is not written.
+    /// Sound; before the first video frame it is not written. It is placed by its capture time, like the picture:
+    /// a gap in it is silence and sound that overlaps what came before is cut off.
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed. The recorder takes nothing after this.
+    /// movie could not be completed. The sound ends with the picture. The recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.

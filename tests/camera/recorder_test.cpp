@@ -13,6 +13,7 @@
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
+#include "platform/asset_probe.h"
 #include "platform/synthetic_source.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -185,6 +186,10 @@ struct Capture {
     std::vector<Span> sounding;  ///< stretches that must hold the tone
 };
 
+void PrintTo(const Capture& capture, std::ostream* out) {
+    *out << capture.name;
+}
+
 class SoundAndPicture : public ::testing::TestWithParam<Capture> {};
 
 // Each stream's duration in seconds, by codec type, as ffprobe reads it from the file.
@@ -267,6 +272,10 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     EXPECT_NEAR(durations.at("video"), capture.length, frameSeconds) << capture.name;
     EXPECT_NEAR(durations.at("audio"), durations.at("video"), frameSeconds) << capture.name;
     EXPECT_NEAR(durations.at("video"), *length, 0.001) << capture.name;
+    // What the shoot library's probe reads, and timelines declare, is what the movie holds.
+    const auto probed = AssetProbe::load(dir / "take.mov");
+    ASSERT_TRUE(probed && probed->duration) << capture.name;
+    EXPECT_NEAR(*probed->duration, *length, frameSeconds) << capture.name;
 
     const std::vector<float> sound = decodedSound(dir / "take.mov");
     for (const Span& span : capture.silent)
@@ -293,7 +302,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {{1.6, 2.4}},
                 {{0.1, 1.4}, {2.6, 3.9}}},
         Capture{"blocks of sound overlap", {{0, 3}}, {{0, 3}}, 0.03, 3, {}, {{0.1, 2.9}}},
-        Capture{"the sound stops before the picture", {{0, 3}}, {{0, 2}}, 0.02, 3, {{2.1, 2.95}}, {{0.1, 1.9}}}),
+        Capture{"the sound stops before the picture", {{0, 3}}, {{0, 2}}, 0.02, 3, {{2.1, 2.95}}, {{0.1, 1.9}}},
+        // The take ran on after the last picture came: the picture is carried on to its end.
+        Capture{"the picture lags behind at the stop", {{0, 1}}, {{0, 3}}, 0.02, 3, {}, {{0.1, 2.9}}},
+        Capture{"the picture stalls after a few frames", {{0, 0.1}}, {{0, 12.5}}, 0.02, 12.5, {}, {{0.1, 12.4}}}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)

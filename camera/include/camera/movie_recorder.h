@@ -98,7 +98,8 @@ public:
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed. The sound ends with the picture. The recorder takes nothing after this.
+    /// movie could not be completed. The picture lasts until the end of the latest picture or sound handed over,
+    /// and the sound ends with it. The recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.
@@ -109,6 +110,8 @@ public:
 private:
     MovieRecorder() = default;
     void run();
+    /// Under `lock_`: the take has been captured at least until `end` (host seconds).
+    void noteCaptureTime(double end);
 
     std::filesystem::path url_;
     bool isOnDrive_ = false;
@@ -123,6 +126,8 @@ private:
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
     std::size_t queueLimit_ = 48;
+    double frameRate_ = 30;             ///< the movie's real rate
+    std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
     std::thread thread_;
 };
 

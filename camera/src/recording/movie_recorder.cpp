@@ -273,8 +273,21 @@ struct MovieRecorder::Writer {
         }
     }
 
-    std::optional<double> close() {
+    /// `stop`: the latest capture time handed to the recorder, picture or sound.
+    std::optional<double> close(std::optional<double> stop) {
         if (!headerWritten) return std::nullopt;
+        // The take lasts until it was stopped: where the capture lagged behind (or its last pictures had to be
+        // dropped), the last picture is carried on to the stop as the constant-rate rule says.
+        const double end = stop ? (*stop - startTime) * av_q2d(frameRate) : 0;
+        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && converted && !failed) {
+            const std::int64_t last = std::llround(end) - 1;
+            if (last > lastVideoPts) {
+                repeatPictureBefore(last);
+                converted->pts = last;
+                if (!failed && !writePacket(video.get(), videoStream, converted.get())) failed = true;
+                lastVideoPts = last;
+            }
+        }
         writePacket(video.get(), videoStream, nullptr);
         if (audio && !failed) {
             // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped.
@@ -319,6 +332,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     c->height = v.height;
     c->pix_fmt = pixelFormatFor(v);
     writer->frameRate = realRate(rate, options.ntsc);
+    recorder->frameRate_ = av_q2d(writer->frameRate);
     c->time_base = av_inv_q(writer->frameRate);
     c->framerate = writer->frameRate;
     c->gop_size =
@@ -422,6 +436,7 @@ bool MovieRecorder::append(const VideoFrame& frame) {
     {
         std::lock_guard lock(lock_);
         if (finishing_ || !frame.picture) return false;
+        noteCaptureTime(frame.time + 1 / frameRate_);
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
@@ -438,11 +453,18 @@ bool MovieRecorder::append(const VideoFrame& frame) {
 bool MovieRecorder::appendAudio(const AudioFrame& audio) {
     {
         std::lock_guard lock(lock_);
-        if (finishing_ || !startTime_ || !hasAudio_ || queue_.size() >= queueLimit_ * 4) return false;
+        if (finishing_ || !startTime_ || !hasAudio_) return false;
+        if (audio.samples && audio.samples->sample_rate > 0)
+            noteCaptureTime(audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate);
+        if (queue_.size() >= queueLimit_ * 4) return false;
         queue_.emplace_back(audio);
     }
     wake_.notify_one();
     return true;
+}
+
+void MovieRecorder::noteCaptureTime(double end) {
+    if (std::isfinite(end) && (!captureEnd_ || end > *captureEnd_)) captureEnd_ = end;
 }
 
 void MovieRecorder::run() {
@@ -472,7 +494,12 @@ std::optional<double> MovieRecorder::finish() {
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
     if (!writer_) return std::nullopt;
-    auto duration = writer_->close();
+    std::optional<double> stop;
+    {
+        std::lock_guard lock(lock_);
+        stop = captureEnd_;
+    }
+    auto duration = writer_->close(stop);
     const auto tc = timecodeFormat(writer_->options.frameRate, writer_->options.ntsc);
     writer_.reset();
     if (!duration) {

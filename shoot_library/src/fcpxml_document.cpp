@@ -87,11 +87,9 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
         std::vector<Asset> assets;
         for (const auto& clip : angles) {
             std::string id = doc.nextID("a");
-            const TimelineRate clipRate =
-                clip.frameRate ? timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false)) : rate;
+            const TimelineRate clipRate = timeline::movieRate(clip, rate);
             const std::string format = doc.formatID(clipRate, clip.width.value_or(width), clip.height.value_or(height));
-            const std::int64_t start =
-                clip.timecodeFrame ? *clip.timecodeFrame : timeline::clipStartFrame(clip, clipRate);
+            const std::int64_t start = timeline::movieStartFrame(clip, clipRate);
             std::vector<xml::Attribute> attributes{
                 {"id", id},
                 {"name", text::xmlEscaped(clip.file)},

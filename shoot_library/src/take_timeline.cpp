@@ -25,6 +25,14 @@ std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& 
     return difference >= -1 && difference <= 1 ? *clip.timecodeFrame : fromStart;
 }
 
+TimelineRate movieRate(const ShootLibrary::Clip& clip, const TimelineRate& fallback) {
+    return clip.frameRate ? timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false)) : fallback;
+}
+
+std::int64_t movieStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& own) {
+    return clip.timecodeFrame ? *clip.timecodeFrame : clipStartFrame(clip, own);
+}
+
 FrameWindow takeWindow(const std::vector<ShootLibrary::Clip>& clips, const TimelineRate& rate) {
     FrameWindow window;
     for (std::size_t i = 0; i < clips.size(); ++i) {

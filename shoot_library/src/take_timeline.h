@@ -16,6 +16,13 @@ namespace morvane::timeline {
 /// it at this rate, else its start rounded to the nearest frame.
 std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate);
 
+/// The rate the clip's movie was recorded at; `fallback` until it has been probed.
+TimelineRate movieRate(const ShootLibrary::Clip& clip, const TimelineRate& fallback);
+
+/// The frame at which the clip's movie starts, counted at its own rate `own`: its timecode when it has one, else
+/// its start's time of day.
+std::int64_t movieStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& own);
+
 /// Time-of-day frames [start, end).
 struct FrameWindow {
     std::int64_t start = 0;

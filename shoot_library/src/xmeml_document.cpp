@@ -29,6 +29,17 @@ std::string emptyFile(std::int64_t n) {
     return "<file id=\"file-" + number(n) + "\"/>";
 }
 
+std::string rateFragment(const TimelineRate& rate) {
+    return "<rate><timebase>" + number(rate.rate) + "</timebase><ntsc>" + (rate.ntsc ? "TRUE" : "FALSE") +
+           "</ntsc></rate>";
+}
+
+std::string timecodeElement(std::int64_t f, const TimelineRate& rate) {
+    return "<timecode>" + rateFragment(rate) + "<string>" + timecode::timecodeString(f, rate) + "</string><frame>" +
+           number(f) + "</frame><displayformat>" + (timecode::isDropFrame(rate) ? "DF" : "NDF") +
+           "</displayformat></timecode>";
+}
+
 struct Take {
     std::int64_t takeNumber;
     std::string tt;
@@ -47,11 +58,7 @@ struct Take {
     std::int64_t length(const Clip& c) const { return std::max<std::int64_t>(1, frames(c)); }
     std::int64_t duration() const { return std::max<std::int64_t>(1, windowEnd - windowStart); }
 
-    std::string timecodeElement(std::int64_t f) const {
-        return "<timecode>" + rateText + "<string>" + timecode::timecodeString(f, rate) + "</string><frame>" +
-               number(f) + "</frame><displayformat>" + (timecode::isDropFrame(rate) ? "DF" : "NDF") +
-               "</displayformat></timecode>";
-    }
+    std::string timecodeElement(std::int64_t f) const { return morvane::timecodeElement(f, rate); }
     std::string formatLine() const {
         return "        <format><samplecharacteristics>" + rateText + "<width>" + number(width) + "</width><height>" +
                number(height) + "</height></samplecharacteristics></format>\n";
@@ -90,10 +97,15 @@ void takeSequence(std::string& body, Take& take, const ShootLibrary::Day& day, c
                                    take.rateText + "<start>" + number(off) + "</start><end>" + number(off + len) +
                                    "</end><in>0</in><out>" + number(len) + "</out>\n";
         video += "        <track>\n          <clipitem id=\"clip-" + number(n) + "-v\">\n" + timing;
+        // The file as it is: its own rate, length and timecode, whatever the take's rate.
+        const TimelineRate own = timeline::movieRate(clip, take.rate);
+        const std::string ownRate = rateFragment(own);
+        const std::int64_t ownLength = std::max<std::int64_t>(1, timecode::frames(own, clip.duration));
         video += "            <file id=\"file-" + number(n) + "\">\n";
         video += "              <name>" + name + "</name><pathurl>" + pathURL(folder, clip.file) + "</pathurl>" +
-                 take.rateText + "<duration>" + number(len) + "</duration>" + take.timecodeElement(s) + "\n";
-        video += "              <media><video><samplecharacteristics>" + take.rateText + "<width>" +
+                 ownRate + "<duration>" + number(ownLength) + "</duration>" +
+                 timecodeElement(timeline::movieStartFrame(clip, own), own) + "\n";
+        video += "              <media><video><samplecharacteristics>" + ownRate + "<width>" +
                  number(clip.width.value_or(take.width)) + "</width><height>" +
                  number(clip.height.value_or(take.height)) + "</height></samplecharacteristics></video>" +
                  (clip.soundTrack() ? "<audio><channelcount>1</channelcount></audio>" : "") + "</media>\n";
@@ -233,8 +245,7 @@ std::string ShootLibrary::dayXMEML(const std::string& dayKey, const Day& day, co
         take.tt = text::twoDigits(takeNumber);
         take.clips = std::move(takeClips);
         take.rate = dayRate(take.clips);
-        take.rateText = "<rate><timebase>" + number(take.rate.rate) + "</timebase><ntsc>" +
-                        (take.rate.ntsc ? "TRUE" : "FALSE") + "</ntsc></rate>";
+        take.rateText = rateFragment(take.rate);
         const timeline::FrameWindow window = timeline::takeWindow(take.clips, take.rate);
         take.windowStart = window.start;
         take.windowEnd = window.end;

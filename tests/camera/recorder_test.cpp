@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
+#include "platform/asset_probe.h"
 #include "platform/synthetic_source.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -166,6 +170,148 @@ INSTANTIATE_TEST_SUITE_P(Rates, Recording,
                                            Take{25, false, 1080001, "12:00:00:01", 2u, 30, "25/1"},
                                            Take{60, true, 100, "00:00:01;40", 3u, 50, "60000/1001"},
                                            Take{30, false, 0, "00:00:00:00", 2u, 24, "30/1"}));
+
+// Sound and picture of a take whose capture does not run smoothly, with what the written movie holds.
+struct Span {
+    double from, to;  ///< seconds after the first picture
+};
+
+struct Capture {
+    const char* name;
+    std::vector<Span> pictures;  ///< frames at 30 fps within each span
+    std::vector<Span> sound;     ///< a block of sound every 20 ms within each span
+    double blockSeconds;         ///< each block's length: 0.02 back to back, longer overlaps the next one
+    double length;               ///< of the picture and of the sound
+    std::vector<Span> silent;    ///< stretches of the movie that must hold no sound
+    std::vector<Span> sounding;  ///< stretches that must hold the tone
+};
+
+void PrintTo(const Capture& capture, std::ostream* out) {
+    *out << capture.name;
+}
+
+class SoundAndPicture : public ::testing::TestWithParam<Capture> {};
+
+// Each stream's duration in seconds, by codec type, as ffprobe reads it from the file.
+std::map<std::string, double> streamDurations(const std::filesystem::path& movie) {
+    std::map<std::string, double> durations;
+    std::istringstream lines(test::commandOutput(
+        "ffprobe -v error -show_entries stream=codec_type,duration -of csv=p=0 '" + movie.string() + "'"));
+    for (std::string line; std::getline(lines, line);) {
+        const auto comma = line.find(',');
+        if (comma != std::string::npos) durations[line.substr(0, comma)] = std::atof(line.c_str() + comma + 1);
+    }
+    return durations;
+}
+
+// The movie's sound decoded to mono 48 kHz samples.
+std::vector<float> decodedSound(const std::filesystem::path& movie) {
+    const std::string bytes =
+        test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -map 0:a -ac 1 -ar 48000 -f f32le -");
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+double rms(const std::vector<float>& samples, Span span) {
+    const auto from = static_cast<std::size_t>(span.from * 48000);
+    const auto to = std::min(samples.size(), static_cast<std::size_t>(span.to * 48000));
+    if (from >= to) return -1;
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(to - from));
+}
+
+TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
+    const Capture capture = GetParam();
+    test::TempDir dir;
+    MovieRecorder::Options options;
+    options.video.codec = MovieVideoSettings::Codec::h264;
+    options.video.width = 320;
+    options.video.height = 180;
+    options.video.averageBitRate = 500'000;
+    options.video.expectedFrameRate = 30;
+    options.audio = MovieAudioSettings{};
+    options.frameRate = 30;
+    options.destination = dir / "take.mov";
+    options.startFrame = [](double) { return 0; };
+    options.queueLimit = 2000;  // everything is handed over at once here
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+
+    // The capture as it happened, in the order of its capture times; the first picture opens the take.
+    struct Event {
+        double time;
+        bool picture;
+    };
+    std::vector<Event> events;
+    for (const Span& span : capture.pictures)
+        for (int i = 0; span.from + i / 30.0 < span.to - 1e-9; ++i) events.push_back({span.from + i / 30.0, true});
+    for (const Span& span : capture.sound)
+        for (int i = 0; span.from + i * 0.02 < span.to - 1e-9; ++i) events.push_back({span.from + i * 0.02, false});
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.time < b.time; });
+    SyntheticSource::Settings s{.width = 320, .height = 180};
+    const double t0 = 500.0;
+    const int block = static_cast<int>(std::lround(capture.blockSeconds * 48000));
+    int frame = 0;
+    for (const Event& e : events) {
+        if (e.picture) {
+            ASSERT_TRUE(recorder->append(VideoFrame{SyntheticSource::makePicture(s, frame++), t0 + e.time}));
+        } else {
+            const auto first = static_cast<std::int64_t>(std::lround(e.time * 48000));
+            ASSERT_TRUE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, first, block), t0 + e.time}));
+        }
+    }
+    const auto length = recorder->finish();
+    ASSERT_TRUE(length);
+    const double frameSeconds = 1.0 / 30;
+    EXPECT_NEAR(*length, capture.length, frameSeconds);
+
+    const auto durations = streamDurations(dir / "take.mov");
+    ASSERT_TRUE(durations.count("video") && durations.count("audio")) << capture.name;
+    EXPECT_NEAR(durations.at("video"), capture.length, frameSeconds) << capture.name;
+    EXPECT_NEAR(durations.at("audio"), durations.at("video"), frameSeconds) << capture.name;
+    EXPECT_NEAR(durations.at("video"), *length, 0.001) << capture.name;
+    // What the shoot library's probe reads, and timelines declare, is what the movie holds.
+    const auto probed = AssetProbe::load(dir / "take.mov");
+    ASSERT_TRUE(probed && probed->duration) << capture.name;
+    EXPECT_NEAR(*probed->duration, *length, frameSeconds) << capture.name;
+
+    const std::vector<float> sound = decodedSound(dir / "take.mov");
+    for (const Span& span : capture.silent)
+        EXPECT_LT(rms(sound, span), 0.01) << capture.name << " silent from " << span.from;
+    for (const Span& span : capture.sounding)
+        EXPECT_GT(rms(sound, span), 0.1) << capture.name << " sounding from " << span.from;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, SoundAndPicture,
+    ::testing::Values(
+        Capture{"the whole capture stalls for 5 s",
+                {{0, 2}, {7, 9}},
+                {{0, 2}, {7, 9}},
+                0.02,
+                9,
+                {{2.1, 6.9}},
+                {{0.1, 1.9}, {7.1, 8.9}}},
+        Capture{"the sound drops out for a second",
+                {{0, 4}},
+                {{0, 1.5}, {2.5, 4}},
+                0.02,
+                4,
+                {{1.6, 2.4}},
+                {{0.1, 1.4}, {2.6, 3.9}}},
+        Capture{"blocks of sound overlap", {{0, 3}}, {{0, 3}}, 0.03, 3, {}, {{0.1, 2.9}}},
+        Capture{"the sound stops before the picture", {{0, 3}}, {{0, 2}}, 0.02, 3, {{2.1, 2.95}}, {{0.1, 1.9}}},
+        // The take ran on after the last picture came: the picture is carried on to its end.
+        Capture{"the picture lags behind at the stop", {{0, 1}}, {{0, 3}}, 0.02, 3, {}, {{0.1, 2.9}}},
+        Capture{"the picture stalls after a few frames", {{0, 0.1}}, {{0, 12.5}}, 0.02, 12.5, {}, {{0.1, 12.4}}}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
 
 TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     test::TempDir dir;

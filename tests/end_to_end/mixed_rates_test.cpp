@@ -124,8 +124,8 @@ TakeDocument readTake(const std::string& text) {
 std::vector<std::map<std::string, std::string>> probeStreams(const std::filesystem::path& movie) {
     std::vector<std::map<std::string, std::string>> streams;
     const std::string out = test::commandOutput(
-        "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,avg_frame_rate "
-        "-of compact=p=0 '" +
+        "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,avg_frame_rate,duration,nb_frames:"
+        "stream_tags=timecode -of compact=p=0 '" +
         movie.string() + "'");
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
@@ -138,6 +138,44 @@ std::vector<std::map<std::string, std::string>> probeStreams(const std::filesyst
         streams.push_back(fields);
     }
     return streams;
+}
+
+/// How an xmeml document describes one movie in its <file> element.
+struct XmemlFile {
+    std::string timebase, ntsc, duration, timecode, frame, pictureTimebase;
+};
+
+// The full <file> elements of an xmeml document, by file name.
+std::map<std::string, XmemlFile> xmemlFiles(const std::string& text) {
+    std::map<std::string, XmemlFile> files;
+    QXmlStreamReader xml(QString::fromStdString(text));
+    std::vector<QString> path;
+    XmemlFile file;
+    std::string name;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            path.push_back(xml.name().toString());
+        } else if (xml.isEndElement()) {
+            if (path.back() == "file" && !name.empty()) files[name] = file;
+            if (path.back() == "file") name.clear(), file = {};
+            path.pop_back();
+        } else if (xml.isCharacters()) {
+            const auto at = std::find(path.rbegin(), path.rend(), QString("file"));
+            if (at == path.rend()) continue;
+            const QStringList inFile(at.base(), path.end());
+            const std::string value = xml.text().toString().toStdString();
+            const QString where = inFile.join('/');
+            if (where == "name") name = value;
+            if (where == "rate/timebase") file.timebase = value;
+            if (where == "rate/ntsc") file.ntsc = value;
+            if (where == "duration") file.duration = value;
+            if (where == "timecode/string") file.timecode = value;
+            if (where == "timecode/frame") file.frame = value;
+            if (where == "media/video/samplecharacteristics/rate/timebase") file.pictureTimebase = value;
+        }
+    }
+    return files;
 }
 
 double ratio(const std::string& fraction) {
@@ -326,23 +364,59 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         EXPECT_EQ(doc.program.front(), expected.front()) << *text;
     }
 
-    // Each movie's rate is its timecode track's.
+    // Each movie's rate is its timecode track's; its sound lasts as long as its picture, and that is the length the
+    // library took for it.
+    std::map<std::string, std::map<std::string, std::string>> pictures;  // by file
     for (const auto& clip : day->clips) {
         const auto camera =
             std::find_if(cameras.begin(), cameras.end(), [&](auto& c) { return c.name == clip.camera; });
         ASSERT_NE(camera, cameras.end());
         std::optional<std::string> videoRate, timecodeRate;
+        std::optional<double> pictureLength, soundLength;
         for (const auto& stream : probeStreams(dayFolder / clip.file)) {
-            if (stream.count("codec_type") && stream.at("codec_type") == "video")
+            const auto type = stream.count("codec_type") ? stream.at("codec_type") : "";
+            if (type == "video") {
                 videoRate = stream.at("avg_frame_rate");
+                pictureLength = std::atof(stream.at("duration").c_str());
+                pictures[clip.file] = stream;
+            }
+            if (type == "audio") soundLength = std::atof(stream.at("duration").c_str());
             if (stream.count("codec_tag_string") && stream.at("codec_tag_string") == "tmcd")
                 timecodeRate = stream.at("avg_frame_rate");
         }
-        ASSERT_TRUE(videoRate && timecodeRate) << clip.file;
+        ASSERT_TRUE(videoRate && timecodeRate && pictureLength && soundLength) << clip.file;
         EXPECT_EQ(*videoRate, camera->movieRate) << clip.file;
         EXPECT_DOUBLE_EQ(ratio(*timecodeRate), ratio(camera->movieRate)) << clip.file << " " << *timecodeRate;
         EXPECT_EQ(clip.frameRate, camera->frameRate) << clip.file;
         EXPECT_EQ(clip.ntsc, camera->ntsc) << clip.file;
+        const double frame = 1 / ratio(camera->movieRate);
+        EXPECT_NEAR(*soundLength, *pictureLength, frame) << clip.file;
+        EXPECT_NEAR(clip.duration, *pictureLength, frame) << clip.file;
+    }
+
+    // The xmeml of each take describes every movie as it is: its own rate, frame count and timecode, although the
+    // take's sequence runs at one rate for all three.
+    for (std::int64_t take = 1; take <= 2; ++take) {
+        const auto file = dayFolder / std::string(ShootLibrary::perTakeFolderName) /
+                          ("Take 0" + std::to_string(take) + " \u2013 Premiere.xml");
+        const auto text = readFileContents(file, 1 << 24);
+        ASSERT_TRUE(text) << file;
+        const auto files = xmemlFiles(*text);
+        for (const auto& clip : day->clips) {
+            if (clip.take != take) continue;
+            const auto camera =
+                std::find_if(cameras.begin(), cameras.end(), [&](auto& c) { return c.name == clip.camera; });
+            ASSERT_TRUE(files.count(clip.file)) << clip.file << "\n" << *text;
+            const XmemlFile& described = files.at(clip.file);
+            const auto& picture = pictures.at(clip.file);
+            EXPECT_EQ(described.timebase, std::to_string(camera->frameRate)) << clip.file;
+            EXPECT_EQ(described.ntsc, camera->ntsc ? "TRUE" : "FALSE") << clip.file;
+            EXPECT_EQ(described.pictureTimebase, std::to_string(camera->frameRate)) << clip.file;
+            EXPECT_NEAR(std::atof(described.duration.c_str()), std::atof(picture.at("nb_frames").c_str()), 1)
+                << clip.file;
+            EXPECT_EQ(described.timecode, picture.at("tag:timecode")) << clip.file;
+            EXPECT_EQ(described.frame, std::to_string(*clip.timecodeFrame)) << clip.file;
+        }
     }
     controller->stop();
 }

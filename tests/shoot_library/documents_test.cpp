@@ -370,6 +370,60 @@ TEST(XmemlTest, PathURLsAndSizes) {
     EXPECT_TRUE(contains(doc, "<width>1920</width><height>1080</height></samplecharacteristics></video>"));
 }
 
+TEST(XmemlTest, EachFileIsDescribedAtItsOwnRateWhileItsClipsKeepTheTakeRate) {
+    const auto noon = [](double seconds) { return localDate(2026, 12, 6, 12, 0, 0, seconds); };
+    const double ntscFrame = 1001.0 / 30000;
+    struct Case {
+        ShootLibrary::Clip clip;
+        std::string file;      // the <file> element's rate, duration and timecode
+        std::string clipitem;  // the take sequence's clip item, at the take's 25 fps
+    };
+    const auto rate = [](int base, bool ntsc) {
+        return "<rate><timebase>" + std::to_string(base) + "</timebase><ntsc>" + (ntsc ? "TRUE" : "FALSE") +
+               "</ntsc></rate>";
+    };
+    const auto tc = [&](int base, bool ntsc, const std::string& text, std::int64_t frame, const char* format) {
+        return "<timecode>" + rate(base, ntsc) + "<string>" + text + "</string><frame>" + std::to_string(frame) +
+               "</frame><displayformat>" + format + "</displayformat></timecode>";
+    };
+    const std::vector<Case> cases{
+        {probed(clip("A", "a.mov", noon(0), 4.0, 1), 25, false, 1920, 1080, 1'080'000),
+         rate(25, false) + "<duration>100</duration>" + tc(25, false, "12:00:00:00", 1'080'000, "NDF"),
+         "<name>a.mov</name><duration>100</duration>" + rate(25, false) + "<start>0</start>"},
+        // A drop-frame camera two frames past noon, 120 frames long.
+        {probed(clip("B", "b.mov", noon(2 * ntscFrame), 120 * ntscFrame, 1), 30, true, 1920, 1080, 1'294'706),
+         rate(30, true) + "<duration>120</duration>" + tc(30, true, "12:00:00;02", 1'294'706, "DF"),
+         "<name>b.mov</name><duration>100</duration>" + rate(25, false) + "<start>2</start>"},
+        // No timecode in the movie: its start's time of day, counted at its own rate.
+        {probed(clip("C", "c.mov", noon(0), 2.0, 1), 24, true, 1920, 1080),
+         rate(24, true) + "<duration>48</duration>" + tc(24, true, "11:59:16:20", 1'035'764, "NDF"),
+         "<name>c.mov</name><duration>50</duration>" + rate(25, false) + "<start>0</start>"},
+        // Not probed yet: described at the take's rate.
+        {clip("D", "d.mov", noon(0.5), 2.0, 1),
+         rate(25, false) + "<duration>50</duration>" + tc(25, false, "12:00:00:13", 1'080'013, "NDF"),
+         "<name>d.mov</name><duration>50</duration>" + rate(25, false) + "<start>13</start>"},
+        {probed(clip("E", "e.mov", noon(0), 4.0, 1), 25, false, 1280, 720),
+         rate(25, false) + "<duration>100</duration>" + tc(25, false, "12:00:00:00", 1'080'000, "NDF"),
+         "<name>e.mov</name><duration>100</duration>" + rate(25, false) + "<start>0</start>"},
+    };
+    std::vector<ShootLibrary::Clip> clips;
+    for (const auto& c : cases) clips.push_back(c.clip);
+    const std::string doc = xmeml(clips);
+    EXPECT_TRUE(contains(doc, "<name>Take 01</name>\n      <duration>102</duration>" + rate(25, false)));
+    for (const auto& c : cases) {
+        const std::string file = "<name>" + c.clip.file + "</name><pathurl>";
+        const auto at = doc.find(file);
+        ASSERT_NE(at, std::string::npos) << c.clip.file;
+        const std::string line = doc.substr(at, doc.find('\n', at) - at);
+        EXPECT_TRUE(contains(line, "</pathurl>" + c.file)) << line;
+        // The file's picture is described at its own rate too.
+        const std::string media = doc.substr(at + line.size(), doc.find("</file>", at) - at - line.size());
+        EXPECT_TRUE(contains(media, "<samplecharacteristics>" + c.file.substr(0, c.file.find("<duration>")))) << media;
+        EXPECT_TRUE(contains(doc, c.clipitem)) << c.clip.file;
+    }
+    EXPECT_EQ(test::xmllintTextProblems(doc, false), "");
+}
+
 TEST(XmemlTest, MarkersAtTheWindowEdges) {
     const Date midnight = localDate(2026, 12, 6, 0, 0, 0);
     const auto at = [&](std::int64_t frame) { return midnight.addingTimeInterval((frame + 0.25) / 30.0); };

@@ -93,11 +93,13 @@ public:
 
     /// Every video frame of the take, the first one included. False when the frame was dropped.
     bool append(const VideoFrame& frame);
-    /// Sound; before the first video frame it is not written.
+    /// Sound; before the first video frame it is not written. It is placed by its capture time, like the picture:
+    /// a gap in it is silence and sound that overlaps what came before is cut off.
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed. The recorder takes nothing after this.
+    /// movie could not be completed. The picture lasts until the end of the latest picture or sound handed over,
+    /// and the sound ends with it. The recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.
@@ -108,6 +110,8 @@ public:
 private:
     MovieRecorder() = default;
     void run();
+    /// Under `lock_`: the take has been captured at least until `end` (host seconds).
+    void noteCaptureTime(double end);
 
     std::filesystem::path url_;
     bool isOnDrive_ = false;
@@ -122,6 +126,8 @@ private:
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
     std::size_t queueLimit_ = 48;
+    double frameRate_ = 30;             ///< the movie's real rate
+    std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
     std::thread thread_;
 };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 extern "C" {
@@ -94,7 +95,7 @@ struct MovieRecorder::Writer {
     double startTime = 0;
     AVRational frameRate{30, 1};  ///< the movie's constant rate; one tick of the video time base per frame
     std::int64_t lastVideoPts = -1;
-    std::int64_t audioNextPts = -1;
+    std::int64_t audioNextPts = 0;  ///< where the next sound chunk to be compressed lies, in samples from the start
     int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
 
     bool writePacket(AVCodecContext* context, AVStream* stream, AVFrame* frame) {
@@ -156,13 +157,7 @@ struct MovieRecorder::Writer {
         if (!std::isfinite(slot)) return;
         const std::int64_t pts = std::max<std::int64_t>(0, std::llround(slot));
         if (pts <= lastVideoPts) return;
-        const std::int64_t gap = pts - lastVideoPts - 1;
-        if (lastVideoPts >= 0 && gap > 0 && gap <= maxRepeatedFrames()) {
-            for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) {
-                converted->pts = missing;
-                if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
-            }
-        }
+        repeatPictureBefore(pts);
         if (failed || av_frame_make_writable(converted.get()) < 0) return;
         sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize);
         lastVideoPts = pts;
@@ -171,8 +166,41 @@ struct MovieRecorder::Writer {
         if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
     }
 
+    /// Fills the empty slots between the last picture and `pts` with the last picture.
+    void repeatPictureBefore(std::int64_t pts) {
+        const std::int64_t gap = pts - lastVideoPts - 1;
+        if (lastVideoPts < 0 || gap <= 0 || gap > maxRepeatedFrames()) return;
+        for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) {
+            converted->pts = missing;
+            if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+        }
+    }
+
     // A source that stalled for longer leaves a jump in the movie rather than minutes of a frozen picture.
     std::int64_t maxRepeatedFrames() const { return static_cast<std::int64_t>(10 * av_q2d(frameRate)) + 1; }
+
+    /// Where sound may lie off its capture time before it is moved there: half a frame.
+    std::int64_t soundSlack() const { return static_cast<std::int64_t>(audio->sample_rate / (2 * av_q2d(frameRate))); }
+
+    /// The end of the sound placed so far, in samples from the start of the movie.
+    std::int64_t soundPlaced() const { return audioNextPts + av_audio_fifo_size(fifo.get()); }
+
+    void placeSilence(std::int64_t samples) {
+        const int block = 4096;
+        ff::Frame silence = ff::makeFrame();
+        silence->format = audio->sample_fmt;
+        silence->sample_rate = audio->sample_rate;
+        av_channel_layout_copy(&silence->ch_layout, &audio->ch_layout);
+        silence->nb_samples = block;
+        if (av_frame_get_buffer(silence.get(), 0) < 0) return;
+        av_samples_set_silence(silence->data, 0, block, audio->ch_layout.nb_channels, audio->sample_fmt);
+        while (samples > 0 && !failed) {
+            const int n = static_cast<int>(std::min<std::int64_t>(samples, block));
+            if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(silence->data), n) < n) return;
+            samples -= n;
+            drainAudio(false);
+        }
+    }
 
     void writeAudio(const AudioFrame& sound) {
         if (failed || !audio || !headerWritten || !sound.samples) return;
@@ -193,9 +221,12 @@ struct MovieRecorder::Writer {
             swrInChannels = in.ch_layout.nb_channels;
             swrInFormat = in.format;
         }
-        if (audioNextPts < 0) {
-            audioNextPts = std::max<std::int64_t>(0, std::llround((sound.time - startTime) * audio->sample_rate));
-        }
+        // Sound lies at its capture time, like the picture: a gap before it becomes silence and what overlaps the
+        // sound already placed is cut off; the resampler's own delay is sound of the buffers before.
+        std::int64_t offset = 0;
+        if (const double at = (sound.time - startTime) * audio->sample_rate; std::isfinite(at) && std::abs(at) < 1e15)
+            offset = std::llround(at) - swr_get_delay(swr.get(), audio->sample_rate) - soundPlaced();
+        if (offset > soundSlack()) placeSilence(offset);
         const int capacity = swr_get_out_samples(swr.get(), in.nb_samples);
         if (capacity <= 0) return;
         ff::Frame out = ff::makeFrame();
@@ -206,25 +237,35 @@ struct MovieRecorder::Writer {
         if (av_frame_get_buffer(out.get(), 0) < 0) return;
         const int got = swr_convert(swr.get(), out->data, capacity, const_cast<const std::uint8_t**>(in.extended_data),
                                     in.nb_samples);
-        if (got <= 0) return;
-        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out->data), got);
+        const int skip = offset < -soundSlack() ? static_cast<int>(std::min<std::int64_t>(got, -offset)) : 0;
+        if (got <= skip) return;
+        std::uint8_t* kept[AV_NUM_DATA_POINTERS] = {};
+        const bool planar = av_sample_fmt_is_planar(audio->sample_fmt);
+        const int step = av_get_bytes_per_sample(audio->sample_fmt) * (planar ? 1 : audio->ch_layout.nb_channels);
+        for (int plane = 0; plane < (planar ? audio->ch_layout.nb_channels : 1); ++plane)
+            kept[plane] = out->extended_data[plane] + static_cast<std::ptrdiff_t>(skip) * step;
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(kept), got - skip);
         drainAudio(false);
     }
 
-    void drainAudio(bool flush) {
+    /// Compresses the placed sound in whole chunks; `flush` compresses the rest too, up to `end` samples from the
+    /// start of the movie, and drops what lies beyond.
+    void drainAudio(bool flush, std::int64_t end = std::numeric_limits<std::int64_t>::max()) {
         const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
         while (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0)) {
-            const int n = std::min(frameSize, av_audio_fifo_size(fifo.get()));
+            const int n = static_cast<int>(std::min<std::int64_t>(
+                {frameSize, av_audio_fifo_size(fifo.get()), flush ? end - audioNextPts : frameSize}));
+            if (n <= 0) break;
             ff::Frame chunk = ff::makeFrame();
             chunk->format = audio->sample_fmt;
             chunk->sample_rate = audio->sample_rate;
             av_channel_layout_copy(&chunk->ch_layout, &audio->ch_layout);
-            chunk->nb_samples = frameSize;
+            // Only the very last chunk may be short, and then the sound ends exactly where it should.
+            chunk->nb_samples = n;
             if (av_frame_get_buffer(chunk.get(), 0) < 0) return;
-            av_samples_set_silence(chunk->data, 0, frameSize, audio->ch_layout.nb_channels, audio->sample_fmt);
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(chunk->data), n);
             chunk->pts = audioNextPts;
-            audioNextPts += frameSize;
+            audioNextPts += n;
             if (!writePacket(audio.get(), audioStream, chunk.get())) {
                 failed = true;
                 return;
@@ -232,11 +273,27 @@ struct MovieRecorder::Writer {
         }
     }
 
-    std::optional<double> close() {
+    /// `stop`: the latest capture time handed to the recorder, picture or sound.
+    std::optional<double> close(std::optional<double> stop) {
         if (!headerWritten) return std::nullopt;
+        // The take lasts until it was stopped: where the capture lagged behind (or its last pictures had to be
+        // dropped), the last picture is carried on to the stop as the constant-rate rule says.
+        const double end = stop ? (*stop - startTime) * av_q2d(frameRate) : 0;
+        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && converted && !failed) {
+            const std::int64_t last = std::llround(end) - 1;
+            if (last > lastVideoPts) {
+                repeatPictureBefore(last);
+                converted->pts = last;
+                if (!failed && !writePacket(video.get(), videoStream, converted.get())) failed = true;
+                lastVideoPts = last;
+            }
+        }
         writePacket(video.get(), videoStream, nullptr);
-        if (audio) {
-            drainAudio(true);
+        if (audio && !failed) {
+            // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped.
+            const auto end = av_rescale_q(lastVideoPts + 1, av_inv_q(frameRate), AVRational{1, audio->sample_rate});
+            if (soundPlaced() < end) placeSilence(end - soundPlaced());
+            drainAudio(true, end);
             writePacket(audio.get(), audioStream, nullptr);
         }
         const bool trailer = av_write_trailer(output.get()) == 0;
@@ -275,6 +332,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     c->height = v.height;
     c->pix_fmt = pixelFormatFor(v);
     writer->frameRate = realRate(rate, options.ntsc);
+    recorder->frameRate_ = av_q2d(writer->frameRate);
     c->time_base = av_inv_q(writer->frameRate);
     c->framerate = writer->frameRate;
     c->gop_size =
@@ -378,6 +436,7 @@ bool MovieRecorder::append(const VideoFrame& frame) {
     {
         std::lock_guard lock(lock_);
         if (finishing_ || !frame.picture) return false;
+        noteCaptureTime(frame.time + 1 / frameRate_);
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
@@ -394,11 +453,18 @@ bool MovieRecorder::append(const VideoFrame& frame) {
 bool MovieRecorder::appendAudio(const AudioFrame& audio) {
     {
         std::lock_guard lock(lock_);
-        if (finishing_ || !startTime_ || !hasAudio_ || queue_.size() >= queueLimit_ * 4) return false;
+        if (finishing_ || !startTime_ || !hasAudio_) return false;
+        if (audio.samples && audio.samples->sample_rate > 0)
+            noteCaptureTime(audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate);
+        if (queue_.size() >= queueLimit_ * 4) return false;
         queue_.emplace_back(audio);
     }
     wake_.notify_one();
     return true;
+}
+
+void MovieRecorder::noteCaptureTime(double end) {
+    if (std::isfinite(end) && (!captureEnd_ || end > *captureEnd_)) captureEnd_ = end;
 }
 
 void MovieRecorder::run() {
@@ -428,7 +494,12 @@ std::optional<double> MovieRecorder::finish() {
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
     if (!writer_) return std::nullopt;
-    auto duration = writer_->close();
+    std::optional<double> stop;
+    {
+        std::lock_guard lock(lock_);
+        stop = captureEnd_;
+    }
+    auto duration = writer_->close(stop);
     const auto tc = timecodeFormat(writer_->options.frameRate, writer_->options.ntsc);
     writer_.reset();
     if (!duration) {

@@ -100,6 +100,15 @@ void removeLeftovers(const fs::path& folder) {
     removeInterruptedPlacements(folder);
 }
 
+// True when the filed file is a regular file of the arriving file's size.
+bool sameSize(const fs::path& filed, const fs::path& arriving) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(filed, ec))) return false;
+    const auto size = fs::file_size(filed, ec);
+    if (ec) return false;
+    return fs::file_size(arriving, ec) == size && !ec;
+}
+
 bool pathExists(const fs::path& path) {
     std::error_code ec;
     return fs::exists(path, ec);
@@ -270,13 +279,19 @@ fs::path ShootLibrary::loadManifest(Date date) {
 fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferInfo& info,
                                           const std::string& cameraName) {
     const fs::path folder = loadManifest(info.capturedAt);
-    // Sent again after it was filed (the answer was lost with the link or the process): it is here already.
+    // Sent again after it was filed (the answer was lost with the link or the process): it is here already, unless
+    // the filed movie has gone (removed, moved or lost by the disk) since; then this copy is the last one and is
+    // filed again in place of that entry.
     const auto filed =
         std::find_if(day_.clips.begin(), day_.clips.end(), [&](const Clip& c) { return c.id == info.id; });
+    std::optional<Clip> replaced;
     if (filed != day_.clips.end() && isPlainFileName(filed->file)) {
-        std::error_code ignored;
-        fs::remove(file, ignored);
-        return folder / filed->file;
+        if (sameSize(folder / filed->file, file)) {
+            std::error_code ignored;
+            fs::remove(file, ignored);
+            return folder / filed->file;
+        }
+        replaced = *filed;
     }
     const std::string camera = cleanFileName(cameraName, "Camera");
     const std::string stamp = timecode::timeStamp(info.capturedAt);
@@ -292,7 +307,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
 
     std::string base;
     if (clip.isVideo) {
-        clip.take = takeNumber(day_.clips, clip);
+        clip.take = replaced && replaced->isVideo ? replaced->take : takeNumber(day_.clips, clip);
         base = "Take " + text::twoDigits(clip.take) + " " + enDash + " " + stamp + " " + enDash + " " + camera;
     } else {
         base = "Photo " + enDash + " " + stamp + " " + enDash + " " + camera;
@@ -333,6 +348,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
 
     const Day before = day_;
     clip.file = destination.filename().string();
+    if (replaced) std::erase(day_.clips, *replaced);
     day_.clips.push_back(clip);
     if (info.cuts) {
         // A camera cuts a few times a minute at most; a list far longer than any file could hold is cut short.

@@ -71,6 +71,48 @@ TEST(CameraAndRemote, ACameraWithoutItsIdentityKeyFailsWithTheReason) {
     EXPECT_TRUE(camera.readAllStandardError().contains("Couldn't store this device's identity key"));
 }
 
+// The folder is the camera (identity key, name, takes): a second camera program started on the same computer as the
+// first, with a name of its own and no folder, refuses the folder in use and says how to give it one; with --folder
+// it films as a camera of its own.
+TEST(CameraAndRemote, ASecondCameraProgramNeverUsesTheFolderOfAnother) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path root(dir.path().toStdString());
+    const auto discovery = test::privateDiscovery();
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((root / "data").string()));
+    const QStringList small{"--size", "320x180"};
+
+    CameraProcess first;
+    first.start(CAMERA_PROGRAM, QStringList{"--name", "Cam A"} + small, environment);
+    ASSERT_TRUE(eventually([&] { return first.lineStartingWith("ready").has_value(); }));
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(CAMERA_PROGRAM, QStringList{"--name", "Cam B"} + small);
+    const bool ended = second.waitForFinished(20000);
+    const QString said = QString::fromUtf8(second.readAllStandardError());
+    if (!ended) {
+        second.write("quit\n");
+        second.waitForFinished(15000);
+    }
+    ASSERT_TRUE(ended) << "a second camera program ran on the first one's folder";
+    EXPECT_NE(second.exitCode(), 0);
+    EXPECT_TRUE(said.contains(QString::fromStdString((root / "data" / "brindlecroft-camera").string())))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("--folder")) << said.toStdString();
+
+    CameraProcess own;
+    own.start(CAMERA_PROGRAM,
+              QStringList{"--name", "Cam B", "--folder", QString::fromStdString((root / "cam-b").string())} + small,
+              environment);
+    EXPECT_TRUE(eventually([&] { return own.lineStartingWith("ready").has_value(); }));
+    EXPECT_EQ(first.process.state(), QProcess::Running);
+}
+
 TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

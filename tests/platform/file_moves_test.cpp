@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -135,6 +136,41 @@ TEST(FileMoves, ACopyThatFailsLeavesNothingHalfAndTheOriginalInPlace) {
     test::writeFile(here / "kept.tmp", "mine");
     removeInterruptedPlacements(here.path());
     EXPECT_EQ(test::namesIn(here.path()), (std::set<std::string>{"kept.tmp"}));
+}
+
+// A copy cut short by a crash leaves a hidden file in the folder it was placing into (a fallback folder, the photo
+// library, an export folder); the next placement there removes it, by either kind of placement.
+TEST(FileMoves, TheFirstPlacementInAFolderRemovesWhatCrashedCopiesLeftThere) {
+    struct Case {
+        const char* what;
+        std::function<bool(const fs::path& from, const fs::path& folder)> place;
+    };
+    const std::vector<Case> cases{
+        {"placeFile",
+         [](const fs::path& from, const fs::path& folder) {
+             std::error_code error;
+             return placeFile(from, folder / "Take.mov", error).has_value();
+         }},
+        {"placeFile copying",
+         [](const fs::path& from, const fs::path& folder) {
+             std::error_code error;
+             return placeFile(from, folder / "Take.mov", error, {.copy = true}).has_value();
+         }},
+        {"placeFileUnderFreeName",
+         [](const fs::path& from, const fs::path& folder) {
+             std::error_code error;
+             return placeFileUnderFreeName(from, folder, "Take", ".mov", error).has_value();
+         }},
+    };
+    for (const auto& c : cases) {
+        TempDir temp;
+        const fs::path folder = temp / "Exports";
+        test::writeFile(folder / ".placing-80513377.tmp", "half a copy");
+        test::writeFile(folder / ".placing-notes.txt", "someone's");
+        test::writeFile(temp / "capture", "capture");
+        ASSERT_TRUE(c.place(temp / "capture", folder)) << c.what;
+        EXPECT_EQ(namesIn(folder), (std::set<std::string>{".placing-notes.txt", "Take.mov"})) << c.what;
+    }
 }
 
 // Captures and exports are the user's, for other programs and accounts to open; a file received into a private

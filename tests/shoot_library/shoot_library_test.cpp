@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <set>
 
 #include <sys/stat.h>
@@ -577,6 +578,41 @@ TEST_F(ShootLibraryTest, ACaptureSentAgainIsAnsweredFromTheManifest) {
     const fs::path other = library->importFile(incoming("other.mov"), transfer("clip.mov", at, true, 5.0), "A");
     EXPECT_NE(other, filed);
     EXPECT_EQ(dayOnDisk("2024-05-01").clips.size(), 2u);
+}
+
+// The manifest answers for a capture only while its movie is there: when the user removed or moved it, or the disk
+// lost part of it, the copy sent again is the last one, and is filed again under the take it had.
+TEST_F(ShootLibraryTest, ACaptureSentAgainIsFiledAgainWhenItsMovieIsGone) {
+    const Date at = localDate(2024, 5, 1, 9, 30, 0);
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> change;
+        const char* filedName;
+    };
+    const std::string name = "Take 01" + dash + "09.30.00" + dash + "A";
+    const std::vector<Case> cases{
+        {"removed", [](const fs::path& movie) { fs::remove(movie); }, ".mov"},
+        {"moved away", [&](const fs::path& movie) { fs::rename(movie, root / "elsewhere.mov"); }, ".mov"},
+        {"cut short by the disk", [](const fs::path& movie) { fs::resize_file(movie, 3); }, " 2.mov"},
+    };
+    for (const auto& c : cases) {
+        library.reset();
+        fs::remove_all(shoot());
+        library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+        const auto info = transfer("clip.mov", at, true, 5.0);
+        const fs::path filed = library->importFile(incoming("first.mov", "the whole take"), info, "A");
+        c.change(filed);
+        const fs::path again = incoming("again.mov", "the whole take");
+        const fs::path refiled = library->importFile(again, info, "A");
+        EXPECT_EQ(refiled.filename(), name + c.filedName) << c.what;
+        EXPECT_EQ(readFile(refiled), "the whole take") << c.what;
+        EXPECT_FALSE(fs::exists(again)) << c.what;
+        const auto day = dayOnDisk("2024-05-01");
+        ASSERT_EQ(day.clips.size(), 1u) << c.what;
+        EXPECT_EQ(day.clips[0].file, refiled.filename()) << c.what;
+        EXPECT_EQ(day.clips[0].id, info.id) << c.what;
+        EXPECT_EQ(day.clips[0].take, 1) << c.what;
+    }
 }
 
 TEST_F(ShootLibraryTest, LeftoversOfAnInterruptedRunAreRemovedWhenTheDayIsLoaded) {

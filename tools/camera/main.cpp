@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,7 +44,7 @@ constexpr const char* helpText =
     "  --fps N              frames per second, 1 to 120 (default 30); NTSC rates as 23.976, 29.97\n"
     "                       (drop-frame timecode) or 59.94\n"
     "  --folder DIR         where takes, keys and trusted remotes are kept\n"
-    "                       (default: ~/.local/share/brindlecroft-camera)\n"
+    "                       (default: ~/.local/share/brindlecroft-camera); one camera program per folder\n"
     "  --code CODE          accept a pairing only with this code, without asking\n"
     "  --usb-port N         also listen for a remote on the USB cable's port N\n"
     "  --list-devices       list the cameras and microphones this computer has, then exit\n"
@@ -85,6 +87,17 @@ void listDevices() {
         ::pclose(sources);
     }
     std::fflush(stdout);
+}
+
+// Holds the folder for this process until it ends: one camera per folder, since the folder is the camera (its
+// identity key, its name, its takes). The lock goes with the process, however it ends. False when another camera
+// program holds it.
+bool claimFolder(const std::filesystem::path& folder) {
+    const int fd = ::open((folder / "camera.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return true;                               // a folder we cannot write fails later with its own reason
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // held, never closed, until the process ends
+    ::close(fd);
+    return false;
 }
 
 std::string hostName() {
@@ -150,6 +163,13 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
+    if (!claimFolder(folder)) {
+        std::fprintf(stderr,
+                     "brindlecroft-camera: another camera program is using %s; give each camera on this computer a "
+                     "folder of its own with --folder DIR\n",
+                     folder.c_str());
+        return 1;
+    }
 
     auto main = QtMainExecutor::shared();
     auto keychain = std::make_shared<Keychain>(std::filesystem::path(folder) / "keychain");

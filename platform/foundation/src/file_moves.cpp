@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -20,6 +22,19 @@ namespace {
 
 constexpr std::string_view placingPrefix = ".placing-";
 constexpr std::string_view placingSuffix = ".tmp";
+
+// Copies cut short by the end of an earlier run are removed the first time this process places a file in their
+// folder: before any placement of its own can be under way there, and before their size keeps the next one out.
+void sweepFolderOnce(const fs::path& folder) {
+    static std::mutex lock;
+    static auto* swept = new std::set<fs::path>;  // never destroyed: placements may run while the process ends
+    std::error_code ec;
+    fs::path key = fs::weakly_canonical(folder, ec);
+    if (ec) key = folder.lexically_normal();
+    std::lock_guard hold(lock);
+    if (!swept->insert(key).second) return;
+    removeInterruptedPlacements(folder);
+}
 
 int renameReplacing(const fs::path& from, const fs::path& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
@@ -118,6 +133,7 @@ bool setAsideUnreadable(const fs::path& file, std::error_code* error) {
 
 std::optional<Placement> placeFile(const fs::path& from, const fs::path& to, std::error_code& error,
                                    const PlaceOptions& options) {
+    sweepFolderOnce(folderOf(to));
     if (!options.copy) {
         const int failure = options.replace ? renameReplacing(from, to) : renameNoReplace(from, to);
         if (failure == 0) {
@@ -145,6 +161,7 @@ std::optional<Placement> placeFile(const fs::path& from, const fs::path& to, std
 std::optional<fs::path> placeFileUnderFreeName(const fs::path& from, const fs::path& folder, std::string_view stem,
                                                std::string_view extension, std::error_code& error,
                                                const PlaceOptions& options) {
+    sweepFolderOnce(folder);
     PlaceOptions noReplace = options;
     noReplace.replace = false;
     if (!options.copy) {

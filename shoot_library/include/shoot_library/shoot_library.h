@@ -113,9 +113,10 @@ public:
     void openToday();
     /// Files a received capture into its day and returns where it now lives; by then the file under its new name and
     /// the day's manifest that lists it are on the disk. A capture sent again after a run that ended between moving
-    /// and recording it is filed once, under the name it was given then. Throws `std::filesystem::filesystem_error`
-    /// when the file cannot be moved or recorded; the day is then left as it was and the file is back at `file`.
-    /// Must not be called from the library's queue.
+    /// and recording it is filed once, under the name it was given then; one the manifest lists is answered from it
+    /// while its movie is there with the arriving file's size, else filed again in place of that entry. Throws
+    /// `std::filesystem::filesystem_error` when the file cannot be moved or recorded; the day is then left as it was
+    /// and the file is back at `file`. Must not be called from the library's queue.
     std::filesystem::path importFile(const std::filesystem::path& file, const TransferInfo& info,
                                      const std::string& cameraName);
     /// Adds a marker now to today's day, for the cameras given, and returns its number and timecode at the rate.

@@ -48,7 +48,8 @@ struct PlaceOptions {
 /// Brings a file in for good: renames it, or across disks (or when asked to copy) copies it to a hidden file beside
 /// `to`, flushes that and renames it; then flushes the folder. The new name shows the whole file or nothing, and
 /// both last through a crash of the machine before the caller answers for the file. The placement, or none with the
-/// reason in `error` (the original is then where it was, and nothing is left beside `to`).
+/// reason in `error` (the original is then where it was, and nothing is left beside `to`). The first placement of the
+/// process in a folder removes what placements cut short by the end of an earlier run left there.
 std::optional<Placement> placeFile(const std::filesystem::path& from, const std::filesystem::path& to,
                                    std::error_code& error, const PlaceOptions& options = {});
 

@@ -106,7 +106,8 @@ struct PeerSession::State {
     std::uint64_t nextLinkId = 1;
     std::vector<std::uint64_t> readyOrder;
     HandshakeTable handshakes;
-    NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum};
+    NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum,
+                                  options.timing.nearbyExpiry};
     std::optional<PairingRequest> shownRequest;
     std::shared_ptr<nearby::NearbyBeacon> beacon;
     std::shared_ptr<nearby::NearbyListener> listener;

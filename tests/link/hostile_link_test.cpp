@@ -197,6 +197,36 @@ protected:
         }));
     }
 
+    // Announcements in the camera's name (its instance and key) every `interval` seconds, with a port nobody
+    // listens on.
+    std::shared_ptr<nearby::NearbyBeacon> forgeDeadPort(nearby::NearbyService& forger, double interval) {
+        std::uint16_t deadPort = 0;
+        {
+            nearby::NearbyService probe("test.probe");
+            auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
+            if (!listener) return nullptr;
+            deadPort = listener->port();
+            listener->close();
+        }
+        nearby::NearbyBeacon::Options options;
+        options.ownInstance = cameraId->instance;
+        options.network.group = discovery.group;
+        options.network.port = discovery.port;
+        options.announceInterval = interval;
+        options.burstInterval = 0.02;
+        auto beacon = forger.beacon(options);
+        if (!beacon) return nullptr;
+        beacon->advertise([key = camera->publicKey(), deadPort] {
+            nearby::NearbyAnnouncement a;
+            a.role = TrustedPeer::cameraRole;
+            a.name = "Target";
+            a.publicKey = key;
+            a.port = deadPort;
+            return a;
+        });
+        return beacon;
+    }
+
     TempDir dir;
     Discovery discovery = Discovery::unique();
     Browser browser{discovery};
@@ -654,33 +684,10 @@ TEST_F(HostileLinkTest, StrangersPastTlsNeverKeepATrustedRemoteOut) {
 // Discovery datagrams are not authenticated: a forged announcement with a dead port and a forged bye neither remove
 // the trusted camera from the list nor keep the remote from it.
 TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
-    std::uint16_t deadPort = 0;
-    {
-        nearby::NearbyService probe("test.probe");
-        auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
-        ASSERT_TRUE(listener);
-        deadPort = listener->port();
-        listener->close();
-    }
-    const auto cameraKey = camera->publicKey();
     nearby::NearbyService forger("test.forger");
-    nearby::NearbyBeacon::Options options;
-    options.ownInstance = cameraId->instance;  // the camera's own instance
-    options.network.group = discovery.group;
-    options.network.port = discovery.port;
-    options.announceInterval = 0.05;
-    options.burstInterval = 0.02;
-    auto beacon = forger.beacon(options);
-    ASSERT_TRUE(beacon);
     const auto eventsBefore = monitor->recorder.events().size();
-    beacon->advertise([&] {
-        nearby::NearbyAnnouncement a;
-        a.role = TrustedPeer::cameraRole;
-        a.name = "Target";
-        a.publicKey = cameraKey;
-        a.port = deadPort;
-        return a;
-    });
+    auto beacon = forgeDeadPort(forger, 0.05);
+    ASSERT_TRUE(beacon);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The link drops and is invited again while the forger keeps announcing the dead port.
@@ -745,6 +752,24 @@ TEST(HandshakeStepTest, PeerThatGoesQuietIsDroppedAtEachStep) {
         }
         EXPECT_TRUE(client.closedByPeer(4));
     }
+}
+
+// Forged announcements 50 times a second while the trusted remote starts anew, knowing no address of the camera
+// yet: it tries every address announced for the camera's key lately and gets in within 2 s, each time.
+TEST_F(HostileLinkTest, ForgedPortsDoNotKeepARemoteThatStartsAnewAway) {
+    nearby::NearbyService forger("test.forger");
+    auto beacon = forgeDeadPort(forger, 0.02);
+    ASSERT_TRUE(beacon);
+    for (int start = 0; start < 5; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        monitor.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        monitor = std::make_unique<Node>(Role::monitor, discovery, dir / "monitor", "Desk");
+        monitor->start();
+        EXPECT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(monitor->recorder.issues().empty());
+    }
+    beacon->stop();
 }
 
 // A paired camera that drops out of the nearby list while its link stays up (a forged bye, or its announcements

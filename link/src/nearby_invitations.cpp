@@ -4,6 +4,13 @@
 
 namespace morvane {
 
+namespace {
+
+// Addresses remembered for one key; a forger announcing many ports pushes out only the ones heard of longest ago.
+constexpr std::size_t maxAddressesPerKey = 8;
+
+}  // namespace
+
 std::string NearbyInvitations::hex(const Bytes& key) {
     static const char* digits = "0123456789abcdef";
     std::string out;
@@ -22,9 +29,18 @@ const NearbyInvitations::Camera* NearbyInvitations::find(const PeerId& id) const
 }
 
 void NearbyInvitations::announced(const Camera& camera) {
+    const auto now = Clock::now();
+    auto& seen = announcedAt_[hex(camera.key)];
+    std::erase_if(seen, [&](const Seen& s) {
+        return s.address == Address{camera.address, camera.port} || now - s.at > std::chrono::duration<double>(recent_);
+    });
+    if (seen.size() >= maxAddressesPerKey) seen.pop_back();
+    seen.insert(seen.begin(), Seen{{camera.address, camera.port}, now});
     auto it = std::find_if(cameras_.begin(), cameras_.end(), [&](const Camera& c) { return c.id == camera.id; });
     if (it != cameras_.end()) {
+        const auto previous = it->key;
         *it = camera;
+        forgetAddressesOf(previous);
         return;
     }
     pauses_.erase(hex(camera.key));
@@ -37,12 +53,29 @@ void NearbyInvitations::lost(const PeerId& id, bool answers) {
     if (answers) {
         it->lostWhileConnected = true;
     } else {
+        const auto key = it->key;
         cameras_.erase(it);
+        forgetAddressesOf(key);
     }
 }
 
 void NearbyInvitations::remove(const PeerId& id) {
-    std::erase_if(cameras_, [&](const Camera& c) { return c.id == id; });
+    auto it = std::find_if(cameras_.begin(), cameras_.end(), [&](const Camera& c) { return c.id == id; });
+    if (it == cameras_.end()) return;
+    const auto key = it->key;
+    cameras_.erase(it);
+    forgetAddressesOf(key);
+}
+
+void NearbyInvitations::clear() {
+    cameras_.clear();
+    announcedAt_.clear();
+}
+
+void NearbyInvitations::forgetAddressesOf(const Bytes& key) {
+    if (std::none_of(cameras_.begin(), cameras_.end(), [&](const Camera& c) { return c.key == key; })) {
+        announcedAt_.erase(hex(key));
+    }
 }
 
 bool NearbyInvitations::mayInviteAutomatically(const Camera& camera) const {
@@ -65,9 +98,17 @@ void NearbyInvitations::clearPause(const Bytes& key) {
 
 std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Camera& camera) const {
     std::vector<Address> candidates;
-    if (auto good = lastGood_.find(hex(camera.key)); good != lastGood_.end()) candidates.push_back(good->second);
-    const Address announced{camera.address, camera.port};
-    if (candidates.empty() || candidates.front() != announced) candidates.push_back(announced);
+    auto add = [&](const Address& address) {
+        if (std::find(candidates.begin(), candidates.end(), address) == candidates.end()) candidates.push_back(address);
+    };
+    if (auto good = lastGood_.find(hex(camera.key)); good != lastGood_.end()) add(good->second);
+    add({camera.address, camera.port});
+    if (auto seen = announcedAt_.find(hex(camera.key)); seen != announcedAt_.end()) {
+        const auto now = Clock::now();
+        for (const auto& s : seen->second) {
+            if (now - s.at <= std::chrono::duration<double>(recent_)) add(s.address);
+        }
+    }
     return candidates;
 }
 

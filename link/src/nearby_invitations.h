@@ -31,8 +31,10 @@ public:
         bool lostWhileConnected = false;
     };
 
-    /// The pause after one more failure in a row: from `minimum`, doubling, up to `maximum` seconds.
-    NearbyInvitations(double minimum, double maximum) : retryMinimum_(minimum), retryMaximum_(maximum) {}
+    /// The pause after one more failure in a row: from `minimum`, doubling, up to `maximum` seconds. An address
+    /// announced for a key is tried for `recent` seconds after it was last announced.
+    NearbyInvitations(double minimum, double maximum, double recent)
+        : retryMinimum_(minimum), retryMaximum_(maximum), recent_(recent) {}
 
     const std::vector<Camera>& cameras() const { return cameras_; }
     const Camera* find(const PeerId& id) const;
@@ -42,7 +44,7 @@ public:
     /// Takes the camera off the list, or only marks it when its link still answers.
     void lost(const PeerId& id, bool answers);
     void remove(const PeerId& id);
-    void clear() { cameras_.clear(); }
+    void clear();
 
     /// Whether an automatic invitation may go to this camera now.
     bool mayInviteAutomatically(const Camera& camera) const;
@@ -52,25 +54,34 @@ public:
     void disconnectedByUser(const std::string& name) { disconnectedNames_.insert(name); }
     void connectedByUser(const std::string& name) { disconnectedNames_.erase(name); }
 
-    /// Where to try the camera, in order: where it last answered (that address was authenticated, the announced one
-    /// was not), then the announced address.
+    /// Where to try the camera, in order: where it last answered (that address was authenticated, the announced ones
+    /// were not), then every address announced for its key lately, the latest first. Anyone may announce a key, so
+    /// the genuine address is among them however often a forged one is announced.
     std::vector<Address> addressesOf(const Camera& camera) const;
     void answeredAt(const Bytes& key, const Address& address);
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct Seen {
+        Address address;
+        Clock::time_point at;
+    };
     struct Pause {
         int failures = 0;
         Clock::time_point notBefore;
     };
     static std::string hex(const Bytes& key);
+    // Addresses are kept only for keys some camera on the list announced.
+    void forgetAddressesOf(const Bytes& key);
 
     const double retryMinimum_;
     const double retryMaximum_;
+    const double recent_;
     std::vector<Camera> cameras_;
     std::set<std::string> disconnectedNames_;
-    std::map<std::string, Pause> pauses_;      // by hex of the keys
-    std::map<std::string, Address> lastGood_;  // by hex of the keys
+    std::map<std::string, Pause> pauses_;                   // by hex of the keys
+    std::map<std::string, Address> lastGood_;               // by hex of the keys
+    std::map<std::string, std::vector<Seen>> announcedAt_;  // by hex of the keys, the latest first
 };
 
 }  // namespace morvane

@@ -1,6 +1,7 @@
 #include "link/peer_session.h"
 
 #include "file_work.h"
+#include "handshake_table.h"
 #include "incoming_files.h"
 #include "link/device_identity.h"
 #include "link/link_crypto.h"
@@ -20,7 +21,6 @@
 #include <exception>
 #include <map>
 #include <thread>
-#include <tuple>
 
 namespace morvane {
 
@@ -30,10 +30,6 @@ using Clock = std::chrono::steady_clock;
 using Kind = LinkMessage::Kind;
 
 constexpr const char* component = "PeerSession";
-// Unauthenticated connections a camera keeps at once, in all and from one address; a newer one takes the place of
-// one of them. The limit per address keeps one neighbour from taking every place.
-constexpr std::size_t maxHandshakingLinks = 16;
-constexpr std::size_t maxHandshakingPerAddress = 4;
 
 Clock::duration seconds(double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
@@ -59,6 +55,7 @@ struct Link : PairingHandshake {
     // Further addresses to try, in order, when this invitation fails before the peer is known.
     std::vector<std::pair<std::string, std::uint16_t>> fallbacks;
     Clock::time_point deadline;
+    Phase timedPhase = Phase::connecting;  // the step `deadline` was set for
     std::uint32_t nextTransferId = 1;
 };
 
@@ -108,7 +105,9 @@ struct PeerSession::State {
     std::map<std::uint64_t, std::shared_ptr<Link>> links;
     std::uint64_t nextLinkId = 1;
     std::vector<std::uint64_t> readyOrder;
-    NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum};
+    HandshakeTable handshakes;
+    NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum,
+                                  options.timing.nearbyExpiry};
     std::optional<PairingRequest> shownRequest;
     std::shared_ptr<nearby::NearbyBeacon> beacon;
     std::shared_ptr<nearby::NearbyListener> listener;
@@ -469,37 +468,32 @@ struct PeerSession::State {
             return;
         }
         const auto address = conn->remoteAddress();
-        makeRoomFor(address);
+        if (!makeRoomFor(address)) {
+            conn->close("every place is held by a pairing under way");
+            return;
+        }
         auto link = newLink(conn);
         link->name = PairingHandshake::fallbackName(expectedPeerRole());
         link->address = address;
         startConnection(*link);
     }
 
-    // A full table gives way to the newest connection by closing an unfinished one, so that idle or creeping
-    // connections, however often renewed, never keep a remote out: the place goes from the address that holds
-    // the most, a connection still in TLS before one that got further, the oldest first.
-    void makeRoomFor(const std::string& address) {
-        std::map<std::string, std::size_t> places;
-        std::vector<Link*> unfinished;
+    // A full table gives way to the newest connection by closing an unfinished one that has shown nothing, so that
+    // idle or creeping connections, however often renewed, never keep a remote out nor end a pairing under way.
+    bool makeRoomFor(const std::string& address) {
+        std::vector<HandshakeTable::Place> places;
         for (const auto& [id, link] : links) {
             if (link->outgoing || link->phase == Phase::ready || link->phase == Phase::closing) continue;
-            unfinished.push_back(link.get());
-            ++places[link->address];
+            places.push_back({id, link->address, link->phase == Phase::answering});
         }
-        const bool addressFull = places[address] >= maxHandshakingPerAddress;
-        if (!addressFull && unfinished.size() < maxHandshakingLinks) return;
-        Link* victim = nullptr;
-        auto rank = [&](const Link* l) {
-            return std::make_tuple(places[l->address], l->phase == Phase::connecting, ~l->id);
-        };
-        for (auto* link : unfinished) {
-            if (addressFull && link->address != address) continue;
-            if (!victim || rank(link) > rank(victim)) victim = link;
+        const auto room = handshakes.roomFor(address, places, Clock::now());
+        if (room.close) {
+            if (auto it = links.find(*room.close); it != links.end()) {
+                it->second->closedByUs = true;
+                closeLink(*it->second, "gave its place to a newer connection", std::nullopt);
+            }
         }
-        if (!victim) return;
-        victim->closedByUs = true;
-        closeLink(*victim, "gave its place to a newer connection", std::nullopt);
+        return room.admit;
     }
 
     void startConnection(Link& link) {
@@ -570,6 +564,7 @@ struct PeerSession::State {
         incoming->dropLink(link.id);
         onSendQueue([id = link.id](State& s) { s.outgoing->failLink(id, "The connection was lost"); });
         const bool wasReady = link.phase == Phase::ready;
+        if (!link.outgoing && !wasReady) handshakes.endedUnfinished(link.address, Clock::now());
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
         const bool unanswered = link.phase == Phase::connecting || link.phase == Phase::greeting;
         const bool tryNext =
@@ -628,6 +623,7 @@ struct PeerSession::State {
         if (link.phase != Phase::connecting) return;
         link.exporter = exporter;
         link.phase = Phase::greeting;
+        timeStep(link);
         LinkMessage::Hello hello{ownRole(), instance, identity.deviceName(), ownPublic};
         sendMessage(link, Kind::hello, hello.encode());
     }
@@ -674,9 +670,22 @@ struct PeerSession::State {
         return {ownRole(), expectedPeerRole(), ownKey ? &*ownKey : nullptr, ownPublic, allowsPairing};
     }
 
+    // After TLS each step of the handshake has a deadline of its own: a peer that stops answering, however far it
+    // got, gives its place back soon. The code shown to the user has the pairing's own time.
+    void timeStep(Link& link) {
+        if (link.phase == link.timedPhase) return;
+        link.timedPhase = link.phase;
+        if (link.phase == Phase::connecting || link.phase == Phase::answering || link.phase == Phase::ready ||
+            link.phase == Phase::closing) {
+            return;
+        }
+        link.deadline = Clock::now() + seconds(options.timing.stepTimeout);
+    }
+
     // Does what the handshake asked for, then sends its messages if the link is still open.
     void carryOut(Link& link, PairingHandshake::Step step) {
         using Outcome = PairingHandshake::Step::Outcome;
+        timeStep(link);
         switch (step.outcome) {
             case Outcome::none:
                 break;

@@ -139,6 +139,35 @@ private:
     std::atomic<int> dropped_{0};
 };
 
+/// Strangers that finish TLS and then say nothing, each from an address of its own (127.0.0.`first` onwards): each
+/// one the camera drops connects again at once.
+class TlsFlood {
+public:
+    TlsFlood(std::uint16_t port, int first, int count) {
+        for (int i = 0; i < count; ++i) {
+            threads_.emplace_back([this, port, source = "127.0.0." + std::to_string(first + i)] {
+                while (!stop_.load()) {
+                    RawTlsClient stranger;
+                    if (!stranger.connect(port, source)) continue;
+                    ++finished_;
+                    while (!stop_.load() && !stranger.closedByPeer(0.1)) {
+                    }
+                }
+            });
+        }
+    }
+    ~TlsFlood() {
+        stop_ = true;
+        for (auto& thread : threads_) thread.join();
+    }
+    int finished() const { return finished_.load(); }
+
+private:
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> finished_{0};
+};
+
 class HostileLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -166,6 +195,36 @@ protected:
         EXPECT_TRUE(eventually([&] {
             return camera->recorder.data().size() == before + 1 && monitor->recorder.data().size() == backBefore + 1;
         }));
+    }
+
+    // Announcements in the camera's name (its instance and key) every `interval` seconds, with a port nobody
+    // listens on.
+    std::shared_ptr<nearby::NearbyBeacon> forgeDeadPort(nearby::NearbyService& forger, double interval) {
+        std::uint16_t deadPort = 0;
+        {
+            nearby::NearbyService probe("test.probe");
+            auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
+            if (!listener) return nullptr;
+            deadPort = listener->port();
+            listener->close();
+        }
+        nearby::NearbyBeacon::Options options;
+        options.ownInstance = cameraId->instance;
+        options.network.group = discovery.group;
+        options.network.port = discovery.port;
+        options.announceInterval = interval;
+        options.burstInterval = 0.02;
+        auto beacon = forger.beacon(options);
+        if (!beacon) return nullptr;
+        beacon->advertise([key = camera->publicKey(), deadPort] {
+            nearby::NearbyAnnouncement a;
+            a.role = TrustedPeer::cameraRole;
+            a.name = "Target";
+            a.publicKey = key;
+            a.port = deadPort;
+            return a;
+        });
+        return beacon;
     }
 
     TempDir dir;
@@ -583,36 +642,52 @@ TEST_F(HostileLinkTest, HandshakeFloodsNeverKeepTheRemoteOut) {
     EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
 }
 
+// Strangers that finish TLS and then idle, each from an address of its own, renewed as fast as the camera drops
+// them: a pairing that waits for its code is never closed to make room for them.
+TEST_F(HostileLinkTest, StrangersPastTlsNeverCloseAPairingUnderWay) {
+    for (const int strangers : {16, 64}) {
+        SCOPED_TRACE(std::to_string(strangers) + " strangers");
+        Node newcomer(Role::monitor, discovery, dir / ("newcomer" + std::to_string(strangers)), "Desk 2");
+        newcomer.start();
+        ASSERT_TRUE(eventually([&] { return newcomer.recorder.nearbyNamed("Target").has_value(); }));
+        newcomer.session->connect(newcomer.recorder.nearbyNamed("Target")->id);
+        ASSERT_TRUE(
+            eventually([&] { return newcomer.recorder.currentRequest() && camera->recorder.currentRequest(); }));
+        TlsFlood flood(port, 100, strangers);
+        // The users compare the codes while the table turns over several times.
+        EXPECT_TRUE(eventually([&] { return flood.finished() >= 3 * strangers; }, 30));
+        ASSERT_TRUE(newcomer.recorder.currentRequest() && camera->recorder.currentRequest())
+            << (newcomer.recorder.issues().empty() ? "" : newcomer.recorder.issues()[0]);
+        newcomer.session->acceptPairing(newcomer.recorder.currentRequest()->id);
+        camera->session->acceptPairing(camera->recorder.currentRequest()->id);
+        EXPECT_TRUE(eventually([&] { return newcomer.readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(newcomer.recorder.issues().empty());
+    }
+}
+
+// The same strangers while the trusted remote starts anew (a fresh instance that knows no address of the camera
+// yet): it gets in within 2 s.
+TEST_F(HostileLinkTest, StrangersPastTlsNeverKeepATrustedRemoteOut) {
+    for (const int strangers : {16, 64}) {
+        SCOPED_TRACE(std::to_string(strangers) + " strangers");
+        monitor.reset();
+        TlsFlood flood(port, 100, strangers);
+        ASSERT_TRUE(eventually([&] { return flood.finished() >= 3 * strangers; }, 30));
+        monitor = std::make_unique<Node>(Role::monitor, discovery, dir / "monitor", "Desk");
+        monitor->start();
+        ASSERT_TRUE(eventually([&] { return monitor->recorder.nearbyNamed("Target").has_value(); }));
+        EXPECT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(monitor->recorder.issues().empty());
+    }
+}
+
 // Discovery datagrams are not authenticated: a forged announcement with a dead port and a forged bye neither remove
 // the trusted camera from the list nor keep the remote from it.
 TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
-    std::uint16_t deadPort = 0;
-    {
-        nearby::NearbyService probe("test.probe");
-        auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
-        ASSERT_TRUE(listener);
-        deadPort = listener->port();
-        listener->close();
-    }
-    const auto cameraKey = camera->publicKey();
     nearby::NearbyService forger("test.forger");
-    nearby::NearbyBeacon::Options options;
-    options.ownInstance = cameraId->instance;  // the camera's own instance
-    options.network.group = discovery.group;
-    options.network.port = discovery.port;
-    options.announceInterval = 0.05;
-    options.burstInterval = 0.02;
-    auto beacon = forger.beacon(options);
-    ASSERT_TRUE(beacon);
     const auto eventsBefore = monitor->recorder.events().size();
-    beacon->advertise([&] {
-        nearby::NearbyAnnouncement a;
-        a.role = TrustedPeer::cameraRole;
-        a.name = "Target";
-        a.publicKey = cameraKey;
-        a.port = deadPort;
-        return a;
-    });
+    auto beacon = forgeDeadPort(forger, 0.05);
+    ASSERT_TRUE(beacon);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The link drops and is invited again while the forger keeps announcing the dead port.
@@ -636,6 +711,65 @@ TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
     const auto before = camera->recorder.data().size();
     monitor->send(Bytes{7, 7}, *cameraId);
     EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
+}
+
+// After TLS each step of the handshake has a deadline of its own: a peer that goes quiet, however far it got, is
+// dropped within about that step's time, long before the deadline of connecting.
+TEST(HandshakeStepTest, PeerThatGoesQuietIsDroppedAtEachStep) {
+    TempDir dir;
+    const auto discovery = Discovery::unique();
+    auto timing = fastTiming();
+    timing.handshakeTimeout = 30;
+    timing.silenceTimeout = 30;
+    timing.stepTimeout = 1;
+    Node camera(Role::camera, discovery, dir / "camera", "Steps", 4, true, timing);
+    camera.start();
+    Browser browser(discovery);
+    const auto entry = browser.named("Steps");
+    ASSERT_TRUE(entry);
+    struct Case {
+        const char* what;
+        int steps;  // hello, then pair and commit
+    };
+    for (const auto& c : {Case{"quiet after TLS", 0}, Case{"quiet after hello", 1}, Case{"quiet after commit", 2}}) {
+        SCOPED_TRACE(c.what);
+        crypto::X25519PrivateKey key;
+        RawTlsClient client;
+        ASSERT_TRUE(client.connect(entry->port));
+        auto frame = client.readFrame();
+        ASSERT_TRUE(frame && frame->first == k(Kind::hello));
+        if (c.steps >= 1) {
+            ASSERT_TRUE(client.writeFrame(k(Kind::hello), helloBody(2, key.publicKey())));
+            frame = client.readFrame();
+            ASSERT_TRUE(frame && frame->first == k(Kind::pair));
+        }
+        if (c.steps >= 2) {
+            ASSERT_TRUE(client.writeFrame(k(Kind::pair), {}));
+            const auto commitment = LinkCrypto::commitment(crypto::randomBytes(32));
+            ASSERT_TRUE(client.writeFrame(k(Kind::commit), Bytes(commitment.begin(), commitment.end())));
+            frame = client.readFrame();
+            ASSERT_TRUE(frame && frame->first == k(Kind::nonce));
+        }
+        EXPECT_TRUE(client.closedByPeer(4));
+    }
+}
+
+// Forged announcements 50 times a second while the trusted remote starts anew, knowing no address of the camera
+// yet: it tries every address announced for the camera's key lately and gets in within 2 s, each time.
+TEST_F(HostileLinkTest, ForgedPortsDoNotKeepARemoteThatStartsAnewAway) {
+    nearby::NearbyService forger("test.forger");
+    auto beacon = forgeDeadPort(forger, 0.02);
+    ASSERT_TRUE(beacon);
+    for (int start = 0; start < 5; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        monitor.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        monitor = std::make_unique<Node>(Role::monitor, discovery, dir / "monitor", "Desk");
+        monitor->start();
+        EXPECT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(monitor->recorder.issues().empty());
+    }
+    beacon->stop();
 }
 
 // A paired camera that drops out of the nearby list while its link stays up (a forged bye, or its announcements

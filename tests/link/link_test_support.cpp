@@ -31,6 +31,7 @@ bool eventually(const std::function<bool()>& condition, double seconds) {
 PeerSession::Timing fastTiming() {
     PeerSession::Timing t;
     t.handshakeTimeout = 5;
+    t.stepTimeout = 2;
     t.firstBytesTimeout = 1;
     t.retryMinimum = 0.1;
     t.retryMaximum = 0.8;

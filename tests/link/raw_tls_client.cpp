@@ -26,11 +26,17 @@ void RawTlsClient::close() {
     fd_ = -1;
 }
 
-bool RawTlsClient::connect(std::uint16_t port) {
+bool RawTlsClient::connect(std::uint16_t port, const std::string& source) {
     // Writing to a peer that already hung up must fail, not kill the test.
     ::signal(SIGPIPE, SIG_IGN);
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd_ < 0) return false;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        return false;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -20,8 +20,8 @@ public:
     RawTlsClient(const RawTlsClient&) = delete;
     RawTlsClient& operator=(const RawTlsClient&) = delete;
 
-    /// TCP to 127.0.0.1:port and the TLS handshake.
-    bool connect(std::uint16_t port);
+    /// TCP from `source` to 127.0.0.1:port and the TLS handshake.
+    bool connect(std::uint16_t port, const std::string& source = "127.0.0.1");
     bool writeRaw(const Bytes& bytes);
     bool writeFrame(std::uint8_t kind, const Bytes& body);
     /// The next frame, or none when the connection closed or nothing came in time.

@@ -58,7 +58,8 @@ public:
 
     /// Every delay of the link, in seconds; tests shorten them.
     struct Timing {
-        double handshakeTimeout = 10;  ///< connect + TLS + hello (and the trusted proofs)
+        double handshakeTimeout = 10;  ///< connect + TLS
+        double stepTimeout = 3;        ///< after TLS, each step of the handshake until the code is shown
         double firstBytesTimeout = 3;  ///< an accepted connection that sends no TLS within this is dropped
         double retryMinimum = 0.5;     ///< a trusted camera that could not be reached is tried again after this,
         double retryMaximum = 4;       ///< doubling with each failure up to this

@@ -1,0 +1,61 @@
+#include "nearby_invitations.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane::test {
+namespace {
+
+using Address = NearbyInvitations::Address;
+
+TEST(NearbyInvitationsTest, TriesEveryAddressAnnouncedForTheKeyLately) {
+    const Bytes key(32, 7);
+    const PeerId id{Uuid()};
+    auto camera = [&](std::uint16_t port, const Bytes& k) {
+        return NearbyInvitations::Camera{id, "Cam", k, "127.0.0.1", port};
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::uint16_t> announced;  // ports, in the order announced
+        std::optional<std::uint16_t> answeredAt;
+        std::vector<std::uint16_t> tried;
+    };
+    const Case cases[] = {
+        {"one address", {9000}, std::nullopt, {9000}},
+        {"a forged port after the genuine one: both, the latest first",
+         {9000, 9666, 9666, 9666},
+         std::nullopt,
+         {9666, 9000}},
+        {"where it last answered comes first", {9000, 9666}, 9000, {9000, 9666}},
+        {"at most eight, the ones heard of longest ago go",
+         {9000, 9001, 9002, 9003, 9004, 9005, 9006, 9007, 9008},
+         std::nullopt,
+         {9008, 9007, 9006, 9005, 9004, 9003, 9002, 9001}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        NearbyInvitations invitations(0.5, 4, 60);
+        for (auto port : c.announced) invitations.announced(camera(port, key));
+        if (c.answeredAt) invitations.answeredAt(key, {"127.0.0.1", *c.answeredAt});
+        std::vector<std::uint16_t> tried;
+        for (const auto& [address, port] : invitations.addressesOf(*invitations.find(id))) tried.push_back(port);
+        EXPECT_EQ(tried, c.tried);
+    }
+}
+
+TEST(NearbyInvitationsTest, AddressesAreForgottenWhenOldOrWhenTheirKeyLeaves) {
+    const Bytes key(32, 7), other(32, 8);
+    const PeerId id{Uuid()};
+    NearbyInvitations invitations(0.5, 4, 0.2);
+    invitations.announced({id, "Cam", key, "127.0.0.1", 9000});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    invitations.announced({id, "Cam", key, "127.0.0.1", 9666});
+    EXPECT_EQ(invitations.addressesOf(*invitations.find(id)), (std::vector<Address>{{"127.0.0.1", 9666}}));
+
+    // Another key in the entry's place, then the first key again: nothing of the first is left.
+    invitations.announced({id, "Cam", other, "127.0.0.1", 9100});
+    invitations.announced({id, "Cam", key, "127.0.0.1", 9000});
+    EXPECT_EQ(invitations.addressesOf(*invitations.find(id)), (std::vector<Address>{{"127.0.0.1", 9000}}));
+}
+
+}  // namespace
+}  // namespace morvane::test

@@ -185,6 +185,10 @@ bool SyntheticSource::setMode(const SourceMode& wanted) {
     return !running || start(std::move(callbacks));
 }
 
+std::unique_ptr<CaptureSource> SyntheticSource::replacement() const {
+    return std::make_unique<SyntheticSource>(settings());
+}
+
 SourceCapabilities SyntheticSource::capabilities() const {
     SourceCapabilities c;
     c.exposureBias = true;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,7 +55,8 @@ struct SourceCapabilities {
 };
 
 /// Where a camera's pictures and sound come from. A source delivers on a thread of its own, one frame at a time
-/// and in capture order, from `start` until `stop` returns.
+/// and in capture order, from `start` until `stop` returns. A capture thread stuck in its device is left behind
+/// by `stop` rather than waited for: it delivers nothing more and frees what it holds once the device lets go.
 class CaptureSource {
 public:
     struct Callbacks {
@@ -70,6 +72,9 @@ public:
     virtual bool start(Callbacks callbacks) = 0;
     /// Stops delivering; no callback runs once it returns. Must not be called from a callback.
     virtual void stop() = 0;
+    /// A new, stopped source of the same pictures in the same mode, to take over from this one should it be stuck
+    /// for good; none when there can be no other.
+    virtual std::unique_ptr<CaptureSource> replacement() const { return nullptr; }
 
     /// The sizes and rates the source can deliver; empty when it cannot tell.
     virtual std::vector<SourceMode> modes() const { return {}; }

@@ -69,6 +69,7 @@ public:
     SourceCapabilities capabilities() const override;
     /// Sets the device's controls (exposure, gain, white balance, focus, zoom).
     PictureSettings applyPicture(const PictureSettings& wanted) override;
+    std::unique_ptr<CaptureSource> replacement() const override;
 
 private:
     struct Reader;
@@ -76,7 +77,7 @@ private:
 
     Settings settings_;
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<Reader>> readers_;
+    std::vector<std::shared_ptr<Reader>> readers_;
     Callbacks callbacks_;
     mutable bool deviceRead_ = false;
     mutable std::vector<SourceMode> modes_;

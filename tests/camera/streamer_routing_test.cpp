@@ -344,7 +344,9 @@ TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
     c.stallSeconds = 0.6;
     c.watchdogInterval = 0.1;
     auto streamer = CameraStreamer::make(c);
+    int restartsSeen = 0;
     std::vector<CameraStreamer::Take> takes;
+    streamer->onSourceRestarted = [&] { ++restartsSeen; };
     streamer->onTakeFinished = [&](const CameraStreamer::Take& take) { takes.push_back(take); };
     auto device = std::make_shared<StuckDevice>();
     ASSERT_TRUE(streamer->start(std::make_unique<StuckSource>(device)));
@@ -353,6 +355,8 @@ TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
     // Stalled, the source cannot be stopped: a replacement starts instead, and pictures flow from it.
     EXPECT_TRUE(waitFor([&] { return device->starts >= 2; }, 10));
     EXPECT_GE(streamer->sourceRestarts(), 1);
+    main->runPending();
+    EXPECT_GE(restartsSeen, 1);
 
     // Stopping waits for no stuck source, and the take is finished and kept.
     std::atomic<bool> stopped{false};

@@ -109,6 +109,9 @@ public:
     std::function<void(int)> onDeckCopyWork;
     std::function<void(const CameraEvent&)> onEvent;
     std::function<void()> onRecordingFailed;
+    /// The watchdog started the capture again (perhaps on another device put in the place of the first): the
+    /// source's settings are to be applied anew. Main queue.
+    std::function<void()> onSourceRestarted;
     std::function<void(const Take&)> onTakeFinished;
 
     // Values the owner writes from any thread, each behind its own lock.

@@ -217,7 +217,12 @@ void CameraStreamer::watch(int generation) {
         // Pictures stopped while the camera should run (device gone, driver stuck): start the capture again.
         log::error("CameraStreamer",
                    "no pictures for " + std::to_string(c_.stallSeconds) + " s: restarting the capture");
-        if (restartSource()) ++restarts_;
+        if (restartSource()) {
+            ++restarts_;
+            c_.main->async([weak] {
+                if (auto self = weak.lock(); self && self->onSourceRestarted) self->onSourceRestarted();
+            });
+        }
         lastFrameAt_ = hostTime();
     }
     sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {

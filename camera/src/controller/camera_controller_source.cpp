@@ -132,7 +132,11 @@ void CameraController::applyMode() {
 }
 
 void CameraController::applyPicture() {
-    const PictureSettings wanted = pictureSettingsOf(status_);
+    applyPicture(pictureSettingsOf(status_));
+}
+
+void CameraController::applyPicture(const PictureSettings& wanted) {
+    wantedPicture_ = wanted;
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
     const int generation = ++pictureGeneration_;

@@ -235,7 +235,9 @@ DeviceSource::~DeviceSource() {
 bool DeviceSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);
     if (!readers_.empty()) return false;
-    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open.
+    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open. Read
+    // at each start, as the device may have been unplugged and another put in its place.
+    deviceRead_ = false;
     readDevice();
     if (auto nearest =
             closestMode(modes_, settings_.width, settings_.height,
@@ -341,17 +343,12 @@ SourceCapabilities DeviceSource::capabilities() const {
 PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
     std::lock_guard lock(mutex_);
     readDevice();
-    const V4L2ControlPlan plan = planControls(controls_, wanted);
     const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    for (const auto& [id, value] : plan.values) {
-        v4l2_control control{id, value};
-        if (::ioctl(fd, VIDIOC_S_CTRL, &control) != 0) {
-            log::info("Capture", "the device refused control " + std::to_string(id) + " = " + std::to_string(value));
-        }
-    }
+    if (fd < 0) return held_;  // nothing changed that can be known
+    V4L2FileControls device(fd);
+    held_ = applyControls(controls_, wanted, device);
     ::close(fd);
-    return plan.applied;
+    return held_;
 }
 
 void DeviceSource::stop() {

@@ -1,5 +1,5 @@
-// The capture source as the camera drives it: after the watchdog starts a stalled device again, it gets the picture
-// settings the remote asked for.
+// The capture source as the camera drives it: a format the device cannot start in is refused and the remote told;
+// after the watchdog starts a stalled device again, it gets the picture settings the remote asked for.
 
 #include <gtest/gtest.h>
 
@@ -17,13 +17,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A camera that holds no manual white balance and can be made to stall until it is started again.
+// A camera whose driver cannot start in 4K, holds no manual white balance, and can be made to stall until it is
+// started again.
 class FakeCamera final : public CaptureSource {
 public:
     ~FakeCamera() override { stop(); }
     bool start(Callbacks callbacks) override {
         std::lock_guard guard(lock_);
-        if (thread_.joinable()) return false;
+        if (thread_.joinable() || mode_.width == 3840) return false;
         ++starts_;
         stopping_ = stalled_ = false;
         callbacks_ = callbacks;
@@ -48,6 +49,25 @@ public:
         }
         wake_.notify_all();
         if (thread.joinable()) thread.join();
+    }
+    std::vector<SourceMode> modes() const override {
+        return {{1280, 720, 30, 1}, {1920, 1080, 30, 1}, {3840, 2160, 30, 1}};
+    }
+    std::optional<SourceMode> mode() const override {
+        std::lock_guard guard(lock_);
+        return mode_;
+    }
+    bool setMode(const SourceMode& wanted) override {
+        const auto chosen = closestMode(modes(), wanted.width, wanted.height, wanted.fps());
+        std::unique_lock guard(lock_);
+        const bool running = thread_.joinable();
+        const SourceMode previous = mode_;
+        const Callbacks callbacks = callbacks_;
+        guard.unlock();
+        return restartIn(*chosen, previous, running, callbacks, [this](const SourceMode& mode) {
+            std::lock_guard guard(lock_);
+            mode_ = mode;
+        });
     }
     SourceCapabilities capabilities() const override {
         return {.manualWhiteBalance = true, .manualFocus = true, .maxZoom = 4};
@@ -84,6 +104,7 @@ private:
     bool stopping_ = false, stalled_ = false;
     std::thread thread_;
     Callbacks callbacks_;
+    SourceMode mode_{1920, 1080, 30, 1};
     int starts_ = 0;
     std::vector<PictureSettings> asked_;
 };
@@ -125,6 +146,27 @@ protected:
     std::shared_ptr<CameraController> camera;
     FakeCamera* source = nullptr;
 };
+
+TEST_F(ControllerSource, AFormatTheDeviceCannotStartInIsRefusedAndThePreviousOneKept) {
+    ASSERT_EQ(camera->status().resolution, (Resolution{1920, 1080}));
+    const std::int64_t rate = camera->status().frameRate;
+    send(CameraCommand::SetFormat{Resolution{3840, 2160}, 24});
+    settle();
+    EXPECT_EQ(camera->message(), std::optional<std::string>("The camera can't film in that format"));
+    EXPECT_EQ(camera->status().resolution, (Resolution{1920, 1080}));
+    EXPECT_EQ(camera->status().frameRate, rate);
+    EXPECT_EQ(camera->streamer().recordingRate().first, rate);
+    EXPECT_EQ(source->mode(), (SourceMode{1920, 1080, 30, 1}));
+    EXPECT_TRUE(source->running());
+
+    // A format it can start in is taken as before.
+    send(CameraCommand::SetFormat{Resolution{1280, 720}, 25});
+    settle();
+    EXPECT_EQ(camera->status().resolution, (Resolution{1280, 720}));
+    EXPECT_EQ(camera->status().frameRate, 25);
+    EXPECT_EQ(source->mode(), (SourceMode{1280, 720, 30, 1}));
+    EXPECT_TRUE(source->running());
+}
 
 TEST_F(ControllerSource, TheStatusShowsWhatTheDeviceHoldsAndARestartAppliesTheSettingsAgain) {
     send(CameraCommand::SetWhiteBalance{WhiteBalance::Manual{3200, 0}});

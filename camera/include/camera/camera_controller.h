@@ -140,7 +140,9 @@ private:
     void sendNextDeckCopy();
     // The capture source (camera_controller_source.cpp).
     void describeSource();
-    void applyMode();
+    /// Switches the source to the status's format; should it refuse, the status and the recording rate go back to
+    /// `before` and the remote is told.
+    void applyMode(const Resolution& before, std::int64_t rateBefore, bool ntscBefore);
     /// Applies the status's picture settings, or `wanted`; the status then shows what the source holds.
     void applyPicture();
     void applyPicture(const PictureSettings& wanted);

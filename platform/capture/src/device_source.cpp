@@ -313,20 +313,21 @@ bool DeviceSource::setMode(const SourceMode& wanted) {
     if (!chosen) return false;
     Callbacks callbacks;
     bool running;
+    SourceMode previous;
     {
         std::lock_guard lock(mutex_);
         running = !readers_.empty();
         callbacks = callbacks_;
+        previous = {settings_.width, settings_.height, settings_.framesPerSecond,
+                    std::max(1, settings_.rateDenominator)};
     }
-    stop();
-    {
+    return restartIn(*chosen, previous, running, callbacks, [this](const SourceMode& mode) {
         std::lock_guard lock(mutex_);
-        settings_.width = chosen->width;
-        settings_.height = chosen->height;
-        settings_.framesPerSecond = chosen->rateNumerator;
-        settings_.rateDenominator = chosen->rateDenominator;
-    }
-    return !running || start(std::move(callbacks));
+        settings_.width = mode.width;
+        settings_.height = mode.height;
+        settings_.framesPerSecond = mode.rateNumerator;
+        settings_.rateDenominator = mode.rateDenominator;
+    });
 }
 
 std::unique_ptr<CaptureSource> DeviceSource::replacement() const {

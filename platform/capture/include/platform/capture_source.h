@@ -81,7 +81,7 @@ public:
     /// The mode it delivers (or will, once started).
     virtual std::optional<SourceMode> mode() const { return std::nullopt; }
     /// Switches to the mode closest to `wanted` (a running source restarts with the same callbacks). False when
-    /// the source cannot switch or restart. Not from a callback.
+    /// the source cannot switch or restart: it keeps, and runs in, the mode it had. Not from a callback.
     virtual bool setMode(const SourceMode& wanted) {
         (void)wanted;
         return false;
@@ -101,6 +101,12 @@ public:
 
     /// The nearest quarter turn of any angle, in degrees 0, 90, 180 or 270; 0 for a non-finite angle.
     static int normalizedAngle(double degrees);
+
+protected:
+    /// For `setMode`: stops, takes the mode `next` with `take`, and starts again with `callbacks` when it was
+    /// `running`. A start that fails takes `previous` back and starts in it; false then.
+    bool restartIn(const SourceMode& next, const SourceMode& previous, bool running, const Callbacks& callbacks,
+                   const std::function<void(const SourceMode&)>& take);
 
 private:
     std::atomic<int> angle_{0};

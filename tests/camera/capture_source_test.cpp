@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "camera/camera_controller.h"
@@ -399,6 +401,86 @@ TEST(V4L2Controls, PictureSettingsBecomeControlValues) {
     EXPECT_EQ(caps.maxISO, 3200);
     EXPECT_DOUBLE_EQ(caps.minShutter, 0.0003);
     EXPECT_EQ(capabilitiesOf(bare), SourceCapabilities{});
+}
+
+// A device's controls that keep what is set, except the values it refuses.
+class FakeControls final : public V4L2ControlDevice {
+public:
+    FakeControls(const V4L2ControlTable& table, std::set<std::uint32_t> refused) : refused_(std::move(refused)) {
+        for (const auto& [id, control] : table) values_[id] = control.defaultValue;
+    }
+    bool set(std::uint32_t id, std::int32_t value) override {
+        if (refused_.count(id) || !values_.count(id)) return false;
+        values_[id] = value;
+        return true;
+    }
+    std::optional<std::int32_t> get(std::uint32_t id) override {
+        auto it = values_.find(id);
+        return it == values_.end() ? std::nullopt : std::optional(it->second);
+    }
+
+private:
+    std::set<std::uint32_t> refused_;
+    std::map<std::uint32_t, std::int32_t> values_;
+};
+
+TEST(V4L2Controls, ARefusedControlShowsAsTheDeviceHoldsIt) {
+    // Exposure 25 ms, white balance 4600 K and focus at the far end until set; zoom 1×.
+    const V4L2ControlTable table{{V4L2_CID_EXPOSURE_AUTO, {0, 3, 1, 3}},
+                                 {V4L2_CID_EXPOSURE_ABSOLUTE, {3, 2047, 1, 250}},
+                                 {V4L2_CID_GAIN, {0, 255, 1, 0}},
+                                 {V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}},
+                                 {V4L2_CID_WHITE_BALANCE_TEMPERATURE, {2800, 6500, 10, 4600}},
+                                 {V4L2_CID_FOCUS_AUTO, {0, 1, 1, 1}},
+                                 {V4L2_CID_FOCUS_ABSOLUTE, {0, 250, 5, 0}},
+                                 {V4L2_CID_ZOOM_ABSOLUTE, {100, 500, 1, 100}}};
+    const PictureSettings wanted{.iso = 400, .shutter = 1.0 / 50, .kelvin = 3200, .focus = 0.25f, .zoom = 2};
+    const PictureSettings all{.iso = static_cast<float>(100 * std::exp2(5 * 102.0 / 255)),
+                              .shutter = 0.02,
+                              .kelvin = 3200,
+                              .focus = 0.24f,
+                              .zoom = 2};
+    auto with = [&](auto change) {
+        PictureSettings p = all;
+        change(p);
+        return p;
+    };
+    struct Case {
+        const char* what;
+        std::set<std::uint32_t> refused;
+        PictureSettings held;
+    } cases[] = {
+        {"nothing refused: what was asked for, as the controls give it", {}, all},
+        {"manual exposure refused: automatic", {V4L2_CID_EXPOSURE_AUTO}, with([](PictureSettings& p) {
+             p.iso.reset(), p.shutter.reset();
+         })},
+        {"the exposure time refused: manual, at the time the device kept",
+         {V4L2_CID_EXPOSURE_ABSOLUTE},
+         with([](PictureSettings& p) { p.shutter = 0.025; })},
+        {"gain refused: the device's own gain", {V4L2_CID_GAIN}, with([](PictureSettings& p) { p.iso = 100; })},
+        {"manual white balance refused: automatic", {V4L2_CID_AUTO_WHITE_BALANCE}, with([](PictureSettings& p) {
+             p.kelvin.reset();
+         })},
+        {"the temperature refused: the one the device kept",
+         {V4L2_CID_WHITE_BALANCE_TEMPERATURE},
+         with([](PictureSettings& p) { p.kelvin = 4600; })},
+        {"autofocus cannot be turned off: automatic", {V4L2_CID_FOCUS_AUTO}, with([](PictureSettings& p) {
+             p.focus.reset();
+         })},
+        {"the lens position refused: where the lens is", {V4L2_CID_FOCUS_ABSOLUTE}, with([](PictureSettings& p) {
+             p.focus = 1;
+         })},
+        {"zoom refused: 1×", {V4L2_CID_ZOOM_ABSOLUTE}, with([](PictureSettings& p) { p.zoom = 1; })},
+    };
+    for (const auto& c : cases) {
+        FakeControls device(table, c.refused);
+        const PictureSettings held = applyControls(table, wanted, device);
+        EXPECT_NEAR(held.iso.value_or(-1), c.held.iso.value_or(-1), 0.5) << c.what;
+        EXPECT_EQ(held.shutter, c.held.shutter) << c.what;
+        EXPECT_EQ(held.kelvin, c.held.kelvin) << c.what;
+        EXPECT_NEAR(held.focus.value_or(-1), c.held.focus.value_or(-1), 1e-6) << c.what;
+        EXPECT_DOUBLE_EQ(held.zoom, c.held.zoom) << c.what;
+    }
 }
 
 TEST(CameraFormats, RatesModesAndTheStatus) {

@@ -268,5 +268,115 @@ TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
     EXPECT_EQ(stalling->starts.load(), starts);
 }
 
+// A driver stuck for good: after a few pictures each capture call waits until the test lets go, and stop waits
+// for that call, as a plain source's stop does. Shared by a source and its replacements.
+struct StuckDevice {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool released = false;
+    std::atomic<int> made{0}, starts{0}, gone{0};
+
+    void capture() {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [this] { return released; });
+    }
+    void release() {
+        std::lock_guard guard(lock);
+        released = true;
+        changed.notify_all();
+    }
+};
+
+class StuckSource final : public CaptureSource {
+public:
+    explicit StuckSource(std::shared_ptr<StuckDevice> device) : device_(std::move(device)) { ++device_->made; }
+    ~StuckSource() override {
+        stop();
+        ++device_->gone;
+    }
+    bool start(Callbacks callbacks) override {
+        if (thread_.joinable()) return false;
+        ++device_->starts;
+        stopping_ = false;
+        thread_ = std::thread([this, callbacks] {
+            for (int i = 0; i < 10 && !stopping_; ++i) {
+                callbacks.onVideo(
+                    VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), hostTime()});
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            device_->capture();
+        });
+        return true;
+    }
+    void stop() override {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    std::unique_ptr<CaptureSource> replacement() const override { return std::make_unique<StuckSource>(device_); }
+
+private:
+    std::shared_ptr<StuckDevice> device_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+template <class Done>
+bool waitFor(Done done, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c;
+    c.encoder = std::make_shared<H264Encoder>();
+    c.store = std::make_shared<CaptureStore>(dir / "gallery");
+    c.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+    c.cutLog = std::make_shared<CutLog>();
+    c.main = main;
+    c.defaults = std::make_shared<Defaults>(dir / "defaults.json");
+    c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    c.hevcWritable = [] { return false; };
+    c.proResWritable = [] { return std::vector<VideoCodec>{}; };
+    c.stallSeconds = 0.6;
+    c.watchdogInterval = 0.1;
+    auto streamer = CameraStreamer::make(c);
+    int restartsSeen = 0;
+    std::vector<CameraStreamer::Take> takes;
+    streamer->onSourceRestarted = [&] { ++restartsSeen; };
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& take) { takes.push_back(take); };
+    auto device = std::make_shared<StuckDevice>();
+    ASSERT_TRUE(streamer->start(std::make_unique<StuckSource>(device)));
+    streamer->dataQueue().sync([&] { streamer->recordingRequested = true; });
+
+    // Stalled, the source cannot be stopped: a replacement starts instead, and pictures flow from it.
+    EXPECT_TRUE(waitFor([&] { return device->starts >= 2; }, 10));
+    EXPECT_GE(streamer->sourceRestarts(), 1);
+    main->runPending();
+    EXPECT_GE(restartsSeen, 1);
+
+    // Stopping waits for no stuck source, and the take is finished and kept.
+    std::atomic<bool> stopped{false};
+    std::thread owner([&] {
+        streamer->dataQueue().sync([&] { streamer->stopRecording(); });
+        streamer->stop();
+        streamer->waitForTakes();
+        stopped = true;
+    });
+    EXPECT_TRUE(waitFor([&] { return stopped.load(); }, 10));
+    device->release();  // lets an unmended streamer go as well
+    owner.join();
+    main->runPending();
+    ASSERT_EQ(takes.size(), 1u);
+    EXPECT_GT(takes[0].entry.info.duration, 0.3);
+
+    // Once the driver lets go, the sources left behind are freed.
+    streamer.reset();
+    EXPECT_TRUE(waitFor([&] { return device->gone == device->made; }, 10));
+}
+
 }  // namespace
 }  // namespace morvane

@@ -140,8 +140,12 @@ private:
     void sendNextDeckCopy();
     // The capture source (camera_controller_source.cpp).
     void describeSource();
-    void applyMode();
+    /// Switches the source to the status's format; should it refuse, the status and the recording rate go back to
+    /// `before` and the remote is told.
+    void applyMode(const Resolution& before, std::int64_t rateBefore, bool ntscBefore);
+    /// Applies the status's picture settings, or `wanted`; the status then shows what the source holds.
     void applyPicture();
+    void applyPicture(const PictureSettings& wanted);
 
     Options options_;
     std::shared_ptr<PeerSession> peers_;
@@ -182,6 +186,7 @@ private:
     bool countdownRunning_ = false;
     bool rateChosen_ = false;  ///< the remote chose the recording rate: the source's own no longer sets it
     int pictureGeneration_ = 0;
+    PictureSettings wantedPicture_;  ///< what the remote asked for last, applied again after a restart
     SourceCapabilities capabilities_;
 
     DispatchQueue copyQueue_{"morvane.deck-copy"};

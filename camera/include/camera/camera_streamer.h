@@ -66,8 +66,10 @@ public:
     H264Encoder& encoder() { return *c_.encoder; }
 
     /// Starts delivering from the source (stopping any earlier one), watched by the session watchdog: while the
-    /// streamer wants it running, a source whose pictures stop is stopped and started again.
+    /// streamer wants it running, a source whose pictures stop is stopped and started again; one that does not
+    /// stop within a second is left behind, stuck, and its `replacement` started instead.
     bool start(std::unique_ptr<CaptureSource> source);
+    /// Stops the source, waiting no more than a second for it however it behaves.
     void stop();
     CaptureSource* source() { return source_.get(); }
     /// Runs `work` on the session queue with the source (mode changes, picture settings), never on a source's
@@ -107,6 +109,9 @@ public:
     std::function<void(int)> onDeckCopyWork;
     std::function<void(const CameraEvent&)> onEvent;
     std::function<void()> onRecordingFailed;
+    /// The watchdog started the capture again (perhaps on another device put in the place of the first): the
+    /// source's settings are to be applied anew. Main queue.
+    std::function<void()> onSourceRestarted;
     std::function<void(const Take&)> onTakeFinished;
 
     // Values the owner writes from any thread, each behind its own lock.
@@ -135,6 +140,13 @@ private:
 
     void handleVideo(const VideoFrame& frame);
     void watch(int generation);
+    // The source (session queue; the data queue reads its angle under `sourceLock_`).
+    CaptureSource::Callbacks sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live);
+    void setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
+                   std::shared_ptr<std::atomic<bool>> live);
+    bool stopSource();
+    bool restartSource();
+    int captureAngle() const;
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
     void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset);
@@ -146,8 +158,10 @@ private:
     DispatchQueue photoQueue_{"morvane.photo-output"};
     DispatchQueue takeQueue_{"morvane.take-saving"};
     DispatchQueue sessionQueue_{"morvane.capture-session"};
-    std::unique_ptr<CaptureSource> source_;
-    CaptureSource::Callbacks callbacks_;  // session queue
+    mutable std::mutex sourceLock_;
+    std::shared_ptr<CaptureSource> source_;
+    CaptureSource::Callbacks callbacks_;             // session queue
+    std::shared_ptr<std::atomic<bool>> sourceLive_;  // false: the source's deliveries are ignored
     std::atomic<int> pendingVideo_{0};
     std::atomic<bool> wantsRunning_{false};
     std::atomic<int> watchGeneration_{0};

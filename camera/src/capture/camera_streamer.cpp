@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cmath>
+#include <condition_variable>
+#include <thread>
 
 #include <QImage>
 
@@ -25,6 +27,8 @@ namespace {
 
 // Pictures waiting for the data queue beyond this are dropped, as a capture device drops late frames.
 constexpr int kMaxPendingVideo = 4;
+// A source that takes longer to stop is left behind, stuck in its device: a new one can start meanwhile.
+constexpr double kSourceStopSeconds = 1.0;
 
 constexpr double kPreviewInterval = 1.0 / 31;
 constexpr double kLoupeInterval = 1.0 / 5;
@@ -97,29 +101,19 @@ CameraStreamer::~CameraStreamer() {
 bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
     stop();
     if (!source) return false;
-    std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    CaptureSource::Callbacks callbacks;
-    callbacks.onVideo = [weak](const VideoFrame& frame) {
-        if (auto self = weak.lock()) self->offerVideo(frame);
-    };
-    callbacks.onAudio = [weak](const AudioFrame& audio) {
-        if (auto self = weak.lock()) self->offerAudio(audio);
-    };
-    callbacks.onFailure = [weak](const std::string& reason) {
-        log::error("CameraStreamer", "the capture source stopped: " + reason);
-        if (auto self = weak.lock()) self->postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
-    };
     bool started = false;
     sessionQueue_.sync([&] {
+        auto live = std::make_shared<std::atomic<bool>>(true);
+        const auto callbacks = sourceCallbacks(live);
         if (!source->start(callbacks)) return;
         started = true;
-        source_ = std::move(source);
-        callbacks_ = callbacks;
+        setSource(std::move(source), callbacks, live);
         lastFrameAt_ = hostTime();
         wantsRunning_ = true;
     });
     if (!started) return false;
     const int generation = ++watchGeneration_;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
     sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {
         if (auto self = weak.lock()) self->watch(generation);
     });
@@ -130,9 +124,79 @@ void CameraStreamer::stop() {
     ++watchGeneration_;
     sessionQueue_.sync([this] {
         wantsRunning_ = false;
-        if (source_) source_->stop();
+        stopSource();
     });
     dataQueue_.sync([] {});  // what the source handed over is done
+}
+
+CaptureSource::Callbacks CameraStreamer::sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live) {
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    CaptureSource::Callbacks callbacks;
+    callbacks.onVideo = [weak, live](const VideoFrame& frame) {
+        if (auto self = weak.lock(); self && *live) self->offerVideo(frame);
+    };
+    callbacks.onAudio = [weak, live](const AudioFrame& audio) {
+        if (auto self = weak.lock(); self && *live) self->offerAudio(audio);
+    };
+    callbacks.onFailure = [weak, live](const std::string& reason) {
+        if (!*live) return;
+        log::error("CameraStreamer", "the capture source stopped: " + reason);
+        if (auto self = weak.lock()) self->postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
+    };
+    return callbacks;
+}
+
+void CameraStreamer::setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
+                               std::shared_ptr<std::atomic<bool>> live) {
+    std::lock_guard lock(sourceLock_);
+    source_ = std::move(source);
+    callbacks_ = std::move(callbacks);
+    sourceLive_ = std::move(live);
+}
+
+int CameraStreamer::captureAngle() const {
+    std::lock_guard lock(sourceLock_);
+    return source_ ? source_->captureAngle() : 0;
+}
+
+bool CameraStreamer::stopSource() {
+    if (!source_) return true;
+    struct Stopping {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool done = false;
+    };
+    auto stopping = std::make_shared<Stopping>();
+    // The source is stopped on a thread of its own, which it keeps should its stop never return.
+    std::thread([source = source_, stopping]() mutable {
+        source->stop();
+        source.reset();  // a source that stopped in time is let go here, by its owner
+        std::lock_guard lock(stopping->lock);
+        stopping->done = true;
+        stopping->changed.notify_all();
+    }).detach();
+    std::unique_lock lock(stopping->lock);
+    if (stopping->changed.wait_for(lock, std::chrono::duration<double>(kSourceStopSeconds),
+                                   [&] { return stopping->done; }))
+        return true;
+    log::error("CameraStreamer", "the capture source did not stop: left behind");
+    sourceLive_->store(false);
+    setSource(nullptr, {}, nullptr);
+    return false;
+}
+
+bool CameraStreamer::restartSource() {
+    // Asked for before the stop: a source stuck in its stop may be stuck for anything else as well.
+    std::unique_ptr<CaptureSource> another = source_->replacement();
+    const int angle = source_->captureAngle();
+    if (stopSource()) return source_->start(callbacks_);
+    if (!another) return false;
+    another->setCaptureAngle(angle);
+    auto live = std::make_shared<std::atomic<bool>>(true);
+    auto callbacks = sourceCallbacks(live);
+    // Kept even when it cannot start yet: the watchdog tries it again.
+    setSource(std::move(another), callbacks, live);
+    return source_->start(callbacks);
 }
 
 void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work) {
@@ -148,15 +212,19 @@ void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work) {
 
 void CameraStreamer::watch(int generation) {
     if (generation != watchGeneration_.load() || !wantsRunning_ || !source_) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
     if (hostTime() - lastFrameAt_.load() > c_.stallSeconds) {
         // Pictures stopped while the camera should run (device gone, driver stuck): start the capture again.
         log::error("CameraStreamer",
                    "no pictures for " + std::to_string(c_.stallSeconds) + " s: restarting the capture");
-        source_->stop();
-        if (source_->start(callbacks_)) ++restarts_;
+        if (restartSource()) {
+            ++restarts_;
+            c_.main->async([weak] {
+                if (auto self = weak.lock(); self && self->onSourceRestarted) self->onSourceRestarted();
+            });
+        }
         lastFrameAt_ = hostTime();
     }
-    std::weak_ptr<CameraStreamer> weak = weak_from_this();
     sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {
         if (auto self = weak.lock()) self->watch(generation);
     });
@@ -260,7 +328,7 @@ void CameraStreamer::handleVideo(const VideoFrame& frame) {
     lastFrameAt_ = hostTime();
 
     const double pts = frame.time;
-    const std::uint8_t rotation = rotationByte(source_ ? source_->captureAngle() : 0);
+    const std::uint8_t rotation = rotationByte(captureAngle());
     const bool stream = c_.encoder->recipients().has_value() && c_.encoder->shouldEncode(pts);
 
     if (photoRequested) {
@@ -349,7 +417,7 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
             postEvent(CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this Mac", {}});
         }
     }
-    options.rotationDegrees = source_ ? source_->captureAngle() : 0;
+    options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
     auto recorder = MovieRecorder::make(options);

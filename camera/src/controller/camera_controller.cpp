@@ -119,6 +119,14 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         if (event.message) self->showMessage(*event.message);
         if (event.item) self->sendGallery(std::nullopt);
     };
+    streamer_->onSourceRestarted = [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        // A device that was stuck or unplugged holds its own settings again: what the remote asked for is applied
+        // anew, and the status shows what the device then holds.
+        self->describeSource();
+        self->applyPicture(self->wantedPicture_);
+    };
     streamer_->onRecordingFailed = [weak] {
         if (auto self = weak.lock()) {
             self->recordingStart_.reset();

@@ -95,15 +95,17 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             [&](const C::StartRecording&) { startRecording(); },
             [&](const C::StopRecording&) { stopRecording(); },
             [&](const C::SetFormat& c) {
+                const CameraStatus before = status_;
                 status_.resolution = c.resolution;
                 status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
                 status_.ntsc = status_.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
-                applyMode();
+                applyMode(before.resolution, before.frameRate, before.ntsc);
             },
             [&](const C::SetFrameRate& c) {
+                const CameraStatus before = status_;
                 status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
                 status_.ntsc = c.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
-                applyMode();
+                applyMode(before.resolution, before.frameRate, before.ntsc);
             },
             [&](const C::SetColorProfile& c) { status_.colorProfile = c.profile; },
             [&](const C::SetStabilization& c) {

@@ -111,28 +111,41 @@ void CameraController::describeSource() {
     });
 }
 
-void CameraController::applyMode() {
+void CameraController::applyMode(const Resolution& before, std::int64_t rateBefore, bool ntscBefore) {
     const SourceMode wanted = sourceModeFor(status_.resolution, status_.frameRate, status_.ntsc);
     rateChosen_ = true;
     streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
-    streamer_->configureSource([weak, main, wanted](CaptureSource& source) {
-        if (!source.setMode(wanted)) log::info("CameraController", "the capture source kept its mode");
+    streamer_->configureSource([weak, main, wanted, before, rateBefore, ntscBefore](CaptureSource& source) {
+        const bool switched = source.setMode(wanted);
+        if (!switched) log::info("CameraController", "the capture source kept its mode");
         auto mode = source.mode();
-        main->async([weak, mode] {
+        main->async([weak, mode, switched, before, rateBefore, ntscBefore] {
             auto self = weak.lock();
-            if (!self || !mode) return;
+            if (!self) return;
+            CameraStatus& s = self->status_;
+            if (!switched) {
+                s.frameRate = rateBefore;
+                s.ntsc = ntscBefore;
+                self->streamer_->setRecordingRate(static_cast<int>(rateBefore), ntscBefore);
+                self->streamer_->postEvent(
+                    CameraEvent{CameraEvent::Kind::info, "The camera can't film in that format", {}});
+            }
             // The size the source gives; the rate stays the recording rate, which the recorder keeps whatever
             // the source delivers.
-            self->status_.resolution = Resolution{mode->width, mode->height};
+            s.resolution = mode ? Resolution{mode->width, mode->height} : before;
             self->publishStatus();
         });
     });
 }
 
 void CameraController::applyPicture() {
-    const PictureSettings wanted = pictureSettingsOf(status_);
+    applyPicture(pictureSettingsOf(status_));
+}
+
+void CameraController::applyPicture(const PictureSettings& wanted) {
+    wantedPicture_ = wanted;
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
     const int generation = ++pictureGeneration_;

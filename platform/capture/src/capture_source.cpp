@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "platform/log.h"
+
 namespace morvane {
 
 int CaptureSource::normalizedAngle(double degrees) {
@@ -37,6 +39,19 @@ std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int 
         if (r < bestR - 1e-9 || (std::abs(r - bestR) <= 1e-9 && m.fps() > best->fps())) best = &m;
     }
     return *best;
+}
+
+bool CaptureSource::restartIn(const SourceMode& next, const SourceMode& previous, bool running,
+                              const Callbacks& callbacks, const std::function<void(const SourceMode&)>& take) {
+    stop();
+    take(next);
+    if (!running || start(callbacks)) return true;
+    // Stopped in a mode it cannot run in, the watchdog would only try it again and again: back to the one it had.
+    log::error("Capture", "the source could not start in " + std::to_string(next.width) + "x" +
+                              std::to_string(next.height) + ": back to the mode it had");
+    take(previous);
+    if (!start(callbacks)) log::error("Capture", "the source could not start again in the mode it had");
+    return false;
 }
 
 void CaptureSource::setCaptureAngle(double degrees) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -91,21 +92,29 @@ void registerDevices() {
 
 }  // namespace
 
-/// One FFmpeg device input read on its own thread: packets are decoded and handed on as frames.
+// A read that waits on its device gives up after this long while opening; a reader asked to stop is waited for
+// this long, then left behind.
+constexpr double kOpenSeconds = 3;
+constexpr double kStopSeconds = 0.5;
+
+/// One FFmpeg device input read on its own thread: packets are decoded and handed on as frames. The thread shares
+/// the reader with its source, so that a thread stuck in its driver can be left behind safely.
 struct DeviceSource::Reader {
     ff::InputFormat input;
     ff::CodecContext decoder;
     int stream = -1;
     bool video = true;
     std::atomic<bool> stopping{false};
+    std::atomic<double> openUntil{0};  ///< while opening: reads give up at this host time
     std::thread thread;
+    // Callbacks run holding `deliveryLock` while `delivering`: once `stop` clears it, nothing more is delivered.
+    std::mutex deliveryLock;
+    bool delivering = true;
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool done = false;  ///< the thread let go of the device
 
-    ~Reader() {
-        stopping = true;
-        if (thread.joinable()) thread.join();
-    }
-
-    static std::unique_ptr<Reader> open(const char* formatName, const std::string& url, AVDictionary* options,
+    static std::shared_ptr<Reader> open(const char* formatName, const std::string& url, AVDictionary* options,
                                         bool video, std::string* error) {
         registerDevices();
         const AVInputFormat* format = av_find_input_format(formatName);
@@ -113,14 +122,19 @@ struct DeviceSource::Reader {
             *error = std::string("no FFmpeg input for ") + formatName;
             return nullptr;
         }
-        auto reader = std::make_unique<Reader>();
+        auto reader = std::make_shared<Reader>();
         AVFormatContext* raw = avformat_alloc_context();
         if (!raw) return nullptr;
-        // A blocked device read gives up once the reader is asked to stop.
+        // A device read gives up once the reader is asked to stop, or when opening takes too long.
         raw->interrupt_callback.callback = [](void* opaque) {
-            return static_cast<Reader*>(opaque)->stopping.load() ? 1 : 0;
+            const auto* r = static_cast<Reader*>(opaque);
+            const double until = r->openUntil.load();
+            return r->stopping.load() || (until > 0 && hostTime() > until) ? 1 : 0;
         };
         raw->interrupt_callback.opaque = reader.get();
+        // A camera read that waits in the driver (VIDIOC_DQBUF) sees no interrupt: read without waiting instead.
+        if (video) raw->flags |= AVFMT_FLAG_NONBLOCK;
+        reader->openUntil = hostTime() + kOpenSeconds;
         int rc = avformat_open_input(&raw, url.c_str(), format, &options);  // frees the context on failure
         std::unique_ptr<AVDictionary, DictionaryDeleter> left(options);
         if (rc < 0) {
@@ -133,6 +147,7 @@ struct DeviceSource::Reader {
             *error = url + ": " + ff::errorText(rc);
             return nullptr;
         }
+        reader->openUntil = 0;
         const AVCodec* codec = nullptr;
         reader->stream = av_find_best_stream(raw, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
         if (reader->stream < 0 || !codec) {
@@ -149,8 +164,25 @@ struct DeviceSource::Reader {
         return reader;
     }
 
-    void run(const Callbacks& callbacks, const CaptureSource* owner) {
-        (void)owner;
+    /// The reader's thread: reads until asked to stop, then lets go of the device.
+    static void start(const std::shared_ptr<Reader>& reader, const Callbacks& callbacks) {
+        reader->thread = std::thread([reader, callbacks] {
+            reader->run(callbacks);
+            reader->decoder.reset();
+            reader->input.reset();
+            std::lock_guard lock(reader->doneLock);
+            reader->done = true;
+            reader->doneChanged.notify_all();
+        });
+    }
+
+    template <class Call>
+    void deliver(Call&& call) {
+        std::lock_guard lock(deliveryLock);
+        if (delivering) call();
+    }
+
+    void run(const Callbacks& callbacks) {
         PictureConverter converter;
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
@@ -161,7 +193,7 @@ struct DeviceSource::Reader {
                 continue;
             }
             if (rc < 0) {
-                if (!stopping && callbacks.onFailure) callbacks.onFailure(ff::errorText(rc));
+                if (!stopping && callbacks.onFailure) deliver([&] { callbacks.onFailure(ff::errorText(rc)); });
                 return;
             }
             const double time = hostTime();
@@ -169,14 +201,14 @@ struct DeviceSource::Reader {
                 while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
                     if (video) {
                         if (auto picture = converter.convert(*frame); picture && callbacks.onVideo) {
-                            callbacks.onVideo(VideoFrame{picture, time});
+                            deliver([&] { callbacks.onVideo(VideoFrame{picture, time}); });
                         }
                     } else if (callbacks.onAudio) {
                         SharedFrame samples = shareFrame(av_frame_alloc());
                         if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
                             const double start =
                                 time - static_cast<double>(frame->nb_samples) / std::max(1, frame->sample_rate);
-                            callbacks.onAudio(AudioFrame{samples, start});
+                            deliver([&] { callbacks.onAudio(AudioFrame{samples, start}); });
                         }
                     }
                     av_frame_unref(frame.get());
@@ -184,6 +216,13 @@ struct DeviceSource::Reader {
             }
             av_packet_unref(packet.get());
         }
+    }
+
+    /// Whether the thread let go of the device by `until` (host time).
+    bool waitDone(double until) {
+        std::unique_lock lock(doneLock);
+        return doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
+                                    [this] { return done; });
     }
 };
 
@@ -196,7 +235,9 @@ DeviceSource::~DeviceSource() {
 bool DeviceSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);
     if (!readers_.empty()) return false;
-    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open.
+    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open. Read
+    // at each start, as the device may have been unplugged and another put in its place.
+    deviceRead_ = false;
     readDevice();
     if (auto nearest =
             closestMode(modes_, settings_.width, settings_.height,
@@ -221,7 +262,7 @@ bool DeviceSource::start(Callbacks callbacks) {
         log::error("Capture", error);
         return false;
     }
-    std::vector<std::unique_ptr<Reader>> readers;
+    std::vector<std::shared_ptr<Reader>> readers;
     readers.push_back(std::move(video));
     if (!settings_.audioDevice.empty()) {
         const auto colon = settings_.audioDevice.find(':');
@@ -238,10 +279,7 @@ bool DeviceSource::start(Callbacks callbacks) {
         }
         readers.push_back(std::move(audio));
     }
-    for (auto& reader : readers) {
-        Reader* r = reader.get();
-        r->thread = std::thread([r, callbacks, this] { r->run(callbacks, this); });
-    }
+    for (auto& reader : readers) Reader::start(reader, callbacks);
     readers_ = std::move(readers);
     callbacks_ = callbacks;
     return true;
@@ -275,20 +313,26 @@ bool DeviceSource::setMode(const SourceMode& wanted) {
     if (!chosen) return false;
     Callbacks callbacks;
     bool running;
+    SourceMode previous;
     {
         std::lock_guard lock(mutex_);
         running = !readers_.empty();
         callbacks = callbacks_;
+        previous = {settings_.width, settings_.height, settings_.framesPerSecond,
+                    std::max(1, settings_.rateDenominator)};
     }
-    stop();
-    {
+    return restartIn(*chosen, previous, running, callbacks, [this](const SourceMode& mode) {
         std::lock_guard lock(mutex_);
-        settings_.width = chosen->width;
-        settings_.height = chosen->height;
-        settings_.framesPerSecond = chosen->rateNumerator;
-        settings_.rateDenominator = chosen->rateDenominator;
-    }
-    return !running || start(std::move(callbacks));
+        settings_.width = mode.width;
+        settings_.height = mode.height;
+        settings_.framesPerSecond = mode.rateNumerator;
+        settings_.rateDenominator = mode.rateDenominator;
+    });
+}
+
+std::unique_ptr<CaptureSource> DeviceSource::replacement() const {
+    std::lock_guard lock(mutex_);
+    return std::make_unique<DeviceSource>(settings_);
 }
 
 SourceCapabilities DeviceSource::capabilities() const {
@@ -300,26 +344,36 @@ SourceCapabilities DeviceSource::capabilities() const {
 PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
     std::lock_guard lock(mutex_);
     readDevice();
-    const V4L2ControlPlan plan = planControls(controls_, wanted);
     const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    for (const auto& [id, value] : plan.values) {
-        v4l2_control control{id, value};
-        if (::ioctl(fd, VIDIOC_S_CTRL, &control) != 0) {
-            log::info("Capture", "the device refused control " + std::to_string(id) + " = " + std::to_string(value));
-        }
-    }
+    if (fd < 0) return held_;  // nothing changed that can be known
+    V4L2FileControls device(fd);
+    held_ = applyControls(controls_, wanted, device);
     ::close(fd);
-    return plan.applied;
+    return held_;
 }
 
 void DeviceSource::stop() {
-    std::vector<std::unique_ptr<Reader>> readers;
+    std::vector<std::shared_ptr<Reader>> readers;
     {
         std::lock_guard lock(mutex_);
         readers = std::move(readers_);
+        readers_.clear();
     }
-    readers.clear();  // each reader stops and joins its thread
+    for (auto& reader : readers) {
+        reader->stopping = true;
+        std::lock_guard lock(reader->deliveryLock);
+        reader->delivering = false;
+    }
+    // A reader stuck in its driver keeps the device until the driver lets go; the next start opens it anew.
+    const double until = hostTime() + kStopSeconds;
+    for (auto& reader : readers) {
+        if (reader->waitDone(until)) {
+            reader->thread.join();
+        } else {
+            log::error("Capture", "a device read did not end: left behind");
+            reader->thread.detach();
+        }
+    }
 }
 
 }  // namespace morvane

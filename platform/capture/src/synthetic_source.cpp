@@ -168,21 +168,26 @@ bool SyntheticSource::setMode(const SourceMode& wanted) {
     if (!size) return false;
     Callbacks callbacks;
     bool running;
+    SourceMode previous;
     {
         std::lock_guard lock(mutex_);
         running = thread_.joinable();
         callbacks = callbacks_;
+        previous = {settings_.width, settings_.height, settings_.rateNumerator, settings_.rateDenominator};
     }
-    stop();
-    {
+    // Any rate at all: it is the source's own clock.
+    const SourceMode next{size->width, size->height, wanted.rateNumerator, wanted.rateDenominator};
+    return restartIn(next, previous, running, callbacks, [this](const SourceMode& mode) {
         std::lock_guard lock(mutex_);
-        settings_.width = size->width;
-        settings_.height = size->height;
-        // Any rate at all: it is the source's own clock.
-        settings_.rateNumerator = wanted.rateNumerator;
-        settings_.rateDenominator = wanted.rateDenominator;
-    }
-    return !running || start(std::move(callbacks));
+        settings_.width = mode.width;
+        settings_.height = mode.height;
+        settings_.rateNumerator = mode.rateNumerator;
+        settings_.rateDenominator = mode.rateDenominator;
+    });
+}
+
+std::unique_ptr<CaptureSource> SyntheticSource::replacement() const {
+    return std::make_unique<SyntheticSource>(settings());
 }
 
 SourceCapabilities SyntheticSource::capabilities() const {

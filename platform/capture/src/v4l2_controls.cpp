@@ -8,6 +8,8 @@
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 
+#include "platform/log.h"
+
 namespace morvane {
 
 namespace {
@@ -34,6 +36,24 @@ std::int32_t snapped(const V4L2Control& c, double value) {
 double maxZoomOf(const V4L2Control& zoom) {
     if (zoom.maximum <= zoom.minimum) return 1;
     return zoom.minimum > 0 ? static_cast<double>(zoom.maximum) / zoom.minimum : kAssumedMaxZoom;
+}
+
+// The settings a control value stands for, the inverse of what the plan sets.
+float isoOfGain(const V4L2Control* gain, std::int32_t value) {
+    if (!gain || gain->maximum <= gain->minimum) return static_cast<float>(kBaseISO);
+    return static_cast<float>(kBaseISO *
+                              std::exp2(kGainStops * (value - gain->minimum) / (gain->maximum - gain->minimum)));
+}
+
+float lensPositionOf(const V4L2Control& focus, std::int32_t value) {
+    return focus.maximum > focus.minimum
+               ? static_cast<float>(focus.maximum - value) / static_cast<float>(focus.maximum - focus.minimum)
+               : 0.0f;
+}
+
+double zoomFactorOf(const V4L2Control& zoom, std::int32_t value) {
+    const double maxZoom = maxZoomOf(zoom);
+    return maxZoom > 1 ? 1 + (maxZoom - 1) * (value - zoom.minimum) / (zoom.maximum - zoom.minimum) : 1;
 }
 
 }  // namespace
@@ -86,8 +106,7 @@ V4L2ControlPlan planControls(const V4L2ControlTable& t, const PictureSettings& w
                 const std::int32_t value =
                     snapped(*gain, gain->minimum + stops / kGainStops * (gain->maximum - gain->minimum));
                 set(V4L2_CID_GAIN, value);
-                applied.iso = static_cast<float>(
-                    kBaseISO * std::exp2(kGainStops * (value - gain->minimum) / (gain->maximum - gain->minimum)));
+                applied.iso = isoOfGain(gain, value);
             }
         } else {
             set(V4L2_CID_EXPOSURE_AUTO, mode->maximum >= V4L2_EXPOSURE_APERTURE_PRIORITY
@@ -119,9 +138,7 @@ V4L2ControlPlan planControls(const V4L2ControlTable& t, const PictureSettings& w
             const double position = std::clamp(*wanted.focus, 0.0f, 1.0f);
             const std::int32_t value = snapped(*focus, focus->maximum - position * (focus->maximum - focus->minimum));
             set(V4L2_CID_FOCUS_ABSOLUTE, value);
-            applied.focus = focus->maximum > focus->minimum ? static_cast<float>(focus->maximum - value) /
-                                                                  static_cast<float>(focus->maximum - focus->minimum)
-                                                            : 0.0f;
+            applied.focus = lensPositionOf(*focus, value);
         } else if (autoFocus) {
             set(V4L2_CID_FOCUS_AUTO, 1);
         }
@@ -133,9 +150,43 @@ V4L2ControlPlan planControls(const V4L2ControlTable& t, const PictureSettings& w
         const double fraction = maxZoom > 1 ? (factor - 1) / (maxZoom - 1) : 0;
         const std::int32_t value = snapped(*zoom, zoom->minimum + fraction * (zoom->maximum - zoom->minimum));
         set(V4L2_CID_ZOOM_ABSOLUTE, value);
-        applied.zoom = maxZoom > 1 ? 1 + (maxZoom - 1) * (value - zoom->minimum) / (zoom->maximum - zoom->minimum) : 1;
+        applied.zoom = zoomFactorOf(*zoom, value);
     }
     return plan;
+}
+
+PictureSettings applyControls(const V4L2ControlTable& t, const PictureSettings& wanted, V4L2ControlDevice& device) {
+    for (const auto& [id, value] : planControls(t, wanted).values) {
+        if (!device.set(id, value)) {
+            // Nothing to retry: the settings read back below show the control as the device kept it.
+            log::info("Capture", "the device refused control " + std::to_string(id) + " = " + std::to_string(value));
+        }
+    }
+    auto held = [&](std::uint32_t id) -> std::optional<std::int32_t> {
+        return find(t, id) ? device.get(id) : std::nullopt;
+    };
+    PictureSettings applied;  // automatic unless the device holds a manual value
+    if (held(V4L2_CID_EXPOSURE_AUTO) == V4L2_EXPOSURE_MANUAL) {
+        if (const auto units = held(V4L2_CID_EXPOSURE_ABSOLUTE)) {
+            applied.shutter = *units / 10000.0;
+            const auto gain = held(V4L2_CID_GAIN);
+            applied.iso = isoOfGain(gain ? find(t, V4L2_CID_GAIN) : nullptr, gain.value_or(0));
+        }
+    }
+    if (find(t, V4L2_CID_WHITE_BALANCE_TEMPERATURE) && held(V4L2_CID_AUTO_WHITE_BALANCE) == 0) {
+        if (const auto kelvin = held(V4L2_CID_WHITE_BALANCE_TEMPERATURE)) applied.kelvin = static_cast<float>(*kelvin);
+    }
+    if (const auto* focus = find(t, V4L2_CID_FOCUS_ABSOLUTE)) {
+        // Without an automatic switch the lens is where it was put, manual only when asked for.
+        const bool manual = find(t, V4L2_CID_FOCUS_AUTO) ? held(V4L2_CID_FOCUS_AUTO) == 0 : wanted.focus.has_value();
+        if (const auto value = held(V4L2_CID_FOCUS_ABSOLUTE); manual && value) {
+            applied.focus = lensPositionOf(*focus, *value);
+        }
+    }
+    if (const auto* zoom = find(t, V4L2_CID_ZOOM_ABSOLUTE)) {
+        if (const auto value = held(V4L2_CID_ZOOM_ABSOLUTE)) applied.zoom = zoomFactorOf(*zoom, *value);
+    }
+    return applied;
 }
 
 namespace {
@@ -209,6 +260,17 @@ std::vector<SourceMode> readV4L2Modes(int fd) {
                             }),
                 modes.end());
     return modes;
+}
+
+bool V4L2FileControls::set(std::uint32_t id, std::int32_t value) {
+    v4l2_control control{id, value};
+    return xioctl(fd_, VIDIOC_S_CTRL, &control) == 0;
+}
+
+std::optional<std::int32_t> V4L2FileControls::get(std::uint32_t id) {
+    v4l2_control control{id, 0};
+    if (xioctl(fd_, VIDIOC_G_CTRL, &control) != 0) return std::nullopt;
+    return control.value;
 }
 
 V4L2ControlTable readV4L2Controls(int fd) {

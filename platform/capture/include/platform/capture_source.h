@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,7 +55,8 @@ struct SourceCapabilities {
 };
 
 /// Where a camera's pictures and sound come from. A source delivers on a thread of its own, one frame at a time
-/// and in capture order, from `start` until `stop` returns.
+/// and in capture order, from `start` until `stop` returns. A capture thread stuck in its device is left behind
+/// by `stop` rather than waited for: it delivers nothing more and frees what it holds once the device lets go.
 class CaptureSource {
 public:
     struct Callbacks {
@@ -70,13 +72,16 @@ public:
     virtual bool start(Callbacks callbacks) = 0;
     /// Stops delivering; no callback runs once it returns. Must not be called from a callback.
     virtual void stop() = 0;
+    /// A new, stopped source of the same pictures in the same mode, to take over from this one should it be stuck
+    /// for good; none when there can be no other.
+    virtual std::unique_ptr<CaptureSource> replacement() const { return nullptr; }
 
     /// The sizes and rates the source can deliver; empty when it cannot tell.
     virtual std::vector<SourceMode> modes() const { return {}; }
     /// The mode it delivers (or will, once started).
     virtual std::optional<SourceMode> mode() const { return std::nullopt; }
     /// Switches to the mode closest to `wanted` (a running source restarts with the same callbacks). False when
-    /// the source cannot switch or restart. Not from a callback.
+    /// the source cannot switch or restart: it keeps, and runs in, the mode it had. Not from a callback.
     virtual bool setMode(const SourceMode& wanted) {
         (void)wanted;
         return false;
@@ -96,6 +101,12 @@ public:
 
     /// The nearest quarter turn of any angle, in degrees 0, 90, 180 or 270; 0 for a non-finite angle.
     static int normalizedAngle(double degrees);
+
+protected:
+    /// For `setMode`: stops, takes the mode `next` with `take`, and starts again with `callbacks` when it was
+    /// `running`. A start that fails takes `previous` back and starts in it; false then.
+    bool restartIn(const SourceMode& next, const SourceMode& previous, bool running, const Callbacks& callbacks,
+                   const std::function<void(const SourceMode&)>& take);
 
 private:
     std::atomic<int> angle_{0};

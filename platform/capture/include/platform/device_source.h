@@ -67,8 +67,10 @@ public:
     bool setMode(const SourceMode& wanted) override;
     /// From the device's controls, read once.
     SourceCapabilities capabilities() const override;
-    /// Sets the device's controls (exposure, gain, white balance, focus, zoom).
+    /// Sets the device's controls (exposure, gain, white balance, focus, zoom) and gives what the device holds
+    /// then; what it held last when it cannot be opened.
     PictureSettings applyPicture(const PictureSettings& wanted) override;
+    std::unique_ptr<CaptureSource> replacement() const override;
 
 private:
     struct Reader;
@@ -76,7 +78,8 @@ private:
 
     Settings settings_;
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<Reader>> readers_;
+    std::vector<std::shared_ptr<Reader>> readers_;
+    PictureSettings held_;
     Callbacks callbacks_;
     mutable bool deviceRead_ = false;
     mutable std::vector<SourceMode> modes_;

@@ -47,6 +47,7 @@ public:
 
     bool start(Callbacks callbacks) override;
     void stop() override;
+    std::unique_ptr<CaptureSource> replacement() const override;
     std::vector<SourceMode> modes() const override;
     std::optional<SourceMode> mode() const override;
     bool setMode(const SourceMode& wanted) override;

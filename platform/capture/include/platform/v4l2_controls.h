@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,32 @@ struct V4L2ControlPlan {
     PictureSettings applied;
 };
 V4L2ControlPlan planControls(const V4L2ControlTable& controls, const PictureSettings& wanted);
+
+/// A device's controls as they are set and read (`VIDIOC_S_CTRL`, `VIDIOC_G_CTRL`).
+class V4L2ControlDevice {
+public:
+    virtual ~V4L2ControlDevice() = default;
+    /// False when the device refuses the value.
+    virtual bool set(std::uint32_t id, std::int32_t value) = 0;
+    /// The value the device holds; none when it cannot be read.
+    virtual std::optional<std::int32_t> get(std::uint32_t id) = 0;
+};
+
+/// Sets the planned values and returns the settings as the device then holds them: a value it refuses leaves what
+/// it had, so that setting shows as it is on the device (automatic where the switch to manual was refused).
+PictureSettings applyControls(const V4L2ControlTable& controls, const PictureSettings& wanted,
+                              V4L2ControlDevice& device);
+
+/// The controls of an open device file.
+class V4L2FileControls final : public V4L2ControlDevice {
+public:
+    explicit V4L2FileControls(int fd) : fd_(fd) {}
+    bool set(std::uint32_t id, std::int32_t value) override;
+    std::optional<std::int32_t> get(std::uint32_t id) override;
+
+private:
+    int fd_;
+};
 
 /// A device's modes (`VIDIOC_ENUM_FMT`, `VIDIOC_ENUM_FRAMESIZES`, `VIDIOC_ENUM_FRAMEINTERVALS`) on an open file;
 /// stepwise ranges are given as the common sizes and rates inside them.

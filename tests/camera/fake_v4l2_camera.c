@@ -1,0 +1,293 @@
+/* A V4L2 camera for tests of the camera program, put in front of the C library with LD_PRELOAD: the device file
+ * named by MORVANE_FAKE_V4L2 opens as a YUYV camera that delivers MORVANE_FAKE_V4L2_FRAMES pictures at 30 per
+ * second, then stalls as a stuck driver does. With MORVANE_FAKE_V4L2_STALL=wait a read waits for ever, or says
+ * "try again" when the file was opened non-blocking; with "hang" every read waits for ever, whatever the file's
+ * mode. Every other file goes to the C library untouched. */
+
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_CAMERAS 8
+#define MAX_BUFFERS 4
+
+struct camera {
+    int fd; /* -1: a free slot */
+    int nonblocking;
+    unsigned width, height;
+    unsigned buffers;
+    int queued[MAX_BUFFERS];
+    int streaming;
+    long delivered;
+    double next;
+};
+
+static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+static struct camera cameras[MAX_CAMERAS] = {{-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}};
+
+static void* next(const char* name) { return dlsym(RTLD_NEXT, name); }
+
+static double now(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+/* Called with the lock held. */
+static struct camera* cameraOf(int fd) {
+    for (int i = 0; i < MAX_CAMERAS; ++i)
+        if (fd >= 0 && cameras[i].fd == fd) return &cameras[i];
+    return NULL;
+}
+
+static int openCamera(const char* path, int flags) {
+    const char* fake = getenv("MORVANE_FAKE_V4L2");
+    if (!fake || !path || strcmp(path, fake) != 0) return -2;
+    int (*realOpen)(const char*, int, ...) = (int (*)(const char*, int, ...))next("open");
+    const int fd = realOpen("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return -1;
+    pthread_mutex_lock(&lock);
+    for (int i = 0; i < MAX_CAMERAS; ++i) {
+        if (cameras[i].fd != -1) continue;
+        memset(&cameras[i], 0, sizeof cameras[i]);
+        cameras[i].fd = fd;
+        cameras[i].nonblocking = (flags & O_NONBLOCK) != 0;
+        cameras[i].width = 640;
+        cameras[i].height = 480;
+        pthread_mutex_unlock(&lock);
+        return fd;
+    }
+    pthread_mutex_unlock(&lock);
+    close(fd);
+    errno = EBUSY;
+    return -1;
+}
+
+static mode_t modeOf(int flags, va_list args) { return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0; }
+
+int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = modeOf(flags, args);
+    va_end(args);
+    const int fd = openCamera(path, flags);
+    if (fd != -2) return fd;
+    return ((int (*)(const char*, int, ...))next("open"))(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = modeOf(flags, args);
+    va_end(args);
+    const int fd = openCamera(path, flags);
+    if (fd != -2) return fd;
+    return ((int (*)(const char*, int, ...))next("open64"))(path, flags, mode);
+}
+
+int close(int fd) {
+    pthread_mutex_lock(&lock);
+    struct camera* camera = cameraOf(fd);
+    if (camera) camera->fd = -1;
+    pthread_mutex_unlock(&lock);
+    return ((int (*)(int))next("close"))(fd);
+}
+
+static void* mapFor(void* address, size_t length, int protection, int flags, int fd, off_t offset, const char* name) {
+    pthread_mutex_lock(&lock);
+    const int ours = cameraOf(fd) != NULL;
+    pthread_mutex_unlock(&lock);
+    void* (*realMap)(void*, size_t, int, int, int, off_t) = (void* (*)(void*, size_t, int, int, int, off_t))next(name);
+    if (ours) return realMap(NULL, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return realMap(address, length, protection, flags, fd, offset);
+}
+
+void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+    return mapFor(address, length, protection, flags, fd, offset, "mmap");
+}
+
+void* mmap64(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+    return mapFor(address, length, protection, flags, fd, offset, "mmap64");
+}
+
+static unsigned frameBytes(const struct camera* c) { return c->width * c->height * 2; }
+
+/* Waits for ever: a driver that never hands back a buffer. */
+static void stuck(void) {
+    for (;;) sleep(60);
+}
+
+static int dequeue(int fd, struct v4l2_buffer* buffer) {
+    const long frames = getenv("MORVANE_FAKE_V4L2_FRAMES") ? atol(getenv("MORVANE_FAKE_V4L2_FRAMES")) : 60;
+    const char* stall = getenv("MORVANE_FAKE_V4L2_STALL");
+    for (;;) {
+        pthread_mutex_lock(&lock);
+        struct camera* c = cameraOf(fd);
+        if (!c || !c->streaming) {
+            pthread_mutex_unlock(&lock);
+            errno = EINVAL;
+            return -1;
+        }
+        const int nonblocking = c->nonblocking;
+        if (c->delivered >= frames) {
+            pthread_mutex_unlock(&lock);
+            if (stall && strcmp(stall, "hang") == 0) stuck();
+            if (nonblocking) {
+                errno = EAGAIN;
+                return -1;
+            }
+            stuck();
+        }
+        int index = -1;
+        for (unsigned i = 0; i < c->buffers; ++i)
+            if (c->queued[i]) index = (int)i;
+        const double wait = c->next - now();
+        if (index >= 0 && wait <= 0) {
+            c->queued[index] = 0;
+            c->delivered++;
+            c->next = (c->next > 0 ? c->next : now()) + 1.0 / 30;
+            memset(buffer, 0, sizeof *buffer);
+            buffer->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            buffer->memory = V4L2_MEMORY_MMAP;
+            buffer->index = (unsigned)index;
+            buffer->bytesused = frameBytes(c);
+            buffer->length = frameBytes(c);
+            buffer->field = V4L2_FIELD_NONE;
+            buffer->sequence = (unsigned)c->delivered;
+            buffer->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
+            gettimeofday(&buffer->timestamp, NULL);
+            pthread_mutex_unlock(&lock);
+            return 0;
+        }
+        pthread_mutex_unlock(&lock);
+        if (nonblocking) {
+            errno = EAGAIN;
+            return -1;
+        }
+        usleep(wait > 0 ? (useconds_t)(wait * 1e6) : 1000);
+    }
+}
+
+static int control(int fd, unsigned long request, void* argument) {
+    pthread_mutex_lock(&lock);
+    struct camera* c = cameraOf(fd);
+    int rc = 0;
+    switch (request) {
+        case VIDIOC_QUERYCAP: {
+            struct v4l2_capability* cap = argument;
+            memset(cap, 0, sizeof *cap);
+            strcpy((char*)cap->driver, "fake");
+            strcpy((char*)cap->card, "Fake camera");
+            cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+            break;
+        }
+        case VIDIOC_G_INPUT:
+            *(int*)argument = 0;
+            break;
+        case VIDIOC_ENUMINPUT: {
+            struct v4l2_input* input = argument;
+            if (input->index != 0) {
+                rc = EINVAL;
+                break;
+            }
+            strcpy((char*)input->name, "Camera");
+            input->type = V4L2_INPUT_TYPE_CAMERA;
+            input->std = 0;
+            break;
+        }
+        case VIDIOC_G_FMT:
+        case VIDIOC_S_FMT:
+        case VIDIOC_TRY_FMT: {
+            struct v4l2_format* format = argument;
+            if (request == VIDIOC_S_FMT && format->fmt.pix.width && format->fmt.pix.height) {
+                c->width = format->fmt.pix.width & ~1u;
+                c->height = format->fmt.pix.height & ~1u;
+            }
+            format->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            format->fmt.pix.width = c->width;
+            format->fmt.pix.height = c->height;
+            format->fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
+            format->fmt.pix.field = V4L2_FIELD_NONE;
+            format->fmt.pix.bytesperline = c->width * 2;
+            format->fmt.pix.sizeimage = frameBytes(c);
+            format->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
+            break;
+        }
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            struct v4l2_streamparm* parm = argument;
+            parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+            parm->parm.capture.timeperframe.numerator = 1;
+            parm->parm.capture.timeperframe.denominator = 30;
+            break;
+        }
+        case VIDIOC_REQBUFS: {
+            struct v4l2_requestbuffers* request = argument;
+            c->buffers = request->count < MAX_BUFFERS ? request->count : MAX_BUFFERS;
+            request->count = c->buffers;
+            memset(c->queued, 0, sizeof c->queued);
+            break;
+        }
+        case VIDIOC_QUERYBUF: {
+            struct v4l2_buffer* buffer = argument;
+            if (buffer->index >= c->buffers) {
+                rc = EINVAL;
+                break;
+            }
+            buffer->length = frameBytes(c);
+            buffer->m.offset = buffer->index * ((frameBytes(c) + 4095u) & ~4095u);
+            buffer->flags = V4L2_BUF_FLAG_MAPPED;
+            break;
+        }
+        case VIDIOC_QBUF: {
+            const struct v4l2_buffer* buffer = argument;
+            if (buffer->index >= c->buffers) {
+                rc = EINVAL;
+                break;
+            }
+            c->queued[buffer->index] = 1;
+            break;
+        }
+        case VIDIOC_STREAMON:
+            c->streaming = 1;
+            break;
+        case VIDIOC_STREAMOFF:
+            c->streaming = 0;
+            memset(c->queued, 0, sizeof c->queued);
+            break;
+        case VIDIOC_DQBUF:
+            pthread_mutex_unlock(&lock);
+            return dequeue(fd, argument);
+        default:  /* no standards, controls or mode lists */
+            rc = EINVAL;
+    }
+    pthread_mutex_unlock(&lock);
+    if (rc) {
+        errno = rc;
+        return -1;
+    }
+    return 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    pthread_mutex_lock(&lock);
+    const int ours = cameraOf(fd) != NULL;
+    pthread_mutex_unlock(&lock);
+    if (ours) return control(fd, request, argument);
+    return ((int (*)(int, unsigned long, ...))next("ioctl"))(fd, request, argument);
+}

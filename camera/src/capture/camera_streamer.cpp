@@ -346,7 +346,8 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     if (recordToDrive) {
         options.destination = c_.drive ? c_.drive->nextRecordingURL() : std::nullopt;
         if (!options.destination) {
-            postEvent(CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this Mac", {}});
+            postEvent(
+                CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this computer", {}});
         }
     }
     options.rotationDegrees = source_ ? source_->captureAngle() : 0;

@@ -46,8 +46,7 @@ QString pairedDeviceLine(const TrustedPeer& peer) {
 QString voiceFooter(const std::optional<std::string>& language) {
     if (!language) {
         return QStringLiteral(
-            "Needs the offline speech model: turn on Dictation in Settings › General › Keyboard, then "
-            "come back.");
+            "Needs the offline speech model: install the pocketsphinx-en-us package, then come back.");
     }
     return QStringLiteral(
                "With Voice on (the speech-bubble button): the shutter word works like the shutter button, "

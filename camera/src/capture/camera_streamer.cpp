@@ -414,7 +414,8 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     if (recordToDrive) {
         options.destination = c_.drive ? c_.drive->nextRecordingURL() : std::nullopt;
         if (!options.destination) {
-            postEvent(CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this Mac", {}});
+            postEvent(
+                CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this computer", {}});
         }
     }
     options.rotationDegrees = captureAngle();

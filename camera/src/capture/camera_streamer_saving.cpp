@@ -73,7 +73,8 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             entry.photoAssetID = c_.photoLibrary->addVideo(source).filename().string();
             kept = source;
         } catch (const std::exception& e) {
-            postEvent(CameraEvent{CameraEvent::Kind::failed, std::string("Couldn't save to Photos: ") + e.what(), {}});
+            postEvent(CameraEvent{
+                CameraEvent::Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: ") + e.what(), {}});
             return;
         }
     }
@@ -174,7 +175,8 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
         assetID = c_.photoLibrary->addPhoto(file).filename().string();
         fs::remove_all(aside, ec);
     } catch (const std::exception& e) {
-        postEvent(CameraEvent{CameraEvent::Kind::failed, std::string("Couldn't save to Photos: ") + e.what(), {}});
+        postEvent(CameraEvent{
+            CameraEvent::Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: ") + e.what(), {}});
         return;
     }
     std::optional<GalleryItem> item;

@@ -499,9 +499,9 @@ void RetouchEditorView::refreshCard() {
                                theme::white(), card_);
             text->setObjectName(QStringLiteral("exportDoneText"));
             layout->addWidget(text, 0, Qt::AlignHCenter);
-            auto* share = new QPushButton(symbolIcon("square.and.arrow.up", theme::white(),
+            auto* share = new QPushButton(symbolIcon("play.fill", theme::white(),
                                                      symbolPixelSize(theme::pointSize(theme::TextStyle::body))),
-                                          tr("Share or Open in\u2026"), card_);
+                                          tr("Open"), card_);
             share->setObjectName(QStringLiteral("shareButton"));
             share->setCursor(Qt::PointingHandCursor);
             share->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));

@@ -101,7 +101,7 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
     exportLine->setSpacing(16);
     if (const auto program = library_.programURL(take_)) {
         auto* share = symbolButton(
-            "square.and.arrow.up", tr("Share"), theme::TextStyle::caption,
+            "play.fill", tr("Open"), theme::TextStyle::caption,
             [this, file = *program] {
                 openWithDesktop(QUrl::fromLocalFile(QString::fromStdString(file.string())), this);
             },

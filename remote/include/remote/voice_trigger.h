@@ -134,10 +134,10 @@ public:
     static std::string heardMessage(const std::string& key, Defaults* defaults = nullptr);
 
     static constexpr const char* offlineModelMessage =
-        "Voice shutter needs the offline speech model: turn on Dictation in Settings › General › Keyboard";
+        "Voice shutter needs the offline speech model: install the pocketsphinx-en-us package";
     static constexpr const char* microphoneMessage = "Couldn't start the microphone";
     static constexpr const char* dictationMessage =
-        "Voice needs Dictation: turn it on in System Settings › Keyboard › Dictation, then try again.";
+        "Voice stopped: the speech model isn't available. Install the pocketsphinx-en-us package, then try again.";
 
 private:
     explicit VoiceTrigger(Environment environment);

@@ -25,6 +25,7 @@ SelectedFeedControls::SelectedFeedControls(std::shared_ptr<MonitorController> co
     connect(controller_.get(), &MonitorController::voiceEnabledChanged, this, &SelectedFeedControls::refresh);
     connect(controller_.get(), &MonitorController::shutterAllCamerasChanged, this, &SelectedFeedControls::refresh);
     connect(controller_.get(), &MonitorController::feedsChanged, this, &SelectedFeedControls::refresh);
+    connect(controller_.get(), &MonitorController::recordingChanged, this, &SelectedFeedControls::refresh);
     connect(controller_.get(), &MonitorController::showHistogramChanged, this, &SelectedFeedControls::refresh);
     refresh();
 }
@@ -46,6 +47,7 @@ CaptureControls::Inputs SelectedFeedControls::inputs() const {
     in.onShutter = [weak] {
         if (auto c = weak.lock()) c->shutterFromControls();
     };
+    if (controller_->recordsTogether(*feed_)) in.shutterStopsRecording = controller_->shutterStopsRecording(*feed_);
     // The all-cameras switch only means something with two or more cameras.
     if (controller_->feeds().size() >= 2) {
         in.shutterAllCameras = BoolBinding{[weak] {

@@ -262,7 +262,8 @@ void CaptureControls::refresh() {
                      theme::font(theme::TextStyle::subheadline, QFont::DemiBold));
     timer_->setEnabled(!busy);
     for (ShutterButton* shutter : {collapsedShutter_, expandedShutter_}) {
-        shutter->setState(status.mode, status.isRecording, status.countdown.has_value());
+        shutter->setState(status.mode, inputs_.shutterStopsRecording.value_or(status.isRecording),
+                          status.countdown.has_value());
     }
     mode_->setSelected(status.mode == CaptureMode::photo ? 0 : 1);
     mode_->setEnabled(!busy);

@@ -60,7 +60,26 @@ void MonitorController::sendFromControls(const CameraCommand& command) {
     if (auto target = selectedFeed()) sendCommand(command, target->id());
 }
 
+bool MonitorController::anyCameraRecording() const {
+    return std::any_of(feeds_.begin(), feeds_.end(),
+                       [](const FeedPtr& f) { return f->status() && f->status()->isRecording; });
+}
+
+bool MonitorController::recordsTogether(const CameraFeed& feed) const {
+    return shutterAllCameras_ && feed.status() && feed.status()->mode == CaptureMode::video;
+}
+
+bool MonitorController::shutterStopsRecording(const CameraFeed& feed) const {
+    if (recordsTogether(feed)) return anyCameraRecording();
+    return feed.status() && feed.status()->isRecording;
+}
+
 void MonitorController::shutterFromControls() {
+    // A toggle on each camera would keep cameras that are out of step out of step.
+    if (auto selected = selectedFeed(); selected && recordsTogether(*selected)) {
+        recordOnEveryCamera();
+        return;
+    }
     for (const auto& feed : feeds_) {
         const auto& status = feed->status();
         if (status && status->mode == CaptureMode::video && !status->isRecording) {
@@ -72,9 +91,7 @@ void MonitorController::shutterFromControls() {
 }
 
 void MonitorController::recordOnEveryCamera() {
-    const bool anyRecording = std::any_of(feeds_.begin(), feeds_.end(),
-                                          [](const FeedPtr& f) { return f->status() && f->status()->isRecording; });
-    if (anyRecording) {
+    if (anyCameraRecording()) {
         send(CameraCommand::StopRecording{});
         return;
     }

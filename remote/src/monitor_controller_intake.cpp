@@ -202,6 +202,7 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
 
     const bool loupeOff = !status.loupe;
     const auto program = status.program;
+    const bool recordingChanged = status.isRecording != (feed.status() && feed.status()->isRecording);
     feed.setStatus(std::move(status));
     if (loupeOff && !feed.live().loupe().isNull()) feed.live().setLoupe(QImage());
 
@@ -211,6 +212,7 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
     setDeckCopiesArriving(static_cast<int>(std::min<std::int64_t>(arriving, 1'000'000'000)));
 
     noteProgramCut(program, peer);
+    if (recordingChanged) emit this->recordingChanged();
 }
 
 void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {

@@ -5,6 +5,7 @@
 #include "camera_panels/capture_controls.h"
 #include "camera_panels/labeled_control.h"
 #include "camera_panels/panel_controls.h"
+#include "camera_panels/shutter_button.h"
 #include "protocol/message_codec.h"
 #include "screen_fixture.h"
 
@@ -62,6 +63,36 @@ TEST_F(CameraPanelsHookup, ControlBarAppearsWithTheFirstStatusAndSendsThroughThe
     EXPECT_TRUE(controller().shutterAllCameras());
     controls->timerButton()->click();
     EXPECT_EQ(link->commandNamesTo(peer(2)), std::vector<std::string>{"setTimer"});
+}
+
+TEST_F(CameraPanelsHookup, WithAllOnTheShutterShowsAndDoesWhatTheCamerasTogetherNeed) {
+    make().show();
+    connect({{1, "A"}, {2, "B"}});
+    controller().setSelectedID(peer(1));
+    CameraStatus idle;
+    idle.mode = CaptureMode::video;
+    CameraStatus recording = idle;
+    recording.isRecording = true;
+    status(1, idle);
+    status(2, idle);
+    auto* controls = screen->findChild<CaptureControls*>();
+    ASSERT_NE(controls, nullptr);
+    auto* shutter = controls->shutterButton();
+    EXPECT_EQ(shutter->accessibleName(), "Record");
+
+    // A take started on the other camera alone: with All on, the selected camera's shutter stops it.
+    status(2, recording);
+    EXPECT_EQ(shutter->accessibleName(), "Record");
+    controller().setShutterAllCameras(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shutter->accessibleName(), "Stop recording");
+    link->clearSent();
+    shutter->click();
+    EXPECT_EQ(link->commandNamesTo(peer(1)), std::vector<std::string>{"stopRecording"});
+    EXPECT_EQ(link->commandNamesTo(peer(2)), std::vector<std::string>{"stopRecording"});
+
+    status(2, idle);
+    EXPECT_EQ(shutter->accessibleName(), "Record");
 }
 
 TEST_F(CameraPanelsHookup, ControlBarIsCollapsedInASmallWindowUntilThePersonChooses) {

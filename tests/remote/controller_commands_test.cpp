@@ -304,6 +304,77 @@ TEST_F(CommandsTest, RecordOnEveryCamera) {
     EXPECT_EQ(commandNames(2), std::vector<std::string>{"stopRecording"});
 }
 
+TEST_F(CommandsTest, WithAllOnTheShutterBringsCamerasOutOfStepIntoStep) {
+    struct Case {
+        const char* name;
+        bool all;
+        CaptureMode selectedMode;
+        std::vector<bool> recording;  // cameras 1, 2, 3; camera 2 is selected
+        bool stops;                   // what the shutter shows
+        std::vector<std::vector<std::string>> sent;
+    };
+    const std::vector<Case> cases = {
+        {"one camera recording: every one stops",
+         true,
+         CaptureMode::video,
+         {true, false, false},
+         true,
+         {{"stopRecording"}, {"stopRecording"}, {"stopRecording"}}},
+        {"the selected camera alone records: every one stops",
+         true,
+         CaptureMode::video,
+         {false, true, false},
+         true,
+         {{"stopRecording"}, {"stopRecording"}, {"stopRecording"}}},
+        {"none recording: every one starts",
+         true,
+         CaptureMode::video,
+         {false, false, false},
+         false,
+         {{"startRecording"}, {"startRecording"}, {"startRecording"}}},
+        {"photos: a shot on every camera",
+         true,
+         CaptureMode::photo,
+         {true, false, false},
+         false,
+         {{"shutter"}, {"shutter"}, {"shutter"}}},
+        {"All off: the selected camera's own toggle",
+         false,
+         CaptureMode::video,
+         {true, false, false},
+         false,
+         {{}, {"shutter"}, {}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller.reset();
+        link = std::make_shared<ScriptedLink>();
+        registered.clear();
+        make();
+        connect({{1, "A"}, {2, "B"}, {3, "C"}});
+        for (int n = 1; n <= 3; ++n) {
+            auto s = videoStatus(c.recording[static_cast<std::size_t>(n - 1)]);
+            if (n == 2) s.mode = c.selectedMode;
+            status(n, s);
+        }
+        controller->setSelectedID(peer(2));
+        controller->setShutterAllCameras(c.all);
+        EXPECT_EQ(controller->shutterStopsRecording(*controller->feed(peer(2))), c.stops);
+        link->clearSent();
+        controller->shutterFromControls();
+        for (int n = 1; n <= 3; ++n) EXPECT_EQ(commandNames(n), c.sent[static_cast<std::size_t>(n - 1)]) << n;
+    }
+
+    // The shutter follows every camera, not only the selected one.
+    controller->setShutterAllCameras(true);
+    int changes = 0;
+    QObject::connect(controller.get(), &MonitorController::recordingChanged, [&] { ++changes; });
+    status(3, videoStatus(true));
+    status(3, videoStatus(true));
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(controller->shutterStopsRecording(*controller->feed(peer(2))));
+}
+
 TEST_F(CommandsTest, ShutterInDeckModePutsACameraOnAirFirst) {
     make();
     controller->setDeckMode(true);
@@ -313,8 +384,9 @@ TEST_F(CommandsTest, ShutterInDeckModePutsACameraOnAirFirst) {
     link->clearSent();
     controller->shutterFromControls();
     EXPECT_EQ(controller->programID(), peer(1));
-    EXPECT_EQ(commandNames(1), (std::vector<std::string>{"programCut", "shutter"}));
-    EXPECT_EQ(commandNames(2), (std::vector<std::string>{"programCut", "shutter"}));
+    // Deck mode switches "All" on: the video cameras start together.
+    EXPECT_EQ(commandNames(1), (std::vector<std::string>{"programCut", "startRecording"}));
+    EXPECT_EQ(commandNames(2), (std::vector<std::string>{"programCut", "startRecording"}));
 
     // The camera on air left: the next shutter puts another one on air.
     connect({{2, "B"}});

@@ -51,6 +51,8 @@ public:
         std::function<void()> toggleVoice;
         /// Replaces the panel's own `shutter` command when given.
         std::function<void()> onShutter;
+        /// Whether `onShutter` stops recording, when it acts on more than this camera; else the status says.
+        std::optional<bool> shutterStopsRecording;
         /// The all-cameras switch; the All control is hidden without it.
         std::optional<BoolBinding> shutterAllCameras;
         /// Adds a marker; the Mark control is hidden without it.

@@ -239,6 +239,13 @@ public:
     static bool isBroadcastCommand(const CameraCommand& command);
     void shutterFromControls();
     void recordOnEveryCamera();
+    /// True while some camera with a status records.
+    bool anyCameraRecording() const;
+    /// With "All" on and `feed`'s camera in video mode, the shutter of its controls starts and stops every camera
+    /// together, as "Record on every camera" does.
+    bool recordsTogether(const CameraFeed& feed) const;
+    /// What the shutter of `feed`'s controls does when pressed (and so shows): stop recording, or start or shoot.
+    bool shutterStopsRecording(const CameraFeed& feed) const;
     void ensureOnAir();
     void putOnAir(const CameraFeed& feed);
     void putOnAirByIndex(int number);
@@ -290,6 +297,8 @@ signals:
     void deckCopiesArrivingChanged();
     void collectsTakesAutomaticallyChanged();
     void showHistogramChanged();
+    /// Some camera started or stopped recording.
+    void recordingChanged();
 
 private:
     struct IncomingTable;

@@ -105,21 +105,27 @@ struct Take {
     std::string probedRate;
 };
 
-class Recording : public ::testing::TestWithParam<Take> {};
-
-TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
-    const Take take = GetParam();
-    test::TempDir dir;
+// A small H.264 take with sound at `rate`, written to `movie`.
+MovieRecorder::Options smallTake(const std::filesystem::path& movie, int rate) {
     MovieRecorder::Options options;
     options.video.codec = MovieVideoSettings::Codec::h264;
     options.video.width = 320;
     options.video.height = 180;
     options.video.averageBitRate = 1'000'000;
-    options.video.expectedFrameRate = take.rate;
+    options.video.expectedFrameRate = rate;
     options.audio = MovieAudioSettings{};
-    options.frameRate = take.rate;
+    options.frameRate = rate;
+    options.destination = movie;
+    return options;
+}
+
+class Recording : public ::testing::TestWithParam<Take> {};
+
+TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
+    const Take take = GetParam();
+    test::TempDir dir;
+    MovieRecorder::Options options = smallTake(dir / "take.mov", take.rate);
     options.ntsc = take.ntsc;
-    options.destination = dir / "take.mov";
     options.rotationDegrees = 90;
     options.startFrame = [&](double) { return take.startFrame; };
     options.queueLimit = 1000;  // frames arrive all at once here, not at their rate
@@ -225,15 +231,7 @@ double rms(const std::vector<float>& samples, Span span) {
 TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     const Capture capture = GetParam();
     test::TempDir dir;
-    MovieRecorder::Options options;
-    options.video.codec = MovieVideoSettings::Codec::h264;
-    options.video.width = 320;
-    options.video.height = 180;
-    options.video.averageBitRate = 500'000;
-    options.video.expectedFrameRate = 30;
-    options.audio = MovieAudioSettings{};
-    options.frameRate = 30;
-    options.destination = dir / "take.mov";
+    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
     options.startFrame = [](double) { return 0; };
     options.queueLimit = 2000;  // everything is handed over at once here
     auto recorder = MovieRecorder::make(options);

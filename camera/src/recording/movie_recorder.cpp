@@ -185,14 +185,22 @@ struct MovieRecorder::Writer {
     /// The end of the sound placed so far, in samples from the start of the movie.
     std::int64_t soundPlaced() const { return audioNextPts + av_audio_fifo_size(fifo.get()); }
 
+    /// Room for `samples` of sound in the sound encoder's format; none when it cannot be had.
+    ff::Frame soundFrame(int samples) const {
+        ff::Frame frame = ff::makeFrame();
+        if (!frame) return frame;
+        frame->format = audio->sample_fmt;
+        frame->sample_rate = audio->sample_rate;
+        av_channel_layout_copy(&frame->ch_layout, &audio->ch_layout);
+        frame->nb_samples = samples;
+        if (av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
+        return frame;
+    }
+
     void placeSilence(std::int64_t samples) {
         const int block = 4096;
-        ff::Frame silence = ff::makeFrame();
-        silence->format = audio->sample_fmt;
-        silence->sample_rate = audio->sample_rate;
-        av_channel_layout_copy(&silence->ch_layout, &audio->ch_layout);
-        silence->nb_samples = block;
-        if (av_frame_get_buffer(silence.get(), 0) < 0) return;
+        ff::Frame silence = soundFrame(block);
+        if (!silence) return;
         av_samples_set_silence(silence->data, 0, block, audio->ch_layout.nb_channels, audio->sample_fmt);
         while (samples > 0 && !failed) {
             const int n = static_cast<int>(std::min<std::int64_t>(samples, block));
@@ -229,12 +237,8 @@ struct MovieRecorder::Writer {
         if (offset > soundSlack()) placeSilence(offset);
         const int capacity = swr_get_out_samples(swr.get(), in.nb_samples);
         if (capacity <= 0) return;
-        ff::Frame out = ff::makeFrame();
-        out->format = audio->sample_fmt;
-        out->sample_rate = audio->sample_rate;
-        av_channel_layout_copy(&out->ch_layout, &audio->ch_layout);
-        out->nb_samples = capacity;
-        if (av_frame_get_buffer(out.get(), 0) < 0) return;
+        ff::Frame out = soundFrame(capacity);
+        if (!out) return;
         const int got = swr_convert(swr.get(), out->data, capacity, const_cast<const std::uint8_t**>(in.extended_data),
                                     in.nb_samples);
         const int skip = offset < -soundSlack() ? static_cast<int>(std::min<std::int64_t>(got, -offset)) : 0;
@@ -256,13 +260,9 @@ struct MovieRecorder::Writer {
             const int n = static_cast<int>(std::min<std::int64_t>(
                 {frameSize, av_audio_fifo_size(fifo.get()), flush ? end - audioNextPts : frameSize}));
             if (n <= 0) break;
-            ff::Frame chunk = ff::makeFrame();
-            chunk->format = audio->sample_fmt;
-            chunk->sample_rate = audio->sample_rate;
-            av_channel_layout_copy(&chunk->ch_layout, &audio->ch_layout);
             // Only the very last chunk may be short, and then the sound ends exactly where it should.
-            chunk->nb_samples = n;
-            if (av_frame_get_buffer(chunk.get(), 0) < 0) return;
+            ff::Frame chunk = soundFrame(n);
+            if (!chunk) return;
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(chunk->data), n);
             chunk->pts = audioNextPts;
             audioNextPts += n;
@@ -291,9 +291,10 @@ struct MovieRecorder::Writer {
         writePacket(video.get(), videoStream, nullptr);
         if (audio && !failed) {
             // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped.
-            const auto end = av_rescale_q(lastVideoPts + 1, av_inv_q(frameRate), AVRational{1, audio->sample_rate});
-            if (soundPlaced() < end) placeSilence(end - soundPlaced());
-            drainAudio(true, end);
+            const auto soundEnd =
+                av_rescale_q(lastVideoPts + 1, av_inv_q(frameRate), AVRational{1, audio->sample_rate});
+            if (soundPlaced() < soundEnd) placeSilence(soundEnd - soundPlaced());
+            drainAudio(true, soundEnd);
             writePacket(audio.get(), audioStream, nullptr);
         }
         const bool trailer = av_write_trailer(output.get()) == 0;

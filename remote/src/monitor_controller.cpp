@@ -49,9 +49,14 @@ MonitorController::Environment completed(MonitorController::Environment env) {
     }
     if (!env.makeLink) {
         auto main = env.mainExecutor;
-        env.makeLink = [main](int maxCameras) -> std::shared_ptr<CameraLink> {
+        // Captures arrive on the disk they are filed to, rather than on a temporary disk (often in memory) that a
+        // long take does not fit on.
+        const auto arriving =
+            (env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared()).defaultFolder() / ".incoming";
+        env.makeLink = [main, arriving](int maxCameras) -> std::shared_ptr<CameraLink> {
             PeerSession::Options options;
             options.mainExecutor = main;
+            options.temporaryFolder = arriving;
             return PeerSessionLink::makeMonitor(maxCameras, std::move(options));
         };
     }

@@ -51,7 +51,8 @@ struct MonitorEnvironment {
     RetouchLibrary* retouchLibrary = nullptr;
     /// Where a received file goes when it cannot be filed; default: "Unfiled captures" in the data folder.
     std::filesystem::path fallbackFolder;
-    /// Makes the monitor-role link (maxCameras).
+    /// Makes the monitor-role link (maxCameras); default: one that receives files in ".incoming" inside the shoot
+    /// folder.
     std::function<std::shared_ptr<CameraLink>(int)> makeLink;
     std::function<std::shared_ptr<USBHub>()> makeUSBHub;
     std::function<std::shared_ptr<VideoReceiver>()> makeReceiver;

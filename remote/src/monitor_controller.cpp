@@ -113,6 +113,7 @@ MonitorController::MonitorController(int maxCameras, bool sharedLink, std::funct
 }
 
 MonitorController::~MonitorController() {
+    keptQueue_.reset();
     if (statsTimer_) statsTimer_->store(false);
     // The listener's microphone thread must end here, not later from inside its own work.
     if (voice_) voice_->stop();
@@ -257,7 +258,22 @@ void MonitorController::start() {
     if (statsTimer_) statsTimer_->store(false);
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleStatsTick(statsTimer_);
+    if (importsFiles()) {
+        fileKeptCaptures();
+        scheduleKeptFiling(statsTimer_);
+    }
     started_ = true;
+}
+
+void MonitorController::scheduleKeptFiling(std::shared_ptr<std::atomic<bool>> alive) {
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    env_.mainExecutor->asyncAfter(keptFilingInterval, [weak, alive] {
+        if (!alive->load()) return;
+        auto self = weak.lock();
+        if (!self) return;
+        self->fileKeptCaptures();
+        self->scheduleKeptFiling(alive);
+    });
 }
 
 void MonitorController::scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive) {

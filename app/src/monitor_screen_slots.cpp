@@ -102,9 +102,12 @@ QWidget* MonitorScreen::makeGalleryView(const FeedPtr& feed) {
     return view;
 }
 
-/// The settings sheet: SettingsView(), which closes itself through its dismiss action (the sheet's close).
+/// The settings sheet: SettingsView(), which closes itself through its dismiss action (the sheet's close), and
+/// opens the controller's folder of unfiled captures.
 QWidget* MonitorScreen::makeSettingsView() {
-    auto* view = new SettingsView;
+    SettingsView::Environment environment;
+    environment.unfiledFolder = controller_->environment().fallbackFolder;
+    auto* view = new SettingsView(std::move(environment));
     connect(view, &SettingsView::dismissRequested, this, [this] { setShowSettings(false); });
     return view;
 }

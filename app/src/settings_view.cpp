@@ -360,6 +360,11 @@ QWidget* SettingsView::buildForm() {
     importCard->addRow(choose);
     importCard->addRow(useDefault_);
     importCard->addRow(open);
+    if (!env_.unfiledFolder.empty()) {
+        openUnfiled_ = linkRow(QStringLiteral("Open Unfiled Captures"), "folder", importCard);
+        connect(openUnfiled_, &QPushButton::clicked, this, &SettingsView::openUnfiledFolder);
+        importCard->addRow(openUnfiled_);
+    }
     column->addWidget(importCard);
     column->addWidget(sectionFooter(
         QStringLiteral("Captures arrive at full quality in a folder per day, named by take, e.g. “Take 03 – 14.03.22 – "
@@ -510,6 +515,13 @@ void SettingsView::useDefaultFolder() {
 
 void SettingsView::openFolder() {
     env_.openURL(QUrl::fromLocalFile(QString::fromStdString(shootLibrary().defaultFolder().string())));
+}
+
+void SettingsView::openUnfiledFolder() {
+    if (env_.unfiledFolder.empty()) return;
+    std::error_code ec;
+    fs::create_directories(env_.unfiledFolder, ec);  // a file browser cannot open a folder not made yet
+    env_.openURL(QUrl::fromLocalFile(QString::fromStdString(env_.unfiledFolder.string())));
 }
 
 }  // namespace morvane

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -32,6 +33,23 @@ std::string hex(const Bytes& bytes) {
         out += digits[b & 15];
     }
     return out;
+}
+
+// Files an earlier run was still receiving when it ended: in a lasting folder they would fill its disk.
+void removeUnfinished(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.starts_with("incoming-") && name.ends_with(".part") && it->is_regular_file(ignored))
+            std::filesystem::remove(it->path(), ignored);
+    }
+}
+
+std::string gigabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    return text;
 }
 
 }  // namespace
@@ -69,6 +87,7 @@ IncomingFiles::IncomingFiles(std::filesystem::path folder, const Taker& taker)
         std::filesystem::create_directories(folder_, ec);
         std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
                                      ec);
+        removeUnfinished(folder_);
     }
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-resource");
     queue_->async(runAsFileWork);
@@ -127,6 +146,11 @@ std::optional<std::string> IncomingFiles::receive(const From& from, Kind kind, B
             if (link.files.size() >= maxIncomingFiles || ec || space.available < start->size) {
                 answer(from, start->id, FileStatus::refused);
                 discard(link, start->id);
+                // The sender tries again later; until then someone has to make room.
+                if (!ec && space.available < start->size && onNoRoom_) {
+                    onNoRoom_("No room for a " + gigabytes(start->size) + " file from " + from.name + ": " +
+                              gigabytes(space.available) + " free on the disk of " + folder_.string());
+                }
                 return std::nullopt;
             }
             auto sink = std::make_shared<Sink>();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,14 +51,18 @@ public:
     /// Takes a whole file (moving it away) before it is deleted.
     using Taker = Callback<const std::filesystem::path&, const std::string&, const PeerId&>;
 
-    /// `folder`: where files are written until they are taken; empty: a new private folder under the system's
-    /// temporary folder, deleted with this. `taker` is called only while the owner lives.
+    /// `folder`: where files are written until they are taken (what an earlier run left there unfinished is removed);
+    /// empty: a new private folder under the system's temporary folder, deleted with this. `taker` is called only
+    /// while the owner lives.
     IncomingFiles(std::filesystem::path folder, const Taker& taker);
     ~IncomingFiles();
     IncomingFiles(const IncomingFiles&) = delete;
     IncomingFiles& operator=(const IncomingFiles&) = delete;
     /// Blocks queued for the files do nothing once the session that owns this is gone.
     void setOwner(std::weak_ptr<void> owner) { owner_ = std::move(owner); }
+    /// Told, on the session's queue, what to show when a file is refused because its folder's disk has too little
+    /// free space for it.
+    void setOnNoRoom(std::function<void(const std::string&)> onNoRoom) { onNoRoom_ = std::move(onNoRoom); }
 
     /// On the session's queue: file start, chunk, end or cancel of a ready link. A protocol fault comes back as its
     /// text (the link is then to be closed); `hold` is let go once the chunk's data is written.
@@ -99,6 +104,7 @@ private:
     bool ownsFolder_ = false;
     const Taker& taker_;
     std::weak_ptr<void> owner_;
+    std::function<void(const std::string&)> onNoRoom_;
     std::unique_ptr<DispatchQueue> queue_;
     std::map<std::uint64_t, OfLink> links_;
 };

@@ -902,6 +902,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
     state_->incoming = std::make_unique<IncomingFiles>(state_->options.temporaryFolder, onResource);
+    state_->incoming->setOnNoRoom([state = state_.get()](const std::string& text) { state->issue(text); });
 }
 
 PeerSession::~PeerSession() {

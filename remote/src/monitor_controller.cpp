@@ -49,9 +49,14 @@ MonitorController::Environment completed(MonitorController::Environment env) {
     }
     if (!env.makeLink) {
         auto main = env.mainExecutor;
-        env.makeLink = [main](int maxCameras) -> std::shared_ptr<CameraLink> {
+        // Captures arrive on the disk they are filed to, rather than on a temporary disk (often in memory) that a
+        // long take does not fit on.
+        const auto arriving =
+            (env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared()).defaultFolder() / ".incoming";
+        env.makeLink = [main, arriving](int maxCameras) -> std::shared_ptr<CameraLink> {
             PeerSession::Options options;
             options.mainExecutor = main;
+            options.temporaryFolder = arriving;
             return PeerSessionLink::makeMonitor(maxCameras, std::move(options));
         };
     }
@@ -108,6 +113,7 @@ MonitorController::MonitorController(int maxCameras, bool sharedLink, std::funct
 }
 
 MonitorController::~MonitorController() {
+    keptQueue_.reset();
     if (statsTimer_) statsTimer_->store(false);
     // The listener's microphone thread must end here, not later from inside its own work.
     if (voice_) voice_->stop();
@@ -252,7 +258,22 @@ void MonitorController::start() {
     if (statsTimer_) statsTimer_->store(false);
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleStatsTick(statsTimer_);
+    if (importsFiles()) {
+        fileKeptCaptures();
+        scheduleKeptFiling(statsTimer_);
+    }
     started_ = true;
+}
+
+void MonitorController::scheduleKeptFiling(std::shared_ptr<std::atomic<bool>> alive) {
+    std::weak_ptr<MonitorController> weak = weak_from_this();
+    env_.mainExecutor->asyncAfter(keptFilingInterval, [weak, alive] {
+        if (!alive->load()) return;
+        auto self = weak.lock();
+        if (!self) return;
+        self->fileKeptCaptures();
+        self->scheduleKeptFiling(alive);
+    });
 }
 
 void MonitorController::scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive) {

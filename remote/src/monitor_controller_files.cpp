@@ -4,11 +4,14 @@
 
 #include <QVariant>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
 #include "deck/retouch_library.h"
 #include "monitor_controller_tables.h"
+#include "platform/atomic_file.h"
+#include "platform/file_contents.h"
 #include "platform/file_moves.h"
 #include "platform/log.h"
 #include "remote/monitor_controller.h"
@@ -28,11 +31,17 @@ std::string transferKey(const std::string& name) {
     return name;
 }
 
+// A kept capture's description lies beside it, hidden: kept names never begin with a dot.
+std::filesystem::path descriptionOf(const std::filesystem::path& kept) {
+    return kept.parent_path() / ("." + kept.filename().string() + ".json");
+}
+
 // Keeps a file that could not be filed, under one clean name inside the
 // fallback folder, before its owner deletes it. Nothing a camera sent decides
-// where it goes beyond that name. False when it could not be kept: the sender
+// where it goes beyond that name. None when it could not be kept: the sender
 // must then keep its copy.
-bool keepInFallback(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info) {
+std::optional<std::filesystem::path> keepInFallback(const std::filesystem::path& folder,
+                                                    const std::filesystem::path& file, const TransferInfo& info) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     const auto idText = info.id.uuidString();
@@ -40,9 +49,20 @@ bool keepInFallback(const std::filesystem::path& folder, const std::filesystem::
     const auto base = ShootLibrary::cleanFileName(stem, idText);
     const auto extension = ShootLibrary::fileExtension(info.fileName, info.isVideo);
     // The sender forgets its copy once answered: the kept file must last.
-    if (placeFileUnderFreeName(file, folder, base, "." + extension, error, {.forUser = true})) return true;
+    if (auto kept = placeFileUnderFreeName(file, folder, base, "." + extension, error, {.forUser = true})) return kept;
     log::error(logComponent, "couldn't keep a received file in " + folder.string() + ": " + error.message());
-    return false;
+    return std::nullopt;
+}
+
+// Keeps a capture for the shoot library with what it needs to be filed later: its description and camera.
+bool keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info,
+                 const std::string& camera) {
+    const auto kept = keepInFallback(folder, file, info);
+    if (!kept) return false;
+    Json description{{"camera", camera}, {"info", info}};
+    if (!writeFileAtomically(descriptionOf(*kept), description.dump()))
+        log::error(logComponent, "couldn't keep the description of " + kept->string());
+    return true;
 }
 
 // Neither filed nor kept: the file is answered as not received, so that the
@@ -62,22 +82,88 @@ TransferInfo provisionalInfo(const std::string& name, Date now) {
     return info;
 }
 
+// The message for a capture that could not be filed: where it waits, when it was kept.
+std::string notFiledText(const MonitorController::Environment& environment, const std::string& camera, bool kept) {
+    std::string text = "Couldn't save a file from " + camera;
+    if (kept) text += ": kept in " + environment.fallbackFolder.string() + " until the shoot folder takes it";
+    return text;
+}
+
 // Files a capture in the shoot library, or keeps it aside when that fails, and
-// hands the outcome's text to `show`.
-void fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
+// hands the outcome's text to `show`. True when it was filed.
+bool fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
                  const TransferInfo& info, const std::string& camera, const std::function<void(std::string)>& show) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
         const auto filed = library.importFile(file, info, camera);
         show("Saved " + filed.filename().string());
+        return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
-        show("Couldn't save a file from " + camera);
-        if (!keepInFallback(environment.fallbackFolder, file, info)) throwNotKept(camera);
+        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        show(notFiledText(environment, camera, kept));
+        if (!kept) throwNotKept(camera);
+        return false;
+    }
+}
+
+// The captures kept with their descriptions, oldest first.
+std::vector<std::filesystem::path> keptCaptures(const std::filesystem::path& folder) {
+    std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= 6 || name[0] != '.' || name[1] == '.' || !name.ends_with(".json")) continue;
+        const auto kept = folder / name.substr(1, name.size() - 6);
+        std::error_code ignored;
+        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(kept, ignored))) {
+            std::filesystem::remove(it->path(), ignored);  // filed by a run that ended before it removed this
+            continue;
+        }
+        found.emplace_back(std::filesystem::last_write_time(it->path(), ignored), kept);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::filesystem::path> kept;
+    for (auto& [time, path] : found) kept.push_back(std::move(path));
+    return kept;
+}
+
+// A description this program wrote; none when it cannot be read.
+std::optional<std::pair<TransferInfo, std::string>> readDescription(const std::filesystem::path& file) {
+    // A day's cuts fit many times over.
+    const auto text = readFileContents(file, 64u << 20);
+    if (!text) return std::nullopt;
+    try {
+        const Json json = Json::parse(*text);
+        return std::pair{json.at("info").get<TransferInfo>(), json.at("camera").get<std::string>()};
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
 }
 
 }  // namespace
+
+void MonitorController::fileKeptCaptures() {
+    if (keptFilingQueued_->exchange(true)) return;
+    keptQueue_->async([weak = weak_from_this(), env = env_, queued = keptFilingQueued_] {
+        queued->store(false);
+        auto& library = env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared();
+        for (const auto& kept : keptCaptures(env.fallbackFolder)) {
+            const auto description = readDescription(descriptionOf(kept));
+            if (!description) continue;
+            try {
+                const auto filed = library.importFile(kept, description->first, description->second);
+                std::error_code ignored;
+                std::filesystem::remove(descriptionOf(kept), ignored);
+                showMessageLater(weak, env, "Saved " + filed.filename().string());
+            } catch (const std::exception& error) {
+                // The shoot folder still takes nothing: the rest wait for the next try.
+                log::info(logComponent, std::string("kept captures wait: ") + error.what());
+                return;
+            }
+        }
+    });
+}
 
 std::optional<MonitorController::IncomingFile> MonitorController::takeIncoming(const std::string& key) {
     std::lock_guard lock(receiversLock_);
@@ -99,7 +185,9 @@ void MonitorController::receiveShootFile(const std::filesystem::path& file, cons
             camera = known != cameraNames_.end() ? known->second : "Camera";
         }
     }
-    fileCapture(env_, file, info, camera, [this](std::string text) { showMessageLater(std::move(text)); });
+    // A capture filed says the shoot folder takes captures again: the ones kept aside follow it.
+    if (fileCapture(env_, file, info, camera, [this](std::string text) { showMessageLater(std::move(text)); }))
+        fileKeptCaptures();
 }
 
 void MonitorController::receiveShootFile(const Environment& environment, const std::filesystem::path& file,
@@ -140,9 +228,12 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
         showMessageLater(controller, environment, "Saved " + filed.filename().string() + " (USB)");
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
-        showMessageLater(controller, environment, "Couldn't save a file from " + camera);
-        if (!keepInFallback(environment.fallbackFolder, file, info)) throwNotKept(camera);
+        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        showMessageLater(controller, environment, notFiledText(environment, camera, kept));
+        if (!kept) throwNotKept(camera);
+        return;
     }
+    if (auto self = controller.lock()) self->fileKeptCaptures();
 }
 
 void MonitorController::handleDeckEditExported(const QVariant& object) {

@@ -158,5 +158,20 @@ TEST_F(Settings, TheShootFolderIsChosenResetAndOpened) {
     EXPECT_FALSE(defaults.boolValue("importsFiles", true));
 }
 
+// Captures that could not be filed wait in a folder of the application's data: the settings open it, made if need be.
+TEST_F(Settings, TheUnfiledCapturesAreOpened) {
+    auto env = environment();
+    env.unfiledFolder = dir / "data" / "Unfiled captures";
+    SettingsView view(env);
+    view.resize(560, 900);
+    view.show();
+    ASSERT_TRUE(view.unfiledFolderButton());
+    EXPECT_TRUE(view.unfiledFolderButton()->isVisible());
+    view.unfiledFolderButton()->click();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile().toStdString(), env.unfiledFolder.string());
+    EXPECT_TRUE(std::filesystem::is_directory(env.unfiledFolder));
+}
+
 }  // namespace
 }  // namespace morvane

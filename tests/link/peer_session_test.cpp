@@ -396,6 +396,17 @@ TEST_F(PeerSessionTest, PeerVanishingMidFileLeavesNoPartialFile) {
     EXPECT_TRUE(monitor.recorder.resources().empty());
 }
 
+// Files arrive in a lasting folder (on the disk they are filed to): what a run that ended mid-file left there goes
+// when the next session starts, and nothing else of the folder's.
+TEST_F(PeerSessionTest, PartialFilesOfAnEarlierRunAreRemovedFromTheFolder) {
+    std::filesystem::create_directories(dir / "monitor" / "incoming");
+    writeFile(dir / "monitor" / "incoming" / "incoming-0123456789abcdef.part", randomBytes(4096, 5));
+    writeFile(dir / "monitor" / "incoming" / "notes.txt", randomBytes(16, 6));
+    Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+    EXPECT_EQ(filesIn(monitor.temporaryFolder), 1u);
+    EXPECT_TRUE(std::filesystem::exists(monitor.temporaryFolder / "notes.txt"));
+}
+
 TEST_F(PeerSessionTest, CancelledTransferReportsAndCleansUp) {
     Node camera(Role::camera, discovery, dir / "camera", "Cam G");
     Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");

@@ -102,8 +102,11 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     const auto file = writeFile(root / "link" / "x", "precious");
     onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
     main->runPending();
-    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera");
+    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera: kept in " + (root / "Unfiled").string() +
+                                         " until the shoot folder takes it");
     auto kept = filesUnder(root / "Unfiled");
+    ASSERT_EQ(kept.size(), 2u);  // the capture and its description
+    std::erase_if(kept, [](const auto& path) { return path.filename().string().starts_with("."); });
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].parent_path(), root / "Unfiled");
     EXPECT_EQ(readFile(kept[0]), "precious");
@@ -114,8 +117,79 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     info.fileName = "passwd";
     MonitorController::importReceivedFile(controller, env, wired, info, "Wired");
     main->runPending();
-    EXPECT_EQ(controller->message(), "Couldn't save a file from Wired");
-    EXPECT_EQ(filesUnder(root / "Unfiled").size(), 2u);
+    EXPECT_EQ(controller->message(), "Couldn't save a file from Wired: kept in " + (root / "Unfiled").string() +
+                                         " until the shoot folder takes it");
+    EXPECT_EQ(filesUnder(root / "Unfiled").size(), 4u);
+}
+
+// A capture the shoot folder cannot take (here its folder cannot be made) waits in the fallback folder with its
+// description; once the folder takes captures again, the next capture filed or the next try brings it into the
+// library as its camera described it.
+TEST_F(FilesTest, KeptCapturesReachTheLibraryWithTheirDescriptionsOnceItTakesThem) {
+    for (const bool nextTry : {false, true}) {
+        SCOPED_TRACE(nextTry ? "the next try" : "the next capture");
+        const auto movies = root / (nextTry ? "try" : "capture");
+        const auto fallback = root / (nextTry ? "try-Unfiled" : "capture-Unfiled");
+        writeFile(movies / "Brindlecroft", "in the way");
+        ShootLibrary library(ShootLibrary::Environment{defaults.get(), movies});
+        auto env = environment();
+        env.shootLibrary = &library;
+        env.fallbackFolder = fallback;
+        controller = MonitorController::create(
+            4, false, [] { return 0.0; }, env);
+        controller->start();
+        registered.clear();
+        connect({{1, "Cam B"}});
+        TransferInfo info;
+        info.id = Uuid();
+        info.fileName = "clip.mov";
+        info.capturedAt = clock;
+        info.isVideo = true;
+        info.duration = 4.0;
+        info.cuts = std::vector<ProgramCut>{{"Cam B", clock.addingTimeInterval(1)}};
+        deliverMessage(PacketType::transferInfo, info, 1);
+        const auto file = writeFile(root / "link" / "x", "precious");
+        onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
+        main->runPending();
+        EXPECT_EQ(controller->message(),
+                  "Couldn't save a file from Cam B: kept in " + fallback.string() + " until the shoot folder takes it");
+
+        std::filesystem::remove(movies / "Brindlecroft");
+        if (nextTry) {
+            main->advance(MonitorController::keptFilingInterval);
+        } else {
+            TransferInfo photo;
+            photo.id = Uuid();
+            photo.fileName = "photo.jpg";
+            photo.capturedAt = clock.addingTimeInterval(60);
+            deliverMessage(PacketType::transferInfo, photo, 1);
+            const auto next = writeFile(root / "link" / "y", "photo");
+            onDeliveryThread([&] { controller->receiveShootFile(next, photo.id.uuidString(), peer(1)); });
+        }
+        const auto day = library.folderURL(clock);
+        const auto filed = [&]() -> std::optional<ShootLibrary::Clip> {
+            library.waitUntilIdle();
+            const auto manifest = ShootLibrary::decodeManifest(readFile(day / ShootLibrary::manifestName));
+            if (!manifest) return std::nullopt;
+            for (const auto& clip : manifest->clips)
+                if (clip.id == info.id) return clip;
+            return std::nullopt;
+        };
+        for (int i = 0; i < 1000 && !filed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto clip = filed();
+        ASSERT_TRUE(clip) << "the kept capture is not in the library";
+        EXPECT_EQ(clip->camera, "Cam B");
+        EXPECT_EQ(clip->start, clock);
+        EXPECT_EQ(clip->duration, 4.0);
+        EXPECT_TRUE(clip->isVideo);
+        EXPECT_EQ(clip->take, 1);
+        EXPECT_EQ(readFile(day / clip->file), "precious");
+        const auto cuts = ShootLibrary::decodeManifest(readFile(day / ShootLibrary::manifestName))->cuts;
+        EXPECT_EQ(cuts, (std::vector<ProgramCut>{{"Cam B", clock.addingTimeInterval(1)}}));
+        controller->stop();
+        controller.reset();  // its filing is over before the library goes
+        EXPECT_TRUE(filesUnder(fallback).empty());
+    }
 }
 
 // With neither the shoot library nor the fallback folder usable, a file is answered as not received (the link and

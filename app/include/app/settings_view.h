@@ -45,8 +45,8 @@ class SettingsView : public QWidget {
 public:
     /// Where the screen reads and writes; the defaults are the application's own.
     struct Environment {
-        std::shared_ptr<Keychain> keychain;  ///< none: the application's keychain
-        Defaults* defaults = nullptr;         ///< none: the application's defaults
+        std::shared_ptr<Keychain> keychain;    ///< none: the application's keychain
+        Defaults* defaults = nullptr;          ///< none: the application's defaults
         ShootLibrary* shootLibrary = nullptr;  ///< none: the shared library
         /// The recognition language's name, or none (no model installed).
         std::function<std::optional<std::string>()> speechLanguage;
@@ -54,6 +54,8 @@ public:
         std::function<void(const QUrl&)> openURL;
         /// The folder the user picks; none when the picker was cancelled.
         std::function<std::optional<std::filesystem::path>()> chooseFolder;
+        /// Where captures that could not be filed wait to be filed; empty: not offered.
+        std::filesystem::path unfiledFolder;
     };
 
     SettingsView();
@@ -68,6 +70,7 @@ public:
     void chooseFolder();
     void useDefaultFolder();
     void openFolder();
+    void openUnfiledFolder();
 
     // What it shows, for tests.
     QLineEdit* nameField() const { return name_; }
@@ -77,6 +80,7 @@ public:
     QCheckBox* importsToggle() const { return imports_; }
     QString shootFolderText() const;
     QPushButton* defaultFolderButton() const { return useDefault_; }
+    QPushButton* unfiledFolderButton() const { return openUnfiled_; }
     QLabel* voiceFooterLabel() const { return voiceFooter_; }
 
 signals:
@@ -102,6 +106,7 @@ private:
     QCheckBox* imports_ = nullptr;
     QLabel* folder_ = nullptr;
     QPushButton* useDefault_ = nullptr;
+    QPushButton* openUnfiled_ = nullptr;
     QLabel* voiceFooter_ = nullptr;
     QWidget* help_ = nullptr;
     QLabel* title_ = nullptr;

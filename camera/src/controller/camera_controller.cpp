@@ -1,5 +1,6 @@
 #include "camera/camera_controller.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -442,9 +443,16 @@ std::optional<fs::path> CameraController::fileOf(const Outbox::Item& item) const
 
 void CameraController::sendNextFile() {
     if (activeTransfer_ || status_.transfersPaused || fileReceivers_.empty()) return;
+    // The first capture not held back: one the remote could not take (too large for its free space, say) waits
+    // while the ones behind it go.
     const auto items = outbox_->items();
-    if (items.empty()) return;
-    const auto& item = items.front();
+    const Date now = Date::now();
+    const auto next = std::find_if(items.begin(), items.end(), [&](const Outbox::Item& item) {
+        const auto held = heldBack_.find(item.info.id);
+        return held == heldBack_.end() || held->second.until <= now;
+    });
+    if (next == items.end()) return;
+    const auto& item = *next;
     auto file = fileOf(item);
     if (!file) {
         delivered(item.info.id, *outbox_);  // its file is gone: nothing left to send
@@ -469,6 +477,9 @@ void CameraController::sendNextFile() {
                 self->delivered(id, *self->outbox_);
             } else {
                 log::info("CameraController", "a transfer failed: " + *error);
+                auto& held = self->heldBack_[id];
+                held.delay = std::min(held.delay > 0 ? 2 * held.delay : transferRetryDelay, maxTransferRetryDelay);
+                held.until = Date::now().addingTimeInterval(held.delay);
             }
             self->publishStatus();
         });
@@ -485,6 +496,7 @@ void CameraController::delivered(const Uuid& id, Outbox& from) {
     auto item = from.item(id);
     if (!item) return;
     from.remove(id);
+    heldBack_.erase(id);
     // Only the outbox's own copy goes; a vault file stays where the user keeps it.
     if (item->location == Outbox::Item::Location::outbox) {
         std::error_code ec;

@@ -51,7 +51,8 @@ struct MonitorEnvironment {
     RetouchLibrary* retouchLibrary = nullptr;
     /// Where a received file goes when it cannot be filed; default: "Unfiled captures" in the data folder.
     std::filesystem::path fallbackFolder;
-    /// Makes the monitor-role link (maxCameras).
+    /// Makes the monitor-role link (maxCameras); default: one that receives files in ".incoming" inside the shoot
+    /// folder.
     std::function<std::shared_ptr<CameraLink>(int)> makeLink;
     std::function<std::shared_ptr<USBHub>()> makeUSBHub;
     std::function<std::shared_ptr<VideoReceiver>()> makeReceiver;
@@ -96,6 +97,7 @@ public:
     static constexpr double sharedLinkStopDelay = 30.0;
     static constexpr double previewTimeout = 15.0;
     static constexpr double transferHelloSpacing = 10.0;
+    static constexpr double keptFilingInterval = 30.0;
     /// Announced transfers kept at most; the oldest is forgotten first.
     static constexpr std::size_t incomingLimit = 512;
     /// Captures whose preview may be awaited at once per camera.
@@ -228,6 +230,10 @@ public:
                                    const std::filesystem::path& file, const TransferInfo& info,
                                    const std::string& camera);
     void handleDeckEditExported(const QVariant& object);
+    /// Files the captures kept in the fallback folder with their descriptions, oldest first, on a queue of their own;
+    /// they wait for the next try when the shoot library still takes none. Runs at `start`, after every capture
+    /// filed and every `keptFilingInterval` seconds while started.
+    void fileKeptCaptures();
 
     // Commands, program cut and markers.
     void send(const CameraCommand& command);
@@ -319,6 +325,7 @@ private:
     std::shared_ptr<VideoReceiver> createReceiver(const PeerId& peer, const std::string& name);
     std::shared_ptr<VideoReceiver> makeReceiver(const PeerId& peer);
     void scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive);
+    void scheduleKeptFiling(std::shared_ptr<std::atomic<bool>> alive);
     void showMessageLater(std::string text);
     static void showMessageLater(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
                                  std::string text);
@@ -382,6 +389,9 @@ private:
     bool adoptsLink_ = false;
     std::vector<std::string> cameraOrder_;
     bool started_ = false;
+    // Filing kept captures, off the main thread; emptied before the controller goes.
+    std::shared_ptr<std::atomic<bool>> keptFilingQueued_ = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<DispatchQueue> keptQueue_ = std::make_unique<DispatchQueue>("morvane.kept-captures");
 };
 
 }  // namespace morvane

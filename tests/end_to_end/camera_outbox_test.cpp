@@ -1,0 +1,108 @@
+// A camera in this process and the remote controller over the real peer link on 127.0.0.1: a capture the remote has
+// no room for waits on the camera while the captures behind it are filed, and the remote says why it waits.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <fstream>
+
+#include "camera/camera_controller.h"
+#include "loopback_remote.h"
+#include "platform/keychain.h"
+#include "platform/synthetic_source.h"
+#include "qt_main_executor.h"
+#include "qt_wait.h"
+#include "remote/monitor_controller.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool eventually(const std::function<bool()>& condition, int milliseconds = 30000) {
+    return test::eventually(condition, milliseconds);
+}
+
+// A capture waiting in the camera's outbox, `size` bytes long (sparse: a long take costs no disk here).
+TransferInfo waitingCapture(CameraController& camera, const std::string& name, bool isVideo, std::uintmax_t size) {
+    TransferInfo info;
+    info.fileName = name;
+    info.capturedAt = Date::now();
+    info.isVideo = isVideo;
+    if (isVideo) info.duration = 3600;
+    std::ofstream(camera.outbox().directory() / name) << "capture";
+    fs::resize_file(camera.outbox().directory() / name, size);
+    camera.outbox().add(Outbox::Item{info, Outbox::Item::Location::outbox, name});
+    return info;
+}
+
+TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFiled) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path root(dir.path().toStdString());
+    const auto discovery = test::privateDiscovery();
+    test::LoopbackRemote remote(root, discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    controller->start();
+
+    CameraController::Options options;
+    options.folder = root / "camera";
+    options.main = QtMainExecutor::shared();
+    options.keychain = std::make_shared<Keychain>(root / "camera" / "keychain");
+    const std::string name = "Cam Long";
+    options.keychain->write("device-name", Bytes(name.begin(), name.end()));
+    options.session.interfaces = {"127.0.0.1"};
+    options.session.multicastGroup = discovery.group;
+    options.session.multicastPort = discovery.port;
+    options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
+    auto camera = CameraController::make(options);
+
+    // A take far larger than the free space of the remote's disk, and a photo taken after it.
+    const fs::path folder = remote.shoot.defaultFolder();
+    const auto space = fs::space(root);
+    const TransferInfo longTake = waitingCapture(*camera, "long.mov", true, space.available + (1ull << 30));
+    const TransferInfo photo = waitingCapture(*camera, "photo.jpg", false, 5000);
+
+    SyntheticSource::Settings settings;
+    settings.width = 320;
+    settings.height = 180;
+    ASSERT_TRUE(camera->start(std::make_unique<SyntheticSource>(settings)));
+    std::optional<PeerId> id;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& entry : controller->nearbyCameras())
+            if (entry.name == name) id = entry.id;
+        return id.has_value();
+    }));
+    controller->peers()->connect(*id);
+    ASSERT_TRUE(eventually([&] { return controller->pairingRequest().has_value(); }));
+    controller->acceptPairing();
+
+    std::vector<std::string> messages;
+    const auto filedPhoto = [&] {
+        if (auto text = controller->message(); text && (messages.empty() || messages.back() != *text))
+            messages.push_back(*text);
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().extension() == ".jpg") return true;
+        return false;
+    };
+    EXPECT_TRUE(eventually(filedPhoto)) << "the photo behind the take the remote has no room for";
+    EXPECT_TRUE(eventually([&] {
+        filedPhoto();
+        return std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+            return m.starts_with("No room for a ") && m.find("Cam Long") != std::string::npos;
+        });
+    })) << "the remote says why the take waits";
+    const auto waiting = camera->outbox().items();
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].info.id, longTake.id);
+    EXPECT_FALSE(camera->outbox().item(photo.id));
+
+    camera->stop();
+    controller->stop();
+}
+
+}  // namespace
+}  // namespace morvane

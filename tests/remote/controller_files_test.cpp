@@ -259,26 +259,17 @@ TEST_F(FilesTest, ExportedDeckEditsAreForwardedToTheCameras) {
     NotificationHub::shared().postDeckEditExported(QVariant());
     EXPECT_TRUE(link->sent().empty());
 
+    // An edit too large for the link is refused there: the user hears so, and nothing is handed over.
+    DeckEdit large = edit;
+    large.name = "Long take";
+    large.pieces.assign(20000, DeckEdit::Piece{std::string(1000, 'c'), Date{0}, Date{1}});
+    NotificationHub::shared().postDeckEditExported(large);
+    EXPECT_TRUE(link->sent().empty());
+    EXPECT_EQ(controller->message(), "Couldn't send the edit Long take to A: it is too large");
+
     controller->stop();
     NotificationHub::shared().postDeckEditExported(edit);
     EXPECT_TRUE(link->sent().empty());
-}
-
-// An edit too large for the link is refused there: the user hears so, and nothing is handed over.
-TEST_F(FilesTest, DeckEditTooLargeToSendIsReported) {
-    make();
-    controller->setCollectsDeckCopies(true);
-    controller->start();
-    connect({{1, "A"}});
-    status(1);
-    link->clearSent();
-    DeckEdit edit;
-    edit.id = Uuid();
-    edit.name = "Long take";
-    edit.pieces.assign(20000, DeckEdit::Piece{std::string(1000, 'c'), Date{0}, Date{1}});
-    NotificationHub::shared().postDeckEditExported(edit);
-    EXPECT_TRUE(link->sent().empty());
-    EXPECT_EQ(controller->message(), "Couldn't send the edit Long take to A: it is too large");
 }
 
 TEST_F(FilesTest, DeckEditsFromAnotherThreadArriveOnTheMainThread) {

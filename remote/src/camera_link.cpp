@@ -56,9 +56,9 @@ void PeerSessionLink::forwardCallbacks() {
     };
 }
 
-void PeerSessionLink::sendTo(const Bytes& packet, const PeerId& peer) {
+bool PeerSessionLink::sendTo(const Bytes& packet, const PeerId& peer) {
     auto& session = *session_;
-    session.queue().sync([&] { session.send(packet, peer); });
+    return session.queue().syncResult([&] { return session.send(packet, peer); });
 }
 
 std::vector<PeerId> PeerSessionLink::readyPeers() {

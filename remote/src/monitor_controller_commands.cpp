@@ -12,12 +12,19 @@
 
 namespace morvane {
 
-void MonitorController::sendPacket(const Bytes& packet, const PeerId& peer) {
-    peers_->sendTo(packet, peer);
+bool MonitorController::sendPacket(const Bytes& packet, const PeerId& peer) {
+    return peers_->sendTo(packet, peer);
 }
 
 void MonitorController::sendCommand(const CameraCommand& command, const PeerId& peer) {
-    if (auto packet = encodeMessage(PacketType::command, command)) sendPacket(*packet, peer);
+    auto packet = encodeMessage(PacketType::command, command);
+    if (!packet || sendPacket(*packet, peer)) return;
+    // The link refused it as too large: the user hears so rather than waiting for what never comes.
+    const auto found = feed(peer);
+    const std::string camera = found ? found->name() : "the camera";
+    const auto* edit = command.as<CameraCommand::DeckEdit>();
+    showMessage(edit ? "Couldn't send the edit " + edit->edit.name + " to " + camera + ": it is too large"
+                     : "Couldn't send to " + camera + ": too large");
 }
 
 void MonitorController::send(const CameraCommand& command) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "camera/camera_controller.h"
 #include "link/link_message.h"
@@ -90,6 +91,20 @@ TEST_F(ControllerRecords, NamesAreBoundedWhereTheyArriveSoEveryStatusStillFits) 
     for (const auto& cut : camera->cutLog().cuts()) cutBytes += cut.camera.size();
     EXPECT_LE(cutBytes, 301 * CameraController::maxReceivedNameBytes);
     EXPECT_LT(camera->statusPacket().size(), LinkMessage::maxPacket / 64);
+}
+
+// The remote asks for a preview larger than the link carries: the link refuses the packet, and the camera says so.
+TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
+    CaptureStore::Pending pending;
+    pending.item.id = Uuid();
+    pending.preview = Bytes(LinkMessage::maxPacket, 0xff);
+    camera->store().add(pending);
+    camera->handleCommand(CameraCommand::RequestPreview{pending.item.id}, PeerId{Uuid()});
+    for (int i = 0; i < 500 && !camera->message(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        main->runPending();
+    }
+    EXPECT_EQ(camera->message(), "Couldn't send a preview to the remote: it is too large");
 }
 
 }  // namespace

@@ -51,7 +51,9 @@ struct Settings {
     int pairs = 12;
     std::size_t mib = 256;
     std::size_t size = 64 * 1024;
-    std::size_t fileMib = 128;
+    // Long enough that the receiver's backlog of file data fills and reading pauses again and again, as it does
+    // for a take of a few minutes; a shorter file ends before that.
+    std::size_t fileMib = 512;
     int pings = 1000;
     int pingIntervalMicros = 2000;
     std::string only;  // "link" or "tls": one side alone, for profiling

@@ -333,6 +333,14 @@ TEST_F(FilesTest, ExportedDeckEditsAreForwardedToTheCameras) {
     NotificationHub::shared().postDeckEditExported(QVariant());
     EXPECT_TRUE(link->sent().empty());
 
+    // An edit too large for the link is refused there: the user hears so, and nothing is handed over.
+    DeckEdit large = edit;
+    large.name = "Long take";
+    large.pieces.assign(20000, DeckEdit::Piece{std::string(1000, 'c'), Date{0}, Date{1}});
+    NotificationHub::shared().postDeckEditExported(large);
+    EXPECT_TRUE(link->sent().empty());
+    EXPECT_EQ(controller->message(), "Couldn't send the edit Long take to A: it is too large");
+
     controller->stop();
     NotificationHub::shared().postDeckEditExported(edit);
     EXPECT_TRUE(link->sent().empty());

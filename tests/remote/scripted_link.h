@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/link_message.h"
 #include "protocol/camera_command.h"
 #include "protocol/message_codec.h"
 #include "remote/camera_link.h"
@@ -37,9 +38,12 @@ public:
         std::lock_guard lock(mutex_);
         maxCameras = value;
     }
-    void sendTo(const Bytes& packet, const PeerId& peer) override {
+    // Refuses what the peer link refuses: a packet over its limit.
+    bool sendTo(const Bytes& packet, const PeerId& peer) override {
+        if (packet.size() > LinkMessage::maxPacket) return false;
         std::lock_guard lock(mutex_);
         sent_.push_back({peer, packet});
+        return true;
     }
     std::vector<PeerId> readyPeers() override {
         std::lock_guard lock(mutex_);

@@ -17,7 +17,19 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr double kMessageSeconds = 2.5;
+
+// What the camera shows when the link refuses a packet over its limit.
+std::string refusedText(const Bytes& packet) {
+    switch (packetKind(packet).value_or(PacketType::status)) {
+        case PacketType::preview:
+            return "Couldn't send a preview to the remote: it is too large";
+        case PacketType::gallery:
+            return "Couldn't send the gallery to the remote: it is too large";
+        default:
+            return "Couldn't send to the remote: too large";
+    }
 }
+}  // namespace
 
 std::shared_ptr<CameraController> CameraController::make(Options options) {
     return std::shared_ptr<CameraController>(new CameraController(std::move(options)));
@@ -324,7 +336,14 @@ void CameraController::peerDisconnected(const PeerId& peer) {
 
 void CameraController::sendTo(const Bytes& packet, const PeerId& peer) {
     auto session = peers_;
-    session->queue().async([session, packet, peer] { session->send(packet, peer); });
+    std::weak_ptr<CameraController> weak = weak_from_this();
+    session->queue().async([session, packet, peer, weak, main = options_.main] {
+        // A refused packet never reaches the remote: the camera says so instead of dropping it unseen.
+        if (session->send(packet, peer)) return;
+        main->async([weak, text = refusedText(packet)] {
+            if (auto self = weak.lock()) self->showMessage(text);
+        });
+    });
 }
 
 void CameraController::sendToMonitors(const Bytes& packet) {

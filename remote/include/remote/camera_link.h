@@ -32,8 +32,9 @@ public:
     virtual void setMaxCameras(int maxCameras) = 0;
 
     /// Hands one packet over for one camera: runs the link's send synchronously on its state queue and returns;
-    /// the bytes leave later. Packets to one camera leave in the order they were handed over.
-    virtual void sendTo(const Bytes& packet, const PeerId& peer) = 0;
+    /// the bytes leave later. Packets to one camera leave in the order they were handed over. False: the link
+    /// refused the packet (over its size limit) and nothing will leave.
+    virtual bool sendTo(const Bytes& packet, const PeerId& peer) = 0;
     /// The peers whose link is ready, read on the link's state queue.
     virtual std::vector<PeerId> readyPeers() = 0;
 
@@ -70,7 +71,7 @@ public:
     void start() override { session_->start(); }
     void stop() override { session_->stop(); }
     void setMaxCameras(int maxCameras) override { session_->setMaxCameras(maxCameras); }
-    void sendTo(const Bytes& packet, const PeerId& peer) override;
+    bool sendTo(const Bytes& packet, const PeerId& peer) override;
     std::vector<PeerId> readyPeers() override;
     void connect(const PeerId& peer) override { session_->connect(peer); }
     void disconnectCamera(const PeerId& peer) override { session_->disconnectCamera(peer); }

@@ -315,7 +315,7 @@ private:
     ShootLibrary& shootLibrary() const;
     double clockOffsetSeconds() const;
     RetouchLibrary& retouchLibrary() const;
-    void sendPacket(const Bytes& packet, const PeerId& peer);
+    bool sendPacket(const Bytes& packet, const PeerId& peer);
     void sendCommand(const CameraCommand& command, const PeerId& peer);
     void answerClockPing(const Bytes& data, const PeerId& peer);
     void rememberTransfer(const Bytes& data, const PeerId& peer);

@@ -57,6 +57,8 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
         output += camera.readAll().toStdString();
         EXPECT_TRUE(ended) << output;
         EXPECT_NE(output.find("stopped"), std::string::npos) << output;
+        EXPECT_EQ(camera.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(camera.exitCode(), 0);
         if (!ended) {
             camera.kill();
             camera.waitForFinished(5000);

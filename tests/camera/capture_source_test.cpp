@@ -305,18 +305,23 @@ TEST(SyntheticSource, ModesAndPictureSettingsWhileRunning) {
     source.stop();
 }
 
+// A typical UVC camera: exposure in 100 µs units, gain 0…255, white balance 2800…6500 K, focus 0…250 (larger is
+// nearer) in steps of 5, zoom 100…500 (1× to 5×). Until set: exposure 25 ms, 4600 K, focus far, zoom 1×.
+const V4L2ControlTable& typicalUVCCamera() {
+    static const V4L2ControlTable table{{V4L2_CID_EXPOSURE_AUTO, {0, 3, 1, 3}},
+                                        {V4L2_CID_EXPOSURE_ABSOLUTE, {3, 2047, 1, 250}},
+                                        {V4L2_CID_GAIN, {0, 255, 1, 0}},
+                                        {V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}},
+                                        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, {2800, 6500, 10, 4600}},
+                                        {V4L2_CID_FOCUS_AUTO, {0, 1, 1, 1}},
+                                        {V4L2_CID_FOCUS_ABSOLUTE, {0, 250, 5, 0}},
+                                        {V4L2_CID_ZOOM_ABSOLUTE, {100, 500, 1, 100}}};
+    return table;
+}
+
 TEST(V4L2Controls, PictureSettingsBecomeControlValues) {
     using Plan = std::vector<std::pair<std::uint32_t, std::int32_t>>;
-    // A typical UVC camera: exposure in 100 µs units, gain 0…255, white balance 2800…6500 K, focus 0…250 (larger is
-    // nearer) in steps of 5, zoom 100…500 (1× to 5×).
-    const V4L2ControlTable full{{V4L2_CID_EXPOSURE_AUTO, {0, 3, 1, 3}},
-                                {V4L2_CID_EXPOSURE_ABSOLUTE, {3, 2047, 1, 250}},
-                                {V4L2_CID_GAIN, {0, 255, 1, 0}},
-                                {V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}},
-                                {V4L2_CID_WHITE_BALANCE_TEMPERATURE, {2800, 6500, 10, 4600}},
-                                {V4L2_CID_FOCUS_AUTO, {0, 1, 1, 1}},
-                                {V4L2_CID_FOCUS_ABSOLUTE, {0, 250, 5, 0}},
-                                {V4L2_CID_ZOOM_ABSOLUTE, {100, 500, 1, 100}}};
+    const V4L2ControlTable& full = typicalUVCCamera();
     const V4L2ControlTable bare{{V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}}};
     const V4L2ControlTable exposureOnly{{V4L2_CID_EXPOSURE_AUTO, {0, 1, 1, 0}},
                                         {V4L2_CID_EXPOSURE_ABSOLUTE, {1, 5000, 1, 100}},
@@ -425,15 +430,7 @@ private:
 };
 
 TEST(V4L2Controls, ARefusedControlShowsAsTheDeviceHoldsIt) {
-    // Exposure 25 ms, white balance 4600 K and focus at the far end until set; zoom 1×.
-    const V4L2ControlTable table{{V4L2_CID_EXPOSURE_AUTO, {0, 3, 1, 3}},
-                                 {V4L2_CID_EXPOSURE_ABSOLUTE, {3, 2047, 1, 250}},
-                                 {V4L2_CID_GAIN, {0, 255, 1, 0}},
-                                 {V4L2_CID_AUTO_WHITE_BALANCE, {0, 1, 1, 1}},
-                                 {V4L2_CID_WHITE_BALANCE_TEMPERATURE, {2800, 6500, 10, 4600}},
-                                 {V4L2_CID_FOCUS_AUTO, {0, 1, 1, 1}},
-                                 {V4L2_CID_FOCUS_ABSOLUTE, {0, 250, 5, 0}},
-                                 {V4L2_CID_ZOOM_ABSOLUTE, {100, 500, 1, 100}}};
+    const V4L2ControlTable& table = typicalUVCCamera();
     const PictureSettings wanted{.iso = 400, .shutter = 1.0 / 50, .kelvin = 3200, .focus = 0.25f, .zoom = 2};
     const PictureSettings all{.iso = static_cast<float>(100 * std::exp2(5 * 102.0 / 255)),
                               .shutter = 0.02,

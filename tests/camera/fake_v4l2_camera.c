@@ -35,7 +35,9 @@ struct camera {
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 static struct camera cameras[MAX_CAMERAS] = {{-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}};
 
-static void* next(const char* name) { return dlsym(RTLD_NEXT, name); }
+static void* next(const char* name) {
+    return dlsym(RTLD_NEXT, name);
+}
 
 static double now(void) {
     struct timespec t;
@@ -73,16 +75,22 @@ static int openCamera(const char* path, int flags) {
     return -1;
 }
 
-static mode_t modeOf(int flags, va_list args) { return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0; }
+static mode_t modeOf(int flags, va_list args) {
+    return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
+}
+
+static int openAs(const char* name, const char* path, int flags, mode_t mode) {
+    const int fd = openCamera(path, flags);
+    if (fd != -2) return fd;
+    return ((int (*)(const char*, int, ...))next(name))(path, flags, mode);
+}
 
 int open(const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
     const mode_t mode = modeOf(flags, args);
     va_end(args);
-    const int fd = openCamera(path, flags);
-    if (fd != -2) return fd;
-    return ((int (*)(const char*, int, ...))next("open"))(path, flags, mode);
+    return openAs("open", path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -90,9 +98,7 @@ int open64(const char* path, int flags, ...) {
     va_start(args, flags);
     const mode_t mode = modeOf(flags, args);
     va_end(args);
-    const int fd = openCamera(path, flags);
-    if (fd != -2) return fd;
-    return ((int (*)(const char*, int, ...))next("open64"))(path, flags, mode);
+    return openAs("open64", path, flags, mode);
 }
 
 int close(int fd) {
@@ -120,7 +126,9 @@ void* mmap64(void* address, size_t length, int protection, int flags, int fd, of
     return mapFor(address, length, protection, flags, fd, offset, "mmap64");
 }
 
-static unsigned frameBytes(const struct camera* c) { return c->width * c->height * 2; }
+static unsigned frameBytes(const struct camera* c) {
+    return c->width * c->height * 2;
+}
 
 /* Waits for ever: a driver that never hands back a buffer. */
 static void stuck(void) {
@@ -269,7 +277,7 @@ static int control(int fd, unsigned long request, void* argument) {
         case VIDIOC_DQBUF:
             pthread_mutex_unlock(&lock);
             return dequeue(fd, argument);
-        default:  /* no standards, controls or mode lists */
+        default: /* no standards, controls or mode lists */
             rc = EINVAL;
     }
     pthread_mutex_unlock(&lock);

@@ -236,9 +236,8 @@ private:
     std::thread thread_;
 };
 
-TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
-    test::TempDir dir;
-    auto main = std::make_shared<ManualExecutor>();
+// A streamer whose watchdog looks every 0.1 s and restarts after 0.6 s without pictures.
+CameraStreamer::Collaborators watched(const test::TempDir& dir, const std::shared_ptr<ManualExecutor>& main) {
     CameraStreamer::Collaborators c;
     c.encoder = std::make_shared<H264Encoder>();
     c.store = std::make_shared<CaptureStore>(dir / "gallery");
@@ -249,6 +248,13 @@ TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
     c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
     c.stallSeconds = 0.6;
     c.watchdogInterval = 0.1;
+    return c;
+}
+
+TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c = watched(dir, main);
     auto streamer = CameraStreamer::make(c);
     std::atomic<int> pictures{0};
     streamer->onHistogram = [&](const std::array<std::uint8_t, 64>&) { ++pictures; };
@@ -331,18 +337,9 @@ bool waitFor(Done done, double seconds) {
 TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
     test::TempDir dir;
     auto main = std::make_shared<ManualExecutor>();
-    CameraStreamer::Collaborators c;
-    c.encoder = std::make_shared<H264Encoder>();
-    c.store = std::make_shared<CaptureStore>(dir / "gallery");
-    c.outbox = std::make_shared<Outbox>(dir / "outbox", main);
-    c.cutLog = std::make_shared<CutLog>();
-    c.main = main;
-    c.defaults = std::make_shared<Defaults>(dir / "defaults.json");
-    c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    CameraStreamer::Collaborators c = watched(dir, main);
     c.hevcWritable = [] { return false; };
     c.proResWritable = [] { return std::vector<VideoCodec>{}; };
-    c.stallSeconds = 0.6;
-    c.watchdogInterval = 0.1;
     auto streamer = CameraStreamer::make(c);
     int restartsSeen = 0;
     std::vector<CameraStreamer::Take> takes;

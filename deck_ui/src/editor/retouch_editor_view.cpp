@@ -321,7 +321,8 @@ void RetouchEditorView::refreshEdit() {
 
 void RetouchEditorView::refreshTime() {
     if (const auto& edit = editor_->edit()) {
-        timecode_->setText(QString::fromStdString(editor::transportText(*edit, editor_->time())));
+        timecode_->setText(
+            QString::fromStdString(editor::transportText(*edit, editor_->time(), editor_->framesPerSecond())));
     }
     const bool playing = editor_->playing();
     playButton_->setIcon(symbolIcon(playing ? "pause.fill" : "play.fill", theme::blue(),
@@ -335,6 +336,7 @@ void RetouchEditorView::refreshState() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     video_->setMaximumPictureHeight(
         editor_->tallPicture() && screen ? int(screen->geometry().height() * tallPictureShare) : 0);
+    refreshTime();  // the times are written at the take's rate, which comes with the preview
     presentSound(editor_->showSound());
     presentFullScreen(editor_->fullScreen());
     presentRename(editor_->renaming());
@@ -499,9 +501,9 @@ void RetouchEditorView::refreshCard() {
                                theme::white(), card_);
             text->setObjectName(QStringLiteral("exportDoneText"));
             layout->addWidget(text, 0, Qt::AlignHCenter);
-            auto* share = new QPushButton(symbolIcon("play.fill", theme::white(),
-                                                     symbolPixelSize(theme::pointSize(theme::TextStyle::body))),
-                                          tr("Open"), card_);
+            auto* share = new QPushButton(
+                symbolIcon("play.fill", theme::white(), symbolPixelSize(theme::pointSize(theme::TextStyle::body))),
+                tr("Open"), card_);
             share->setObjectName(QStringLiteral("shareButton"));
             share->setCursor(Qt::PointingHandCursor);
             share->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));

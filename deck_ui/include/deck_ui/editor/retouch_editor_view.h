@@ -84,6 +84,8 @@ private:
     void presentDelete(bool show);
     void presentExportError();
     void placeCard();
+    void fitPreview();
+    void placeFullScreenButton();
 
     std::unique_ptr<ProgramPlayer> player_;
     std::unique_ptr<RetouchEditor> editor_;
@@ -92,9 +94,10 @@ private:
     QScrollArea* scroll_ = nullptr;
     QWidget* loading_ = nullptr;
     QPushButton* titleButton_ = nullptr;
-    QWidget* navigationBar_ = nullptr;
     QToolButton* undoButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
+    QWidget* navigationBar_ = nullptr;
+    QWidget* column_ = nullptr;
     ProgramVideoView* video_ = nullptr;
     RoundIconButton* fullScreenButton_ = nullptr;
     QToolButton* playButton_ = nullptr;

@@ -346,7 +346,9 @@ TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
     s.setShowTakes(true);
     EXPECT_TRUE(s.showTakes());
     ASSERT_TRUE(s.takesSheet()->cover());
-    QTest::mouseClick(s.takesSheet()->closeButton(), Qt::LeftButton);
+    auto* done = s.takesSheet()->content()->findChild<QPushButton*>(QStringLiteral("takesDone"));
+    ASSERT_TRUE(done);
+    QTest::mouseClick(done, Qt::LeftButton);
     EXPECT_FALSE(s.showTakes());
 }
 

@@ -142,7 +142,6 @@ RetouchEditorView::~RetouchEditorView() {
 
 QWidget* RetouchEditorView::makeNavigationBar() {
     auto* bar = new QWidget(this);
-    navigationBar_ = bar;
     bar->setFixedHeight(navigationHeight);
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(8, 0, 12, 0);
@@ -298,11 +297,6 @@ void RetouchEditorView::buildCameraRow() {
         connect(button, &AngleButton::clicked, this, [this, camera] { editor_->tapCamera(camera); });
         layout->addWidget(button);
     }
-}
-
-void RetouchEditorView::setTrailingInset(int inset) {
-    const QMargins m = navigationBar_->layout()->contentsMargins();
-    navigationBar_->layout()->setContentsMargins(m.left(), m.top(), 12 + inset, m.bottom());
 }
 
 // MARK: Refreshing

@@ -58,9 +58,6 @@ public:
 
     static constexpr int columnMaximumWidth = 760;
 
-    /// Room kept free at the navigation bar's trailing end (for the close button of a sheet it is shown in).
-    void setTrailingInset(int inset);
-
 signals:
     void closeRequested();
 
@@ -96,7 +93,6 @@ private:
     QPushButton* titleButton_ = nullptr;
     QToolButton* undoButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
-    QWidget* navigationBar_ = nullptr;
     QWidget* column_ = nullptr;
     ProgramVideoView* video_ = nullptr;
     RoundIconButton* fullScreenButton_ = nullptr;

@@ -75,8 +75,8 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     ASSERT_EQ(view->findChildren<AngleButton*>().size(), 3u);
     EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take 4");
     EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
-    // Minutes, seconds and frames at the take's own rate (its movies run at 10 frames a second).
-    EXPECT_EQ(child<QLabel>("timecode")->text(), QString::fromUtf8("0:00:00 / 0:04:00 \u00B7 10 fps"));
+    // Timecode at the take's own rate (its movies run at 10 frames a second).
+    EXPECT_EQ(child<QLabel>("timecode")->text(), QString::fromUtf8("00:00:00:00 / 00:00:04:00 \u00B7 10 fps"));
     EXPECT_EQ(child<QToolButton>("soundButton")->text(), "Sound: Alpha");
     EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "help");
 

@@ -179,7 +179,7 @@ std::string timecodeText(double seconds, double framesPerSecond) {
     // The frame that runs at this instant of the second; at 23.976 the second holds 24 of them, the last one cut.
     const int lastFrame = int(std::ceil(rate)) - 1;
     const auto frames = std::min(static_cast<int>((s - double(whole)) * rate + 1e-9), lastFrame);
-    return format("%lld:%02lld:%02d", whole / 60, whole % 60, frames);
+    return format("%02lld:%02lld:%02lld:%02d", whole / 3600, whole / 60 % 60, whole % 60, frames);
 }
 
 std::string frameRateText(double framesPerSecond) {

@@ -78,16 +78,17 @@ QRegion barRegion(const QWidget& widget) {
     return region;
 }
 
-/// An alert as the platform draws one: a raised dark panel, the title in bold, the buttons as wide pills.
+/// An alert as the platform draws one: a raised dark panel, the title in bold, the buttons as wide pills. The
+/// cancel pill is as bright as the other, only not coloured: a dim one would read as disabled.
 QString pairingAlertStyle() {
     return QStringLiteral(
                "QMessageBox { background: #2c2c2e; border: 1px solid #48484a; }"
                "QMessageBox QLabel { color: white; font-size: 14px; min-width: 300px; }"
                "QMessageBox QLabel#qt_msgbox_label { font-size: 17px; font-weight: 600; }"
-               "QPushButton { color: %1; background: #3a3a3c; border: none; border-radius: 8px; padding: 8px 18px;"
+               "QPushButton { color: white; background: #545458; border: none; border-radius: 8px; padding: 8px 18px;"
                " min-width: 96px; font-size: 15px; }"
                "QPushButton:default { color: white; background: %1; font-weight: 600; }"
-               "QPushButton:hover { background: #48484a; } QPushButton:default:hover { background: %2; }")
+               "QPushButton:hover { background: #636366; } QPushButton:default:hover { background: %2; }")
         .arg(theme::blue().name(), theme::blue().lighter(115).name());
 }
 
@@ -557,7 +558,8 @@ QMessageBox* MonitorScreen::pairingAlert() const {
 }
 
 void MonitorScreen::refreshPresentationLayers() {
-    backdrop_->setVisible(openSheet() != nullptr);
+    // The pairing alert dims the screen like a sheet: the question is the only thing to answer.
+    backdrop_->setVisible(openSheet() != nullptr || pairingAlert_ != nullptr);
     inspectorEscape_->setEnabled(showCameraSettings_ && !showTakes_);
 }
 
@@ -607,6 +609,7 @@ void MonitorScreen::refreshPairingAlert() {
             pairingAlert_ = nullptr;
             alert->hide();
             alert->deleteLater();
+            refreshPresentationLayers();
         }
         return;
     }
@@ -629,6 +632,7 @@ void MonitorScreen::refreshPairingAlert() {
     pairingAlert_->setText(pairingAlertTitle());
     pairingAlert_->setInformativeText(pairingAlertMessage(*request));
     if (!pairingAlert_->isVisible()) pairingAlert_->open();
+    refreshPresentationLayers();
 }
 
 // MARK: Shortcuts and actions

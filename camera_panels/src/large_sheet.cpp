@@ -5,7 +5,6 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "camera_panels/close_button.h"
 #include "platform/theme.h"
 
 namespace morvane {
@@ -53,7 +52,6 @@ void LargeSheet::open() {
         content_ = sheet_();
         if (content_) layout->addWidget(content_);
     }
-    closeButton_ = new CloseButton([this] { setPresented(false); }, cover);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), cover);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, [this] { setPresented(false); });
@@ -61,7 +59,6 @@ void LargeSheet::open() {
     fitToWindow();
     cover->show();
     cover->raise();
-    closeButton_->raise();
     cover->setFocus(Qt::OtherFocusReason);
 }
 
@@ -74,18 +71,11 @@ void LargeSheet::close() {
     }
     cover_ = nullptr;
     content_ = nullptr;
-    closeButton_ = nullptr;
 }
 
 void LargeSheet::fitToWindow() {
     if (!cover_ || !window_) return;
     cover_->setGeometry(window_->rect());
-    if (closeButton_) {
-        const QSize size = closeButton_->sizeHint();
-        closeButton_->setGeometry(cover_->width() - closeButtonInset - size.width(), closeButtonInset, size.width(),
-                                  size.height());
-        closeButton_->raise();
-    }
 }
 
 bool LargeSheet::eventFilter(QObject* watched, QEvent* event) {

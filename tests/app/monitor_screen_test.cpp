@@ -177,6 +177,34 @@ TEST_F(ScreenTest, WithoutCamerasThePictureAreaListsNearbyCamerasAndTheBarHasIts
     EXPECT_FALSE(defaults->boolValue(MonitorController::livePicturesKey, true)) << "stored by the change handler";
 }
 
+TEST_F(ScreenTest, ThePairingAlertDimsTheScreenAndItsCancelReadsAsEnabled) {
+    auto& s = make();
+    s.resize(960, 600);
+    s.show();
+    EXPECT_FALSE(s.sheetBackdrop()->isVisible());
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(7), "Cam B", "493021"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    EXPECT_TRUE(s.sheetBackdrop()->isVisible());
+    EXPECT_EQ(s.sheetBackdrop()->geometry(), s.rect()) << "the whole screen dims behind the alert";
+
+    // Each button's label is as light as an enabled control's, on a pill that stands off the alert.
+    for (auto* button : s.pairingAlert()->buttons()) {
+        ASSERT_TRUE(button->isEnabled());
+        const QImage image = button->grab().toImage();
+        int lightest = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) lightest = std::max(lightest, qGray(image.pixel(x, y)));
+        }
+        EXPECT_GT(lightest, 220) << button->text().toStdString();
+        const QColor pill = image.pixelColor(6, image.height() / 2);
+        EXPECT_GT(std::abs(qGray(pill.rgb()) - 0x2c), 24) << button->text().toStdString();
+    }
+
+    link->onPairingRequest(std::optional<CameraLink::PairingRequest>());
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
+    EXPECT_FALSE(s.sheetBackdrop()->isVisible());
+}
+
 TEST_F(ScreenTest, ThePairingAlertFollowsTheControllersRequest) {
     auto& s = make();
     s.show();
@@ -346,7 +374,9 @@ TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
     s.setShowTakes(true);
     EXPECT_TRUE(s.showTakes());
     ASSERT_TRUE(s.takesSheet()->cover());
-    QTest::mouseClick(s.takesSheet()->closeButton(), Qt::LeftButton);
+    auto* done = s.takesSheet()->content()->findChild<QPushButton*>(QStringLiteral("takesDone"));
+    ASSERT_TRUE(done);
+    QTest::mouseClick(done, Qt::LeftButton);
     EXPECT_FALSE(s.showTakes());
 }
 

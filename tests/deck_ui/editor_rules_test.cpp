@@ -42,16 +42,50 @@ RetouchTake takeOf(std::vector<std::pair<std::string, std::pair<double, double>>
 
 }  // namespace
 
-TEST(EditorTexts, Timecodes) {
+TEST(EditorTexts, TimecodesCountFramesAtTheTakesRate) {
+    const double film = 24000.0 / 1001, ntsc = 30000.0 / 1001;
     struct Case {
         double seconds;
+        double rate;
         const char* text;
-    } cases[] = {{61.5, "1:01.15"}, {-3, "0:00.00"},         {3599.999, "59:59.29"},      {4500, "75:00.00"},
-                 {0, "0:00.00"},    {notANumber, "0:00.00"}, {1.0 / 30 + 1e-9, "0:00.01"}};
-    for (const auto& c : cases) EXPECT_EQ(timecodeText(c.seconds), c.text) << c.seconds;
+    } cases[] = {
+        {61.5, 30, "00:01:01:15"},
+        {-3, 30, "00:00:00:00"},
+        {3599.999, 30, "00:59:59:29"},
+        {4500, 30, "01:15:00:00"},
+        {0, 30, "00:00:00:00"},
+        {notANumber, 30, "00:00:00:00"},
+        {1.0 / 30 + 1e-9, 30, "00:00:00:01"},
+        // The frame count stays below the second's share of frames at the take's own rate.
+        {2.988, film, "00:00:02:23"},
+        {2.9999, film, "00:00:02:23"},
+        {0.5, film, "00:00:00:11"},
+        {1.96, 25, "00:00:01:24"},
+        {0.9999, ntsc, "00:00:00:29"},
+        {10.99, 60, "00:00:10:59"},
+        {0.5, 10, "00:00:00:05"},
+        // A rate that is not a positive number counts at 30.
+        {0.5, 0, "00:00:00:15"},
+        {0.5, notANumber, "00:00:00:15"},
+        {0.5, -24, "00:00:00:15"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(timecodeText(c.seconds, c.rate), c.text) << c.seconds << " at " << c.rate;
     // Beyond any take: still a text, never undefined behaviour.
-    EXPECT_FALSE(timecodeText(inf).empty());
-    EXPECT_FALSE(timecodeText(1e300).empty());
+    EXPECT_FALSE(timecodeText(inf, 30).empty());
+    EXPECT_FALSE(timecodeText(1e300, film).empty());
+    EXPECT_FALSE(timecodeText(1, inf).empty());
+
+    struct Rate {
+        double rate;
+        const char* text;
+    } rates[] = {{film, "23.976 fps"}, {24, "24 fps"},        {25, "25 fps"},
+                 {ntsc, "29.97 fps"},  {50, "50 fps"},        {60000.0 / 1001, "59.94 fps"},
+                 {0, "30 fps"},        {notANumber, "30 fps"}};
+    for (const auto& r : rates) EXPECT_EQ(frameRateText(r.rate), r.text) << r.rate;
+
+    // The transport says what its figures are.
+    auto edit = editWith({sw(0, "Alpha")}, 0, 4.5);
+    EXPECT_EQ(transportText(edit, 2.988, film), "00:00:02:23 / 00:00:04:11 \u00B7 23.976 fps");
 }
 
 TEST(EditorTexts, SoundLabelsPanelTextsAndExportProgress) {
@@ -65,11 +99,12 @@ TEST(EditorTexts, SoundLabelsPanelTextsAndExportProgress) {
     // A switch at 12.5 s with 2 s removed before it shows program time.
     auto edit = editWith({sw(0, "Alpha"), sw(12.5, "Bravo")}, 0, 20);
     edit.removedSections = std::vector<RetouchEdit::Section>{{Uuid(), 3, 5}};
-    EXPECT_EQ(switchPanelText(edit, {edit.switches[1].id}), "Switch to Bravo at 0:10.15");
-    EXPECT_EQ(switchPanelText(edit, {edit.switches[0].id}), std::nullopt) << "the opening switch has no panel";
-    EXPECT_EQ(switchPanelText(edit, {Uuid()}), std::nullopt);
+    EXPECT_EQ(switchPanelText(edit, {edit.switches[1].id}, 30), "Switch to Bravo at 00:00:10:15");
+    EXPECT_EQ(switchPanelText(edit, {edit.switches[1].id}, 25), "Switch to Bravo at 00:00:10:12");
+    EXPECT_EQ(switchPanelText(edit, {edit.switches[0].id}, 30), std::nullopt) << "the opening switch has no panel";
+    EXPECT_EQ(switchPanelText(edit, {Uuid()}, 30), std::nullopt);
     // A block's length is take time, removed parts included.
-    EXPECT_EQ(blockPanelText(edit, 0, 12.5), "Alpha \u00B7 0:12.15 \u00B7 click a camera to change it");
+    EXPECT_EQ(blockPanelText(edit, 0, 12.5, 30), "Alpha \u00B7 00:00:12:15 \u00B7 click a camera to change it");
 
     struct Progress {
         float fraction;

@@ -75,7 +75,8 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     ASSERT_EQ(view->findChildren<AngleButton*>().size(), 3u);
     EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take 4");
     EXPECT_FALSE(child<QToolButton>("undoButton")->isEnabled());
-    EXPECT_EQ(child<QLabel>("timecode")->text(), "0:00.00 / 0:04.00");
+    // Timecode at the take's own rate (its movies run at 10 frames a second).
+    EXPECT_EQ(child<QLabel>("timecode")->text(), QString::fromUtf8("00:00:00:00 / 00:00:04:00 \u00B7 10 fps"));
     EXPECT_EQ(child<QToolButton>("soundButton")->text(), "Sound: Alpha");
     EXPECT_EQ(view->findChild<SelectionPanel*>()->shownPanel(), "help");
 
@@ -221,4 +222,50 @@ TEST_F(EditorScreenTest, DeleteFromTheMoreMenuAndAFailedExport) {
     EXPECT_FALSE(library->take(take.id));
     for (const auto& clip : take.clips) EXPECT_FALSE(fs::exists(library->directory() / clip.file));
     EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take");
+}
+
+// In a small window the preview gives up height: a click on the strip opens its panel in view, for wide and tall
+// pictures alike.
+TEST(EditorScreenLayout, ATimelineClickOpensItsPanelInsideTheWindow) {
+    theme::apply(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    struct Case {
+        QSize window;
+        int width, height;  // of the cameras' pictures
+    } cases[] = {{{960, 600}, 320, 180}, {{960, 600}, 180, 320}, {{1280, 800}, 320, 180}, {{1280, 800}, 180, 320}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.window.width() << "x" << c.window.height() << ", pictures " << c.width
+                                        << "x" << c.height);
+        TempDir temp;
+        RetouchLibrary library(temp / "Retouch", temp / "Program");
+        const auto take = makeTake(library, {{"Alpha", "red", 440}, {"Bravo", "blue", 660}},
+                                   {{"Alpha", 0}, {"Bravo", 2}}, c.width, c.height);
+        ASSERT_EQ(take.clips.size(), 2u);
+        auto samples = std::make_shared<std::vector<float>>();
+        RetouchEditorView view(take.id, library, std::make_unique<CapturingSoundOutput>(samples));
+        view.resize(c.window);
+        view.show();
+        ASSERT_TRUE(waitFor([&] { return view.editor().loaded() && !view.player().picture().isNull(); }));
+        EXPECT_EQ(view.editor().tallPicture(), c.height > c.width);
+        auto* strip = view.findChild<RetouchStrip*>();
+        QTest::mouseDClick(strip, Qt::LeftButton, {}, QPoint(int(strip->geometry().x(1.0)), 30));
+        auto* panel = view.findChild<SelectionPanel*>();
+        ASSERT_EQ(panel->shownPanel(), "block");
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+
+        const auto inView = [&](QWidget* w) { return QRect(w->mapTo(&view, QPoint(0, 0)), w->size()); };
+        EXPECT_TRUE(view.rect().contains(inView(strip))) << inView(strip).bottom();
+        EXPECT_TRUE(view.rect().contains(inView(panel))) << "panel's bottom at " << inView(panel).bottom();
+        auto* preview = view.findChild<RoundIconButton*>()->parentWidget();
+        EXPECT_GE(preview->height(), 120) << "the preview is still a picture";
+        if (c.height > c.width) {
+            EXPECT_LE(preview->height(), c.window.height() * 0.55 + 1);
+        }
+        if (const char* dir = std::getenv("MORVANE_EDITOR_SHOTS")) {
+            view.grab().save(QStringLiteral("%1/editor-%2x%3-%4.png")
+                                 .arg(QString::fromLatin1(dir))
+                                 .arg(c.window.width())
+                                 .arg(c.window.height())
+                                 .arg(c.height > c.width ? "tall" : "wide"));
+        }
+    }
 }

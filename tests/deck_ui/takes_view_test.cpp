@@ -1,5 +1,6 @@
 #include "deck_ui/takes/takes_view.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -8,6 +9,8 @@
 #include <QToolButton>
 
 #include "../remote/controller_fixture.h"
+#include "camera_panels/close_button.h"
+#include "camera_panels/large_sheet.h"
 #include "deck_ui/editor/retouch_editor.h"
 #include "deck_ui/takes/take_row.h"
 #include "platform/theme.h"
@@ -216,4 +219,58 @@ TEST_F(TakesViewTest, RenameAndDeleteThroughTheirDialogs) {
     settle();
     ASSERT_EQ(view->rows().size(), 1);
     EXPECT_EQ(view->rows()[0]->take().number, 2);
+}
+
+// In the deck's window the takes screen is a cover over the remote screen, and the editor is pushed on it: each has
+// one way to close, and the editor's Export never lies where the takes screen's close was.
+TEST_F(TakesViewTest, OneCloseEachAndExportNeverWhereTheTakesScreenClosed) {
+    addTake(1, 0);
+    for (const QSize size : {QSize(960, 600), QSize(1280, 800), QSize(800, 480), QSize(1920, 1080)}) {
+        SCOPED_TRACE(size.width());
+        QWidget window;
+        window.resize(size);
+        TakesView* takes = nullptr;
+        LargeSheet sheet(&window, [&] { return takes = new TakesView(controller, retouch.get()); });
+        window.show();
+        sheet.setPresented(true);
+        settle();
+        ASSERT_TRUE(takes);
+        const auto inWindow = [&](QWidget* w) { return QRect(w->mapTo(&window, QPoint(0, 0)), w->size()); };
+        // The close controls on screen: the screen's own ones and any the cover adds.
+        const auto closes = [&](QWidget* screen, const char* own) {
+            QList<QRect> rects;
+            for (auto* b : sheet.cover()->findChildren<QAbstractButton*>()) {
+                const bool close = qobject_cast<CloseButton*>(b) ||
+                                   (screen->isAncestorOf(b) && (b->objectName() == own || b->accessibleName() == own));
+                if (close && b->isVisibleTo(&window)) rects.push_back(inWindow(b));
+            }
+            return rects;
+        };
+
+        const auto takesCloses = closes(takes, "takesDone");
+        ASSERT_FALSE(takesCloses.isEmpty());
+        EXPECT_EQ(takesCloses.size(), 1) << "the takes screen closes by \"Done\" alone";
+        EXPECT_TRUE(window.rect().contains(takesCloses[0]));
+
+        const auto shot = [&](const char* screen) {
+            if (const char* dir = std::getenv("MORVANE_EDITOR_SHOTS")) {
+                window.grab().save(
+                    QStringLiteral("%1/%2-%3x%4.png").arg(dir).arg(screen).arg(size.width()).arg(size.height()));
+            }
+        };
+        shot("takes");
+
+        QTest::mouseClick(takes->rows()[0], Qt::LeftButton);
+        ASSERT_TRUE(takes->editor());
+        settle();
+        shot("takes-editor");
+        EXPECT_EQ(closes(takes->editor(), "Back").size(), 1) << "the editor goes back by its back button alone";
+        auto* exportButton = takes->editor()->findChild<QPushButton*>(QStringLiteral("exportButton"));
+        ASSERT_TRUE(exportButton);
+        EXPECT_TRUE(window.rect().contains(inWindow(exportButton)));
+        for (const QRect& close : takesCloses) {
+            EXPECT_FALSE(inWindow(exportButton).intersects(close))
+                << "Export at " << inWindow(exportButton).x() << ", a close at " << close.x();
+        }
+    }
 }

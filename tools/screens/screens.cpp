@@ -61,6 +61,8 @@
 #include "deck_ui/editor/angle_button.h"
 #include "deck_ui/editor/retouch_editor.h"
 #include "deck_ui/editor/retouch_editor_view.h"
+#include "deck_ui/editor/retouch_strip.h"
+#include "deck_ui/editor/selection_panel.h"
 #include "deck_ui/player/program_player.h"
 #include "deck_ui/takes/take_row.h"
 #include "deck_ui/takes/takes_view.h"
@@ -834,6 +836,54 @@ void deckEditor(Shooter& s) {
     s.settle(300);
 }
 
+/// The deck's takes and editor in a laptop's smaller windows: a double-click on the strip opens its block's panel
+/// inside the window, and the editor's Export lies apart from where the takes screen's Done was.
+void deckEditorWindowSizes(Shooter& s) {
+    QWidget* window = s.screen().window();
+    const QSize original = window->size();
+    const auto inWindow = [&](QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
+    const std::pair<QSize, const char*> sizes[] = {{QSize(960, 600), "23-deck-editor-960x600"},
+                                                   {QSize(1280, 800), "24-deck-editor-1280x800"}};
+    for (const auto& [size, name] : sizes) {
+        const std::string at(name);
+        window->resize(size);
+        s.check(s.waitFor([&] { return window->size() == size; }), at + ": the window takes its size");
+        s.screen().setShowTakes(true);
+        s.settle(400);
+        auto* view = takesView(s);
+        if (!view) return s.fail(at + ": no takes screen");
+        s.shoot(at + "-takes");
+        auto* done = view->findChild<QWidget*>(QStringLiteral("takesDone"));
+        TakeRow* row = nullptr;
+        for (auto* r : view->rows())
+            if (r->take().number == 1) row = r;
+        if (!done || !row) return s.fail(at + ": the takes screen shows Done and the two-camera take");
+        const QRect doneRect = inWindow(done);
+        QTest::mouseClick(row, Qt::LeftButton);
+        auto* editorView = view->editor();
+        if (!editorView) return s.fail(at + ": a row opens the editor");
+        auto& editor = editorView->editor();
+        s.check(s.waitFor([&] { return editor.loaded() && !editorView->player().picture().isNull(); }),
+                at + ": the preview shows");
+        s.settle(600);
+        auto* strip = editorView->findChild<RetouchStrip*>();
+        QTest::mouseDClick(strip, Qt::LeftButton, {}, QPoint(int(strip->geometry().x(1.0)), strip->height() / 2));
+        s.settle(600);
+        auto* panel = editorView->findChild<SelectionPanel*>();
+        s.check(panel->shownPanel() == "block", at + ": a double-click on the strip selects its block");
+        s.check(window->rect().contains(inWindow(panel)), at + ": the block's panel lies inside the window");
+        auto* exportButton = editorView->findChild<QWidget*>(QStringLiteral("exportButton"));
+        s.check(!inWindow(exportButton).intersects(doneRect), at + ": Export lies apart from where Done was");
+        s.shoot(at);
+        editor.setSelection(std::nullopt);
+        emit editorView->closeRequested();
+        s.screen().setShowTakes(false);
+        s.settle(300);
+    }
+    window->resize(original);
+    s.settle(300);
+}
+
 // MARK: Window sizes
 
 /// One overlay drawn over the pictures, in window coordinates.
@@ -993,6 +1043,7 @@ const State states[] = {
     {"deck configuration", deckConfiguration},
     {"deck takes", deckTakes},
     {"deck editor", deckEditor},
+    {"deck editor in smaller windows", deckEditorWindowSizes},
 };
 
 }  // namespace

@@ -24,6 +24,10 @@ constexpr int paletteSize = 6;
 // Whole numbers beyond this cannot be held by a 64-bit count.
 constexpr double countLimit = 9.0e18;
 
+double usableRate(double framesPerSecond) {
+    return std::isfinite(framesPerSecond) && framesPerSecond > 0 ? framesPerSecond : 30;
+}
+
 std::string format(const char* pattern, auto... values) {
     char text[128];
     std::snprintf(text, sizeof text, pattern, values...);
@@ -167,16 +171,27 @@ std::optional<EditorSelection> selectionAt(const RetouchEdit& edit, double durat
 
 // MARK: Texts
 
-std::string timecodeText(double seconds) {
+std::string timecodeText(double seconds, double framesPerSecond) {
+    const double rate = usableRate(framesPerSecond);
     double s = std::isnan(seconds) ? 0 : std::max(seconds, 0.0);
     if (s > countLimit) s = countLimit;  // beyond any take; keeps the count inside 64 bits
     const auto whole = static_cast<long long>(s);
-    const auto frames = static_cast<int>((s - double(whole)) * 30);
-    return format("%lld:%02lld.%02d", whole / 60, whole % 60, frames);
+    // The frame that runs at this instant of the second; at 23.976 the second holds 24 of them, the last one cut.
+    const int lastFrame = int(std::ceil(rate)) - 1;
+    const auto frames = std::min(static_cast<int>((s - double(whole)) * rate + 1e-9), lastFrame);
+    return format("%02lld:%02lld:%02lld:%02d", whole / 3600, whole / 60 % 60, whole % 60, frames);
 }
 
-std::string transportText(const RetouchEdit& edit, double time) {
-    return timecodeText(edit.programTime(time)) + " / " + timecodeText(programLength(edit));
+std::string frameRateText(double framesPerSecond) {
+    std::string text = format("%.3f", usableRate(framesPerSecond));
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text + " fps";
+}
+
+std::string transportText(const RetouchEdit& edit, double time, double framesPerSecond) {
+    return timecodeText(edit.programTime(time), framesPerSecond) + " / " +
+           timecodeText(programLength(edit), framesPerSecond) + " \u00B7 " + frameRateText(framesPerSecond);
 }
 
 std::string soundLabel(const RetouchEdit::Sound& sound, const std::vector<std::string>& cameras) {
@@ -196,17 +211,19 @@ const char* const helpText =
     "it another camera. Pinch the strip or scroll with Ctrl to zoom, drag to scroll, drag the red line to move the "
     "playhead.";
 
-std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected) {
+std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected,
+                                           double framesPerSecond) {
     for (const auto& s : edit.switches) {
         if (s.id != selected.id) continue;
         if (!(s.time > 0)) return std::nullopt;
-        return "Switch to " + s.camera + " at " + timecodeText(edit.programTime(s.time));
+        return "Switch to " + s.camera + " at " + timecodeText(edit.programTime(s.time), framesPerSecond);
     }
     return std::nullopt;
 }
 
-std::string blockPanelText(const RetouchEdit& edit, double start, double end) {
-    return edit.camera(start) + " \u00B7 " + timecodeText(end - start) + " \u00B7 click a camera to change it";
+std::string blockPanelText(const RetouchEdit& edit, double start, double end, double framesPerSecond) {
+    return edit.camera(start) + " \u00B7 " + timecodeText(end - start, framesPerSecond) +
+           " \u00B7 click a camera to change it";
 }
 
 std::string exportProgressText(float fraction) {

@@ -46,28 +46,28 @@ RetouchEditor::~RetouchEditor() {
 }
 
 RetouchEditor::Builder RetouchEditor::threadPoolBuilder(std::filesystem::path directory) {
-    return [directory](RetouchTake take, RetouchEdit edit, QObject* context,
-                       RetouchBuilder::BuildCompletion completion) {
-        QPointer<QObject> guard(context);
-        QThreadPool::globalInstance()->start([take = std::move(take), edit = std::move(edit), directory, guard,
-                                              completion = std::move(completion)]() mutable {
-            std::optional<RetouchBuilder::Program> program;
-            std::exception_ptr error;
-            try {
-                program = RetouchBuilder::build(take, edit, directory);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            QObject* app = QCoreApplication::instance();
-            if (!app) return;
-            QMetaObject::invokeMethod(
-                app,
-                [guard, completion = std::move(completion), program = std::move(program), error]() mutable {
-                    if (guard) completion(std::move(program), error);
-                },
-                Qt::QueuedConnection);
-        });
-    };
+    return
+        [directory](RetouchTake take, RetouchEdit edit, QObject* context, RetouchBuilder::BuildCompletion completion) {
+            QPointer<QObject> guard(context);
+            QThreadPool::globalInstance()->start([take = std::move(take), edit = std::move(edit), directory, guard,
+                                                  completion = std::move(completion)]() mutable {
+                std::optional<RetouchBuilder::Program> program;
+                std::exception_ptr error;
+                try {
+                    program = RetouchBuilder::build(take, edit, directory);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                QObject* app = QCoreApplication::instance();
+                if (!app) return;
+                QMetaObject::invokeMethod(
+                    app,
+                    [guard, completion = std::move(completion), program = std::move(program), error]() mutable {
+                        if (guard) completion(std::move(program), error);
+                    },
+                    Qt::QueuedConnection);
+            });
+        };
 }
 
 RetouchEditor::Exporter RetouchEditor::threadPoolExporter(RetouchBuilder::ExportOptions options) {
@@ -225,9 +225,14 @@ void RetouchEditor::rebuildPreview() {
                  // A failed build keeps the current item; a superseded one is dropped.
                  if (!self || error || !program || generation != self->rebuildGeneration_) return;
                  const auto& vc = program->videoComposition;
-                 if (vc.renderWidth != self->renderWidth_ || vc.renderHeight != self->renderHeight_) {
+                 const double rate = vc.frameDuration.isValid() && vc.frameDuration.value > 0
+                                         ? 1.0 / vc.frameDuration.seconds()
+                                         : self->framesPerSecond_;
+                 if (vc.renderWidth != self->renderWidth_ || vc.renderHeight != self->renderHeight_ ||
+                     rate != self->framesPerSecond_) {
                      self->renderWidth_ = vc.renderWidth;
                      self->renderHeight_ = vc.renderHeight;
+                     self->framesPerSecond_ = rate;
                      emit self->stateChanged();
                  }
                  self->itemEdit_ = edit;

@@ -1,6 +1,5 @@
 #include "deck_ui/editor/retouch_editor_view.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -9,7 +8,6 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QStackedLayout>
 #include <QUrl>
@@ -37,6 +35,8 @@ constexpr int navigationHeight = 52;
 constexpr int inset = 16;
 constexpr int columnSpacing = 12;
 constexpr double tallPictureShare = 0.55;
+// The preview never shrinks below this to make room; a window smaller still scrolls.
+constexpr int smallestPreview = 120;
 
 // A rounded card on the ultra-thin material, centred over the editor.
 class Card : public QWidget {
@@ -142,7 +142,6 @@ RetouchEditorView::~RetouchEditorView() {
 
 QWidget* RetouchEditorView::makeNavigationBar() {
     auto* bar = new QWidget(this);
-    navigationBar_ = bar;
     bar->setFixedHeight(navigationHeight);
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(8, 0, 12, 0);
@@ -188,8 +187,10 @@ QWidget* RetouchEditorView::makeColumn() {
     centring->setContentsMargins(inset, inset, inset, inset);
     auto* column = new QWidget(page);
     column->setMaximumWidth(columnMaximumWidth);
+    column->installEventFilter(this);
     centring->addWidget(column);
     auto* layout = new QVBoxLayout(column);
+    column_ = column;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(columnSpacing);
 
@@ -298,11 +299,6 @@ void RetouchEditorView::buildCameraRow() {
     }
 }
 
-void RetouchEditorView::setTrailingInset(int inset) {
-    const QMargins m = navigationBar_->layout()->contentsMargins();
-    navigationBar_->layout()->setContentsMargins(m.left(), m.top(), 12 + inset, m.bottom());
-}
-
 // MARK: Refreshing
 
 void RetouchEditorView::refreshEdit() {
@@ -321,7 +317,8 @@ void RetouchEditorView::refreshEdit() {
 
 void RetouchEditorView::refreshTime() {
     if (const auto& edit = editor_->edit()) {
-        timecode_->setText(QString::fromStdString(editor::transportText(*edit, editor_->time())));
+        timecode_->setText(
+            QString::fromStdString(editor::transportText(*edit, editor_->time(), editor_->framesPerSecond())));
     }
     const bool playing = editor_->playing();
     playButton_->setIcon(symbolIcon(playing ? "pause.fill" : "play.fill", theme::blue(),
@@ -332,15 +329,43 @@ void RetouchEditorView::refreshTime() {
 void RetouchEditorView::refreshState() {
     exportButton_->setEnabled(!editor_->exportProgress() && editor_->edit().has_value());
     video_->setAspectRatio(editor_->renderWidth() / std::max(editor_->renderHeight(), 1.0));
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    video_->setMaximumPictureHeight(
-        editor_->tallPicture() && screen ? int(screen->geometry().height() * tallPictureShare) : 0);
+    fitPreview();
+    placeFullScreenButton();
+    refreshTime();  // the times are written at the take's rate, which comes with the preview
     presentSound(editor_->showSound());
     presentFullScreen(editor_->fullScreen());
     presentRename(editor_->renaming());
     presentDelete(editor_->confirmDelete());
     presentExportError();
     refreshCard();
+}
+
+// The preview gives up height so that the column from the transport to the last row fits the window: a click on
+// the strip then shows its panel in view. A tall picture takes at most 55 % of the window's height.
+void RetouchEditorView::fitPreview() {
+    if (!column_) return;
+    auto* layout = column_->layout();
+    const int width = column_->width();
+    int others = 0;
+    int count = 0;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (item->widget() == video_ || item->spacerItem()) continue;
+        if (item->widget() && item->widget()->isHidden()) continue;
+        others += item->hasHeightForWidth() ? item->heightForWidth(width) : item->sizeHint().height();
+        ++count;
+    }
+    const int room = scroll_->viewport()->height() - 2 * inset - others - count * columnSpacing;
+    int limit = std::max(room, smallestPreview);
+    if (editor_->tallPicture()) limit = std::min(limit, std::max(int(height() * tallPictureShare), smallestPreview));
+    video_->setMaximumPictureHeight(limit);
+}
+
+// Over the picture's own corner: with the preview made smaller the picture no longer fills its width.
+void RetouchEditorView::placeFullScreenButton() {
+    if (!fullScreenButton_) return;
+    const QRect picture = video_->pictureArea();
+    fullScreenButton_->move(picture.right() + 1 - fullScreenButton_->width() - 6, picture.top() + 6);
 }
 
 // MARK: Presentations
@@ -499,9 +524,9 @@ void RetouchEditorView::refreshCard() {
                                theme::white(), card_);
             text->setObjectName(QStringLiteral("exportDoneText"));
             layout->addWidget(text, 0, Qt::AlignHCenter);
-            auto* share = new QPushButton(symbolIcon("play.fill", theme::white(),
-                                                     symbolPixelSize(theme::pointSize(theme::TextStyle::body))),
-                                          tr("Open"), card_);
+            auto* share = new QPushButton(
+                symbolIcon("play.fill", theme::white(), symbolPixelSize(theme::pointSize(theme::TextStyle::body))),
+                tr("Open"), card_);
             share->setObjectName(QStringLiteral("shareButton"));
             share->setCursor(Qt::PointingHandCursor);
             share->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
@@ -555,11 +580,14 @@ void RetouchEditorView::hideEvent(QHideEvent* event) {
 void RetouchEditorView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placeCard();
+    fitPreview();
 }
 
 bool RetouchEditorView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == video_ && event->type() == QEvent::Resize && fullScreenButton_) {
-        fullScreenButton_->move(video_->width() - fullScreenButton_->width() - 6, 6);
+    if (watched == video_ && event->type() == QEvent::Resize) placeFullScreenButton();
+    // The rows under the preview changed (a panel opened, the camera row filled) or the column got its width.
+    if (watched == column_ && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize)) {
+        fitPreview();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -17,6 +17,10 @@ SelectionPanel::SelectionPanel(RetouchEditor& editor, QWidget* parent) : QWidget
     row_->setContentsMargins(8, 8, 8, 8);
     connect(&editor_, &RetouchEditor::selectionChanged, this, &SelectionPanel::rebuild);
     connect(&editor_, &RetouchEditor::editChanged, this, &SelectionPanel::rebuild);
+    // The times are written at the take's rate, known once the first preview is built.
+    connect(&editor_, &RetouchEditor::stateChanged, this, [this] {
+        if (editor_.framesPerSecond() != shownRate_) rebuild();
+    });
     rebuild();
 }
 
@@ -28,6 +32,7 @@ void SelectionPanel::paintEvent(QPaintEvent*) {
 
 void SelectionPanel::rebuild() {
     theme::clearLayout(*row_);
+    shownRate_ = editor_.framesPerSecond();
     const auto& edit = editor_.edit();
     const auto& selection = editor_.selection();
     const auto caption = [this](const std::string& text) {
@@ -36,19 +41,21 @@ void SelectionPanel::rebuild() {
 
     if (edit && selection) {
         if (const auto* point = selection->as<EditorSelection::SwitchPoint>()) {
-            if (const auto text = editor::switchPanelText(*edit, *point)) {
+            if (const auto text = editor::switchPanelText(*edit, *point, editor_.framesPerSecond())) {
                 shown_ = QStringLiteral("switch");
                 row_->setSpacing(14);
                 const Uuid id = point->id;
                 row_->addWidget(caption(*text));
-                auto* earlier = symbolButton("chevron.left", {}, theme::TextStyle::body,
-                                             [this, id] { editor_.nudgeSwitch(id, -1.0 / 30); }, this);
+                auto* earlier = symbolButton(
+                    "chevron.left", {}, theme::TextStyle::body, [this, id] { editor_.nudgeSwitch(id, -1.0 / 30); },
+                    this);
                 earlier->setAccessibleName(tr("Earlier"));
-                auto* later = symbolButton("chevron.right", {}, theme::TextStyle::body,
-                                           [this, id] { editor_.nudgeSwitch(id, 1.0 / 30); }, this);
+                auto* later = symbolButton(
+                    "chevron.right", {}, theme::TextStyle::body, [this, id] { editor_.nudgeSwitch(id, 1.0 / 30); },
+                    this);
                 later->setAccessibleName(tr("Later"));
-                auto* remove = symbolButton("trash", {}, theme::TextStyle::body,
-                                            [this, id] { editor_.deleteSwitch(id); }, this, true);
+                auto* remove = symbolButton(
+                    "trash", {}, theme::TextStyle::body, [this, id] { editor_.deleteSwitch(id); }, this, true);
                 remove->setAccessibleName(tr("Delete switch"));
                 row_->addWidget(earlier);
                 row_->addWidget(later);
@@ -60,12 +67,13 @@ void SelectionPanel::rebuild() {
             shown_ = QStringLiteral("block");
             row_->setSpacing(12);
             const double start = block->start, end = block->end;
-            row_->addWidget(caption(editor::blockPanelText(*edit, start, end)));
+            row_->addWidget(caption(editor::blockPanelText(*edit, start, end, editor_.framesPerSecond())));
             row_->addStretch();
-            row_->addWidget(symbolButton("scissors", tr("Remove"), theme::TextStyle::subheadline,
-                                         [this, start, end] { editor_.removeBlock(start, end); }, this, true));
-            row_->addWidget(textButton(tr("Done"), theme::TextStyle::subheadline,
-                                       [this] { editor_.setSelection(std::nullopt); }, this));
+            row_->addWidget(symbolButton(
+                "scissors", tr("Remove"), theme::TextStyle::subheadline,
+                [this, start, end] { editor_.removeBlock(start, end); }, this, true));
+            row_->addWidget(textButton(
+                tr("Done"), theme::TextStyle::subheadline, [this] { editor_.setSelection(std::nullopt); }, this));
             return;
         } else if (const auto* removed = selection->as<EditorSelection::Removed>()) {
             shown_ = QStringLiteral("removed");
@@ -73,10 +81,11 @@ void SelectionPanel::rebuild() {
             const Uuid id = removed->id;
             row_->addWidget(caption("Removed part"));
             row_->addStretch();
-            row_->addWidget(symbolButton("arrow.uturn.backward", tr("Restore"), theme::TextStyle::subheadline,
-                                         [this, id] { editor_.restoreSection(id); }, this));
-            row_->addWidget(textButton(tr("Done"), theme::TextStyle::subheadline,
-                                       [this] { editor_.setSelection(std::nullopt); }, this));
+            row_->addWidget(symbolButton(
+                "arrow.uturn.backward", tr("Restore"), theme::TextStyle::subheadline,
+                [this, id] { editor_.restoreSection(id); }, this));
+            row_->addWidget(textButton(
+                tr("Done"), theme::TextStyle::subheadline, [this] { editor_.setSelection(std::nullopt); }, this));
             return;
         }
     }

@@ -41,6 +41,13 @@ int ProgramVideoView::heightForWidth(int width) const {
     return maximumHeight_ > 0 ? std::min(h, maximumHeight_) : h;
 }
 
+QRect ProgramVideoView::pictureArea() const {
+    QSizeF size(aspect_, 1);
+    size.scale(QSizeF(this->size()), Qt::KeepAspectRatio);
+    const QSize whole = size.toSize();
+    return QRect(QPoint((width() - whole.width()) / 2, (height() - whole.height()) / 2), whole);
+}
+
 QSize ProgramVideoView::sizeHint() const {
     return {640, heightForWidth(640)};
 }

@@ -26,8 +26,6 @@ using namespace editorui;
 namespace {
 
 constexpr int listMaximumWidth = 720;
-// Room on the right of the bar for the sheet's own close button.
-constexpr int sheetCloseButtonRoom = 76;
 
 // An on/off switch with its title on the left.
 class ToggleSwitch : public QCheckBox {
@@ -37,9 +35,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setMinimumHeight(44);
     }
-    QSize sizeHint() const override {
-        return {fontMetrics().horizontalAdvance(text()) + 80, 44};
-    }
+    QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(text()) + 80, 44}; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -85,7 +81,7 @@ QLabel* sectionHeader(const QString& text, QWidget* parent) {
 TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibrary* library, QWidget* parent)
     : QWidget(parent),
       controller_(std::move(controller)),
-      library_(library                                                ? *library
+      library_(library                                                    ? *library
                : controller_ && controller_->environment().retouchLibrary ? *controller_->environment().retouchLibrary
                                                                           : RetouchLibrary::shared()) {
     setObjectName(QStringLiteral("takesView"));
@@ -104,16 +100,19 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
     auto* bar = new QWidget(list_);
     bar->setFixedHeight(52);
     auto* barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(16, 0, sheetCloseButtonRoom, 0);
-    auto* done = textButton(tr("Done"), theme::TextStyle::body, [this] { emit closeRequested(); }, bar, true);
+    barLayout->setContentsMargins(16, 0, 16, 0);
+    // "Done" at the leading end, where the editor pushed from here has its way back: the editor's "Export" holds
+    // the trailing end, and a click meant to close never lands on it.
+    auto* done = textButton(
+        tr("Done"), theme::TextStyle::body, [this] { emit closeRequested(); }, bar, true);
     done->setObjectName(QStringLiteral("takesDone"));
     auto* balance = new QWidget(bar);
     balance->setFixedWidth(done->sizeHint().width());
-    barLayout->addWidget(balance);
+    barLayout->addWidget(done);
     barLayout->addStretch();
     barLayout->addWidget(label(tr("Takes"), theme::TextStyle::headline, theme::white(), bar));
     barLayout->addStretch();
-    barLayout->addWidget(done);
+    barLayout->addWidget(balance);
     listLayout->addWidget(bar);
 
     auto* scroll = new QScrollArea(list_);
@@ -139,20 +138,21 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
     autoCollect_->setObjectName(QStringLiteral("autoCollect"));
     toggleLayout->addWidget(autoCollect_);
     connect(autoCollect_, &QCheckBox::toggled, this, [this](bool on) {
-        if (controller_ && controller_->collectsTakesAutomatically() != on) controller_->setCollectsTakesAutomatically(on);
+        if (controller_ && controller_->collectsTakesAutomatically() != on)
+            controller_->setCollectsTakesAutomatically(on);
         refreshCollecting();
     });
     collecting->layout()->addWidget(toggleRow);
     collecting->layout()->addWidget(separator(collecting));
-    todaysTakes_ = symbolButton("square.and.arrow.down.on.square", tr("Get today's takes from the cameras"),
-                                theme::TextStyle::body,
-                                [this] {
-                                    if (!controller_) return;
-                                    // The start of today in the local calendar and time zone.
-                                    const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
-                                    controller_->getTodaysTakes(Date::fromUnix(double(midnight.toSecsSinceEpoch())));
-                                },
-                                collecting);
+    todaysTakes_ = symbolButton(
+        "square.and.arrow.down.on.square", tr("Get today's takes from the cameras"), theme::TextStyle::body,
+        [this] {
+            if (!controller_) return;
+            // The start of today in the local calendar and time zone.
+            const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
+            controller_->getTodaysTakes(Date::fromUnix(double(midnight.toSecsSinceEpoch())));
+        },
+        collecting);
     todaysTakes_->setObjectName(QStringLiteral("todaysTakes"));
     todaysTakes_->setMinimumHeight(44);
     todaysTakes_->setStyleSheet(todaysTakes_->styleSheet() + QStringLiteral("QToolButton { padding-left: 14px; }"));
@@ -289,7 +289,6 @@ void TakesView::rebuildTakes() {
 void TakesView::openEditor(const RetouchTake& take) {
     if (!takes::opensEditor(take) || editor_) return;
     auto* editor = new RetouchEditorView(take.id, library_, nullptr, pages_);
-    editor->setTrailingInset(sheetCloseButtonRoom - 12);
     connect(editor, &RetouchEditorView::closeRequested, this, &TakesView::closeEditor);
     editor_ = editor;
     pages_->addWidget(editor);
@@ -320,7 +319,8 @@ void TakesView::beginRename(const RetouchTake& take) {
     alert->setOkButtonText(tr("Save"));
     alert->setCancelButtonText(tr("Cancel"));
     alert->setWindowModality(Qt::WindowModal);
-    connect(alert, &QInputDialog::textValueChanged, this, [this](const QString& text) { newName_ = text.toStdString(); });
+    connect(alert, &QInputDialog::textValueChanged, this,
+            [this](const QString& text) { newName_ = text.toStdString(); });
     connect(alert, &QInputDialog::finished, this, [this](int result) {
         renameAlert_ = nullptr;
         if (result == QDialog::Accepted) commitRename();

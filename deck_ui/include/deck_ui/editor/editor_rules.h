@@ -82,20 +82,24 @@ std::optional<EditorSelection> selectionAt(const RetouchEdit& edit, double durat
 
 // MARK: Texts
 
-/// "%d:%02d.%02d": minutes, seconds and frames at 30 per second; negative and non-finite times read 0:00.00.
-std::string timecodeText(double seconds);
-/// The transport's "program time / program length".
-std::string transportText(const RetouchEdit& edit, double time);
+/// Timecode as editors write it, "hh:mm:ss:ff": hours, minutes, seconds and the frame within the second at the take's
+/// `framesPerSecond` (30 when that is not a positive number); negative and non-finite times read 00:00:00:00.
+std::string timecodeText(double seconds, double framesPerSecond);
+/// The take's rate as people write it: "23.976 fps", "25 fps" (30 when not a positive number).
+std::string frameRateText(double framesPerSecond);
+/// The transport's "program time / program length · rate".
+std::string transportText(const RetouchEdit& edit, double time, double framesPerSecond);
 /// "Sound: …" for the sound button.
 std::string soundLabel(const RetouchEdit::Sound& sound, const std::vector<std::string>& cameras);
 /// The title: the take's name, "Take N" without one, "Take" without a take.
 std::string titleText(const std::optional<RetouchTake>& take);
 
 extern const char* const helpText;
-/// "Switch to CAM at 0:10.15" (program time), or none for a switch that no panel shows (unknown, or at 0).
-std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected);
-/// "CAM · 0:02.00 · click a camera to change it".
-std::string blockPanelText(const RetouchEdit& edit, double start, double end);
+/// "Switch to CAM at 00:00:10:15" (program time), or none for a switch that no panel shows (unknown, or at 0).
+std::optional<std::string> switchPanelText(const RetouchEdit& edit, const EditorSelection::SwitchPoint& selected,
+                                           double framesPerSecond);
+/// "CAM · 00:00:02:00 · click a camera to change it".
+std::string blockPanelText(const RetouchEdit& edit, double start, double end, double framesPerSecond);
 /// "Exporting 1080p… 42%".
 std::string exportProgressText(float fraction);
 /// Where an export went: the pictures folder and the program folder, by the names the desktop gives them.

@@ -63,6 +63,8 @@ public:
     double renderWidth() const { return renderWidth_; }
     double renderHeight() const { return renderHeight_; }
     bool tallPicture() const { return renderHeight_ > renderWidth_; }
+    /// The take's frame rate, as the preview's composition has it (30 until the first build lands).
+    double framesPerSecond() const { return framesPerSecond_; }
     double time() const { return time_; }
     bool playing() const { return playing_; }
     const std::optional<Selection>& selection() const { return selection_; }
@@ -175,6 +177,7 @@ private:
     std::optional<RetouchEdit> itemEdit_;
     double renderWidth_ = 1920;
     double renderHeight_ = 1080;
+    double framesPerSecond_ = 30;
     double time_ = 0;
     bool playing_ = false;
     std::optional<Selection> selection_;

@@ -58,9 +58,6 @@ public:
 
     static constexpr int columnMaximumWidth = 760;
 
-    /// Room kept free at the navigation bar's trailing end (for the close button of a sheet it is shown in).
-    void setTrailingInset(int inset);
-
 signals:
     void closeRequested();
 
@@ -84,6 +81,8 @@ private:
     void presentDelete(bool show);
     void presentExportError();
     void placeCard();
+    void fitPreview();
+    void placeFullScreenButton();
 
     std::unique_ptr<ProgramPlayer> player_;
     std::unique_ptr<RetouchEditor> editor_;
@@ -92,9 +91,9 @@ private:
     QScrollArea* scroll_ = nullptr;
     QWidget* loading_ = nullptr;
     QPushButton* titleButton_ = nullptr;
-    QWidget* navigationBar_ = nullptr;
     QToolButton* undoButton_ = nullptr;
     QPushButton* exportButton_ = nullptr;
+    QWidget* column_ = nullptr;
     ProgramVideoView* video_ = nullptr;
     RoundIconButton* fullScreenButton_ = nullptr;
     QToolButton* playButton_ = nullptr;

@@ -28,6 +28,7 @@ private:
     RetouchEditor& editor_;
     QHBoxLayout* row_ = nullptr;
     QString shown_;
+    double shownRate_ = 0;
 };
 
 }  // namespace morvane

@@ -20,6 +20,9 @@ public:
     /// The tallest the view may be (for a tall program), or 0 for no limit.
     void setMaximumPictureHeight(int height);
 
+    /// Where the program's picture lies in the view: fitted by its aspect ratio, centred.
+    QRect pictureArea() const;
+
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;

@@ -588,6 +588,8 @@ struct PeerSession::State {
         if (trustedCamera && !wasReady && session.running_.load()) noteFailure(link.expectedKey);
         if (wasReady) {
             std::erase(readyOrder, link.id);
+            if (!link.closedByUs && session.running_.load())
+                onMain(&PeerSession::onPeerLost, Peer{link.peerId, link.name, link.peerKey}, trustedCamera);
             onMain(&PeerSession::onPeerDisconnected, link.peerId);
             onMain(&PeerSession::onPeersChanged, peerList());
             if (const auto* n = invitations.find(link.peerId); n && n->lostWhileConnected && !answers(*n)) {
@@ -749,6 +751,7 @@ struct PeerSession::State {
         // One session per peer: the newer connection wins.
         for (auto id : replaced) {
             if (auto it = links.find(id); it != links.end()) {
+                it->second->closedByUs = true;
                 closeLink(*it->second, "replaced by a newer connection", std::nullopt);
             }
         }
@@ -770,7 +773,8 @@ struct PeerSession::State {
     std::vector<Peer> peerList() const {
         std::vector<Peer> list;
         for (auto id : readyOrder) {
-            if (auto it = links.find(id); it != links.end()) list.push_back(Peer{it->second->peerId, it->second->name});
+            if (auto it = links.find(id); it != links.end())
+                list.push_back(Peer{it->second->peerId, it->second->name, it->second->peerKey});
         }
         return list;
     }

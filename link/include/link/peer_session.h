@@ -34,6 +34,7 @@ public:
     struct Peer {
         PeerId id;
         std::string name;
+        Bytes key;  ///< its identity public key, the same across its restarts
         friend bool operator==(const Peer&, const Peer&) = default;
     };
 
@@ -138,6 +139,9 @@ public:
     Callback<const PeerId&> onPeerConnected;
     Callback<const PeerId&> onPeerDisconnected;
     Callback<const std::vector<Peer>&> onPeersChanged;
+    /// A ready link ended that neither the user nor this session ended (the peer went away or fell silent), just
+    /// before `onPeerDisconnected`; true when the session invites the peer again by itself.
+    Callback<const Peer&, bool> onPeerLost;
     Callback<const std::vector<NearbyCamera>&> onNearbyChanged;
     Callback<const std::optional<PairingRequest>&> onPairingRequest;
     Callback<const std::string&> onIssue;

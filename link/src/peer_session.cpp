@@ -700,6 +700,9 @@ struct PeerSession::State {
             case Outcome::fault:
                 if (step.issue) issue(*step.issue);
                 return (void)violation(link, step.reason);
+            case Outcome::notice:
+                if (step.issue) issue(*step.issue);
+                break;
         }
         if (link.phase == Phase::closing) return;
         for (const auto& [kind, body] : step.messages) sendMessage(link, kind, body);
@@ -725,6 +728,12 @@ struct PeerSession::State {
 
     void cancelPairing(const PeerId& id) {
         if (auto* link = pairingLink(id)) refuse(*link, LinkMessage::RefuseReason::declined);
+    }
+
+    void codeDidNotMatch(const PeerId& id) {
+        auto* link = pairingLink(id);
+        if (!link) return;
+        if (auto step = link->codeDidNotMatch()) carryOut(*link, std::move(*step));
     }
 
     void completePairing(Link& link) {
@@ -957,6 +966,10 @@ void PeerSession::acceptPairing(const PeerId& peer) {
 
 void PeerSession::cancelPairing(const PeerId& peer) {
     state_->onQueue([peer](State& s) { s.cancelPairing(peer); });
+}
+
+void PeerSession::codeDidNotMatch(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.codeDidNotMatch(peer); });
 }
 
 void PeerSession::reconnect(const PeerId& peer) {

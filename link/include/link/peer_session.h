@@ -128,6 +128,8 @@ public:
     void disconnectCamera(const PeerId& peer);
     void acceptPairing(const PeerId& peer);
     void cancelPairing(const PeerId& peer);
+    /// The user typed a code other than the one shown: both sides say so, and the request stays open.
+    void codeDidNotMatch(const PeerId& peer);
     void reconnect(const PeerId& peer);
     void publishPeers();
 

@@ -28,14 +28,16 @@ void DeckButtons::rebuild() {
     for (auto* button : buttons_) delete button;
     buttons_.clear();
     std::weak_ptr<MonitorController> weak = controller_;
-    int number = 1;
     for (const auto& feed : controller_->feeds()) {
         std::weak_ptr<CameraFeed> weakFeed = feed;
-        auto* button = new DeckButton(number++, feed, false, deckButtonMinHeight(compact_), [weak, weakFeed] {
-            auto c = weak.lock();
-            auto f = weakFeed.lock();
-            if (c && f) c->putOnAir(*f);
-        }, this);
+        auto* button = new DeckButton(
+            controller_->cameraNumber(feed->id()), feed, false, deckButtonMinHeight(compact_),
+            [weak, weakFeed] {
+                auto c = weak.lock();
+                auto f = weakFeed.lock();
+                if (c && f) c->putOnAir(*f);
+            },
+            this);
         button->setOnDrop([weak, weakFeed](const std::string& name) {
             auto c = weak.lock();
             auto f = weakFeed.lock();
@@ -50,8 +52,8 @@ void DeckButtons::rebuild() {
 void DeckButtons::refresh() {
     const auto& program = controller_->programID();
     for (std::size_t i = 0; i < buttons_.size(); ++i)
-        buttons_[i]->setValues(static_cast<int>(i) + 1, program && *program == buttons_[i]->feed()->id(),
-                               deckButtonMinHeight(compact_));
+        buttons_[i]->setValues(controller_->cameraNumber(buttons_[i]->feed()->id()),
+                               program && *program == buttons_[i]->feed()->id(), deckButtonMinHeight(compact_));
     place();
 }
 

@@ -268,11 +268,7 @@ void FeedTile::refresh() {
         expand_->hide();
     }
     deckBar_->setVisible(deck);
-    if (deck) {
-        std::vector<PeerId> order;
-        for (const auto& f : controller_->feeds()) order.push_back(f->id());
-        deckBar_->setValues(deckBarNumber(order, feed_->id()), feed_->name(), isOnAir());
-    }
+    if (deck) deckBar_->setValues(controller_->cameraNumber(feed_->id()), feed_->name(), isOnAir());
     refreshReadings();
 }
 

@@ -127,9 +127,8 @@ void onPersonMoves(QSlider* slider, QObject* context, std::function<void(int)> m
 }
 
 QSlider* makeSlider(QWidget* parent) {
-    auto* slider = new QSlider(Qt::Horizontal, parent);
+    auto* slider = new FormSlider(parent);
     stylePanelSlider(*slider, QStringLiteral("#0A84FF"));
-    slider->setFocusPolicy(Qt::TabFocus);
     return slider;
 }
 

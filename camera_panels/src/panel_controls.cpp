@@ -1,13 +1,37 @@
 #include "camera_panels/panel_controls.h"
 
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include "platform/symbols.h"
 
 namespace morvane {
+
+namespace {
+
+// The wheel over a control without the focus moves the form it sits in: handed to the nearest scrolling ancestor
+// as if the pointer were over it (an ignored wheel event does not reach it by itself).
+void scrollEnclosingArea(QWidget& control, QWheelEvent* event) {
+    for (QWidget* parent = control.parentWidget(); parent; parent = parent->parentWidget()) {
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(parent)) {
+            QWidget* viewport = area->viewport();
+            QWheelEvent passed(viewport->mapFromGlobal(event->globalPosition()), event->globalPosition(),
+                               event->pixelDelta(), event->angleDelta(), event->buttons(), event->modifiers(),
+                               event->phase(), event->inverted(), event->source(), event->pointingDevice());
+            QCoreApplication::sendEvent(viewport, &passed);
+            event->setAccepted(passed.isAccepted());
+            return;
+        }
+    }
+    event->ignore();
+}
+
+}  // namespace
 
 SymbolButton::SymbolButton(std::string symbol, theme::TextStyle style, QSize frame, std::function<void()> action,
                            QWidget* parent)
@@ -182,7 +206,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
 
 FormPicker::FormPicker(QWidget* parent) : QComboBox(parent) {
     setFont(theme::font(theme::TextStyle::body));
-    setFocusPolicy(Qt::TabFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizeAdjustPolicy(QComboBox::AdjustToContents);
     QPalette p = palette();
@@ -219,6 +243,24 @@ void FormPicker::paintEvent(QPaintEvent*) {
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6, 6);
     }
+}
+
+void FormPicker::wheelEvent(QWheelEvent* event) {
+    if (hasFocus())
+        QComboBox::wheelEvent(event);
+    else
+        scrollEnclosingArea(*this, event);
+}
+
+FormSlider::FormSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void FormSlider::wheelEvent(QWheelEvent* event) {
+    if (hasFocus())
+        QSlider::wheelEvent(event);
+    else
+        scrollEnclosingArea(*this, event);
 }
 
 }  // namespace morvane

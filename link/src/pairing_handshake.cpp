@@ -94,6 +94,11 @@ PairingHandshake::Step PairingHandshake::receive(const Own& own, const TrustedPe
             if (!isPairingPhase(phase) || body.size() > 1) return fault("unexpected refusal");
             const auto reason =
                 body.empty() ? LinkMessage::RefuseReason::declined : static_cast<LinkMessage::RefuseReason>(body[0]);
+            if (reason == LinkMessage::RefuseReason::codeMismatch && phase == Phase::answering) {
+                step.outcome = Outcome::notice;
+                step.issue = "The code typed at " + name + " did not match";
+                return step;
+            }
             step.outcome = Outcome::close;
             step.reason = "refused by the peer";
             switch (reason) {
@@ -184,6 +189,15 @@ PairingHandshake::Step PairingHandshake::raiseRequest(const Own& own) {
     phase = Phase::answering;
     Step step;
     step.outcome = Outcome::requestRaised;
+    return step;
+}
+
+std::optional<PairingHandshake::Step> PairingHandshake::codeDidNotMatch() {
+    if (phase != Phase::answering || ownAccepted) return std::nullopt;
+    Step step;
+    step.outcome = Outcome::notice;
+    step.issue = "The code did not match the one " + name + " shows";
+    step.messages.emplace_back(Kind::refuse, Bytes{static_cast<std::uint8_t>(LinkMessage::RefuseReason::codeMismatch)});
     return step;
 }
 

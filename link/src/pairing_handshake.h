@@ -49,6 +49,7 @@ public:
             refuse,         ///< send a refusal with `refusal`, then drop the link
             close,          ///< close with `reason`, telling the user `issue` if any
             fault,          ///< a protocol fault `reason`; the user hears `issue` first if any
+            notice,         ///< tell the user `issue`; the handshake goes on
         };
         Outcome outcome = Outcome::none;
         /// Sent in order, after the outcome is carried out, while the link is still open.
@@ -64,6 +65,9 @@ public:
     Step receive(const Own& own, const TrustedPeers& trusted, LinkMessage::Kind kind, const Bytes& body);
     /// The user accepted the code; none when there was nothing to accept.
     std::optional<Step> accept(const Own& own);
+    /// The user typed a code other than the one shown: both sides are told, and the request stays open for the
+    /// right code. None when there was nothing to answer.
+    std::optional<Step> codeDidNotMatch();
 
     Phase phase = Phase::connecting;
     bool outgoing = false;  ///< this side invited

@@ -583,6 +583,8 @@ struct PeerSession::State {
         if (trustedCamera && !wasReady && session.running_.load()) noteFailure(link.expectedKey);
         if (wasReady) {
             std::erase(readyOrder, link.id);
+            if (!link.closedByUs && session.running_.load())
+                onMain(&PeerSession::onPeerLost, Peer{link.peerId, link.name, link.peerKey}, trustedCamera);
             onMain(&PeerSession::onPeerDisconnected, link.peerId);
             onMain(&PeerSession::onPeersChanged, peerList());
             if (const auto* n = invitations.find(link.peerId); n && n->lostWhileConnected && !answers(*n)) {
@@ -707,6 +709,9 @@ struct PeerSession::State {
             case Outcome::fault:
                 if (step.issue) issue(*step.issue);
                 return (void)violation(link, step.reason);
+            case Outcome::notice:
+                if (step.issue) issue(*step.issue);
+                break;
         }
         if (link.phase == Phase::closing) return;
         for (const auto& [kind, body] : step.messages) sendMessage(link, kind, body);
@@ -734,6 +739,12 @@ struct PeerSession::State {
         if (auto* link = pairingLink(id)) refuse(*link, LinkMessage::RefuseReason::declined);
     }
 
+    void codeDidNotMatch(const PeerId& id) {
+        auto* link = pairingLink(id);
+        if (!link) return;
+        if (auto step = link->codeDidNotMatch()) carryOut(*link, std::move(*step));
+    }
+
     void completePairing(Link& link) {
         // Paired means stored: a pairing the next start would not remember is no pairing.
         if (!trusted.add(TrustedPeer{link.peerKey, link.name, link.peerRole, Date::now()})) {
@@ -758,6 +769,7 @@ struct PeerSession::State {
         // One session per peer: the newer connection wins.
         for (auto id : replaced) {
             if (auto it = links.find(id); it != links.end()) {
+                it->second->closedByUs = true;
                 closeLink(*it->second, "replaced by a newer connection", std::nullopt);
             }
         }
@@ -779,7 +791,8 @@ struct PeerSession::State {
     std::vector<Peer> peerList() const {
         std::vector<Peer> list;
         for (auto id : readyOrder) {
-            if (auto it = links.find(id); it != links.end()) list.push_back(Peer{it->second->peerId, it->second->name});
+            if (auto it = links.find(id); it != links.end())
+                list.push_back(Peer{it->second->peerId, it->second->name, it->second->peerKey});
         }
         return list;
     }
@@ -963,6 +976,10 @@ void PeerSession::acceptPairing(const PeerId& peer) {
 
 void PeerSession::cancelPairing(const PeerId& peer) {
     state_->onQueue([peer](State& s) { s.cancelPairing(peer); });
+}
+
+void PeerSession::codeDidNotMatch(const PeerId& peer) {
+    state_->onQueue([peer](State& s) { s.codeDidNotMatch(peer); });
 }
 
 void PeerSession::reconnect(const PeerId& peer) {

@@ -19,6 +19,7 @@ PeerSessionLink::~PeerSessionLink() {
     session_->onPeerConnected = nullptr;
     session_->onPeerDisconnected = nullptr;
     session_->onPeersChanged = nullptr;
+    session_->onPeerLost = nullptr;
     session_->onNearbyChanged = nullptr;
     session_->onPairingRequest = nullptr;
     session_->onIssue = nullptr;
@@ -39,6 +40,9 @@ void PeerSessionLink::forwardCallbacks() {
     };
     session_->onPeersChanged = [weak](const std::vector<Peer>& peers) {
         if (auto self = weak.lock()) self->onPeersChanged(peers);
+    };
+    session_->onPeerLost = [weak](const Peer& peer, bool reconnecting) {
+        if (auto self = weak.lock()) self->onPeerLost(peer, reconnecting);
     };
     session_->onNearbyChanged = [weak](const std::vector<NearbyCamera>& nearby) {
         if (auto self = weak.lock()) self->onNearbyChanged(nearby);

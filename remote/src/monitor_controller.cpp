@@ -104,6 +104,15 @@ MonitorController::MonitorController(int maxCameras, bool sharedLink, std::funct
     collectsTakesAutomatically_ = defaults.boolValue(collectsTakesKey, true);
     showHistogram_ = defaults.boolValue(showHistogramKey, false);
     cameraOrder_ = defaults.stringList(cameraOrderKey, {});
+    if (auto stored = defaults.value(cameraNumbersKey); stored && stored->is_object()) {
+        std::set<int> used;
+        for (const auto& [identity, number] : stored->items()) {
+            if (!number.is_number_integer()) continue;
+            const auto value = number.get<long long>();
+            if (value < 1 || value > 99 || !used.insert(static_cast<int>(value)).second) continue;
+            storedNumbers_[identity] = static_cast<int>(value);
+        }
+    }
     if (sharedLink_) {
         std::tie(peers_, adoptsLink_) = adoptSharedLink(maxCameras, env_);
     } else {
@@ -206,6 +215,9 @@ void MonitorController::installPeerCallbacks() {
             self->pairingRequest_ = request;
             emit self->pairingRequestChanged();
         }
+    };
+    link.onPeerLost = [weak](const Peer& peer, bool reconnecting) {
+        if (auto self = weak.lock()) self->peerLost(peer, reconnecting);
     };
     link.onIssue = [weak](const std::string& text) {
         if (auto self = weak.lock()) self->showMessage(text);
@@ -385,10 +397,10 @@ void MonitorController::setMessage(std::optional<std::string> text) {
     emit messageChanged();
 }
 
-void MonitorController::showMessage(const std::string& text) {
+void MonitorController::showMessage(const std::string& text, double seconds) {
     setMessage(text);
     std::weak_ptr<MonitorController> weak = weak_from_this();
-    env_.mainExecutor->asyncAfter(messageDuration, [weak, text] {
+    env_.mainExecutor->asyncAfter(seconds, [weak, text] {
         auto self = weak.lock();
         if (self && self->message_ == text) self->setMessage(std::nullopt);
     });

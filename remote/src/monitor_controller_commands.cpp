@@ -135,9 +135,8 @@ void MonitorController::putOnAir(const CameraFeed& feed) {
 }
 
 void MonitorController::putOnAirByIndex(int number) {
-    if (number < 1 || static_cast<std::size_t>(number) > feeds_.size()) return;
-    auto target = feeds_[static_cast<std::size_t>(number - 1)];
-    putOnAir(*target);
+    for (const auto& feed : feeds_)
+        if (number >= 1 && cameraNumber(feed->id()) == number) return putOnAir(*feed);
 }
 
 void MonitorController::noteProgramCut(const std::optional<std::string>& name, const PeerId& from) {

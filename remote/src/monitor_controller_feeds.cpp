@@ -81,13 +81,17 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
         if (receiver) receiver->reset();
 
     // The user's order by name; unlisted names after every listed one, ties
-    // keeping their order.
+    // keeping their order. Cameras new to this run are numbered in that order,
+    // then the feeds follow the numbers.
     auto rank = [this](const FeedPtr& feed) {
         auto found = std::find(cameraOrder_.begin(), cameraOrder_.end(), feed->name());
         return found == cameraOrder_.end() ? cameraOrder_.size()
                                            : static_cast<std::size_t>(found - cameraOrder_.begin());
     };
     std::stable_sort(kept.begin(), kept.end(), [&](const FeedPtr& a, const FeedPtr& b) { return rank(a) < rank(b); });
+    numberCameras(kept, peers);
+    std::stable_sort(kept.begin(), kept.end(),
+                     [&](const FeedPtr& a, const FeedPtr& b) { return cameraNumber(a->id()) < cameraNumber(b->id()); });
     feeds_ = std::move(kept);
     emit feedsChanged();
 
@@ -101,6 +105,78 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
     }
     std::erase_if(silentSeconds_, [&](const auto& entry) { return !current.count(entry.first); });
     std::erase_if(repairRequested_, [&](const PeerId& id) { return !current.count(id); });
+}
+
+namespace {
+
+/// A camera's lasting identity: its key, or for a peer without one its peer identity, which lasts one connection.
+std::string identityOf(const MonitorController::Peer& peer) {
+    return peer.key.empty() ? "peer " + peer.id.text() : base64Encode(peer.key);
+}
+
+}  // namespace
+
+void MonitorController::numberCameras(std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers) {
+    identities_.clear();
+    for (const auto& peer : peers) identities_.emplace(peer.id, identityOf(peer));
+    cameraNumbers_.clear();
+    // Numbers held this run come first, then stored ones, then new cameras take
+    // free numbers, so a camera coming back never pushes another off its number.
+    std::set<int> connected;
+    auto give = [&](const PeerId& id, int number) {
+        connected.insert(number);
+        cameraNumbers_[id] = number;
+        giveCameraNumber(identities_.at(id), number);
+    };
+    for (const auto* table : {&runNumbers_, &storedNumbers_}) {
+        for (const auto& feed : feeds) {
+            auto found = table->find(identities_.at(feed->id()));
+            if (cameraNumbers_.count(feed->id()) || found == table->end() || connected.count(found->second)) continue;
+            give(feed->id(), found->second);
+        }
+    }
+    for (const auto& feed : feeds) {
+        if (cameraNumbers_.count(feed->id())) continue;
+        int number = freeCameraNumber();
+        if (connected.count(number))
+            for (number = 1; connected.count(number);) ++number;
+        give(feed->id(), number);
+    }
+    storeCameraNumbers();
+}
+
+int MonitorController::freeCameraNumber() const {
+    auto lowestFree = [](std::initializer_list<const std::map<std::string, int>*> tables) {
+        std::set<int> held;
+        for (const auto* table : tables)
+            for (const auto& [identity, number] : *table) held.insert(number);
+        int number = 1;
+        while (held.count(number)) ++number;
+        return number;
+    };
+    // Past the limit no key reaches it: then it takes the number of a camera
+    // that is only remembered, and if need be of one met this run that has left.
+    if (int number = lowestFree({&runNumbers_, &storedNumbers_}); number <= cameraLimit_) return number;
+    return lowestFree({&runNumbers_});
+}
+
+void MonitorController::giveCameraNumber(const std::string& identity, int number) {
+    for (auto* table : {&runNumbers_, &storedNumbers_})
+        std::erase_if(*table, [&](const auto& entry) { return entry.second == number && entry.first != identity; });
+    runNumbers_[identity] = number;
+    if (!identity.starts_with("peer ")) storedNumbers_[identity] = number;
+}
+
+void MonitorController::storeCameraNumbers() {
+    nlohmann::json stored = nlohmann::json::object();
+    for (const auto& [identity, number] : storedNumbers_) stored[identity] = number;
+    const auto current = env_.defaults->value(cameraNumbersKey);
+    if (!current || *current != stored) env_.defaults->setValue(cameraNumbersKey, stored);
+}
+
+int MonitorController::cameraNumber(const PeerId& peer) const {
+    auto found = cameraNumbers_.find(peer);
+    return found == cameraNumbers_.end() ? 0 : found->second;
 }
 
 std::vector<MonitorController::FeedPtr> MonitorController::visibleFeeds() const {
@@ -133,6 +209,17 @@ void MonitorController::moveCamera(const std::string& name, const CameraFeed& ta
     feeds_.erase(from);
     feeds_.insert(feeds_.begin() + std::min<std::ptrdiff_t>(toIndex, static_cast<std::ptrdiff_t>(feeds_.size())),
                   moving);
+    // The cameras' numbers go with the places: the first place keeps the lowest.
+    std::vector<int> numbers;
+    for (const auto& feed : feeds_) numbers.push_back(cameraNumber(feed->id()));
+    std::sort(numbers.begin(), numbers.end());
+    for (std::size_t i = 0; i < feeds_.size(); ++i) {
+        const auto& identity = identities_.at(feeds_[i]->id());
+        cameraNumbers_[feeds_[i]->id()] = numbers[i];
+        runNumbers_[identity] = numbers[i];
+        if (!identity.starts_with("peer ")) storedNumbers_[identity] = numbers[i];
+    }
+    storeCameraNumbers();
     emit feedsChanged();
 
     std::vector<std::string> order;
@@ -142,6 +229,11 @@ void MonitorController::moveCamera(const std::string& name, const CameraFeed& ta
             order.push_back(old);
     cameraOrder_ = std::move(order);
     env_.defaults->set(cameraOrderKey, cameraOrder_);
+}
+
+void MonitorController::peerLost(const Peer& peer, bool reconnecting) {
+    const std::string name = peer.name.empty() ? "Camera" : peer.name;
+    showMessage("Lost the link to " + name + (reconnecting ? " · reconnecting…" : ""), lostCameraNoticeDuration);
 }
 
 void MonitorController::acceptPairing() {

@@ -3,8 +3,10 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <fstream>
 
@@ -157,6 +159,45 @@ TEST_F(CameraSettingsViewTest, OpeningTheSheetSendsNothing) {
     static_cast<QAbstractButton*>(view->control(QStringLiteral("Done")))->click();
     EXPECT_TRUE(dismissed);
     EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(CameraSettingsViewTest, TheWheelScrollsThePanelUntilAControlHasTheFocus) {
+    auto view = makeView(fullCamera());
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* scroll = view->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    ASSERT_GT(scroll->verticalScrollBar()->maximum(), 0);
+
+    auto wheelDown = [](QWidget* control) {
+        const QPointF at(control->width() / 2.0, control->height() / 2.0);
+        QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control, &wheel);
+    };
+    for (const char* label : {"Tint", "Temperature", "ISO", "Frame rate"}) {
+        SCOPED_TRACE(label);
+        auto* control = view->control(QString::fromUtf8(label));
+        ASSERT_NE(control, nullptr);
+        scroll->ensureWidgetVisible(control);
+        QApplication::processEvents();
+        const int scrolled = scroll->verticalScrollBar()->value();
+        const auto before = control->property(qobject_cast<QSlider*>(control) ? "value" : "currentIndex");
+
+        wheelDown(control);
+        EXPECT_TRUE(sent.empty());
+        EXPECT_EQ(control->property(qobject_cast<QSlider*>(control) ? "value" : "currentIndex"), before);
+        EXPECT_NE(scroll->verticalScrollBar()->value(), scrolled);  // the panel moved instead
+
+        // Given the focus (a click or Tab), the control takes the wheel: one change, sent.
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(control->hasFocus());
+        wheelDown(control);
+        EXPECT_EQ(sent.size(), 1u);
+        sent.clear();
+        control->clearFocus();
+    }
 }
 
 TEST_F(CameraSettingsViewTest, SectionsFollowTheMode) {

@@ -285,5 +285,55 @@ TEST(CameraAndRemote, PairStreamRecordPhotographCutAndSendOverTheCable) {
     unsetenv("USBMUXD_SOCKET_ADDRESS");
 }
 
+// A typo in the code: both sides say the code did not match, and the right code typed next pairs.
+TEST(CameraAndRemote, AWrongCodeIsToldOnBothSidesAndTheRightOneTypedNextPairs) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path root(dir.path().toStdString());
+    const auto discovery = test::privateDiscovery();
+    test::LoopbackRemote remote(root, discovery.group, discovery.port);
+    remote.env.makeUSBHub = [&] {
+        USBHub::Options hub;
+        hub.keychain = remote.options.keychain;
+        hub.temporaryFolder = root / "usb";
+        return std::make_shared<USBHub>(hub);
+    };
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    controller->start();
+
+    CameraProcess camera;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    camera.start(
+        CAMERA_PROGRAM,
+        {"--name", "Cam Typo", "--folder", QString::fromStdString((root / "camera").string()), "--size", "320x180"},
+        environment);
+    ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("ready").has_value(); }));
+    std::optional<PeerId> id;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& entry : controller->nearbyCameras())
+            if (entry.name == "Cam Typo") id = entry.id;
+        return id.has_value();
+    }));
+    controller->peers()->connect(*id);
+    ASSERT_TRUE(eventually([&] { return controller->pairingRequest() && camera.lineStartingWith("pairing"); }));
+    const std::string code = controller->pairingRequest()->code;
+    controller->acceptPairing();
+
+    std::string wrong = code;
+    wrong[0] = wrong[0] == '9' ? '0' : static_cast<char>(wrong[0] + 1);
+    camera.type(wrong);
+    ASSERT_TRUE(eventually([&] { return camera.lineStartingWith("pairing-mismatch").has_value(); }));
+    ASSERT_TRUE(eventually([&] { return controller->message() == "The code typed at Cam Typo did not match"; }));
+    EXPECT_FALSE(controller->feed(*id));
+
+    camera.type(code);
+    ASSERT_TRUE(eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }));
+    controller->stop();
+}
+
 }  // namespace
 }  // namespace morvane

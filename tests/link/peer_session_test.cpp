@@ -293,6 +293,38 @@ TEST_F(PeerSessionTest, RefusingOnEitherSideStoresNothingAndDropsTheLink) {
     EXPECT_EQ(camera.recorder.count("connected"), 0u);
 }
 
+TEST_F(PeerSessionTest, AWrongCodeIsToldOnBothSidesAndTheRightOneStillPairs) {
+    Node camera(Role::camera, discovery, dir / "camera", "Cam F");
+    Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
+    camera.start();
+    monitor.start();
+    ASSERT_TRUE(eventually([&] { return monitor.recorder.nearbyNamed("Cam F").has_value(); }));
+    const auto id = monitor.recorder.nearbyNamed("Cam F")->id;
+    monitor.session->connect(id);
+    ASSERT_TRUE(eventually([&] { return monitor.recorder.currentRequest() && camera.recorder.currentRequest(); }));
+    monitor.session->acceptPairing(id);
+    const auto request = *camera.recorder.currentRequest();
+
+    // Two wrong tries: each is told on both sides, and the request stays open.
+    for (std::size_t tries = 1; tries <= 2; ++tries) {
+        camera.session->codeDidNotMatch(request.id);
+        ASSERT_TRUE(eventually([&] { return monitor.recorder.issues().size() == tries; }));
+        ASSERT_TRUE(eventually([&] { return camera.recorder.issues().size() == tries; }));
+        EXPECT_EQ(monitor.recorder.issues().back(), "The code typed at Cam F did not match");
+        EXPECT_EQ(camera.recorder.issues().back(), "The code did not match the one Desk shows");
+    }
+    EXPECT_EQ(camera.recorder.currentRequest(), request);
+    EXPECT_TRUE(monitor.trustedList().empty());
+
+    // The right code.
+    camera.session->acceptPairing(request.id);
+    ASSERT_TRUE(eventually(
+        [&] { return monitor.recorder.count("connected") == 1 && camera.recorder.count("connected") == 1; }));
+    EXPECT_EQ(monitor.trustedList().size(), 1u);
+    EXPECT_EQ(camera.trustedList().size(), 1u);
+    EXPECT_EQ(monitor.recorder.issues().size(), 2u);
+}
+
 TEST_F(PeerSessionTest, UnansweredRequestTimesOutAsARefusal) {
     Node camera(Role::camera, discovery, dir / "camera", "Cam D");
     Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");

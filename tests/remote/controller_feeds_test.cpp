@@ -24,20 +24,101 @@ TEST_F(FeedsTest, OneFeedPerIdentityWithTheLaterName) {
     EXPECT_EQ(controller->selectedID(), peer(1));
 }
 
-TEST_F(FeedsTest, FeedsFollowTheStoredOrderByName) {
+TEST_F(FeedsTest, CamerasArrivingTogetherFollowTheStoredOrderByName) {
     defaults->set("cameraOrder", std::vector<std::string>{"B", "A"});
     make();
-    connect({{1, "A"}});
-    connect({{1, "A"}, {2, "C"}});
     connect({{1, "A"}, {2, "C"}, {3, "B"}});
     EXPECT_EQ(names(controller->feeds()), (std::vector<std::string>{"B", "A", "C"}));
 
     // Two cameras sharing a listed name take its place and keep their order.
+    make();
     connect({{1, "A"}, {2, "C"}, {3, "B"}, {4, "A"}});
     auto feeds = controller->feeds();
     EXPECT_EQ(names(feeds), (std::vector<std::string>{"B", "A", "A", "C"}));
     EXPECT_EQ(feeds[1]->id(), peer(1));
     EXPECT_EQ(feeds[2]->id(), peer(4));
+}
+
+/// Each camera as (peer, identity key byte, name); a key byte of 0 stands for a camera without a key.
+using Keyed = std::vector<std::tuple<int, int, std::string>>;
+
+/// The feeds in order, each as its name and number.
+using Numbered = std::vector<std::pair<std::string, int>>;
+
+class NumbersTest : public FeedsTest {
+protected:
+    void join(const Keyed& cameras) {
+        std::vector<CameraLink::Peer> list;
+        for (const auto& [n, key, name] : cameras) {
+            if (registered.insert(n).second) controller->registerReceiver(peer(n));
+            list.push_back({peer(n), name, key ? Bytes(32, static_cast<std::uint8_t>(key)) : Bytes{}});
+        }
+        controller->updatePeers(list);
+    }
+
+    Numbered numbered() const {
+        Numbered out;
+        for (const auto& feed : controller->feeds())
+            out.emplace_back(feed->name(), controller->cameraNumber(feed->id()));
+        return out;
+    }
+
+    /// The camera the key for `number` puts on air, if any.
+    std::optional<std::string> keyCuts(int number) {
+        controller->putOnAirByIndex(number);
+        auto on = controller->programID() ? controller->feed(*controller->programID()) : nullptr;
+        return on ? std::optional<std::string>(on->name()) : std::nullopt;
+    }
+};
+
+TEST_F(NumbersTest, ACameraKeepsItsNumberWhenOthersDropAndRejoin) {
+    make();
+    join({{1, 1, "A"}});
+    join({{1, 1, "A"}, {2, 2, "B"}});
+    join({{1, 1, "A"}, {2, 2, "B"}, {3, 3, "C"}});
+    EXPECT_EQ(numbered(), (Numbered{{"A", 1}, {"B", 2}, {"C", 3}}));
+
+    // B drops: C stays 3, and 2 cuts to nobody.
+    join({{1, 1, "A"}, {3, 3, "C"}});
+    EXPECT_EQ(numbered(), (Numbered{{"A", 1}, {"C", 3}}));
+    EXPECT_EQ(keyCuts(3), "C");
+    EXPECT_EQ(keyCuts(2), "C");
+
+    // A newcomer takes a free number, not B's; B, back as a restarted camera with a new peer identity, gets its own.
+    join({{1, 1, "A"}, {3, 3, "C"}, {4, 4, "D"}});
+    join({{1, 1, "A"}, {3, 3, "C"}, {4, 4, "D"}, {5, 2, "B"}});
+    EXPECT_EQ(numbered(), (Numbered{{"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}}));
+    EXPECT_EQ(keyCuts(2), "B");
+
+    // A camera without a key keeps its number while its link lasts and gets it back over the same link.
+    join({{1, 1, "A"}, {3, 3, "C"}, {4, 4, "D"}, {5, 2, "B"}, {6, 0, "E"}});
+    join({{1, 1, "A"}, {6, 0, "E"}});
+    join({{6, 0, "E"}, {3, 3, "C"}, {1, 1, "A"}});
+    EXPECT_EQ(numbered(), (Numbered{{"A", 1}, {"C", 3}, {"E", 5}}));
+}
+
+TEST_F(NumbersTest, PairedCamerasKeepTheirNumbersAcrossRestarts) {
+    make();
+    join({{1, 1, "A"}, {2, 2, "B"}, {3, 3, "C"}, {4, 0, "Guest"}});
+    controller->moveCamera("C", *controller->feed(peer(1)));  // numbers go with the places
+    EXPECT_EQ(numbered(), (Numbered{{"C", 1}, {"A", 2}, {"B", 3}, {"Guest", 4}}));
+
+    // The next run: other peer identities, another order of arrival.
+    make();
+    join({{11, 2, "B"}});
+    EXPECT_EQ(keyCuts(3), "B");
+    join({{11, 2, "B"}, {12, 0, "Guest"}});
+    join({{11, 2, "B"}, {12, 0, "Guest"}, {13, 3, "C"}, {14, 1, "A"}});
+    EXPECT_EQ(numbered(), (Numbered{{"C", 1}, {"A", 2}, {"B", 3}, {"Guest", 4}}));
+    EXPECT_EQ(keyCuts(1), "C");
+
+    // Numbers of cameras only remembered give way once the keys would reach no other.
+    make();
+    join({{21, 5, "E"}, {22, 6, "F"}});
+    EXPECT_EQ(numbered(), (Numbered{{"F", 1}, {"E", 4}}));
+    make();
+    join({{31, 1, "A"}, {32, 6, "F"}});
+    EXPECT_EQ(numbered(), (Numbered{{"F", 1}, {"A", 2}}));
 }
 
 TEST_F(FeedsTest, ReconnectedCameraGetsAFreshFeed) {
@@ -125,6 +206,27 @@ TEST_F(FeedsTest, DraggingReordersAndRemembersByName) {
     controller->moveCamera("A", *controller->feed(peer(2)));
     EXPECT_EQ(names(controller->feeds()), (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_EQ(controller->cameraOrder(), (std::vector<std::string>{"A", "B", "C", "Gone"}));
+}
+
+TEST_F(FeedsTest, ALostCameraIsNamedLongEnoughToRead) {
+    make();
+    controller->start();
+    connect({{1, "Cam A"}, {2, "Cam B"}});
+    struct Case {
+        CameraLink::Peer peer;
+        bool reconnecting;
+        const char* text;
+    };
+    for (const auto& c : {Case{{peer(2), "Cam B"}, true, "Lost the link to Cam B · reconnecting…"},
+                          Case{{peer(1), "Cam A"}, false, "Lost the link to Cam A"},
+                          Case{{peer(3), ""}, true, "Lost the link to Camera · reconnecting…"}}) {
+        link->onPeerLost(c.peer, c.reconnecting);
+        EXPECT_EQ(controller->message(), c.text);
+        main->advance(MonitorController::messageDuration + 1);
+        EXPECT_EQ(controller->message(), c.text);  // outlasts an ordinary message
+        main->advance(MonitorController::lostCameraNoticeDuration);
+        EXPECT_FALSE(controller->message());
+    }
 }
 
 TEST_F(FeedsTest, PairingAnswersReachTheLink) {

@@ -233,6 +233,34 @@ Bytes jpeg(int w, int h) {
     return Bytes(data.begin(), data.end());
 }
 
+TEST_F(LinkTest, ALostCameraIsNamedAndComesBackUnderItsNumber) {
+    pairCamera("Cam A");
+    pairCamera("Cam B");
+    ASSERT_TRUE(feedNamed("Cam A") && feedNamed("Cam B"));
+    EXPECT_EQ(controller->cameraNumber(feedNamed("Cam A")->id()), 1);
+    EXPECT_EQ(controller->cameraNumber(feedNamed("Cam B")->id()), 2);
+
+    // Cam A's program ends: the remote says so, and Cam B keeps its number.
+    cameras[0].reset();
+    ASSERT_TRUE(eventually([&] { return controller->message() == "Lost the link to Cam A · reconnecting…"; }))
+        << controller->message().value_or("(none)");
+    ASSERT_TRUE(eventually([&] { return !feedNamed("Cam A"); }));
+    EXPECT_EQ(controller->cameraNumber(feedNamed("Cam B")->id()), 2);
+
+    // Started again, it is reconnected by itself and gets its number back.
+    cameras[0] = std::make_unique<ScriptedCamera>("Cam A", discovery, root / "Cam A");
+    ASSERT_TRUE(eventually([&] { return feedNamed("Cam A") != nullptr; }));
+    EXPECT_EQ(controller->cameraNumber(feedNamed("Cam A")->id()), 1);
+    EXPECT_EQ(controller->cameraNumber(feedNamed("Cam B")->id()), 2);
+
+    // A camera the user disconnects is not reported lost.
+    controller->peers()->disconnectCamera(feedNamed("Cam B")->id());
+    ASSERT_TRUE(eventually([&] { return !feedNamed("Cam B"); }));
+    QCoreApplication::processEvents();
+    EXPECT_NE(controller->message(), "Lost the link to Cam B · reconnecting…");
+    EXPECT_NE(controller->message(), "Lost the link to Cam B");
+}
+
 TEST_F(LinkTest, TwoCamerasAreGreetedFedAndCut) {
     auto& a = pairCamera("Cam A");
     ASSERT_TRUE(a.monitor());

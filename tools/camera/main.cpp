@@ -235,8 +235,12 @@ int main(int argc, char** argv) {
                 } else if (line == "cuts") {
                     for (const auto& cut : c->cutLog().cuts()) say("cut " + cut.camera);
                     say("cuts-end");
-                } else if (auto request = c->pairingRequest()) {
-                    c->answerPairing(!line.empty() && line == request->code);
+                } else if (auto request = c->pairingRequest(); request && !c->answerPairingCode(line)) {
+                    say("pairing-mismatch " + request->name);
+                    std::fprintf(stderr,
+                                 "That is not the code %s shows. Type the code again, or press Enter alone to "
+                                 "refuse.\n",
+                                 request->name.c_str());
                 }
             });
         }

@@ -276,6 +276,16 @@ void CameraController::answerPairing(bool accept) {
     }
 }
 
+bool CameraController::answerPairingCode(const std::string& typedCode) {
+    if (!pairingRequest_) return true;
+    if (typedCode.empty() || typedCode == pairingRequest_->code) {
+        answerPairing(!typedCode.empty());
+        return true;
+    }
+    peers_->codeDidNotMatch(pairingRequest_->id);
+    return false;
+}
+
 void CameraController::handleData(const Bytes& data, const PeerId& peer) {
     const auto kind = packetKind(data);
     if (!kind) return;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QSlider>
 #include <QWidget>
 
 #include <functional>
@@ -98,7 +99,8 @@ private:
 };
 
 /// A form's menu picker: the chosen option's text right-aligned in the secondary colour with an up-down
-/// chevron; a click opens the list of options. No option chosen shows no text.
+/// chevron; a click opens the list of options. No option chosen shows no text. Like `FormSlider`, it takes the
+/// mouse wheel only while it has the focus.
 class FormPicker : public QComboBox {
     Q_OBJECT
 public:
@@ -109,6 +111,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+};
+
+/// A form's slider. It takes the mouse wheel only once a click or Tab has given it the focus: until then the wheel
+/// over it scrolls the form, and must not change whichever setting passes under the pointer on the way.
+class FormSlider : public QSlider {
+    Q_OBJECT
+public:
+    explicit FormSlider(QWidget* parent = nullptr);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
 };
 
 }  // namespace morvane

@@ -34,7 +34,9 @@ struct LinkMessage {
     };
 
     /// Why a pairing was refused (the body of `refuse`).
-    enum class RefuseReason : std::uint8_t { declined = 0, notAllowed = 1, timedOut = 2 };
+    /// `codeMismatch`: the code typed at the peer was not the one shown; the request stays open for another try
+    /// (a peer that does not know the reason takes it as declined and closes).
+    enum class RefuseReason : std::uint8_t { declined = 0, notAllowed = 1, timedOut = 2, codeMismatch = 3 };
 
     /// How a receiver took a file (the status of `fileResult`).
     enum class FileStatus : std::uint8_t { ok = 0, corrupt = 1, refused = 2, failed = 3 };

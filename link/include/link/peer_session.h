@@ -34,6 +34,7 @@ public:
     struct Peer {
         PeerId id;
         std::string name;
+        Bytes key;  ///< its identity public key, the same across its restarts
         friend bool operator==(const Peer&, const Peer&) = default;
     };
 
@@ -128,6 +129,8 @@ public:
     void disconnectCamera(const PeerId& peer);
     void acceptPairing(const PeerId& peer);
     void cancelPairing(const PeerId& peer);
+    /// The user typed a code other than the one shown: both sides say so, and the request stays open.
+    void codeDidNotMatch(const PeerId& peer);
     void reconnect(const PeerId& peer);
     void publishPeers();
 
@@ -139,6 +142,9 @@ public:
     Callback<const PeerId&> onPeerConnected;
     Callback<const PeerId&> onPeerDisconnected;
     Callback<const std::vector<Peer>&> onPeersChanged;
+    /// A ready link ended that neither the user nor this session ended (the peer went away or fell silent), just
+    /// before `onPeerDisconnected`; true when the session invites the peer again by itself.
+    Callback<const Peer&, bool> onPeerLost;
     Callback<const std::vector<NearbyCamera>&> onNearbyChanged;
     Callback<const std::optional<PairingRequest>&> onPairingRequest;
     Callback<const std::string&> onIssue;

@@ -52,6 +52,8 @@ public:
     Callback<const PeerId&> onPeerConnected;
     Callback<const PeerId&> onPeerDisconnected;
     Callback<const std::vector<Peer>&> onPeersChanged;
+    /// A camera whose link was lost, and whether the link is reconnecting it.
+    Callback<const Peer&, bool> onPeerLost;
     Callback<const std::vector<NearbyCamera>&> onNearbyChanged;
     Callback<const std::optional<PairingRequest>&> onPairingRequest;
     Callback<const std::string&> onIssue;

@@ -90,9 +90,12 @@ public:
     static constexpr const char* collectsTakesKey = "deckCollectsTakes";
     static constexpr const char* showHistogramKey = "showHistogram";
     static constexpr const char* cameraOrderKey = "cameraOrder";
+    static constexpr const char* cameraNumbersKey = "cameraNumbers";
     static constexpr const char* importsFilesKey = "importsFiles";
 
     static constexpr double messageDuration = 2.5;
+    /// How long a lost camera is told of: long enough to read from across the room mid-show.
+    static constexpr double lostCameraNoticeDuration = 6.0;
     static constexpr double statsInterval = 1.0;
     static constexpr double sharedLinkStopDelay = 30.0;
     static constexpr double previewTimeout = 15.0;
@@ -128,8 +131,8 @@ public:
     bool importsFiles() const;
     static bool importsFiles(const Defaults& defaults);
 
-    /// Shows a short text for 2.5 s; a newer, different text is not cleared by an older timer.
-    void showMessage(const std::string& text);
+    /// Shows a short text for 2.5 s (or as long as given); a newer, different text is not cleared by an older timer.
+    void showMessage(const std::string& text, double seconds = messageDuration);
 
     // The application-wide link.
     /// The shared link with the camera limit set, and whether it was already running.
@@ -196,6 +199,11 @@ public:
     void registerReceiver(const PeerId& peer);
     void peerDisconnected(const PeerId& peer);
     void updatePeers(const std::vector<Peer>& peers);
+    /// Tells the user that a camera's link was lost and whether it is being reconnected.
+    void peerLost(const Peer& peer, bool reconnecting);
+    /// The connected camera's number (counted from 1), 0 for none. A camera keeps its number while the remote runs,
+    /// also when it drops and comes back, and a paired camera keeps it across restarts; the feeds follow it.
+    int cameraNumber(const PeerId& peer) const;
     std::vector<FeedPtr> visibleFeeds() const;
     FeedPtr selectedFeed() const;
     FeedPtr feed(const PeerId& peer) const;
@@ -333,6 +341,10 @@ private:
     void setProgramID(std::optional<PeerId> id);
     void setMessage(std::optional<std::string> text);
     void setDeckCopiesArriving(int value);
+    void numberCameras(std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
+    int freeCameraNumber() const;
+    void giveCameraNumber(const std::string& identity, int number);
+    void storeCameraNumbers();
 
     Environment env_;
 
@@ -388,6 +400,11 @@ private:
     bool sharedLink_;
     bool adoptsLink_ = false;
     std::vector<std::string> cameraOrder_;
+    // Camera numbers by identity: the key of a camera, or its peer identity when it has none.
+    std::map<std::string, int> runNumbers_;     // every camera met while this controller runs
+    std::map<std::string, int> storedNumbers_;  // paired cameras, as stored under "cameraNumbers"
+    std::map<PeerId, std::string> identities_;  // the connected cameras
+    std::map<PeerId, int> cameraNumbers_;       // the connected cameras
     bool started_ = false;
     // Filing kept captures, off the main thread; emptied before the controller goes.
     std::shared_ptr<std::atomic<bool>> keptFilingQueued_ = std::make_shared<std::atomic<bool>>(false);

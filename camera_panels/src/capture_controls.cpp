@@ -260,6 +260,7 @@ void CaptureControls::refresh() {
     gallery_->setThumbnail(inputs_.latestThumbnail);
     timer_->setLabel(QString::fromStdString(timerText(status.timerSeconds)),
                      theme::font(theme::TextStyle::subheadline, QFont::DemiBold));
+    timer_->setAccessibleName(QString::fromStdString(timerAccessibleName(status.timerSeconds)));
     timer_->setEnabled(!busy);
     for (ShutterButton* shutter : {collapsedShutter_, expandedShutter_}) {
         shutter->setState(status.mode, inputs_.shutterStopsRecording.value_or(status.isRecording),
@@ -283,7 +284,11 @@ void CaptureControls::rebuildLenses() {
             lenses_.push_back(button);
         }
     }
-    for (LensButton* button : lenses_) button->setSelected(isLensSelected(inputs_.status.zoom, button->lens()));
+    for (LensButton* button : lenses_) {
+        button->setSelected(isLensSelected(inputs_.status.zoom, button->lens()));
+        button->setToolTip(
+            QString::fromStdString(lensToolTip(lensLabelText(button->lens(), true).toStdString(), lenses_.size())));
+    }
 }
 
 bool CaptureControls::isCollapsed() const {

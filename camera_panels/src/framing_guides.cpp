@@ -1,19 +1,26 @@
 #include "camera_panels/framing_guides.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <cmath>
 #include <cstdio>
 
+#include "platform/defaults.h"
 #include "platform/symbols.h"
 #include "platform/theme.h"
-#include "platform/defaults.h"
 #include "protocol/live_packets.h"
 
 namespace morvane {
 
 using namespace theme;
+
+namespace {
+/// How far the dark band reaches around the level's marks, and how dark it is (the figures' backing).
+constexpr qreal levelBacking = 2;
+constexpr qreal levelBackingOpacity = 0.72;
+}  // namespace
 
 std::optional<QRectF> pictureRect(const QRectF& container, const std::optional<QSizeF>& pictureSize) {
     if (!pictureSize || !(pictureSize->width() > 0) || !(pictureSize->height() > 0)) return std::nullopt;
@@ -60,8 +67,12 @@ FramingGuides::FramingGuides(QWidget* parent, Defaults* defaults)
     });
 }
 
-bool FramingGuides::showsGrid() const { return defaults_->boolValue("showGrid", false); }
-bool FramingGuides::showsLevel() const { return defaults_->boolValue("showLevel", false); }
+bool FramingGuides::showsGrid() const {
+    return defaults_->boolValue("showGrid", false);
+}
+bool FramingGuides::showsLevel() const {
+    return defaults_->boolValue("showLevel", false);
+}
 
 void FramingGuides::setPictureSize(const std::optional<QSizeF>& size) {
     if (size == pictureSize_) return;
@@ -111,8 +122,11 @@ void FramingGuides::paintLevel(QPainter& p, const QRectF& picture, double roll) 
     const qreal width = std::min(picture.width(), picture.height()) / 2;
     const QPointF centre = picture.center();
     const LevelLook look = levelLook(roll);
+    // Each mark lies on a dark band of its own, as the figures do: a faint shadow leaves a white line
+    // unreadable on a bright picture.
     auto shadowed = [&](const QRectF& r, const QColor& color) {
-        fillCapsule(p, r.adjusted(-1, -1, 1, 1), black(0.5 * 0.5));
+        fillCapsule(p, r.adjusted(-levelBacking, -levelBacking, levelBacking, levelBacking),
+                    black(levelBackingOpacity));
         fillCapsule(p, r, color);
     };
     // The fixed marks at both ends stay level whatever the roll.
@@ -126,9 +140,10 @@ void FramingGuides::paintLevel(QPainter& p, const QRectF& picture, double roll) 
     p.restore();
     if (look.readout) {
         p.setFont(theme::monospacedDigits(theme::font(TextStyle::caption2, QFont::DemiBold)));
-        const QRectF box(centre.x() - 40, centre.y() + 14 - 8, 80, 16);
-        p.setPen(black(0.5));
-        p.drawText(box.translated(0, 1), Qt::AlignCenter, *look.readout);
+        const QFontMetricsF metrics(p.font());
+        const QSizeF text(metrics.horizontalAdvance(*look.readout) + 12, metrics.height() + 4);
+        const QRectF box(centre.x() - text.width() / 2, centre.y() + 14, text.width(), text.height());
+        fillRoundedRect(p, box, 6, black(levelBackingOpacity));
         p.setPen(Qt::white);
         p.drawText(box, Qt::AlignCenter, *look.readout);
     }

@@ -1,5 +1,6 @@
 #include "camera_panels/panel_controls.h"
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -114,7 +115,9 @@ void SegmentedPicker::choose(int index) {
     if (chosen_) chosen_(index);
 }
 
-QSize SegmentedPicker::sizeHint() const { return {std::max(96, count() * 64), 32}; }
+QSize SegmentedPicker::sizeHint() const {
+    return {std::max(96, count() * 64), 32};
+}
 
 QRectF SegmentedPicker::segmentRect(int index) const {
     const qreal w = static_cast<qreal>(width()) / std::max(1, count());
@@ -186,7 +189,9 @@ void ToggleSwitch::setOn(bool on) {
     update();
 }
 
-QSize ToggleSwitch::sizeHint() const { return {51, 31}; }
+QSize ToggleSwitch::sizeHint() const {
+    return {51, 31};
+}
 
 void ToggleSwitch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -223,7 +228,29 @@ QSize FormPicker::sizeHint() const {
     return {qCeil(widest + 30), 32};
 }
 
-QSize FormPicker::minimumSizeHint() const { return {40, 32}; }
+QSize FormPicker::minimumSizeHint() const {
+    return {40, 32};
+}
+
+QRect popupWithin(const QRect& popup, const QRect& window) {
+    QRect r = popup;
+    r.setHeight(std::min(r.height(), window.height()));
+    r.setWidth(std::min(r.width(), window.width()));
+    if (r.bottom() > window.bottom()) r.moveBottom(window.bottom());
+    if (r.top() < window.top()) r.moveTop(window.top());
+    if (r.right() > window.right()) r.moveRight(window.right());
+    if (r.left() < window.left()) r.moveLeft(window.left());
+    return r;
+}
+
+void FormPicker::showPopup() {
+    QComboBox::showPopup();
+    QWidget* list = view() ? view()->window() : nullptr;
+    if (!list || list == window()) return;
+    const QRect inside = QRect(window()->mapToGlobal(QPoint(0, 0)), window()->size());
+    const QRect place = popupWithin(list->geometry(), inside);
+    if (place != list->geometry()) list->setGeometry(place);
+}
 
 void FormPicker::paintEvent(QPaintEvent*) {
     QPainter painter(this);

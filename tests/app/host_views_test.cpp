@@ -26,7 +26,9 @@ bool waitFor(const std::function<bool()>& condition, int milliseconds = 5000) {
     return test::eventually(condition, milliseconds);
 }
 
-bool isBlack(QRgb pixel) { return qRed(pixel) < 16 && qGreen(pixel) < 16 && qBlue(pixel) < 16; }
+bool isBlack(QRgb pixel) {
+    return qRed(pixel) < 16 && qGreen(pixel) < 16 && qBlue(pixel) < 16;
+}
 
 TEST(DisplayLayerView, ALiveStreamReachesItsHostTurnedAndFitted) {
     auto receiver = VideoReceiver::make(QtMainExecutor::shared());
@@ -89,11 +91,8 @@ TEST(CameraPreview, LayoutTurnsMirrorsAndCentres) {
     };
     const QRectF bounds(0, 0, 400, 200);
     const Case cases[] = {
-        {false, 0, {0, 0}, {400, 200}},
-        {true, 0, {400, 0}, {400, 200}},
-        {false, 90, {400, 0}, {200, 400}},
-        {false, 180, {400, 200}, {400, 200}},
-        {true, 90, {400, 200}, {200, 400}},
+        {false, 0, {0, 0}, {400, 200}},       {true, 0, {400, 0}, {400, 200}},    {false, 90, {400, 0}, {200, 400}},
+        {false, 180, {400, 200}, {400, 200}}, {true, 90, {400, 200}, {200, 400}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.angle);
@@ -173,9 +172,7 @@ TEST(HelpScreen, LinkRules) {
             EXPECT_FALSE(decision.openExternally);
         } else {
             ASSERT_TRUE(decision.openExternally);
-            const QString expected = opens == "BASE"                ? base
-                                     : opens.contains(':')          ? opens
-                                                                    : base + opens;
+            const QString expected = opens == "BASE" ? base : opens.contains(':') ? opens : base + opens;
             EXPECT_EQ(decision.openExternally->toString(), expected);
         }
     }
@@ -199,6 +196,8 @@ TEST(HelpScreen, ThePageLoadsWithoutTheSiteHeaderAndSendsOutsideLinksOut) {
     EXPECT_EQ(opened[0], QUrl(helpWebsiteBase().toString() + "faq.html"));
     EXPECT_EQ(opened[1], QUrl("mailto:support@brindlecroft.app"));
     EXPECT_TRUE(screen.view()->toPlainText().contains("Pairing a camera")) << "the view stays on the help page";
+    EXPECT_TRUE(screen.view()->toPlainText().contains("To zoom, hold Ctrl and scroll on the camera's picture"))
+        << "zoom has no button of its own: the help says where it is";
 }
 
 TEST(NearbyCameras, RowsAndTexts) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QScrollArea>
@@ -110,6 +111,38 @@ TEST_F(CameraSettingsViewTest, ScreenshotsOfEverySection) {
     QApplication::processEvents();
     saveShot(*view, "settings-photo-automatic");
     EXPECT_TRUE(sent.empty());
+}
+
+TEST(FormPicker, ItsListStaysInsideTheWindow) {
+    struct Case {
+        QRect popup, window, place;
+    };
+    const QRect window(100, 100, 400, 300);  // right 499, bottom 399
+    const Case cases[] = {
+        {{150, 150, 120, 100}, window, {150, 150, 120, 100}},  // inside already
+        {{150, 350, 120, 100}, window, {150, 300, 120, 100}},  // over the bottom: moved up
+        {{150, 50, 120, 100}, window, {150, 100, 120, 100}},   // over the top: moved down
+        {{450, 150, 120, 100}, window, {380, 150, 120, 100}},  // over the right edge: moved in
+        {{150, 250, 120, 500}, window, {150, 100, 120, 300}},  // taller than the window: its height, scrolling
+    };
+    for (const auto& c : cases) EXPECT_EQ(popupWithin(c.popup, c.window), c.place);
+
+    // A list of frame rates opened near the bottom of a short window.
+    QWidget host;
+    host.resize(320, 220);
+    FormPicker picker(&host);
+    for (int i = 0; i < 14; ++i) picker.addItem(QStringLiteral("%1 fps").arg(24 + i));
+    picker.setCurrentIndex(0);
+    picker.setGeometry(20, 180, 200, 32);
+    host.show();
+    QApplication::processEvents();
+    picker.showPopup();
+    QApplication::processEvents();
+    QWidget* list = picker.view()->window();
+    ASSERT_TRUE(list->isVisible());
+    const QRect inside(host.mapToGlobal(QPoint(0, 0)), host.size());
+    EXPECT_TRUE(inside.contains(list->geometry())) << "the list runs off the window";
+    picker.hidePopup();
 }
 
 TEST_F(CameraSettingsViewTest, EveryWhiteBalancePresetIsWhollyShownAtEveryColumnWidth) {

@@ -31,6 +31,7 @@ TEST(CaptureControlsRules, TimerAndBadges) {
     for (const auto& c : timers) {
         EXPECT_EQ(nextTimerSeconds(c.seconds), c.next);
         EXPECT_EQ(timerText(c.seconds), c.text);
+        EXPECT_EQ(timerAccessibleName(c.seconds), std::string("Self-timer: ") + c.text);
     }
 
     CameraStatus photo;
@@ -71,9 +72,22 @@ TEST(CaptureControlsRules, LensesAndZoom) {
         double lens;
         bool selected;
         const char* text;
-    } lenses[] = {{3.0, false, "3"}, {0.5, false, ".5"}, {1.5, false, "1.5"}, {2.0, true, "2×"},
-                  {0.5, true, ".5×"}, {10.5, false, "10.5"}, {inf, false, "—"}, {1e300, false, "—"}};
+    } lenses[] = {{3.0, false, "3"},  {0.5, false, ".5"},    {1.5, false, "1.5"}, {2.0, true, "2×"},
+                  {0.5, true, ".5×"}, {10.5, false, "10.5"}, {inf, false, "—"},   {1e300, false, "—"}};
     for (const auto& c : lenses) EXPECT_EQ(lensLabelText(c.lens, c.selected).toStdString(), c.text) << c.lens;
+}
+
+TEST(CaptureControlsRules, LensTipsSayWhereZoomIs) {
+    struct Case {
+        const char* label;
+        std::size_t lenses;
+        const char* tip;
+    } cases[] = {
+        {"1×", 1, "The camera's only lens (1×). To zoom, hold Ctrl and scroll on the camera's picture."},
+        {"1×", 0, "The camera's only lens (1×). To zoom, hold Ctrl and scroll on the camera's picture."},
+        {".5×", 3, "Switch to the .5× lens. To zoom, hold Ctrl and scroll on the camera's picture."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(lensToolTip(c.label, c.lenses), c.tip);
 }
 
 std::vector<SideControlKind> kinds(const std::vector<SideControl>& controls) {
@@ -95,9 +109,12 @@ TEST(CaptureControlsRules, SideControlsByModeAndBindings) {
         {&photo, {}, {K::hide, K::voice, K::dim, K::loupe, K::settings}},
         {&photo, {false, false, true, std::nullopt}, {K::hide, K::voice, K::dim, K::loupe, K::settings}},
         {&photo, {false, true, true, false}, {K::hide, K::voice, K::dim, K::loupe, K::lead, K::all, K::settings}},
-        {&video, {false, false, true, true},
+        {&video,
+         {false, false, true, true},
          {K::hide, K::voice, K::dim, K::loupe, K::lead, K::mark, K::all, K::settings}},
-        {&video, {false, std::nullopt, true, std::nullopt}, {K::hide, K::voice, K::dim, K::loupe, K::mark, K::settings}},
+        {&video,
+         {false, std::nullopt, true, std::nullopt},
+         {K::hide, K::voice, K::dim, K::loupe, K::mark, K::settings}},
     };
     for (const auto& c : cases) EXPECT_EQ(kinds(sideControls(*c.status, c.options)), c.shown);
 

@@ -68,7 +68,6 @@ TEST_F(CaptureControlsTest, ScreenshotOfARecordingCamera) {
     saveShot(controls, "capture-controls-collapsed");
 }
 
-
 TEST_F(CaptureControlsTest, SpaceAndMReachTheShutterAndMarkWhateverHasTheFocus) {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
@@ -122,6 +121,8 @@ TEST_F(CaptureControlsTest, ControlsSendFromTheReportedStatus) {
     EXPECT_TRUE(controls.shutterButton()->isEnabled());
     EXPECT_EQ(controls.shutterButton()->accessibleName(), QStringLiteral("Stop recording"));
     EXPECT_EQ(controls.timerButton()->label(), QStringLiteral("3s"));
+    EXPECT_EQ(controls.timerButton()->accessibleName(), QStringLiteral("Self-timer: 3s"));
+    EXPECT_TRUE(controls.lensButtons()[0]->toolTip().contains(QStringLiteral("hold Ctrl and scroll")));
     EXPECT_EQ(controls.sideControl(SideControlKind::settings)->title(), QStringLiteral("4K·23.98·LOG"));
 
     controls.sideControl(SideControlKind::dim)->click();

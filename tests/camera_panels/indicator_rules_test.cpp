@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -16,6 +18,7 @@
 #include "camera_panels/pinch_to_zoom.h"
 #include "camera_panels/recording_pill.h"
 #include "camera_panels/shutter_button.h"
+#include "platform/defaults.h"
 
 namespace morvane {
 namespace {
@@ -147,6 +150,36 @@ TEST(Indicators, LevelLooks) {
     EXPECT_EQ(levelLook(-0.5), (LevelLook{false, 0.5, QStringLiteral("0°")}));
     EXPECT_EQ(levelLook(12.6), (LevelLook{false, -12.6, QStringLiteral("13°")}));
     EXPECT_EQ(levelLook(-30), (LevelLook{false, 30, QStringLiteral("30°")}));
+}
+
+TEST(Indicators, LevelReadsOverABrightPicture) {
+    QTemporaryDir folder;
+    Defaults defaults(std::filesystem::path(folder.path().toStdString()) / "defaults.json");
+    defaults.set("showLevel", true);
+    FramingGuides guides(nullptr, &defaults);
+    guides.resize(400, 400);
+    guides.setPictureSize(QSizeF(400, 400));
+    guides.setRoll(10);
+    QImage shot(400, 400, QImage::Format_RGB32);
+    shot.fill(Qt::white);  // a white wall, a sky
+    guides.render(&shot);
+    auto dark = [&](int x, int y) { return qGray(shot.pixel(x, y)) < 110; };
+    // Across the tilted line, off its middle: white on a dark band.
+    bool band = false, line = false;
+    for (int y = 150; y < 250; ++y) {
+        band = band || dark(260, y);
+        line = line || (band && qGray(shot.pixel(260, y)) > 240);
+    }
+    EXPECT_TRUE(band && line) << "the level line has a dark band around it";
+    // The degree readout under the centre: white text on a dark backing.
+    int darkPixels = 0, whitePixels = 0;
+    for (int y = 212; y < 236; ++y)
+        for (int x = 184; x < 216; ++x) {
+            darkPixels += dark(x, y);
+            whitePixels += qGray(shot.pixel(x, y)) > 240;
+        }
+    EXPECT_GT(darkPixels, 32 * 24 / 3) << "the readout has a dark backing";
+    EXPECT_GT(whitePixels, 10) << "its text is white";
 }
 
 TEST(Indicators, GuidesFitThePicture) {

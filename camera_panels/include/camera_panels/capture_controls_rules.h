@@ -24,6 +24,13 @@ std::int64_t nextTimerSeconds(std::int64_t timerSeconds);
 /// "Off", or the seconds followed by "s".
 std::string timerText(std::int64_t timerSeconds);
 
+/// The timer button's name for screen readers: "Self-timer: Off", "Self-timer: 3s".
+std::string timerAccessibleName(std::int64_t timerSeconds);
+
+/// A lens button's tooltip: what a click does, and where zoom between and beyond the lenses is (Ctrl with the
+/// wheel on the picture), which nothing else on the screen shows. `label` is the lens as its button reads it.
+std::string lensToolTip(const std::string& label, std::size_t lensCount);
+
 /// A lens counts as selected while the zoom lies within 0.05 of its factor.
 bool isLensSelected(double zoom, double lens);
 

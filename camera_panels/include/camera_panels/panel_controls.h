@@ -98,6 +98,10 @@ private:
     std::function<void(bool)> toggled_;
 };
 
+/// Where a picker's list goes so that it stays inside the window: moved up or in where it would run over an
+/// edge; a list taller or wider than the window gets the window's height or width (and scrolls).
+QRect popupWithin(const QRect& popup, const QRect& window);
+
 /// A form's menu picker: the chosen option's text right-aligned in the secondary colour with an up-down
 /// chevron; a click opens the list of options. No option chosen shows no text. Like `FormSlider`, it takes the
 /// mouse wheel only while it has the focus.
@@ -108,6 +112,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    /// The list opens inside the window (`popupWithin`), not over its bottom edge.
+    void showPopup() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -116,7 +116,7 @@ std::string identityOf(const MonitorController::Peer& peer) {
 
 }  // namespace
 
-void MonitorController::numberCameras(std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers) {
+void MonitorController::numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers) {
     identities_.clear();
     for (const auto& peer : peers) identities_.emplace(peer.id, identityOf(peer));
     cameraNumbers_.clear();
@@ -214,10 +214,8 @@ void MonitorController::moveCamera(const std::string& name, const CameraFeed& ta
     for (const auto& feed : feeds_) numbers.push_back(cameraNumber(feed->id()));
     std::sort(numbers.begin(), numbers.end());
     for (std::size_t i = 0; i < feeds_.size(); ++i) {
-        const auto& identity = identities_.at(feeds_[i]->id());
         cameraNumbers_[feeds_[i]->id()] = numbers[i];
-        runNumbers_[identity] = numbers[i];
-        if (!identity.starts_with("peer ")) storedNumbers_[identity] = numbers[i];
+        giveCameraNumber(identities_.at(feeds_[i]->id()), numbers[i]);
     }
     storeCameraNumbers();
     emit feedsChanged();

@@ -341,7 +341,7 @@ private:
     void setProgramID(std::optional<PeerId> id);
     void setMessage(std::optional<std::string> text);
     void setDeckCopiesArriving(int value);
-    void numberCameras(std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
+    void numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
     int freeCameraNumber() const;
     void giveCameraNumber(const std::string& identity, int number);
     void storeCameraNumbers();

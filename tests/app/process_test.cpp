@@ -19,6 +19,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <optional>
 #include <random>
 
 #include "app/screen_saver_inhibitor.h"
@@ -167,15 +169,23 @@ TEST(Quitting, ATerminationSignalQuitsLikeClosingTheWindow) {
         app.setProcessEnvironment(env);
         app.start(QStringLiteral(MORVANE_APP_BINARY), {"--deck"});
         ASSERT_TRUE(app.waitForStarted(10000));
-        // The link is running once its private folder for arriving files exists.
-        QDir tmp(dir.path() + "/tmp");
-        ASSERT_TRUE(waitUntil([&] { return !tmp.entryList({"morvane-peer-*"}, QDir::Dirs).isEmpty(); }, 30000));
+        // The link is running once its folder for arriving files exists: in the shoot folder, on the disk the
+        // files are filed to.
+        const auto arriving = [&]() -> std::optional<std::filesystem::path> {
+            std::error_code ec;
+            for (std::filesystem::recursive_directory_iterator it(dir.path().toStdString(), ec), end; !ec && it != end;
+                 it.increment(ec))
+                if (it->path().filename() == ".incoming" && it->path().parent_path().filename() == "Brindlecroft")
+                    return it->path();
+            return std::nullopt;
+        };
+        ASSERT_TRUE(waitUntil([&] { return arriving().has_value(); }, 30000));
         ::kill(static_cast<pid_t>(app.processId()), signal);
         ASSERT_TRUE(app.waitForFinished(30000));
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << signal;
         EXPECT_EQ(app.exitCode(), 0);
         EXPECT_TRUE(app.readAllStandardError().contains("Brindlecroft: quit"));
-        EXPECT_TRUE(tmp.entryList({"morvane-peer-*"}, QDir::Dirs).isEmpty()) << "the temporary folder is removed";
+        EXPECT_TRUE(std::filesystem::is_empty(*arriving())) << "nothing of an arriving file is left";
     }
 }
 

@@ -95,6 +95,8 @@ TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFile
             return m.starts_with("No room for a ") && m.find("Cam Long") != std::string::npos;
         });
     })) << "the remote says why the take waits";
+    // The camera lets go of the photo once the remote's answer is back.
+    EXPECT_TRUE(eventually([&] { return camera->outbox().items().size() == 1; }));
     const auto waiting = camera->outbox().items();
     ASSERT_EQ(waiting.size(), 1u);
     EXPECT_EQ(waiting[0].info.id, longTake.id);

@@ -46,7 +46,9 @@ HandshakeTable::Room HandshakeTable::roomFor(const std::string& address, const s
     const bool addressFull = held[address] >= maxPerAddress;
     if (!addressFull && places.size() < maxPlaces) return {};
     const Place* victim = nullptr;
-    auto rank = [&](const Place& p) { return std::make_tuple(held[p.address], recentEndings(p.address, now), ~p.id); };
+    auto rank = [&](const Place& p) {
+        return std::make_tuple(held[p.address], recentEndings(p.address, now), now - p.since, ~p.id);
+    };
     for (const auto& place : places) {
         if (place.proven || (addressFull && place.address != address)) continue;
         if (!victim || rank(place) > rank(*victim)) victim = &place;

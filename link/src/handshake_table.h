@@ -14,7 +14,8 @@ namespace morvane {
 /// take it through TLS; only a pairing request under way (its code shown to the user) proves that somebody means it.
 /// So a full table never closes such a connection for a newcomer; the others compete among themselves: the place
 /// goes from the address that holds the most, then from the address whose connections ended unfinished most often
-/// lately (a neighbour renewing what was dropped), the oldest first. It knows no link: the session asks and tells it.
+/// lately (a neighbour renewing what was dropped), then the one that has waited longest at its step of the handshake
+/// (a genuine peer moves on within moments). It knows no link: the session asks and tells it.
 class HandshakeTable {
 public:
     using Clock = std::chrono::steady_clock;
@@ -26,7 +27,8 @@ public:
     struct Place {
         std::uint64_t id = 0;  ///< newer connections have larger ids
         std::string address;
-        bool proven = false;  ///< a pairing request is under way
+        bool proven = false;      ///< a pairing request is under way
+        Clock::time_point since;  ///< when it reached its present step (or was accepted)
     };
 
     struct Room {

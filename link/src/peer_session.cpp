@@ -55,7 +55,8 @@ struct Link : PairingHandshake {
     // Further addresses to try, in order, when this invitation fails before the peer is known.
     std::vector<std::pair<std::string, std::uint16_t>> fallbacks;
     Clock::time_point deadline;
-    Phase timedPhase = Phase::connecting;  // the step `deadline` was set for
+    Phase timedPhase = Phase::connecting;        // the step `deadline` was set for
+    Clock::time_point stepSince = Clock::now();  // when it reached that step
     std::uint32_t nextTransferId = 1;
 };
 
@@ -484,7 +485,7 @@ struct PeerSession::State {
         std::vector<HandshakeTable::Place> places;
         for (const auto& [id, link] : links) {
             if (link->outgoing || link->phase == Phase::ready || link->phase == Phase::closing) continue;
-            places.push_back({id, link->address, link->phase == Phase::answering});
+            places.push_back({id, link->address, link->phase == Phase::answering, link->stepSince});
         }
         const auto room = handshakes.roomFor(address, places, Clock::now());
         if (room.close) {
@@ -677,6 +678,7 @@ struct PeerSession::State {
     void timeStep(Link& link) {
         if (link.phase == link.timedPhase) return;
         link.timedPhase = link.phase;
+        link.stepSince = Clock::now();
         if (link.phase == Phase::connecting || link.phase == Phase::answering || link.phase == Phase::ready ||
             link.phase == Phase::closing) {
             return;

@@ -22,12 +22,15 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
     return a;
 }
 
-// The places held, oldest first (ids 1, 2, ...); those in `proven` have a pairing under way.
-std::vector<Table::Place> placesOf(const std::vector<std::string>& addresses, const std::set<std::uint64_t>& proven) {
+// The places held, oldest first (ids 1, 2, ..., one accepted a second after the other); those in `proven` have a
+// pairing under way, those in `movedOn` reached their present step of the handshake just now.
+std::vector<Table::Place> placesOf(const std::vector<std::string>& addresses, const std::set<std::uint64_t>& proven,
+                                   const std::set<std::uint64_t>& movedOn, Table::Clock::time_point now) {
     std::vector<Table::Place> places;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const auto id = static_cast<std::uint64_t>(i + 1);
-        places.push_back({id, addresses[i], proven.count(id) > 0});
+        const auto accepted = now - std::chrono::seconds(static_cast<long>(addresses.size() - i));
+        places.push_back({id, addresses[i], proven.count(id) > 0, movedOn.count(id) ? now : accepted});
     }
     return places;
 }
@@ -41,6 +44,7 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
         std::string newcomer;
         bool admit;
         std::optional<std::uint64_t> closes;
+        std::set<std::uint64_t> movedOn = {};
     };
     const std::vector<std::string> neighbour(4, "10.9.9.9");
     std::set<std::uint64_t> everyone;
@@ -99,6 +103,22 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
          "10.1.1.1",
          true,
          1},
+        {"full: one that just moved on to its next step stays, the one idle longest goes",
+         distinct(16),
+         {},
+         {},
+         "10.1.1.1",
+         true,
+         2,
+         {1}},
+        {"its own address holds four: one that just moved on stays",
+         distinct(2) + neighbour,
+         {},
+         {},
+         "10.9.9.9",
+         true,
+         4,
+         {3}},
         {"more places outweigh more endings",
          distinct(13) + std::vector<std::string>(3, "10.9.9.9"),
          {},
@@ -114,7 +134,7 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
         for (const auto& [address, ago] : c.endings) {
             table.endedUnfinished(address, now - std::chrono::milliseconds(static_cast<long>(ago * 1000)));
         }
-        const auto room = table.roomFor(c.newcomer, placesOf(c.addresses, c.proven), now);
+        const auto room = table.roomFor(c.newcomer, placesOf(c.addresses, c.proven, c.movedOn, now), now);
         EXPECT_EQ(room.admit, c.admit);
         EXPECT_EQ(room.close, c.closes);
     }

@@ -602,8 +602,9 @@ TEST_F(HostileLinkTest, IdleConnectionsDoNotLockTheRemoteOut) {
         monitor->session->reconnect(*cameraId);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     }
-    // Nobody calls connect or reconnect: the remote keeps trying and gets in within seconds.
-    EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 2; }, 8));
+    // Nobody calls connect or reconnect: the remote keeps trying and gets in within seconds. (A link that got in
+    // while its own address flooded the camera may have been dropped again: getting further earns no place.)
+    EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") >= connectedBefore + 2; }, 8));
     EXPECT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1 && camera->readyPeers().size() == 1; }));
     EXPECT_TRUE(monitor->recorder.issues().empty());
     const auto before = camera->recorder.data().size();

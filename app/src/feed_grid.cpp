@@ -60,7 +60,10 @@ std::vector<QRect> FeedGrid::overlayRectsAt(const QSize& size) const {
         const FeedTile* tile = tiles_.at(shown_[i]);
         const QRect target = layout.tiles[i].toRect();
         const int grow = target.width() - tile->width();
+        const int growDown = target.height() - tile->height();
         for (QRect r : tile->overlayRects()) {
+            // Items in the lower half (the badge of a narrow tile) keep their distance from the bottom edge.
+            if (r.height() < tile->height() / 2 && r.center().y() > tile->height() / 2) r.translate(0, growDown);
             if (r.width() >= tile->width()) {
                 r.setWidth(target.width());  // the deck bar spans the tile
             } else if (std::abs(2 * r.center().x() - tile->width()) <= 2) {

@@ -54,21 +54,38 @@ void FeedStats::updateStats() {
         statsText_ = text;
         updateGeometry();
     }
-    place();
+    fitWidth(room_);
     update();
 }
 
 void FeedStats::updateHealth() {
     const auto& status = feed_->status();
-    health_->setVisible(status.has_value());
     if (status)
         health_->setValues(*status, status->mode == CaptureMode::video ? feed_->live().audioLevel() : std::nullopt);
-    place();
+    fitWidth(room_);
     updateGeometry();
 }
 
+void FeedStats::fitWidth(int width) {
+    const QFontMetricsF metrics(statsFont());
+    const auto stats = statsShown_ ? std::optional<qreal>(metrics.horizontalAdvance(statsText_) + 2 * padX + 1)
+                                   : std::optional<qreal>();
+    const auto health =
+        feed_->status() ? std::optional<qreal>(health_->sizeHint().width() + 2 * padX) : std::optional<qreal>();
+    const FiguresFit fit = fitFigures(width, stats, health);
+    const bool healthShown = health && fit.healthLine;
+    const bool changed = width != room_ || fit != fit_ || healthShown == health_->isHidden();
+    room_ = width;
+    fit_ = fit;
+    health_->setVisible(healthShown);
+    place();
+    if (!changed) return;
+    updateGeometry();
+    update();
+}
+
 void FeedStats::place() {
-    const qreal top = padY + (statsShown_ ? statsHeight() + lineSpacing : 0);
+    const qreal top = padY + (statsLineFits() ? statsHeight() + lineSpacing : 0);
     health_->setGeometry(qRound(padX), qRound(top), health_->sizeHint().width(), health_->sizeHint().height());
 }
 
@@ -78,18 +95,18 @@ void FeedStats::resizeEvent(QResizeEvent*) {
 
 QSize FeedStats::sizeHint() const {
     const QFontMetricsF metrics(statsFont());
-    qreal w = statsShown_ ? metrics.horizontalAdvance(statsText_) : 0;
-    qreal h = statsShown_ ? statsHeight() : 0;
+    qreal w = statsLineFits() ? std::min<qreal>(metrics.horizontalAdvance(statsText_), room_ - 2 * padX - 1) : 0;
+    qreal h = statsLineFits() ? statsHeight() : 0;
     if (!health_->isHidden()) {
         w = std::max<qreal>(w, health_->sizeHint().width());
-        h += (statsShown_ ? lineSpacing : 0) + health_->sizeHint().height();
+        h += (statsLineFits() ? lineSpacing : 0) + health_->sizeHint().height();
     }
     if (w <= 0 && h <= 0) return QSize(0, 0);
     return QSize(qCeil(w + 2 * padX) + 1, qCeil(h + 2 * padY));
 }
 
 void FeedStats::paintEvent(QPaintEvent*) {
-    if (!statsShown_ && health_->isHidden()) return;
+    if (!statsLineFits() && health_->isHidden()) return;
     // Repainted with every frame of the picture beneath: drawn once per change, copied afterwards.
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
@@ -108,14 +125,15 @@ void FeedStats::paintEvent(QPaintEvent*) {
 void FeedStats::drawStats(QPainter& p) const {
     p.setRenderHint(QPainter::Antialiasing);
     fillRoundedRect(p, QRectF(rect()), backingRadius, black(backingOpacity));
-    if (!statsShown_) return;
+    if (!statsLineFits()) return;
     p.setFont(statsFont());
     const QRectF line(padX, padY, width() - 2 * padX, statsHeight());
+    const QString text = QFontMetricsF(statsFont()).elidedText(statsText_, Qt::ElideRight, line.width());
     p.setPen(black(0.2));
     for (const QPointF& d : haloOffsets())
-        p.drawText(line.translated(d), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
+        p.drawText(line.translated(d), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     p.setPen(slow_ ? orange() : white(0.8));
-    p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, statsText_);
+    p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
 }
 
 }  // namespace morvane

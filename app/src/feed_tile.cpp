@@ -38,9 +38,6 @@ using namespace theme;
 
 namespace {
 
-constexpr QSize scopeSize{168, 72};
-constexpr QSize histogramSize{128, 52};
-constexpr int readingsSpacing = 8;
 constexpr int readingsGap = 4;  // below the expand button
 
 QFont badgeFont() {
@@ -51,11 +48,10 @@ const QString& badgeText() {
     return text;
 }
 
-/// The "ON AIR" capsule, centred at the top of a tile of the given width.
-QRectF badgeRect(qreal width) {
+/// The "ON AIR" capsule's size: the text padded 8 left and right, 5 above and below.
+QSizeF badgeSize() {
     const QFontMetricsF metrics(badgeFont());
-    const QSizeF size(metrics.horizontalAdvance(badgeText()) + 16, metrics.height() + 10);
-    return QRectF(width / 2 - size.width() / 2, 10, size.width(), size.height());
+    return QSizeF(metrics.horizontalAdvance(badgeText()) + 16, metrics.height() + 10);
 }
 
 }  // namespace
@@ -76,6 +72,12 @@ public:
     }
     TileBorder border() const { return border_; }
     bool badge() const { return badge_; }
+    QRectF badgeRect() const { return badgeRect_; }
+    void setBadgeRect(const QRectF& rect) {
+        if (rect == badgeRect_) return;
+        badgeRect_ = rect;
+        if (badge_) update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -94,7 +96,7 @@ protected:
             p.drawRect(r.adjusted(inset, inset, -inset, -inset));
         }
         if (badge_) {
-            const QRectF badge = badgeRect(r.width());
+            const QRectF badge = badgeRect_;
             fillCapsule(p, badge, theme::red());
             p.setFont(badgeFont());
             p.setPen(Qt::white);
@@ -105,6 +107,7 @@ protected:
 private:
     TileBorder border_;
     bool badge_ = false;
+    QRectF badgeRect_;
 };
 
 FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed, QWidget* parent)
@@ -169,9 +172,9 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         readingsColumn_);
     legend_ = new FalseColorLegend(readingsColumn_);
     scope_ = new ScopeView(readingsColumn_);
-    scope_->resize(scopeSize);
+    scope_->resize(scopeReadingSize.toSize());
     histogram_ = new HistogramView(readingsColumn_);
-    histogram_->resize(histogramSize);
+    histogram_->resize(histogramReadingSize.toSize());
 
     frame_ = new Frame(this);
     deckBar_ = new DeckBar(
@@ -226,7 +229,7 @@ bool FeedTile::onAirBadgeShown() const {
     return frame_->badge();
 }
 QRect FeedTile::onAirBadgeRect() const {
-    return badgeRect(width()).toAlignedRect();
+    return frame_->badgeRect().toAlignedRect();
 }
 
 std::vector<QRect> FeedTile::overlayRects() const {
@@ -277,15 +280,12 @@ void FeedTile::refreshReadings() {
     const auto& live = feed_->live();
     readings_ =
         tileReadings(status, live.scope().has_value(), controller_->showHistogram(), live.histogram().has_value());
-    loupe_->setVisible(readings_.loupe);
+    // Which of them show is the layout's (`fitReadings`).
     if (readings_.loupe) {
         loupe_->setImage(live.loupe());
         loupe_->setContours(status->loupeContours);
     }
-    legend_->setVisible(readings_.legend);
-    scope_->setVisible(readings_.scope);
     if (readings_.scope) scope_->setScope(live.scope());
-    histogram_->setVisible(readings_.histogram);
     if (readings_.histogram) histogram_->setBins(*live.histogram());
     layoutLayers();
 }
@@ -317,45 +317,58 @@ void FeedTile::layoutLayers() {
     noPicture_->move((width() - noPicture_->width()) / 2, (height() - noPicture_->height()) / 2);
 
     const int top = qRound(chromeTopInset(deck));
-    chrome_->adjustSize();
-    chrome_->move(8, top);
     const QSize button = expand_->sizeHint();
     expand_->setGeometry(width() - 8 - button.width(), top, button.width(), button.height());
+    // The camera's pills and figures keep to the room beside the expand button: the name is cut, the rest
+    // goes by priority (`fitPills`, `fitFigures`).
+    const int chromeRoom = (expand_->isHidden() ? width() - 8 : expand_->x() - qRound(readingsSpacing)) - 8;
+    pills_->fitWidth(chromeRoom);
+    stats_->fitWidth(chromeRoom);
+    chrome_->adjustSize();
+    chrome_->move(8, top);
 
-    // The readings column: trailing-aligned, top to bottom, below the expand button. Where the figures leave
-    // too little room beside them, the readings go below the figures, or, without the height for that, shrink
-    // (to half at most), so that their pictures never cover the figures' text.
+    const QRectF badge = onAirBadgePlace(size(), badgeSize(), deck, showsChrome_,
+                                         chrome_->isHidden() ? 0 : chrome_->x() + pills_->geometry().right() + 1,
+                                         expand_->isHidden() ? width() : expand_->x());
+    frame_->setBadgeRect(badge);
+
+    // The readings column: trailing-aligned, top to bottom, below the expand button, beside the figures or
+    // below them, whichever shows more of it; what does not fit shrinks or goes (`fitReadings`), so that the
+    // column never covers the figures' text nor runs off the tile.
     const auto insets = readingsInsets(showsChrome_, deck);
     int readingsTop = qRound(insets.top);
     if (!expand_->isHidden()) readingsTop = std::max(readingsTop, expand_->geometry().bottom() + 1 + readingsGap);
-    const int legendWidth = readings_.legend ? legend_->sizeHint().width() : 0;
-    const int natural =
-        std::max({readings_.loupe ? qRound(loupeSide(showsChrome_)) : 0, legendWidth,
-                  readings_.scope ? scopeSize.width() : 0, readings_.histogram ? histogramSize.width() : 0});
-    int naturalHeight = 0;
-    if (readings_.loupe) naturalHeight += qRound(loupeSide(showsChrome_)) + readingsSpacing;
-    if (readings_.legend) naturalHeight += legend_->sizeHint().height() + readingsSpacing;
-    if (readings_.scope) naturalHeight += scopeSize.height() + readingsSpacing;
-    if (readings_.histogram) naturalHeight += histogramSize.height() + readingsSpacing;
     const int trailing = qRound(insets.trailing);
     const int chromeRight = chrome_->isHidden() ? 0 : chrome_->geometry().right() + 1;
-    const int belowChrome = chrome_->isHidden() ? 0 : chrome_->geometry().bottom() + 1 + readingsSpacing;
-    const int room = width() - trailing - chromeRight - readingsSpacing;
-    qreal scale = 1;
+    const int belowChrome = chrome_->isHidden() ? 0 : chrome_->geometry().bottom() + 1 + qRound(readingsSpacing);
+    const bool badgeBelow = frame_->badge() && badge.top() > height() / 2;
+    const int bottom = (badgeBelow ? qFloor(badge.top()) : height()) - qRound(readingsSpacing);
+    const qreal loupe = loupeSide(showsChrome_);
+    const QSizeF legend = readings_.legend ? QSizeF(legend_->sizeHint()) : QSizeF();
+    ReadingsFit fit{readings_, 1};
     // A tile not shown yet has no size of its own to fit; it is laid out again when shown.
-    if (natural > room && isVisible()) {
-        if (std::max(readingsTop, belowChrome) + naturalHeight <= height()) {
-            readingsTop = std::max(readingsTop, belowChrome);
-        } else if (room >= std::max(natural / 2, legendWidth)) {
-            scale = qreal(room) / natural;
-        } else {
-            readingsTop = std::max(readingsTop, belowChrome);
-            scale = std::clamp(qreal(width() - trailing - 8) / natural, 0.5, 1.0);
-        }
+    if (isVisible()) {
+        const auto beside = fitReadings(
+            readings_, QSizeF(width() - trailing - chromeRight - readingsSpacing, bottom - readingsTop), loupe, legend);
+        const auto below = fitReadings(
+            readings_, QSizeF(width() - trailing - 8, bottom - std::max(readingsTop, belowChrome)), loupe, legend);
+        auto count = [](const TileReadings& r) {
+            return int(r.loupe) + int(r.legend) + int(r.scope) + int(r.histogram);
+        };
+        const bool useBelow = count(below.shown) > count(beside.shown) ||
+                              (count(below.shown) == count(beside.shown) && below.scale > beside.scale);
+        fit = useBelow ? below : beside;
+        if (useBelow) readingsTop = std::max(readingsTop, belowChrome);
     }
-    if (readings_.loupe) loupe_->setLoupeSize(std::round(loupeSide(showsChrome_) * scale));
-    scope_->resize((QSizeF(scopeSize) * scale).toSize());
-    histogram_->resize((QSizeF(histogramSize) * scale).toSize());
+    const qreal scale = fit.scale;
+    loupe_->setVisible(fit.shown.loupe);
+    legend_->setVisible(fit.shown.legend);
+    scope_->setVisible(fit.shown.scope);
+    histogram_->setVisible(fit.shown.histogram);
+    if (fit.shown.loupe) loupe_->setLoupeSize(loupeSideAt(loupe, scale));
+    scope_->resize(QSize(qRound(scopeReadingSize.width() * scale), qRound(scopeReadingSize.height() * scale)));
+    histogram_->resize(
+        QSize(qRound(histogramReadingSize.width() * scale), qRound(histogramReadingSize.height() * scale)));
     int columnWidth = 0, y = 0;
     std::vector<QWidget*> shown;
     for (QWidget* item : {static_cast<QWidget*>(loupe_), static_cast<QWidget*>(legend_), static_cast<QWidget*>(scope_),
@@ -364,9 +377,9 @@ void FeedTile::layoutLayers() {
     for (QWidget* item : shown) columnWidth = std::max(columnWidth, item->width());
     for (QWidget* item : shown) {
         item->move(columnWidth - item->width(), y);
-        y += item->height() + readingsSpacing;
+        y += item->height() + qRound(readingsSpacing);
     }
-    const int columnHeight = std::max(y - readingsSpacing, 0);
+    const int columnHeight = std::max(y - qRound(readingsSpacing), 0);
     readingsColumn_->setGeometry(width() - trailing - columnWidth, readingsTop, columnWidth, columnHeight);
     deckBar_->setGeometry(0, 0, width(), DeckBar::barHeight);
 

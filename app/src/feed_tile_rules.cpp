@@ -1,6 +1,7 @@
 #include "app/feed_tile_rules.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace morvane {
 
@@ -17,7 +18,9 @@ TileClick tileClick(bool isSelected, bool showsChrome) {
 
 std::optional<ExpandButtonFace> expandButtonFace(bool showsChrome, bool soloSet) {
     if (!showsChrome && !soloSet) return std::nullopt;
-    if (soloSet) return ExpandButtonFace{QStringLiteral("arrow.down.right.and.arrow.up.left"), QStringLiteral("Show all cameras")};
+    if (soloSet)
+        return ExpandButtonFace{QStringLiteral("arrow.down.right.and.arrow.up.left"),
+                                QStringLiteral("Show all cameras")};
     return ExpandButtonFace{QStringLiteral("arrow.up.left.and.arrow.down.right"), QStringLiteral("Expand")};
 }
 
@@ -39,15 +42,104 @@ ReadingsInsets readingsInsets(bool showsChrome, bool deckMode) {
     return {showsChrome ? 8.0 : 16.0, (showsChrome ? 52.0 : 76.0) + (deckMode ? 40.0 : 0.0)};
 }
 
-qreal chromeTopInset(bool deckMode) { return deckMode ? 48 : 8; }
+qreal chromeTopInset(bool deckMode) {
+    return deckMode ? 48 : 8;
+}
 
-qreal loupeSide(bool showsChrome) { return showsChrome ? 120 : 150; }
+qreal loupeSide(bool showsChrome) {
+    return showsChrome ? 120 : 150;
+}
+
+namespace {
+
+struct ReadingItem {
+    bool TileReadings::*which;
+    QSizeF size;
+    bool scales;
+};
+
+std::vector<ReadingItem> readingItems(qreal loupeSide, QSizeF legendSize) {
+    return {{&TileReadings::loupe, {loupeSide, loupeSide}, true},
+            {&TileReadings::legend, legendSize, false},
+            {&TileReadings::scope, scopeReadingSize, true},
+            {&TileReadings::histogram, histogramReadingSize, true}};
+}
+
+}  // namespace
+
+qreal loupeSideAt(qreal side, qreal scale) {
+    return std::max<qreal>(std::round(side * scale), std::min(side, leastLoupeSide));
+}
+
+QSizeF readingsSize(const ReadingsFit& fit, qreal loupeSide, QSizeF legendSize) {
+    qreal width = 0, height = 0;
+    int count = 0;
+    for (const auto& item : readingItems(loupeSide, legendSize)) {
+        if (!(fit.shown.*item.which)) continue;
+        QSizeF size = item.size;
+        if (item.which == &TileReadings::loupe) {
+            size = QSizeF(loupeSideAt(loupeSide, fit.scale), loupeSideAt(loupeSide, fit.scale));
+        } else if (item.scales) {
+            size = QSizeF(std::round(item.size.width() * fit.scale), std::round(item.size.height() * fit.scale));
+        }
+        width = std::max(width, size.width());
+        height += size.height();
+        ++count;
+    }
+    return {width, height + readingsSpacing * std::max(count - 1, 0)};
+}
+
+ReadingsFit fitReadings(const TileReadings& wanted, QSizeF room, qreal loupeSide, QSizeF legendSize) {
+    // Dropped in this order while they do not fit.
+    bool TileReadings::*const dropOrder[] = {&TileReadings::histogram, &TileReadings::scope, &TileReadings::legend,
+                                             &TileReadings::loupe};
+    ReadingsFit fit{wanted, 1};
+    // The legend does not scale: narrower than it, it goes first.
+    if (legendSize.width() > room.width()) fit.shown.legend = false;
+    for (std::size_t dropped = 0;; ++dropped) {
+        for (int step = 0; step <= 10; ++step) {
+            fit.scale = 1 - step * 0.05;
+            const QSizeF size = readingsSize(fit, loupeSide, legendSize);
+            if (size.width() <= room.width() && size.height() <= room.height()) return fit;
+        }
+        if (dropped == std::size(dropOrder)) return {};
+        fit.shown.*dropOrder[dropped] = false;
+    }
+}
+
+PillsFit fitPills(qreal room, std::optional<qreal> recordingWidth, qreal nameWidth) {
+    PillsFit fit;
+    const qreal leastName = std::min(nameWidth, leastNamePill);
+    fit.recordingTime = recordingWidth && *recordingWidth + pillSpacing + leastName <= room;
+    const qreal forName = fit.recordingTime ? room - *recordingWidth - pillSpacing : room;
+    fit.nameWidth = std::max<qreal>(std::min(nameWidth, forName), 0);
+    return fit;
+}
+
+FiguresFit fitFigures(qreal room, std::optional<qreal> statsWidth, std::optional<qreal> healthWidth) {
+    FiguresFit fit;
+    fit.statsLine = statsWidth && room >= std::min(*statsWidth, leastStatsLine);
+    fit.healthLine = healthWidth && *healthWidth <= room;
+    const qreal stats = fit.statsLine ? std::min(*statsWidth, room) : 0;
+    fit.width = std::max(stats, fit.healthLine ? *healthWidth : 0);
+    return fit;
+}
+
+QRectF onAirBadgePlace(QSizeF tile, QSizeF badge, bool deckMode, bool showsChrome, qreal pillsRight, qreal expandLeft) {
+    const QRectF top(tile.width() / 2 - badge.width() / 2, badgeTopInset, badge.width(), badge.height());
+    if (deckMode) return top;
+    if (showsChrome && top.left() >= pillsRight + badgeClearance && top.right() <= expandLeft - badgeClearance)
+        return top;
+    return QRectF(badgeTopInset, tile.height() - badgeTopInset - badge.height(), badge.width(), badge.height());
+}
 
 int deckBarNumber(const std::vector<PeerId>& order, const PeerId& camera) {
     const auto it = std::find(order.begin(), order.end(), camera);
     return it == order.end() ? 1 : static_cast<int>(it - order.begin()) + 1;
 }
 
-bool nextLoupeContours(const CameraStatus& status) { return !status.loupeContours; }
+bool nextLoupeContours(const CameraStatus& status) {
+    return !status.loupeContours;
+}
 
 }  // namespace morvane

@@ -404,9 +404,7 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
 }
 
 void MonitorScreen::layoutLayers() {
-    const int inspectorWidth = showCameraSettings_ ? std::clamp(std::min(inspectorIdealWidth, width() / 2),
-                                                                inspectorMinimumWidth, inspectorMaximumWidth)
-                                                   : 0;
+    const int inspectorWidth = showCameraSettings_ ? settingsColumnWidth(width()) : 0;
     const int contentWidth = std::max(0, width() - inspectorWidth);
     pictureHost_->setGeometry(0, 0, contentWidth, height());
     inspector_->setGeometry(contentWidth, 0, inspectorWidth, height());
@@ -422,22 +420,22 @@ void MonitorScreen::layoutLayers() {
     const int floatingEdge = band > 0 ? height() - band - transferBandPadding : height() - barPadding;
 
     // The camera controls float over the pictures unless they would cross a camera's name, figures, readings
-    // or deck bar there: then they start collapsed, and collapsed they join the band, beside the transfers.
-    bool docked = false;
+    // or deck bar there: then they start collapsed. The column (the one camera's figures, the controls) joins
+    // the band, beside the transfers, wherever it would still cross them.
+    const auto overlays = tileOverlaysAbove(band);
+    auto crosses = [&](QSize panel) {
+        const int w = std::min(panel.width(), barWidth);
+        const QRect r(barPadding + (barWidth - w) / 2, floatingEdge - panel.height(), w, panel.height());
+        return std::any_of(overlays.begin(), overlays.end(), [&](const QRect& o) { return o.intersects(r); });
+    };
     if (auto* controls = selectedFeedControls()) {
-        const auto overlays = tileOverlaysAbove(band);
-        auto crosses = [&](QSize panel) {
-            const int w = std::min(panel.width(), barWidth);
-            const QRect r(barPadding + (barWidth - w) / 2, floatingEdge - panel.height(), w, panel.height());
-            return std::any_of(overlays.begin(), overlays.end(), [&](const QRect& o) { return o.intersects(r); });
-        };
         auto* panel = controls->captureControls();
         const bool crowded = panel && crosses(panel->sizeHintWhen(false));
         controls->setCollapsedByDefault(controlsCollapsedByDefault(width(), height()) || crowded);
-        docked = panel && panel->isCollapsed() && crosses(panel->sizeHintWhen(true));
     }
     bottomColumn_->activate();
     const QSize bottomHint = bottom_->sizeHint();
+    const bool docked = !bottomHint.isEmpty() && crosses(bottomHint);
     if (docked) {
         const int dockWidth = std::min(bottomHint.width(), barWidth);
         band = std::max(transferHeight, bottomHint.height()) + 2 * transferBandPadding;

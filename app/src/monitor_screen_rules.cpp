@@ -1,5 +1,10 @@
 #include "app/monitor_screen_rules.h"
 
+#include <algorithm>
+
+#include "app/feed_tile_rules.h"
+#include "platform/theme.h"
+
 namespace morvane {
 
 PictureAreaKind pictureAreaKind(const MonitorScreenState& state) {
@@ -22,7 +27,10 @@ QMargins picturePadding(const MonitorScreenState& state) {
             // tile; under a top bar that stays they would lie beneath the bar's buttons and could not be
             // clicked, so the grid keeps its room below the bar.
             const bool soloChromeUnderBar = state.soloed && state.feeds >= 2 && showsTopBar(state);
-            const int top = state.visibleFeeds >= 2 || soloChromeUnderBar ? 64 : 0;
+            // The deck bar runs along the top of every tile, a single one's too: under the bar its number,
+            // name and "Put on air" would lie beneath the bar's buttons.
+            const bool deckBarUnderBar = state.deckMode && showsTopBar(state);
+            const int top = state.visibleFeeds >= 2 || soloChromeUnderBar || deckBarUnderBar ? 64 : 0;
             return {0, top, 0, state.isDeckPhone ? 76 : 0};
         }
     }
@@ -67,6 +75,11 @@ QString deckSwitchAccessibilityLabel(bool deckMode) {
                     : QStringLiteral("Podcast deck");
 }
 
+DeckSwitchFace deckSwitchFace(bool deckMode) {
+    if (deckMode) return {theme::red(), theme::black()};
+    return {theme::ultraThinMaterial(), theme::white()};
+}
+
 QString nearbyDevicesLabel() {
     return QStringLiteral("Nearby devices");
 }
@@ -74,6 +87,14 @@ QString nearbyDevicesLabel() {
 QString arrivingCopiesBadge(int deckCopiesArriving) {
     if (deckCopiesArriving <= 0) return {};
     return QString::number(deckCopiesArriving);
+}
+
+TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills) {
+    if (!wantsPills) return {false, 0, others <= width};
+    const qreal room = width - others;
+    if (room >= leastNamePill) return {true, room, true};
+    if (room + deckWordWidth >= leastNamePill) return {true, room + deckWordWidth, false};
+    return {false, 0, others <= width};
 }
 
 QString pairingAlertTitle() {
@@ -88,6 +109,11 @@ QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
 
 bool controlsCollapsedByDefault(int width, int height) {
     return width < roomyControlsWidth || height < roomyControlsHeight;
+}
+
+int settingsColumnWidth(int windowWidth) {
+    constexpr int ideal = 380, least = 320;
+    return std::max(std::min(ideal, windowWidth * 2 / 5), least);
 }
 
 QString cameraShortcutTitle(int number) {

@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include "app/round_icon_button.h"
+#include "app/single_feed_pills.h"
 #include "camera_panels/close_button.h"
 #include "platform/symbols.h"
 #include "platform/theme.h"
@@ -21,8 +22,12 @@ constexpr qreal switchPaddingY = 8;
 constexpr qreal switchIconGap = 6;
 constexpr int itemSpacing = 10;
 
-QFont switchFont() { return theme::font(theme::TextStyle::headline); }
-qreal switchIconSize() { return symbolPixelSize(theme::pointSize(theme::TextStyle::headline)); }
+QFont switchFont() {
+    return theme::font(theme::TextStyle::headline);
+}
+qreal switchIconSize() {
+    return symbolPixelSize(theme::pointSize(theme::TextStyle::headline));
+}
 const QString deckText = QStringLiteral("Deck");
 
 }  // namespace
@@ -43,24 +48,38 @@ void DeckSwitch::setOn(bool on) {
     update();
 }
 
+void DeckSwitch::setShowsWord(bool shows) {
+    if (shows == showsWord_) return;
+    showsWord_ = shows;
+    setFixedSize(sizeHint());
+    update();
+}
+
+qreal DeckSwitch::wordWidth() const {
+    return switchIconGap + QFontMetricsF(switchFont()).horizontalAdvance(deckText);
+}
+
 QSize DeckSwitch::sizeHint() const {
     const QFontMetricsF m(switchFont());
-    const qreal w = 2 * switchPaddingX + switchIconSize() + switchIconGap + m.horizontalAdvance(deckText);
+    const qreal w = 2 * switchPaddingX + switchIconSize() + (showsWord_ ? wordWidth() : 0);
     const qreal h = 2 * switchPaddingY + std::max(m.height(), switchIconSize());
     return {qCeil(w), qCeil(h)};
 }
 
 void DeckSwitch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    theme::fillCapsule(painter, QRectF(rect()), on_ ? theme::red() : theme::white(0.15));
-    const QColor label = on_ ? theme::black() : theme::white();
+    const DeckSwitchFace face = deckSwitchFace(on_);
+    theme::fillCapsule(painter, QRectF(rect()), face.fill);
+    const QColor label = face.label;
     const qreal icon = switchIconSize();
     drawSymbol(painter, QRectF(switchPaddingX, (height() - icon) / 2, icon, icon), "rectangle.3.group", label, icon);
-    painter.setFont(switchFont());
-    painter.setPen(label);
-    const qreal textLeft = switchPaddingX + icon + switchIconGap;
-    painter.drawText(QRectF(textLeft, 0, width() - textLeft - switchPaddingX, height()), Qt::AlignVCenter | Qt::AlignLeft,
-                     deckText);
+    if (showsWord_) {
+        painter.setFont(switchFont());
+        painter.setPen(label);
+        const qreal textLeft = switchPaddingX + icon + switchIconGap;
+        painter.drawText(QRectF(textLeft, 0, width() - textLeft - switchPaddingX, height()),
+                         Qt::AlignVCenter | Qt::AlignLeft, deckText);
+    }
     if (hasFocus()) {
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setPen(QPen(theme::blue(), 2));
@@ -89,7 +108,8 @@ MonitorToolbar::MonitorToolbar(Actions actions, QWidget* parent) : QWidget(paren
     row_->setSpacing(itemSpacing);
 
     add(ToolbarItem::close, new CloseButton(actions.exit, this));
-    add(ToolbarItem::settings, new RoundIconButton("gearshape", QStringLiteral("Settings"), actions.openSettings, this));
+    add(ToolbarItem::settings,
+        new RoundIconButton("gearshape", QStringLiteral("Settings"), actions.openSettings, this));
     row_->addStretch(1);
     pillsHolder_ = new QWidget(this);
     auto* pillsLayout = new QHBoxLayout(pillsHolder_);
@@ -105,20 +125,22 @@ MonitorToolbar::MonitorToolbar(Actions actions, QWidget* parent) : QWidget(paren
     badge_ = new QLabel(takes);
     badge_->setFont(theme::font(theme::TextStyle::caption2, QFont::Bold));
     badge_->setAlignment(Qt::AlignCenter);
-    badge_->setStyleSheet(QStringLiteral("QLabel { color: black; background: %1; border-radius: 8px; padding: 1px 5px; }")
-                              .arg(accentAmber().name()));
+    badge_->setStyleSheet(
+        QStringLiteral("QLabel { color: black; background: %1; border-radius: 8px; padding: 1px 5px; }")
+            .arg(accentAmber().name()));
     badge_->hide();
     takes->setFixedSize(takesButton->width() + 4, takesButton->height() + 4);
     add(ToolbarItem::takes, takes);
 
-    livePictures_ = new RoundIconButton(livePicturesSymbol(true), livePicturesLabel(true), actions.toggleLivePictures,
-                                        this);
+    livePictures_ =
+        new RoundIconButton(livePicturesSymbol(true), livePicturesLabel(true), actions.toggleLivePictures, this);
     add(ToolbarItem::livePictures, livePictures_);
     add(ToolbarItem::nearbyDevices, new RoundIconButton("antenna.radiowaves.left.and.right", nearbyDevicesLabel(),
                                                         actions.openNearbyDevices, this));
     add(ToolbarItem::openShootFolder,
         new RoundIconButton("folder", QStringLiteral("Open shoot folder"), actions.openShootFolder, this));
-    add(ToolbarItem::cameras, new RoundIconButton("video.badge.plus", QStringLiteral("Cameras"), actions.openCameras, this));
+    add(ToolbarItem::cameras,
+        new RoundIconButton("video.badge.plus", QStringLiteral("Cameras"), actions.openCameras, this));
 }
 
 void MonitorToolbar::add(ToolbarItem which, QWidget* widget) {
@@ -146,6 +168,34 @@ void MonitorToolbar::refresh(const MonitorScreenState& state, int deckCopiesArri
         badge_->move(takes->width() - badge_->width(), 0);
         badge_->raise();
     }
+    fitItems();
+}
+
+void MonitorToolbar::resizeEvent(QResizeEvent*) {
+    fitItems();
+}
+
+void MonitorToolbar::fitItems() {
+    qreal others = 0;
+    int count = 0;
+    for (auto which : shown_) {
+        QWidget* widget = items_[which];
+        if (which == ToolbarItem::singleFeedPills || !widget || widget->isHidden()) continue;
+        others += widget == deckSwitch_ && !deckSwitch_->showsWord()
+                      ? deckSwitch_->sizeHint().width() + deckSwitch_->wordWidth()
+                      : widget->sizeHint().width();
+        ++count;
+    }
+    auto* pills = qobject_cast<SingleFeedPills*>(pills_.data());
+    const bool wantsPills =
+        pills && std::find(shown_.begin(), shown_.end(), ToolbarItem::singleFeedPills) != shown_.end();
+    // Spacing between the items, and room for the flexible space to stay one spacing wide.
+    others += itemSpacing * (count + (wantsPills ? 1 : 0));
+    const bool deckShown = !deckSwitch_->isHidden();
+    const TopBarFit fit = fitTopBar(width(), others, deckShown ? deckSwitch_->wordWidth() : 0, wantsPills);
+    deckSwitch_->setShowsWord(fit.deckWord || !deckShown);
+    if (pills) pills->fitWidth(qFloor(fit.pillsRoom));
+    pillsHolder_->setVisible(wantsPills && fit.pills);
 }
 
 void MonitorToolbar::setSingleFeedPills(QWidget* pills) {
@@ -158,6 +208,7 @@ void MonitorToolbar::setSingleFeedPills(QWidget* pills) {
     }
     const bool shown = std::find(shown_.begin(), shown_.end(), ToolbarItem::singleFeedPills) != shown_.end();
     pillsHolder_->setVisible(shown && pills_);
+    fitItems();
 }
 
 std::vector<ToolbarItem> MonitorToolbar::shownItems() const {

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+#include "app/feed_tile_rules.h"
 #include "camera_panels/recording_pill.h"
 #include "camera_panels/status_pill.h"
 #include "platform/symbols.h"
@@ -29,7 +30,8 @@ SingleFeedPills::SingleFeedPills(std::shared_ptr<MonitorController> controller, 
 
     menu_ = new QMenu(this);
     const QColor icon = theme::white(0.9);
-    auto* repair = menu_->addAction(symbolIcon("arrow.triangle.2.circlepath", icon, 16), QStringLiteral("Repair Connection"));
+    auto* repair =
+        menu_->addAction(symbolIcon("arrow.triangle.2.circlepath", icon, 16), QStringLiteral("Repair Connection"));
     auto* disconnect = menu_->addAction(symbolIcon("xmark.circle", theme::red(), 16), QStringLiteral("Disconnect"));
     std::weak_ptr<MonitorController> weakController = controller_;
     std::weak_ptr<CameraFeed> weakFeed = feed_;
@@ -59,14 +61,22 @@ void SingleFeedPills::updateRecording() {
         delete recording_;
         recording_ = nullptr;
     }
+    fitWidth(room_);
+}
+
+void SingleFeedPills::fitWidth(int width) {
+    room_ = width;
+    const auto recording = recording_ ? std::optional<qreal>(recording_->sizeHint().width()) : std::optional<qreal>();
+    const PillsFit fit = fitPills(width, recording, name_->sizeHint().width());
+    if (recording_) recording_->setVisible(fit.recordingTime);
+    name_->setMaximumWidth(std::max(qFloor(fit.nameWidth), 0));
     adjustSize();
 }
 
 bool SingleFeedPills::eventFilter(QObject* watched, QEvent* event) {
     if (watched == name_ && event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton)
-            menu_->popup(name_->mapToGlobal(QPoint(0, name_->height() + 4)));
+        if (mouse->button() == Qt::LeftButton) menu_->popup(name_->mapToGlobal(QPoint(0, name_->height() + 4)));
         return true;
     }
     if (watched == name_ && event->type() == QEvent::MouseButtonPress) return true;

@@ -18,10 +18,14 @@ using namespace theme;
 
 namespace {
 
-constexpr qreal padX = 12, padY = 6, spacing = 8, barWidth = 90, maxWidth = 560;
+constexpr qreal padX = 12, padY = 6, spacing = transferRowSpacing, barWidth = transferBarWidth, maxWidth = 560;
 
-QFont captionFont() { return theme::font(TextStyle::caption); }
-QFont boldCaption() { return theme::font(TextStyle::caption, QFont::DemiBold); }
+QFont captionFont() {
+    return theme::font(TextStyle::caption);
+}
+QFont boldCaption() {
+    return theme::font(TextStyle::caption, QFont::DemiBold);
+}
 
 /// The capsule "Pause" / "Send" button.
 class HoldButton : public QAbstractButton {
@@ -49,7 +53,8 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         if (!isEnabled()) p.setOpacity(0.4);
-        fillCapsule(p, QRectF(rect()), paused_ ? withOpacity(green(), isDown() ? 0.6 : 0.8) : white(isDown() ? 0.3 : 0.2));
+        fillCapsule(p, QRectF(rect()),
+                    paused_ ? withOpacity(green(), isDown() ? 0.6 : 0.8) : white(isDown() ? 0.3 : 0.2));
         const qreal icon = symbolPixelSize(pointSize(TextStyle::caption));
         drawSymbol(p, QRectF(8, (height() - icon) / 2, icon, icon), face_.symbol.toStdString(), Qt::white, icon);
         p.setFont(boldCaption());
@@ -88,14 +93,18 @@ QString TransferRow::summary() const {
     return QString::fromStdString(transferStatusLine(*feed_->status()).value_or(std::string()));
 }
 
-bool TransferRow::fileShown() const { return feed_->status() && transferFileShown(*feed_->status()); }
+bool TransferRow::fileShown() const {
+    return feed_->status() && transferFileShown(*feed_->status());
+}
 
 void TransferRow::refresh() {
     const auto& status = feed_->status();
     pending_ = transferRowShown(status);
     // Shown again inside its host when files are pending; never as a window of its own.
-    if (!pending_) hide();
-    else if (parentWidget()) show();
+    if (!pending_)
+        hide();
+    else if (parentWidget())
+        show();
     if (!pending_) return;
     static_cast<HoldButton*>(hold_)->setFace(transferButtonFace(status->transfersPaused), status->transfersPaused);
     hold_->setEnabled(!status->isRecording);
@@ -104,26 +113,54 @@ void TransferRow::refresh() {
     update();
 }
 
-void TransferRow::setVisible(bool visible) { QWidget::setVisible(visible && pending_); }
+void TransferRow::setVisible(bool visible) {
+    QWidget::setVisible(visible && pending_);
+}
 
 QSize TransferRow::sizeHint() const {
     const QFontMetricsF caption(captionFont()), bold(boldCaption());
-    qreal w = padX + hold_->sizeHint().width() + spacing + bold.horizontalAdvance(QString::fromStdString(feed_->name()));
+    qreal w =
+        padX + hold_->sizeHint().width() + spacing + bold.horizontalAdvance(QString::fromStdString(feed_->name()));
     if (fileShown())
-        w += spacing + std::min<qreal>(caption.horizontalAdvance(QString::fromStdString(*feed_->status()->transferName)),
-                                       180) + spacing + barWidth;
+        w += spacing +
+             std::min<qreal>(caption.horizontalAdvance(QString::fromStdString(*feed_->status()->transferName)),
+                             transferFileMaxWidth) +
+             spacing + barWidth;
     w += spacing + caption.horizontalAdvance(summary()) + padX;
     const qreal h = std::max<qreal>(hold_->sizeHint().height(), caption.height()) + 2 * padY;
     return QSize(qCeil(std::min(w, maxWidth)), qCeil(h));
 }
 
-QSize TransferRow::minimumSizeHint() const { return QSize(std::min(sizeHint().width(), 320), sizeHint().height()); }
+QSize TransferRow::minimumSizeHint() const {
+    return QSize(std::min(sizeHint().width(), 320), sizeHint().height());
+}
 
-void TransferRow::resizeEvent(QResizeEvent*) { place(); }
+void TransferRow::resizeEvent(QResizeEvent*) {
+    place();
+}
 
 void TransferRow::place() {
     const QSize button = hold_->sizeHint();
     hold_->setGeometry(qRound(padX), (height() - button.height()) / 2, button.width(), button.height());
+}
+
+TransferRowPieces TransferRow::pieces() const {
+    const auto& status = feed_->status();
+    TransferRowWidths widths;
+    widths.name = QFontMetricsF(boldCaption()).horizontalAdvance(QString::fromStdString(feed_->name()));
+    widths.summary = QFontMetricsF(monospacedDigits(captionFont())).horizontalAdvance(summary());
+    widths.fileShown = status && transferFileShown(*status);
+    if (widths.fileShown)
+        widths.file = QFontMetricsF(captionFont()).horizontalAdvance(QString::fromStdString(*status->transferName));
+    return transferRowPieces(padX + hold_->width() + spacing, width() - padX, height(), widths);
+}
+
+std::vector<QRect> TransferRow::pieceRects() const {
+    std::vector<QRect> out{hold_->geometry()};
+    const auto p = pieces();
+    for (const QRectF& r : {p.name, p.file, p.bar, p.summary})
+        if (!r.isEmpty()) out.push_back(r.toAlignedRect().adjusted(0, 0, -1, 0));
+    return out;
 }
 
 void TransferRow::paintEvent(QPaintEvent*) {
@@ -132,37 +169,35 @@ void TransferRow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     fillRoundedRect(p, QRectF(rect()), 10, black(0.55));
-    const qreal h = height();
-    qreal x = padX + hold_->width() + spacing;
-    const qreal right = width() - padX;
-
-    // The summary sits at the trailing end; what is left goes to the name and the file.
-    const QString summaryText = summary();
-    const QFont caption = monospacedDigits(captionFont());
-    const qreal summaryWidth = QFontMetricsF(caption).horizontalAdvance(summaryText);
-    const QString name = QString::fromStdString(feed_->name());
-    const qreal nameWidth = std::min(QFontMetricsF(boldCaption()).horizontalAdvance(name), right - summaryWidth - x);
-    p.setFont(boldCaption());
-    p.setPen(Qt::white);
-    p.drawText(QRectF(x, 0, nameWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-               QFontMetricsF(boldCaption()).elidedText(name, Qt::ElideRight, nameWidth + 1));
-    x += nameWidth + spacing;
-    if (transferFileShown(*status)) {
-        const qreal fileWidth = std::max<qreal>(right - summaryWidth - spacing - barWidth - spacing - x, 0);
+    const auto parts = pieces();
+    const auto flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+    if (!parts.name.isEmpty()) {
+        p.setFont(boldCaption());
+        p.setPen(Qt::white);
+        p.drawText(parts.name, flags,
+                   QFontMetricsF(boldCaption())
+                       .elidedText(QString::fromStdString(feed_->name()), Qt::ElideRight, parts.name.width()));
+    }
+    if (!parts.file.isEmpty()) {
         p.setFont(captionFont());
         p.setPen(white(0.7));
-        p.drawText(QRectF(x, 0, fileWidth, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                   QFontMetricsF(captionFont()).elidedText(QString::fromStdString(*status->transferName),
-                                                           Qt::ElideMiddle, fileWidth));
-        x += fileWidth + spacing;
-        const QRectF track(x, h / 2 - 2, barWidth, 4);
-        fillCapsule(p, track, white(0.2));
-        const double progress = std::isfinite(*status->transferProgress) ? std::clamp(*status->transferProgress, 0.0, 1.0) : 0.0;
-        fillCapsule(p, QRectF(track.topLeft(), QSizeF(barWidth * progress, 4)), green());
+        p.drawText(parts.file, flags,
+                   QFontMetricsF(captionFont())
+                       .elidedText(QString::fromStdString(*status->transferName), Qt::ElideMiddle, parts.file.width()));
     }
-    p.setFont(caption);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(right - summaryWidth - 1, 0, summaryWidth + 1, h), Qt::AlignRight | Qt::AlignVCenter, summaryText);
+    if (!parts.bar.isEmpty()) {
+        fillCapsule(p, parts.bar, white(0.2));
+        const double progress =
+            std::isfinite(*status->transferProgress) ? std::clamp(*status->transferProgress, 0.0, 1.0) : 0.0;
+        fillCapsule(p, QRectF(parts.bar.topLeft(), QSizeF(parts.bar.width() * progress, parts.bar.height())), green());
+    }
+    if (!parts.summary.isEmpty()) {
+        const QFont caption = monospacedDigits(captionFont());
+        p.setFont(caption);
+        p.setPen(Qt::white);
+        p.drawText(parts.summary, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                   QFontMetricsF(caption).elidedText(summary(), Qt::ElideRight, parts.summary.width()));
+    }
 }
 
 }  // namespace morvane

@@ -106,6 +106,9 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
         {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 0, 0},
         {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 0, 0},
         {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
+        {"one camera in deck mode", with(1, 1, true, true, false, false), PictureAreaKind::feedGrid, 64, 0},
+        {"one camera in deck mode, compact", with(1, 1, true, true, true, false), PictureAreaKind::feedGrid, 64, 0},
+        {"deck phone with one camera", with(1, 1, true, true, false, true), PictureAreaKind::feedGrid, 64, 76},
         {"two cameras", with(2, 2, false, true, false, false), PictureAreaKind::feedGrid, 64, 0},
         {"one of two soloed", soloed(with(2, 1, false, true, false, false)), PictureAreaKind::feedGrid, 64, 0},
         {"deck phone grid", with(2, 2, true, true, false, true), PictureAreaKind::feedGrid, 64, 76},
@@ -301,6 +304,29 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     ASSERT_EQ(toasts.size(), 1);
     EXPECT_TRUE(toasts[0]->isVisible());
     EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
+}
+
+TEST_F(ScreenTest, TabGoesThroughTheTopBarLeftToRightFirst) {
+    auto& s = make();
+    s.show();
+    connect({{1, "Cam A"}, {2, "Cam B"}});
+    controller().setSelectedID(peer(1));
+    QCoreApplication::processEvents();
+    // Every control Tab reaches, in the order Tab reaches them.
+    std::vector<QWidget*> chain;
+    for (QWidget* w = s.nextInFocusChain(); w != &s; w = w->nextInFocusChain())
+        if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && s.isAncestorOf(w)) chain.push_back(w);
+    std::vector<QWidget*> bar;
+    for (Item item : s.toolbar()->shownItems()) {
+        QWidget* w = s.toolbar()->item(item);
+        if (w->focusPolicy() & Qt::TabFocus) bar.push_back(w);
+        for (auto* child : w->findChildren<QWidget*>())
+            if (child->isVisible() && (child->focusPolicy() & Qt::TabFocus)) bar.push_back(child);
+    }
+    ASSERT_GE(bar.size(), 4u);
+    ASSERT_GE(chain.size(), bar.size());
+    EXPECT_EQ(std::vector<QWidget*>(chain.begin(), chain.begin() + static_cast<long>(bar.size())), bar)
+        << "the gear first, then the rest of the bar as it reads; the pictures and controls after";
 }
 
 TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {

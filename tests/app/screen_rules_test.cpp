@@ -7,10 +7,45 @@
 #include "app/feed_grid_layout.h"
 #include "app/feed_tile_rules.h"
 #include "app/health_line_rules.h"
+#include "app/monitor_screen_rules.h"
 #include "app/transfer_row_rules.h"
 
 namespace morvane {
 namespace {
+
+/// The contrast of two colours as screens rate it (1 to 21), each first laid over the picture behind.
+double contrastOver(QColor front, QColor back, QColor picture) {
+    auto over = [](QColor c, QColor under) {
+        const double a = c.alphaF();
+        return QColor::fromRgbF(float(c.redF() * a + under.redF() * (1 - a)),
+                                float(c.greenF() * a + under.greenF() * (1 - a)),
+                                float(c.blueF() * a + under.blueF() * (1 - a)));
+    };
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const QColor backing = over(back, picture);
+    const double a = luminance(over(front, backing)), b = luminance(backing);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+/// Over a white, a mid-grey and a black picture.
+const QColor pictures[] = {Qt::white, QColor(128, 128, 128), Qt::black};
+
+TEST(ScreenRules, SettingsColumnWidths) {
+    const std::pair<int, int> cases[] = {{1920, 380}, {1280, 380}, {960, 380}, {800, 320}, {640, 320}};
+    for (const auto& [window, column] : cases) EXPECT_EQ(settingsColumnWidth(window), column) << window;
+}
+
+TEST(ScreenRules, DeckSwitchReadsOverAnyPicture) {
+    for (bool on : {false, true}) {
+        const auto face = deckSwitchFace(on);
+        for (const QColor& picture : pictures)
+            EXPECT_GE(contrastOver(face.label, face.fill, picture), 4.5)
+                << on << " over " << picture.name().toStdString();
+    }
+}
 
 TEST(ScreenRules, GridLayouts) {
     struct Case {
@@ -276,6 +311,140 @@ TEST(ScreenRules, TransferRows) {
     EXPECT_FALSE(transferFileShown(s));
     s.transferProgress = 0.3;
     EXPECT_TRUE(transferFileShown(s));
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(ScreenRules, TransferRowPartsNeverCross) {
+    // Name 150, file 140, summary 110, as "Overhead over the kitchen counter" sending a clip gives.
+    const TransferRowWidths busy{150, 140, 110, true};
+    struct Case {
+        const char* what;
+        qreal right;
+        TransferRowWidths widths;
+        bool name, file, bar;
+        qreal nameWidth;
+    };
+    const Case cases[] = {
+        {"room for all", 700, busy, true, true, true, 150},
+        {"the file name shortened", 500, busy, true, true, true, 150},
+        {"no room for the file", 420, busy, true, false, true, 150},
+        {"the name cut beside the bar", 330, busy, true, false, true, 104},
+        {"the bar goes before a name shorter than its least", 250, busy, true, false, false, 122},
+        {"the summary alone", 150, busy, false, false, false, 0},
+        {"nothing being sent", 400, {150, 0, 110, false}, true, false, false, 150},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto p = transferRowPieces(10, c.right, 30, c.widths);
+        EXPECT_EQ(!p.name.isEmpty(), c.name);
+        EXPECT_EQ(!p.file.isEmpty(), c.file);
+        EXPECT_EQ(!p.bar.isEmpty(), c.bar);
+        EXPECT_EQ(p.name.width(), c.nameWidth);
+        EXPECT_FALSE(p.summary.isEmpty()) << "how much is left to come always shows";
+        const QRectF row(10, 0, c.right - 10, 30);
+        const QRectF parts[] = {p.name, p.file, p.bar, p.summary};
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (parts[i].isEmpty()) continue;
+            EXPECT_TRUE(row.contains(parts[i])) << i;
+            for (std::size_t j = i + 1; j < 4; ++j)
+                if (!parts[j].isEmpty()) EXPECT_FALSE(parts[i].intersects(parts[j])) << i << " crosses " << j;
+        }
+    }
+}
+
+TEST(ScreenRules, ReadingsFitTheTileBothWays) {
+    const TileReadings all{true, true, true, true};
+    const QSizeF legend(110, 130);
+    // Full size: loupe 120, legend 130, scope 72, histogram 52, three gaps of 8: 398 high, 168 wide.
+    struct Case {
+        const char* what;
+        QSizeF room;
+        TileReadings shown;
+        qreal scale;
+    };
+    const Case cases[] = {
+        {"all at full size", {200, 400}, all, 1},
+        {"a little short: scaled", {200, 370}, all, 0.85},
+        {"narrow: scaled to the width", {140, 400}, all, 0.8},
+        {"short: the histogram goes", {200, 300}, {true, true, true, false}, 0.8},
+        {"shorter: the scope goes too", {200, 240}, {true, true, false, false}, 0.85},
+        {"a sliver: only the loupe, at its least", {200, 100}, {true, false, false, false}, 0.8},
+        {"narrower than the least loupe: nothing", {200, 70}, {}, 1},
+        {"no room: none", {200, 20}, {}, 1},
+        {"narrower than the legend: it goes", {100, 400}, {true, false, true, true}, 0.55},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto fit = fitReadings(all, c.room, 120, legend);
+        EXPECT_EQ(fit.shown, c.shown);
+        if (fit.shown != TileReadings{}) {
+            EXPECT_NEAR(fit.scale, c.scale, 1e-9);
+            const QSizeF size = readingsSize(fit, 120, legend);
+            if (fit.shown.loupe) EXPECT_GE(loupeSideAt(120, fit.scale), leastLoupeSide) << "its switch stays whole";
+            EXPECT_LE(size.width(), c.room.width());
+            EXPECT_LE(size.height(), c.room.height());
+        }
+    }
+    EXPECT_EQ(fitReadings({}, {0, 0}, 120, legend).shown, TileReadings{}) << "nothing wanted fits anywhere";
+}
+
+TEST(ScreenRules, PillsAndFiguresGiveWayByPriority) {
+    struct PillsCase {
+        qreal room;
+        std::optional<qreal> recording;
+        qreal name;
+        PillsFit fit;
+    };
+    const PillsCase pills[] = {
+        {400, 90, 250, {true, 250}},   // room for both whole
+        {300, 90, 250, {true, 204}},   // the name cut beside the time
+        {160, 90, 250, {false, 160}},  // no room for the time and the least of the name: the time goes
+        {168, 90, 250, {true, 72}},    // exactly the least name beside the time
+        {60, std::nullopt, 250, {false, 60}}, {200, 90, 50, {true, 50}},  // a short name needs only itself
+    };
+    for (const auto& c : pills) EXPECT_EQ(fitPills(c.room, c.recording, c.name), c.fit) << c.room;
+
+    struct FiguresCase {
+        qreal room;
+        std::optional<qreal> stats, health;
+        FiguresFit fit;
+    };
+    const FiguresCase figures[] = {
+        {400, 300, 200, {true, true, 300}},
+        {250, 300, 200, {true, true, 250}},   // the stats line cut
+        {150, 300, 200, {true, false, 150}},  // the health line goes whole
+        {80, 300, 60, {false, true, 60}},     // below the stats line's least: it goes
+        {400, std::nullopt, 200, {false, true, 200}},
+        {400, 300, std::nullopt, {true, false, 300}},
+    };
+    for (const auto& c : figures) EXPECT_EQ(fitFigures(c.room, c.stats, c.health), c.fit) << c.room;
+}
+
+TEST(ScreenRules, TheOnAirBadgeKeepsClearOfTheNameAndTheButton) {
+    const QSizeF badge(70, 26);
+    const QRectF top(265, 10, 70, 26), corner(10, 364, 70, 26);
+    struct Case {
+        const char* what;
+        bool deck, chrome;
+        qreal pillsRight, expandLeft;
+        QRectF place;
+    };
+    const Case cases[] = {
+        {"room at the top centre", false, true, 200, 550, top},
+        {"the name reaches the centre", false, true, 260, 550, corner},
+        {"the button reaches the centre", false, true, 100, 340, corner},
+        {"one camera: the top bar lies over the top", false, false, 0, 600, corner},
+        {"deck mode: under the deck bar", true, true, 400, 550, top},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(onAirBadgePlace({600, 400}, badge, c.deck, c.chrome, c.pillsRight, c.expandLeft), c.place);
+    }
 }
 
 }  // namespace

@@ -53,6 +53,7 @@
 #include "camera_panels/gallery_view.h"
 #include "camera_panels/labeled_control.h"
 #include "camera_panels/large_sheet.h"
+#include "camera_panels/loupe_view.h"
 #include "camera_panels/panel_controls.h"
 #include "camera_panels/quick_adjust.h"
 #include "camera_panels/recording_pill.h"
@@ -230,6 +231,8 @@ private:
 
 // MARK: States
 
+void checkTabOrder(Shooter& s, const std::string& layout);
+
 void noCameras(Shooter& s) {
     s.settle(400);
     s.shoot("01-no-cameras");
@@ -237,6 +240,7 @@ void noCameras(Shooter& s) {
     auto* view = qobject_cast<NearbyCamerasView*>(s.screen().pictureView());
     s.check(view && view->list()->waitingText()->isVisible(), "the waiting text shows");
     s.check(s.screen().toolbar()->shownItems().size() == 4, "the top bar has its four buttons");
+    checkTabOrder(s, "01-no-cameras");
 }
 
 void cameraNearby(Shooter& s) {
@@ -326,6 +330,15 @@ void twoCameras(Shooter& s) {
 /// A name as long as a crew gives one, to see where names are cut.
 constexpr const char* longName = "Overhead over the kitchen counter";
 
+void threeCameras(Shooter& s) {
+    for (const char* name : {"Wide", "Close-up"})
+        if (!s.nearbyId(name)) joinCamera(s, name);
+    s.check(picturesShown(s, 3), "three live pictures");
+    s.settle(1500);
+    const QImage shot = s.shoot("05a-three-cameras");
+    for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
+}
+
 void fourCameras(Shooter& s) {
     for (const char* name : {"Wide", "Close-up", longName})
         if (!s.nearbyId(name)) joinCamera(s, name);
@@ -335,11 +348,37 @@ void fourCameras(Shooter& s) {
     for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
 }
 
+/// Tab from the window's start goes through the top bar left to right first, the gear leading.
+void checkTabOrder(Shooter& s, const std::string& layout) {
+    QWidget* window = s.shown().window();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window, 2000)) return s.fail(layout + ": the window does not take the keyboard");
+    if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+    std::vector<QWidget*> bar;
+    for (ToolbarItem item : s.screen().toolbar()->shownItems()) {
+        QWidget* w = s.screen().toolbar()->item(item);
+        if (w->focusPolicy() & Qt::TabFocus) bar.push_back(w);
+        for (auto* child : w->findChildren<QWidget*>())
+            if (child->isVisible() && (child->focusPolicy() & Qt::TabFocus)) bar.push_back(child);
+    }
+    std::vector<QWidget*> chain;
+    for (std::size_t i = 0; i < bar.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key_Tab);
+        if (QWidget* focused = QApplication::focusWidget()) chain.push_back(focused);
+    }
+    std::string order;
+    for (auto* w : chain)
+        order += std::string(w->metaObject()->className()) + " \"" + w->accessibleName().toStdString() + "\" ";
+    if (chain != bar) s.fail(layout + ": Tab goes " + order + "before the top bar's items, left to right");
+    if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+}
+
 void selectedCamera(Shooter& s) {
     if (s.controller().feeds().empty()) return s.fail("no camera to select");
     s.controller().setSelectedID(s.controller().feeds().front()->id());
     s.settle(800);
     s.shoot("06-selected-camera");
+    checkTabOrder(s, "06-selected-camera");
 }
 
 void solo(Shooter& s) {
@@ -731,6 +770,7 @@ void deckConfiguration(Shooter& s) {
     s.shoot("19-deck-configuration");
     auto* takes = s.screen().toolbar()->item(ToolbarItem::takes);
     s.check(takes && takes->isVisible(), "the takes button shows");
+    checkTabOrder(s, "19-deck-configuration");
     s.check(s.controller().deckMode() && s.controller().collectsDeckCopies(), "deck mode, collecting deck copies");
 }
 
@@ -884,27 +924,38 @@ void deckEditorWindowSizes(Shooter& s) {
     s.settle(300);
 }
 
-// MARK: Window sizes
+// MARK: Layouts: every camera count at every window size
 
-/// One overlay drawn over the pictures, in window coordinates.
+/// One overlay drawn over the pictures, in window coordinates: what of it shows, and all of it.
 struct Overlay {
     std::string what;
     QRect rect;
+    QRect whole;
+    QRect room;  ///< where it must fit: its tile, or the window's picture side
 };
 
 QRect inWindow(Shooter& s, QWidget* widget, QRect rect) {
     return QRect(widget->mapTo(s.app.window(), rect.topLeft()), rect.size());
 }
 
+/// The window's part left of the camera settings column, when that is open.
+QRect contentRect(Shooter& s) {
+    QRect content = s.app.window()->rect();
+    if (QWidget* inspector = s.screen().inspector(); inspector && inspector->isVisible())
+        content.setRight(inspector->mapTo(s.app.window(), QPoint(0, 0)).x() - 1);
+    return content;
+}
+
 /// Everything that draws text or symbols over the pictures: every tile's pills, figures, buttons, readings,
 /// deck bar and badge, and the screen's own bars. Each is cut to what of it can show (its tile, the window).
 std::vector<Overlay> overlays(Shooter& s) {
     std::vector<Overlay> out;
-    const QRect window = s.app.window()->rect();
+    const QRect window = contentRect(s);
     auto add = [&](const std::string& what, QWidget* widget, QRect clip) {
         if (!widget || !widget->isVisibleTo(s.app.window())) return;
-        const QRect r = inWindow(s, widget, widget->rect()).intersected(clip);
-        if (!r.isEmpty()) out.push_back({what, r});
+        const QRect whole = inWindow(s, widget, widget->rect());
+        const QRect r = whole.intersected(clip);
+        if (!r.isEmpty()) out.push_back({what, r, whole, clip});
     };
     for (auto* tile : s.tiles()) {
         const std::string name = tile->feed()->name();
@@ -920,96 +971,181 @@ std::vector<Overlay> overlays(Shooter& s) {
         add(name + " deck bar", tile->deckBar(), clip);
         // The badge lies under the deck bar, which covers it, in deck mode.
         if (tile->onAirBadgeShown() && !tile->deckBar()->isVisible()) {
-            const QRect badge = inWindow(s, tile, tile->onAirBadgeRect()).intersected(clip);
-            if (!badge.isEmpty()) out.push_back({name + " on-air badge", badge});
+            const QRect whole = inWindow(s, tile, tile->onAirBadgeRect());
+            const QRect badge = whole.intersected(clip);
+            if (!badge.isEmpty()) out.push_back({name + " on-air badge", badge, whole, clip});
         }
     }
     for (ToolbarItem item : s.screen().toolbar()->shownItems())
         add("top bar item " + std::to_string(static_cast<int>(item)), s.screen().toolbar()->item(item), window);
     for (auto* row : s.screen().findChildren<TransferRow*>()) add("transfer row", row, window);
     for (auto* controls : s.screen().findChildren<CaptureControls*>()) add("control panel", controls, window);
+    for (auto* stats : s.screen().bottomColumn()->findChildren<FeedStats*>())
+        add("the camera's figures", stats, window);
     return out;
 }
 
-/// No overlay draws over another one; every tile's deck bar and name pill takes a click at its centre.
+/// The controls a person clicks: each must take a click at its centre (and a deck bar at both its ends).
+std::vector<std::pair<std::string, QWidget*>> controlsToClick(Shooter& s) {
+    std::vector<std::pair<std::string, QWidget*>> out;
+    auto add = [&](const std::string& what, QWidget* widget) {
+        if (widget && widget->isVisibleTo(s.app.window())) out.push_back({what, widget});
+    };
+    for (auto* tile : s.tiles()) {
+        const std::string name = tile->feed()->name();
+        if (auto* pills = tile->findChild<SingleFeedPills*>(); pills && tile->showsChrome())
+            add(name + "'s name pill", pills->namePill());
+        add(name + "'s expand button", tile->expandButton());
+        if (s.controller().deckMode()) add(name + "'s deck bar", tile->deckBar());
+        if (tile->readings().loupe) add(name + "'s loupe", tile->loupe());
+    }
+    for (ToolbarItem item : s.screen().toolbar()->shownItems()) {
+        QWidget* widget = s.screen().toolbar()->item(item);
+        auto* button = widget ? widget->findChild<QAbstractButton*>() : nullptr;
+        add("top bar item " + std::to_string(static_cast<int>(item)), button ? button : widget);
+    }
+    for (auto* row : s.screen().findChildren<TransferRow*>())
+        if (row->isVisible()) add("a transfer row's button", row->findChild<QAbstractButton*>());
+    for (auto* controls : s.screen().findChildren<CaptureControls*>())
+        for (auto* button : controls->findChildren<QAbstractButton*>())
+            add("the panel's \"" + button->accessibleName().toStdString() + "\"", button);
+    // The settings column's controls, those scrolled into its view.
+    if (QWidget* inspector = s.screen().inspector(); inspector && inspector->isVisible())
+        for (auto* button : inspector->findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(s.app.window())) continue;
+            const QRect r = inWindow(s, button, button->rect());
+            bool inView = true;
+            for (QWidget* up = button->parentWidget(); up && up != inspector; up = up->parentWidget())
+                if (!inWindow(s, up, up->rect()).contains(r.center())) inView = false;
+            if (inView) add("the settings column's \"" + button->accessibleName().toStdString() + "\"", button);
+        }
+    return out;
+}
+
+/// No overlay draws over another one or runs off its tile; every control takes a click where it shows.
 void checkOverlays(Shooter& s, const std::string& layout) {
     const auto shown = overlays(s);
-    for (std::size_t i = 0; i < shown.size(); ++i)
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (!shown[i].room.contains(shown[i].whole)) s.fail(layout + ": " + shown[i].what + " runs off its place");
         for (std::size_t j = i + 1; j < shown.size(); ++j)
             if (shown[i].rect.intersects(shown[j].rect))
                 s.fail(layout + ": " + shown[i].what + " crosses " + shown[j].what);
-    for (auto* tile : s.tiles()) {
-        const std::string name = tile->feed()->name();
-        auto clickable = [&](QWidget* target, const std::string& what) {
-            if (!target || !target->isVisibleTo(s.app.window()))
-                return s.fail(layout + ": " + name + " has no " + what);
-            const QPoint centre = target->mapTo(s.app.window(), target->rect().center());
-            QWidget* hit = s.app.window()->childAt(centre);
-            if (hit != target && !target->isAncestorOf(hit))
-                s.fail(layout + ": " + name + "'s " + what + " is covered by " +
-                       (hit ? hit->metaObject()->className() : "nothing"));
-        };
-        if (auto* pills = tile->findChild<SingleFeedPills*>()) clickable(pills->namePill(), "name pill");
-        if (s.controller().deckMode()) clickable(tile->deckBar(), "deck bar");
+    }
+    for (auto* row : s.screen().findChildren<TransferRow*>()) {
+        if (!row->isVisible()) continue;
+        const auto pieces = row->pieceRects();
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            for (std::size_t j = i + 1; j < pieces.size(); ++j)
+                if (pieces[i].intersects(pieces[j]))
+                    s.fail(layout + ": a transfer row draws one of its parts over another");
+    }
+    QWidget* window = s.app.window();
+    for (const auto& [what, target] : controlsToClick(s)) {
+        const QRect r = inWindow(s, target, target->rect());
+        std::vector<QPoint> points{r.center()};
+        if (qobject_cast<DeckBar*>(target)) {
+            points.push_back(QPoint(r.left() + 12, r.center().y()));
+            points.push_back(QPoint(r.right() - 12, r.center().y()));
+        }
+        for (const QPoint& point : points) {
+            QWidget* hit = window->childAt(point);
+            if (hit != target && !target->isAncestorOf(hit)) {
+                s.fail(layout + ": " + what + " is covered by " + (hit ? hit->metaObject()->className() : "nothing"));
+                break;
+            }
+        }
     }
 }
 
-/// The crew's hardest case at three window sizes: four cameras, one recording, one too hot, one sending files,
-/// one with a long name, readings on, striped pictures, and the selected camera's panel as it starts.
-void windowSizes(Shooter& s) {
-    if (s.cameras.size() != 4 || s.controller().feeds().size() != 4) return s.fail("four cameras");
+/// The crew's hard cases with the cameras joined so far: the first camera recording with its loupe on, the
+/// second too hot with false colour, the last sending files, the fourth with a waveform, histograms on,
+/// striped and bright pictures in turn, the first camera selected and on air.
+void busyCameras(Shooter& s) {
     s.controller().setShowHistogram(true);
-    for (std::size_t i = 0; i < s.cameras.size(); ++i) {
+    const std::size_t count = s.cameras.size();
+    for (std::size_t i = 0; i < count; ++i) {
         auto status = s.statusFor(static_cast<int>(i));
-        if (i == 0) status.isRecording = true;
-        if (i == 1) status.thermal = 3;
-        if (i == 2) {
+        if (i == 0) {
+            status.isRecording = true;
+            status.loupe = true;
+        }
+        if (i == 1) {
+            status.thermal = 3;
+            status.falseColor = true;
+        }
+        if (i + 1 == count) {
             status.pendingTransfers = 3;
             status.transferName = "A014_C003_0611QX.mov";
             status.transferProgress = 0.42;
         }
         if (i == 3) status.scope = ScopeKind::waveform;
-        s.cameras[i]->setStriped(true);
+        s.cameras[i]->setStriped(i % 2 == 0);
+        s.cameras[i]->setBright(i % 2 == 1);
         s.cameras[i]->setStatus(status);
         s.cameras[i]->send(histogramPacket(static_cast<int>(i) * 6));
         if (status.scope != ScopeKind::off) s.cameras[i]->send(scopePacket(status.scope));
     }
+    s.cameras[0]->send(loupePicture());
     const auto feeds = s.controller().feeds();
+    s.controller().setDeckMode(true);
+    s.controller().putOnAir(*feeds.front());
+    s.controller().setDeckMode(false);
     s.controller().setSelectedID(feeds.front()->id());
     s.check(s.waitFor([&] {
         if (!shownControls(s)) return false;
         for (auto* tile : s.tiles())
             if (!tile->readings().histogram || !tile->findChild<FeedStats*>()->statsLineShown()) return false;
+        if (!s.tiles().front()->readings().loupe) return false;
         for (auto* row : s.screen().findChildren<TransferRow*>())
             if (row->isVisible()) return true;
         return false;
     }),
             "the transfer, the readings, the figures and the panel show");
-    const QSize original = s.app.window()->size();
-    const std::pair<QSize, const char*> sizes[] = {{QSize(1280, 800), "30-window-1280x800"},
-                                                   {QSize(960, 600), "31-window-960x600"},
-                                                   {QSize(800, 480), "32-window-800x480"}};
-    for (const auto& [size, name] : sizes) {
-        s.app.window()->resize(size);
-        s.check(s.waitFor([&] { return s.app.window()->size() == size; }),
-                std::string(name) + ": the window takes its size");
-        s.settle(900);
-        s.shoot(name);
-        checkOverlays(s, name);
-        s.controller().setDeckMode(true);
-        s.settle(700);
-        s.shoot(std::string(name) + "-deck");
-        checkOverlays(s, std::string(name) + " in deck mode");
-        s.controller().setDeckMode(false);
-    }
-    s.app.window()->resize(original);
+}
+
+void calmCameras(Shooter& s) {
     s.controller().setShowHistogram(false);
     s.controller().setSelectedID(std::nullopt);
     for (std::size_t i = 0; i < s.cameras.size(); ++i) {
         s.cameras[i]->setStriped(false);
+        s.cameras[i]->setBright(false);
         s.cameras[i]->setStatus(s.statusFor(static_cast<int>(i)));
     }
     s.settle(500);
+}
+
+/// Three window sizes, the deck mode off and on, the settings column closed and (where it crowds the
+/// pictures) open: each picture is taken and checked.
+void layouts(Shooter& s) {
+    const std::size_t count = s.controller().feeds().size();
+    if (count == 0 || count != s.cameras.size()) return s.fail("cameras to lay out");
+    busyCameras(s);
+    struct Case {
+        QSize size;
+        bool column;
+    };
+    const Case cases[] = {
+        {{1280, 800}, false}, {{960, 600}, false}, {{960, 600}, true}, {{800, 480}, false}, {{800, 480}, true}};
+    const QSize original = s.app.window()->size();
+    for (const auto& c : cases) {
+        s.app.window()->resize(c.size);
+        s.screen().setShowCameraSettings(c.column);
+        const std::string size = std::to_string(c.size.width()) + "x" + std::to_string(c.size.height());
+        s.check(s.waitFor([&] { return s.app.window()->size() == c.size; }), size + ": the window takes its size");
+        for (bool deck : {false, true}) {
+            s.controller().setDeckMode(deck);
+            s.settle(600);
+            const std::string name = "40-cameras" + std::to_string(count) + "-" + size + (c.column ? "-settings" : "") +
+                                     (deck ? "-deck" : "");
+            s.shoot(name);
+            checkOverlays(s, name);
+            if (!deck) checkTabOrder(s, name);
+        }
+        s.controller().setDeckMode(false);
+    }
+    s.screen().setShowCameraSettings(false);
+    s.app.window()->resize(original);
+    calmCameras(s);
 }
 
 struct State {
@@ -1022,8 +1158,13 @@ const State states[] = {
     {"camera nearby", cameraNearby},
     {"pairing alert", pairingAlert},
     {"one camera", oneCamera},
+    {"layouts of one camera", layouts},
     {"two cameras", twoCameras},
+    {"layouts of two cameras", layouts},
+    {"three cameras", threeCameras},
+    {"layouts of three cameras", layouts},
     {"four cameras", fourCameras},
+    {"layouts of four cameras", layouts},
     {"selected camera", selectedCamera},
     {"control bar of a recording camera", recordingControlBar},
     {"quick adjust strip", quickAdjustStrip},
@@ -1038,7 +1179,6 @@ const State states[] = {
     {"help", help},
     {"gallery", gallery},
     {"settings", settingsSheet},
-    {"window sizes", windowSizes},
     {"privacy cover", privacyCover},
     {"deck configuration", deckConfiguration},
     {"deck takes", deckTakes},

@@ -128,6 +128,18 @@ void stripe(AVFrame& frame) {
                         static_cast<std::size_t>(frame.width / 2));
 }
 
+/// Near white with a faint gradient, without colour.
+void brighten(AVFrame& frame) {
+    for (int y = 0; y < frame.height; ++y) {
+        std::uint8_t* row = frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0];
+        for (int x = 0; x < frame.width; ++x) row[x] = static_cast<std::uint8_t>(225 + 10 * x / frame.width);
+    }
+    for (int plane = 1; plane < 3; ++plane)
+        for (int y = 0; y < frame.height / 2; ++y)
+            std::memset(frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane], 128,
+                        static_cast<std::size_t>(frame.width / 2));
+}
+
 }  // namespace
 
 void ScriptedCamera::stream() {
@@ -156,6 +168,7 @@ void ScriptedCamera::stream() {
         }
         auto picture = encoder->makeTestPicture(index);
         if (picture && striped_.load()) stripe(*picture);
+        if (picture && bright_.load()) brighten(*picture);
         auto out = encoder->encode(*picture, keyframeWanted_.exchange(false));
         if (out) {
             if (out->isKeyframe) {

@@ -52,6 +52,8 @@ public:
     void send(const Bytes& packet);
     /// Sharp black and white stripes instead of the soft test pattern: the hardest picture to read text on.
     void setStriped(bool striped) { striped_ = striped; }
+    /// A nearly white picture, as a lit wall or the sky gives: white text and marks must still read on it.
+    void setBright(bool bright) { bright_ = bright; }
 
 private:
     void stream();
@@ -66,6 +68,7 @@ private:
     std::atomic<bool> keyframeWanted_{true};
     std::atomic<bool> streaming_{false};
     std::atomic<bool> striped_{false};
+    std::atomic<bool> bright_{false};
     std::atomic<std::uint64_t> framesSent_{0};
     std::thread thread_;
 };

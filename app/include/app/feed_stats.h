@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "app/feed_tile_rules.h"
+
 namespace morvane {
 
 class CameraFeed;
@@ -23,6 +25,9 @@ public:
     bool healthLineShown() const;
     HealthLine* healthLine() const { return health_; }
 
+    /// Keeps the figures within `width` points (`fitFigures`): the stats line is cut, the health line goes.
+    void fitWidth(int width);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -35,6 +40,8 @@ private:
     void updateHealth();
     void place();
     void drawStats(QPainter& painter) const;
+    /// The stats line has figures and room.
+    bool statsLineFits() const { return statsShown_ && fit_.statsLine; }
 
     std::shared_ptr<CameraFeed> feed_;
     HealthLine* health_;
@@ -44,6 +51,8 @@ private:
     QPixmap cache_;
     QString cachedText_;
     bool cachedSlow_ = false;
+    int room_ = QWIDGETSIZE_MAX;
+    FiguresFit fit_;
 };
 
 }  // namespace morvane

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QColor>
+#include <QRectF>
+#include <QSizeF>
 #include <QString>
 
 #include <optional>
@@ -62,6 +64,56 @@ ReadingsInsets readingsInsets(bool showsChrome, bool deckMode);
 qreal chromeTopInset(bool deckMode);
 /// The loupe's side.
 qreal loupeSide(bool showsChrome);
+
+/// The readings' own sizes at full scale.
+constexpr QSizeF scopeReadingSize{168, 72};
+constexpr QSizeF histogramReadingSize{128, 52};
+constexpr qreal readingsSpacing = 8;
+
+/// What of the wanted readings a tile shows in `room`, and at what scale (the legend never scales): all at
+/// full size where they fit, else scaled down as far as half, else without the histogram, then the scope, then
+/// the legend, until they fit; the loupe goes last.
+struct ReadingsFit {
+    TileReadings shown;
+    qreal scale = 1;
+    friend bool operator==(const ReadingsFit&, const ReadingsFit&) = default;
+};
+ReadingsFit fitReadings(const TileReadings& wanted, QSizeF room, qreal loupeSide, QSizeF legendSize);
+/// The loupe's side at a scale: never below the least that keeps its contour switch whole.
+constexpr qreal leastLoupeSide = 96;
+qreal loupeSideAt(qreal side, qreal scale);
+/// The column's size for those readings.
+QSizeF readingsSize(const ReadingsFit& fit, qreal loupeSide, QSizeF legendSize);
+
+/// What of the camera's pills shows in the `room` beside the expand button, by priority: the name (its menu is
+/// the camera's), cut with "…" as far as its least width; then the recording time, which the red border also
+/// shows. Widths are the pills' whole ones.
+struct PillsFit {
+    bool recordingTime = true;
+    qreal nameWidth = 0;
+    friend bool operator==(const PillsFit&, const PillsFit&) = default;
+};
+constexpr qreal leastNamePill = 72, pillSpacing = 6;
+PillsFit fitPills(qreal room, std::optional<qreal> recordingWidth, qreal nameWidth);
+
+/// What of the figures shows in `room`: the stats line, cut with "…" down to its least width; the health line
+/// only whole.
+struct FiguresFit {
+    bool statsLine = true;
+    bool healthLine = true;
+    qreal width = 0;
+    friend bool operator==(const FiguresFit&, const FiguresFit&) = default;
+};
+constexpr qreal leastStatsLine = 90;
+FiguresFit fitFigures(qreal room, std::optional<qreal> statsWidth, std::optional<qreal> healthWidth);
+
+/// Where the "ON AIR" badge of `badge` size goes in a tile of `tile` size: top centre, 10 below the top edge,
+/// where it clears the camera's pills (their trailing edge `pillsRight`) and the expand button (its leading
+/// edge `expandLeft`) by 8; else, and in a tile without chrome, whose top the top bar covers, at the bottom
+/// leading corner, 10 from both edges. In deck mode it stays at the top centre, under the deck bar, which
+/// reads "ON AIR" itself.
+constexpr qreal badgeTopInset = 10, badgeClearance = 8;
+QRectF onAirBadgePlace(QSizeF tile, QSizeF badge, bool deckMode, bool showsChrome, qreal pillsRight, qreal expandLeft);
 
 /// The deck bar's number: 1 + the camera's place in the camera order, 1 when it is not there.
 int deckBarNumber(const std::vector<PeerId>& order, const PeerId& camera);

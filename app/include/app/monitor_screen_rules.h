@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMargins>
 #include <QString>
 
@@ -61,9 +62,28 @@ inline bool showsFeedStats(const MonitorScreenState& state) {
 std::string livePicturesSymbol(bool livePictures);
 QString livePicturesLabel(bool livePictures);
 QString deckSwitchAccessibilityLabel(bool deckMode);
+/// The deck switch's capsule and label: black on red while on; white on the buttons' dark material while off,
+/// which a bright picture behind the bar cannot wash out.
+struct DeckSwitchFace {
+    QColor fill;
+    QColor label;
+    friend bool operator==(const DeckSwitchFace&, const DeckSwitchFace&) = default;
+};
+DeckSwitchFace deckSwitchFace(bool deckMode);
 QString nearbyDevicesLabel();
 /// The arriving-copies badge: none at 0 or below, the number above.
 QString arrivingCopiesBadge(int deckCopiesArriving);
+
+/// What of the top bar shows in `width` points when its other items take `others` (spacing in): the camera's
+/// pills get the room left, at least their least name; for that the deck switch gives up its word ("Deck"),
+/// `deckWordWidth` wide, and keeps its symbol; without even that room the pills go.
+struct TopBarFit {
+    bool pills = false;
+    qreal pillsRoom = 0;
+    bool deckWord = true;
+    friend bool operator==(const TopBarFit&, const TopBarFit&) = default;
+};
+TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills);
 
 /// The pairing alert.
 QString pairingAlertTitle();
@@ -81,5 +101,9 @@ constexpr int compactHeightLimit = 500;
 constexpr int roomyControlsWidth = 1000;
 constexpr int roomyControlsHeight = 650;
 bool controlsCollapsedByDefault(int width, int height);
+
+/// The camera settings column's width in a window this wide: 380, but no more than two fifths of a small
+/// window, so that the pictures beside it keep room for their names and figures; 320 at least.
+int settingsColumnWidth(int windowWidth);
 
 }  // namespace morvane

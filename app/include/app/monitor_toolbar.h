@@ -16,7 +16,7 @@ namespace morvane {
 class RoundIconButton;
 
 /// The deck switch of the top bar: "Deck" with the symbol "rectangle.3.group" on a capsule, red with a black
-/// label while the deck is on, white at 15 % with a white label while it is off.
+/// label while the deck is on, white on the dark material of the bar's buttons while it is off (`deckSwitchFace`).
 class DeckSwitch : public QWidget {
     Q_OBJECT
 public:
@@ -24,6 +24,11 @@ public:
 
     bool isOn() const { return on_; }
     void setOn(bool on);
+    /// Without its word, the symbol alone (a narrow bar); the name stays for screen readers and the tooltip.
+    void setShowsWord(bool shows);
+    bool showsWord() const { return showsWord_; }
+    /// How much narrower the switch is without its word.
+    qreal wordWidth() const;
 
     QSize sizeHint() const override;
 
@@ -35,6 +40,7 @@ protected:
 private:
     std::function<void()> toggle_;
     bool on_ = false;
+    bool showsWord_ = true;
 };
 
 /// The remote screen's top bar (one row; see `toolbarItems`). It only shows the screen's state and calls the
@@ -67,8 +73,13 @@ public:
     DeckSwitch* deckSwitch() const { return deckSwitch_; }
     QLabel* takesBadge() const { return badge_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void add(ToolbarItem which, QWidget* widget);
+    /// Fits the shown items to the bar's width (`fitTopBar`).
+    void fitItems();
 
     QHBoxLayout* row_;
     std::map<ToolbarItem, QPointer<QWidget>> items_;

@@ -25,6 +25,8 @@ public:
     QMenu* menu() const { return menu_; }
     RecordingPill* recordingPill() const { return recording_; }
     StatusPill* namePill() const { return name_; }
+    /// Keeps the pills within `width` points (`fitPills`): the name is cut, the recording time goes.
+    void fitWidth(int width);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,6 +40,7 @@ private:
     RecordingPill* recording_ = nullptr;
     StatusPill* name_;
     QMenu* menu_;
+    int room_ = QWIDGETSIZE_MAX;
 };
 
 }  // namespace morvane

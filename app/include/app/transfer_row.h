@@ -3,6 +3,9 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
+
+#include "app/transfer_row_rules.h"
 
 class QAbstractButton;
 
@@ -23,6 +26,8 @@ public:
     /// The summary as shown.
     QString summary() const;
     bool fileShown() const;
+    /// What the row draws, in the row: the button, then the name, the file, the bar and the summary as shown.
+    std::vector<QRect> pieceRects() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -36,6 +41,7 @@ protected:
 private:
     void refresh();
     void place();
+    TransferRowPieces pieces() const;
 
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<CameraFeed> feed_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRectF>
 #include <QString>
 
 #include <optional>
@@ -19,5 +20,21 @@ TransferButtonFace transferButtonFace(bool transfersPaused);
 /// are both known.
 bool transferRowShown(const std::optional<CameraStatus>& status);
 bool transferFileShown(const CameraStatus& status);
+
+/// Where the row draws its parts between `left` and `right`: the summary at the trailing end, then from the
+/// leading end the name, the file and the bar. Without room for all, the file goes first, then the bar, and
+/// the name is cut ("…") last; no part ever lies over another. An empty rectangle is a part not drawn.
+struct TransferRowPieces {
+    QRectF name, file, bar, summary;
+    friend bool operator==(const TransferRowPieces&, const TransferRowPieces&) = default;
+};
+struct TransferRowWidths {
+    qreal name = 0;     ///< the whole name
+    qreal file = 0;     ///< the whole file name
+    qreal summary = 0;  ///< the summary
+    bool fileShown = false;
+};
+constexpr qreal transferRowSpacing = 8, transferBarWidth = 90, transferFileMaxWidth = 180;
+TransferRowPieces transferRowPieces(qreal left, qreal right, qreal height, const TransferRowWidths& widths);
 
 }  // namespace morvane

@@ -64,10 +64,11 @@ TEST(EditorTexts, TimecodesCountFramesAtTheTakesRate) {
         {0.9999, ntsc, "00:00:00:29"},
         {10.99, 60, "00:00:10:59"},
         {0.5, 10, "00:00:00:05"},
-        // A rate that is not a positive number counts at 30.
+        // A figure that is no rate counts at 30.
         {0.5, 0, "00:00:00:15"},
         {0.5, notANumber, "00:00:00:15"},
         {0.5, -24, "00:00:00:15"},
+        {0.5, 1e300, "00:00:00:15"},
     };
     for (const auto& c : cases) EXPECT_EQ(timecodeText(c.seconds, c.rate), c.text) << c.seconds << " at " << c.rate;
     // Beyond any take: still a text, never undefined behaviour.

@@ -24,8 +24,11 @@ constexpr int paletteSize = 6;
 // Whole numbers beyond this cannot be held by a 64-bit count.
 constexpr double countLimit = 9.0e18;
 
+// No camera films faster than this; a larger figure is no rate (and would overflow a frame count).
+constexpr double fastestRate = 1000;
+
 double usableRate(double framesPerSecond) {
-    return std::isfinite(framesPerSecond) && framesPerSecond > 0 ? framesPerSecond : 30;
+    return framesPerSecond > 0 && framesPerSecond <= fastestRate ? framesPerSecond : 30;
 }
 
 std::string format(const char* pattern, auto... values) {

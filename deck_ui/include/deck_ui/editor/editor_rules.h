@@ -83,9 +83,10 @@ std::optional<EditorSelection> selectionAt(const RetouchEdit& edit, double durat
 // MARK: Texts
 
 /// Timecode as editors write it, "hh:mm:ss:ff": hours, minutes, seconds and the frame within the second at the take's
-/// `framesPerSecond` (30 when that is not a positive number); negative and non-finite times read 00:00:00:00.
+/// `framesPerSecond` (30 when that is no rate: not above 0, or above 1000); negative and non-finite times read
+/// 00:00:00:00.
 std::string timecodeText(double seconds, double framesPerSecond);
-/// The take's rate as people write it: "23.976 fps", "25 fps" (30 when not a positive number).
+/// The take's rate as people write it: "23.976 fps", "25 fps" (30 when it is no rate, as above).
 std::string frameRateText(double framesPerSecond);
 /// The transport's "program time / program length · rate".
 std::string transportText(const RetouchEdit& edit, double time, double framesPerSecond);

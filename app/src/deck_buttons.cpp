@@ -63,7 +63,9 @@ QSize DeckButtons::sizeHint() const {
     return QSize(maxWidth, std::max(h - spacing, 0));
 }
 
-void DeckButtons::resizeEvent(QResizeEvent*) { place(); }
+void DeckButtons::resizeEvent(QResizeEvent*) {
+    place();
+}
 
 void DeckButtons::place() {
     // Two equal columns, rows 12 apart, the whole grid centred and at most 700 wide.

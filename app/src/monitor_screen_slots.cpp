@@ -19,8 +19,8 @@
 #include "app/nearby_cameras_view.h"
 #include "app/selected_feed_controls.h"
 #include "app/selected_feed_settings.h"
-#include "app/single_feed_pills.h"
 #include "app/settings_view.h"
+#include "app/single_feed_pills.h"
 #include "app/transfer_row.h"
 #include "camera_panels/gallery_view.h"
 #include "deck_ui/takes/takes_view.h"
@@ -31,29 +31,43 @@ namespace morvane {
 // MARK: Picture area
 
 /// No camera connected: the nearby cameras.
-QWidget* MonitorScreen::makeNearbyCamerasView() { return new NearbyCamerasView(controller_); }
+QWidget* MonitorScreen::makeNearbyCamerasView() {
+    return new NearbyCamerasView(controller_);
+}
 
 /// Deck mode with live pictures off: DeckButtons(controller, compact).
-QWidget* MonitorScreen::makeDeckButtons(bool compact) { return new DeckButtons(controller_, compact); }
+QWidget* MonitorScreen::makeDeckButtons(bool compact) {
+    return new DeckButtons(controller_, compact);
+}
 
 /// Otherwise: FeedGrid(controller), which takes the whole area it is given.
-QWidget* MonitorScreen::makeFeedGrid() { return new FeedGrid(controller_); }
+QWidget* MonitorScreen::makeFeedGrid() {
+    return new FeedGrid(controller_);
+}
 
 // MARK: Top bar
 
 /// Exactly one camera connected: SingleFeedPills(controller, feed) for it.
-QWidget* MonitorScreen::makeSingleFeedPills(const FeedPtr& feed) { return new SingleFeedPills(controller_, feed); }
+QWidget* MonitorScreen::makeSingleFeedPills(const FeedPtr& feed) {
+    return new SingleFeedPills(controller_, feed);
+}
 
 // MARK: Bar column
 
 /// While importing, for each camera in order: TransferRow(controller, feed).
-QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) { return new TransferRow(controller_, feed); }
+QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) {
+    return new TransferRow(controller_, feed);
+}
 
 /// Exactly one camera connected: FeedStats(feed).
-QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) { return new FeedStats(feed); }
+QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) {
+    return new FeedStats(feed);
+}
 
 /// The deck configuration with a camera connected: DeckControls(controller).
-QWidget* MonitorScreen::makeDeckControls() { return new DeckControls(controller_); }
+QWidget* MonitorScreen::makeDeckControls() {
+    return new DeckControls(controller_);
+}
 
 /// A camera selected: SelectedFeedControls(controller, feed, openGallery, openSettings). It builds
 /// CaptureControls with status = the feed's status, send = controller.sendFromControls, latestThumbnail = the
@@ -113,7 +127,9 @@ QWidget* MonitorScreen::makeSettingsView() {
 }
 
 /// The nearby-devices sheet.
-QWidget* MonitorScreen::makeNetworkView() { return new NetworkView(controller_); }
+QWidget* MonitorScreen::makeNetworkView() {
+    return new NetworkView(controller_);
+}
 
 /// The cameras sheet: the nearby cameras in a scroll view on black.
 QWidget* MonitorScreen::makeCamerasSheet() {

@@ -70,8 +70,10 @@ void FeedStats::fitWidth(int width) {
     const QFontMetricsF metrics(statsFont());
     const auto stats = statsShown_ ? std::optional<qreal>(metrics.horizontalAdvance(statsText_) + 2 * padX + 1)
                                    : std::optional<qreal>();
-    const auto health =
-        feed_->status() ? std::optional<qreal>(health_->sizeHint().width() + 2 * padX) : std::optional<qreal>();
+    health_->fitWidth(width - 2 * padX);
+    const auto health = feed_->status() && !health_->items().empty()
+                            ? std::optional<qreal>(health_->sizeHint().width() + 2 * padX)
+                            : std::optional<qreal>();
     const FiguresFit fit = fitFigures(width, stats, health);
     const bool healthShown = health && fit.healthLine;
     const bool changed = width != room_ || fit != fit_ || healthShown == health_->isHidden();

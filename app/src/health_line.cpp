@@ -2,8 +2,8 @@
 
 #include <QFontMetricsF>
 
-#include <array>
 #include <QPainter>
+#include <array>
 
 #include "platform/symbols.h"
 #include "platform/theme.h"
@@ -15,8 +15,12 @@ using namespace theme;
 namespace {
 constexpr qreal itemSpacing = 8, iconGap = 3, meterWidth = 40, meterHeight = 5;
 
-QFont lineFont() { return monospacedDigits(theme::font(TextStyle::caption2)); }
-qreal iconSize() { return symbolPixelSize(pointSize(TextStyle::caption2)); }
+QFont lineFont() {
+    return monospacedDigits(theme::font(TextStyle::caption2));
+}
+qreal iconSize() {
+    return symbolPixelSize(pointSize(TextStyle::caption2));
+}
 
 qreal itemWidth(const HealthItem& item, const QFontMetricsF& metrics) {
     if (item.kind == HealthItem::Kind::microphone) return iconSize() + iconGap + meterWidth;
@@ -32,11 +36,16 @@ const std::array<QPointF, 8>& haloOffsets() {
 
 QColor figureColor(FigureColor color) {
     switch (color) {
-        case FigureColor::neutral: return white(0.8);
-        case FigureColor::red: return red();
-        case FigureColor::orange: return orange();
-        case FigureColor::yellow: return yellow();
-        case FigureColor::green: return green();
+        case FigureColor::neutral:
+            return white(0.8);
+        case FigureColor::red:
+            return red();
+        case FigureColor::orange:
+            return orange();
+        case FigureColor::yellow:
+            return yellow();
+        case FigureColor::green:
+            return green();
     }
     return white(0.8);
 }
@@ -47,13 +56,29 @@ HealthLine::HealthLine(QWidget* parent) : QWidget(parent) {
 }
 
 void HealthLine::setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel) {
-    auto items = healthItems(status, audioLevel);
-    if (items == items_ && audioLevel == audioLevel_) return;
-    const bool resized = items.size() != items_.size() ||
-                         !std::equal(items.begin(), items.end(), items_.begin(),
-                                     [](const auto& a, const auto& b) { return a.text == b.text; });
-    items_ = std::move(items);
+    allItems_ = healthItems(status, audioLevel);
+    const bool levelChanged = audioLevel != audioLevel_;
     audioLevel_ = audioLevel;
+    if (levelChanged) cacheDirty_ = true;
+    showItems(allItems_);
+    if (levelChanged) update();
+}
+
+void HealthLine::fitWidth(qreal width) {
+    if (width == room_) return;
+    room_ = width;
+    showItems(allItems_);
+}
+
+void HealthLine::showItems(std::vector<HealthItem> all) {
+    const QFontMetricsF metrics(lineFont());
+    auto items = healthItemsWithin(std::move(all), room_, itemSpacing,
+                                   [&](const HealthItem& item) { return itemWidth(item, metrics); });
+    if (items == items_) return;
+    const bool resized =
+        items.size() != items_.size() || !std::equal(items.begin(), items.end(), items_.begin(),
+                                                     [](const auto& a, const auto& b) { return a.text == b.text; });
+    items_ = std::move(items);
     cacheDirty_ = true;
     if (resized) updateGeometry();
     update();
@@ -95,8 +120,8 @@ void HealthLine::draw(QPainter& p) const {
         // A soft dark halo keeps the figures readable over a bright picture.
         for (const QPointF& d : haloOffsets())
             drawSymbol(p, icon.translated(d), item.symbol.toStdString(), black(0.2), iconSize());
-        drawSymbol(p, icon, item.symbol.toStdString(),
-                   item.kind == HealthItem::Kind::microphone ? white(0.8) : color, iconSize());
+        drawSymbol(p, icon, item.symbol.toStdString(), item.kind == HealthItem::Kind::microphone ? white(0.8) : color,
+                   iconSize());
         x += iconSize() + iconGap;
         if (item.kind == HealthItem::Kind::microphone) {
             const QRectF track(x, (h - meterHeight) / 2, meterWidth, meterHeight);
@@ -108,7 +133,8 @@ void HealthLine::draw(QPainter& p) const {
             const qreal w = metrics.horizontalAdvance(item.text);
             const QRectF text(x, 0, w + 1, h);
             p.setPen(black(0.2));
-            for (const QPointF& d : haloOffsets()) p.drawText(text.translated(d), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+            for (const QPointF& d : haloOffsets())
+                p.drawText(text.translated(d), Qt::AlignLeft | Qt::AlignVCenter, item.text);
             p.setPen(color);
             p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, item.text);
             x += w;

@@ -29,7 +29,9 @@ QString batteryText(float battery) {
     return QString::fromStdString(wholeNumberText(wholeNumber(percent))) + QStringLiteral("%");
 }
 
-bool batteryIsLow(float battery, bool charging) { return !charging && battery < 0.2f; }
+bool batteryIsLow(float battery, bool charging) {
+    return !charging && battery < 0.2f;
+}
 
 std::optional<std::int64_t> recordMinutesLeft(const CameraStatus& status) {
     // In doubles: a camera's width and height could overflow an integer product.
@@ -127,6 +129,21 @@ QString statsLine(const std::string& stats, const std::optional<CameraStatus>& s
 
 bool statsLineIsSlow(const std::optional<CameraStatus>& status) {
     return status && status->linkDelayMs && *status->linkDelayMs >= 251;
+}
+
+std::vector<HealthItem> healthItemsWithin(std::vector<HealthItem> items, qreal room, qreal spacing,
+                                          const std::function<qreal(const HealthItem&)>& width) {
+    using Kind = HealthItem::Kind;
+    auto total = [&] {
+        qreal w = 0;
+        for (const auto& item : items) w += width(item) + spacing;
+        return items.empty() ? 0 : w - spacing;
+    };
+    for (Kind kind : {Kind::transfers, Kind::storage, Kind::microphone, Kind::battery, Kind::heat}) {
+        if (total() <= room) break;
+        std::erase_if(items, [&](const HealthItem& item) { return item.kind == kind; });
+    }
+    return items;
 }
 
 }  // namespace morvane

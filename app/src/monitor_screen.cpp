@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/feed_grid.h"
+#include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
@@ -259,6 +260,29 @@ void MonitorScreen::refresh() {
     refreshInspector();
     refreshPairingAlert();
     layoutLayers();
+    orderTabs();
+}
+
+void MonitorScreen::orderTabs() {
+    // Views made later (the tiles, the controls, the settings) would otherwise come in the order they were
+    // made, wherever they lie.
+    std::vector<QWidget*> order;
+    auto add = [&](QWidget* root) {
+        if (!root) return;
+        if (root->focusPolicy() & Qt::TabFocus) order.push_back(root);
+        for (auto* child : root->findChildren<QWidget*>())
+            if (child->focusPolicy() & Qt::TabFocus) order.push_back(child);
+    };
+    for (ToolbarItem item : toolbarItems(state())) add(toolbar_->item(item));
+    if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data())) {
+        for (auto* tile : grid->tiles()) add(tile);
+    } else {
+        add(pictureView_);
+    }
+    add(transfers_);
+    add(bottom_);
+    add(inspector_);
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 // MARK: Layer 2: the picture area
@@ -531,6 +555,7 @@ void MonitorScreen::setShowCameraSettings(bool value) {
     showCameraSettings_ = value;
     refreshInspector();
     layoutLayers();
+    orderTabs();
     emit presentationChanged();
 }
 

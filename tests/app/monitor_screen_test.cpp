@@ -306,29 +306,6 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
 }
 
-TEST_F(ScreenTest, TabGoesThroughTheTopBarLeftToRightFirst) {
-    auto& s = make();
-    s.show();
-    connect({{1, "Cam A"}, {2, "Cam B"}});
-    controller().setSelectedID(peer(1));
-    QCoreApplication::processEvents();
-    // Every control Tab reaches, in the order Tab reaches them.
-    std::vector<QWidget*> chain;
-    for (QWidget* w = s.nextInFocusChain(); w != &s; w = w->nextInFocusChain())
-        if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && s.isAncestorOf(w)) chain.push_back(w);
-    std::vector<QWidget*> bar;
-    for (Item item : s.toolbar()->shownItems()) {
-        QWidget* w = s.toolbar()->item(item);
-        if (w->focusPolicy() & Qt::TabFocus) bar.push_back(w);
-        for (auto* child : w->findChildren<QWidget*>())
-            if (child->isVisible() && (child->focusPolicy() & Qt::TabFocus)) bar.push_back(child);
-    }
-    ASSERT_GE(bar.size(), 4u);
-    ASSERT_GE(chain.size(), bar.size());
-    EXPECT_EQ(std::vector<QWidget*>(chain.begin(), chain.begin() + static_cast<long>(bar.size())), bar)
-        << "the gear first, then the rest of the bar as it reads; the pictures and controls after";
-}
-
 TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     auto& s = make();
     s.show();

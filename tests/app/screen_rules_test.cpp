@@ -425,6 +425,31 @@ TEST(ScreenRules, PillsAndFiguresGiveWayByPriority) {
     for (const auto& c : figures) EXPECT_EQ(fitFigures(c.room, c.stats, c.health), c.fit) << c.room;
 }
 
+TEST(ScreenRules, HealthItemsGoByPriorityAndTheHeatWarningLast) {
+    using K = HealthItem::Kind;
+    const std::vector<HealthItem> all{
+        {K::microphone, {}, {}}, {K::battery, {}, {}}, {K::storage, {}, {}}, {K::heat, {}, {}}, {K::transfers, {}, {}}};
+    // Each 50 wide, 8 between: all five take 282.
+    auto width = [](const HealthItem&) { return 50.0; };
+    struct Case {
+        qreal room;
+        std::vector<K> kept;
+    };
+    const Case cases[] = {
+        {282, {K::microphone, K::battery, K::storage, K::heat, K::transfers}},
+        {281, {K::microphone, K::battery, K::storage, K::heat}},
+        {200, {K::microphone, K::battery, K::heat}},
+        {120, {K::battery, K::heat}},
+        {60, {K::heat}},
+        {40, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<K> kept;
+        for (const auto& item : healthItemsWithin(all, c.room, 8, width)) kept.push_back(item.kind);
+        EXPECT_EQ(kept, c.kept) << c.room;
+    }
+}
+
 TEST(ScreenRules, TheOnAirBadgeKeepsClearOfTheNameAndTheButton) {
     const QSizeF badge(70, 26);
     const QRectF top(265, 10, 70, 26), corner(10, 364, 70, 26);

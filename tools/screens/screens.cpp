@@ -348,28 +348,54 @@ void fourCameras(Shooter& s) {
     for (auto* picture : s.pictures()) s.check(s.litShare(shot, picture) > 0.3, "every picture is not black");
 }
 
-/// Tab from the window's start goes through the top bar left to right first, the gear leading.
+/// Tab from the window's start follows the screen: the top bar left to right from the gear, the tiles in grid
+/// order, the controls under them, the settings column.
 void checkTabOrder(Shooter& s, const std::string& layout) {
     QWidget* window = s.shown().window();
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window, 2000)) return s.fail(layout + ": the window does not take the keyboard");
     if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
-    std::vector<QWidget*> bar;
-    for (ToolbarItem item : s.screen().toolbar()->shownItems()) {
-        QWidget* w = s.screen().toolbar()->item(item);
-        if (w->focusPolicy() & Qt::TabFocus) bar.push_back(w);
-        for (auto* child : w->findChildren<QWidget*>())
-            if (child->isVisible() && (child->focusPolicy() & Qt::TabFocus)) bar.push_back(child);
-    }
-    std::vector<QWidget*> chain;
-    for (std::size_t i = 0; i < bar.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key_Tab);
-        if (QWidget* focused = QApplication::focusWidget()) chain.push_back(focused);
-    }
+    auto part = [&](QWidget* root, std::vector<QWidget*>& out) {
+        if (!root) return;
+        auto focusable = [](QWidget* w) {
+            return w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
+        };
+        if (focusable(root)) out.push_back(root);
+        for (auto* child : root->findChildren<QWidget*>())
+            if (focusable(child)) out.push_back(child);
+    };
+    // Each control's place on the screen: the bar, then each tile in grid order, the controls, the settings.
+    std::vector<std::pair<QWidget*, int>> places;
+    auto mark = [&](QWidget* root, int place) {
+        std::vector<QWidget*> widgets;
+        part(root, widgets);
+        for (auto* w : widgets) places.push_back({w, place});
+    };
+    for (ToolbarItem item : s.screen().toolbar()->shownItems()) mark(s.screen().toolbar()->item(item), 0);
+    const auto tiles = s.tiles();
+    for (std::size_t i = 0; i < tiles.size(); ++i) mark(tiles[i], 1 + static_cast<int>(i));
+    if (s.screen().pictureKind() != PictureAreaKind::feedGrid) mark(s.screen().pictureView(), 1);
+    mark(s.screen().bottomColumn(), 10);
+    mark(s.screen().inspector(), 11);
+    auto placeOf = [&](QWidget* w) {
+        for (const auto& [widget, place] : places)
+            if (widget == w) return place;
+        return -1;
+    };
     std::string order;
-    for (auto* w : chain)
-        order += std::string(w->metaObject()->className()) + " \"" + w->accessibleName().toStdString() + "\" ";
-    if (chain != bar) s.fail(layout + ": Tab goes " + order + "before the top bar's items, left to right");
+    int last = 0;
+    bool follows = !places.empty();
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key_Tab);
+        QWidget* w = QApplication::focusWidget();
+        const int place = placeOf(w);
+        order += std::string(w ? w->metaObject()->className() : "nothing") + " \"" +
+                 (w ? w->accessibleName().toStdString() : "") + "\", ";
+        if (i == 0 && w != places.front().first) follows = false;
+        if (place < last) follows = false;
+        last = std::max(last, place);
+    }
+    if (!follows) s.fail(layout + ": Tab does not follow the screen: " + order);
     if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
 }
 

@@ -25,6 +25,8 @@ public:
     explicit HealthLine(QWidget* parent = nullptr);
 
     void setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel);
+    /// Keeps the line within `width` points, leaving items out by priority (`healthItemsWithin`).
+    void fitWidth(qreal width);
     const std::vector<HealthItem>& items() const { return items_; }
     const std::optional<std::uint8_t>& audioLevel() const { return audioLevel_; }
 
@@ -37,7 +39,11 @@ protected:
 private:
     void draw(QPainter& painter) const;
 
+    void showItems(std::vector<HealthItem> items);
+
+    std::vector<HealthItem> allItems_;
     std::vector<HealthItem> items_;
+    qreal room_ = QWIDGETSIZE_MAX;
     QPixmap cache_;
     bool cacheDirty_ = true;
     std::optional<std::uint8_t> audioLevel_;

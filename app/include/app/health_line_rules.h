@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,11 @@ struct HealthItem {
 };
 /// The items a status shows; the microphone only with a level.
 std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<std::uint8_t> audioLevel);
+
+/// The items that fit in `room`, each `width(item)` wide with `spacing` between: the transfers go first (the
+/// transfer row shows them too), then the storage, the microphone and the battery; the heat warning last.
+std::vector<HealthItem> healthItemsWithin(std::vector<HealthItem> items, qreal room, qreal spacing,
+                                          const std::function<qreal(const HealthItem&)>& width);
 
 /// The stats line: the stream figures, the exposure summary (with a status) and the link delay (" ms"),
 /// joined by " · ".

@@ -151,6 +151,9 @@ private:
     void refreshPictureArea(const MonitorScreenState& state);
     void refreshBottom(const MonitorScreenState& state);
     void refreshInspector();
+    /// Tab follows the screen: the top bar left to right, the tiles in grid order, the bar column, the
+    /// settings column.
+    void orderTabs();
     void refreshPairingAlert();
     void layoutLayers();
     /// The backdrop under an open sheet and the Esc key of the camera settings column.

@@ -56,9 +56,9 @@ std::string gigabytes(std::uint64_t bytes) {
 
 // Above this much file data waiting to be written a connection stops reading; below the low mark it reads again.
 // The marks lie close together: while reading stops, packets wait behind file data in the peer's stream, so each
-// pause lasts only as long as the disk takes for 2 MiB, and the backlog that remains keeps the disk busy.
+// pause lasts only as long as the disk takes for 1 MiB, and the backlog that remains keeps the disk busy.
 constexpr std::size_t backlogHigh = 16u << 20;
-constexpr std::size_t backlogLow = 14u << 20;
+constexpr std::size_t backlogLow = 15u << 20;
 
 std::shared_ptr<void> IncomingFiles::Backlog::add(const std::shared_ptr<Backlog>& backlog, std::size_t size) {
     const auto total = backlog->size_.fetch_add(size) + size;

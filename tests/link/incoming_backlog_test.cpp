@@ -25,9 +25,9 @@ public:
     bool paused = false;
 };
 
-// Reading stops above 16 MiB of file data waiting for the disk and goes on as soon as less than 14 MiB wait, so that
+// Reading stops above 16 MiB of file data waiting for the disk and goes on as soon as less than 15 MiB wait, so that
 // packets behind the file data in the peer's stream never wait for long.
-TEST(IncomingBacklogTest, ReadingPausesAbove16MiBAndGoesOnBelow14MiB) {
+TEST(IncomingBacklogTest, ReadingPausesAbove16MiBAndGoesOnBelow15MiB) {
     constexpr std::size_t chunk = 256u << 10;
     constexpr std::size_t mib = 1u << 20;
     auto conn = std::make_shared<PausableConnection>();
@@ -41,7 +41,7 @@ TEST(IncomingBacklogTest, ReadingPausesAbove16MiBAndGoesOnBelow14MiB) {
     EXPECT_TRUE(conn->paused);
 
     // Chunks written, oldest first.
-    while (waitingBytes() > 14 * mib) {
+    while (waitingBytes() > 15 * mib) {
         waiting.pop_front();
         EXPECT_TRUE(conn->paused) << waitingBytes() << " bytes waiting";
     }

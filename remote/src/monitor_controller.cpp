@@ -269,33 +269,23 @@ void MonitorController::start() {
     }
     if (statsTimer_) statsTimer_->store(false);
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
-    scheduleStatsTick(statsTimer_);
+    scheduleEvery(statsInterval, statsTimer_, &MonitorController::statsTick);
     if (importsFiles()) {
         fileKeptCaptures();
-        scheduleKeptFiling(statsTimer_);
+        scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::fileKeptCaptures);
     }
     started_ = true;
 }
 
-void MonitorController::scheduleKeptFiling(std::shared_ptr<std::atomic<bool>> alive) {
+void MonitorController::scheduleEvery(double interval, std::shared_ptr<std::atomic<bool>> alive,
+                                      void (MonitorController::*tick)()) {
     std::weak_ptr<MonitorController> weak = weak_from_this();
-    env_.mainExecutor->asyncAfter(keptFilingInterval, [weak, alive] {
+    env_.mainExecutor->asyncAfter(interval, [weak, alive, interval, tick] {
         if (!alive->load()) return;
         auto self = weak.lock();
         if (!self) return;
-        self->fileKeptCaptures();
-        self->scheduleKeptFiling(alive);
-    });
-}
-
-void MonitorController::scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive) {
-    std::weak_ptr<MonitorController> weak = weak_from_this();
-    env_.mainExecutor->asyncAfter(statsInterval, [weak, alive] {
-        if (!alive->load()) return;
-        auto self = weak.lock();
-        if (!self) return;
-        self->statsTick();
-        if (alive->load()) self->scheduleStatsTick(alive);
+        ((*self).*tick)();
+        if (alive->load()) self->scheduleEvery(interval, alive, tick);
     });
 }
 

@@ -332,8 +332,8 @@ private:
     void updateStreamQuality(const PeerId* alsoCounted);
     std::shared_ptr<VideoReceiver> createReceiver(const PeerId& peer, const std::string& name);
     std::shared_ptr<VideoReceiver> makeReceiver(const PeerId& peer);
-    void scheduleStatsTick(std::shared_ptr<std::atomic<bool>> alive);
-    void scheduleKeptFiling(std::shared_ptr<std::atomic<bool>> alive);
+    /// Calls `tick` on the main thread every `interval` seconds while `alive` holds.
+    void scheduleEvery(double interval, std::shared_ptr<std::atomic<bool>> alive, void (MonitorController::*tick)());
     void showMessageLater(std::string text);
     static void showMessageLater(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
                                  std::string text);

@@ -1,7 +1,8 @@
-// The camera program on a V4L2 camera whose driver gets stuck: SIGTERM still ends it within seconds.
+// The camera program as a whole: on a V4L2 camera whose driver gets stuck, and with command lines it must refuse.
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -59,6 +60,51 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
         EXPECT_NE(output.find("stopped"), std::string::npos) << output;
         EXPECT_EQ(camera.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(camera.exitCode(), 0);
+        if (!ended) {
+            camera.kill();
+            camera.waitForFinished(5000);
+        }
+    }
+}
+
+// Command lines the program cannot follow: it says what is wrong and ends at once, before it films or listens.
+TEST(CameraProgram, RefusesWhatItCannotFollow) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Something in the way of the folder's lock file: the lock cannot be taken.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("blocked/camera.lock"));
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"--size", "99999x99999"}, 2, "--size takes WIDTHxHEIGHT"},
+        {{"--size", "8192x8192"}, 2, "--size takes WIDTHxHEIGHT"},
+        {{"--size", "0x720"}, 2, "--size takes WIDTHxHEIGHT"},
+        {{"--size", "1280x720p"}, 2, "--size takes WIDTHxHEIGHT"},
+        {{"--size", "99999999999x720"}, 2, "--size takes WIDTHxHEIGHT"},
+        {{"--usb-port", "70000"}, 2, "--usb-port takes 1 to 65535"},
+        {{"--usb-port", "-5"}, 2, "--usb-port takes 1 to 65535"},
+        {{"--usb-port", "abc"}, 2, "--usb-port takes 1 to 65535"},
+        {{"--usb-port", "0"}, 2, "--usb-port takes 1 to 65535"},
+        {{"--folder", dir.filePath("blocked")}, 1, "can't lock"},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QStringList arguments{"--name", "Cam Bad", "--folder", dir.filePath("camera" + QString::number(index++))};
+        arguments += c.arguments;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+        QProcess camera;
+        camera.setProcessEnvironment(environment);
+        camera.start(CAMERA_PROGRAM, arguments);
+        const bool ended = camera.waitForFinished(15000);
+        const std::string said = camera.readAllStandardError().toStdString();
+        EXPECT_TRUE(ended) << "still running";
+        EXPECT_EQ(camera.exitCode(), c.exitCode) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_EQ(camera.readAllStandardOutput().toStdString().find("ready"), std::string::npos);
         if (!ended) {
             camera.kill();
             camera.waitForFinished(5000);

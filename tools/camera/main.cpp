@@ -10,12 +10,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "camera/camera_controller.h"
 #include "link/device_identity.h"
@@ -90,14 +96,37 @@ void listDevices() {
 }
 
 // Holds the folder for this process until it ends: one camera per folder, since the folder is the camera (its
-// identity key, its name, its takes). The lock goes with the process, however it ends. False when another camera
-// program holds it.
-bool claimFolder(const std::filesystem::path& folder) {
-    const int fd = ::open((folder / "camera.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return true;                               // a folder we cannot write fails later with its own reason
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // held, never closed, until the process ends
+// identity key, its name, its takes). The lock goes with the process, however it ends. Empty when claimed, else
+// why not: a lock that cannot be taken is never taken as held, or two cameras would share one identity.
+std::string claimFolder(const std::filesystem::path& folder) {
+    const auto lock = folder / "camera.lock";
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return "can't lock " + folder.string() + " (" + lock.string() + ": " + std::strerror(errno) +
+               "); give the camera a folder it can write with --folder DIR";
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {};  // held, never closed, until the process ends
     ::close(fd);
-    return false;
+    return "another camera program is using " + folder.string() +
+           "; give each camera on this computer a folder of its own with --folder DIR";
+}
+
+// A whole number in decimal and nothing else; none for anything else, or one beyond an int.
+std::optional<int> wholeNumber(const std::string& text) {
+    int number = 0;
+    const auto* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, number);
+    if (text.empty() || error != std::errc() || at != end) return std::nullopt;
+    return number;
+}
+
+// "WIDTHxHEIGHT" of a size the camera can film.
+std::optional<std::pair<int, int>> filmableSize(const std::string& text) {
+    const auto x = text.find('x');
+    if (x == std::string::npos) return std::nullopt;
+    const auto width = wholeNumber(text.substr(0, x)), height = wholeNumber(text.substr(x + 1));
+    if (!width || !height || !FilmableSize::contains(*width, *height)) return std::nullopt;
+    return std::pair{*width, *height};
 }
 
 std::string hostName() {
@@ -143,17 +172,23 @@ int main(int argc, char** argv) {
         } else if (arg == "--microphone") {
             microphone = value();
         } else if (arg == "--size") {
-            if (std::sscanf(value().c_str(), "%dx%d", &width, &height) != 2) return usage("--size takes WIDTHxHEIGHT");
+            const auto size = filmableSize(value());
+            if (!size && !missing) {
+                return usage("--size takes WIDTHxHEIGHT, " + std::to_string(FilmableSize::minSide) + " to " +
+                             std::to_string(FilmableSize::maxSide) + " a side and at most 8192x4320 in all");
+            }
+            if (size) std::tie(width, height) = *size;
         } else if (arg == "--fps") {
             fps = std::atof(value().c_str());
         } else if (arg == "--usb-port") {
-            usbPort = std::atoi(value().c_str());
+            const auto port = wholeNumber(value());
+            if (!missing && !(port && *port >= 1 && *port <= 65535)) return usage("--usb-port takes 1 to 65535");
+            if (port) usbPort = *port;
         } else {
             return usage("unknown option " + arg);
         }
         if (missing) return usage(arg + " needs a value");
     }
-    if (width <= 0 || height <= 0) return usage("the size must be positive");
     if (!(fps >= 1 && fps <= 120)) return usage("--fps takes 1 to 120");
     const SourceMode rate = sourceModeFor({width, height}, nominalRate(fps).first, nominalRate(fps).second);
     if (name.empty()) return usage("the name must not be empty");
@@ -163,11 +198,8 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (!claimFolder(folder)) {
-        std::fprintf(stderr,
-                     "brindlecroft-camera: another camera program is using %s; give each camera on this computer a "
-                     "folder of its own with --folder DIR\n",
-                     folder.c_str());
+    if (const auto problem = claimFolder(folder); !problem.empty()) {
+        std::fprintf(stderr, "brindlecroft-camera: %s\n", problem.c_str());
         return 1;
     }
 

@@ -148,7 +148,9 @@ std::vector<SourceMode> SyntheticSource::modes() const {
         const std::pair own{settings_.width, settings_.height};
         if (std::find(sizes.begin(), sizes.end(), own) == sizes.end()) sizes.push_back(own);
     }
-    std::sort(sizes.begin(), sizes.end(), [](auto a, auto b) { return a.first * a.second < b.first * b.second; });
+    std::sort(sizes.begin(), sizes.end(), [](auto a, auto b) {
+        return static_cast<long long>(a.first) * a.second < static_cast<long long>(b.first) * b.second;
+    });
     std::vector<SourceMode> modes;
     for (const auto& [width, height] : sizes) {
         for (const auto& [num, den] : listedRates()) modes.push_back({width, height, num, den});
@@ -317,7 +319,9 @@ SharedFrame SyntheticSource::makeTone(const Settings& s, std::int64_t first, int
 bool SyntheticSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) return false;
-    if (settings_.width <= 0 || settings_.height <= 0 || settings_.width % 2 || settings_.height % 2) return false;
+    if (!FilmableSize::contains(settings_.width, settings_.height) || settings_.width % 2 || settings_.height % 2) {
+        return false;
+    }
     stopping_ = false;
     callbacks_ = callbacks;
     thread_ = std::thread([this, callbacks = std::move(callbacks)] { run(callbacks); });

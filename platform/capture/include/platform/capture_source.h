@@ -28,6 +28,18 @@ struct SourceMode {
 /// pictures). None for no modes.
 std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int width, int height, double fps);
 
+/// Picture sizes the camera can film: from one 16x16 block up to H.264's largest picture (8192x4320 pixels in
+/// all, 8192 on a side).
+struct FilmableSize {
+    static constexpr int minSide = 16;
+    static constexpr int maxSide = 8192;
+    static constexpr long long maxPixels = 8192LL * 4320;
+    static bool contains(int width, int height) {
+        return width >= minSide && height >= minSide && width <= maxSide && height <= maxSide &&
+               static_cast<long long>(width) * height <= maxPixels;
+    }
+};
+
 /// The picture settings a source applies: none of an optional means automatic.
 struct PictureSettings {
     float exposureBias = 0;         ///< stops, under automatic exposure

@@ -42,19 +42,65 @@ void HandshakeTable::endedUnfinished(const std::string& address, Clock::time_poi
 HandshakeTable::Room HandshakeTable::roomFor(const std::string& address, const std::vector<Place>& places,
                                              Clock::time_point now) const {
     std::map<std::string, std::size_t> held;
-    for (const auto& place : places) ++held[place.address];
+    std::size_t total = 0;
+    for (const auto& place : places) {
+        if (place.stage == Stage::trusted) continue;
+        ++held[place.address];
+        ++total;
+    }
     const bool addressFull = held[address] >= maxPerAddress;
-    if (!addressFull && places.size() < maxPlaces) return {};
+    if (!addressFull && total < maxPlaces) return {};
     const Place* victim = nullptr;
     auto rank = [&](const Place& p) {
         return std::make_tuple(held[p.address], recentEndings(p.address, now), now - p.since, ~p.id);
     };
     for (const auto& place : places) {
-        if (place.proven || (addressFull && place.address != address)) continue;
+        if (place.stage != Stage::greeting || (addressFull && place.address != address)) continue;
         if (!victim || rank(place) > rank(*victim)) victim = &place;
     }
     if (!victim) return {false, std::nullopt};
     return {true, victim->id};
+}
+
+HandshakeTable::Room HandshakeTable::moveOn(const Place& mover, const std::vector<Place>& places,
+                                            Clock::time_point now) const {
+    auto others = [&](Stage stage) {
+        std::vector<const Place*> out;
+        for (const auto& place : places) {
+            if (place.id != mover.id && place.stage == stage) out.push_back(&place);
+        }
+        return out;
+    };
+    if (mover.stage == Stage::trusted) {
+        for (const auto* place : others(Stage::trusted)) {
+            if (place->key == mover.key) return {true, place->id};
+        }
+        return {};
+    }
+    if (mover.stage != Stage::pairing) return {};
+    const auto pairings = others(Stage::pairing);
+    for (const auto* place : pairings) {
+        if (place->address == mover.address) return place->answered ? Room{false, std::nullopt} : Room{true, place->id};
+    }
+    if (pairings.size() < maxPairings) return {};
+    const Place* victim = nullptr;
+    auto rank = [&](const Place& p) { return std::make_tuple(recentEndings(p.address, now), now - p.since, ~p.id); };
+    for (const auto* place : pairings) {
+        if (!place->answered && (!victim || rank(*place) > rank(*victim))) victim = place;
+    }
+    if (!victim) return {false, std::nullopt};
+    return {true, victim->id};
+}
+
+std::optional<std::uint64_t> HandshakeTable::shown(const std::vector<Place>& places, Clock::time_point now) const {
+    const Place* best = nullptr;
+    auto rank = [&](const Place& p) { return std::make_tuple(recentEndings(p.address, now), now - p.since, ~p.id); };
+    for (const auto& place : places) {
+        if (place.stage != Stage::pairing || place.answered) continue;
+        if (!best || rank(place) < rank(*best)) best = &place;
+    }
+    if (!best) return std::nullopt;
+    return best->id;
 }
 
 }  // namespace morvane

@@ -10,34 +10,52 @@
 
 namespace morvane {
 
-/// Which of the camera's unfinished connections a newcomer may take the place of. Anyone can open a connection and
-/// take it through TLS; only a pairing request under way (its code shown to the user) proves that somebody means it.
-/// So a full table never closes such a connection for a newcomer; the others compete among themselves: the place
-/// goes from the address that holds the most, then from the address whose connections ended unfinished most often
-/// lately (a neighbour renewing what was dropped), then the one that has waited longest at its step of the handshake
-/// (a genuine peer moves on within moments). It knows no link: the session asks and tells it.
+/// Which of the camera's unfinished connections a newcomer may take the place of, which pairing requests it keeps,
+/// and which of them it shows. Anyone can open a connection, take it through TLS and on to a pairing code: a code
+/// shown proves nothing but that the other side can count. So pairing requests get few places of their own (one per
+/// address: a remote pairs from where it is) and never take a newcomer's; a connection whose hello names a trusted
+/// key stands apart from the strangers (one per key: a restarting peer's newer connection wins) until its proof
+/// settles it. The others compete among themselves: the place goes from the address that holds the most, then from
+/// the address whose connections ended unfinished most often lately (a neighbour renewing what was dropped), then the
+/// one that has waited longest at its step of the handshake (a genuine peer moves on within moments). It knows no
+/// link: the session asks and tells it.
 class HandshakeTable {
 public:
     using Clock = std::chrono::steady_clock;
 
-    /// Unfinished connections a camera keeps at once, in all and from one address.
+    /// Unfinished connections a camera keeps at once, in all and from one address; pairing requests among them.
     static constexpr std::size_t maxPlaces = 16;
     static constexpr std::size_t maxPerAddress = 4;
+    static constexpr std::size_t maxPairings = 4;
+
+    enum class Stage {
+        greeting,  ///< shown nothing yet that sets it apart
+        trusted,   ///< its hello named a trusted key; its proof is due
+        pairing,   ///< a pairing request is under way, its code shown
+    };
 
     struct Place {
         std::uint64_t id = 0;  ///< newer connections have larger ids
         std::string address;
-        bool proven = false;      ///< a pairing request is under way
+        Stage stage = Stage::greeting;
         Clock::time_point since;  ///< when it reached its present step (or was accepted)
+        std::string key;          ///< the trusted key its hello named
+        bool answered = false;    ///< the user here accepted its code: the peer's confirmation is due
     };
 
     struct Room {
-        bool admit = true;                   ///< false: the newcomer is closed, every place is held by a proven one
-        std::optional<std::uint64_t> close;  ///< the place the newcomer takes
+        bool admit = true;                   ///< false: the connection is closed, nothing of the others goes
+        std::optional<std::uint64_t> close;  ///< the place it takes
     };
 
     /// Where a newcomer from `address` goes, given the places held now.
     Room roomFor(const std::string& address, const std::vector<Place>& places, Clock::time_point now) const;
+    /// Where the place `mover` (among `places`, with its new stage) goes now that it reached the trusted or the
+    /// pairing stage.
+    Room moveOn(const Place& mover, const std::vector<Place>& places, Clock::time_point now) const;
+    /// Of the pairing requests under way, the one to show the user: none has a better claim to be the one the user
+    /// started than the latest from an address that has not been renewing its connections. None when none waits.
+    std::optional<std::uint64_t> shown(const std::vector<Place>& places, Clock::time_point now) const;
     /// A connection from `address` ended before it was ready.
     void endedUnfinished(const std::string& address, Clock::time_point now);
 

@@ -112,6 +112,14 @@ std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Cam
     return candidates;
 }
 
+NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts, Clock::time_point now) {
+    if (attempts.size() < maxAttempts) return {};
+    const auto oldest = std::min_element(attempts.begin(), attempts.end(),
+                                         [](const Attempt& a, const Attempt& b) { return a.since < b.since; });
+    if (now - oldest->since < std::chrono::duration<double>(attemptGrace)) return {false, std::nullopt};
+    return {true, oldest->id};
+}
+
 void NearbyInvitations::answeredAt(const Bytes& key, const Address& address) {
     lastGood_[hex(key)] = address;
 }

@@ -20,6 +20,7 @@ namespace morvane {
 class NearbyInvitations {
 public:
     using Address = std::pair<std::string, std::uint16_t>;
+    using Clock = std::chrono::steady_clock;
 
     struct Camera {
         PeerId id;
@@ -54,14 +55,30 @@ public:
     void disconnectedByUser(const std::string& name) { disconnectedNames_.insert(name); }
     void connectedByUser(const std::string& name) { disconnectedNames_.erase(name); }
 
-    /// Where to try the camera, in order: where it last answered (that address was authenticated, the announced ones
-    /// were not), then every address announced for its key lately, the latest first. Anyone may announce a key, so
-    /// the genuine address is among them however often a forged one is announced.
+    /// Where to try the camera: where it last answered (that address was authenticated, the announced ones were
+    /// not), then every address announced for its key lately, the latest first. Anyone may announce a key, so the
+    /// genuine address is among them however often a forged one is announced; all are tried at once, so that none
+    /// that never answers holds up the others.
     std::vector<Address> addressesOf(const Camera& camera) const;
     void answeredAt(const Bytes& key, const Address& address);
 
+    /// Addresses one invitation tries at once; a camera answers within moments, so an attempt that has waited this
+    /// long at its step gives its place to an address announced since.
+    static constexpr std::size_t maxAttempts = 8;
+    static constexpr double attemptGrace = 1;
+
+    struct Attempt {
+        std::uint64_t id = 0;
+        Clock::time_point since;  ///< when it reached its present step (or started)
+    };
+    struct Room {
+        bool admit = true;
+        std::optional<std::uint64_t> close;  ///< the attempt that makes way
+    };
+    /// Whether an address announced while an invitation is under way joins it, given the attempts still going.
+    static Room roomForAttempt(const std::vector<Attempt>& attempts, Clock::time_point now);
+
 private:
-    using Clock = std::chrono::steady_clock;
     struct Seen {
         Address address;
         Clock::time_point at;

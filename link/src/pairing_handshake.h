@@ -82,6 +82,9 @@ public:
     bool requestRaised = false;
     bool ownAccepted = false;
 
+    /// The peer's hello named a key this device trusts, with the role it announced.
+    bool trustsPeer() const { return ownTrusts; }
+
 private:
     Step receiveHello(const Own& own, const TrustedPeers& trusted, const Bytes& body);
     Step receiveAuth(const Own& own, bool isProof, const Bytes& body);

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace morvane {
@@ -49,11 +50,12 @@ struct Link : PairingHandshake {
     std::shared_ptr<nearby::NearbyConnection> conn;
     std::shared_ptr<LinkShared> shared = std::make_shared<LinkShared>();
     bool automatic = false;
-    bool closedByUs = false;  // the user or the session ended it: no other address is tried
+    bool closedByUs = false;  // the user or the session ended it
     std::string address;
     std::uint16_t port = 0;
-    // Further addresses to try, in order, when this invitation fails before the peer is known.
-    std::vector<std::pair<std::string, std::uint16_t>> fallbacks;
+    // The invitation it is one attempt of (the other addresses tried at once); 0 once it won or for none.
+    std::uint64_t invitation = 0;
+    HandshakeTable::Stage placeStage = HandshakeTable::Stage::greeting;  // the stage its place was last settled for
     Clock::time_point deadline;
     Phase timedPhase = Phase::connecting;        // the step `deadline` was set for
     Clock::time_point stepSince = Clock::now();  // when it reached that step
@@ -107,6 +109,8 @@ struct PeerSession::State {
     std::uint64_t nextLinkId = 1;
     std::vector<std::uint64_t> readyOrder;
     HandshakeTable handshakes;
+    // The addresses each invitation under way has tried, by invitation.
+    std::map<std::uint64_t, std::set<NearbyInvitations::Address>> racing;
     NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum,
                                   options.timing.nearbyExpiry};
     std::optional<PairingRequest> shownRequest;
@@ -313,6 +317,7 @@ struct PeerSession::State {
         if (const auto* known = invitations.find(info.id); known && known->key != info.key && answers(*known)) return;
         invitations.announced(info);
         publishNearby();
+        joinInvitation(info);
         inviteAutomatically(info);
     }
 
@@ -345,11 +350,16 @@ struct PeerSession::State {
         return false;
     }
 
-    // Ready links plus invitations under way.
+    // Ready links plus invitations under way (each however many addresses it tries).
     std::size_t activeCameraCount() const {
         std::size_t count = 0;
+        std::set<std::uint64_t> invited;
         for (const auto& [id, link] : links) {
-            if (link->phase == Phase::ready || (link->outgoing && link->phase != Phase::closing)) ++count;
+            if (link->phase == Phase::ready) {
+                ++count;
+            } else if (link->outgoing && link->phase != Phase::closing) {
+                if (!link->invitation || invited.insert(link->invitation).second) ++count;
+            }
         }
         return count;
     }
@@ -441,26 +451,90 @@ struct PeerSession::State {
         return link;
     }
 
+    // Every address the camera may be at is tried at once: the first that proves to be the camera (or, for a
+    // camera not yet trusted, shows a code) wins and the others end, so no address that never answers holds it up.
     void startOutgoing(const NearbyInfo& entry, bool automatic) {
-        startOutgoingTo(entry.id, entry.key, entry.name, automatic, invitations.addressesOf(entry));
+        auto candidates = invitations.addressesOf(entry);
+        if (candidates.size() > NearbyInvitations::maxAttempts) candidates.resize(NearbyInvitations::maxAttempts);
+        const auto invitation = nextLinkId;
+        auto& tried = racing[invitation];
+        for (const auto& candidate : candidates) {
+            tried.insert(candidate);
+            startAttempt(entry, automatic, candidate, invitation);
+        }
         publishNearby();
     }
 
-    void startOutgoingTo(const PeerId& id, const Bytes& key, const std::string& name, bool automatic,
-                         std::vector<std::pair<std::string, std::uint16_t>> candidates) {
-        const auto [address, port] = candidates.front();
-        candidates.erase(candidates.begin());
+    void startAttempt(const NearbyInfo& entry, bool automatic, const NearbyInvitations::Address& candidate,
+                      std::uint64_t invitation) {
+        const auto& [address, port] = candidate;
         auto link = newLink(service->connect(address, port));
         link->outgoing = true;
         link->automatic = automatic;
-        link->peerId = id;
+        link->peerId = entry.id;
         link->knowsPeer = true;
-        link->expectedKey = key;
-        link->name = name;
+        link->expectedKey = entry.key;
+        link->name = entry.name;
         link->address = address;
         link->port = port;
-        link->fallbacks = std::move(candidates);
+        link->invitation = invitation;
         startConnection(*link);
+    }
+
+    // An address announced for a camera while it is being invited is tried too, in the place of an attempt that
+    // has had time to answer and has not.
+    void joinInvitation(const NearbyInfo& entry) {
+        const Link* under = nullptr;
+        std::vector<NearbyInvitations::Attempt> attempts;
+        for (const auto& [id, link] : links) {
+            if (!link->outgoing || !link->invitation || link->phase == Phase::closing || link->expectedKey != entry.key)
+                continue;
+            under = link.get();
+            attempts.push_back({id, link->stepSince});
+        }
+        if (!under) return;
+        const NearbyInvitations::Address candidate{entry.address, entry.port};
+        const auto invitation = under->invitation;
+        auto& tried = racing[invitation];
+        if (tried.count(candidate)) return;
+        const auto room = NearbyInvitations::roomForAttempt(attempts, Clock::now());
+        if (!room.admit) return;
+        tried.insert(candidate);
+        const bool automatic = under->automatic;
+        const NearbyInfo as{under->peerId, under->name, entry.key, entry.address, entry.port};
+        if (room.close) {
+            if (auto it = links.find(*room.close); it != links.end()) {
+                it->second->closedByUs = true;
+                closeLink(*it->second, "gave its place to another address", std::nullopt);
+            }
+        }
+        startAttempt(as, automatic, candidate, invitation);
+    }
+
+    // One attempt of an invitation won: the others end.
+    void settleInvitation(Link& winner) {
+        const auto invitation = winner.invitation;
+        if (!invitation) return;
+        winner.invitation = 0;
+        racing.erase(invitation);
+        std::vector<std::uint64_t> others;
+        for (const auto& [id, link] : links) {
+            if (link->invitation == invitation) others.push_back(id);
+        }
+        for (auto id : others) {
+            if (auto it = links.find(id); it != links.end()) {
+                it->second->closedByUs = true;
+                closeLink(*it->second, "the camera answered at another address", std::nullopt);
+            }
+        }
+    }
+
+    bool othersTrying(const Link& link) const {
+        if (!link.invitation) return false;
+        return std::any_of(links.begin(), links.end(), [&](const auto& other) {
+            return other.first != link.id && other.second->invitation == link.invitation &&
+                   other.second->phase != Phase::closing;
+        });
     }
 
     void acceptIncoming(const std::shared_ptr<nearby::NearbyConnection>& conn) {
@@ -482,19 +556,59 @@ struct PeerSession::State {
     // A full table gives way to the newest connection by closing an unfinished one that has shown nothing, so that
     // idle or creeping connections, however often renewed, never keep a remote out nor end a pairing under way.
     bool makeRoomFor(const std::string& address) {
-        std::vector<HandshakeTable::Place> places;
+        const auto room = handshakes.roomFor(address, places(), Clock::now());
+        if (room.close) giveUpPlace(*room.close);
+        return room.admit;
+    }
+
+    static HandshakeTable::Stage stageOf(const Link& link) {
+        if (link.phase == Phase::answering && link.requestRaised) return HandshakeTable::Stage::pairing;
+        if (link.phase == Phase::authenticating && link.trustsPeer()) return HandshakeTable::Stage::trusted;
+        return HandshakeTable::Stage::greeting;
+    }
+
+    static HandshakeTable::Place placeOf(const Link& link) {
+        const auto stage = stageOf(link);
+        return {link.id,
+                link.address,
+                stage,
+                link.stepSince,
+                stage == HandshakeTable::Stage::trusted ? std::string(link.peerKey.begin(), link.peerKey.end()) : "",
+                link.ownAccepted};
+    }
+
+    // The unfinished connections accepted here.
+    std::vector<HandshakeTable::Place> places() const {
+        std::vector<HandshakeTable::Place> out;
         for (const auto& [id, link] : links) {
             if (link->outgoing || link->phase == Phase::ready || link->phase == Phase::closing) continue;
-            places.push_back({id, link->address, link->phase == Phase::answering, link->stepSince});
+            out.push_back(placeOf(*link));
         }
-        const auto room = handshakes.roomFor(address, places, Clock::now());
-        if (room.close) {
-            if (auto it = links.find(*room.close); it != links.end()) {
-                it->second->closedByUs = true;
-                closeLink(*it->second, "gave its place to a newer connection", std::nullopt);
-            }
+        return out;
+    }
+
+    void giveUpPlace(std::uint64_t id) {
+        if (auto it = links.find(id); it != links.end()) {
+            it->second->closedByUs = true;
+            closeLink(*it->second, "gave its place to a newer connection", std::nullopt);
         }
-        return room.admit;
+    }
+
+    // An accepted connection that reached a stage with places of its own (a trusted key named, a code shown) takes
+    // one; false when there was none and it was closed.
+    bool takePlace(Link& link) {
+        if (link.outgoing || link.phase == Phase::closing) return true;
+        const auto stage = stageOf(link);
+        if (stage == link.placeStage) return true;
+        link.placeStage = stage;
+        if (stage == HandshakeTable::Stage::greeting) return true;
+        const auto room = handshakes.moveOn(placeOf(link), places(), Clock::now());
+        if (room.close) giveUpPlace(*room.close);
+        if (!room.admit) {
+            closeLink(link, "no place for another pairing", std::nullopt);
+            return false;
+        }
+        return true;
     }
 
     void startConnection(Link& link) {
@@ -567,18 +681,20 @@ struct PeerSession::State {
         const bool wasReady = link.phase == Phase::ready;
         if (!link.outgoing && !wasReady) handshakes.endedUnfinished(link.address, Clock::now());
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
-        const bool unanswered = link.phase == Phase::connecting || link.phase == Phase::greeting;
-        const bool tryNext =
-            link.outgoing && unanswered && !link.fallbacks.empty() && !link.closedByUs && session.running_.load();
+        // The camera may yet answer at another address; the user hears of it only when none does.
+        const bool othersGoOn = !wasReady && othersTrying(link);
+        const auto couldNotConnect = connectIssue(link);
         const bool trustedCamera = isMonitor() && link.outgoing && !link.closedByUs && [&] {
             auto trust = trusted.find(link.expectedKey);
             return trust && trust->role == TrustedPeer::cameraRole;
         }();
         link.phase = Phase::closing;
         links.erase(link.id);
-        if (tryNext) {
-            // The camera may be at its other address; the user hears of it only when none answers.
-            startOutgoingTo(link.peerId, link.expectedKey, link.name, link.automatic, link.fallbacks);
+        if (link.invitation && !othersGoOn) racing.erase(link.invitation);
+        if (othersGoOn) {
+            if (issueText && issueText != couldNotConnect) issue(*issueText);
+            if (hadRequest) publishPairing();
+            publishNearby();
             return;
         }
         if (trustedCamera && !wasReady && session.running_.load()) noteFailure(link.expectedKey);
@@ -690,11 +806,15 @@ struct PeerSession::State {
     void carryOut(Link& link, PairingHandshake::Step step) {
         using Outcome = PairingHandshake::Step::Outcome;
         timeStep(link);
+        if (!takePlace(link)) return;
         switch (step.outcome) {
             case Outcome::none:
                 break;
             case Outcome::requestRaised:
                 link.deadline = Clock::now() + seconds(options.timing.pairingTimeout);
+                // A camera not yet trusted is paired at the first of its addresses to show a code; a trusted one
+                // must prove itself, so its other addresses go on trying.
+                if (link.outgoing && !link.trustsPeer()) settleInvitation(link);
                 publishPairing();
                 break;
             case Outcome::trusted:
@@ -775,6 +895,7 @@ struct PeerSession::State {
                 closeLink(*it->second, "replaced by a newer connection", std::nullopt);
             }
         }
+        settleInvitation(link);
         link.phase = Phase::ready;
         link.shared->peerId = link.peerId;
         link.shared->ready.store(true);
@@ -826,12 +947,14 @@ struct PeerSession::State {
     }
 
     void publishPairing() {
-        std::optional<PairingRequest> next;
+        std::vector<HandshakeTable::Place> requests;
         for (const auto& [id, link] : links) {
-            if (link->phase == Phase::answering && link->requestRaised && !link->ownAccepted) {
-                next = PairingRequest{link->peerId, link->name, link->code};
-                break;
-            }
+            if (link->phase == Phase::answering && link->requestRaised) requests.push_back(placeOf(*link));
+        }
+        std::optional<PairingRequest> next;
+        if (const auto shown = handshakes.shown(requests, Clock::now())) {
+            const auto& link = *links.at(*shown);
+            next = PairingRequest{link.peerId, link.name, link.code};
         }
         if (next == shownRequest) return;
         shownRequest = next;

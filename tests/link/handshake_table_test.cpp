@@ -30,7 +30,8 @@ std::vector<Table::Place> placesOf(const std::vector<std::string>& addresses, co
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const auto id = static_cast<std::uint64_t>(i + 1);
         const auto accepted = now - std::chrono::seconds(static_cast<long>(addresses.size() - i));
-        places.push_back({id, addresses[i], proven.count(id) > 0, movedOn.count(id) ? now : accepted});
+        places.push_back({id, addresses[i], proven.count(id) ? Table::Stage::pairing : Table::Stage::greeting,
+                          movedOn.count(id) ? now : accepted});
     }
     return places;
 }
@@ -45,6 +46,7 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
         bool admit;
         std::optional<std::uint64_t> closes;
         std::set<std::uint64_t> movedOn = {};
+        std::set<std::uint64_t> trusted = {};
     };
     const std::vector<std::string> neighbour(4, "10.9.9.9");
     std::set<std::uint64_t> everyone;
@@ -119,6 +121,15 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
          true,
          4,
          {3}},
+        {"full, but of connections that named a trusted key: those stand apart, room left",
+         distinct(16),
+         {},
+         {},
+         "10.1.1.1",
+         true,
+         std::nullopt,
+         {},
+         everyone},
         {"more places outweigh more endings",
          distinct(13) + std::vector<std::string>(3, "10.9.9.9"),
          {},
@@ -134,9 +145,146 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
         for (const auto& [address, ago] : c.endings) {
             table.endedUnfinished(address, now - std::chrono::milliseconds(static_cast<long>(ago * 1000)));
         }
-        const auto room = table.roomFor(c.newcomer, placesOf(c.addresses, c.proven, c.movedOn, now), now);
+        auto places = placesOf(c.addresses, c.proven, c.movedOn, now);
+        for (auto& place : places) {
+            if (c.trusted.count(place.id)) place.stage = Table::Stage::trusted;
+        }
+        const auto room = table.roomFor(c.newcomer, places, now);
         EXPECT_EQ(room.admit, c.admit);
         EXPECT_EQ(room.close, c.closes);
+    }
+}
+
+// A connection that names a trusted key or shows a code moves to places of its own: one per trusted key, and a few
+// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first.
+TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
+    using Stage = Table::Stage;
+    struct Held {
+        std::string address;
+        Stage stage;
+        std::string key = {};
+        bool answered = false;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Held> held;             // ids 1, 2, ..., the oldest first
+        Held mover;                         // the newest
+        std::vector<std::string> renewing;  // addresses whose connections ended unfinished just now, thrice
+        bool admit;
+        std::optional<std::uint64_t> closes;
+    };
+    const Held pairingA{"10.0.0.1", Stage::pairing}, pairingB{"10.0.0.2", Stage::pairing},
+        pairingC{"10.0.0.3", Stage::pairing}, pairingD{"10.0.0.4", Stage::pairing};
+    const Held answeredA{"10.0.0.1", Stage::pairing, "", true}, answeredB{"10.0.0.2", Stage::pairing, "", true},
+        answeredC{"10.0.0.3", Stage::pairing, "", true}, answeredD{"10.0.0.4", Stage::pairing, "", true};
+    const Held user{"10.0.0.9", Stage::pairing};
+    const Case cases[] = {
+        {"the first pairing request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
+        {"three under way: room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
+        {"another from the same address takes the older's place",
+         {pairingA, pairingB},
+         {"10.0.0.2", Stage::pairing},
+         {},
+         true,
+         2},
+        {"the same address, its older one accepted here: refused",
+         {answeredA},
+         {"10.0.0.1", Stage::pairing},
+         {},
+         false,
+         std::nullopt},
+        {"four under way: the oldest goes", {pairingA, pairingB, pairingC, pairingD}, user, {}, true, 1},
+        {"four under way: the one from an address that keeps renewing goes first",
+         {pairingA, pairingB, pairingC, pairingD},
+         user,
+         {"10.0.0.3"},
+         true,
+         3},
+        {"four under way, three accepted here: the fourth goes",
+         {answeredA, answeredB, pairingC, answeredD},
+         user,
+         {},
+         true,
+         3},
+        {"four under way, all accepted here: refused",
+         {answeredA, answeredB, answeredC, answeredD},
+         user,
+         {},
+         false,
+         std::nullopt},
+        {"connections still greeting never count",
+         std::vector<Held>(8, {"10.0.0.5", Stage::greeting}),
+         user,
+         {},
+         true,
+         std::nullopt},
+        {"a trusted key named again: the older connection naming it goes",
+         {{"10.0.0.1", Stage::trusted, "K"}, {"10.0.0.2", Stage::trusted, "L"}},
+         {"10.0.0.9", Stage::trusted, "K"},
+         {},
+         true,
+         1},
+        {"a trusted key nobody else names",
+         {{"10.0.0.1", Stage::trusted, "K"}, pairingA},
+         {"10.0.0.1", Stage::trusted, "L"},
+         {},
+         true,
+         std::nullopt},
+    };
+    const auto now = Table::Clock::now();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Table table;
+        for (const auto& address : c.renewing) {
+            for (int i = 0; i < 3; ++i) table.endedUnfinished(address, now);
+        }
+        std::vector<Table::Place> places;
+        for (std::size_t i = 0; i <= c.held.size(); ++i) {
+            const auto& h = i < c.held.size() ? c.held[i] : c.mover;
+            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i));
+            places.push_back({i + 1, h.address, h.stage, since, h.key, h.answered});
+        }
+        const auto room = table.moveOn(places.back(), places, now);
+        EXPECT_EQ(room.admit, c.admit);
+        EXPECT_EQ(room.close, c.closes);
+    }
+}
+
+// Of the codes under way, the camera shows the latest from an address that is not renewing its connections: a
+// stranger who holds a request cannot keep it in view, nor one who keeps starting new ones.
+TEST(HandshakeTableTest, ShowsTheLatestRequestOfAnAddressThatIsNotRenewing) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, bool>> requests;  // address, accepted here; the oldest first
+        std::vector<std::string> renewing;
+        std::optional<std::uint64_t> shown;
+    };
+    const Case cases[] = {
+        {"none", {}, {}, std::nullopt},
+        {"the latest", {{"10.0.0.1", false}, {"10.0.0.2", false}}, {}, 2},
+        {"not the latest when its address keeps renewing",
+         {{"10.0.0.1", false}, {"10.0.0.2", false}, {"10.0.0.3", false}},
+         {"10.0.0.3"},
+         2},
+        {"not one accepted here", {{"10.0.0.1", false}, {"10.0.0.2", true}}, {}, 1},
+        {"every address renewing: the one that renews least",
+         {{"10.0.0.1", false}, {"10.0.0.2", false}},
+         {"10.0.0.2", "10.0.0.2", "10.0.0.1"},
+         1},
+    };
+    const auto now = Table::Clock::now();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Table table;
+        for (const auto& address : c.renewing) {
+            for (int i = 0; i < 3; ++i) table.endedUnfinished(address, now);
+        }
+        std::vector<Table::Place> places;
+        for (std::size_t i = 0; i < c.requests.size(); ++i) {
+            const auto since = now - std::chrono::seconds(static_cast<long>(c.requests.size() - i));
+            places.push_back({i + 1, c.requests[i].first, Table::Stage::pairing, since, "", c.requests[i].second});
+        }
+        EXPECT_EQ(table.shown(places, now), c.shown);
     }
 }
 

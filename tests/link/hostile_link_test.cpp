@@ -168,6 +168,73 @@ private:
     std::atomic<int> finished_{0};
 };
 
+/// Strangers that go through every pairing step up to a code shown on the camera (any key, any name), `perAddress`
+/// at a time from each of `addresses` addresses (127.0.0.`first` onwards), and then wait, answering the camera's
+/// keep-alive: each one the camera drops comes again at once.
+class PairingFlood {
+public:
+    PairingFlood(std::uint16_t port, int first, int addresses, int perAddress) {
+        for (int a = 0; a < addresses * perAddress; ++a) {
+            threads_.emplace_back([this, port, source = "127.0.0." + std::to_string(first + a / perAddress)] {
+                while (!stop_.load()) {
+                    RawTlsClient stranger;
+                    if (!showCode(stranger, port, source)) continue;
+                    ++shown_;
+                    while (!stop_.load() && !stranger.closedByPeer(0.3)) stranger.writeFrame(k(Kind::ping), {});
+                }
+            });
+        }
+    }
+    ~PairingFlood() {
+        stop_ = true;
+        for (auto& thread : threads_) thread.join();
+    }
+    int shown() const { return shown_.load(); }
+
+private:
+    static bool showCode(RawTlsClient& stranger, std::uint16_t port, const std::string& source) {
+        auto expect = [&](Kind kind) {
+            auto frame = stranger.readFrame(2);
+            return frame && frame->first == k(kind);
+        };
+        if (!stranger.connect(port, source) || !expect(Kind::hello)) return false;
+        const Bytes nI = crypto::randomBytes(32);
+        const auto commitment = LinkCrypto::commitment(nI);
+        return stranger.writeFrame(k(Kind::hello), helloBody(2, crypto::X25519PrivateKey().publicKey(), "Desk 2")) &&
+               expect(Kind::pair) && stranger.writeFrame(k(Kind::pair), {}) &&
+               stranger.writeFrame(k(Kind::commit), Bytes(commitment.begin(), commitment.end())) &&
+               expect(Kind::nonce) && stranger.writeFrame(k(Kind::reveal), nI);
+    }
+
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> shown_{0};
+};
+
+/// A port that accepts TCP (the kernel does, from its backlog) and never speaks TLS.
+class SilentPort {
+public:
+    SilentPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(fd_, 64) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &size) == 0) {
+            port_ = ntohs(at.sin_port);
+        }
+    }
+    ~SilentPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
 class HostileLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -197,17 +264,26 @@ protected:
         }));
     }
 
+    // A port nobody listens on.
+    static std::uint16_t deadPort() {
+        nearby::NearbyService probe("test.probe");
+        auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
+        if (!listener) return 0;
+        const auto port = listener->port();
+        listener->close();
+        return port;
+    }
+
     // Announcements in the camera's name (its instance and key) every `interval` seconds, with a port nobody
     // listens on.
     std::shared_ptr<nearby::NearbyBeacon> forgeDeadPort(nearby::NearbyService& forger, double interval) {
-        std::uint16_t deadPort = 0;
-        {
-            nearby::NearbyService probe("test.probe");
-            auto listener = probe.listen("127.0.0.1", 0, [](std::shared_ptr<nearby::NearbyConnection>) {});
-            if (!listener) return nullptr;
-            deadPort = listener->port();
-            listener->close();
-        }
+        const auto port = deadPort();
+        return port ? forgePorts(forger, interval, {port}) : nullptr;
+    }
+
+    // Announcements in the camera's name every `interval` seconds, each with the next of `ports` in turn.
+    std::shared_ptr<nearby::NearbyBeacon> forgePorts(nearby::NearbyService& forger, double interval,
+                                                     std::vector<std::uint16_t> ports) {
         nearby::NearbyBeacon::Options options;
         options.ownInstance = cameraId->instance;
         options.network.group = discovery.group;
@@ -216,12 +292,12 @@ protected:
         options.burstInterval = 0.02;
         auto beacon = forger.beacon(options);
         if (!beacon) return nullptr;
-        beacon->advertise([key = camera->publicKey(), deadPort] {
+        beacon->advertise([key = camera->publicKey(), ports, turn = std::make_shared<std::atomic<std::size_t>>(0)] {
             nearby::NearbyAnnouncement a;
             a.role = TrustedPeer::cameraRole;
             a.name = "Target";
             a.publicKey = key;
-            a.port = deadPort;
+            a.port = ports[turn->fetch_add(1) % ports.size()];
             return a;
         });
         return beacon;
@@ -714,6 +790,92 @@ TEST_F(HostileLinkTest, ForgedBeaconsDoNotDisplaceATrustedCamera) {
     EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
 }
 
+// Strangers who take their connections as far as a code shown, from a few addresses, renewing each one the camera
+// drops: a trusted remote that reconnects still gets in within 2 s, and so does a first pairing a user starts, whose
+// code is the one the camera shows.
+TEST_F(HostileLinkTest, StrangersShowingCodesKeepNobodyOut) {
+    struct Case {
+        const char* what;
+        int addresses;
+        int perAddress;
+        bool pairs;  // a new remote pairs, else the trusted one reconnects
+    };
+    int round = 0;
+    for (const auto& c : {Case{"16 from 4 addresses, the trusted remote reconnects", 4, 4, false},
+                          Case{"16 from 4 addresses, a user pairs a new remote", 4, 4, true},
+                          Case{"32 from 8 addresses, the trusted remote reconnects", 8, 4, false},
+                          Case{"32 from 8 addresses, a user pairs a new remote", 8, 4, true}}) {
+        SCOPED_TRACE(c.what);
+        ++round;
+        PairingFlood flood(port, 100 + 10 * round, c.addresses, c.perAddress);
+        ASSERT_TRUE(eventually([&] { return flood.shown() >= 2 * c.addresses * c.perAddress; }, 30));
+        if (!c.pairs) {
+            const auto connectedBefore = monitor->recorder.count("connected");
+            monitor->session->reconnect(*cameraId);
+            EXPECT_TRUE(eventually([&] { return monitor->recorder.count("connected") == connectedBefore + 1; }, 2));
+            EXPECT_TRUE(monitor->recorder.issues().empty());
+            continue;
+        }
+        Node newcomer(Role::monitor, discovery, dir / ("newcomer" + std::to_string(round)), "Desk 2");
+        newcomer.start();
+        ASSERT_TRUE(eventually([&] { return newcomer.recorder.nearbyNamed("Target").has_value(); }));
+        newcomer.session->connect(newcomer.recorder.nearbyNamed("Target")->id);
+        EXPECT_TRUE(eventually(
+            [&] {
+                const auto asked = newcomer.recorder.currentRequest();
+                const auto shown = camera->recorder.currentRequest();
+                return asked && shown && asked->code == shown->code;
+            },
+            2))
+            << (newcomer.recorder.issues().empty() ? "" : newcomer.recorder.issues()[0]);
+        const auto asked = newcomer.recorder.currentRequest();
+        const auto shown = camera->recorder.currentRequest();
+        ASSERT_TRUE(asked && shown && asked->code == shown->code);
+        newcomer.session->acceptPairing(asked->id);
+        camera->session->acceptPairing(shown->id);
+        EXPECT_TRUE(eventually([&] { return newcomer.readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(newcomer.recorder.issues().empty());
+    }
+}
+
+// Announcements with the camera's key and dead ports or ports that never speak TLS, many times a second, while the
+// trusted camera restarts (a new port, a new instance): the remote reaches it within a few seconds each time.
+TEST_F(HostileLinkTest, ForgedCandidatesDoNotKeepARestartedCameraAway) {
+    struct Case {
+        const char* what;
+        int dead;
+        int silent;
+    };
+    for (const auto& c : {Case{"eight dead ports", 8, 0}, Case{"one port that never speaks TLS", 0, 1},
+                          Case{"two that never speak TLS and six dead", 6, 2}}) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::unique_ptr<SilentPort>> silent;
+        std::vector<std::uint16_t> ports;
+        for (int i = 0; i < c.silent; ++i) {
+            silent.push_back(std::make_unique<SilentPort>());
+            ports.push_back(silent.back()->port());
+        }
+        for (int i = 0; i < c.dead; ++i) ports.push_back(deadPort());
+        ASSERT_EQ(std::count(ports.begin(), ports.end(), 0), 0);
+        nearby::NearbyService forger("test.forger");
+        auto beacon = forgePorts(forger, 0.02, ports);
+        ASSERT_TRUE(beacon);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        camera.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target");
+        camera->start();
+        EXPECT_TRUE(
+            eventually([&] { return monitor->readyPeers().size() == 1 && camera->readyPeers().size() == 1; }, 3));
+        EXPECT_TRUE(monitor->recorder.issues().empty());
+        beacon->stop();
+    }
+    ASSERT_TRUE(eventually([&] { return monitor->readyPeers().size() == 1; }));
+    const auto before = camera->recorder.data().size();
+    monitor->send(Bytes{8, 8});
+    EXPECT_TRUE(eventually([&] { return camera->recorder.data().size() == before + 1; }));
+}
+
 // After TLS each step of the handshake has a deadline of its own: a peer that goes quiet, however far it got, is
 // dropped within about that step's time, long before the deadline of connecting.
 TEST(HandshakeStepTest, PeerThatGoesQuietIsDroppedAtEachStep) {
@@ -827,12 +989,14 @@ TEST(LostCameraTest, ReconnectAfterTheCameraLeftTheNearbyList) {
 // and even if both users accept, nothing is trusted and no link becomes ready.
 TEST(RelayTest, TerminatingRelaySeesTwoDifferentCodes) {
     TempDir dir;
-    const auto discovery = Discovery::unique();
-    Node camera(Role::camera, discovery, dir / "camera", "Cam R");
+    // The remote hears only the relay, as it would with the camera out of its own reach; a remote that hears the
+    // camera itself tries it directly as well.
+    const auto discovery = Discovery::unique(), cameraSide = Discovery::unique();
+    Node camera(Role::camera, cameraSide, dir / "camera", "Cam R");
     Node monitor(Role::monitor, discovery, dir / "monitor", "Desk");
     camera.start();
     monitor.start();
-    Browser browser(discovery);
+    Browser browser(cameraSide);
     auto real = browser.named("Cam R");
     ASSERT_TRUE(real);
 

@@ -57,5 +57,37 @@ TEST(NearbyInvitationsTest, AddressesAreForgottenWhenOldOrWhenTheirKeyLeaves) {
     EXPECT_EQ(invitations.addressesOf(*invitations.find(id)), (std::vector<Address>{{"127.0.0.1", 9000}}));
 }
 
+// An address announced while an invitation is under way joins it; when the invitation tries as many as it may, the
+// attempt that has waited longest makes way, once it has had time to answer.
+TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
+    using Attempt = NearbyInvitations::Attempt;
+    struct Case {
+        const char* what;
+        std::vector<double> waited;  // seconds each attempt has waited at its step
+        bool admit;
+        std::optional<std::uint64_t> closes;
+    };
+    const Case cases[] = {
+        {"none left", {}, true, std::nullopt},
+        {"room for more", {5, 5, 5, 5, 5, 5, 5}, true, std::nullopt},
+        {"as many as it may: the one waiting longest goes", {2, 3, 9, 1.5, 2, 2, 2, 2}, true, 3},
+        {"as many as it may, all just started: it waits for the next announcement",
+         {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5},
+         false,
+         std::nullopt},
+    };
+    const auto now = NearbyInvitations::Clock::now();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Attempt> attempts;
+        for (std::size_t i = 0; i < c.waited.size(); ++i) {
+            attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(c.waited[i] * 1000))});
+        }
+        const auto room = NearbyInvitations::roomForAttempt(attempts, now);
+        EXPECT_EQ(room.admit, c.admit);
+        EXPECT_EQ(room.close, c.closes);
+    }
+}
+
 }  // namespace
 }  // namespace morvane::test

@@ -70,18 +70,39 @@ void NearbyInvitations::remove(const PeerId& id) {
 void NearbyInvitations::clear() {
     cameras_.clear();
     announcedAt_.clear();
+    triedAt_.clear();
 }
 
 void NearbyInvitations::forgetAddressesOf(const Bytes& key) {
     if (std::none_of(cameras_.begin(), cameras_.end(), [&](const Camera& c) { return c.key == key; })) {
         announcedAt_.erase(hex(key));
+        triedAt_.erase(hex(key));
     }
 }
 
 bool NearbyInvitations::mayInviteAutomatically(const Camera& camera) const {
     if (disconnectedNames_.count(camera.name)) return false;
     auto pause = pauses_.find(hex(camera.key));
-    return pause == pauses_.end() || Clock::now() >= pause->second.notBefore;
+    return pause == pauses_.end() || Clock::now() >= pause->second.notBefore ||
+           !triedLately(camera.key, {camera.address, camera.port});
+}
+
+void NearbyInvitations::tried(const Bytes& key, const Address& address) {
+    const auto now = Clock::now();
+    auto& seen = triedAt_[hex(key)];
+    std::erase_if(seen, [&](const Seen& s) {
+        return s.address == address || now - s.at > std::chrono::duration<double>(recent_);
+    });
+    seen.push_back({address, now});
+}
+
+bool NearbyInvitations::triedLately(const Bytes& key, const Address& address) const {
+    auto seen = triedAt_.find(hex(key));
+    if (seen == triedAt_.end()) return false;
+    const auto now = Clock::now();
+    return std::any_of(seen->second.begin(), seen->second.end(), [&](const Seen& s) {
+        return s.address == address && now - s.at <= std::chrono::duration<double>(recent_);
+    });
 }
 
 double NearbyInvitations::failed(const Bytes& key) {
@@ -94,6 +115,7 @@ double NearbyInvitations::failed(const Bytes& key) {
 
 void NearbyInvitations::clearPause(const Bytes& key) {
     pauses_.erase(hex(key));
+    triedAt_.erase(hex(key));
 }
 
 std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Camera& camera) const {

@@ -47,8 +47,13 @@ public:
     void remove(const PeerId& id);
     void clear();
 
-    /// Whether an automatic invitation may go to this camera now.
+    /// Whether an automatic invitation may go to this camera now: never to one the user disconnected, and in the
+    /// pause after a failure only when it announced an address not tried lately (anyone may announce its key, so a
+    /// pause earned at forged addresses must not keep the camera's own address from being tried).
     bool mayInviteAutomatically(const Camera& camera) const;
+    /// An invitation tries this address for the key now; whether one did within the last `recent` seconds.
+    void tried(const Bytes& key, const Address& address);
+    bool triedLately(const Bytes& key, const Address& address) const;
     /// Notes a failed invitation (or a dropped link) of the camera with this key; returns the pause before the next.
     double failed(const Bytes& key);
     void clearPause(const Bytes& key);
@@ -99,6 +104,7 @@ private:
     std::map<std::string, Pause> pauses_;                   // by hex of the keys
     std::map<std::string, Address> lastGood_;               // by hex of the keys
     std::map<std::string, std::vector<Seen>> announcedAt_;  // by hex of the keys, the latest first
+    std::map<std::string, std::vector<Seen>> triedAt_;      // by hex of the keys
 };
 
 }  // namespace morvane

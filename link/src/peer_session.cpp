@@ -109,8 +109,6 @@ struct PeerSession::State {
     std::uint64_t nextLinkId = 1;
     std::vector<std::uint64_t> readyOrder;
     HandshakeTable handshakes;
-    // The addresses each invitation under way has tried, by invitation.
-    std::map<std::uint64_t, std::set<NearbyInvitations::Address>> racing;
     NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum,
                                   options.timing.nearbyExpiry};
     std::optional<PairingRequest> shownRequest;
@@ -457,17 +455,14 @@ struct PeerSession::State {
         auto candidates = invitations.addressesOf(entry);
         if (candidates.size() > NearbyInvitations::maxAttempts) candidates.resize(NearbyInvitations::maxAttempts);
         const auto invitation = nextLinkId;
-        auto& tried = racing[invitation];
-        for (const auto& candidate : candidates) {
-            tried.insert(candidate);
-            startAttempt(entry, automatic, candidate, invitation);
-        }
+        for (const auto& candidate : candidates) startAttempt(entry, automatic, candidate, invitation);
         publishNearby();
     }
 
     void startAttempt(const NearbyInfo& entry, bool automatic, const NearbyInvitations::Address& candidate,
                       std::uint64_t invitation) {
         const auto& [address, port] = candidate;
+        invitations.tried(entry.key, candidate);
         auto link = newLink(service->connect(address, port));
         link->outgoing = true;
         link->automatic = automatic;
@@ -484,22 +479,20 @@ struct PeerSession::State {
     // An address announced for a camera while it is being invited is tried too, in the place of an attempt that
     // has had time to answer and has not.
     void joinInvitation(const NearbyInfo& entry) {
+        const NearbyInvitations::Address candidate{entry.address, entry.port};
         const Link* under = nullptr;
         std::vector<NearbyInvitations::Attempt> attempts;
         for (const auto& [id, link] : links) {
             if (!link->outgoing || !link->invitation || link->phase == Phase::closing || link->expectedKey != entry.key)
                 continue;
+            if (NearbyInvitations::Address{link->address, link->port} == candidate) return;
             under = link.get();
             attempts.push_back({id, link->stepSince});
         }
-        if (!under) return;
-        const NearbyInvitations::Address candidate{entry.address, entry.port};
-        const auto invitation = under->invitation;
-        auto& tried = racing[invitation];
-        if (tried.count(candidate)) return;
+        if (!under || invitations.triedLately(entry.key, candidate)) return;
         const auto room = NearbyInvitations::roomForAttempt(attempts, Clock::now());
         if (!room.admit) return;
-        tried.insert(candidate);
+        const auto invitation = under->invitation;
         const bool automatic = under->automatic;
         const NearbyInfo as{under->peerId, under->name, entry.key, entry.address, entry.port};
         if (room.close) {
@@ -516,7 +509,6 @@ struct PeerSession::State {
         const auto invitation = winner.invitation;
         if (!invitation) return;
         winner.invitation = 0;
-        racing.erase(invitation);
         std::vector<std::uint64_t> others;
         for (const auto& [id, link] : links) {
             if (link->invitation == invitation) others.push_back(id);
@@ -690,7 +682,6 @@ struct PeerSession::State {
         }();
         link.phase = Phase::closing;
         links.erase(link.id);
-        if (link.invitation && !othersGoOn) racing.erase(link.invitation);
         if (othersGoOn) {
             if (issueText && issueText != couldNotConnect) issue(*issueText);
             if (hadRequest) publishPairing();

@@ -89,5 +89,36 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
     }
 }
 
+// After a failed invitation the camera waits out a pause, unless it announces an address no invitation tried lately:
+// a pause earned at forged addresses never keeps the camera's own from being tried.
+TEST(NearbyInvitationsTest, APauseHoldsOnlyForAddressesTriedLately) {
+    const Bytes key(32, 7);
+    const PeerId id{Uuid()};
+    struct Case {
+        const char* what;
+        std::vector<std::uint16_t> tried;
+        bool failed;
+        bool disconnected;
+        std::uint16_t announced;
+        bool invites;
+    };
+    const Case cases[] = {
+        {"never failed", {9000}, false, false, 9000, true},
+        {"failed, the address tried", {9666, 9000}, true, false, 9000, false},
+        {"failed, an address not tried yet", {9666, 9667}, true, false, 9000, true},
+        {"disconnected by the user, whatever it announces", {9666}, false, true, 9000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        NearbyInvitations invitations(0.5, 4, 60);
+        const NearbyInvitations::Camera camera{id, "Cam", key, "127.0.0.1", c.announced};
+        invitations.announced(camera);
+        for (auto port : c.tried) invitations.tried(key, {"127.0.0.1", port});
+        if (c.failed) invitations.failed(key);
+        if (c.disconnected) invitations.disconnectedByUser("Cam");
+        EXPECT_EQ(invitations.mayInviteAutomatically(camera), c.invites);
+    }
+}
+
 }  // namespace
 }  // namespace morvane::test

@@ -178,40 +178,22 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
     const Held answeredA{"10.0.0.1", Stage::pairing, "", true}, answeredB{"10.0.0.2", Stage::pairing, "", true},
         answeredC{"10.0.0.3", Stage::pairing, "", true}, answeredD{"10.0.0.4", Stage::pairing, "", true};
     const Held user{"10.0.0.9", Stage::pairing};
+    const Held k1{"10.0.0.1", Stage::trusted, "K"}, l2{"10.0.0.2", Stage::trusted, "L"},
+        k9{"10.0.0.9", Stage::trusted, "K"};
     const Case cases[] = {
-        {"the first pairing request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
-        {"three under way: room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
-        {"another from the same address takes the older's place",
-         {pairingA, pairingB},
-         {"10.0.0.2", Stage::pairing},
-         {},
-         true,
-         2},
-        {"the same address, its older one accepted here: refused",
-         {answeredA},
-         {"10.0.0.1", Stage::pairing},
-         {},
-         false,
-         std::nullopt},
-        {"four under way: the oldest goes", {pairingA, pairingB, pairingC, pairingD}, user, {}, true, 1},
-        {"four under way: the one from an address that keeps renewing goes first",
+        {"the first request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
+        {"room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
+        {"one per address: the older goes", {pairingA, pairingB}, {"10.0.0.2", Stage::pairing}, {}, true, 2},
+        {"one per address, accepted here: refused", {answeredA}, {"10.0.0.1", Stage::pairing}, {}, false, {}},
+        {"four held: the oldest goes", {pairingA, pairingB, pairingC, pairingD}, user, {}, true, 1},
+        {"four held: the renewing address's goes",
          {pairingA, pairingB, pairingC, pairingD},
          user,
          {"10.0.0.3"},
          true,
          3},
-        {"four under way, all accepted here: refused",
-         {answeredA, answeredB, answeredC, answeredD},
-         user,
-         {},
-         false,
-         std::nullopt},
-        {"a trusted key named again: the older connection naming it goes",
-         {{"10.0.0.1", Stage::trusted, "K"}, {"10.0.0.2", Stage::trusted, "L"}},
-         {"10.0.0.9", Stage::trusted, "K"},
-         {},
-         true,
-         1},
+        {"four accepted here: refused", {answeredA, answeredB, answeredC, answeredD}, user, {}, false, {}},
+        {"a trusted key named again: the older goes", {k1, l2}, k9, {}, true, 1},
     };
     const auto now = Table::Clock::now();
     for (const auto& c : cases) {
@@ -244,10 +226,7 @@ TEST(HandshakeTableTest, ShowsTheLatestRequestOfAnAddressThatIsNotRenewing) {
     const Case cases[] = {
         {"none", {}, {}, std::nullopt},
         {"the latest", {{"10.0.0.1", false}, {"10.0.0.2", false}}, {}, 2},
-        {"not the latest when its address keeps renewing",
-         {{"10.0.0.1", false}, {"10.0.0.2", false}, {"10.0.0.3", false}},
-         {"10.0.0.3"},
-         2},
+        {"not when renewing", {{"10.0.0.1", false}, {"10.0.0.2", false}, {"10.0.0.3", false}}, {"10.0.0.3"}, 2},
         {"not one accepted here", {{"10.0.0.1", false}, {"10.0.0.2", true}}, {}, 1},
     };
     const auto now = Table::Clock::now();

@@ -87,7 +87,7 @@ TEST(CameraProgram, RefusesWhatItCannotFollow) {
         {{"--usb-port", "-5"}, 2, "--usb-port takes 1 to 65535"},
         {{"--usb-port", "abc"}, 2, "--usb-port takes 1 to 65535"},
         {{"--usb-port", "0"}, 2, "--usb-port takes 1 to 65535"},
-        {{"--folder", dir.filePath("blocked")}, 1, "can't lock"},
+        {{"--folder", dir.filePath("blocked")}, 1, "can't take the lock"},
     };
     int index = 0;
     for (const auto& c : cases) {

@@ -46,13 +46,14 @@ constexpr const char* helpText =
     "  --device PATH        the V4L2 camera, e.g. /dev/video0 (default: a synthetic test picture)\n"
     "  --microphone SOURCE  with --device, the sound source: pulse:default, pulse:<source> or\n"
     "                       alsa:<device> (default: no sound; the synthetic picture has a test tone)\n"
-    "  --size WxH           the picture size to ask the camera for (default 1280x720)\n"
+    "  --size WxH           the picture size to ask the camera for (default 1280x720), 16 to 8192\n"
+    "                       a side and at most 8192x4320 in all\n"
     "  --fps N              frames per second, 1 to 120 (default 30); NTSC rates as 23.976, 29.97\n"
     "                       (drop-frame timecode) or 59.94\n"
     "  --folder DIR         where takes, keys and trusted remotes are kept\n"
     "                       (default: ~/.local/share/brindlecroft-camera); one camera program per folder\n"
     "  --code CODE          accept a pairing only with this code, without asking\n"
-    "  --usb-port N         also listen for a remote on the USB cable's port N\n"
+    "  --usb-port N         also listen for a remote on the USB cable's port N (1 to 65535)\n"
     "  --list-devices       list the cameras and microphones this computer has, then exit\n"
     "  --help               show this help, then exit\n"
     "  --version            show the version, then exit\n"
@@ -102,8 +103,8 @@ std::string claimFolder(const std::filesystem::path& folder) {
     const auto lock = folder / "camera.lock";
     const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return "can't lock " + folder.string() + " (" + lock.string() + ": " + std::strerror(errno) +
-               "); give the camera a folder it can write with --folder DIR";
+        return "can't take the lock " + lock.string() + " (" + std::strerror(errno) +
+               "); give the camera a folder of its own with --folder DIR";
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {};  // held, never closed, until the process ends
     ::close(fd);

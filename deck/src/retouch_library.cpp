@@ -1,6 +1,7 @@
 #include "deck/retouch_library.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QMetaObject>
 #include <QStandardPaths>
 #include <QString>
@@ -15,6 +16,7 @@
 #include "platform/file_contents.h"
 #include "platform/file_moves.h"
 #include "platform/log.h"
+#include "protocol/take_numbers.h"
 
 namespace morvane {
 
@@ -31,6 +33,35 @@ constexpr std::uintmax_t maxTakesFileSize = 64u << 20;
 
 fs::path pathFrom(const QString& text) {
     return fs::path(text.toStdString());
+}
+
+// When a take was captured: its copies' earliest start, or once exported, that of the copies it had.
+Date capturedAt(const RetouchTake& take) {
+    if (!take.clips.empty() || !take.exportedClips || take.exportedClips->empty()) return take.start();
+    RetouchTake had;
+    had.clips = *take.exportedClips;
+    return had.start();
+}
+
+QDate localDay(Date date) {
+    const double ms = std::clamp(date.unixSeconds() * 1000.0, -8.0e15, 8.0e15);
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms)).date();
+}
+
+// Numbers the takes of one local day as the shoot library numbers its takes: in capture order. A take keeps its
+// number unless a take captured before it arrives later and needs the place; one whose program was exported keeps
+// it whatever comes, for it names the program's file.
+void numberDay(std::vector<RetouchTake>& takes, QDate day) {
+    std::vector<RetouchTake*> members;
+    std::vector<DayTake> dayTakes;
+    for (auto& take : takes) {
+        const Date start = capturedAt(take);
+        if (localDay(start) != day) continue;
+        members.push_back(&take);
+        dayTakes.push_back({start, take.number, take.exportedAt || take.exportedFile});
+    }
+    const auto numbers = numberTakes(dayTakes);
+    for (std::size_t i = 0; i < members.size(); ++i) members[i]->number = numbers[i].number;
 }
 
 }  // namespace
@@ -337,13 +368,11 @@ void RetouchLibrary::placeInto(std::vector<Take>& takes, const Clip& clip, const
     }
     if (!joined) {
         Take take;
-        std::int64_t highest = 0;
-        for (const auto& t : takes) highest = std::max(highest, t.number);
-        take.number = takes.empty() ? 1 : highest + 1;
         take.clips = {clip};
         take.cuts = mergeCuts({}, cuts);
         takes.push_back(std::move(take));
     }
+    numberDay(takes, localDay(clip.start));
     std::stable_sort(takes.begin(), takes.end(), [](const Take& a, const Take& b) { return a.start() < b.start(); });
 }
 

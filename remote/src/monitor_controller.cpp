@@ -92,27 +92,38 @@ std::shared_ptr<MonitorController> MonitorController::create(int maxCameras, boo
         });
 }
 
+namespace {
+
+// The paired cameras' numbers of earlier runs; a number twice or out of reason is not taken.
+std::map<std::string, int> storedCameraNumbers(const Defaults& defaults) {
+    std::map<std::string, int> numbers;
+    if (auto stored = defaults.value(MonitorController::cameraNumbersKey); stored && stored->is_object()) {
+        std::set<int> used;
+        for (const auto& [identity, number] : stored->items()) {
+            if (!number.is_number_integer()) continue;
+            const auto value = number.get<long long>();
+            if (value < 1 || value > 99 || !used.insert(static_cast<int>(value)).second) continue;
+            numbers[identity] = static_cast<int>(value);
+        }
+    }
+    return numbers;
+}
+
+}  // namespace
+
 MonitorController::MonitorController(int maxCameras, bool sharedLink, std::function<double()> clockOffset,
                                      Environment environment)
     : env_(std::move(environment)),
       cameraLimit_(maxCameras),
       clockOffset_(std::move(clockOffset)),
       incoming_(std::make_unique<IncomingTable>()),
-      sharedLink_(sharedLink) {
+      sharedLink_(sharedLink),
+      numbering_(maxCameras, storedCameraNumbers(*env_.defaults)) {
     auto& defaults = *env_.defaults;
     livePictures_ = defaults.boolValue(livePicturesKey, true);
     collectsTakesAutomatically_ = defaults.boolValue(collectsTakesKey, true);
     showHistogram_ = defaults.boolValue(showHistogramKey, false);
     cameraOrder_ = defaults.stringList(cameraOrderKey, {});
-    if (auto stored = defaults.value(cameraNumbersKey); stored && stored->is_object()) {
-        std::set<int> used;
-        for (const auto& [identity, number] : stored->items()) {
-            if (!number.is_number_integer()) continue;
-            const auto value = number.get<long long>();
-            if (value < 1 || value > 99 || !used.insert(static_cast<int>(value)).second) continue;
-            storedNumbers_[identity] = static_cast<int>(value);
-        }
-    }
     if (sharedLink_) {
         std::tie(peers_, adoptsLink_) = adoptSharedLink(maxCameras, env_);
     } else {
@@ -220,7 +231,7 @@ void MonitorController::installPeerCallbacks() {
         if (auto self = weak.lock()) self->peerLost(peer, reconnecting);
     };
     link.onIssue = [weak](const std::string& text) {
-        if (auto self = weak.lock()) self->showMessage(text);
+        if (auto self = weak.lock()) self->showNotice(text);
     };
     link.onData = [weak](const Bytes& data, const PeerId& peer) {
         if (auto self = weak.lock()) self->handlePeerData(data, peer);
@@ -383,27 +394,45 @@ void MonitorController::setDeckCopiesArriving(int value) {
 // MARK: Status message
 
 void MonitorController::setMessage(std::optional<std::string> text) {
+    if (message_ == text) return;
     message_ = std::move(text);
     emit messageChanged();
 }
 
 void MonitorController::showMessage(const std::string& text, double seconds) {
-    setMessage(text);
+    postNotice({text, seconds, false, {}});
+}
+
+void MonitorController::showNotice(const std::string& text, const std::string& key) {
+    postNotice({text, noticeDuration, true, key});
+}
+
+void MonitorController::postNotice(NoticeBoard::Notice notice) {
+    showNoticeFrom(notices_.post(std::move(notice)));
+}
+
+void MonitorController::showNoticeFrom(std::optional<NoticeBoard::Showing> showing) {
+    setMessage(notices_.text());
+    if (!showing) return;
     std::weak_ptr<MonitorController> weak = weak_from_this();
-    env_.mainExecutor->asyncAfter(seconds, [weak, text] {
-        auto self = weak.lock();
-        if (self && self->message_ == text) self->setMessage(std::nullopt);
+    env_.mainExecutor->asyncAfter(showing->seconds, [weak, id = showing->id] {
+        if (auto self = weak.lock()) self->showNoticeFrom(self->notices_.expire(id));
     });
 }
 
-void MonitorController::showMessageLater(std::string text) {
-    showMessageLater(weak_from_this(), env_, std::move(text));
+void MonitorController::showMessageLater(std::string text, bool matters) {
+    showMessageLater(weak_from_this(), env_, std::move(text), matters);
 }
 
 void MonitorController::showMessageLater(const std::weak_ptr<MonitorController>& controller,
-                                         const Environment& environment, std::string text) {
-    environment.mainExecutor->async([controller, text = std::move(text)] {
-        if (auto self = controller.lock()) self->showMessage(text);
+                                         const Environment& environment, std::string text, bool matters) {
+    environment.mainExecutor->async([controller, text = std::move(text), matters] {
+        auto self = controller.lock();
+        if (!self) return;
+        if (matters)
+            self->showNotice(text);
+        else
+            self->showMessage(text);
     });
 }
 

@@ -23,8 +23,8 @@ void MonitorController::sendCommand(const CameraCommand& command, const PeerId& 
     const auto found = feed(peer);
     const std::string camera = found ? found->name() : "the camera";
     const auto* edit = command.as<CameraCommand::DeckEdit>();
-    showMessage(edit ? "Couldn't send the edit " + edit->edit.name + " to " + camera + ": it is too large"
-                     : "Couldn't send to " + camera + ": too large");
+    showNotice(edit ? "Couldn't send the edit " + edit->edit.name + " to " + camera + ": it is too large"
+                    : "Couldn't send to " + camera + ": too large");
 }
 
 void MonitorController::send(const CameraCommand& command) {

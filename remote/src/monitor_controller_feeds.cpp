@@ -118,58 +118,19 @@ std::string identityOf(const MonitorController::Peer& peer) {
 
 void MonitorController::numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers) {
     identities_.clear();
-    for (const auto& peer : peers) identities_.emplace(peer.id, identityOf(peer));
+    for (const auto& peer : peers)
+        identities_.emplace(peer.id, CameraNumbering::Camera{identityOf(peer), !peer.key.empty()});
+    std::vector<CameraNumbering::Camera> connected;
+    for (const auto& feed : feeds) connected.push_back(identities_.at(feed->id()));
+    const auto numbers = numbering_.numbersFor(connected);
     cameraNumbers_.clear();
-    // Numbers held this run come first, then stored ones, then new cameras take
-    // free numbers, so a camera coming back never pushes another off its number.
-    std::set<int> connected;
-    auto give = [&](const PeerId& id, int number) {
-        connected.insert(number);
-        cameraNumbers_[id] = number;
-        giveCameraNumber(identities_.at(id), number);
-    };
-    for (const auto* table : {&runNumbers_, &storedNumbers_}) {
-        for (const auto& feed : feeds) {
-            auto found = table->find(identities_.at(feed->id()));
-            if (cameraNumbers_.count(feed->id()) || found == table->end() || connected.count(found->second)) continue;
-            give(feed->id(), found->second);
-        }
-    }
-    for (const auto& feed : feeds) {
-        if (cameraNumbers_.count(feed->id())) continue;
-        int number = freeCameraNumber();
-        if (connected.count(number))
-            for (number = 1; connected.count(number);) ++number;
-        give(feed->id(), number);
-    }
+    for (std::size_t i = 0; i < feeds.size(); ++i) cameraNumbers_[feeds[i]->id()] = numbers[i];
     storeCameraNumbers();
-}
-
-int MonitorController::freeCameraNumber() const {
-    auto lowestFree = [](std::initializer_list<const std::map<std::string, int>*> tables) {
-        std::set<int> held;
-        for (const auto* table : tables)
-            for (const auto& [identity, number] : *table) held.insert(number);
-        int number = 1;
-        while (held.count(number)) ++number;
-        return number;
-    };
-    // Past the limit no key reaches it: then it takes the number of a camera
-    // that is only remembered, and if need be of one met this run that has left.
-    if (int number = lowestFree({&runNumbers_, &storedNumbers_}); number <= cameraLimit_) return number;
-    return lowestFree({&runNumbers_});
-}
-
-void MonitorController::giveCameraNumber(const std::string& identity, int number) {
-    for (auto* table : {&runNumbers_, &storedNumbers_})
-        std::erase_if(*table, [&](const auto& entry) { return entry.second == number && entry.first != identity; });
-    runNumbers_[identity] = number;
-    if (!identity.starts_with("peer ")) storedNumbers_[identity] = number;
 }
 
 void MonitorController::storeCameraNumbers() {
     nlohmann::json stored = nlohmann::json::object();
-    for (const auto& [identity, number] : storedNumbers_) stored[identity] = number;
+    for (const auto& [identity, number] : numbering_.stored()) stored[identity] = number;
     const auto current = env_.defaults->value(cameraNumbersKey);
     if (!current || *current != stored) env_.defaults->setValue(cameraNumbersKey, stored);
 }
@@ -215,7 +176,7 @@ void MonitorController::moveCamera(const std::string& name, const CameraFeed& ta
     std::sort(numbers.begin(), numbers.end());
     for (std::size_t i = 0; i < feeds_.size(); ++i) {
         cameraNumbers_[feeds_[i]->id()] = numbers[i];
-        giveCameraNumber(identities_.at(feeds_[i]->id()), numbers[i]);
+        numbering_.give(identities_.at(feeds_[i]->id()), numbers[i]);
     }
     storeCameraNumbers();
     emit feedsChanged();
@@ -229,9 +190,39 @@ void MonitorController::moveCamera(const std::string& name, const CameraFeed& ta
     env_.defaults->set(cameraOrderKey, cameraOrder_);
 }
 
+namespace {
+
+constexpr const char* lostNoticeKey = "lost";
+
+// "A", "A and B", "A, B and C".
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+}  // namespace
+
 void MonitorController::peerLost(const Peer& peer, bool reconnecting) {
+    // Cameras lost while the notice still shows are named in it together.
+    if (!notices_.holds(lostNoticeKey)) lostCameras_.clear();
     const std::string name = peer.name.empty() ? "Camera" : peer.name;
-    showMessage("Lost the link to " + name + (reconnecting ? " · reconnecting…" : ""), lostCameraNoticeDuration);
+    std::erase_if(lostCameras_, [&](const auto& lost) { return lost.first == name; });
+    lostCameras_.emplace_back(name, reconnecting);
+    std::vector<std::string> all, coming;
+    for (const auto& [lostName, again] : lostCameras_) {
+        all.push_back(lostName);
+        if (again) coming.push_back(lostName);
+    }
+    std::string text = "Lost the link to " + listed(all);
+    if (coming.size() == all.size())
+        text += " · reconnecting…";
+    else if (!coming.empty())
+        text += " · reconnecting " + listed(coming) + "…";
+    showNotice(text, lostNoticeKey);
 }
 
 void MonitorController::acceptPairing() {

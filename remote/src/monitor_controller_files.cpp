@@ -92,16 +92,17 @@ std::string notFiledText(const MonitorController::Environment& environment, cons
 // Files a capture in the shoot library, or keeps it aside when that fails, and
 // hands the outcome's text to `show`. True when it was filed.
 bool fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
-                 const TransferInfo& info, const std::string& camera, const std::function<void(std::string)>& show) {
+                 const TransferInfo& info, const std::string& camera,
+                 const std::function<void(std::string, bool)>& show) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
         const auto filed = library.importFile(file, info, camera);
-        show("Saved " + filed.filename().string());
+        show("Saved " + filed.filename().string(), false);
         return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
         const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
-        show(notFiledText(environment, camera, kept));
+        show(notFiledText(environment, camera, kept), true);
         if (!kept) throwNotKept(camera);
         return false;
     }
@@ -186,13 +187,14 @@ void MonitorController::receiveShootFile(const std::filesystem::path& file, cons
         }
     }
     // A capture filed says the shoot folder takes captures again: the ones kept aside follow it.
-    if (fileCapture(env_, file, info, camera, [this](std::string text) { showMessageLater(std::move(text)); }))
+    if (fileCapture(env_, file, info, camera,
+                    [this](std::string text, bool matters) { showMessageLater(std::move(text), matters); }))
         fileKeptCaptures();
 }
 
 void MonitorController::receiveShootFile(const Environment& environment, const std::filesystem::path& file,
                                          const std::string& name) {
-    fileCapture(environment, file, provisionalInfo(name, environment.now()), "Camera", [](std::string) {});
+    fileCapture(environment, file, provisionalInfo(name, environment.now()), "Camera", [](std::string, bool) {});
 }
 
 void MonitorController::receiveResource(const std::filesystem::path& file, const std::string& name,
@@ -214,7 +216,7 @@ void MonitorController::receiveResource(const std::filesystem::path& file, const
         retouchLibrary().importClip(file, entry->info, camera);
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't keep a deck copy: ") + error.what());
-        showMessageLater("Couldn't keep a take from " + camera);
+        showMessageLater("Couldn't keep a take from " + camera, true);
         if (!keepInFallback(env_.fallbackFolder, file, entry->info)) throwNotKept(camera);
     }
 }
@@ -229,7 +231,7 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
         const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
-        showMessageLater(controller, environment, notFiledText(environment, camera, kept));
+        showMessageLater(controller, environment, notFiledText(environment, camera, kept), true);
         if (!kept) throwNotKept(camera);
         return;
     }

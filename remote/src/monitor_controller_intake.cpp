@@ -231,7 +231,11 @@ void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {
     }
     auto text = eventText(*event);
     if (feeds_.size() >= 2) text = feed.name() + ": " + text;
-    showMessage(text);
+    // A capture that failed is news the operator must not miss.
+    if (event->kind == CameraEvent::Kind::failed)
+        showNotice(text);
+    else
+        showMessage(text);
 }
 
 void MonitorController::greetCameras() {

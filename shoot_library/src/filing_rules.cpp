@@ -102,9 +102,32 @@ std::int64_t ShootLibrary::takeNumber(const std::vector<Clip>& clips, const Clip
         const double end = start + other.duration;
         if (newStart <= end + takeTolerance && start <= newEnd + takeTolerance) return other.take;
     }
-    std::int64_t highest = 0;
-    for (const auto& other : clips) highest = std::max(highest, other.take);
-    return highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
+    auto takes = dayTakes(clips);
+    takes.push_back({clip.start, 0, false});
+    return numberTakes(takes).back().number;
+}
+
+std::vector<DayTake> ShootLibrary::dayTakes(const std::vector<Clip>& clips) {
+    // Each take starts with its earliest movie.
+    std::map<std::int64_t, Date> starts;
+    for (const auto& clip : clips) {
+        if (!clip.isVideo) continue;
+        auto [found, added] = starts.try_emplace(clip.take, clip.start);
+        if (!added && clip.start < found->second) found->second = clip.start;
+    }
+    std::vector<DayTake> takes;
+    for (const auto& [take, start] : starts) takes.push_back({start, take, true});
+    return takes;
+}
+
+bool ShootLibrary::filedLate(const std::vector<Clip>& clips, const Clip& clip) {
+    auto withClip = clips;
+    withClip.push_back(clip);
+    const auto takes = dayTakes(withClip);
+    const auto numbers = numberTakes(takes);
+    for (std::size_t i = 0; i < takes.size(); ++i)
+        if (takes[i].number == clip.take) return numbers[i].late;
+    return false;
 }
 
 std::optional<std::int64_t> ShootLibrary::takeAtDate(const std::vector<Clip>& clips, Date date) {

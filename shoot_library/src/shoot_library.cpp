@@ -309,6 +309,8 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     if (clip.isVideo) {
         clip.take = replaced && replaced->isVideo ? replaced->take : takeNumber(day_.clips, clip);
         base = "Take " + text::twoDigits(clip.take) + " " + enDash + " " + stamp + " " + enDash + " " + camera;
+        // Files already named keep their names: a take that could not have its place in capture order says so.
+        if (filedLate(day_.clips, clip)) base += " (filed late)";
     } else {
         base = "Photo " + enDash + " " + stamp + " " + enDash + " " + camera;
     }
@@ -396,12 +398,19 @@ ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::
     for (const auto& marker : day_.markers) highest = std::max(highest, marker.number);
     const std::int64_t number = highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
     day_.markers.push_back(Marker{number, now, cameras});
-    // The timecode handed back is looked for in the marker lists, which count at the day's rate once the day has
-    // video; before that the caller's rate is the best guess of what its clips will be.
-    const auto videos = videoClips(day_);
-    const TimelineRate used = videos.empty() ? rate : dayRate(videos);
-    writeDayExports(used);
+    cameraRate_ = rate;
+    // The timecode handed back is looked for in the marker lists: it is taken at the rate they are written at.
+    const TimelineRate used = markerListRate();
+    writeDayExports(std::nullopt);
     return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, used), used)};
+}
+
+TimelineRate ShootLibrary::markerListRate() const {
+    // The day's video once a movie of it has been probed; until then the rate the cameras said they record at.
+    const auto videos = videoClips(day_);
+    const bool probed =
+        std::any_of(videos.begin(), videos.end(), [](const Clip& c) { return c.frameRate.has_value(); });
+    return probed || !cameraRate_ ? dayRate(videos) : *cameraRate_;
 }
 
 bool ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
@@ -413,7 +422,7 @@ bool ShootLibrary::writeDayExports(std::optional<TimelineRate> rate) {
     }
 
     const std::vector<Clip> videos = videoClips(day_);
-    const TimelineRate exportRate = rate ? *rate : dayRate(videos);
+    const TimelineRate exportRate = rate ? *rate : markerListRate();
     replaceFileContents(folder / "Markers.edl", markersEDL(dayKey_, day_, exportRate));
     replaceFileContents(folder / "Markers.csv", markersCSV(dayKey_, day_, exportRate));
 

@@ -44,6 +44,12 @@ TimelineRate normalised(std::int64_t nominal, bool ntsc) {
     return rate;
 }
 
+TimelineRate rateOf(double framesPerSecond) {
+    const double fps = std::isfinite(framesPerSecond) ? std::clamp(framesPerSecond, 0.0, 1e6) : 0.0;
+    const bool ntsc = std::abs(fps - std::round(fps)) > 0.01;
+    return normalised(std::llround(ntsc ? fps * 1001.0 / 1000.0 : fps), ntsc);
+}
+
 std::int64_t frames(const TimelineRate& rate, double seconds) {
     return clampFrames(std::round(seconds * rate.fps()));
 }

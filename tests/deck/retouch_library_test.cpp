@@ -500,6 +500,52 @@ TEST_F(LibraryTest, CollectedAgainGoesBackIntoItsExportedTake) {
     EXPECT_EQ(back.clips[0].id, a.id);
 }
 
+TEST_F(LibraryTest, TakesAreNumberedPerDayInCaptureOrderAsTheShootLibraryNumbersThem) {
+    struct Copy {
+        const char* camera;
+        double at;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Copy> copies;                            // in order of arrival, 10 s each
+        std::vector<std::pair<double, std::int64_t>> takes;  // each take's start and number
+        std::optional<double> exportedAt = std::nullopt;     // a take exported as Take 01 before the copies came
+    };
+    const Case cases[] = {
+        {"copies arriving out of capture order", {{"B", 300}, {"A", 0}}, {{0, 1}, {300, 2}}},
+        {"copies of two takes from three cameras, mixed",
+         {{"A", 300}, {"B", 0}, {"C", 301}, {"A", 0.5}, {"B", 600}},
+         {{0, 1}, {300, 2}, {600, 3}}},
+        {"each day counts from one", {{"A", -86400}, {"A", 0}, {"A", -86000}}, {{-86400, 1}, {-86000, 2}, {0, 1}}},
+        {"an exported take keeps its number; one captured before it comes after the day's highest",
+         {{"A", 0}, {"A", 600}},
+         {{0, 2}, {300, 1}, {600, 3}},
+         300},
+    };
+    for (const auto& c : cases) {
+        auto library = open();
+        std::vector<RetouchTake> before;
+        if (c.exportedAt) {
+            auto exported = take(1, {});
+            exported.exportedClips = {clip("A", *c.exportedAt, 10, false)};
+            exported.exportedAt = base.addingTimeInterval(*c.exportedAt + 60);
+            exported.exportedFile = "Take 01 \u2013 Program.mov";
+            before.push_back(exported);
+        }
+        library->setTakes(before);
+        for (const auto& copy : c.copies) sendCopy(*library, copy.camera, copy.at, 10);
+        std::vector<std::pair<double, std::int64_t>> numbered;
+        for (const auto& t : library->takes()) {
+            const auto& clips = t.clips.empty() ? *t.exportedClips : t.clips;
+            Date start = clips.front().start;
+            for (const auto& clip : clips) start = std::min(start, clip.start);
+            numbered.emplace_back(start.timeIntervalSince(base), t.number);
+        }
+        std::sort(numbered.begin(), numbered.end());
+        EXPECT_EQ(numbered, c.takes) << c.what;
+    }
+}
+
 TEST_F(LibraryTest, NumbersAreNotReserved) {
     auto library = open();
     sendCopy(*library, "A", 0, 5);

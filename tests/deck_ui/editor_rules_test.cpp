@@ -1,4 +1,5 @@
 #include "deck_ui/editor/editor_rules.h"
+#include "shoot_library/timecode.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,31 @@ RetouchTake takeOf(std::vector<std::pair<std::string, std::pair<double, double>>
 
 }  // namespace
 
+TEST(EditorTexts, TheEditorsTimecodeIsTheTimelineFilesTimecode) {
+    const double film = 24000.0 / 1001, ntsc = 30000.0 / 1001, ntsc60 = 60000.0 / 1001;
+    // A frame of the take, at its start, as every timeline file writes it.
+    struct Case {
+        double rate;
+        std::int64_t frame;
+        const char* text;
+    } cases[] = {
+        {film, 14386, "00:09:59:10"},    {film, 86400, "01:00:00:00"},  {film, 86399, "00:59:59:23"},
+        {ntsc, 1799, "00:00:59;29"},     {ntsc, 1800, "00:01:00;02"},   {ntsc, 17982, "00:10:00;00"},
+        {ntsc, 107892, "01:00:00;00"},   {ntsc60, 3599, "00:00:59;59"}, {ntsc60, 3600, "00:01:00;04"},
+        {ntsc60, 215784, "01:00:00;00"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timecodeText(c.frame / c.rate, c.rate), c.text) << c.frame << " at " << c.rate;
+    // Over an hour, frame by frame in strides, the editor and the library agree.
+    for (const auto& [rate, counted] :
+         {std::pair{film, TimelineRate{24, true}}, {ntsc, TimelineRate{30, true}}, {ntsc60, TimelineRate{60, true}}}) {
+        for (std::int64_t frame = 0; frame <= std::llround(rate * 3600); frame += 7) {
+            ASSERT_EQ(timecodeText(frame / rate, rate), timecode::timecodeString(frame, counted))
+                << frame << " at " << rate;
+        }
+    }
+}
+
 TEST(EditorTexts, TimecodesCountFramesAtTheTakesRate) {
     const double film = 24000.0 / 1001, ntsc = 30000.0 / 1001;
     struct Case {
@@ -61,7 +87,7 @@ TEST(EditorTexts, TimecodesCountFramesAtTheTakesRate) {
         {2.9999, film, "00:00:02:23"},
         {0.5, film, "00:00:00:11"},
         {1.96, 25, "00:00:01:24"},
-        {0.9999, ntsc, "00:00:00:29"},
+        {0.9999, ntsc, "00:00:00;29"},
         {10.99, 60, "00:00:10:59"},
         {0.5, 10, "00:00:00:05"},
         // A figure that is no rate counts at 30.

@@ -117,6 +117,10 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     info.fileName = "passwd";
     MonitorController::importReceivedFile(controller, env, wired, info, "Wired");
     main->runPending();
+    // Each capture kept aside is told in turn, in full.
+    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera: kept in " + (root / "Unfiled").string() +
+                                         " until the shoot folder takes it");
+    main->advance(MonitorController::noticeDuration);
     EXPECT_EQ(controller->message(), "Couldn't save a file from Wired: kept in " + (root / "Unfiled").string() +
                                          " until the shoot folder takes it");
     EXPECT_EQ(filesUnder(root / "Unfiled").size(), 4u);
@@ -218,6 +222,8 @@ TEST_F(FilesTest, AFileThatCanBeNeitherFiledNorKeptIsNotReceived) {
         EXPECT_EQ(readFile(file), "only copy") << label;
     }
     main->runPending();
+    EXPECT_TRUE(controller->message());
+    main->advance(MonitorController::noticeDuration);
     EXPECT_EQ(controller->message(), "Couldn't save a file from C");
 }
 

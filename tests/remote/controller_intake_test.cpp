@@ -272,8 +272,12 @@ TEST_F(IntakeTest, EventsCountShotsFillTheGalleryAndSayWhatHappened) {
     EXPECT_EQ(controller->message(), "Capture failed");
     connect({{1, "A"}, {2, "B"}});
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::failed, std::nullopt, std::nullopt}, 1);
-    EXPECT_EQ(controller->message(), "A: Capture failed");
+    // A failure is a notice that matters: it stays its time, and what comes meanwhile waits.
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt}, 2);
+    EXPECT_EQ(controller->message(), "Capture failed");
+    main->advance(MonitorController::noticeDuration);
+    EXPECT_EQ(controller->message(), "A: Capture failed");
+    main->advance(MonitorController::noticeDuration);
     EXPECT_EQ(controller->message(), "B: Video saved on camera");
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::info, std::string("Low light"), std::nullopt}, 2);
     EXPECT_EQ(controller->message(), "B: Low light");

@@ -155,6 +155,78 @@ TEST_F(LifecycleTest, MessagesClearAfterTheirOwnTime) {
     EXPECT_FALSE(controller->message());
 }
 
+TEST_F(LifecycleTest, NoticesThatMatterStayTheirTimeAndNoneHidesAnother) {
+    // What happens at a time, and what the band then says (nothing for none).
+    struct Step {
+        double at;
+        enum { lost, lostReconnecting, issue, passing, shows } what;
+        const char* text;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"two cameras lost at once are both named",
+         {{0, Step::lostReconnecting, "Cam B"},
+          {0, Step::lost, "Cam A"},
+          {0.1, Step::shows, "Lost the link to Cam B and Cam A · reconnecting Cam B…"},
+          {5.9, Step::shows, "Lost the link to Cam B and Cam A · reconnecting Cam B…"},
+          {6.1, Step::shows, nullptr}}},
+        {"three lost in turn are named together, each for the full time",
+         {{0, Step::lostReconnecting, "A"},
+          {2, Step::lostReconnecting, "B"},
+          {4, Step::lostReconnecting, "C"},
+          {9.9, Step::shows, "Lost the link to A, B and C · reconnecting…"},
+          {10.1, Step::shows, nullptr}}},
+        {"two pairing failures are each shown in full, in turn",
+         {{0, Step::issue, "The pairing with P timed out"},
+          {1, Step::issue, "The pairing with Q timed out"},
+          {5.9, Step::shows, "The pairing with P timed out"},
+          {6.1, Step::shows, "The pairing with Q timed out"},
+          {12.1, Step::shows, nullptr}}},
+        {"a passing message waits behind a notice that matters, and gives way to a newer one",
+         {{0, Step::lost, "Cam A"},
+          {1, Step::passing, "Saved Take 01"},
+          {2, Step::passing, "Saved Take 02"},
+          {5.9, Step::shows, "Lost the link to Cam A"},
+          {6.1, Step::shows, "Saved Take 02"},
+          {8.7, Step::shows, nullptr}}},
+        {"a notice that matters takes the place of a passing message at once",
+         {{0, Step::passing, "Marker 3 · 07:14:29;11"},
+          {1, Step::issue, "Can't connect D: at most 4 cameras"},
+          {1.1, Step::shows, "Can't connect D: at most 4 cameras"},
+          {6.9, Step::shows, "Can't connect D: at most 4 cameras"},
+          {7.1, Step::shows, nullptr}}},
+    };
+    for (const auto& c : cases) {
+        make();
+        controller->start();
+        double now = 0;
+        for (const auto& step : c.steps) {
+            main->advance(step.at - now);
+            now = step.at;
+            switch (step.what) {
+                case Step::lost:
+                case Step::lostReconnecting:
+                    link->onPeerLost({peer(9), step.text}, step.what == Step::lostReconnecting);
+                    break;
+                case Step::issue:
+                    link->onIssue(step.text);
+                    break;
+                case Step::passing:
+                    controller->showMessage(step.text);
+                    break;
+                case Step::shows:
+                    EXPECT_EQ(controller->message(), step.text ? std::optional<std::string>(step.text) : std::nullopt)
+                        << c.what << ", at " << step.at << " s";
+                    break;
+            }
+        }
+        controller->stop();
+    }
+}
+
 TEST_F(LifecycleTest, ChangeHandlersStoreAndTellTheCameras) {
     make();
     connect({{1, "A"}});

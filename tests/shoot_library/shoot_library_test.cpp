@@ -144,14 +144,43 @@ TEST_F(ShootLibraryTest, OverlappingMoviesShareATakeAndNamesStayUnique) {
         library->importFile(incoming("c.mov"), transfer("c.mov", ten.addingTimeInterval(300), true, 10.0), "A");
     EXPECT_EQ(late.filename().string(), "Take 02" + dash + "10.05.00" + dash + "A.mov");
     // The same camera twice more in the same second: two more recordings, each its own take.
+    // Both were captured before Take 02, so their names say they were filed late.
     const auto again = library->importFile(incoming("d.mov"), transfer("d.mov", ten, true, 1.0), "A");
-    EXPECT_EQ(again.filename().string(), "Take 03" + dash + "10.00.00" + dash + "A.mov");
+    EXPECT_EQ(again.filename().string(), "Take 03" + dash + "10.00.00" + dash + "A (filed late).mov");
     const auto third = library->importFile(incoming("e.mov"), transfer("e.mov", ten, true, 1.0), "A");
-    EXPECT_EQ(third.filename().string(), "Take 04" + dash + "10.00.00" + dash + "A.mov");
+    EXPECT_EQ(third.filename().string(), "Take 04" + dash + "10.00.00" + dash + "A (filed late).mov");
     const auto day = dayOnDisk("2024-05-01");
     ASSERT_EQ(day.clips.size(), 5u);
     EXPECT_EQ(day.clips[4].file, third.filename().string());
     EXPECT_TRUE(fs::exists(dayFolder("2024-05-01") / "XML per take" / "Take 02.fcpxml"));
+}
+
+TEST_F(ShootLibraryTest, TakesFollowCaptureOrderOrSayTheyWereFiledLate) {
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    struct Arrival {
+        const char* camera;
+        double at;  // seconds after 10:00
+        double duration;
+        std::string name;
+    };
+    // The take at 10:05 was kept aside and comes after the one at 10:10.
+    const Arrival arrivals[] = {
+        {"A", 0, 60, "Take 01" + dash + "10.00.00" + dash + "A.mov"},
+        {"A", 600, 60, "Take 02" + dash + "10.10.00" + dash + "A.mov"},
+        {"A", 300, 60, "Take 03" + dash + "10.05.00" + dash + "A (filed late).mov"},
+        {"B", 302, 50, "Take 03" + dash + "10.05.02" + dash + "B (filed late).mov"},
+        {"B", 1, 50, "Take 01" + dash + "10.00.01" + dash + "B.mov"},
+        {"A", 900, 60, "Take 04" + dash + "10.15.00" + dash + "A.mov"},
+    };
+    int n = 0;
+    for (const auto& a : arrivals) {
+        const std::string file = std::to_string(++n) + ".mov";
+        const auto filed = library->importFile(
+            incoming(file), transfer(file, ten.addingTimeInterval(a.at), true, a.duration), a.camera);
+        EXPECT_EQ(filed.filename().string(), a.name) << n;
+    }
+    // No file already filed was renamed.
+    for (const auto& a : arrivals) EXPECT_TRUE(fs::exists(dayFolder("2024-05-01") / a.name)) << a.name;
 }
 
 TEST_F(ShootLibraryTest, AFailedMoveLeavesTheDayAsItWas) {
@@ -295,6 +324,48 @@ TEST_F(ShootLibraryTest, MarkersAreNumberedAndTheirTimecodeIsTheOneTheMarkerList
     EXPECT_NE(readFile(dayFolder(today) / "Markers.edl").find("FCM: NON-DROP FRAME\n"), std::string::npos);
     EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find("8," + stamp.timecode + ","), std::string::npos);
     EXPECT_EQ(library->addMarker({}, 25, false).number, 9);
+}
+
+TEST_F(ShootLibraryTest, BeforeTheDaysVideoIsProbedAMarkerCountsAtTheCamerasRateAndTheListsKeepIt) {
+    struct Case {
+        const char* what;
+        bool unprobedVideo;
+        std::int64_t rate;
+        bool ntsc;
+        char separator;
+    };
+    const Case cases[] = {
+        {"no video yet, 29.97 fps", false, 30, true, ';'},
+        {"a movie filed but not probed yet, 59.94 fps", true, 60, true, ';'},
+        {"no video yet, 25 fps", false, 25, false, ':'},
+    };
+    for (const auto& c : cases) {
+        const std::string today = ShootLibrary::dayKeyString(Date::now());
+        library->waitUntilIdle();
+        library = std::make_unique<ShootLibrary>(ShootLibrary::Environment{&defaults, movies()});
+        ShootLibrary::Day existing;
+        if (c.unprobedVideo) {
+            ShootLibrary::Clip clip;
+            clip.file = "gone.mov";  // not there, so never probed
+            clip.camera = "A";
+            clip.start = Date::now().addingTimeInterval(-30);
+            clip.duration = 20;
+            clip.isVideo = true;
+            clip.take = 1;
+            existing.clips = {clip};
+        }
+        writeFile(manifest(today), *ShootLibrary::encodeManifest(existing));
+
+        const auto stamp = library->addMarker({"A"}, c.rate, c.ntsc);
+        ASSERT_EQ(stamp.timecode.size(), 11u) << c.what;
+        EXPECT_EQ(stamp.timecode[8], c.separator) << c.what << ": " << stamp.timecode;
+        // A cut written after it rewrites the lists with the same timecode.
+        library->addCut("A", Date::now());
+        flush();
+        const std::string line = std::to_string(stamp.number) + "," + stamp.timecode + ",";
+        EXPECT_NE(readFile(dayFolder(today) / "Markers.csv").find(line), std::string::npos) << c.what;
+        EXPECT_NE(readFile(dayFolder(today) / "Markers.edl").find(stamp.timecode), std::string::npos) << c.what;
+    }
 }
 
 TEST_F(ShootLibraryTest, AMarkerRateIsNormalisedOnTheWay) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/user_folder_names.h"
+#include "shoot_library/timecode.h"
 
 namespace morvane {
 
@@ -175,14 +176,12 @@ std::optional<EditorSelection> selectionAt(const RetouchEdit& edit, double durat
 // MARK: Texts
 
 std::string timecodeText(double seconds, double framesPerSecond) {
-    const double rate = usableRate(framesPerSecond);
-    double s = std::isnan(seconds) ? 0 : std::max(seconds, 0.0);
-    if (s > countLimit) s = countLimit;  // beyond any take; keeps the count inside 64 bits
-    const auto whole = static_cast<long long>(s);
-    // The frame that runs at this instant of the second; at 23.976 the second holds 24 of them, the last one cut.
-    const int lastFrame = int(std::ceil(rate)) - 1;
-    const auto frames = std::min(static_cast<int>((s - double(whole)) * rate + 1e-9), lastFrame);
-    return format("%02lld:%02lld:%02lld:%02d", whole / 3600, whole / 60 % 60, whole % 60, frames);
+    // Counted as every timeline file counts it: frames at the take's rate, not seconds of the clock.
+    const TimelineRate rate = timecode::rateOf(usableRate(framesPerSecond));
+    const double s = std::isnan(seconds) ? 0 : std::max(seconds, 0.0);
+    // The frame that runs at this instant; far beyond any take the count stops inside 64 bits.
+    const double frame = std::min(std::floor(s * rate.fps() + 1e-6), countLimit);
+    return timecode::timecodeString(static_cast<std::int64_t>(frame), rate);
 }
 
 std::string frameRateText(double framesPerSecond) {

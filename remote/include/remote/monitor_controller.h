@@ -30,6 +30,8 @@
 #include "protocol/transfer_info.h"
 #include "remote/camera_feed.h"
 #include "remote/camera_link.h"
+#include "remote/camera_numbering.h"
+#include "remote/notice_board.h"
 
 namespace morvane {
 
@@ -94,8 +96,10 @@ public:
     static constexpr const char* importsFilesKey = "importsFiles";
 
     static constexpr double messageDuration = 2.5;
-    /// How long a lost camera is told of: long enough to read from across the room mid-show.
-    static constexpr double lostCameraNoticeDuration = 6.0;
+    /// How long a notice that asks the operator to know or act shows: long enough to read from across the room
+    /// mid-show.
+    static constexpr double noticeDuration = 6.0;
+    static constexpr double lostCameraNoticeDuration = noticeDuration;
     static constexpr double statsInterval = 1.0;
     static constexpr double sharedLinkStopDelay = 30.0;
     static constexpr double previewTimeout = 15.0;
@@ -131,8 +135,12 @@ public:
     bool importsFiles() const;
     static bool importsFiles(const Defaults& defaults);
 
-    /// Shows a short text for 2.5 s (or as long as given); a newer, different text is not cleared by an older timer.
+    /// Shows a short text for 2.5 s (or as long as given), or until a newer text comes; while a notice that matters
+    /// shows, it waits its turn.
     void showMessage(const std::string& text, double seconds = messageDuration);
+    /// Shows a text the operator needs to know or act on for `noticeDuration`, never hidden by another: what comes
+    /// meanwhile waits. A notice under a key takes the place of the one still shown or waiting under it.
+    void showNotice(const std::string& text, const std::string& key = {});
 
     // The application-wide link.
     /// The shared link with the camera limit set, and whether it was already running.
@@ -334,16 +342,16 @@ private:
     std::shared_ptr<VideoReceiver> makeReceiver(const PeerId& peer);
     /// Calls `tick` on the main thread every `interval` seconds while `alive` holds.
     void scheduleEvery(double interval, std::shared_ptr<std::atomic<bool>> alive, void (MonitorController::*tick)());
-    void showMessageLater(std::string text);
+    void showMessageLater(std::string text, bool matters = false);
     static void showMessageLater(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
-                                 std::string text);
+                                 std::string text, bool matters = false);
+    void postNotice(NoticeBoard::Notice notice);
+    void showNoticeFrom(std::optional<NoticeBoard::Showing> showing);
     std::optional<IncomingFile> takeIncoming(const std::string& key);
     void setProgramID(std::optional<PeerId> id);
     void setMessage(std::optional<std::string> text);
     void setDeckCopiesArriving(int value);
     void numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
-    int freeCameraNumber() const;
-    void giveCameraNumber(const std::string& identity, int number);
     void storeCameraNumbers();
 
     Environment env_;
@@ -359,7 +367,7 @@ private:
     std::optional<PeerId> programID_;
     bool livePictures_ = true;
     std::vector<NearbyCamera> nearbyCameras_;
-    std::optional<std::string> message_;
+    std::optional<std::string> message_;  // what `notices_` shows
     std::optional<PairingRequest> pairingRequest_;
     bool voiceEnabled_ = false;
     std::optional<std::string> heardWords_;
@@ -400,11 +408,12 @@ private:
     bool sharedLink_;
     bool adoptsLink_ = false;
     std::vector<std::string> cameraOrder_;
-    // Camera numbers by identity: the key of a camera, or its peer identity when it has none.
-    std::map<std::string, int> runNumbers_;     // every camera met while this controller runs
-    std::map<std::string, int> storedNumbers_;  // paired cameras, as stored under "cameraNumbers"
-    std::map<PeerId, std::string> identities_;  // the connected cameras
-    std::map<PeerId, int> cameraNumbers_;       // the connected cameras
+    NoticeBoard notices_;
+    // The cameras named by the lost-link notice still shown or waiting, and whether each is being reconnected.
+    std::vector<std::pair<std::string, bool>> lostCameras_;
+    CameraNumbering numbering_;
+    std::map<PeerId, CameraNumbering::Camera> identities_;  // the connected cameras
+    std::map<PeerId, int> cameraNumbers_;                   // the connected cameras
     bool started_ = false;
     // Filing kept captures, off the main thread; emptied before the controller goes.
     std::shared_ptr<std::atomic<bool>> keptFilingQueued_ = std::make_shared<std::atomic<bool>>(false);

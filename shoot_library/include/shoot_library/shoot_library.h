@@ -18,6 +18,7 @@
 #include "platform/dispatch_queue.h"
 #include "protocol/deck_edit.h"
 #include "protocol/program_cut.h"
+#include "protocol/take_numbers.h"
 #include "protocol/timeline_rate.h"
 #include "protocol/transfer_info.h"
 
@@ -158,8 +159,14 @@ public:
     static constexpr std::size_t maxCameraNameLength = 80;
 
     /// The take of a new movie: the take of the first movie it overlaps (with 2 s of slack) that its camera has
-    /// no movie in yet, else one above the highest take of the day.
+    /// no movie in yet, else a new take numbered in capture order (`numberTakes`), after the day's highest when a
+    /// take captured later has its place already.
     static std::int64_t takeNumber(const std::vector<Clip>& clips, const Clip& clip);
+    /// The day's movie takes, each with its number and earliest start.
+    static std::vector<DayTake> dayTakes(const std::vector<Clip>& clips);
+    /// True when the movie (its take set) belongs to a take filed after a take captured later than it: its name
+    /// says so.
+    static bool filedLate(const std::vector<Clip>& clips, const Clip& clip);
     /// The take of the first movie whose span holds the date.
     static std::optional<std::int64_t> takeAtDate(const std::vector<Clip>& clips, Date date);
     /// "/", ":" and "\" become "-", control characters spaces; white space and dots are trimmed from both ends;
@@ -230,6 +237,8 @@ private:
     void addCutOnQueue(const std::string& camera, Date at);
     void addDeckEditOnQueue(const DeckEdit& edit);
     MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate);
+    /// The rate Markers.edl and Markers.csv count at, and so the marker's timecode.
+    TimelineRate markerListRate() const;
     std::filesystem::path loadManifest(Date date);
     /// Writes the manifest and the timeline files of the current day; true when the manifest now holds the day.
     bool writeDayExports(std::optional<TimelineRate> rate);
@@ -243,7 +252,8 @@ private:
     std::string dayKey_;
     std::optional<std::filesystem::path> folder_;
     Day day_;
-    bool manifestBlocked_ = false;  // an unreadable manifest could not be moved aside: never write over it
+    bool manifestBlocked_ = false;            // an unreadable manifest could not be moved aside: never write over it
+    std::optional<TimelineRate> cameraRate_;  // the rate given with the last marker
 
     std::mutex probeMutex_;
     std::condition_variable probesDone_;

@@ -12,6 +12,9 @@ namespace morvane::timecode {
 /// 24, 30 and 60.
 TimelineRate normalised(std::int64_t nominal, bool ntsc);
 
+/// The rate of a frames-per-second figure as the timeline files count it: 23.976 is 24 NTSC, 29.97 is 30 NTSC.
+TimelineRate rateOf(double framesPerSecond);
+
 /// Whole frames of a duration: seconds × fps, rounded half away from zero.
 std::int64_t frames(const TimelineRate& rate, double seconds);
 

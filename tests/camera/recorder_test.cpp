@@ -199,6 +199,7 @@ struct Capture {
     Reads reads = Reads::captured;
     int rate = 30;
     bool ntsc = false;
+    double slow = 0;  ///< the sound device's clock runs slow by this part: its samples last longer
 };
 
 void PrintTo(const Capture& capture, std::ostream* out) {
@@ -258,7 +259,8 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
 
     // The capture as it happened, in the order in which it was read; the first picture opens the take.
     struct Event {
-        double time;  ///< captured
+        double time;          ///< captured
+        std::int64_t sample;  ///< the sound's first, as the device counts
         double read;
         bool picture;
     };
@@ -266,18 +268,19 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     const double frameSeconds = capture.ntsc ? 1.001 / capture.rate : 1.0 / capture.rate;
     for (const Span& span : capture.pictures)
         for (int i = 0; span.from + i * frameSeconds < span.to - 1e-9; ++i)
-            events.push_back({span.from + i * frameSeconds, span.from + i * frameSeconds, true});
+            events.push_back({span.from + i * frameSeconds, 0, span.from + i * frameSeconds, true});
     std::mt19937 random(3);
     std::uniform_real_distribution<double> late(0, 0.024);
     for (const Span& span : capture.sound) {
         for (int i = 0; span.from + i * 0.02 < span.to - 1e-9; ++i) {
-            const double time = span.from + i * 0.02, end = time + capture.blockSeconds;
+            const double time = span.from + i * 0.02 * (1 + capture.slow), end = time + capture.blockSeconds;
             double read = end;
             if (capture.reads == Reads::inPairs) read = i % 2 ? end : end + 0.02;
             if (capture.reads == Reads::jittered) read = end + late(random);
             if (capture.reads == Reads::oneLate && i % 50 == 49) read = end + 0.02;
             if (!events.empty() && !events.back().picture) read = std::max(read, events.back().read);
-            events.push_back({time, read, false});
+            events.push_back(
+                {time, static_cast<std::int64_t>(std::lround((span.from + i * 0.02) * 48000)), read, false});
         }
     }
     std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.read < b.read; });
@@ -293,7 +296,7 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
             const double stamp = capture.reads == Reads::captured
                                      ? t0 + e.time
                                      : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
-            const auto first = static_cast<std::int64_t>(std::lround(e.time * 48000));
+            const auto first = e.sample;
             // Sound read before the first picture has no take to go to.
             EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(first, block), stamp}), frame > 0);
         }
@@ -329,7 +332,8 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
             std::size_t loudest = from;
             for (std::size_t i = from; i < std::min(sound.size(), from + 4800); ++i)
                 if (std::abs(sound[i]) > std::abs(sound[loudest])) loudest = i;
-            EXPECT_NEAR(double(loudest) / 48000, second, 0.0015) << capture.name << " click at " << second;
+            const double captured = second + (second - capture.sound.front().from) * capture.slow;
+            EXPECT_NEAR(double(loudest) / 48000, captured, 0.0015) << capture.name << " click at " << second;
         }
     }
 }
@@ -372,7 +376,18 @@ INSTANTIATE_TEST_SUITE_P(
                 Reads::captured,
                 24,
                 true},
-        Capture{"no sound at all", {{0, 2}}, {}, 0.02, 2, {}, {}}),
+        Capture{"no sound at all", {{0, 2}}, {}, 0.02, 2, {}, {}},
+        Capture{"a sound clock 0.1 % slow",
+                {{0, 5}},
+                {{0, 5}},
+                0.02,
+                5,
+                {},
+                {{0.05, 4.95}},
+                Reads::captured,
+                30,
+                false,
+                0.001}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)

@@ -109,14 +109,15 @@ TEST(SyntheticSource, DeliversPicturesAndToneInOrderUntilStopped) {
 // How a sound device's blocks reach its reader, and what the stamps must then be.
 struct SoundReads {
     const char* name;
-    double block;   ///< seconds per block
-    int pairs;      ///< blocks handed over together (1: each as it ends)
-    double jitter;  ///< reads return up to this late, at random
-    int lateEvery;  ///< one block in this many read 20 ms late (0: none)
-    double stall;   ///< at 2 s the reader stops for this long; nothing is lost
-    double lost;    ///< at 2 s this much sound is lost
-    double ppm;     ///< the device's clock runs slow by this much
-    int breaks;     ///< stamps that do not follow on from the block before (after the first half second)
+    double block;      ///< seconds per block
+    int pairs;         ///< blocks handed over together (1: each as it ends)
+    double jitter;     ///< reads return up to this late, at random
+    int lateEvery;     ///< one block in this many read 20 ms late (0: none)
+    double stall;      ///< at 2 s the reader stops for this long; nothing is lost
+    double lost;       ///< at 2 s this much sound is lost
+    double ppm;        ///< the device's clock runs slow by this much
+    int breaks;        ///< stamps that do not follow on from the block before (after the first half second)
+    double spell = 0;  ///< from 2 s on, every read returns 35 ms late for this long (a busy sound server)
 };
 
 TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
@@ -129,6 +130,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         {"a reader stalled for 200 ms", 0.01, 1, 0, 0, 0.2, 0, 0, 0},
         {"40 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.04, 0, 1},
         {"a slow device clock", 0.02, 1, 0.01, 0, 0, 0, 300, 0},
+        {"reads 35 ms late for 300 ms", 0.05, 1, 0.002, 0, 0, 0, 0, 0, 0.3},
     };
     for (const auto& c : cases) {
         SoundClock clock;
@@ -151,11 +153,12 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
             double read = startOf(last) + c.block + late(random);
             if (c.lateEvery && k % c.lateEvery == c.lateEvery - 1) read += 0.02;
             if (startOf(k) < t0 + 2 && startOf(k) + c.block >= t0 + 2) read += c.stall;
+            if (startOf(k) >= t0 + 2 && startOf(k) < t0 + 2 + c.spell) read += 0.035;
             read = std::max(read, lastRead);
             lastRead = read;
             const double stamp = clock.stamp(read - c.block, samples, rate);
             const double at = startOf(k) - t0;
-            const bool settling = at < 0.5 || (c.lost && at >= 2 && at < 2.2);
+            const bool settling = at < 0.5 || (c.lost && at >= 2 && at < 2 + SoundClock::confirmation + 0.1);
             if (!settling) worst = std::max(worst, std::abs(stamp - startOf(k)));
             if (k > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001) ++breaks;
             lastStamp = stamp;

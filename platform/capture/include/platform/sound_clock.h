@@ -16,7 +16,7 @@ public:
     /// Sound missing for this long or longer is an interruption, written as silence.
     static constexpr double interruption = 0.03;
     /// Seconds of reads that must all lie behind the count before that counts.
-    static constexpr double confirmation = 0.06;
+    static constexpr double confirmation = 0.5;
 
     /// The instant of the first of `samples` at `rate`, given `latest`: the latest instant (host seconds) at which
     /// the block can have begun, as its reader saw it (the read's end less its length). Blocks in capture order.

@@ -7,12 +7,14 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
 #include <thread>
 
 #include "camera/camera_controller.h"
 #include "platform/device_source.h"
 #include "platform/ffmpeg_handles.h"
+#include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"
 #include "platform/v4l2_controls.h"
 
@@ -102,6 +104,82 @@ TEST(SyntheticSource, DeliversPicturesAndToneInOrderUntilStopped) {
     EXPECT_GE(seen, 6);
     EXPECT_TRUE(ordered);
     EXPECT_NEAR(loudest, 0.25f, 0.01f);
+}
+
+// How a sound device's blocks reach its reader, and what the stamps must then be.
+struct SoundReads {
+    const char* name;
+    double block;      ///< seconds per block
+    int pairs;         ///< blocks handed over together (1: each as it ends)
+    double jitter;     ///< reads return up to this late, at random
+    int lateEvery;     ///< one block in this many read 20 ms late (0: none)
+    double stall;      ///< at 2 s the reader stops for this long; nothing is lost
+    double lost;       ///< at 2 s this much sound is lost
+    double ppm;        ///< the device's clock runs slow by this much
+    int breaks;        ///< stamps that do not follow on from the block before (after the first half second)
+    double spell = 0;  ///< from 2 s on, every read returns 35 ms late for this long (a busy sound server)
+};
+
+TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
+    const SoundReads cases[] = {
+        {"each block as it ends", 0.02, 1, 0, 0, 0, 0, 0, 0},
+        {"in pairs", 0.02, 2, 0, 0, 0, 0, 0, 0},
+        {"long blocks in pairs", 0.1, 2, 0, 0, 0, 0, 0, 0},
+        {"jittered by up to 24 ms", 0.02, 1, 0.024, 0, 0, 0, 0, 0},
+        {"one block in 50 late", 0.02, 1, 0, 50, 0, 0, 0, 0},
+        {"a reader stalled for 200 ms", 0.01, 1, 0, 0, 0.2, 0, 0, 0},
+        {"40 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.04, 0, 1},
+        {"a slow device clock", 0.02, 1, 0.01, 0, 0, 0, 300, 0},
+        {"reads 35 ms late for 300 ms", 0.05, 1, 0.002, 0, 0, 0, 0, 0, 0.3},
+    };
+    for (const auto& c : cases) {
+        SoundClock clock;
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> late(0, c.jitter);
+        const int rate = 48000;
+        const auto samples = static_cast<std::int64_t>(std::lround(c.block * rate));
+        const double t0 = 5000;
+        double lastRead = 0, lastStamp = 0;
+        int breaks = 0;
+        double worst = 0;
+        const int blocks = static_cast<int>(4 / c.block);
+        // The instant block k began, on the host clock.
+        auto startOf = [&](int k) {
+            const double counted = k * c.block * (1 + c.ppm * 1e-6);
+            return t0 + counted + (counted >= 2 ? c.lost : 0);
+        };
+        for (int k = 0; k < blocks; ++k) {
+            const int last = std::min(blocks - 1, k / c.pairs * c.pairs + c.pairs - 1);
+            double read = startOf(last) + c.block + late(random);
+            if (c.lateEvery && k % c.lateEvery == c.lateEvery - 1) read += 0.02;
+            if (startOf(k) < t0 + 2 && startOf(k) + c.block >= t0 + 2) read += c.stall;
+            if (startOf(k) >= t0 + 2 && startOf(k) < t0 + 2 + c.spell) read += 0.035;
+            read = std::max(read, lastRead);
+            lastRead = read;
+            const double stamp = clock.stamp(read - c.block, samples, rate);
+            const double at = startOf(k) - t0;
+            const bool settling = at < 0.5 || (c.lost && at >= 2 && at < 2 + SoundClock::confirmation + 0.1);
+            if (!settling) worst = std::max(worst, std::abs(stamp - startOf(k)));
+            if (k > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001) ++breaks;
+            lastStamp = stamp;
+        }
+        EXPECT_LT(worst, 0.0015) << c.name;
+        EXPECT_EQ(breaks, c.breaks) << c.name;
+    }
+}
+
+TEST(DeviceSource, PicturesCarryTheDriversStampWhenItIsOnTheHostClock) {
+    struct Case {
+        double stamp, readAt, time;
+    } cases[] = {
+        {99.97, 100, 99.97},  // read 30 ms late
+        {98.5, 100, 98.5},    // read late after opening
+        {NAN, 100, 100},      // none
+        {1.7e9, 100, 100},    // the wall clock
+        {100.5, 100, 100},    // after it was read: not this clock
+        {96, 100, 100},       // too old to be this clock
+    };
+    for (const auto& c : cases) EXPECT_EQ(pictureTime(c.stamp, c.readAt), c.time) << c.stamp;
 }
 
 TEST(PictureConverter, DeviceFormatsBecomeNV12WithTheirColours) {

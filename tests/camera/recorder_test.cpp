@@ -8,12 +8,14 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
 #include "platform/asset_probe.h"
+#include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -182,14 +184,22 @@ struct Span {
     double from, to;  ///< seconds after the first picture
 };
 
+// How the sound's blocks were read: as captured (stamped with their capture times), or by a device's reader that
+// stamps them from its reads (`SoundClock`) as they come: in pairs, late by up to 24 ms, one in 50 late by 20 ms.
+enum class Reads { captured, inPairs, jittered, oneLate };
+
 struct Capture {
     const char* name;
-    std::vector<Span> pictures;  ///< frames at 30 fps within each span
-    std::vector<Span> sound;     ///< a block of sound every 20 ms within each span
+    std::vector<Span> pictures;  ///< frames at the take's rate within each span
+    std::vector<Span> sound;     ///< a block of sound every 20 ms within each span, with a click at each second
     double blockSeconds;         ///< each block's length: 0.02 back to back, longer overlaps the next one
     double length;               ///< of the picture and of the sound
     std::vector<Span> silent;    ///< stretches of the movie that must hold no sound
-    std::vector<Span> sounding;  ///< stretches that must hold the tone
+    std::vector<Span> sounding;  ///< stretches that must hold the tone whole, and its clicks in place
+    Reads reads = Reads::captured;
+    int rate = 30;
+    bool ntsc = false;
+    double slow = 0;  ///< the sound device's clock runs slow by this part: its samples last longer
 };
 
 void PrintTo(const Capture& capture, std::ostream* out) {
@@ -228,58 +238,104 @@ double rms(const std::vector<float>& samples, Span span) {
     return std::sqrt(sum / double(to - from));
 }
 
+// `count` samples of the tone from sample `first` on, with a 1 ms click at each whole second.
+SharedFrame toneWithClicks(std::int64_t first, int count) {
+    SharedFrame tone = SyntheticSource::makeTone({}, first, count);
+    auto* samples = reinterpret_cast<float*>(tone->data[0]);
+    for (std::int64_t i = first; i < first + count; ++i)
+        if (i >= 0 && i % 48000 < 48) samples[i - first] = 0.9f;
+    return tone;
+}
+
 TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     const Capture capture = GetParam();
     test::TempDir dir;
-    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+    MovieRecorder::Options options = smallTake(dir / "take.mov", capture.rate);
+    options.ntsc = capture.ntsc;
     options.startFrame = [](double) { return 0; };
     options.queueLimit = 2000;  // everything is handed over at once here
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
 
-    // The capture as it happened, in the order of its capture times; the first picture opens the take.
+    // The capture as it happened, in the order in which it was read; the first picture opens the take.
     struct Event {
-        double time;
+        double time;          ///< captured
+        std::int64_t sample;  ///< the sound's first, as the device counts
+        double read;
         bool picture;
     };
     std::vector<Event> events;
+    const double frameSeconds = capture.ntsc ? 1.001 / capture.rate : 1.0 / capture.rate;
     for (const Span& span : capture.pictures)
-        for (int i = 0; span.from + i / 30.0 < span.to - 1e-9; ++i) events.push_back({span.from + i / 30.0, true});
-    for (const Span& span : capture.sound)
-        for (int i = 0; span.from + i * 0.02 < span.to - 1e-9; ++i) events.push_back({span.from + i * 0.02, false});
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.time < b.time; });
+        for (int i = 0; span.from + i * frameSeconds < span.to - 1e-9; ++i)
+            events.push_back({span.from + i * frameSeconds, 0, span.from + i * frameSeconds, true});
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> late(0, 0.024);
+    for (const Span& span : capture.sound) {
+        for (int i = 0; span.from + i * 0.02 < span.to - 1e-9; ++i) {
+            const double time = span.from + i * 0.02 * (1 + capture.slow), end = time + capture.blockSeconds;
+            double read = end;
+            if (capture.reads == Reads::inPairs) read = i % 2 ? end : end + 0.02;
+            if (capture.reads == Reads::jittered) read = end + late(random);
+            if (capture.reads == Reads::oneLate && i % 50 == 49) read = end + 0.02;
+            if (!events.empty() && !events.back().picture) read = std::max(read, events.back().read);
+            events.push_back(
+                {time, static_cast<std::int64_t>(std::lround((span.from + i * 0.02) * 48000)), read, false});
+        }
+    }
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.read < b.read; });
     SyntheticSource::Settings s{.width = 320, .height = 180};
     const double t0 = 500.0;
     const int block = static_cast<int>(std::lround(capture.blockSeconds * 48000));
+    SoundClock clock;
     int frame = 0;
     for (const Event& e : events) {
         if (e.picture) {
             ASSERT_TRUE(recorder->append(VideoFrame{SyntheticSource::makePicture(s, frame++), t0 + e.time}));
         } else {
-            const auto first = static_cast<std::int64_t>(std::lround(e.time * 48000));
-            ASSERT_TRUE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, first, block), t0 + e.time}));
+            const double stamp = capture.reads == Reads::captured
+                                     ? t0 + e.time
+                                     : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
+            // Sound read before the first picture has no take to go to.
+            EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(e.sample, block), stamp}), frame > 0);
         }
     }
     const auto length = recorder->finish();
     ASSERT_TRUE(length);
-    const double frameSeconds = 1.0 / 30;
     EXPECT_NEAR(*length, capture.length, frameSeconds);
 
     const auto durations = streamDurations(dir / "take.mov");
-    ASSERT_TRUE(durations.count("video") && durations.count("audio")) << capture.name;
-    EXPECT_NEAR(durations.at("video"), capture.length, frameSeconds) << capture.name;
-    EXPECT_NEAR(durations.at("audio"), durations.at("video"), frameSeconds) << capture.name;
-    EXPECT_NEAR(durations.at("video"), *length, 0.001) << capture.name;
-    // What the shoot library's probe reads, and timelines declare, is what the movie holds.
+    // What the shoot library's probe reads, and timelines declare, is what the movie holds: no sound given, no
+    // sound track.
     const auto probed = AssetProbe::load(dir / "take.mov");
     ASSERT_TRUE(probed && probed->duration) << capture.name;
     EXPECT_NEAR(*probed->duration, *length, frameSeconds) << capture.name;
+    EXPECT_EQ(probed->firstTrack(AssetProbe::Kind::audio) != nullptr, !capture.sound.empty()) << capture.name;
+    ASSERT_EQ(durations.count("audio"), capture.sound.empty() ? 0u : 1u) << capture.name;
+    if (capture.sound.empty()) return;
+    ASSERT_TRUE(durations.count("video")) << capture.name;
+    EXPECT_NEAR(durations.at("video"), capture.length, frameSeconds) << capture.name;
+    EXPECT_NEAR(durations.at("audio"), durations.at("video"), frameSeconds) << capture.name;
+    EXPECT_NEAR(durations.at("video"), *length, 0.001) << capture.name;
 
     const std::vector<float> sound = decodedSound(dir / "take.mov");
     for (const Span& span : capture.silent)
         EXPECT_LT(rms(sound, span), 0.01) << capture.name << " silent from " << span.from;
-    for (const Span& span : capture.sounding)
-        EXPECT_GT(rms(sound, span), 0.1) << capture.name << " sounding from " << span.from;
+    for (const Span& span : capture.sounding) {
+        // Whole: every 4 ms holds the tone.
+        for (double at = span.from; at + 0.004 <= span.to; at += 0.004)
+            EXPECT_GT(rms(sound, {at, at + 0.004}), 0.1) << capture.name << " sounding at " << at;
+        // In place: each second's click lies with that second's picture (where blocks overlap, it is in two).
+        for (double second = std::ceil(span.from + 0.05); capture.blockSeconds <= 0.02 && second < span.to - 0.05;
+             ++second) {
+            const auto from = static_cast<std::size_t>((second - 0.05) * 48000);
+            std::size_t loudest = from;
+            for (std::size_t i = from; i < std::min(sound.size(), from + 4800); ++i)
+                if (std::abs(sound[i]) > std::abs(sound[loudest])) loudest = i;
+            const double captured = second + (second - capture.sound.front().from) * capture.slow;
+            EXPECT_NEAR(double(loudest) / 48000, captured, 0.0015) << capture.name << " click at " << second;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -303,7 +359,18 @@ INSTANTIATE_TEST_SUITE_P(
         Capture{"the sound stops before the picture", {{0, 3}}, {{0, 2}}, 0.02, 3, {{2.1, 2.95}}, {{0.1, 1.9}}},
         // The take ran on after the last picture came: the picture is carried on to its end.
         Capture{"the picture lags behind at the stop", {{0, 1}}, {{0, 3}}, 0.02, 3, {}, {{0.1, 2.9}}},
-        Capture{"the picture stalls after a few frames", {{0, 0.1}}, {{0, 12.5}}, 0.02, 12.5, {}, {{0.1, 12.4}}}),
+        Capture{"the picture stalls after a few frames", {{0, 0.1}}, {{0, 12.5}}, 0.02, 12.5, {}, {{0.1, 12.4}}},
+        // A reader that ran before the take.
+        Capture{"sound read in pairs", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::inPairs, 30, true},
+        Capture{"sound read late by up to 24 ms", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::jittered},
+        Capture{"one block in 50 read late", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::oneLate},
+        // The first block began before the first picture, by nearly half a frame.
+        Capture{"first block, 25 fps", {{0, 3}}, {{-0.0199, 3}}, 0.02, 3, {}, {{0, 2.95}}, Reads::captured, 25},
+        Capture{
+            "first block, 23.976 fps", {{0, 3}}, {{-0.0199, 3}}, 0.02, 3, {}, {{0, 2.95}}, Reads::captured, 24, true},
+        Capture{"no sound at all", {{0, 2}}, {}, 0.02, 2, {}, {}},
+        Capture{
+            "sound clock 0.1 % slow", {{0, 5}}, {{0, 5}}, 0.02, 5, {}, {{0.1, 4.9}}, Reads::captured, 30, false, 1e-3}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)
@@ -329,6 +396,35 @@ TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     EXPECT_FALSE(recorder->finish());  // no frame: no movie
     std::error_code ec;
     std::filesystem::remove(recorder->url(), ec);
+}
+
+TEST(Recording, ATakeThatCannotBeConvertedIsNotSaved) {
+    struct Case {
+        const char* name;
+        AVPixelFormat picture;
+        AVSampleFormat sound;
+        bool saved;
+    } cases[] = {
+        {"pictures and sound it reads", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_FLT, true},
+        {"pictures the scaler cannot read", AV_PIX_FMT_VAAPI, AV_SAMPLE_FMT_FLT, false},
+        {"sound the resampler cannot read", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_NONE, false},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+        options.queueLimit = 100;
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        for (int i = 0; i < 10; ++i) {
+            auto picture = SyntheticSource::makePicture({.width = 320, .height = 180}, i);
+            picture->format = c.picture;
+            recorder->append(VideoFrame{picture, 10 + i / 30.0});
+            auto sound = SyntheticSource::makeTone({}, i * 1600, 1600);
+            sound->format = c.sound;
+            recorder->appendAudio(AudioFrame{sound, 10 + i / 30.0});
+        }
+        EXPECT_EQ(recorder->finish().has_value(), c.saved) << c.name;
+    }
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ struct MovieAudioSettings {
 };
 
 /// One take written as a QuickTime movie through FFmpeg: a video track turned by the capture angle (display
-/// matrix), an optional sound track and a timecode track holding the first frame's time-of-day frame number, with
-/// the flags editing applications expect (24-hour maximum, plus drop frame at 29.97 and 59.94).
+/// matrix), a sound track when it is given sound, and a timecode track holding the first frame's time-of-day frame
+/// number, with the flags editing applications expect (24-hour maximum, plus drop frame at 29.97 and 59.94).
 ///
 /// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
 /// bounded queue: when compression falls behind, frames are dropped rather than piling up.
@@ -66,8 +66,8 @@ public:
 
     struct Options {
         MovieVideoSettings video;
-        std::optional<MovieAudioSettings> audio;
-        std::optional<int> frameRate;  ///< nominal
+        std::optional<MovieAudioSettings> audio;  ///< none: no sound is taken
+        std::optional<int> frameRate;             ///< nominal
         bool ntsc = false;
         std::optional<std::filesystem::path> destination;  ///< none: a new file in the temporary folder
         double rotationDegrees = 0;
@@ -94,12 +94,13 @@ public:
     /// Every video frame of the take, the first one included. False when the frame was dropped.
     bool append(const VideoFrame& frame);
     /// Sound; before the first video frame it is not written. It is placed by its capture time, like the picture:
-    /// a gap in it is silence and sound that overlaps what came before is cut off.
+    /// the first sound exactly; after it, sound that lies off its time by an interruption (`SoundClock`) leaves
+    /// silence or is cut off where it overlaps, and a smaller difference is taken up smoothly, the sound whole.
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed. The picture lasts until the end of the latest picture or sound handed over,
-    /// and the sound ends with it. The recorder takes nothing after this.
+    /// movie could not be completed or its pictures or sound could not be converted. The picture lasts until the end of
+    /// the latest picture or sound handed over, and the sound ends with it. The recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.

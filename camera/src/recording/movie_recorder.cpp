@@ -16,6 +16,7 @@ extern "C" {
 
 #include "platform/ffmpeg_handles.h"
 #include "platform/log.h"
+#include "platform/sound_clock.h"
 #include "platform/uuid.h"
 #include "protocol/timeline_rate.h"
 
@@ -96,6 +97,7 @@ struct MovieRecorder::Writer {
     AVRational frameRate{30, 1};  ///< the movie's constant rate; one tick of the video time base per frame
     std::int64_t lastVideoPts = -1;
     std::int64_t audioNextPts = 0;  ///< where the next sound chunk to be compressed lies, in samples from the start
+    bool soundPlacedOnce = false;   ///< some sound lies in the movie: it has a sound track
     int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
 
     bool writePacket(AVCodecContext* context, AVStream* stream, AVFrame* frame) {
@@ -147,10 +149,10 @@ struct MovieRecorder::Writer {
         sws.reset(sws_getCachedContext(sws.release(), in.width, in.height, static_cast<AVPixelFormat>(in.format),
                                        video->width, video->height, video->pix_fmt, SWS_BICUBIC, nullptr, nullptr,
                                        nullptr));
-        if (!sws) return;
+        if (!sws) return fail("can't convert the pictures");
         setColorConversion(sws.get(), in, video->pix_fmt);
         if (!converted) converted = makeVideoFrame(video->width, video->height, video->pix_fmt);
-        if (!converted) return;
+        if (!converted) return fail("can't convert the pictures");
         // A constant-rate movie whatever the source delivers: each picture takes the frame slot its capture time
         // falls in; a second picture in a slot is dropped, and an empty slot repeats the picture before it.
         const double slot = (frame.time - startTime) * av_q2d(frameRate);
@@ -158,12 +160,20 @@ struct MovieRecorder::Writer {
         const std::int64_t pts = std::max<std::int64_t>(0, std::llround(slot));
         if (pts <= lastVideoPts) return;
         repeatPictureBefore(pts);
-        if (failed || av_frame_make_writable(converted.get()) < 0) return;
-        sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize);
+        if (failed) return;
+        if (av_frame_make_writable(converted.get()) < 0 ||
+            sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize) <= 0)
+            return fail("can't convert the pictures");
         lastVideoPts = pts;
         converted->pts = pts;
         converted->colorspace = AVCOL_SPC_BT709;
         if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+    }
+
+    /// The take cannot be written as it was captured: it is reported as not saved.
+    void fail(const std::string& why) {
+        if (!failed) log::error("MovieRecorder", why);
+        failed = true;
     }
 
     /// Fills the empty slots between the last picture and `pts` with the last picture.
@@ -179,8 +189,11 @@ struct MovieRecorder::Writer {
     // A source that stalled for longer leaves a jump in the movie rather than minutes of a frozen picture.
     std::int64_t maxRepeatedFrames() const { return static_cast<std::int64_t>(10 * av_q2d(frameRate)) + 1; }
 
-    /// Where sound may lie off its capture time before it is moved there: half a frame.
-    std::int64_t soundSlack() const { return static_cast<std::int64_t>(audio->sample_rate / (2 * av_q2d(frameRate))); }
+    /// How far sound may lie off its capture time before it is moved there: half an interruption. Nearer, it is
+    /// stretched or squeezed into place instead, whole.
+    std::int64_t soundSlack() const {
+        return static_cast<std::int64_t>(audio->sample_rate * SoundClock::interruption / 2);
+    }
 
     /// The end of the sound placed so far, in samples from the start of the movie.
     std::int64_t soundPlaced() const { return audioNextPts + av_audio_fifo_size(fifo.get()); }
@@ -214,35 +227,47 @@ struct MovieRecorder::Writer {
         if (failed || !audio || !headerWritten || !sound.samples) return;
         const AVFrame& in = *sound.samples;
         if (in.sample_rate <= 0 || in.nb_samples <= 0) return;
+        if (in.format < 0 || in.format >= AV_SAMPLE_FMT_NB || in.ch_layout.nb_channels < 1)
+            return fail("can't convert the sound");
         if (!swr || in.sample_rate != swrInRate || in.ch_layout.nb_channels != swrInChannels ||
             in.format != swrInFormat) {
             SwrContext* raw = nullptr;
+            // Always through the resampler, which can stretch sound a little to keep it in place.
             if (swr_alloc_set_opts2(&raw, &audio->ch_layout, audio->sample_fmt, audio->sample_rate,
                                     const_cast<AVChannelLayout*>(&in.ch_layout), static_cast<AVSampleFormat>(in.format),
                                     in.sample_rate, 0, nullptr) < 0 ||
-                swr_init(raw) < 0) {
+                av_opt_set_int(raw, "swr_flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(raw) < 0) {
                 swr_free(&raw);
-                return;
+                return fail("can't convert the sound");
             }
             swr.reset(raw);
             swrInRate = in.sample_rate;
             swrInChannels = in.ch_layout.nb_channels;
             swrInFormat = in.format;
         }
-        // Sound lies at its capture time, like the picture: a gap before it becomes silence and what overlaps the
-        // sound already placed is cut off; the resampler's own delay is sound of the buffers before.
+        // Sound lies at its capture time, like the picture. The first sound lies exactly there; after it, an
+        // interruption becomes silence and what overlaps the sound already placed by as much is cut off, while a
+        // smaller difference is taken up smoothly. The resampler's own delay is sound of the buffers before.
         std::int64_t offset = 0;
         if (const double at = (sound.time - startTime) * audio->sample_rate; std::isfinite(at) && std::abs(at) < 1e15)
             offset = std::llround(at) - swr_get_delay(swr.get(), audio->sample_rate) - soundPlaced();
-        if (offset > soundSlack()) placeSilence(offset);
+        const bool exact = !soundPlacedOnce;
+        if (offset > 0 && (exact || offset > soundSlack())) {
+            placeSilence(offset);
+        } else if (!exact && offset >= -soundSlack()) {
+            takeUp(offset);
+        }
         const int capacity = swr_get_out_samples(swr.get(), in.nb_samples);
         if (capacity <= 0) return;
         ff::Frame out = soundFrame(capacity);
         if (!out) return;
         const int got = swr_convert(swr.get(), out->data, capacity, const_cast<const std::uint8_t**>(in.extended_data),
                                     in.nb_samples);
-        const int skip = offset < -soundSlack() ? static_cast<int>(std::min<std::int64_t>(got, -offset)) : 0;
+        const int skip = offset < 0 && (exact || offset < -soundSlack())
+                             ? static_cast<int>(std::min<std::int64_t>(got, -offset))
+                             : 0;
         if (got <= skip) return;
+        soundPlacedOnce = true;
         std::uint8_t* kept[AV_NUM_DATA_POINTERS] = {};
         const bool planar = av_sample_fmt_is_planar(audio->sample_fmt);
         const int step = av_get_bytes_per_sample(audio->sample_fmt) * (planar ? 1 : audio->ch_layout.nb_channels);
@@ -250,6 +275,15 @@ struct MovieRecorder::Writer {
             kept[plane] = out->extended_data[plane] + static_cast<std::ptrdiff_t>(skip) * step;
         av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(kept), got - skip);
         drainAudio(false);
+    }
+
+    /// Stretches (`offset` > 0) or squeezes the coming sound by `offset` samples, by at most one part in 200, so that
+    /// it comes to lie in place without a break; a millisecond off is left as it is.
+    void takeUp(std::int64_t offset) {
+        const std::int64_t tolerance = audio->sample_rate / 1000;
+        const std::int64_t delta = std::abs(offset) <= tolerance ? 0 : offset;
+        const auto distance = static_cast<int>(std::min<std::int64_t>(std::abs(delta) * 200, INT32_MAX));
+        swr_set_compensation(swr.get(), static_cast<int>(delta), delta ? distance : 0);
     }
 
     /// Compresses the placed sound in whole chunks; `flush` compresses the rest too, up to `end` samples from the
@@ -289,8 +323,9 @@ struct MovieRecorder::Writer {
             }
         }
         writePacket(video.get(), videoStream, nullptr);
-        if (audio && !failed) {
-            // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped.
+        if (audio && !failed && soundPlacedOnce) {
+            // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped. A
+            // take given no sound has no sound track.
             const auto soundEnd =
                 av_rescale_q(lastVideoPts + 1, av_inv_q(frameRate), AVRational{1, audio->sample_rate});
             if (soundPlaced() < soundEnd) placeSilence(soundEnd - soundPlaced());

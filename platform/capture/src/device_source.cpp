@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 
@@ -18,6 +19,7 @@ extern "C" {
 
 #include "platform/ffmpeg_handles.h"
 #include "platform/log.h"
+#include "platform/sound_clock.h"
 
 namespace morvane {
 
@@ -51,6 +53,17 @@ SharedFrame PictureConverter::convert(const AVFrame& picture) {
     if (sws_scale(sws_, picture.data, picture.linesize, 0, height, out->data, out->linesize) != height) return nullptr;
     out->pts = picture.pts;
     return out;
+}
+
+// MARK: - Capture times
+
+// A driver's stamp further from the read than this is on another clock (or none), not a late picture.
+constexpr double kStampReach = 2;
+
+double pictureTime(double deviceStamp, double readAt) {
+    if (std::isfinite(deviceStamp) && deviceStamp <= readAt + 0.001 && deviceStamp >= readAt - kStampReach)
+        return deviceStamp;
+    return readAt;
 }
 
 // MARK: - Devices
@@ -184,8 +197,10 @@ struct DeviceSource::Reader {
 
     void run(const Callbacks& callbacks) {
         PictureConverter converter;
+        SoundClock soundClock;
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
+        const AVRational timeBase = input->streams[stream]->time_base;
         while (!stopping) {
             const int rc = av_read_frame(input.get(), packet.get());
             if (rc == AVERROR(EAGAIN)) {
@@ -196,18 +211,25 @@ struct DeviceSource::Reader {
                 if (!stopping && callbacks.onFailure) deliver([&] { callbacks.onFailure(ff::errorText(rc)); });
                 return;
             }
-            const double time = hostTime();
+            const double readAt = hostTime();
             if (packet->stream_index == stream && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
                 while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
                     if (video) {
+                        // The driver's own stamp of the buffer (the monotonic clock for V4L2), however late the
+                        // picture was read.
+                        const std::int64_t pts =
+                            frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                        const double time = pictureTime(
+                            pts == AV_NOPTS_VALUE ? NAN : static_cast<double>(pts) * av_q2d(timeBase), readAt);
                         if (auto picture = converter.convert(*frame); picture && callbacks.onVideo) {
                             deliver([&] { callbacks.onVideo(VideoFrame{picture, time}); });
                         }
                     } else if (callbacks.onAudio) {
                         SharedFrame samples = shareFrame(av_frame_alloc());
                         if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
-                            const double start =
-                                time - static_cast<double>(frame->nb_samples) / std::max(1, frame->sample_rate);
+                            const int rate = std::max(1, frame->sample_rate);
+                            const double start = soundClock.stamp(
+                                readAt - static_cast<double>(frame->nb_samples) / rate, frame->nb_samples, rate);
                             deliver([&] { callbacks.onAudio(AudioFrame{samples, start}); });
                         }
                     }

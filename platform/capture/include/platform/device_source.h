@@ -38,9 +38,14 @@ struct VideoDeviceInfo {
 /// The devices that can capture video, in path order; empty on a machine without any.
 std::vector<VideoDeviceInfo> listVideoDevices();
 
+/// When a picture was captured: the driver's stamp of its buffer when that lies on the host clock, at or shortly
+/// before `readAt`, the moment it was read; else `readAt`.
+double pictureTime(double deviceStamp, double readAt);
+
 /// A real camera and microphone: a V4L2 video device and, when named, a PulseAudio (or ALSA) sound source, read
 /// through FFmpeg's device inputs. Pictures arrive in the engine's formats whatever the device sends (raw YUYV,
-/// NV12 or MJPEG); times are the monotonic instants at which the frames were read.
+/// NV12 or MJPEG); pictures carry the driver's capture stamps, and sound the times its sample count gives
+/// (`SoundClock`).
 class DeviceSource final : public CaptureSource {
 public:
     struct Settings {

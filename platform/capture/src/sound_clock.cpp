@@ -1,0 +1,60 @@
+#include "platform/sound_clock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace morvane {
+
+namespace {
+
+// A count that stayed behind every read of the last `kMemory` seconds takes up `kFollow` of that per block: slow
+// enough that late reads hardly move it, fast enough for any clock drift.
+constexpr double kMemory = 1;
+constexpr double kFollow = 1.0 / 32;
+
+}  // namespace
+
+void SoundClock::shift(double seconds) {
+    origin_ += seconds;
+    for (Seen& seen : recent_) seen.lead -= seconds;
+}
+
+double SoundClock::stamp(double latest, std::int64_t samples, int rate) {
+    if (rate <= 0 || samples <= 0 || !std::isfinite(latest)) return latest;
+    if (rate != rate_) {
+        rate_ = rate;
+        origin_ = latest;
+        count_ = 0;
+        recent_.clear();
+    }
+    const std::int64_t first = count_;
+    const double read = latest + static_cast<double>(samples) / rate_;
+    double lead = latest - (origin_ + static_cast<double>(first) / rate_);
+    if (lead < 0) {
+        // Seen before the count says it began: the count lies late.
+        shift(lead);
+        lead = 0;
+    }
+    count_ += samples;
+    recent_.push_back({read, lead});
+    while (recent_.front().read < read - kMemory) recent_.pop_front();
+
+    // The blocks read behind by an interruption or more, latest first: sound was lost when they were read so for
+    // long enough.
+    double behind = lead;
+    double since = read;
+    for (auto it = recent_.rbegin(); it != recent_.rend() && it->lead >= interruption; ++it) {
+        behind = std::min(behind, it->lead);
+        since = it->read;
+    }
+    if (lead >= interruption && read - since >= confirmation) {
+        shift(behind);
+    } else if (read - recent_.front().read >= kMemory / 2) {
+        double least = lead;
+        for (const Seen& seen : recent_) least = std::min(least, seen.lead);
+        if (least > 0) shift(least * kFollow);
+    }
+    return origin_ + static_cast<double>(first) / rate_;
+}
+
+}  // namespace morvane

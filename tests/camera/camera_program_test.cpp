@@ -1,4 +1,5 @@
-// The camera program as a whole: on a V4L2 camera whose driver gets stuck, and with command lines it must refuse.
+// The camera program as a whole: on a V4L2 camera whose driver gets stuck SIGTERM still ends it within seconds and a
+// remote is told when the camera cannot be brought back; command lines it must refuse are refused.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <string>
+
+#include "loopback_remote.h"
+#include "qt_wait.h"
 
 namespace morvane {
 namespace {
@@ -28,19 +33,25 @@ bool waitForLine(QProcess& process, std::string& output, const std::string& text
 TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
     struct Case {
         const char* stall;
+        bool dies;  ///< once a remote is paired, the driver dies for good: every open gets stuck too
         const char* what;
-    } cases[] = {{"wait", "reads wait in the driver unless asked not to"},
-                 {"hang", "reads hang in the driver whatever they ask"}};
+    } cases[] = {{"wait", false, "reads wait in the driver unless asked not to"},
+                 {"hang", false, "reads hang in the driver whatever they ask"},
+                 {"hang", true, "the driver hangs for good, opened anew or not"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
         const QString device = dir.filePath("video0");
+        const auto discovery = test::privateDiscovery();
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+        environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+        environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
         environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
         environment.insert("MORVANE_FAKE_V4L2", device);
-        environment.insert("MORVANE_FAKE_V4L2_FRAMES", "45");  // a second and a half, then stuck
+        // A second and a half, then stuck; or pictures until the driver dies.
+        environment.insert("MORVANE_FAKE_V4L2_FRAMES", c.dies ? "1000000" : "45");
         environment.insert("MORVANE_FAKE_V4L2_STALL", c.stall);
         // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
         environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
@@ -51,8 +62,43 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
                                       "--size", "320x240"});
         std::string output;
         ASSERT_TRUE(waitForLine(camera, output, "ready Cam Stuck", 60)) << output;
+        // A paired remote, then the driver dies.
+        std::vector<std::string> told;
+        std::unique_ptr<test::LoopbackRemote> remote;
+        std::shared_ptr<MonitorController> controller;
+        if (c.dies) {
+            remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
+            controller = MonitorController::create(
+                4, false, [] { return 0.0; }, remote->env);
+            QObject::connect(controller.get(), &MonitorController::messageChanged, [&] {
+                if (controller->message()) told.push_back(*controller->message());
+            });
+            controller->start();
+            std::optional<PeerId> id;
+            ASSERT_TRUE(test::eventually(
+                [&] {
+                    for (const auto& entry : controller->nearbyCameras())
+                        if (entry.name == "Cam Stuck") id = entry.id;
+                    return id.has_value();
+                },
+                20000));
+            controller->peers()->connect(*id);
+            ASSERT_TRUE(test::eventually([&] { return controller->pairingRequest().has_value(); }, 20000));
+            const std::string code = controller->pairingRequest()->code;
+            controller->acceptPairing();
+            ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
+            camera.write((code + "\n").c_str());
+            ASSERT_TRUE(
+                test::eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }, 20000));
+            std::ofstream((device + ".dead").toStdString());
+        }
         // The pictures stop; the watchdog finds out and starts the capture again, to no avail.
         ASSERT_TRUE(waitForLine(camera, output, "restarting the capture", 30)) << output;
+        if (c.dies) {
+            EXPECT_TRUE(test::eventually(
+                [&] { return std::find(told.begin(), told.end(), "The camera stopped") != told.end(); }, 20000))
+                << output;
+        }
         ::kill(static_cast<pid_t>(camera.processId()), SIGTERM);
         const bool ended = camera.waitForFinished(10000);
         output += camera.readAll().toStdString();
@@ -64,6 +110,7 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
             camera.kill();
             camera.waitForFinished(5000);
         }
+        if (controller) controller->stop();
     }
 }
 

@@ -2,7 +2,8 @@
  * named by MORVANE_FAKE_V4L2 opens as a YUYV camera that delivers MORVANE_FAKE_V4L2_FRAMES pictures at 30 per
  * second, then stalls as a stuck driver does. With MORVANE_FAKE_V4L2_STALL=wait a read waits for ever, or says
  * "try again" when the file was opened non-blocking; with "hang" every read waits for ever, whatever the file's
- * mode. Every other file goes to the C library untouched. */
+ * mode. Once a file named as the device with ".dead" added exists, the driver is dead for good: every read waits
+ * for ever, on every open. Every other file goes to the C library untouched. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -11,6 +12,7 @@
 #include <linux/videodev2.h>
 #include <pthread.h>
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -135,9 +137,16 @@ static void stuck(void) {
     for (;;) sleep(60);
 }
 
+static int dead(void) {
+    char path[4096];
+    snprintf(path, sizeof path, "%s.dead", getenv("MORVANE_FAKE_V4L2"));
+    return access(path, F_OK) == 0;
+}
+
 static int dequeue(int fd, struct v4l2_buffer* buffer) {
     const long frames = getenv("MORVANE_FAKE_V4L2_FRAMES") ? atol(getenv("MORVANE_FAKE_V4L2_FRAMES")) : 60;
     const char* stall = getenv("MORVANE_FAKE_V4L2_STALL");
+    if (dead()) stuck();
     for (;;) {
         pthread_mutex_lock(&lock);
         struct camera* c = cameraOf(fd);

@@ -67,14 +67,16 @@ public:
 
     /// Starts delivering from the source (stopping any earlier one), watched by the session watchdog: while the
     /// streamer wants it running, a source whose pictures stop is stopped and started again; one that does not
-    /// stop within a second is left behind, stuck, and its `replacement` started instead.
+    /// stop within a second, or start within a few, is left behind, stuck, and its `replacement` started instead.
+    /// A capture that cannot be started again is reported once as the event "The camera stopped".
     bool start(std::unique_ptr<CaptureSource> source);
     /// Stops the source, waiting no more than a second for it however it behaves.
     void stop();
     CaptureSource* source() { return source_.get(); }
-    /// Runs `work` on the session queue with the source (mode changes, picture settings), never on a source's
-    /// own thread; nothing runs when there is no source.
-    void configureSource(std::function<void(CaptureSource&)> work);
+    /// Runs `work` with the source (mode changes, picture settings) in the session queue's turn, never on a
+    /// source's own thread. When there is no source, or it does not answer within a few seconds (then it is left
+    /// behind), `unanswered` runs on the session queue instead.
+    void configureSource(std::function<void(CaptureSource&)> work, std::function<void()> unanswered = {});
     DispatchQueue& sessionQueue() { return sessionQueue_; }
     /// How often the watchdog restarted the source.
     int sourceRestarts() const { return restarts_.load(); }
@@ -144,8 +146,14 @@ private:
     CaptureSource::Callbacks sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live);
     void setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
                    std::shared_ptr<std::atomic<bool>> live);
+    enum class SourceCall { opening, setting, stopping };
+    /// Runs `call` with the source and waits a bounded time for it (openings and settings not past a stop): none
+    /// when the source did not answer and was left behind for its replacement, not started.
+    std::optional<bool> callSource(SourceCall kind, std::function<bool(CaptureSource&)> call);
+    bool startSource();
     bool stopSource();
     bool restartSource();
+    void tellStopped();
     int captureAngle() const;
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
@@ -167,6 +175,9 @@ private:
     std::atomic<int> watchGeneration_{0};
     std::atomic<double> lastFrameAt_{0};  ///< host time of the last picture
     std::atomic<int> restarts_{0};
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
+    std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;

@@ -29,6 +29,9 @@ namespace {
 constexpr int kMaxPendingVideo = 4;
 // A source that takes longer to stop is left behind, stuck in its device: a new one can start meanwhile.
 constexpr double kSourceStopSeconds = 1.0;
+// Opening a device reads from it, and a setting is a request to its driver: a source that has not answered in this
+// long is stuck in its device and is left behind as well. More than a device's own opening may take.
+constexpr double kSourceCallSeconds = 5.0;
 
 constexpr double kPreviewInterval = 1.0 / 31;
 constexpr double kLoupeInterval = 1.0 / 5;
@@ -104,10 +107,13 @@ bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
     bool started = false;
     sessionQueue_.sync([&] {
         auto live = std::make_shared<std::atomic<bool>>(true);
-        const auto callbacks = sourceCallbacks(live);
-        if (!source->start(callbacks)) return;
-        started = true;
-        setSource(std::move(source), callbacks, live);
+        setSource(std::move(source), sourceCallbacks(live), live);
+        started = startSource();
+        if (!started) {
+            sourceLive_->store(false);
+            setSource(nullptr, {}, nullptr);
+            return;
+        }
         lastFrameAt_ = hostTime();
         wantsRunning_ = true;
     });
@@ -122,10 +128,10 @@ bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
 
 void CameraStreamer::stop() {
     ++watchGeneration_;
-    sessionQueue_.sync([this] {
-        wantsRunning_ = false;
-        stopSource();
-    });
+    wantsRunning_ = false;
+    stopping_ = true;  // a source that keeps the session queue waiting is left behind at once
+    sessionQueue_.sync([this] { stopSource(); });
+    stopping_ = false;
     dataQueue_.sync([] {});  // what the source handed over is done
 }
 
@@ -141,9 +147,13 @@ CaptureSource::Callbacks CameraStreamer::sourceCallbacks(const std::shared_ptr<s
     callbacks.onFailure = [weak, live](const std::string& reason) {
         if (!*live) return;
         log::error("CameraStreamer", "the capture source stopped: " + reason);
-        if (auto self = weak.lock()) self->postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
+        if (auto self = weak.lock()) self->tellStopped();
     };
     return callbacks;
+}
+
+void CameraStreamer::tellStopped() {
+    if (!toldStopped_.exchange(true)) postEvent(CameraEvent{CameraEvent::Kind::failed, "The camera stopped", {}});
 }
 
 void CameraStreamer::setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
@@ -159,52 +169,95 @@ int CameraStreamer::captureAngle() const {
     return source_ ? source_->captureAngle() : 0;
 }
 
-bool CameraStreamer::stopSource() {
-    if (!source_) return true;
-    struct Stopping {
+std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bool(CaptureSource&)> call) {
+    struct Waiting {
         std::mutex lock;
         std::condition_variable changed;
         bool done = false;
+        bool result = false;
+        bool leftBehind = false;
     };
-    auto stopping = std::make_shared<Stopping>();
-    // The source is stopped on a thread of its own, which it keeps should its stop never return.
-    std::thread([source = source_, stopping]() mutable {
-        source->stop();
-        source.reset();  // a source that stopped in time is let go here, by its owner
-        std::lock_guard lock(stopping->lock);
-        stopping->done = true;
-        stopping->changed.notify_all();
+    auto waiting = std::make_shared<Waiting>();
+    // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well.
+    std::unique_ptr<CaptureSource> spare = source_->replacement();
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    // The call runs on a thread of its own, which the source keeps should the call never return.
+    std::thread([weak, source = source_, waiting, kind, call = std::move(call)]() mutable {
+        const bool result = call(*source);
+        bool leftBehind;
+        {
+            std::lock_guard lock(waiting->lock);
+            waiting->done = true;
+            waiting->result = result;
+            leftBehind = waiting->leftBehind;
+            waiting->changed.notify_all();
+        }
+        if (!leftBehind) return;
+        // Answered after all, with nobody left to stop it.
+        if (kind != SourceCall::stopping) source->stop();
+        if (kind == SourceCall::opening) {
+            if (auto self = weak.lock()) --self->stuckOpens_;
+        }
     }).detach();
-    std::unique_lock lock(stopping->lock);
-    if (stopping->changed.wait_for(lock, std::chrono::duration<double>(kSourceStopSeconds),
-                                   [&] { return stopping->done; }))
-        return true;
-    log::error("CameraStreamer", "the capture source did not stop: left behind");
+
+    const double until = hostTime() + (kind == SourceCall::stopping ? kSourceStopSeconds : kSourceCallSeconds);
+    std::unique_lock lock(waiting->lock);
+    // Waited for in short steps: the streamer asked to stop waits for no opening or setting.
+    while (!waiting->done && hostTime() < until && (kind == SourceCall::stopping || !stopping_)) {
+        waiting->changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return waiting->done; });
+    }
+    if (waiting->done) return waiting->result;
+    waiting->leftBehind = true;
+    if (kind == SourceCall::opening) ++stuckOpens_;
+    lock.unlock();
+    log::error("CameraStreamer", "the capture source did not answer: left behind");
     sourceLive_->store(false);
-    setSource(nullptr, {}, nullptr);
-    return false;
+    if (spare) {
+        spare->setCaptureAngle(source_->captureAngle());
+        auto live = std::make_shared<std::atomic<bool>>(true);
+        auto callbacks = sourceCallbacks(live);
+        // Kept even though it cannot start yet: the watchdog starts it.
+        setSource(std::move(spare), callbacks, live);
+    } else {
+        setSource(nullptr, {}, nullptr);
+    }
+    return std::nullopt;
+}
+
+bool CameraStreamer::startSource() {
+    if (!source_) return false;
+    return callSource(SourceCall::opening, [callbacks = callbacks_](CaptureSource& s) { return s.start(callbacks); })
+        .value_or(false);
+}
+
+bool CameraStreamer::stopSource() {
+    if (!source_) return true;
+    return callSource(SourceCall::stopping,
+                      [](CaptureSource& s) {
+                          s.stop();
+                          return true;
+                      })
+        .has_value();
 }
 
 bool CameraStreamer::restartSource() {
-    // Asked for before the stop: a source stuck in its stop may be stuck for anything else as well.
-    std::unique_ptr<CaptureSource> another = source_->replacement();
-    const int angle = source_->captureAngle();
-    if (stopSource()) return source_->start(callbacks_);
-    if (!another) return false;
-    another->setCaptureAngle(angle);
-    auto live = std::make_shared<std::atomic<bool>>(true);
-    auto callbacks = sourceCallbacks(live);
-    // Kept even when it cannot start yet: the watchdog tries it again.
-    setSource(std::move(another), callbacks, live);
-    return source_->start(callbacks);
+    stopSource();  // a source stuck in its stop is left behind for its replacement
+    return startSource();
 }
 
-void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work) {
+void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work, std::function<void()> unanswered) {
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    sessionQueue_.async([weak, work = std::move(work)] {
+    sessionQueue_.async([weak, work = std::move(work), unanswered = std::move(unanswered)] {
         auto self = weak.lock();
-        if (!self || !self->source_) return;
-        work(*self->source_);
+        if (!self) return;
+        const bool answered = self->source_ && self->callSource(SourceCall::setting, [work](CaptureSource& source) {
+            work(source);
+            return true;
+        });
+        if (!answered) {
+            if (unanswered) unanswered();
+            return;
+        }
         // A mode change restarts the source: its first pictures are not a stall.
         self->lastFrameAt_ = std::max(self->lastFrameAt_.load(), hostTime());
     });
@@ -213,15 +266,19 @@ void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work) {
 void CameraStreamer::watch(int generation) {
     if (generation != watchGeneration_.load() || !wantsRunning_ || !source_) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    if (hostTime() - lastFrameAt_.load() > c_.stallSeconds) {
+    // While an opening of the device is stuck in its driver, another would only get stuck as well.
+    if (stuckOpens_.load() == 0 && hostTime() - lastFrameAt_.load() > c_.stallSeconds) {
         // Pictures stopped while the camera should run (device gone, driver stuck): start the capture again.
         log::error("CameraStreamer",
                    "no pictures for " + std::to_string(c_.stallSeconds) + " s: restarting the capture");
         if (restartSource()) {
             ++restarts_;
+            toldStopped_ = false;
             c_.main->async([weak] {
                 if (auto self = weak.lock(); self && self->onSourceRestarted) self->onSourceRestarted();
             });
+        } else {
+            tellStopped();
         }
         lastFrameAt_ = hostTime();
     }

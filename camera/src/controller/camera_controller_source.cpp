@@ -117,10 +117,7 @@ void CameraController::applyMode(const Resolution& before, std::int64_t rateBefo
     streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
-    streamer_->configureSource([weak, main, wanted, before, rateBefore, ntscBefore](CaptureSource& source) {
-        const bool switched = source.setMode(wanted);
-        if (!switched) log::info("CameraController", "the capture source kept its mode");
-        auto mode = source.mode();
+    auto answer = [weak, main, before, rateBefore, ntscBefore](bool switched, std::optional<SourceMode> mode) {
         main->async([weak, mode, switched, before, rateBefore, ntscBefore] {
             auto self = weak.lock();
             if (!self) return;
@@ -137,7 +134,14 @@ void CameraController::applyMode(const Resolution& before, std::int64_t rateBefo
             s.resolution = mode ? Resolution{mode->width, mode->height} : before;
             self->publishStatus();
         });
-    });
+    };
+    streamer_->configureSource(
+        [wanted, answer](CaptureSource& source) {
+            const bool switched = source.setMode(wanted);
+            if (!switched) log::info("CameraController", "the capture source kept its mode");
+            answer(switched, source.mode());
+        },
+        [answer] { answer(false, std::nullopt); });
 }
 
 void CameraController::applyPicture() {
@@ -149,17 +153,24 @@ void CameraController::applyPicture(const PictureSettings& wanted) {
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
     const int generation = ++pictureGeneration_;
-    streamer_->configureSource([weak, main, wanted, generation](CaptureSource& source) {
-        const PictureSettings applied = source.applyPicture(wanted);
-        const SourceCapabilities caps = source.capabilities();
+    // `applied` none: the device did not answer, and holds what it held before as far as can be known.
+    auto answer = [weak, main, generation](std::optional<PictureSettings> applied,
+                                           std::optional<SourceCapabilities> caps) {
         main->async([weak, applied, caps, generation] {
             auto self = weak.lock();
             // A later change is on its way: its answer tells.
             if (!self || generation != self->pictureGeneration_) return;
-            showPicture(self->status_, applied, caps);
+            if (applied) self->heldPicture_ = *applied;
+            showPicture(self->status_, self->heldPicture_, caps.value_or(self->capabilities_));
             self->publishStatus();
         });
-    });
+    };
+    streamer_->configureSource(
+        [wanted, answer](CaptureSource& source) {
+            const PictureSettings applied = source.applyPicture(wanted);
+            answer(applied, source.capabilities());
+        },
+        [answer] { answer(std::nullopt, std::nullopt); });
 }
 
 }  // namespace morvane

@@ -26,6 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How much later than sound captured at the same time a picture may still reach the recorder.
+constexpr double kPictureLateness = 0.5;
+
 const char* codecName(MovieVideoSettings::Codec codec) {
     switch (codec) {
         case MovieVideoSettings::Codec::h264:
@@ -96,8 +99,9 @@ struct MovieRecorder::Writer {
     double startTime = 0;
     AVRational frameRate{30, 1};  ///< the movie's constant rate; one tick of the video time base per frame
     std::int64_t lastVideoPts = -1;
-    std::int64_t audioNextPts = 0;  ///< where the next sound chunk to be compressed lies, in samples from the start
-    bool soundPlacedOnce = false;   ///< some sound lies in the movie: it has a sound track
+    std::int64_t lastPicturePts = -1;  ///< the last slot a picture came for, not repeated
+    std::int64_t audioNextPts = 0;     ///< where the next sound chunk to be compressed lies, in samples from the start
+    bool soundPlacedOnce = false;      ///< some sound lies in the movie: it has a sound track
     int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
 
     bool writePacket(AVCodecContext* context, AVStream* stream, AVFrame* frame) {
@@ -164,7 +168,7 @@ struct MovieRecorder::Writer {
         if (av_frame_make_writable(converted.get()) < 0 ||
             sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize) <= 0)
             return fail("can't convert the pictures");
-        lastVideoPts = pts;
+        lastVideoPts = lastPicturePts = pts;
         converted->pts = pts;
         converted->colorspace = AVCOL_SPC_BT709;
         if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
@@ -179,11 +183,25 @@ struct MovieRecorder::Writer {
     /// Fills the empty slots between the last picture and `pts` with the last picture.
     void repeatPictureBefore(std::int64_t pts) {
         const std::int64_t gap = pts - lastVideoPts - 1;
-        if (lastVideoPts < 0 || gap <= 0 || gap > maxRepeatedFrames()) return;
+        if (lastVideoPts < 0 || gap <= 0 || pts - lastPicturePts - 1 > maxRepeatedFrames()) return;
         for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) {
             converted->pts = missing;
             if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
         }
+    }
+
+    /// Carries the last picture on into the slots that sound captured at `time` shows to have passed without one
+    /// (as far as a stall is ever repeated): the repeats of a stall are compressed while it lasts, not all at once
+    /// when the pictures come back, which took so long that the pictures coming meanwhile were dropped.
+    void carryPictureTo(double time) {
+        if (failed || lastVideoPts < 0 || !converted) return;
+        const double slot = (time - kPictureLateness - startTime) * av_q2d(frameRate);
+        if (!std::isfinite(slot) || slot > 1e12) return;
+        const std::int64_t pts =
+            std::min(static_cast<std::int64_t>(std::floor(slot)), lastPicturePts + 1 + maxRepeatedFrames());
+        if (pts <= lastVideoPts + 1) return;
+        repeatPictureBefore(pts);
+        lastVideoPts = pts - 1;
     }
 
     // A source that stalled for longer leaves a jump in the movie rather than minutes of a frozen picture.
@@ -516,7 +534,9 @@ void MovieRecorder::run() {
         if (auto* video = std::get_if<VideoFrame>(&item)) {
             writer_->writeVideo(*video);
         } else {
-            writer_->writeAudio(std::get<AudioFrame>(item));
+            const auto& sound = std::get<AudioFrame>(item);
+            writer_->carryPictureTo(sound.time);
+            writer_->writeAudio(sound);
         }
     }
 }

@@ -51,6 +51,22 @@ float lensPositionOf(const V4L2Control& focus, std::int32_t value) {
                : 0.0f;
 }
 
+// The automatic switch a control acts under only once it is off (manual exposure for its time and gain); none for
+// a control that needs none.
+std::optional<std::uint32_t> switchOf(std::uint32_t id) {
+    switch (id) {
+        case V4L2_CID_EXPOSURE_ABSOLUTE:
+        case V4L2_CID_GAIN:
+            return V4L2_CID_EXPOSURE_AUTO;
+        case V4L2_CID_WHITE_BALANCE_TEMPERATURE:
+            return V4L2_CID_AUTO_WHITE_BALANCE;
+        case V4L2_CID_FOCUS_ABSOLUTE:
+            return V4L2_CID_FOCUS_AUTO;
+        default:
+            return std::nullopt;
+    }
+}
+
 double zoomFactorOf(const V4L2Control& zoom, std::int32_t value) {
     const double maxZoom = maxZoomOf(zoom);
     return maxZoom > 1 ? 1 + (maxZoom - 1) * (value - zoom.minimum) / (zoom.maximum - zoom.minimum) : 1;
@@ -112,6 +128,8 @@ V4L2ControlPlan planControls(const V4L2ControlTable& t, const PictureSettings& w
             set(V4L2_CID_EXPOSURE_AUTO, mode->maximum >= V4L2_EXPOSURE_APERTURE_PRIORITY
                                             ? V4L2_EXPOSURE_APERTURE_PRIORITY
                                             : V4L2_EXPOSURE_AUTO);
+            // Some cameras go on applying a set gain in aperture priority: an earlier ISO must not stay.
+            if (const auto* gain = find(t, V4L2_CID_GAIN)) set(V4L2_CID_GAIN, gain->defaultValue);
         }
     }
     // No exposure bias control is common enough to rely on: bias stays 0.
@@ -156,10 +174,17 @@ V4L2ControlPlan planControls(const V4L2ControlTable& t, const PictureSettings& w
 }
 
 PictureSettings applyControls(const V4L2ControlTable& t, const PictureSettings& wanted, V4L2ControlDevice& device) {
+    std::vector<std::uint32_t> refused;
     for (const auto& [id, value] : planControls(t, wanted).values) {
+        // A value set under a switch the device did not take would act where the settings say it does not.
+        if (const auto needed = switchOf(id);
+            needed && std::find(refused.begin(), refused.end(), *needed) != refused.end()) {
+            continue;
+        }
         if (!device.set(id, value)) {
             // Nothing to retry: the settings read back below show the control as the device kept it.
             log::info("Capture", "the device refused control " + std::to_string(id) + " = " + std::to_string(value));
+            refused.push_back(id);
         }
     }
     auto held = [&](std::uint32_t id) -> std::optional<std::int32_t> {

@@ -46,7 +46,9 @@ public:
 };
 
 /// Sets the planned values and returns the settings as the device then holds them: a value it refuses leaves what
-/// it had, so that setting shows as it is on the device (automatic where the switch to manual was refused).
+/// it had, so that setting shows as it is on the device (automatic where the switch to manual was refused). The
+/// values that act only under a switch (exposure time and gain, temperature, lens position) are not set when the
+/// device refused that switch.
 PictureSettings applyControls(const V4L2ControlTable& controls, const PictureSettings& wanted,
                               V4L2ControlDevice& device);
 

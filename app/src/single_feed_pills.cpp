@@ -66,9 +66,11 @@ void SingleFeedPills::updateRecording() {
 
 void SingleFeedPills::fitWidth(int width) {
     room_ = width;
-    const auto recording = recording_ ? std::optional<qreal>(recording_->sizeHint().width()) : std::optional<qreal>();
+    std::optional<RecordingWidths> recording;
+    if (recording_) recording = RecordingWidths{qreal(recording_->wholeWidth()), qreal(recording_->timeWidth())};
     const PillsFit fit = fitPills(width, recording, name_->sizeHint().width());
-    if (recording_) recording_->setVisible(fit.recordingTime);
+    if (recording_) recording_->setTimeOnly(fit.recording == PillsFit::Recording::time);
+    name_->setVisible(fit.nameWidth > 0);
     name_->setMaximumWidth(std::max(qFloor(fit.nameWidth), 0));
     adjustSize();
 }

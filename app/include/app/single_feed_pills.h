@@ -25,7 +25,7 @@ public:
     QMenu* menu() const { return menu_; }
     RecordingPill* recordingPill() const { return recording_; }
     StatusPill* namePill() const { return name_; }
-    /// Keeps the pills within `width` points (`fitPills`): the name is cut, the recording time goes.
+    /// Keeps the pills within `width` points (`fitPills`): the name is cut first, the recording time stays.
     void fitWidth(int width);
 
 protected:

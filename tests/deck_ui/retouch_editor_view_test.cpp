@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -18,6 +19,7 @@
 #include "deck_ui/editor/retouch_strip.h"
 #include "deck_ui/editor/selection_panel.h"
 #include "deck_ui/player/program_player.h"
+#include "deck_ui/player/program_video_view.h"
 #include "editor_support.h"
 #include "platform/theme.h"
 #include "player_support.h"
@@ -187,6 +189,18 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     EXPECT_EQ(child<QLabel>("exportDoneText")->text(), QString::fromStdString(editor::exportDoneText()));
 
     shot("done");
+    // Behind the card the editor keeps the take: its cameras, its sound and its last picture.
+    EXPECT_EQ(view->findChildren<AngleButton*>().size(), 3u);
+    EXPECT_EQ(child<QToolButton>("soundButton")->text(), "Sound: Alpha");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(isGreen(middleColour(view->findChild<ProgramVideoView*>()->grab().toImage())));
+    // The card is opaque: with the editor's column gone and a white window behind, it looks the same.
+    auto* card = child<QLabel>("exportDoneText")->parentWidget();
+    const QPoint inside = card->geometry().topLeft() + QPoint(12, card->height() / 2);
+    const QColor over = view->grab().toImage().pixelColor(inside);
+    view->findChild<QScrollArea*>()->hide();
+    theme::setBackground(*view, Qt::white);
+    EXPECT_EQ(view->grab().toImage().pixelColor(inside), over);
     QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
     QTest::mouseClick(child<QPushButton>("doneButton"), Qt::LeftButton);
     EXPECT_EQ(closed.count(), 1);

@@ -238,6 +238,33 @@ TEST_F(EditorScreenTest, DeleteFromTheMoreMenuAndAFailedExport) {
     EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take");
 }
 
+// Cameras never start at one instant: one that began a moment after the take shows its first picture, dimmed, at
+// the opening playhead, not a black box until playback passes its start.
+TEST(EditorCameraButtons, ACameraThatStartedLateShowsItsFirstPictureAtTheStart) {
+    theme::apply(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    TempDir temp;
+    RetouchLibrary library(temp / "Retouch", temp / "Program");
+    const auto take = makeTake(library, {{"Alpha", "red", 440}, {"Bravo", "blue", 660}}, {{"Alpha", 0}});
+    ASSERT_EQ(take.clips.size(), 2u);
+    auto takes = library.takes();
+    takes.back().clips[1].start = takes.back().clips[1].start.addingTimeInterval(0.3);
+    library.setTakes(takes);
+    auto samples = std::make_shared<std::vector<float>>();
+    RetouchEditorView view(take.id, library, std::make_unique<CapturingSoundOutput>(samples));
+    view.resize(1000, 800);
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return view.editor().loaded() && !view.player().picture().isNull(); }));
+    EXPECT_EQ(view.editor().time(), 0);
+    AngleButton* bravo = nullptr;
+    for (auto* b : view.findChildren<AngleButton*>())
+        if (b->camera() == "Bravo") bravo = b;
+    ASSERT_TRUE(bravo);
+    ASSERT_TRUE(waitFor([&] { return !bravo->image().isNull(); }));
+    EXPECT_TRUE(isBlue(middleColour(bravo->image())));
+    EXPECT_TRUE(bravo->dimmed());
+    QThreadPool::globalInstance()->waitForDone();
+}
+
 // In a small window the preview gives up height: a click on the strip opens its panel in view, for wide and tall
 // pictures alike.
 TEST(EditorScreenLayout, ATimelineClickOpensItsPanelInsideTheWindow) {

@@ -119,6 +119,10 @@ PillsFit fitPills(qreal room, std::optional<RecordingWidths> recording, qreal na
     return {recording->whole <= room ? Recording::whole : Recording::time, 0};
 }
 
+qreal leastPillsWidth(std::optional<RecordingWidths> recording, qreal nameWidth) {
+    return recording ? recording->time : std::min(nameWidth, leastNamePill);
+}
+
 FiguresFit fitFigures(qreal room, std::optional<qreal> statsWidth, std::optional<qreal> healthWidth) {
     FiguresFit fit;
     fit.statsLine = statsWidth && room >= std::min(*statsWidth, leastStatsLine);

@@ -413,6 +413,13 @@ TEST(ScreenRules, PillsAndFiguresGiveWayByPriority) {
         {60, std::nullopt, 250, {R::none, 60}}, {200, rec, 50, {R::whole, 50}},  // a short name needs only itself
     };
     for (const auto& c : pills) EXPECT_EQ(fitPills(c.room, c.recording, c.name), c.fit) << c.room;
+    // The top bar keeps room for the least of them: the recording time alone while recording.
+    EXPECT_EQ(leastPillsWidth(rec, 250), 52);
+    EXPECT_EQ(leastPillsWidth(std::nullopt, 250), leastNamePill);
+    EXPECT_EQ(leastPillsWidth(std::nullopt, 50), 50);
+    EXPECT_EQ(fitTopBar(300, 240, 40, true, 52), (TopBarFit{true, 60, true}));
+    EXPECT_EQ(fitTopBar(300, 260, 40, true, 52), (TopBarFit{true, 80, false})) << "the deck switch gives up its word";
+    EXPECT_EQ(fitTopBar(300, 260, 0, true, 52), (TopBarFit{false, 0, true}));
 
     struct FiguresCase {
         qreal room;

@@ -101,6 +101,8 @@ struct PillsFit {
 };
 constexpr qreal leastNamePill = 72, pillSpacing = 6;
 PillsFit fitPills(qreal room, std::optional<RecordingWidths> recording, qreal nameWidth);
+/// The least the pills need: the recording time alone while recording, else the least name.
+qreal leastPillsWidth(std::optional<RecordingWidths> recording, qreal nameWidth);
 
 /// What of the figures shows in `room`: the stats line, cut with "…" down to its least width; the health line
 /// only whole.

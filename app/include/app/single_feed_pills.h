@@ -3,6 +3,9 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+
+#include "app/feed_tile_rules.h"
 
 class QHBoxLayout;
 class QMenu;
@@ -27,12 +30,15 @@ public:
     StatusPill* namePill() const { return name_; }
     /// Keeps the pills within `width` points (`fitPills`): the name is cut first, the recording time stays.
     void fitWidth(int width);
+    /// The least width the pills keep (`leastPillsWidth`).
+    qreal leastWidth() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void updateRecording();
+    std::optional<RecordingWidths> recordingWidths() const;
 
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<CameraFeed> feed_;

@@ -88,6 +88,7 @@ TEST(GalleryThumbnailLook, TheRunningTimeReadsOnABrightThumbnail) {
     item.thumbnail = jpeg(Qt::white);
     GalleryThumbnail thumbnail(item);
     thumbnail.resize(120, 120);
+    saveShot(thumbnail, "thumbnail-bright");
     const QImage shot = thumbnail.grab().toImage();
     // The badge's inner part, beside its trailing edge: mostly a dark backing, under white figures.
     const QRect inner(120 - 34, 120 - 16, 26, 8);

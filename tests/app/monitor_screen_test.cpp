@@ -218,6 +218,14 @@ TEST_F(ScreenTest, ThePairingAlertDimsTheScreenAndItsCancelReadsAsEnabled) {
     link->onPairingRequest(std::optional<CameraLink::PairingRequest>());
     ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
     EXPECT_FALSE(s.openSheet()->dimmed());
+    // The sheet closed under the alert hands it back to the window: the question stays.
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(7), "Cam B", "493021"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    s.openSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return s.openSheet() == nullptr; }));
+    ASSERT_TRUE(s.pairingAlert());
+    EXPECT_TRUE(s.pairingAlert()->isVisible());
+    EXPECT_EQ(s.pairingAlert()->parentWidget(), &s);
 }
 
 TEST_F(ScreenTest, ThePairingAlertFollowsTheControllersRequest) {

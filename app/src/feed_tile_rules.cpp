@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace morvane {
 
@@ -107,13 +108,19 @@ ReadingsFit fitReadings(const TileReadings& wanted, QSizeF room, qreal loupeSide
     }
 }
 
-PillsFit fitPills(qreal room, std::optional<qreal> recordingWidth, qreal nameWidth) {
-    PillsFit fit;
+PillsFit fitPills(qreal room, std::optional<RecordingWidths> recording, qreal nameWidth) {
+    using Recording = PillsFit::Recording;
+    if (!recording) return {Recording::none, std::clamp<qreal>(nameWidth, 0, std::max<qreal>(room, 0))};
     const qreal leastName = std::min(nameWidth, leastNamePill);
-    fit.recordingTime = recordingWidth && *recordingWidth + pillSpacing + leastName <= room;
-    const qreal forName = fit.recordingTime ? room - *recordingWidth - pillSpacing : room;
-    fit.nameWidth = std::max<qreal>(std::min(nameWidth, forName), 0);
-    return fit;
+    for (const auto& [face, width] :
+         {std::pair{Recording::whole, recording->whole}, {Recording::time, recording->time}}) {
+        if (width + pillSpacing + leastName <= room) return {face, std::min(nameWidth, room - width - pillSpacing)};
+    }
+    return {recording->whole <= room ? Recording::whole : Recording::time, 0};
+}
+
+qreal leastPillsWidth(std::optional<RecordingWidths> recording, qreal nameWidth) {
+    return recording ? recording->time : std::min(nameWidth, leastNamePill);
 }
 
 FiguresFit fitFigures(qreal room, std::optional<qreal> statsWidth, std::optional<qreal> healthWidth) {

@@ -583,6 +583,8 @@ QMessageBox* MonitorScreen::pairingAlert() const {
 void MonitorScreen::refreshPresentationLayers() {
     // The pairing alert dims the screen like a sheet: the question is the only thing to answer.
     backdrop_->setVisible(openSheet() != nullptr || pairingAlert_ != nullptr);
+    // Over a sheet the alert dims that too.
+    if (SheetDialog* sheet = openSheet()) sheet->setDimmed(pairingAlert_ != nullptr);
     inspectorEscape_->setEnabled(showCameraSettings_ && !showTakes_);
 }
 
@@ -637,7 +639,9 @@ void MonitorScreen::refreshPairingAlert() {
         return;
     }
     if (!pairingAlert_) {
-        auto* alert = new QMessageBox(window());
+        // Over an open sheet, the alert belongs to it: it then stands above the sheet and blocks it too.
+        QWidget* over = openSheet();
+        auto* alert = new QMessageBox(over ? over : window());
         alert->setWindowModality(Qt::WindowModal);
         alert->setIcon(QMessageBox::NoIcon);
         alert->setObjectName(QStringLiteral("pairingAlert"));

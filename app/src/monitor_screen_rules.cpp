@@ -89,11 +89,11 @@ QString arrivingCopiesBadge(int deckCopiesArriving) {
     return QString::number(deckCopiesArriving);
 }
 
-TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills) {
+TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills, qreal pillsLeast) {
     if (!wantsPills) return {false, 0, others <= width};
     const qreal room = width - others;
-    if (room >= leastNamePill) return {true, room, true};
-    if (room + deckWordWidth >= leastNamePill) return {true, room + deckWordWidth, false};
+    if (room >= pillsLeast) return {true, room, true};
+    if (room + deckWordWidth >= pillsLeast) return {true, room + deckWordWidth, false};
     return {false, 0, others <= width};
 }
 

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 
+#include "app/feed_tile_rules.h"
 #include "app/round_icon_button.h"
 #include "app/single_feed_pills.h"
 #include "camera_panels/close_button.h"
@@ -192,7 +193,8 @@ void MonitorToolbar::fitItems() {
     // Spacing between the items, and room for the flexible space to stay one spacing wide.
     others += itemSpacing * (count + (wantsPills ? 1 : 0));
     const bool deckShown = !deckSwitch_->isHidden();
-    const TopBarFit fit = fitTopBar(width(), others, deckShown ? deckSwitch_->wordWidth() : 0, wantsPills);
+    const TopBarFit fit = fitTopBar(width(), others, deckShown ? deckSwitch_->wordWidth() : 0, wantsPills,
+                                    pills ? pills->leastWidth() : leastNamePill);
     deckSwitch_->setShowsWord(fit.deckWord || !deckShown);
     if (pills) pills->fitWidth(qFloor(fit.pillsRoom));
     pillsHolder_->setVisible(wantsPills && fit.pills);

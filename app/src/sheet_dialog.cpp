@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include "platform/theme.h"
@@ -50,12 +51,58 @@ SheetDialog::SheetDialog(QWidget* presenter, QWidget* content, Options options, 
         content_->setParent(this);
         column->addWidget(content_, 1);
     }
-    QSize size = options.size;
-    if (parentWidget()) size = size.boundedTo(parentWidget()->size() - QSize(40, 40)).expandedTo(QSize(320, 240));
-    resize(size);
+    wanted_ = options.size;
+    dim_ = new QWidget(this);
+    dim_->setObjectName(QStringLiteral("sheetDim"));
+    theme::setBackground(*dim_, QColor(0, 0, 0, 150));
+    dim_->hide();
+    fitToWindow();
+    if (parentWidget()) parentWidget()->installEventFilter(this);
     connect(this, &QDialog::finished, this, [this] {
+        handBackAlerts();
         if (auto dismiss = std::exchange(onDismiss_, nullptr)) dismiss();
     });
+}
+
+void SheetDialog::fitToWindow() {
+    QWidget* window = parentWidget();
+    if (!window) {
+        resize(wanted_);
+        return;
+    }
+    resize(wanted_.boundedTo(window->size() - QSize(40, 40)).expandedTo(QSize(320, 240)));
+    // Centred on the window's own area, as the window system first placed it.
+    move(window->mapToGlobal(window->rect().center()) - QPoint(width() / 2, height() / 2));
+}
+
+bool SheetDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) fitToWindow();
+    return QDialog::eventFilter(watched, event);
+}
+
+void SheetDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    dim_->setGeometry(rect());
+}
+
+void SheetDialog::setDimmed(bool dimmed) {
+    dim_->setGeometry(rect());
+    dim_->setVisible(dimmed);
+    if (dimmed) dim_->raise();
+}
+
+bool SheetDialog::dimmed() const {
+    return !dim_->isHidden();
+}
+
+void SheetDialog::handBackAlerts() {
+    QWidget* window = parentWidget();
+    if (!window) return;
+    for (auto* alert : findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!alert->isVisible()) continue;
+        alert->setParent(window, alert->windowFlags());
+        alert->open();
+    }
 }
 
 void SheetDialog::paintEvent(QPaintEvent* event) {

@@ -64,11 +64,20 @@ void SingleFeedPills::updateRecording() {
     fitWidth(room_);
 }
 
+std::optional<RecordingWidths> SingleFeedPills::recordingWidths() const {
+    if (!recording_) return std::nullopt;
+    return RecordingWidths{qreal(recording_->wholeWidth()), qreal(recording_->timeWidth())};
+}
+
+qreal SingleFeedPills::leastWidth() const {
+    return leastPillsWidth(recordingWidths(), name_->sizeHint().width());
+}
+
 void SingleFeedPills::fitWidth(int width) {
     room_ = width;
-    const auto recording = recording_ ? std::optional<qreal>(recording_->sizeHint().width()) : std::optional<qreal>();
-    const PillsFit fit = fitPills(width, recording, name_->sizeHint().width());
-    if (recording_) recording_->setVisible(fit.recordingTime);
+    const PillsFit fit = fitPills(width, recordingWidths(), name_->sizeHint().width());
+    if (recording_) recording_->setTimeOnly(fit.recording == PillsFit::Recording::time);
+    name_->setVisible(fit.nameWidth > 0);
     name_->setMaximumWidth(std::max(qFloor(fit.nameWidth), 0));
     adjustSize();
 }

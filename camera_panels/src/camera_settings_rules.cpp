@@ -95,9 +95,9 @@ std::string colorProfileLabel(ColorProfile profile) {
         case ColorProfile::hdr:
             return "HDR (HLG)";
         case ColorProfile::appleLog:
-            return "Apple Log";
+            return "Log";
         case ColorProfile::appleLog2:
-            return "Apple Log 2";
+            return "Log 2";
     }
     return {};
 }
@@ -245,19 +245,30 @@ std::string formatFooter(const CameraStatus& status) {
                "the cropped picture. Off keeps each angle's full frame, best on a tripod.";
     }
     switch (status.colorProfile) {
-        case ColorProfile::standard:
-            return "Used in video mode. SDR plays right everywhere. HDR (HLG) keeps bright highlights for HDR screens; "
-                   "Apple Log and Apple Log 2 record flat, 10-bit video for grading, on cameras that offer them.";
+        case ColorProfile::standard: {
+            // Only the profiles this camera offers in its format: most cameras here record SDR alone.
+            std::string text = "Used in video mode. SDR plays right everywhere.";
+            std::string logs;
+            int logCount = 0;
+            for (const auto& option : colourOptions(status)) {
+                if (option.value == ColorProfile::hdr) text += " HDR (HLG) keeps bright highlights for HDR screens.";
+                if (option.value == ColorProfile::appleLog || option.value == ColorProfile::appleLog2) {
+                    logs += (logCount++ ? " and " : "") + option.label;
+                }
+            }
+            if (logCount)
+                text += " " + logs + (logCount > 1 ? " record" : " records") + " flat, 10-bit video for grading.";
+            return text;
+        }
         case ColorProfile::hdr:
             return "HDR (HLG, Rec.2020, 10-bit) looks right on HDR screens and still fine on others. Edit it in an HDR "
                    "timeline. The remote shows it as it is, without tone mapping.";
         case ColorProfile::appleLog:
-            return "Apple Log records flat, 10-bit video for grading later. The live picture shows it graded (Apple "
-                   "Log → Rec.709); recordings are never changed.";
+            return "Log records flat, 10-bit video for grading later. The live picture shows it graded (Log → "
+                   "Rec.709); recordings are never changed.";
         case ColorProfile::appleLog2:
-            return "Apple Log 2 records flat, 10-bit video in Apple Wide Gamut, for grading later. The live picture "
-                   "shows it graded (Apple Log 2 → Rec.709), and so do the deck's 1080p copies; recordings are never "
-                   "changed.";
+            return "Log 2 records flat, 10-bit video in a wide gamut, for grading later. The live picture shows it "
+                   "graded (Log 2 → Rec.709), and so do the deck's 1080p copies; recordings are never changed.";
     }
     return {};
 }
@@ -283,8 +294,8 @@ std::vector<PickerOption<std::string>> microphoneOptions(const CameraStatus& sta
 
 std::vector<PickerOption<PreviewLUT>> lookOptions(const CameraStatus& status) {
     std::vector<PickerOption<PreviewLUT>> options{{"None", PreviewLUT::none},
-                                                  {"Apple Log → Rec.709", PreviewLUT::appleLogToRec709},
-                                                  {"Apple Log 2 → Rec.709", PreviewLUT::appleLog2ToRec709}};
+                                                  {"Log → Rec.709", PreviewLUT::appleLogToRec709},
+                                                  {"Log 2 → Rec.709", PreviewLUT::appleLog2ToRec709}};
     if (status.customLUTName) options.push_back({*status.customLUTName, PreviewLUT::custom});
     return options;
 }

@@ -11,6 +11,8 @@ namespace morvane {
 
 namespace {
 
+constexpr qreal badgePadX = 4, badgePadY = 2, badgeRadius = 5, badgeBacking = 0.72;
+
 QImage decodeThumbnail(const Bytes& bytes) {
     if (bytes.empty() || bytes.size() > (8u << 20)) return {};
     QImage image;
@@ -65,20 +67,20 @@ void GalleryThumbnail::paintEvent(QPaintEvent*) {
         const QString text = gallery::durationText(item_.duration);
         const QFontMetricsF metrics(badgeFont);
         const qreal width = glyph + 3 + metrics.horizontalAdvance(text);
-        const QRectF badge(square.right() - 4 - width, square.bottom() - 4 - metrics.height(), width, metrics.height());
-        drawShadowed(p, [&](QPainter& q) {
-            const QColor colour = q.opacity() < 1 ? Qt::black : Qt::white;
-            drawSymbol(q, QRectF(badge.left(), badge.top(), glyph, badge.height()), "video.fill", colour, glyph);
-            q.setFont(badgeFont);
-            q.setPen(colour);
-            q.drawText(badge.adjusted(glyph + 3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
-        });
+        const QRectF badge(square.right() - 4 - badgePadX - width, square.bottom() - 4 - badgePadY - metrics.height(),
+                           width, metrics.height());
+        // On a dark backing of its own, as the tiles' figures: a shadow alone vanishes on a bright thumbnail.
+        theme::fillRoundedRect(p, badge.adjusted(-badgePadX, -badgePadY, badgePadX, badgePadY), badgeRadius,
+                               theme::black(badgeBacking));
+        drawSymbol(p, QRectF(badge.left(), badge.top(), glyph, badge.height()), "video.fill", Qt::white, glyph);
+        p.setFont(badgeFont);
+        p.setPen(Qt::white);
+        p.drawText(badge.adjusted(glyph + 3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
     }
     if (item_.vaultFile) {
         const QRectF lock(square.left() + 4, square.top() + 4, glyph, glyph);
-        drawShadowed(p, [&](QPainter& q) {
-            drawSymbol(q, lock, "lock.fill", q.opacity() < 1 ? Qt::black : Qt::white, glyph);
-        });
+        drawShadowed(
+            p, [&](QPainter& q) { drawSymbol(q, lock, "lock.fill", q.opacity() < 1 ? Qt::black : Qt::white, glyph); });
     }
     if (mark_) {
         const qreal size = symbolPixelSize(theme::pointSize(theme::TextStyle::title3));

@@ -14,7 +14,9 @@ namespace {
 constexpr qreal dot = 8, spacing = 6, padX = 12, padY = 8;
 }
 
-StatusPill::StatusPill(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TranslucentBackground); }
+StatusPill::StatusPill(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
 
 StatusPill::StatusPill(const QString& text, bool live, QWidget* parent) : StatusPill(parent) {
     text_ = text;
@@ -46,8 +48,15 @@ void StatusPill::setMonospacedDigits(bool value) {
 }
 
 QSize StatusPill::sizeHint() const {
-    const QFontMetricsF metrics((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium)) : theme::font(TextStyle::footnote, QFont::Medium)));
-    return QSize(qCeil(padX * 2 + dot + spacing + metrics.horizontalAdvance(text_)), qCeil(padY * 2 + metrics.height()));
+    const QFontMetricsF metrics((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium))
+                                             : theme::font(TextStyle::footnote, QFont::Medium)));
+    return QSize(widthFor(text_), qCeil(padY * 2 + metrics.height()));
+}
+
+int StatusPill::widthFor(const QString& text) const {
+    const QFontMetricsF metrics((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium))
+                                             : theme::font(TextStyle::footnote, QFont::Medium)));
+    return qCeil(padX * 2 + dot + spacing + metrics.horizontalAdvance(text));
 }
 
 void StatusPill::paintEvent(QPaintEvent*) {
@@ -61,7 +70,8 @@ void StatusPill::draw(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(live_ ? red() : gray());
     p.drawEllipse(QRectF(padX, bounds.center().y() - dot / 2, dot, dot));
-    p.setFont((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium)) : theme::font(TextStyle::footnote, QFont::Medium)));
+    p.setFont((monospaced_ ? theme::monospacedDigits(theme::font(TextStyle::footnote, QFont::Medium))
+                           : theme::font(TextStyle::footnote, QFont::Medium)));
     p.setPen(Qt::white);
     const QRectF textRect = bounds.adjusted(padX + dot + spacing, 0, -padX + 1, 0);
     const auto fitted = fitOneLine(p.font(), text_, textRect.width(), 1.0);

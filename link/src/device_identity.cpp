@@ -158,9 +158,15 @@ std::string DeviceIdentity::cleanName(std::string_view name) {
     // Line breaks are control characters and already gone; trim the remaining white space.
     auto first = std::find_if_not(chars.begin(), chars.end(), isSpace);
     auto last = std::find_if_not(chars.rbegin(), chars.rend(), isSpace).base();
+    // A longer name says it was cut: its first 39 characters, then "…".
+    const bool cut = last - first > static_cast<std::ptrdiff_t>(maxNameLength);
+    if (cut) {
+        last = first + static_cast<std::ptrdiff_t>(maxNameLength - 1);
+        while (last > first && isSpace(*(last - 1))) --last;
+    }
     std::string out;
-    std::size_t count = 0;
-    for (auto it = first; it < last && count < maxNameLength; ++it, ++count) appendUtf8(out, *it);
+    for (auto it = first; it < last; ++it) appendUtf8(out, *it);
+    if (cut) out += "\u2026";
     return out;
 }
 

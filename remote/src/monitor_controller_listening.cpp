@@ -68,9 +68,10 @@ void MonitorController::startVoice(bool granted) {
 }
 
 void MonitorController::voicePermissionText() {
-    // Audio capture needs no permission of its own here, so what is missing is the recognition. There is no
-    // settings page to open for it.
-    showMessage("Turn on Brindlecroft in System Settings › Privacy & Security › Speech Recognition");
+    // Recognition runs on the installed model and needs no consent; what a desktop can refuse is the microphone.
+    showMessage(
+        "Voice words can't use the microphone: allow Brindlecroft to use it in the desktop's privacy settings, then "
+        "switch voice words on again");
 }
 
 }  // namespace morvane

@@ -162,6 +162,11 @@ TEST_F(FeedWidgets, CameraMenuRepairsAndDisconnects) {
     controller->feed(peer(2))->setRecordingStart(clock);
     ASSERT_NE(pills.recordingPill(), nullptr);
     EXPECT_TRUE(pills.recordingPill()->text().startsWith(QStringLiteral("REC ")));
+    // Narrow, the pills keep the recording time with its red dot and let the name go.
+    pills.fitWidth(70);
+    EXPECT_FALSE(pills.recordingPill()->isHidden());
+    EXPECT_FALSE(pills.recordingPill()->text().startsWith(QStringLiteral("REC")));
+    EXPECT_TRUE(pills.namePill()->isHidden());
 }
 
 TEST_F(FeedWidgets, OneCameraFocusesAtOnceAndShowsNoChrome) {

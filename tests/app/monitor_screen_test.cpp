@@ -206,6 +206,26 @@ TEST_F(ScreenTest, ThePairingAlertDimsTheScreenAndItsCancelReadsAsEnabled) {
     link->onPairingRequest(std::optional<CameraLink::PairingRequest>());
     ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
     EXPECT_FALSE(s.sheetBackdrop()->isVisible());
+
+    // Over the Cameras sheet the alert stands above the sheet and dims it too.
+    connect({{1, "Cam A"}});
+    s.setShowCameras(true);
+    ASSERT_TRUE(s.openSheet());
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(7), "Cam B", "493021"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    EXPECT_EQ(s.pairingAlert()->parentWidget(), s.openSheet());
+    EXPECT_TRUE(s.openSheet()->dimmed());
+    link->onPairingRequest(std::optional<CameraLink::PairingRequest>());
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() == nullptr; }));
+    EXPECT_FALSE(s.openSheet()->dimmed());
+    // The sheet closed under the alert hands it back to the window: the question stays.
+    link->onPairingRequest(std::optional(CameraLink::PairingRequest{peer(7), "Cam B", "493021"}));
+    ASSERT_TRUE(eventually([&] { return s.pairingAlert() && s.pairingAlert()->isVisible(); }));
+    s.openSheet()->reject();
+    ASSERT_TRUE(eventually([&] { return s.openSheet() == nullptr; }));
+    ASSERT_TRUE(s.pairingAlert());
+    EXPECT_TRUE(s.pairingAlert()->isVisible());
+    EXPECT_EQ(s.pairingAlert()->parentWidget(), &s);
 }
 
 TEST_F(ScreenTest, ThePairingAlertFollowsTheControllersRequest) {
@@ -383,6 +403,26 @@ TEST_F(ScreenTest, SheetsClearTheirFlagsWhenClosed) {
     EXPECT_FALSE(s.showTakes());
 }
 
+TEST_F(ScreenTest, SheetsFollowTheWindowWhenItIsResized) {
+    auto& s = make();
+    s.resize(1280, 800);
+    s.show();
+    connect({{1, "Cam A"}});
+    s.setShowCameras(true);
+    ASSERT_TRUE(s.openSheet());
+    const QSize sizes[] = {{700, 480}, {1100, 760}, {1280, 800}};
+    for (const QSize& size : sizes) {
+        s.resize(size);
+        QCoreApplication::processEvents();
+        SheetDialog* sheet = s.openSheet();
+        EXPECT_TRUE(QRect(QPoint(0, 0), size - QSize(39, 39)).contains(QRect(QPoint(0, 0), sheet->size())))
+            << size.width() << "x" << size.height() << ": the sheet fits the window";
+        const QPoint centre = s.mapToGlobal(s.rect().center());
+        EXPECT_LE((sheet->geometry().center() - centre).manhattanLength(), 2)
+            << size.width() << "x" << size.height() << ": the sheet stays centred on it";
+    }
+}
+
 TEST_F(ScreenTest, EscClosesEverySheetAndTheCameraSettingsColumnAndTheBackdropGoesWithThem) {
     auto& s = make();
     s.show();
@@ -485,7 +525,10 @@ TEST_F(ScreenTest, WhatTheDesktopCannotOpenIsShownWithItsPath) {
         auto* box = s.findChild<QMessageBox*>("cannotOpen");
         ASSERT_NE(box, nullptr);
         EXPECT_TRUE(box->isVisible());
-        EXPECT_TRUE(box->text().contains(c.shown)) << box->text().toStdString();
+        // Drawn like the other alerts: the title over the message, no system icon.
+        EXPECT_EQ(box->text(), QString::fromUtf8("Couldn’t Open"));
+        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_TRUE(box->informativeText().contains(c.shown)) << box->informativeText().toStdString();
         delete box;
     }
     EXPECT_TRUE(cannotOpenText(url).startsWith("No application on this computer opens folders."));

@@ -396,18 +396,30 @@ TEST(ScreenRules, ReadingsFitTheTileBothWays) {
 TEST(ScreenRules, PillsAndFiguresGiveWayByPriority) {
     struct PillsCase {
         qreal room;
-        std::optional<qreal> recording;
+        std::optional<RecordingWidths> recording;
         qreal name;
         PillsFit fit;
     };
+    using R = PillsFit::Recording;
+    const RecordingWidths rec{90, 52};
     const PillsCase pills[] = {
-        {400, 90, 250, {true, 250}},   // room for both whole
-        {300, 90, 250, {true, 204}},   // the name cut beside the time
-        {160, 90, 250, {false, 160}},  // no room for the time and the least of the name: the time goes
-        {168, 90, 250, {true, 72}},    // exactly the least name beside the time
-        {60, std::nullopt, 250, {false, 60}}, {200, 90, 50, {true, 50}},  // a short name needs only itself
+        {400, rec, 250, {R::whole, 250}},  // room for both whole
+        {300, rec, 250, {R::whole, 204}},  // the name cut beside the time
+        {168, rec, 250, {R::whole, 72}},   // exactly the least name beside the time
+        {160, rec, 250, {R::time, 102}},   // the time gives up its word before the name its least width
+        {130, rec, 250, {R::time, 72}},    // the red dot and the time beside the least name
+        {100, rec, 250, {R::whole, 0}},    // no room for the least name: it goes, the time stays whole
+        {60, rec, 250, {R::time, 0}},      // the narrowest tile still says it records
+        {60, std::nullopt, 250, {R::none, 60}}, {200, rec, 50, {R::whole, 50}},  // a short name needs only itself
     };
     for (const auto& c : pills) EXPECT_EQ(fitPills(c.room, c.recording, c.name), c.fit) << c.room;
+    // The top bar keeps room for the least of them: the recording time alone while recording.
+    EXPECT_EQ(leastPillsWidth(rec, 250), 52);
+    EXPECT_EQ(leastPillsWidth(std::nullopt, 250), leastNamePill);
+    EXPECT_EQ(leastPillsWidth(std::nullopt, 50), 50);
+    EXPECT_EQ(fitTopBar(300, 240, 40, true, 52), (TopBarFit{true, 60, true}));
+    EXPECT_EQ(fitTopBar(300, 260, 40, true, 52), (TopBarFit{true, 80, false})) << "the deck switch gives up its word";
+    EXPECT_EQ(fitTopBar(300, 260, 0, true, 52), (TopBarFit{false, 0, true}));
 
     struct FiguresCase {
         qreal room;

@@ -105,13 +105,14 @@ TEST_F(Settings, DoneStoresTheNameAndEveryWord) {
     EXPECT_EQ(defaults.stringValue("stopKeyword", ""), "don't");
     EXPECT_FALSE(defaults.contains("markKeyword"));
     EXPECT_EQ(view.wordField(3)->text(), "mark");
-    // A name too long is cut to 40 characters; one that cleans to nothing keeps the stored name.
+    // A name too long is cut to 40 characters and says so; one that cleans to nothing keeps the stored name.
+    const QString cut = QString(39, 'n') + QString::fromUtf8("…");
     view.nameField()->setText(QString(50, 'n'));
     view.saveName();
-    EXPECT_EQ(view.nameField()->text(), QString(40, 'n'));
+    EXPECT_EQ(view.nameField()->text(), cut);
     view.nameField()->setText("   ");
     view.saveName();
-    EXPECT_EQ(view.nameField()->text(), QString(40, 'n'));
+    EXPECT_EQ(view.nameField()->text(), cut);
 }
 
 TEST_F(Settings, ForgettingTwoDevicesRemovesBothFromTheTrustStore) {

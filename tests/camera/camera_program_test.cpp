@@ -1,5 +1,6 @@
 // The camera program as a whole: on a V4L2 camera whose driver gets stuck SIGTERM still ends it within seconds and a
-// remote is told when the camera cannot be brought back; command lines it must refuse are refused.
+// remote is told when the camera cannot be brought back; command lines it must refuse are refused; a name too long
+// for the link is cut and it says what the remote shows.
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,25 @@ TEST(CameraProgram, RefusesWhatItCannotFollow) {
             camera.waitForFinished(5000);
         }
     }
+}
+
+TEST(CameraProgram, SaysWhenItCutsItsName) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    const std::string name = "Camera on the left of the stage, by the piano";  // 45 characters
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", QString::fromStdString(name), "--folder", dir.filePath("camera"), "--size", "320x180"});
+    std::string output;
+    const bool ready = waitForLine(camera, output, "ready ", 60);
+    camera.write("quit\n");
+    if (!camera.waitForFinished(15000)) camera.kill();
+    ASSERT_TRUE(ready) << output;
+    EXPECT_NE(output.find("shows this camera as “" + name.substr(0, 39) + "…”"), std::string::npos) << output;
 }
 
 }  // namespace

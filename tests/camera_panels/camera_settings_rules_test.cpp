@@ -62,7 +62,8 @@ TEST(CameraSettingsRules, SectionsPerMode) {
 TEST(CameraSettingsRules, FormatAndRates) {
     CameraStatus s;
     s.mode = CaptureMode::video;
-    s.formats = {format(1920, 1080, {24, 25, 30, 60}, {24, 30}), format(3840, 2160, {24, 25, 30}), format(1280, 720, {})};
+    s.formats = {format(1920, 1080, {24, 25, 30, 60}, {24, 30}), format(3840, 2160, {24, 25, 30}),
+                 format(1280, 720, {})};
     const Resolution uhd{3840, 2160};
     struct Case {
         std::int64_t current, sent;
@@ -76,10 +77,10 @@ TEST(CameraSettingsRules, FormatAndRates) {
     s.frameRate = 20;
     EXPECT_EQ(formatCommand(s, uhd), CameraCommand(CameraCommand::SetFormat{uhd, 24}));
 
-    EXPECT_EQ(labels(rateOptions(s)), (std::vector<std::string>{"23.98 fps", "24 fps", "25 fps", "29.97 fps",
-                                                                "30 fps", "59.94 fps", "60 fps"}));
+    EXPECT_EQ(labels(rateOptions(s)), (std::vector<std::string>{"23.98 fps", "24 fps", "25 fps", "29.97 fps", "30 fps",
+                                                                "59.94 fps", "60 fps"}));
     EXPECT_EQ(rateChoices(s)[3], (RateChoice{30, true}));
-    EXPECT_EQ(labels(colourOptions(s)), (std::vector<std::string>{"SDR", "Apple Log"}));
+    EXPECT_EQ(labels(colourOptions(s)), (std::vector<std::string>{"SDR", "Log"}));
     EXPECT_EQ(labels(resolutionOptions(s)), (std::vector<std::string>{"1080p", "4K", "720p"}));
 
     s.resolution = {640, 480};
@@ -100,8 +101,7 @@ TEST(CameraSettingsRules, PickersShownByWhatTheCameraOffers) {
     EXPECT_EQ(labels(codecOptions(s)), (std::vector<std::string>{"HEVC", "ProRes 422 HQ", "ProRes 422 Proxy"}));
     EXPECT_EQ(labels(stabilizationOptions(s)), (std::vector<std::string>{"Off", "Cinematic"}));
     EXPECT_EQ(labels(microphoneOptions(s)), (std::vector<std::string>{"iPhone Microphone", "Rode VideoMic"}));
-    EXPECT_EQ(labels(lookOptions(s)),
-              (std::vector<std::string>{"None", "Apple Log → Rec.709", "Apple Log 2 → Rec.709"}));
+    EXPECT_EQ(labels(lookOptions(s)), (std::vector<std::string>{"None", "Log → Rec.709", "Log 2 → Rec.709"}));
     s.customLUTName = "Film Look";
     EXPECT_EQ(lookOptions(s).back(), (PickerOption<PreviewLUT>{"Film Look", PreviewLUT::custom}));
 }
@@ -121,7 +121,22 @@ TEST(CameraSettingsRules, Footers) {
     EXPECT_EQ(formatFooter(s).rfind("Stabilisation crops", 0), 0u);
     s.stabilization = Stabilization::off;
     s.colorProfile = ColorProfile::appleLog;
-    EXPECT_EQ(formatFooter(s).rfind("Apple Log records flat", 0), 0u);
+    EXPECT_EQ(formatFooter(s).rfind("Log records flat", 0), 0u);
+    // The SDR footer names only the profiles the camera offers in its format.
+    s.colorProfile = ColorProfile::standard;
+    s.resolution = {1920, 1080};
+    struct ProfileCase {
+        FormatOption format;
+        const char* footer;
+    } profiles[] = {
+        {format(1920, 1080, {30}), "Used in video mode. SDR plays right everywhere."},
+        {format(1920, 1080, {30}, {30}),
+         "Used in video mode. SDR plays right everywhere. Log records flat, 10-bit video for grading."},
+    };
+    for (const auto& c : profiles) {
+        s.formats = {c.format};
+        EXPECT_EQ(formatFooter(s), c.footer);
+    }
 
     EXPECT_EQ(fileByteCountText(0), "Zero KB");
     EXPECT_EQ(fileByteCountText(512), "512 bytes");
@@ -151,8 +166,7 @@ TEST(CameraSettingsRules, Footers) {
 TEST(CameraSettingsRules, ShutterAndAngleLists) {
     struct NearestCase {
         double live, shutter;
-    } nearest[] = {{1.0 / 45, 1.0 / 48}, {1.0 / 90, 1.0 / 100}, {1.0 / 55, 1.0 / 60}, {0.3, 1.0 / 4},
-                   {0, 1.0 / 8000}};
+    } nearest[] = {{1.0 / 45, 1.0 / 48}, {1.0 / 90, 1.0 / 100}, {1.0 / 55, 1.0 / 60}, {0.3, 1.0 / 4}, {0, 1.0 / 8000}};
     for (const auto& c : nearest) EXPECT_DOUBLE_EQ(nearestStandardShutter(c.live), c.shutter) << c.live;
     EXPECT_EQ(nearestStandardAngle(1.0 / 50, 25), 180);
     EXPECT_EQ(nearestStandardAngle(1.0 / 60, 24), 144);

@@ -81,6 +81,23 @@ struct GalleryFixture : ::testing::Test {
     };
 };
 
+TEST(GalleryThumbnailLook, TheRunningTimeReadsOnABrightThumbnail) {
+    GalleryItem item;
+    item.isVideo = true;
+    item.duration = 65;
+    item.thumbnail = jpeg(Qt::white);
+    GalleryThumbnail thumbnail(item);
+    thumbnail.resize(120, 120);
+    saveShot(thumbnail, "thumbnail-bright");
+    const QImage shot = thumbnail.grab().toImage();
+    // The badge's inner part, beside its trailing edge: mostly a dark backing, under white figures.
+    const QRect inner(120 - 34, 120 - 16, 26, 8);
+    int dark = 0;
+    for (int y = inner.top(); y <= inner.bottom(); ++y)
+        for (int x = inner.left(); x <= inner.right(); ++x) dark += shot.pixelColor(x, y).lightness() < 100;
+    EXPECT_GT(dark, inner.width() * inner.height() / 3);
+}
+
 TEST_F(GalleryFixture, SelectModeDeletesTheChosenCaptures) {
     auto items = captures(6);
     GalleryView view(items, loader, std::nullopt, [this](const auto& chosen) { deleted.push_back(chosen); });

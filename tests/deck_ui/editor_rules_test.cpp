@@ -346,6 +346,16 @@ TEST(EditorCameraButtons, ColoursKeysAndClipTimes) {
     EXPECT_EQ(clipTimeFor(take, "Z", 1, &clip), std::nullopt);
     EXPECT_EQ(clip, nullptr);
 
+    // Outside its clip a button shows the clip's nearest picture, dimmed.
+    const struct {
+        const char* camera;
+        double time;
+        std::optional<ButtonPicture> picture;
+    } pictures[] = {{"B", 1.5, ButtonPicture{0, true}}, {"B", 2, ButtonPicture{0, false}},
+                    {"B", 6, ButtonPicture{4, false}},  {"B", 6.01, ButtonPicture{4, true}},
+                    {"B", notANumber, std::nullopt},    {"Z", 1, std::nullopt}};
+    for (const auto& c : pictures) EXPECT_EQ(buttonPictureFor(take, c.camera, c.time), c.picture) << c.time;
+
     EXPECT_EQ(cameraButtonLabel("A", true), "A, on air");
     EXPECT_EQ(cameraButtonLabel("A", false), "A");
 }

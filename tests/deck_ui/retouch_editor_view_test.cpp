@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -18,6 +19,7 @@
 #include "deck_ui/editor/retouch_strip.h"
 #include "deck_ui/editor/selection_panel.h"
 #include "deck_ui/player/program_player.h"
+#include "deck_ui/player/program_video_view.h"
 #include "editor_support.h"
 #include "platform/theme.h"
 #include "player_support.h"
@@ -187,6 +189,18 @@ TEST_F(EditorScreenTest, SwitchUndoRenameAndExport) {
     EXPECT_EQ(child<QLabel>("exportDoneText")->text(), QString::fromStdString(editor::exportDoneText()));
 
     shot("done");
+    // Behind the card the editor keeps the take: its cameras, its sound and its last picture.
+    EXPECT_EQ(view->findChildren<AngleButton*>().size(), 3u);
+    EXPECT_EQ(child<QToolButton>("soundButton")->text(), "Sound: Alpha");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(isGreen(middleColour(view->findChild<ProgramVideoView*>()->grab().toImage())));
+    // The card is opaque: with the editor's column gone and a white window behind, it looks the same.
+    auto* card = child<QLabel>("exportDoneText")->parentWidget();
+    const QPoint inside = card->geometry().topLeft() + QPoint(12, card->height() / 2);
+    const QColor over = view->grab().toImage().pixelColor(inside);
+    view->findChild<QScrollArea*>()->hide();
+    theme::setBackground(*view, Qt::white);
+    EXPECT_EQ(view->grab().toImage().pixelColor(inside), over);
     QSignalSpy closed(view.get(), &RetouchEditorView::closeRequested);
     QTest::mouseClick(child<QPushButton>("doneButton"), Qt::LeftButton);
     EXPECT_EQ(closed.count(), 1);
@@ -222,6 +236,37 @@ TEST_F(EditorScreenTest, DeleteFromTheMoreMenuAndAFailedExport) {
     EXPECT_FALSE(library->take(take.id));
     for (const auto& clip : take.clips) EXPECT_FALSE(fs::exists(library->directory() / clip.file));
     EXPECT_EQ(child<QPushButton>("titleButton")->text(), "Take");
+}
+
+// Cameras never start at one instant: one that began a moment after the take shows its first picture, dimmed, at
+// the opening playhead, not a black box until playback passes its start.
+TEST(EditorCameraButtons, ACameraThatStartedLateShowsItsFirstPictureAtTheStart) {
+    theme::apply(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    TempDir temp;
+    RetouchLibrary library(temp / "Retouch", temp / "Program");
+    const auto take = makeTake(library, {{"Alpha", "red", 440}, {"Bravo", "blue", 660}}, {{"Alpha", 0}});
+    ASSERT_EQ(take.clips.size(), 2u);
+    auto takes = library.takes();
+    takes.back().clips[1].start = takes.back().clips[1].start.addingTimeInterval(0.3);
+    library.setTakes(takes);
+    auto samples = std::make_shared<std::vector<float>>();
+    RetouchEditorView view(take.id, library, std::make_unique<CapturingSoundOutput>(samples));
+    view.resize(1000, 800);
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return view.editor().loaded() && !view.player().picture().isNull(); }));
+    EXPECT_EQ(view.editor().time(), 0);
+    AngleButton* bravo = nullptr;
+    for (auto* b : view.findChildren<AngleButton*>())
+        if (b->camera() == "Bravo") bravo = b;
+    ASSERT_TRUE(bravo);
+    ASSERT_TRUE(waitFor([&] { return !bravo->image().isNull(); }));
+    EXPECT_TRUE(isBlue(middleColour(bravo->image())));
+    EXPECT_TRUE(bravo->dimmed());
+    if (const char* dir = std::getenv("MORVANE_EDITOR_SHOTS")) {
+        QCoreApplication::processEvents();
+        view.grab().save(QString::fromLatin1(dir) + "/late-camera.png");
+    }
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 // In a small window the preview gives up height: a click on the strip opens its panel in view, for wide and tall

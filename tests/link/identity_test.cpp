@@ -67,13 +67,15 @@ TEST_F(IdentityTest, DeviceNameDefaultsAndIsCleanedWhenSet) {
     EXPECT_FALSE(identity.setDeviceName(" \n\x7F\t "));
     EXPECT_EQ(identity.deviceName(), "Studio Cam");
 
-    // Forty characters, counted as characters, not bytes.
+    // Forty characters, counted as characters, not bytes; a cut name says so with "…".
     std::string longName;
     for (int i = 0; i < 45; ++i) longName += "é";
     EXPECT_TRUE(identity.setDeviceName(longName));
-    std::string forty;
-    for (int i = 0; i < 40; ++i) forty += "é";
-    EXPECT_EQ(identity.deviceName(), forty);
+    std::string cut;
+    for (int i = 0; i < 39; ++i) cut += "é";
+    EXPECT_EQ(identity.deviceName(), cut + "…");
+    EXPECT_EQ(DeviceIdentity::cleanName(longName.substr(0, 80)), longName.substr(0, 80)) << "forty stay whole";
+    EXPECT_EQ(DeviceIdentity::cleanName(std::string(38, 'A') + "  B and more"), std::string(38, 'A') + "…");
 }
 
 TEST(DeviceIdentityNames, CleanNameDropsControlsAndBrokenText) {

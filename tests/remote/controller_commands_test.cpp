@@ -515,7 +515,8 @@ TEST_F(CommandsTest, VoiceWordsWithoutARecognizerStayOff) {
 
     controller->startVoice(false);
     EXPECT_EQ(controller->message(),
-              "Turn on Brindlecroft in System Settings › Privacy & Security › Speech Recognition");
+              "Voice words can't use the microphone: allow Brindlecroft to use it in the "
+              "desktop's privacy settings, then switch voice words on again");
     EXPECT_FALSE(controller->voiceEnabled());
 }
 

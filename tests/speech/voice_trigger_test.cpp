@@ -252,6 +252,9 @@ TEST_F(VoiceTriggerTest, RecognisersAndTheirLanguage) {
 }
 
 TEST_F(VoiceTriggerTest, MicrophoneStartsOrSaysWhyNot) {
+    // Why not says what to check: the microphone itself and the sound server.
+    for (const char* what : {"plugged in", "muted", "sound server"})
+        EXPECT_NE(std::string(VoiceTrigger::microphoneMessage).find(what), std::string::npos) << what;
     auto trigger = make();
     const bool hasInput = !QMediaDevices::defaultAudioInput().isNull();
     EXPECT_EQ(trigger->start(VoiceTrigger::Source::microphone), hasInput);
@@ -332,7 +335,8 @@ TEST_F(VoiceTriggerTest, SpokenWordsFireTheirActions) {
     auto trigger = freshRecognizer();
     ASSERT_TRUE(trigger->start(VoiceTrigger::Source::captureSamples));
     const int shuttersBefore = shutters;
-    ASSERT_TRUE(feedAndWait(*trigger, *main, say("pemble", "en-us+f2"), [&] { return shutters == shuttersBefore + 1; }));
+    ASSERT_TRUE(
+        feedAndWait(*trigger, *main, say("pemble", "en-us+f2"), [&] { return shutters == shuttersBefore + 1; }));
     const auto g = trigger->generation();
     ASSERT_TRUE(feedAndWait(*trigger, *main, say("pemble", "en-us+f2"), [&] { return trigger->generation() > g; }));
     EXPECT_EQ(shutters, shuttersBefore + 1);

@@ -206,7 +206,13 @@ int main(int argc, char** argv) {
 
     auto main = QtMainExecutor::shared();
     auto keychain = std::make_shared<Keychain>(std::filesystem::path(folder) / "keychain");
-    DeviceIdentity(keychain).setDeviceName(name);
+    DeviceIdentity identity(keychain);
+    identity.setDeviceName(name);
+    // A name the link cannot carry whole is cut; say what the remote shows instead of cutting it silently.
+    if (const std::string shown = identity.deviceName(); shown != name) {
+        std::fprintf(stderr, "brindlecroft-camera: the remote shows this camera as “%s” (at most %zu characters)\n",
+                     shown.c_str(), DeviceIdentity::maxNameLength);
+    }
 
     CameraController::Options options;
     options.folder = folder;

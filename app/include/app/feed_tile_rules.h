@@ -85,16 +85,24 @@ qreal loupeSideAt(qreal side, qreal scale);
 /// The column's size for those readings.
 QSizeF readingsSize(const ReadingsFit& fit, qreal loupeSide, QSizeF legendSize);
 
-/// What of the camera's pills shows in the `room` beside the expand button, by priority: the name (its menu is
-/// the camera's), cut with "…" as far as its least width; then the recording time, which the red border also
-/// shows. Widths are the pills' whole ones.
+/// What of the camera's pills shows in the `room` beside the expand button. Recording is the last thing a tile
+/// gives up (in deck mode the red border means on air, not rolling): the name, whose menu is the camera's, is cut
+/// with "…" as far as its least width first; then the recording time gives up its word ("REC") and keeps the
+/// red dot with the time; then the name goes; the time stays. Widths are the pills' whole ones.
+struct RecordingWidths {
+    qreal whole = 0;  ///< "REC 00:07"
+    qreal time = 0;   ///< "00:07"
+};
 struct PillsFit {
-    bool recordingTime = true;
-    qreal nameWidth = 0;
+    enum class Recording { none, whole, time };
+    Recording recording = Recording::none;
+    qreal nameWidth = 0;  ///< 0: the name pill goes
     friend bool operator==(const PillsFit&, const PillsFit&) = default;
 };
 constexpr qreal leastNamePill = 72, pillSpacing = 6;
-PillsFit fitPills(qreal room, std::optional<qreal> recordingWidth, qreal nameWidth);
+PillsFit fitPills(qreal room, std::optional<RecordingWidths> recording, qreal nameWidth);
+/// The least the pills need: the recording time alone while recording, else the least name.
+qreal leastPillsWidth(std::optional<RecordingWidths> recording, qreal nameWidth);
 
 /// What of the figures shows in `room`: the stats line, cut with "…" down to its least width; the health line
 /// only whole.

@@ -75,7 +75,8 @@ QString nearbyDevicesLabel();
 QString arrivingCopiesBadge(int deckCopiesArriving);
 
 /// What of the top bar shows in `width` points when its other items take `others` (spacing in): the camera's
-/// pills get the room left, at least their least name; for that the deck switch gives up its word ("Deck"),
+/// pills get the room left, at least their least width `pillsLeast` (`leastPillsWidth`); for that the deck switch
+/// gives up its word ("Deck"),
 /// `deckWordWidth` wide, and keeps its symbol; without even that room the pills go.
 struct TopBarFit {
     bool pills = false;
@@ -83,7 +84,7 @@ struct TopBarFit {
     bool deckWord = true;
     friend bool operator==(const TopBarFit&, const TopBarFit&) = default;
 };
-TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills);
+TopBarFit fitTopBar(qreal width, qreal others, qreal deckWordWidth, bool wantsPills, qreal pillsLeast);
 
 /// The pairing alert.
 QString pairingAlertTitle();

@@ -3,6 +3,9 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+
+#include "app/feed_tile_rules.h"
 
 class QHBoxLayout;
 class QMenu;
@@ -25,14 +28,17 @@ public:
     QMenu* menu() const { return menu_; }
     RecordingPill* recordingPill() const { return recording_; }
     StatusPill* namePill() const { return name_; }
-    /// Keeps the pills within `width` points (`fitPills`): the name is cut, the recording time goes.
+    /// Keeps the pills within `width` points (`fitPills`): the name is cut first, the recording time stays.
     void fitWidth(int width);
+    /// The least width the pills keep (`leastPillsWidth`).
+    qreal leastWidth() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void updateRecording();
+    std::optional<RecordingWidths> recordingWidths() const;
 
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<CameraFeed> feed_;

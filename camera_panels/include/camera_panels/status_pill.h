@@ -21,6 +21,8 @@ public:
     bool isLive() const { return live_; }
 
     QSize sizeHint() const override;
+    /// The pill's width were it to show `text`.
+    int widthFor(const QString& text) const;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:

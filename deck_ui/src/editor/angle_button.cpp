@@ -62,18 +62,22 @@ void AngleButton::loadThumbnail() {
     const auto take = editor_.take();
     if (!take) return;
     const RetouchClip* clip = nullptr;
-    const auto clipTime = editor::clipTimeFor(*take, camera_, editor_.time(), &clip);
+    const auto picture = editor::buttonPictureFor(*take, camera_, editor_.time(), &clip);
     if (!clip) return;  // a camera without a copy keeps its picture
-    if (!clipTime) {
+    if (!picture) {
         image_ = QImage();
         applied_ = ++requests_;
         update();
         return;
     }
+    if (picture->dimmed != dimmed_) {
+        dimmed_ = picture->dimmed;
+        update();
+    }
     const std::uint64_t request = ++requests_;
     QPointer<AngleButton> self(this);
     const std::filesystem::path directory = editor_.library().directory();
-    QThreadPool::globalInstance()->start([self, request, take = *take, clip = *clip, directory, t = *clipTime] {
+    QThreadPool::globalInstance()->start([self, request, take = *take, clip = *clip, directory, t = picture->clipTime] {
         QImage image = makeThumbnail(take, clip, directory, t);
         if (image.isNull()) return;  // a failed picture leaves the previous one
         QMetaObject::invokeMethod(
@@ -143,6 +147,8 @@ void AngleButton::paintEvent(QPaintEvent*) {
         const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(),
                             size.height());
         p.drawImage(target, image_);
+        // The camera was not recording at the playhead: its nearest picture, dimmed.
+        if (dimmed_) p.fillRect(box, theme::black(0.55));
     }
     if (isDown()) p.fillRect(box, theme::white(0.15));
     p.restore();

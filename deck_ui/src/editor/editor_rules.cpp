@@ -267,6 +267,20 @@ std::optional<double> clipTimeFor(const RetouchTake& take, const std::string& ca
     return std::nullopt;
 }
 
+std::optional<ButtonPicture> buttonPictureFor(const RetouchTake& take, const std::string& camera, double time,
+                                              const RetouchClip** found) {
+    const RetouchClip* clip = nullptr;
+    if (const auto inside = clipTimeFor(take, camera, time, &clip)) {
+        if (found) *found = clip;
+        return ButtonPicture{*inside, false};
+    }
+    if (found) *found = clip;
+    if (!clip || std::isnan(time)) return std::nullopt;
+    const double t = time - clip->start.timeIntervalSince(take.start());
+    if (std::isnan(t)) return std::nullopt;
+    return ButtonPicture{t < 0 ? 0.0 : std::max(clip->duration, 0.0), true};
+}
+
 std::string cameraButtonLabel(const std::string& camera, bool onAir) {
     return onAir ? camera + ", on air" : camera;
 }

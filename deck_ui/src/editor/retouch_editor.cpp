@@ -78,6 +78,12 @@ RetouchEditor::Exporter RetouchEditor::threadPoolExporter(RetouchBuilder::Export
     };
 }
 
+std::optional<RetouchTake> RetouchEditor::take() const {
+    auto take = library_.take(takeID_);
+    if (take && take->clips.empty() && exportedClips_) take->clips = *exportedClips_;
+    return take;
+}
+
 double RetouchEditor::duration() const {
     const auto t = take();
     return t ? editor::takeLength(*t) : 0;
@@ -384,6 +390,7 @@ void RetouchEditor::deleteTake() {
 void RetouchEditor::finishExport(QPointer<RetouchEditor> editor, RetouchLibrary& library, const Uuid& takeID,
                                  const RetouchTake& take, const RetouchEdit& edit, const std::filesystem::path& file) {
     if (editor) {
+        editor->exportedClips_ = take.clips;
         editor->itemEdit_.reset();
         editor->player_.replaceCurrentItem(std::nullopt);  // the preview goes blank
     }

@@ -38,7 +38,8 @@ constexpr double tallPictureShare = 0.55;
 // The preview never shrinks below this to make room; a window smaller still scrolls.
 constexpr int smallestPreview = 120;
 
-// A rounded card on the ultra-thin material, centred over the editor.
+// A rounded card centred over the editor. Opaque: the transport and the timecode under it would show through a
+// translucent material and read as part of the card.
 class Card : public QWidget {
 public:
     explicit Card(QWidget* parent) : QWidget(parent) {}
@@ -47,7 +48,10 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing, true);
-        theme::fillRoundedRect(p, QRectF(rect()), 16, theme::regularMaterial());
+        theme::fillRoundedRect(p, QRectF(rect()), 16, theme::sheetBackground());
+        p.setPen(QPen(QColor(72, 72, 74), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
     }
 };
 

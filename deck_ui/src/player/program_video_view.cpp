@@ -15,7 +15,14 @@ ProgramVideoView::ProgramVideoView(ProgramPlayer& player, QWidget* parent) : QWi
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
     setAttribute(Qt::WA_OpaquePaintEvent, cornerRadius_ == 0);
-    connect(&player_, &ProgramPlayer::pictureChanged, this, qOverload<>(&QWidget::update));
+    connect(&player_, &ProgramPlayer::pictureChanged, this, &ProgramVideoView::pictureChanged);
+    pictureChanged();
+}
+
+void ProgramVideoView::pictureChanged() {
+    QImage picture = player_.picture();
+    if (!picture.isNull() || player_.hasItem()) shown_ = std::move(picture);
+    update();
 }
 
 void ProgramVideoView::setCornerRadius(qreal radius) {
@@ -70,7 +77,7 @@ void ProgramVideoView::paintEvent(QPaintEvent*) {
         p.setClipPath(shape);
     }
     p.fillRect(area, Qt::black);
-    const QImage picture = player_.picture();
+    const QImage& picture = shown_;
     if (picture.isNull()) return;
     QSizeF size = picture.size();
     size.scale(area.size(), Qt::KeepAspectRatio);

@@ -46,7 +46,7 @@ public:
     static std::string keyFingerprint(const Bytes& key);
 
     /// A name fit to show or store: control characters (and invalid UTF-8) removed, white space and line breaks
-    /// trimmed from both ends, at most 40 characters.
+    /// trimmed from both ends, at most 40 characters: a longer name is cut and ends with "…".
     static std::string cleanName(std::string_view name);
 
     /// The link key K shared by two devices: HKDF-SHA256 over X25519(own key, peer's key), with both public keys

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -22,12 +23,18 @@ QString cannotOpenText(const QUrl& url) {
 bool openWithDesktop(const QUrl& url, QWidget* parent, const std::function<bool(const QUrl&)>& opener) {
     const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);
     if (opened) return true;
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Couldn’t Open"), cannotOpenText(url),
-                                QMessageBox::Ok, parent ? parent->window() : nullptr);
+    // Like the application's other alerts: the title over the message, no system icon, one "OK".
+    auto* box = new QMessageBox(parent ? parent->window() : nullptr);
     box->setObjectName(QStringLiteral("cannotOpen"));
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::NoIcon);
+    box->setWindowTitle(QStringLiteral("Couldn’t Open"));
+    box->setText(QStringLiteral("Couldn’t Open"));
+    box->setInformativeText(cannotOpenText(url));
+    box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     // The path can be selected and copied.
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->open();
     return false;

@@ -135,7 +135,9 @@ public:
 
     static constexpr const char* offlineModelMessage =
         "Voice shutter needs the offline speech model: install the pocketsphinx-en-us package";
-    static constexpr const char* microphoneMessage = "Couldn't start the microphone";
+    static constexpr const char* microphoneMessage =
+        "Couldn't start the microphone: check that one is plugged in and not muted, and that the sound server "
+        "(PipeWire or PulseAudio) is running";
     static constexpr const char* dictationMessage =
         "Voice stopped: the speech model isn't available. Install the pocketsphinx-en-us package, then try again.";
 

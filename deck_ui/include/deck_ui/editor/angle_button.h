@@ -30,6 +30,8 @@ public:
     const std::string& camera() const { return camera_; }
     bool onAir() const { return onAir_; }
     const QImage& image() const { return image_; }
+    /// The playhead lies outside the camera's clip: the picture is its nearest one, dimmed.
+    bool dimmed() const { return dimmed_; }
 
     /// The frame of a camera's copy at a time of the clip, fitted within 320 × 320 and turned upright; null when
     /// the file cannot be read. Made with the program renderer, off the main thread.
@@ -51,6 +53,7 @@ private:
     bool onAir_ = false;
     QColor color_;
     QImage image_;
+    bool dimmed_ = false;
     // The playhead's half second the picture was asked for; a new one asks again.
     std::optional<std::optional<std::int64_t>> key_;
     std::uint64_t requests_ = 0;

@@ -117,6 +117,17 @@ std::optional<std::int64_t> thumbnailKey(double time);
 /// or it is not a number. `clip` receives the clip that was used.
 std::optional<double> clipTimeFor(const RetouchTake& take, const std::string& camera, double time,
                                   const RetouchClip** clip = nullptr);
+/// What a camera button shows at the playhead: its clip's picture there; where the playhead lies before the clip
+/// starts or after it ends, the clip's nearest picture (its first or last), dimmed. Cameras never start at one instant:
+/// a black box for each camera that began a moment late would leave the row black at the take's start. None when the
+/// camera has no clip or the playhead is not a number.
+struct ButtonPicture {
+    double clipTime = 0;
+    bool dimmed = false;
+    friend bool operator==(const ButtonPicture&, const ButtonPicture&) = default;
+};
+std::optional<ButtonPicture> buttonPictureFor(const RetouchTake& take, const std::string& camera, double time,
+                                              const RetouchClip** clip = nullptr);
 /// Accessibility text of a camera button.
 std::string cameraButtonLabel(const std::string& camera, bool onAir);
 

@@ -57,7 +57,9 @@ public:
     const Uuid& takeID() const { return takeID_; }
     RetouchLibrary& library() const { return library_; }
     PreviewPlayer& player() const { return player_; }
-    std::optional<RetouchTake> take() const { return library_.take(takeID_); }
+    /// The take from the library; after this editor exported it, with the clips it was exported from, so that the
+    /// screen behind the done card keeps showing the take (the library has given up its copies).
+    std::optional<RetouchTake> take() const;
     const std::optional<RetouchEdit>& edit() const { return edit_; }
     const std::vector<RetouchEdit>& history() const { return history_; }
     double renderWidth() const { return renderWidth_; }
@@ -138,7 +140,8 @@ public:
     // MARK: Export
     void exportTask();
     static DeckEdit makeDeckEdit(const RetouchTake& take, const RetouchEdit& edit);
-    /// Completes a successful export: blanks the preview (when the editor is still there), announces the edit as
+    /// Completes a successful export: gives up the preview's item (when the editor is still there; the view keeps
+    /// its last picture, and the editor the clips it exported), announces the edit as
     /// "deckEditExported", records the export in the library and shows the done card. Runs even when the editor is
     /// gone, for an export outlives its editor.
     static void finishExport(QPointer<RetouchEditor> editor, RetouchLibrary& library, const Uuid& takeID,
@@ -190,6 +193,7 @@ private:
     bool confirmDelete_ = false;
     std::optional<float> exportProgress_;
     std::optional<std::filesystem::path> exported_;
+    std::optional<std::vector<RetouchClip>> exportedClips_;
     std::optional<std::string> error_;
     QTimer ticker_;
     // Each rebuild gets a generation; only the newest one's result reaches the player.

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 namespace morvane {
 
 class ProgramPlayer;
 
-/// Shows the player's pictures fitted on black, clipped to rounded corners (none when `cornerRadius` is 0). It keeps
-/// no copy of its own: it paints the player's current picture.
+/// Shows the player's pictures fitted on black, clipped to rounded corners (none when `cornerRadius` is 0). It paints
+/// the player's current picture (shared, not copied); when the player gives up its item (an exported take's copies
+/// are gone) the last picture stays.
 class ProgramVideoView : public QWidget {
     Q_OBJECT
 
@@ -32,7 +34,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void pictureChanged();
+
     ProgramPlayer& player_;
+    QImage shown_;
     qreal cornerRadius_ = 10;
     double aspect_ = 16.0 / 9.0;
     int maximumHeight_ = 0;

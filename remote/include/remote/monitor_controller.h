@@ -222,6 +222,8 @@ public:
     // Stream quality and video health.
     void updateStreamQuality();
     void statsTick();
+    /// The repeating try of the kept captures: the setting is read at each tick, so turning import on mid-run counts.
+    void keptFilingTick();
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 
@@ -239,8 +241,8 @@ public:
                                    const std::string& camera);
     void handleDeckEditExported(const QVariant& object);
     /// Files the captures kept in the fallback folder with their descriptions, oldest first, on a queue of their own;
-    /// they wait for the next try when the shoot library still takes none. Runs at `start`, after every capture
-    /// filed and every `keptFilingInterval` seconds while started.
+    /// they wait for the next try when the shoot library still takes none. Runs at `start` and every
+    /// `keptFilingInterval` seconds while started (each time the remote imports files), and after every capture filed.
     void fileKeptCaptures();
 
     // Commands, program cut and markers.

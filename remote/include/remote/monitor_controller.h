@@ -52,7 +52,8 @@ struct MonitorEnvironment {
     /// Where a received file goes when it cannot be filed; default: "Unfiled captures" in the data folder.
     std::filesystem::path fallbackFolder;
     /// Makes the monitor-role link (maxCameras); default: one that receives files in ".incoming" inside the shoot
-    /// folder.
+    /// folder. Whatever session it makes, `start` has files arrive in ".incoming" inside the shoot folder in use when
+    /// each one starts.
     std::function<std::shared_ptr<CameraLink>(int)> makeLink;
     std::function<std::shared_ptr<USBHub>()> makeUSBHub;
     std::function<std::shared_ptr<VideoReceiver>()> makeReceiver;

@@ -46,13 +46,16 @@ void removeUnfinished(const std::filesystem::path& folder) {
     }
 }
 
-std::string gigabytes(std::uint64_t bytes) {
+}  // namespace
+
+std::string IncomingFiles::sizeText(std::uint64_t bytes) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    if (bytes < 50'000'000)
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
     return text;
 }
-
-}  // namespace
 
 // Above this much file data waiting to be written a connection stops reading; below the low mark it reads again.
 // The marks lie close together: while reading stops, packets wait behind file data in the peer's stream, so each
@@ -91,6 +94,7 @@ IncomingFiles::IncomingFiles(std::filesystem::path folder, const Taker& taker)
                                      ec);
         removeUnfinished(folder_);
     }
+    swept_.insert(folder_);
     queue_ = std::make_unique<DispatchQueue>("morvane.peer-resource");
     queue_->async(runAsFileWork);
 }
@@ -101,6 +105,24 @@ IncomingFiles::~IncomingFiles() {
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);
     }
+}
+
+std::filesystem::path IncomingFiles::arrivalFolder(std::error_code& error) {
+    std::filesystem::path folder = folderSource_ ? folderSource_() : std::filesystem::path();
+    if (folder.empty()) folder = folder_;
+    // Made again when something took it away: a clean-up, a copy of the shoot folder, a disk unmounted.
+    if (!std::filesystem::is_directory(folder, error)) {
+        error.clear();
+        std::filesystem::create_directories(folder, error);
+        if (!error && !std::filesystem::is_directory(folder, error) && !error)
+            error = std::make_error_code(std::errc::not_a_directory);
+        if (error) return folder;
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                     error);
+        error.clear();
+    }
+    if (swept_.insert(folder).second) removeUnfinished(folder);
+    return folder;
 }
 
 void IncomingFiles::answer(const From& from, std::uint32_t id, FileStatus status) {
@@ -144,19 +166,29 @@ std::optional<std::string> IncomingFiles::receive(const From& from, Kind kind, B
             if (!start) return "malformed file start";
             if (link.files.count(start->id) || wasDiscarded(link, start->id, false)) return "file id in use";
             std::error_code ec;
-            const auto space = std::filesystem::space(folder_, ec);
+            const auto folder = arrivalFolder(ec);
+            const bool made = !ec;
+            std::filesystem::space_info space{};
+            if (made) space = std::filesystem::space(folder, ec);
             if (link.files.size() >= maxIncomingFiles || ec || space.available < start->size) {
                 answer(from, start->id, FileStatus::refused);
                 discard(link, start->id);
-                // The sender tries again later; until then someone has to make room.
-                if (!ec && space.available < start->size && onNoRoom_) {
-                    onNoRoom_("No room for a " + gigabytes(start->size) + " file from " + from.name + ": " +
-                              gigabytes(space.available) + " free on the disk of " + folder_.string());
-                }
+                // The sender tries again later; until then someone has to make room, or a place for the file.
+                const std::string what = "a " + sizeText(start->size) + " file from " + from.name + ": ";
+                std::string text;
+                if (!made)
+                    text = "No folder for " + what + folder.string() + " can't be made (" + ec.message() + ")";
+                else if (ec)
+                    text = "No room for " + what + "the free space on the disk of " + folder.string() +
+                           " can't be read (" + ec.message() + ")";
+                else if (space.available < start->size)
+                    text =
+                        "No room for " + what + sizeText(space.available) + " free on the disk of " + folder.string();
+                if (!text.empty() && onRefused_) onRefused_(text);
                 return std::nullopt;
             }
             auto sink = std::make_shared<Sink>();
-            sink->path = folder_ / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
+            sink->path = folder / ("incoming-" + hex(crypto::randomBytes(8)) + ".part");
             const int fd = ::open(sink->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd >= 0) sink->file.reset(::fdopen(fd, "wb"));
             if (!sink->file) {

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace morvane {
@@ -51,6 +52,9 @@ public:
     /// Takes a whole file (moving it away) before it is deleted.
     using Taker = Callback<const std::filesystem::path&, const std::string&, const PeerId&>;
 
+    /// Where the files that start now are written; asked at each file's start.
+    using FolderSource = std::function<std::filesystem::path()>;
+
     /// `folder`: where files are written until they are taken (what an earlier run left there unfinished is removed);
     /// empty: a new private folder under the system's temporary folder, deleted with this. `taker` is called only
     /// while the owner lives.
@@ -60,9 +64,15 @@ public:
     IncomingFiles& operator=(const IncomingFiles&) = delete;
     /// Blocks queued for the files do nothing once the session that owns this is gone.
     void setOwner(std::weak_ptr<void> owner) { owner_ = std::move(owner); }
-    /// Told, on the session's queue, what to show when a file is refused because its folder's disk has too little
-    /// free space for it.
-    void setOnNoRoom(std::function<void(const std::string&)> onNoRoom) { onNoRoom_ = std::move(onNoRoom); }
+    /// Told, on the session's queue, what to show when a file is refused because its folder cannot be made or its
+    /// disk has too little free space for it.
+    void setOnRefused(std::function<void(const std::string&)> onRefused) { onRefused_ = std::move(onRefused); }
+    /// On the session's queue: files that start from now on go where `source` says (made when missing); an empty
+    /// source or an empty answer means the folder given at construction.
+    void setFolderSource(FolderSource source) { folderSource_ = std::move(source); }
+
+    /// A file size as the operator reads it: "12.3 MB" below 50 MB, else "1.2 GB".
+    static std::string sizeText(std::uint64_t bytes);
 
     /// On the session's queue: file start, chunk, end or cancel of a ready link. A protocol fault comes back as its
     /// text (the link is then to be closed); `hold` is let go once the chunk's data is written.
@@ -99,12 +109,16 @@ private:
     static bool wasDiscarded(OfLink& link, std::uint32_t id, bool forget);
     void discardSink(const std::shared_ptr<Sink>& sink);
     void finish(File file, const std::optional<crypto::Digest>& expected, std::uint32_t transferId, const From& from);
+    /// The folder for a file that starts now, made when missing; the reason in `error` when it cannot be.
+    std::filesystem::path arrivalFolder(std::error_code& error);
 
     std::filesystem::path folder_;
     bool ownsFolder_ = false;
     const Taker& taker_;
     std::weak_ptr<void> owner_;
-    std::function<void(const std::string&)> onNoRoom_;
+    std::function<void(const std::string&)> onRefused_;
+    FolderSource folderSource_;
+    std::set<std::filesystem::path> swept_;  // folders cleared of what earlier runs left unfinished
     std::unique_ptr<DispatchQueue> queue_;
     std::map<std::uint64_t, OfLink> links_;
 };

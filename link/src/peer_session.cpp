@@ -669,7 +669,7 @@ struct PeerSession::State {
         link.shared->ready.store(false);
         link.conn->close(reason);
         incoming->dropLink(link.id);
-        onSendQueue([id = link.id](State& s) { s.outgoing->failLink(id, "The connection was lost"); });
+        onSendQueue([id = link.id](State& s) { s.outgoing->failLink(id, std::string(connectionLost)); });
         const bool wasReady = link.phase == Phase::ready;
         if (!link.outgoing && !wasReady) handshakes.endedUnfinished(link.address, Clock::now());
         const bool hadRequest = link.requestRaised && !link.ownAccepted;
@@ -1031,7 +1031,7 @@ PeerSession::PeerSession(Role role, bool allowsPairing, int maxCameras, std::str
     state_->outgoing = std::make_unique<OutgoingFiles>(*sendQueue_, state_->options.mainExecutor);
     state_->service = std::make_unique<nearby::NearbyService>("morvane.peer-io");
     state_->incoming = std::make_unique<IncomingFiles>(state_->options.temporaryFolder, onResource);
-    state_->incoming->setOnNoRoom([state = state_.get()](const std::string& text) { state->issue(text); });
+    state_->incoming->setOnRefused([state = state_.get()](const std::string& text) { state->issue(text); });
 }
 
 PeerSession::~PeerSession() {
@@ -1109,6 +1109,10 @@ void PeerSession::publishPeers() {
     });
 }
 
+void PeerSession::setArrivalFolder(std::function<std::filesystem::path()> folder) {
+    state_->onQueue([folder = std::move(folder)](State& s) { s.incoming->setFolderSource(folder); });
+}
+
 std::shared_ptr<TransferProgress> PeerSession::sendResource(const std::filesystem::path& file, const std::string& name,
                                                             const PeerId& peer, ResourceCompletion completion) {
     auto progress = std::make_shared<TransferProgress>();
@@ -1120,7 +1124,7 @@ std::shared_ptr<TransferProgress> PeerSession::sendResource(const std::filesyste
         }
         OutgoingFiles::Request request{0, 0, nullptr, progress, std::move(completion)};
         if (!target || name.size() > LinkMessage::maxResourceName) {
-            s.outgoing->complete(request, target ? "The resource name is too long" : "The peer is not connected");
+            s.outgoing->complete(request, target ? "The resource name is too long" : std::string(notConnected));
             return;
         }
         request.linkId = target->id;

@@ -253,6 +253,12 @@ void MonitorController::start() {
         adoptsLink_ = peers_->isRunning();
     }
     installPeerCallbacks();
+    // Captures arrive on the disk they are filed to, under the shoot folder in use when each one starts: a folder
+    // changed in Settings, or one taken away, is followed rather than the one of the link's making.
+    if (auto session = peers_->session()) {
+        ShootLibrary* library = env_.shootLibrary ? env_.shootLibrary : &ShootLibrary::shared();
+        session->setArrivalFolder([library] { return library->defaultFolder() / ".incoming"; });
+    }
     std::weak_ptr<MonitorController> weak = weak_from_this();
     if (collectsDeckCopies_) {
         peers_->onResource = [weak](const std::filesystem::path& file, const std::string& name, const PeerId& peer) {
@@ -281,11 +287,13 @@ void MonitorController::start() {
     if (statsTimer_) statsTimer_->store(false);
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::statsTick);
-    if (importsFiles()) {
-        fileKeptCaptures();
-        scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::fileKeptCaptures);
-    }
+    if (importsFiles()) fileKeptCaptures();
+    scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::keptFilingTick);
     started_ = true;
+}
+
+void MonitorController::keptFilingTick() {
+    if (importsFiles()) fileKeptCaptures();
 }
 
 void MonitorController::scheduleEvery(double interval, std::shared_ptr<std::atomic<bool>> alive,

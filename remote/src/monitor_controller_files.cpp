@@ -54,15 +54,20 @@ std::optional<std::filesystem::path> keepInFallback(const std::filesystem::path&
     return std::nullopt;
 }
 
-// Keeps a capture for the shoot library with what it needs to be filed later: its description and camera.
+// Keeps a capture for the shoot library with what it needs to be filed later: its description and camera. Without
+// its description nothing would ever file it, so a capture whose description cannot be written is not kept: it goes
+// back where it came from, and the sender keeps its copy.
 bool keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info,
                  const std::string& camera) {
     const auto kept = keepInFallback(folder, file, info);
     if (!kept) return false;
     Json description{{"camera", camera}, {"info", info}};
-    if (!writeFileAtomically(descriptionOf(*kept), description.dump()))
-        log::error(logComponent, "couldn't keep the description of " + kept->string());
-    return true;
+    if (writeFileAtomically(descriptionOf(*kept), description.dump())) return true;
+    log::error(logComponent, "couldn't keep the description of " + kept->string());
+    std::error_code error;
+    if (!placeFile(*kept, file, error))
+        log::error(logComponent, "couldn't take back " + kept->string() + ": " + error.message());
+    return false;
 }
 
 // Neither filed nor kept: the file is answered as not received, so that the

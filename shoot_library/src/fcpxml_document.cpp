@@ -106,8 +106,9 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             assets.push_back({&clip, std::move(id)});
         }
 
-        const auto clipStart = [&](const Clip& c) { return timeline::clipStartFrame(c, rate); };
-        const auto clipLength = [&](const Clip& c) { return timecode::frames(rate, c.duration); };
+        // Every clip of a movie shows only what the movie holds: `offset` places it on the time of day, `start` is
+        // its first frame on the movie's own time.
+        const auto spanOf = [&](const Clip& c) { return timeline::clipSpan(c, rate); };
         const timeline::FrameWindow window = timeline::takeWindow(takeClips, rate);
         const std::int64_t ts = window.start;
         const std::int64_t te = window.end;
@@ -119,13 +120,14 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
                    {{"format", takeFormat}, {"tcStart", time(ts)}, {"tcFormat", tcFormat}}, false);
         for (std::size_t k = 0; k < assets.size(); ++k) {
             const Clip& clip = *assets[k].clip;
+            const timeline::ClipSpan span = spanOf(clip);
             xml::start(doc.resources, 8, "mc-angle",
                        {{"name", text::xmlEscaped(clip.camera)}, {"angleID", "angle" + number(k + 1)}}, false);
             xml::start(doc.resources, 10, "asset-clip",
                        {{"ref", assets[k].id},
-                        {"offset", time(clipStart(clip))},
-                        {"start", time(clipStart(clip))},
-                        {"duration", time(clipLength(clip))},
+                        {"offset", time(span.start)},
+                        {"start", time(span.in)},
+                        {"duration", time(span.length)},
                         {"name", text::xmlEscaped(clip.file)},
                         {"tcFormat", tcFormat}},
                        true);
@@ -157,17 +159,16 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
                                           [&](const Asset& a) { return a.clip->camera == piece.camera; });
                 if (found == assets.end()) continue;
                 const Clip& clip = *found->clip;
-                const std::int64_t cs = clipStart(clip);
-                const std::int64_t ce = cs + clipLength(clip);
-                const std::int64_t from = std::max(piece.start, cs);
-                const std::int64_t to = std::min(piece.end, ce);
+                const timeline::ClipSpan span = spanOf(clip);
+                const std::int64_t from = std::max(piece.start, span.start);
+                const std::int64_t to = std::min(piece.end, span.end());
                 if (from >= to) continue;
                 xml::start(pictures, 14, "asset-clip",
                            {{"ref", found->id},
                             {"lane", number(1 + (found - assets.begin()))},
                             {"offset", time(from)},
                             {"name", text::xmlEscaped(clip.camera)},
-                            {"start", time(from)},
+                            {"start", time(span.mediaFrame(from))},
                             {"duration", time(to - from)},
                             {"srcEnable", "video"},
                             {"tcFormat", tcFormat}},
@@ -177,13 +178,14 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             for (std::size_t k = 0; k < assets.size(); ++k) {
                 const Clip& clip = *assets[k].clip;
                 if (!clip.soundTrack()) continue;
+                const timeline::ClipSpan span = spanOf(clip);
                 xml::start(sounds, 14, "asset-clip",
                            {{"ref", assets[k].id},
                             {"lane", "-" + number(k + 1)},
-                            {"offset", time(clipStart(clip))},
+                            {"offset", time(span.start)},
                             {"name", text::xmlEscaped(clip.camera) + " sound"},
-                            {"start", time(clipStart(clip))},
-                            {"duration", time(std::max<std::int64_t>(1, clipLength(clip)))},
+                            {"start", time(span.in)},
+                            {"duration", time(std::max<std::int64_t>(1, span.length))},
                             {"srcEnable", "audio"},
                             {"tcFormat", tcFormat}},
                            true);
@@ -215,11 +217,12 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             for (const auto& piece : resolved) {
                 const auto id = assetIDForFile(piece.clip->file, assets);
                 if (!id) continue;
+                const timeline::ClipSpan span = spanOf(*piece.clip);
                 xml::start(spine, 12, "asset-clip",
                            {{"ref", *id},
                             {"offset", time(offset)},
                             {"name", text::xmlEscaped(piece.clip->camera)},
-                            {"start", time(piece.from)},
+                            {"start", time(span.mediaFrame(piece.from))},
                             {"duration", time(piece.to - piece.from)},
                             {"srcEnable", followPicture ? "all" : "video"},
                             {"tcFormat", tcFormat}},
@@ -229,12 +232,13 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
                     for (std::size_t k = 0; k < sounds.size(); ++k) {
                         const auto soundID = assetIDForFile(sounds[k].clip.file, assets);
                         if (!soundID || !sounds[k].clip.soundTrack()) continue;
+                        // Connected to the picture clip: placed on its movie's time, showing its own movie's.
                         xml::start(spine, 14, "asset-clip",
                                    {{"ref", *soundID},
                                     {"lane", "-" + number(k + 1)},
-                                    {"offset", time(sounds[k].start)},
+                                    {"offset", time(span.mediaFrame(sounds[k].start))},
                                     {"name", text::xmlEscaped(sounds[k].clip.camera) + " sound"},
-                                    {"start", time(sounds[k].start)},
+                                    {"start", time(spanOf(sounds[k].clip).mediaFrame(sounds[k].start))},
                                     {"duration", time(sounds[k].end - sounds[k].start)},
                                     {"srcEnable", "audio"},
                                     {"tcFormat", tcFormat}},

@@ -8,21 +8,47 @@ namespace morvane::timeline {
 
 namespace {
 
-std::int64_t frameCount(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
-    return timecode::frames(rate, clip.duration);
+// Exact products of frame counts and rates.
+__extension__ typedef __int128 Wide;
+
+// A rate as frames per second num/den. Nominal rates are held to a million, far above any camera's, so that the
+// products of frame counts (at most 4e15) and rates fit 128 bits.
+std::pair<Wide, Wide> fraction(const TimelineRate& rate) {
+    const Wide nominal = std::clamp<std::int64_t>(rate.rate, 1, 1'000'000);
+    if (rate.ntsc && TimelineRate::ntscRates().count(rate.rate)) return {nominal * 1000, 1001};
+    return {nominal, 1};
 }
 
 }  // namespace
 
+std::int64_t convertFrames(std::int64_t frames, const TimelineRate& from, const TimelineRate& to, bool up) {
+    const auto [fromNum, fromDen] = fraction(from);
+    const auto [toNum, toDen] = fraction(to);
+    const Wide num = static_cast<Wide>(frames) * fromDen * toNum;
+    const Wide den = fromNum * toDen;
+    Wide quotient = num / den;  // toward zero
+    const Wide rest = num % den;
+    if (rest != 0 && (rest > 0) == up) quotient += up ? 1 : -1;
+    return static_cast<std::int64_t>(quotient);
+}
+
+ClipSpan clipSpan(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
+    const TimelineRate own = movieRate(clip, rate);
+    const std::int64_t movieStart = movieStartFrame(clip, own);
+    const std::int64_t first = convertFrames(movieStart, own, rate, true);
+    const std::int64_t last =
+        std::max(first, convertFrames(movieStart + timecode::frames(own, clip.duration), own, rate, false));
+    const std::int64_t captured = timecode::timeOfDayFrames(clip.start, rate);
+    const std::int64_t difference = first - captured;
+    ClipSpan span;
+    span.start = difference >= -1 && difference <= 1 ? first : captured;
+    span.in = first;
+    span.length = std::clamp<std::int64_t>(timecode::frames(rate, clip.duration), 0, last - first);
+    return span;
+}
+
 std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate) {
-    const std::int64_t fromStart = timecode::timeOfDayFrames(clip.start, rate);
-    if (!clip.timecodeFrame || !clip.frameRate) return fromStart;
-    const TimelineRate own = timecode::normalised(*clip.frameRate, clip.ntsc.value_or(false));
-    // A start moved onto the movie's timecode is that frame exactly; a start the timecode did not move (another
-    // day's timecode, say) keeps its own frame.
-    if (own.rate != rate.rate || own.ntsc != rate.ntsc) return fromStart;
-    const std::int64_t difference = *clip.timecodeFrame - fromStart;
-    return difference >= -1 && difference <= 1 ? *clip.timecodeFrame : fromStart;
+    return clipSpan(clip, rate).start;
 }
 
 TimelineRate movieRate(const ShootLibrary::Clip& clip, const TimelineRate& fallback) {
@@ -30,14 +56,15 @@ TimelineRate movieRate(const ShootLibrary::Clip& clip, const TimelineRate& fallb
 }
 
 std::int64_t movieStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& own) {
-    return clip.timecodeFrame ? *clip.timecodeFrame : clipStartFrame(clip, own);
+    return clip.timecodeFrame ? *clip.timecodeFrame : timecode::timeOfDayFrames(clip.start, own);
 }
 
 FrameWindow takeWindow(const std::vector<ShootLibrary::Clip>& clips, const TimelineRate& rate) {
     FrameWindow window;
     for (std::size_t i = 0; i < clips.size(); ++i) {
-        const std::int64_t s = clipStartFrame(clips[i], rate);
-        const std::int64_t e = s + frameCount(clips[i], rate);
+        const ClipSpan span = clipSpan(clips[i], rate);
+        const std::int64_t s = span.start;
+        const std::int64_t e = span.end();
         window.start = i == 0 ? s : std::min(window.start, s);
         window.end = i == 0 ? e : std::max(window.end, e);
     }
@@ -75,13 +102,13 @@ std::vector<EditPiece> editPieces(const DeckEdit& edit, const std::vector<ShootL
         const std::int64_t pf = timecode::timeOfDayFrames(piece.from, rate);
         const std::int64_t pt = timecode::timeOfDayFrames(piece.to, rate);
         auto clip = std::find_if(takeClips.begin(), takeClips.end(), [&](const ShootLibrary::Clip& c) {
-            const std::int64_t cs = clipStartFrame(c, rate);
-            return c.camera == piece.camera && cs < pt && cs + frameCount(c, rate) > pf;
+            const ClipSpan span = clipSpan(c, rate);
+            return c.camera == piece.camera && span.start < pt && span.end() > pf;
         });
         if (clip == takeClips.end()) continue;
-        const std::int64_t cs = clipStartFrame(*clip, rate);
-        const std::int64_t from = std::max(pf, cs);
-        const std::int64_t to = std::min(pt, cs + frameCount(*clip, rate));
+        const ClipSpan span = clipSpan(*clip, rate);
+        const std::int64_t from = std::max(pf, span.start);
+        const std::int64_t to = std::min(pt, span.end());
         if (from < to) pieces.push_back({&*clip, from, to});
     }
     return pieces;

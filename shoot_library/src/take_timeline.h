@@ -12,8 +12,26 @@
 
 namespace morvane::timeline {
 
-/// The time-of-day frame at which a clip starts: the frame of its movie's timecode when the clip was lined up with
-/// it at this rate, else its start rounded to the nearest frame.
+/// Where a clip lies on a take's time-of-day axis and what of its movie it shows, in frames at the take's rate. Its
+/// first frame is the movie's first whole frame at that rate or a later one, its last the movie's last whole frame or
+/// an earlier one (the movie's start rounded up, its end rounded down), so that no clip reaches outside its media,
+/// whatever rate the movie was recorded at.
+struct ClipSpan {
+    std::int64_t start = 0;   ///< time-of-day frame of the clip's first frame
+    std::int64_t length = 0;  ///< frames
+    std::int64_t in = 0;      ///< the movie's frame shown first, on the movie's own time axis (its asset's start on)
+
+    std::int64_t end() const { return start + length; }
+    /// The movie's frame shown at time-of-day frame `f`.
+    std::int64_t mediaFrame(std::int64_t f) const { return in + (f - start); }
+};
+
+/// A movie whose start agrees with its capture time (within a frame) is lined up on its first whole frame; one whose
+/// timecode says otherwise (a camera clock set elsewhere) keeps its capture time on the axis and shows its movie
+/// from that first frame.
+ClipSpan clipSpan(const ShootLibrary::Clip& clip, const TimelineRate& rate);
+
+/// `clipSpan(clip, rate).start`.
 std::int64_t clipStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& rate);
 
 /// The rate the clip's movie was recorded at; `fallback` until it has been probed.
@@ -22,6 +40,10 @@ TimelineRate movieRate(const ShootLibrary::Clip& clip, const TimelineRate& fallb
 /// The frame at which the clip's movie starts, counted at its own rate `own`: its timecode when it has one, else
 /// its start's time of day.
 std::int64_t movieStartFrame(const ShootLibrary::Clip& clip, const TimelineRate& own);
+
+/// Frames at rate `from` as frames at rate `to`, rounded down, or up when `up`; exact, so that a moment on a frame
+/// of both rates stays on it.
+std::int64_t convertFrames(std::int64_t frames, const TimelineRate& from, const TimelineRate& to, bool up);
 
 /// Time-of-day frames [start, end).
 struct FrameWindow {

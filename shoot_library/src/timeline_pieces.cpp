@@ -112,8 +112,9 @@ std::vector<SoundPiece> ShootLibrary::soundPieces(const Clip& clip, std::int64_t
     for (const auto& camera : cameras) {
         for (const auto& c : takeClips) {
             if (c.camera != camera) continue;
-            const std::int64_t s = timeline::clipStartFrame(c, rate);
-            const std::int64_t e = s + timecode::frames(rate, c.duration);
+            const timeline::ClipSpan span = timeline::clipSpan(c, rate);
+            const std::int64_t s = span.start;
+            const std::int64_t e = span.end();
             if (!(s < end && start < e)) continue;
             const std::int64_t lo = std::max(start, s);
             const std::int64_t hi = std::min(e, end);

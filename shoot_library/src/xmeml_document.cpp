@@ -53,8 +53,10 @@ struct Take {
     std::int64_t height = 1080;
     std::unordered_map<std::string, std::int64_t> fileIndex;
 
+    // Where a clip lies and how much of its movie it shows: never more than the movie holds, so that an in point of 0
+    // is the movie's first whole frame at this rate and no out point passes its last.
     std::int64_t startFrame(const Clip& c) const { return timeline::clipStartFrame(c, rate); }
-    std::int64_t frames(const Clip& c) const { return timecode::frames(rate, c.duration); }
+    std::int64_t frames(const Clip& c) const { return timeline::clipSpan(c, rate).length; }
     std::int64_t length(const Clip& c) const { return std::max<std::int64_t>(1, frames(c)); }
     std::int64_t duration() const { return std::max<std::int64_t>(1, windowEnd - windowStart); }
 

@@ -107,5 +107,56 @@ TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
     EXPECT_EQ(camera->message(), "Couldn't send a preview to the remote: it is too large");
 }
 
+// When a capture whose transfer failed may go again. A remote's answer makes it wait, doubling up to 300 s; a link
+// that went mid-transfer does not, and leaves the count of waits as it was. Time is a steady clock's: a wall clock set
+// back an hour while a capture waits changes nothing.
+TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {
+    static_assert(TransferHolds::Clock::is_steady);
+    enum Kind { refused, lost, ask };
+    struct Event {
+        double at;  // seconds on the steady clock
+        Kind kind;
+        bool mayGo = false;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Event> events;
+    };
+    const Case cases[] = {
+        {"refused: 5 s", {{0, refused}, {4.9, ask, false}, {5, ask, true}}},
+        {"refused again: 10 s", {{0, refused}, {5, refused}, {14.9, ask, false}, {15, ask, true}}},
+        {"refused again and again: never over 300 s",
+         {{0, refused},
+          {5, refused},
+          {15, refused},
+          {35, refused},
+          {75, refused},
+          {155, refused},
+          {315, refused},
+          {615, refused},
+          {914.9, ask, false},
+          {915, ask, true}}},
+        {"link lost: goes once the link is back", {{0, lost}, {0, ask, true}}},
+        {"link lost after a refusal: goes at once, and the next refusal still doubles",
+         {{0, refused}, {5, lost}, {5, ask, true}, {6, refused}, {15.9, ask, false}, {16, ask, true}}},
+    };
+    const Uuid id;
+    const auto start = TransferHolds::Clock::now();
+    for (const auto& c : cases) {
+        TransferHolds holds;
+        EXPECT_TRUE(holds.mayGo(id, start)) << c.what;
+        for (const auto& e : c.events) {
+            const auto now =
+                start + std::chrono::duration_cast<TransferHolds::Clock::duration>(std::chrono::duration<double>(e.at));
+            if (e.kind == ask)
+                EXPECT_EQ(holds.mayGo(id, now), e.mayGo) << c.what << " at " << e.at;
+            else
+                holds.failed(id, e.kind == lost, now);
+        }
+        holds.forget(id);
+        EXPECT_TRUE(holds.mayGo(id, start)) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace morvane

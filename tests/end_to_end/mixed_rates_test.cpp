@@ -23,6 +23,7 @@
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
 #include "test_files.h"
+#include "timeline_media.h"
 
 namespace morvane {
 namespace {
@@ -328,6 +329,7 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         ASSERT_TRUE(text) << file;
         const TakeDocument doc = readTake(*text);
         ASSERT_EQ(doc.assetStart.size(), 3u) << *text;
+        EXPECT_EQ(test::fcpxmlClipsOutsideMedia(*text), std::vector<std::string>{}) << *text;
         double first = 1e9, last = -1e9;
         for (const auto& [camera, start] : doc.assetStart) {
             first = std::min(first, start);
@@ -402,6 +404,7 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         const auto text = readFileContents(file, 1 << 24);
         ASSERT_TRUE(text) << file;
         const auto files = xmemlFiles(*text);
+        EXPECT_EQ(test::xmemlClipsOutsideMedia(*text), std::vector<std::string>{}) << *text;
         for (const auto& clip : day->clips) {
             if (clip.take != take) continue;
             const auto camera =

@@ -55,5 +55,14 @@ TEST(IncomingBacklogTest, ReadingPausesAbove16MiBAndGoesOnBelow15MiB) {
     EXPECT_FALSE(conn->paused);
 }
 
+// What the operator reads of a refused file's size and of the free space: a photo is never "0.0 GB".
+TEST(IncomingFilesTest, SizesBelow50MBReadInMegabytes) {
+    const std::pair<std::uint64_t, const char*> cases[] = {
+        {0, "0.0 MB"},           {300'000, "0.3 MB"},    {12'345'678, "12.3 MB"},
+        {49'940'000, "49.9 MB"}, {50'000'000, "0.1 GB"}, {4'400'000'000, "4.4 GB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(IncomingFiles::sizeText(bytes), text) << bytes;
+}
+
 }  // namespace
 }  // namespace morvane::test

@@ -128,12 +128,19 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
 
 // A capture the shoot folder cannot take (here its folder cannot be made) waits in the fallback folder with its
 // description; once the folder takes captures again, the next capture filed or the next try brings it into the
-// library as its camera described it.
+// library as its camera described it, also when import was turned on only after the start.
 TEST_F(FilesTest, KeptCapturesReachTheLibraryWithTheirDescriptionsOnceItTakesThem) {
-    for (const bool nextTry : {false, true}) {
-        SCOPED_TRACE(nextTry ? "the next try" : "the next capture");
-        const auto movies = root / (nextTry ? "try" : "capture");
-        const auto fallback = root / (nextTry ? "try-Unfiled" : "capture-Unfiled");
+    struct Row {
+        const char* what;
+        bool nextTry;
+        bool importsAtStart;
+    };
+    for (const Row row : {Row{"capture", false, true}, Row{"try", true, true}, Row{"try-turned-on", true, false}}) {
+        SCOPED_TRACE(row.what);
+        const bool nextTry = row.nextTry;
+        defaults->set(MonitorController::importsFilesKey, row.importsAtStart);
+        const auto movies = root / row.what;
+        const auto fallback = root / (std::string(row.what) + "-Unfiled");
         writeFile(movies / "Brindlecroft", "in the way");
         ShootLibrary library(ShootLibrary::Environment{defaults.get(), movies});
         auto env = environment();
@@ -159,6 +166,7 @@ TEST_F(FilesTest, KeptCapturesReachTheLibraryWithTheirDescriptionsOnceItTakesThe
                   "Couldn't save a file from Cam B: kept in " + fallback.string() + " until the shoot folder takes it");
 
         std::filesystem::remove(movies / "Brindlecroft");
+        defaults->set(MonitorController::importsFilesKey, true);
         if (nextTry) {
             main->advance(MonitorController::keptFilingInterval);
         } else {
@@ -197,34 +205,43 @@ TEST_F(FilesTest, KeptCapturesReachTheLibraryWithTheirDescriptionsOnceItTakesThe
 }
 
 // With neither the shoot library nor the fallback folder usable, a file is answered as not received (the link and
-// the cable turn the throw into that answer), so that the camera keeps its only copy and sends it again.
+// the cable turn the throw into that answer), so that the camera keeps its only copy and sends it again. A fallback
+// folder that would keep the capture but not its description counts as unusable: nothing would ever file it.
 TEST_F(FilesTest, AFileThatCanBeNeitherFiledNorKeptIsNotReceived) {
     writeFile(root / "blocker", "not a folder");
     ShootLibrary blocked(ShootLibrary::Environment{defaults.get(), root / "blocker"});
     auto env = environment();
     env.shootLibrary = &blocked;
-    env.fallbackFolder = root / "blocker" / "Unfiled";
-    controller = MonitorController::create(
-        4, false, [] { return 0.0; }, env);
     TransferInfo info;
     info.id = Uuid();
     info.fileName = "clip.mov";
     info.capturedAt = clock;
     info.isVideo = true;
-    const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>> paths{
-        {"peer link", [&](const auto& file) { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); }},
-        {"after the controller", [&](const auto& file) { MonitorController::receiveShootFile(env, file, "x"); }},
-        {"cable", [&](const auto& file) { MonitorController::importReceivedFile(controller, env, file, info, "C"); }},
-    };
-    for (const auto& [label, receive] : paths) {
-        const auto file = writeFile(root / "link" / label, "only copy");
-        EXPECT_ANY_THROW(receive(file)) << label;
-        EXPECT_EQ(readFile(file), "only copy") << label;
+    const auto undescribed = root / "Undescribed";
+    for (const auto& name : {info.fileName, info.id.uuidString() + ".mov"})
+        std::filesystem::create_directories(undescribed / ("." + name + ".json"));
+    for (const auto& fallback : {root / "blocker" / "Unfiled", undescribed}) {
+        env.fallbackFolder = fallback;
+        controller = MonitorController::create(
+            4, false, [] { return 0.0; }, env);
+        const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>> paths{
+            {"peer link", [&](const auto& file) { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); }},
+            {"after the controller",
+             [&](const auto& file) { MonitorController::receiveShootFile(env, file, info.id.uuidString()); }},
+            {"cable",
+             [&](const auto& file) { MonitorController::importReceivedFile(controller, env, file, info, "C"); }},
+        };
+        for (const auto& [label, receive] : paths) {
+            const auto file = writeFile(root / "link" / label, "only copy");
+            EXPECT_ANY_THROW(receive(file)) << label << " " << fallback;
+            EXPECT_EQ(readFile(file), "only copy") << label << " " << fallback;
+        }
+        main->runPending();
+        EXPECT_TRUE(controller->message()) << fallback;
+        main->advance(MonitorController::noticeDuration);
+        EXPECT_EQ(controller->message(), "Couldn't save a file from C") << fallback;
+        EXPECT_TRUE(filesUnder(undescribed).empty());
     }
-    main->runPending();
-    EXPECT_TRUE(controller->message());
-    main->advance(MonitorController::noticeDuration);
-    EXPECT_EQ(controller->message(), "Couldn't save a file from C");
 }
 
 TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {

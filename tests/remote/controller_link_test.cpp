@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <random>
 
@@ -207,6 +208,17 @@ protected:
         return camera;
     }
 
+    /// Sends a file from the camera and waits for the remote's answer: none when it kept the file.
+    std::optional<std::string> sendFile(ScriptedCamera& camera, const std::filesystem::path& file) {
+        auto answer = std::make_shared<std::promise<std::optional<std::string>>>();
+        auto answered = answer->get_future();
+        camera.session->sendResource(file, Uuid().uuidString(), *camera.monitor(),
+                                     [answer](const std::optional<std::string>& error) { answer->set_value(error); });
+        EXPECT_TRUE(
+            eventually([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        return answered.get();
+    }
+
     MonitorController::FeedPtr feedNamed(const std::string& name) const {
         for (const auto& feed : controller->feeds())
             if (feed->name() == name) return feed;
@@ -398,6 +410,53 @@ TEST_F(LinkTest, TwoCamerasAreGreetedFedAndCut) {
         return untaken->done;
     }));
     EXPECT_TRUE(untaken->error);
+}
+
+// Files arrive under the shoot folder in use when each one starts: the arrival folder is made again when something
+// took it away, follows a shoot folder chosen meanwhile, and when it cannot be made the operator hears why.
+TEST_F(LinkTest, FilesArriveUnderTheShootFolderInUseAtTheirStart) {
+    auto& a = pairCamera("Cam A");
+    ASSERT_TRUE(a.monitor());
+    const auto file = root / "outgoing.mov";
+    std::ofstream(file, std::ios::binary) << std::string(300'000, 'v');
+    const auto first = shoot->defaultFolder() / ".incoming";
+    const auto chosen = root / "Chosen";
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        std::filesystem::path arrival;  // where the file arrives; none: refused, and the operator told
+        std::string message;            // how the remote's message begins
+    };
+    const Case cases[] = {
+        {"the arrival folder was deleted",
+         [&] {
+             std::filesystem::remove_all(root / "remote" / "incoming");
+             std::filesystem::remove_all(first);
+         },
+         first, "Saved "},
+        {"the shoot folder changed",
+         [&] {
+             std::filesystem::create_directories(chosen);
+             defaults->set(std::string(ShootLibrary::bookmarkKey), chosen.string());
+         },
+         chosen / ".incoming", "Saved "},
+        {"the arrival folder cannot be made",
+         [&] {
+             std::filesystem::remove_all(chosen / ".incoming");
+             std::ofstream(chosen / ".incoming") << "in the way";
+         },
+         {},
+         "No folder for a 0.3 MB file from Cam A: " + (chosen / ".incoming").string() + " can't be made ("},
+    };
+    for (const auto& c : cases) {
+        c.before();
+        controller->showMessage("");
+        const auto error = sendFile(a, file);
+        EXPECT_EQ(!error, !c.arrival.empty()) << c.what << ": " << error.value_or("");
+        EXPECT_TRUE(eventually([&] { return controller->message().value_or("").starts_with(c.message); }))
+            << c.what << ": " << controller->message().value_or("(none)");
+        EXPECT_TRUE(c.arrival.empty() || std::filesystem::is_directory(c.arrival)) << c.what;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
 #include "shoot_test_support.h"
+#include "timeline_media.h"
 
 namespace morvane {
 namespace {
@@ -93,6 +94,22 @@ TEST(GoldenDocumentTest, PhotosOnlyDay) {
     // Without a video clip the documents hold an empty library.
     checkGolden("photos-day.fcpxml", ShootLibrary::dayFCPXML("2026-12-07", day, shootFolder, day.clips));
     checkGolden("photos-day.xml", ShootLibrary::dayXMEML("2026-12-07", day, shootFolder, day.clips));
+}
+
+// Whatever rates a take mixes and whatever a camera's timecode says, every clip starts on its movie's first whole
+// frame at the take's rate or later and ends on its last whole frame or earlier.
+TEST(GoldenDocumentTest, EveryClipLiesInsideItsMedia) {
+    const std::pair<const char*, Day> days[] = {{"multicam", test::multicamDay()},
+                                                {"pal", test::palDay()},
+                                                {"odd frames", test::oddFramesDay()},
+                                                {"mixed rates", test::mixedRatesDay()}};
+    for (const auto& [name, day] : days) {
+        const auto all = videosOf(day);
+        const auto fcp = ShootLibrary::dayFCPXML("2026-12-09", day, shootFolder, all);
+        const auto xml = ShootLibrary::dayXMEML("2026-12-09", day, shootFolder, all);
+        EXPECT_EQ(test::fcpxmlClipsOutsideMedia(fcp), std::vector<std::string>{}) << name << "\n" << fcp;
+        EXPECT_EQ(test::xmemlClipsOutsideMedia(xml), std::vector<std::string>{}) << name << "\n" << xml;
+    }
 }
 
 TEST(GoldenDocumentTest, EveryGoldenDocumentPassesXmllint) {
@@ -390,14 +407,16 @@ TEST(XmemlTest, EachFileIsDescribedAtItsOwnRateWhileItsClipsKeepTheTakeRate) {
         {probed(clip("A", "a.mov", noon(0), 4.0, 1), 25, false, 1920, 1080, 1'080'000),
          rate(25, false) + "<duration>100</duration>" + tc(25, false, "12:00:00:00", 1'080'000, "NDF"),
          "<name>a.mov</name><duration>100</duration>" + rate(25, false) + "<start>0</start>"},
-        // A drop-frame camera two frames past noon, 120 frames long.
+        // A drop-frame camera two frames past noon, 120 frames long: its movie runs from 0.59 to 100.69 frames past
+        // noon at 25, so its clip holds the 99 whole ones from frame 1.
         {probed(clip("B", "b.mov", noon(2 * ntscFrame), 120 * ntscFrame, 1), 30, true, 1920, 1080, 1'294'706),
          rate(30, true) + "<duration>120</duration>" + tc(30, true, "12:00:00;02", 1'294'706, "DF"),
-         "<name>b.mov</name><duration>100</duration>" + rate(25, false) + "<start>2</start>"},
-        // No timecode in the movie: its start's time of day, counted at its own rate.
+         "<name>b.mov</name><duration>99</duration>" + rate(25, false) + "<start>1</start>"},
+        // No timecode in the movie: its start's time of day, counted at its own rate (a hair before noon, 50.05
+        // frames at 25), so its clip holds the 49 whole ones from noon.
         {probed(clip("C", "c.mov", noon(0), 2.0, 1), 24, true, 1920, 1080),
          rate(24, true) + "<duration>48</duration>" + tc(24, true, "11:59:16:20", 1'035'764, "NDF"),
-         "<name>c.mov</name><duration>50</duration>" + rate(25, false) + "<start>0</start>"},
+         "<name>c.mov</name><duration>49</duration>" + rate(25, false) + "<start>0</start>"},
         // Not probed yet: described at the take's rate.
         {clip("D", "d.mov", noon(0.5), 2.0, 1),
          rate(25, false) + "<duration>50</duration>" + tc(25, false, "12:00:00:13", 1'080'013, "NDF"),
@@ -409,7 +428,7 @@ TEST(XmemlTest, EachFileIsDescribedAtItsOwnRateWhileItsClipsKeepTheTakeRate) {
     std::vector<ShootLibrary::Clip> clips;
     for (const auto& c : cases) clips.push_back(c.clip);
     const std::string doc = xmeml(clips);
-    EXPECT_TRUE(contains(doc, "<name>Take 01</name>\n      <duration>102</duration>" + rate(25, false)));
+    EXPECT_TRUE(contains(doc, "<name>Take 01</name>\n      <duration>100</duration>" + rate(25, false)));
     for (const auto& c : cases) {
         const std::string file = "<name>" + c.clip.file + "</name><pathurl>";
         const auto at = doc.find(file);

@@ -129,13 +129,37 @@ inline ShootLibrary::Day oddFramesDay() {
         probed(clip("B", "Take 02" + dash + "13.00.00" + dash + "B.mov", palFrame(1'170'013), 7.6, 2), 25, false, 1920,
                1080, 1'170'013),
     };
-    day.cuts = {{"A", ntscFrame(1'294'705)}, {"B", ntscFrame(1'294'851)}, {"A", ntscFrame(1'294'903)},
-                {"B", palFrame(1'170'013)},  {"A", palFrame(1'170'101)}};
+    day.cuts = {{"A", ntscFrame(1'294'705)},
+                {"B", ntscFrame(1'294'851)},
+                {"A", ntscFrame(1'294'903)},
+                {"B", palFrame(1'170'013)},
+                {"A", palFrame(1'170'101)}};
     day.markers = {{1, ntscFrame(1'294'777)}, {2, palFrame(1'170'055)}};
-    day.deckEdits = {deckEdit("0DD0DD00-0000-4000-8000-000000000001", "Odd", localDate(2026, 12, 8, 14, 0, 0),
-                              {{"B", ntscFrame(1'294'733), ntscFrame(1'294'851)},
-                               {"A", ntscFrame(1'294'851), ntscFrame(1'294'999)}},
-                              DeckEdit::Sound::Camera{"A"})};
+    day.deckEdits = {
+        deckEdit("0DD0DD00-0000-4000-8000-000000000001", "Odd", localDate(2026, 12, 8, 14, 0, 0),
+                 {{"B", ntscFrame(1'294'733), ntscFrame(1'294'851)}, {"A", ntscFrame(1'294'851), ntscFrame(1'294'999)}},
+                 DeckEdit::Sound::Camera{"A"})};
+    return day;
+}
+
+/// One take of three cameras at 23.976, 25 and 29.97, each movie lined up with its timecode, with live cuts and a
+/// deck edit whose sound mixes the cameras: the take runs at 23.976, the rate of one movie only.
+inline ShootLibrary::Day mixedRatesDay() {
+    const Date midnight = localDate(2026, 12, 9, 0, 0, 0);
+    const auto at = [&](std::int64_t frame, double fps) { return midnight.addingTimeInterval(double(frame) / fps); };
+    const double ntsc24 = 24000.0 / 1001.0, ntsc30 = 30000.0 / 1001.0;
+    ShootLibrary::Day day;
+    day.clips = {
+        probed(clip("A", "a.mov", at(992'615, ntsc24), 12.012, 1), 24, true, 1920, 1080, 992'615),
+        probed(clip("B", "b.mov", at(1'035'013, 25), 12.04, 1), 25, false, 1920, 1080, 1'035'013),
+        probed(clip("C", "c.mov", at(1'240'787, ntsc30), 11.978, 1), 30, true, 1920, 1080, 1'240'787),
+    };
+    const Date start = at(1'035'013, 25);
+    day.cuts = {{"A", start}, {"B", start.addingTimeInterval(3.01)}, {"C", start.addingTimeInterval(6.02)}};
+    day.deckEdits = {deckEdit("00000000-0000-4000-8000-00000000000A", "Mixed", localDate(2026, 12, 9, 13, 0, 0),
+                              {{"B", start.addingTimeInterval(0.5), start.addingTimeInterval(5.03)},
+                               {"C", start.addingTimeInterval(5.03), start.addingTimeInterval(12.5)}},
+                              DeckEdit::Sound::Mix{})};
     return day;
 }
 

@@ -12,6 +12,7 @@
 
 #include "camera/camera_streamer.h"
 #include "camera/clock_sync.h"
+#include "camera/transfer_holds.h"
 #include "link/peer_session.h"
 #include "link/usb_server.h"
 #include "protocol/camera_command.h"
@@ -50,10 +51,6 @@ public:
     /// The deck edits kept: the newest, at most this many and this many bytes in all; the oldest go first.
     static constexpr std::size_t maxDeckEdits = 100;
     static constexpr std::size_t maxDeckEditBytes = 4u << 20;
-    /// A capture the remote did not take is sent again after this many seconds, doubling with each failure up to
-    /// the maximum; the captures behind it are sent meanwhile.
-    static constexpr double transferRetryDelay = 5;
-    static constexpr double maxTransferRetryDelay = 300;
 
     struct Options {
         std::filesystem::path folder;  ///< the camera's own storage: stores, outboxes, vault
@@ -189,11 +186,7 @@ private:
     std::shared_ptr<TransferProgress> activeDeckTransfer_;
     std::set<Uuid> copiesInWork_;
     std::optional<Uuid> transferID_;
-    struct HeldBack {
-        Date until;
-        double delay = 0;
-    };
-    std::map<Uuid, HeldBack> heldBack_;  // captures that failed, until they may be sent again
+    TransferHolds heldBack_;  // captures whose transfer failed, until they may be sent again
     bool running_ = false;
     bool countdownRunning_ = false;
     bool rateChosen_ = false;  ///< the remote chose the recording rate: the source's own no longer sets it

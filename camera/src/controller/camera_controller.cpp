@@ -475,11 +475,9 @@ void CameraController::sendNextFile() {
     // The first capture not held back: one the remote could not take (too large for its free space, say) waits
     // while the ones behind it go.
     const auto items = outbox_->items();
-    const Date now = Date::now();
-    const auto next = std::find_if(items.begin(), items.end(), [&](const Outbox::Item& item) {
-        const auto held = heldBack_.find(item.info.id);
-        return held == heldBack_.end() || held->second.until <= now;
-    });
+    const auto now = TransferHolds::Clock::now();
+    const auto next = std::find_if(items.begin(), items.end(),
+                                   [&](const Outbox::Item& item) { return heldBack_.mayGo(item.info.id, now); });
     if (next == items.end()) return;
     const auto& item = *next;
     auto file = fileOf(item);
@@ -506,9 +504,8 @@ void CameraController::sendNextFile() {
                 self->delivered(id, *self->outbox_);
             } else {
                 log::info("CameraController", "a transfer failed: " + *error);
-                auto& held = self->heldBack_[id];
-                held.delay = std::min(held.delay > 0 ? 2 * held.delay : transferRetryDelay, maxTransferRetryDelay);
-                held.until = Date::now().addingTimeInterval(held.delay);
+                const bool linkLost = *error == PeerSession::connectionLost || *error == PeerSession::notConnected;
+                self->heldBack_.failed(id, linkLost, TransferHolds::Clock::now());
             }
             self->publishStatus();
         });
@@ -525,7 +522,7 @@ void CameraController::delivered(const Uuid& id, Outbox& from) {
     auto item = from.item(id);
     if (!item) return;
     from.remove(id);
-    heldBack_.erase(id);
+    heldBack_.forget(id);
     // Only the outbox's own copy goes; a vault file stays where the user keeps it.
     if (item->location == Outbox::Item::Location::outbox) {
         std::error_code ec;

@@ -93,6 +93,9 @@ public:
 
     /// Resource completion: none on success, else a short reason.
     using ResourceCompletion = std::function<void(const std::optional<std::string>& error)>;
+    /// The reasons of a transfer that ended because its link went (or was not there), not by the receiver's answer.
+    static constexpr std::string_view connectionLost = "The connection was lost";
+    static constexpr std::string_view notConnected = "The peer is not connected";
 
     /// `maxCameras` is clamped to 1...7. Nothing is discovered until `start`.
     static std::shared_ptr<PeerSession> create(Role role, bool allowsPairing, int maxCameras, std::string serviceType,
@@ -133,6 +136,9 @@ public:
     void codeDidNotMatch(const PeerId& peer);
     void reconnect(const PeerId& peer);
     void publishPeers();
+    /// Files that start from now on are written where `folder` says at their start (made when missing) instead of
+    /// in `Options::temporaryFolder`; from any thread.
+    void setArrivalFolder(std::function<std::filesystem::path()> folder);
 
     /// Sends a file to a ready peer as resource `name`; from any thread. The completion runs on the main executor.
     std::shared_ptr<TransferProgress> sendResource(const std::filesystem::path& file, const std::string& name,

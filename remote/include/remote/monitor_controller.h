@@ -54,7 +54,8 @@ struct MonitorEnvironment {
     /// Where a received file goes when it cannot be filed; default: "Unfiled captures" in the data folder.
     std::filesystem::path fallbackFolder;
     /// Makes the monitor-role link (maxCameras); default: one that receives files in ".incoming" inside the shoot
-    /// folder.
+    /// folder. Whatever session it makes, `start` has files arrive in ".incoming" inside the shoot folder in use when
+    /// each one starts.
     std::function<std::shared_ptr<CameraLink>(int)> makeLink;
     std::function<std::shared_ptr<USBHub>()> makeUSBHub;
     std::function<std::shared_ptr<VideoReceiver>()> makeReceiver;
@@ -230,6 +231,8 @@ public:
     // Stream quality and video health.
     void updateStreamQuality();
     void statsTick();
+    /// The repeating try of the kept captures: the setting is read at each tick, so turning import on mid-run counts.
+    void keptFilingTick();
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 
@@ -247,8 +250,8 @@ public:
                                    const std::string& camera);
     void handleDeckEditExported(const QVariant& object);
     /// Files the captures kept in the fallback folder with their descriptions, oldest first, on a queue of their own;
-    /// they wait for the next try when the shoot library still takes none. Runs at `start`, after every capture
-    /// filed and every `keptFilingInterval` seconds while started.
+    /// they wait for the next try when the shoot library still takes none. Runs at `start` and every
+    /// `keptFilingInterval` seconds while started (each time the remote imports files), and after every capture filed.
     void fileKeptCaptures();
 
     // Commands, program cut and markers.

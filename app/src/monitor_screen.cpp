@@ -2,6 +2,7 @@
 // of the slots come from monitor_screen_slots.cpp.
 
 #include "app/monitor_screen.h"
+#include "app/press_clock.h"
 
 #include <QEvent>
 #include <QMessageBox>
@@ -661,13 +662,22 @@ void MonitorScreen::refreshPairingAlert() {
 // MARK: Shortcuts and actions
 
 void MonitorScreen::buildShortcuts() {
+    // Keys pressed while the main thread was busy cut at the moment they were pressed, in the order pressed.
+    std::weak_ptr<MonitorController> controller = controller_;
+    auto* presses = new KeyPressTimes(
+        [controller] {
+            auto c = controller.lock();
+            return c && c->environment().now ? c->environment().now() : Date::now();
+        },
+        this);
     for (int n = 1; n <= cameraShortcutCount; ++n) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + n), this);
         shortcut->setContext(Qt::WindowShortcut);
         shortcut->setObjectName(cameraShortcutTitle(n));
         shortcut->setWhatsThis(cameraShortcutTitle(n));
         shortcut->setEnabled(false);
-        connect(shortcut, &QShortcut::activated, this, [this, n] { controller_->putOnAirByIndex(n); });
+        connect(shortcut, &QShortcut::activated, this,
+                [this, n, presses] { controller_->putOnAirByIndex(n, presses->pressMadeAt()); });
         shortcuts_.push_back(shortcut);
     }
 }

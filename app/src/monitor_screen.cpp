@@ -2,7 +2,6 @@
 // of the slots come from monitor_screen_slots.cpp.
 
 #include "app/monitor_screen.h"
-#include "app/press_clock.h"
 
 #include <QEvent>
 #include <QMessageBox>
@@ -16,6 +15,7 @@
 #include "app/feed_grid.h"
 #include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
+#include "app/press_clock.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
 #include "app/sheet_dialog.h"

@@ -134,7 +134,8 @@ void ShootLibrary::addCutToDay(Day& day, const ProgramCut& cut) {
 
 void ShootLibrary::addCameraCut(Day& day, CutsKnown& known, const ProgramCut& copy) {
     const ProgramCut cut{cleanFileName(copy.camera, "Camera"), copy.at};
-    // How long after the copy's moment `c` lies; a copy is never stamped before its cut by more than clocks differ.
+    // A camera that stamps the moment a cut reached it stamps up to `lateCopyWindow` after the cut; one that was
+    // told when the cut was made stamps that moment, give or take what clocks differ by.
     const auto within = [&](const ProgramCut& c) {
         const double after = c.at.timeIntervalSince(cut.at);
         return c.camera == cut.camera && after > -lateCopyWindow && after < duplicateCutWindow;

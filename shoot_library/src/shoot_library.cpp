@@ -351,7 +351,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     }
 
     const Day before = day_;
-    const CutsKnown knownBefore = cutsKnown_;
+    const auto heardBefore = cutsKnown_.heard;  // the only part a camera's copies change
     clip.file = destination.filename().string();
     if (replaced) std::erase(day_.clips, *replaced);
     day_.clips.push_back(clip);
@@ -363,7 +363,7 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     if (!writeDayExports(std::nullopt)) {
         // Not recorded, so not received: the day stays as it was and the file goes back for the caller to keep.
         day_ = before;
-        cutsKnown_ = knownBefore;
+        cutsKnown_.heard = heardBefore;
         undoPlacement(placement, file, destination);
         writeDayExports(std::nullopt);
         throw fs::filesystem_error("Couldn't record the capture in the day's manifest", file, folder / manifestName,

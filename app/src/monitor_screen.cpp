@@ -15,6 +15,7 @@
 #include "app/feed_grid.h"
 #include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
+#include "app/press_clock.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
 #include "app/sheet_dialog.h"
@@ -665,13 +666,22 @@ void MonitorScreen::refreshPairingAlert() {
 // MARK: Shortcuts and actions
 
 void MonitorScreen::buildShortcuts() {
+    // Keys pressed while the main thread was busy cut at the moment they were pressed, in the order pressed.
+    std::weak_ptr<MonitorController> controller = controller_;
+    auto* presses = new KeyPressTimes(
+        [controller] {
+            auto c = controller.lock();
+            return c && c->environment().now ? c->environment().now() : Date::now();
+        },
+        this);
     for (int n = 1; n <= cameraShortcutCount; ++n) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + n), this);
         shortcut->setContext(Qt::WindowShortcut);
         shortcut->setObjectName(cameraShortcutTitle(n));
         shortcut->setWhatsThis(cameraShortcutTitle(n));
         shortcut->setEnabled(false);
-        connect(shortcut, &QShortcut::activated, this, [this, n] { controller_->putOnAirByIndex(n); });
+        connect(shortcut, &QShortcut::activated, this,
+                [this, n, presses] { controller_->putOnAirByIndex(n, presses->pressMadeAt()); });
         shortcuts_.push_back(shortcut);
     }
 }

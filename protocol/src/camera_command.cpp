@@ -148,7 +148,8 @@ auto caseLayout(std::type_identity<CC::SetStreamBitRate>) {
     return cases<CC::SetStreamBitRate>("setStreamBitRate", label("_0", &CC::SetStreamBitRate::bitsPerSecond));
 }
 auto caseLayout(std::type_identity<CC::ProgramCut>) {
-    return cases<CC::ProgramCut>("programCut", label("camera", &CC::ProgramCut::camera));
+    return cases<CC::ProgramCut>("programCut", label("camera", &CC::ProgramCut::camera),
+                                 label("at", &CC::ProgramCut::at));
 }
 auto caseLayout(std::type_identity<CC::RequestDeckCopies>) {
     return cases<CC::RequestDeckCopies>("requestDeckCopies", label("since", &CC::RequestDeckCopies::since));

@@ -116,27 +116,53 @@ void MonitorController::ensureOnAir() {
         }
 }
 
-void MonitorController::putOnAir(const CameraFeed& feed) {
+void MonitorController::putOnAir(const CameraFeed& feed, std::optional<Date> madeAt) {
     if (programID_ == feed.id()) return;
     const std::string name = feed.name();
     const PeerId id = feed.id();
     setProgramID(id);
     setSelectedID(id);
-    send(CameraCommand::ProgramCut{name});
-    // Until a camera confirms this cut, what its statuses say of the program is older than the cut.
+    // A press handled late (the main thread was busy) happened when it was made, not when it was handled.
     const Date now = env_.now();
+    const Date at = (madeAt && *madeAt < now ? *madeAt : now).addingTimeInterval(clockOffsetSeconds());
+    rememberOnAir(id, name, at);
+    send(CameraCommand::ProgramCut{name, at});
+    // Until a camera confirms this cut, what its statuses say of the program is older than the cut.
     for (const auto& f : feeds_) {
         if (!f->status()) continue;
         auto& unconfirmed = programReports_[f->id()].unconfirmed;
         std::erase_if(unconfirmed, [&](const auto& sent) { return now.timeIntervalSince(sent.at) > programCutGrace; });
         unconfirmed.push_back({name, now});
     }
-    if (importsFiles()) shootLibrary().addCut(name, now.addingTimeInterval(clockOffsetSeconds()));
+    if (importsFiles()) shootLibrary().addCut(name, at);
 }
 
-void MonitorController::putOnAirByIndex(int number) {
+void MonitorController::putOnAirByIndex(int number, std::optional<Date> madeAt) {
     for (const auto& feed : feeds_)
-        if (number >= 1 && cameraNumber(feed->id()) == number) return putOnAir(*feed);
+        if (number >= 1 && cameraNumber(feed->id()) == number) return putOnAir(*feed, madeAt);
+}
+
+void MonitorController::rememberOnAir(const PeerId& peer, const std::string& name, std::optional<Date> since) {
+    auto identity = identities_.find(peer);
+    onAir_ = OnAir{identity == identities_.end() ? std::string() : identity->second, name, since};
+}
+
+bool MonitorController::returnOnAir(const CameraFeed& feed) {
+    // Only the camera that was on air when it was lost, back under a new peer identity, and nothing cut since.
+    if (!onAir_ || onAir_->identity.empty() || !programID_ || this->feed(*programID_)) return false;
+    auto identity = identities_.find(feed.id());
+    if (identity == identities_.end() || identity->second != onAir_->identity) return false;
+    if (feed.name() != onAir_->name) {
+        putOnAir(feed);  // renamed meanwhile: the program is on another name from now on
+        return true;
+    }
+    setProgramID(feed.id());
+    if (onAir_->since) {
+        // It forgot, or never heard, that it is on air; its takes then carry the cut in force.
+        sendCommand(CameraCommand::ProgramCut{feed.name(), onAir_->since}, feed.id());
+        programReports_[feed.id()].unconfirmed.push_back({feed.name(), env_.now()});
+    }
+    return true;
 }
 
 void MonitorController::noteProgramCut(const std::optional<std::string>& name, const PeerId& from) {
@@ -147,11 +173,17 @@ void MonitorController::noteProgramCut(const std::optional<std::string>& name, c
     report.said = name;
     std::erase_if(report.unconfirmed,
                   [&](const auto& sent) { return now.timeIntervalSince(sent.at) > programCutGrace; });
+    if (firstWord) {
+        if (auto returning = feed(from); returning && returnOnAir(*returning)) return;
+    }
     if (!name) return;
     auto found = std::find_if(feeds_.begin(), feeds_.end(), [&](const FeedPtr& f) { return f->name() == *name; });
     if (firstWord) {
         // What the camera remembers from before: shown on air while nothing else is, never logged as a cut.
-        if (!programID_ && found != feeds_.end()) setProgramID((*found)->id());
+        if (!programID_ && found != feeds_.end()) {
+            setProgramID((*found)->id());
+            rememberOnAir((*found)->id(), *name, std::nullopt);
+        }
         return;
     }
     // A repeated word is as old as the last cut the camera heard; only a change is news.
@@ -167,7 +199,10 @@ void MonitorController::noteProgramCut(const std::optional<std::string>& name, c
     if (found == feeds_.end()) return;
     if (programID_ == (*found)->id()) return;
     setProgramID((*found)->id());
-    if (importsFiles()) shootLibrary().addCut((*found)->name(), now.addingTimeInterval(clockOffsetSeconds()));
+    // Heard of only now; the cameras' copies of it say when it was made.
+    const Date heardAt = now.addingTimeInterval(clockOffsetSeconds());
+    rememberOnAir((*found)->id(), (*found)->name(), heardAt);
+    if (importsFiles()) shootLibrary().addHeardCut((*found)->name(), heardAt);
 }
 
 void MonitorController::addMarker() {

@@ -151,7 +151,15 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
         // The live program.
         std::set<std::string> cameras;
         for (const auto& c : takeClips) cameras.insert(c.camera);
-        const auto program = programPieces(day.cuts, cameras, ts, te, rate);
+        std::vector<ProgramPiece> recorded;
+        for (const auto& camera : cameras) {
+            const auto first =
+                std::find_if(assets.begin(), assets.end(), [&](const Asset& a) { return a.clip->camera == camera; });
+            if (first != assets.end())
+                recorded.push_back(
+                    {camera, clipStart(*first->clip), clipStart(*first->clip) + clipLength(*first->clip)});
+        }
+        const auto program = heldProgram(programPieces(day.cuts, cameras, ts, te, rate), recorded);
         if (!program.empty()) {
             std::string pictures;
             for (const auto& piece : program) {

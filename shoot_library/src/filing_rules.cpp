@@ -155,4 +155,29 @@ void ShootLibrary::addCutToDay(Day& day, const ProgramCut& cut) {
     day.cuts.insert(place, ProgramCut{name, cut.at});
 }
 
+void ShootLibrary::addCameraCut(Day& day, CutsKnown& known, const ProgramCut& copy) {
+    const ProgramCut cut{cleanFileName(copy.camera, "Camera"), copy.at};
+    // A camera that stamps the moment a cut reached it stamps up to `lateCopyWindow` after the cut; one that was
+    // told when the cut was made stamps that moment, give or take what clocks differ by.
+    const auto within = [&](const ProgramCut& c) {
+        const double after = c.at.timeIntervalSince(cut.at);
+        return c.camera == cut.camera && after > -lateCopyWindow && after < duplicateCutWindow;
+    };
+    if (std::any_of(known.made.begin(), known.made.end(), within)) return;
+    // A status tells of a cut made elsewhere only once it has come back from a camera; the copy knows when it was made.
+    const auto heardLater = [&](const ProgramCut& c) {
+        const double after = c.at.timeIntervalSince(cut.at);
+        return c.camera == cut.camera && after > -duplicateCutWindow && after <= lateCopyWindow;
+    };
+    const auto heard = std::find_if(known.heard.begin(), known.heard.end(), heardLater);
+    if (heard != known.heard.end()) {
+        const auto logged = std::find(day.cuts.begin(), day.cuts.end(), *heard);
+        if (logged != day.cuts.end()) day.cuts.erase(logged);
+        heard->at = std::min(heard->at, cut.at);
+        addCutToDay(day, *heard);
+        return;
+    }
+    addCutToDay(day, cut);
+}
+
 }  // namespace morvane

@@ -229,7 +229,11 @@ ShootLibrary::MarkerStamp ShootLibrary::addMarker(const std::vector<std::string>
 }
 
 void ShootLibrary::addCut(const std::string& camera, Date at) {
-    queue_.async([this, camera, at] { addCutOnQueue(camera, at); });
+    queue_.async([this, camera, at] { addCutOnQueue(camera, at, false); });
+}
+
+void ShootLibrary::addHeardCut(const std::string& camera, Date heardAt) {
+    queue_.async([this, camera, heardAt] { addCutOnQueue(camera, heardAt, true); });
 }
 
 void ShootLibrary::addDeckEdit(const DeckEdit& edit) {
@@ -349,17 +353,19 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     }
 
     const Day before = day_;
+    const auto heardBefore = cutsKnown_.heard;  // the only part a camera's copies change
     clip.file = destination.filename().string();
     if (replaced) std::erase(day_.clips, *replaced);
     day_.clips.push_back(clip);
     if (info.cuts) {
         // A camera cuts a few times a minute at most; a list far longer than any file could hold is cut short.
         const std::size_t count = std::min(info.cuts->size(), maxCutsPerTransfer);
-        for (std::size_t i = 0; i < count; ++i) addCutToDay(day_, (*info.cuts)[i]);
+        for (std::size_t i = 0; i < count; ++i) addCameraCut(day_, cutsKnown_, (*info.cuts)[i]);
     }
     if (!writeDayExports(std::nullopt)) {
         // Not recorded, so not received: the day stays as it was and the file goes back for the caller to keep.
         day_ = before;
+        cutsKnown_.heard = heardBefore;
         undoPlacement(placement, file, destination);
         writeDayExports(std::nullopt);
         throw fs::filesystem_error("Couldn't record the capture in the day's manifest", file, folder / manifestName,
@@ -373,9 +379,13 @@ fs::path ShootLibrary::importArrivingFile(const fs::path& file, const TransferIn
     return destination;
 }
 
-void ShootLibrary::addCutOnQueue(const std::string& camera, Date at) {
+void ShootLibrary::addCutOnQueue(const std::string& camera, Date at, bool heard) {
     loadManifest(at);
-    addCutToDay(day_, ProgramCut{camera, at});
+    const ProgramCut cut{cleanFileName(camera, "Camera"), at};
+    auto& known = heard ? cutsKnown_.heard : cutsKnown_.made;
+    known.push_back(cut);
+    if (known.size() > CutsKnown::limit) known.erase(known.begin());
+    addCutToDay(day_, cut);
     writeDayExports(std::nullopt);
 }
 

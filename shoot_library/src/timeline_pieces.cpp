@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 
 #include "shoot_library/shoot_library.h"
 #include "shoot_library/timecode.h"
@@ -93,6 +94,46 @@ std::vector<ProgramPiece> ShootLibrary::programPieces(const std::vector<ProgramC
         if (s.start < s.end) pieces.push_back(std::move(s));
     }
     return pieces;
+}
+
+std::vector<ProgramPiece> ShootLibrary::heldProgram(const std::vector<ProgramPiece>& pieces,
+                                                    const std::vector<ProgramPiece>& recorded) {
+    if (pieces.empty()) return {};
+    const std::int64_t first = pieces.front().start, last = pieces.back().end;
+    std::set<std::int64_t> edges{first, last};
+    for (const auto& p : pieces) edges.insert(p.start);
+    for (const auto& r : recorded) {
+        if (first < r.start && r.start < last) edges.insert(r.start);
+        if (first < r.end && r.end < last) edges.insert(r.end);
+    }
+    std::vector<std::string> byName;
+    for (const auto& r : recorded)
+        if (std::find(byName.begin(), byName.end(), r.camera) == byName.end()) byName.push_back(r.camera);
+    std::sort(byName.begin(), byName.end(), cameraLess);
+    // Between two edges every camera either recorded throughout or not at all.
+    const auto records = [&](const std::string& camera, std::int64_t from, std::int64_t to) {
+        return std::any_of(recorded.begin(), recorded.end(),
+                           [&](const ProgramPiece& r) { return r.camera == camera && r.start <= from && to <= r.end; });
+    };
+
+    std::vector<ProgramPiece> held;
+    std::size_t onAir = 0;
+    for (auto edge = edges.begin(); std::next(edge) != edges.end(); ++edge) {
+        const std::int64_t from = *edge, to = *std::next(edge);
+        while (onAir + 1 < pieces.size() && pieces[onAir].end <= from) ++onAir;
+        const std::string* camera = nullptr;
+        for (std::size_t k = onAir + 1; k-- > 0 && !camera;)
+            if (records(pieces[k].camera, from, to)) camera = &pieces[k].camera;
+        for (const auto& name : byName)
+            if (!camera && records(name, from, to)) camera = &name;
+        if (!camera) continue;
+        if (!held.empty() && held.back().camera == *camera && held.back().end == from) {
+            held.back().end = to;
+        } else {
+            held.push_back({*camera, from, to});
+        }
+    }
+    return held;
 }
 
 std::vector<SoundPiece> ShootLibrary::soundPieces(const Clip& clip, std::int64_t start, std::int64_t end,

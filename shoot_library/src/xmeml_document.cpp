@@ -131,7 +131,15 @@ void takeSequence(std::string& body, Take& take, const ShootLibrary::Day& day, c
 void programSequence(std::string& body, const Take& take, const ShootLibrary::Day& day) {
     std::set<std::string> cameraSet;
     for (const auto& c : take.clips) cameraSet.insert(c.camera);
-    const auto pieces = ShootLibrary::programPieces(day.cuts, cameraSet, take.windowStart, take.windowEnd, take.rate);
+    std::vector<ProgramPiece> recorded;
+    for (const auto& camera : cameraSet) {
+        const auto first =
+            std::find_if(take.clips.begin(), take.clips.end(), [&](const Clip& c) { return c.camera == camera; });
+        if (first != take.clips.end() && take.fileIndex.count(first->file))
+            recorded.push_back({camera, take.startFrame(*first), take.startFrame(*first) + take.frames(*first)});
+    }
+    const auto pieces = ShootLibrary::heldProgram(
+        ShootLibrary::programPieces(day.cuts, cameraSet, take.windowStart, take.windowEnd, take.rate), recorded);
     if (pieces.empty()) return;
 
     std::map<std::string, std::string> pictures;

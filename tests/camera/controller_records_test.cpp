@@ -69,6 +69,30 @@ TEST_F(ControllerRecords, DeckEditsAreBoundedByCountAndSizeOldestFirst) {
               1);
 }
 
+TEST_F(ControllerRecords, ACutIsLoggedAtTheMomentTheRemoteMadeIt) {
+    struct Case {
+        const char* what;
+        std::optional<double> madeAgo;  // seconds before now; none: an older remote that sends no moment
+        double loggedAgo;               // seconds before now, roughly
+    };
+    const Case cases[] = {
+        {"held back 1.6 s by a slow link", 1.6, 1.6},
+        {"from a paused camera's backlog", 40, 40},
+        {"from an older remote: when it arrived", std::nullopt, 0},
+        {"a moment no link holds a cut back for: when it arrived", 3 * 86400.0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto made = c.madeAgo ? std::optional(Date::now().addingTimeInterval(-*c.madeAgo)) : std::nullopt;
+        send(CameraCommand::ProgramCut{c.what, made});
+        const auto cuts = camera->cutLog().cuts();
+        const auto logged =
+            std::find_if(cuts.begin(), cuts.end(), [&](const ProgramCut& k) { return k.camera == c.what; });
+        ASSERT_NE(logged, cuts.end());
+        EXPECT_NEAR(-logged->at.timeIntervalSinceNow(), c.loggedAgo, 0.5);
+    }
+}
+
 TEST_F(ControllerRecords, NamesAreBoundedWhereTheyArriveSoEveryStatusStillFits) {
     const std::string huge(16u << 20, 'n');
     for (int i = 0; i < 300; ++i) send(CameraCommand::ProgramCut{huge.substr(0, 1u << 20)});

@@ -73,6 +73,7 @@ std::vector<Golden> goldenCommands() {
         {CC::SetStreamSize{1280}, R"({"setStreamSize":{"_0":1280}})"},
         {CC::SetStreamBitRate{6000000}, R"({"setStreamBitRate":{"_0":6000000}})"},
         {CC::ProgramCut{"Camera B"}, R"({"programCut":{"camera":"Camera B"}})"},
+        {CC::ProgramCut{"Camera B", Date{726000000.25}}, R"({"programCut":{"at":726000000.25,"camera":"Camera B"}})"},
         {CC::RequestDeckCopies{Date{726000000.5}}, R"({"requestDeckCopies":{"since":726000000.5}})"},
         {CC::RequestDeckCopiesOf{{samples::uuid(samples::idA)}}, R"({"requestDeckCopiesOf":{"_0":[")" + a + R"("]}})"},
         {CC::Focus{0.25, 0.75}, R"({"focus":{"x":0.25,"y":0.75}})"},

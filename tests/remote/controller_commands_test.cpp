@@ -281,6 +281,73 @@ TEST_F(CommandsTest, TheDaysCutsAreTheCutsMadeWhateverOrderStatusesArriveIn) {
     }
 }
 
+TEST_F(CommandsTest, TheCameraOnAirComesBackOnAirAfterItsProgramRestarts) {
+    struct Case {
+        const char* what;
+        int cutFirst;      // the key pressed before B is lost
+        int cutWhileAway;  // the key pressed while B is away; 0 for none
+        int keyBack;       // the identity key of the camera named B that joins as peer 5
+        std::optional<std::string> onAir;
+        std::vector<std::string> logged;
+    };
+    const Case cases[] = {
+        {"the camera on air comes back on air, no cut logged", 2, 0, 2, "B", {"B"}},
+        {"a cut made while it was away stands", 2, 1, 2, "A", {"B", "A"}},
+        {"a camera that was not on air comes back idle", 1, 0, 2, "A", {"A"}},
+        {"another camera of the same name is not it", 2, 0, 9, std::nullopt, {"B"}},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        controller.reset();
+        link = std::make_shared<ScriptedLink>();
+        registered.clear();
+        shoot = std::make_unique<ShootLibrary>(
+            ShootLibrary::Environment{defaults.get(), root / ("Restart " + std::to_string(++run))});
+        make();
+        clock = Date::now();
+        const Date start = clock;
+        // Cameras as (peer, identity key, name).
+        const auto join = [&](const std::vector<std::tuple<int, int, std::string>>& cameras) {
+            std::vector<CameraLink::Peer> list;
+            for (const auto& [n, key, name] : cameras) {
+                if (registered.insert(n).second) controller->registerReceiver(peer(n));
+                list.push_back({peer(n), name, Bytes(32, static_cast<std::uint8_t>(key))});
+            }
+            controller->updatePeers(list);
+        };
+        join({{1, 1, "A"}, {2, 2, "B"}, {3, 3, "C"}});
+        for (int n : {1, 2, 3}) status(n);
+        controller->putOnAirByIndex(c.cutFirst);
+        const Date cutAt = clock;
+        clock = clock.addingTimeInterval(1);
+        join({{1, 1, "A"}, {3, 3, "C"}});
+        if (c.cutWhileAway) controller->putOnAirByIndex(c.cutWhileAway);
+        clock = clock.addingTimeInterval(2);
+        join({{1, 1, "A"}, {3, 3, "C"}, {5, c.keyBack, "B"}});
+        status(5);  // a restarted camera remembers no program
+
+        std::optional<std::string> onAir;
+        if (auto id = controller->programID(); id && controller->feed(*id)) onAir = controller->feed(*id)->name();
+        EXPECT_EQ(onAir, c.onAir);
+        if (c.onAir == "B") {
+            // Its takes then carry the cut in force, at the moment it was made.
+            const auto commands = link->commandsTo(peer(5));
+            const auto cut = std::find_if(commands.begin(), commands.end(),
+                                          [](const CameraCommand& k) { return k.is<CameraCommand::ProgramCut>(); });
+            ASSERT_NE(cut, commands.end());
+            EXPECT_EQ(cut->as<CameraCommand::ProgramCut>()->at, cutAt);
+        }
+        shoot->addMarker({}, 30, false);  // waits for the library's queue
+        std::vector<std::string> logged;
+        std::ifstream in(shoot->folderURL(start) / ".quorbelin-shoot.json");
+        const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (auto day = ShootLibrary::decodeManifest(body))
+            for (const auto& cut : day->cuts) logged.push_back(cut.camera);
+        EXPECT_EQ(logged, c.logged);
+    }
+}
+
 TEST_F(CommandsTest, RecordOnEveryCamera) {
     make();
     connect({{1, "A"}, {2, "B"}});

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <regex>
+#include <tuple>
 
 #include "golden_days.h"
 #include "shoot_library/shoot_library.h"
@@ -332,6 +334,54 @@ TEST(FcpxmlTest, MarkersAndDeckEditsInTwoTakes) {
 
 std::string xmeml(const std::vector<ShootLibrary::Clip>& clips, const Day& day = {}) {
     return ShootLibrary::dayXMEML("2026-12-06", day, shootFolder, clips);
+}
+
+TEST(XmemlTest, TheProgramHoldsARecordingCameraWhereTheCameraOnAirRecordedNothing) {
+    using Spans = std::vector<std::tuple<std::string, double, double>>;  // camera, seconds after noon: from, to
+    struct Case {
+        const char* what;
+        Spans recorded;
+        std::vector<std::pair<std::string, double>> cuts;
+        Spans program;
+    };
+    const Case cases[] = {
+        {"the camera on air stops: the camera on air before it holds",
+         {{"A", 0, 20}, {"B", 0, 12}, {"C", 0, 20}},
+         {{"A", -60}, {"B", 5}},
+         {{"A", 0, 5}, {"B", 5, 12}, {"A", 12, 20}}},
+        {"no camera on air before it recorded there: the first by name that did",
+         {{"A", 0, 20}, {"B", 0, 3}, {"C", 0, 12}},
+         {{"B", -60}, {"C", 5}},
+         {{"B", 0, 3}, {"A", 3, 5}, {"C", 5, 12}, {"A", 12, 20}}},
+        {"the camera on air starts late", {{"A", 0, 20}, {"B", 2, 20}}, {{"B", -60}}, {{"A", 0, 2}, {"B", 2, 20}}},
+        {"where nobody recorded the program is empty",
+         {{"A", 0, 5}, {"B", 10, 20}},
+         {{"A", -60}},
+         {{"A", 0, 5}, {"B", 10, 20}}},
+        {"every camera recorded throughout: the cuts stand",
+         {{"A", 0, 20}, {"B", 0, 20}},
+         {{"A", -60}, {"B", 5}, {"A", 10}},
+         {{"A", 0, 5}, {"B", 5, 10}, {"A", 10, 20}}},
+    };
+    const Date noon = localDate(2026, 12, 6, 12, 0, 0);
+    const std::regex piece(
+        R"(<clipitem id="take-1-program-\d+"><name>(\w+)\.mov</name>.*?<start>(\d+)</start><end>(\d+)</end>)");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Day day;
+        for (const auto& [camera, from, to] : c.recorded)
+            day.clips.push_back(probed(clip(camera, camera + ".mov", noon.addingTimeInterval(from), to - from, 1), 25,
+                                       false, 1920, 1080));
+        for (const auto& [camera, at] : c.cuts) day.cuts.push_back({camera, noon.addingTimeInterval(at)});
+        const std::string doc = xmeml(day.clips, day);
+        Spans program;
+        for (auto m = std::sregex_iterator(doc.begin(), doc.end(), piece); m != std::sregex_iterator(); ++m)
+            program.emplace_back((*m)[1], std::stod((*m)[2]) / 25, std::stod((*m)[3]) / 25);
+        // The document lists the pieces camera by camera.
+        std::sort(program.begin(), program.end(),
+                  [](const auto& a, const auto& b) { return std::get<1>(a) < std::get<1>(b); });
+        EXPECT_EQ(program, c.program);
+    }
 }
 
 TEST(XmemlTest, ClipNumbersFollowTakesAndCameraNames) {

@@ -240,6 +240,70 @@ TEST_F(ShootLibraryTest, TransferCutsAndLiveCutsGoToTheDay) {
     EXPECT_EQ(dayOnDisk("2024-05-01").cuts.size(), 3u);
 }
 
+TEST_F(ShootLibraryTest, CamerasCopiesOfCutsNeverRewriteTheCutsMade) {
+    using Cuts = std::vector<std::pair<std::string, double>>;  // camera, seconds after ten
+    struct Case {
+        const char* what;
+        Cuts made;                                        // by this remote, in order
+        Cuts heard;                                       // made elsewhere, told of by a status at that moment
+        std::vector<std::pair<std::string, Cuts>> files;  // each camera's copies, in the order the files arrive
+        Cuts day;
+    };
+    const Cuts quick{{"A", 0}, {"B", 0.6}, {"C", 1.2}, {"A", 1.8}, {"B", 2.4}};
+    const auto late = [](Cuts cuts, std::vector<double> by) {
+        for (std::size_t i = 0; i < cuts.size(); ++i) cuts[i].second += by[i % by.size()];
+        return cuts;
+    };
+    const Case cases[] = {
+        {"a link 1.6 s late", quick, {}, {{"C", late(quick, {1.6})}}, quick},
+        {"two cameras 0.2 s to 2 s late, filed the other way round",
+         quick,
+         {},
+         {{"C", late(quick, {2.0, 0.2, 1.1})}, {"B", late(quick, {0.2, 2.0})}},
+         quick},
+        {"copies stamped when the cuts were made, from two cameras", quick, {}, {{"B", quick}, {"C", quick}}, quick},
+        {"a paused camera's backlog, stamped all at once",
+         quick,
+         {},
+         {{"B", late(quick, {2.8, 2.2, 1.6, 1.0, 0.4})}},
+         quick},
+        {"a cut from another remote comes in at the moment it was made",
+         {{"A", 0}, {"B", 5}},
+         {},
+         {{"A", {{"A", 0}, {"C", 2.5}, {"B", 5}}}, {"C", {{"C", 2.5}, {"B", 5}}}},
+         {{"A", 0}, {"C", 2.5}, {"B", 5}}},
+        {"a cut from another remote heard late from a status moves to when it was made",
+         {{"A", 0}, {"B", 4}},
+         {{"C", 3.6}},
+         {{"A", {{"A", 0}, {"C", 2.5}, {"B", 4}}}, {"B", {{"C", 2.5}, {"B", 5.6}}}},
+         {{"A", 0}, {"C", 2.5}, {"B", 4}}},
+    };
+    const Date ten = localDate(2024, 5, 1, 10, 0, 0);
+    const auto dated = [&](const Cuts& cuts) {
+        std::vector<ProgramCut> out;
+        for (const auto& [camera, seconds] : cuts) out.push_back({camera, ten.addingTimeInterval(seconds)});
+        return out;
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        library = std::make_unique<ShootLibrary>(
+            ShootLibrary::Environment{&defaults, root / ("Movies " + std::to_string(++run))});
+        for (const auto& cut : dated(c.made)) library->addCut(cut.camera, cut.at);
+        for (const auto& cut : dated(c.heard)) library->addHeardCut(cut.camera, cut.at);
+        int file = 0;
+        for (const auto& [camera, copies] : c.files) {
+            const std::string name = std::to_string(++file) + ".jpg";
+            library->importFile(incoming(name), transfer(name, ten, false, std::nullopt, dated(copies)), camera);
+        }
+        library->waitUntilIdle();
+        const auto day = ShootLibrary::decodeManifest(readFile(
+            root / ("Movies " + std::to_string(run)) / "Brindlecroft" / "2024-05-01" / ".quorbelin-shoot.json"));
+        ASSERT_TRUE(day);
+        EXPECT_EQ(day->cuts, dated(c.day));
+    }
+}
+
 TEST_F(ShootLibraryTest, AnEndlessListOfCutsIsCutShort) {
     const Date ten = localDate(2024, 5, 1, 10, 0, 0);
     std::vector<ProgramCut> cuts;

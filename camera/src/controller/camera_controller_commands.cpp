@@ -258,7 +258,9 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             },
             [&](const C::ProgramCut& c) {
                 const std::string camera = receivedName(c.camera);
-                cutLog_->add(ProgramCut{camera, Date::now().addingTimeInterval(clockSync_.offset())});
+                // The moment the operator cut, not the moment a slow link or a busy camera let it in here.
+                const Date received = Date::now().addingTimeInterval(clockSync_.offset());
+                cutLog_->add(ProgramCut{camera, CutLog::cutMoment(c.at, received)});
                 status_.program = camera;
             },
             [&](const C::RequestDeckCopies& c) {

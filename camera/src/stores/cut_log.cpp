@@ -1,8 +1,15 @@
 #include "camera/cut_log.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace morvane {
+
+Date CutLog::cutMoment(std::optional<Date> made, Date received) {
+    if (!made || !std::isfinite(made->secondsSinceReferenceDate)) return received;
+    // A link may hold a cut back for seconds, or a paused camera for minutes; never for a day.
+    return std::abs(received.timeIntervalSince(*made)) <= madeMomentTrust ? *made : received;
+}
 
 void CutLog::add(const ProgramCut& cut) {
     std::lock_guard lock(lock_);

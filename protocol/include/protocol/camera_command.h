@@ -169,8 +169,11 @@ struct SetStreamBitRate {  // _0, bits per second
     std::int64_t bitsPerSecond = 0;
     friend bool operator==(const SetStreamBitRate&, const SetStreamBitRate&) = default;
 };
-struct ProgramCut {  // camera
+struct ProgramCut {  // camera, at
     std::string camera;
+    /// The moment the cut was made, on the remote's clock; older remotes leave it out and the camera takes the
+    /// moment the command reached it.
+    std::optional<Date> at = std::nullopt;
     friend bool operator==(const ProgramCut&, const ProgramCut&) = default;
 };
 struct RequestDeckCopies {  // since
@@ -256,7 +259,6 @@ struct CameraCommand : TaggedUnionAccess<CameraCommand> {
     CameraCommand() = default;
     template <class C>
     requires std::is_constructible_v<Value, C&&> CameraCommand(C&& c) : value(std::forward<C>(c)) {}
-
 
     /// The case name as written on the wire ("setZoom").
     const char* caseName() const;

@@ -272,8 +272,9 @@ public:
     /// What the shutter of `feed`'s controls does when pressed (and so shows): stop recording, or start or shoot.
     bool shutterStopsRecording(const CameraFeed& feed) const;
     void ensureOnAir();
-    void putOnAir(const CameraFeed& feed);
-    void putOnAirByIndex(int number);
+    /// `madeAt`: when the operator asked for it (the press's own time), if it was handled later; never later than now.
+    void putOnAir(const CameraFeed& feed, std::optional<Date> madeAt = std::nullopt);
+    void putOnAirByIndex(int number, std::optional<Date> madeAt = std::nullopt);
     /// The program as the status of camera `from` gives it. Only a change in what a camera says counts, and only
     /// once the camera has confirmed every cut this remote sent it: an older status never undoes a newer cut. A
     /// camera's first status says what it remembers, which is no cut.
@@ -352,6 +353,9 @@ private:
     void showNoticeFrom(std::optional<NoticeBoard::Showing> showing);
     std::optional<IncomingFile> takeIncoming(const std::string& key);
     void setProgramID(std::optional<PeerId> id);
+    void rememberOnAir(const PeerId& peer, const std::string& name, std::optional<Date> since);
+    /// At a camera's first status: the camera that was on air when it was lost goes back on air. True when it did.
+    bool returnOnAir(const CameraFeed& feed);
     void setMessage(std::optional<std::string> text);
     void setDeckCopiesArriving(int value);
     void numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
@@ -407,6 +411,14 @@ private:
         std::vector<Sent> unconfirmed;
     };
     std::map<PeerId, ProgramReport> programReports_;
+    /// The camera on air by its lasting identity (empty when it has none), so that it is known when it comes back,
+    /// and since when (master clock) when known.
+    struct OnAir {
+        std::string identity;
+        std::string name;
+        std::optional<Date> since;
+    };
+    std::optional<OnAir> onAir_;
     QMetaObject::Connection deckEditObserver_;
     bool sharedLink_;
     bool adoptsLink_ = false;

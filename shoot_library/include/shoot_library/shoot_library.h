@@ -122,8 +122,11 @@ public:
                                      const std::string& cameraName);
     /// Adds a marker now to today's day, for the cameras given, and returns its number and timecode at the rate.
     MarkerStamp addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate, bool ntsc);
-    /// Records a program cut in the day of its date (queued).
+    /// Records a program cut this remote made, in the day of its date (queued).
     void addCut(const std::string& camera, Date at);
+    /// Records a cut made elsewhere that a camera's status told of at `heardAt` (queued); a camera's copy of it,
+    /// which carries the moment it was made, moves it there.
+    void addHeardCut(const std::string& camera, Date heardAt);
     /// Files a deck edit in the day of its first piece (queued); an edit without pieces is ignored.
     void addDeckEdit(const DeckEdit& edit);
 
@@ -184,6 +187,22 @@ public:
     /// Inserts a cut in time order, dropping one of the same camera less than 0.5 s from an existing one.
     static void addCutToDay(Day& day, const ProgramCut& cut);
 
+    /// A camera's copy of a cut this remote made may be stamped as late as this after it (a camera of an older
+    /// kind stamps the moment the cut reached it, and a congested link holds cuts back for seconds).
+    static constexpr double lateCopyWindow = 3.0;
+    /// The cuts of this run that cameras' copies are measured against, names cleaned: those this remote made,
+    /// and those made elsewhere that it heard of from a status, at the moment it heard. Not stored.
+    struct CutsKnown {
+        std::vector<ProgramCut> made;
+        std::vector<ProgramCut> heard;
+        static constexpr std::size_t limit = 10000;  // a day of cutting is far fewer; the oldest go first
+    };
+    /// Files one camera's copy of a program cut: a copy of a cut made here (same camera, stamped from 0.5 s before
+    /// the cut to `lateCopyWindow` after it) is dropped, so the day keeps the moment the operator cut; a cut heard
+    /// of up to `lateCopyWindow` after the copy's moment moves to that moment, when it was made; any other copy
+    /// is a cut made elsewhere and is added as `addCutToDay` adds it.
+    static void addCameraCut(Day& day, CutsKnown& known, const ProgramCut& copy);
+
     // Timeline arithmetic.
 
     /// The most frequent probed rate of the clips (ties: the smaller nominal); 30 without NTSC when none is probed.
@@ -194,6 +213,12 @@ public:
     static std::vector<ProgramPiece> programPieces(const std::vector<ProgramCut>& cuts,
                                                    const std::set<std::string>& cameras, std::int64_t start,
                                                    std::int64_t end, const TimelineRate& rate);
+    /// The program where its cameras have pictures: where the camera on air recorded nothing (its program ended,
+    /// or it started late), the program holds the camera on air before it that did record there, else the first
+    /// camera by name that did; only where no camera recorded does the program show nothing. `recorded` holds the
+    /// frames of each camera's clip that the documents show, [start, end) as a piece.
+    static std::vector<ProgramPiece> heldProgram(const std::vector<ProgramPiece>& pieces,
+                                                 const std::vector<ProgramPiece>& recorded);
     /// The sound under one picture piece of a deck edit.
     static std::vector<SoundPiece> soundPieces(const Clip& clip, std::int64_t start, std::int64_t end,
                                                const DeckEdit::Sound& sound, const std::vector<Clip>& takeClips,
@@ -234,7 +259,7 @@ public:
 private:
     std::filesystem::path importArrivingFile(const std::filesystem::path& file, const TransferInfo& info,
                                              const std::string& cameraName);
-    void addCutOnQueue(const std::string& camera, Date at);
+    void addCutOnQueue(const std::string& camera, Date at, bool heard);
     void addDeckEditOnQueue(const DeckEdit& edit);
     MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate);
     /// The rate Markers.edl and Markers.csv count at, and so the marker's timecode.
@@ -252,6 +277,7 @@ private:
     std::string dayKey_;
     std::optional<std::filesystem::path> folder_;
     Day day_;
+    CutsKnown cutsKnown_;
     bool manifestBlocked_ = false;            // an unreadable manifest could not be moved aside: never write over it
     std::optional<TimelineRate> cameraRate_;  // the rate given with the last marker
 

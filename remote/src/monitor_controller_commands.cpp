@@ -144,14 +144,14 @@ void MonitorController::putOnAirByIndex(int number, std::optional<Date> madeAt) 
 
 void MonitorController::rememberOnAir(const PeerId& peer, const std::string& name, std::optional<Date> since) {
     auto identity = identities_.find(peer);
-    onAir_ = OnAir{identity == identities_.end() ? std::string() : identity->second, name, since};
+    onAir_ = OnAir{identity == identities_.end() ? std::string() : identity->second.identity, name, since};
 }
 
 bool MonitorController::returnOnAir(const CameraFeed& feed) {
     // Only the camera that was on air when it was lost, back under a new peer identity, and nothing cut since.
     if (!onAir_ || onAir_->identity.empty() || !programID_ || this->feed(*programID_)) return false;
     auto identity = identities_.find(feed.id());
-    if (identity == identities_.end() || identity->second != onAir_->identity) return false;
+    if (identity == identities_.end() || identity->second.identity != onAir_->identity) return false;
     if (feed.name() != onAir_->name) {
         putOnAir(feed);  // renamed meanwhile: the program is on another name from now on
         return true;

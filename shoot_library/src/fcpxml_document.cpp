@@ -155,9 +155,9 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
         for (const auto& camera : cameras) {
             const auto first =
                 std::find_if(assets.begin(), assets.end(), [&](const Asset& a) { return a.clip->camera == camera; });
-            if (first != assets.end())
-                recorded.push_back(
-                    {camera, clipStart(*first->clip), clipStart(*first->clip) + clipLength(*first->clip)});
+            if (first == assets.end()) continue;
+            const timeline::ClipSpan span = spanOf(*first->clip);
+            recorded.push_back({camera, span.start, span.end()});
         }
         const auto program = heldProgram(programPieces(day.cuts, cameras, ts, te, rate), recorded);
         if (!program.empty()) {

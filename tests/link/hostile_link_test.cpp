@@ -572,7 +572,9 @@ TEST_F(HostileLinkTest, PacketRightAfterPairingIsKept) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
     }
-    if (readConfirm(5)) ASSERT_TRUE(client.writeFrame(k(Kind::data), packet));
+    if (readConfirm(5)) {
+        ASSERT_TRUE(client.writeFrame(k(Kind::data), packet));
+    }
     EXPECT_TRUE(eventually([&] { return camera->readyPeers().size() == 2; }));
     EXPECT_TRUE(eventually([&] {
         const auto data = camera->recorder.data();

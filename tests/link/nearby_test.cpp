@@ -511,8 +511,12 @@ TEST(NearbyConnectionTest, PacketsAnsweredWhileFileDataGoesOutKeepEveryStreamWho
     std::lock_guard lock(atClient.mutex);
     std::uint32_t answers = 0, bulk = 0;
     for (const auto& [kind, body] : atClient.messages) {
-        if (kind == 1) ASSERT_EQ(body, packet(answers++));
-        if (kind == 2) ASSERT_EQ(body, Bytes(128 * 1024, bulk++));
+        if (kind == 1) {
+            ASSERT_EQ(body, packet(answers++));
+        }
+        if (kind == 2) {
+            ASSERT_EQ(body, Bytes(128 * 1024, bulk++));
+        }
     }
     conn->close();
     listener->close();
@@ -655,7 +659,9 @@ TEST(NearbyServiceTest, NetworkThreadTakesShortTurnsAndKeepsItsNiceValue) {
     service.post([network] { network->set_value(scheduling()); });
     const auto seen = network->get_future().get();
     EXPECT_EQ(seen.niceness, caller.niceness);
-    if (caller.turn != 0) EXPECT_LE(seen.turn, 500'000u);
+    if (caller.turn != 0) {
+        EXPECT_LE(seen.turn, 500'000u);
+    }
 }
 
 TEST(NearbyListenerTest, FailingAcceptsDoNotSpin) {

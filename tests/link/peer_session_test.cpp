@@ -216,7 +216,9 @@ TEST_F(PeerSessionTest, PairsWithTheSameCodeThenCarriesPacketsAndFiles) {
         EXPECT_GT(takerNiceness.load(), packets.niceness);
         EXPECT_GT(files.niceness, packets.niceness);
     }
-    if (files.turn != 0) EXPECT_LT(packets.turn, files.turn);
+    if (files.turn != 0) {
+        EXPECT_LT(packets.turn, files.turn);
+    }
 
     // Sending to a peer that is not connected fails at once.
     Completion nowhere;

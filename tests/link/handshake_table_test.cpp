@@ -10,6 +10,13 @@ namespace {
 
 using Table = HandshakeTable;
 
+// Each address has just ended unfinished connections, as one that keeps opening new ones does.
+void renew(Table& table, const std::vector<std::string>& addresses, Table::Clock::time_point now) {
+    for (const auto& address : addresses) {
+        for (int i = 0; i < 3; ++i) table.endedUnfinished(address, now);
+    }
+}
+
 // Connections from one new address each, oldest first.
 std::vector<std::string> distinct(int count) {
     std::vector<std::string> out;
@@ -199,9 +206,7 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Table table;
-        for (const auto& address : c.renewing) {
-            for (int i = 0; i < 3; ++i) table.endedUnfinished(address, now);
-        }
+        renew(table, c.renewing, now);
         std::vector<Table::Place> places;
         for (std::size_t i = 0; i <= c.held.size(); ++i) {
             const auto& h = i < c.held.size() ? c.held[i] : c.mover;
@@ -233,9 +238,7 @@ TEST(HandshakeTableTest, ShowsTheLatestRequestOfAnAddressThatIsNotRenewing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Table table;
-        for (const auto& address : c.renewing) {
-            for (int i = 0; i < 3; ++i) table.endedUnfinished(address, now);
-        }
+        renew(table, c.renewing, now);
         std::vector<Table::Place> places;
         for (std::size_t i = 0; i < c.requests.size(); ++i) {
             const auto since = now - std::chrono::seconds(static_cast<long>(c.requests.size() - i));

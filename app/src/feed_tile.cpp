@@ -344,7 +344,7 @@ void FeedTile::layoutLayers() {
     const int chromeRight = chrome_->isHidden() ? 0 : chrome_->geometry().right() + 1;
     const int belowChrome = chrome_->isHidden() ? 0 : chrome_->geometry().bottom() + 1 + qRound(readingsSpacing);
     const bool badgeBelow = frame_->badge() && badge.top() > height() / 2;
-    const int bottom = (badgeBelow ? qFloor(badge.top()) : height()) - qRound(readingsSpacing);
+    const int badgeRight = badgeBelow ? qCeil(badge.right()) + qRound(readingsSpacing) : 0;
     const qreal loupe = loupeSide(showsChrome_);
     ReadingsFit fit{readings_, 1};
     auto keyForm = FalseColorLegend::Form::column;
@@ -359,7 +359,9 @@ void FeedTile::layoutLayers() {
             ReadingsFit best{readings_, 1};
             bool chosen = false;
             auto consider = [&](int roomLeft, int roomTop) {
-                int roomBottom = bottom;
+                // The badge in the lower corner limits only the rooms that reach over it.
+                int roomBottom =
+                    (badgeBelow && roomLeft < badgeRight ? qFloor(badge.top()) : height()) - qRound(readingsSpacing);
                 const bool underBars = !keepOut_.isEmpty() && keepOut_.right() + qRound(readingsSpacing) >= roomLeft &&
                                        keepOut_.left() - qRound(readingsSpacing) <= width() - trailing &&
                                        keepOut_.bottom() >= roomTop;
@@ -375,6 +377,7 @@ void FeedTile::layoutLayers() {
             };
             consider(chromeRight + qRound(readingsSpacing), readingsTop);
             consider(8, std::max(readingsTop, belowChrome));
+            if (badgeBelow) consider(badgeRight, std::max(readingsTop, belowChrome));
             if (!keepOut_.isEmpty()) {
                 const int besideBars = keepOut_.right() + 1 + qRound(readingsSpacing);
                 consider(besideBars, besideBars < chromeRight + qRound(readingsSpacing)

@@ -500,7 +500,9 @@ void MonitorScreen::layoutLayers() {
     const int messageWidth = std::min(messageSize.width(), barWidth);
     const int messageTop = std::max(plan.messageBottom - messageSize.height(),
                                     toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
-    messages_->setGeometry(barPadding + (barWidth - messageWidth) / 2, messageTop, messageWidth, messageSize.height());
+    const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
+                                       std::max(barPadding, contentWidth - barPadding - messageWidth));
+    messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
     messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));

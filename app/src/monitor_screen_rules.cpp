@@ -190,6 +190,9 @@ BottomLayout place(const BottomInput& in, QSize size) {
             const int rowsWidth = std::max(0, barWidth - w - barGap);
             out.transfers =
                 QRect(barInset, height - bandHeight + (bandHeight - in.transfers) / 2, rowsWidth, in.transfers);
+            // Messages stand in the band beside the column, above the rows.
+            out.messageBottom = (in.transfers > 0 ? out.transfers.top() : height - bandPadding) - barGap;
+            out.messageCentre = barInset + rowsWidth / 2;
         } else {
             out.column = QRect(barInset + (barWidth - w) / 2, edge - h, w, h);
             out.transfers = rows;
@@ -210,7 +213,10 @@ BottomLayout place(const BottomInput& in, QSize size) {
     }
     if (in.kind != PictureAreaKind::feedGrid || !coversPictures(in, floating, gridBottom))
         return floatOver(ColumnPlace::floating);
-    if (picturesKeepLeast(in, in.padding.bottom() + dockBand)) {
+    // Collapsed controls, the figures and the deck controls are as small as the column gets: they take their band
+    // even where the pictures then fall below their least height; only the expanded panel goes over them.
+    const bool expanded = !in.expandedColumn.isEmpty() && size == in.expandedColumn;
+    if (!expanded || picturesKeepLeast(in, in.padding.bottom() + dockBand)) {
         out.pictureBottom = in.padding.bottom() + dockBand;
         return docked(ColumnPlace::docked, dockBand);
     }
@@ -228,7 +234,10 @@ BottomLayout layoutBottom(const BottomInput& input) {
         out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
     const int band = transferBand(input.transfers);
     const int edge = band > 0 ? input.content.height() - band - bandPadding : input.content.height() - barInset;
-    out.messageBottom = (input.column.isEmpty() ? edge : out.column.top()) - barGap;
+    if (out.messageCentre == 0) {
+        out.messageBottom = (input.column.isEmpty() ? edge : out.column.top()) - barGap;
+        out.messageCentre = input.content.width() / 2;
+    }
     return out;
 }
 

@@ -1093,7 +1093,7 @@ void checkOverlays(Shooter& s, const std::string& layout) {
             QWidget* hit = window->childAt(point);
             const bool underOpenedPanel = panelOver && hit && !target->isAncestorOf(hit) && [&] {
                 for (QWidget* up = hit; up; up = up->parentWidget())
-                    if (qobject_cast<CaptureControls*>(up)) return true;
+                    if (up == s.screen().bottomColumn()) return true;
                 return false;
             }();
             if (underOpenedPanel) continue;

@@ -135,8 +135,11 @@ struct BottomLayout {
     int pictureBottom = 0;  ///< the picture area's bottom margin
     QRect column;           ///< where the column lies, in the content area
     QRect transfers;
-    QRect keepOut;                ///< the part of the column over the pictures: the tiles keep their readings out of it
-    int messageBottom = 0;        ///< heard words and messages stand above this line, over the pictures, taking no room
+    QRect keepOut;  ///< the part of the column over the pictures: the tiles keep their readings out of it
+    /// Heard words and messages stand above this line, centred here, taking no room: in the band beside a docked
+    /// column, else over the pictures.
+    int messageBottom = 0;
+    int messageCentre = 0;
     bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };

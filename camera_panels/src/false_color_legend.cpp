@@ -14,6 +14,8 @@ using namespace theme;
 
 namespace {
 constexpr qreal swatch = 10, gap = 4, rowSpacing = 2, inset = 6, columnGap = 10;
+// The swatches alone.
+constexpr qreal smallSwatch = 8, tightGap = 3, tightInset = 4;
 
 QFont legendFont() {
     return theme::systemFont(9, QFont::DemiBold);
@@ -43,8 +45,12 @@ void FalseColorLegend::setForm(Form form) {
 
 QSize FalseColorLegend::sizeFor(Form form) {
     const auto bands = static_cast<qreal>(FalseColor::bands().size());
-    if (form == Form::swatches)
-        return QSize(qCeil(inset * 2 + bands * swatch + (bands - 1) * gap), qCeil(inset * 2 + swatch));
+    if (form == Form::swatches) {
+        // Three to a row, the darker bands above the brighter.
+        const qreal across = std::ceil(bands / 2);
+        return QSize(qCeil(2 * tightInset + across * smallSwatch + (across - 1) * tightGap),
+                     qCeil(2 * tightInset + 2 * smallSwatch + tightGap));
+    }
     const QFontMetricsF metrics(legendFont());
     qreal widest = 0;
     for (const auto& band : FalseColor::bands())
@@ -73,8 +79,13 @@ void FalseColorLegend::draw(QPainter& p) {
                         QColor::fromRgbF(bands[i].rgb[0], bands[i].rgb[1], bands[i].rgb[2]));
     };
     if (form_ == Form::swatches) {
+        const std::size_t across = (bands.size() + 1) / 2;
         for (std::size_t i = 0; i < bands.size(); ++i)
-            swatchAt(i, inset + static_cast<qreal>(i) * (swatch + gap), inset);
+            fillRoundedRect(p,
+                            QRectF(tightInset + static_cast<qreal>(i % across) * (smallSwatch + tightGap),
+                                   tightInset + static_cast<qreal>(i / across) * (smallSwatch + tightGap), smallSwatch,
+                                   smallSwatch),
+                            2, QColor::fromRgbF(bands[i].rgb[0], bands[i].rgb[1], bands[i].rgb[2]));
         return;
     }
     const qreal h = rowHeight();

@@ -16,7 +16,7 @@ public:
     explicit FalseColorLegend(QWidget* parent = nullptr);
 
     /// The key's forms, from the largest: a column of swatches with their names; two such columns, about half
-    /// as high; the swatches alone in a row, darkest to brightest, for where no names fit.
+    /// as high; the swatches alone, the darker three above the brighter, for where no names fit.
     enum class Form { column, twoColumns, swatches };
     void setForm(Form form);
     Form form() const { return form_; }

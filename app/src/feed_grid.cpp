@@ -53,29 +53,10 @@ void FeedGrid::rebuild() {
     place();
 }
 
-std::vector<QRect> FeedGrid::overlayRectsAt(const QSize& size) const {
-    std::vector<QRect> out;
-    const auto layout = feedGridLayout(shown_.size(), QSizeF(size));
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        const FeedTile* tile = tiles_.at(shown_[i]);
-        const QRect target = layout.tiles[i].toRect();
-        const int grow = target.width() - tile->width();
-        const int growDown = target.height() - tile->height();
-        for (QRect r : tile->overlayRects()) {
-            // Items in the lower half (the badge of a narrow tile) keep their distance from the bottom edge.
-            if (r.height() < tile->height() / 2 && r.center().y() > tile->height() / 2) r.translate(0, growDown);
-            if (r.width() >= tile->width()) {
-                r.setWidth(target.width());  // the deck bar spans the tile
-            } else if (std::abs(2 * r.center().x() - tile->width()) <= 2) {
-                r.translate(grow / 2, 0);  // the badge stays centred
-            } else if (r.center().x() > tile->width() / 2) {
-                r.translate(grow, 0);  // trailing items keep their distance from the trailing edge
-            }
-            r = r.translated(target.topLeft()).intersected(target);
-            if (!r.isEmpty()) out.push_back(r);
-        }
-    }
-    return out;
+void FeedGrid::setKeepOut(const QRect& rect) {
+    if (rect == keepOut_) return;
+    keepOut_ = rect;
+    place();
 }
 
 void FeedGrid::resizeEvent(QResizeEvent*) {
@@ -84,7 +65,12 @@ void FeedGrid::resizeEvent(QResizeEvent*) {
 
 void FeedGrid::place() {
     const auto layout = feedGridLayout(shown_.size(), QSizeF(size()));
-    for (std::size_t i = 0; i < shown_.size(); ++i) tiles_.at(shown_[i])->setGeometry(layout.tiles[i].toRect());
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        FeedTile* tile = tiles_.at(shown_[i]);
+        const QRect r = layout.tiles[i].toRect();
+        tile->setKeepOut(keepOut_.intersected(r).translated(-r.topLeft()));
+        tile->setGeometry(r);
+    }
 }
 
 }  // namespace morvane

@@ -232,12 +232,10 @@ QRect FeedTile::onAirBadgeRect() const {
     return frame_->badgeRect().toAlignedRect();
 }
 
-std::vector<QRect> FeedTile::overlayRects() const {
-    std::vector<QRect> out;
-    for (QWidget* overlay : {chrome_, static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(deckBar_)})
-        if (!overlay->isHidden() && !overlay->geometry().isEmpty()) out.push_back(overlay->geometry());
-    if (onAirBadgeShown() && deckBar_->isHidden()) out.push_back(onAirBadgeRect());
-    return out;
+void FeedTile::setKeepOut(const QRect& rect) {
+    if (rect == keepOut_) return;
+    keepOut_ = rect;
+    layoutLayers();
 }
 
 void FeedTile::setPlacement(bool isSelected, bool showsChrome) {
@@ -327,9 +325,13 @@ void FeedTile::layoutLayers() {
     chrome_->adjustSize();
     chrome_->move(8, top);
 
-    const QRectF badge = onAirBadgePlace(size(), badgeSize(), deck, showsChrome_,
-                                         chrome_->isHidden() ? 0 : chrome_->x() + pills_->geometry().right() + 1,
-                                         expand_->isHidden() ? width() : expand_->x());
+    QRectF badge = onAirBadgePlace(size(), badgeSize(), deck, showsChrome_,
+                                   chrome_->isHidden() ? 0 : chrome_->x() + pills_->geometry().right() + 1,
+                                   expand_->isHidden() ? width() : expand_->x());
+    // Under the bars over the tile the badge would not show: it stands above them, in the tile's lower half.
+    if (!keepOut_.isEmpty() && badge.toAlignedRect().intersects(keepOut_) &&
+        keepOut_.top() - badgeTopInset - badge.height() >= height() / 2)
+        badge.moveBottom(keepOut_.top() - badgeTopInset);
     frame_->setBadgeRect(badge);
 
     // The readings column: trailing-aligned, top to bottom, below the expand button, beside the figures or
@@ -342,24 +344,65 @@ void FeedTile::layoutLayers() {
     const int chromeRight = chrome_->isHidden() ? 0 : chrome_->geometry().right() + 1;
     const int belowChrome = chrome_->isHidden() ? 0 : chrome_->geometry().bottom() + 1 + qRound(readingsSpacing);
     const bool badgeBelow = frame_->badge() && badge.top() > height() / 2;
-    const int bottom = (badgeBelow ? qFloor(badge.top()) : height()) - qRound(readingsSpacing);
+    const int badgeRight = badgeBelow ? qCeil(badge.right()) + qRound(readingsSpacing) : 0;
     const qreal loupe = loupeSide(showsChrome_);
-    const QSizeF legend = readings_.legend ? QSizeF(legend_->sizeHint()) : QSizeF();
     ReadingsFit fit{readings_, 1};
+    auto keyForm = FalseColorLegend::Form::column;
     // A tile not shown yet has no size of its own to fit; it is laid out again when shown.
     if (isVisible()) {
-        const auto beside = fitReadings(
-            readings_, QSizeF(width() - trailing - chromeRight - readingsSpacing, bottom - readingsTop), loupe, legend);
-        const auto below = fitReadings(
-            readings_, QSizeF(width() - trailing - 8, bottom - std::max(readingsTop, belowChrome)), loupe, legend);
         auto count = [](const TileReadings& r) {
             return int(r.loupe) + int(r.legend) + int(r.scope) + int(r.histogram);
         };
-        const bool useBelow = count(below.shown) > count(beside.shown) ||
-                              (count(below.shown) == count(beside.shown) && below.scale > beside.scale);
-        fit = useBelow ? below : beside;
-        if (useBelow) readingsTop = std::max(readingsTop, belowChrome);
+        // Each room is tried: beside the figures, below them, and beside the bars over the tile; the one that
+        // shows most wins, at the larger scale.
+        auto fitBest = [&](QSizeF legend, int& chosenTop) {
+            ReadingsFit best{readings_, 1};
+            bool chosen = false;
+            auto consider = [&](int roomLeft, int roomTop) {
+                // The badge in the lower corner limits only the rooms that reach over it.
+                int roomBottom =
+                    (badgeBelow && roomLeft < badgeRight ? qFloor(badge.top()) : height()) - qRound(readingsSpacing);
+                const bool underBars = !keepOut_.isEmpty() && keepOut_.right() + qRound(readingsSpacing) >= roomLeft &&
+                                       keepOut_.left() - qRound(readingsSpacing) <= width() - trailing &&
+                                       keepOut_.bottom() >= roomTop;
+                if (underBars) roomBottom = std::min(roomBottom, keepOut_.top() - qRound(readingsSpacing));
+                const auto candidate =
+                    fitReadings(readings_, QSizeF(width() - trailing - roomLeft, roomBottom - roomTop), loupe, legend);
+                const bool better = !chosen || count(candidate.shown) > count(best.shown) ||
+                                    (count(candidate.shown) == count(best.shown) && candidate.scale > best.scale);
+                if (!better) return;
+                chosen = true;
+                best = candidate;
+                chosenTop = roomTop;
+            };
+            consider(chromeRight + qRound(readingsSpacing), readingsTop);
+            consider(8, std::max(readingsTop, belowChrome));
+            if (badgeBelow) consider(badgeRight, std::max(readingsTop, belowChrome));
+            if (!keepOut_.isEmpty()) {
+                const int besideBars = keepOut_.right() + 1 + qRound(readingsSpacing);
+                consider(besideBars, besideBars < chromeRight + qRound(readingsSpacing)
+                                         ? std::max(readingsTop, belowChrome)
+                                         : readingsTop);
+            }
+            return best;
+        };
+        int top = readingsTop;
+        using Form = FalseColorLegend::Form;
+        for (Form form : {Form::column, Form::twoColumns, Form::swatches}) {
+            // Where the full key has no room, a smaller form keeps false colour readable.
+            int formTop = readingsTop;
+            const auto candidate =
+                fitBest(readings_.legend ? QSizeF(FalseColorLegend::sizeFor(form)) : QSizeF(), formTop);
+            if (form == Form::column || candidate.shown.legend) {
+                fit = candidate;
+                top = formTop;
+                keyForm = form;
+            }
+            if (!readings_.legend || fit.shown.legend) break;
+        }
+        readingsTop = top;
     }
+    legend_->setForm(keyForm);
     const qreal scale = fit.scale;
     loupe_->setVisible(fit.shown.loupe);
     legend_->setVisible(fit.shown.legend);

@@ -91,12 +91,12 @@ QSizeF readingsSize(const ReadingsFit& fit, qreal loupeSide, QSizeF legendSize) 
 }
 
 ReadingsFit fitReadings(const TileReadings& wanted, QSizeF room, qreal loupeSide, QSizeF legendSize) {
-    // Dropped in this order while they do not fit.
-    bool TileReadings::*const dropOrder[] = {&TileReadings::histogram, &TileReadings::scope, &TileReadings::legend,
-                                             &TileReadings::loupe};
+    // Dropped in this order while they do not fit: the key goes last, as false colour cannot be read without it.
+    bool TileReadings::*const dropOrder[] = {&TileReadings::histogram, &TileReadings::scope, &TileReadings::loupe,
+                                             &TileReadings::legend};
     ReadingsFit fit{wanted, 1};
-    // The legend does not scale: narrower than it, it goes first.
-    if (legendSize.width() > room.width()) fit.shown.legend = false;
+    // The legend does not scale: where it cannot fit even alone, it goes first.
+    if (legendSize.width() > room.width() || legendSize.height() > room.height()) fit.shown.legend = false;
     for (std::size_t dropped = 0;; ++dropped) {
         for (int step = 0; step <= 10; ++step) {
             fit.scale = 1 - step * 0.05;

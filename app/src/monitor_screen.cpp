@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/feed_grid.h"
+#include "app/feed_stats.h"
 #include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
 #include "app/press_clock.h"
@@ -193,7 +194,7 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     // A bar whose views changed size is placed and masked again once its layout has settled.
-    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_) &&
+    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
         event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -349,12 +350,21 @@ void MonitorScreen::buildBars() {
     auto* transferColumn = new QVBoxLayout(transfers_);
     transferColumn->setContentsMargins(0, 0, 0, 0);
     transferColumn->setSpacing(transferSpacing);
-    heard_ = new HeardLine(QString(), bottom_);
+    // Heard words and messages come and go over the pictures; they take no room from them.
+    messages_ = new BarLayer(this);
+    messages_->setObjectName(QStringLiteral("messages"));
+    // Nothing in it answers a click: clicks reach the pictures and bars under it.
+    messages_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    messages_->installEventFilter(this);
+    auto* messageColumn = new QVBoxLayout(messages_);
+    messageColumn->setContentsMargins(0, 0, 0, 0);
+    messageColumn->setSpacing(barSpacing);
+    heard_ = new HeardLine(QString(), messages_);
     heard_->hide();
-    bottomColumn_->addWidget(heard_, 0, Qt::AlignHCenter);
-    toast_ = new Toast(QString(), bottom_);
+    messageColumn->addWidget(heard_, 0, Qt::AlignHCenter);
+    toast_ = new Toast(QString(), messages_);
     toast_->hide();
-    bottomColumn_->addWidget(toast_, 0, Qt::AlignHCenter);
+    messageColumn->addWidget(toast_, 0, Qt::AlignHCenter);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);
@@ -428,6 +438,20 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     }
 }
 
+BottomInput MonitorScreen::bottomInput(int contentWidth) const {
+    const auto s = state();
+    BottomInput in;
+    in.content = QSize(contentWidth, height());
+    in.padding = picturePadding_;
+    in.transfers = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
+    in.kind = pictureBuilt_ ? pictureKind_ : PictureAreaKind::nearbyCameras;
+    in.tiles = s.visibleFeeds;
+    in.deckMode = s.deckMode;
+    in.showsChrome = s.feeds >= 2;
+    if (in.kind == PictureAreaKind::deckButtons && pictureView_) in.buttonsHeight = pictureView_->sizeHint().height();
+    return in;
+}
+
 void MonitorScreen::layoutLayers() {
     const int inspectorWidth = showCameraSettings_ ? settingsColumnWidth(width()) : 0;
     const int contentWidth = std::max(0, width() - inspectorWidth);
@@ -437,48 +461,57 @@ void MonitorScreen::layoutLayers() {
     const int barWidth = std::max(0, contentWidth - 2 * barPadding);
     toolbar_->setGeometry(barPadding, barPadding, barWidth, toolbar_->sizeHint().height());
 
-    // The transfer band: as high as its shown rows, with room above and below; the pictures end above it.
+    // The bottom is laid out from the window, the cameras and the person's choices alone: the pictures'
+    // overlays at their present size never count, so the layout cannot undo itself.
     transfers_->layout()->activate();
-    const int transferHeight = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
-    int band = transferHeight > 0 ? transferHeight + 2 * transferBandPadding : 0;
-    bottomColumn_->activate();
-    const int floatingEdge = band > 0 ? height() - band - transferBandPadding : height() - barPadding;
-
-    // The camera controls float over the pictures unless they would cross a camera's name, figures, readings
-    // or deck bar there: then they start collapsed. The column (the one camera's figures, the controls) joins
-    // the band, beside the transfers, wherever it would still cross them.
-    const auto overlays = tileOverlaysAbove(band);
-    auto crosses = [&](QSize panel) {
-        const int w = std::min(panel.width(), barWidth);
-        const QRect r(barPadding + (barWidth - w) / 2, floatingEdge - panel.height(), w, panel.height());
-        return std::any_of(overlays.begin(), overlays.end(), [&](const QRect& o) { return o.intersects(r); });
+    BottomInput in = bottomInput(contentWidth);
+    // The one camera's figures claim a fixed width, whatever they read.
+    const int figuresWidth = std::min(columnFiguresWidth, barWidth);
+    if (auto* figures = stats_ ? stats_->findChild<FeedStats*>() : nullptr) figures->fitWidth(figuresWidth);
+    auto columnWith = [&](std::optional<QSize> controls) {
+        QSize column;
+        if (!stats_->isHidden()) column = QSize(figuresWidth, stats_->sizeHint().height());
+        if (controls && !controls->isEmpty())
+            column = column.isEmpty() ? *controls
+                                      : QSize(std::max(column.width(), controls->width()),
+                                              column.height() + barSpacing + controls->height());
+        return column;
     };
-    if (auto* controls = selectedFeedControls()) {
-        auto* panel = controls->captureControls();
-        const bool crowded = panel && crosses(panel->sizeHintWhen(false));
-        controls->setCollapsedByDefault(controlsCollapsedByDefault(width(), height()) || crowded);
+    auto* controls = selectedFeedControls();
+    auto* panel = controls && !controls->isHidden() ? controls->captureControls() : nullptr;
+    if (panel) {
+        // Where the expanded panel has no room beside the pictures, it starts collapsed there.
+        in.column = in.expandedColumn = columnWith(panel->sizeHintWhen(false));
+        controls->setRoomForExpanded(layoutBottom(in).place != ColumnPlace::over);
     }
     bottomColumn_->activate();
-    const QSize bottomHint = bottom_->sizeHint();
-    const bool docked = !bottomHint.isEmpty() && crosses(bottomHint);
-    if (docked) {
-        const int dockWidth = std::min(bottomHint.width(), barWidth);
-        band = std::max(transferHeight, bottomHint.height()) + 2 * transferBandPadding;
-        const int bandTop = height() - band;
-        bottom_->setGeometry(barPadding + barWidth - dockWidth, bandTop + (band - bottomHint.height()) / 2, dockWidth,
-                             bottomHint.height());
-        transfers_->setGeometry(barPadding, bandTop + (band - transferHeight) / 2,
-                                std::max(0, barWidth - dockWidth - barSpacing), transferHeight);
-    } else {
-        transfers_->setGeometry(barPadding, height() - band + transferBandPadding, barWidth, transferHeight);
-        const int bottomHeight = std::min(bottomHint.height(), std::max(0, floatingEdge - barPadding));
-        bottom_->setGeometry(barPadding, floatingEdge - bottomHeight, barWidth, bottomHeight);
-    }
-    pictureHost_->layout()->setContentsMargins(picturePadding_ + QMargins(0, 0, 0, band));
+    in.column = columnWith(controls_->isHidden() ? std::nullopt : std::optional<QSize>(controls_->sizeHint()));
+    if (panel) in.expandedColumn = columnWith(panel->sizeHintWhen(false));
+    bottomLayout_ = layoutBottom(in);
+    const BottomLayout& plan = bottomLayout_;
+
+    pictureHost_->layout()->setContentsMargins(
+        QMargins(picturePadding_.left(), picturePadding_.top(), picturePadding_.right(), plan.pictureBottom));
+    pictureHost_->layout()->activate();
+    transfers_->setGeometry(plan.transfers);
+    bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
+    messages_->layout()->activate();
+    const QSize messageSize = messages_->sizeHint();
+    const int messageWidth = std::min(messageSize.width(), barWidth);
+    const int messageTop = std::max(plan.messageBottom - messageSize.height(),
+                                    toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
+    const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
+                                       std::max(barPadding, contentWidth - barPadding - messageWidth));
+    messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
+    messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
+    if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
+        grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
+
     toolbar_->raise();
     transfers_->raise();
     bottom_->raise();
+    messages_->raise();
     inspector_->raise();
     backdrop_->setGeometry(rect());
     backdrop_->raise();
@@ -487,16 +520,6 @@ void MonitorScreen::layoutLayers() {
 
 SelectedFeedControls* MonitorScreen::selectedFeedControls() const {
     return controls_ ? controls_->findChild<SelectedFeedControls*>() : nullptr;
-}
-
-std::vector<QRect> MonitorScreen::tileOverlaysAbove(int band) const {
-    auto* grid = qobject_cast<FeedGrid*>(pictureView_.data());
-    if (!grid) return {};
-    const QMargins margins = picturePadding_ + QMargins(0, 0, 0, band);
-    const QRect area = QRect(pictureHost_->geometry()).marginsRemoved(margins);
-    std::vector<QRect> out = grid->overlayRectsAt(area.size());
-    for (QRect& r : out) r.translate(area.topLeft());
-    return out;
 }
 
 void MonitorScreen::updateBarMasks() {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/deck_bar.h"
+#include "app/feed_grid_layout.h"
 #include "app/feed_tile_rules.h"
 #include "platform/theme.h"
 
@@ -107,8 +109,136 @@ QString pairingAlertMessage(const CameraLink::PairingRequest& request) {
            QStringLiteral("\n\nCheck the camera shows the same code, then accept on both computers.");
 }
 
-bool controlsCollapsedByDefault(int width, int height) {
-    return width < roomyControlsWidth || height < roomyControlsHeight;
+int tileTopZone(bool deckMode, bool showsChrome) {
+    // The deck bar; the name pill and two lines of figures under it, as `FeedTile` places them.
+    constexpr int chromeHeight = 80;
+    if (!showsChrome) return deckMode ? DeckBar::barHeight : 0;
+    return qRound(chromeTopInset(deckMode)) + chromeHeight;
+}
+
+int leastTileHeight(bool deckMode) {
+    return tileTopZone(deckMode, true) + 24;
+}
+
+namespace {
+
+/// The least width the transfer rows keep beside a docked column.
+constexpr int leastRowsWidth = 320;
+
+int transferBand(int transfers) {
+    return transfers > 0 ? transfers + 2 * bandPadding : 0;
+}
+
+/// The grid's tiles with the picture area ending `bottom` above the content's bottom.
+std::vector<QRect> tilesAt(const BottomInput& in, int bottom) {
+    const QRect area(0, in.padding.top(), in.content.width(),
+                     std::max(0, in.content.height() - in.padding.top() - bottom));
+    std::vector<QRect> out;
+    for (const QRectF& tile : feedGridLayout(in.tiles, QSizeF(area.size())).tiles)
+        out.push_back(tile.toRect().translated(area.topLeft()));
+    return out;
+}
+
+/// Whether the column lies over a picture's least height (all of a picture shorter than that).
+bool coversPictures(const BottomInput& in, const QRect& column, int bottom) {
+    for (const QRect& tile : tilesAt(in, bottom)) {
+        const int kept = std::min(leastTileHeight(in.deckMode), tile.height());
+        if (tile.intersects(column) && column.top() < tile.top() + kept) return true;
+    }
+    return false;
+}
+
+bool picturesKeepLeast(const BottomInput& in, int bottom) {
+    for (const QRect& tile : tilesAt(in, bottom))
+        if (tile.height() < leastTileHeight(in.deckMode)) return false;
+    return true;
+}
+
+/// The deck buttons' block, centred in the picture area.
+QRect buttonsAt(const BottomInput& in, int bottom) {
+    const int top = in.padding.top();
+    const int room = in.content.height() - top - bottom;
+    return QRect(0, top + (room - in.buttonsHeight) / 2, in.content.width(), in.buttonsHeight);
+}
+
+/// The column of `size` placed by the first way that works, or `over` when none does.
+BottomLayout place(const BottomInput& in, QSize size) {
+    const int width = in.content.width(), height = in.content.height();
+    const int barWidth = std::max(0, width - 2 * barInset);
+    const int band = transferBand(in.transfers);
+    const int w = std::min(size.width(), barWidth), h = size.height();
+    BottomLayout out;
+    const int edge = band > 0 ? height - band - bandPadding : height - barInset;
+    const QRect floating(barInset + (barWidth - w) / 2, edge - h, w, h);
+    const QRect rows(barInset, height - band + bandPadding, barWidth, in.transfers);
+    const int gridBottom = in.padding.bottom() + band;
+    auto floatOver = [&](ColumnPlace place) {
+        out.place = place;
+        out.pictureBottom = in.kind == PictureAreaKind::deckButtons ? std::max(in.padding.bottom(), band) : gridBottom;
+        out.column = floating;
+        out.transfers = rows;
+        return out;
+    };
+    // Docked: the column at the band's trailing end with the transfer rows beside it, or above them where
+    // the rows would have too little room beside it.
+    const bool rowsBeside = in.transfers == 0 || barWidth - w - barGap >= leastRowsWidth;
+    const int dockBand = rowsBeside ? std::max(band, h + 2 * bandPadding) : band + h + bandPadding;
+    auto docked = [&](ColumnPlace place, int bandHeight) {
+        out.place = place;
+        if (rowsBeside) {
+            out.column = QRect(barInset + barWidth - w, height - bandPadding - h, w, h);
+            const int rowsWidth = std::max(0, barWidth - w - barGap);
+            out.transfers =
+                QRect(barInset, height - bandHeight + (bandHeight - in.transfers) / 2, rowsWidth, in.transfers);
+            // Messages stand in the band beside the column, above the rows.
+            out.messageBottom = (in.transfers > 0 ? out.transfers.top() : height - bandPadding) - barGap;
+            out.messageCentre = barInset + rowsWidth / 2;
+        } else {
+            out.column = QRect(barInset + (barWidth - w) / 2, edge - h, w, h);
+            out.transfers = rows;
+        }
+        return out;
+    };
+    if (size.isEmpty()) return floatOver(ColumnPlace::floating);
+
+    if (in.kind == PictureAreaKind::deckButtons) {
+        const int bottom = std::max(in.padding.bottom(), band);
+        if (floating.top() >= buttonsAt(in, bottom).bottom() + barGap) return floatOver(ColumnPlace::floating);
+        const int dockBottom = std::max(in.padding.bottom(), dockBand + barGap);
+        if (height - in.padding.top() - dockBottom >= in.buttonsHeight) {
+            out.pictureBottom = dockBottom;
+            return docked(ColumnPlace::docked, dockBottom - barGap);
+        }
+        return floatOver(ColumnPlace::over);
+    }
+    if (in.kind != PictureAreaKind::feedGrid || !coversPictures(in, floating, gridBottom))
+        return floatOver(ColumnPlace::floating);
+    // Collapsed controls, the figures and the deck controls are as small as the column gets: they take their band
+    // even where the pictures then fall below their least height; only the expanded panel goes over them.
+    const bool expanded = !in.expandedColumn.isEmpty() && size == in.expandedColumn;
+    if (!expanded || picturesKeepLeast(in, in.padding.bottom() + dockBand)) {
+        out.pictureBottom = in.padding.bottom() + dockBand;
+        return docked(ColumnPlace::docked, dockBand);
+    }
+    return floatOver(ColumnPlace::over);
+}
+
+}  // namespace
+
+BottomLayout layoutBottom(const BottomInput& input) {
+    BottomLayout out = place(input, input.column);
+    if (!input.expandedColumn.isEmpty())
+        out.roomForExpanded = place(input, input.expandedColumn).place != ColumnPlace::over;
+    const int pictureEdge = input.content.height() - out.pictureBottom;
+    if (input.kind == PictureAreaKind::feedGrid && out.column.top() < pictureEdge)
+        out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
+    const int band = transferBand(input.transfers);
+    const int edge = band > 0 ? input.content.height() - band - bandPadding : input.content.height() - barInset;
+    if (out.messageCentre == 0) {
+        out.messageBottom = (input.column.isEmpty() ? edge : out.column.top()) - barGap;
+        out.messageCentre = input.content.width() / 2;
+    }
+    return out;
 }
 
 int settingsColumnWidth(int windowWidth) {

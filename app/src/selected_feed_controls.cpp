@@ -69,14 +69,14 @@ CaptureControls::Inputs SelectedFeedControls::inputs() const {
                                        if (auto c = weak.lock()) c->setShowHistogram(value);
                                    }};
     in.openSettings = openSettings_;
-    in.collapsedKey = collapsedKey;
-    in.collapsedByDefault = collapsedByDefault_;
+    in.collapsedKey = roomForExpanded_ ? collapsedKey : collapsedWithoutRoomKey;
+    in.collapsedByDefault = !roomForExpanded_;
     return in;
 }
 
-void SelectedFeedControls::setCollapsedByDefault(bool collapsed) {
-    if (collapsed == collapsedByDefault_) return;
-    collapsedByDefault_ = collapsed;
+void SelectedFeedControls::setRoomForExpanded(bool room) {
+    if (room == roomForExpanded_) return;
+    roomForExpanded_ = room;
     if (controls_) controls_->setInputs(inputs());
 }
 

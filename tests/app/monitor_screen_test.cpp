@@ -317,10 +317,10 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(s.toolbar()->item(Item::openShootFolder)->isVisible()) << "re-read when the settings close";
 
-    // Messages show in the bar column.
+    // Messages show over the pictures, apart from the bar column.
     controller().showMessage("Photo saved on camera");
     QCoreApplication::processEvents();
-    auto toasts = s.bottomColumn()->findChildren<Toast*>();
+    auto toasts = s.messageLayer()->findChildren<Toast*>();
     ASSERT_EQ(toasts.size(), 1);
     EXPECT_TRUE(toasts[0]->isVisible());
     EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");

@@ -377,6 +377,7 @@ TEST(ScreenRules, ReadingsFitTheTileBothWays) {
         {"narrower than the least loupe: nothing", {200, 70}, {}, 1},
         {"no room: none", {200, 20}, {}, 1},
         {"narrower than the legend: it goes", {100, 400}, {true, false, true, true}, 0.55},
+        {"the loupe and the key do not fit together: the key stays", {200, 200}, {false, true, false, false}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -481,6 +482,94 @@ TEST(ScreenRules, TheOnAirBadgeKeepsClearOfTheNameAndTheButton) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(onAirBadgePlace({600, 400}, badge, c.deck, c.chrome, c.pillsRight, c.expandLeft), c.place);
+    }
+}
+
+TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
+    using P = ColumnPlace;
+    const QSize pill(300, 77), panel(560, 298), figuresAndPanel(560, 36 + 12 + 298);
+    struct Case {
+        const char* what;
+        QSize content;
+        int top, bottom;
+        std::size_t tiles;
+        bool deck;
+        PictureAreaKind kind;
+        int buttons;
+        QSize column, expanded;
+        int transfers;
+        P place;
+        int pictureBottom;
+        bool roomForExpanded;
+    };
+    const auto grid = PictureAreaKind::feedGrid, buttons = PictureAreaKind::deckButtons;
+    // clang-format off
+    const Case cases[] = {
+        {"four cameras: the pill floats below their pictures' least height",
+         {1280, 800}, 64, 0, 4, false, grid, 0, pill, panel, 0, P::floating, 0, true},
+        {"four cameras: the panel takes a band",
+         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::docked, 314, true},
+        {"with transfers the rows go beside it",
+         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 30, P::docked, 314, true},
+        {"a small window: the panel would squeeze the pictures",
+         {960, 600}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::over, 0, false},
+        {"... there the pill floats",
+         {960, 600}, 64, 0, 4, false, grid, 0, pill, panel, 0, P::floating, 0, false},
+        {"the pill takes its band even where that leaves the pictures less than their least",
+         {480, 480}, 64, 0, 4, true, grid, 0, pill, panel, 30, P::docked, 131, false},
+        {"two cameras: the panel floats over their lower part",
+         {960, 600}, 64, 0, 2, false, grid, 0, panel, panel, 0, P::floating, 0, true},
+        {"one camera fills a large window: the panel floats over it",
+         {1280, 800}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::floating, 46, true},
+        {"one camera in a small window: no room for the panel",
+         {800, 480}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+        {"... nor in deck mode",
+         {820, 466}, 64, 0, 1, true, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+        {"deck buttons: the panel keeps below them",
+         {1280, 800}, 72, 150, 4, true, buttons, 272, panel, panel, 0, P::docked, 326, true},
+        {"deck buttons in a small window: no room for the panel",
+         {800, 480}, 52, 132, 4, true, buttons, 180, panel, panel, 0, P::over, 132, false},
+        {"... the pill floats under them",
+         {800, 480}, 52, 132, 4, true, buttons, 180, pill, panel, 0, P::floating, 132, false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BottomInput in;
+        in.content = c.content;
+        in.padding = QMargins(0, c.top, 0, c.bottom);
+        in.transfers = c.transfers;
+        in.column = c.column;
+        in.expandedColumn = c.expanded;
+        in.kind = c.kind;
+        in.tiles = c.tiles;
+        in.deckMode = c.deck;
+        in.showsChrome = c.tiles >= 2;
+        in.buttonsHeight = c.buttons;
+        const BottomLayout out = layoutBottom(in);
+        EXPECT_EQ(out.place, c.place);
+        EXPECT_EQ(out.pictureBottom, c.pictureBottom);
+        EXPECT_EQ(out.roomForExpanded, c.roomForExpanded);
+        EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(out.column)) << "the column lies in the window";
+        EXPECT_TRUE(out.messageBottom <= out.column.top() || out.messageCentre < out.column.left())
+            << "a message stands above the column or beside it";
+        if (c.transfers > 0) EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
+        EXPECT_EQ(layoutBottom(in), out) << "the same window, cameras and choices give the same layout";
+        if (out.place == P::over) continue;
+        const QRect area(0, c.top, c.content.width(), c.content.height() - c.top - out.pictureBottom);
+        if (c.kind == buttons) {
+            EXPECT_LT(area.top() + (area.height() + c.buttons) / 2, out.column.top()) << "the buttons stay clear";
+            continue;
+        }
+        for (const QRectF& tileF : feedGridLayout(c.tiles, QSizeF(area.size())).tiles) {
+            const QRect tile = tileF.toRect().translated(area.topLeft());
+            if (out.column.size() == c.expanded)
+                EXPECT_GE(tile.height(), leastTileHeight(c.deck)) << "every picture keeps its least height";
+            if (tile.intersects(out.column) && out.place == P::floating)
+                EXPECT_GE(out.column.top(), tile.top() + leastTileHeight(c.deck)) << "and shows it above the bars";
+        }
+        if (out.column.top() <= area.bottom())
+            EXPECT_EQ(out.keepOut, out.column.intersected(QRect(0, 0, c.content.width(), area.bottom() + 1)));
     }
 }
 

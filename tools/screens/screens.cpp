@@ -50,6 +50,7 @@
 #include "camera_panels/camera_settings_view.h"
 #include "camera_panels/capture_controls.h"
 #include "camera_panels/close_button.h"
+#include "camera_panels/false_color_legend.h"
 #include "camera_panels/gallery_view.h"
 #include "camera_panels/labeled_control.h"
 #include "camera_panels/large_sheet.h"
@@ -1048,14 +1049,29 @@ std::vector<std::pair<std::string, QWidget*>> controlsToClick(Shooter& s) {
     return out;
 }
 
+/// Whether the person opened the panel in a window with no room for it: it then lies over the pictures, which
+/// keep their size, and covers what lies under it.
+bool panelOpenedOverPictures(Shooter& s) {
+    if (s.screen().bottomLayout().place != ColumnPlace::over) return false;
+    for (auto* controls : s.screen().findChildren<CaptureControls*>())
+        if (controls->isVisible() && !controls->isCollapsed()) return true;
+    return false;
+}
+
 /// No overlay draws over another one or runs off its tile; every control takes a click where it shows.
 void checkOverlays(Shooter& s, const std::string& layout) {
     const auto shown = overlays(s);
+    const bool panelOver = panelOpenedOverPictures(s);
     for (std::size_t i = 0; i < shown.size(); ++i) {
         if (!shown[i].room.contains(shown[i].whole)) s.fail(layout + ": " + shown[i].what + " runs off its place");
-        for (std::size_t j = i + 1; j < shown.size(); ++j)
+        for (std::size_t j = i + 1; j < shown.size(); ++j) {
+            auto inColumn = [](const Overlay& o) {
+                return o.what == "control panel" || o.what == "the camera's figures";
+            };
+            if (panelOver && (inColumn(shown[i]) || inColumn(shown[j]))) continue;
             if (shown[i].rect.intersects(shown[j].rect))
                 s.fail(layout + ": " + shown[i].what + " crosses " + shown[j].what);
+        }
     }
     for (auto* row : s.screen().findChildren<TransferRow*>()) {
         if (!row->isVisible()) continue;
@@ -1075,6 +1091,12 @@ void checkOverlays(Shooter& s, const std::string& layout) {
         }
         for (const QPoint& point : points) {
             QWidget* hit = window->childAt(point);
+            const bool underOpenedPanel = panelOver && hit && !target->isAncestorOf(hit) && [&] {
+                for (QWidget* up = hit; up; up = up->parentWidget())
+                    if (up == s.screen().bottomColumn()) return true;
+                return false;
+            }();
+            if (underOpenedPanel) continue;
             if (hit != target && !target->isAncestorOf(hit)) {
                 s.fail(layout + ": " + what + " is covered by " + (hit ? hit->metaObject()->className() : "nothing"));
                 break;
@@ -1095,10 +1117,8 @@ void busyCameras(Shooter& s) {
             status.isRecording = true;
             status.loupe = true;
         }
-        if (i == 1) {
-            status.thermal = 3;
-            status.falseColor = true;
-        }
+        if (i == 1) status.thermal = 3;
+        status.falseColor = true;
         if (i + 1 == count) {
             status.pendingTransfers = 3;
             status.transferName = "A014_C003_0611QX.mov";
@@ -1140,8 +1160,123 @@ void calmCameras(Shooter& s) {
     s.settle(500);
 }
 
-/// Three window sizes, the deck mode off and on, the settings column closed and (where it crowds the
-/// pictures) open: each picture is taken and checked.
+/// Where the pictures and the bars lie now, in the window: what must not move while nothing but the figures,
+/// the histograms or a message changes.
+struct Geometry {
+    std::vector<QRect> tiles;
+    QRect column;
+    QRect buttons;
+    friend bool operator==(const Geometry&, const Geometry&) = default;
+};
+
+std::string describe(const std::vector<QRect>& rects) {
+    std::string out;
+    for (const QRect& r : rects)
+        out += std::to_string(r.width()) + "x" + std::to_string(r.height()) + "@" + std::to_string(r.x()) + "," +
+               std::to_string(r.y()) + " ";
+    return out;
+}
+
+Geometry geometryNow(Shooter& s) {
+    Geometry g;
+    for (auto* tile : s.tiles()) g.tiles.push_back(inWindow(s, tile, tile->rect()));
+    for (auto* controls : s.screen().findChildren<CaptureControls*>())
+        if (controls->isVisible()) g.column = inWindow(s, controls, controls->rect());
+    if (s.screen().pictureKind() == PictureAreaKind::deckButtons)
+        for (auto* button : s.screen().pictureView()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (button->isVisible()) g.buttons |= inWindow(s, button, button->rect());
+    return g;
+}
+
+/// The state laid out again and again while every camera's histogram and the figures change (a statistics tick
+/// comes within the rounds): the pictures and the bars stay where they are.
+Geometry checkSettles(Shooter& s, const std::string& layout) {
+    const Geometry first = geometryNow(s);
+    for (int round = 1; round <= 8; ++round) {
+        for (std::size_t i = 0; i < s.cameras.size(); ++i)
+            s.cameras[i]->send(histogramPacket(static_cast<int>(i) * 6 + (round % 3) * 9 - 9));
+        s.settle(160);
+        const Geometry now = geometryNow(s);
+        if (now != first) {
+            s.fail(layout + ": the layout does not settle: pictures " + describe(first.tiles) + "become " +
+                   describe(now.tiles));
+            break;
+        }
+    }
+    return first;
+}
+
+/// The least a picture keeps whatever the bars and the panel take: its name, figures and deck bar with some
+/// picture under them, or all it had without the panel where the window gives less.
+constexpr int leastTileHeight = 120;
+constexpr int leastTileWidth = 200;
+
+CaptureControls* panelOf(Shooter& s) {
+    for (auto* controls : s.screen().findChildren<CaptureControls*>())
+        if (controls->isVisibleTo(s.screen().window())) return controls;
+    return nullptr;
+}
+
+/// The false-colour key shows on every picture with false colour on.
+void checkKeys(Shooter& s, const std::string& layout) {
+    for (auto* tile : s.tiles()) {
+        if (!tile->readings().legend) continue;
+        auto* legend = tile->readingsColumn()->findChild<FalseColorLegend*>();
+        if (!legend || !legend->isVisibleTo(tile))
+            s.fail(layout + ": " + tile->feed()->name() + " shows false colour without its key");
+    }
+}
+
+/// The panel expanded, with and without a message: the pictures keep a usable size, a message moves nothing,
+/// and in deck mode with live pictures off the panel keeps off the buttons.
+void expandedPanelAndMessage(Shooter& s, const std::string& layout) {
+    const PeerId first = s.controller().feeds().front()->id();
+    s.controller().setSelectedID(std::nullopt);
+    s.settle(400);
+    const auto bare = geometryNow(s).tiles;
+    s.controller().setSelectedID(first);
+    s.check(s.waitFor([&] { return panelOf(s) != nullptr; }, 3000), layout + ": the panel shows");
+    if (auto* panel = panelOf(s)) panel->setCollapsed(false);
+    s.settle(500);
+    const std::string expanded = layout + "-expanded";
+    s.shoot(expanded);
+    const Geometry settled = checkSettles(s, expanded);
+    checkOverlays(s, expanded);
+    for (std::size_t i = 0; i < settled.tiles.size() && i < bare.size(); ++i) {
+        const QRect& tile = settled.tiles[i];
+        if (tile.height() < std::min(leastTileHeight, bare[i].height()) ||
+            tile.width() < std::min(leastTileWidth, bare[i].width()))
+            s.fail(expanded + ": a picture is squeezed to " + describe({tile}) + "from " + describe({bare[i]}));
+    }
+    s.controller().showMessage("Saved Take 3 on Studio", 60);
+    s.settle(400);
+    const std::string message = layout + "-message";
+    s.shoot(message);
+    const Geometry withMessage = checkSettles(s, message);
+    if (withMessage != settled)
+        s.fail(message + ": a message moves the pictures from " + describe(settled.tiles) + "to " +
+               describe(withMessage.tiles));
+    checkOverlays(s, message);
+    s.controller().showMessage(" ", 0.001);
+    s.settle(200);
+    if (s.controller().deckMode()) {
+        s.controller().setLivePictures(false);
+        s.settle(500);
+        const std::string buttons = layout + "-buttons";
+        s.shoot(buttons);
+        const Geometry g = geometryNow(s);
+        if (g.buttons.intersects(g.column) && !panelOpenedOverPictures(s))
+            s.fail(buttons + ": the panel lies over the deck buttons");
+        checkOverlays(s, buttons);
+        s.controller().setLivePictures(true);
+    }
+    if (auto* panel = panelOf(s)) panel->setCollapsed(true);
+    s.settle(300);
+}
+
+/// The window sizes of laptops and small screens and one between them,
+/// the deck mode off and on, the settings column closed and open: each picture is taken and checked, the
+/// panel collapsed and expanded, with and without a message.
 void layouts(Shooter& s) {
     const std::size_t count = s.controller().feeds().size();
     if (count == 0 || count != s.cameras.size()) return s.fail("cameras to lay out");
@@ -1150,8 +1285,8 @@ void layouts(Shooter& s) {
         QSize size;
         bool column;
     };
-    const Case cases[] = {
-        {{1280, 800}, false}, {{960, 600}, false}, {{960, 600}, true}, {{800, 480}, false}, {{800, 480}, true}};
+    const Case cases[] = {{{1280, 800}, false}, {{1280, 800}, true}, {{960, 600}, false},
+                          {{880, 520}, false},  {{800, 480}, false}, {{800, 480}, true}};
     const QSize original = s.app.window()->size();
     for (const auto& c : cases) {
         s.app.window()->resize(c.size);
@@ -1160,12 +1295,16 @@ void layouts(Shooter& s) {
         s.check(s.waitFor([&] { return s.app.window()->size() == c.size; }), size + ": the window takes its size");
         for (bool deck : {false, true}) {
             s.controller().setDeckMode(deck);
+            if (auto* panel = panelOf(s)) panel->setCollapsed(true);
             s.settle(600);
             const std::string name = "40-cameras" + std::to_string(count) + "-" + size + (c.column ? "-settings" : "") +
                                      (deck ? "-deck" : "");
             s.shoot(name);
+            checkSettles(s, name);
             checkOverlays(s, name);
+            checkKeys(s, name);
             if (!deck) checkTabOrder(s, name);
+            expandedPanelAndMessage(s, name);
         }
         s.controller().setDeckMode(false);
     }

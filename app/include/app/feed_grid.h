@@ -22,9 +22,8 @@ public:
     /// The tiles in the order shown.
     std::vector<FeedTile*> tiles() const;
     FeedTile* tile(const PeerId& camera) const;
-    /// Where the tiles' overlays (`FeedTile::overlayRects`) would lie were the grid this size, in the grid: each
-    /// keeps its place from its tile's top and from the nearer side.
-    std::vector<QRect> overlayRectsAt(const QSize& size) const;
+    /// The part of the grid that the screen's bars lie over: the tiles keep their readings out of it.
+    void setKeepOut(const QRect& rect);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -36,6 +35,7 @@ private:
     std::shared_ptr<MonitorController> controller_;
     std::map<PeerId, FeedTile*> tiles_;
     std::vector<PeerId> shown_;
+    QRect keepOut_;
 };
 
 }  // namespace morvane

@@ -53,9 +53,9 @@ public:
     bool onAirBadgeShown() const;
     /// Where the "ON AIR" badge is drawn, in the tile.
     QRect onAirBadgeRect() const;
-    /// What the tile draws over its picture that must stay readable and clickable: the name pill and figures,
-    /// the expand button, the readings, the deck bar and the badge, in the tile.
-    std::vector<QRect> overlayRects() const;
+    /// The part of the tile that the screen's bars lie over, in the tile: the readings keep out of it, above it or
+    /// beside it, whichever shows more of them.
+    void setKeepOut(const QRect& rect);
     QWidget* picture() const { return picture_; }
     DeckBar* deckBar() const { return deckBar_; }
     LoupeView* loupe() const { return loupe_; }
@@ -92,6 +92,7 @@ private:
     bool showsChrome_ = false;
     TileReadings readings_;
     bool layingOut_ = false;
+    QRect keepOut_;
     std::optional<QPointF> pressedAt_;
 
     QWidget* picture_;

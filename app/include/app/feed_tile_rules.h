@@ -72,7 +72,7 @@ constexpr qreal readingsSpacing = 8;
 
 /// What of the wanted readings a tile shows in `room`, and at what scale (the legend never scales): all at
 /// full size where they fit, else scaled down as far as half, else without the histogram, then the scope, then
-/// the legend, until they fit; the loupe goes last.
+/// the loupe, until they fit; the false-colour key goes last (first only where it cannot fit even alone).
 struct ReadingsFit {
     TileReadings shown;
     qreal scale = 1;

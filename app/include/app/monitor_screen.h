@@ -94,6 +94,10 @@ public:
     QWidget* pictureView() const { return pictureView_; }
     PictureAreaKind pictureKind() const { return pictureKind_; }
     QWidget* bottomColumn() const { return bottom_; }
+    /// The heard words and the status message, over the pictures.
+    QWidget* messageLayer() const { return messages_; }
+    /// Where the bottom of the screen was laid out last.
+    const BottomLayout& bottomLayout() const { return bottomLayout_; }
     QMessageBox* pairingAlert() const;
     SheetDialog* openSheet() const;
     QWidget* inspector() const { return inspector_; }
@@ -106,10 +110,10 @@ public:
     static std::filesystem::path todaysShootFolder(const MonitorController& controller);
 
     /// Insets of the bar column from the screen's edges (the platform's standard padding).
-    static constexpr int barPadding = 16;
-    static constexpr int barSpacing = 12;
+    static constexpr int barPadding = barInset;
+    static constexpr int barSpacing = barGap;
     /// Room above and below the transfer rows in their band, and between rows.
-    static constexpr int transferBandPadding = 8;
+    static constexpr int transferBandPadding = bandPadding;
     static constexpr int transferSpacing = 6;
     static constexpr int inspectorMinimumWidth = 320;
     static constexpr int inspectorIdealWidth = 380;
@@ -160,8 +164,8 @@ private:
     void refreshPresentationLayers();
     /// The selected camera's controls, while shown.
     SelectedFeedControls* selectedFeedControls() const;
-    /// Where the tiles' overlays lie with the pictures ending `band` above the bottom, in the screen.
-    std::vector<QRect> tileOverlaysAbove(int band) const;
+    /// What the bottom of the screen is laid out from now.
+    BottomInput bottomInput(int contentWidth) const;
     void updateBarMasks();
     void presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title, bool doneButton,
                       std::function<void()> clear);
@@ -197,6 +201,8 @@ private:
     std::optional<PeerId> pillsFeed_;
     QWidget* bottom_ = nullptr;
     QVBoxLayout* bottomColumn_ = nullptr;
+    QWidget* messages_ = nullptr;
+    BottomLayout bottomLayout_;
     QWidget* transfers_ = nullptr;
     std::map<PeerId, QPointer<QWidget>> transferRows_;
     HeardLine* heard_ = nullptr;

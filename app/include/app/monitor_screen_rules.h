@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QMargins>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <cstddef>
@@ -97,11 +99,52 @@ constexpr int cameraShortcutCount = 4;
 /// A window whose height is below this is compact.
 constexpr int compactHeightLimit = 500;
 
-/// The camera controls start collapsed in a screen smaller than this either way: expanded, they would cover
-/// most of the lower cameras and their deck bars.
-constexpr int roomyControlsWidth = 1000;
-constexpr int roomyControlsHeight = 650;
-bool controlsCollapsedByDefault(int width, int height);
+/// Insets of the bars from the screen's edges, the room between the bar column's items, and the room above and
+/// below the transfer rows in their band.
+constexpr int barInset = 16, barGap = 12, bandPadding = 8;
+/// The one camera's figures in the bar column are cut to this width, so that the column claims the same room
+/// whatever they read.
+constexpr int columnFiguresWidth = 400;
+
+/// How far down from a tile's top its deck bar, name and figures reach.
+int tileTopZone(bool deckMode, bool showsChrome);
+/// The least height a picture keeps however much the bars would take: its deck bar, name and figures with
+/// some picture under them.
+int leastTileHeight(bool deckMode);
+
+/// What the bottom of the screen is laid out from: the window, the cameras and the person's choices, never
+/// what the pictures show at their present size.
+struct BottomInput {
+    QSize content;         ///< the window less the camera settings column
+    QMargins padding;      ///< `picturePadding`
+    int transfers = 0;     ///< the transfer rows' height; 0 without any
+    QSize column;          ///< the bar column as shown (the one camera's figures, the controls); empty: none
+    QSize expandedColumn;  ///< the same with the controls expanded; empty without controls that expand
+    PictureAreaKind kind = PictureAreaKind::feedGrid;
+    std::size_t tiles = 0;  ///< shown cameras
+    bool deckMode = false;
+    bool showsChrome = false;
+    int buttonsHeight = 0;  ///< the deck buttons' block
+};
+
+/// Where the bar column goes: over the pictures where it leaves each its least height above it; else in a band of
+/// its own under them where they keep that height; else, in a window too small for it, over the pictures, which
+/// keep their size (the expanded controls start collapsed there).
+enum class ColumnPlace { floating, docked, over };
+struct BottomLayout {
+    ColumnPlace place = ColumnPlace::floating;
+    int pictureBottom = 0;  ///< the picture area's bottom margin
+    QRect column;           ///< where the column lies, in the content area
+    QRect transfers;
+    QRect keepOut;  ///< the part of the column over the pictures: the tiles keep their readings out of it
+    /// Heard words and messages stand above this line, centred here, taking no room: in the band beside a docked
+    /// column, else over the pictures.
+    int messageBottom = 0;
+    int messageCentre = 0;
+    bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
+    friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
+};
+BottomLayout layoutBottom(const BottomInput& input);
 
 /// The camera settings column's width in a window this wide: 380, but no more than two fifths of a small
 /// window, so that the pictures beside it keep room for their names and figures; 320 at least.

@@ -20,8 +20,10 @@ class MonitorController;
 class SelectedFeedControls : public QWidget {
     Q_OBJECT
 public:
-    /// Where the control bar keeps its collapsed state.
+    /// Where the control bar keeps its collapsed state: one choice for windows with room for the expanded bar
+    /// beside the pictures, one for windows where it would lie over them (there it starts collapsed).
     static constexpr const char* collapsedKey = "controlsCollapsed";
+    static constexpr const char* collapsedWithoutRoomKey = "controlsCollapsedWithoutRoom";
 
     SelectedFeedControls(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
                          std::function<void()> openGallery, std::function<void()> openSettings,
@@ -31,8 +33,8 @@ public:
     /// The control bar, while the camera has reported a status.
     QWidget* controls() const { return controls_; }
     CaptureControls* captureControls() const { return controls_; }
-    /// Whether the bar shows collapsed while the person has not chosen (a window too small for it).
-    void setCollapsedByDefault(bool collapsed);
+    /// Whether the window has room for the expanded bar beside the pictures.
+    void setRoomForExpanded(bool room);
 
 private:
     void refresh();
@@ -44,7 +46,7 @@ private:
     std::function<void()> openSettings_;
     QVBoxLayout* layout_;
     QPointer<CaptureControls> controls_;
-    bool collapsedByDefault_ = false;
+    bool roomForExpanded_ = true;
 };
 
 }  // namespace morvane

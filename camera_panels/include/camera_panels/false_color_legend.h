@@ -15,15 +15,23 @@ class FalseColorLegend : public QWidget {
 public:
     explicit FalseColorLegend(QWidget* parent = nullptr);
 
+    /// The key's forms, from the largest: a column of swatches with their names; two such columns, about half
+    /// as high; the swatches alone, the darker three above the brighter, for where no names fit.
+    enum class Form { column, twoColumns, swatches };
+    void setForm(Form form);
+    Form form() const { return form_; }
+    static QSize sizeFor(Form form);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
 private:
     void draw(QPainter& p);
 
     PaintCache cache_;
+    Form form_ = Form::column;
 };
 
 }  // namespace morvane

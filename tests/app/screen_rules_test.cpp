@@ -352,7 +352,9 @@ TEST(ScreenRules, TransferRowPartsNeverCross) {
             if (parts[i].isEmpty()) continue;
             EXPECT_TRUE(row.contains(parts[i])) << i;
             for (std::size_t j = i + 1; j < 4; ++j)
-                if (!parts[j].isEmpty()) EXPECT_FALSE(parts[i].intersects(parts[j])) << i << " crosses " << j;
+                if (!parts[j].isEmpty()) {
+                    EXPECT_FALSE(parts[i].intersects(parts[j])) << i << " crosses " << j;
+                }
         }
     }
 }
@@ -386,7 +388,9 @@ TEST(ScreenRules, ReadingsFitTheTileBothWays) {
         if (fit.shown != TileReadings{}) {
             EXPECT_NEAR(fit.scale, c.scale, 1e-9);
             const QSizeF size = readingsSize(fit, 120, legend);
-            if (fit.shown.loupe) EXPECT_GE(loupeSideAt(120, fit.scale), leastLoupeSide) << "its switch stays whole";
+            if (fit.shown.loupe) {
+                EXPECT_GE(loupeSideAt(120, fit.scale), leastLoupeSide) << "its switch stays whole";
+            }
             EXPECT_LE(size.width(), c.room.width());
             EXPECT_LE(size.height(), c.room.height());
         }
@@ -553,7 +557,9 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(out.column)) << "the column lies in the window";
         EXPECT_TRUE(out.messageBottom <= out.column.top() || out.messageCentre < out.column.left())
             << "a message stands above the column or beside it";
-        if (c.transfers > 0) EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
+        if (c.transfers > 0) {
+            EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
+        }
         EXPECT_EQ(layoutBottom(in), out) << "the same window, cameras and choices give the same layout";
         if (out.place == P::over) continue;
         const QRect area(0, c.top, c.content.width(), c.content.height() - c.top - out.pictureBottom);
@@ -563,13 +569,16 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         }
         for (const QRectF& tileF : feedGridLayout(c.tiles, QSizeF(area.size())).tiles) {
             const QRect tile = tileF.toRect().translated(area.topLeft());
-            if (out.column.size() == c.expanded)
+            if (out.column.size() == c.expanded) {
                 EXPECT_GE(tile.height(), leastTileHeight(c.deck)) << "every picture keeps its least height";
-            if (tile.intersects(out.column) && out.place == P::floating)
+            }
+            if (tile.intersects(out.column) && out.place == P::floating) {
                 EXPECT_GE(out.column.top(), tile.top() + leastTileHeight(c.deck)) << "and shows it above the bars";
+            }
         }
-        if (out.column.top() <= area.bottom())
+        if (out.column.top() <= area.bottom()) {
             EXPECT_EQ(out.keepOut, out.column.intersected(QRect(0, 0, c.content.width(), area.bottom() + 1)));
+        }
     }
 }
 

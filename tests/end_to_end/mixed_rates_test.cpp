@@ -349,8 +349,8 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
         EXPECT_EQ(doc.frameDuration.at("Cam B"), "1/25s");
         EXPECT_EQ(doc.frameDuration.at("Cam C"), "1001/30000s");
         for (const auto& [camera, sound] : doc.hasAudio) EXPECT_EQ(sound, "1") << camera;
-        // The program holds every cut in turn, after the camera on air before the take. (A camera's own record of a
-        // cut, stamped when the command reached it, may add a late repeat on a loaded machine.)
+        // The program holds every cut in turn, after the camera on air before the take. (Where a camera on air had
+        // not started recording yet, another camera is held in between.)
         const std::vector<std::string> expected = take == 1 ? std::vector<std::string>{"Cam A", "Cam B", "Cam C"}
                                                             : std::vector<std::string>{"Cam C", "Cam A", "Cam B"};
         std::size_t found = 0;
@@ -363,7 +363,11 @@ TEST(MixedRates, ThreeCamerasRecordTwoTakesThatLineUp) {
             return cuts;
         }();
         ASSERT_FALSE(doc.program.empty());
-        EXPECT_EQ(doc.program.front(), expected.front()) << *text;
+        // The camera on air opens the program, unless it started recording a moment after another camera: the
+        // program holds that one until it starts.
+        EXPECT_TRUE(doc.program.front() == expected.front() ||
+                    (doc.program.size() > 1 && doc.program[1] == expected.front()))
+            << *text;
     }
 
     // Each movie's rate is its timecode track's; its sound lasts as long as its picture, and that is the length the

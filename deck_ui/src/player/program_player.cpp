@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -29,9 +30,9 @@ constexpr auto soundPoll = std::chrono::milliseconds(10);
 constexpr double edgeEpsilon = 1e-6;
 
 void nameThread(const char* name) {
-    char shortName[16] = {};
-    std::snprintf(shortName, sizeof shortName, "%s", name);
-    pthread_setname_np(pthread_self(), shortName);
+    // A thread's name holds 15 characters.
+    const std::string shortName = std::string(name).substr(0, 15);
+    pthread_setname_np(pthread_self(), shortName.c_str());
 }
 
 double frameStepOf(const ProgramRenderer::Plan& plan) {
@@ -68,8 +69,8 @@ struct ProgramPlayer::Shared {
     std::optional<double> pendingSeek;
     std::uint64_t seekID = 0;
     bool playing = false;
-    double position = 0;        // while paused
-    double anchorProgram = 0;   // while playing: program time at `anchorWall` + latency
+    double position = 0;       // while paused
+    double anchorProgram = 0;  // while playing: program time at `anchorWall` + latency
     Clock::time_point anchorWall;
     double latency = 0;
 
@@ -117,8 +118,7 @@ public:
 
     static QImage fromPicture(const ProgramRenderer::Picture& picture, QSize limit) {
         if (picture.width <= 0 || picture.height <= 0) return {};
-        QImage image(picture.rgba.data(), picture.width, picture.height, picture.width * 4,
-                     QImage::Format_RGBA8888);
+        QImage image(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888);
         const QSize size = fitted(picture.width, picture.height, limit);
         if (size == image.size()) return image.convertToFormat(QImage::Format_RGB32);
         return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)

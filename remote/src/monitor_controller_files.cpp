@@ -101,7 +101,8 @@ std::pair<std::string, bool> savedText(const ShootLibrary& library, const std::f
                                        const std::string& how = {}) {
     std::string text = "Saved " + filed.filename().string() + how;
     const auto chosen = library.resolveBookmark();
-    if (!chosen || filed.parent_path().parent_path() == *chosen) return {text, false};
+    const auto within = chosen ? filed.lexically_relative(*chosen) : std::filesystem::path();
+    if (!chosen || (!within.empty() && *within.begin() != "..")) return {text, false};
     text += " in " + filed.parent_path().string() + ": the shoot folder " + chosen->string() + " isn't there";
     return {text, true};
 }

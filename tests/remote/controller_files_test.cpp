@@ -272,7 +272,7 @@ TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {
 // A capture filed in the default folder because the chosen shoot folder is not there (a drive unplugged) says
 // where it went and why, over the link and over the cable; one filed where the user chose says only its name.
 TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
-    enum Choice { none, there, gone };
+    enum Choice { none, there, thereWithSlash, gone };
     struct Row {
         const char* what;
         Choice choice;
@@ -281,6 +281,7 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
     const std::vector<Row> rows = {
         {"no folder chosen", none, false},
         {"the chosen folder there", there, false},
+        {"the chosen folder there, stored with a final slash", thereWithSlash, false},
         {"the chosen folder gone", gone, false},
         {"the chosen folder gone, over the cable", gone, true},
     };
@@ -289,8 +290,9 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
     make();
     for (const auto& row : rows) {
         std::filesystem::remove_all(root / "Drive");
-        if (row.choice == there) std::filesystem::create_directories(chosen);
-        defaults->set(std::string(ShootLibrary::bookmarkKey), row.choice == none ? "" : chosen.string());
+        if (row.choice == there || row.choice == thereWithSlash) std::filesystem::create_directories(chosen);
+        const auto stored = row.choice == none ? "" : chosen.string() + (row.choice == thereWithSlash ? "/" : "");
+        defaults->set(std::string(ShootLibrary::bookmarkKey), stored);
         TransferInfo info;
         info.id = Uuid();
         info.fileName = "clip.mov";
@@ -302,7 +304,8 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
         else
             controller->receiveShootFile(file, info.id.uuidString(), peer(1));
         main->runPending();
-        const auto day = row.choice == there ? chosen / ShootLibrary::dayKeyString(clock) : fallbackDay;
+        const auto day =
+            row.choice == none || row.choice == gone ? fallbackDay : chosen / ShootLibrary::dayKeyString(clock);
         std::string name;
         for (const auto& path : filesUnder(day))
             if (readFile(path) == row.what) name = path.filename().string();

@@ -148,6 +148,10 @@ bool MonitorController::importsFiles() const {
     return importsFiles(*env_.defaults);
 }
 
+bool MonitorController::takesCaptures() const {
+    return importsFiles() && !collectsDeckCopies_;
+}
+
 double MonitorController::clockOffset() const {
     return clockOffset_ ? clockOffset_() : 0.0;
 }
@@ -320,7 +324,7 @@ void MonitorController::stop() {
         if (isMasterCamera_) {
             auto ready = peers_->readyPeers();
             auto packet =
-                encodeMessage(PacketType::command, CameraCommand(CameraCommand::MonitorHello{importsFiles()}));
+                encodeMessage(PacketType::command, CameraCommand(CameraCommand::MonitorHello{takesCaptures()}));
             if (packet)
                 for (const auto& peer : ready) peers_->sendTo(*packet, peer);
         }

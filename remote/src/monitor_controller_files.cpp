@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "deck/retouch_library.h"
 #include "monitor_controller_tables.h"
@@ -94,6 +95,18 @@ std::string notFiledText(const MonitorController::Environment& environment, cons
     return text;
 }
 
+// What the operator reads of a capture filed: its name and, when the library filed it in the default folder because
+// the shoot folder they chose is not there (a drive unplugged, say), where it went and why; that one matters.
+std::pair<std::string, bool> savedText(const ShootLibrary& library, const std::filesystem::path& filed,
+                                       const std::string& how = {}) {
+    std::string text = "Saved " + filed.filename().string() + how;
+    const auto chosen = library.resolveBookmark();
+    const auto within = chosen ? filed.lexically_relative(*chosen) : std::filesystem::path();
+    if (!chosen || (!within.empty() && *within.begin() != "..")) return {text, false};
+    text += " in " + filed.parent_path().string() + ": the shoot folder " + chosen->string() + " isn't there";
+    return {text, true};
+}
+
 // Files a capture in the shoot library, or keeps it aside when that fails, and
 // hands the outcome's text to `show`. True when it was filed.
 bool fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
@@ -101,8 +114,8 @@ bool fileCapture(const MonitorController::Environment& environment, const std::f
                  const std::function<void(std::string, bool)>& show) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
-        const auto filed = library.importFile(file, info, camera);
-        show("Saved " + filed.filename().string(), false);
+        auto [text, matters] = savedText(library, library.importFile(file, info, camera));
+        show(std::move(text), matters);
         return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
@@ -161,7 +174,8 @@ void MonitorController::fileKeptCaptures() {
                 const auto filed = library.importFile(kept, description->first, description->second);
                 std::error_code ignored;
                 std::filesystem::remove(descriptionOf(kept), ignored);
-                showMessageLater(weak, env, "Saved " + filed.filename().string());
+                auto [text, matters] = savedText(library, filed);
+                showMessageLater(weak, env, std::move(text), matters);
             } catch (const std::exception& error) {
                 // The shoot folder still takes nothing: the rest wait for the next try.
                 log::info(logComponent, std::string("kept captures wait: ") + error.what());
@@ -231,8 +245,8 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
                                            const TransferInfo& info, const std::string& camera) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
-        const auto filed = library.importFile(file, info, camera);
-        showMessageLater(controller, environment, "Saved " + filed.filename().string() + " (USB)");
+        auto [text, matters] = savedText(library, library.importFile(file, info, camera), " (USB)");
+        showMessageLater(controller, environment, std::move(text), matters);
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
         const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);

@@ -166,11 +166,11 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
                                        *decoded->recordingElapsed <= maxRecordingElapsed);
     CameraStatus status = sanitized(std::move(*decoded));
     const bool first = !feed.status();
-    const bool imports = importsFiles();
+    const bool accepts = takesCaptures();
     const PeerId peer = feed.id();
 
     if (first) {
-        sendCommand(CameraCommand::MonitorHello{imports}, peer);
+        sendCommand(CameraCommand::MonitorHello{accepts}, peer);
         if (isMasterCamera_) sendCommand(CameraCommand::MasterHello{}, peer);
         if (collectsDeckCopies_ && collectsTakesAutomatically_) sendCommand(CameraCommand::DeckHello{}, peer);
         if (collectsDeckCopies_)
@@ -185,7 +185,7 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
         // A camera that joins, or joins again, starts with what it remembers of the program.
         programReports_.erase(peer);
         std::erase_if(programReports_, [this](const auto& report) { return !this->feed(report.first); });
-    } else if (imports && status.pendingTransfers > 0 && !status.transferProgress &&
+    } else if (accepts && status.pendingTransfers > 0 && !status.transferProgress &&
                env_.now().timeIntervalSince(feed.lastHello()) > transferHelloSpacing) {
         sendCommand(CameraCommand::MonitorHello{true}, peer);
         feed.setLastHello(env_.now());
@@ -242,7 +242,7 @@ void MonitorController::greetCameras() {
     auto ready = peers_->readyPeers();
     for (const auto& peer : ready) registerReceiver(peer);
     peers_->publishPeers();
-    const bool accepts = importsFiles();
+    const bool accepts = takesCaptures();
     const bool video = deckMode_ ? (videoWanted_ && livePictures_) : videoWanted_;
     for (const auto& peer : ready) {
         sendCommand(CameraCommand::MonitorHello{accepts}, peer);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "camera/camera_controller.h"
+#include "camera/capture_receiver.h"
 #include "link/link_message.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
@@ -179,6 +180,39 @@ TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {
         }
         holds.forget(id);
         EXPECT_TRUE(holds.mayGo(id, start)) << c.what;
+    }
+}
+
+// Who gets the next capture, of the remotes that said they take files: the first one that files captures in its
+// shoot library, whatever decks are paired; a deck (it asked for deck copies) never, also one of an older kind that
+// says it takes files. With only decks, the captures wait on the camera.
+TEST(CaptureReceiverTest, CapturesGoToARemoteThatFilesThemNeverToADeck) {
+    auto peer = [](int n) {
+        std::array<std::uint8_t, 16> bytes{};
+        bytes[15] = static_cast<std::uint8_t>(n);
+        return PeerId{Uuid(bytes)};
+    };
+    struct Row {
+        const char* what;
+        std::set<int> takingFiles;
+        std::set<int> decks;
+        std::optional<int> receiver;
+    };
+    const std::vector<Row> rows = {
+        {"nobody takes files", {}, {}, std::nullopt},
+        {"one remote", {5}, {}, 5},
+        {"two remotes: the first", {7, 5}, {}, 5},
+        {"a remote and a deck that does not take files", {5}, {2}, 5},
+        {"a remote and an older deck that says it does, first in order", {2, 5}, {2}, 5},
+        {"older decks only", {2, 3}, {2, 3}, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        std::set<PeerId> takingFiles, decks;
+        for (int n : row.takingFiles) takingFiles.insert(peer(n));
+        for (int n : row.decks) decks.insert(peer(n));
+        std::optional<PeerId> expected;
+        if (row.receiver) expected = peer(*row.receiver);
+        EXPECT_EQ(captureReceiver(takingFiles, decks), expected) << row.what;
     }
 }
 

@@ -269,6 +269,55 @@ TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+// A capture filed in the default folder because the chosen shoot folder is not there (a drive unplugged) says
+// where it went and why, over the link and over the cable; one filed where the user chose says only its name.
+TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
+    enum Choice { none, there, thereWithSlash, gone };
+    struct Row {
+        const char* what;
+        Choice choice;
+        bool cable;
+    };
+    const std::vector<Row> rows = {
+        {"no folder chosen", none, false},
+        {"the chosen folder there", there, false},
+        {"the chosen folder there, stored with a final slash", thereWithSlash, false},
+        {"the chosen folder gone", gone, false},
+        {"the chosen folder gone, over the cable", gone, true},
+    };
+    const auto chosen = root / "Drive" / "Shoot";
+    const auto fallbackDay = root / "Movies" / "Brindlecroft" / ShootLibrary::dayKeyString(clock);
+    make();
+    for (const auto& row : rows) {
+        std::filesystem::remove_all(root / "Drive");
+        if (row.choice == there || row.choice == thereWithSlash) std::filesystem::create_directories(chosen);
+        const auto stored = row.choice == none ? "" : chosen.string() + (row.choice == thereWithSlash ? "/" : "");
+        defaults->set(std::string(ShootLibrary::bookmarkKey), stored);
+        TransferInfo info;
+        info.id = Uuid();
+        info.fileName = "clip.mov";
+        info.capturedAt = clock;
+        info.isVideo = true;
+        const auto file = writeFile(root / "arriving" / "clip", row.what);
+        if (row.cable)
+            MonitorController::importReceivedFile(controller, environment(), file, info, "Cam");
+        else
+            controller->receiveShootFile(file, info.id.uuidString(), peer(1));
+        main->runPending();
+        const auto day =
+            row.choice == none || row.choice == gone ? fallbackDay : chosen / ShootLibrary::dayKeyString(clock);
+        std::string name;
+        for (const auto& path : filesUnder(day))
+            if (readFile(path) == row.what) name = path.filename().string();
+        ASSERT_FALSE(name.empty()) << row.what;
+        std::string expected = "Saved " + name + (row.cable ? " (USB)" : "");
+        if (row.choice == gone)
+            expected += " in " + day.string() + ": the shoot folder " + chosen.string() + " isn't there";
+        EXPECT_EQ(controller->message(), expected) << row.what;
+        main->advance(MonitorController::noticeDuration);
+    }
+}
+
 TEST_F(FilesTest, FilesArriveThroughTheLinkWhateverTheSettingSaidAtStart) {
     defaults->set("importsFiles", false);
     make();

@@ -155,6 +155,43 @@ TEST_F(IntakeTest, GreetingOfALeadCameraCollectingDeckCopies) {
     EXPECT_FALSE(std::get<CameraCommand::SetVideo>(commands[3].value).on);
 }
 
+// Only a remote that files captures in its shoot library asks the cameras for them: a deck beside it collects its
+// own copies, and a capture the camera handed to the deck would never reach the shoot library.
+TEST_F(IntakeTest, OnlyARemoteThatFilesCapturesAsksForThem) {
+    struct Row {
+        const char* what;
+        bool importsFiles;
+        bool deck;
+        bool asks;
+    };
+    const std::vector<Row> rows = {
+        {"a remote that files captures", true, false, true},
+        {"a remote set not to save captures", false, false, false},
+        {"a deck, set to save captures", true, true, false},
+        {"a deck, set not to", false, true, false},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        ++n;
+        defaults->set("importsFiles", row.importsFiles);
+        make();
+        controller->setCollectsDeckCopies(row.deck);
+        connect({{n, "A"}});
+        status(n);  // greeted
+        CameraStatus waiting;
+        waiting.pendingTransfers = 3;
+        clock = clock.addingTimeInterval(10.5);
+        status(n, waiting);  // asked again for the captures waiting, or not
+        link->ready = {peer(n)};
+        controller->greetCameras();  // greeted again on the link of an earlier screen
+        std::vector<bool> hellos;
+        for (const auto& command : link->commandsTo(peer(n)))
+            if (auto hello = command.as<CameraCommand::MonitorHello>()) hellos.push_back(hello->acceptsFiles);
+        const auto expected = row.asks ? std::vector<bool>{true, true, true} : std::vector<bool>{false, false};
+        EXPECT_EQ(hellos, expected) << row.what;
+    }
+}
+
 TEST_F(IntakeTest, PendingTransfersAreAskedForEveryTenSeconds) {
     make();
     connect({{1, "A"}});

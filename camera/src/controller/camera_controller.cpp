@@ -6,6 +6,7 @@
 
 #include <sys/statvfs.h>
 
+#include "camera/capture_receiver.h"
 #include "link/device_identity.h"
 #include "platform/log.h"
 #include "protocol/live_packets.h"
@@ -471,7 +472,9 @@ std::optional<fs::path> CameraController::fileOf(const Outbox::Item& item) const
 }
 
 void CameraController::sendNextFile() {
-    if (activeTransfer_ || status_.transfersPaused || fileReceivers_.empty()) return;
+    if (activeTransfer_ || status_.transfersPaused) return;
+    const auto receiver = captureReceiver(fileReceivers_, deckReceivers_);
+    if (!receiver) return;
     // The first capture not held back: one the remote could not take (too large for its free space, say) waits
     // while the ones behind it go.
     const auto items = outbox_->items();
@@ -485,15 +488,14 @@ void CameraController::sendNextFile() {
         delivered(item.info.id, *outbox_);  // its file is gone: nothing left to send
         return;
     }
-    const PeerId receiver = *fileReceivers_.begin();
-    if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, receiver);
+    if (auto announce = encodeMessage(PacketType::transferInfo, item.info)) sendTo(*announce, *receiver);
     std::weak_ptr<CameraController> weak = weak_from_this();
     const Uuid id = item.info.id;
     transferID_ = id;
     status_.transferName = item.info.fileName;
     status_.transferProgress = 0;
     activeTransfer_ =
-        peers_->sendResource(*file, id.uuidString(), receiver, [weak, id](const std::optional<std::string>& error) {
+        peers_->sendResource(*file, id.uuidString(), *receiver, [weak, id](const std::optional<std::string>& error) {
             auto self = weak.lock();
             if (!self) return;
             self->activeTransfer_.reset();

@@ -135,6 +135,10 @@ public:
     /// The setting "importsFiles", true when absent or not a Boolean; read anew at every use.
     bool importsFiles() const;
     static bool importsFiles(const Defaults& defaults);
+    /// Whether the cameras are told to send their captures here (`monitorHello`): when this remote files them in
+    /// its shoot library. A deck never is: it collects its copies by asking for them, and a capture sent to it
+    /// would never reach the shoot library of the remote beside it.
+    bool takesCaptures() const;
 
     /// Shows a short text for 2.5 s (or as long as given), or until a newer text comes; while a notice that matters
     /// shows, it waits its turn.

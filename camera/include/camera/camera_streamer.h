@@ -142,6 +142,8 @@ private:
 
     void handleVideo(const VideoFrame& frame);
     void watch(int generation);
+    /// For the watchdog: the source's pictures started again, on their own where the source can (session queue).
+    bool restartPictures();
     // The source (session queue; the data queue reads its angle under `sourceLock_`).
     CaptureSource::Callbacks sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live);
     void setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,

@@ -155,7 +155,7 @@ struct DeviceSource::Reader {
                 {
                     std::lock_guard lock(reader->doneLock);
                     reader->opened = true;
-                    reader->error = opened ? "" : why;
+                    reader->error = opened ? "" : why.empty() ? url + ": cannot be opened" : why;
                     reader->doneChanged.notify_all();
                 }
                 if (opened) reader->run(callbacks);

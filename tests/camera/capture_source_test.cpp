@@ -169,8 +169,12 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
 }
 
 TEST(DeviceSource, PicturesCarryTheDriversStampWhenItIsOnTheHostClock) {
+    // Pictures read before the last one, each as its stamp and its read: a driver that hung from 96.5 to 100 s.
+    const std::vector<std::pair<double, double>> beforeHang{{96.47, 96.5}};
+    const std::vector<std::pair<double, double>> afterHang{{96.47, 96.5}, {97, 100}};
     struct Case {
         double stamp, readAt, time;
+        std::vector<std::pair<double, double>> before = {};
     } cases[] = {
         {99.97, 100, 99.97},  // read 30 ms late
         {98.5, 100, 98.5},    // read late after opening
@@ -178,8 +182,17 @@ TEST(DeviceSource, PicturesCarryTheDriversStampWhenItIsOnTheHostClock) {
         {1.7e9, 100, 100},    // the wall clock
         {100.5, 100, 100},    // after it was read: not this clock
         {96, 100, 100},       // too old to be this clock
+        // Captured 3.0 and 2.3 s before the end of the hang, read after it: old pictures, not new ones.
+        {97, 100, 97, beforeHang},
+        {97.7, 100.01, 97.7, afterHang},
+        {96, 100, 100, beforeHang},          // before the picture before it: not this clock
+        {1.7e9, 100.02, 100.02, afterHang},  // the wall clock all the same
     };
-    for (const auto& c : cases) EXPECT_EQ(pictureTime(c.stamp, c.readAt), c.time) << c.stamp;
+    for (const auto& c : cases) {
+        PictureClock clock;
+        for (const auto& [stamp, readAt] : c.before) clock.time(stamp, readAt);
+        EXPECT_EQ(clock.time(c.stamp, c.readAt), c.time) << c.stamp << " after " << c.before.size();
+    }
 }
 
 TEST(PictureConverter, DeviceFormatsBecomeNV12WithTheirColours) {

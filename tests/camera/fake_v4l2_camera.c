@@ -1,9 +1,12 @@
 /* A V4L2 camera for tests of the camera program, put in front of the C library with LD_PRELOAD: the device file
- * named by MORVANE_FAKE_V4L2 opens as a YUYV camera that delivers MORVANE_FAKE_V4L2_FRAMES pictures at 30 per
- * second, then stalls as a stuck driver does. With MORVANE_FAKE_V4L2_STALL=wait a read waits for ever, or says
- * "try again" when the file was opened non-blocking; with "hang" every read waits for ever, whatever the file's
- * mode. Once a file named as the device with ".dead" added exists, the driver is dead for good: every read waits
- * for ever, on every open. Every other file goes to the C library untouched. */
+ * named by MORVANE_FAKE_V4L2 opens as a YUYV camera (320x240 or 640x480) that delivers MORVANE_FAKE_V4L2_FRAMES
+ * pictures at 30 per second, then stalls as a stuck driver does. With MORVANE_FAKE_V4L2_STALL=wait a read waits for
+ * ever, or says "try again" when the file was opened non-blocking; with "hang" every read waits for ever, whatever the
+ * file's mode. Once a file named as the device with ".dead" added exists, the driver is dead for good: every read waits
+ * for ever, on every open. While a file named as the device with ".stalled" added exists, reads wait (or say "try
+ * again") as in a stall, and go on once it is gone; while one with ".gone" added exists, the camera is unplugged:
+ * it does not open, and reads and requests of an open file fail with ENODEV. Every other file goes to the C library
+ * untouched. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -54,9 +57,20 @@ static struct camera* cameraOf(int fd) {
     return NULL;
 }
 
+/* Whether the file named as the device with `suffix` added exists. */
+static int marked(const char* suffix) {
+    char path[4096];
+    snprintf(path, sizeof path, "%s%s", getenv("MORVANE_FAKE_V4L2"), suffix);
+    return access(path, F_OK) == 0;
+}
+
 static int openCamera(const char* path, int flags) {
     const char* fake = getenv("MORVANE_FAKE_V4L2");
     if (!fake || !path || strcmp(path, fake) != 0) return -2;
+    if (marked(".gone")) {
+        errno = ENOENT;
+        return -1;
+    }
     int (*realOpen)(const char*, int, ...) = (int (*)(const char*, int, ...))next("open");
     const int fd = realOpen("/dev/null", O_RDWR | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -137,16 +151,10 @@ static void stuck(void) {
     for (;;) sleep(60);
 }
 
-static int dead(void) {
-    char path[4096];
-    snprintf(path, sizeof path, "%s.dead", getenv("MORVANE_FAKE_V4L2"));
-    return access(path, F_OK) == 0;
-}
-
 static int dequeue(int fd, struct v4l2_buffer* buffer) {
     const long frames = getenv("MORVANE_FAKE_V4L2_FRAMES") ? atol(getenv("MORVANE_FAKE_V4L2_FRAMES")) : 60;
     const char* stall = getenv("MORVANE_FAKE_V4L2_STALL");
-    if (dead()) stuck();
+    if (marked(".dead")) stuck();
     for (;;) {
         pthread_mutex_lock(&lock);
         struct camera* c = cameraOf(fd);
@@ -156,6 +164,21 @@ static int dequeue(int fd, struct v4l2_buffer* buffer) {
             return -1;
         }
         const int nonblocking = c->nonblocking;
+        if (marked(".gone")) {
+            pthread_mutex_unlock(&lock);
+            errno = ENODEV;
+            return -1;
+        }
+        if (marked(".stalled")) {
+            c->next = 0; /* pictures go on from when the stall ends */
+            pthread_mutex_unlock(&lock);
+            if (nonblocking) {
+                errno = EAGAIN;
+                return -1;
+            }
+            usleep(10000);
+            continue;
+        }
         if (c->delivered >= frames) {
             pthread_mutex_unlock(&lock);
             if (stall && strcmp(stall, "hang") == 0) stuck();
@@ -196,6 +219,10 @@ static int dequeue(int fd, struct v4l2_buffer* buffer) {
 }
 
 static int control(int fd, unsigned long request, void* argument) {
+    if (request != VIDIOC_DQBUF && marked(".gone")) {
+        errno = ENODEV;
+        return -1;
+    }
     pthread_mutex_lock(&lock);
     struct camera* c = cameraOf(fd);
     int rc = 0;
@@ -283,10 +310,42 @@ static int control(int fd, unsigned long request, void* argument) {
             c->streaming = 0;
             memset(c->queued, 0, sizeof c->queued);
             break;
+        case VIDIOC_ENUM_FMT: {
+            struct v4l2_fmtdesc* format = argument;
+            if (format->index != 0) {
+                rc = EINVAL;
+                break;
+            }
+            format->pixelformat = V4L2_PIX_FMT_YUYV;
+            strcpy((char*)format->description, "YUYV 4:2:2");
+            break;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: { /* two sizes, each at 30 per second */
+            struct v4l2_frmsizeenum* size = argument;
+            if (size->index > 1) {
+                rc = EINVAL;
+                break;
+            }
+            size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            size->discrete.width = size->index ? 640 : 320;
+            size->discrete.height = size->index ? 480 : 240;
+            break;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            struct v4l2_frmivalenum* interval = argument;
+            if (interval->index != 0) {
+                rc = EINVAL;
+                break;
+            }
+            interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval->discrete.numerator = 1;
+            interval->discrete.denominator = 30;
+            break;
+        }
         case VIDIOC_DQBUF:
             pthread_mutex_unlock(&lock);
             return dequeue(fd, argument);
-        default: /* no standards, controls or mode lists */
+        default: /* no standards or controls */
             rc = EINVAL;
     }
     pthread_mutex_unlock(&lock);

@@ -66,7 +66,8 @@ public:
     H264Encoder& encoder() { return *c_.encoder; }
 
     /// Starts delivering from the source (stopping any earlier one), watched by the session watchdog: while the
-    /// streamer wants it running, a source whose pictures stop is stopped and started again; one that does not
+    /// streamer wants it running, a source whose pictures stop is stopped and started again (only its pictures,
+    /// where it can restart them alone: the sound goes on); one that does not
     /// stop within a second, or start within a few, is left behind, stuck, and its `replacement` started instead.
     /// A capture that cannot be started again is reported once as the event "The camera stopped".
     bool start(std::unique_ptr<CaptureSource> source);
@@ -142,6 +143,8 @@ private:
 
     void handleVideo(const VideoFrame& frame);
     void watch(int generation);
+    /// For the watchdog: the source's pictures started again, on their own where the source can (session queue).
+    bool restartPictures();
     // The source (session queue; the data queue reads its angle under `sourceLock_`).
     CaptureSource::Callbacks sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live);
     void setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,

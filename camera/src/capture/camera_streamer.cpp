@@ -271,7 +271,7 @@ void CameraStreamer::watch(int generation) {
         // Pictures stopped while the camera should run (device gone, driver stuck): start the capture again.
         log::error("CameraStreamer",
                    "no pictures for " + std::to_string(c_.stallSeconds) + " s: restarting the capture");
-        if (restartSource()) {
+        if (restartPictures()) {
             ++restarts_;
             toldStopped_ = false;
             c_.main->async([weak] {
@@ -285,6 +285,14 @@ void CameraStreamer::watch(int generation) {
     sessionQueue_.asyncAfter(c_.watchdogInterval, [weak, generation] {
         if (auto self = weak.lock()) self->watch(generation);
     });
+}
+
+bool CameraStreamer::restartPictures() {
+    // The pictures alone where the source can: its sound goes on through a stall, a reopening or an unplugged camera.
+    if (!source_ || !source_->restartsPicturesAlone()) return restartSource();
+    return callSource(SourceCall::opening,
+                      [callbacks = callbacks_](CaptureSource& s) { return s.restartPictures(callbacks); })
+        .value_or(false);
 }
 
 void CameraStreamer::offerVideo(const VideoFrame& frame) {

@@ -44,13 +44,22 @@ std::optional<SourceMode> closestMode(const std::vector<SourceMode>& modes, int 
 bool CaptureSource::restartIn(const SourceMode& next, const SourceMode& previous, bool running,
                               const Callbacks& callbacks, const std::function<void(const SourceMode&)>& take) {
     stop();
+    return restartIn(next, previous, running, take, [&] {
+        stop();
+        return start(callbacks);
+    });
+}
+
+bool CaptureSource::restartIn(const SourceMode& next, const SourceMode& previous, bool running,
+                              const std::function<void(const SourceMode&)>& take,
+                              const std::function<bool()>& restart) {
     take(next);
-    if (!running || start(callbacks)) return true;
+    if (!running || restart()) return true;
     // Stopped in a mode it cannot run in, the watchdog would only try it again and again: back to the one it had.
     log::error("Capture", "the source could not start in " + std::to_string(next.width) + "x" +
                               std::to_string(next.height) + ": back to the mode it had");
     take(previous);
-    if (!start(callbacks)) log::error("Capture", "the source could not start again in the mode it had");
+    if (!restart()) log::error("Capture", "the source could not start again in the mode it had");
     return false;
 }
 

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -57,13 +60,14 @@ SharedFrame PictureConverter::convert(const AVFrame& picture) {
 
 // MARK: - Capture times
 
-// A driver's stamp further from the read than this is on another clock (or none), not a late picture.
-constexpr double kStampReach = 2;
-
-double pictureTime(double deviceStamp, double readAt) {
-    if (std::isfinite(deviceStamp) && deviceStamp <= readAt + 0.001 && deviceStamp >= readAt - kStampReach)
-        return deviceStamp;
-    return readAt;
+double PictureClock::time(double deviceStamp, double readAt) {
+    // A stamp after its read is not on this clock (the wall clock, say).
+    if (!std::isfinite(deviceStamp) || deviceStamp > readAt + 0.001) return readAt;
+    const bool recent = deviceStamp >= readAt - reach;
+    if (!recent && !(hostClock_ && deviceStamp > last_)) return readAt;
+    hostClock_ = true;
+    last_ = deviceStamp;
+    return deviceStamp;
 }
 
 // MARK: - Devices
@@ -106,12 +110,17 @@ void registerDevices() {
 }  // namespace
 
 // A read that waits on its device gives up after this long while opening; a reader asked to stop is waited for
-// this long, then left behind.
+// this long, then left behind. An opening stuck in its driver, where no read gives up, is waited for as long as
+// opening itself may take, then left behind too: a start or a restart of the pictures returns in time for the
+// streamer, which leaves a whole source behind after a few seconds.
 constexpr double kOpenSeconds = 3;
 constexpr double kStopSeconds = 0.5;
+constexpr double kOpenWaitSeconds = 4;
 
-/// One FFmpeg device input read on its own thread: packets are decoded and handed on as frames. The thread shares
-/// the reader with its source, so that a thread stuck in its driver can be left behind safely.
+/// One FFmpeg device input, opened and read on a thread of its own: packets are decoded and handed on as frames.
+/// The thread shares the reader with its source, so that a thread stuck in its driver, opening or reading, can be
+/// left behind safely; the camera's and the microphone's readers live apart, one stopping or stuck while the
+/// other goes on.
 struct DeviceSource::Reader {
     ff::InputFormat input;
     ff::CodecContext decoder;
@@ -125,68 +134,105 @@ struct DeviceSource::Reader {
     bool delivering = true;
     std::mutex doneLock;
     std::condition_variable doneChanged;
+    bool opened = false;  ///< the opening returned: `error` says how
+    std::string error;
     bool done = false;  ///< the thread let go of the device
 
-    static std::shared_ptr<Reader> open(const char* formatName, const std::string& url, AVDictionary* options,
-                                        bool video, std::string* error) {
+    using Options = std::vector<std::pair<std::string, std::string>>;
+
+    /// Opens the device on the reader's own thread, which then reads it until asked to stop. Waits for the opening
+    /// until `until` (host time): none when it failed (`*error` says why) or had not returned by then; then
+    /// `*stuck` holds the reader, left behind in its driver.
+    static std::shared_ptr<Reader> launch(std::string formatName, std::string url, Options options, bool video,
+                                          const Callbacks& callbacks, double until, std::string* error,
+                                          std::shared_ptr<Reader>* stuck) {
+        auto reader = std::make_shared<Reader>();
+        reader->video = video;
+        reader->thread =
+            std::thread([reader, formatName = std::move(formatName), url, options = std::move(options), callbacks] {
+                std::string why;
+                const bool opened = reader->open(formatName.c_str(), url, options, &why);
+                {
+                    std::lock_guard lock(reader->doneLock);
+                    reader->opened = true;
+                    reader->error = opened ? "" : why.empty() ? url + ": cannot be opened" : why;
+                    reader->doneChanged.notify_all();
+                }
+                if (opened) reader->run(callbacks);
+                reader->decoder.reset();
+                reader->input.reset();
+                std::lock_guard lock(reader->doneLock);
+                reader->done = true;
+                reader->doneChanged.notify_all();
+            });
+        {
+            std::unique_lock lock(reader->doneLock);
+            reader->doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
+                                         [&] { return reader->opened; });
+            if (reader->opened && reader->error.empty()) return reader;
+        }
+        reader->halt();
+        bool returned;
+        {
+            std::lock_guard lock(reader->doneLock);
+            returned = reader->opened;
+            *error = !reader->error.empty() ? reader->error : url + ": did not open in time";
+        }
+        if (returned) {
+            reader->thread.join();
+        } else {
+            reader->thread.detach();
+            *stuck = reader;
+        }
+        return nullptr;
+    }
+
+    bool open(const char* formatName, const std::string& url, const Options& options, std::string* error) {
         registerDevices();
         const AVInputFormat* format = av_find_input_format(formatName);
         if (!format) {
             *error = std::string("no FFmpeg input for ") + formatName;
-            return nullptr;
+            return false;
         }
-        auto reader = std::make_shared<Reader>();
         AVFormatContext* raw = avformat_alloc_context();
-        if (!raw) return nullptr;
+        if (!raw) return false;
         // A device read gives up once the reader is asked to stop, or when opening takes too long.
         raw->interrupt_callback.callback = [](void* opaque) {
             const auto* r = static_cast<Reader*>(opaque);
             const double until = r->openUntil.load();
             return r->stopping.load() || (until > 0 && hostTime() > until) ? 1 : 0;
         };
-        raw->interrupt_callback.opaque = reader.get();
+        raw->interrupt_callback.opaque = this;
         // A camera read that waits in the driver (VIDIOC_DQBUF) sees no interrupt: read without waiting instead.
         if (video) raw->flags |= AVFMT_FLAG_NONBLOCK;
-        reader->openUntil = hostTime() + kOpenSeconds;
-        int rc = avformat_open_input(&raw, url.c_str(), format, &options);  // frees the context on failure
-        std::unique_ptr<AVDictionary, DictionaryDeleter> left(options);
+        openUntil = hostTime() + kOpenSeconds;
+        AVDictionary* dictionary = nullptr;
+        for (const auto& [key, value] : options) av_dict_set(&dictionary, key.c_str(), value.c_str(), 0);
+        int rc = avformat_open_input(&raw, url.c_str(), format, &dictionary);  // frees the context on failure
+        std::unique_ptr<AVDictionary, DictionaryDeleter> left(dictionary);
         if (rc < 0) {
             *error = url + ": " + ff::errorText(rc);
-            return nullptr;
+            return false;
         }
-        reader->input.reset(raw);
-        reader->video = video;
+        input.reset(raw);
         if ((rc = avformat_find_stream_info(raw, nullptr)) < 0) {
             *error = url + ": " + ff::errorText(rc);
-            return nullptr;
+            return false;
         }
-        reader->openUntil = 0;
+        openUntil = 0;
         const AVCodec* codec = nullptr;
-        reader->stream = av_find_best_stream(raw, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-        if (reader->stream < 0 || !codec) {
+        stream = av_find_best_stream(raw, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+        if (stream < 0 || !codec) {
             *error = url + ": no usable stream";
-            return nullptr;
+            return false;
         }
-        reader->decoder.reset(avcodec_alloc_context3(codec));
-        if (!reader->decoder ||
-            avcodec_parameters_to_context(reader->decoder.get(), raw->streams[reader->stream]->codecpar) < 0 ||
-            avcodec_open2(reader->decoder.get(), codec, nullptr) < 0) {
+        decoder.reset(avcodec_alloc_context3(codec));
+        if (!decoder || avcodec_parameters_to_context(decoder.get(), raw->streams[stream]->codecpar) < 0 ||
+            avcodec_open2(decoder.get(), codec, nullptr) < 0) {
             *error = url + ": no decoder";
-            return nullptr;
+            return false;
         }
-        return reader;
-    }
-
-    /// The reader's thread: reads until asked to stop, then lets go of the device.
-    static void start(const std::shared_ptr<Reader>& reader, const Callbacks& callbacks) {
-        reader->thread = std::thread([reader, callbacks] {
-            reader->run(callbacks);
-            reader->decoder.reset();
-            reader->input.reset();
-            std::lock_guard lock(reader->doneLock);
-            reader->done = true;
-            reader->doneChanged.notify_all();
-        });
+        return true;
     }
 
     template <class Call>
@@ -197,6 +243,7 @@ struct DeviceSource::Reader {
 
     void run(const Callbacks& callbacks) {
         PictureConverter converter;
+        PictureClock pictureClock;
         SoundClock soundClock;
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
@@ -219,7 +266,7 @@ struct DeviceSource::Reader {
                         // picture was read.
                         const std::int64_t pts =
                             frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-                        const double time = pictureTime(
+                        const double time = pictureClock.time(
                             pts == AV_NOPTS_VALUE ? NAN : static_cast<double>(pts) * av_q2d(timeBase), readAt);
                         if (auto picture = converter.convert(*frame); picture && callbacks.onVideo) {
                             deliver([&] { callbacks.onVideo(VideoFrame{picture, time}); });
@@ -240,11 +287,39 @@ struct DeviceSource::Reader {
         }
     }
 
+    /// Asks the thread to stop; nothing is delivered from now on.
+    void halt() {
+        stopping = true;
+        std::lock_guard lock(deliveryLock);
+        delivering = false;
+    }
+
     /// Whether the thread let go of the device by `until` (host time).
     bool waitDone(double until) {
         std::unique_lock lock(doneLock);
         return doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
                                     [this] { return done; });
+    }
+
+    bool isDone() {
+        std::lock_guard lock(doneLock);
+        return done;
+    }
+
+    /// Stops the readers, waiting for each until `until` (host time): one stuck in its driver keeps the device until
+    /// the driver lets go, and the next opening opens it anew.
+    static void retire(const std::vector<std::shared_ptr<Reader>>& readers, double until) {
+        for (const auto& reader : readers)
+            if (reader) reader->halt();
+        for (const auto& reader : readers) {
+            if (!reader) continue;
+            if (reader->waitDone(until)) {
+                reader->thread.join();
+            } else {
+                log::error("Capture", "a device read did not end: left behind");
+                reader->thread.detach();
+            }
+        }
     }
 };
 
@@ -254,11 +329,15 @@ DeviceSource::~DeviceSource() {
     stop();
 }
 
-bool DeviceSource::start(Callbacks callbacks) {
-    std::lock_guard lock(mutex_);
-    if (!readers_.empty()) return false;
-    // The device's own mode nearest the one asked for: a driver given a size or rate it lacks refuses to open. Read
-    // at each start, as the device may have been unplugged and another put in its place.
+std::shared_ptr<DeviceSource::Reader> DeviceSource::openPictures(const Callbacks& callbacks, double until) {
+    // Called with `mutex_` held. The device's own mode nearest the one asked for: a driver given a size or rate it
+    // lacks refuses to open. Read at each opening, as the device may have been unplugged and another put in its
+    // place.
+    if (opening_ && !opening_->isDone()) {
+        log::error("Capture", settings_.videoDevice + ": its last opening is still stuck in the driver");
+        return nullptr;
+    }
+    opening_.reset();
     deviceRead_ = false;
     readDevice();
     if (auto nearest =
@@ -269,42 +348,64 @@ bool DeviceSource::start(Callbacks callbacks) {
         settings_.framesPerSecond = nearest->rateNumerator;
         settings_.rateDenominator = nearest->rateDenominator;
     }
+    Reader::Options options{{"video_size", std::to_string(settings_.width) + "x" + std::to_string(settings_.height)},
+                            {"framerate", std::to_string(settings_.framesPerSecond) + "/" +
+                                              std::to_string(std::max(1, settings_.rateDenominator))}};
+    if (!settings_.inputFormat.empty()) options.emplace_back("input_format", settings_.inputFormat);
     std::string error;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "video_size",
-                (std::to_string(settings_.width) + "x" + std::to_string(settings_.height)).c_str(), 0);
-    av_dict_set(
-        &options, "framerate",
-        (std::to_string(settings_.framesPerSecond) + "/" + std::to_string(std::max(1, settings_.rateDenominator)))
-            .c_str(),
-        0);
-    if (!settings_.inputFormat.empty()) av_dict_set(&options, "input_format", settings_.inputFormat.c_str(), 0);
-    auto video = Reader::open("video4linux2", settings_.videoDevice, options, true, &error);
-    if (!video) {
-        log::error("Capture", error);
-        return false;
-    }
-    std::vector<std::shared_ptr<Reader>> readers;
-    readers.push_back(std::move(video));
+    auto reader = Reader::launch("video4linux2", settings_.videoDevice, std::move(options), true, callbacks, until,
+                                 &error, &opening_);
+    if (!reader) log::error("Capture", error);
+    return reader;
+}
+
+bool DeviceSource::start(Callbacks callbacks) {
+    std::lock_guard lock(mutex_);
+    if (running_) return false;
+    std::string kind, name;
     if (!settings_.audioDevice.empty()) {
         const auto colon = settings_.audioDevice.find(':');
-        const std::string kind = settings_.audioDevice.substr(0, colon);
-        const std::string name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
+        kind = settings_.audioDevice.substr(0, colon);
+        name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
         if (kind != "pulse" && kind != "alsa") {
             log::error("Capture", "unknown sound input " + settings_.audioDevice);
             return false;
         }
-        auto audio = Reader::open(kind.c_str(), name, nullptr, false, &error);
-        if (!audio) {
+    }
+    const double until = hostTime() + kOpenWaitSeconds;
+    // The microphone opens first, on a reader of its own: from then on the sound runs whatever the camera does.
+    std::shared_ptr<Reader> sound;
+    if (!kind.empty()) {
+        std::string error;
+        std::shared_ptr<Reader> stuck;
+        sound = Reader::launch(kind, name, {}, false, callbacks, until, &error, &stuck);
+        if (!sound) {
             log::error("Capture", error);
             return false;
         }
-        readers.push_back(std::move(audio));
     }
-    for (auto& reader : readers) Reader::start(reader, callbacks);
-    readers_ = std::move(readers);
+    auto pictures = openPictures(callbacks, until);
+    if (!pictures) {
+        Reader::retire({sound}, hostTime() + kStopSeconds);
+        return false;
+    }
+    pictures_ = std::move(pictures);
+    sound_ = std::move(sound);
     callbacks_ = callbacks;
+    running_ = true;
     return true;
+}
+
+bool DeviceSource::restartPictures(const Callbacks& callbacks) {
+    std::unique_lock lock(mutex_);
+    if (!running_) {
+        lock.unlock();
+        return start(callbacks);
+    }
+    const double until = hostTime() + kOpenWaitSeconds;
+    Reader::retire({std::move(pictures_)}, std::min(until, hostTime() + kStopSeconds));
+    pictures_ = openPictures(callbacks_, until);
+    return pictures_ != nullptr;
 }
 
 void DeviceSource::readDevice() const {
@@ -333,23 +434,25 @@ std::optional<SourceMode> DeviceSource::mode() const {
 bool DeviceSource::setMode(const SourceMode& wanted) {
     auto chosen = closestMode(modes(), wanted.width, wanted.height, wanted.fps());
     if (!chosen) return false;
-    Callbacks callbacks;
     bool running;
     SourceMode previous;
     {
         std::lock_guard lock(mutex_);
-        running = !readers_.empty();
-        callbacks = callbacks_;
+        running = running_;
         previous = {settings_.width, settings_.height, settings_.framesPerSecond,
                     std::max(1, settings_.rateDenominator)};
     }
-    return restartIn(*chosen, previous, running, callbacks, [this](const SourceMode& mode) {
-        std::lock_guard lock(mutex_);
-        settings_.width = mode.width;
-        settings_.height = mode.height;
-        settings_.framesPerSecond = mode.rateNumerator;
-        settings_.rateDenominator = mode.rateDenominator;
-    });
+    // Only the camera opens anew in the other mode: the sound goes on meanwhile.
+    return restartIn(
+        *chosen, previous, running,
+        [this](const SourceMode& mode) {
+            std::lock_guard lock(mutex_);
+            settings_.width = mode.width;
+            settings_.height = mode.height;
+            settings_.framesPerSecond = mode.rateNumerator;
+            settings_.rateDenominator = mode.rateDenominator;
+        },
+        [this] { return restartPictures(callbacks_); });
 }
 
 std::unique_ptr<CaptureSource> DeviceSource::replacement() const {
@@ -375,27 +478,14 @@ PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
 }
 
 void DeviceSource::stop() {
-    std::vector<std::shared_ptr<Reader>> readers;
+    std::shared_ptr<Reader> pictures, sound;
     {
         std::lock_guard lock(mutex_);
-        readers = std::move(readers_);
-        readers_.clear();
+        pictures = std::move(pictures_);
+        sound = std::move(sound_);
+        running_ = false;
     }
-    for (auto& reader : readers) {
-        reader->stopping = true;
-        std::lock_guard lock(reader->deliveryLock);
-        reader->delivering = false;
-    }
-    // A reader stuck in its driver keeps the device until the driver lets go; the next start opens it anew.
-    const double until = hostTime() + kStopSeconds;
-    for (auto& reader : readers) {
-        if (reader->waitDone(until)) {
-            reader->thread.join();
-        } else {
-            log::error("Capture", "a device read did not end: left behind");
-            reader->thread.detach();
-        }
-    }
+    Reader::retire({pictures, sound}, hostTime() + kStopSeconds);
 }
 
 }  // namespace morvane

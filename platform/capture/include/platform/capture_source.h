@@ -84,6 +84,15 @@ public:
     virtual bool start(Callbacks callbacks) = 0;
     /// Stops delivering; no callback runs once it returns. Must not be called from a callback.
     virtual void stop() = 0;
+    /// For pictures that stopped while the source runs (a driver stuck, a camera unplugged): opens the pictures
+    /// anew, on their own where `restartsPicturesAlone`, the sound going on meanwhile whatever comes of it; else
+    /// the whole source restarts. False when the pictures cannot be had now. A source not running starts whole with
+    /// `callbacks`. Not from a callback.
+    virtual bool restartPictures(const Callbacks& callbacks) {
+        stop();
+        return start(callbacks);
+    }
+    virtual bool restartsPicturesAlone() const { return false; }
     /// A new, stopped source of the same pictures in the same mode, to take over from this one should it be stuck
     /// for good; none when there can be no other.
     virtual std::unique_ptr<CaptureSource> replacement() const { return nullptr; }
@@ -119,6 +128,10 @@ protected:
     /// `running`. A start that fails takes `previous` back and starts in it; false then.
     bool restartIn(const SourceMode& next, const SourceMode& previous, bool running, const Callbacks& callbacks,
                    const std::function<void(const SourceMode&)>& take);
+    /// The same for a source that restarts only part of itself in another mode: takes `next` and, when it was
+    /// `running`, calls `restart`; one that fails takes `previous` back and restarts in it.
+    bool restartIn(const SourceMode& next, const SourceMode& previous, bool running,
+                   const std::function<void(const SourceMode&)>& take, const std::function<bool()>& restart);
 
 private:
     std::atomic<int> angle_{0};

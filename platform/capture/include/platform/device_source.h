@@ -3,7 +3,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/capture_source.h"
@@ -38,9 +37,22 @@ struct VideoDeviceInfo {
 /// The devices that can capture video, in path order; empty on a machine without any.
 std::vector<VideoDeviceInfo> listVideoDevices();
 
-/// When a picture was captured: the driver's stamp of its buffer when that lies on the host clock, at or shortly
-/// before `readAt`, the moment it was read; else `readAt`.
-double pictureTime(double deviceStamp, double readAt);
+/// When each picture of a capture was captured: the driver's stamp of its buffer when that lies on the host clock,
+/// else the moment it was read. A stamp at or shortly before its read (`reach`) is on the host clock; once a
+/// capture's stamps have shown that, an older stamp that still comes after the picture before it is too: a picture
+/// captured then and read late, after a driver hang, not a new one.
+class PictureClock {
+public:
+    /// How long before its read a stamp may lie to show that it is on the host clock.
+    static constexpr double reach = 2;
+
+    /// `deviceStamp` (NaN for none) of a picture read at `readAt` (host seconds); pictures in capture order.
+    double time(double deviceStamp, double readAt);
+
+private:
+    bool hostClock_ = false;  ///< the stamps have been seen on the host clock
+    double last_ = 0;         ///< the latest stamp taken
+};
 
 /// A real camera and microphone: a V4L2 video device and, when named, a PulseAudio (or ALSA) sound source, read
 /// through FFmpeg's device inputs. Pictures arrive in the engine's formats whatever the device sends (raw YUYV,
@@ -68,7 +80,10 @@ public:
     /// From the device's own list, read once.
     std::vector<SourceMode> modes() const override;
     std::optional<SourceMode> mode() const override;
-    /// The device's mode closest to `wanted`; the capture restarts in it.
+    /// Opens the camera anew; the microphone's reader goes on meanwhile, whatever comes of it.
+    bool restartPictures(const Callbacks& callbacks) override;
+    bool restartsPicturesAlone() const override { return true; }
+    /// The device's mode closest to `wanted`; the camera opens anew in it, the sound going on.
     bool setMode(const SourceMode& wanted) override;
     /// From the device's controls, read once.
     SourceCapabilities capabilities() const override;
@@ -80,10 +95,18 @@ public:
 private:
     struct Reader;
     void readDevice() const;
+    /// The camera opened in the settings' mode, or the device's nearest, read by a reader of its own; none when it
+    /// cannot be had by `until` (host time). With `mutex_` held.
+    std::shared_ptr<Reader> openPictures(const Callbacks& callbacks, double until);
 
     Settings settings_;
     mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<Reader>> readers_;
+    bool running_ = false;
+    // The camera's and the microphone's readers, each with a life of its own: the pictures stop, are stuck or open
+    // anew while the sound goes on, from `start` to `stop`.
+    std::shared_ptr<Reader> pictures_;
+    std::shared_ptr<Reader> sound_;
+    std::shared_ptr<Reader> opening_;  ///< the camera's last opening, left behind in its driver
     PictureSettings held_;
     Callbacks callbacks_;
     mutable bool deviceRead_ = false;

@@ -223,9 +223,10 @@ fs::path ShootLibrary::importFile(const fs::path& file, const TransferInfo& info
 }
 
 ShootLibrary::MarkerStamp ShootLibrary::addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate,
-                                                  bool ntsc) {
+                                                  bool ntsc, std::optional<Date> at) {
     const TimelineRate rate = timecode::normalised(nominalRate, ntsc);
-    return queue_.syncResult([&] { return addMarkerOnQueue(cameras, rate); });
+    const Date when = at.value_or(Date::now());
+    return queue_.syncResult([&] { return addMarkerOnQueue(cameras, rate, when); });
 }
 
 void ShootLibrary::addCut(const std::string& camera, Date at) {
@@ -401,8 +402,7 @@ void ShootLibrary::addDeckEditOnQueue(const DeckEdit& edit) {
 }
 
 ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::string>& cameras,
-                                                         const TimelineRate& rate) {
-    const Date now = Date::now();
+                                                         const TimelineRate& rate, Date now) {
     loadManifest(now);
     std::int64_t highest = 0;
     for (const auto& marker : day_.markers) highest = std::max(highest, marker.number);

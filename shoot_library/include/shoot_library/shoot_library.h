@@ -120,8 +120,10 @@ public:
     /// and the file is back at `file`. Must not be called from the library's queue.
     std::filesystem::path importFile(const std::filesystem::path& file, const TransferInfo& info,
                                      const std::string& cameraName);
-    /// Adds a marker now to today's day, for the cameras given, and returns its number and timecode at the rate.
-    MarkerStamp addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate, bool ntsc);
+    /// Adds a marker at `at` (now when none) to its day, for the cameras given, and returns its number and
+    /// timecode at the rate.
+    MarkerStamp addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate, bool ntsc,
+                          std::optional<Date> at = std::nullopt);
     /// Records a program cut this remote made, in the day of its date (queued).
     void addCut(const std::string& camera, Date at);
     /// Records a cut made elsewhere that a camera's status told of at `heardAt` (queued); a camera's copy of it,
@@ -269,7 +271,7 @@ private:
                                              const std::string& cameraName);
     void addCutOnQueue(const std::string& camera, Date at, bool heard);
     void addDeckEditOnQueue(const DeckEdit& edit);
-    MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate);
+    MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate, Date at);
     /// The rate Markers.edl and Markers.csv count at, and so the marker's timecode.
     TimelineRate markerListRate() const;
     std::filesystem::path loadManifest(Date date);

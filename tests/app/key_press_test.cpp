@@ -7,8 +7,6 @@
 
 #include "app/deck_bar.h"
 #include "app/deck_button.h"
-#include "app/deck_buttons.h"
-#include "app/feed_grid.h"
 #include "app/feed_tile.h"
 #include "app/press_clock.h"
 #include "app/selected_feed_controls.h"

@@ -10,8 +10,9 @@ namespace {
 constexpr int spacing = 12, sidePadding = 16, maxWidth = 700;
 }
 
-DeckButtons::DeckButtons(std::shared_ptr<MonitorController> controller, bool compact, QWidget* parent)
-    : QWidget(parent), controller_(std::move(controller)), compact_(compact) {
+DeckButtons::DeckButtons(std::shared_ptr<MonitorController> controller, bool compact, PressMoment pressMadeAt,
+                         QWidget* parent)
+    : QWidget(parent), controller_(std::move(controller)), pressMadeAt_(std::move(pressMadeAt)), compact_(compact) {
     setAttribute(Qt::WA_TranslucentBackground);
     connect(controller_.get(), &MonitorController::feedsChanged, this, &DeckButtons::rebuild);
     connect(controller_.get(), &MonitorController::programIDChanged, this, &DeckButtons::refresh);
@@ -32,10 +33,10 @@ void DeckButtons::rebuild() {
         std::weak_ptr<CameraFeed> weakFeed = feed;
         auto* button = new DeckButton(
             controller_->cameraNumber(feed->id()), feed, false, deckButtonMinHeight(compact_),
-            [weak, weakFeed] {
+            [weak, weakFeed, pressMadeAt = pressMadeAt_] {
                 auto c = weak.lock();
                 auto f = weakFeed.lock();
-                if (c && f) c->putOnAir(*f);
+                if (c && f) c->putOnAir(*f, pressMadeAt ? pressMadeAt() : std::nullopt);
             },
             this);
         button->setOnDrop([weak, weakFeed](const std::string& name) {

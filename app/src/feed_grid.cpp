@@ -8,8 +8,8 @@
 
 namespace morvane {
 
-FeedGrid::FeedGrid(std::shared_ptr<MonitorController> controller, QWidget* parent)
-    : QWidget(parent), controller_(std::move(controller)) {
+FeedGrid::FeedGrid(std::shared_ptr<MonitorController> controller, PressMoment pressMadeAt, QWidget* parent)
+    : QWidget(parent), controller_(std::move(controller)), pressMadeAt_(std::move(pressMadeAt)) {
     setAttribute(Qt::WA_TranslucentBackground);
     MonitorController* c = controller_.get();
     connect(c, &MonitorController::feedsChanged, this, &FeedGrid::rebuild);
@@ -41,7 +41,7 @@ void FeedGrid::rebuild() {
             kept[feed->id()] = it->second;
             tiles_.erase(it);
         } else {
-            kept[feed->id()] = new FeedTile(controller_, feed, this);
+            kept[feed->id()] = new FeedTile(controller_, feed, pressMadeAt_, this);
         }
         kept[feed->id()]->setPlacement(selected && selected->id() == feed->id(), chrome);
     }

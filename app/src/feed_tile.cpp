@@ -110,7 +110,8 @@ private:
     QRectF badgeRect_;
 };
 
-FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed, QWidget* parent)
+FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
+                   PressMoment pressMadeAt, QWidget* parent)
     : QWidget(parent), controller_(std::move(controller)), feed_(std::move(feed)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAcceptDrops(true);
@@ -179,10 +180,10 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     frame_ = new Frame(this);
     deckBar_ = new DeckBar(
         1, feed_->name(), false,
-        [weakController, weakFeed] {
+        [weakController, weakFeed, pressMadeAt = std::move(pressMadeAt)] {
             auto controller = weakController.lock();
             auto feed = weakFeed.lock();
-            if (controller && feed) controller->putOnAir(*feed);
+            if (controller && feed) controller->putOnAir(*feed, pressMadeAt ? pressMadeAt() : std::nullopt);
         },
         this);
 

@@ -112,6 +112,14 @@ MonitorScreen::MonitorScreen(MonitorScreenOptions options, QWidget* parent)
 
     setObjectName(QStringLiteral("monitorScreen"));
     theme::setBackground(*this, Qt::black);
+    // Presses handled while the main thread was busy cut and mark at the moment they were made, in the order made.
+    std::weak_ptr<MonitorController> weak = controller_;
+    presses_ = new PressTimes(
+        [weak] {
+            auto c = weak.lock();
+            return c && c->environment().now ? c->environment().now() : Date::now();
+        },
+        this);
 
     pictureHost_ = new QWidget(this);
     pictureHost_->setObjectName(QStringLiteral("pictureArea"));
@@ -689,14 +697,6 @@ void MonitorScreen::refreshPairingAlert() {
 // MARK: Shortcuts and actions
 
 void MonitorScreen::buildShortcuts() {
-    // Keys pressed while the main thread was busy cut at the moment they were pressed, in the order pressed.
-    std::weak_ptr<MonitorController> controller = controller_;
-    auto* presses = new KeyPressTimes(
-        [controller] {
-            auto c = controller.lock();
-            return c && c->environment().now ? c->environment().now() : Date::now();
-        },
-        this);
     for (int n = 1; n <= cameraShortcutCount; ++n) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::Key_0 + n), this);
         shortcut->setContext(Qt::WindowShortcut);
@@ -704,9 +704,13 @@ void MonitorScreen::buildShortcuts() {
         shortcut->setWhatsThis(cameraShortcutTitle(n));
         shortcut->setEnabled(false);
         connect(shortcut, &QShortcut::activated, this,
-                [this, n, presses] { controller_->putOnAirByIndex(n, presses->pressMadeAt()); });
+                [this, n] { controller_->putOnAirByIndex(n, presses_->pressMadeAt()); });
         shortcuts_.push_back(shortcut);
     }
+}
+
+PressMoment MonitorScreen::pressMoment() const {
+    return [presses = presses_] { return presses ? presses->pressMadeAt() : std::optional<Date>(); };
 }
 
 std::filesystem::path MonitorScreen::todaysShootFolder(const MonitorController& controller) {

@@ -37,12 +37,12 @@ QWidget* MonitorScreen::makeNearbyCamerasView() {
 
 /// Deck mode with live pictures off: DeckButtons(controller, compact).
 QWidget* MonitorScreen::makeDeckButtons(bool compact) {
-    return new DeckButtons(controller_, compact);
+    return new DeckButtons(controller_, compact, pressMoment());
 }
 
 /// Otherwise: FeedGrid(controller), which takes the whole area it is given.
 QWidget* MonitorScreen::makeFeedGrid() {
-    return new FeedGrid(controller_);
+    return new FeedGrid(controller_, pressMoment());
 }
 
 // MARK: Top bar
@@ -77,7 +77,7 @@ QWidget* MonitorScreen::makeDeckControls() {
 /// "controlsCollapsed".
 QWidget* MonitorScreen::makeSelectedFeedControls(const FeedPtr& feed, std::function<void()> openGallery,
                                                  std::function<void()> openSettings) {
-    return new SelectedFeedControls(controller_, feed, std::move(openGallery), std::move(openSettings));
+    return new SelectedFeedControls(controller_, feed, std::move(openGallery), std::move(openSettings), pressMoment());
 }
 
 // MARK: Inspector

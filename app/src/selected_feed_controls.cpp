@@ -11,12 +11,13 @@ namespace morvane {
 
 SelectedFeedControls::SelectedFeedControls(std::shared_ptr<MonitorController> controller,
                                            std::shared_ptr<CameraFeed> feed, std::function<void()> openGallery,
-                                           std::function<void()> openSettings, QWidget* parent)
+                                           std::function<void()> openSettings, PressMoment pressMadeAt, QWidget* parent)
     : QWidget(parent),
       controller_(std::move(controller)),
       feed_(std::move(feed)),
       openGallery_(std::move(openGallery)),
-      openSettings_(std::move(openSettings)) {
+      openSettings_(std::move(openSettings)),
+      pressMadeAt_(std::move(pressMadeAt)) {
     setAttribute(Qt::WA_TranslucentBackground);
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);
@@ -58,8 +59,8 @@ CaptureControls::Inputs SelectedFeedControls::inputs() const {
                                                if (auto c = weak.lock()) c->setShutterAllCameras(value);
                                            }};
     }
-    in.onMark = [weak] {
-        if (auto c = weak.lock()) c->addMarker();
+    in.onMark = [weak, pressMadeAt = pressMadeAt_] {
+        if (auto c = weak.lock()) c->addMarker(pressMadeAt ? pressMadeAt() : std::nullopt);
     };
     in.showHistogram = BoolBinding{[weak] {
                                        auto c = weak.lock();

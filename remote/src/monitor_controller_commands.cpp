@@ -205,7 +205,7 @@ void MonitorController::noteProgramCut(const std::optional<std::string>& name, c
     if (importsFiles()) shootLibrary().addHeardCut((*found)->name(), heardAt);
 }
 
-void MonitorController::addMarker() {
+void MonitorController::addMarker(std::optional<Date> madeAt) {
     std::int64_t rate = 30;
     bool ntsc = false;
     if (auto selected = selectedFeed(); selected && selected->status()) {
@@ -220,7 +220,9 @@ void MonitorController::addMarker() {
     std::vector<std::string> cameras;
     for (const auto& feed : feeds_)
         if (feed->status() && feed->status()->isRecording) cameras.push_back(feed->name());
-    const auto stamp = shootLibrary().addMarker(cameras, rate, ntsc);
+    // A press handled late marks the moment it was made.
+    if (madeAt && !(*madeAt < env_.now())) madeAt.reset();
+    const auto stamp = shootLibrary().addMarker(cameras, rate, ntsc, madeAt);
     showMessage("Marker " + std::to_string(stamp.number) + " · " + stamp.timecode);
 }
 

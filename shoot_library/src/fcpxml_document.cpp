@@ -159,7 +159,8 @@ std::string ShootLibrary::dayFCPXML(const std::string& dayKey, const Day& day, c
             const timeline::ClipSpan span = spanOf(*first->clip);
             recorded.push_back({camera, span.start, span.end()});
         }
-        const auto program = heldProgram(programPieces(day.cuts, cameras, ts, te, rate), recorded);
+        const auto program = heldProgram(programPieces(day.cuts, cameras, ts, te, rate),
+                                         onAirBefore(day.cuts, cameras, ts, rate), recorded);
         if (!program.empty()) {
             std::string pictures;
             for (const auto& piece : program) {

@@ -223,9 +223,10 @@ fs::path ShootLibrary::importFile(const fs::path& file, const TransferInfo& info
 }
 
 ShootLibrary::MarkerStamp ShootLibrary::addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate,
-                                                  bool ntsc) {
+                                                  bool ntsc, std::optional<Date> at) {
     const TimelineRate rate = timecode::normalised(nominalRate, ntsc);
-    return queue_.syncResult([&] { return addMarkerOnQueue(cameras, rate); });
+    const Date when = at.value_or(Date::now());
+    return queue_.syncResult([&] { return addMarkerOnQueue(cameras, rate, when); });
 }
 
 void ShootLibrary::addCut(const std::string& camera, Date at) {
@@ -401,18 +402,17 @@ void ShootLibrary::addDeckEditOnQueue(const DeckEdit& edit) {
 }
 
 ShootLibrary::MarkerStamp ShootLibrary::addMarkerOnQueue(const std::vector<std::string>& cameras,
-                                                         const TimelineRate& rate) {
-    const Date now = Date::now();
-    loadManifest(now);
+                                                         const TimelineRate& rate, Date at) {
+    loadManifest(at);
     std::int64_t highest = 0;
     for (const auto& marker : day_.markers) highest = std::max(highest, marker.number);
     const std::int64_t number = highest == std::numeric_limits<std::int64_t>::max() ? highest : highest + 1;
-    day_.markers.push_back(Marker{number, now, cameras});
+    day_.markers.push_back(Marker{number, at, cameras});
     cameraRate_ = rate;
     // The timecode handed back is looked for in the marker lists: it is taken at the rate they are written at.
     const TimelineRate used = markerListRate();
     writeDayExports(std::nullopt);
-    return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(now, used), used)};
+    return MarkerStamp{number, timecode::timecodeString(timecode::timeOfDayFrames(at, used), used)};
 }
 
 TimelineRate ShootLibrary::markerListRate() const {

@@ -54,21 +54,38 @@ std::map<std::int64_t, std::vector<ShootLibrary::Clip>> ShootLibrary::clipsByTak
     return groups;
 }
 
-std::vector<ProgramPiece> ShootLibrary::programPieces(const std::vector<ProgramCut>& cuts,
-                                                      const std::set<std::string>& cameras, std::int64_t start,
-                                                      std::int64_t end, const TimelineRate& rate) {
-    struct Kept {
-        const std::string* camera;
-        std::int64_t frame;
-    };
-    std::vector<Kept> kept;
+namespace {
+
+struct KeptCut {
+    const std::string* camera;
+    std::int64_t frame;
+};
+
+/// The cuts to the take's cameras, in time order, at their time-of-day frames.
+std::vector<KeptCut> keptCuts(const std::vector<ProgramCut>& cuts, const std::set<std::string>& cameras,
+                              const TimelineRate& rate) {
+    std::vector<KeptCut> kept;
     for (const auto& cut : cuts) {
         if (cameras.count(cut.camera)) kept.push_back({&cut.camera, timecode::timeOfDayFrames(cut.at, rate)});
     }
+    return kept;
+}
+
+/// How far back a cut still opens a window: an hour.
+std::int64_t hourOf(const TimelineRate& rate) {
     // A manifest may name any rate: an hour is held to the range every frame count is clamped to (4e15), so that
     // neither the conversion nor `start - hour` can overflow.
-    const auto hour = static_cast<std::int64_t>(std::min(std::trunc(rate.fps() * 3600.0), 4.0e15));
-    std::vector<Kept> inside;
+    return static_cast<std::int64_t>(std::min(std::trunc(rate.fps() * 3600.0), 4.0e15));
+}
+
+}  // namespace
+
+std::vector<ProgramPiece> ShootLibrary::programPieces(const std::vector<ProgramCut>& cuts,
+                                                      const std::set<std::string>& cameras, std::int64_t start,
+                                                      std::int64_t end, const TimelineRate& rate) {
+    const auto kept = keptCuts(cuts, cameras, rate);
+    const std::int64_t hour = hourOf(rate);
+    std::vector<KeptCut> inside;
     const std::string* opening = nullptr;
     for (const auto& k : kept) {
         if (start < k.frame && k.frame < end) inside.push_back(k);
@@ -96,7 +113,23 @@ std::vector<ProgramPiece> ShootLibrary::programPieces(const std::vector<ProgramC
     return pieces;
 }
 
+std::vector<std::string> ShootLibrary::onAirBefore(const std::vector<ProgramCut>& cuts,
+                                                   const std::set<std::string>& cameras, std::int64_t start,
+                                                   const TimelineRate& rate) {
+    const auto kept = keptCuts(cuts, cameras, rate);
+    const std::int64_t hour = hourOf(rate);
+    std::vector<std::string> latestFirst;
+    for (auto k = kept.rbegin(); k != kept.rend(); ++k) {
+        if (k->frame <= start - hour) break;
+        if (k->frame > start) continue;
+        if (std::find(latestFirst.begin(), latestFirst.end(), *k->camera) == latestFirst.end())
+            latestFirst.push_back(*k->camera);
+    }
+    return latestFirst;
+}
+
 std::vector<ProgramPiece> ShootLibrary::heldProgram(const std::vector<ProgramPiece>& pieces,
+                                                    const std::vector<std::string>& before,
                                                     const std::vector<ProgramPiece>& recorded) {
     if (pieces.empty()) return {};
     const std::int64_t first = pieces.front().start, last = pieces.back().end;
@@ -116,21 +149,38 @@ std::vector<ProgramPiece> ShootLibrary::heldProgram(const std::vector<ProgramPie
                            [&](const ProgramPiece& r) { return r.camera == camera && r.start <= from && to <= r.end; });
     };
 
-    std::vector<ProgramPiece> held;
+    struct Stretch {
+        std::int64_t from, to;
+        std::size_t onAir;  // index into `pieces`
+    };
+    std::vector<Stretch> stretches;
     std::size_t onAir = 0;
     for (auto edge = edges.begin(); std::next(edge) != edges.end(); ++edge) {
-        const std::int64_t from = *edge, to = *std::next(edge);
+        const std::int64_t from = *edge;
         while (onAir + 1 < pieces.size() && pieces[onAir].end <= from) ++onAir;
+        stretches.push_back({from, *std::next(edge), onAir});
+    }
+    // The take's inside runs from the first to the last picture of a camera on air; before and after it the
+    // program shows only cameras that were cut to.
+    const auto own = [&](const Stretch& s) { return records(pieces[s.onAir].camera, s.from, s.to); };
+    const auto firstOwn = std::find_if(stretches.begin(), stretches.end(), own);
+    const auto lastOwn = std::find_if(stretches.rbegin(), stretches.rend(), own);
+
+    std::vector<ProgramPiece> held;
+    for (auto s = stretches.begin(); s != stretches.end(); ++s) {
         const std::string* camera = nullptr;
-        for (std::size_t k = onAir + 1; k-- > 0 && !camera;)
-            if (records(pieces[k].camera, from, to)) camera = &pieces[k].camera;
+        for (std::size_t k = s->onAir + 1; k-- > 0 && !camera;)
+            if (records(pieces[k].camera, s->from, s->to)) camera = &pieces[k].camera;
+        for (const auto& name : before)
+            if (!camera && records(name, s->from, s->to)) camera = &name;
+        const bool inside = firstOwn != stretches.end() && firstOwn <= s && s < lastOwn.base();
         for (const auto& name : byName)
-            if (!camera && records(name, from, to)) camera = &name;
+            if (!camera && inside && records(name, s->from, s->to)) camera = &name;
         if (!camera) continue;
-        if (!held.empty() && held.back().camera == *camera && held.back().end == from) {
-            held.back().end = to;
+        if (!held.empty() && held.back().camera == *camera && held.back().end == s->from) {
+            held.back().end = s->to;
         } else {
-            held.push_back({*camera, from, to});
+            held.push_back({*camera, s->from, s->to});
         }
     }
     return held;

@@ -139,7 +139,8 @@ void programSequence(std::string& body, const Take& take, const ShootLibrary::Da
             recorded.push_back({camera, take.startFrame(*first), take.startFrame(*first) + take.frames(*first)});
     }
     const auto pieces = ShootLibrary::heldProgram(
-        ShootLibrary::programPieces(day.cuts, cameraSet, take.windowStart, take.windowEnd, take.rate), recorded);
+        ShootLibrary::programPieces(day.cuts, cameraSet, take.windowStart, take.windowEnd, take.rate),
+        ShootLibrary::onAirBefore(day.cuts, cameraSet, take.windowStart, take.rate), recorded);
     if (pieces.empty()) return;
 
     std::map<std::string, std::string> pictures;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "app/press_clock.h"
+
 class QGridLayout;
 
 namespace morvane {
@@ -17,7 +19,9 @@ class MonitorController;
 class DeckButtons : public QWidget {
     Q_OBJECT
 public:
-    DeckButtons(std::shared_ptr<MonitorController> controller, bool compact, QWidget* parent = nullptr);
+    /// `pressMadeAt`: when the click being handled was pressed.
+    DeckButtons(std::shared_ptr<MonitorController> controller, bool compact, PressMoment pressMadeAt = {},
+                QWidget* parent = nullptr);
 
     void setCompact(bool compact);
     const std::vector<DeckButton*>& buttons() const { return buttons_; }
@@ -33,6 +37,7 @@ private:
     void place();
 
     std::shared_ptr<MonitorController> controller_;
+    PressMoment pressMadeAt_;
     bool compact_;
     std::vector<DeckButton*> buttons_;
 };

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "app/press_clock.h"
 #include "link/peer_id.h"
 
 namespace morvane {
@@ -17,7 +18,9 @@ class MonitorController;
 class FeedGrid : public QWidget {
     Q_OBJECT
 public:
-    explicit FeedGrid(std::shared_ptr<MonitorController> controller, QWidget* parent = nullptr);
+    /// `pressMadeAt`: when the click being handled was pressed (the tiles' deck bars cut at that moment).
+    explicit FeedGrid(std::shared_ptr<MonitorController> controller, PressMoment pressMadeAt = {},
+                      QWidget* parent = nullptr);
 
     /// The tiles in the order shown.
     std::vector<FeedTile*> tiles() const;
@@ -33,6 +36,7 @@ private:
     void place();
 
     std::shared_ptr<MonitorController> controller_;
+    PressMoment pressMadeAt_;
     std::map<PeerId, FeedTile*> tiles_;
     std::vector<PeerId> shown_;
     QRect keepOut_;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/feed_tile_rules.h"
+#include "app/press_clock.h"
 
 namespace morvane {
 
@@ -37,8 +38,9 @@ class SingleFeedPills;
 class FeedTile : public QWidget {
     Q_OBJECT
 public:
+    /// `pressMadeAt`: when the click being handled was pressed (the deck bar cuts at that moment).
     FeedTile(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
-             QWidget* parent = nullptr);
+             PressMoment pressMadeAt = {}, QWidget* parent = nullptr);
     ~FeedTile() override;
 
     /// Worked out by the grid: this is the selected camera; two or more cameras are connected.

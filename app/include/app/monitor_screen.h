@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/monitor_screen_rules.h"
+#include "app/press_clock.h"
 #include "remote/monitor_controller.h"
 
 class QMessageBox;
@@ -171,6 +172,8 @@ private:
                       std::function<void()> clear);
     void dismissSheet(QPointer<SheetDialog>& slot);
     void openShootFolder();
+    /// When the press being handled was made: what every control that cuts or marks hands the controller.
+    PressMoment pressMoment() const;
 
     std::function<void()> onExit_;
     bool isDeckPhone_;
@@ -225,6 +228,7 @@ private:
     std::optional<PeerId> inspectorFeed_;
     QPointer<QMessageBox> pairingAlert_;
     std::vector<QShortcut*> shortcuts_;
+    QPointer<PressTimes> presses_;
 };
 
 }  // namespace morvane

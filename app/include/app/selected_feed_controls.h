@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/press_clock.h"
 #include "camera_panels/capture_controls.h"
 
 class QVBoxLayout;
@@ -25,9 +26,10 @@ public:
     static constexpr const char* collapsedKey = "controlsCollapsed";
     static constexpr const char* collapsedWithoutRoomKey = "controlsCollapsedWithoutRoom";
 
+    /// `pressMadeAt`: when the click being handled was pressed (a marker is dropped at that moment).
     SelectedFeedControls(std::shared_ptr<MonitorController> controller, std::shared_ptr<CameraFeed> feed,
                          std::function<void()> openGallery, std::function<void()> openSettings,
-                         QWidget* parent = nullptr);
+                         PressMoment pressMadeAt = {}, QWidget* parent = nullptr);
 
     const std::shared_ptr<CameraFeed>& feed() const { return feed_; }
     /// The control bar, while the camera has reported a status.
@@ -44,6 +46,7 @@ private:
     std::shared_ptr<CameraFeed> feed_;
     std::function<void()> openGallery_;
     std::function<void()> openSettings_;
+    PressMoment pressMadeAt_;
     QVBoxLayout* layout_;
     QPointer<CaptureControls> controls_;
     bool roomForExpanded_ = true;

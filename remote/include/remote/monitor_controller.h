@@ -283,7 +283,8 @@ public:
     /// once the camera has confirmed every cut this remote sent it: an older status never undoes a newer cut. A
     /// camera's first status says what it remembers, which is no cut.
     void noteProgramCut(const std::optional<std::string>& name, const PeerId& from);
-    void addMarker();
+    /// `madeAt`: when the operator asked for it, as for `putOnAir`.
+    void addMarker(std::optional<Date> madeAt = std::nullopt);
     void getTodaysTakes(Date since);
     void requestTakeAgain(const std::vector<Uuid>& ids);
     /// The point in the live picture's host coordinates; true when a focus command was sent.

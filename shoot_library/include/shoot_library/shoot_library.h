@@ -120,8 +120,10 @@ public:
     /// and the file is back at `file`. Must not be called from the library's queue.
     std::filesystem::path importFile(const std::filesystem::path& file, const TransferInfo& info,
                                      const std::string& cameraName);
-    /// Adds a marker now to today's day, for the cameras given, and returns its number and timecode at the rate.
-    MarkerStamp addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate, bool ntsc);
+    /// Adds a marker at `at` (now when none) to its day, for the cameras given, and returns its number and
+    /// timecode at the rate.
+    MarkerStamp addMarker(const std::vector<std::string>& cameras, std::int64_t nominalRate, bool ntsc,
+                          std::optional<Date> at = std::nullopt);
     /// Records a program cut this remote made, in the day of its date (queued).
     void addCut(const std::string& camera, Date at);
     /// Records a cut made elsewhere that a camera's status told of at `heardAt` (queued); a camera's copy of it,
@@ -213,11 +215,19 @@ public:
     static std::vector<ProgramPiece> programPieces(const std::vector<ProgramCut>& cuts,
                                                    const std::set<std::string>& cameras, std::int64_t start,
                                                    std::int64_t end, const TimelineRate& rate);
+    /// The cameras on air at the window start `start`, latest first: the one a cut put on air there, then those
+    /// on air before it (cuts of the hour before, as `programPieces` opens a window).
+    static std::vector<std::string> onAirBefore(const std::vector<ProgramCut>& cuts,
+                                                const std::set<std::string>& cameras, std::int64_t start,
+                                                const TimelineRate& rate);
     /// The program where its cameras have pictures: where the camera on air recorded nothing (its program ended,
-    /// or it started late), the program holds the camera on air before it that did record there, else the first
-    /// camera by name that did; only where no camera recorded does the program show nothing. `recorded` holds the
-    /// frames of each camera's clip that the documents show, [start, end) as a piece.
+    /// or it started late), the program holds the camera on air before it that did record there (in the take, or
+    /// `before` it), else, between the first and the last picture of a camera on air, the first camera by name
+    /// that did. Before that first picture and after that last one only a camera that was on air may show: a
+    /// take begins and ends on a camera that was cut to, or shows nothing. `recorded` holds the frames of each
+    /// camera's clip that the documents show, [start, end) as a piece.
     static std::vector<ProgramPiece> heldProgram(const std::vector<ProgramPiece>& pieces,
+                                                 const std::vector<std::string>& before,
                                                  const std::vector<ProgramPiece>& recorded);
     /// The sound under one picture piece of a deck edit.
     static std::vector<SoundPiece> soundPieces(const Clip& clip, std::int64_t start, std::int64_t end,
@@ -261,7 +271,7 @@ private:
                                              const std::string& cameraName);
     void addCutOnQueue(const std::string& camera, Date at, bool heard);
     void addDeckEditOnQueue(const DeckEdit& edit);
-    MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate);
+    MarkerStamp addMarkerOnQueue(const std::vector<std::string>& cameras, const TimelineRate& rate, Date at);
     /// The rate Markers.edl and Markers.csv count at, and so the marker's timecode.
     TimelineRate markerListRate() const;
     std::filesystem::path loadManifest(Date date);

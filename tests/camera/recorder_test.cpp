@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
@@ -288,16 +290,21 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     const double t0 = 500.0;
     const int block = static_cast<int>(std::lround(capture.blockSeconds * 48000));
     SoundClock clock;
+    std::deque<std::int64_t> held;  // blocks read but not yet laid by the clock
     int frame = 0;
     for (const Event& e : events) {
         if (e.picture) {
             ASSERT_TRUE(recorder->append(VideoFrame{SyntheticSource::makePicture(s, frame++), t0 + e.time}));
         } else {
-            const double stamp = capture.reads == Reads::captured
-                                     ? t0 + e.time
-                                     : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
-            // Sound read before the first picture has no take to go to.
-            EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(e.sample, block), stamp}), frame > 0);
+            held.push_back(e.sample);
+            const std::vector<double> stamps = capture.reads == Reads::captured
+                                                   ? std::vector<double>{t0 + e.time}
+                                                   : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
+            for (const double stamp : stamps) {
+                // Sound read before the first picture has no take to go to.
+                EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(held.front(), block), stamp}), frame > 0);
+                held.pop_front();
+            }
         }
     }
     const auto length = recorder->finish();

@@ -19,9 +19,20 @@ void SoundClock::shift(double seconds) {
     for (Seen& seen : recent_) seen.lead -= seconds;
 }
 
-double SoundClock::stamp(double latest, std::int64_t samples, int rate) {
-    if (rate <= 0 || samples <= 0 || !std::isfinite(latest)) return latest;
+void SoundClock::lay(std::vector<double>& laid) {
+    for (const std::int64_t first : held_) laid.push_back(origin_ + static_cast<double>(first) / rate_);
+    held_.clear();
+}
+
+std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int rate) {
+    std::vector<double> laid;
+    if (rate <= 0 || samples <= 0 || !std::isfinite(latest)) {
+        lay(laid);
+        laid.push_back(latest);
+        return laid;
+    }
     if (rate != rate_) {
+        lay(laid);
         rate_ = rate;
         origin_ = latest;
         count_ = 0;
@@ -36,25 +47,28 @@ double SoundClock::stamp(double latest, std::int64_t samples, int rate) {
         lead = 0;
     }
     count_ += samples;
+    held_.push_back(first);
     recent_.push_back({read, lead});
     while (recent_.front().read < read - kMemory) recent_.pop_front();
 
-    // The blocks read behind by an interruption or more, latest first: sound was lost when they were read so for
-    // long enough.
+    // The blocks read behind by an interruption or more, latest first: sound was lost before the first of them
+    // when they were read so for long enough. Until then they are held, as they may lie after a loss.
     double behind = lead;
     double since = read;
     for (auto it = recent_.rbegin(); it != recent_.rend() && it->lead >= interruption; ++it) {
         behind = std::min(behind, it->lead);
         since = it->read;
     }
-    if (lead >= interruption && read - since >= confirmation) {
+    const bool lost = lead >= interruption && read - since >= confirmation;
+    if (lost) {
         shift(behind);
     } else if (read - recent_.front().read >= kMemory / 2) {
         double least = lead;
         for (const Seen& seen : recent_) least = std::min(least, seen.lead);
         if (least > 0) shift(least * kFollow);
     }
-    return origin_ + static_cast<double>(first) / rate_;
+    if (lost || lead < interruption) lay(laid);
+    return laid;
 }
 
 }  // namespace morvane

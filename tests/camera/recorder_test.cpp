@@ -385,6 +385,49 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// A reader hands sound over after it was captured, so the sound of a take's last pictures comes while the take is
+// being finished: it is waited for, for a while.
+TEST(Recording, TheLastPicturesKeepTheirSound) {
+    struct Case {
+        const char* name;
+        std::optional<double> lastSoundAfter;  ///< seconds after finishing began; none: it never comes
+        bool sounding;                         ///< the take's last 50 ms hold the tone
+    } cases[] = {
+        {"read 40 ms after the stop", 0.04, true},
+        {"read 300 ms after the stop, as it is held while a loss is confirmed", 0.3, true},
+        {"never read", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+        options.queueLimit = 100;
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        // A second filmed just now, its last 60 ms of sound still to be read.
+        const double t0 = hostTime() - 1;
+        for (int i = 0; i < 30; ++i)
+            recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), t0 + i / 30.0});
+        for (int i = 0; i < 47; ++i)
+            recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        std::thread reader([&] {
+            if (!c.lastSoundAfter) return;
+            std::this_thread::sleep_for(std::chrono::duration<double>(*c.lastSoundAfter));
+            for (int i = 47; i < 50; ++i)
+                recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        });
+        const double began = hostTime();
+        const auto length = recorder->finish();
+        const double took = hostTime() - began;
+        reader.join();
+        ASSERT_TRUE(length) << c.name;
+        EXPECT_NEAR(*length, 1, 0.001) << c.name;
+        EXPECT_LT(took, 1.5) << c.name;
+        const std::vector<float> sound = decodedSound(dir / "take.mov");
+        EXPECT_GT(rms(sound, {0.9, 0.94}), 0.1) << c.name;
+        EXPECT_EQ(rms(sound, {0.945, 0.995}) > 0.1, c.sounding) << c.name;
+    }
+}
+
 TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     test::TempDir dir;
     MovieRecorder::Options options;

@@ -131,6 +131,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         {"a reader stalled for 200 ms", 0.01, 1, 0, 0, 0.2, 0, 0, 0},
         {"40 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.04, 0, 1},
         {"200 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.2, 0, 1},
+        {"200 ms lost just after a block read late", 0.02, 1, 0.002, 100, 0, 0.2, 0, 1},
         {"20 ms lost, read in pairs", 0.02, 2, 0.002, 0, 0, 0.02, 0, 1},
         {"25 ms lost, blocks of 1024 samples", 1024.0 / 48000, 1, 0.002, 0, 0, 0.025, 0, 1},
         {"a slow device clock", 0.02, 1, 0.01, 0, 0, 0, 300, 0},

@@ -32,15 +32,19 @@ private:
         double read;  ///< when the block was read: `latest` plus its length
         double lead;  ///< seconds it was read behind the count
     };
+    struct Held {
+        std::int64_t first;  ///< its first sample on the count
+        double lead;         ///< seconds it was read behind the count
+    };
     void shift(double seconds);
-    /// Lays every block held, on the count as it now is.
-    void lay(std::vector<double>& laid);
+    /// Lays the first `blocks` held, on the count as it now is.
+    void lay(std::vector<double>& laid, std::size_t blocks);
 
     int rate_ = 0;
-    double origin_ = 0;              ///< host time of sample 0 of the count
-    std::int64_t count_ = 0;         ///< samples stamped so far
-    std::deque<Seen> recent_;        ///< the blocks read in the last second
-    std::deque<std::int64_t> held_;  ///< the first sample of each block not laid yet
+    double origin_ = 0;        ///< host time of sample 0 of the count
+    std::int64_t count_ = 0;   ///< samples stamped so far
+    std::deque<Seen> recent_;  ///< the blocks read in the last second
+    std::deque<Held> held_;    ///< the blocks not laid yet
 };
 
 }  // namespace morvane

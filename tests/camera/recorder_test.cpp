@@ -423,7 +423,6 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         std::optional<double> lastSoundAfter;  ///< seconds after finishing began; none: it never comes
         bool sounding;                         ///< the take's last 50 ms hold the tone
     } cases[] = {
-        {"read 40 ms after the stop", 0.04, true},
         {"read 300 ms after the stop, as it is held while a loss is confirmed", 0.3, true},
         {"never read", std::nullopt, false},
     };

@@ -16,7 +16,7 @@ namespace morvane {
 class SoundClock {
 public:
     /// Sound missing for this long or longer is an interruption, written as silence: less than half a frame at
-    /// 60 fps, so that no loss leaves sound a frame away from its picture.
+    /// 60 fps, so that the sound after any loss lies within half a frame of its picture.
     static constexpr double interruption = 0.008;
     /// Seconds of reads that must all lie behind the count before that counts.
     static constexpr double confirmation = 0.5;

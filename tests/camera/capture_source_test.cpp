@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <random>
 #include <set>
@@ -129,6 +130,10 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         {"one block in 50 late", 0.02, 1, 0, 50, 0, 0, 0, 0},
         {"a reader stalled for 200 ms", 0.01, 1, 0, 0, 0.2, 0, 0, 0},
         {"40 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.04, 0, 1},
+        {"200 ms of sound lost", 0.02, 1, 0.002, 0, 0, 0.2, 0, 1},
+        {"200 ms lost just after a block read late", 0.02, 1, 0.002, 100, 0, 0.2, 0, 1},
+        {"20 ms lost, read in pairs", 0.02, 2, 0.002, 0, 0, 0.02, 0, 1},
+        {"25 ms lost, blocks of 1024 samples", 1024.0 / 48000, 1, 0.002, 0, 0, 0.025, 0, 1},
         {"a slow device clock", 0.02, 1, 0.01, 0, 0, 0, 300, 0},
         {"reads 35 ms late for 300 ms", 0.05, 1, 0.002, 0, 0, 0, 0, 0, 0.3},
     };
@@ -141,13 +146,14 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         const double t0 = 5000;
         double lastRead = 0, lastStamp = 0;
         int breaks = 0;
-        double worst = 0;
+        double worst = 0, brokenAt = -1, longestHeld = 0;
         const int blocks = static_cast<int>(4 / c.block);
         // The instant block k began, on the host clock.
         auto startOf = [&](int k) {
             const double counted = k * c.block * (1 + c.ppm * 1e-6);
             return t0 + counted + (counted >= 2 ? c.lost : 0);
         };
+        std::deque<std::pair<int, double>> held;  // block, read at
         for (int k = 0; k < blocks; ++k) {
             const int last = std::min(blocks - 1, k / c.pairs * c.pairs + c.pairs - 1);
             double read = startOf(last) + c.block + late(random);
@@ -156,15 +162,31 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
             if (startOf(k) >= t0 + 2 && startOf(k) < t0 + 2 + c.spell) read += 0.035;
             read = std::max(read, lastRead);
             lastRead = read;
-            const double stamp = clock.stamp(read - c.block, samples, rate);
-            const double at = startOf(k) - t0;
-            const bool settling = at < 0.5 || (c.lost && at >= 2 && at < 2 + SoundClock::confirmation + 0.1);
-            if (!settling) worst = std::max(worst, std::abs(stamp - startOf(k)));
-            if (k > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001) ++breaks;
-            lastStamp = stamp;
+            held.emplace_back(k, read);
+            for (const double stamp : clock.stamp(read - c.block, samples, rate)) {
+                ASSERT_FALSE(held.empty()) << c.name;
+                const auto [j, readAt] = held.front();
+                held.pop_front();
+                longestHeld = std::max(longestHeld, read - readAt);
+                const double at = startOf(j) - t0;
+                // Within 1.5 ms, well within half a frame at any rate, a loss included.
+                if (at >= 0.5) worst = std::max(worst, std::abs(stamp - startOf(j)));
+                if (j > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001) {
+                    ++breaks;
+                    brokenAt = at - c.lost;
+                }
+                lastStamp = stamp;
+            }
         }
+        EXPECT_LT(held.size(), 2u) << c.name;
+        // Held no longer than a loss takes to confirm, to the next read.
+        EXPECT_LE(longestHeld, SoundClock::confirmation + c.pairs * c.block + c.jitter) << c.name;
         EXPECT_LT(worst, 0.0015) << c.name;
         EXPECT_EQ(breaks, c.breaks) << c.name;
+        // A loss is silence where it happened: before the first block after it.
+        if (c.lost) {
+            EXPECT_TRUE(brokenAt > 2 - 1e-6 && brokenAt < 2 + c.block) << c.name << " broken at " << brokenAt;
+        }
     }
 }
 

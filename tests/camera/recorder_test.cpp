@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
@@ -288,16 +290,21 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     const double t0 = 500.0;
     const int block = static_cast<int>(std::lround(capture.blockSeconds * 48000));
     SoundClock clock;
+    std::deque<std::int64_t> held;  // blocks read but not yet laid by the clock
     int frame = 0;
     for (const Event& e : events) {
         if (e.picture) {
             ASSERT_TRUE(recorder->append(VideoFrame{SyntheticSource::makePicture(s, frame++), t0 + e.time}));
         } else {
-            const double stamp = capture.reads == Reads::captured
-                                     ? t0 + e.time
-                                     : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
-            // Sound read before the first picture has no take to go to.
-            EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(e.sample, block), stamp}), frame > 0);
+            held.push_back(e.sample);
+            const std::vector<double> stamps = capture.reads == Reads::captured
+                                                   ? std::vector<double>{t0 + e.time}
+                                                   : clock.stamp(t0 + e.read - capture.blockSeconds, block, 48000);
+            for (const double stamp : stamps) {
+                // Sound read before the first picture has no take to go to.
+                EXPECT_EQ(recorder->appendAudio(AudioFrame{toneWithClicks(held.front(), block), stamp}), frame > 0);
+                held.pop_front();
+            }
         }
     }
     const auto length = recorder->finish();
@@ -364,6 +371,36 @@ INSTANTIATE_TEST_SUITE_P(
         Capture{"sound read in pairs", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::inPairs, 30, true},
         Capture{"sound read late by up to 24 ms", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::jittered},
         Capture{"one block in 50 read late", {{0, 4}}, {{-1, 4}}, 0.02, 4, {}, {{0.05, 3.95}}, Reads::oneLate},
+        // Samples lost by the device: silence where they were lost, the sound after it in place at once.
+        Capture{"200 ms of sound lost, 29.97 fps",
+                {{0, 4}},
+                {{-1, 2}, {2.2, 4}},
+                0.02,
+                4,
+                {{2.005, 2.195}},
+                {{0.05, 1.995}, {2.205, 3.95}},
+                Reads::oneLate,
+                30,
+                true},
+        Capture{"25 ms of sound lost, 50 fps",
+                {{0, 4}},
+                {{-1, 2}, {2.025, 4}},
+                0.02,
+                4,
+                {{2.004, 2.021}},
+                {{0.05, 1.995}, {2.03, 3.95}},
+                Reads::oneLate,
+                50},
+        Capture{"20 ms of sound lost, 59.94 fps",
+                {{0, 4}},
+                {{-0.9, 2}, {2.02, 4}},
+                0.02,
+                4,
+                {{2.004, 2.016}},
+                {{0.05, 1.995}, {2.025, 3.95}},
+                Reads::oneLate,
+                60,
+                true},
         // The first block began before the first picture, by nearly half a frame.
         Capture{"first block, 25 fps", {{0, 3}}, {{-0.0199, 3}}, 0.02, 3, {}, {{0, 2.95}}, Reads::captured, 25},
         Capture{
@@ -377,6 +414,48 @@ INSTANTIATE_TEST_SUITE_P(
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
+
+// A reader hands sound over after it was captured, so the sound of a take's last pictures comes while the take is
+// being finished: it is waited for, for a while.
+TEST(Recording, TheLastPicturesKeepTheirSound) {
+    struct Case {
+        const char* name;
+        std::optional<double> lastSoundAfter;  ///< seconds after finishing began; none: it never comes
+        bool sounding;                         ///< the take's last 50 ms hold the tone
+    } cases[] = {
+        {"read 300 ms after the stop, as it is held while a loss is confirmed", 0.3, true},
+        {"never read", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+        options.queueLimit = 100;
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        // A second filmed just now, its last 60 ms of sound still to be read.
+        const double t0 = hostTime() - 1;
+        for (int i = 0; i < 30; ++i)
+            recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), t0 + i / 30.0});
+        for (int i = 0; i < 47; ++i)
+            recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        std::thread reader([&] {
+            if (!c.lastSoundAfter) return;
+            std::this_thread::sleep_for(std::chrono::duration<double>(*c.lastSoundAfter));
+            for (int i = 47; i < 50; ++i)
+                recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        });
+        const double began = hostTime();
+        const auto length = recorder->finish();
+        const double took = hostTime() - began;
+        reader.join();
+        ASSERT_TRUE(length) << c.name;
+        EXPECT_NEAR(*length, 1, 0.001) << c.name;
+        EXPECT_LT(took, 1.5) << c.name;
+        const std::vector<float> sound = decodedSound(dir / "take.mov");
+        EXPECT_GT(rms(sound, {0.9, 0.94}), 0.1) << c.name;
+        EXPECT_EQ(rms(sound, {0.945, 0.995}) > 0.1, c.sounding) << c.name;
+    }
+}
 
 TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     test::TempDir dir;

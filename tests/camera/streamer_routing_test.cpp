@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <thread>
 
 #include "camera/camera_streamer.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 namespace morvane {
 namespace {
@@ -176,6 +179,40 @@ TEST_F(Routing, ASecondRequestLeavesTheRunningTakeAlone) {
     EXPECT_TRUE(std::filesystem::exists(dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, CameraEvent::Kind::videoSaved);
+}
+
+// The sound of a take's last pictures is read after them, when the take may already have been stopped: it still
+// goes into the take.
+TEST_F(Routing, SoundReadAfterTheStopEndsTheTake) {
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    // A second filmed just now, its sound read three pictures late.
+    const double t0 = hostTime() - 1;
+    SyntheticSource::Settings s{.width = 320, .height = 180};
+    auto sound = [&](int i) {
+        streamer->offerAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), t0 + i / 30.0});
+    };
+    for (int i = 0; i < 30; ++i) {
+        streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(s, i), t0 + i / 30.0});
+        if (i >= 3) sound(i - 3);
+        streamer->dataQueue().sync([] {});
+    }
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    for (int i = 27; i < 30; ++i) sound(i);
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take && take->entry.photoAssetID);
+    const std::string bytes = test::commandOutput(
+        "ffmpeg -v error -i '" + (dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID).string() +
+        "' -map 0:a -ac 1 -ar 48000 -f f32le -");
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    // The last 50 ms hold the tone.
+    ASSERT_GE(samples.size(), 47760u);
+    double sum = 0;
+    for (std::size_t i = 45360; i < 47760; ++i) sum += double(samples[i]) * samples[i];
+    EXPECT_GT(std::sqrt(sum / 2400), 0.1);
 }
 
 TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {

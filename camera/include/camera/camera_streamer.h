@@ -184,6 +184,7 @@ private:
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;
+    std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes the sound of its last pictures
     SharedFrame takeFirstPicture_;
     double takeClockOffset_ = 0;
     std::unique_ptr<StreamLUT> passthrough_;

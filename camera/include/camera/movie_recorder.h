@@ -100,7 +100,8 @@ public:
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
     /// movie could not be completed or its pictures or sound could not be converted. The picture lasts until the end of
-    /// the latest picture or sound handed over, and the sound ends with it. The recorder takes nothing after this.
+    /// the latest picture or sound handed over, and the sound ends with it. Sound of that stretch still to come (read
+    /// after its pictures) is waited for, a little; the recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.
@@ -121,7 +122,9 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    std::condition_variable soundCame_;
     std::deque<std::variant<VideoFrame, AudioFrame>> queue_;
+    bool stopped_ = false;  ///< no more pictures: only the sound of the last ones is taken
     bool finishing_ = false;
     std::optional<double> startTime_;
     std::optional<Date> startDate_;
@@ -129,6 +132,7 @@ private:
     std::size_t queueLimit_ = 48;
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
+    std::optional<double> soundEnd_;    ///< the end of the latest sound handed over
     std::thread thread_;
 };
 

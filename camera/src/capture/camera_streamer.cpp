@@ -364,6 +364,8 @@ bool CameraStreamer::due(std::optional<double>& stamp, double time, double inter
 
 void CameraStreamer::handleAudio(const AudioFrame& audio) {
     if (recorder_ && recorder_->sessionStarted() && recorder_->hasAudio()) recorder_->appendAudio(audio);
+    // A stopped take still takes the sound of its last pictures, which is read after them.
+    if (auto stopped = stoppedTake_.lock(); stopped && !stopped->appendAudio(audio)) stoppedTake_.reset();
     if (audioSampleHandler) audioSampleHandler(audio);
     if (!onAudioLevel || !histogramEnabled || !audio.samples) return;
     if (!due(lastAudioLevelTime_, audio.time, kAudioLevelInterval)) return;
@@ -501,6 +503,7 @@ void CameraStreamer::stopRecording() {
     if (!recorder_) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
+    stoppedTake_ = recorder;
     takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_]() mutable {
         auto self = weak.lock();
         if (!self) {

@@ -1,5 +1,7 @@
 #include "camera/movie_recorder.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -28,6 +30,10 @@ namespace {
 
 // How much later than sound captured at the same time a picture may still reach the recorder.
 constexpr double kPictureLateness = 0.5;
+
+// How much later than its capture sound may still reach the recorder: a sound reader holds its blocks back while it
+// confirms an interruption.
+constexpr double kSoundLateness = SoundClock::confirmation + 0.25;
 
 const char* codecName(MovieVideoSettings::Codec codec) {
     switch (codec) {
@@ -489,7 +495,7 @@ std::size_t MovieRecorder::droppedFrames() const {
 bool MovieRecorder::append(const VideoFrame& frame) {
     {
         std::lock_guard lock(lock_);
-        if (finishing_ || !frame.picture) return false;
+        if (stopped_ || !frame.picture) return false;
         noteCaptureTime(frame.time + 1 / frameRate_);
         if (!startTime_) {
             startTime_ = frame.time;
@@ -508,12 +514,18 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
     {
         std::lock_guard lock(lock_);
         if (finishing_ || !startTime_ || !hasAudio_) return false;
-        if (audio.samples && audio.samples->sample_rate > 0)
-            noteCaptureTime(audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate);
+        // Once the take is stopped, only the sound of its last pictures is still taken.
+        if (stopped_ && (!captureEnd_ || !(audio.time < *captureEnd_))) return false;
+        if (audio.samples && audio.samples->sample_rate > 0) {
+            const double end = audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate;
+            if (!stopped_) noteCaptureTime(end);
+            if (std::isfinite(end) && (!soundEnd_ || end > *soundEnd_)) soundEnd_ = end;
+        }
         if (queue_.size() >= queueLimit_ * 4) return false;
         queue_.emplace_back(audio);
     }
     wake_.notify_one();
+    soundCame_.notify_all();
     return true;
 }
 
@@ -543,8 +555,16 @@ void MovieRecorder::run() {
 
 std::optional<double> MovieRecorder::finish() {
     {
-        std::lock_guard lock(lock_);
+        std::unique_lock lock(lock_);
         if (finishing_ && !thread_.joinable()) return std::nullopt;
+        // The sound of the last pictures is read after them: it is waited for, as long as it may come.
+        stopped_ = true;
+        if (soundEnd_ && captureEnd_ && *soundEnd_ < *captureEnd_) {
+            const double now = hostTime();
+            const double until = std::clamp(*captureEnd_ + kSoundLateness, now, now + kSoundLateness);
+            soundCame_.wait_for(lock, std::chrono::duration<double>(until - now),
+                                [&] { return *soundEnd_ >= *captureEnd_ - 0.001; });
+        }
         finishing_ = true;
     }
     wake_.notify_all();

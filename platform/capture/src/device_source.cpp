@@ -245,6 +245,7 @@ struct DeviceSource::Reader {
         PictureConverter converter;
         PictureClock pictureClock;
         SoundClock soundClock;
+        std::deque<SharedFrame> heldSound;  // blocks the clock has not laid yet, oldest first
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
         const AVRational timeBase = input->streams[stream]->time_base;
@@ -275,9 +276,14 @@ struct DeviceSource::Reader {
                         SharedFrame samples = shareFrame(av_frame_alloc());
                         if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
                             const int rate = std::max(1, frame->sample_rate);
-                            const double start = soundClock.stamp(
-                                readAt - static_cast<double>(frame->nb_samples) / rate, frame->nb_samples, rate);
-                            deliver([&] { callbacks.onAudio(AudioFrame{samples, start}); });
+                            heldSound.push_back(std::move(samples));
+                            for (const double start : soundClock.stamp(
+                                     readAt - static_cast<double>(frame->nb_samples) / rate, frame->nb_samples, rate)) {
+                                if (heldSound.empty()) break;
+                                SharedFrame laid = std::move(heldSound.front());
+                                heldSound.pop_front();
+                                deliver([&] { callbacks.onAudio(AudioFrame{laid, start}); });
+                            }
                         }
                     }
                     av_frame_unref(frame.get());

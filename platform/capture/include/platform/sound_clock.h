@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 namespace morvane {
 
@@ -10,29 +11,40 @@ namespace morvane {
 /// lost. So the blocks lie one after the other by their running sample count, anchored to the earliest the reads
 /// allow: a block read sooner than the count says moves the count back at once; a count that stays behind the reads
 /// moves forward, slowly for drift, and at once by the whole amount when every block read for `confirmation`
-/// seconds lay behind by an interruption or more, which no late read or burst does.
+/// seconds lay behind by an interruption or more, which no late read or burst does. Blocks read behind by an
+/// interruption are held until that is decided, so that sound after a loss lies after it, not early.
 class SoundClock {
 public:
-    /// Sound missing for this long or longer is an interruption, written as silence.
-    static constexpr double interruption = 0.03;
+    /// Sound missing for this long or longer is an interruption, written as silence: less than half a frame at
+    /// 60 fps, so that the sound after any loss lies within half a frame of its picture.
+    static constexpr double interruption = 0.008;
     /// Seconds of reads that must all lie behind the count before that counts.
     static constexpr double confirmation = 0.5;
 
-    /// The instant of the first of `samples` at `rate`, given `latest`: the latest instant (host seconds) at which
-    /// the block can have begun, as its reader saw it (the read's end less its length). Blocks in capture order.
-    double stamp(double latest, std::int64_t samples, int rate);
+    /// Takes the next block, `samples` at `rate`, given `latest`: the latest instant (host seconds) at which it can
+    /// have begun, as its reader saw it (the read's end less its length). Blocks in capture order. Gives the instant
+    /// of the first sample of each block laid by this read, oldest first: none while it is held, the ones held
+    /// before it with it once it is decided where they lie.
+    std::vector<double> stamp(double latest, std::int64_t samples, int rate);
 
 private:
     struct Seen {
         double read;  ///< when the block was read: `latest` plus its length
         double lead;  ///< seconds it was read behind the count
     };
+    struct Held {
+        std::int64_t first;  ///< its first sample on the count
+        double lead;         ///< seconds it was read behind the count
+    };
     void shift(double seconds);
+    /// Lays the first `blocks` held, on the count as it now is.
+    void lay(std::vector<double>& laid, std::size_t blocks);
 
     int rate_ = 0;
     double origin_ = 0;        ///< host time of sample 0 of the count
     std::int64_t count_ = 0;   ///< samples stamped so far
     std::deque<Seen> recent_;  ///< the blocks read in the last second
+    std::deque<Held> held_;    ///< the blocks not laid yet
 };
 
 }  // namespace morvane

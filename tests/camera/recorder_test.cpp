@@ -569,6 +569,14 @@ INSTANTIATE_TEST_SUITE_P(
                 std::ofstream(journal, std::ios::binary) << bytes;
             },
             std::nullopt},
+        Cut{"with garbage after the journal's marks", 3.5,
+            [](const auto&, const auto& journal) {
+                std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
+                std::mt19937 random(11);
+                file.seekp(12);
+                for (int i = 0; i < 400; ++i) file.put(static_cast<char>(random()));
+            },
+            std::nullopt},
         Cut{"before the movie was made", 3.5, [](const auto& movie, const auto&) { std::filesystem::remove(movie); },
             std::nullopt}),
     [](const auto& info) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <type_traits>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -342,7 +343,15 @@ std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(
         if (!stream.parameters) return std::nullopt;
         AVCodecParameters& p = *stream.parameters;
         eachCodecField(p, [&](auto& field) {
-            field = static_cast<std::remove_reference_t<decltype(field)>>(r.get<std::int64_t>());
+            using Field = std::remove_reference_t<decltype(field)>;
+            const auto value = r.get<std::int64_t>();
+            // Kinds of tracks and codecs the muxer can take, before they are looked at as such.
+            if constexpr (std::is_same_v<Field, AVMediaType>) {
+                if (value != AVMEDIA_TYPE_VIDEO && value != AVMEDIA_TYPE_AUDIO) r.ok = false;
+            } else if constexpr (std::is_same_v<Field, AVCodecID>) {
+                if (value <= AV_CODEC_ID_NONE || value >= AV_CODEC_ID_WRAPPED_AVFRAME) r.ok = false;
+            }
+            if (r.ok) field = static_cast<Field>(value);
         });
         const int channels = p.ch_layout.nb_channels;
         p.ch_layout = AVChannelLayout{};
@@ -774,7 +783,7 @@ struct MovieRecorder::Writer {
         const bool trailer = av_write_trailer(output.get()) == 0;
         file.close(output.get());
         output.reset();
-        if (!trailer || failed) return std::nullopt;
+        if (!trailer || failed || (file.full && videoEnd == 0)) return std::nullopt;
         // After the disk filled, the movie ends with the last picture written.
         return static_cast<double>(file.full ? videoEnd : lastVideoPts + 1) / av_q2d(frameRate);
     }

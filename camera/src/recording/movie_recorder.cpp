@@ -1085,8 +1085,11 @@ std::optional<MovieRecorder::Interrupted> finishFromJournal(const fs::path& movi
     std::vector<JournalSample> samples;
     std::int64_t next = header.dataStart;
     bool pictures = false;
+    constexpr std::int64_t kLatest = std::int64_t(1) << 52;  // ticks: far beyond any take, far from overflowing
     for (const auto& s : records) {
-        if (s.stream >= header.streams.size() || s.size <= 0 || s.offset < next || s.offset > st.st_size - s.size)
+        if (s.stream >= header.streams.size() || s.size <= 0 || s.offset < next || s.offset > st.st_size - s.size ||
+            s.pts < -kLatest || s.pts > kLatest || s.dts < -kLatest || s.dts > kLatest || s.duration < 0 ||
+            s.duration > kLatest)
             break;
         const bool picture = s.stream == 0;
         if (picture && !pictures && !s.key) break;
@@ -1122,9 +1125,10 @@ std::optional<MovieRecorder::Interrupted> finishFromJournal(const fs::path& movi
         video->codecpar->codec_id == AV_CODEC_ID_H264 || video->codecpar->codec_id == AV_CODEC_ID_HEVC;
     std::int64_t first = std::numeric_limits<std::int64_t>::max(), end = std::numeric_limits<std::int64_t>::min();
     ff::Packet packet = ff::makePacket();
+    if (!packet) return give();
     for (const auto& s : samples) {
         av_packet_unref(packet.get());
-        if (!packet || av_new_packet(packet.get(), s.size) < 0) return give();
+        if (av_new_packet(packet.get(), s.size) < 0) return give();
         if (::pread(file.fd, packet->data, static_cast<std::size_t>(s.size), s.offset) != s.size) return give();
         if (s.stream == 0 && startCoded && !startCodes(packet->data, s.size)) return give();
         packet->stream_index = s.stream;

@@ -463,6 +463,7 @@ struct Cut {
     double seconds;  ///< of pictures handed over before the cut
     std::function<void(const std::filesystem::path& movie, const std::filesystem::path& journal)> damage;
     std::optional<double> atLeast;  ///< the finished take's length; none: nothing playable, nothing left
+    MovieVideoSettings::Codec codec = MovieVideoSettings::Codec::h264;
 };
 
 void PrintTo(const Cut& cut, std::ostream* out) {
@@ -486,6 +487,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     options.clockOffset = 100;
     options.startFrame = [](double) { return 1294705; };
     options.queueLimit = 1000;
+    options.video.codec = cut.codec;
+    if (cut.codec == MovieVideoSettings::Codec::proRes) options.video.averageBitRate.reset();
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     const Date started = Date::now();
@@ -548,7 +551,10 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
 INSTANTIATE_TEST_SUITE_P(
     Takes, CutOff,
     ::testing::Values(
-        Cut{"after 3.5 s", 3.5, nullptr, 2.5}, Cut{"before its first second", 0.5, nullptr, std::nullopt},
+        Cut{"after 3.5 s", 3.5, nullptr, 2.5},
+        Cut{"HEVC after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::hevc},
+        Cut{"ProRes after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::proRes},
+        Cut{"before its first second", 0.5, nullptr, std::nullopt},
         Cut{"in the middle of a journal record", 3.5, [](const auto&, const auto& journal) { truncateBy(journal, 17); },
             2.4},
         Cut{"before the movie's last samples reached the disk", 3.5,

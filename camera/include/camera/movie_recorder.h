@@ -52,10 +52,10 @@ struct MovieAudioSettings {
 /// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
 /// bounded queue: when compression falls behind, frames are dropped rather than piling up.
 ///
-/// While a take is written, a journal beside the movie (hidden, "<movie>.journal") lists every sample written and
+/// While a take is written, a journal beside the movie (hidden: ".<name>.journal") lists every sample written and
 /// what the movie's index needs, flushed to the disk about once a second of the take: a take cut off by a crash, a
 /// kill or a power cut is finished from it at the next start (`finishInterrupted`). A take that is finished
-/// normally leaves no journal. Room for the index is kept beside the movie (a hidden "<movie>.reserve") and given
+/// normally leaves no journal. Room for the index is kept beside the movie (hidden: ".<name>.reserve") and given
 /// back when the disk fills: the take ends there and keeps what was written.
 class MovieRecorder {
 public:
@@ -132,8 +132,10 @@ public:
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed or its pictures or sound could not be converted. The picture lasts until the end of
-    /// the latest picture or sound handed over, and the sound ends with it. The recorder takes nothing after this.
+    /// movie could not be completed or its pictures could not be converted (sound that cannot be converted leaves the
+    /// take without sound from there: `soundLost`). The picture lasts until the end of the latest picture or sound
+    /// handed over, and the sound ends with it; after a full disk, until the last picture written. The recorder takes
+    /// nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.

@@ -522,14 +522,18 @@ struct MovieRecorder::Writer {
 
     /// The samples written so far reach the disk, then their journal; the room kept for the index grows with them.
     void keepJournal() {
-        avio_flush(output->pb);
-        ::fdatasync(file.fd);
-        journal.flush();
-        journalledEnd = videoEnd;
+        syncJournal();
         if (!room.keep(MovieRecorder::roomForIndex(samplesWritten))) {
             file.full = true;
             room.giveBack();
         }
+    }
+
+    void syncJournal() {
+        avio_flush(output->pb);
+        ::fdatasync(file.fd);
+        journal.flush();
+        journalledEnd = videoEnd;
     }
 
     bool writeHeader(double firstTime) {
@@ -780,6 +784,7 @@ struct MovieRecorder::Writer {
             drainAudio(true, soundEnd);
             writePacket(audio.get(), audioStream, nullptr);
         }
+        syncJournal();  // a take cut off while its index is written keeps all its samples
         const bool trailer = av_write_trailer(output.get()) == 0;
         file.close(output.get());
         output.reset();

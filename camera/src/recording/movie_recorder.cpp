@@ -196,12 +196,13 @@ struct KeptRoom {
     KeptRoom& operator=(const KeptRoom&) = delete;
     ~KeptRoom() { giveBack(); }
 
-    /// False when the disk has not that much room.
+    /// False when the disk has not that much room. (A file system that cannot keep room leaves the take without.)
     bool keep(std::int64_t bytes) {
         if (fd < 0) return false;
         if (bytes <= kept) return true;
-        if (posix_fallocate(fd, 0, bytes) != 0) return false;
-        kept = bytes;
+        const int rc = posix_fallocate(fd, 0, bytes);
+        if (rc == ENOSPC || rc == EDQUOT) return false;
+        if (rc == 0) kept = bytes;
         return true;
     }
     void giveBack() {

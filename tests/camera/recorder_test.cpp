@@ -494,10 +494,13 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     const Date started = Date::now();
     ASSERT_TRUE(feed(*recorder, cut.seconds, hostTime()));
     const fs::path movie = dir / "cut" / "take.mov", journal = MovieRecorder::journalOf(movie);
-    // The files as a kill leaves them: the journal first, whose samples are in the movie by then.
+    // The files as a kill leaves them: the journal first, whose samples are in the movie by then, and the room
+    // kept for the index.
     const auto copyCut = [&] {
         fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), journal, fs::copy_options::overwrite_existing);
         fs::copy_file(dir / "take.mov", movie, fs::copy_options::overwrite_existing);
+        fs::copy_file(MovieRecorder::reserveOf(dir / "take.mov"), MovieRecorder::reserveOf(movie),
+                      fs::copy_options::overwrite_existing);
     };
     if (cut.atLeast) {
         // Until the recorder has written what it was handed (a second at most is not in the journal yet).
@@ -515,6 +518,7 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
 
     const auto take = MovieRecorder::finishInterrupted(movie);
     EXPECT_FALSE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(movie)));
     EXPECT_EQ(take.has_value(), cut.atLeast.has_value());
     if (!take || !cut.atLeast) {
         EXPECT_TRUE(fs::is_empty(dir / "cut")) << "nothing left behind";

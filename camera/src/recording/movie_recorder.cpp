@@ -1173,10 +1173,10 @@ std::optional<MovieRecorder::Interrupted> finishFromJournal(const fs::path& movi
 
 std::optional<MovieRecorder::Interrupted> MovieRecorder::finishInterrupted(const fs::path& movie) {
     const fs::path journal = journalOf(movie);
-    auto take = finishFromJournal(movie, journal);
     std::error_code ec;
+    fs::remove(reserveOf(movie), ec);  // the room kept for the index, which is written now
+    auto take = finishFromJournal(movie, journal);
     fs::remove(journal, ec);
-    fs::remove(reserveOf(movie), ec);
     if (!take) {
         log::error("MovieRecorder", "nothing playable in the cut-off take " + movie.filename().string());
         fs::remove(movie, ec);

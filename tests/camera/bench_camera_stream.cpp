@@ -1,12 +1,16 @@
 // Camera stream costs on camera-like pictures (moving detail and sensor noise, so the encoder spends its whole
 // target rate), run by hand:
-//   bench_camera_stream [frames]
+//   bench_camera_stream [frames] [part]      (part: 1 to 4; all when left out)
 // 1. The LUT stage on 1920x1080 pictures with the log LUT (a 64-cube), alone and with zebras, on this thread.
 // 2. The live stream at 1280x720 30 fps with the LUT stage and zebras on: per-frame latency from a captured
 //    picture to its frame packet, and the rate the whole chain sustains. Pin it to two cores with
 //    `taskset -c 0,1` to see what a small machine does.
 // 3. A 1280x720 HEVC take at 30 fps in real time, sound throughout, whose pictures stop for 3.5 s: the pictures
 //    dropped after they come back, as the repeats filling the stall are compressed.
+// 4. A 1920x1080 take as the camera records it (HEVC, or H.264 where there is none, with sound), handed over as fast
+//    as the recorder takes it: the processor time of the whole program and the bytes it wrote (the movie and the
+//    journal kept beside it while it is written), per second of take. Run it against a build of the recorder
+//    before the journal to compare.
 // Figures are medians with the 10th and 90th percentiles as their spread; the LUT stage's are this thread's processor
 // time, which other work on a busy machine does not stretch, with the wall-clock median beside it.
 
@@ -18,7 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <time.h>
+
+#include <fstream>
+#include <string>
 
 #include "camera/h264_encoder.h"
 #include "camera/movie_recorder.h"
@@ -26,6 +34,7 @@
 #include "camera/stream_lut.h"
 #include "camera_like_pictures.h"
 #include "platform/synthetic_source.h"
+#include "temp_dir.h"
 
 using namespace morvane;
 
@@ -46,6 +55,25 @@ double threadSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// Processor time of every thread of the program.
+double processSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Bytes the program has handed to the system to write, whatever the file system.
+double writtenBytes() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        double value = 0;
+        io >> value;
+        if (key == "wchar:") return value;
+    }
+    return 0;
+}
+
 void spread(const char* what, const std::vector<double>& times, const char* tail = "\n") {
     std::printf("  %-28s median %.2f ms (p10 %.2f, p90 %.2f, max %.2f)%s", what, percentile(times, 0.5) * 1e3,
                 percentile(times, 0.1) * 1e3, percentile(times, 0.9) * 1e3, percentile(times, 1.0) * 1e3, tail);
@@ -55,9 +83,10 @@ void spread(const char* what, const std::vector<double>& times, const char* tail
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    const int part = argc > 2 ? std::atoi(argv[2]) : 0;
 
     // 1. LUT stage per 1080p picture.
-    {
+    if (part == 0 || part == 1) {
         const auto pictures = test::cameraLikePictures(1920, 1080, 30);
         StreamLUT none(1920);
         StreamLUT stage("Log to Rec.709", cubes::logToRec709(), 1920);
@@ -86,7 +115,7 @@ int main(int argc, char** argv) {
     }
 
     // 2. The live stream: capture picture -> LUT stage -> H.264 -> frame packet.
-    {
+    if (part == 0 || part == 2) {
         const auto pictures = test::cameraLikePictures(1280, 720, 60);
         StreamLUT stage("Log to Rec.709", cubes::logToRec709(), 1920);
         ExposureAids aids;
@@ -121,7 +150,8 @@ int main(int argc, char** argv) {
 
     // 3. Recording through a stall, pictures and 20 ms blocks of sound handed over as they are captured. The test
     // pattern compresses lightly, so that the stall alone decides what is dropped.
-    {
+    if (part == 0 || part == 3) {
+        test::TempDir dir;
         const SyntheticSource::Settings pattern{.width = 1280, .height = 720};
         std::vector<SharedFrame> pictures;
         for (int i = 0; i < 60; ++i) pictures.push_back(SyntheticSource::makePicture(pattern, i));
@@ -129,6 +159,7 @@ int main(int argc, char** argv) {
         options.video = *decideRecording(1280, 720, false, VideoCodec::hevc, 30, canWriteHEVC(), {}).video;
         options.frameRate = 30;
         options.audio = MovieAudioSettings{};
+        options.destination = dir / "take.mov";
         auto recorder = MovieRecorder::make(options);
         if (!recorder) return 1;
         const double start = hostTime(), stallFrom = start + 2, stallTo = stallFrom + 3.5;
@@ -153,6 +184,37 @@ int main(int argc, char** argv) {
         std::filesystem::remove(url, ec);
         std::printf("Recording, 1280x720 HEVC at 30 frames/s, the pictures stalled for 3.5 s:\n");
         std::printf("  pictures dropped: %d in the 2 s before the stall, %d in the 4 s after it\n", before, after);
+    }
+
+    // 4. A 1080p take.
+    if (part == 0 || part == 4) {
+        const auto pictures = test::cameraLikePictures(1920, 1080, 30);
+        std::vector<SharedFrame> sound;
+        for (int i = 0; i < 30; ++i) sound.push_back(SyntheticSource::makeTone({}, i * 1600, 1600));
+        test::TempDir dir;
+        MovieRecorder::Options options;
+        options.video = *decideRecording(1920, 1080, false, VideoCodec::hevc, 30, canWriteHEVC(), {}).video;
+        options.frameRate = 30;
+        options.audio = MovieAudioSettings{};
+        options.destination = dir / "take.mov";
+        options.queueLimit = static_cast<std::size_t>(frames) + 1;
+        const double cpu = processSeconds(), written = writtenBytes();
+        const auto begin = std::chrono::steady_clock::now();
+        auto recorder = MovieRecorder::make(options);
+        if (!recorder) return 1;
+        for (int i = 0; i < frames; ++i) {
+            recorder->append(VideoFrame{pictures[static_cast<std::size_t>(i % 30)], i / 30.0});
+            recorder->appendAudio(AudioFrame{sound[static_cast<std::size_t>(i % 30)], i / 30.0});
+        }
+        const auto duration = recorder->finish();
+        if (!duration) return 1;
+        const double wall = seconds(std::chrono::steady_clock::now() - begin);
+        const double movie = static_cast<double>(std::filesystem::file_size(dir / "take.mov"));
+        std::printf("Recording, 1920x1080 %s at 30 frames/s with sound, %.1f s:\n",
+                    options.video.codec == MovieVideoSettings::Codec::hevc ? "HEVC" : "H.264", *duration);
+        std::printf("  processor %.3f s and %.3f MB written a second of take (movie %.3f MB); wall %.2f s\n",
+                    (processSeconds() - cpu) / *duration, (writtenBytes() - written) / *duration / 1e6,
+                    movie / *duration / 1e6, wall);
     }
     return 0;
 }

@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -123,6 +128,20 @@ MovieRecorder::Options smallTake(const std::filesystem::path& movie, int rate) {
     return options;
 }
 
+// `seconds` of pictures of `settings` at 30 fps from `t0` on, with sound throughout; false once the recorder takes
+// no more (`pace`: real time between pictures).
+bool feed(MovieRecorder& recorder, double seconds, double t0, SyntheticSource::Settings settings = {320, 180},
+          double pace = 0) {
+    for (int i = 0; i < std::lround(seconds * 30); ++i) {
+        const double t = t0 + i / 30.0;
+        if (!recorder.append(VideoFrame{SyntheticSource::makePicture(settings, i), t}) && recorder.failureReason())
+            return false;
+        recorder.appendAudio(AudioFrame{SyntheticSource::makeTone(settings, i * 1600, 1600), t});
+        if (pace > 0) std::this_thread::sleep_for(std::chrono::duration<double>(pace));
+    }
+    return true;
+}
+
 class Recording : public ::testing::TestWithParam<Take> {};
 
 TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
@@ -133,6 +152,7 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     options.rotationDegrees = 90;
     options.startFrame = [&](double) { return take.startFrame; };
     options.queueLimit = 1000;  // frames arrive all at once here, not at their rate
+    options.onDrive = true;
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     EXPECT_TRUE(recorder->isOnDrive());
@@ -465,16 +485,16 @@ TEST(Recording, SettingsTheEncoderRefusesGiveNoRecorder) {
     options.video.height = 180;
     options.destination = dir / "x.mov";
     EXPECT_FALSE(MovieRecorder::make(options));
-    // Without a destination the movie goes to the temporary folder under a fresh name.
+    // Without a destination there is no take: never one in the system's temporary folder.
     options.video.width = 320;
     options.destination.reset();
+    EXPECT_FALSE(MovieRecorder::make(options));
+    options.destination = dir / "x.mov";
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     EXPECT_FALSE(recorder->isOnDrive());
-    EXPECT_EQ(recorder->url().extension(), ".mov");
+    EXPECT_EQ(recorder->url(), dir / "x.mov");
     EXPECT_FALSE(recorder->finish());  // no frame: no movie
-    std::error_code ec;
-    std::filesystem::remove(recorder->url(), ec);
 }
 
 TEST(Recording, ATakeThatCannotBeConvertedIsNotSaved) {
@@ -483,10 +503,12 @@ TEST(Recording, ATakeThatCannotBeConvertedIsNotSaved) {
         AVPixelFormat picture;
         AVSampleFormat sound;
         bool saved;
+        bool soundLost;  ///< the take goes on without sound, and says so
+        bool sounding;   ///< the movie has a sound track
     } cases[] = {
-        {"pictures and sound it reads", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_FLT, true},
-        {"pictures the scaler cannot read", AV_PIX_FMT_VAAPI, AV_SAMPLE_FMT_FLT, false},
-        {"sound the resampler cannot read", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_NONE, false},
+        {"pictures and sound it reads", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_FLT, true, false, true},
+        {"pictures the scaler cannot read", AV_PIX_FMT_VAAPI, AV_SAMPLE_FMT_FLT, false, false, false},
+        {"sound the resampler cannot read", AV_PIX_FMT_NV12, AV_SAMPLE_FMT_NONE, true, true, false},
     };
     for (const auto& c : cases) {
         test::TempDir dir;
@@ -502,8 +524,211 @@ TEST(Recording, ATakeThatCannotBeConvertedIsNotSaved) {
             sound->format = c.sound;
             recorder->appendAudio(AudioFrame{sound, 10 + i / 30.0});
         }
-        EXPECT_EQ(recorder->finish().has_value(), c.saved) << c.name;
+        const auto duration = recorder->finish();
+        EXPECT_EQ(duration.has_value(), c.saved) << c.name;
+        EXPECT_EQ(recorder->soundLost(), c.soundLost) << c.name;
+        if (!duration) continue;
+        EXPECT_NEAR(*duration, 10 / 30.0, 0.01) << c.name;
+        const auto tracks = streamDurations(dir / "take.mov");
+        EXPECT_TRUE(tracks.count("video")) << c.name;
+        EXPECT_EQ(tracks.count("audio"), c.sounding ? 1u : 0u) << c.name;
     }
+}
+
+// A take cut off (a crash, a kill, a power cut) as its files stand on the disk: copied while it is recorded.
+struct Cut {
+    const char* name;
+    double seconds;  ///< of pictures handed over before the cut
+    std::function<void(const std::filesystem::path& movie, const std::filesystem::path& journal)> damage;
+    std::optional<double> atLeast;  ///< the finished take's length; none: nothing playable, nothing left
+    MovieVideoSettings::Codec codec = MovieVideoSettings::Codec::h264;
+};
+
+void PrintTo(const Cut& cut, std::ostream* out) {
+    *out << cut.name;
+}
+
+void truncateBy(const std::filesystem::path& file, std::uintmax_t bytes) {
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) - bytes);
+}
+
+class CutOff : public ::testing::TestWithParam<Cut> {};
+
+TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
+    namespace fs = std::filesystem;
+    const Cut cut = GetParam();
+    test::TempDir dir;
+    fs::create_directory(dir / "cut");
+    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+    options.ntsc = true;
+    options.rotationDegrees = 90;
+    options.clockOffset = 100;
+    options.startFrame = [](double) { return 1294705; };
+    options.queueLimit = 1000;
+    options.video.codec = cut.codec;
+    if (cut.codec == MovieVideoSettings::Codec::proRes) options.video.averageBitRate.reset();
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const Date started = Date::now();
+    ASSERT_TRUE(feed(*recorder, cut.seconds, hostTime()));
+    const fs::path movie = dir / "cut" / "take.mov", journal = MovieRecorder::journalOf(movie);
+    // The files as a kill leaves them: the journal first, whose samples are in the movie by then, and the room
+    // kept for the index.
+    const auto copyCut = [&] {
+        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), journal, fs::copy_options::overwrite_existing);
+        fs::copy_file(dir / "take.mov", movie, fs::copy_options::overwrite_existing);
+        fs::copy_file(MovieRecorder::reserveOf(dir / "take.mov"), MovieRecorder::reserveOf(movie),
+                      fs::copy_options::overwrite_existing);
+    };
+    if (cut.atLeast) {
+        // Until the recorder has written what it was handed (a second at most is not in the journal yet).
+        for (int i = 0; i < 200; ++i) {
+            copyCut();
+            auto probe = MovieRecorder::finishInterrupted(movie);
+            if (probe && probe->duration >= cut.seconds - 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    copyCut();
+    if (cut.damage) cut.damage(movie, journal);
+
+    const auto take = MovieRecorder::finishInterrupted(movie);
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(movie)));
+    EXPECT_EQ(take.has_value(), cut.atLeast.has_value());
+    if (!take || !cut.atLeast) {
+        EXPECT_TRUE(fs::is_empty(dir / "cut")) << "nothing left behind";
+    } else {
+        EXPECT_EQ(take->movie, movie);
+        EXPECT_GE(take->duration, *cut.atLeast);
+        EXPECT_LE(take->duration, cut.seconds + 0.05);
+        EXPECT_EQ(take->startFrame, 1294705);
+        EXPECT_EQ(take->frameRate, 30);
+        EXPECT_TRUE(take->ntsc);
+        // The date of the first picture on the shared clock, as a finished take's description has it.
+        EXPECT_NEAR(take->startDate.timeIntervalSince(started), 100, 2);
+        const std::string probe =
+            test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + movie.string() + "'");
+        EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
+        EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
+        EXPECT_NE(probe.find("TAG:timecode=12:00:00;01"), std::string::npos) << probe;
+        EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
+        EXPECT_EQ(readTimecodeFlags(movie), 3u);
+        // Every picture decodes.
+        const std::string decoded = test::commandOutput("ffmpeg -v error -i '" + movie.string() +
+                                                        "' -map 0:v -f framecrc - 2>&1 | grep -vc '^#'");
+        EXPECT_NEAR(std::atof(decoded.c_str()), take->duration * 30000 / 1001, 1.5) << decoded;
+        EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -f null - 2>&1"), "");
+        EXPECT_NEAR(streamDurations(movie)["video"], take->duration, 0.05);
+    }
+    // The take recorded on finishes as any other and leaves no journal.
+    ASSERT_TRUE(recorder->finish());
+    EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov")));
+    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov")));
+    EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Takes, CutOff,
+    ::testing::Values(
+        Cut{"after 3.5 s", 3.5, nullptr, 2.5},
+        Cut{"HEVC after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::hevc},
+        Cut{"ProRes after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::proRes},
+        Cut{"before its first second", 0.5, nullptr, std::nullopt},
+        Cut{"in the middle of a journal record", 3.5, [](const auto&, const auto& journal) { truncateBy(journal, 17); },
+            2.4},
+        Cut{"before the movie's last samples reached the disk", 3.5,
+            [](const auto& movie, const auto&) { truncateBy(movie, std::filesystem::file_size(movie) / 2); }, 0.5},
+        Cut{"with a record that lies outside the movie", 3.5,
+            [](const auto&, const auto& journal) {
+                std::ofstream(journal, std::ios::app | std::ios::binary) << std::string(40, '\x7f');
+            },
+            2.5},
+        Cut{"in the journal's header", 3.5,
+            [](const auto&, const auto& journal) { truncateBy(journal, std::filesystem::file_size(journal) - 30); },
+            std::nullopt},
+        Cut{"with a journal of garbage", 3.5,
+            [](const auto&, const auto& journal) {
+                std::mt19937 random(7);
+                std::string bytes(std::filesystem::file_size(journal), '\0');
+                for (char& c : bytes) c = static_cast<char>(random());
+                std::ofstream(journal, std::ios::binary) << bytes;
+            },
+            std::nullopt},
+        Cut{"with garbage after the journal's marks", 3.5,
+            [](const auto&, const auto& journal) {
+                std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
+                std::mt19937 random(11);
+                file.seekp(12);
+                for (int i = 0; i < 400; ++i) file.put(static_cast<char>(random()));
+            },
+            std::nullopt},
+        Cut{"before the movie was made", 3.5, [](const auto& movie, const auto&) { std::filesystem::remove(movie); },
+            std::nullopt}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
+    const struct {
+        const char* file;
+        std::optional<std::string> movie;
+    } names[] = {
+        {"/takes/.Take 12.mov.journal", "/takes/Take 12.mov"},
+        {"/takes/Take 12.mov", std::nullopt},
+        {"/takes/.Take 12.mov.reserve", std::nullopt},
+        {"/takes/.journal", std::nullopt},
+        {"/takes/..journal", std::nullopt},
+        {"/takes/.mov.journal", "/takes/mov"},
+        {"/takes/Take.mov.journal", std::nullopt},
+    };
+    for (const auto& n : names) {
+        const auto movie = MovieRecorder::movieOfJournal(n.file);
+        EXPECT_EQ(movie ? std::optional<std::string>(movie->string()) : std::nullopt, n.movie) << n.file;
+        if (n.movie) {
+            EXPECT_EQ(MovieRecorder::journalOf(*n.movie), n.file);
+        }
+    }
+    // Room for about 32 bytes of index a sample beyond the buffer and the fixed parts, in steps of 256 KiB (the
+    // last row: an hour at 29.97 fps with sound).
+    const struct {
+        std::int64_t samples, room;
+    } rooms[] = {{0, 256 << 10}, {1024, 256 << 10}, {1025, 512 << 10}, {9216, 512 << 10}, {276750, 35 * (256 << 10)}};
+    for (const auto& r : rooms) EXPECT_EQ(MovieRecorder::roomForIndex(r.samples), r.room) << r.samples;
+}
+
+// A 3 MB disk of its own (a RAM disk) for the take: it fills during the take.
+TEST(Recording, AFullDiskEndsTheTakeAndKeepsWhatWasWritten) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    if (::geteuid() != 0 || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=3m") != 0)
+        GTEST_SKIP() << "needs root to mount a small RAM disk";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{dir.path()};
+    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+    options.video.codec = MovieVideoSettings::Codec::proRes;
+    options.video.averageBitRate.reset();
+    options.video.width = 640;
+    options.video.height = 360;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    EXPECT_FALSE(feed(*recorder, 30, hostTime(), {640, 360}, 0.005));
+    EXPECT_EQ(recorder->failureReason(), "the disk is full");
+    const auto duration = recorder->finish();
+    ASSERT_TRUE(duration);
+    EXPECT_GT(*duration, 0.3);
+    EXPECT_NEAR(streamDurations(dir / "take.mov")["video"], *duration, 0.05);
+    EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "");
+    EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), std::nullopt);  // no rate given: no timecode
+    EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov")));
+    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov")));
 }
 
 }  // namespace

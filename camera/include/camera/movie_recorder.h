@@ -51,6 +51,12 @@ struct MovieAudioSettings {
 ///
 /// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
 /// bounded queue: when compression falls behind, frames are dropped rather than piling up.
+///
+/// While a take is written, a journal beside the movie (hidden: ".<name>.journal") lists every sample written and
+/// what the movie's index needs, flushed to the disk about once a second of the take: a take cut off by a crash, a
+/// kill or a power cut is finished from it at the next start (`finishInterrupted`). A take that is finished
+/// normally leaves no journal. Room for the index is kept beside the movie (hidden: ".<name>.reserve") and given
+/// back when the disk fills: the take ends there and keeps what was written.
 class MovieRecorder {
 public:
     /// Seconds per timecode frame and the timecode's frame count per second and flags, for a rate.
@@ -69,15 +75,42 @@ public:
         std::optional<MovieAudioSettings> audio;  ///< none: no sound is taken
         std::optional<int> frameRate;             ///< nominal
         bool ntsc = false;
-        std::optional<std::filesystem::path> destination;  ///< none: a new file in the temporary folder
+        /// Where the movie is written; required (a take is never written to the system's temporary folder).
+        std::optional<std::filesystem::path> destination;
+        bool onDrive = false;  ///< the destination is on the external drive, where the take stays
+        /// Seconds from this computer's clock to the shared clock: a take's description date is its first
+        /// picture's date plus this (kept in the journal for a take that is cut off).
+        double clockOffset = 0;
         double rotationDegrees = 0;
         /// The timecode frame number of the first frame, from its capture time (host seconds).
         std::function<std::int32_t(double)> startFrame;
         std::size_t queueLimit = 48;  ///< frames waiting to be compressed, at most
     };
 
-    /// None when the file cannot be made or the video settings are refused (each logged as "MovieRecorder: …").
+    /// None when the file cannot be made, no destination is given or the video settings are refused (each logged as
+    /// "MovieRecorder: …").
     static std::unique_ptr<MovieRecorder> make(Options options);
+
+    /// A take whose recording was cut off, once finished.
+    struct Interrupted {
+        std::filesystem::path movie;
+        double duration = 0;
+        Date startDate{};             ///< the take's description date: the first picture's, on the shared clock
+        std::int64_t startFrame = 0;  ///< the first picture's time-of-day frame
+        int frameRate = 30;
+        bool ntsc = false;
+    };
+    /// Finishes a movie whose recording was cut off (its journal beside it): rewrites it playable in place (same
+    /// path), removes the journal, and answers what it holds; nullopt (and nothing left behind: movie and journal
+    /// removed) when nothing playable was written.
+    static std::optional<Interrupted> finishInterrupted(const std::filesystem::path& movie);
+    /// Whether a file in a recording folder is a recorder's journal, and the movie it belongs to.
+    static std::optional<std::filesystem::path> movieOfJournal(const std::filesystem::path& file);
+    /// The journal and the kept room of a movie.
+    static std::filesystem::path journalOf(const std::filesystem::path& movie);
+    static std::filesystem::path reserveOf(const std::filesystem::path& movie);
+    /// Bytes kept free for the index of a movie of `samples` samples, and the buffer still to be written.
+    static std::int64_t roomForIndex(std::int64_t samples);
     ~MovieRecorder();
     MovieRecorder(const MovieRecorder&) = delete;
     MovieRecorder& operator=(const MovieRecorder&) = delete;
@@ -99,13 +132,19 @@ public:
     bool appendAudio(const AudioFrame& audio);
 
     /// Compresses what is queued, writes the end of the movie and returns its length in seconds; none when the
-    /// movie could not be completed or its pictures or sound could not be converted. The picture lasts until the end of
-    /// the latest picture or sound handed over, and the sound ends with it. Sound of that stretch still to come (read
-    /// after its pictures) is waited for, a little; the recorder takes nothing after this.
+    /// movie could not be completed or its pictures could not be converted (sound that cannot be converted leaves the
+    /// take without sound from there: `soundLost`). The picture lasts until the end of the latest picture or sound
+    /// handed over, and the sound ends with it; after a full disk, until the last picture written. Sound of that
+    /// stretch still to come (read after its pictures) is waited for, a little; the recorder takes nothing after this.
     std::optional<double> finish();
 
     /// Frames dropped because the queue was full.
     std::size_t droppedFrames() const;
+    /// Why the take ended before it was stopped ("the disk is full"); the recorder then takes nothing more and
+    /// `finish` keeps what was written.
+    std::optional<std::string> failureReason() const;
+    /// Sound came that could not be converted: the take goes on without sound from there.
+    bool soundLost() const;
 
     struct Writer;
 
@@ -133,6 +172,8 @@ private:
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
     std::optional<double> soundEnd_;    ///< the end of the latest sound handed over
+    std::optional<std::string> failureReason_;
+    bool soundLost_ = false;
     std::thread thread_;
 };
 

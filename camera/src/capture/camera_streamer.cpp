@@ -485,6 +485,13 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
                 CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this computer", {}});
         }
     }
+    options.onDrive = options.destination.has_value();
+    if (!options.destination) {
+        // In the camera's own folder, never the system's temporary one.
+        const fs::path folder = c_.outbox ? c_.outbox->directory() : c_.vaultFolder;
+        if (!folder.empty()) options.destination = folder / (Uuid().uuidString() + ".mov");
+    }
+    options.clockOffset = offset;
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };

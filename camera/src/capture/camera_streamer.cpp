@@ -380,7 +380,10 @@ void CameraStreamer::handleVideo(const VideoFrame& frame) {
             }
         }
     }
-    if (recorder_) recorder_->append(frame);
+    if (recorder_) {
+        recorder_->append(frame);
+        if (auto reason = recorder_->failureReason()) endFailedTake(*reason);
+    }
     if (!frame.picture) return;
     lastFrameAt_ = hostTime();
 
@@ -475,15 +478,26 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
                 CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this computer", {}});
         }
     }
+    const bool onDrive = options.destination.has_value();
+    if (!onDrive) {
+        if (c_.recordingFolder.empty()) {
+            log::error("CameraStreamer", "no folder to record in");
+            return nullptr;
+        }
+        std::error_code ec;
+        fs::create_directories(c_.recordingFolder, ec);
+        options.destination = c_.recordingFolder / (Uuid().uuidString() + ".mov");
+    }
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
     auto recorder = MovieRecorder::make(options);
     if (!recorder) {
         std::error_code ec;
-        if (options.destination) fs::remove(*options.destination, ec);  // the claimed, still empty, drive file
+        if (options.destination) fs::remove(*options.destination, ec);  // the claimed, still empty, file
         return nullptr;
     }
+    takeOnDrive_ = onDrive;
     takeFirstPicture_ = frame.picture;
     takeClockOffset_ = offset;
     return recorder;
@@ -493,13 +507,44 @@ void CameraStreamer::stopRecording() {
     if (!recorder_) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
-    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_]() mutable {
+    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_,
+                      onDrive = takeOnDrive_]() mutable {
         auto self = weak.lock();
         if (!self) {
-            recorder->finish();
+            recorder->finish();  // kept in the recording folder: the next start stores it
             return;
         }
-        self->storeTake(recorder, picture, offset);
+        self->storeTake(recorder, picture, offset, onDrive);
+    });
+}
+
+void CameraStreamer::endFailedTake(const std::string& reason) {
+    log::error("CameraStreamer", "the take ends: " + reason);
+    stopRecording();
+    postEvent(
+        CameraEvent{CameraEvent::Kind::failed, "Recording stopped: " + reason + ". What was recorded is kept", {}});
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    c_.main->async([weak] {
+        if (auto self = weak.lock(); self && self->onRecordingFailed) self->onRecordingFailed();
+    });
+}
+
+void CameraStreamer::recoverTakes() {
+    if (c_.recordingFolder.empty()) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
+    dataQueue_.async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::vector<fs::path> files;
+        std::error_code ec;
+        for (fs::directory_iterator it(self->c_.recordingFolder, ec), end; !ec && it != end; it.increment(ec))
+            files.push_back(it->path());
+        std::optional<fs::path> recording;
+        if (self->recorder_) recording = self->recorder_->url();
+        self->takeQueue_.async([weak, files = std::move(files), recording] {
+            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording);
+        });
     });
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <thread>
 
 #include "camera/camera_streamer.h"
@@ -54,6 +55,7 @@ struct Routing : ::testing::Test {
         defaults = std::make_shared<Defaults>(dir / "defaults.json");
         c.defaults = defaults;
         c.vaultFolder = dir / "Vault";
+        c.recordingFolder = dir / "Recording";
         c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
         c.deviceName = [] { return std::string("Cam T"); };
         c.hevcWritable = [] { return false; };
@@ -178,6 +180,83 @@ TEST_F(Routing, ASecondRequestLeavesTheRunningTakeAlone) {
     EXPECT_EQ(events[0].kind, CameraEvent::Kind::videoSaved);
 }
 
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        files.push_back(it->path().filename());
+    return files;
+}
+
+// The system's temporary folder is often in memory and small: a take that outgrew it was lost whole.
+TEST_F(Routing, TakesAreRecordedInTheCameraFolderNotTheTemporaryOne) {
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    const char* was = std::getenv("TMPDIR");
+    const std::string before = was ? was : "";
+    setenv("TMPDIR", temporary.c_str(), 1);
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    const auto recording = filesIn(dir / "Recording"), inTemporary = filesIn(temporary);
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    was ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(recording.size(), 1u);
+    EXPECT_TRUE(inTemporary.empty());
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(filesIn(dir / "Recording").empty()) << "the take is in the library and the outbox";
+}
+
+TEST_F(Routing, ATakeThePicturesFolderCannotHoldStillGoesToTheRemote) {
+    std::filesystem::create_directories(dir / "Pictures");
+    std::ofstream(dir / "Pictures" / "Brindlecroft") << "not a folder";
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    const auto queued = filesIn(dir / "outbox");
+    EXPECT_EQ(std::count_if(queued.begin(), queued.end(),
+                            [](const std::filesystem::path& name) { return name.extension() == ".mov"; }),
+              1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::failed);
+    ASSERT_TRUE(events[0].message);
+    EXPECT_EQ(events[0].message->rfind("Couldn't save to Pictures › Brindlecroft", 0), 0u) << *events[0].message;
+    EXPECT_NE(events[0].message->find((dir / "outbox").string()), std::string::npos) << *events[0].message;
+}
+
+// The camera ended as it stored a finished take: its next start stores it, and leaves what is not a take alone.
+TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
+    std::filesystem::create_directories(dir / "Recording");
+    std::ofstream(dir / "Recording" / "notes.txt") << "mine";
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "Recording" / "left.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    streamer->recoverTakes();
+    streamer->dataQueue().sync([] {});
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take);
+    EXPECT_NEAR(*take->entry.info.duration, 0.5, 0.05);
+    EXPECT_TRUE(take->entry.photoAssetID);
+    EXPECT_EQ(filesIn(dir / "Recording"), std::vector<std::filesystem::path>{"notes.txt"});
+    EXPECT_EQ(filesIn(dir / "outbox").size(), 2u) << "the take and outbox.json";
+}
+
 TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
     defaults->set("useVault", true);
     auto data = jpegOfPicture(*SyntheticSource::makePicture({.width = 64, .height = 48}, 0), 64, 0.9);
@@ -246,6 +325,7 @@ CameraStreamer::Collaborators watched(const test::TempDir& dir, const std::share
     c.main = main;
     c.defaults = std::make_shared<Defaults>(dir / "defaults.json");
     c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    c.recordingFolder = dir / "Recording";
     c.stallSeconds = 0.6;
     c.watchdogInterval = 0.1;
     return c;

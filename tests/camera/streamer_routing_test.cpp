@@ -253,6 +253,7 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     ASSERT_TRUE(take);
     EXPECT_NEAR(*take->entry.info.duration, 0.5, 0.05);
     EXPECT_TRUE(take->entry.photoAssetID);
+    EXPECT_TRUE(take->item) << "in the gallery, with its first picture";
     EXPECT_EQ(filesIn(dir / "Recording"), std::vector<std::filesystem::path>{"notes.txt"});
     EXPECT_EQ(filesIn(dir / "outbox").size(), 2u) << "the take and outbox.json";
 }

@@ -33,6 +33,40 @@ bool linkOrCopy(const fs::path& from, const fs::path& to) {
     return !ec && syncFile(to);
 }
 
+// The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
+SharedFrame firstPictureOf(const fs::path& movie) {
+    auto input = ff::openLocalMovie(movie.string());
+    if (!input) return nullptr;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) return nullptr;
+    ff::CodecContext decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    ff::Packet packet = ff::makePacket();
+    SharedFrame picture = shareFrame(av_frame_alloc());
+    bool ended = false;
+    // A keyframe starts every take: a few packets are enough, whatever the decoder's delay.
+    for (int read = 0; read < 500 && picture; ++read) {
+        if (!ended) {
+            if (av_read_frame(input.get(), packet.get()) < 0) {
+                ended = true;
+                avcodec_send_packet(decoder.get(), nullptr);
+            } else {
+                const bool video = packet->stream_index == index;
+                if (video) avcodec_send_packet(decoder.get(), packet.get());
+                av_packet_unref(packet.get());
+                if (!video) continue;
+            }
+        }
+        const int rc = avcodec_receive_frame(decoder.get(), picture.get());
+        if (rc == 0) return picture;
+        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture,
@@ -177,7 +211,8 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
             case LeftRecording::Action::finish:
                 if (auto rest = MovieRecorder::finishInterrupted(file.path)) {
                     log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
-                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, false}, nullptr, clockOffset());
+                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, false}, firstPictureOf(rest->movie),
+                             clockOffset());
                 } else {
                     log::info("CameraStreamer", "nothing to keep of " + file.path.filename().string());
                 }
@@ -190,8 +225,8 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
                     ec ? 0 : std::chrono::duration<double>(fs::file_time_type::clock::now() - written).count();
                 const Date end = Date::now().addingTimeInterval(-std::max(0.0, ago));
                 log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
-                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), false}, nullptr,
-                         clockOffset());
+                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), false},
+                         firstPictureOf(file.path), clockOffset());
                 break;
             }
             case LeftRecording::Action::remove: {

@@ -229,6 +229,29 @@ TEST_F(Routing, ATakeThePicturesFolderCannotHoldStillGoesToTheRemote) {
     EXPECT_NE(events[0].message->find((dir / "outbox").string()), std::string::npos) << *events[0].message;
 }
 
+TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    const SyntheticSource::Settings settings{.width = 320, .height = 180};
+    for (int i = 0; i < 10; ++i) {
+        streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(settings, i), i / 30.0});
+        auto sound = SyntheticSource::makeTone(settings, i * 1600, 1600);
+        sound->format = AV_SAMPLE_FMT_NONE;
+        streamer->offerAudio(AudioFrame{sound, i / 30.0});
+        streamer->dataQueue().sync([] {});
+    }
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.kind == CameraEvent::Kind::info && e.message && e.message->find("no sound") != std::string::npos;
+    }));
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);
+}
+
 // The camera ended as it stored a finished take: its next start stores it, and leaves what is not a take alone.
 TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     std::filesystem::create_directories(dir / "Recording");

@@ -202,7 +202,7 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
     }
     for (auto& file : found) {
         std::optional<double> wholeLength;
-        if (!file.journalOf && !journaled.count(file.path) && file.path.extension() == ".mov") {
+        if (!file.journalOf && !journaled.count(file.path)) {
             if (auto movie = ff::openLocalMovie(file.path.string()); movie && movie->duration > 0)
                 wholeLength = static_cast<double>(movie->duration) / AV_TIME_BASE;
         }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "camera/camera_streamer.h"
@@ -57,6 +58,7 @@ struct Routing : ::testing::Test {
         defaults = std::make_shared<Defaults>(dir / "defaults.json");
         c.defaults = defaults;
         c.vaultFolder = dir / "Vault";
+        c.recordingFolder = dir / "Recording";
         c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
         c.deviceName = [] { return std::string("Cam T"); };
         c.hevcWritable = [] { return false; };
@@ -213,6 +215,107 @@ TEST_F(Routing, SoundReadAfterTheStopEndsTheTake) {
     double sum = 0;
     for (std::size_t i = 45360; i < 47760; ++i) sum += double(samples[i]) * samples[i];
     EXPECT_GT(std::sqrt(sum / 2400), 0.1);
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        files.push_back(it->path().filename());
+    return files;
+}
+long moviesIn(const std::filesystem::path& folder) {
+    const auto files = filesIn(folder);
+    return std::count_if(files.begin(), files.end(), [](const auto& name) { return name.extension() == ".mov"; });
+}
+
+// The system's temporary folder is often in memory and small: a take that outgrew it was lost whole.
+TEST_F(Routing, TakesAreRecordedInTheCameraFolderNotTheTemporaryOne) {
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    const char* was = std::getenv("TMPDIR");
+    const std::string before = was ? was : "";
+    setenv("TMPDIR", temporary.c_str(), 1);
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    const long recording = moviesIn(dir / "Recording");
+    const auto inTemporary = filesIn(temporary);
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    was ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(recording, 1);
+    EXPECT_TRUE(inTemporary.empty());
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(filesIn(dir / "Recording").empty()) << "the take is in the library and the outbox";
+}
+
+TEST_F(Routing, ATakeThePicturesFolderCannotHoldStillGoesToTheRemote) {
+    std::filesystem::create_directories(dir / "Pictures");
+    std::ofstream(dir / "Pictures" / "Brindlecroft") << "not a folder";
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::failed);
+    ASSERT_TRUE(events[0].message);
+    EXPECT_EQ(events[0].message->rfind("Couldn't save to Pictures › Brindlecroft", 0), 0u) << *events[0].message;
+    EXPECT_NE(events[0].message->find((dir / "outbox").string()), std::string::npos) << *events[0].message;
+}
+
+TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    const SyntheticSource::Settings settings{.width = 320, .height = 180};
+    for (int i = 0; i < 10; ++i) {
+        streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(settings, i), i / 30.0});
+        auto sound = SyntheticSource::makeTone(settings, i * 1600, 1600);
+        sound->format = AV_SAMPLE_FMT_NONE;
+        streamer->offerAudio(AudioFrame{sound, i / 30.0});
+        streamer->dataQueue().sync([] {});
+    }
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.kind == CameraEvent::Kind::info && e.message && e.message->find("no sound") != std::string::npos;
+    }));
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);
+}
+
+// The camera ended as it stored a finished take: its next start stores it, and leaves what is not a take alone.
+TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
+    std::filesystem::create_directories(dir / "Recording");
+    std::ofstream(dir / "Recording" / "notes.txt") << "mine";
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "Recording" / "left.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+
+    std::optional<CameraStreamer::Take> take;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+    streamer->recoverTakes();
+    streamer->dataQueue().sync([] {});
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_TRUE(take);
+    EXPECT_NEAR(*take->entry.info.duration, 0.5, 0.05);
+    EXPECT_TRUE(take->entry.photoAssetID);
+    EXPECT_TRUE(take->item) << "in the gallery, with its first picture";
+    EXPECT_EQ(filesIn(dir / "Recording"), std::vector<std::filesystem::path>{"notes.txt"});
+    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
 }
 
 TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
@@ -283,6 +386,7 @@ CameraStreamer::Collaborators watched(const test::TempDir& dir, const std::share
     c.main = main;
     c.defaults = std::make_shared<Defaults>(dir / "defaults.json");
     c.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    c.recordingFolder = dir / "Recording";
     c.stallSeconds = 0.6;
     c.watchdogInterval = 0.1;
     return c;

@@ -38,6 +38,9 @@ public:
         std::shared_ptr<Executor> main;
         std::shared_ptr<Defaults> defaults;  ///< "useVault", "sendToMac"
         std::filesystem::path vaultFolder;
+        /// Where takes are recorded, in the camera's own folder: never the system's temporary folder, which is often
+        /// in memory and small. A take cut short there is finished at the next start (`recoverTakes`).
+        std::filesystem::path recordingFolder;
         std::shared_ptr<PhotoLibrary> photoLibrary;
         std::shared_ptr<ExternalDrive> drive;     ///< optional
         std::function<std::string()> deviceName;  ///< for capture file names
@@ -132,6 +135,9 @@ public:
     void stopRecording();
     /// Blocks until every take that was stopped has been stored (for tests and shutdown).
     void waitForTakes();
+    /// Stores, as any take, each take that an earlier run left in the recording folder (a crash, a kill, a power
+    /// cut), finished as far as it plays; removes what never played. Off the data queue, like any take.
+    void recoverTakes();
 
     void postEvent(const CameraEvent& event);
 
@@ -160,7 +166,20 @@ private:
     int captureAngle() const;
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
-    void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset);
+    /// A movie that plays, on its way into the library and the outbox.
+    struct Recorded {
+        std::filesystem::path movie;
+        double duration = 0;
+        Date startDate;
+        bool onDrive = false;
+    };
+    void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset,
+                   bool onDrive);
+    void keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
+    void recoverLeftTakes(const std::vector<std::filesystem::path>& files,
+                          const std::optional<std::filesystem::path>& recording);
+    /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
+    void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();
     bool due(std::optional<double>& stamp, double time, double interval) const;
 
@@ -185,6 +204,7 @@ private:
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;
     std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes the sound of its last pictures
+    bool takeOnDrive_ = false;
     SharedFrame takeFirstPicture_;
     double takeClockOffset_ = 0;
     std::unique_ptr<StreamLUT> passthrough_;

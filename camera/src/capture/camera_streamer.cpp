@@ -390,7 +390,10 @@ void CameraStreamer::handleVideo(const VideoFrame& frame) {
             }
         }
     }
-    if (recorder_) recorder_->append(frame);
+    if (recorder_) {
+        recorder_->append(frame);
+        if (auto reason = recorder_->failureReason()) endFailedTake(*reason);
+    }
     if (!frame.picture) return;
     lastFrameAt_ = hostTime();
 
@@ -485,12 +488,17 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
                 CameraEvent{CameraEvent::Kind::info, "The drive isn't available: recording on this computer", {}});
         }
     }
-    options.onDrive = options.destination.has_value();
-    if (!options.destination) {
-        // In the camera's own folder, never the system's temporary one.
-        const fs::path folder = c_.outbox ? c_.outbox->directory() : c_.vaultFolder;
-        if (!folder.empty()) options.destination = folder / (Uuid().uuidString() + ".mov");
+    const bool onDrive = options.destination.has_value();
+    if (!onDrive) {
+        if (c_.recordingFolder.empty()) {
+            log::error("CameraStreamer", "no folder to record in");
+            return nullptr;
+        }
+        std::error_code ec;
+        fs::create_directories(c_.recordingFolder, ec);
+        options.destination = c_.recordingFolder / (Uuid().uuidString() + ".mov");
     }
+    options.onDrive = onDrive;
     options.clockOffset = offset;
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
@@ -498,9 +506,10 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     auto recorder = MovieRecorder::make(options);
     if (!recorder) {
         std::error_code ec;
-        if (options.destination) fs::remove(*options.destination, ec);  // the claimed, still empty, drive file
+        if (options.destination) fs::remove(*options.destination, ec);  // the claimed, still empty, file
         return nullptr;
     }
+    takeOnDrive_ = onDrive;
     takeFirstPicture_ = frame.picture;
     takeClockOffset_ = offset;
     return recorder;
@@ -511,13 +520,44 @@ void CameraStreamer::stopRecording() {
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
     stoppedTake_ = recorder;
-    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_]() mutable {
+    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_,
+                      onDrive = takeOnDrive_]() mutable {
         auto self = weak.lock();
         if (!self) {
-            recorder->finish();
+            recorder->finish();  // kept in the recording folder: the next start stores it
             return;
         }
-        self->storeTake(recorder, picture, offset);
+        self->storeTake(recorder, picture, offset, onDrive);
+    });
+}
+
+void CameraStreamer::endFailedTake(const std::string& reason) {
+    log::error("CameraStreamer", "the take ends: " + reason);
+    stopRecording();
+    postEvent(
+        CameraEvent{CameraEvent::Kind::failed, "Recording stopped: " + reason + ". What was recorded is kept", {}});
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    c_.main->async([weak] {
+        if (auto self = weak.lock(); self && self->onRecordingFailed) self->onRecordingFailed();
+    });
+}
+
+void CameraStreamer::recoverTakes() {
+    if (c_.recordingFolder.empty()) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
+    dataQueue_.async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::vector<fs::path> files;
+        std::error_code ec;
+        for (fs::directory_iterator it(self->c_.recordingFolder, ec), end; !ec && it != end; it.increment(ec))
+            files.push_back(it->path());
+        std::optional<fs::path> recording;
+        if (self->recorder_) recording = self->recorder_->url();
+        self->takeQueue_.async([weak, files = std::move(files), recording] {
+            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording);
+        });
     });
 }
 

@@ -1,10 +1,14 @@
 // Storing what the camera captured: finished takes and photos, into the vault or the photo library, the gallery
 // store, the outbox and the take log.
 
+#include <chrono>
 #include <cmath>
+#include <set>
 
 #include "camera/camera_streamer.h"
+#include "camera/take_keeping.h"
 #include "platform/atomic_file.h"
+#include "platform/ffmpeg_handles.h"
 #include "platform/file_moves.h"
 #include "platform/log.h"
 
@@ -29,58 +33,112 @@ bool linkOrCopy(const fs::path& from, const fs::path& to) {
     return !ec && syncFile(to);
 }
 
+// The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
+SharedFrame firstPictureOf(const fs::path& movie) {
+    auto input = ff::openLocalMovie(movie.string());
+    if (!input) return nullptr;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) return nullptr;
+    ff::CodecContext decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    ff::Packet packet = ff::makePacket();
+    SharedFrame picture = shareFrame(av_frame_alloc());
+    bool ended = false;
+    // A keyframe starts every take: a few packets are enough, whatever the decoder's delay.
+    for (int read = 0; read < 500 && picture; ++read) {
+        if (!ended) {
+            if (av_read_frame(input.get(), packet.get()) < 0) {
+                ended = true;
+                avcodec_send_packet(decoder.get(), nullptr);
+            } else {
+                const bool video = packet->stream_index == index;
+                if (video) avcodec_send_packet(decoder.get(), packet.get());
+                av_packet_unref(packet.get());
+                if (!video) continue;
+            }
+        }
+        const int rc = avcodec_receive_frame(decoder.get(), picture.get());
+        if (rc == 0) return picture;
+        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture,
-                               double offset) {
-    const auto duration = recorder->finish();
-    const auto started = recorder->startDate();
+                               double offset, bool onDrive) {
     const fs::path movie = recorder->url();
+    auto duration = recorder->finish();
+    auto started = recorder->startDate();
+    if (!duration || !started) {
+        // What was written before the failure still plays: the recorder finishes that much, or removes it all.
+        if (auto rest = MovieRecorder::finishInterrupted(movie)) {
+            duration = rest->duration;
+            started = rest->startDate;
+        }
+    }
     if (!duration || !started) {
         std::error_code ec;
-        if (!recorder->isOnDrive()) fs::remove(movie, ec);
+        if (!onDrive) fs::remove(movie, ec);
         postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't save the recording", {}});
         return;
     }
+    if (recorder->soundLost()) {
+        postEvent(CameraEvent{CameraEvent::Kind::info,
+                              "The take has no sound: its sound couldn't be converted. Its pictures are kept",
+                              {}});
+    }
+    keepTake(Recorded{movie, *duration, *started, onDrive}, firstPicture, offset);
+}
+
+void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset) {
     TransferInfo info;
-    info.capturedAt = started->addingTimeInterval(offset);
+    info.capturedAt = take.startDate.addingTimeInterval(offset);
     info.fileName = takeFileName(info.capturedAt, c_.deviceName ? c_.deviceName() : "Camera", "mov");
     info.isVideo = true;
-    info.duration = *duration;
+    info.duration = take.duration;
     if (c_.cutLog) {
-        auto cuts = c_.cutLog->cuts(info.capturedAt, info.capturedAt.addingTimeInterval(*duration));
+        auto cuts = c_.cutLog->cuts(info.capturedAt, info.capturedAt.addingTimeInterval(take.duration));
         if (!cuts.empty()) info.cuts = std::move(cuts);
     }
 
+    TakeKeeping::Facts facts;
+    facts.library = take.onDrive                                               ? TakeKeeping::Library::drive
+                    : c_.defaults && c_.defaults->boolValue("useVault", false) ? TakeKeeping::Library::vault
+                                                                               : TakeKeeping::Library::pictures;
+    facts.sends = c_.outbox && (c_.defaults ? sendsToMac(*c_.defaults) : true);
     TakeLog::Entry entry;
-    const bool vault = c_.defaults && c_.defaults->boolValue("useVault", false);
-    fs::path kept = movie;  // where the take lives from now on
-    if (vault) {
+    fs::path recorded = take.movie;  // the recorded file, while it is there
+    if (facts.library == TakeKeeping::Library::vault) {
         auto name = reserveFileName(c_.vaultFolder, info.fileName);
-        if (!name || !moveInto(movie, c_.vaultFolder / *name)) {
-            postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't save to the vault", {}});
-            return;
-        }
-        entry.vaultFile = *name;
-        kept = c_.vaultFolder / *name;
-    } else if (!recorder->isOnDrive() && c_.photoLibrary) {
-        try {
-            // Under its take name, as it shows in the library.
-            const fs::path named = movie.parent_path() / info.fileName;
+        if (name && moveInto(take.movie, c_.vaultFolder / *name)) {
+            entry.vaultFile = *name;
+            recorded.clear();
+        } else {
             std::error_code ec;
-            fs::rename(movie, named, ec);
-            const fs::path source = ec ? movie : named;
-            entry.photoAssetID = c_.photoLibrary->addVideo(source).filename().string();
-            kept = source;
+            if (name) fs::remove(c_.vaultFolder / *name, ec);
+            facts.keepFailure = "";
+        }
+    } else if (facts.library == TakeKeeping::Library::pictures) {
+        // Under its take name, as it shows in the library.
+        const fs::path named = take.movie.parent_path() / info.fileName;
+        std::error_code ec;
+        fs::rename(take.movie, named, ec);
+        if (!ec) recorded = named;
+        try {
+            if (!c_.photoLibrary) throw std::runtime_error("no photo library");
+            entry.photoAssetID = c_.photoLibrary->addVideo(recorded).filename().string();
         } catch (const std::exception& e) {
-            postEvent(CameraEvent{
-                CameraEvent::Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: ") + e.what(), {}});
-            return;
+            facts.keepFailure = e.what();
         }
     }
 
     std::optional<GalleryItem> item;
-    if (firstPicture && c_.store) {
+    if (!facts.keepFailure && firstPicture && c_.store) {
         auto thumbnail = jpegOfPicture(*firstPicture, 240, 0.6);
         auto preview = jpegOfPicture(*firstPicture, 1600, 0.8);
         if (thumbnail && preview) {
@@ -88,7 +146,7 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             pending.item.id = info.id;
             pending.item.date = Date::now();
             pending.item.isVideo = true;
-            pending.item.duration = *duration;
+            pending.item.duration = take.duration;
             pending.item.thumbnail = std::move(*thumbnail);
             pending.item.vaultFile = entry.vaultFile;
             pending.item.photoAssetID = entry.photoAssetID;
@@ -97,25 +155,33 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             item = pending.item;
         }
     }
-    postEvent(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
 
-    const bool send = c_.defaults ? sendsToMac(*c_.defaults) : true;
-    if (send && c_.outbox) {
-        if (entry.vaultFile) {
-            c_.outbox->add({info, Outbox::Item::Location::vault, *entry.vaultFile});
-        } else {
-            const std::string name = info.id.uuidString() + ".mov";
-            const fs::path target = c_.outbox->directory() / name;
-            // The temporary movie itself goes to the outbox; a take on the drive is copied.
-            const bool placed =
-                kept == movie || recorder->isOnDrive() ? linkOrCopy(kept, target) : moveInto(kept, target);
-            if (placed) c_.outbox->add({info, Outbox::Item::Location::outbox, name});
+    const auto plan = TakeKeeping::plan(facts);
+    bool queued = false;
+    if (plan.queue == TakeKeeping::Queue::vaultEntry) {
+        c_.outbox->add({info, Outbox::Item::Location::vault, *entry.vaultFile});
+        queued = true;
+    } else if (plan.queue != TakeKeeping::Queue::none) {
+        const std::string name = info.id.uuidString() + ".mov";
+        const fs::path target = c_.outbox->directory() / name;
+        const bool move = plan.queue == TakeKeeping::Queue::move;
+        if (move ? moveInto(recorded, target) : linkOrCopy(recorded, target)) {
+            c_.outbox->add({info, Outbox::Item::Location::outbox, name});
+            queued = true;
+            if (move) recorded.clear();
         }
     }
-    if (!entry.vaultFile && !recorder->isOnDrive()) {
+    if (!queued && plan.removeUnqueued && !recorded.empty()) {
         std::error_code ec;
-        fs::remove(kept, ec);  // the library and the outbox hold their own copies
+        fs::remove(recorded, ec);  // the library holds its own copy
     }
+    const fs::path outboxFolder = c_.outbox ? c_.outbox->directory() : fs::path();
+    if (auto told = TakeKeeping::message(facts, queued, outboxFolder, recorded)) {
+        postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
+    } else {
+        postEvent(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
+    }
+
     entry.info = info;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     c_.main->async([weak, entry, item] {
@@ -124,6 +190,55 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
         if (self->onTakeSaved) self->onTakeSaved(entry);
         if (self->onTakeFinished) self->onTakeFinished(Take{entry, item});
     });
+}
+
+void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording) {
+    std::set<fs::path> present(files.begin(), files.end()), journaled;
+    std::vector<LeftRecording::File> found;
+    for (const auto& path : files) {
+        LeftRecording::File file{path, MovieRecorder::movieOfJournal(path), false};
+        if (file.journalOf) journaled.insert(*file.journalOf);
+        found.push_back(std::move(file));
+    }
+    for (auto& file : found) {
+        std::optional<double> wholeLength;
+        if (!file.journalOf && !journaled.count(file.path)) {
+            if (auto movie = ff::openLocalMovie(file.path.string()); movie && movie->duration > 0)
+                wholeLength = static_cast<double>(movie->duration) / AV_TIME_BASE;
+        }
+        file.whole = wholeLength.has_value();
+        switch (LeftRecording::decide(file, present, journaled, recording)) {
+            case LeftRecording::Action::finish:
+                if (auto rest = MovieRecorder::finishInterrupted(file.path)) {
+                    log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
+                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, false}, firstPictureOf(rest->movie),
+                             clockOffset());
+                } else {
+                    log::info("CameraStreamer", "nothing to keep of " + file.path.filename().string());
+                }
+                break;
+            case LeftRecording::Action::store: {
+                // Finished when it was last written.
+                std::error_code ec;
+                const auto written = fs::last_write_time(file.path, ec);
+                const double ago =
+                    ec ? 0 : std::chrono::duration<double>(fs::file_time_type::clock::now() - written).count();
+                const Date end = Date::now().addingTimeInterval(-std::max(0.0, ago));
+                log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
+                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), false},
+                         firstPictureOf(file.path), clockOffset());
+                break;
+            }
+            case LeftRecording::Action::remove: {
+                std::error_code ec;
+                fs::remove(file.path, ec);
+                break;
+            }
+            case LeftRecording::Action::none:
+            case LeftRecording::Action::leave:
+                break;
+        }
+    }
 }
 
 void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) {

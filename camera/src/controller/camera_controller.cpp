@@ -68,6 +68,7 @@ CameraController::CameraController(Options options) : options_(std::move(options
     c.main = options_.main;
     c.defaults = options_.defaults;
     c.vaultFolder = vaultFolder();
+    c.recordingFolder = options_.folder / "Recording";
     c.photoLibrary = options_.photoLibrary;
     c.drive = drive_;
     auto keychain = options_.keychain;
@@ -196,6 +197,8 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         self->sendToMonitors(LevelPacket::fromRoll(roll).encode());
     };
 
+    // Takes an earlier run left unfinished go out as any take, now that their reports have somewhere to go.
+    streamer_->recoverTakes();
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
     if (capturing) {

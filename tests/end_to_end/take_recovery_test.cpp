@@ -1,0 +1,186 @@
+// The camera program and the remote controller over the real peer link on 127.0.0.1: a take cut by a kill reaches
+// the remote when the camera starts again, and a take whose disk fills on the way still reaches the remote.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "camera_process.h"
+#include "loopback_remote.h"
+#include "platform/ffmpeg_handles.h"
+#include "platform/file_contents.h"
+#include "qt_wait.h"
+#include "remote/monitor_controller.h"
+#include "shoot_library/shoot_library.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool eventually(const std::function<bool()>& condition, int milliseconds = 20000) {
+    return test::eventually(condition, milliseconds);
+}
+
+void pause(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    eventually([&] { return timer.elapsed() > milliseconds; }, milliseconds + 1000);
+}
+
+std::size_t filesIn(const fs::path& folder) {
+    std::size_t count = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) ++count;
+    return count;
+}
+
+// A remote paired with a camera program on its own folder, which can be killed and started again.
+struct Crew {
+    QTemporaryDir dir;
+    fs::path root{dir.path().toStdString()};
+    test::Discovery discovery = test::privateDiscovery();
+    test::LoopbackRemote remote{root, discovery.group, discovery.port};
+    std::shared_ptr<MonitorController> controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    std::unique_ptr<test::CameraProcess> camera;
+    std::optional<PeerId> id;
+
+    Crew() { controller->start(); }
+    ~Crew() {
+        camera.reset();
+        controller->stop();
+    }
+
+    bool start(const fs::path& folder, const QString& size = "320x180") {
+        camera = std::make_unique<test::CameraProcess>();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+        environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+        environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+        camera->start(CAMERA_PROGRAM,
+                      {"--name", "Cam Kept", "--folder", QString::fromStdString(folder.string()), "--size", size},
+                      environment);
+        return eventually([&] { return camera->lineStartingWith("ready").has_value(); });
+    }
+    // The remote connects to the camera, pairing with it the first time.
+    bool join() {
+        if (!eventually([&] {
+                for (const auto& entry : controller->nearbyCameras())
+                    if (entry.name == "Cam Kept") id = entry.id;
+                return id.has_value();
+            }))
+            return false;
+        controller->peers()->connect(*id);
+        return eventually([&] {
+            if (auto request = controller->pairingRequest()) {
+                controller->acceptPairing();
+                camera->type(request->code);
+            }
+            return controller->feed(*id) && controller->feed(*id)->status();
+        });
+    }
+    bool recording(bool on = true) {
+        return eventually([&] {
+            auto feed = controller->feed(*id);
+            return feed && feed->status() && feed->status()->isRecording == on;
+        });
+    }
+    void kill() {
+        ::kill(static_cast<pid_t>(camera->process.processId()), SIGKILL);
+        camera->process.waitForFinished(10000);
+    }
+    std::vector<ShootLibrary::Clip> clips() {
+        remote.shoot.waitUntilIdle();
+        auto text = readFileContents(remote.shoot.folderURL(Date::now()) / ".quorbelin-shoot.json", 1 << 24);
+        auto day = text ? ShootLibrary::decodeManifest(*text) : std::nullopt;
+        return day ? day->clips : std::vector<ShootLibrary::Clip>{};
+    }
+    // The length of the filed movie as it plays.
+    std::optional<double> playable(const ShootLibrary::Clip& clip) {
+        auto movie = ff::openLocalMovie((remote.shoot.folderURL(Date::now()) / clip.file).string());
+        if (!movie || movie->duration <= 0) return std::nullopt;
+        return static_cast<double>(movie->duration) / AV_TIME_BASE;
+    }
+};
+
+TEST(TakeRecovery, ATakeCutByAKillReachesTheRemoteWhenTheCameraStartsAgain) {
+    Crew crew;
+    ASSERT_TRUE(crew.dir.isValid());
+    const fs::path folder = crew.root / "camera";
+    ASSERT_TRUE(crew.start(folder));
+    ASSERT_TRUE(crew.join());
+
+    // Killed six seconds into a take, then started again: the take is finished and filed, and nothing stays behind.
+    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    pause(6000);
+    crew.kill();
+    ASSERT_TRUE(crew.start(folder));
+    ASSERT_TRUE(crew.join());
+    std::vector<ShootLibrary::Clip> clips;
+    ASSERT_TRUE(eventually([&] { return !(clips = crew.clips()).empty(); }, 60000)) << "the take cut by the kill";
+    EXPECT_GE(clips.front().duration, 4.5);
+    const auto plays = crew.playable(clips.front());
+    ASSERT_TRUE(plays);
+    EXPECT_GE(*plays, 4.5);
+    EXPECT_TRUE(eventually([&] { return filesIn(folder / "Recording") == 0; }));
+
+    // Killed before its first second: whatever it left goes at the next start.
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    pause(300);
+    crew.kill();
+    ASSERT_TRUE(crew.start(folder));
+    EXPECT_TRUE(eventually([&] { return filesIn(folder / "Recording") == 0; })) << "nothing left behind";
+}
+
+// The camera's folder on a small disk that fills during the take: the take ends, and what was written reaches the
+// remote, which is told.
+TEST(TakeRecovery, ATakeWhoseDiskFillsEndsAndStillReachesTheRemote) {
+    Crew crew;
+    ASSERT_TRUE(crew.dir.isValid());
+    const fs::path folder = crew.root / "camera";
+    fs::create_directories(folder);
+    if (::geteuid() != 0 || ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=3m") != 0)
+        GTEST_SKIP() << "needs root to mount a small disk";
+    struct Unmount {
+        fs::path folder;
+        ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+    ASSERT_TRUE(crew.start(folder, "1280x720"));
+    ASSERT_TRUE(crew.join());
+
+    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
+    crew.controller->send(CameraCommand::SetCodec{VideoCodec::proRes422HQ});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    std::vector<std::string> messages;
+    const auto heard = [&] {
+        if (auto text = crew.controller->message(); text && (messages.empty() || messages.back() != *text))
+            messages.push_back(*text);
+    };
+    std::vector<ShootLibrary::Clip> clips;
+    ASSERT_TRUE(eventually(
+        [&] {
+            heard();
+            return !(clips = crew.clips()).empty();
+        },
+        60000))
+        << "what was written reaches the remote";
+    EXPECT_TRUE(crew.recording(false)) << "the take ended by itself";
+    EXPECT_TRUE(crew.playable(clips.front()));
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.find("Recording stopped") != std::string::npos;
+    })) << "the remote is told";
+}
+
+}  // namespace
+}  // namespace morvane

@@ -27,6 +27,9 @@ public:
     static constexpr std::size_t maxPlaces = 16;
     static constexpr std::size_t maxPerAddress = 4;
     static constexpr std::size_t maxPairings = 4;
+    /// A pairing request keeps its place this long against newer ones (from addresses that renew their connections
+    /// no less): a user's time to read the code at the remote and type it here.
+    static constexpr Clock::duration pairingKeep = std::chrono::seconds(10);
 
     enum class Stage {
         greeting,  ///< shown nothing yet that sets it apart
@@ -51,7 +54,8 @@ public:
     /// Where a newcomer from `address` goes, given the places held now.
     Room roomFor(const std::string& address, const std::vector<Place>& places, Clock::time_point now) const;
     /// Where the place `mover` (among `places`, with its new stage) goes now that it reached the trusted or the
-    /// pairing stage.
+    /// pairing stage. A pairing request takes, when all are held, the place of one that has waited past
+    /// `pairingKeep` or whose address renews more than its own; else it is refused.
     Room moveOn(const Place& mover, const std::vector<Place>& places, Clock::time_point now) const;
     /// Of the pairing requests under way, the one to show the user: none has a better claim to be the one the user
     /// started than the latest from an address that has not been renewing its connections. None when none waits.

@@ -163,7 +163,8 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
 }
 
 // A connection that names a trusted key or shows a code moves to places of its own: one per trusted key, and a few
-// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first.
+// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first,
+// and none is pushed out by a later one while its user may still be typing its code.
 TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
     using Stage = Table::Stage;
     struct Held {
@@ -179,6 +180,7 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::vector<std::string> renewing;  // addresses whose connections ended unfinished just now, thrice
         bool admit;
         std::optional<std::uint64_t> closes;
+        int older = 0;  // seconds more that every held one has waited
     };
     const Held pairingA{"10.0.0.1", Stage::pairing}, pairingB{"10.0.0.2", Stage::pairing},
         pairingC{"10.0.0.3", Stage::pairing}, pairingD{"10.0.0.4", Stage::pairing};
@@ -192,7 +194,31 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         {"room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
         {"one per address: the older goes", {pairingA, pairingB}, {"10.0.0.2", Stage::pairing}, {}, true, 2},
         {"one per address, accepted here: refused", {answeredA}, {"10.0.0.1", Stage::pairing}, {}, false, {}},
-        {"four held: the oldest goes", {pairingA, pairingB, pairingC, pairingD}, user, {}, true, 1},
+        {"four held past a user's time: the oldest goes",
+         {pairingA, pairingB, pairingC, pairingD},
+         user,
+         {},
+         true,
+         1,
+         10},
+        {"four held within a user's time: a later request is refused",
+         {pairingA, pairingB, pairingC, pairingD},
+         user,
+         {},
+         false,
+         {}},
+        {"four held within a user's time, the newcomer renewing: refused",
+         {pairingA, pairingB, pairingC, pairingD},
+         user,
+         {"10.0.0.9"},
+         false,
+         {}},
+        {"four held, one renewing as much as the newcomer: refused",
+         {pairingA, pairingB, pairingC, pairingD},
+         user,
+         {"10.0.0.3", "10.0.0.9"},
+         false,
+         {}},
         {"four held: the renewing address's goes",
          {pairingA, pairingB, pairingC, pairingD},
          user,
@@ -210,7 +236,8 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::vector<Table::Place> places;
         for (std::size_t i = 0; i <= c.held.size(); ++i) {
             const auto& h = i < c.held.size() ? c.held[i] : c.mover;
-            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i));
+            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i)) -
+                               std::chrono::seconds(i < c.held.size() ? c.older : 0);
             places.push_back({i + 1, h.address, h.stage, since, h.key, h.answered});
         }
         const auto room = table.moveOn(places.back(), places, now);

@@ -182,50 +182,41 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::optional<std::uint64_t> closes;
         int older = 0;  // seconds more that every held one has waited
     };
-    const Held pairingA{"10.0.0.1", Stage::pairing}, pairingB{"10.0.0.2", Stage::pairing},
-        pairingC{"10.0.0.3", Stage::pairing}, pairingD{"10.0.0.4", Stage::pairing};
-    const Held answeredA{"10.0.0.1", Stage::pairing, "", true}, answeredB{"10.0.0.2", Stage::pairing, "", true},
-        answeredC{"10.0.0.3", Stage::pairing, "", true}, answeredD{"10.0.0.4", Stage::pairing, "", true};
+    // Requests from 10.0.0.1, 10.0.0.2, ..., the oldest first.
+    auto requests = [](std::size_t count, bool answered = false) {
+        std::vector<Held> out;
+        for (std::size_t i = 1; i <= count; ++i)
+            out.push_back({"10.0.0." + std::to_string(i), Stage::pairing, "", answered});
+        return out;
+    };
+    const auto few = Table::maxPairings, all = Table::maxFreshPairings;
     const Held user{"10.0.0.9", Stage::pairing};
     const Held k1{"10.0.0.1", Stage::trusted, "K"}, l2{"10.0.0.2", Stage::trusted, "L"},
         k9{"10.0.0.9", Stage::trusted, "K"};
     const Case cases[] = {
         {"the first request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
-        {"room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
-        {"one per address: the older goes", {pairingA, pairingB}, {"10.0.0.2", Stage::pairing}, {}, true, 2},
-        {"one per address, accepted here: refused", {answeredA}, {"10.0.0.1", Stage::pairing}, {}, false, {}},
-        {"four held past a user's time: the oldest goes",
-         {pairingA, pairingB, pairingC, pairingD},
+        {"room for the last", requests(all - 1), user, {}, true, std::nullopt},
+        {"one per address: the older goes", requests(2), {"10.0.0.2", Stage::pairing}, {}, true, 2},
+        {"one per address, accepted here: refused", requests(1, true), {"10.0.0.1", Stage::pairing}, {}, false, {}},
+        {"few held, the newcomer's address not renewing: room", requests(few), user, {}, true, std::nullopt},
+        {"few held within a user's time, the newcomer renewing: refused", requests(few), user, {"10.0.0.9"}, false, {}},
+        {"few held past a user's time, the newcomer renewing: the oldest goes",
+         requests(few),
          user,
-         {},
+         {"10.0.0.9"},
          true,
          1,
          10},
-        {"four held within a user's time: a later request is refused",
-         {pairingA, pairingB, pairingC, pairingD},
-         user,
-         {},
-         false,
-         {}},
-        {"four held within a user's time, the newcomer renewing: refused",
-         {pairingA, pairingB, pairingC, pairingD},
-         user,
-         {"10.0.0.9"},
-         false,
-         {}},
-        {"four held, one renewing as much as the newcomer: refused",
-         {pairingA, pairingB, pairingC, pairingD},
+        {"few held, one renewing as much as the newcomer: refused",
+         requests(few),
          user,
          {"10.0.0.3", "10.0.0.9"},
          false,
          {}},
-        {"four held: the renewing address's goes",
-         {pairingA, pairingB, pairingC, pairingD},
-         user,
-         {"10.0.0.3"},
-         true,
-         3},
-        {"four accepted here: refused", {answeredA, answeredB, answeredC, answeredD}, user, {}, false, {}},
+        {"all held past a user's time: the oldest goes", requests(all), user, {}, true, 1, 10},
+        {"all held within a user's time: a later request is refused", requests(all), user, {}, false, {}},
+        {"all held: the renewing address's goes", requests(all), user, {"10.0.0.3"}, true, 3},
+        {"all accepted here: refused", requests(all, true), user, {}, false, {}, 10},
         {"a trusted key named again: the older goes", {k1, l2}, k9, {}, true, 1},
     };
     const auto now = Table::Clock::now();

@@ -928,19 +928,33 @@ TEST_F(HostileLinkTest, StrangersShowingCodesKeepNobodyOut) {
 }
 
 // Strangers who take their connections as far as a code shown once a new remote's code showed, and hold their
-// requests: one, four from four addresses, or one from a fresh address every second. The user types the remote's code
-// at the camera 3 s after it showed: it pairs within 2 s, whichever request the camera shows, and no stranger pairs.
+// requests: one, four from four addresses, or one from a fresh address every second (and four that came before it).
+// The user types the remote's code at the camera 3 s after it showed: it pairs within 2 s, whichever request the
+// camera shows, and no stranger pairs.
 TEST_F(HostileLinkTest, StrangersRequestingAfterANewRemoteDoNotTakeItsPairing) {
     struct Case {
         const char* what;
         int strangers;         // from as many addresses, at once
         bool freshEachSecond;  // one from a new address every second
+        bool before = false;   // the strangers hold their requests before the remote asks
     };
     int round = 0;
     for (const auto& c : {Case{"one stranger", 1, false}, Case{"four strangers from four addresses", 4, false},
-                          Case{"a stranger from a fresh address every second", 0, true}}) {
+                          Case{"a stranger from a fresh address every second", 0, true},
+                          Case{"four strangers from four addresses, before the remote", 4, false, true}}) {
         SCOPED_TRACE(c.what);
         ++round;
+        const int first = 40 + 40 * round;
+        std::optional<TlsFlood> strangers;
+        std::optional<FreshStrangers> fresh;
+        auto startStrangers = [&] {
+            if (c.strangers) strangers.emplace(port, first, c.strangers, 1, true);
+            if (c.freshEachSecond) fresh.emplace(port, first);
+        };
+        if (c.before) {
+            startStrangers();
+            ASSERT_TRUE(eventually([&] { return strangers->finished() >= c.strangers; }));
+        }
         Node newcomer(Role::monitor, discovery, dir / ("later" + std::to_string(round)), "Desk 2");
         newcomer.start();
         ASSERT_TRUE(eventually([&] { return newcomer.recorder.nearbyNamed("Target").has_value(); }));
@@ -948,11 +962,7 @@ TEST_F(HostileLinkTest, StrangersRequestingAfterANewRemoteDoNotTakeItsPairing) {
         ASSERT_TRUE(
             eventually([&] { return newcomer.recorder.currentRequest() && camera->recorder.currentRequest(); }));
         const auto asked = *newcomer.recorder.currentRequest();
-        const int first = 40 + 40 * round;
-        std::optional<TlsFlood> strangers;
-        std::optional<FreshStrangers> fresh;
-        if (c.strangers) strangers.emplace(port, first, c.strangers, 1, true);
-        if (c.freshEachSecond) fresh.emplace(port, first);
+        if (!c.before) startStrangers();
         std::this_thread::sleep_for(std::chrono::milliseconds(c.freshEachSecond ? 3200 : 3000));
         EXPECT_TRUE(camera->session->acceptPairingCode(asked.code))
             << (newcomer.recorder.issues().empty() ? "" : newcomer.recorder.issues()[0]);

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <random>
 
 namespace morvane::test {
@@ -199,36 +198,6 @@ private:
     std::vector<std::thread> threads_;
     std::atomic<bool> stop_{false};
     std::atomic<int> finished_{0};
-};
-
-/// One stranger from a fresh address every second (127.0.0.`first` onwards), each going on to a code shown and holding
-/// its request, as TlsFlood's do.
-class FreshStrangers {
-public:
-    FreshStrangers(std::uint16_t port, int first) {
-        thread_ = std::thread([=, this] {
-            for (int i = 0;; ++i) {
-                strangers_.push_back(std::make_unique<TlsFlood>(port, first + i, 1, 1, true));
-                std::unique_lock lock(mutex_);
-                if (wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stop_; })) return;
-            }
-        });
-    }
-    ~FreshStrangers() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::vector<std::unique_ptr<TlsFlood>> strangers_;  // the thread's until it ends
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
 };
 
 /// A port that accepts TCP (the kernel does, from its backlog) and never speaks TLS.
@@ -945,15 +914,13 @@ TEST_F(HostileLinkTest, StrangersRequestingAfterANewRemoteDoNotTakeItsPairing) {
         SCOPED_TRACE(c.what);
         ++round;
         const int first = 40 + 40 * round;
-        std::optional<TlsFlood> strangers;
-        std::optional<FreshStrangers> fresh;
+        std::vector<std::unique_ptr<TlsFlood>> strangers;
         auto startStrangers = [&] {
-            if (c.strangers) strangers.emplace(port, first, c.strangers, 1, true);
-            if (c.freshEachSecond) fresh.emplace(port, first);
+            if (c.strangers) strangers.push_back(std::make_unique<TlsFlood>(port, first, c.strangers, 1, true));
         };
         if (c.before) {
             startStrangers();
-            ASSERT_TRUE(eventually([&] { return strangers->finished() >= c.strangers; }));
+            ASSERT_TRUE(eventually([&] { return strangers[0]->finished() >= c.strangers; }));
         }
         Node newcomer(Role::monitor, discovery, dir / ("later" + std::to_string(round)), "Desk 2");
         newcomer.start();
@@ -963,14 +930,18 @@ TEST_F(HostileLinkTest, StrangersRequestingAfterANewRemoteDoNotTakeItsPairing) {
             eventually([&] { return newcomer.recorder.currentRequest() && camera->recorder.currentRequest(); }));
         const auto asked = *newcomer.recorder.currentRequest();
         if (!c.before) startStrangers();
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.freshEachSecond ? 3200 : 3000));
+        // The user types the code some 3 s later; a fresh stranger may come every second meanwhile.
+        for (int tenth = 0; tenth < 32; ++tenth) {
+            if (c.freshEachSecond && tenth % 10 == 0)
+                strangers.push_back(std::make_unique<TlsFlood>(port, first + tenth / 10, 1, 1, true));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
         EXPECT_TRUE(camera->session->acceptPairingCode(asked.code))
             << (newcomer.recorder.issues().empty() ? "" : newcomer.recorder.issues()[0]);
         newcomer.session->acceptPairing(asked.id);
         EXPECT_TRUE(eventually([&] { return newcomer.readyPeers().size() == 1; }, 2));
         EXPECT_TRUE(newcomer.recorder.issues().empty());
-        fresh.reset();
-        strangers.reset();
+        strangers.clear();
         EXPECT_EQ(camera->trustedList().size(), 1u + static_cast<std::size_t>(round));  // the remotes paired, no other
     }
 }

@@ -27,6 +27,12 @@ public:
     static constexpr std::size_t maxPlaces = 16;
     static constexpr std::size_t maxPerAddress = 4;
     static constexpr std::size_t maxPairings = 4;
+    /// Pairing requests held at once when the newcomer's address has not been renewing its connections: strangers who
+    /// hold their requests, before or after a remote's, must leave it a place.
+    static constexpr std::size_t maxFreshPairings = 8;
+    /// A pairing request keeps its place this long against newer ones (from addresses that renew their connections
+    /// no less): a user's time to read the code at the remote and type it here.
+    static constexpr Clock::duration pairingKeep = std::chrono::seconds(10);
 
     enum class Stage {
         greeting,  ///< shown nothing yet that sets it apart
@@ -51,7 +57,9 @@ public:
     /// Where a newcomer from `address` goes, given the places held now.
     Room roomFor(const std::string& address, const std::vector<Place>& places, Clock::time_point now) const;
     /// Where the place `mover` (among `places`, with its new stage) goes now that it reached the trusted or the
-    /// pairing stage.
+    /// pairing stage. A pairing request takes, when all are held (`maxPairings`, or `maxFreshPairings` from an address
+    /// that has not been renewing), the place of one that has waited past `pairingKeep` or whose address renews more
+    /// than its own; else it is refused.
     Room moveOn(const Place& mover, const std::vector<Place>& places, Clock::time_point now) const;
     /// Of the pairing requests under way, the one to show the user: none has a better claim to be the one the user
     /// started than the latest from an address that has not been renewing its connections. None when none waits.

@@ -1,6 +1,7 @@
 #include "nearby_invitations.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace morvane {
 
@@ -134,12 +135,23 @@ std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Cam
     return candidates;
 }
 
-NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts, Clock::time_point now) {
+NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts,
+                                                          const std::string& address, Clock::time_point now) {
     if (attempts.size() < maxAttempts) return {};
-    const auto oldest = std::min_element(attempts.begin(), attempts.end(),
-                                         [](const Attempt& a, const Attempt& b) { return a.since < b.since; });
-    if (now - oldest->since < std::chrono::duration<double>(attemptGrace)) return {false, std::nullopt};
-    return {true, oldest->id};
+    std::map<std::string, std::size_t> held;
+    for (const auto& attempt : attempts) ++held[attempt.address];
+    const auto own = held[address];
+    // The oldest attempt of the host that holds the most; a host holding fewer than the newcomer's keeps its own.
+    const Attempt* victim = nullptr;
+    auto rank = [&](const Attempt& a) { return std::make_tuple(held[a.address], now - a.since); };
+    for (const auto& attempt : attempts) {
+        if (held[attempt.address] < own) continue;
+        if (!victim || rank(attempt) > rank(*victim)) victim = &attempt;
+    }
+    if (held[victim->address] > own + 1 || now - victim->since >= std::chrono::duration<double>(attemptGrace)) {
+        return {true, victim->id};
+    }
+    return {false, std::nullopt};
 }
 
 void NearbyInvitations::answeredAt(const Bytes& key, const Address& address) {

@@ -75,13 +75,17 @@ public:
     struct Attempt {
         std::uint64_t id = 0;
         Clock::time_point since;  ///< when it reached its present step (or started)
+        std::string address;      ///< the host it tries (an announcement's source), without the port
     };
     struct Room {
         bool admit = true;
         std::optional<std::uint64_t> close;  ///< the attempt that makes way
     };
-    /// Whether an address announced while an invitation is under way joins it, given the attempts still going.
-    static Room roomForAttempt(const std::vector<Attempt>& attempts, Clock::time_point now);
+    /// Whether an address announced from `address` (the host, without the port) while an invitation is under way
+    /// joins it, given the attempts still going. An announcement names the host it came from, so a forger's ports
+    /// all lie on its own host: a host that holds fewer attempts than another takes a place of that one's at once,
+    /// and one host's attempts make way for the same host's newer ones only once they have had time to answer.
+    static Room roomForAttempt(const std::vector<Attempt>& attempts, const std::string& address, Clock::time_point now);
 
 private:
     struct Seen {

@@ -487,10 +487,10 @@ struct PeerSession::State {
                 continue;
             if (NearbyInvitations::Address{link->address, link->port} == candidate) return;
             under = link.get();
-            attempts.push_back({id, link->stepSince});
+            attempts.push_back({id, link->stepSince, link->address});
         }
         if (!under || invitations.triedLately(entry.key, candidate)) return;
-        const auto room = NearbyInvitations::roomForAttempt(attempts, Clock::now());
+        const auto room = NearbyInvitations::roomForAttempt(attempts, entry.address, Clock::now());
         if (!room.admit) return;
         const auto invitation = under->invitation;
         const bool automatic = under->automatic;
@@ -839,13 +839,31 @@ struct PeerSession::State {
     }
 
     void acceptPairing(const PeerId& id) {
-        auto* link = pairingLink(id);
-        if (!link) return;
-        auto step = link->accept(own());
+        if (auto* link = pairingLink(id)) accept(*link);
+    }
+
+    void accept(Link& link) {
+        auto step = link.accept(own());
         if (!step) return;
-        const auto holder = links[link->id];
-        carryOut(*link, std::move(*step));
+        const auto holder = links[link.id];
+        carryOut(link, std::move(*step));
         publishPairing();
+    }
+
+    // The code typed here is checked against every open request, not only the one shown: strangers may request
+    // before or after the user's remote, and none can choose its code (both sides' values go into it, one of them
+    // committed first). Should two show the same code, neither is guessed at.
+    bool acceptPairingCode(const std::string& code) {
+        Link* match = nullptr;
+        for (auto& [id, link] : links) {
+            if (link->phase != Phase::answering || !link->requestRaised || link->ownAccepted || link->code != code)
+                continue;
+            if (match) return false;
+            match = link.get();
+        }
+        if (!match) return false;
+        accept(*match);
+        return true;
     }
 
     void cancelPairing(const PeerId& id) {
@@ -1092,6 +1110,10 @@ void PeerSession::acceptPairing(const PeerId& peer) {
 
 void PeerSession::cancelPairing(const PeerId& peer) {
     state_->onQueue([peer](State& s) { s.cancelPairing(peer); });
+}
+
+bool PeerSession::acceptPairingCode(const std::string& code) {
+    return queue_->syncResult([&] { return state_->acceptPairingCode(code); });
 }
 
 void PeerSession::codeDidNotMatch(const PeerId& peer) {

@@ -163,7 +163,8 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
 }
 
 // A connection that names a trusted key or shows a code moves to places of its own: one per trusted key, and a few
-// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first.
+// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first,
+// and none is pushed out by a later one while its user may still be typing its code.
 TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
     using Stage = Table::Stage;
     struct Held {
@@ -179,27 +180,43 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::vector<std::string> renewing;  // addresses whose connections ended unfinished just now, thrice
         bool admit;
         std::optional<std::uint64_t> closes;
+        int older = 0;  // seconds more that every held one has waited
     };
-    const Held pairingA{"10.0.0.1", Stage::pairing}, pairingB{"10.0.0.2", Stage::pairing},
-        pairingC{"10.0.0.3", Stage::pairing}, pairingD{"10.0.0.4", Stage::pairing};
-    const Held answeredA{"10.0.0.1", Stage::pairing, "", true}, answeredB{"10.0.0.2", Stage::pairing, "", true},
-        answeredC{"10.0.0.3", Stage::pairing, "", true}, answeredD{"10.0.0.4", Stage::pairing, "", true};
+    // Requests from 10.0.0.1, 10.0.0.2, ..., the oldest first.
+    auto requests = [](std::size_t count, bool answered = false) {
+        std::vector<Held> out;
+        for (std::size_t i = 1; i <= count; ++i)
+            out.push_back({"10.0.0." + std::to_string(i), Stage::pairing, "", answered});
+        return out;
+    };
+    const auto few = Table::maxPairings, all = Table::maxFreshPairings;
     const Held user{"10.0.0.9", Stage::pairing};
     const Held k1{"10.0.0.1", Stage::trusted, "K"}, l2{"10.0.0.2", Stage::trusted, "L"},
         k9{"10.0.0.9", Stage::trusted, "K"};
     const Case cases[] = {
         {"the first request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
-        {"room for a fourth", {pairingA, pairingB, pairingC}, user, {}, true, std::nullopt},
-        {"one per address: the older goes", {pairingA, pairingB}, {"10.0.0.2", Stage::pairing}, {}, true, 2},
-        {"one per address, accepted here: refused", {answeredA}, {"10.0.0.1", Stage::pairing}, {}, false, {}},
-        {"four held: the oldest goes", {pairingA, pairingB, pairingC, pairingD}, user, {}, true, 1},
-        {"four held: the renewing address's goes",
-         {pairingA, pairingB, pairingC, pairingD},
+        {"room for the last", requests(all - 1), user, {}, true, std::nullopt},
+        {"one per address: the older goes", requests(2), {"10.0.0.2", Stage::pairing}, {}, true, 2},
+        {"one per address, accepted here: refused", requests(1, true), {"10.0.0.1", Stage::pairing}, {}, false, {}},
+        {"few held, the newcomer's address not renewing: room", requests(few), user, {}, true, std::nullopt},
+        {"few held within a user's time, the newcomer renewing: refused", requests(few), user, {"10.0.0.9"}, false, {}},
+        {"few held past a user's time, the newcomer renewing: the oldest goes",
+         requests(few),
          user,
-         {"10.0.0.3"},
+         {"10.0.0.9"},
          true,
-         3},
-        {"four accepted here: refused", {answeredA, answeredB, answeredC, answeredD}, user, {}, false, {}},
+         1,
+         10},
+        {"few held, one renewing as much as the newcomer: refused",
+         requests(few),
+         user,
+         {"10.0.0.3", "10.0.0.9"},
+         false,
+         {}},
+        {"all held past a user's time: the oldest goes", requests(all), user, {}, true, 1, 10},
+        {"all held within a user's time: a later request is refused", requests(all), user, {}, false, {}},
+        {"all held: the renewing address's goes", requests(all), user, {"10.0.0.3"}, true, 3},
+        {"all accepted here: refused", requests(all, true), user, {}, false, {}, 10},
         {"a trusted key named again: the older goes", {k1, l2}, k9, {}, true, 1},
     };
     const auto now = Table::Clock::now();
@@ -210,7 +227,8 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::vector<Table::Place> places;
         for (std::size_t i = 0; i <= c.held.size(); ++i) {
             const auto& h = i < c.held.size() ? c.held[i] : c.mover;
-            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i));
+            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i)) -
+                               std::chrono::seconds(i < c.held.size() ? c.older : 0);
             places.push_back({i + 1, h.address, h.stage, since, h.key, h.answered});
         }
         const auto room = table.moveOn(places.back(), places, now);

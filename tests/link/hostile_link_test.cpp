@@ -203,11 +203,11 @@ private:
 /// A port that accepts TCP (the kernel does, from its backlog) and never speaks TLS.
 class SilentPort {
 public:
-    SilentPort() {
+    explicit SilentPort(const char* host = "127.0.0.1") {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in at{};
         at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::inet_pton(AF_INET, host, &at.sin_addr);
         socklen_t size = sizeof at;
         if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(fd_, 64) == 0 &&
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &size) == 0) {
@@ -222,6 +222,72 @@ public:
 private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
+};
+
+/// Announcements in a camera's name (its key and each instance it is given) from another host of its own,
+/// `perSecond` times a second, each with the next of `ports` there in turn: a forger on the network.
+class HostForger {
+public:
+    HostForger(const Discovery& discovery, const std::string& host, Bytes key, std::vector<std::uint16_t> ports,
+               int perSecond)
+        : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        ::inet_pton(AF_INET, host.c_str(), &from.sin_addr);
+        in_addr loopback{};
+        loopback.s_addr = htonl(INADDR_LOOPBACK);
+        const unsigned char ttl = 1, loop = 1;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+            ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback) != 0 ||
+            ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0 ||
+            ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) {
+            return;
+        }
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(discovery.port);
+        ::inet_pton(AF_INET, discovery.group.c_str(), &to.sin_addr);
+        thread_ = std::thread([this, to, key = std::move(key), ports = std::move(ports), perSecond] {
+            std::size_t turn = 0;
+            auto next = std::chrono::steady_clock::now();
+            while (!stop_.load()) {
+                std::vector<Uuid> instances;
+                {
+                    std::lock_guard lock(mutex_);
+                    instances = instances_;
+                }
+                if (!instances.empty()) {
+                    nearby::NearbyAnnouncement a;
+                    a.role = TrustedPeer::cameraRole;
+                    a.instance = instances[turn % instances.size()];
+                    a.name = "Target";
+                    a.publicKey = key;
+                    a.port = ports[turn++ % ports.size()];
+                    const auto text = a.encode("morvane");
+                    ::sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                }
+                next += std::chrono::microseconds(1000000 / perSecond);
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    ~HostForger() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool running() const { return thread_.joinable(); }
+    void add(const Uuid& instance) {
+        std::lock_guard lock(mutex_);
+        instances_.push_back(instance);
+    }
+
+private:
+    int fd_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<Uuid> instances_;
 };
 
 class HostileLinkTest : public ::testing::Test {
@@ -830,6 +896,56 @@ TEST_F(HostileLinkTest, StrangersShowingCodesKeepNobodyOut) {
     }
 }
 
+// Strangers who take their connections as far as a code shown once a new remote's code showed, and hold their
+// requests: one, four from four addresses, or one from a fresh address every second (and four that came before it).
+// The user types the remote's code at the camera 3 s after it showed: it pairs within 2 s, whichever request the
+// camera shows, and no stranger pairs.
+TEST_F(HostileLinkTest, StrangersRequestingAfterANewRemoteDoNotTakeItsPairing) {
+    struct Case {
+        const char* what;
+        int strangers;         // from as many addresses, at once
+        bool freshEachSecond;  // one from a new address every second
+        bool before = false;   // the strangers hold their requests before the remote asks
+    };
+    int round = 0;
+    for (const auto& c : {Case{"one stranger", 1, false}, Case{"four strangers from four addresses", 4, false},
+                          Case{"a stranger from a fresh address every second", 0, true},
+                          Case{"four strangers from four addresses, before the remote", 4, false, true}}) {
+        SCOPED_TRACE(c.what);
+        ++round;
+        const int first = 40 + 40 * round;
+        std::vector<std::unique_ptr<TlsFlood>> strangers;
+        auto startStrangers = [&] {
+            if (c.strangers) strangers.push_back(std::make_unique<TlsFlood>(port, first, c.strangers, 1, true));
+        };
+        if (c.before) {
+            startStrangers();
+            ASSERT_TRUE(eventually([&] { return strangers[0]->finished() >= c.strangers; }));
+        }
+        Node newcomer(Role::monitor, discovery, dir / ("later" + std::to_string(round)), "Desk 2");
+        newcomer.start();
+        ASSERT_TRUE(eventually([&] { return newcomer.recorder.nearbyNamed("Target").has_value(); }));
+        newcomer.session->connect(newcomer.recorder.nearbyNamed("Target")->id);
+        ASSERT_TRUE(
+            eventually([&] { return newcomer.recorder.currentRequest() && camera->recorder.currentRequest(); }));
+        const auto asked = *newcomer.recorder.currentRequest();
+        if (!c.before) startStrangers();
+        // The user types the code some 3 s later; a fresh stranger may come every second meanwhile.
+        for (int tenth = 0; tenth < 32; ++tenth) {
+            if (c.freshEachSecond && tenth % 10 == 0)
+                strangers.push_back(std::make_unique<TlsFlood>(port, first + tenth / 10, 1, 1, true));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(camera->session->acceptPairingCode(asked.code))
+            << (newcomer.recorder.issues().empty() ? "" : newcomer.recorder.issues()[0]);
+        newcomer.session->acceptPairing(asked.id);
+        EXPECT_TRUE(eventually([&] { return newcomer.readyPeers().size() == 1; }, 2));
+        EXPECT_TRUE(newcomer.recorder.issues().empty());
+        strangers.clear();
+        EXPECT_EQ(camera->trustedList().size(), 1u + static_cast<std::size_t>(round));  // the remotes paired, no other
+    }
+}
+
 // Announcements with the camera's key and instance (a forger copies what it hears) and dead ports or ports that never
 // speak TLS, many times a second, while the remote or the trusted camera restarts: the remote reaches the camera within
 // a few seconds each time.
@@ -949,6 +1065,42 @@ TEST_F(HostileLinkTest, ForgedPortsDoNotKeepARemoteThatStartsAnewAway) {
         EXPECT_TRUE(monitor->recorder.issues().empty());
     }
     beacon->stop();
+}
+
+// Announcements in the camera's name from a host of the forger's own, 250 times a second, with 64 or 256 ports there
+// that take TCP and never speak TLS, while the camera restarts: the remote reaches it within 3 s.
+TEST_F(HostileLinkTest, ForgedPortsOnAnotherHostDoNotHideARestartingCamera) {
+    // What restarts keeps the application's own pace of announcing.
+    auto timing = fastTiming();
+    timing.announceInterval = 2;
+    timing.announceBurstInterval = 0.25;
+    timing.nearbyExpiry = 6;
+    auto instance = cameraId->instance;
+    for (const int count : {64, 256}) {
+        SCOPED_TRACE(std::to_string(count) + " forged ports");
+        std::vector<std::unique_ptr<SilentPort>> silent;
+        std::vector<std::uint16_t> ports;
+        for (int i = 0; i < count; ++i) {
+            silent.push_back(std::make_unique<SilentPort>("127.0.0.2"));
+            ports.push_back(silent.back()->port());
+        }
+        ASSERT_EQ(std::count(ports.begin(), ports.end(), 0), 0);
+        HostForger forger(discovery, "127.0.0.2", camera->publicKey(), ports, 250);
+        ASSERT_TRUE(forger.running());
+        forger.add(instance);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        camera.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target", 4, true, timing);
+        camera->start();
+        const auto fresh = browser.after("Target", instance);
+        ASSERT_TRUE(fresh);
+        instance = *fresh;
+        forger.add(instance);
+        EXPECT_TRUE(
+            eventually([&] { return monitor->readyPeers().size() == 1 && camera->readyPeers().size() == 1; }, 3));
+        EXPECT_TRUE(monitor->recorder.issues().empty());
+    }
 }
 
 // A paired camera that drops out of the nearby list while its link stays up (a forged bye, or its announcements

@@ -58,32 +58,53 @@ TEST(NearbyInvitationsTest, AddressesAreForgottenWhenOldOrWhenTheirKeyLeaves) {
 }
 
 // An address announced while an invitation is under way joins it; when the invitation tries as many as it may, the
-// attempt that has waited longest makes way, once it has had time to answer.
+// attempt that has waited longest makes way, once it has had time to answer. A host that holds fewer attempts than
+// another takes a place of that one's at once: a forger announcing many ports from its own host never keeps the
+// camera's host out, nor pushes its attempt out.
 TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
     using Attempt = NearbyInvitations::Attempt;
     struct Case {
         const char* what;
-        std::vector<double> waited;  // seconds each attempt has waited at its step
+        std::vector<std::pair<std::string, double>> attempts;  // host, seconds it has waited at its step
+        std::string from;                                      // the host of the new announcement
         bool admit;
         std::optional<std::uint64_t> closes;
     };
+    const std::string camera = "10.0.0.9", forger = "10.0.0.66";
+    auto at = [](const std::string& host, std::vector<double> waited) {
+        std::vector<std::pair<std::string, double>> out;
+        for (auto w : waited) out.emplace_back(host, w);
+        return out;
+    };
+    auto plus = [](std::vector<std::pair<std::string, double>> a,
+                   const std::vector<std::pair<std::string, double>>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
     const Case cases[] = {
-        {"none left", {}, true, std::nullopt},
-        {"room for more", {5, 5, 5, 5, 5, 5, 5}, true, std::nullopt},
-        {"as many as it may: the one waiting longest goes", {2, 3, 9, 1.5, 2, 2, 2, 2}, true, 3},
+        {"none left", {}, camera, true, std::nullopt},
+        {"room for more", at(camera, {5, 5, 5, 5, 5, 5, 5}), camera, true, std::nullopt},
+        {"as many as it may: the one waiting longest goes", at(camera, {2, 3, 9, 1.5, 2, 2, 2, 2}), camera, true, 3},
         {"as many as it may, all just started: it waits for the next announcement",
-         {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5},
-         false,
-         std::nullopt},
+         at(camera, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5}), camera, false, std::nullopt},
+        {"a forger's host holds all, just started: the camera's host takes the place of its oldest at once",
+         at(forger, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5}), camera, true, 8},
+        {"the camera's host holds one, a forger's seven: the camera's newer address still comes in",
+         plus(at(camera, {0.1}), at(forger, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.4})), camera, true, 8},
+        {"a forger's newer port: the forger's oldest makes way, not the camera's that waited longer",
+         plus(at(camera, {9}), at(forger, {2, 3, 1.5, 2, 2, 2, 2})), forger, true, 3},
+        {"a forger's newer port, its own just started: it waits",
+         plus(at(camera, {9}), at(forger, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.5})), forger, false, std::nullopt},
     };
     const auto now = NearbyInvitations::Clock::now();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<Attempt> attempts;
-        for (std::size_t i = 0; i < c.waited.size(); ++i) {
-            attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(c.waited[i] * 1000))});
+        for (std::size_t i = 0; i < c.attempts.size(); ++i) {
+            const auto& [host, waited] = c.attempts[i];
+            attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(waited * 1000)), host});
         }
-        const auto room = NearbyInvitations::roomForAttempt(attempts, now);
+        const auto room = NearbyInvitations::roomForAttempt(attempts, c.from, now);
         EXPECT_EQ(room.admit, c.admit);
         EXPECT_EQ(room.close, c.closes);
     }

@@ -104,8 +104,9 @@ public:
 
     /// Answers the open pairing request.
     void answerPairing(bool accept);
-    /// Answers the open pairing request with the code the user typed: the right one accepts, none refuses, and any
-    /// other is reported on both sides while the request stays open. False for a code that did not match.
+    /// Answers the open pairing requests with the code the user typed: the code of any of them accepts that one,
+    /// none refuses the one shown, and any other is reported on both sides while the requests stay open. False for a
+    /// code that did not match.
     bool answerPairingCode(const std::string& typedCode);
 
     /// Applies a command as if the remote `from` had sent it (main queue).

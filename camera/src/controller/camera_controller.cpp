@@ -282,10 +282,12 @@ void CameraController::answerPairing(bool accept) {
 
 bool CameraController::answerPairingCode(const std::string& typedCode) {
     if (!pairingRequest_) return true;
-    if (typedCode.empty() || typedCode == pairingRequest_->code) {
-        answerPairing(!typedCode.empty());
+    if (typedCode.empty()) {
+        answerPairing(false);
         return true;
     }
+    // The remote the user pairs may not be the request shown: strangers can request too, before or after it.
+    if (peers_->acceptPairingCode(typedCode)) return true;
     peers_->codeDidNotMatch(pairingRequest_->id);
     return false;
 }

@@ -132,6 +132,9 @@ public:
     void disconnectCamera(const PeerId& peer);
     void acceptPairing(const PeerId& peer);
     void cancelPairing(const PeerId& peer);
+    /// The user typed `code`: the open pairing request that shows it, whichever is shown, is accepted. False when
+    /// none (or more than one) does. From any thread; waits for the queue.
+    bool acceptPairingCode(const std::string& code);
     /// The user typed a code other than the one shown: both sides say so, and the request stays open.
     void codeDidNotMatch(const PeerId& peer);
     void reconnect(const PeerId& peer);

@@ -215,6 +215,8 @@ TEST_F(Routing, SoundReadAfterTheStopEndsTheTake) {
     double sum = 0;
     for (std::size_t i = 45360; i < 47760; ++i) sum += double(samples[i]) * samples[i];
     EXPECT_GT(std::sqrt(sum / 2400), 0.1);
+}
+
 std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
     std::error_code ec;

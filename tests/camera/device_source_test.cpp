@@ -90,6 +90,7 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         collaborators.encoder = std::make_shared<H264Encoder>();
         collaborators.store = std::make_shared<CaptureStore>(dir / "gallery");
         collaborators.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+        collaborators.recordingFolder = dir / "Recording";
         collaborators.cutLog = std::make_shared<CutLog>();
         collaborators.main = main;
         collaborators.defaults = std::make_shared<Defaults>(dir / "defaults.json");

@@ -1,21 +1,26 @@
 // The camera program as a whole: on a V4L2 camera whose driver gets stuck SIGTERM still ends it within seconds and a
 // remote is told when the camera cannot be brought back; command lines it must refuse are refused; a name too long
-// for the link is cut and it says what the remote shows.
+// for the link is cut and it says what the remote shows; a camera whose control requests hang while it streams
+// keeps filming whole.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "loopback_remote.h"
 #include "qt_wait.h"
+#include "test_files.h"
 
 namespace morvane {
 namespace {
@@ -177,6 +182,115 @@ TEST(CameraProgram, SaysWhenItCutsItsName) {
     if (!camera.waitForFinished(15000)) camera.kill();
     ASSERT_TRUE(ready) << output;
     EXPECT_NE(output.find("shows this camera as “" + name.substr(0, 39) + "…”"), std::string::npos) << output;
+}
+
+// How long the movie's pictures span, and the longest one of them stays on screen, in seconds: the fake camera's
+// pictures each have a brightness of their own, so a picture repeated (or none coming) shows as one long showing.
+struct Showing {
+    double span = 0;
+    double longest = 1e9;
+};
+Showing showingOf(const std::filesystem::path& movie) {
+    const std::string quoted = "'" + movie.string() + "'";
+    std::istringstream times(
+        test::commandOutput("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 " + quoted));
+    std::vector<double> at;
+    for (std::string line; std::getline(times, line);)
+        if (!line.empty()) at.push_back(std::atof(line.c_str()));
+    const std::string grey = test::commandOutput("ffmpeg -v error -i " + quoted +
+                                                 " -map 0:v:0 -vf scale=8:8,format=gray -fps_mode passthrough "
+                                                 "-f rawvideo -");
+    if (at.size() < 2 || grey.size() != at.size() * 64) return {};
+    auto brightness = [&](std::size_t i) {
+        double sum = 0;
+        for (std::size_t b = 0; b < 64; ++b) sum += static_cast<unsigned char>(grey[i * 64 + b]);
+        return sum / 64;
+    };
+    Showing showing{at.back() - at.front(), 0};
+    std::size_t shown = 0;  // the first frame of the picture on screen
+    for (std::size_t i = 1; i < at.size(); ++i) {
+        if (std::abs(brightness(i) - brightness(shown)) < 1) continue;
+        showing.longest = std::max(showing.longest, at[i] - at[shown]);
+        shown = i;
+    }
+    return showing;
+}
+
+TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWhole) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString device = dir.filePath("video0");
+    const auto discovery = test::privateDiscovery();
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
+    environment.insert("MORVANE_FAKE_V4L2", device);
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "6");  // longer than a setting is waited for
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Slow", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+    std::string output;
+    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Slow", 60)) << output;
+
+    auto remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote->env);
+    std::vector<std::string> told;
+    QObject::connect(controller.get(), &MonitorController::messageChanged, [&] {
+        if (controller->message()) told.push_back(*controller->message());
+    });
+    controller->start();
+    std::optional<PeerId> id;
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            for (const auto& entry : controller->nearbyCameras())
+                if (entry.name == "Cam Slow") id = entry.id;
+            return id.has_value();
+        },
+        20000));
+    controller->peers()->connect(*id);
+    ASSERT_TRUE(test::eventually([&] { return controller->pairingRequest().has_value(); }, 20000));
+    const std::string code = controller->pairingRequest()->code;
+    controller->acceptPairing();
+    ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
+    camera.write((code + "\n").c_str());
+    ASSERT_TRUE(test::eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }, 20000));
+    auto feed = controller->feed(*id);
+    ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
+
+    // A zoom 1.5 s into a take of 9: its request waits 6 s in the driver, past the 5 a setting is waited for.
+    controller->send(CameraCommand::SetMode{CaptureMode::video});
+    controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    QElapsedTimer recording;
+    recording.start();
+    test::eventually([&] { return recording.elapsed() > 1500; }, 3000);
+    controller->send(CameraCommand::SetZoom{2, false});
+    test::eventually([&] { return recording.elapsed() > 9000; }, 10000);
+    controller->send(CameraCommand::StopRecording{});
+    const double taken = recording.elapsed() / 1000.0;
+    ASSERT_TRUE(waitForLine(camera, output, "take ", 60)) << output;
+    test::eventually([] { return false; }, 500);  // the last messages come in
+
+    EXPECT_EQ(std::count(told.begin(), told.end(), "The camera does not take its settings"), 1) << output;
+    EXPECT_EQ(output.find("restarting the capture"), std::string::npos) << output;
+    std::optional<std::filesystem::path> movie;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.filePath("camera").toStdString()))
+        if (entry.path().extension() == ".mov") movie = entry.path();
+    ASSERT_TRUE(movie.has_value()) << output;
+    const Showing showing = showingOf(*movie);
+    EXPECT_GT(showing.span, taken - 1);
+    EXPECT_LE(showing.longest, 0.5);
+
+    controller->stop();
+    camera.write("quit\n");
+    if (!camera.waitForFinished(15000)) camera.kill();
 }
 
 }  // namespace

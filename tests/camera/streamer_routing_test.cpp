@@ -483,6 +483,7 @@ struct SlowControls {
     std::vector<double> zooms;
     std::atomic<double> blockFor{0};
     std::atomic<int> sounds{0};
+    std::atomic<int> settingsDone{0};
 
     std::vector<double> zoomsAsked() {
         std::lock_guard guard(lock);
@@ -490,7 +491,8 @@ struct SlowControls {
     }
 };
 
-// Pictures and sound every 20 ms until stopped.
+// Pictures and sound every 20 ms until stopped. Like a device's, its setting, stop and replacement wait for each
+// other.
 class SlowControlsSource final : public CaptureSource {
 public:
     explicit SlowControlsSource(std::shared_ptr<SlowControls> device) : device_(std::move(device)) {}
@@ -514,6 +516,7 @@ public:
     void stop() override {
         std::thread thread;
         {
+            std::lock_guard driver(driver_);
             std::lock_guard guard(lock_);
             stopping_ = true;
             thread = std::move(thread_);
@@ -522,16 +525,23 @@ public:
         if (thread.joinable()) thread.join();
     }
     PictureSettings applyPicture(const PictureSettings& wanted) override {
+        std::lock_guard driver(driver_);
         {
             std::lock_guard guard(device_->lock);
             device_->zooms.push_back(wanted.zoom);
         }
         std::this_thread::sleep_for(std::chrono::duration<double>(device_->blockFor.exchange(0)));
+        ++device_->settingsDone;
         return wanted;
+    }
+    std::unique_ptr<CaptureSource> replacement() const override {
+        std::lock_guard driver(driver_);
+        return std::make_unique<SlowControlsSource>(device_);
     }
 
 private:
     std::shared_ptr<SlowControls> device_;
+    mutable std::mutex driver_;
     std::mutex lock_;
     std::condition_variable wake_;
     bool stopping_ = false;
@@ -543,6 +553,7 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     auto main = std::make_shared<ManualExecutor>();
     CameraStreamer::Collaborators c = watched(dir, main);
     c.limits.callSeconds = 0.5;
+    c.limits.stopSeconds = 0.3;
     std::mutex lock;
     std::vector<double> previewedAt;  // when each picture was previewed
     auto streamer = CameraStreamer::make(c);
@@ -585,14 +596,26 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     EXPECT_EQ(unanswered.load(), 4);  // the stuck one, and the three whose places were taken
     EXPECT_EQ(std::count(told.begin(), told.end(), "The camera does not take its settings"), 1);
     EXPECT_EQ(sounds.load(), device->sounds.load());
-    std::lock_guard guard(lock);
-    ASSERT_FALSE(previewedAt.empty());
-    double frozen = 0;
-    for (std::size_t i = 1; i < previewedAt.size(); ++i) {
-        if (previewedAt[i] > startedAt) frozen = std::max(frozen, previewedAt[i] - previewedAt[i - 1]);
+    {
+        std::lock_guard guard(lock);
+        ASSERT_FALSE(previewedAt.empty());
+        double frozen = 0;
+        for (std::size_t i = 1; i < previewedAt.size(); ++i) {
+            if (previewedAt[i] > startedAt) frozen = std::max(frozen, previewedAt[i] - previewedAt[i - 1]);
+        }
+        EXPECT_LT(frozen, 0.3);
+        EXPECT_GT(previewedAt.back(), startedAt + 1.6);  // past the stuck setting's return
     }
-    EXPECT_LT(frozen, 0.3);
-    EXPECT_GT(previewedAt.back(), startedAt + 1.6);  // past the stuck setting's return
+
+    // Stuck for longer, the source still stops at once: nothing waits for its device.
+    ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
+    device->blockFor = 2.5;
+    streamer->configureSource("picture", [](CaptureSource& s) { s.applyPicture({}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const double stopping = hostTime();
+    streamer->stop();
+    EXPECT_LT(hostTime() - stopping, 1.0);
+    EXPECT_TRUE(waitFor([&] { return device->settingsDone == 3; }, 5));
 }
 
 TEST(SessionWatchdog, AFewStopsStuckInTheDeviceEndTheRestartsAndTellItOnce) {

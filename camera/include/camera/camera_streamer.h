@@ -192,13 +192,14 @@ private:
     std::atomic<double> lastFrameAt_{0};  ///< host time of the last picture
     std::atomic<int> restarts_{0};
     std::atomic<bool> stopping_{false};
-    std::atomic<int> stuckOpens_{0};  ///< openings left behind that have not returned yet
-    std::atomic<int> leftBehind_{0};  ///< calls of any kind left behind that have not returned yet
+    std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
+    std::atomic<int> leftBehind_{0};        ///< calls of any kind left behind that have not returned yet
+    std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
     // Session queue only.
     SettingQueue settings_{c_.limits.callSeconds};
     std::map<int, PendingSetting> pendingSettings_;
     int lastSettingID_ = 0;
-    std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
+    std::unique_ptr<CaptureSource> settingSpare_;  ///< asked for before the setting under way, should it stick
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;

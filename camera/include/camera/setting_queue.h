@@ -23,6 +23,8 @@ public:
     /// Setting `id` of `kind` is asked for at `now`.
     Offer offer(int id, const std::string& kind, double now);
 
+    /// Whether the setting under way was left behind: the source may be stuck for anything else as well.
+    bool stuck() const { return underWay_ && behind_; }
     /// When the setting under way is left behind; none when none is under way or it was left behind already.
     std::optional<double> deadline() const;
     struct Overdue {

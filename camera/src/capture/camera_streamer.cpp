@@ -160,6 +160,7 @@ void CameraStreamer::setSource(std::shared_ptr<CaptureSource> source, CaptureSou
         sourceLive_ = std::move(live);
     }
     // Settings asked of the old source are not run on the new one: the owner applies its settings anew.
+    settingSpare_.reset();
     for (int id : settings_.clear()) {
         auto node = pendingSettings_.extract(id);
         if (!node.empty() && node.mapped().unanswered) node.mapped().unanswered();
@@ -181,9 +182,11 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
         bool leftBehind = false;
     };
     auto waiting = std::make_shared<Waiting>();
-    // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well.
-    // A setting that does not answer leaves only itself behind, and needs none.
-    std::unique_ptr<CaptureSource> spare = kind == SourceCall::setting ? nullptr : source_->replacement();
+    // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well
+    // (the one asked for before a setting that stuck, then). A setting that does not answer leaves only itself
+    // behind, and needs none.
+    std::unique_ptr<CaptureSource> spare;
+    if (kind != SourceCall::setting) spare = settings_.stuck() ? std::move(settingSpare_) : source_->replacement();
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // The call runs on a thread of its own, which the source keeps should the call never return.
     std::thread([weak, source = source_, waiting, kind, call = std::move(call),
@@ -294,7 +297,9 @@ void CameraStreamer::runSetting(int id) {
         auto node = pendingSettings_.extract(current);
         if (node.empty()) return;
         PendingSetting setting = std::move(node.mapped());
-        // The queue is emptied whenever the source changes: a setting under way has its source.
+        // The queue is emptied whenever the source changes: a setting under way has its source, which answers
+        // now, none being under way before it.
+        settingSpare_ = source_->replacement();
         const auto answered = callSource(
             SourceCall::setting,
             [work = setting.work](CaptureSource& source) {

@@ -120,6 +120,42 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
     }
 }
 
+// A driver whose reads hang a moment after each opening: each restart leaves a reader stuck in it. After a few the
+// capture is not started again.
+TEST(CameraProgram, AFewReadersStuckInTheDriverEndTheRestarts) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString device = dir.filePath("video0");
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
+    environment.insert("MORVANE_FAKE_V4L2", device);
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "15");
+    environment.insert("MORVANE_FAKE_V4L2_STALL", "hang");
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Hung", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+    std::string output;
+    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Hung", 60)) << output;
+    ASSERT_TRUE(waitForLine(camera, output, "stuck in the device: no restart", 40)) << output;
+    auto leftBehind = [&] {
+        std::size_t count = 0;
+        for (auto at = output.find("left behind"); at != std::string::npos; at = output.find("left behind", at + 1))
+            ++count;
+        return count;
+    };
+    const std::size_t stuck = leftBehind();
+    EXPECT_EQ(stuck, 3u) << output;
+    waitForLine(camera, output, "not in the output", 4);
+    EXPECT_EQ(leftBehind(), stuck) << output;
+    ::kill(static_cast<pid_t>(camera.processId()), SIGTERM);
+    EXPECT_TRUE(camera.waitForFinished(10000));
+    if (camera.state() != QProcess::NotRunning) camera.kill();
+}
+
 // Command lines the program cannot follow: it says what is wrong and ends at once, before it films or listens.
 TEST(CameraProgram, RefusesWhatItCannotFollow) {
     QTemporaryDir dir;

@@ -6,9 +6,9 @@ namespace morvane {
 enum class SourceCall { opening, setting, stopping };
 
 /// How long the streamer waits for a call into its capture source before leaving it behind, stuck in its device,
-/// and how many calls left behind it bears. Each one that has not returned holds a thread (a stop holds the
-/// source's reader as well), and creating threads fails once they run out: past `maxLeftBehind` a stalled capture
-/// is not started again, until some of them return.
+/// and how many threads left behind it bears: each call that has not returned holds one, and so does each reader a
+/// source's stop left behind. Creating threads fails once they run out: past `maxLeftBehind` a stalled capture is
+/// not started again, until some of them let go.
 struct SourceCallLimits {
     /// A source that takes longer to stop is left behind: a new one can start meanwhile.
     double stopSeconds = 1.0;
@@ -21,7 +21,7 @@ struct SourceCallLimits {
     double deadline(SourceCall kind, double startedAt) const {
         return startedAt + (kind == SourceCall::stopping ? stopSeconds : callSeconds);
     }
-    /// Whether a stalled capture may be started again while `leftBehind` calls have not returned.
+    /// Whether a stalled capture may be started again while `leftBehind` threads are stuck in devices.
     bool mayRestart(int leftBehind) const { return leftBehind < maxLeftBehind; }
 };
 

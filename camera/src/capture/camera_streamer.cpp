@@ -260,9 +260,12 @@ bool CameraStreamer::stopSource() {
 }
 
 bool CameraStreamer::restartSource() {
-    // Each call left behind holds a thread stuck in its device: past a few, a restart would only leave more.
-    if (!c_.limits.mayRestart(leftBehind_.load())) {
-        log::error("CameraStreamer", std::to_string(leftBehind_.load()) + " calls stuck in the device: not restarting");
+    // Each call left behind holds a thread stuck in its device, and so does each reader a stop left behind: past a
+    // few, a restart would only leave more.
+    const int stuck = leftBehind_.load() + source_->threadsLeftBehind();
+    if (!c_.limits.mayRestart(stuck)) {
+        if (!toldStopped_)
+            log::error("CameraStreamer", std::to_string(stuck) + " threads stuck in the device: no restart");
         return false;
     }
     stopSource();  // a source stuck in its stop is left behind for its replacement

@@ -125,7 +125,8 @@ struct DeviceSource::Reader {
     bool delivering = true;
     std::mutex doneLock;
     std::condition_variable doneChanged;
-    bool done = false;  ///< the thread let go of the device
+    bool done = false;                             ///< the thread let go of the device
+    std::shared_ptr<std::atomic<int>> leftBehind;  ///< counts the thread while it is left behind
 
     static std::shared_ptr<Reader> open(const char* formatName, const std::string& url, AVDictionary* options,
                                         bool video, std::string* error) {
@@ -185,6 +186,7 @@ struct DeviceSource::Reader {
             reader->input.reset();
             std::lock_guard lock(reader->doneLock);
             reader->done = true;
+            if (reader->leftBehind) --*reader->leftBehind;
             reader->doneChanged.notify_all();
         });
     }
@@ -240,11 +242,17 @@ struct DeviceSource::Reader {
         }
     }
 
-    /// Whether the thread let go of the device by `until` (host time).
-    bool waitDone(double until) {
+    /// Whether the thread let go of the device by `until` (host time); else it is counted in `count` until it
+    /// does.
+    bool waitDone(double until, const std::shared_ptr<std::atomic<int>>& count) {
         std::unique_lock lock(doneLock);
-        return doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
-                                    [this] { return done; });
+        if (doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
+                                 [this] { return done; })) {
+            return true;
+        }
+        leftBehind = count;
+        ++*count;
+        return false;
     }
 };
 
@@ -389,7 +397,7 @@ void DeviceSource::stop() {
     // A reader stuck in its driver keeps the device until the driver lets go; the next start opens it anew.
     const double until = hostTime() + kStopSeconds;
     for (auto& reader : readers) {
-        if (reader->waitDone(until)) {
+        if (reader->waitDone(until, readersLeftBehind_)) {
             reader->thread.join();
         } else {
             log::error("Capture", "a device read did not end: left behind");

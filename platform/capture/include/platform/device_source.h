@@ -76,6 +76,7 @@ public:
     /// then; what it held last when it cannot be opened.
     PictureSettings applyPicture(const PictureSettings& wanted) override;
     std::unique_ptr<CaptureSource> replacement() const override;
+    int threadsLeftBehind() const override { return readersLeftBehind_->load(); }
 
 private:
     struct Reader;
@@ -84,6 +85,7 @@ private:
     Settings settings_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Reader>> readers_;
+    std::shared_ptr<std::atomic<int>> readersLeftBehind_ = std::make_shared<std::atomic<int>>(0);
     PictureSettings held_;
     Callbacks callbacks_;
     mutable bool deviceRead_ = false;

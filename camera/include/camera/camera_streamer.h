@@ -80,9 +80,10 @@ public:
     CaptureSource* source() { return source_.get(); }
     /// Runs `work` with the source (mode changes, picture settings) in the session queue's turn, never on a
     /// source's own thread; one setting at a time, a newer one of the same `kind` taking the place of one still
-    /// waiting. When there is no source, the setting was replaced, or the source does not answer within a few
-    /// seconds, `unanswered` runs on the session queue instead; the call left behind keeps the source, which goes
-    /// on delivering, and the remote is told once that the camera does not take its settings.
+    /// waiting. When there is no source, the setting was replaced, another source took over before it ran, or the
+    /// source does not answer within a few seconds, `unanswered` runs on the session queue instead. A setting that
+    /// does not answer leaves only itself behind: the source goes on delivering, the settings behind it wait for it,
+    /// and the remote is told once that the camera does not take its settings.
     void configureSource(const std::string& kind, std::function<void(CaptureSource&)> work,
                          std::function<void()> unanswered = {});
     DispatchQueue& sessionQueue() { return sessionQueue_; }

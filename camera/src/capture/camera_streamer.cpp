@@ -264,8 +264,9 @@ bool CameraStreamer::restartSource() {
     // few, a restart would only leave more.
     const int stuck = leftBehind_.load() + source_->threadsLeftBehind();
     if (!c_.limits.mayRestart(stuck)) {
-        if (!toldStopped_)
+        if (!toldStopped_) {
             log::error("CameraStreamer", std::to_string(stuck) + " threads stuck in the device: no restart");
+        }
         return false;
     }
     stopSource();  // a source stuck in its stop is left behind for its replacement

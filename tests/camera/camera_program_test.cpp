@@ -36,6 +36,43 @@ bool waitForLine(QProcess& process, std::string& output, const std::string& text
     return output.find(text) != std::string::npos;
 }
 
+// The camera program's environment in front of the fake camera `device`, found on the discovery group and port.
+QProcessEnvironment fakeCameraEnvironment(const QString& device, const test::Discovery& discovery) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
+    environment.insert("MORVANE_FAKE_V4L2", device);
+    // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
+}
+
+// Pairs the remote's `controller` with the camera program named `name`, its user typing the code; `id` is the
+// camera's. The messages the remote shows from then on go to `told`.
+void pair(MonitorController& controller, QProcess& camera, std::string& output, const std::string& name,
+          std::optional<PeerId>& id, std::vector<std::string>& told) {
+    QObject::connect(&controller, &MonitorController::messageChanged, [&] {
+        if (controller.message()) told.push_back(*controller.message());
+    });
+    controller.start();
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            for (const auto& entry : controller.nearbyCameras())
+                if (entry.name == name) id = entry.id;
+            return id.has_value();
+        },
+        20000));
+    controller.peers()->connect(*id);
+    ASSERT_TRUE(test::eventually([&] { return controller.pairingRequest().has_value(); }, 20000));
+    const std::string code = controller.pairingRequest()->code;
+    controller.acceptPairing();
+    ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
+    camera.write((code + "\n").c_str());
+    ASSERT_TRUE(test::eventually([&] { return controller.feed(*id) && controller.feed(*id)->status(); }, 20000));
+}
+
 TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
     struct Case {
         const char* stall;
@@ -50,17 +87,10 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
         ASSERT_TRUE(dir.isValid());
         const QString device = dir.filePath("video0");
         const auto discovery = test::privateDiscovery();
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
-        environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
-        environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
-        environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
-        environment.insert("MORVANE_FAKE_V4L2", device);
+        auto environment = fakeCameraEnvironment(device, discovery);
         // A second and a half, then stuck; or pictures until the driver dies.
         environment.insert("MORVANE_FAKE_V4L2_FRAMES", c.dies ? "1000000" : "45");
         environment.insert("MORVANE_FAKE_V4L2_STALL", c.stall);
-        // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
-        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         QProcess camera;
         camera.setProcessEnvironment(environment);
         camera.setProcessChannelMode(QProcess::MergedChannels);
@@ -76,26 +106,9 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
             remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
             controller = MonitorController::create(
                 4, false, [] { return 0.0; }, remote->env);
-            QObject::connect(controller.get(), &MonitorController::messageChanged, [&] {
-                if (controller->message()) told.push_back(*controller->message());
-            });
-            controller->start();
             std::optional<PeerId> id;
-            ASSERT_TRUE(test::eventually(
-                [&] {
-                    for (const auto& entry : controller->nearbyCameras())
-                        if (entry.name == "Cam Stuck") id = entry.id;
-                    return id.has_value();
-                },
-                20000));
-            controller->peers()->connect(*id);
-            ASSERT_TRUE(test::eventually([&] { return controller->pairingRequest().has_value(); }, 20000));
-            const std::string code = controller->pairingRequest()->code;
-            controller->acceptPairing();
-            ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
-            camera.write((code + "\n").c_str());
-            ASSERT_TRUE(
-                test::eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }, 20000));
+            pair(*controller, camera, output, "Cam Stuck", id, told);
+            if (HasFatalFailure()) return;
             std::ofstream((device + ".dead").toStdString());
         }
         // The pictures stop; the watchdog finds out and starts the capture again, to no avail.
@@ -126,13 +139,9 @@ TEST(CameraProgram, AFewReadersStuckInTheDriverEndTheRestarts) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString device = dir.filePath("video0");
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
-    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
-    environment.insert("MORVANE_FAKE_V4L2", device);
+    auto environment = fakeCameraEnvironment(device, test::privateDiscovery());
     environment.insert("MORVANE_FAKE_V4L2_FRAMES", "15");
     environment.insert("MORVANE_FAKE_V4L2_STALL", "hang");
-    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     QProcess camera;
     camera.setProcessEnvironment(environment);
     camera.setProcessChannelMode(QProcess::MergedChannels);
@@ -257,15 +266,9 @@ TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWh
     ASSERT_TRUE(dir.isValid());
     const QString device = dir.filePath("video0");
     const auto discovery = test::privateDiscovery();
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
-    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
-    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
-    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
-    environment.insert("MORVANE_FAKE_V4L2", device);
+    auto environment = fakeCameraEnvironment(device, discovery);
     environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
     environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "6");  // longer than a setting is waited for
-    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     QProcess camera;
     camera.setProcessEnvironment(environment);
     camera.setProcessChannelMode(QProcess::MergedChannels);
@@ -278,25 +281,9 @@ TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWh
     auto controller = MonitorController::create(
         4, false, [] { return 0.0; }, remote->env);
     std::vector<std::string> told;
-    QObject::connect(controller.get(), &MonitorController::messageChanged, [&] {
-        if (controller->message()) told.push_back(*controller->message());
-    });
-    controller->start();
     std::optional<PeerId> id;
-    ASSERT_TRUE(test::eventually(
-        [&] {
-            for (const auto& entry : controller->nearbyCameras())
-                if (entry.name == "Cam Slow") id = entry.id;
-            return id.has_value();
-        },
-        20000));
-    controller->peers()->connect(*id);
-    ASSERT_TRUE(test::eventually([&] { return controller->pairingRequest().has_value(); }, 20000));
-    const std::string code = controller->pairingRequest()->code;
-    controller->acceptPairing();
-    ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
-    camera.write((code + "\n").c_str());
-    ASSERT_TRUE(test::eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }, 20000));
+    pair(*controller, camera, output, "Cam Slow", id, told);
+    if (HasFatalFailure()) return;
     auto feed = controller->feed(*id);
     ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
 

@@ -140,7 +140,7 @@ TEST(CameraProgram, AFewReadersStuckInTheDriverEndTheRestarts) {
     ASSERT_TRUE(dir.isValid());
     const QString device = dir.filePath("video0");
     auto environment = fakeCameraEnvironment(device, test::privateDiscovery());
-    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "15");
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "3");
     environment.insert("MORVANE_FAKE_V4L2_STALL", "hang");
     QProcess camera;
     camera.setProcessEnvironment(environment);

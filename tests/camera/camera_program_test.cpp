@@ -1,21 +1,26 @@
 // The camera program as a whole: on a V4L2 camera whose driver gets stuck SIGTERM still ends it within seconds and a
 // remote is told when the camera cannot be brought back; command lines it must refuse are refused; a name too long
-// for the link is cut and it says what the remote shows.
+// for the link is cut and it says what the remote shows; a camera whose control requests hang while it streams
+// keeps filming whole.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "loopback_remote.h"
 #include "qt_wait.h"
+#include "test_files.h"
 
 namespace morvane {
 namespace {
@@ -29,6 +34,43 @@ bool waitForLine(QProcess& process, std::string& output, const std::string& text
         output += process.readAll().toStdString();
     }
     return output.find(text) != std::string::npos;
+}
+
+// The camera program's environment in front of the fake camera `device`, found on the discovery group and port.
+QProcessEnvironment fakeCameraEnvironment(const QString& device, const test::Discovery& discovery) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
+    environment.insert("MORVANE_FAKE_V4L2", device);
+    // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
+}
+
+// Pairs the remote's `controller` with the camera program named `name`, its user typing the code; `id` is the
+// camera's. The messages the remote shows from then on go to `told`.
+void pair(MonitorController& controller, QProcess& camera, std::string& output, const std::string& name,
+          std::optional<PeerId>& id, std::vector<std::string>& told) {
+    QObject::connect(&controller, &MonitorController::messageChanged, [&] {
+        if (controller.message()) told.push_back(*controller.message());
+    });
+    controller.start();
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            for (const auto& entry : controller.nearbyCameras())
+                if (entry.name == name) id = entry.id;
+            return id.has_value();
+        },
+        20000));
+    controller.peers()->connect(*id);
+    ASSERT_TRUE(test::eventually([&] { return controller.pairingRequest().has_value(); }, 20000));
+    const std::string code = controller.pairingRequest()->code;
+    controller.acceptPairing();
+    ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
+    camera.write((code + "\n").c_str());
+    ASSERT_TRUE(test::eventually([&] { return controller.feed(*id) && controller.feed(*id)->status(); }, 20000));
 }
 
 TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
@@ -45,17 +87,10 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
         ASSERT_TRUE(dir.isValid());
         const QString device = dir.filePath("video0");
         const auto discovery = test::privateDiscovery();
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
-        environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
-        environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
-        environment.insert("LD_PRELOAD", FAKE_V4L2_CAMERA);
-        environment.insert("MORVANE_FAKE_V4L2", device);
+        auto environment = fakeCameraEnvironment(device, discovery);
         // A second and a half, then stuck; or pictures until the driver dies.
         environment.insert("MORVANE_FAKE_V4L2_FRAMES", c.dies ? "1000000" : "45");
         environment.insert("MORVANE_FAKE_V4L2_STALL", c.stall);
-        // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
-        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         QProcess camera;
         camera.setProcessEnvironment(environment);
         camera.setProcessChannelMode(QProcess::MergedChannels);
@@ -71,26 +106,9 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
             remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
             controller = MonitorController::create(
                 4, false, [] { return 0.0; }, remote->env);
-            QObject::connect(controller.get(), &MonitorController::messageChanged, [&] {
-                if (controller->message()) told.push_back(*controller->message());
-            });
-            controller->start();
             std::optional<PeerId> id;
-            ASSERT_TRUE(test::eventually(
-                [&] {
-                    for (const auto& entry : controller->nearbyCameras())
-                        if (entry.name == "Cam Stuck") id = entry.id;
-                    return id.has_value();
-                },
-                20000));
-            controller->peers()->connect(*id);
-            ASSERT_TRUE(test::eventually([&] { return controller->pairingRequest().has_value(); }, 20000));
-            const std::string code = controller->pairingRequest()->code;
-            controller->acceptPairing();
-            ASSERT_TRUE(waitForLine(camera, output, code, 20)) << output;
-            camera.write((code + "\n").c_str());
-            ASSERT_TRUE(
-                test::eventually([&] { return controller->feed(*id) && controller->feed(*id)->status(); }, 20000));
+            pair(*controller, camera, output, "Cam Stuck", id, told);
+            if (HasFatalFailure()) return;
             std::ofstream((device + ".dead").toStdString());
         }
         // The pictures stop; the watchdog finds out and starts the capture again, to no avail.
@@ -113,6 +131,38 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileItsCameraIsStuck) {
         }
         if (controller) controller->stop();
     }
+}
+
+// A driver whose reads hang a moment after each opening: each restart leaves a reader stuck in it. After a few the
+// capture is not started again.
+TEST(CameraProgram, AFewReadersStuckInTheDriverEndTheRestarts) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString device = dir.filePath("video0");
+    auto environment = fakeCameraEnvironment(device, test::privateDiscovery());
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "3");
+    environment.insert("MORVANE_FAKE_V4L2_STALL", "hang");
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Hung", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+    std::string output;
+    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Hung", 60)) << output;
+    ASSERT_TRUE(waitForLine(camera, output, "stuck in the device: no restart", 40)) << output;
+    auto leftBehind = [&] {
+        std::size_t count = 0;
+        for (auto at = output.find("left behind"); at != std::string::npos; at = output.find("left behind", at + 1))
+            ++count;
+        return count;
+    };
+    const std::size_t stuck = leftBehind();
+    EXPECT_EQ(stuck, 3u) << output;
+    waitForLine(camera, output, "not in the output", 4);
+    EXPECT_EQ(leftBehind(), stuck) << output;
+    ::kill(static_cast<pid_t>(camera.processId()), SIGTERM);
+    EXPECT_TRUE(camera.waitForFinished(10000));
+    if (camera.state() != QProcess::NotRunning) camera.kill();
 }
 
 // Command lines the program cannot follow: it says what is wrong and ends at once, before it films or listens.
@@ -177,6 +227,93 @@ TEST(CameraProgram, SaysWhenItCutsItsName) {
     if (!camera.waitForFinished(15000)) camera.kill();
     ASSERT_TRUE(ready) << output;
     EXPECT_NE(output.find("shows this camera as “" + name.substr(0, 39) + "…”"), std::string::npos) << output;
+}
+
+// How long the movie's pictures span, and the longest one of them stays on screen, in seconds: the fake camera's
+// pictures each have a brightness of their own, so a picture repeated (or none coming) shows as one long showing.
+struct Showing {
+    double span = 0;
+    double longest = 1e9;
+};
+Showing showingOf(const std::filesystem::path& movie) {
+    const std::string quoted = "'" + movie.string() + "'";
+    std::istringstream times(
+        test::commandOutput("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 " + quoted));
+    std::vector<double> at;
+    for (std::string line; std::getline(times, line);)
+        if (!line.empty()) at.push_back(std::atof(line.c_str()));
+    const std::string grey = test::commandOutput("ffmpeg -v error -i " + quoted +
+                                                 " -map 0:v:0 -vf scale=8:8,format=gray -fps_mode passthrough "
+                                                 "-f rawvideo -");
+    if (at.size() < 2 || grey.size() != at.size() * 64) return {};
+    auto brightness = [&](std::size_t i) {
+        double sum = 0;
+        for (std::size_t b = 0; b < 64; ++b) sum += static_cast<unsigned char>(grey[i * 64 + b]);
+        return sum / 64;
+    };
+    Showing showing{at.back() - at.front(), 0};
+    std::size_t shown = 0;  // the first frame of the picture on screen
+    for (std::size_t i = 1; i < at.size(); ++i) {
+        if (std::abs(brightness(i) - brightness(shown)) < 1) continue;
+        showing.longest = std::max(showing.longest, at[i] - at[shown]);
+        shown = i;
+    }
+    return showing;
+}
+
+TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWhole) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString device = dir.filePath("video0");
+    const auto discovery = test::privateDiscovery();
+    auto environment = fakeCameraEnvironment(device, discovery);
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "6");  // longer than a setting is waited for
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Slow", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+    std::string output;
+    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Slow", 60)) << output;
+
+    auto remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote->env);
+    std::vector<std::string> told;
+    std::optional<PeerId> id;
+    pair(*controller, camera, output, "Cam Slow", id, told);
+    if (HasFatalFailure()) return;
+    auto feed = controller->feed(*id);
+    ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
+
+    // A zoom 1.5 s into a take of 9: its request waits 6 s in the driver, past the 5 a setting is waited for.
+    controller->send(CameraCommand::SetMode{CaptureMode::video});
+    controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    QElapsedTimer recording;
+    recording.start();
+    test::eventually([&] { return recording.elapsed() > 1500; }, 3000);
+    controller->send(CameraCommand::SetZoom{2, false});
+    test::eventually([&] { return recording.elapsed() > 9000; }, 10000);
+    controller->send(CameraCommand::StopRecording{});
+    const double taken = recording.elapsed() / 1000.0;
+    ASSERT_TRUE(waitForLine(camera, output, "take ", 60)) << output;
+    test::eventually([] { return false; }, 500);  // the last messages come in
+
+    EXPECT_EQ(std::count(told.begin(), told.end(), "The camera does not take its settings"), 1) << output;
+    EXPECT_EQ(output.find("restarting the capture"), std::string::npos) << output;
+    std::optional<std::filesystem::path> movie;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.filePath("camera").toStdString()))
+        if (entry.path().extension() == ".mov") movie = entry.path();
+    ASSERT_TRUE(movie.has_value()) << output;
+    const Showing showing = showingOf(*movie);
+    EXPECT_GT(showing.span, taken - 1);
+    EXPECT_LE(showing.longest, 0.5);
+
+    controller->stop();
+    camera.write("quit\n");
+    if (!camera.waitForFinished(15000)) camera.kill();
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ public:
     bool setMode(const SourceMode& wanted) override {
         const auto chosen = closestMode(modes(), wanted.width, wanted.height, wanted.fps());
         std::unique_lock guard(lock_);
+        wake_.wait(guard, [this] { return !modesHeld_; });
         const bool running = thread_.joinable();
         const SourceMode previous = mode_;
         const Callbacks callbacks = callbacks_;
@@ -81,6 +82,14 @@ public:
         return held;
     }
 
+    // Mode changes wait in the driver until `holdModes(false)`.
+    void holdModes(bool held) {
+        {
+            std::lock_guard guard(lock_);
+            modesHeld_ = held;
+        }
+        wake_.notify_all();
+    }
     void stall() {
         std::lock_guard guard(lock_);
         stalled_ = true;
@@ -101,7 +110,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::condition_variable wake_;
-    bool stopping_ = false, stalled_ = false;
+    bool stopping_ = false, stalled_ = false, modesHeld_ = false;
     std::thread thread_;
     Callbacks callbacks_;
     SourceMode mode_{1920, 1080, 30, 1};
@@ -184,6 +193,23 @@ TEST_F(ControllerSource, TheStatusShowsWhatTheDeviceHoldsAndARestartAppliesTheSe
     EXPECT_EQ(again.zoom, 2);
     EXPECT_EQ(camera->status().zoom, 2);
     EXPECT_TRUE(camera->status().whiteBalance.is<WhiteBalance::Auto>());
+}
+
+TEST_F(ControllerSource, OnlyTheLastFormatAskedForTellsTheStatus) {
+    // The first change waits in the driver until it is left behind; meanwhile a second is asked for and replaced
+    // by a third. The first and the second are answered (unanswered, then late) after the third was asked for.
+    source->holdModes(true);
+    send(CameraCommand::SetFormat{Resolution{1280, 720}, 25});
+    send(CameraCommand::SetFormat{Resolution{1920, 1080}, 24});
+    send(CameraCommand::SetFormat{Resolution{1280, 720}, 30});
+    settle();
+    source->holdModes(false);
+    ASSERT_TRUE(eventually([&] { return source->mode() == (SourceMode{1280, 720, 30, 1}); }, 10));
+    settle();
+    EXPECT_EQ(camera->message(), std::optional<std::string>("The camera does not take its settings"));
+    EXPECT_EQ(camera->status().resolution, (Resolution{1280, 720}));
+    EXPECT_EQ(camera->status().frameRate, 30);
+    EXPECT_EQ(camera->streamer().recordingRate().first, 30);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         if (c.mark) {
             std::ofstream(mark).put('\n');
         } else {
-            streamer->configureSource([](CaptureSource& source) { source.setMode({640, 480, 30, 1}); });
+            streamer->configureSource("mode", [](CaptureSource& source) { source.setMode({640, 480, 30, 1}); });
         }
         sleepFor(c.away ? c.away : 2.5);
         if (c.away) std::filesystem::remove(mark);

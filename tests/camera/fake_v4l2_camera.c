@@ -5,8 +5,10 @@
  * file's mode. Once a file named as the device with ".dead" added exists, the driver is dead for good: every read waits
  * for ever, on every open. While a file named as the device with ".stalled" added exists, reads wait (or say "try
  * again") as in a stall, and go on once it is gone; while one with ".gone" added exists, the camera is unplugged:
- * it does not open, and reads and requests of an open file fail with ENODEV. Every other file goes to the C library
- * untouched. */
+ * it does not open, and reads and requests of an open file fail with ENODEV. Each picture is flat, its brightness
+ * stepping from one to the next, so that a repeated picture shows. With MORVANE_FAKE_V4L2_CONTROL_WAIT set the camera
+ * has a zoom control, and a request that changes it waits that many seconds in the driver while pictures go on
+ * flowing, as a USB camera's control requests time out. Every other file goes to the C library untouched. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -35,7 +37,10 @@ struct camera {
     int streaming;
     long delivered;
     double next;
+    void* mapped[MAX_BUFFERS];
 };
+
+static int zoom = 100; /* the device's zoom control, on every open */
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 static struct camera cameras[MAX_CAMERAS] = {{-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}, {-1}};
@@ -130,8 +135,23 @@ static void* mapFor(void* address, size_t length, int protection, int flags, int
     const int ours = cameraOf(fd) != NULL;
     pthread_mutex_unlock(&lock);
     void* (*realMap)(void*, size_t, int, int, int, off_t) = (void* (*)(void*, size_t, int, int, int, off_t))next(name);
-    if (ours) return realMap(NULL, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return realMap(address, length, protection, flags, fd, offset);
+    if (!ours) return realMap(address, length, protection, flags, fd, offset);
+    void* mapped = realMap(NULL, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    pthread_mutex_lock(&lock);
+    struct camera* c = cameraOf(fd);
+    const unsigned index = c ? (unsigned)(offset / ((c->width * c->height * 2 + 4095u) & ~4095u)) : MAX_BUFFERS;
+    if (mapped != MAP_FAILED && index < MAX_BUFFERS) c->mapped[index] = mapped;
+    pthread_mutex_unlock(&lock);
+    return mapped;
+}
+
+int munmap(void* address, size_t length) {
+    pthread_mutex_lock(&lock);
+    for (int i = 0; i < MAX_CAMERAS; ++i)
+        for (int b = 0; b < MAX_BUFFERS; ++b)
+            if (cameras[i].mapped[b] == address) cameras[i].mapped[b] = NULL;
+    pthread_mutex_unlock(&lock);
+    return ((int (*)(void*, size_t))next("munmap"))(address, length);
 }
 
 void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
@@ -195,6 +215,15 @@ static int dequeue(int fd, struct v4l2_buffer* buffer) {
         if (index >= 0 && wait <= 0) {
             c->queued[index] = 0;
             c->delivered++;
+            if (c->mapped[index]) {
+                /* Flat grey, brighter by 3 from one picture to the next. */
+                unsigned char* p = c->mapped[index];
+                const unsigned char y = (unsigned char)(16 + (c->delivered * 3) % 219);
+                for (unsigned i = 0; i + 1 < frameBytes(c); i += 2) {
+                    p[i] = y;
+                    p[i + 1] = 128;
+                }
+            }
             c->next = (c->next > 0 ? c->next : now()) + 1.0 / 30;
             memset(buffer, 0, sizeof *buffer);
             buffer->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -345,7 +374,47 @@ static int control(int fd, unsigned long request, void* argument) {
         case VIDIOC_DQBUF:
             pthread_mutex_unlock(&lock);
             return dequeue(fd, argument);
-        default: /* no standards or controls */
+        case VIDIOC_QUERYCTRL: {
+            struct v4l2_queryctrl* query = argument;
+            if (!getenv("MORVANE_FAKE_V4L2_CONTROL_WAIT") || query->id != V4L2_CID_ZOOM_ABSOLUTE) {
+                rc = EINVAL;
+                break;
+            }
+            memset(query, 0, sizeof *query);
+            query->id = V4L2_CID_ZOOM_ABSOLUTE;
+            query->type = V4L2_CTRL_TYPE_INTEGER;
+            strcpy((char*)query->name, "Zoom, Absolute");
+            query->minimum = 100;
+            query->maximum = 400;
+            query->step = 1;
+            query->default_value = 100;
+            break;
+        }
+        case VIDIOC_G_CTRL: {
+            struct v4l2_control* control = argument;
+            if (!getenv("MORVANE_FAKE_V4L2_CONTROL_WAIT") || control->id != V4L2_CID_ZOOM_ABSOLUTE) {
+                rc = EINVAL;
+                break;
+            }
+            control->value = zoom;
+            break;
+        }
+        case VIDIOC_S_CTRL: {
+            struct v4l2_control* control = argument;
+            if (!getenv("MORVANE_FAKE_V4L2_CONTROL_WAIT") || control->id != V4L2_CID_ZOOM_ABSOLUTE) {
+                rc = EINVAL;
+                break;
+            }
+            if (control->value != zoom) {
+                /* Waits in the driver without holding up the pictures. */
+                pthread_mutex_unlock(&lock);
+                usleep((useconds_t)(atof(getenv("MORVANE_FAKE_V4L2_CONTROL_WAIT")) * 1e6));
+                pthread_mutex_lock(&lock);
+                zoom = control->value;
+            }
+            break;
+        }
+        default: /* no standards or other controls */
             rc = EINVAL;
     }
     pthread_mutex_unlock(&lock);

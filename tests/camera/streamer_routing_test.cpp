@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -519,6 +520,268 @@ TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
     EXPECT_GT(takes[0].entry.info.duration, 0.0);
 
     // Once the driver lets go, the sources left behind are freed.
+    streamer.reset();
+    EXPECT_TRUE(waitFor([&] { return device->gone == device->made; }, 10));
+}
+
+TEST(SettingQueue, OneAtATimeTheNewestOfAKindWaitingAndAStuckOneToldOnce) {
+    // o: offer(id, kind, at) gives whether it runs now and the id it replaced (0: none); a: answered(id, at) gives
+    // the next under way (0: none); d: overdue(at) gives whether the one under way is left behind now and whether
+    // to tell; c: clear gives how many waiting ones it gave up.
+    struct Step {
+        char what;
+        int id;
+        const char* kind;
+        double at;
+        int first;
+        int second = 0;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"one at a time, in the order asked",
+         {{'o', 1, "picture", 0, 1},
+          {'o', 2, "mode", 0.1, 0},
+          {'o', 3, "description", 0.2, 0},
+          {'a', 1, "", 0.5, 2},
+          {'a', 2, "", 0.6, 3},
+          {'a', 3, "", 0.7, 0},
+          {'o', 4, "picture", 1, 1}}},
+        {"a newer setting of a kind takes the place of the one waiting; the one under way is kept",
+         {{'o', 1, "picture", 0, 1},
+          {'o', 2, "picture", 0.1, 0},
+          {'o', 3, "mode", 0.2, 0},
+          {'o', 4, "picture", 0.3, 0, 2},
+          {'o', 5, "picture", 0.4, 0, 4},
+          {'a', 1, "", 1, 3},
+          {'a', 3, "", 1.1, 5},
+          {'a', 5, "", 1.2, 0}}},
+        {"a stuck one is left behind at its deadline and told once, until one answers in time",
+         {{'o', 1, "picture", 0, 1},
+          {'d', 0, "", 4.9, 0, 0},
+          {'d', 0, "", 5, 1, 1},
+          {'d', 0, "", 6, 0, 0},
+          {'o', 2, "picture", 6, 0},
+          {'o', 3, "picture", 7, 0, 2},
+          {'a', 1, "", 9, 3},  // late: the one waiting goes now, its time counted from now
+          {'d', 0, "", 13.9, 0, 0},
+          {'d', 0, "", 14, 1, 0},
+          {'a', 3, "", 15, 0},
+          {'o', 4, "mode", 20, 1},
+          {'a', 4, "", 21, 0},
+          {'o', 5, "picture", 22, 1},
+          {'d', 0, "", 27, 1, 1}}},
+        {"a late answer of one given up with its source starts nothing",
+         {{'o', 1, "picture", 0, 1},
+          {'o', 2, "mode", 1, 0},
+          {'o', 3, "picture", 2, 0},
+          {'c', 0, "", 3, 2},
+          {'a', 1, "", 8, 0},
+          {'o', 4, "picture", 9, 1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SettingQueue queue(5.0);
+        for (const auto& step : c.steps) {
+            SCOPED_TRACE(std::string(1, step.what) + std::to_string(step.id) + " at " + std::to_string(step.at));
+            switch (step.what) {
+                case 'o': {
+                    const auto offer = queue.offer(step.id, step.kind, step.at);
+                    EXPECT_EQ(offer.runNow, step.first == 1);
+                    EXPECT_EQ(offer.replaced.value_or(0), step.second);
+                    break;
+                }
+                case 'a':
+                    EXPECT_EQ(queue.answered(step.id, step.at).value_or(0), step.first);
+                    break;
+                case 'd': {
+                    const auto overdue = queue.overdue(step.at);
+                    EXPECT_EQ(overdue.leftBehind, step.first == 1);
+                    EXPECT_EQ(overdue.tell, step.second == 1);
+                    break;
+                }
+                default:
+                    EXPECT_EQ(static_cast<int>(queue.clear().size()), step.first);
+            }
+        }
+    }
+}
+
+TEST(SourceCallLimits, StopsWaitASecondOtherCallsFiveAndAFewStuckStopTheRestarts) {
+    const SourceCallLimits limits;
+    struct Row {
+        SourceCall kind;
+        double startedAt, deadline;
+    } rows[] = {{SourceCall::stopping, 10, 11}, {SourceCall::opening, 10, 15}, {SourceCall::setting, 10, 15}};
+    for (const auto& row : rows) EXPECT_EQ(limits.deadline(row.kind, row.startedAt), row.deadline);
+    const std::pair<int, bool> restarts[] = {{0, true}, {2, true}, {3, false}, {40, false}};
+    for (const auto& [stuck, may] : restarts) EXPECT_EQ(limits.mayRestart(stuck), may) << stuck << " stuck";
+}
+
+// A driver whose control requests time out while streaming goes on: a picture setting waits as long as `blockFor`
+// says. Outlives the source, which an unmended streamer drops.
+struct SlowControls {
+    std::mutex lock;
+    std::vector<double> zooms;
+    std::atomic<double> blockFor{0};
+    std::atomic<int> sounds{0};
+    std::atomic<int> settingsDone{0};
+
+    std::vector<double> zoomsAsked() {
+        std::lock_guard guard(lock);
+        return zooms;
+    }
+};
+
+// Pictures and sound every 20 ms until stopped. Like a device's, its setting, stop and replacement wait for each
+// other.
+class SlowControlsSource final : public CaptureSource {
+public:
+    explicit SlowControlsSource(std::shared_ptr<SlowControls> device) : device_(std::move(device)) {}
+    ~SlowControlsSource() override { stop(); }
+    bool start(Callbacks callbacks) override {
+        std::lock_guard guard(lock_);
+        if (thread_.joinable()) return false;
+        stopping_ = false;
+        thread_ = std::thread([this, callbacks] {
+            SyntheticSource::Settings s{.width = 64, .height = 36};
+            for (int i = 0;; ++i) {
+                callbacks.onVideo(VideoFrame{SyntheticSource::makePicture(s, i), hostTime()});
+                callbacks.onAudio(AudioFrame{SyntheticSource::makeTone(s, 0, 960), hostTime()});
+                ++device_->sounds;
+                std::unique_lock guard(lock_);
+                if (wake_.wait_for(guard, std::chrono::milliseconds(20), [this] { return stopping_; })) return;
+            }
+        });
+        return true;
+    }
+    void stop() override {
+        std::thread thread;
+        {
+            std::lock_guard driver(driver_);
+            std::lock_guard guard(lock_);
+            stopping_ = true;
+            thread = std::move(thread_);
+        }
+        wake_.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    PictureSettings applyPicture(const PictureSettings& wanted) override {
+        std::lock_guard driver(driver_);
+        {
+            std::lock_guard guard(device_->lock);
+            device_->zooms.push_back(wanted.zoom);
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(device_->blockFor.exchange(0)));
+        ++device_->settingsDone;
+        return wanted;
+    }
+    std::unique_ptr<CaptureSource> replacement() const override {
+        std::lock_guard driver(driver_);
+        return std::make_unique<SlowControlsSource>(device_);
+    }
+
+private:
+    std::shared_ptr<SlowControls> device_;
+    mutable std::mutex driver_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c = watched(dir, main);
+    c.limits.callSeconds = 0.5;
+    c.limits.stopSeconds = 0.3;
+    std::mutex lock;
+    std::vector<double> previewedAt;  // when each picture was previewed
+    auto streamer = CameraStreamer::make(c);
+    streamer->stabilizedPreview = true;
+    streamer->onPreviewFrame = [&](const SharedFrame&) {
+        std::lock_guard guard(lock);
+        previewedAt.push_back(hostTime());
+    };
+    std::atomic<int> sounds{0};
+    streamer->audioSampleHandler = [&](const AudioFrame&) { ++sounds; };
+    std::vector<std::string> told;
+    streamer->onEvent = [&](const CameraEvent& e) { told.push_back(e.message.value_or("")); };
+    auto device = std::make_shared<SlowControls>();
+    ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    // The first zoom waits 1.5 s in the driver; three more are asked for meanwhile, and one more once it is stuck.
+    device->blockFor = 1.5;
+    std::atomic<int> unanswered{0};
+    const double startedAt = hostTime();
+    for (double zoom : {2.0, 3.0, 4.0, 5.0, 6.0}) {
+        streamer->configureSource(
+            "picture",
+            [zoom](CaptureSource& s) {
+                PictureSettings p;
+                p.zoom = zoom;
+                s.applyPicture(p);
+            },
+            [&] { ++unanswered; });
+        if (zoom == 5.0) std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    }
+    EXPECT_TRUE(waitFor([&] { return device->zoomsAsked().size() >= 2; }, 5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    streamer->stop();
+    main->runPending();
+
+    // The source was kept and delivered all along; only the newest of the waiting settings went after the stuck one.
+    EXPECT_EQ(streamer->sourceRestarts(), 0);
+    EXPECT_EQ(device->zoomsAsked(), (std::vector<double>{2, 6}));
+    EXPECT_EQ(unanswered.load(), 4);  // the stuck one, and the three whose places were taken
+    EXPECT_EQ(std::count(told.begin(), told.end(), "The camera does not take its settings"), 1);
+    EXPECT_EQ(sounds.load(), device->sounds.load());
+    {
+        std::lock_guard guard(lock);
+        ASSERT_FALSE(previewedAt.empty());
+        double frozen = 0;
+        for (std::size_t i = 1; i < previewedAt.size(); ++i) {
+            if (previewedAt[i] > startedAt) frozen = std::max(frozen, previewedAt[i] - previewedAt[i - 1]);
+        }
+        EXPECT_LT(frozen, 0.3);
+        EXPECT_GT(previewedAt.back(), startedAt + 1.6);  // past the stuck setting's return
+    }
+
+    // Stuck for longer, the source still stops at once: nothing waits for its device.
+    ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
+    device->blockFor = 2.5;
+    streamer->configureSource("picture", [](CaptureSource& s) { s.applyPicture({}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const double stopping = hostTime();
+    streamer->stop();
+    EXPECT_LT(hostTime() - stopping, 1.0);
+    EXPECT_TRUE(waitFor([&] { return device->settingsDone == 3; }, 5));
+}
+
+TEST(SessionWatchdog, AFewStopsStuckInTheDeviceEndTheRestartsAndTellItOnce) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c = watched(dir, main);
+    c.limits.stopSeconds = 0.2;
+    c.limits.maxLeftBehind = 2;
+    auto streamer = CameraStreamer::make(c);
+    std::vector<std::string> told;
+    streamer->onEvent = [&](const CameraEvent& e) { told.push_back(e.message.value_or("")); };
+    auto device = std::make_shared<StuckDevice>();
+    ASSERT_TRUE(streamer->start(std::make_unique<StuckSource>(device)));
+
+    // Each restart leaves a stop behind, stuck with its reader; after two, the capture is not started again.
+    EXPECT_TRUE(waitFor([&] { return device->starts >= 3; }, 10));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    main->runPending();
+    EXPECT_EQ(device->starts.load(), 3);
+    EXPECT_EQ(told, (std::vector<std::string>{"The camera stopped"}));
+
+    device->release();
+    streamer->stop();
     streamer.reset();
     EXPECT_TRUE(waitFor([&] { return device->gone == device->made; }, 10));
 }

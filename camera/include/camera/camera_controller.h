@@ -192,6 +192,7 @@ private:
     bool countdownRunning_ = false;
     bool rateChosen_ = false;  ///< the remote chose the recording rate: the source's own no longer sets it
     int pictureGeneration_ = 0;
+    int modeGeneration_ = 0;
     PictureSettings wantedPicture_;  ///< what the remote asked for last, applied again after a restart
     PictureSettings heldPicture_;    ///< what the device said it holds, last time it answered
     SourceCapabilities capabilities_;

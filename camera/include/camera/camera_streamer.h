@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "camera/h264_encoder.h"
 #include "camera/movie_recorder.h"
 #include "camera/outbox.h"
+#include "camera/setting_queue.h"
+#include "camera/source_call_limits.h"
 #include "camera/stream_lut.h"
 #include "camera/take_log.h"
 #include "platform/capture_source.h"
@@ -51,6 +54,8 @@ public:
         /// often.
         double stallSeconds = 3.0;
         double watchdogInterval = 1.0;
+        /// How long calls into the source are waited for, and how many stuck ones are borne.
+        SourceCallLimits limits;
 
         static bool canWriteHEVCDefault();
         static std::vector<VideoCodec> proResDefault();
@@ -78,9 +83,13 @@ public:
     void stop();
     CaptureSource* source() { return source_.get(); }
     /// Runs `work` with the source (mode changes, picture settings) in the session queue's turn, never on a
-    /// source's own thread. When there is no source, or it does not answer within a few seconds (then it is left
-    /// behind), `unanswered` runs on the session queue instead.
-    void configureSource(std::function<void(CaptureSource&)> work, std::function<void()> unanswered = {});
+    /// source's own thread; one setting at a time, a newer one of the same `kind` taking the place of one still
+    /// waiting. When there is no source, the setting was replaced, another source took over before it ran, or the
+    /// source does not answer within a few seconds, `unanswered` runs on the session queue instead. A setting that
+    /// does not answer leaves only itself behind: the source goes on delivering, the settings behind it wait for it,
+    /// and the remote is told once that the camera does not take its settings.
+    void configureSource(const std::string& kind, std::function<void(CaptureSource&)> work,
+                         std::function<void()> unanswered = {});
     DispatchQueue& sessionQueue() { return sessionQueue_; }
     /// How often the watchdog restarted the source.
     int sourceRestarts() const { return restarts_.load(); }
@@ -155,12 +164,21 @@ private:
     CaptureSource::Callbacks sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live);
     void setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
                    std::shared_ptr<std::atomic<bool>> live);
-    enum class SourceCall { opening, setting, stopping };
     /// Runs `call` with the source and waits a bounded time for it (openings and settings not past a stop): none
-    /// when the source did not answer and was left behind for its replacement, not started.
-    std::optional<bool> callSource(SourceCall kind, std::function<bool(CaptureSource&)> call);
+    /// when the source did not answer. An opening or stop left behind leaves the source behind for its
+    /// replacement, not started; a setting left behind leaves only itself, and `returnedLate` runs (on the call's
+    /// thread) should it return.
+    std::optional<bool> callSource(SourceCall kind, std::function<bool(CaptureSource&)> call,
+                                   std::function<void()> returnedLate = {});
+    struct PendingSetting {
+        std::function<void(CaptureSource&)> work;
+        std::function<void()> unanswered;
+    };
+    void runSetting(int id);
+    void settingReturned(int id);
     bool startSource();
     bool stopSource();
+    bool mayRestart() const;
     bool restartSource();
     void tellStopped();
     int captureAngle() const;
@@ -199,7 +217,13 @@ private:
     std::atomic<int> restarts_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
+    std::atomic<int> leftBehind_{0};        ///< calls of any kind left behind that have not returned yet
     std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
+    // Session queue only.
+    SettingQueue settings_{c_.limits.callSeconds};
+    std::map<int, PendingSetting> pendingSettings_;
+    int lastSettingID_ = 0;
+    std::unique_ptr<CaptureSource> settingSpare_;  ///< asked for before the setting under way, should it stick
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;

@@ -27,11 +27,6 @@ namespace {
 
 // Pictures waiting for the data queue beyond this are dropped, as a capture device drops late frames.
 constexpr int kMaxPendingVideo = 4;
-// A source that takes longer to stop is left behind, stuck in its device: a new one can start meanwhile.
-constexpr double kSourceStopSeconds = 1.0;
-// Opening a device reads from it, and a setting is a request to its driver: a source that has not answered in this
-// long is stuck in its device and is left behind as well. More than a device's own opening may take.
-constexpr double kSourceCallSeconds = 5.0;
 
 constexpr double kPreviewInterval = 1.0 / 31;
 constexpr double kLoupeInterval = 1.0 / 5;
@@ -158,10 +153,18 @@ void CameraStreamer::tellStopped() {
 
 void CameraStreamer::setSource(std::shared_ptr<CaptureSource> source, CaptureSource::Callbacks callbacks,
                                std::shared_ptr<std::atomic<bool>> live) {
-    std::lock_guard lock(sourceLock_);
-    source_ = std::move(source);
-    callbacks_ = std::move(callbacks);
-    sourceLive_ = std::move(live);
+    {
+        std::lock_guard lock(sourceLock_);
+        source_ = std::move(source);
+        callbacks_ = std::move(callbacks);
+        sourceLive_ = std::move(live);
+    }
+    // Settings asked of the old source are not run on the new one: the owner applies its settings anew.
+    settingSpare_.reset();
+    for (int id : settings_.clear()) {
+        auto node = pendingSettings_.extract(id);
+        if (!node.empty() && node.mapped().unanswered) node.mapped().unanswered();
+    }
 }
 
 int CameraStreamer::captureAngle() const {
@@ -169,7 +172,8 @@ int CameraStreamer::captureAngle() const {
     return source_ ? source_->captureAngle() : 0;
 }
 
-std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bool(CaptureSource&)> call) {
+std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bool(CaptureSource&)> call,
+                                               std::function<void()> returnedLate) {
     struct Waiting {
         std::mutex lock;
         std::condition_variable changed;
@@ -178,11 +182,15 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
         bool leftBehind = false;
     };
     auto waiting = std::make_shared<Waiting>();
-    // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well.
-    std::unique_ptr<CaptureSource> spare = source_->replacement();
+    // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well
+    // (the one asked for before a setting that stuck, then). A setting that does not answer leaves only itself
+    // behind, and needs none.
+    std::unique_ptr<CaptureSource> spare;
+    if (kind != SourceCall::setting) spare = settings_.stuck() ? std::move(settingSpare_) : source_->replacement();
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // The call runs on a thread of its own, which the source keeps should the call never return.
-    std::thread([weak, source = source_, waiting, kind, call = std::move(call)]() mutable {
+    std::thread([weak, source = source_, waiting, kind, call = std::move(call),
+                 returnedLate = std::move(returnedLate)]() mutable {
         const bool result = call(*source);
         bool leftBehind;
         {
@@ -193,14 +201,20 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
             waiting->changed.notify_all();
         }
         if (!leftBehind) return;
+        if (auto self = weak.lock()) {
+            --self->leftBehind_;
+            if (kind == SourceCall::opening) --self->stuckOpens_;
+        }
+        if (kind == SourceCall::setting) {
+            // The source is still in use: the settings waiting behind this one may go now.
+            if (returnedLate) returnedLate();
+            return;
+        }
         // Answered after all, with nobody left to stop it.
         if (kind != SourceCall::stopping) source->stop();
-        if (kind == SourceCall::opening) {
-            if (auto self = weak.lock()) --self->stuckOpens_;
-        }
     }).detach();
 
-    const double until = hostTime() + (kind == SourceCall::stopping ? kSourceStopSeconds : kSourceCallSeconds);
+    const double until = c_.limits.deadline(kind, hostTime());
     std::unique_lock lock(waiting->lock);
     // Waited for in short steps: the streamer asked to stop waits for no opening or setting.
     while (!waiting->done && hostTime() < until && (kind == SourceCall::stopping || !stopping_)) {
@@ -208,8 +222,13 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
     }
     if (waiting->done) return waiting->result;
     waiting->leftBehind = true;
+    ++leftBehind_;
     if (kind == SourceCall::opening) ++stuckOpens_;
     lock.unlock();
+    if (kind == SourceCall::setting) {
+        log::error("CameraStreamer", "a setting of the capture source did not answer: left behind");
+        return std::nullopt;
+    }
     log::error("CameraStreamer", "the capture source did not answer: left behind");
     sourceLive_->store(false);
     if (spare) {
@@ -240,27 +259,81 @@ bool CameraStreamer::stopSource() {
         .has_value();
 }
 
+bool CameraStreamer::mayRestart() const {
+    // Each call left behind holds a thread stuck in its device, and so does each reader a stop left behind: past a
+    // few, a restart would only leave more.
+    const int stuck = leftBehind_.load() + (source_ ? source_->threadsLeftBehind() : 0);
+    if (c_.limits.mayRestart(stuck)) return true;
+    if (!toldStopped_) log::error("CameraStreamer", std::to_string(stuck) + " threads stuck in the device: no restart");
+    return false;
+}
+
 bool CameraStreamer::restartSource() {
+    if (!mayRestart()) return false;
     stopSource();  // a source stuck in its stop is left behind for its replacement
     return startSource();
 }
 
-void CameraStreamer::configureSource(std::function<void(CaptureSource&)> work, std::function<void()> unanswered) {
+void CameraStreamer::configureSource(const std::string& kind, std::function<void(CaptureSource&)> work,
+                                     std::function<void()> unanswered) {
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    sessionQueue_.async([weak, work = std::move(work), unanswered = std::move(unanswered)] {
+    sessionQueue_.async([weak, kind, work = std::move(work), unanswered = std::move(unanswered)]() mutable {
         auto self = weak.lock();
         if (!self) return;
-        const bool answered = self->source_ && self->callSource(SourceCall::setting, [work](CaptureSource& source) {
-            work(source);
-            return true;
-        });
-        if (!answered) {
+        if (!self->source_) {
             if (unanswered) unanswered();
             return;
         }
-        // A mode change restarts the source: its first pictures are not a stall.
-        self->lastFrameAt_ = std::max(self->lastFrameAt_.load(), hostTime());
+        const int id = ++self->lastSettingID_;
+        self->pendingSettings_[id] = PendingSetting{std::move(work), std::move(unanswered)};
+        const auto offer = self->settings_.offer(id, kind, hostTime());
+        if (offer.replaced) {
+            auto node = self->pendingSettings_.extract(*offer.replaced);
+            if (!node.empty() && node.mapped().unanswered) node.mapped().unanswered();
+        }
+        if (offer.runNow) self->runSetting(id);
     });
+}
+
+void CameraStreamer::runSetting(int id) {
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    for (std::optional<int> next = id; next;) {
+        const int current = *next;
+        auto node = pendingSettings_.extract(current);
+        if (node.empty()) return;
+        PendingSetting setting = std::move(node.mapped());
+        // The queue is emptied whenever the source changes: a setting under way has its source, which answers
+        // now, none being under way before it.
+        settingSpare_ = source_->replacement();
+        const auto answered = callSource(
+            SourceCall::setting,
+            [work = setting.work](CaptureSource& source) {
+                work(source);
+                return true;
+            },
+            [weak, current] {
+                if (auto self = weak.lock()) {
+                    self->sessionQueue_.async([weak, current] {
+                        if (auto self = weak.lock()) self->settingReturned(current);
+                    });
+                }
+            });
+        if (!answered) {
+            // Only this call is left behind: the source goes on delivering, and the settings behind it wait for it.
+            if (settings_.overdue(hostTime()).tell) {
+                postEvent(CameraEvent{CameraEvent::Kind::info, "The camera does not take its settings", {}});
+            }
+            if (setting.unanswered) setting.unanswered();
+            return;
+        }
+        // A mode change restarts the source: its first pictures are not a stall.
+        lastFrameAt_ = std::max(lastFrameAt_.load(), hostTime());
+        next = settings_.answered(current, hostTime());
+    }
+}
+
+void CameraStreamer::settingReturned(int id) {
+    if (auto next = settings_.answered(id, hostTime())) runSetting(*next);
 }
 
 void CameraStreamer::watch(int generation) {
@@ -290,6 +363,7 @@ void CameraStreamer::watch(int generation) {
 bool CameraStreamer::restartPictures() {
     // The pictures alone where the source can: its sound goes on through a stall, a reopening or an unplugged camera.
     if (!source_ || !source_->restartsPicturesAlone()) return restartSource();
+    if (!mayRestart()) return false;
     return callSource(SourceCall::opening,
                       [callbacks = callbacks_](CaptureSource& s) { return s.restartPictures(callbacks); })
         .value_or(false);

@@ -79,7 +79,7 @@ void showPicture(CameraStatus& status, const PictureSettings& applied, const Sou
 void CameraController::describeSource() {
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
-    streamer_->configureSource([weak, main](CaptureSource& source) {
+    streamer_->configureSource("description", [weak, main](CaptureSource& source) {
         auto modes = source.modes();
         auto mode = source.mode();
         auto caps = source.capabilities();
@@ -117,10 +117,13 @@ void CameraController::applyMode(const Resolution& before, std::int64_t rateBefo
     streamer_->setRecordingRate(static_cast<int>(status_.frameRate), status_.ntsc);
     std::weak_ptr<CameraController> weak = weak_from_this();
     auto main = options_.main;
-    auto answer = [weak, main, before, rateBefore, ntscBefore](bool switched, std::optional<SourceMode> mode) {
-        main->async([weak, mode, switched, before, rateBefore, ntscBefore] {
+    const int generation = ++modeGeneration_;
+    auto answer = [weak, main, generation, before, rateBefore, ntscBefore](bool switched,
+                                                                           std::optional<SourceMode> mode) {
+        main->async([weak, mode, switched, generation, before, rateBefore, ntscBefore] {
             auto self = weak.lock();
-            if (!self) return;
+            // A later change is on its way: its answer tells.
+            if (!self || generation != self->modeGeneration_) return;
             CameraStatus& s = self->status_;
             if (!switched) {
                 s.frameRate = rateBefore;
@@ -136,6 +139,7 @@ void CameraController::applyMode(const Resolution& before, std::int64_t rateBefo
         });
     };
     streamer_->configureSource(
+        "mode",
         [wanted, answer](CaptureSource& source) {
             const bool switched = source.setMode(wanted);
             if (!switched) log::info("CameraController", "the capture source kept its mode");
@@ -166,6 +170,7 @@ void CameraController::applyPicture(const PictureSettings& wanted) {
         });
     };
     streamer_->configureSource(
+        "picture",
         [wanted, answer](CaptureSource& source) {
             const PictureSettings applied = source.applyPicture(wanted);
             answer(applied, source.capabilities());

@@ -136,7 +136,8 @@ struct DeviceSource::Reader {
     std::condition_variable doneChanged;
     bool opened = false;  ///< the opening returned: `error` says how
     std::string error;
-    bool done = false;  ///< the thread let go of the device
+    bool done = false;                             ///< the thread let go of the device
+    std::shared_ptr<std::atomic<int>> leftBehind;  ///< counts the thread while it is left behind
 
     using Options = std::vector<std::pair<std::string, std::string>>;
 
@@ -145,7 +146,8 @@ struct DeviceSource::Reader {
     /// `*stuck` holds the reader, left behind in its driver.
     static std::shared_ptr<Reader> launch(std::string formatName, std::string url, Options options, bool video,
                                           const Callbacks& callbacks, double until, std::string* error,
-                                          std::shared_ptr<Reader>* stuck) {
+                                          std::shared_ptr<Reader>* stuck,
+                                          const std::shared_ptr<std::atomic<int>>& count) {
         auto reader = std::make_shared<Reader>();
         reader->video = video;
         reader->thread =
@@ -163,6 +165,7 @@ struct DeviceSource::Reader {
                 reader->input.reset();
                 std::lock_guard lock(reader->doneLock);
                 reader->done = true;
+                if (reader->leftBehind) --*reader->leftBehind;
                 reader->doneChanged.notify_all();
             });
         {
@@ -177,6 +180,10 @@ struct DeviceSource::Reader {
             std::lock_guard lock(reader->doneLock);
             returned = reader->opened;
             *error = !reader->error.empty() ? reader->error : url + ": did not open in time";
+            if (!returned) {
+                reader->leftBehind = count;  // counted until its driver lets go
+                ++*count;
+            }
         }
         if (returned) {
             reader->thread.join();
@@ -300,11 +307,17 @@ struct DeviceSource::Reader {
         delivering = false;
     }
 
-    /// Whether the thread let go of the device by `until` (host time).
-    bool waitDone(double until) {
+    /// Whether the thread let go of the device by `until` (host time); else it is counted in `count` until it
+    /// does.
+    bool waitDone(double until, const std::shared_ptr<std::atomic<int>>& count) {
         std::unique_lock lock(doneLock);
-        return doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
-                                    [this] { return done; });
+        if (doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
+                                 [this] { return done; })) {
+            return true;
+        }
+        leftBehind = count;
+        ++*count;
+        return false;
     }
 
     bool isDone() {
@@ -314,12 +327,13 @@ struct DeviceSource::Reader {
 
     /// Stops the readers, waiting for each until `until` (host time): one stuck in its driver keeps the device until
     /// the driver lets go, and the next opening opens it anew.
-    static void retire(const std::vector<std::shared_ptr<Reader>>& readers, double until) {
+    static void retire(const std::vector<std::shared_ptr<Reader>>& readers, double until,
+                       const std::shared_ptr<std::atomic<int>>& count) {
         for (const auto& reader : readers)
             if (reader) reader->halt();
         for (const auto& reader : readers) {
             if (!reader) continue;
-            if (reader->waitDone(until)) {
+            if (reader->waitDone(until, count)) {
                 reader->thread.join();
             } else {
                 log::error("Capture", "a device read did not end: left behind");
@@ -360,7 +374,7 @@ std::shared_ptr<DeviceSource::Reader> DeviceSource::openPictures(const Callbacks
     if (!settings_.inputFormat.empty()) options.emplace_back("input_format", settings_.inputFormat);
     std::string error;
     auto reader = Reader::launch("video4linux2", settings_.videoDevice, std::move(options), true, callbacks, until,
-                                 &error, &opening_);
+                                 &error, &opening_, readersLeftBehind_);
     if (!reader) log::error("Capture", error);
     return reader;
 }
@@ -384,7 +398,7 @@ bool DeviceSource::start(Callbacks callbacks) {
     if (!kind.empty()) {
         std::string error;
         std::shared_ptr<Reader> stuck;
-        sound = Reader::launch(kind, name, {}, false, callbacks, until, &error, &stuck);
+        sound = Reader::launch(kind, name, {}, false, callbacks, until, &error, &stuck, readersLeftBehind_);
         if (!sound) {
             log::error("Capture", error);
             return false;
@@ -392,7 +406,7 @@ bool DeviceSource::start(Callbacks callbacks) {
     }
     auto pictures = openPictures(callbacks, until);
     if (!pictures) {
-        Reader::retire({sound}, hostTime() + kStopSeconds);
+        Reader::retire({sound}, hostTime() + kStopSeconds, readersLeftBehind_);
         return false;
     }
     pictures_ = std::move(pictures);
@@ -409,7 +423,7 @@ bool DeviceSource::restartPictures(const Callbacks& callbacks) {
         return start(callbacks);
     }
     const double until = hostTime() + kOpenWaitSeconds;
-    Reader::retire({std::move(pictures_)}, std::min(until, hostTime() + kStopSeconds));
+    Reader::retire({std::move(pictures_)}, std::min(until, hostTime() + kStopSeconds), readersLeftBehind_);
     pictures_ = openPictures(callbacks_, until);
     return pictures_ != nullptr;
 }
@@ -491,7 +505,7 @@ void DeviceSource::stop() {
         sound = std::move(sound_);
         running_ = false;
     }
-    Reader::retire({pictures, sound}, hostTime() + kStopSeconds);
+    Reader::retire({pictures, sound}, hostTime() + kStopSeconds, readersLeftBehind_);
 }
 
 }  // namespace morvane

@@ -96,6 +96,9 @@ public:
     /// A new, stopped source of the same pictures in the same mode, to take over from this one should it be stuck
     /// for good; none when there can be no other.
     virtual std::unique_ptr<CaptureSource> replacement() const { return nullptr; }
+    /// How many of its threads `stop` left behind, stuck in the device, that have not let go yet. Any thread, at
+    /// once, however stuck the source is.
+    virtual int threadsLeftBehind() const { return 0; }
 
     /// The sizes and rates the source can deliver; empty when it cannot tell.
     virtual std::vector<SourceMode> modes() const { return {}; }

@@ -91,6 +91,7 @@ public:
     /// then; what it held last when it cannot be opened.
     PictureSettings applyPicture(const PictureSettings& wanted) override;
     std::unique_ptr<CaptureSource> replacement() const override;
+    int threadsLeftBehind() const override { return readersLeftBehind_->load(); }
 
 private:
     struct Reader;
@@ -107,6 +108,7 @@ private:
     std::shared_ptr<Reader> pictures_;
     std::shared_ptr<Reader> sound_;
     std::shared_ptr<Reader> opening_;  ///< the camera's last opening, left behind in its driver
+    std::shared_ptr<std::atomic<int>> readersLeftBehind_ = std::make_shared<std::atomic<int>>(0);
     PictureSettings held_;
     Callbacks callbacks_;
     mutable bool deviceRead_ = false;

@@ -25,15 +25,6 @@ namespace {
 constexpr double kClickEvery = 0.1;
 constexpr int kRate = 48000;
 
-// The movie's sound decoded to mono 48 kHz samples.
-std::vector<float> decodedSound(const std::filesystem::path& movie) {
-    const std::string bytes =
-        test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -map 0:a -ac 1 -ar 48000 -f f32le -");
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
-
 // Where each click begins, in seconds from the start.
 std::vector<double> clicksIn(const std::vector<float>& samples) {
     std::vector<double> clicks;
@@ -141,7 +132,8 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         const double duration = takes[0].entry.info.duration.value_or(0);
         EXPECT_NEAR(duration, length, 0.5);  // the take lasts until it was stopped
         // Every click of the take is in the movie, each a whole number of 100 ms after the first, within a frame.
-        const auto heard = clicksIn(decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[0].entry.photoAssetID));
+        const auto heard =
+            clicksIn(test::decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[0].entry.photoAssetID));
         ASSERT_FALSE(heard.empty());
         EXPECT_LT(heard.front(), kClickEvery + 1.0 / 30);
         EXPECT_GT(heard.back(), duration - 2 * kClickEvery);

@@ -242,15 +242,6 @@ std::map<std::string, double> streamDurations(const std::filesystem::path& movie
     return durations;
 }
 
-// The movie's sound decoded to mono 48 kHz samples.
-std::vector<float> decodedSound(const std::filesystem::path& movie) {
-    const std::string bytes =
-        test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -map 0:a -ac 1 -ar 48000 -f f32le -");
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
-
 double rms(const std::vector<float>& samples, Span span) {
     const auto from = static_cast<std::size_t>(span.from * 48000);
     const auto to = std::min(samples.size(), static_cast<std::size_t>(span.to * 48000));
@@ -345,7 +336,7 @@ TEST_P(SoundAndPicture, SoundLiesAtItsCaptureTimeAndEndsWithThePicture) {
     EXPECT_NEAR(durations.at("audio"), durations.at("video"), frameSeconds) << capture.name;
     EXPECT_NEAR(durations.at("video"), *length, 0.001) << capture.name;
 
-    const std::vector<float> sound = decodedSound(dir / "take.mov");
+    const std::vector<float> sound = test::decodedSound(dir / "take.mov");
     for (const Span& span : capture.silent)
         EXPECT_LT(rms(sound, span), 0.01) << capture.name << " silent from " << span.from;
     for (const Span& span : capture.sounding) {
@@ -471,7 +462,7 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         ASSERT_TRUE(length) << c.name;
         EXPECT_NEAR(*length, 1, 0.001) << c.name;
         EXPECT_LT(took, 1.5) << c.name;
-        const std::vector<float> sound = decodedSound(dir / "take.mov");
+        const std::vector<float> sound = test::decodedSound(dir / "take.mov");
         EXPECT_GT(rms(sound, {0.9, 0.94}), 0.1) << c.name;
         EXPECT_EQ(rms(sound, {0.945, 0.995}) > 0.1, c.sounding) << c.name;
     }

@@ -90,6 +90,16 @@ struct Routing : ::testing::Test {
     void set(std::function<void(CameraStreamer&)> change) {
         streamer->dataQueue().sync([&] { change(*streamer); });
     }
+    // Stops the take being recorded and waits until it is stored.
+    std::optional<CameraStreamer::Take> stopTake() {
+        std::optional<CameraStreamer::Take> take;
+        streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
+        set([](CameraStreamer& s) { s.stopRecording(); });
+        streamer->waitForTakes();
+        main->runPending();
+        streamer->onTakeFinished = nullptr;
+        return take;
+    }
     int next = 0;
 };
 
@@ -171,11 +181,7 @@ TEST_F(Routing, ASecondRequestLeavesTheRunningTakeAlone) {
         s.recordingRequested = true;
     });
     feed(false, 5);
-    std::optional<CameraStreamer::Take> take;
-    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
-    set([](CameraStreamer& s) { s.stopRecording(); });
-    streamer->waitForTakes();
-    main->runPending();
+    const auto take = stopTake();
     ASSERT_TRUE(take);
     EXPECT_NEAR(*take->entry.info.duration, 10 / 30.0, 0.01);  // one movie of all ten frames
     EXPECT_TRUE(take->entry.photoAssetID);
@@ -206,11 +212,7 @@ TEST_F(Routing, SoundReadAfterTheStopEndsTheTake) {
     streamer->waitForTakes();
     main->runPending();
     ASSERT_TRUE(take && take->entry.photoAssetID);
-    const std::string bytes = test::commandOutput(
-        "ffmpeg -v error -i '" + (dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID).string() +
-        "' -map 0:a -ac 1 -ar 48000 -f f32le -");
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    const auto samples = test::decodedSound(dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID);
     // The last 50 ms hold the tone.
     ASSERT_GE(samples.size(), 47760u);
     double sum = 0;
@@ -241,11 +243,7 @@ TEST_F(Routing, TakesAreRecordedInTheCameraFolderNotTheTemporaryOne) {
     feed(false, 5);
     const long recording = moviesIn(dir / "Recording");
     const auto inTemporary = filesIn(temporary);
-    std::optional<CameraStreamer::Take> take;
-    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
-    set([](CameraStreamer& s) { s.stopRecording(); });
-    streamer->waitForTakes();
-    main->runPending();
+    const auto take = stopTake();
     was ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
     EXPECT_EQ(recording, 1);
     EXPECT_TRUE(inTemporary.empty());
@@ -279,11 +277,7 @@ TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
         streamer->offerAudio(AudioFrame{sound, i / 30.0});
         streamer->dataQueue().sync([] {});
     }
-    std::optional<CameraStreamer::Take> take;
-    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { take = t; };
-    set([](CameraStreamer& s) { s.stopRecording(); });
-    streamer->waitForTakes();
-    main->runPending();
+    const auto take = stopTake();
     ASSERT_TRUE(take);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
         return e.kind == CameraEvent::Kind::info && e.message && e.message->find("no sound") != std::string::npos;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane::test {
 
@@ -19,6 +21,15 @@ inline std::string commandOutput(const std::string& command) {
     while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
     ::pclose(pipe);
     return out;
+}
+
+/// A movie's sound decoded to mono 48 kHz samples; none when it has no sound track.
+inline std::vector<float> decodedSound(const std::filesystem::path& movie) {
+    const std::string bytes =
+        commandOutput("ffmpeg -v error -i '" + movie.string() + "' -map 0:a -ac 1 -ar 48000 -f f32le -");
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
 }
 
 /// The whole contents of a file; empty when it cannot be read.

@@ -21,7 +21,8 @@ class NearbyInvitations {
 public:
     using Address = std::pair<std::string, std::uint16_t>;
     using Clock = std::chrono::steady_clock;
-    /// The socket an announcement came from: its host and UDP port.
+    /// The socket an announcement came from: its host and UDP port. Anyone may announce a key, from any host, but only
+    /// the camera's program sends from the camera's socket.
     struct Source {
         std::string host;
         std::uint16_t port = 0;

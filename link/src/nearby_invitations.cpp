@@ -36,7 +36,7 @@ void NearbyInvitations::announced(const Camera& camera) {
         return s.address == Address{camera.address, camera.port} || now - s.at > std::chrono::duration<double>(recent_);
     });
     if (seen.size() >= maxAddressesPerKey) seen.pop_back();
-    seen.insert(seen.begin(), Seen{{camera.address, camera.port}, now});
+    seen.insert(seen.begin(), Seen{{camera.address, camera.port}, now, camera.sourcePort});
     auto it = std::find_if(cameras_.begin(), cameras_.end(), [&](const Camera& c) { return c.id == camera.id; });
     if (it != cameras_.end()) {
         const auto previous = it->key;
@@ -135,20 +135,20 @@ std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Cam
     return candidates;
 }
 
-NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts,
-                                                          const std::string& address, Clock::time_point now) {
+NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts, const Source& from,
+                                                          Clock::time_point now) {
     if (attempts.size() < maxAttempts) return {};
-    std::map<std::string, std::size_t> held;
-    for (const auto& attempt : attempts) ++held[attempt.address];
-    const auto own = held[address];
-    // The oldest attempt of the host that holds the most; a host holding fewer than the newcomer's keeps its own.
+    std::map<Source, std::size_t> held;
+    for (const auto& attempt : attempts) ++held[attempt.source];
+    const auto own = held[from];
+    // The oldest attempt of the socket that holds the most; a socket holding fewer than the newcomer's keeps its own.
     const Attempt* victim = nullptr;
-    auto rank = [&](const Attempt& a) { return std::make_tuple(held[a.address], now - a.since); };
+    auto rank = [&](const Attempt& a) { return std::make_tuple(held[a.source], now - a.since); };
     for (const auto& attempt : attempts) {
-        if (held[attempt.address] < own) continue;
+        if (held[attempt.source] < own) continue;
         if (!victim || rank(attempt) > rank(*victim)) victim = &attempt;
     }
-    if (held[victim->address] > own + 1 || now - victim->since >= std::chrono::duration<double>(attemptGrace)) {
+    if (held[victim->source] > own + 1 || now - victim->since >= std::chrono::duration<double>(attemptGrace)) {
         return {true, victim->id};
     }
     return {false, std::nullopt};
@@ -156,6 +156,15 @@ NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Atte
 
 void NearbyInvitations::answeredAt(const Bytes& key, const Address& address) {
     lastGood_[hex(key)] = address;
+}
+
+NearbyInvitations::Source NearbyInvitations::sourceOf(const Bytes& key, const Address& address) const {
+    if (auto seen = announcedAt_.find(hex(key)); seen != announcedAt_.end()) {
+        for (const auto& s : seen->second) {
+            if (s.address == address) return {address.first, s.sourcePort};
+        }
+    }
+    return {address.first, 0};
 }
 
 }  // namespace morvane

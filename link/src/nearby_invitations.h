@@ -21,6 +21,13 @@ class NearbyInvitations {
 public:
     using Address = std::pair<std::string, std::uint16_t>;
     using Clock = std::chrono::steady_clock;
+    /// The socket an announcement came from: its host and UDP port. Anyone may announce a key, from any host, but only
+    /// the camera's program sends from the camera's socket.
+    struct Source {
+        std::string host;
+        std::uint16_t port = 0;
+        friend auto operator<=>(const Source&, const Source&) = default;
+    };
 
     struct Camera {
         PeerId id;
@@ -28,6 +35,7 @@ public:
         Bytes key;
         std::string address;
         std::uint16_t port = 0;
+        std::uint16_t sourcePort = 0;  ///< the UDP port it was announced from
         // A bye (or silence) arrived while the camera still answered on its link: it goes when the link does.
         bool lostWhileConnected = false;
     };
@@ -66,6 +74,8 @@ public:
     /// that never answers holds up the others.
     std::vector<Address> addressesOf(const Camera& camera) const;
     void answeredAt(const Bytes& key, const Address& address);
+    /// The socket that last announced this address for the key; for one not remembered, its host alone.
+    Source sourceOf(const Bytes& key, const Address& address) const;
 
     /// Addresses one invitation tries at once; a camera answers within moments, so an attempt that has waited this
     /// long at its step gives its place to an address announced since.
@@ -75,22 +85,24 @@ public:
     struct Attempt {
         std::uint64_t id = 0;
         Clock::time_point since;  ///< when it reached its present step (or started)
-        std::string address;      ///< the host it tries (an announcement's source), without the port
+        Source source;            ///< the socket that announced the address it tries
     };
     struct Room {
         bool admit = true;
         std::optional<std::uint64_t> close;  ///< the attempt that makes way
     };
-    /// Whether an address announced from `address` (the host, without the port) while an invitation is under way
-    /// joins it, given the attempts still going. An announcement names the host it came from, so a forger's ports
-    /// all lie on its own host: a host that holds fewer attempts than another takes a place of that one's at once,
-    /// and one host's attempts make way for the same host's newer ones only once they have had time to answer.
-    static Room roomForAttempt(const std::vector<Attempt>& attempts, const std::string& address, Clock::time_point now);
+    /// Whether an address announced from `from` while an invitation is under way joins it, given the attempts still
+    /// going. An announcement names the socket it came from, so a forger's ports all come from its own socket, on
+    /// its own host or on the camera's: a socket that holds fewer attempts than another takes a place of that one's
+    /// at once, and one socket's attempts make way for the same socket's newer ones only once they have had time to
+    /// answer.
+    static Room roomForAttempt(const std::vector<Attempt>& attempts, const Source& from, Clock::time_point now);
 
 private:
     struct Seen {
         Address address;
         Clock::time_point at;
+        std::uint16_t sourcePort = 0;
     };
     struct Pause {
         int failures = 0;

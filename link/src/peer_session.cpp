@@ -53,6 +53,7 @@ struct Link : PairingHandshake {
     bool closedByUs = false;  // the user or the session ended it
     std::string address;
     std::uint16_t port = 0;
+    NearbyInvitations::Source source;  // the socket that announced the address, for an outgoing one
     // The invitation it is one attempt of (the other addresses tried at once); 0 once it won or for none.
     std::uint64_t invitation = 0;
     HandshakeTable::Stage placeStage = HandshakeTable::Stage::greeting;  // the stage its place was last settled for
@@ -308,8 +309,9 @@ struct PeerSession::State {
 
     void nearbyFound(const nearby::NearbyEntry& entry) {
         if (!session.running_.load() || entry.role != TrustedPeer::cameraRole) return;
-        NearbyInfo info{PeerId{entry.instance}, shownName(entry.name, entry.role), entry.publicKey, entry.address,
-                        entry.port};
+        NearbyInfo info{
+            PeerId{entry.instance}, shownName(entry.name, entry.role), entry.publicKey, entry.address, entry.port,
+            entry.sourcePort};
         // Announcements are not authenticated: one may not put another key in place of a trusted camera that
         // still answers on its link.
         if (const auto* known = invitations.find(info.id); known && known->key != info.key && answers(*known)) return;
@@ -472,6 +474,7 @@ struct PeerSession::State {
         link->name = entry.name;
         link->address = address;
         link->port = port;
+        link->source = invitations.sourceOf(entry.key, candidate);
         link->invitation = invitation;
         startConnection(*link);
     }
@@ -487,14 +490,14 @@ struct PeerSession::State {
                 continue;
             if (NearbyInvitations::Address{link->address, link->port} == candidate) return;
             under = link.get();
-            attempts.push_back({id, link->stepSince, link->address});
+            attempts.push_back({id, link->stepSince, link->source});
         }
         if (!under || invitations.triedLately(entry.key, candidate)) return;
-        const auto room = NearbyInvitations::roomForAttempt(attempts, entry.address, Clock::now());
+        const auto room = NearbyInvitations::roomForAttempt(attempts, {entry.address, entry.sourcePort}, Clock::now());
         if (!room.admit) return;
         const auto invitation = under->invitation;
         const bool automatic = under->automatic;
-        const NearbyInfo as{under->peerId, under->name, entry.key, entry.address, entry.port};
+        const NearbyInfo as{under->peerId, under->name, entry.key, entry.address, entry.port, entry.sourcePort};
         if (room.close) {
             if (auto it = links.find(*room.close); it != links.end()) {
                 it->second->closedByUs = true;

@@ -58,26 +58,26 @@ TEST(NearbyInvitationsTest, AddressesAreForgottenWhenOldOrWhenTheirKeyLeaves) {
 }
 
 // An address announced while an invitation is under way joins it; when the invitation tries as many as it may, the
-// attempt that has waited longest makes way, once it has had time to answer. A host that holds fewer attempts than
-// another takes a place of that one's at once: a forger announcing many ports from its own host never keeps the
-// camera's host out, nor pushes its attempt out.
+// attempt that has waited longest makes way, once it has had time to answer. A socket that holds fewer attempts than
+// another takes a place of that one's at once: a forger announcing many ports from a socket of its own, on its own
+// host or on the camera's, never keeps the camera's socket out, nor pushes its attempt out.
 TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
     using Attempt = NearbyInvitations::Attempt;
+    using Source = NearbyInvitations::Source;
     struct Case {
         const char* what;
-        std::vector<std::pair<std::string, double>> attempts;  // host, seconds it has waited at its step
-        std::string from;                                      // the host of the new announcement
+        std::vector<std::pair<Source, double>> attempts;  // the announcing socket, seconds it has waited at its step
+        Source from;                                      // the socket of the new announcement
         bool admit;
         std::optional<std::uint64_t> closes;
     };
-    const std::string camera = "10.0.0.9", forger = "10.0.0.66";
-    auto at = [](const std::string& host, std::vector<double> waited) {
-        std::vector<std::pair<std::string, double>> out;
-        for (auto w : waited) out.emplace_back(host, w);
+    const Source camera{"10.0.0.9", 40001}, forger{"10.0.0.66", 40001}, forgerOnCameraHost{"10.0.0.9", 40002};
+    auto at = [](const Source& source, std::vector<double> waited) {
+        std::vector<std::pair<Source, double>> out;
+        for (auto w : waited) out.emplace_back(source, w);
         return out;
     };
-    auto plus = [](std::vector<std::pair<std::string, double>> a,
-                   const std::vector<std::pair<std::string, double>>& b) {
+    auto plus = [](std::vector<std::pair<Source, double>> a, const std::vector<std::pair<Source, double>>& b) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
@@ -95,14 +95,18 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
          plus(at(camera, {9}), at(forger, {2, 3, 1.5, 2, 2, 2, 2})), forger, true, 3},
         {"a forger's newer port, its own just started: it waits",
          plus(at(camera, {9}), at(forger, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.5})), forger, false, std::nullopt},
+        {"a forger's socket on the camera's host holds all, just started: the camera's socket takes a place at once",
+         at(forgerOnCameraHost, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5}), camera, true, 8},
+        {"that forger's newer port: its own oldest makes way, not the camera's just started",
+         plus(at(camera, {0.1}), at(forgerOnCameraHost, {2, 3, 1.5, 2, 2, 2, 2})), forgerOnCameraHost, true, 3},
     };
     const auto now = NearbyInvitations::Clock::now();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<Attempt> attempts;
         for (std::size_t i = 0; i < c.attempts.size(); ++i) {
-            const auto& [host, waited] = c.attempts[i];
-            attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(waited * 1000)), host});
+            const auto& [source, waited] = c.attempts[i];
+            attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(waited * 1000)), source});
         }
         const auto room = NearbyInvitations::roomForAttempt(attempts, c.from, now);
         EXPECT_EQ(room.admit, c.admit);

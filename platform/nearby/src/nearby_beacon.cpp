@@ -312,7 +312,8 @@ private:
                           std::move(announcement->name),
                           std::move(announcement->publicKey),
                           source.to_string(),
-                          announcement->port};
+                          announcement->port,
+                          from_.port()};
         auto it = entries_.find(entry.instance);
         if (it == entries_.end()) {
             if (entries_.size() >= maxEntries) return;

@@ -42,6 +42,8 @@ struct NearbyEntry {
     Bytes publicKey;
     std::string address;
     std::uint16_t port = 0;
+    /// The UDP port it announced from: with `address`, the socket that sent the announcement.
+    std::uint16_t sourcePort = 0;
 
     friend bool operator==(const NearbyEntry&, const NearbyEntry&) = default;
 };

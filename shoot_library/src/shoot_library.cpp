@@ -493,10 +493,12 @@ std::optional<ProbeResult> ShootLibrary::probe(const fs::path& movie, const std:
     // The natural size, as stored: the take's clips are described before any turn for display.
     result.width = video->width;
     result.height = video->height;
-    if (media->duration && *media->duration > 0) {
-        result.duration = media->duration;
-    } else if (video->timeRange && video->timeRange->duration > 0) {
+    // As long as its pictures: a take finished after a kill keeps sound recorded past its last picture, and a
+    // timeline that ran on with it would show no picture there.
+    if (video->timeRange && video->timeRange->duration > 0) {
         result.duration = video->timeRange->duration;
+    } else if (media->duration && *media->duration > 0) {
+        result.duration = media->duration;
     }
     result.nominalFrameRate = std::isfinite(video->frameRate) ? static_cast<float>(video->frameRate) : 0.0f;
     result.timecode = readTimecodeStart(movie);

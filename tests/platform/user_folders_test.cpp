@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -87,4 +89,38 @@ TEST(UserFolders, ThePicturesFolderComesFromTheDesktopsUserFoldersFile) {
     // Without the file at all.
     fs::remove(config / "user-dirs.dirs");
     EXPECT_EQ(PhotoLibrary::defaultPicturesFolder(), temp / "home" / "Pictures");
+}
+
+// A take stored again (the camera ended after copying it and before letting go of it) is not copied twice; another
+// file of the same name still gets a name of its own.
+TEST(PhotoLibrary, TheSameBytesUnderTheSameNameAreNotCopiedTwice) {
+    struct Row {
+        const char* name;
+        const char* there;  // what the library holds under the name already, if anything
+        const char* added;
+        const char* expected;  // the name the library gives back
+        std::size_t files;     // files in the library afterwards
+    };
+    const std::vector<Row> rows = {
+        {"an empty library", nullptr, "take", "Take.mov", 1},
+        {"the same take again", "take", "take", "Take.mov", 1},
+        {"another take of the same name", "take", "other", "Take 2.mov", 2},
+        {"another take, the same size", "take", "tako", "Take 2.mov", 2},
+        {"a longer take of the same name", "take", "take and more", "Take 2.mov", 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir temp;
+        PhotoLibrary library(temp.path() / "Pictures");
+        fs::create_directories(library.folder());
+        if (row.there) std::ofstream(library.folder() / "Take.mov") << row.there;
+        fs::create_directories(temp.path() / "Recording");
+        const fs::path recorded = temp.path() / "Recording" / "Take.mov";
+        std::ofstream(recorded) << row.added;
+        EXPECT_EQ(library.addVideo(recorded), library.folder() / row.expected);
+        EXPECT_EQ(
+            static_cast<std::size_t>(std::distance(fs::directory_iterator(library.folder()), fs::directory_iterator())),
+            row.files);
+        EXPECT_TRUE(fs::exists(recorded));
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <random>
+#include <string>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer's runtime has it; GCC ships no header for it.
@@ -294,6 +296,31 @@ TEST(MovieProbeTest, TimecodeTracksWrittenByFFmpeg) {
     ASSERT_TRUE(probe->duration);
     EXPECT_NEAR(*probe->duration, 1.0, 0.1);
     EXPECT_EQ(probe->timecode, (TimecodeStart{1'294'705, 30, true}));
+}
+
+// A clip lasts as long as its pictures: a take finished after a kill keeps the sound recorded past its last
+// picture, which the timelines must not show as pictures.
+TEST(MovieProbeTest, AClipLastsAsLongAsItsPictures) {
+    struct Row {
+        const char* name;
+        double pictures, sound;  // seconds; no sound track at 0
+    };
+    const std::vector<Row> rows = {
+        {"sound as long as the pictures", 1.0, 1.0},
+        {"sound past the last picture, as in a take cut short", 1.0, 1.2},
+        {"sound ended before the pictures", 1.0, 0.5},
+        {"no sound", 1.0, 0},
+    };
+    test::TempDir dir;
+    for (const auto& row : rows) {
+        const auto movie = dir / "take.mov";
+        std::string inputs = "-f lavfi -i testsrc=size=160x120:rate=30:d=" + std::to_string(row.pictures);
+        if (row.sound > 0) inputs += " -f lavfi -i sine=d=" + std::to_string(row.sound);
+        test::makeMovie(movie, inputs, row.sound > 0 ? "-c:v mpeg4 -c:a aac" : "-c:v mpeg4");
+        const auto probe = ShootLibrary::probe(movie, "take.mov");
+        ASSERT_TRUE(probe && probe->duration) << row.name;
+        EXPECT_NEAR(*probe->duration, row.pictures, 0.02) << row.name;
+    }
 }
 
 TEST(MovieProbeTest, RotatedMoviesReportTheirNaturalSize) {

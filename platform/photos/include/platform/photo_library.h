@@ -27,7 +27,8 @@ public:
 
     /// Copies a movie into the library and returns the copy. The copy keeps the file's name, or gets " 2",
     /// " 3", … before the extension when that name is taken; nothing in the library is ever replaced. A copy
-    /// appears whole or not at all. Throws `Error` when the folder cannot be made or the file cannot be copied.
+    /// appears whole or not at all; a file already there under its name with the same bytes is the copy. Throws `Error`
+    /// when the folder cannot be made or the file cannot be copied.
     std::filesystem::path addVideo(const std::filesystem::path& file) const;
     /// Copies a photo into the library the same way.
     std::filesystem::path addPhoto(const std::filesystem::path& file) const { return addFile(file); }

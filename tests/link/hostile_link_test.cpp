@@ -866,7 +866,8 @@ TEST_F(HostileLinkTest, StrangersShowingCodesKeepNobodyOut) {
         SCOPED_TRACE(c.what);
         ++round;
         TlsFlood flood(port, 100 + 10 * round, c.addresses, c.perAddress, true);
-        ASSERT_TRUE(eventually([&] { return flood.finished() >= 2 * c.addresses * c.perAddress; }, 30));
+        // Every stranger has shown a code: a request holds its place a while now, so the flood turns over slower.
+        ASSERT_TRUE(eventually([&] { return flood.finished() >= c.addresses * c.perAddress; }, 30));
         if (!c.pairs) {
             const auto connectedBefore = monitor->recorder.count("connected");
             monitor->session->reconnect(*cameraId);

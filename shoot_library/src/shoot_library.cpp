@@ -67,24 +67,6 @@ void undoPlacement(Arrival arrival, const fs::path& from, const fs::path& to) {
     }
 }
 
-// True when both are regular files with the same bytes.
-bool sameContents(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (!fs::is_regular_file(fs::symlink_status(a, ec)) || !fs::is_regular_file(fs::symlink_status(b, ec)))
-        return false;
-    const auto size = fs::file_size(a, ec);
-    if (ec || fs::file_size(b, ec) != size || ec) return false;
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    std::vector<char> bufferX(1 << 16), bufferY(1 << 16);
-    while (x && y) {
-        x.read(bufferX.data(), static_cast<std::streamsize>(bufferX.size()));
-        y.read(bufferY.data(), static_cast<std::streamsize>(bufferY.size()));
-        if (x.gcount() != y.gcount()) return false;
-        if (!std::equal(bufferX.begin(), bufferX.begin() + x.gcount(), bufferY.begin())) return false;
-    }
-    return x.eof() && y.eof();
-}
-
 // The files this library writes in a day folder, as the temporary files of their atomic writes name them.
 bool isDayFolderFile(std::string_view name) {
     return name == ShootLibrary::manifestName || name == "Markers.edl" || name == "Markers.csv" ||

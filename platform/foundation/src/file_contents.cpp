@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <vector>
 
 namespace morvane {
+
+namespace fs = std::filesystem;
 
 std::optional<std::string> readFileContents(const std::filesystem::path& file, std::uintmax_t maxBytes) {
     // Non-blocking, so that a named pipe is refused below instead of holding the caller at the open; regular
@@ -34,6 +39,23 @@ std::optional<std::string> readFileContents(const std::filesystem::path& file, s
     }
     ::close(fd);
     return contents;
+}
+
+bool sameContents(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(a, ec)) || !fs::is_regular_file(fs::symlink_status(b, ec)))
+        return false;
+    const auto size = fs::file_size(a, ec);
+    if (ec || fs::file_size(b, ec) != size || ec) return false;
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    std::vector<char> bufferX(1 << 16), bufferY(1 << 16);
+    while (x && y) {
+        x.read(bufferX.data(), static_cast<std::streamsize>(bufferX.size()));
+        y.read(bufferY.data(), static_cast<std::streamsize>(bufferY.size()));
+        if (x.gcount() != y.gcount()) return false;
+        if (!std::equal(bufferX.begin(), bufferX.begin() + x.gcount(), bufferY.begin())) return false;
+    }
+    return x.eof() && y.eof();
 }
 
 }  // namespace morvane

@@ -1,36 +1,14 @@
 #include "platform/photo_library.h"
 
+#include "platform/file_contents.h"
 #include "platform/file_moves.h"
 #include "platform/user_folders.h"
 
-#include <algorithm>
-#include <fstream>
 #include <system_error>
-#include <vector>
 
 namespace morvane {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Whether `there` is a plain file holding the bytes of `file`.
-bool sameBytes(const fs::path& file, const fs::path& there) {
-    std::error_code ec;
-    if (!fs::is_regular_file(fs::symlink_status(there, ec))) return false;
-    const auto size = fs::file_size(file, ec);
-    if (ec || fs::file_size(there, ec) != size || ec) return false;
-    std::ifstream a(file, std::ios::binary), b(there, std::ios::binary);
-    std::vector<char> x(1 << 16), y(1 << 16);
-    while (a && b) {
-        a.read(x.data(), static_cast<std::streamsize>(x.size()));
-        b.read(y.data(), static_cast<std::streamsize>(y.size()));
-        if (a.gcount() != b.gcount() || !std::equal(x.begin(), x.begin() + a.gcount(), y.begin())) return false;
-    }
-    return a.eof() && b.eof();
-}
-
-}  // namespace
 
 PhotoLibrary::PhotoLibrary(fs::path picturesFolder) : folder_(std::move(picturesFolder) / "Brindlecroft") {}
 
@@ -54,7 +32,7 @@ fs::path PhotoLibrary::addFile(const fs::path& file) const {
     const fs::path name = file.filename();
     // The same bytes under the same name are already there: the camera ended after storing a take and before
     // letting go of it, and stores it again at its next start. One copy is enough.
-    if (sameBytes(file, folder_ / name)) return folder_ / name;
+    if (sameContents(file, folder_ / name)) return folder_ / name;
     const auto added = placeFileUnderFreeName(file, folder_, name.stem().string(), name.extension().string(), ec,
                                               {.copy = true, .forUser = true});
     if (!added) throw Error("Couldn't add the movie to the photo library: " + ec.message());

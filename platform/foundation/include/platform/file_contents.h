@@ -12,4 +12,7 @@ namespace morvane {
 /// memory are thus refused before anything is allocated for them.
 std::optional<std::string> readFileContents(const std::filesystem::path& file, std::uintmax_t maxBytes);
 
+/// True when both are regular files (a symbolic link is not followed) with the same bytes.
+bool sameContents(const std::filesystem::path& a, const std::filesystem::path& b);
+
 }  // namespace morvane

@@ -359,6 +359,15 @@ protected:
         return beacon;
     }
 
+    // The camera "Target" stops, and starts again a moment later: the instance it announces now, once seen.
+    std::optional<Uuid> restartCamera(const Uuid& instance, const PeerSession::Timing& timing) {
+        camera.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target", 4, true, timing);
+        camera->start();
+        return browser.after("Target", instance);
+    }
+
     TempDir dir;
     Discovery discovery = Discovery::unique();
     Browser browser{discovery};
@@ -984,11 +993,7 @@ TEST_F(HostileLinkTest, ForgedCandidatesDoNotKeepARestartAway) {
         ASSERT_TRUE(beacons[0]);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (c.cameraRestarts) {
-            camera.reset();
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target", 4, true, timing);
-            camera->start();
-            const auto fresh = browser.after("Target", instance);
+            const auto fresh = restartCamera(instance, timing);
             ASSERT_TRUE(fresh);
             instance = *fresh;
             beacons.push_back(forgePorts(forger, 0.02, ports, instance));
@@ -1096,11 +1101,7 @@ TEST_F(HostileLinkTest, ForgedPortsDoNotHideARestartingCamera) {
         ASSERT_TRUE(forger.running());
         forger.add(instance);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        camera.reset();
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        camera = std::make_unique<Node>(Role::camera, discovery, dir / "camera", "Target", 4, true, timing);
-        camera->start();
-        const auto fresh = browser.after("Target", instance);
+        const auto fresh = restartCamera(instance, timing);
         ASSERT_TRUE(fresh);
         instance = *fresh;
         forger.add(instance);

@@ -17,7 +17,22 @@
 namespace morvane {
 namespace {
 
-using PressTest = ScreenTest;
+struct PressTest : ScreenTest {
+    // A screen over a shoot library of its own (in `folder`), whose wall clock is `clock`.
+    void openOnClock(const std::string& folder, const Date& clock) {
+        shoot = std::make_unique<ShootLibrary>(ShootLibrary::Environment{defaults.get(), root / folder});
+        auto o = options();
+        o.environment.now = [&clock] { return clock; };
+        screen = std::make_unique<MonitorScreen>(o);
+    }
+    // The day's manifest, once the library filed everything.
+    auto dayOf(const Date& first) {
+        shoot->waitUntilIdle();
+        std::ifstream in(shoot->folderURL(first) / ".quorbelin-shoot.json");
+        const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return ShootLibrary::decodeManifest(body);
+    }
+};
 
 TEST(PressClockTest, APressLandsAtItsMomentAfterAnyIdleSpell) {
     struct Event {
@@ -81,11 +96,7 @@ TEST_F(PressTest, PressesHandledLateCutAtTheMomentTheyWereMade) {
     int run = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        shoot = std::make_unique<ShootLibrary>(
-            ShootLibrary::Environment{defaults.get(), root / ("Movies " + std::to_string(++run))});
-        auto o = options();
-        o.environment.now = [&clock] { return clock; };
-        screen = std::make_unique<MonitorScreen>(o);
+        openOnClock("Movies " + std::to_string(++run), clock);
         auto& s = *screen;
         s.show();
         s.activateWindow();
@@ -103,10 +114,7 @@ TEST_F(PressTest, PressesHandledLateCutAtTheMomentTheyWereMade) {
             clock = first.addingTimeInterval(p.handled);
             qt_sendShortcutOverrideEvent(&s, stamp(p.stamp), Qt::Key_0 + p.key, Qt::NoModifier, QString::number(p.key));
         }
-        shoot->waitUntilIdle();
-        std::ifstream in(shoot->folderURL(first) / ".quorbelin-shoot.json");
-        const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto day = ShootLibrary::decodeManifest(body);
+        const auto day = dayOf(first);
         ASSERT_TRUE(day);
         ASSERT_EQ(day->cuts.size(), c.cuts.size());
         for (std::size_t i = 0; i < c.cuts.size(); ++i) {
@@ -156,11 +164,7 @@ TEST_F(PressTest, ClicksHandledLateCutAndMarkAtTheMomentTheyWerePressed) {
     int run = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        shoot = std::make_unique<ShootLibrary>(
-            ShootLibrary::Environment{defaults.get(), root / ("Clicks " + std::to_string(++run))});
-        auto o = options();
-        o.environment.now = [&clock] { return clock; };
-        screen = std::make_unique<MonitorScreen>(o);
+        openOnClock("Clicks " + std::to_string(++run), clock);
         auto& s = *screen;
         s.resize(1280, 800);
         s.show();
@@ -238,10 +242,7 @@ TEST_F(PressTest, ClicksHandledLateCutAndMarkAtTheMomentTheyWerePressed) {
                 QCoreApplication::sendEvent(s.windowHandle(), &event);
             }
         }
-        shoot->waitUntilIdle();
-        std::ifstream in(shoot->folderURL(first) / ".quorbelin-shoot.json");
-        const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto day = ShootLibrary::decodeManifest(body);
+        const auto day = dayOf(first);
         ASSERT_TRUE(day);
         ASSERT_EQ(day->cuts.size(), c.cuts.size());
         for (std::size_t i = 0; i < c.cuts.size(); ++i) {

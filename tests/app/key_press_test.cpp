@@ -25,6 +25,18 @@ struct PressTest : ScreenTest {
         o.environment.now = [&clock] { return clock; };
         screen = std::make_unique<MonitorScreen>(o);
     }
+    // Window system stamps (ms) of a clock no guess matches, tied to the wall clock `clock` by an earlier key handled
+    // at once; `first` is the moment of that key, and `stamp(seconds)` the stamp of a press that many seconds later.
+    struct TiedStamps {
+        Date first;
+        unsigned long stamp(double seconds) const { return static_cast<unsigned long>(base + seconds * 1000); }
+        static constexpr unsigned long base = 5'000'000'000UL;
+    };
+    TiedStamps tieStamps(QWidget& s, Date& clock) {
+        const TiedStamps tied{clock = Date::now()};
+        qt_sendShortcutOverrideEvent(&s, tied.stamp(0), Qt::Key_9, Qt::NoModifier, "9");
+        return tied;
+    }
     // The day's manifest, once the library filed everything.
     auto dayOf(const Date& first) {
         shoot->waitUntilIdle();
@@ -105,14 +117,12 @@ TEST_F(PressTest, PressesHandledLateCutAtTheMomentTheyWereMade) {
         controller().setDeckMode(true);
         QCoreApplication::processEvents();
 
-        // An earlier key handled at once ties the stamps to the wall clock (stamps of a clock no guess matches).
-        const Date first = clock = Date::now();
-        const unsigned long base = 5'000'000'000UL;
-        const auto stamp = [&](double seconds) { return static_cast<unsigned long>(base + seconds * 1000); };
-        qt_sendShortcutOverrideEvent(&s, stamp(0), Qt::Key_9, Qt::NoModifier, "9");
+        const auto tied = tieStamps(s, clock);
+        const Date first = tied.first;
         for (const auto& p : c.presses) {
             clock = first.addingTimeInterval(p.handled);
-            qt_sendShortcutOverrideEvent(&s, stamp(p.stamp), Qt::Key_0 + p.key, Qt::NoModifier, QString::number(p.key));
+            qt_sendShortcutOverrideEvent(&s, tied.stamp(p.stamp), Qt::Key_0 + p.key, Qt::NoModifier,
+                                         QString::number(p.key));
         }
         const auto day = dayOf(first);
         ASSERT_TRUE(day);
@@ -215,15 +225,12 @@ TEST_F(PressTest, ClicksHandledLateCutAndMarkAtTheMomentTheyWerePressed) {
         }));
         QCoreApplication::processEvents();
 
-        // An earlier key handled at once ties the stamps to the wall clock (stamps of a clock no guess matches).
-        const Date first = clock = Date::now();
-        const unsigned long base = 5'000'000'000UL;
-        const auto stamp = [&](double seconds) { return static_cast<unsigned long>(base + seconds * 1000); };
-        qt_sendShortcutOverrideEvent(&s, stamp(0), Qt::Key_9, Qt::NoModifier, "9");
+        const auto tied = tieStamps(s, clock);
+        const Date first = tied.first;
         for (const auto& p : c.presses) {
             clock = first.addingTimeInterval(p.handled);
             if (p.control == C::key) {
-                qt_sendShortcutOverrideEvent(&s, stamp(p.stamp), Qt::Key_0 + p.camera, Qt::NoModifier,
+                qt_sendShortcutOverrideEvent(&s, tied.stamp(p.stamp), Qt::Key_0 + p.camera, Qt::NoModifier,
                                              QString::number(p.camera));
                 continue;
             }
@@ -237,7 +244,7 @@ TEST_F(PressTest, ClicksHandledLateCutAndMarkAtTheMomentTheyWerePressed) {
                 QMouseEvent event(type, local, global, Qt::LeftButton, press ? Qt::LeftButton : Qt::NoButton,
                                   Qt::NoModifier);
                 const double at = p.stamp + (press ? 0 : 0.08);
-                event.setTimestamp(stamp(at));
+                event.setTimestamp(tied.stamp(at));
                 clock = first.addingTimeInterval(std::max(p.handled, at));
                 QCoreApplication::sendEvent(s.windowHandle(), &event);
             }

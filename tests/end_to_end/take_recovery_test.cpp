@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <utility>
 
 #include "camera_process.h"
 #include "loopback_remote.h"
@@ -69,11 +70,13 @@ struct Crew {
                       environment);
         return eventually([&] { return camera->lineStartingWith("ready").has_value(); });
     }
-    // The remote connects to the camera, pairing with it the first time.
+    // The remote connects to the camera, pairing with it the first time. A camera started again comes back under a
+    // new identity, while the one it had may still be listed a while.
     bool join() {
+        const auto before = std::exchange(id, std::nullopt);
         if (!eventually([&] {
                 for (const auto& entry : controller->nearbyCameras())
-                    if (entry.name == "Cam Kept") id = entry.id;
+                    if (entry.name == "Cam Kept" && entry.id != before) id = entry.id;
                 return id.has_value();
             }))
             return false;

@@ -503,8 +503,7 @@ void SettingsView::chooseFolder() {
     auto folder = env_.chooseFolder();
     if (!folder) return;
     std::error_code ec;
-    if (fs::is_directory(*folder, ec))
-        defaults().set(std::string(ShootLibrary::bookmarkKey), fs::absolute(*folder).string());
+    if (fs::is_directory(*folder, ec)) shootLibrary().chooseFolder(*folder);
     refreshFolder();
 }
 

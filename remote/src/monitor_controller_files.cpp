@@ -100,10 +100,12 @@ std::string notFiledText(const MonitorController::Environment& environment, cons
 std::pair<std::string, bool> savedText(const ShootLibrary& library, const std::filesystem::path& filed,
                                        const std::string& how = {}) {
     std::string text = "Saved " + filed.filename().string() + how;
-    const auto chosen = library.resolveBookmark();
+    const auto folder = library.shootFolder();
+    const auto& chosen = folder.chosen;
     const auto within = chosen ? filed.lexically_relative(*chosen) : std::filesystem::path();
     if (!chosen || (!within.empty() && *within.begin() != "..")) return {text, false};
     text += " in " + filed.parent_path().string() + ": the shoot folder " + chosen->string() + " isn't there";
+    if (folder.use == ShootLibrary::FolderUse::driveGone) text += " (its drive isn't mounted)";
     return {text, true};
 }
 

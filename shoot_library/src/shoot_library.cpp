@@ -1,5 +1,6 @@
 #include "shoot_library/shoot_library.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -154,23 +155,92 @@ Defaults& ShootLibrary::defaults() const {
 
 // Folders.
 
-std::optional<fs::path> ShootLibrary::resolveBookmark() const {
-    const std::string stored = defaults().stringValue(std::string(bookmarkKey), "");
-    if (stored.empty()) return std::nullopt;
+namespace {
+
+// The folder a stored choice names: an absolute path.
+std::optional<fs::path> storedFolder(const std::string& stored) {
     fs::path folder(stored);
-    if (!folder.is_absolute()) return std::nullopt;
+    if (stored.empty() || !folder.is_absolute()) return std::nullopt;
     return folder.lexically_normal();
 }
 
-fs::path ShootLibrary::defaultFolder() const {
-    if (auto chosen = resolveBookmark(); chosen && pathExists(*chosen)) return *chosen;
+}  // namespace
+
+std::optional<fs::path> ShootLibrary::resolveBookmark() const {
+    return storedFolder(defaults().stringValue(std::string(bookmarkKey), ""));
+}
+
+void ShootLibrary::chooseFolder(const fs::path& folder) {
+    std::error_code ec;
+    const std::string stored = fs::absolute(folder, ec).string();
+    if (ec) return;
+    defaults().set(std::string(bookmarkKey), stored);
+    if (auto on = mountFolderOf(stored))
+        defaults().set(std::string(chosenDriveKey), std::vector<std::string>{stored, on->string()});
+    else
+        defaults().remove(std::string(chosenDriveKey));
+}
+
+ShootLibrary::FolderUse ShootLibrary::folderUse(const std::optional<ChosenFacts>& chosen) {
+    if (!chosen) return FolderUse::noneChosen;
+    if (!chosen->exists) return FolderUse::missing;
+    // Unmounted, a drive leaves its mount folder on the disk below: filed there, captures would be hidden once the
+    // drive is back, and its manifest would list takes it does not hold.
+    if (chosen->chosenOn && chosen->mountedOn && *chosen->chosenOn != *chosen->mountedOn) return FolderUse::driveGone;
+    return FolderUse::chosen;
+}
+
+std::optional<fs::path> ShootLibrary::mountFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::path at = fs::canonical(folder, ec);
+    struct stat here {};
+    if (ec || ::stat(at.c_str(), &here) != 0) return std::nullopt;
+    // The file system's top is the last folder up the path on the same device.
+    while (at != at.root_path()) {
+        struct stat up {};
+        if (::stat(at.parent_path().c_str(), &up) != 0) return std::nullopt;
+        if (up.st_dev != here.st_dev) break;
+        at = at.parent_path();
+    }
+    return at;
+}
+
+std::optional<fs::path> ShootLibrary::mountFolderOf(const fs::path& folder) const {
+    return environment_.mountFolderOf ? environment_.mountFolderOf(folder) : mountFolder(folder);
+}
+
+ShootLibrary::ShootFolder ShootLibrary::shootFolder() const {
+    ShootFolder result;
+    const std::string stored = defaults().stringValue(std::string(bookmarkKey), "");
+    result.chosen = storedFolder(stored);
+    std::optional<ChosenFacts> facts;
+    if (result.chosen) {
+        facts.emplace();
+        facts->exists = pathExists(*result.chosen);
+        // What was recorded with another choice, or with none, says nothing of this one.
+        const auto drive = defaults().stringList(std::string(chosenDriveKey), {});
+        if (facts->exists && drive.size() == 2 && drive[0] == stored) {
+            facts->chosenOn = fs::path(drive[1]);
+            facts->mountedOn = mountFolderOf(*result.chosen);
+        }
+    }
+    result.use = folderUse(facts);
+    if (result.use == FolderUse::chosen) {
+        result.folder = *result.chosen;
+        return result;
+    }
     fs::path movies = environment_.moviesFolder;
     if (movies.empty()) {
         QString location = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
         if (location.isEmpty()) location = QDir::homePath() + QStringLiteral("/Movies");
         movies = fs::path(location.toStdString());
     }
-    return movies / "Brindlecroft";
+    result.folder = movies / "Brindlecroft";
+    return result;
+}
+
+fs::path ShootLibrary::defaultFolder() const {
+    return shootFolder().folder;
 }
 
 fs::path ShootLibrary::folderURL(Date date) const {

@@ -1,7 +1,10 @@
 #include "controller_fixture.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -272,7 +275,7 @@ TEST_F(FilesTest, CableFilesSaySoAndNeedNoController) {
 // A capture filed in the default folder because the chosen shoot folder is not there (a drive unplugged) says
 // where it went and why, over the link and over the cable; one filed where the user chose says only its name.
 TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
-    enum Choice { none, there, thereWithSlash, gone };
+    enum Choice { none, there, thereWithSlash, gone, unmounted };
     struct Row {
         const char* what;
         Choice choice;
@@ -284,15 +287,24 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
         {"the chosen folder there, stored with a final slash", thereWithSlash, false},
         {"the chosen folder gone", gone, false},
         {"the chosen folder gone, over the cable", gone, true},
+        {"the chosen folder's drive unmounted, its folder left", unmounted, false},
     };
     const auto chosen = root / "Drive" / "Shoot";
     const auto fallbackDay = root / "Movies" / "Brindlecroft" / ShootLibrary::dayKeyString(clock);
+    // What the file system says of the chosen folder.
+    auto mountedOn = std::make_shared<std::optional<std::filesystem::path>>(root / "Drive");
+    shoot = std::make_unique<ShootLibrary>(ShootLibrary::Environment{
+        defaults.get(), root / "Movies", [mountedOn](const std::filesystem::path&) { return *mountedOn; }});
     make();
     for (const auto& row : rows) {
         std::filesystem::remove_all(root / "Drive");
-        if (row.choice == there || row.choice == thereWithSlash) std::filesystem::create_directories(chosen);
+        if (row.choice != none && row.choice != gone) std::filesystem::create_directories(chosen);
         const auto stored = row.choice == none ? "" : chosen.string() + (row.choice == thereWithSlash ? "/" : "");
         defaults->set(std::string(ShootLibrary::bookmarkKey), stored);
+        if (row.choice == unmounted) {
+            shoot->chooseFolder(chosen);
+            *mountedOn = "/";
+        }
         TransferInfo info;
         info.id = Uuid();
         info.fileName = "clip.mov";
@@ -304,18 +316,104 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
         else
             controller->receiveShootFile(file, info.id.uuidString(), peer(1));
         main->runPending();
-        const auto day =
-            row.choice == none || row.choice == gone ? fallbackDay : chosen / ShootLibrary::dayKeyString(clock);
+        const bool away = row.choice == gone || row.choice == unmounted;
+        const auto day = row.choice == none || away ? fallbackDay : chosen / ShootLibrary::dayKeyString(clock);
         std::string name;
         for (const auto& path : filesUnder(day))
             if (readFile(path) == row.what) name = path.filename().string();
         ASSERT_FALSE(name.empty()) << row.what;
         std::string expected = "Saved " + name + (row.cable ? " (USB)" : "");
-        if (row.choice == gone)
-            expected += " in " + day.string() + ": the shoot folder " + chosen.string() + " isn't there";
+        if (away) expected += " in " + day.string() + ": the shoot folder " + chosen.string() + " isn't there";
+        if (row.choice == unmounted) {
+            expected += " (its drive isn't mounted)";
+            EXPECT_TRUE(filesUnder(root / "Drive").empty());
+        }
         EXPECT_EQ(controller->message(), expected) << row.what;
         main->advance(MonitorController::noticeDuration);
     }
+}
+
+// An ext4 file system in an image file, mounted on a folder through a loop device.
+class LoopDrive {
+public:
+    LoopDrive(std::filesystem::path image, std::filesystem::path folder)
+        : image_(std::move(image)), folder_(std::move(folder)) {}
+    ~LoopDrive() {
+        // Something may still hold a file open there: detached lazily then, so the temporary folder can go.
+        if (mounted_ && !unmount()) run("umount -l '" + folder_.string() + "'");
+    }
+    LoopDrive(const LoopDrive&) = delete;
+    LoopDrive& operator=(const LoopDrive&) = delete;
+
+    /// Why it could not be made and mounted; none when it is mounted.
+    std::optional<std::string> mount() {
+        if (::geteuid() != 0) return "mounting needs root";
+        std::filesystem::create_directories(folder_);
+        if (!std::filesystem::exists(image_) &&
+            !run("truncate -s 16M '" + image_.string() + "' && mkfs.ext4 -q -F '" + image_.string() + "'"))
+            return "mkfs.ext4 failed";
+        if (!run("mount -o loop '" + image_.string() + "' '" + folder_.string() + "'"))
+            return "mount -o loop failed (no loop devices here?)";
+        mounted_ = true;
+        return std::nullopt;
+    }
+    bool unmount() {
+        mounted_ = mounted_ && !run("umount '" + folder_.string() + "'");
+        return !mounted_;
+    }
+
+private:
+    static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+    std::filesystem::path image_;
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+};
+
+// The shoot folder is a drive's mount folder (an fstab mount, say); unmounted between two takes, it stays on the
+// system disk, bare. The second take goes to the default folder and says why, and nothing is written in the bare
+// folder, where the drive mounted again would hide it.
+TEST_F(FilesTest, TakesAfterTheShootFolderDriveIsUnmountedGoToTheDefaultFolder) {
+    const auto drive = root / "Drive";
+    LoopDrive loop(root / "drive.img", drive);
+    if (const auto why = loop.mount()) GTEST_SKIP() << "no loop-mounted drive here: " << *why;
+    shoot->chooseFolder(drive);
+    make();
+    const auto key = ShootLibrary::dayKeyString(clock);
+    const auto take = [&](const std::string& body) {
+        const auto file = writeFile(root / "arriving" / "clip", body);
+        controller->receiveShootFile(file, Uuid().uuidString(), peer(1));
+        main->runPending();
+        shoot->waitUntilIdle();  // nothing of the library's left open on the drive
+    };
+
+    take("first take");
+    ASSERT_TRUE(controller->message());
+    ASSERT_EQ(controller->message()->rfind("Saved ", 0), 0u);
+    const auto first = drive / key / controller->message()->substr(6);
+    EXPECT_EQ(readFile(first), "first take");
+    main->advance(MonitorController::noticeDuration);
+    ASSERT_TRUE(loop.unmount());
+    EXPECT_FALSE(std::filesystem::exists(first));
+
+    clock = clock.addingTimeInterval(60);
+    take("second take");
+    const auto fallbackDay = root / "Movies" / "Brindlecroft" / ShootLibrary::dayKeyString(clock);
+    std::vector<std::filesystem::path> filed;
+    for (const auto& path : filesUnder(fallbackDay))
+        if (readFile(path) == "second take") filed.push_back(path);
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(controller->message(), "Saved " + filed[0].filename().string() + " in " + fallbackDay.string() +
+                                         ": the shoot folder " + drive.string() +
+                                         " isn't there (its drive isn't mounted)");
+    EXPECT_TRUE(std::filesystem::is_empty(drive)) << "written on the system disk under the mount folder";
+
+    // Mounted again, the drive holds what its manifest lists: the first take alone.
+    ASSERT_FALSE(loop.mount());
+    const auto day = ShootLibrary::decodeManifest(readFile(drive / key / ShootLibrary::manifestName));
+    ASSERT_TRUE(day);
+    ASSERT_EQ(day->clips.size(), 1u);
+    EXPECT_EQ(readFile(drive / key / day->clips[0].file), "first take");
 }
 
 TEST_F(FilesTest, FilesArriveThroughTheLinkWhateverTheSettingSaidAtStart) {

@@ -95,6 +95,51 @@ TEST_F(ShootLibraryTest, FoldersFollowTheStoredChoice) {
     EXPECT_EQ(library->defaultFolder(), shoot());
 }
 
+// The chosen folder takes captures while it is there on the file system it was chosen on; a drive unmounted from
+// under it leaves its mount folder bare on the system disk, which is not where the user chose.
+TEST(ShootFolderUse, TheChosenFolderIsUsedOnlyOnTheFileSystemItWasChosenOn) {
+    using Use = ShootLibrary::FolderUse;
+    using Facts = ShootLibrary::ChosenFacts;
+    const fs::path drive = "/mnt/drive";
+    const fs::path system = "/";
+    struct Row {
+        const char* what;
+        std::optional<Facts> chosen;
+        Use expected;
+    };
+    const std::vector<Row> rows = {
+        {"nothing chosen", std::nullopt, Use::noneChosen},
+        {"the chosen folder removed", Facts{false, drive, std::nullopt}, Use::missing},
+        {"the chosen folder there on its drive", Facts{true, drive, drive}, Use::chosen},
+        {"the drive unmounted, its mount folder left", Facts{true, drive, system}, Use::driveGone},
+        {"another drive mounted over the system disk's folder it was chosen on", Facts{true, system, drive},
+         Use::driveGone},
+        {"a folder on the system disk", Facts{true, system, system}, Use::chosen},
+        {"chosen before drives were recorded", Facts{true, std::nullopt, system}, Use::chosen},
+        {"the file system it is on now unknown", Facts{true, drive, std::nullopt}, Use::chosen},
+    };
+    for (const auto& row : rows) EXPECT_EQ(ShootLibrary::folderUse(row.chosen), row.expected) << row.what;
+}
+
+TEST_F(ShootLibraryTest, AChoiceKeepsTheFileSystemItWasMadeOn) {
+    auto mountedOn = std::make_shared<std::optional<fs::path>>(root / "Drive");
+    library = std::make_unique<ShootLibrary>(
+        ShootLibrary::Environment{&defaults, movies(), [mountedOn](const fs::path&) { return *mountedOn; }});
+    const fs::path chosen = root / "Drive" / "Shoot";
+    fs::create_directories(chosen);
+    library->chooseFolder(chosen);
+    EXPECT_EQ(library->defaultFolder(), chosen);
+    *mountedOn = "/";
+    EXPECT_EQ(library->shootFolder().use, ShootLibrary::FolderUse::driveGone);
+    EXPECT_EQ(library->folderURL(localDate(2024, 5, 1, 12, 0, 0)), shoot() / "2024-05-01");
+    EXPECT_TRUE(fs::is_empty(chosen));
+    // What was recorded of one choice says nothing of another stored without it.
+    const fs::path other = root / "Other";
+    fs::create_directories(other);
+    defaults.set("shootFolderBookmark", other.string());
+    EXPECT_EQ(library->defaultFolder(), other);
+}
+
 TEST_F(ShootLibraryTest, FilesMoviesAndPhotosByTakeAndWritesTheExports) {
     const Date at = localDate(2024, 5, 1, 14, 5, 22);
     const fs::path source = incoming("clip.MOV");

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -87,14 +88,41 @@ public:
         friend bool operator==(const MarkerStamp&, const MarkerStamp&) = default;
     };
 
-    /// Where the library keeps its one setting and finds the user's Movies folder.
+    /// The folder a file system is mounted on, holding the given folder; none when it cannot be told.
+    using MountFolderOf = std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>;
+
+    /// Where the library keeps its settings, finds the user's Movies folder and learns which file system a folder
+    /// is on.
     struct Environment {
         Defaults* defaults = nullptr;        ///< none: the application's standard defaults
         std::filesystem::path moviesFolder;  ///< empty: the platform's Movies location
+        MountFolderOf mountFolderOf;         ///< empty: `mountFolder`, from the disk
+    };
+
+    /// Why the shoot folder in use is the one it is.
+    enum class FolderUse {
+        chosen,      ///< the folder the user chose
+        noneChosen,  ///< the default folder: nothing chosen
+        missing,     ///< the default folder: the chosen one isn't there
+        driveGone,   ///< the default folder: the file system it was chosen on is no longer mounted under it
+    };
+    /// What the file system says of the chosen folder.
+    struct ChosenFacts {
+        bool exists = false;
+        std::optional<std::filesystem::path> chosenOn;   ///< its mount folder when chosen; none for older choices
+        std::optional<std::filesystem::path> mountedOn;  ///< its mount folder now; none when it cannot be told
+    };
+    /// The shoot folder in use and why.
+    struct ShootFolder {
+        std::filesystem::path folder;
+        FolderUse use = FolderUse::noneChosen;
+        std::optional<std::filesystem::path> chosen;  ///< the folder the user chose, when one is stored
     };
 
     static constexpr std::string_view queueLabel = "morvane.shoot-library";
     static constexpr std::string_view bookmarkKey = "shootFolderBookmark";
+    /// The chosen folder's path and the mount folder of the file system it was chosen on, in a list of two.
+    static constexpr std::string_view chosenDriveKey = "shootFolderDrive";
     static constexpr std::string_view manifestName = ".quorbelin-shoot.json";
     static constexpr std::string_view perTakeFolderName = "XML per take";
 
@@ -140,8 +168,18 @@ public:
 
     /// The folder the user chose, when one is stored.
     std::optional<std::filesystem::path> resolveBookmark() const;
-    /// The shoot folder in use: the chosen one when it exists, else Movies/Brindlecroft. Creates nothing.
+    /// Stores the user's choice of shoot folder with the file system it is on now.
+    void chooseFolder(const std::filesystem::path& folder);
+    /// The shoot folder in use and why: the chosen one while it is there on the file system it was chosen on, else
+    /// Movies/Brindlecroft. Creates nothing.
+    ShootFolder shootFolder() const;
+    /// The folder of `shootFolder`.
     std::filesystem::path defaultFolder() const;
+    /// Whether captures go to the chosen folder: a folder whose drive was unmounted from under it, its mount folder
+    /// left bare on the system disk, counts as not there.
+    static FolderUse folderUse(const std::optional<ChosenFacts>& chosen);
+    /// The folder the file system holding `folder` is mounted on; none when `folder` cannot be reached.
+    static std::optional<std::filesystem::path> mountFolder(const std::filesystem::path& folder);
     /// The day folder of the date inside the shoot folder, created (with its parents) when missing.
     std::filesystem::path folderURL(Date date) const;
     /// "yyyy-MM-dd" of the date's local day.
@@ -280,6 +318,7 @@ private:
     void probeLater(const std::filesystem::path& movie, const std::string& fileName);
     void applyProbeOnQueue(const ProbeResult& result);
     Defaults& defaults() const;
+    std::optional<std::filesystem::path> mountFolderOf(const std::filesystem::path& folder) const;
 
     Environment environment_;
 

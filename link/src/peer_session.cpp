@@ -495,7 +495,8 @@ struct PeerSession::State {
             attempts.push_back({id, link->stepSince, link->source});
         }
         if (!under || invitations.triedLately(entry.key, candidate)) return;
-        const auto room = NearbyInvitations::roomForAttempt(attempts, {entry.address, entry.sourcePort}, Clock::now());
+        const auto room = NearbyInvitations::roomForAttempt(attempts, {entry.address, entry.sourcePort},
+                                                            invitations.reachedAt(entry.key), Clock::now());
         if (!room.admit) return;
         const auto invitation = under->invitation;
         const bool automatic = under->automatic;

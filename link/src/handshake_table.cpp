@@ -46,7 +46,7 @@ HandshakeTable::Room HandshakeTable::roomFor(const std::string& address, const s
     for (const auto& place : places) {
         if (place.stage == Stage::trusted) continue;
         ++held[place.address];
-        ++total;
+        if (place.stage == Stage::greeting) ++total;
     }
     const bool addressFull = held[address] >= maxPerAddress;
     if (!addressFull && total < maxPlaces) return {};
@@ -82,15 +82,11 @@ HandshakeTable::Room HandshakeTable::moveOn(const Place& mover, const std::vecto
     for (const auto* place : pairings) {
         if (place->address == mover.address) return place->answered ? Room{false, std::nullopt} : Room{true, place->id};
     }
-    const auto moverEndings = recentEndings(mover.address, now);
-    if (pairings.size() < (moverEndings == 0 ? maxFreshPairings : maxPairings)) return {};
-    // Whoever requests later must not push out the request whose code the user is typing: a request keeps its place
-    // for a user's time, unless its address renews its connections more than the newcomer's.
+    if (pairings.size() < maxPairings) return {};
     const Place* victim = nullptr;
     auto rank = [&](const Place& p) { return std::make_tuple(recentEndings(p.address, now), now - p.since, ~p.id); };
     for (const auto* place : pairings) {
-        if (place->answered) continue;
-        if (now - place->since < pairingKeep && recentEndings(place->address, now) <= moverEndings) continue;
+        if (place->answered || now - std::max(place->since, place->onScreen) < pairingKeep) continue;
         if (!victim || rank(*place) > rank(*victim)) victim = place;
     }
     if (!victim) return {false, std::nullopt};

@@ -12,27 +12,33 @@ namespace morvane {
 
 /// Which of the camera's unfinished connections a newcomer may take the place of, which pairing requests it keeps,
 /// and which of them it shows. Anyone can open a connection, take it through TLS and on to a pairing code: a code
-/// shown proves nothing but that the other side can count. So pairing requests get few places of their own (one per
+/// shown proves nothing but that the other side can count. So pairing requests get places of their own (one per
 /// address: a remote pairs from where it is) and never take a newcomer's; a connection whose hello names a trusted
 /// key stands apart from the strangers (one per key: a restarting peer's newer connection wins) until its proof
 /// settles it. The others compete among themselves: the place goes from the address that holds the most, then from
 /// the address whose connections ended unfinished most often lately (a neighbour renewing what was dropped), then the
 /// one that has waited longest at its step of the handshake (a genuine peer moves on within moments). It knows no
 /// link: the session asks and tells it.
+///
+/// Nothing tells the user's pairing request from a stranger's before its code is typed, by address or otherwise. So
+/// none is pushed out while its user may be reading it: a request keeps its place for `pairingKeep` after its code
+/// last showed (at the remote from the moment it was raised, on the camera's screen while it is there), and a newcomer
+/// takes a free place or one past that time, else it is refused. A remote's request thus finds a place unless
+/// strangers keep `maxPairings` requests in view within `pairingKeep`, and once in, no number of later ones, from any
+/// addresses, can take it before its user's time is up.
 class HandshakeTable {
 public:
     using Clock = std::chrono::steady_clock;
 
-    /// Unfinished connections a camera keeps at once, in all and from one address; pairing requests among them.
+    /// Unfinished connections a camera keeps at once, in all and from one address, besides the pairing requests.
     static constexpr std::size_t maxPlaces = 16;
     static constexpr std::size_t maxPerAddress = 4;
-    static constexpr std::size_t maxPairings = 4;
-    /// Pairing requests held at once when the newcomer's address has not been renewing its connections: strangers who
-    /// hold their requests, before or after a remote's, must leave it a place.
-    static constexpr std::size_t maxFreshPairings = 8;
-    /// A pairing request keeps its place this long against newer ones (from addresses that renew their connections
-    /// no less): a user's time to read the code at the remote and type it here.
-    static constexpr Clock::duration pairingKeep = std::chrono::seconds(10);
+    /// Pairing requests held at once: a few hundred open connections cost the camera little, and strangers must bring
+    /// more than six new ones a second to fill them with requests still kept.
+    static constexpr std::size_t maxPairings = 256;
+    /// A pairing request keeps its place this long against newer ones after its code last showed: a user's time to
+    /// read the code at the remote and type it here, slowly.
+    static constexpr Clock::duration pairingKeep = std::chrono::seconds(40);
 
     enum class Stage {
         greeting,  ///< shown nothing yet that sets it apart
@@ -47,6 +53,8 @@ public:
         Clock::time_point since;  ///< when it reached its present step (or was accepted)
         std::string key;          ///< the trusted key its hello named
         bool answered = false;    ///< the user here accepted its code: the peer's confirmation is due
+        /// The last moment the camera's screen showed its code (now while it shows; never: the clock's epoch).
+        Clock::time_point onScreen{};
     };
 
     struct Room {
@@ -57,9 +65,8 @@ public:
     /// Where a newcomer from `address` goes, given the places held now.
     Room roomFor(const std::string& address, const std::vector<Place>& places, Clock::time_point now) const;
     /// Where the place `mover` (among `places`, with its new stage) goes now that it reached the trusted or the
-    /// pairing stage. A pairing request takes, when all are held (`maxPairings`, or `maxFreshPairings` from an address
-    /// that has not been renewing), the place of one that has waited past `pairingKeep` or whose address renews more
-    /// than its own; else it is refused.
+    /// pairing stage. A pairing request takes, when all `maxPairings` are held, the place of one whose code has not
+    /// shown for `pairingKeep` (from the address that renews the most, then the oldest); else it is refused.
     Room moveOn(const Place& mover, const std::vector<Place>& places, Clock::time_point now) const;
     /// Of the pairing requests under way, the one to show the user: none has a better claim to be the one the user
     /// started than the latest from an address that has not been renewing its connections. None when none waits.

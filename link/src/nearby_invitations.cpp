@@ -136,8 +136,22 @@ std::vector<NearbyInvitations::Address> NearbyInvitations::addressesOf(const Cam
 }
 
 NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Attempt>& attempts, const Source& from,
+                                                          const std::optional<std::string>& home,
                                                           Clock::time_point now) {
     if (attempts.size() < maxAttempts) return {};
+    const auto atHome = [&](const Source& source) { return home && source.host == *home; };
+    std::map<std::string, std::size_t> perHost;
+    for (const auto& attempt : attempts) ++perHost[attempt.source.host];
+    // The host the camera was reached at: the oldest attempt of the other host that holds the most makes way.
+    if (atHome(from)) {
+        const Attempt* victim = nullptr;
+        auto rank = [&](const Attempt& a) { return std::make_tuple(perHost[a.source.host], now - a.since); };
+        for (const auto& attempt : attempts) {
+            if (atHome(attempt.source)) continue;
+            if (!victim || rank(attempt) > rank(*victim)) victim = &attempt;
+        }
+        if (victim) return {true, victim->id};
+    }
     std::map<Source, std::size_t> held;
     for (const auto& attempt : attempts) ++held[attempt.source];
     const auto own = held[from];
@@ -145,10 +159,11 @@ NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Atte
     const Attempt* victim = nullptr;
     auto rank = [&](const Attempt& a) { return std::make_tuple(held[a.source], now - a.since); };
     for (const auto& attempt : attempts) {
-        if (held[attempt.source] < own) continue;
+        if (held[attempt.source] < own || atHome(attempt.source) != atHome(from)) continue;
         if (!victim || rank(attempt) > rank(*victim)) victim = &attempt;
     }
-    if (held[victim->source] > own + 1 || now - victim->since >= std::chrono::duration<double>(attemptGrace)) {
+    if (victim &&
+        (held[victim->source] > own + 1 || now - victim->since >= std::chrono::duration<double>(attemptGrace))) {
         return {true, victim->id};
     }
     return {false, std::nullopt};
@@ -156,6 +171,12 @@ NearbyInvitations::Room NearbyInvitations::roomForAttempt(const std::vector<Atte
 
 void NearbyInvitations::answeredAt(const Bytes& key, const Address& address) {
     lastGood_[hex(key)] = address;
+}
+
+std::optional<std::string> NearbyInvitations::reachedAt(const Bytes& key) const {
+    auto good = lastGood_.find(hex(key));
+    if (good == lastGood_.end()) return std::nullopt;
+    return good->second.first;
 }
 
 NearbyInvitations::Source NearbyInvitations::sourceOf(const Bytes& key, const Address& address) const {

@@ -74,6 +74,8 @@ public:
     /// that never answers holds up the others.
     std::vector<Address> addressesOf(const Camera& camera) const;
     void answeredAt(const Bytes& key, const Address& address);
+    /// The host where the camera with this key last answered, if it did.
+    std::optional<std::string> reachedAt(const Bytes& key) const;
     /// The socket that last announced this address for the key; for one not remembered, its host alone.
     Source sourceOf(const Bytes& key, const Address& address) const;
 
@@ -92,11 +94,14 @@ public:
         std::optional<std::uint64_t> close;  ///< the attempt that makes way
     };
     /// Whether an address announced from `from` while an invitation is under way joins it, given the attempts still
-    /// going. An announcement names the socket it came from, so a forger's ports all come from its own socket, on
-    /// its own host or on the camera's: a socket that holds fewer attempts than another takes a place of that one's
-    /// at once, and one socket's attempts make way for the same socket's newer ones only once they have had time to
-    /// answer.
-    static Room roomForAttempt(const std::vector<Attempt>& attempts, const Source& from, Clock::time_point now);
+    /// going and the host the camera was last reached at (`home`, if any). Anyone may announce the key from any socket
+    /// on any host, as often as it likes, but only the camera answers where it was reached: an announcement from that
+    /// host takes the place of another host's attempt at once, and no other host's takes one of its. Among the rest, an
+    /// announcement names the socket it came from: a socket that holds fewer attempts than another takes a place of
+    /// that one's at once, and one socket's attempts make way for the same socket's newer ones only once they have had
+    /// time to answer.
+    static Room roomForAttempt(const std::vector<Attempt>& attempts, const Source& from,
+                               const std::optional<std::string>& home, Clock::time_point now);
 
 private:
     struct Seen {

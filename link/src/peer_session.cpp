@@ -57,6 +57,7 @@ struct Link : PairingHandshake {
     // The invitation it is one attempt of (the other addresses tried at once); 0 once it won or for none.
     std::uint64_t invitation = 0;
     HandshakeTable::Stage placeStage = HandshakeTable::Stage::greeting;  // the stage its place was last settled for
+    Clock::time_point leftScreen{};  // when the camera last stopped showing its pairing code
     Clock::time_point deadline;
     Phase timedPhase = Phase::connecting;        // the step `deadline` was set for
     Clock::time_point stepSince = Clock::now();  // when it reached that step
@@ -113,6 +114,7 @@ struct PeerSession::State {
     NearbyInvitations invitations{options.timing.retryMinimum, options.timing.retryMaximum,
                                   options.timing.nearbyExpiry};
     std::optional<PairingRequest> shownRequest;
+    std::uint64_t shownLink = 0;  // the link whose pairing code is shown
     std::shared_ptr<nearby::NearbyBeacon> beacon;
     std::shared_ptr<nearby::NearbyListener> listener;
     std::uint64_t generation = 0;
@@ -493,7 +495,8 @@ struct PeerSession::State {
             attempts.push_back({id, link->stepSince, link->source});
         }
         if (!under || invitations.triedLately(entry.key, candidate)) return;
-        const auto room = NearbyInvitations::roomForAttempt(attempts, {entry.address, entry.sourcePort}, Clock::now());
+        const auto room = NearbyInvitations::roomForAttempt(attempts, {entry.address, entry.sourcePort},
+                                                            invitations.reachedAt(entry.key), Clock::now());
         if (!room.admit) return;
         const auto invitation = under->invitation;
         const bool automatic = under->automatic;
@@ -562,14 +565,15 @@ struct PeerSession::State {
         return HandshakeTable::Stage::greeting;
     }
 
-    static HandshakeTable::Place placeOf(const Link& link) {
+    HandshakeTable::Place placeOf(const Link& link) const {
         const auto stage = stageOf(link);
         return {link.id,
                 link.address,
                 stage,
                 link.stepSince,
                 stage == HandshakeTable::Stage::trusted ? std::string(link.peerKey.begin(), link.peerKey.end()) : "",
-                link.ownAccepted};
+                link.ownAccepted,
+                link.id == shownLink ? Clock::now() : link.leftScreen};
     }
 
     // The unfinished connections accepted here.
@@ -964,10 +968,14 @@ struct PeerSession::State {
             if (link->phase == Phase::answering && link->requestRaised) requests.push_back(placeOf(*link));
         }
         std::optional<PairingRequest> next;
-        if (const auto shown = handshakes.shown(requests, Clock::now())) {
+        const auto shown = handshakes.shown(requests, Clock::now());
+        if (shown) {
             const auto& link = *links.at(*shown);
             next = PairingRequest{link.peerId, link.name, link.code};
         }
+        if (const auto it = links.find(shownLink); shownLink != shown.value_or(0) && it != links.end())
+            it->second->leftScreen = Clock::now();
+        shownLink = shown.value_or(0);
         if (next == shownRequest) return;
         shownRequest = next;
         onMain(&PeerSession::onPairingRequest, next);

@@ -64,18 +64,18 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
         {"room left", distinct(15), {}, {}, "10.1.1.1", true, std::nullopt},
         {"full: the oldest goes", distinct(16), {}, {}, "10.1.1.1", true, 1},
         {"full: a pairing under way stays, the oldest of the others goes",
-         distinct(16),
+         distinct(18),
          {1, 2},
          {},
          "10.1.1.1",
          true,
          3},
-        {"full of pairings under way: the newcomer is refused",
+        {"full of pairings under way: those have places of their own, room left",
          distinct(16),
          everyone,
          {},
          "10.1.1.1",
-         false,
+         true,
          std::nullopt},
         {"full: the address that holds the most goes first",
          distinct(13) + std::vector<std::string>(3, "10.9.9.9"),
@@ -162,64 +162,109 @@ TEST(HandshakeTableTest, NewcomerTakesThePlaceOfAConnectionThatShowedNothing) {
     }
 }
 
-// A connection that names a trusted key or shows a code moves to places of its own: one per trusted key, and a few
-// pairing requests, one per address, where the one from the address that keeps renewing its connections goes first,
-// and none is pushed out by a later one while its user may still be typing its code.
+// A connection that names a trusted key or shows a code moves to places of its own: one per trusted key, and many
+// pairing requests, one per address. None is pushed out while its user may still be reading its code, at the remote or
+// on the camera's screen, whatever came before or after it and from wherever; past that time the one from the address
+// that keeps renewing its connections goes first, then the oldest.
 TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
     using Stage = Table::Stage;
+    constexpr double never = -1;
     struct Held {
         std::string address;
         Stage stage;
+        double age;  // seconds since it reached its stage
         std::string key = {};
         bool answered = false;
+        double onScreen = never;  // seconds since the camera's screen last showed its code (0: it shows it now)
     };
     struct Case {
         const char* what;
-        std::vector<Held> held;             // ids 1, 2, ..., the oldest first
+        std::vector<Held> held;             // ids 1, 2, ...
         Held mover;                         // the newest
         std::vector<std::string> renewing;  // addresses whose connections ended unfinished just now, thrice
         bool admit;
         std::optional<std::uint64_t> closes;
-        int older = 0;  // seconds more that every held one has waited
     };
-    // Requests from 10.0.0.1, 10.0.0.2, ..., the oldest first.
-    auto requests = [](std::size_t count, bool answered = false) {
+    // Requests from 10.0.x.y, ids 1, 2, ..., evenly from `oldest` to `newest` seconds old.
+    auto requests = [](std::size_t count, double oldest, double newest, bool answered = false) {
         std::vector<Held> out;
-        for (std::size_t i = 1; i <= count; ++i)
-            out.push_back({"10.0.0." + std::to_string(i), Stage::pairing, "", answered});
+        for (std::size_t i = 0; i < count; ++i) {
+            const double age = count == 1 ? oldest : oldest + (newest - oldest) * double(i) / double(count - 1);
+            out.push_back({"10.0." + std::to_string((i + 1) / 256) + "." + std::to_string((i + 1) % 256),
+                           Stage::pairing, age, "", answered});
+        }
         return out;
     };
-    const auto few = Table::maxPairings, all = Table::maxFreshPairings;
-    const Held user{"10.0.0.9", Stage::pairing};
-    const Held k1{"10.0.0.1", Stage::trusted, "K"}, l2{"10.0.0.2", Stage::trusted, "L"},
-        k9{"10.0.0.9", Stage::trusted, "K"};
+    auto with = [](std::vector<Held> held, std::size_t id, auto change) {
+        change(held[id - 1]);
+        return held;
+    };
+    const auto all = Table::maxPairings;
+    const double keep = std::chrono::duration<double>(Table::pairingKeep).count();
+    const Held user{"10.9.0.9", Stage::pairing, 0};
+    const Held k1{"10.0.0.1", Stage::trusted, 2, "K"}, l2{"10.0.0.2", Stage::trusted, 1, "L"},
+        k9{"10.0.0.9", Stage::trusted, 0, "K"};
     const Case cases[] = {
-        {"the first request", {{"10.0.0.1", Stage::greeting}}, user, {}, true, std::nullopt},
-        {"room for the last", requests(all - 1), user, {}, true, std::nullopt},
-        {"one per address: the older goes", requests(2), {"10.0.0.2", Stage::pairing}, {}, true, 2},
-        {"one per address, accepted here: refused", requests(1, true), {"10.0.0.1", Stage::pairing}, {}, false, {}},
-        {"few held, the newcomer's address not renewing: room", requests(few), user, {}, true, std::nullopt},
-        {"few held within a user's time, the newcomer renewing: refused", requests(few), user, {"10.0.0.9"}, false, {}},
-        {"few held past a user's time, the newcomer renewing: the oldest goes",
-         requests(few),
-         user,
-         {"10.0.0.9"},
-         true,
-         1,
-         10},
-        {"few held, one renewing as much as the newcomer: refused",
-         requests(few),
-         user,
-         {"10.0.0.3", "10.0.0.9"},
+        {"the first request", {{"10.0.0.1", Stage::greeting, 1}}, user, {}, true, std::nullopt},
+        {"one per address: the older goes", requests(2, 2, 1), {"10.0.0.2", Stage::pairing, 0}, {}, true, 2},
+        {"one per address, accepted here: refused",
+         requests(1, 1, 1, true),
+         {"10.0.0.1", Stage::pairing, 0},
+         {},
          false,
          {}},
-        {"all held past a user's time: the oldest goes", requests(all), user, {}, true, 1, 10},
-        {"all held within a user's time: a later request is refused", requests(all), user, {}, false, {}},
-        {"all held: the renewing address's goes", requests(all), user, {"10.0.0.3"}, true, 3},
-        {"all accepted here: refused", requests(all, true), user, {}, false, {}, 10},
+        {"room for the last", requests(all - 1, 2, 1), user, {}, true, std::nullopt},
+        {"room for the last, every address renewing",
+         requests(all - 1, 2, 1),
+         user,
+         {"10.0.0.3", "10.9.0.9"},
+         true,
+         std::nullopt},
+        {"all held past a user's time: the oldest goes", requests(all, keep + 20, keep + 1), user, {}, true, 1},
+        {"all held past a user's time: the renewing address's goes",
+         requests(all, keep + 20, keep + 1),
+         user,
+         {"10.0.0.3"},
+         true,
+         3},
+        {"all held within a user's time: a later request is refused", requests(all, keep - 1, 0), user, {}, false, {}},
+        {"all held within a user's time, the held renewing and the newcomer not: refused all the same",
+         requests(all, keep - 1, 0),
+         user,
+         {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
+         false,
+         {}},
+        {"a request of 35 s among older ones past a user's time: it stays",
+         with(requests(all, keep + 20, keep + 1), 1, [&](Held& h) { h.age = keep - 5; }),
+         user,
+         {},
+         true,
+         2},
+        {"the oldest on the camera's screen now: it stays, the next goes",
+         with(requests(all, keep + 20, keep + 1), 1, [](Held& h) { h.onScreen = 0; }),
+         user,
+         {},
+         true,
+         2},
+        {"the oldest shown on the camera's screen until 30 s ago: it stays",
+         with(requests(all, keep + 20, keep + 1), 1, [&](Held& h) { h.onScreen = keep - 10; }),
+         user,
+         {},
+         true,
+         2},
+        {"the oldest shown on the camera's screen past a user's time: it goes",
+         with(requests(all, keep + 20, keep + 1), 1, [&](Held& h) { h.onScreen = keep + 10; }),
+         user,
+         {},
+         true,
+         1},
+        {"all accepted here: refused", requests(all, keep + 20, keep + 1, true), user, {}, false, {}},
         {"a trusted key named again: the older goes", {k1, l2}, k9, {}, true, 1},
     };
     const auto now = Table::Clock::now();
+    auto ago = [&](double seconds) {
+        return now - std::chrono::duration_cast<Table::Clock::duration>(std::chrono::duration<double>(seconds));
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Table table;
@@ -227,9 +272,8 @@ TEST(HandshakeTableTest, PairingRequestsAndTrustedKeysHavePlacesOfTheirOwn) {
         std::vector<Table::Place> places;
         for (std::size_t i = 0; i <= c.held.size(); ++i) {
             const auto& h = i < c.held.size() ? c.held[i] : c.mover;
-            const auto since = now - std::chrono::seconds(static_cast<long>(c.held.size() + 1 - i)) -
-                               std::chrono::seconds(i < c.held.size() ? c.older : 0);
-            places.push_back({i + 1, h.address, h.stage, since, h.key, h.answered});
+            places.push_back({i + 1, h.address, h.stage, ago(h.age), h.key, h.answered,
+                              h.onScreen == never ? Table::Clock::time_point{} : ago(h.onScreen)});
         }
         const auto room = table.moveOn(places.back(), places, now);
         EXPECT_EQ(room.admit, c.admit);

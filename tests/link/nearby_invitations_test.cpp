@@ -60,7 +60,8 @@ TEST(NearbyInvitationsTest, AddressesAreForgottenWhenOldOrWhenTheirKeyLeaves) {
 // An address announced while an invitation is under way joins it; when the invitation tries as many as it may, the
 // attempt that has waited longest makes way, once it has had time to answer. A socket that holds fewer attempts than
 // another takes a place of that one's at once: a forger announcing many ports from a socket of its own, on its own
-// host or on the camera's, never keeps the camera's socket out, nor pushes its attempt out.
+// host or on the camera's, never keeps the camera's socket out, nor pushes its attempt out. The host where the camera
+// was last reached has a place whatever forgers announce from other sockets or hosts, however many and however fast.
 TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
     using Attempt = NearbyInvitations::Attempt;
     using Source = NearbyInvitations::Source;
@@ -70,6 +71,7 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
         Source from;                                      // the socket of the new announcement
         bool admit;
         std::optional<std::uint64_t> closes;
+        std::optional<std::string> home = {};  // where the camera was last reached
     };
     const Source camera{"10.0.0.9", 40001}, forger{"10.0.0.66", 40001}, forgerOnCameraHost{"10.0.0.9", 40002};
     auto at = [](const Source& source, std::vector<double> waited) {
@@ -81,6 +83,19 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
+    // One attempt from each of `waited.size()` sockets, on the forger's host or on hosts of their own.
+    auto each = [](bool ownHosts, std::vector<double> waited) {
+        std::vector<std::pair<Source, double>> out;
+        for (std::size_t i = 0; i < waited.size(); ++i) {
+            out.emplace_back(ownHosts ? Source{"10.0.1." + std::to_string(i + 1), 40001}
+                                      : Source{"10.0.0.66", static_cast<std::uint16_t>(41000 + i)},
+                             waited[i]);
+        }
+        return out;
+    };
+    const std::vector<double> young{0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5};
+    const Source forgerNewSocket{"10.0.0.66", 42000}, forgerNewHost{"10.0.2.1", 40001};
+    const std::string home = "10.0.0.9";
     const Case cases[] = {
         {"none left", {}, camera, true, std::nullopt},
         {"room for more", at(camera, {5, 5, 5, 5, 5, 5, 5}), camera, true, std::nullopt},
@@ -99,6 +114,22 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
          at(forgerOnCameraHost, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.1, 0.5}), camera, true, 8},
         {"that forger's newer port: its own oldest makes way, not the camera's just started",
          plus(at(camera, {0.1}), at(forgerOnCameraHost, {2, 3, 1.5, 2, 2, 2, 2})), forgerOnCameraHost, true, 3},
+        {"a forger's sockets on its host hold all, one each, just started: the camera's host, where it was reached, "
+         "takes the place of the oldest at once",
+         each(false, young), camera, true, 8, home},
+        {"forgers at as many hosts hold all, just started: the camera's host takes the place of the oldest at once",
+         each(true, young), camera, true, 8, home},
+        {"where the camera was not reached yet, one socket each: it waits for an attempt to have had its time",
+         each(false, young), camera, false, std::nullopt},
+        {"the camera's host holds one that waited long: a forger's new socket takes a forged place, not that one",
+         plus(at(camera, {9}), each(false, {2, 3, 1.5, 2, 2, 2, 2})), forgerNewSocket, true, 3, home},
+        {"the camera's host holds one that waited long: a forger's new host takes a forged place, not that one",
+         plus(at(camera, {9}), each(true, {2, 3, 1.5, 2, 2, 2, 2})), forgerNewHost, true, 3, home},
+        {"the camera's host holds one that waited long, the forged ones just started: a forger's new host waits",
+         plus(at(camera, {9}), each(true, {0.2, 0.1, 0.3, 0.1, 0.1, 0.1, 0.4})), forgerNewHost, false, std::nullopt,
+         home},
+        {"all the camera's host's, waited long: a forger's new socket waits", at(camera, {9, 9, 9, 9, 9, 9, 9, 9}),
+         forgerNewSocket, false, std::nullopt, home},
     };
     const auto now = NearbyInvitations::Clock::now();
     for (const auto& c : cases) {
@@ -108,7 +139,7 @@ TEST(NearbyInvitationsTest, AnAddressAnnouncedMeanwhileJoinsTheAttempts) {
             const auto& [source, waited] = c.attempts[i];
             attempts.push_back({i + 1, now - std::chrono::milliseconds(static_cast<long>(waited * 1000)), source});
         }
-        const auto room = NearbyInvitations::roomForAttempt(attempts, c.from, now);
+        const auto room = NearbyInvitations::roomForAttempt(attempts, c.from, c.home, now);
         EXPECT_EQ(room.admit, c.admit);
         EXPECT_EQ(room.close, c.closes);
     }

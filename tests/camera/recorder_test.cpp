@@ -21,6 +21,7 @@
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
+#include "camera/timecode_atoms.h"
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"

@@ -23,6 +23,7 @@
 #include "camera/recording_start.h"
 #include "camera/take_recovery.h"
 #include "camera/timecode_atoms.h"
+#include "cut_takes.h"
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"
@@ -549,25 +550,6 @@ void truncateBy(const std::filesystem::path& file, std::uintmax_t bytes) {
     std::filesystem::resize_file(file, std::filesystem::file_size(file) - bytes);
 }
 
-// The length of the pictures that the journal lists wholly before `at` in the movie.
-double lengthBefore(const std::filesystem::path& journal, std::uintmax_t at) {
-    const auto contents = readJournal(test::readFile(journal));
-    std::int64_t first = INT64_MAX, end = INT64_MIN;
-    for (const auto& s : contents.samples) {
-        if (static_cast<std::uintmax_t>(s.offset + s.size) > at) break;
-        if (s.stream == 0) first = std::min(first, s.pts), end = std::max(end, s.pts + s.duration);
-    }
-    return end > first ? static_cast<double>(end - first) * av_q2d(contents.header.streams.at(0).timeBase) : 0;
-}
-
-// `bytes` zero bytes written over the file from `at` on, its size kept.
-void zero(const std::filesystem::path& file, std::uintmax_t at, std::uintmax_t bytes) {
-    bytes = std::min(bytes, std::filesystem::file_size(file) - std::min(at, std::filesystem::file_size(file)));
-    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
-    out.seekp(static_cast<std::streamoff>(at));
-    out << std::string(bytes, '\0');
-}
-
 class CutOff : public ::testing::TestWithParam<Cut> {};
 
 TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
@@ -612,8 +594,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     std::optional<double> lengthBeforeDamage;
     if (cut.zeroedAt) {
         const auto at = static_cast<std::uintmax_t>(*cut.zeroedAt * static_cast<double>(fs::file_size(movie)));
-        zero(movie, at, cut.zeroed);
-        lengthBeforeDamage = lengthBefore(journal, at);
+        test::zero(movie, at, cut.zeroed);
+        lengthBeforeDamage = test::lengthBefore(journal, at);
         EXPECT_GT(*lengthBeforeDamage, seconds * *cut.zeroedAt / 2);
     }
     const auto files = [&] {
@@ -710,7 +692,7 @@ INSTANTIATE_TEST_SUITE_P(
         Cut{"with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, h264, 0.5, 1 << 30},
         Cut{"ProRes with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, proRes, 0.5, 1 << 30},
         // Nothing of it can be finished: kept aside, never removed.
-        Cut{"with its first 4 KB zeroed", [](const auto& movie, const auto&) { zero(movie, 0, 4096); },
+        Cut{"with its first 4 KB zeroed", [](const auto& movie, const auto&) { test::zero(movie, 0, 4096); },
             Outcome::setAside},
         Cut{"before its journal listed a sample",
             [](const auto&, const auto& journal) { std::filesystem::resize_file(journal, journalHeaderEnd(journal)); },
@@ -749,12 +731,7 @@ INSTANTIATE_TEST_SUITE_P(
             Outcome::setAside},
         // Of another layout: neither file is touched.
         Cut{"with a journal of another version",
-            [](const auto&, const auto& journal) {
-                std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
-                file.seekp(7);
-                file.put('2');
-            },
-            Outcome::leftAlone},
+            [](const auto&, const auto& journal) { test::changeJournalVersion(journal); }, Outcome::leftAlone},
         Cut{"before the movie was made", [](const auto& movie, const auto&) { std::filesystem::remove(movie); },
             Outcome::removed}),
     [](const auto& info) {

@@ -167,6 +167,12 @@ TEST(JournalBytes, DamageIsToldFromAnotherVersion) {
              std::memcpy(b.data() + 12 + 43 + 27 * 8 + 16, &huge, sizeof huge);
          },
          State::damaged, 0},
+        {"with a field order of no kind",
+         [](std::string& b) {
+             const std::int64_t order = 97;  // the 14th codec field of the first track
+             std::memcpy(b.data() + 12 + 43 + 13 * 8, &order, sizeof order);
+         },
+         State::damaged, 0},
         {"with a record of a track it has not", [&](std::string& b) { b[header + 40 * 5] = 7; }, State::whole, 5},
         {"with a record of garbage", [&](std::string& b) { b[header + 40 * 9 + 2] = 1; }, State::whole, 9},
         {"of garbage",

@@ -110,6 +110,21 @@ bool plausible(const AVCodecParameters& p) {
     return false;
 }
 
+// Whether a value is one of an enumeration of the codec parameters, before a field is given it: for tracks and
+// codecs, one the muxer can take.
+template <typename E>
+bool known(std::int64_t v) {
+    if constexpr (std::is_same_v<E, AVMediaType>) return v == AVMEDIA_TYPE_VIDEO || v == AVMEDIA_TYPE_AUDIO;
+    if constexpr (std::is_same_v<E, AVCodecID>) return v > AV_CODEC_ID_NONE && v < AV_CODEC_ID_WRAPPED_AVFRAME;
+    if constexpr (std::is_same_v<E, AVFieldOrder>) return v >= 0 && v <= AV_FIELD_BT;
+    if constexpr (std::is_same_v<E, AVColorRange>) return v >= 0 && v < AVCOL_RANGE_NB;
+    if constexpr (std::is_same_v<E, AVColorPrimaries>) return v >= 0 && v < AVCOL_PRI_NB;
+    if constexpr (std::is_same_v<E, AVColorTransferCharacteristic>) return v >= 0 && v < AVCOL_TRC_NB;
+    if constexpr (std::is_same_v<E, AVColorSpace>) return v >= 0 && v < AVCOL_SPC_NB;
+    if constexpr (std::is_same_v<E, AVChromaLocation>) return v >= 0 && v < AVCHROMA_LOC_NB;
+    return false;
+}
+
 // A header's bytes (after its length), read whole: none when any field is not as the layout has it, or bytes are
 // left over.
 std::optional<JournalHeader> parseHeader(std::string_view bytes) {
@@ -127,11 +142,8 @@ std::optional<JournalHeader> parseHeader(std::string_view bytes) {
         eachStreamField(stream, [&](auto& field, auto as) {
             using Field = std::remove_reference_t<decltype(field)>;
             const auto value = r.template get<typename decltype(as)::type>();
-            // Kinds of tracks and codecs the muxer can take, before they are looked at as such.
-            if constexpr (std::is_same_v<Field, AVMediaType>) {
-                if (value != AVMEDIA_TYPE_VIDEO && value != AVMEDIA_TYPE_AUDIO) r.ok = false;
-            } else if constexpr (std::is_same_v<Field, AVCodecID>) {
-                if (value <= AV_CODEC_ID_NONE || value >= AV_CODEC_ID_WRAPPED_AVFRAME) r.ok = false;
+            if constexpr (std::is_enum_v<Field>) {
+                if (!known<Field>(value)) r.ok = false;
             }
             if (r.ok) field = static_cast<Field>(value);
         });

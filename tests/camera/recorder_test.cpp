@@ -761,6 +761,9 @@ TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
             EXPECT_EQ(MovieRecorder::journalOf(*n.movie), n.file);
         }
     }
+    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.reserve"), "/takes/Take 12.mov");
+    EXPECT_EQ(MovieRecorder::reserveOf("/takes/Take 12.mov"), "/takes/.Take 12.mov.reserve");
+    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.journal"), std::nullopt);
     // Room for about 32 bytes of index a sample beyond the buffer and the fixed parts, in steps of 256 KiB (the
     // last row: an hour at 29.97 fps with sound).
     const struct {

@@ -71,7 +71,7 @@ struct TakeRecovery {
 struct RecoveredTake {
     TakeRecovery::Outcome outcome = TakeRecovery::Outcome::removed;
     std::optional<MovieRecorder::Interrupted> take;  ///< finished or as it is
-    std::filesystem::path setAsideAs;                ///< where it was set aside
+    std::filesystem::path setAsideAs;                ///< where it was set aside (where it is, when it could not be)
 };
 
 /// Recovers a movie whose recording was cut off (its journal and kept room beside it): finishes it in place from

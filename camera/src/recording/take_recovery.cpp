@@ -295,8 +295,9 @@ RecoveredTake recoverTake(const fs::path& movie) {
     std::error_code ec;
     std::optional<Date> journalledStart;
     {
-        std::ifstream in(journalPath, std::ios::binary);
-        if (in) {
+        std::ifstream in;
+        if (fs::is_regular_file(journalPath, ec)) in.open(journalPath, std::ios::binary);
+        if (in.is_open()) {
             JournalReader journal(in);
             switch (journal.state()) {
                 case JournalReader::State::whole:
@@ -337,9 +338,9 @@ RecoveredTake recoverTake(const fs::path& movie) {
                 movie.parent_path(), movie.filename().string(), TakeRecovery::setAsideSuffix,
                 [&](const fs::path& name) { return renameNoReplace(movie, name); }, ec);
             if (!aside) {
-                // Kept where it is, then, for the next start.
+                // Kept where it is, with its journal, for the next start.
                 log::error("MovieRecorder", "couldn't set aside " + movie.filename().string() + ": " + ec.message());
-                result.outcome = TakeRecovery::Outcome::leftAlone;
+                result.setAsideAs = movie;
                 return result;
             }
             result.setAsideAs = *aside;

@@ -309,7 +309,7 @@ TEST(WholeSamples, TheTakeEndsAtTheFirstSampleThatIsNotWhole) {
     EXPECT_EQ(samples.end(), 129);
 }
 
-TEST(TakeRecovery, NothingThatMightHoldFootageIsRemoved) {
+TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
     using Journal = TakeRecovery::Journal;
     using Outcome = TakeRecovery::Outcome;
     const struct {

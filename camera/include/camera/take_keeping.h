@@ -46,7 +46,7 @@ struct TakeKeeping {
 struct LeftRecording {
     enum class Action {
         none,    ///< handled with another file (a journal or a kept room, with its movie)
-        finish,  ///< a movie cut short: finished from its journal, then stored as a take
+        finish,  ///< a movie cut short: finished from its journal and stored as a take, or set aside (`recoverTake`)
         store,   ///< a whole movie that was not stored (the camera ended as it stored it): stored as a take
         remove,  ///< no footage: a journal or a kept room whose movie is gone
         leave,   ///< not a take's

@@ -101,11 +101,13 @@ public:
         bool ntsc = false;
     };
     /// Finishes a movie whose recording was cut off (its journal beside it): rewrites it playable in place (same
-    /// path), removes the journal, and answers what it holds; nullopt (and nothing left behind: movie and journal
-    /// removed) when nothing playable was written.
+    /// path) as far as its samples lie whole, and answers what it holds; nullopt when nothing of it can be finished
+    /// (`recoverTake` says what became of it: set aside, left alone, or removed when it held nothing).
     static std::optional<Interrupted> finishInterrupted(const std::filesystem::path& movie);
     /// Whether a file in a recording folder is a recorder's journal, and the movie it belongs to.
     static std::optional<std::filesystem::path> movieOfJournal(const std::filesystem::path& file);
+    /// Whether a file in a recording folder is a recorder's kept room, and the movie it belongs to.
+    static std::optional<std::filesystem::path> movieOfReserve(const std::filesystem::path& file);
     /// The journal and the kept room of a movie.
     static std::filesystem::path journalOf(const std::filesystem::path& movie);
     static std::filesystem::path reserveOf(const std::filesystem::path& movie);
@@ -176,14 +178,5 @@ private:
     bool soundLost_ = false;
     std::thread thread_;
 };
-
-/// Sets the flags word of the movie's timecode sample description ('tmcd' in the sample table). False when the
-/// movie has none or cannot be written.
-bool patchTimecodeFlags(const std::filesystem::path& movie, std::uint32_t flags);
-
-/// The flags word of the movie's timecode sample description, or none.
-std::optional<std::uint32_t> readTimecodeFlags(const std::filesystem::path& movie);
-/// The movie's timecode sample description (frame duration, time scale, frames per second, flags), or none.
-std::optional<MovieRecorder::TimecodeFormat> readTimecodeFormat(const std::filesystem::path& movie);
 
 }  // namespace morvane

@@ -10,6 +10,7 @@ extern "C" {
 #include "platform/atomic_file.h"
 #include "platform/ffmpeg_handles.h"
 #include "camera/movie_recorder.h"
+#include "camera/timecode_atoms.h"
 #include "platform/video_frame.h"
 
 namespace morvane {

@@ -40,7 +40,9 @@ TransferInfo info(int n) {
     return i;
 }
 
-void writeText(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+void writeText(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
 
 std::string readText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -386,10 +388,11 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     m.disk("mmcblk0", true);
     fs::create_directories(m.root / "media/user/MY\\ CARD");
     fs::create_directories(m.root / "media/user/STICK");
-    m.mounts("/dev/sda1 / ext4 rw 0 0\n"
-             "tmpfs /run tmpfs rw 0 0\n"
-             "/dev/mmcblk0p1 /media/user/MY\\134\\040CARD vfat ro 0 0\n"
-             "/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
+    m.mounts(
+        "/dev/sda1 / ext4 rw 0 0\n"
+        "tmpfs /run tmpfs rw 0 0\n"
+        "/dev/mmcblk0p1 /media/user/MY\\134\\040CARD vfat ro 0 0\n"
+        "/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
     ExternalDrive drive(m.root.path());
     auto device = drive.currentDevice();
     ASSERT_TRUE(device);
@@ -401,6 +404,8 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     EXPECT_EQ(status->name, "MY\\ CARD");
     EXPECT_TRUE(status->warning);
     EXPECT_FALSE(drive.nextRecordingURL());  // read-only: record on the machine instead
+    fs::create_directories(m.root / "media/user/MY\\ CARD/Brindlecroft");
+    EXPECT_TRUE(drive.recordingFolders().empty()) << "a take cut short there cannot be finished in place";
 
     m.mounts("/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
     std::vector<std::optional<DriveStatus>> reports;
@@ -416,6 +421,7 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     EXPECT_EQ(first->filename(), "Take 0001.mov");
     EXPECT_EQ(second->filename(), "Take 0002.mov");
     EXPECT_EQ(first->parent_path(), m.root / "media/user/STICK/Brindlecroft");
+    EXPECT_EQ(drive.recordingFolders(), std::vector<fs::path>{first->parent_path()}) << "looked at after a crash";
 
     m.mounts("/dev/sda1 / ext4 rw 0 0\n");
     drive.refresh();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <cmath>
 #include <condition_variable>
+#include <set>
 #include <thread>
 
 #include <QImage>
@@ -617,20 +618,70 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
-    if (c_.recordingFolder.empty()) return;
+    std::vector<std::pair<fs::path, bool>> folders;
+    if (!c_.recordingFolder.empty()) folders.emplace_back(c_.recordingFolder, false);
+    if (c_.drive) {
+        for (auto& folder : c_.drive->recordingFolders()) folders.emplace_back(std::move(folder), true);
+    }
+    recoverTakesIn(std::move(folders));
+}
+
+void CameraStreamer::recoverDriveTakes() {
+    std::vector<std::pair<fs::path, bool>> folders;
+    if (c_.drive) {
+        for (auto& folder : c_.drive->recordingFolders()) folders.emplace_back(std::move(folder), true);
+    }
+    recoverTakesIn(std::move(folders));
+}
+
+namespace {
+
+// What is still there of a listing made before the takes stored meanwhile. On a drive, the drive is the takes'
+// library: a movie stays there once finished, and only a take cut short (its journal beside it) is recovered.
+std::vector<fs::path> leftIn(const std::vector<fs::path>& listed, bool onDrive) {
+    std::set<fs::path> cutShort;
+    std::vector<fs::path> left;
+    std::error_code ec;
+    for (const auto& path : listed) {
+        if (!fs::exists(fs::symlink_status(path, ec))) continue;
+        if (!onDrive) {
+            left.push_back(path);
+        } else if (auto movie = MovieRecorder::movieOfJournal(path)) {
+            left.push_back(path);
+            cutShort.insert(*movie);
+        }
+    }
+    for (const auto& path : listed) {
+        if (cutShort.count(path) && fs::exists(fs::symlink_status(path, ec))) left.push_back(path);
+    }
+    return left;
+}
+
+}  // namespace
+
+void CameraStreamer::recoverTakesIn(std::vector<std::pair<fs::path, bool>> folders) {
+    if (folders.empty()) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
-    dataQueue_.async([weak] {
+    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording, and a
+    // take stopped before is stored before the listing is looked at.
+    dataQueue_.async([weak, folders = std::move(folders)] {
         auto self = weak.lock();
         if (!self) return;
-        std::vector<fs::path> files;
-        std::error_code ec;
-        for (fs::directory_iterator it(self->c_.recordingFolder, ec), end; !ec && it != end; it.increment(ec))
-            files.push_back(it->path());
+        std::vector<std::pair<std::vector<fs::path>, bool>> listed;
+        for (const auto& [folder, onDrive] : folders) {
+            std::vector<fs::path> files;
+            std::error_code ec;
+            for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+                files.push_back(it->path());
+            listed.emplace_back(std::move(files), onDrive);
+        }
         std::optional<fs::path> recording;
         if (self->recorder_) recording = self->recorder_->url();
-        self->takeQueue_.async([weak, files = std::move(files), recording] {
-            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording);
+        self->takeQueue_.async([weak, listed = std::move(listed), recording] {
+            auto self = weak.lock();
+            if (!self) return;
+            for (const auto& [files, onDrive] : listed)
+                self->recoverLeftTakes(leftIn(files, onDrive), recording, onDrive);
         });
     });
 }

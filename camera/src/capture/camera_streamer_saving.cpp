@@ -192,7 +192,8 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
     });
 }
 
-void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording) {
+void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording,
+                                      bool onDrive) {
     std::set<fs::path> present(files.begin(), files.end()), journaled;
     std::vector<LeftRecording::File> found;
     for (const auto& path : files) {
@@ -211,8 +212,8 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
             case LeftRecording::Action::finish:
                 if (auto rest = MovieRecorder::finishInterrupted(file.path)) {
                     log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
-                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, false}, firstPictureOf(rest->movie),
-                             clockOffset());
+                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, onDrive},
+                             firstPictureOf(rest->movie), clockOffset());
                 } else {
                     log::info("CameraStreamer", "nothing to keep of " + file.path.filename().string());
                 }
@@ -225,7 +226,7 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
                     ec ? 0 : std::chrono::duration<double>(fs::file_time_type::clock::now() - written).count();
                 const Date end = Date::now().addingTimeInterval(-std::max(0.0, ago));
                 log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
-                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), false},
+                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), onDrive},
                          firstPictureOf(file.path), clockOffset());
                 break;
             }

@@ -206,7 +206,11 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         applyPicture();  // a device keeps what an earlier program set: it starts from what the status says
     }
     drive_->onChange = [weak](const std::optional<DriveStatus>& drive) {
-        if (auto self = weak.lock()) self->status_.externalDrive = drive;
+        auto self = weak.lock();
+        if (!self) return;
+        self->status_.externalDrive = drive;
+        // A drive that comes back may hold a take that a crash or a power cut cut short.
+        if (drive) self->streamer_->recoverDriveTakes();
     };
     drive_->refresh();
     tick();

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "camera/camera_controller.h"
@@ -11,6 +13,7 @@
 #include "link/link_message.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
+#include "platform/synthetic_source.h"
 #include "temp_dir.h"
 
 namespace morvane {
@@ -135,6 +138,88 @@ TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
 // When a capture whose transfer failed may go again. A remote's answer makes it wait, doubling up to 300 s; a link
 // that went mid-transfer does not, and leaves the count of waits as it was. Time is a steady clock's: a wall clock set
 // back an hour while a capture waits changes nothing.
+// A camera in this process on a folder of the test's own, filming the synthetic picture.
+struct Filming {
+    explicit Filming(const std::filesystem::path& folder) {
+        CameraController::Options options;
+        options.folder = folder;
+        options.main = main;
+        options.keychain = std::make_shared<Keychain>(folder / "keychain");
+        options.session.interfaces = {"127.0.0.1"};
+        camera = CameraController::make(options);
+    }
+    ~Filming() { camera->stop(); }
+    bool start() { return camera->start(std::make_unique<SyntheticSource>(SyntheticSource::Settings{320, 180})); }
+    // Waits, letting the main queue run unless it is held (a camera that ends before it gets to it).
+    bool eventually(const std::function<bool()>& done, bool runMain = true) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < end) {
+            if (runMain) main->runPending();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<CameraController> camera;
+};
+
+// The camera ended just after a take was stored, before its main queue got to anything: the take is in the take log
+// on the disk all the same, so that it has its deck copy later.
+TEST(TakeLogOfTakes, ATakeIsInTheTakeLogOnTheDiskOnceItIsStored) {
+    test::TempDir dir;
+    Filming filming(dir / "camera");
+    ASSERT_TRUE(filming.start());
+    auto& camera = *filming.camera;
+    camera.handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+    camera.handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+    const auto recording = [&] {
+        bool on = false;
+        camera.streamer().dataQueue().sync([&] { on = camera.streamer().isRecording(); });
+        return on;
+    };
+    ASSERT_TRUE(filming.eventually(recording, false));
+    camera.handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+    ASSERT_TRUE(filming.eventually([&] { return !recording(); }, false));
+    camera.streamer().waitForTakes();
+    const TakeLog onDisk(dir / "camera" / "takes.json");
+    ASSERT_EQ(onDisk.entries().size(), 1u);
+    EXPECT_TRUE(onDisk.entries()[0].photoAssetID);
+    EXPECT_TRUE(camera.outbox().item(onDisk.entries()[0].info.id)) << "the take that was queued";
+}
+
+// A deck copy cut short by the end of the camera: the next start makes it again, and what it left goes.
+TEST(TakeLogOfTakes, ADeckCopyCutShortIsMadeAgainAtTheNextStart) {
+    test::TempDir dir;
+    const auto folder = dir / "camera";
+    std::filesystem::create_directories(folder / "Pictures" / "Brindlecroft");
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = folder / "Pictures" / "Brindlecroft" / "Take.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+    TakeLog::Entry entry;
+    entry.info.fileName = "Take.mov";
+    entry.info.isVideo = true;
+    entry.info.duration = 0.5;
+    entry.photoAssetID = "Take.mov";
+    TakeLog(folder / "takes.json").append(entry);
+    const auto partial = folder / "Deck copies" / ("." + entry.info.id.uuidString() + ".mov.partial");
+    std::filesystem::create_directories(partial.parent_path());
+    std::ofstream(partial) << "cut short";
+
+    Filming filming(folder);
+    ASSERT_TRUE(filming.start());
+    EXPECT_TRUE(filming.eventually([&] { return filming.camera->deckOutbox().item(entry.info.id).has_value(); }));
+    EXPECT_FALSE(std::filesystem::exists(partial));
+    EXPECT_TRUE(std::filesystem::exists(folder / "Deck copies" / (entry.info.id.uuidString() + ".mov")));
+}
+
 TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {
     static_assert(TransferHolds::Clock::is_steady);
     enum Kind { refused, lost, ask };

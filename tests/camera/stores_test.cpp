@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -124,6 +125,48 @@ TEST(Outbox, LoadingSkipsBadEntriesAndSetsAsideAFileThatIsNoList) {
     writeText(truncated / "outbox.json", list.dump().substr(0, 40));
     EXPECT_TRUE(Outbox(truncated.path(), main).items().empty());
     EXPECT_TRUE(fs::exists(truncated / "outbox.json.unreadable"));
+}
+
+// What an earlier run left in the outbox's folder: a capture placed but never listed is listed, one whose bytes are
+// at the receiver goes, the temporary files of a list or a copy cut short go, and nothing else is touched.
+TEST(Outbox, TheStartSettlesWhatAnEarlierRunLeftInTheFolder) {
+    struct Row {
+        std::string file;
+        Outbox::Unlisted::Kind told;  // what the records say of it, when asked
+        bool listed;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"waiting.mov", Outbox::Unlisted::Kind::waiting, true, true},
+        {"sent.mov", Outbox::Unlisted::Kind::sent, false, false},
+        {"unknown.jpg", Outbox::Unlisted::Kind::unknown, false, true},
+        {"listed.mov", Outbox::Unlisted::Kind::sent, true, true},  // never asked: its entry names it
+        {".outbox.json.xy12ab34.tmp", Outbox::Unlisted::Kind::waiting, false, false},
+        {".placing-12345678.tmp", Outbox::Unlisted::Kind::waiting, false, false},
+        {".hidden.mov", Outbox::Unlisted::Kind::waiting, false, true},
+    };
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    writeText(dir / "outbox.json",
+              Json::array({Outbox::encode({info(9), Outbox::Item::Location::outbox, "listed.mov"})}).dump());
+    for (const auto& row : rows) writeText(dir / row.file, "footage");
+    Outbox outbox(dir.path(), main);
+    std::vector<std::string> asked;
+    outbox.settleUnlisted([&](const std::string& name) {
+        asked.push_back(name);
+        for (const auto& row : rows) {
+            if (row.file == name) return Outbox::Unlisted{row.told, info(static_cast<int>(asked.size()))};
+        }
+        return Outbox::Unlisted{};
+    });
+    for (const auto& row : rows) {
+        const auto items = outbox.items();
+        const bool listed =
+            std::any_of(items.begin(), items.end(), [&](const auto& i) { return i.fileName == row.file; });
+        EXPECT_EQ(listed, row.listed) << row.file;
+        EXPECT_EQ(fs::exists(dir / row.file), row.kept) << row.file;
+    }
+    EXPECT_EQ(Outbox(dir.path(), main).items().size(), 2u) << "the listing is written";
 }
 
 TEST(CaptureNames, TakeFileNames) {

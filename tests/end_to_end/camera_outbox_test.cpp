@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <utility>
 
 #include "camera/camera_controller.h"
 #include "loopback_remote.h"
@@ -35,6 +37,86 @@ TransferInfo waitingCapture(CameraController& camera, const std::string& name, b
     fs::resize_file(camera.outbox().directory() / name, size);
     camera.outbox().add(Outbox::Item{info, Outbox::Item::Location::outbox, name});
     return info;
+}
+
+std::vector<fs::path> filesUnder(const fs::path& folder, const std::string& extension) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == extension) found.push_back(it->path());
+    return found;
+}
+
+// The camera ended between placing a take in its outbox and listing it (here the list cannot be written, which leaves
+// the same files behind): its next start lists the take, sends it once, and nothing stays in the outbox.
+TEST(CameraOutbox, ATakePlacedInTheOutboxButNotListedIsSentOnceAtTheNextStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path root(dir.path().toStdString());
+    const auto discovery = test::privateDiscovery();
+    test::LoopbackRemote remote(root, discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    controller->start();
+
+    CameraController::Options options;
+    options.folder = root / "camera";
+    options.main = QtMainExecutor::shared();
+    options.keychain = std::make_shared<Keychain>(root / "camera" / "keychain");
+    const std::string name = "Cam Placed";
+    options.keychain->write("device-name", Bytes(name.begin(), name.end()));
+    options.session.interfaces = {"127.0.0.1"};
+    options.session.multicastGroup = discovery.group;
+    options.session.multicastPort = discovery.port;
+    options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
+    SyntheticSource::Settings settings;
+    settings.width = 320;
+    settings.height = 180;
+    const fs::path outbox = options.folder / "Outbox";
+    // A camera started again comes back under a new identity, while the one it had may still be listed a while.
+    std::optional<PeerId> before, id;
+    const auto listed = [&] {
+        for (const auto& entry : controller->nearbyCameras())
+            if (entry.name == name && entry.id != before) id = entry.id;
+        return id.has_value();
+    };
+    {
+        auto camera = CameraController::make(options);
+        fs::create_directories(camera->outbox().listFile());
+        ASSERT_TRUE(camera->start(std::make_unique<SyntheticSource>(settings)));
+        camera->handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+        camera->handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return camera->streamer().isRecording(); }));
+        ASSERT_TRUE(eventually([&] { return !filesUnder(options.folder / "Recording", ".mov").empty(); }));
+        QElapsedTimer timer;
+        timer.start();
+        eventually([&] { return timer.elapsed() > 1500; });
+        camera->handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return filesUnder(outbox, ".mov").size() == 1; }));
+        ASSERT_TRUE(eventually(listed));
+        before = std::exchange(id, std::nullopt);
+        camera->stop();
+    }
+    fs::remove(outbox / "outbox.json");
+
+    auto camera = CameraController::make(options);
+    ASSERT_TRUE(camera->start(std::make_unique<SyntheticSource>(settings)));
+    ASSERT_TRUE(eventually(listed));
+    controller->peers()->connect(*id);
+    ASSERT_TRUE(eventually([&] { return controller->pairingRequest().has_value(); }));
+    controller->acceptPairing();
+
+    const fs::path filed = remote.shoot.defaultFolder();
+    EXPECT_TRUE(eventually([&] { return !filesUnder(filed, ".mov").empty(); })) << "the take placed but not listed";
+    EXPECT_TRUE(eventually([&] {
+        return camera->outbox().items().empty() &&
+               std::vector<fs::path>{outbox / "outbox.json"} == filesUnder(outbox, ".json") &&
+               std::distance(fs::directory_iterator(outbox), fs::directory_iterator()) == 1;
+    })) << "nothing left in the outbox";
+    EXPECT_EQ(filesUnder(filed, ".mov").size(), 1u) << "sent once";
+
+    camera->stop();
+    controller->stop();
 }
 
 TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFiled) {

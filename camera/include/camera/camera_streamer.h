@@ -38,6 +38,8 @@ public:
         std::shared_ptr<Outbox> outbox;
         std::shared_ptr<CutLog> cutLog;
         std::shared_ptr<Outbox> deckOutbox;  ///< optional
+        /// Optional: each take is written in it before it is queued for the remote.
+        std::shared_ptr<TakeLog> takeLog;
         std::shared_ptr<Executor> main;
         std::shared_ptr<Defaults> defaults;  ///< "useVault", "sendToMac"
         std::filesystem::path vaultFolder;

@@ -24,13 +24,13 @@ bool moveInto(const fs::path& from, const fs::path& to) {
     return placeFile(from, to, ec, {.replace = true}).has_value();
 }
 
-// A second name for the same bytes where the file system allows it, else a copy.
+// A second name for the same bytes where the file system allows it, else a copy. Either shows whole or not at all:
+// a file in the outbox is sent as it is.
 bool linkOrCopy(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::create_hard_link(from, to, ec);
     if (!ec) return true;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    return !ec && syncFile(to);
+    return placeFile(from, to, ec, {.replace = true, .copy = true}).has_value();
 }
 
 // The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
@@ -156,6 +156,11 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         }
     }
 
+    // In the take log before it is queued: a take the camera ended with is listed, with what it holds, when it
+    // comes back (a capture placed in the outbox but not listed is listed from it at the next start).
+    entry.info = info;
+    if (c_.takeLog) c_.takeLog->append(entry);
+
     const auto plan = TakeKeeping::plan(facts);
     bool queued = false;
     if (plan.queue == TakeKeeping::Queue::vaultEntry) {
@@ -182,7 +187,6 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         postEvent(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
     }
 
-    entry.info = info;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     c_.main->async([weak, entry, item] {
         auto self = weak.lock();

@@ -207,8 +207,8 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         }
     }
 
-    // In the take log before it is queued: a take the camera ended with is listed, with what it holds, when it
-    // comes back (a capture placed in the outbox but not listed is listed from it at the next start).
+    // In the take log before it is queued: a camera that ends before the entry leaves a take the log describes,
+    // which the next start lists, and none out of the log.
     entry.info = info;
     if (c_.takeLog) c_.takeLog->append(entry);
 

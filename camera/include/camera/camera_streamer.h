@@ -201,7 +201,6 @@ private:
     void keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
     void recoverLeftTakes(const std::vector<std::filesystem::path>& files,
                           const std::optional<std::filesystem::path>& recording, bool onDrive);
-    void recoverTakesIn(std::vector<std::pair<std::filesystem::path, bool>> folders);
     /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
     void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();

@@ -35,6 +35,13 @@ constexpr double kAudioLevelInterval = 1.0 / 5;
 constexpr double kHistogramInterval = 1.0 / 2;
 constexpr double kScopeInterval = 1.0 / 3;
 
+std::vector<fs::path> filesOf(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
+    return files;
+}
+
 bool aidsOn(const ExposureAids& aids) {
     return aids.zebras || aids.peaking || aids.falseColor || aids.clipping;
 }
@@ -618,70 +625,66 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
-    std::vector<std::pair<fs::path, bool>> folders;
-    if (!c_.recordingFolder.empty()) folders.emplace_back(c_.recordingFolder, false);
-    if (c_.drive) {
-        for (auto& folder : c_.drive->recordingFolders()) folders.emplace_back(std::move(folder), true);
-    }
-    recoverTakesIn(std::move(folders));
-}
-
-void CameraStreamer::recoverDriveTakes() {
-    std::vector<std::pair<fs::path, bool>> folders;
-    if (c_.drive) {
-        for (auto& folder : c_.drive->recordingFolders()) folders.emplace_back(std::move(folder), true);
-    }
-    recoverTakesIn(std::move(folders));
+    recoverDriveTakes();
+    if (c_.recordingFolder.empty()) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
+    dataQueue_.async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        auto files = filesOf(self->c_.recordingFolder);
+        std::optional<fs::path> recording;
+        if (self->recorder_) recording = self->recorder_->url();
+        self->takeQueue_.async([weak, files = std::move(files), recording] {
+            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording, false);
+        });
+    });
 }
 
 namespace {
 
-// What is still there of a listing made before the takes stored meanwhile. On a drive, the drive is the takes'
-// library: a movie stays there once finished, and only a take cut short (its journal beside it) is recovered.
-std::vector<fs::path> leftIn(const std::vector<fs::path>& listed, bool onDrive) {
-    std::set<fs::path> cutShort;
+// The drive is its takes' library: a movie stays there once finished, and only a take cut short (its journal beside
+// it) is recovered, of what is still there of a listing made before the takes stored meanwhile.
+std::vector<fs::path> cutShortIn(const std::vector<fs::path>& listed) {
+    std::set<fs::path> movies;
     std::vector<fs::path> left;
     std::error_code ec;
     for (const auto& path : listed) {
-        if (!fs::exists(fs::symlink_status(path, ec))) continue;
-        if (!onDrive) {
-            left.push_back(path);
-        } else if (auto movie = MovieRecorder::movieOfJournal(path)) {
-            left.push_back(path);
-            cutShort.insert(*movie);
-        }
+        auto movie = MovieRecorder::movieOfJournal(path);
+        if (!movie || !fs::exists(fs::symlink_status(path, ec))) continue;
+        left.push_back(path);
+        movies.insert(*movie);
     }
     for (const auto& path : listed) {
-        if (cutShort.count(path) && fs::exists(fs::symlink_status(path, ec))) left.push_back(path);
+        if (movies.count(path) && fs::exists(fs::symlink_status(path, ec))) left.push_back(path);
     }
     return left;
 }
 
 }  // namespace
 
-void CameraStreamer::recoverTakesIn(std::vector<std::pair<fs::path, bool>> folders) {
-    if (folders.empty()) return;
+void CameraStreamer::recoverDriveTakes() {
+    if (!c_.drive) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording, and a
-    // take stopped before is stored before the listing is looked at.
-    dataQueue_.async([weak, folders = std::move(folders)] {
+    // A drive is listed off the data queue, which must not wait for a disk. The take recording is asked for after
+    // the listing, so that one starting meanwhile is either not listed or known as recording, and one stopped
+    // meanwhile is stored before the listing is used.
+    takeQueue_.async([weak] {
         auto self = weak.lock();
         if (!self) return;
-        std::vector<std::pair<std::vector<fs::path>, bool>> listed;
-        for (const auto& [folder, onDrive] : folders) {
-            std::vector<fs::path> files;
-            std::error_code ec;
-            for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-                files.push_back(it->path());
-            listed.emplace_back(std::move(files), onDrive);
-        }
-        std::optional<fs::path> recording;
-        if (self->recorder_) recording = self->recorder_->url();
-        self->takeQueue_.async([weak, listed = std::move(listed), recording] {
+        std::vector<std::vector<fs::path>> listed;
+        for (const auto& folder : self->c_.drive->recordingFolders()) listed.push_back(filesOf(folder));
+        if (listed.empty()) return;
+        self->dataQueue_.async([weak, listed = std::move(listed)] {
             auto self = weak.lock();
             if (!self) return;
-            for (const auto& [files, onDrive] : listed)
-                self->recoverLeftTakes(leftIn(files, onDrive), recording, onDrive);
+            std::optional<fs::path> recording;
+            if (self->recorder_) recording = self->recorder_->url();
+            self->takeQueue_.async([weak, listed, recording] {
+                auto self = weak.lock();
+                if (!self) return;
+                for (const auto& files : listed) self->recoverLeftTakes(cutShortIn(files), recording, true);
+            });
         });
     });
 }

@@ -31,6 +31,7 @@ std::string refusedText(const Bytes& packet) {
             return "Couldn't send to the remote: too large";
     }
 }
+
 // A take's file in an outbox is named after its id; the take log tells whether it went out (for deck copies, which
 // it marks when a deck has one).
 Outbox::Unlisted unlistedTake(const TakeLog& log, const std::string& name, bool deckCopy) {

@@ -140,9 +140,10 @@ TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
 // back an hour while a capture waits changes nothing.
 // A camera in this process on a folder of the test's own, filming the synthetic picture.
 struct Filming {
-    explicit Filming(const std::filesystem::path& folder) {
+    explicit Filming(const std::filesystem::path& folder, const std::filesystem::path& machine = "/") {
         CameraController::Options options;
         options.folder = folder;
+        options.driveRoot = machine;
         options.main = main;
         options.keychain = std::make_shared<Keychain>(folder / "keychain");
         options.session.interfaces = {"127.0.0.1"};
@@ -218,6 +219,64 @@ TEST(TakeLogOfTakes, ADeckCopyCutShortIsMadeAgainAtTheNextStart) {
     EXPECT_TRUE(filming.eventually([&] { return filming.camera->deckOutbox().item(entry.info.id).has_value(); }));
     EXPECT_FALSE(std::filesystem::exists(partial));
     EXPECT_TRUE(std::filesystem::exists(folder / "Deck copies" / (entry.info.id.uuidString() + ".mov")));
+}
+
+// A drive that held a take when the camera ended (a crash, a power cut) and is plugged in while the camera runs: the
+// take is finished there, stays there as the drive's own, and a copy is queued for the remote.
+TEST(TakeLogOfTakes, ATakeCutShortOnADriveIsFinishedWhenTheDriveAppears) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const auto machine = dir / "machine";
+    const auto drive = machine / "media/user/STICK/Brindlecroft";
+    fs::create_directories(machine / "sys/block/sdb");
+    fs::create_directories(machine / "proc/self");
+    fs::create_directories(drive);
+    std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
+    std::ofstream(machine / "proc/self/mounts") << "/dev/sda1 / ext4 rw 0 0\n";
+
+    // The files as a kill leaves them, copied while the take is recorded once its journal holds a second.
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "Take 0001.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 60; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    const fs::path recorded = *options.destination;
+    const auto copyCut = [&](const fs::path& folder) {
+        const auto movie = folder / "Take 0001.mov";
+        fs::create_directories(folder);
+        fs::copy_file(MovieRecorder::journalOf(recorded), MovieRecorder::journalOf(movie),
+                      fs::copy_options::overwrite_existing);
+        fs::copy_file(recorded, movie, fs::copy_options::overwrite_existing);
+        fs::copy_file(MovieRecorder::reserveOf(recorded), MovieRecorder::reserveOf(movie),
+                      fs::copy_options::overwrite_existing);
+        return movie;
+    };
+    bool cut = false;
+    for (int i = 0; i < 400 && !cut; ++i) {
+        auto probe = MovieRecorder::finishInterrupted(copyCut(dir / "probe"));
+        cut = probe && probe->duration >= 1.0;
+        if (!cut) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(cut);
+    copyCut(drive);
+    ASSERT_TRUE(recorder->finish());
+
+    Filming filming(dir / "camera", machine);
+    ASSERT_TRUE(filming.start());
+    std::ofstream(machine / "proc/self/mounts")
+        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
+    filming.main->advance(2.0);  // the camera looks for its drive every second
+    ASSERT_TRUE(filming.eventually([&] { return filming.camera->outbox().items().size() == 1; }));
+    const auto queued = filming.camera->outbox().items()[0];
+    EXPECT_GE(*queued.info.duration, 1.0);
+    EXPECT_TRUE(fs::exists(filming.camera->outbox().directory() / queued.fileName));
+    std::vector<fs::path> onDrive;
+    for (const auto& entry : fs::directory_iterator(drive)) onDrive.push_back(entry.path().filename());
+    EXPECT_EQ(onDrive, std::vector<fs::path>{"Take 0001.mov"}) << "the drive keeps its take, without its journal";
 }
 
 TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {

@@ -62,8 +62,14 @@ Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library 
         }
     } else if (library == TakeKeeping::Library::pictures) {
         // Under its capture name, as it shows in the library; another file of that name stays as it is.
-        const fs::path named = file.parent_path() / fileName;
-        if (named != file && renameNoReplace(file, named) == 0) kept.recorded = named;
+        if (file.filename() != fileName) {
+            const fs::path name(fileName);
+            std::error_code ec;
+            const auto named = claimFirstFreeName(
+                file.parent_path(), name.stem().string(), name.extension().string(),
+                [&](const fs::path& candidate) { return renameNoReplace(file, candidate); }, ec);
+            if (named) kept.recorded = *named;
+        }
         try {
             if (!c.photoLibrary) throw std::runtime_error("no photo library");
             const auto added =
@@ -300,7 +306,7 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
         return;
     }
     Kept kept = keepInLibrary(c_, vault ? TakeKeeping::Library::vault : TakeKeeping::Library::pictures,
-                              c_.recordingFolder / *name, info.fileName, true);
+                              c_.recordingFolder / *name, *name, true);
     if (!kept.facts.keepFailure) {
         std::optional<GalleryItem> item;
         if (pending && c_.store) {

@@ -317,6 +317,28 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     EXPECT_EQ(moviesIn(dir / "outbox"), 1);
 }
 
+// A take is named for the library in the recording folder: a file left there under that name stays as it is.
+TEST_F(Routing, ATakeNamedForTheLibraryReplacesNoFileLeftUnderThatName) {
+    std::filesystem::create_directories(dir / "Recording");
+    std::vector<std::filesystem::path> left;
+    for (int s = -10; s <= 10; ++s) {
+        left.push_back(dir / "Recording" / takeFileName(Date::now().addingTimeInterval(s), "Cam T", "mov"));
+        std::ofstream(left.back()) << "mine";
+    }
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    const SyntheticSource::Settings settings{.width = 320, .height = 180};
+    const double now = hostTime();  // the take is dated from its pictures' times
+    for (int i = 0; i < 5; ++i) {
+        streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(settings, i), now + i / 30.0});
+        streamer->dataQueue().sync([] {});
+    }
+    const auto take = stopTake();
+    ASSERT_TRUE(take);
+    ASSERT_TRUE(take->entry.photoAssetID);
+    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+    for (const auto& file : left) EXPECT_EQ(test::readFile(file), "mine") << file;
+}
+
 // A photo goes the way a take does: one that Pictures cannot keep still goes to the remote, and the operator learns
 // where it waits. Nothing is written in the system's temporary folder on the way.
 TEST_F(Routing, APhotoThePicturesFolderCannotHoldStillGoesToTheRemote) {

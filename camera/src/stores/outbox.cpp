@@ -39,16 +39,20 @@ void Outbox::settleUnlisted(const std::function<Unlisted(const std::string& file
             continue;
         names.push_back(name);
     }
-    std::sort(names.begin(), names.end());
+    std::vector<Item> waiting;
     for (const auto& name : names) {
         const auto found = describe(name);
         if (found.kind == Unlisted::Kind::waiting) {
-            add({found.info, Item::Location::outbox, name});
+            waiting.push_back({found.info, Item::Location::outbox, name});
         } else if (found.kind == Unlisted::Kind::sent) {
             std::error_code ignored;
             fs::remove(directory_ / name, ignored);
         }
     }
+    // In the order they were captured, as they would have been listed.
+    std::sort(waiting.begin(), waiting.end(),
+              [](const Item& a, const Item& b) { return a.info.capturedAt < b.info.capturedAt; });
+    for (auto& item : waiting) add(std::move(item));
 }
 
 void Outbox::setOnCountChanged(std::function<void(int)> callback) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "camera/camera_controller.h"
@@ -11,6 +13,7 @@
 #include "link/link_message.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
+#include "platform/synthetic_source.h"
 #include "temp_dir.h"
 
 namespace morvane {
@@ -135,6 +138,147 @@ TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
 // When a capture whose transfer failed may go again. A remote's answer makes it wait, doubling up to 300 s; a link
 // that went mid-transfer does not, and leaves the count of waits as it was. Time is a steady clock's: a wall clock set
 // back an hour while a capture waits changes nothing.
+// A camera in this process on a folder of the test's own, filming the synthetic picture.
+struct Filming {
+    explicit Filming(const std::filesystem::path& folder, const std::filesystem::path& machine = "/") {
+        CameraController::Options options;
+        options.folder = folder;
+        options.driveRoot = machine;
+        options.main = main;
+        options.keychain = std::make_shared<Keychain>(folder / "keychain");
+        options.session.interfaces = {"127.0.0.1"};
+        camera = CameraController::make(options);
+    }
+    ~Filming() { camera->stop(); }
+    bool start() { return camera->start(std::make_unique<SyntheticSource>(SyntheticSource::Settings{320, 180})); }
+    // Waits, letting the main queue run unless it is held (a camera that ends before it gets to it).
+    bool eventually(const std::function<bool()>& done, bool runMain = true) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < end) {
+            if (runMain) main->runPending();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<CameraController> camera;
+};
+
+// The camera ended just after a take was stored, before its main queue got to anything: the take is in the take log
+// on the disk all the same, so that it has its deck copy later.
+TEST(TakeLogOfTakes, ATakeIsInTheTakeLogOnTheDiskOnceItIsStored) {
+    test::TempDir dir;
+    Filming filming(dir / "camera");
+    ASSERT_TRUE(filming.start());
+    auto& camera = *filming.camera;
+    camera.handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+    camera.handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+    const auto recording = [&] {
+        bool on = false;
+        camera.streamer().dataQueue().sync([&] { on = camera.streamer().isRecording(); });
+        return on;
+    };
+    ASSERT_TRUE(filming.eventually(recording, false));
+    camera.handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+    ASSERT_TRUE(filming.eventually([&] { return !recording(); }, false));
+    camera.streamer().waitForTakes();
+    const TakeLog onDisk(dir / "camera" / "takes.json");
+    ASSERT_EQ(onDisk.entries().size(), 1u);
+    EXPECT_TRUE(onDisk.entries()[0].photoAssetID);
+    EXPECT_TRUE(camera.outbox().item(onDisk.entries()[0].info.id)) << "the take that was queued";
+}
+
+// A deck copy cut short by the end of the camera: the next start makes it again, and what it left goes.
+TEST(TakeLogOfTakes, ADeckCopyCutShortIsMadeAgainAtTheNextStart) {
+    test::TempDir dir;
+    const auto folder = dir / "camera";
+    std::filesystem::create_directories(folder / "Pictures" / "Brindlecroft");
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = folder / "Pictures" / "Brindlecroft" / "Take.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+    TakeLog::Entry entry;
+    entry.info.fileName = "Take.mov";
+    entry.info.isVideo = true;
+    entry.info.duration = 0.5;
+    entry.photoAssetID = "Take.mov";
+    TakeLog(folder / "takes.json").append(entry);
+    const auto partial = folder / "Deck copies" / ("." + entry.info.id.uuidString() + ".mov.partial");
+    std::filesystem::create_directories(partial.parent_path());
+    std::ofstream(partial) << "cut short";
+
+    Filming filming(folder);
+    ASSERT_TRUE(filming.start());
+    EXPECT_TRUE(filming.eventually([&] { return filming.camera->deckOutbox().item(entry.info.id).has_value(); }));
+    EXPECT_FALSE(std::filesystem::exists(partial));
+    EXPECT_TRUE(std::filesystem::exists(folder / "Deck copies" / (entry.info.id.uuidString() + ".mov")));
+}
+
+// A drive that held a take when the camera ended (a crash, a power cut) and is plugged in while the camera runs: the
+// take is finished there, stays there as the drive's own, and a copy is queued for the remote.
+TEST(TakeLogOfTakes, ATakeCutShortOnADriveIsFinishedWhenTheDriveAppears) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const auto machine = dir / "machine";
+    const auto drive = machine / "media/user/STICK/Brindlecroft";
+    fs::create_directories(machine / "sys/block/sdb");
+    fs::create_directories(machine / "proc/self");
+    fs::create_directories(drive);
+    std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
+    std::ofstream(machine / "proc/self/mounts") << "/dev/sda1 / ext4 rw 0 0\n";
+
+    // The files as a kill leaves them, copied while the take is recorded once its journal holds a second.
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "Take 0001.mov";
+    options.queueLimit = 100;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 60; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    const fs::path recorded = *options.destination;
+    const auto copyCut = [&](const fs::path& folder) {
+        const auto movie = folder / "Take 0001.mov";
+        fs::create_directories(folder);
+        fs::copy_file(MovieRecorder::journalOf(recorded), MovieRecorder::journalOf(movie),
+                      fs::copy_options::overwrite_existing);
+        fs::copy_file(recorded, movie, fs::copy_options::overwrite_existing);
+        fs::copy_file(MovieRecorder::reserveOf(recorded), MovieRecorder::reserveOf(movie),
+                      fs::copy_options::overwrite_existing);
+        return movie;
+    };
+    bool cut = false;
+    for (int i = 0; i < 400 && !cut; ++i) {
+        auto probe = MovieRecorder::finishInterrupted(copyCut(dir / "probe"));
+        cut = probe && probe->duration >= 1.0;
+        if (!cut) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(cut);
+    copyCut(drive);
+    ASSERT_TRUE(recorder->finish());
+
+    Filming filming(dir / "camera", machine);
+    ASSERT_TRUE(filming.start());
+    std::ofstream(machine / "proc/self/mounts")
+        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
+    filming.main->advance(2.0);  // the camera looks for its drive every second
+    ASSERT_TRUE(filming.eventually([&] { return filming.camera->outbox().items().size() == 1; }));
+    const auto queued = filming.camera->outbox().items()[0];
+    EXPECT_GE(*queued.info.duration, 1.0);
+    EXPECT_TRUE(fs::exists(filming.camera->outbox().directory() / queued.fileName));
+    std::vector<fs::path> onDrive;
+    for (const auto& entry : fs::directory_iterator(drive)) onDrive.push_back(entry.path().filename());
+    EXPECT_EQ(onDrive, std::vector<fs::path>{"Take 0001.mov"}) << "the drive keeps its take, without its journal";
+}
+
 TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {
     static_assert(TransferHolds::Clock::is_steady);
     enum Kind { refused, lost, ask };

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -40,7 +41,9 @@ TransferInfo info(int n) {
     return i;
 }
 
-void writeText(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+void writeText(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
 
 std::string readText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -122,6 +125,48 @@ TEST(Outbox, LoadingSkipsBadEntriesAndSetsAsideAFileThatIsNoList) {
     writeText(truncated / "outbox.json", list.dump().substr(0, 40));
     EXPECT_TRUE(Outbox(truncated.path(), main).items().empty());
     EXPECT_TRUE(fs::exists(truncated / "outbox.json.unreadable"));
+}
+
+// What an earlier run left in the outbox's folder: a capture placed but never listed is listed, one whose bytes are
+// at the receiver goes, the temporary files of a list or a copy cut short go, and nothing else is touched.
+TEST(Outbox, TheStartSettlesWhatAnEarlierRunLeftInTheFolder) {
+    struct Row {
+        std::string file;
+        Outbox::Unlisted::Kind told;  // what the records say of it, when asked
+        bool listed;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"waiting.mov", Outbox::Unlisted::Kind::waiting, true, true},
+        {"sent.mov", Outbox::Unlisted::Kind::sent, false, false},
+        {"unknown.jpg", Outbox::Unlisted::Kind::unknown, false, true},
+        {"listed.mov", Outbox::Unlisted::Kind::sent, true, true},  // never asked: its entry names it
+        {".outbox.json.xy12ab34.tmp", Outbox::Unlisted::Kind::waiting, false, false},
+        {".placing-12345678.tmp", Outbox::Unlisted::Kind::waiting, false, false},
+        {".hidden.mov", Outbox::Unlisted::Kind::waiting, false, true},
+    };
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    writeText(dir / "outbox.json",
+              Json::array({Outbox::encode({info(9), Outbox::Item::Location::outbox, "listed.mov"})}).dump());
+    for (const auto& row : rows) writeText(dir / row.file, "footage");
+    Outbox outbox(dir.path(), main);
+    std::vector<std::string> asked;
+    outbox.settleUnlisted([&](const std::string& name) {
+        asked.push_back(name);
+        for (const auto& row : rows) {
+            if (row.file == name) return Outbox::Unlisted{row.told, info(static_cast<int>(asked.size()))};
+        }
+        return Outbox::Unlisted{};
+    });
+    for (const auto& row : rows) {
+        const auto items = outbox.items();
+        const bool listed =
+            std::any_of(items.begin(), items.end(), [&](const auto& i) { return i.fileName == row.file; });
+        EXPECT_EQ(listed, row.listed) << row.file;
+        EXPECT_EQ(fs::exists(dir / row.file), row.kept) << row.file;
+    }
+    EXPECT_EQ(Outbox(dir.path(), main).items().size(), 2u) << "the listing is written";
 }
 
 TEST(CaptureNames, TakeFileNames) {
@@ -386,10 +431,11 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     m.disk("mmcblk0", true);
     fs::create_directories(m.root / "media/user/MY\\ CARD");
     fs::create_directories(m.root / "media/user/STICK");
-    m.mounts("/dev/sda1 / ext4 rw 0 0\n"
-             "tmpfs /run tmpfs rw 0 0\n"
-             "/dev/mmcblk0p1 /media/user/MY\\134\\040CARD vfat ro 0 0\n"
-             "/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
+    m.mounts(
+        "/dev/sda1 / ext4 rw 0 0\n"
+        "tmpfs /run tmpfs rw 0 0\n"
+        "/dev/mmcblk0p1 /media/user/MY\\134\\040CARD vfat ro 0 0\n"
+        "/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
     ExternalDrive drive(m.root.path());
     auto device = drive.currentDevice();
     ASSERT_TRUE(device);
@@ -401,6 +447,8 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     EXPECT_EQ(status->name, "MY\\ CARD");
     EXPECT_TRUE(status->warning);
     EXPECT_FALSE(drive.nextRecordingURL());  // read-only: record on the machine instead
+    fs::create_directories(m.root / "media/user/MY\\ CARD/Brindlecroft");
+    EXPECT_TRUE(drive.recordingFolders().empty()) << "a take cut short there cannot be finished in place";
 
     m.mounts("/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n");
     std::vector<std::optional<DriveStatus>> reports;
@@ -416,6 +464,7 @@ TEST(ExternalDrive, TheFirstRemovableDriveTakesTheRecording) {
     EXPECT_EQ(first->filename(), "Take 0001.mov");
     EXPECT_EQ(second->filename(), "Take 0002.mov");
     EXPECT_EQ(first->parent_path(), m.root / "media/user/STICK/Brindlecroft");
+    EXPECT_EQ(drive.recordingFolders(), std::vector<fs::path>{first->parent_path()}) << "looked at after a crash";
 
     m.mounts("/dev/sda1 / ext4 rw 0 0\n");
     drive.refresh();

@@ -46,6 +46,7 @@ struct Routing : ::testing::Test {
     int failures = 0;
     std::shared_ptr<CameraStreamer> streamer;
     std::shared_ptr<Defaults> defaults;
+    std::shared_ptr<Outbox> outbox;
     const PeerId remote{Uuid()};
 
     void SetUp() override {
@@ -57,7 +58,8 @@ struct Routing : ::testing::Test {
         CameraStreamer::Collaborators c;
         c.encoder = std::make_shared<H264Encoder>(encoder);
         c.store = std::make_shared<CaptureStore>(dir / "gallery");
-        c.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+        outbox = std::make_shared<Outbox>(dir / "outbox", main);
+        c.outbox = outbox;
         c.cutLog = std::make_shared<CutLog>();
         c.main = main;
         defaults = std::make_shared<Defaults>(dir / "defaults.json");
@@ -390,6 +392,61 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
     ASSERT_TRUE(told->message);
     EXPECT_NE(told->message->find("another version"), std::string::npos) << *told->message;
     EXPECT_NE(told->message->find(other.string()), std::string::npos) << *told->message;
+}
+
+// A take is named for the library in the recording folder: a file left there under that name stays as it is.
+TEST_F(Routing, ATakeNamedForTheLibraryReplacesNoFileLeftUnderThatName) {
+    std::filesystem::create_directories(dir / "Recording");
+    std::vector<std::filesystem::path> left;
+    for (int s = -10; s <= 10; ++s) {
+        left.push_back(dir / "Recording" / takeFileName(Date::now().addingTimeInterval(s), "Cam T", "mov"));
+        std::ofstream(left.back()) << "mine";
+    }
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    const SyntheticSource::Settings settings{.width = 320, .height = 180};
+    const double now = hostTime();  // the take is dated from its pictures' times
+    for (int i = 0; i < 5; ++i) {
+        streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(settings, i), now + i / 30.0});
+        streamer->dataQueue().sync([] {});
+    }
+    const auto take = stopTake();
+    ASSERT_TRUE(take);
+    ASSERT_TRUE(take->entry.photoAssetID);
+    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+    for (const auto& file : left) EXPECT_EQ(test::readFile(file), "mine") << file;
+}
+
+// A photo goes the way a take does: one that Pictures cannot keep still goes to the remote, and the operator learns
+// where it waits. Nothing is written in the system's temporary folder on the way.
+TEST_F(Routing, APhotoThePicturesFolderCannotHoldStillGoesToTheRemote) {
+    std::filesystem::create_directories(dir / "Pictures");
+    std::ofstream(dir / "Pictures" / "Brindlecroft") << "not a folder";
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    const char* was = std::getenv("TMPDIR");
+    const std::string before = was ? was : "";
+    setenv("TMPDIR", temporary.c_str(), 1);
+    auto data = jpegOfPicture(*SyntheticSource::makePicture({.width = 64, .height = 48}, 0), 64, 0.9);
+    ASSERT_TRUE(data);
+    streamer->savePhoto(*data, "jpg");
+    main->runPending();
+    const auto inTemporary = filesIn(temporary);
+    was ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_TRUE(inTemporary.empty());
+    const auto queued = outbox->items();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_FALSE(queued[0].info.isVideo);
+    EXPECT_EQ(test::readFile(dir / "outbox" / queued[0].fileName), std::string(data->begin(), data->end()))
+        << "the photo itself waits in the outbox";
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CameraEvent::Kind::failed);
+    ASSERT_TRUE(events[0].message);
+    EXPECT_EQ(events[0].message->rfind("Couldn't save to Pictures › Brindlecroft", 0), 0u) << *events[0].message;
+    EXPECT_NE(
+        events[0].message->find("The photo goes to the remote; until then it waits in " + (dir / "outbox").string()),
+        std::string::npos)
+        << *events[0].message;
+    EXPECT_TRUE(filesIn(dir / "Recording").empty());
 }
 
 TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {

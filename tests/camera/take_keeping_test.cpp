@@ -21,6 +21,7 @@ TEST(TakeKeeping, ATakeTheLibraryCannotHoldStillGoesToTheRemoteAndTheOperatorLea
         bool removeUnqueued;
         bool queued;  // as the queueing then went
         std::optional<std::string> told;
+        bool photo = false;  // a photo goes the way a take does
     };
     const std::string pictures = "Couldn't save to Pictures › Brindlecroft: Input/output error. ";
     const std::vector<Row> rows = {
@@ -38,10 +39,15 @@ TEST(TakeKeeping, ATakeTheLibraryCannotHoldStillGoesToTheRemoteAndTheOperatorLea
          pictures + "The take is kept in /cam/Recording/take.mov"},
         {Library::vault, "", true, Queue::move, false, true,
          "Couldn't save to the vault. The take goes to the remote; until then it waits in /cam/Outbox"},
+        {Library::pictures, "Input/output error", true, Queue::move, false, true,
+         pictures + "The photo goes to the remote; until then it waits in /cam/Outbox", true},
+        {Library::vault, "", false, Queue::none, false, false,
+         "Couldn't save to the vault. The photo is kept in /cam/Recording/take.mov", true},
+        {Library::pictures, std::nullopt, true, Queue::move, true, true, std::nullopt, true},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& row = rows[i];
-        const TakeKeeping::Facts facts{row.library, row.keepFailure, row.sends};
+        const TakeKeeping::Facts facts{row.library, row.keepFailure, row.sends, row.photo};
         const auto plan = TakeKeeping::plan(facts);
         EXPECT_EQ(plan.queue, row.queue) << "row " << i;
         EXPECT_EQ(plan.removeUnqueued, row.removeUnqueued) << "row " << i;

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <utility>
 
 #include "camera/camera_controller.h"
 #include "loopback_remote.h"
@@ -37,47 +39,108 @@ TransferInfo waitingCapture(CameraController& camera, const std::string& name, b
     return info;
 }
 
-TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFiled) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const fs::path root(dir.path().toStdString());
-    const auto discovery = test::privateDiscovery();
-    test::LoopbackRemote remote(root, discovery.group, discovery.port);
-    auto controller = MonitorController::create(
-        4, false, [] { return 0.0; }, remote.env);
-    controller->start();
+std::vector<fs::path> filesUnder(const fs::path& folder, const std::string& extension) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == extension) found.push_back(it->path());
+    return found;
+}
 
+// A remote, and the camera named `name` that pairs with it, in this process on a folder of the test's own.
+struct Site {
+    explicit Site(const std::string& cameraName) : name(cameraName) {
+        controller->start();
+        options.folder = root / "camera";
+        options.main = QtMainExecutor::shared();
+        options.keychain = std::make_shared<Keychain>(root / "camera" / "keychain");
+        options.keychain->write("device-name", Bytes(name.begin(), name.end()));
+        options.session.interfaces = {"127.0.0.1"};
+        options.session.multicastGroup = discovery.group;
+        options.session.multicastPort = discovery.port;
+        options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
+    }
+    ~Site() { controller->stop(); }
+    bool start(CameraController& camera) {
+        return camera.start(std::make_unique<SyntheticSource>(SyntheticSource::Settings{320, 180}));
+    }
+    // The remote finds the camera and pairs with it. A camera started again comes back under a new identity, while
+    // the one it had may still be listed a while.
+    bool listed() {
+        for (const auto& entry : controller->nearbyCameras())
+            if (entry.name == name && entry.id != before) id = entry.id;
+        return id.has_value();
+    }
+    bool pair() {
+        if (!eventually([&] { return listed(); })) return false;
+        controller->peers()->connect(*id);
+        if (!eventually([&] { return controller->pairingRequest().has_value(); })) return false;
+        controller->acceptPairing();
+        return true;
+    }
+
+    QTemporaryDir dir;
+    fs::path root{dir.path().toStdString()};
+    test::Discovery discovery = test::privateDiscovery();
+    test::LoopbackRemote remote{root, discovery.group, discovery.port};
+    std::shared_ptr<MonitorController> controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    std::string name;
     CameraController::Options options;
-    options.folder = root / "camera";
-    options.main = QtMainExecutor::shared();
-    options.keychain = std::make_shared<Keychain>(root / "camera" / "keychain");
-    const std::string name = "Cam Long";
-    options.keychain->write("device-name", Bytes(name.begin(), name.end()));
-    options.session.interfaces = {"127.0.0.1"};
-    options.session.multicastGroup = discovery.group;
-    options.session.multicastPort = discovery.port;
-    options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
-    auto camera = CameraController::make(options);
+    std::optional<PeerId> before, id;
+};
+
+// The camera ended between placing a take in its outbox and listing it (here the list cannot be written, which leaves
+// the same files behind): its next start lists the take, sends it once, and nothing stays in the outbox.
+TEST(CameraOutbox, ATakePlacedInTheOutboxButNotListedIsSentOnceAtTheNextStart) {
+    Site site("Cam Placed");
+    ASSERT_TRUE(site.dir.isValid());
+    const fs::path outbox = site.options.folder / "Outbox";
+    {
+        auto camera = CameraController::make(site.options);
+        fs::create_directories(camera->outbox().listFile());
+        ASSERT_TRUE(site.start(*camera));
+        camera->handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+        camera->handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return !filesUnder(site.options.folder / "Recording", ".mov").empty(); }));
+        QElapsedTimer timer;
+        timer.start();
+        eventually([&] { return timer.elapsed() > 1500; });
+        camera->handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return filesUnder(outbox, ".mov").size() == 1; }));
+        ASSERT_TRUE(eventually([&] { return site.listed(); }));
+        site.before = std::exchange(site.id, std::nullopt);
+        camera->stop();
+    }
+    fs::remove(outbox / "outbox.json");
+
+    auto camera = CameraController::make(site.options);
+    ASSERT_TRUE(site.start(*camera));
+    ASSERT_TRUE(site.pair());
+    const fs::path filed = site.remote.shoot.defaultFolder();
+    EXPECT_TRUE(eventually([&] { return !filesUnder(filed, ".mov").empty(); })) << "the take placed but not listed";
+    EXPECT_TRUE(eventually([&] {
+        return camera->outbox().items().empty() &&
+               std::distance(fs::directory_iterator(outbox), fs::directory_iterator()) == 1;  // its list alone
+    })) << "nothing left in the outbox";
+    EXPECT_EQ(filesUnder(filed, ".mov").size(), 1u) << "sent once";
+    camera->stop();
+}
+
+TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFiled) {
+    Site site("Cam Long");
+    ASSERT_TRUE(site.dir.isValid());
+    auto& controller = site.controller;
+    auto camera = CameraController::make(site.options);
 
     // A take far larger than the free space of the remote's disk, and a photo taken after it.
-    const fs::path folder = remote.shoot.defaultFolder();
-    const auto space = fs::space(root);
+    const fs::path folder = site.remote.shoot.defaultFolder();
+    const auto space = fs::space(site.root);
     const TransferInfo longTake = waitingCapture(*camera, "long.mov", true, space.available + (1ull << 30));
     const TransferInfo photo = waitingCapture(*camera, "photo.jpg", false, 5000);
 
-    SyntheticSource::Settings settings;
-    settings.width = 320;
-    settings.height = 180;
-    ASSERT_TRUE(camera->start(std::make_unique<SyntheticSource>(settings)));
-    std::optional<PeerId> id;
-    ASSERT_TRUE(eventually([&] {
-        for (const auto& entry : controller->nearbyCameras())
-            if (entry.name == name) id = entry.id;
-        return id.has_value();
-    }));
-    controller->peers()->connect(*id);
-    ASSERT_TRUE(eventually([&] { return controller->pairingRequest().has_value(); }));
-    controller->acceptPairing();
+    ASSERT_TRUE(site.start(*camera));
+    ASSERT_TRUE(site.pair());
 
     std::vector<std::string> messages;
     const auto filedPhoto = [&] {
@@ -103,7 +166,6 @@ TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFile
     EXPECT_FALSE(camera->outbox().item(photo.id));
 
     camera->stop();
-    controller->stop();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <utility>
 
 #include "camera_process.h"
@@ -59,9 +60,10 @@ struct Crew {
         controller->stop();
     }
 
-    bool start(const fs::path& folder, const QString& size = "320x180") {
+    bool start(const fs::path& folder, const QString& size = "320x180", const fs::path& machine = {}) {
         camera = std::make_unique<test::CameraProcess>();
         auto environment = QProcessEnvironment::systemEnvironment();
+        if (!machine.empty()) environment.insert("MORVANE_TEST_DRIVE_ROOT", QString::fromStdString(machine.string()));
         environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
         environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
         environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
@@ -151,6 +153,44 @@ TEST(TakeRecovery, ATakeCutByAKillReachesTheRemoteWhenTheCameraStartsAgain) {
     };
     EXPECT_TRUE(eventually(onlySetAside)) << "nothing left behind but the movie set aside";
     EXPECT_LE(filesIn(folder / "Recording"), 1u);
+}
+
+// "Record to …" on: the movie, its journal and its kept room are on the drive, which the start looks at too. The take
+// is finished there, stays there as the drive's own, and its copy reaches the remote.
+TEST(TakeRecovery, ATakeCutByAKillOnTheDriveIsFinishedThereAndReachesTheRemote) {
+    Crew crew;
+    ASSERT_TRUE(crew.dir.isValid());
+    const fs::path folder = crew.root / "camera";
+    const fs::path machine = crew.root / "machine";
+    const fs::path stick = machine / "media/user/STICK";
+    fs::create_directories(machine / "sys/block/sdb");
+    fs::create_directories(machine / "proc/self");
+    fs::create_directories(stick);
+    std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
+    std::ofstream(machine / "proc/self/mounts")
+        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
+    ASSERT_TRUE(crew.start(folder, "320x180", machine));
+    ASSERT_TRUE(crew.join());
+
+    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
+    crew.controller->send(CameraCommand::SetRecordToDrive{true});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    ASSERT_TRUE(eventually([&] { return fs::exists(stick / "Brindlecroft" / "Take 0001.mov"); }));
+    pause(5000);
+    crew.kill();
+    ASSERT_TRUE(crew.start(folder, "320x180", machine));
+    ASSERT_TRUE(crew.join());
+    std::vector<ShootLibrary::Clip> clips;
+    ASSERT_TRUE(eventually([&] { return !(clips = crew.clips()).empty(); }, 60000)) << "the take cut by the kill";
+    EXPECT_GE(clips.front().duration, 3.5);
+    const auto plays = crew.playable(clips.front());
+    ASSERT_TRUE(plays);
+    EXPECT_GE(*plays, 3.5);
+    EXPECT_EQ(filesIn(stick / "Brindlecroft"), 1u) << "the finished take, without its journal or its kept room";
+    auto kept = ff::openLocalMovie((stick / "Brindlecroft" / "Take 0001.mov").string());
+    ASSERT_TRUE(kept);
+    EXPECT_GE(static_cast<double>(kept->duration) / AV_TIME_BASE, 3.5);
 }
 
 // The camera's folder on a small disk that fills during the take: the take ends, and what was written reaches the

@@ -218,6 +218,8 @@ int main(int argc, char** argv) {
     options.folder = folder;
     options.main = main;
     options.keychain = keychain;
+    // Tests lay out a machine of their own, with a removable drive mounted in it.
+    if (const char* root = std::getenv("MORVANE_TEST_DRIVE_ROOT"); root && *root) options.driveRoot = root;
     if (usbPort >= 0) {
         USBServer::Options usb;
         usb.port = static_cast<std::uint16_t>(usbPort);

@@ -38,6 +38,8 @@ public:
         std::shared_ptr<Outbox> outbox;
         std::shared_ptr<CutLog> cutLog;
         std::shared_ptr<Outbox> deckOutbox;  ///< optional
+        /// Optional: each take is written in it before it is queued for the remote.
+        std::shared_ptr<TakeLog> takeLog;
         std::shared_ptr<Executor> main;
         std::shared_ptr<Defaults> defaults;  ///< "useVault", "sendToMac"
         std::filesystem::path vaultFolder;
@@ -145,8 +147,11 @@ public:
     /// Blocks until every take that was stopped has been stored (for tests and shutdown).
     void waitForTakes();
     /// Stores, as any take, each take that an earlier run left in the recording folder (a crash, a kill, a power
-    /// cut), finished as far as it plays; removes what never played. Off the data queue, like any take.
+    /// cut), finished as far as it plays; removes what never played. Off the data queue, like any take. Takes cut
+    /// short on a drive now mounted are finished there and kept as drive takes.
     void recoverTakes();
+    /// The same for the drives alone: when a drive appears.
+    void recoverDriveTakes();
 
     void postEvent(const CameraEvent& event);
 
@@ -195,7 +200,7 @@ private:
                    bool onDrive);
     void keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
     void recoverLeftTakes(const std::vector<std::filesystem::path>& files,
-                          const std::optional<std::filesystem::path>& recording);
+                          const std::optional<std::filesystem::path>& recording, bool onDrive);
     /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
     void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();

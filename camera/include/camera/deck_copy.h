@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -9,5 +10,9 @@ namespace morvane {
 /// QuickTime movie, its sound kept as it is. Written aside and moved into place when complete; false, with the
 /// reason in `error`, when the take cannot be read or the copy cannot be written.
 bool makeDeckCopy(const std::filesystem::path& take, const std::filesystem::path& copy, std::string* error = nullptr);
+
+/// Removes what copies cut short by the end of an earlier run left in `folder`, and answers the copies they were to
+/// become, to be made again.
+std::vector<std::filesystem::path> removeInterruptedDeckCopies(const std::filesystem::path& folder);
 
 }  // namespace morvane

@@ -33,6 +33,10 @@ public:
     /// The drive to record onto: the first mounted removable drive in mount-table order.
     std::optional<Mount> currentDevice() const;
 
+    /// The folders of the writable drives now mounted that takes were recorded in: where a take cut short by a
+    /// crash or a power cut waits to be finished.
+    std::vector<std::filesystem::path> recordingFolders() const;
+
     /// The status the camera reports for its drive, or none.
     std::optional<DriveStatus> status() const;
 
@@ -44,6 +48,9 @@ public:
 
 private:
     bool isRemovable(const std::string& device) const;
+    /// Every mounted removable drive that can take a recording, in mount-table order.
+    std::vector<Mount> drives() const;
+    std::filesystem::path recordingFolder(const Mount& mount) const;
 
     std::filesystem::path root_;
     std::optional<std::optional<std::string>> reported_;  // the drive last reported, or none

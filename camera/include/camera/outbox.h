@@ -29,8 +29,23 @@ public:
         friend bool operator==(const Item&, const Item&) = default;
     };
 
-    /// Loads "outbox.json" from `directory` (made when missing). Count reports run on `main`.
+    /// Loads "outbox.json" from `directory` (made when missing), and removes what writes and copies cut short by the
+    /// end of an earlier run left there. Count reports run on `main`.
     Outbox(std::filesystem::path directory, std::shared_ptr<Executor> main);
+
+    /// What the owner's records tell of a capture file that no entry names.
+    struct Unlisted {
+        enum class Kind {
+            unknown,  ///< left alone
+            waiting,  ///< placed, not yet listed: it is listed with `info`
+            sent,     ///< its bytes are at the receiver: it goes
+        };
+        Kind kind = Kind::unknown;
+        TransferInfo info;
+    };
+    /// For the start: settles each capture file of the folder that no entry names (the camera ended between placing
+    /// it and listing it, or between sending it and removing it), as `describe` says. Hidden files are no captures.
+    void settleUnlisted(const std::function<Unlisted(const std::string& fileName)>& describe);
 
     const std::filesystem::path& directory() const { return directory_; }
     std::filesystem::path listFile() const { return directory_ / "outbox.json"; }

@@ -25,7 +25,8 @@ struct TakeKeeping {
         Library library = Library::pictures;
         /// Why the library could not keep the take; none when it did.
         std::optional<std::string> keepFailure;
-        bool sends = true;  ///< captures go to the remote
+        bool sends = true;   ///< captures go to the remote
+        bool photo = false;  ///< a photo, which goes the way a take does
     };
     struct Plan {
         Queue queue = Queue::none;

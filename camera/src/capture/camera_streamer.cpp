@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <cmath>
 #include <condition_variable>
+#include <set>
 #include <thread>
 
 #include <QImage>
@@ -33,6 +34,13 @@ constexpr double kLoupeInterval = 1.0 / 5;
 constexpr double kAudioLevelInterval = 1.0 / 5;
 constexpr double kHistogramInterval = 1.0 / 2;
 constexpr double kScopeInterval = 1.0 / 3;
+
+std::vector<fs::path> filesOf(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
+    return files;
+}
 
 bool aidsOn(const ExposureAids& aids) {
     return aids.zebras || aids.peaking || aids.falseColor || aids.clipping;
@@ -617,20 +625,66 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
+    recoverDriveTakes();
     if (c_.recordingFolder.empty()) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
     dataQueue_.async([weak] {
         auto self = weak.lock();
         if (!self) return;
-        std::vector<fs::path> files;
-        std::error_code ec;
-        for (fs::directory_iterator it(self->c_.recordingFolder, ec), end; !ec && it != end; it.increment(ec))
-            files.push_back(it->path());
+        auto files = filesOf(self->c_.recordingFolder);
         std::optional<fs::path> recording;
         if (self->recorder_) recording = self->recorder_->url();
         self->takeQueue_.async([weak, files = std::move(files), recording] {
-            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording);
+            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording, false);
+        });
+    });
+}
+
+namespace {
+
+// The drive is its takes' library: a movie stays there once finished, and only a take cut short (its journal beside
+// it) is recovered, of what is still there of a listing made before the takes stored meanwhile.
+std::vector<fs::path> cutShortIn(const std::vector<fs::path>& listed) {
+    std::set<fs::path> movies;
+    std::vector<fs::path> left;
+    std::error_code ec;
+    for (const auto& path : listed) {
+        auto movie = MovieRecorder::movieOfJournal(path);
+        if (!movie || !fs::exists(fs::symlink_status(path, ec))) continue;
+        left.push_back(path);
+        movies.insert(*movie);
+    }
+    for (const auto& path : listed) {
+        if (movies.count(path) && fs::exists(fs::symlink_status(path, ec))) left.push_back(path);
+    }
+    return left;
+}
+
+}  // namespace
+
+void CameraStreamer::recoverDriveTakes() {
+    if (!c_.drive) return;
+    std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    // A drive is listed off the data queue, which must not wait for a disk. The take recording is asked for after
+    // the listing, so that one starting meanwhile is either not listed or known as recording, and one stopped
+    // meanwhile is stored before the listing is used.
+    takeQueue_.async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::vector<std::vector<fs::path>> listed;
+        for (const auto& folder : self->c_.drive->recordingFolders()) listed.push_back(filesOf(folder));
+        if (listed.empty()) return;
+        self->dataQueue_.async([weak, listed = std::move(listed)] {
+            auto self = weak.lock();
+            if (!self) return;
+            std::optional<fs::path> recording;
+            if (self->recorder_) recording = self->recorder_->url();
+            self->takeQueue_.async([weak, listed, recording] {
+                auto self = weak.lock();
+                if (!self) return;
+                for (const auto& files : listed) self->recoverLeftTakes(cutShortIn(files), recording, true);
+            });
         });
     });
 }

@@ -25,13 +25,93 @@ bool moveInto(const fs::path& from, const fs::path& to) {
     return placeFile(from, to, ec, {.replace = true}).has_value();
 }
 
-// A second name for the same bytes where the file system allows it, else a copy.
+// A second name for the same bytes where the file system allows it, else a copy. Either shows whole or not at all:
+// a file in the outbox is sent as it is.
 bool linkOrCopy(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::create_hard_link(from, to, ec);
     if (!ec) return true;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    return !ec && syncFile(to);
+    return placeFile(from, to, ec, {.replace = true, .copy = true}).has_value();
+}
+
+// What the library did with a capture, and where the recorded file still is (empty once it went).
+struct Kept {
+    TakeKeeping::Facts facts;
+    std::optional<std::string> vaultFile;
+    std::optional<std::string> photoAssetID;
+    fs::path recorded;
+};
+
+// A capture into the library the user chose: moved into the vault, or copied into Pictures under its capture name.
+// A drive keeps its takes where they were recorded.
+Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library library, const fs::path& file,
+                   const std::string& fileName, bool photo) {
+    Kept kept;
+    kept.facts.library = library;
+    kept.facts.sends = c.outbox && (c.defaults ? sendsToMac(*c.defaults) : true);
+    kept.facts.photo = photo;
+    kept.recorded = file;
+    if (library == TakeKeeping::Library::vault) {
+        auto name = reserveFileName(c.vaultFolder, fileName);
+        if (name && moveInto(file, c.vaultFolder / *name)) {
+            kept.vaultFile = *name;
+            kept.recorded.clear();
+        } else {
+            std::error_code ec;
+            if (name) fs::remove(c.vaultFolder / *name, ec);
+            kept.facts.keepFailure = "";
+        }
+    } else if (library == TakeKeeping::Library::pictures) {
+        // Under its capture name, as it shows in the library; another file of that name stays as it is.
+        if (file.filename() != fileName) {
+            const fs::path name(fileName);
+            std::error_code ec;
+            const auto named = claimFirstFreeName(
+                file.parent_path(), name.stem().string(), name.extension().string(),
+                [&](const fs::path& candidate) { return renameNoReplace(file, candidate); }, ec);
+            if (named) kept.recorded = *named;
+        }
+        try {
+            if (!c.photoLibrary) throw std::runtime_error("no photo library");
+            const auto added =
+                photo ? c.photoLibrary->addPhoto(kept.recorded) : c.photoLibrary->addVideo(kept.recorded);
+            kept.photoAssetID = added.filename().string();
+        } catch (const std::exception& e) {
+            kept.facts.keepFailure = e.what();
+        }
+    }
+    return kept;
+}
+
+// Queues the capture as the take's rule says: an entry naming its vault file, or the recorded file (or a copy of it)
+// in the outbox under the capture's id. True when it was queued.
+bool queueKept(const CameraStreamer::Collaborators& c, Kept& kept, const TransferInfo& info,
+               const std::string& extension) {
+    const auto plan = TakeKeeping::plan(kept.facts);
+    bool queued = false;
+    if (plan.queue == TakeKeeping::Queue::vaultEntry) {
+        c.outbox->add({info, Outbox::Item::Location::vault, *kept.vaultFile});
+        queued = true;
+    } else if (plan.queue != TakeKeeping::Queue::none) {
+        const std::string name = info.id.uuidString() + "." + extension;
+        const fs::path target = c.outbox->directory() / name;
+        const bool move = plan.queue == TakeKeeping::Queue::move;
+        if (move ? moveInto(kept.recorded, target) : linkOrCopy(kept.recorded, target)) {
+            c.outbox->add({info, Outbox::Item::Location::outbox, name});
+            queued = true;
+            if (move) kept.recorded.clear();
+        }
+    }
+    if (!queued && plan.removeUnqueued && !kept.recorded.empty()) {
+        std::error_code ec;
+        fs::remove(kept.recorded, ec);  // the library holds its own copy
+    }
+    return queued;
+}
+
+// What the operator is told of a capture the library could not keep: where it waits.
+std::optional<std::string> toldOf(const CameraStreamer::Collaborators& c, const Kept& kept, bool queued) {
+    return TakeKeeping::message(kept.facts, queued, c.outbox ? c.outbox->directory() : fs::path(), kept.recorded);
 }
 
 // The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
@@ -76,17 +156,17 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
     auto duration = recorder->finish();
     auto started = recorder->startDate();
     if (!duration || !started) {
-        // What was written before the failure still plays: the recorder finishes that much, or removes it all.
-        if (auto rest = MovieRecorder::finishInterrupted(movie)) {
-            duration = rest->duration;
-            started = rest->startDate;
+        // What was written before the failure still plays: the recovery finishes that much, or sets it aside.
+        const auto recovered = recoverTake(movie);
+        if (recovered.take) {
+            duration = recovered.take->duration;
+            started = recovered.take->startDate;
+        } else {
+            std::string told = "Couldn't save the recording";
+            if (auto why = TakeRecovery::message(recovered.outcome, movie, recovered.setAsideAs)) told = *why;
+            postEvent(CameraEvent{CameraEvent::Kind::failed, told, {}});
+            return;
         }
-    }
-    if (!duration || !started) {
-        std::error_code ec;
-        if (!onDrive) fs::remove(movie, ec);
-        postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't save the recording", {}});
-        return;
     }
     if (recorder->soundLost()) {
         postEvent(CameraEvent{CameraEvent::Kind::info,
@@ -107,39 +187,16 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         if (!cuts.empty()) info.cuts = std::move(cuts);
     }
 
-    TakeKeeping::Facts facts;
-    facts.library = take.onDrive                                               ? TakeKeeping::Library::drive
-                    : c_.defaults && c_.defaults->boolValue("useVault", false) ? TakeKeeping::Library::vault
-                                                                               : TakeKeeping::Library::pictures;
-    facts.sends = c_.outbox && (c_.defaults ? sendsToMac(*c_.defaults) : true);
+    const auto library = take.onDrive                                               ? TakeKeeping::Library::drive
+                         : c_.defaults && c_.defaults->boolValue("useVault", false) ? TakeKeeping::Library::vault
+                                                                                    : TakeKeeping::Library::pictures;
+    Kept kept = keepInLibrary(c_, library, take.movie, info.fileName, false);
     TakeLog::Entry entry;
-    fs::path recorded = take.movie;  // the recorded file, while it is there
-    if (facts.library == TakeKeeping::Library::vault) {
-        auto name = reserveFileName(c_.vaultFolder, info.fileName);
-        if (name && moveInto(take.movie, c_.vaultFolder / *name)) {
-            entry.vaultFile = *name;
-            recorded.clear();
-        } else {
-            std::error_code ec;
-            if (name) fs::remove(c_.vaultFolder / *name, ec);
-            facts.keepFailure = "";
-        }
-    } else if (facts.library == TakeKeeping::Library::pictures) {
-        // Under its take name, as it shows in the library.
-        const fs::path named = take.movie.parent_path() / info.fileName;
-        std::error_code ec;
-        fs::rename(take.movie, named, ec);
-        if (!ec) recorded = named;
-        try {
-            if (!c_.photoLibrary) throw std::runtime_error("no photo library");
-            entry.photoAssetID = c_.photoLibrary->addVideo(recorded).filename().string();
-        } catch (const std::exception& e) {
-            facts.keepFailure = e.what();
-        }
-    }
+    entry.vaultFile = kept.vaultFile;
+    entry.photoAssetID = kept.photoAssetID;
 
     std::optional<GalleryItem> item;
-    if (!facts.keepFailure && firstPicture && c_.store) {
+    if (!kept.facts.keepFailure && firstPicture && c_.store) {
         auto thumbnail = jpegOfPicture(*firstPicture, 240, 0.6);
         auto preview = jpegOfPicture(*firstPicture, 1600, 0.8);
         if (thumbnail && preview) {
@@ -157,33 +214,18 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         }
     }
 
-    const auto plan = TakeKeeping::plan(facts);
-    bool queued = false;
-    if (plan.queue == TakeKeeping::Queue::vaultEntry) {
-        c_.outbox->add({info, Outbox::Item::Location::vault, *entry.vaultFile});
-        queued = true;
-    } else if (plan.queue != TakeKeeping::Queue::none) {
-        const std::string name = info.id.uuidString() + ".mov";
-        const fs::path target = c_.outbox->directory() / name;
-        const bool move = plan.queue == TakeKeeping::Queue::move;
-        if (move ? moveInto(recorded, target) : linkOrCopy(recorded, target)) {
-            c_.outbox->add({info, Outbox::Item::Location::outbox, name});
-            queued = true;
-            if (move) recorded.clear();
-        }
-    }
-    if (!queued && plan.removeUnqueued && !recorded.empty()) {
-        std::error_code ec;
-        fs::remove(recorded, ec);  // the library holds its own copy
-    }
-    const fs::path outboxFolder = c_.outbox ? c_.outbox->directory() : fs::path();
-    if (auto told = TakeKeeping::message(facts, queued, outboxFolder, recorded)) {
+    // In the take log before it is queued: a camera that ends before the entry leaves a take the log describes,
+    // which the next start lists, and none out of the log.
+    entry.info = info;
+    if (c_.takeLog) c_.takeLog->append(entry);
+
+    const bool queued = queueKept(c_, kept, info, "mov");
+    if (auto told = toldOf(c_, kept, queued)) {
         postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
     } else {
         postEvent(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
     }
 
-    entry.info = info;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     c_.main->async([weak, entry, item] {
         auto self = weak.lock();
@@ -193,7 +235,8 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
     });
 }
 
-void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording) {
+void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording,
+                                      bool onDrive) {
     std::set<fs::path> present(files.begin(), files.end()), journaled;
     std::vector<LeftRecording::File> found;
     for (const auto& path : files) {
@@ -211,7 +254,7 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
                 if (recovered.take) {
                     log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
                     const auto& rest = *recovered.take;
-                    keepTake(Recorded{rest.movie, rest.duration, rest.startDate, false}, firstPictureOf(rest.movie),
+                    keepTake(Recorded{rest.movie, rest.duration, rest.startDate, onDrive}, firstPictureOf(rest.movie),
                              clockOffset());
                 } else if (auto told = TakeRecovery::message(recovered.outcome, file.path, recovered.setAsideAs)) {
                     postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
@@ -222,7 +265,7 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
             }
             case LeftRecording::Action::store:
                 log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
-                keepTake(Recorded{file.path, whole->duration, whole->startDate, false}, firstPictureOf(file.path),
+                keepTake(Recorded{file.path, whole->duration, whole->startDate, onDrive}, firstPictureOf(file.path),
                          clockOffset());
                 break;
             case LeftRecording::Action::remove: {
@@ -245,65 +288,33 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
     info.fileName = takeFileName(capturedAt, c_.deviceName ? c_.deviceName() : "Camera", extension);
     info.capturedAt = capturedAt;
     info.isVideo = false;
-    const bool send = c_.defaults ? sendsToMac(*c_.defaults) : true;
     const bool vault = c_.defaults && c_.defaults->boolValue("useVault", false);
 
-    if (vault) {
-        // The name is claimed as it is chosen: two photos in one second get two files.
-        auto name = reserveFileName(c_.vaultFolder, info.fileName);
-        if (!name || !writeFileAtomically(c_.vaultFolder / *name, data, AtomicWriteOptions{fs::perms(0600), true})) {
-            if (name) {
-                std::error_code ec;
-                fs::remove(c_.vaultFolder / *name, ec);
-            }
-            postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't save to the vault", {}});
-            return;
-        }
+    // The photo's own file first, in the camera's folder as a take's is: what the library cannot keep goes to the
+    // remote from there, as a take does. The name is claimed as it is chosen: two photos in one second get two files.
+    auto name = c_.recordingFolder.empty() ? std::nullopt : reserveFileName(c_.recordingFolder, info.fileName);
+    if (!name || !writeFileAtomically(c_.recordingFolder / *name, data, AtomicWriteOptions{fs::perms(0600), true})) {
+        std::error_code ec;
+        if (name) fs::remove(c_.recordingFolder / *name, ec);
+        postEvent(CameraEvent{CameraEvent::Kind::failed,
+                              vault ? "Couldn't save to the vault" : "Couldn't save to Pictures › Brindlecroft",
+                              {}});
+        return;
+    }
+    Kept kept = keepInLibrary(c_, vault ? TakeKeeping::Library::vault : TakeKeeping::Library::pictures,
+                              c_.recordingFolder / *name, *name, true);
+    if (!kept.facts.keepFailure) {
         std::optional<GalleryItem> item;
         if (pending && c_.store) {
-            pending->item.vaultFile = *name;
-            pending->item.photoAssetID.reset();
+            pending->item.vaultFile = kept.vaultFile;
+            pending->item.photoAssetID = kept.photoAssetID;
             c_.store->add(*pending);
             item = pending->item;
         }
         postEvent(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
-        if (send && c_.outbox) c_.outbox->add({info, Outbox::Item::Location::vault, *name});
-        return;
     }
-
-    // The photo library: written aside under the photo's name, then added.
-    std::optional<std::string> assetID;
-    try {
-        if (!c_.photoLibrary) throw std::runtime_error("no photo library");
-        const fs::path aside = fs::temp_directory_path() / (info.id.uuidString());
-        std::error_code ec;
-        fs::create_directories(aside, ec);
-        const fs::path file = aside / info.fileName;
-        if (!writeFileAtomically(file, data, AtomicWriteOptions{fs::perms(0600), false})) {
-            fs::remove_all(aside, ec);
-            throw std::runtime_error("couldn't write the photo");
-        }
-        assetID = c_.photoLibrary->addPhoto(file).filename().string();
-        fs::remove_all(aside, ec);
-    } catch (const std::exception& e) {
-        postEvent(CameraEvent{
-            CameraEvent::Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: ") + e.what(), {}});
-        return;
-    }
-    std::optional<GalleryItem> item;
-    if (pending && c_.store) {
-        pending->item.vaultFile.reset();
-        pending->item.photoAssetID = assetID;
-        c_.store->add(*pending);
-        item = pending->item;
-    }
-    postEvent(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
-    if (send && c_.outbox) {
-        const std::string name = info.id.uuidString() + "." + extension;
-        if (!writeFileAtomically(c_.outbox->directory() / name, data, AtomicWriteOptions{fs::perms(0600), true}))
-            return;
-        c_.outbox->add({info, Outbox::Item::Location::outbox, name});
-    }
+    const bool queued = queueKept(c_, kept, info, extension);
+    if (auto told = toldOf(c_, kept, queued)) postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
 }
 
 }  // namespace morvane

@@ -47,8 +47,8 @@ std::string diskOf(std::string name) {
 }
 
 bool recordableFileSystem(const std::string& type) {
-    static const char* const kinds[] = {"vfat", "exfat", "ntfs", "ntfs3", "fuseblk", "ext2", "ext3", "ext4",
-                                        "btrfs", "xfs", "hfsplus", "f2fs"};
+    static const char* const kinds[] = {"vfat", "exfat", "ntfs",  "ntfs3", "fuseblk", "ext2",
+                                        "ext3", "ext4",  "btrfs", "xfs",   "hfsplus", "f2fs"};
     for (const char* kind : kinds) {
         if (type == kind) return true;
     }
@@ -88,26 +88,48 @@ bool ExternalDrive::isRemovable(const std::string& device) const {
     const std::string disk = diskOf(fs::path(device).filename().string());
     if (disk.empty() || disk.find('/') != std::string::npos) return false;
     const fs::path block = root_ / "sys/block" / disk;
-    if (auto removable = readFileContents(block / "removable", 64); removable && trimmed(*removable) == "1") return true;
+    if (auto removable = readFileContents(block / "removable", 64); removable && trimmed(*removable) == "1")
+        return true;
     // USB disks often call themselves fixed; the bus they hang on tells.
     std::error_code ec;
     const fs::path resolved = fs::canonical(block, ec);
     return !ec && resolved.string().find("/usb") != std::string::npos;
 }
 
-std::optional<ExternalDrive::Mount> ExternalDrive::currentDevice() const {
+std::vector<ExternalDrive::Mount> ExternalDrive::drives() const {
+    std::vector<Mount> drives;
     auto table = readFileContents(root_ / "proc/self/mounts", 4u << 20);
-    if (!table) return std::nullopt;
-    for (const auto& mount : parseMountTable(*table)) {
-        if (recordableFileSystem(mount.fileSystem) && isRemovable(mount.device)) return mount;
+    if (!table) return drives;
+    for (auto& mount : parseMountTable(*table)) {
+        if (recordableFileSystem(mount.fileSystem) && isRemovable(mount.device)) drives.push_back(std::move(mount));
     }
-    return std::nullopt;
+    return drives;
+}
+
+std::optional<ExternalDrive::Mount> ExternalDrive::currentDevice() const {
+    auto all = drives();
+    if (all.empty()) return std::nullopt;
+    return all.front();
+}
+
+fs::path ExternalDrive::recordingFolder(const Mount& mount) const {
+    return root_ / mount.mountPoint.relative_path() / "Brindlecroft";
+}
+
+std::vector<fs::path> ExternalDrive::recordingFolders() const {
+    std::vector<fs::path> folders;
+    for (const auto& mount : drives()) {
+        std::error_code ec;
+        // A read-only drive holds takes that cannot be finished in place; it is looked at once it is writable.
+        if (!mount.readOnly && fs::is_directory(recordingFolder(mount), ec)) folders.push_back(recordingFolder(mount));
+    }
+    return folders;
 }
 
 std::optional<fs::path> ExternalDrive::nextRecordingURL() const {
     auto mount = currentDevice();
     if (!mount || mount->readOnly) return std::nullopt;
-    const fs::path folder = root_ / mount->mountPoint.relative_path() / "Brindlecroft";
+    const fs::path folder = recordingFolder(*mount);
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return std::nullopt;

@@ -24,8 +24,9 @@ std::optional<std::string> TakeKeeping::message(const Facts& facts, bool queued,
     std::string text =
         facts.library == Library::vault ? "Couldn't save to the vault" : "Couldn't save to Pictures › Brindlecroft";
     if (!facts.keepFailure->empty()) text += ": " + *facts.keepFailure;
-    if (queued) return text + ". The take goes to the remote; until then it waits in " + outbox.string();
-    return text + ". The take is kept in " + recorded.string();
+    const std::string what = facts.photo ? "photo" : "take";
+    if (queued) return text + ". The " + what + " goes to the remote; until then it waits in " + outbox.string();
+    return text + ". The " + what + " is kept in " + recorded.string();
 }
 
 LeftRecording::Action LeftRecording::decide(const File& file, const std::set<std::filesystem::path>& present,

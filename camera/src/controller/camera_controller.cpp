@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 
 #include "camera/capture_receiver.h"
+#include "camera/deck_copy.h"
 #include "link/device_identity.h"
 #include "platform/log.h"
 #include "protocol/live_packets.h"
@@ -30,6 +31,16 @@ std::string refusedText(const Bytes& packet) {
             return "Couldn't send to the remote: too large";
     }
 }
+
+// A take's file in an outbox is named after its id; the take log tells whether it went out (for deck copies, which
+// it marks when a deck has one).
+Outbox::Unlisted unlistedTake(const TakeLog& log, const std::string& name, bool deckCopy) {
+    const auto id = Uuid::parse(fs::path(name).stem().string());
+    const auto entry = id && fs::path(name).extension() == ".mov" ? log.entry(*id) : std::nullopt;
+    if (!entry) return {};
+    if (deckCopy && entry->copied) return {Outbox::Unlisted::Kind::sent, {}};
+    return {Outbox::Unlisted::Kind::waiting, entry->info};
+}
 }  // namespace
 
 std::shared_ptr<CameraController> CameraController::make(Options options) {
@@ -47,6 +58,10 @@ CameraController::CameraController(Options options) : options_(std::move(options
     takeLog_ = std::make_shared<TakeLog>(options_.folder / "takes.json");
     cutLog_ = std::make_shared<CutLog>();
     drive_ = std::make_shared<ExternalDrive>(options_.driveRoot);
+    // A take the camera ended with between placing it in an outbox and listing it is listed now; a deck copy the
+    // decks already have goes.
+    outbox_->settleUnlisted([log = takeLog_](const std::string& name) { return unlistedTake(*log, name, false); });
+    deckOutbox_->settleUnlisted([log = takeLog_](const std::string& name) { return unlistedTake(*log, name, true); });
     encoder_ = std::make_shared<H264Encoder>(options_.encoder);
 
     auto sessionOptions = options_.session;
@@ -65,6 +80,7 @@ CameraController::CameraController(Options options) : options_(std::move(options
     c.outbox = outbox_;
     c.cutLog = cutLog_;
     c.deckOutbox = deckOutbox_;
+    c.takeLog = takeLog_;
     c.main = options_.main;
     c.defaults = options_.defaults;
     c.vaultFolder = vaultFolder();
@@ -149,9 +165,6 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
             self->publishStatus();
         }
     };
-    streamer_->onTakeSaved = [weak](const TakeLog::Entry& entry) {
-        if (auto self = weak.lock()) self->takeLog_->append(entry);
-    };
     streamer_->onTakeFinished = [weak](const CameraStreamer::Take& take) {
         auto self = weak.lock();
         if (!self) return;
@@ -197,8 +210,15 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         self->sendToMonitors(LevelPacket::fromRoll(roll).encode());
     };
 
-    // Takes an earlier run left unfinished go out as any take, now that their reports have somewhere to go.
+    // Takes an earlier run left unfinished go out as any take, now that their reports have somewhere to go, and the
+    // deck copies it was making are made again.
     streamer_->recoverTakes();
+    std::vector<TakeLog::Entry> cutCopies;
+    for (const auto& copy : removeInterruptedDeckCopies(deckOutbox_->directory())) {
+        const auto id = Uuid::parse(copy.stem().string());
+        if (auto entry = id ? takeLog_->entry(*id) : std::nullopt; entry && !entry->copied) cutCopies.push_back(*entry);
+    }
+    if (!cutCopies.empty()) sendDeckCopies(cutCopies);
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
     if (capturing) {
@@ -206,7 +226,11 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         applyPicture();  // a device keeps what an earlier program set: it starts from what the status says
     }
     drive_->onChange = [weak](const std::optional<DriveStatus>& drive) {
-        if (auto self = weak.lock()) self->status_.externalDrive = drive;
+        auto self = weak.lock();
+        if (!self) return;
+        self->status_.externalDrive = drive;
+        // A drive that comes back may hold a take that a crash or a power cut cut short.
+        if (drive) self->streamer_->recoverDriveTakes();
     };
     drive_->refresh();
     tick();
@@ -528,14 +552,22 @@ void CameraController::queueWiredFiles() {
 void CameraController::delivered(const Uuid& id, Outbox& from) {
     auto item = from.item(id);
     if (!item) return;
-    from.remove(id);
     heldBack_.forget(id);
     // Only the outbox's own copy goes; a vault file stays where the user keeps it.
-    if (item->location == Outbox::Item::Location::outbox) {
+    const auto removeFile = [&] {
         std::error_code ec;
-        fs::remove(from.directory() / item->fileName, ec);
+        if (item->location == Outbox::Item::Location::outbox) fs::remove(from.directory() / item->fileName, ec);
+    };
+    // A file in an outbox that no entry names must tell whether it went: a deck copy is marked in the take log
+    // before its entry goes, any other capture's file goes before its entry.
+    if (&from == deckOutbox_.get()) {
+        takeLog_->markCopied(id);
+        from.remove(id);
+        removeFile();
+    } else {
+        removeFile();
+        from.remove(id);
     }
-    if (&from == deckOutbox_.get()) takeLog_->markCopied(id);
 }
 
 }  // namespace morvane

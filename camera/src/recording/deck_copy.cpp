@@ -7,10 +7,10 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "platform/atomic_file.h"
-#include "platform/ffmpeg_handles.h"
 #include "camera/movie_recorder.h"
 #include "camera/timecode_atoms.h"
+#include "platform/atomic_file.h"
+#include "platform/ffmpeg_handles.h"
 #include "platform/video_frame.h"
 
 namespace morvane {
@@ -27,10 +27,32 @@ void check(int rc, const char* step) {
     if (rc < 0) throw Failure{std::string(step) + ": " + ff::errorText(rc)};
 }
 
+constexpr std::string_view kPartialSuffix = ".partial";
+
+// Hidden beside the copy, until it is whole.
+fs::path partialOf(const fs::path& copy) {
+    return copy.parent_path() / ("." + copy.filename().string() + std::string(kPartialSuffix));
+}
+
 }  // namespace
 
+std::vector<fs::path> removeInterruptedDeckCopies(const fs::path& folder) {
+    std::vector<fs::path> copies;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= 1 + kPartialSuffix.size() || !name.starts_with(".") || !name.ends_with(kPartialSuffix))
+            continue;
+        const fs::path copy = folder / name.substr(1, name.size() - 1 - kPartialSuffix.size());
+        if (partialOf(copy) != it->path()) continue;
+        std::error_code ignored;
+        if (fs::remove(it->path(), ignored)) copies.push_back(copy);
+    }
+    return copies;
+}
+
 bool makeDeckCopy(const fs::path& take, const fs::path& copy, std::string* error) {
-    const fs::path partial = copy.parent_path() / ("." + copy.filename().string() + ".partial");
+    const fs::path partial = partialOf(copy);
     try {
         std::string openError;
         ff::InputFormat input = ff::openLocalMovie(take.string(), &openError);
@@ -46,7 +68,8 @@ bool makeDeckCopy(const fs::path& take, const fs::path& copy, std::string* error
         decoder->pkt_timebase = inVideo->time_base;
         check(avcodec_open2(decoder.get(), decoderCodec, nullptr), "opening the decoder");
 
-        const double scale = std::min({1920.0 / std::max(1, decoder->width), 1080.0 / std::max(1, decoder->height), 1.0});
+        const double scale =
+            std::min({1920.0 / std::max(1, decoder->width), 1080.0 / std::max(1, decoder->height), 1.0});
         const int width = static_cast<int>(decoder->width * scale) & ~1;
         const int height = static_cast<int>(decoder->height * scale) & ~1;
         if (width < 2 || height < 2) throw Failure{"the take's picture has no size"};
@@ -76,10 +99,12 @@ bool makeDeckCopy(const fs::path& take, const fs::path& copy, std::string* error
         // The display matrix (the camera's angle) and the timecode travel with the copy.
         for (int i = 0; i < inVideo->nb_side_data; ++i) {
             const AVPacketSideData& side = inVideo->side_data[i];
-            if (auto* data = av_stream_new_side_data(outVideo, side.type, side.size)) std::memcpy(data, side.data, side.size);
+            if (auto* data = av_stream_new_side_data(outVideo, side.type, side.size))
+                std::memcpy(data, side.data, side.size);
         }
         av_dict_copy(&outVideo->metadata, inVideo->metadata, 0);
-        if (auto* tc = av_dict_get(input->metadata, "timecode", nullptr, 0)) av_dict_set(&outVideo->metadata, "timecode", tc->value, 0);
+        if (auto* tc = av_dict_get(input->metadata, "timecode", nullptr, 0))
+            av_dict_set(&outVideo->metadata, "timecode", tc->value, 0);
         for (unsigned i = 0; i < input->nb_streams; ++i) {
             if (auto* tc = av_dict_get(input->streams[i]->metadata, "timecode", nullptr, 0)) {
                 av_dict_set(&outVideo->metadata, "timecode", tc->value, 0);

@@ -1,9 +1,12 @@
 #include "camera/outbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <set>
 
 #include "json_list_file.h"
+#include "platform/atomic_file.h"
 #include "platform/defaults.h"
 #include "platform/file_moves.h"
 #include "platform/utf8.h"
@@ -16,7 +19,40 @@ Outbox::Outbox(fs::path directory, std::shared_ptr<Executor> main)
     : directory_(std::move(directory)), main_(std::move(main)), reporter_(std::make_shared<Reporter>()) {
     std::error_code ec;
     fs::create_directories(directory_, ec);
+    // Neither holds a capture of its own: a list never moved into place, or a copy whose original is still there.
+    removeInterruptedWrites(listFile());
+    removeInterruptedPlacements(directory_);
     items_ = stores::decodeEach<Item>(stores::loadList(listFile()), &Outbox::decode);
+}
+
+void Outbox::settleUnlisted(const std::function<Unlisted(const std::string& fileName)>& describe) {
+    std::set<std::string> listed{listFile().filename().string()};
+    for (const auto& item : items()) {
+        if (item.location == Item::Location::outbox) listed.insert(item.fileName);
+    }
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ignored;
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(".") || listed.count(name) || !it->is_regular_file(ignored) || it->is_symlink(ignored))
+            continue;
+        names.push_back(name);
+    }
+    std::vector<Item> waiting;
+    for (const auto& name : names) {
+        const auto found = describe(name);
+        if (found.kind == Unlisted::Kind::waiting) {
+            waiting.push_back({found.info, Item::Location::outbox, name});
+        } else if (found.kind == Unlisted::Kind::sent) {
+            std::error_code ignored;
+            fs::remove(directory_ / name, ignored);
+        }
+    }
+    // In the order they were captured, as they would have been listed.
+    std::sort(waiting.begin(), waiting.end(),
+              [](const Item& a, const Item& b) { return a.info.capturedAt < b.info.capturedAt; });
+    for (auto& item : waiting) add(std::move(item));
 }
 
 void Outbox::setOnCountChanged(std::function<void(int)> callback) {

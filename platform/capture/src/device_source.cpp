@@ -487,13 +487,26 @@ SourceCapabilities DeviceSource::capabilities() const {
 }
 
 PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
-    std::lock_guard lock(mutex_);
-    readDevice();
-    const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return held_;  // nothing changed that can be known
+    // The driver calls run without `mutex_`: a control stuck in its driver keeps no stop, no restart waiting.
+    std::lock_guard setting(settingLock_);
+    std::string path;
+    V4L2ControlTable controls;
+    {
+        std::lock_guard lock(mutex_);
+        readDevice();
+        path = settings_.videoDevice;
+        controls = controls_;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::lock_guard held(mutex_);
+        return held_;  // nothing changed that can be known
+    }
     V4L2FileControls device(fd);
-    held_ = applyControls(controls_, wanted, device);
+    const PictureSettings applied = applyControls(controls, wanted, device);
     ::close(fd);
+    std::lock_guard held(mutex_);
+    held_ = applied;
     return held_;
 }
 

@@ -141,13 +141,15 @@ double inputTime(double stamped, double readAt, double wallAt) {
 /// Blocks of sound that follow on one another, joined into one.
 class SoundRun {
 public:
-    /// Whether `block`, laid at `start`, follows on the run and can join it.
-    bool follows(const AVFrame& block, double start) const {
+    /// Whether `block`, laid at `start`, follows on the run and fits in it.
+    bool joins(const AVFrame& block, double start) const {
         if (blocks_.empty()) return true;
         const AVFrame& last = *blocks_.back();
+        const double sample = 1.0 / std::max(1, last.sample_rate);
         return block.format == last.format && block.sample_rate == last.sample_rate &&
                av_channel_layout_compare(&block.ch_layout, &last.ch_layout) == 0 &&
-               std::abs(start - end()) < 0.5 / std::max(1, last.sample_rate);
+               std::abs(start - end()) < sample / 2 &&
+               seconds() + block.nb_samples * sample <= kSoundRunSeconds + sample / 2;
     }
     void add(SharedFrame block, double start) {
         if (blocks_.empty()) start_ = start;
@@ -366,7 +368,7 @@ struct DeviceSource::Reader {
                                 if (heldSound.empty()) break;
                                 SharedFrame laid = std::move(heldSound.front());
                                 heldSound.pop_front();
-                                if (!laidSound.follows(*laid, start)) handOn(laidSound, callbacks);
+                                if (!laidSound.joins(*laid, start)) handOn(laidSound, callbacks);
                                 laidSound.add(std::move(laid), start);
                             }
                             if (laidSound.seconds() >= kSoundRunSeconds) handOn(laidSound, callbacks);

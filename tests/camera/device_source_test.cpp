@@ -223,11 +223,11 @@ TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
     ASSERT_TRUE(takes[0].entry.photoAssetID);
     const double duration = takes[0].entry.info.duration.value_or(0);
     EXPECT_NEAR(duration, length, 0.5);
-    // The tone from start to end, every 100 ms of it.
+    // The tone from start to end, every 100 ms of it (but the last, which the source may not have filled).
     const auto heard = test::decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[0].entry.photoAssetID);
     ASSERT_GE(heard.size(), static_cast<std::size_t>((duration - 0.1) * kRate));
     int silent = 0;
-    for (std::size_t from = 0; from + kRate / 10 <= heard.size(); from += kRate / 10) {
+    for (std::size_t from = 0; from + kRate / 5 <= heard.size(); from += kRate / 10) {
         double sum = 0;
         for (std::size_t i = from; i < from + kRate / 10; ++i) sum += double(heard[i]) * heard[i];
         if (std::sqrt(sum / (kRate / 10)) < 0.01) ++silent;

@@ -129,6 +129,7 @@ struct SoundReads {
     double step = 0;     ///< from 2 s on, the input's delay is this much longer: every read comes as much later
     double stepFor = 0;  ///< for this long (0: for good)
     InputTimes times = InputTimes::none;
+    double delay = 0;  ///< every read comes this much later: the input's delay (stamps are checked after it)
 };
 
 TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
@@ -164,6 +165,9 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         // Blocks of a few milliseconds, as the input is asked for.
         {"30 ms lost, blocks of 5 ms", 0.005, 1, 0.002, 0, 0, 0.03, 0, 1},
         {"30 ms lost, blocks of 5 ms read in fours", 0.005, 4, 0.002, 0, 0, 0.03, 0, 1, 0, 0, 0, 0, smoothed},
+        // A source with a long delay (a network microphone): its sound lies where the input's times say.
+        {"a second's delay", 0.01, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0, 0, smoothed, 1},
+        {"a second's delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0, 0, smoothed, 1},
         // A source with a long delay hands over its sound in blocks of two seconds, its clock 2.5 % slow.
         {"blocks of 2 s", 1.95, 1, 0.002, 0, 0, 0, 25000, 5, 0, 0, 0, 0, exact},
     };
@@ -187,7 +191,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         std::deque<std::pair<int, double>> held;  // block, read at
         for (int k = 0; k < blocks; ++k) {
             const int last = std::min(blocks - 1, k / c.pairs * c.pairs + c.pairs - 1);
-            double read = startOf(last) + c.block + late(random);
+            double read = startOf(last) + c.block + c.delay + late(random);
             if (c.lateEvery && k % c.lateEvery == c.lateEvery - 1) read += 0.02;
             if (startOf(k) < t0 + 2 && startOf(k) + c.block >= t0 + 2) read += c.stall;
             if (startOf(k) >= t0 + 2 && startOf(k) < t0 + 2 + c.spell) read += 0.035;
@@ -207,8 +211,8 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
                 longestHeld = std::max(longestHeld, read - readAt);
                 const double at = startOf(j) - t0;
                 // Within 1.5 ms, well within half a frame at any rate, a loss included.
-                if (at >= 0.5) worst = std::max(worst, std::abs(stamp - startOf(j)));
-                if (j > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001)
+                if (at >= 0.5 + c.delay) worst = std::max(worst, std::abs(stamp - startOf(j)));
+                if (j > 0 && at >= 0.5 + c.delay && std::abs(stamp - lastStamp - c.block) > 0.001)
                     brokenAt.push_back(j * c.block);  // counted
                 lastStamp = stamp;
             }
@@ -216,7 +220,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         EXPECT_LT(held.size(), 2u) << c.name;
         // Held no longer than a loss takes to confirm, to the next read (which a second loss delays).
         EXPECT_LE(longestHeld,
-                  SoundClock::confirmation + c.pairs * c.block + c.jitter + c.step + (c.again ? c.lost : 0))
+                  SoundClock::confirmation + c.pairs * c.block + c.jitter + c.step + c.delay + (c.again ? c.lost : 0))
             << c.name;
         EXPECT_LT(worst, 0.0015) << c.name;
         EXPECT_EQ(static_cast<int>(brokenAt.size()), c.breaks) << c.name;

@@ -13,13 +13,19 @@ constexpr double kMemory = 1;
 constexpr double kFollow = 1.0 / 32;
 // Blocks read behind by amounts this close may lie behind by the same.
 constexpr double kSameRead = 0.002;
+// The count lies this close to where the input's times say once they settled, for this long, or moves there.
+constexpr double kSettled = 0.001;
+constexpr double kSettling = 0.25;
 
 }  // namespace
 
 void SoundClock::shift(double seconds) {
     origin_ += seconds;
     laidReported_ -= seconds;
-    for (Seen& seen : recent_) seen.lead -= seconds;
+    for (Seen& seen : recent_) {
+        seen.lead -= seconds;
+        seen.reported -= seconds;
+    }
     for (Held& block : held_) {
         block.lead -= seconds;
         block.reported -= seconds;
@@ -48,7 +54,7 @@ double SoundClock::lostBefore(std::size_t after, std::size_t last, double behind
     // taken where they settled, at the last block before anything else happened. Reads that show less than it
     // says came sooner by a delay that shrank meanwhile.
     const double lost = settled - before;
-    return lost < interruption ? 0 : std::min(lost, behind + delay_);
+    return lost < interruption ? 0 : std::min(lost, behind + std::max(0.0, delay_));
 }
 
 std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int rate, double reported) {
@@ -72,17 +78,19 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
     const double counted = origin_ + static_cast<double>(first) / rate_;
     double lead = latest - delay_ - counted;
     if (lead < 0) {
-        // Seen before the count and the delay say it began: the input's delay shrank back, or else the count lies
-        // late.
-        const double sooner = std::max(lead, -delay_);
-        excuse(sooner);
-        lead -= sooner;
-        if (lead < 0) shift(lead);
-        lead = std::max(lead, 0.0);
+        // Read sooner than the count and the delay say: the input's delay shrank, where its times (which the count
+        // follows) tell; else the count lies late.
+        if (std::isfinite(reported)) {
+            excuse(lead);
+        } else {
+            shift(lead);
+        }
+        lead = 0;
     }
     count_ += samples;
-    held_.push_back({first, lead, reported - (origin_ + static_cast<double>(first) / rate_)});
-    recent_.push_back({read, latest, lead});
+    const double reportedLead = reported - (origin_ + static_cast<double>(first) / rate_);
+    held_.push_back({first, lead, reportedLead});
+    recent_.push_back({read, latest, lead, reportedLead});
     while (recent_.front().read < read - kMemory) recent_.pop_front();
 
     // The blocks read behind by an interruption or more, latest first: sound was lost before them when the sound
@@ -107,10 +115,33 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         shift(amount);
         excuse(behind - amount);
         lay(laid, after - before);
+    } else if (std::isfinite(reportedLead)) {
+        // The input's times lead: once they settled (a loss among them decided first), the count moves to them, and
+        // the reads are expected as late as they come; reads that lag behind them slowly are its delay.
+        double least = lead, earliest = reportedLead, latestReported = reportedLead;
+        for (const Seen& seen : recent_) {
+            least = std::min(least, seen.lead);
+            if (seen.read < read - kSettling) continue;
+            earliest = std::min(earliest, seen.reported);
+            latestReported = std::max(latestReported, seen.reported);
+        }
+        const double settled = (earliest + latestReported) / 2;
+        if (recent_.front().read <= read - kSettling && lead < interruption && latestReported - earliest < kSameRead &&
+            std::abs(settled) >= kSettled) {
+            shift(settled);
+            excuse(-settled);
+        } else if (least > 0 && read - recent_.front().read >= kMemory / 2) {
+            excuse(least * kFollow);
+        }
     } else if (read - recent_.front().read >= kMemory / 2) {
         double least = lead;
         for (const Seen& seen : recent_) least = std::min(least, seen.lead);
         if (least > 0) shift(least * kFollow);
+    }
+    if (delay_ > longestDelay) {
+        const double beyond = delay_ - longestDelay;
+        excuse(-beyond);
+        shift(beyond);
     }
     if (!lost && lead < interruption) lay(laid, held_.size());
     return laid;

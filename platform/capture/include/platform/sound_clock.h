@@ -18,7 +18,9 @@ namespace morvane {
 ///
 /// Reads that come later for good look like a loss, but may be the input's delay grown (a sound server changing its
 /// latency). Where the input gives each block a time of its own, from its reported delay, that time decides: a loss
-/// moves it on with the reads, a longer delay does not, and the reads are then expected as much later.
+/// moves it on with the reads, a longer delay does not, and the reads are then expected as much later. The count then
+/// lies where those times settle, however long the input's delay (a second or two for a network microphone); the
+/// reads still tell where a loss happened, as the input smooths its times.
 class SoundClock {
 public:
     /// Sound missing for this long or longer is an interruption, written as silence: less than half a frame at
@@ -26,6 +28,8 @@ public:
     static constexpr double interruption = 0.008;
     /// Seconds of sound that must all be read behind the count before that counts.
     static constexpr double confirmation = 0.5;
+    /// The longest delay of an input believed: reads later still are sound lost.
+    static constexpr double longestDelay = 2;
 
     /// Takes the next block, `samples` at `rate`, given `latest`: the latest instant (host seconds) at which it can
     /// have begun, as its reader saw it (the read's end less its length), and `reported`: the instant the input says
@@ -36,9 +40,10 @@ public:
 
 private:
     struct Seen {
-        double read;   ///< when the block was read: `latest` plus its length
-        double begun;  ///< `latest`
-        double lead;   ///< seconds it was read behind the count and the input's delay
+        double read;      ///< when the block was read: `latest` plus its length
+        double begun;     ///< `latest`
+        double lead;      ///< seconds it was read behind the count and the input's delay
+        double reported;  ///< seconds the input's time for it lies behind the count (NaN: none)
     };
     struct Held {
         std::int64_t first;  ///< its first sample on the count

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -47,6 +48,12 @@ QProcessEnvironment fakeCameraEnvironment(const QString& device, const test::Dis
     // The sanitizers' runtime is not first among the preloaded libraries: the program runs all the same.
     environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     return environment;
+}
+
+// Runs what the remote's link posted to the main thread before it stopped, while the remote it refers to is there.
+void runPosted() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
 }
 
 // Pairs the remote's `controller` with the camera program named `name`, its user typing the code; `id` is the
@@ -314,6 +321,65 @@ TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWh
     controller->stop();
     camera.write("quit\n");
     if (!camera.waitForFinished(15000)) camera.kill();
+    runPosted();
+}
+
+TEST(CameraProgram, EndsSoonAfterSIGTERMWhileASettingHangsAndKeepsTheTake) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString device = dir.filePath("video0");
+    const auto discovery = test::privateDiscovery();
+    auto environment = fakeCameraEnvironment(device, discovery);
+    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "60");  // stuck for as long as the test runs
+    QProcess camera;
+    camera.setProcessEnvironment(environment);
+    camera.setProcessChannelMode(QProcess::MergedChannels);
+    camera.start(CAMERA_PROGRAM,
+                 {"--name", "Cam Hung", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+    std::string output;
+    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Hung", 60)) << output;
+
+    auto remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote->env);
+    std::vector<std::string> told;
+    std::optional<PeerId> id;
+    pair(*controller, camera, output, "Cam Hung", id, told);
+    if (HasFatalFailure()) return;
+    auto feed = controller->feed(*id);
+    ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
+
+    controller->send(CameraCommand::SetMode{CaptureMode::video});
+    controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    QElapsedTimer recording;
+    recording.start();
+    test::eventually([&] { return recording.elapsed() > 2000; }, 3000);
+    // The zoom's request hangs in the driver; a second later the program is asked to end.
+    controller->send(CameraCommand::SetZoom{2, false});
+    test::eventually([&] { return recording.elapsed() > 3000; }, 2000);
+    controller->stop();
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(static_cast<pid_t>(camera.processId()), SIGTERM);
+    const bool ended = camera.waitForFinished(10000);
+    const double took = ending.elapsed() / 1000.0;
+    output += camera.readAll().toStdString();
+    if (!ended) {
+        camera.kill();
+        camera.waitForFinished(5000);
+    }
+    EXPECT_TRUE(ended) << output;
+    EXPECT_LT(took, 2.0) << output;
+    EXPECT_EQ(camera.exitStatus(), QProcess::NormalExit);
+
+    std::optional<std::filesystem::path> movie;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.filePath("camera").toStdString()))
+        if (entry.path().extension() == ".mov") movie = entry.path();
+    runPosted();
+    ASSERT_TRUE(movie.has_value()) << output;
+    EXPECT_GT(showingOf(*movie).span, 2) << output;  // the take up to the end, finished
 }
 
 }  // namespace

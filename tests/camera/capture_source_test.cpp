@@ -108,20 +108,33 @@ TEST(SyntheticSource, DeliversPicturesAndToneInOrderUntilStopped) {
 }
 
 // How a sound device's blocks reach its reader, and what the stamps must then be.
+enum class InputTimes {
+    none,      ///< the input gives no times of its own: only the reads tell
+    exact,     ///< each block's capture time, from the delay the input reports
+    smoothed,  ///< the same, smoothed as FFmpeg's inputs do: a change is taken up a quarter per block
+};
+
 struct SoundReads {
     const char* name;
-    double block;      ///< seconds per block
-    int pairs;         ///< blocks handed over together (1: each as it ends)
-    double jitter;     ///< reads return up to this late, at random
-    int lateEvery;     ///< one block in this many read 20 ms late (0: none)
-    double stall;      ///< at 2 s the reader stops for this long; nothing is lost
-    double lost;       ///< at 2 s this much sound is lost
-    double ppm;        ///< the device's clock runs slow by this much
-    int breaks;        ///< stamps that do not follow on from the block before (after the first half second)
-    double spell = 0;  ///< from 2 s on, every read returns 35 ms late for this long (a busy sound server)
+    double block;        ///< seconds per block
+    int pairs;           ///< blocks handed over together (1: each as it ends)
+    double jitter;       ///< reads return up to this late, at random
+    int lateEvery;       ///< one block in this many read 20 ms late (0: none)
+    double stall;        ///< at 2 s the reader stops for this long; nothing is lost
+    double lost;         ///< at 2 s this much sound is lost
+    double ppm;          ///< the device's clock runs slow by this much
+    int breaks;          ///< stamps that do not follow on from the block before (after the first half second)
+    double spell = 0;    ///< from 2 s on, every read returns 35 ms late for this long (a busy sound server)
+    double again = 0;    ///< as much sound is lost again this long after the first loss
+    double step = 0;     ///< from 2 s on, the input's delay is this much longer: every read comes as much later
+    double stepFor = 0;  ///< for this long (0: for good)
+    InputTimes times = InputTimes::none;
+    double delay = 0;  ///< every read comes this much later: the input's delay (stamps are checked after it)
 };
 
 TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
+    constexpr auto exact = InputTimes::exact;
+    constexpr auto smoothed = InputTimes::smoothed;
     const SoundReads cases[] = {
         {"each block as it ends", 0.02, 1, 0, 0, 0, 0, 0, 0},
         {"in pairs", 0.02, 2, 0, 0, 0, 0, 0, 0},
@@ -136,6 +149,27 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         {"25 ms lost, blocks of 1024 samples", 1024.0 / 48000, 1, 0.002, 0, 0, 0.025, 0, 1},
         {"a slow device clock", 0.02, 1, 0.01, 0, 0, 0, 300, 0},
         {"reads 35 ms late for 300 ms", 0.05, 1, 0.002, 0, 0, 0, 0, 0, 0.3},
+        // Losses close together (a burst of overruns): each is silence where it happened.
+        {"40 ms lost twice, 0.3 s apart", 0.02, 1, 0.002, 0, 0, 0.04, 0, 2, 0, 0.3},
+        {"40 ms lost twice, 0.2 s apart", 0.005, 1, 0.002, 0, 0, 0.04, 0, 2, 0, 0.2},
+        {"200 ms lost twice, 0.35 s apart", 0.02, 1, 0.002, 0, 0, 0.2, 0, 2, 0, 0.35},
+        {"20 ms lost twice, 0.48 s apart, in pairs", 0.02, 2, 0.002, 0, 0, 0.02, 0, 2, 0, 0.48},
+        {"40 ms lost twice, 0.25 s apart, with the input's times", 0.005, 1, 0.002, 0, 0, 0.04, 0, 2, 0, 0.25, 0, 0,
+         smoothed},
+        // The input's delay grows (a sound server changing its latency), nothing lost.
+        {"a 12 ms longer delay for 0.6 s", 0.005, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0.012, 0.6, smoothed},
+        {"a 16 ms longer delay for good", 0.005, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0.016, 0, smoothed},
+        {"a 30 ms longer delay for good, long blocks", 0.02, 2, 0.002, 0, 0, 0, 0, 0, 0, 0, 0.03, 0, exact},
+        {"a 12 ms longer delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0.012, 0, smoothed},
+        {"a 12 ms longer delay for 0.3 s", 0.005, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0.012, 0.3, smoothed},
+        // Blocks of a few milliseconds, as the input is asked for.
+        {"30 ms lost, blocks of 5 ms", 0.005, 1, 0.002, 0, 0, 0.03, 0, 1},
+        {"30 ms lost, blocks of 5 ms read in fours", 0.005, 4, 0.002, 0, 0, 0.03, 0, 1, 0, 0, 0, 0, smoothed},
+        // A source with a long delay (a network microphone): its sound lies where the input's times say.
+        {"a second's delay", 0.01, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0, 0, smoothed, 1},
+        {"a second's delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0, 0, smoothed, 1},
+        // A source with a long delay hands over its sound in blocks of two seconds, its clock 2.5 % slow.
+        {"blocks of 2 s", 1.95, 1, 0.002, 0, 0, 0, 25000, 5, 0, 0, 0, 0, exact},
     };
     for (const auto& c : cases) {
         SoundClock clock;
@@ -144,48 +178,60 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         const int rate = 48000;
         const auto samples = static_cast<std::int64_t>(std::lround(c.block * rate));
         const double t0 = 5000;
-        double lastRead = 0, lastStamp = 0;
-        int breaks = 0;
-        double worst = 0, brokenAt = -1, longestHeld = 0;
-        const int blocks = static_cast<int>(4 / c.block);
+        double lastRead = 0, lastStamp = 0, reported = NAN;
+        double worst = 0, longestHeld = 0;
+        std::vector<double> brokenAt;
+        const int blocks = static_cast<int>(std::max(4 / c.block, 6.0));
+        const double first = 2, second = 2 + c.again;
         // The instant block k began, on the host clock.
         auto startOf = [&](int k) {
             const double counted = k * c.block * (1 + c.ppm * 1e-6);
-            return t0 + counted + (counted >= 2 ? c.lost : 0);
+            return t0 + counted + (counted >= first ? c.lost : 0) + (c.again && counted >= second ? c.lost : 0);
         };
         std::deque<std::pair<int, double>> held;  // block, read at
         for (int k = 0; k < blocks; ++k) {
             const int last = std::min(blocks - 1, k / c.pairs * c.pairs + c.pairs - 1);
-            double read = startOf(last) + c.block + late(random);
+            double read = startOf(last) + c.block + c.delay + late(random);
             if (c.lateEvery && k % c.lateEvery == c.lateEvery - 1) read += 0.02;
             if (startOf(k) < t0 + 2 && startOf(k) + c.block >= t0 + 2) read += c.stall;
             if (startOf(k) >= t0 + 2 && startOf(k) < t0 + 2 + c.spell) read += 0.035;
+            if (startOf(k) >= t0 + 2 && (!c.stepFor || startOf(k) < t0 + 2 + c.stepFor)) read += c.step;
             read = std::max(read, lastRead);
             lastRead = read;
+            if (c.times == InputTimes::exact || !std::isfinite(reported))
+                reported = startOf(k);
+            else
+                reported += c.block + (startOf(k) - reported - c.block) / 4;
             held.emplace_back(k, read);
-            for (const double stamp : clock.stamp(read - c.block, samples, rate)) {
+            for (const double stamp :
+                 clock.stamp(read - c.block, samples, rate, c.times == InputTimes::none ? NAN : reported)) {
                 ASSERT_FALSE(held.empty()) << c.name;
                 const auto [j, readAt] = held.front();
                 held.pop_front();
                 longestHeld = std::max(longestHeld, read - readAt);
                 const double at = startOf(j) - t0;
                 // Within 1.5 ms, well within half a frame at any rate, a loss included.
-                if (at >= 0.5) worst = std::max(worst, std::abs(stamp - startOf(j)));
-                if (j > 0 && at >= 0.5 && std::abs(stamp - lastStamp - c.block) > 0.001) {
-                    ++breaks;
-                    brokenAt = at - c.lost;
-                }
+                if (at >= 0.5 + c.delay) worst = std::max(worst, std::abs(stamp - startOf(j)));
+                if (j > 0 && at >= 0.5 + c.delay && std::abs(stamp - lastStamp - c.block) > 0.001)
+                    brokenAt.push_back(j * c.block);  // counted
                 lastStamp = stamp;
             }
         }
         EXPECT_LT(held.size(), 2u) << c.name;
-        // Held no longer than a loss takes to confirm, to the next read.
-        EXPECT_LE(longestHeld, SoundClock::confirmation + c.pairs * c.block + c.jitter) << c.name;
+        // Held no longer than a loss takes to confirm, to the next read (which a second loss delays).
+        EXPECT_LE(longestHeld,
+                  SoundClock::confirmation + c.pairs * c.block + c.jitter + c.step + c.delay + (c.again ? c.lost : 0))
+            << c.name;
         EXPECT_LT(worst, 0.0015) << c.name;
-        EXPECT_EQ(breaks, c.breaks) << c.name;
+        EXPECT_EQ(static_cast<int>(brokenAt.size()), c.breaks) << c.name;
         // A loss is silence where it happened: before the first block after it.
-        if (c.lost) {
-            EXPECT_TRUE(brokenAt > 2 - 1e-6 && brokenAt < 2 + c.block) << c.name << " broken at " << brokenAt;
+        if (c.lost && c.breaks > 0 && c.block < 1) {
+            ASSERT_FALSE(brokenAt.empty()) << c.name;
+            EXPECT_TRUE(brokenAt[0] > first - 1e-6 && brokenAt[0] < first + c.block) << c.name << " at " << brokenAt[0];
+            if (c.again && brokenAt.size() > 1) {
+                EXPECT_TRUE(brokenAt[1] > second - 1e-6 && brokenAt[1] < second + c.block)
+                    << c.name << " again at " << brokenAt[1];
+            }
         }
     }
 }

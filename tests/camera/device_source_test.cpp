@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "camera/camera_streamer.h"
@@ -38,6 +39,45 @@ std::vector<double> clicksIn(const std::vector<float>& samples) {
 
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// A streamer that records takes into `dir`, each finished one added to `takes`.
+std::shared_ptr<CameraStreamer> recordingStreamer(const std::filesystem::path& dir,
+                                                  const std::shared_ptr<ManualExecutor>& main,
+                                                  std::vector<CameraStreamer::Take>& takes) {
+    CameraStreamer::Collaborators collaborators;
+    collaborators.encoder = std::make_shared<H264Encoder>();
+    collaborators.store = std::make_shared<CaptureStore>(dir / "gallery");
+    collaborators.outbox = std::make_shared<Outbox>(dir / "outbox", main);
+    collaborators.recordingFolder = dir / "Recording";
+    collaborators.cutLog = std::make_shared<CutLog>();
+    collaborators.main = main;
+    collaborators.defaults = std::make_shared<Defaults>(dir / "defaults.json");
+    collaborators.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
+    collaborators.hevcWritable = [] { return false; };
+    collaborators.proResWritable = [] { return std::vector<VideoCodec>{}; };
+    collaborators.stallSeconds = 1;
+    collaborators.watchdogInterval = 0.2;
+    auto streamer = CameraStreamer::make(collaborators);
+    streamer->onTakeFinished = [&takes](const CameraStreamer::Take& take) { takes.push_back(take); };
+    return streamer;
+}
+
+// Starts a take once `blocks` of the source's sound came, within `seconds`.
+void startTake(CameraStreamer& streamer, int blocks, double seconds) {
+    std::atomic<int> sound{0};
+    streamer.dataQueue().sync([&] { streamer.audioSampleHandler = [&](const AudioFrame&) { ++sound; }; });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (sound < blocks && std::chrono::steady_clock::now() < end) sleepFor(0.01);
+    streamer.dataQueue().sync([&] { streamer.audioSampleHandler = nullptr; });
+    ASSERT_GE(sound.load(), blocks);
+    bool recording = false;
+    streamer.dataQueue().sync([&] { streamer.recordingRequested = true; });
+    while (!recording && std::chrono::steady_clock::now() < end) {
+        sleepFor(0.01);
+        streamer.dataQueue().sync([&] { recording = streamer.isRecording(); });
+    }
+    ASSERT_TRUE(recording);
 }
 
 struct CameraAway {
@@ -77,37 +117,12 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         ASSERT_TRUE(player.waitForStarted(5000));
 
         auto main = std::make_shared<ManualExecutor>();
-        CameraStreamer::Collaborators collaborators;
-        collaborators.encoder = std::make_shared<H264Encoder>();
-        collaborators.store = std::make_shared<CaptureStore>(dir / "gallery");
-        collaborators.outbox = std::make_shared<Outbox>(dir / "outbox", main);
-        collaborators.recordingFolder = dir / "Recording";
-        collaborators.cutLog = std::make_shared<CutLog>();
-        collaborators.main = main;
-        collaborators.defaults = std::make_shared<Defaults>(dir / "defaults.json");
-        collaborators.photoLibrary = std::make_shared<PhotoLibrary>(dir / "Pictures");
-        collaborators.hevcWritable = [] { return false; };
-        collaborators.proResWritable = [] { return std::vector<VideoCodec>{}; };
-        collaborators.stallSeconds = 1;
-        collaborators.watchdogInterval = 0.2;
-        auto streamer = CameraStreamer::make(collaborators);
         std::vector<CameraStreamer::Take> takes;
-        streamer->onTakeFinished = [&](const CameraStreamer::Take& take) { takes.push_back(take); };
-        std::atomic<int> sound{0};
-        streamer->audioSampleHandler = [&](const AudioFrame&) { ++sound; };
+        auto streamer = recordingStreamer(dir.path(), main, takes);
         ASSERT_TRUE(streamer->start(std::make_unique<DeviceSource>(
             DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_sink.monitor"})));
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (sound < 10 && std::chrono::steady_clock::now() < end) sleepFor(0.01);
-        ASSERT_GE(sound.load(), 10);
-
-        bool recording = false;
-        streamer->dataQueue().sync([&] { streamer->recordingRequested = true; });
-        while (!recording && std::chrono::steady_clock::now() < end) {
-            sleepFor(0.01);
-            streamer->dataQueue().sync([&] { recording = streamer->isRecording(); });
-        }
-        ASSERT_TRUE(recording);
+        startTake(*streamer, 10, 10);
+        if (HasFatalFailure()) return;
         const double began = hostTime();
         sleepFor(1.5);
         const std::filesystem::path mark = device.string() + (c.mark ? c.mark : "");
@@ -144,6 +159,80 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         EXPECT_EQ(inPlace, heard.size()) << "click " << inPlace << " at "
                                          << (inPlace < heard.size() ? heard[inPlace] : 0) << " s";
     }
+}
+
+// The microphone is asked for blocks of a few milliseconds, so that a loss moves little sound; they are handed on
+// one after the other, in runs of no more than 20 ms.
+TEST(DeviceSource, TheMicrophoneIsReadInSmallBlocks) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    test::TempDir dir;
+    test::ScopedEnv fake("MORVANE_FAKE_V4L2", (dir / "video0").string());
+    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    DeviceSource source(
+        DeviceSource::Settings{(dir / "video0").string(), 320, 240, 30, "", "pulse:deck_test_sink.monitor"});
+    std::mutex lock;
+    std::vector<std::pair<double, double>> blocks;  // start, seconds
+    CaptureSource::Callbacks callbacks;
+    callbacks.onAudio = [&](const AudioFrame& audio) {
+        std::lock_guard guard(lock);
+        blocks.emplace_back(audio.time, double(audio.samples->nb_samples) / audio.samples->sample_rate);
+    };
+    ASSERT_TRUE(source.start(callbacks));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto seconds = [&] {
+        std::lock_guard guard(lock);
+        double sum = 0;
+        for (const auto& block : blocks) sum += block.second;
+        return sum;
+    };
+    while (seconds() < 2 && std::chrono::steady_clock::now() < end) sleepFor(0.01);
+    source.stop();
+    ASSERT_GE(seconds(), 2);
+    double longest = 0;
+    for (const auto& block : blocks) longest = std::max(longest, block.second);
+    EXPECT_LE(longest, 0.0205);
+}
+
+// A sound source with a second or two of delay (a sine source of the sound server's, which hands over two seconds
+// at a time, as a network microphone might) gives a take its sound, all along.
+TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    const std::string module =
+        test::commandOutput("pactl load-module module-sine-source source_name=deck_test_sine rate=48000 frequency=440");
+    ASSERT_FALSE(module.empty());
+    test::TempDir dir;
+    const std::filesystem::path device = dir / "video0";
+    test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
+    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    auto main = std::make_shared<ManualExecutor>();
+    std::vector<CameraStreamer::Take> takes;
+    auto streamer = recordingStreamer(dir.path(), main, takes);
+    ASSERT_TRUE(streamer->start(std::make_unique<DeviceSource>(
+        DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_sine"})));
+    startTake(*streamer, 1, 20);
+    const double began = hostTime();
+    sleepFor(10);
+    streamer->dataQueue().sync([&] { streamer->stopRecording(); });
+    const double length = hostTime() - began;
+    streamer->waitForTakes();
+    streamer->stop();
+    main->runPending();
+    test::commandOutput("pactl unload-module " + module);
+
+    ASSERT_EQ(takes.size(), 1u);
+    ASSERT_TRUE(takes[0].entry.photoAssetID);
+    const double duration = takes[0].entry.info.duration.value_or(0);
+    EXPECT_NEAR(duration, length, 0.5);
+    // The tone from start to end, every 100 ms of it (but the last, which the source may not have filled).
+    const auto heard = test::decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[0].entry.photoAssetID);
+    ASSERT_GE(heard.size(), static_cast<std::size_t>((duration - 0.1) * kRate));
+    int silent = 0;
+    for (std::size_t from = 0; from + kRate / 5 <= heard.size(); from += kRate / 10) {
+        double sum = 0;
+        for (std::size_t i = from; i < from + kRate / 10; ++i) sum += double(heard[i]) * heard[i];
+        if (std::sqrt(sum / (kRate / 10)) < 0.01) ++silent;
+    }
+    EXPECT_EQ(silent, 0);
 }
 
 }  // namespace

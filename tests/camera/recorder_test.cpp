@@ -416,6 +416,27 @@ INSTANTIATE_TEST_SUITE_P(
                 60,
                 true},
         // The first block began before the first picture, by nearly half a frame.
+        // Losses close together, the sound between in place.
+        Capture{"40 ms lost twice, 0.3 s apart, 59.94 fps",
+                {{0, 5}},
+                {{-0.99, 3.05}, {3.09, 3.35}, {3.39, 5}},
+                0.02,
+                5,
+                {{3.054, 3.086}, {3.354, 3.386}},
+                {{0.05, 3.045}, {3.095, 3.345}, {3.395, 4.95}},
+                Reads::oneLate,
+                60,
+                true},
+        Capture{"200 ms lost twice, 0.5 s apart, 29.97 fps",
+                {{0, 5}},
+                {{-0.99, 2.01}, {2.21, 2.51}, {2.71, 5}},
+                0.02,
+                5,
+                {{2.015, 2.205}, {2.515, 2.705}},
+                {{0.05, 2.005}, {2.215, 2.505}, {2.715, 4.95}},
+                Reads::oneLate,
+                30,
+                true},
         Capture{"first block, 25 fps", {{0, 3}}, {{-0.0199, 3}}, 0.02, 3, {}, {{0, 2.95}}, Reads::captured, 25},
         Capture{
             "first block, 23.976 fps", {{0, 3}}, {{-0.0199, 3}}, 0.02, 3, {}, {{0, 2.95}}, Reads::captured, 24, true},
@@ -436,9 +457,14 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         const char* name;
         std::optional<double> lastSoundAfter;  ///< seconds after finishing began; none: it never comes
         bool sounding;                         ///< the take's last 50 ms hold the tone
+        double delay = 0;     ///< the sound before the last 60 ms came in one block, begun this long before
+        double until = 0.94;  ///< the sound handed over before finishing lasts until then
+        bool told = false;    ///< the take says its sound could not be placed
     } cases[] = {
         {"read 300 ms after the stop, as it is held while a loss is confirmed", 0.3, true},
         {"never read", std::nullopt, false},
+        {"read 1.9 s after the stop, from a source that hands over two seconds at a time", 1.9, true, 2},
+        {"the microphone went silent 0.8 s before the stop", std::nullopt, false, 0, 0.14, true},
     };
     for (const auto& c : cases) {
         test::TempDir dir;
@@ -450,8 +476,14 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         const double t0 = hostTime() - 1;
         for (int i = 0; i < 30; ++i)
             recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), t0 + i / 30.0});
-        for (int i = 0; i < 47; ++i)
-            recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        if (c.delay > 0) {
+            const auto first = std::lround((1 - c.delay) * 48000);
+            recorder->appendAudio(
+                AudioFrame{SyntheticSource::makeTone({}, first, static_cast<int>(47 * 960 - first)), t0 + 1 - c.delay});
+        } else {
+            for (int i = 0; i < std::lround(c.until / 0.02); ++i)
+                recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 960, 960), t0 + i * 0.02});
+        }
         std::thread reader([&] {
             if (!c.lastSoundAfter) return;
             std::this_thread::sleep_for(std::chrono::duration<double>(*c.lastSoundAfter));
@@ -464,10 +496,11 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         reader.join();
         ASSERT_TRUE(length) << c.name;
         EXPECT_NEAR(*length, 1, 0.001) << c.name;
-        EXPECT_LT(took, 1.5) << c.name;
+        EXPECT_LT(took, std::max(1.5, c.lastSoundAfter.value_or(0) + 1.2)) << c.name;
         const std::vector<float> sound = test::decodedSound(dir / "take.mov");
-        EXPECT_GT(rms(sound, {0.9, 0.94}), 0.1) << c.name;
+        EXPECT_EQ(rms(sound, {0.9, 0.94}) > 0.1, c.until > 0.94 - 0.01) << c.name;
         EXPECT_EQ(rms(sound, {0.945, 0.995}) > 0.1, c.sounding) << c.name;
+        EXPECT_EQ(recorder->soundLost(), c.told) << c.name;
     }
 }
 

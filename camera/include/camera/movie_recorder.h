@@ -174,6 +174,7 @@ private:
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
     std::optional<double> soundEnd_;    ///< the end of the latest sound handed over
+    double soundDelay_ = 0;             ///< how long after it began that sound was handed over
     std::optional<std::string> failureReason_;
     bool soundLost_ = false;
     std::thread thread_;

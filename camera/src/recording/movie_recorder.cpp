@@ -42,6 +42,8 @@ constexpr double kPictureLateness = 0.5;
 // How much later than its capture sound may still reach the recorder: a sound reader holds its blocks back while it
 // confirms an interruption.
 constexpr double kSoundLateness = SoundClock::confirmation + 0.25;
+// How much later a source with a delay of a second or two may hand over its sound.
+constexpr double kLongestSoundLateness = 3;
 
 const char* codecName(MovieVideoSettings::Codec codec) {
     switch (codec) {
@@ -651,7 +653,10 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
         if (audio.samples && audio.samples->sample_rate > 0) {
             const double end = audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate;
             if (!stopped_) noteCaptureTime(end);
-            if (std::isfinite(end) && (!soundEnd_ || end > *soundEnd_)) soundEnd_ = end;
+            if (std::isfinite(end) && (!soundEnd_ || end > *soundEnd_)) {
+                soundEnd_ = end;
+                soundDelay_ = hostTime() - audio.time;
+            }
         }
         if (queue_.size() >= queueLimit_ * 4) return false;
         queue_.emplace_back(audio);
@@ -696,10 +701,18 @@ std::optional<double> MovieRecorder::finish() {
         // The sound of the last pictures is read after them: it is waited for, as long as it may come.
         stopped_ = true;
         if (soundEnd_ && captureEnd_ && *soundEnd_ < *captureEnd_ && !failureReason_) {
+            // A source with a long delay hands its sound over in long blocks, long after they began: as late as
+            // its latest block came, within reason.
+            const double lateness = std::clamp(soundDelay_ + 0.25, kSoundLateness, kLongestSoundLateness);
             const double now = hostTime();
-            const double until = std::clamp(*captureEnd_ + kSoundLateness, now, now + kSoundLateness);
+            const double until = std::clamp(*captureEnd_ + lateness, now, now + lateness);
             soundCame_.wait_for(lock, std::chrono::duration<double>(until - now),
                                 [&] { return *soundEnd_ >= *captureEnd_ - 0.001; });
+            // The sound of the take's end never came: it cannot be placed, and the take says so.
+            if (*soundEnd_ < *captureEnd_ - kSoundLateness) {
+                log::error("MovieRecorder", "the sound of the take's end did not come: the take ends without it");
+                soundLost_ = true;
+            }
         }
         finishing_ = true;
     }

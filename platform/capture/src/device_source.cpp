@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,6 +19,8 @@ extern "C" {
 #include <libavdevice/avdevice.h>
 #include <libavutil/dict.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
+#include <libavutil/time.h>
 }
 
 #include "platform/ffmpeg_handles.h"
@@ -116,6 +119,79 @@ void registerDevices() {
 constexpr double kOpenSeconds = 3;
 constexpr double kStopSeconds = 0.5;
 constexpr double kOpenWaitSeconds = 4;
+
+// The sound input is asked for blocks this long, so that a loss within one moves little of its sound.
+constexpr double kSoundBlockSeconds = 0.005;
+// Small blocks laid one after the other are handed on together, up to this long: fewer, not later.
+constexpr double kSoundRunSeconds = 0.02;
+
+namespace {
+
+/// The instant (host seconds) the sound input says a block began, from its stamp `stamped` (seconds) read at
+/// `readAt` (host) and `wallAt` (the wall clock): FFmpeg's sound inputs stamp on the wall clock, from the delay the
+/// server or the device reports. NaN when there is none, or it is on neither clock.
+double inputTime(double stamped, double readAt, double wallAt) {
+    constexpr double reach = 30;
+    if (!std::isfinite(stamped)) return NAN;
+    if (std::abs(stamped - wallAt) < reach) return stamped - wallAt + readAt;
+    if (std::abs(stamped - readAt) < reach) return stamped;
+    return NAN;
+}
+
+/// Blocks of sound that follow on one another, joined into one.
+class SoundRun {
+public:
+    /// Whether `block`, laid at `start`, follows on the run and fits in it.
+    bool joins(const AVFrame& block, double start) const {
+        if (blocks_.empty()) return true;
+        const AVFrame& last = *blocks_.back();
+        const double sample = 1.0 / std::max(1, last.sample_rate);
+        return block.format == last.format && block.sample_rate == last.sample_rate &&
+               av_channel_layout_compare(&block.ch_layout, &last.ch_layout) == 0 &&
+               std::abs(start - end()) < sample / 2 &&
+               seconds() + block.nb_samples * sample <= kSoundRunSeconds + sample / 2;
+    }
+    void add(SharedFrame block, double start) {
+        if (blocks_.empty()) start_ = start;
+        samples_ += block->nb_samples;
+        blocks_.push_back(std::move(block));
+    }
+    double seconds() const {
+        return blocks_.empty() ? 0 : static_cast<double>(samples_) / std::max(1, blocks_.front()->sample_rate);
+    }
+    /// The run as one block; none when it is empty, or cannot be had.
+    std::optional<AudioFrame> take() {
+        if (blocks_.empty()) return std::nullopt;
+        std::vector<SharedFrame> blocks;
+        blocks.swap(blocks_);
+        const std::int64_t samples = std::exchange(samples_, 0);
+        if (blocks.size() == 1) return AudioFrame{std::move(blocks.front()), start_};
+        const AVFrame& first = *blocks.front();
+        SharedFrame joined = shareFrame(av_frame_alloc());
+        if (!joined) return std::nullopt;
+        joined->format = first.format;
+        joined->sample_rate = first.sample_rate;
+        joined->nb_samples = static_cast<int>(samples);
+        if (av_channel_layout_copy(&joined->ch_layout, &first.ch_layout) < 0 ||
+            av_frame_get_buffer(joined.get(), 0) < 0)
+            return std::nullopt;
+        int at = 0;
+        for (const SharedFrame& block : blocks) {
+            av_samples_copy(joined->extended_data, block->extended_data, at, 0, block->nb_samples,
+                            first.ch_layout.nb_channels, static_cast<AVSampleFormat>(first.format));
+            at += block->nb_samples;
+        }
+        return AudioFrame{std::move(joined), start_};
+    }
+
+private:
+    double end() const { return start_ + seconds(); }
+    std::vector<SharedFrame> blocks_;
+    double start_ = 0;
+    std::int64_t samples_ = 0;
+};
+
+}  // namespace
 
 /// One FFmpeg device input, opened and read on a thread of its own: packets are decoded and handed on as frames.
 /// The thread shares the reader with its source, so that a thread stuck in its driver, opening or reading, can be
@@ -253,6 +329,7 @@ struct DeviceSource::Reader {
         PictureClock pictureClock;
         SoundClock soundClock;
         std::deque<SharedFrame> heldSound;  // blocks the clock has not laid yet, oldest first
+        SoundRun laidSound;                 // blocks laid one after the other, not handed on yet
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
         const AVRational timeBase = input->streams[stream]->time_base;
@@ -267,15 +344,16 @@ struct DeviceSource::Reader {
                 return;
             }
             const double readAt = hostTime();
+            const double wallAt = static_cast<double>(av_gettime()) * 1e-6;
             if (packet->stream_index == stream && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
                 while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+                    const std::int64_t pts =
+                        frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+                    const double stamped = pts == AV_NOPTS_VALUE ? NAN : static_cast<double>(pts) * av_q2d(timeBase);
                     if (video) {
                         // The driver's own stamp of the buffer (the monotonic clock for V4L2), however late the
                         // picture was read.
-                        const std::int64_t pts =
-                            frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-                        const double time = pictureClock.time(
-                            pts == AV_NOPTS_VALUE ? NAN : static_cast<double>(pts) * av_q2d(timeBase), readAt);
+                        const double time = pictureClock.time(stamped, readAt);
                         if (auto picture = converter.convert(*frame); picture && callbacks.onVideo) {
                             deliver([&] { callbacks.onVideo(VideoFrame{picture, time}); });
                         }
@@ -284,13 +362,16 @@ struct DeviceSource::Reader {
                         if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
                             const int rate = std::max(1, frame->sample_rate);
                             heldSound.push_back(std::move(samples));
-                            for (const double start : soundClock.stamp(
-                                     readAt - static_cast<double>(frame->nb_samples) / rate, frame->nb_samples, rate)) {
+                            for (const double start :
+                                 soundClock.stamp(readAt - static_cast<double>(frame->nb_samples) / rate,
+                                                  frame->nb_samples, rate, inputTime(stamped, readAt, wallAt))) {
                                 if (heldSound.empty()) break;
                                 SharedFrame laid = std::move(heldSound.front());
                                 heldSound.pop_front();
-                                deliver([&] { callbacks.onAudio(AudioFrame{laid, start}); });
+                                if (!laidSound.joins(*laid, start)) handOn(laidSound, callbacks);
+                                laidSound.add(std::move(laid), start);
                             }
+                            if (laidSound.seconds() >= kSoundRunSeconds) handOn(laidSound, callbacks);
                         }
                     }
                     av_frame_unref(frame.get());
@@ -298,6 +379,10 @@ struct DeviceSource::Reader {
             }
             av_packet_unref(packet.get());
         }
+    }
+
+    void handOn(SoundRun& run, const Callbacks& callbacks) {
+        if (auto joined = run.take()) deliver([&] { callbacks.onAudio(*joined); });
     }
 
     /// Asks the thread to stop; nothing is delivered from now on.
@@ -398,7 +483,13 @@ bool DeviceSource::start(Callbacks callbacks) {
     if (!kind.empty()) {
         std::string error;
         std::shared_ptr<Reader> stuck;
-        sound = Reader::launch(kind, name, {}, false, callbacks, until, &error, &stuck, readersLeftBehind_);
+        // Blocks of a few milliseconds where the input lets them be asked for (PulseAudio's, in bytes of its
+        // default format: 16-bit stereo at 48 kHz).
+        Reader::Options options;
+        if (kind == "pulse")
+            options.emplace_back("fragment_size", std::to_string(std::lround(kSoundBlockSeconds * 48000) * 4));
+        sound =
+            Reader::launch(kind, name, std::move(options), false, callbacks, until, &error, &stuck, readersLeftBehind_);
         if (!sound) {
             log::error("Capture", error);
             return false;
@@ -487,13 +578,26 @@ SourceCapabilities DeviceSource::capabilities() const {
 }
 
 PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
-    std::lock_guard lock(mutex_);
-    readDevice();
-    const int fd = ::open(settings_.videoDevice.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return held_;  // nothing changed that can be known
+    // The driver calls run without `mutex_`: a control stuck in its driver keeps no stop, no restart waiting.
+    std::lock_guard setting(settingLock_);
+    std::string path;
+    V4L2ControlTable controls;
+    {
+        std::lock_guard lock(mutex_);
+        readDevice();
+        path = settings_.videoDevice;
+        controls = controls_;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::lock_guard held(mutex_);
+        return held_;  // nothing changed that can be known
+    }
     V4L2FileControls device(fd);
-    held_ = applyControls(controls_, wanted, device);
+    const PictureSettings applied = applyControls(controls, wanted, device);
     ::close(fd);
+    std::lock_guard held(mutex_);
+    held_ = applied;
     return held_;
 }
 

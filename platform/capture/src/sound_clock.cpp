@@ -13,11 +13,27 @@ constexpr double kMemory = 1;
 constexpr double kFollow = 1.0 / 32;
 // Blocks read behind by amounts this close may lie behind by the same.
 constexpr double kSameRead = 0.002;
+// The count lies this close to where the input's times say once they settled, for this long, or moves there.
+constexpr double kSettled = 0.001;
+constexpr double kSettling = 0.25;
 
 }  // namespace
 
 void SoundClock::shift(double seconds) {
     origin_ += seconds;
+    laidReported_ -= seconds;
+    for (Seen& seen : recent_) {
+        seen.lead -= seconds;
+        seen.reported -= seconds;
+    }
+    for (Held& block : held_) {
+        block.lead -= seconds;
+        block.reported -= seconds;
+    }
+}
+
+void SoundClock::excuse(double seconds) {
+    delay_ += seconds;
     for (Seen& seen : recent_) seen.lead -= seconds;
     for (Held& block : held_) block.lead -= seconds;
 }
@@ -25,11 +41,23 @@ void SoundClock::shift(double seconds) {
 void SoundClock::lay(std::vector<double>& laid, std::size_t blocks) {
     for (; blocks > 0 && !held_.empty(); --blocks) {
         laid.push_back(origin_ + static_cast<double>(held_.front().first) / rate_);
+        laidReported_ = held_.front().reported;
         held_.pop_front();
     }
 }
 
-std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int rate) {
+double SoundClock::lostBefore(std::size_t after, std::size_t last, double behind) const {
+    const double settled = held_[last].reported;
+    const double before = after > 0 ? held_[after - 1].reported : laidReported_;
+    if (!std::isfinite(settled) || !std::isfinite(before)) return behind;
+    // The input's times run on over a longer delay and move on by what was lost; as it smooths them, they are
+    // taken where they settled, at the last block before anything else happened. Reads that show less than it
+    // says came sooner by a delay that shrank meanwhile.
+    const double lost = settled - before;
+    return lost < interruption ? 0 : std::min(lost, behind + std::max(0.0, delay_));
+}
+
+std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int rate, double reported) {
     std::vector<double> laid;
     if (rate <= 0 || samples <= 0 || !std::isfinite(latest)) {
         lay(laid, held_.size());
@@ -41,42 +69,81 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         rate_ = rate;
         origin_ = latest;
         count_ = 0;
+        delay_ = 0;
+        laidReported_ = NAN;
         recent_.clear();
     }
     const std::int64_t first = count_;
     const double read = latest + static_cast<double>(samples) / rate_;
-    double lead = latest - (origin_ + static_cast<double>(first) / rate_);
+    const double counted = origin_ + static_cast<double>(first) / rate_;
+    double lead = latest - delay_ - counted;
     if (lead < 0) {
-        // Seen before the count says it began: the count lies late.
-        shift(lead);
+        // Read sooner than the count and the delay say: the input's delay shrank, where its times (which the count
+        // follows) tell; else the count lies late.
+        if (std::isfinite(reported)) {
+            excuse(lead);
+        } else {
+            shift(lead);
+        }
         lead = 0;
     }
     count_ += samples;
-    held_.push_back({first, lead});
-    recent_.push_back({read, lead});
+    const double reportedLead = reported - (origin_ + static_cast<double>(first) / rate_);
+    held_.push_back({first, lead, reportedLead});
+    recent_.push_back({read, latest, lead, reportedLead});
     while (recent_.front().read < read - kMemory) recent_.pop_front();
 
-    // The blocks read behind by an interruption or more, latest first: sound was lost before them when they were
-    // read so for long enough. Until then they are held, as they may lie after a loss.
-    double since = read;
-    for (auto it = recent_.rbegin(); it != recent_.rend() && it->lead >= interruption; ++it) since = it->read;
+    // The blocks read behind by an interruption or more, latest first: sound was lost before them when the sound
+    // read so lasts long enough. Until then they are held, as they may lie after a loss.
+    double since = latest;
+    for (auto it = recent_.rbegin(); it != recent_.rend() && it->lead >= interruption; ++it) since = it->begun;
     const bool lost = lead >= interruption && read - since >= confirmation;
     if (lost) {
         // The blocks read since the first one behind lie after the loss, later by the least of them. So do the
         // blocks held before them, but for one read late just before the loss, read less behind than they were.
         double behind = lead;
         for (const Seen& seen : recent_)
-            if (seen.read > since) behind = std::min(behind, seen.lead);
+            if (seen.begun > since) behind = std::min(behind, seen.lead);
         std::size_t before = held_.size();
         while (before > 0 && held_[before - 1].lead > behind - kSameRead) --before;
+        // Sound read behind by an interruption more ever since was lost again after: it waits for that to be
+        // decided.
+        std::size_t after = held_.size();
+        while (after > before && held_[after - 1].lead >= behind + interruption) --after;
+        const double amount = after > before ? lostBefore(before, after - 1, behind) : behind;
         lay(laid, before);
-        shift(behind);
+        shift(amount);
+        excuse(behind - amount);
+        lay(laid, after - before);
+    } else if (std::isfinite(reportedLead)) {
+        // The input's times lead: once they settled (a loss among them decided first), the count moves to them, and
+        // the reads are expected as late as they come; reads that lag behind them slowly are its delay.
+        double least = lead, earliest = reportedLead, latestReported = reportedLead;
+        for (const Seen& seen : recent_) {
+            least = std::min(least, seen.lead);
+            if (seen.read < read - kSettling) continue;
+            earliest = std::min(earliest, seen.reported);
+            latestReported = std::max(latestReported, seen.reported);
+        }
+        const double settled = (earliest + latestReported) / 2;
+        if (recent_.front().read <= read - kSettling && lead < interruption && latestReported - earliest < kSameRead &&
+            std::abs(settled) >= kSettled) {
+            shift(settled);
+            excuse(-settled);
+        } else if (least > 0 && read - recent_.front().read >= kMemory / 2) {
+            excuse(least * kFollow);
+        }
     } else if (read - recent_.front().read >= kMemory / 2) {
         double least = lead;
         for (const Seen& seen : recent_) least = std::min(least, seen.lead);
         if (least > 0) shift(least * kFollow);
     }
-    if (lost || lead < interruption) lay(laid, held_.size());
+    if (delay_ > longestDelay) {
+        const double beyond = delay_ - longestDelay;
+        excuse(-beyond);
+        shift(beyond);
+    }
+    if (!lost && lead < interruption) lay(laid, held_.size());
     return laid;
 }
 

@@ -102,6 +102,7 @@ private:
 
     Settings settings_;
     mutable std::mutex mutex_;
+    std::mutex settingLock_;  ///< one setting of the controls at a time, apart from `mutex_`
     bool running_ = false;
     // The camera's and the microphone's readers, each with a life of its own: the pictures stop, are stuck or open
     // anew while the sound goes on, from `start` to `stop`.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -10,41 +11,61 @@ namespace morvane {
 /// which may be late, in bursts, or after a stall; the samples themselves run on without a break unless some were
 /// lost. So the blocks lie one after the other by their running sample count, anchored to the earliest the reads
 /// allow: a block read sooner than the count says moves the count back at once; a count that stays behind the reads
-/// moves forward, slowly for drift, and at once by the whole amount when every block read for `confirmation`
-/// seconds lay behind by an interruption or more, which no late read or burst does. Blocks read behind by an
-/// interruption are held until that is decided, so that sound after a loss lies after it, not early.
+/// moves forward, slowly for drift, and at once when the sound read for `confirmation` seconds all lay behind by an
+/// interruption or more, which no late read or burst does. Blocks read behind by an interruption are held until
+/// that is decided, so that sound after a loss lies after it, not early; sound read behind a second loss stays held
+/// until that one is decided in turn.
+///
+/// Reads that come later for good look like a loss, but may be the input's delay grown (a sound server changing its
+/// latency). Where the input gives each block a time of its own, from its reported delay, that time decides: a loss
+/// moves it on with the reads, a longer delay does not, and the reads are then expected as much later. The count then
+/// lies where those times settle, however long the input's delay (a second or two for a network microphone); the
+/// reads still tell where a loss happened, as the input smooths its times.
 class SoundClock {
 public:
     /// Sound missing for this long or longer is an interruption, written as silence: less than half a frame at
     /// 60 fps, so that the sound after any loss lies within half a frame of its picture.
     static constexpr double interruption = 0.008;
-    /// Seconds of reads that must all lie behind the count before that counts.
+    /// Seconds of sound that must all be read behind the count before that counts.
     static constexpr double confirmation = 0.5;
+    /// The longest delay of an input believed: reads later still are sound lost.
+    static constexpr double longestDelay = 2;
 
     /// Takes the next block, `samples` at `rate`, given `latest`: the latest instant (host seconds) at which it can
-    /// have begun, as its reader saw it (the read's end less its length). Blocks in capture order. Gives the instant
-    /// of the first sample of each block laid by this read, oldest first: none while it is held, the ones held
-    /// before it with it once it is decided where they lie.
-    std::vector<double> stamp(double latest, std::int64_t samples, int rate);
+    /// have begun, as its reader saw it (the read's end less its length), and `reported`: the instant the input says
+    /// it began (host seconds), or NaN where it says none. Blocks in capture order. Gives the instant of the first
+    /// sample of each block laid by this read, oldest first: none while it is held, the ones held before it with it
+    /// once it is decided where they lie.
+    std::vector<double> stamp(double latest, std::int64_t samples, int rate, double reported = NAN);
 
 private:
     struct Seen {
-        double read;  ///< when the block was read: `latest` plus its length
-        double lead;  ///< seconds it was read behind the count
+        double read;      ///< when the block was read: `latest` plus its length
+        double begun;     ///< `latest`
+        double lead;      ///< seconds it was read behind the count and the input's delay
+        double reported;  ///< seconds the input's time for it lies behind the count (NaN: none)
     };
     struct Held {
         std::int64_t first;  ///< its first sample on the count
-        double lead;         ///< seconds it was read behind the count
+        double lead;         ///< seconds it was read behind the count and the input's delay
+        double reported;     ///< seconds the input's time for it lies behind the count (NaN: none)
     };
     void shift(double seconds);
+    /// Takes `seconds` more of the reads' lateness for the input's own delay.
+    void excuse(double seconds);
     /// Lays the first `blocks` held, on the count as it now is.
     void lay(std::vector<double>& laid, std::size_t blocks);
+    /// The sound lost before the held block `after` (the first after a loss seen in the reads, `behind` seconds
+    /// behind), up to held block `last`: the reads' amount, or what the input's own times say of it.
+    double lostBefore(std::size_t after, std::size_t last, double behind) const;
 
     int rate_ = 0;
-    double origin_ = 0;        ///< host time of sample 0 of the count
-    std::int64_t count_ = 0;   ///< samples stamped so far
-    std::deque<Seen> recent_;  ///< the blocks read in the last second
-    std::deque<Held> held_;    ///< the blocks not laid yet
+    double origin_ = 0;          ///< host time of sample 0 of the count
+    std::int64_t count_ = 0;     ///< samples stamped so far
+    double delay_ = 0;           ///< how much later than the count the reads come, by the input's own times
+    double laidReported_ = NAN;  ///< `Held::reported` of the last block laid
+    std::deque<Seen> recent_;    ///< the blocks read in the last second
+    std::deque<Held> held_;      ///< the blocks not laid yet
 };
 
 }  // namespace morvane

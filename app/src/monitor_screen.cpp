@@ -350,7 +350,7 @@ void MonitorScreen::buildBars() {
     bottomColumn_->setContentsMargins(0, 0, 0, 0);
     bottomColumn_->setSpacing(barSpacing);
     // The transfer rows keep a band of their own under the pictures: over a picture they would cross the
-    // tiles' names and figures.
+    // tiles' names and figures. The band is there while cameras are connected, whether or not they send.
     transfers_ = new QWidget(this);
     transfers_->setObjectName(QStringLiteral("transfers"));
     transfers_->setAttribute(Qt::WA_TranslucentBackground);
@@ -391,6 +391,11 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
                 transferRows_.erase(it);
             } else if (auto* row = makeTransferRow(feed)) {
                 const bool hiddenByItself = hidesItself(*row);
+                // Each camera's row keeps its place while it has nothing to send, so that a take on its way
+                // moves neither the other rows nor the controls and pictures laid out around them.
+                QSizePolicy policy = row->sizePolicy();
+                policy.setRetainSizeWhenHidden(true);
+                row->setSizePolicy(policy);
                 row->setParent(transfers_);
                 if (!hiddenByItself) row->show();
                 rows[feed->id()] = row;

@@ -348,7 +348,6 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     ASSERT_TRUE(eventually([&] { return controller().feeds().front()->status().has_value(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(rows().empty()) << "nothing to send: no row";
-    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().bottom(), 0);
     sendStatus(3);
     ASSERT_TRUE(eventually([&] { return rows().size() == 1; }));
     // The row has its own band under the pictures, never over them.
@@ -359,8 +358,93 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     }));
     sendStatus(0);
     EXPECT_TRUE(eventually([&] { return rows().empty(); }));
-    EXPECT_TRUE(eventually([&] { return s.pictureArea()->layout()->contentsMargins().bottom() == 0; }))
-        << "the pictures take the band back";
+}
+
+TEST_F(ScreenTest, ATakeOnItsWayMovesNoControlAndNoPicture) {
+    struct Case {
+        const char* what;
+        QSize size;
+        int cameras;
+        bool deck;
+        bool livePictures;
+    };
+    const Case cases[] = {
+        {"four cameras in the smallest window", {720, 480}, 4, false, true},
+        {"two cameras", {1024, 640}, 2, false, true},
+        {"the deck's buttons", {720, 480}, 4, true, false},
+        {"the deck's one camera", {1024, 640}, 1, true, false},
+        {"the deck with pictures", {1024, 640}, 2, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto o = options();
+        o.isDeckPhone = c.deck;
+        screen = std::make_unique<MonitorScreen>(o);
+        auto& s = *screen;
+        s.resize(c.size);
+        s.show();
+        std::vector<std::pair<int, std::string>> cameras;
+        for (int n = 1; n <= c.cameras; ++n) cameras.push_back({n, "Cam " + std::to_string(n)});
+        connect(cameras);
+        controller().setLivePictures(c.livePictures);
+        auto sendStatus = [&](int camera, std::int64_t pending) {
+            CameraStatus status;
+            status.mode = CaptureMode::video;
+            status.pendingTransfers = pending;
+            if (pending > 0) {
+                status.transferName = "Take 01.mov";
+                status.transferProgress = 0.2;
+            }
+            auto packet = encodeMessage(PacketType::status, status);
+            ASSERT_TRUE(packet);
+            controller().handlePeerData(*packet, peer(camera));
+        };
+        for (int n = 1; n <= c.cameras; ++n) sendStatus(n, 0);
+        controller().setSelectedID(peer(1));
+        ASSERT_TRUE(eventually([&] {
+            for (const auto& feed : controller().feeds())
+                if (!feed->status()) return false;
+            return true;
+        }));
+        auto settle = [] {
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+        };
+        struct Places {
+            QRect column;
+            int pictureBottom;
+            std::vector<QRect> pictures;
+            bool operator==(const Places&) const = default;
+        };
+        auto places = [&] {
+            Places p{s.bottomColumn()->geometry(), s.pictureArea()->layout()->contentsMargins().bottom(), {}};
+            if (QWidget* view = s.pictureView())
+                for (auto* w : view->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                    if (w->isVisible()) p.pictures.push_back(w->geometry());
+            return p;
+        };
+        auto sending = [&] {
+            for (auto* w :
+                 s.findChild<QWidget*>("transfers")->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (w->isVisible()) return true;
+            return false;
+        };
+        settle();
+        const Places before = places();
+        EXPECT_FALSE(before.column.isEmpty()) << "the controls show";
+        // The last camera sends its take, then has nothing more to send.
+        sendStatus(c.cameras, 1);
+        ASSERT_TRUE(eventually(sending));
+        settle();
+        EXPECT_TRUE(places() == before) << "while the take is on its way";
+        sendStatus(c.cameras, 0);
+        ASSERT_TRUE(eventually([&] { return !sending(); }));
+        settle();
+        EXPECT_TRUE(places() == before) << "after it";
+        screen.reset();
+    }
 }
 
 TEST_F(ScreenTest, TheFolderButtonOpensTodaysShootFolderMakingItFirst) {

@@ -117,7 +117,7 @@ int leastTileHeight(bool deckMode);
 struct BottomInput {
     QSize content;         ///< the window less the camera settings column
     QMargins padding;      ///< `picturePadding`
-    int transfers = 0;     ///< the transfer rows' height; 0 without any
+    int transfers = 0;     ///< the room of every connected camera's transfer row, kept while it sends nothing; 0: none
     QSize column;          ///< the bar column as shown (the one camera's figures, the controls); empty: none
     QSize expandedColumn;  ///< the same with the controls expanded; empty without controls that expand
     PictureAreaKind kind = PictureAreaKind::feedGrid;

@@ -227,6 +227,7 @@ MonitorScreenState MonitorScreen::state() const {
     s.compact = isCompact();
     s.importsFiles = controller_->importsFiles();
     s.cameraSelected = controller_->selectedFeed() != nullptr;
+    s.liveCutOffered = controller_->liveCutOffered();
     return s;
 }
 
@@ -236,11 +237,11 @@ bool MonitorScreen::isCompact() const {
 
 void MonitorScreen::observeController() {
     auto* c = controller_.get();
-    for (auto signal :
-         {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged, &MonitorController::soloIDChanged,
-          &MonitorController::deckModeChanged, &MonitorController::livePicturesChanged,
-          &MonitorController::messageChanged, &MonitorController::pairingRequestChanged,
-          &MonitorController::heardWordsChanged, &MonitorController::deckCopiesArrivingChanged}) {
+    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged,
+                        &MonitorController::soloIDChanged, &MonitorController::deckModeChanged,
+                        &MonitorController::livePicturesChanged, &MonitorController::messageChanged,
+                        &MonitorController::pairingRequestChanged, &MonitorController::heardWordsChanged,
+                        &MonitorController::deckCopiesArrivingChanged, &MonitorController::liveCutOfferedChanged}) {
         connect(c, signal, this, &MonitorScreen::scheduleRefresh);
     }
 }
@@ -266,7 +267,6 @@ void MonitorScreen::refresh() {
     }
     toolbar_->refresh(s, controller_->deckCopiesArriving());
     refreshBottom(s);
-    for (auto* shortcut : shortcuts_) shortcut->setEnabled(s.deckMode);
     refreshInspector();
     refreshPairingAlert();
     layoutLayers();
@@ -707,9 +707,11 @@ void MonitorScreen::buildShortcuts() {
         shortcut->setContext(Qt::WindowShortcut);
         shortcut->setObjectName(cameraShortcutTitle(n));
         shortcut->setWhatsThis(cameraShortcutTitle(n));
-        shortcut->setEnabled(false);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, n] { controller_->putOnAirByIndex(n, presses_->pressMadeAt()); });
+        // Off the deck a key still answers: a cut that silently does nothing is lost from the program.
+        connect(shortcut, &QShortcut::activated, this, [this, n] {
+            if (!controller_->deckMode()) return controller_->showMessage(liveCutOffNotice().toStdString());
+            controller_->putOnAirByIndex(n, presses_->pressMadeAt());
+        });
         shortcuts_.push_back(shortcut);
     }
 }

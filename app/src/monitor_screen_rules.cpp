@@ -72,14 +72,21 @@ QString livePicturesLabel(bool livePictures) {
     return livePictures ? QStringLiteral("Hide live pictures") : QStringLiteral("Show live pictures");
 }
 
-QString deckSwitchAccessibilityLabel(bool deckMode) {
-    return deckMode ? QStringLiteral("Podcast deck on: click a camera to put it on air")
-                    : QStringLiteral("Podcast deck");
+QString deckSwitchAccessibilityLabel(bool deckMode, bool offered) {
+    if (deckMode) return QStringLiteral("Podcast deck on: click a camera to put it on air");
+    if (offered)
+        return QStringLiteral("Podcast deck off while a camera is on air in this take: click to cut live again");
+    return QStringLiteral("Podcast deck");
 }
 
-DeckSwitchFace deckSwitchFace(bool deckMode) {
+DeckSwitchFace deckSwitchFace(bool deckMode, bool offered) {
     if (deckMode) return {theme::red(), theme::black()};
+    if (offered) return {theme::yellow(), theme::black()};
     return {theme::ultraThinMaterial(), theme::white()};
+}
+
+QString liveCutOffNotice() {
+    return QStringLiteral("The number keys cut only while Deck is on: click Deck at the top to turn it on");
 }
 
 QString nearbyDevicesLabel() {

@@ -39,12 +39,13 @@ TEST(ScreenRules, SettingsColumnWidths) {
 }
 
 TEST(ScreenRules, DeckSwitchReadsOverAnyPicture) {
-    for (bool on : {false, true}) {
-        const auto face = deckSwitchFace(on);
+    for (const auto& [on, offered] : {std::pair{false, false}, {true, false}, {false, true}}) {
+        const auto face = deckSwitchFace(on, offered);
         for (const QColor& picture : pictures)
             EXPECT_GE(contrastOver(face.label, face.fill, picture), 4.5)
-                << on << " over " << picture.name().toStdString();
+                << on << offered << " over " << picture.name().toStdString();
     }
+    EXPECT_NE(deckSwitchFace(false, true), deckSwitchFace(false)) << "an offer stands out";
 }
 
 TEST(ScreenRules, GridLayouts) {

@@ -26,6 +26,7 @@ struct MonitorScreenState {
     bool compact = false;         ///< the window's height is compact
     bool importsFiles = true;     ///< the setting "importsFiles"
     bool cameraSelected = false;  ///< `MonitorController.selectedFeed` present
+    bool liveCutOffered = false;  ///< `MonitorController.liveCutOffered`
     friend bool operator==(const MonitorScreenState&, const MonitorScreenState&) = default;
 };
 
@@ -63,7 +64,7 @@ inline bool showsFeedStats(const MonitorScreenState& state) {
 // Texts and symbols of the top bar.
 std::string livePicturesSymbol(bool livePictures);
 QString livePicturesLabel(bool livePictures);
-QString deckSwitchAccessibilityLabel(bool deckMode);
+QString deckSwitchAccessibilityLabel(bool deckMode, bool offered = false);
 /// The deck switch's capsule and label: black on red while on; white on the buttons' dark material while off,
 /// which a bright picture behind the bar cannot wash out.
 struct DeckSwitchFace {
@@ -71,7 +72,10 @@ struct DeckSwitchFace {
     QColor label;
     friend bool operator==(const DeckSwitchFace&, const DeckSwitchFace&) = default;
 };
-DeckSwitchFace deckSwitchFace(bool deckMode);
+/// While the live cut is offered back (off, with a camera on air mid-take) it is black on amber.
+DeckSwitchFace deckSwitchFace(bool deckMode, bool offered = false);
+/// What a camera's number key says while the live cut is off.
+QString liveCutOffNotice();
 QString nearbyDevicesLabel();
 /// The arriving-copies badge: none at 0 or below, the number above.
 QString arrivingCopiesBadge(int deckCopiesArriving);

@@ -18,7 +18,8 @@ PictureAreaKind pictureAreaKind(const MonitorScreenState& state) {
 QMargins picturePadding(const MonitorScreenState& state) {
     switch (pictureAreaKind(state)) {
         case PictureAreaKind::nearbyCameras:
-            return {};
+            // The list scrolls; scrolled up, its rows must not pass under the top bar's buttons.
+            return {0, 64, 0, 0};
         case PictureAreaKind::deckButtons: {
             const int top = state.compact ? 52 : 72;
             const int bottom = state.isDeckPhone ? 76 : (state.compact ? 132 : 150);

@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTest>
 
@@ -15,6 +16,7 @@
 
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
+#include "app/nearby_cameras_view.h"
 #include "app/sheet_dialog.h"
 #include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
@@ -103,8 +105,8 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
         return s;
     };
     const Case cases[] = {
-        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 0, 0},
-        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 0, 0},
+        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 64, 0},
+        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 64, 0},
         {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
         {"one camera in deck mode", with(1, 1, true, true, false, false), PictureAreaKind::feedGrid, 64, 0},
         {"one camera in deck mode, compact", with(1, 1, true, true, true, false), PictureAreaKind::feedGrid, 64, 0},
@@ -178,6 +180,67 @@ TEST_F(ScreenTest, WithoutCamerasThePictureAreaListsNearbyCamerasAndTheBarHasIts
     QTest::mouseClick(live, Qt::LeftButton);
     EXPECT_FALSE(controller().livePictures());
     EXPECT_FALSE(defaults->boolValue(MonitorController::livePicturesKey, true)) << "stored by the change handler";
+}
+
+TEST_F(ScreenTest, EveryNearbyCameraIsReadAndPairedByAClickAtEveryWindowSize) {
+    auto& s = make();
+    s.show();
+    std::vector<CameraLink::NearbyCamera> nearby{{peer(20), "This computer", true, false, false, true}};
+    for (int n = 1; n <= 8; ++n)
+        nearby.push_back({peer(n), "Kitchen camera " + std::to_string(n), false, false, false, false});
+    link->onNearbyChanged(nearby);
+    ASSERT_TRUE(eventually([&] { return controller().nearbyCameras().size() == nearby.size(); }));
+    enum class Where { pictureArea, nearbyDevices, camerasSheet };
+    const QSize sizes[] = {{720, 480}, {840, 500}, {1024, 640}};
+    for (const QSize& size : sizes) {
+        for (Where where : {Where::pictureArea, Where::nearbyDevices, Where::camerasSheet}) {
+            SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()) + " in place " +
+                         std::to_string(int(where)));
+            s.resize(size);
+            QWidget* host = s.pictureView();
+            if (where == Where::nearbyDevices) s.setShowNetwork(true);
+            if (where == Where::camerasSheet) s.setShowCameras(true);
+            if (where != Where::pictureArea) {
+                ASSERT_TRUE(s.openSheet());
+                host = s.openSheet();
+                EXPECT_LE(host->height(), size.height()) << "the sheet fits the window";
+            }
+            ASSERT_TRUE(host);
+            auto* list = host->findChild<NearbyCameraList*>();
+            ASSERT_TRUE(list);
+            ASSERT_TRUE(eventually([&] { return list->rows().size() == nearby.size(); }));
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+            // Where the rows scroll: in the list, or around it.
+            QScrollArea* scroll = list->findChild<QScrollArea*>();
+            for (QWidget* w = list; w && !scroll; w = w->parentWidget()) scroll = qobject_cast<QScrollArea*>(w);
+            ASSERT_TRUE(scroll) << "the rows scroll";
+            link->connects.clear();
+            for (auto* row : list->rows()) {
+                if (!row->button()) continue;
+                scroll->ensureWidgetVisible(row, 0, 0);
+                QCoreApplication::processEvents();
+                const std::string name = row->camera().name;
+                EXPECT_GE(row->height(), row->sizeHint().height()) << name << " is not squeezed";
+                auto* label = row->findChild<QLabel*>(QStringLiteral("cameraName"));
+                ASSERT_TRUE(label);
+                EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name << " whole";
+                EXPECT_GE(row->button()->width(), row->button()->sizeHint().width()) << name << "'s Pair whole";
+                QWidget* window = row->button()->window();
+                const QPoint centre = row->button()->mapTo(window, row->button()->rect().center());
+                EXPECT_EQ(window->childAt(centre), row->button()) << name << "'s Pair is not covered";
+                EXPECT_TRUE(scroll->viewport()->rect().contains(
+                    QRect(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size())))
+                    << name << " shows whole";
+                QTest::mouseClick(row->button(), Qt::LeftButton);
+            }
+            EXPECT_EQ(link->connects.size(), 8u) << "every camera pairs by a click";
+            if (SheetDialog* sheet = s.openSheet()) sheet->reject();
+            QCoreApplication::processEvents();
+        }
+    }
 }
 
 TEST_F(ScreenTest, ThePairingAlertDimsTheScreenAndItsCancelReadsAsEnabled) {

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace morvane {
@@ -106,11 +107,14 @@ public:
 
     std::vector<NearbyCameraRow*> rows() const;
     QLabel* waitingText() const { return waiting_; }
+    /// Where the rows scroll.
+    QScrollArea* scrollArea() const { return scroll_; }
 
     void refresh();
 
 private:
     std::shared_ptr<MonitorController> controller_;
+    QScrollArea* scroll_;
     QVBoxLayout* column_;
     QWidget* waitingBox_;
     QLabel* waiting_;

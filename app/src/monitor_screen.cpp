@@ -478,6 +478,7 @@ void MonitorScreen::layoutLayers() {
     // overlays at their present size never count, so the layout cannot undo itself.
     transfers_->layout()->activate();
     BottomInput in = bottomInput(contentWidth);
+    in.topBarBottom = toolbar_->isHidden() ? 0 : toolbar_->geometry().bottom() + 1;
     // The one camera's figures claim a fixed width, whatever they read.
     const int figuresWidth = std::min(columnFiguresWidth, barWidth);
     if (auto* figures = stats_ ? stats_->findChild<FeedStats*>() : nullptr) figures->fitWidth(figuresWidth);
@@ -510,13 +511,15 @@ void MonitorScreen::layoutLayers() {
     bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
     messages_->layout()->activate();
-    const QSize messageSize = messages_->sizeHint();
-    const int messageWidth = std::min(messageSize.width(), barWidth);
-    const int messageTop = std::max(plan.messageBottom - messageSize.height(),
-                                    toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
-    const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
-                                       std::max(barPadding, contentWidth - barPadding - messageWidth));
-    messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
+    // Standing on the bottom of their room, as wide as they want within it, as tall as that width makes them;
+    // never above the room, where the controls are.
+    const QRect room = plan.notices;
+    const int messageWidth = std::min(messages_->sizeHint().width(), room.width());
+    const int messageHeight =
+        std::min(room.height(), messages_->hasHeightForWidth() ? messages_->heightForWidth(messageWidth)
+                                                               : messages_->sizeHint().height());
+    messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, room.bottom() + 1 - messageHeight,
+                           messageWidth, messageHeight);
     messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));

@@ -18,8 +18,8 @@ PictureAreaKind pictureAreaKind(const MonitorScreenState& state) {
 QMargins picturePadding(const MonitorScreenState& state) {
     switch (pictureAreaKind(state)) {
         case PictureAreaKind::nearbyCameras:
-            // The list scrolls; scrolled up, its rows must not pass under the top bar's buttons.
-            return {0, 64, 0, 0};
+            // The list scrolls; its rows pass neither under the top bar's buttons nor under a notice.
+            return {0, 64, 0, 88};
         case PictureAreaKind::deckButtons: {
             const int top = state.compact ? 52 : 72;
             const int bottom = state.isDeckPhone ? 76 : (state.compact ? 132 : 150);
@@ -124,6 +124,14 @@ int tileTopZone(bool deckMode, bool showsChrome) {
     return qRound(chromeTopInset(deckMode)) + chromeHeight;
 }
 
+int tileControlsZone(bool deckMode, bool showsChrome) {
+    // The camera's menu and the expand button stand in one row under the deck bar; the expand button is the
+    // taller, a round button 44 across.
+    constexpr int buttonSide = 44;
+    if (!showsChrome) return deckMode ? DeckBar::barHeight : 0;
+    return qRound(chromeTopInset(deckMode)) + buttonSide;
+}
+
 int leastTileHeight(bool deckMode) {
     return tileTopZone(deckMode, true) + 24;
 }
@@ -198,9 +206,6 @@ BottomLayout place(const BottomInput& in, QSize size) {
             const int rowsWidth = std::max(0, barWidth - w - barGap);
             out.transfers =
                 QRect(barInset, height - bandHeight + (bandHeight - in.transfers) / 2, rowsWidth, in.transfers);
-            // Messages stand in the band beside the column, above the rows.
-            out.messageBottom = (in.transfers > 0 ? out.transfers.top() : height - bandPadding) - barGap;
-            out.messageCentre = barInset + rowsWidth / 2;
         } else {
             out.column = QRect(barInset + (barWidth - w) / 2, edge - h, w, h);
             out.transfers = rows;
@@ -231,6 +236,36 @@ BottomLayout place(const BottomInput& in, QSize size) {
     return floatOver(ColumnPlace::over);
 }
 
+/// Above the column, the transfer rows and the pictures' bottom edge; below the top bar and whatever controls
+/// the pictures hold there.
+QRect noticeRoom(const BottomInput& in, const BottomLayout& plan) {
+    const int width = in.content.width(), height = in.content.height();
+    int bottom = height - barInset;
+    if (!plan.column.isEmpty()) bottom = std::min(bottom, plan.column.top());
+    if (in.transfers > 0) bottom = std::min(bottom, plan.transfers.top());
+    int top = std::max(in.topBarBottom, barInset);
+    switch (in.kind) {
+        case PictureAreaKind::nearbyCameras:
+            // The nearby cameras' rows fill the picture area; notices keep to the margin under it.
+            top = std::max(top, height - in.padding.bottom());
+            break;
+        case PictureAreaKind::deckButtons:
+            top = std::max(top, buttonsAt(in, plan.pictureBottom).bottom() + 1);
+            break;
+        case PictureAreaKind::feedGrid:
+            for (const QRect& tile : tilesAt(in, plan.pictureBottom))
+                if (tile.top() < bottom)
+                    top = std::max(top, tile.top() + tileControlsZone(in.deckMode, in.showsChrome));
+            break;
+    }
+    // Notices are passing words over a picture: a small gap keeps them apart from what they stand between.
+    constexpr int gap = 6;
+    top += gap;
+    bottom -= gap;
+    // No room at all (the expanded panel over the pictures): an empty line where the room would end.
+    return QRect(barInset, std::min(top, bottom), std::max(0, width - 2 * barInset), std::max(0, bottom - top));
+}
+
 }  // namespace
 
 BottomLayout layoutBottom(const BottomInput& input) {
@@ -240,12 +275,7 @@ BottomLayout layoutBottom(const BottomInput& input) {
     const int pictureEdge = input.content.height() - out.pictureBottom;
     if (input.kind == PictureAreaKind::feedGrid && out.column.top() < pictureEdge)
         out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
-    const int band = transferBand(input.transfers);
-    const int edge = band > 0 ? input.content.height() - band - bandPadding : input.content.height() - barInset;
-    if (out.messageCentre == 0) {
-        out.messageBottom = (input.column.isEmpty() ? edge : out.column.top()) - barGap;
-        out.messageCentre = input.content.width() / 2;
-    }
+    out.notices = noticeRoom(input, out);
     return out;
 }
 

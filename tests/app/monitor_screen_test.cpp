@@ -14,10 +14,14 @@
 
 #include <QTimer>
 
+#include "app/deck_bar.h"
+#include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
 #include "app/nearby_cameras_view.h"
+#include "app/round_icon_button.h"
 #include "app/sheet_dialog.h"
+#include "app/single_feed_pills.h"
 #include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
 #include "camera_panels/close_button.h"
@@ -105,8 +109,8 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
         return s;
     };
     const Case cases[] = {
-        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 64, 0},
-        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 64, 0},
+        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 64, 88},
+        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 64, 88},
         {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
         {"one camera in deck mode", with(1, 1, true, true, false, false), PictureAreaKind::feedGrid, 64, 0},
         {"one camera in deck mode, compact", with(1, 1, true, true, true, false), PictureAreaKind::feedGrid, 64, 0},
@@ -507,6 +511,68 @@ TEST_F(ScreenTest, ATakeOnItsWayMovesNoControlAndNoPicture) {
         ASSERT_TRUE(eventually([&] { return !sending(); }));
         settle();
         EXPECT_TRUE(places() == before) << "after it";
+        screen.reset();
+    }
+}
+
+TEST_F(ScreenTest, ALongNoticeCoversNoControl) {
+    struct Case {
+        const char* what;
+        QSize size;
+        int cameras;
+        bool deck;
+    };
+    const Case cases[] = {
+        {"four cameras in the smallest window", {720, 480}, 4, false},
+        {"... in deck mode", {720, 480}, 4, true},
+        {"two cameras", {1024, 640}, 2, false},
+        {"four cameras on a laptop", {1280, 800}, 4, false},
+    };
+    const std::string notice =
+        "Saved Take 01 – 18.11.38 – Fake.mov in Videos › Brindlecroft › Unfiled: the shoot folder "
+        "/home/crew/Videos/Brindlecroft/2026-12-08 isn't there any more, so the takes wait in Unfiled";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto& s = make();
+        s.resize(c.size);
+        s.show();
+        std::vector<std::pair<int, std::string>> cameras;
+        for (int n = 1; n <= c.cameras; ++n) cameras.push_back({n, "Cam " + std::to_string(n)});
+        connect(cameras);
+        for (int n = 1; n <= c.cameras; ++n) {
+            CameraStatus status;
+            status.mode = CaptureMode::video;
+            auto packet = encodeMessage(PacketType::status, status);
+            ASSERT_TRUE(packet);
+            controller().handlePeerData(*packet, peer(n));
+        }
+        controller().setDeckMode(c.deck);
+        controller().setSelectedID(peer(1));
+        controller().showMessage(notice, 60);
+        ASSERT_TRUE(eventually([&] { return s.messageLayer()->isVisible(); }));
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        const QRect shown = s.messageLayer()->geometry();
+        EXPECT_FALSE(shown.isEmpty());
+        auto inScreen = [&](QWidget* w) { return QRect(w->mapTo(&s, QPoint(0, 0)), w->size()); };
+        std::vector<std::pair<std::string, QRect>> controls{{"the controls", s.bottomColumn()->geometry()},
+                                                            {"the transfer rows", s.bottomLayout().transfers}};
+        for (ToolbarItem item : s.toolbar()->shownItems())
+            if (QWidget* w = s.toolbar()->item(item)) controls.push_back({"a top bar button", inScreen(w)});
+        auto* grid = s.pictureView();
+        ASSERT_TRUE(grid);
+        for (auto* tile : grid->findChildren<FeedTile*>()) {
+            if (!tile->isVisible()) continue;
+            if (tile->deckBar() && tile->deckBar()->isVisible())
+                controls.push_back({tile->feed()->name() + "'s deck bar", inScreen(tile->deckBar())});
+            if (tile->expandButton()->isVisible())
+                controls.push_back({tile->feed()->name() + "'s expand button", inScreen(tile->expandButton())});
+            if (auto* pills = tile->findChild<SingleFeedPills*>(); pills && pills->isVisible())
+                controls.push_back({tile->feed()->name() + "'s menu", inScreen(pills)});
+        }
+        for (const auto& [what, rect] : controls) EXPECT_FALSE(shown.intersects(rect)) << "the notice covers " << what;
         screen.reset();
     }
 }

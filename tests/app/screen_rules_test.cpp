@@ -536,6 +536,14 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
          {800, 480}, 52, 132, 4, true, buttons, 180, panel, panel, 0, P::over, 132, false},
         {"... the pill floats under them",
          {800, 480}, 52, 132, 4, true, buttons, 180, pill, panel, 0, P::floating, 132, false},
+        {"four cameras in the smallest window: the pill in a band beside the rows kept for their takes",
+         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 130, P::docked, 146, false},
+        {"... in deck mode too",
+         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 130, P::docked, 146, false},
+        {"two cameras: the pill floats over them, the rows' band under them",
+         {1024, 640}, 64, 0, 2, false, grid, 0, pill, panel, 62, P::floating, 78, true},
+        {"the deck's buttons in the smallest window: the controls in a band beside the rows",
+         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 130, P::docked, 158, true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -551,13 +559,17 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         in.deckMode = c.deck;
         in.showsChrome = c.tiles >= 2;
         in.buttonsHeight = c.buttons;
+        in.topBarBottom = barInset + 44;
         const BottomLayout out = layoutBottom(in);
         EXPECT_EQ(out.place, c.place);
         EXPECT_EQ(out.pictureBottom, c.pictureBottom);
         EXPECT_EQ(out.roomForExpanded, c.roomForExpanded);
         EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(out.column)) << "the column lies in the window";
-        EXPECT_TRUE(out.messageBottom <= out.column.top() || out.messageCentre < out.column.left())
-            << "a message stands above the column or beside it";
+        const QRect room = out.notices;
+        EXPECT_GE(room.top(), in.topBarBottom) << "notices keep below the top bar";
+        EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(room)) << "notices lie in the window";
+        EXPECT_FALSE(room.intersects(out.column)) << "notices keep off the column";
+        if (c.transfers > 0) EXPECT_FALSE(room.intersects(out.transfers)) << "and off the transfer rows";
         if (c.transfers > 0) {
             EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
         }
@@ -566,10 +578,13 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         const QRect area(0, c.top, c.content.width(), c.content.height() - c.top - out.pictureBottom);
         if (c.kind == buttons) {
             EXPECT_LT(area.top() + (area.height() + c.buttons) / 2, out.column.top()) << "the buttons stay clear";
+            EXPECT_LT(area.top() + (area.height() + c.buttons) / 2, room.top()) << "notices keep off the buttons";
             continue;
         }
         for (const QRectF& tileF : feedGridLayout(c.tiles, QSizeF(area.size())).tiles) {
             const QRect tile = tileF.toRect().translated(area.topLeft());
+            const QRect controls(tile.topLeft(), QSize(tile.width(), tileControlsZone(c.deck, c.tiles >= 2)));
+            EXPECT_FALSE(room.intersects(controls)) << "notices keep off the tiles' controls";
             if (out.column.size() == c.expanded) {
                 EXPECT_GE(tile.height(), leastTileHeight(c.deck)) << "every picture keeps its least height";
             }

@@ -112,6 +112,9 @@ constexpr int columnFiguresWidth = 400;
 
 /// How far down from a tile's top its deck bar, name and figures reach.
 int tileTopZone(bool deckMode, bool showsChrome);
+/// How far down from a tile's top its controls reach: the deck bar, the camera's menu and the expand button.
+/// Below them a tile shows only its picture and readings.
+int tileControlsZone(bool deckMode, bool showsChrome);
 /// The least height a picture keeps however much the bars would take: its deck bar, name and figures with
 /// some picture under them.
 int leastTileHeight(bool deckMode);
@@ -129,6 +132,7 @@ struct BottomInput {
     bool deckMode = false;
     bool showsChrome = false;
     int buttonsHeight = 0;  ///< the deck buttons' block
+    int topBarBottom = 0;   ///< where the top bar ends; the inset alone while it is hidden
 };
 
 /// Where the bar column goes: over the pictures where it leaves each its least height above it; else in a band of
@@ -141,10 +145,10 @@ struct BottomLayout {
     QRect column;           ///< where the column lies, in the content area
     QRect transfers;
     QRect keepOut;  ///< the part of the column over the pictures: the tiles keep their readings out of it
-    /// Heard words and messages stand above this line, centred here, taking no room: in the band beside a docked
-    /// column, else over the pictures.
-    int messageBottom = 0;
-    int messageCentre = 0;
+    /// Where heard words and notices may lie, taking no room: over the pictures, never over a control (the top
+    /// bar, the tiles' controls, the deck buttons, the column, the transfer rows). A notice stands on its bottom,
+    /// centred, as wide as it wants up to the room's width.
+    QRect notices;
     bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };

@@ -622,18 +622,36 @@ TEST_F(ScreenTest, SheetsFollowTheWindowWhenItIsResized) {
     s.resize(1280, 800);
     s.show();
     connect({{1, "Cam A"}});
-    s.setShowCameras(true);
-    ASSERT_TRUE(s.openSheet());
-    const QSize sizes[] = {{700, 480}, {1100, 760}, {1280, 800}};
-    for (const QSize& size : sizes) {
-        s.resize(size);
+    // Many nearby devices make the longest lists.
+    std::vector<CameraLink::NearbyCamera> nearby;
+    for (int n = 1; n <= 10; ++n)
+        nearby.push_back({peer(n), "Camera " + std::to_string(n), false, false, false, false});
+    link->onNearbyChanged(nearby);
+    ASSERT_TRUE(eventually([&] { return controller().nearbyCameras().size() == nearby.size(); }));
+    const std::pair<const char*, std::function<void(bool)>> sheets[] = {
+        {"cameras", [&](bool on) { s.setShowCameras(on); }},
+        {"nearby devices", [&](bool on) { s.setShowNetwork(on); }},
+        {"settings", [&](bool on) { s.setShowSettings(on); }},
+        {"gallery", [&](bool on) { s.setGalleryFeed(on ? controller().feeds().front() : nullptr); }},
+    };
+    for (const auto& [name, show] : sheets) {
+        SCOPED_TRACE(name);
+        s.resize(1280, 800);
+        show(true);
+        ASSERT_TRUE(s.openSheet());
+        const QSize sizes[] = {{720, 480}, {1100, 760}, {1280, 800}};
+        for (const QSize& size : sizes) {
+            s.resize(size);
+            QCoreApplication::processEvents();
+            SheetDialog* sheet = s.openSheet();
+            EXPECT_TRUE(QRect(QPoint(0, 0), size - QSize(39, 39)).contains(QRect(QPoint(0, 0), sheet->size())))
+                << size.width() << "x" << size.height() << ": the sheet fits the window";
+            const QPoint centre = s.mapToGlobal(s.rect().center());
+            EXPECT_LE((sheet->geometry().center() - centre).manhattanLength(), 2)
+                << size.width() << "x" << size.height() << ": the sheet stays centred on it";
+        }
+        show(false);
         QCoreApplication::processEvents();
-        SheetDialog* sheet = s.openSheet();
-        EXPECT_TRUE(QRect(QPoint(0, 0), size - QSize(39, 39)).contains(QRect(QPoint(0, 0), sheet->size())))
-            << size.width() << "x" << size.height() << ": the sheet fits the window";
-        const QPoint centre = s.mapToGlobal(s.rect().center());
-        EXPECT_LE((sheet->geometry().center() - centre).manhattanLength(), 2)
-            << size.width() << "x" << size.height() << ": the sheet stays centred on it";
     }
 }
 

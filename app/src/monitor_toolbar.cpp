@@ -44,14 +44,16 @@ DeckSwitch::DeckSwitch(std::function<void()> toggle, QWidget* parent) : QWidget(
 void DeckSwitch::setOn(bool on) {
     if (on == on_) return;
     on_ = on;
-    setAccessibleName(deckSwitchAccessibilityLabel(on_, offered_));
-    setToolTip(deckSwitchAccessibilityLabel(on_, offered_));
-    update();
+    refreshFace();
 }
 
 void DeckSwitch::setOffered(bool offered) {
     if (offered == offered_) return;
     offered_ = offered;
+    refreshFace();
+}
+
+void DeckSwitch::refreshFace() {
     setAccessibleName(deckSwitchAccessibilityLabel(on_, offered_));
     setToolTip(deckSwitchAccessibilityLabel(on_, offered_));
     update();

@@ -41,6 +41,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void refreshFace();
+
     std::function<void()> toggle_;
     bool on_ = false;
     bool offered_ = false;

@@ -241,6 +241,13 @@ public:
         const int bar = verticalScrollBar()->sizeHint().width();
         return {content.width() + bar, content.height()};
     }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Rows come and go inside: the room asked of the view around follows them.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
 };
 
 }  // namespace
@@ -260,6 +267,7 @@ NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller
     auto* body = new QWidget(scroll_);
     body->setAutoFillBackground(false);
     scroll_->setWidget(body);
+    body->installEventFilter(scroll_);
     outer->addWidget(scroll_);
     column_ = new QVBoxLayout(body);
     column_->setContentsMargins(0, 0, 0, 0);
@@ -353,10 +361,16 @@ NearbyCamerasView::NearbyCamerasView(std::shared_ptr<MonitorController> controll
 
 void NearbyCamerasView::refresh() {
     const std::size_t connected = controller_->feeds().size();
-    logo_->setVisible(connected == 0);
+    // In a short window the cameras' rows need the room more than the mark does.
+    logo_->setVisible(connected == 0 && height() >= leastHeightWithLogo);
     const QString count = connectedCountLine(connected, controller_->cameraLimit());
     count_->setText(count);
     count_->setVisible(!count.isEmpty());
+}
+
+void NearbyCamerasView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    refresh();
 }
 
 // MARK: NetworkView

@@ -221,6 +221,9 @@ TEST_F(ScreenTest, EveryNearbyCameraIsReadAndPairedByAClickAtEveryWindowSize) {
             QScrollArea* scroll = list->findChild<QScrollArea*>();
             for (QWidget* w = list; w && !scroll; w = w->parentWidget()) scroll = qobject_cast<QScrollArea*>(w);
             ASSERT_TRUE(scroll) << "the rows scroll";
+            const int twoRows = 2 * list->rows().front()->sizeHint().height() + 14;
+            EXPECT_GE(scroll->viewport()->height(), std::min(scroll->widget()->sizeHint().height(), twoRows))
+                << "the rows take the room there is";
             link->connects.clear();
             for (auto* row : list->rows()) {
                 if (!row->button()) continue;

@@ -133,12 +133,17 @@ public:
     NearbyCamerasView(std::shared_ptr<MonitorController> controller, Placement placement, QWidget* parent = nullptr);
 
     static constexpr int maximumContentWidth = 420;
+    /// Shorter than this, the view leaves out the logo.
+    static constexpr int leastHeightWithLogo = 400;
 
     AppLogo* logo() const { return logo_; }
     QLabel* countLine() const { return count_; }
     NearbyCameraList* list() const { return list_; }
 
     void refresh();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     std::shared_ptr<MonitorController> controller_;

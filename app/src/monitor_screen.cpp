@@ -4,6 +4,7 @@
 #include "app/monitor_screen.h"
 
 #include <QEvent>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -355,9 +356,9 @@ void MonitorScreen::buildBars() {
     transfers_->setObjectName(QStringLiteral("transfers"));
     transfers_->setAttribute(Qt::WA_TranslucentBackground);
     transfers_->installEventFilter(this);
-    auto* transferColumn = new QVBoxLayout(transfers_);
-    transferColumn->setContentsMargins(0, 0, 0, 0);
-    transferColumn->setSpacing(transferSpacing);
+    auto* transferGrid = new QGridLayout(transfers_);
+    transferGrid->setContentsMargins(0, 0, 0, 0);
+    transferGrid->setSpacing(transferSpacing);
     // Heard words and messages come and go over the pictures; they take no room from them.
     messages_ = new BarLayer(this);
     messages_->setObjectName(QStringLiteral("messages"));
@@ -404,13 +405,7 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     }
     for (auto& [id, row] : transferRows_) delete row.data();
     transferRows_ = std::move(rows);
-    auto* transferColumn = static_cast<QVBoxLayout*>(transfers_->layout());
-    for (const auto& feed : feeds) {
-        auto it = transferRows_.find(feed->id());
-        if (it == transferRows_.end() || !it->second) continue;
-        transferColumn->removeWidget(it->second);
-        transferColumn->addWidget(it->second, 0, Qt::AlignHCenter);
-    }
+    transferColumns_ = 0;  // placed again in camera order by the next layout
     transfers_->setVisible(!transferRows_.empty());
 
     const auto& heard = controller_->heardWords();
@@ -456,7 +451,11 @@ BottomInput MonitorScreen::bottomInput(int contentWidth) const {
     BottomInput in;
     in.content = QSize(contentWidth, height());
     in.padding = picturePadding_;
-    in.transfers = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
+    for (const auto& [id, row] : transferRows_) {
+        if (!row) continue;
+        ++in.transferRows;
+        in.transferRowHeight = row->sizeHint().height();
+    }
     in.kind = pictureBuilt_ ? pictureKind_ : PictureAreaKind::nearbyCameras;
     in.tiles = s.visibleFeeds;
     in.deckMode = s.deckMode;
@@ -476,7 +475,6 @@ void MonitorScreen::layoutLayers() {
 
     // The bottom is laid out from the window, the cameras and the person's choices alone: the pictures'
     // overlays at their present size never count, so the layout cannot undo itself.
-    transfers_->layout()->activate();
     BottomInput in = bottomInput(contentWidth);
     in.topBarBottom = toolbar_->isHidden() ? 0 : toolbar_->geometry().bottom() + 1;
     // The one camera's figures claim a fixed width, whatever they read.
@@ -507,6 +505,7 @@ void MonitorScreen::layoutLayers() {
     pictureHost_->layout()->setContentsMargins(
         QMargins(picturePadding_.left(), picturePadding_.top(), picturePadding_.right(), plan.pictureBottom));
     pictureHost_->layout()->activate();
+    placeTransferRows(plan.transferColumns);
     transfers_->setGeometry(plan.transfers);
     bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
@@ -532,6 +531,22 @@ void MonitorScreen::layoutLayers() {
     backdrop_->setGeometry(rect());
     backdrop_->raise();
     updateBarMasks();
+}
+
+void MonitorScreen::placeTransferRows(int columns) {
+    if (columns == transferColumns_) return;
+    transferColumns_ = columns;
+    auto* grid = static_cast<QGridLayout*>(transfers_->layout());
+    int index = 0;
+    for (const auto& feed : controller_->feeds()) {
+        auto it = transferRows_.find(feed->id());
+        if (it == transferRows_.end() || !it->second) continue;
+        grid->removeWidget(it->second);
+        grid->addWidget(it->second, index / columns, index % columns);
+        ++index;
+    }
+    for (int c = 0; c < grid->columnCount(); ++c) grid->setColumnStretch(c, c < columns ? 1 : 0);
+    transfers_->layout()->activate();
 }
 
 SelectedFeedControls* MonitorScreen::selectedFeedControls() const {

@@ -138,9 +138,6 @@ int leastTileHeight(bool deckMode) {
 
 namespace {
 
-/// The least width the transfer rows keep beside a docked column.
-constexpr int leastRowsWidth = 320;
-
 int transferBand(int transfers) {
     return transfers > 0 ? transfers + 2 * bandPadding : 0;
 }
@@ -181,34 +178,38 @@ QRect buttonsAt(const BottomInput& in, int bottom) {
 BottomLayout place(const BottomInput& in, QSize size) {
     const int width = in.content.width(), height = in.content.height();
     const int barWidth = std::max(0, width - 2 * barInset);
-    const int band = transferBand(in.transfers);
+    const int transfers = transferRoom(barWidth, in.transferRows, in.transferRowHeight);
+    const int band = transferBand(transfers);
     const int w = std::min(size.width(), barWidth), h = size.height();
     BottomLayout out;
     const int edge = band > 0 ? height - band - bandPadding : height - barInset;
     const QRect floating(barInset + (barWidth - w) / 2, edge - h, w, h);
-    const QRect rows(barInset, height - band + bandPadding, barWidth, in.transfers);
+    const QRect rows(barInset, height - band + bandPadding, barWidth, transfers);
     const int gridBottom = in.padding.bottom() + band;
     auto floatOver = [&](ColumnPlace place) {
         out.place = place;
         out.pictureBottom = in.kind == PictureAreaKind::deckButtons ? std::max(in.padding.bottom(), band) : gridBottom;
         out.column = floating;
         out.transfers = rows;
+        out.transferColumns = transferColumns(barWidth, in.transferRows);
         return out;
     };
     // Docked: the column at the band's trailing end with the transfer rows beside it, or above them where
     // the rows would have too little room beside it.
-    const bool rowsBeside = in.transfers == 0 || barWidth - w - barGap >= leastRowsWidth;
-    const int dockBand = rowsBeside ? std::max(band, h + 2 * bandPadding) : band + h + bandPadding;
+    const int rowsWidth = std::max(0, barWidth - w - barGap);
+    const bool rowsBeside = in.transferRows == 0 || rowsWidth >= leastTransferRowWidth;
+    const int besideRoom = transferRoom(rowsWidth, in.transferRows, in.transferRowHeight);
+    const int dockBand = rowsBeside ? std::max(transferBand(besideRoom), h + 2 * bandPadding) : band + h + bandPadding;
     auto docked = [&](ColumnPlace place, int bandHeight) {
         out.place = place;
         if (rowsBeside) {
             out.column = QRect(barInset + barWidth - w, height - bandPadding - h, w, h);
-            const int rowsWidth = std::max(0, barWidth - w - barGap);
-            out.transfers =
-                QRect(barInset, height - bandHeight + (bandHeight - in.transfers) / 2, rowsWidth, in.transfers);
+            out.transfers = QRect(barInset, height - bandHeight + (bandHeight - besideRoom) / 2, rowsWidth, besideRoom);
+            out.transferColumns = transferColumns(rowsWidth, in.transferRows);
         } else {
             out.column = QRect(barInset + (barWidth - w) / 2, edge - h, w, h);
             out.transfers = rows;
+            out.transferColumns = transferColumns(barWidth, in.transferRows);
         }
         return out;
     };
@@ -242,7 +243,7 @@ QRect noticeRoom(const BottomInput& in, const BottomLayout& plan) {
     const int width = in.content.width(), height = in.content.height();
     int bottom = height - barInset;
     if (!plan.column.isEmpty()) bottom = std::min(bottom, plan.column.top());
-    if (in.transfers > 0) bottom = std::min(bottom, plan.transfers.top());
+    if (in.transferRows > 0) bottom = std::min(bottom, plan.transfers.top());
     int top = std::max(in.topBarBottom, barInset);
     switch (in.kind) {
         case PictureAreaKind::nearbyCameras:
@@ -277,6 +278,18 @@ BottomLayout layoutBottom(const BottomInput& input) {
         out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
     out.notices = noticeRoom(input, out);
     return out;
+}
+
+int transferColumns(int width, int rows) {
+    if (rows <= 0) return 1;
+    return std::clamp((width + transferSpacing) / (leastTransferRowWidth + transferSpacing), 1, rows);
+}
+
+int transferRoom(int width, int rows, int rowHeight) {
+    if (rows <= 0) return 0;
+    const int columns = transferColumns(width, rows);
+    const int lines = (rows + columns - 1) / columns;
+    return lines * rowHeight + (lines - 1) * transferSpacing;
 }
 
 int settingsColumnWidth(int windowWidth) {

@@ -502,7 +502,7 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         PictureAreaKind kind;
         int buttons;
         QSize column, expanded;
-        int transfers;
+        int transfers;  ///< rows, 28 high
         P place;
         int pictureBottom;
         bool roomForExpanded;
@@ -515,21 +515,21 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         {"four cameras: the panel takes a band",
          {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::docked, 314, true},
         {"with transfers the rows go beside it",
-         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 30, P::docked, 314, true},
+         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 1, P::docked, 314, true},
         {"a small window: the panel would squeeze the pictures",
          {960, 600}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::over, 0, false},
         {"... there the pill floats",
          {960, 600}, 64, 0, 4, false, grid, 0, pill, panel, 0, P::floating, 0, false},
         {"the pill takes its band even where that leaves the pictures less than their least",
-         {480, 480}, 64, 0, 4, true, grid, 0, pill, panel, 30, P::docked, 131, false},
+         {480, 480}, 64, 0, 4, true, grid, 0, pill, panel, 1, P::docked, 129, false},
         {"two cameras: the panel floats over their lower part",
          {960, 600}, 64, 0, 2, false, grid, 0, panel, panel, 0, P::floating, 0, true},
         {"one camera fills a large window: the panel floats over it",
-         {1280, 800}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::floating, 46, true},
+         {1280, 800}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::floating, 44, true},
         {"one camera in a small window: no room for the panel",
-         {800, 480}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+         {800, 480}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::over, 44, false},
         {"... nor in deck mode",
-         {820, 466}, 64, 0, 1, true, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+         {820, 466}, 64, 0, 1, true, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::over, 44, false},
         {"deck buttons: the panel keeps below them",
          {1280, 800}, 72, 150, 4, true, buttons, 272, panel, panel, 0, P::docked, 326, true},
         {"deck buttons in a small window: no room for the panel",
@@ -537,13 +537,13 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         {"... the pill floats under them",
          {800, 480}, 52, 132, 4, true, buttons, 180, pill, panel, 0, P::floating, 132, false},
         {"four cameras in the smallest window: the pill in a band beside the rows kept for their takes",
-         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 130, P::docked, 146, false},
+         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 4, P::docked, 146, false},
         {"... in deck mode too",
-         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 130, P::docked, 146, false},
-        {"two cameras: the pill floats over them, the rows' band under them",
-         {1024, 640}, 64, 0, 2, false, grid, 0, pill, panel, 62, P::floating, 78, true},
-        {"the deck's buttons in the smallest window: the controls in a band beside the rows",
-         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 130, P::docked, 158, true},
+         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 4, P::docked, 146, false},
+        {"two cameras: the pill floats over them, their rows side by side in a band under them",
+         {1024, 640}, 64, 0, 2, false, grid, 0, pill, panel, 2, P::floating, 44, true},
+        {"the deck's buttons in the smallest window: the controls float under them, over two lines of rows",
+         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 4, P::floating, 78, true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -551,7 +551,8 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         BottomInput in;
         in.content = c.content;
         in.padding = QMargins(0, c.top, 0, c.bottom);
-        in.transfers = c.transfers;
+        in.transferRows = c.transfers;
+        in.transferRowHeight = 28;
         in.column = c.column;
         in.expandedColumn = c.expanded;
         in.kind = c.kind;

@@ -122,9 +122,11 @@ int leastTileHeight(bool deckMode);
 /// What the bottom of the screen is laid out from: the window, the cameras and the person's choices, never
 /// what the pictures show at their present size.
 struct BottomInput {
-    QSize content;         ///< the window less the camera settings column
-    QMargins padding;      ///< `picturePadding`
-    int transfers = 0;     ///< the room of every connected camera's transfer row, kept while it sends nothing; 0: none
+    QSize content;     ///< the window less the camera settings column
+    QMargins padding;  ///< `picturePadding`
+    /// Every connected camera's transfer row keeps its room while the camera sends nothing: how many, how tall.
+    int transferRows = 0;
+    int transferRowHeight = 0;
     QSize column;          ///< the bar column as shown (the one camera's figures, the controls); empty: none
     QSize expandedColumn;  ///< the same with the controls expanded; empty without controls that expand
     PictureAreaKind kind = PictureAreaKind::feedGrid;
@@ -144,7 +146,8 @@ struct BottomLayout {
     int pictureBottom = 0;  ///< the picture area's bottom margin
     QRect column;           ///< where the column lies, in the content area
     QRect transfers;
-    QRect keepOut;  ///< the part of the column over the pictures: the tiles keep their readings out of it
+    int transferColumns = 1;  ///< the rows side by side in `transfers`, in camera order line by line
+    QRect keepOut;            ///< the part of the column over the pictures: the tiles keep their readings out of it
     /// Where heard words and notices may lie, taking no room: over the pictures, never over a control (the top
     /// bar, the tiles' controls, the deck buttons, the column, the transfer rows). A notice stands on its bottom,
     /// centred, as wide as it wants up to the room's width.
@@ -153,6 +156,12 @@ struct BottomLayout {
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };
 BottomLayout layoutBottom(const BottomInput& input);
+
+/// Transfer rows stand side by side where each keeps this width, this far apart.
+constexpr int leastTransferRowWidth = 220, transferSpacing = 6;
+/// How many of `rows` transfer rows stand side by side in `width`, and the height they take.
+int transferColumns(int width, int rows);
+int transferRoom(int width, int rows, int rowHeight);
 
 /// The camera settings column's width in a window this wide: 380, but no more than two fifths of a small
 /// window, so that the pictures beside it keep room for their names and figures; 320 at least.

@@ -537,13 +537,13 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         {"... the pill floats under them",
          {800, 480}, 52, 132, 4, true, buttons, 180, pill, panel, 0, P::floating, 132, false},
         {"four cameras in the smallest window: the pill in a band beside the rows kept for their takes",
-         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 4, P::docked, 146, false},
+         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 4, P::docked, 140, false},
         {"... in deck mode too",
-         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 4, P::docked, 146, false},
+         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 4, P::docked, 140, false},
         {"two cameras: the pill floats over them, their rows side by side in a band under them",
          {1024, 640}, 64, 0, 2, false, grid, 0, pill, panel, 2, P::floating, 44, true},
         {"the deck's buttons in the smallest window: the controls float under them, over two lines of rows",
-         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 4, P::floating, 78, true},
+         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 4, P::floating, 76, true},
     };
     // clang-format on
     for (const auto& c : cases) {

@@ -158,7 +158,7 @@ struct BottomLayout {
 BottomLayout layoutBottom(const BottomInput& input);
 
 /// Transfer rows stand side by side where each keeps this width, this far apart.
-constexpr int leastTransferRowWidth = 220, transferSpacing = 6;
+constexpr int leastTransferRowWidth = 220, transferSpacing = 4;
 /// How many of `rows` transfer rows stand side by side in `width`, and the height they take.
 int transferColumns(int width, int rows);
 int transferRoom(int width, int rows, int rowHeight);

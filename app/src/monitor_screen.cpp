@@ -4,6 +4,7 @@
 #include "app/monitor_screen.h"
 
 #include <QEvent>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -227,6 +228,7 @@ MonitorScreenState MonitorScreen::state() const {
     s.compact = isCompact();
     s.importsFiles = controller_->importsFiles();
     s.cameraSelected = controller_->selectedFeed() != nullptr;
+    s.liveCutOffered = controller_->liveCutOffered();
     return s;
 }
 
@@ -236,11 +238,11 @@ bool MonitorScreen::isCompact() const {
 
 void MonitorScreen::observeController() {
     auto* c = controller_.get();
-    for (auto signal :
-         {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged, &MonitorController::soloIDChanged,
-          &MonitorController::deckModeChanged, &MonitorController::livePicturesChanged,
-          &MonitorController::messageChanged, &MonitorController::pairingRequestChanged,
-          &MonitorController::heardWordsChanged, &MonitorController::deckCopiesArrivingChanged}) {
+    for (auto signal : {&MonitorController::feedsChanged, &MonitorController::selectedIDChanged,
+                        &MonitorController::soloIDChanged, &MonitorController::deckModeChanged,
+                        &MonitorController::livePicturesChanged, &MonitorController::messageChanged,
+                        &MonitorController::pairingRequestChanged, &MonitorController::heardWordsChanged,
+                        &MonitorController::deckCopiesArrivingChanged, &MonitorController::liveCutOfferedChanged}) {
         connect(c, signal, this, &MonitorScreen::scheduleRefresh);
     }
 }
@@ -266,7 +268,6 @@ void MonitorScreen::refresh() {
     }
     toolbar_->refresh(s, controller_->deckCopiesArriving());
     refreshBottom(s);
-    for (auto* shortcut : shortcuts_) shortcut->setEnabled(s.deckMode);
     refreshInspector();
     refreshPairingAlert();
     layoutLayers();
@@ -350,14 +351,14 @@ void MonitorScreen::buildBars() {
     bottomColumn_->setContentsMargins(0, 0, 0, 0);
     bottomColumn_->setSpacing(barSpacing);
     // The transfer rows keep a band of their own under the pictures: over a picture they would cross the
-    // tiles' names and figures.
+    // tiles' names and figures. The band is there while cameras are connected, whether or not they send.
     transfers_ = new QWidget(this);
     transfers_->setObjectName(QStringLiteral("transfers"));
     transfers_->setAttribute(Qt::WA_TranslucentBackground);
     transfers_->installEventFilter(this);
-    auto* transferColumn = new QVBoxLayout(transfers_);
-    transferColumn->setContentsMargins(0, 0, 0, 0);
-    transferColumn->setSpacing(transferSpacing);
+    auto* transferGrid = new QGridLayout(transfers_);
+    transferGrid->setContentsMargins(0, 0, 0, 0);
+    transferGrid->setSpacing(transferSpacing);
     // Heard words and messages come and go over the pictures; they take no room from them.
     messages_ = new BarLayer(this);
     messages_->setObjectName(QStringLiteral("messages"));
@@ -391,6 +392,11 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
                 transferRows_.erase(it);
             } else if (auto* row = makeTransferRow(feed)) {
                 const bool hiddenByItself = hidesItself(*row);
+                // Each camera's row keeps its place while it has nothing to send, so that a take on its way
+                // moves neither the other rows nor the controls and pictures laid out around them.
+                QSizePolicy policy = row->sizePolicy();
+                policy.setRetainSizeWhenHidden(true);
+                row->setSizePolicy(policy);
                 row->setParent(transfers_);
                 if (!hiddenByItself) row->show();
                 rows[feed->id()] = row;
@@ -399,13 +405,7 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     }
     for (auto& [id, row] : transferRows_) delete row.data();
     transferRows_ = std::move(rows);
-    auto* transferColumn = static_cast<QVBoxLayout*>(transfers_->layout());
-    for (const auto& feed : feeds) {
-        auto it = transferRows_.find(feed->id());
-        if (it == transferRows_.end() || !it->second) continue;
-        transferColumn->removeWidget(it->second);
-        transferColumn->addWidget(it->second, 0, Qt::AlignHCenter);
-    }
+    transferColumns_ = 0;  // placed again in camera order by the next layout
     transfers_->setVisible(!transferRows_.empty());
 
     const auto& heard = controller_->heardWords();
@@ -451,7 +451,11 @@ BottomInput MonitorScreen::bottomInput(int contentWidth) const {
     BottomInput in;
     in.content = QSize(contentWidth, height());
     in.padding = picturePadding_;
-    in.transfers = transfers_->isHidden() ? 0 : transfers_->sizeHint().height();
+    for (const auto& [id, row] : transferRows_) {
+        if (!row) continue;
+        ++in.transferRows;
+        in.transferRowHeight = row->sizeHint().height();
+    }
     in.kind = pictureBuilt_ ? pictureKind_ : PictureAreaKind::nearbyCameras;
     in.tiles = s.visibleFeeds;
     in.deckMode = s.deckMode;
@@ -471,8 +475,8 @@ void MonitorScreen::layoutLayers() {
 
     // The bottom is laid out from the window, the cameras and the person's choices alone: the pictures'
     // overlays at their present size never count, so the layout cannot undo itself.
-    transfers_->layout()->activate();
     BottomInput in = bottomInput(contentWidth);
+    in.topBarBottom = toolbar_->isHidden() ? 0 : toolbar_->geometry().bottom() + 1;
     // The one camera's figures claim a fixed width, whatever they read.
     const int figuresWidth = std::min(columnFiguresWidth, barWidth);
     if (auto* figures = stats_ ? stats_->findChild<FeedStats*>() : nullptr) figures->fitWidth(figuresWidth);
@@ -501,17 +505,20 @@ void MonitorScreen::layoutLayers() {
     pictureHost_->layout()->setContentsMargins(
         QMargins(picturePadding_.left(), picturePadding_.top(), picturePadding_.right(), plan.pictureBottom));
     pictureHost_->layout()->activate();
+    placeTransferRows(plan.transferColumns);
     transfers_->setGeometry(plan.transfers);
     bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
     messages_->layout()->activate();
-    const QSize messageSize = messages_->sizeHint();
-    const int messageWidth = std::min(messageSize.width(), barWidth);
-    const int messageTop = std::max(plan.messageBottom - messageSize.height(),
-                                    toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
-    const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
-                                       std::max(barPadding, contentWidth - barPadding - messageWidth));
-    messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
+    // Standing on the bottom of their room, as wide as they want within it, as tall as that width makes them;
+    // never above the room, where the controls are.
+    const QRect room = plan.notices;
+    const int messageWidth = std::min(messages_->sizeHint().width(), room.width());
+    const int messageHeight =
+        std::min(room.height(), messages_->hasHeightForWidth() ? messages_->heightForWidth(messageWidth)
+                                                               : messages_->sizeHint().height());
+    messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, room.bottom() + 1 - messageHeight,
+                           messageWidth, messageHeight);
     messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
@@ -524,6 +531,22 @@ void MonitorScreen::layoutLayers() {
     backdrop_->setGeometry(rect());
     backdrop_->raise();
     updateBarMasks();
+}
+
+void MonitorScreen::placeTransferRows(int columns) {
+    if (columns == transferColumns_) return;
+    transferColumns_ = columns;
+    auto* grid = static_cast<QGridLayout*>(transfers_->layout());
+    int index = 0;
+    for (const auto& feed : controller_->feeds()) {
+        auto it = transferRows_.find(feed->id());
+        if (it == transferRows_.end() || !it->second) continue;
+        grid->removeWidget(it->second);
+        grid->addWidget(it->second, index / columns, index % columns);
+        ++index;
+    }
+    for (int c = 0; c < grid->columnCount(); ++c) grid->setColumnStretch(c, c < columns ? 1 : 0);
+    transfers_->layout()->activate();
 }
 
 SelectedFeedControls* MonitorScreen::selectedFeedControls() const {
@@ -702,9 +725,11 @@ void MonitorScreen::buildShortcuts() {
         shortcut->setContext(Qt::WindowShortcut);
         shortcut->setObjectName(cameraShortcutTitle(n));
         shortcut->setWhatsThis(cameraShortcutTitle(n));
-        shortcut->setEnabled(false);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, n] { controller_->putOnAirByIndex(n, presses_->pressMadeAt()); });
+        // Off the deck a key still answers: a cut that silently does nothing is lost from the program.
+        connect(shortcut, &QShortcut::activated, this, [this, n] {
+            if (!controller_->deckMode()) return controller_->showMessage(liveCutOffNotice().toStdString());
+            controller_->putOnAirByIndex(n, presses_->pressMadeAt());
+        });
         shortcuts_.push_back(shortcut);
     }
 }

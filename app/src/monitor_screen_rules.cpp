@@ -18,7 +18,8 @@ PictureAreaKind pictureAreaKind(const MonitorScreenState& state) {
 QMargins picturePadding(const MonitorScreenState& state) {
     switch (pictureAreaKind(state)) {
         case PictureAreaKind::nearbyCameras:
-            return {};
+            // The list scrolls; its rows pass neither under the top bar's buttons nor under a notice.
+            return {0, 64, 0, 88};
         case PictureAreaKind::deckButtons: {
             const int top = state.compact ? 52 : 72;
             const int bottom = state.isDeckPhone ? 76 : (state.compact ? 132 : 150);
@@ -72,14 +73,21 @@ QString livePicturesLabel(bool livePictures) {
     return livePictures ? QStringLiteral("Hide live pictures") : QStringLiteral("Show live pictures");
 }
 
-QString deckSwitchAccessibilityLabel(bool deckMode) {
-    return deckMode ? QStringLiteral("Podcast deck on: click a camera to put it on air")
-                    : QStringLiteral("Podcast deck");
+QString deckSwitchAccessibilityLabel(bool deckMode, bool offered) {
+    if (deckMode) return QStringLiteral("Podcast deck on: click a camera to put it on air");
+    if (offered)
+        return QStringLiteral("Podcast deck off while a camera is on air in this take: click to cut live again");
+    return QStringLiteral("Podcast deck");
 }
 
-DeckSwitchFace deckSwitchFace(bool deckMode) {
+DeckSwitchFace deckSwitchFace(bool deckMode, bool offered) {
     if (deckMode) return {theme::red(), theme::black()};
+    if (offered) return {theme::yellow(), theme::black()};
     return {theme::ultraThinMaterial(), theme::white()};
+}
+
+QString liveCutOffNotice() {
+    return QStringLiteral("The number keys cut only while Deck is on: click Deck at the top to turn it on");
 }
 
 QString nearbyDevicesLabel() {
@@ -116,14 +124,19 @@ int tileTopZone(bool deckMode, bool showsChrome) {
     return qRound(chromeTopInset(deckMode)) + chromeHeight;
 }
 
+int tileControlsZone(bool deckMode, bool showsChrome) {
+    // The camera's menu and the expand button stand in one row under the deck bar; the expand button is the
+    // taller, a round button 44 across.
+    constexpr int buttonSide = 44;
+    if (!showsChrome) return deckMode ? DeckBar::barHeight : 0;
+    return qRound(chromeTopInset(deckMode)) + buttonSide;
+}
+
 int leastTileHeight(bool deckMode) {
     return tileTopZone(deckMode, true) + 24;
 }
 
 namespace {
-
-/// The least width the transfer rows keep beside a docked column.
-constexpr int leastRowsWidth = 320;
 
 int transferBand(int transfers) {
     return transfers > 0 ? transfers + 2 * bandPadding : 0;
@@ -165,37 +178,38 @@ QRect buttonsAt(const BottomInput& in, int bottom) {
 BottomLayout place(const BottomInput& in, QSize size) {
     const int width = in.content.width(), height = in.content.height();
     const int barWidth = std::max(0, width - 2 * barInset);
-    const int band = transferBand(in.transfers);
+    const int transfers = transferRoom(barWidth, in.transferRows, in.transferRowHeight);
+    const int band = transferBand(transfers);
     const int w = std::min(size.width(), barWidth), h = size.height();
     BottomLayout out;
     const int edge = band > 0 ? height - band - bandPadding : height - barInset;
     const QRect floating(barInset + (barWidth - w) / 2, edge - h, w, h);
-    const QRect rows(barInset, height - band + bandPadding, barWidth, in.transfers);
+    const QRect rows(barInset, height - band + bandPadding, barWidth, transfers);
     const int gridBottom = in.padding.bottom() + band;
     auto floatOver = [&](ColumnPlace place) {
         out.place = place;
         out.pictureBottom = in.kind == PictureAreaKind::deckButtons ? std::max(in.padding.bottom(), band) : gridBottom;
         out.column = floating;
         out.transfers = rows;
+        out.transferColumns = transferColumns(barWidth, in.transferRows);
         return out;
     };
     // Docked: the column at the band's trailing end with the transfer rows beside it, or above them where
     // the rows would have too little room beside it.
-    const bool rowsBeside = in.transfers == 0 || barWidth - w - barGap >= leastRowsWidth;
-    const int dockBand = rowsBeside ? std::max(band, h + 2 * bandPadding) : band + h + bandPadding;
+    const int rowsWidth = std::max(0, barWidth - w - barGap);
+    const bool rowsBeside = in.transferRows == 0 || rowsWidth >= leastTransferRowWidth;
+    const int besideRoom = transferRoom(rowsWidth, in.transferRows, in.transferRowHeight);
+    const int dockBand = rowsBeside ? std::max(transferBand(besideRoom), h + 2 * bandPadding) : band + h + bandPadding;
     auto docked = [&](ColumnPlace place, int bandHeight) {
         out.place = place;
         if (rowsBeside) {
             out.column = QRect(barInset + barWidth - w, height - bandPadding - h, w, h);
-            const int rowsWidth = std::max(0, barWidth - w - barGap);
-            out.transfers =
-                QRect(barInset, height - bandHeight + (bandHeight - in.transfers) / 2, rowsWidth, in.transfers);
-            // Messages stand in the band beside the column, above the rows.
-            out.messageBottom = (in.transfers > 0 ? out.transfers.top() : height - bandPadding) - barGap;
-            out.messageCentre = barInset + rowsWidth / 2;
+            out.transfers = QRect(barInset, height - bandHeight + (bandHeight - besideRoom) / 2, rowsWidth, besideRoom);
+            out.transferColumns = transferColumns(rowsWidth, in.transferRows);
         } else {
             out.column = QRect(barInset + (barWidth - w) / 2, edge - h, w, h);
             out.transfers = rows;
+            out.transferColumns = transferColumns(barWidth, in.transferRows);
         }
         return out;
     };
@@ -223,6 +237,36 @@ BottomLayout place(const BottomInput& in, QSize size) {
     return floatOver(ColumnPlace::over);
 }
 
+/// Above the column, the transfer rows and the pictures' bottom edge; below the top bar and whatever controls
+/// the pictures hold there.
+QRect noticeRoom(const BottomInput& in, const BottomLayout& plan) {
+    const int width = in.content.width(), height = in.content.height();
+    int bottom = height - barInset;
+    if (!plan.column.isEmpty()) bottom = std::min(bottom, plan.column.top());
+    if (in.transferRows > 0) bottom = std::min(bottom, plan.transfers.top());
+    int top = std::max(in.topBarBottom, barInset);
+    switch (in.kind) {
+        case PictureAreaKind::nearbyCameras:
+            // The nearby cameras' rows fill the picture area; notices keep to the margin under it.
+            top = std::max(top, height - in.padding.bottom());
+            break;
+        case PictureAreaKind::deckButtons:
+            top = std::max(top, buttonsAt(in, plan.pictureBottom).bottom() + 1);
+            break;
+        case PictureAreaKind::feedGrid:
+            for (const QRect& tile : tilesAt(in, plan.pictureBottom))
+                if (tile.top() < bottom)
+                    top = std::max(top, tile.top() + tileControlsZone(in.deckMode, in.showsChrome));
+            break;
+    }
+    // Notices are passing words over a picture: a small gap keeps them apart from what they stand between.
+    constexpr int gap = 6;
+    top += gap;
+    bottom -= gap;
+    // No room at all (the expanded panel over the pictures): an empty line where the room would end.
+    return QRect(barInset, std::min(top, bottom), std::max(0, width - 2 * barInset), std::max(0, bottom - top));
+}
+
 }  // namespace
 
 BottomLayout layoutBottom(const BottomInput& input) {
@@ -232,13 +276,20 @@ BottomLayout layoutBottom(const BottomInput& input) {
     const int pictureEdge = input.content.height() - out.pictureBottom;
     if (input.kind == PictureAreaKind::feedGrid && out.column.top() < pictureEdge)
         out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
-    const int band = transferBand(input.transfers);
-    const int edge = band > 0 ? input.content.height() - band - bandPadding : input.content.height() - barInset;
-    if (out.messageCentre == 0) {
-        out.messageBottom = (input.column.isEmpty() ? edge : out.column.top()) - barGap;
-        out.messageCentre = input.content.width() / 2;
-    }
+    out.notices = noticeRoom(input, out);
     return out;
+}
+
+int transferColumns(int width, int rows) {
+    if (rows <= 0) return 1;
+    return std::clamp((width + transferSpacing) / (leastTransferRowWidth + transferSpacing), 1, rows);
+}
+
+int transferRoom(int width, int rows, int rowHeight) {
+    if (rows <= 0) return 0;
+    const int columns = transferColumns(width, rows);
+    const int lines = (rows + columns - 1) / columns;
+    return lines * rowHeight + (lines - 1) * transferSpacing;
 }
 
 int settingsColumnWidth(int windowWidth) {

@@ -9,8 +9,6 @@
 //   sheets:         makeGalleryView, makeSettingsView, makeNetworkView, makeCamerasSheet
 //   large sheet:    makeTakesView
 
-#include <QScrollArea>
-
 #include "app/deck_buttons.h"
 #include "app/deck_controls.h"
 #include "app/feed_grid.h"
@@ -131,21 +129,14 @@ QWidget* MonitorScreen::makeNetworkView() {
     return new NetworkView(controller_);
 }
 
-/// The cameras sheet: the nearby cameras in a scroll view on black.
+/// The cameras sheet: the nearby cameras on black; their list scrolls by itself.
 QWidget* MonitorScreen::makeCamerasSheet() {
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette p = scroll->palette();
-    p.setColor(QPalette::Window, Qt::black);
-    scroll->setPalette(p);
-    scroll->setAutoFillBackground(true);
     auto* view = new NearbyCamerasView(controller_, NearbyCamerasView::Placement::top);
-    view->setAutoFillBackground(true);
+    QPalette p = view->palette();
+    p.setColor(QPalette::Window, Qt::black);
     view->setPalette(p);
-    scroll->setWidget(view);
-    return scroll;
+    view->setAutoFillBackground(true);
+    return view;
 }
 
 // MARK: Large sheet

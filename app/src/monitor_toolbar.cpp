@@ -44,8 +44,18 @@ DeckSwitch::DeckSwitch(std::function<void()> toggle, QWidget* parent) : QWidget(
 void DeckSwitch::setOn(bool on) {
     if (on == on_) return;
     on_ = on;
-    setAccessibleName(deckSwitchAccessibilityLabel(on_));
-    setToolTip(deckSwitchAccessibilityLabel(on_));
+    refreshFace();
+}
+
+void DeckSwitch::setOffered(bool offered) {
+    if (offered == offered_) return;
+    offered_ = offered;
+    refreshFace();
+}
+
+void DeckSwitch::refreshFace() {
+    setAccessibleName(deckSwitchAccessibilityLabel(on_, offered_));
+    setToolTip(deckSwitchAccessibilityLabel(on_, offered_));
     update();
 }
 
@@ -69,7 +79,7 @@ QSize DeckSwitch::sizeHint() const {
 
 void DeckSwitch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const DeckSwitchFace face = deckSwitchFace(on_);
+    const DeckSwitchFace face = deckSwitchFace(on_, offered_);
     theme::fillCapsule(painter, QRectF(rect()), face.fill);
     const QColor label = face.label;
     const qreal icon = switchIconSize();
@@ -158,6 +168,7 @@ void MonitorToolbar::refresh(const MonitorScreenState& state, int deckCopiesArri
         widget->setVisible(shown && (which != ToolbarItem::singleFeedPills || pills_));
     }
     deckSwitch_->setOn(state.deckMode);
+    deckSwitch_->setOffered(state.liveCutOffered);
     livePictures_->setSystemImage(livePicturesSymbol(state.livePictures));
     livePictures_->setLabel(livePicturesLabel(state.livePictures));
     const QString badge = arrivingCopiesBadge(deckCopiesArriving);

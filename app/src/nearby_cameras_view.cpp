@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimerEvent>
 #include <QVBoxLayout>
 
@@ -210,6 +212,8 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
         case NearbyRowFace::Control::none:
             break;
     }
+    // A row never gets less than its own height: names and buttons squeezed flat can be neither read nor hit.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     if (button_) {
         button_->setFont(buttonFont);
         button_->setCursor(Qt::PointingHandCursor);
@@ -226,13 +230,50 @@ void NearbyCameraRow::paintEvent(QPaintEvent*) {
 
 // MARK: NearbyCameraList
 
+namespace {
+
+/// Scrolls the rows where the room is short, and asks for all of them where it is not.
+class RowsScroll : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const QSize content = widget() ? widget()->sizeHint() : QSize();
+        const int bar = verticalScrollBar()->sizeHint().width();
+        return {content.width() + bar, content.height()};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Rows come and go inside: the room asked of the view around follows them.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
 NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller, QWidget* parent)
     : QWidget(parent), controller_(std::move(controller)) {
-    column_ = new QVBoxLayout(this);
+    // However many cameras are nearby, each row keeps its height and the list scrolls in the room it has.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new RowsScroll(this);
+    scroll_->setObjectName(QStringLiteral("nearbyRows"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    scroll_->viewport()->setAutoFillBackground(false);
+    auto* body = new QWidget(scroll_);
+    body->setAutoFillBackground(false);
+    scroll_->setWidget(body);
+    body->installEventFilter(scroll_);
+    outer->addWidget(scroll_);
+    column_ = new QVBoxLayout(body);
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(columnSpacing);
 
-    waitingBox_ = new QWidget(this);
+    waitingBox_ = new QWidget(body);
     auto* waitingColumn = new QVBoxLayout(waitingBox_);
     waitingColumn->setContentsMargins(0, 0, 0, 0);
     waitingColumn->setSpacing(columnSpacing);
@@ -269,7 +310,7 @@ void NearbyCameraList::refresh() {
     waitingBox_->setVisible(waiting);
     if (waiting) return;
     for (const auto& camera : cameras) {
-        auto* row = new NearbyCameraRow(controller_, camera, this);
+        auto* row = new NearbyCameraRow(controller_, camera, scroll_->widget());
         column_->addWidget(row);
         rows_.emplace_back(row);
     }
@@ -320,10 +361,16 @@ NearbyCamerasView::NearbyCamerasView(std::shared_ptr<MonitorController> controll
 
 void NearbyCamerasView::refresh() {
     const std::size_t connected = controller_->feeds().size();
-    logo_->setVisible(connected == 0);
+    // In a short window the cameras' rows need the room more than the mark does.
+    logo_->setVisible(connected == 0 && height() >= leastHeightWithLogo);
     const QString count = connectedCountLine(connected, controller_->cameraLimit());
     count_->setText(count);
     count_->setVisible(!count.isEmpty());
+}
+
+void NearbyCamerasView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    refresh();
 }
 
 // MARK: NetworkView

@@ -18,7 +18,7 @@ using namespace theme;
 
 namespace {
 
-constexpr qreal padX = 12, padY = 6, spacing = transferRowSpacing, barWidth = transferBarWidth, maxWidth = 560;
+constexpr qreal padX = 12, padY = 4, spacing = transferRowSpacing, barWidth = transferBarWidth, maxWidth = 560;
 
 QFont captionFont() {
     return theme::font(TextStyle::caption);

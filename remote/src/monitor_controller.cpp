@@ -359,9 +359,16 @@ void MonitorController::setShutterAllCameras(bool value) {
 void MonitorController::setDeckMode(bool value) {
     const bool changed = deckMode_ != value;
     deckMode_ = value;
+    setLiveCutOffered(false);
     if (changed) emit deckModeChanged();
     if (deckMode_) setShutterAllCameras(true);
     if (!livePictures_) send(CameraCommand::SetVideo{!deckMode_});
+}
+
+void MonitorController::setLiveCutOffered(bool value) {
+    if (liveCutOffered_ == value) return;
+    liveCutOffered_ = value;
+    emit liveCutOfferedChanged();
 }
 
 void MonitorController::setLivePictures(bool value) {

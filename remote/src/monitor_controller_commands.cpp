@@ -184,6 +184,14 @@ void MonitorController::noteProgramCut(const std::optional<std::string>& name, c
             setProgramID((*found)->id());
             rememberOnAir((*found)->id(), *name, std::nullopt);
         }
+        // Mid-take the crew is cutting: the deck switch, lost with the remote, is offered back at once.
+        if (!deckMode_ && programID_ && anyCameraRecording()) {
+            if (!liveCutOffered_) {
+                if (auto onAir = feed(*programID_))
+                    showMessage(onAir->name() + " is on air in this take: click Deck to cut live again");
+            }
+            setLiveCutOffered(true);
+        }
         return;
     }
     // A repeated word is as old as the last cut the camera heard; only a change is news.

@@ -212,6 +212,7 @@ void MonitorController::applyStatus(const Bytes& data, CameraFeed& feed) {
     setDeckCopiesArriving(static_cast<int>(std::min<std::int64_t>(arriving, 1'000'000'000)));
 
     noteProgramCut(program, peer);
+    if (recordingChanged && !anyCameraRecording()) setLiveCutOffered(false);
     if (recordingChanged) emit this->recordingChanged();
 }
 

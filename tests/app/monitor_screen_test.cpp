@@ -8,14 +8,20 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTest>
 
 #include <QTimer>
 
+#include "app/deck_bar.h"
+#include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
+#include "app/nearby_cameras_view.h"
+#include "app/round_icon_button.h"
 #include "app/sheet_dialog.h"
+#include "app/single_feed_pills.h"
 #include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
 #include "camera_panels/close_button.h"
@@ -103,8 +109,8 @@ TEST(MonitorScreenRules, PictureAreaAndPadding) {
         return s;
     };
     const Case cases[] = {
-        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 0, 0},
-        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 0, 0},
+        {"nobody", with(0, 0, false, true, false, false), PictureAreaKind::nearbyCameras, 64, 88},
+        {"nobody in deck mode", with(0, 0, true, false, false, false), PictureAreaKind::nearbyCameras, 64, 88},
         {"one camera", with(1, 1, false, true, false, false), PictureAreaKind::feedGrid, 0, 0},
         {"one camera in deck mode", with(1, 1, true, true, false, false), PictureAreaKind::feedGrid, 64, 0},
         {"one camera in deck mode, compact", with(1, 1, true, true, true, false), PictureAreaKind::feedGrid, 64, 0},
@@ -178,6 +184,70 @@ TEST_F(ScreenTest, WithoutCamerasThePictureAreaListsNearbyCamerasAndTheBarHasIts
     QTest::mouseClick(live, Qt::LeftButton);
     EXPECT_FALSE(controller().livePictures());
     EXPECT_FALSE(defaults->boolValue(MonitorController::livePicturesKey, true)) << "stored by the change handler";
+}
+
+TEST_F(ScreenTest, EveryNearbyCameraIsReadAndPairedByAClickAtEveryWindowSize) {
+    auto& s = make();
+    s.show();
+    std::vector<CameraLink::NearbyCamera> nearby{{peer(20), "This computer", true, false, false, true}};
+    for (int n = 1; n <= 8; ++n)
+        nearby.push_back({peer(n), "Kitchen camera " + std::to_string(n), false, false, false, false});
+    link->onNearbyChanged(nearby);
+    ASSERT_TRUE(eventually([&] { return controller().nearbyCameras().size() == nearby.size(); }));
+    enum class Where { pictureArea, nearbyDevices, camerasSheet };
+    const QSize sizes[] = {{720, 480}, {840, 500}, {1024, 640}};
+    for (const QSize& size : sizes) {
+        for (Where where : {Where::pictureArea, Where::nearbyDevices, Where::camerasSheet}) {
+            SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()) + " in place " +
+                         std::to_string(int(where)));
+            s.resize(size);
+            QWidget* host = s.pictureView();
+            if (where == Where::nearbyDevices) s.setShowNetwork(true);
+            if (where == Where::camerasSheet) s.setShowCameras(true);
+            if (where != Where::pictureArea) {
+                ASSERT_TRUE(s.openSheet());
+                host = s.openSheet();
+                EXPECT_LE(host->height(), size.height()) << "the sheet fits the window";
+            }
+            ASSERT_TRUE(host);
+            auto* list = host->findChild<NearbyCameraList*>();
+            ASSERT_TRUE(list);
+            ASSERT_TRUE(eventually([&] { return list->rows().size() == nearby.size(); }));
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+            // Where the rows scroll: in the list, or around it.
+            QScrollArea* scroll = list->findChild<QScrollArea*>();
+            for (QWidget* w = list; w && !scroll; w = w->parentWidget()) scroll = qobject_cast<QScrollArea*>(w);
+            ASSERT_TRUE(scroll) << "the rows scroll";
+            const int twoRows = 2 * list->rows().front()->sizeHint().height() + 14;
+            EXPECT_GE(scroll->viewport()->height(), std::min(scroll->widget()->sizeHint().height(), twoRows))
+                << "the rows take the room there is";
+            link->connects.clear();
+            for (auto* row : list->rows()) {
+                if (!row->button()) continue;
+                scroll->ensureWidgetVisible(row, 0, 0);
+                QCoreApplication::processEvents();
+                const std::string name = row->camera().name;
+                EXPECT_GE(row->height(), row->sizeHint().height()) << name << " is not squeezed";
+                auto* label = row->findChild<QLabel*>(QStringLiteral("cameraName"));
+                ASSERT_TRUE(label);
+                EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name << " whole";
+                EXPECT_GE(row->button()->width(), row->button()->sizeHint().width()) << name << "'s Pair whole";
+                QWidget* window = row->button()->window();
+                const QPoint centre = row->button()->mapTo(window, row->button()->rect().center());
+                EXPECT_EQ(window->childAt(centre), row->button()) << name << "'s Pair is not covered";
+                EXPECT_TRUE(scroll->viewport()->rect().contains(
+                    QRect(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size())))
+                    << name << " shows whole";
+                QTest::mouseClick(row->button(), Qt::LeftButton);
+            }
+            EXPECT_EQ(link->connects.size(), 8u) << "every camera pairs by a click";
+            if (SheetDialog* sheet = s.openSheet()) sheet->reject();
+            QCoreApplication::processEvents();
+        }
+    }
 }
 
 TEST_F(ScreenTest, ThePairingAlertDimsTheScreenAndItsCancelReadsAsEnabled) {
@@ -279,7 +349,8 @@ TEST_F(ScreenTest, NumberKeysCutOnlyInDeckModeAndOnlyToConnectedCameras) {
 
     QTest::keyClick(&s, Qt::Key_3);
     EXPECT_FALSE(controller().programID()) << "deck mode is off";
-    for (auto* shortcut : s.cameraShortcuts()) EXPECT_FALSE(shortcut->isEnabled());
+    ASSERT_TRUE(controller().message()) << "the key says why it cut nothing";
+    EXPECT_EQ(*controller().message(), liveCutOffNotice().toStdString());
 
     controller().setDeckMode(true);
     QCoreApplication::processEvents();
@@ -348,7 +419,6 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     ASSERT_TRUE(eventually([&] { return controller().feeds().front()->status().has_value(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(rows().empty()) << "nothing to send: no row";
-    EXPECT_EQ(s.pictureArea()->layout()->contentsMargins().bottom(), 0);
     sendStatus(3);
     ASSERT_TRUE(eventually([&] { return rows().size() == 1; }));
     // The row has its own band under the pictures, never over them.
@@ -359,8 +429,155 @@ TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {
     }));
     sendStatus(0);
     EXPECT_TRUE(eventually([&] { return rows().empty(); }));
-    EXPECT_TRUE(eventually([&] { return s.pictureArea()->layout()->contentsMargins().bottom() == 0; }))
-        << "the pictures take the band back";
+}
+
+TEST_F(ScreenTest, ATakeOnItsWayMovesNoControlAndNoPicture) {
+    struct Case {
+        const char* what;
+        QSize size;
+        int cameras;
+        bool deck;
+        bool livePictures;
+    };
+    const Case cases[] = {
+        {"four cameras in the smallest window", {720, 480}, 4, false, true},
+        {"two cameras", {1024, 640}, 2, false, true},
+        {"the deck's buttons", {720, 480}, 4, true, false},
+        {"the deck's one camera", {1024, 640}, 1, true, false},
+        {"the deck with pictures", {1024, 640}, 2, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto o = options();
+        o.isDeckPhone = c.deck;
+        screen = std::make_unique<MonitorScreen>(o);
+        auto& s = *screen;
+        s.resize(c.size);
+        s.show();
+        std::vector<std::pair<int, std::string>> cameras;
+        for (int n = 1; n <= c.cameras; ++n) cameras.push_back({n, "Cam " + std::to_string(n)});
+        connect(cameras);
+        controller().setLivePictures(c.livePictures);
+        auto sendStatus = [&](int camera, std::int64_t pending) {
+            CameraStatus status;
+            status.mode = CaptureMode::video;
+            status.pendingTransfers = pending;
+            if (pending > 0) {
+                status.transferName = "Take 01.mov";
+                status.transferProgress = 0.2;
+            }
+            auto packet = encodeMessage(PacketType::status, status);
+            ASSERT_TRUE(packet);
+            controller().handlePeerData(*packet, peer(camera));
+        };
+        for (int n = 1; n <= c.cameras; ++n) sendStatus(n, 0);
+        controller().setSelectedID(peer(1));
+        ASSERT_TRUE(eventually([&] {
+            for (const auto& feed : controller().feeds())
+                if (!feed->status()) return false;
+            return true;
+        }));
+        auto settle = [] {
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+        };
+        struct Places {
+            QRect column;
+            int pictureBottom;
+            std::vector<QRect> pictures;
+            bool operator==(const Places&) const = default;
+        };
+        auto places = [&] {
+            Places p{s.bottomColumn()->geometry(), s.pictureArea()->layout()->contentsMargins().bottom(), {}};
+            if (QWidget* view = s.pictureView())
+                for (auto* w : view->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                    if (w->isVisible()) p.pictures.push_back(w->geometry());
+            return p;
+        };
+        auto sending = [&] {
+            for (auto* w :
+                 s.findChild<QWidget*>("transfers")->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (w->isVisible()) return true;
+            return false;
+        };
+        settle();
+        const Places before = places();
+        EXPECT_FALSE(before.column.isEmpty()) << "the controls show";
+        // The last camera sends its take, then has nothing more to send.
+        sendStatus(c.cameras, 1);
+        ASSERT_TRUE(eventually(sending));
+        settle();
+        EXPECT_TRUE(places() == before) << "while the take is on its way";
+        sendStatus(c.cameras, 0);
+        ASSERT_TRUE(eventually([&] { return !sending(); }));
+        settle();
+        EXPECT_TRUE(places() == before) << "after it";
+        screen.reset();
+    }
+}
+
+TEST_F(ScreenTest, ALongNoticeCoversNoControl) {
+    struct Case {
+        const char* what;
+        QSize size;
+        int cameras;
+        bool deck;
+    };
+    const Case cases[] = {
+        {"four cameras in the smallest window", {720, 480}, 4, false},
+        {"... in deck mode", {720, 480}, 4, true},
+        {"two cameras", {1024, 640}, 2, false},
+        {"four cameras on a laptop", {1280, 800}, 4, false},
+    };
+    const std::string notice =
+        "Saved Take 01 – 18.11.38 – Fake.mov in Videos › Brindlecroft › Unfiled: the shoot folder "
+        "/home/crew/Videos/Brindlecroft/2026-12-08 isn't there any more, so the takes wait in Unfiled";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto& s = make();
+        s.resize(c.size);
+        s.show();
+        std::vector<std::pair<int, std::string>> cameras;
+        for (int n = 1; n <= c.cameras; ++n) cameras.push_back({n, "Cam " + std::to_string(n)});
+        connect(cameras);
+        for (int n = 1; n <= c.cameras; ++n) {
+            CameraStatus status;
+            status.mode = CaptureMode::video;
+            auto packet = encodeMessage(PacketType::status, status);
+            ASSERT_TRUE(packet);
+            controller().handlePeerData(*packet, peer(n));
+        }
+        controller().setDeckMode(c.deck);
+        controller().setSelectedID(peer(1));
+        controller().showMessage(notice, 60);
+        ASSERT_TRUE(eventually([&] { return s.messageLayer()->isVisible(); }));
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        const QRect shown = s.messageLayer()->geometry();
+        EXPECT_FALSE(shown.isEmpty());
+        auto inScreen = [&](QWidget* w) { return QRect(w->mapTo(&s, QPoint(0, 0)), w->size()); };
+        std::vector<std::pair<std::string, QRect>> controls{{"the controls", s.bottomColumn()->geometry()},
+                                                            {"the transfer rows", s.bottomLayout().transfers}};
+        for (ToolbarItem item : s.toolbar()->shownItems())
+            if (QWidget* w = s.toolbar()->item(item)) controls.push_back({"a top bar button", inScreen(w)});
+        auto* grid = s.pictureView();
+        ASSERT_TRUE(grid);
+        for (auto* tile : grid->findChildren<FeedTile*>()) {
+            if (!tile->isVisible()) continue;
+            if (tile->deckBar() && tile->deckBar()->isVisible())
+                controls.push_back({tile->feed()->name() + "'s deck bar", inScreen(tile->deckBar())});
+            if (tile->expandButton()->isVisible())
+                controls.push_back({tile->feed()->name() + "'s expand button", inScreen(tile->expandButton())});
+            if (auto* pills = tile->findChild<SingleFeedPills*>(); pills && pills->isVisible())
+                controls.push_back({tile->feed()->name() + "'s menu", inScreen(pills)});
+        }
+        for (const auto& [what, rect] : controls) EXPECT_FALSE(shown.intersects(rect)) << "the notice covers " << what;
+        screen.reset();
+    }
 }
 
 TEST_F(ScreenTest, TheFolderButtonOpensTodaysShootFolderMakingItFirst) {
@@ -408,18 +625,36 @@ TEST_F(ScreenTest, SheetsFollowTheWindowWhenItIsResized) {
     s.resize(1280, 800);
     s.show();
     connect({{1, "Cam A"}});
-    s.setShowCameras(true);
-    ASSERT_TRUE(s.openSheet());
-    const QSize sizes[] = {{700, 480}, {1100, 760}, {1280, 800}};
-    for (const QSize& size : sizes) {
-        s.resize(size);
+    // Many nearby devices make the longest lists.
+    std::vector<CameraLink::NearbyCamera> nearby;
+    for (int n = 1; n <= 10; ++n)
+        nearby.push_back({peer(n), "Camera " + std::to_string(n), false, false, false, false});
+    link->onNearbyChanged(nearby);
+    ASSERT_TRUE(eventually([&] { return controller().nearbyCameras().size() == nearby.size(); }));
+    const std::pair<const char*, std::function<void(bool)>> sheets[] = {
+        {"cameras", [&](bool on) { s.setShowCameras(on); }},
+        {"nearby devices", [&](bool on) { s.setShowNetwork(on); }},
+        {"settings", [&](bool on) { s.setShowSettings(on); }},
+        {"gallery", [&](bool on) { s.setGalleryFeed(on ? controller().feeds().front() : nullptr); }},
+    };
+    for (const auto& [name, show] : sheets) {
+        SCOPED_TRACE(name);
+        s.resize(1280, 800);
+        show(true);
+        ASSERT_TRUE(s.openSheet());
+        const QSize sizes[] = {{720, 480}, {1100, 760}, {1280, 800}};
+        for (const QSize& size : sizes) {
+            s.resize(size);
+            QCoreApplication::processEvents();
+            SheetDialog* sheet = s.openSheet();
+            EXPECT_TRUE(QRect(QPoint(0, 0), size - QSize(39, 39)).contains(QRect(QPoint(0, 0), sheet->size())))
+                << size.width() << "x" << size.height() << ": the sheet fits the window";
+            const QPoint centre = s.mapToGlobal(s.rect().center());
+            EXPECT_LE((sheet->geometry().center() - centre).manhattanLength(), 2)
+                << size.width() << "x" << size.height() << ": the sheet stays centred on it";
+        }
+        show(false);
         QCoreApplication::processEvents();
-        SheetDialog* sheet = s.openSheet();
-        EXPECT_TRUE(QRect(QPoint(0, 0), size - QSize(39, 39)).contains(QRect(QPoint(0, 0), sheet->size())))
-            << size.width() << "x" << size.height() << ": the sheet fits the window";
-        const QPoint centre = s.mapToGlobal(s.rect().center());
-        EXPECT_LE((sheet->geometry().center() - centre).manhattanLength(), 2)
-            << size.width() << "x" << size.height() << ": the sheet stays centred on it";
     }
 }
 

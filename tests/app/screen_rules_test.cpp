@@ -39,12 +39,13 @@ TEST(ScreenRules, SettingsColumnWidths) {
 }
 
 TEST(ScreenRules, DeckSwitchReadsOverAnyPicture) {
-    for (bool on : {false, true}) {
-        const auto face = deckSwitchFace(on);
+    for (const auto& [on, offered] : {std::pair{false, false}, {true, false}, {false, true}}) {
+        const auto face = deckSwitchFace(on, offered);
         for (const QColor& picture : pictures)
             EXPECT_GE(contrastOver(face.label, face.fill, picture), 4.5)
-                << on << " over " << picture.name().toStdString();
+                << on << offered << " over " << picture.name().toStdString();
     }
+    EXPECT_NE(deckSwitchFace(false, true), deckSwitchFace(false)) << "an offer stands out";
 }
 
 TEST(ScreenRules, GridLayouts) {
@@ -501,7 +502,7 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         PictureAreaKind kind;
         int buttons;
         QSize column, expanded;
-        int transfers;
+        int transfers;  ///< rows, 28 high
         P place;
         int pictureBottom;
         bool roomForExpanded;
@@ -514,27 +515,35 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         {"four cameras: the panel takes a band",
          {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::docked, 314, true},
         {"with transfers the rows go beside it",
-         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 30, P::docked, 314, true},
+         {1280, 800}, 64, 0, 4, false, grid, 0, panel, panel, 1, P::docked, 314, true},
         {"a small window: the panel would squeeze the pictures",
          {960, 600}, 64, 0, 4, false, grid, 0, panel, panel, 0, P::over, 0, false},
         {"... there the pill floats",
          {960, 600}, 64, 0, 4, false, grid, 0, pill, panel, 0, P::floating, 0, false},
         {"the pill takes its band even where that leaves the pictures less than their least",
-         {480, 480}, 64, 0, 4, true, grid, 0, pill, panel, 30, P::docked, 131, false},
+         {480, 480}, 64, 0, 4, true, grid, 0, pill, panel, 1, P::docked, 129, false},
         {"two cameras: the panel floats over their lower part",
          {960, 600}, 64, 0, 2, false, grid, 0, panel, panel, 0, P::floating, 0, true},
         {"one camera fills a large window: the panel floats over it",
-         {1280, 800}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::floating, 46, true},
+         {1280, 800}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::floating, 44, true},
         {"one camera in a small window: no room for the panel",
-         {800, 480}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+         {800, 480}, 0, 0, 1, false, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::over, 44, false},
         {"... nor in deck mode",
-         {820, 466}, 64, 0, 1, true, grid, 0, figuresAndPanel, figuresAndPanel, 30, P::over, 46, false},
+         {820, 466}, 64, 0, 1, true, grid, 0, figuresAndPanel, figuresAndPanel, 1, P::over, 44, false},
         {"deck buttons: the panel keeps below them",
          {1280, 800}, 72, 150, 4, true, buttons, 272, panel, panel, 0, P::docked, 326, true},
         {"deck buttons in a small window: no room for the panel",
          {800, 480}, 52, 132, 4, true, buttons, 180, panel, panel, 0, P::over, 132, false},
         {"... the pill floats under them",
          {800, 480}, 52, 132, 4, true, buttons, 180, pill, panel, 0, P::floating, 132, false},
+        {"four cameras in the smallest window: the pill in a band beside the rows kept for their takes",
+         {720, 480}, 64, 0, 4, false, grid, 0, pill, panel, 4, P::docked, 140, false},
+        {"... in deck mode too",
+         {720, 480}, 64, 0, 4, true, grid, 0, pill, panel, 4, P::docked, 140, false},
+        {"two cameras: the pill floats over them, their rows side by side in a band under them",
+         {1024, 640}, 64, 0, 2, false, grid, 0, pill, panel, 2, P::floating, 44, true},
+        {"the deck's buttons in the smallest window: the controls float under them, over two lines of rows",
+         {720, 480}, 52, 76, 4, true, buttons, 180, QSize(300, 60), QSize(), 4, P::floating, 76, true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -542,7 +551,8 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         BottomInput in;
         in.content = c.content;
         in.padding = QMargins(0, c.top, 0, c.bottom);
-        in.transfers = c.transfers;
+        in.transferRows = c.transfers;
+        in.transferRowHeight = 28;
         in.column = c.column;
         in.expandedColumn = c.expanded;
         in.kind = c.kind;
@@ -550,13 +560,17 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         in.deckMode = c.deck;
         in.showsChrome = c.tiles >= 2;
         in.buttonsHeight = c.buttons;
+        in.topBarBottom = barInset + 44;
         const BottomLayout out = layoutBottom(in);
         EXPECT_EQ(out.place, c.place);
         EXPECT_EQ(out.pictureBottom, c.pictureBottom);
         EXPECT_EQ(out.roomForExpanded, c.roomForExpanded);
         EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(out.column)) << "the column lies in the window";
-        EXPECT_TRUE(out.messageBottom <= out.column.top() || out.messageCentre < out.column.left())
-            << "a message stands above the column or beside it";
+        const QRect room = out.notices;
+        EXPECT_GE(room.top(), in.topBarBottom) << "notices keep below the top bar";
+        EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(room)) << "notices lie in the window";
+        EXPECT_FALSE(room.intersects(out.column)) << "notices keep off the column";
+        if (c.transfers > 0) EXPECT_FALSE(room.intersects(out.transfers)) << "and off the transfer rows";
         if (c.transfers > 0) {
             EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
         }
@@ -565,10 +579,13 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         const QRect area(0, c.top, c.content.width(), c.content.height() - c.top - out.pictureBottom);
         if (c.kind == buttons) {
             EXPECT_LT(area.top() + (area.height() + c.buttons) / 2, out.column.top()) << "the buttons stay clear";
+            EXPECT_LT(area.top() + (area.height() + c.buttons) / 2, room.top()) << "notices keep off the buttons";
             continue;
         }
         for (const QRectF& tileF : feedGridLayout(c.tiles, QSizeF(area.size())).tiles) {
             const QRect tile = tileF.toRect().translated(area.topLeft());
+            const QRect controls(tile.topLeft(), QSize(tile.width(), tileControlsZone(c.deck, c.tiles >= 2)));
+            EXPECT_FALSE(room.intersects(controls)) << "notices keep off the tiles' controls";
             if (out.column.size() == c.expanded) {
                 EXPECT_GE(tile.height(), leastTileHeight(c.deck)) << "every picture keeps its least height";
             }

@@ -281,6 +281,80 @@ TEST_F(CommandsTest, TheDaysCutsAreTheCutsMadeWhateverOrderStatusesArriveIn) {
     }
 }
 
+TEST_F(CommandsTest, ARemoteBackMidTakeOffersTheLiveCutWithTheCameraOnAir) {
+    struct Step {
+        enum class Kind { says, deck, stops } kind;
+        int camera = 0;
+        bool recording = false;
+        std::optional<std::string> program;
+        bool deckOn = false;
+    };
+    auto says = [](int camera, bool recording, std::optional<std::string> program) {
+        return Step{Step::Kind::says, camera, recording, std::move(program)};
+    };
+    auto deck = [](bool on) { return Step{Step::Kind::deck, 0, false, std::nullopt, on}; };
+    struct Case {
+        const char* what;
+        bool deckAtStart;
+        std::vector<Step> steps;
+        bool offered;
+        std::optional<std::string> onAir;
+    };
+    const Case cases[] = {
+        {"back while recording with B on air", false, {says(1, true, "B"), says(2, true, "B")}, true, "B"},
+        {"B on air but no take running", false, {says(1, false, "B"), says(2, false, "B")}, false, "B"},
+        {"one camera records, the other tells the program",
+         false,
+         {says(1, true, std::nullopt), says(2, false, "B")},
+         true,
+         "B"},
+        {"nothing on air mid-take", false, {says(1, true, std::nullopt), says(2, true, std::nullopt)}, false, {}},
+        {"the deck already on", true, {says(1, true, "B"), says(2, true, "B")}, false, "B"},
+        {"taken up with one click", false, {says(1, true, "B"), deck(true)}, false, "B"},
+        {"turned down: the deck stays off", false, {says(1, true, "B"), deck(true), deck(false)}, false, "B"},
+        {"the take ends",
+         false,
+         {says(1, true, "B"), says(2, true, "B"), says(1, false, "B"), says(2, false, "B")},
+         false,
+         "B"},
+        {"the deck switched off by the crew mid-take is no offer",
+         true,
+         {says(1, true, "A"), says(2, true, "A"), deck(false), says(1, true, "A")},
+         false,
+         "A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        controller.reset();
+        link = std::make_shared<ScriptedLink>();
+        registered.clear();
+        make();
+        controller->setDeckMode(c.deckAtStart);
+        connect({{1, "A"}, {2, "B"}});
+        for (const auto& step : c.steps) {
+            if (step.kind == Step::Kind::deck) {
+                controller->setDeckMode(step.deckOn);
+                continue;
+            }
+            CameraStatus s = videoStatus(step.recording);
+            s.program = step.program;
+            status(step.camera, s);
+        }
+        EXPECT_EQ(controller->liveCutOffered(), c.offered);
+        std::optional<std::string> onAir;
+        if (auto id = controller->programID()) onAir = controller->feed(*id)->name();
+        EXPECT_EQ(onAir, c.onAir);
+        if (c.offered) {
+            ASSERT_TRUE(controller->message());
+            EXPECT_NE(controller->message()->find("B is on air"), std::string::npos) << *controller->message();
+            controller->setDeckMode(true);  // the one click
+            EXPECT_TRUE(controller->deckMode());
+            EXPECT_FALSE(controller->liveCutOffered());
+            EXPECT_EQ(controller->programID(), peer(2)) << "the camera on air is kept, not cut away from";
+        }
+    }
+}
+
 TEST_F(CommandsTest, TheCameraOnAirComesBackOnAirAfterItsProgramRestarts) {
     struct Case {
         const char* what;

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -34,6 +35,8 @@
 
 #include "../../tests/deck/media_fixtures.h"
 #include "app/deck_bar.h"
+#include "app/deck_button.h"
+#include "app/deck_controls.h"
 #include "app/display_layer_view.h"
 #include "app/feed_grid.h"
 #include "app/feed_stats.h"
@@ -1313,6 +1316,199 @@ void layouts(Shooter& s) {
     calmCameras(s);
 }
 
+// MARK: The smallest window: crowded nearby list, a take on its way, long notices
+
+/// Waits until the screen has laid itself out after a change, as a person's next look would find it.
+void settleLayout(Shooter& s) {
+    s.settle(400);
+}
+
+/// Eight cameras nearby in the smallest window, on the first screen and in the "Nearby devices" sheet: every
+/// name and "Pair" whole and in view, and each pairs by a click (the alert opens for it; it is cancelled here).
+void crowdedNearby(Shooter& s) {
+    for (int n = 1; n <= 7; ++n) s.addCamera("Spare camera " + std::to_string(n));
+    const QSize original = s.app.window()->size();
+    s.app.window()->resize(720, 480);
+    auto* view = qobject_cast<NearbyCamerasView*>(s.screen().pictureView());
+    if (!view) return s.fail("the first screen lists nearby cameras");
+    auto rowsOf = [](NearbyCameraList* list) {
+        std::size_t pairs = 0;
+        for (auto* row : list->rows())
+            if (row->button()) ++pairs;
+        return pairs;
+    };
+    s.check(s.waitFor([&] { return rowsOf(view->list()) == 8; }), "eight cameras offer \"Pair\"");
+    settleLayout(s);
+    s.shoot("02b-eight-nearby-720x480");
+    auto checkList = [&](NearbyCameraList* list, const std::string& where, bool pair) {
+        // The list makes its rows again whenever the link's list changes, as a click on "Pair" does.
+        std::vector<std::string> names;
+        for (auto* row : list->rows())
+            if (row->button()) names.push_back(row->camera().name);
+        auto rowNamed = [&](const std::string& name) -> NearbyCameraRow* {
+            for (auto* row : list->rows())
+                if (row->camera().name == name && row->button()) return row;
+            return nullptr;
+        };
+        for (const std::string& name : names) {
+            // Scrolled into view and laid out, with the row as it is then.
+            QPointer<NearbyCameraRow> row;
+            const bool found = s.waitFor([&] {
+                row = rowNamed(name);
+                if (!row) return false;
+                list->scrollArea()->ensureWidgetVisible(row, 0, 0);
+                QCoreApplication::sendPostedEvents();
+                return row && row->height() > 0 &&
+                       list->scrollArea()->viewport()->rect().contains(
+                           QRect(row->mapTo(list->scrollArea()->viewport(), QPoint(0, 0)), row->size()));
+            });
+            if (!found || !row) {
+                s.fail(where + ": " + name + " is not to be seen whole with its \"Pair\"");
+                continue;
+            }
+            auto* label = row->findChild<QLabel*>(QStringLiteral("cameraName"));
+            if (row->height() < row->sizeHint().height()) s.fail(where + ": " + name + "'s row is squeezed");
+            if (!label || label->width() < label->fontMetrics().horizontalAdvance(label->text()))
+                s.fail(where + ": " + name + " is cut");
+            if (row->button()->width() < row->button()->sizeHint().width())
+                s.fail(where + ": " + name + "'s \"Pair\" is cut");
+            QWidget* window = row->button()->window();
+            if (window->childAt(row->button()->mapTo(window, row->button()->rect().center())) != row->button())
+                s.fail(where + ": " + name + "'s \"Pair\" is covered");
+            if (!pair) continue;
+            QTest::mouseClick(row->button(), Qt::LeftButton);
+            const bool asked = s.waitFor([&] {
+                auto* alert = s.screen().pairingAlert();
+                return alert && alert->isVisible() &&
+                       alert->informativeText().contains(QString::fromStdString("“" + name + "”"));
+            });
+            if (!asked) {
+                s.fail(where + ": \"Pair\" of " + name + " asks nothing");
+                continue;
+            }
+            for (auto* button : s.screen().pairingAlert()->buttons())
+                if (button->text() == QLatin1String("Cancel")) button->click();
+            s.waitFor([&] { return s.screen().pairingAlert() == nullptr; });
+            s.waitFor([&] { return rowsOf(list) == 8; });
+        }
+    };
+    checkList(view->list(), "the first screen", true);
+    s.screen().setShowNetwork(true);
+    settleLayout(s);
+    s.shoot("02c-eight-nearby-sheet-720x480");
+    if (auto* sheet = s.screen().openSheet()) {
+        const QRect window = s.app.window()->frameGeometry();
+        if (!window.contains(sheet->frameGeometry())) s.fail("the nearby-devices sheet runs off the window");
+        if (auto* list = sheet->findChild<NearbyCameraList*>()) checkList(list, "the nearby-devices sheet", false);
+        sheet->reject();
+    }
+    s.settle(300);
+    s.cameras.resize(1);
+    s.app.window()->resize(original);
+    s.check(s.waitFor([&] { return s.nearbyId("Spare camera 1") == std::nullopt; }, 30000), "the spare cameras leave");
+}
+
+/// Where the record button and every cut control lie in the window now.
+std::vector<QRect> controlPlaces(Shooter& s) {
+    QWidget* window = s.shown().window();
+    auto at = [&](QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
+    std::vector<QRect> out;
+    for (auto* controls : window->findChildren<CaptureControls*>())
+        if (controls->isVisible() && controls->shutterButton()) out.push_back(at(controls->shutterButton()));
+    for (auto* deck : window->findChildren<DeckControls*>())
+        if (deck->isVisible()) out.push_back(at(deck->recordButton()));
+    for (auto* button : window->findChildren<DeckButton*>())
+        if (button->isVisible()) out.push_back(at(button));
+    for (auto* tile : s.tiles()) {
+        out.push_back(at(tile));
+        if (tile->deckBar()->isVisible()) out.push_back(at(tile->deckBar()));
+    }
+    return out;
+}
+
+/// The last camera sends a take and then has nothing more to send: the record button, the cut buttons and the
+/// pictures stay where they were from before it until after it.
+void takeOnItsWay(Shooter& s, QSize size, const std::string& name) {
+    QWidget* window = s.shown().window();
+    const QSize original = window->size();
+    window->resize(size);
+    s.controller().setSelectedID(s.controller().feeds().front()->id());
+    s.waitFor([&] { return window->size() == size; });
+    settleLayout(s);
+    const auto before = controlPlaces(s);
+    s.check(!before.empty(), name + ": the controls show");
+    s.shoot(name + "-before");
+    auto& camera = *s.cameras.back();
+    const int index = static_cast<int>(s.cameras.size()) - 1;
+    CameraStatus sending = s.statusFor(index);
+    sending.pendingTransfers = 2;
+    sending.transferName = "Take 01 – 18.11.38.mov";
+    sending.transferProgress = 0.37;
+    camera.setStatus(sending);
+    s.check(s.waitFor([&] {
+        for (auto* row : window->findChildren<TransferRow*>())
+            if (row->isVisible()) return true;
+        return false;
+    }),
+            name + ": the take's row shows");
+    settleLayout(s);
+    s.shoot(name + "-sending");
+    if (controlPlaces(s) != before) s.fail(name + ": the controls moved when the take set off");
+    camera.setStatus(s.statusFor(index));
+    s.waitFor([&] {
+        for (auto* row : window->findChildren<TransferRow*>())
+            if (row->isVisible()) return false;
+        return true;
+    });
+    settleLayout(s);
+    if (controlPlaces(s) != before) s.fail(name + ": the controls moved when the take arrived");
+    window->resize(original);
+    s.settle(300);
+}
+
+/// A notice as long as a missing shoot folder makes one, in the smallest window: it covers no control.
+void longNotice(Shooter& s, const std::string& name) {
+    s.controller().showMessage(
+        "Saved 4 takes in Videos › Brindlecroft › Unfiled: the shoot folder /home/crew/Videos/Brindlecroft "
+        "isn't there any more",
+        60);
+    settleLayout(s);
+    s.shoot(name);
+    const QRect notice = inWindow(s, s.screen().messageLayer(), s.screen().messageLayer()->rect());
+    for (const auto& [what, target] : controlsToClick(s))
+        if (notice.intersects(inWindow(s, target, target->rect()))) s.fail(name + ": the notice covers " + what);
+    s.controller().showMessage(" ", 0.001);
+    s.settle(200);
+}
+
+void smallestWindowWithFourCameras(Shooter& s) {
+    takeOnItsWay(s, {720, 480}, "05b-four-720x480");
+    const QSize original = s.app.window()->size();
+    s.app.window()->resize(720, 480);
+    s.controller().setSelectedID(s.controller().feeds().front()->id());
+    for (bool deck : {false, true}) {
+        s.controller().setDeckMode(deck);
+        longNotice(s, std::string("05c-four-720x480-notice") + (deck ? "-deck" : ""));
+    }
+    s.controller().setDeckMode(true);
+    takeOnItsWay(s, {720, 480}, "05d-four-720x480-deck");
+    s.controller().setDeckMode(false);
+    s.controller().setSelectedID(std::nullopt);
+    s.app.window()->resize(original);
+    s.settle(300);
+}
+
+void twoCamerasSending(Shooter& s) {
+    takeOnItsWay(s, {1024, 640}, "04c-two-1024x640");
+}
+
+void deckSending(Shooter& s) {
+    s.controller().setLivePictures(false);
+    takeOnItsWay(s, {720, 480}, "19b-deck-720x480");
+    s.controller().setLivePictures(true);
+    s.settle(300);
+}
+
 struct State {
     const char* name;
     void (*run)(Shooter&);
@@ -1321,15 +1517,18 @@ struct State {
 const State states[] = {
     {"no cameras", noCameras},
     {"camera nearby", cameraNearby},
+    {"eight cameras nearby in the smallest window", crowdedNearby},
     {"pairing alert", pairingAlert},
     {"one camera", oneCamera},
     {"layouts of one camera", layouts},
     {"two cameras", twoCameras},
     {"layouts of two cameras", layouts},
+    {"a take on its way from one of two cameras", twoCamerasSending},
     {"three cameras", threeCameras},
     {"layouts of three cameras", layouts},
     {"four cameras", fourCameras},
     {"layouts of four cameras", layouts},
+    {"four cameras in the smallest window", smallestWindowWithFourCameras},
     {"selected camera", selectedCamera},
     {"control bar of a recording camera", recordingControlBar},
     {"quick adjust strip", quickAdjustStrip},
@@ -1346,6 +1545,7 @@ const State states[] = {
     {"settings", settingsSheet},
     {"privacy cover", privacyCover},
     {"deck configuration", deckConfiguration},
+    {"a take on its way to the deck", deckSending},
     {"deck takes", deckTakes},
     {"deck editor", deckEditor},
     {"deck editor in smaller windows", deckEditorWindowSizes},

@@ -115,7 +115,7 @@ public:
     static constexpr int barSpacing = barGap;
     /// Room above and below the transfer rows in their band, and between rows.
     static constexpr int transferBandPadding = bandPadding;
-    static constexpr int transferSpacing = 6;
+    static constexpr int transferSpacing = ::morvane::transferSpacing;
     static constexpr int inspectorMinimumWidth = 320;
     static constexpr int inspectorIdealWidth = 380;
     static constexpr int inspectorMaximumWidth = 460;
@@ -168,6 +168,8 @@ private:
     /// What the bottom of the screen is laid out from now.
     BottomInput bottomInput(int contentWidth) const;
     void updateBarMasks();
+    /// The transfer rows side by side, `columns` to a line, in camera order.
+    void placeTransferRows(int columns);
     void presentSheet(QPointer<SheetDialog>& slot, QWidget* content, const QString& title, bool doneButton,
                       std::function<void()> clear);
     void dismissSheet(QPointer<SheetDialog>& slot);
@@ -208,6 +210,7 @@ private:
     BottomLayout bottomLayout_;
     QWidget* transfers_ = nullptr;
     std::map<PeerId, QPointer<QWidget>> transferRows_;
+    int transferColumns_ = 0;
     HeardLine* heard_ = nullptr;
     Toast* toast_ = nullptr;
     QPointer<QWidget> stats_;

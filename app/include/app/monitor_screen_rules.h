@@ -26,6 +26,7 @@ struct MonitorScreenState {
     bool compact = false;         ///< the window's height is compact
     bool importsFiles = true;     ///< the setting "importsFiles"
     bool cameraSelected = false;  ///< `MonitorController.selectedFeed` present
+    bool liveCutOffered = false;  ///< `MonitorController.liveCutOffered`
     friend bool operator==(const MonitorScreenState&, const MonitorScreenState&) = default;
 };
 
@@ -63,7 +64,7 @@ inline bool showsFeedStats(const MonitorScreenState& state) {
 // Texts and symbols of the top bar.
 std::string livePicturesSymbol(bool livePictures);
 QString livePicturesLabel(bool livePictures);
-QString deckSwitchAccessibilityLabel(bool deckMode);
+QString deckSwitchAccessibilityLabel(bool deckMode, bool offered = false);
 /// The deck switch's capsule and label: black on red while on; white on the buttons' dark material while off,
 /// which a bright picture behind the bar cannot wash out.
 struct DeckSwitchFace {
@@ -71,7 +72,10 @@ struct DeckSwitchFace {
     QColor label;
     friend bool operator==(const DeckSwitchFace&, const DeckSwitchFace&) = default;
 };
-DeckSwitchFace deckSwitchFace(bool deckMode);
+/// While the live cut is offered back (off, with a camera on air mid-take) it is black on amber.
+DeckSwitchFace deckSwitchFace(bool deckMode, bool offered = false);
+/// What a camera's number key says while the live cut is off.
+QString liveCutOffNotice();
 QString nearbyDevicesLabel();
 /// The arriving-copies badge: none at 0 or below, the number above.
 QString arrivingCopiesBadge(int deckCopiesArriving);
@@ -108,6 +112,9 @@ constexpr int columnFiguresWidth = 400;
 
 /// How far down from a tile's top its deck bar, name and figures reach.
 int tileTopZone(bool deckMode, bool showsChrome);
+/// How far down from a tile's top its controls reach: the deck bar, the camera's menu and the expand button.
+/// Below them a tile shows only its picture and readings.
+int tileControlsZone(bool deckMode, bool showsChrome);
 /// The least height a picture keeps however much the bars would take: its deck bar, name and figures with
 /// some picture under them.
 int leastTileHeight(bool deckMode);
@@ -115,9 +122,11 @@ int leastTileHeight(bool deckMode);
 /// What the bottom of the screen is laid out from: the window, the cameras and the person's choices, never
 /// what the pictures show at their present size.
 struct BottomInput {
-    QSize content;         ///< the window less the camera settings column
-    QMargins padding;      ///< `picturePadding`
-    int transfers = 0;     ///< the transfer rows' height; 0 without any
+    QSize content;     ///< the window less the camera settings column
+    QMargins padding;  ///< `picturePadding`
+    /// Every connected camera's transfer row keeps its room while the camera sends nothing: how many, how tall.
+    int transferRows = 0;
+    int transferRowHeight = 0;
     QSize column;          ///< the bar column as shown (the one camera's figures, the controls); empty: none
     QSize expandedColumn;  ///< the same with the controls expanded; empty without controls that expand
     PictureAreaKind kind = PictureAreaKind::feedGrid;
@@ -125,6 +134,7 @@ struct BottomInput {
     bool deckMode = false;
     bool showsChrome = false;
     int buttonsHeight = 0;  ///< the deck buttons' block
+    int topBarBottom = 0;   ///< where the top bar ends; the inset alone while it is hidden
 };
 
 /// Where the bar column goes: over the pictures where it leaves each its least height above it; else in a band of
@@ -136,15 +146,22 @@ struct BottomLayout {
     int pictureBottom = 0;  ///< the picture area's bottom margin
     QRect column;           ///< where the column lies, in the content area
     QRect transfers;
-    QRect keepOut;  ///< the part of the column over the pictures: the tiles keep their readings out of it
-    /// Heard words and messages stand above this line, centred here, taking no room: in the band beside a docked
-    /// column, else over the pictures.
-    int messageBottom = 0;
-    int messageCentre = 0;
+    int transferColumns = 1;  ///< the rows side by side in `transfers`, in camera order line by line
+    QRect keepOut;            ///< the part of the column over the pictures: the tiles keep their readings out of it
+    /// Where heard words and notices may lie, taking no room: over the pictures, never over a control (the top
+    /// bar, the tiles' controls, the deck buttons, the column, the transfer rows). A notice stands on its bottom,
+    /// centred, as wide as it wants up to the room's width.
+    QRect notices;
     bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };
 BottomLayout layoutBottom(const BottomInput& input);
+
+/// Transfer rows stand side by side where each keeps this width, this far apart.
+constexpr int leastTransferRowWidth = 220, transferSpacing = 4;
+/// How many of `rows` transfer rows stand side by side in `width`, and the height they take.
+int transferColumns(int width, int rows);
+int transferRoom(int width, int rows, int rowHeight);
 
 /// The camera settings column's width in a window this wide: 380, but no more than two fifths of a small
 /// window, so that the pictures beside it keep room for their names and figures; 320 at least.

@@ -24,6 +24,9 @@ public:
 
     bool isOn() const { return on_; }
     void setOn(bool on);
+    /// The live cut offered back (`MonitorController.liveCutOffered`).
+    void setOffered(bool offered);
+    bool isOffered() const { return offered_; }
     /// Without its word, the symbol alone (a narrow bar); the name stays for screen readers and the tooltip.
     void setShowsWord(bool shows);
     bool showsWord() const { return showsWord_; }
@@ -38,8 +41,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void refreshFace();
+
     std::function<void()> toggle_;
     bool on_ = false;
+    bool offered_ = false;
     bool showsWord_ = true;
 };
 

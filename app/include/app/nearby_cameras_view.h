@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace morvane {
@@ -106,11 +107,14 @@ public:
 
     std::vector<NearbyCameraRow*> rows() const;
     QLabel* waitingText() const { return waiting_; }
+    /// Where the rows scroll.
+    QScrollArea* scrollArea() const { return scroll_; }
 
     void refresh();
 
 private:
     std::shared_ptr<MonitorController> controller_;
+    QScrollArea* scroll_;
     QVBoxLayout* column_;
     QWidget* waitingBox_;
     QLabel* waiting_;
@@ -129,12 +133,17 @@ public:
     NearbyCamerasView(std::shared_ptr<MonitorController> controller, Placement placement, QWidget* parent = nullptr);
 
     static constexpr int maximumContentWidth = 420;
+    /// Shorter than this, the view leaves out the logo.
+    static constexpr int leastHeightWithLogo = 400;
 
     AppLogo* logo() const { return logo_; }
     QLabel* countLine() const { return count_; }
     NearbyCameraList* list() const { return list_; }
 
     void refresh();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     std::shared_ptr<MonitorController> controller_;

@@ -170,6 +170,10 @@ public:
     bool deckMode() const { return deckMode_; }
     void setDeckMode(bool value);
     const std::optional<PeerId>& programID() const { return programID_; }
+    /// Deck mode is off while the cameras, recording, say a camera is on air (the remote came back mid-take, or
+    /// was started then): one click on the deck switch cuts live again from that camera. Gone when deck mode is
+    /// switched either way or no camera records any more.
+    bool liveCutOffered() const { return liveCutOffered_; }
     bool livePictures() const { return livePictures_; }
     void setLivePictures(bool value);
     const std::vector<NearbyCamera>& nearbyCameras() const { return nearbyCameras_; }
@@ -319,6 +323,7 @@ signals:
     void shutterAllCamerasChanged();
     void deckModeChanged();
     void programIDChanged();
+    void liveCutOfferedChanged();
     void livePicturesChanged();
     void nearbyCamerasChanged();
     void messageChanged();
@@ -337,6 +342,7 @@ private:
     MonitorController(int maxCameras, bool sharedLink, std::function<double()> clockOffset, Environment environment);
 
     void installPeerCallbacks();
+    void setLiveCutOffered(bool value);
     ShootLibrary& shootLibrary() const;
     double clockOffsetSeconds() const;
     RetouchLibrary& retouchLibrary() const;
@@ -377,6 +383,7 @@ private:
     bool shutterAllCameras_ = false;
     bool deckMode_ = false;
     std::optional<PeerId> programID_;
+    bool liveCutOffered_ = false;
     bool livePictures_ = true;
     std::vector<NearbyCamera> nearbyCameras_;
     std::optional<std::string> message_;  // what `notices_` shows

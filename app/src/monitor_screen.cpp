@@ -16,6 +16,7 @@
 #include "app/feed_stats.h"
 #include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
+#include "app/notice_band.h"
 #include "app/press_clock.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
@@ -361,18 +362,19 @@ void MonitorScreen::buildBars() {
     // Heard words and messages come and go over the pictures; they take no room from them.
     messages_ = new BarLayer(this);
     messages_->setObjectName(QStringLiteral("messages"));
-    // Nothing in it answers a click: clicks reach the pictures and bars under it.
-    messages_->setAttribute(Qt::WA_TransparentForMouseEvents);
     messages_->installEventFilter(this);
     auto* messageColumn = new QVBoxLayout(messages_);
     messageColumn->setContentsMargins(0, 0, 0, 0);
     messageColumn->setSpacing(barSpacing);
     heard_ = new HeardLine(QString(), messages_);
+    heard_->setAttribute(Qt::WA_TransparentForMouseEvents);
     heard_->hide();
     messageColumn->addWidget(heard_, 0, Qt::AlignHCenter);
-    toast_ = new Toast(QString(), messages_);
-    toast_->hide();
-    messageColumn->addWidget(toast_, 0, Qt::AlignHCenter);
+    // Only the notices' links and close buttons answer clicks; the layer is no larger than they are.
+    noticeBand_ = new NoticeBand([this](const QUrl& url) { openURL_(url); },
+                                 [this](std::uint64_t id) { controller_->dismissNotice(id); }, messages_);
+    noticeBand_->hide();
+    messageColumn->addWidget(noticeBand_);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);
@@ -411,9 +413,8 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     const auto& heard = controller_->heardWords();
     heard_->setVisible(heard.has_value());
     if (heard) heard_->setText(QString::fromStdString(*heard));
-    const auto& message = controller_->message();
-    toast_->setVisible(message.has_value());
-    if (message) toast_->setText(QString::fromStdString(*message));
+    noticeBand_->setNotices(controller_->notices());
+    noticeBand_->setVisible(!controller_->notices().empty());
 
     const std::optional<PeerId> statsFeed =
         showsFeedStats(s) ? std::optional<PeerId>(feeds.front()->id()) : std::nullopt;
@@ -505,14 +506,15 @@ void MonitorScreen::layoutLayers() {
     bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
     messages_->layout()->activate();
-    const QSize messageSize = messages_->sizeHint();
-    const int messageWidth = std::min(messageSize.width(), barWidth);
+    // Notices wrap to the width there is: their height follows it.
+    const int messageWidth = std::min(messages_->sizeHint().width(), barWidth);
+    const QSize messageSize(messageWidth, messages_->heightForWidth(messageWidth));
     const int messageTop = std::max(plan.messageBottom - messageSize.height(),
                                     toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
     const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
                                        std::max(barPadding, contentWidth - barPadding - messageWidth));
     messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
-    messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
+    messages_->setVisible(!heard_->isHidden() || !noticeBand_->isHidden());
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
 

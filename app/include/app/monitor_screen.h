@@ -24,7 +24,7 @@ class MonitorToolbar;
 class ScreenSaverInhibitor;
 class SelectedFeedControls;
 class SheetDialog;
-class Toast;
+class NoticeBand;
 
 /// How the remote screen is made.
 struct MonitorScreenOptions {
@@ -209,7 +209,7 @@ private:
     QWidget* transfers_ = nullptr;
     std::map<PeerId, QPointer<QWidget>> transferRows_;
     HeardLine* heard_ = nullptr;
-    Toast* toast_ = nullptr;
+    NoticeBand* noticeBand_ = nullptr;
     QPointer<QWidget> stats_;
     std::optional<PeerId> statsFeed_;
     QPointer<QWidget> controls_;

@@ -203,7 +203,8 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     // A bar whose views changed size is placed and masked again once its layout has settled.
-    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
+    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_ ||
+         watched == stayingNotices_) &&
         event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -362,19 +363,25 @@ void MonitorScreen::buildBars() {
     // Heard words and messages come and go over the pictures; they take no room from them.
     messages_ = new BarLayer(this);
     messages_->setObjectName(QStringLiteral("messages"));
+    // Nothing in it answers a click: clicks reach the pictures and bars under it.
+    messages_->setAttribute(Qt::WA_TransparentForMouseEvents);
     messages_->installEventFilter(this);
     auto* messageColumn = new QVBoxLayout(messages_);
     messageColumn->setContentsMargins(0, 0, 0, 0);
     messageColumn->setSpacing(barSpacing);
     heard_ = new HeardLine(QString(), messages_);
-    heard_->setAttribute(Qt::WA_TransparentForMouseEvents);
     heard_->hide();
     messageColumn->addWidget(heard_, 0, Qt::AlignHCenter);
-    // Only the notices' links and close buttons answer clicks; the layer is no larger than they are.
-    noticeBand_ = new NoticeBand([this](const QUrl& url) { openURL_(url); },
-                                 [this](std::uint64_t id) { controller_->dismissNotice(id); }, messages_);
-    noticeBand_->hide();
-    messageColumn->addWidget(noticeBand_);
+    const auto open = [this](const QUrl& url) { openURL_(url); };
+    const auto dismiss = [this](std::uint64_t id) { controller_->dismissNotice(id); };
+    passingNotices_ = new NoticeBand(open, dismiss, messages_);
+    passingNotices_->hide();
+    messageColumn->addWidget(passingNotices_);
+    // The notices that stay until read answer clicks (their close buttons and folders): a layer of their own.
+    stayingNotices_ = new NoticeBand(open, dismiss, this);
+    stayingNotices_->setObjectName(QStringLiteral("stayingNotices"));
+    stayingNotices_->hide();
+    stayingNotices_->installEventFilter(this);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);
@@ -413,8 +420,12 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     const auto& heard = controller_->heardWords();
     heard_->setVisible(heard.has_value());
     if (heard) heard_->setText(QString::fromStdString(*heard));
-    noticeBand_->setNotices(controller_->notices());
-    noticeBand_->setVisible(!controller_->notices().empty());
+    std::vector<NoticeBoard::Shown> staying, passing;
+    for (const auto& notice : controller_->notices()) (notice.stays ? staying : passing).push_back(notice);
+    stayingNotices_->setNotices(staying);
+    stayingNotices_->setVisible(!staying.empty());
+    passingNotices_->setNotices(passing);
+    passingNotices_->setVisible(!passing.empty());
 
     const std::optional<PeerId> statsFeed =
         showsFeedStats(s) ? std::optional<PeerId>(feeds.front()->id()) : std::nullopt;
@@ -514,7 +525,16 @@ void MonitorScreen::layoutLayers() {
     const int messageLeft = std::clamp(plan.messageCentre - messageWidth / 2, barPadding,
                                        std::max(barPadding, contentWidth - barPadding - messageWidth));
     messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
-    messages_->setVisible(!heard_->isHidden() || !noticeBand_->isHidden());
+    messages_->setVisible(!heard_->isHidden() || !passingNotices_->isHidden());
+    // The notices that stay stand above the one whose turn it is, each read whole at the width there is.
+    const int stayingWidth = std::min(stayingNotices_->sizeHint().width(), barWidth);
+    const int stayingHeight = stayingNotices_->heightForWidth(stayingWidth);
+    const int stayingBottom = !messages_->isHidden() ? messageTop - barSpacing : plan.messageBottom;
+    const int stayingTop = std::max(stayingBottom - stayingHeight,
+                                    toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
+    stayingNotices_->setGeometry(std::clamp(plan.messageCentre - stayingWidth / 2, barPadding,
+                                            std::max(barPadding, contentWidth - barPadding - stayingWidth)),
+                                 stayingTop, stayingWidth, stayingHeight);
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
 
@@ -522,6 +542,7 @@ void MonitorScreen::layoutLayers() {
     transfers_->raise();
     bottom_->raise();
     messages_->raise();
+    stayingNotices_->raise();
     inspector_->raise();
     backdrop_->setGeometry(rect());
     backdrop_->raise();

@@ -381,7 +381,7 @@ TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
         ASSERT_TRUE(eventually([&] { return controller().notices().size() == 2; }));
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-        auto* band = s.messageLayer()->findChild<NoticeBand*>();
+        auto* band = s.stayingNotices();
         ASSERT_TRUE(band && band->isVisible());
         EXPECT_EQ(band->notices()[0].text, "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › " +
                                                ShootLibrary::dayKeyString(Date::now()));

@@ -1331,24 +1331,25 @@ ScriptedCamera* cameraNamed(Shooter& s, const std::string& name) {
 }
 
 NoticeBand* noticeBand(Shooter& s) {
-    return s.screen().messageLayer()->findChild<NoticeBand*>();
+    return s.screen().stayingNotices();
 }
 
-/// Every notice on the band is read whole: inside the window, each text as tall as its wrapped lines, and one
-/// that stays has its close button.
+/// Every notice is read whole: inside the window, each text as tall as its wrapped lines, and one that stays has
+/// its close button.
 void checkNoticesWhole(Shooter& s, const std::string& name) {
-    auto* band = noticeBand(s);
-    if (!band || !band->isVisible()) return s.fail(name + ": no notice shows");
-    const QRect inWindow(band->mapTo(s.shown().window(), QPoint(0, 0)), band->size());
-    if (!s.shown().window()->rect().contains(inWindow)) s.fail(name + ": a notice runs off the window");
-    for (auto* text : band->findChildren<QLabel*>(QStringLiteral("noticeText")))
-        if (text->height() < text->heightForWidth(text->width()))
-            s.fail(name + ": a notice is cut: " + text->accessibleName().toStdString());
+    auto* staying = noticeBand(s);
+    if (!staying || !staying->isVisible()) return s.fail(name + ": no notice that stays shows");
+    for (auto* band : {staying, s.screen().messageLayer()->findChild<NoticeBand*>()}) {
+        if (!band || !band->isVisible()) continue;
+        const QRect inWindow(band->mapTo(s.shown().window(), QPoint(0, 0)), band->size());
+        if (!s.shown().window()->rect().contains(inWindow)) s.fail(name + ": a notice runs off the window");
+        for (auto* text : band->findChildren<QLabel*>(QStringLiteral("noticeText")))
+            if (text->height() < text->heightForWidth(text->width()))
+                s.fail(name + ": a notice is cut: " + text->accessibleName().toStdString());
+    }
     std::size_t closes = 0;
-    for (auto* close : band->findChildren<CloseButton*>()) closes += close->isVisible();
-    std::size_t staying = 0;
-    for (const auto& notice : band->notices()) staying += notice.stays;
-    if (closes != staying) s.fail(name + ": a notice that stays has no close button");
+    for (auto* close : staying->findChildren<CloseButton*>()) closes += close->isVisible();
+    if (closes != staying->notices().size()) s.fail(name + ": a notice that stays has no close button");
 }
 
 /// Reads every notice that stays, by its close button, as a person does.

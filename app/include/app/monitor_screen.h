@@ -97,6 +97,8 @@ public:
     QWidget* bottomColumn() const { return bottom_; }
     /// The heard words and the status message, over the pictures.
     QWidget* messageLayer() const { return messages_; }
+    /// The notices that stay until read, above the message layer.
+    NoticeBand* stayingNotices() const { return stayingNotices_; }
     /// Where the bottom of the screen was laid out last.
     const BottomLayout& bottomLayout() const { return bottomLayout_; }
     QMessageBox* pairingAlert() const;
@@ -209,7 +211,8 @@ private:
     QWidget* transfers_ = nullptr;
     std::map<PeerId, QPointer<QWidget>> transferRows_;
     HeardLine* heard_ = nullptr;
-    NoticeBand* noticeBand_ = nullptr;
+    NoticeBand* passingNotices_ = nullptr;
+    NoticeBand* stayingNotices_ = nullptr;
     QPointer<QWidget> stats_;
     std::optional<PeerId> statsFeed_;
     QPointer<QWidget> controls_;

@@ -130,6 +130,7 @@ void NoticeBand::setNotices(const std::vector<NoticeBoard::Shown>& notices) {
         delete item->widget();
         delete item;
     }
+    cards_.clear();
     for (const auto& notice : notices_) {
         auto* card = new NoticeCard(
             notice, [this](const QString& link) { openFolder(link); },
@@ -141,6 +142,7 @@ void NoticeBand::setNotices(const std::vector<NoticeBoard::Shown>& notices) {
             },
             this);
         layout()->addWidget(card);
+        cards_.push_back(card);
     }
     updateGeometry();
 }
@@ -158,8 +160,10 @@ void NoticeBand::openFolder(const QString& link) {
 
 QSize NoticeBand::sizeHint() const {
     int width = 0;
-    for (auto* card : findChildren<NoticeCard*>(QString(), Qt::FindDirectChildrenOnly))
-        width = std::max(width, std::min(card->naturalWidth(), maximumNoticeWidth));
+    for (const auto& card : cards_)
+        if (card)
+            width =
+                std::max(width, std::min(static_cast<NoticeCard*>(card.data())->naturalWidth(), maximumNoticeWidth));
     return {width, heightForWidth(width)};
 }
 

@@ -12,6 +12,7 @@
 #include <QShortcut>
 #include <QTest>
 
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/monitor_toolbar.h"
@@ -353,6 +354,29 @@ TEST(NoticeRules, AFolderIsNamedByItsNameAndLinksToItsWholePath) {
         {"a folder whose name is not in the text is not linked", "Saved", {{"Other", "/x/Other"}}, "Saved"},
     };
     for (const auto& row : rows) EXPECT_EQ(noticeRichText({1, row.text, row.folders, true}), row.rich) << row.what;
+}
+
+// A click on a folder opens it where it is there; one that is not there (a drive unplugged) shows its path instead.
+TEST(NoticeRules, AClickOnAFolderOpensItOnlyWhereItIsThere) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string there = dir.path().toStdString(), gone = there + "/Unplugged/Shoot";
+    std::vector<QUrl> opened;
+    std::vector<std::uint64_t> read;
+    NoticeBand band([&](const QUrl& url) { opened.push_back(url); }, [&](std::uint64_t id) { read.push_back(id); });
+    band.setNotices(
+        {{7, "The shoot folder Shoot isn't there: saved 2 takes in Day", {{"Shoot", gone}, {"Day", there}}, true}});
+    auto* text = band.findChild<QLabel*>(QStringLiteral("noticeText"));
+    ASSERT_TRUE(text);
+    emit text->linkActivated(QUrl::fromLocalFile(QString::fromStdString(gone)).toString());
+    EXPECT_TRUE(opened.empty());
+    emit text->linkActivated(QUrl::fromLocalFile(QString::fromStdString(there)).toString());
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(there))});
+    auto* close = band.findChild<CloseButton*>();
+    ASSERT_TRUE(close);
+    close->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(read, std::vector<std::uint64_t>{7});
 }
 
 // Notices are read whole at the smallest windows: wrapped inside the window, none cut; one that stays can be

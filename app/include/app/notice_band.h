@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
@@ -41,6 +42,7 @@ private:
     std::function<void(const QUrl&)> open_;
     std::function<void(std::uint64_t)> dismiss_;
     std::vector<NoticeBoard::Shown> notices_;
+    std::vector<QPointer<QWidget>> cards_;  // one per notice, in order
 };
 
 }  // namespace morvane

@@ -60,7 +60,7 @@ public:
     bool dismiss(std::uint64_t id);
     /// The staying notices, oldest first, then the one whose turn it is.
     std::vector<Shown> shown() const;
-    /// The text shown last (the newest).
+    /// The text of the notice whose turn it is, else of the newest that stays.
     std::optional<std::string> text() const;
     /// True while a notice of that key is shown or waiting.
     bool holds(const std::string& key) const;

@@ -69,8 +69,14 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        theme::fillRoundedRect(painter, QRectF(rect()), std::min<qreal>(cardRadius, height() / 2.0),
-                               theme::ultraThinMaterial());
+        painter.setRenderHint(QPainter::Antialiasing);
+        // Darker than a passing capsule: a notice of several lines is read over busy pictures.
+        const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const qreal radius = std::min<qreal>(cardRadius, height() / 2.0);
+        theme::fillRoundedRect(painter, card, radius, theme::black(0.82));
+        painter.setPen(QPen(theme::white(0.14), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(card, radius, radius);
     }
 
 private:

@@ -15,6 +15,7 @@ bool sameNotice(const NoticeBoard::Notice& a, const NoticeBoard::Notice& b) {
 std::optional<NoticeBoard::Showing> NoticeBoard::start() {
     if (entries_.empty() || entries_.front().id) return std::nullopt;
     entries_.front().id = nextID_++;
+    entries_.front().said = nextSaid_++;
     return Showing{entries_.front().id, entries_.front().notice.seconds};
 }
 
@@ -26,24 +27,26 @@ std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
         if (!notice.key.empty() && !notice.several.empty()) ++same->count;
         if (notice.stays) {
             same->notice = std::move(notice);
+            same->said = nextSaid_++;
             return std::nullopt;
         }
         // A passing notice said again runs out at its first time; one that matters is told again in full.
         if (!notice.matters && notice.key.empty()) return std::nullopt;
         same->notice = std::move(notice);
+        if (same == entries_.begin()) same->said = nextSaid_++;
         if (same != entries_.begin()) return std::nullopt;
         same->id = 0;
         return start();
     }
     if (notice.stays) {
         if (staying_.size() >= capacity) staying_.pop_front();
-        staying_.push_back({std::move(notice), nextID_++, 1});
+        staying_.push_back({std::move(notice), nextID_++, 1, nextSaid_++});
         return std::nullopt;
     }
     // Passing notices give way to anything newer, shown or waiting.
     std::erase_if(entries_, [](const Entry& e) { return !e.notice.matters; });
     if (entries_.size() >= capacity) entries_.erase(entries_.begin() + 1);
-    entries_.push_back({std::move(notice), 0, 1});
+    entries_.push_back({std::move(notice), 0, 1, 0});
     return start();
 }
 
@@ -76,9 +79,11 @@ std::vector<NoticeBoard::Shown> NoticeBoard::shown() const {
 }
 
 std::optional<std::string> NoticeBoard::text() const {
-    if (!entries_.empty()) return shownOf(entries_.front()).text;
-    if (!staying_.empty()) return shownOf(staying_.back()).text;
-    return std::nullopt;
+    const Entry* newest = entries_.empty() ? nullptr : &entries_.front();
+    for (const auto& entry : staying_)
+        if (!newest || entry.said > newest->said) newest = &entry;
+    if (!newest) return std::nullopt;
+    return shownOf(*newest).text;
 }
 
 bool NoticeBoard::holds(const std::string& key) const {

@@ -177,7 +177,7 @@ public:
     bool livePictures() const { return livePictures_; }
     void setLivePictures(bool value);
     const std::vector<NearbyCamera>& nearbyCameras() const { return nearbyCameras_; }
-    /// The text of the notice whose turn it is, else of the newest that stays.
+    /// The text the band said last, of those it shows.
     const std::optional<std::string>& message() const { return message_; }
     /// Everything the band shows, top to bottom: the notices that stay until read, then the one whose turn it is.
     const std::vector<NoticeBoard::Shown>& notices() const { return shownNotices_; }

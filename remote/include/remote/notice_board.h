@@ -60,7 +60,7 @@ public:
     bool dismiss(std::uint64_t id);
     /// The staying notices, oldest first, then the one whose turn it is.
     std::vector<Shown> shown() const;
-    /// The text of the notice whose turn it is, else of the newest that stays.
+    /// The text the band said last, of those it shows.
     std::optional<std::string> text() const;
     /// True while a notice of that key is shown or waiting.
     bool holds(const std::string& key) const;
@@ -70,6 +70,7 @@ private:
         Notice notice;
         std::uint64_t id = 0;  // of its showing; 0 while waiting
         std::size_t count = 1;
+        std::uint64_t said = 0;  // when the band last said it; 0 while waiting
     };
     std::optional<Showing> start();
     static Shown shownOf(const Entry& entry);
@@ -77,6 +78,7 @@ private:
     std::deque<Entry> entries_;  // the first is shown
     std::deque<Entry> staying_;  // oldest first, all shown
     std::uint64_t nextID_ = 1;
+    std::uint64_t nextSaid_ = 1;
 };
 
 }  // namespace morvane

@@ -518,7 +518,8 @@ void MonitorScreen::layoutLayers() {
     bottomColumn_->activate();
     messages_->layout()->activate();
     // Notices wrap to the width there is: their height follows it.
-    const int messageWidth = std::min(messages_->sizeHint().width(), barWidth);
+    const int messageWidth = std::max(heard_->isHidden() ? 0 : std::min(heard_->sizeHint().width(), barWidth),
+                                      passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(barWidth));
     const QSize messageSize(messageWidth, messages_->heightForWidth(messageWidth));
     const int messageTop = std::max(plan.messageBottom - messageSize.height(),
                                     toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing);
@@ -527,7 +528,7 @@ void MonitorScreen::layoutLayers() {
     messages_->setGeometry(messageLeft, messageTop, messageWidth, messageSize.height());
     messages_->setVisible(!heard_->isHidden() || !passingNotices_->isHidden());
     // The notices that stay stand above the one whose turn it is, each read whole at the width there is.
-    const int stayingWidth = std::min(stayingNotices_->sizeHint().width(), barWidth);
+    const int stayingWidth = stayingNotices_->widthWithin(barWidth);
     const int stayingHeight = stayingNotices_->heightForWidth(stayingWidth);
     const int stayingBottom = !messages_->isHidden() ? messageTop - barSpacing : plan.messageBottom;
     const int stayingTop = std::max(stayingBottom - stayingHeight,

@@ -177,6 +177,18 @@ QSize NoticeBand::minimumSizeHint() const {
     return {0, 0};
 }
 
+int NoticeBand::widthWithin(int room) const {
+    const int wanted = sizeHint().width();
+    if (wanted <= room) return wanted;
+    const int height = heightForWidth(room);
+    int narrow = room / 2, wide = room;  // `wide` keeps the height
+    while (wide - narrow > 4) {
+        const int middle = (narrow + wide) / 2;
+        (heightForWidth(middle) <= height ? wide : narrow) = middle;
+    }
+    return wide;
+}
+
 int NoticeBand::heightForWidth(int width) const {
     if (notices_.empty()) return 0;
     return layout()->totalHeightForWidth(width);

@@ -35,6 +35,9 @@ public:
     QSize minimumSizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
+    /// The width it takes within `room`: its size hint, or where that does not fit, the narrowest width that
+    /// keeps as few lines as `room` does, so that the last line is not left with a word.
+    int widthWithin(int room) const;
 
 private:
     void openFolder(const QString& link);

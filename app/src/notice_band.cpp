@@ -178,10 +178,9 @@ QSize NoticeBand::minimumSizeHint() const {
 }
 
 int NoticeBand::widthWithin(int room) const {
-    const int wanted = sizeHint().width();
-    if (wanted <= room) return wanted;
-    const int height = heightForWidth(room);
-    int narrow = room / 2, wide = room;  // `wide` keeps the height
+    const int limit = std::min(sizeHint().width(), room);
+    const int height = heightForWidth(limit);
+    int narrow = limit / 2, wide = limit;  // `wide` keeps the height
     while (wide - narrow > 4) {
         const int middle = (narrow + wide) / 2;
         (heightForWidth(middle) <= height ? wide : narrow) = middle;

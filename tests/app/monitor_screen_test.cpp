@@ -379,6 +379,22 @@ TEST(NoticeRules, AClickOnAFolderOpensItOnlyWhereItIsThere) {
     EXPECT_EQ(read, std::vector<std::uint64_t>{7});
 }
 
+// A notice of two lines is as narrow as keeps it to two lines: its last line is not one word; one that fits on a
+// line keeps its own width.
+TEST(NoticeRules, ANoticeTakesTheNarrowestWidthThatKeepsItsLines) {
+    NoticeBand band({}, {});
+    band.setNotices(
+        {{1, "Studio: 2 takes have no sound: their sound couldn't be converted. Their pictures are kept", {}, true}});
+    for (const int room : {640, 480}) {
+        const int limit = std::min(band.sizeHint().width(), room);
+        const int width = band.widthWithin(room);
+        EXPECT_LT(width, limit - 40) << room;
+        EXPECT_EQ(band.heightForWidth(width), band.heightForWidth(limit)) << room;
+    }
+    band.setNotices({{2, "Marker 3", {}, false}});
+    EXPECT_EQ(band.heightForWidth(band.widthWithin(640)), band.sizeHint().height());
+}
+
 // Notices are read whole at the smallest windows: wrapped inside the window, none cut; one that stays can be
 // dismissed, and four takes filed away from a missing shoot folder are told in one.
 TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {

@@ -35,8 +35,8 @@ public:
     QSize minimumSizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
-    /// The width it takes within `room`: its size hint, or where that does not fit, the narrowest width that
-    /// keeps as few lines as `room` does, so that the last line is not left with a word.
+    /// The width it takes within `room`: the narrowest that keeps as few lines as its size hint (or `room`, where
+    /// that is narrower) gives, so that a last line is not left with a word.
     int widthWithin(int room) const;
 
 private:

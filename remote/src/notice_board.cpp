@@ -33,7 +33,6 @@ std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
         // A passing notice said again runs out at its first time; one that matters is told again in full.
         if (!notice.matters && notice.key.empty()) return std::nullopt;
         same->notice = std::move(notice);
-        if (same == entries_.begin()) same->said = nextSaid_++;
         if (same != entries_.begin()) return std::nullopt;
         same->id = 0;
         return start();

@@ -177,7 +177,7 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(4);
         pills_ = new SingleFeedPills(controller_, feed_, chrome_);
-        stats_ = new FeedStats(feed_, chrome_);
+        stats_ = new FeedStats(feed_, controller_->takesCaptures(), chrome_);
         column->addWidget(pills_, 0, Qt::AlignLeft);
         column->addWidget(stats_, 0, Qt::AlignLeft);
         column->setSizeConstraint(QLayout::SetFixedSize);

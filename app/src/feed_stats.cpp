@@ -26,8 +26,8 @@ qreal statsHeight() {
 }
 }  // namespace
 
-FeedStats::FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent)
-    : QWidget(parent), feed_(std::move(feed)), health_(new HealthLine(this)) {
+FeedStats::FeedStats(std::shared_ptr<CameraFeed> feed, bool takesCaptures, QWidget* parent)
+    : QWidget(parent), feed_(std::move(feed)), takesCaptures_(takesCaptures), health_(new HealthLine(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     connect(feed_.get(), &CameraFeed::statsChanged, this, &FeedStats::updateStats);
@@ -61,7 +61,8 @@ void FeedStats::updateStats() {
 void FeedStats::updateHealth() {
     const auto& status = feed_->status();
     if (status)
-        health_->setValues(*status, status->mode == CaptureMode::video ? feed_->live().audioLevel() : std::nullopt);
+        health_->setValues(*status, status->mode == CaptureMode::video ? feed_->live().audioLevel() : std::nullopt,
+                           takesCaptures_);
     fitWidth(room_);
     updateGeometry();
 }

@@ -56,6 +56,31 @@ QSizeF badgeSize() {
 
 }  // namespace
 
+/// "No sound" on an amber capsule, as the "ON AIR" badge is drawn; clicks pass through.
+class FeedTile::SoundMark : public QWidget {
+public:
+    explicit SoundMark(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAccessibleName(text());
+    }
+    static QString text() { return noSoundText(); }
+    QSize sizeHint() const override {
+        const QFontMetricsF metrics(badgeFont());
+        return QSizeF(metrics.horizontalAdvance(text()) + 16, metrics.height() + 10).toSize();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        fillCapsule(p, QRectF(rect()), accentAmber());
+        p.setFont(badgeFont());
+        p.setPen(Qt::black);
+        p.drawText(QRectF(rect()), Qt::AlignCenter, text());
+    }
+};
+
 /// The border and the "ON AIR" badge; clicks pass through.
 class FeedTile::Frame : public QWidget {
 public:
@@ -142,6 +167,9 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->addWidget(label, 0, Qt::AlignHCenter);
     }
 
+    noSound_ = new SoundMark(this);
+    noSound_->setVisible(feed_->noSound());
+
     chrome_ = new QWidget(this);
     chrome_->setAttribute(Qt::WA_TranslucentBackground);
     {
@@ -149,7 +177,7 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(4);
         pills_ = new SingleFeedPills(controller_, feed_, chrome_);
-        stats_ = new FeedStats(feed_, chrome_);
+        stats_ = new FeedStats(feed_, controller_->takesCaptures(), chrome_);
         column->addWidget(pills_, 0, Qt::AlignLeft);
         column->addWidget(stats_, 0, Qt::AlignLeft);
         column->setSizeConstraint(QLayout::SetFixedSize);
@@ -203,6 +231,10 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     connect(f, &CameraFeed::statusChanged, this, &FeedTile::refreshStatus);
     connect(f, &CameraFeed::shutterCountChanged, this, [this] { flash_->setTrigger(feed_->shutterCount()); });
     connect(f, &CameraFeed::noPictureChanged, this, [this] { noPicture_->setVisible(feed_->noPicture()); });
+    connect(f, &CameraFeed::noSoundChanged, this, [this] {
+        noSound_->setVisible(feed_->noSound());
+        layoutLayers();
+    });
     connect(f, &CameraFeed::pictureSizeChanged, this, &FeedTile::refreshGuides);
     // The live readings redraw the guides and the readings column alone.
     LiveReadings* live = &feed_->live();
@@ -226,6 +258,10 @@ const std::optional<QPointF>& FeedTile::focusPoint() const {
 TileBorder FeedTile::border() const {
     return frame_->border();
 }
+QWidget* FeedTile::noSoundMark() const {
+    return noSound_;
+}
+
 bool FeedTile::onAirBadgeShown() const {
     return frame_->badge();
 }
@@ -326,13 +362,24 @@ void FeedTile::layoutLayers() {
     chrome_->adjustSize();
     chrome_->move(8, top);
 
-    QRectF badge = onAirBadgePlace(size(), badgeSize(), deck, showsChrome_,
+    // "No sound" stands where the badge stands, after it while the camera is on air.
+    const bool silent = !noSound_->isHidden();
+    const QSizeF mark = silent ? QSizeF(noSound_->sizeHint()) : QSizeF();
+    QSizeF marks = badgeSize();
+    if (silent)
+        marks = QSizeF((frame_->badge() ? marks.width() + badgeClearance : 0) + mark.width(),
+                       std::max(marks.height(), mark.height()));
+    QRectF badge = onAirBadgePlace(size(), marks, deck, showsChrome_,
                                    chrome_->isHidden() ? 0 : chrome_->x() + pills_->geometry().right() + 1,
                                    expand_->isHidden() ? width() : expand_->x());
     // Under the bars over the tile the badge would not show: it stands above them, in the tile's lower half.
     if (!keepOut_.isEmpty() && badge.toAlignedRect().intersects(keepOut_) &&
         keepOut_.top() - badgeTopInset - badge.height() >= height() / 2)
         badge.moveBottom(keepOut_.top() - badgeTopInset);
+    if (silent) {
+        noSound_->setGeometry(QRectF(QPointF(badge.right() - mark.width(), badge.top()), mark).toAlignedRect());
+        badge.setSize(badgeSize());
+    }
     frame_->setBadgeRect(badge);
 
     // The readings column: trailing-aligned, top to bottom, below the expand button, beside the figures or
@@ -431,7 +478,7 @@ void FeedTile::layoutLayers() {
     for (QWidget* layer :
          {picture_, static_cast<QWidget*>(guides_), static_cast<QWidget*>(focus_), static_cast<QWidget*>(countdown_),
           static_cast<QWidget*>(flash_), noPicture_, chrome_, static_cast<QWidget*>(expand_), readingsColumn_,
-          static_cast<QWidget*>(frame_), static_cast<QWidget*>(deckBar_)})
+          static_cast<QWidget*>(frame_), static_cast<QWidget*>(noSound_), static_cast<QWidget*>(deckBar_)})
         layer->raise();
     layingOut_ = false;
 }

@@ -29,6 +29,10 @@ QString noPictureText(const std::string& name) {
     return QStringLiteral("No picture from ") + QString::fromStdString(name) + QStringLiteral(" · repairing…");
 }
 
+QString noSoundText() {
+    return QStringLiteral("No sound");
+}
+
 TileReadings tileReadings(const std::optional<CameraStatus>& status, bool hasScopePicture, bool showHistogram,
                           bool hasHistogram) {
     TileReadings readings;

@@ -55,8 +55,8 @@ HealthLine::HealthLine(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void HealthLine::setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel) {
-    allItems_ = healthItems(status, audioLevel);
+void HealthLine::setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel, bool takesCaptures) {
+    allItems_ = healthItems(status, audioLevel, takesCaptures);
     const bool levelChanged = audioLevel != audioLevel_;
     audioLevel_ = audioLevel;
     if (levelChanged) cacheDirty_ = true;

@@ -1,5 +1,7 @@
 #include "app/health_line_rules.h"
 
+#include "app/transfer_row_rules.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -99,7 +101,8 @@ FigureColor microphoneLevelColor(std::uint8_t level) {
     return FigureColor::red;
 }
 
-std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<std::uint8_t> audioLevel) {
+std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<std::uint8_t> audioLevel,
+                                    bool takesCaptures) {
     using Kind = HealthItem::Kind;
     std::vector<HealthItem> items;
     if (audioLevel)
@@ -111,8 +114,9 @@ std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<st
                      storageIsLow(status) ? FigureColor::red : FigureColor::neutral});
     if (auto heat = heatWarning(status.thermal))
         items.push_back({Kind::heat, QStringLiteral("thermometer.high"), heat->first, heat->second});
-    if (auto transfers = transferStatusLine(status))
-        items.push_back({Kind::transfers, QStringLiteral("arrow.up.circle"), QString::fromStdString(*transfers),
+    if (transferRowShown(status))
+        items.push_back({Kind::transfers, QStringLiteral("arrow.up.circle"),
+                         QString::fromStdString(transferRowFace(status, takesCaptures).summary),
                          status.transferProgress ? FigureColor::green : FigureColor::neutral});
     return items;
 }

@@ -17,6 +17,7 @@
 #include "app/feed_stats.h"
 #include "app/feed_tile.h"
 #include "app/monitor_toolbar.h"
+#include "app/notice_band.h"
 #include "app/press_clock.h"
 #include "app/screen_saver_inhibitor.h"
 #include "app/selected_feed_controls.h"
@@ -203,7 +204,8 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     // A bar whose views changed size is placed and masked again once its layout has settled.
-    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
+    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_ ||
+         watched == stayingNotices_) &&
         event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -371,9 +373,16 @@ void MonitorScreen::buildBars() {
     heard_ = new HeardLine(QString(), messages_);
     heard_->hide();
     messageColumn->addWidget(heard_, 0, Qt::AlignHCenter);
-    toast_ = new Toast(QString(), messages_);
-    toast_->hide();
-    messageColumn->addWidget(toast_, 0, Qt::AlignHCenter);
+    const auto open = [this](const QUrl& url) { openURL_(url); };
+    const auto dismiss = [this](std::uint64_t id) { controller_->dismissNotice(id); };
+    passingNotices_ = new NoticeBand(open, dismiss, messages_);
+    passingNotices_->hide();
+    messageColumn->addWidget(passingNotices_);
+    // The notices that stay until read answer clicks (their close buttons and folders): a layer of their own.
+    stayingNotices_ = new NoticeBand(open, dismiss, this);
+    stayingNotices_->setObjectName(QStringLiteral("stayingNotices"));
+    stayingNotices_->hide();
+    stayingNotices_->installEventFilter(this);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);
@@ -411,9 +420,12 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     const auto& heard = controller_->heardWords();
     heard_->setVisible(heard.has_value());
     if (heard) heard_->setText(QString::fromStdString(*heard));
-    const auto& message = controller_->message();
-    toast_->setVisible(message.has_value());
-    if (message) toast_->setText(QString::fromStdString(*message));
+    std::vector<NoticeBoard::Shown> staying, passing;
+    for (const auto& notice : controller_->notices()) (notice.stays ? staying : passing).push_back(notice);
+    stayingNotices_->setNotices(staying);
+    stayingNotices_->setVisible(!staying.empty());
+    passingNotices_->setNotices(passing);
+    passingNotices_->setVisible(!passing.empty());
 
     const std::optional<PeerId> statsFeed =
         showsFeedStats(s) ? std::optional<PeerId>(feeds.front()->id()) : std::nullopt;
@@ -513,13 +525,20 @@ void MonitorScreen::layoutLayers() {
     // Standing on the bottom of their room, as wide as they want within it, as tall as that width makes them;
     // never above the room, where the controls are.
     const QRect room = plan.notices;
-    const int messageWidth = std::min(messages_->sizeHint().width(), room.width());
-    const int messageHeight =
-        std::min(room.height(), messages_->hasHeightForWidth() ? messages_->heightForWidth(messageWidth)
-                                                               : messages_->sizeHint().height());
-    messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, room.bottom() + 1 - messageHeight,
-                           messageWidth, messageHeight);
-    messages_->setVisible(!heard_->isHidden() || !toast_->isHidden());
+    const int messageWidth =
+        std::min(room.width(), std::max(heard_->isHidden() ? 0 : heard_->sizeHint().width(),
+                                        passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(room.width())));
+    const int messageHeight = std::min(room.height(), messages_->heightForWidth(messageWidth));
+    const int messageTop = room.bottom() + 1 - messageHeight;
+    messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, messageTop, messageWidth, messageHeight);
+    messages_->setVisible(!heard_->isHidden() || !passingNotices_->isHidden());
+    // The notices that stay stand above the one whose turn it is, each read whole at the width there is.
+    const int stayingWidth = stayingNotices_->widthWithin(room.width());
+    const int stayingBottom = !messages_->isHidden() ? messageTop - barSpacing : room.bottom() + 1;
+    const int stayingHeight =
+        std::min(std::max(0, stayingBottom - room.top()), stayingNotices_->heightForWidth(stayingWidth));
+    stayingNotices_->setGeometry(room.left() + (room.width() - stayingWidth) / 2, stayingBottom - stayingHeight,
+                                 stayingWidth, stayingHeight);
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
 
@@ -527,6 +546,7 @@ void MonitorScreen::layoutLayers() {
     transfers_->raise();
     bottom_->raise();
     messages_->raise();
+    stayingNotices_->raise();
     inspector_->raise();
     backdrop_->setGeometry(rect());
     backdrop_->raise();

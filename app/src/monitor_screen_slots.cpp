@@ -59,7 +59,7 @@ QWidget* MonitorScreen::makeTransferRow(const FeedPtr& feed) {
 
 /// Exactly one camera connected: FeedStats(feed).
 QWidget* MonitorScreen::makeFeedStats(const FeedPtr& feed) {
-    return new FeedStats(feed);
+    return new FeedStats(feed, controller_->takesCaptures());
 }
 
 /// The deck configuration with a camera connected: DeckControls(controller).

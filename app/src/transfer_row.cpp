@@ -90,7 +90,7 @@ TransferRow::TransferRow(std::shared_ptr<MonitorController> controller, std::sha
 
 QString TransferRow::summary() const {
     if (!feed_->status()) return {};
-    return QString::fromStdString(transferStatusLine(*feed_->status()).value_or(std::string()));
+    return QString::fromStdString(transferRowFace(*feed_->status(), controller_->takesCaptures()).summary);
 }
 
 bool TransferRow::fileShown() const {
@@ -108,6 +108,7 @@ void TransferRow::refresh() {
     if (!pending_) return;
     static_cast<HoldButton*>(hold_)->setFace(transferButtonFace(status->transfersPaused), status->transfersPaused);
     hold_->setEnabled(!status->isRecording);
+    hold_->setVisible(transferRowFace(*status, controller_->takesCaptures()).offersHold);
     updateGeometry();
     place();
     update();
@@ -119,8 +120,7 @@ void TransferRow::setVisible(bool visible) {
 
 QSize TransferRow::sizeHint() const {
     const QFontMetricsF caption(captionFont()), bold(boldCaption());
-    qreal w =
-        padX + hold_->sizeHint().width() + spacing + bold.horizontalAdvance(QString::fromStdString(feed_->name()));
+    qreal w = padX + holdRoom() + bold.horizontalAdvance(QString::fromStdString(feed_->name()));
     if (fileShown())
         w += spacing +
              std::min<qreal>(caption.horizontalAdvance(QString::fromStdString(*feed_->status()->transferName)),
@@ -139,6 +139,10 @@ void TransferRow::resizeEvent(QResizeEvent*) {
     place();
 }
 
+qreal TransferRow::holdRoom() const {
+    return hold_->isHidden() ? 0 : hold_->sizeHint().width() + spacing;
+}
+
 void TransferRow::place() {
     const QSize button = hold_->sizeHint();
     hold_->setGeometry(qRound(padX), (height() - button.height()) / 2, button.width(), button.height());
@@ -152,11 +156,12 @@ TransferRowPieces TransferRow::pieces() const {
     widths.fileShown = status && transferFileShown(*status);
     if (widths.fileShown)
         widths.file = QFontMetricsF(captionFont()).horizontalAdvance(QString::fromStdString(*status->transferName));
-    return transferRowPieces(padX + hold_->width() + spacing, width() - padX, height(), widths);
+    return transferRowPieces(padX + holdRoom(), width() - padX, height(), widths);
 }
 
 std::vector<QRect> TransferRow::pieceRects() const {
-    std::vector<QRect> out{hold_->geometry()};
+    std::vector<QRect> out;
+    if (!hold_->isHidden()) out.push_back(hold_->geometry());
     const auto p = pieces();
     for (const QRectF& r : {p.name, p.file, p.bar, p.summary})
         if (!r.isEmpty()) out.push_back(r.toAlignedRect().adjusted(0, 0, -1, 0));

@@ -2,11 +2,18 @@
 
 #include <algorithm>
 
+#include "camera_panels/status_texts.h"
+
 namespace morvane {
 
 TransferButtonFace transferButtonFace(bool transfersPaused) {
     if (transfersPaused) return {QStringLiteral("Send"), QStringLiteral("play.fill")};
     return {QStringLiteral("Pause"), QStringLiteral("pause.fill")};
+}
+
+TransferRowFace transferRowFace(const CameraStatus& status, bool takesCaptures) {
+    if (takesCaptures || status.transferProgress) return {transferStatusLine(status).value_or(std::string()), true};
+    return {std::to_string(status.pendingTransfers) + " waiting for a remote", false};
 }
 
 bool transferRowShown(const std::optional<CameraStatus>& status) {

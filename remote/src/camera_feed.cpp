@@ -58,6 +58,20 @@ void CameraFeed::setNoPicture(bool value) {
     emit noPictureChanged();
 }
 
+void CameraFeed::noteTakeEvent(const CameraEvent& event) {
+    const bool was = sound_.silent;
+    if (says(event, takeWithoutSoundMessage)) {
+        sound_ = {true, true};
+    } else if (event.kind == CameraEvent::Kind::videoSaved) {
+        // A take saved that was not told silent recorded sound.
+        sound_.silent = sound_.silentTakeEnding;
+        sound_.silentTakeEnding = false;
+    } else if (event.kind == CameraEvent::Kind::failed) {
+        sound_.silentTakeEnding = false;  // the silent take ended unsaved
+    }
+    if (sound_.silent != was) emit noSoundChanged();
+}
+
 void CameraFeed::setPictureSize(std::optional<QSizeF> size) {
     if (size &&
         !(std::isfinite(size->width()) && std::isfinite(size->height()) && size->width() > 0 && size->height() > 0))

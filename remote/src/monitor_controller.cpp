@@ -413,21 +413,27 @@ void MonitorController::setDeckCopiesArriving(int value) {
 // MARK: Status message
 
 void MonitorController::setMessage(std::optional<std::string> text) {
-    if (message_ == text) return;
+    auto shown = notices_.shown();
+    if (message_ == text && shownNotices_ == shown) return;
     message_ = std::move(text);
+    shownNotices_ = std::move(shown);
     emit messageChanged();
 }
 
 void MonitorController::showMessage(const std::string& text, double seconds) {
-    postNotice({text, seconds, false, {}});
+    postNotice({.text = text, .seconds = seconds});
 }
 
 void MonitorController::showNotice(const std::string& text, const std::string& key) {
-    postNotice({text, noticeDuration, true, key});
+    postNotice({.text = text, .seconds = noticeDuration, .matters = true, .key = key});
 }
 
 void MonitorController::postNotice(NoticeBoard::Notice notice) {
     showNoticeFrom(notices_.post(std::move(notice)));
+}
+
+void MonitorController::dismissNotice(std::uint64_t id) {
+    if (notices_.dismiss(id)) setMessage(notices_.text());
 }
 
 void MonitorController::showNoticeFrom(std::optional<NoticeBoard::Showing> showing) {
@@ -439,19 +445,14 @@ void MonitorController::showNoticeFrom(std::optional<NoticeBoard::Showing> showi
     });
 }
 
-void MonitorController::showMessageLater(std::string text, bool matters) {
-    showMessageLater(weak_from_this(), env_, std::move(text), matters);
+void MonitorController::showMessageLater(NoticeBoard::Notice notice) {
+    showMessageLater(weak_from_this(), env_, std::move(notice));
 }
 
 void MonitorController::showMessageLater(const std::weak_ptr<MonitorController>& controller,
-                                         const Environment& environment, std::string text, bool matters) {
-    environment.mainExecutor->async([controller, text = std::move(text), matters] {
-        auto self = controller.lock();
-        if (!self) return;
-        if (matters)
-            self->showNotice(text);
-        else
-            self->showMessage(text);
+                                         const Environment& environment, NoticeBoard::Notice notice) {
+    environment.mainExecutor->async([controller, notice = std::move(notice)]() mutable {
+        if (auto self = controller.lock()) self->postNotice(std::move(notice));
     });
 }
 

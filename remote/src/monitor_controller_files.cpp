@@ -88,41 +88,66 @@ TransferInfo provisionalInfo(const std::string& name, Date now) {
     return info;
 }
 
-// The message for a capture that could not be filed: where it waits, when it was kept.
-std::string notFiledText(const MonitorController::Environment& environment, const std::string& camera, bool kept) {
-    std::string text = "Couldn't save a file from " + camera;
-    if (kept) text += ": kept in " + environment.fallbackFolder.string() + " until the shoot folder takes it";
-    return text;
+// A folder as a notice names it: by its name, "Unfiled".
+NoticeBoard::Folder noticeFolder(const std::filesystem::path& folder, std::string name = {}) {
+    const auto whole = folder.lexically_normal();
+    const auto path = whole.has_filename() ? whole : whole.parent_path();
+    if (name.empty()) name = path.filename().string();
+    return {name.empty() ? path.string() : name, path.string()};
+}
+
+// The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read, and the
+// captures of one outage are told in one.
+NoticeBoard::Notice notFiledNotice(const MonitorController::Environment& environment, const std::string& camera,
+                                   bool kept) {
+    NoticeBoard::Notice notice{.text = "Couldn't save a file from " + camera, .matters = true, .stays = true};
+    if (!kept) return notice;
+    const auto folder = noticeFolder(environment.fallbackFolder);
+    notice.text += ": kept in " + folder.name + " until the shoot folder takes it";
+    notice.key = "unfiled";
+    notice.several =
+        "Couldn't save %n files from the cameras: kept in " + folder.name + " until the shoot folder takes them";
+    notice.folders = {folder};
+    return notice;
 }
 
 // What the operator reads of a capture filed: its name and, when the library filed it in the default folder because
-// the shoot folder they chose is not there (a drive unplugged, say), where it went and why; that one matters.
-std::pair<std::string, bool> savedText(const ShootLibrary& library, const std::filesystem::path& filed,
-                                       const std::string& how = {}) {
-    std::string text = "Saved " + filed.filename().string() + how;
+// the shoot folder they chose is not there (a drive unplugged, say), why first, then where it went; that one stays
+// until read, and the captures filed so meanwhile are told in one.
+NoticeBoard::Notice savedNotice(const ShootLibrary& library, const std::filesystem::path& filed, bool isVideo,
+                                const std::string& how = {}) {
+    const std::string name = filed.filename().string() + how;
     const auto folder = library.shootFolder();
     const auto& chosen = folder.chosen;
     const auto within = chosen ? filed.lexically_relative(*chosen) : std::filesystem::path();
-    if (!chosen || (!within.empty() && *within.begin() != "..")) return {text, false};
-    text += " in " + filed.parent_path().string() + ": the shoot folder " + chosen->string() + " isn't there";
-    if (folder.use == ShootLibrary::FolderUse::driveGone) text += " (its drive isn't mounted)";
-    return {text, true};
+    if (!chosen || (!within.empty() && *within.begin() != "..")) return {.text = "Saved " + name};
+    const auto day = filed.parent_path();
+    const auto shoot = noticeFolder(*chosen);
+    const auto where = noticeFolder(day, day.parent_path().filename().string() + " › " + day.filename().string());
+    const std::string why = "The shoot folder " + shoot.name + " isn't there" +
+                            (folder.use == ShootLibrary::FolderUse::driveGone ? " (its drive isn't mounted)" : "") +
+                            ": saved ";
+    return {.text = why + name + " in " + where.name,
+            .matters = true,
+            .key = "shoot folder away " + shoot.path + " " + where.path + (isVideo ? " takes" : " photos"),
+            .stays = true,
+            .several = why + "%n " + (isVideo ? "takes" : "photos") + " in " + where.name,
+            .folders = {shoot, where}};
 }
 
 // Files a capture in the shoot library, or keeps it aside when that fails, and
 // hands the outcome's text to `show`. True when it was filed.
 bool fileCapture(const MonitorController::Environment& environment, const std::filesystem::path& file,
                  const TransferInfo& info, const std::string& camera,
-                 const std::function<void(std::string, bool)>& show) {
+                 const std::function<void(NoticeBoard::Notice)>& show) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
-        auto [text, matters] = savedText(library, library.importFile(file, info, camera));
-        show(std::move(text), matters);
+        show(savedNotice(library, library.importFile(file, info, camera), info.isVideo));
         return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
         const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
-        show(notFiledText(environment, camera, kept), true);
+        show(notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return false;
     }
@@ -176,8 +201,7 @@ void MonitorController::fileKeptCaptures() {
                 const auto filed = library.importFile(kept, description->first, description->second);
                 std::error_code ignored;
                 std::filesystem::remove(descriptionOf(kept), ignored);
-                auto [text, matters] = savedText(library, filed);
-                showMessageLater(weak, env, std::move(text), matters);
+                showMessageLater(weak, env, savedNotice(library, filed, description->first.isVideo));
             } catch (const std::exception& error) {
                 // The shoot folder still takes nothing: the rest wait for the next try.
                 log::info(logComponent, std::string("kept captures wait: ") + error.what());
@@ -209,13 +233,13 @@ void MonitorController::receiveShootFile(const std::filesystem::path& file, cons
     }
     // A capture filed says the shoot folder takes captures again: the ones kept aside follow it.
     if (fileCapture(env_, file, info, camera,
-                    [this](std::string text, bool matters) { showMessageLater(std::move(text), matters); }))
+                    [this](NoticeBoard::Notice notice) { showMessageLater(std::move(notice)); }))
         fileKeptCaptures();
 }
 
 void MonitorController::receiveShootFile(const Environment& environment, const std::filesystem::path& file,
                                          const std::string& name) {
-    fileCapture(environment, file, provisionalInfo(name, environment.now()), "Camera", [](std::string, bool) {});
+    fileCapture(environment, file, provisionalInfo(name, environment.now()), "Camera", [](NoticeBoard::Notice) {});
 }
 
 void MonitorController::receiveResource(const std::filesystem::path& file, const std::string& name,
@@ -237,7 +261,7 @@ void MonitorController::receiveResource(const std::filesystem::path& file, const
         retouchLibrary().importClip(file, entry->info, camera);
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't keep a deck copy: ") + error.what());
-        showMessageLater("Couldn't keep a take from " + camera, true);
+        showMessageLater({.text = "Couldn't keep a take from " + camera, .matters = true, .stays = true});
         if (!keepInFallback(env_.fallbackFolder, file, entry->info)) throwNotKept(camera);
     }
 }
@@ -247,12 +271,12 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
                                            const TransferInfo& info, const std::string& camera) {
     auto& library = environment.shootLibrary ? *environment.shootLibrary : ShootLibrary::shared();
     try {
-        auto [text, matters] = savedText(library, library.importFile(file, info, camera), " (USB)");
-        showMessageLater(controller, environment, std::move(text), matters);
+        showMessageLater(controller, environment,
+                         savedNotice(library, library.importFile(file, info, camera), info.isVideo, " (USB)"));
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
         const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
-        showMessageLater(controller, environment, notFiledText(environment, camera, kept), true);
+        showMessageLater(controller, environment, notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return;
     }

@@ -60,6 +60,21 @@ std::string eventText(const CameraEvent& event) {
     return {};
 }
 
+// What the band says of a camera's event (`camera` is "A: " among several cameras, else empty). A failure, a take
+// that lost its sound and settings the camera does not take stay until read: they hold for every take after them.
+// Cameras that sent the last two as passing notices are known by their words.
+NoticeBoard::Notice eventNotice(const CameraEvent& event, const PeerId& peer, const std::string& camera) {
+    NoticeBoard::Notice notice{.text = camera + eventText(event)};
+    if (says(event, takeWithoutSoundMessage)) {
+        notice.key = "no sound " + peer.text();
+        notice.several = camera + "%n takes have no sound: their sound couldn't be converted. Their pictures are kept";
+    } else if (!says(event, settingsNotTakenMessage) && event.kind != CameraEvent::Kind::failed) {
+        return notice;
+    }
+    notice.matters = notice.stays = true;
+    return notice;
+}
+
 }  // namespace
 
 void MonitorController::handlePeerData(const Bytes& data, const PeerId& peer) {
@@ -230,13 +245,8 @@ void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {
             feed.setGallery(std::move(updated));
         }
     }
-    auto text = eventText(*event);
-    if (feeds_.size() >= 2) text = feed.name() + ": " + text;
-    // A capture that failed is news the operator must not miss.
-    if (event->kind == CameraEvent::Kind::failed)
-        showNotice(text);
-    else
-        showMessage(text);
+    feed.noteTakeEvent(*event);
+    postNotice(eventNotice(*event, feed.id(), feeds_.size() >= 2 ? feed.name() + ": " : std::string()));
 }
 
 void MonitorController::greetCameras() {

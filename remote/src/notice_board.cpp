@@ -4,18 +4,32 @@
 
 namespace morvane {
 
+namespace {
+
+bool sameNotice(const NoticeBoard::Notice& a, const NoticeBoard::Notice& b) {
+    return b.key.empty() ? a.text == b.text && a.matters == b.matters : a.key == b.key;
+}
+
+}  // namespace
+
 std::optional<NoticeBoard::Showing> NoticeBoard::start() {
     if (entries_.empty() || entries_.front().id) return std::nullopt;
     entries_.front().id = nextID_++;
+    entries_.front().said = nextSaid_++;
     return Showing{entries_.front().id, entries_.front().notice.seconds};
 }
 
 std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
-    auto same = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-        return notice.key.empty() ? e.notice.text == notice.text && e.notice.matters == notice.matters
-                                  : e.notice.key == notice.key;
-    });
-    if (same != entries_.end()) {
+    auto& list = notice.stays ? staying_ : entries_;
+    auto same = std::find_if(list.begin(), list.end(), [&](const Entry& e) { return sameNotice(e.notice, notice); });
+    if (same != list.end()) {
+        // Said again: one that stays is said once, counted when it has a text for several.
+        if (!notice.key.empty() && !notice.several.empty()) ++same->count;
+        if (notice.stays) {
+            same->notice = std::move(notice);
+            same->said = nextSaid_++;
+            return std::nullopt;
+        }
         // A passing notice said again runs out at its first time; one that matters is told again in full.
         if (!notice.matters && notice.key.empty()) return std::nullopt;
         same->notice = std::move(notice);
@@ -23,10 +37,15 @@ std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
         same->id = 0;
         return start();
     }
+    if (notice.stays) {
+        if (staying_.size() >= capacity) staying_.pop_front();
+        staying_.push_back({std::move(notice), nextID_++, 1, nextSaid_++});
+        return std::nullopt;
+    }
     // Passing notices give way to anything newer, shown or waiting.
     std::erase_if(entries_, [](const Entry& e) { return !e.notice.matters; });
     if (entries_.size() >= capacity) entries_.erase(entries_.begin() + 1);
-    entries_.push_back({std::move(notice), 0});
+    entries_.push_back({std::move(notice), 0, 1, 0});
     return start();
 }
 
@@ -36,13 +55,39 @@ std::optional<NoticeBoard::Showing> NoticeBoard::expire(std::uint64_t id) {
     return start();
 }
 
+bool NoticeBoard::dismiss(std::uint64_t id) {
+    return std::erase_if(staying_, [id](const Entry& e) { return e.id == id; }) > 0;
+}
+
+NoticeBoard::Shown NoticeBoard::shownOf(const Entry& entry) {
+    std::string text = entry.notice.text;
+    if (entry.count > 1 && !entry.notice.several.empty()) {
+        text = entry.notice.several;
+        const std::string count = std::to_string(entry.count);
+        for (auto at = text.find("%n"); at != std::string::npos; at = text.find("%n", at + count.size()))
+            text.replace(at, 2, count);
+    }
+    return {entry.id, std::move(text), entry.notice.folders, entry.notice.stays};
+}
+
+std::vector<NoticeBoard::Shown> NoticeBoard::shown() const {
+    std::vector<Shown> shown;
+    for (const auto& entry : staying_) shown.push_back(shownOf(entry));
+    if (!entries_.empty()) shown.push_back(shownOf(entries_.front()));
+    return shown;
+}
+
 std::optional<std::string> NoticeBoard::text() const {
-    if (entries_.empty()) return std::nullopt;
-    return entries_.front().notice.text;
+    const Entry* newest = entries_.empty() ? nullptr : &entries_.front();
+    for (const auto& entry : staying_)
+        if (!newest || entry.said > newest->said) newest = &entry;
+    if (!newest) return std::nullopt;
+    return shownOf(*newest).text;
 }
 
 bool NoticeBoard::holds(const std::string& key) const {
-    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.notice.key == key; });
+    auto has = [&](const Entry& e) { return e.notice.key == key; };
+    return std::any_of(entries_.begin(), entries_.end(), has) || std::any_of(staying_.begin(), staying_.end(), has);
 }
 
 }  // namespace morvane

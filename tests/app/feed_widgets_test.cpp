@@ -20,6 +20,7 @@
 #include "camera_panels/recording_pill.h"
 #include "controller_fixture.h"
 #include "live_stream.h"
+#include "protocol/camera_event.h"
 #include "remote/video_receiver.h"
 
 namespace morvane {
@@ -316,6 +317,65 @@ TEST_F(FeedWidgets, TransferRowPausesAndResumes) {
     EXPECT_TRUE(row.isHidden());
     row.show();  // what a host does with every row it lays out
     EXPECT_TRUE(row.isHidden());
+}
+
+// A deck takes no captures: the camera's files wait for a remote, and neither holding nor resuming sends them
+// anywhere. A file under way goes to a remote elsewhere, which the row then follows as any remote's.
+TEST_F(FeedWidgets, ADeckSaysItsCamerasFilesWaitForARemoteAndOffersNoSend) {
+    struct Row {
+        const char* what;
+        bool deck;
+        bool paused;
+        std::optional<double> progress;
+        const char* summary;
+        bool offersHold;
+    };
+    const Row rows[] = {
+        {"a remote, waiting", false, false, std::nullopt, "1 waiting", true},
+        {"a remote, held", false, true, std::nullopt, "1 ready", true},
+        {"a deck, waiting", true, false, std::nullopt, "1 waiting for a remote", false},
+        {"a deck, held", true, true, std::nullopt, "1 waiting for a remote", false},
+        {"a deck, while a remote elsewhere takes it", true, false, 0.5, "50%", true},
+    };
+    for (const auto& row : rows) {
+        controller->setCollectsDeckCopies(row.deck);
+        CameraStatus s;
+        s.pendingTransfers = 1;
+        s.transfersPaused = row.paused;
+        s.transferProgress = row.progress;
+        cameras(1, s);
+        QWidget host;
+        auto& transfers = *new TransferRow(controller, controller->feed(peer(1)), &host);
+        EXPECT_EQ(transfers.summary().toStdString(), row.summary) << row.what;
+        EXPECT_EQ(!transfers.holdButton()->isHidden(), row.offersHold) << row.what;
+    }
+}
+
+// The tile says "No sound" from the take that lost its sound until a take records sound again.
+TEST_F(FeedWidgets, ATileSaysNoSoundUntilATakeRecordsSoundAgain) {
+    cameras(2);
+    FeedGrid grid(controller);
+    grid.resize(1000, 400);
+    grid.show();
+    auto* tile = grid.tile(peer(1));
+    ASSERT_TRUE(tile);
+    auto event = [&](CameraEvent::Kind kind, std::optional<std::string> message = std::nullopt) {
+        deliverMessage(PacketType::event, CameraEvent{kind, std::move(message), std::nullopt}, 1);
+        QCoreApplication::processEvents();
+    };
+    EXPECT_TRUE(tile->noSoundMark()->isHidden());
+    event(CameraEvent::Kind::failed, takeWithoutSoundMessage);
+    event(CameraEvent::Kind::videoSaved);
+    ASSERT_FALSE(tile->noSoundMark()->isHidden());
+    EXPECT_EQ(tile->noSoundMark()->accessibleName(), QStringLiteral("No sound"));
+    EXPECT_TRUE(grid.tile(peer(2))->noSoundMark()->isHidden());
+    // Beside the badge of the camera on air, never over it.
+    controller->setDeckMode(true);
+    controller->putOnAir(*controller->feed(peer(1)));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(tile->noSoundMark()->geometry().intersects(tile->onAirBadgeRect()));
+    event(CameraEvent::Kind::videoSaved);
+    EXPECT_TRUE(tile->noSoundMark()->isHidden());
 }
 
 TEST_F(FeedWidgets, DeckButtonsPutOnAirAndReorder) {

@@ -1,6 +1,7 @@
 // The remote screen over a scripted link: its rules, the pairing alert, the camera keys, its lifecycle and
 // the privacy cover of the window around it.
 
+#include <fstream>
 #include <functional>
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@
 #include <QShortcut>
 #include <QTest>
 
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/deck_bar.h"
@@ -19,6 +21,7 @@
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
 #include "app/nearby_cameras_view.h"
+#include "app/notice_band.h"
 #include "app/round_icon_button.h"
 #include "app/sheet_dialog.h"
 #include "app/single_feed_pills.h"
@@ -27,6 +30,7 @@
 #include "camera_panels/close_button.h"
 #include "camera_panels/large_sheet.h"
 #include "platform/desktop_open.h"
+#include "protocol/camera_event.h"
 #include "screen_fixture.h"
 
 namespace morvane {
@@ -391,10 +395,124 @@ TEST_F(ScreenTest, BarsFollowTheCameraCountAndTheSettings) {
     // Messages show over the pictures, apart from the bar column.
     controller().showMessage("Photo saved on camera");
     QCoreApplication::processEvents();
-    auto toasts = s.messageLayer()->findChildren<Toast*>();
-    ASSERT_EQ(toasts.size(), 1);
-    EXPECT_TRUE(toasts[0]->isVisible());
-    EXPECT_EQ(toasts[0]->text(), "Photo saved on camera");
+    auto bands = s.messageLayer()->findChildren<NoticeBand*>();
+    ASSERT_EQ(bands.size(), 1);
+    EXPECT_TRUE(bands[0]->isVisible());
+    ASSERT_EQ(bands[0]->notices().size(), 1u);
+    EXPECT_EQ(bands[0]->notices()[0].text, "Photo saved on camera");
+}
+
+TEST(NoticeRules, AFolderIsNamedByItsNameAndLinksToItsWholePath) {
+    using Folder = NoticeBoard::Folder;
+    struct Row {
+        const char* what;
+        std::string text;
+        std::vector<Folder> folders;
+        QString rich;
+    };
+    const Row rows[] = {
+        {"no folder", "Saved <Take 01>.mov", {}, "Saved &lt;Take 01&gt;.mov"},
+        {"one folder",
+         "Couldn't save a file from A: kept in Unfiled until the shoot folder takes it",
+         {{"Unfiled", "/home/crew/Unfiled"}},
+         "Couldn't save a file from A: kept in <a href=\"file:///home/crew/Unfiled\" style=\"color:white\">Unfiled</a>"
+         " until the shoot folder takes it"},
+        {"two folders, named in their order in the text",
+         "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › 2026-12-08",
+         {{"Brindlecroft › 2026-12-08", "/m/Brindlecroft/2026-12-08"}, {"Shoot", "/media/d 1/Shoot"}},
+         "The shoot folder <a href=\"file:///media/d%201/Shoot\" style=\"color:white\">Shoot</a> isn't there: saved 4 "
+         "takes in <a href=\"file:///m/Brindlecroft/2026-12-08\" style=\"color:white\">Brindlecroft › 2026-12-08</a>"},
+        {"a folder whose name is not in the text is not linked", "Saved", {{"Other", "/x/Other"}}, "Saved"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(noticeRichText({1, row.text, row.folders, true}), row.rich) << row.what;
+}
+
+// A click on a folder opens it where it is there; one that is not there (a drive unplugged) shows its path instead.
+TEST(NoticeRules, AClickOnAFolderOpensItOnlyWhereItIsThere) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string there = dir.path().toStdString(), gone = there + "/Unplugged/Shoot";
+    std::vector<QUrl> opened;
+    std::vector<std::uint64_t> read;
+    NoticeBand band([&](const QUrl& url) { opened.push_back(url); }, [&](std::uint64_t id) { read.push_back(id); });
+    band.setNotices(
+        {{7, "The shoot folder Shoot isn't there: saved 2 takes in Day", {{"Shoot", gone}, {"Day", there}}, true}});
+    auto* text = band.findChild<QLabel*>(QStringLiteral("noticeText"));
+    ASSERT_TRUE(text);
+    emit text->linkActivated(QUrl::fromLocalFile(QString::fromStdString(gone)).toString());
+    EXPECT_TRUE(opened.empty());
+    emit text->linkActivated(QUrl::fromLocalFile(QString::fromStdString(there)).toString());
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(there))});
+    auto* close = band.findChild<CloseButton*>();
+    ASSERT_TRUE(close);
+    close->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(read, std::vector<std::uint64_t>{7});
+}
+
+// A notice of two lines is as narrow as keeps it to two lines: its last line is not one word; one that fits on a
+// line keeps its own width.
+TEST(NoticeRules, ANoticeTakesTheNarrowestWidthThatKeepsItsLines) {
+    NoticeBand band({}, {});
+    band.setNotices(
+        {{1, "Studio: 2 takes have no sound: their sound couldn't be converted. Their pictures are kept", {}, true}});
+    for (const int room : {640, 480}) {
+        const int limit = std::min(band.sizeHint().width(), room);
+        const int width = band.widthWithin(room);
+        EXPECT_LT(width, limit - 40) << room;
+        EXPECT_EQ(band.heightForWidth(width), band.heightForWidth(limit)) << room;
+    }
+    band.setNotices({{2, "Marker 3", {}, false}});
+    EXPECT_EQ(band.heightForWidth(band.widthWithin(640)), band.sizeHint().height());
+}
+
+// Notices are read whole at the smallest windows: wrapped inside the window, none cut; one that stays can be
+// dismissed, and four takes filed away from a missing shoot folder are told in one.
+TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
+    const std::string outbox = (root / "Camera" / "Application Support" / "Brindlecroft" / "Outbox").string();
+    for (const QSize size : {QSize(720, 480), QSize(1024, 640)}) {
+        SCOPED_TRACE(size.width());
+        auto& s = make();
+        s.resize(size);
+        s.show();
+        connect({{1, "Cam A"}, {2, "Cam B"}, {3, "Cam C"}, {4, "Cam D"}});
+        defaults->set(std::string(ShootLibrary::bookmarkKey), (root / "Gone Drive" / "Shoot").string());
+        for (int n = 1; n <= 4; ++n) {
+            std::filesystem::create_directories(root / "arriving");
+            const auto file = root / "arriving" / ("take" + std::to_string(n));
+            std::ofstream(file) << "take " << n;
+            controller().receiveShootFile(file, Uuid().uuidString(), peer(n));
+        }
+        CameraEvent pictures{CameraEvent::Kind::failed,
+                             "Couldn't save to Pictures › Brindlecroft: Not a directory. The take goes to the remote; "
+                             "until then it waits in " +
+                                 outbox,
+                             std::nullopt};
+        controller().handlePeerData(*encodeMessage(PacketType::event, pictures), peer(2));
+        ASSERT_TRUE(eventually([&] { return controller().notices().size() == 2; }));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        auto* band = s.stayingNotices();
+        ASSERT_TRUE(band && band->isVisible());
+        EXPECT_EQ(band->notices()[0].text, "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › " +
+                                               ShootLibrary::dayKeyString(Date::now()));
+        EXPECT_EQ(band->notices()[1].text, "Cam B: " + *pictures.message);
+        const QRect inWindow = QRect(band->mapTo(&s, QPoint(0, 0)), band->size());
+        EXPECT_TRUE(s.rect().contains(inWindow))
+            << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "×" << inWindow.height();
+        const auto texts = band->findChildren<QLabel*>(QStringLiteral("noticeText"));
+        ASSERT_EQ(texts.size(), 2);
+        for (auto* text : texts) {
+            EXPECT_GE(text->height(), text->heightForWidth(text->width())) << text->text().toStdString();
+            EXPECT_GT(text->height(), text->fontMetrics().height() * 3 / 2) << "wrapped, not cut";
+        }
+        // Read, the notice goes; the other stays.
+        auto closes = band->findChildren<CloseButton*>();
+        ASSERT_EQ(closes.size(), 2);
+        closes[0]->click();
+        ASSERT_TRUE(eventually([&] { return controller().notices().size() == 1; }));
+        EXPECT_EQ(controller().notices()[0].text, "Cam B: " + *pictures.message);
+    }
 }
 
 TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {

@@ -268,7 +268,7 @@ TEST(ScreenRules, HeatMicrophoneAndHealthItems) {
     s.thermal = 2;
     s.pendingTransfers = 2;
     s.transferProgress = 0.5;
-    const auto items = healthItems(s, 210);
+    const auto items = healthItems(s, 210, true);
     ASSERT_EQ(items.size(), 5u);
     EXPECT_EQ(items[0].kind, K::microphone);
     EXPECT_EQ(items[0].color, FigureColor::yellow);
@@ -278,9 +278,13 @@ TEST(ScreenRules, HeatMicrophoneAndHealthItems) {
     EXPECT_EQ(items[4].text.toStdString(), "50% · 1 more");
     EXPECT_EQ(items[4].color, FigureColor::green);
     CameraStatus bare;
-    const auto few = healthItems(bare, std::nullopt);
+    const auto few = healthItems(bare, std::nullopt, true);
     ASSERT_EQ(few.size(), 1u);
     EXPECT_EQ(few[0].kind, K::storage);
+    // A deck's camera: what it has to send waits for a remote, as its transfer row says.
+    bare.pendingTransfers = 1;
+    EXPECT_EQ(healthItems(bare, std::nullopt, false).back().text.toStdString(), "1 waiting for a remote");
+    EXPECT_EQ(healthItems(bare, std::nullopt, true).back().text.toStdString(), "1 waiting");
 }
 
 TEST(ScreenRules, StatsLines) {

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -60,8 +62,11 @@ void runPosted() {
 // camera's. The messages the remote shows from then on go to `told`.
 void pair(MonitorController& controller, QProcess& camera, std::string& output, const std::string& name,
           std::optional<PeerId>& id, std::vector<std::string>& told) {
-    QObject::connect(&controller, &MonitorController::messageChanged, [&] {
-        if (controller.message()) told.push_back(*controller.message());
+    // Each notice once, however long it stays.
+    auto seen = std::make_shared<std::set<std::pair<std::uint64_t, std::string>>>();
+    QObject::connect(&controller, &MonitorController::messageChanged, [&controller, &told, seen] {
+        for (const auto& notice : controller.notices())
+            if (seen->emplace(notice.id, notice.text).second) told.push_back(notice.text);
     });
     controller.start();
     ASSERT_TRUE(test::eventually(

@@ -286,7 +286,7 @@ TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
     const auto take = stopTake();
     ASSERT_TRUE(take);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
-        return e.kind == CameraEvent::Kind::info && e.message && e.message->find("no sound") != std::string::npos;
+        return e.kind == CameraEvent::Kind::failed && e.message && e.message->find("no sound") != std::string::npos;
     }));
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);

@@ -105,8 +105,12 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     const auto file = writeFile(root / "link" / "x", "precious");
     onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
     main->runPending();
-    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera: kept in " + (root / "Unfiled").string() +
-                                         " until the shoot folder takes it");
+    // The folder is named by its name; its whole path goes with it.
+    EXPECT_EQ(controller->message(),
+              "Couldn't save a file from Camera: kept in Unfiled until the shoot folder takes it");
+    ASSERT_EQ(controller->notices().size(), 1u);
+    EXPECT_EQ(controller->notices()[0].folders,
+              (std::vector<NoticeBoard::Folder>{{"Unfiled", (root / "Unfiled").string()}}));
     auto kept = filesUnder(root / "Unfiled");
     ASSERT_EQ(kept.size(), 2u);  // the capture and its description
     std::erase_if(kept, [](const auto& path) { return path.filename().string().starts_with("."); });
@@ -120,12 +124,11 @@ TEST_F(FilesTest, AFileThatCannotBeFiledIsKeptAside) {
     info.fileName = "passwd";
     MonitorController::importReceivedFile(controller, env, wired, info, "Wired");
     main->runPending();
-    // Each capture kept aside is told in turn, in full.
-    EXPECT_EQ(controller->message(), "Couldn't save a file from Camera: kept in " + (root / "Unfiled").string() +
-                                         " until the shoot folder takes it");
+    // The captures kept aside meanwhile are told in one, until read.
     main->advance(MonitorController::noticeDuration);
-    EXPECT_EQ(controller->message(), "Couldn't save a file from Wired: kept in " + (root / "Unfiled").string() +
-                                         " until the shoot folder takes it");
+    EXPECT_EQ(controller->message(),
+              "Couldn't save 2 files from the cameras: kept in Unfiled until the shoot folder takes them");
+    EXPECT_EQ(controller->notices().size(), 1u);
     EXPECT_EQ(filesUnder(root / "Unfiled").size(), 4u);
 }
 
@@ -165,8 +168,8 @@ TEST_F(FilesTest, KeptCapturesReachTheLibraryWithTheirDescriptionsOnceItTakesThe
         const auto file = writeFile(root / "link" / "x", "precious");
         onDeliveryThread([&] { controller->receiveShootFile(file, info.id.uuidString(), peer(1)); });
         main->runPending();
-        EXPECT_EQ(controller->message(),
-                  "Couldn't save a file from Cam B: kept in " + fallback.string() + " until the shoot folder takes it");
+        EXPECT_EQ(controller->message(), "Couldn't save a file from Cam B: kept in " + fallback.filename().string() +
+                                             " until the shoot folder takes it");
 
         std::filesystem::remove(movies / "Brindlecroft");
         defaults->set(MonitorController::importsFilesKey, true);
@@ -323,12 +326,23 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
             if (readFile(path) == row.what) name = path.filename().string();
         ASSERT_FALSE(name.empty()) << row.what;
         std::string expected = "Saved " + name + (row.cable ? " (USB)" : "");
-        if (away) expected += " in " + day.string() + ": the shoot folder " + chosen.string() + " isn't there";
+        std::vector<NoticeBoard::Folder> folders;
+        // Why first, then where, each folder by its name with its whole path.
+        if (away) {
+            expected = "The shoot folder Shoot isn't there" +
+                       std::string(row.choice == unmounted ? " (its drive isn't mounted)" : "") + ": saved " + name +
+                       (row.cable ? " (USB)" : "") + " in Brindlecroft › " + ShootLibrary::dayKeyString(clock);
+            folders = {{"Shoot", chosen.string()},
+                       {"Brindlecroft › " + ShootLibrary::dayKeyString(clock), day.string()}};
+        }
         if (row.choice == unmounted) {
-            expected += " (its drive isn't mounted)";
             EXPECT_TRUE(filesUnder(root / "Drive").empty());
         }
         EXPECT_EQ(controller->message(), expected) << row.what;
+        ASSERT_EQ(controller->notices().size(), 1u) << row.what;
+        EXPECT_EQ(controller->notices()[0].folders, folders) << row.what;
+        EXPECT_EQ(controller->notices()[0].stays, away) << row.what;
+        if (away) controller->dismissNotice(controller->notices()[0].id);
         main->advance(MonitorController::noticeDuration);
     }
 }
@@ -403,9 +417,10 @@ TEST_F(FilesTest, TakesAfterTheShootFolderDriveIsUnmountedGoToTheDefaultFolder) 
     for (const auto& path : filesUnder(fallbackDay))
         if (readFile(path) == "second take") filed.push_back(path);
     ASSERT_EQ(filed.size(), 1u);
-    EXPECT_EQ(controller->message(), "Saved " + filed[0].filename().string() + " in " + fallbackDay.string() +
-                                         ": the shoot folder " + drive.string() +
-                                         " isn't there (its drive isn't mounted)");
+    EXPECT_EQ(controller->message(), "The shoot folder " + drive.filename().string() +
+                                         " isn't there (its drive isn't mounted): saved " +
+                                         filed[0].filename().string() + " in Brindlecroft › " +
+                                         ShootLibrary::dayKeyString(clock));
     EXPECT_TRUE(std::filesystem::is_empty(drive)) << "written on the system disk under the mount folder";
 
     // Mounted again, the drive holds what its manifest lists: the first take alone.

@@ -292,6 +292,61 @@ TEST_F(IntakeTest, DeckCopiesArrivingIsPublishedOnlyWhenItChanges) {
     EXPECT_EQ(controller->deckCopiesArriving(), 2);
 }
 
+// What a take lost holds for every take after it: it stays on the band until read, whatever comes after it, and
+// the tile says "no sound" until a take records sound again. Cameras of before sent these as passing `info`.
+TEST_F(IntakeTest, ATakeThatLostItsSoundStaysToldUntilATakeRecordsSoundAgain) {
+    using Kind = CameraEvent::Kind;
+    const std::string silent = "The take has no sound: its sound couldn't be converted. Its pictures are kept";
+    const std::string settings = "The camera does not take its settings";
+    struct Step {
+        Kind kind;
+        std::optional<std::string> message;
+        std::optional<std::string> shows;  // after 10 s more
+        bool noSound;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"a silent take, then its saving",
+         {{Kind::failed, silent, silent, true}, {Kind::videoSaved, std::nullopt, silent, true}}},
+        {"as an older camera tells it",
+         {{Kind::info, silent, silent, true}, {Kind::videoSaved, std::nullopt, silent, true}}},
+        {"two silent takes are told once, counted",
+         {{Kind::failed, silent, silent, true},
+          {Kind::videoSaved, std::nullopt, silent, true},
+          {Kind::failed, silent, "2 takes have no sound: their sound couldn't be converted. Their pictures are kept",
+           true},
+          {Kind::videoSaved, std::nullopt,
+           "2 takes have no sound: their sound couldn't be converted. Their pictures are kept", true}}},
+        {"a take with sound clears the tile, not the notice",
+         {{Kind::failed, silent, silent, true},
+          {Kind::videoSaved, std::nullopt, silent, true},
+          {Kind::videoSaved, std::nullopt, silent, false}}},
+        {"a silent take that could not be kept stays silent until a take with sound",
+         {{Kind::failed, silent, silent, true},
+          {Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: Not a directory"),
+           "Couldn't save to Pictures › Brindlecroft: Not a directory", true},
+          {Kind::videoSaved, std::nullopt, "Couldn't save to Pictures › Brindlecroft: Not a directory", false}}},
+        {"settings not taken stay, as an older camera tells it too",
+         {{Kind::info, settings, settings, false}, {Kind::photoSaved, std::nullopt, settings, false}}},
+        {"a passing word goes", {{Kind::info, std::string("Low light"), std::nullopt, false}}},
+    };
+    for (const auto& c : cases) {
+        make();
+        connect({{1, "A"}});
+        auto feed = controller->feed(peer(1));
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const auto& step = c.steps[i];
+            deliverMessage(PacketType::event, CameraEvent{step.kind, step.message, std::nullopt}, 1);
+            main->advance(10);
+            EXPECT_EQ(controller->message(), step.shows) << c.what << ", step " << i;
+            EXPECT_EQ(feed->noSound(), step.noSound) << c.what << ", step " << i;
+        }
+    }
+}
+
 TEST_F(IntakeTest, EventsCountShotsFillTheGalleryAndSayWhatHappened) {
     make();
     connect({{1, "A"}});
@@ -306,16 +361,19 @@ TEST_F(IntakeTest, EventsCountShotsFillTheGalleryAndSayWhatHappened) {
     EXPECT_EQ(controller->message(), "Photo saved on camera");
 
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::failed, std::nullopt, std::nullopt}, 1);
+    main->advance(MonitorController::messageDuration);
     EXPECT_EQ(controller->message(), "Capture failed");
     connect({{1, "A"}, {2, "B"}});
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::failed, std::nullopt, std::nullopt}, 1);
-    // A failure is a notice that matters: it stays its time, and what comes meanwhile waits.
+    // A failure stays until read, above what comes after it.
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt}, 2);
-    EXPECT_EQ(controller->message(), "Capture failed");
+    EXPECT_EQ(controller->message(), "B: Video saved on camera");
     main->advance(MonitorController::noticeDuration);
     EXPECT_EQ(controller->message(), "A: Capture failed");
-    main->advance(MonitorController::noticeDuration);
-    EXPECT_EQ(controller->message(), "B: Video saved on camera");
+    ASSERT_EQ(controller->notices().size(), 2u);
+    EXPECT_EQ(controller->notices()[0].text, "Capture failed");
+    controller->dismissNotice(controller->notices()[0].id);
+    EXPECT_EQ(controller->notices().size(), 1u);
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::info, std::string("Low light"), std::nullopt}, 2);
     EXPECT_EQ(controller->message(), "B: Low light");
 

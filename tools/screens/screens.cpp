@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +46,7 @@
 #include "app/monitor_toolbar.h"
 #include "app/morvane_app.h"
 #include "app/nearby_cameras_view.h"
+#include "app/notice_band.h"
 #include "app/round_icon_button.h"
 #include "app/settings_view.h"
 #include "app/sheet_dialog.h"
@@ -73,10 +75,13 @@
 #include "deck_ui/takes/takes_view.h"
 #include "platform/defaults.h"
 #include "platform/theme.h"
+#include "protocol/camera_event.h"
 #include "protocol/live_packets.h"
+#include "protocol/message_codec.h"
 #include "qt_wait.h"
 #include "remote/video_receiver.h"
 #include "scripted_camera.h"
+#include "shoot_library/shoot_library.h"
 
 namespace morvane::screens {
 namespace {
@@ -1466,6 +1471,161 @@ void takeOnItsWay(Shooter& s, QSize size, const std::string& name) {
     s.settle(300);
 }
 
+// MARK: Notices
+
+void sendEvent(ScriptedCamera& camera, const CameraEvent& event) {
+    if (auto packet = encodeMessage(PacketType::event, event)) camera.send(*packet);
+}
+
+ScriptedCamera* cameraNamed(Shooter& s, const std::string& name) {
+    for (auto& camera : s.cameras)
+        if (camera->name() == name) return camera.get();
+    return nullptr;
+}
+
+NoticeBand* noticeBand(Shooter& s) {
+    return s.screen().stayingNotices();
+}
+
+/// Every notice is read whole: inside the window, each text as tall as its wrapped lines, and one that stays has
+/// its close button.
+void checkNoticesWhole(Shooter& s, const std::string& name) {
+    auto* staying = noticeBand(s);
+    if (!staying || !staying->isVisible()) return s.fail(name + ": no notice that stays shows");
+    for (auto* band : {staying, s.screen().messageLayer()->findChild<NoticeBand*>()}) {
+        if (!band || !band->isVisible()) continue;
+        const QRect inWindow(band->mapTo(s.shown().window(), QPoint(0, 0)), band->size());
+        if (!s.shown().window()->rect().contains(inWindow)) s.fail(name + ": a notice runs off the window");
+        for (auto* text : band->findChildren<QLabel*>(QStringLiteral("noticeText")))
+            if (text->height() < text->heightForWidth(text->width()))
+                s.fail(name + ": a notice is cut: " + text->accessibleName().toStdString());
+    }
+    std::size_t closes = 0;
+    for (auto* close : staying->findChildren<CloseButton*>()) closes += close->isVisible();
+    if (closes != staying->notices().size()) s.fail(name + ": a notice that stays has no close button");
+}
+
+/// Reads every notice that stays, by its close button, as a person does.
+void dismissNotices(Shooter& s) {
+    for (int i = 0; i < 8 && noticeBand(s); ++i) {
+        auto closes = noticeBand(s)->findChildren<CloseButton*>();
+        if (closes.isEmpty()) break;
+        QTest::mouseClick(closes.front(), Qt::LeftButton);
+        s.settle(200);
+    }
+    s.check(s.controller().notices().empty() || !s.controller().notices().front().stays, "read notices go");
+}
+
+/// At the smallest windows: the shoot folder gone while four cameras stop (one notice for the four takes, naming
+/// the folder and why), and a camera whose Pictures folder cannot take its take (where the take waits).
+void noticesAtSmallSizes(Shooter& s) {
+    if (s.controller().feeds().size() < 4) return s.fail("four cameras to stop");
+    const QSize original = s.app.window()->size();
+    const auto gone = std::filesystem::path(QDir::tempPath().toStdString()) / "Unplugged T7" / "Shoot";
+    const auto arriving = std::filesystem::path(QDir::tempPath().toStdString()) / "brindlecroft-screens-arriving";
+    for (const QSize size : {QSize(720, 480), QSize(1024, 640)}) {
+        const std::string name = "60-notices-" + std::to_string(size.width()) + "x" + std::to_string(size.height());
+        s.app.window()->resize(size);
+        s.check(s.waitFor([&] { return s.app.window()->size() == size; }), name + ": the window takes its size");
+        Defaults::standard().set(std::string(ShootLibrary::bookmarkKey), gone.string());
+        std::filesystem::create_directories(arriving);
+        for (const auto& feed : s.controller().feeds()) {
+            ScriptedCamera* camera = cameraNamed(s, feed->name());
+            if (!camera) continue;
+            TransferInfo info;
+            info.capturedAt = Date::now();
+            info.fileName = "Take 01 – " + feed->name() + ".mov";
+            info.isVideo = true;
+            info.duration = 12;
+            if (auto packet = encodeMessage(PacketType::transferInfo, info)) camera->send(*packet);
+            s.check(s.waitFor([&] { return s.controller().incomingFile(info.id.uuidString()).has_value(); }),
+                    name + ": the take is announced");
+            const auto file = arriving / info.id.uuidString();
+            std::ofstream(file) << "take";
+            s.controller().receiveShootFile(file, info.id.uuidString(), feed->id());
+        }
+        if (ScriptedCamera* camera = cameraNamed(s, s.controller().feeds()[1]->name()))
+            sendEvent(*camera,
+                      CameraEvent{CameraEvent::Kind::failed,
+                                  "Couldn't save to Pictures › Brindlecroft: Not a directory. The take goes to "
+                                  "the remote; until then it waits in /home/crew/.local/share/Brindlecroft/"
+                                  "Outbox",
+                                  std::nullopt});
+        s.check(s.waitFor([&] { return s.controller().notices().size() == 2; }), name + ": two notices, no more");
+        s.settle(600);
+        s.shoot(name);
+        checkNoticesWhole(s, name);
+        const auto notices = s.controller().notices();
+        s.check(!notices.empty() && notices[0].text.starts_with("The shoot folder Shoot isn't there: saved 4 takes"),
+                name + ": the four takes are told in one, why first");
+        dismissNotices(s);
+        Defaults::standard().set(std::string(ShootLibrary::bookmarkKey), std::string());
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(arriving, ignored);
+    s.app.window()->resize(original);
+    s.settle(300);
+}
+
+/// A camera whose sound cannot be converted records two takes: the notice stays until read and the tile says
+/// "No sound" until a take records sound again.
+void silentTakes(Shooter& s) {
+    const QSize original = s.app.window()->size();
+    s.app.window()->resize(720, 480);
+    s.check(s.waitFor([&] { return s.app.window()->size() == QSize(720, 480); }), "the window takes its size");
+    const auto feed = s.controller().feeds().front();
+    ScriptedCamera* camera = cameraNamed(s, feed->name());
+    if (!camera) return s.fail("the first camera's script");
+    for (int take = 0; take < 2; ++take) {
+        sendEvent(*camera, CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, std::nullopt});
+        sendEvent(*camera, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    }
+    s.check(s.waitFor([&] { return feed->noSound(); }), "the camera's takes have no sound");
+    // Long after every passing word has gone.
+    s.settle(static_cast<int>(MonitorController::noticeDuration * 1000) + 500);
+    s.shoot("61-silent-takes-720x480");
+    checkNoticesWhole(s, "61-silent-takes-720x480");
+    const auto notices = s.controller().notices();
+    s.check(
+        notices.size() == 1 && notices[0].stays && notices[0].text.find("2 takes have no sound") != std::string::npos,
+        "the two silent takes are told in one, until read");
+    FeedTile* tile = nullptr;
+    for (auto* shown : s.tiles())
+        if (shown->feed() == feed) tile = shown;
+    s.check(tile && tile->noSoundMark()->isVisible(), "the tile says \"No sound\"");
+    dismissNotices(s);
+    sendEvent(*camera, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    s.check(s.waitFor([&] { return !feed->noSound(); }), "a take with sound clears the tile");
+    s.app.window()->resize(original);
+    s.settle(300);
+}
+
+/// The deck takes no captures: its camera's take waits "for a remote", and no Send is offered.
+void deckWaitingForARemote(Shooter& s) {
+    if (s.cameras.empty()) return s.fail("a camera for the deck");
+    QWidget* window = s.shown().window();
+    const QSize original = window->size();
+    window->resize(720, 480);
+    s.check(s.waitFor([&] { return window->size() == QSize(720, 480); }), "the deck takes its size");
+    auto status = s.statusFor(0);
+    status.pendingTransfers = 1;
+    s.cameras.front()->setStatus(status);
+    TransferRow* row = nullptr;
+    s.check(s.waitFor([&] {
+        for (auto* shown : window->findChildren<TransferRow*>())
+            if (shown->isVisible()) row = shown;
+        return row != nullptr;
+    }),
+            "the camera's waiting take shows");
+    s.settle(600);
+    s.shoot("62-deck-waiting-for-a-remote");
+    s.check(row && row->summary() == QStringLiteral("1 waiting for a remote"), "the take waits for a remote");
+    s.check(row && !row->holdButton()->isVisible(), "no Send that sends nothing");
+    s.cameras.front()->setStatus(s.statusFor(0));
+    window->resize(original);
+    s.settle(300);
+}
+
 /// A notice as long as a missing shoot folder makes one, in the smallest window: it covers no control.
 void longNotice(Shooter& s, const std::string& name) {
     s.controller().showMessage(
@@ -1529,6 +1689,8 @@ const State states[] = {
     {"four cameras", fourCameras},
     {"layouts of four cameras", layouts},
     {"four cameras in the smallest window", smallestWindowWithFourCameras},
+    {"notices at the smallest windows", noticesAtSmallSizes},
+    {"silent takes", silentTakes},
     {"selected camera", selectedCamera},
     {"control bar of a recording camera", recordingControlBar},
     {"quick adjust strip", quickAdjustStrip},
@@ -1546,6 +1708,7 @@ const State states[] = {
     {"privacy cover", privacyCover},
     {"deck configuration", deckConfiguration},
     {"a take on its way to the deck", deckSending},
+    {"deck waiting for a remote", deckWaitingForARemote},
     {"deck takes", deckTakes},
     {"deck editor", deckEditor},
     {"deck editor in smaller windows", deckEditorWindowSizes},

@@ -17,7 +17,8 @@ class HealthLine;
 class FeedStats : public QWidget {
     Q_OBJECT
 public:
-    explicit FeedStats(std::shared_ptr<CameraFeed> feed, QWidget* parent = nullptr);
+    /// `takesCaptures`: this remote takes the camera's captures (not a deck), as its files to send are said.
+    FeedStats(std::shared_ptr<CameraFeed> feed, bool takesCaptures, QWidget* parent = nullptr);
 
     /// The stats line as shown; empty while the feed has no figures yet.
     const QString& statsText() const { return statsText_; }
@@ -44,6 +45,7 @@ private:
     bool statsLineFits() const { return statsShown_ && fit_.statsLine; }
 
     std::shared_ptr<CameraFeed> feed_;
+    bool takesCaptures_ = true;
     HealthLine* health_;
     QString statsText_;
     bool statsShown_ = false;

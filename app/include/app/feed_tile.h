@@ -63,6 +63,8 @@ public:
     LoupeView* loupe() const { return loupe_; }
     RoundIconButton* expandButton() const { return expand_; }
     QWidget* noPictureNotice() const { return noPicture_; }
+    /// "No sound" while the camera's latest take has none.
+    QWidget* noSoundMark() const;
     QWidget* chromeColumn() const { return chrome_; }
     QWidget* readingsColumn() const { return readingsColumn_; }
     PinchToZoom* pinch() const { return pinch_; }
@@ -78,6 +80,7 @@ protected:
 
 private:
     class Frame;
+    class SoundMark;
 
     void refresh();
     void refreshStatus();
@@ -113,6 +116,7 @@ private:
     ScopeView* scope_;
     HistogramView* histogram_;
     Frame* frame_;
+    SoundMark* noSound_;
     DeckBar* deckBar_;
     PinchToZoom* pinch_;
 };

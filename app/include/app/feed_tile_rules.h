@@ -39,6 +39,8 @@ std::optional<ExpandButtonFace> expandButtonFace(bool showsChrome, bool soloSet)
 
 /// "No picture from Studio · repairing…"
 QString noPictureText(const std::string& name);
+/// What a tile says while its camera's latest take has no sound.
+QString noSoundText();
 
 /// Which monitoring readings the tile shows, top to bottom.
 struct TileReadings {

@@ -24,7 +24,7 @@ class HealthLine : public QWidget {
 public:
     explicit HealthLine(QWidget* parent = nullptr);
 
-    void setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel);
+    void setValues(const CameraStatus& status, std::optional<std::uint8_t> audioLevel, bool takesCaptures);
     /// Keeps the line within `width` points, leaving items out by priority (`healthItemsWithin`).
     void fitWidth(qreal width);
     const std::vector<HealthItem>& items() const { return items_; }

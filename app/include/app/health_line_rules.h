@@ -47,8 +47,10 @@ struct HealthItem {
     FigureColor color = FigureColor::neutral;
     friend bool operator==(const HealthItem&, const HealthItem&) = default;
 };
-/// The items a status shows; the microphone only with a level.
-std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<std::uint8_t> audioLevel);
+/// The items a status shows; the microphone only with a level. The files still to send read as the transfer row
+/// says them (`transferRowFace`): on a remote that does not take captures, they wait "for a remote".
+std::vector<HealthItem> healthItems(const CameraStatus& status, std::optional<std::uint8_t> audioLevel,
+                                    bool takesCaptures);
 
 /// The items that fit in `room`, each `width(item)` wide with `spacing` between: the transfers go first (the
 /// transfer row shows them too), then the storage, the microphone and the battery; the heat warning last.

@@ -24,7 +24,7 @@ class MonitorToolbar;
 class ScreenSaverInhibitor;
 class SelectedFeedControls;
 class SheetDialog;
-class Toast;
+class NoticeBand;
 
 /// How the remote screen is made.
 struct MonitorScreenOptions {
@@ -97,6 +97,8 @@ public:
     QWidget* bottomColumn() const { return bottom_; }
     /// The heard words and the status message, over the pictures.
     QWidget* messageLayer() const { return messages_; }
+    /// The notices that stay until read, above the message layer.
+    NoticeBand* stayingNotices() const { return stayingNotices_; }
     /// Where the bottom of the screen was laid out last.
     const BottomLayout& bottomLayout() const { return bottomLayout_; }
     QMessageBox* pairingAlert() const;
@@ -212,7 +214,8 @@ private:
     std::map<PeerId, QPointer<QWidget>> transferRows_;
     int transferColumns_ = 0;
     HeardLine* heard_ = nullptr;
-    Toast* toast_ = nullptr;
+    NoticeBand* passingNotices_ = nullptr;
+    NoticeBand* stayingNotices_ = nullptr;
     QPointer<QWidget> stats_;
     std::optional<PeerId> statsFeed_;
     QPointer<QWidget> controls_;

@@ -41,6 +41,8 @@ protected:
 private:
     void refresh();
     void place();
+    /// The room the hold button takes before the name, none while it is not offered.
+    qreal holdRoom() const;
     TransferRowPieces pieces() const;
 
     std::shared_ptr<MonitorController> controller_;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 
 #include "protocol/camera_status.h"
 
@@ -16,6 +17,15 @@ struct TransferButtonFace {
     friend bool operator==(const TransferButtonFace&, const TransferButtonFace&) = default;
 };
 TransferButtonFace transferButtonFace(bool transfersPaused);
+/// What the row says, and whether it offers to hold or resume. Where this remote does not take captures (a deck:
+/// they go to a remote) and none is under way, the files wait "for a remote", and holding or resuming would send
+/// nothing: none is offered.
+struct TransferRowFace {
+    std::string summary;
+    bool offersHold = true;
+    friend bool operator==(const TransferRowFace&, const TransferRowFace&) = default;
+};
+TransferRowFace transferRowFace(const CameraStatus& status, bool takesCaptures);
 /// A transfer row shows while the status reports pending files; its file part while a file and its progress
 /// are both known.
 bool transferRowShown(const std::optional<CameraStatus>& status);

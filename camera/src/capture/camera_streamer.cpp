@@ -329,7 +329,7 @@ void CameraStreamer::runSetting(int id) {
         if (!answered) {
             // Only this call is left behind: the source goes on delivering, and the settings behind it wait for it.
             if (settings_.overdue(hostTime()).tell) {
-                postEvent(CameraEvent{CameraEvent::Kind::info, "The camera does not take its settings", {}});
+                postEvent(CameraEvent{CameraEvent::Kind::failed, settingsNotTakenMessage, {}});
             }
             if (setting.unanswered) setting.unanswered();
             return;

@@ -168,11 +168,8 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             return;
         }
     }
-    if (recorder->soundLost()) {
-        postEvent(CameraEvent{CameraEvent::Kind::info,
-                              "The take has no sound: its sound couldn't be converted. Its pictures are kept",
-                              {}});
-    }
+    // Told as a failure: the remote must not let it pass unread, since every take after it is silent too.
+    if (recorder->soundLost()) postEvent(CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, {}});
     keepTake(Recorded{movie, *duration, *started, onDrive}, firstPicture, offset);
 }
 

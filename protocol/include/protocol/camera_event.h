@@ -19,6 +19,15 @@ struct CameraEvent {
     friend bool operator==(const CameraEvent&, const CameraEvent&) = default;
 };
 
+/// What a camera says of a take whose sound could not be converted, and of settings it does not take. Remotes know
+/// these by their text, as cameras before them sent both as passing `info`.
+inline constexpr const char* takeWithoutSoundMessage =
+    "The take has no sound: its sound couldn't be converted. Its pictures are kept";
+inline constexpr const char* settingsNotTakenMessage = "The camera does not take its settings";
+inline bool says(const CameraEvent& event, const char* message) {
+    return event.message && *event.message == message;
+}
+
 const char* caseName(CameraEvent::Kind kind);
 
 void to_json(Json& j, CameraEvent::Kind kind);

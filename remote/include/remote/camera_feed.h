@@ -15,6 +15,7 @@
 #include "link/peer_id.h"
 #include "platform/date.h"
 #include "platform/uuid.h"
+#include "protocol/camera_event.h"
 #include "protocol/camera_status.h"
 #include "protocol/gallery.h"
 #include "remote/live_readings.h"
@@ -53,6 +54,8 @@ public:
     /// "30 fps · 2.5 Mb/s", none until the first statistics tick.
     const std::optional<std::string>& stats() const { return stats_; }
     bool noPicture() const { return noPicture_; }
+    /// The camera's latest take has no sound: shown on its tile until a take records sound again.
+    bool noSound() const { return sound_.silent; }
     /// Pixel size of the live picture as shown; none without a picture.
     const std::optional<QSizeF>& pictureSize() const { return pictureSize_; }
     /// When the remote last greeted the camera.
@@ -64,6 +67,8 @@ public:
     void setGallery(std::vector<GalleryItem> gallery);
     void setStats(std::optional<std::string> stats);
     void setNoPicture(bool value);
+    /// Follows the camera's takes through its events.
+    void noteTakeEvent(const CameraEvent& event);
     /// Sizes that are not finite and positive count as none.
     void setPictureSize(std::optional<QSizeF> size);
     void setLastHello(Date date) { lastHello_ = date; }
@@ -83,6 +88,7 @@ signals:
     void galleryChanged();
     void statsChanged();
     void noPictureChanged();
+    void noSoundChanged();
     void pictureSizeChanged();
 
 private:
@@ -98,6 +104,10 @@ private:
     std::vector<GalleryItem> gallery_;
     std::optional<std::string> stats_;
     bool noPicture_ = false;
+    struct {
+        bool silent = false;
+        bool silentTakeEnding = false;  // told that a take has no sound; its end (saved or not) is next
+    } sound_;
     std::optional<QSizeF> pictureSize_;
     Date lastHello_{-1e12};  // the distant past
     std::map<Uuid, QImage> previewCache_;

@@ -146,6 +146,10 @@ public:
     /// Shows a text the operator needs to know or act on for `noticeDuration`, never hidden by another: what comes
     /// meanwhile waits. A notice under a key takes the place of the one still shown or waiting under it.
     void showNotice(const std::string& text, const std::string& key = {});
+    /// Posts a notice as it is (a notice that stays shows until `dismissNotice`).
+    void postNotice(NoticeBoard::Notice notice);
+    /// The staying notice `id` has been read.
+    void dismissNotice(std::uint64_t id);
 
     // The application-wide link.
     /// The shared link with the camera limit set, and whether it was already running.
@@ -177,7 +181,10 @@ public:
     bool livePictures() const { return livePictures_; }
     void setLivePictures(bool value);
     const std::vector<NearbyCamera>& nearbyCameras() const { return nearbyCameras_; }
+    /// The text the band said last, of those it shows.
     const std::optional<std::string>& message() const { return message_; }
+    /// Everything the band shows, top to bottom: the notices that stay until read, then the one whose turn it is.
+    const std::vector<NoticeBoard::Shown>& notices() const { return shownNotices_; }
     const std::optional<PairingRequest>& pairingRequest() const { return pairingRequest_; }
     bool voiceEnabled() const { return voiceEnabled_; }
     const std::optional<std::string>& heardWords() const { return heardWords_; }
@@ -357,10 +364,9 @@ private:
     std::shared_ptr<VideoReceiver> makeReceiver(const PeerId& peer);
     /// Calls `tick` on the main thread every `interval` seconds while `alive` holds.
     void scheduleEvery(double interval, std::shared_ptr<std::atomic<bool>> alive, void (MonitorController::*tick)());
-    void showMessageLater(std::string text, bool matters = false);
+    void showMessageLater(NoticeBoard::Notice notice);
     static void showMessageLater(const std::weak_ptr<MonitorController>& controller, const Environment& environment,
-                                 std::string text, bool matters = false);
-    void postNotice(NoticeBoard::Notice notice);
+                                 NoticeBoard::Notice notice);
     void showNoticeFrom(std::optional<NoticeBoard::Showing> showing);
     std::optional<IncomingFile> takeIncoming(const std::string& key);
     void setProgramID(std::optional<PeerId> id);
@@ -387,6 +393,7 @@ private:
     bool livePictures_ = true;
     std::vector<NearbyCamera> nearbyCameras_;
     std::optional<std::string> message_;  // what `notices_` shows
+    std::vector<NoticeBoard::Shown> shownNotices_;
     std::optional<PairingRequest> pairingRequest_;
     bool voiceEnabled_ = false;
     std::optional<std::string> heardWords_;

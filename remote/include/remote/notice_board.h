@@ -4,22 +4,43 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
-/// What the remote's message band says, one notice at a time. A passing notice (a capture saved, a marker set)
-/// shows for its time and gives way at once to a newer one. A notice that matters (a camera lost, a capture not
-/// filed, a pairing that failed) shows its full time and is never replaced: whatever comes meanwhile waits its turn,
-/// and a newer passing notice takes the place of an older one still waiting. A notice posted again under its key
-/// (the cameras lost lately, named together) changes in place. It keeps no clock: it answers which notice starts
-/// showing and for how long, and the owner tells it when that time is up.
+/// What the remote's message band says. A passing notice (a capture saved, a marker set) shows for its time and
+/// gives way at once to a newer one. A notice that matters (a camera lost, a pairing that failed) shows its full
+/// time and is never replaced: whatever comes meanwhile waits its turn, and a newer passing notice takes the place
+/// of an older one still waiting. A notice that stays (a take that lost something, a capture not where it belongs)
+/// is shown from the moment it comes until it is dismissed, above the one notice that takes turns. A notice posted
+/// again under its key changes in place; with a text for several, it counts them ("Saved 4 takes …"). It keeps no
+/// clock: it answers which notice starts showing and for how long, and the owner tells it when that time is up.
 class NoticeBoard {
 public:
+    /// A folder a notice names by its name; the whole path is a click away.
+    struct Folder {
+        std::string name;
+        std::string path;
+        friend bool operator==(const Folder&, const Folder&) = default;
+    };
+
     struct Notice {
         std::string text;
         double seconds = 2.5;
         bool matters = false;
-        std::string key;  ///< non-empty: replaces the waiting or shown notice of the same key
+        std::string key;              ///< non-empty: replaces the waiting or shown notice of the same key
+        bool stays = false;           ///< shown until dismissed, beside the others (it matters)
+        std::string several;          ///< with a key: the text once it has been posted n times, "%n" standing for n
+        std::vector<Folder> folders;  ///< named in the text
+    };
+
+    /// What the band shows, top to bottom.
+    struct Shown {
+        std::uint64_t id = 0;
+        std::string text;
+        std::vector<Folder> folders;
+        bool stays = false;
+        friend bool operator==(const Shown&, const Shown&) = default;
     };
 
     /// A notice that has just started showing (or started again): call `expire` with `id` after `seconds`.
@@ -29,13 +50,17 @@ public:
         friend bool operator==(const Showing&, const Showing&) = default;
     };
 
-    /// Most notices waiting at once; past that the oldest waiting one is dropped.
+    /// Most notices waiting, and most staying, at once; past that the oldest one is dropped.
     static constexpr std::size_t capacity = 32;
 
     std::optional<Showing> post(Notice notice);
     /// The time of the showing `id` is up; a later showing of the same notice keeps it.
     std::optional<Showing> expire(std::uint64_t id);
-    /// The text shown now.
+    /// The staying notice `id` has been read. False when there is none.
+    bool dismiss(std::uint64_t id);
+    /// The staying notices, oldest first, then the one whose turn it is.
+    std::vector<Shown> shown() const;
+    /// The text the band said last, of those it shows.
     std::optional<std::string> text() const;
     /// True while a notice of that key is shown or waiting.
     bool holds(const std::string& key) const;
@@ -44,11 +69,16 @@ private:
     struct Entry {
         Notice notice;
         std::uint64_t id = 0;  // of its showing; 0 while waiting
+        std::size_t count = 1;
+        std::uint64_t said = 0;  // when the band last said it; 0 while waiting
     };
     std::optional<Showing> start();
+    static Shown shownOf(const Entry& entry);
 
     std::deque<Entry> entries_;  // the first is shown
+    std::deque<Entry> staying_;  // oldest first, all shown
     std::uint64_t nextID_ = 1;
+    std::uint64_t nextSaid_ = 1;
 };
 
 }  // namespace morvane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "remote/notice_board.h"
+
+namespace morvane {
+
+/// A notice's text as the band shows it: each folder it names is a link to its whole path.
+QString noticeRichText(const NoticeBoard::Shown& notice);
+
+/// The remote's notices, top to bottom, each read whole: wrapped to the width it is given, in the footnote size on a
+/// translucent dark card; one that stays has a close button. A click on a folder opens it, or shows its whole path
+/// where it is not there; pointing at it shows the path too. Its height follows its width (`heightForWidth`); its
+/// size hint is its width with every notice on one line, as far as `maximumNoticeWidth`.
+class NoticeBand : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int maximumNoticeWidth = 640;
+
+    NoticeBand(std::function<void(const QUrl&)> open, std::function<void(std::uint64_t)> dismiss,
+               QWidget* parent = nullptr);
+
+    void setNotices(const std::vector<NoticeBoard::Shown>& notices);
+    const std::vector<NoticeBoard::Shown>& notices() const { return notices_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    /// The width it takes within `room`: the narrowest that keeps as few lines as its size hint (or `room`, where
+    /// that is narrower) gives, so that a last line is not left with a word.
+    int widthWithin(int room) const;
+
+private:
+    void openFolder(const QString& link);
+
+    std::function<void(const QUrl&)> open_;
+    std::function<void(std::uint64_t)> dismiss_;
+    std::vector<NoticeBoard::Shown> notices_;
+    std::vector<QPointer<QWidget>> cards_;  // one per notice, in order
+};
+
+}  // namespace morvane

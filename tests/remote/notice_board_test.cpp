@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "remote/notice_board.h"
+
+namespace morvane {
+namespace {
+
+using Notice = NoticeBoard::Notice;
+
+Notice passing(std::string text) {
+    return {.text = std::move(text)};
+}
+Notice matters(std::string text) {
+    return {.text = std::move(text), .seconds = 6, .matters = true};
+}
+Notice stays(std::string text, std::string key = {}, std::string several = {}) {
+    return {
+        .text = std::move(text), .matters = true, .key = std::move(key), .stays = true, .several = std::move(several)};
+}
+
+// What the band shows after each step, top to bottom.
+TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
+    struct Step {
+        enum { post, expire, dismiss } what;
+        Notice notice;  // posted; or, by its text, the one whose time is up or that is read
+        std::vector<std::string> shows;
+        std::optional<std::string> says = std::nullopt;  // the newest it shows, where it is not the last
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const std::string away = "The shoot folder Shoots isn't there: saved ";
+    const auto saved = [&](const std::string& file) {
+        return stays(away + file + " in Brindlecroft › 2026-12-08", "away",
+                     away + "%n takes in Brindlecroft › 2026-12-08");
+    };
+    const Case cases[] = {
+        {"a notice that stays outlasts what comes after it, until it is read",
+         {{Step::post, stays("No sound"), {"No sound"}},
+          {Step::post, passing("Saved Take 01"), {"No sound", "Saved Take 01"}},
+          {Step::expire, passing("Saved Take 01"), {"No sound"}},
+          {Step::post, matters("Lost the link to A"), {"No sound", "Lost the link to A"}},
+          {Step::expire, matters("Lost the link to A"), {"No sound"}},
+          {Step::dismiss, stays("No sound"), {}}}},
+        {"four takes filed away at one stop are said once, counted",
+         {{Step::post, saved("Take 01 – A.mov"), {away + "Take 01 – A.mov in Brindlecroft › 2026-12-08"}},
+          {Step::post, saved("Take 01 – B.mov"), {away + "2 takes in Brindlecroft › 2026-12-08"}},
+          {Step::post, saved("Take 01 – C.mov"), {away + "3 takes in Brindlecroft › 2026-12-08"}},
+          {Step::post, saved("Take 01 – D.mov"), {away + "4 takes in Brindlecroft › 2026-12-08"}}}},
+        {"read, the kind is counted afresh",
+         {{Step::post, saved("1.mov"), {away + "1.mov in Brindlecroft › 2026-12-08"}},
+          {Step::post, saved("2.mov"), {away + "2 takes in Brindlecroft › 2026-12-08"}},
+          {Step::dismiss, stays(away + "2 takes in Brindlecroft › 2026-12-08"), {}},
+          {Step::post, saved("3.mov"), {away + "3.mov in Brindlecroft › 2026-12-08"}}}},
+        {"the same words said again are said once, where they first stood",
+         {{Step::post, stays("A: Capture failed"), {"A: Capture failed"}},
+          {Step::post, stays("B: Capture failed"), {"A: Capture failed", "B: Capture failed"}},
+          {Step::post, stays("A: Capture failed"), {"A: Capture failed", "B: Capture failed"}, "A: Capture failed"}}},
+        {"one that stays never waits behind one that matters",
+         {{Step::post, matters("Lost the link to A"), {"Lost the link to A"}},
+          {Step::post,
+           stays("Couldn't save a file from A"),
+           {"Couldn't save a file from A", "Lost the link to A"},
+           "Couldn't save a file from A"},
+          {Step::post,
+           passing("Marker 3"),
+           {"Couldn't save a file from A", "Lost the link to A"},
+           "Couldn't save a file from A"},
+          {Step::expire, matters("Lost the link to A"), {"Couldn't save a file from A", "Marker 3"}}}},
+        {"reading one that is not there changes nothing",
+         {{Step::post, stays("No sound"), {"No sound"}}, {Step::dismiss, stays("Other"), {"No sound"}}}},
+    };
+    for (const auto& c : cases) {
+        NoticeBoard board;
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const auto& step = c.steps[i];
+            const auto shown = board.shown();
+            auto named = std::find_if(shown.begin(), shown.end(),
+                                      [&](const NoticeBoard::Shown& s) { return s.text == step.notice.text; });
+            switch (step.what) {
+                case Step::post:
+                    board.post(step.notice);
+                    break;
+                case Step::expire:
+                    ASSERT_NE(named, shown.end()) << c.what << ", step " << i;
+                    board.expire(named->id);
+                    break;
+                case Step::dismiss:
+                    EXPECT_EQ(board.dismiss(named == shown.end() ? 0 : named->id), named != shown.end())
+                        << c.what << ", step " << i;
+                    break;
+            }
+            std::vector<std::string> texts;
+            for (const auto& s : board.shown()) texts.push_back(s.text);
+            EXPECT_EQ(texts, step.shows) << c.what << ", step " << i;
+            EXPECT_EQ(board.text(), step.says            ? step.says
+                                    : step.shows.empty() ? std::nullopt
+                                                         : std::optional(step.shows.back()))
+                << c.what << ", step " << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace morvane

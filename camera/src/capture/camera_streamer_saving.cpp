@@ -87,6 +87,12 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
         postEvent(CameraEvent{CameraEvent::Kind::failed, "Couldn't save the recording", {}});
         return;
     }
+    if (recorder->failedAfterStop()) {
+        postEvent(CameraEvent{CameraEvent::Kind::failed,
+                              "The take ends early: " + recorder->failureReason().value_or("the disk is full") +
+                                  ". What was recorded is kept",
+                              {}});
+    }
     if (recorder->soundLost()) {
         postEvent(CameraEvent{CameraEvent::Kind::info,
                               "The take has no sound: its sound couldn't be converted. Its pictures are kept",

@@ -140,9 +140,9 @@ struct MovieRecorder::Writer {
             // Every picture lasts one frame, the last one too, so the movie's length is its frame count.
             if (context == video.get() && packet->duration <= 0) packet->duration = 1;
             if (context == video.get() && intraOnly) {
+                if (lastPicture) av_packet_unref(lastPicture.get());
                 if (!lastPicture) lastPicture = ff::makePacket();
-                av_packet_unref(lastPicture.get());
-                if (!lastPicture || av_packet_ref(lastPicture.get(), packet.get()) < 0) lastPicture.reset();
+                if (lastPicture && av_packet_ref(lastPicture.get(), packet.get()) < 0) lastPicture.reset();
             }
             if (!store(*packet, context, stream)) return false;
         }

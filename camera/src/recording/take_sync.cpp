@@ -30,11 +30,6 @@ void TakeSync::keep(std::string journalBytes) {
     wake_.notify_one();
 }
 
-void TakeSync::wait() {
-    std::unique_lock lock(lock_);
-    done_.wait(lock, [&] { return pending_.empty() && !busy_; });
-}
-
 void TakeSync::run() {
     for (;;) {
         std::string bytes;
@@ -43,17 +38,11 @@ void TakeSync::run() {
             wake_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
             if (pending_.empty()) return;  // stopping, and everything brought
             bytes.swap(pending_);
-            busy_ = true;
         }
         if (!failed_ && !bring(bytes)) {
             failed_ = true;
             log::error("MovieRecorder", "the disk didn't keep what was written: the journal lists nothing more");
         }
-        {
-            std::lock_guard lock(lock_);
-            busy_ = false;
-        }
-        done_.notify_all();
     }
 }
 

@@ -27,8 +27,6 @@ public:
     /// Journal bytes whose samples' bytes the movie's descriptor has been given. Handed over faster than the disk
     /// takes them, they are brought together.
     void keep(std::string journalBytes);
-    /// Until everything handed over is on the disk, or given up.
-    void wait();
 
 private:
     void run();
@@ -41,9 +39,7 @@ private:
 
     std::mutex lock_;
     std::condition_variable wake_;
-    std::condition_variable done_;
     std::string pending_;
-    bool busy_ = false;
     bool stopping_ = false;
     std::thread thread_;
 };

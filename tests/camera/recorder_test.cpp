@@ -131,6 +131,16 @@ MovieRecorder::Options smallTake(const std::filesystem::path& movie, int rate) {
     return options;
 }
 
+// A ProRes 422 HQ take of `width` x `height` with sound at 30 fps, written to `movie`.
+MovieRecorder::Options proResTake(const std::filesystem::path& movie, int width, int height) {
+    MovieRecorder::Options options = smallTake(movie, 30);
+    options.video.codec = MovieVideoSettings::Codec::proRes;
+    options.video.averageBitRate.reset();
+    options.video.width = width;
+    options.video.height = height;
+    return options;
+}
+
 // `seconds` of pictures of `settings` at 30 fps from `t0` on, with sound throughout; false once the recorder takes
 // no more (`pace`: real time between pictures).
 bool feed(MovieRecorder& recorder, double seconds, double t0, SyntheticSource::Settings settings = {320, 180},
@@ -692,7 +702,10 @@ TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
     // 256 KiB (the last row: an hour at 29.97 fps with sound).
     const struct {
         std::int64_t samples, room;
-    } rooms[] = {{0, 5 * (256 << 10)}, {2048, 5 * (256 << 10)}, {2049, 6 * (256 << 10)}, {10240, 6 * (256 << 10)},
+    } rooms[] = {{0, 5 * (256 << 10)},
+                 {2048, 5 * (256 << 10)},
+                 {2049, 6 * (256 << 10)},
+                 {10240, 6 * (256 << 10)},
                  {276750, 39 * (256 << 10)}};
     for (const auto& r : rooms) EXPECT_EQ(MovieRecorder::roomForIndex(r.samples), r.room) << r.samples;
 }
@@ -714,11 +727,7 @@ TEST(Recording, AFullDiskEndsTheTakeAndKeepsWhatWasWritten) {
             fs::path path;
             ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
         } unmount{dir.path()};
-        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
-        options.video.codec = MovieVideoSettings::Codec::proRes;
-        options.video.averageBitRate.reset();
-        options.video.width = 640;
-        options.video.height = 360;
+        MovieRecorder::Options options = proResTake(dir / "take.mov", 640, 360);
         if (c.atOnce) options.queueLimit = 1000;
         auto recorder = MovieRecorder::make(options);
         ASSERT_TRUE(recorder);
@@ -869,11 +878,7 @@ double writeCalls() {
 // ProRes's tens of megabytes a second reach the file system in large pieces, not picture by picture.
 TEST(Recording, TheMovieIsWrittenInLargePieces) {
     test::TempDir dir;
-    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
-    options.video.codec = MovieVideoSettings::Codec::proRes;
-    options.video.averageBitRate.reset();
-    options.video.width = 1280;
-    options.video.height = 720;
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
     options.queueLimit = 1000;
     std::vector<SharedFrame> pictures;
     for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({1280, 720}, i));
@@ -906,12 +911,8 @@ TEST(Recording, EmptySlotsRepeatWhatWasWritten) {
     for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({640, 360}, i));
     // Ten seconds at 30 fps: every slot a picture, or a picture every half second.
     const auto record = [&](const std::filesystem::path& movie, int every) {
-        MovieRecorder::Options options = smallTake(movie, 30);
+        MovieRecorder::Options options = proResTake(movie, 640, 360);
         options.audio.reset();
-        options.video.codec = MovieVideoSettings::Codec::proRes;
-        options.video.averageBitRate.reset();
-        options.video.width = 640;
-        options.video.height = 360;
         options.queueLimit = 1000;
         const double before = processSeconds();
         auto recorder = MovieRecorder::make(options);
@@ -944,11 +945,7 @@ TEST(Recording, FallingBehindIsToldOnce) {
     } cases[] = {{"seconds of pictures faster than they are compressed", 150, 1}, {"a moment's burst", 5, 0}};
     for (const auto& c : cases) {
         test::TempDir dir;
-        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
-        options.video.codec = MovieVideoSettings::Codec::proRes;
-        options.video.averageBitRate.reset();
-        options.video.width = 1280;
-        options.video.height = 720;
+        MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
         options.queueLimit = 2;
         std::atomic<int> told = 0;
         options.onFallingBehind = [&] { ++told; };

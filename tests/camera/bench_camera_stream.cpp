@@ -1,17 +1,17 @@
 // Camera stream costs on camera-like pictures (moving detail and sensor noise, so the encoder spends its whole
 // target rate), run by hand:
-//   bench_camera_stream [frames] [part] [codec] [folder]    (part: 1 to 5, 1 to 4 when left out; codec: h264, hevc,
-//                                                            prores (422 HQ) or all; folder: where takes are written)
+//   bench_camera_stream [frames] [part] [codec] [folder] [height]    (part: 1 to 5, 1 to 4 when left out; codec:
+//       h264, hevc, prores (422 HQ) or all; folder: where takes are written; height of parts 4 and 5: 1080 or 720)
 // 1. The LUT stage on 1920x1080 pictures with the log LUT (a 64-cube), alone and with zebras, on this thread.
 // 2. The live stream at 1280x720 30 fps with the LUT stage and zebras on: per-frame latency from a captured
 //    picture to its frame packet, and the rate the whole chain sustains. Pin it to two cores with
 //    `taskset -c 0,1` to see what a small machine does.
 // 3. A 1280x720 HEVC take at 30 fps in real time, sound throughout, whose pictures stop for 3.5 s: the pictures
 //    dropped after they come back, as the repeats filling the stall are compressed.
-// 4. A 1920x1080 take of each codec with sound, handed over as fast as the recorder takes it: the processor time of
+// 4. A 1080p take of each codec with sound, handed over as fast as the recorder takes it: the processor time of
 //    the whole program, the bytes it wrote (the movie and the journal kept beside it while it is written) and its
 //    write calls, per second of take. Run it against a build of the recorder before to compare.
-// 5. A 1920x1080 take with sound in real time, `frames` long: the pictures and the blocks of sound dropped, how long
+// 5. A 1080p take with sound in real time, `frames` long: the pictures and the blocks of sound dropped, how long
 //    the take took to finish after its stop, and what a kill 10 s in would have kept. Run it in a cgroup whose
 //    writes to the folder's disk are throttled to see a slow disk, or beside a busy loop on one core
 //    (`taskset -c 3`) to see an encoder slower than real time.
@@ -91,16 +91,16 @@ const char* codecLabel(MovieVideoSettings::Codec codec) {
     return "";
 }
 
-// The settings the camera records 1920x1080 at 30 fps with, in each codec asked for.
-std::vector<MovieVideoSettings> recordings(const std::string& codec) {
+// The settings the camera records at 30 fps with, in each codec asked for.
+std::vector<MovieVideoSettings> recordings(const std::string& codec, int width, int height) {
     std::vector<MovieVideoSettings> settings;
     if (codec == "all" || codec == "h264")
-        settings.push_back(*decideRecording(1920, 1080, false, VideoCodec::hevc, 30, false, {}).video);
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::hevc, 30, false, {}).video);
     if ((codec == "all" || codec == "hevc") && canWriteHEVC())
-        settings.push_back(*decideRecording(1920, 1080, false, VideoCodec::hevc, 30, true, {}).video);
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::hevc, 30, true, {}).video);
     if (codec == "all" || codec == "prores") {
         const std::vector<VideoCodec> proRes{VideoCodec::proRes422HQ};
-        settings.push_back(*decideRecording(1920, 1080, false, VideoCodec::proRes422HQ, 30, true, proRes).video);
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::proRes422HQ, 30, true, proRes).video);
     }
     return settings;
 }
@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
     const int part = argc > 2 ? std::atoi(argv[2]) : 0;
     const std::string codec = argc > 3 ? argv[3] : "all";
     const std::filesystem::path folder = argc > 4 ? argv[4] : std::filesystem::temp_directory_path();
+    const int height = argc > 5 && std::atoi(argv[5]) == 720 ? 720 : 1080, width = height * 16 / 9;
 
     // 1. LUT stage per 1080p picture.
     if (part == 0 || part == 1) {
@@ -221,10 +222,10 @@ int main(int argc, char** argv) {
 
     // 4. A 1080p take of each codec.
     if (part == 0 || part == 4) {
-        const auto pictures = test::cameraLikePictures(1920, 1080, 30);
+        const auto pictures = test::cameraLikePictures(width, height, 30);
         std::vector<SharedFrame> sound;
         for (int i = 0; i < 30; ++i) sound.push_back(SyntheticSource::makeTone({}, i * 1600, 1600));
-        for (const auto& video : recordings(codec)) {
+        for (const auto& video : recordings(codec, width, height)) {
             test::TempDir dir(folder);
             MovieRecorder::Options options;
             options.video = video;
@@ -244,8 +245,8 @@ int main(int argc, char** argv) {
             if (!duration) return 1;
             const double wall = seconds(std::chrono::steady_clock::now() - begin);
             const double movie = static_cast<double>(std::filesystem::file_size(dir / "take.mov"));
-            std::printf("Recording, 1920x1080 %s at 30 frames/s with sound, %.1f s:\n", codecLabel(video.codec),
-                        *duration);
+            std::printf("Recording, %dx%d %s at 30 frames/s with sound, %.1f s:\n", width, height,
+                        codecLabel(video.codec), *duration);
             std::printf(
                 "  processor %.3f s, %.3f MB written in %.1f write calls a second of take (movie %.3f MB); "
                 "wall %.2f s\n",
@@ -257,8 +258,8 @@ int main(int argc, char** argv) {
     // 5. A 1080p take in real time.
     if (part == 5) {
         namespace fs = std::filesystem;
-        const auto pictures = test::cameraLikePictures(1920, 1080, 30);
-        for (const auto& video : recordings(codec)) {
+        const auto pictures = test::cameraLikePictures(width, height, 30);
+        for (const auto& video : recordings(codec, width, height)) {
             test::TempDir dir(folder);
             fs::create_directory(dir / "killed");
             MovieRecorder::Options options;
@@ -270,6 +271,7 @@ int main(int argc, char** argv) {
             if (!recorder) return 1;
             const double start = hostTime();
             double picture = start, sound = start, kept = -1;
+            std::thread killed;
             int index = 0, blocks = 0, dropped = 0, refused = 0;
             while (index < frames) {
                 std::this_thread::sleep_for(std::chrono::duration<double>(std::min(picture, sound) - hostTime()));
@@ -283,18 +285,22 @@ int main(int argc, char** argv) {
                 ++index;
                 picture += 1.0 / 30;
                 if (index == 300) {
-                    // The files as a kill 10 s in leaves them, finished as the next start would.
-                    const fs::path copy = dir / "killed" / "take.mov";
-                    fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(copy));
-                    fs::copy_file(dir / "take.mov", copy);
-                    const auto finished = MovieRecorder::finishInterrupted(copy);
-                    kept = finished ? finished->duration : 0;
+                    // The files as a kill 10 s in leaves them, finished as the next start would: on a thread of
+                    // their own, so that the pictures are handed over meanwhile.
+                    killed = std::thread([&dir, &kept] {
+                        const fs::path copy = dir / "killed" / "take.mov";
+                        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(copy));
+                        fs::copy_file(dir / "take.mov", copy);
+                        const auto finished = MovieRecorder::finishInterrupted(copy);
+                        kept = finished ? finished->duration : 0;
+                    });
                 }
             }
             const double stopped = hostTime();
             const auto duration = recorder->finish();
             const double finishing = hostTime() - stopped;
-            std::printf("Recording in real time, 1920x1080 %s at 30 frames/s with sound, %.1f s:\n",
+            if (killed.joinable()) killed.join();
+            std::printf("Recording in real time, %dx%d %s at 30 frames/s with sound, %.1f s:\n", width, height,
                         codecLabel(video.codec), duration.value_or(0));
             std::printf("  pictures dropped %d of %d, sound blocks dropped %d of %d; finished %.2f s after the stop",
                         dropped, frames, refused, blocks, finishing);

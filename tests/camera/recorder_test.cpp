@@ -23,7 +23,9 @@
 #include "camera/deck_copy.h"
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
+#include "camera/take_recovery.h"
 #include "camera/timecode_atoms.h"
+#include "cut_takes.h"
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"
@@ -542,10 +544,14 @@ TEST(Recording, ATakeThatCannotBeConvertedIsNotSaved) {
 // A take cut off (a crash, a kill, a power cut) as its files stand on the disk: copied while it is recorded.
 struct Cut {
     const char* name;
-    double seconds;  ///< of pictures handed over before the cut
     std::function<void(const std::filesystem::path& movie, const std::filesystem::path& journal)> damage;
-    std::optional<double> atLeast;  ///< the finished take's length; none: nothing playable, nothing left
+    TakeRecovery::Outcome outcome = TakeRecovery::Outcome::finished;
+    double atLeast = 0, atMost = 3.55;  ///< the finished take's length
     MovieVideoSettings::Codec codec = MovieVideoSettings::Codec::h264;
+    /// Zero bytes written over the movie from this share of its size on (`zeroed` of them, its size kept): the take
+    /// keeps exactly the pictures that lie before.
+    std::optional<double> zeroedAt;
+    std::uintmax_t zeroed = 0;
 };
 
 void PrintTo(const Cut& cut, std::ostream* out) {
@@ -560,9 +566,12 @@ class CutOff : public ::testing::TestWithParam<Cut> {};
 
 TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     namespace fs = std::filesystem;
+    using Outcome = TakeRecovery::Outcome;
     const Cut cut = GetParam();
+    const double seconds = 3.5;  // of pictures handed over before the cut
     test::TempDir dir;
     fs::create_directory(dir / "cut");
+    fs::create_directory(dir / "probe");
     MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
     options.ntsc = true;
     options.rotationDegrees = 90;
@@ -574,45 +583,70 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     const Date started = Date::now();
-    ASSERT_TRUE(feed(*recorder, cut.seconds, hostTime()));
-    const fs::path movie = dir / "cut" / "take.mov", journal = MovieRecorder::journalOf(movie);
+    ASSERT_TRUE(feed(*recorder, seconds, hostTime()));
     // The files as a kill leaves them: the journal first, whose samples are in the movie by then, and the room
     // kept for the index.
-    const auto copyCut = [&] {
-        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), journal, fs::copy_options::overwrite_existing);
+    const auto copyCut = [&](const fs::path& movie) {
+        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(movie),
+                      fs::copy_options::overwrite_existing);
         fs::copy_file(dir / "take.mov", movie, fs::copy_options::overwrite_existing);
         fs::copy_file(MovieRecorder::reserveOf(dir / "take.mov"), MovieRecorder::reserveOf(movie),
                       fs::copy_options::overwrite_existing);
     };
-    if (cut.atLeast) {
-        // Until the recorder has written what it was handed (a second at most is not in the journal yet).
-        for (int i = 0; i < 200; ++i) {
-            copyCut();
-            auto probe = MovieRecorder::finishInterrupted(movie);
-            if (probe && probe->duration >= cut.seconds - 1) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Until the recorder has written what it was handed (a second at most is not in the journal yet).
+    for (int i = 0; i < 200; ++i) {
+        copyCut(dir / "probe" / "take.mov");
+        auto probe = MovieRecorder::finishInterrupted(dir / "probe" / "take.mov");
+        if (probe && probe->duration >= seconds - 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    copyCut();
+    const fs::path movie = dir / "cut" / "take.mov", journal = MovieRecorder::journalOf(movie);
+    copyCut(movie);
     if (cut.damage) cut.damage(movie, journal);
+    std::optional<double> lengthBeforeDamage;
+    if (cut.zeroedAt) {
+        const auto at = static_cast<std::uintmax_t>(*cut.zeroedAt * static_cast<double>(fs::file_size(movie)));
+        test::zero(movie, at, cut.zeroed);
+        lengthBeforeDamage = test::lengthBefore(journal, at);
+        EXPECT_GT(*lengthBeforeDamage, seconds * *cut.zeroedAt / 2);
+    }
+    const auto files = [&] {
+        std::map<fs::path, std::string> contents;
+        for (const auto& entry : fs::directory_iterator(dir / "cut"))
+            contents[entry.path().filename()] = test::readFile(entry.path());
+        return contents;
+    };
+    const auto before = files();
 
-    const auto take = MovieRecorder::finishInterrupted(movie);
-    EXPECT_FALSE(fs::exists(journal));
-    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(movie)));
-    EXPECT_EQ(take.has_value(), cut.atLeast.has_value());
-    if (!take || !cut.atLeast) {
+    const auto recovered = recoverTake(movie);
+    EXPECT_EQ(recovered.outcome, cut.outcome);
+    EXPECT_EQ(recovered.take.has_value(), cut.outcome == Outcome::finished);
+    if (cut.outcome == Outcome::leftAlone) {
+        EXPECT_EQ(files(), before) << "movie, journal and kept room as they were";
+    } else if (cut.outcome == Outcome::setAside) {
+        // Renamed aside, its bytes as they were; the journal and the kept room hold no footage.
+        EXPECT_EQ(recovered.setAsideAs, dir / "cut" / "take.mov.unfinished");
+        const auto after = files();
+        ASSERT_EQ(after.size(), 1u);
+        EXPECT_EQ(after.begin()->first, "take.mov.unfinished");
+        EXPECT_EQ(after.begin()->second, before.at("take.mov"));
+    } else if (cut.outcome == Outcome::removed) {
         EXPECT_TRUE(fs::is_empty(dir / "cut")) << "nothing left behind";
-    } else {
-        EXPECT_EQ(take->movie, movie);
-        EXPECT_GE(take->duration, *cut.atLeast);
-        EXPECT_LE(take->duration, cut.seconds + 0.05);
-        EXPECT_EQ(take->startFrame, 1294705);
-        EXPECT_EQ(take->frameRate, 30);
-        EXPECT_TRUE(take->ntsc);
+    } else if (recovered.take) {
+        const auto& take = *recovered.take;
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(movie)));
+        EXPECT_EQ(take.movie, movie);
+        EXPECT_GE(take.duration, cut.atLeast);
+        EXPECT_LE(take.duration, cut.atMost);
+        if (lengthBeforeDamage) {
+            EXPECT_NEAR(take.duration, *lengthBeforeDamage, 0.001);
+        }
+        EXPECT_EQ(take.startFrame, 1294705);
+        EXPECT_EQ(take.frameRate, 30);
+        EXPECT_TRUE(take.ntsc);
         // The date of the first picture on the shared clock, as a finished take's description has it.
-        EXPECT_NEAR(take->startDate.timeIntervalSince(started), 100, 2);
+        EXPECT_NEAR(take.startDate.timeIntervalSince(started), 100, 2);
         const std::string probe =
             test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + movie.string() + "'");
         EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
@@ -620,12 +654,12 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         EXPECT_NE(probe.find("TAG:timecode=12:00:00;01"), std::string::npos) << probe;
         EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
         EXPECT_EQ(readTimecodeFlags(movie), 3u);
-        // Every picture decodes.
+        // Every picture decodes, and nothing damaged is in the take.
         const std::string decoded = test::commandOutput("ffmpeg -v error -i '" + movie.string() +
                                                         "' -map 0:v -f framecrc - 2>&1 | grep -vc '^#'");
-        EXPECT_NEAR(std::atof(decoded.c_str()), take->duration * 30000 / 1001, 1.5) << decoded;
+        EXPECT_NEAR(std::atof(decoded.c_str()), take.duration * 30000 / 1001, 1.5) << decoded;
         EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -f null - 2>&1"), "");
-        EXPECT_NEAR(streamDurations(movie)["video"], take->duration, 0.05);
+        EXPECT_NEAR(streamDurations(movie)["video"], take.duration, 0.05);
     }
     // The take recorded on finishes as any other and leaves no journal.
     ASSERT_TRUE(recorder->finish());
@@ -634,43 +668,84 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), 3u);
 }
 
+// The journal's header length, as it lies after the magic and the version.
+std::uintmax_t journalHeaderEnd(const std::filesystem::path& journal) {
+    const std::string bytes = test::readFile(journal);
+    std::uint32_t length = 0;
+    if (bytes.size() >= 12) std::memcpy(&length, bytes.data() + 8, sizeof length);
+    return 12 + length;
+}
+
+using Outcome = TakeRecovery::Outcome;
+const auto h264 = MovieVideoSettings::Codec::h264;
+const auto hevc = MovieVideoSettings::Codec::hevc;
+const auto proRes = MovieVideoSettings::Codec::proRes;
+
 INSTANTIATE_TEST_SUITE_P(
     Takes, CutOff,
     ::testing::Values(
-        Cut{"after 3.5 s", 3.5, nullptr, 2.5},
-        Cut{"HEVC after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::hevc},
-        Cut{"ProRes after 3.5 s", 3.5, nullptr, 2.5, MovieVideoSettings::Codec::proRes},
-        Cut{"before its first second", 0.5, nullptr, std::nullopt},
-        Cut{"in the middle of a journal record", 3.5, [](const auto&, const auto& journal) { truncateBy(journal, 17); },
-            2.4},
-        Cut{"before the movie's last samples reached the disk", 3.5,
-            [](const auto& movie, const auto&) { truncateBy(movie, std::filesystem::file_size(movie) / 2); }, 0.5},
-        Cut{"with a record that lies outside the movie", 3.5,
+        Cut{"after 3.5 s", nullptr, Outcome::finished, 2.5},
+        Cut{"HEVC after 3.5 s", nullptr, Outcome::finished, 2.5, 3.55, hevc},
+        Cut{"ProRes after 3.5 s", nullptr, Outcome::finished, 2.5, 3.55, proRes},
+        Cut{"in the middle of a journal record", [](const auto&, const auto& journal) { truncateBy(journal, 17); },
+            Outcome::finished, 2.4},
+        Cut{"before the movie's last samples reached the disk",
+            [](const auto& movie, const auto&) { truncateBy(movie, std::filesystem::file_size(movie) / 2); },
+            Outcome::finished, 0.5},
+        Cut{"with a record that lies outside the movie",
             [](const auto&, const auto& journal) {
                 std::ofstream(journal, std::ios::app | std::ios::binary) << std::string(40, '\x7f');
             },
-            2.5},
-        Cut{"in the journal's header", 3.5,
+            Outcome::finished, 2.5},
+        // Damage on the disk: the samples before it are kept, and nothing damaged is.
+        Cut{"with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, h264, 1 / 3.0, 64 << 10},
+        Cut{"HEVC with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, hevc, 1 / 3.0, 64 << 10},
+        Cut{"ProRes with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, proRes, 1 / 3.0, 64 << 10},
+        Cut{"with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, h264, 0.5, 1 << 30},
+        Cut{"ProRes with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, proRes, 0.5, 1 << 30},
+        // Nothing of it can be finished: kept aside, never removed.
+        Cut{"with its first 4 KB zeroed", [](const auto& movie, const auto&) { test::zero(movie, 0, 4096); },
+            Outcome::setAside},
+        Cut{"before its journal listed a sample",
+            [](const auto&, const auto& journal) { std::filesystem::resize_file(journal, journalHeaderEnd(journal)); },
+            Outcome::setAside},
+        Cut{"in the journal's header",
             [](const auto&, const auto& journal) { truncateBy(journal, std::filesystem::file_size(journal) - 30); },
-            std::nullopt},
-        Cut{"with a journal of garbage", 3.5,
+            Outcome::setAside},
+        Cut{"with a journal of garbage",
             [](const auto&, const auto& journal) {
                 std::mt19937 random(7);
                 std::string bytes(std::filesystem::file_size(journal), '\0');
                 for (char& c : bytes) c = static_cast<char>(random());
                 std::ofstream(journal, std::ios::binary) << bytes;
             },
-            std::nullopt},
-        Cut{"with garbage after the journal's marks", 3.5,
+            Outcome::setAside},
+        Cut{"with garbage after the journal's marks",
             [](const auto&, const auto& journal) {
                 std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
                 std::mt19937 random(11);
                 file.seekp(12);
                 for (int i = 0; i < 400; ++i) file.put(static_cast<char>(random()));
             },
-            std::nullopt},
-        Cut{"before the movie was made", 3.5, [](const auto& movie, const auto&) { std::filesystem::remove(movie); },
-            std::nullopt}),
+            Outcome::setAside},
+        Cut{"with one more field in the journal's header",
+            [](const auto&, const auto& journal) {
+                std::string bytes = test::readFile(journal);
+                std::uint32_t length = 0;
+                std::memcpy(&length, bytes.data() + 8, sizeof length);
+                length += 8;
+                std::memcpy(bytes.data() + 8, &length, sizeof length);
+                bytes.insert(12 + 16, std::string(8, '\x01'));
+                std::ofstream(journal, std::ios::binary | std::ios::trunc) << bytes;
+            },
+            Outcome::setAside},
+        Cut{"without its journal", [](const auto&, const auto& journal) { std::filesystem::remove(journal); },
+            Outcome::setAside},
+        // Of another layout: neither file is touched.
+        Cut{"with a journal of another version",
+            [](const auto&, const auto& journal) { test::changeJournalVersion(journal); }, Outcome::leftAlone},
+        Cut{"before the movie was made", [](const auto& movie, const auto&) { std::filesystem::remove(movie); },
+            Outcome::removed}),
     [](const auto& info) {
         std::string name = info.param.name;
         for (char& c : name)
@@ -698,6 +773,9 @@ TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
             EXPECT_EQ(MovieRecorder::journalOf(*n.movie), n.file);
         }
     }
+    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.reserve"), "/takes/Take 12.mov");
+    EXPECT_EQ(MovieRecorder::reserveOf("/takes/Take 12.mov"), "/takes/.Take 12.mov.reserve");
+    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.journal"), std::nullopt);
     // Room for about 32 bytes of index a sample beyond the movie's buffer (1 MiB) and the fixed parts, in steps of
     // 256 KiB (the last row: an hour at 29.97 fps with sound).
     const struct {

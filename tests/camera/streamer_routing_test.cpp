@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "camera/camera_streamer.h"
+#include "camera/take_journal.h"
+#include "cut_takes.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
 #include "temp_dir.h"
@@ -313,6 +317,79 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     EXPECT_TRUE(take->item) << "in the gallery, with its first picture";
     EXPECT_EQ(filesIn(dir / "Recording"), std::vector<std::filesystem::path>{"notes.txt"});
     EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+}
+
+// Cut off, then damaged on the disk: the take keeps what lies before the damage and reaches the remote. One whose
+// journal is of another version is left as it is where it was, and the operator is told.
+TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir / "Recording");
+    fs::create_directories(dir / "elsewhere");
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.video.averageBitRate = 1'000'000;
+    options.audio = MovieAudioSettings{};
+    options.frameRate = 30;
+    options.destination = dir / "elsewhere" / "take.mov";
+    options.queueLimit = 1000;
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const SyntheticSource::Settings s{.width = 320, .height = 180};
+    for (int i = 0; i < 105; ++i) {
+        recorder->append(VideoFrame{SyntheticSource::makePicture(s, i), i / 30.0});
+        recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), i / 30.0});
+    }
+    // Cut off once its journal lists two seconds and a half: as a kill leaves the files.
+    const fs::path journal = MovieRecorder::journalOf(*options.destination);
+    const auto journalled = [&] {
+        const auto samples = readJournal(test::readFile(journal)).samples;
+        return std::count_if(samples.begin(), samples.end(), [](const auto& x) { return x.stream == 0; });
+    };
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         journalled() < 75 && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(journalled(), 75);
+    const auto cut = [&](const fs::path& movie) {
+        fs::copy_file(journal, MovieRecorder::journalOf(movie));
+        fs::copy_file(*options.destination, movie);
+        fs::copy_file(MovieRecorder::reserveOf(*options.destination), MovieRecorder::reserveOf(movie));
+    };
+    const fs::path damaged = dir / "Recording" / "damaged.mov", other = dir / "Recording" / "other.mov";
+    cut(damaged);
+    cut(other);
+    ASSERT_TRUE(recorder->finish());
+    const auto at = fs::file_size(damaged) / 3;
+    test::zero(damaged, at, 64 << 10);
+    const double before = test::lengthBefore(MovieRecorder::journalOf(damaged), at);
+    test::changeJournalVersion(MovieRecorder::journalOf(other));
+    const auto left = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& name : {"other.mov", ".other.mov.journal", ".other.mov.reserve"})
+            files[name] = test::readFile(dir / "Recording" / name);
+        return files;
+    };
+    const auto otherFiles = left();
+
+    std::vector<CameraStreamer::Take> takes;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take& t) { takes.push_back(t); };
+    streamer->recoverTakes();
+    streamer->dataQueue().sync([] {});
+    streamer->waitForTakes();
+    main->runPending();
+    ASSERT_EQ(takes.size(), 1u);
+    EXPECT_GT(before, 3.5 / 3 / 2);
+    EXPECT_NEAR(*takes[0].entry.info.duration, before, 0.01);
+    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+    auto recording = filesIn(dir / "Recording");
+    std::sort(recording.begin(), recording.end());
+    EXPECT_EQ(recording, (std::vector<fs::path>{".other.mov.journal", ".other.mov.reserve", "other.mov"}));
+    EXPECT_EQ(left(), otherFiles);
+    const auto failed = [](const CameraEvent& e) { return e.kind == CameraEvent::Kind::failed; };
+    ASSERT_EQ(std::count_if(events.begin(), events.end(), failed), 1);
+    const auto told = std::find_if(events.begin(), events.end(), failed);
+    ASSERT_TRUE(told->message);
+    EXPECT_NE(told->message->find("another version"), std::string::npos) << *told->message;
+    EXPECT_NE(told->message->find(other.string()), std::string::npos) << *told->message;
 }
 
 TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {

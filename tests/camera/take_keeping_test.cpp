@@ -71,6 +71,12 @@ TEST(LeftRecording, TakesCutShortAreFinishedWhatNeverPlayedGoesAndNothingElseIsT
         {{d, std::nullopt, false}, Action::leave},               // being recorded
         {{journalD, d, false}, Action::leave},
         {{journalE, e, false}, Action::none},
+        // The room kept for an index holds no footage: it goes with its movie, or by itself when that is gone.
+        {{"/r/.A.mov.reserve", std::nullopt, false, a}, Action::none},
+        {{"/r/.X.mov.reserve", std::nullopt, false, "/r/X.mov"}, Action::remove},
+        {{"/r/.B.mov.reserve", std::nullopt, false, b}, Action::remove},  // its movie was finished
+        {{"/r/.D.mov.reserve", std::nullopt, false, d}, Action::leave},
+        {{"/r/A.mov.unfinished", std::nullopt, false}, Action::leave},  // set aside: kept
     };
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(LeftRecording::decide(rows[i].file, present, journaled, d), rows[i].action) << "row " << i;

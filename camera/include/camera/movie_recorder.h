@@ -109,11 +109,13 @@ public:
         bool ntsc = false;
     };
     /// Finishes a movie whose recording was cut off (its journal beside it): rewrites it playable in place (same
-    /// path), removes the journal, and answers what it holds; nullopt (and nothing left behind: movie and journal
-    /// removed) when nothing playable was written.
+    /// path) as far as its samples lie whole, and answers what it holds; nullopt when nothing of it can be finished
+    /// (`recoverTake` says what became of it: set aside, left alone, or removed when it held nothing).
     static std::optional<Interrupted> finishInterrupted(const std::filesystem::path& movie);
     /// Whether a file in a recording folder is a recorder's journal, and the movie it belongs to.
     static std::optional<std::filesystem::path> movieOfJournal(const std::filesystem::path& file);
+    /// Whether a file in a recording folder is a recorder's kept room, and the movie it belongs to.
+    static std::optional<std::filesystem::path> movieOfReserve(const std::filesystem::path& file);
     /// The journal and the kept room of a movie.
     static std::filesystem::path journalOf(const std::filesystem::path& movie);
     static std::filesystem::path reserveOf(const std::filesystem::path& movie);

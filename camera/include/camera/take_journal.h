@@ -1,14 +1,34 @@
 #pragma once
 
-// "MRJOURN1", the header's length (u32) and the header, then one 40-byte record per sample in the order the
-// samples lie in the movie. Numbers are in this computer's byte order: a journal is read where it was written.
+// A take's journal: written beside its movie while the take is recorded (".<movie>.journal"), read to finish a take
+// that was cut off. Its layout:
+//
+//   bytes   field
+//   7       magic "MRJOURN"
+//   1       version: '1' (an ASCII digit) for the layout below
+//   4       u32 H: the header's length
+//   H       the header:
+//             f64 start date (seconds since the reference date, on the shared clock)
+//             i64 start frame (the first picture's time-of-day frame)
+//             i32 nominal frame rate, u8 NTSC (0 or 1), u8 timecode track (0 or 1)
+//             f64 rotation (degrees), i32 the video's time scale
+//             i64 data start (where the first sample may lie: the end of what the movie's header wrote)
+//             u8  N, the number of tracks (1 to 4, the first the picture's); for each:
+//               27 × i64 codec parameters (in `eachCodecField`'s order), i32 × 2 time base, i32 × 2 frame rate,
+//               u32 E and E bytes of codec extradata (at most 1 MiB)
+//   40 × n  one record per sample written, in the order the samples lie in the movie:
+//             u8 track, u8 key frame (0 or 1), u16 zero, i32 size, i64 offset in the movie,
+//             i64 pts, i64 dts, i64 duration (in the track's time base)
+//
+// Numbers are in this computer's byte order: a journal is read where it was written. Records are only appended; a
+// record cut short is where the journal ends. A journal whose version is not '1' is of another layout.
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 extern "C" {
@@ -23,6 +43,8 @@ struct JournalSample {
     bool key = false;
     std::int32_t size = 0;
     std::int64_t offset = 0, pts = 0, dts = 0, duration = 0;  ///< in the stream's time base
+
+    friend bool operator==(const JournalSample&, const JournalSample&) = default;
 };
 
 struct ParametersDeleter {
@@ -50,8 +72,38 @@ struct JournalHeader {
 std::string journalHeaderBytes(JournalHeader& h);
 std::string journalRecordBytes(const JournalSample& s);
 
-/// The journal's header and its whole records; none when it holds no usable header.
-std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(std::string_view bytes);
+/// Reads a journal as it streams from its file, a record at a time: what it holds at once is its header, at most
+/// a few MiB however long the journal.
+class JournalReader {
+public:
+    enum class State {
+        whole,           ///< its header reads: its records follow
+        unknownVersion,  ///< a journal of another layout: not read
+        damaged,         ///< not a journal, or its header cannot be read
+    };
+
+    explicit JournalReader(std::istream& in);
+    State state() const { return state_; }
+    /// Meaningful when the journal is whole.
+    const JournalHeader& header() const { return header_; }
+    JournalHeader& header() { return header_; }
+    /// The next record; none at the end of the journal, at a record cut short or at one that cannot be a sample's
+    /// (garbage), which ends the journal.
+    std::optional<JournalSample> next();
+
+private:
+    std::istream& in_;
+    State state_ = State::damaged;
+    JournalHeader header_;
+};
+
+/// A journal's bytes read whole (for a journal held in memory): its state, header and records.
+struct JournalContents {
+    JournalReader::State state = JournalReader::State::damaged;
+    JournalHeader header;
+    std::vector<JournalSample> samples;
+};
+JournalContents readJournal(std::string_view bytes);
 
 /// The journal of a take being written; what it notes is handed, with the movie's own bytes before it, to the
 /// thread that brings both onto the disk (`TakeSync`).

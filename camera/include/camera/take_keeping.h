@@ -41,14 +41,14 @@ struct TakeKeeping {
 };
 
 /// What the camera does at its start with each file left in its recording folder, where nothing is recorded yet:
-/// a take cut by a crash, a kill or a power cut is finished and stored as any take, what the recorder left of one
-/// that was never playable goes, and nothing else is touched.
+/// a take cut by a crash, a kill or a power cut is finished and stored as any take (or set aside, `recoverTake`),
+/// a journal or a kept room whose movie is gone goes (they hold no footage), and nothing else is touched.
 struct LeftRecording {
     enum class Action {
-        none,    ///< handled with another file (a journal, with its movie)
-        finish,  ///< a movie cut short: finished from its journal, then stored as a take
+        none,    ///< handled with another file (a journal or a kept room, with its movie)
+        finish,  ///< a movie cut short: finished from its journal and stored as a take, or set aside (`recoverTake`)
         store,   ///< a whole movie that was not stored (the camera ended as it stored it): stored as a take
-        remove,  ///< nothing left to play
+        remove,  ///< no footage: a journal or a kept room whose movie is gone
         leave,   ///< not a take's
     };
     struct File {
@@ -56,6 +56,8 @@ struct LeftRecording {
         /// The movie whose journal this file is, if it is one.
         std::optional<std::filesystem::path> journalOf;
         bool whole = false;  ///< a movie that opens whole (its index written)
+        /// The movie whose kept room this file is, if it is one.
+        std::optional<std::filesystem::path> reserveOf;
     };
     /// `present`: every file of the folder; `recording`: the movie being recorded, if any.
     static Action decide(const File& file, const std::set<std::filesystem::path>& present,

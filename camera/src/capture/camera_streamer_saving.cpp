@@ -7,6 +7,7 @@
 
 #include "camera/camera_streamer.h"
 #include "camera/take_keeping.h"
+#include "camera/take_recovery.h"
 #include "platform/atomic_file.h"
 #include "platform/ffmpeg_handles.h"
 #include "platform/file_moves.h"
@@ -202,39 +203,34 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
     std::set<fs::path> present(files.begin(), files.end()), journaled;
     std::vector<LeftRecording::File> found;
     for (const auto& path : files) {
-        LeftRecording::File file{path, MovieRecorder::movieOfJournal(path), false};
+        LeftRecording::File file{path, MovieRecorder::movieOfJournal(path), false, MovieRecorder::movieOfReserve(path)};
         if (file.journalOf) journaled.insert(*file.journalOf);
         found.push_back(std::move(file));
     }
     for (auto& file : found) {
-        std::optional<double> wholeLength;
-        if (!file.journalOf && !journaled.count(file.path)) {
-            if (auto movie = ff::openLocalMovie(file.path.string()); movie && movie->duration > 0)
-                wholeLength = static_cast<double>(movie->duration) / AV_TIME_BASE;
-        }
-        file.whole = wholeLength.has_value();
+        std::optional<MovieRecorder::Interrupted> whole;
+        if (!file.journalOf && !file.reserveOf && !journaled.count(file.path)) whole = takeAsItIs(file.path);
+        file.whole = whole.has_value();
         switch (LeftRecording::decide(file, present, journaled, recording)) {
-            case LeftRecording::Action::finish:
-                if (auto rest = MovieRecorder::finishInterrupted(file.path)) {
+            case LeftRecording::Action::finish: {
+                const auto recovered = recoverTake(file.path);
+                if (recovered.take) {
                     log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
-                    keepTake(Recorded{rest->movie, rest->duration, rest->startDate, false}, firstPictureOf(rest->movie),
+                    const auto& rest = *recovered.take;
+                    keepTake(Recorded{rest.movie, rest.duration, rest.startDate, false}, firstPictureOf(rest.movie),
                              clockOffset());
+                } else if (auto told = TakeRecovery::message(recovered.outcome, file.path, recovered.setAsideAs)) {
+                    postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
                 } else {
                     log::info("CameraStreamer", "nothing to keep of " + file.path.filename().string());
                 }
                 break;
-            case LeftRecording::Action::store: {
-                // Finished when it was last written.
-                std::error_code ec;
-                const auto written = fs::last_write_time(file.path, ec);
-                const double ago =
-                    ec ? 0 : std::chrono::duration<double>(fs::file_time_type::clock::now() - written).count();
-                const Date end = Date::now().addingTimeInterval(-std::max(0.0, ago));
-                log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
-                keepTake(Recorded{file.path, *wholeLength, end.addingTimeInterval(-*wholeLength), false},
-                         firstPictureOf(file.path), clockOffset());
-                break;
             }
+            case LeftRecording::Action::store:
+                log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
+                keepTake(Recorded{file.path, whole->duration, whole->startDate, false}, firstPictureOf(file.path),
+                         clockOffset());
+                break;
             case LeftRecording::Action::remove: {
                 std::error_code ec;
                 fs::remove(file.path, ec);

@@ -13,6 +13,7 @@
 #include <limits>
 #include <sstream>
 #include <type_traits>
+#include <utility>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -639,15 +640,27 @@ fs::path MovieRecorder::reserveOf(const fs::path& movie) {
     return movie.parent_path() / ("." + movie.filename().string() + ".reserve");
 }
 
-std::optional<fs::path> MovieRecorder::movieOfJournal(const fs::path& file) {
+namespace {
+
+// The movie of a hidden file beside it: ".<movie><suffix>".
+std::optional<fs::path> movieOfHidden(const fs::path& file, const std::string& suffix) {
     const std::string name = file.filename().string();
-    const std::string suffix = ".journal";
     if (name.size() <= 1 + suffix.size() || name[0] != '.' ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return std::nullopt;
     const std::string movie = name.substr(1, name.size() - 1 - suffix.size());
     if (movie.empty() || movie == "." || movie == "..") return std::nullopt;
     return file.parent_path() / movie;
+}
+
+}  // namespace
+
+std::optional<fs::path> MovieRecorder::movieOfJournal(const fs::path& file) {
+    return movieOfHidden(file, ".journal");
+}
+
+std::optional<fs::path> MovieRecorder::movieOfReserve(const fs::path& file) {
+    return movieOfHidden(file, ".reserve");
 }
 
 std::int64_t MovieRecorder::roomForIndex(std::int64_t samples) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <type_traits>
 
 extern "C" {
@@ -17,10 +18,13 @@ namespace morvane {
 
 namespace {
 
-constexpr char kJournalMagic[8] = {'M', 'R', 'J', 'O', 'U', 'R', 'N', '1'};
+constexpr char kJournalMagic[7] = {'M', 'R', 'J', 'O', 'U', 'R', 'N'};
+constexpr char kJournalVersion = '1';
 constexpr std::size_t kRecordSize = 40;
 constexpr std::size_t kMaxStreams = 4;
 constexpr std::size_t kMaxExtradata = 1 << 20;
+// The longest header the layout allows: every track with the most extradata.
+constexpr std::size_t kMaxHeader = 64 + kMaxStreams * (27 * 8 + 20 + kMaxExtradata);
 
 struct ByteWriter {
     std::string out;
@@ -46,6 +50,12 @@ struct ByteReader {
     }
 };
 
+// The type a field is written as.
+template <typename T>
+struct As {
+    using type = T;
+};
+
 // Every field of the codec parameters that a movie's sample description is made of, in the journal's order.
 template <typename F>
 void eachCodecField(AVCodecParameters& p, F&& f) {
@@ -54,6 +64,40 @@ void eachCodecField(AVCodecParameters& p, F&& f) {
     f(p.sample_aspect_ratio.den), f(p.field_order), f(p.color_range), f(p.color_primaries), f(p.color_trc);
     f(p.color_space), f(p.chroma_location), f(p.video_delay), f(p.ch_layout.nb_channels), f(p.sample_rate);
     f(p.block_align), f(p.frame_size), f(p.initial_padding), f(p.trailing_padding), f(p.seek_preroll);
+}
+
+// The header's fields before its tracks, in the journal's order, for the writer and the reader alike.
+template <typename F>
+void eachHeaderField(JournalHeader& h, F&& f) {
+    f(h.startDate, As<double>{}), f(h.startFrame, As<std::int64_t>{}), f(h.frameRate, As<std::int32_t>{});
+    f(h.ntsc, As<std::uint8_t>{}), f(h.timecode, As<std::uint8_t>{}), f(h.rotation, As<double>{});
+    f(h.videoTimescale, As<std::int32_t>{}), f(h.dataStart, As<std::int64_t>{});
+}
+
+// A track's fields before its extradata.
+template <typename F>
+void eachStreamField(JournalStream& s, F&& f) {
+    eachCodecField(*s.parameters, [&](auto& field) { f(field, As<std::int64_t>{}); });
+    f(s.timeBase.num, As<std::int32_t>{}), f(s.timeBase.den, As<std::int32_t>{});
+    f(s.frameRate.num, As<std::int32_t>{}), f(s.frameRate.den, As<std::int32_t>{});
+}
+
+// A record's fields; `key` and `zero` as they lie (0 or 1, and 0).
+template <typename F>
+void eachRecordField(JournalSample& s, std::uint8_t& key, std::uint16_t& zero, F&& f) {
+    f(s.stream, As<std::uint8_t>{}), f(key, As<std::uint8_t>{}), f(zero, As<std::uint16_t>{});
+    f(s.size, As<std::int32_t>{}), f(s.offset, As<std::int64_t>{}), f(s.pts, As<std::int64_t>{});
+    f(s.dts, As<std::int64_t>{}), f(s.duration, As<std::int64_t>{});
+}
+
+auto writeTo(ByteWriter& w) {
+    return [&w](auto& field, auto as) { w.put(static_cast<typename decltype(as)::type>(field)); };
+}
+
+auto readFrom(ByteReader& r) {
+    return [&r](auto& field, auto as) {
+        field = static_cast<std::remove_reference_t<decltype(field)>>(r.template get<typename decltype(as)::type>());
+    };
 }
 
 bool plausible(const AVCodecParameters& p) {
@@ -66,45 +110,27 @@ bool plausible(const AVCodecParameters& p) {
     return false;
 }
 
-}  // namespace
-
-std::string journalHeaderBytes(JournalHeader& h) {
-    ByteWriter w;
-    w.put(h.startDate), w.put(h.startFrame), w.put(h.frameRate), w.put(std::uint8_t(h.ntsc));
-    w.put(std::uint8_t(h.timecode)), w.put(h.rotation), w.put(h.videoTimescale), w.put(h.dataStart);
-    w.put(std::uint8_t(h.streams.size()));
-    for (auto& stream : h.streams) {
-        eachCodecField(*stream.parameters, [&](auto& field) { w.put(static_cast<std::int64_t>(field)); });
-        w.put(stream.timeBase), w.put(stream.frameRate);
-        const auto* p = stream.parameters.get();
-        w.put(std::uint32_t(p->extradata_size));
-        w.out.append(reinterpret_cast<const char*>(p->extradata), static_cast<std::size_t>(p->extradata_size));
-    }
-    std::string bytes(kJournalMagic, sizeof kJournalMagic);
-    const auto length = static_cast<std::uint32_t>(w.out.size());
-    bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
-    return bytes + w.out;
+// Whether a value is one of an enumeration of the codec parameters, before a field is given it: for tracks and
+// codecs, one the muxer can take.
+template <typename E>
+bool known(std::int64_t v) {
+    if constexpr (std::is_same_v<E, AVMediaType>) return v == AVMEDIA_TYPE_VIDEO || v == AVMEDIA_TYPE_AUDIO;
+    if constexpr (std::is_same_v<E, AVCodecID>) return v > AV_CODEC_ID_NONE && v < AV_CODEC_ID_WRAPPED_AVFRAME;
+    if constexpr (std::is_same_v<E, AVFieldOrder>) return v >= 0 && v <= AV_FIELD_BT;
+    if constexpr (std::is_same_v<E, AVColorRange>) return v >= 0 && v < AVCOL_RANGE_NB;
+    if constexpr (std::is_same_v<E, AVColorPrimaries>) return v >= 0 && v < AVCOL_PRI_NB;
+    if constexpr (std::is_same_v<E, AVColorTransferCharacteristic>) return v >= 0 && v < AVCOL_TRC_NB;
+    if constexpr (std::is_same_v<E, AVColorSpace>) return v >= 0 && v < AVCOL_SPC_NB;
+    if constexpr (std::is_same_v<E, AVChromaLocation>) return v >= 0 && v < AVCHROMA_LOC_NB;
+    return false;
 }
 
-std::string journalRecordBytes(const JournalSample& s) {
-    ByteWriter w;
-    w.put(s.stream), w.put(std::uint8_t(s.key)), w.put(std::uint16_t(0)), w.put(s.size);
-    w.put(s.offset), w.put(s.pts), w.put(s.dts), w.put(s.duration);
-    return std::move(w.out);
-}
-
-std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(std::string_view bytes) {
-    if (bytes.size() < sizeof kJournalMagic + 4 || std::memcmp(bytes.data(), kJournalMagic, sizeof kJournalMagic))
-        return std::nullopt;
-    bytes.remove_prefix(sizeof kJournalMagic);
-    ByteReader lengthReader{bytes};
-    const auto length = lengthReader.get<std::uint32_t>();
-    if (length > lengthReader.in.size()) return std::nullopt;
-    ByteReader r{lengthReader.in.substr(0, length)};
+// A header's bytes (after its length), read whole: none when any field is not as the layout has it, or bytes are
+// left over.
+std::optional<JournalHeader> parseHeader(std::string_view bytes) {
+    ByteReader r{bytes};
     JournalHeader h;
-    h.startDate = r.get<double>(), h.startFrame = r.get<std::int64_t>(), h.frameRate = r.get<std::int32_t>();
-    h.ntsc = r.get<std::uint8_t>() != 0, h.timecode = r.get<std::uint8_t>() != 0, h.rotation = r.get<double>();
-    h.videoTimescale = r.get<std::int32_t>(), h.dataStart = r.get<std::int64_t>();
+    eachHeaderField(h, readFrom(r));
     const auto count = r.get<std::uint8_t>();
     if (!r.ok || count < 1 || count > kMaxStreams || h.dataStart <= 0 || h.videoTimescale <= 0 ||
         !std::isfinite(h.startDate) || !std::isfinite(h.rotation) || h.frameRate < 1 || h.frameRate > 1000)
@@ -113,14 +139,11 @@ std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(
         JournalStream stream;
         if (!stream.parameters) return std::nullopt;
         AVCodecParameters& p = *stream.parameters;
-        eachCodecField(p, [&](auto& field) {
+        eachStreamField(stream, [&](auto& field, auto as) {
             using Field = std::remove_reference_t<decltype(field)>;
-            const auto value = r.get<std::int64_t>();
-            // Kinds of tracks and codecs the muxer can take, before they are looked at as such.
-            if constexpr (std::is_same_v<Field, AVMediaType>) {
-                if (value != AVMEDIA_TYPE_VIDEO && value != AVMEDIA_TYPE_AUDIO) r.ok = false;
-            } else if constexpr (std::is_same_v<Field, AVCodecID>) {
-                if (value <= AV_CODEC_ID_NONE || value >= AV_CODEC_ID_WRAPPED_AVFRAME) r.ok = false;
+            const auto value = r.template get<typename decltype(as)::type>();
+            if constexpr (std::is_enum_v<Field>) {
+                if (!known<Field>(value)) r.ok = false;
             }
             if (r.ok) field = static_cast<Field>(value);
         });
@@ -128,7 +151,6 @@ std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(
         p.ch_layout = AVChannelLayout{};
         if (p.codec_type == AVMEDIA_TYPE_AUDIO && channels >= 1 && channels <= 8)
             av_channel_layout_default(&p.ch_layout, channels);
-        stream.timeBase = r.get<AVRational>(), stream.frameRate = r.get<AVRational>();
         const auto extradata = r.get<std::uint32_t>();
         if (!r.ok || !plausible(p) || stream.timeBase.num <= 0 || stream.timeBase.den <= 0 ||
             extradata > kMaxExtradata || extradata > r.in.size())
@@ -142,18 +164,83 @@ std::optional<std::pair<JournalHeader, std::vector<JournalSample>>> readJournal(
         }
         h.streams.push_back(std::move(stream));
     }
-    if (h.streams[0].parameters->codec_type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
-    std::vector<JournalSample> samples;
-    for (ByteReader records{lengthReader.in.substr(length)}; records.in.size() >= kRecordSize;) {
-        JournalSample s;
-        s.stream = records.get<std::uint8_t>(), s.key = records.get<std::uint8_t>() != 0;
-        records.get<std::uint16_t>();
-        s.size = records.get<std::int32_t>(), s.offset = records.get<std::int64_t>();
-        s.pts = records.get<std::int64_t>(), s.dts = records.get<std::int64_t>();
-        s.duration = records.get<std::int64_t>();
-        samples.push_back(s);
+    if (!r.in.empty() || h.streams[0].parameters->codec_type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
+    return h;
+}
+
+}  // namespace
+
+std::string journalHeaderBytes(JournalHeader& h) {
+    ByteWriter w;
+    eachHeaderField(h, writeTo(w));
+    w.put(std::uint8_t(h.streams.size()));
+    for (auto& stream : h.streams) {
+        eachStreamField(stream, writeTo(w));
+        const auto* p = stream.parameters.get();
+        w.put(std::uint32_t(p->extradata_size));
+        w.out.append(reinterpret_cast<const char*>(p->extradata), static_cast<std::size_t>(p->extradata_size));
     }
-    return std::make_pair(std::move(h), std::move(samples));
+    std::string bytes(kJournalMagic, sizeof kJournalMagic);
+    bytes += kJournalVersion;
+    const auto length = static_cast<std::uint32_t>(w.out.size());
+    bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+    return bytes + w.out;
+}
+
+std::string journalRecordBytes(const JournalSample& sample) {
+    ByteWriter w;
+    JournalSample s = sample;
+    std::uint8_t key = s.key ? 1 : 0;
+    std::uint16_t zero = 0;
+    eachRecordField(s, key, zero, writeTo(w));
+    return std::move(w.out);
+}
+
+JournalReader::JournalReader(std::istream& in) : in_(in) {
+    char start[sizeof kJournalMagic + 1 + 4];
+    if (!in_.read(start, sizeof start) || std::memcmp(start, kJournalMagic, sizeof kJournalMagic) != 0) return;
+    if (start[sizeof kJournalMagic] != kJournalVersion) {
+        state_ = State::unknownVersion;
+        return;
+    }
+    std::uint32_t length = 0;
+    std::memcpy(&length, start + sizeof kJournalMagic + 1, sizeof length);
+    if (length > kMaxHeader) return;
+    std::string bytes(length, '\0');
+    if (!in_.read(bytes.data(), static_cast<std::streamsize>(length))) return;
+    auto header = parseHeader(bytes);
+    if (!header) return;
+    header_ = std::move(*header);
+    state_ = State::whole;
+}
+
+std::optional<JournalSample> JournalReader::next() {
+    if (state_ != State::whole) return std::nullopt;
+    char bytes[kRecordSize];
+    if (!in_.read(bytes, sizeof bytes)) return std::nullopt;
+    ByteReader r{std::string_view(bytes, sizeof bytes)};
+    JournalSample s;
+    std::uint8_t key = 0;
+    std::uint16_t zero = 0;
+    eachRecordField(s, key, zero, readFrom(r));
+    if (!r.ok || key > 1 || zero != 0 || s.stream >= header_.streams.size()) {
+        in_.setstate(std::ios::failbit);  // garbage: the journal ends before it
+        return std::nullopt;
+    }
+    s.key = key == 1;
+    return s;
+}
+
+JournalContents readJournal(std::string_view bytes) {
+    std::istringstream in{std::string(bytes)};
+    JournalReader reader(in);
+    JournalContents contents;
+    contents.state = reader.state();
+    while (auto s = reader.next()) contents.samples.push_back(*s);
+    if (contents.state == JournalReader::State::whole) {
+        contents.header = std::move(reader.header());
+    }
+    return contents;
 }
 
 Journal::~Journal() {

@@ -1,0 +1,44 @@
+#pragma once
+
+// Takes cut off and damaged on the disk, as the recovery finds them.
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "camera/take_journal.h"
+#include "test_files.h"
+
+namespace morvane::test {
+
+/// The length of the pictures that the journal lists wholly before `at` in the movie.
+inline double lengthBefore(const std::filesystem::path& journal, std::uintmax_t at) {
+    const auto contents = readJournal(readFile(journal));
+    std::int64_t first = INT64_MAX, end = INT64_MIN;
+    for (const auto& s : contents.samples) {
+        if (static_cast<std::uintmax_t>(s.offset + s.size) > at) break;
+        if (s.stream == 0) first = std::min(first, s.pts), end = std::max(end, s.pts + s.duration);
+    }
+    return end > first ? static_cast<double>(end - first) * av_q2d(contents.header.streams.at(0).timeBase) : 0;
+}
+
+/// `bytes` zero bytes written over the file from `at` on, its size kept.
+inline void zero(const std::filesystem::path& file, std::uintmax_t at, std::uintmax_t bytes) {
+    const auto size = std::filesystem::file_size(file);
+    bytes = std::min(bytes, size - std::min(at, size));
+    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(at));
+    out << std::string(bytes, '\0');
+}
+
+/// Gives the journal another version than its writer's.
+inline void changeJournalVersion(const std::filesystem::path& journal) {
+    std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(7);
+    file.put('2');
+}
+
+}  // namespace morvane::test

@@ -25,6 +25,7 @@
 #include "camera/recording_start.h"
 #include "camera/take_recovery.h"
 #include "camera/timecode_atoms.h"
+#include "camera_like_pictures.h"
 #include "cut_takes.h"
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
@@ -1034,6 +1035,42 @@ TEST(Recording, FallingBehindIsToldOnce) {
         ASSERT_TRUE(recorder->finish()) << c.name;
         EXPECT_EQ(told, c.told) << c.name;
     }
+}
+
+// An encoder far slower than real time (ProRes of a camera's detailed, noisy pictures), fed as a camera feeds it: the
+// take is written as fast as it is captured, its pictures repeated where they could not be compressed, and none of its
+// sound is lost behind the pictures that wait.
+TEST(Recording, ARecorderBehindItsCaptureCatchesUp) {
+    const auto pictures = test::cameraLikePictures(1920, 1080, 8);
+    test::TempDir dir;
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1920, 1080);
+    std::atomic<int> told = 0;
+    options.onFallingBehind = [&] { ++told; };
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const double start = hostTime();
+    double picture = start, sound = start;
+    int index = 0, blocks = 0, refused = 0;
+    while (picture < start + 8) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(picture, sound) - hostTime()));
+        if (sound < picture) {
+            if (!recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, blocks++ * 960, 960), sound}))
+                ++refused;
+            sound += 0.02;
+            continue;
+        }
+        recorder->append(VideoFrame{pictures[std::size_t(index++ % 8)], picture});
+        picture += 1.0 / 30;
+    }
+    if (!told) GTEST_SKIP() << "this machine compresses the take in real time";
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(refused, 0) << "of " << blocks << " blocks of sound";
+    const double stopped = hostTime();
+    const auto duration = recorder->finish();
+    EXPECT_LT(hostTime() - stopped, 5) << "written after the stop";
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(*duration, 8, 0.1);
+    EXPECT_NEAR(streamDurations(dir / "take.mov")["audio"], 8, 0.1);
 }
 
 }  // namespace

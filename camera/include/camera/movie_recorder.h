@@ -91,7 +91,8 @@ public:
         /// for a slow or failing disk.
         std::function<int(int descriptor)> sync;
         /// Called once, on the thread that hands the pictures over, when more than a second of pictures was dropped
-        /// within a few seconds: the camera cannot compress this format in real time.
+        /// within a few seconds: the camera cannot compress this format in real time. From then on few pictures
+        /// wait, so that they hold back neither the sound after them nor what reaches the disk.
         std::function<void()> onFallingBehind;
     };
 
@@ -148,7 +149,7 @@ public:
     /// stretch still to come (read after its pictures) is waited for, a little; the recorder takes nothing after this.
     std::optional<double> finish();
 
-    /// Frames dropped because the queue was full.
+    /// Frames dropped because compression fell behind: the queue was full, or newer pictures waited.
     std::size_t droppedFrames() const;
     /// Why the take ended before it was stopped ("the disk is full"); the recorder then takes nothing more and
     /// `finish` keeps what was written.
@@ -184,7 +185,8 @@ private:
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
     std::deque<double> recentDrops_;  ///< capture times of the pictures dropped lately
-    bool toldBehind_ = false;
+    bool behind_ = false;             ///< the owner was told the recorder falls behind: few pictures wait
+    std::size_t picturesQueued_ = 0;
     std::function<void()> onFallingBehind_;
     std::size_t queueLimit_ = 48;
     double frameRate_ = 30;             ///< the movie's real rate

@@ -38,6 +38,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Pictures waiting once the recorder is known to fall behind: each one it could not compress in time would hold back
+// the sound queued after it, and what reaches the disk.
+constexpr std::size_t kPicturesQueuedBehind = 2;
+
 // How much later than sound captured at the same time a picture may still reach the recorder.
 constexpr double kPictureLateness = 0.5;
 
@@ -680,12 +684,15 @@ bool MovieRecorder::append(const VideoFrame& frame) {
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
-        } else if (queue_.size() >= queueLimit_) {
+        } else if (queue_.size() >= queueLimit_ || (behind_ && picturesQueued_ >= kPicturesQueuedBehind)) {
             dropped = true;
             ++dropped_;
             tell = fallsBehind(frame.time);
         }
-        if (!dropped) queue_.emplace_back(frame);
+        if (!dropped) {
+            queue_.emplace_back(frame);
+            ++picturesQueued_;
+        }
     }
     if (tell && onFallingBehind_) onFallingBehind_();
     if (dropped) return false;
@@ -698,8 +705,8 @@ bool MovieRecorder::fallsBehind(double dropTime) {
     constexpr double span = 10;
     recentDrops_.push_back(dropTime);
     while (!recentDrops_.empty() && !(recentDrops_.front() > dropTime - span)) recentDrops_.pop_front();
-    if (toldBehind_ || static_cast<double>(recentDrops_.size()) <= frameRate_) return false;
-    toldBehind_ = true;
+    if (behind_ || static_cast<double>(recentDrops_.size()) <= frameRate_) return false;
+    behind_ = true;
     return true;
 }
 
@@ -735,6 +742,10 @@ void MovieRecorder::run() {
             if (queue_.empty()) return;  // finishing and drained
             item = std::move(queue_.front());
             queue_.pop_front();
+            if (std::holds_alternative<VideoFrame>(item) && --picturesQueued_ >= kPicturesQueuedBehind && behind_) {
+                ++dropped_;  // queued before the recorder was known to fall behind: newer ones wait
+                continue;
+            }
             if (writer_->soundLost) soundLost_ = true;
             // The disk filled: the take ends with what was written.
             if (writer_->file.full && !failureReason_) {

@@ -1,16 +1,20 @@
 // Camera stream costs on camera-like pictures (moving detail and sensor noise, so the encoder spends its whole
 // target rate), run by hand:
-//   bench_camera_stream [frames] [part]      (part: 1 to 4; all when left out)
+//   bench_camera_stream [frames] [part] [codec] [folder] [height]    (part: 1 to 5, 1 to 4 when left out; codec:
+//       h264, hevc, prores (422 HQ) or all; folder: where takes are written; height of parts 4 and 5: 1080 or 720)
 // 1. The LUT stage on 1920x1080 pictures with the log LUT (a 64-cube), alone and with zebras, on this thread.
 // 2. The live stream at 1280x720 30 fps with the LUT stage and zebras on: per-frame latency from a captured
 //    picture to its frame packet, and the rate the whole chain sustains. Pin it to two cores with
 //    `taskset -c 0,1` to see what a small machine does.
 // 3. A 1280x720 HEVC take at 30 fps in real time, sound throughout, whose pictures stop for 3.5 s: the pictures
 //    dropped after they come back, as the repeats filling the stall are compressed.
-// 4. A 1920x1080 take as the camera records it (HEVC, or H.264 where there is none, with sound), handed over as fast
-//    as the recorder takes it: the processor time of the whole program and the bytes it wrote (the movie and the
-//    journal kept beside it while it is written), per second of take. Run it against a build of the recorder
-//    before the journal to compare.
+// 4. A 1080p take of each codec with sound, handed over as fast as the recorder takes it: the processor time of
+//    the whole program, the bytes it wrote (the movie and the journal kept beside it while it is written) and its
+//    write calls, per second of take. Run it against a build of the recorder before to compare.
+// 5. A 1080p take with sound in real time, `frames` long: the pictures and the blocks of sound dropped, how long
+//    the take took to finish after its stop, and what a kill 10 s in would have kept. Run it in a cgroup whose
+//    writes to the folder's disk are throttled to see a slow disk, or beside a busy loop on one core
+//    (`taskset -c 3`) to see an encoder slower than real time.
 // Figures are medians with the 10th and 90th percentiles as their spread; the LUT stage's are this thread's processor
 // time, which other work on a busy machine does not stretch, with the wall-clock median beside it.
 
@@ -63,15 +67,42 @@ double processSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Bytes the program has handed to the system to write, whatever the file system.
-double writtenBytes() {
+// A count of the program's writes, whatever the file system: "wchar:" the bytes handed to the system to write,
+// "syscw:" the write calls.
+double writes(const std::string& what) {
     std::ifstream io("/proc/self/io");
     for (std::string key; io >> key;) {
         double value = 0;
         io >> value;
-        if (key == "wchar:") return value;
+        if (key == what) return value;
     }
     return 0;
+}
+
+const char* codecLabel(MovieVideoSettings::Codec codec) {
+    switch (codec) {
+        case MovieVideoSettings::Codec::h264:
+            return "H.264";
+        case MovieVideoSettings::Codec::hevc:
+            return "HEVC";
+        case MovieVideoSettings::Codec::proRes:
+            return "ProRes 422 HQ";
+    }
+    return "";
+}
+
+// The settings the camera records at 30 fps with, in each codec asked for.
+std::vector<MovieVideoSettings> recordings(const std::string& codec, int width, int height) {
+    std::vector<MovieVideoSettings> settings;
+    if (codec == "all" || codec == "h264")
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::hevc, 30, false, {}).video);
+    if ((codec == "all" || codec == "hevc") && canWriteHEVC())
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::hevc, 30, true, {}).video);
+    if (codec == "all" || codec == "prores") {
+        const std::vector<VideoCodec> proRes{VideoCodec::proRes422HQ};
+        settings.push_back(*decideRecording(width, height, false, VideoCodec::proRes422HQ, 30, true, proRes).video);
+    }
+    return settings;
 }
 
 void spread(const char* what, const std::vector<double>& times, const char* tail = "\n") {
@@ -84,6 +115,9 @@ void spread(const char* what, const std::vector<double>& times, const char* tail
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
     const int part = argc > 2 ? std::atoi(argv[2]) : 0;
+    const std::string codec = argc > 3 ? argv[3] : "all";
+    const std::filesystem::path folder = argc > 4 ? argv[4] : std::filesystem::temp_directory_path();
+    const int height = argc > 5 && std::atoi(argv[5]) == 720 ? 720 : 1080, width = height * 16 / 9;
 
     // 1. LUT stage per 1080p picture.
     if (part == 0 || part == 1) {
@@ -186,35 +220,93 @@ int main(int argc, char** argv) {
         std::printf("  pictures dropped: %d in the 2 s before the stall, %d in the 4 s after it\n", before, after);
     }
 
-    // 4. A 1080p take.
+    // 4. A 1080p take of each codec.
     if (part == 0 || part == 4) {
-        const auto pictures = test::cameraLikePictures(1920, 1080, 30);
+        const auto pictures = test::cameraLikePictures(width, height, 30);
         std::vector<SharedFrame> sound;
         for (int i = 0; i < 30; ++i) sound.push_back(SyntheticSource::makeTone({}, i * 1600, 1600));
-        test::TempDir dir;
-        MovieRecorder::Options options;
-        options.video = *decideRecording(1920, 1080, false, VideoCodec::hevc, 30, canWriteHEVC(), {}).video;
-        options.frameRate = 30;
-        options.audio = MovieAudioSettings{};
-        options.destination = dir / "take.mov";
-        options.queueLimit = static_cast<std::size_t>(frames) + 1;
-        const double cpu = processSeconds(), written = writtenBytes();
-        const auto begin = std::chrono::steady_clock::now();
-        auto recorder = MovieRecorder::make(options);
-        if (!recorder) return 1;
-        for (int i = 0; i < frames; ++i) {
-            recorder->append(VideoFrame{pictures[static_cast<std::size_t>(i % 30)], i / 30.0});
-            recorder->appendAudio(AudioFrame{sound[static_cast<std::size_t>(i % 30)], i / 30.0});
+        for (const auto& video : recordings(codec, width, height)) {
+            test::TempDir dir(folder);
+            MovieRecorder::Options options;
+            options.video = video;
+            options.frameRate = 30;
+            options.audio = MovieAudioSettings{};
+            options.destination = dir / "take.mov";
+            options.queueLimit = 2 * static_cast<std::size_t>(frames) + 2;  // pictures and sound share the queue
+            const double cpu = processSeconds(), written = writes("wchar:"), calls = writes("syscw:");
+            const auto begin = std::chrono::steady_clock::now();
+            auto recorder = MovieRecorder::make(options);
+            if (!recorder) return 1;
+            for (int i = 0; i < frames; ++i) {
+                recorder->append(VideoFrame{pictures[static_cast<std::size_t>(i % 30)], i / 30.0});
+                recorder->appendAudio(AudioFrame{sound[static_cast<std::size_t>(i % 30)], i / 30.0});
+            }
+            const auto duration = recorder->finish();
+            if (!duration) return 1;
+            const double wall = seconds(std::chrono::steady_clock::now() - begin);
+            const double movie = static_cast<double>(std::filesystem::file_size(dir / "take.mov"));
+            std::printf("Recording, %dx%d %s at 30 frames/s with sound, %.1f s:\n", width, height,
+                        codecLabel(video.codec), *duration);
+            std::printf(
+                "  processor %.3f s, %.3f MB written in %.1f write calls a second of take (movie %.3f MB); "
+                "wall %.2f s\n",
+                (processSeconds() - cpu) / *duration, (writes("wchar:") - written) / *duration / 1e6,
+                (writes("syscw:") - calls) / *duration, movie / *duration / 1e6, wall);
         }
-        const auto duration = recorder->finish();
-        if (!duration) return 1;
-        const double wall = seconds(std::chrono::steady_clock::now() - begin);
-        const double movie = static_cast<double>(std::filesystem::file_size(dir / "take.mov"));
-        std::printf("Recording, 1920x1080 %s at 30 frames/s with sound, %.1f s:\n",
-                    options.video.codec == MovieVideoSettings::Codec::hevc ? "HEVC" : "H.264", *duration);
-        std::printf("  processor %.3f s and %.3f MB written a second of take (movie %.3f MB); wall %.2f s\n",
-                    (processSeconds() - cpu) / *duration, (writtenBytes() - written) / *duration / 1e6,
-                    movie / *duration / 1e6, wall);
+    }
+
+    // 5. A 1080p take in real time.
+    if (part == 5) {
+        namespace fs = std::filesystem;
+        const auto pictures = test::cameraLikePictures(width, height, 30);
+        for (const auto& video : recordings(codec, width, height)) {
+            test::TempDir dir(folder);
+            fs::create_directory(dir / "killed");
+            MovieRecorder::Options options;
+            options.video = video;
+            options.frameRate = 30;
+            options.audio = MovieAudioSettings{};
+            options.destination = dir / "take.mov";
+            auto recorder = MovieRecorder::make(options);
+            if (!recorder) return 1;
+            const double start = hostTime();
+            double picture = start, sound = start, kept = -1;
+            std::thread killed;
+            int index = 0, blocks = 0, dropped = 0, refused = 0;
+            while (index < frames) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(std::min(picture, sound) - hostTime()));
+                if (sound <= picture) {
+                    if (!recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, blocks++ * 960, 960), sound}))
+                        ++refused;
+                    sound += 0.02;
+                    continue;
+                }
+                if (!recorder->append(VideoFrame{pictures[static_cast<std::size_t>(index % 30)], picture})) ++dropped;
+                ++index;
+                picture += 1.0 / 30;
+                if (index == 300) {
+                    // The files as a kill 10 s in leaves them, finished as the next start would: on a thread of
+                    // their own, so that the pictures are handed over meanwhile.
+                    killed = std::thread([&dir, &kept] {
+                        const fs::path copy = dir / "killed" / "take.mov";
+                        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(copy));
+                        fs::copy_file(dir / "take.mov", copy);
+                        const auto finished = MovieRecorder::finishInterrupted(copy);
+                        kept = finished ? finished->duration : 0;
+                    });
+                }
+            }
+            const double stopped = hostTime();
+            const auto duration = recorder->finish();
+            const double finishing = hostTime() - stopped;
+            if (killed.joinable()) killed.join();
+            std::printf("Recording in real time, %dx%d %s at 30 frames/s with sound, %.1f s:\n", width, height,
+                        codecLabel(video.codec), duration.value_or(0));
+            std::printf("  pictures dropped %d of %d, sound blocks dropped %d of %d; finished %.2f s after the stop",
+                        dropped, frames, refused, blocks, finishing);
+            if (kept >= 0) std::printf("; a kill 10 s in keeps %.1f s", kept);
+            std::printf("\n");
+        }
     }
     return 0;
 }

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "camera/recording_start.h"
 #include "camera/take_recovery.h"
 #include "camera/timecode_atoms.h"
+#include "camera_like_pictures.h"
 #include "cut_takes.h"
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
@@ -128,6 +131,16 @@ MovieRecorder::Options smallTake(const std::filesystem::path& movie, int rate) {
     options.audio = MovieAudioSettings{};
     options.frameRate = rate;
     options.destination = movie;
+    return options;
+}
+
+// A ProRes 422 HQ take of `width` x `height` with sound at 30 fps, written to `movie`.
+MovieRecorder::Options proResTake(const std::filesystem::path& movie, int width, int height) {
+    MovieRecorder::Options options = smallTake(movie, 30);
+    options.video.codec = MovieVideoSettings::Codec::proRes;
+    options.video.averageBitRate.reset();
+    options.video.width = width;
+    options.video.height = height;
     return options;
 }
 
@@ -500,7 +513,7 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         const std::vector<float> sound = test::decodedSound(dir / "take.mov");
         EXPECT_EQ(rms(sound, {0.9, 0.94}) > 0.1, c.until > 0.94 - 0.01) << c.name;
         EXPECT_EQ(rms(sound, {0.945, 0.995}) > 0.1, c.sounding) << c.name;
-        EXPECT_EQ(recorder->soundLost(), c.told) << c.name;
+        EXPECT_EQ(recorder->soundEndLost(), c.told) << c.name;
     }
 }
 
@@ -797,41 +810,300 @@ TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
     EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.reserve"), "/takes/Take 12.mov");
     EXPECT_EQ(MovieRecorder::reserveOf("/takes/Take 12.mov"), "/takes/.Take 12.mov.reserve");
     EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.journal"), std::nullopt);
-    // Room for about 32 bytes of index a sample beyond the buffer and the fixed parts, in steps of 256 KiB (the
-    // last row: an hour at 29.97 fps with sound).
+    // Room for about 32 bytes of index a sample beyond the movie's buffer (1 MiB) and the fixed parts, in steps of
+    // 256 KiB (the last row: an hour at 29.97 fps with sound).
     const struct {
         std::int64_t samples, room;
-    } rooms[] = {{0, 256 << 10}, {1024, 256 << 10}, {1025, 512 << 10}, {9216, 512 << 10}, {276750, 35 * (256 << 10)}};
+    } rooms[] = {{0, 5 * (256 << 10)},
+                 {2048, 5 * (256 << 10)},
+                 {2049, 6 * (256 << 10)},
+                 {10240, 6 * (256 << 10)},
+                 {276750, 39 * (256 << 10)}};
     for (const auto& r : rooms) EXPECT_EQ(MovieRecorder::roomForIndex(r.samples), r.room) << r.samples;
 }
 
-// A 3 MB disk of its own (a RAM disk) for the take: it fills during the take.
+// A 3 MB disk of its own (a RAM disk) for the take: it fills during the take, or while what was handed over before
+// the stop is still being written, when the owner has already let the take go.
 TEST(Recording, AFullDiskEndsTheTakeAndKeepsWhatWasWritten) {
     namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        bool atOnce;  ///< every picture handed over before the take is finished, none waiting for the one before
+        bool afterStop;
+    } cases[] = {{"the disk fills during the take", false, false}, {"the disk fills after the stop", true, true}};
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        if (::geteuid() != 0 || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=3m") != 0)
+            GTEST_SKIP() << "needs root to mount a small RAM disk";
+        struct Unmount {
+            fs::path path;
+            ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+        } unmount{dir.path()};
+        MovieRecorder::Options options = proResTake(dir / "take.mov", 640, 360);
+        if (c.atOnce) options.queueLimit = 1000;
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        if (c.atOnce) {
+            std::vector<SharedFrame> pictures;
+            for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({640, 360}, i));
+            for (int i = 0; i < 900; ++i)
+                ASSERT_TRUE(recorder->append(VideoFrame{pictures[std::size_t(i % 30)], 10 + i / 30.0})) << c.name;
+        } else {
+            EXPECT_FALSE(feed(*recorder, 30, hostTime(), {640, 360}, 0.005)) << c.name;
+            EXPECT_EQ(recorder->failureReason(), "the disk is full") << c.name;
+        }
+        const auto duration = recorder->finish();
+        EXPECT_EQ(recorder->failureReason(), "the disk is full") << c.name;
+        EXPECT_EQ(recorder->failedAfterStop(), c.afterStop) << c.name;
+        ASSERT_TRUE(duration) << c.name;
+        EXPECT_GT(*duration, 0.3) << c.name;
+        EXPECT_LT(*duration, 29) << c.name;
+        EXPECT_NEAR(streamDurations(dir / "take.mov")["video"], *duration, 0.05) << c.name;
+        EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "")
+            << c.name;
+        EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), std::nullopt);  // no rate given: no timecode
+        EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov"))) << c.name;
+        EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov"))) << c.name;
+    }
+}
+
+// The take's files as a kill leaves them, copied into `into`; the copy of the movie.
+std::filesystem::path copyAsKilled(const std::filesystem::path& movie, const std::filesystem::path& into) {
+    namespace fs = std::filesystem;
+    const auto over = fs::copy_options::overwrite_existing;
+    fs::copy_file(MovieRecorder::journalOf(movie), MovieRecorder::journalOf(into / movie.filename()), over);
+    fs::copy_file(movie, into / movie.filename(), over);
+    fs::copy_file(MovieRecorder::reserveOf(movie), MovieRecorder::reserveOf(into / movie.filename()), over);
+    return into / movie.filename();
+}
+
+// A camera unplugged during a take: its microphone goes on, and what it records reaches the disk as the pictures
+// did, although no picture comes and the last one is carried only so far.
+TEST(Recording, TheJournalFollowsTheSoundWhenThePicturesStop) {
     test::TempDir dir;
-    if (::geteuid() != 0 || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=3m") != 0)
-        GTEST_SKIP() << "needs root to mount a small RAM disk";
-    struct Unmount {
-        fs::path path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{dir.path()};
+    std::filesystem::create_directory(dir / "cut");
     MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
-    options.video.codec = MovieVideoSettings::Codec::proRes;
-    options.video.averageBitRate.reset();
-    options.video.width = 640;
-    options.video.height = 360;
+    options.queueLimit = 2000;
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
-    EXPECT_FALSE(feed(*recorder, 30, hostTime(), {640, 360}, 0.005));
-    EXPECT_EQ(recorder->failureReason(), "the disk is full");
+    const SyntheticSource::Settings s{.width = 320, .height = 180};
+    for (int i = 0; i < 60; ++i) recorder->append(VideoFrame{SyntheticSource::makePicture(s, i), 100 + i / 30.0});
+    for (int i = 0; i < 1500; ++i)
+        ASSERT_TRUE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 960, 960), 100 + i * 0.02}));
+    // Until the recorder has written the 30 s of sound (a second at most is not in the journal yet).
+    double sound = 0;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+         sound < 28.5 && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        const auto cut = copyAsKilled(dir / "take.mov", dir / "cut");
+        if (MovieRecorder::finishInterrupted(cut)) sound = streamDurations(cut)["audio"];
+    }
+    EXPECT_GE(sound, 28.5);
+    EXPECT_TRUE(recorder->finish());
+}
+
+// Whether a descriptor is the movie's (not its journal's).
+bool isMovie(int descriptor) {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(descriptor), ec).extension() == ".mov";
+}
+
+// A disk that takes its time to bring what was written onto it: the thread that compresses goes on meanwhile, and
+// no picture or sound handed over in real time is dropped.
+TEST(Recording, TheDiskIsWaitedForOffTheCompressingThread) {
+    test::TempDir dir;
+    MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+    std::atomic<int> syncs = 0;
+    options.sync = [&](int descriptor) {
+        ++syncs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return ::fdatasync(descriptor);
+    };
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const SyntheticSource::Settings s{.width = 320, .height = 180};
+    const double t0 = hostTime();
+    int refusedSound = 0;
+    for (int i = 0; i < 120; ++i) {
+        const double t = t0 + i / 30.0;
+        std::this_thread::sleep_for(std::chrono::duration<double>(t - hostTime()));
+        recorder->append(VideoFrame{SyntheticSource::makePicture(s, i), t});
+        if (!recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), t})) ++refusedSound;
+    }
+    EXPECT_EQ(recorder->droppedFrames(), 0u);
+    EXPECT_EQ(refusedSound, 0);
+    EXPECT_GE(syncs, 1);
     const auto duration = recorder->finish();
     ASSERT_TRUE(duration);
-    EXPECT_GT(*duration, 0.3);
-    EXPECT_NEAR(streamDurations(dir / "take.mov")["video"], *duration, 0.05);
-    EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "");
-    EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), std::nullopt);  // no rate given: no timecode
-    EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov")));
-    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov")));
+    EXPECT_NEAR(*duration, 4, 0.05);
+}
+
+// The journal lists only samples whose bytes are on the disk: a sync of the movie that fails keeps nothing after it.
+TEST(Recording, AFailedSyncIsNotTakenAsKept) {
+    const struct {
+        const char* name;
+        int failsFrom;  ///< the movie's first sync that fails
+        std::optional<double> keptAtMost;
+    } cases[] = {
+        {"every sync of the movie fails", 1, std::nullopt},
+        {"the movie's syncs fail from the third", 3, 2.5},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        std::filesystem::create_directory(dir / "cut");
+        MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
+        std::atomic<int> movieSyncs = 0;
+        options.sync = [&](int descriptor) {
+            if (isMovie(descriptor) && ++movieSyncs >= c.failsFrom) {
+                errno = EIO;
+                return -1;
+            }
+            return ::fdatasync(descriptor);
+        };
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        // In real time, a second of the take at a time reaching the disk.
+        ASSERT_TRUE(feed(*recorder, 5, hostTime(), {320, 180}, 1 / 30.0));
+        for (int i = 0; i < 400 && movieSyncs < c.failsFrom; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_GE(movieSyncs, c.failsFrom) << c.name;
+        const auto cut = MovieRecorder::finishInterrupted(copyAsKilled(dir / "take.mov", dir / "cut"));
+        EXPECT_EQ(cut.has_value(), c.keptAtMost.has_value()) << c.name;
+        if (cut && c.keptAtMost) {
+            EXPECT_LE(cut->duration, *c.keptAtMost) << c.name;
+        }
+        EXPECT_TRUE(recorder->finish()) << c.name;  // the take itself is kept all the same
+    }
+}
+
+// Write calls the program has made.
+double writeCalls() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        double value = 0;
+        io >> value;
+        if (key == "syscw:") return value;
+    }
+    return 0;
+}
+
+// ProRes's tens of megabytes a second reach the file system in large pieces, not picture by picture.
+TEST(Recording, TheMovieIsWrittenInLargePieces) {
+    test::TempDir dir;
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
+    options.queueLimit = 1000;
+    std::vector<SharedFrame> pictures;
+    for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({1280, 720}, i));
+    const double before = writeCalls();
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 90; ++i) {
+        recorder->append(VideoFrame{pictures[std::size_t(i % 30)], 10 + i / 30.0});
+        recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 1600, 1600), 10 + i / 30.0});
+    }
+    const auto duration = recorder->finish();
+    ASSERT_TRUE(duration);
+    const double megabytes = double(std::filesystem::file_size(dir / "take.mov")) / 1e6;
+    EXPECT_GT(megabytes, 3);
+    EXPECT_LT(writeCalls() - before, 10 * *duration) << megabytes << " MB";
+}
+
+// Process time so far, every thread's.
+double processSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// An intra-coded take whose pictures come with gaps: the empty slots repeat the picture written, as written, which
+// costs next to nothing, so that a recorder behind its capture catches up.
+TEST(Recording, EmptySlotsRepeatWhatWasWritten) {
+    std::vector<SharedFrame> pictures;
+    for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({640, 360}, i));
+    // Ten seconds at 30 fps: every slot a picture, or a picture every half second.
+    const auto record = [&](const std::filesystem::path& movie, int every) {
+        MovieRecorder::Options options = proResTake(movie, 640, 360);
+        options.audio.reset();
+        options.queueLimit = 1000;
+        const double before = processSeconds();
+        auto recorder = MovieRecorder::make(options);
+        if (!recorder) return -1.0;
+        for (int i = 0; i <= 300; i += every)
+            recorder->append(VideoFrame{pictures[std::size_t(i % 30)], 10 + i / 30.0});
+        if (!recorder->finish()) return -1.0;
+        return processSeconds() - before;
+    };
+    test::TempDir dir;
+    const double whole = record(dir / "whole.mov", 1), gaps = record(dir / "gaps.mov", 15);
+    ASSERT_GT(whole, 0);
+    ASSERT_GT(gaps, 0);
+    EXPECT_LT(gaps, whole * 0.4) << gaps << " s against " << whole << " s";
+    // A constant rate still, every slot a picture that decodes.
+    const std::string packets = test::commandOutput(
+        "ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets -of csv=p=0 '" +
+        (dir / "gaps.mov").string() + "'");
+    EXPECT_NEAR(std::atof(packets.c_str()), 301, 1) << packets;
+    EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "gaps.mov").string() + "' -f null - 2>&1"), "");
+}
+
+// The owner is told once when the camera cannot compress the take's format as fast as it is captured; not for a
+// moment's burst.
+TEST(Recording, FallingBehindIsToldOnce) {
+    const struct {
+        const char* name;
+        int pictures;  ///< handed over at once, two at most waiting
+        int told;
+    } cases[] = {{"seconds of pictures faster than they are compressed", 150, 1}, {"a moment's burst", 5, 0}};
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
+        options.queueLimit = 2;
+        std::atomic<int> told = 0;
+        options.onFallingBehind = [&] { ++told; };
+        auto recorder = MovieRecorder::make(options);
+        ASSERT_TRUE(recorder);
+        const auto picture = SyntheticSource::makePicture({1280, 720}, 0);
+        for (int i = 0; i < c.pictures; ++i) recorder->append(VideoFrame{picture, 10 + i / 30.0});
+        ASSERT_TRUE(recorder->finish()) << c.name;
+        EXPECT_EQ(told, c.told) << c.name;
+    }
+}
+
+// An encoder far slower than real time (ProRes of a camera's detailed, noisy pictures), fed as a camera feeds it: the
+// take is written as fast as it is captured, its pictures repeated where they could not be compressed, and none of its
+// sound is lost behind the pictures that wait.
+TEST(Recording, ARecorderBehindItsCaptureCatchesUp) {
+    const auto pictures = test::cameraLikePictures(1920, 1080, 8);
+    test::TempDir dir;
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1920, 1080);
+    std::atomic<int> told = 0;
+    options.onFallingBehind = [&] { ++told; };
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const double start = hostTime();
+    double picture = start, sound = start;
+    int index = 0, blocks = 0, refused = 0;
+    while (picture < start + 8) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(picture, sound) - hostTime()));
+        if (sound < picture) {
+            if (!recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, blocks++ * 960, 960), sound}))
+                ++refused;
+            sound += 0.02;
+            continue;
+        }
+        recorder->append(VideoFrame{pictures[std::size_t(index++ % 8)], picture});
+        picture += 1.0 / 30;
+    }
+    if (!told) GTEST_SKIP() << "this machine compresses the take in real time";
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(refused, 0) << "of " << blocks << " blocks of sound";
+    const double stopped = hostTime();
+    const auto duration = recorder->finish();
+    EXPECT_LT(hostTime() - stopped, 5) << "written after the stop";
+    ASSERT_TRUE(duration);
+    EXPECT_NEAR(*duration, 8, 0.1);
+    EXPECT_NEAR(streamDurations(dir / "take.mov")["audio"], 8, 0.1);
 }
 
 }  // namespace

@@ -50,13 +50,15 @@ struct MovieAudioSettings {
 /// number, with the flags editing applications expect (24-hour maximum, plus drop frame at 29.97 and 59.94).
 ///
 /// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
-/// bounded queue: when compression falls behind, frames are dropped rather than piling up.
+/// bounded queue: when compression falls behind, frames are dropped rather than piling up, and their slots repeat
+/// the picture before (as written, for an intra-coded format), so that the recorder catches up. The recorder's
+/// thread never waits for the disk: a thread of the take's own brings what was written onto it.
 ///
 /// While a take is written, a journal beside the movie (hidden: ".<name>.journal") lists every sample written and
-/// what the movie's index needs, flushed to the disk about once a second of the take: a take cut off by a crash, a
-/// kill or a power cut is finished from it at the next start (`finishInterrupted`). A take that is finished
-/// normally leaves no journal. Room for the index is kept beside the movie (hidden: ".<name>.reserve") and given
-/// back when the disk fills: the take ends there and keeps what was written.
+/// what the movie's index needs, brought to the disk after the samples' bytes about once a second of the take: a take
+/// cut off by a crash, a kill or a power cut is finished from it at the next start (`finishInterrupted`). A take that
+/// is finished normally leaves no journal. Room for the index is kept beside the movie (hidden: ".<name>.reserve") and
+/// given back when the disk fills: the take ends there and keeps what was written.
 class MovieRecorder {
 public:
     /// Seconds per timecode frame and the timecode's frame count per second and flags, for a rate.
@@ -85,6 +87,13 @@ public:
         /// The timecode frame number of the first frame, from its capture time (host seconds).
         std::function<std::int32_t(double)> startFrame;
         std::size_t queueLimit = 48;  ///< frames waiting to be compressed, at most
+        /// Brings a file's written bytes to the disk (fdatasync): nonzero when they may not be there. A test's stands
+        /// for a slow or failing disk.
+        std::function<int(int descriptor)> sync;
+        /// Called once, on the thread that hands the pictures over, when more than a second of pictures was dropped
+        /// within a few seconds: the camera cannot compress this format in real time. From then on few pictures
+        /// wait, so that they hold back neither the sound after them nor what reaches the disk.
+        std::function<void()> onFallingBehind;
     };
 
     /// None when the file cannot be made, no destination is given or the video settings are refused (each logged as
@@ -140,13 +149,19 @@ public:
     /// stretch still to come (read after its pictures) is waited for, a little; the recorder takes nothing after this.
     std::optional<double> finish();
 
-    /// Frames dropped because the queue was full.
+    /// Frames dropped because compression fell behind: the queue was full, or newer pictures waited.
     std::size_t droppedFrames() const;
     /// Why the take ended before it was stopped ("the disk is full"); the recorder then takes nothing more and
     /// `finish` keeps what was written.
     std::optional<std::string> failureReason() const;
     /// Sound came that could not be converted: the take goes on without sound from there.
     bool soundLost() const;
+    /// The sound of the take's end never came (a source that fell silent, or handed it over too late): the take's
+    /// sound ends before its pictures.
+    bool soundEndLost() const;
+    /// The take ended early (`failureReason`) after it was stopped, while what was captured before the stop was still
+    /// being written: its end is lost, although the owner was not told during the take.
+    bool failedAfterStop() const;
 
     struct Writer;
 
@@ -155,6 +170,8 @@ private:
     void run();
     /// Under `lock_`: the take has been captured at least until `end` (host seconds).
     void noteCaptureTime(double end);
+    /// Under `lock_`, for a picture dropped: whether the owner is to be told now that the recorder falls behind.
+    bool fallsBehind(double dropTime);
 
     std::filesystem::path url_;
     bool isOnDrive_ = false;
@@ -170,6 +187,10 @@ private:
     std::optional<double> startTime_;
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
+    std::deque<double> recentDrops_;  ///< capture times of the pictures dropped lately
+    bool behind_ = false;             ///< the owner was told the recorder falls behind: few pictures wait
+    std::size_t picturesQueued_ = 0;
+    std::function<void()> onFallingBehind_;
     std::size_t queueLimit_ = 48;
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
@@ -177,6 +198,8 @@ private:
     double soundDelay_ = 0;             ///< how long after it began that sound was handed over
     std::optional<std::string> failureReason_;
     bool soundLost_ = false;
+    bool soundEndLost_ = false;
+    bool failedAfterStop_ = false;
     std::thread thread_;
 };
 

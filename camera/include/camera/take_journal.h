@@ -105,7 +105,8 @@ struct JournalContents {
 };
 JournalContents readJournal(std::string_view bytes);
 
-/// The journal of a take being written; what it notes reaches the disk at `flush`, after the movie's own bytes.
+/// The journal of a take being written; what it notes is handed, with the movie's own bytes before it, to the
+/// thread that brings both onto the disk (`TakeSync`).
 struct Journal {
     int fd = -1;
     std::string pending;
@@ -115,7 +116,6 @@ struct Journal {
     Journal& operator=(const Journal&) = delete;
     ~Journal();
     void note(const std::string& bytes);
-    void flush();
 };
 
 }  // namespace morvane

@@ -585,6 +585,14 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
+    options.onFallingBehind = [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->postEvent(CameraEvent{CameraEvent::Kind::failed,
+                                        "This camera can't record the chosen format in real time: pictures are "
+                                        "repeated in the take",
+                                        {}});
+        }
+    };
     auto recorder = MovieRecorder::make(options);
     if (!recorder) {
         std::error_code ec;

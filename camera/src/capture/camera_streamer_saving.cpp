@@ -168,8 +168,21 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
             return;
         }
     }
+    if (recorder->failedAfterStop()) {
+        postEvent(CameraEvent{CameraEvent::Kind::failed,
+                              "The take ends early: " + recorder->failureReason().value_or("the disk is full") +
+                                  ". What was recorded is kept",
+                              {}});
+    }
     // Told as a failure: the remote must not let it pass unread, since every take after it is silent too.
-    if (recorder->soundLost()) postEvent(CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, {}});
+    if (recorder->soundLost()) {
+        postEvent(CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, {}});
+    } else if (recorder->soundEndLost()) {
+        postEvent(CameraEvent{CameraEvent::Kind::failed,
+                              "The take's sound ends early: the microphone's sound of its end never came. Its "
+                              "pictures are kept",
+                              {}});
+    }
     keepTake(Recorded{movie, *duration, *started, onDrive}, firstPicture, offset);
 }
 

@@ -53,7 +53,6 @@ int writeMovieHeader(AVFormatContext* output, int videoTimescale) {
 bool MovieFile::open(int descriptor) {
     fd = descriptor;
     if (fd < 0) return false;
-    constexpr int bufferSize = 32768;  // as FFmpeg's own file output
     auto* buffer = static_cast<unsigned char*>(av_malloc(bufferSize));
     if (buffer) io = avio_alloc_context(buffer, bufferSize, 1, this, nullptr, &MovieFile::write, &MovieFile::seek);
     if (!io) av_free(buffer);

@@ -29,6 +29,9 @@ int writeMovieHeader(AVFormatContext* output, int videoTimescale);
 /// disk with the journal, and a disk that fills gives back the room kept for the index (which then still fits)
 /// and ends the take there.
 struct MovieFile {
+    /// Bytes gathered before they go to the system: a few write calls a second even for ProRes's tens of megabytes.
+    static constexpr int bufferSize = 1 << 20;
+
     int fd = -1;
     AVIOContext* io = nullptr;
     std::int64_t position = 0;

@@ -13,6 +13,7 @@
 #include <limits>
 #include <sstream>
 #include <type_traits>
+#include <utility>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -29,12 +30,17 @@ extern "C" {
 #include "platform/sound_clock.h"
 #include "protocol/timeline_rate.h"
 #include "recording/movie_file.h"
+#include "recording/take_sync.h"
 
 namespace morvane {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Pictures waiting once the recorder is known to fall behind: each one it could not compress in time would hold back
+// the sound queued after it, and what reaches the disk.
+constexpr std::size_t kPicturesQueuedBehind = 2;
 
 // How much later than sound captured at the same time a picture may still reach the recorder.
 constexpr double kPictureLateness = 0.5;
@@ -117,12 +123,19 @@ struct MovieRecorder::Writer {
     MovieFile file;
     KeptRoom room;
     Journal journal;
+    std::unique_ptr<TakeSync> sync;  ///< none without a journal
     std::int64_t samplesWritten = 0;
-    std::int64_t videoEnd = 0;       ///< the end of the last picture written, in frames
-    std::int64_t journalledEnd = 0;  ///< the end of the pictures whose journal is on the disk, in frames
-    bool soundLost = false;          ///< sound could not be converted: the take goes on without it
+    std::int64_t videoEnd = 0;  ///< the end of the last picture written, in frames
+    double writtenEnd = 0;      ///< the end of what was written, picture or sound, in seconds
+    double journalledEnd = 0;   ///< the end of what was handed to the disk with its journal, in seconds
+    bool soundLost = false;     ///< sound could not be converted: the take goes on without it
+    bool intraOnly = false;     ///< every picture stands alone: a repeat is its packet again
+    ff::Packet lastPicture;     ///< the last picture's packet as the encoder gave it
 
-    ~Writer() { file.close(output.get()); }
+    ~Writer() {
+        sync.reset();  // it writes through the files
+        file.close(output.get());
+    }
 
     bool writePacket(AVCodecContext* context, AVStream* stream, AVFrame* frame) {
         if (avcodec_send_frame(context, frame) < 0) return false;
@@ -133,16 +146,22 @@ struct MovieRecorder::Writer {
             if (rc < 0) return false;
             // Every picture lasts one frame, the last one too, so the movie's length is its frame count.
             if (context == video.get() && packet->duration <= 0) packet->duration = 1;
+            if (context == video.get() && intraOnly) {
+                if (lastPicture) av_packet_unref(lastPicture.get());
+                if (!lastPicture) lastPicture = ff::makePacket();
+                if (lastPicture && av_packet_ref(lastPicture.get(), packet.get()) < 0) lastPicture.reset();
+            }
             if (!store(*packet, context, stream)) return false;
         }
     }
 
-    /// Writes a sample straight into the movie and notes where it lies in the journal, which goes to the disk about
-    /// once a second of pictures. Once the disk has filled, nothing more is written.
+    /// Writes a sample into the movie and notes where it lies in the journal, which goes to the disk about once a
+    /// second of the take, picture or sound. Once the disk has filled, nothing more is written.
     bool store(AVPacket& packet, AVCodecContext* context, AVStream* stream) {
         if (file.full) return true;
         const bool picture = context == video.get();
         const std::int64_t end = packet.pts + packet.duration;
+        const double seconds = static_cast<double>(end) * av_q2d(context->time_base);
         av_packet_rescale_ts(&packet, context->time_base, stream->time_base);
         packet.stream_index = stream->index;
         JournalSample sample{static_cast<std::uint8_t>(stream->index),
@@ -158,24 +177,26 @@ struct MovieRecorder::Writer {
         journal.note(journalRecordBytes(sample));
         ++samplesWritten;
         if (picture) videoEnd = std::max(videoEnd, end);
-        if (picture && videoEnd - journalledEnd >= std::max(1, static_cast<int>(av_q2d(frameRate)))) keepJournal();
+        if (std::isfinite(seconds)) writtenEnd = std::max(writtenEnd, seconds);
+        if (writtenEnd - journalledEnd >= 1) keepJournal();
         return true;
     }
 
-    /// The samples written so far reach the disk, then their journal; the room kept for the index grows with them.
+    /// The samples written so far go to the disk, then their journal; the room kept for the index grows with them.
     void keepJournal() {
-        syncJournal();
+        handJournal();
         if (!room.keep(MovieRecorder::roomForIndex(samplesWritten))) {
             file.full = true;
             room.giveBack();
         }
     }
 
-    void syncJournal() {
+    /// The movie's bytes gathered so far go to the system, and the journal of their samples to the thread that
+    /// brings both onto the disk.
+    void handJournal() {
         avio_flush(output->pb);
-        ::fdatasync(file.fd);
-        journal.flush();
-        journalledEnd = videoEnd;
+        if (sync) sync->keep(std::exchange(journal.pending, {}));
+        journalledEnd = writtenEnd;
     }
 
     bool writeHeader(double firstTime) {
@@ -200,6 +221,7 @@ struct MovieRecorder::Writer {
             if (!stream) continue;
             JournalStream journalled;
             if (!journalled.parameters || avcodec_parameters_copy(journalled.parameters.get(), stream->codecpar) < 0) {
+                sync.reset();
                 ::close(journal.fd);  // no journal: the take is written all the same
                 journal.fd = -1;
                 return true;
@@ -209,7 +231,7 @@ struct MovieRecorder::Writer {
             header.streams.push_back(std::move(journalled));
         }
         journal.note(journalHeaderBytes(header));
-        journal.flush();
+        if (sync) sync->keep(std::exchange(journal.pending, {}));
         return true;
     }
 
@@ -260,10 +282,27 @@ struct MovieRecorder::Writer {
     void repeatPictureBefore(std::int64_t pts) {
         const std::int64_t gap = pts - lastVideoPts - 1;
         if (lastVideoPts < 0 || gap <= 0 || pts - lastPicturePts - 1 > maxRepeatedFrames()) return;
-        for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) {
-            converted->pts = missing;
-            if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+        for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) repeatPictureAt(missing);
+    }
+
+    /// The last picture again in the slot `pts`. A picture that stands alone (intra-coded, as ProRes) is repeated as
+    /// it was written, its packet re-stamped, which costs nothing: a recorder behind its capture catches up. An
+    /// inter-coded one is coded again, which gives a picture of skipped blocks: its packet again would add its
+    /// changes a second time, and its frame number and picture order would clash with the pictures around it.
+    void repeatPictureAt(std::int64_t pts) {
+        if (intraOnly && lastPicture && lastPicture->pts == lastPicturePts) {
+            ff::Packet again = ff::makePacket();
+            if (!again || av_packet_ref(again.get(), lastPicture.get()) < 0) {
+                failed = true;
+                return;
+            }
+            again->pts = again->dts = pts;
+            again->duration = 1;
+            if (!store(*again, video.get(), videoStream)) failed = true;
+            return;
         }
+        converted->pts = pts;
+        if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
     }
 
     /// Carries the last picture on into the slots that sound captured at `time` shows to have passed without one
@@ -411,8 +450,7 @@ struct MovieRecorder::Writer {
             const std::int64_t last = std::llround(end) - 1;
             if (last > lastVideoPts) {
                 repeatPictureBefore(last);
-                converted->pts = last;
-                if (!failed && !writePacket(video.get(), videoStream, converted.get())) failed = true;
+                if (!failed) repeatPictureAt(last);
                 lastVideoPts = last;
             }
         }
@@ -426,7 +464,9 @@ struct MovieRecorder::Writer {
             drainAudio(true, soundEnd);
             writePacket(audio.get(), audioStream, nullptr);
         }
-        syncJournal();  // a take cut off while its index is written keeps all its samples
+        // A take cut off while its index is written keeps all its samples.
+        handJournal();
+        sync.reset();
         const bool trailer = av_write_trailer(output.get()) == 0;
         file.close(output.get());
         output.reset();
@@ -447,6 +487,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     recorder->url_ = *options.destination;
     recorder->queueLimit_ = std::max<std::size_t>(2, options.queueLimit);
     auto writer = std::make_unique<Writer>();
+    if (!options.sync) options.sync = ::fdatasync;
     writer->options = options;
 
     AVFormatContext* raw = nullptr;
@@ -495,6 +536,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
             break;
     }
     if (avcodec_open2(c, videoCodec, nullptr) < 0) return refuse();
+    writer->intraOnly = c->codec_descriptor && (c->codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     writer->videoStream = avformat_new_stream(writer->output.get(), nullptr);
     if (!writer->videoStream || avcodec_parameters_from_context(writer->videoStream->codecpar, c) < 0) {
         log::error("MovieRecorder", "can't add the video input");
@@ -547,7 +589,11 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
         return nullptr;
     }
     writer->output->pb = writer->file.io;
+    // The movie's bytes go to the system as its buffer fills and with each second's journal, not sample by sample.
+    writer->output->flush_packets = 0;
     writer->file.giveBackRoom = [w = writer.get()] { w->room.giveBack(); };
+    writer->sync = std::make_unique<TakeSync>(writer->file.fd, writer->journal.fd, options.sync);
+    recorder->onFallingBehind_ = std::move(options.onFallingBehind);
     recorder->writer_ = std::move(writer);
     recorder->thread_ = std::thread([r = recorder.get()] { r->run(); });
     return recorder;
@@ -582,9 +628,19 @@ std::optional<std::string> MovieRecorder::failureReason() const {
     return failureReason_;
 }
 
+bool MovieRecorder::failedAfterStop() const {
+    std::lock_guard lock(lock_);
+    return failedAfterStop_;
+}
+
 bool MovieRecorder::soundLost() const {
     std::lock_guard lock(lock_);
     return soundLost_;
+}
+
+bool MovieRecorder::soundEndLost() const {
+    std::lock_guard lock(lock_);
+    return soundEndLost_;
 }
 
 fs::path MovieRecorder::journalOf(const fs::path& movie) {
@@ -619,14 +675,15 @@ std::optional<fs::path> MovieRecorder::movieOfReserve(const fs::path& file) {
 }
 
 std::int64_t MovieRecorder::roomForIndex(std::int64_t samples) {
-    // About 32 bytes of index a sample at most (size, time, chunk offset and chunk entry), the movie's buffer and
-    // the index's fixed parts; grown in steps of 256 KiB, not at every sample.
+    // About 32 bytes of index a sample at most (size, time, chunk offset and chunk entry), the movie's buffer (whose
+    // samples the index lists) and the index's fixed parts; grown in steps of 256 KiB, not at every sample.
     constexpr std::int64_t step = 256 * 1024;
-    const std::int64_t bytes = 224 * 1024 + 32 * std::max<std::int64_t>(0, samples);
+    const std::int64_t bytes = 192 * 1024 + MovieFile::bufferSize + 32 * std::max<std::int64_t>(0, samples);
     return (bytes + step - 1) / step * step;
 }
 
 bool MovieRecorder::append(const VideoFrame& frame) {
+    bool dropped = false, tell = false;
     {
         std::lock_guard lock(lock_);
         if (stopped_ || failureReason_ || !frame.picture) return false;
@@ -634,13 +691,29 @@ bool MovieRecorder::append(const VideoFrame& frame) {
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
-        } else if (queue_.size() >= queueLimit_) {
+        } else if (queue_.size() >= queueLimit_ || (behind_ && picturesQueued_ >= kPicturesQueuedBehind)) {
+            dropped = true;
             ++dropped_;
-            return false;
+            tell = fallsBehind(frame.time);
         }
-        queue_.emplace_back(frame);
+        if (!dropped) {
+            queue_.emplace_back(frame);
+            ++picturesQueued_;
+        }
     }
+    if (tell && onFallingBehind_) onFallingBehind_();
+    if (dropped) return false;
     wake_.notify_one();
+    return true;
+}
+
+bool MovieRecorder::fallsBehind(double dropTime) {
+    // More than a second of pictures dropped within a few seconds is no passing burst.
+    constexpr double span = 10;
+    recentDrops_.push_back(dropTime);
+    while (!recentDrops_.empty() && !(recentDrops_.front() > dropTime - span)) recentDrops_.pop_front();
+    if (behind_ || static_cast<double>(recentDrops_.size()) <= frameRate_) return false;
+    behind_ = true;
     return true;
 }
 
@@ -679,9 +752,16 @@ void MovieRecorder::run() {
             if (queue_.empty()) return;  // finishing and drained
             item = std::move(queue_.front());
             queue_.pop_front();
+            if (std::holds_alternative<VideoFrame>(item) && --picturesQueued_ >= kPicturesQueuedBehind && behind_) {
+                ++dropped_;  // queued before the recorder was known to fall behind: newer ones wait
+                continue;
+            }
             if (writer_->soundLost) soundLost_ = true;
             // The disk filled: the take ends with what was written.
-            if (writer_->file.full && !failureReason_) failureReason_ = "the disk is full";
+            if (writer_->file.full && !failureReason_) {
+                failureReason_ = "the disk is full";
+                failedAfterStop_ = stopped_;
+            }
             if (failureReason_) continue;
         }
         if (auto* video = std::get_if<VideoFrame>(&item)) {
@@ -711,7 +791,7 @@ std::optional<double> MovieRecorder::finish() {
             // The sound of the take's end never came: it cannot be placed, and the take says so.
             if (*soundEnd_ < *captureEnd_ - kSoundLateness) {
                 log::error("MovieRecorder", "the sound of the take's end did not come: the take ends without it");
-                soundLost_ = true;
+                soundEndLost_ = true;
             }
         }
         finishing_ = true;
@@ -729,7 +809,10 @@ std::optional<double> MovieRecorder::finish() {
     {
         std::lock_guard lock(lock_);
         soundLost_ = soundLost_ || writer_->soundLost;
-        if (writer_->file.full && !failureReason_) failureReason_ = "the disk is full";
+        if (writer_->file.full && !failureReason_) {
+            failureReason_ = "the disk is full";
+            failedAfterStop_ = true;
+        }
     }
     writer_.reset();
     if (!duration) {

@@ -251,17 +251,4 @@ void Journal::note(const std::string& bytes) {
     if (fd >= 0) pending += bytes;
 }
 
-void Journal::flush() {
-    if (fd < 0 || pending.empty()) return;
-    std::string_view left = pending;
-    while (!left.empty()) {
-        const ssize_t w = ::write(fd, left.data(), left.size());
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;  // the journal only helps: the movie goes on without it
-        left.remove_prefix(static_cast<std::size_t>(w));
-    }
-    ::fdatasync(fd);
-    pending.clear();
-}
-
 }  // namespace morvane

@@ -532,11 +532,14 @@ void MonitorScreen::layoutLayers() {
     const int messageTop = room.bottom() + 1 - messageHeight;
     messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, messageTop, messageWidth, messageHeight);
     messages_->setVisible(!heard_->isHidden() || !passingNotices_->isHidden());
-    // The notices that stay stand above the one whose turn it is, each read whole at the width there is.
+    // The notices that stay stand above the one whose turn it is, each read whole at the width there is. Where
+    // their room is too short for them (the smallest windows with many cameras), they rise over the pictures rather
+    // than be cut: they are what the crew must read, and each is dismissed with a click. Never over the top bar.
     const int stayingWidth = stayingNotices_->widthWithin(room.width());
     const int stayingBottom = !messages_->isHidden() ? messageTop - barSpacing : room.bottom() + 1;
+    const int highest = toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing;
     const int stayingHeight =
-        std::min(std::max(0, stayingBottom - room.top()), stayingNotices_->heightForWidth(stayingWidth));
+        std::min(std::max(0, stayingBottom - highest), stayingNotices_->heightForWidth(stayingWidth));
     stayingNotices_->setGeometry(room.left() + (room.width() - stayingWidth) / 2, stayingBottom - stayingHeight,
                                  stayingWidth, stayingHeight);
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))

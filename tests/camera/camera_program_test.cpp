@@ -273,36 +273,49 @@ Showing showingOf(const std::filesystem::path& movie) {
     return showing;
 }
 
-TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWhole) {
+// The camera program on the fake device whose controls wait `controlWait` seconds in the driver, paired with a
+// remote and recording a take.
+struct HangingControlsTake {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString device = dir.filePath("video0");
-    const auto discovery = test::privateDiscovery();
-    auto environment = fakeCameraEnvironment(device, discovery);
-    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
-    environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "6");  // longer than a setting is waited for
     QProcess camera;
-    camera.setProcessEnvironment(environment);
-    camera.setProcessChannelMode(QProcess::MergedChannels);
-    camera.start(CAMERA_PROGRAM,
-                 {"--name", "Cam Slow", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
     std::string output;
-    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Slow", 60)) << output;
-
-    auto remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
-    auto controller = MonitorController::create(
-        4, false, [] { return 0.0; }, remote->env);
+    std::unique_ptr<test::LoopbackRemote> remote;
+    std::shared_ptr<MonitorController> controller;
     std::vector<std::string> told;
-    std::optional<PeerId> id;
-    pair(*controller, camera, output, "Cam Slow", id, told);
-    if (HasFatalFailure()) return;
-    auto feed = controller->feed(*id);
-    ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
 
+    void start(const char* name, const char* controlWait) {
+        ASSERT_TRUE(dir.isValid());
+        const QString device = dir.filePath("video0");
+        const auto discovery = test::privateDiscovery();
+        auto environment = fakeCameraEnvironment(device, discovery);
+        environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+        environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", controlWait);
+        camera.setProcessEnvironment(environment);
+        camera.setProcessChannelMode(QProcess::MergedChannels);
+        camera.start(CAMERA_PROGRAM,
+                     {"--name", name, "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
+        ASSERT_TRUE(waitForLine(camera, output, std::string("ready ") + name, 60)) << output;
+
+        remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
+        controller = MonitorController::create(
+            4, false, [] { return 0.0; }, remote->env);
+        std::optional<PeerId> id;
+        pair(*controller, camera, output, name, id, told);
+        if (::testing::Test::HasFatalFailure()) return;
+        auto feed = controller->feed(*id);
+        ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
+        controller->send(CameraCommand::SetMode{CaptureMode::video});
+        controller->send(CameraCommand::StartRecording{});
+        ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    }
+};
+
+TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWhole) {
     // A zoom 1.5 s into a take of 9: its request waits 6 s in the driver, past the 5 a setting is waited for.
-    controller->send(CameraCommand::SetMode{CaptureMode::video});
-    controller->send(CameraCommand::StartRecording{});
-    ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    HangingControlsTake t;
+    t.start("Cam Slow", "6");
+    if (HasFatalFailure()) return;
+    auto& [dir, camera, output, remote, controller, told] = t;
     QElapsedTimer recording;
     recording.start();
     test::eventually([&] { return recording.elapsed() > 1500; }, 3000);
@@ -330,34 +343,10 @@ TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWh
 }
 
 TEST(CameraProgram, EndsSoonAfterSIGTERMWhileASettingHangsAndKeepsTheTake) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString device = dir.filePath("video0");
-    const auto discovery = test::privateDiscovery();
-    auto environment = fakeCameraEnvironment(device, discovery);
-    environment.insert("MORVANE_FAKE_V4L2_FRAMES", "1000000");
-    environment.insert("MORVANE_FAKE_V4L2_CONTROL_WAIT", "60");  // stuck for as long as the test runs
-    QProcess camera;
-    camera.setProcessEnvironment(environment);
-    camera.setProcessChannelMode(QProcess::MergedChannels);
-    camera.start(CAMERA_PROGRAM,
-                 {"--name", "Cam Hung", "--folder", dir.filePath("camera"), "--device", device, "--size", "320x240"});
-    std::string output;
-    ASSERT_TRUE(waitForLine(camera, output, "ready Cam Hung", 60)) << output;
-
-    auto remote = std::make_unique<test::LoopbackRemote>(dir.path().toStdString(), discovery.group, discovery.port);
-    auto controller = MonitorController::create(
-        4, false, [] { return 0.0; }, remote->env);
-    std::vector<std::string> told;
-    std::optional<PeerId> id;
-    pair(*controller, camera, output, "Cam Hung", id, told);
+    HangingControlsTake t;
+    t.start("Cam Hung", "60");  // stuck for as long as the test runs
     if (HasFatalFailure()) return;
-    auto feed = controller->feed(*id);
-    ASSERT_TRUE(test::eventually([&] { return feed->status()->maxZoom > 1; }, 10000));
-
-    controller->send(CameraCommand::SetMode{CaptureMode::video});
-    controller->send(CameraCommand::StartRecording{});
-    ASSERT_TRUE(test::eventually([&] { return feed->status() && feed->status()->isRecording; }, 10000));
+    auto& [dir, camera, output, remote, controller, told] = t;
     QElapsedTimer recording;
     recording.start();
     test::eventually([&] { return recording.elapsed() > 2000; }, 3000);

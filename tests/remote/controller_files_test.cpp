@@ -417,10 +417,9 @@ TEST_F(FilesTest, TakesAfterTheShootFolderDriveIsUnmountedGoToTheDefaultFolder) 
     for (const auto& path : filesUnder(fallbackDay))
         if (readFile(path) == "second take") filed.push_back(path);
     ASSERT_EQ(filed.size(), 1u);
-    EXPECT_EQ(controller->message(), "The shoot folder " + drive.filename().string() +
-                                         " isn't there (its drive isn't mounted): saved " +
-                                         filed[0].filename().string() + " in Brindlecroft › " +
-                                         ShootLibrary::dayKeyString(clock));
+    EXPECT_EQ(controller->message(),
+              "The shoot folder " + drive.filename().string() + " isn't there (its drive isn't mounted): saved " +
+                  filed[0].filename().string() + " in Brindlecroft › " + ShootLibrary::dayKeyString(clock));
     EXPECT_TRUE(std::filesystem::is_empty(drive)) << "written on the system disk under the mount folder";
 
     // Mounted again, the drive holds what its manifest lists: the first take alone.

@@ -37,7 +37,14 @@ void from_json(const Json& j, CameraEvent::Kind& kind) {
 }
 
 void to_json(Json& j, const CameraEvent& event) {
-    j = wire::ObjectWriter().field("kind", event.kind).field("message", event.message).field("item", event.item).take();
+    j = wire::ObjectWriter()
+            .field("kind", event.kind)
+            .field("message", event.message)
+            .field("item", event.item)
+            .field("subject", event.subject)
+            .field("over", event.over)
+            .field("soundMissing", event.soundMissing)
+            .take();
 }
 
 void from_json(const Json& j, CameraEvent& event) {
@@ -46,6 +53,9 @@ void from_json(const Json& j, CameraEvent& event) {
     r.field("kind", out.kind);
     r.field("message", out.message);
     r.field("item", out.item);
+    r.field("subject", out.subject);
+    r.field("over", out.over);
+    r.field("soundMissing", out.soundMissing);
     event = std::move(out);
 }
 

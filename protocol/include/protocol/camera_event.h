@@ -15,6 +15,14 @@ struct CameraEvent {
     Kind kind = Kind::info;
     std::optional<std::string> message;
     std::optional<GalleryItem> item;
+    /// What a notice that stands is about ("realTime", "microphone", a take's file name, …). A camera keeps its
+    /// standing notices until a remote has heard them and tells a remote that connects those still true; a later
+    /// event of the same subject with `over` set says the cause has passed, and the remote takes the notice away.
+    std::optional<std::string> subject;
+    std::optional<bool> over;
+    /// Set on a take's event when the camera has a microphone and the take holds its sound for only part of its
+    /// length, or none: what marks a take as silent, whatever its message says.
+    std::optional<bool> soundMissing;
 
     friend bool operator==(const CameraEvent&, const CameraEvent&) = default;
 };

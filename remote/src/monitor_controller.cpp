@@ -291,6 +291,7 @@ void MonitorController::start() {
     if (statsTimer_) statsTimer_->store(false);
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::statsTick);
+    scheduleEvery(statsInterval, statsTimer_, &MonitorController::shootFolderTick);
     if (importsFiles()) fileKeptCaptures();
     scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::keptFilingTick);
     started_ = true;

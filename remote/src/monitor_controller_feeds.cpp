@@ -94,6 +94,10 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
                      [&](const FeedPtr& a, const FeedPtr& b) { return cameraNumber(a->id()) < cameraNumber(b->id()); });
     feeds_ = std::move(kept);
     emit feedsChanged();
+    if (feeds_.size() >= 2) {
+        notices_.nameCameras();
+        setMessage(notices_.text());
+    }
 
     updateStreamQuality();
     if (!selectedID_ || !current.count(*selectedID_))

@@ -111,9 +111,15 @@ NoticeBoard::Notice notFiledNotice(const MonitorController::Environment& environ
     return notice;
 }
 
+// What a notice of a shoot folder that isn't there is about: it goes once the folder is back.
+std::string shootFolderAway(const NoticeBoard::Folder& shoot) {
+    return "shoot folder away " + shoot.path;
+}
+
 // What the operator reads of a capture filed: its name and, when the library filed it in the default folder because
 // the shoot folder they chose is not there (a drive unplugged, say), why first, then where it went; that one stays
-// until read, and the captures filed so meanwhile are told in one.
+// until read or until the folder is back, and the captures filed so meanwhile are told in one, as files: the cameras
+// of one take send one each.
 NoticeBoard::Notice savedNotice(const ShootLibrary& library, const std::filesystem::path& filed, bool isVideo,
                                 const std::string& how = {}) {
     const std::string name = filed.filename().string() + how;
@@ -129,10 +135,11 @@ NoticeBoard::Notice savedNotice(const ShootLibrary& library, const std::filesyst
                             ": saved ";
     return {.text = why + name + " in " + where.name,
             .matters = true,
-            .key = "shoot folder away " + shoot.path + " " + where.path + (isVideo ? " takes" : " photos"),
+            .key = shootFolderAway(shoot) + " " + where.path + (isVideo ? " takes" : " photos"),
             .stays = true,
-            .several = why + "%n " + (isVideo ? "takes" : "photos") + " in " + where.name,
-            .folders = {shoot, where}};
+            .several = why + "%n " + (isVideo ? "files" : "photos") + " in " + where.name,
+            .folders = {shoot, where},
+            .subject = shootFolderAway(shoot)};
 }
 
 // Files a capture in the shoot library, or keeps it aside when that fails, and
@@ -188,6 +195,13 @@ std::optional<std::pair<TransferInfo, std::string>> readDescription(const std::f
 }
 
 }  // namespace
+
+void MonitorController::shootFolderTick() {
+    if (!importsFiles()) return;
+    const auto folder = shootLibrary().shootFolder();
+    if (folder.use != ShootLibrary::FolderUse::chosen || !folder.chosen) return;
+    if (notices_.withdraw(shootFolderAway(noticeFolder(*folder.chosen)))) setMessage(notices_.text());
+}
 
 void MonitorController::fileKeptCaptures() {
     if (keptFilingQueued_->exchange(true)) return;

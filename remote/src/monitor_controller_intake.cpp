@@ -60,18 +60,30 @@ std::string eventText(const CameraEvent& event) {
     return {};
 }
 
-// What the band says of a camera's event (`camera` is "A: " among several cameras, else empty). A failure, a take
-// that lost its sound and settings the camera does not take stay until read: they hold for every take after them.
-// Cameras that sent the last two as passing notices are known by their words.
-NoticeBoard::Notice eventNotice(const CameraEvent& event, const PeerId& peer, const std::string& camera) {
-    NoticeBoard::Notice notice{.text = camera + eventText(event)};
-    if (says(event, takeWithoutSoundMessage)) {
+// What the band says of a camera's event, naming the camera among several. A failure, a take that lost its sound,
+// settings the camera does not take and what the camera says of a subject stay until read, or until the camera says
+// their cause has passed: they hold for every take after them. Said by several cameras, or again by one (a camera
+// that connects again tells what still holds), such a notice is one naming each camera once. Cameras that sent the
+// sound and settings notices as passing ones are known by their words.
+NoticeBoard::Notice eventNotice(const CameraEvent& event, const PeerId& peer, const std::string& name, bool named) {
+    const bool failed = event.kind == CameraEvent::Kind::failed;
+    const bool noSound = says(event, takeWithoutSoundMessage);
+    if (!failed && !noSound && !says(event, settingsNotTakenMessage) && !(event.subject && event.message))
+        return {.text = (named ? name + ": " : "") + eventText(event)};
+    NoticeBoard::Notice notice{.text = event.message.value_or(eventText(event)),
+                               .matters = true,
+                               .stays = true,
+                               .camera = peer.text(),
+                               .cameraName = name};
+    if (event.subject) {
+        notice.key = "about " + *event.subject;
+        notice.subject = *event.subject;
+    } else if (noSound) {
         notice.key = "no sound " + peer.text();
-        notice.several = camera + "%n takes have no sound: their sound couldn't be converted. Their pictures are kept";
-    } else if (!says(event, settingsNotTakenMessage) && event.kind != CameraEvent::Kind::failed) {
-        return notice;
+        notice.several = "%n takes have no sound: their sound couldn't be converted. Their pictures are kept";
+    } else {
+        notice.key = "said " + notice.text;
     }
-    notice.matters = notice.stays = true;
     return notice;
 }
 
@@ -246,7 +258,11 @@ void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {
         }
     }
     feed.noteTakeEvent(*event);
-    postNotice(eventNotice(*event, feed.id(), feeds_.size() >= 2 ? feed.name() + ": " : std::string()));
+    if (event->over.value_or(false)) {
+        if (event->subject && notices_.withdraw(*event->subject, feed.id().text())) setMessage(notices_.text());
+        return;
+    }
+    postNotice(eventNotice(*event, feed.id(), feed.name(), feeds_.size() >= 2));
 }
 
 void MonitorController::greetCameras() {

@@ -10,6 +10,7 @@
 
 #include "camera/camera_controller.h"
 #include "camera/capture_receiver.h"
+#include "camera/standing_notices.h"
 #include "link/link_message.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
@@ -325,6 +326,76 @@ TEST(TransferHoldsTest, AnAnsweredFailureWaitsALostLinkDoesNot) {
         holds.forget(id);
         EXPECT_TRUE(holds.mayGo(id, start)) << c.what;
     }
+}
+
+// What a remote that connects is told of what the camera said before: a notice about a subject until it is over, a
+// failure or the end of a notice that no remote heard once; the newest of a subject, and the newest few in all.
+TEST(StandingNoticesTest, ARemoteThatConnectsHearsWhatStillHoldsAndWhatNobodyHeard) {
+    const auto failed = [](std::string message, std::optional<std::string> subject = std::nullopt) {
+        return CameraEvent{.kind = CameraEvent::Kind::failed, .message = std::move(message), .subject = subject};
+    };
+    const auto over = [](std::string subject) {
+        return CameraEvent{.kind = CameraEvent::Kind::info, .subject = std::move(subject), .over = true};
+    };
+    struct Told {
+        CameraEvent event;
+        bool heard;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Told> told;
+        std::vector<std::optional<std::string>> greeted;  // messages, or subjects of what has none
+        std::vector<std::optional<std::string>> greetedAgain;
+    };
+    const Case cases[] = {
+        {"a failure heard is not told again", {{failed("Photo failed"), true}}, {}, {}},
+        {"a failure nobody heard is told to the first remote alone",
+         {{failed("Take 3 was set aside"), false}},
+         {"Take 3 was set aside"},
+         {}},
+        {"what passes is not kept", {{CameraEvent{.message = "LUT"}, false}}, {}, {}},
+        {"a notice about a subject is told to every remote",
+         {{failed("Can't record in real time", "realTime"), true}},
+         {"Can't record in real time"},
+         {"Can't record in real time"}},
+        {"the newest of a subject takes its place, at its turn",
+         {{failed("Mic gives nothing", "microphone"), true},
+          {failed("Can't record in real time", "realTime"), true},
+          {failed("Mic gives nothing at all", "microphone"), true}},
+         {"Can't record in real time", "Mic gives nothing at all"},
+         {"Can't record in real time", "Mic gives nothing at all"}},
+        {"over, heard: nothing stands",
+         {{failed("Mic gives nothing", "microphone"), true}, {over("microphone"), true}},
+         {},
+         {}},
+        {"over, unheard: the end is told once to a remote that may still show it",
+         {{failed("Mic gives nothing", "microphone"), true}, {over("microphone"), false}},
+         {std::nullopt},
+         {}},
+        {"over for another subject leaves this one",
+         {{failed("Mic gives nothing", "microphone"), true}, {over("realTime"), true}},
+         {"Mic gives nothing"},
+         {"Mic gives nothing"}},
+    };
+    for (const auto& c : cases) {
+        StandingNotices notices;
+        for (const auto& told : c.told) notices.tell(told.event, told.heard);
+        const auto said = [](const std::vector<CameraEvent>& events) {
+            std::vector<std::optional<std::string>> said;
+            for (const auto& event : events) said.push_back(event.message);
+            return said;
+        };
+        EXPECT_EQ(said(notices.greet()), c.greeted) << c.what;
+        EXPECT_EQ(said(notices.greet()), c.greetedAgain) << c.what;
+    }
+
+    // Takes set aside one after another, each a subject of its own that nothing ends: the newest are kept.
+    StandingNotices notices;
+    for (std::size_t i = 0; i < 3 * StandingNotices::capacity; ++i)
+        notices.tell(failed("Take " + std::to_string(i), "take:" + std::to_string(i)), i % 2);
+    const auto greeted = notices.greet();
+    ASSERT_EQ(greeted.size(), StandingNotices::capacity);
+    EXPECT_EQ(greeted.back().message, "Take " + std::to_string(3 * StandingNotices::capacity - 1));
 }
 
 // Who gets the next capture, of the remotes that said they take files: the first one that files captures in its

@@ -12,6 +12,7 @@
 
 #include "camera/camera_streamer.h"
 #include "camera/clock_sync.h"
+#include "camera/standing_notices.h"
 #include "camera/transfer_holds.h"
 #include "link/peer_session.h"
 #include "link/usb_server.h"
@@ -125,6 +126,8 @@ private:
     void peerConnected(const PeerId& peer);
     void peerDisconnected(const PeerId& peer);
     void sendToMonitors(const Bytes& packet);
+    /// Sends `event` to every remote, keeping what a remote that connects later must hear (main queue).
+    void tellMonitors(const CameraEvent& event);
     void sendTo(const Bytes& packet, const PeerId& peer);
     void publishStatus();
     void tick();
@@ -175,6 +178,7 @@ private:
     int messageGeneration_ = 0;
     std::optional<PeerSession::PairingRequest> pairingRequest_;
     std::vector<PeerId> connectedMonitors_;
+    StandingNotices standing_;
     std::map<PeerId, std::string> monitorNamesByID_;
     std::set<PeerId> fileReceivers_;
     std::set<PeerId> masterIDs_;

@@ -146,7 +146,7 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         auto self = weak.lock();
         if (!self) return;
         if (event.kind == CameraEvent::Kind::photoSaved) ++self->shutterCount_;
-        if (auto packet = encodeMessage(PacketType::event, event)) self->sendToMonitors(*packet);
+        self->tellMonitors(event);
         if (event.message) self->showMessage(*event.message);
         if (event.item) self->sendGallery(std::nullopt);
     };
@@ -354,6 +354,9 @@ void CameraController::peerConnected(const PeerId& peer) {
     sentRoll_.reset();
     levelSensor_.start();
     sendTo(statusPacket(), peer);
+    // After the status, which makes this camera known there: what still holds, and what nobody has heard yet.
+    for (const auto& event : standing_.greet())
+        if (auto packet = encodeMessage(PacketType::event, event)) sendTo(*packet, peer);
 }
 
 void CameraController::peerDisconnected(const PeerId& peer) {
@@ -384,6 +387,12 @@ void CameraController::sendTo(const Bytes& packet, const PeerId& peer) {
             if (auto self = weak.lock()) self->showMessage(text);
         });
     });
+}
+
+void CameraController::tellMonitors(const CameraEvent& event) {
+    // Told before any remote connects (what the start found, say), it waits for the first one.
+    standing_.tell(event, !connectedMonitors_.empty());
+    if (auto packet = encodeMessage(PacketType::event, event)) sendToMonitors(*packet);
 }
 
 void CameraController::sendToMonitors(const Bytes& packet) {

@@ -248,6 +248,8 @@ public:
     void statsTick();
     /// The repeating try of the kept captures: the setting is read at each tick, so turning import on mid-run counts.
     void keptFilingTick();
+    /// Takes away the notices of a shoot folder that wasn't there once it is back.
+    void shootFolderTick();
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 

@@ -13,8 +13,11 @@ namespace morvane {
 /// time and is never replaced: whatever comes meanwhile waits its turn, and a newer passing notice takes the place
 /// of an older one still waiting. A notice that stays (a take that lost something, a capture not where it belongs)
 /// is shown from the moment it comes until it is dismissed, above the one notice that takes turns. A notice posted
-/// again under its key changes in place; with a text for several, it counts them ("Saved 4 takes …"). It keeps no
-/// clock: it answers which notice starts showing and for how long, and the owner tells it when that time is up.
+/// again under its key changes in place; with a text for several, it counts them ("Saved 4 files …"). One of a key
+/// posted by several cameras is one notice naming them ("Cam A, Cam B: …"), and a camera heard again is named once.
+/// A notice whose cause has passed is withdrawn: for one camera, it names the others, and goes when none is left. It
+/// keeps no clock: it answers which notice starts showing and for how long, and the owner tells it when that time is
+/// up.
 class NoticeBoard {
 public:
     /// A folder a notice names by its name; the whole path is a click away.
@@ -32,6 +35,9 @@ public:
         bool stays = false;           ///< shown until dismissed, beside the others (it matters)
         std::string several;          ///< with a key: the text once it has been posted n times, "%n" standing for n
         std::vector<Folder> folders;  ///< named in the text
+        std::string camera;           ///< the camera it comes from (its id), or none
+        std::string cameraName;       ///< how that camera is named before the text, once `nameCameras` is called
+        std::string subject;          ///< what it is about, for `withdraw`
     };
 
     /// What the band shows, top to bottom.
@@ -64,21 +70,33 @@ public:
     std::optional<std::string> text() const;
     /// True while a notice of that key is shown or waiting.
     bool holds(const std::string& key) const;
+    /// The cause of the notices about `subject` has passed for `camera`, or for all when none is named: they no
+    /// longer name that camera, and go when they name none. True when one changed.
+    bool withdraw(const std::string& subject, const std::string& camera = {});
+    /// From now on notices name the cameras they come from: more than one camera is, or was, there.
+    void nameCameras();
 
 private:
+    struct Camera {
+        std::string id;
+        std::string name;
+    };
     struct Entry {
         Notice notice;
         std::uint64_t id = 0;  // of its showing; 0 while waiting
         std::size_t count = 1;
-        std::uint64_t said = 0;  // when the band last said it; 0 while waiting
+        std::uint64_t said = 0;       // when the band last said it; 0 while waiting
+        std::vector<Camera> cameras;  // that posted it, by name
     };
     std::optional<Showing> start();
-    static Shown shownOf(const Entry& entry);
+    Shown shownOf(const Entry& entry) const;
+    static void heardFrom(Entry& entry, const Notice& notice);
 
     std::deque<Entry> entries_;  // the first is shown
     std::deque<Entry> staying_;  // oldest first, all shown
     std::uint64_t nextID_ = 1;
     std::uint64_t nextSaid_ = 1;
+    bool namesCameras_ = false;
 };
 
 }  // namespace morvane

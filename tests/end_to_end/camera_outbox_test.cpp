@@ -1,5 +1,6 @@
 // A camera in this process and the remote controller over the real peer link on 127.0.0.1: a capture the remote has
-// no room for waits on the camera while the captures behind it are filed, and the remote says why it waits.
+// no room for waits on the camera while the captures behind it are filed, and the remote says why it waits; what the
+// camera told reaches remotes that connect later.
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,39 @@ TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFile
     EXPECT_EQ(waiting[0].info.id, longTake.id);
     EXPECT_FALSE(camera->outbox().item(photo.id));
 
+    camera->stop();
+}
+
+// What a camera's start found is told before any remote is there: the first remote that connects shows it. A remote
+// started again is told what still holds, not what was heard; a notice whose cause has passed goes.
+TEST(CameraNotices, WhatNoRemoteHeardReachesTheFirstAndWhatHoldsEveryRemoteThatConnects) {
+    Site site("Cam Told");
+    ASSERT_TRUE(site.dir.isValid());
+    auto camera = CameraController::make(site.options);
+    ASSERT_TRUE(site.start(*camera));
+    const std::string journal = "A take's journal is of another version: it is left alone";
+    const std::string setAside = "Take 3 couldn't be finished: it is set aside";
+    camera->streamer().postEvent({.kind = CameraEvent::Kind::failed, .message = journal});
+    camera->streamer().postEvent(
+        {.kind = CameraEvent::Kind::failed, .message = setAside, .subject = "take:Take 3 – Cam Told.mov"});
+    const auto shown = [&] {
+        std::vector<std::string> texts;
+        for (const auto& notice : site.controller->notices()) texts.push_back(notice.text);
+        return texts;
+    };
+    ASSERT_TRUE(site.pair());
+    EXPECT_TRUE(eventually([&] { return shown() == std::vector{journal, setAside}; }));
+
+    site.controller->stop();
+    site.controller = MonitorController::create(
+        4, false, [] { return 0.0; }, site.remote.env);
+    site.controller->start();
+    // Told in that order, the one heard would come first.
+    EXPECT_TRUE(eventually([&] { return !shown().empty(); }));
+    EXPECT_EQ(shown(), std::vector{setAside});
+
+    camera->streamer().postEvent({.subject = "take:Take 3 – Cam Told.mov", .over = true});
+    EXPECT_TRUE(eventually([&] { return shown().empty(); }));
     camera->stop();
 }
 

@@ -347,6 +347,25 @@ TEST_F(FilesTest, ACaptureFiledAwayFromTheChosenFolderSaysWhereAndWhy) {
     }
 }
 
+// A take of two cameras filed while the shoot folder is away is two files, told as such; once the folder is back,
+// the notice goes by itself.
+TEST_F(FilesTest, FilesKeptAwayFromTheShootFolderAreCountedAsFilesUntilItIsBack) {
+    const auto chosen = root / "Drive" / "Shoot";
+    defaults->set(std::string(ShootLibrary::bookmarkKey), chosen.string());
+    make();
+    controller->start();
+    for (int camera : {1, 2})
+        controller->receiveShootFile(writeFile(root / "arriving" / "clip", "take"), Uuid().uuidString(), peer(camera));
+    main->runPending();
+    EXPECT_EQ(controller->message(), "The shoot folder Shoot isn't there: saved 2 files in Brindlecroft › " +
+                                         ShootLibrary::dayKeyString(clock));
+    main->advance(MonitorController::statsInterval);
+    EXPECT_EQ(controller->notices().size(), 1u) << "still away";
+    std::filesystem::create_directories(chosen);
+    main->advance(MonitorController::statsInterval);
+    EXPECT_TRUE(controller->notices().empty());
+}
+
 // An ext4 file system in an image file, mounted on a folder through a loop device.
 class LoopDrive {
 public:

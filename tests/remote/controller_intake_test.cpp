@@ -370,10 +370,10 @@ TEST_F(IntakeTest, EventsCountShotsFillTheGalleryAndSayWhatHappened) {
     EXPECT_EQ(controller->message(), "B: Video saved on camera");
     main->advance(MonitorController::noticeDuration);
     EXPECT_EQ(controller->message(), "A: Capture failed");
-    ASSERT_EQ(controller->notices().size(), 2u);
-    EXPECT_EQ(controller->notices()[0].text, "Capture failed");
+    ASSERT_EQ(controller->notices().size(), 1u) << "the same failure again is told once";
+    EXPECT_EQ(controller->notices()[0].text, "A: Capture failed");
     controller->dismissNotice(controller->notices()[0].id);
-    EXPECT_EQ(controller->notices().size(), 1u);
+    EXPECT_EQ(controller->notices().size(), 0u);
     deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::info, std::string("Low light"), std::nullopt}, 2);
     EXPECT_EQ(controller->message(), "B: Low light");
 
@@ -384,6 +384,45 @@ TEST_F(IntakeTest, EventsCountShotsFillTheGalleryAndSayWhatHappened) {
     EXPECT_EQ(feed->gallery()[0].id, other.id);
     deliver(withKind(PacketType::gallery, Bytes{'{', '}'}), 1);
     EXPECT_EQ(feed->gallery().size(), 2u);
+}
+
+// Notices that stay, as the cameras tell them: one of a kind from several cameras is one naming them, told again (a
+// camera that connects again says what still holds) it stays one, and it goes once its cause has passed for each.
+TEST_F(IntakeTest, ANoticeFromSeveralCamerasIsOneAndGoesWhenItsCauseHasPassed) {
+    const auto failed = [](std::string message, std::optional<std::string> subject = std::nullopt) {
+        return CameraEvent{.kind = CameraEvent::Kind::failed, .message = std::move(message), .subject = subject};
+    };
+    const auto over = [](std::string subject) {
+        return CameraEvent{.kind = CameraEvent::Kind::info, .subject = std::move(subject), .over = true};
+    };
+    const std::string late = "can't record the chosen format in real time";
+    const std::string mute = "The microphone gives nothing";
+    const std::string full = "Recording stopped: the disk is full. What was recorded is kept";
+    struct Step {
+        int camera;
+        CameraEvent event;
+        std::vector<std::string> shows;
+    };
+    const std::vector<Step> steps = {
+        {1, failed(late, "realTime"), {"A: " + late}},
+        {2, failed(late, "realTime"), {"A, B: " + late}},
+        {1, failed(late, "realTime"), {"A, B: " + late}},
+        {1, failed(mute, "microphone"), {"A, B: " + late, "A: " + mute}},
+        {1, over("realTime"), {"B: " + late, "A: " + mute}},
+        {3, over("realTime"), {"B: " + late, "A: " + mute}},
+        {2, over("realTime"), {"A: " + mute}},
+        {2, failed(full), {"A: " + mute, "B: " + full}},
+        {3, failed(full), {"A: " + mute, "B, C: " + full}},
+        {1, over("microphone"), {"B, C: " + full}},
+    };
+    make();
+    connect({{1, "A"}, {2, "B"}, {3, "C"}});
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        deliverMessage(PacketType::event, steps[i].event, steps[i].camera);
+        std::vector<std::string> shown;
+        for (const auto& notice : controller->notices()) shown.push_back(notice.text);
+        EXPECT_EQ(shown, steps[i].shows) << "step " << i;
+    }
 }
 
 TEST_F(IntakeTest, TransferDescriptionsAreRememberedByIdentifier) {

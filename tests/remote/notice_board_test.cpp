@@ -22,10 +22,19 @@ Notice stays(std::string text, std::string key = {}, std::string several = {}) {
         .text = std::move(text), .matters = true, .key = std::move(key), .stays = true, .several = std::move(several)};
 }
 
+// A camera's notice about a subject.
+Notice from(std::string camera, std::string text, std::string subject) {
+    Notice notice = stays(std::move(text), "about " + subject);
+    notice.camera = camera;
+    notice.cameraName = "Cam " + camera;
+    notice.subject = std::move(subject);
+    return notice;
+}
+
 // What the band shows after each step, top to bottom.
 TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
     struct Step {
-        enum { post, expire, dismiss } what;
+        enum { post, expire, dismiss, withdraw, nameCameras } what;
         Notice notice;  // posted; or, by its text, the one whose time is up or that is read
         std::vector<std::string> shows;
         std::optional<std::string> says = std::nullopt;  // the newest it shows, where it is not the last
@@ -72,6 +81,28 @@ TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
            {"Couldn't save a file from A", "Lost the link to A"},
            "Couldn't save a file from A"},
           {Step::expire, matters("Lost the link to A"), {"Couldn't save a file from A", "Marker 3"}}}},
+        {"one notice from several cameras names each once, and goes when its cause has passed for all",
+         {{Step::nameCameras, {}, {}},
+          {Step::post, from("A", "can't record in real time", "realTime"), {"Cam A: can't record in real time"}},
+          {Step::post, from("B", "can't record in real time", "realTime"), {"Cam A, Cam B: can't record in real time"}},
+          {Step::post, from("A", "can't record in real time", "realTime"), {"Cam A, Cam B: can't record in real time"}},
+          {Step::withdraw, from("A", "", "realTime"), {"Cam B: can't record in real time"}},
+          {Step::withdraw, from("A", "", "realTime"), {"Cam B: can't record in real time"}},
+          {Step::withdraw, from("B", "", "realTime"), {}}}},
+        {"the cameras are named once there are several",
+         {{Step::post, from("A", "no sound", "microphone"), {"no sound"}},
+          {Step::nameCameras, {}, {"Cam A: no sound"}}}},
+        {"a cause passed for all takes every notice about it, and no other",
+         {{Step::post, from("A", "no sound", "microphone"), {"no sound"}},
+          {Step::post,
+           [&] {
+               auto n = saved("1.mov");
+               n.subject = "away";
+               return n;
+           }(),
+           {"no sound", away + "1.mov in Brindlecroft › 2026-12-08"}},
+          {Step::withdraw, from("A", "", "away"), {"no sound", away + "1.mov in Brindlecroft › 2026-12-08"}},
+          {Step::withdraw, {.subject = "away"}, {"no sound"}}}},
         {"reading one that is not there changes nothing",
          {{Step::post, stays("No sound"), {"No sound"}}, {Step::dismiss, stays("Other"), {"No sound"}}}},
     };
@@ -93,6 +124,12 @@ TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
                 case Step::dismiss:
                     EXPECT_EQ(board.dismiss(named == shown.end() ? 0 : named->id), named != shown.end())
                         << c.what << ", step " << i;
+                    break;
+                case Step::withdraw:
+                    board.withdraw(step.notice.subject, step.notice.camera);
+                    break;
+                case Step::nameCameras:
+                    board.nameCameras();
                     break;
             }
             std::vector<std::string> texts;

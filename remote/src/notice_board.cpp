@@ -87,8 +87,8 @@ NoticeBoard::Shown NoticeBoard::shownOf(const Entry& entry) const {
             text.replace(at, 2, count);
     }
     std::string names;
-    for (const auto& camera : namesCameras_ ? entry.cameras : std::vector<Camera>{})
-        if (!camera.name.empty()) names += (names.empty() ? "" : ", ") + camera.name;
+    for (const auto& camera : entry.cameras)
+        if (namesCameras_ && !camera.name.empty()) names += (names.empty() ? "" : ", ") + camera.name;
     if (!names.empty()) text = names + ": " + text;
     return {entry.id, std::move(text), entry.notice.folders, entry.notice.stays};
 }

@@ -494,7 +494,7 @@ TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
         QCoreApplication::processEvents();
         auto* band = s.stayingNotices();
         ASSERT_TRUE(band && band->isVisible());
-        EXPECT_EQ(band->notices()[0].text, "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › " +
+        EXPECT_EQ(band->notices()[0].text, "The shoot folder Shoot isn't there: saved 4 files in Brindlecroft › " +
                                                ShootLibrary::dayKeyString(Date::now()));
         EXPECT_EQ(band->notices()[1].text, "Cam B: " + *pictures.message);
         const QRect inWindow = QRect(band->mapTo(&s, QPoint(0, 0)), band->size());

@@ -334,68 +334,34 @@ TEST(StandingNoticesTest, ARemoteThatConnectsHearsWhatStillHoldsAndWhatNobodyHea
     const auto failed = [](std::string message, std::optional<std::string> subject = std::nullopt) {
         return CameraEvent{.kind = CameraEvent::Kind::failed, .message = std::move(message), .subject = subject};
     };
-    const auto over = [](std::string subject) {
-        return CameraEvent{.kind = CameraEvent::Kind::info, .subject = std::move(subject), .over = true};
+    const CameraEvent over{.subject = "microphone", .over = true};
+    using Said = std::vector<std::optional<std::string>>;  // the messages greeted with, then with at the next greeting
+    const std::tuple<const char*, std::vector<std::pair<CameraEvent, bool>>, Said, Said> cases[] = {
+        {"a failure nobody heard: to the first remote alone", {{failed("Set aside"), false}}, {"Set aside"}, {}},
+        {"the newest of a subject, at its turn, to every remote",
+         {{failed("Mic", "microphone"), true},
+          {failed("Late", "realTime"), true},
+          {failed("Mic!", "microphone"), true}},
+         {"Late", "Mic!"},
+         {"Late", "Mic!"}},
+        {"over, heard", {{failed("Mic", "microphone"), true}, {over, true}}, {}, {}},
+        {"over, unheard: told once", {{failed("Mic", "microphone"), true}, {over, false}}, {std::nullopt}, {}},
     };
-    struct Told {
-        CameraEvent event;
-        bool heard;
+    const auto said = [](const std::vector<CameraEvent>& events) {
+        Said said;
+        for (const auto& event : events) said.push_back(event.message);
+        return said;
     };
-    struct Case {
-        const char* what;
-        std::vector<Told> told;
-        std::vector<std::optional<std::string>> greeted;  // messages, or subjects of what has none
-        std::vector<std::optional<std::string>> greetedAgain;
-    };
-    const Case cases[] = {
-        {"a failure heard is not told again", {{failed("Photo failed"), true}}, {}, {}},
-        {"a failure nobody heard is told to the first remote alone",
-         {{failed("Take 3 was set aside"), false}},
-         {"Take 3 was set aside"},
-         {}},
-        {"what passes is not kept", {{CameraEvent{.message = "LUT"}, false}}, {}, {}},
-        {"a notice about a subject is told to every remote",
-         {{failed("Can't record in real time", "realTime"), true}},
-         {"Can't record in real time"},
-         {"Can't record in real time"}},
-        {"the newest of a subject takes its place, at its turn",
-         {{failed("Mic gives nothing", "microphone"), true},
-          {failed("Can't record in real time", "realTime"), true},
-          {failed("Mic gives nothing at all", "microphone"), true}},
-         {"Can't record in real time", "Mic gives nothing at all"},
-         {"Can't record in real time", "Mic gives nothing at all"}},
-        {"over, heard: nothing stands",
-         {{failed("Mic gives nothing", "microphone"), true}, {over("microphone"), true}},
-         {},
-         {}},
-        {"over, unheard: the end is told once to a remote that may still show it",
-         {{failed("Mic gives nothing", "microphone"), true}, {over("microphone"), false}},
-         {std::nullopt},
-         {}},
-        {"over for another subject leaves this one",
-         {{failed("Mic gives nothing", "microphone"), true}, {over("realTime"), true}},
-         {"Mic gives nothing"},
-         {"Mic gives nothing"}},
-    };
-    for (const auto& c : cases) {
+    for (const auto& [what, told, greeted, greetedAgain] : cases) {
         StandingNotices notices;
-        for (const auto& told : c.told) notices.tell(told.event, told.heard);
-        const auto said = [](const std::vector<CameraEvent>& events) {
-            std::vector<std::optional<std::string>> said;
-            for (const auto& event : events) said.push_back(event.message);
-            return said;
-        };
-        EXPECT_EQ(said(notices.greet()), c.greeted) << c.what;
-        EXPECT_EQ(said(notices.greet()), c.greetedAgain) << c.what;
+        for (const auto& [event, heard] : told) notices.tell(event, heard);
+        EXPECT_EQ(said(notices.greet()), greeted) << what;
+        EXPECT_EQ(said(notices.greet()), greetedAgain) << what;
     }
-
-    // Takes set aside one after another, each a subject of its own that nothing ends: the newest are kept.
     StandingNotices notices;
-    for (std::size_t i = 0; i < 3 * StandingNotices::capacity; ++i)
-        notices.tell(failed("Take " + std::to_string(i), "take:" + std::to_string(i)), i % 2);
-    const auto greeted = notices.greet();
-    ASSERT_EQ(greeted.size(), StandingNotices::capacity);
-    EXPECT_EQ(greeted.back().message, "Take " + std::to_string(3 * StandingNotices::capacity - 1));
+    for (std::size_t i = 0; i <= StandingNotices::capacity; ++i)
+        notices.tell(failed(std::to_string(i), "take:" + std::to_string(i)), true);
+    EXPECT_EQ(notices.greet().front().message, "1") << "the oldest goes";
 }
 
 // Who gets the next capture, of the remotes that said they take files: the first one that files captures in its

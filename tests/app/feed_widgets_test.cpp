@@ -3,6 +3,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include "app/deck_bar.h"
@@ -452,6 +454,67 @@ TEST_F(FeedWidgets, NearbyRowsPairConnectAndDisconnect) {
     rows[3]->button()->click();
     EXPECT_EQ(link->connects, (std::vector<PeerId>{peer(1), peer(2)}));
     EXPECT_EQ(link->disconnects, (std::vector<PeerId>{peer(3)}));
+}
+
+TEST_F(FeedWidgets, NearbyRowsStayUnderThePointerWhileCamerasComeAndGo) {
+    std::vector<CameraLink::NearbyCamera> nearby;
+    for (int n = 1; n <= 12; ++n) nearby.push_back({peer(n), "Camera " + std::to_string(n)});
+    link->onNearbyChanged(nearby);
+    main->runPending();
+    NearbyCamerasView view(controller);
+    view.resize(720, 480);
+    view.show();
+    QScrollArea* scroll = view.list()->scrollArea();
+    // Laid out: nothing moves from one turn of the event loop to the next.
+    auto settled = [&] {
+        std::vector<QRect> last;
+        return QTest::qWaitFor(
+            [&] {
+                std::vector<QRect> now{QRect(0, scroll->verticalScrollBar()->value(), 0, 0)};
+                for (auto* row : view.list()->rows()) now.push_back(row->isVisible() ? row->geometry() : QRect());
+                return std::exchange(last, now) == now;
+            },
+            15000);
+    };
+    ASSERT_TRUE(settled());
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    ASSERT_TRUE(settled());
+    ASSERT_GT(scroll->verticalScrollBar()->value(), 0) << "the rows scroll";
+    const QPoint pointer = scroll->viewport()->mapToGlobal(QPoint(40, scroll->viewport()->height() / 2));
+    QCursor::setPos(pointer);
+    auto under = [&]() -> std::pair<NearbyCameraRow*, QRect> {
+        for (auto* row : view.list()->rows())
+            if (QRect(row->mapToGlobal(QPoint(0, 0)), row->size()).contains(pointer))
+                return {row, QRect(row->mapTo(&view, QPoint(0, 0)), row->size())};
+        return {};
+    };
+    const auto [first, place] = under();
+    ASSERT_TRUE(first);
+    const QPointer<NearbyCameraRow> row = first;
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"four more start",
+         [&] {
+             for (int n = 13; n <= 16; ++n) nearby.push_back({peer(n), "Camera " + std::to_string(n)});
+         }},
+        {"one above changes", [&] { nearby[1].isConnecting = true; }},
+        {"one above leaves", [&] { nearby.erase(nearby.begin()); }},
+        {"one shows above",
+         [&] {
+             nearby.insert(nearby.begin(), {peer(20), "Camera 20"});
+         }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        change();
+        link->onNearbyChanged(nearby);
+        main->runPending();
+        ASSERT_TRUE(settled());
+        EXPECT_EQ(under(), std::make_pair(row.data(), place)) << "the same row, kept in its place";
+        std::vector<std::string> names;
+        for (auto* r : view.list()->rows()) names.push_back(r->camera().name);
+        EXPECT_EQ(names.size(), nearby.size());
+        for (std::size_t i = 0; i < std::min(names.size(), nearby.size()); ++i) EXPECT_EQ(names[i], nearby[i].name);
+    }
 }
 
 }  // namespace

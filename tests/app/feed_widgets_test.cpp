@@ -456,6 +456,31 @@ TEST_F(FeedWidgets, NearbyRowsPairConnectAndDisconnect) {
     EXPECT_EQ(link->disconnects, (std::vector<PeerId>{peer(3)}));
 }
 
+TEST_F(FeedWidgets, NearbyScrollKeepsTheRowUnderThePointerElseTheFirstInView) {
+    // Rows 60 high from 0, 74 apart; the list scrolled by 100.
+    auto rows = [](std::vector<bool> stays) {
+        std::vector<NearbyRowPlace> out;
+        for (int n = 0; n < int(stays.size()); ++n) out.push_back({peer(n + 1), 74 * n, 60, stays[std::size_t(n)]});
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::vector<bool> stays;
+        std::optional<int> pointer;
+        std::optional<ScrollAnchor> anchor;
+    } cases[] = {
+        {"under the pointer", {true, true, true, true}, 230, ScrollAnchor{peer(4), 122}},
+        {"no pointer: the first in view, partly", {true, true, true, true}, std::nullopt, ScrollAnchor{peer(2), -26}},
+        {"pointer between rows", {true, true, true, true}, 140, ScrollAnchor{peer(2), -26}},
+        {"the row under the pointer goes", {true, false, true, false}, 230, ScrollAnchor{peer(3), 48}},
+        {"none stays", {false, false}, 10, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(scrollAnchor(rows(c.stays), 100, c.pointer), c.anchor);
+    }
+}
+
 TEST_F(FeedWidgets, NearbyRowsStayUnderThePointerWhileCamerasComeAndGo) {
     std::vector<CameraLink::NearbyCamera> nearby;
     for (int n = 1; n <= 12; ++n) nearby.push_back({peer(n), "Camera " + std::to_string(n)});

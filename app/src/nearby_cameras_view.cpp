@@ -343,6 +343,9 @@ NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller
     column_ = new QVBoxLayout(body);
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(columnSpacing);
+    // The column grows with its rows before it places them: a row shown is laid out at once, and without
+    // this the rows would share the column's old height (squeezed) until the scroll area next resizes it.
+    column_->setSizeConstraint(QLayout::SetMinimumSize);
 
     waitingBox_ = new QWidget(body);
     auto* waitingColumn = new QVBoxLayout(waitingBox_);
@@ -414,7 +417,8 @@ void NearbyCameraList::refresh() {
 void NearbyCameraList::holdPlace(const std::vector<CameraLink::NearbyCamera>& cameras) {
     std::vector<NearbyRowPlace> places;
     for (const auto& row : rows_) {
-        if (!row || !row->isVisible()) continue;
+        // A row not laid out yet has no place on screen to keep.
+        if (!row || !row->isVisible() || !row->testAttribute(Qt::WA_Moved)) continue;
         const bool stays =
             std::any_of(cameras.begin(), cameras.end(), [&](const auto& c) { return c.id == row->camera().id; });
         places.push_back({row->camera().id, row->y(), row->height(), stays});

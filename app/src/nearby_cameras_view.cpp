@@ -1,13 +1,19 @@
 #include "app/nearby_cameras_view.h"
 
+#include <QCursor>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "camera_panels/app_logo.h"
 #include "platform/symbols.h"
@@ -50,6 +56,22 @@ NearbyRowFace nearbyRowFace(const CameraLink::NearbyCamera& camera) {
     if (camera.isConnecting) return {camera.isPaired ? L::paired : L::none, C::spinner};
     if (camera.isPaired) return {L::paired, C::connect};
     return {L::none, C::pair};
+}
+
+std::optional<ScrollAnchor> scrollAnchor(const std::vector<NearbyRowPlace>& rows, int scrolled,
+                                         std::optional<int> pointer) {
+    const NearbyRowPlace* anchor = nullptr;
+    if (pointer)
+        for (const auto& row : rows)
+            if (row.stays && row.top <= *pointer && *pointer < row.top + row.height) anchor = &row;
+    if (!anchor)
+        for (const auto& row : rows)
+            if (row.stays && row.top + row.height > scrolled) {
+                anchor = &row;
+                break;
+            }
+    if (!anchor) return std::nullopt;
+    return ScrollAnchor{anchor->id, anchor->top - scrolled};
 }
 
 bool showsWaitingText(const std::vector<CameraLink::NearbyCamera>& cameras) {
@@ -144,6 +166,11 @@ protected:
     }
 };
 
+bool isButton(NearbyRowFace::Control control) {
+    using C = NearbyRowFace::Control;
+    return control == C::disconnect || control == C::connect || control == C::pair;
+}
+
 }  // namespace
 
 NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, CameraLink::NearbyCamera camera,
@@ -152,74 +179,109 @@ NearbyCameraRow::NearbyCameraRow(std::shared_ptr<MonitorController> controller, 
     setAttribute(Qt::WA_TranslucentBackground);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(rowPadding, rowPadding, rowPadding, rowPadding);
-    auto* column = new QVBoxLayout;
-    column->setSpacing(2);
-    auto* name = new CameraNameLabel(QString::fromStdString(camera_.name), this);
-    name->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
-    name->setObjectName(QStringLiteral("cameraName"));
-    column->addWidget(name);
+    column_ = new QVBoxLayout;
+    column_->setSpacing(2);
+    name_ = new CameraNameLabel(QString::fromStdString(camera_.name), this);
+    name_->setFont(theme::font(theme::TextStyle::body, QFont::DemiBold));
+    name_->setObjectName(QStringLiteral("cameraName"));
+    column_->addWidget(name_);
+    row->addLayout(column_, 1);
 
-    const auto face = nearbyRowFace(camera_);
-    const QFont caption = theme::font(theme::TextStyle::caption);
-    switch (face.label) {
-        case NearbyRowFace::Label::thisDevice:
-            stateLabel_ =
-                new SymbolLabel("laptopcomputer", QStringLiteral("This Computer"), theme::secondary(), caption, this);
-            break;
-        case NearbyRowFace::Label::connected:
-            stateLabel_ = new SymbolLabel("dot.radiowaves.left.and.right", QStringLiteral("Connected"), theme::green(),
-                                          caption, this);
-            break;
-        case NearbyRowFace::Label::paired:
-            stateLabel_ =
-                new SymbolLabel("checkmark.seal.fill", QStringLiteral("Paired"), theme::green(), caption, this);
-            break;
-        case NearbyRowFace::Label::none:
-            break;
+    // The control is the spinner or the button, which says and does what the camera's state calls for.
+    spinner_ = new ActivitySpinner(20, this);
+    row->addWidget(spinner_);
+    button_ = new QPushButton(this);
+    button_->setFont(theme::font(theme::TextStyle::subheadline, QFont::DemiBold));
+    button_->setCursor(Qt::PointingHandCursor);
+    // The button keeps its own width; a long name gives way to it.
+    button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(button_, &QPushButton::clicked, this, &NearbyCameraRow::act);
+    row->addWidget(button_);
+    // A row never gets less than its own height: names and buttons squeezed flat can be neither read nor hit.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    showFace(std::nullopt);
+}
+
+QPushButton* NearbyCameraRow::button() const {
+    return isButton(face().control) ? button_ : nullptr;
+}
+
+void NearbyCameraRow::setCamera(CameraLink::NearbyCamera camera) {
+    if (camera == camera_) return;
+    const NearbyRowFace was = face();
+    if (camera.name != camera_.name) name_->setText(QString::fromStdString(camera.name));
+    camera_ = std::move(camera);
+    showFace(was);
+}
+
+void NearbyCameraRow::showFace(std::optional<NearbyRowFace> was) {
+    const auto face = this->face();
+    if (!was || was->label != face.label) {
+        // Aligned, the state keeps its own width without holding the column to it: the column takes what the
+        // button leaves, and a long name is cut only where it meets the button.
+        delete stateLabel_;
+        stateLabel_ = nullptr;
+        const QFont caption = theme::font(theme::TextStyle::caption);
+        switch (face.label) {
+            case NearbyRowFace::Label::thisDevice:
+                stateLabel_ = new SymbolLabel("laptopcomputer", QStringLiteral("This Computer"), theme::secondary(),
+                                              caption, this);
+                break;
+            case NearbyRowFace::Label::connected:
+                stateLabel_ = new SymbolLabel("dot.radiowaves.left.and.right", QStringLiteral("Connected"),
+                                              theme::green(), caption, this);
+                break;
+            case NearbyRowFace::Label::paired:
+                stateLabel_ =
+                    new SymbolLabel("checkmark.seal.fill", QStringLiteral("Paired"), theme::green(), caption, this);
+                break;
+            case NearbyRowFace::Label::none:
+                break;
+        }
+        if (stateLabel_) {
+            column_->addWidget(stateLabel_, 0, Qt::AlignLeft);
+            stateLabel_->show();
+        }
     }
-    // Aligned, the state keeps its own width without holding the column to it: the column takes what the
-    // button leaves, and a long name is cut only where it meets the button.
-    if (stateLabel_) column->addWidget(stateLabel_, 0, Qt::AlignLeft);
-    row->addLayout(column, 1);
+    if (!was || was->control != face.control) {
+        switch (face.control) {
+            case NearbyRowFace::Control::disconnect:
+                button_->setText(QStringLiteral("Disconnect"));
+                button_->setStyleSheet(destructiveBorderedStyle());
+                break;
+            case NearbyRowFace::Control::connect:
+                button_->setText(QStringLiteral("Connect"));
+                button_->setStyleSheet(prominentStyle());
+                break;
+            case NearbyRowFace::Control::pair:
+                button_->setText(QStringLiteral("Pair"));
+                button_->setStyleSheet(prominentStyle());
+                break;
+            case NearbyRowFace::Control::spinner:
+            case NearbyRowFace::Control::none:
+                break;
+        }
+        spinner_->setVisible(face.control == NearbyRowFace::Control::spinner);
+        button_->setVisible(isButton(face.control));
+    }
+}
 
+void NearbyCameraRow::act() {
+    // "Pair" and "Connect" are the same call: the link pairs first with a camera it does not trust yet.
+    auto controller = controller_.lock();
+    if (!controller || !controller->peers()) return;
     const PeerId id = camera_.id;
-    const std::weak_ptr<MonitorController> weak = controller_;
-    auto call = [weak, id](void (CameraLink::*operation)(const PeerId&)) {
-        return [weak, id, operation] {
-            auto controller = weak.lock();
-            if (!controller || !controller->peers()) return;
-            (controller->peers().get()->*operation)(id);
-        };
-    };
-    const QFont buttonFont = theme::font(theme::TextStyle::subheadline, QFont::DemiBold);
-    switch (face.control) {
+    switch (face().control) {
         case NearbyRowFace::Control::disconnect:
-            button_ = new QPushButton(QStringLiteral("Disconnect"), this);
-            button_->setStyleSheet(destructiveBorderedStyle());
-            connect(button_, &QPushButton::clicked, this, call(&CameraLink::disconnectCamera));
+            controller->peers()->disconnectCamera(id);
             break;
         case NearbyRowFace::Control::connect:
         case NearbyRowFace::Control::pair:
-            button_ = new QPushButton(
-                face.control == NearbyRowFace::Control::pair ? QStringLiteral("Pair") : QStringLiteral("Connect"),
-                this);
-            button_->setStyleSheet(prominentStyle());
-            connect(button_, &QPushButton::clicked, this, call(&CameraLink::connect));
+            controller->peers()->connect(id);
             break;
         case NearbyRowFace::Control::spinner:
-            row->addWidget(new ActivitySpinner(20, this));
-            break;
         case NearbyRowFace::Control::none:
             break;
-    }
-    // A row never gets less than its own height: names and buttons squeezed flat can be neither read nor hit.
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    if (button_) {
-        button_->setFont(buttonFont);
-        button_->setCursor(Qt::PointingHandCursor);
-        // The button keeps its own width; a long name gives way to it.
-        button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        row->addWidget(button_);
     }
 }
 
@@ -236,6 +298,9 @@ namespace {
 class RowsScroll : public QScrollArea {
 public:
     using QScrollArea::QScrollArea;
+    /// Called once the rows inside have been laid out again.
+    std::function<void()> laidOut;
+
     QSize sizeHint() const override {
         const QSize content = widget() ? widget()->sizeHint() : QSize();
         const int bar = verticalScrollBar()->sizeHint().width();
@@ -244,9 +309,14 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        // Rows come and go inside: the room asked of the view around follows them.
+        // Rows come and go inside: the room asked of the view around follows them. The column's own layout
+        // has seen the event before this filter, so its rows stand where they now go.
         if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
-        return QScrollArea::eventFilter(watched, event);
+        const bool filtered = QScrollArea::eventFilter(watched, event);
+        if (watched == widget() && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) &&
+            laidOut)
+            laidOut();
+        return filtered;
     }
 };
 
@@ -257,7 +327,8 @@ NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller
     // However many cameras are nearby, each row keeps its height and the list scrolls in the room it has.
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    scroll_ = new RowsScroll(this);
+    auto* scroll = new RowsScroll(this);
+    scroll_ = scroll;
     scroll_->setObjectName(QStringLiteral("nearbyRows"));
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
@@ -272,6 +343,9 @@ NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller
     column_ = new QVBoxLayout(body);
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(columnSpacing);
+    // The column grows with its rows before it places them: a row shown is laid out at once, and without
+    // this the rows would share the column's old height (squeezed) until the scroll area next resizes it.
+    column_->setSizeConstraint(QLayout::SetMinimumSize);
 
     waitingBox_ = new QWidget(body);
     auto* waitingColumn = new QVBoxLayout(waitingBox_);
@@ -286,6 +360,13 @@ NearbyCameraList::NearbyCameraList(std::shared_ptr<MonitorController> controller
     waitingColumn->addWidget(waiting_);
     column_->addWidget(waitingBox_);
 
+    // While no input is given, rows that come, go or change leave the rows in view where they are; a scroll
+    // the person makes is the place kept from then on.
+    scroll->laidOut = [this] { keepPlace(); };
+    connect(scroll_->verticalScrollBar(), &QScrollBar::rangeChanged, this, &NearbyCameraList::keepPlace);
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!keeping_) holdPlace(controller_->nearbyCameras());
+    });
     connect(controller_.get(), &MonitorController::nearbyCamerasChanged, this, &NearbyCameraList::refresh);
     refresh();
 }
@@ -298,21 +379,65 @@ std::vector<NearbyCameraRow*> NearbyCameraList::rows() const {
 }
 
 void NearbyCameraList::refresh() {
-    // Later: the list may change from inside a row's own button handler.
-    for (auto& row : rows_) {
-        if (!row) continue;
-        row->hide();
-        row->deleteLater();
-    }
-    rows_.clear();
     const auto& cameras = controller_->nearbyCameras();
     const bool waiting = showsWaitingText(cameras);
+    const std::vector<CameraLink::NearbyCamera> listed = waiting ? std::vector<CameraLink::NearbyCamera>{} : cameras;
+    holdPlace(listed);
     waitingBox_->setVisible(waiting);
-    if (waiting) return;
-    for (const auto& camera : cameras) {
-        auto* row = new NearbyCameraRow(controller_, camera, scroll_->widget());
-        column_->addWidget(row);
-        rows_.emplace_back(row);
+    // Each camera keeps its row, changed in place; rows of cameras no longer listed go.
+    std::vector<QPointer<NearbyCameraRow>> kept;
+    for (const auto& camera : listed) {
+        auto it = std::find_if(rows_.begin(), rows_.end(),
+                               [&](const auto& row) { return row && row->camera().id == camera.id; });
+        if (it != rows_.end()) {
+            (*it)->setCamera(camera);
+            kept.push_back(std::exchange(*it, nullptr));
+        } else {
+            kept.emplace_back(new NearbyCameraRow(controller_, camera, scroll_->widget()));
+        }
+    }
+    for (auto& row : rows_) {
+        if (!row) continue;
+        column_->removeWidget(row);
+        row->hide();
+        // Later: the list may change from inside a row's own button handler.
+        row->deleteLater();
+    }
+    // In the link's order, after the waiting text.
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const int index = static_cast<int>(i) + 1;
+        if (column_->indexOf(kept[i]) == index) continue;
+        column_->removeWidget(kept[i]);
+        column_->insertWidget(index, kept[i]);
+        kept[i]->show();
+    }
+    rows_ = std::move(kept);
+}
+
+void NearbyCameraList::holdPlace(const std::vector<CameraLink::NearbyCamera>& cameras) {
+    std::vector<NearbyRowPlace> places;
+    for (const auto& row : rows_) {
+        // A row not laid out yet has no place on screen to keep.
+        if (!row || !row->isVisible() || !row->testAttribute(Qt::WA_Moved)) continue;
+        const bool stays =
+            std::any_of(cameras.begin(), cameras.end(), [&](const auto& c) { return c.id == row->camera().id; });
+        places.push_back({row->camera().id, row->y(), row->height(), stays});
+    }
+    const int scrolled = scroll_->verticalScrollBar()->value();
+    const QPoint pointer = scroll_->viewport()->mapFromGlobal(QCursor::pos());
+    const auto over =
+        scroll_->viewport()->rect().contains(pointer) ? std::optional(pointer.y() + scrolled) : std::nullopt;
+    anchor_ = scrollAnchor(places, scrolled, over);
+}
+
+void NearbyCameraList::keepPlace() {
+    if (!anchor_ || keeping_) return;
+    for (const auto& row : rows_) {
+        if (!row || row->camera().id != anchor_->id) continue;
+        if (!row->isVisible()) return;
+        const QScopedValueRollback keeping(keeping_, true);
+        scroll_->verticalScrollBar()->setValue(row->y() - anchor_->offset);
+        return;
     }
 }
 

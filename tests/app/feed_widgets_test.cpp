@@ -3,7 +3,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+
+#include <set>
 
 #include "app/deck_bar.h"
 #include "app/deck_button.h"
@@ -452,6 +456,104 @@ TEST_F(FeedWidgets, NearbyRowsPairConnectAndDisconnect) {
     rows[3]->button()->click();
     EXPECT_EQ(link->connects, (std::vector<PeerId>{peer(1), peer(2)}));
     EXPECT_EQ(link->disconnects, (std::vector<PeerId>{peer(3)}));
+}
+
+TEST_F(FeedWidgets, NearbyScrollKeepsTheRowUnderThePointerElseTheFirstInView) {
+    // Rows 60 high from 0, 74 apart; the list scrolled by 100.
+    auto rows = [](std::vector<bool> stays) {
+        std::vector<NearbyRowPlace> out;
+        for (int n = 0; n < int(stays.size()); ++n) out.push_back({peer(n + 1), 74 * n, 60, stays[std::size_t(n)]});
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::vector<bool> stays;
+        std::optional<int> pointer;
+        std::optional<ScrollAnchor> anchor;
+    } cases[] = {
+        {"under the pointer", {true, true, true, true}, 230, ScrollAnchor{peer(4), 122}},
+        {"no pointer: the first in view, partly", {true, true, true, true}, std::nullopt, ScrollAnchor{peer(2), -26}},
+        {"the row under the pointer goes", {true, false, true, false}, 230, ScrollAnchor{peer(3), 48}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(scrollAnchor(rows(c.stays), 100, c.pointer), c.anchor);
+    }
+}
+
+TEST_F(FeedWidgets, NearbyRowsStayUnderThePointerWhileCamerasComeAndGo) {
+    std::vector<CameraLink::NearbyCamera> nearby;
+    for (int n = 1; n <= 12; ++n) nearby.push_back({peer(n), "Camera " + std::to_string(n)});
+    link->onNearbyChanged(nearby);
+    main->runPending();
+    NearbyCamerasView view(controller);
+    view.resize(720, 480);
+    view.show();
+    QScrollArea* scroll = view.list()->scrollArea();
+    // Laid out: nothing moves from one turn of the event loop to the next.
+    auto settled = [&] {
+        std::vector<QRect> last;
+        return QTest::qWaitFor(
+            [&] {
+                std::vector<QRect> now{QRect(0, scroll->verticalScrollBar()->value(), 0, 0)};
+                for (auto* row : view.list()->rows()) now.push_back(row->isVisible() ? row->geometry() : QRect());
+                return std::exchange(last, now) == now;
+            },
+            15000);
+    };
+    ASSERT_TRUE(settled());
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    ASSERT_TRUE(settled());
+    ASSERT_GT(scroll->verticalScrollBar()->value(), 0) << "the rows scroll";
+    const QPoint pointer = scroll->viewport()->mapToGlobal(QPoint(40, scroll->viewport()->height() / 2));
+    QCursor::setPos(pointer);
+    auto under = [&]() -> std::pair<NearbyCameraRow*, QRect> {
+        for (auto* row : view.list()->rows())
+            if (QRect(row->mapToGlobal(QPoint(0, 0)), row->size()).contains(pointer))
+                return {row, QRect(row->mapTo(&view, QPoint(0, 0)), row->size())};
+        return {};
+    };
+    const auto [first, place] = under();
+    ASSERT_TRUE(first);
+    const QPointer<NearbyCameraRow> row = first;
+    // At each step of laying out, as a look between two turns of the event loop finds it, no row that has its
+    // place is squeezed.
+    auto publish = [&] {
+        link->onNearbyChanged(nearby);
+        main->runPending();
+        std::set<std::string> squeezed;
+        for (int pass = 0; pass < 5; ++pass) {
+            for (auto* r : view.list()->rows())
+                if (r->isVisible() && r->testAttribute(Qt::WA_Moved) && r->height() < r->sizeHint().height())
+                    squeezed.insert(r->camera().name);
+            QCoreApplication::sendPostedEvents();
+        }
+        EXPECT_EQ(squeezed, std::set<std::string>{});
+    };
+    auto start = [&](int n) { nearby.push_back({peer(n), "Camera " + std::to_string(n)}); };
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"a 13th starts", [&] { start(13); }},
+        {"a 14th starts", [&] { start(14); }},
+        {"a 15th starts", [&] { start(15); }},
+        {"a 16th starts", [&] { start(16); }},
+        {"one above changes", [&] { nearby[1].isConnecting = true; }},
+        {"one above leaves", [&] { nearby.erase(nearby.begin()); }},
+        {"one shows above",
+         [&] {
+             nearby.insert(nearby.begin(), {peer(20), "Camera 20"});
+         }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        change();
+        publish();
+        ASSERT_TRUE(settled());
+        EXPECT_EQ(under(), std::make_pair(row.data(), place)) << "the same row, kept in its place";
+        std::vector<std::string> names, listed;
+        for (auto* r : view.list()->rows()) names.push_back(r->camera().name);
+        for (const auto& camera : nearby) listed.push_back(camera.name);
+        EXPECT_EQ(names, listed) << "in the link's order";
+    }
 }
 
 }  // namespace

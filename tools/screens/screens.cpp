@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -32,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../../tests/deck/media_fixtures.h"
@@ -1328,8 +1331,29 @@ void settleLayout(Shooter& s) {
     s.settle(400);
 }
 
+/// Where the nearby list's rows stand and what each asks for, and how far the list is scrolled.
+std::vector<QRect> rowPlaces(NearbyCameraList* list) {
+    std::vector<QRect> places{QRect(0, list->scrollArea()->verticalScrollBar()->value(), 0, 0)};
+    for (auto* row : list->rows()) {
+        places.push_back(row->isVisible() ? row->geometry() : QRect());
+        places.push_back(QRect(QPoint(), row->sizeHint()));
+    }
+    return places;
+}
+
+/// Waits until the nearby list has laid out its rows: nothing in it moves from one turn of the event loop to
+/// the next.
+bool listSettled(Shooter& s, NearbyCameraList* list) {
+    std::vector<QRect> last;
+    return s.waitFor([&] {
+        const auto now = rowPlaces(list);
+        return std::exchange(last, now) == now;
+    });
+}
+
 /// Eight cameras nearby in the smallest window, on the first screen and in the "Nearby devices" sheet: every
 /// name and "Pair" whole and in view, and each pairs by a click (the alert opens for it; it is cancelled here).
+/// Four more start while the list is scrolled to its end: the list and the row under the pointer stay.
 void crowdedNearby(Shooter& s) {
     for (int n = 1; n <= 7; ++n) s.addCamera("Spare camera " + std::to_string(n));
     const QSize original = s.app.window()->size();
@@ -1343,10 +1367,10 @@ void crowdedNearby(Shooter& s) {
         return pairs;
     };
     s.check(s.waitFor([&] { return rowsOf(view->list()) == 8; }), "eight cameras offer \"Pair\"");
-    settleLayout(s);
+    s.check(listSettled(s, view->list()), "the first screen's list settles");
     s.shoot("02b-eight-nearby-720x480");
     auto checkList = [&](NearbyCameraList* list, const std::string& where, bool pair) {
-        // The list makes its rows again whenever the link's list changes, as a click on "Pair" does.
+        // A click on "Pair" changes the row in place, to a spinner and back to "Pair" when cancelled.
         std::vector<std::string> names;
         for (auto* row : list->rows())
             if (row->button()) names.push_back(row->camera().name);
@@ -1356,14 +1380,16 @@ void crowdedNearby(Shooter& s) {
             return nullptr;
         };
         for (const std::string& name : names) {
-            // Scrolled into view and laid out, with the row as it is then.
+            // Scrolled into view and laid out, with the row as it is then: shown, and nothing in the list
+            // moving from one look to the next.
             QPointer<NearbyCameraRow> row;
+            std::vector<QRect> last;
             const bool found = s.waitFor([&] {
                 row = rowNamed(name);
                 if (!row) return false;
                 list->scrollArea()->ensureWidgetVisible(row, 0, 0);
-                QCoreApplication::sendPostedEvents();
-                return row && row->height() > 0 &&
+                const auto now = rowPlaces(list);
+                return std::exchange(last, now) == now && row && row->isVisible() &&
                        list->scrollArea()->viewport()->rect().contains(
                            QRect(row->mapTo(list->scrollArea()->viewport(), QPoint(0, 0)), row->size()));
             });
@@ -1398,14 +1424,51 @@ void crowdedNearby(Shooter& s) {
         }
     };
     checkList(view->list(), "the first screen", true);
+
+    // Scrolled to the end, the pointer resting on a row; four more cameras start.
+    NearbyCameraList* list = view->list();
+    QScrollBar* bar = list->scrollArea()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    s.check(listSettled(s, list), "the first screen's list settles at its end");
+    const QPoint rest = QCursor::pos();
+    QWidget* viewport = list->scrollArea()->viewport();
+    const QPoint pointer = viewport->mapToGlobal(QPoint(viewport->width() / 4, viewport->height() / 2));
+    QCursor::setPos(pointer);
+    s.waitFor([&] { return QCursor::pos() == pointer; });
+    auto rowUnder = [&]() -> std::pair<std::string, QRect> {
+        for (auto* row : list->rows()) {
+            const QRect place(row->mapToGlobal(QPoint(0, 0)), row->size());
+            if (place.contains(pointer)) return {row->camera().name, place};
+        }
+        return {};
+    };
+    const auto before = rowUnder();
+    s.check(!before.first.empty(), "a row lies under the pointer");
+    const QImage atEnd = s.shoot("02d-eight-nearby-end-720x480");
+    for (int n = 8; n <= 11; ++n) s.addCamera("Spare camera " + std::to_string(n));
+    s.check(s.waitFor([&] { return rowsOf(list) == 12; }), "twelve cameras offer \"Pair\"");
+    s.check(listSettled(s, list), "the list of twelve settles");
+    const QImage twelve = s.shoot("02e-twelve-nearby-720x480");
+    const auto after = rowUnder();
+    if (after != before)
+        s.fail("four more cameras moved the list: " + before.first + "'s row under the pointer became " +
+               (after.first.empty() ? std::string("none") : after.first + "'s") +
+               (after.first == before.first ? " at another place" : ""));
+    const QRect shown(viewport->mapTo(s.app.window(), QPoint(0, 0)), viewport->size());
+    s.check(atEnd.copy(shown) == twelve.copy(shown), "the rows in view stay as they were");
+    QCursor::setPos(rest);
+
     s.screen().setShowNetwork(true);
-    settleLayout(s);
-    s.shoot("02c-eight-nearby-sheet-720x480");
     if (auto* sheet = s.screen().openSheet()) {
+        auto* sheetList = sheet->findChild<NearbyCameraList*>();
+        if (sheetList) s.check(listSettled(s, sheetList), "the nearby-devices sheet's list settles");
+        s.shoot("02c-twelve-nearby-sheet-720x480");
         const QRect window = s.app.window()->frameGeometry();
         if (!window.contains(sheet->frameGeometry())) s.fail("the nearby-devices sheet runs off the window");
-        if (auto* list = sheet->findChild<NearbyCameraList*>()) checkList(list, "the nearby-devices sheet", false);
+        if (sheetList) checkList(sheetList, "the nearby-devices sheet", false);
         sheet->reject();
+    } else {
+        s.fail("the nearby-devices sheet opens");
     }
     s.settle(300);
     s.cameras.resize(1);

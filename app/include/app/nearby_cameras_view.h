@@ -4,11 +4,13 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "remote/camera_link.h"
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -29,6 +31,25 @@ struct NearbyRowFace {
     friend bool operator==(const NearbyRowFace&, const NearbyRowFace&) = default;
 };
 NearbyRowFace nearbyRowFace(const CameraLink::NearbyCamera& camera);
+
+/// A row of the nearby list as laid out: its camera, its top and height in the scrolled column, and whether it
+/// stays through the change at hand.
+struct NearbyRowPlace {
+    PeerId id;
+    int top = 0;
+    int height = 0;
+    bool stays = true;
+};
+/// The row that keeps its place on screen while rows come and go, and how far below the visible top it lies.
+struct ScrollAnchor {
+    PeerId id;
+    int offset = 0;
+    friend bool operator==(const ScrollAnchor&, const ScrollAnchor&) = default;
+};
+/// The row under the pointer (at `pointer` in the column), else the first row that shows below the visible top
+/// (the column scrolled by `scrolled`); of the rows that stay.
+std::optional<ScrollAnchor> scrollAnchor(const std::vector<NearbyRowPlace>& rows, int scrolled,
+                                         std::optional<int> pointer);
 
 /// True when no camera but this device is listed: the list shows the waiting text instead of rows.
 bool showsWaitingText(const std::vector<CameraLink::NearbyCamera>& cameras);
@@ -83,23 +104,34 @@ public:
     const CameraLink::NearbyCamera& camera() const { return camera_; }
     NearbyRowFace face() const { return nearbyRowFace(camera_); }
     /// The control's button, when the control is one.
-    QPushButton* button() const { return button_; }
+    QPushButton* button() const;
     /// The state label, when there is one.
     SymbolLabel* stateLabel() const { return stateLabel_; }
+
+    /// The same camera as the link now lists it: the row changes in place.
+    void setCamera(CameraLink::NearbyCamera camera);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void showFace(std::optional<NearbyRowFace> was);
+    void act();
+
     std::weak_ptr<MonitorController> controller_;
     CameraLink::NearbyCamera camera_;
+    QLabel* name_ = nullptr;
+    QVBoxLayout* column_ = nullptr;
     QPushButton* button_ = nullptr;
+    ActivitySpinner* spinner_ = nullptr;
     SymbolLabel* stateLabel_ = nullptr;
 };
 
-/// The list of nearby cameras from the controller's mirror of the link's nearby list: one row per camera,
-/// or, while only this device is listed, a spinner and the waiting text. Shared by the cameras sheet, the
-/// picture area without cameras and the nearby-devices sheet.
+/// The list of nearby cameras from the controller's mirror of the link's nearby list: one row per camera, in the
+/// link's order, or, while only this device is listed, a spinner and the waiting text. Shared by the cameras
+/// sheet, the picture area without cameras and the nearby-devices sheet. A row is kept while its camera is listed
+/// and changes in place; as cameras come and go, the row under the pointer (else the first one in view) keeps its
+/// place on screen.
 class NearbyCameraList : public QWidget {
     Q_OBJECT
 public:
@@ -113,12 +145,17 @@ public:
     void refresh();
 
 private:
+    void holdPlace(const std::vector<CameraLink::NearbyCamera>& cameras);
+    void keepPlace();
+
     std::shared_ptr<MonitorController> controller_;
     QScrollArea* scroll_;
     QVBoxLayout* column_;
     QWidget* waitingBox_;
     QLabel* waiting_;
     std::vector<QPointer<NearbyCameraRow>> rows_;
+    std::optional<ScrollAnchor> anchor_;
+    bool keeping_ = false;
 };
 
 /// The content of the "Cameras" sheet and of the picture area while no camera is connected: the logo while

@@ -15,6 +15,7 @@
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 namespace morvane {
 namespace {
@@ -187,6 +188,39 @@ TEST(TakeLogOfTakes, ATakeIsInTheTakeLogOnTheDiskOnceItIsStored) {
     ASSERT_EQ(onDisk.entries().size(), 1u);
     EXPECT_TRUE(onDisk.entries()[0].photoAssetID);
     EXPECT_TRUE(camera.outbox().item(onDisk.entries()[0].info.id)) << "the take that was queued";
+}
+
+// Each ProRes flavour this machine's encoder writes is offered, and a take is recorded in the one chosen.
+TEST(TakeLogOfTakes, EachProResFlavourOfferedRecordsTakesInIt) {
+    const std::pair<VideoCodec, std::string> flavours[] = {
+        {VideoCodec::proRes4444XQ, "XQ"},    {VideoCodec::proRes4444, "4444"}, {VideoCodec::proRes422HQ, "HQ"},
+        {VideoCodec::proRes422, "Standard"}, {VideoCodec::proRes422LT, "LT"},  {VideoCodec::proRes422Proxy, "Proxy"}};
+    test::TempDir dir;
+    Filming filming(dir / "camera");
+    ASSERT_TRUE(filming.start());
+    auto& camera = *filming.camera;
+    std::vector<VideoCodec> all;
+    for (const auto& [codec, profile] : flavours) all.push_back(codec);
+    EXPECT_EQ(camera.status().proResCodecs, all);
+    camera.handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+    const auto recording = [&] {
+        bool on = false;
+        camera.streamer().dataQueue().sync([&] { on = camera.streamer().isRecording(); });
+        return on;
+    };
+    for (const auto& [codec, profile] : flavours) {
+        camera.handleCommand(CameraCommand::SetCodec{codec}, std::nullopt);
+        camera.handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+        ASSERT_TRUE(filming.eventually(recording)) << profile;
+        camera.handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+        ASSERT_TRUE(filming.eventually([&] { return !recording(); })) << profile;
+        camera.streamer().waitForTakes();
+        const auto movie =
+            dir / "camera" / "Pictures" / "Brindlecroft" / *camera.takeLog().entries().back().photoAssetID;
+        EXPECT_EQ(test::commandOutput("ffprobe -v error -select_streams v -show_entries stream=profile -of csv=p=0 '" +
+                                      movie.string() + "'"),
+                  profile + "\n");
+    }
 }
 
 // A deck copy cut short by the end of the camera: the next start makes it again, and what it left goes.

@@ -359,11 +359,8 @@ TEST_F(FeedWidgets, ATileSaysNoSoundUntilATakeRecordsSoundAgain) {
     grid.show();
     auto* tile = grid.tile(peer(1));
     ASSERT_TRUE(tile);
-    auto event = [&](CameraEvent::Kind kind, std::optional<std::string> message = std::nullopt,
-                     std::optional<bool> soundMissing = std::nullopt) {
-        CameraEvent told{kind, std::move(message), std::nullopt};
-        told.soundMissing = soundMissing;
-        deliverMessage(PacketType::event, told, 1);
+    auto event = [&](CameraEvent::Kind kind, std::optional<std::string> message = std::nullopt) {
+        deliverMessage(PacketType::event, CameraEvent{kind, std::move(message), std::nullopt}, 1);
         QCoreApplication::processEvents();
     };
     EXPECT_TRUE(tile->noSoundMark()->isHidden());
@@ -380,7 +377,7 @@ TEST_F(FeedWidgets, ATileSaysNoSoundUntilATakeRecordsSoundAgain) {
     event(CameraEvent::Kind::videoSaved);
     EXPECT_TRUE(tile->noSoundMark()->isHidden());
     // A take the camera marks as lacking its sound, whatever the words.
-    event(CameraEvent::Kind::failed, "The take has no sound: the microphone gave nothing. Its pictures are kept", true);
+    deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::failed, "No sound came", {}, {}, {}, true}, 1);
     event(CameraEvent::Kind::videoSaved);
     EXPECT_FALSE(tile->noSoundMark()->isHidden());
 }

@@ -60,7 +60,8 @@ void CameraFeed::setNoPicture(bool value) {
 
 void CameraFeed::noteTakeEvent(const CameraEvent& event) {
     const bool was = sound_.silent;
-    if (says(event, takeWithoutSoundMessage)) {
+    // The camera marks a take that lacks its sound; older cameras said so only of sound that couldn't be converted.
+    if (event.soundMissing.value_or(false) || says(event, takeWithoutSoundMessage)) {
         sound_ = {true, true};
     } else if (event.kind == CameraEvent::Kind::videoSaved) {
         // A take saved that was not told silent recorded sound.

@@ -380,6 +380,10 @@ TEST_F(FeedWidgets, ATileSaysNoSoundUntilATakeRecordsSoundAgain) {
     EXPECT_FALSE(tile->noSoundMark()->geometry().intersects(tile->onAirBadgeRect()));
     event(CameraEvent::Kind::videoSaved);
     EXPECT_TRUE(tile->noSoundMark()->isHidden());
+    // A take the camera marks as lacking its sound, whatever the words.
+    deliverMessage(PacketType::event, CameraEvent{CameraEvent::Kind::failed, "No sound came", {}, {}, {}, true}, 1);
+    event(CameraEvent::Kind::videoSaved);
+    EXPECT_FALSE(tile->noSoundMark()->isHidden());
 }
 
 TEST_F(FeedWidgets, DeckButtonsPutOnAirAndReorder) {

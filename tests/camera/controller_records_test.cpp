@@ -123,6 +123,13 @@ TEST_F(ControllerRecords, NamesAreBoundedWhereTheyArriveSoEveryStatusStillFits) 
 }
 
 // The remote asks for a preview larger than the link carries: the link refuses the packet, and the camera says so.
+// Each ProRes flavour FFmpeg's encoder here writes is offered: all of them.
+TEST_F(ControllerRecords, OffersTheProResFlavoursItsEncoderWrites) {
+    EXPECT_EQ(camera->status().proResCodecs,
+              (std::vector<VideoCodec>{VideoCodec::proRes4444XQ, VideoCodec::proRes4444, VideoCodec::proRes422HQ,
+                                       VideoCodec::proRes422, VideoCodec::proRes422LT, VideoCodec::proRes422Proxy}));
+}
+
 TEST_F(ControllerRecords, PreviewTooLargeToSendIsReported) {
     CaptureStore::Pending pending;
     pending.item.id = Uuid();

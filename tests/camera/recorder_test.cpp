@@ -478,6 +478,7 @@ TEST(Recording, TheLastPicturesKeepTheirSound) {
         {"never read", std::nullopt, false},
         {"read 1.9 s after the stop, from a source that hands over two seconds at a time", 1.9, true, 2},
         {"the microphone went silent 0.8 s before the stop", std::nullopt, false, 0, 0.14, true},
+        {"the microphone gave nothing all take", std::nullopt, false, 0, 0, true},
     };
     for (const auto& c : cases) {
         test::TempDir dir;

@@ -292,6 +292,41 @@ TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
     EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);
 }
 
+// A take from a camera with a microphone that lacks its sound, in part or whole, says so in a notice of its own
+// marked by its field, whatever its words.
+TEST_F(Routing, ATakeThatLacksItsSoundIsMarkedSo) {
+    struct Row {
+        int soundFrames;  ///< of a take of 60 pictures
+        std::optional<std::string> told;
+        bool convertible = true;
+    } rows[] = {
+        {60, std::nullopt},
+        {30, "The take's sound ends early: the microphone's sound of its end never came. Its pictures are kept"},
+        {0, "The take has no sound: the microphone gave nothing. Its pictures are kept"},
+        {60, takeWithoutSoundMessage, false}};
+    const SyntheticSource::Settings s{.width = 320, .height = 180};
+    for (const auto& row : rows) {
+        events.clear();
+        set([](CameraStreamer& st) { st.recordingRequested = true; });
+        for (int i = 0; i < 60; ++i, ++next) {
+            streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(s, i), next / 30.0});
+            auto sound = SyntheticSource::makeTone(s, i * 1600, 1600);
+            if (!row.convertible) sound->format = AV_SAMPLE_FMT_NONE;
+            if (i < row.soundFrames) streamer->offerAudio(AudioFrame{sound, next / 30.0});
+            streamer->dataQueue().sync([] {});
+        }
+        const auto take = stopTake();
+        ASSERT_TRUE(take) << row.soundFrames;
+        std::vector<CameraEvent> marked;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(marked),
+                     [](const CameraEvent& e) { return e.soundMissing.has_value(); });
+        const CameraEvent told{CameraEvent::Kind::failed,           row.told,     {},
+                               "take:" + take->entry.info.fileName, std::nullopt, true};
+        EXPECT_EQ(marked, row.told ? std::vector<CameraEvent>{told} : std::vector<CameraEvent>{}) << row.soundFrames;
+        EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved) << row.soundFrames;
+    }
+}
+
 // The camera ended as it stored a finished take: its next start stores it, and leaves what is not a take alone.
 TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     std::filesystem::create_directories(dir / "Recording");
@@ -318,7 +353,11 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     EXPECT_TRUE(take->entry.photoAssetID);
     EXPECT_TRUE(take->item) << "in the gallery, with its first picture";
     EXPECT_EQ(filesIn(dir / "Recording"), std::vector<std::filesystem::path>{"notes.txt"});
-    EXPECT_EQ(moviesIn(dir / "outbox"), 1);
+    EXPECT_EQ(moviesIn(dir / "outbox"),
+              1);  // Recorded without sound on a camera with a microphone: told, as any silent take.
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const CameraEvent& e) {
+        return e.soundMissing && e.subject == "take:" + take->entry.info.fileName;
+    }));
 }
 
 // Cut off, then damaged on the disk: the take keeps what lies before the damage and reaches the remote. One whose

@@ -298,11 +298,13 @@ TEST_F(IntakeTest, ATakeThatLostItsSoundStaysToldUntilATakeRecordsSoundAgain) {
     using Kind = CameraEvent::Kind;
     const std::string silent = "The take has no sound: its sound couldn't be converted. Its pictures are kept";
     const std::string settings = "The camera does not take its settings";
+    const std::string ended = "The take's sound ends early. Its pictures are kept";
     struct Step {
         Kind kind;
         std::optional<std::string> message;
         std::optional<std::string> shows;  // after 10 s more
         bool noSound;
+        std::optional<bool> soundMissing = std::nullopt;
     };
     struct Case {
         const char* what;
@@ -329,6 +331,8 @@ TEST_F(IntakeTest, ATakeThatLostItsSoundStaysToldUntilATakeRecordsSoundAgain) {
           {Kind::failed, std::string("Couldn't save to Pictures › Brindlecroft: Not a directory"),
            "Couldn't save to Pictures › Brindlecroft: Not a directory", true},
           {Kind::videoSaved, std::nullopt, "Couldn't save to Pictures › Brindlecroft: Not a directory", false}}},
+        {"a take marked as lacking its sound, whatever its words",
+         {{Kind::failed, ended, ended, true, true}, {Kind::videoSaved, std::nullopt, ended, true}}},
         {"settings not taken stay, as an older camera tells it too",
          {{Kind::info, settings, settings, false}, {Kind::photoSaved, std::nullopt, settings, false}}},
         {"a passing word goes", {{Kind::info, std::string("Low light"), std::nullopt, false}}},
@@ -339,7 +343,9 @@ TEST_F(IntakeTest, ATakeThatLostItsSoundStaysToldUntilATakeRecordsSoundAgain) {
         auto feed = controller->feed(peer(1));
         for (std::size_t i = 0; i < c.steps.size(); ++i) {
             const auto& step = c.steps[i];
-            deliverMessage(PacketType::event, CameraEvent{step.kind, step.message, std::nullopt}, 1);
+            CameraEvent event{step.kind, step.message, std::nullopt};
+            event.soundMissing = step.soundMissing;
+            deliverMessage(PacketType::event, event, 1);
             main->advance(10);
             EXPECT_EQ(controller->message(), step.shows) << c.what << ", step " << i;
             EXPECT_EQ(feed->noSound(), step.noSound) << c.what << ", step " << i;

@@ -28,7 +28,7 @@ inline std::vector<float> decodedSound(const std::filesystem::path& movie) {
     const std::string bytes =
         commandOutput("ffmpeg -v error -i '" + movie.string() + "' -map 0:a -ac 1 -ar 48000 -f f32le -");
     std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
     return samples;
 }
 

@@ -187,6 +187,8 @@ private:
     bool restartSource();
     void tellStopped();
     int captureAngle() const;
+    /// Whether takes are to hold sound: the source has a microphone (sound handed over without one counts as one).
+    bool hasMicrophone() const;
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
     /// A movie that plays, on its way into the library and the outbox.
@@ -195,6 +197,10 @@ private:
         double duration = 0;
         Date startDate;
         bool onDrive = false;
+        /// What the crew is told of a take whose sound is missing, in part or whole; none when it is whole. A take
+        /// an earlier run left is judged from its file (`judged` false).
+        std::optional<std::string> soundMissing;
+        bool judged = false;
     };
     void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset,
                    bool onDrive);

@@ -156,8 +156,8 @@ public:
     std::optional<std::string> failureReason() const;
     /// Sound came that could not be converted: the take goes on without sound from there.
     bool soundLost() const;
-    /// The sound of the take's end never came (a source that fell silent, or handed it over too late): the take's
-    /// sound ends before its pictures.
+    /// The sound of the take's end never came (a source that fell silent or gave none at all, or handed it over too
+    /// late): the take's sound ends before its pictures, or it has none.
     bool soundEndLost() const;
     /// The take ended early (`failureReason`) after it was stopped, while what was captured before the stop was still
     /// being written: its end is lost, although the owner was not told during the take.

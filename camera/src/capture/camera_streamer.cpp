@@ -175,6 +175,11 @@ void CameraStreamer::setSource(std::shared_ptr<CaptureSource> source, CaptureSou
     }
 }
 
+bool CameraStreamer::hasMicrophone() const {
+    std::lock_guard lock(sourceLock_);
+    return !source_ || source_->hasMicrophone();
+}
+
 int CameraStreamer::captureAngle() const {
     std::lock_guard lock(sourceLock_);
     return source_ ? source_->captureAngle() : 0;
@@ -561,7 +566,7 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     options.video = *decision.video;
     options.frameRate = rate;
     options.ntsc = ntsc;
-    options.audio = MovieAudioSettings{};
+    if (hasMicrophone()) options.audio = MovieAudioSettings{};
     const double offset = clockOffset();
     if (recordToDrive) {
         options.destination = c_.drive ? c_.drive->nextRecordingURL() : std::nullopt;

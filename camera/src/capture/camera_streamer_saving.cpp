@@ -114,6 +114,15 @@ std::optional<std::string> toldOf(const CameraStreamer::Collaborators& c, const 
     return TakeKeeping::message(kept.facts, queued, c.outbox ? c.outbox->directory() : fs::path(), kept.recorded);
 }
 
+// What a take with no sound at all says, from a camera with a microphone.
+constexpr const char* kNoSoundMessage = "The take has no sound: the microphone gave nothing. Its pictures are kept";
+
+// Whether a movie has a sound track: one is written only with sound in it.
+bool holdsSound(const fs::path& movie) {
+    auto input = ff::openLocalMovie(movie.string());
+    return input && av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+}
+
 // The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
 SharedFrame firstPictureOf(const fs::path& movie) {
     auto input = ff::openLocalMovie(movie.string());
@@ -174,16 +183,15 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
                                   ". What was recorded is kept",
                               {}});
     }
-    // Told as a failure: the remote must not let it pass unread, since every take after it is silent too.
+    std::optional<std::string> soundMissing;
     if (recorder->soundLost()) {
-        postEvent(CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, {}});
+        soundMissing = takeWithoutSoundMessage;
     } else if (recorder->soundEndLost()) {
-        postEvent(CameraEvent{CameraEvent::Kind::failed,
-                              "The take's sound ends early: the microphone's sound of its end never came. Its "
-                              "pictures are kept",
-                              {}});
+        soundMissing = holdsSound(movie) ? "The take's sound ends early: the microphone's sound of its end never came. "
+                                           "Its pictures are kept"
+                                         : kNoSoundMessage;
     }
-    keepTake(Recorded{movie, *duration, *started, onDrive}, firstPicture, offset);
+    keepTake(Recorded{movie, *duration, *started, onDrive, soundMissing, true}, firstPicture, offset);
 }
 
 void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset) {
@@ -192,6 +200,14 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
     info.fileName = takeFileName(info.capturedAt, c_.deviceName ? c_.deviceName() : "Camera", "mov");
     info.isVideo = true;
     info.duration = take.duration;
+    // Told as a failure that stays, of this take: the remote must not let it pass unread, since every take after it
+    // may be silent too.
+    auto soundMissing = take.soundMissing;
+    if (!take.judged && hasMicrophone() && !holdsSound(take.movie)) soundMissing = kNoSoundMessage;
+    if (soundMissing) {
+        postEvent(
+            CameraEvent{CameraEvent::Kind::failed, *soundMissing, {}, "take:" + info.fileName, std::nullopt, true});
+    }
     if (c_.cutLog) {
         auto cuts = c_.cutLog->cuts(info.capturedAt, info.capturedAt.addingTimeInterval(take.duration));
         if (!cuts.empty()) info.cuts = std::move(cuts);

@@ -93,7 +93,8 @@ CameraController::CameraController(Options options) : options_(std::move(options
 
     status_.mode = CaptureMode::video;
     status_.audioInputs = {AudioInputOption{"auto", "Automatic"}};
-    status_.proResCodecs = {};
+    // The flavours this machine's encoder writes, learned once per run: the remote offers these.
+    status_.proResCodecs = CameraStreamer::Collaborators::proResDefault();
 }
 
 CameraController::~CameraController() {

@@ -780,16 +780,17 @@ std::optional<double> MovieRecorder::finish() {
         if (finishing_ && !thread_.joinable()) return std::nullopt;
         // The sound of the last pictures is read after them: it is waited for, as long as it may come.
         stopped_ = true;
-        if (soundEnd_ && captureEnd_ && *soundEnd_ < *captureEnd_ && !failureReason_) {
+        // A take given a sound track that got no sound at all is judged too: its microphone gave nothing.
+        if (hasAudio_ && captureEnd_ && !(soundEnd_ && *soundEnd_ >= *captureEnd_) && !failureReason_) {
             // A source with a long delay hands its sound over in long blocks, long after they began: as late as
             // its latest block came, within reason.
             const double lateness = std::clamp(soundDelay_ + 0.25, kSoundLateness, kLongestSoundLateness);
             const double now = hostTime();
             const double until = std::clamp(*captureEnd_ + lateness, now, now + lateness);
             soundCame_.wait_for(lock, std::chrono::duration<double>(until - now),
-                                [&] { return *soundEnd_ >= *captureEnd_ - 0.001; });
+                                [&] { return soundEnd_ && *soundEnd_ >= *captureEnd_ - 0.001; });
             // The sound of the take's end never came: it cannot be placed, and the take says so.
-            if (*soundEnd_ < *captureEnd_ - kSoundLateness) {
+            if (!soundEnd_ || *soundEnd_ < *captureEnd_ - kSoundLateness) {
                 log::error("MovieRecorder", "the sound of the take's end did not come: the take ends without it");
                 soundEndLost_ = true;
             }

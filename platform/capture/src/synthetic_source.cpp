@@ -130,6 +130,11 @@ SyntheticSource::~SyntheticSource() {
     stop();
 }
 
+bool SyntheticSource::hasMicrophone() const {
+    std::lock_guard lock(mutex_);
+    return settings_.toneHertz > 0;
+}
+
 SyntheticSource::Settings SyntheticSource::settings() const {
     std::lock_guard lock(mutex_);
     return settings_;

@@ -54,7 +54,8 @@ public:
     /// "30 fps · 2.5 Mb/s", none until the first statistics tick.
     const std::optional<std::string>& stats() const { return stats_; }
     bool noPicture() const { return noPicture_; }
-    /// The camera's latest take has no sound: shown on its tile until a take records sound again.
+    /// The camera's latest take lacks its sound, in part or whole: shown on its tile until a take records sound
+    /// again.
     bool noSound() const { return sound_.silent; }
     /// Pixel size of the live picture as shown; none without a picture.
     const std::optional<QSizeF>& pictureSize() const { return pictureSize_; }

@@ -93,6 +93,9 @@ public:
         return start(callbacks);
     }
     virtual bool restartsPicturesAlone() const { return false; }
+    /// Whether the source records sound (a microphone is named, whether or not it gives anything): its takes are
+    /// to hold sound, and one that holds less is told.
+    virtual bool hasMicrophone() const { return true; }
     /// A new, stopped source of the same pictures in the same mode, to take over from this one should it be stuck
     /// for good; none when there can be no other.
     virtual std::unique_ptr<CaptureSource> replacement() const { return nullptr; }

@@ -83,6 +83,7 @@ public:
     /// Opens the camera anew; the microphone's reader goes on meanwhile, whatever comes of it.
     bool restartPictures(const Callbacks& callbacks) override;
     bool restartsPicturesAlone() const override { return true; }
+    bool hasMicrophone() const override { return !settings_.audioDevice.empty(); }
     /// The device's mode closest to `wanted`; the camera opens anew in it, the sound going on.
     bool setMode(const SourceMode& wanted) override;
     /// From the device's controls, read once.

@@ -48,6 +48,8 @@ public:
     bool start(Callbacks callbacks) override;
     void stop() override;
     std::unique_ptr<CaptureSource> replacement() const override;
+    /// Its tone is its microphone.
+    bool hasMicrophone() const override;
     std::vector<SourceMode> modes() const override;
     std::optional<SourceMode> mode() const override;
     bool setMode(const SourceMode& wanted) override;

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,8 +16,10 @@
 #include <mutex>
 #include <thread>
 
+#include "camera/camera_controller.h"
 #include "camera/camera_streamer.h"
 #include "platform/device_source.h"
+#include "platform/keychain.h"
 #include "platform/manual_executor.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
@@ -347,6 +350,59 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
             EXPECT_NEAR(silences[k].second, kLoss, 0.004) << "silence " << k;
         }
     }
+}
+
+// A microphone that never gives anything (a pipe source nobody feeds): the camera films all the same, without sound,
+// and tells the crew which microphone gave nothing.
+TEST(DeviceSource, AMicrophoneThatGivesNothingLeavesTheCameraFilming) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    test::TempDir dir;
+    const std::string module = test::commandOutput(
+        "pactl load-module module-pipe-source source_name=deck_test_mute file=" + (dir / "mute").string());
+    ASSERT_FALSE(module.empty());
+    const std::filesystem::path device = dir / "video0";
+    test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
+    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    auto main = std::make_shared<ManualExecutor>();
+    CameraController::Options options;
+    options.folder = dir / "camera";
+    options.main = main;
+    options.keychain = std::make_shared<Keychain>(dir / "keychain");
+    options.session.interfaces = {"127.0.0.1"};
+    auto camera = CameraController::make(options);
+    const bool started = camera->start(std::make_unique<DeviceSource>(
+        DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_mute"}));
+    std::vector<CameraEvent> events;
+    std::atomic<int> pictures{0};
+    if (started) {
+        auto& streamer = camera->streamer();
+        streamer.onEvent = [&events, told = streamer.onEvent](const CameraEvent& event) {
+            events.push_back(event);
+            if (told) told(event);
+        };
+        streamer.dataQueue().sync([&] {
+            streamer.onHistogram = [&pictures, told = streamer.onHistogram](const auto& histogram) {
+                ++pictures;
+                if (told) told(histogram);
+            };
+        });
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((pictures < 3 || events.empty()) && std::chrono::steady_clock::now() < end) {
+            main->runPending();
+            sleepFor(0.01);
+        }
+    }
+    camera->stop();
+    main->runPending();
+    test::commandOutput("pactl unload-module " + module);
+
+    ASSERT_TRUE(started);
+    EXPECT_GE(pictures.load(), 3);
+    const auto told = std::find_if(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.kind == CameraEvent::Kind::failed && e.subject == "microphone";
+    });
+    ASSERT_NE(told, events.end());
+    EXPECT_NE(told->message.value_or("").find("pulse:deck_test_mute"), std::string::npos) << *told->message;
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ constexpr double kMemory = 1;
 constexpr double kFollow = 1.0 / 32;
 // Blocks read behind by amounts this close may lie behind by the same.
 constexpr double kSameRead = 0.002;
-// The count lies no later than this where the input's times say once they settled, for this long, or moves there.
+// The count lies no more than this after where the input's times say once they settled, for this long, or moves back
+// there.
 constexpr double kSettled = 0.001;
 constexpr double kSettling = 0.25;
 // The input's times have stopped moving once they stay this close for `kSettling` seconds of sound: less than its

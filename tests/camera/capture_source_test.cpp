@@ -245,8 +245,8 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
 // reader fell behind for good with nothing lost, replayed: the input smooths its times over seconds. Every block
 // lies where its sound was captured, as it did before anything was lost; each loss is silence where it happened.
 TEST(SoundClock, RecordedReadsOfARealInput) {
-    const char* traces[] = {"loss_40ms.txt", "two_losses_40ms.txt", "three_losses_20ms.txt", "two_losses_200ms.txt",
-                            "reads_later_for_good.txt"};
+    const char* traces[] = {"loss_40ms.txt",        "two_losses_40ms.txt",      "three_losses_20ms.txt",
+                            "two_losses_200ms.txt", "reads_later_for_good.txt", "feeder_stalls.txt"};
     const int rate = 48000;
     for (const char* name : traces) {
         SCOPED_TRACE(name);

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "camera/camera_controller.h"
 #include "platform/device_source.h"
@@ -233,6 +238,71 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
                     << c.name << " again at " << brokenAt[1];
             }
         }
+    }
+}
+
+// Reads of FFmpeg's pulse input recorded on a sound server's pipe source whose feeder skipped samples, or whose
+// reader fell behind for good with nothing lost, replayed: the input smooths its times over seconds. Every block
+// lies where its sound was captured, as it did before anything was lost; each loss is silence where it happened.
+TEST(SoundClock, RecordedReadsOfARealInput) {
+    const char* traces[] = {"loss_40ms.txt",        "two_losses_40ms.txt",      "three_losses_20ms.txt",
+                            "two_losses_200ms.txt", "reads_later_for_good.txt", "feeder_stalls.txt"};
+    const int rate = 48000;
+    for (const char* name : traces) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::filesystem::path(MORVANE_SOURCE_DIR) / "tests/camera/sound_traces" / name);
+        ASSERT_TRUE(in);
+        std::vector<std::pair<double, double>> losses;  // the feeder's instant, seconds lost
+        std::vector<std::tuple<double, std::int64_t, double>> reads;
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            double at = 0, seconds = 0;
+            std::int64_t samples = 0;
+            if (line.rfind("# lost ", 0) == 0 && (fields.ignore(7) >> at >> seconds)) losses.emplace_back(at, seconds);
+            if (line.rfind('#', 0) != 0 && (fields >> at >> samples >> seconds))
+                reads.emplace_back(at, samples, seconds);
+        }
+        ASSERT_GT(reads.size(), 100u);
+        SoundClock clock;
+        std::int64_t count = 0;
+        std::deque<double> captured;                  // on the feeder's clock, of each block not laid yet
+        std::vector<std::pair<double, double>> laid;  // captured, stamp
+        for (const auto& [read, samples, reported] : reads) {
+            // A block that ends past a lost stretch lies after it (the input hands over a block whole). The feeder
+            // looked at its clock every 2 ms: a block that ends within a few of a loss may lie either side.
+            double at = static_cast<double>(count) / rate;
+            bool either = false;
+            for (const auto& [lossAt, seconds] : losses) {
+                const double end = at + static_cast<double>(samples) / rate;
+                either = either || std::abs(end - lossAt) < 0.005;
+                if (end > lossAt) at += seconds;
+            }
+            captured.push_back(either ? NAN : at);
+            count += samples;
+            for (const double stamp :
+                 clock.stamp(read - static_cast<double>(samples) / rate, samples, rate, reported)) {
+                ASSERT_FALSE(captured.empty());
+                laid.emplace_back(captured.front(), stamp);
+                captured.pop_front();
+            }
+        }
+        // Where the sound lay before anything happened, however late the input: the stamps from then on lie as far.
+        std::vector<double> before;
+        for (const auto& [at, stamp] : laid)
+            if (at >= 0.5 && at < 2) before.push_back(stamp - at);
+        ASSERT_FALSE(before.empty());
+        std::nth_element(before.begin(), before.begin() + before.size() / 2, before.end());
+        const double offset = before[before.size() / 2];
+        double worst = 0, worstAt = 0;
+        for (const auto& [at, stamp] : laid) {
+            if (at >= 0.5 && std::abs(stamp - at - offset) > worst) {  // NaN: either side
+                worst = std::abs(stamp - at - offset);
+                worstAt = at;
+            }
+        }
+        // Within the 2 ms the feeder wrote at a time, and well within half a frame at any rate.
+        EXPECT_LT(worst, 0.004) << "at " << worstAt << " s";
+        EXPECT_GT(laid.size(), reads.size() - 30) << "held too long";
     }
 }
 

@@ -6,6 +6,9 @@
 
 #include <QProcess>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -13,12 +16,17 @@
 #include <mutex>
 #include <thread>
 
+#include "camera/camera_controller.h"
 #include "camera/camera_streamer.h"
 #include "platform/device_source.h"
+#include "platform/keychain.h"
 #include "platform/manual_executor.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 #include "test_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace morvane {
 namespace {
@@ -233,6 +241,173 @@ TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
         if (std::sqrt(sum / (kRate / 10)) < 0.01) ++silent;
     }
     EXPECT_EQ(silent, 0);
+}
+
+struct SoundLost {
+    const char* what;
+    std::vector<double> at;  ///< the feeder skips sound at these seconds from its start
+    double lost = 0.04;      ///< this much each time
+};
+
+// A microphone that loses sound now and then (an overrun under load): a sound server's pipe source whose feeder
+// skips some now and then, written in real time, clicks every 100 ms over a quiet tone. Every click of the take lies
+// a whole number of 100 ms from the first, within half a frame at 59.94 fps, and each loss is silence where it
+// happened (within the block the input handed over with it).
+TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    const SoundLost cases[] = {
+        {"40 ms lost once", {3.095}},
+        {"40 ms lost twice, 0.35 s apart", {3.095, 3.445}},
+        {"200 ms lost twice, 0.35 s apart", {3.095, 3.445}, 0.2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::filesystem::path device = dir / "video0";
+        test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
+        test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+        const std::filesystem::path pipe = dir / "microphone";
+        const std::string module = test::commandOutput(
+            "pactl load-module module-pipe-source source_name=deck_test_pipe file=" + pipe.string() +
+            " format=float32le rate=48000 channels=1");
+        ASSERT_FALSE(module.empty());
+        // The feeder writes what is due every 2 ms, by its clock; the sound of a loss is never written. What the
+        // source does not read once the take is over is let go.
+        const int fd = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const double fed = hostTime();
+        std::atomic<bool> feeding{true};
+        std::thread feeder([&] {
+            std::int64_t written = 0;
+            std::vector<float> samples;
+            while (feeding) {
+                const auto due = static_cast<std::int64_t>((hostTime() - fed) * kRate);
+                samples.clear();
+                for (std::int64_t i = written; i < due; ++i) {
+                    const double at = static_cast<double>(i) / kRate;
+                    bool lost = false;
+                    for (const double loss : c.at) lost = lost || (at >= loss && at < loss + c.lost);
+                    if (lost) continue;
+                    const bool click = std::fmod(at + 1e-9, kClickEvery) < 0.001;
+                    samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
+                }
+                written = std::max(written, due);
+                if (!samples.empty() && ::write(fd, samples.data(), samples.size() * sizeof(float)) < 0 &&
+                    errno != EAGAIN)
+                    break;
+                sleepFor(0.002);
+            }
+        });
+        auto unfeed = [&] {
+            feeding = false;
+            if (feeder.joinable()) feeder.join();
+            ::close(fd);
+            test::commandOutput("pactl unload-module " + module);
+        };
+
+        auto main = std::make_shared<ManualExecutor>();
+        std::vector<CameraStreamer::Take> takes;
+        auto streamer = recordingStreamer(dir.path(), main, takes);
+        const bool running = streamer->start(std::make_unique<DeviceSource>(
+            DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_pipe"}));
+        if (running) startTake(*streamer, 10, 10);
+        const bool started = running && !HasFatalFailure();
+        // Sound past the last loss for longer than the input takes to settle its times.
+        while (started && hostTime() - fed < c.at.back() + 3) sleepFor(0.01);
+        streamer->dataQueue().sync([&] { streamer->stopRecording(); });
+        streamer->stop();
+        streamer->waitForTakes();
+        main->runPending();
+        unfeed();
+        ASSERT_TRUE(started);
+
+        ASSERT_EQ(takes.size(), 1u);
+        ASSERT_TRUE(takes[0].entry.photoAssetID);
+        const auto heard = test::decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[0].entry.photoAssetID);
+        const auto clicks = clicksIn(heard);
+        ASSERT_GT(clicks.size(), 20u);
+        std::vector<double> astray;
+        for (const double click : clicks)
+            if (std::fabs(std::remainder(click - clicks.front(), kClickEvery)) >= 0.5 / 59.94) astray.push_back(click);
+        EXPECT_TRUE(astray.empty()) << astray.size() << " clicks astray, the first at " << astray.front() << " s";
+        {
+            double w = 0;
+            for (double k : clicks) w = std::max(w, std::fabs(std::remainder(k - clicks.front(), kClickEvery)));
+        }
+        // The silences after the first click, on the grid of the clicks: each lost stretch, no other.
+        std::vector<std::pair<double, double>> silences;  // start, seconds
+        std::size_t quiet = 0;
+        for (auto i = static_cast<std::size_t>(clicks.front() * kRate); i < heard.size(); ++i) {
+            if (std::fabs(heard[i]) < 0.01f) {
+                ++quiet;
+                continue;
+            }
+            if (quiet > static_cast<std::size_t>(0.02 * kRate))
+                silences.emplace_back(static_cast<double>(i - quiet) / kRate, static_cast<double>(quiet) / kRate);
+            quiet = 0;
+        }
+        ASSERT_EQ(silences.size(), c.at.size());
+        for (std::size_t k = 0; k < silences.size(); ++k) {
+            // Where the loss was on the grid of the clicks, or up to a block before: the block the input handed over
+            // with it lies after it.
+            const double early = std::remainder(silences[k].first - clicks.front() - c.at[k], kClickEvery);
+            EXPECT_LT(early, 0.5 / 59.94) << "silence " << k << " at " << silences[k].first << " s";
+            EXPECT_NEAR(silences[k].second, c.lost, 0.004) << "silence " << k;
+        }
+    }
+}
+
+// A microphone that never gives anything (a pipe source nobody feeds): the camera films all the same, without sound,
+// and tells the crew which microphone gave nothing.
+TEST(DeviceSource, AMicrophoneThatGivesNothingLeavesTheCameraFilming) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    test::TempDir dir;
+    const std::string module = test::commandOutput(
+        "pactl load-module module-pipe-source source_name=deck_test_mute file=" + (dir / "mute").string());
+    ASSERT_FALSE(module.empty());
+    const std::filesystem::path device = dir / "video0";
+    test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
+    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    auto main = std::make_shared<ManualExecutor>();
+    CameraController::Options options;
+    options.folder = dir / "camera";
+    options.main = main;
+    options.keychain = std::make_shared<Keychain>(dir / "keychain");
+    options.session.interfaces = {"127.0.0.1"};
+    auto camera = CameraController::make(options);
+    const bool started = camera->start(std::make_unique<DeviceSource>(
+        DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_mute"}));
+    std::vector<CameraEvent> events;
+    std::atomic<int> pictures{0};
+    if (started) {
+        auto& streamer = camera->streamer();
+        streamer.onEvent = [&events, told = streamer.onEvent](const CameraEvent& event) {
+            events.push_back(event);
+            if (told) told(event);
+        };
+        streamer.dataQueue().sync([&] {
+            streamer.onHistogram = [&pictures, told = streamer.onHistogram](const auto& histogram) {
+                ++pictures;
+                if (told) told(histogram);
+            };
+        });
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((pictures < 3 || events.empty()) && std::chrono::steady_clock::now() < end) {
+            main->runPending();
+            sleepFor(0.01);
+        }
+    }
+    camera->stop();
+    main->runPending();
+    test::commandOutput("pactl unload-module " + module);
+
+    ASSERT_TRUE(started);
+    EXPECT_GE(pictures.load(), 3);
+    const auto told = std::find_if(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.kind == CameraEvent::Kind::failed && e.subject == "microphone";
+    });
+    ASSERT_NE(told, events.end());
+    EXPECT_NE(told->message.value_or("").find("pulse:deck_test_mute"), std::string::npos) << *told->message;
 }
 
 }  // namespace

@@ -83,9 +83,18 @@ void CameraController::describeSource() {
         auto modes = source.modes();
         auto mode = source.mode();
         auto caps = source.capabilities();
-        main->async([weak, modes = std::move(modes), mode, caps] {
+        auto silent = source.silentMicrophone();
+        main->async([weak, modes = std::move(modes), mode, caps, silent] {
             auto self = weak.lock();
             if (!self) return;
+            // A microphone that gave nothing as the source started: the camera films without sound, and says so.
+            if (silent) {
+                CameraEvent told{CameraEvent::Kind::failed,
+                                 "The microphone “" + *silent + "” gives no sound: the camera films without it",
+                                 {}};
+                told.subject = "microphone";
+                self->streamer_->postEvent(told);
+            }
             CameraStatus& s = self->status_;
             s.formats = formatOptions(modes);
             if (mode) {

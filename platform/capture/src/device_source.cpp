@@ -197,11 +197,12 @@ private:
 /// The thread shares the reader with its source, so that a thread stuck in its driver, opening or reading, can be
 /// left behind safely; the camera's and the microphone's readers live apart, one stopping or stuck while the
 /// other goes on.
-struct DeviceSource::Reader {
+struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader> {
     ff::InputFormat input;
     ff::CodecContext decoder;
     int stream = -1;
     bool video = true;
+    std::string url;
     std::atomic<bool> stopping{false};
     std::atomic<double> openUntil{0};  ///< while opening: reads give up at this host time
     std::thread thread;
@@ -224,8 +225,16 @@ struct DeviceSource::Reader {
                                           const Callbacks& callbacks, double until, std::string* error,
                                           std::shared_ptr<Reader>* stuck,
                                           const std::shared_ptr<std::atomic<int>>& count) {
+        return begin(std::move(formatName), std::move(url), std::move(options), video, callbacks)
+            ->opening(until, error, stuck, count);
+    }
+
+    /// Begins opening the device on the reader's own thread, which then reads it until asked to stop.
+    static std::shared_ptr<Reader> begin(std::string formatName, std::string url, Options options, bool video,
+                                         const Callbacks& callbacks) {
         auto reader = std::make_shared<Reader>();
         reader->video = video;
+        reader->url = url;
         reader->thread =
             std::thread([reader, formatName = std::move(formatName), url, options = std::move(options), callbacks] {
                 std::string why;
@@ -244,28 +253,34 @@ struct DeviceSource::Reader {
                 if (reader->leftBehind) --*reader->leftBehind;
                 reader->doneChanged.notify_all();
             });
+        return reader;
+    }
+
+    /// Waits for the opening `begin` began, as `launch` does.
+    std::shared_ptr<Reader> opening(double until, std::string* error, std::shared_ptr<Reader>* stuck,
+                                    const std::shared_ptr<std::atomic<int>>& count) {
         {
-            std::unique_lock lock(reader->doneLock);
-            reader->doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
-                                         [&] { return reader->opened; });
-            if (reader->opened && reader->error.empty()) return reader;
+            std::unique_lock lock(doneLock);
+            doneChanged.wait_for(lock, std::chrono::duration<double>(std::max(0.0, until - hostTime())),
+                                 [&] { return opened; });
+            if (opened && this->error.empty()) return shared_from_this();
         }
-        reader->halt();
+        halt();
         bool returned;
         {
-            std::lock_guard lock(reader->doneLock);
-            returned = reader->opened;
-            *error = !reader->error.empty() ? reader->error : url + ": did not open in time";
+            std::lock_guard lock(doneLock);
+            returned = opened;
+            *error = !this->error.empty() ? this->error : url + ": did not open in time";
             if (!returned) {
-                reader->leftBehind = count;  // counted until its driver lets go
+                leftBehind = count;  // counted until its driver lets go
                 ++*count;
             }
         }
         if (returned) {
-            reader->thread.join();
+            thread.join();
         } else {
-            reader->thread.detach();
-            *stuck = reader;
+            thread.detach();
+            *stuck = shared_from_this();
         }
         return nullptr;
     }
@@ -467,38 +482,37 @@ std::shared_ptr<DeviceSource::Reader> DeviceSource::openPictures(const Callbacks
 bool DeviceSource::start(Callbacks callbacks) {
     std::lock_guard lock(mutex_);
     if (running_) return false;
-    std::string kind, name;
+    const double until = hostTime() + kOpenWaitSeconds;
+    // The microphone opens on a reader of its own, beside the camera: from then on the sound runs whatever the
+    // camera does. One that gives nothing leaves the pictures without sound, and says so at once.
+    std::shared_ptr<Reader> sound;
+    std::string soundError = "not a sound input (pulse:… or alsa:…)";
+    silentMicrophone_.reset();
     if (!settings_.audioDevice.empty()) {
         const auto colon = settings_.audioDevice.find(':');
-        kind = settings_.audioDevice.substr(0, colon);
-        name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
-        if (kind != "pulse" && kind != "alsa") {
-            log::error("Capture", "unknown sound input " + settings_.audioDevice);
-            return false;
-        }
-    }
-    const double until = hostTime() + kOpenWaitSeconds;
-    // The microphone opens first, on a reader of its own: from then on the sound runs whatever the camera does.
-    std::shared_ptr<Reader> sound;
-    if (!kind.empty()) {
-        std::string error;
-        std::shared_ptr<Reader> stuck;
+        const std::string kind = settings_.audioDevice.substr(0, colon);
+        const std::string name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
         // Blocks of a few milliseconds where the input lets them be asked for (PulseAudio's, in bytes of its
         // default format: 16-bit stereo at 48 kHz).
         Reader::Options options;
         if (kind == "pulse")
             options.emplace_back("fragment_size", std::to_string(std::lround(kSoundBlockSeconds * 48000) * 4));
-        sound =
-            Reader::launch(kind, name, std::move(options), false, callbacks, until, &error, &stuck, readersLeftBehind_);
-        if (!sound) {
-            log::error("Capture", error);
-            return false;
-        }
+        if (kind == "pulse" || kind == "alsa") sound = Reader::begin(kind, name, std::move(options), false, callbacks);
     }
     auto pictures = openPictures(callbacks, until);
+    if (sound) {
+        std::shared_ptr<Reader> stuck;
+        soundError.clear();
+        sound = sound->opening(until, &soundError, &stuck, readersLeftBehind_);
+    }
     if (!pictures) {
         Reader::retire({sound}, hostTime() + kStopSeconds, readersLeftBehind_);
         return false;
+    }
+    if (!settings_.audioDevice.empty() && !sound) {
+        log::error("Capture", "the microphone " + settings_.audioDevice + " gives nothing (" + soundError +
+                                  "): filming without sound");
+        silentMicrophone_ = settings_.audioDevice;
     }
     pictures_ = std::move(pictures);
     sound_ = std::move(sound);
@@ -599,6 +613,11 @@ PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
     std::lock_guard held(mutex_);
     held_ = applied;
     return held_;
+}
+
+std::optional<std::string> DeviceSource::silentMicrophone() const {
+    std::lock_guard lock(mutex_);
+    return silentMicrophone_;
 }
 
 void DeviceSource::stop() {

@@ -13,9 +13,13 @@ constexpr double kMemory = 1;
 constexpr double kFollow = 1.0 / 32;
 // Blocks read behind by amounts this close may lie behind by the same.
 constexpr double kSameRead = 0.002;
-// The count lies this close to where the input's times say once they settled, for this long, or moves there.
+// The count lies no more than this after where the input's times say once they settled, for this long, or moves back
+// there.
 constexpr double kSettled = 0.001;
 constexpr double kSettling = 0.25;
+// The input's times have stopped moving once they stay this close for `kSettling` seconds of sound: less than its
+// smoothing moves them meanwhile after any interruption.
+constexpr double kStill = 0.0005;
 
 }  // namespace
 
@@ -50,9 +54,17 @@ double SoundClock::lostBefore(std::size_t after, std::size_t last, double behind
     const double settled = held_[last].reported;
     const double before = after > 0 ? held_[after - 1].reported : laidReported_;
     if (!std::isfinite(settled) || !std::isfinite(before)) return behind;
-    // The input's times run on over a longer delay and move on by what was lost; as it smooths them, they are
-    // taken where they settled, at the last block before anything else happened. Reads that show less than it
-    // says came sooner by a delay that shrank meanwhile.
+    // The input smooths its times over seconds: until they stayed still for a while after the reads fell behind,
+    // they have shown nothing of a delay yet, and the reads tell what was lost.
+    const double until = static_cast<double>(last + 1 < held_.size() ? held_[last + 1].first : count_) / rate_;
+    if (static_cast<double>(held_[after].first) / rate_ > until - kSettling) return behind;
+    for (std::size_t i = after; i < last; ++i)
+        if (static_cast<double>(held_[i].first) / rate_ >= until - kSettling &&
+            std::abs(held_[i].reported - settled) >= kStill)
+            return behind;
+    // The input's times run on over a longer delay and move on by what was lost; they are taken where they
+    // settled, at the last block before anything else happened. Reads that show less than it says came sooner by
+    // a delay that shrank meanwhile.
     const double lost = settled - before;
     return lost < interruption ? 0 : std::min(lost, behind + std::max(0.0, delay_));
 }
@@ -116,8 +128,10 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         excuse(behind - amount);
         lay(laid, after - before);
     } else if (std::isfinite(reportedLead)) {
-        // The input's times lead: once they settled (a loss among them decided first), the count moves to them, and
-        // the reads are expected as late as they come; reads that lag behind them slowly are its delay.
+        // The input's times lead: once they settled before the count (a loss among them decided first), they show a
+        // delay: the count moves back to them, and the reads are expected as late as they come; reads that lag
+        // behind them slowly are its delay. Times after the count show no delay but the input's smoothing, which
+        // overshoots a loss for seconds: only the reads move the count on.
         double least = lead, earliest = reportedLead, latestReported = reportedLead;
         for (const Seen& seen : recent_) {
             least = std::min(least, seen.lead);
@@ -127,7 +141,7 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         }
         const double settled = (earliest + latestReported) / 2;
         if (recent_.front().read <= read - kSettling && lead < interruption && latestReported - earliest < kSameRead &&
-            std::abs(settled) >= kSettled) {
+            settled <= -kSettled) {
             shift(settled);
             excuse(-settled);
         } else if (least > 0 && read - recent_.front().read >= kMemory / 2) {

@@ -102,6 +102,9 @@ public:
     /// How many of its threads `stop` left behind, stuck in the device, that have not let go yet. Any thread, at
     /// once, however stuck the source is.
     virtual int threadsLeftBehind() const { return 0; }
+    /// The sound input named for the source when it gave nothing as the source started (its name as given): the
+    /// pictures go on without sound. None while the sound runs, or when none was named. Any thread.
+    virtual std::optional<std::string> silentMicrophone() const { return std::nullopt; }
 
     /// The sizes and rates the source can deliver; empty when it cannot tell.
     virtual std::vector<SourceMode> modes() const { return {}; }

@@ -57,7 +57,7 @@ private:
 /// A real camera and microphone: a V4L2 video device and, when named, a PulseAudio (or ALSA) sound source, read
 /// through FFmpeg's device inputs. Pictures arrive in the engine's formats whatever the device sends (raw YUYV,
 /// NV12 or MJPEG); pictures carry the driver's capture stamps, and sound the times its sample count gives
-/// (`SoundClock`).
+/// (`SoundClock`). A microphone that gives nothing as it starts leaves the camera filming without sound.
 class DeviceSource final : public CaptureSource {
 public:
     struct Settings {
@@ -93,6 +93,7 @@ public:
     PictureSettings applyPicture(const PictureSettings& wanted) override;
     std::unique_ptr<CaptureSource> replacement() const override;
     int threadsLeftBehind() const override { return readersLeftBehind_->load(); }
+    std::optional<std::string> silentMicrophone() const override;
 
 private:
     struct Reader;
@@ -109,7 +110,8 @@ private:
     // anew while the sound goes on, from `start` to `stop`.
     std::shared_ptr<Reader> pictures_;
     std::shared_ptr<Reader> sound_;
-    std::shared_ptr<Reader> opening_;  ///< the camera's last opening, left behind in its driver
+    std::optional<std::string> silentMicrophone_;  ///< the sound input named, when it gave nothing at the start
+    std::shared_ptr<Reader> opening_;              ///< the camera's last opening, left behind in its driver
     std::shared_ptr<std::atomic<int>> readersLeftBehind_ = std::make_shared<std::atomic<int>>(0);
     PictureSettings held_;
     Callbacks callbacks_;

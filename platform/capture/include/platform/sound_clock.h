@@ -17,10 +17,11 @@ namespace morvane {
 /// until that one is decided in turn.
 ///
 /// Reads that come later for good look like a loss, but may be the input's delay grown (a sound server changing its
-/// latency). Where the input gives each block a time of its own, from its reported delay, that time decides: a loss
-/// moves it on with the reads, a longer delay does not, and the reads are then expected as much later. The count then
-/// lies where those times settle, however long the input's delay (a second or two for a network microphone); the
-/// reads still tell where a loss happened, as the input smooths its times.
+/// latency). Where the input gives each block a time of its own, from its reported delay, those times may excuse a
+/// delay they have shown: times that stayed still while the reads fell behind show a longer delay, and the reads are
+/// then expected as much later. The input smooths its times over seconds, so a loss moves them on slowly and past the
+/// mark: until they have stayed still, the reads tell how much was lost. The count lies no later than where those
+/// times settle, however long the input's delay (a second or two for a network microphone).
 class SoundClock {
 public:
     /// Sound missing for this long or longer is an interruption, written as silence: less than half a frame at

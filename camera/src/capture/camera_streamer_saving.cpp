@@ -250,12 +250,12 @@ void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const 
     std::set<fs::path> present(files.begin(), files.end()), journaled;
     std::vector<LeftRecording::File> found;
     for (const auto& path : files) {
-        LeftRecording::File file{path, MovieRecorder::movieOfJournal(path), false, MovieRecorder::movieOfReserve(path)};
+        LeftRecording::File file{path, movieOfJournal(path), false, movieOfReserve(path)};
         if (file.journalOf) journaled.insert(*file.journalOf);
         found.push_back(std::move(file));
     }
     for (auto& file : found) {
-        std::optional<MovieRecorder::Interrupted> whole;
+        std::optional<InterruptedTake> whole;
         if (!file.journalOf && !file.reserveOf && !journaled.count(file.path)) whole = takeAsItIs(file.path);
         file.whole = whole.has_value();
         switch (LeftRecording::decide(file, present, journaled, recording)) {

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "camera/audio_peak_meter.h"
 #include "camera/recording_start.h"
+#include "camera/take_files.h"
 #include "platform/atomic_file.h"
 #include "platform/file_moves.h"
 #include "platform/log.h"
@@ -663,7 +664,7 @@ std::vector<fs::path> cutShortIn(const std::vector<fs::path>& listed) {
     std::vector<fs::path> left;
     std::error_code ec;
     for (const auto& path : listed) {
-        auto movie = MovieRecorder::movieOfJournal(path);
+        auto movie = movieOfJournal(path);
         if (!movie || !fs::exists(fs::symlink_status(path, ec))) continue;
         left.push_back(path);
         movies.insert(*movie);

@@ -36,6 +36,7 @@
 #include "camera/movie_recorder.h"
 #include "camera/recording_start.h"
 #include "camera/stream_lut.h"
+#include "camera/take_recovery.h"
 #include "camera_like_pictures.h"
 #include "platform/synthetic_source.h"
 #include "temp_dir.h"
@@ -289,9 +290,9 @@ int main(int argc, char** argv) {
                     // their own, so that the pictures are handed over meanwhile.
                     killed = std::thread([&dir, &kept] {
                         const fs::path copy = dir / "killed" / "take.mov";
-                        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(copy));
+                        fs::copy_file(journalOf(dir / "take.mov"), journalOf(copy));
                         fs::copy_file(dir / "take.mov", copy);
-                        const auto finished = MovieRecorder::finishInterrupted(copy);
+                        const auto finished = recoverTake(copy).take;
                         kept = finished ? finished->duration : 0;
                     });
                 }

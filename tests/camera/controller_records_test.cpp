@@ -10,6 +10,7 @@
 
 #include "camera/camera_controller.h"
 #include "camera/capture_receiver.h"
+#include "camera/take_recovery.h"
 #include "link/link_message.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
@@ -248,16 +249,14 @@ TEST(TakeLogOfTakes, ATakeCutShortOnADriveIsFinishedWhenTheDriveAppears) {
     const auto copyCut = [&](const fs::path& folder) {
         const auto movie = folder / "Take 0001.mov";
         fs::create_directories(folder);
-        fs::copy_file(MovieRecorder::journalOf(recorded), MovieRecorder::journalOf(movie),
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(journalOf(recorded), journalOf(movie), fs::copy_options::overwrite_existing);
         fs::copy_file(recorded, movie, fs::copy_options::overwrite_existing);
-        fs::copy_file(MovieRecorder::reserveOf(recorded), MovieRecorder::reserveOf(movie),
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(reserveOf(recorded), reserveOf(movie), fs::copy_options::overwrite_existing);
         return movie;
     };
     bool cut = false;
     for (int i = 0; i < 400 && !cut; ++i) {
-        auto probe = MovieRecorder::finishInterrupted(copyCut(dir / "probe"));
+        auto probe = recoverTake(copyCut(dir / "probe")).take;
         cut = probe && probe->duration >= 1.0;
         if (!cut) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

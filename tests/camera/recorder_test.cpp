@@ -42,15 +42,15 @@ namespace morvane {
 namespace {
 
 TEST(Timecode, FormatsPerRate) {
-    using F = MovieRecorder::TimecodeFormat;
-    EXPECT_EQ(MovieRecorder::timecodeFormat(30, true), (F{1001, 30000, 30, 3}));
-    EXPECT_EQ(MovieRecorder::timecodeFormat(60, true), (F{1001, 60000, 60, 3}));
-    EXPECT_EQ(MovieRecorder::timecodeFormat(24, true), (F{1001, 24000, 24, 2}));
-    EXPECT_EQ(MovieRecorder::timecodeFormat(25, true), (F{1, 25, 25, 2}));  // NTSC means nothing at 25
-    EXPECT_EQ(MovieRecorder::timecodeFormat(30, false), (F{1, 30, 30, 2}));
-    EXPECT_FALSE(MovieRecorder::timecodeFormat(0, false));
-    EXPECT_FALSE(MovieRecorder::timecodeFormat(256, false));
-    EXPECT_FALSE(MovieRecorder::timecodeFormat(std::nullopt, false));
+    using F = TimecodeFormat;
+    EXPECT_EQ(timecodeFormat(30, true), (F{1001, 30000, 30, 3}));
+    EXPECT_EQ(timecodeFormat(60, true), (F{1001, 60000, 60, 3}));
+    EXPECT_EQ(timecodeFormat(24, true), (F{1001, 24000, 24, 2}));
+    EXPECT_EQ(timecodeFormat(25, true), (F{1, 25, 25, 2}));  // NTSC means nothing at 25
+    EXPECT_EQ(timecodeFormat(30, false), (F{1, 30, 30, 2}));
+    EXPECT_FALSE(timecodeFormat(0, false));
+    EXPECT_FALSE(timecodeFormat(256, false));
+    EXPECT_FALSE(timecodeFormat(std::nullopt, false));
 }
 
 TEST(Timecode, TimeOfDayFrames) {
@@ -191,7 +191,7 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     EXPECT_NEAR(*duration, 2.0, 0.05);
     EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), take.flags);
     // The timecode counts exact frames of the movie's own rate.
-    EXPECT_EQ(readTimecodeFormat(dir / "take.mov"), MovieRecorder::timecodeFormat(take.rate, take.ntsc));
+    EXPECT_EQ(readTimecodeFormat(dir / "take.mov"), timecodeFormat(take.rate, take.ntsc));
 
     const std::string probe =
         test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + (dir / "take.mov").string() + "'");
@@ -621,20 +621,18 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     // The files as a kill leaves them: the journal first, whose samples are in the movie by then, and the room
     // kept for the index.
     const auto copyCut = [&](const fs::path& movie) {
-        fs::copy_file(MovieRecorder::journalOf(dir / "take.mov"), MovieRecorder::journalOf(movie),
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(journalOf(dir / "take.mov"), journalOf(movie), fs::copy_options::overwrite_existing);
         fs::copy_file(dir / "take.mov", movie, fs::copy_options::overwrite_existing);
-        fs::copy_file(MovieRecorder::reserveOf(dir / "take.mov"), MovieRecorder::reserveOf(movie),
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(reserveOf(dir / "take.mov"), reserveOf(movie), fs::copy_options::overwrite_existing);
     };
     // Until the recorder has written what it was handed (a second at most is not in the journal yet).
     for (int i = 0; i < 200; ++i) {
         copyCut(dir / "probe" / "take.mov");
-        auto probe = MovieRecorder::finishInterrupted(dir / "probe" / "take.mov");
+        auto probe = recoverTake(dir / "probe" / "take.mov").take;
         if (probe && probe->duration >= seconds - 1) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    const fs::path movie = dir / "cut" / "take.mov", journal = MovieRecorder::journalOf(movie);
+    const fs::path movie = dir / "cut" / "take.mov", journal = journalOf(movie);
     copyCut(movie);
     if (cut.damage) cut.damage(movie, journal);
     std::optional<double> lengthBeforeDamage;
@@ -669,7 +667,7 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     } else if (recovered.take) {
         const auto& take = *recovered.take;
         EXPECT_FALSE(fs::exists(journal));
-        EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(movie)));
+        EXPECT_FALSE(fs::exists(reserveOf(movie)));
         EXPECT_EQ(take.movie, movie);
         EXPECT_GE(take.duration, cut.atLeast);
         EXPECT_LE(take.duration, cut.atMost);
@@ -697,8 +695,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     }
     // The take recorded on finishes as any other and leaves no journal.
     ASSERT_TRUE(recorder->finish());
-    EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov")));
-    EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov")));
+    EXPECT_FALSE(fs::exists(journalOf(dir / "take.mov")));
+    EXPECT_FALSE(fs::exists(reserveOf(dir / "take.mov")));
     EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), 3u);
 }
 
@@ -801,15 +799,15 @@ TEST(Recording, JournalsAreKnownByTheirNamesAndTheIndexKeepsItsRoom) {
         {"/takes/Take.mov.journal", std::nullopt},
     };
     for (const auto& n : names) {
-        const auto movie = MovieRecorder::movieOfJournal(n.file);
+        const auto movie = movieOfJournal(n.file);
         EXPECT_EQ(movie ? std::optional<std::string>(movie->string()) : std::nullopt, n.movie) << n.file;
         if (n.movie) {
-            EXPECT_EQ(MovieRecorder::journalOf(*n.movie), n.file);
+            EXPECT_EQ(journalOf(*n.movie), n.file);
         }
     }
-    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.reserve"), "/takes/Take 12.mov");
-    EXPECT_EQ(MovieRecorder::reserveOf("/takes/Take 12.mov"), "/takes/.Take 12.mov.reserve");
-    EXPECT_EQ(MovieRecorder::movieOfReserve("/takes/.Take 12.mov.journal"), std::nullopt);
+    EXPECT_EQ(movieOfReserve("/takes/.Take 12.mov.reserve"), "/takes/Take 12.mov");
+    EXPECT_EQ(reserveOf("/takes/Take 12.mov"), "/takes/.Take 12.mov.reserve");
+    EXPECT_EQ(movieOfReserve("/takes/.Take 12.mov.journal"), std::nullopt);
     // Room for about 32 bytes of index a sample beyond the movie's buffer (1 MiB) and the fixed parts, in steps of
     // 256 KiB (the last row: an hour at 29.97 fps with sound).
     const struct {
@@ -862,8 +860,8 @@ TEST(Recording, AFullDiskEndsTheTakeAndKeepsWhatWasWritten) {
         EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "")
             << c.name;
         EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), std::nullopt);  // no rate given: no timecode
-        EXPECT_FALSE(fs::exists(MovieRecorder::journalOf(dir / "take.mov"))) << c.name;
-        EXPECT_FALSE(fs::exists(MovieRecorder::reserveOf(dir / "take.mov"))) << c.name;
+        EXPECT_FALSE(fs::exists(journalOf(dir / "take.mov"))) << c.name;
+        EXPECT_FALSE(fs::exists(reserveOf(dir / "take.mov"))) << c.name;
     }
 }
 
@@ -871,9 +869,9 @@ TEST(Recording, AFullDiskEndsTheTakeAndKeepsWhatWasWritten) {
 std::filesystem::path copyAsKilled(const std::filesystem::path& movie, const std::filesystem::path& into) {
     namespace fs = std::filesystem;
     const auto over = fs::copy_options::overwrite_existing;
-    fs::copy_file(MovieRecorder::journalOf(movie), MovieRecorder::journalOf(into / movie.filename()), over);
+    fs::copy_file(journalOf(movie), journalOf(into / movie.filename()), over);
     fs::copy_file(movie, into / movie.filename(), over);
-    fs::copy_file(MovieRecorder::reserveOf(movie), MovieRecorder::reserveOf(into / movie.filename()), over);
+    fs::copy_file(reserveOf(movie), reserveOf(into / movie.filename()), over);
     return into / movie.filename();
 }
 
@@ -896,7 +894,7 @@ TEST(Recording, TheJournalFollowsTheSoundWhenThePicturesStop) {
          sound < 28.5 && std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
         const auto cut = copyAsKilled(dir / "take.mov", dir / "cut");
-        if (MovieRecorder::finishInterrupted(cut)) sound = streamDurations(cut)["audio"];
+        if (recoverTake(cut).take) sound = streamDurations(cut)["audio"];
     }
     EXPECT_GE(sound, 28.5);
     EXPECT_TRUE(recorder->finish());
@@ -967,7 +965,7 @@ TEST(Recording, AFailedSyncIsNotTakenAsKept) {
         for (int i = 0; i < 400 && movieSyncs < c.failsFrom; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_GE(movieSyncs, c.failsFrom) << c.name;
-        const auto cut = MovieRecorder::finishInterrupted(copyAsKilled(dir / "take.mov", dir / "cut"));
+        const auto cut = recoverTake(copyAsKilled(dir / "take.mov", dir / "cut")).take;
         EXPECT_EQ(cut.has_value(), c.keptAtMost.has_value()) << c.name;
         if (cut && c.keptAtMost) {
             EXPECT_LE(cut->duration, *c.keptAtMost) << c.name;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "camera/camera_streamer.h"
+#include "camera/take_files.h"
 #include "camera/take_journal.h"
 #include "cut_takes.h"
 #include "platform/manual_executor.h"
@@ -342,7 +343,7 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
         recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), i / 30.0});
     }
     // Cut off once its journal lists two seconds and a half: as a kill leaves the files.
-    const fs::path journal = MovieRecorder::journalOf(*options.destination);
+    const fs::path journal = journalOf(*options.destination);
     const auto journalled = [&] {
         const auto samples = readJournal(test::readFile(journal)).samples;
         return std::count_if(samples.begin(), samples.end(), [](const auto& x) { return x.stream == 0; });
@@ -352,9 +353,9 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_GE(journalled(), 75);
     const auto cut = [&](const fs::path& movie) {
-        fs::copy_file(journal, MovieRecorder::journalOf(movie));
+        fs::copy_file(journal, journalOf(movie));
         fs::copy_file(*options.destination, movie);
-        fs::copy_file(MovieRecorder::reserveOf(*options.destination), MovieRecorder::reserveOf(movie));
+        fs::copy_file(reserveOf(*options.destination), reserveOf(movie));
     };
     const fs::path damaged = dir / "Recording" / "damaged.mov", other = dir / "Recording" / "other.mov";
     cut(damaged);
@@ -362,8 +363,8 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
     ASSERT_TRUE(recorder->finish());
     const auto at = fs::file_size(damaged) / 3;
     test::zero(damaged, at, 64 << 10);
-    const double before = test::lengthBefore(MovieRecorder::journalOf(damaged), at);
-    test::changeJournalVersion(MovieRecorder::journalOf(other));
+    const double before = test::lengthBefore(journalOf(damaged), at);
+    test::changeJournalVersion(journalOf(other));
     const auto left = [&] {
         std::map<std::string, std::string> files;
         for (const auto& name : {"other.mov", ".other.mov.journal", ".other.mov.reserve"})

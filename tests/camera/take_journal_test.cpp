@@ -123,7 +123,7 @@ TEST(JournalBytes, TodaysLayoutKeepsReading) {
 
     test::TempDir dir;
     fs::copy_file(goldenMovie, dir / "take.mov");
-    fs::copy_file(goldenJournal, MovieRecorder::journalOf(dir / "take.mov"));
+    fs::copy_file(goldenJournal, journalOf(dir / "take.mov"));
     const auto recovered = recoverTake(dir / "take.mov");
     ASSERT_EQ(recovered.outcome, TakeRecovery::Outcome::finished);
     EXPECT_NEAR(recovered.take->duration, 1, 0.05);
@@ -201,7 +201,7 @@ TEST(JournalBytes, DamageIsToldFromAnotherVersion) {
 TEST(JournalBytes, AHugeJournalIsReadInLittleMemory) {
     test::TempDir dir;
     fs::copy_file(goldenMovie, dir / "take.mov");
-    const fs::path journal = MovieRecorder::journalOf(dir / "take.mov");
+    const fs::path journal = journalOf(dir / "take.mov");
     fs::copy_file(goldenJournal, journal);
     fs::resize_file(journal, std::uintmax_t(3) << 30);
     rusage before{}, after{};

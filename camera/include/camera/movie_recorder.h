@@ -54,24 +54,13 @@ struct MovieAudioSettings {
 /// the picture before (as written, for an intra-coded format), so that the recorder catches up. The recorder's
 /// thread never waits for the disk: a thread of the take's own brings what was written onto it.
 ///
-/// While a take is written, a journal beside the movie (hidden: ".<name>.journal") lists every sample written and
+/// While a take is written, a journal beside the movie (`journalOf`) lists every sample written and
 /// what the movie's index needs, brought to the disk after the samples' bytes about once a second of the take: a take
-/// cut off by a crash, a kill or a power cut is finished from it at the next start (`finishInterrupted`). A take that
-/// is finished normally leaves no journal. Room for the index is kept beside the movie (hidden: ".<name>.reserve") and
+/// cut off by a crash, a kill or a power cut is finished from it at the next start (`recoverTake`). A take that
+/// is finished normally leaves no journal. Room for the index is kept beside the movie (`reserveOf`) and
 /// given back when the disk fills: the take ends there and keeps what was written.
 class MovieRecorder {
 public:
-    /// Seconds per timecode frame and the timecode's frame count per second and flags, for a rate.
-    struct TimecodeFormat {
-        int frameDurationValue = 1;  ///< duration = value / timescale
-        int timescale = 30;
-        int quanta = 30;
-        std::uint32_t flags = 2;
-        friend bool operator==(const TimecodeFormat&, const TimecodeFormat&) = default;
-    };
-    /// None when the rate is not 1…255.
-    static std::optional<TimecodeFormat> timecodeFormat(std::optional<int> frameRate, bool ntsc);
-
     struct Options {
         MovieVideoSettings video;
         std::optional<MovieAudioSettings> audio;  ///< none: no sound is taken
@@ -103,26 +92,6 @@ public:
     /// "MovieRecorder: …").
     static std::unique_ptr<MovieRecorder> make(Options options);
 
-    /// A take whose recording was cut off, once finished.
-    struct Interrupted {
-        std::filesystem::path movie;
-        double duration = 0;
-        Date startDate{};             ///< the take's description date: the first picture's, on the shared clock
-        std::int64_t startFrame = 0;  ///< the first picture's time-of-day frame
-        int frameRate = 30;
-        bool ntsc = false;
-    };
-    /// Finishes a movie whose recording was cut off (its journal beside it): rewrites it playable in place (same
-    /// path) as far as its samples lie whole, and answers what it holds; nullopt when nothing of it can be finished
-    /// (`recoverTake` says what became of it: set aside, left alone, or removed when it held nothing).
-    static std::optional<Interrupted> finishInterrupted(const std::filesystem::path& movie);
-    /// Whether a file in a recording folder is a recorder's journal, and the movie it belongs to.
-    static std::optional<std::filesystem::path> movieOfJournal(const std::filesystem::path& file);
-    /// Whether a file in a recording folder is a recorder's kept room, and the movie it belongs to.
-    static std::optional<std::filesystem::path> movieOfReserve(const std::filesystem::path& file);
-    /// The journal and the kept room of a movie.
-    static std::filesystem::path journalOf(const std::filesystem::path& movie);
-    static std::filesystem::path reserveOf(const std::filesystem::path& movie);
     /// Bytes kept free for the index of a movie of `samples` samples, and the buffer still to be written.
     static std::int64_t roomForIndex(std::int64_t samples);
     ~MovieRecorder();

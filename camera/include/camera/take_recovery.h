@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/movie_recorder.h"
+#include "camera/take_files.h"
 #include "camera/take_journal.h"
 
 namespace morvane {
@@ -70,8 +70,8 @@ struct TakeRecovery {
 /// A movie cut off, after its recovery.
 struct RecoveredTake {
     TakeRecovery::Outcome outcome = TakeRecovery::Outcome::removed;
-    std::optional<MovieRecorder::Interrupted> take;  ///< finished or as it is
-    std::filesystem::path setAsideAs;                ///< where it was set aside (where it is, when it could not be)
+    std::optional<InterruptedTake> take;  ///< finished or as it is
+    std::filesystem::path setAsideAs;     ///< where it was set aside (where it is, when it could not be)
 };
 
 /// Recovers a movie whose recording was cut off (its journal and kept room beside it): finishes it in place from
@@ -80,6 +80,6 @@ struct RecoveredTake {
 RecoveredTake recoverTake(const std::filesystem::path& movie);
 
 /// A movie that plays as it is, as a take: its length, and its start from when it was last written.
-std::optional<MovieRecorder::Interrupted> takeAsItIs(const std::filesystem::path& movie);
+std::optional<InterruptedTake> takeAsItIs(const std::filesystem::path& movie);
 
 }  // namespace morvane

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "camera/audio_peak_meter.h"
 #include "camera/recording_start.h"
+#include "camera/take_files.h"
 #include "platform/atomic_file.h"
 #include "platform/file_moves.h"
 #include "platform/log.h"

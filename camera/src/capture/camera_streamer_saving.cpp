@@ -242,8 +242,8 @@ std::string CameraStreamer::keepTake(const Recorded& take, const SharedFrame& fi
     const bool queued = queueKept(c_, kept, info, "mov");
     // Stored and queued: a take on a drive no longer needs its journal to show that it is still to be stored.
     std::error_code ec;
-    fs::remove(MovieRecorder::journalOf(take.movie), ec);
-    fs::remove(MovieRecorder::reserveOf(take.movie), ec);
+    fs::remove(journalOf(take.movie), ec);
+    fs::remove(reserveOf(take.movie), ec);
     if (auto told = toldOf(c_, kept, queued)) {
         postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
     } else {
@@ -353,9 +353,9 @@ LeftoverPlan::Folder folderFacts(const fs::path& at, const std::vector<fs::path>
         file.size = fs::file_size(path, ec);
         if (ec) continue;
         file.written = writtenAt(path);
-        if (takes && MovieRecorder::movieOfJournal(path)) journalFacts(path, file, holds);
+        if (takes && movieOfJournal(path)) journalFacts(path, file, holds);
         // Opened only where it decides something: a drive's own takes are many and stay as they are.
-        const bool journaled = names.count(MovieRecorder::journalOf(path).filename().string()) > 0;
+        const bool journaled = names.count(journalOf(path).filename().string()) > 0;
         if (takes && path.extension() == ".mov" && (journaled || ownMovies))
             file.plays = file.size > 0 && takeAsItIs(path).has_value();
         folder.files.push_back(std::move(file));
@@ -438,8 +438,8 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
                     if (step.onDrive ? linkOrCopy(step.file, target) : moveInto(step.file, target)) {
                         c_.outbox->add({*step.info, Outbox::Item::Location::outbox, queued});
                         std::error_code ec;
-                        fs::remove(MovieRecorder::journalOf(step.file), ec);
-                        fs::remove(MovieRecorder::reserveOf(step.file), ec);
+                        fs::remove(journalOf(step.file), ec);
+                        fs::remove(reserveOf(step.file), ec);
                     }
                 }
                 break;
@@ -497,7 +497,7 @@ void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
     // Left as it was, journal and all (no room to finish it): tried again when room is made.
     std::error_code ec;
     if (recovered.outcome != TakeRecovery::Outcome::leftAlone && fs::exists(movie, ec) &&
-        fs::exists(MovieRecorder::journalOf(movie), ec))
+        fs::exists(journalOf(movie), ec))
         waitsForRoom_ = true;
 }
 
@@ -509,7 +509,7 @@ void CameraStreamer::storeLeftTake(const fs::path& movie, bool onDrive) {
     }
     log::info("CameraStreamer", "stores a take left unstored: " + movie.filename().string());
     // Its journal, when it still has one, knows when it began.
-    std::ifstream in(MovieRecorder::journalOf(movie), std::ios::binary);
+    std::ifstream in(journalOf(movie), std::ios::binary);
     if (in.is_open()) {
         JournalReader reader(in);
         if (reader.state() == JournalReader::State::whole) whole->startDate = Date{reader.header().startDate};

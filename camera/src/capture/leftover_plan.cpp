@@ -3,8 +3,8 @@
 #include <map>
 
 #include "camera/deck_copy.h"
-#include "camera/movie_recorder.h"
 #include "camera/outbox.h"
+#include "camera/take_files.h"
 #include "camera/take_recovery.h"
 
 namespace morvane {
@@ -47,13 +47,13 @@ struct Planner {
         };
         for (const auto& file : folder.files) {
             const fs::path path = folder.path / file.name;
-            if (auto movie = MovieRecorder::movieOfJournal(path)) {
+            if (auto movie = movieOfJournal(path)) {
                 // Goes with its movie; by itself it holds no footage.
                 if (!recordingNow(*movie) && !file.held && !found(*movie)) add(Kind::remove, path, onDrive);
                 continue;
             }
-            if (auto movie = MovieRecorder::movieOfReserve(path)) {
-                const auto* journal = found(MovieRecorder::journalOf(*movie));
+            if (auto movie = movieOfReserve(path)) {
+                const auto* journal = found(journalOf(*movie));
                 // Room kept for the index matters only to a movie finished from its journal.
                 if (!recordingNow(*movie) && !(journal && (journal->held || found(*movie))))
                     add(Kind::remove, path, onDrive);
@@ -75,7 +75,7 @@ struct Planner {
                 continue;
             }
             if (extension != ".mov") continue;
-            if (const auto* journal = found(MovieRecorder::journalOf(path))) {
+            if (const auto* journal = found(journalOf(path))) {
                 journaled(folder, path, file, *journal, onDrive);
                 continue;
             }
@@ -108,8 +108,8 @@ struct Planner {
             const auto entry = logged([&](const TakeLog::Entry& e) { return e.driveFile == movie.string(); });
             if (entry) {
                 if (!inOutbox(*entry)) steps.push_back(Step{Kind::queue, movie, true, false, entry->info});
-                add(Kind::remove, MovieRecorder::journalOf(movie), true);
-                add(Kind::remove, MovieRecorder::reserveOf(movie), true);
+                add(Kind::remove, journalOf(movie), true);
+                add(Kind::remove, reserveOf(movie), true);
                 return;
             }
         }

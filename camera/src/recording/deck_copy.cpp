@@ -7,7 +7,6 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "camera/movie_recorder.h"
 #include "camera/timecode_atoms.h"
 #include "platform/atomic_file.h"
 #include "platform/ffmpeg_handles.h"

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/timecode.h>
 }
 
-#include "camera/movie_recorder.h"
+#include "camera/timecode_atoms.h"
 #include "protocol/timeline_rate.h"
 
 namespace morvane {
@@ -24,7 +24,7 @@ AVRational realRate(int rate, bool ntsc) {
 }
 
 void setTimecode(AVFormatContext* output, AVStream* stream, int rate, bool ntsc, std::int64_t frame) {
-    const auto tc = MovieRecorder::timecodeFormat(rate, ntsc);
+    const auto tc = timecodeFormat(rate, ntsc);
     if (!tc) return;
     AVTimecode timecode{};
     const int flags = (tc->flags & 1) ? AV_TIMECODE_FLAG_DROPFRAME : 0;

@@ -24,6 +24,7 @@ extern "C" {
 #include <libavutil/timecode.h>
 }
 
+#include "camera/take_files.h"
 #include "camera/take_journal.h"
 #include "camera/timecode_atoms.h"
 #include "platform/ffmpeg_handles.h"
@@ -89,15 +90,6 @@ std::string MovieVideoSettings::description() const {
     if (averageBitRate) text << ", averageBitRate: " << *averageBitRate;
     text << ", expectedFrameRate: " << expectedFrameRate << ", tenBit: " << (tenBit ? "true" : "false") << "}";
     return text.str();
-}
-
-std::optional<MovieRecorder::TimecodeFormat> MovieRecorder::timecodeFormat(std::optional<int> frameRate, bool ntsc) {
-    if (!frameRate || *frameRate < 1 || *frameRate > 255) return std::nullopt;
-    const int rate = *frameRate;
-    if (ntsc && TimelineRate::ntscRates().count(rate)) {
-        return TimecodeFormat{1001, rate * 1000, rate, rate == 24 ? 2u : 3u};
-    }
-    return TimecodeFormat{1, rate, rate, 2};
 }
 
 /// The FFmpeg side of a recording: muxer, encoders, converters. Used on the recorder's thread only (after `make`).
@@ -650,37 +642,6 @@ bool MovieRecorder::soundLost() const {
 bool MovieRecorder::soundEndLost() const {
     std::lock_guard lock(lock_);
     return soundEndLost_;
-}
-
-fs::path MovieRecorder::journalOf(const fs::path& movie) {
-    return movie.parent_path() / ("." + movie.filename().string() + ".journal");
-}
-
-fs::path MovieRecorder::reserveOf(const fs::path& movie) {
-    return movie.parent_path() / ("." + movie.filename().string() + ".reserve");
-}
-
-namespace {
-
-// The movie of a hidden file beside it: ".<movie><suffix>".
-std::optional<fs::path> movieOfHidden(const fs::path& file, const std::string& suffix) {
-    const std::string name = file.filename().string();
-    if (name.size() <= 1 + suffix.size() || name[0] != '.' ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return std::nullopt;
-    const std::string movie = name.substr(1, name.size() - 1 - suffix.size());
-    if (movie.empty() || movie == "." || movie == "..") return std::nullopt;
-    return file.parent_path() / movie;
-}
-
-}  // namespace
-
-std::optional<fs::path> MovieRecorder::movieOfJournal(const fs::path& file) {
-    return movieOfHidden(file, ".journal");
-}
-
-std::optional<fs::path> MovieRecorder::movieOfReserve(const fs::path& file) {
-    return movieOfHidden(file, ".reserve");
 }
 
 std::int64_t MovieRecorder::roomForIndex(std::int64_t samples) {

@@ -105,7 +105,7 @@ void startCodes(std::uint8_t* data, std::int64_t size) {
 /// the index are written again as the take's own recorder would have written them, the samples are left where
 /// they lie. The journal is read a record at a time. None, the movie's samples untouched, when no picture lies
 /// whole; none too when the index cannot be written.
-std::optional<MovieRecorder::Interrupted> finishFromJournal(const fs::path& movie, JournalReader& journal) {
+std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalReader& journal) {
     const JournalHeader& header = journal.header();
     MovieFile file;
     if (!file.open(::open(movie.c_str(), O_RDWR | O_CLOEXEC))) return std::nullopt;
@@ -187,10 +187,9 @@ std::optional<MovieRecorder::Interrupted> finishFromJournal(const fs::path& movi
     file.close(output.get());
     if (!cut) return std::nullopt;
     if (header.timecode) {
-        if (auto tc = MovieRecorder::timecodeFormat(header.frameRate, header.ntsc))
-            patchTimecodeFlags(movie, tc->flags);
+        if (auto tc = timecodeFormat(header.frameRate, header.ntsc)) patchTimecodeFlags(movie, tc->flags);
     }
-    MovieRecorder::Interrupted take;
+    InterruptedTake take;
     take.movie = movie;
     take.duration = static_cast<double>(end - first) * av_q2d(video->time_base);
     take.startDate = Date{header.startDate};
@@ -274,10 +273,10 @@ std::optional<std::string> TakeRecovery::message(Outcome outcome, const fs::path
     return std::nullopt;
 }
 
-std::optional<MovieRecorder::Interrupted> takeAsItIs(const fs::path& movie) {
+std::optional<InterruptedTake> takeAsItIs(const fs::path& movie) {
     auto input = ff::openLocalMovie(movie.string());
     if (!input || input->duration <= 0) return std::nullopt;
-    MovieRecorder::Interrupted take;
+    InterruptedTake take;
     take.movie = movie;
     take.duration = static_cast<double>(input->duration) / AV_TIME_BASE;
     // It ended when it was last written.
@@ -289,7 +288,7 @@ std::optional<MovieRecorder::Interrupted> takeAsItIs(const fs::path& movie) {
 }
 
 RecoveredTake recoverTake(const fs::path& movie) {
-    const fs::path journalPath = MovieRecorder::journalOf(movie);
+    const fs::path journalPath = journalOf(movie);
     TakeRecovery::Facts facts;
     RecoveredTake result;
     std::error_code ec;
@@ -317,7 +316,7 @@ RecoveredTake recoverTake(const fs::path& movie) {
         }
     }
     if (facts.journal != TakeRecovery::Journal::whole) facts.holdsSamples = fs::file_size(movie, ec) > 0 && !ec;
-    std::optional<MovieRecorder::Interrupted> asItIs;
+    std::optional<InterruptedTake> asItIs;
     if (!facts.finished && facts.journal != TakeRecovery::Journal::unknownVersion) {
         asItIs = takeAsItIs(movie);
         facts.plays = asItIs.has_value();
@@ -353,13 +352,9 @@ RecoveredTake recoverTake(const fs::path& movie) {
             break;
     }
     // The room kept for the index and the journal hold no footage.
-    fs::remove(MovieRecorder::reserveOf(movie), ec);
+    fs::remove(reserveOf(movie), ec);
     fs::remove(journalPath, ec);
     return result;
-}
-
-std::optional<MovieRecorder::Interrupted> MovieRecorder::finishInterrupted(const fs::path& movie) {
-    return recoverTake(movie).take;
 }
 
 }  // namespace morvane

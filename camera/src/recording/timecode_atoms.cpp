@@ -4,9 +4,20 @@
 #include <fstream>
 #include <functional>
 
+#include "protocol/timeline_rate.h"
+
 namespace morvane {
 
 namespace fs = std::filesystem;
+
+std::optional<TimecodeFormat> timecodeFormat(std::optional<int> frameRate, bool ntsc) {
+    if (!frameRate || *frameRate < 1 || *frameRate > 255) return std::nullopt;
+    const int rate = *frameRate;
+    if (ntsc && TimelineRate::ntscRates().count(rate)) {
+        return TimecodeFormat{1001, rate * 1000, rate, rate == 24 ? 2u : 3u};
+    }
+    return TimecodeFormat{1, rate, rate, 2};
+}
 
 namespace {
 
@@ -75,7 +86,7 @@ std::optional<std::uint32_t> readTimecodeFlags(const fs::path& movie) {
     return format->flags;
 }
 
-std::optional<MovieRecorder::TimecodeFormat> readTimecodeFormat(const fs::path& movie) {
+std::optional<TimecodeFormat> readTimecodeFormat(const fs::path& movie) {
     auto offset = timecodeFlagsOffset(movie);
     if (!offset) return std::nullopt;
     std::ifstream in(movie, std::ios::binary);
@@ -83,8 +94,8 @@ std::optional<MovieRecorder::TimecodeFormat> readTimecodeFormat(const fs::path& 
     // flags (4), time scale (4), frame duration (4), frames per second (1)
     unsigned char fields[13];
     if (!in.read(reinterpret_cast<char*>(fields), sizeof fields)) return std::nullopt;
-    return MovieRecorder::TimecodeFormat{static_cast<int>(be32(fields + 8)), static_cast<int>(be32(fields + 4)),
-                                         fields[12], be32(fields)};
+    return TimecodeFormat{static_cast<int>(be32(fields + 8)), static_cast<int>(be32(fields + 4)), fields[12],
+                          be32(fields)};
 }
 
 bool patchTimecodeFlags(const fs::path& movie, std::uint32_t flags) {

@@ -149,7 +149,8 @@ public:
     bool isRecording() const { return recorder_ != nullptr; }
     /// Ends the take (data queue): the movie is completed and stored off the data queue, then reported.
     void stopRecording();
-    /// Blocks until every take that was stopped has been stored (for tests and shutdown).
+    /// Blocks until every take that was stopped has been stored, and what an earlier run left settled (for tests and
+    /// shutdown).
     void waitForTakes();
     /// Settles what an earlier run left on the way of its captures (a crash, a kill, a power cut), as `LeftoverPlan`
     /// says: in the recording folder, on each drive now mounted, in the outbox and among the deck copies. Off the data
@@ -249,7 +250,8 @@ private:
     std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
     std::atomic<int> leftBehind_{0};        ///< calls of any kind left behind that have not returned yet
     std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
-    std::atomic<bool> waitsForRoom_{false};  ///< a take left could not be finished for want of room
+    /// A take left by an earlier run could not be finished for want of room.
+    std::atomic<bool> waitsForRoom_{false};
     // Session queue only.
     SettingQueue settings_{c_.limits.callSeconds};
     std::map<int, PendingSetting> pendingSettings_;

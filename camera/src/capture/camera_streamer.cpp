@@ -677,6 +677,9 @@ void CameraStreamer::settleLeftovers(bool drivesOnly) {
 }
 
 void CameraStreamer::waitForTakes() {
+    // What was left by an earlier run is settled after a turn of the data queue.
+    takeQueue_.sync([] {});
+    dataQueue_.sync([] {});
     takeQueue_.sync([] {});
 }
 

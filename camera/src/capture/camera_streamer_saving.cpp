@@ -382,7 +382,8 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
     if (folders.recording) {
         listing.recording = folderFacts(folders.recording->path, folders.recording->files, true, true, holds);
     }
-    for (const auto& drive : folders.drives) listing.drives.push_back(folderFacts(drive.path, drive.files, true, false, holds));
+    for (const auto& drive : folders.drives)
+        listing.drives.push_back(folderFacts(drive.path, drive.files, true, false, holds));
     const auto listedIn = [](const Outbox& outbox) {
         std::set<std::string> names;
         for (const auto& item : outbox.items())
@@ -487,8 +488,8 @@ void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
                                           firstPictureOf(rest.movie), clockOffset());
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", rest.duration);
-        postEvent(standing("“" + name + "” was cut short: it is kept as far as it was recorded, " + seconds + " s",
-                           name));
+        postEvent(
+            standing("“" + name + "” was cut short: it is kept as far as it was recorded, " + seconds + " s", name));
     } else if (auto told = TakeRecovery::message(recovered.outcome, movie, recovered.setAsideAs)) {
         postEvent(standing(*told, recovered.setAsideAs.empty() ? movie : recovered.setAsideAs));
     } else {

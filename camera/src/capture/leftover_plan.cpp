@@ -106,12 +106,13 @@ struct Planner {
         if (onDrive) {
             // Stored, and its entry written: only its way into the outbox may be missing.
             const auto entry = logged([&](const TakeLog::Entry& e) { return e.driveFile == movie.string(); });
-            if (entry) {
-                if (!inOutbox(*entry)) steps.push_back(Step{Kind::queue, movie, true, false, entry->info});
+            if (entry && !inOutbox(*entry)) {
+                steps.push_back(Step{Kind::queue, movie, true, false, entry->info});  // its journal goes once queued
+            } else if (entry) {
                 add(Kind::remove, journalOf(movie), true);
                 add(Kind::remove, reserveOf(movie), true);
-                return;
             }
+            if (entry) return;
         }
         // Finished before the camera ended (its index written), or cut off.
         add(file.plays ? Kind::store : Kind::finish, movie, onDrive);
@@ -126,7 +127,8 @@ struct Planner {
                     add(Kind::remove, path);
                     const auto id = Uuid::parse(copy->stem().string());
                     const auto entry = logged([&](const TakeLog::Entry& e) { return id && e.info.id == *id; });
-                    if (entry && !entry->copied) steps.push_back(Step{Kind::makeDeckCopy, *copy, false, false, entry->info});
+                    if (entry && !entry->copied)
+                        steps.push_back(Step{Kind::makeDeckCopy, *copy, false, false, entry->info});
                     continue;
                 }
             }

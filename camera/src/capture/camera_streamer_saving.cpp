@@ -240,10 +240,13 @@ std::string CameraStreamer::keepTake(const Recorded& take, const SharedFrame& fi
     if (c_.takeLog) c_.takeLog->append(entry);
 
     const bool queued = queueKept(c_, kept, info, "mov");
-    // Stored and queued: a take on a drive no longer needs its journal to show that it is still to be stored.
-    std::error_code ec;
-    fs::remove(journalOf(take.movie), ec);
-    fs::remove(reserveOf(take.movie), ec);
+    // Stored and queued: a take on a drive no longer needs its journal to show that it is still to be queued. One the
+    // outbox could not take keeps it, and goes there at the next start.
+    if (queued || TakeKeeping::plan(kept.facts).queue == TakeKeeping::Queue::none) {
+        std::error_code ec;
+        fs::remove(journalOf(take.movie), ec);
+        fs::remove(reserveOf(take.movie), ec);
+    }
     if (auto told = toldOf(c_, kept, queued)) {
         postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
     } else {

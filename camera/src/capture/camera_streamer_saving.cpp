@@ -493,6 +493,9 @@ void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
         std::snprintf(seconds, sizeof seconds, "%.1f", rest.duration);
         postEvent(
             standing("“" + name + "” was cut short: it is kept as far as it was recorded, " + seconds + " s", name));
+    } else if (std::error_code ec; recovered.outcome == TakeRecovery::Outcome::setAside &&
+                                   fs::file_size(recovered.setAsideAs, ec) <= LeftoverPlan::emptyMovieBytes && !ec) {
+        fs::remove(recovered.setAsideAs, ec);  // a header without a sample: no footage to keep
     } else if (auto told = TakeRecovery::message(recovered.outcome, movie, recovered.setAsideAs)) {
         postEvent(standing(*told, recovered.setAsideAs.empty() ? movie : recovered.setAsideAs));
     } else {

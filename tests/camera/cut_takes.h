@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "camera/take_journal.h"
@@ -23,6 +25,41 @@ inline double lengthBefore(const std::filesystem::path& journal, std::uintmax_t 
         if (s.stream == 0) first = std::min(first, s.pts), end = std::max(end, s.pts + s.duration);
     }
     return end > first ? static_cast<double>(end - first) * av_q2d(contents.header.streams.at(0).timeBase) : 0;
+}
+
+/// What a take finished from its journal keeps: the pictures the journal lists that are not `damaged`, after a
+/// damaged one from the next key picture on, and its length: from its first picture to the end of its last picture
+/// or sound, whichever is later.
+struct KeptOfTake {
+    int pictures = 0;
+    int passedOver = 0;  ///< pictures after the first kept that are not
+    double length = 0;
+};
+inline KeptOfTake keptOf(const std::filesystem::path& journal,
+                         const std::function<bool(std::size_t record, const JournalSample&)>& damaged) {
+    const auto contents = readJournal(readFile(journal));
+    KeptOfTake kept;
+    std::optional<double> first;
+    double end = 0;
+    bool needsKey = true;
+    for (std::size_t i = 0; i < contents.samples.size(); ++i) {
+        const auto& s = contents.samples[i];
+        const double base = av_q2d(contents.header.streams.at(s.stream).timeBase);
+        const bool picture = s.stream == 0;
+        if (damaged(i, s) || (picture && needsKey && !s.key)) {
+            needsKey = needsKey || picture;
+            if (picture && first) ++kept.passedOver;
+            continue;
+        }
+        if (picture) {
+            needsKey = false;
+            ++kept.pictures;
+            if (!first) first = static_cast<double>(s.pts) * base;
+        }
+        end = std::max(end, static_cast<double>(s.pts + s.duration) * base);
+    }
+    kept.length = first ? end - *first : 0;
+    return kept;
 }
 
 /// `bytes` zero bytes written over the file from `at` on, its size kept.

@@ -580,12 +580,18 @@ struct Cut {
     const char* name;
     std::function<void(const std::filesystem::path& movie, const std::filesystem::path& journal)> damage;
     TakeRecovery::Outcome outcome = TakeRecovery::Outcome::finished;
-    double atLeast = 0, atMost = 3.55;  ///< the finished take's length
+    double atLeast = 0, atMost = 3.6;  ///< the finished take's length
     MovieVideoSettings::Codec codec = MovieVideoSettings::Codec::h264;
     /// Zero bytes written over the movie from this share of its size on (`zeroed` of them, its size kept): the take
-    /// keeps exactly the pictures that lie before.
+    /// keeps the pictures that lie outside them, after them from the next key picture on.
     std::optional<double> zeroedAt;
     std::uintmax_t zeroed = 0;
+    /// The journal's record of the picture at this share of its records, changed: that picture is passed over.
+    std::optional<double> recordAt;
+    std::function<void(JournalSample&)> changeRecord;
+    /// The take's disk of its own, filled: room is left there only in the room the recorder kept (or none at all).
+    enum class Room { enough, keptOnly, none } room = Room::enough;
+    bool detailed = false;  ///< camera-like pictures, which fill the bit rate
 };
 
 void PrintTo(const Cut& cut, std::ostream* out) {
@@ -594,6 +600,37 @@ void PrintTo(const Cut& cut, std::ostream* out) {
 
 void truncateBy(const std::filesystem::path& file, std::uintmax_t bytes) {
     std::filesystem::resize_file(file, std::filesystem::file_size(file) - bytes);
+}
+
+// The journal's header length, as it lies after the magic and the version.
+std::uintmax_t journalHeaderEnd(const std::filesystem::path& journal) {
+    const std::string bytes = test::readFile(journal);
+    std::uint32_t length = 0;
+    if (bytes.size() >= 12) std::memcpy(&length, bytes.data() + 8, sizeof length);
+    return 12 + length;
+}
+
+// Changes the journal's record of the picture at `share` of its records; its index.
+std::size_t changeRecord(const std::filesystem::path& journal, double share,
+                         const std::function<void(JournalSample&)>& change) {
+    std::string bytes = test::readFile(journal);
+    const auto samples = readJournal(bytes).samples;
+    auto i = static_cast<std::size_t>(share * static_cast<double>(samples.size()));
+    while (i < samples.size() && samples[i].stream != 0) ++i;
+    if (i == samples.size()) return i;
+    JournalSample sample = samples[i];
+    change(sample);
+    bytes.replace(journalHeaderEnd(journal) + 40 * i, 40, journalRecordBytes(sample));
+    std::ofstream(journal, std::ios::binary | std::ios::trunc) << bytes;
+    return i;
+}
+
+// Writes into `file` until its disk is full.
+void fillDisk(const std::filesystem::path& file) {
+    std::ofstream out(file, std::ios::binary);
+    const std::string block(4096, '\x5a');
+    while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+    }
 }
 
 class CutOff : public ::testing::TestWithParam<Cut> {};
@@ -606,6 +643,17 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     test::TempDir dir;
     fs::create_directory(dir / "cut");
     fs::create_directory(dir / "probe");
+    struct Unmount {
+        fs::path path;
+        ~Unmount() {
+            if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
+        }
+    } unmount;
+    if (cut.room != Cut::Room::enough) {
+        if (::geteuid() != 0 || ::mount("tmpfs", (dir / "cut").c_str(), "tmpfs", 0, "size=4m") != 0)
+            GTEST_SKIP() << "needs root to mount a small RAM disk";
+        unmount.path = dir / "cut";
+    }
     MovieRecorder::Options options = smallTake(dir / "take.mov", 30);
     options.ntsc = true;
     options.rotationDegrees = 90;
@@ -617,7 +665,16 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     const Date started = Date::now();
-    ASSERT_TRUE(feed(*recorder, seconds, hostTime()));
+    if (cut.detailed) {
+        const auto pictures = test::cameraLikePictures(320, 180, 30);
+        const double t0 = hostTime();
+        for (int i = 0; i < std::lround(seconds * 30); ++i) {
+            ASSERT_TRUE(recorder->append(VideoFrame{pictures[std::size_t(i % 30)], t0 + i / 30.0}));
+            recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, i * 1600, 1600), t0 + i / 30.0});
+        }
+    } else {
+        ASSERT_TRUE(feed(*recorder, seconds, hostTime()));
+    }
     // The files as a kill leaves them: the journal first, whose samples are in the movie by then, and the room
     // kept for the index.
     const auto copyCut = [&](const fs::path& movie) {
@@ -635,44 +692,68 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     const fs::path movie = dir / "cut" / "take.mov", journal = journalOf(movie);
     copyCut(movie);
     if (cut.damage) cut.damage(movie, journal);
-    std::optional<double> lengthBeforeDamage;
+    std::uintmax_t zeroedFrom = UINTMAX_MAX, zeroedTo = zeroedFrom;
     if (cut.zeroedAt) {
-        const auto at = static_cast<std::uintmax_t>(*cut.zeroedAt * static_cast<double>(fs::file_size(movie)));
-        test::zero(movie, at, cut.zeroed);
-        lengthBeforeDamage = test::lengthBefore(journal, at);
-        EXPECT_GT(*lengthBeforeDamage, seconds * *cut.zeroedAt / 2);
+        zeroedFrom = static_cast<std::uintmax_t>(*cut.zeroedAt * static_cast<double>(fs::file_size(movie)));
+        zeroedTo = std::min(zeroedFrom + cut.zeroed, fs::file_size(movie));
+        test::zero(movie, zeroedFrom, cut.zeroed);
+        EXPECT_GT(test::lengthBefore(journal, zeroedFrom), 0) << "the damage lies after the first picture";
     }
+    std::optional<std::size_t> changed;
+    if (cut.recordAt) changed = changeRecord(journal, *cut.recordAt, cut.changeRecord);
+    test::KeptOfTake expected;
+    if (fs::exists(journal) && cut.outcome == Outcome::finished) {
+        const auto movieSize = fs::file_size(movie);
+        expected = test::keptOf(journal, [&](std::size_t i, const JournalSample& s) {
+            const auto from = static_cast<std::uintmax_t>(s.offset), to = from + static_cast<std::uintmax_t>(s.size);
+            return i == changed || to > movieSize || (to > zeroedFrom && from < zeroedTo);
+        });
+    }
+    if (cut.room == Cut::Room::none) fs::remove(reserveOf(movie));
+    if (cut.room != Cut::Room::enough) fillDisk(dir / "cut" / "filler");
     const auto files = [&] {
         std::map<fs::path, std::string> contents;
         for (const auto& entry : fs::directory_iterator(dir / "cut"))
-            contents[entry.path().filename()] = test::readFile(entry.path());
+            if (entry.path().filename() != "filler") contents[entry.path().filename()] = test::readFile(entry.path());
         return contents;
     };
     const auto before = files();
 
-    const auto recovered = recoverTake(movie);
+    auto recovered = recoverTake(movie);
     EXPECT_EQ(recovered.outcome, cut.outcome);
     EXPECT_EQ(recovered.take.has_value(), cut.outcome == Outcome::finished);
-    if (cut.outcome == Outcome::leftAlone) {
+    if (cut.outcome == Outcome::wantsRoom) {
+        EXPECT_EQ(files(), before) << "movie, journal and kept room as they were";
+        // Room is made: the next try finishes it.
+        fs::remove(dir / "cut" / "filler");
+        recovered = recoverTake(movie);
+        EXPECT_EQ(recovered.outcome, Outcome::finished);
+    } else if (cut.outcome == Outcome::leftAlone) {
         EXPECT_EQ(files(), before) << "movie, journal and kept room as they were";
     } else if (cut.outcome == Outcome::setAside) {
-        // Renamed aside, its bytes as they were; the journal and the kept room hold no footage.
+        // Renamed aside with its journal, their bytes as they were; the kept room holds no footage.
         EXPECT_EQ(recovered.setAsideAs, dir / "cut" / "take.mov.unfinished");
-        const auto after = files();
-        ASSERT_EQ(after.size(), 1u);
-        EXPECT_EQ(after.begin()->first, "take.mov.unfinished");
-        EXPECT_EQ(after.begin()->second, before.at("take.mov"));
+        std::map<fs::path, std::string> aside{{"take.mov.unfinished", before.at("take.mov")}};
+        if (before.count(".take.mov.journal")) aside[".take.mov.unfinished.journal"] = before.at(".take.mov.journal");
+        EXPECT_EQ(files(), aside);
     } else if (cut.outcome == Outcome::removed) {
         EXPECT_TRUE(fs::is_empty(dir / "cut")) << "nothing left behind";
-    } else if (recovered.take) {
+    }
+    if (recovered.take && cut.outcome != Outcome::wantsRoom) {
         const auto& take = *recovered.take;
         EXPECT_FALSE(fs::exists(journal));
         EXPECT_FALSE(fs::exists(reserveOf(movie)));
         EXPECT_EQ(take.movie, movie);
         EXPECT_GE(take.duration, cut.atLeast);
         EXPECT_LE(take.duration, cut.atMost);
-        if (lengthBeforeDamage) {
-            EXPECT_NEAR(take.duration, *lengthBeforeDamage, 0.001);
+        // The pictures that lie whole, the gaps between them held by the picture before, the last one carried to
+        // the end of the sound.
+        EXPECT_NEAR(take.duration, expected.length, 1.001 / 30);
+        EXPECT_NEAR(recovered.passedOver, expected.passedOver * 1.001 / 30, 0.001);
+        if (expected.passedOver > 0) {
+            const auto told = TakeRecovery::message(recovered, movie);
+            ASSERT_TRUE(told);
+            EXPECT_NE(told->find("left out"), std::string::npos) << *told;
         }
         EXPECT_EQ(take.startFrame, 1294705);
         EXPECT_EQ(take.frameRate, 30);
@@ -686,10 +767,10 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         EXPECT_NE(probe.find("TAG:timecode=12:00:00;01"), std::string::npos) << probe;
         EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
         EXPECT_EQ(readTimecodeFlags(movie), 3u);
-        // Every picture decodes, and nothing damaged is in the take.
+        // Every picture kept decodes, and nothing damaged is in the take.
         const std::string decoded = test::commandOutput("ffmpeg -v error -i '" + movie.string() +
                                                         "' -map 0:v -f framecrc - 2>&1 | grep -vc '^#'");
-        EXPECT_NEAR(std::atof(decoded.c_str()), take.duration * 30000 / 1001, 1.5) << decoded;
+        EXPECT_EQ(std::atoi(decoded.c_str()), expected.pictures) << decoded;
         EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + movie.string() + "' -f null - 2>&1"), "");
         EXPECT_NEAR(streamDurations(movie)["video"], take.duration, 0.05);
     }
@@ -700,25 +781,26 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
     EXPECT_EQ(readTimecodeFlags(dir / "take.mov"), 3u);
 }
 
-// The journal's header length, as it lies after the magic and the version.
-std::uintmax_t journalHeaderEnd(const std::filesystem::path& journal) {
-    const std::string bytes = test::readFile(journal);
-    std::uint32_t length = 0;
-    if (bytes.size() >= 12) std::memcpy(&length, bytes.data() + 8, sizeof length);
-    return 12 + length;
-}
-
 using Outcome = TakeRecovery::Outcome;
 const auto h264 = MovieVideoSettings::Codec::h264;
 const auto hevc = MovieVideoSettings::Codec::hevc;
 const auto proRes = MovieVideoSettings::Codec::proRes;
+const auto enough = Cut::Room::enough, keptOnly = Cut::Room::keptOnly, none = Cut::Room::none;
+
+// Two bytes of the picture's decoder configuration (its extradata, after its length: here in HEVC's sequence
+// parameters) damaged in the journal.
+void damageDecoderConfiguration(const std::filesystem::path&, const std::filesystem::path& journal) {
+    std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(12 + 43 + 27 * 8 + 16 + 4 + 44);
+    file.write("\xff\xff", 2);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Takes, CutOff,
     ::testing::Values(
         Cut{"after 3.5 s", nullptr, Outcome::finished, 2.5},
-        Cut{"HEVC after 3.5 s", nullptr, Outcome::finished, 2.5, 3.55, hevc},
-        Cut{"ProRes after 3.5 s", nullptr, Outcome::finished, 2.5, 3.55, proRes},
+        Cut{"HEVC after 3.5 s", nullptr, Outcome::finished, 2.5, 3.6, hevc},
+        Cut{"ProRes after 3.5 s", nullptr, Outcome::finished, 2.5, 3.6, proRes},
         Cut{"in the middle of a journal record", [](const auto&, const auto& journal) { truncateBy(journal, 17); },
             Outcome::finished, 2.4},
         Cut{"before the movie's last samples reached the disk",
@@ -729,13 +811,25 @@ INSTANTIATE_TEST_SUITE_P(
                 std::ofstream(journal, std::ios::app | std::ios::binary) << std::string(40, '\x7f');
             },
             Outcome::finished, 2.5},
-        // Damage on the disk: the samples before it are kept, and nothing damaged is.
-        Cut{"with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, h264, 1 / 3.0, 64 << 10},
-        Cut{"HEVC with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, hevc, 1 / 3.0, 64 << 10},
-        Cut{"ProRes with 64 KB zeroed at a third", nullptr, Outcome::finished, 0, 3.55, proRes, 1 / 3.0, 64 << 10},
-        Cut{"with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, h264, 0.5, 1 << 30},
-        Cut{"ProRes with its tail zeroed", nullptr, Outcome::finished, 0, 3.55, proRes, 0.5, 1 << 30},
-        // Nothing of it can be finished: kept aside, never removed.
+        // Damage on the disk: the pictures outside it are kept (after it from the next key picture on), and nothing
+        // damaged is.
+        Cut{"with 64 KB zeroed at a third", nullptr, Outcome::finished, 2.5, 3.6, h264, 1 / 3.0, 64 << 10,
+            std::nullopt, nullptr, enough, true},
+        Cut{"HEVC with 64 KB zeroed at a third", nullptr, Outcome::finished, 2.5, 3.6, hevc, 1 / 3.0, 64 << 10,
+            std::nullopt, nullptr, enough, true},
+        Cut{"ProRes with 64 KB zeroed at a third", nullptr, Outcome::finished, 2.5, 3.6, proRes, 1 / 3.0, 64 << 10},
+        Cut{"with its tail zeroed", nullptr, Outcome::finished, 0, 3.6, h264, 0.5, 1 << 30},
+        Cut{"ProRes with its tail zeroed", nullptr, Outcome::finished, 0, 3.6, proRes, 0.5, 1 << 30},
+        // A record whose times do not follow: its picture is passed over as a damaged one.
+        Cut{"with a record whose time goes back", nullptr, Outcome::finished, 2.5, 3.6, h264, std::nullopt, 0, 0.6,
+            [](JournalSample& s) { s.pts = s.dts = 0; }},
+        Cut{"with a record of a huge duration", nullptr, Outcome::finished, 2.5, 3.6, h264, std::nullopt, 0, 0.6,
+            [](JournalSample& s) { s.duration = std::int64_t(1) << 40; }},
+        // A full disk: the room kept for the index is used; without it, the take waits for room.
+        Cut{"on a disk with no room but what was kept for it", nullptr, Outcome::finished, 2.5, 3.6, h264,
+            std::nullopt, 0, std::nullopt, nullptr, keptOnly},
+        Cut{"on a full disk", nullptr, Outcome::wantsRoom, 0, 3.6, h264, std::nullopt, 0, std::nullopt, nullptr, none},
+        // Nothing of it can be finished: kept aside with its journal, never removed.
         Cut{"with its first 4 KB zeroed", [](const auto& movie, const auto&) { test::zero(movie, 0, 4096); },
             Outcome::setAside},
         Cut{"before its journal listed a sample",
@@ -771,6 +865,16 @@ INSTANTIATE_TEST_SUITE_P(
                 std::ofstream(journal, std::ios::binary | std::ios::trunc) << bytes;
             },
             Outcome::setAside},
+        Cut{"with its journal's data start beyond the movie",
+            [](const auto& movie, const auto& journal) {
+                std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
+                const auto beyond = static_cast<std::int64_t>(std::filesystem::file_size(movie)) + 4096;
+                file.seekp(12 + 34);
+                file.write(reinterpret_cast<const char*>(&beyond), sizeof beyond);
+            },
+            Outcome::setAside},
+        Cut{"HEVC with two bytes of its decoder configuration damaged", damageDecoderConfiguration, Outcome::setAside,
+            0, 3.6, hevc},
         Cut{"without its journal", [](const auto&, const auto& journal) { std::filesystem::remove(journal); },
             Outcome::setAside},
         // Of another layout: neither file is touched.

@@ -9,37 +9,54 @@
 
 #include "camera/take_files.h"
 #include "camera/take_journal.h"
+#include "platform/video_frame.h"
 
 namespace morvane {
 
 /// Whether a sample's bytes are whole as its codec makes them: H.264 and HEVC length-prefixed NAL units that fill
 /// it exactly, each ending in a bit set and free of three zero bytes in a row (which a NAL unit never holds); a
 /// ProRes frame whose own sizes (frame, header, pictures, slices) add up to the sample's and whose slices hold no
-/// run of eight zero bytes; an AAC block ending in its end element. Other codecs' bytes are not looked into.
+/// run of eight zero bytes; an AAC block that begins with an element (never two zero bytes) and ends in its end
+/// element. Other codecs' bytes are not looked into.
 bool sampleBytesWhole(AVCodecID codec, std::span<const std::uint8_t> bytes);
 
-/// Which of a journal's samples lie whole in its movie, taken in the order they lie there: a take cut off is
-/// finished with the samples before the first that does not (cut short, out of place, or with bytes that are not
-/// its codec's), which ends the take; a damaged movie keeps what lies before the damage.
+/// Which of a journal's samples lie whole in its movie, taken in the order they lie there. A sample that does not
+/// (cut short, out of place, with times that do not follow its track's, or with bytes that are not its codec's) is
+/// passed over, and the pictures go on at the next key picture after it (every ProRes picture and AAC block stands
+/// alone): a damaged stretch of the movie costs the take only the pictures that cannot be shown.
 class WholeSamples {
 public:
     WholeSamples(const JournalHeader& header, std::int64_t movieSize);
-    /// Whether the sample can lie where its record says: wholly in the movie after the one before it, with times a
-    /// take can have, and a picture first only as a key frame. Its bytes are then read and looked at (`whole`).
+    /// Whether the sample can lie where its record says: wholly in the movie after the last one kept, with times
+    /// that follow the last kept of its track and a length of less than a second, and a picture as a key picture
+    /// when it is the first or follows one passed over. Its bytes are then read and looked at (`whole`).
     bool placed(const JournalSample& sample) const;
-    /// Whether the sample's bytes, as read from the movie, are whole; the take goes on only if so.
+    /// Whether the sample's bytes, as read from the movie, are whole: it is then kept.
     bool whole(const JournalSample& sample, std::span<const std::uint8_t> bytes);
+    /// The sample is not kept (not placed, not read whole, or refused by the muxer).
+    void passOver(const JournalSample& sample);
     /// Some picture lies whole: there is a take to finish.
     bool pictures() const { return pictures_; }
-    /// The end of the last whole sample in the movie.
+    /// Pictures the journal lists that were passed over, after the first kept.
+    std::int64_t picturesPassedOver() const { return passedOver_; }
+    /// The end of the last sample kept in the movie.
     std::int64_t end() const { return next_; }
 
 private:
-    std::vector<AVCodecID> codecs_;
+    struct Track {
+        AVCodecID codec = AV_CODEC_ID_NONE;
+        std::int64_t second = 1;  ///< ticks of the track's time base in a second
+        std::optional<std::int64_t> lastDts;
+    };
+    std::vector<Track> tracks_;
     std::int64_t movieSize_ = 0;
     std::int64_t next_ = 0;
     bool pictures_ = false;
+    bool needsKey_ = true;  ///< the next picture kept must be a key picture
+    std::int64_t passedOver_ = 0;
 };
+
+struct RecoveredTake;
 
 /// What becomes of a movie whose recording was cut off (a crash, a kill, a power cut), from what it and its journal
 /// hold. Nothing that might hold footage is removed.
@@ -48,19 +65,26 @@ struct TakeRecovery {
     enum class Outcome {
         finished,   ///< put back under an index with its whole samples: a take
         asItIs,     ///< it plays as it is (its index was written): a take
-        setAside,   ///< nothing of it can be finished: renamed aside in its folder, kept, and the operator told
+        setAside,   ///< nothing of it can be finished: renamed aside in its folder with its journal, the operator told
         leftAlone,  ///< its journal is of another layout: movie and journal left as they are, the operator told
+        wantsRoom,  ///< its disk has no room for its index: movie, journal and kept room left as they are, for the
+                    ///< next start or when room is made, the operator told
         removed,    ///< it holds no sample: it goes with its journal
     };
     struct Facts {
         Journal journal = Journal::missing;
-        bool finished = false;     ///< the journal read whole and some picture lay whole: the take was finished
-        bool plays = false;        ///< the movie opens as it is, with a length
-        bool holdsSamples = true;  ///< the movie has bytes where samples lie (beyond its header, if known)
+        /// The journal read whole, some picture lay whole, and the take was finished and its first picture decodes.
+        bool finished = false;
+        bool plays = false;        ///< the movie opens as it is, with a length, and its first picture decodes
+        bool holdsSamples = true;  ///< the movie has bytes beyond its own header, or its header cannot be read
+        bool wantsRoom = false;    ///< finishing it failed for want of room on its disk
     };
     static Outcome decide(const Facts& facts);
 
-    /// What the operator is told; none when the take is stored (or there was none). `aside`: the set-aside movie.
+    /// What the operator is told of a movie cut off, once recovered: how much of a finished take was kept and what
+    /// was left out, or why it was not stored; none when it is stored as it played (or held nothing).
+    static std::optional<std::string> message(const RecoveredTake& recovered, const std::filesystem::path& movie);
+    /// The same for a movie that was not finished. `aside`: the set-aside movie.
     static std::optional<std::string> message(Outcome outcome, const std::filesystem::path& movie,
                                               const std::filesystem::path& aside);
     /// The suffix of a movie set aside: "Take 0002.mov.unfinished".
@@ -72,14 +96,22 @@ struct RecoveredTake {
     TakeRecovery::Outcome outcome = TakeRecovery::Outcome::removed;
     std::optional<InterruptedTake> take;  ///< finished or as it is
     std::filesystem::path setAsideAs;     ///< where it was set aside (where it is, when it could not be)
+    double passedOver = 0;                ///< of a take finished: seconds of pictures left out, damaged
 };
 
 /// Recovers a movie whose recording was cut off (its journal and kept room beside it): finishes it in place from
-/// its journal as far as its samples lie whole, or keeps it as it plays, or sets it aside; a journal of another
-/// layout leaves both files as they are. The journal and the kept room go unless they are left alone.
+/// its journal with the samples that lie whole, its last picture carried to the end of its sound as a stopped take's
+/// is, or keeps it as it plays, or sets it aside; a journal of another layout leaves both files as they are, and a
+/// disk without room for the index leaves all three. The finished take's index goes after every byte that may hold
+/// footage, in the room kept for it; a take is stored only when its first picture decodes. The journal and the kept
+/// room go when the take is stored or removed; a movie set aside keeps its journal. A movie already set aside is
+/// left as it is.
 RecoveredTake recoverTake(const std::filesystem::path& movie);
 
 /// A movie that plays as it is, as a take: its length, and its start from when it was last written.
 std::optional<InterruptedTake> takeAsItIs(const std::filesystem::path& movie);
+
+/// The first picture of a movie, decoded; none when it has none that decodes.
+SharedFrame firstPictureOf(const std::filesystem::path& movie);
 
 }  // namespace morvane

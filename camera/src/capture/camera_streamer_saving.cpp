@@ -122,40 +122,6 @@ std::optional<std::string> toldOf(const CameraStreamer::Collaborators& c, const 
     return TakeKeeping::message(kept.facts, queued, c.outbox ? c.outbox->directory() : fs::path(), kept.recorded);
 }
 
-// The first picture of a movie: the gallery picture of a take that comes back without its first frame at hand.
-SharedFrame firstPictureOf(const fs::path& movie) {
-    auto input = ff::openLocalMovie(movie.string());
-    if (!input) return nullptr;
-    const AVCodec* codec = nullptr;
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (index < 0 || !codec) return nullptr;
-    ff::CodecContext decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
-        avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return nullptr;
-    ff::Packet packet = ff::makePacket();
-    SharedFrame picture = shareFrame(av_frame_alloc());
-    bool ended = false;
-    // A keyframe starts every take: a few packets are enough, whatever the decoder's delay.
-    for (int read = 0; read < 500 && picture; ++read) {
-        if (!ended) {
-            if (av_read_frame(input.get(), packet.get()) < 0) {
-                ended = true;
-                avcodec_send_packet(decoder.get(), nullptr);
-            } else {
-                const bool video = packet->stream_index == index;
-                if (video) avcodec_send_packet(decoder.get(), packet.get());
-                av_packet_unref(packet.get());
-                if (!video) continue;
-            }
-        }
-        const int rc = avcodec_receive_frame(decoder.get(), picture.get());
-        if (rc == 0) return picture;
-        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture,

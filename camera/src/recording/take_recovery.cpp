@@ -25,6 +25,7 @@ namespace {
 constexpr std::int64_t kLatest = std::int64_t(1) << 52;     // ticks: far beyond any take, far from overflowing
 constexpr std::int32_t kLargestSample = 256 << 20;          // far above any picture a recorder compresses
 constexpr std::size_t kMostSoundBeforePictures = 16 << 20;  // bytes of sound held until the first picture
+constexpr std::int64_t kLongestHeader = 64 << 10;           // bytes of a movie's header, at most
 
 std::uint32_t be(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t count) {
     std::uint32_t value = 0;
@@ -101,24 +102,135 @@ void startCodes(std::uint8_t* data, std::int64_t size) {
     }
 }
 
+// Where the 'mdat' box of a movie's header lies ('ftyp', an 8-byte 'wide' box, 'mdat'): none when the header is
+// not as a recorder writes it.
+std::optional<std::int64_t> mediaDataBox(std::span<const std::uint8_t> header) {
+    std::size_t at = 0;
+    for (int box = 0; box < 3 && at + 8 <= header.size(); ++box) {
+        const std::uint32_t size = be(header, at, 4);
+        const auto type = header.subspan(at + 4, 4);
+        if (std::memcmp(type.data(), "mdat", 4) == 0)
+            return at >= 8 && std::memcmp(header.data() + at - 4, "wide", 4) == 0 ? std::optional<std::int64_t>(at)
+                                                                                  : std::nullopt;
+        if ((std::memcmp(type.data(), "ftyp", 4) != 0 && std::memcmp(type.data(), "wide", 4) != 0) || size < 8 ||
+            size > header.size() - at)
+            return std::nullopt;
+        at += size;
+    }
+    return std::nullopt;
+}
+
+// The first bytes of a file, as many as it has up to `count`.
+std::vector<std::uint8_t> firstBytes(const fs::path& file, std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    std::ifstream in(file, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return bytes;
+}
+
+// Whether the movie may hold a sample: bytes beyond its own header and the 4-byte timecode sample written with it,
+// that are not just an empty index. A movie whose header cannot be read may hold footage anywhere.
+bool holdsSamples(const fs::path& movie) {
+    std::error_code ec;
+    const auto size = static_cast<std::int64_t>(fs::file_size(movie, ec));
+    if (ec || size == 0) return false;
+    const auto head = firstBytes(movie, 256);
+    const auto box = mediaDataBox(head);
+    if (!box) return true;
+    const std::int64_t dataStart = *box + 8;
+    if (size <= dataStart + 4) return false;
+    for (const std::int64_t at : {dataStart, dataStart + 4}) {
+        std::ifstream in(movie, std::ios::binary);
+        std::uint8_t index[8] = {};
+        in.seekg(at);
+        if (in.read(reinterpret_cast<char*>(index), sizeof index) && std::memcmp(index + 4, "moov", 4) == 0 &&
+            be(index, 0, 4) == size - at)
+            return false;
+    }
+    return true;
+}
+
+// Sets the size of the movie's 'mdat' box (at `box`, after an 8-byte 'wide' box that leaves room for a 64-bit size)
+// so that it runs up to the index at `index`: the muxer counts only the samples it wrote, not the stretches passed
+// over between them.
+bool sizeMediaData(int fd, std::int64_t box, std::int64_t index) {
+    std::uint8_t bytes[16] = {};
+    const auto put = [&](std::size_t at, std::uint64_t value, int count) {
+        for (int i = 0; i < count; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * (count - 1 - i)));
+    };
+    const auto size = static_cast<std::uint64_t>(index - box);
+    if (size <= std::numeric_limits<std::uint32_t>::max()) {
+        put(0, 8, 4);
+        std::memcpy(bytes + 4, "wide", 4);
+        put(8, size, 4);
+        std::memcpy(bytes + 12, "mdat", 4);
+    } else {
+        put(0, 1, 4);
+        std::memcpy(bytes + 4, "mdat", 4);
+        put(8, size + 8, 8);
+    }
+    return ::pwrite(fd, bytes, sizeof bytes, box - 8) == static_cast<ssize_t>(sizeof bytes);
+}
+
+// What finishing a movie from its journal came to.
+struct Finish {
+    std::optional<InterruptedTake> take;
+    bool wantsRoom = false;  ///< it failed for want of room on the disk
+    double passedOver = 0;   ///< seconds of pictures left out
+};
+
 /// The movie's samples that its journal lists, as far as they lie whole, put back under an index: the header and
 /// the index are written again as the take's own recorder would have written them, the samples are left where
-/// they lie. The journal is read a record at a time. None, the movie's samples untouched, when no picture lies
-/// whole; none too when the index cannot be written.
-std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalReader& journal) {
+/// they lie, and the index goes after the movie's last byte, in the room kept for it. The last picture lasts until
+/// the end of the sound. The journal is read a record at a time. When no picture lies whole, the index cannot be
+/// written or the finished take's first picture does not decode, the movie is left as it was (its kept room too).
+Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
+    Finish result;
     const JournalHeader& header = journal.header();
     MovieFile file;
-    if (!file.open(::open(movie.c_str(), O_RDWR | O_CLOEXEC))) return std::nullopt;
+    if (!file.open(::open(movie.c_str(), O_RDWR | O_CLOEXEC))) return result;
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return std::nullopt;
-    WholeSamples samples(header, st.st_size);
+    if (::fstat(file.fd, &st) != 0) return result;
+    const std::int64_t size = st.st_size;
+    // The journal's fields must fit the movie: a header no longer than the movie's own, the samples after it.
+    if (header.dataStart < 16 || header.dataStart > std::min(size, kLongestHeader)) return result;
+    std::vector<std::uint8_t> ownHeader(static_cast<std::size_t>(header.dataStart));
+    if (::pread(file.fd, ownHeader.data(), ownHeader.size(), 0) != static_cast<ssize_t>(ownHeader.size()))
+        return result;
+    const auto mediaData = mediaDataBox(ownHeader);
+    if (!mediaData) return result;
+    // The room kept for the index is given back when the disk fills as the index is written.
+    const fs::path reserve = reserveOf(movie);
+    std::error_code ec;
+    const auto kept = fs::file_size(reserve, ec);
+    const bool hadRoom = !ec;
+    file.giveBackRoom = [&] {
+        std::error_code removed;
+        fs::remove(reserve, removed);
+    };
+    // The movie as it was: its own header, nothing after its end, and its kept room as far as the disk has it again.
+    const auto putBack = [&](int fd) {
+        const bool back =
+            ::pwrite(fd, ownHeader.data(), ownHeader.size(), 0) == static_cast<ssize_t>(ownHeader.size()) &&
+            ::ftruncate(fd, size) == 0;
+        if (!back) log::error("MovieRecorder", "couldn't put back " + movie.filename().string() + " as it was");
+        std::error_code gone;
+        if (hadRoom && !fs::exists(reserve, gone)) {
+            const int room = ::open(reserve.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            if (room >= 0) {
+                if (kept > 0) ::posix_fallocate(room, 0, static_cast<off_t>(kept));
+                ::close(room);
+            }
+        }
+    };
 
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, "mov", movie.c_str()) < 0 || !raw) return std::nullopt;
+    if (avformat_alloc_output_context2(&raw, nullptr, "mov", movie.c_str()) < 0 || !raw) return result;
     ff::OutputFormat output(raw);
     for (auto& journalled : header.streams) {
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
-        if (!stream || avcodec_parameters_copy(stream->codecpar, journalled.parameters.get()) < 0) return std::nullopt;
+        if (!stream || avcodec_parameters_copy(stream->codecpar, journalled.parameters.get()) < 0) return result;
         stream->time_base = journalled.timeBase;
         stream->avg_frame_rate = journalled.frameRate;
     }
@@ -126,17 +238,24 @@ std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalR
     if (header.timecode) setTimecode(output.get(), video, header.frameRate, header.ntsc, header.startFrame);
     setRotation(video, header.rotation);
     output->pb = file.io;
-    // The samples are the movie's own: written again, they are only passed over.
+    // The samples are the movie's own: written again, they are only passed over, and so is every byte between them.
     file.keptFrom = header.dataStart;
-    file.keptTo = st.st_size;
+    file.keptTo = size;
+    bool touched = false;  ///< something was written into the movie
     const auto give = [&] {
+        result.wantsRoom = result.wantsRoom || file.full;
+        if (touched) putBack(file.fd);
         file.close(output.get());
-        return std::nullopt;
+        result.take.reset();
+        return result;
     };
 
     const bool startCoded =
         video->codecpar->codec_id == AV_CODEC_ID_H264 || video->codecpar->codec_id == AV_CODEC_ID_HEVC;
+    WholeSamples samples(header, size);
     std::int64_t first = std::numeric_limits<std::int64_t>::max(), end = std::numeric_limits<std::int64_t>::min();
+    std::optional<double> soundEnd;
+    enum class Written { kept, refused, broken };
     const auto write = [&](const JournalSample& s, AVPacket* packet) {
         if (s.stream == 0 && startCoded) startCodes(packet->data, s.size);
         packet->stream_index = s.stream;
@@ -145,24 +264,47 @@ std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalR
         packet->duration = s.duration;
         packet->flags = s.key ? AV_PKT_FLAG_KEY : 0;
         // Written again, each sample must come to lie where it lies.
-        if (avio_tell(output->pb) != s.offset || av_write_frame(output.get(), packet) < 0 ||
-            avio_tell(output->pb) != s.offset + s.size)
-            return false;
+        if (avio_seek(output->pb, s.offset, SEEK_SET) != s.offset) return Written::broken;
+        if (av_write_frame(output.get(), packet) < 0) return Written::refused;
+        if (avio_tell(output->pb) != s.offset + s.size) return Written::broken;
+        const AVRational base = output->streams[s.stream]->time_base;
         if (s.stream == 0) {
             first = std::min(first, s.pts);
             end = std::max(end, s.pts + s.duration);
+        } else {
+            soundEnd = std::max(soundEnd.value_or(0), static_cast<double>(s.pts + s.duration) * av_q2d(base));
         }
-        return true;
+        return Written::kept;
+    };
+    // The last picture waits for the next, or for the end of the sound it is carried to.
+    ff::Packet held;
+    JournalSample heldSample;
+    const auto writeHeld = [&](bool last) {
+        if (!held) return true;
+        if (last && soundEnd) {
+            const double tick = av_q2d(video->time_base);
+            const std::int64_t frame = std::max<std::int64_t>(1, heldSample.duration);
+            const double until = *soundEnd / tick - static_cast<double>(heldSample.pts);
+            if (until > static_cast<double>(heldSample.duration) && until < std::numeric_limits<int>::max() / 2)
+                heldSample.duration = static_cast<std::int64_t>(std::ceil(until / static_cast<double>(frame))) * frame;
+        }
+        const Written written = write(heldSample, held.get());
+        if (written == Written::refused) samples.passOver(heldSample);
+        held.reset();
+        return written != Written::broken;
     };
     // The movie's header is written once a picture lies whole; sound before it waits for it.
     std::vector<Early> early;
     std::size_t earlyBytes = 0;
     bool started = false;
-    for (ff::Packet packet = ff::makePacket(); packet; packet = ff::makePacket()) {
-        auto s = journal.next();
-        if (!s || !samples.placed(*s) || !readSample(file.fd, *s, packet.get()) ||
-            !samples.whole(*s, {packet->data, static_cast<std::size_t>(s->size)}))
-            break;
+    for (auto s = journal.next(); s; s = journal.next()) {
+        ff::Packet packet = ff::makePacket();
+        if (!packet) return give();
+        if (!samples.placed(*s) || !readSample(file.fd, *s, packet.get()) ||
+            !samples.whole(*s, {packet->data, static_cast<std::size_t>(s->size)})) {
+            samples.passOver(*s);
+            continue;
+        }
         if (!samples.pictures()) {
             earlyBytes += static_cast<std::size_t>(s->size);
             if (earlyBytes > kMostSoundBeforePictures) break;
@@ -170,24 +312,49 @@ std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalR
             continue;
         }
         if (!started) {
+            touched = true;
             if (writeMovieHeader(output.get(), header.videoTimescale) < 0 || avio_tell(output->pb) != header.dataStart)
                 return give();
             started = true;
-            for (auto& e : early)
-                if (!write(e.sample, e.packet.get())) return give();
+            for (auto& e : early) {
+                const Written written = write(e.sample, e.packet.get());
+                if (written == Written::broken) return give();
+                if (written == Written::refused) samples.passOver(e.sample);
+            }
             early.clear();
         }
-        if (!write(*s, packet.get())) return give();
+        if (s->stream == 0) {
+            if (!writeHeld(false)) return give();
+            held = std::move(packet);
+            heldSample = *s;
+        } else {
+            const Written written = write(*s, packet.get());
+            if (written == Written::broken) return give();
+            if (written == Written::refused) samples.passOver(*s);
+        }
     }
-    if (!started) return give();
-    // The index follows the last whole sample, over what lay after it.
-    file.keptTo = samples.end();
-    if (av_write_trailer(output.get()) < 0 || file.position < samples.end()) return give();
-    const bool cut = ::ftruncate(file.fd, file.end) == 0 && ::fdatasync(file.fd) == 0;
+    if (!started || !writeHeld(true) || end <= first) return give();
+    // The index follows every byte that may hold footage.
+    if (avio_seek(output->pb, size, SEEK_SET) != size || av_write_trailer(output.get()) < 0) return give();
+    avio_flush(output->pb);
+    if (output->pb->error < 0 || !sizeMediaData(file.fd, *mediaData, size)) return give();
+    if (::fdatasync(file.fd) != 0) {
+        result.wantsRoom = errno == ENOSPC || errno == EDQUOT;
+        return give();
+    }
     file.close(output.get());
-    if (!cut) return std::nullopt;
     if (header.timecode) {
         if (auto tc = timecodeFormat(header.frameRate, header.ntsc)) patchTimecodeFlags(movie, tc->flags);
+    }
+    // Stored only when it shows its first picture.
+    if (!firstPictureOf(movie)) {
+        log::error("MovieRecorder", "the finished take " + movie.filename().string() + " shows no picture");
+        const int fd = ::open(movie.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0) {
+            putBack(fd);
+            ::close(fd);
+        }
+        return result;
     }
     InterruptedTake take;
     take.movie = movie;
@@ -196,20 +363,10 @@ std::optional<InterruptedTake> finishFromJournal(const fs::path& movie, JournalR
     take.startFrame = header.startFrame;
     take.frameRate = header.frameRate;
     take.ntsc = header.ntsc;
-    return take;
-}
-
-// Whether the movie has bytes where its samples lie: beyond the header, and not just an empty index there.
-bool holdsSamples(const fs::path& movie, std::int64_t dataStart) {
-    std::error_code ec;
-    const auto size = static_cast<std::int64_t>(fs::file_size(movie, ec));
-    if (ec || size <= dataStart) return false;
-    std::ifstream in(movie, std::ios::binary);
-    char box[8] = {};
-    in.seekg(dataStart);
-    if (!in.read(box, sizeof box)) return true;
-    const std::span<const std::uint8_t> head(reinterpret_cast<const std::uint8_t*>(box), sizeof box);
-    return std::memcmp(box + 4, "moov", 4) != 0 || be(head, 0, 4) != size - dataStart;
+    result.take = take;
+    result.passedOver =
+        static_cast<double>(samples.picturesPassedOver()) / av_q2d(realRate(header.frameRate, header.ntsc));
+    return result;
 }
 
 }  // namespace
@@ -222,8 +379,8 @@ bool sampleBytesWhole(AVCodecID codec, std::span<const std::uint8_t> bytes) {
         case AV_CODEC_ID_PRORES:
             return proResWhole(bytes);
         case AV_CODEC_ID_AAC:
-            // The end element's bits are the last set.
-            return !bytes.empty() && bytes.back() != 0;
+            // An element first, whose id, tag and gain are never two zero bytes; the end element's bits are the last set.
+            return bytes.size() >= 2 && (bytes[0] != 0 || bytes[1] != 0) && bytes.back() != 0;
         default:
             return !bytes.empty();
     }
@@ -231,31 +388,72 @@ bool sampleBytesWhole(AVCodecID codec, std::span<const std::uint8_t> bytes) {
 
 WholeSamples::WholeSamples(const JournalHeader& header, std::int64_t movieSize)
     : movieSize_(movieSize), next_(header.dataStart) {
-    for (const auto& stream : header.streams)
-        codecs_.push_back(stream.parameters ? stream.parameters->codec_id : AV_CODEC_ID_NONE);
+    for (const auto& stream : header.streams) {
+        Track track;
+        track.codec = stream.parameters ? stream.parameters->codec_id : AV_CODEC_ID_NONE;
+        if (stream.timeBase.num > 0 && stream.timeBase.den > 0)
+            track.second = std::max<std::int64_t>(1, stream.timeBase.den / stream.timeBase.num);
+        tracks_.push_back(track);
+    }
 }
 
 bool WholeSamples::placed(const JournalSample& s) const {
-    if (s.stream >= codecs_.size() || s.size <= 0 || s.size > kLargestSample || s.offset < next_ ||
+    if (s.stream >= tracks_.size() || s.size <= 0 || s.size > kLargestSample || s.offset < next_ ||
         s.offset > movieSize_ - s.size || s.pts < -kLatest || s.pts > kLatest || s.dts < -kLatest || s.dts > kLatest ||
-        s.duration < 0 || s.duration > kLatest)
+        s.duration < 0 || s.pts < s.dts)
         return false;
-    return s.stream != 0 || pictures_ || s.key;
+    // A sample lasts a picture or a block of sound, never a second; its track's times go on from the last kept.
+    const Track& track = tracks_[s.stream];
+    if (s.duration >= track.second) return false;
+    if (track.lastDts &&
+        (s.dts <= *track.lastDts || s.dts - *track.lastDts >= std::numeric_limits<std::int32_t>::max()))
+        return false;
+    return s.stream != 0 || !needsKey_ || s.key;
 }
 
 bool WholeSamples::whole(const JournalSample& s, std::span<const std::uint8_t> bytes) {
-    if (!placed(s) || bytes.size() != static_cast<std::size_t>(s.size) || !sampleBytesWhole(codecs_[s.stream], bytes))
+    if (!placed(s) || bytes.size() != static_cast<std::size_t>(s.size) ||
+        !sampleBytesWhole(tracks_[s.stream].codec, bytes))
         return false;
     next_ = s.offset + s.size;
-    pictures_ = pictures_ || s.stream == 0;
+    tracks_[s.stream].lastDts = s.dts;
+    if (s.stream == 0) pictures_ = true, needsKey_ = false;
     return true;
+}
+
+void WholeSamples::passOver(const JournalSample& s) {
+    if (s.stream != 0) return;
+    needsKey_ = true;
+    if (pictures_) ++passedOver_;
 }
 
 TakeRecovery::Outcome TakeRecovery::decide(const Facts& facts) {
     if (facts.journal == Journal::unknownVersion) return Outcome::leftAlone;
     if (facts.journal == Journal::whole && facts.finished) return Outcome::finished;
     if (facts.plays) return Outcome::asItIs;
+    if (facts.journal == Journal::whole && facts.wantsRoom) return Outcome::wantsRoom;
     return facts.holdsSamples ? Outcome::setAside : Outcome::removed;
+}
+
+namespace {
+
+// "2.5 s" for seconds of a take.
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> TakeRecovery::message(const RecoveredTake& recovered, const fs::path& movie) {
+    if (recovered.outcome != Outcome::finished || !recovered.take)
+        return message(recovered.outcome, movie, recovered.setAsideAs);
+    std::string text = "A take cut short was finished: " + secondsText(recovered.take->duration) + " of it kept";
+    if (recovered.passedOver > 0)
+        text += "; " + secondsText(recovered.passedOver) +
+                " of its pictures were damaged on the disk and left out, the picture before them shown instead";
+    return text + ", " + movie.string();
 }
 
 std::optional<std::string> TakeRecovery::message(Outcome outcome, const fs::path& movie, const fs::path& aside) {
@@ -264,6 +462,10 @@ std::optional<std::string> TakeRecovery::message(Outcome outcome, const fs::path
             return "A take cut short couldn't be finished: nothing of it plays. It is kept as " + aside.string();
         case Outcome::leftAlone:
             return "A take cut short was recorded by another version of the camera: it is left as it is, " +
+                   movie.string();
+        case Outcome::wantsRoom:
+            return "A take cut short couldn't be finished: its disk is full. It is kept as it is and finished when "
+                   "there is room, " +
                    movie.string();
         case Outcome::finished:
         case Outcome::asItIs:
@@ -287,11 +489,51 @@ std::optional<InterruptedTake> takeAsItIs(const fs::path& movie) {
     return take;
 }
 
+SharedFrame firstPictureOf(const fs::path& movie) {
+    auto input = ff::openLocalMovie(movie.string());
+    if (!input) return nullptr;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) return nullptr;
+    ff::CodecContext decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    ff::Packet packet = ff::makePacket();
+    SharedFrame picture = shareFrame(av_frame_alloc());
+    bool ended = false;
+    // A keyframe starts every take: a few packets are enough, whatever the decoder's delay.
+    for (int read = 0; read < 500 && picture; ++read) {
+        if (!ended) {
+            if (av_read_frame(input.get(), packet.get()) < 0) {
+                ended = true;
+                avcodec_send_packet(decoder.get(), nullptr);
+            } else {
+                const bool video = packet->stream_index == index;
+                if (video) avcodec_send_packet(decoder.get(), packet.get());
+                av_packet_unref(packet.get());
+                if (!video) continue;
+            }
+        }
+        const int rc = avcodec_receive_frame(decoder.get(), picture.get());
+        if (rc == 0) return picture;
+        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
+    }
+    return nullptr;
+}
+
 RecoveredTake recoverTake(const fs::path& movie) {
     const fs::path journalPath = journalOf(movie);
     TakeRecovery::Facts facts;
     RecoveredTake result;
     std::error_code ec;
+    const std::string name = movie.filename().string();
+    const std::string aside = TakeRecovery::setAsideSuffix;
+    if (name.size() > aside.size() && name.compare(name.size() - aside.size(), aside.size(), aside) == 0) {
+        result.outcome = TakeRecovery::Outcome::setAside;
+        result.setAsideAs = movie;
+        return result;
+    }
     std::optional<Date> journalledStart;
     {
         std::ifstream in;
@@ -299,13 +541,16 @@ RecoveredTake recoverTake(const fs::path& movie) {
         if (in.is_open()) {
             JournalReader journal(in);
             switch (journal.state()) {
-                case JournalReader::State::whole:
+                case JournalReader::State::whole: {
                     facts.journal = TakeRecovery::Journal::whole;
                     journalledStart = Date{journal.header().startDate};
-                    result.take = finishFromJournal(movie, journal);
+                    auto finish = finishFromJournal(movie, journal);
+                    result.take = finish.take;
+                    result.passedOver = finish.passedOver;
                     facts.finished = result.take.has_value();
-                    if (!facts.finished) facts.holdsSamples = holdsSamples(movie, journal.header().dataStart);
+                    facts.wantsRoom = finish.wantsRoom;
                     break;
+                }
                 case JournalReader::State::unknownVersion:
                     facts.journal = TakeRecovery::Journal::unknownVersion;
                     break;
@@ -315,37 +560,46 @@ RecoveredTake recoverTake(const fs::path& movie) {
             }
         }
     }
-    if (facts.journal != TakeRecovery::Journal::whole) facts.holdsSamples = fs::file_size(movie, ec) > 0 && !ec;
     std::optional<InterruptedTake> asItIs;
     if (!facts.finished && facts.journal != TakeRecovery::Journal::unknownVersion) {
-        asItIs = takeAsItIs(movie);
+        facts.holdsSamples = holdsSamples(movie);
+        if (facts.holdsSamples && firstPictureOf(movie)) asItIs = takeAsItIs(movie);
         facts.plays = asItIs.has_value();
     }
     result.outcome = TakeRecovery::decide(facts);
     switch (result.outcome) {
         case TakeRecovery::Outcome::leftAlone:
-            log::error("MovieRecorder", "the journal of " + movie.filename().string() + " is of another layout");
+            log::error("MovieRecorder", "the journal of " + name + " is of another layout");
+            return result;
+        case TakeRecovery::Outcome::wantsRoom:
+            log::error("MovieRecorder", "no room to finish the cut-off take " + name + ": left for later");
             return result;
         case TakeRecovery::Outcome::finished:
+            if (result.passedOver > 0)
+                log::error("MovieRecorder", "finished the cut-off take " + name + " without " +
+                                                secondsText(result.passedOver) + " of damaged pictures");
             break;
         case TakeRecovery::Outcome::asItIs:
             result.take = asItIs;
             if (journalledStart) result.take->startDate = *journalledStart;
             break;
         case TakeRecovery::Outcome::setAside: {
-            const auto aside = claimFirstFreeName(
-                movie.parent_path(), movie.filename().string(), TakeRecovery::setAsideSuffix,
-                [&](const fs::path& name) { return renameNoReplace(movie, name); }, ec);
-            if (!aside) {
+            const auto setAside = claimFirstFreeName(
+                movie.parent_path(), name, TakeRecovery::setAsideSuffix,
+                [&](const fs::path& to) { return renameNoReplace(movie, to); }, ec);
+            if (!setAside) {
                 // Kept where it is, with its journal, for the next start.
-                log::error("MovieRecorder", "couldn't set aside " + movie.filename().string() + ": " + ec.message());
+                log::error("MovieRecorder", "couldn't set aside " + name + ": " + ec.message());
                 result.setAsideAs = movie;
                 return result;
             }
-            result.setAsideAs = *aside;
-            log::error("MovieRecorder", "nothing playable in the cut-off take " + movie.filename().string() +
-                                            ": set aside as " + aside->filename().string());
-            break;
+            result.setAsideAs = *setAside;
+            log::error("MovieRecorder", "nothing playable in the cut-off take " + name + ": set aside as " +
+                                            setAside->filename().string());
+            // Its journal goes with it: all that is known of its samples.
+            if (fs::exists(fs::symlink_status(journalPath, ec))) renameNoReplace(journalPath, journalOf(*setAside));
+            fs::remove(reserveOf(movie), ec);
+            return result;
         }
         case TakeRecovery::Outcome::removed:
             fs::remove(movie, ec);

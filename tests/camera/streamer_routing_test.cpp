@@ -381,7 +381,7 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
     main->runPending();
     ASSERT_EQ(takes.size(), 1u);
     EXPECT_GT(before, 3.5 / 3 / 2);
-    EXPECT_NEAR(*takes[0].entry.info.duration, before, 0.01);
+    EXPECT_GE(*takes[0].entry.info.duration, before - 0.01) << "what lay before the damage, and the pictures after it";
     EXPECT_EQ(moviesIn(dir / "outbox"), 1);
     auto recording = filesIn(dir / "Recording");
     std::sort(recording.begin(), recording.end());

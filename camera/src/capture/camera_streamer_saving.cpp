@@ -450,28 +450,25 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
 
 void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
     const auto recovered = recoverTake(movie);
+    std::error_code ec;
     if (recovered.take) {
         log::info("CameraStreamer", "finished a take cut short: " + movie.filename().string());
         const auto& rest = *recovered.take;
         const std::string name = keepTake(Recorded{rest.movie, rest.duration, rest.startDate, onDrive},
                                           firstPictureOf(rest.movie), clockOffset());
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.1f", rest.duration);
-        postEvent(
-            standing("“" + name + "” was cut short: it is kept as far as it was recorded, " + seconds + " s", name));
-    } else if (std::error_code ec; recovered.outcome == TakeRecovery::Outcome::setAside &&
-                                   fs::file_size(recovered.setAsideAs, ec) <= LeftoverPlan::emptyMovieBytes && !ec) {
-        fs::remove(recovered.setAsideAs, ec);  // a header without a sample: no footage to keep
-    } else if (auto told = TakeRecovery::message(recovered.outcome, movie, recovered.setAsideAs)) {
+        if (auto told = TakeRecovery::message(recovered, name)) postEvent(standing(*told, name));
+    } else if (recovered.outcome == TakeRecovery::Outcome::setAside &&
+               fs::file_size(recovered.setAsideAs, ec) <= LeftoverPlan::emptyMovieBytes && !ec) {
+        // A header without a sample: no footage to keep.
+        fs::remove(recovered.setAsideAs, ec);
+        fs::remove(journalOf(recovered.setAsideAs), ec);
+    } else if (auto told = TakeRecovery::message(recovered, movie)) {
         postEvent(standing(*told, recovered.setAsideAs.empty() ? movie : recovered.setAsideAs));
     } else {
         log::info("CameraStreamer", "nothing to keep of " + movie.filename().string());
     }
-    // Left as it was, journal and all (no room to finish it): tried again when room is made.
-    std::error_code ec;
-    if (recovered.outcome != TakeRecovery::Outcome::leftAlone && fs::exists(movie, ec) &&
-        fs::exists(journalOf(movie), ec))
-        waitsForRoom_ = true;
+    // Left as it was, journal and all: tried again when room is made.
+    if (recovered.outcome == TakeRecovery::Outcome::wantsRoom) waitsForRoom_ = true;
 }
 
 void CameraStreamer::storeLeftTake(const fs::path& movie, bool onDrive) {

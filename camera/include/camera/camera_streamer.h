@@ -214,7 +214,12 @@ private:
     std::string keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
     void keepPhoto(const std::filesystem::path& file, const TransferInfo& info,
                    std::optional<CaptureStore::Pending> pending);
-    void settleLeftovers(bool drivesOnly);
+    enum class LeftScope {
+        start,   ///< everything: nothing of this run is on its way yet
+        drives,  ///< a drive that appeared
+        takes,   ///< the takes in the recording folder and on the drives
+    };
+    void settleLeftovers(LeftScope scope);
     /// The folders where an earlier run may have left captures, as listed.
     struct LeftFolders {
         struct Listed {

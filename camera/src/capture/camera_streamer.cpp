@@ -634,29 +634,35 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
-    settleLeftovers(false);
+    settleLeftovers(LeftScope::start);
 }
 
 void CameraStreamer::recoverDriveTakes() {
-    settleLeftovers(true);
+    settleLeftovers(LeftScope::drives);
 }
 
 void CameraStreamer::roomMade() {
-    if (waitsForRoom_.exchange(false)) settleLeftovers(false);
+    if (waitsForRoom_.exchange(false)) settleLeftovers(LeftScope::takes);
 }
 
-void CameraStreamer::settleLeftovers(bool drivesOnly) {
+void CameraStreamer::settleLeftovers(LeftScope scope) {
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // Listed off the data queue, which must not wait for a disk; the take recording is asked for after the listing,
     // so that one starting meanwhile is either not listed or known as recording, and one stopped meanwhile is stored
     // before the listing is used (what it stored is then gone from where it was listed, or holds no journal).
-    takeQueue_.async([weak, drivesOnly] {
+    takeQueue_.async([weak, scope] {
         auto self = weak.lock();
         if (!self) return;
         auto folders = std::make_shared<LeftFolders>();
-        if (!drivesOnly) {
-            const auto& c = self->c_;
-            if (!c.recordingFolder.empty()) folders->recording = {c.recordingFolder, filesOf(c.recordingFolder)};
+        const auto& c = self->c_;
+        if (scope != LeftScope::drives && !c.recordingFolder.empty()) {
+            auto files = filesOf(c.recordingFolder);
+            // Once the camera runs, photos are on their way there (and into the outbox) on a queue of their own.
+            if (scope == LeftScope::takes)
+                std::erase_if(files, [](const fs::path& file) { return file.extension() == ".jpg"; });
+            folders->recording = {c.recordingFolder, std::move(files)};
+        }
+        if (scope == LeftScope::start) {
             if (c.outbox) folders->outbox = {c.outbox->directory(), filesOf(c.outbox->directory())};
             if (c.deckOutbox) folders->deckCopies = {c.deckOutbox->directory(), filesOf(c.deckOutbox->directory())};
         }

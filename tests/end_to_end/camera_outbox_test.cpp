@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -67,7 +68,12 @@ struct Site {
         options.session.multicastPort = discovery.port;
         options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
     }
-    ~Site() { controller->stop(); }
+    ~Site() {
+        controller->stop();
+        // What the link handed to the remote's queue runs while the remote's stores (on this stack) are still there.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
     bool start(CameraController& camera) {
         return camera.start(std::make_unique<SyntheticSource>(SyntheticSource::Settings{320, 180}));
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -81,6 +82,9 @@ struct Crew {
     ~Crew() {
         camera.reset();
         controller->stop();
+        // What the link handed to the remote's queue runs while the remote's stores (on this stack) are still there.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
     }
 
     bool start(const fs::path& folder, const QString& size = "320x180", const fs::path& machine = {}) {

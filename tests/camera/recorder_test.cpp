@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -30,6 +33,7 @@
 #include "platform/asset_probe.h"
 #include "platform/sound_clock.h"
 #include "platform/synthetic_source.h"
+#include "recording/take_sync.h"
 #include "scoped_env.h"
 #include "temp_dir.h"
 #include "test_files.h"
@@ -753,7 +757,7 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         if (expected.passedOver > 0) {
             const auto told = TakeRecovery::message(recovered, movie);
             ASSERT_TRUE(told);
-            EXPECT_NE(told->find("left out"), std::string::npos) << *told;
+            EXPECT_NE(told->find("damaged on the disk"), std::string::npos) << *told;
         }
         EXPECT_EQ(take.startFrame, 1294705);
         EXPECT_EQ(take.frameRate, 30);
@@ -980,7 +984,7 @@ std::filesystem::path copyAsKilled(const std::filesystem::path& movie, const std
 }
 
 // A camera unplugged during a take: its microphone goes on, and what it records reaches the disk as the pictures
-// did, although no picture comes and the last one is carried only so far.
+// did, although no picture comes and the last one is carried only so far while recording.
 TEST(Recording, TheJournalFollowsTheSoundWhenThePicturesStop) {
     test::TempDir dir;
     std::filesystem::create_directory(dir / "cut");
@@ -993,14 +997,20 @@ TEST(Recording, TheJournalFollowsTheSoundWhenThePicturesStop) {
     for (int i = 0; i < 1500; ++i)
         ASSERT_TRUE(recorder->appendAudio(AudioFrame{SyntheticSource::makeTone(s, i * 960, 960), 100 + i * 0.02}));
     // Until the recorder has written the 30 s of sound (a second at most is not in the journal yet).
-    double sound = 0;
+    double sound = 0, pictures = 0, length = 0;
     for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
          sound < 28.5 && std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
         const auto cut = copyAsKilled(dir / "take.mov", dir / "cut");
-        if (recoverTake(cut).take) sound = streamDurations(cut)["audio"];
+        if (const auto take = recoverTake(cut).take) {
+            auto tracks = streamDurations(cut);
+            sound = tracks["audio"], pictures = tracks["video"], length = take->duration;
+        }
     }
     EXPECT_GE(sound, 28.5);
+    // Finished as if it had been stopped then: its last picture carried on to the end of its sound.
+    EXPECT_NEAR(length, sound, 0.05);
+    EXPECT_NEAR(pictures, sound, 0.05);
     EXPECT_TRUE(recorder->finish());
 }
 
@@ -1075,6 +1085,51 @@ TEST(Recording, AFailedSyncIsNotTakenAsKept) {
             EXPECT_LE(cut->duration, *c.keptAtMost) << c.name;
         }
         EXPECT_TRUE(recorder->finish()) << c.name;  // the take itself is kept all the same
+    }
+}
+
+// The movie's bytes are brought to the disk before the journal's records of them, and after a sync that failed
+// nothing more is written or brought: the journal lists only what is known to be on the disk.
+TEST(TakeSync, TheMovieGoesFirstAndAFailedSyncEndsIt) {
+    const struct {
+        const char* name;
+        int failing;  ///< the sync (counted from 1) that fails; 0: none
+        std::string first,
+            second;           ///< the syncs for the first records and for the next: the movie 'm', the journal 'j'
+        std::string journal;  ///< what the journal holds at the end
+    } rows[] = {
+        {"every sync succeeds", 0, "mj", "mj", "AB"},
+        {"the movie's first sync fails", 1, "m", "", ""},
+        {"the journal's first sync fails", 2, "mj", "", "A"},
+        {"the movie's second sync fails", 3, "mj", "m", "A"},
+    };
+    for (const auto& row : rows) {
+        test::TempDir dir;
+        const int movie = ::open((dir / "take.mov").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        const int journal = ::open((dir / "take.journal").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_TRUE(movie >= 0 && journal >= 0);
+        std::mutex lock;
+        std::condition_variable synced;
+        std::string calls;
+        {
+            TakeSync sync(movie, journal, [&](int descriptor) {
+                std::lock_guard hold(lock);
+                calls += descriptor == movie ? 'm' : 'j';
+                synced.notify_all();
+                return static_cast<int>(calls.size()) == row.failing ? -1 : 0;
+            });
+            sync.keep("A");
+            {
+                std::unique_lock hold(lock);
+                EXPECT_TRUE(synced.wait_for(hold, std::chrono::seconds(30), [&] { return calls == row.first; }))
+                    << row.name << ": " << calls;
+            }
+            sync.keep("B");
+        }  // what was handed over is brought before it ends
+        EXPECT_EQ(calls, row.first + row.second) << row.name;
+        EXPECT_EQ(test::readFile(dir / "take.journal"), row.journal) << row.name;
+        ::close(movie);
+        ::close(journal);
     }
 }
 

@@ -286,7 +286,7 @@ TEST(WholeSamples, BytesAreLookedAtAsTheirCodecMakesThem) {
     }
 }
 
-TEST(WholeSamples, TheTakeEndsAtTheFirstSampleThatIsNotWhole) {
+TEST(WholeSamples, WhatIsNotWholeIsPassedOverToTheNextKeyPicture) {
     JournalHeader header;
     header.dataStart = 100;
     header.streams.push_back(stream(AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, {1, 30}, ""));
@@ -300,27 +300,40 @@ TEST(WholeSamples, TheTakeEndsAtTheFirstSampleThatIsNotWhole) {
         bool placed, whole;
     } steps[] = {
         {"sound before the first picture", {1, false, size(sound), 100, 0, 0, 1024}, sound, true, true},
-        {"a first picture that is no key frame", {0, false, size(picture), 104, 0, 0, 1}, picture, false, false},
+        {"a first picture that is no key picture", {0, false, size(picture), 104, 0, 0, 1}, picture, false, false},
         {"the first picture", {0, true, size(picture), 104, 0, 0, 1}, picture, true, true},
         {"a sample over the one before", {0, false, size(picture), 110, 1, 1, 1}, picture, false, false},
-        {"a sample beyond the movie", {0, false, size(picture), 995, 1, 1, 1}, picture, false, false},
-        {"an empty sample", {0, false, 0, 113, 1, 1, 1}, "", false, false},
+        {"a picture after one passed over that is no key picture",
+         {0, false, size(picture), 113, 2, 2, 1},
+         picture,
+         false,
+         false},
+        {"a sample beyond the movie", {0, true, size(picture), 995, 2, 2, 1}, picture, false, false},
+        {"an empty sample", {0, true, 0, 113, 2, 2, 1}, "", false, false},
         {"a sample of a track it has not", {2, false, size(sound), 113, 1, 1, 1}, sound, false, false},
-        {"a time beyond any take", {0, false, size(picture), 113, std::int64_t(1) << 60, 1, 1}, picture, false, false},
+        {"a time beyond any take", {0, true, size(picture), 113, std::int64_t(1) << 60, 1, 1}, picture, false, false},
         {"a duration below zero", {1, false, size(sound), 113, 1024, 1024, -1}, sound, false, false},
+        {"a duration of a second", {1, false, size(sound), 113, 1024, 1024, 48000}, sound, false, false},
+        {"sound whose time goes back", {1, false, size(sound), 113, 0, 0, 1024}, sound, false, false},
         {"a sample read short", {1, false, size(sound), 113, 1024, 1024, 1024}, sound.substr(1), true, false},
-        {"the next picture", {0, false, size(picture), 120, 1, 1, 1}, picture, true, true},
+        {"a key picture after those passed over", {0, true, size(picture), 120, 3, 3, 1}, picture, true, true},
+        {"a picture whose time goes back", {0, false, size(picture), 129, 1, 1, 1}, picture, false, false},
         {"sound damaged", {1, false, 4, 129, 1024, 1024, 1024}, std::string(4, '\0'), true, false},
+        {"sound after the damage", {1, false, size(sound), 133, 2048, 2048, 1024}, sound, true, true},
+        {"a picture after one passed over", {0, false, size(picture), 137, 4, 4, 1}, picture, false, false},
     };
     WholeSamples samples(header, 1000);
     EXPECT_FALSE(samples.pictures());
     for (const auto& step : steps) {
         EXPECT_EQ(samples.placed(step.sample), step.placed) << step.name;
         const std::span bytes(reinterpret_cast<const std::uint8_t*>(step.bytes.data()), step.bytes.size());
-        EXPECT_EQ(samples.whole(step.sample, bytes), step.whole) << step.name;
+        const bool whole = samples.whole(step.sample, bytes);
+        EXPECT_EQ(whole, step.whole) << step.name;
+        if (!whole) samples.passOver(step.sample);
     }
     EXPECT_TRUE(samples.pictures());
-    EXPECT_EQ(samples.end(), 129);
+    EXPECT_EQ(samples.end(), 137);
+    EXPECT_EQ(samples.picturesPassedOver(), 7) << "every picture after the first that was not kept";
 }
 
 TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
@@ -339,7 +352,10 @@ TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
         {{Journal::damaged, false, true, true}, Outcome::asItIs},
         {{Journal::damaged, false, false, true}, Outcome::setAside},
         {{Journal::missing, false, false, true}, Outcome::setAside},
-        {{Journal::missing, false, false, false}, Outcome::removed},  // an empty file
+        {{Journal::missing, false, false, false}, Outcome::removed},       // an empty file
+        {{Journal::whole, false, false, true, true}, Outcome::wantsRoom},  // its disk had no room for its index
+        {{Journal::whole, false, true, true, true}, Outcome::asItIs},
+        {{Journal::damaged, false, false, true, true}, Outcome::setAside},
     };
     for (std::size_t i = 0; i < std::size(rows); ++i)
         EXPECT_EQ(TakeRecovery::decide(rows[i].facts), rows[i].outcome) << "row " << i;
@@ -352,8 +368,19 @@ TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
     ASSERT_TRUE(leftAlone);
     EXPECT_NE(leftAlone->find(movie.string()), std::string::npos) << *leftAlone;
     EXPECT_NE(leftAlone->find("another version"), std::string::npos) << *leftAlone;
+    const auto wantsRoom = TakeRecovery::message(Outcome::wantsRoom, movie, {});
+    ASSERT_TRUE(wantsRoom);
+    EXPECT_NE(wantsRoom->find(movie.string()), std::string::npos) << *wantsRoom;
+    EXPECT_NE(wantsRoom->find("full"), std::string::npos) << *wantsRoom;
     for (auto stored : {Outcome::finished, Outcome::asItIs, Outcome::removed})
         EXPECT_EQ(TakeRecovery::message(stored, movie, {}), std::nullopt);
+    // A take finished is told how much of it was kept, and what was left out.
+    RecoveredTake finished{Outcome::finished, InterruptedTake{movie, 12.5}, {}, 0.5};
+    const auto told = TakeRecovery::message(finished, movie);
+    ASSERT_TRUE(told);
+    EXPECT_NE(told->find("12.5 s"), std::string::npos) << *told;
+    EXPECT_NE(told->find("0.5 s"), std::string::npos) << *told;
+    EXPECT_NE(told->find(movie.string()), std::string::npos) << *told;
 }
 
 }  // namespace

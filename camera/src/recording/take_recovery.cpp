@@ -26,6 +26,7 @@ constexpr std::int64_t kLatest = std::int64_t(1) << 52;     // ticks: far beyond
 constexpr std::int32_t kLargestSample = 256 << 20;          // far above any picture a recorder compresses
 constexpr std::size_t kMostSoundBeforePictures = 16 << 20;  // bytes of sound held until the first picture
 constexpr std::int64_t kLongestHeader = 64 << 10;           // bytes of a movie's header, at most
+constexpr std::int64_t kMostPassedOverInARow = 1 << 16;     // samples: minutes of a take
 
 std::uint32_t be(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t count) {
     std::uint32_t value = 0;
@@ -297,14 +298,19 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
     std::vector<Early> early;
     std::size_t earlyBytes = 0;
     bool started = false;
+    ff::Packet packet;
+    std::int64_t passedInARow = 0;
     for (auto s = journal.next(); s; s = journal.next()) {
-        ff::Packet packet = ff::makePacket();
+        if (!packet) packet = ff::makePacket();
         if (!packet) return give();
         if (!samples.placed(*s) || !readSample(file.fd, *s, packet.get()) ||
             !samples.whole(*s, {packet->data, static_cast<std::size_t>(s->size)})) {
             samples.passOver(*s);
+            // A journal whose records lie nowhere in the movie for so long has no more of it to give.
+            if (++passedInARow > kMostPassedOverInARow) break;
             continue;
         }
+        passedInARow = 0;
         if (!samples.pictures()) {
             earlyBytes += static_cast<std::size_t>(s->size);
             if (earlyBytes > kMostSoundBeforePictures) break;
@@ -379,7 +385,8 @@ bool sampleBytesWhole(AVCodecID codec, std::span<const std::uint8_t> bytes) {
         case AV_CODEC_ID_PRORES:
             return proResWhole(bytes);
         case AV_CODEC_ID_AAC:
-            // An element first, whose id, tag and gain are never two zero bytes; the end element's bits are the last set.
+            // An element first, whose id, tag and gain are never two zero bytes; the end element's bits are the last
+            // set.
             return bytes.size() >= 2 && (bytes[0] != 0 || bytes[1] != 0) && bytes.back() != 0;
         default:
             return !bytes.empty();
@@ -451,8 +458,8 @@ std::optional<std::string> TakeRecovery::message(const RecoveredTake& recovered,
         return message(recovered.outcome, movie, recovered.setAsideAs);
     std::string text = "A take cut short was finished: " + secondsText(recovered.take->duration) + " of it kept";
     if (recovered.passedOver > 0)
-        text += "; " + secondsText(recovered.passedOver) +
-                " of its pictures were damaged on the disk and left out, the picture before them shown instead";
+        text += ", without " + secondsText(recovered.passedOver) +
+                " of pictures damaged on the disk (the picture before them stays on screen)";
     return text + ", " + movie.string();
 }
 

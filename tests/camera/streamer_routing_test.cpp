@@ -430,12 +430,20 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
     std::sort(recording.begin(), recording.end());
     EXPECT_EQ(recording, (std::vector<fs::path>{".other.mov.journal", ".other.mov.reserve", "other.mov"}));
     EXPECT_EQ(left(), otherFiles);
+    // Each told as a notice of its take, which stands until a remote hears it: the take finished short, and the other.
     const auto failed = [](const CameraEvent& e) { return e.kind == CameraEvent::Kind::failed; };
-    ASSERT_EQ(std::count_if(events.begin(), events.end(), failed), 1);
-    const auto told = std::find_if(events.begin(), events.end(), failed);
-    ASSERT_TRUE(told->message);
-    EXPECT_NE(told->message->find("another version"), std::string::npos) << *told->message;
+    ASSERT_EQ(std::count_if(events.begin(), events.end(), failed), 2);
+    const auto told = std::find_if(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.kind == CameraEvent::Kind::failed && e.message &&
+               e.message->find("another version") != std::string::npos;
+    });
+    ASSERT_NE(told, events.end());
     EXPECT_NE(told->message->find(other.string()), std::string::npos) << *told->message;
+    EXPECT_EQ(told->subject, "take:other.mov");
+    const auto finished = std::find_if(events.begin(), events.end(), [&](const CameraEvent& e) {
+        return failed(e) && e.subject == "take:" + takes[0].entry.info.fileName;
+    });
+    EXPECT_NE(finished, events.end()) << "the take finished short";
 }
 
 // A take is named for the library in the recording folder: a file left there under that name stays as it is.

@@ -25,9 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // Written by the recorder from a take of 1.5 s (64×36 H.264 at 29.97 fps with sound) cut off after its first
-// second was journalled: movie and journal as the kill left them.
+// second was journalled: movie and journal as the kill left them. The journal in today's layout, which names the
+// camera, and as the first layout had it.
 const fs::path goldenMovie = fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take.mov";
 const fs::path goldenJournal = fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take.journal";
+const fs::path firstLayoutJournal =
+    fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take-first-layout.journal";
+const std::string goldenCamera = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
 
 std::uint32_t headerLength(const std::string& journal) {
     std::uint32_t length = 0;
@@ -63,6 +67,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     JournalHeader header;
     header.startDate = 786'000'000.25, header.startFrame = 1294705, header.frameRate = 30, header.ntsc = true;
     header.timecode = true, header.rotation = -90, header.videoTimescale = 30000, header.dataStart = 48;
+    header.camera = "Cam A's key";
     header.streams.push_back(
         stream(AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, {1001, 30000}, std::string("\x01\x64\x00\x28", 4)));
     header.streams.push_back(stream(AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {1, 48000}, std::string("\x11\x90", 2)));
@@ -73,7 +78,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     };
     std::string bytes = journalHeaderBytes(header);
     for (const auto& s : samples) bytes += journalRecordBytes(s);
-    EXPECT_EQ(bytes.substr(0, 8), "MRJOURN1");
+    EXPECT_EQ(bytes.substr(0, 8), "MRJOURN2");
 
     auto read = readJournal(bytes);
     ASSERT_EQ(read.state, JournalReader::State::whole);
@@ -85,6 +90,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(h.rotation, -90);
     EXPECT_EQ(h.videoTimescale, 30000);
     EXPECT_EQ(h.dataStart, 48);
+    EXPECT_EQ(h.camera, "Cam A's key");
     ASSERT_EQ(h.streams.size(), 2u);
     EXPECT_EQ(h.streams[1].parameters->ch_layout.nb_channels, 2);
     EXPECT_EQ(h.streams[1].parameters->initial_padding, 1024);
@@ -97,42 +103,50 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(again, bytes);
 }
 
-// A journal written by an earlier recorder keeps reading: its fields, and the take finished from it.
+// A journal written by an earlier recorder keeps reading, in today's layout and in the first (which names no camera):
+// its fields, and the take finished from it.
 TEST(JournalBytes, TodaysLayoutKeepsReading) {
-    const std::string bytes = test::readFile(goldenJournal);
-    ASSERT_FALSE(bytes.empty()) << goldenJournal;
-    auto read = readJournal(bytes);
-    ASSERT_EQ(read.state, JournalReader::State::whole);
-    const JournalHeader& h = read.header;
-    EXPECT_EQ(h.startFrame, 1294705);
-    EXPECT_EQ(h.frameRate, 30);
-    EXPECT_TRUE(h.ntsc && h.timecode);
-    EXPECT_EQ(h.rotation, 90);
-    EXPECT_EQ(h.videoTimescale, 30000);
-    ASSERT_EQ(h.streams.size(), 2u);
-    EXPECT_EQ(h.streams[0].parameters->codec_id, AV_CODEC_ID_H264);
-    EXPECT_EQ(h.streams[0].parameters->width, 64);
-    EXPECT_EQ(h.streams[1].parameters->codec_id, AV_CODEC_ID_AAC);
-    EXPECT_EQ(h.streams[1].parameters->sample_rate, 48000);
-    EXPECT_EQ(read.samples.size(), (bytes.size() - 12 - headerLength(bytes)) / 40);
-    ASSERT_FALSE(read.samples.empty());
-    EXPECT_EQ(read.samples[0].offset, h.dataStart);
-    std::string again = journalHeaderBytes(read.header);
-    for (const auto& s : read.samples) again += journalRecordBytes(s);
-    EXPECT_EQ(again, bytes.substr(0, again.size())) << "today's writer writes the same layout";
+    for (const auto& journal : {goldenJournal, firstLayoutJournal}) {
+        SCOPED_TRACE(journal);
+        const std::string bytes = test::readFile(journal);
+        ASSERT_FALSE(bytes.empty()) << journal;
+        auto read = readJournal(bytes);
+        ASSERT_EQ(read.state, JournalReader::State::whole);
+        const JournalHeader& h = read.header;
+        EXPECT_EQ(h.startFrame, 1294705);
+        EXPECT_EQ(h.frameRate, 30);
+        EXPECT_TRUE(h.ntsc && h.timecode);
+        EXPECT_EQ(h.rotation, 90);
+        EXPECT_EQ(h.videoTimescale, 30000);
+        ASSERT_EQ(h.streams.size(), 2u);
+        EXPECT_EQ(h.streams[0].parameters->codec_id, AV_CODEC_ID_H264);
+        EXPECT_EQ(h.streams[0].parameters->width, 64);
+        EXPECT_EQ(h.streams[1].parameters->codec_id, AV_CODEC_ID_AAC);
+        EXPECT_EQ(h.streams[1].parameters->sample_rate, 48000);
+        EXPECT_EQ(read.samples.size(), (bytes.size() - 12 - headerLength(bytes)) / 40);
+        ASSERT_FALSE(read.samples.empty());
+        EXPECT_EQ(read.samples[0].offset, h.dataStart);
+        EXPECT_EQ(h.camera, journal == goldenJournal ? goldenCamera : "");
+        if (journal == goldenJournal) {
+            std::string again = journalHeaderBytes(read.header);
+            for (const auto& s : read.samples) again += journalRecordBytes(s);
+            EXPECT_EQ(again, bytes.substr(0, again.size())) << "today's writer writes the same layout";
+        }
 
-    test::TempDir dir;
-    fs::copy_file(goldenMovie, dir / "take.mov");
-    fs::copy_file(goldenJournal, journalOf(dir / "take.mov"));
-    const auto recovered = recoverTake(dir / "take.mov");
-    ASSERT_EQ(recovered.outcome, TakeRecovery::Outcome::finished);
-    EXPECT_NEAR(recovered.take->duration, 1, 0.05);
-    EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "");
+        test::TempDir dir;
+        fs::copy_file(goldenMovie, dir / "take.mov");
+        fs::copy_file(journal, journalOf(dir / "take.mov"));
+        const auto recovered = recoverTake(dir / "take.mov");
+        ASSERT_EQ(recovered.outcome, TakeRecovery::Outcome::finished);
+        EXPECT_NEAR(recovered.take->duration, 1, 0.05);
+        EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() + "' -f null - 2>&1"), "");
+    }
 }
 
+// On the first layout's bytes, whose places the rows name.
 TEST(JournalBytes, DamageIsToldFromAnotherVersion) {
     using State = JournalReader::State;
-    const std::string golden = test::readFile(goldenJournal);
+    const std::string golden = test::readFile(firstLayoutJournal);
     ASSERT_FALSE(golden.empty());
     const std::size_t header = 12 + headerLength(golden), records = (golden.size() - header) / 40;
     struct Row {
@@ -148,7 +162,7 @@ TEST(JournalBytes, DamageIsToldFromAnotherVersion) {
         {"cut in its header", [&](std::string& b) { b.resize(header - 1); }, State::damaged, 0},
         {"cut after its header", [&](std::string& b) { b.resize(header); }, State::whole, 0},
         {"cut in a record", [](std::string& b) { b.resize(b.size() - 17); }, State::whole, records - 1},
-        {"of version 2", [](std::string& b) { b[7] = '2'; }, State::unknownVersion, 0},
+        {"of version 3", [](std::string& b) { b[7] = '3'; }, State::unknownVersion, 0},
         {"of a version that is no digit", [](std::string& b) { b[7] = '\xff'; }, State::unknownVersion, 0},
         {"with one more field in its header",
          [&](std::string& b) {

@@ -4,14 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <thread>
 #include <utility>
 
+#include <QBuffer>
+#include <QImage>
+
 #include "camera/camera_controller.h"
+#include "camera/take_files.h"
+#include "link/device_identity.h"
 #include "loopback_remote.h"
+#include "platform/file_contents.h"
 #include "platform/keychain.h"
 #include "platform/synthetic_source.h"
 #include "qt_main_executor.h"
@@ -61,7 +69,12 @@ struct Site {
         options.session.multicastPort = discovery.port;
         options.acceptPairing = [](const PeerSession::PairingRequest&) { return std::optional<bool>(true); };
     }
-    ~Site() { controller->stop(); }
+    ~Site() {
+        controller->stop();
+        // What the link handed to the remote's queue runs while the remote's stores (on this stack) are still there.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
     bool start(CameraController& camera) {
         return camera.start(std::make_unique<SyntheticSource>(SyntheticSource::Settings{320, 180}));
     }
@@ -125,6 +138,132 @@ TEST(CameraOutbox, ATakePlacedInTheOutboxButNotListedIsSentOnceAtTheNextStart) {
                std::distance(fs::directory_iterator(outbox), fs::directory_iterator()) == 1;  // its list alone
     })) << "nothing left in the outbox";
     EXPECT_EQ(filesUnder(filed, ".mov").size(), 1u) << "sent once";
+    camera->stop();
+}
+
+// A photo cut by a kill on its way: landed in the recording folder (and perhaps already copied into Pictures), or
+// moved into the outbox and not yet listed; a name claimed for a photo never written. The next start keeps and sends
+// each photo once, stores none twice, and leaves nothing behind.
+TEST(CameraOutbox, APhotoCutByAKillIsSentOnceAtTheNextStart) {
+    Site site("Cam Photo");
+    ASSERT_TRUE(site.dir.isValid());
+    const fs::path folder = site.options.folder, recording = folder / "Recording", outbox = folder / "Outbox";
+    site.options.photoLibrary = std::make_shared<PhotoLibrary>(site.root / "pictures");
+    const fs::path pictures = site.options.photoLibrary->folder();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImage(64, 36, QImage::Format_RGB32).save(&buffer, "JPG"));
+    const auto write = [&](const fs::path& file, const QByteArray& bytes) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary).write(bytes.data(), bytes.size());
+    };
+    const std::string landed = "2026-03-04 10.11.12 Cam Photo.jpg";
+    write(recording / landed, jpeg);
+    write(pictures / landed, jpeg);  // copied into Pictures before the kill
+    write(recording / "2026-03-04 10.11.12 Cam Photo 2.jpg", {});
+    write(outbox / (Uuid().uuidString() + ".jpg"), jpeg);
+
+    auto camera = CameraController::make(site.options);
+    ASSERT_TRUE(site.start(*camera));
+    ASSERT_TRUE(site.pair());
+    const fs::path filed = site.remote.shoot.defaultFolder();
+    EXPECT_TRUE(eventually([&] { return filesUnder(filed, ".jpg").size() == 2; })) << "both photos";
+    EXPECT_TRUE(eventually([&] {
+        return camera->outbox().items().empty() && fs::is_empty(recording) &&
+               std::distance(fs::directory_iterator(outbox), fs::directory_iterator()) == 1;  // its list alone
+    })) << "nothing left behind";
+    EXPECT_EQ(filesUnder(pictures, ".jpg").size(), 1u) << "stored once: the copy in Pictures is its copy";
+    EXPECT_EQ(filesUnder(filed, ".jpg").size(), 2u) << "sent once";
+    camera->stop();
+}
+
+// A drive as the camera's library: its takes stay there, and a copy of each goes to the remote.
+struct DriveSite : Site {
+    explicit DriveSite(const std::string& name) : Site(name) {
+        fs::create_directories(machine / "sys/block/sdb");
+        fs::create_directories(machine / "proc/self");
+        fs::create_directories(takes);
+        std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
+        std::ofstream(machine / "proc/self/mounts")
+            << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
+        options.driveRoot = machine;
+    }
+    fs::path machine = root / "machine", takes = machine / "media/user/STICK/Brindlecroft";
+};
+
+// The copy of a drive take into the outbox did not land (cut by a kill, or an outbox that could not take it): the
+// take waits on the drive with its journal, and the next start queues it, once.
+TEST(CameraOutbox, ADriveTakeWhoseCopyIntoTheOutboxWasCutIsSentOnceAtTheNextStart) {
+    DriveSite site("Cam Drive");
+    ASSERT_TRUE(site.dir.isValid());
+    const fs::path outbox = site.options.folder / "Outbox", movie = site.takes / "Take 0001.mov";
+    {
+        auto camera = CameraController::make(site.options);
+        ASSERT_TRUE(site.start(*camera));
+        camera->handleCommand(CameraCommand::SetMode{CaptureMode::video}, std::nullopt);
+        camera->handleCommand(CameraCommand::SetRecordToDrive{true}, std::nullopt);
+        camera->handleCommand(CameraCommand::StartRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return fs::exists(movie); }));
+        QElapsedTimer timer;
+        timer.start();
+        eventually([&] { return timer.elapsed() > 1500; });
+        // Nothing can be placed in the outbox now.
+        fs::remove_all(outbox);
+        std::ofstream(outbox) << "not a folder";
+        camera->handleCommand(CameraCommand::StopRecording{}, std::nullopt);
+        ASSERT_TRUE(eventually([&] { return camera->takeLog().entries().size() == 1; })) << "stored";
+        ASSERT_TRUE(eventually([&] { return site.listed(); }));
+        site.before = std::exchange(site.id, std::nullopt);
+        camera->stop();
+    }
+    fs::remove(outbox);
+    fs::create_directories(outbox);
+
+    auto camera = CameraController::make(site.options);
+    ASSERT_TRUE(site.start(*camera));
+    ASSERT_TRUE(site.pair());
+    const fs::path filed = site.remote.shoot.defaultFolder();
+    EXPECT_TRUE(eventually([&] { return filesUnder(filed, ".mov").size() == 1; })) << "the take whose copy was cut";
+    EXPECT_TRUE(eventually([&] { return camera->outbox().items().empty(); }));
+    EXPECT_TRUE(eventually([&] { return !fs::exists(journalOf(movie)); })) << "its journal goes once it is queued";
+    EXPECT_TRUE(fs::exists(movie)) << "the drive keeps its take";
+    EXPECT_EQ(camera->takeLog().entries().size(), 1u) << "stored once";
+    camera->stop();
+    EXPECT_EQ(filesUnder(filed, ".mov").size(), 1u) << "sent once";
+}
+
+// A take that another camera program on this computer is recording on the drive (here a recorder of this process,
+// under this camera's own identity): the start leaves it to its recorder, which finishes it whole.
+TEST(CameraOutbox, ADriveTakeBeingRecordedIsLeftToItsRecorder) {
+    DriveSite site("Cam Shared");
+    ASSERT_TRUE(site.dir.isValid());
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = site.takes / "Take 0001.mov";
+    options.onDrive = true;
+    options.camera = base64Encode(DeviceIdentity(site.options.keychain).publicKey());
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    const SyntheticSource::Settings picture{.width = 320, .height = 180};
+    int frame = 0;
+    const auto film = [&](int frames) {
+        for (int end = frame + frames; frame < end; ++frame)
+            recorder->append(VideoFrame{SyntheticSource::makePicture(picture, frame), frame / 30.0});
+    };
+    film(60);
+    const fs::path journal = journalOf(*options.destination);
+    ASSERT_TRUE(eventually([&] { return fs::file_size(journal) > 0; }));
+
+    auto camera = CameraController::make(site.options);
+    ASSERT_TRUE(site.start(*camera));
+    camera->streamer().waitForTakes();
+    EXPECT_TRUE(fs::exists(journal)) << "the take is its recorder's";
+    film(30);
+    const auto length = recorder->finish();
+    ASSERT_TRUE(length) << "finished whole by its recorder";
+    EXPECT_NEAR(*length, 3.0, 0.1);
     camera->stop();
 }
 

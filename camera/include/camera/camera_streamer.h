@@ -49,6 +49,9 @@ public:
         std::shared_ptr<PhotoLibrary> photoLibrary;
         std::shared_ptr<ExternalDrive> drive;     ///< optional
         std::function<std::string()> deviceName;  ///< for capture file names
+        /// This camera's identity, kept with each take it records: a take cut off on a drive is finished by its own
+        /// camera alone.
+        std::function<std::string()> cameraIdentity;
         /// Capabilities of this machine's encoders; defaults probe the real ones.
         std::function<bool()> hevcWritable = canWriteHEVCDefault;
         std::function<std::vector<VideoCodec>()> proResWritable = proResDefault;
@@ -130,6 +133,8 @@ public:
     /// source's settings are to be applied anew. Main queue.
     std::function<void()> onSourceRestarted;
     std::function<void(const Take&)> onTakeFinished;
+    /// Deck copies an earlier run was making when it ended, to be made again. Main queue.
+    std::function<void(const std::vector<TakeLog::Entry>&)> onDeckCopiesCut;
 
     // Values the owner writes from any thread, each behind its own lock.
     void setClockOffset(double seconds);
@@ -144,14 +149,19 @@ public:
     bool isRecording() const { return recorder_ != nullptr; }
     /// Ends the take (data queue): the movie is completed and stored off the data queue, then reported.
     void stopRecording();
-    /// Blocks until every take that was stopped has been stored (for tests and shutdown).
+    /// Blocks until every take that was stopped has been stored, and what an earlier run left settled (for tests and
+    /// shutdown).
     void waitForTakes();
-    /// Stores, as any take, each take that an earlier run left in the recording folder (a crash, a kill, a power
-    /// cut), finished as far as it plays; removes what never played. Off the data queue, like any take. Takes cut
-    /// short on a drive now mounted are finished there and kept as drive takes.
+    /// Settles what an earlier run left on the way of its captures (a crash, a kill, a power cut), as `LeftoverPlan`
+    /// says: in the recording folder, on each drive now mounted, in the outbox and among the deck copies. Off the data
+    /// queue, on the queue that stores takes. What it finds that the crew must know is told as a standing notice of
+    /// the take ("take:<file name>").
     void recoverTakes();
     /// The same for the drives alone: when a drive appears.
     void recoverDriveTakes();
+    /// Room was made on the disk (a capture left the outbox): a take that could not be finished for want of it is
+    /// tried again.
+    void roomMade();
 
     void postEvent(const CameraEvent& event);
 
@@ -201,12 +211,33 @@ private:
         /// an earlier run left is judged from its file (`judged` false).
         std::optional<std::string> soundMissing;
         bool judged = false;
+        /// The capture name it already has (stored before, then the camera ended): the library knows it by it.
+        std::optional<std::string> fileName;
     };
     void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset,
                    bool onDrive);
-    void keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
-    void recoverLeftTakes(const std::vector<std::filesystem::path>& files,
-                          const std::optional<std::filesystem::path>& recording, bool onDrive);
+    /// Answers the capture name the take was stored under.
+    std::string keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
+    void keepPhoto(const std::filesystem::path& file, const TransferInfo& info,
+                   std::optional<CaptureStore::Pending> pending);
+    enum class LeftScope {
+        start,   ///< everything: nothing of this run is on its way yet
+        drives,  ///< a drive that appeared
+        takes,   ///< the takes in the recording folder and on the drives
+    };
+    void settleLeftovers(LeftScope scope);
+    /// The folders where an earlier run may have left captures, as listed.
+    struct LeftFolders {
+        struct Listed {
+            std::filesystem::path path;
+            std::vector<std::filesystem::path> files;
+        };
+        std::optional<Listed> recording, outbox, deckCopies;
+        std::vector<Listed> drives;
+    };
+    void runLeftovers(const LeftFolders& folders, const std::optional<std::filesystem::path>& recording);
+    void finishLeftTake(const std::filesystem::path& movie, bool onDrive);
+    void storeLeftTake(const std::filesystem::path& movie, bool onDrive);
     /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
     void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();
@@ -230,6 +261,8 @@ private:
     std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
     std::atomic<int> leftBehind_{0};        ///< calls of any kind left behind that have not returned yet
     std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
+    /// A take left by an earlier run could not be finished for want of room.
+    std::atomic<bool> waitsForRoom_{false};
     // Session queue only.
     SettingQueue settings_{c_.limits.callSeconds};
     std::map<int, PendingSetting> pendingSettings_;

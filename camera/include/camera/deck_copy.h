@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,8 @@ namespace morvane {
 /// reason in `error`, when the take cannot be read or the copy cannot be written.
 bool makeDeckCopy(const std::filesystem::path& take, const std::filesystem::path& copy, std::string* error = nullptr);
 
-/// Removes what copies cut short by the end of an earlier run left in `folder`, and answers the copies they were to
-/// become, to be made again.
-std::vector<std::filesystem::path> removeInterruptedDeckCopies(const std::filesystem::path& folder);
+/// Whether a file is what a copy cut short by the end of an earlier run left (hidden beside the copy it was to
+/// become, ".<copy>.partial"), and that copy.
+std::optional<std::filesystem::path> deckCopyOfPartial(const std::filesystem::path& file);
 
 }  // namespace morvane

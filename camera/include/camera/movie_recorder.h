@@ -69,6 +69,9 @@ public:
         /// Where the movie is written; required (a take is never written to the system's temporary folder).
         std::optional<std::filesystem::path> destination;
         bool onDrive = false;  ///< the destination is on the external drive, where the take stays
+        /// The identity of the camera that records the take, kept in its journal: a take cut off on a drive is
+        /// finished by its own camera alone.
+        std::string camera;
         /// Seconds from this computer's clock to the shared clock: a take's description date is its first
         /// picture's date plus this (kept in the journal for a take that is cut off).
         double clockOffset = 0;
@@ -116,6 +119,8 @@ public:
     /// take without sound from there: `soundLost`). The picture lasts until the end of the latest picture or sound
     /// handed over, and the sound ends with it; after a full disk, until the last picture written. Sound of that
     /// stretch still to come (read after its pictures) is waited for, a little; the recorder takes nothing after this.
+    /// A take on a drive keeps its journal, and the recorder its hold on the take until it is gone: the owner removes
+    /// the journal once the take is stored, so that a take left on a drive shows that it still has to be, and whose.
     std::optional<double> finish();
 
     /// Frames dropped because compression fell behind: the queue was full, or newer pictures waited.
@@ -146,6 +151,7 @@ private:
     bool isOnDrive_ = false;
     bool hasAudio_ = false;
     std::unique_ptr<Writer> writer_;
+    int hold_ = -1;  ///< a lock on the take's journal while the recorder lives: no other program finishes it
 
     mutable std::mutex lock_;
     std::condition_variable wake_;

@@ -21,6 +21,9 @@ public:
         std::optional<std::string> vaultFile;
         std::optional<std::string> photoAssetID;
         bool copied = false;
+        /// A take kept on a drive: its movie there. Its journal stays until the take is queued, so a start that
+        /// finds both knows the take is stored and only has to be queued.
+        std::optional<std::string> driveFile;
 
         friend bool operator==(const Entry&, const Entry&) = default;
     };

@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <cmath>
 #include <condition_variable>
-#include <set>
 #include <thread>
 
 #include <QImage>
@@ -587,6 +586,7 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
         options.destination = c_.recordingFolder / (Uuid().uuidString() + ".mov");
     }
     options.onDrive = onDrive;
+    options.camera = c_.cameraIdentity ? c_.cameraIdentity() : std::string();
     options.clockOffset = offset;
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
@@ -639,71 +639,58 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
-    recoverDriveTakes();
-    if (c_.recordingFolder.empty()) return;
-    std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    // Listed on the data queue, so that a take starting meanwhile is either not listed or known as recording.
-    dataQueue_.async([weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        auto files = filesOf(self->c_.recordingFolder);
-        std::optional<fs::path> recording;
-        if (self->recorder_) recording = self->recorder_->url();
-        self->takeQueue_.async([weak, files = std::move(files), recording] {
-            if (auto self = weak.lock()) self->recoverLeftTakes(files, recording, false);
-        });
-    });
+    settleLeftovers(LeftScope::start);
 }
-
-namespace {
-
-// The drive is its takes' library: a movie stays there once finished, and only a take cut short (its journal beside
-// it) is recovered, of what is still there of a listing made before the takes stored meanwhile.
-std::vector<fs::path> cutShortIn(const std::vector<fs::path>& listed) {
-    std::set<fs::path> movies;
-    std::vector<fs::path> left;
-    std::error_code ec;
-    for (const auto& path : listed) {
-        auto movie = movieOfJournal(path);
-        if (!movie || !fs::exists(fs::symlink_status(path, ec))) continue;
-        left.push_back(path);
-        movies.insert(*movie);
-    }
-    for (const auto& path : listed) {
-        if (movies.count(path) && fs::exists(fs::symlink_status(path, ec))) left.push_back(path);
-    }
-    return left;
-}
-
-}  // namespace
 
 void CameraStreamer::recoverDriveTakes() {
-    if (!c_.drive) return;
+    settleLeftovers(LeftScope::drives);
+}
+
+void CameraStreamer::roomMade() {
+    if (waitsForRoom_.exchange(false)) settleLeftovers(LeftScope::takes);
+}
+
+void CameraStreamer::settleLeftovers(LeftScope scope) {
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    // A drive is listed off the data queue, which must not wait for a disk. The take recording is asked for after
-    // the listing, so that one starting meanwhile is either not listed or known as recording, and one stopped
-    // meanwhile is stored before the listing is used.
-    takeQueue_.async([weak] {
+    // Listed off the data queue, which must not wait for a disk; the take recording is asked for after the listing,
+    // so that one starting meanwhile is either not listed or known as recording, and one stopped meanwhile is stored
+    // before the listing is used (what it stored is then gone from where it was listed, or holds no journal).
+    takeQueue_.async([weak, scope] {
         auto self = weak.lock();
         if (!self) return;
-        std::vector<std::vector<fs::path>> listed;
-        for (const auto& folder : self->c_.drive->recordingFolders()) listed.push_back(filesOf(folder));
-        if (listed.empty()) return;
-        self->dataQueue_.async([weak, listed = std::move(listed)] {
+        auto folders = std::make_shared<LeftFolders>();
+        const auto& c = self->c_;
+        if (scope != LeftScope::drives && !c.recordingFolder.empty()) {
+            auto files = filesOf(c.recordingFolder);
+            // Once the camera runs, photos are on their way there (and into the outbox) on a queue of their own.
+            if (scope == LeftScope::takes)
+                std::erase_if(files, [](const fs::path& file) { return file.extension() == ".jpg"; });
+            folders->recording = {c.recordingFolder, std::move(files)};
+        }
+        if (scope == LeftScope::start) {
+            if (c.outbox) folders->outbox = {c.outbox->directory(), filesOf(c.outbox->directory())};
+            if (c.deckOutbox) folders->deckCopies = {c.deckOutbox->directory(), filesOf(c.deckOutbox->directory())};
+        }
+        if (self->c_.drive) {
+            for (const auto& folder : self->c_.drive->recordingFolders())
+                folders->drives.push_back({folder, filesOf(folder)});
+        }
+        self->dataQueue_.async([weak, folders] {
             auto self = weak.lock();
             if (!self) return;
             std::optional<fs::path> recording;
             if (self->recorder_) recording = self->recorder_->url();
-            self->takeQueue_.async([weak, listed, recording] {
-                auto self = weak.lock();
-                if (!self) return;
-                for (const auto& files : listed) self->recoverLeftTakes(cutShortIn(files), recording, true);
+            self->takeQueue_.async([weak, folders, recording] {
+                if (auto self = weak.lock()) self->runLeftovers(*folders, recording);
             });
         });
     });
 }
 
 void CameraStreamer::waitForTakes() {
+    // What was left by an earlier run is settled after a turn of the data queue.
+    takeQueue_.sync([] {});
+    dataQueue_.sync([] {});
     takeQueue_.sync([] {});
 }
 

@@ -5,7 +5,15 @@
 #include <cmath>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+
 #include "camera/camera_streamer.h"
+#include "camera/leftover_plan.h"
 #include "camera/take_keeping.h"
 #include "camera/take_recovery.h"
 #include "platform/atomic_file.h"
@@ -160,10 +168,11 @@ void CameraStreamer::storeTake(const std::shared_ptr<MovieRecorder>& recorder, c
     keepTake(Recorded{movie, *duration, *started, onDrive, soundMissing, true}, firstPicture, offset);
 }
 
-void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset) {
+std::string CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset) {
     TransferInfo info;
     info.capturedAt = take.startDate.addingTimeInterval(offset);
-    info.fileName = takeFileName(info.capturedAt, c_.deviceName ? c_.deviceName() : "Camera", "mov");
+    info.fileName = take.fileName ? *take.fileName
+                                  : takeFileName(info.capturedAt, c_.deviceName ? c_.deviceName() : "Camera", "mov");
     info.isVideo = true;
     info.duration = take.duration;
     // Told as a failure that stays, of this take: the remote must not let it pass unread, since every take after it
@@ -186,6 +195,7 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
     TakeLog::Entry entry;
     entry.vaultFile = kept.vaultFile;
     entry.photoAssetID = kept.photoAssetID;
+    if (take.onDrive) entry.driveFile = take.movie.string();
 
     std::optional<GalleryItem> item;
     if (!kept.facts.keepFailure && firstPicture && c_.store) {
@@ -212,6 +222,13 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
     if (c_.takeLog) c_.takeLog->append(entry);
 
     const bool queued = queueKept(c_, kept, info, "mov");
+    // Stored and queued: a take on a drive no longer needs its journal to show that it is still to be queued. One the
+    // outbox could not take keeps it, and goes there at the next start.
+    if (queued || TakeKeeping::plan(kept.facts).queue == TakeKeeping::Queue::none) {
+        std::error_code ec;
+        fs::remove(journalOf(take.movie), ec);
+        fs::remove(reserveOf(take.movie), ec);
+    }
     if (auto told = toldOf(c_, kept, queued)) {
         postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
     } else {
@@ -225,51 +242,7 @@ void CameraStreamer::keepTake(const Recorded& take, const SharedFrame& firstPict
         if (self->onTakeSaved) self->onTakeSaved(entry);
         if (self->onTakeFinished) self->onTakeFinished(Take{entry, item});
     });
-}
-
-void CameraStreamer::recoverLeftTakes(const std::vector<fs::path>& files, const std::optional<fs::path>& recording,
-                                      bool onDrive) {
-    std::set<fs::path> present(files.begin(), files.end()), journaled;
-    std::vector<LeftRecording::File> found;
-    for (const auto& path : files) {
-        LeftRecording::File file{path, movieOfJournal(path), false, movieOfReserve(path)};
-        if (file.journalOf) journaled.insert(*file.journalOf);
-        found.push_back(std::move(file));
-    }
-    for (auto& file : found) {
-        std::optional<InterruptedTake> whole;
-        if (!file.journalOf && !file.reserveOf && !journaled.count(file.path)) whole = takeAsItIs(file.path);
-        file.whole = whole.has_value();
-        switch (LeftRecording::decide(file, present, journaled, recording)) {
-            case LeftRecording::Action::finish: {
-                const auto recovered = recoverTake(file.path);
-                if (recovered.take) {
-                    log::info("CameraStreamer", "finished a take cut short: " + file.path.filename().string());
-                    const auto& rest = *recovered.take;
-                    keepTake(Recorded{rest.movie, rest.duration, rest.startDate, onDrive}, firstPictureOf(rest.movie),
-                             clockOffset());
-                } else if (auto told = TakeRecovery::message(recovered.outcome, file.path, recovered.setAsideAs)) {
-                    postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
-                } else {
-                    log::info("CameraStreamer", "nothing to keep of " + file.path.filename().string());
-                }
-                break;
-            }
-            case LeftRecording::Action::store:
-                log::info("CameraStreamer", "stores a take left unstored: " + file.path.filename().string());
-                keepTake(Recorded{file.path, whole->duration, whole->startDate, onDrive}, firstPictureOf(file.path),
-                         clockOffset());
-                break;
-            case LeftRecording::Action::remove: {
-                std::error_code ec;
-                fs::remove(file.path, ec);
-                break;
-            }
-            case LeftRecording::Action::none:
-            case LeftRecording::Action::leave:
-                break;
-        }
-    }
+    return info.fileName;
 }
 
 void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) {
@@ -293,8 +266,14 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
                               {}});
         return;
     }
-    Kept kept = keepInLibrary(c_, vault ? TakeKeeping::Library::vault : TakeKeeping::Library::pictures,
-                              c_.recordingFolder / *name, *name, true);
+    keepPhoto(c_.recordingFolder / *name, info, std::move(pending));
+}
+
+void CameraStreamer::keepPhoto(const fs::path& file, const TransferInfo& info,
+                               std::optional<CaptureStore::Pending> pending) {
+    const bool vault = c_.defaults && c_.defaults->boolValue("useVault", false);
+    Kept kept = keepInLibrary(c_, vault ? TakeKeeping::Library::vault : TakeKeeping::Library::pictures, file,
+                              file.filename().string(), true);
     if (!kept.facts.keepFailure) {
         std::optional<GalleryItem> item;
         if (pending && c_.store) {
@@ -305,8 +284,226 @@ void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) 
         }
         postEvent(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
     }
-    const bool queued = queueKept(c_, kept, info, extension);
+    const std::string extension = file.extension().string();
+    const bool queued = queueKept(c_, kept, info, extension.empty() ? extension : extension.substr(1));
     if (auto told = toldOf(c_, kept, queued)) postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
+}
+
+// MARK: - What an earlier run left
+
+namespace {
+
+// When a file was last written; now when that cannot be told.
+Date writtenAt(const fs::path& file) {
+    std::error_code ec;
+    const auto written = fs::last_write_time(file, ec);
+    return ec ? Date::now() : Date::fromSystem(std::chrono::file_clock::to_sys(written));
+}
+
+// The journals looked at, each held for the run: no other camera program finishes a take while this one does.
+struct Holds {
+    std::vector<int> fds;
+    ~Holds() {
+        for (int fd : fds) ::close(fd);
+    }
+};
+
+// What a journal says of its take, and whether a program alive holds it.
+void journalFacts(const fs::path& path, LeftoverPlan::File& file, Holds& holds) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        file.held = true;
+        ::close(fd);
+        return;
+    }
+    holds.fds.push_back(fd);
+    std::ifstream in(path, std::ios::binary);
+    JournalReader reader(in);
+    if (reader.state() == JournalReader::State::whole) file.owner = reader.header().camera;
+}
+
+// `takes`: a folder where takes are recorded; `ownMovies`: the camera's own, where every movie is still to be stored.
+LeftoverPlan::Folder folderFacts(const fs::path& at, const std::vector<fs::path>& files, bool takes, bool ownMovies,
+                                 Holds& holds) {
+    LeftoverPlan::Folder folder{at, {}, {}};
+    std::set<std::string> names;
+    for (const auto& path : files) names.insert(path.filename().string());
+    for (const auto& path : files) {
+        std::error_code ec;
+        const auto status = fs::symlink_status(path, ec);
+        if (ec || !fs::is_regular_file(status)) continue;  // gone since the listing, or no file of ours
+        LeftoverPlan::File file;
+        file.name = path.filename().string();
+        file.size = fs::file_size(path, ec);
+        if (ec) continue;
+        file.written = writtenAt(path);
+        if (takes && movieOfJournal(path)) journalFacts(path, file, holds);
+        // Opened only where it decides something: a drive's own takes are many and stay as they are.
+        const bool journaled = names.count(journalOf(path).filename().string()) > 0;
+        if (takes && path.extension() == ".mov" && (journaled || ownMovies))
+            file.plays = file.size > 0 && takeAsItIs(path).has_value();
+        folder.files.push_back(std::move(file));
+    }
+    return folder;
+}
+
+// A capture's file named after its id.
+bool namedByID(const fs::path& file) {
+    return Uuid::parse(file.stem().string()).has_value();
+}
+
+CameraEvent standing(const std::string& message, const fs::path& take) {
+    CameraEvent event{CameraEvent::Kind::failed, message, {}};
+    event.subject = "take:" + take.filename().string();
+    return event;
+}
+
+}  // namespace
+
+void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optional<fs::path>& recording) {
+    Holds holds;
+    LeftoverPlan::Listing listing;
+    if (folders.recording) {
+        listing.recording = folderFacts(folders.recording->path, folders.recording->files, true, true, holds);
+    }
+    for (const auto& drive : folders.drives)
+        listing.drives.push_back(folderFacts(drive.path, drive.files, true, false, holds));
+    const auto listedIn = [](const Outbox& outbox) {
+        std::set<std::string> names;
+        for (const auto& item : outbox.items())
+            if (item.location == Outbox::Item::Location::outbox) names.insert(item.fileName);
+        return names;
+    };
+    if (folders.outbox && c_.outbox) {
+        listing.outbox = folderFacts(folders.outbox->path, folders.outbox->files, false, false, holds);
+        listing.outbox.listed = listedIn(*c_.outbox);
+    }
+    if (folders.deckCopies && c_.deckOutbox) {
+        listing.deckCopies = folderFacts(folders.deckCopies->path, folders.deckCopies->files, false, false, holds);
+        listing.deckCopies.listed = listedIn(*c_.deckOutbox);
+    }
+    if (c_.takeLog) listing.takeLog = c_.takeLog->entries();
+    listing.recordingNow = recording;
+    listing.camera = c_.cameraIdentity ? c_.cameraIdentity() : std::string();
+    listing.deviceName = c_.deviceName ? c_.deviceName() : "Camera";
+
+    std::map<std::string, Outbox::Unlisted> waiting, waitingCopies;
+    std::vector<TakeLog::Entry> cutCopies;
+    for (const auto& step : LeftoverPlan::plan(listing)) {
+        const bool inOutbox = folders.outbox && step.file.parent_path() == folders.outbox->path;
+        const bool inDeckCopies = folders.deckCopies && step.file.parent_path() == folders.deckCopies->path;
+        const std::string name = step.file.filename().string();
+        switch (step.kind) {
+            case LeftoverPlan::Step::Kind::finish:
+            case LeftoverPlan::Step::Kind::setAside:
+                finishLeftTake(step.file, step.onDrive);
+                break;
+            case LeftoverPlan::Step::Kind::store:
+                if (step.photo) {
+                    log::info("CameraStreamer", "stores a photo left unstored: " + name);
+                    TransferInfo info;
+                    info.fileName = name;
+                    info.capturedAt = writtenAt(step.file);
+                    info.isVideo = false;
+                    keepPhoto(step.file, info, std::nullopt);
+                } else {
+                    storeLeftTake(step.file, step.onDrive);
+                }
+                break;
+            case LeftoverPlan::Step::Kind::queue:
+                if (inOutbox) {
+                    waiting[name] = {Outbox::Unlisted::Kind::waiting, *step.info};
+                } else if (inDeckCopies) {
+                    waitingCopies[name] = {Outbox::Unlisted::Kind::waiting, *step.info};
+                } else if (c_.outbox && (!c_.defaults || sendsToMac(*c_.defaults))) {
+                    // Stored before the camera ended, not yet in the outbox: it goes there now, as `keepTake` sends.
+                    log::info("CameraStreamer", "queues a take stored but not queued: " + name);
+                    const std::string queued = step.info->id.uuidString() + step.file.extension().string();
+                    const fs::path target = c_.outbox->directory() / queued;
+                    if (step.onDrive ? linkOrCopy(step.file, target) : moveInto(step.file, target)) {
+                        c_.outbox->add({*step.info, Outbox::Item::Location::outbox, queued});
+                        std::error_code ec;
+                        fs::remove(journalOf(step.file), ec);
+                        fs::remove(reserveOf(step.file), ec);
+                    }
+                }
+                break;
+            case LeftoverPlan::Step::Kind::makeDeckCopy:
+                if (auto entry = c_.takeLog ? c_.takeLog->entry(step.info->id) : std::nullopt)
+                    cutCopies.push_back(*entry);
+                break;
+            case LeftoverPlan::Step::Kind::leave:
+                if (step.told) postEvent(standing(*step.told, step.file));
+                break;
+            case LeftoverPlan::Step::Kind::remove:
+                if (inDeckCopies && !name.starts_with(".")) {
+                    waitingCopies[name] = {Outbox::Unlisted::Kind::sent, {}};
+                } else if (inOutbox && !name.starts_with(".")) {
+                    waiting[name] = {Outbox::Unlisted::Kind::sent, {}};
+                } else {
+                    std::error_code ec;
+                    fs::remove(step.file, ec);
+                }
+                break;
+        }
+    }
+    const auto describe = [](const std::map<std::string, Outbox::Unlisted>& told) {
+        return [&told](const std::string& name) {
+            auto found = told.find(name);
+            return found == told.end() ? Outbox::Unlisted{} : found->second;
+        };
+    };
+    if (!waiting.empty()) c_.outbox->settleUnlisted(describe(waiting));
+    if (!waitingCopies.empty()) c_.deckOutbox->settleUnlisted(describe(waitingCopies));
+    if (!cutCopies.empty()) {
+        std::weak_ptr<CameraStreamer> weak = weak_from_this();
+        c_.main->async([weak, cutCopies] {
+            if (auto self = weak.lock(); self && self->onDeckCopiesCut) self->onDeckCopiesCut(cutCopies);
+        });
+    }
+}
+
+void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
+    const auto recovered = recoverTake(movie);
+    std::error_code ec;
+    if (recovered.take) {
+        log::info("CameraStreamer", "finished a take cut short: " + movie.filename().string());
+        const auto& rest = *recovered.take;
+        const std::string name = keepTake(Recorded{rest.movie, rest.duration, rest.startDate, onDrive},
+                                          firstPictureOf(rest.movie), clockOffset());
+        if (auto told = TakeRecovery::message(recovered, name)) postEvent(standing(*told, name));
+    } else if (recovered.outcome == TakeRecovery::Outcome::setAside &&
+               fs::file_size(recovered.setAsideAs, ec) <= LeftoverPlan::emptyMovieBytes && !ec) {
+        // A header without a sample: no footage to keep.
+        fs::remove(recovered.setAsideAs, ec);
+        fs::remove(journalOf(recovered.setAsideAs), ec);
+    } else if (auto told = TakeRecovery::message(recovered, movie)) {
+        postEvent(standing(*told, recovered.setAsideAs.empty() ? movie : recovered.setAsideAs));
+    } else {
+        log::info("CameraStreamer", "nothing to keep of " + movie.filename().string());
+    }
+    // Left as it was, journal and all: tried again when room is made.
+    if (recovered.outcome == TakeRecovery::Outcome::wantsRoom) waitsForRoom_ = true;
+}
+
+void CameraStreamer::storeLeftTake(const fs::path& movie, bool onDrive) {
+    auto whole = takeAsItIs(movie);
+    if (!whole) {
+        finishLeftTake(movie, onDrive);
+        return;
+    }
+    log::info("CameraStreamer", "stores a take left unstored: " + movie.filename().string());
+    // Its journal, when it still has one, knows when it began.
+    std::ifstream in(journalOf(movie), std::ios::binary);
+    if (in.is_open()) {
+        JournalReader reader(in);
+        if (reader.state() == JournalReader::State::whole) whole->startDate = Date{reader.header().startDate};
+    }
+    Recorded take{movie, whole->duration, whole->startDate, onDrive};
+    // Already under its capture name: stored before, and the library knows that name.
+    if (!onDrive && !namedByID(movie)) take.fileName = movie.filename().string();
+    keepTake(take, firstPictureOf(movie), clockOffset());
 }
 
 }  // namespace morvane

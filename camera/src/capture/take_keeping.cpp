@@ -29,19 +29,4 @@ std::optional<std::string> TakeKeeping::message(const Facts& facts, bool queued,
     return text + ". The " + what + " is kept in " + recorded.string();
 }
 
-LeftRecording::Action LeftRecording::decide(const File& file, const std::set<std::filesystem::path>& present,
-                                            const std::set<std::filesystem::path>& journaled,
-                                            const std::optional<std::filesystem::path>& recording) {
-    if (recording && (file.path == *recording || file.journalOf == *recording || file.reserveOf == *recording))
-        return Action::leave;
-    if (file.journalOf) return present.count(*file.journalOf) ? Action::none : Action::remove;
-    // Room kept for the index matters only to a movie that is finished from its journal.
-    if (file.reserveOf)
-        return present.count(*file.reserveOf) && journaled.count(*file.reserveOf) ? Action::none : Action::remove;
-    if (file.path.extension() != ".mov") return Action::leave;
-    if (journaled.count(file.path)) return Action::finish;
-    // A movie the recorder finished is stored as it is; any other is finished as far as it plays, or goes.
-    return file.whole ? Action::store : Action::finish;
-}
-
 }  // namespace morvane

@@ -32,15 +32,6 @@ std::string refusedText(const Bytes& packet) {
     }
 }
 
-// A take's file in an outbox is named after its id; the take log tells whether it went out (for deck copies, which
-// it marks when a deck has one).
-Outbox::Unlisted unlistedTake(const TakeLog& log, const std::string& name, bool deckCopy) {
-    const auto id = Uuid::parse(fs::path(name).stem().string());
-    const auto entry = id && fs::path(name).extension() == ".mov" ? log.entry(*id) : std::nullopt;
-    if (!entry) return {};
-    if (deckCopy && entry->copied) return {Outbox::Unlisted::Kind::sent, {}};
-    return {Outbox::Unlisted::Kind::waiting, entry->info};
-}
 }  // namespace
 
 std::shared_ptr<CameraController> CameraController::make(Options options) {
@@ -58,10 +49,6 @@ CameraController::CameraController(Options options) : options_(std::move(options
     takeLog_ = std::make_shared<TakeLog>(options_.folder / "takes.json");
     cutLog_ = std::make_shared<CutLog>();
     drive_ = std::make_shared<ExternalDrive>(options_.driveRoot);
-    // A take the camera ended with between placing it in an outbox and listing it is listed now; a deck copy the
-    // decks already have goes.
-    outbox_->settleUnlisted([log = takeLog_](const std::string& name) { return unlistedTake(*log, name, false); });
-    deckOutbox_->settleUnlisted([log = takeLog_](const std::string& name) { return unlistedTake(*log, name, true); });
     encoder_ = std::make_shared<H264Encoder>(options_.encoder);
 
     auto sessionOptions = options_.session;
@@ -89,6 +76,13 @@ CameraController::CameraController(Options options) : options_(std::move(options
     c.drive = drive_;
     auto keychain = options_.keychain;
     c.deviceName = [keychain] { return DeviceIdentity(keychain).deviceName(); };
+    c.cameraIdentity = [keychain]() -> std::string {
+        try {
+            return base64Encode(DeviceIdentity(keychain).publicKey());
+        } catch (const std::exception&) {
+            return {};  // a camera without a key records nothing (`start`)
+        }
+    };
     streamer_ = CameraStreamer::make(std::move(c));
 
     status_.mode = CaptureMode::video;
@@ -211,15 +205,12 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
         self->sendToMonitors(LevelPacket::fromRoll(roll).encode());
     };
 
-    // Takes an earlier run left unfinished go out as any take, now that their reports have somewhere to go, and the
-    // deck copies it was making are made again.
+    streamer_->onDeckCopiesCut = [weak](const std::vector<TakeLog::Entry>& entries) {
+        if (auto self = weak.lock()) self->sendDeckCopies(entries);
+    };
+    // What an earlier run left on the way of its captures goes out as any capture, now that the events it tells have
+    // a hook (kept until a remote hears them), and the deck copies it was making are made again.
     streamer_->recoverTakes();
-    std::vector<TakeLog::Entry> cutCopies;
-    for (const auto& copy : removeInterruptedDeckCopies(deckOutbox_->directory())) {
-        const auto id = Uuid::parse(copy.stem().string());
-        if (auto entry = id ? takeLog_->entry(*id) : std::nullopt; entry && !entry->copied) cutCopies.push_back(*entry);
-    }
-    if (!cutCopies.empty()) sendDeckCopies(cutCopies);
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
     if (capturing) {
@@ -578,6 +569,8 @@ void CameraController::delivered(const Uuid& id, Outbox& from) {
         removeFile();
         from.remove(id);
     }
+    // A take that could not be finished for want of room may be now.
+    if (item->location == Outbox::Item::Location::outbox) streamer_->roomMade();
 }
 
 }  // namespace morvane

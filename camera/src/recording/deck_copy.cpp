@@ -35,19 +35,13 @@ fs::path partialOf(const fs::path& copy) {
 
 }  // namespace
 
-std::vector<fs::path> removeInterruptedDeckCopies(const fs::path& folder) {
-    std::vector<fs::path> copies;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= 1 + kPartialSuffix.size() || !name.starts_with(".") || !name.ends_with(kPartialSuffix))
-            continue;
-        const fs::path copy = folder / name.substr(1, name.size() - 1 - kPartialSuffix.size());
-        if (partialOf(copy) != it->path()) continue;
-        std::error_code ignored;
-        if (fs::remove(it->path(), ignored)) copies.push_back(copy);
-    }
-    return copies;
+std::optional<fs::path> deckCopyOfPartial(const fs::path& file) {
+    const std::string name = file.filename().string();
+    if (name.size() <= 1 + kPartialSuffix.size() || !name.starts_with(".") || !name.ends_with(kPartialSuffix))
+        return std::nullopt;
+    const fs::path copy = file.parent_path() / name.substr(1, name.size() - 1 - kPartialSuffix.size());
+    if (partialOf(copy) != file) return std::nullopt;
+    return copy;
 }
 
 bool makeDeckCopy(const fs::path& take, const fs::path& copy, std::string* error) {

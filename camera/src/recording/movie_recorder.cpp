@@ -1,6 +1,7 @@
 #include "camera/movie_recorder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -209,6 +210,7 @@ struct MovieRecorder::Writer {
         header.rotation = options.rotationDegrees;
         header.videoTimescale = frameRate.num;
         header.dataStart = avio_tell(output->pb);
+        header.camera = options.camera;
         for (AVStream* stream : {videoStream, audioStream}) {
             if (!stream) continue;
             JournalStream journalled;
@@ -568,6 +570,12 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     // first, so that no movie of the recorder's is ever without it until it is finished.
     const fs::path journal = journalOf(recorder->url_);
     writer->journal.fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Held until the recorder is gone, however the program ends: another camera program that sees the take (on a
+    // shared drive) leaves it to its recorder.
+    if (writer->journal.fd >= 0) {
+        recorder->hold_ = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+        if (recorder->hold_ >= 0) ::flock(recorder->hold_, LOCK_EX | LOCK_NB);
+    }
     writer->room.path = reserveOf(recorder->url_);
     writer->room.fd = ::open(writer->room.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const bool room = writer->room.keep(roomForIndex(0));
@@ -593,6 +601,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
 
 MovieRecorder::~MovieRecorder() {
     if (thread_.joinable()) finish();
+    if (hold_ >= 0) ::close(hold_);
 }
 
 bool MovieRecorder::sessionStarted() const {
@@ -783,7 +792,8 @@ std::optional<double> MovieRecorder::finish() {
         return std::nullopt;
     }
     std::error_code ec;
-    fs::remove(journalOf(url_), ec);  // a finished take needs none
+    // A finished take needs none; on a drive, where it stays, its owner removes it once the take is stored.
+    if (!isOnDrive_) fs::remove(journalOf(url_), ec);
     if (tc) patchTimecodeFlags(url_, tc->flags);
     return duration;
 }

@@ -19,12 +19,14 @@ namespace morvane {
 namespace {
 
 constexpr char kJournalMagic[7] = {'M', 'R', 'J', 'O', 'U', 'R', 'N'};
-constexpr char kJournalVersion = '1';
+constexpr char kJournalVersion = '2';
+constexpr char kFirstJournalVersion = '1';  // the same without the camera's identity
+constexpr std::size_t kMaxCamera = 1024;
 constexpr std::size_t kRecordSize = 40;
 constexpr std::size_t kMaxStreams = 4;
 constexpr std::size_t kMaxExtradata = 1 << 20;
 // The longest header the layout allows: every track with the most extradata.
-constexpr std::size_t kMaxHeader = 64 + kMaxStreams * (27 * 8 + 20 + kMaxExtradata);
+constexpr std::size_t kMaxHeader = 64 + 2 + kMaxCamera + kMaxStreams * (27 * 8 + 20 + kMaxExtradata);
 
 struct ByteWriter {
     std::string out;
@@ -127,10 +129,16 @@ bool known(std::int64_t v) {
 
 // A header's bytes (after its length), read whole: none when any field is not as the layout has it, or bytes are
 // left over.
-std::optional<JournalHeader> parseHeader(std::string_view bytes) {
+std::optional<JournalHeader> parseHeader(std::string_view bytes, char version) {
     ByteReader r{bytes};
     JournalHeader h;
     eachHeaderField(h, readFrom(r));
+    if (version != kFirstJournalVersion) {
+        const auto length = r.get<std::uint16_t>();
+        if (!r.ok || length > kMaxCamera || length > r.in.size()) return std::nullopt;
+        h.camera.assign(r.in.substr(0, length));
+        r.in.remove_prefix(length);
+    }
     const auto count = r.get<std::uint8_t>();
     if (!r.ok || count < 1 || count > kMaxStreams || h.dataStart <= 0 || h.videoTimescale <= 0 ||
         !std::isfinite(h.startDate) || !std::isfinite(h.rotation) || h.frameRate < 1 || h.frameRate > 1000)
@@ -173,6 +181,9 @@ std::optional<JournalHeader> parseHeader(std::string_view bytes) {
 std::string journalHeaderBytes(JournalHeader& h) {
     ByteWriter w;
     eachHeaderField(h, writeTo(w));
+    const std::string_view camera = std::string_view(h.camera).substr(0, kMaxCamera);
+    w.put(std::uint16_t(camera.size()));
+    w.out.append(camera);
     w.put(std::uint8_t(h.streams.size()));
     for (auto& stream : h.streams) {
         eachStreamField(stream, writeTo(w));
@@ -199,7 +210,8 @@ std::string journalRecordBytes(const JournalSample& sample) {
 JournalReader::JournalReader(std::istream& in) : in_(in) {
     char start[sizeof kJournalMagic + 1 + 4];
     if (!in_.read(start, sizeof start) || std::memcmp(start, kJournalMagic, sizeof kJournalMagic) != 0) return;
-    if (start[sizeof kJournalMagic] != kJournalVersion) {
+    const char version = start[sizeof kJournalMagic];
+    if (version != kJournalVersion && version != kFirstJournalVersion) {
         state_ = State::unknownVersion;
         return;
     }
@@ -208,7 +220,7 @@ JournalReader::JournalReader(std::istream& in) : in_(in) {
     if (length > kMaxHeader) return;
     std::string bytes(length, '\0');
     if (!in_.read(bytes.data(), static_cast<std::streamsize>(length))) return;
-    auto header = parseHeader(bytes);
+    auto header = parseHeader(bytes, version);
     if (!header) return;
     header_ = std::move(*header);
     state_ = State::whole;

@@ -59,6 +59,7 @@ Json TakeLog::encode(const Entry& entry) {
     if (entry.appleLog2) j["appleLog2"] = *entry.appleLog2;
     if (entry.vaultFile) j["vaultFile"] = *entry.vaultFile;
     if (entry.photoAssetID) j["photoAssetID"] = *entry.photoAssetID;
+    if (entry.driveFile) j["driveFile"] = *entry.driveFile;
     j["copied"] = entry.copied;
     return j;
 }
@@ -77,6 +78,7 @@ std::optional<TakeLog::Entry> TakeLog::decode(const Json& json) {
         if (const Json* v = optional("appleLog2")) entry.appleLog2 = boolFromJson(*v);
         if (const Json* v = optional("vaultFile")) entry.vaultFile = stringFromJson(*v);
         if (const Json* v = optional("photoAssetID")) entry.photoAssetID = stringFromJson(*v);
+        if (const Json* v = optional("driveFile")) entry.driveFile = stringFromJson(*v);
         return entry;
     } catch (const std::exception&) {
         return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -232,7 +233,8 @@ private:
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;
-    std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes the sound of its last pictures
+    std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes what was captured before its stop
+    std::deque<AudioFrame> soundBeforeTake_;    ///< the last seconds of sound while no take runs
     bool takeOnDrive_ = false;
     SharedFrame takeFirstPicture_;
     double takeClockOffset_ = 0;
@@ -246,6 +248,10 @@ private:
     int recordingFrameRate_ = 30;
     bool recordingNTSC_ = false;
 };
+
+/// What the crew is told after a take of which `repeated` slots repeat the picture before, `dropped` of them for
+/// pictures the recorder could not compress in time: none for the few repeats of an uneven capture.
+std::optional<std::string> repeatedPicturesMessage(std::size_t repeated, std::size_t dropped, double frameRate);
 
 /// A picture as a JPEG (for photos and take thumbnails); none when it cannot be encoded.
 std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality);

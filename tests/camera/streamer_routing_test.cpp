@@ -252,10 +252,12 @@ TEST_F(Routing, ATakeHoldsWhatWasCapturedUntilItsStop) {
     for (const auto& c : cases) {
         events.clear();
         set([](CameraStreamer& s) { s.recordingRequested = true; });
-        // Four seconds filmed just now, a picture and its sound each 1/30 s.
-        const double t0 = hostTime() - 4;
+        // Four seconds filmed from now on, a picture and its sound each 1/30 s, read as they are captured.
+        const double t0 = hostTime();
         const SyntheticSource::Settings s{.width = 320, .height = 180};
         const auto sound = [&](int i) {
+            std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                          std::chrono::duration<double>(t0 + (i + 1) / 30.0 - hostTime()));
             streamer->offerAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), t0 + i / 30.0});
             streamer->dataQueue().sync([] {});
         };

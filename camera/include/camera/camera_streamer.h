@@ -202,6 +202,9 @@ private:
     void keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
     void recoverLeftTakes(const std::vector<std::filesystem::path>& files,
                           const std::optional<std::filesystem::path>& recording, bool onDrive);
+    /// Tells the remote, once, that the camera can't record the chosen format in real time, and when that has
+    /// passed (data queue).
+    void tellRealTime(bool keepsUp);
     /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
     void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();
@@ -237,6 +240,7 @@ private:
     std::deque<AudioFrame> soundBeforeTake_;    ///< the last seconds of sound while no take runs
     bool takeOnDrive_ = false;
     SharedFrame takeFirstPicture_;
+    bool toldBehind_ = false;  ///< the remote was told the camera can't record in real time
     double takeClockOffset_ = 0;
     std::unique_ptr<StreamLUT> passthrough_;
     std::unique_ptr<HistogramMaker> histogramMaker_;

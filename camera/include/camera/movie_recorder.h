@@ -177,6 +177,8 @@ public:
     /// No more pictures come (the capture stopped): `finish` waits for none.
     void noMorePictures();
 
+    /// The recorder has fallen behind its capture and not caught up (`Pace`).
+    bool fallingBehind() const;
     /// Frames dropped because compression fell behind: the queue was full, or newer pictures waited.
     std::size_t droppedFrames() const;
     /// Slots of the finished movie that repeat the picture before: pictures dropped, or none captured for them.

@@ -615,22 +615,10 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
     options.onFallingBehind = [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            CameraEvent event{CameraEvent::Kind::failed,
-                              "This camera can't record the chosen format in real time: pictures are repeated in the "
-                              "take",
-                              {}};
-            event.subject = kRealTimeSubject;
-            self->postEvent(event);
-        }
+        if (auto self = weak.lock()) self->tellRealTime(false);
     };
     options.onCaughtUp = [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            CameraEvent event{CameraEvent::Kind::info, "This camera records the chosen format in real time again", {}};
-            event.subject = kRealTimeSubject;
-            event.over = true;
-            self->postEvent(event);
-        }
+        if (auto self = weak.lock()) self->tellRealTime(true);
     };
     auto recorder = MovieRecorder::make(options);
     if (!recorder) {
@@ -648,6 +636,8 @@ void CameraStreamer::stopRecording() {
     if (!recorder_) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     recorder_->stop();
+    // A take that keeps up at its end shows the format recorded in real time.
+    if (!recorder_->fallingBehind()) tellRealTime(true);
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
     stoppedTake_ = recorder;
     const auto [rate, ntsc] = recordingRate();
@@ -670,6 +660,18 @@ std::optional<std::string> repeatedPicturesMessage(std::size_t repeated, std::si
     const std::string count = repeated == 1 ? "1 picture" : std::to_string(repeated) + " pictures";
     return "The take repeats the picture before in " + count +
            (dropped > 0 ? ": the camera couldn't record them in time" : ": the camera gave none for them");
+}
+
+void CameraStreamer::tellRealTime(bool keepsUp) {
+    if (keepsUp != toldBehind_) return;
+    toldBehind_ = !keepsUp;
+    CameraEvent event{CameraEvent::Kind::failed,
+                      "This camera can't record the chosen format in real time: pictures are repeated in the take",
+                      {}};
+    if (keepsUp) event = CameraEvent{CameraEvent::Kind::info, "This camera records in real time again", {}};
+    event.subject = kRealTimeSubject;
+    if (keepsUp) event.over = true;
+    postEvent(event);
 }
 
 void CameraStreamer::endFailedTake(const std::string& reason) {

@@ -608,6 +608,11 @@ std::size_t MovieRecorder::droppedFrames() const {
     return dropped_;
 }
 
+bool MovieRecorder::fallingBehind() const {
+    std::lock_guard lock(lock_);
+    return pace_.behind;
+}
+
 std::size_t MovieRecorder::repeatedPictures() const {
     std::lock_guard lock(lock_);
     return repeated_;

@@ -1,6 +1,6 @@
 // Camera stream costs on camera-like pictures (moving detail and sensor noise, so the encoder spends its whole
 // target rate), run by hand:
-//   bench_camera_stream [frames] [part] [codec] [folder] [height]    (part: 1 to 5, 1 to 4 when left out; codec:
+//   bench_camera_stream [frames] [part] [codec] [folder] [height]    (part: 1 to 6, 1 to 4 when left out; codec:
 //       h264, hevc, prores (422 HQ) or all; folder: where takes are written; height of parts 4 and 5: 1080 or 720)
 // 1. The LUT stage on 1920x1080 pictures with the log LUT (a 64-cube), alone and with zebras, on this thread.
 // 2. The live stream at 1280x720 30 fps with the LUT stage and zebras on: per-frame latency from a captured
@@ -15,10 +15,15 @@
 //    the take took to finish after its stop, and what a kill 10 s in would have kept. Run it in a cgroup whose
 //    writes to the folder's disk are throttled to see a slow disk, or beside a busy loop on one core
 //    (`taskset -c 3`) to see an encoder slower than real time.
+// 6. A 1080p take with sound in real time, `frames` long, with a 3 s burst of other work 4 s in (four busy loops for
+//    each core the program may use): the pictures dropped before, during and after the burst, when the last one was
+//    dropped, and whether the owner was told that the camera can't record in real time. Pin it to two cores with
+//    `taskset -c 0,1` to see a small machine.
 // Figures are medians with the 10th and 90th percentiles as their spread; the LUT stage's are this thread's processor
 // time, which other work on a busy machine does not stretch, with the wall-clock median beside it.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -307,6 +313,59 @@ int main(int argc, char** argv) {
                         dropped, frames, refused, blocks, finishing);
             if (kept >= 0) std::printf("; a kill 10 s in keeps %.1f s", kept);
             std::printf("\n");
+        }
+    }
+    // 6. A burst of other work during a take.
+    if (part == 6) {
+        const auto pictures = test::cameraLikePictures(width, height, 30);
+        cpu_set_t cores;
+        CPU_ZERO(&cores);
+        const int busy = 4 * (sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 2);
+        for (const auto& video : recordings(codec, width, height)) {
+            test::TempDir dir(folder);
+            MovieRecorder::Options options;
+            options.video = video;
+            options.frameRate = 30;
+            options.audio = MovieAudioSettings{};
+            options.destination = dir / "take.mov";
+            std::atomic<bool> told = false;
+            options.onFallingBehind = [&] { told = true; };
+            auto recorder = MovieRecorder::make(options);
+            if (!recorder) return 1;
+            const double start = hostTime(), burstFrom = start + 4, burstTo = burstFrom + 3;
+            std::vector<std::thread> work;
+            double picture = start, sound = start, lastDrop = -1;
+            int index = 0, blocks = 0, before = 0, during = 0, after = 0, refused = 0;
+            while (index < frames) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(std::min(picture, sound) - hostTime()));
+                if (work.empty() && hostTime() >= burstFrom) {
+                    for (int i = 0; i < busy; ++i)
+                        work.emplace_back([burstTo] {
+                            volatile double x = 0;
+                            while (hostTime() < burstTo) x = x + 1;
+                        });
+                }
+                if (sound <= picture) {
+                    if (!recorder->appendAudio(AudioFrame{SyntheticSource::makeTone({}, blocks++ * 960, 960), sound}))
+                        ++refused;
+                    sound += 0.02;
+                    continue;
+                }
+                if (!recorder->append(VideoFrame{pictures[static_cast<std::size_t>(index % 30)], picture})) {
+                    ++(picture < burstFrom ? before : picture < burstTo ? during : after);
+                    lastDrop = picture - start;
+                }
+                ++index;
+                picture += 1.0 / 30;
+            }
+            for (auto& thread : work) thread.join();
+            const auto duration = recorder->finish();
+            std::printf("Recording in real time, %dx%d %s at 30 frames/s with sound, %.1f s, %d busy loops 4-7 s in:\n",
+                        width, height, codecLabel(video.codec), duration.value_or(0), busy);
+            std::printf(
+                "  pictures dropped %d of %d: %d before the burst, %d during it, %d after it (the last %.2f s "
+                "in); sound blocks dropped %d; told it can't record in real time: %s\n",
+                before + during + after, frames, before, during, after, lastDrop, refused, told ? "yes" : "no");
         }
     }
     return 0;

@@ -204,14 +204,14 @@ TEST_P(Recording, MoviesCarryTheirTimecodeSoundAndRotation) {
     EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:timecode=" + take.timecode), std::string::npos) << probe;
     EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
-    // Constant rate at the recording rate, whatever the capture's rate: two seconds of frames.
+    // At the recording rate, whatever the capture's rate: two seconds of frames, a picture repeated as a longer
+    // sample.
     EXPECT_NE(probe.find("avg_frame_rate=" + take.probedRate), std::string::npos) << probe;
     const double movieFps = take.ntsc ? take.rate * 1000.0 / 1001 : take.rate;
-    const std::string packets = test::commandOutput(
-        "ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets "
-        "-of csv=p=0 '" +
-        (dir / "take.mov").string() + "'");
-    EXPECT_NEAR(std::atof(packets.c_str()), 2 * movieFps, 1.5) << packets;
+    const std::string decoded =
+        test::commandOutput("ffmpeg -v error -i '" + (dir / "take.mov").string() +
+                            "' -map 0:v -vf fps=" + take.probedRate + " -f framecrc - | grep -vc '^#'");
+    EXPECT_NEAR(std::atof(decoded.c_str()), 2 * movieFps, 1.5) << decoded;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, Recording,
@@ -1174,35 +1174,45 @@ double processSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// An intra-coded take whose pictures come with gaps: the empty slots repeat the picture written, as written, which
-// costs next to nothing, so that a recorder behind its capture catches up.
+// A take whose pictures come with gaps: the empty slots repeat the picture written at no cost, so that a recorder
+// behind its capture catches up: an intra-coded picture as written, an inter-coded one as a longer sample.
 TEST(Recording, EmptySlotsRepeatWhatWasWritten) {
+    const struct {
+        MovieVideoSettings::Codec codec;
+        double packets;  ///< of a picture every half second for ten seconds
+    } cases[] = {{MovieVideoSettings::Codec::proRes, 301}, {MovieVideoSettings::Codec::h264, 21}};
     std::vector<SharedFrame> pictures;
     for (int i = 0; i < 30; ++i) pictures.push_back(SyntheticSource::makePicture({640, 360}, i));
-    // Ten seconds at 30 fps: every slot a picture, or a picture every half second.
-    const auto record = [&](const std::filesystem::path& movie, int every) {
-        MovieRecorder::Options options = proResTake(movie, 640, 360);
-        options.audio.reset();
-        options.queueLimit = 1000;
-        const double before = processSeconds();
-        auto recorder = MovieRecorder::make(options);
-        if (!recorder) return -1.0;
-        for (int i = 0; i <= 300; i += every)
-            recorder->append(VideoFrame{pictures[std::size_t(i % 30)], 10 + i / 30.0});
-        if (!recorder->finish()) return -1.0;
-        return processSeconds() - before;
-    };
-    test::TempDir dir;
-    const double whole = record(dir / "whole.mov", 1), gaps = record(dir / "gaps.mov", 15);
-    ASSERT_GT(whole, 0);
-    ASSERT_GT(gaps, 0);
-    EXPECT_LT(gaps, whole * 0.4) << gaps << " s against " << whole << " s";
-    // A constant rate still, every slot a picture that decodes.
-    const std::string packets = test::commandOutput(
-        "ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets -of csv=p=0 '" +
-        (dir / "gaps.mov").string() + "'");
-    EXPECT_NEAR(std::atof(packets.c_str()), 301, 1) << packets;
-    EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "gaps.mov").string() + "' -f null - 2>&1"), "");
+    for (const auto& c : cases) {
+        // Ten seconds at 30 fps: every slot a picture, or a picture every half second.
+        const auto record = [&](const std::filesystem::path& movie, int every) {
+            MovieRecorder::Options options = proResTake(movie, 640, 360);
+            options.video.codec = c.codec;
+            if (c.codec == MovieVideoSettings::Codec::h264) options.video.averageBitRate = 2'000'000;
+            options.audio.reset();
+            options.queueLimit = 1000;
+            const double before = processSeconds();
+            auto recorder = MovieRecorder::make(options);
+            if (!recorder) return -1.0;
+            for (int i = 0; i <= 300; i += every)
+                recorder->append(VideoFrame{pictures[std::size_t(i % 30)], 10 + i / 30.0});
+            if (!recorder->finish()) return -1.0;
+            EXPECT_EQ(recorder->repeatedPictures(), every == 1 ? 0u : 280u);
+            return processSeconds() - before;
+        };
+        test::TempDir dir;
+        const double whole = record(dir / "whole.mov", 1), gaps = record(dir / "gaps.mov", 15);
+        ASSERT_GT(whole, 0);
+        ASSERT_GT(gaps, 0);
+        EXPECT_LT(gaps, whole * 0.4) << gaps << " s against " << whole << " s";
+        // A constant rate still, every slot a picture that decodes.
+        const std::string packets = test::commandOutput(
+            "ffprobe -v error -count_packets -select_streams v -show_entries stream=nb_read_packets -of csv=p=0 '" +
+            (dir / "gaps.mov").string() + "'");
+        EXPECT_NEAR(std::atof(packets.c_str()), c.packets, 1) << packets;
+        EXPECT_NEAR(streamDurations(dir / "gaps.mov")["video"], 301 / 30.0, 0.001);
+        EXPECT_EQ(test::commandOutput("ffmpeg -v error -i '" + (dir / "gaps.mov").string() + "' -f null - 2>&1"), "");
+    }
 }
 
 // The owner is told once when the camera cannot compress the take's format as fast as it is captured; not for a
@@ -1212,7 +1222,9 @@ TEST(Recording, FallingBehindIsToldOnce) {
         const char* name;
         int pictures;  ///< handed over at once, two at most waiting
         int told;
-    } cases[] = {{"seconds of pictures faster than they are compressed", 150, 1}, {"a moment's burst", 5, 0}};
+    } cases[] = {{"seconds of pictures faster than they are compressed", 150, 1},
+                 {"a moment's burst", 5, 0},
+                 {"a burst of two seconds' pictures", 75, 0}};
     for (const auto& c : cases) {
         test::TempDir dir;
         MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
@@ -1225,6 +1237,40 @@ TEST(Recording, FallingBehindIsToldOnce) {
         for (int i = 0; i < c.pictures; ++i) recorder->append(VideoFrame{picture, 10 + i / 30.0});
         ASSERT_TRUE(recorder->finish()) << c.name;
         EXPECT_EQ(told, c.told) << c.name;
+    }
+}
+
+// Behind once pictures have been dropped for seconds, never a second apart; caught up once they have all been taken
+// for seconds. By the pictures' capture times, whenever they are handed over.
+TEST(Recording, BehindIsDropsThatLast) {
+    using Change = MovieRecorder::Pace::Change;
+    const struct {
+        const char* name;
+        std::vector<std::pair<double, double>> drops;  ///< pictures at 30 fps from 0 to 12 s, dropped in these spans
+        std::vector<std::pair<double, Change>> changes;
+    } cases[] = {
+        {"a burst of 3 s", {{2, 5}}, {}},
+        {"drops 1.5 s apart", {{1, 1.01}, {2.5, 2.51}, {4, 4.01}, {5.5, 5.51}, {7, 7.01}}, {}},
+        {"drops for 5 s, then none", {{1, 6}}, {{5, Change::fellBehind}, {9, Change::caughtUp}}},
+        {"drops for 4 s, a moment without, and drops again",
+         {{1, 5}, {5.5, 7}},
+         {{5.5, Change::fellBehind}, {10, Change::caughtUp}}},
+    };
+    for (const auto& c : cases) {
+        MovieRecorder::Pace pace;
+        std::vector<std::pair<double, Change>> changes;
+        for (int i = 0; i <= 360; ++i) {
+            const double t = i / 30.0;
+            const bool dropped = std::any_of(c.drops.begin(), c.drops.end(),
+                                             [&](const auto& span) { return t >= span.first && t < span.second; });
+            if (const auto change = dropped ? pace.dropped(t) : pace.taken(t); change != Change::none)
+                changes.emplace_back(std::round(t * 30) / 30, change);
+        }
+        ASSERT_EQ(changes.size(), c.changes.size()) << c.name;
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            EXPECT_NEAR(changes[i].first, c.changes[i].first, 0.05) << c.name;
+            EXPECT_EQ(changes[i].second, c.changes[i].second) << c.name;
+        }
     }
 }
 

@@ -227,6 +227,77 @@ TEST_F(Routing, SoundReadAfterTheStopEndsTheTake) {
     EXPECT_GT(std::sqrt(sum / 2400), 0.1);
 }
 
+// The movie's pictures, one a slot, each made small and grey: 64 bytes.
+std::vector<std::string> slotPictures(const std::filesystem::path& movie) {
+    const std::string bytes = test::commandOutput("ffmpeg -v error -i '" + movie.string() +
+                                                  "' -map 0:v -vf fps=30,scale=16:4,format=gray -f rawvideo -");
+    std::vector<std::string> pictures;
+    for (std::size_t at = 0; at + 64 <= bytes.size(); at += 64) pictures.push_back(bytes.substr(at, 64));
+    return pictures;
+}
+
+// A take holds what was captured from its first picture to its stop, whatever the lag between the picture and sound
+// paths, and says when its pictures repeat.
+TEST_F(Routing, ATakeHoldsWhatWasCapturedUntilItsStop) {
+    const struct {
+        const char* name;
+        double pictureLag;          ///< the pictures are read this long after the sound captured with them
+        double stallFrom, stallTo;  ///< no picture is captured then (seconds after the first)
+        const char* told;           ///< the notice after the take
+    } cases[] = {
+        {"pictures read 1 s after their sound", 1, 0, 0, nullptr},
+        {"no picture for 2 s", 0, 1, 3,
+         "The take repeats the picture before in 60 pictures: the camera gave none "
+         "for them"},
+    };
+    for (const auto& c : cases) {
+        events.clear();
+        set([](CameraStreamer& s) { s.recordingRequested = true; });
+        // Four seconds filmed from now on, a picture and its sound each 1/30 s, read as they are captured.
+        const double t0 = hostTime();
+        const SyntheticSource::Settings s{.width = 320, .height = 180};
+        const auto sound = [&](int i) {
+            std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                          std::chrono::duration<double>(t0 + (i + 1) / 30.0 - hostTime()));
+            streamer->offerAudio(AudioFrame{SyntheticSource::makeTone(s, i * 1600, 1600), t0 + i / 30.0});
+            streamer->dataQueue().sync([] {});
+        };
+        const auto picture = [&](int i) {
+            if (i >= 30 * c.stallFrom && i < 30 * c.stallTo) return;
+            streamer->offerVideo(VideoFrame{SyntheticSource::makePicture(s, i), t0 + i / 30.0});
+            streamer->dataQueue().sync([] {});
+        };
+        const int lag = static_cast<int>(std::lround(c.pictureLag * 30));
+        for (int i = 0; i < 120; ++i) {
+            sound(i);
+            if (i >= lag) picture(i - lag);
+        }
+        set([](CameraStreamer& s) { s.stopRecording(); });
+        for (int i = 120 - lag; i <= 120; ++i) picture(i);  // the last one captured after the stop
+        const auto take = stopTake();
+        ASSERT_TRUE(take && take->entry.photoAssetID) << c.name;
+        const auto movie = dir / "Pictures" / "Brindlecroft" / *take->entry.photoAssetID;
+        EXPECT_NEAR(take->entry.info.duration.value_or(0), 4, 0.05) << c.name;
+        // Sound from the first picture on, and every picture captured, each in its slot.
+        const std::vector<float> samples = test::decodedSound(movie);
+        ASSERT_GE(samples.size(), 48000u) << c.name;
+        double sum = 0;
+        for (std::size_t i = 2400; i < 48000; ++i) sum += double(samples[i]) * samples[i];
+        EXPECT_GT(std::sqrt(sum / 45600), 0.1) << c.name;
+        // (Two slots apart: the square that moves across them turns back at the edge between two pictures.)
+        const auto pictures = slotPictures(movie);
+        const auto stalled = [&](std::size_t i) { return i >= 30 * c.stallFrom && i < 30 * c.stallTo; };
+        ASSERT_GE(pictures.size(), 120u) << c.name;
+        for (std::size_t i = 2; i < 120; ++i)
+            EXPECT_EQ(pictures[i] == pictures[i - 2], stalled(i) && stalled(i - 1)) << c.name << " slot " << i;
+        main->runPending();
+        const bool told = std::any_of(events.begin(), events.end(), [&](const CameraEvent& e) {
+            return e.kind == CameraEvent::Kind::info && e.message && c.told && *e.message == c.told;
+        });
+        EXPECT_EQ(told, c.told != nullptr) << c.name;
+    }
+}
+
 std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
     std::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -238,6 +239,9 @@ private:
     void runLeftovers(const LeftFolders& folders, const std::optional<std::filesystem::path>& recording);
     void finishLeftTake(const std::filesystem::path& movie, bool onDrive);
     void storeLeftTake(const std::filesystem::path& movie, bool onDrive);
+    /// Tells the remote, once, that the camera can't record the chosen format in real time, and when that has
+    /// passed (data queue).
+    void tellRealTime(bool keepsUp);
     /// The recorder could not go on (a full disk): the take ends, what was written is kept, the remote is told.
     void endFailedTake(const std::string& reason);
     StreamLUT& passthrough();
@@ -271,9 +275,11 @@ private:
 
     // Data queue only.
     std::unique_ptr<MovieRecorder> recorder_;
-    std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes the sound of its last pictures
+    std::weak_ptr<MovieRecorder> stoppedTake_;  ///< being finished: still takes what was captured before its stop
+    std::deque<AudioFrame> soundBeforeTake_;    ///< the last seconds of sound while no take runs
     bool takeOnDrive_ = false;
     SharedFrame takeFirstPicture_;
+    bool toldBehind_ = false;  ///< the remote was told the camera can't record in real time
     double takeClockOffset_ = 0;
     std::unique_ptr<StreamLUT> passthrough_;
     std::unique_ptr<HistogramMaker> histogramMaker_;
@@ -285,6 +291,10 @@ private:
     int recordingFrameRate_ = 30;
     bool recordingNTSC_ = false;
 };
+
+/// What the crew is told after a take of which `repeated` slots repeat the picture before, `dropped` of them for
+/// pictures the recorder could not compress in time: none for the few repeats of an uneven capture.
+std::optional<std::string> repeatedPicturesMessage(std::size_t repeated, std::size_t dropped, double frameRate);
 
 /// A picture as a JPEG (for photos and take thumbnails); none when it cannot be encoded.
 std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality);

@@ -51,8 +51,9 @@ struct MovieAudioSettings {
 ///
 /// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
 /// bounded queue: when compression falls behind, frames are dropped rather than piling up, and their slots repeat
-/// the picture before (as written, for an intra-coded format), so that the recorder catches up. The recorder's
-/// thread never waits for the disk: a thread of the take's own brings what was written onto it.
+/// the picture before, which costs no compression (a longer sample; the packet again for an intra-coded format), so
+/// that the recorder catches up. The recorder's thread never waits for the disk: a thread of the take's own brings
+/// what was written onto it.
 ///
 /// While a take is written, a journal beside the movie (`journalOf`) lists every sample written and
 /// what the movie's index needs, brought to the disk after the samples' bytes about once a second of the take: a take
@@ -82,10 +83,30 @@ public:
         /// Brings a file's written bytes to the disk (fdatasync): nonzero when they may not be there. A test's stands
         /// for a slow or failing disk.
         std::function<int(int descriptor)> sync;
-        /// Called once, on the thread that hands the pictures over, when more than a second of pictures was dropped
-        /// within a few seconds: the camera cannot compress this format in real time. From then on few pictures
-        /// wait, so that they hold back neither the sound after them nor what reaches the disk.
+        /// Called on the thread that hands the pictures over when pictures have been dropped for a few seconds (no
+        /// moment's burst: `Pace`): the camera cannot compress this format in real time. From then on few pictures
+        /// wait, so that they hold back neither the sound after them nor what reaches the disk, and repeats are
+        /// longer samples only.
         std::function<void()> onFallingBehind;
+        /// Called there too when a recorder that fell behind has caught up and kept up for a few seconds.
+        std::function<void()> onCaughtUp;
+    };
+
+    /// Whether the recorder keeps up with its capture, judged by the capture times of the pictures it takes and
+    /// drops: it falls behind once it has been dropping pictures for a few seconds, not for a moment's burst of
+    /// other work, and has caught up once it has taken every picture for a few seconds.
+    struct Pace {
+        enum class Change { none, fellBehind, caughtUp };
+        static constexpr double lasting = 4;   ///< seconds of drops, never a second apart, that make it behind
+        static constexpr double caughtUp = 3;  ///< seconds without a drop that end it
+
+        bool behind = false;
+        std::optional<double> dropsFrom;  ///< the first drop of those never a second apart
+        std::optional<double> lastDrop;
+
+        Change dropped(double time);
+        Change taken(double time);
+        friend bool operator==(const Pace&, const Pace&) = default;
     };
 
     /// None when the file cannot be made, no destination is given or the video settings are refused (each logged as
@@ -123,8 +144,19 @@ public:
     /// the journal once the take is stored, so that a take left on a drive shows that it still has to be, and whose.
     std::optional<double> finish();
 
+    /// Ends the take where its capture stands, before `finish`: at the end of the latest picture or sound handed over.
+    /// Pictures and sound captured before that and still on their way (the picture and sound paths lag each other)
+    /// are still taken, and `finish` waits for them a little; nothing captured after it is.
+    void stop();
+    /// No more pictures come (the capture stopped): `finish` waits for none.
+    void noMorePictures();
+
+    /// The recorder has fallen behind its capture and not caught up (`Pace`).
+    bool fallingBehind() const;
     /// Frames dropped because compression fell behind: the queue was full, or newer pictures waited.
     std::size_t droppedFrames() const;
+    /// Slots of the finished movie that repeat the picture before: pictures dropped, or none captured for them.
+    std::size_t repeatedPictures() const;
     /// Why the take ended before it was stopped ("the disk is full"); the recorder then takes nothing more and
     /// `finish` keeps what was written.
     std::optional<std::string> failureReason() const;
@@ -144,8 +176,6 @@ private:
     void run();
     /// Under `lock_`: the take has been captured at least until `end` (host seconds).
     void noteCaptureTime(double end);
-    /// Under `lock_`, for a picture dropped: whether the owner is to be told now that the recorder falls behind.
-    bool fallsBehind(double dropTime);
 
     std::filesystem::path url_;
     bool isOnDrive_ = false;
@@ -156,16 +186,19 @@ private:
     mutable std::mutex lock_;
     std::condition_variable wake_;
     std::condition_variable soundCame_;
+    std::condition_variable picturesCame_;
     std::deque<std::variant<VideoFrame, AudioFrame>> queue_;
-    bool stopped_ = false;  ///< no more pictures: only the sound of the last ones is taken
+    bool stopped_ = false;            ///< no more pictures: only the sound of the last ones is taken
+    std::optional<double> stopTime_;  ///< `stop`: nothing captured from then on is taken
+    bool picturesEnded_ = false;      ///< a picture captured after the stop came, or none will
     bool finishing_ = false;
     std::optional<double> startTime_;
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
-    std::deque<double> recentDrops_;  ///< capture times of the pictures dropped lately
-    bool behind_ = false;             ///< the owner was told the recorder falls behind: few pictures wait
-    std::size_t picturesQueued_ = 0;
-    std::function<void()> onFallingBehind_;
+    Pace pace_;  ///< behind: few pictures wait
+    std::size_t picturesQueued_ = 0, soundsQueued_ = 0;
+    std::size_t repeated_ = 0;
+    std::function<void()> onFallingBehind_, onCaughtUp_;
     std::size_t queueLimit_ = 48;
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not

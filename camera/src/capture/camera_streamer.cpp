@@ -29,6 +29,13 @@ namespace {
 // Pictures waiting for the data queue beyond this are dropped, as a capture device drops late frames.
 constexpr int kMaxPendingVideo = 4;
 
+// Sound kept while no take runs, for the take whose first picture lags behind its sound: pictures that stop for longer
+// are a stalled camera.
+constexpr double kSoundKept = 3;
+
+// What the notice that the camera can't record the chosen format in real time is about.
+constexpr const char* kRealTimeSubject = "realTime";
+
 constexpr double kPreviewInterval = 1.0 / 31;
 constexpr double kLoupeInterval = 1.0 / 5;
 constexpr double kAudioLevelInterval = 1.0 / 5;
@@ -135,7 +142,10 @@ void CameraStreamer::stop() {
     stopping_ = true;  // a source that keeps the session queue waiting is left behind at once
     sessionQueue_.sync([this] { stopSource(); });
     stopping_ = false;
-    dataQueue_.sync([] {});  // what the source handed over is done
+    // What the source handed over is done: a take stopped waits for no more of its pictures.
+    dataQueue_.sync([this] {
+        if (auto stopped = stoppedTake_.lock()) stopped->noMorePictures();
+    });
 }
 
 CaptureSource::Callbacks CameraStreamer::sourceCallbacks(const std::shared_ptr<std::atomic<bool>>& live) {
@@ -450,9 +460,15 @@ bool CameraStreamer::due(std::optional<double>& stamp, double time, double inter
 // MARK: - Data path
 
 void CameraStreamer::handleAudio(const AudioFrame& audio) {
-    if (recorder_ && recorder_->sessionStarted() && recorder_->hasAudio()) recorder_->appendAudio(audio);
-    // A stopped take still takes the sound of its last pictures, which is read after them.
-    if (auto stopped = stoppedTake_.lock(); stopped && !stopped->appendAudio(audio)) stoppedTake_.reset();
+    if (recorder_ && recorder_->sessionStarted()) {
+        if (recorder_->hasAudio()) recorder_->appendAudio(audio);
+    } else if (audio.samples && std::isfinite(audio.time)) {
+        // The next take may begin with a picture captured before this sound, its picture lagging behind.
+        soundBeforeTake_.push_back(audio);
+        while (!(soundBeforeTake_.front().time >= audio.time - kSoundKept)) soundBeforeTake_.pop_front();
+    }
+    // A stopped take still takes the sound captured before its stop, which may be read after it.
+    if (auto stopped = stoppedTake_.lock()) stopped->appendAudio(audio);
     if (audioSampleHandler) audioSampleHandler(audio);
     if (!onAudioLevel || !histogramEnabled || !audio.samples) return;
     if (!due(lastAudioLevelTime_, audio.time, kAudioLevelInterval)) return;
@@ -478,9 +494,22 @@ void CameraStreamer::handleVideo(const VideoFrame& frame) {
         }
     }
     if (recorder_) {
+        const bool first = !recorder_->sessionStarted();
         recorder_->append(frame);
+        if (first && recorder_->sessionStarted()) {
+            // The sound of the first picture and after it, read before it.
+            if (recorder_->hasAudio()) {
+                for (const AudioFrame& sound : soundBeforeTake_) {
+                    const double end = sound.time + double(sound.samples->nb_samples) / sound.samples->sample_rate;
+                    if (end > frame.time) recorder_->appendAudio(sound);
+                }
+            }
+            soundBeforeTake_.clear();
+        }
         if (auto reason = recorder_->failureReason()) endFailedTake(*reason);
     }
+    // A stopped take still takes the pictures captured before its stop, which lag behind its sound.
+    if (auto stopped = stoppedTake_.lock()) stopped->append(frame);
     if (!frame.picture) return;
     lastFrameAt_ = hostTime();
 
@@ -592,12 +621,10 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     const double fps = TimelineRate::fps(rate, ntsc);
     options.startFrame = [offset, fps](double t) { return timeOfDayFrame(t, offset, fps); };
     options.onFallingBehind = [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->postEvent(CameraEvent{CameraEvent::Kind::failed,
-                                        "This camera can't record the chosen format in real time: pictures are "
-                                        "repeated in the take",
-                                        {}});
-        }
+        if (auto self = weak.lock()) self->tellRealTime(false);
+    };
+    options.onCaughtUp = [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->tellRealTime(true);
     };
     auto recorder = MovieRecorder::make(options);
     if (!recorder) {
@@ -614,17 +641,43 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
 void CameraStreamer::stopRecording() {
     if (!recorder_) return;
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
+    recorder_->stop();
+    // A take that keeps up at its end shows the format recorded in real time.
+    if (!recorder_->fallingBehind()) tellRealTime(true);
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
     stoppedTake_ = recorder;
+    const auto [rate, ntsc] = recordingRate();
     takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_,
-                      onDrive = takeOnDrive_]() mutable {
+                      onDrive = takeOnDrive_, fps = TimelineRate::fps(rate, ntsc)]() mutable {
         auto self = weak.lock();
         if (!self) {
             recorder->finish();  // kept in the recording folder: the next start stores it
             return;
         }
         self->storeTake(recorder, picture, offset, onDrive);
+        if (auto told = repeatedPicturesMessage(recorder->repeatedPictures(), recorder->droppedFrames(), fps))
+            self->postEvent(CameraEvent{CameraEvent::Kind::info, *told, {}});
     });
+}
+
+std::optional<std::string> repeatedPicturesMessage(std::size_t repeated, std::size_t dropped, double frameRate) {
+    // A few repeats come of an uneven capture; pictures dropped, or a second of none, the crew should know of.
+    if (repeated == 0 || (dropped == 0 && static_cast<double>(repeated) < frameRate)) return std::nullopt;
+    const std::string count = repeated == 1 ? "1 picture" : std::to_string(repeated) + " pictures";
+    return "The take repeats the picture before in " + count +
+           (dropped > 0 ? ": the camera couldn't record them in time" : ": the camera gave none for them");
+}
+
+void CameraStreamer::tellRealTime(bool keepsUp) {
+    if (keepsUp != toldBehind_) return;
+    toldBehind_ = !keepsUp;
+    CameraEvent event{CameraEvent::Kind::failed,
+                      "This camera can't record the chosen format in real time: pictures are repeated in the take",
+                      {}};
+    if (keepsUp) event = CameraEvent{CameraEvent::Kind::info, "This camera records in real time again", {}};
+    event.subject = kRealTimeSubject;
+    if (keepsUp) event.over = true;
+    postEvent(event);
 }
 
 void CameraStreamer::endFailedTake(const std::string& reason) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -44,8 +45,9 @@ namespace {
 // the sound queued after it, and what reaches the disk.
 constexpr std::size_t kPicturesQueuedBehind = 2;
 
-// How much later than sound captured at the same time a picture may still reach the recorder.
-constexpr double kPictureLateness = 0.5;
+// How much later than their capture the pictures of a take's end may still reach the recorder after its stop: a camera
+// whose pictures stopped is restarted after a few seconds.
+constexpr double kPictureLateness = 2;
 
 // How much later than its capture sound may still reach the recorder: a sound reader holds its blocks back while it
 // confirms an interruption.
@@ -107,11 +109,10 @@ struct MovieRecorder::Writer {
     bool headerWritten = false;
     bool failed = false;
     double startTime = 0;
-    AVRational frameRate{30, 1};  ///< the movie's constant rate; one tick of the video time base per frame
-    std::int64_t lastVideoPts = -1;
-    std::int64_t lastPicturePts = -1;  ///< the last slot a picture came for, not repeated
-    std::int64_t audioNextPts = 0;     ///< where the next sound chunk to be compressed lies, in samples from the start
-    bool soundPlacedOnce = false;      ///< some sound lies in the movie: it has a sound track
+    AVRational frameRate{30, 1};     ///< the movie's constant rate; one tick of the video time base per frame
+    std::int64_t lastVideoPts = -1;  ///< the last slot of the movie's picture so far
+    std::int64_t audioNextPts = 0;   ///< where the next sound chunk to be compressed lies, in samples from the start
+    bool soundPlacedOnce = false;    ///< some sound lies in the movie: it has a sound track
     int swrInRate = 0, swrInChannels = 0, swrInFormat = -1;
     MovieFile file;
     KeptRoom room;
@@ -119,11 +120,16 @@ struct MovieRecorder::Writer {
     std::unique_ptr<TakeSync> sync;  ///< none without a journal
     std::int64_t samplesWritten = 0;
     std::int64_t videoEnd = 0;  ///< the end of the last picture written, in frames
-    double writtenEnd = 0;      ///< the end of what was written, picture or sound, in seconds
-    double journalledEnd = 0;   ///< the end of what was handed to the disk with its journal, in seconds
-    bool soundLost = false;     ///< sound could not be converted: the take goes on without it
-    bool intraOnly = false;     ///< every picture stands alone: a repeat is its packet again
-    ff::Packet lastPicture;     ///< the last picture's packet as the encoder gave it
+    /// The end of what was written of each track, picture and sound, in seconds; and of what was handed to the disk
+    /// with its journal. Sound may be written ahead of the pictures: each track's second counts.
+    std::array<double, 2> writtenEnd{}, journalledEnd{};
+    bool soundLost = false;  ///< sound could not be converted: the take goes on without it
+    bool intraOnly = false;  ///< every picture stands alone: a repeat is its packet again
+    /// Repeats are not written as samples of their own, only as a longer sample of the picture before (the recorder
+    /// falls behind, and the disk must not wait for them).
+    bool lengthenOnly = false;
+    ff::Packet held;                 ///< the last picture's sample, written once it is known how long it lasts
+    std::int64_t repeatedSlots = 0;  ///< slots of the movie that repeat the picture before
 
     ~Writer() {
         sync.reset();  // it writes through the files
@@ -137,12 +143,12 @@ struct MovieRecorder::Writer {
             const int rc = avcodec_receive_packet(context, packet.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
             if (rc < 0) return false;
-            // Every picture lasts one frame, the last one too, so the movie's length is its frame count.
-            if (context == video.get() && packet->duration <= 0) packet->duration = 1;
-            if (context == video.get() && intraOnly) {
-                if (lastPicture) av_packet_unref(lastPicture.get());
-                if (!lastPicture) lastPicture = ff::makePacket();
-                if (lastPicture && av_packet_ref(lastPicture.get(), packet.get()) < 0) lastPicture.reset();
+            if (context == video.get()) {
+                // A picture lasts until the next one: it is written when that one comes.
+                if (!release(packet->pts)) return false;
+                held = std::exchange(packet, ff::makePacket());
+                if (!packet) return false;
+                continue;
             }
             if (!store(*packet, context, stream)) return false;
         }
@@ -170,8 +176,9 @@ struct MovieRecorder::Writer {
         journal.note(journalRecordBytes(sample));
         ++samplesWritten;
         if (picture) videoEnd = std::max(videoEnd, end);
-        if (std::isfinite(seconds)) writtenEnd = std::max(writtenEnd, seconds);
-        if (writtenEnd - journalledEnd >= 1) keepJournal();
+        double& trackEnd = writtenEnd[picture ? 0 : 1];
+        if (std::isfinite(seconds)) trackEnd = std::max(trackEnd, seconds);
+        if (trackEnd - journalledEnd[picture ? 0 : 1] >= 1) keepJournal();
         return true;
     }
 
@@ -249,12 +256,10 @@ struct MovieRecorder::Writer {
         if (!std::isfinite(slot)) return;
         const std::int64_t pts = std::max<std::int64_t>(0, std::llround(slot));
         if (pts <= lastVideoPts) return;
-        repeatPictureBefore(pts);
-        if (failed) return;
         if (av_frame_make_writable(converted.get()) < 0 ||
             sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize) <= 0)
             return fail("can't convert the pictures");
-        lastVideoPts = lastPicturePts = pts;
+        lastVideoPts = pts;
         converted->pts = pts;
         converted->colorspace = AVCOL_SPC_BT709;
         if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
@@ -272,48 +277,32 @@ struct MovieRecorder::Writer {
         soundLost = true;
     }
 
-    /// Fills the empty slots between the last picture and `pts` with the last picture.
-    void repeatPictureBefore(std::int64_t pts) {
-        const std::int64_t gap = pts - lastVideoPts - 1;
-        if (lastVideoPts < 0 || gap <= 0 || pts - lastPicturePts - 1 > maxRepeatedFrames()) return;
-        for (std::int64_t missing = lastVideoPts + 1; missing < pts && !failed; ++missing) repeatPictureAt(missing);
-    }
-
-    /// The last picture again in the slot `pts`. A picture that stands alone (intra-coded, as ProRes) is repeated as
-    /// it was written, its packet re-stamped, which costs nothing: a recorder behind its capture catches up. An
-    /// inter-coded one is coded again, which gives a picture of skipped blocks: its packet again would add its
-    /// changes a second time, and its frame number and picture order would clash with the pictures around it.
-    void repeatPictureAt(std::int64_t pts) {
-        if (intraOnly && lastPicture && lastPicture->pts == lastPicturePts) {
-            ff::Packet again = ff::makePacket();
-            if (!again || av_packet_ref(again.get(), lastPicture.get()) < 0) {
-                failed = true;
-                return;
+    /// Writes the picture held, lasting until the slot `next`: the empty slots after it repeat it at no cost. Each
+    /// one is a longer sample of it; a picture that stands alone (intra-coded, as ProRes) is written again in each
+    /// (as far as a stall is ever repeated), its packet re-stamped, as editing applications expect of such a format,
+    /// unless the recorder falls behind. An inter-coded picture is never coded again for a repeat: its packet again
+    /// would add its changes a second time, and a picture coded anew would cost what a captured one costs.
+    bool release(std::int64_t next) {
+        if (!held) return true;
+        ff::Packet picture = std::move(held);
+        const std::int64_t from = picture->pts, to = std::max(next, from + 1);
+        repeatedSlots += to - from - 1;
+        const std::int64_t copies = intraOnly && !lengthenOnly ? std::min(to - from - 1, maxRepeatedFrames()) : 0;
+        for (std::int64_t i = 0; i <= copies; ++i) {
+            ff::Packet sample = ff::makePacket();
+            if (!sample || av_packet_ref(sample.get(), picture.get()) < 0) return false;
+            if (i > 0) {
+                sample->pts = from + i;
+                sample->dts = picture->dts + i;
             }
-            again->pts = again->dts = pts;
-            again->duration = 1;
-            if (!store(*again, video.get(), videoStream)) failed = true;
-            return;
+            sample->duration = i < copies ? 1 : to - from - i;
+            if (!store(*sample, video.get(), videoStream)) return false;
         }
-        converted->pts = pts;
-        if (!writePacket(video.get(), videoStream, converted.get())) failed = true;
+        return true;
     }
 
-    /// Carries the last picture on into the slots that sound captured at `time` shows to have passed without one
-    /// (as far as a stall is ever repeated): the repeats of a stall are compressed while it lasts, not all at once
-    /// when the pictures come back, which took so long that the pictures coming meanwhile were dropped.
-    void carryPictureTo(double time) {
-        if (failed || lastVideoPts < 0 || !converted) return;
-        const double slot = (time - kPictureLateness - startTime) * av_q2d(frameRate);
-        if (!std::isfinite(slot) || slot > 1e12) return;
-        const std::int64_t pts =
-            std::min(static_cast<std::int64_t>(std::floor(slot)), lastPicturePts + 1 + maxRepeatedFrames());
-        if (pts <= lastVideoPts + 1) return;
-        repeatPictureBefore(pts);
-        lastVideoPts = pts - 1;
-    }
-
-    // A source that stalled for longer leaves a jump in the movie rather than minutes of a frozen picture.
+    // Slots written again at most for a stall, beyond which the last copy lasts the rest: minutes of a stall are not
+    // gigabytes of copies.
     std::int64_t maxRepeatedFrames() const { return static_cast<std::int64_t>(10 * av_q2d(frameRate)) + 1; }
 
     /// How far sound may lie off its capture time before it is moved there: half an interruption. Nearer, it is
@@ -440,15 +429,10 @@ struct MovieRecorder::Writer {
         // The take lasts until it was stopped: where the capture lagged behind (or its last pictures had to be
         // dropped), the last picture is carried on to the stop as the constant-rate rule says.
         const double end = stop ? (*stop - startTime) * av_q2d(frameRate) : 0;
-        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && converted && !failed) {
-            const std::int64_t last = std::llround(end) - 1;
-            if (last > lastVideoPts) {
-                repeatPictureBefore(last);
-                if (!failed) repeatPictureAt(last);
-                lastVideoPts = last;
-            }
-        }
+        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && !failed)
+            lastVideoPts = std::max<std::int64_t>(lastVideoPts, std::llround(end) - 1);
         writePacket(video.get(), videoStream, nullptr);
+        if (!failed && !release(lastVideoPts + 1)) failed = true;
         if (audio && !failed && soundPlacedOnce) {
             // Both tracks end together: sound missing at the end is silence, sound past the picture is dropped. A
             // take given no sound has no sound track.
@@ -594,6 +578,7 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     writer->file.giveBackRoom = [w = writer.get()] { w->room.giveBack(); };
     writer->sync = std::make_unique<TakeSync>(writer->file.fd, writer->journal.fd, options.sync);
     recorder->onFallingBehind_ = std::move(options.onFallingBehind);
+    recorder->onCaughtUp_ = std::move(options.onCaughtUp);
     recorder->writer_ = std::move(writer);
     recorder->thread_ = std::thread([r = recorder.get()] { r->run(); });
     return recorder;
@@ -622,6 +607,16 @@ std::optional<double> MovieRecorder::startTime() const {
 std::size_t MovieRecorder::droppedFrames() const {
     std::lock_guard lock(lock_);
     return dropped_;
+}
+
+bool MovieRecorder::fallingBehind() const {
+    std::lock_guard lock(lock_);
+    return pace_.behind;
+}
+
+std::size_t MovieRecorder::repeatedPictures() const {
+    std::lock_guard lock(lock_);
+    return repeated_;
 }
 
 std::optional<std::string> MovieRecorder::failureReason() const {
@@ -653,38 +648,64 @@ std::int64_t MovieRecorder::roomForIndex(std::int64_t samples) {
 }
 
 bool MovieRecorder::append(const VideoFrame& frame) {
-    bool dropped = false, tell = false;
+    bool dropped = false;
+    Pace::Change change = Pace::Change::none;
     {
         std::lock_guard lock(lock_);
+        if (stopTime_ && !(frame.time < *stopTime_)) {
+            // The pictures of the take have all come.
+            picturesEnded_ = true;
+            picturesCame_.notify_all();
+            return false;
+        }
         if (stopped_ || failureReason_ || !frame.picture) return false;
         noteCaptureTime(frame.time + 1 / frameRate_);
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
-        } else if (queue_.size() >= queueLimit_ || (behind_ && picturesQueued_ >= kPicturesQueuedBehind)) {
+        } else if (picturesQueued_ >= queueLimit_ || (pace_.behind && picturesQueued_ >= kPicturesQueuedBehind)) {
             dropped = true;
             ++dropped_;
-            tell = fallsBehind(frame.time);
+            change = pace_.dropped(frame.time);
         }
         if (!dropped) {
             queue_.emplace_back(frame);
             ++picturesQueued_;
+            change = pace_.taken(frame.time);
         }
     }
-    if (tell && onFallingBehind_) onFallingBehind_();
+    if (change == Pace::Change::fellBehind && onFallingBehind_) onFallingBehind_();
+    if (change == Pace::Change::caughtUp && onCaughtUp_) onCaughtUp_();
     if (dropped) return false;
     wake_.notify_one();
     return true;
 }
 
-bool MovieRecorder::fallsBehind(double dropTime) {
-    // More than a second of pictures dropped within a few seconds is no passing burst.
-    constexpr double span = 10;
-    recentDrops_.push_back(dropTime);
-    while (!recentDrops_.empty() && !(recentDrops_.front() > dropTime - span)) recentDrops_.pop_front();
-    if (behind_ || static_cast<double>(recentDrops_.size()) <= frameRate_) return false;
-    behind_ = true;
-    return true;
+MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double time) {
+    // Drops more than a second apart are separate moments.
+    if (!lastDrop || !(time - *lastDrop <= 1)) dropsFrom = time;
+    lastDrop = time;
+    if (behind || !(time - *dropsFrom >= lasting)) return Change::none;
+    behind = true;
+    return Change::fellBehind;
+}
+
+MovieRecorder::Pace::Change MovieRecorder::Pace::taken(double time) {
+    if (!behind || !lastDrop || !(time - *lastDrop >= caughtUp)) return Change::none;
+    behind = false;
+    dropsFrom.reset();
+    return Change::caughtUp;
+}
+
+void MovieRecorder::stop() {
+    std::lock_guard lock(lock_);
+    if (!stopTime_ && captureEnd_) stopTime_ = captureEnd_;
+}
+
+void MovieRecorder::noMorePictures() {
+    std::lock_guard lock(lock_);
+    picturesEnded_ = true;
+    picturesCame_.notify_all();
 }
 
 bool MovieRecorder::appendAudio(const AudioFrame& audio) {
@@ -693,6 +714,7 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
         if (finishing_ || failureReason_ || !startTime_ || !hasAudio_) return false;
         // Once the take is stopped, only the sound of its last pictures is still taken.
         if (stopped_ && (!captureEnd_ || !(audio.time < *captureEnd_))) return false;
+        if (stopTime_ && !(audio.time < *stopTime_)) return false;
         if (audio.samples && audio.samples->sample_rate > 0) {
             const double end = audio.time + double(audio.samples->nb_samples) / audio.samples->sample_rate;
             if (!stopped_) noteCaptureTime(end);
@@ -703,6 +725,7 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
         }
         if (queue_.size() >= queueLimit_ * 4) return false;
         queue_.emplace_back(audio);
+        ++soundsQueued_;
     }
     wake_.notify_one();
     soundCame_.notify_all();
@@ -710,6 +733,7 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
 }
 
 void MovieRecorder::noteCaptureTime(double end) {
+    if (stopTime_) end = std::min(end, *stopTime_);
     if (std::isfinite(end) && (!captureEnd_ || end > *captureEnd_)) captureEnd_ = end;
 }
 
@@ -720,12 +744,25 @@ void MovieRecorder::run() {
             std::unique_lock lock(lock_);
             wake_.wait(lock, [&] { return finishing_ || !queue_.empty(); });
             if (queue_.empty()) return;  // finishing and drained
-            item = std::move(queue_.front());
-            queue_.pop_front();
-            if (std::holds_alternative<VideoFrame>(item) && --picturesQueued_ >= kPicturesQueuedBehind && behind_) {
-                ++dropped_;  // queued before the recorder was known to fall behind: newer ones wait
-                continue;
+            auto next = queue_.begin();
+            // Sound that piles up behind pictures waiting to be compressed goes ahead of them rather than be refused,
+            // once the movie holds a picture (a take cut off keeps no sound before its first picture): it is placed
+            // by its own capture time.
+            if (soundsQueued_ >= queueLimit_ && writer_->videoEnd > 0)
+                next = std::find_if(queue_.begin(), queue_.end(),
+                                    [](const auto& queued) { return std::holds_alternative<AudioFrame>(queued); });
+            item = std::move(*next);
+            queue_.erase(next);
+            if (auto* video = std::get_if<VideoFrame>(&item)) {
+                if (--picturesQueued_ >= kPicturesQueuedBehind && pace_.behind) {
+                    ++dropped_;  // queued before the recorder was known to fall behind: newer ones wait
+                    pace_.dropped(video->time);
+                    continue;
+                }
+            } else {
+                --soundsQueued_;
             }
+            writer_->lengthenOnly = pace_.behind;
             if (writer_->soundLost) soundLost_ = true;
             // The disk filled: the take ends with what was written.
             if (writer_->file.full && !failureReason_) {
@@ -737,9 +774,7 @@ void MovieRecorder::run() {
         if (auto* video = std::get_if<VideoFrame>(&item)) {
             writer_->writeVideo(*video);
         } else {
-            const auto& sound = std::get<AudioFrame>(item);
-            writer_->carryPictureTo(sound.time);
-            writer_->writeAudio(sound);
+            writer_->writeAudio(std::get<AudioFrame>(item));
         }
     }
 }
@@ -748,6 +783,13 @@ std::optional<double> MovieRecorder::finish() {
     {
         std::unique_lock lock(lock_);
         if (finishing_ && !thread_.joinable()) return std::nullopt;
+        // Pictures captured before the stop may still be on their way, behind the sound: they are waited for, as
+        // long as they may come.
+        if (stopTime_ && !failureReason_) {
+            const double now = hostTime();
+            const double until = std::clamp(*stopTime_ + kPictureLateness, now, now + kPictureLateness);
+            picturesCame_.wait_for(lock, std::chrono::duration<double>(until - now), [&] { return picturesEnded_; });
+        }
         // The sound of the last pictures is read after them: it is waited for, as long as it may come.
         stopped_ = true;
         // A take given a sound track that got no sound at all is judged too: its microphone gave nothing.
@@ -780,6 +822,7 @@ std::optional<double> MovieRecorder::finish() {
     {
         std::lock_guard lock(lock_);
         soundLost_ = soundLost_ || writer_->soundLost;
+        repeated_ = static_cast<std::size_t>(writer_->repeatedSlots);
         if (writer_->file.full && !failureReason_) {
             failureReason_ = "the disk is full";
             failedAfterStop_ = true;

@@ -27,8 +27,10 @@
 #include "app/single_feed_pills.h"
 #include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
+#include "camera_panels/capture_controls.h"
 #include "camera_panels/close_button.h"
 #include "camera_panels/large_sheet.h"
+#include "camera_panels/shutter_button.h"
 #include "platform/desktop_open.h"
 #include "protocol/camera_event.h"
 #include "screen_fixture.h"
@@ -513,6 +515,65 @@ TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
         ASSERT_TRUE(eventually([&] { return controller().notices().size() == 1; }));
         EXPECT_EQ(controller().notices()[0].text, "Cam B: " + *pictures.message);
     }
+}
+
+// The record button stays in its place and above every notice while the camera on air changes and notices are
+// read: at every turn of the event loop, not only once things have settled.
+TEST_F(ScreenTest, TheRecordButtonStaysThroughCutsAndDismissals) {
+    auto& s = make();
+    s.resize(1024, 640);
+    s.show();
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    connect({{1, "Cam A"}, {2, "Cam B"}, {3, "Cam C"}, {4, "Cam D"}});
+    for (int n = 1; n <= 4; ++n) {
+        CameraStatus status;
+        status.mode = CaptureMode::video;
+        controller().handlePeerData(*encodeMessage(PacketType::status, status), peer(n));
+    }
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& feed : controller().feeds())
+            if (!feed->status()) return false;
+        return true;
+    }));
+    controller().setDeckMode(true);
+    controller().setSelectedID(peer(1));
+    for (const char* text :
+         {"Cam A: can't record the chosen format in real time", "Cam B: the microphone gives nothing",
+          "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › Unfiled"})
+        controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+    ASSERT_TRUE(eventually([&] { return s.stayingNotices()->notices().size() == 3; }));
+    auto record = [&]() -> QWidget* {
+        auto* controls = s.bottomColumn()->findChild<CaptureControls*>();
+        return controls ? controls->shutterButton() : nullptr;
+    };
+    ASSERT_TRUE(eventually([&] { return record() && record()->isVisible(); }));
+    auto inScreen = [&](QWidget* w) { return QRect(w->mapTo(&s, QPoint(0, 0)), w->size()); };
+    // Every turn for a while after each step: the button shows, and no card lies over it.
+    auto watch = [&](const std::string& step) {
+        QElapsedTimer timer;
+        timer.start();
+        int turns = 0;
+        while (timer.elapsed() < 600 || turns < 50) {
+            ++turns;
+            QWidget* button = record();
+            ASSERT_TRUE(button && button->isVisible()) << step << ": the record button is gone, turn " << turns;
+            const QRect place = inScreen(button);
+            ASSERT_TRUE(s.rect().contains(place)) << step;
+            for (auto* card : s.stayingNotices()->findChildren<QWidget*>())
+                if (card->isVisible() && card->parentWidget() == s.stayingNotices())
+                    ASSERT_FALSE(inScreen(card).intersects(place)) << step << ": a notice covers the record button";
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    };
+    QTest::keyClick(&s, Qt::Key_3);
+    ASSERT_EQ(controller().programID(), peer(3));
+    watch("key 3");
+    auto closes = s.stayingNotices()->findChildren<CloseButton*>();
+    ASSERT_FALSE(closes.isEmpty());
+    QTest::mouseClick(closes.front(), Qt::LeftButton);
+    watch("a dismissal");
+    EXPECT_EQ(controller().notices().size(), 2u);
 }
 
 TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {

@@ -280,6 +280,45 @@ BottomLayout layoutBottom(const BottomInput& input) {
     return out;
 }
 
+int stayingNoticeWidth(int roomWidth) {
+    constexpr int widest = 640;
+    return std::clamp(roomWidth, 0, widest);
+}
+
+NoticePlan placeNotices(const NoticeInput& in) {
+    const int width = stayingNoticeWidth(in.room.width());
+    const int left = in.room.left() + (in.room.width() - width) / 2;
+    // A mark in the lower half of the room ends it above the mark; one in the upper half starts it below.
+    int top = in.room.top(), bottom = in.room.bottom() + 1;
+    const int middle = (top + bottom) / 2;
+    for (const QRect& mark : in.marks) {
+        if (mark.right() < left || mark.left() >= left + width || mark.bottom() < top || mark.top() >= bottom)
+            continue;
+        if (mark.center().y() >= middle)
+            bottom = std::min(bottom, mark.top() - noticeSpacing);
+        else
+            top = std::max(top, mark.bottom() + 1 + noticeSpacing);
+    }
+    const QRect room(in.room.left(), top, in.room.width(), std::max(0, bottom - top));
+    NoticePlan plan;
+    plan.passing = room;
+    if (in.staying <= 0) return plan;
+    int height = 0;
+    if (in.cardHeight <= room.height()) {
+        plan.staying = NoticePlan::Staying::card;
+        height = in.cardHeight;
+    } else if (in.barHeight <= room.height()) {
+        plan.staying = NoticePlan::Staying::bar;
+        height = in.barHeight;
+    } else {
+        return plan;
+    }
+    plan.stayingPlace = QRect(left, bottom - height, width, height);
+    const int above = plan.stayingPlace.top() - noticeSpacing - top;
+    if (in.passingHeight <= above) plan.passing = QRect(room.left(), top, room.width(), above);
+    return plan;
+}
+
 int transferColumns(int width, int rows) {
     if (rows <= 0) return 1;
     return std::clamp((width + transferSpacing) / (leastTransferRowWidth + transferSpacing), 1, rows);

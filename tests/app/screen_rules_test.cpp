@@ -318,6 +318,53 @@ TEST(ScreenRules, TransferRows) {
     EXPECT_TRUE(transferFileShown(s));
 }
 
+
+TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
+    using S = NoticePlan::Staying;
+    const QRect small(16, 326, 688, 63), roomy(16, 286, 688, 103), none(16, 389, 688, 0);
+    const QRect lowMark(26, 350, 80, 24);
+    struct Case {
+        const char* what;
+        QRect room;
+        std::vector<QRect> marks;
+        int staying, card, passing;
+        S shown;
+        QRect place, passingRoom;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"the newest card fits: whole, on the room's bottom, the room's width up to 640",
+         roomy, {}, 8, 64, 0, S::card, {40, 325, 640, 64}, {16, 286, 688, 33}},
+        {"it does not fit: a bar that counts them, never over the tiles' controls above the room",
+         small, {}, 8, 76, 0, S::bar, {40, 359, 640, 30}, {16, 326, 688, 27}},
+        {"no room (the expanded controls over the pictures): nothing, not a squeezed card",
+         none, {}, 1, 40, 0, S::none, {}, none},
+        {"a \"No sound\" mark low in the room: above it",
+         roomy, {lowMark}, 3, 40, 0, S::card, {40, 304, 640, 40}, {16, 286, 688, 12}},
+        {"... and where only the bar fits above it, the bar",
+         roomy, {lowMark}, 3, 60, 0, S::bar, {40, 314, 640, 30}, {16, 286, 688, 22}},
+        {"a passing line stands above them where it fits",
+         roomy, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {16, 286, 688, 57}},
+        {"a passing notice too tall to stand above stands over them, where the staying ones stay",
+         small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, small},
+        {"no notice that stays: the passing one has the room",
+         roomy, {lowMark}, 0, 0, 30, S::none, {}, {16, 286, 688, 58}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        NoticeInput in{c.room, c.marks, c.staying, c.card, 30, c.passing};
+        const NoticePlan plan = placeNotices(in);
+        EXPECT_EQ(plan.staying, c.shown);
+        EXPECT_EQ(plan.stayingPlace, c.place);
+        EXPECT_EQ(plan.passing, c.passingRoom);
+        EXPECT_TRUE(c.room.contains(plan.stayingPlace) || plan.stayingPlace.isEmpty()) << "in the room";
+        for (const QRect& mark : c.marks) EXPECT_FALSE(plan.stayingPlace.intersects(mark)) << "off the marks";
+        in.passingHeight = c.passing > 0 ? 0 : 30;
+        EXPECT_EQ(placeNotices(in).stayingPlace, plan.stayingPlace) << "a passing notice moves none that stay";
+    }
+}
+
 }  // namespace
 }  // namespace morvane
 

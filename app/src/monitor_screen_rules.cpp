@@ -292,8 +292,7 @@ NoticePlan placeNotices(const NoticeInput& in) {
     int top = in.room.top(), bottom = in.room.bottom() + 1;
     const int middle = (top + bottom) / 2;
     for (const QRect& mark : in.marks) {
-        if (mark.right() < left || mark.left() >= left + width || mark.bottom() < top || mark.top() >= bottom)
-            continue;
+        if (mark.right() < left || mark.left() >= left + width || mark.bottom() < top || mark.top() >= bottom) continue;
         if (mark.center().y() >= middle)
             bottom = std::min(bottom, mark.top() - noticeSpacing);
         else

@@ -318,7 +318,6 @@ TEST(ScreenRules, TransferRows) {
     EXPECT_TRUE(transferFileShown(s));
 }
 
-
 TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
     using S = NoticePlan::Staying;
     const QRect small(16, 326, 688, 63), roomy(16, 286, 688, 103), none(16, 389, 688, 0);

@@ -536,6 +536,7 @@ void MonitorScreen::layoutLayers() {
     const bool passing = !heard_->isHidden() || !passingNotices_->isHidden();
     NoticeInput notices;
     notices.room = room;
+    notices.roomAbove = plan.noticesAbove;
     notices.marks = tileMarks();
     notices.staying = static_cast<int>(stayingNotices_->notices().size());
     notices.cardHeight = stayingNotices_->cardHeight(stayingNoticeWidth(room.width()));

@@ -152,6 +152,9 @@ struct BottomLayout {
     /// bar, the tiles' controls, the deck buttons, the column, the transfer rows). A notice stands on its bottom,
     /// centred, as wide as it wants up to the room's width.
     QRect notices;
+    /// Where a passing notice goes when those that stay leave it no room in `notices`: over the pictures of the row
+    /// above, under their controls; empty with one row.
+    QRect noticesAbove;
     bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };
@@ -161,9 +164,11 @@ BottomLayout layoutBottom(const BottomInput& input);
 /// width standing on the room's bottom: the newest on its card, read whole, its buttons on its last line (the count
 /// of the others, which opens their list, "Dismiss all", its close button), so that a notice coming or going moves
 /// none of them; where that card does not fit, a bar that counts them all, with the same buttons. The passing notice
-/// stands above them where it fits whole, else over them on the room's bottom: it takes no clicks.
+/// stands above them where it fits whole, else in the room above (`BottomLayout::noticesAbove`), else over them on
+/// the room's bottom: it takes no clicks.
 struct NoticeInput {
     QRect room;                ///< `BottomLayout::notices`
+    QRect roomAbove;           ///< `BottomLayout::noticesAbove`
     std::vector<QRect> marks;  ///< the tiles' marks ("ON AIR", "No sound") in the content: never covered
     int staying = 0;           ///< notices that stay
     int cardHeight = 0;        ///< the newest one's card at `stayingNoticeWidth(room.width())`

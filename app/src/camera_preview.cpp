@@ -87,9 +87,7 @@ QRectF CameraPreview::fittedPicture() const {
     return QRectF(c.x() - fitted.width() / 2, c.y() - fitted.height() / 2, fitted.width(), fitted.height());
 }
 
-QRectF CameraPreview::pictureRect() const {
-    return layout_.transform.mapRect(fittedPicture());
-}
+QRectF CameraPreview::pictureRect() const { return layout_.transform.mapRect(fittedPicture()); }
 
 std::optional<QPointF> CameraPreview::devicePoint(const QPointF& viewPoint) const {
     const QRectF picture = fittedPicture();

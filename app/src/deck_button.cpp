@@ -23,11 +23,7 @@ constexpr qreal padding = 16, spacing = 8;
 
 DeckButton::DeckButton(int number, std::shared_ptr<CameraFeed> feed, bool onAir, qreal minHeight,
                        std::function<void()> action, QWidget* parent)
-    : QAbstractButton(parent),
-      number_(number),
-      feed_(std::move(feed)),
-      onAir_(onAir),
-      minHeight_(minHeight),
+    : QAbstractButton(parent), number_(number), feed_(std::move(feed)), onAir_(onAir), minHeight_(minHeight),
       action_(std::move(action)) {
     setAcceptDrops(true);
     setCursor(Qt::PointingHandCursor);
@@ -51,13 +47,9 @@ void DeckButton::setValues(int number, bool onAir, qreal minHeight) {
     update();
 }
 
-void DeckButton::updateAccessibility() {
-    setAccessibleName(deckButtonAccessibilityLabel(feed_->name(), onAir_));
-}
+void DeckButton::updateAccessibility() { setAccessibleName(deckButtonAccessibilityLabel(feed_->name(), onAir_)); }
 
-bool DeckButton::showsRecording() const {
-    return feed_->status() && feed_->status()->isRecording;
-}
+bool DeckButton::showsRecording() const { return feed_->status() && feed_->status()->isRecording; }
 
 QSize DeckButton::sizeHint() const {
     const qreal content = QFontMetricsF(theme::font(TextStyle::title2, QFont::Black)).height() + spacing +
@@ -66,9 +58,7 @@ QSize DeckButton::sizeHint() const {
     return QSize(200, qCeil(std::max(minHeight_, content + 2 * padding)));
 }
 
-QSize DeckButton::minimumSizeHint() const {
-    return QSize(10, sizeHint().height());
-}
+QSize DeckButton::minimumSizeHint() const { return QSize(10, sizeHint().height()); }
 
 void DeckButton::paintEvent(QPaintEvent*) {
     QPainter p(this);

@@ -38,10 +38,8 @@ protected:
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(QRectF(1.5, 1.5, 39, 39));
         if (isDown()) p.setOpacity(0.7);
-        if (recording_)
-            fillRoundedRect(p, QRectF(13, 13, 16, 16), 4, red());
-        else
-            fillCircle(p, QRectF(6, 6, 30, 30), red());
+        if (recording_) fillRoundedRect(p, QRectF(13, 13, 16, 16), 4, red());
+        else fillCircle(p, QRectF(6, 6, 30, 30), red());
     }
 
 private:
@@ -100,9 +98,7 @@ void DeckControls::refreshLens() {
     }
 }
 
-QSize DeckControls::sizeHint() const {
-    return QSize(520, 52);
-}
+QSize DeckControls::sizeHint() const { return QSize(520, 52); }
 
 void DeckControls::paintEvent(QPaintEvent*) {
     QPainter p(this);

@@ -93,9 +93,7 @@ DeckLensControls::DeckLensControls(std::shared_ptr<MonitorController> controller
     refresh();
 }
 
-void DeckLensControls::send(const CameraCommand& command) {
-    sendToCamera(*controller_, feed_->id(), command);
-}
+void DeckLensControls::send(const CameraCommand& command) { sendToCamera(*controller_, feed_->id(), command); }
 
 void DeckLensControls::refresh() {
     const auto& status = feed_->status();
@@ -110,9 +108,8 @@ void DeckLensControls::refresh() {
         int index = 1;
         for (double factor : shownLenses_) {
             auto* choice = new LensChoice(factor, this);
-            connect(choice, &QAbstractButton::clicked, this, [this, factor] {
-                send(CameraCommand::SetZoom{factor, true});
-            });
+            connect(choice, &QAbstractButton::clicked, this,
+                    [this, factor] { send(CameraCommand::SetZoom{factor, true}); });
             row_->insertWidget(index++, choice);
             lenses_.push_back(choice);
         }

@@ -8,12 +8,9 @@ FeedGridLayout feedGridLayout(std::size_t count, const QSizeF& area) {
     FeedGridLayout layout;
     const qreal w = std::max<qreal>(area.width(), 0), h = std::max<qreal>(area.height(), 0);
     const int n = static_cast<int>(count);
-    if (n <= 1)
-        layout.columns = 1;
-    else if (n == 2)
-        layout.columns = w >= h ? 2 : 1;
-    else
-        layout.columns = 2;
+    if (n <= 1) layout.columns = 1;
+    else if (n == 2) layout.columns = w >= h ? 2 : 1;
+    else layout.columns = 2;
     layout.rows = (n + layout.columns - 1) / layout.columns;
     layout.spacing = n >= 2 ? 4 : 0;
     const qreal tileW = std::max<qreal>((w - layout.spacing * (layout.columns - 1)) / layout.columns, 0);

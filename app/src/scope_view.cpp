@@ -13,12 +13,9 @@ ScopeView::ScopeView(QWidget* parent) : QWidget(parent) {
 
 QString ScopeView::accessibilityLabel(ScopeKind kind) {
     switch (kind) {
-        case ScopeKind::waveform:
-            return QStringLiteral("Waveform");
-        case ScopeKind::parade:
-            return QStringLiteral("RGB parade");
-        case ScopeKind::off:
-            return QStringLiteral("Off");
+        case ScopeKind::waveform: return QStringLiteral("Waveform");
+        case ScopeKind::parade: return QStringLiteral("RGB parade");
+        case ScopeKind::off: return QStringLiteral("Off");
     }
     return QStringLiteral("Off");
 }

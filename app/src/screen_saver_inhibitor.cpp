@@ -9,9 +9,7 @@ namespace morvane {
 
 ScreenSaverInhibitor::ScreenSaverInhibitor(QDBusConnection bus) : bus_(std::move(bus)) {}
 
-ScreenSaverInhibitor::~ScreenSaverInhibitor() {
-    setInhibited(false);
-}
+ScreenSaverInhibitor::~ScreenSaverInhibitor() { setInhibited(false); }
 
 void ScreenSaverInhibitor::setInhibited(bool inhibited) {
     if (inhibited == cookie_.has_value()) return;

@@ -24,9 +24,7 @@ SingleInstance::SingleInstance(QString key, QString folder) : key_(std::move(key
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultKey() {
-    return QStringLiteral("brindlecroft-%1").arg(::getuid());
-}
+QString SingleInstance::defaultKey() { return QStringLiteral("brindlecroft-%1").arg(::getuid()); }
 
 QString SingleInstance::defaultFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -34,12 +32,8 @@ QString SingleInstance::defaultFolder() {
     return QDir::tempPath();
 }
 
-QString SingleInstance::socketPath() const {
-    return QDir(folder_).filePath(key_ + QStringLiteral(".socket"));
-}
-QString SingleInstance::lockPath() const {
-    return QDir(folder_).filePath(key_ + QStringLiteral(".lock"));
-}
+QString SingleInstance::socketPath() const { return QDir(folder_).filePath(key_ + QStringLiteral(".socket")); }
+QString SingleInstance::lockPath() const { return QDir(folder_).filePath(key_ + QStringLiteral(".lock")); }
 
 SingleInstance::Role SingleInstance::claim(const QByteArray& request, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -69,8 +63,8 @@ bool SingleInstance::listen() {
     // A socket file left by a copy that died would make listening fail; the lock says no copy runs.
     QLocalServer::removeServer(socketPath());
     if (!server_->listen(socketPath())) {
-        log::error("SingleInstance",
-                   "couldn't listen on " + socketPath().toStdString() + ": " + server_->errorString().toStdString());
+        log::error("SingleInstance", "couldn't listen on " + socketPath().toStdString() + ": " +
+                                         server_->errorString().toStdString());
         return false;
     }
     connect(server_, &QLocalServer::newConnection, this, &SingleInstance::takeConnection);

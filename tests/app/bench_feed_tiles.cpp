@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
     env.defaults = &defaults;
     env.fallbackFolder = std::filesystem::path(dir.path().toStdString()) / "Unfiled";
     env.makeLink = [link](int) { return link; };
-    auto controller = MonitorController::create(
-        4, false, [] { return 0.0; }, env);
+    auto controller = MonitorController::create(4, false, [] { return 0.0; }, env);
 
     std::vector<CameraLink::Peer> peers;
     for (int n = 1; n <= 4; ++n) {

@@ -1724,8 +1724,9 @@ void eightNotices(Shooter& s) {
     }
     // Down to three notices; at 1024×640 a cut with a number key and a notice read leave the record button.
     for (int i = 0; i < 5; ++i) {
-        const auto notices = noticeBand(s)->notices();
-        s.controller().dismissNotice(notices.front().id);
+        const auto shown = noticeBand(s)->notices().size();
+        s.controller().dismissNotice(noticeBand(s)->notices().front().id);
+        s.waitFor([&] { return noticeBand(s)->notices().size() < shown; });
     }
     s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices left");
     s.settle(600);

@@ -390,9 +390,10 @@ void StayingNotices::openList() {
 int StayingNotices::listHeight() const {
     auto* scroll = list_->findChild<QScrollArea*>(QStringLiteral("noticeScroll"));
     auto* head = list_->layout()->itemAt(0);
-    const int cards =
-        scroll && scroll->widget() ? scroll->widget()->layout()->totalHeightForWidth(width() - 2 * listPadding) : 0;
-    return 2 * listPadding + head->sizeHint().height() + cardSpacing + cards;
+    // Inside its border of a point each side.
+    const int inside = width() - 2 * listPadding - 2;
+    const int cards = scroll && scroll->widget() ? scroll->widget()->layout()->totalHeightForWidth(inside) : 0;
+    return 2 * listPadding + 2 + head->sizeHint().height() + cardSpacing + cards;
 }
 
 void StayingNotices::refreshList() {

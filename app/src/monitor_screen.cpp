@@ -209,10 +209,10 @@ bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     const bool markMoved = watched->property(noticeMarkProperty).toBool() &&
                            (event->type() == QEvent::Show || event->type() == QEvent::Hide ||
                             event->type() == QEvent::Move || event->type() == QEvent::Resize);
-    if (((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
-             event->type() == QEvent::LayoutRequest ||
-         markMoved) &&
-        !layoutScheduled_) {
+    const bool barChanged =
+        (watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
+        event->type() == QEvent::LayoutRequest;
+    if ((barChanged || markMoved) && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
             layoutScheduled_ = false;
@@ -388,7 +388,6 @@ void MonitorScreen::buildBars() {
     stayingNotices_ = new StayingNotices(open, dismiss, this);
     stayingNotices_->setObjectName(QStringLiteral("stayingNotices"));
     stayingNotices_->hide();
-    stayingNotices_->installEventFilter(this);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);

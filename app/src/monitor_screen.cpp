@@ -35,6 +35,7 @@ namespace morvane {
 namespace {
 
 constexpr const char* demoCameraSettingsKey = "demoCameraSettings";
+constexpr const char* noticeMarkProperty = "morvaneNoticeMark";
 
 /// A view that hid itself (a transfer row without pending files) stays hidden when it is placed.
 bool hidesItself(const QWidget& view) {
@@ -204,9 +205,14 @@ void MonitorScreen::resizeEvent(QResizeEvent* event) {
 
 bool MonitorScreen::eventFilter(QObject* watched, QEvent* event) {
     // A bar whose views changed size is placed and masked again once its layout has settled.
-    if ((watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_ ||
-         watched == stayingNotices_) &&
-        event->type() == QEvent::LayoutRequest && !layoutScheduled_) {
+    // So is the screen once a tile's mark has come, gone or moved: the notices keep off it.
+    const bool markMoved = watched->property(noticeMarkProperty).toBool() &&
+                           (event->type() == QEvent::Show || event->type() == QEvent::Hide ||
+                            event->type() == QEvent::Move || event->type() == QEvent::Resize);
+    const bool barChanged =
+        (watched == toolbar_ || watched == bottom_ || watched == transfers_ || watched == messages_) &&
+        event->type() == QEvent::LayoutRequest;
+    if ((barChanged || markMoved) && !layoutScheduled_) {
         layoutScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
             layoutScheduled_ = false;
@@ -378,11 +384,10 @@ void MonitorScreen::buildBars() {
     passingNotices_ = new NoticeBand(open, dismiss, messages_);
     passingNotices_->hide();
     messageColumn->addWidget(passingNotices_);
-    // The notices that stay until read answer clicks (their close buttons and folders): a layer of their own.
-    stayingNotices_ = new NoticeBand(open, dismiss, this);
+    // The notices that stay until read answer clicks (their buttons and folders): a layer of their own.
+    stayingNotices_ = new StayingNotices(open, dismiss, this);
     stayingNotices_->setObjectName(QStringLiteral("stayingNotices"));
     stayingNotices_->hide();
-    stayingNotices_->installEventFilter(this);
     stats_ = new SlotHolder(bottom_);
     bottomColumn_->addWidget(stats_);
     controls_ = new SlotHolder(bottom_);
@@ -423,7 +428,6 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
     std::vector<NoticeBoard::Shown> staying, passing;
     for (const auto& notice : controller_->notices()) (notice.stays ? staying : passing).push_back(notice);
     stayingNotices_->setNotices(staying);
-    stayingNotices_->setVisible(!staying.empty());
     passingNotices_->setNotices(passing);
     passingNotices_->setVisible(!passing.empty());
 
@@ -522,38 +526,63 @@ void MonitorScreen::layoutLayers() {
     bottom_->setGeometry(plan.column);
     bottomColumn_->activate();
     messages_->layout()->activate();
-    // Standing on the bottom of their room, as wide as they want within it, as tall as that width makes them;
-    // never above the room, where the controls are.
+    // The notices keep to their room (`placeNotices`): those that stay in a place of fixed width on its bottom,
+    // the passing one above them, centred, as wide as it wants, as tall as that width makes it.
     const QRect room = plan.notices;
     const int messageWidth =
         std::min(room.width(), std::max(heard_->isHidden() ? 0 : heard_->sizeHint().width(),
                                         passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(room.width())));
-    const int messageHeight = std::min(room.height(), messages_->heightForWidth(messageWidth));
-    const int messageTop = room.bottom() + 1 - messageHeight;
-    messages_->setGeometry(room.left() + (room.width() - messageWidth) / 2, messageTop, messageWidth, messageHeight);
-    messages_->setVisible(!heard_->isHidden() || !passingNotices_->isHidden());
-    // The notices that stay stand above the one whose turn it is, each read whole at the width there is. Where
-    // their room is too short for them (the smallest windows with many cameras), they rise over the pictures rather
-    // than be cut: they are what the crew must read, and each is dismissed with a click. Never over the top bar.
-    const int stayingWidth = stayingNotices_->widthWithin(room.width());
-    const int stayingBottom = !messages_->isHidden() ? messageTop - barSpacing : room.bottom() + 1;
-    const int highest = toolbar_->isHidden() ? barPadding : toolbar_->geometry().bottom() + 1 + barSpacing;
-    const int stayingHeight =
-        std::min(std::max(0, stayingBottom - highest), stayingNotices_->heightForWidth(stayingWidth));
-    stayingNotices_->setGeometry(room.left() + (room.width() - stayingWidth) / 2, stayingBottom - stayingHeight,
-                                 stayingWidth, stayingHeight);
+    const bool passing = !heard_->isHidden() || !passingNotices_->isHidden();
+    NoticeInput notices;
+    notices.room = room;
+    notices.roomAbove = plan.noticesAbove;
+    notices.marks = tileMarks();
+    notices.staying = static_cast<int>(stayingNotices_->notices().size());
+    notices.cardHeight = stayingNotices_->cardHeight(stayingNoticeWidth(room.width()));
+    notices.barHeight = stayingNotices_->barHeight();
+    notices.passingHeight = passing ? messages_->heightForWidth(messageWidth) : 0;
+    noticePlan_ = placeNotices(notices);
+    const QRect passingRoom = noticePlan_.passing;
+    const int messageHeight = std::min(passingRoom.height(), notices.passingHeight);
+    messages_->setGeometry(passingRoom.left() + (passingRoom.width() - messageWidth) / 2,
+                           passingRoom.bottom() + 1 - messageHeight, messageWidth, messageHeight);
+    messages_->setVisible(passing);
+    stayingNotices_->setShowsCard(noticePlan_.staying == NoticePlan::Staying::card);
+    stayingNotices_->setGeometry(noticePlan_.stayingPlace);
+    stayingNotices_->setVisible(noticePlan_.staying != NoticePlan::Staying::none);
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
         grid->setKeepOut(plan.keepOut.translated(-grid->mapTo(this, QPoint(0, 0))));
 
     toolbar_->raise();
     transfers_->raise();
     bottom_->raise();
-    messages_->raise();
+    // A passing notice with no room above those that stay lies over them for its time; it takes no clicks.
     stayingNotices_->raise();
+    messages_->raise();
     inspector_->raise();
     backdrop_->setGeometry(rect());
     backdrop_->raise();
     updateBarMasks();
+}
+
+std::vector<QRect> MonitorScreen::tileMarks() {
+    std::vector<QRect> marks;
+    auto* grid = qobject_cast<FeedGrid*>(pictureView_.data());
+    if (!grid) return marks;
+    for (auto* tile : grid->tiles()) {
+        if (!tile->isVisible()) continue;
+        if (tile->onAirBadgeShown()) {
+            const QRect badge = tile->onAirBadgeRect();
+            marks.push_back(badge.translated(tile->mapTo(this, QPoint(0, 0))));
+        }
+        QWidget* mark = tile->noSoundMark();
+        if (!mark->property(noticeMarkProperty).toBool()) {
+            mark->setProperty(noticeMarkProperty, true);
+            mark->installEventFilter(this);
+        }
+        if (!mark->isHidden()) marks.push_back(QRect(mark->mapTo(this, QPoint(0, 0)), mark->size()));
+    }
+    return marks;
 }
 
 void MonitorScreen::placeTransferRows(int columns) {

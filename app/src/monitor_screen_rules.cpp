@@ -267,6 +267,28 @@ QRect noticeRoom(const BottomInput& in, const BottomLayout& plan) {
     return QRect(barInset, std::min(top, bottom), std::max(0, width - 2 * barInset), std::max(0, bottom - top));
 }
 
+/// Over the pictures of the row above the notice room's: under their controls, above the next row.
+QRect noticeRoomAbove(const BottomInput& in, const BottomLayout& plan) {
+    if (in.kind != PictureAreaKind::feedGrid) return {};
+    const auto tiles = tilesAt(in, plan.pictureBottom);
+    int lastTop = -1;
+    for (const QRect& tile : tiles)
+        if (tile.top() < plan.notices.top()) lastTop = std::max(lastTop, tile.top());
+    int top = std::max(in.topBarBottom, barInset), bottom = lastTop;
+    bool above = false;
+    for (const QRect& tile : tiles)
+        if (tile.bottom() < lastTop) {
+            above = true;
+            top = std::max(top, tile.top() + tileControlsZone(in.deckMode, in.showsChrome));
+        }
+    if (!above) return {};
+    constexpr int gap = 6;
+    top += gap;
+    bottom -= gap;
+    if (bottom <= top) return {};
+    return QRect(barInset, top, std::max(0, in.content.width() - 2 * barInset), bottom - top);
+}
+
 }  // namespace
 
 BottomLayout layoutBottom(const BottomInput& input) {
@@ -277,7 +299,60 @@ BottomLayout layoutBottom(const BottomInput& input) {
     if (input.kind == PictureAreaKind::feedGrid && out.column.top() < pictureEdge)
         out.keepOut = out.column.intersected(QRect(0, 0, input.content.width(), pictureEdge));
     out.notices = noticeRoom(input, out);
+    out.noticesAbove = noticeRoomAbove(input, out);
     return out;
+}
+
+int stayingNoticeWidth(int roomWidth) {
+    constexpr int widest = 640;
+    return std::clamp(roomWidth, 0, widest);
+}
+
+namespace {
+
+/// The room less what lies over a mark: a mark in its lower half ends it above the mark, one in its upper half starts
+/// it below. Only marks between `left` and `right` count.
+QRect clearOfMarks(const QRect& in, int left, int right, const std::vector<QRect>& marks) {
+    int top = in.top(), bottom = in.bottom() + 1;
+    const int middle = (top + bottom) / 2;
+    for (const QRect& mark : marks) {
+        if (mark.right() < left || mark.left() > right || mark.bottom() < top || mark.top() >= bottom) continue;
+        if (mark.center().y() >= middle)
+            bottom = std::min(bottom, mark.top() - noticeSpacing);
+        else
+            top = std::max(top, mark.bottom() + 1 + noticeSpacing);
+    }
+    return QRect(in.left(), top, in.width(), std::max(0, bottom - top));
+}
+
+}  // namespace
+
+NoticePlan placeNotices(const NoticeInput& in) {
+    const int width = stayingNoticeWidth(in.room.width());
+    const int left = in.room.left() + (in.room.width() - width) / 2;
+    const QRect room = clearOfMarks(in.room, left, left + width - 1, in.marks);
+    const int top = room.top(), bottom = room.bottom() + 1;
+    NoticePlan plan;
+    plan.passing = room;
+    if (in.staying <= 0) return plan;
+    int height = 0;
+    if (in.cardHeight <= room.height()) {
+        plan.staying = NoticePlan::Staying::card;
+        height = in.cardHeight;
+    } else if (in.barHeight <= room.height()) {
+        plan.staying = NoticePlan::Staying::bar;
+        height = in.barHeight;
+    } else {
+        return plan;
+    }
+    plan.stayingPlace = QRect(left, bottom - height, width, height);
+    const int above = plan.stayingPlace.top() - noticeSpacing - top;
+    const QRect roomAbove = clearOfMarks(in.roomAbove, in.roomAbove.left(), in.roomAbove.right(), in.marks);
+    if (in.passingHeight <= above)
+        plan.passing = QRect(room.left(), top, room.width(), above);
+    else if (in.passingHeight <= roomAbove.height())
+        plan.passing = roomAbove;
+    return plan;
 }
 
 int transferColumns(int width, int rows) {

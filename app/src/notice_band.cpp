@@ -3,9 +3,12 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -19,23 +22,26 @@ namespace morvane {
 namespace {
 
 constexpr int paddingX = 14, paddingY = 8, cardSpacing = 6, closeGap = 8, cardRadius = 14;
+constexpr int listPadding = 12, noticeListGap = 6;
 
 QFont noticeFont() {
     return theme::font(theme::TextStyle::footnote, QFont::Medium);
 }
 
-// One notice on its card.
+// One notice on its card; one that stays has a close button, and the card may carry more buttons before it.
 class NoticeCard : public QWidget {
 public:
-    NoticeCard(const NoticeBoard::Shown& notice, const std::function<void(const QString&)>& follow,
-               std::function<void()> dismiss, QWidget* parent)
+    NoticeCard(const QString& richText, const QString& plainText, const std::function<void(const QString&)>& follow,
+               std::function<void()> dismiss, QWidget* parent, const std::vector<QWidget*>& buttons = {},
+               Qt::Alignment buttonsAlignment = Qt::AlignTop)
         : QWidget(parent) {
         setAttribute(Qt::WA_TranslucentBackground);
-        setAccessibleName(QString::fromStdString(notice.text));
+        setAccessibleName(plainText);
         auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(paddingX, paddingY, notice.stays ? paddingY : paddingX, paddingY);
+        const bool closes = static_cast<bool>(dismiss);
+        row->setContentsMargins(paddingX, paddingY, closes || !buttons.empty() ? paddingY : paddingX, paddingY);
         row->setSpacing(closeGap);
-        text_ = new QLabel(noticeRichText(notice), this);
+        text_ = new QLabel(richText, this);
         text_->setObjectName(QStringLiteral("noticeText"));
         text_->setTextFormat(Qt::RichText);
         text_->setWordWrap(true);
@@ -45,19 +51,28 @@ public:
         palette.setColor(QPalette::WindowText, theme::white());
         palette.setColor(QPalette::Link, theme::white());
         text_->setPalette(palette);
-        QObject::connect(text_, &QLabel::linkActivated, this, follow);
+        if (follow) QObject::connect(text_, &QLabel::linkActivated, this, follow);
         QObject::connect(text_, &QLabel::linkHovered, this, [](const QString& link) {
             if (!link.isEmpty()) QToolTip::showText(QCursor::pos(), QUrl(link).toLocalFile());
         });
-        row->addWidget(text_, 1);
-        if (notice.stays) {
+        row->addWidget(text_, 1, buttonsAlignment == Qt::AlignBottom ? Qt::AlignVCenter : Qt::Alignment());
+        for (QWidget* button : buttons) {
+            button->setParent(this);
+            row->addWidget(button, 0, buttonsAlignment);
+            closeWidth_ += button->sizeHint().width() + closeGap;
+        }
+        if (closes) {
             auto* close = new CloseButton(std::move(dismiss), this);
             close->setAccessibleName(QStringLiteral("Dismiss"));
             close->setToolTip(QStringLiteral("Dismiss"));
-            row->addWidget(close, 0, Qt::AlignTop);
-            closeWidth_ = close->sizeHint().width() + closeGap;
+            row->addWidget(close, 0, buttonsAlignment);
+            closeWidth_ += close->sizeHint().width() + closeGap;
         }
     }
+    NoticeCard(const NoticeBoard::Shown& notice, const std::function<void(const QString&)>& follow,
+               std::function<void()> dismiss, QWidget* parent)
+        : NoticeCard(noticeRichText(notice), QString::fromStdString(notice.text), follow,
+                     notice.stays ? std::move(dismiss) : std::function<void()>(), parent) {}
 
     // The width that puts the text on one line.
     int naturalWidth() const {
@@ -83,6 +98,39 @@ private:
     QLabel* text_ = nullptr;
     int closeWidth_ = 0;
 };
+
+// A button on a notice: a small light capsule that reads as part of the card.
+QPushButton* noticeButton(const QString& text, std::function<void()> action) {
+    auto* button = new QPushButton(text);
+    button->setFont(noticeFont());
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: white; background: rgba(255,255,255,40); border: none;"
+                       " border-radius: 11px; padding: 3px 10px; min-height: 16px; }"
+                       "QPushButton:hover { background: rgba(255,255,255,70); }"
+                       "QPushButton:pressed { background: rgba(255,255,255,30); }"));
+    QObject::connect(button, &QPushButton::clicked, button, [action = std::move(action)] {
+        if (action) action();
+    });
+    return button;
+}
+
+// A click on a folder a notice names: it opens, or, where it is not there (a drive unplugged), its whole path is
+// what there is to read.
+void followFolder(const QString& link, const std::function<void(const QUrl&)>& open, QWidget* near) {
+    const QUrl url(link);
+    const QString path = url.toLocalFile();
+    if (QFileInfo(path).isDir()) {
+        if (open) open(url);
+        return;
+    }
+    QToolTip::showText(QCursor::pos(), path + QStringLiteral(" isn't there"), near);
+}
+
+QString countText(std::size_t count) {
+    return count == 1 ? QStringLiteral("1 notice") : QStringLiteral("%1 notices").arg(count);
+}
 
 }  // namespace
 
@@ -154,14 +202,7 @@ void NoticeBand::setNotices(const std::vector<NoticeBoard::Shown>& notices) {
 }
 
 void NoticeBand::openFolder(const QString& link) {
-    const QUrl url(link);
-    const QString path = url.toLocalFile();
-    // A folder that is not there (a drive unplugged) cannot open: its path is what there is to read.
-    if (QFileInfo(path).isDir()) {
-        if (open_) open_(url);
-        return;
-    }
-    QToolTip::showText(QCursor::pos(), path + QStringLiteral(" isn't there"), this);
+    followFolder(link, open_, this);
 }
 
 QSize NoticeBand::sizeHint() const {
@@ -191,6 +232,194 @@ int NoticeBand::widthWithin(int room) const {
 int NoticeBand::heightForWidth(int width) const {
     if (notices_.empty()) return 0;
     return layout()->totalHeightForWidth(width);
+}
+
+StayingNotices::StayingNotices(std::function<void(const QUrl&)> open, std::function<void(std::uint64_t)> dismiss,
+                               QWidget* parent)
+    : QWidget(parent), open_(std::move(open)), dismiss_(std::move(dismiss)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+StayingNotices::~StayingNotices() {
+    delete list_.data();
+}
+
+void StayingNotices::setNotices(const std::vector<NoticeBoard::Shown>& notices) {
+    if (notices == notices_) return;
+    notices_ = notices;
+    rebuild();
+    refreshList();
+}
+
+void StayingNotices::setShowsCard(bool card) {
+    if (card == showsCard_) return;
+    showsCard_ = card;
+    if (card_) card_->setVisible(showsCard_);
+    if (bar_) bar_->setVisible(!showsCard_);
+}
+
+void StayingNotices::rebuild() {
+    delete card_.data();
+    delete bar_.data();
+    if (notices_.empty()) return;
+    const auto follow = [this](const QString& link) { followFolder(link, open_, this); };
+    const auto& newest = notices_.back();
+    const std::size_t others = notices_.size() - 1;
+    auto buttons = [&](const QString& more) {
+        std::vector<QWidget*> out;
+        if (notices_.size() < 2) return out;
+        auto* list = noticeButton(more, [this] { openList(); });
+        list->setObjectName(QStringLiteral("moreNotices"));
+        auto* all = noticeButton(QStringLiteral("Dismiss all"), [this] { dismissAll(); });
+        all->setObjectName(QStringLiteral("dismissAllNotices"));
+        return std::vector<QWidget*>{list, all};
+    };
+    card_ = new NoticeCard(
+        noticeRichText(newest), QString::fromStdString(newest.text), follow,
+        [this, id = newest.id] { dismissLater({id}); }, this, buttons(QStringLiteral("%1 more").arg(others)),
+        Qt::AlignBottom);
+    // The bar counts them all: none is read whole there.
+    std::vector<QWidget*> barButtons = buttons(QStringLiteral("Show all"));
+    if (barButtons.empty()) {
+        auto* show = noticeButton(QStringLiteral("Show"), [this] { openList(); });
+        show->setObjectName(QStringLiteral("moreNotices"));
+        barButtons.push_back(show);
+    }
+    bar_ = new NoticeCard(countText(notices_.size()).toHtmlEscaped(), countText(notices_.size()), {}, {}, this,
+                          barButtons, Qt::AlignVCenter);
+    bar_->setObjectName(QStringLiteral("noticeCount"));
+    for (QWidget* part : {card_.data(), bar_.data()}) part->setGeometry(rect());
+    card_->setVisible(showsCard_);
+    bar_->setVisible(!showsCard_);
+}
+
+int StayingNotices::cardHeight(int width) const {
+    return card_ ? card_->layout()->totalHeightForWidth(width) : 0;
+}
+
+int StayingNotices::barHeight() const {
+    return bar_ ? bar_->layout()->totalSizeHint().height() : 0;
+}
+
+QWidget* StayingNotices::shown() const {
+    return showsCard_ ? card_.data() : bar_.data();
+}
+
+QPushButton* StayingNotices::moreButton() const {
+    QWidget* part = shown();
+    return part ? part->findChild<QPushButton*>(QStringLiteral("moreNotices")) : nullptr;
+}
+
+QPushButton* StayingNotices::dismissAllButton() const {
+    QWidget* part = shown();
+    return part ? part->findChild<QPushButton*>(QStringLiteral("dismissAllNotices")) : nullptr;
+}
+
+QWidget* StayingNotices::list() const {
+    return list_ && list_->isVisible() ? list_.data() : nullptr;
+}
+
+void StayingNotices::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    for (QWidget* part : {card_.data(), bar_.data()})
+        if (part) part->setGeometry(rect());
+}
+
+void StayingNotices::dismissLater(std::vector<std::uint64_t> ids) {
+    // The card goes with the notice; it is built again after this click returns.
+    if (!dismiss_) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, ids = std::move(ids)] {
+            for (std::uint64_t id : ids) dismiss_(id);
+        },
+        Qt::QueuedConnection);
+}
+
+void StayingNotices::dismissAll() {
+    std::vector<std::uint64_t> ids;
+    for (const auto& notice : notices_) ids.push_back(notice.id);
+    dismissLater(std::move(ids));
+    if (list_) list_->close();
+}
+
+void StayingNotices::openList() {
+    if (notices_.empty()) return;
+    if (!list_) {
+        auto* frame = new QFrame(this, Qt::Popup);
+        frame->setObjectName(QStringLiteral("noticeList"));
+        frame->setAttribute(Qt::WA_DeleteOnClose);
+        frame->setStyleSheet(QStringLiteral("QFrame#noticeList { background: #1c1c1e; border: 1px solid #48484a; }"));
+        auto* column = new QVBoxLayout(frame);
+        column->setContentsMargins(listPadding, listPadding, listPadding, listPadding);
+        column->setSpacing(cardSpacing);
+        auto* head = new QHBoxLayout;
+        auto* title = new QLabel(QStringLiteral("Notices"), frame);
+        title->setFont(theme::font(theme::TextStyle::headline));
+        QPalette palette = title->palette();
+        palette.setColor(QPalette::WindowText, theme::white());
+        title->setPalette(palette);
+        head->addWidget(title, 1);
+        auto* all = noticeButton(QStringLiteral("Dismiss all"), [this] { dismissAll(); });
+        all->setObjectName(QStringLiteral("dismissAllNotices"));
+        all->setParent(frame);
+        head->addWidget(all);
+        column->addLayout(head);
+        auto* scroll = new QScrollArea(frame);
+        scroll->setObjectName(QStringLiteral("noticeScroll"));
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setStyleSheet(
+            QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+        column->addWidget(scroll, 1);
+        list_ = frame;
+        refreshList();
+        // Its top stays where it opens; as notices are read it shortens from the bottom, so that the next close
+        // button comes under the pointer.
+        const QWidget* top = window();
+        const QRect inWindow(mapTo(top, QPoint(0, 0)), size());
+        const int wanted = listHeight();
+        const int height = std::min(wanted, std::max(0, top->height() - 2 * listPadding));
+        const int y = std::max(listPadding, inWindow.top() - noticeListGap - height);
+        frame->setGeometry(QRect(top->mapToGlobal(QPoint(inWindow.left(), y)), QSize(width(), height)));
+    }
+    list_->show();
+}
+
+int StayingNotices::listHeight() const {
+    auto* scroll = list_->findChild<QScrollArea*>(QStringLiteral("noticeScroll"));
+    auto* head = list_->layout()->itemAt(0);
+    // Inside its border of a point each side.
+    const int inside = width() - 2 * listPadding - 2;
+    const int cards = scroll && scroll->widget() ? scroll->widget()->layout()->totalHeightForWidth(inside) : 0;
+    return 2 * listPadding + 2 + head->sizeHint().height() + cardSpacing + cards;
+}
+
+void StayingNotices::refreshList() {
+    if (!list_) return;
+    if (notices_.empty()) {
+        list_->close();
+        return;
+    }
+    auto* scroll = list_->findChild<QScrollArea*>(QStringLiteral("noticeScroll"));
+    auto* cards = new QWidget;
+    auto* column = new QVBoxLayout(cards);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(cardSpacing);
+    const auto follow = [this](const QString& link) { followFolder(link, open_, list_); };
+    for (auto it = notices_.rbegin(); it != notices_.rend(); ++it)
+        column->addWidget(new NoticeCard(
+            *it, follow, [this, id = it->id] { dismissLater({id}); }, cards));
+    column->addStretch(1);
+    delete scroll->takeWidget();
+    scroll->setWidget(cards);
+    if (list_->isVisible()) {
+        // Shorter with fewer notices, from the bottom; never taller than when it opened.
+        list_->layout()->activate();
+        const int height = std::min(list_->height(), listHeight());
+        list_->resize(list_->width(), height);
+    }
 }
 
 }  // namespace morvane

@@ -83,11 +83,13 @@ void SelectedFeedControls::setRoomForExpanded(bool room) {
 
 void SelectedFeedControls::refresh() {
     const bool hasStatus = feed_->status().has_value();
-    setVisible(hasStatus);
     if (!hasStatus) {
+        hide();
         delete controls_.data();
         return;
     }
+    // Not yet in the bar column, it would show as a window of its own; the column shows it once placed.
+    if (parentWidget()) show();
     if (controls_) {
         controls_->setInputs(inputs());
         return;
@@ -96,6 +98,8 @@ void SelectedFeedControls::refresh() {
     controls_ = new CaptureControls(inputs(), &settings, this);
     layout_->addWidget(controls_);
     layout_->setAlignment(controls_, Qt::AlignHCenter);
+    // Shown at once with this view, not on a later turn of the event loop.
+    controls_->show();
 }
 
 }  // namespace morvane

@@ -27,8 +27,10 @@
 #include "app/single_feed_pills.h"
 #include "camera_panels/app_logo.h"
 #include "camera_panels/caption_views.h"
+#include "camera_panels/capture_controls.h"
 #include "camera_panels/close_button.h"
 #include "camera_panels/large_sheet.h"
+#include "camera_panels/shutter_button.h"
 #include "platform/desktop_open.h"
 #include "protocol/camera_event.h"
 #include "screen_fixture.h"
@@ -500,19 +502,175 @@ TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
         const QRect inWindow = QRect(band->mapTo(&s, QPoint(0, 0)), band->size());
         EXPECT_TRUE(s.rect().contains(inWindow))
             << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "×" << inWindow.height();
-        const auto texts = band->findChildren<QLabel*>(QStringLiteral("noticeText"));
-        ASSERT_EQ(texts.size(), 2);
-        for (auto* text : texts) {
-            EXPECT_GE(text->height(), text->heightForWidth(text->width())) << text->text().toStdString();
-            EXPECT_GT(text->height(), text->fontMetrics().height() * 3 / 2) << "wrapped, not cut";
-        }
+        // The newest shows whole on its card; the other is counted.
+        ASSERT_TRUE(band->showsCard());
+        const auto texts = band->shown()->findChildren<QLabel*>(QStringLiteral("noticeText"));
+        ASSERT_EQ(texts.size(), 1);
+        EXPECT_EQ(texts[0]->text(), noticeRichText(band->notices()[1]));
+        EXPECT_GE(texts[0]->height(), texts[0]->heightForWidth(texts[0]->width()));
+        EXPECT_GT(texts[0]->height(), texts[0]->fontMetrics().height() * 3 / 2) << "wrapped, not cut";
+        ASSERT_TRUE(band->moreButton());
+        EXPECT_EQ(band->moreButton()->text(), "1 more");
         // Read, the notice goes; the other stays.
-        auto closes = band->findChildren<CloseButton*>();
-        ASSERT_EQ(closes.size(), 2);
+        auto closes = band->shown()->findChildren<CloseButton*>();
+        ASSERT_EQ(closes.size(), 1);
         closes[0]->click();
         ASSERT_TRUE(eventually([&] { return controller().notices().size() == 1; }));
-        EXPECT_EQ(controller().notices()[0].text, "Cam B: " + *pictures.message);
+        EXPECT_EQ(controller().notices()[0].text,
+                  "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › " +
+                      ShootLibrary::dayKeyString(Date::now()));
     }
+}
+
+// Eight notices of four kinds with four cameras in the smallest windows: every tile's "Put on air", expand button
+// and "No sound" stay clear and answer a click, what shows of the notices is whole, a passing notice and a notice
+// read move no button that stays, and one click reads them all.
+TEST_F(ScreenTest, NoticesKeepOffEveryControlAndMoveNoButton) {
+    for (const QSize size : {QSize(720, 480), QSize(840, 500), QSize(1024, 640)}) {
+        SCOPED_TRACE(size.width());
+        auto& s = make();
+        s.resize(size);
+        s.show();
+        connect({{1, "Cam A"}, {2, "Cam B"}, {3, "Cam C"}, {4, "Cam D"}});
+        for (int n = 1; n <= 4; ++n) {
+            CameraStatus status;
+            status.mode = CaptureMode::video;
+            controller().handlePeerData(*encodeMessage(PacketType::status, status), peer(n));
+        }
+        controller().setDeckMode(true);
+        controller().setSelectedID(peer(1));
+        // Cam A's take has no sound: a notice that stays, and the tile's mark.
+        controller().handlePeerData(
+            *encodeMessage(PacketType::event,
+                           CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, std::nullopt}),
+            peer(1));
+        const std::string kinds[] = {": can't record the chosen format in real time", ": the microphone gives nothing",
+                                     ": the camera does not take its settings"};
+        for (int n = 1; n <= 7; ++n) {
+            const std::string text = "Cam " + std::string(1, char('A' + (n - 1) % 4)) + kinds[(n - 1) / 4 + (n > 6)];
+            controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+        }
+        ASSERT_TRUE(eventually([&] { return s.stayingNotices()->notices().size() == 8; }));
+        ASSERT_TRUE(eventually([&] { return controller().feeds()[0]->noSound(); }));
+        auto settle = [] {
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+        };
+        settle();
+        auto* area = s.stayingNotices();
+        ASSERT_TRUE(area->isVisible());
+        auto inScreen = [&](QWidget* w) { return QRect(w->mapTo(&s, QPoint(0, 0)), w->size()); };
+        EXPECT_TRUE(s.bottomLayout().notices.contains(area->geometry())) << "in their room";
+        for (auto* text : area->shown()->findChildren<QLabel*>(QStringLiteral("noticeText")))
+            EXPECT_GE(text->height(), text->heightForWidth(text->width())) << "whole";
+        struct Control {
+            std::string what;
+            QWidget* control;
+            QWidget* takesClick;  // a mark passes its clicks to its tile
+        };
+        std::vector<Control> controls;
+        for (auto* tile : s.pictureView()->findChildren<FeedTile*>()) {
+            controls.push_back({tile->feed()->name() + "'s \"Put on air\"", tile->deckBar(), tile->deckBar()});
+            controls.push_back({tile->feed()->name() + "'s expand button", tile->expandButton(), tile->expandButton()});
+            if (tile->noSoundMark()->isVisible())
+                controls.push_back({tile->feed()->name() + "'s \"No sound\"", tile->noSoundMark(), tile});
+        }
+        controls.push_back({"the controls", s.bottomColumn(), s.bottomColumn()});
+        EXPECT_EQ(controls.size(), 10u);
+        for (const auto& [what, control, takesClick] : controls) {
+            EXPECT_FALSE(inScreen(area).intersects(inScreen(control))) << "a notice covers " << what;
+            QWidget* hit = s.childAt(inScreen(control).center());
+            EXPECT_TRUE(hit && (hit == takesClick || takesClick->isAncestorOf(hit))) << what << " takes no click";
+        }
+        // A passing notice moves no button that stays; nor does reading the newest, whose place the next takes.
+        QPushButton* all = area->dismissAllButton();
+        ASSERT_TRUE(all);
+        const QRect allAt = inScreen(all);
+        auto closeAt = [&] {
+            auto closes = area->shown()->findChildren<CloseButton*>();
+            return closes.size() == 1 ? inScreen(closes[0]) : QRect();
+        };
+        const QRect close = closeAt();
+        controller().showMessage("Marker 3");
+        settle();
+        ASSERT_TRUE(s.messageLayer()->isVisible());
+        EXPECT_EQ(inScreen(area->dismissAllButton()), allAt) << "a passing notice";
+        EXPECT_EQ(closeAt(), close) << "a passing notice";
+        if (!close.isEmpty()) {
+            QTest::mouseClick(area->shown()->findChildren<CloseButton*>()[0], Qt::LeftButton);
+            ASSERT_TRUE(eventually([&] { return area->notices().size() == 7; }));
+            settle();
+            EXPECT_EQ(closeAt(), close) << "the next notice's close button comes under the pointer";
+            EXPECT_EQ(inScreen(area->dismissAllButton()), allAt);
+        }
+        QTest::mouseClick(area->dismissAllButton(), Qt::LeftButton);
+        EXPECT_TRUE(eventually([&] {
+            return std::none_of(controller().notices().begin(), controller().notices().end(),
+                                [](const auto& n) { return n.stays; });
+        }));
+        settle();
+        EXPECT_FALSE(area->isVisible());
+        screen.reset();
+    }
+}
+
+TEST_F(ScreenTest, TheRecordButtonStaysThroughCutsAndDismissals) {
+    auto& s = make();
+    s.resize(1024, 640);
+    s.show();
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    connect({{1, "Cam A"}, {2, "Cam B"}, {3, "Cam C"}, {4, "Cam D"}});
+    for (int n = 1; n <= 4; ++n) {
+        CameraStatus status;
+        status.mode = CaptureMode::video;
+        controller().handlePeerData(*encodeMessage(PacketType::status, status), peer(n));
+    }
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& feed : controller().feeds())
+            if (!feed->status()) return false;
+        return true;
+    }));
+    controller().setDeckMode(true);
+    controller().setSelectedID(peer(1));
+    for (const char* text :
+         {"Cam A: can't record the chosen format in real time", "Cam B: the microphone gives nothing",
+          "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › Unfiled"})
+        controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+    ASSERT_TRUE(eventually([&] { return s.stayingNotices()->notices().size() == 3; }));
+    auto record = [&]() -> QWidget* {
+        auto* controls = s.bottomColumn()->findChild<CaptureControls*>();
+        return controls ? controls->shutterButton() : nullptr;
+    };
+    ASSERT_TRUE(eventually([&] { return record() && record()->isVisible(); }));
+    auto inScreen = [&](QWidget* w) { return QRect(w->mapTo(&s, QPoint(0, 0)), w->size()); };
+    // Every turn for a while after each step: the button shows, and no card lies over it.
+    auto watch = [&](const std::string& step) {
+        QElapsedTimer timer;
+        timer.start();
+        int turns = 0;
+        while (timer.elapsed() < 600 || turns < 50) {
+            ++turns;
+            QWidget* button = record();
+            ASSERT_TRUE(button && button->isVisible()) << step << ": the record button is gone, turn " << turns;
+            const QRect place = inScreen(button);
+            ASSERT_TRUE(s.rect().contains(place)) << step;
+            for (auto* card : s.stayingNotices()->findChildren<QWidget*>())
+                if (card->isVisible() && card->parentWidget() == s.stayingNotices())
+                    ASSERT_FALSE(inScreen(card).intersects(place)) << step << ": a notice covers the record button";
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    };
+    QTest::keyClick(&s, Qt::Key_3);
+    ASSERT_EQ(controller().programID(), peer(3));
+    watch("key 3");
+    auto closes = s.stayingNotices()->findChildren<CloseButton*>();
+    ASSERT_FALSE(closes.isEmpty());
+    QTest::mouseClick(closes.front(), Qt::LeftButton);
+    watch("a dismissal");
+    EXPECT_EQ(controller().notices().size(), 2u);
 }
 
 TEST_F(ScreenTest, ATransferRowShowsOnlyWhileItsCameraHasFilesToSend) {

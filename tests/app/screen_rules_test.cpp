@@ -318,6 +318,55 @@ TEST(ScreenRules, TransferRows) {
     EXPECT_TRUE(transferFileShown(s));
 }
 
+TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
+    using S = NoticePlan::Staying;
+    const QRect small(16, 326, 688, 63), roomy(16, 286, 688, 103), none(16, 389, 688, 0);
+    const QRect lowMark(26, 350, 80, 24), above(16, 162, 688, 60);
+    struct Case {
+        const char* what;
+        QRect room;
+        std::vector<QRect> marks;
+        int staying, card, passing;
+        S shown;
+        QRect place, passingRoom;
+        bool rowAbove = true;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"the newest card fits: whole, on the room's bottom, the room's width up to 640",
+         roomy, {}, 8, 64, 0, S::card, {40, 325, 640, 64}, {16, 286, 688, 33}},
+        {"it does not fit: a bar that counts them, never over the tiles' controls above the room",
+         small, {}, 8, 76, 0, S::bar, {40, 359, 640, 30}, {16, 326, 688, 27}},
+        {"no room (the expanded controls over the pictures): nothing, not a squeezed card",
+         none, {}, 1, 40, 0, S::none, {}, none},
+        {"a \"No sound\" mark low in the room: above it",
+         roomy, {lowMark}, 3, 40, 0, S::card, {40, 304, 640, 40}, {16, 286, 688, 12}},
+        {"... and where only the bar fits above it, the bar",
+         roomy, {lowMark}, 3, 60, 0, S::bar, {40, 314, 640, 30}, {16, 286, 688, 22}},
+        {"a passing line stands above them where it fits",
+         roomy, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {16, 286, 688, 57}},
+        {"a passing notice with no room above them goes to the row above",
+         small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, above},
+        {"... with one row, over them, where the staying ones stay",
+         small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, small, false},
+        {"no notice that stays: the passing one has the room",
+         roomy, {lowMark}, 0, 0, 30, S::none, {}, {16, 286, 688, 58}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        NoticeInput in{c.room, c.rowAbove ? above : QRect(), c.marks, c.staying, c.card, 30, c.passing};
+        const NoticePlan plan = placeNotices(in);
+        EXPECT_EQ(plan.staying, c.shown);
+        EXPECT_EQ(plan.stayingPlace, c.place);
+        EXPECT_EQ(plan.passing, c.passingRoom);
+        EXPECT_TRUE(c.room.contains(plan.stayingPlace) || plan.stayingPlace.isEmpty()) << "in the room";
+        for (const QRect& mark : c.marks) EXPECT_FALSE(plan.stayingPlace.intersects(mark)) << "off the marks";
+        in.passingHeight = c.passing > 0 ? 0 : 30;
+        EXPECT_EQ(placeNotices(in).stayingPlace, plan.stayingPlace) << "a passing notice moves none that stay";
+    }
+}
+
 }  // namespace
 }  // namespace morvane
 
@@ -574,6 +623,7 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         EXPECT_GE(room.top(), in.topBarBottom) << "notices keep below the top bar";
         EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(room)) << "notices lie in the window";
         EXPECT_FALSE(room.intersects(out.column)) << "notices keep off the column";
+        if (!out.noticesAbove.isEmpty()) EXPECT_GE(out.noticesAbove.top(), in.topBarBottom) << "and the top bar";
         if (c.transfers > 0) {
             EXPECT_FALSE(room.intersects(out.transfers)) << "and off the transfer rows";
             EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";
@@ -590,6 +640,7 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
             const QRect tile = tileF.toRect().translated(area.topLeft());
             const QRect controls(tile.topLeft(), QSize(tile.width(), tileControlsZone(c.deck, c.tiles >= 2)));
             EXPECT_FALSE(room.intersects(controls)) << "notices keep off the tiles' controls";
+            EXPECT_FALSE(out.noticesAbove.intersects(controls)) << "in the row above too";
             if (out.column.size() == c.expanded) {
                 EXPECT_GE(tile.height(), leastTileHeight(c.deck)) << "every picture keeps its least height";
             }

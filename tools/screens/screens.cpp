@@ -1546,37 +1546,46 @@ ScriptedCamera* cameraNamed(Shooter& s, const std::string& name) {
     return nullptr;
 }
 
-NoticeBand* noticeBand(Shooter& s) {
+StayingNotices* noticeBand(Shooter& s) {
     return s.screen().stayingNotices();
 }
 
-/// Every notice is read whole: inside the window, each text as tall as its wrapped lines, and one that stays has
-/// its close button.
+/// Every notice shown is read whole: inside the window and its room, each text as tall as its wrapped lines; the
+/// card of the newest has its close button, and with others the count of them and "Dismiss all".
 void checkNoticesWhole(Shooter& s, const std::string& name) {
     auto* staying = noticeBand(s);
-    if (!staying || !staying->isVisible()) return s.fail(name + ": no notice that stays shows");
-    for (auto* band : {staying, s.screen().messageLayer()->findChild<NoticeBand*>()}) {
+    if (!staying || !staying->isVisible() || !staying->shown()) return s.fail(name + ": no notice that stays shows");
+    const QRect room = s.screen().noticePlan().passing.united(s.screen().bottomLayout().notices);
+    if (!room.contains(staying->geometry())) s.fail(name + ": the notices leave their room");
+    for (QWidget* band :
+         {static_cast<QWidget*>(staying), static_cast<QWidget*>(s.screen().messageLayer()->findChild<NoticeBand*>())}) {
         if (!band || !band->isVisible()) continue;
         const QRect inWindow(band->mapTo(s.shown().window(), QPoint(0, 0)), band->size());
         if (!s.shown().window()->rect().contains(inWindow)) s.fail(name + ": a notice runs off the window");
         for (auto* text : band->findChildren<QLabel*>(QStringLiteral("noticeText")))
-            if (text->height() < text->heightForWidth(text->width()))
+            if (text->isVisible() && text->height() < text->heightForWidth(text->width()))
                 s.fail(name + ": a notice is cut: " + text->accessibleName().toStdString());
     }
     std::size_t closes = 0;
     for (auto* close : staying->findChildren<CloseButton*>()) closes += close->isVisible();
-    if (closes != staying->notices().size()) s.fail(name + ": a notice that stays has no close button");
+    if (closes != (staying->showsCard() ? 1u : 0u)) s.fail(name + ": the newest notice has no close button");
+    if (staying->notices().size() > 1 && !(staying->moreButton() && staying->dismissAllButton()))
+        s.fail(name + ": the others are not counted, or cannot be read all at once");
 }
 
-/// Reads every notice that stays, by its close button, as a person does.
+/// Reads every notice that stays, in one click, as a person does.
 void dismissNotices(Shooter& s) {
-    for (int i = 0; i < 8 && noticeBand(s); ++i) {
-        auto closes = noticeBand(s)->findChildren<CloseButton*>();
-        if (closes.isEmpty()) break;
-        QTest::mouseClick(closes.front(), Qt::LeftButton);
-        s.settle(200);
+    if (auto* staying = noticeBand(s); staying && staying->isVisible()) {
+        QAbstractButton* button = staying->dismissAllButton();
+        if (!button) {
+            auto closes = staying->shown()->findChildren<CloseButton*>();
+            if (!closes.isEmpty()) button = closes.front();
+        }
+        if (button) QTest::mouseClick(button, Qt::LeftButton);
     }
-    s.check(s.controller().notices().empty() || !s.controller().notices().front().stays, "read notices go");
+    s.check(s.waitFor([&] { return s.controller().notices().empty() || !s.controller().notices().front().stays; }),
+            "read notices go");
+    s.settle(200);
 }
 
 /// At the smallest windows: the shoot folder gone while four cameras stop (one notice for the four takes, naming
@@ -1660,6 +1669,162 @@ void silentTakes(Shooter& s) {
     sendEvent(*camera, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
     s.check(s.waitFor([&] { return !feed->noSound(); }), "a take with sound clears the tile");
     s.app.window()->resize(original);
+    s.settle(300);
+}
+
+/// Whether any notice that stays, or their open list, lies over the widget.
+bool underNotices(Shooter& s, QWidget* widget) {
+    auto* staying = noticeBand(s);
+    if (!staying || !staying->isVisible()) return false;
+    const QRect place = inWindow(s, widget, widget->rect());
+    if (inWindow(s, staying, staying->rect()).intersects(place)) return true;
+    return false;
+}
+
+/// Every control and mark a crew needs is clear of the notices and answers a click at its centre.
+void checkNoticesCoverNothing(Shooter& s, const std::string& name) {
+    QWidget* window = s.shown().window();
+    auto controls = controlsToClick(s);
+    for (auto* tile : s.tiles())
+        if (tile->noSoundMark()->isVisible()) controls.push_back({tile->feed()->name() + "'s \"No sound\"", tile});
+    for (const auto& [what, target] : controls) {
+        if (what.ends_with("\"No sound\"")) {
+            auto* tile = qobject_cast<FeedTile*>(target);
+            if (underNotices(s, tile->noSoundMark())) s.fail(name + ": a notice covers " + what);
+            continue;
+        }
+        if (underNotices(s, target)) s.fail(name + ": a notice covers " + what);
+        QWidget* hit = window->childAt(inWindow(s, target, target->rect()).center());
+        if (!hit || !(hit == target || target->isAncestorOf(hit))) s.fail(name + ": " + what + " takes no click");
+    }
+}
+
+/// The red of the record button shows in the picture where the button is.
+bool recordButtonShows(Shooter& s, const QImage& shot) {
+    auto* controls = shownControls(s);
+    if (!controls || !controls->shutterButton()->isVisible()) return false;
+    const QRect r = inWindow(s, controls->shutterButton(), controls->shutterButton()->rect()).intersected(shot.rect());
+    int red = 0;
+    for (int y = r.top(); y <= r.bottom(); y += 2)
+        for (int x = r.left(); x <= r.right(); x += 2) {
+            const QColor c = shot.pixelColor(x, y);
+            if (c.red() > 160 && c.green() < 90 && c.blue() < 90) ++red;
+        }
+    return red >= 8 && !underNotices(s, controls->shutterButton());
+}
+
+/// A screen picture every 100 ms for 3 s: the record button is in each.
+void watchRecordButton(Shooter& s, const std::string& name) {
+    QWidget* window = s.shown().window();
+    int missing = 0;
+    for (int shot = 0; shot < 30; ++shot) {
+        s.settle(100);
+        const QRect frame = window->frameGeometry();
+        const QImage image =
+            QGuiApplication::platformName() == QLatin1String("xcb")
+                ? window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).toImage()
+                : window->grab().toImage();
+        if (!recordButtonShows(s, image)) {
+            if (missing++ == 0) s.save(name + "-no-record-button", image);
+        }
+    }
+    if (missing > 0) s.fail(name + ": no record button in " + std::to_string(missing) + " of 30 pictures");
+}
+
+/// Eight notices of four kinds from four cameras, one of them silent, in the smallest windows with the deck on:
+/// the newest shows whole with a count of the others, clear of every tile's "Put on air", expand button and
+/// "No sound"; the count opens the list of them all; a passing line moves no button; a cut and a notice read
+/// never hide the record button; one click reads them all.
+void eightNotices(Shooter& s) {
+    if (s.controller().feeds().size() < 4) return s.fail("four cameras for the notices");
+    QWidget* window = s.app.window();
+    const QSize original = window->size();
+    s.controller().setDeckMode(true);
+    s.controller().putOnAirByIndex(1);
+    s.controller().setSelectedID(s.controller().feeds().front()->id());
+    const auto feeds = s.controller().feeds();
+    if (ScriptedCamera* camera = cameraNamed(s, feeds[0]->name())) {
+        sendEvent(*camera, CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, std::nullopt});
+        sendEvent(*camera, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    }
+    s.check(s.waitFor([&] { return feeds[0]->noSound(); }), "the first camera's take has no sound");
+    const std::vector<std::string> kinds = {
+        ": can't record the chosen format in real time, so its takes drop frames. Choose a lower frame rate or "
+        "resolution",
+        ": the microphone gives nothing. Check that it is plugged in and switched on",
+        ": the camera does not take its settings; it keeps recording with the ones it had"};
+    const int counts[] = {4, 2, 1};
+    for (std::size_t kind = 0; kind < kinds.size(); ++kind)
+        for (int n = 0; n < counts[kind]; ++n) {
+            const std::string text = feeds[static_cast<std::size_t>(n + 1) % feeds.size()]->name() + kinds[kind];
+            s.controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+        }
+    s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 8; }), "eight notices that stay");
+    for (const QSize size : {QSize(720, 480), QSize(840, 500), QSize(1024, 640)}) {
+        const std::string name =
+            "63-eight-notices-" + std::to_string(size.width()) + "x" + std::to_string(size.height());
+        window->resize(size);
+        s.check(s.waitFor([&] { return window->size() == size; }), name + ": the window takes its size");
+        s.settle(800);
+        s.shoot(name);
+        checkNoticesWhole(s, name);
+        checkNoticesCoverNothing(s, name);
+        if (auto* more = noticeBand(s)->moreButton()) {
+            QTest::mouseClick(more, Qt::LeftButton);
+            s.check(s.waitFor([&] { return noticeBand(s)->list() != nullptr; }), name + ": the count opens the list");
+            s.settle(300);
+            s.shoot(name + "-list");
+            if (QWidget* list = noticeBand(s)->list()) {
+                const QRect onScreen(list->mapToGlobal(QPoint(0, 0)), list->size());
+                const QRect windowOnScreen(window->mapToGlobal(QPoint(0, 0)), window->size());
+                s.check(windowOnScreen.contains(onScreen), name + ": the list lies in the window");
+                list->close();
+            }
+            s.settle(200);
+        } else {
+            s.fail(name + ": nothing counts the other notices");
+        }
+    }
+    // Down to three notices; at 1024×640 a cut with a number key and a notice read leave the record button.
+    for (int i = 0; i < 5; ++i) {
+        const auto shown = noticeBand(s)->notices().size();
+        s.controller().dismissNotice(noticeBand(s)->notices().front().id);
+        s.waitFor([&] { return noticeBand(s)->notices().size() < shown; });
+    }
+    s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices left");
+    s.settle(600);
+    window->activateWindow();
+    QTest::qWaitForWindowActive(window, 2000);
+    QTest::keyClick(window, Qt::Key_3);
+    watchRecordButton(s, "64-cut-with-three-notices");
+    s.shoot("64-cut-with-three-notices");
+    auto closeAt = [&]() -> std::optional<QRect> {
+        auto* staying = noticeBand(s);
+        if (!staying->isVisible() || !staying->shown()) return std::nullopt;
+        auto closes = staying->shown()->findChildren<CloseButton*>();
+        if (closes.isEmpty()) return std::nullopt;
+        return inWindow(s, closes.front(), closes.front()->rect());
+    };
+    const auto close = closeAt();
+    if (!close) return s.fail("the newest notice has no close button at 1024×640");
+    // A passing line comes: no button of those that stay moves.
+    s.controller().showMessage("Marker 3 at 00:01:12");
+    s.settle(300);
+    s.shoot("65-passing-line-over-notices");
+    s.check(s.screen().messageLayer()->isVisible(), "the passing line shows");
+    s.check(closeAt() == close, "a passing line moves no close button");
+    QTest::mouseClick(noticeBand(s)->shown()->findChildren<CloseButton*>().front(), Qt::LeftButton);
+    watchRecordButton(s, "66-notice-read");
+    s.check(noticeBand(s)->notices().size() == 2, "the notice read goes");
+    s.check(closeAt() == close, "the next notice's close button comes under the pointer");
+    s.shoot("66-notice-read");
+    dismissNotices(s);
+    s.check(!noticeBand(s)->isVisible(), "one click reads them all");
+    sendEvent(*cameraNamed(s, feeds[0]->name()),
+              CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    s.controller().setDeckMode(false);
+    s.controller().setSelectedID(std::nullopt);
+    window->resize(original);
     s.settle(300);
 }
 
@@ -1754,6 +1919,7 @@ const State states[] = {
     {"four cameras in the smallest window", smallestWindowWithFourCameras},
     {"notices at the smallest windows", noticesAtSmallSizes},
     {"silent takes", silentTakes},
+    {"eight notices of four kinds", eightNotices},
     {"selected camera", selectedCamera},
     {"control bar of a recording camera", recordingControlBar},
     {"quick adjust strip", quickAdjustStrip},

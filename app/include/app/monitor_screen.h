@@ -25,6 +25,7 @@ class ScreenSaverInhibitor;
 class SelectedFeedControls;
 class SheetDialog;
 class NoticeBand;
+class StayingNotices;
 
 /// How the remote screen is made.
 struct MonitorScreenOptions {
@@ -97,8 +98,10 @@ public:
     QWidget* bottomColumn() const { return bottom_; }
     /// The heard words and the status message, over the pictures.
     QWidget* messageLayer() const { return messages_; }
-    /// The notices that stay until read, above the message layer.
-    NoticeBand* stayingNotices() const { return stayingNotices_; }
+    /// The notices that stay until read, in their own layer.
+    StayingNotices* stayingNotices() const { return stayingNotices_; }
+    /// Where the notices went at the last layout.
+    const NoticePlan& noticePlan() const { return noticePlan_; }
     /// Where the bottom of the screen was laid out last.
     const BottomLayout& bottomLayout() const { return bottomLayout_; }
     QMessageBox* pairingAlert() const;
@@ -162,6 +165,8 @@ private:
     /// settings column.
     void orderTabs();
     void refreshPairingAlert();
+    /// The tiles' marks ("ON AIR", "No sound") in the screen: notices keep off them.
+    std::vector<QRect> tileMarks();
     void layoutLayers();
     /// The backdrop under an open sheet and the Esc key of the camera settings column.
     void refreshPresentationLayers();
@@ -215,7 +220,8 @@ private:
     int transferColumns_ = 0;
     HeardLine* heard_ = nullptr;
     NoticeBand* passingNotices_ = nullptr;
-    NoticeBand* stayingNotices_ = nullptr;
+    StayingNotices* stayingNotices_ = nullptr;
+    NoticePlan noticePlan_;
     QPointer<QWidget> stats_;
     std::optional<PeerId> statsFeed_;
     QPointer<QWidget> controls_;

@@ -152,10 +152,43 @@ struct BottomLayout {
     /// bar, the tiles' controls, the deck buttons, the column, the transfer rows). A notice stands on its bottom,
     /// centred, as wide as it wants up to the room's width.
     QRect notices;
+    /// Where a passing notice goes when those that stay leave it no room in `notices`: over the pictures of the row
+    /// above, under their controls; empty with one row.
+    QRect noticesAbove;
     bool roomForExpanded = true;  ///< the expanded controls fit this window without going over the pictures
     friend bool operator==(const BottomLayout&, const BottomLayout&) = default;
 };
 BottomLayout layoutBottom(const BottomInput& input);
+
+/// Where the notices go in the notice room (`BottomLayout::notices`). Those that stay take a place of fixed
+/// width standing on the room's bottom: the newest on its card, read whole, its buttons on its last line (the count
+/// of the others, which opens their list, "Dismiss all", its close button), so that a notice coming or going moves
+/// none of them; where that card does not fit, a bar that counts them all, with the same buttons. The passing notice
+/// stands above them where it fits whole, else in the room above (`BottomLayout::noticesAbove`), else over them on
+/// the room's bottom: it takes no clicks.
+struct NoticeInput {
+    QRect room;                ///< `BottomLayout::notices`
+    QRect roomAbove;           ///< `BottomLayout::noticesAbove`
+    std::vector<QRect> marks;  ///< the tiles' marks ("ON AIR", "No sound") in the content: never covered
+    int staying = 0;           ///< notices that stay
+    int cardHeight = 0;        ///< the newest one's card at `stayingNoticeWidth(room.width())`
+    int barHeight = 0;         ///< the bar that counts them
+    int passingHeight = 0;     ///< the passing notice at its width; 0: none
+    friend bool operator==(const NoticeInput&, const NoticeInput&) = default;
+};
+struct NoticePlan {
+    enum class Staying { none, card, bar };
+    Staying staying = Staying::none;
+    QRect stayingPlace;  ///< where the card or the bar lies
+    QRect passing;       ///< the room the passing notice stands on the bottom of
+    friend bool operator==(const NoticePlan&, const NoticePlan&) = default;
+};
+NoticePlan placeNotices(const NoticeInput& input);
+/// The width of the notices that stay in a room this wide: the same whatever they say, so that their buttons stay
+/// where they are.
+int stayingNoticeWidth(int roomWidth);
+/// Room between notices, and between a notice and what it stands beside.
+constexpr int noticeSpacing = 6;
 
 /// Transfer rows stand side by side where each keeps this width, this far apart.
 constexpr int leastTransferRowWidth = 220, transferSpacing = 4;

@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QWidget>
 
+class QPushButton;
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -46,6 +48,54 @@ private:
     std::function<void(std::uint64_t)> dismiss_;
     std::vector<NoticeBoard::Shown> notices_;
     std::vector<QPointer<QWidget>> cards_;  // one per notice, in order
+};
+
+/// The notices that stay, in the place `placeNotices` gives them, as wide as that place whatever they say: the
+/// newest on its card, read whole, its buttons on its last line at the trailing end (the count of the others,
+/// which opens the list of them all; "Dismiss all"; its close button), so that a notice coming or going moves none
+/// of them; or, where that card does not fit, a bar that counts them all with the same buttons. Each read notice
+/// goes through `dismiss`.
+class StayingNotices : public QWidget {
+    Q_OBJECT
+public:
+    StayingNotices(std::function<void(const QUrl&)> open, std::function<void(std::uint64_t)> dismiss,
+                   QWidget* parent = nullptr);
+    ~StayingNotices() override;
+
+    /// Oldest first, as the notice board gives them.
+    void setNotices(const std::vector<NoticeBoard::Shown>& notices);
+    const std::vector<NoticeBoard::Shown>& notices() const { return notices_; }
+    /// The newest on its card (true) or the bar that counts them.
+    void setShowsCard(bool card);
+    bool showsCard() const { return showsCard_; }
+    int cardHeight(int width) const;
+    int barHeight() const;
+
+    /// The card or the bar, whichever shows.
+    QWidget* shown() const;
+    /// Its button that lists them all ("3 more", "Show all"), and "Dismiss all"; null while there is one notice.
+    QPushButton* moreButton() const;
+    QPushButton* dismissAllButton() const;
+    /// The list of them all, while it is open.
+    QWidget* list() const;
+    void openList();
+    void dismissAll();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void rebuild();
+    void refreshList();
+    int listHeight() const;
+    void dismissLater(std::vector<std::uint64_t> ids);
+
+    std::function<void(const QUrl&)> open_;
+    std::function<void(std::uint64_t)> dismiss_;
+    std::vector<NoticeBoard::Shown> notices_;
+    bool showsCard_ = true;
+    QPointer<QWidget> card_, bar_;
+    QPointer<QWidget> list_;
 };
 
 }  // namespace morvane

@@ -517,7 +517,7 @@ TEST_F(ScreenTest, NoticesAreReadWholeAndThoseThatStayAreDismissed) {
         closes[0]->click();
         ASSERT_TRUE(eventually([&] { return controller().notices().size() == 1; }));
         EXPECT_EQ(controller().notices()[0].text,
-                  "The shoot folder Shoot isn't there: saved 4 takes in Brindlecroft › " +
+                  "The shoot folder Shoot isn't there: saved 4 files in Brindlecroft › " +
                       ShootLibrary::dayKeyString(Date::now()));
     }
 }

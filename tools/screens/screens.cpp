@@ -1628,7 +1628,7 @@ void noticesAtSmallSizes(Shooter& s) {
         s.shoot(name);
         checkNoticesWhole(s, name);
         const auto notices = s.controller().notices();
-        s.check(!notices.empty() && notices[0].text.starts_with("The shoot folder Shoot isn't there: saved 4 takes"),
+        s.check(!notices.empty() && notices[0].text.starts_with("The shoot folder Shoot isn't there: saved 4 files"),
                 name + ": the four takes are told in one, why first");
         dismissNotices(s);
         Defaults::standard().set(std::string(ShootLibrary::bookmarkKey), std::string());

@@ -13,7 +13,7 @@
 #include <csignal>
 #include <fstream>
 #include <map>
-#include <utility>
+#include <set>
 
 #include "camera_process.h"
 #include "loopback_remote.h"
@@ -77,6 +77,7 @@ struct Crew {
     std::unique_ptr<test::CameraProcess> camera;
     std::string name = "Cam Kept";
     std::optional<PeerId> id;
+    std::set<PeerId> joined;  // every identity the crew's cameras had
 
     Crew() { controller->start(); }
     ~Crew() {
@@ -101,18 +102,23 @@ struct Crew {
         return eventually([&] { return camera->lineStartingWith("ready").has_value(); });
     }
     // The remote connects to the camera, pairing with it the first time. A camera started again comes back under a
-    // new identity, while the one it had may still be listed a while.
+    // new identity, while any it had before may still be listed a while, also when another camera came in between.
     bool join() {
-        const auto before = std::exchange(id, std::nullopt);
+        id.reset();
         if (!eventually([&] {
                 for (const auto& entry : controller->nearbyCameras())
-                    if (entry.name == name && entry.id != before) id = entry.id;
+                    if (entry.name == name && !joined.contains(entry.id)) id = entry.id;
                 return id.has_value();
             }))
             return false;
+        joined.insert(*id);
         controller->peers()->connect(*id);
         return eventually([&] {
-            if (auto request = controller->pairingRequest()) {
+            // The camera takes a code only while it shows the request, which it raises a step of the handshake after
+            // the remote: the code is typed once the camera asks for it.
+            const auto asked = camera->lineStartingWith("pairing ");
+            if (auto request = controller->pairingRequest();
+                request && asked && asked->ends_with(" " + request->code)) {
                 controller->acceptPairing();
                 camera->type(request->code);
             }

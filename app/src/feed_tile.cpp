@@ -377,7 +377,16 @@ void FeedTile::layoutLayers() {
         keepOut_.top() - badgeTopInset - badge.height() >= height() / 2)
         badge.moveBottom(keepOut_.top() - badgeTopInset);
     if (silent) {
-        noSound_->setGeometry(QRectF(QPointF(badge.right() - mark.width(), badge.top()), mark).toAlignedRect());
+        QRectF place(QPointF(badge.right() - mark.width(), badge.top()), mark);
+        // The deck bar covers the tile's top, where the badge stands: the mark stands in the lower left corner,
+        // above the bars over the tile where they reach it.
+        if (deck) {
+            place.moveTopLeft(QPointF(badgeTopInset, height() - badgeTopInset - mark.height()));
+            if (!keepOut_.isEmpty() && place.toAlignedRect().intersects(keepOut_) &&
+                keepOut_.top() - badgeTopInset - place.height() >= DeckBar::barHeight)
+                place.moveBottom(keepOut_.top() - badgeTopInset);
+        }
+        noSound_->setGeometry(place.toAlignedRect());
         badge.setSize(badgeSize());
     }
     frame_->setBadgeRect(badge);

@@ -378,6 +378,7 @@ TEST_F(FeedWidgets, ATileSaysNoSoundUntilATakeRecordsSoundAgain) {
     controller->putOnAir(*controller->feed(peer(1)));
     QCoreApplication::processEvents();
     EXPECT_FALSE(tile->noSoundMark()->geometry().intersects(tile->onAirBadgeRect()));
+    EXPECT_FALSE(tile->noSoundMark()->geometry().intersects(tile->deckBar()->geometry())) << "the deck bar hides it";
     event(CameraEvent::Kind::videoSaved);
     EXPECT_TRUE(tile->noSoundMark()->isHidden());
     // A take the camera marks as lacking its sound, whatever the words.

@@ -17,6 +17,7 @@
 
 #include "camera/camera_controller.h"
 #include "camera/take_files.h"
+#include "drive_machine.h"
 #include "link/device_identity.h"
 #include "loopback_remote.h"
 #include "platform/file_contents.h"
@@ -181,12 +182,7 @@ TEST(CameraOutbox, APhotoCutByAKillIsSentOnceAtTheNextStart) {
 // A drive as the camera's library: its takes stay there, and a copy of each goes to the remote.
 struct DriveSite : Site {
     explicit DriveSite(const std::string& name) : Site(name) {
-        fs::create_directories(machine / "sys/block/sdb");
-        fs::create_directories(machine / "proc/self");
-        fs::create_directories(takes);
-        std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
-        std::ofstream(machine / "proc/self/mounts")
-            << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
+        fs::create_directories(test::machineWithStick(machine) / "Brindlecroft");
         options.driveRoot = machine;
     }
     fs::path machine = root / "machine", takes = machine / "media/user/STICK/Brindlecroft";

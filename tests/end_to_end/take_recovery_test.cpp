@@ -16,6 +16,7 @@
 #include <set>
 
 #include "camera_process.h"
+#include "drive_machine.h"
 #include "loopback_remote.h"
 #include "platform/ffmpeg_handles.h"
 #include "platform/file_contents.h"
@@ -44,18 +45,6 @@ std::size_t filesIn(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) ++count;
     return count;
-}
-
-// A machine of the test's own with a removable drive mounted: the drive's folder.
-fs::path machineWithStick(const fs::path& machine) {
-    const fs::path stick = machine / "media/user/STICK";
-    fs::create_directories(machine / "sys/block/sdb");
-    fs::create_directories(machine / "proc/self");
-    fs::create_directories(stick);
-    std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
-    std::ofstream(machine / "proc/self/mounts")
-        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/user/STICK exfat rw 0 0\n";
-    return stick;
 }
 
 std::map<fs::path, std::string> contentsOf(const fs::path& folder) {
@@ -203,7 +192,7 @@ TEST(TakeRecovery, ATakeCutByAKillOnTheDriveIsFinishedThereAndReachesTheRemote) 
     ASSERT_TRUE(crew.dir.isValid());
     const fs::path folder = crew.root / "camera";
     const fs::path machine = crew.root / "machine";
-    const fs::path stick = machineWithStick(machine);
+    const fs::path stick = test::machineWithStick(machine);
     ASSERT_TRUE(crew.start(folder, "320x180", machine));
     ASSERT_TRUE(crew.join());
 
@@ -235,7 +224,7 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     Crew crew;
     ASSERT_TRUE(crew.dir.isValid());
     const fs::path machine = crew.root / "machine";
-    const fs::path stick = machineWithStick(machine), takes = stick / "Brindlecroft";
+    const fs::path stick = test::machineWithStick(machine), takes = stick / "Brindlecroft";
     const auto record = [&](double seconds) {
         crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
         crew.controller->send(CameraCommand::SetRecordToDrive{true});

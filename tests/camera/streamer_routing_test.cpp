@@ -432,6 +432,52 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     }));
 }
 
+// The camera ended between moving a take into the vault and naming it anywhere: the next start sends it once, from
+// where it is, and a start after it was sent leaves it there.
+TEST_F(Routing, ATakeMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
+    namespace fs = std::filesystem;
+    defaults->set("useVault", true);
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "elsewhere" / "left.mov";
+    options.queueLimit = 100;
+    fs::create_directories(dir / "elsewhere");
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+    const std::string name = "2026-03-04 10.11.14 Cam T.mov";
+    fs::create_directories(dir / "Vault");
+    fs::rename(*options.destination, dir / "Vault" / name);
+
+    int finished = 0;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take&) { ++finished; };
+    const auto start = [&] {
+        streamer->recoverTakes();
+        streamer->dataQueue().sync([] {});
+        streamer->waitForTakes();
+        main->runPending();
+    };
+    start();
+    const auto items = outbox->items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].location, Outbox::Item::Location::vault);
+    EXPECT_EQ(items[0].fileName, name);
+    EXPECT_EQ(items[0].info.fileName, name);
+    EXPECT_TRUE(items[0].info.isVideo);
+    EXPECT_NEAR(items[0].info.duration.value_or(0), 0.5, 0.05);
+    EXPECT_EQ(filesIn(dir / "Vault"), std::vector<fs::path>{name});
+    EXPECT_EQ(finished, 1);
+
+    outbox->remove(items[0].info.id);  // delivered: the vault keeps its file
+    start();
+    EXPECT_TRUE(outbox->items().empty());
+    EXPECT_EQ(filesIn(dir / "Vault"), std::vector<fs::path>{name});
+    EXPECT_EQ(finished, 1);
+}
+
 // Cut off, then damaged on the disk: the take keeps what lies whole around the damage and reaches the remote. One whose
 // journal is of another version is left as it is where it was, and the operator is told.
 TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "camera/camera_streamer.h"
@@ -432,9 +433,9 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     }));
 }
 
-// The camera ended between moving a take into the vault and naming it anywhere: the next start sends it once, from
-// where it is, and a start after it was sent leaves it there.
-TEST_F(Routing, ATakeMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
+// The camera ended between moving a take (or a photo) into the vault and naming it anywhere: the next start sends it
+// once, from where it is, and a start after it was sent leaves it there.
+TEST_F(Routing, ACaptureMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
     namespace fs = std::filesystem;
     defaults->set("useVault", true);
     MovieRecorder::Options options;
@@ -451,6 +452,13 @@ TEST_F(Routing, ATakeMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
     const std::string name = "2026-03-04 10.11.14 Cam T.mov";
     fs::create_directories(dir / "Vault");
     fs::rename(*options.destination, dir / "Vault" / name);
+    const std::string photoName = "2026-03-04 10.11.15 Cam T.jpg";
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    const auto jpeg = CaptureStore::jpegData(picture, 0.8);
+    ASSERT_TRUE(jpeg);
+    std::ofstream(dir / "Vault" / photoName, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg->data()), static_cast<std::streamsize>(jpeg->size()));
 
     int finished = 0;
     streamer->onTakeFinished = [&](const CameraStreamer::Take&) { ++finished; };
@@ -461,20 +469,29 @@ TEST_F(Routing, ATakeMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
         main->runPending();
     };
     start();
-    const auto items = outbox->items();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].location, Outbox::Item::Location::vault);
-    EXPECT_EQ(items[0].fileName, name);
-    EXPECT_EQ(items[0].info.fileName, name);
-    EXPECT_TRUE(items[0].info.isVideo);
+    auto items = outbox->items();
+    ASSERT_EQ(items.size(), 2u);
+    if (items[0].info.isVideo == false) std::swap(items[0], items[1]);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string named = i == 0 ? name : photoName;
+        EXPECT_EQ(items[i].location, Outbox::Item::Location::vault) << named;
+        EXPECT_EQ(items[i].fileName, named);
+        EXPECT_EQ(items[i].info.fileName, named);
+        EXPECT_EQ(items[i].info.isVideo, i == 0) << named;
+    }
     EXPECT_NEAR(items[0].info.duration.value_or(0), 0.5, 0.05);
-    EXPECT_EQ(filesIn(dir / "Vault"), std::vector<fs::path>{name});
+    const std::set<fs::path> kept = {photoName, name};
+    const auto inVault = [&] {
+        const auto files = filesIn(dir / "Vault");
+        return std::set<fs::path>(files.begin(), files.end());
+    };
+    EXPECT_EQ(inVault(), kept);
     EXPECT_EQ(finished, 1);
 
-    outbox->remove(items[0].info.id);  // delivered: the vault keeps its file
+    for (const auto& item : items) outbox->remove(item.info.id);  // delivered: the vault keeps its files
     start();
     EXPECT_TRUE(outbox->items().empty());
-    EXPECT_EQ(filesIn(dir / "Vault"), std::vector<fs::path>{name});
+    EXPECT_EQ(inVault(), kept);
     EXPECT_EQ(finished, 1);
 }
 

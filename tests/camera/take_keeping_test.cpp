@@ -183,9 +183,7 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
         // The vault: a capture moved in, the camera ended before anything named it: stored where it is, as a take or
         // a photo. One the outbox lists waits there; one sent (a take in the take log, a photo in the gallery) stays.
         {V, {"2026-03-04 10.11.14 Cam A.mov", 9000}, {step(Kind::store, V, "2026-03-04 10.11.14 Cam A.mov")}},
-        {V,
-         {"2026-03-04 10.11.15 Cam A.jpg", 5000},
-         {step(Kind::store, V, "2026-03-04 10.11.15 Cam A.jpg", {}, true)}},
+        {V, {"2026-03-04 10.11.15 Cam A.jpg", 5000}, {step(Kind::store, V, "2026-03-04 10.11.15 Cam A.jpg", {}, true)}},
         {V, {"2026-03-04 10.11.16 Cam A.mov", 9000}, {}},
         {V, {inVault.info.fileName, 9000}, {}},
         {V, {"2026-03-04 10.11.17 Cam A.jpg", 5000}, {}},

@@ -15,8 +15,8 @@ namespace morvane {
 
 /// What a start does with every file an earlier run of the camera can leave on the way of a capture (a crash, a kill,
 /// a power cut): in the recording folder, in each mounted drive's take folder, in the vault, in the outbox and among
-/// the deck copies. One rule for every capture kind and folder: what holds footage is finished, stored and sent once; what
-/// holds none goes; what belongs to a take being recorded, or to another camera, is left alone.
+/// the deck copies. One rule for every capture kind and folder: what holds footage is finished, stored and sent once;
+/// what holds none goes; what belongs to a take being recorded, or to another camera, is left alone.
 struct LeftoverPlan {
     /// A file as the start finds it.
     struct File {
@@ -43,7 +43,7 @@ struct LeftoverPlan {
     struct Listing {
         Folder recording;            ///< the camera's own recording folder
         std::vector<Folder> drives;  ///< each mounted drive's take folder, where its takes stay
-        Folder vault;  ///< the library's folder when captures are kept in the vault
+        Folder vault;                ///< the library's folder when captures are kept in the vault
         Folder outbox;
         Folder deckCopies;
         std::vector<TakeLog::Entry> takeLog;

@@ -51,6 +51,11 @@ struct Kept {
     fs::path recorded;
 };
 
+// A capture a start finds in the vault: kept there already, under its name.
+bool inVault(const CameraStreamer::Collaborators& c, const fs::path& file) {
+    return !c.vaultFolder.empty() && file.parent_path() == c.vaultFolder;
+}
+
 // A capture into the library the user chose: moved into the vault, or copied into Pictures under its capture name.
 // A drive keeps its takes where they were recorded; one a start finds in the vault stays there under its name.
 Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library library, const fs::path& file,
@@ -60,7 +65,7 @@ Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library 
     kept.facts.sends = c.outbox && (c.defaults ? sendsToMac(*c.defaults) : true);
     kept.facts.photo = photo;
     kept.recorded = file;
-    if (!c.vaultFolder.empty() && file.parent_path() == c.vaultFolder) {
+    if (inVault(c, file)) {
         kept.facts.library = TakeKeeping::Library::vault;
         kept.vaultFile = file.filename().string();
         kept.recorded.clear();
@@ -426,7 +431,7 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
                     info.isVideo = false;
                     // One in the vault is in the gallery once stored: a start after it was sent finds it named.
                     std::optional<CaptureStore::Pending> pending;
-                    if (folders.vault && step.file.parent_path() == folders.vault->path) {
+                    if (inVault(c_, step.file)) {
                         std::ifstream in(step.file, std::ios::binary);
                         pending = CaptureStore::makePending(Bytes(std::istreambuf_iterator<char>(in), {}));
                         if (pending) info.id = pending->item.id;
@@ -514,7 +519,7 @@ void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
 
 void CameraStreamer::storeLeftTake(const fs::path& movie, bool onDrive) {
     auto whole = takeAsItIs(movie);
-    if (!whole && !c_.vaultFolder.empty() && movie.parent_path() == c_.vaultFolder) {
+    if (!whole && inVault(c_, movie)) {
         log::info("CameraStreamer", "leaves a movie in the vault that does not play: " + movie.filename().string());
         return;
     }

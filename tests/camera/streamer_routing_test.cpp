@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "camera/camera_streamer.h"
@@ -430,6 +431,50 @@ TEST_F(Routing, ATakeLeftUnstoredIsStoredAtTheNextStart) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const CameraEvent& e) {
         return e.soundMissing && e.subject == "take:" + take->entry.info.fileName;
     }));
+}
+
+// The camera ended between moving a take (or a photo) into the vault and naming it anywhere: the next start sends it
+// once, from where it is, and a start after it was sent leaves it there.
+TEST_F(Routing, ACaptureMovedIntoTheVaultAndNamedNowhereIsSentOnce) {
+    defaults->set("useVault", true);
+    MovieRecorder::Options options;
+    options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
+    options.frameRate = 30;
+    options.destination = dir / "elsewhere" / "left.mov";
+    std::filesystem::create_directories(dir / "elsewhere");
+    auto recorder = MovieRecorder::make(options);
+    ASSERT_TRUE(recorder);
+    for (int i = 0; i < 15; ++i)
+        recorder->append(VideoFrame{SyntheticSource::makePicture({.width = 320, .height = 180}, i), i / 30.0});
+    ASSERT_TRUE(recorder->finish());
+    const std::string take = "2026-03-04 10.11.14 Cam T.mov", photo = "2026-03-04 10.11.15 Cam T.jpg";
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    const auto jpeg = CaptureStore::jpegData(picture, 0.8).value();
+    test::writeFile(dir / "Vault" / photo, std::string(jpeg.begin(), jpeg.end()));
+    std::filesystem::rename(*options.destination, dir / "Vault" / take);
+
+    int finished = 0;
+    streamer->onTakeFinished = [&](const CameraStreamer::Take&) { ++finished; };
+    const auto start = [&] {
+        streamer->recoverTakes();
+        streamer->dataQueue().sync([] {});
+        streamer->waitForTakes();
+        main->runPending();
+    };
+    start();
+    const auto items = outbox->items();
+    std::set<std::string> queued;
+    for (const auto& item : items)
+        if (item.location == Outbox::Item::Location::vault && item.info.fileName == item.fileName)
+            queued.insert(item.fileName + (item.info.isVideo ? " as a take" : " as a photo"));
+    EXPECT_EQ(queued, (std::set<std::string>{take + " as a take", photo + " as a photo"}));
+    EXPECT_EQ(test::namesIn(dir / "Vault"), (std::set<std::string>{take, photo}));
+
+    for (const auto& item : items) outbox->remove(item.info.id);  // delivered: the vault keeps its files
+    start();
+    EXPECT_TRUE(outbox->items().empty());
+    EXPECT_EQ(finished, 1);
 }
 
 // Cut off, then damaged on the disk: the take keeps what lies whole around the damage and reaches the remote. One whose

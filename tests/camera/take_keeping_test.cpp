@@ -63,14 +63,15 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
     using Kind = LeftoverPlan::Step::Kind;
     using File = LeftoverPlan::File;
     using Step = LeftoverPlan::Step;
-    enum class Where { recording, drive, outbox, deckCopies };
+    enum class Where { recording, drive, outbox, deckCopies, vault };
     const fs::path recording = "/cam/Recording", drive = "/media/STICK/Brindlecroft", outbox = "/cam/Outbox",
-                   deck = "/cam/Deck copies";
+                   deck = "/cam/Deck copies", vault = "/cam/Vault";
     const auto at = [&](Where where) {
-        return where == Where::recording ? recording
-               : where == Where::drive   ? drive
-               : where == Where::outbox  ? outbox
-                                         : deck;
+        return where == Where::recording    ? recording
+               : where == Where::drive      ? drive
+               : where == Where::outbox     ? outbox
+               : where == Where::deckCopies ? deck
+                                            : vault;
     };
     const auto entry = [](int n, const std::string& fileName, std::optional<std::string> driveFile = {},
                           bool copied = false) {
@@ -88,6 +89,8 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
     const TakeLog::Entry queued = entry(3, "queued", (drive / "Take 0004.mov").string());
     const TakeLog::Entry placed = entry(4, "placed"), copied = entry(5, "copied", {}, true),
                          copyWaits = entry(6, "copy waits"), remade = entry(7, "remade");
+    TakeLog::Entry inVault = entry(8, "2026-03-04 10.11.20 Cam A.mov");
+    inVault.vaultFile = inVault.info.fileName;
     const Date written = Date::fromUnix(1'772'000'000);
     const Uuid photoID;
     TransferInfo photo;
@@ -106,7 +109,7 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
     const auto journal = [](const std::string& movie, std::string owner = "A", bool held = false) {
         return File{"." + movie + ".journal", 4000, {}, false, std::move(owner), held};
     };
-    const Where R = Where::recording, D = Where::drive, O = Where::outbox, K = Where::deckCopies;
+    const Where R = Where::recording, D = Where::drive, O = Where::outbox, K = Where::deckCopies, V = Where::vault;
     const std::vector<Row> rows = {
         // The camera's folder: a take cut off is finished; one finished but not stored is stored as it plays.
         {R, {"A.mov", 9000}, {step(Kind::finish, R, "A.mov")}},
@@ -177,13 +180,22 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
           step(Kind::makeDeckCopy, K, named(remade), remade.info)}},
         {K, {named(copied), 9000}, {step(Kind::remove, K, named(copied))}},
         {K, {named(copyWaits), 9000}, {step(Kind::queue, K, named(copyWaits), copyWaits.info)}},
+        // The vault: a capture moved in, the camera ended before anything named it: stored where it is, as a take or
+        // a photo. One the outbox lists waits there; one sent (a take in the take log, a photo in the gallery) stays.
+        {V, {"2026-03-04 10.11.14 Cam A.mov", 9000}, {step(Kind::store, V, "2026-03-04 10.11.14 Cam A.mov")}},
+        {V, {"2026-03-04 10.11.15 Cam A.jpg", 5000}, {step(Kind::store, V, "2026-03-04 10.11.15 Cam A.jpg", {}, true)}},
+        {V, {"2026-03-04 10.11.16 Cam A.mov", 9000}, {}},
+        {V, {inVault.info.fileName, 9000}, {}},
+        {V, {"2026-03-04 10.11.17 Cam A.jpg", 5000}, {}},
+        {V, {"2026-03-04 10.11.18 Cam A.mov", 0}, {}},  // a name claimed, the move never made
     };
     LeftoverPlan::Listing listing;
     listing.recording.path = recording;
     listing.drives = {{drive, {}, {}}};
     listing.outbox = {outbox, {}, {"listed.mov", named(queued)}};
     listing.deckCopies.path = deck;
-    listing.takeLog = {logged, copyCut, queued, placed, copied, copyWaits, remade};
+    listing.vault = {vault, {}, {"2026-03-04 10.11.16 Cam A.mov", "2026-03-04 10.11.17 Cam A.jpg"}};
+    listing.takeLog = {logged, copyCut, queued, placed, copied, copyWaits, remade, inVault};
     listing.recordingNow = recording / "D.mov";
     listing.camera = "A";
     listing.deviceName = "Cam A";
@@ -192,7 +204,8 @@ TEST(LeftoverPlan, WhatACrashLeftIsFinishedStoredAndSentOnceAndWhatHoldsNoFootag
         auto& folder = row.where == R   ? listing.recording
                        : row.where == D ? listing.drives[0]
                        : row.where == O ? listing.outbox
-                                        : listing.deckCopies;
+                       : row.where == K ? listing.deckCopies
+                                        : listing.vault;
         folder.files.push_back(row.file);
         expected.insert(expected.end(), row.steps.begin(), row.steps.end());
     }

@@ -233,7 +233,7 @@ private:
             std::filesystem::path path;
             std::vector<std::filesystem::path> files;
         };
-        std::optional<Listed> recording, outbox, deckCopies;
+        std::optional<Listed> recording, vault, outbox, deckCopies;
         std::vector<Listed> drives;
     };
     void runLeftovers(const LeftFolders& folders, const std::optional<std::filesystem::path>& recording);

@@ -14,9 +14,9 @@
 namespace morvane {
 
 /// What a start does with every file an earlier run of the camera can leave on the way of a capture (a crash, a kill,
-/// a power cut): in the recording folder, in each mounted drive's take folder, in the outbox and among the deck
-/// copies. One rule for every capture kind and folder: what holds footage is finished, stored and sent once; what
-/// holds none goes; what belongs to a take being recorded, or to another camera, is left alone.
+/// a power cut): in the recording folder, in each mounted drive's take folder, in the vault, in the outbox and among
+/// the deck copies. One rule for every capture kind and folder: what holds footage is finished, stored and sent once;
+/// what holds none goes; what belongs to a take being recorded, or to another camera, is left alone.
 struct LeftoverPlan {
     /// A file as the start finds it.
     struct File {
@@ -34,13 +34,16 @@ struct LeftoverPlan {
     struct Folder {
         std::filesystem::path path;
         std::vector<File> files;
-        std::set<std::string> listed;  ///< for an outbox: the file names its entries name
+        /// For an outbox: the file names its entries name. For the vault: the names the outbox's entries and the
+        /// gallery name there.
+        std::set<std::string> listed;
 
         friend bool operator==(const Folder&, const Folder&) = default;
     };
     struct Listing {
         Folder recording;            ///< the camera's own recording folder
         std::vector<Folder> drives;  ///< each mounted drive's take folder, where its takes stay
+        Folder vault;                ///< the library's folder when captures are kept in the vault
         Folder outbox;
         Folder deckCopies;
         std::vector<TakeLog::Entry> takeLog;
@@ -54,6 +57,7 @@ struct LeftoverPlan {
         enum class Kind {
             finish,        ///< a movie cut off: finished from its journal, then stored as a take (or set aside)
             store,         ///< a whole capture never stored, or stored but not queued: stored and queued as any
+                           ///< (one in the vault stays there under its name)
             queue,         ///< a capture already kept (`info` says what it is): only listed for the remote
             makeDeckCopy,  ///< a deck copy cut off: made again for the take `info` names
             setAside,      ///< a movie that neither plays nor has a journal: finished as far as it plays, or set aside

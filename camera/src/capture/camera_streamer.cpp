@@ -721,6 +721,7 @@ void CameraStreamer::settleLeftovers(LeftScope scope) {
             folders->recording = {c.recordingFolder, std::move(files)};
         }
         if (scope == LeftScope::start) {
+            if (!c.vaultFolder.empty()) folders->vault = {c.vaultFolder, filesOf(c.vaultFolder)};
             if (c.outbox) folders->outbox = {c.outbox->directory(), filesOf(c.outbox->directory())};
             if (c.deckOutbox) folders->deckCopies = {c.deckOutbox->directory(), filesOf(c.deckOutbox->directory())};
         }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "camera/camera_streamer.h"
@@ -50,8 +51,13 @@ struct Kept {
     fs::path recorded;
 };
 
+// A capture a start finds in the vault: kept there already, under its name.
+bool inVault(const CameraStreamer::Collaborators& c, const fs::path& file) {
+    return !c.vaultFolder.empty() && file.parent_path() == c.vaultFolder;
+}
+
 // A capture into the library the user chose: moved into the vault, or copied into Pictures under its capture name.
-// A drive keeps its takes where they were recorded.
+// A drive keeps its takes where they were recorded; one a start finds in the vault stays there under its name.
 Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library library, const fs::path& file,
                    const std::string& fileName, bool photo) {
     Kept kept;
@@ -59,7 +65,11 @@ Kept keepInLibrary(const CameraStreamer::Collaborators& c, TakeKeeping::Library 
     kept.facts.sends = c.outbox && (c.defaults ? sendsToMac(*c.defaults) : true);
     kept.facts.photo = photo;
     kept.recorded = file;
-    if (library == TakeKeeping::Library::vault) {
+    if (inVault(c, file)) {
+        kept.facts.library = TakeKeeping::Library::vault;
+        kept.vaultFile = file.filename().string();
+        kept.recorded.clear();
+    } else if (library == TakeKeeping::Library::vault) {
         auto name = reserveFileName(c.vaultFolder, fileName);
         if (name && moveInto(file, c.vaultFolder / *name)) {
             kept.vaultFile = *name;
@@ -197,6 +207,12 @@ std::string CameraStreamer::keepTake(const Recorded& take, const SharedFrame& fi
     entry.photoAssetID = kept.photoAssetID;
     if (take.onDrive) entry.driveFile = take.movie.string();
 
+    // In the take log before the gallery and the outbox: a camera that ends before the entry leaves a take the log
+    // describes, which the next start lists, and none out of the log; one in the vault that none of them names is
+    // stored again where it is.
+    entry.info = info;
+    if (c_.takeLog) c_.takeLog->append(entry);
+
     std::optional<GalleryItem> item;
     if (!kept.facts.keepFailure && firstPicture && c_.store) {
         auto thumbnail = jpegOfPicture(*firstPicture, 240, 0.6);
@@ -215,11 +231,6 @@ std::string CameraStreamer::keepTake(const Recorded& take, const SharedFrame& fi
             item = pending.item;
         }
     }
-
-    // In the take log before it is queued: a camera that ends before the entry leaves a take the log describes,
-    // which the next start lists, and none out of the log.
-    entry.info = info;
-    if (c_.takeLog) c_.takeLog->append(entry);
 
     const bool queued = queueKept(c_, kept, info, "mov");
     // Stored and queued: a take on a drive no longer needs its journal to show that it is still to be queued. One the
@@ -274,6 +285,9 @@ void CameraStreamer::keepPhoto(const fs::path& file, const TransferInfo& info,
     const bool vault = c_.defaults && c_.defaults->boolValue("useVault", false);
     Kept kept = keepInLibrary(c_, vault ? TakeKeeping::Library::vault : TakeKeeping::Library::pictures, file,
                               file.filename().string(), true);
+    // Queued before the gallery names it: a photo in the vault that the gallery names was queued (or sent) already.
+    const std::string extension = file.extension().string();
+    const bool queued = queueKept(c_, kept, info, extension.empty() ? extension : extension.substr(1));
     if (!kept.facts.keepFailure) {
         std::optional<GalleryItem> item;
         if (pending && c_.store) {
@@ -284,8 +298,6 @@ void CameraStreamer::keepPhoto(const fs::path& file, const TransferInfo& info,
         }
         postEvent(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
     }
-    const std::string extension = file.extension().string();
-    const bool queued = queueKept(c_, kept, info, extension.empty() ? extension : extension.substr(1));
     if (auto told = toldOf(c_, kept, queued)) postEvent(CameraEvent{CameraEvent::Kind::failed, *told, {}});
 }
 
@@ -375,6 +387,17 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
             if (item.location == Outbox::Item::Location::outbox) names.insert(item.fileName);
         return names;
     };
+    if (folders.vault) {
+        listing.vault = folderFacts(folders.vault->path, folders.vault->files, false, false, holds);
+        if (c_.outbox) {
+            for (const auto& item : c_.outbox->items())
+                if (item.location == Outbox::Item::Location::vault) listing.vault.listed.insert(item.fileName);
+        }
+        if (c_.store) {
+            for (const auto& item : c_.store->items())
+                if (item.vaultFile) listing.vault.listed.insert(*item.vaultFile);
+        }
+    }
     if (folders.outbox && c_.outbox) {
         listing.outbox = folderFacts(folders.outbox->path, folders.outbox->files, false, false, holds);
         listing.outbox.listed = listedIn(*c_.outbox);
@@ -406,7 +429,14 @@ void CameraStreamer::runLeftovers(const LeftFolders& folders, const std::optiona
                     info.fileName = name;
                     info.capturedAt = writtenAt(step.file);
                     info.isVideo = false;
-                    keepPhoto(step.file, info, std::nullopt);
+                    // One in the vault is in the gallery once stored: a start after it was sent finds it named.
+                    std::optional<CaptureStore::Pending> pending;
+                    if (inVault(c_, step.file)) {
+                        std::ifstream in(step.file, std::ios::binary);
+                        pending = CaptureStore::makePending(Bytes(std::istreambuf_iterator<char>(in), {}));
+                        if (pending) info.id = pending->item.id;
+                    }
+                    keepPhoto(step.file, info, std::move(pending));
                 } else {
                     storeLeftTake(step.file, step.onDrive);
                 }
@@ -489,6 +519,10 @@ void CameraStreamer::finishLeftTake(const fs::path& movie, bool onDrive) {
 
 void CameraStreamer::storeLeftTake(const fs::path& movie, bool onDrive) {
     auto whole = takeAsItIs(movie);
+    if (!whole && inVault(c_, movie)) {
+        log::info("CameraStreamer", "leaves a movie in the vault that does not play: " + movie.filename().string());
+        return;
+    }
     if (!whole) {
         finishLeftTake(movie, onDrive);
         return;

@@ -118,6 +118,18 @@ struct Planner {
         add(file.plays ? Kind::store : Kind::finish, movie, onDrive);
     }
 
+    // The vault: a capture moved in, then the camera ended before the take log, the outbox or the gallery named it.
+    // Stored where it is, once; what any of them names was stored (and queued, or sent) already.
+    void keptIn(const LeftoverPlan::Folder& folder) {
+        for (const auto& file : folder.files) {
+            const std::string extension = fs::path(file.name).extension().string();
+            if (file.name.starts_with(".") || file.size == 0 || folder.listed.count(file.name)) continue;
+            if (extension != ".mov" && extension != ".jpg") continue;
+            if (logged([&](const TakeLog::Entry& e) { return e.vaultFile == file.name; })) continue;
+            steps.push_back(Step{Kind::store, folder.path / file.name, false, extension == ".jpg"});
+        }
+    }
+
     // The outbox and the deck copies: captures waiting to be sent.
     void waitingIn(const LeftoverPlan::Folder& folder, bool deckCopies) {
         for (const auto& file : folder.files) {
@@ -169,6 +181,7 @@ std::vector<LeftoverPlan::Step> LeftoverPlan::plan(const Listing& listing) {
     for (const auto& drive : listing.drives) planner.takesIn(drive, true);
     planner.waitingIn(listing.outbox, false);
     planner.waitingIn(listing.deckCopies, true);
+    planner.keptIn(listing.vault);
     return std::move(planner.steps);
 }
 

@@ -658,8 +658,9 @@ TEST_F(ScreenTest, TheRecordButtonStaysThroughCutsAndDismissals) {
             const QRect place = inScreen(button);
             ASSERT_TRUE(s.rect().contains(place)) << step;
             for (auto* card : s.stayingNotices()->findChildren<QWidget*>())
-                if (card->isVisible() && card->parentWidget() == s.stayingNotices())
+                if (card->isVisible() && card->parentWidget() == s.stayingNotices()) {
                     ASSERT_FALSE(inScreen(card).intersects(place)) << step << ": a notice covers the record button";
+                }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
     };

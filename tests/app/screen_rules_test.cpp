@@ -623,7 +623,9 @@ TEST(ScreenRules, TheBottomIsLaidOutFromTheWindowTheCamerasAndTheChoicesAlone) {
         EXPECT_GE(room.top(), in.topBarBottom) << "notices keep below the top bar";
         EXPECT_TRUE(QRect(QPoint(0, 0), c.content).contains(room)) << "notices lie in the window";
         EXPECT_FALSE(room.intersects(out.column)) << "notices keep off the column";
-        if (!out.noticesAbove.isEmpty()) EXPECT_GE(out.noticesAbove.top(), in.topBarBottom) << "and the top bar";
+        if (!out.noticesAbove.isEmpty()) {
+            EXPECT_GE(out.noticesAbove.top(), in.topBarBottom) << "and the top bar";
+        }
         if (c.transfers > 0) {
             EXPECT_FALSE(room.intersects(out.transfers)) << "and off the transfer rows";
             EXPECT_FALSE(out.transfers.intersects(out.column)) << "the rows keep apart from it";

@@ -1794,7 +1794,7 @@ void eightNotices(Shooter& s) {
     s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices left");
     s.settle(600);
     window->activateWindow();
-    QTest::qWaitForWindowActive(window, 2000);
+    s.check(QTest::qWaitForWindowActive(window, 2000), "the window takes the keys");
     QTest::keyClick(window, Qt::Key_3);
     watchRecordButton(s, "64-cut-with-three-notices");
     s.shoot("64-cut-with-three-notices");

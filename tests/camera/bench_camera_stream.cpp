@@ -112,6 +112,16 @@ std::vector<MovieVideoSettings> recordings(const std::string& codec, int width, 
     return settings;
 }
 
+// A 30 fps take with sound into `folder`, as the camera records one.
+MovieRecorder::Options takeOptions(const MovieVideoSettings& video, const std::filesystem::path& folder) {
+    MovieRecorder::Options options;
+    options.video = video;
+    options.frameRate = 30;
+    options.audio = MovieAudioSettings{};
+    options.destination = folder / "take.mov";
+    return options;
+}
+
 void spread(const char* what, const std::vector<double>& times, const char* tail = "\n") {
     std::printf("  %-28s median %.2f ms (p10 %.2f, p90 %.2f, max %.2f)%s", what, percentile(times, 0.5) * 1e3,
                 percentile(times, 0.1) * 1e3, percentile(times, 0.9) * 1e3, percentile(times, 1.0) * 1e3, tail);
@@ -196,11 +206,8 @@ int main(int argc, char** argv) {
         const SyntheticSource::Settings pattern{.width = 1280, .height = 720};
         std::vector<SharedFrame> pictures;
         for (int i = 0; i < 60; ++i) pictures.push_back(SyntheticSource::makePicture(pattern, i));
-        MovieRecorder::Options options;
-        options.video = *decideRecording(1280, 720, false, VideoCodec::hevc, 30, canWriteHEVC(), {}).video;
-        options.frameRate = 30;
-        options.audio = MovieAudioSettings{};
-        options.destination = dir / "take.mov";
+        auto options =
+            takeOptions(*decideRecording(1280, 720, false, VideoCodec::hevc, 30, canWriteHEVC(), {}).video, dir.path());
         auto recorder = MovieRecorder::make(options);
         if (!recorder) return 1;
         const double start = hostTime(), stallFrom = start + 2, stallTo = stallFrom + 3.5;
@@ -234,11 +241,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 30; ++i) sound.push_back(SyntheticSource::makeTone({}, i * 1600, 1600));
         for (const auto& video : recordings(codec, width, height)) {
             test::TempDir dir(folder);
-            MovieRecorder::Options options;
-            options.video = video;
-            options.frameRate = 30;
-            options.audio = MovieAudioSettings{};
-            options.destination = dir / "take.mov";
+            auto options = takeOptions(video, dir.path());
             options.queueLimit = 2 * static_cast<std::size_t>(frames) + 2;  // pictures and sound share the queue
             const double cpu = processSeconds(), written = writes("wchar:"), calls = writes("syscw:");
             const auto begin = std::chrono::steady_clock::now();
@@ -269,11 +272,7 @@ int main(int argc, char** argv) {
         for (const auto& video : recordings(codec, width, height)) {
             test::TempDir dir(folder);
             fs::create_directory(dir / "killed");
-            MovieRecorder::Options options;
-            options.video = video;
-            options.frameRate = 30;
-            options.audio = MovieAudioSettings{};
-            options.destination = dir / "take.mov";
+            auto options = takeOptions(video, dir.path());
             auto recorder = MovieRecorder::make(options);
             if (!recorder) return 1;
             const double start = hostTime();
@@ -323,11 +322,7 @@ int main(int argc, char** argv) {
         const int busy = 4 * (sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 2);
         for (const auto& video : recordings(codec, width, height)) {
             test::TempDir dir(folder);
-            MovieRecorder::Options options;
-            options.video = video;
-            options.frameRate = 30;
-            options.audio = MovieAudioSettings{};
-            options.destination = dir / "take.mov";
+            auto options = takeOptions(video, dir.path());
             std::atomic<bool> told = false;
             options.onFallingBehind = [&] { told = true; };
             auto recorder = MovieRecorder::make(options);

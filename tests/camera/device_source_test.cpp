@@ -34,6 +34,14 @@ namespace {
 constexpr double kClickEvery = 0.1;
 constexpr int kRate = 48000;
 
+// A folder of the test's own where the fake camera stands, delivering pictures for as long as the test runs.
+struct FakeCameraFolder {
+    test::TempDir dir;
+    std::filesystem::path device = dir / "video0";
+    test::ScopedEnv fake{"MORVANE_FAKE_V4L2", device.string()};
+    test::ScopedEnv frames{"MORVANE_FAKE_V4L2_FRAMES", "1000000"};
+};
+
 // Where each click begins, in seconds from the start.
 std::vector<double> clicksIn(const std::vector<float>& samples) {
     std::vector<double> clicks;
@@ -103,10 +111,9 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        const std::filesystem::path device = dir / "video0";
-        test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
-        test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+        FakeCameraFolder fakeCamera;
+        auto& dir = fakeCamera.dir;
+        const auto& device = fakeCamera.device;
 
         // A click every 100 ms, played into the null sink for longer than the take.
         const std::filesystem::path clicks = dir / "clicks.f32";
@@ -173,11 +180,9 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
 // one after the other, in runs of no more than 20 ms.
 TEST(DeviceSource, TheMicrophoneIsReadInSmallBlocks) {
     if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
-    test::TempDir dir;
-    test::ScopedEnv fake("MORVANE_FAKE_V4L2", (dir / "video0").string());
-    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    FakeCameraFolder fakeCamera;
     DeviceSource source(
-        DeviceSource::Settings{(dir / "video0").string(), 320, 240, 30, "", "pulse:deck_test_sink.monitor"});
+        DeviceSource::Settings{fakeCamera.device.string(), 320, 240, 30, "", "pulse:deck_test_sink.monitor"});
     std::mutex lock;
     std::vector<std::pair<double, double>> blocks;  // start, seconds
     CaptureSource::Callbacks callbacks;
@@ -208,10 +213,9 @@ TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
     const std::string module =
         test::commandOutput("pactl load-module module-sine-source source_name=deck_test_sine rate=48000 frequency=440");
     ASSERT_FALSE(module.empty());
-    test::TempDir dir;
-    const std::filesystem::path device = dir / "video0";
-    test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
-    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+    FakeCameraFolder fakeCamera;
+    auto& dir = fakeCamera.dir;
+    const auto& device = fakeCamera.device;
     auto main = std::make_shared<ManualExecutor>();
     std::vector<CameraStreamer::Take> takes;
     auto streamer = recordingStreamer(dir.path(), main, takes);
@@ -262,10 +266,9 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        const std::filesystem::path device = dir / "video0";
-        test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
-        test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
+        FakeCameraFolder fakeCamera;
+        auto& dir = fakeCamera.dir;
+        const auto& device = fakeCamera.device;
         const std::filesystem::path pipe = dir / "microphone";
         const std::string module = test::commandOutput(
             "pactl load-module module-pipe-source source_name=deck_test_pipe file=" + pipe.string() +
@@ -361,13 +364,12 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
 // and tells the crew which microphone gave nothing.
 TEST(DeviceSource, AMicrophoneThatGivesNothingLeavesTheCameraFilming) {
     if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
-    test::TempDir dir;
+    FakeCameraFolder fakeCamera;
+    auto& dir = fakeCamera.dir;
+    const auto& device = fakeCamera.device;
     const std::string module = test::commandOutput(
         "pactl load-module module-pipe-source source_name=deck_test_mute file=" + (dir / "mute").string());
     ASSERT_FALSE(module.empty());
-    const std::filesystem::path device = dir / "video0";
-    test::ScopedEnv fake("MORVANE_FAKE_V4L2", device.string());
-    test::ScopedEnv frames("MORVANE_FAKE_V4L2_FRAMES", "1000000");
     auto main = std::make_shared<ManualExecutor>();
     CameraController::Options options;
     options.folder = dir / "camera";

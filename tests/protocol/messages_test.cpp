@@ -175,7 +175,8 @@ TEST(GalleryJson, ItemsPreviewsAndEventsRoundTrip) {
     CameraEvent standing{CameraEvent::Kind::info, std::nullopt, std::nullopt, "realTime", true, true};
     EXPECT_EQ(encodeJsonText(standing), R"({"kind":"info","over":true,"soundMissing":true,"subject":"realTime"})");
     EXPECT_EQ(decodeJsonText<CameraEvent>(*encodeJsonText(standing)), standing);
-    EXPECT_FALSE(decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"kind":"info","over":"yes"})")));
+    EXPECT_FALSE(
+        decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"kind":"info","over":"yes"})")));
     EXPECT_FALSE(decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"kind":"exploded"})")));
     EXPECT_FALSE(decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"message":"x"})")));
 }

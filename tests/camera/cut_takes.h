@@ -9,7 +9,9 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "camera/take_journal.h"
 #include "test_files.h"
@@ -29,7 +31,7 @@ inline double lengthBefore(const std::filesystem::path& journal, std::uintmax_t 
 
 /// What a take finished from its journal keeps: the pictures the journal lists that are not `damaged`, after a
 /// damaged one from the next key picture on, and its length: from its first picture to the end of its last picture
-/// or sound, whichever is later.
+/// or sound, whichever is later. A record listed again is neither kept again nor left out.
 struct KeptOfTake {
     int pictures = 0;
     int passedOver = 0;  ///< pictures after the first kept that are not
@@ -42,8 +44,10 @@ inline KeptOfTake keptOf(const std::filesystem::path& journal,
     std::optional<double> first;
     double end = 0;
     bool needsKey = true;
+    std::set<std::pair<int, std::int64_t>> listed;
     for (std::size_t i = 0; i < contents.samples.size(); ++i) {
         const auto& s = contents.samples[i];
+        if (!listed.emplace(s.stream, s.offset).second) continue;
         const double base = av_q2d(contents.header.streams.at(s.stream).timeBase);
         const bool picture = s.stream == 0;
         if (damaged(i, s) || (picture && needsKey && !s.key)) {

@@ -39,6 +39,7 @@
 #include "test_files.h"
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <libavutil/timecode.h>
 }
 
@@ -597,6 +598,8 @@ struct Cut {
     /// The take's disk of its own, filled: room is left there only in the room the recorder kept (or none at all).
     enum class Room { enough, keptOnly, none } room = Room::enough;
     bool detailed = false;  ///< camera-like pictures, which fill the bit rate
+    /// The finished take's sound: as journalled, with its decoder configuration written again, or left out.
+    TakeRecovery::Sound sound = TakeRecovery::Sound::asJournalled;
 };
 
 void PrintTo(const Cut& cut, std::ostream* out) {
@@ -711,7 +714,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         const auto movieSize = fs::file_size(movie);
         expected = test::keptOf(journal, [&](std::size_t i, const JournalSample& s) {
             const auto from = static_cast<std::uintmax_t>(s.offset), to = from + static_cast<std::uintmax_t>(s.size);
-            return i == changed || to > movieSize || (to > zeroedFrom && from < zeroedTo);
+            return i == changed || to > movieSize || (to > zeroedFrom && from < zeroedTo) ||
+                   (s.stream != 0 && cut.sound == TakeRecovery::Sound::leftOut);
         });
     }
     if (cut.room == Cut::Room::none) fs::remove(reserveOf(movie));
@@ -755,11 +759,13 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         // the end of the sound.
         EXPECT_NEAR(take.duration, expected.length, 1.001 / 30);
         EXPECT_NEAR(recovered.passedOver, expected.passedOver * 1.001 / 30, 0.001);
-        if (expected.passedOver > 0) {
-            const auto told = TakeRecovery::message(recovered, movie);
-            ASSERT_TRUE(told);
-            EXPECT_NE(told->find("damaged on the disk"), std::string::npos) << *told;
-        }
+        EXPECT_EQ(recovered.sound, cut.sound);
+        // Told only what was left out.
+        const auto told = TakeRecovery::message(recovered, "Take");
+        ASSERT_TRUE(told);
+        EXPECT_EQ(told->find("pictures damaged on the disk") != std::string::npos, expected.passedOver > 0) << *told;
+        EXPECT_EQ(told->find("without its sound") != std::string::npos, cut.sound == TakeRecovery::Sound::leftOut)
+            << *told;
         EXPECT_EQ(take.startFrame, 1294705);
         EXPECT_EQ(take.frameRate, 30);
         EXPECT_TRUE(take.ntsc);
@@ -767,7 +773,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         EXPECT_NEAR(take.startDate.timeIntervalSince(started), 100, 2);
         const std::string probe =
             test::commandOutput("ffprobe -v error -show_streams -of default=nw=1 '" + movie.string() + "'");
-        EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
+        EXPECT_EQ(probe.find("codec_type=audio") != std::string::npos, cut.sound != TakeRecovery::Sound::leftOut)
+            << probe;
         EXPECT_NE(probe.find("codec_tag_string=tmcd"), std::string::npos) << probe;
         EXPECT_NE(probe.find("TAG:timecode=12:00:00;01"), std::string::npos) << probe;
         EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
@@ -799,6 +806,27 @@ void damageDecoderConfiguration(const std::filesystem::path&, const std::filesys
     file.seekp(12 + 43 + 27 * 8 + 16 + 4 + 44);
     file.write("\xff\xff", 2);
 }
+
+// The journal's header changed, its records as they were.
+void changeJournalHeader(const std::filesystem::path& journal, const std::function<void(JournalHeader&)>& change) {
+    const std::string bytes = test::readFile(journal);
+    auto contents = readJournal(bytes);
+    change(contents.header);
+    const std::string records = bytes.substr(journalHeaderEnd(journal));
+    std::ofstream(journal, std::ios::binary | std::ios::trunc) << journalHeaderBytes(contents.header) + records;
+}
+
+// Two bytes of the sound's decoder configuration damaged in the journal: an object type no decoder has.
+void damageSoundConfiguration(const std::filesystem::path&, const std::filesystem::path& journal) {
+    changeJournalHeader(journal, [](JournalHeader& header) {
+        AVCodecParameters& sound = *header.streams.at(1).parameters;
+        ASSERT_GE(sound.extradata_size, 2);
+        sound.extradata[0] = 0xb1;
+        sound.extradata[1] = 0x90;
+    });
+}
+
+const auto rebuilt = TakeRecovery::Sound::rebuilt, leftOut = TakeRecovery::Sound::leftOut;
 
 INSTANTIATE_TEST_SUITE_P(
     Takes, CutOff,
@@ -882,6 +910,43 @@ INSTANTIATE_TEST_SUITE_P(
             0, 3.6, hevc},
         Cut{"without its journal", [](const auto&, const auto& journal) { std::filesystem::remove(journal); },
             Outcome::setAside},
+        // The sound's decoder configuration damaged: written again from the journal's rate and channels, or, when
+        // they cannot make one either, the take is kept without its sound.
+        Cut{.name = "with two bytes of its sound's decoder configuration damaged",
+            .damage = damageSoundConfiguration,
+            .atLeast = 2.5,
+            .sound = rebuilt},
+        Cut{.name = "HEVC with two bytes of its sound's decoder configuration damaged",
+            .damage = damageSoundConfiguration,
+            .atLeast = 2.5,
+            .codec = hevc,
+            .sound = rebuilt},
+        Cut{.name = "ProRes with two bytes of its sound's decoder configuration damaged",
+            .damage = damageSoundConfiguration,
+            .atLeast = 2.5,
+            .codec = proRes,
+            .sound = rebuilt},
+        Cut{.name = "with its sound's decoder configuration and channels damaged",
+            .damage =
+                [](const auto& movie, const auto& journal) {
+                    damageSoundConfiguration(movie, journal);
+                    changeJournalHeader(journal, [](JournalHeader& header) {
+                        av_channel_layout_uninit(&header.streams.at(1).parameters->ch_layout);
+                        av_channel_layout_default(&header.streams.at(1).parameters->ch_layout, 7);
+                    });
+                },
+            .atLeast = 2.5,
+            .sound = leftOut},
+        // Records listed again are no damage: each stretch of time counts once.
+        Cut{.name = "with its records listed again",
+            .damage =
+                [](const auto&, const auto& journal) {
+                    const auto start = journalHeaderEnd(journal);
+                    std::filesystem::resize_file(journal, start + (std::filesystem::file_size(journal) - start) / 40 * 40);
+                    const std::string records = test::readFile(journal).substr(start);
+                    std::ofstream(journal, std::ios::app | std::ios::binary) << records << records;
+                },
+            .atLeast = 2.5},
         // Of another layout: neither file is touched.
         Cut{"with a journal of another version",
             [](const auto&, const auto& journal) { test::changeJournalVersion(journal); }, Outcome::leftAlone},

@@ -286,6 +286,10 @@ TEST(WholeSamples, BytesAreLookedAtAsTheirCodecMakesThem) {
     }
 }
 
+std::span<const std::uint8_t> bytesOf(const std::string& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
 TEST(WholeSamples, WhatIsNotWholeIsPassedOverToTheNextKeyPicture) {
     JournalHeader header;
     header.dataStart = 100;
@@ -321,19 +325,28 @@ TEST(WholeSamples, WhatIsNotWholeIsPassedOverToTheNextKeyPicture) {
         {"sound damaged", {1, false, 4, 129, 1024, 1024, 1024}, std::string(4, '\0'), true, false},
         {"sound after the damage", {1, false, size(sound), 133, 2048, 2048, 1024}, sound, true, true},
         {"a picture after one passed over", {0, false, size(picture), 137, 4, 4, 1}, picture, false, false},
+        {"the same picture listed again", {0, false, size(picture), 137, 4, 4, 1}, picture, false, false},
+        {"an earlier picture listed again", {0, true, size(picture), 120, 3, 3, 1}, picture, false, false},
     };
     WholeSamples samples(header, 1000);
     EXPECT_FALSE(samples.pictures());
     for (const auto& step : steps) {
         EXPECT_EQ(samples.placed(step.sample), step.placed) << step.name;
-        const std::span bytes(reinterpret_cast<const std::uint8_t*>(step.bytes.data()), step.bytes.size());
-        const bool whole = samples.whole(step.sample, bytes);
+        const bool whole = samples.whole(step.sample, bytesOf(step.bytes));
         EXPECT_EQ(whole, step.whole) << step.name;
         if (!whole) samples.passOver(step.sample);
     }
     EXPECT_TRUE(samples.pictures());
     EXPECT_EQ(samples.end(), 137);
-    EXPECT_EQ(samples.picturesPassedOver(), 7) << "every picture after the first that was not kept";
+    // The two pictures between those kept, and one after them: each stretch of time once.
+    EXPECT_NEAR(samples.secondsPassedOver(), 3 / 30.0, 1e-9);
+
+    // A picture found whole that the muxer refuses is left out; the next follows the one before it.
+    WholeSamples refusing(header, 1000);
+    for (const std::int64_t t : {0, 1, 2})
+        ASSERT_TRUE(refusing.whole({0, t == 0, size(picture), 104 + size(picture) * t, t, t, 1}, bytesOf(picture)));
+    refusing.refused({0, false, size(picture), 104 + size(picture), 1, 1, 2});
+    EXPECT_NEAR(refusing.secondsPassedOver(), 1 / 30.0, 1e-9);
 }
 
 TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
@@ -360,27 +373,69 @@ TEST(RecoveryOutcome, NothingThatMightHoldFootageIsRemoved) {
     for (std::size_t i = 0; i < std::size(rows); ++i)
         EXPECT_EQ(TakeRecovery::decide(rows[i].facts), rows[i].outcome) << "row " << i;
 
-    const fs::path movie = "/r/Take 0002.mov", aside = "/r/Take 0002.mov.unfinished";
-    const auto setAside = TakeRecovery::message(Outcome::setAside, movie, aside);
-    ASSERT_TRUE(setAside);
-    EXPECT_NE(setAside->find(aside.string()), std::string::npos) << *setAside;
-    const auto leftAlone = TakeRecovery::message(Outcome::leftAlone, movie, {});
-    ASSERT_TRUE(leftAlone);
-    EXPECT_NE(leftAlone->find(movie.string()), std::string::npos) << *leftAlone;
-    EXPECT_NE(leftAlone->find("another version"), std::string::npos) << *leftAlone;
-    const auto wantsRoom = TakeRecovery::message(Outcome::wantsRoom, movie, {});
-    ASSERT_TRUE(wantsRoom);
-    EXPECT_NE(wantsRoom->find(movie.string()), std::string::npos) << *wantsRoom;
-    EXPECT_NE(wantsRoom->find("full"), std::string::npos) << *wantsRoom;
+    const std::string movie = "/r/Take 0002.mov";
     for (auto stored : {Outcome::finished, Outcome::asItIs, Outcome::removed})
         EXPECT_EQ(TakeRecovery::message(stored, movie, {}), std::nullopt);
-    // A take finished is told how much of it was kept, and what was left out.
-    RecoveredTake finished{Outcome::finished, InterruptedTake{movie, 12.5}, {}, 0.5};
-    const auto told = TakeRecovery::message(finished, movie);
-    ASSERT_TRUE(told);
-    EXPECT_NE(told->find("12.5 s"), std::string::npos) << *told;
-    EXPECT_NE(told->find("0.5 s"), std::string::npos) << *told;
-    EXPECT_NE(told->find(movie.string()), std::string::npos) << *told;
+}
+
+// A take's AAC decoder configuration written again is the one the encoder wrote.
+TEST(RecoveryOutcome, TheSoundsDecoderConfigurationIsWrittenAgainAsTheEncoderWroteIt) {
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    ASSERT_TRUE(aac);
+    for (const int rate : {48000, 44100, 32000, 16000, 8000}) {
+        for (const int channels : {1, 2, 6}) {
+            AVCodecContext* c = avcodec_alloc_context3(aac);
+            ASSERT_TRUE(c);
+            c->sample_rate = rate;
+            c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            c->bit_rate = 64000;
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            av_channel_layout_default(&c->ch_layout, channels);
+            ASSERT_GE(avcodec_open2(c, aac, nullptr), 0) << rate << " Hz, " << channels;
+            const std::string encoders(reinterpret_cast<const char*>(c->extradata),
+                                       static_cast<std::size_t>(c->extradata_size));
+            avcodec_free_context(&c);
+            const auto ours = aacConfiguration(rate, channels);
+            ASSERT_TRUE(ours) << rate << " Hz, " << channels;
+            // The encoder adds that no extension follows.
+            EXPECT_EQ(encoders.substr(0, ours->size()), *ours) << rate << " Hz, " << channels;
+        }
+    }
+    EXPECT_EQ(aacConfiguration(12345, 1)->size(), 5u) << "a rate without an index of its own is written out";
+    EXPECT_FALSE(aacConfiguration(48000, 7)) << "seven channels have no configuration";
+}
+
+// The crew is told of a take by the name they know it by, and only of what was left out of it.
+TEST(RecoveryOutcome, TheCrewIsToldWhatWasLeftOutOfWhichTake) {
+    using Outcome = TakeRecovery::Outcome;
+    using Sound = TakeRecovery::Sound;
+    const std::string take = "2026-03-05 23.59.59 Cam A.mov";
+    const fs::path movie = "/r/Recording/24D74F49-5D1C-4C6B-9A4E-0F2B6C1D7E55.mov";
+    const auto finished = [&](double passedOver, Sound sound = Sound::asJournalled) {
+        return RecoveredTake{Outcome::finished, InterruptedTake{movie, 12.5}, {}, passedOver, sound};
+    };
+    RecoveredTake setAside{Outcome::setAside, std::nullopt, movie.string() + ".unfinished"};
+    const struct {
+        const char* name;
+        RecoveredTake recovered;
+        std::vector<std::string> told, notTold;
+    } rows[] = {
+        {"whole", finished(0), {take, "12.5 s of it kept"}, {"without", movie.string()}},
+        {"pictures left out", finished(0.5), {take, "12.5 s", "without 0.5 s of pictures damaged"}, {"sound"}},
+        {"one picture left out", finished(1.001 / 30), {"without 1 picture damaged"}, {"0.0 s"}},
+        {"its sound written again", finished(0, Sound::rebuilt), {take}, {"without"}},
+        {"its sound left out", finished(0, Sound::leftOut), {take, "without its sound"}, {"pictures"}},
+        {"set aside", setAside, {take, "/r/Recording", "24D74F49-5D1C-4C6B-9A4E-0F2B6C1D7E55.mov.unfinished"}, {}},
+        {"left alone", {Outcome::leftAlone}, {take, "another version"}, {movie.string()}},
+        {"waiting for room", {Outcome::wantsRoom}, {take, "full"}, {movie.string()}},
+    };
+    for (const auto& row : rows) {
+        const auto told = TakeRecovery::message(row.recovered, take);
+        ASSERT_TRUE(told) << row.name;
+        for (const auto& part : row.told) EXPECT_NE(told->find(part), std::string::npos) << row.name << ": " << *told;
+        for (const auto& part : row.notTold)
+            EXPECT_EQ(told->find(part), std::string::npos) << row.name << ": " << *told;
+    }
 }
 
 }  // namespace

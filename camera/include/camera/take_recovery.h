@@ -33,12 +33,16 @@ public:
     bool placed(const JournalSample& sample) const;
     /// Whether the sample's bytes, as read from the movie, are whole: it is then kept.
     bool whole(const JournalSample& sample, std::span<const std::uint8_t> bytes);
-    /// The sample is not kept (not placed, not read whole, or refused by the muxer).
+    /// The sample is not kept (not placed, or not read whole).
     void passOver(const JournalSample& sample);
+    /// The sample, found whole, was refused by the muxer: it is not kept either.
+    void refused(const JournalSample& sample);
     /// Some picture lies whole: there is a take to finish.
     bool pictures() const { return pictures_; }
-    /// Pictures the journal lists that were passed over, after the first kept.
-    std::int64_t picturesPassedOver() const { return passedOver_; }
+    /// Seconds of pictures left out after the first kept: the time between pictures kept that none of them shows,
+    /// and a picture's time for each picture passed over after the last kept. Each stretch of time counts once, so
+    /// records listed again are no loss.
+    double secondsPassedOver() const;
     /// The end of the last sample kept in the movie.
     std::int64_t end() const { return next_; }
 
@@ -48,12 +52,28 @@ private:
         std::int64_t second = 1;  ///< ticks of the track's time base in a second
         std::optional<std::int64_t> lastDts;
     };
+    // The pictures' time, in ticks of the picture track: what the kept pictures leave out.
+    struct Shown {
+        std::optional<std::int64_t> end;  ///< the end of the last picture kept
+        std::int64_t gaps = 0;            ///< between pictures kept, shown by none of them
+        std::int64_t last = 0;            ///< the latest time of a picture kept or counted after the last kept
+        std::int64_t after = 0;           ///< pictures counted after the last kept
+    };
     std::vector<Track> tracks_;
     std::int64_t movieSize_ = 0;
     std::int64_t next_ = 0;
     bool pictures_ = false;
-    bool needsKey_ = true;  ///< the next picture kept must be a key picture
-    std::int64_t passedOver_ = 0;
+    bool needsKey_ = true;    ///< the next picture kept must be a key picture
+    double tick_ = 0;         ///< seconds in a tick of the picture track
+    std::int64_t frame_ = 1;  ///< ticks of a picture at the take's frame rate
+    Shown shown_;
+    // The pictures last found whole, each with what was shown before it: the muxer may still refuse them.
+    struct Unwritten {
+        JournalSample sample;
+        Shown before;
+    };
+    std::vector<Unwritten> unwritten_;
+    void show(const JournalSample& s);
 };
 
 struct RecoveredTake;
@@ -81,11 +101,17 @@ struct TakeRecovery {
     };
     static Outcome decide(const Facts& facts);
 
+    /// Which sound a take is finished with: as its journal describes it; with its decoder configuration written again
+    /// from the journal's other fields (its rate and channels), when the journalled one does not decode; or none,
+    /// when neither decodes.
+    enum class Sound { asJournalled, rebuilt, leftOut };
+
     /// What the operator is told of a movie cut off, once recovered: how much of a finished take was kept and what
-    /// was left out, or why it was not stored; none when it is stored as it played (or held nothing).
-    static std::optional<std::string> message(const RecoveredTake& recovered, const std::filesystem::path& movie);
+    /// was left out, or why it was not stored; none when it is stored as it played (or held nothing). `take`: the
+    /// take as the crew knows it, the name it is stored under (or would have been: see `RecoveredTake::startDate`).
+    static std::optional<std::string> message(const RecoveredTake& recovered, const std::string& take);
     /// The same for a movie that was not finished. `aside`: the set-aside movie.
-    static std::optional<std::string> message(Outcome outcome, const std::filesystem::path& movie,
+    static std::optional<std::string> message(Outcome outcome, const std::string& take,
                                               const std::filesystem::path& aside);
     /// The suffix of a movie set aside: "Take 0002.mov.unfinished".
     static constexpr const char* setAsideSuffix = ".unfinished";
@@ -97,6 +123,11 @@ struct RecoveredTake {
     std::optional<InterruptedTake> take;  ///< finished or as it is
     std::filesystem::path setAsideAs;     ///< where it was set aside (where it is, when it could not be)
     double passedOver = 0;                ///< of a take finished: seconds of pictures left out, damaged
+    /// Of a take finished: its sound, as journalled, written again, or left out (it did not decode).
+    TakeRecovery::Sound sound = TakeRecovery::Sound::asJournalled;
+    /// When its first picture was taken, on the shared clock, as its journal has it: what names a take that was
+    /// not finished (as a finished take's `startDate` names it). None without a journal that reads.
+    std::optional<Date> startDate;
 };
 
 /// Recovers a movie whose recording was cut off (its journal and kept room beside it): finishes it in place from
@@ -113,5 +144,9 @@ std::optional<InterruptedTake> takeAsItIs(const std::filesystem::path& movie);
 
 /// The first picture of a movie, decoded; none when it has none that decodes.
 SharedFrame firstPictureOf(const std::filesystem::path& movie);
+
+/// The AAC decoder configuration (AudioSpecificConfig) of low-complexity AAC at a rate with a number of channels, as
+/// an encoder writes it; none for a number of channels it cannot name.
+std::optional<std::string> aacConfiguration(int sampleRate, int channels);
 
 }  // namespace morvane

@@ -177,16 +177,79 @@ bool sizeMediaData(int fd, std::int64_t box, std::int64_t index) {
 // What finishing a movie from its journal came to.
 struct Finish {
     std::optional<InterruptedTake> take;
-    bool wantsRoom = false;  ///< it failed for want of room on the disk
-    double passedOver = 0;   ///< seconds of pictures left out
+    bool wantsRoom = false;   ///< it failed for want of room on the disk
+    bool soundFails = false;  ///< the muxer refused its sound, or its sound does not decode
+    double passedOver = 0;    ///< seconds of pictures left out
 };
+
+// The first picture or block of sound of a movie, decoded: none when its track of that kind has none that decodes
+// (or it has no such track). `held`: whether the track holds a sample, read before any decodes.
+SharedFrame firstDecoded(const fs::path& movie, AVMediaType type, bool* held = nullptr) {
+    auto input = ff::openLocalMovie(movie.string());
+    if (!input) return nullptr;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(input.get(), type, -1, -1, &codec, 0);
+    if (index < 0 || !codec) return nullptr;
+    ff::Packet packet = ff::makePacket();
+    // Whether the track holds a sample, for a decoder that does not open.
+    const auto holdsOne = [&] {
+        while (held && av_read_frame(input.get(), packet.get()) >= 0) {
+            const bool ours = packet->stream_index == index;
+            av_packet_unref(packet.get());
+            if (ours) return *held = true;
+        }
+        return false;
+    };
+    ff::CodecContext decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        holdsOne();
+        return nullptr;
+    }
+    SharedFrame decoded = shareFrame(av_frame_alloc());
+    bool ended = false;
+    // A key picture starts every take, and every block of sound stands alone: a few samples are enough, whatever the
+    // decoder's delay.
+    for (int read = 0; read < 500 && decoded; ++read) {
+        if (!ended) {
+            if (av_read_frame(input.get(), packet.get()) < 0) {
+                ended = true;
+                avcodec_send_packet(decoder.get(), nullptr);
+            } else {
+                const bool ours = packet->stream_index == index;
+                if (ours) {
+                    if (held) *held = true;
+                    avcodec_send_packet(decoder.get(), packet.get());
+                }
+                av_packet_unref(packet.get());
+                if (!ours) continue;
+            }
+        }
+        const int rc = avcodec_receive_frame(decoder.get(), decoded.get());
+        if (rc == 0) return decoded;
+        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
+    }
+    return nullptr;
+}
+
+// Whether a finished movie's sound plays: its first block decodes, or it holds none.
+bool soundDecodes(const fs::path& movie) {
+    bool held = false;
+    return firstDecoded(movie, AVMEDIA_TYPE_AUDIO, &held) || !held;
+}
+
+// Whether a track's decoder configuration can be written again from its other fields.
+bool rebuildable(const AVCodecParameters& p) {
+    return p.codec_type == AVMEDIA_TYPE_AUDIO && p.codec_id == AV_CODEC_ID_AAC &&
+           aacConfiguration(p.sample_rate, p.ch_layout.nb_channels).has_value();
+}
 
 /// The movie's samples that its journal lists, as far as they lie whole, put back under an index: the header and
 /// the index are written again as the take's own recorder would have written them, the samples are left where
 /// they lie, and the index goes after the movie's last byte, in the room kept for it. The last picture lasts until
 /// the end of the sound. The journal is read a record at a time. When no picture lies whole, the index cannot be
 /// written or the finished take's first picture does not decode, the movie is left as it was (its kept room too).
-Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
+Finish finishFromJournal(const fs::path& movie, JournalReader& journal, TakeRecovery::Sound sound) {
     Finish result;
     const JournalHeader& header = journal.header();
     MovieFile file;
@@ -229,11 +292,24 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "mov", movie.c_str()) < 0 || !raw) return result;
     ff::OutputFormat output(raw);
+    // The first track is the pictures'; those after it are sound.
+    const bool withSound = sound != TakeRecovery::Sound::leftOut && header.streams.size() > 1;
     for (auto& journalled : header.streams) {
+        if (!withSound && output->nb_streams > 0) break;
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
         if (!stream || avcodec_parameters_copy(stream->codecpar, journalled.parameters.get()) < 0) return result;
         stream->time_base = journalled.timeBase;
         stream->avg_frame_rate = journalled.frameRate;
+        AVCodecParameters& p = *stream->codecpar;
+        if (sound == TakeRecovery::Sound::rebuilt && rebuildable(p)) {
+            const auto config = aacConfiguration(p.sample_rate, p.ch_layout.nb_channels);
+            av_freep(&p.extradata);
+            p.extradata_size = 0;
+            p.extradata = static_cast<std::uint8_t*>(av_mallocz(config->size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!p.extradata) return result;
+            std::memcpy(p.extradata, config->data(), config->size());
+            p.extradata_size = static_cast<int>(config->size());
+        }
     }
     AVStream* video = output->streams[0];
     if (header.timecode) setTimecode(output.get(), video, header.frameRate, header.ntsc, header.startFrame);
@@ -290,7 +366,7 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
                 heldSample.duration = static_cast<std::int64_t>(std::ceil(until / static_cast<double>(frame))) * frame;
         }
         const Written written = write(heldSample, held.get());
-        if (written == Written::refused) samples.passOver(heldSample);
+        if (written == Written::refused) samples.refused(heldSample);
         held.reset();
         return written != Written::broken;
     };
@@ -301,6 +377,7 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
     ff::Packet packet;
     std::int64_t passedInARow = 0;
     for (auto s = journal.next(); s; s = journal.next()) {
+        if (s->stream != 0 && !withSound) continue;
         if (!packet) packet = ff::makePacket();
         if (!packet) return give();
         if (!samples.placed(*s) || !readSample(file.fd, *s, packet.get()) ||
@@ -319,13 +396,16 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
         }
         if (!started) {
             touched = true;
-            if (writeMovieHeader(output.get(), header.videoTimescale) < 0 || avio_tell(output->pb) != header.dataStart)
+            if (writeMovieHeader(output.get(), header.videoTimescale) < 0) {
+                result.soundFails = withSound;
                 return give();
+            }
+            if (avio_tell(output->pb) != header.dataStart) return give();
             started = true;
             for (auto& e : early) {
                 const Written written = write(e.sample, e.packet.get());
                 if (written == Written::broken) return give();
-                if (written == Written::refused) samples.passOver(e.sample);
+                if (written == Written::refused) samples.refused(e.sample);
             }
             early.clear();
         }
@@ -336,7 +416,7 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
         } else {
             const Written written = write(*s, packet.get());
             if (written == Written::broken) return give();
-            if (written == Written::refused) samples.passOver(*s);
+            if (written == Written::refused) samples.refused(*s);
         }
     }
     if (!started || !writeHeld(true) || end <= first) return give();
@@ -352,9 +432,12 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
     if (header.timecode) {
         if (auto tc = timecodeFormat(header.frameRate, header.ntsc)) patchTimecodeFlags(movie, tc->flags);
     }
-    // Stored only when it shows its first picture.
-    if (!firstPictureOf(movie)) {
-        log::error("MovieRecorder", "the finished take " + movie.filename().string() + " shows no picture");
+    // Stored only when it shows its first picture, and plays its sound.
+    const bool shows = firstPictureOf(movie) != nullptr;
+    result.soundFails = shows && withSound && !soundDecodes(movie);
+    if (!shows || result.soundFails) {
+        log::error("MovieRecorder", "the finished take " + movie.filename().string() +
+                                        (shows ? "'s sound does not decode" : " shows no picture"));
         const int fd = ::open(movie.c_str(), O_RDWR | O_CLOEXEC);
         if (fd >= 0) {
             putBack(fd);
@@ -370,8 +453,7 @@ Finish finishFromJournal(const fs::path& movie, JournalReader& journal) {
     take.frameRate = header.frameRate;
     take.ntsc = header.ntsc;
     result.take = take;
-    result.passedOver =
-        static_cast<double>(samples.picturesPassedOver()) / av_q2d(realRate(header.frameRate, header.ntsc));
+    result.passedOver = samples.secondsPassedOver();
     return result;
 }
 
@@ -402,6 +484,11 @@ WholeSamples::WholeSamples(const JournalHeader& header, std::int64_t movieSize)
             track.second = std::max<std::int64_t>(1, stream.timeBase.den / stream.timeBase.num);
         tracks_.push_back(track);
     }
+    if (!header.streams.empty() && header.streams[0].timeBase.num > 0 && header.streams[0].timeBase.den > 0) {
+        tick_ = av_q2d(header.streams[0].timeBase);
+        const double fps = av_q2d(realRate(header.frameRate, header.ntsc));
+        if (fps > 0) frame_ = std::max<std::int64_t>(1, std::llround(1 / (fps * tick_)));
+    }
 }
 
 bool WholeSamples::placed(const JournalSample& s) const {
@@ -424,14 +511,54 @@ bool WholeSamples::whole(const JournalSample& s, std::span<const std::uint8_t> b
         return false;
     next_ = s.offset + s.size;
     tracks_[s.stream].lastDts = s.dts;
-    if (s.stream == 0) pictures_ = true, needsKey_ = false;
+    if (s.stream != 0) return true;
+    // The last picture and the one held before it are written after the next is found whole.
+    if (unwritten_.size() == 2) unwritten_.erase(unwritten_.begin());
+    unwritten_.push_back({s, shown_});
+    show(s);
+    pictures_ = true, needsKey_ = false;
     return true;
+}
+
+void WholeSamples::show(const JournalSample& s) {
+    // Less than half a picture between two is the rounding of their times, not a picture left out.
+    if (shown_.end && s.dts - *shown_.end >= (frame_ + 1) / 2) shown_.gaps += s.dts - *shown_.end;
+    shown_.end = s.dts + (s.duration > 0 ? s.duration : frame_);
+    shown_.last = s.dts;
+    shown_.after = 0;
 }
 
 void WholeSamples::passOver(const JournalSample& s) {
     if (s.stream != 0) return;
     needsKey_ = true;
-    if (pictures_) ++passedOver_;
+    // A picture after the last kept counts once for its time: a record listed again, or one whose time goes back,
+    // is no picture more.
+    if (pictures_ && s.dts > shown_.last) {
+        ++shown_.after;
+        shown_.last = s.dts;
+    }
+}
+
+void WholeSamples::refused(const JournalSample& s) {
+    // Known by where it lies: the last picture is written with a longer duration.
+    const auto found =
+        std::find_if(unwritten_.begin(), unwritten_.end(), [&](const auto& u) { return u.sample.offset == s.offset; });
+    if (s.stream == 0 && found != unwritten_.end()) {
+        // It is not shown, and those after it follow the one before it.
+        shown_ = found->before;
+        const auto later = std::vector(found + 1, unwritten_.end());
+        unwritten_.erase(found, unwritten_.end());
+        for (const auto& u : later) {
+            unwritten_.push_back({u.sample, shown_});
+            show(u.sample);
+        }
+        pictures_ = shown_.end.has_value();
+    }
+    passOver(s);
+}
+
+double WholeSamples::secondsPassedOver() const {
+    return static_cast<double>(shown_.gaps + shown_.after * frame_) * tick_;
 }
 
 TakeRecovery::Outcome TakeRecovery::decide(const Facts& facts) {
@@ -453,27 +580,35 @@ std::string secondsText(double seconds) {
 
 }  // namespace
 
-std::optional<std::string> TakeRecovery::message(const RecoveredTake& recovered, const fs::path& movie) {
+std::optional<std::string> TakeRecovery::message(const RecoveredTake& recovered, const std::string& take) {
     if (recovered.outcome != Outcome::finished || !recovered.take)
-        return message(recovered.outcome, movie, recovered.setAsideAs);
-    std::string text = "A take cut short was finished: " + secondsText(recovered.take->duration) + " of it kept";
-    if (recovered.passedOver > 0)
-        text += ", without " + secondsText(recovered.passedOver) +
-                " of pictures damaged on the disk (the picture before them stays on screen)";
-    return text + ", " + movie.string();
+        return message(recovered.outcome, take, recovered.setAsideAs);
+    std::string text =
+        "A take cut short was finished: " + take + ", " + secondsText(recovered.take->duration) + " of it kept";
+    // Only what was left out: less than a tenth of a second is told in pictures, none is not told.
+    const double fps = av_q2d(realRate(recovered.take->frameRate, recovered.take->ntsc));
+    const auto pictures = std::llround(recovered.passedOver * fps);
+    const bool inSeconds = std::llround(recovered.passedOver * 10) >= 1;
+    if (inSeconds) {
+        text += ", without " + secondsText(recovered.passedOver) + " of pictures";
+    } else if (pictures > 0) {
+        text += ", without " + std::to_string(pictures) + (pictures == 1 ? " picture" : " pictures");
+    }
+    if (inSeconds || pictures > 0) text += " damaged on the disk (the picture before them stays on screen)";
+    if (recovered.sound == Sound::leftOut) text += ", without its sound, which was damaged on the disk";
+    return text;
 }
 
-std::optional<std::string> TakeRecovery::message(Outcome outcome, const fs::path& movie, const fs::path& aside) {
+std::optional<std::string> TakeRecovery::message(Outcome outcome, const std::string& take, const fs::path& aside) {
     switch (outcome) {
         case Outcome::setAside:
-            return "A take cut short couldn't be finished: nothing of it plays. It is kept as " + aside.string();
+            return "A take cut short couldn't be finished: " + take + ", nothing of it plays. It is kept in " +
+                   aside.parent_path().string() + " as " + aside.filename().string();
         case Outcome::leftAlone:
-            return "A take cut short was recorded by another version of the camera: it is left as it is, " +
-                   movie.string();
+            return "A take cut short was recorded by another version of the camera: " + take + " is left as it is";
         case Outcome::wantsRoom:
-            return "A take cut short couldn't be finished: its disk is full. It is kept as it is and finished when "
-                   "there is room, " +
-                   movie.string();
+            return "A take cut short couldn't be finished: " + take +
+                   ", its disk is full. It is kept as it is and finished when there is room";
         case Outcome::finished:
         case Outcome::asItIs:
         case Outcome::removed:
@@ -497,36 +632,35 @@ std::optional<InterruptedTake> takeAsItIs(const fs::path& movie) {
 }
 
 SharedFrame firstPictureOf(const fs::path& movie) {
-    auto input = ff::openLocalMovie(movie.string());
-    if (!input) return nullptr;
-    const AVCodec* codec = nullptr;
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (index < 0 || !codec) return nullptr;
-    ff::CodecContext decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0 ||
-        avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return nullptr;
-    ff::Packet packet = ff::makePacket();
-    SharedFrame picture = shareFrame(av_frame_alloc());
-    bool ended = false;
-    // A keyframe starts every take: a few packets are enough, whatever the decoder's delay.
-    for (int read = 0; read < 500 && picture; ++read) {
-        if (!ended) {
-            if (av_read_frame(input.get(), packet.get()) < 0) {
-                ended = true;
-                avcodec_send_packet(decoder.get(), nullptr);
-            } else {
-                const bool video = packet->stream_index == index;
-                if (video) avcodec_send_packet(decoder.get(), packet.get());
-                av_packet_unref(packet.get());
-                if (!video) continue;
-            }
-        }
-        const int rc = avcodec_receive_frame(decoder.get(), picture.get());
-        if (rc == 0) return picture;
-        if (rc != AVERROR(EAGAIN) || ended) return nullptr;
+    return firstDecoded(movie, AVMEDIA_TYPE_VIDEO);
+}
+
+std::optional<std::string> aacConfiguration(int sampleRate, int channels) {
+    // MPEG-4 audio's rates with an index of their own; its channel configurations 1-6, and 7 for eight channels.
+    static constexpr int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                    22050, 16000, 12000, 11025, 8000,  7350};
+    const int configuration = channels >= 1 && channels <= 6 ? channels : channels == 8 ? 7 : 0;
+    if (configuration == 0 || sampleRate <= 0 || sampleRate >= 1 << 24) return std::nullopt;
+    const auto indexed = std::find(std::begin(rates), std::end(rates), sampleRate);
+    const auto rateIndex = static_cast<std::uint64_t>(indexed - std::begin(rates));
+    // Low complexity (object type 2), the rate's index (or 15 and the rate), the channels, then three zero bits.
+    std::uint64_t bits = 2;
+    int count = 5;
+    const auto put = [&](std::uint64_t value, int width) {
+        bits = (bits << width) | value;
+        count += width;
+    };
+    if (indexed != std::end(rates)) {
+        put(rateIndex, 4);
+    } else {
+        put(15, 4);
+        put(static_cast<std::uint64_t>(sampleRate), 24);
     }
-    return nullptr;
+    put(static_cast<std::uint64_t>(configuration), 4);
+    put(0, 3);
+    std::string bytes;
+    for (int at = count - 8; at >= 0; at -= 8) bytes.push_back(static_cast<char>((bits >> at) & 0xff));
+    return bytes;
 }
 
 RecoveredTake recoverTake(const fs::path& movie) {
@@ -541,31 +675,36 @@ RecoveredTake recoverTake(const fs::path& movie) {
         result.setAsideAs = movie;
         return result;
     }
-    std::optional<Date> journalledStart;
-    {
+    // Its sound as journalled first; when that does not decode, written again from the journal's other fields, or
+    // else left out: the pictures are never lost for the sound.
+    for (auto sound = TakeRecovery::Sound::asJournalled;;) {
         std::ifstream in;
         if (fs::is_regular_file(journalPath, ec)) in.open(journalPath, std::ios::binary);
-        if (in.is_open()) {
-            JournalReader journal(in);
-            switch (journal.state()) {
-                case JournalReader::State::whole: {
-                    facts.journal = TakeRecovery::Journal::whole;
-                    journalledStart = Date{journal.header().startDate};
-                    auto finish = finishFromJournal(movie, journal);
-                    result.take = finish.take;
-                    result.passedOver = finish.passedOver;
-                    facts.finished = result.take.has_value();
-                    facts.wantsRoom = finish.wantsRoom;
-                    break;
-                }
-                case JournalReader::State::unknownVersion:
-                    facts.journal = TakeRecovery::Journal::unknownVersion;
-                    break;
-                case JournalReader::State::damaged:
-                    facts.journal = TakeRecovery::Journal::damaged;
-                    break;
-            }
+        if (!in.is_open()) break;
+        JournalReader journal(in);
+        if (journal.state() != JournalReader::State::whole) {
+            facts.journal = journal.state() == JournalReader::State::unknownVersion
+                                ? TakeRecovery::Journal::unknownVersion
+                                : TakeRecovery::Journal::damaged;
+            break;
         }
+        facts.journal = TakeRecovery::Journal::whole;
+        result.startDate = Date{journal.header().startDate};
+        auto finish = finishFromJournal(movie, journal, sound);
+        result.take = finish.take;
+        result.passedOver = finish.passedOver;
+        result.sound = sound;
+        facts.finished = result.take.has_value();
+        facts.wantsRoom = finish.wantsRoom;
+        if (!finish.soundFails || sound == TakeRecovery::Sound::leftOut) break;
+        const bool canRebuild = std::any_of(journal.header().streams.begin() + 1, journal.header().streams.end(),
+                                            [](const auto& s) { return rebuildable(*s.parameters); });
+        sound = sound == TakeRecovery::Sound::asJournalled && canRebuild ? TakeRecovery::Sound::rebuilt
+                                                                         : TakeRecovery::Sound::leftOut;
+        log::error("MovieRecorder", "the sound of the cut-off take " + name +
+                                        (sound == TakeRecovery::Sound::rebuilt ? " doesn't decode: its decoder "
+                                                                                 "configuration is written again"
+                                                                               : " doesn't decode: it is left out"));
     }
     std::optional<InterruptedTake> asItIs;
     if (!facts.finished && facts.journal != TakeRecovery::Journal::unknownVersion) {
@@ -588,7 +727,7 @@ RecoveredTake recoverTake(const fs::path& movie) {
             break;
         case TakeRecovery::Outcome::asItIs:
             result.take = asItIs;
-            if (journalledStart) result.take->startDate = *journalledStart;
+            if (result.startDate) result.take->startDate = *result.startDate;
             break;
         case TakeRecovery::Outcome::setAside: {
             const auto setAside = claimFirstFreeName(

@@ -134,7 +134,9 @@ struct RecoveredTake {
 /// its journal with the samples that lie whole, its last picture carried to the end of its sound as a stopped take's
 /// is, or keeps it as it plays, or sets it aside; a journal of another layout leaves both files as they are, and a
 /// disk without room for the index leaves all three. The finished take's index goes after every byte that may hold
-/// footage, in the room kept for it; a take is stored only when its first picture decodes. The journal and the kept
+/// footage, in the room kept for it; a take is stored only when its first picture decodes, and with its sound only
+/// when its first block of sound decodes (as journalled, or with its decoder configuration written again from the
+/// journal's rate and channels; else the take is finished without its sound). The journal and the kept
 /// room go when the take is stored or removed; a movie set aside keeps its journal. A movie already set aside is
 /// left as it is.
 RecoveredTake recoverTake(const std::filesystem::path& movie);

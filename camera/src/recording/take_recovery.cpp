@@ -247,8 +247,9 @@ bool rebuildable(const AVCodecParameters& p) {
 /// The movie's samples that its journal lists, as far as they lie whole, put back under an index: the header and
 /// the index are written again as the take's own recorder would have written them, the samples are left where
 /// they lie, and the index goes after the movie's last byte, in the room kept for it. The last picture lasts until
-/// the end of the sound. The journal is read a record at a time. When no picture lies whole, the index cannot be
-/// written or the finished take's first picture does not decode, the movie is left as it was (its kept room too).
+/// the end of the sound. The journal is read a record at a time. `sound`: which sound the take is finished with.
+/// When no picture lies whole, the index cannot be written, or the finished take's first picture or first block of
+/// sound does not decode, the movie is left as it was (its kept room too).
 Finish finishFromJournal(const fs::path& movie, JournalReader& journal, TakeRecovery::Sound sound) {
     Finish result;
     const JournalHeader& header = journal.header();

@@ -727,9 +727,16 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         return contents;
     };
     const auto before = files();
+    const bool journalReads =
+        fs::exists(journal) && readJournal(test::readFile(journal)).state == JournalReader::State::whole;
 
     auto recovered = recoverTake(movie);
     EXPECT_EQ(recovered.outcome, cut.outcome);
+    // A take not finished is named by when it started, as its journal has it.
+    EXPECT_EQ(recovered.startDate.has_value(), journalReads);
+    if (recovered.startDate) {
+        EXPECT_NEAR(recovered.startDate->timeIntervalSince(started), 100, 2);
+    }
     EXPECT_EQ(recovered.take.has_value(), cut.outcome == Outcome::finished);
     if (cut.outcome == Outcome::wantsRoom) {
         EXPECT_EQ(files(), before) << "movie, journal and kept room as they were";

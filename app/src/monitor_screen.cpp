@@ -543,14 +543,15 @@ void MonitorScreen::layoutLayers() {
     notices.passingHeight = passing ? messages_->heightForWidth(messageWidth) : 0;
     notices.count = stayingNotices_->countSize();
     notices.spare = topBarSpare();
+    const QRect passingSpare = morvane::passingSpare(notices.spare, notices.count, notices.staying);
     const int spareMessageWidth =
-        std::min(notices.spare.width(),
+        std::min(passingSpare.width(),
                  std::max(heard_->isHidden() ? 0 : heard_->sizeHint().width(),
-                          passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(notices.spare.width())));
+                          passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(passingSpare.width())));
     notices.passingSpareHeight = passing && spareMessageWidth > 0 ? messages_->heightForWidth(spareMessageWidth) : 0;
     noticePlan_ = placeNotices(notices);
     const QRect passingRoom = noticePlan_.passing;
-    const bool inSpare = !passingRoom.isEmpty() && passingRoom == notices.spare && passingRoom != room;
+    const bool inSpare = !passingRoom.isEmpty() && passingRoom == passingSpare && passingRoom != room;
     const int passingWidth = inSpare ? spareMessageWidth : messageWidth;
     const int messageHeight = inSpare ? notices.passingSpareHeight : notices.passingHeight;
     messages_->setGeometry(passingRoom.left() + (passingRoom.width() - passingWidth) / 2,

@@ -351,14 +351,13 @@ QRect besideMarks(const QRect& room, QSize size, const std::vector<QRect>& marks
     return best ? at(*best) : QRect();
 }
 
-/// Centred in `room`, where it fits.
-QRect centredIn(const QRect& room, QSize size) {
-    if (size.isEmpty() || room.width() < size.width() || room.height() < size.height()) return {};
-    return QRect(room.left() + (room.width() - size.width()) / 2, room.top() + (room.height() - size.height()) / 2,
-                 size.width(), size.height());
-}
-
 }  // namespace
+
+QRect passingSpare(const QRect& spare, QSize count, int staying) {
+    if (staying <= 0 || spare.isEmpty()) return spare;
+    const QRect rest = spare.adjusted(count.width() + noticeSpacing, 0, 0, 0);
+    return rest.width() > 0 ? rest : QRect();
+}
 
 NoticePlan placeNotices(const NoticeInput& in) {
     using S = NoticePlan::Staying;
@@ -378,9 +377,12 @@ NoticePlan placeNotices(const NoticeInput& in) {
             // Too little room above a mark for the bar: the count alone beside it, the room's whole height.
             plan.staying = S::count;
             plan.stayingPlace = beside;
-        } else if (const QRect spare = centredIn(in.spare, in.count); !spare.isEmpty()) {
+        } else if (in.spare.width() >= in.count.width() && in.spare.height() >= in.count.height() &&
+                   !in.count.isEmpty()) {
+            // At the leading end of the top bar's room, leaving the rest to a passing line.
             plan.staying = S::count;
-            plan.stayingPlace = spare;
+            plan.stayingPlace =
+                QRect(QPoint(in.spare.left(), in.spare.top() + (in.spare.height() - in.count.height()) / 2), in.count);
         }
     }
     // The passing notice is drawn whole or not at all: squeezed, its letters would be too small to read.
@@ -395,11 +397,11 @@ NoticePlan placeNotices(const NoticeInput& in) {
         plan.passing = aboveThem;
     else if (fits(roomAbove))
         plan.passing = roomAbove;
+    else if (const QRect spare = passingSpare(in.spare, in.count, in.staying);
+             in.passingSpareHeight > 0 && in.passingSpareHeight <= spare.height())
+        plan.passing = spare;
     else if (fits(room))
         plan.passing = room;
-    else if (in.passingSpareHeight > 0 && in.passingSpareHeight <= in.spare.height() &&
-             !in.spare.intersects(plan.stayingPlace))
-        plan.passing = in.spare;
     return plan;
 }
 

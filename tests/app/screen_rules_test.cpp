@@ -352,7 +352,9 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
          roomy, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {16, 286, 688, 57}},
         {"a passing notice with no room above them goes to the row above",
          small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, above},
-        {"... with one row, over them, where the staying ones stay",
+        {"... with one row, in the top bar, where the count would stand beside it",
+         small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {192, 16, 164, 44}, false, spare},
+        {"... without, over them, where the staying ones stay",
          small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, small, false},
         {"no notice that stays: the passing one has the room",
          roomy, {lowMark}, 0, 0, 30, S::none, {}, {16, 286, 688, 58}},
@@ -361,15 +363,15 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
         {"... its mark under the room's middle: the count beside the mark, nearer the middle",
          deckRoom, {silentMiddle}, 3, 64, 0, S::count, {214, 323, 110, 26}, {16, 301, 688, 21}},
         {"the expanded controls over the pictures: the count in the top bar",
-         none, {}, 3, 64, 0, S::count, {161, 25, 110, 26}, none, true, spare},
+         none, {}, 3, 64, 0, S::count, {76, 25, 110, 26}, none, true, spare},
         {"a passing line where the mark leaves 21 points: whole in the row above, never squeezed",
          deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, above},
         {"... with one row: whole in the top bar",
          deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, spare, false, spare},
         {"... nor there: not drawn",
          deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, {}, false},
-        {"the count in the top bar: the passing line does not cover it",
-         none, {}, 3, 64, 30, S::count, {161, 25, 110, 26}, {}, false, spare},
+        {"the count in the top bar: the passing line beside it",
+         none, {}, 3, 64, 30, S::count, {76, 25, 110, 26}, {192, 16, 164, 44}, false, spare},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -384,6 +386,8 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
                     plan.stayingPlace.isEmpty())
             << "in the room, or in the top bar's spare room";
         EXPECT_TRUE(plan.passing.isEmpty() || plan.passing.height() >= c.passing) << "whole or not at all";
+        EXPECT_FALSE(c.passing > 0 && plan.passing.intersects(plan.stayingPlace) && plan.staying == S::count)
+            << "never over the count";
         for (const QRect& mark : c.marks) {
             EXPECT_FALSE(plan.stayingPlace.intersects(mark)) << "off the marks";
         }

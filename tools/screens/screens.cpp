@@ -1636,6 +1636,12 @@ void checkWayToNotices(Shooter& s, const std::string& name) {
 void dismissNotices(Shooter& s) {
     if (auto* staying = noticeBand(s); staying && staying->isVisible()) {
         QAbstractButton* button = staying->dismissAllButton();
+        if (!button && staying->part() == NoticePlan::Staying::count) {
+            // The count alone: its list reads them all.
+            QTest::mouseClick(staying->moreButton(), Qt::LeftButton);
+            if (s.waitFor([&] { return staying->list() != nullptr; }))
+                button = staying->list()->findChild<QPushButton*>(QStringLiteral("dismissAllNotices"));
+        }
         if (!button) {
             auto closes = staying->shown()->findChildren<CloseButton*>();
             if (!closes.isEmpty()) button = closes.front();
@@ -1953,6 +1959,7 @@ void readTwoNotices(Shooter& s) {
         "there when it is back; the cameras keep their own copies until then. Until the folder is back, every take "
         "of this shoot goes to Unfiled, so that none is lost, and each one is told here once it is saved",
         feeds[3]->name() + ": the camera does not take its settings; it keeps recording with the ones it had"};
+    dismissNotices(s);
     for (const auto& text : texts)
         s.controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
     s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices that stay");
@@ -1962,8 +1969,9 @@ void readTwoNotices(Shooter& s) {
     auto closes = staying->shown() ? staying->shown()->findChildren<CloseButton*>() : QList<CloseButton*>();
     if (closes.isEmpty()) return s.fail("68: the newest notice has no close button");
     const QPoint pointer = inWindow(s, closes.front(), closes.front()->rect()).center();
-    for (std::size_t left : {2u, 1u}) {
-        const std::string name = "68-three-notices-1024x640-" + std::to_string(3 - left) + "-read";
+    for (int read = 1; read <= 2; ++read) {
+        const std::string name = "68-three-notices-1024x640-" + std::to_string(read) + "-read";
+        const std::string newest = staying->notices().back().text;
         QWidget* hit = window->childAt(pointer);
         if (!hit || !(qobject_cast<CloseButton*>(hit) || qobject_cast<CloseButton*>(hit->parentWidget()))) {
             s.fail(name + ": under the pointer is no close button but " +
@@ -1972,12 +1980,16 @@ void readTwoNotices(Shooter& s) {
             break;
         }
         QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, pointer));
-        s.check(s.waitFor([&] { return staying->notices().size() == left; }), name + ": one notice read");
+        s.check(s.waitFor([&] { return staying->notices().empty() || staying->notices().back().text != newest; }),
+                name + ": the newest notice read");
         s.settle(400);
         s.shoot(name);
         checkNoticesWhole(s, name);
     }
-    s.check(staying->notices().size() == 1 && staying->notices().front().text == texts[0],
+    const auto& left = staying->notices();
+    s.check(std::count_if(left.begin(), left.end(), [&](const auto& n) { return n.text == texts[0]; }) == 1 &&
+                std::none_of(left.begin(), left.end(),
+                             [&](const auto& n) { return n.text == texts[1] || n.text == texts[2]; }),
             "the two newest read, the oldest left");
     dismissNotices(s);
     s.controller().setDeckMode(false);

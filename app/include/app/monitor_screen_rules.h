@@ -166,8 +166,8 @@ BottomLayout layoutBottom(const BottomInput& input);
 /// none of them; where that card does not fit, a bar of one line with the same buttons in the same places. Where
 /// neither fits, the count of them alone, which opens their list: in the room beside the marks, else in the spare
 /// room of the top bar; there is always a way to them where there is either. The passing notice stands whole above
-/// them where it fits, else in the room above (`BottomLayout::noticesAbove`), else over them on the room's bottom,
-/// else in the top bar's spare room; where it fits whole nowhere it is not drawn. It takes no clicks.
+/// them where it fits, else in the room above (`BottomLayout::noticesAbove`), else in the top bar's spare room, else
+/// over them on the room's bottom; where it fits whole nowhere it is not drawn. It takes no clicks.
 struct NoticeInput {
     QRect room;                  ///< `BottomLayout::notices`
     QRect roomAbove;             ///< `BottomLayout::noticesAbove`
@@ -178,7 +178,7 @@ struct NoticeInput {
     int passingHeight = 0;       ///< the passing notice at its width; 0: none
     QSize count;                 ///< the count alone
     QRect spare;                 ///< the top bar's room between its items; empty: none
-    int passingSpareHeight = 0;  ///< the passing notice at the spare room's width
+    int passingSpareHeight = 0;  ///< the passing notice at the width of `passingSpare`
     friend bool operator==(const NoticeInput&, const NoticeInput&) = default;
 };
 struct NoticePlan {
@@ -189,6 +189,9 @@ struct NoticePlan {
     friend bool operator==(const NoticePlan&, const NoticePlan&) = default;
 };
 NoticePlan placeNotices(const NoticeInput& input);
+/// The part of the top bar's spare room a passing notice may take: beside the count of those that stay, which
+/// stands at its leading end, whether it is there or not, so that neither moves the other.
+QRect passingSpare(const QRect& spare, QSize count, int staying);
 /// The width of the notices that stay in a room this wide: the same whatever they say, so that their buttons stay
 /// where they are.
 int stayingNoticeWidth(int roomWidth);

@@ -385,10 +385,14 @@ NoticePlan placeNotices(const NoticeInput& in) {
                 QRect(QPoint(in.spare.left(), in.spare.top() + (in.spare.height() - in.count.height()) / 2), in.count);
         }
     }
-    // The passing notice is drawn whole or not at all: squeezed, its letters would be too small to read.
-    auto fits = [&](const QRect& place) { return in.passingHeight <= place.height() && !place.isEmpty(); };
-    const QRect roomAbove = clearOfMarks(in.roomAbove, in.roomAbove.left(), in.roomAbove.right(), in.marks);
+    // The passing notice is drawn whole or not at all: squeezed, its letters would be too small to read. It never
+    // lies over the count, which says little and is all there is of the notices.
     const bool withCard = plan.staying == S::card || plan.staying == S::bar;
+    auto fits = [&](const QRect& place) {
+        return in.passingHeight <= place.height() && !place.isEmpty() &&
+               (plan.staying != S::count || !place.intersects(plan.stayingPlace));
+    };
+    const QRect roomAbove = clearOfMarks(in.roomAbove, in.roomAbove.left(), in.roomAbove.right(), in.marks);
     const QRect aboveThem(room.left(), top, room.width(),
                           (withCard ? plan.stayingPlace.top() - noticeSpacing : bottom) - top);
     if (in.passingHeight <= 0)

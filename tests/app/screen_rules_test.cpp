@@ -370,6 +370,8 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
          deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, spare, false, spare},
         {"... nor there: not drawn",
          deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, {}, false},
+        {"the count beside the mark: a passing line above the mark would cover it: the row above",
+         QRect(16, 301, 688, 52), {QRect(24, 335, 80, 14)}, 3, 64, 10, S::count, {305, 327, 110, 26}, above},
         {"the count in the top bar: the passing line beside it",
          none, {}, 3, 64, 30, S::count, {76, 25, 110, 26}, {192, 16, 164, 44}, false, spare},
     };

@@ -541,13 +541,23 @@ void MonitorScreen::layoutLayers() {
     notices.cardHeight = stayingNotices_->cardHeight(stayingNoticeWidth(room.width()));
     notices.barHeight = stayingNotices_->barHeight();
     notices.passingHeight = passing ? messages_->heightForWidth(messageWidth) : 0;
+    notices.count = stayingNotices_->countSize();
+    notices.spare = topBarSpare();
+    const QRect passingSpare = morvane::passingSpare(notices.spare, notices.count, notices.staying);
+    const int spareMessageWidth =
+        std::min(passingSpare.width(),
+                 std::max(heard_->isHidden() ? 0 : heard_->sizeHint().width(),
+                          passingNotices_->isHidden() ? 0 : passingNotices_->widthWithin(passingSpare.width())));
+    notices.passingSpareHeight = passing && spareMessageWidth > 0 ? messages_->heightForWidth(spareMessageWidth) : 0;
     noticePlan_ = placeNotices(notices);
     const QRect passingRoom = noticePlan_.passing;
-    const int messageHeight = std::min(passingRoom.height(), notices.passingHeight);
-    messages_->setGeometry(passingRoom.left() + (passingRoom.width() - messageWidth) / 2,
-                           passingRoom.bottom() + 1 - messageHeight, messageWidth, messageHeight);
-    messages_->setVisible(passing);
-    stayingNotices_->setShowsCard(noticePlan_.staying == NoticePlan::Staying::card);
+    const bool inSpare = !passingRoom.isEmpty() && passingRoom == passingSpare && passingRoom != room;
+    const int passingWidth = inSpare ? spareMessageWidth : messageWidth;
+    const int messageHeight = inSpare ? notices.passingSpareHeight : notices.passingHeight;
+    messages_->setGeometry(passingRoom.left() + (passingRoom.width() - passingWidth) / 2,
+                           passingRoom.bottom() + 1 - messageHeight, passingWidth, messageHeight);
+    messages_->setVisible(passing && !passingRoom.isEmpty() && messageHeight <= passingRoom.height());
+    stayingNotices_->setPart(noticePlan_.staying);
     stayingNotices_->setGeometry(noticePlan_.stayingPlace);
     stayingNotices_->setVisible(noticePlan_.staying != NoticePlan::Staying::none);
     if (auto* grid = qobject_cast<FeedGrid*>(pictureView_.data()))
@@ -563,6 +573,23 @@ void MonitorScreen::layoutLayers() {
     backdrop_->setGeometry(rect());
     backdrop_->raise();
     updateBarMasks();
+}
+
+QRect MonitorScreen::topBarSpare() const {
+    // Between the top bar's first item and the rest, a spacing clear of each.
+    if (toolbar_->isHidden()) return {};
+    toolbar_->layout()->activate();
+    const auto shown = toolbar_->shownItems();
+    if (shown.empty()) return {};
+    constexpr int gap = 12;
+    const QWidget* first = toolbar_->item(shown.front());
+    int left = first ? first->geometry().right() + 1 + gap : gap;
+    int right = toolbar_->width() - gap;
+    for (std::size_t i = 1; i < shown.size(); ++i)
+        if (const QWidget* item = toolbar_->item(shown[i]); item && item->isVisible())
+            right = std::min(right, item->geometry().left() - gap);
+    if (right <= left) return {};
+    return QRect(left, 0, right - left, toolbar_->height()).translated(toolbar_->pos());
 }
 
 std::vector<QRect> MonitorScreen::tileMarks() {

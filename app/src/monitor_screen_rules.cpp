@@ -1,6 +1,8 @@
 #include "app/monitor_screen_rules.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 #include "app/deck_bar.h"
 #include "app/feed_grid_layout.h"
@@ -325,33 +327,85 @@ QRect clearOfMarks(const QRect& in, int left, int right, const std::vector<QRect
     return QRect(in.left(), top, in.width(), std::max(0, bottom - top));
 }
 
+/// Where a thing of `size` stands on the room's bottom crossing no mark: the place nearest the room's middle, beside
+/// the marks it would cross there; empty where there is none.
+QRect besideMarks(const QRect& room, QSize size, const std::vector<QRect>& marks) {
+    if (size.isEmpty() || room.height() < size.height() || room.width() < size.width()) return {};
+    const int bottom = room.bottom() + 1;
+    auto at = [&](int x) { return QRect(x, bottom - size.height(), size.width(), size.height()); };
+    auto clear = [&](const QRect& place) {
+        if (!room.contains(place)) return false;
+        return std::none_of(marks.begin(), marks.end(), [&](const QRect& mark) {
+            return place.intersects(mark.adjusted(-noticeSpacing, -noticeSpacing, noticeSpacing, noticeSpacing));
+        });
+    };
+    const int middle = room.left() + (room.width() - size.width()) / 2;
+    std::vector<int> xs{middle};
+    for (const QRect& mark : marks) {
+        xs.push_back(mark.right() + 1 + noticeSpacing);
+        xs.push_back(mark.left() - noticeSpacing - size.width());
+    }
+    std::optional<int> best;
+    for (int x : xs)
+        if (clear(at(x)) && (!best || std::abs(x - middle) < std::abs(*best - middle))) best = x;
+    return best ? at(*best) : QRect();
+}
+
 }  // namespace
 
+QRect passingSpare(const QRect& spare, QSize count, int staying) {
+    if (staying <= 0 || spare.isEmpty()) return spare;
+    const QRect rest = spare.adjusted(count.width() + noticeSpacing, 0, 0, 0);
+    return rest.width() > 0 ? rest : QRect();
+}
+
 NoticePlan placeNotices(const NoticeInput& in) {
+    using S = NoticePlan::Staying;
     const int width = stayingNoticeWidth(in.room.width());
     const int left = in.room.left() + (in.room.width() - width) / 2;
     const QRect room = clearOfMarks(in.room, left, left + width - 1, in.marks);
     const int top = room.top(), bottom = room.bottom() + 1;
     NoticePlan plan;
-    plan.passing = room;
-    if (in.staying <= 0) return plan;
-    int height = 0;
-    if (in.cardHeight <= room.height()) {
-        plan.staying = NoticePlan::Staying::card;
-        height = in.cardHeight;
-    } else if (in.barHeight <= room.height()) {
-        plan.staying = NoticePlan::Staying::bar;
-        height = in.barHeight;
-    } else {
-        return plan;
+    if (in.staying > 0) {
+        if (in.cardHeight <= room.height()) {
+            plan.staying = S::card;
+            plan.stayingPlace = QRect(left, bottom - in.cardHeight, width, in.cardHeight);
+        } else if (in.barHeight <= room.height()) {
+            plan.staying = S::bar;
+            plan.stayingPlace = QRect(left, bottom - in.barHeight, width, in.barHeight);
+        } else if (const QRect beside = besideMarks(in.room, in.count, in.marks); !beside.isEmpty()) {
+            // Too little room above a mark for the bar: the count alone beside it, the room's whole height.
+            plan.staying = S::count;
+            plan.stayingPlace = beside;
+        } else if (in.spare.width() >= in.count.width() && in.spare.height() >= in.count.height() &&
+                   !in.count.isEmpty()) {
+            // At the leading end of the top bar's room, leaving the rest to a passing line.
+            plan.staying = S::count;
+            plan.stayingPlace =
+                QRect(QPoint(in.spare.left(), in.spare.top() + (in.spare.height() - in.count.height()) / 2), in.count);
+        }
     }
-    plan.stayingPlace = QRect(left, bottom - height, width, height);
-    const int above = plan.stayingPlace.top() - noticeSpacing - top;
+    // The passing notice is drawn whole or not at all: squeezed, its letters would be too small to read. It never
+    // lies over the count, which says little and is all there is of the notices.
+    const bool withCard = plan.staying == S::card || plan.staying == S::bar;
+    auto fits = [&](const QRect& place) {
+        return in.passingHeight <= place.height() && !place.isEmpty() &&
+               (plan.staying != S::count || !place.intersects(plan.stayingPlace));
+    };
     const QRect roomAbove = clearOfMarks(in.roomAbove, in.roomAbove.left(), in.roomAbove.right(), in.marks);
-    if (in.passingHeight <= above)
-        plan.passing = QRect(room.left(), top, room.width(), above);
-    else if (in.passingHeight <= roomAbove.height())
+    const QRect aboveThem(room.left(), top, room.width(),
+                          (withCard ? plan.stayingPlace.top() - noticeSpacing : bottom) - top);
+    if (in.passingHeight <= 0)
+        plan.passing = withCard && aboveThem.height() >= 0 ? aboveThem : room;
+    else if (fits(aboveThem))
+        plan.passing = aboveThem;
+    else if (fits(roomAbove))
         plan.passing = roomAbove;
+    else if (const QRect spare = passingSpare(in.spare, in.count, in.staying);
+             in.passingSpareHeight > 0 && in.passingSpareHeight <= spare.height())
+        plan.passing = spare;
+    else if (fits(room))
+        plan.passing = room;
     return plan;
 }
 

@@ -28,12 +28,36 @@ QFont noticeFont() {
     return theme::font(theme::TextStyle::footnote, QFont::Medium);
 }
 
-// One notice on its card; one that stays has a close button, and the card may carry more buttons before it.
+// A notice cut to one line where it has room for no more; pointing at it shows it whole.
+class NoticeLine : public QLabel {
+public:
+    NoticeLine(const QString& text, QWidget* parent) : QLabel(parent), whole_(text) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setToolTip(text);
+    }
+    QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(whole_), fontMetrics().height()}; }
+    QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.setFont(font());
+        painter.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(whole_, Qt::ElideRight, width()));
+    }
+
+private:
+    QString whole_;
+};
+
+// One notice on its card; one that stays has a close button, and the card may carry more buttons before it. On
+// one line it is cut to the width it has.
 class NoticeCard : public QWidget {
 public:
     NoticeCard(const QString& richText, const QString& plainText, const std::function<void(const QString&)>& follow,
                std::function<void()> dismiss, QWidget* parent, const std::vector<QWidget*>& buttons = {},
-               Qt::Alignment buttonsAlignment = Qt::AlignTop)
+               Qt::Alignment buttonsAlignment = Qt::AlignTop, bool oneLine = false)
         : QWidget(parent) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAccessibleName(plainText);
@@ -41,10 +65,10 @@ public:
         const bool closes = static_cast<bool>(dismiss);
         row->setContentsMargins(paddingX, paddingY, closes || !buttons.empty() ? paddingY : paddingX, paddingY);
         row->setSpacing(closeGap);
-        text_ = new QLabel(richText, this);
-        text_->setObjectName(QStringLiteral("noticeText"));
+        text_ = oneLine ? new NoticeLine(plainText, this) : new QLabel(richText, this);
+        text_->setObjectName(oneLine ? QStringLiteral("noticeLine") : QStringLiteral("noticeText"));
         text_->setTextFormat(Qt::RichText);
-        text_->setWordWrap(true);
+        text_->setWordWrap(!oneLine);
         text_->setFont(noticeFont());
         text_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         QPalette palette = text_->palette();
@@ -251,24 +275,36 @@ void StayingNotices::setNotices(const std::vector<NoticeBoard::Shown>& notices) 
     refreshList();
 }
 
-void StayingNotices::setShowsCard(bool card) {
-    if (card == showsCard_) return;
-    showsCard_ = card;
-    if (card_) card_->setVisible(showsCard_);
-    if (bar_) bar_->setVisible(!showsCard_);
+void StayingNotices::setPart(NoticePlan::Staying part) {
+    if (part == part_) return;
+    part_ = part;
+    showPart();
+}
+
+void StayingNotices::showPart() {
+    using S = NoticePlan::Staying;
+    if (card_) card_->setVisible(part_ == S::card);
+    if (bar_) bar_->setVisible(part_ == S::bar);
+    if (count_) count_->setVisible(part_ == S::count);
 }
 
 void StayingNotices::rebuild() {
     delete card_.data();
     delete bar_.data();
+    delete count_.data();
     if (notices_.empty()) return;
     const auto follow = [this](const QString& link) { followFolder(link, open_, this); };
     const auto& newest = notices_.back();
     const std::size_t others = notices_.size() - 1;
-    auto buttons = [&](const QString& more) {
+    auto buttons = [&](const QString& alone) {
         std::vector<QWidget*> out;
-        if (notices_.size() < 2) return out;
-        auto* list = noticeButton(more, [this] { openList(); });
+        if (notices_.size() < 2) {
+            if (alone.isEmpty()) return out;
+            auto* show = noticeButton(alone, [this] { openList(); });
+            show->setObjectName(QStringLiteral("moreNotices"));
+            return std::vector<QWidget*>{show};
+        }
+        auto* list = noticeButton(QStringLiteral("%1 more").arg(others), [this] { openList(); });
         list->setObjectName(QStringLiteral("moreNotices"));
         auto* all = noticeButton(QStringLiteral("Dismiss all"), [this] { dismissAll(); });
         all->setObjectName(QStringLiteral("dismissAllNotices"));
@@ -276,21 +312,26 @@ void StayingNotices::rebuild() {
     };
     card_ = new NoticeCard(
         noticeRichText(newest), QString::fromStdString(newest.text), follow,
-        [this, id = newest.id] { dismissLater({id}); }, this, buttons(QStringLiteral("%1 more").arg(others)),
-        Qt::AlignBottom);
-    // The bar counts them all: none is read whole there.
-    std::vector<QWidget*> barButtons = buttons(QStringLiteral("Show all"));
-    if (barButtons.empty()) {
-        auto* show = noticeButton(QStringLiteral("Show"), [this] { openList(); });
-        show->setObjectName(QStringLiteral("moreNotices"));
-        barButtons.push_back(show);
-    }
-    bar_ = new NoticeCard(countText(notices_.size()).toHtmlEscaped(), countText(notices_.size()), {}, {}, this,
-                          barButtons, Qt::AlignVCenter);
-    bar_->setObjectName(QStringLiteral("noticeCount"));
-    for (QWidget* part : {card_.data(), bar_.data()}) part->setGeometry(rect());
-    card_->setVisible(showsCard_);
-    bar_->setVisible(!showsCard_);
+        [this, id = newest.id] { dismissLater({id}); }, this, buttons({}), Qt::AlignBottom);
+    // The bar is the card cut to one line: its buttons stand where the card's stood, so that after a notice is read
+    // the next one's close button, never another button, is where the pointer is. Cut, it is read whole in the list.
+    bar_ = new NoticeCard(
+        {}, QString::fromStdString(newest.text), {}, [this, id = newest.id] { dismissLater({id}); }, this,
+        buttons(QStringLiteral("Show")), Qt::AlignBottom, true);
+    bar_->setObjectName(QStringLiteral("noticeBar"));
+    auto* count = noticeButton(countText(notices_.size()), [this] { openList(); });
+    count->setParent(this);
+    count->setObjectName(QStringLiteral("noticeCount"));
+    count->setToolTip(QString::fromStdString(newest.text));
+    // On its own over the pictures it needs the card's dark ground to read.
+    count->setStyleSheet(
+        QStringLiteral("QPushButton { color: white; background: rgba(0,0,0,210); border: 1px solid rgba(255,255,255,"
+                       "60); border-radius: 13px; padding: 4px 12px; min-height: 16px; }"
+                       "QPushButton:hover { background: rgba(40,40,40,230); }"
+                       "QPushButton:pressed { background: rgba(0,0,0,160); }"));
+    count_ = count;
+    for (QWidget* part : {card_.data(), bar_.data(), count_.data()}) part->setGeometry(rect());
+    showPart();
 }
 
 int StayingNotices::cardHeight(int width) const {
@@ -301,11 +342,26 @@ int StayingNotices::barHeight() const {
     return bar_ ? bar_->layout()->totalSizeHint().height() : 0;
 }
 
+QSize StayingNotices::countSize() const {
+    return count_ ? count_->sizeHint() : QSize();
+}
+
 QWidget* StayingNotices::shown() const {
-    return showsCard_ ? card_.data() : bar_.data();
+    switch (part_) {
+        case NoticePlan::Staying::card:
+            return card_.data();
+        case NoticePlan::Staying::bar:
+            return bar_.data();
+        case NoticePlan::Staying::count:
+            return count_.data();
+        case NoticePlan::Staying::none:
+            break;
+    }
+    return nullptr;
 }
 
 QPushButton* StayingNotices::moreButton() const {
+    if (part_ == NoticePlan::Staying::count) return qobject_cast<QPushButton*>(count_.data());
     QWidget* part = shown();
     return part ? part->findChild<QPushButton*>(QStringLiteral("moreNotices")) : nullptr;
 }
@@ -321,7 +377,7 @@ QWidget* StayingNotices::list() const {
 
 void StayingNotices::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    for (QWidget* part : {card_.data(), bar_.data()})
+    for (QWidget* part : {card_.data(), bar_.data(), count_.data()})
         if (part) part->setGeometry(rect());
 }
 
@@ -376,22 +432,36 @@ void StayingNotices::openList() {
         list_ = frame;
         refreshList();
         // Its top stays where it opens; as notices are read it shortens from the bottom, so that the next close
-        // button comes under the pointer.
+        // button comes under the pointer. It opens above what opened it, or below it where it stands high (the
+        // count in the top bar).
         const QWidget* top = window();
         const QRect inWindow(mapTo(top, QPoint(0, 0)), size());
         const int wanted = listHeight();
-        const int height = std::min(wanted, std::max(0, top->height() - 2 * listPadding));
-        const int y = std::max(listPadding, inWindow.top() - noticeListGap - height);
-        frame->setGeometry(QRect(top->mapToGlobal(QPoint(inWindow.left(), y)), QSize(width(), height)));
+        const int below = inWindow.bottom() + 1 + noticeListGap;
+        const int roomAbove = inWindow.top() - noticeListGap - listPadding;
+        const int roomBelow = top->height() - listPadding - below;
+        const bool opensBelow = roomAbove < wanted && roomBelow > roomAbove;
+        const int height = std::min(wanted, std::max(0, opensBelow ? roomBelow : roomAbove));
+        const int y = opensBelow ? below : inWindow.top() - noticeListGap - height;
+        const int width = listWidth();
+        const int x = std::clamp(inWindow.center().x() - width / 2, listPadding,
+                                 std::max(listPadding, top->width() - listPadding - width));
+        frame->setGeometry(QRect(top->mapToGlobal(QPoint(x, y)), QSize(width, height)));
     }
     list_->show();
+}
+
+int StayingNotices::listWidth() const {
+    // As wide as the card or the bar; from the count, as wide as a card in that window.
+    if (part_ != NoticePlan::Staying::count) return width();
+    return std::min(NoticeBand::maximumNoticeWidth, std::max(0, window()->width() - 2 * listPadding));
 }
 
 int StayingNotices::listHeight() const {
     auto* scroll = list_->findChild<QScrollArea*>(QStringLiteral("noticeScroll"));
     auto* head = list_->layout()->itemAt(0);
     // Inside its border of a point each side.
-    const int inside = width() - 2 * listPadding - 2;
+    const int inside = listWidth() - 2 * listPadding - 2;
     const int cards = scroll && scroll->widget() ? scroll->widget()->layout()->totalHeightForWidth(inside) : 0;
     return 2 * listPadding + 2 + head->sizeHint().height() + cardSpacing + cards;
 }

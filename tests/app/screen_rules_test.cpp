@@ -322,6 +322,10 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
     using S = NoticePlan::Staying;
     const QRect small(16, 326, 688, 63), roomy(16, 286, 688, 103), none(16, 389, 688, 0);
     const QRect lowMark(26, 350, 80, 24), above(16, 162, 688, 60);
+    // The bottom row at 720×480 with the deck on: a "No sound" mark in a tile's lower left leaves 21 points above it.
+    const QRect deckRoom(16, 301, 688, 48), silentLeft(24, 328, 80, 22), silentMiddle(330, 328, 80, 22);
+    const QRect spare(76, 16, 280, 44);
+    const QSize count(110, 26);
     struct Case {
         const char* what;
         QRect room;
@@ -330,14 +334,15 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
         S shown;
         QRect place, passingRoom;
         bool rowAbove = true;
+        QRect spare = {};
     };
     // clang-format off
     const Case cases[] = {
         {"the newest card fits: whole, on the room's bottom, the room's width up to 640",
          roomy, {}, 8, 64, 0, S::card, {40, 325, 640, 64}, {16, 286, 688, 33}},
-        {"it does not fit: a bar that counts them, never over the tiles' controls above the room",
+        {"it does not fit: a bar of one line, never over the tiles' controls above the room",
          small, {}, 8, 76, 0, S::bar, {40, 359, 640, 30}, {16, 326, 688, 27}},
-        {"no room (the expanded controls over the pictures): nothing, not a squeezed card",
+        {"no room (the expanded controls over the pictures) and no top bar: nothing, not a squeezed card",
          none, {}, 1, 40, 0, S::none, {}, none},
         {"a \"No sound\" mark low in the room: above it",
          roomy, {lowMark}, 3, 40, 0, S::card, {40, 304, 640, 40}, {16, 286, 688, 12}},
@@ -347,21 +352,54 @@ TEST(ScreenRules, NoticesKeepToTheirRoomWholeAndStill) {
          roomy, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {16, 286, 688, 57}},
         {"a passing notice with no room above them goes to the row above",
          small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, above},
-        {"... with one row, over them, where the staying ones stay",
+        {"... with one row, in the top bar, where the count would stand beside it",
+         small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, {192, 16, 164, 44}, false, spare},
+        {"... without, over them, where the staying ones stay",
          small, {}, 2, 40, 30, S::card, {40, 349, 640, 40}, small, false},
         {"no notice that stays: the passing one has the room",
          roomy, {lowMark}, 0, 0, 30, S::none, {}, {16, 286, 688, 58}},
+        {"deck on, a silent camera in the bottom row: no bar above its mark, the count beside it",
+         deckRoom, {silentLeft}, 3, 64, 0, S::count, {305, 323, 110, 26}, {16, 301, 688, 21}},
+        {"... its mark under the room's middle: the count beside the mark, nearer the middle",
+         deckRoom, {silentMiddle}, 3, 64, 0, S::count, {214, 323, 110, 26}, {16, 301, 688, 21}},
+        {"the expanded controls over the pictures: the count in the top bar",
+         none, {}, 3, 64, 0, S::count, {76, 25, 110, 26}, none, true, spare},
+        {"a passing line where the mark leaves 21 points: whole in the row above, never squeezed",
+         deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, above},
+        {"... with one row: whole in the top bar",
+         deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, spare, false, spare},
+        {"... nor there: not drawn",
+         deckRoom, {silentLeft}, 0, 0, 30, S::none, {}, {}, false},
+        {"the count beside the mark: a passing line above the mark would cover it: the row above",
+         QRect(16, 301, 688, 52), {QRect(24, 335, 80, 14)}, 3, 64, 10, S::count, {305, 327, 110, 26}, above},
+        {"the count in the top bar: the passing line beside it",
+         none, {}, 3, 64, 30, S::count, {76, 25, 110, 26}, {192, 16, 164, 44}, false, spare},
     };
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        NoticeInput in{c.room, c.rowAbove ? above : QRect(), c.marks, c.staying, c.card, 30, c.passing};
+        NoticeInput in{c.room,  c.rowAbove ? above : QRect(), c.marks, c.staying, c.card, 30, c.passing, count,
+                       c.spare, c.passing > 0 ? 26 : 0};
         const NoticePlan plan = placeNotices(in);
         EXPECT_EQ(plan.staying, c.shown);
         EXPECT_EQ(plan.stayingPlace, c.place);
         EXPECT_EQ(plan.passing, c.passingRoom);
-        EXPECT_TRUE(c.room.contains(plan.stayingPlace) || plan.stayingPlace.isEmpty()) << "in the room";
-        for (const QRect& mark : c.marks) EXPECT_FALSE(plan.stayingPlace.intersects(mark)) << "off the marks";
+        EXPECT_TRUE(c.room.contains(plan.stayingPlace) || c.spare.contains(plan.stayingPlace) ||
+                    plan.stayingPlace.isEmpty())
+            << "in the room, or in the top bar's spare room";
+        EXPECT_TRUE(plan.passing.isEmpty() || plan.passing.height() >= c.passing) << "whole or not at all";
+        EXPECT_FALSE(c.passing > 0 && plan.passing.intersects(plan.stayingPlace) && plan.staying == S::count)
+            << "never over the count";
+        for (const QRect& mark : c.marks) {
+            EXPECT_FALSE(plan.stayingPlace.intersects(mark)) << "off the marks";
+        }
+        if (c.staying > 0 && (!c.room.isEmpty() || !c.spare.isEmpty())) {
+            EXPECT_NE(plan.staying, S::none) << "always a way to the notices";
+        }
+        if (c.shown == S::card || c.shown == S::bar) {
+            EXPECT_EQ(plan.stayingPlace.right(), c.room.left() + (c.room.width() + 640) / 2 - 1)
+                << "the card and the bar end where each other ends: their close buttons in one place";
+        }
         in.passingHeight = c.passing > 0 ? 0 : 30;
         EXPECT_EQ(placeNotices(in).stayingPlace, plan.stayingPlace) << "a passing notice moves none that stay";
     }

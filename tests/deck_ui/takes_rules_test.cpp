@@ -124,3 +124,32 @@ TEST(ArrivingRows, MembershipAndStatusTexts) {
     }
     EXPECT_FALSE(isArriving(std::nullopt)) << "a camera that has not reported yet";
 }
+
+// A row once shown stays, and the list scrolls so that the row that keeps its place is where it was.
+TEST(ArrivingRows, RowsKeepTheirPlace) {
+    CameraStatus sending;
+    sending.deckCopyProgress = 0.5;
+    sending.deckCopiesWaiting = 1;
+    EXPECT_EQ(keptArrivingText(sending, true), "sending 50%");
+    EXPECT_EQ(keptArrivingText(CameraStatus{}, true), "all copies in") << "its last copy in, the row stays";
+    EXPECT_EQ(keptArrivingText(std::nullopt, false), "not connected") << "its camera gone, the row stays";
+    EXPECT_EQ(keptArrivingText(sending, false), "not connected");
+
+    struct Case {
+        const char* what;
+        int rowTop, offset, page, view;
+        KeptScroll kept;
+    } cases[] = {
+        {"nothing above it changed", 300, 300, 500, 600, {0, 600}},
+        {"a take filed on top of a short list: it scrolls by that row, the page grows for it",
+         380,
+         300,
+         600,
+         600,
+         {80, 680}},
+        {"... of a long list: it scrolls", 380, 300, 2000, 600, {80, 2000}},
+        {"rows above went while it was scrolled", 210, 120, 2000, 600, {90, 2000}},
+        {"more went above than was scrolled: as near as the top allows", 100, 150, 600, 600, {0, 600}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(keepRowInPlace(c.rowTop, c.offset, c.page, c.view), c.kept) << c.what;
+}

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -184,7 +185,58 @@ TEST_F(TakesViewTest, ArrivingCopiesFollowTheCamerasReports) {
     }
     status(2, CameraStatus{});
     QCoreApplication::processEvents();
-    EXPECT_TRUE(view->findChildren<QWidget*>("arrivingRow").isEmpty()) << "both counts back to 0";
+    rows = view->findChildren<QWidget*>("arrivingRow");
+    ASSERT_EQ(rows.size(), 1) << "both counts back to 0: the row stays while the screen is open";
+    EXPECT_EQ(rows[0]->findChild<QLabel*>("arrivingStatus")->text(), "all copies in");
+}
+
+// The deck's takes screen with a copy arriving and the pointer on Take 1: when the copy is in (the camera's
+// counts back to 0, its take filed on top), Take 1 is where it was at every turn of the event loop, and a click
+// there opens it.
+TEST_F(TakesViewTest, RowsKeepTheirPlaceAsCopiesArrive) {
+    addTake(1, 0);
+    addTake(2, 100);
+    addTake(3, 200);
+    open();
+    view->resize(800, 600);
+    connectCameras();
+    CameraStatus sending;
+    sending.deckCopyProgress = 0.5;
+    sending.deckCopiesWaiting = 1;
+    status(2, sending);
+    settle();
+    ASSERT_EQ(view->findChildren<QWidget*>("arrivingRow").size(), 1);
+    auto rowOf = [&](std::int64_t number) -> TakeRow* {
+        for (auto* row : view->rows())
+            if (row->take().number == number) return row;
+        return nullptr;
+    };
+    auto place = [&](std::int64_t number) {
+        TakeRow* row = rowOf(number);
+        return row && row->isVisible() ? QRect(row->mapTo(view.get(), QPoint(0, 0)), row->size()) : QRect();
+    };
+    const QRect before = place(1);
+    ASSERT_FALSE(before.isEmpty());
+    QCursor::setPos(view->mapToGlobal(before.center()));
+    // Up and down; across, a scroll bar that comes may take a few points from its width.
+    auto watch = [&](const char* step) {
+        for (int turn = 0; turn < 5; ++turn) {
+            const QRect now = place(1);
+            EXPECT_EQ(now.top(), before.top()) << step << ", turn " << turn;
+            EXPECT_EQ(now.height(), before.height()) << step << ", turn " << turn;
+            EXPECT_TRUE(now.contains(before.center())) << step << ", turn " << turn;
+            QCoreApplication::processEvents();
+        }
+    };
+    status(2, CameraStatus{});
+    watch("the copy is in");
+    addTake(4, 300);
+    watch("its take filed on top");
+    ASSERT_EQ(view->rows().size(), 4);
+    EXPECT_EQ(view->rows()[0]->take().number, 4) << "newest first";
+    QTest::mouseClick(view->childAt(before.center()), Qt::LeftButton);
+    ASSERT_TRUE(view->editor()) << "the click aimed at Take 1 opens it";
+    EXPECT_EQ(view->editor()->editor().takeID(), rowOf(1)->take().id);
 }
 
 TEST_F(TakesViewTest, RenameAndDeleteThroughTheirDialogs) {

@@ -837,8 +837,36 @@ void deckTakes(Shooter& s) {
     }
     s.check(s.waitFor([&] { return view->rows().size() == 3 && view->findChild<QWidget*>("arrivingRow"); }),
             "three takes and an arriving copy are listed");
+    s.settle(300);
     s.shoot("20-deck-takes");
-    if (s.cameras.size() > 1) s.cameras[1]->setStatus(s.statusFor(1));
+    if (s.cameras.size() < 2) return;
+    // The pointer on Take 1; the copy comes in and its take is filed on top: Take 1 stays under the pointer.
+    auto placeOfFirst = [&]() -> QRect {
+        for (auto* row : view->rows())
+            if (row->take().number == 1 && row->isVisible())
+                return QRect(row->mapTo(s.shown().window(), QPoint(0, 0)), row->size());
+        return {};
+    };
+    const QRect before = placeOfFirst();
+    QCursor::setPos(s.shown().window()->mapToGlobal(before.center()));
+    s.settle(200);
+    s.cameras[1]->setStatus(s.statusFor(1));
+    s.check(s.waitFor([&] { return view->findChild<QLabel*>("arrivingStatus")->text() == "all copies in"; }),
+            "the copy is in");
+    auto filed = view->library().takes();
+    RetouchTake arrived = filed.front();
+    arrived.id = Uuid();
+    arrived.number = 4;
+    arrived.name = "Arrived";
+    filed.push_back(arrived);
+    view->library().setTakes(filed);
+    s.settle(400);
+    s.shoot("20b-deck-takes-copy-in");
+    s.check(!before.isEmpty() && placeOfFirst() == before, "Take 1 stays under the pointer as its copy comes in");
+    filed.pop_back();
+    view->library().setTakes(filed);
+    QCursor::setPos(0, 0);
+    s.settle(200);
 }
 
 void deckEditor(Shooter& s) {
@@ -1566,17 +1594,54 @@ void checkNoticesWhole(Shooter& s, const std::string& name) {
             if (text->isVisible() && text->height() < text->heightForWidth(text->width()))
                 s.fail(name + ": a notice is cut: " + text->accessibleName().toStdString());
     }
+    const bool counted = staying->part() == NoticePlan::Staying::count;
     std::size_t closes = 0;
     for (auto* close : staying->findChildren<CloseButton*>()) closes += close->isVisible();
-    if (closes != (staying->showsCard() ? 1u : 0u)) s.fail(name + ": the newest notice has no close button");
-    if (staying->notices().size() > 1 && !(staying->moreButton() && staying->dismissAllButton()))
+    if (closes != (counted ? 0u : 1u)) s.fail(name + ": the newest notice has no close button");
+    if (staying->notices().size() > 1 && !(staying->moreButton() && (counted || staying->dismissAllButton())))
         s.fail(name + ": the others are not counted, or cannot be read all at once");
+}
+
+/// A passing line shows whole, at the size of its letters, or not at all.
+void checkPassingWhole(Shooter& s, const std::string& name) {
+    QWidget* layer = s.screen().messageLayer();
+    if (layer->isVisible() && layer->height() < layer->heightForWidth(layer->width()))
+        s.fail(name + ": the passing line is squeezed to " + std::to_string(layer->height()) + " points");
+}
+
+/// Something shows that leads to the notices: it answers a click at its centre and opens their list, in the window.
+void checkWayToNotices(Shooter& s, const std::string& name) {
+    QWidget* window = s.shown().window();
+    auto* staying = noticeBand(s);
+    QPushButton* more = staying && staying->isVisible() ? staying->moreButton() : nullptr;
+    if (!more || !more->isVisible()) return s.fail(name + ": nothing shows that there are notices");
+    const QPoint centre = inWindow(s, more, more->rect()).center();
+    QWidget* hit = window->childAt(centre);
+    if (!hit || !(hit == more || more->isAncestorOf(hit)))
+        return s.fail(name + ": the way to the notices takes no click");
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, centre));
+    s.check(s.waitFor([&] { return staying->list() != nullptr; }), name + ": it opens the list");
+    s.settle(300);
+    s.shoot(name + "-list");
+    if (QWidget* list = staying->list()) {
+        const QRect onScreen(list->mapToGlobal(QPoint(0, 0)), list->size());
+        const QRect windowOnScreen(window->mapToGlobal(QPoint(0, 0)), window->size());
+        s.check(windowOnScreen.contains(onScreen), name + ": the list lies in the window");
+        list->close();
+    }
+    s.settle(200);
 }
 
 /// Reads every notice that stays, in one click, as a person does.
 void dismissNotices(Shooter& s) {
     if (auto* staying = noticeBand(s); staying && staying->isVisible()) {
         QAbstractButton* button = staying->dismissAllButton();
+        if (!button && staying->part() == NoticePlan::Staying::count) {
+            // The count alone: its list reads them all.
+            QTest::mouseClick(staying->moreButton(), Qt::LeftButton);
+            if (s.waitFor([&] { return staying->list() != nullptr; }))
+                button = staying->list()->findChild<QPushButton*>(QStringLiteral("dismissAllNotices"));
+        }
         if (!button) {
             auto closes = staying->shown()->findChildren<CloseButton*>();
             if (!closes.isEmpty()) button = closes.front();
@@ -1828,6 +1893,111 @@ void eightNotices(Shooter& s) {
     s.settle(300);
 }
 
+/// 720×480, four cameras, the deck on, a camera in the bottom row without sound, three notices: there is always
+/// a way to them (at least their count, which opens their list), with the panel collapsed and expanded over the
+/// pictures; a passing line is drawn whole or not at all.
+void silentCameraInTheBottomRow(Shooter& s) {
+    if (s.controller().feeds().size() < 4) return s.fail("four cameras for the notices");
+    QWidget* window = s.app.window();
+    const QSize original = window->size();
+    window->resize(720, 480);
+    s.check(s.waitFor([&] { return window->size() == QSize(720, 480); }), "the window takes its size");
+    const auto feeds = s.controller().feeds();
+    s.controller().setDeckMode(true);
+    s.controller().setSelectedID(feeds.front()->id());
+    ScriptedCamera* silent = cameraNamed(s, feeds[2]->name());
+    if (!silent) return s.fail("the third camera's script");
+    sendEvent(*silent, CameraEvent{CameraEvent::Kind::failed, takeWithoutSoundMessage, std::nullopt});
+    sendEvent(*silent, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    s.check(s.waitFor([&] { return feeds[2]->noSound(); }), "the third camera's take has no sound");
+    for (const std::string& text : {feeds[1]->name() + ": the microphone gives nothing. Check that it is plugged in",
+                                    feeds[3]->name() + ": the camera does not take its settings"})
+        s.controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+    s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices that stay");
+    for (bool expanded : {false, true}) {
+        const std::string name = std::string("67-silent-bottom-camera-deck-720x480") + (expanded ? "-expanded" : "");
+        if (expanded) {
+            s.check(s.waitFor([&] { return panelOf(s) != nullptr; }, 3000), name + ": the panel shows");
+            if (auto* panel = panelOf(s)) panel->setCollapsed(false);
+        }
+        s.settle(800);
+        s.shoot(name);
+        checkWayToNotices(s, name);
+        if (!expanded) checkNoticesCoverNothing(s, name);
+        s.controller().showMessage("Marker 3 at 00:01:12");
+        s.settle(400);
+        s.shoot(name + "-passing");
+        checkPassingWhole(s, name + "-passing");
+        s.controller().showMessage(" ", 0.001);
+        s.settle(200);
+    }
+    if (auto* panel = panelOf(s)) panel->setCollapsed(true);
+    dismissNotices(s);
+    sendEvent(*silent, CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, std::nullopt});
+    s.check(s.waitFor([&] { return !feeds[2]->noSound(); }), "a take with sound clears the tile");
+    s.controller().setDeckMode(false);
+    s.controller().setSelectedID(std::nullopt);
+    window->resize(original);
+    s.settle(300);
+}
+
+/// 1024×640, three notices of which the second is too long for the card: the close button clicked twice where it
+/// is reads two, one after the other; the click never lands on another button.
+void readTwoNotices(Shooter& s) {
+    if (s.controller().feeds().size() < 4) return s.fail("four cameras for the notices");
+    QWidget* window = s.app.window();
+    const QSize original = window->size();
+    window->resize(1024, 640);
+    s.check(s.waitFor([&] { return window->size() == QSize(1024, 640); }), "the window takes its size");
+    const auto feeds = s.controller().feeds();
+    s.controller().setDeckMode(true);
+    s.controller().setSelectedID(feeds.front()->id());
+    const std::string texts[] = {
+        feeds[1]->name() + ": the microphone gives nothing. Check that it is plugged in and switched on",
+        "The shoot folder Shoot isn't there: saved 4 takes in Videos › Brindlecroft › Unfiled. Plug in the drive "
+        "that holds it, or choose another shoot folder in Settings. The takes stay where they are and are filed "
+        "there when it is back; the cameras keep their own copies until then. Until the folder is back, every take "
+        "of this shoot goes to Unfiled, so that none is lost, and each one is told here once it is saved",
+        feeds[3]->name() + ": the camera does not take its settings; it keeps recording with the ones it had"};
+    dismissNotices(s);
+    for (const auto& text : texts)
+        s.controller().postNotice({.text = text, .matters = true, .key = text, .stays = true});
+    s.check(s.waitFor([&] { return noticeBand(s)->notices().size() == 3; }), "three notices that stay");
+    s.settle(600);
+    s.shoot("68-three-notices-1024x640");
+    auto* staying = noticeBand(s);
+    auto closes = staying->shown() ? staying->shown()->findChildren<CloseButton*>() : QList<CloseButton*>();
+    if (closes.isEmpty()) return s.fail("68: the newest notice has no close button");
+    const QPoint pointer = inWindow(s, closes.front(), closes.front()->rect()).center();
+    for (int read = 1; read <= 2; ++read) {
+        const std::string name = "68-three-notices-1024x640-" + std::to_string(read) + "-read";
+        const std::string newest = staying->notices().back().text;
+        QWidget* hit = window->childAt(pointer);
+        if (!hit || !(qobject_cast<CloseButton*>(hit) || qobject_cast<CloseButton*>(hit->parentWidget()))) {
+            s.fail(name + ": under the pointer is no close button but " +
+                   (hit ? hit->metaObject()->className() + std::string(" ") + hit->objectName().toStdString()
+                        : std::string("nothing")));
+            break;
+        }
+        QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, pointer));
+        s.check(s.waitFor([&] { return staying->notices().empty() || staying->notices().back().text != newest; }),
+                name + ": the newest notice read");
+        s.settle(400);
+        s.shoot(name);
+        checkNoticesWhole(s, name);
+    }
+    const auto& left = staying->notices();
+    s.check(std::count_if(left.begin(), left.end(), [&](const auto& n) { return n.text == texts[0]; }) == 1 &&
+                std::none_of(left.begin(), left.end(),
+                             [&](const auto& n) { return n.text == texts[1] || n.text == texts[2]; }),
+            "the two newest read, the oldest left");
+    dismissNotices(s);
+    s.controller().setDeckMode(false);
+    s.controller().setSelectedID(std::nullopt);
+    window->resize(original);
+    s.settle(300);
+}
+
 /// The deck takes no captures: its camera's take waits "for a remote", and no Send is offered.
 void deckWaitingForARemote(Shooter& s) {
     if (s.cameras.empty()) return s.fail("a camera for the deck");
@@ -1920,6 +2090,8 @@ const State states[] = {
     {"notices at the smallest windows", noticesAtSmallSizes},
     {"silent takes", silentTakes},
     {"eight notices of four kinds", eightNotices},
+    {"a silent camera in the bottom row with the deck on", silentCameraInTheBottomRow},
+    {"two notices read where the close button is", readTwoNotices},
     {"selected camera", selectedCamera},
     {"control bar of a recording camera", recordingControlBar},
     {"quick adjust strip", quickAdjustStrip},

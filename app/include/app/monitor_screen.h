@@ -166,6 +166,8 @@ private:
     void orderTabs();
     void refreshPairingAlert();
     /// The tiles' marks ("ON AIR", "No sound") in the screen: notices keep off them.
+    /// The top bar's room between its first item and the rest, in the screen; empty without one.
+    QRect topBarSpare() const;
     std::vector<QRect> tileMarks();
     void layoutLayers();
     /// The backdrop under an open sheet and the Esc key of the camera settings column.

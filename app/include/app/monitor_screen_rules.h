@@ -163,27 +163,35 @@ BottomLayout layoutBottom(const BottomInput& input);
 /// Where the notices go in the notice room (`BottomLayout::notices`). Those that stay take a place of fixed
 /// width standing on the room's bottom: the newest on its card, read whole, its buttons on its last line (the count
 /// of the others, which opens their list, "Dismiss all", its close button), so that a notice coming or going moves
-/// none of them; where that card does not fit, a bar that counts them all, with the same buttons. The passing notice
-/// stands above them where it fits whole, else in the room above (`BottomLayout::noticesAbove`), else over them on
-/// the room's bottom: it takes no clicks.
+/// none of them; where that card does not fit, a bar of one line with the same buttons in the same places. Where
+/// neither fits, the count of them alone, which opens their list: in the room beside the marks, else in the spare
+/// room of the top bar; there is always a way to them where there is either. The passing notice stands whole above
+/// them where it fits, else in the room above (`BottomLayout::noticesAbove`), else in the top bar's spare room, else
+/// over them on the room's bottom; where it fits whole nowhere it is not drawn. It takes no clicks.
 struct NoticeInput {
-    QRect room;                ///< `BottomLayout::notices`
-    QRect roomAbove;           ///< `BottomLayout::noticesAbove`
-    std::vector<QRect> marks;  ///< the tiles' marks ("ON AIR", "No sound") in the content: never covered
-    int staying = 0;           ///< notices that stay
-    int cardHeight = 0;        ///< the newest one's card at `stayingNoticeWidth(room.width())`
-    int barHeight = 0;         ///< the bar that counts them
-    int passingHeight = 0;     ///< the passing notice at its width; 0: none
+    QRect room;                  ///< `BottomLayout::notices`
+    QRect roomAbove;             ///< `BottomLayout::noticesAbove`
+    std::vector<QRect> marks;    ///< the tiles' marks ("ON AIR", "No sound") in the content: never covered
+    int staying = 0;             ///< notices that stay
+    int cardHeight = 0;          ///< the newest one's card at `stayingNoticeWidth(room.width())`
+    int barHeight = 0;           ///< the bar of one line
+    int passingHeight = 0;       ///< the passing notice at its width; 0: none
+    QSize count;                 ///< the count alone
+    QRect spare;                 ///< the top bar's room between its items; empty: none
+    int passingSpareHeight = 0;  ///< the passing notice at the width of `passingSpare`
     friend bool operator==(const NoticeInput&, const NoticeInput&) = default;
 };
 struct NoticePlan {
-    enum class Staying { none, card, bar };
+    enum class Staying { none, card, bar, count };
     Staying staying = Staying::none;
-    QRect stayingPlace;  ///< where the card or the bar lies
-    QRect passing;       ///< the room the passing notice stands on the bottom of
+    QRect stayingPlace;  ///< where the card, the bar or the count lies
+    QRect passing;       ///< the room the passing notice stands on the bottom of; empty: it is not drawn
     friend bool operator==(const NoticePlan&, const NoticePlan&) = default;
 };
 NoticePlan placeNotices(const NoticeInput& input);
+/// The part of the top bar's spare room a passing notice may take: beside the count of those that stay, which
+/// stands at its leading end, whether it is there or not, so that neither moves the other.
+QRect passingSpare(const QRect& spare, QSize count, int staying);
 /// The width of the notices that stay in a room this wide: the same whatever they say, so that their buttons stay
 /// where they are.
 int stayingNoticeWidth(int roomWidth);

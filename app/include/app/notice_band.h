@@ -11,6 +11,7 @@ class QPushButton;
 #include <functional>
 #include <vector>
 
+#include "app/monitor_screen_rules.h"
 #include "remote/notice_board.h"
 
 namespace morvane {
@@ -53,8 +54,9 @@ private:
 /// The notices that stay, in the place `placeNotices` gives them, as wide as that place whatever they say: the
 /// newest on its card, read whole, its buttons on its last line at the trailing end (the count of the others,
 /// which opens the list of them all; "Dismiss all"; its close button), so that a notice coming or going moves none
-/// of them; or, where that card does not fit, a bar that counts them all with the same buttons. Each read notice
-/// goes through `dismiss`.
+/// of them; or, where that card does not fit, a bar of one line: the newest cut to it, with the same buttons in
+/// the same places, so that its close button is where the card's was; or, where neither fits, the count of them
+/// alone, which opens the list. Each read notice goes through `dismiss`.
 class StayingNotices : public QWidget {
     Q_OBJECT
 public:
@@ -65,15 +67,18 @@ public:
     /// Oldest first, as the notice board gives them.
     void setNotices(const std::vector<NoticeBoard::Shown>& notices);
     const std::vector<NoticeBoard::Shown>& notices() const { return notices_; }
-    /// The newest on its card (true) or the bar that counts them.
-    void setShowsCard(bool card);
-    bool showsCard() const { return showsCard_; }
+    /// Which of the card, the bar and the count shows.
+    void setPart(NoticePlan::Staying part);
+    NoticePlan::Staying part() const { return part_; }
+    bool showsCard() const { return part_ == NoticePlan::Staying::card; }
     int cardHeight(int width) const;
     int barHeight() const;
+    QSize countSize() const;
 
     /// The card or the bar, whichever shows.
     QWidget* shown() const;
-    /// Its button that lists them all ("3 more", "Show all"), and "Dismiss all"; null while there is one notice.
+    /// Its button that lists them all ("3 more", "Show", the count), and "Dismiss all" (null while there is one
+    /// notice, and on the count).
     QPushButton* moreButton() const;
     QPushButton* dismissAllButton() const;
     /// The list of them all, while it is open.
@@ -86,15 +91,17 @@ protected:
 
 private:
     void rebuild();
+    void showPart();
     void refreshList();
+    int listWidth() const;
     int listHeight() const;
     void dismissLater(std::vector<std::uint64_t> ids);
 
     std::function<void(const QUrl&)> open_;
     std::function<void(std::uint64_t)> dismiss_;
     std::vector<NoticeBoard::Shown> notices_;
-    bool showsCard_ = true;
-    QPointer<QWidget> card_, bar_;
+    NoticePlan::Staying part_ = NoticePlan::Staying::card;
+    QPointer<QWidget> card_, bar_, count_;
     QPointer<QWidget> list_;
 };
 

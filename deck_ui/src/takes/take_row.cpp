@@ -48,6 +48,8 @@ TakeRow::TakeRow(RetouchTake take, std::shared_ptr<MonitorController> controller
                  QWidget* parent)
     : QWidget(parent), take_(std::move(take)), controller_(std::move(controller)), library_(library) {
     setObjectName(QStringLiteral("takeRow"));
+    // A row keeps its height however many rows there are: the list scrolls instead.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);
     const bool link = takes::opensEditor(take_);
     if (link) setCursor(Qt::PointingHandCursor);

@@ -118,4 +118,16 @@ std::string arrivingStatusText(const CameraStatus& status) {
     return join(parts);
 }
 
+std::string keptArrivingText(const std::optional<CameraStatus>& status, bool connected) {
+    if (!connected) return "not connected";
+    if (!isArriving(status)) return "all copies in";
+    return arrivingStatusText(*status);
+}
+
+KeptScroll keepRowInPlace(int rowTop, int offset, int pageHeight, int viewHeight) {
+    // More gone above the row than was scrolled: as near as the top allows.
+    const int scroll = std::max(0, rowTop - offset);
+    return {scroll, std::max(pageHeight, scroll + viewHeight)};
+}
+
 }  // namespace morvane::takes

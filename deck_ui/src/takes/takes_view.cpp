@@ -1,13 +1,17 @@
 #include "deck_ui/takes/takes_view.h"
 
 #include <QCheckBox>
+#include <QCursor>
 #include <QDateTime>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -116,10 +120,14 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
     listLayout->addWidget(bar);
 
     auto* scroll = new QScrollArea(list_);
+    scroll_ = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The scroll bar keeps its room: one that came as a take is filed would narrow the rows and move them.
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* page = new QWidget(scroll);
+    page_ = page;
     auto* centring = new QHBoxLayout(page);
     centring->setContentsMargins(16, 8, 16, 24);
     auto* column = new QWidget(page);
@@ -131,6 +139,7 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
 
     // Collecting.
     auto* collecting = group(column);
+    collecting_ = collecting;
     auto* toggleRow = new QWidget(collecting);
     auto* toggleLayout = new QHBoxLayout(toggleRow);
     toggleLayout->setContentsMargins(16, 0, 16, 0);
@@ -181,9 +190,18 @@ TakesView::TakesView(std::shared_ptr<MonitorController> controller, RetouchLibra
     takeRows_ = static_cast<QVBoxLayout*>(takesGroup->layout());
     sections->addWidget(takesGroup);
     sections->addStretch(1);
+    for (QWidget* part : {column, static_cast<QWidget*>(collecting), arriving_, static_cast<QWidget*>(arrivingGroup),
+                          static_cast<QWidget*>(takesGroup)})
+        part->installEventFilter(this);
 
     scroll->setWidget(page);
     listLayout->addWidget(scroll, 1);
+    // The rows lay themselves out again as they change: the row kept stays kept. A scroll the person makes is the
+    // place kept from then on.
+    connect(scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &TakesView::keepPlace);
+    connect(scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!keeping_) holdPlace();
+    });
     pages_->addWidget(list_);
 
     connect(&library_, &RetouchLibrary::takesChanged, this, &TakesView::rebuildTakes);
@@ -222,66 +240,177 @@ void TakesView::refreshCollecting() {
     todaysTakes_->setEnabled(controller_ && !controller_->feeds().empty());
 }
 
+TakesView::ArrivingRow TakesView::makeArrivingRow() {
+    ArrivingRow made;
+    auto* row = new QWidget(arriving_);
+    row->setObjectName(QStringLiteral("arrivingRow"));
+    row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    row->installEventFilter(this);
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(16, 10, 16, 10);
+    layout->setSpacing(4);
+    made.name = label(QString(), theme::TextStyle::subheadline, theme::white(), row, QFont::DemiBold);
+    layout->addWidget(made.name);
+    made.bar = new QProgressBar(row);
+    made.bar->setRange(0, 1000);
+    made.bar->setTextVisible(false);
+    made.bar->setFixedHeight(4);
+    made.bar->setStyleSheet(QStringLiteral("QProgressBar { background: rgba(255,255,255,40); border: none; "
+                                           "border-radius: 2px; } QProgressBar::chunk { background: %1; "
+                                           "border-radius: 2px; }")
+                                .arg(theme::green().name()));
+    // The bar keeps its room while no copy is being sent: the row's height never changes.
+    QSizePolicy policy = made.bar->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    made.bar->setSizePolicy(policy);
+    layout->addWidget(made.bar);
+    made.text = label(QString(), theme::TextStyle::caption, theme::secondary(), row);
+    made.text->setObjectName(QStringLiteral("arrivingStatus"));
+    layout->addWidget(made.text);
+    made.row = row;
+    return made;
+}
+
 void TakesView::rebuildArriving() {
-    theme::clearLayout(*arrivingRows_);
-    bool any = false;
+    holdPlace();
+    std::map<PeerId, std::shared_ptr<CameraFeed>> connected;
     if (controller_) {
         for (const auto& feed : controller_->feeds()) {
             // A row follows its camera's reports, and the section its membership.
             connect(feed.get(), &CameraFeed::statusChanged, this, &TakesView::rebuildArriving, Qt::UniqueConnection);
-            if (!takes::isArriving(feed->status())) continue;
-            if (any) arrivingRows_->addWidget(separator(arriving_));
-            any = true;
-            const auto& status = *feed->status();
-            auto* row = new QWidget(arriving_);
-            row->setObjectName(QStringLiteral("arrivingRow"));
-            auto* layout = new QVBoxLayout(row);
-            layout->setContentsMargins(16, 10, 16, 10);
-            layout->setSpacing(4);
-            layout->addWidget(label(QString::fromStdString(feed->name()), theme::TextStyle::subheadline, theme::white(),
-                                    row, QFont::DemiBold));
-            if (status.deckCopyProgress) {
-                auto* bar = new QProgressBar(row);
-                bar->setRange(0, 1000);
-                bar->setValue(int(std::clamp(*status.deckCopyProgress, 0.0, 1.0) * 1000));
-                bar->setTextVisible(false);
-                bar->setFixedHeight(4);
-                bar->setStyleSheet(QStringLiteral("QProgressBar { background: rgba(255,255,255,40); border: none; "
-                                                  "border-radius: 2px; } QProgressBar::chunk { background: %1; "
-                                                  "border-radius: 2px; }")
-                                       .arg(theme::green().name()));
-                layout->addWidget(bar);
-            }
-            auto* text = label(QString::fromStdString(takes::arrivingStatusText(status)), theme::TextStyle::caption,
-                               theme::secondary(), row);
-            text->setObjectName(QStringLiteral("arrivingStatus"));
-            layout->addWidget(text);
-            arrivingRows_->addWidget(row);
+            connected[feed->id()] = feed;
+            if (!takes::isArriving(feed->status()) || arrivingByCamera_.contains(feed->id())) continue;
+            if (!arrivingByCamera_.empty()) arrivingRows_->addWidget(separator(arriving_));
+            const ArrivingRow row = makeArrivingRow();
+            arrivingRows_->addWidget(row.row);
+            arrivingByCamera_[feed->id()] = row;
         }
     }
-    arriving_->setVisible(any);
+    // A row, once shown, stays while the screen is open and changes in place: the takes under it keep their place.
+    for (auto& [id, row] : arrivingByCamera_) {
+        if (!row.row) continue;
+        const auto it = connected.find(id);
+        const auto status = it != connected.end() ? it->second->status() : std::nullopt;
+        if (it != connected.end()) row.name->setText(QString::fromStdString(it->second->name()));
+        const bool sending = it != connected.end() && takes::isArriving(status) && status->deckCopyProgress;
+        if (sending) row.bar->setValue(int(std::clamp(*status->deckCopyProgress, 0.0, 1.0) * 1000));
+        row.bar->setVisible(sending);
+        row.text->setText(QString::fromStdString(takes::keptArrivingText(status, it != connected.end())));
+    }
+    arriving_->setVisible(!arrivingByCamera_.empty());
+    keepPlace();
 }
 
 void TakesView::rebuildTakes() {
-    theme::clearLayout(*takeRows_);
+    holdPlace();
+    // Each take keeps its row while it is unchanged; the rows are placed again newest first.
+    std::map<Uuid, TakeRow*> kept;
+    while (QLayoutItem* item = takeRows_->takeAt(0)) {
+        QWidget* widget = item->widget();
+        delete item;
+        auto* row = qobject_cast<TakeRow*>(widget);
+        if (row) {
+            kept[row->take().id] = row;
+        } else if (widget) {
+            widget->hide();
+            widget->deleteLater();
+        }
+    }
     const auto& all = library_.takes();
     if (all.empty()) {
         auto* empty = label(tr("No takes yet"), theme::TextStyle::body, theme::secondary(), this);
         empty->setObjectName(QStringLiteral("noTakes"));
         empty->setContentsMargins(16, 12, 16, 12);
         takeRows_->addWidget(empty);
-        return;
     }
     // The latest take on top.
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         if (it != all.rbegin()) takeRows_->addWidget(separator(this));
-        auto* row = new TakeRow(*it, controller_, library_, this);
-        const RetouchTake take = *it;
-        connect(row, &TakeRow::activated, this, [this, take] { openEditor(take); });
-        connect(row, &TakeRow::renameRequested, this, [this, take] { beginRename(take); });
-        connect(row, &TakeRow::deleteRequested, this, [this, take] { beginDelete(take); });
+        TakeRow* row = nullptr;
+        if (auto found = kept.find(it->id); found != kept.end() && found->second->take() == *it) {
+            row = found->second;
+            kept.erase(found);
+        } else {
+            row = new TakeRow(*it, controller_, library_, this);
+            row->installEventFilter(this);
+            const RetouchTake take = *it;
+            connect(row, &TakeRow::activated, this, [this, take] { openEditor(take); });
+            connect(row, &TakeRow::renameRequested, this, [this, take] { beginRename(take); });
+            connect(row, &TakeRow::deleteRequested, this, [this, take] { beginDelete(take); });
+        }
         takeRows_->addWidget(row);
+        row->show();
     }
+    for (auto& [id, row] : kept) {
+        row->hide();
+        // Later: the library may change from inside a row's own handler.
+        row->deleteLater();
+    }
+    keepPlace();
+}
+
+void TakesView::holdPlace() {
+    anchor_ = {};
+    if (!scroll_ || !list_->isVisible()) return;
+    QWidget* viewport = scroll_->viewport();
+    // The rows in order down the page: the collecting group, the arriving rows, the takes.
+    std::vector<QWidget*> rows{collecting_};
+    for (const auto& [id, row] : arrivingByCamera_)
+        if (row.row) rows.push_back(row.row);
+    std::sort(rows.begin() + 1, rows.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+    for (int i = 0; i < takeRows_->count(); ++i)
+        if (auto* row = qobject_cast<TakeRow*>(takeRows_->itemAt(i)->widget())) rows.push_back(row);
+    auto inView = [&](QWidget* row) { return QRect(row->mapTo(viewport, QPoint(0, 0)), row->size()); };
+    const QPoint pointer = viewport->mapFromGlobal(QCursor::pos());
+    QWidget* chosen = nullptr;
+    if (viewport->rect().contains(pointer))
+        for (QWidget* row : rows)
+            if (row->isVisible() && inView(row).contains(pointer)) chosen = row;
+    if (!chosen)
+        for (QWidget* row : rows)
+            if (row->isVisible() && inView(row).bottom() >= 0) {
+                chosen = row;
+                break;
+            }
+    if (chosen) anchor_ = {chosen, inView(chosen).top()};
+}
+
+bool TakesView::eventFilter(QObject* watched, QEvent* event) {
+    // The rows lay themselves out again a turn after a change (a row's own look settles when it first shows): where
+    // the row kept, or what holds it, moves, the list follows at once.
+    if (event->type() == QEvent::Move && !keeping_ && anchor_.row) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && (widget == anchor_.row || widget->isAncestorOf(anchor_.row))) {
+            const QScopedValueRollback keeping(keeping_, true);
+            const auto kept = takes::keepRowInPlace(anchor_.row->mapTo(page_, QPoint(0, 0)).y(), anchor_.offset,
+                                                    page_->height(), scroll_->viewport()->height());
+            if (kept.pageHeight > page_->minimumHeight()) page_->setMinimumHeight(kept.pageHeight);
+            scroll_->verticalScrollBar()->setValue(kept.scroll);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TakesView::keepPlace() {
+    const Anchor anchor = anchor_;
+    if (!anchor.row || keeping_) return;
+    const QScopedValueRollback keeping(keeping_, true);
+    // Laid out now, before the next paint, so that no turn of the event loop shows the rows moved: the page as tall
+    // as its rows want (never less while the screen is open), then each layout from the inside out.
+    auto layOut = [this](int height) {
+        const QLayout* layouts[] = {takeRows_, arrivingRows_, arriving_->layout(),
+                                    takeRows_->parentWidget()->parentWidget()->layout(), page_->layout()};
+        // Once to learn what the rows want, once more to place them in the page grown for it.
+        for (const QLayout* layout : layouts) const_cast<QLayout*>(layout)->activate();
+        height = std::max({height, page_->sizeHint().height(), page_->heightForWidth(page_->width())});
+        if (height > page_->minimumHeight()) page_->setMinimumHeight(height);
+        for (const QLayout* layout : layouts) const_cast<QLayout*>(layout)->activate();
+    };
+    layOut(0);
+    const int rowTop = anchor.row->mapTo(page_, QPoint(0, 0)).y();
+    const auto kept = takes::keepRowInPlace(rowTop, anchor.offset, page_->height(), scroll_->viewport()->height());
+    if (kept.pageHeight > page_->height()) layOut(kept.pageHeight);
+    scroll_->verticalScrollBar()->setValue(kept.scroll);
 }
 
 // MARK: Editor

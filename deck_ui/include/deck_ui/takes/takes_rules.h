@@ -39,5 +39,19 @@ std::string collectingFooter(bool collectsAutomatically);
 bool isArriving(const std::optional<CameraStatus>& status);
 /// "sending 42% · 2 waiting · preparing 1".
 std::string arrivingStatusText(const CameraStatus& status);
+/// What a camera's arriving row says: its copies on their way; once none is left, that they are in; a camera that
+/// went, that it is not connected. The row stays while the screen is open, so that the takes under it keep their
+/// place.
+std::string keptArrivingText(const std::optional<CameraStatus>& status, bool connected);
+
+/// Where the list scrolls so that a row keeps its place on screen: the row, now `rowTop` down the page, stood
+/// `offset` below the visible top; where the page, `pageHeight` tall in a view `viewHeight` tall, is too short for
+/// that scroll it grows at its bottom to `pageHeight`.
+struct KeptScroll {
+    int scroll = 0;
+    int pageHeight = 0;
+    friend bool operator==(const KeptScroll&, const KeptScroll&) = default;
+};
+KeptScroll keepRowInPlace(int rowTop, int offset, int pageHeight, int viewHeight);
 
 }  // namespace morvane::takes

@@ -5,15 +5,19 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "deck/retouch_library.h"
 #include "deck_ui/editor/retouch_editor_view.h"
+#include "link/peer_id.h"
 
 class QCheckBox;
 class QLabel;
+class QProgressBar;
+class QScrollArea;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
@@ -25,7 +29,9 @@ class TakeRow;
 
 /// The deck's screen of collected takes: the collecting switch and the request for today's takes, the copies still
 /// arriving, and every take of the library, newest first. A row opens its take in the editor, pushed on this
-/// screen; its context menu (or the Delete key) renames and deletes it.
+/// screen; its context menu (or the Delete key) renames and deletes it. While it is open, rows keep their place as
+/// copies arrive: a camera's arriving row stays once shown, a row is changed in place, and a take filed on top
+/// scrolls the list so that the row under the pointer (else the first in view) stays where it was.
 class TakesView : public QWidget {
     Q_OBJECT
 
@@ -53,11 +59,29 @@ signals:
     /// "Done": the presenter closes the sheet.
     void closeRequested();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    /// The row that keeps its place through a change, and how far below the list's visible top it stands.
+    struct Anchor {
+        QPointer<QWidget> row;
+        int offset = 0;
+    };
+    struct ArrivingRow {
+        QPointer<QWidget> row;
+        QLabel* name = nullptr;
+        QProgressBar* bar = nullptr;
+        QLabel* text = nullptr;
+    };
+
     void rebuildTakes();
     void rebuildArriving();
     void refreshCollecting();
     void closeEditor();
+    void holdPlace();
+    void keepPlace();
+    ArrivingRow makeArrivingRow();
 
     std::shared_ptr<MonitorController> controller_;
     RetouchLibrary& library_;
@@ -72,7 +96,13 @@ private:
     QLabel* footer_ = nullptr;
     QWidget* arriving_ = nullptr;
     QVBoxLayout* arrivingRows_ = nullptr;
+    std::map<PeerId, ArrivingRow> arrivingByCamera_;
     QVBoxLayout* takeRows_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* page_ = nullptr;
+    QWidget* collecting_ = nullptr;
+    Anchor anchor_;
+    bool keeping_ = false;
     QPointer<RetouchEditorView> editor_;
     QPointer<QInputDialog> renameAlert_;
     QPointer<QMessageBox> deleteDialog_;

@@ -485,10 +485,7 @@ LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
                     if (item.vaultFile) listing.inGallery.insert(*item.vaultFile);
             }
         }
-        if (c_.outbox) {
-            listing.outbox = folderFacts(c_.outbox->directory(), false, false);
-            listing.outbox.listed = listedIn(*c_.outbox, Outbox::Item::Location::outbox);
-        }
+        if (c_.outbox) listing.outbox = folderFacts(c_.outbox->directory(), false, false);
         if (c_.deckOutbox) {
             listing.deckCopies = folderFacts(c_.deckOutbox->directory(), false, false);
             listing.deckCopies.listed = listedIn(*c_.deckOutbox, Outbox::Item::Location::outbox);
@@ -497,6 +494,11 @@ LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
         if (c_.takeLog) records.insert(c_.takeLog->url().parent_path());
         if (c_.store) records.insert(c_.store->directory());
         for (const auto& folder : records) listing.records.push_back(folderFacts(folder, false, false));
+    }
+    // What the outbox holds tells at any occasion whether a take found was queued.
+    if (c_.outbox) {
+        listing.outbox.path = c_.outbox->directory();
+        listing.outbox.listed = listedIn(*c_.outbox, Outbox::Item::Location::outbox);
     }
     if (c_.takeLog) listing.takeLog = c_.takeLog->entries();
     listing.camera = c_.cameraIdentity ? c_.cameraIdentity() : std::string();

@@ -375,7 +375,8 @@ TEST(TakeRecovery, ADriveTakeBackAtAnotherMountPointReachesTheRemoteOnce) {
     const fs::path elsewhere = machine / "media/ann/STICK1";
     fs::create_directories(elsewhere.parent_path());
     fs::rename(stick, elsewhere);
-    std::ofstream(machine / "proc/self/mounts") << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/ann/STICK1 exfat rw 0 0\n";
+    std::ofstream(machine / "proc/self/mounts")
+        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/ann/STICK1 exfat rw 0 0\n";
     ASSERT_TRUE(crew.start(folder, "320x180", machine));
     ASSERT_TRUE(crew.join());
     ASSERT_EQ(crew.clipsWhenThere(1).size(), 1u);

@@ -110,8 +110,8 @@ struct LeftoverPlan {
     static std::string anotherCamerasTake(const std::filesystem::path& movie, const std::string& camera = {});
     /// What the crew is told of a take cut off on the drive whose journal names no camera.
     static std::string nobodysTake(const std::filesystem::path& movie);
-    /// A set-aside movie no larger than this is a header without a sample.
-    static constexpr std::uintmax_t emptyMovieBytes = 64;
+    /// Whether a set-aside movie of this size is a header without a sample: no footage to keep.
+    static constexpr bool headerAlone(std::uintmax_t size) { return size <= 64; }
     /// Two lengths of one take, as its recorder and a reader tell them, lie within this (seconds).
     static constexpr double sameLength = 1.0;
 };

@@ -253,9 +253,9 @@ LeftoverPlan::Folder folderFacts(const fs::path& at, bool takes, bool ownMovies)
 }
 
 // The file names an outbox's entries name in one of its places.
-std::set<std::string> listedIn(const Outbox& outbox, Outbox::Item::Location location) {
+std::set<std::string> listedIn(const std::vector<Outbox::Item>& items, Outbox::Item::Location location) {
     std::set<std::string> names;
-    for (const auto& item : outbox.items())
+    for (const auto& item : items)
         if (item.location == location) names.insert(item.fileName);
     return names;
 }
@@ -470,6 +470,7 @@ void CaptureKeeper::settle(Occasion occasion) {
 LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
     LeftoverPlan::Listing listing;
     listing.occasion = occasion;
+    const auto waiting = c_.outbox ? c_.outbox->items() : std::vector<Outbox::Item>{};
     if (occasion != Occasion::drives && !c_.recordingFolder.empty())
         listing.recording = folderFacts(c_.recordingFolder, true, true);
     if (c_.drive) {
@@ -479,7 +480,7 @@ LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
     if (occasion == Occasion::start) {
         if (!c_.vaultFolder.empty()) {
             listing.vault = folderFacts(c_.vaultFolder, false, false);
-            if (c_.outbox) listing.vault.listed = listedIn(*c_.outbox, Outbox::Item::Location::vault);
+            listing.vault.listed = listedIn(waiting, Outbox::Item::Location::vault);
             if (c_.store) {
                 for (const auto& item : c_.store->items())
                     if (item.vaultFile) listing.inGallery.insert(*item.vaultFile);
@@ -488,7 +489,7 @@ LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
         if (c_.outbox) listing.outbox = folderFacts(c_.outbox->directory(), false, false);
         if (c_.deckOutbox) {
             listing.deckCopies = folderFacts(c_.deckOutbox->directory(), false, false);
-            listing.deckCopies.listed = listedIn(*c_.deckOutbox, Outbox::Item::Location::outbox);
+            listing.deckCopies.listed = listedIn(c_.deckOutbox->items(), Outbox::Item::Location::outbox);
         }
         std::set<fs::path> records;
         if (c_.takeLog) records.insert(c_.takeLog->url().parent_path());
@@ -498,7 +499,7 @@ LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {
     // What the outbox holds tells at any occasion whether a take found was queued.
     if (c_.outbox) {
         listing.outbox.path = c_.outbox->directory();
-        listing.outbox.listed = listedIn(*c_.outbox, Outbox::Item::Location::outbox);
+        listing.outbox.listed = listedIn(waiting, Outbox::Item::Location::outbox);
     }
     if (c_.takeLog) listing.takeLog = c_.takeLog->entries();
     listing.camera = c_.cameraIdentity ? c_.cameraIdentity() : std::string();
@@ -641,7 +642,7 @@ void CaptureKeeper::recoverLeft(const fs::path& movie, bool onDrive) {
                                           firstPictureOf(rest.movie), c_.clockOffset ? c_.clockOffset() : 0);
         if (auto told = TakeRecovery::message(recovered, name)) c_.tell(standing(*told, name));
     } else if (recovered.outcome == TakeRecovery::Outcome::setAside &&
-               fs::file_size(recovered.setAsideAs, ec) <= LeftoverPlan::emptyMovieBytes && !ec) {
+               LeftoverPlan::headerAlone(fs::file_size(recovered.setAsideAs, ec)) && !ec) {
         // A header without a sample: no footage to keep.
         fs::remove(recovered.setAsideAs, ec);
         fs::remove(journalOf(recovered.setAsideAs), ec);

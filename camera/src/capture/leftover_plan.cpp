@@ -93,7 +93,7 @@ struct Planner {
                     if (!file.held) add(Kind::remove, path, onDrive);
                     break;
                 case FileKind::setAside:
-                    if (file.size <= LeftoverPlan::emptyMovieBytes) add(Kind::remove, path, onDrive);  // a header
+                    if (LeftoverPlan::headerAlone(file.size)) add(Kind::remove, path, onDrive);
                     break;
                 case FileKind::photo:
                     // A photo on its way into the library: kept under the name it has (the library knows a copy of

@@ -198,6 +198,17 @@ TEST(CaptureKeeper, WhatACrashLeftReachesTheRemoteOnceUnderItsOwnCamerasName) {
              EXPECT_EQ(m.a.log->entries()[0].driveFile, (m.takes / "Take 0001.mov").string());
              EXPECT_EQ(m.b.log->entries()[0].driveFile, (m.takes / "Take 0002.mov").string());
          }},
+        {"a start that sees a drive appear as it settles files the drive's take once",
+         [](Machine& m) {
+             cutTake(m.takes / "Take 0001.mov", "A", "Cam A");
+             m.a.keeper->settle(Occasion::start);
+             m.a.keeper->settle(Occasion::drives);
+             ASSERT_TRUE(eventually([&] { return m.a.queued().size() == 1; }));
+             m.a.settle();
+             m.a.settle(Occasion::drives);
+             EXPECT_EQ(m.a.queued().size(), 1u);
+             EXPECT_EQ(m.a.log->entries().size(), 1u);
+         }},
         {"a drive back at another mount point: its take stored and queued before is not stored again",
          [](Machine& m) {
              const fs::path movie = m.takes / "Take 0003.mov";

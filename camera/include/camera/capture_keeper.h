@@ -107,6 +107,7 @@ private:
                    std::optional<CaptureStore::Pending> pending);
     std::optional<GalleryItem> addToGallery(const TransferInfo& info, const SharedFrame& firstPicture,
                                             const TakeLog::Entry& entry);
+    void begin(LeftoverPlan::Occasion occasion);
     LeftoverPlan::Listing list(LeftoverPlan::Occasion occasion) const;
     void carryOut(const LeftoverPlan::Listing& listing);
     void recoverLeft(const std::filesystem::path& movie, bool onDrive);
@@ -124,6 +125,8 @@ private:
     std::map<std::filesystem::path, std::uintmax_t> roomWanted_;  ///< folder: room it had when a take wanted more
     std::set<std::filesystem::path> toldOthers_;                  ///< other cameras' takes the crew was told of
     bool watching_ = false;
+    bool settling_ = false;                       ///< listed, not yet carried out
+    std::optional<LeftoverPlan::Occasion> next_;  ///< asked for meanwhile
 };
 
 /// A picture as a JPEG (for photos and take thumbnails); none when it cannot be encoded.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -442,29 +443,45 @@ void CaptureKeeper::keepPhoto(const fs::path& file, const TransferInfo& info,
 
 void CaptureKeeper::settle(Occasion occasion) {
     std::weak_ptr<CaptureKeeper> weak = weak_from_this();
+    queue_.async([weak, occasion] {
+        if (auto self = weak.lock()) self->begin(occasion);
+    });
+}
+
+void CaptureKeeper::begin(Occasion occasion) {
+    // One settling at a time: a listing made while an earlier one is still to be carried out would find the same
+    // takes and file them twice. What is asked meanwhile is settled after it, as widely as asked.
+    if (settling_) {
+        const auto wider = [](Occasion a, Occasion b) {
+            if (a == Occasion::start || b == Occasion::start) return Occasion::start;
+            return a == Occasion::takes || b == Occasion::takes ? Occasion::takes : Occasion::drives;
+        };
+        next_ = next_ ? wider(*next_, occasion) : occasion;
+        return;
+    }
+    settling_ = true;
+    std::weak_ptr<CaptureKeeper> weak = weak_from_this();
     // Listed off the data queue, which must not wait for a disk; the take recording is asked for after the listing,
     // so that one starting meanwhile is either not listed or known as recording, and one stopped meanwhile is stored
     // before the listing is used (what it stored is then gone from where it was listed, or holds no journal).
-    queue_.async([weak, occasion] {
+    auto listing = std::make_shared<LeftoverPlan::Listing>(list(occasion));
+    const auto run = [weak, listing](std::optional<fs::path> recording) {
         auto self = weak.lock();
         if (!self) return;
-        auto listing = std::make_shared<LeftoverPlan::Listing>(self->list(occasion));
-        const auto run = [weak, listing](std::optional<fs::path> recording) {
+        self->queue_.async([weak, listing, recording] {
             auto self = weak.lock();
             if (!self) return;
-            self->queue_.async([weak, listing, recording] {
-                auto self = weak.lock();
-                if (!self) return;
-                listing->recordingNow = recording;
-                self->carryOut(*listing);
-            });
-        };
-        if (self->c_.recordingNow) {
-            self->c_.recordingNow(run);
-        } else {
-            run(std::nullopt);
-        }
-    });
+            listing->recordingNow = recording;
+            self->carryOut(*listing);
+            self->settling_ = false;
+            if (auto next = std::exchange(self->next_, std::nullopt)) self->begin(*next);
+        });
+    };
+    if (c_.recordingNow) {
+        c_.recordingNow(run);
+    } else {
+        run(std::nullopt);
+    }
 }
 
 LeftoverPlan::Listing CaptureKeeper::list(Occasion occasion) const {

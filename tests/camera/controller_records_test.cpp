@@ -12,7 +12,9 @@
 #include "camera/capture_receiver.h"
 #include "camera/standing_notices.h"
 #include "camera/take_recovery.h"
+#include "link/device_identity.h"
 #include "link/link_message.h"
+#include "platform/base64.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
@@ -243,11 +245,13 @@ TEST(TakeLogOfTakes, ATakeCutShortOnADriveIsFinishedWhenTheDriveAppears) {
     std::ofstream(machine / "sys/block/sdb/removable") << "1\n";
     std::ofstream(machine / "proc/self/mounts") << "/dev/sda1 / ext4 rw 0 0\n";
 
-    // The files as a kill leaves them, copied while the take is recorded once its journal holds a second.
+    // The files as a kill leaves them, copied while the take is recorded once its journal holds a second. The take
+    // is the camera's own: its journal names it.
     MovieRecorder::Options options;
     options.video = {.codec = MovieVideoSettings::Codec::h264, .width = 320, .height = 180};
     options.frameRate = 30;
     options.destination = dir / "Take 0001.mov";
+    options.camera = base64Encode(DeviceIdentity(std::make_shared<Keychain>(dir / "camera" / "keychain")).publicKey());
     options.queueLimit = 100;
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);

@@ -79,7 +79,7 @@ inline void zero(const std::filesystem::path& file, std::uintmax_t at, std::uint
 inline void changeJournalVersion(const std::filesystem::path& journal) {
     std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
     file.seekp(7);
-    file.put('3');
+    file.put('9');
 }
 
 }  // namespace morvane::test

@@ -810,7 +810,7 @@ const auto enough = Cut::Room::enough, keptOnly = Cut::Room::keptOnly, none = Cu
 // parameters) damaged in the journal.
 void damageDecoderConfiguration(const std::filesystem::path&, const std::filesystem::path& journal) {
     std::fstream file(journal, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(12 + 43 + 27 * 8 + 16 + 4 + 44);
+    file.seekp(12 + 43 + 2 + 27 * 8 + 16 + 4 + 44);  // after the camera's name (2 bytes: none)
     file.write("\xff\xff", 2);
 }
 

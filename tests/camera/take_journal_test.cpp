@@ -29,6 +29,8 @@ namespace fs = std::filesystem;
 // camera, and as the first layout had it.
 const fs::path goldenMovie = fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take.mov";
 const fs::path goldenJournal = fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take.journal";
+const fs::path secondLayoutJournal =
+    fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take-second-layout.journal";
 const fs::path firstLayoutJournal =
     fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take-first-layout.journal";
 const std::string goldenCamera = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
@@ -68,6 +70,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     header.startDate = 786'000'000.25, header.startFrame = 1294705, header.frameRate = 30, header.ntsc = true;
     header.timecode = true, header.rotation = -90, header.videoTimescale = 30000, header.dataStart = 48;
     header.camera = "Cam A's key";
+    header.cameraName = "Cam A";
     header.streams.push_back(
         stream(AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, {1001, 30000}, std::string("\x01\x64\x00\x28", 4)));
     header.streams.push_back(stream(AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {1, 48000}, std::string("\x11\x90", 2)));
@@ -78,7 +81,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     };
     std::string bytes = journalHeaderBytes(header);
     for (const auto& s : samples) bytes += journalRecordBytes(s);
-    EXPECT_EQ(bytes.substr(0, 8), "MRJOURN2");
+    EXPECT_EQ(bytes.substr(0, 8), "MRJOURN3");
 
     auto read = readJournal(bytes);
     ASSERT_EQ(read.state, JournalReader::State::whole);
@@ -91,6 +94,7 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(h.videoTimescale, 30000);
     EXPECT_EQ(h.dataStart, 48);
     EXPECT_EQ(h.camera, "Cam A's key");
+    EXPECT_EQ(h.cameraName, "Cam A");
     ASSERT_EQ(h.streams.size(), 2u);
     EXPECT_EQ(h.streams[1].parameters->ch_layout.nb_channels, 2);
     EXPECT_EQ(h.streams[1].parameters->initial_padding, 1024);
@@ -103,10 +107,10 @@ TEST(JournalBytes, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(again, bytes);
 }
 
-// A journal written by an earlier recorder keeps reading, in today's layout and in the first (which names no camera):
-// its fields, and the take finished from it.
+// A journal written by an earlier recorder keeps reading, in today's layout, in the second (which names the camera by
+// its identity alone) and in the first (which names no camera): its fields, and the take finished from it.
 TEST(JournalBytes, TodaysLayoutKeepsReading) {
-    for (const auto& journal : {goldenJournal, firstLayoutJournal}) {
+    for (const auto& journal : {goldenJournal, secondLayoutJournal, firstLayoutJournal}) {
         SCOPED_TRACE(journal);
         const std::string bytes = test::readFile(journal);
         ASSERT_FALSE(bytes.empty()) << journal;
@@ -126,7 +130,8 @@ TEST(JournalBytes, TodaysLayoutKeepsReading) {
         EXPECT_EQ(read.samples.size(), (bytes.size() - 12 - headerLength(bytes)) / 40);
         ASSERT_FALSE(read.samples.empty());
         EXPECT_EQ(read.samples[0].offset, h.dataStart);
-        EXPECT_EQ(h.camera, journal == goldenJournal ? goldenCamera : "");
+        EXPECT_EQ(h.camera, journal == firstLayoutJournal ? "" : goldenCamera);
+        EXPECT_EQ(h.cameraName, journal == goldenJournal ? "Cam A" : "");
         if (journal == goldenJournal) {
             std::string again = journalHeaderBytes(read.header);
             for (const auto& s : read.samples) again += journalRecordBytes(s);
@@ -162,7 +167,7 @@ TEST(JournalBytes, DamageIsToldFromAnotherVersion) {
         {"cut in its header", [&](std::string& b) { b.resize(header - 1); }, State::damaged, 0},
         {"cut after its header", [&](std::string& b) { b.resize(header); }, State::whole, 0},
         {"cut in a record", [](std::string& b) { b.resize(b.size() - 17); }, State::whole, records - 1},
-        {"of version 3", [](std::string& b) { b[7] = '3'; }, State::unknownVersion, 0},
+        {"of version 4", [](std::string& b) { b[7] = '4'; }, State::unknownVersion, 0},
         {"of a version that is no digit", [](std::string& b) { b[7] = '\xff'; }, State::unknownVersion, 0},
         {"with one more field in its header",
          [&](std::string& b) {

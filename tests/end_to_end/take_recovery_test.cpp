@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "camera_process.h"
 #include "drive_machine.h"
@@ -54,6 +57,47 @@ std::map<fs::path, std::string> contentsOf(const fs::path& folder) {
         files[it->path().filename()] = readFileContents(it->path(), 1 << 28).value_or("");
     return files;
 }
+
+// Kills `pid` the moment a file named `name` appears in `folder` (written whole and renamed there, or linked there):
+// as a kill aimed at one step of the camera's saving lands. Answers whether it appeared before `seconds` passed.
+class KillWhenNamed {
+public:
+    KillWhenNamed(const fs::path& folder, const std::string& name, qint64 pid, double seconds = 120) {
+        fd_ = ::inotify_init1(IN_CLOEXEC);
+        if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CREATE) < 0) return;
+        watcher_ = std::thread([this, name, pid, seconds] {
+            alignas(inotify_event) char buffer[4096];
+            const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+            while (std::chrono::steady_clock::now() < end) {
+                pollfd ready{fd_, POLLIN, 0};
+                if (::poll(&ready, 1, 100) <= 0) continue;
+                const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+                for (ssize_t at = 0; at < n;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                    if (event->len && name == event->name) {
+                        ::kill(static_cast<pid_t>(pid), SIGKILL);
+                        killed_ = true;
+                        return;
+                    }
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                }
+            }
+        });
+    }
+    ~KillWhenNamed() {
+        if (watcher_.joinable()) watcher_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool killed() {
+        if (watcher_.joinable()) watcher_.join();
+        return killed_;
+    }
+
+private:
+    int fd_ = -1;
+    std::thread watcher_;
+    std::atomic<bool> killed_{false};
+};
 
 // A remote paired with a camera program on its own folder, which can be killed and started again.
 struct Crew {
@@ -265,6 +309,86 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     EXPECT_GE(ofB->duration, 3.5);
     EXPECT_TRUE(crew.playable(*ofB));
     EXPECT_TRUE(eventually([&] { return contentsOf(takes).size() == 2; })) << "both takes, nothing else, on the drive";
+}
+
+// Captures kept in the vault: a take killed right after its take-log entry was written, before the outbox listed it
+// (while its gallery pictures are made), reaches the remote once when the camera starts again.
+TEST(TakeRecovery, AVaultTakeKilledBeforeItWasQueuedReachesTheRemoteOnce) {
+    Crew crew;
+    ASSERT_TRUE(crew.dir.isValid());
+    const fs::path folder = crew.root / "camera";
+    fs::create_directories(folder);
+    std::ofstream(folder / "defaults.json") << R"({"useVault": true})";
+    ASSERT_TRUE(crew.start(folder));
+    ASSERT_TRUE(crew.join());
+    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    pause(2000);
+    {
+        KillWhenNamed kill(folder, "takes.json", crew.camera->process.processId());
+        crew.controller->send(CameraCommand::StopRecording{});
+        ASSERT_TRUE(kill.killed()) << "the take log was written";
+    }
+    crew.camera->process.waitForFinished(10000);
+    const std::string queued = readFileContents(folder / "Outbox" / "outbox.json", 1 << 20).value_or("");
+    ASSERT_EQ(queued.find(".mov"), std::string::npos) << "killed before the outbox listed the take: " << queued;
+
+    ASSERT_TRUE(crew.start(folder));
+    ASSERT_TRUE(crew.join());
+    ASSERT_EQ(crew.clipsWhenThere(1).size(), 1u) << "the take killed on its way";
+    // A take recorded after the start arrives after anything the start queued: nothing came twice before it.
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    pause(1000);
+    crew.controller->send(CameraCommand::StopRecording{});
+    ASSERT_EQ(crew.clipsWhenThere(2).size(), 2u);
+    pause(1000);
+    EXPECT_EQ(crew.clips().size(), 2u);
+}
+
+// A drive take killed as its copy landed in the outbox, the drive then back at another mount point (another label,
+// another user's /media): the take is known by its name on the drive and reaches the remote once.
+TEST(TakeRecovery, ADriveTakeBackAtAnotherMountPointReachesTheRemoteOnce) {
+    Crew crew;
+    ASSERT_TRUE(crew.dir.isValid());
+    const fs::path folder = crew.root / "camera";
+    const fs::path machine = crew.root / "machine";
+    const fs::path stick = test::machineWithStick(machine);
+    ASSERT_TRUE(crew.start(folder, "320x180", machine));
+    ASSERT_TRUE(crew.join());
+    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
+    crew.controller->send(CameraCommand::SetRecordToDrive{true});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    ASSERT_TRUE(eventually([&] { return fs::exists(stick / "Brindlecroft" / "Take 0001.mov"); }));
+    pause(2000);
+    {
+        KillWhenNamed kill(folder / "Outbox", "outbox.json", crew.camera->process.processId());
+        crew.controller->send(CameraCommand::StopRecording{});
+        ASSERT_TRUE(kill.killed()) << "the outbox listed the take";
+    }
+    crew.camera->process.waitForFinished(10000);
+    ASSERT_TRUE(fs::exists(stick / "Brindlecroft" / ".Take 0001.mov.journal"))
+        << "killed before the journal went: the start looks at the take again";
+
+    const fs::path elsewhere = machine / "media/ann/STICK1";
+    fs::create_directories(elsewhere.parent_path());
+    fs::rename(stick, elsewhere);
+    std::ofstream(machine / "proc/self/mounts")
+        << "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/ann/STICK1 exfat rw 0 0\n";
+    ASSERT_TRUE(crew.start(folder, "320x180", machine));
+    ASSERT_TRUE(crew.join());
+    ASSERT_EQ(crew.clipsWhenThere(1).size(), 1u);
+    crew.controller->send(CameraCommand::SetRecordToDrive{false});
+    crew.controller->send(CameraCommand::StartRecording{});
+    ASSERT_TRUE(crew.recording());
+    pause(1000);
+    crew.controller->send(CameraCommand::StopRecording{});
+    ASSERT_EQ(crew.clipsWhenThere(2).size(), 2u);
+    pause(1000);
+    EXPECT_EQ(crew.clips().size(), 2u) << "the drive take once, and the take after it";
+    EXPECT_EQ(filesIn(elsewhere / "Brindlecroft"), 1u) << "the take, without its journal or its kept room";
 }
 
 // The camera's folder on a small disk that fills during the take: the take ends, and what was written reaches the

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "camera/capture_keeper.h"
 #include "camera/capture_store.h"
 #include "camera/cut_log.h"
 #include "camera/external_drive.h"
@@ -68,10 +69,7 @@ public:
     };
 
     /// A finished take, handed to `onTakeFinished` after it was stored.
-    struct Take {
-        TakeLog::Entry entry;
-        std::optional<GalleryItem> item;
-    };
+    using Take = CaptureKeeper::Take;
 
     static std::shared_ptr<CameraStreamer> make(Collaborators collaborators);
     ~CameraStreamer();
@@ -202,43 +200,6 @@ private:
     bool hasMicrophone() const;
     void handleAudio(const AudioFrame& audio);
     std::unique_ptr<MovieRecorder> beginRecording(const VideoFrame& frame);
-    /// A movie that plays, on its way into the library and the outbox.
-    struct Recorded {
-        std::filesystem::path movie;
-        double duration = 0;
-        Date startDate;
-        bool onDrive = false;
-        /// What the crew is told of a take whose sound is missing, in part or whole; none when it is whole. A take
-        /// an earlier run left is judged from its file (`judged` false).
-        std::optional<std::string> soundMissing;
-        bool judged = false;
-        /// The capture name it already has (stored before, then the camera ended): the library knows it by it.
-        std::optional<std::string> fileName;
-    };
-    void storeTake(const std::shared_ptr<MovieRecorder>& recorder, const SharedFrame& firstPicture, double offset,
-                   bool onDrive);
-    /// Answers the capture name the take was stored under.
-    std::string keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
-    void keepPhoto(const std::filesystem::path& file, const TransferInfo& info,
-                   std::optional<CaptureStore::Pending> pending);
-    enum class LeftScope {
-        start,   ///< everything: nothing of this run is on its way yet
-        drives,  ///< a drive that appeared
-        takes,   ///< the takes in the recording folder and on the drives
-    };
-    void settleLeftovers(LeftScope scope);
-    /// The folders where an earlier run may have left captures, as listed.
-    struct LeftFolders {
-        struct Listed {
-            std::filesystem::path path;
-            std::vector<std::filesystem::path> files;
-        };
-        std::optional<Listed> recording, vault, outbox, deckCopies;
-        std::vector<Listed> drives;
-    };
-    void runLeftovers(const LeftFolders& folders, const std::optional<std::filesystem::path>& recording);
-    void finishLeftTake(const std::filesystem::path& movie, bool onDrive);
-    void storeLeftTake(const std::filesystem::path& movie, bool onDrive);
     /// Tells the remote, once, that the camera can't record the chosen format in real time, and when that has
     /// passed (data queue).
     void tellRealTime(bool keepsUp);
@@ -250,7 +211,6 @@ private:
     Collaborators c_;
     DispatchQueue dataQueue_{"morvane.camera-data"};
     DispatchQueue photoQueue_{"morvane.photo-output"};
-    DispatchQueue takeQueue_{"morvane.take-saving"};
     DispatchQueue sessionQueue_{"morvane.capture-session"};
     mutable std::mutex sourceLock_;
     std::shared_ptr<CaptureSource> source_;
@@ -265,8 +225,8 @@ private:
     std::atomic<int> stuckOpens_{0};        ///< openings left behind that have not returned yet
     std::atomic<int> leftBehind_{0};        ///< calls of any kind left behind that have not returned yet
     std::atomic<bool> toldStopped_{false};  ///< "The camera stopped" was told since the capture last ran
-    /// A take left by an earlier run could not be finished for want of room.
-    std::atomic<bool> waitsForRoom_{false};
+    /// Keeps the takes and photos, and settles what an earlier run left; set once by `make`.
+    std::shared_ptr<CaptureKeeper> keeper_;
     // Session queue only.
     SettingQueue settings_{c_.limits.callSeconds};
     std::map<int, PendingSetting> pendingSettings_;
@@ -295,12 +255,5 @@ private:
 /// What the crew is told after a take of which `repeated` slots repeat the picture before, `dropped` of them for
 /// pictures the recorder could not compress in time: none for the few repeats of an uneven capture.
 std::optional<std::string> repeatedPicturesMessage(std::size_t repeated, std::size_t dropped, double frameRate);
-
-/// A picture as a JPEG (for photos and take thumbnails); none when it cannot be encoded.
-std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality);
-
-/// A name for a new file in `folder` that nobody else can take: `name`, else "<base> 2.<ext>", … ; the name is
-/// claimed by making an empty file. None when the folder cannot hold it.
-std::optional<std::string> reserveFileName(const std::filesystem::path& folder, const std::string& name);
 
 }  // namespace morvane

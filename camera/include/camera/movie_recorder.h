@@ -73,6 +73,7 @@ public:
         /// The identity of the camera that records the take, kept in its journal: a take cut off on a drive is
         /// finished by its own camera alone.
         std::string camera;
+        std::string cameraName;  ///< and its name, as the crew knows it: another camera names it to its crew
         /// Seconds from this computer's clock to the shared clock: a take's description date is its first
         /// picture's date plus this (kept in the journal for a take that is cut off).
         double clockOffset = 0;

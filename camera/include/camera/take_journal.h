@@ -5,7 +5,8 @@
 //
 //   bytes   field
 //   7       magic "MRJOURN"
-//   1       version: '2' (an ASCII digit) for the layout below; '1' for the same without the camera's identity
+//   1       version: '3' (an ASCII digit) for the layout below; '2' for the same without the camera's name, '1'
+//           without the camera's identity either
 //   4       u32 H: the header's length
 //   H       the header:
 //             f64 start date (seconds since the reference date, on the shared clock)
@@ -15,6 +16,7 @@
 //             i64 data start (where the first sample may lie: the end of what the movie's header wrote)
 //             u16 C and C bytes: the identity of the camera that records the take (at most 1024; version 2 only):
 //                 a take cut off on a drive that another camera may see is finished by its own camera alone
+//             u16 M and M bytes: the name of that camera, as the crew knows it (at most 1024; version 3 only)
 //             u8  N, the number of tracks (1 to 4, the first the picture's); for each:
 //               27 × i64 codec parameters (in `eachCodecField`'s order), i32 × 2 time base, i32 × 2 frame rate,
 //               u32 E and E bytes of codec extradata (at most 1 MiB)
@@ -23,8 +25,8 @@
 //             i64 pts, i64 dts, i64 duration (in the track's time base)
 //
 // Numbers are in this computer's byte order: a journal is read where it was written. Records are only appended; a
-// record cut short is where the journal ends. Today's writer writes version '2'; the reader reads '1' and '2' (a
-// take of version '1' names no camera), and any other version is of another layout.
+// record cut short is where the journal ends. Today's writer writes version '3'; the reader reads '1', '2' and '3'
+// (a take of version '1' names no camera), and any other version is of another layout.
 
 #include <cstdint>
 #include <istream>
@@ -70,6 +72,7 @@ struct JournalHeader {
     std::int32_t videoTimescale = 30;
     std::int64_t dataStart = 0;  ///< where the first sample may lie: the end of what the header wrote
     std::string camera;          ///< the identity of the camera that records the take; empty in version 1
+    std::string cameraName;      ///< its name, as the crew knows it; empty before version 3
     std::vector<JournalStream> streams;
 };
 

@@ -24,6 +24,9 @@ public:
         /// A take kept on a drive: its movie there. Its journal stays until the take is queued, so a start that
         /// finds both knows the take is stored and only has to be queued.
         std::optional<std::string> driveFile;
+        /// False: written before its capture was queued (one kept in the vault, which nothing else shows as queued),
+        /// until the outbox lists it. Absent: queued, or written by an older camera program that queued first.
+        std::optional<bool> queued;
 
         friend bool operator==(const Entry&, const Entry&) = default;
     };
@@ -39,6 +42,8 @@ public:
     void append(Entry entry);
     /// Marks the take's copy as made and saves; false when the log has no such take.
     bool markCopied(const Uuid& id);
+    /// Marks the capture as queued and saves; false when the log has no such take.
+    bool markQueued(const Uuid& id);
 
     /// "info", "appleLog" and "copied" always; the optional keys only when present.
     static Json encode(const Entry& entry);

@@ -42,13 +42,6 @@ constexpr double kAudioLevelInterval = 1.0 / 5;
 constexpr double kHistogramInterval = 1.0 / 2;
 constexpr double kScopeInterval = 1.0 / 3;
 
-std::vector<fs::path> filesOf(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
-    return files;
-}
-
 bool aidsOn(const ExposureAids& aids) {
     return aids.zebras || aids.peaking || aids.falseColor || aids.clipping;
 }
@@ -62,43 +55,57 @@ std::vector<VideoCodec> CameraStreamer::Collaborators::proResDefault() {
     return writableProResCodecs();
 }
 
-std::optional<Bytes> jpegOfPicture(const AVFrame& picture, int maxSide, double quality) {
-    if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
-    QImage image(picture.width, picture.height, QImage::Format_RGB32);
-    SwsContext* sws =
-        sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format), picture.width,
-                       picture.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!sws) return std::nullopt;
-    setColorConversion(sws, picture, AV_PIX_FMT_BGRA);
-    std::uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
-    const int rows = sws_scale(sws, picture.data, picture.linesize, 0, picture.height, planes, strides);
-    sws_freeContext(sws);
-    if (rows != picture.height) return std::nullopt;
-    return CaptureStore::thumbnailJPEG(image, maxSide, quality);
-}
-
-std::optional<std::string> reserveFileName(const fs::path& folder, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    const fs::path path(name);
-    // Claiming the name by creating the file, so that two captures in the same second never share it.
-    const auto claimed = claimFirstFreeName(
-        folder, path.stem().string(), path.extension().string(),
-        [](const fs::path& candidate) {
-            const int fd = ::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-            if (fd < 0) return errno;
-            ::close(fd);
-            return 0;
-        },
-        ec);
-    if (!claimed) return std::nullopt;
-    return claimed->filename().string();
-}
-
 std::shared_ptr<CameraStreamer> CameraStreamer::make(Collaborators collaborators) {
-    return std::shared_ptr<CameraStreamer>(new CameraStreamer(std::move(collaborators)));
+    auto streamer = std::shared_ptr<CameraStreamer>(new CameraStreamer(std::move(collaborators)));
+    const auto& c = streamer->c_;
+    std::weak_ptr<CameraStreamer> weak = streamer;
+    CaptureKeeper::Collaborators k;
+    k.store = c.store;
+    k.outbox = c.outbox;
+    k.deckOutbox = c.deckOutbox;
+    k.takeLog = c.takeLog;
+    k.cutLog = c.cutLog;
+    k.main = c.main;
+    k.defaults = c.defaults;
+    k.vaultFolder = c.vaultFolder;
+    k.recordingFolder = c.recordingFolder;
+    k.photoLibrary = c.photoLibrary;
+    k.drive = c.drive;
+    k.deviceName = c.deviceName;
+    k.cameraIdentity = c.cameraIdentity;
+    k.hasMicrophone = [weak] {
+        auto self = weak.lock();
+        return !self || self->hasMicrophone();
+    };
+    k.clockOffset = [weak] {
+        auto self = weak.lock();
+        return self ? self->clockOffset() : 0.0;
+    };
+    // Asked on the data queue, where takes start and stop.
+    k.recordingNow = [weak](std::function<void(std::optional<fs::path>)> answer) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->dataQueue_.async([weak, answer = std::move(answer)] {
+            auto self = weak.lock();
+            if (!self) return;
+            answer(self->recorder_ ? std::optional(self->recorder_->url()) : std::nullopt);
+        });
+    };
+    k.tell = [weak](const CameraEvent& event) {
+        if (auto self = weak.lock()) self->postEvent(event);
+    };
+    auto keeper = CaptureKeeper::make(std::move(k));
+    keeper->onTakeSaved = [weak](const TakeLog::Entry& entry) {
+        if (auto self = weak.lock(); self && self->onTakeSaved) self->onTakeSaved(entry);
+    };
+    keeper->onTakeFinished = [weak](const Take& take) {
+        if (auto self = weak.lock(); self && self->onTakeFinished) self->onTakeFinished(take);
+    };
+    keeper->onDeckCopiesCut = [weak](const std::vector<TakeLog::Entry>& entries) {
+        if (auto self = weak.lock(); self && self->onDeckCopiesCut) self->onDeckCopiesCut(entries);
+    };
+    streamer->keeper_ = std::move(keeper);
+    return streamer;
 }
 
 CameraStreamer::CameraStreamer(Collaborators collaborators) : c_(std::move(collaborators)) {}
@@ -616,6 +623,7 @@ std::unique_ptr<MovieRecorder> CameraStreamer::beginRecording(const VideoFrame& 
     }
     options.onDrive = onDrive;
     options.camera = c_.cameraIdentity ? c_.cameraIdentity() : std::string();
+    options.cameraName = c_.deviceName ? c_.deviceName() : std::string();
     options.clockOffset = offset;
     options.rotationDegrees = captureAngle();
     const double fps = TimelineRate::fps(rate, ntsc);
@@ -647,14 +655,16 @@ void CameraStreamer::stopRecording() {
     auto recorder = std::shared_ptr<MovieRecorder>(recorder_.release());
     stoppedTake_ = recorder;
     const auto [rate, ntsc] = recordingRate();
-    takeQueue_.async([weak, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_,
-                      onDrive = takeOnDrive_, fps = TimelineRate::fps(rate, ntsc)]() mutable {
+    std::weak_ptr<CaptureKeeper> keeper = keeper_;
+    keeper_->queue().async([weak, keeper, recorder, picture = std::move(takeFirstPicture_), offset = takeClockOffset_,
+                            onDrive = takeOnDrive_, fps = TimelineRate::fps(rate, ntsc)]() mutable {
         auto self = weak.lock();
-        if (!self) {
+        auto keeping = keeper.lock();
+        if (!self || !keeping) {
             recorder->finish();  // kept in the recording folder: the next start stores it
             return;
         }
-        self->storeTake(recorder, picture, offset, onDrive);
+        keeping->storeTake(recorder, picture, offset, onDrive);
         if (auto told = repeatedPicturesMessage(recorder->repeatedPictures(), recorder->droppedFrames(), fps))
             self->postEvent(CameraEvent{CameraEvent::Kind::info, *told, {}});
     });
@@ -692,60 +702,29 @@ void CameraStreamer::endFailedTake(const std::string& reason) {
 }
 
 void CameraStreamer::recoverTakes() {
-    settleLeftovers(LeftScope::start);
+    keeper_->settle(LeftoverPlan::Occasion::start);
 }
 
 void CameraStreamer::recoverDriveTakes() {
-    settleLeftovers(LeftScope::drives);
+    keeper_->settle(LeftoverPlan::Occasion::drives);
 }
 
 void CameraStreamer::roomMade() {
-    if (waitsForRoom_.exchange(false)) settleLeftovers(LeftScope::takes);
+    keeper_->roomMade();
 }
 
-void CameraStreamer::settleLeftovers(LeftScope scope) {
-    std::weak_ptr<CameraStreamer> weak = weak_from_this();
-    // Listed off the data queue, which must not wait for a disk; the take recording is asked for after the listing,
-    // so that one starting meanwhile is either not listed or known as recording, and one stopped meanwhile is stored
-    // before the listing is used (what it stored is then gone from where it was listed, or holds no journal).
-    takeQueue_.async([weak, scope] {
-        auto self = weak.lock();
-        if (!self) return;
-        auto folders = std::make_shared<LeftFolders>();
-        const auto& c = self->c_;
-        if (scope != LeftScope::drives && !c.recordingFolder.empty()) {
-            auto files = filesOf(c.recordingFolder);
-            // Once the camera runs, photos are on their way there (and into the outbox) on a queue of their own.
-            if (scope == LeftScope::takes)
-                std::erase_if(files, [](const fs::path& file) { return file.extension() == ".jpg"; });
-            folders->recording = {c.recordingFolder, std::move(files)};
-        }
-        if (scope == LeftScope::start) {
-            if (!c.vaultFolder.empty()) folders->vault = {c.vaultFolder, filesOf(c.vaultFolder)};
-            if (c.outbox) folders->outbox = {c.outbox->directory(), filesOf(c.outbox->directory())};
-            if (c.deckOutbox) folders->deckCopies = {c.deckOutbox->directory(), filesOf(c.deckOutbox->directory())};
-        }
-        if (self->c_.drive) {
-            for (const auto& folder : self->c_.drive->recordingFolders())
-                folders->drives.push_back({folder, filesOf(folder)});
-        }
-        self->dataQueue_.async([weak, folders] {
-            auto self = weak.lock();
-            if (!self) return;
-            std::optional<fs::path> recording;
-            if (self->recorder_) recording = self->recorder_->url();
-            self->takeQueue_.async([weak, folders, recording] {
-                if (auto self = weak.lock()) self->runLeftovers(*folders, recording);
-            });
-        });
-    });
+void CameraStreamer::savePhoto(const Bytes& data, const std::string& extension) {
+    keeper_->savePhoto(data, extension);
 }
 
 void CameraStreamer::waitForTakes() {
-    // What was left by an earlier run is settled after a turn of the data queue.
-    takeQueue_.sync([] {});
-    dataQueue_.sync([] {});
-    takeQueue_.sync([] {});
+    // What was left by an earlier run is settled after a turn of the data queue; a settling asked for from the
+    // keeper's queue (room made) starts a turn later.
+    for (int turn = 0; turn < 2; ++turn) {
+        keeper_->queue().sync([] {});
+        dataQueue_.sync([] {});
+        keeper_->queue().sync([] {});
+    }
 }
 
 }  // namespace morvane

@@ -218,6 +218,7 @@ struct MovieRecorder::Writer {
         header.videoTimescale = frameRate.num;
         header.dataStart = avio_tell(output->pb);
         header.camera = options.camera;
+        header.cameraName = options.cameraName;
         for (AVStream* stream : {videoStream, audioStream}) {
             if (!stream) continue;
             JournalStream journalled;
@@ -553,13 +554,10 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     // The timecode track needs the first frame's time: the header is written when it arrives. The journal comes
     // first, so that no movie of the recorder's is ever without it until it is finished.
     const fs::path journal = journalOf(recorder->url_);
-    writer->journal.fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    // Held until the recorder is gone, however the program ends: another camera program that sees the take (on a
-    // shared drive) leaves it to its recorder.
-    if (writer->journal.fd >= 0) {
-        recorder->hold_ = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
-        if (recorder->hold_ >= 0) ::flock(recorder->hold_, LOCK_EX | LOCK_NB);
-    }
+    // Locked before anyone can see it, and held until the recorder is gone, however the program ends: another camera
+    // program that sees the take (on a shared drive) leaves it to its recorder.
+    writer->journal.fd = createLockedJournal(journal);
+    if (writer->journal.fd >= 0) recorder->hold_ = ::fcntl(writer->journal.fd, F_DUPFD_CLOEXEC, 0);
     writer->room.path = reserveOf(recorder->url_);
     writer->room.fd = ::open(writer->room.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const bool room = writer->room.keep(roomForIndex(0));

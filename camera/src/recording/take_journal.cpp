@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <type_traits>
 
@@ -19,14 +20,15 @@ namespace morvane {
 namespace {
 
 constexpr char kJournalMagic[7] = {'M', 'R', 'J', 'O', 'U', 'R', 'N'};
-constexpr char kJournalVersion = '2';
-constexpr char kFirstJournalVersion = '1';  // the same without the camera's identity
+constexpr char kJournalVersion = '3';
+constexpr char kSecondJournalVersion = '2';  // the same without the camera's name
+constexpr char kFirstJournalVersion = '1';   // the same without the camera's identity or name
 constexpr std::size_t kMaxCamera = 1024;
 constexpr std::size_t kRecordSize = 40;
 constexpr std::size_t kMaxStreams = 4;
 constexpr std::size_t kMaxExtradata = 1 << 20;
 // The longest header the layout allows: every track with the most extradata.
-constexpr std::size_t kMaxHeader = 64 + 2 + kMaxCamera + kMaxStreams * (27 * 8 + 20 + kMaxExtradata);
+constexpr std::size_t kMaxHeader = 64 + 2 * (2 + kMaxCamera) + kMaxStreams * (27 * 8 + 20 + kMaxExtradata);
 
 struct ByteWriter {
     std::string out;
@@ -133,12 +135,15 @@ std::optional<JournalHeader> parseHeader(std::string_view bytes, char version) {
     ByteReader r{bytes};
     JournalHeader h;
     eachHeaderField(h, readFrom(r));
-    if (version != kFirstJournalVersion) {
+    const auto text = [&](std::string& into) {
         const auto length = r.get<std::uint16_t>();
-        if (!r.ok || length > kMaxCamera || length > r.in.size()) return std::nullopt;
-        h.camera.assign(r.in.substr(0, length));
+        if (!r.ok || length > kMaxCamera || length > r.in.size()) return false;
+        into.assign(r.in.substr(0, length));
         r.in.remove_prefix(length);
-    }
+        return true;
+    };
+    if (version != kFirstJournalVersion && !text(h.camera)) return std::nullopt;
+    if (version == kJournalVersion && !text(h.cameraName)) return std::nullopt;
     const auto count = r.get<std::uint8_t>();
     if (!r.ok || count < 1 || count > kMaxStreams || h.dataStart <= 0 || h.videoTimescale <= 0 ||
         !std::isfinite(h.startDate) || !std::isfinite(h.rotation) || h.frameRate < 1 || h.frameRate > 1000)
@@ -181,9 +186,11 @@ std::optional<JournalHeader> parseHeader(std::string_view bytes, char version) {
 std::string journalHeaderBytes(JournalHeader& h) {
     ByteWriter w;
     eachHeaderField(h, writeTo(w));
-    const std::string_view camera = std::string_view(h.camera).substr(0, kMaxCamera);
-    w.put(std::uint16_t(camera.size()));
-    w.out.append(camera);
+    for (const std::string& text : {std::cref(h.camera), std::cref(h.cameraName)}) {
+        const std::string_view field = std::string_view(text).substr(0, kMaxCamera);
+        w.put(std::uint16_t(field.size()));
+        w.out.append(field);
+    }
     w.put(std::uint8_t(h.streams.size()));
     for (auto& stream : h.streams) {
         eachStreamField(stream, writeTo(w));
@@ -211,7 +218,7 @@ JournalReader::JournalReader(std::istream& in) : in_(in) {
     char start[sizeof kJournalMagic + 1 + 4];
     if (!in_.read(start, sizeof start) || std::memcmp(start, kJournalMagic, sizeof kJournalMagic) != 0) return;
     const char version = start[sizeof kJournalMagic];
-    if (version != kJournalVersion && version != kFirstJournalVersion) {
+    if (version != kJournalVersion && version != kSecondJournalVersion && version != kFirstJournalVersion) {
         state_ = State::unknownVersion;
         return;
     }

@@ -42,6 +42,18 @@ bool TakeLog::markCopied(const Uuid& id) {
     return found;
 }
 
+bool TakeLog::markQueued(const Uuid& id) {
+    std::lock_guard lock(lock_);
+    bool found = false;
+    for (auto& e : entries_) {
+        if (e.info.id != id) continue;
+        found = true;
+        e.queued.reset();
+    }
+    if (found) save();
+    return found;
+}
+
 void TakeLog::save() {
     Json array = Json::array();
     try {
@@ -60,6 +72,7 @@ Json TakeLog::encode(const Entry& entry) {
     if (entry.vaultFile) j["vaultFile"] = *entry.vaultFile;
     if (entry.photoAssetID) j["photoAssetID"] = *entry.photoAssetID;
     if (entry.driveFile) j["driveFile"] = *entry.driveFile;
+    if (entry.queued) j["queued"] = *entry.queued;
     j["copied"] = entry.copied;
     return j;
 }
@@ -79,6 +92,7 @@ std::optional<TakeLog::Entry> TakeLog::decode(const Json& json) {
         if (const Json* v = optional("vaultFile")) entry.vaultFile = stringFromJson(*v);
         if (const Json* v = optional("photoAssetID")) entry.photoAssetID = stringFromJson(*v);
         if (const Json* v = optional("driveFile")) entry.driveFile = stringFromJson(*v);
+        if (const Json* v = optional("queued")) entry.queued = boolFromJson(*v);
         return entry;
     } catch (const std::exception&) {
         return std::nullopt;

@@ -96,15 +96,19 @@ NoticeBoard::Folder noticeFolder(const std::filesystem::path& folder, std::strin
     return {name.empty() ? path.string() : name, path.string()};
 }
 
-// The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read, and the
-// captures of one outage are told in one.
+// What the notices of captures waiting in the fallback folder are about: they go once the shoot folder took them.
+constexpr const char* unfiledKey = "unfiled";
+
+// The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read or until
+// the shoot folder took it, and the captures of one outage are told in one.
 NoticeBoard::Notice notFiledNotice(const MonitorController::Environment& environment, const std::string& camera,
                                    bool kept) {
     NoticeBoard::Notice notice{.text = "Couldn't save a file from " + camera, .matters = true, .stays = true};
     if (!kept) return notice;
     const auto folder = noticeFolder(environment.fallbackFolder);
     notice.text += ": kept in " + folder.name + " until the shoot folder takes it";
-    notice.key = "unfiled";
+    notice.key = unfiledKey;
+    notice.subject = unfiledKey;
     notice.several =
         "Couldn't save %n files from the cameras: kept in " + folder.name + " until the shoot folder takes them";
     notice.folders = {folder};
@@ -199,8 +203,39 @@ std::optional<std::pair<TransferInfo, std::string>> readDescription(const std::f
 void MonitorController::shootFolderTick() {
     if (!importsFiles()) return;
     const auto folder = shootLibrary().shootFolder();
-    if (folder.use != ShootLibrary::FolderUse::chosen || !folder.chosen) return;
-    if (notices_.withdraw(shootFolderAway(noticeFolder(*folder.chosen)))) setMessage(notices_.text());
+    if (!folder.chosen) return;
+    const auto shoot = noticeFolder(*folder.chosen);
+    const auto away = shootFolderAway(shoot);
+    if (folder.use == ShootLibrary::FolderUse::chosen) {
+        // Back: should it go again, that is news again.
+        if (notices_.forget(away)) saveDismissedNotices();
+        if (notices_.withdraw(away)) setMessage(notices_.text());
+        return;
+    }
+    // Said while it holds, from the moment the remote sees it, not only once a capture is filed elsewhere.
+    if (notices_.holds(away)) return;
+    const auto instead = noticeFolder(folder.folder);
+    postNotice({.text = "The shoot folder " + shoot.name + " isn't there" +
+                        (folder.use == ShootLibrary::FolderUse::driveGone ? " (its drive isn't mounted)" : "") +
+                        ": captures are saved in " + instead.name,
+                .matters = true,
+                .key = away,
+                .stays = true,
+                .folders = {shoot, instead},
+                .subject = away,
+                .occurrence = away});
+}
+
+void MonitorController::tellKeptWaiting(std::size_t waiting, const std::string& newest) {
+    if (waiting == 0 || notices_.holds(unfiledKey)) return;
+    NoticeBoard::Notice notice = notFiledNotice(env_, "the cameras", true);
+    notice.counts = waiting;
+    if (waiting > 1) notice.text = notice.several;
+    for (auto at = notice.text.find("%n"); at != std::string::npos; at = notice.text.find("%n"))
+        notice.text.replace(at, 2, std::to_string(waiting));
+    // The same captures waiting are the same news; one kept since is not.
+    notice.occurrence = "unfiled " + newest;
+    postNotice(std::move(notice));
 }
 
 void MonitorController::fileKeptCaptures() {
@@ -208,20 +243,29 @@ void MonitorController::fileKeptCaptures() {
     keptQueue_->async([weak = weak_from_this(), env = env_, queued = keptFilingQueued_] {
         queued->store(false);
         auto& library = env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared();
-        for (const auto& kept : keptCaptures(env.fallbackFolder)) {
-            const auto description = readDescription(descriptionOf(kept));
+        const auto kept = keptCaptures(env.fallbackFolder);
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            const auto description = readDescription(descriptionOf(kept[i]));
             if (!description) continue;
             try {
-                const auto filed = library.importFile(kept, description->first, description->second);
+                const auto filed = library.importFile(kept[i], description->first, description->second);
                 std::error_code ignored;
-                std::filesystem::remove(descriptionOf(kept), ignored);
+                std::filesystem::remove(descriptionOf(kept[i]), ignored);
                 showMessageLater(weak, env, savedNotice(library, filed, description->first.isVideo));
             } catch (const std::exception& error) {
-                // The shoot folder still takes nothing: the rest wait for the next try.
+                // The shoot folder still takes nothing: the rest wait for the next try, and the crew knows.
                 log::info(logComponent, std::string("kept captures wait: ") + error.what());
+                env.mainExecutor->async([weak, waiting = kept.size() - i, newest = kept.back().filename().string()] {
+                    if (auto self = weak.lock()) self->tellKeptWaiting(waiting, newest);
+                });
                 return;
             }
         }
+        if (kept.empty()) return;
+        env.mainExecutor->async([weak] {
+            if (auto self = weak.lock(); self && self->notices_.withdraw(unfiledKey))
+                self->setMessage(self->notices_.text());
+        });
     });
 }
 

@@ -95,6 +95,8 @@ public:
     static constexpr const char* cameraOrderKey = "cameraOrder";
     static constexpr const char* cameraNumbersKey = "cameraNumbers";
     static constexpr const char* importsFilesKey = "importsFiles";
+    /// The occurrences of notices the crew dismissed, oldest first: not shown again, also after a restart.
+    static constexpr const char* dismissedNoticesKey = "dismissedNotices";
 
     static constexpr double messageDuration = 2.5;
     /// How long a notice that asks the operator to know or act shows: long enough to read from across the room
@@ -248,8 +250,11 @@ public:
     void statsTick();
     /// The repeating try of the kept captures: the setting is read at each tick, so turning import on mid-run counts.
     void keptFilingTick();
-    /// Takes away the notices of a shoot folder that wasn't there once it is back.
+    /// Says that the chosen shoot folder isn't there while it isn't, and takes its notices away once it is back.
     void shootFolderTick();
+    /// Says that `waiting` captures, the newest `newest`, wait in the fallback folder for the shoot folder.
+    void tellKeptWaiting(std::size_t waiting, const std::string& newest);
+    void saveDismissedNotices();
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 

@@ -389,7 +389,7 @@ TEST_F(FilesTest, ARemoteThatStartsSaysWhatHoldsOfItsOwnState) {
     restart(environment());
     EXPECT_EQ(staying(), away);
     main->advance(MonitorController::statsInterval);
-    EXPECT_EQ(staying(), away) << "said once";
+    ASSERT_EQ(staying(), away) << "said once";
     controller->dismissNotice(controller->notices()[0].id);
     main->advance(MonitorController::statsInterval);
     EXPECT_TRUE(staying().empty()) << "read, while it holds";
@@ -397,7 +397,8 @@ TEST_F(FilesTest, ARemoteThatStartsSaysWhatHoldsOfItsOwnState) {
     EXPECT_TRUE(staying().empty()) << "read, after a restart";
     std::filesystem::create_directories(chosen);
     main->advance(MonitorController::statsInterval);
-    std::filesystem::remove_all(root / "Drive");
+    // Moved off at once: the library may be making its day folder there meanwhile.
+    std::filesystem::rename(root / "Drive", root / "Drive away");
     main->advance(MonitorController::statsInterval);
     EXPECT_EQ(staying(), away) << "gone again";
 

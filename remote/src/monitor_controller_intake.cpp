@@ -266,7 +266,10 @@ void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {
     }
     feed.noteTakeEvent(*event);
     if (event->over.value_or(false)) {
-        if (event->subject && notices_.withdraw(*event->subject, feed.name())) setMessage(notices_.text());
+        // A take is one file whichever camera sees it gone (a drive shared by several): its notices go for all.
+        const bool take = event->subject && event->subject->starts_with("take:");
+        if (event->subject && notices_.withdraw(*event->subject, take ? std::string() : feed.name()))
+            setMessage(notices_.text());
         return;
     }
     postNotice(eventNotice(*event, feed.id(), feed.name(), feeds_.size() >= 2));

@@ -28,8 +28,6 @@ public:
     /// What a remote that connects is told, oldest first, each marked as told again. What waited for a remote has
     /// then been heard.
     std::vector<CameraEvent> greet();
-    /// True while a notice of `subject` stands.
-    bool holds(const std::string& subject) const;
 
 private:
     std::deque<CameraEvent> kept_;

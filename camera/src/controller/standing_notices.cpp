@@ -59,9 +59,4 @@ std::vector<CameraEvent> StandingNotices::greet() {
     return told;
 }
 
-bool StandingNotices::holds(const std::string& subject) const {
-    return std::any_of(kept_.begin(), kept_.end(),
-                       [&](const CameraEvent& kept) { return kept.subject == subject && stands(kept); });
-}
-
 }  // namespace morvane

@@ -293,7 +293,7 @@ void MonitorController::start() {
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::statsTick);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::shootFolderTick);
-    shootFolderTick();  // what holds is told from the start, not from the next capture
+    tellShootFolderAway();
     if (importsFiles()) fileKeptCaptures();
     scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::keptFilingTick);
     started_ = true;

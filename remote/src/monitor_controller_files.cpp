@@ -203,17 +203,21 @@ std::optional<std::pair<TransferInfo, std::string>> readDescription(const std::f
 void MonitorController::shootFolderTick() {
     if (!importsFiles()) return;
     const auto folder = shootLibrary().shootFolder();
-    if (!folder.chosen) return;
+    if (folder.use != ShootLibrary::FolderUse::chosen || !folder.chosen) return;
+    const auto away = shootFolderAway(noticeFolder(*folder.chosen));
+    // Back: should it go again, that is news again.
+    if (notices_.forget(away)) saveDismissedNotices();
+    if (notices_.withdraw(away)) setMessage(notices_.text());
+}
+
+void MonitorController::tellShootFolderAway() {
+    if (!importsFiles()) return;
+    const auto folder = shootLibrary().shootFolder();
+    if (folder.use == ShootLibrary::FolderUse::chosen || !folder.chosen) return;
+    // A remote that starts says so at once, not once a capture is filed elsewhere; read, it is not said again until
+    // the folder was back.
     const auto shoot = noticeFolder(*folder.chosen);
     const auto away = shootFolderAway(shoot);
-    if (folder.use == ShootLibrary::FolderUse::chosen) {
-        // Back: should it go again, that is news again.
-        if (notices_.forget(away)) saveDismissedNotices();
-        if (notices_.withdraw(away)) setMessage(notices_.text());
-        return;
-    }
-    // Said while it holds, from the moment the remote sees it, not only once a capture is filed elsewhere.
-    if (notices_.holds(away)) return;
     const auto instead = noticeFolder(folder.folder);
     postNotice({.text = "The shoot folder " + shoot.name + " isn't there" +
                         (folder.use == ShootLibrary::FolderUse::driveGone ? " (its drive isn't mounted)" : "") +

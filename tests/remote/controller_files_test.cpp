@@ -368,7 +368,7 @@ TEST_F(FilesTest, FilesKeptAwayFromTheShootFolderAreCountedAsFilesUntilItIsBack)
 
 // A remote that starts says at once what holds of its own state, not at the next capture: the chosen shoot folder
 // isn't there, captures wait in the fallback folder for a shoot folder that takes them. Dismissed, it stays so while
-// it holds, also after a restart; once its cause passed and came again, it is told again.
+// it holds, also after a restart; once the folder was back and went again, it is told again.
 TEST_F(FilesTest, ARemoteThatStartsSaysWhatHoldsOfItsOwnState) {
     const auto staying = [&] {
         std::vector<std::string> shown;
@@ -400,6 +400,7 @@ TEST_F(FilesTest, ARemoteThatStartsSaysWhatHoldsOfItsOwnState) {
     // Moved off at once: the library may be making its day folder there meanwhile.
     std::filesystem::rename(root / "Drive", root / "Drive away");
     main->advance(MonitorController::statsInterval);
+    restart(environment());
     EXPECT_EQ(staying(), away) << "gone again";
 
     defaults->set(std::string(ShootLibrary::bookmarkKey), std::string());

@@ -250,8 +250,10 @@ public:
     void statsTick();
     /// The repeating try of the kept captures: the setting is read at each tick, so turning import on mid-run counts.
     void keptFilingTick();
-    /// Says that the chosen shoot folder isn't there while it isn't, and takes its notices away once it is back.
+    /// Takes away the notices of a shoot folder that wasn't there once it is back.
     void shootFolderTick();
+    /// At the start: says that the chosen shoot folder isn't there, when it isn't.
+    void tellShootFolderAway();
     /// Says that `waiting` captures, the newest `newest`, wait in the fallback folder for the shoot folder.
     void tellKeptWaiting(std::size_t waiting, const std::string& newest);
     void saveDismissedNotices();

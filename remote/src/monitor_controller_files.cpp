@@ -57,18 +57,18 @@ std::optional<std::filesystem::path> keepInFallback(const std::filesystem::path&
 
 // Keeps a capture for the shoot library with what it needs to be filed later: its description and camera. Without
 // its description nothing would ever file it, so a capture whose description cannot be written is not kept: it goes
-// back where it came from, and the sender keeps its copy.
-bool keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info,
-                 const std::string& camera) {
+// back where it came from, and the sender keeps its copy. The file kept; none when it was not.
+std::optional<std::filesystem::path> keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file,
+                                                 const TransferInfo& info, const std::string& camera) {
     const auto kept = keepInFallback(folder, file, info);
-    if (!kept) return false;
+    if (!kept) return std::nullopt;
     Json description{{"camera", camera}, {"info", info}};
-    if (writeFileAtomically(descriptionOf(*kept), description.dump())) return true;
+    if (writeFileAtomically(descriptionOf(*kept), description.dump())) return kept;
     log::error(logComponent, "couldn't keep the description of " + kept->string());
     std::error_code error;
     if (!placeFile(*kept, file, error))
         log::error(logComponent, "couldn't take back " + kept->string() + ": " + error.message());
-    return false;
+    return std::nullopt;
 }
 
 // Neither filed nor kept: the file is answered as not received, so that the
@@ -102,11 +102,13 @@ constexpr const char* unfiledKey = "unfiled";
 // The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read or until
 // the shoot folder took it, and the captures of one outage are told in one.
 NoticeBoard::Notice notFiledNotice(const MonitorController::Environment& environment, const std::string& camera,
-                                   bool kept) {
+                                   const std::optional<std::filesystem::path>& kept) {
     NoticeBoard::Notice notice{.text = "Couldn't save a file from " + camera, .matters = true, .stays = true};
     if (!kept) return notice;
     const auto folder = noticeFolder(environment.fallbackFolder);
     notice.text += ": kept in " + folder.name + " until the shoot folder takes it";
+    // Known by the newest capture kept: read, it is not told again for the same captures waiting.
+    notice.occurrence = "unfiled " + kept->filename().string();
     notice.key = unfiledKey;
     notice.subject = unfiledKey;
     notice.several =
@@ -157,7 +159,7 @@ bool fileCapture(const MonitorController::Environment& environment, const std::f
         return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
-        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        const auto kept = keepCapture(environment.fallbackFolder, file, info, camera);
         show(notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return false;
@@ -232,13 +234,11 @@ void MonitorController::tellShootFolderAway() {
 
 void MonitorController::tellKeptWaiting(std::size_t waiting, const std::string& newest) {
     if (waiting == 0 || notices_.holds(unfiledKey)) return;
-    NoticeBoard::Notice notice = notFiledNotice(env_, "the cameras", true);
+    NoticeBoard::Notice notice = notFiledNotice(env_, "the cameras", env_.fallbackFolder / newest);
     notice.counts = waiting;
     if (waiting > 1) notice.text = notice.several;
     for (auto at = notice.text.find("%n"); at != std::string::npos; at = notice.text.find("%n"))
         notice.text.replace(at, 2, std::to_string(waiting));
-    // The same captures waiting are the same news; one kept since is not.
-    notice.occurrence = "unfiled " + newest;
     postNotice(std::move(notice));
 }
 
@@ -337,7 +337,7 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
                          savedNotice(library, library.importFile(file, info, camera), info.isVideo, " (USB)"));
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
-        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        const auto kept = keepCapture(environment.fallbackFolder, file, info, camera);
         showMessageLater(controller, environment, notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return;

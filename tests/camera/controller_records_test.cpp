@@ -395,7 +395,6 @@ TEST(StandingNoticesTest, ANoticeToldAgainTellsTheSameOccurrenceAndItsCauseComin
         {"again after its end", mic, {over}, mic, true, false},
         {"a take's notice from another run of the camera", take, {}, take, false, true},
         {"another notice of that take", take, {}, failed("It is set aside", "take:A.mov"), true, false},
-        {"a failure twice", failed("Photo failed"), {}, failed("Photo failed"), true, false},
     };
     for (const auto& row : rows) {
         StandingNotices notices, later;

@@ -14,7 +14,7 @@ namespace morvane {
 /// subject takes its place. A failure told while no remote listened, and the end of a subject's notice, wait for the
 /// first remote that connects. At most `capacity` are kept, the oldest going first.
 ///
-/// A notice that stands, and a failure, carry the occurrence they tell: the same each time it is told again (the same
+/// A notice that stands carries the occurrence it tells: the same each time it is told again (the same
 /// subject with the same words), a new one once the cause comes again. A take's notice names the take and what befell
 /// it, so it is the same occurrence whichever run of the camera tells it.
 class StandingNotices {

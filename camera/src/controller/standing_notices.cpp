@@ -28,7 +28,7 @@ std::string takeOccurrence(const std::string& subject, const std::string& messag
 CameraEvent StandingNotices::told(const CameraEvent& event, bool heard) {
     CameraEvent told = event;
     told.retold.reset();
-    if (!told.occurrence && (stands(told) || told.kind == CameraEvent::Kind::failed)) {
+    if (!told.occurrence && stands(told)) {
         const std::string message = told.message.value_or("");
         auto same = std::find_if(kept_.begin(), kept_.end(), [&](const CameraEvent& kept) {
             return told.subject && kept.subject == told.subject && stands(kept) && kept.message == told.message;

@@ -44,6 +44,8 @@ void to_json(Json& j, const CameraEvent& event) {
             .field("subject", event.subject)
             .field("over", event.over)
             .field("soundMissing", event.soundMissing)
+            .field("occurrence", event.occurrence)
+            .field("retold", event.retold)
             .take();
 }
 
@@ -56,6 +58,8 @@ void from_json(const Json& j, CameraEvent& event) {
     r.field("subject", out.subject);
     r.field("over", out.over);
     r.field("soundMissing", out.soundMissing);
+    r.field("occurrence", out.occurrence);
+    r.field("retold", out.retold);
     event = std::move(out);
 }
 

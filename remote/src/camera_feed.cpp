@@ -59,10 +59,16 @@ void CameraFeed::setNoPicture(bool value) {
 }
 
 void CameraFeed::noteTakeEvent(const CameraEvent& event) {
-    const bool was = sound_.silent;
-    // The camera marks a take that lacks its sound; older cameras said so only of sound that couldn't be converted.
-    if (event.soundMissing.value_or(false) || says(event, takeWithoutSoundMessage)) {
-        sound_ = {true, true};
+    const bool was = noSound();
+    if (event.subject == microphoneSubject) {
+        sound_.microphoneSilent = !event.over.value_or(false);
+    } else if (event.retold.value_or(false)) {
+        // Told again, of an earlier take: it says nothing of the sound the camera gives now.
+    } else if (event.soundMissing.value_or(false) || says(event, takeWithoutSoundMessage)) {
+        // The camera marks a take that lacks its sound; older cameras said so only of sound that couldn't be
+        // converted.
+        sound_.silent = true;
+        sound_.silentTakeEnding = true;
     } else if (event.kind == CameraEvent::Kind::videoSaved) {
         // A take saved that was not told silent recorded sound.
         sound_.silent = sound_.silentTakeEnding;
@@ -70,7 +76,7 @@ void CameraFeed::noteTakeEvent(const CameraEvent& event) {
     } else if (event.kind == CameraEvent::Kind::failed) {
         sound_.silentTakeEnding = false;  // the silent take ended unsaved
     }
-    if (sound_.silent != was) emit noSoundChanged();
+    if (noSound() != was) emit noSoundChanged();
 }
 
 void CameraFeed::setPictureSize(std::optional<QSizeF> size) {

@@ -124,6 +124,7 @@ MonitorController::MonitorController(int maxCameras, bool sharedLink, std::funct
     collectsTakesAutomatically_ = defaults.boolValue(collectsTakesKey, true);
     showHistogram_ = defaults.boolValue(showHistogramKey, false);
     cameraOrder_ = defaults.stringList(cameraOrderKey, {});
+    notices_.rememberDismissed(defaults.stringList(dismissedNoticesKey, {}));
     if (sharedLink_) {
         std::tie(peers_, adoptsLink_) = adoptSharedLink(maxCameras, env_);
     } else {
@@ -292,6 +293,7 @@ void MonitorController::start() {
     statsTimer_ = std::make_shared<std::atomic<bool>>(true);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::statsTick);
     scheduleEvery(statsInterval, statsTimer_, &MonitorController::shootFolderTick);
+    tellShootFolderAway();
     if (importsFiles()) fileKeptCaptures();
     scheduleEvery(keptFilingInterval, statsTimer_, &MonitorController::keptFilingTick);
     started_ = true;
@@ -434,7 +436,15 @@ void MonitorController::postNotice(NoticeBoard::Notice notice) {
 }
 
 void MonitorController::dismissNotice(std::uint64_t id) {
-    if (notices_.dismiss(id)) setMessage(notices_.text());
+    const auto before = notices_.dismissed();
+    if (!notices_.dismiss(id)) return;
+    if (notices_.dismissed() != before) saveDismissedNotices();
+    setMessage(notices_.text());
+}
+
+void MonitorController::saveDismissedNotices() {
+    const auto& dismissed = notices_.dismissed();
+    env_.defaults->set(dismissedNoticesKey, std::vector<std::string>(dismissed.begin(), dismissed.end()));
 }
 
 void MonitorController::showNoticeFrom(std::optional<NoticeBoard::Showing> showing) {

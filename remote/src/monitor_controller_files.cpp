@@ -57,18 +57,18 @@ std::optional<std::filesystem::path> keepInFallback(const std::filesystem::path&
 
 // Keeps a capture for the shoot library with what it needs to be filed later: its description and camera. Without
 // its description nothing would ever file it, so a capture whose description cannot be written is not kept: it goes
-// back where it came from, and the sender keeps its copy.
-bool keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file, const TransferInfo& info,
-                 const std::string& camera) {
+// back where it came from, and the sender keeps its copy. The file kept; none when it was not.
+std::optional<std::filesystem::path> keepCapture(const std::filesystem::path& folder, const std::filesystem::path& file,
+                                                 const TransferInfo& info, const std::string& camera) {
     const auto kept = keepInFallback(folder, file, info);
-    if (!kept) return false;
+    if (!kept) return std::nullopt;
     Json description{{"camera", camera}, {"info", info}};
-    if (writeFileAtomically(descriptionOf(*kept), description.dump())) return true;
+    if (writeFileAtomically(descriptionOf(*kept), description.dump())) return kept;
     log::error(logComponent, "couldn't keep the description of " + kept->string());
     std::error_code error;
     if (!placeFile(*kept, file, error))
         log::error(logComponent, "couldn't take back " + kept->string() + ": " + error.message());
-    return false;
+    return std::nullopt;
 }
 
 // Neither filed nor kept: the file is answered as not received, so that the
@@ -96,15 +96,21 @@ NoticeBoard::Folder noticeFolder(const std::filesystem::path& folder, std::strin
     return {name.empty() ? path.string() : name, path.string()};
 }
 
-// The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read, and the
-// captures of one outage are told in one.
+// What the notices of captures waiting in the fallback folder are about: they go once the shoot folder took them.
+constexpr const char* unfiledKey = "unfiled";
+
+// The notice for a capture that could not be filed: where it waits, when it was kept. It stays until read or until
+// the shoot folder took it, and the captures of one outage are told in one.
 NoticeBoard::Notice notFiledNotice(const MonitorController::Environment& environment, const std::string& camera,
-                                   bool kept) {
+                                   const std::optional<std::filesystem::path>& kept) {
     NoticeBoard::Notice notice{.text = "Couldn't save a file from " + camera, .matters = true, .stays = true};
     if (!kept) return notice;
     const auto folder = noticeFolder(environment.fallbackFolder);
     notice.text += ": kept in " + folder.name + " until the shoot folder takes it";
-    notice.key = "unfiled";
+    // Known by the newest capture kept: read, it is not told again for the same captures waiting.
+    notice.occurrence = "unfiled " + kept->filename().string();
+    notice.key = unfiledKey;
+    notice.subject = unfiledKey;
     notice.several =
         "Couldn't save %n files from the cameras: kept in " + folder.name + " until the shoot folder takes them";
     notice.folders = {folder};
@@ -153,7 +159,7 @@ bool fileCapture(const MonitorController::Environment& environment, const std::f
         return true;
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture: ") + error.what());
-        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        const auto kept = keepCapture(environment.fallbackFolder, file, info, camera);
         show(notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return false;
@@ -200,7 +206,40 @@ void MonitorController::shootFolderTick() {
     if (!importsFiles()) return;
     const auto folder = shootLibrary().shootFolder();
     if (folder.use != ShootLibrary::FolderUse::chosen || !folder.chosen) return;
-    if (notices_.withdraw(shootFolderAway(noticeFolder(*folder.chosen)))) setMessage(notices_.text());
+    const auto away = shootFolderAway(noticeFolder(*folder.chosen));
+    // Back: should it go again, that is news again.
+    if (notices_.forget(away)) saveDismissedNotices();
+    if (notices_.withdraw(away)) setMessage(notices_.text());
+}
+
+void MonitorController::tellShootFolderAway() {
+    if (!importsFiles()) return;
+    const auto folder = shootLibrary().shootFolder();
+    if (folder.use == ShootLibrary::FolderUse::chosen || !folder.chosen) return;
+    // A remote that starts says so at once, not once a capture is filed elsewhere; read, it is not said again until
+    // the folder was back.
+    const auto shoot = noticeFolder(*folder.chosen);
+    const auto away = shootFolderAway(shoot);
+    const auto instead = noticeFolder(folder.folder);
+    postNotice({.text = "The shoot folder " + shoot.name + " isn't there" +
+                        (folder.use == ShootLibrary::FolderUse::driveGone ? " (its drive isn't mounted)" : "") +
+                        ": captures are saved in " + instead.name,
+                .matters = true,
+                .key = away,
+                .stays = true,
+                .folders = {shoot, instead},
+                .subject = away,
+                .occurrence = away});
+}
+
+void MonitorController::tellKeptWaiting(std::size_t waiting, const std::string& newest) {
+    if (waiting == 0 || notices_.holds(unfiledKey)) return;
+    NoticeBoard::Notice notice = notFiledNotice(env_, "the cameras", env_.fallbackFolder / newest);
+    notice.counts = waiting;
+    if (waiting > 1) notice.text = notice.several;
+    for (auto at = notice.text.find("%n"); at != std::string::npos; at = notice.text.find("%n"))
+        notice.text.replace(at, 2, std::to_string(waiting));
+    postNotice(std::move(notice));
 }
 
 void MonitorController::fileKeptCaptures() {
@@ -208,20 +247,29 @@ void MonitorController::fileKeptCaptures() {
     keptQueue_->async([weak = weak_from_this(), env = env_, queued = keptFilingQueued_] {
         queued->store(false);
         auto& library = env.shootLibrary ? *env.shootLibrary : ShootLibrary::shared();
-        for (const auto& kept : keptCaptures(env.fallbackFolder)) {
-            const auto description = readDescription(descriptionOf(kept));
+        const auto kept = keptCaptures(env.fallbackFolder);
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            const auto description = readDescription(descriptionOf(kept[i]));
             if (!description) continue;
             try {
-                const auto filed = library.importFile(kept, description->first, description->second);
+                const auto filed = library.importFile(kept[i], description->first, description->second);
                 std::error_code ignored;
-                std::filesystem::remove(descriptionOf(kept), ignored);
+                std::filesystem::remove(descriptionOf(kept[i]), ignored);
                 showMessageLater(weak, env, savedNotice(library, filed, description->first.isVideo));
             } catch (const std::exception& error) {
-                // The shoot folder still takes nothing: the rest wait for the next try.
+                // The shoot folder still takes nothing: the rest wait for the next try, and the crew knows.
                 log::info(logComponent, std::string("kept captures wait: ") + error.what());
+                env.mainExecutor->async([weak, waiting = kept.size() - i, newest = kept.back().filename().string()] {
+                    if (auto self = weak.lock()) self->tellKeptWaiting(waiting, newest);
+                });
                 return;
             }
         }
+        if (kept.empty()) return;
+        env.mainExecutor->async([weak] {
+            if (auto self = weak.lock(); self && self->notices_.withdraw(unfiledKey))
+                self->setMessage(self->notices_.text());
+        });
     });
 }
 
@@ -289,7 +337,7 @@ void MonitorController::importReceivedFile(const std::weak_ptr<MonitorController
                          savedNotice(library, library.importFile(file, info, camera), info.isVideo, " (USB)"));
     } catch (const std::exception& error) {
         log::error(logComponent, std::string("couldn't file a capture from the cable: ") + error.what());
-        const bool kept = keepCapture(environment.fallbackFolder, file, info, camera);
+        const auto kept = keepCapture(environment.fallbackFolder, file, info, camera);
         showMessageLater(controller, environment, notFiledNotice(environment, camera, kept));
         if (!kept) throwNotKept(camera);
         return;

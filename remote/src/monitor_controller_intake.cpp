@@ -63,8 +63,9 @@ std::string eventText(const CameraEvent& event) {
 // What the band says of a camera's event, naming the camera among several. A failure, a take that lost its sound,
 // settings the camera does not take and what the camera says of a subject stay until read, or until the camera says
 // their cause has passed: they hold for every take after them. Said by several cameras, or again by one (a camera
-// that connects again tells what still holds), such a notice is one naming each camera once. Cameras that sent the
-// sound and settings notices as passing ones are known by their words.
+// that connects again tells what still holds), such a notice is one naming each camera once; one camera's takes
+// without sound are one counting them. Cameras that sent the sound and settings notices as passing ones are known by
+// their words.
 NoticeBoard::Notice eventNotice(const CameraEvent& event, const PeerId& peer, const std::string& name, bool named) {
     const bool failed = event.kind == CameraEvent::Kind::failed;
     const bool noSound = says(event, takeWithoutSoundMessage);
@@ -74,12 +75,18 @@ NoticeBoard::Notice eventNotice(const CameraEvent& event, const PeerId& peer, co
                                .matters = true,
                                .stays = true,
                                .camera = peer.text(),
-                               .cameraName = name};
-    if (event.subject) {
+                               .cameraName = name,
+                               .occurrence = event.occurrence.value_or("")};
+    if (event.subject && event.soundMissing.value_or(false)) {
+        notice.key = "takes without sound " + name;
+        notice.subject = *event.subject;
+        notice.several = "%n takes have no sound, or not all of it. Their pictures are kept";
+        notice.bySubject = true;
+    } else if (event.subject) {
         notice.key = "about " + *event.subject;
         notice.subject = *event.subject;
     } else if (noSound) {
-        notice.key = "no sound " + peer.text();
+        notice.key = "no sound " + name;
         notice.several = "%n takes have no sound: their sound couldn't be converted. Their pictures are kept";
     } else {
         notice.key = "said " + notice.text;
@@ -259,7 +266,10 @@ void MonitorController::applyEvent(const Bytes& data, CameraFeed& feed) {
     }
     feed.noteTakeEvent(*event);
     if (event->over.value_or(false)) {
-        if (event->subject && notices_.withdraw(*event->subject, feed.id().text())) setMessage(notices_.text());
+        // A take is one file whichever camera sees it gone (a drive shared by several): its notices go for all.
+        const bool take = event->subject && event->subject->starts_with("take:");
+        if (event->subject && notices_.withdraw(*event->subject, take ? std::string() : feed.name()))
+            setMessage(notices_.text());
         return;
     }
     postNotice(eventNotice(*event, feed.id(), feed.name(), feeds_.size() >= 2));

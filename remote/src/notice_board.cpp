@@ -13,17 +13,46 @@ bool sameNotice(const NoticeBoard::Notice& a, const NoticeBoard::Notice& b) {
 }  // namespace
 
 void NoticeBoard::heardFrom(Entry& entry, const Notice& notice) {
+    const auto add = [](std::vector<std::string>& list, const std::string& value) {
+        if (!value.empty() && std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
+    };
+    add(entry.subjects, notice.subject);
+    add(entry.occurrences, notice.occurrence);
+    if (countsSubjects(notice)) entry.count = std::max<std::size_t>(1, entry.subjects.size());
     if (notice.camera.empty()) return;
+    // A camera is the one of its name: one that starts again, in a new session, is not named twice. One renamed
+    // keeps its place by its session.
     auto known = std::find_if(entry.cameras.begin(), entry.cameras.end(),
                               [&](const Camera& camera) { return camera.id == notice.camera; });
+    if (known == entry.cameras.end() && !notice.cameraName.empty())
+        known = std::find_if(entry.cameras.begin(), entry.cameras.end(),
+                             [&](const Camera& camera) { return camera.name == notice.cameraName; });
     if (known != entry.cameras.end()) {
-        known->name = notice.cameraName;
+        *known = {notice.camera, notice.cameraName};
     } else {
         entry.cameras.push_back({notice.camera, notice.cameraName});
     }
     // By name: the same notice reads the same whichever camera spoke first.
     std::stable_sort(entry.cameras.begin(), entry.cameras.end(),
                      [](const Camera& a, const Camera& b) { return a.name < b.name; });
+}
+
+bool NoticeBoard::countsSubjects(const Notice& notice) {
+    return notice.bySubject && !notice.subject.empty() && !notice.several.empty();
+}
+
+void NoticeBoard::noteDismissed(const std::string& occurrence) {
+    if (occurrence.empty() || std::find(dismissed_.begin(), dismissed_.end(), occurrence) != dismissed_.end()) return;
+    dismissed_.push_back(occurrence);
+    while (dismissed_.size() > dismissedCapacity) dismissed_.pop_front();
+}
+
+void NoticeBoard::rememberDismissed(const std::vector<std::string>& occurrences) {
+    for (const auto& occurrence : occurrences) noteDismissed(occurrence);
+}
+
+bool NoticeBoard::forget(const std::string& occurrence) {
+    return std::erase(dismissed_, occurrence) > 0;
 }
 
 std::optional<NoticeBoard::Showing> NoticeBoard::start() {
@@ -34,13 +63,21 @@ std::optional<NoticeBoard::Showing> NoticeBoard::start() {
 }
 
 std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
+    // Read once, it is not told again, however often the camera says it still holds.
+    if (!notice.occurrence.empty() &&
+        std::find(dismissed_.begin(), dismissed_.end(), notice.occurrence) != dismissed_.end())
+        return std::nullopt;
     auto& list = notice.stays ? staying_ : entries_;
     auto same = std::find_if(list.begin(), list.end(), [&](const Entry& e) { return sameNotice(e.notice, notice); });
     if (same != list.end()) {
         // Said again: one that stays is said once, counted when it has a text for several.
-        if (!notice.key.empty() && !notice.several.empty()) ++same->count;
+        if (!notice.key.empty() && !notice.several.empty() && !countsSubjects(notice)) same->count += notice.counts;
+        const bool known = !notice.occurrence.empty() && std::find(same->occurrences.begin(), same->occurrences.end(),
+                                                                   notice.occurrence) != same->occurrences.end();
         heardFrom(*same, notice);
         if (notice.stays) {
+            // Told again (a camera that connects again says what still holds), it is no news.
+            if (known) return std::nullopt;
             same->notice = std::move(notice);
             same->said = nextSaid_++;
             return std::nullopt;
@@ -52,7 +89,8 @@ std::optional<NoticeBoard::Showing> NoticeBoard::post(Notice notice) {
         same->id = 0;
         return start();
     }
-    Entry entry{std::move(notice), 0, 1, 0, {}};
+    const std::size_t count = std::max<std::size_t>(1, notice.counts);
+    Entry entry{std::move(notice), 0, count, 0, {}, {}, {}};
     heardFrom(entry, entry.notice);
     if (entry.notice.stays) {
         if (staying_.size() >= capacity) staying_.pop_front();
@@ -75,7 +113,11 @@ std::optional<NoticeBoard::Showing> NoticeBoard::expire(std::uint64_t id) {
 }
 
 bool NoticeBoard::dismiss(std::uint64_t id) {
-    return std::erase_if(staying_, [id](const Entry& e) { return e.id == id; }) > 0;
+    auto read = std::find_if(staying_.begin(), staying_.end(), [id](const Entry& e) { return e.id == id; });
+    if (read == staying_.end()) return false;
+    for (const auto& occurrence : read->occurrences) noteDismissed(occurrence);
+    staying_.erase(read);
+    return true;
 }
 
 NoticeBoard::Shown NoticeBoard::shownOf(const Entry& entry) const {
@@ -116,15 +158,21 @@ bool NoticeBoard::holds(const std::string& key) const {
 bool NoticeBoard::withdraw(const std::string& subject, const std::string& camera) {
     if (subject.empty()) return false;
     bool changed = false;
+    const auto isCamera = [&](const Camera& c) { return c.id == camera || c.name == camera; };
     std::erase_if(staying_, [&](Entry& entry) {
-        if (entry.notice.subject != subject) return false;
-        if (!camera.empty()) {
-            const auto before = entry.cameras.size();
-            std::erase_if(entry.cameras, [&](const Camera& c) { return c.id == camera; });
-            if (entry.cameras.size() == before) return false;
-        }
+        auto told = std::find(entry.subjects.begin(), entry.subjects.end(), subject);
+        if (told == entry.subjects.end()) return false;
+        if (!camera.empty() && std::none_of(entry.cameras.begin(), entry.cameras.end(), isCamera)) return false;
         changed = true;
-        return entry.cameras.empty() || camera.empty();
+        if (entry.subjects.size() > 1) {
+            // One of those it counts has passed; the others still hold.
+            entry.subjects.erase(told);
+            if (countsSubjects(entry.notice)) entry.count = entry.subjects.size();
+            return false;
+        }
+        if (camera.empty()) return true;
+        std::erase_if(entry.cameras, isCamera);
+        return entry.cameras.empty();
     });
     return changed;
 }

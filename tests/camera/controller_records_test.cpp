@@ -374,6 +374,49 @@ TEST(StandingNoticesTest, ARemoteThatConnectsHearsWhatStillHoldsAndWhatNobodyHea
     EXPECT_EQ(notices.greet().front().message, "1") << "the oldest goes";
 }
 
+// What a remote knows a notice by, to leave one its crew dismissed unshown: the same occurrence each time the camera
+// tells it again, also from another run for a take's notice; a new one once its cause comes again. What a remote that
+// connects hears is marked as told again.
+TEST(StandingNoticesTest, ANoticeToldAgainTellsTheSameOccurrenceAndItsCauseComingAgainAnother) {
+    const auto failed = [](std::string message, std::optional<std::string> subject = std::nullopt) {
+        return CameraEvent{.kind = CameraEvent::Kind::failed, .message = std::move(message), .subject = subject};
+    };
+    const auto mic = failed("Mic", "microphone");
+    const auto take = failed("A take cut short was finished: 3 s of it kept", "take:A.mov");
+    const CameraEvent over{.subject = "microphone", .over = true};
+    struct Row {
+        const char* what;
+        CameraEvent first;
+        std::vector<CameraEvent> between;
+        CameraEvent then;
+        bool sameRun;
+        bool same;
+    };
+    const Row rows[] = {
+        {"the same words again", mic, {}, mic, true, true},
+        {"told in between of another subject", mic, {failed("Late", "realTime")}, mic, true, true},
+        {"other words", mic, {}, failed("Mic!", "microphone"), true, false},
+        {"again after its end", mic, {over}, mic, true, false},
+        {"a take's notice from another run of the camera", take, {}, take, false, true},
+        {"another notice of that take", take, {}, failed("It is set aside", "take:A.mov"), true, false},
+    };
+    for (const auto& row : rows) {
+        StandingNotices notices, later;
+        const auto first = notices.told(row.first, true);
+        for (const auto& event : row.between) notices.told(event, true);
+        const auto then = (row.sameRun ? notices : later).told(row.then, true);
+        ASSERT_TRUE(first.occurrence && then.occurrence) << row.what;
+        EXPECT_EQ(*first.occurrence == *then.occurrence, row.same) << row.what;
+        EXPECT_FALSE(then.retold) << row.what;
+    }
+    StandingNotices notices;
+    const auto told = notices.told(mic, true);
+    const auto greeted = notices.greet();
+    ASSERT_EQ(greeted.size(), 1u);
+    EXPECT_EQ(greeted[0].occurrence, told.occurrence);
+    EXPECT_EQ(greeted[0].retold, true);
+}
+
 // Who gets the next capture, of the remotes that said they take files: the first one that files captures in its
 // shoot library, whatever decks are paired; a deck (it asked for deck copies) never, also one of an older kind that
 // says it takes files. With only decks, the captures wait on the camera.

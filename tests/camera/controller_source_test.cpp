@@ -70,6 +70,10 @@ public:
             mode_ = mode;
         });
     }
+    std::optional<std::string> silentMicrophone() const override {
+        std::lock_guard guard(lock_);
+        return silentMicrophone_;
+    }
     SourceCapabilities capabilities() const override {
         return {.manualWhiteBalance = true, .manualFocus = true, .maxZoom = 4};
     }
@@ -89,6 +93,11 @@ public:
             modesHeld_ = held;
         }
         wake_.notify_all();
+    }
+    // From its next start, the microphone named gives nothing (none: it gives sound).
+    void silenceMicrophone(std::optional<std::string> microphone) {
+        std::lock_guard guard(lock_);
+        silentMicrophone_ = std::move(microphone);
     }
     void stall() {
         std::lock_guard guard(lock_);
@@ -116,6 +125,7 @@ private:
     SourceMode mode_{1920, 1080, 30, 1};
     int starts_ = 0;
     std::vector<PictureSettings> asked_;
+    std::optional<std::string> silentMicrophone_;
 };
 
 class ControllerSource : public ::testing::Test {
@@ -193,6 +203,30 @@ TEST_F(ControllerSource, TheStatusShowsWhatTheDeviceHoldsAndARestartAppliesTheSe
     EXPECT_EQ(again.zoom, 2);
     EXPECT_EQ(camera->status().zoom, 2);
     EXPECT_TRUE(camera->status().whiteBalance.is<WhiteBalance::Auto>());
+}
+
+// A microphone that gives nothing as the device starts is told as a notice that stands; once it gives sound at a
+// later start, the camera says that is over, so that no remote goes on showing it.
+TEST_F(ControllerSource, AMicrophoneThatGivesSoundAgainEndsItsNotice) {
+    std::vector<CameraEvent> told;
+    camera->streamer().onEvent = [&told, hook = camera->streamer().onEvent](const CameraEvent& event) {
+        told.push_back(event);
+        hook(event);
+    };
+    const auto about = [&](bool over) {
+        return std::any_of(told.begin(), told.end(), [&](const CameraEvent& e) {
+            return e.subject == microphoneSubject && e.over.value_or(false) == over;
+        });
+    };
+    for (const bool silent : {true, false}) {
+        told.clear();
+        source->silenceMicrophone(silent ? std::optional<std::string>("pulse:x") : std::nullopt);
+        const int starts = source->starts();
+        source->stall();  // the watchdog starts it again
+        ASSERT_TRUE(eventually([&] { return source->starts() > starts && (about(false) || about(true)); }, 20));
+        EXPECT_EQ(about(false), silent) << silent;
+        EXPECT_EQ(about(true), !silent) << silent;
+    }
 }
 
 TEST_F(ControllerSource, OnlyTheLastFormatAskedForTellsTheStatus) {

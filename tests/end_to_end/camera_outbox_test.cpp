@@ -305,7 +305,8 @@ TEST(CameraOutbox, ACaptureTheRemoteHasNoRoomForWaitsWhileTheOnesBehindItAreFile
 }
 
 // What a camera's start found is told before any remote is there: the first remote that connects shows it. A remote
-// started again is told what still holds, not what was heard; a notice whose cause has passed goes.
+// started again is told what still holds, not what was heard, and not what its crew read; a notice whose cause has
+// passed goes.
 TEST(CameraNotices, WhatNoRemoteHeardReachesTheFirstAndWhatHoldsEveryRemoteThatConnects) {
     Site site("Cam Told");
     ASSERT_TRUE(site.dir.isValid());
@@ -332,7 +333,17 @@ TEST(CameraNotices, WhatNoRemoteHeardReachesTheFirstAndWhatHoldsEveryRemoteThatC
     EXPECT_TRUE(eventually([&] { return !shown().empty(); }));
     EXPECT_EQ(shown(), std::vector{setAside});
 
-    camera->streamer().postEvent({.subject = "take:Take 3 – Cam Told.mov", .over = true});
+    // Read, it stays read when the remote starts again, though the camera tells it again; what comes after shows.
+    site.controller->dismissNotice(site.controller->notices().front().id);
+    site.controller->stop();
+    site.controller = MonitorController::create(
+        4, false, [] { return 0.0; }, site.remote.env);
+    site.controller->start();
+    const std::string late = "This camera can't record the chosen format in real time";
+    camera->streamer().postEvent({.kind = CameraEvent::Kind::failed, .message = late, .subject = "realTime"});
+    EXPECT_TRUE(eventually([&] { return shown() == std::vector{late}; })) << shown().size();
+
+    camera->streamer().postEvent({.subject = "realTime", .over = true});
     EXPECT_TRUE(eventually([&] { return shown().empty(); }));
     camera->stop();
 }

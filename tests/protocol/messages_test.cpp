@@ -175,6 +175,9 @@ TEST(GalleryJson, ItemsPreviewsAndEventsRoundTrip) {
     CameraEvent standing{CameraEvent::Kind::info, std::nullopt, std::nullopt, "realTime", true, true};
     EXPECT_EQ(encodeJsonText(standing), R"({"kind":"info","over":true,"soundMissing":true,"subject":"realTime"})");
     EXPECT_EQ(decodeJsonText<CameraEvent>(*encodeJsonText(standing)), standing);
+    CameraEvent retold{.kind = CameraEvent::Kind::failed, .subject = "take:A.mov", .occurrence = "7F", .retold = true};
+    EXPECT_EQ(encodeJsonText(retold), R"({"kind":"failed","occurrence":"7F","retold":true,"subject":"take:A.mov"})");
+    EXPECT_EQ(decodeJsonText<CameraEvent>(*encodeJsonText(retold)), retold);
     EXPECT_FALSE(
         decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"kind":"info","over":"yes"})")));
     EXPECT_FALSE(decodeMessage<CameraEvent>(packetOf<CameraEvent>(PacketType::event, R"({"kind":"exploded"})")));

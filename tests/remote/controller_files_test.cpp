@@ -360,10 +360,83 @@ TEST_F(FilesTest, FilesKeptAwayFromTheShootFolderAreCountedAsFilesUntilItIsBack)
     EXPECT_EQ(controller->message(), "The shoot folder Shoot isn't there: saved 2 files in Brindlecroft › " +
                                          ShootLibrary::dayKeyString(clock));
     main->advance(MonitorController::statsInterval);
-    EXPECT_EQ(controller->notices().size(), 1u) << "still away";
+    EXPECT_EQ(controller->notices().size(), 2u) << "still away (said from the start, and where the files went)";
     std::filesystem::create_directories(chosen);
     main->advance(MonitorController::statsInterval);
     EXPECT_TRUE(controller->notices().empty());
+}
+
+// A remote that starts says at once what holds of its own state, not at the next capture: the chosen shoot folder
+// isn't there, captures wait in the fallback folder for a shoot folder that takes them. Dismissed, it stays so while
+// it holds, also after a restart; once the folder was back and went again, it is told again.
+TEST_F(FilesTest, ARemoteThatStartsSaysWhatHoldsOfItsOwnState) {
+    const auto staying = [&] {
+        std::vector<std::string> shown;
+        for (const auto& notice : controller->notices())
+            if (notice.stays) shown.push_back(notice.text);
+        return shown;
+    };
+    const auto restart = [&](const MonitorEnvironment& env) {
+        if (controller) controller->stop();
+        controller = MonitorController::create(
+            4, false, [] { return 0.0; }, env);
+        controller->start();
+        main->runPending();
+    };
+    const auto chosen = root / "Drive" / "Shoot";
+    defaults->set(std::string(ShootLibrary::bookmarkKey), chosen.string());
+    const std::vector<std::string> away{"The shoot folder Shoot isn't there: captures are saved in Brindlecroft"};
+    restart(environment());
+    EXPECT_EQ(staying(), away);
+    main->advance(MonitorController::statsInterval);
+    ASSERT_EQ(staying(), away) << "said once";
+    controller->dismissNotice(controller->notices()[0].id);
+    main->advance(MonitorController::statsInterval);
+    EXPECT_TRUE(staying().empty()) << "read, while it holds";
+    restart(environment());
+    EXPECT_TRUE(staying().empty()) << "read, after a restart";
+    std::filesystem::create_directories(chosen);
+    main->advance(MonitorController::statsInterval);
+    // Moved off at once: the library may be making its day folder there meanwhile.
+    std::filesystem::rename(root / "Drive", root / "Drive away");
+    main->advance(MonitorController::statsInterval);
+    restart(environment());
+    EXPECT_EQ(staying(), away) << "gone again";
+
+    defaults->set(std::string(ShootLibrary::bookmarkKey), std::string());
+    writeFile(root / "blocked" / "Brindlecroft", "in the way");
+    ShootLibrary blocked(ShootLibrary::Environment{defaults.get(), root / "blocked"});
+    auto env = environment();
+    env.shootLibrary = &blocked;
+    restart(env);
+    // The kept captures tried again (after a time, on a queue of their own), and what that says.
+    const auto triedAgain = [&](std::size_t shown) {
+        main->advance(MonitorController::keptFilingInterval);
+        for (int i = 0; i < 300 && staying().size() != shown; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            main->runPending();
+        }
+        return staying();
+    };
+    controller->receiveShootFile(writeFile(root / "arriving" / "clip", "take"), Uuid().uuidString(), peer(1));
+    main->runPending();
+    ASSERT_EQ(staying().size(), 1u);
+    controller->dismissNotice(controller->notices()[0].id);
+    EXPECT_TRUE(triedAgain(1).empty()) << "read, the same capture waiting is no news";
+    controller->receiveShootFile(writeFile(root / "arriving" / "clip", "take"), Uuid().uuidString(), peer(1));
+    main->runPending();
+    restart(env);
+    for (int i = 0; i < 1000 && staying().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        main->runPending();
+    }
+    const std::vector<std::string> waiting{
+        "Couldn't save 2 files from the cameras: kept in Unfiled until the shoot folder takes them"};
+    ASSERT_EQ(staying(), waiting);
+    controller->dismissNotice(controller->notices()[0].id);
+    EXPECT_TRUE(triedAgain(1).empty()) << "read, after a restart";
+    controller->stop();
+    controller.reset();  // its filing is over before the library goes
 }
 
 // An ext4 file system in an image file, mounted on a folder through a loop device.

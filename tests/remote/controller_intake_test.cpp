@@ -3,6 +3,7 @@
 #include <QBuffer>
 
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -419,6 +420,119 @@ TEST_F(IntakeTest, ANoticeFromSeveralCamerasIsOneAndGoesWhenItsCauseHasPassed) {
         std::vector<std::string> shown;
         for (const auto& notice : controller->notices()) shown.push_back(notice.text);
         EXPECT_EQ(shown, shows) << "step " << i;
+    }
+}
+
+// What a camera tells of what still holds, over a day of link drops and restarts: a take's notices that the crew
+// dismissed stay dismissed across reconnects and remote restarts (the camera tells them again at every connect), a
+// camera's takes without sound are one notice counting them, a camera that starts again is named once, and a tile
+// says "No sound" while the camera says its microphone gives none, not for a take told again from earlier.
+TEST_F(IntakeTest, WhatTheCrewDismissedStaysDismissedAndTheTileFollowsTheMicrophone) {
+    using Kind = CameraEvent::Kind;
+    const std::string silent = "The take has no sound: the microphone gave nothing. Its pictures are kept";
+    const std::string counted = "takes have no sound, or not all of it. Their pictures are kept";
+    const std::string late = "can't record the chosen format in real time";
+    const std::string deaf = "The microphone “pulse:x” gives no sound: the camera films without it";
+    const auto silentTake = [&](const std::string& file, bool retold = false) {
+        CameraEvent event{Kind::failed, silent, std::nullopt, "take:" + file, std::nullopt, true};
+        event.occurrence = "take:" + file + "#1";
+        if (retold) event.retold = true;
+        return event;
+    };
+    const auto standing = [](std::string message, std::string subject, std::string occurrence, bool retold = false) {
+        CameraEvent event{Kind::failed, std::move(message), std::nullopt, std::move(subject)};
+        event.occurrence = std::move(occurrence);
+        if (retold) event.retold = true;
+        return event;
+    };
+    const auto over = [](std::string subject) { return CameraEvent{.subject = std::move(subject), .over = true}; };
+    struct Step {
+        enum { tell, dismissAll, reconnect, restart } what;
+        int camera = 1;  // that tells; or reconnects as `as`
+        CameraEvent event = {};
+        int as = 0;
+        std::vector<std::string> shows = {};
+        bool noSound = false;  // of camera A
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"one camera's takes without sound are one notice counting them",
+         {{Step::tell, 1, silentTake("a.mov"), 0, {"A: " + silent}, true},
+          {Step::tell, 1, silentTake("b.mov"), 0, {"A: 2 " + counted}, true},
+          {Step::tell, 1, silentTake("c.mov"), 0, {"A: 3 " + counted}, true},
+          {Step::tell, 1, over("take:b.mov"), 0, {"A: 2 " + counted}, true},
+          {Step::tell, 2, over("take:c.mov"), 0, {"A: " + silent}, true}}},
+        {"dismissed, then the link drops: the camera tells them again, they stay dismissed",
+         {{Step::tell, 1, silentTake("a.mov"), 0, {"A: " + silent}, true},
+          {Step::tell, 1, standing(late, "realTime", "r1"), 0, {"A: " + silent, "A: " + late}, true},
+          {Step::dismissAll, 1, {}, 0, {}, true},
+          {Step::reconnect, 1, {}, 3, {}, false},
+          {Step::tell, 3, silentTake("a.mov", true), 0, {}, false},
+          {Step::tell, 3, standing(late, "realTime", "r1", true), 0, {}, false},
+          {Step::tell, 3, silentTake("d.mov"), 0, {"A: " + silent}, true}}},
+        {"dismissed, then the remote starts again: they stay dismissed, what else holds shows",
+         {{Step::tell, 1, silentTake("a.mov"), 0, {"A: " + silent}, true},
+          {Step::dismissAll, 1, {}, 0, {}, true},
+          {Step::tell, 1, standing(deaf, "microphone", "m1"), 0, {"A: " + deaf}, true},
+          {Step::restart, 1, {}, 0, {}, false},
+          {Step::tell, 1, silentTake("a.mov", true), 0, {}, false},
+          {Step::tell, 1, standing(deaf, "microphone", "m1", true), 0, {"A: " + deaf}, true},
+          {Step::tell, 1, over("microphone"), 0, {}, false}}},
+        {"a take told again from earlier says nothing of the microphone now",
+         {{Step::tell, 1, silentTake("a.mov", true), 0, {"A: " + silent}, false},
+          {Step::tell, 1, {Kind::videoSaved}, 0, {"A: " + silent}, false}}},
+        {"a camera that starts again is named once, and its cause passing is told by its new run",
+         {{Step::tell, 1, standing(late, "realTime", "r1"), 0, {"A: " + late}},
+          {Step::tell, 2, standing(late, "realTime", "r2"), 0, {"A, B: " + late}},
+          {Step::reconnect, 1, {}, 3, {"A, B: " + late}},
+          {Step::tell, 3, standing(late, "realTime", "r3", true), 0, {"A, B: " + late}},
+          {Step::tell, 3, over("realTime"), 0, {"B: " + late}}}},
+    };
+    const auto staying = [&] {
+        std::vector<std::string> shown;
+        for (const auto& notice : controller->notices())
+            if (notice.stays) shown.push_back(notice.text);
+        return shown;
+    };
+    for (const auto& c : cases) {
+        defaults->set(MonitorController::dismissedNoticesKey, std::vector<std::string>{});
+        registered.clear();
+        make();
+        std::map<int, std::string> cameras{{1, "A"}, {2, "B"}};
+        const auto join = [&] { connect({cameras.begin(), cameras.end()}); };
+        join();
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const auto& step = c.steps[i];
+            switch (step.what) {
+                case Step::tell:
+                    deliverMessage(PacketType::event, step.event, step.camera);
+                    break;
+                case Step::dismissAll:
+                    for (const auto shown = controller->notices(); const auto& notice : shown)
+                        if (notice.stays) controller->dismissNotice(notice.id);
+                    break;
+                case Step::reconnect:
+                    cameras.erase(step.camera);
+                    join();
+                    cameras[step.as] = step.camera == 1 ? "A" : "B";
+                    join();
+                    break;
+                case Step::restart:
+                    controller.reset();
+                    registered.clear();
+                    make();
+                    join();
+                    break;
+            }
+            EXPECT_EQ(staying(), step.shows) << c.what << ", step " << i;
+            int a = 0;
+            for (const auto& [n, name] : cameras)
+                if (name == "A") a = n;
+            EXPECT_EQ(controller->feed(peer(a))->noSound(), step.noSound) << c.what << ", step " << i;
+        }
     }
 }
 

@@ -31,6 +31,23 @@ Notice from(std::string camera, std::string text, std::string subject) {
     return notice;
 }
 
+// The same, from another session of that camera (it started again).
+Notice fromSession(std::string session, std::string camera, std::string text, std::string subject) {
+    Notice notice = from(std::move(camera), std::move(text), std::move(subject));
+    notice.camera = std::move(session);
+    return notice;
+}
+
+// Camera A's take without sound, telling its occurrence.
+Notice silentTake(const std::string& take, std::string occurrence) {
+    Notice notice = from("A", "No sound", "take:" + take);
+    notice.key = "takes without sound A";
+    notice.several = "%n takes have no sound";
+    notice.bySubject = true;
+    notice.occurrence = std::move(occurrence);
+    return notice;
+}
+
 // What the band shows after each step, top to bottom.
 TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
     struct Step {
@@ -88,6 +105,32 @@ TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
           {Step::post, from("A", "late", "realTime"), {"Cam A, Cam B: late"}},
           {Step::withdraw, from("A", "", "realTime"), {"Cam B: late"}},
           {Step::withdraw, from("B", "", "realTime"), {}}}},
+        {"a camera that starts again, in another session, is named once by its name",
+         {{Step::post, from("A", "late", "realTime"), {"late"}},
+          {Step::nameCameras, {}, {"Cam A: late"}},
+          {Step::post, from("B", "late", "realTime"), {"Cam A, Cam B: late"}},
+          {Step::post, fromSession("A2", "A", "late", "realTime"), {"Cam A, Cam B: late"}},
+          {Step::withdraw, fromSession("A2", "A", "", "realTime"), {"Cam B: late"}}}},
+        {"takes without sound of one camera are one notice counting each take once, one fewer as one passes",
+         {{Step::post, silentTake("1", "o1"), {"No sound"}},
+          {Step::post, silentTake("2", "o2"), {"2 takes have no sound"}},
+          {Step::post, silentTake("1", "o1"), {"2 takes have no sound"}},
+          {Step::post, silentTake("3", "o3"), {"3 takes have no sound"}},
+          {Step::withdraw, silentTake("1", ""), {"2 takes have no sound"}},
+          {Step::withdraw, silentTake("3", ""), {"No sound"}},
+          {Step::withdraw, silentTake("2", ""), {}}}},
+        {"what was dismissed is not shown again when told again; a new occurrence is",
+         {{Step::post, silentTake("1", "o1"), {"No sound"}},
+          {Step::post, silentTake("2", "o2"), {"2 takes have no sound"}},
+          {Step::dismiss, stays("2 takes have no sound"), {}},
+          {Step::post, silentTake("2", "o2"), {}},
+          {Step::post, silentTake("1", "o1"), {}},
+          {Step::post, silentTake("3", "o3"), {"No sound"}}}},
+        {"told again, the occurrence shown is no news; said anew, it is",
+         {{Step::post, silentTake("1", "o1"), {"No sound"}},
+          {Step::post, stays("Capture failed"), {"No sound", "Capture failed"}},
+          {Step::post, silentTake("1", "o1"), {"No sound", "Capture failed"}},
+          {Step::post, silentTake("1", "o1b"), {"No sound", "Capture failed"}, "No sound"}}},
         {"reading one that is not there changes nothing",
          {{Step::post, stays("No sound"), {"No sound"}}, {Step::dismiss, stays("Other"), {"No sound"}}}},
     };
@@ -126,6 +169,28 @@ TEST(NoticeBoard, NoticesThatStayShowUntilReadAndSeveralOfAKindAreSaidOnce) {
                 << c.what << ", step " << i;
         }
     }
+}
+
+// What the crew dismissed is remembered by another board (the remote started again), the newest few of it.
+TEST(NoticeBoard, DismissedOccurrencesAreKeptTheNewestFirstAndForgottenWhenTheirCausePasses) {
+    NoticeBoard before;
+    for (std::size_t i = 0; i <= NoticeBoard::dismissedCapacity; ++i) {
+        before.post(silentTake(std::to_string(i), "o" + std::to_string(i)));
+        ASSERT_EQ(before.shown().size(), 1u);
+        before.dismiss(before.shown()[0].id);
+    }
+    ASSERT_EQ(before.dismissed().size(), NoticeBoard::dismissedCapacity);
+    EXPECT_EQ(before.dismissed().front(), "o1") << "the oldest goes";
+    NoticeBoard after;
+    after.rememberDismissed({before.dismissed().begin(), before.dismissed().end()});
+    after.post(silentTake("1", "o1"));
+    after.post(silentTake("0", "o0"));
+    ASSERT_EQ(after.shown().size(), 1u);
+    EXPECT_EQ(after.shown()[0].text, "No sound");
+    EXPECT_TRUE(after.forget("o1"));
+    EXPECT_FALSE(after.forget("o1"));
+    after.post(silentTake("1", "o1"));
+    EXPECT_EQ(after.shown()[0].text, "2 takes have no sound");
 }
 
 }  // namespace

@@ -383,8 +383,8 @@ void CameraController::sendTo(const Bytes& packet, const PeerId& peer) {
 
 void CameraController::tellMonitors(const CameraEvent& event) {
     // Told before any remote connects (what the start found, say), it waits for the first one.
-    standing_.tell(event, !connectedMonitors_.empty());
-    if (auto packet = encodeMessage(PacketType::event, event)) sendToMonitors(*packet);
+    const CameraEvent told = standing_.told(event, !connectedMonitors_.empty());
+    if (auto packet = encodeMessage(PacketType::event, told)) sendToMonitors(*packet);
 }
 
 void CameraController::sendToMonitors(const Bytes& packet) {

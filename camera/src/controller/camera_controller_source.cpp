@@ -92,8 +92,15 @@ void CameraController::describeSource() {
                 CameraEvent told{CameraEvent::Kind::failed,
                                  "The microphone “" + *silent + "” gives no sound: the camera films without it",
                                  {}};
-                told.subject = "microphone";
+                told.subject = microphoneSubject;
                 self->streamer_->postEvent(told);
+            } else {
+                // Its sound is there (again): a remote that still shows the microphone silent, from this run of the
+                // camera or an earlier one, takes that away.
+                CameraEvent over{CameraEvent::Kind::info, std::nullopt, {}};
+                over.subject = microphoneSubject;
+                over.over = true;
+                self->streamer_->postEvent(over);
             }
             CameraStatus& s = self->status_;
             s.formats = formatOptions(modes);

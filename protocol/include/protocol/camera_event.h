@@ -23,6 +23,11 @@ struct CameraEvent {
     /// Set on a take's event when the camera has a microphone and the take holds its sound for only part of its
     /// length, or none: what marks a take as silent, whatever its message says.
     std::optional<bool> soundMissing;
+    /// Which occurrence of its cause a notice that stands tells: the same each time it is told again, a new one once
+    /// the cause comes again. A remote knows what its crew dismissed by it.
+    std::optional<std::string> occurrence;
+    /// Set on what a camera tells again to a remote that connects: what still holds from before, not what happens now.
+    std::optional<bool> retold;
 
     friend bool operator==(const CameraEvent&, const CameraEvent&) = default;
 };
@@ -32,6 +37,8 @@ struct CameraEvent {
 inline constexpr const char* takeWithoutSoundMessage =
     "The take has no sound: its sound couldn't be converted. Its pictures are kept";
 inline constexpr const char* settingsNotTakenMessage = "The camera does not take its settings";
+/// The subject of a camera's notice that its microphone gives no sound.
+inline constexpr const char* microphoneSubject = "microphone";
 inline bool says(const CameraEvent& event, const char* message) {
     return event.message && *event.message == message;
 }

@@ -54,9 +54,9 @@ public:
     /// "30 fps · 2.5 Mb/s", none until the first statistics tick.
     const std::optional<std::string>& stats() const { return stats_; }
     bool noPicture() const { return noPicture_; }
-    /// The camera's latest take lacks its sound, in part or whole: shown on its tile until a take records sound
-    /// again.
-    bool noSound() const { return sound_.silent; }
+    /// The camera's microphone gives no sound, as the camera tells it, or its latest take lacks its sound, in part or
+    /// whole: shown on its tile until the microphone gives sound, or a take records sound, again.
+    bool noSound() const { return sound_.silent || sound_.microphoneSilent; }
     /// Pixel size of the live picture as shown; none without a picture.
     const std::optional<QSizeF>& pictureSize() const { return pictureSize_; }
     /// When the remote last greeted the camera.
@@ -108,6 +108,7 @@ private:
     struct {
         bool silent = false;
         bool silentTakeEnding = false;  // told that a take has no sound; its end (saved or not) is next
+        bool microphoneSilent = false;  // the camera's notice of its microphone stands
     } sound_;
     std::optional<QSizeF> pictureSize_;
     Date lastHello_{-1e12};  // the distant past

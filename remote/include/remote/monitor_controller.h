@@ -95,6 +95,8 @@ public:
     static constexpr const char* cameraOrderKey = "cameraOrder";
     static constexpr const char* cameraNumbersKey = "cameraNumbers";
     static constexpr const char* importsFilesKey = "importsFiles";
+    /// The occurrences of notices the crew dismissed, oldest first: not shown again, also after a restart.
+    static constexpr const char* dismissedNoticesKey = "dismissedNotices";
 
     static constexpr double messageDuration = 2.5;
     /// How long a notice that asks the operator to know or act shows: long enough to read from across the room
@@ -250,6 +252,11 @@ public:
     void keptFilingTick();
     /// Takes away the notices of a shoot folder that wasn't there once it is back.
     void shootFolderTick();
+    /// At the start: says that the chosen shoot folder isn't there, when it isn't.
+    void tellShootFolderAway();
+    /// Says that `waiting` captures, the newest `newest`, wait in the fallback folder for the shoot folder.
+    void tellKeptWaiting(std::size_t waiting, const std::string& newest);
+    void saveDismissedNotices();
     void checkSilence(CameraFeed& feed, bool receiving);
     void restartVideo(CameraFeed& feed);
 

@@ -245,8 +245,12 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
 // reader fell behind for good with nothing lost, replayed: the input smooths its times over seconds. Every block
 // lies where its sound was captured, as it did before anything was lost; each loss is silence where it happened.
 TEST(SoundClock, RecordedReadsOfARealInput) {
-    const char* traces[] = {"loss_40ms.txt",        "two_losses_40ms.txt",      "three_losses_20ms.txt",
-                            "two_losses_200ms.txt", "reads_later_for_good.txt", "feeder_stalls.txt"};
+    const char* traces[] = {"loss_40ms.txt", "two_losses_40ms.txt", "three_losses_20ms.txt", "two_losses_200ms.txt",
+                            "reads_later_for_good.txt", "feeder_stalls.txt",
+                            // The sound server's own client library: its counts at every read.
+                            "counted/loss_12ms.txt", "counted/three_losses_12ms.txt", "counted/loss_15ms.txt",
+                            "counted/loss_inside_a_block.txt", "counted/stall_over_a_loss.txt",
+                            "counted/two_losses_200ms.txt", "counted/source_removed.txt"};
     const int rate = 48000;
     for (const char* name : traces) {
         SCOPED_TRACE(name);
@@ -254,16 +258,23 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
         ASSERT_TRUE(in);
         std::vector<std::pair<double, double>> losses;  // the feeder's instant, seconds lost
         std::vector<std::tuple<double, std::int64_t, double>> reads;
+        std::vector<std::pair<double, double>> stalls;  // the sound server stopped: at, for so long
+        bool counted = false, ended = false;
         for (std::string line; std::getline(in, line);) {
             std::istringstream fields(line);
             double at = 0, seconds = 0;
             std::int64_t samples = 0;
             if (line.rfind("# lost ", 0) == 0 && (fields.ignore(7) >> at >> seconds)) losses.emplace_back(at, seconds);
+            if (line.rfind("# stalled ", 0) == 0 && (fields.ignore(10) >> at >> seconds))
+                stalls.emplace_back(at, seconds);
+            counted = counted || line == "# counted";
+            ended = ended || line.rfind("# ended", 0) == 0;
             if (line.rfind('#', 0) != 0 && (fields >> at >> samples >> seconds))
                 reads.emplace_back(at, samples, seconds);
         }
         ASSERT_GT(reads.size(), 100u);
-        SoundClock clock;
+        std::sort(losses.begin(), losses.end());
+        SoundClock clock(counted ? SoundClock::Times::counted : SoundClock::Times::smoothed);
         std::int64_t count = 0;
         std::deque<double> captured;                  // on the feeder's clock, of each block not laid yet
         std::vector<std::pair<double, double>> laid;  // captured, stamp
@@ -274,8 +285,13 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
             bool either = false;
             for (const auto& [lossAt, seconds] : losses) {
                 const double end = at + static_cast<double>(samples) / rate;
-                either = either || std::abs(end - lossAt) < 0.005;
+                either = either || std::abs(end - lossAt) < 0.005 || (at < lossAt && end > lossAt);
                 if (end > lossAt) at += seconds;
+                // Where in a stall the sound was lost nobody counted: what followed the loss in it may lie as if
+                // the loss came at the stall's end.
+                for (const auto& [stalledAt, stalledFor] : stalls)
+                    either = either || (lossAt >= stalledAt && lossAt < stalledAt + stalledFor && end > lossAt &&
+                                        at < stalledAt + stalledFor);
             }
             captured.push_back(either ? NAN : at);
             count += samples;
@@ -285,6 +301,15 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
                 laid.emplace_back(captured.front(), stamp);
                 captured.pop_front();
             }
+        }
+        // A stream that ended (its source removed) leaves nothing held.
+        if (ended) {
+            for (const double stamp : clock.finish()) {
+                ASSERT_FALSE(captured.empty());
+                laid.emplace_back(captured.front(), stamp);
+                captured.pop_front();
+            }
+            EXPECT_EQ(laid.size(), reads.size());
         }
         // Where the sound lay before anything happened, however late the input: the stamps from then on lie as far.
         std::vector<double> before;

@@ -88,13 +88,7 @@ void CameraController::describeSource() {
             auto self = weak.lock();
             if (!self) return;
             // A microphone that gave nothing as the source started: the camera films without sound, and says so.
-            if (silent) {
-                CameraEvent told{CameraEvent::Kind::failed,
-                                 "The microphone “" + *silent + "” gives no sound: the camera films without it",
-                                 {}};
-                told.subject = "microphone";
-                self->streamer_->postEvent(told);
-            }
+            if (silent) self->streamer_->postEvent(CameraStreamer::microphoneEvent(silent));
             CameraStatus& s = self->status_;
             s.formats = formatOptions(modes);
             if (mode) {

@@ -50,16 +50,12 @@ bool isRgb(AVPixelFormat format) {
 
 int matrixOf(const AVFrame& frame) {
     switch (frame.colorspace) {
-        case AVCOL_SPC_BT709:
-            return SWS_CS_ITU709;
-        case AVCOL_SPC_BT470BG:
-        case AVCOL_SPC_SMPTE170M:
-            return SWS_CS_ITU601;
-        case AVCOL_SPC_BT2020_NCL:
-        case AVCOL_SPC_BT2020_CL:
-            return SWS_CS_BT2020;
-        default:
-            return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
+    default: return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
     }
 }
 

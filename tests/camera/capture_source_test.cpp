@@ -117,6 +117,7 @@ enum class InputTimes {
     none,      ///< the input gives no times of its own: only the reads tell
     exact,     ///< each block's capture time, from the delay the input reports
     smoothed,  ///< the same, smoothed as FFmpeg's inputs do: a change is taken up a quarter per block
+    slowly,    ///< smoothed over seconds: a change is taken up a 200th per block
 };
 
 struct SoundReads {
@@ -140,6 +141,7 @@ struct SoundReads {
 TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
     constexpr auto exact = InputTimes::exact;
     constexpr auto smoothed = InputTimes::smoothed;
+    constexpr auto slowly = InputTimes::slowly;
     const SoundReads cases[] = {
         {"each block as it ends", 0.02, 1, 0, 0, 0, 0, 0, 0},
         {"in pairs", 0.02, 2, 0, 0, 0, 0, 0, 0},
@@ -170,6 +172,9 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         // Blocks of a few milliseconds, as the input is asked for.
         {"30 ms lost, blocks of 5 ms", 0.005, 1, 0.002, 0, 0, 0.03, 0, 1},
         {"30 ms lost, blocks of 5 ms read in fours", 0.005, 4, 0.002, 0, 0, 0.03, 0, 1, 0, 0, 0, 0, smoothed},
+        // A small loss, with times that take it up over seconds: they lie short of it long after.
+        {"12 ms lost, times smoothed over seconds", 0.005, 1, 0.002, 0, 0, 0.012, 0, 1, 0, 0, 0, 0, slowly},
+        {"15 ms lost, times smoothed over seconds", 0.01, 1, 0.002, 0, 0, 0.015, 0, 1, 0, 0, 0, 0, slowly},
         // A source with a long delay (a network microphone): its sound lies where the input's times say.
         {"a second's delay", 0.01, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0, 0, smoothed, 1},
         {"a second's delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0, 0, smoothed, 1},
@@ -206,7 +211,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
             if (c.times == InputTimes::exact || !std::isfinite(reported))
                 reported = startOf(k);
             else
-                reported += c.block + (startOf(k) - reported - c.block) / 4;
+                reported += c.block + (startOf(k) - reported - c.block) / (c.times == InputTimes::slowly ? 200 : 4);
             held.emplace_back(k, read);
             for (const double stamp :
                  clock.stamp(read - c.block, samples, rate, c.times == InputTimes::none ? NAN : reported)) {

@@ -141,6 +141,7 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         count_ = 0;
         delay_ = 0;
         laidReported_ = NAN;
+        lagging_ = false;
         recent_.clear();
     }
     const std::int64_t first = count_;
@@ -185,6 +186,9 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         shift(amount);
         excuse(behind - amount);
         lay(laid, after - before);
+        // The input's times take a loss up over seconds: until they reach the count again, they lie short of it
+        // and show no delay.
+        lagging_ = amount > 0;
     } else if (std::isfinite(reportedLead)) {
         // The input's times lead: once they settled before the count (a loss among them decided first), they show a
         // delay: the count moves back to them, and the reads are expected as late as they come; reads that lag
@@ -198,8 +202,9 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
             latestReported = std::max(latestReported, seen.reported);
         }
         const double settled = (earliest + latestReported) / 2;
-        if (recent_.front().read <= read - kSettling && lead < interruption && latestReported - earliest < kSameRead &&
-            settled <= -kSettled) {
+        if (reportedLead > -kSettled) lagging_ = false;
+        if (!lagging_ && recent_.front().read <= read - kSettling && lead < interruption &&
+            latestReported - earliest < kSameRead && settled <= -kSettled) {
             shift(settled);
             excuse(-settled);
         } else if (least > 0 && read - recent_.front().read >= kMemory / 2) {

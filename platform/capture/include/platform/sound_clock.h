@@ -89,6 +89,7 @@ private:
     std::int64_t count_ = 0;     ///< samples stamped so far
     double delay_ = 0;           ///< how much later than the count the reads come, by the input's own times
     double laidReported_ = NAN;  ///< `Held::reported` of the last block laid
+    bool lagging_ = false;       ///< the input's times have not reached the count since a loss
     std::deque<Seen> recent_;    ///< the blocks read in the last second
     std::deque<Held> held_;      ///< the blocks not laid yet
 };

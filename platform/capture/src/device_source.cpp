@@ -234,7 +234,8 @@ private:
 
 }  // namespace
 
-/// One FFmpeg device input, opened and read on a thread of its own: packets are decoded and handed on as frames.
+/// One device input, opened and read on a thread of its own: FFmpeg's (packets decoded and handed on as frames), or
+/// for a sound server's source ("pulse:…") the server's own library (`PulseInput`).
 /// The thread shares the reader with its source, so that a thread stuck in its driver, opening or reading, can be
 /// left behind safely; the camera's and the microphone's readers live apart, one stopping or stuck while the
 /// other goes on.

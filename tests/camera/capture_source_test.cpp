@@ -118,6 +118,7 @@ enum class InputTimes {
     exact,     ///< each block's capture time, from the delay the input reports
     smoothed,  ///< the same, smoothed as FFmpeg's inputs do: a change is taken up a quarter per block
     slowly,    ///< smoothed over seconds: a change is taken up a 200th per block
+    counted,   ///< a sound server's counts: exact, read with the clock told so
 };
 
 struct SoundReads {
@@ -142,6 +143,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
     constexpr auto exact = InputTimes::exact;
     constexpr auto smoothed = InputTimes::smoothed;
     constexpr auto slowly = InputTimes::slowly;
+    constexpr auto counted = InputTimes::counted;
     const SoundReads cases[] = {
         {"each block as it ends", 0.02, 1, 0, 0, 0, 0, 0, 0},
         {"in pairs", 0.02, 2, 0, 0, 0, 0, 0, 0},
@@ -180,9 +182,15 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         {"a second's delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0, 0, smoothed, 1},
         // A source with a long delay hands over its sound in blocks of two seconds, its clock 2.5 % slow.
         {"blocks of 2 s", 1.95, 1, 0.002, 0, 0, 0, 25000, 5, 0, 0, 0, 0, exact},
+        // The server's own counts, read as such.
+        {"counted: 12 ms lost", 0.01, 1, 0.002, 0, 0, 0.012, 0, 1, 0, 0, 0, 0, counted},
+        {"counted: 40 ms lost twice, 0.2 s apart", 0.005, 1, 0.002, 0, 0, 0.04, 0, 2, 0, 0.2, 0, 0, counted},
+        {"counted: jittered by up to 24 ms", 0.01, 1, 0.024, 0, 0, 0, 0, 0, 0, 0, 0, 0, counted},
+        {"counted: a slow device clock", 0.01, 1, 0.01, 0, 0, 0, 300, 0, 0, 0, 0, 0, counted},
+        {"counted: 200 ms lost, read in pairs", 0.01, 2, 0.002, 0, 0, 0.2, 0, 1, 0, 0, 0, 0, counted},
     };
     for (const auto& c : cases) {
-        SoundClock clock;
+        SoundClock clock(c.times == InputTimes::counted ? SoundClock::Times::counted : SoundClock::Times::smoothed);
         std::mt19937 random(7);
         std::uniform_real_distribution<double> late(0, c.jitter);
         const int rate = 48000;
@@ -208,7 +216,7 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
             if (startOf(k) >= t0 + 2 && (!c.stepFor || startOf(k) < t0 + 2 + c.stepFor)) read += c.step;
             read = std::max(read, lastRead);
             lastRead = read;
-            if (c.times == InputTimes::exact || !std::isfinite(reported))
+            if (c.times == InputTimes::exact || c.times == InputTimes::counted || !std::isfinite(reported))
                 reported = startOf(k);
             else
                 reported += c.block + (startOf(k) - reported - c.block) / (c.times == InputTimes::slowly ? 200 : 4);

@@ -157,15 +157,16 @@ void PulseInput::take() {
     }
     if (pending_.empty() || asked_) return;
     pa_operation* asked = pa_stream_update_timing_info(
-        stream_, [](pa_stream*, int, void* self) { static_cast<PulseInput*>(self)->timed(); }, this);
+        stream_, [](pa_stream*, int done, void* self) { static_cast<PulseInput*>(self)->timed(done != 0); }, this);
     if (!asked) return;
     asked_ = true;
     pa_operation_unref(asked);
 }
 
-void PulseInput::timed() {
+void PulseInput::timed(bool answered) {
     asked_ = false;
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    // Without an answer the server's last counts may be older than the sound taken since: no time for it yet.
+    const pa_timing_info* timing = answered ? pa_stream_get_timing_info(stream_) : nullptr;
     if (timing) {
         // The byte at the server's write index was heard the source's latency before the server's stamp; the ones
         // before it lie before it by their count. Every block taken so far lies before it: the server sent it first.
@@ -181,7 +182,7 @@ void PulseInput::timed() {
         }
         pending_.clear();
     }
-    // Sound taken since the question was asked waits for the next answer.
+    // Unanswered: asked again.
     if (!pending_.empty()) take();
 }
 

@@ -60,8 +60,8 @@ private:
     bool iterate(double until);
     /// Takes what the stream holds; asks the server where it stands once something was taken.
     void take();
-    /// The server's answer: every block taken before it gets its time.
-    void timed();
+    /// The server's answer (`answered` false: none came): every block taken before it gets its time.
+    void timed(bool answered);
     std::string why() const;
     bool ended() const;
 

@@ -410,32 +410,52 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
         if (delivering) call();
     }
 
-    /// Reads the sound server's stream until asked to stop. A source that goes away (a microphone unplugged) ends
-    /// the stream: the microphone gives nothing, and is told so, until a stream on it opens again.
+    /// Reads the sound server's stream until asked to stop. A stream that gives no sound for a while, or ends
+    /// because its source went away (a microphone unplugged), leaves the microphone giving nothing, told so, until
+    /// sound comes again: on the same stream, or on one opened anew on the source once it is back.
     void runPulse(const Callbacks& callbacks) {
         auto handOn = [&](const AudioFrame& sound) {
             if (callbacks.onAudio) deliver([&] { callbacks.onAudio(sound); });
         };
+        auto tell = [&](bool givesSound, const std::string& why) {
+            if (silent == !givesSound) return;
+            silent = !givesSound;
+            if (givesSound) {
+                log::info("Capture", "the microphone " + named + " gives sound again");
+            } else {
+                log::error("Capture",
+                           "the microphone " + named + " gives nothing (" + why + "): filming without sound");
+            }
+            if (callbacks.onMicrophone)
+                deliver([&] { callbacks.onMicrophone(givesSound ? std::nullopt : std::optional(named)); });
+        };
         SoundLaying laying(SoundClock::Times::counted);
+        double waitingSince = hostTime();  // for the stream's first sound
+        bool heard = false;
         std::vector<PulseInput::Block> blocks;
         while (!stopping) {
             std::string why;
             blocks.clear();
             const bool going = pulse->read(0.1, blocks, &why);
+            if (!blocks.empty()) {
+                heard = true;
+                tell(true, "");
+            }
             for (PulseInput::Block& block : blocks)
                 laying.add(std::move(block.samples), block.readAt, block.heard, handOn);
-            if (going || stopping) continue;
+            if (going) {
+                if (!heard && hostTime() - waitingSince > kOpenSeconds) tell(false, "no sound came");
+                continue;
+            }
+            if (stopping) break;
             laying.finish(handOn);
-            log::error("Capture", "the microphone " + named + " ended (" + why + "): filming without sound");
-            silent = true;
-            if (callbacks.onMicrophone) deliver([&] { callbacks.onMicrophone(named); });
+            tell(false, why);
             while (!stopping) {
                 for (int i = 0; i < 10 && !stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 if (stopping || !openPulse(url, hostTime() + kOpenSeconds, &why)) continue;
-                log::info("Capture", "the microphone " + named + " gives sound again");
-                silent = false;
-                if (callbacks.onMicrophone) deliver([&] { callbacks.onMicrophone(std::nullopt); });
                 laying = SoundLaying(SoundClock::Times::counted);
+                waitingSince = hostTime();
+                heard = false;
                 break;
             }
         }

@@ -128,13 +128,13 @@ bool PulseInput::open(const std::string& source, double until, std::string* erro
         *error = why();
         return false;
     }
-    while (pending_.empty() && timedBlocks_.empty()) {
+    while (pa_stream_get_state(stream_) != PA_STREAM_READY) {
         if (ended()) {
             *error = why();
             return false;
         }
         if (hostTime() >= until || woken_.exchange(false)) {
-            *error = "no sound came";
+            *error = "the sound server did not answer";
             return false;
         }
         if (!iterate(until)) {

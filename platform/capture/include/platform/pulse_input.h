@@ -41,9 +41,8 @@ public:
     PulseInput(const PulseInput&) = delete;
     PulseInput& operator=(const PulseInput&) = delete;
 
-    /// Connects and opens a record stream on `source` ("default": the server's default source), then waits for its
-    /// first sound until `until` (host time): a stream that gives nothing by then is no microphone. False, with
-    /// `*error` saying why, when it cannot be had.
+    /// Connects and opens a record stream on `source` ("default": the server's default source), waiting no longer
+    /// than until `until` (host time). False, with `*error` saying why, when it cannot be had.
     bool open(const std::string& source, double until, std::string* error);
     /// Waits up to `seconds` for sound and adds the blocks read, whose times are known, oldest first. False once the
     /// stream ended (the source removed, the server gone), with `*error` saying why; what was read before is added.

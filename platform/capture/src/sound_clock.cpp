@@ -99,12 +99,9 @@ std::vector<double> SoundClock::stampCounted(double latest, std::int64_t samples
     while (!held_.empty() && static_cast<double>(count_ - held_.front().first) / rate_ >= settle - 0.5 / rate_) {
         const Held& first = held_.front();
         if (first.reported > kStalled) {
-            // Read in a stall, with what followed up to its end: where in it sound was lost nobody counted. A
-            // buffer that overflows loses its newest sound, so the sound held up lies on the count, and the loss
-            // at the stall's end, where the reads come on time again.
-            const bool over =
-                std::any_of(held_.begin(), held_.end(), [](const Held& b) { return b.reported <= kStalled; });
-            if (!over && static_cast<double>(count_ - first.first) / rate_ < longestDelay) break;
+            // Read in a stall: where in it sound was lost nobody counted. A buffer that overflows loses its newest
+            // sound, so the sound held up lies on the count, and a loss at the stall's end, where the reads come on
+            // time again.
             lay(laid, 1);
             continue;
         }

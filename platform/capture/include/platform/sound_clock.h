@@ -27,7 +27,9 @@ namespace morvane {
 /// stream's write index and the source's latency at the read, unsmoothed (`Times::counted`). Such a time is never
 /// before the block was heard, and is exact but for sound lost between the block and the server's write index; the
 /// count lies at the earliest of them, and moves on only where the blocks heard over `settle` of sound all lie after
-/// it: sound was lost before the first of them, as much as the least says.
+/// it: sound was lost before the first of them, as much as the least says. Where in a stall sound was lost nobody
+/// counted: sound read in one lies on the count, the loss at the stall's end (as a buffer that overflows loses its
+/// newest sound), and a block handed over late with a loss after it lies before the loss.
 class SoundClock {
 public:
     enum class Times {

@@ -9,6 +9,8 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
   libavcodec libavformat libavutil libswscale libswresample libavfilter libavdevice)
 pkg_check_modules(USBMUX REQUIRED IMPORTED_TARGET libusbmuxd-2.0 libplist-2.0)
 pkg_check_modules(ESPEAK REQUIRED IMPORTED_TARGET espeak-ng)
+# The microphone is read through the sound server's own client library.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 
 # Debian's pocketsphinx.pc names include folders that do not exist; keep only the real ones.
 pkg_check_modules(POCKETSPHINX_PC REQUIRED pocketsphinx)

@@ -10,7 +10,7 @@ packages=(
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng libespeak-ng-dev
   festival festvox-us-slt-hts festvox-kallpc16k pocketsphinx-testdata
   fonts-material-design-icons-iconfont
-  pulseaudio
+  pulseaudio libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-utils xvfb xauth dbus
 )
 missing=()

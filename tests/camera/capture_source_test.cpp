@@ -117,6 +117,8 @@ enum class InputTimes {
     none,      ///< the input gives no times of its own: only the reads tell
     exact,     ///< each block's capture time, from the delay the input reports
     smoothed,  ///< the same, smoothed as FFmpeg's inputs do: a change is taken up a quarter per block
+    slowly,    ///< smoothed over seconds: a change is taken up a 200th per block
+    counted,   ///< a sound server's counts: exact, read with the clock told so
 };
 
 struct SoundReads {
@@ -140,6 +142,8 @@ struct SoundReads {
 TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
     constexpr auto exact = InputTimes::exact;
     constexpr auto smoothed = InputTimes::smoothed;
+    constexpr auto slowly = InputTimes::slowly;
+    constexpr auto counted = InputTimes::counted;
     const SoundReads cases[] = {
         {"each block as it ends", 0.02, 1, 0, 0, 0, 0, 0, 0},
         {"in pairs", 0.02, 2, 0, 0, 0, 0, 0, 0},
@@ -170,14 +174,23 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
         // Blocks of a few milliseconds, as the input is asked for.
         {"30 ms lost, blocks of 5 ms", 0.005, 1, 0.002, 0, 0, 0.03, 0, 1},
         {"30 ms lost, blocks of 5 ms read in fours", 0.005, 4, 0.002, 0, 0, 0.03, 0, 1, 0, 0, 0, 0, smoothed},
+        // A small loss, with times that take it up over seconds: they lie short of it long after.
+        {"12 ms lost, times smoothed over seconds", 0.005, 1, 0.002, 0, 0, 0.012, 0, 1, 0, 0, 0, 0, slowly},
+        {"15 ms lost, times smoothed over seconds", 0.01, 1, 0.002, 0, 0, 0.015, 0, 1, 0, 0, 0, 0, slowly},
         // A source with a long delay (a network microphone): its sound lies where the input's times say.
         {"a second's delay", 0.01, 1, 0.002, 0, 0, 0, 0, 0, 0, 0, 0, 0, smoothed, 1},
         {"a second's delay and 40 ms lost", 0.005, 1, 0.002, 0, 0, 0.04, 0, 1, 0, 0, 0, 0, smoothed, 1},
         // A source with a long delay hands over its sound in blocks of two seconds, its clock 2.5 % slow.
         {"blocks of 2 s", 1.95, 1, 0.002, 0, 0, 0, 25000, 5, 0, 0, 0, 0, exact},
+        // The server's own counts, read as such.
+        {"counted: 12 ms lost", 0.01, 1, 0.002, 0, 0, 0.012, 0, 1, 0, 0, 0, 0, counted},
+        {"counted: 40 ms lost twice, 0.2 s apart", 0.005, 1, 0.002, 0, 0, 0.04, 0, 2, 0, 0.2, 0, 0, counted},
+        {"counted: jittered by up to 24 ms", 0.01, 1, 0.024, 0, 0, 0, 0, 0, 0, 0, 0, 0, counted},
+        {"counted: a slow device clock", 0.01, 1, 0.01, 0, 0, 0, 300, 0, 0, 0, 0, 0, counted},
+        {"counted: 200 ms lost, read in pairs", 0.01, 2, 0.002, 0, 0, 0.2, 0, 1, 0, 0, 0, 0, counted},
     };
     for (const auto& c : cases) {
-        SoundClock clock;
+        SoundClock clock(c.times == InputTimes::counted ? SoundClock::Times::counted : SoundClock::Times::smoothed);
         std::mt19937 random(7);
         std::uniform_real_distribution<double> late(0, c.jitter);
         const int rate = 48000;
@@ -203,10 +216,10 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
             if (startOf(k) >= t0 + 2 && (!c.stepFor || startOf(k) < t0 + 2 + c.stepFor)) read += c.step;
             read = std::max(read, lastRead);
             lastRead = read;
-            if (c.times == InputTimes::exact || !std::isfinite(reported))
+            if (c.times == InputTimes::exact || c.times == InputTimes::counted || !std::isfinite(reported))
                 reported = startOf(k);
             else
-                reported += c.block + (startOf(k) - reported - c.block) / 4;
+                reported += c.block + (startOf(k) - reported - c.block) / (c.times == InputTimes::slowly ? 200 : 4);
             held.emplace_back(k, read);
             for (const double stamp :
                  clock.stamp(read - c.block, samples, rate, c.times == InputTimes::none ? NAN : reported)) {
@@ -245,8 +258,12 @@ TEST(SoundClock, BlocksLieByTheirCountHoweverTheyAreRead) {
 // reader fell behind for good with nothing lost, replayed: the input smooths its times over seconds. Every block
 // lies where its sound was captured, as it did before anything was lost; each loss is silence where it happened.
 TEST(SoundClock, RecordedReadsOfARealInput) {
-    const char* traces[] = {"loss_40ms.txt",        "two_losses_40ms.txt",      "three_losses_20ms.txt",
-                            "two_losses_200ms.txt", "reads_later_for_good.txt", "feeder_stalls.txt"};
+    const char* traces[] = {"loss_40ms.txt", "two_losses_40ms.txt", "three_losses_20ms.txt", "two_losses_200ms.txt",
+                            "reads_later_for_good.txt", "feeder_stalls.txt",
+                            // The sound server's own client library: its counts at every read.
+                            "counted/loss_12ms.txt", "counted/three_losses_12ms.txt", "counted/loss_15ms.txt",
+                            "counted/loss_inside_a_block.txt", "counted/stall_over_a_loss.txt",
+                            "counted/two_losses_200ms.txt", "counted/source_removed.txt"};
     const int rate = 48000;
     for (const char* name : traces) {
         SCOPED_TRACE(name);
@@ -254,16 +271,23 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
         ASSERT_TRUE(in);
         std::vector<std::pair<double, double>> losses;  // the feeder's instant, seconds lost
         std::vector<std::tuple<double, std::int64_t, double>> reads;
+        std::vector<std::pair<double, double>> stalls;  // the sound server stopped: at, for so long
+        bool counted = false, ended = false;
         for (std::string line; std::getline(in, line);) {
             std::istringstream fields(line);
             double at = 0, seconds = 0;
             std::int64_t samples = 0;
             if (line.rfind("# lost ", 0) == 0 && (fields.ignore(7) >> at >> seconds)) losses.emplace_back(at, seconds);
+            if (line.rfind("# stalled ", 0) == 0 && (fields.ignore(10) >> at >> seconds))
+                stalls.emplace_back(at, seconds);
+            counted = counted || line == "# counted";
+            ended = ended || line.rfind("# ended", 0) == 0;
             if (line.rfind('#', 0) != 0 && (fields >> at >> samples >> seconds))
                 reads.emplace_back(at, samples, seconds);
         }
         ASSERT_GT(reads.size(), 100u);
-        SoundClock clock;
+        std::sort(losses.begin(), losses.end());
+        SoundClock clock(counted ? SoundClock::Times::counted : SoundClock::Times::smoothed);
         std::int64_t count = 0;
         std::deque<double> captured;                  // on the feeder's clock, of each block not laid yet
         std::vector<std::pair<double, double>> laid;  // captured, stamp
@@ -274,8 +298,13 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
             bool either = false;
             for (const auto& [lossAt, seconds] : losses) {
                 const double end = at + static_cast<double>(samples) / rate;
-                either = either || std::abs(end - lossAt) < 0.005;
+                either = either || std::abs(end - lossAt) < 0.005 || (at < lossAt && end > lossAt);
                 if (end > lossAt) at += seconds;
+                // Where in a stall the sound was lost nobody counted: what followed the loss in it may lie as if
+                // the loss came at the stall's end.
+                for (const auto& [stalledAt, stalledFor] : stalls)
+                    either = either || (lossAt >= stalledAt && lossAt < stalledAt + stalledFor && end > lossAt &&
+                                        at < stalledAt + stalledFor);
             }
             captured.push_back(either ? NAN : at);
             count += samples;
@@ -285,6 +314,15 @@ TEST(SoundClock, RecordedReadsOfARealInput) {
                 laid.emplace_back(captured.front(), stamp);
                 captured.pop_front();
             }
+        }
+        // A stream that ended (its source removed) leaves nothing held.
+        if (ended) {
+            for (const double stamp : clock.finish()) {
+                ASSERT_FALSE(captured.empty());
+                laid.emplace_back(captured.front(), stamp);
+                captured.pop_front();
+            }
+            EXPECT_EQ(laid.size(), reads.size());
         }
         // Where the sound lay before anything happened, however late the input: the stamps from then on lie as far.
         std::vector<double> before;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -247,6 +248,90 @@ TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
     EXPECT_EQ(silent, 0);
 }
 
+// A microphone of the sound server's: a pipe source whose feeder writes what is due every 2 ms, by its clock, clicks
+// every 100 ms over a quiet tone; the sound of a loss (at `lostAt`, `lost` long) is never written. What the source
+// does not read is let go.
+struct PipeMicrophone {
+    PipeMicrophone(const std::filesystem::path& pipe, const std::string& name, std::vector<double> lostAt = {},
+                   double lost = 0)
+        : module(test::commandOutput("pactl load-module module-pipe-source source_name=" + name +
+                                     " file=" + pipe.string() + " format=float32le rate=48000 channels=1")),
+          fd(module.empty() ? -1 : ::open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) {
+        if (fd < 0) return;
+        for (const double at : lostAt) aimed_.push_back({at, lost, true});
+        feeder = std::thread([this, lostAt = std::move(lostAt), lost] {
+            std::int64_t written = 0;
+            std::vector<float> samples;
+            while (feeding) {
+                const auto due = static_cast<std::int64_t>((hostTime() - fed) * kRate);
+                samples.clear();
+                for (std::int64_t i = written; i < due; ++i) {
+                    const double at = static_cast<double>(i) / kRate;
+                    bool gone = false;
+                    for (const double loss : lostAt) gone = gone || (at >= loss && at < loss + lost);
+                    if (gone) continue;
+                    const bool click = std::fmod(at + 1e-9, kClickEvery) < 0.001;
+                    samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
+                }
+                written = std::max(written, due);
+                const ssize_t put = samples.empty() ? 0 : ::write(fd, samples.data(), samples.size() * sizeof(float));
+                if (put < 0 && errno != EAGAIN) break;
+                if (const auto refused =
+                        samples.size() - static_cast<std::size_t>(std::max<ssize_t>(put, 0)) / sizeof(float)) {
+                    std::lock_guard lock(refusedLock);
+                    refused_.push_back({static_cast<double>(due - static_cast<std::int64_t>(refused)) / kRate,
+                                        static_cast<double>(refused) / kRate, false});
+                }
+                sleepFor(0.002);
+            }
+        });
+    }
+    ~PipeMicrophone() { unload(); }
+    struct Loss {
+        double at;       ///< seconds from the feeder's start
+        double seconds;  ///< how long
+        bool aimed;      ///< lost on purpose, not refused by a full pipe
+    };
+    /// The stretches lost, in order, those next to one another joined.
+    std::vector<Loss> losses() {
+        std::vector<Loss> all = aimed_;
+        {
+            std::lock_guard lock(refusedLock);
+            all.insert(all.end(), refused_.begin(), refused_.end());
+        }
+        std::sort(all.begin(), all.end(), [](const Loss& a, const Loss& b) { return a.at < b.at; });
+        std::vector<Loss> joined;
+        for (const Loss& loss : all) {
+            if (!joined.empty() && loss.at <= joined.back().at + joined.back().seconds + 0.001) {
+                joined.back().seconds = std::max(joined.back().seconds, loss.at + loss.seconds - joined.back().at);
+                joined.back().aimed = joined.back().aimed || loss.aimed;
+            } else {
+                joined.push_back(loss);
+            }
+        }
+        return joined;
+    }
+    bool loaded() const { return fd >= 0; }
+    /// The source is removed from the server (a microphone unplugged).
+    void unload() {
+        feeding = false;
+        if (feeder.joinable()) feeder.join();
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        if (!module.empty()) test::commandOutput("pactl unload-module " + module);
+        module.clear();
+    }
+
+    std::string module;
+    int fd = -1;
+    const double fed = hostTime();
+    std::atomic<bool> feeding{true};
+    std::thread feeder;
+    std::vector<Loss> aimed_;
+    std::mutex refusedLock;
+    std::vector<Loss> refused_;  ///< what a full pipe refused
+};
+
 struct SoundLost {
     const char* what;
     std::vector<double> at;  ///< the feeder skips sound at these seconds from its start
@@ -269,45 +354,9 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
         FakeCameraFolder fakeCamera;
         auto& dir = fakeCamera.dir;
         const auto& device = fakeCamera.device;
-        const std::filesystem::path pipe = dir / "microphone";
-        const std::string module = test::commandOutput(
-            "pactl load-module module-pipe-source source_name=deck_test_pipe file=" + pipe.string() +
-            " format=float32le rate=48000 channels=1");
-        ASSERT_FALSE(module.empty());
-        // The feeder writes what is due every 2 ms, by its clock; the sound of a loss is never written. What the
-        // source does not read once the take is over is let go.
-        const int fd = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        const double fed = hostTime();
-        std::atomic<bool> feeding{true};
-        std::thread feeder([&] {
-            std::int64_t written = 0;
-            std::vector<float> samples;
-            while (feeding) {
-                const auto due = static_cast<std::int64_t>((hostTime() - fed) * kRate);
-                samples.clear();
-                for (std::int64_t i = written; i < due; ++i) {
-                    const double at = static_cast<double>(i) / kRate;
-                    bool lost = false;
-                    for (const double loss : c.at) lost = lost || (at >= loss && at < loss + c.lost);
-                    if (lost) continue;
-                    const bool click = std::fmod(at + 1e-9, kClickEvery) < 0.001;
-                    samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
-                }
-                written = std::max(written, due);
-                if (!samples.empty() && ::write(fd, samples.data(), samples.size() * sizeof(float)) < 0 &&
-                    errno != EAGAIN)
-                    break;
-                sleepFor(0.002);
-            }
-        });
-        auto unfeed = [&] {
-            feeding = false;
-            if (feeder.joinable()) feeder.join();
-            ::close(fd);
-            test::commandOutput("pactl unload-module " + module);
-        };
-
+        PipeMicrophone microphone(dir / "microphone", "deck_test_pipe", c.at, c.lost);
+        ASSERT_TRUE(microphone.loaded());
+        const double fed = microphone.fed;
         auto main = std::make_shared<ManualExecutor>();
         std::vector<CameraStreamer::Take> takes;
         auto streamer = recordingStreamer(dir.path(), main, takes);
@@ -315,13 +364,15 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
             DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_pipe"}));
         if (running) startTake(*streamer, 10, 10);
         const bool started = running && !HasFatalFailure();
+        const double began = hostTime() - fed;
         // Sound past the last loss for longer than the input takes to settle its times.
         while (started && hostTime() - fed < c.at.back() + 3) sleepFor(0.01);
         streamer->dataQueue().sync([&] { streamer->stopRecording(); });
+        const double stopped = hostTime() - fed;
         streamer->stop();
         streamer->waitForTakes();
         main->runPending();
-        unfeed();
+        microphone.unload();
         ASSERT_TRUE(started);
 
         ASSERT_EQ(takes.size(), 1u);
@@ -333,10 +384,6 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
         for (const double click : clicks)
             if (std::fabs(std::remainder(click - clicks.front(), kClickEvery)) >= 0.5 / 59.94) astray.push_back(click);
         EXPECT_TRUE(astray.empty()) << astray.size() << " clicks astray, the first at " << astray.front() << " s";
-        {
-            double w = 0;
-            for (double k : clicks) w = std::max(w, std::fabs(std::remainder(k - clicks.front(), kClickEvery)));
-        }
         // The silences after the first click, on the grid of the clicks: each lost stretch, no other.
         std::vector<std::pair<double, double>> silences;  // start, seconds
         std::size_t quiet = 0;
@@ -349,15 +396,107 @@ TEST(DeviceSource, ALossIsSilenceWhereItHappened) {
                 silences.emplace_back(static_cast<double>(i - quiet) / kRate, static_cast<double>(quiet) / kRate);
             quiet = 0;
         }
-        ASSERT_EQ(silences.size(), c.at.size());
-        for (std::size_t k = 0; k < silences.size(); ++k) {
-            // Where the loss was on the grid of the clicks, or up to a block before: the block the input handed over
-            // with it lies after it.
-            const double early = std::remainder(silences[k].first - clicks.front() - c.at[k], kClickEvery);
-            EXPECT_LT(early, 0.5 / 59.94) << "silence " << k << " at " << silences[k].first << " s";
-            EXPECT_NEAR(silences[k].second, c.lost, 0.004) << "silence " << k;
+        // Each lost stretch in order, the ones the feeder lost on purpose and any a full pipe refused (a sound
+        // server starved for longer than the pipe holds): a silence of its length, where it happened on the grid of
+        // the clicks, or up to a block before (the block the input handed over with it lies after it). A refused
+        // stretch too short to be told from the tone's own quiet may leave none.
+        // What was refused before the take began (the take holds up to 3 s of sound before it) or once it stopped
+        // may lie outside it.
+        const auto lost = microphone.losses();
+        auto required = [&](const PipeMicrophone::Loss& loss) {
+            return loss.aimed || (loss.seconds >= 0.025 && loss.at >= began && loss.at + loss.seconds < stopped - 0.1);
+        };
+        std::string found;
+        for (const auto& [at, seconds] : silences)
+            found += " " + std::to_string(at) + " s for " + std::to_string(seconds);
+        std::size_t k = 0;
+        for (const auto& [at, seconds] : silences) {
+            while (k < lost.size() && !required(lost[k]) && std::abs(seconds - lost[k].seconds) > 0.004) ++k;
+            ASSERT_LT(k, lost.size()) << "a silence at " << at << " s for " << seconds << " that no loss explains;"
+                                      << " silences at" << found;
+            const double early = std::remainder(at - clicks.front() - lost[k].at, kClickEvery);
+            EXPECT_LT(early, 0.5 / 59.94) << "silence at " << at << " s, for the loss at " << lost[k].at << " s";
+            EXPECT_NEAR(seconds, lost[k].seconds, 0.004) << "silence at " << at << " s;"
+                                                         << " silences at" << found;
+            ++k;
         }
+        for (; k < lost.size(); ++k)
+            EXPECT_FALSE(required(lost[k]))
+                << "no silence for the loss at " << lost[k].at << " s; silences at" << found;
     }
+}
+
+// A microphone unplugged mid-take (its source removed from the sound server): the camera films on without sound and
+// tells the crew, every take meanwhile is told to lack sound, and once the microphone is back the takes hold its
+// sound again.
+TEST(DeviceSource, AMicrophoneUnpluggedIsToldUntilItIsBack) {
+    if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "needs a sound server of its own (with_pulseaudio.sh)";
+    FakeCameraFolder fakeCamera;
+    auto& dir = fakeCamera.dir;
+    auto microphone = std::make_unique<PipeMicrophone>(dir / "microphone", "deck_test_unplugged");
+    ASSERT_TRUE(microphone->loaded());
+    auto main = std::make_shared<ManualExecutor>();
+    std::vector<CameraStreamer::Take> takes;
+    auto streamer = recordingStreamer(dir.path(), main, takes);
+    std::vector<CameraEvent> events;
+    streamer->onEvent = [&events](const CameraEvent& event) { events.push_back(event); };
+    auto told = [&](auto&& what) {
+        main->runPending();
+        return std::find_if(events.begin(), events.end(), what) != events.end();
+    };
+    auto microphoneTold = [&](bool over) {
+        return told(
+            [over](const CameraEvent& e) { return e.subject == "microphone" && e.over.value_or(false) == over; });
+    };
+    auto within = [&](double seconds, auto&& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done() && std::chrono::steady_clock::now() < end) sleepFor(0.02);
+        return done();
+    };
+    auto take = [&](int blocks, double seconds, const std::function<void()>& meanwhile = {}) {
+        startTake(*streamer, blocks, 10);
+        sleepFor(seconds / 2);
+        if (meanwhile) meanwhile();
+        sleepFor(seconds / 2);
+        streamer->dataQueue().sync([&] { streamer->stopRecording(); });
+        const std::size_t before = takes.size();
+        return within(20, [&] {
+            main->runPending();
+            return takes.size() > before;
+        });
+    };
+    ASSERT_TRUE(streamer->start(std::make_unique<DeviceSource>(
+        DeviceSource::Settings{fakeCamera.device.string(), 320, 240, 30, "", "pulse:deck_test_unplugged"})));
+    // Unplugged halfway through the first take; the second is all without it.
+    ASSERT_TRUE(take(10, 2, [&] { microphone->unload(); }));
+    EXPECT_TRUE(within(5, [&] { return microphoneTold(false); }));
+    ASSERT_TRUE(take(0, 1.5));
+    // Plugged in again.
+    microphone = std::make_unique<PipeMicrophone>(dir / "microphone", "deck_test_unplugged");
+    ASSERT_TRUE(microphone->loaded());
+    EXPECT_TRUE(within(10, [&] { return microphoneTold(true); }));
+    ASSERT_TRUE(take(10, 1.5));
+    streamer->stop();
+    streamer->waitForTakes();
+    main->runPending();
+
+    ASSERT_EQ(takes.size(), 3u);
+    const auto silent = [&](const CameraStreamer::Take& t) {
+        return told([&](const CameraEvent& e) {
+            return e.soundMissing.value_or(false) && e.subject == "take:" + t.entry.info.fileName;
+        });
+    };
+    const auto failed = std::find_if(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.subject == "microphone" && e.kind == CameraEvent::Kind::failed;
+    });
+    ASSERT_NE(failed, events.end());
+    EXPECT_NE(failed->message.value_or("").find("pulse:deck_test_unplugged"), std::string::npos) << *failed->message;
+    EXPECT_TRUE(silent(takes[0]));  // its sound ends early
+    EXPECT_TRUE(silent(takes[1]));
+    EXPECT_FALSE(silent(takes[2]));
+    ASSERT_TRUE(takes[2].entry.photoAssetID);
+    const auto heard = test::decodedSound(dir / "Pictures" / "Brindlecroft" / *takes[2].entry.photoAssetID);
+    EXPECT_GT(clicksIn(heard).size(), 10u);
 }
 
 // A microphone that never gives anything (a pipe source nobody feeds): the camera films all the same, without sound,

@@ -163,6 +163,9 @@ public:
     void roomMade();
 
     void postEvent(const CameraEvent& event);
+    /// What the crew is told of the microphone: `silent` names one that gives no sound; none, that it gives sound
+    /// again.
+    static CameraEvent microphoneEvent(const std::optional<std::string>& silent);
 
     /// Saves a photo's encoded data: vault or photo library, gallery entry, `photoSaved`, outbox. Any thread.
     void savePhoto(const Bytes& data, const std::string& extension);

@@ -164,12 +164,26 @@ CaptureSource::Callbacks CameraStreamer::sourceCallbacks(const std::shared_ptr<s
     callbacks.onAudio = [weak, live](const AudioFrame& audio) {
         if (auto self = weak.lock(); self && *live) self->offerAudio(audio);
     };
+    callbacks.onMicrophone = [weak, live](const std::optional<std::string>& silent) {
+        if (auto self = weak.lock(); self && *live) self->postEvent(microphoneEvent(silent));
+    };
     callbacks.onFailure = [weak, live](const std::string& reason) {
         if (!*live) return;
         log::error("CameraStreamer", "the capture source stopped: " + reason);
         if (auto self = weak.lock()) self->tellStopped();
     };
     return callbacks;
+}
+
+CameraEvent CameraStreamer::microphoneEvent(const std::optional<std::string>& silent) {
+    CameraEvent told{CameraEvent::Kind::info, "The microphone gives sound again", {}};
+    if (silent)
+        told = CameraEvent{CameraEvent::Kind::failed,
+                           "The microphone “" + *silent + "” gives no sound: the camera films without it",
+                           {}};
+    told.subject = "microphone";
+    if (!silent) told.over = true;
+    return told;
 }
 
 void CameraStreamer::tellStopped() {

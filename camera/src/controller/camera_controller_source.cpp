@@ -89,17 +89,12 @@ void CameraController::describeSource() {
             if (!self) return;
             // A microphone that gave nothing as the source started: the camera films without sound, and says so.
             if (silent) {
-                CameraEvent told{CameraEvent::Kind::failed,
-                                 "The microphone “" + *silent + "” gives no sound: the camera films without it",
-                                 {}};
-                told.subject = microphoneSubject;
-                self->streamer_->postEvent(told);
+                self->streamer_->postEvent(CameraStreamer::microphoneEvent(silent));
             } else {
                 // Its sound is there (again): a remote that still shows the microphone silent, from this run of the
-                // camera or an earlier one, takes that away.
-                CameraEvent over{CameraEvent::Kind::info, std::nullopt, {}};
-                over.subject = microphoneSubject;
-                over.over = true;
+                // camera or an earlier one, takes that away, with nothing to read.
+                CameraEvent over = CameraStreamer::microphoneEvent(std::nullopt);
+                over.message.reset();
                 self->streamer_->postEvent(over);
             }
             CameraStatus& s = self->status_;

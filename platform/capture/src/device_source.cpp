@@ -25,6 +25,7 @@ extern "C" {
 
 #include "platform/ffmpeg_handles.h"
 #include "platform/log.h"
+#include "platform/pulse_input.h"
 #include "platform/sound_clock.h"
 
 namespace morvane {
@@ -120,8 +121,6 @@ constexpr double kOpenSeconds = 3;
 constexpr double kStopSeconds = 0.5;
 constexpr double kOpenWaitSeconds = 4;
 
-// The sound input is asked for blocks this long, so that a loss within one moves little of its sound.
-constexpr double kSoundBlockSeconds = 0.005;
 // Small blocks laid one after the other are handed on together, up to this long: fewer, not later.
 constexpr double kSoundRunSeconds = 0.02;
 
@@ -191,9 +190,52 @@ private:
     std::int64_t samples_ = 0;
 };
 
+/// The blocks of one sound input laid on the host clock by `SoundClock` and handed on in runs.
+class SoundLaying {
+public:
+    explicit SoundLaying(SoundClock::Times times) : clock_(times) {}
+
+    /// Takes the next block, read at `readAt`, with the input's time for it (NaN: none); hands on what is laid.
+    template <class HandOn>
+    void add(SharedFrame block, double readAt, double reported, HandOn&& handOn) {
+        const int rate = std::max(1, block->sample_rate);
+        const int samples = block->nb_samples;
+        held_.push_back(std::move(block));
+        lay(clock_.stamp(readAt - static_cast<double>(samples) / rate, samples, rate, reported), handOn);
+        if (run_.seconds() >= kSoundRunSeconds) handOnRun(handOn);
+    }
+    /// The input ended: what is held is laid and handed on.
+    template <class HandOn>
+    void finish(HandOn&& handOn) {
+        lay(clock_.finish(), handOn);
+        handOnRun(handOn);
+    }
+
+private:
+    template <class HandOn>
+    void lay(const std::vector<double>& starts, HandOn& handOn) {
+        for (const double start : starts) {
+            if (held_.empty()) break;
+            SharedFrame laid = std::move(held_.front());
+            held_.pop_front();
+            if (!run_.joins(*laid, start)) handOnRun(handOn);
+            run_.add(std::move(laid), start);
+        }
+    }
+    template <class HandOn>
+    void handOnRun(HandOn& handOn) {
+        if (auto joined = run_.take()) handOn(*joined);
+    }
+
+    SoundClock clock_;
+    std::deque<SharedFrame> held_;  // blocks the clock has not laid yet, oldest first
+    SoundRun run_;                  // blocks laid one after the other, not handed on yet
+};
+
 }  // namespace
 
-/// One FFmpeg device input, opened and read on a thread of its own: packets are decoded and handed on as frames.
+/// One device input, opened and read on a thread of its own: FFmpeg's (packets decoded and handed on as frames), or
+/// for a sound server's source ("pulse:…") the server's own library (`PulseInput`).
 /// The thread shares the reader with its source, so that a thread stuck in its driver, opening or reading, can be
 /// left behind safely; the camera's and the microphone's readers live apart, one stopping or stuck while the
 /// other goes on.
@@ -203,6 +245,12 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
     int stream = -1;
     bool video = true;
     std::string url;
+    std::string named;  ///< the input as the settings name it ("pulse:…")
+    // A sound server's source is read through the server's own library rather than FFmpeg: `pulse` is replaced
+    // on the reader's thread, under `pulseLock` so that `halt` may wake it.
+    std::mutex pulseLock;
+    std::unique_ptr<PulseInput> pulse;
+    std::atomic<bool> silent{false};  ///< the sound input ended and has not come back
     std::atomic<bool> stopping{false};
     std::atomic<double> openUntil{0};  ///< while opening: reads give up at this host time
     std::thread thread;
@@ -235,6 +283,7 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
         auto reader = std::make_shared<Reader>();
         reader->video = video;
         reader->url = url;
+        reader->named = video ? url : formatName + ":" + url;
         reader->thread =
             std::thread([reader, formatName = std::move(formatName), url, options = std::move(options), callbacks] {
                 std::string why;
@@ -245,9 +294,17 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
                     reader->error = opened ? "" : why.empty() ? url + ": cannot be opened" : why;
                     reader->doneChanged.notify_all();
                 }
-                if (opened) reader->run(callbacks);
+                if (opened && reader->pulse) {
+                    reader->runPulse(callbacks);
+                } else if (opened) {
+                    reader->run(callbacks);
+                }
                 reader->decoder.reset();
                 reader->input.reset();
+                {
+                    std::lock_guard lock(reader->pulseLock);
+                    reader->pulse.reset();
+                }
                 std::lock_guard lock(reader->doneLock);
                 reader->done = true;
                 if (reader->leftBehind) --*reader->leftBehind;
@@ -285,7 +342,21 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
         return nullptr;
     }
 
+    /// A record stream of the sound server on the source `name`, from now until `until` (host time) for its first
+    /// sound. Held in `pulse` meanwhile, so that a stop wakes it.
+    bool openPulse(const std::string& name, double until, std::string* error) {
+        {
+            std::lock_guard lock(pulseLock);
+            pulse = std::make_unique<PulseInput>();
+            if (stopping) return false;
+        }
+        if (pulse->open(name, until, error)) return true;
+        *error = url + ": " + *error;
+        return false;
+    }
+
     bool open(const char* formatName, const std::string& url, const Options& options, std::string* error) {
+        if (std::string_view(formatName) == "pulse") return openPulse(url, hostTime() + kOpenSeconds, error);
         registerDevices();
         const AVInputFormat* format = av_find_input_format(formatName);
         if (!format) {
@@ -339,12 +410,62 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
         if (delivering) call();
     }
 
+    /// Reads the sound server's stream until asked to stop. A stream that gives no sound for a while, or ends
+    /// because its source went away (a microphone unplugged), leaves the microphone giving nothing, told so, until
+    /// sound comes again: on the same stream, or on one opened anew on the source once it is back.
+    void runPulse(const Callbacks& callbacks) {
+        auto handOn = [&](const AudioFrame& sound) {
+            if (callbacks.onAudio) deliver([&] { callbacks.onAudio(sound); });
+        };
+        auto tell = [&](bool givesSound, const std::string& why) {
+            if (silent == !givesSound) return;
+            silent = !givesSound;
+            if (givesSound) {
+                log::info("Capture", "the microphone " + named + " gives sound again");
+            } else {
+                log::error("Capture",
+                           "the microphone " + named + " gives nothing (" + why + "): filming without sound");
+            }
+            if (callbacks.onMicrophone)
+                deliver([&] { callbacks.onMicrophone(givesSound ? std::nullopt : std::optional(named)); });
+        };
+        SoundLaying laying(SoundClock::Times::counted);
+        double waitingSince = hostTime();  // for the stream's first sound
+        bool heard = false;
+        std::vector<PulseInput::Block> blocks;
+        while (!stopping) {
+            std::string why;
+            blocks.clear();
+            const bool going = pulse->read(0.1, blocks, &why);
+            if (!blocks.empty()) {
+                heard = true;
+                tell(true, "");
+            }
+            for (PulseInput::Block& block : blocks)
+                laying.add(std::move(block.samples), block.readAt, block.heard, handOn);
+            if (going) {
+                if (!heard && hostTime() - waitingSince > kOpenSeconds) tell(false, "no sound came");
+                continue;
+            }
+            if (stopping) break;
+            laying.finish(handOn);
+            tell(false, why);
+            while (!stopping) {
+                for (int i = 0; i < 10 && !stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (stopping || !openPulse(url, hostTime() + kOpenSeconds, &why)) continue;
+                laying = SoundLaying(SoundClock::Times::counted);
+                waitingSince = hostTime();
+                heard = false;
+                break;
+            }
+        }
+    }
+
     void run(const Callbacks& callbacks) {
         PictureConverter converter;
         PictureClock pictureClock;
-        SoundClock soundClock;
-        std::deque<SharedFrame> heldSound;  // blocks the clock has not laid yet, oldest first
-        SoundRun laidSound;                 // blocks laid one after the other, not handed on yet
+        SoundLaying laying(SoundClock::Times::smoothed);
+        auto handOn = [&](const AudioFrame& sound) { deliver([&] { callbacks.onAudio(sound); }); };
         ff::Packet packet = ff::makePacket();
         ff::Frame frame = ff::makeFrame();
         const AVRational timeBase = input->streams[stream]->time_base;
@@ -374,20 +495,8 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
                         }
                     } else if (callbacks.onAudio) {
                         SharedFrame samples = shareFrame(av_frame_alloc());
-                        if (samples && av_frame_ref(samples.get(), frame.get()) >= 0) {
-                            const int rate = std::max(1, frame->sample_rate);
-                            heldSound.push_back(std::move(samples));
-                            for (const double start :
-                                 soundClock.stamp(readAt - static_cast<double>(frame->nb_samples) / rate,
-                                                  frame->nb_samples, rate, inputTime(stamped, readAt, wallAt))) {
-                                if (heldSound.empty()) break;
-                                SharedFrame laid = std::move(heldSound.front());
-                                heldSound.pop_front();
-                                if (!laidSound.joins(*laid, start)) handOn(laidSound, callbacks);
-                                laidSound.add(std::move(laid), start);
-                            }
-                            if (laidSound.seconds() >= kSoundRunSeconds) handOn(laidSound, callbacks);
-                        }
+                        if (samples && av_frame_ref(samples.get(), frame.get()) >= 0)
+                            laying.add(std::move(samples), readAt, inputTime(stamped, readAt, wallAt), handOn);
                     }
                     av_frame_unref(frame.get());
                 }
@@ -396,13 +505,13 @@ struct DeviceSource::Reader : std::enable_shared_from_this<DeviceSource::Reader>
         }
     }
 
-    void handOn(SoundRun& run, const Callbacks& callbacks) {
-        if (auto joined = run.take()) deliver([&] { callbacks.onAudio(*joined); });
-    }
-
     /// Asks the thread to stop; nothing is delivered from now on.
     void halt() {
         stopping = true;
+        {
+            std::lock_guard lock(pulseLock);
+            if (pulse) pulse->wake();
+        }
         std::lock_guard lock(deliveryLock);
         delivering = false;
     }
@@ -492,12 +601,7 @@ bool DeviceSource::start(Callbacks callbacks) {
         const auto colon = settings_.audioDevice.find(':');
         const std::string kind = settings_.audioDevice.substr(0, colon);
         const std::string name = colon == std::string::npos ? "default" : settings_.audioDevice.substr(colon + 1);
-        // Blocks of a few milliseconds where the input lets them be asked for (PulseAudio's, in bytes of its
-        // default format: 16-bit stereo at 48 kHz).
-        Reader::Options options;
-        if (kind == "pulse")
-            options.emplace_back("fragment_size", std::to_string(std::lround(kSoundBlockSeconds * 48000) * 4));
-        if (kind == "pulse" || kind == "alsa") sound = Reader::begin(kind, name, std::move(options), false, callbacks);
+        if (kind == "pulse" || kind == "alsa") sound = Reader::begin(kind, name, {}, false, callbacks);
     }
     auto pictures = openPictures(callbacks, until);
     if (sound) {
@@ -617,6 +721,7 @@ PictureSettings DeviceSource::applyPicture(const PictureSettings& wanted) {
 
 std::optional<std::string> DeviceSource::silentMicrophone() const {
     std::lock_guard lock(mutex_);
+    if (sound_ && sound_->silent) return settings_.audioDevice;
     return silentMicrophone_;
 }
 

@@ -20,6 +20,8 @@ constexpr double kSettling = 0.25;
 // The input's times have stopped moving once they stay this close for `kSettling` seconds of sound: less than its
 // smoothing moves them meanwhile after any interruption.
 constexpr double kStill = 0.0005;
+// With counted times, a block read later than its time says by more than this was read in a stall.
+constexpr double kStalled = 0.015;
 
 }  // namespace
 
@@ -69,7 +71,60 @@ double SoundClock::lostBefore(std::size_t after, std::size_t last, double behind
     return lost < interruption ? 0 : std::min(lost, behind + std::max(0.0, delay_));
 }
 
+std::vector<double> SoundClock::finish() {
+    std::vector<double> laid;
+    lay(laid, held_.size());
+    return laid;
+}
+
+std::vector<double> SoundClock::stampCounted(double latest, std::int64_t samples, int rate, double reported) {
+    std::vector<double> laid;
+    // Neither the read nor the server's counts can put a block before it was heard: the earliest they say is
+    // the nearest.
+    const double bound = std::isfinite(reported) ? std::min(reported, latest) : latest;
+    if (rate != rate_) {
+        lay(laid, held_.size());
+        rate_ = rate;
+        origin_ = bound;
+        count_ = 0;
+    }
+    held_.push_back({count_, bound - static_cast<double>(count_) / rate_, latest - bound});
+    count_ += samples;
+    // Heard sooner than the count says: the count, and what is held on it, lies that much sooner.
+    origin_ = std::min(origin_, held_.back().lead);
+    // Those before a block that lies on the count lie on it too: sound lost only puts what follows later.
+    std::size_t after = held_.size();
+    while (after > 0 && held_[after - 1].lead > origin_ + tolerance) --after;
+    lay(laid, after);
+    while (!held_.empty() && static_cast<double>(count_ - held_.front().first) / rate_ >= settle - 0.5 / rate_) {
+        const Held& first = held_.front();
+        if (first.reported > kStalled) {
+            // Read in a stall: where in it sound was lost nobody counted. A buffer that overflows loses its newest
+            // sound, so the sound held up lies on the count, and a loss at the stall's end, where the reads come on
+            // time again.
+            lay(laid, 1);
+            continue;
+        }
+        // Sound lost before it (or the source's clock runs slow), as much as the earliest of the blocks from it on
+        // says; but where the blocks that lie as it does are followed by ones later still, they were heard before
+        // a loss, handed over late (a source that hands over its sound in periods), on the count.
+        std::size_t next = 1;
+        while (next < held_.size() && std::abs(held_[next].lead - first.lead) <= tolerance) ++next;
+        double following = INFINITY;
+        for (std::size_t i = next; i < held_.size(); ++i) following = std::min(following, held_[i].lead);
+        if (following >= first.lead - tolerance) {
+            if (following <= first.lead + tolerance || next == held_.size()) origin_ = std::max(origin_, first.lead);
+        } else {
+            origin_ = std::max(origin_, following);
+        }
+        lay(laid, 1);
+    }
+    return laid;
+}
+
 std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int rate, double reported) {
+    if (times_ == Times::counted && rate > 0 && samples > 0 && std::isfinite(latest))
+        return stampCounted(latest, samples, rate, reported);
     std::vector<double> laid;
     if (rate <= 0 || samples <= 0 || !std::isfinite(latest)) {
         lay(laid, held_.size());
@@ -83,6 +138,7 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         count_ = 0;
         delay_ = 0;
         laidReported_ = NAN;
+        lagging_ = false;
         recent_.clear();
     }
     const std::int64_t first = count_;
@@ -127,6 +183,9 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
         shift(amount);
         excuse(behind - amount);
         lay(laid, after - before);
+        // The input's times take a loss up over seconds: until they reach the count again, they lie short of it
+        // and show no delay.
+        lagging_ = amount > 0;
     } else if (std::isfinite(reportedLead)) {
         // The input's times lead: once they settled before the count (a loss among them decided first), they show a
         // delay: the count moves back to them, and the reads are expected as late as they come; reads that lag
@@ -140,8 +199,9 @@ std::vector<double> SoundClock::stamp(double latest, std::int64_t samples, int r
             latestReported = std::max(latestReported, seen.reported);
         }
         const double settled = (earliest + latestReported) / 2;
-        if (recent_.front().read <= read - kSettling && lead < interruption && latestReported - earliest < kSameRead &&
-            settled <= -kSettled) {
+        if (reportedLead > -kSettled) lagging_ = false;
+        if (!lagging_ && recent_.front().read <= read - kSettling && lead < interruption &&
+            latestReported - earliest < kSameRead && settled <= -kSettled) {
             shift(settled);
             excuse(-settled);
         } else if (least > 0 && read - recent_.front().read >= kMemory / 2) {

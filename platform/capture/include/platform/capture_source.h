@@ -76,6 +76,9 @@ public:
         std::function<void(const AudioFrame&)> onAudio;
         /// The source stopped by itself (device gone, read error); called once, on the source's thread.
         std::function<void(const std::string&)> onFailure;
+        /// The microphone stopped giving sound while the pictures go on (its input named), or gives it again
+        /// (none); on the source's thread.
+        std::function<void(const std::optional<std::string>&)> onMicrophone;
     };
 
     virtual ~CaptureSource() = default;

@@ -54,10 +54,12 @@ private:
     double last_ = 0;         ///< the latest stamp taken
 };
 
-/// A real camera and microphone: a V4L2 video device and, when named, a PulseAudio (or ALSA) sound source, read
-/// through FFmpeg's device inputs. Pictures arrive in the engine's formats whatever the device sends (raw YUYV,
-/// NV12 or MJPEG); pictures carry the driver's capture stamps, and sound the times its sample count gives
-/// (`SoundClock`). A microphone that gives nothing as it starts leaves the camera filming without sound.
+/// A real camera and microphone: a V4L2 video device and, when named, a sound server's source (PulseAudio, or
+/// PipeWire's pulse layer, read through the server's own library) or an ALSA device (through FFmpeg's input).
+/// Pictures arrive in the engine's formats whatever the device sends (raw YUYV, NV12 or MJPEG); pictures carry the
+/// driver's capture stamps, and sound the times its sample count gives (`SoundClock`). A microphone that gives
+/// nothing as it starts leaves the camera filming without sound; a sound server's source removed meanwhile (a
+/// microphone unplugged) does too, told through `Callbacks::onMicrophone`, until it is back.
 class DeviceSource final : public CaptureSource {
 public:
     struct Settings {

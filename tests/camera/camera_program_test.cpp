@@ -365,7 +365,11 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileASettingHangsAndKeepsTheTake) {
         camera.waitForFinished(5000);
     }
     EXPECT_TRUE(ended) << output;
-    EXPECT_LT(took, 2.0) << output;
+    // The setting was under way when the signal came, and the stop did not wait for it: waited for, it would hold
+    // the end 4 s more (its answer time, 5 s from the zoom), or as long as the driver. Finishing the take and the
+    // sanitizer's leak check take about half a second on a quiet machine, so 3.5 s leaves room for one at half speed.
+    EXPECT_NE(output.find("a setting of the capture source did not answer"), std::string::npos) << output;
+    EXPECT_LT(took, 3.5) << output;
     EXPECT_EQ(camera.exitStatus(), QProcess::NormalExit);
 
     std::optional<std::filesystem::path> movie;

@@ -357,15 +357,30 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileASettingHangsAndKeepsTheTake) {
     QElapsedTimer ending;
     ending.start();
     ::kill(static_cast<pid_t>(camera.processId()), SIGTERM);
-    const bool ended = camera.waitForFinished(10000);
-    const double took = ending.elapsed() / 1000.0;
+    // When the program says it left the setting behind, as its lines come.
+    const std::string leftBehind = "a setting of the capture source did not answer";
+    std::optional<double> leftAt;
+    while (camera.state() != QProcess::NotRunning && ending.elapsed() < 10000) {
+        camera.waitForReadyRead(10);
+        while (camera.canReadLine()) {
+            output += camera.readLine().toStdString();
+            if (!leftAt && output.find(leftBehind) != std::string::npos) leftAt = ending.elapsed() / 1000.0;
+        }
+    }
+    const bool ended = camera.state() == QProcess::NotRunning || camera.waitForFinished(100);
     output += camera.readAll().toStdString();
+    if (!leftAt && output.find(leftBehind) != std::string::npos) leftAt = ending.elapsed() / 1000.0;
     if (!ended) {
         camera.kill();
         camera.waitForFinished(5000);
     }
+    // Ended while the driver still holds the setting (for a minute). The setting was under way when the signal came,
+    // and the stop did not wait for it: waited for, it would be left behind only at its answer time, 5 s from the
+    // zoom and 4 s after the signal; not waited for, within moments. The end itself (the take finished, the
+    // sanitizer's leak check) takes what the machine's load makes it.
     EXPECT_TRUE(ended) << output;
-    EXPECT_LT(took, 2.0) << output;
+    ASSERT_TRUE(leftAt.has_value()) << output;
+    EXPECT_LT(*leftAt, 2.0) << output;
     EXPECT_EQ(camera.exitStatus(), QProcess::NormalExit);
 
     std::optional<std::filesystem::path> movie;

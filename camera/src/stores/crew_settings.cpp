@@ -1,0 +1,103 @@
+#include "camera/crew_settings.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace morvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The status fields the remote sets, under the status's own keys; `optional` ones may be absent (none). The custom
+// LUT is not among them: its table came from the remote and is not kept, so a camera starts without it.
+struct Kept {
+    const char* key;
+    bool optional = false;
+};
+constexpr Kept keptFields[] = {
+    {"mode"},          {"timerSeconds"},    {"exposureBias"},
+    {"zoom"},          {"resolution"},      {"frameRate"},
+    {"ntsc"},          {"colorProfile"},    {"previewLUT"},
+    {"whiteBalance"},  {"focus"},           {"portrait"},
+    {"exposure"},      {"aperture", true},  {"shutterAngle", true},
+    {"zebras"},        {"peaking"},         {"peakingLevel"},
+    {"falseColor"},    {"clipping"},        {"scope"},
+    {"stabilization"}, {"codec"},           {"recordToDrive"},
+    {"dimmed"},        {"loupe"},           {"loupeContours"},
+    {"audioInput"},    {"transfersPaused"},
+};
+
+// Files of a few hundred bytes; anything much larger is not one of ours.
+constexpr std::uintmax_t maxFileBytes = 64 * 1024;
+
+}  // namespace
+
+CrewSettings::Read CrewSettings::read(const fs::path& file) {
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    if (!fs::exists(status)) return {};  // never set: the camera starts as a new one
+    if (!fs::is_regular_file(status)) return {std::nullopt, "the settings file is not a file"};
+    const auto size = fs::file_size(file, ec);
+    if (ec || size > maxFileBytes) return {std::nullopt, "the settings file is too large"};
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) return {std::nullopt, "the settings file cannot be read"};
+    const Json parsed = Json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_object()) return {std::nullopt, "the settings file is damaged or cut short"};
+    Json fields = Json::object();
+    for (const auto& field : keptFields) {
+        const auto it = parsed.find(field.key);
+        if (it == parsed.end()) {
+            if (field.optional) continue;
+            return {std::nullopt, std::string("the settings file lacks \"") + field.key + "\""};
+        }
+        fields[field.key] = *it;
+    }
+    try {
+        auto kept = decodeStatusOverDefaults(fields);
+        if (!kept) return {std::nullopt, "the settings file holds a value the camera does not know"};
+        return {std::move(kept), {}};
+    } catch (const std::exception& e) {
+        return {std::nullopt, std::string("the settings file holds a value the camera does not know: ") + e.what()};
+    }
+}
+
+Json CrewSettings::encode(const CameraStatus& status) {
+    const Json all = status;
+    Json fields = Json::object();
+    for (const auto& field : keptFields)
+        if (const auto it = all.find(field.key); it != all.end()) fields[field.key] = *it;
+    return fields;
+}
+
+std::vector<CameraCommand> CrewSettings::commands(const CameraStatus& kept) {
+    using C = CameraCommand;
+    std::vector<CameraCommand> out{
+        C::SetMode{kept.mode},
+        C::SetTimer{kept.timerSeconds},
+        C::SetColorProfile{kept.colorProfile},
+        C::SetCodec{kept.codec},
+        C::SetRecordToDrive{kept.recordToDrive},
+        C::SetStabilization{kept.stabilization},
+        C::SetExposureMode{kept.exposure},
+        C::SetExposureBias{kept.exposureBias},
+        C::SetWhiteBalance{kept.whiteBalance},
+        C::SetFocusMode{kept.focus},
+        C::SetZoom{kept.zoom, false},
+        C::SetPortrait{kept.portrait},
+        C::SetAperture{kept.aperture},
+        C::SetAids{
+            ExposureAids{kept.zebras, kept.peaking, kept.peakingLevel, kept.falseColor, kept.clipping, kept.scope}},
+        C::SetLoupe{kept.loupe, kept.loupeContours},
+        C::SetDimmed{kept.dimmed},
+        C::SetAudioInput{kept.audioInput},
+        C::SetTransfersPaused{kept.transfersPaused},
+    };
+    if (kept.shutterAngle) out.push_back(C::SetManualAngle{100, *kept.shutterAngle});
+    if (kept.previewLUT != PreviewLUT::custom) out.push_back(C::SetPreviewLUT{kept.previewLUT});
+    return out;
+}
+
+}  // namespace morvane

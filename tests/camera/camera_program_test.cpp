@@ -416,6 +416,16 @@ TEST(CameraProgram, KilledAndStartedAgainItIsTheCameraTheCrewSetUp) {
         return s && s->mode == CaptureMode::photo && s->codec == codec && s->recordToDrive;
     };
     ASSERT_TRUE(test::eventually([&] { return setUp(*feed); }, 10000));
+    // Kept on the disk as soon as set: what a crash finds there.
+    const std::string settingsFile = (dir.filePath("camera") + "/settings.json").toStdString();
+    auto keptText = [&] {
+        std::ifstream in(settingsFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    ASSERT_TRUE(test::eventually([&] { return keptText().find("\"recordToDrive\": true") != std::string::npos; }, 10000))
+        << keptText() << output;
     first.kill();
     ASSERT_TRUE(first.waitForFinished(10000));
 

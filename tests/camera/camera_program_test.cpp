@@ -424,7 +424,8 @@ TEST(CameraProgram, KilledAndStartedAgainItIsTheCameraTheCrewSetUp) {
         text << in.rdbuf();
         return text.str();
     };
-    ASSERT_TRUE(test::eventually([&] { return keptText().find("\"recordToDrive\": true") != std::string::npos; }, 10000))
+    ASSERT_TRUE(
+        test::eventually([&] { return keptText().find("\"recordToDrive\": true") != std::string::npos; }, 10000))
         << keptText() << output;
     first.kill();
     ASSERT_TRUE(first.waitForFinished(10000));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <thread>
 
 #include <fstream>
@@ -293,6 +294,14 @@ TEST_F(ControllerSettings, ACameraThatStartsAgainIsSetAsTheCrewLeftIt) {
     send(CameraCommand::SetWhiteBalance{WhiteBalance::Manual{3200, 0}});
     send(CameraCommand::SetZoom{2, false});
     send(CameraCommand::SetTimer{0});
+    // A 2×2×2 table that changes nothing.
+    std::vector<float> identity;
+    for (int b = 0; b < 2; ++b)
+        for (int g = 0; g < 2; ++g)
+            for (int r = 0; r < 2; ++r) identity.insert(identity.end(), {float(r), float(g), float(b)});
+    Bytes table(identity.size() * 4);
+    std::memcpy(table.data(), identity.data(), table.size());
+    send(CameraCommand::LoadCustomLUT{"Grade", 2, table});
     settle();
     ASSERT_EQ(source->mode(), (SourceMode{1280, 720, 30, 1}));
 
@@ -308,6 +317,8 @@ TEST_F(ControllerSettings, ACameraThatStartsAgainIsSetAsTheCrewLeftIt) {
     EXPECT_TRUE(status.zebras);
     EXPECT_EQ(status.scope, ScopeKind::waveform);
     EXPECT_EQ(status.zoom, 2);
+    EXPECT_EQ(status.previewLUT, PreviewLUT::custom);
+    EXPECT_EQ(status.customLUTName, std::optional<std::string>("Grade"));
     ASSERT_FALSE(source->asked().empty());
     EXPECT_EQ(source->asked().back().kelvin, 3200);  // asked of the device again (which holds none)
     EXPECT_EQ(streamerRecording(), std::make_pair(proRes, true));

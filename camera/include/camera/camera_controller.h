@@ -165,6 +165,7 @@ private:
     void restoreForDevice();
     /// Writes the settings when they changed, off the main queue; true when they had.
     bool keepSettings();
+    void keepLUT(const CameraCommand::LoadCustomLUT& lut);
     Json settingsNow() const;
 
     Options options_;
@@ -213,11 +214,12 @@ private:
     PictureSettings heldPicture_;    ///< what the device said it holds, last time it answered
     SourceCapabilities capabilities_;
 
-    std::optional<CameraStatus> kept_;        ///< read from the settings file, until the start applies it
-    std::optional<CameraStatus> keptFormat_;  ///< the kept format, until the device has told its modes
-    bool restoring_ = false;                  ///< the kept settings are being applied: nothing is written
-    bool crewSetSinceStart_ = false;          ///< a remote changed a setting since the start
-    Json keptSettings_;                       ///< what the settings file holds (or is being written with)
+    std::optional<CameraStatus> kept_;                     ///< read from the settings file, until the start applies it
+    std::optional<CameraStatus> keptFormat_;               ///< the kept format, until the device has told its modes
+    std::optional<CameraCommand::LoadCustomLUT> keptLUT_;  ///< the kept custom LUT, until then too
+    bool restoring_ = false;                               ///< the kept settings are being applied: nothing is written
+    bool crewSetSinceStart_ = false;                       ///< a remote changed a setting since the start
+    Json keptSettings_;                                    ///< what the settings file holds (or is being written with)
     struct SettingsWrite {
         std::mutex lock;
         std::optional<std::string> next;  // what the next write writes; none when no write waits

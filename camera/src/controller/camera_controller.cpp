@@ -95,12 +95,14 @@ CameraController::CameraController(Options options) : options_(std::move(options
     // is until the next setting replaces it, and the camera starts as a new one.
     const fs::path settingsFile = options_.folder / CrewSettings::fileName;
     removeInterruptedWrites(settingsFile);
+    removeInterruptedWrites(options_.folder / CrewSettings::lutFileName);
     auto read = CrewSettings::read(settingsFile);
     if (!read.problem.empty())
         log::error("CameraController",
                    read.problem + " (" + settingsFile.string() + "): the camera starts as set up new");
     if (read.kept) keptSettings_ = CrewSettings::encode(*read.kept);
     kept_ = std::move(read.kept);
+    if (kept_) keptLUT_ = CrewSettings::readLUT(options_.folder / CrewSettings::lutFileName);
 }
 
 CameraController::~CameraController() {

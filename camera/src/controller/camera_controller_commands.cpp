@@ -131,6 +131,7 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                 auto stage =
                     std::make_shared<StreamLUT>(name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
                 customLUT_ = stage;
+                keepLUT({name, c.size, c.data});
                 status_.customLUTName = name;
                 status_.previewLUT = PreviewLUT::custom;
                 applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });

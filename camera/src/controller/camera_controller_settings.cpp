@@ -13,7 +13,7 @@ void CameraController::restoreSettings() {
     const CameraStatus kept = std::move(*kept_);
     kept_.reset();
     restoring_ = true;
-    for (const auto& command : CrewSettings::commands(kept)) handleCommand(command, std::nullopt);
+    for (const auto& command : CrewSettings::commands(kept, keptLUT_)) handleCommand(command, std::nullopt);
     restoring_ = false;
     keptFormat_ = kept;
     // The file keeps what it holds until the device has answered: what it cannot do yet (zoom beyond what it is
@@ -29,9 +29,10 @@ void CameraController::restoreForDevice() {
     // since it started: that word is newer.
     if (!crewSetSinceStart_) {
         restoring_ = true;
-        for (const auto& command : CrewSettings::commands(kept)) handleCommand(command, std::nullopt);
+        for (const auto& command : CrewSettings::commands(kept, keptLUT_)) handleCommand(command, std::nullopt);
         restoring_ = false;
     }
+    keptLUT_.reset();
     const bool ntsc = kept.ntsc && TimelineRate::ntscRates().count(kept.frameRate) > 0;
     const bool same =
         kept.resolution == status_.resolution && kept.frameRate == status_.frameRate && ntsc == status_.ntsc;
@@ -75,6 +76,15 @@ bool CameraController::keepSettings() {
             log::error("CameraController", "couldn't keep the camera's settings in " + file.string());
     });
     return true;
+}
+
+void CameraController::keepLUT(const CameraCommand::LoadCustomLUT& lut) {
+    if (restoring_) return;
+    settingsQueue_.async(
+        [text = CrewSettings::encodeLUT(lut).dump(), file = options_.folder / CrewSettings::lutFileName] {
+            if (!writeFileAtomically(file, text))
+                log::error("CameraController", "couldn't keep the custom LUT in " + file.string());
+        });
 }
 
 }  // namespace morvane

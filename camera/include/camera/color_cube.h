@@ -18,8 +18,7 @@ struct ColorCube {
 
     std::size_t index(int r, int g, int b) const {
         return (static_cast<std::size_t>(r) + static_cast<std::size_t>(dimension) * g +
-                static_cast<std::size_t>(dimension) * dimension * b) *
-               4;
+                static_cast<std::size_t>(dimension) * dimension * b) * 4;
     }
     /// The entry's red, green and blue.
     std::array<float, 3> entry(int r, int g, int b) const;

@@ -49,7 +49,7 @@ std::unique_ptr<LiveCompressor> makeX264Compressor(int width, int height, int bi
 class H264Encoder {
 public:
     struct Options {
-        int maxLongSide = 1280;              ///< for a remote that asked for no size
+        int maxLongSide = 1280;             ///< for a remote that asked for no size
         double minFrameInterval = 1.0 / 31;  ///< seconds between two compressed frames at least
         int targetBitRate = 4'000'000;
         int maxBitRate = 12'000'000;

@@ -110,7 +110,7 @@ private:
 
 /// How the camera's own LUT preview is laid over its capture preview, turned and mirrored like it.
 struct LUTPreviewLayout {
-    double width = 0, height = 0;  ///< the layer's bounds
+    double width = 0, height = 0;   ///< the layer's bounds
     double centerX = 0, centerY = 0;
     double rotationRadians = 0;
     bool mirrored = false;

@@ -281,6 +281,11 @@ void MonitorController::cancelPairing() {
     emit pairingRequestChanged();
 }
 
+void MonitorController::disconnectCamera(const PeerId& peer) {
+    if (peers_) peers_->disconnectCamera(peer);
+    if (reconnecting_.erase(peer)) updatePeers(peerList_);
+}
+
 void MonitorController::repairConnection(CameraFeed& feed) {
     repairRequested_.insert(feed.id());
     showMessage("Repairing " + feed.name() + "…");

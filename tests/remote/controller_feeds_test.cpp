@@ -129,7 +129,7 @@ TEST_F(NumbersTest, ACameraBeingReconnectedKeepsItsPlaceAndTheSelection) {
     struct Case {
         const char* what;
         bool reconnecting;  // as the link says when it loses the camera
-        bool givenUp;       // the camera leaves the nearby list while away
+        bool givenUp;       // the camera leaves the nearby list while away, or the user disconnects it
         int chosen;         // the camera the user selects while it is away; 0: none
         int backAs;         // the peer it comes back as (2: the same session); 0: not back
         std::vector<std::string> whileAway;
@@ -139,6 +139,7 @@ TEST_F(NumbersTest, ACameraBeingReconnectedKeepsItsPlaceAndTheSelection) {
         {"a link that drops and comes back", true, false, 0, 2, {"A", "B", "C"}, 2},
         {"a camera that starts again", true, false, 0, 12, {"A", "B", "C"}, 12},
         {"a camera given up, then started again", true, true, 0, 12, {"A", "C"}, 12},
+        {"a camera the user disconnects while it is away", true, true, 0, 0, {"A", "C"}, 1},
         {"a camera lost for good", false, false, 0, 0, {"A", "C"}, 1},
         {"another chosen while it was away", false, false, 3, 12, {"A", "C"}, 3},
     };
@@ -165,7 +166,10 @@ TEST_F(NumbersTest, ACameraBeingReconnectedKeepsItsPlaceAndTheSelection) {
         link->onPeerLost({peer(2), "B", Bytes(32, 2)}, c.reconnecting);
         controller->peerDisconnected(peer(2));
         join({{1, 1, "A"}, {3, 3, "C"}});
-        if (c.givenUp) link->onNearbyChanged(nearby({1, 3}));
+        if (c.givenUp && c.backAs)
+            link->onNearbyChanged(nearby({1, 3}));
+        else if (c.givenUp)
+            controller->disconnectCamera(peer(2));
         EXPECT_EQ(names(controller->feeds()), c.whileAway);
         if (c.whileAway.size() == 3) {
             EXPECT_EQ(controller->feeds()[1], before);

@@ -238,6 +238,8 @@ public:
     void acceptPairing();
     void cancelPairing();
     void repairConnection(CameraFeed& feed);
+    /// The user ends the link to a camera: one being reconnected is no longer waited for either.
+    void disconnectCamera(const PeerId& peer);
 
     // Intake.
     /// The link's data callback; on the delivery thread.

@@ -160,11 +160,11 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(6);
         auto* spinner = new ActivityIndicator(noPicture_, white(0.8));
-        auto* label = new QLabel(noPictureText(feed_->name()), noPicture_);
-        label->setFont(theme::font(TextStyle::caption));
-        setTextColor(*label, white(0.8));
+        noPictureLabel_ = new QLabel(noPictureText(feed_->name()), noPicture_);
+        noPictureLabel_->setFont(theme::font(TextStyle::caption));
+        setTextColor(*noPictureLabel_, white(0.8));
         column->addWidget(spinner, 0, Qt::AlignHCenter);
-        column->addWidget(label, 0, Qt::AlignHCenter);
+        column->addWidget(noPictureLabel_, 0, Qt::AlignHCenter);
     }
 
     noSound_ = new SoundMark(this);
@@ -230,7 +230,8 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
     CameraFeed* f = feed_.get();
     connect(f, &CameraFeed::statusChanged, this, &FeedTile::refreshStatus);
     connect(f, &CameraFeed::shutterCountChanged, this, [this] { flash_->setTrigger(feed_->shutterCount()); });
-    connect(f, &CameraFeed::noPictureChanged, this, [this] { noPicture_->setVisible(feed_->noPicture()); });
+    connect(f, &CameraFeed::noPictureChanged, this, &FeedTile::refreshNotice);
+    connect(f, &CameraFeed::reconnectingChanged, this, &FeedTile::refreshNotice);
     connect(f, &CameraFeed::noSoundChanged, this, [this] {
         noSound_->setVisible(feed_->noSound());
         layoutLayers();
@@ -243,7 +244,7 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         connect(live, signal, this, &FeedTile::refreshReadings);
 
     flash_->setTrigger(feed_->shutterCount());
-    noPicture_->setVisible(feed_->noPicture());
+    refreshNotice();
     // Figures that grow push the readings aside at once (see `layoutLayers`).
     chrome_->installEventFilter(this);
     refreshGuides();
@@ -251,6 +252,13 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
 }
 
 FeedTile::~FeedTile() = default;
+
+void FeedTile::refreshNotice() {
+    const auto notice = tileNotice(feed_->reconnecting(), feed_->noPicture(), feed_->name());
+    if (notice) noPictureLabel_->setText(*notice);
+    noPicture_->setVisible(notice.has_value());
+    if (notice) layoutLayers();  // a text of another length is centred again
+}
 
 const std::optional<QPointF>& FeedTile::focusPoint() const {
     return focus_->point();

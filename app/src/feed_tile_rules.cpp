@@ -29,6 +29,12 @@ QString noPictureText(const std::string& name) {
     return QStringLiteral("No picture from ") + QString::fromStdString(name) + QStringLiteral(" · repairing…");
 }
 
+std::optional<QString> tileNotice(bool reconnecting, bool noPicture, const std::string& name) {
+    if (reconnecting) return QStringLiteral("Reconnecting…");
+    if (noPicture) return noPictureText(name);
+    return std::nullopt;
+}
+
 QString noSoundText() {
     return QStringLiteral("No sound");
 }

@@ -273,7 +273,7 @@ void NearbyCameraRow::act() {
     const PeerId id = camera_.id;
     switch (face().control) {
         case NearbyRowFace::Control::disconnect:
-            controller->peers()->disconnectCamera(id);
+            controller->disconnectCamera(id);
             break;
         case NearbyRowFace::Control::connect:
         case NearbyRowFace::Control::pair:

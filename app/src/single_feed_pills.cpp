@@ -43,7 +43,7 @@ SingleFeedPills::SingleFeedPills(std::shared_ptr<MonitorController> controller, 
     connect(disconnect, &QAction::triggered, this, [weakController, weakFeed] {
         auto c = weakController.lock();
         auto f = weakFeed.lock();
-        if (c && f && c->peers()) c->peers()->disconnectCamera(f->id());
+        if (c && f) c->disconnectCamera(f->id());
     });
 
     connect(feed_.get(), &CameraFeed::recordingStartChanged, this, &SingleFeedPills::updateRecording);

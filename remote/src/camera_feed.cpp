@@ -52,6 +52,12 @@ void CameraFeed::setStats(std::optional<std::string> stats) {
     emit statsChanged();
 }
 
+void CameraFeed::setReconnecting(bool value) {
+    if (reconnecting_ == value) return;
+    reconnecting_ = value;
+    emit reconnectingChanged();
+}
+
 void CameraFeed::setNoPicture(bool value) {
     if (noPicture_ == value) return;
     noPicture_ = value;

@@ -224,6 +224,7 @@ void MonitorController::installPeerCallbacks() {
         if (auto self = weak.lock()) {
             self->nearbyCameras_ = nearby;
             emit self->nearbyCamerasChanged();
+            self->giveUpCamerasNotNearby();
         }
     };
     link.onPairingRequest = [weak](const std::optional<PairingRequest>& request) {
@@ -341,6 +342,9 @@ void MonitorController::stop() {
 // MARK: Change handlers
 
 void MonitorController::setSelectedID(std::optional<PeerId> id) {
+    // The user's choice: it follows the camera while the camera is away and back.
+    if (const auto known = id ? identities_.find(*id) : identities_.end(); known != identities_.end())
+        selectedIdentity_ = known->second.identity;
     if (selectedID_ == id) return;
     selectedID_ = id;
     emit selectedIDChanged();

@@ -68,8 +68,9 @@ void MonitorController::sendFromControls(const CameraCommand& command) {
 }
 
 bool MonitorController::anyCameraRecording() const {
+    // A camera being reconnected says nothing until it is back.
     return std::any_of(feeds_.begin(), feeds_.end(),
-                       [](const FeedPtr& f) { return f->status() && f->status()->isRecording; });
+                       [](const FeedPtr& f) { return !f->reconnecting() && f->status() && f->status()->isRecording; });
 }
 
 bool MonitorController::recordsTogether(const CameraFeed& feed) const {

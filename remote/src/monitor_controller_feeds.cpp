@@ -38,24 +38,44 @@ void MonitorController::peerDisconnected(const PeerId& peer) {
     receivers_.erase(peer);
 }
 
+namespace {
+
+/// A camera's lasting identity: its key, or for a peer without one its peer identity, which lasts one connection.
+std::string identityOf(const MonitorController::Peer& peer) {
+    return peer.key.empty() ? "peer " + peer.id.text() : base64Encode(peer.key);
+}
+
+}  // namespace
+
 void MonitorController::updatePeers(const std::vector<Peer>& peers) {
+    peerList_ = peers;
     {
         std::lock_guard lock(receiversLock_);
         cameraNames_.clear();
         for (const auto& peer : peers) cameraNames_[peer.id] = peer.name;
     }
     std::set<PeerId> current;
-    for (const auto& peer : peers) current.insert(peer.id);
+    std::set<std::string> present;
+    for (const auto& peer : peers) {
+        current.insert(peer.id);
+        present.insert(identityOf(peer));
+    }
+    // A camera being reconnected keeps its feed and so its place on the screen, until it is back: under the same
+    // session, or under a new one when it started again (that feed then takes the place).
+    std::erase_if(reconnecting_, [&](const auto& lost) {
+        return current.count(lost.first) || present.count(lost.second.identity) || !feed(lost.first);
+    });
+    auto stays = [&](const FeedPtr& feed) { return current.count(feed->id()) || reconnecting_.count(feed->id()); };
 
     for (const auto& feed : feeds_) {
-        if (current.count(feed->id())) continue;
+        if (stays(feed)) continue;
         if (feed->receiver()) feed->receiver()->reset();
         feed->failAllPreviewWaiters();
     }
 
     std::vector<FeedPtr> kept;
     for (const auto& feed : feeds_)
-        if (current.count(feed->id())) kept.push_back(feed);
+        if (stays(feed)) kept.push_back(feed);
 
     std::vector<std::shared_ptr<VideoReceiver>> replaced;
     {
@@ -92,6 +112,7 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
     numberCameras(kept, peers);
     std::stable_sort(kept.begin(), kept.end(),
                      [&](const FeedPtr& a, const FeedPtr& b) { return cameraNumber(a->id()) < cameraNumber(b->id()); });
+    for (const auto& feed : kept) feed->setReconnecting(reconnecting_.count(feed->id()) > 0);
     feeds_ = std::move(kept);
     emit feedsChanged();
     if (feeds_.size() >= 2) {
@@ -100,9 +121,8 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
     }
 
     updateStreamQuality();
-    if (!selectedID_ || !current.count(*selectedID_))
-        setSelectedID(feeds_.empty() ? std::nullopt : std::optional<PeerId>(feeds_.front()->id()));
-    if (soloID_ && !current.count(*soloID_)) {
+    followSelection();
+    if (soloID_ && !feed(*soloID_)) {
         soloID_.reset();
         emit soloIDChanged();
         updateStreamQuality();
@@ -111,19 +131,35 @@ void MonitorController::updatePeers(const std::vector<Peer>& peers) {
     std::erase_if(repairRequested_, [&](const PeerId& id) { return !current.count(id); });
 }
 
-namespace {
-
-/// A camera's lasting identity: its key, or for a peer without one its peer identity, which lasts one connection.
-std::string identityOf(const MonitorController::Peer& peer) {
-    return peer.key.empty() ? "peer " + peer.id.text() : base64Encode(peer.key);
+void MonitorController::followSelection() {
+    std::optional<PeerId> chosen;
+    if (selectedIdentity_) {
+        for (const auto& feed : feeds_)
+            if (identities_.at(feed->id()).identity == *selectedIdentity_) chosen = feed->id();
+    }
+    if (!chosen) chosen = selectedID_ && feed(*selectedID_) ? selectedID_ : std::nullopt;
+    if (!chosen && !feeds_.empty()) chosen = feeds_.front()->id();
+    // The first camera selected for the user is theirs until they choose another; one selected only while theirs is
+    // away gives way when it is back.
+    if (!selectedIdentity_ && chosen) selectedIdentity_ = identities_.at(*chosen).identity;
+    if (selectedID_ == chosen) return;
+    selectedID_ = chosen;
+    emit selectedIDChanged();
 }
 
-}  // namespace
+void MonitorController::giveUpCamerasNotNearby() {
+    const auto nearby = [this](const PeerId& id) {
+        return std::any_of(nearbyCameras_.begin(), nearbyCameras_.end(),
+                           [&](const NearbyCamera& camera) { return camera.id == id; });
+    };
+    if (std::erase_if(reconnecting_, [&](const auto& lost) { return !nearby(lost.first); }) > 0) updatePeers(peerList_);
+}
 
 void MonitorController::numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers) {
     identities_.clear();
     for (const auto& peer : peers)
         identities_.emplace(peer.id, CameraNumbering::Camera{identityOf(peer), !peer.key.empty()});
+    for (const auto& [id, camera] : reconnecting_) identities_.emplace(id, camera);
     std::vector<CameraNumbering::Camera> connected;
     for (const auto& feed : feeds) connected.push_back(identities_.at(feed->id()));
     const auto numbers = numbering_.numbersFor(connected);
@@ -211,6 +247,7 @@ std::string listed(const std::vector<std::string>& names) {
 }  // namespace
 
 void MonitorController::peerLost(const Peer& peer, bool reconnecting) {
+    if (reconnecting && feed(peer.id)) reconnecting_[peer.id] = {identityOf(peer), !peer.key.empty()};
     // Cameras lost while the notice still shows are named in it together.
     if (!notices_.holds(lostNoticeKey)) lostCameras_.clear();
     const std::string name = peer.name.empty() ? "Camera" : peer.name;
@@ -242,6 +279,11 @@ void MonitorController::cancelPairing() {
     if (pairingRequest_) peers_->cancelPairing(pairingRequest_->id);
     pairingRequest_.reset();
     emit pairingRequestChanged();
+}
+
+void MonitorController::disconnectCamera(const PeerId& peer) {
+    if (peers_) peers_->disconnectCamera(peer);
+    if (reconnecting_.erase(peer)) updatePeers(peerList_);
 }
 
 void MonitorController::repairConnection(CameraFeed& feed) {

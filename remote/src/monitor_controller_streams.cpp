@@ -61,7 +61,8 @@ void MonitorController::statsTick() {
 }
 
 void MonitorController::checkSilence(CameraFeed& feed, bool receiving) {
-    const bool watching = videoWanted_ && (!deckMode_ || livePictures_);
+    // A camera being reconnected sends nothing: the link is at work on it already.
+    const bool watching = videoWanted_ && (!deckMode_ || livePictures_) && !feed.reconnecting();
     const PeerId id = feed.id();
     auto reset = [&] {
         silentSeconds_.erase(id);

@@ -117,6 +117,23 @@ TEST(ScreenRules, TileClicksButtonsAndInsets) {
     EXPECT_EQ(noPictureText("Studio").toStdString(), "No picture from Studio · repairing…");
 }
 
+TEST(ScreenRules, ATileSaysWhileItsCameraIsReconnectedOrSendsNoPicture) {
+    struct Case {
+        bool reconnecting, noPicture;
+        std::optional<std::string> said;
+    };
+    const Case cases[] = {
+        {true, false, "Reconnecting…"},
+        {true, true, "Reconnecting…"},  // the link is at work: no repair of its own
+        {false, true, "No picture from Studio · repairing…"},
+        {false, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto said = tileNotice(c.reconnecting, c.noPicture, "Studio");
+        EXPECT_EQ(said ? std::optional(said->toStdString()) : std::nullopt, c.said);
+    }
+}
+
 TEST(ScreenRules, TileReadingsShown) {
     CameraStatus status;
     EXPECT_EQ(tileReadings(std::nullopt, true, false, true), (TileReadings{false, false, true, false}));

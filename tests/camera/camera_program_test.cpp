@@ -391,5 +391,82 @@ TEST(CameraProgram, EndsSoonAfterSIGTERMWhileASettingHangsAndKeepsTheTake) {
     EXPECT_GT(showingOf(*movie).span, 2) << output;  // the take up to the end, finished
 }
 
+// The camera program killed, as by a crash, and started again on its folder: it is the camera the crew set up; the
+// remote, which invites it again by itself, shows it as it reports itself, keeps it selected, and its shutter takes
+// a photo there.
+TEST(CameraProgram, KilledAndStartedAgainItIsTheCameraTheCrewSetUp) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto discovery = test::privateDiscovery();
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORVANE_TEST_LOOPBACK_ONLY", "1");
+    environment.insert("MORVANE_NEARBY_GROUP", QString::fromStdString(discovery.group));
+    environment.insert("MORVANE_NEARBY_PORT", QString::number(discovery.port));
+    auto launch = [&](QProcess& camera, std::string& output) {
+        camera.setProcessEnvironment(environment);
+        camera.setProcessChannelMode(QProcess::MergedChannels);
+        camera.start(CAMERA_PROGRAM, {"--name", "Cam Kept", "--folder", dir.filePath("camera"), "--size", "320x240"});
+        return waitForLine(camera, output, "ready Cam Kept", 60);
+    };
+    QProcess first;
+    std::string output;
+    ASSERT_TRUE(launch(first, output)) << output;
+    test::LoopbackRemote remote(dir.path().toStdString(), discovery.group, discovery.port);
+    auto controller = MonitorController::create(
+        4, false, [] { return 0.0; }, remote.env);
+    std::optional<PeerId> id;
+    std::vector<std::string> told;
+    pair(*controller, first, output, "Cam Kept", id, told);
+    if (HasFatalFailure()) return;
+    const auto feed = controller->feed(*id);
+    const auto offered = feed->status()->proResCodecs;
+    const VideoCodec codec = std::count(offered.begin(), offered.end(), VideoCodec::proRes422) ? VideoCodec::proRes422
+                             : offered.empty()                                                 ? VideoCodec::hevc
+                                                                                               : offered.front();
+    controller->send(CameraCommand::SetMode{CaptureMode::photo});
+    controller->send(CameraCommand::SetCodec{codec});
+    controller->send(CameraCommand::SetRecordToDrive{true});
+    auto setUp = [&](const CameraFeed& f) {
+        const auto& s = f.status();
+        return s && s->mode == CaptureMode::photo && s->codec == codec && s->recordToDrive;
+    };
+    ASSERT_TRUE(test::eventually([&] { return setUp(*feed); }, 10000));
+    // Kept on the disk as soon as set: what a crash finds there.
+    const std::string settingsFile = (dir.filePath("camera") + "/settings.json").toStdString();
+    auto keptText = [&] {
+        std::ifstream in(settingsFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    ASSERT_TRUE(
+        test::eventually([&] { return keptText().find("\"recordToDrive\": true") != std::string::npos; }, 10000))
+        << keptText() << output;
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+
+    QProcess second;
+    std::string again;
+    ASSERT_TRUE(launch(second, again)) << again;
+    MonitorController::FeedPtr back;
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            back = controller->feeds().size() == 1 && controller->feeds()[0]->id() != *id ? controller->feeds()[0]
+                                                                                          : nullptr;
+            return back && back->status();
+        },
+        30000))
+        << again;
+    EXPECT_TRUE(setUp(*back)) << again;
+    EXPECT_EQ(controller->selectedID(), back->id());
+    controller->shutterFromControls();
+    EXPECT_TRUE(test::eventually([&] { return back->shutterCount() == 1; }, 15000)) << again;
+    EXPECT_FALSE(back->status()->isRecording);
+
+    controller->stop();
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    if (!second.waitForFinished(15000)) second.kill();
+}
+
 }  // namespace
 }  // namespace morvane

@@ -1,12 +1,17 @@
 // The capture source as the camera drives it: a format the device cannot start in is refused and the remote told;
-// after the watchdog starts a stalled device again, it gets the picture settings the remote asked for.
+// after the watchdog starts a stalled device again, it gets the picture settings the remote asked for; a camera that
+// starts again is set as the crew left it, and a settings file it cannot use leaves it set up new.
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <thread>
 
+#include <fstream>
+
 #include "camera/camera_controller.h"
+#include "camera/crew_settings.h"
 #include "platform/keychain.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
@@ -244,6 +249,199 @@ TEST_F(ControllerSource, OnlyTheLastFormatAskedForTellsTheStatus) {
     EXPECT_EQ(camera->status().resolution, (Resolution{1280, 720}));
     EXPECT_EQ(camera->status().frameRate, 30);
     EXPECT_EQ(camera->streamer().recordingRate().first, 30);
+}
+
+// Cameras started one after another on one folder, as the camera program is after a crash.
+class ControllerSettings : public ::testing::Test {
+protected:
+    void SetUp() override { keychain = std::make_shared<Keychain>(dir / "keychain"); }
+    void TearDown() override { end(); }
+
+    std::shared_ptr<CameraController> begin() {
+        end();
+        CameraController::Options options;
+        options.folder = dir / "camera";
+        options.main = main;
+        options.keychain = keychain;
+        options.session.interfaces = {"127.0.0.1"};
+        camera = CameraController::make(options);
+        auto owned = std::make_unique<FakeCamera>();
+        source = owned.get();
+        EXPECT_TRUE(camera->start(std::move(owned)));
+        settle();
+        return camera;
+    }
+    // Gone as after a crash: nothing is finished, only what is on the disk is left.
+    void end() {
+        if (!camera) return;
+        camera->stop();
+        camera.reset();
+        main->runPending();
+    }
+    void send(CameraCommand command) { camera->handleCommand(command, std::nullopt); }
+    void settle() {
+        camera->streamer().sessionQueue().sync([] {});
+        main->runPending();
+        camera->streamer().sessionQueue().sync([] {});
+        main->runPending();
+    }
+    bool eventually(const std::function<bool()>& done, double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            settle();
+            if (done()) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    std::filesystem::path settingsFile() const { return dir / "camera" / CrewSettings::fileName; }
+    void writeSettings(const std::string& text) {
+        std::filesystem::create_directories(dir / "camera");
+        std::ofstream(settingsFile(), std::ios::binary) << text;
+    }
+    std::pair<VideoCodec, bool> streamerRecording() {
+        std::pair<VideoCodec, bool> held;
+        camera->streamer().dataQueue().sync([&] {
+            held = {camera->streamer().codec, camera->streamer().recordToDrive};
+        });
+        return held;
+    }
+
+    test::TempDir dir;
+    std::shared_ptr<Keychain> keychain;
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<CameraController> camera;
+    FakeCamera* source = nullptr;
+};
+
+TEST_F(ControllerSettings, ACameraThatStartsAgainIsSetAsTheCrewLeftIt) {
+    begin();
+    const auto offered = camera->status().proResCodecs;
+    const VideoCodec proRes = std::count(offered.begin(), offered.end(), VideoCodec::proRes422) ? VideoCodec::proRes422
+                              : offered.empty()                                                 ? VideoCodec::hevc
+                                                                                                : offered.front();
+    send(CameraCommand::SetMode{CaptureMode::photo});
+    send(CameraCommand::SetCodec{proRes});
+    send(CameraCommand::SetRecordToDrive{true});
+    send(CameraCommand::SetFormat{Resolution{1280, 720}, 25});
+    send(CameraCommand::SetAids{ExposureAids{.zebras = true, .scope = ScopeKind::waveform}});
+    send(CameraCommand::SetWhiteBalance{WhiteBalance::Manual{3200, 0}});
+    send(CameraCommand::SetZoom{2, false});
+    send(CameraCommand::SetTimer{0});
+    // A 2×2×2 table that changes nothing.
+    std::vector<float> identity;
+    for (int b = 0; b < 2; ++b)
+        for (int g = 0; g < 2; ++g)
+            for (int r = 0; r < 2; ++r) identity.insert(identity.end(), {float(r), float(g), float(b)});
+    Bytes table(identity.size() * 4);
+    std::memcpy(table.data(), identity.data(), table.size());
+    send(CameraCommand::LoadCustomLUT{"Grade", 2, table});
+    settle();
+    ASSERT_EQ(source->mode(), (SourceMode{1280, 720, 30, 1}));
+
+    begin();
+    ASSERT_TRUE(eventually([&] { return camera->status().resolution == Resolution{1280, 720}; }, 20));
+    const CameraStatus& status = camera->status();
+    EXPECT_EQ(status.mode, CaptureMode::photo);
+    EXPECT_EQ(status.codec, proRes);
+    EXPECT_TRUE(status.recordToDrive);
+    EXPECT_EQ(status.frameRate, 25);
+    EXPECT_EQ(camera->streamer().recordingRate().first, 25);
+    EXPECT_EQ(source->mode(), (SourceMode{1280, 720, 30, 1}));
+    EXPECT_TRUE(status.zebras);
+    EXPECT_EQ(status.scope, ScopeKind::waveform);
+    EXPECT_EQ(status.zoom, 2);
+    EXPECT_EQ(status.previewLUT, PreviewLUT::custom);
+    EXPECT_EQ(status.customLUTName, std::optional<std::string>("Grade"));
+    ASSERT_FALSE(source->asked().empty());
+    EXPECT_EQ(source->asked().back().kelvin, 3200);  // asked of the device again (which holds none)
+    EXPECT_EQ(streamerRecording(), std::make_pair(proRes, true));
+
+    // The shutter does what the kept mode says: a photo, no take.
+    send(CameraCommand::Shutter{});
+    EXPECT_TRUE(eventually([&] { return camera->shutterCount() == 1; }, 20));
+    EXPECT_FALSE(camera->recordingStart());
+
+    // What is changed now is what the next start finds.
+    send(CameraCommand::SetMode{CaptureMode::video});
+    begin();
+    EXPECT_EQ(camera->status().mode, CaptureMode::video);
+    EXPECT_EQ(camera->status().codec, proRes);
+}
+
+TEST_F(ControllerSettings, ASettingsFileTheCameraCannotUseLeavesItSetUpNew) {
+    CameraStatus photo;
+    photo.mode = CaptureMode::photo;
+    photo.codec = VideoCodec::proRes422;
+    photo.recordToDrive = true;
+    const std::string whole = CrewSettings::encode(photo).dump(2);
+    auto with = [&](const char* key, const Json& value) {
+        Json j = CrewSettings::encode(photo);
+        if (value.is_discarded())
+            j.erase(key);
+        else
+            j[key] = value;
+        return j.dump();
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        bool folder = false;
+    };
+    const Case cases[] = {
+        {"cut short", whole.substr(0, whole.size() / 2)},
+        {"empty", ""},
+        {"not text", std::string("\x00\xff\xfe{\"mode\":", 9)},
+        {"a list", "[\"photo\", \"proRes422\"]"},
+        {"a field of another type", with("mode", 7)},
+        {"a codec the camera does not know", with("codec", "vp9")},
+        {"null where a value is needed", with("recordToDrive", nullptr)},
+        {"a field missing", with("codec", Json(Json::value_t::discarded))},
+        {"a folder in its place", "", true},
+        {"far too large", std::string(1 << 20, ' ') + whole},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        end();
+        std::filesystem::remove_all(dir / "camera");
+        if (c.folder) {
+            std::filesystem::create_directories(settingsFile());
+        } else {
+            writeSettings(c.text);
+        }
+        EXPECT_FALSE(CrewSettings::read(settingsFile()).kept);
+        EXPECT_FALSE(CrewSettings::read(settingsFile()).problem.empty());
+        begin();
+        EXPECT_EQ(camera->status().mode, CaptureMode::video);
+        EXPECT_EQ(camera->status().codec, VideoCodec::hevc);
+        EXPECT_FALSE(camera->status().recordToDrive);
+        EXPECT_EQ(streamerRecording(), std::make_pair(VideoCodec::hevc, false));
+        // The next setting is kept all the same (a folder in the way excepted).
+        send(CameraCommand::SetMode{CaptureMode::photo});
+        begin();
+        EXPECT_EQ(camera->status().mode, c.folder ? CaptureMode::video : CaptureMode::photo);
+    }
+    // The whole file, for contrast, is read.
+    end();
+    std::filesystem::remove_all(dir / "camera");
+    writeSettings(whole);
+    EXPECT_TRUE(CrewSettings::read(settingsFile()).kept);
+    EXPECT_TRUE(CrewSettings::read(settingsFile()).problem.empty());
+}
+
+TEST_F(ControllerSettings, AKeptFormatTheDeviceCannotFilmInFallsBackAsANewSettingWould) {
+    CameraStatus kept;
+    kept.resolution = {3840, 2160};
+    kept.frameRate = 24;
+    kept.mode = CaptureMode::photo;
+    writeSettings(CrewSettings::encode(kept).dump());
+    begin();
+    ASSERT_TRUE(eventually([&] { return camera->message().has_value(); }, 20));
+    EXPECT_EQ(camera->message(), std::optional<std::string>("The camera can't film in that format"));
+    EXPECT_EQ(camera->status().resolution, (Resolution{1920, 1080}));
+    EXPECT_EQ(camera->status().frameRate, 30);
+    EXPECT_EQ(camera->status().mode, CaptureMode::photo);  // the rest is kept
+    EXPECT_TRUE(source->running());
 }
 
 }  // namespace

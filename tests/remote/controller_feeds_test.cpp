@@ -123,6 +123,105 @@ TEST_F(NumbersTest, PairedCamerasKeepTheirNumbersAcrossRestarts) {
     EXPECT_EQ(numbered(), (Numbered{{"F", 1}, {"A", 2}}));
 }
 
+// A camera lost on a slow link, or one that starts again, is waited for where it was: its tile, and with it the grid,
+// the record panel and the cut keys, stay put, and a selection stays on it while it is away and back.
+TEST_F(NumbersTest, ACameraBeingReconnectedKeepsItsPlaceAndTheSelection) {
+    struct Case {
+        const char* what;
+        bool reconnecting;  // as the link says when it loses the camera
+        bool givenUp;       // the camera leaves the nearby list while away, or the user disconnects it
+        int chosen;         // the camera the user selects while it is away; 0: none
+        int backAs;         // the peer it comes back as (2: the same session); 0: not back
+        std::vector<std::string> whileAway;
+        int selectedAfter;
+    };
+    const Case cases[] = {
+        {"a link that drops and comes back", true, false, 0, 2, {"A", "B", "C"}, 2},
+        {"a camera that starts again", true, false, 0, 12, {"A", "B", "C"}, 12},
+        {"a camera given up, then started again", true, true, 0, 12, {"A", "C"}, 12},
+        {"a camera the user disconnects while it is away", true, true, 0, 0, {"A", "C"}, 1},
+        {"a camera lost for good", false, false, 0, 0, {"A", "C"}, 1},
+        {"another chosen while it was away", false, false, 3, 12, {"A", "C"}, 3},
+    };
+    auto nearby = [](std::initializer_list<int> cameras) {
+        std::vector<CameraLink::NearbyCamera> list;
+        for (int n : cameras) list.push_back({peer(n), "cam", true});
+        return list;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (controller) controller->stop();
+        make();
+        controller->start();
+        registered.clear();
+        join({{1, 1, "A"}, {2, 2, "B"}, {3, 3, "C"}});
+        link->onNearbyChanged(nearby({1, 2, 3}));
+        controller->setSelectedID(peer(2));
+        CameraStatus rolling;
+        rolling.mode = CaptureMode::video;
+        rolling.isRecording = true;
+        status(2, rolling);
+        const auto before = controller->feed(peer(2));
+
+        link->onPeerLost({peer(2), "B", Bytes(32, 2)}, c.reconnecting);
+        controller->peerDisconnected(peer(2));
+        join({{1, 1, "A"}, {3, 3, "C"}});
+        if (c.givenUp && c.backAs)
+            link->onNearbyChanged(nearby({1, 3}));
+        else if (c.givenUp)
+            controller->disconnectCamera(peer(2));
+        EXPECT_EQ(names(controller->feeds()), c.whileAway);
+        if (c.whileAway.size() == 3) {
+            EXPECT_EQ(controller->feeds()[1], before);
+            EXPECT_TRUE(before->reconnecting());
+            EXPECT_EQ(controller->selectedID(), peer(2));
+            EXPECT_FALSE(controller->anyCameraRecording());  // what it said last may no longer hold
+        } else {
+            EXPECT_EQ(controller->selectedID(), peer(1));
+        }
+        if (c.chosen) controller->setSelectedID(peer(c.chosen));
+        if (!c.backAs) continue;
+
+        registered.erase(c.backAs);  // a new receiver, as at every connection
+        join({{1, 1, "A"}, {c.backAs, 2, "B"}, {3, 3, "C"}});
+        EXPECT_EQ(numbered(), (Numbered{{"A", 1}, {"B", 2}, {"C", 3}}));
+        const auto back = controller->feeds()[1];
+        EXPECT_EQ(back->id(), peer(c.backAs));
+        EXPECT_NE(back, before);
+        EXPECT_FALSE(back->reconnecting());
+        EXPECT_FALSE(back->status());  // what it says now, once it says it
+        EXPECT_EQ(controller->selectedID(), peer(c.selectedAfter));
+    }
+}
+
+TEST_F(NumbersTest, ACameraBackFromARestartIsShownAsItReportsAndTheShutterFollowsIt) {
+    make();
+    controller->start();
+    join({{1, 1, "A"}, {2, 2, "B"}});
+    CameraStatus photo;
+    photo.mode = CaptureMode::photo;
+    status(1, photo);
+    status(2, photo);
+    controller->setSelectedID(peer(2));
+    controller->setShutterAllCameras(true);
+
+    link->onPeerLost({peer(2), "B", Bytes(32, 2)}, true);
+    controller->peerDisconnected(peer(2));
+    join({{1, 1, "A"}});
+    join({{1, 1, "A"}, {12, 2, "B"}});
+    CameraStatus video;
+    video.mode = CaptureMode::video;
+    status(12, video);
+    ASSERT_TRUE(controller->selectedFeed());
+    EXPECT_EQ(controller->selectedFeed()->id(), peer(12));
+    EXPECT_EQ(controller->selectedFeed()->status()->mode, CaptureMode::video);
+    // In video with "All" on, the shutter starts every camera together.
+    link->clearSent();
+    controller->shutterFromControls();
+    EXPECT_EQ(commandNames(12), std::vector<std::string>{"startRecording"});
+    EXPECT_EQ(commandNames(1), std::vector<std::string>{"startRecording"});
+}
+
 TEST_F(FeedsTest, ReconnectedCameraGetsAFreshFeed) {
     make();
     connect({{1, "A"}});

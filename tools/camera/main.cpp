@@ -50,7 +50,7 @@ constexpr const char* helpText =
     "                       a side and at most 8192x4320 in all\n"
     "  --fps N              frames per second, 1 to 120 (default 30); NTSC rates as 23.976, 29.97\n"
     "                       (drop-frame timecode) or 59.94\n"
-    "  --folder DIR         where takes, keys and trusted remotes are kept\n"
+    "  --folder DIR         where takes, keys, trusted remotes and settings are kept\n"
     "                       (default: ~/.local/share/brindlecroft-camera); one camera program per folder\n"
     "  --code CODE          accept a pairing only with this code, without asking\n"
     "  --usb-port N         also listen for a remote on the USB cable's port N (1 to 65535)\n"

@@ -2086,6 +2086,48 @@ struct State {
     void (*run)(Shooter&);
 };
 
+/// A camera whose link drops while the remote reconnects to it keeps its tile's place, drawn as reconnecting: the
+/// pictures, the panel and the cut keys stay where they were, and the selection stays on it.
+void reconnectingCamera(Shooter& s) {
+    auto& controller = s.controller();
+    const auto peers = controller.peerList();
+    const auto feeds = controller.feeds();
+    if (peers.size() < 3 || feeds.size() != peers.size()) {
+        s.fail("three cameras or more to lose one of");
+        return;
+    }
+    const auto lost = std::find_if(peers.begin(), peers.end(),
+                                   [&](const MonitorController::Peer& p) { return p.id == feeds[1]->id(); });
+    if (lost == peers.end()) return s.fail("the second camera is among the link's");
+    controller.setSelectedID(feeds[1]->id());
+    s.check(s.waitFor([&] { return shownControls(s) != nullptr; }), "the selected camera's panel shows");
+    s.settle(500);
+    const Geometry before = geometryNow(s);
+
+    // As the link tells it: the camera lost and being reconnected, then the list without it.
+    std::vector<MonitorController::Peer> others;
+    for (const auto& peer : peers)
+        if (peer.id != lost->id) others.push_back(peer);
+    controller.peerLost(*lost, true);
+    controller.updatePeers(others);
+    s.settle(600);
+    FeedTile* tile = s.tiles().size() == feeds.size() ? s.tiles()[1] : nullptr;
+    s.check(tile && tile->feed()->reconnecting() && tile->noPictureNotice()->isVisible(),
+            "the lost camera's tile stays and says it is reconnecting");
+    s.check(controller.selectedID() == lost->id, "the selection stays on the lost camera");
+    const Geometry away = geometryNow(s);
+    if (away != before)
+        s.fail("the pictures move while a camera is reconnected: " + describe(before.tiles) + "become " +
+               describe(away.tiles));
+    s.check(away.column == before.column, "the record panel stays where it was");
+    s.shoot("05c-camera-reconnecting");
+
+    controller.updatePeers(peers);
+    s.settle(300);
+    s.check(tile && !tile->feed()->reconnecting() && !tile->noPictureNotice()->isVisible(), "the camera is back");
+    s.check(geometryNow(s) == before, "nothing moved when it came back");
+}
+
 const State states[] = {
     {"no cameras", noCameras},
     {"camera nearby", cameraNearby},
@@ -2100,6 +2142,7 @@ const State states[] = {
     {"layouts of three cameras", layouts},
     {"four cameras", fourCameras},
     {"layouts of four cameras", layouts},
+    {"a camera being reconnected", reconnectingCamera},
     {"four cameras in the smallest window", smallestWindowWithFourCameras},
     {"notices at the smallest windows", noticesAtSmallSizes},
     {"silent takes", silentTakes},

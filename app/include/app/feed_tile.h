@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QPointF>
 #include <QWidget>
 
@@ -86,6 +87,7 @@ private:
     void refreshStatus();
     void refreshReadings();
     void refreshGuides();
+    void refreshNotice();
     void layoutLayers();
     void clicked(QPointF location);
     void expandOrCollapse();
@@ -106,6 +108,7 @@ private:
     CountdownOverlay* countdown_;
     FlashOverlay* flash_;
     QWidget* noPicture_;
+    QLabel* noPictureLabel_;
     QWidget* chrome_;
     SingleFeedPills* pills_;
     FeedStats* stats_;

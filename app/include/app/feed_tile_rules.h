@@ -39,6 +39,9 @@ std::optional<ExpandButtonFace> expandButtonFace(bool showsChrome, bool soloSet)
 
 /// "No picture from Studio · repairing…"
 QString noPictureText(const std::string& name);
+/// What a tile says over its picture: "Reconnecting…" while the link to its camera is being made again (the tile
+/// keeps its place and its last picture meanwhile), else the no-picture text while no picture comes, else nothing.
+std::optional<QString> tileNotice(bool reconnecting, bool noPicture, const std::string& name);
 /// What a tile says while its camera's latest take has no sound.
 QString noSoundText();
 

@@ -12,6 +12,7 @@
 
 #include "camera/camera_streamer.h"
 #include "camera/clock_sync.h"
+#include "camera/crew_settings.h"
 #include "camera/standing_notices.h"
 #include "camera/transfer_holds.h"
 #include "link/peer_session.h"
@@ -154,6 +155,18 @@ private:
     /// Applies the status's picture settings, or `wanted`; the status then shows what the source holds.
     void applyPicture();
     void applyPicture(const PictureSettings& wanted);
+    /// The format the crew chose: size, rate and its 1000/1001 variant, tried on the device as `applyMode` does.
+    void chooseFormat(const Resolution& resolution, std::int64_t frameRate, bool ntsc);
+    // What the crew set, kept across restarts (camera_controller_settings.cpp).
+    /// Sets the camera as its settings file says, through the commands that set it, so that what the device cannot
+    /// do now falls back as a new setting would.
+    void restoreSettings();
+    /// The kept settings again and the kept format, once the device has told what it can do.
+    void restoreForDevice();
+    /// Writes the settings when they changed, off the main queue; true when they had.
+    bool keepSettings();
+    void keepLUT(const CameraCommand::LoadCustomLUT& lut);
+    Json settingsNow() const;
 
     Options options_;
     std::shared_ptr<PeerSession> peers_;
@@ -201,7 +214,20 @@ private:
     PictureSettings heldPicture_;    ///< what the device said it holds, last time it answered
     SourceCapabilities capabilities_;
 
+    std::optional<CameraStatus> kept_;                     ///< read from the settings file, until the start applies it
+    std::optional<CameraStatus> keptFormat_;               ///< the kept format, until the device has told its modes
+    std::optional<CameraCommand::LoadCustomLUT> keptLUT_;  ///< the kept custom LUT, until then too
+    bool restoring_ = false;                               ///< the kept settings are being applied: nothing is written
+    bool crewSetSinceStart_ = false;                       ///< a remote changed a setting since the start
+    Json keptSettings_;                                    ///< what the settings file holds (or is being written with)
+    struct SettingsWrite {
+        std::mutex lock;
+        std::optional<std::string> next;  // what the next write writes; none when no write waits
+    };
+    std::shared_ptr<SettingsWrite> settingsWrite_ = std::make_shared<SettingsWrite>();
+
     DispatchQueue copyQueue_{"morvane.deck-copy"};
+    DispatchQueue settingsQueue_{"morvane.camera-settings"};
 
     // Link threads.
     mutable std::mutex videoOffLock_;

@@ -9,6 +9,7 @@
 #include "camera/capture_receiver.h"
 #include "camera/deck_copy.h"
 #include "link/device_identity.h"
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 #include "protocol/live_packets.h"
 #include "protocol/message_codec.h"
@@ -89,6 +90,19 @@ CameraController::CameraController(Options options) : options_(std::move(options
     status_.audioInputs = {AudioInputOption{"auto", "Automatic"}};
     // The flavours this machine's encoder writes, learned once per run: the remote offers these.
     status_.proResCodecs = CameraStreamer::Collaborators::proResDefault();
+
+    // What the crew set before this start; applied when the camera starts. A file that cannot be used is left as it
+    // is until the next setting replaces it, and the camera starts as a new one.
+    const fs::path settingsFile = options_.folder / CrewSettings::fileName;
+    removeInterruptedWrites(settingsFile);
+    removeInterruptedWrites(options_.folder / CrewSettings::lutFileName);
+    auto read = CrewSettings::read(settingsFile);
+    if (!read.problem.empty())
+        log::error("CameraController",
+                   read.problem + " (" + settingsFile.string() + "): the camera starts as set up new");
+    if (read.kept) keptSettings_ = CrewSettings::encode(*read.kept);
+    kept_ = std::move(read.kept);
+    if (kept_) keptLUT_ = CrewSettings::readLUT(options_.folder / CrewSettings::lutFileName);
 }
 
 CameraController::~CameraController() {
@@ -211,6 +225,8 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
     // What an earlier run left on the way of its captures goes out as any capture, now that the events it tells have
     // a hook (kept until a remote hears them), and the deck copies it was making are made again.
     streamer_->recoverTakes();
+    // Set as the crew left it before any remote sees it.
+    restoreSettings();
     peers_->start();
     const bool capturing = streamer_->start(std::move(source));
     if (capturing) {
@@ -231,6 +247,7 @@ bool CameraController::start(std::unique_ptr<CaptureSource> source, std::string*
 }
 
 void CameraController::stop() {
+    settingsQueue_.sync([] {});  // the last setting is on the disk
     if (!running_) return;
     running_ = false;
     streamer_->dataQueue().sync([s = streamer_] { s->stopRecording(); });

@@ -94,19 +94,8 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             },
             [&](const C::StartRecording&) { startRecording(); },
             [&](const C::StopRecording&) { stopRecording(); },
-            [&](const C::SetFormat& c) {
-                const CameraStatus before = status_;
-                status_.resolution = c.resolution;
-                status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
-                status_.ntsc = status_.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
-                applyMode(before.resolution, before.frameRate, before.ntsc);
-            },
-            [&](const C::SetFrameRate& c) {
-                const CameraStatus before = status_;
-                status_.frameRate = std::clamp<std::int64_t>(c.frameRate, 1, 240);
-                status_.ntsc = c.ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
-                applyMode(before.resolution, before.frameRate, before.ntsc);
-            },
+            [&](const C::SetFormat& c) { chooseFormat(c.resolution, c.frameRate, status_.ntsc); },
+            [&](const C::SetFrameRate& c) { chooseFormat(status_.resolution, c.frameRate, c.ntsc); },
             [&](const C::SetColorProfile& c) { status_.colorProfile = c.profile; },
             [&](const C::SetStabilization& c) {
                 // Only what the source offers: the status never claims a mode the picture does not have.
@@ -142,6 +131,7 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
                 auto stage =
                     std::make_shared<StreamLUT>(name, std::make_shared<const ColorCube>(std::move(*cube)), 1920);
                 customLUT_ = stage;
+                keepLUT({name, c.size, c.data});
                 status_.customLUTName = name;
                 status_.previewLUT = PreviewLUT::custom;
                 applyToStreamer([stage](CameraStreamer& s) { s.previewLUT = stage; });
@@ -297,7 +287,18 @@ void CameraController::handleCommand(const CameraCommand& command, const std::op
             },
         },
         command.value);
-    if (statusChanged) publishStatus();
+    if (statusChanged) {
+        if (keepSettings()) crewSetSinceStart_ = true;
+        publishStatus();
+    }
+}
+
+void CameraController::chooseFormat(const Resolution& resolution, std::int64_t frameRate, bool ntsc) {
+    const CameraStatus before = status_;
+    status_.resolution = resolution;
+    status_.frameRate = std::clamp<std::int64_t>(frameRate, 1, 240);
+    status_.ntsc = ntsc && TimelineRate::ntscRates().count(status_.frameRate) > 0;
+    applyMode(before.resolution, before.frameRate, before.ntsc);
 }
 
 void CameraController::takePhoto() {

@@ -117,6 +117,7 @@ void CameraController::describeSource() {
             s.maxShutter = caps.maxShutter;
             s.stabilizationModes = {};  // no source here stabilises its picture
             s.stabilization = Stabilization::off;
+            self->restoreForDevice();
             self->publishStatus();
         });
     });
@@ -146,6 +147,7 @@ void CameraController::applyMode(const Resolution& before, std::int64_t rateBefo
             // The size the source gives; the rate stays the recording rate, which the recorder keeps whatever
             // the source delivers.
             s.resolution = mode ? Resolution{mode->width, mode->height} : before;
+            self->keepSettings();
             self->publishStatus();
         });
     };

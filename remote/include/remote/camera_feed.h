@@ -54,6 +54,9 @@ public:
     /// "30 fps · 2.5 Mb/s", none until the first statistics tick.
     const std::optional<std::string>& stats() const { return stats_; }
     bool noPicture() const { return noPicture_; }
+    /// The link to the camera was lost and is being made again: the feed keeps its place, shows the last it knew,
+    /// and is no camera to count on until it is back.
+    bool reconnecting() const { return reconnecting_; }
     /// The camera's microphone gives no sound, as the camera tells it, or its latest take lacks its sound, in part or
     /// whole: shown on its tile until the microphone gives sound, or a take records sound, again.
     bool noSound() const { return sound_.silent || sound_.microphoneSilent; }
@@ -68,6 +71,7 @@ public:
     void setGallery(std::vector<GalleryItem> gallery);
     void setStats(std::optional<std::string> stats);
     void setNoPicture(bool value);
+    void setReconnecting(bool value);
     /// Follows the camera's takes through its events.
     void noteTakeEvent(const CameraEvent& event);
     /// Sizes that are not finite and positive count as none.
@@ -89,6 +93,7 @@ signals:
     void galleryChanged();
     void statsChanged();
     void noPictureChanged();
+    void reconnectingChanged();
     void noSoundChanged();
     void pictureSizeChanged();
 
@@ -105,6 +110,7 @@ private:
     std::vector<GalleryItem> gallery_;
     std::optional<std::string> stats_;
     bool noPicture_ = false;
+    bool reconnecting_ = false;
     struct {
         bool silent = false;
         bool silentTakeEnding = false;  // told that a take has no sound; its end (saved or not) is next

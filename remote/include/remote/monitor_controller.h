@@ -183,6 +183,8 @@ public:
     bool livePictures() const { return livePictures_; }
     void setLivePictures(bool value);
     const std::vector<NearbyCamera>& nearbyCameras() const { return nearbyCameras_; }
+    /// The link's latest list of ready cameras.
+    const std::vector<Peer>& peerList() const { return peerList_; }
     /// The text the band said last, of those it shows.
     const std::optional<std::string>& message() const { return message_; }
     /// Everything the band shows, top to bottom: the notices that stay until read, then the one whose turn it is.
@@ -225,7 +227,8 @@ public:
     void registerReceiver(const PeerId& peer);
     void peerDisconnected(const PeerId& peer);
     void updatePeers(const std::vector<Peer>& peers);
-    /// Tells the user that a camera's link was lost and whether it is being reconnected.
+    /// Tells the user that a camera's link was lost and whether it is being reconnected. A camera being reconnected
+    /// keeps its feed, marked reconnecting, until it is back (under any session of its own) or no longer nearby.
     void peerLost(const Peer& peer, bool reconnecting);
     /// The connected camera's number (counted from 1), 0 for none. A camera keeps its number while the remote runs,
     /// also when it drops and comes back, and a paired camera keeps it across restarts; the feeds follow it.
@@ -237,6 +240,8 @@ public:
     void acceptPairing();
     void cancelPairing();
     void repairConnection(CameraFeed& feed);
+    /// The user ends the link to a camera: one being reconnected is no longer waited for either.
+    void disconnectCamera(const PeerId& peer);
 
     // Intake.
     /// The link's data callback; on the delivery thread.
@@ -385,6 +390,10 @@ private:
     void setMessage(std::optional<std::string> text);
     void setDeckCopiesArriving(int value);
     void numberCameras(const std::vector<FeedPtr>& feeds, const std::vector<Peer>& peers);
+    /// The camera the user selected while it is there (also back under a new session), else the first one.
+    void followSelection();
+    /// Ends the wait for reconnecting cameras that are no longer nearby: the link will not reach them.
+    void giveUpCamerasNotNearby();
     void storeCameraNumbers();
 
     Environment env_;
@@ -455,8 +464,11 @@ private:
     // The cameras named by the lost-link notice still shown or waiting, and whether each is being reconnected.
     std::vector<std::pair<std::string, bool>> lostCameras_;
     CameraNumbering numbering_;
-    std::map<PeerId, CameraNumbering::Camera> identities_;  // the connected cameras
-    std::map<PeerId, int> cameraNumbers_;                   // the connected cameras
+    std::map<PeerId, CameraNumbering::Camera> identities_;    // the connected cameras
+    std::map<PeerId, int> cameraNumbers_;                     // the connected cameras
+    std::map<PeerId, CameraNumbering::Camera> reconnecting_;  // lost cameras whose feeds wait for them
+    std::optional<std::string> selectedIdentity_;             // the lasting identity of the selected camera
+    std::vector<Peer> peerList_;                              // the link's latest list
     bool started_ = false;
     // Filing kept captures, off the main thread; emptied before the controller goes.
     std::shared_ptr<std::atomic<bool>> keptFilingQueued_ = std::make_shared<std::atomic<bool>>(false);

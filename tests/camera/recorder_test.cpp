@@ -1317,10 +1317,9 @@ TEST(Recording, BehindIsDropsThatLast) {
 // about a second of its compression, so its take is stored soon after the stop, one picture per slot, those it
 // could not reach repeats; and its sound is never refused for the pictures' sake.
 TEST(Recording, AStarvedRecorderKeepsItsSoundAndStoresSoon) {
-    const auto pictures = test::cameraLikePictures(3840, 2160, 4);
+    const auto pictures = test::cameraLikePictures(1920, 1080, 4);
     test::TempDir dir;
-    MovieRecorder::Options options = proResTake(dir / "take.mov", 3840, 2160);
-    options.video.proResProfile = 5;
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1920, 1080);
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     // Four seconds of pictures and sound as fast as they can be handed over.

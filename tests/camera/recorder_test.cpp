@@ -1275,7 +1275,14 @@ TEST(Recording, BehindIsDropsThatLast) {
         std::vector<std::pair<double, Change>> changes;
         /// Each drop is told a second time, at this time before (a picture queued then, passed over now).
         double alsoBefore = 0;
+        /// No picture handed over at all in these spans (the capture's thread stalled too).
+        std::vector<std::pair<double, double>> none = {};
     } cases[] = {
+        {"drops for 5 s, no picture at all for 1.5 s among them",
+         {{1, 2.5}, {4, 6}},
+         {{5, Change::fellBehind}, {9, Change::caughtUp}},
+         0,
+         {{2.5, 4}}},
         {"drops for 5 s, each told again at a time a second before",
          {{1, 6}},
          {{5, Change::fellBehind}, {9, Change::caughtUp}},
@@ -1296,8 +1303,9 @@ TEST(Recording, BehindIsDropsThatLast) {
         std::vector<std::pair<double, Change>> changes;
         for (int i = 0; i <= 360; ++i) {
             const double t = i / 30.0;
-            const bool dropped = std::any_of(c.drops.begin(), c.drops.end(),
-                                             [&](const auto& span) { return t >= span.first && t < span.second; });
+            const auto within = [t](const auto& span) { return t >= span.first && t < span.second; };
+            if (std::any_of(c.none.begin(), c.none.end(), within)) continue;
+            const bool dropped = std::any_of(c.drops.begin(), c.drops.end(), within);
             if (const auto change = dropped ? pace.dropped(t) : pace.taken(t); change != Change::none)
                 changes.emplace_back(std::round(t * 30) / 30, change);
             if (dropped && c.alsoBefore > 0 && t >= c.alsoBefore) {

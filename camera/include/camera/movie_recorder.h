@@ -103,7 +103,8 @@ public:
     /// Whether the recorder keeps up with its capture, judged by when it takes and drops pictures (the clock's time
     /// then, not the pictures' capture times: a picture queued long ago may be dropped now): it falls behind once it
     /// has been dropping pictures for a few seconds, not for a moment's burst of other work, and has caught up once
-    /// it has taken every picture for a few seconds. A time earlier than one already seen counts as that one.
+    /// it has taken every picture for a few seconds. A time earlier than one already seen counts as that one; a
+    /// stretch in which no picture came at all does not part drops.
     struct Pace {
         enum class Change { none, fellBehind, caughtUp };
         static constexpr double lasting = 4;   ///< seconds of drops, never a second apart, that make it behind
@@ -112,6 +113,7 @@ public:
         bool behind = false;
         std::optional<double> dropsFrom;  ///< the first drop of those never a second apart
         std::optional<double> lastDrop;
+        std::optional<double> lastTaken;
 
         Change dropped(double now);
         Change taken(double now);

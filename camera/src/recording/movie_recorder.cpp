@@ -760,8 +760,9 @@ std::size_t MovieRecorder::picturesAllowed() const {
 
 MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double now) {
     if (lastDrop && !(now >= *lastDrop)) now = *lastDrop;
-    // Drops more than a second apart are separate moments.
-    if (!lastDrop || !(now - *lastDrop <= 1)) dropsFrom = now;
+    // Drops more than a second apart with a picture taken between them are separate moments; a moment when none was
+    // handed over at all (the capture's thread stalled too) is not one of keeping up.
+    if (!lastDrop || (!(now - *lastDrop <= 1) && lastTaken && *lastTaken > *lastDrop)) dropsFrom = now;
     lastDrop = now;
     if (behind || !(now - *dropsFrom >= lasting)) return Change::none;
     behind = true;
@@ -769,6 +770,7 @@ MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double now) {
 }
 
 MovieRecorder::Pace::Change MovieRecorder::Pace::taken(double now) {
+    if (!lastTaken || now > *lastTaken) lastTaken = now;
     if (!behind || !lastDrop || !(now - *lastDrop >= caughtUp)) return Change::none;
     behind = false;
     dropsFrom.reset();

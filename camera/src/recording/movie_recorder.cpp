@@ -567,6 +567,9 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
             break;
         case MovieVideoSettings::Codec::proRes:
             av_opt_set_int(c->priv_data, "profile", std::clamp(v.proResProfile, 0, 5), 0);
+            // A picture's slices on every core, as the other encoders do: a picture in hand at the stop is done soon.
+            c->thread_count = 0;
+            c->thread_type = FF_THREAD_SLICE;
             break;
     }
     if (avcodec_open2(c, videoCodec, nullptr) < 0) return refuse();
@@ -874,7 +877,8 @@ std::optional<double> MovieRecorder::finish() {
         std::unique_lock lock(lock_);
         if (finishing_ && !thread_.joinable()) return std::nullopt;
         // However slow the compression, the take is stored soon after its stop: what waits longer is repeats.
-        if (!compressUntil_ && !queueLimit_) compressUntil_ = hostTime() + queueSeconds_;
+        // A recorder already behind compresses nothing more than the picture in hand.
+        if (!compressUntil_ && !queueLimit_) compressUntil_ = hostTime() + (pace_.behind ? 0 : queueSeconds_);
         // Pictures captured before the stop may still be on their way, behind the sound: they are waited for, as
         // long as they may come.
         if (stopTime_ && !failureReason_) {

@@ -1326,9 +1326,9 @@ TEST(Recording, BehindIsDropsThatLast) {
 // about a second of its compression, so its take is stored soon after the stop, one picture per slot, those it
 // could not reach repeats; and its sound is never refused for the pictures' sake.
 TEST(Recording, AStarvedRecorderKeepsItsSoundAndStoresSoon) {
-    const auto pictures = test::cameraLikePictures(1920, 1080, 4);
+    const auto pictures = test::cameraLikePictures(1280, 720, 4);
     test::TempDir dir;
-    MovieRecorder::Options options = proResTake(dir / "take.mov", 1920, 1080);
+    MovieRecorder::Options options = proResTake(dir / "take.mov", 1280, 720);
     auto recorder = MovieRecorder::make(options);
     ASSERT_TRUE(recorder);
     // Four seconds of pictures and sound as fast as they can be handed over.

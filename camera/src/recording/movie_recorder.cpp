@@ -840,9 +840,10 @@ void MovieRecorder::run() {
             queue_.erase(next);
             if (std::holds_alternative<VideoFrame>(item)) {
                 // A stopped take's pictures that could not be compressed in time, or more than may wait now (queued
-                // before the pace was known): they are repeats, and newer ones wait.
+                // before the pace was known): they are repeats, and newer ones wait. The first picture is always
+                // written: the take starts with it.
                 const bool late = compressUntil_ && hostTime() > *compressUntil_;
-                if (--picturesQueued_ >= picturesAllowed() || late) {
+                if ((--picturesQueued_ >= picturesAllowed() || late) && writer_->headerWritten) {
                     ++dropped_;
                     if (!late) pace_.dropped(clock_());
                     continue;

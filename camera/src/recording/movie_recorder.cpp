@@ -862,10 +862,12 @@ void MovieRecorder::run() {
             if (failureReason_) continue;
         }
         if (auto* video = std::get_if<VideoFrame>(&item)) {
+            const bool first = !writer_->headerWritten;
             writer_->writeVideo(*video);
             std::lock_guard lock(lock_);
+            // The first picture's time is mostly the encoder's start: it is no measure of its pace.
             const double took = hostTime() - compressingSince_.value_or(hostTime());
-            secondsPerPicture_ = secondsPerPicture_ ? 0.8 * *secondsPerPicture_ + 0.2 * took : took;
+            if (!first) secondsPerPicture_ = secondsPerPicture_ ? 0.8 * *secondsPerPicture_ + 0.2 * took : took;
             compressingSince_.reset();
         } else {
             writer_->writeAudio(std::get<AudioFrame>(item));

@@ -354,13 +354,20 @@ int main(int argc, char** argv) {
                 picture += 1.0 / 30;
             }
             for (auto& thread : work) thread.join();
+            const double stopped = hostTime();
             const auto duration = recorder->finish();
+            const double finishing = hostTime() - stopped;
             std::printf("Recording in real time, %dx%d %s at 30 frames/s with sound, %.1f s, %d busy loops 4-7 s in:\n",
                         width, height, codecLabel(video.codec), duration.value_or(0), busy);
             std::printf(
                 "  pictures dropped %d of %d: %d before the burst, %d during it, %d after it (the last %.2f s "
                 "in); sound blocks dropped %d; told it can't record in real time: %s\n",
                 before + during + after, frames, before, during, after, lastDrop, refused, told ? "yes" : "no");
+            std::printf(
+                "  pictures repeated in the take %zu (dropped after they were taken %zu); finished %.2f s after "
+                "the stop\n",
+                recorder->repeatedPictures(),
+                recorder->droppedFrames() - static_cast<std::size_t>(before + during + after), finishing);
         }
     }
     return 0;

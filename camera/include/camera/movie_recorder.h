@@ -49,11 +49,13 @@ struct MovieAudioSettings {
 /// matrix), a sound track when it is given sound, and a timecode track holding the first frame's time-of-day frame
 /// number, with the flags editing applications expect (24-hour maximum, plus drop frame at 29.97 and 59.94).
 ///
-/// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread through a
-/// bounded queue: when compression falls behind, frames are dropped rather than piling up, and their slots repeat
-/// the picture before, which costs no compression (a longer sample; the packet again for an intra-coded format), so
-/// that the recorder catches up. The recorder's thread never waits for the disk: a thread of the take's own brings
-/// what was written onto it.
+/// Frames and sound are handed over on the caller's thread and compressed on the recorder's own thread. What waits
+/// to be compressed is bounded by time: about a second of the compressor's measured pace. When compression falls
+/// behind, frames are dropped rather than piling up, and their slots repeat the picture before as a picture of its
+/// own at the least cost the format allows (the packet again for an intra-coded format, a picture coded as
+/// unchanged for an inter-coded one), so that every slot of the take holds one picture at its rate and the recorder
+/// catches up. Sound is never refused for the pictures' sake: it has a bound of its own, far larger. The recorder's
+/// thread never waits for the disk: a thread of the take's own brings what was written onto it.
 ///
 /// While a take is written, a journal beside the movie (`journalOf`) lists every sample written and
 /// what the movie's index needs, brought to the disk after the samples' bytes about once a second of the take: a take
@@ -80,22 +82,30 @@ public:
         double rotationDegrees = 0;
         /// The timecode frame number of the first frame, from its capture time (host seconds).
         std::function<std::int32_t(double)> startFrame;
-        std::size_t queueLimit = 48;  ///< frames waiting to be compressed, at most
+        /// Frames waiting to be compressed, at most, whatever the time they take (a test that hands a take over at
+        /// once); none: bounded by time (`queueSeconds`).
+        std::size_t queueLimit = 0;
+        /// Frames waiting to be compressed, at most, in seconds of the compressor's measured pace; and how long a
+        /// finished take's last pictures are still compressed before the rest become repeats.
+        double queueSeconds = 1;
+        /// When drops happen (monotonic seconds, `hostTime`); a test's stands for the passing of time.
+        std::function<double()> clock;
         /// Brings a file's written bytes to the disk (fdatasync): nonzero when they may not be there. A test's stands
         /// for a slow or failing disk.
         std::function<int(int descriptor)> sync;
         /// Called on the thread that hands the pictures over when pictures have been dropped for a few seconds (no
         /// moment's burst: `Pace`): the camera cannot compress this format in real time. From then on few pictures
-        /// wait, so that they hold back neither the sound after them nor what reaches the disk, and repeats are
-        /// longer samples only.
+        /// wait, so that they hold back what reaches the disk.
         std::function<void()> onFallingBehind;
         /// Called there too when a recorder that fell behind has caught up and kept up for a few seconds.
         std::function<void()> onCaughtUp;
     };
 
-    /// Whether the recorder keeps up with its capture, judged by the capture times of the pictures it takes and
-    /// drops: it falls behind once it has been dropping pictures for a few seconds, not for a moment's burst of
-    /// other work, and has caught up once it has taken every picture for a few seconds.
+    /// Whether the recorder keeps up with its capture, judged by when it takes and drops pictures (the clock's time
+    /// then, not the pictures' capture times: a picture queued long ago may be dropped now): it falls behind once it
+    /// has been dropping pictures for a few seconds, not for a moment's burst of other work, and has caught up once
+    /// it has taken every picture for a few seconds. A time earlier than one already seen counts as that one; a
+    /// stretch in which no picture came at all does not part drops.
     struct Pace {
         enum class Change { none, fellBehind, caughtUp };
         static constexpr double lasting = 4;   ///< seconds of drops, never a second apart, that make it behind
@@ -104,9 +114,10 @@ public:
         bool behind = false;
         std::optional<double> dropsFrom;  ///< the first drop of those never a second apart
         std::optional<double> lastDrop;
+        std::optional<double> lastTaken;
 
-        Change dropped(double time);
-        Change taken(double time);
+        Change dropped(double now);
+        Change taken(double now);
         friend bool operator==(const Pace&, const Pace&) = default;
     };
 
@@ -177,6 +188,8 @@ private:
     void run();
     /// Under `lock_`: the take has been captured at least until `end` (host seconds).
     void noteCaptureTime(double end);
+    /// Under `lock_`: pictures that may wait to be compressed now.
+    std::size_t picturesAllowed() const;
 
     std::filesystem::path url_;
     bool isOnDrive_ = false;
@@ -197,10 +210,17 @@ private:
     std::optional<Date> startDate_;
     std::size_t dropped_ = 0;
     Pace pace_;  ///< behind: few pictures wait
+    bool toldBehind_ = false;
     std::size_t picturesQueued_ = 0, soundsQueued_ = 0;
+    double soundQueued_ = 0;  ///< seconds of sound waiting
+    std::function<double()> clock_;
+    double queueSeconds_ = 1;
+    std::optional<double> secondsPerPicture_;  ///< the compressor's measured pace
+    std::optional<double> compressingSince_;   ///< the picture being compressed began then
+    std::optional<double> compressUntil_;      ///< finishing: pictures not begun by then are repeats
     std::size_t repeated_ = 0;
     std::function<void()> onFallingBehind_, onCaughtUp_;
-    std::size_t queueLimit_ = 48;
+    std::size_t queueLimit_ = 0;        ///< none: by time
     double frameRate_ = 30;             ///< the movie's real rate
     std::optional<double> captureEnd_;  ///< the end of the latest picture or sound handed over, dropped or not
     std::optional<double> soundEnd_;    ///< the end of the latest sound handed over

@@ -34,6 +34,7 @@ extern "C" {
 #include "protocol/timeline_rate.h"
 #include "recording/movie_file.h"
 #include "recording/take_sync.h"
+#include "recording/unchanged_pictures.h"
 
 namespace morvane {
 
@@ -42,8 +43,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // Pictures waiting once the recorder is known to fall behind: each one it could not compress in time would hold back
-// the sound queued after it, and what reaches the disk.
+// what reaches the disk. Never fewer wait.
 constexpr std::size_t kPicturesQueuedBehind = 2;
+
+// Sound waiting to be compressed, at most, in seconds: it costs little to keep, and a recorder starved for a while
+// keeps it all.
+constexpr double kSoundQueued = 30;
+// Sound waiting for longer than this goes ahead of the pictures that wait.
+constexpr double kSoundAhead = 1;
+
+double soundSeconds(const AudioFrame& audio) {
+    if (!audio.samples || audio.samples->sample_rate <= 0) return 0;
+    return double(audio.samples->nb_samples) / audio.samples->sample_rate;
+}
 
 // How much later than their capture the pictures of a take's end may still reach the recorder after its stop: a camera
 // whose pictures stopped is restarted after a few seconds.
@@ -125,11 +137,11 @@ struct MovieRecorder::Writer {
     std::array<double, 2> writtenEnd{}, journalledEnd{};
     bool soundLost = false;  ///< sound could not be converted: the take goes on without it
     bool intraOnly = false;  ///< every picture stands alone: a repeat is its packet again
-    /// Repeats are not written as samples of their own, only as a longer sample of the picture before (the recorder
-    /// falls behind, and the disk must not wait for them).
-    bool lengthenOnly = false;
-    ff::Packet held;                 ///< the last picture's sample, written once it is known how long it lasts
-    std::int64_t repeatedSlots = 0;  ///< slots of the movie that repeat the picture before
+    /// Repeats of an inter-coded picture coded as unchanged; none: they are compressed as the picture again.
+    std::unique_ptr<UnchangedPictures> unchanged;
+    ff::Packet held;                  ///< the last picture's sample, written once the slots after it are known
+    std::int64_t repeatedSlots = 0;   ///< slots of the movie that repeat the picture before
+    std::int64_t encodedRepeats = 0;  ///< of them, compressed again
 
     ~Writer() {
         sync.reset();  // it writes through the files
@@ -257,6 +269,7 @@ struct MovieRecorder::Writer {
         if (!std::isfinite(slot)) return;
         const std::int64_t pts = std::max<std::int64_t>(0, std::llround(slot));
         if (pts <= lastVideoPts) return;
+        if (!encodeRepeats(pts)) return;
         if (av_frame_make_writable(converted.get()) < 0 ||
             sws_scale(sws.get(), in.data, in.linesize, 0, in.height, converted->data, converted->linesize) <= 0)
             return fail("can't convert the pictures");
@@ -278,33 +291,70 @@ struct MovieRecorder::Writer {
         soundLost = true;
     }
 
-    /// Writes the picture held, lasting until the slot `next`: the empty slots after it repeat it at no cost. Each
-    /// one is a longer sample of it; a picture that stands alone (intra-coded, as ProRes) is written again in each
-    /// (as far as a stall is ever repeated), its packet re-stamped, as editing applications expect of such a format,
-    /// unless the recorder falls behind. An inter-coded picture is never coded again for a repeat: its packet again
-    /// would add its changes a second time, and a picture coded anew would cost what a captured one costs.
+    /// Where repeats can be had at no cost neither, the picture before is compressed again in each empty slot up to
+    /// `next` (`converted` still holds it).
+    bool encodeRepeats(std::int64_t next) {
+        if (intraOnly || unchanged || lastVideoPts < 0 || !converted) return true;
+        for (std::int64_t slot = lastVideoPts + 1; slot < next; ++slot) {
+            converted->pts = slot;
+            if (!writePacket(video.get(), videoStream, converted.get())) {
+                failed = true;
+                return false;
+            }
+            ++encodedRepeats;
+            lastVideoPts = slot;
+        }
+        return true;
+    }
+
+    /// Writes the picture held and a picture in each empty slot after it up to the slot `next`, each lasting one slot
+    /// at the movie's rate, at the least cost the format allows: a picture that stands alone (intra-coded, as ProRes)
+    /// is its packet again; an inter-coded one a picture coded as unchanged. (Its packet again would add its changes a
+    /// second time.) Only a stream that cannot be followed so lengthens the picture instead.
     bool release(std::int64_t next) {
         if (!held) return true;
         ff::Packet picture = std::move(held);
         const std::int64_t from = picture->pts, to = std::max(next, from + 1);
         repeatedSlots += to - from - 1;
-        const std::int64_t copies = intraOnly && !lengthenOnly ? std::min(to - from - 1, maxRepeatedFrames()) : 0;
-        for (std::int64_t i = 0; i <= copies; ++i) {
-            ff::Packet sample = ff::makePacket();
-            if (!sample || av_packet_ref(sample.get(), picture.get()) < 0) return false;
-            if (i > 0) {
-                sample->pts = from + i;
-                sample->dts = picture->dts + i;
+        if (unchanged) {
+            auto followed = unchanged->follow(picture->data, static_cast<std::size_t>(picture->size));
+            ff::Packet renumbered = followed ? packetOf(*followed, *picture) : ff::Packet{};
+            if (!renumbered) {
+                log::error("MovieRecorder", "a picture of the take could not be followed: its repeats are longer");
+                unchanged.reset();
+            } else {
+                picture = std::move(renumbered);
             }
-            sample->duration = i < copies ? 1 : to - from - i;
+        }
+        for (std::int64_t slot = from; slot < to; ++slot) {
+            ff::Packet sample;
+            if (slot == from || intraOnly) {
+                sample = ff::makePacket();
+                if (!sample || av_packet_ref(sample.get(), picture.get()) < 0) return false;
+            } else if (unchanged && unchanged->canRepeat()) {
+                sample = packetOf(unchanged->repeat(), *picture);
+                if (!sample) return false;
+                sample->flags &= ~AV_PKT_FLAG_KEY;
+            } else {
+                break;  // the sample before lasts until the next one
+            }
+            sample->pts = slot;
+            sample->dts = picture->dts + (slot - from);
+            sample->duration = 1;
             if (!store(*sample, video.get(), videoStream)) return false;
         }
         return true;
     }
 
-    // Slots written again at most for a stall, beyond which the last copy lasts the rest: minutes of a stall are not
-    // gigabytes of copies.
-    std::int64_t maxRepeatedFrames() const { return static_cast<std::int64_t>(10 * av_q2d(frameRate)) + 1; }
+    /// A packet of `bytes`, stamped as `like`.
+    static ff::Packet packetOf(const std::vector<std::uint8_t>& bytes, const AVPacket& like) {
+        ff::Packet packet = ff::makePacket();
+        if (!packet || av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0 ||
+            av_packet_copy_props(packet.get(), &like) < 0)
+            return ff::Packet{};
+        std::memcpy(packet->data, bytes.data(), bytes.size());
+        return packet;
+    }
 
     /// How far sound may lie off its capture time before it is moved there: half an interruption. Nearer, it is
     /// stretched or squeezed into place instead, whole.
@@ -430,8 +480,10 @@ struct MovieRecorder::Writer {
         // The take lasts until it was stopped: where the capture lagged behind (or its last pictures had to be
         // dropped), the last picture is carried on to the stop as the constant-rate rule says.
         const double end = stop ? (*stop - startTime) * av_q2d(frameRate) : 0;
-        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && !failed)
+        if (std::isfinite(end) && end < 1e12 && lastVideoPts >= 0 && !failed) {
+            encodeRepeats(std::llround(end));
             lastVideoPts = std::max<std::int64_t>(lastVideoPts, std::llround(end) - 1);
+        }
         writePacket(video.get(), videoStream, nullptr);
         if (!failed && !release(lastVideoPts + 1)) failed = true;
         if (audio && !failed && soundPlacedOnce) {
@@ -464,7 +516,9 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
     std::unique_ptr<MovieRecorder> recorder(new MovieRecorder());
     recorder->isOnDrive_ = options.onDrive;
     recorder->url_ = *options.destination;
-    recorder->queueLimit_ = std::max<std::size_t>(2, options.queueLimit);
+    recorder->queueLimit_ = options.queueLimit ? std::max(kPicturesQueuedBehind, options.queueLimit) : 0;
+    recorder->queueSeconds_ = options.queueSeconds > 0 ? options.queueSeconds : 1;
+    recorder->clock_ = options.clock ? options.clock : std::function<double()>(hostTime);
     auto writer = std::make_unique<Writer>();
     if (!options.sync) options.sync = ::fdatasync;
     writer->options = options;
@@ -508,14 +562,22 @@ std::unique_ptr<MovieRecorder> MovieRecorder::make(Options options) {
             break;
         case MovieVideoSettings::Codec::hevc:
             av_opt_set(c->priv_data, "preset", "ultrafast", 0);
-            av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
+            // Pictures refer to the one before alone and take no motion from earlier ones, so that a repeat can be a
+            // picture coded as unchanged between them.
+            av_opt_set(c->priv_data, "x265-params", "log-level=error:temporal-mvp=0:ref=1", 0);
             break;
         case MovieVideoSettings::Codec::proRes:
             av_opt_set_int(c->priv_data, "profile", std::clamp(v.proResProfile, 0, 5), 0);
+            // A picture's slices on every core, as the other encoders do: a picture in hand at the stop is done soon.
+            c->thread_count = 0;
+            c->thread_type = FF_THREAD_SLICE;
             break;
     }
     if (avcodec_open2(c, videoCodec, nullptr) < 0) return refuse();
     writer->intraOnly = c->codec_descriptor && (c->codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    if (v.codec == MovieVideoSettings::Codec::hevc)
+        writer->unchanged =
+            UnchangedPictures::make(c->extradata, static_cast<std::size_t>(std::max(0, c->extradata_size)));
     writer->videoStream = avformat_new_stream(writer->output.get(), nullptr);
     if (!writer->videoStream || avcodec_parameters_from_context(writer->videoStream->codecpar, c) < 0) {
         log::error("MovieRecorder", "can't add the video input");
@@ -648,6 +710,7 @@ std::int64_t MovieRecorder::roomForIndex(std::int64_t samples) {
 bool MovieRecorder::append(const VideoFrame& frame) {
     bool dropped = false;
     Pace::Change change = Pace::Change::none;
+    const double now = clock_();
     {
         std::lock_guard lock(lock_);
         if (stopTime_ && !(frame.time < *stopTime_)) {
@@ -661,15 +724,20 @@ bool MovieRecorder::append(const VideoFrame& frame) {
         if (!startTime_) {
             startTime_ = frame.time;
             startDate_ = Date::now().addingTimeInterval(-(hostTime() - frame.time));
-        } else if (picturesQueued_ >= queueLimit_ || (pace_.behind && picturesQueued_ >= kPicturesQueuedBehind)) {
+        } else if (picturesQueued_ >= picturesAllowed()) {
             dropped = true;
             ++dropped_;
-            change = pace_.dropped(frame.time);
+            pace_.dropped(now);
         }
         if (!dropped) {
             queue_.emplace_back(frame);
             ++picturesQueued_;
-            change = pace_.taken(frame.time);
+            pace_.taken(now);
+        }
+        // Told here, on the thread that hands the pictures over, also of pictures passed over by the recorder's own.
+        if (pace_.behind != toldBehind_) {
+            toldBehind_ = pace_.behind;
+            change = toldBehind_ ? Pace::Change::fellBehind : Pace::Change::caughtUp;
         }
     }
     if (change == Pace::Change::fellBehind && onFallingBehind_) onFallingBehind_();
@@ -679,17 +747,32 @@ bool MovieRecorder::append(const VideoFrame& frame) {
     return true;
 }
 
-MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double time) {
-    // Drops more than a second apart are separate moments.
-    if (!lastDrop || !(time - *lastDrop <= 1)) dropsFrom = time;
-    lastDrop = time;
-    if (behind || !(time - *dropsFrom >= lasting)) return Change::none;
+std::size_t MovieRecorder::picturesAllowed() const {
+    if (pace_.behind) return kPicturesQueuedBehind;
+    if (queueLimit_) return queueLimit_;
+    // About `queueSeconds_` of the compressor's pace; a picture that takes long shows a slower pace before it is
+    // measured. Until the first is, real time.
+    double pace = secondsPerPicture_.value_or(1 / frameRate_);
+    if (compressingSince_) pace = std::max(pace, hostTime() - *compressingSince_);
+    const double fit = std::floor(queueSeconds_ / std::max(pace, 1e-6));
+    if (!(fit < 1e6)) return 1'000'000;
+    return std::max(kPicturesQueuedBehind, static_cast<std::size_t>(fit));
+}
+
+MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double now) {
+    if (lastDrop && !(now >= *lastDrop)) now = *lastDrop;
+    // Drops more than a second apart with a picture taken between them are separate moments; a moment when none was
+    // handed over at all (the capture's thread stalled too) is not one of keeping up.
+    if (!lastDrop || (!(now - *lastDrop <= 1) && lastTaken && *lastTaken > *lastDrop)) dropsFrom = now;
+    lastDrop = now;
+    if (behind || !(now - *dropsFrom >= lasting)) return Change::none;
     behind = true;
     return Change::fellBehind;
 }
 
-MovieRecorder::Pace::Change MovieRecorder::Pace::taken(double time) {
-    if (!behind || !lastDrop || !(time - *lastDrop >= caughtUp)) return Change::none;
+MovieRecorder::Pace::Change MovieRecorder::Pace::taken(double now) {
+    if (!lastTaken || now > *lastTaken) lastTaken = now;
+    if (!behind || !lastDrop || !(now - *lastDrop >= caughtUp)) return Change::none;
     behind = false;
     dropsFrom.reset();
     return Change::caughtUp;
@@ -721,9 +804,11 @@ bool MovieRecorder::appendAudio(const AudioFrame& audio) {
                 soundDelay_ = hostTime() - audio.time;
             }
         }
-        if (queue_.size() >= queueLimit_ * 4) return false;
+        // Never refused for the pictures' sake: sound has a bound of its own.
+        if (soundQueued_ >= kSoundQueued) return false;
         queue_.emplace_back(audio);
         ++soundsQueued_;
+        soundQueued_ += soundSeconds(audio);
     }
     wake_.notify_one();
     soundCame_.notify_all();
@@ -746,21 +831,26 @@ void MovieRecorder::run() {
             // Sound that piles up behind pictures waiting to be compressed goes ahead of them rather than be refused,
             // once the movie holds a picture (a take cut off keeps no sound before its first picture): it is placed
             // by its own capture time.
-            if (soundsQueued_ >= queueLimit_ && writer_->videoEnd > 0)
+            if (soundQueued_ >= kSoundAhead && writer_->videoEnd > 0)
                 next = std::find_if(queue_.begin(), queue_.end(),
                                     [](const auto& queued) { return std::holds_alternative<AudioFrame>(queued); });
             item = std::move(*next);
             queue_.erase(next);
-            if (auto* video = std::get_if<VideoFrame>(&item)) {
-                if (--picturesQueued_ >= kPicturesQueuedBehind && pace_.behind) {
-                    ++dropped_;  // queued before the recorder was known to fall behind: newer ones wait
-                    pace_.dropped(video->time);
+            if (std::holds_alternative<VideoFrame>(item)) {
+                // A stopped take's pictures that could not be compressed in time, or more than may wait now (queued
+                // before the pace was known): they are repeats, and newer ones wait. The first picture is always
+                // written: the take starts with it.
+                const bool late = compressUntil_ && hostTime() > *compressUntil_;
+                if ((--picturesQueued_ >= picturesAllowed() || late) && writer_->headerWritten) {
+                    ++dropped_;
+                    if (!late) pace_.dropped(clock_());
                     continue;
                 }
+                compressingSince_ = hostTime();
             } else {
                 --soundsQueued_;
+                soundQueued_ = std::max(0.0, soundQueued_ - soundSeconds(std::get<AudioFrame>(item)));
             }
-            writer_->lengthenOnly = pace_.behind;
             if (writer_->soundLost) soundLost_ = true;
             // The disk filled: the take ends with what was written.
             if (writer_->file.full && !failureReason_) {
@@ -770,7 +860,13 @@ void MovieRecorder::run() {
             if (failureReason_) continue;
         }
         if (auto* video = std::get_if<VideoFrame>(&item)) {
+            const bool first = !writer_->headerWritten;
             writer_->writeVideo(*video);
+            std::lock_guard lock(lock_);
+            // The first picture's time is mostly the encoder's start: it is no measure of its pace.
+            const double took = hostTime() - compressingSince_.value_or(hostTime());
+            if (!first) secondsPerPicture_ = secondsPerPicture_ ? 0.8 * *secondsPerPicture_ + 0.2 * took : took;
+            compressingSince_.reset();
         } else {
             writer_->writeAudio(std::get<AudioFrame>(item));
         }
@@ -781,6 +877,9 @@ std::optional<double> MovieRecorder::finish() {
     {
         std::unique_lock lock(lock_);
         if (finishing_ && !thread_.joinable()) return std::nullopt;
+        // However slow the compression, the take is stored soon after its stop: what waits longer is repeats.
+        // A recorder already behind compresses nothing more than the picture in hand.
+        if (!compressUntil_ && !queueLimit_) compressUntil_ = hostTime() + (pace_.behind ? 0 : queueSeconds_);
         // Pictures captured before the stop may still be on their way, behind the sound: they are waited for, as
         // long as they may come.
         if (stopTime_ && !failureReason_) {
@@ -820,7 +919,7 @@ std::optional<double> MovieRecorder::finish() {
     {
         std::lock_guard lock(lock_);
         soundLost_ = soundLost_ || writer_->soundLost;
-        repeated_ = static_cast<std::size_t>(writer_->repeatedSlots);
+        repeated_ = static_cast<std::size_t>(writer_->repeatedSlots + writer_->encodedRepeats);
         if (writer_->file.full && !failureReason_) {
             failureReason_ = "the disk is full";
             failedAfterStop_ = true;

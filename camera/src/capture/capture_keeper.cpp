@@ -218,6 +218,11 @@ Date sharedStart(Date ofThisComputer, const std::optional<Date>& journalled, dou
     return journalled ? *journalled : ofThisComputer.addingTimeInterval(offset);
 }
 
+// The recovery finished the take without its sound: it was damaged on the disk (none was missing from the microphone).
+bool soundLeftOut(const RecoveredTake& recovered) {
+    return recovered.outcome == TakeRecovery::Outcome::finished && recovered.sound == TakeRecovery::Sound::leftOut;
+}
+
 // What a journal says of its take, read without its lock: whose take it is.
 void journalFacts(const fs::path& path, LeftoverPlan::File& file) {
     file.held = journalHeld(path);
@@ -290,7 +295,7 @@ void CaptureKeeper::storeTake(const std::shared_ptr<MovieRecorder>& recorder, co
         if (recovered.take) {
             duration = recovered.take->duration;
             started = sharedStart(recovered.take->startDate, recovered.startDate, offset);
-            soundDamaged = recovered.sound == TakeRecovery::Sound::leftOut;
+            soundDamaged = soundLeftOut(recovered);
         } else {
             std::string told = "Couldn't save the recording";
             const std::string take = started ? takeFileName(*started, deviceName(), "mov") : takeName(recovered, movie);
@@ -676,8 +681,7 @@ void CaptureKeeper::recoverLeft(const fs::path& movie, bool onDrive) {
         const auto& rest = *recovered.take;
         Recorded take{rest.movie, rest.duration,
                       sharedStart(rest.startDate, recovered.startDate, c_.clockOffset ? c_.clockOffset() : 0), onDrive};
-        // Judged by the recovery: a sound it left out was damaged, not missing from the microphone.
-        if (recovered.sound == TakeRecovery::Sound::leftOut) {
+        if (soundLeftOut(recovered)) {
             take.soundMissing = soundDamagedMessage;
             take.judged = true;
         }

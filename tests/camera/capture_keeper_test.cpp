@@ -112,6 +112,15 @@ struct Camera {
         c.watchInterval = 0.05;
         keeper = CaptureKeeper::make(c);
     }
+    // What the keeper still does on its queue tells into `told`: it ends before `told` goes.
+    ~Camera() {
+        std::weak_ptr<CaptureKeeper> gone = keeper;
+        keeper.reset();
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+             !gone.expired() && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(gone.expired()) << "the keeper ends once its queue's work is done";
+    }
     // Settles as the occasion asks and waits until it is done.
     void settle(Occasion occasion = Occasion::start) {
         keeper->settle(occasion);

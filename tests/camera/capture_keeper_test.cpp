@@ -6,8 +6,10 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -32,8 +34,9 @@ const fs::path firstLayoutJournal =
     fs::path(MORVANE_SOURCE_DIR) / "tests/camera/golden/cut-off-take-first-layout.journal";
 
 // A take cut off as a kill leaves it, recorded by the camera of that identity and name (none: a journal of the first
-// layout, which names no camera).
-void cutTake(const fs::path& movie, const std::string& camera, const std::string& name) {
+// layout, which names no camera); `change` makes its journal another's.
+void cutTake(const fs::path& movie, const std::string& camera, const std::string& name,
+             const std::function<void(JournalContents&)>& change = {}) {
     fs::create_directories(movie.parent_path());
     fs::copy_file(goldenMovie, movie, fs::copy_options::overwrite_existing);
     if (camera.empty()) {
@@ -43,9 +46,15 @@ void cutTake(const fs::path& movie, const std::string& camera, const std::string
     auto journal = readJournal(test::readFile(goldenJournal));
     journal.header.camera = camera;
     journal.header.cameraName = name;
+    if (change) change(journal);
     std::string bytes = journalHeaderBytes(journal.header);
     for (const auto& sample : journal.samples) bytes += journalRecordBytes(sample);
     test::writeFile(journalOf(movie), bytes);
+}
+
+// A journal of a take whose first picture was taken at `began` (on the shared clock, as its recorder writes it).
+std::function<void(JournalContents&)> beganAt(Date began) {
+    return [began](JournalContents& journal) { journal.header.startDate = began.secondsSinceReferenceDate; };
 }
 
 // A take that plays, its length.
@@ -70,6 +79,8 @@ struct Camera {
     std::shared_ptr<TakeLog> log;
     std::mutex lock;
     std::vector<CameraEvent> told;
+    std::atomic<double> clockOffset{0};
+    std::atomic<bool> microphone{false};
     std::shared_ptr<CaptureKeeper> keeper;  // last: gone first, before what it tells into
 
     Camera(const fs::path& folder, const std::string& identity, const std::string& name,
@@ -92,13 +103,23 @@ struct Camera {
         c.drive = drive;
         c.deviceName = [name] { return name; };
         c.cameraIdentity = [identity] { return identity; };
-        c.hasMicrophone = [] { return false; };
+        c.hasMicrophone = [this] { return microphone.load(); };
+        c.clockOffset = [this] { return clockOffset.load(); };
         c.tell = [this](const CameraEvent& event) {
             std::lock_guard held(lock);
             told.push_back(event);
         };
         c.watchInterval = 0.05;
         keeper = CaptureKeeper::make(c);
+    }
+    // What the keeper still does on its queue tells into `told`: it ends before `told` goes.
+    ~Camera() {
+        std::weak_ptr<CaptureKeeper> gone = keeper;
+        keeper.reset();
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+             !gone.expired() && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(gone.expired()) << "the keeper ends once its queue's work is done";
     }
     // Settles as the occasion asks and waits until it is done.
     void settle(Occasion occasion = Occasion::start) {
@@ -264,6 +285,68 @@ TEST(CaptureKeeper, WhatACrashLeftReachesTheRemoteOnceUnderItsOwnCamerasName) {
              m.a.settle();
              std::lock_guard held(m.a.lock);
              EXPECT_TRUE(m.a.told.empty());
+         }},
+        {"a take cut short, or stored and not queued, is named and dated as a take finished then: its journal's "
+         "start holds the clock's offset already",
+         [](Machine& m) {
+             m.a.clockOffset = 3600;
+             const Date cut{794'300'000}, stored = cut.addingTimeInterval(60);
+             cutTake(m.takes / "Take 0001.mov", "A", "Cam A", beganAt(cut));
+             finishedTake(m.takes / "Take 0002.mov");
+             cutTake(m.dir / "journal" / "take.mov", "A", "Cam A", beganAt(stored));
+             fs::copy_file(journalOf(m.dir / "journal" / "take.mov"), journalOf(m.takes / "Take 0002.mov"));
+             m.a.settle();
+             std::map<std::string, double> queued;
+             for (const auto& item : m.a.outbox->items())
+                 queued[item.info.fileName] = item.info.capturedAt.secondsSinceReferenceDate;
+             const std::map<std::string, double> expected = {
+                 {takeFileName(cut, "Cam A", "mov"), cut.secondsSinceReferenceDate},
+                 {takeFileName(stored, "Cam A", "mov"), stored.secondsSinceReferenceDate}};
+             EXPECT_EQ(queued, expected);
+         }},
+        {"a take cut short that cannot be finished is told by the name it would have had, else by its file's name",
+         [](Machine& m) {
+             m.a.clockOffset = 3600;
+             const Date began{794'300'000};
+             const fs::path movie = m.takes / "Take 0003.mov";
+             cutTake(movie, "A", "Cam A", [began](JournalContents& journal) {
+                 beganAt(began)(journal);
+                 journal.samples.clear();
+             });
+             const fs::path bare = m.a.folder / "Recording" / (Uuid().uuidString() + ".mov");
+             cutTake(bare, "A", "Cam A");
+             fs::remove(journalOf(bare));
+             m.a.settle();
+             const auto told = [](const std::string& take, const fs::path& movie) {
+                 return *TakeRecovery::message(TakeRecovery::Outcome::setAside, take,
+                                               movie.string() + TakeRecovery::setAsideSuffix);
+             };
+             EXPECT_TRUE(m.a.toldOf(told(takeFileName(began, "Cam A", "mov"), movie)));
+             EXPECT_TRUE(m.a.toldOf(told(bare.filename().string(), bare)));
+         }},
+        {"a take cut short whose sound was damaged on the disk is kept without it, the crew told so, not that the "
+         "microphone gave nothing",
+         [](Machine& m) {
+             m.a.microphone = true;
+             cutTake(m.takes / "Take 0004.mov", "A", "Cam A", [](JournalContents& journal) {
+                 // Its decoder configuration an object type no decoder has, and channels none can be made for.
+                 AVCodecParameters& sound = *journal.header.streams.at(1).parameters;
+                 ASSERT_GE(sound.extradata_size, 2);
+                 sound.extradata[0] = 0xb1;
+                 sound.extradata[1] = 0x90;
+                 av_channel_layout_uninit(&sound.ch_layout);
+                 av_channel_layout_default(&sound.ch_layout, 7);
+             });
+             m.a.settle();
+             ASSERT_EQ(m.a.queued().size(), 1u);
+             std::lock_guard held(m.a.lock);
+             const auto& told = m.a.told;
+             EXPECT_TRUE(std::any_of(told.begin(), told.end(), [&](const CameraEvent& e) {
+                 return e.message == CaptureKeeper::soundDamagedMessage &&
+                        e.subject == "take:" + m.a.outbox->items()[0].info.fileName;
+             }));
+             EXPECT_FALSE(std::any_of(told.begin(), told.end(),
+                                      [](const CameraEvent& e) { return e.message == CaptureKeeper::noSoundMessage; }));
          }},
         {"writes an earlier run cut off beside the camera's records go",
          [](Machine& m) {

@@ -16,6 +16,7 @@
 #include "camera/camera_streamer.h"
 #include "camera/take_files.h"
 #include "camera/take_journal.h"
+#include "camera/take_recovery.h"
 #include "cut_takes.h"
 #include "platform/manual_executor.h"
 #include "platform/synthetic_source.h"
@@ -554,7 +555,8 @@ TEST_F(Routing, ACutOffTakeKeepsWhatLiesWholeAndOneOfAnotherVersionIsLeftAndTold
                e.message->find("another version") != std::string::npos;
     });
     ASSERT_NE(told, events.end());
-    EXPECT_NE(told->message->find(other.string()), std::string::npos) << *told->message;
+    // Named as the crew knows it: a journal that cannot be read gives no take name, so its file's.
+    EXPECT_EQ(told->message, TakeRecovery::message(TakeRecovery::Outcome::leftAlone, "other.mov", {}));
     EXPECT_EQ(told->subject, "take:other.mov");
     const auto finished = std::find_if(events.begin(), events.end(), [&](const CameraEvent& e) {
         return failed(e) && e.subject == "take:" + takes[0].entry.info.fileName;

@@ -23,6 +23,8 @@
 
 namespace morvane {
 
+struct RecoveredTake;
+
 /// Where the camera's captures are kept: it owns the queue that stores takes and the stores they go into (the vault
 /// or the photo library, the drive, the gallery, the outbox, the take log). Through one door it keeps a capture just
 /// recorded and settles what an earlier run left on the way of its captures (a crash, a kill, a power cut), as
@@ -64,7 +66,7 @@ public:
     struct Recorded {
         std::filesystem::path movie;
         double duration = 0;
-        Date startDate;
+        Date startDate;  ///< on the shared clock
         bool onDrive = false;
         /// What the crew is told of a take whose sound is missing, in part or whole; none when it is whole. A take
         /// an earlier run left is judged from its file (`judged` false).
@@ -98,11 +100,17 @@ public:
     /// What a take with no sound at all says, from a camera with a microphone.
     static constexpr const char* noSoundMessage =
         "The take has no sound: the microphone gave nothing. Its pictures are kept";
+    /// What a take cut short says when its sound was damaged on the disk and left out.
+    static constexpr const char* soundDamagedMessage =
+        "The take has no sound: its sound was damaged on the disk and is left out. Its pictures are kept";
 
 private:
     explicit CaptureKeeper(Collaborators collaborators);
 
-    std::string keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset);
+    std::string keepTake(const Recorded& take, const SharedFrame& firstPicture);
+    std::string deviceName() const;
+    /// A take cut short as the crew knows it: the name it has (or would have had) when stored, else its file's.
+    std::string takeName(const RecoveredTake& recovered, const std::filesystem::path& movie) const;
     void keepPhoto(const std::filesystem::path& file, const TransferInfo& info,
                    std::optional<CaptureStore::Pending> pending);
     std::optional<GalleryItem> addToGallery(const TransferInfo& info, const SharedFrame& firstPicture,

@@ -212,6 +212,17 @@ CameraEvent standing(const std::string& message, const fs::path& take) {
     return event;
 }
 
+// When a take began, on the shared clock. Its journal's date is on it already (its recorder added the offset of the
+// take's day); a date of this computer's clock (the recorder's, a movie's last write) takes the offset.
+Date sharedStart(Date ofThisComputer, const std::optional<Date>& journalled, double offset) {
+    return journalled ? *journalled : ofThisComputer.addingTimeInterval(offset);
+}
+
+// The recovery finished the take without its sound: it was damaged on the disk (none was missing from the microphone).
+bool soundLeftOut(const RecoveredTake& recovered) {
+    return recovered.outcome == TakeRecovery::Outcome::finished && recovered.sound == TakeRecovery::Sound::leftOut;
+}
+
 // What a journal says of its take, read without its lock: whose take it is.
 void journalFacts(const fs::path& path, LeftoverPlan::File& file) {
     file.held = journalHeld(path);
@@ -275,16 +286,20 @@ void CaptureKeeper::storeTake(const std::shared_ptr<MovieRecorder>& recorder, co
                               double offset, bool onDrive) {
     const fs::path movie = recorder->url();
     auto duration = recorder->finish();
-    auto started = recorder->startDate();
+    std::optional<Date> started = recorder->startDate();
+    if (started) started = sharedStart(*started, std::nullopt, offset);
+    bool soundDamaged = false;
     if (!duration || !started) {
         // What was written before the failure still plays: the recovery finishes that much, or sets it aside.
         const auto recovered = recoverTake(movie);
         if (recovered.take) {
             duration = recovered.take->duration;
-            started = recovered.take->startDate;
+            started = sharedStart(recovered.take->startDate, recovered.startDate, offset);
+            soundDamaged = soundLeftOut(recovered);
         } else {
             std::string told = "Couldn't save the recording";
-            if (auto why = TakeRecovery::message(recovered.outcome, movie, recovered.setAsideAs)) told = *why;
+            const std::string take = started ? takeFileName(*started, deviceName(), "mov") : takeName(recovered, movie);
+            if (auto why = TakeRecovery::message(recovered.outcome, take, recovered.setAsideAs)) told = *why;
             c_.tell(CameraEvent{CameraEvent::Kind::failed, told, {}});
             return;
         }
@@ -296,14 +311,16 @@ void CaptureKeeper::storeTake(const std::shared_ptr<MovieRecorder>& recorder, co
                             {}});
     }
     std::optional<std::string> soundMissing;
-    if (recorder->soundLost()) {
+    if (soundDamaged) {
+        soundMissing = soundDamagedMessage;
+    } else if (recorder->soundLost()) {
         soundMissing = takeWithoutSoundMessage;
     } else if (recorder->soundEndLost()) {
         soundMissing = holdsSound(movie) ? "The take's sound ends early: the microphone's sound of its end never came. "
                                            "Its pictures are kept"
                                          : noSoundMessage;
     }
-    keepTake(Recorded{movie, *duration, *started, onDrive, soundMissing, true}, firstPicture, offset);
+    keepTake(Recorded{movie, *duration, *started, onDrive, soundMissing, true}, firstPicture);
 }
 
 std::optional<GalleryItem> CaptureKeeper::addToGallery(const TransferInfo& info, const SharedFrame& firstPicture,
@@ -325,11 +342,18 @@ std::optional<GalleryItem> CaptureKeeper::addToGallery(const TransferInfo& info,
     return pending.item;
 }
 
-std::string CaptureKeeper::keepTake(const Recorded& take, const SharedFrame& firstPicture, double offset) {
+std::string CaptureKeeper::deviceName() const {
+    return c_.deviceName ? c_.deviceName() : "Camera";
+}
+
+std::string CaptureKeeper::takeName(const RecoveredTake& recovered, const fs::path& movie) const {
+    return recovered.startDate ? takeFileName(*recovered.startDate, deviceName(), "mov") : movie.filename().string();
+}
+
+std::string CaptureKeeper::keepTake(const Recorded& take, const SharedFrame& firstPicture) {
     TransferInfo info;
-    info.capturedAt = take.startDate.addingTimeInterval(offset);
-    info.fileName = take.fileName ? *take.fileName
-                                  : takeFileName(info.capturedAt, c_.deviceName ? c_.deviceName() : "Camera", "mov");
+    info.capturedAt = take.startDate;
+    info.fileName = take.fileName ? *take.fileName : takeFileName(info.capturedAt, deviceName(), "mov");
     info.isVideo = true;
     info.duration = take.duration;
     // Told as a failure that stays, of this take: the remote must not let it pass unread, since every take after it
@@ -655,15 +679,20 @@ void CaptureKeeper::recoverLeft(const fs::path& movie, bool onDrive) {
     if (recovered.take) {
         log::info("CaptureKeeper", "finished a take cut short: " + movie.filename().string());
         const auto& rest = *recovered.take;
-        const std::string name = keepTake(Recorded{rest.movie, rest.duration, rest.startDate, onDrive},
-                                          firstPictureOf(rest.movie), c_.clockOffset ? c_.clockOffset() : 0);
+        Recorded take{rest.movie, rest.duration,
+                      sharedStart(rest.startDate, recovered.startDate, c_.clockOffset ? c_.clockOffset() : 0), onDrive};
+        if (soundLeftOut(recovered)) {
+            take.soundMissing = soundDamagedMessage;
+            take.judged = true;
+        }
+        const std::string name = keepTake(take, firstPictureOf(rest.movie));
         if (auto told = TakeRecovery::message(recovered, name)) c_.tell(standing(*told, name));
     } else if (recovered.outcome == TakeRecovery::Outcome::setAside &&
                LeftoverPlan::headerAlone(fs::file_size(recovered.setAsideAs, ec)) && !ec) {
         // A header without a sample: no footage to keep.
         fs::remove(recovered.setAsideAs, ec);
         fs::remove(journalOf(recovered.setAsideAs), ec);
-    } else if (auto told = TakeRecovery::message(recovered, movie)) {
+    } else if (auto told = TakeRecovery::message(recovered, takeName(recovered, movie))) {
         c_.tell(standing(*told, recovered.setAsideAs.empty() ? movie : recovered.setAsideAs));
     } else {
         log::info("CaptureKeeper", "nothing to keep of " + movie.filename().string());
@@ -692,15 +721,17 @@ void CaptureKeeper::storeLeftTake(const fs::path& movie, bool onDrive) {
     }
     log::info("CaptureKeeper", "stores a take left unstored: " + movie.filename().string());
     // Its journal, when it still has one, knows when it began.
+    std::optional<Date> journalled;
     std::ifstream in(journalOf(movie), std::ios::binary);
     if (in.is_open()) {
         JournalReader reader(in);
-        if (reader.state() == JournalReader::State::whole) whole->startDate = Date{reader.header().startDate};
+        if (reader.state() == JournalReader::State::whole) journalled = Date{reader.header().startDate};
     }
-    Recorded take{movie, whole->duration, whole->startDate, onDrive};
+    Recorded take{movie, whole->duration,
+                  sharedStart(whole->startDate, journalled, c_.clockOffset ? c_.clockOffset() : 0), onDrive};
     // Already under its capture name: stored before, and the library knows that name.
     if (!onDrive && !namedByID(movie)) take.fileName = movie.filename().string();
-    keepTake(take, firstPictureOf(movie), c_.clockOffset ? c_.clockOffset() : 0);
+    keepTake(take, firstPictureOf(movie));
 }
 
 void CaptureKeeper::storeLeftPhoto(const fs::path& photo) {

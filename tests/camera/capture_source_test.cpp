@@ -101,7 +101,8 @@ TEST(SyntheticSource, DeliversPicturesAndToneInOrderUntilStopped) {
     };
     ASSERT_TRUE(source.start(callbacks));
     EXPECT_FALSE(source.start(callbacks));
-    const auto end = std::chrono::steady_clock::now() + 5s;
+    // Seconds without the processor on a busy machine are no fault of the source: only one that never delivers is.
+    const auto end = std::chrono::steady_clock::now() + 30s;
     while ((frames < 6 || blocks < 6) && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
     source.stop();
     const int seen = frames;

@@ -80,8 +80,9 @@ std::shared_ptr<CameraStreamer> recordingStreamer(const std::filesystem::path& d
     return streamer;
 }
 
-// Starts a take once `blocks` of the source's sound came, within `seconds`.
-void startTake(CameraStreamer& streamer, int blocks, double seconds) {
+// Starts a take once `blocks` of the source's sound came, within `seconds`; `*began`: when the streamer was seen
+// recording (a busy machine may keep the test from looking at the clock for a while after).
+void startTake(CameraStreamer& streamer, int blocks, double seconds, double* began = nullptr) {
     std::atomic<int> sound{0};
     streamer.dataQueue().sync([&] { streamer.audioSampleHandler = [&](const AudioFrame&) { ++sound; }; });
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -92,9 +93,23 @@ void startTake(CameraStreamer& streamer, int blocks, double seconds) {
     streamer.dataQueue().sync([&] { streamer.recordingRequested = true; });
     while (!recording && std::chrono::steady_clock::now() < end) {
         sleepFor(0.01);
-        streamer.dataQueue().sync([&] { recording = streamer.isRecording(); });
+        streamer.dataQueue().sync([&] {
+            recording = streamer.isRecording();
+            if (began) *began = hostTime();
+        });
     }
     ASSERT_TRUE(recording);
+}
+
+// Stops the take; gives when it stopped, as the streamer saw it (a busy machine may keep the test from looking at the
+// clock for a while after).
+double stopTake(CameraStreamer& streamer) {
+    double stopped = 0;
+    streamer.dataQueue().sync([&] {
+        stopped = hostTime();
+        streamer.stopRecording();
+    });
+    return stopped;
 }
 
 struct CameraAway {
@@ -137,9 +152,9 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         auto streamer = recordingStreamer(dir.path(), main, takes);
         ASSERT_TRUE(streamer->start(std::make_unique<DeviceSource>(
             DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_sink.monitor"})));
-        startTake(*streamer, 10, 10);
+        double began = 0;
+        startTake(*streamer, 10, 10, &began);
         if (HasFatalFailure()) return;
-        const double began = hostTime();
         sleepFor(1.5);
         const std::filesystem::path mark = device.string() + (c.mark ? c.mark : "");
         if (c.mark) {
@@ -150,8 +165,7 @@ TEST(DeviceSource, TheMicrophoneGoesOnWhileTheCameraStallsOrIsUnplugged) {
         sleepFor(c.away ? c.away : 2.5);
         if (c.away) std::filesystem::remove(mark);
         sleepFor(1.5);
-        streamer->dataQueue().sync([&] { streamer->stopRecording(); });
-        const double length = hostTime() - began;
+        const double length = stopTake(*streamer) - began;
         streamer->stop();
         streamer->waitForTakes();
         main->runPending();
@@ -222,11 +236,10 @@ TEST(DeviceSource, ASourceWithALongDelayGivesTheTakeItsSound) {
     auto streamer = recordingStreamer(dir.path(), main, takes);
     ASSERT_TRUE(streamer->start(std::make_unique<DeviceSource>(
         DeviceSource::Settings{device.string(), 320, 240, 30, "", "pulse:deck_test_sine"})));
-    startTake(*streamer, 1, 20);
-    const double began = hostTime();
+    double began = 0;
+    startTake(*streamer, 1, 20, &began);
     sleepFor(10);
-    streamer->dataQueue().sync([&] { streamer->stopRecording(); });
-    const double length = hostTime() - began;
+    const double length = stopTake(*streamer) - began;
     streamer->waitForTakes();
     streamer->stop();
     main->runPending();
@@ -460,7 +473,9 @@ TEST(DeviceSource, AMicrophoneUnpluggedIsToldUntilItIsBack) {
         sleepFor(seconds / 2);
         streamer->dataQueue().sync([&] { streamer->stopRecording(); });
         const std::size_t before = takes.size();
-        return within(20, [&] {
+        // Stored at all: how soon after its stop is for the recorder's own tests (a starved recorder was seen past 20
+        // s).
+        return within(60, [&] {
             main->runPending();
             return takes.size() > before;
         });
@@ -533,7 +548,13 @@ TEST(DeviceSource, AMicrophoneThatGivesNothingLeavesTheCameraFilming) {
             };
         });
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while ((pictures < 3 || events.empty()) && std::chrono::steady_clock::now() < end) {
+        auto microphoneTold = [&] {
+            return std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
+                return e.kind == CameraEvent::Kind::failed && e.subject == "microphone";
+            });
+        };
+        // Other notices may come first (a busy machine's camera falls behind): the microphone's is waited for.
+        while ((pictures < 3 || !microphoneTold()) && std::chrono::steady_clock::now() < end) {
             main->runPending();
             sleepFor(0.01);
         }

@@ -1338,8 +1338,9 @@ TEST(Recording, FallingBehindIsToldOnce) {
     }
 }
 
-// Behind once pictures have been dropped for seconds, never a second apart; caught up once they have all been taken
-// for seconds. By when they are dropped and taken: a picture queued long ago and dropped now is a drop of now.
+// Behind once pictures have been dropped for seconds, never a second apart, or for a couple of seconds among pictures
+// taken; caught up once they have all been taken for seconds. By when they are dropped and taken: a picture queued long
+// ago and dropped now is a drop of now.
 TEST(Recording, BehindIsDropsThatLast) {
     using Change = MovieRecorder::Pace::Change;
     const struct {
@@ -1350,6 +1351,7 @@ TEST(Recording, BehindIsDropsThatLast) {
         double alsoBefore = 0;
         /// No picture handed over at all in these spans (the capture's thread stalled too).
         std::vector<std::pair<double, double>> none = {};
+        int every = 1;  ///< of the pictures in the spans, one in this many is dropped
     } cases[] = {
         {"drops for 5 s, no picture at all for 1.5 s among them",
          {{1, 2.5}, {4, 6}},
@@ -1370,6 +1372,14 @@ TEST(Recording, BehindIsDropsThatLast) {
         {"drops for 4 s, a moment without, and drops again",
          {{1, 5}, {5.5, 7}},
          {{5.5, Change::fellBehind}, {10, Change::caughtUp}}},
+        {"a third dropped for 2.5 s, steadily (a slow compressor's short take)",
+         {{1, 3.5}},
+         {{3, Change::fellBehind}, {6.4, Change::caughtUp}},
+         0,
+         {},
+         3},
+        {"every other one dropped for 1.5 s", {{2, 3.5}}, {}, 0, {}, 2},
+        {"one in ten dropped for 3 s", {{1, 4}}, {}, 0, {}, 10},
     };
     for (const auto& c : cases) {
         MovieRecorder::Pace pace;
@@ -1378,7 +1388,7 @@ TEST(Recording, BehindIsDropsThatLast) {
             const double t = i / 30.0;
             const auto within = [t](const auto& span) { return t >= span.first && t < span.second; };
             if (std::any_of(c.none.begin(), c.none.end(), within)) continue;
-            const bool dropped = std::any_of(c.drops.begin(), c.drops.end(), within);
+            const bool dropped = std::any_of(c.drops.begin(), c.drops.end(), within) && i % c.every == 0;
             if (const auto change = dropped ? pace.dropped(t) : pace.taken(t); change != Change::none)
                 changes.emplace_back(std::round(t * 30) / 30, change);
             if (dropped && c.alsoBefore > 0 && t >= c.alsoBefore) {
@@ -1392,6 +1402,17 @@ TEST(Recording, BehindIsDropsThatLast) {
             EXPECT_EQ(changes[i].second, c.changes[i].second) << c.name;
         }
     }
+}
+
+// How long a take of one picture takes now, from its start until it is stored: the limit on a stop leaves room for a
+// machine slow at the moment (a few of these), and still tells seconds of pictures compressed after the stop.
+double oneTakeSeconds(const std::filesystem::path& movie, const SharedFrame& picture, int width, int height) {
+    const double from = hostTime();
+    auto recorder = MovieRecorder::make(proResTake(movie, width, height));
+    if (!recorder) return 0;
+    recorder->append(VideoFrame{picture, 0});
+    recorder->finish();
+    return hostTime() - from;
 }
 
 // A recorder starved of time (pictures far slower to compress than they come, handed over at once): what waits is
@@ -1417,7 +1438,9 @@ TEST(Recording, AStarvedRecorderKeepsItsSoundAndStoresSoon) {
     EXPECT_GT(recorder->droppedFrames(), 0u);
     const double stopped = hostTime();
     const auto duration = recorder->finish();
-    EXPECT_LT(hostTime() - stopped, 5) << "stored after the stop";
+    const double took = hostTime() - stopped;
+    const double onePicture = oneTakeSeconds(dir / "one.mov", pictures[0], 1280, 720);
+    EXPECT_LT(took, 2.5 + 3 * onePicture) << "stored after the stop; a take of one picture: " << onePicture;
     ASSERT_TRUE(duration);
     EXPECT_NEAR(*duration, 4, 0.05);
     EXPECT_GT(recorder->repeatedPictures(), 0u);
@@ -1459,7 +1482,9 @@ TEST(Recording, ARecorderBehindItsCaptureCatchesUp) {
     EXPECT_EQ(refused, 0) << "of " << blocks << " blocks of sound";
     const double stopped = hostTime();
     const auto duration = recorder->finish();
-    EXPECT_LT(hostTime() - stopped, 5) << "written after the stop";
+    const double took = hostTime() - stopped;
+    const double onePicture = oneTakeSeconds(dir / "one.mov", pictures[0], 1920, 1080);
+    EXPECT_LT(took, 2.5 + 3 * onePicture) << "written after the stop; a take of one picture: " << onePicture;
     ASSERT_TRUE(duration);
     EXPECT_NEAR(*duration, 8, 0.1);
     EXPECT_NEAR(streamDurations(dir / "take.mov")["audio"], 8, 0.1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -103,18 +104,25 @@ public:
 
     /// Whether the recorder keeps up with its capture, judged by when it takes and drops pictures (the clock's time
     /// then, not the pictures' capture times: a picture queued long ago may be dropped now): it falls behind once it
-    /// has been dropping pictures for a few seconds, not for a moment's burst of other work, and has caught up once
-    /// it has taken every picture for a few seconds. A time earlier than one already seen counts as that one; a
-    /// stretch in which no picture came at all does not part drops.
+    /// has been dropping pictures for a few seconds, not for a moment's burst of other work, or sooner once it has
+    /// steadily taken some and dropped others for a couple of seconds (a compressor slower than the capture, whose
+    /// every picture done makes room for one more: a take shorter than a few seconds is told so too), and has caught
+    /// up once it has taken every picture for a few seconds. A time earlier than one already seen counts as that one;
+    /// a stretch in which no picture came at all does not part drops.
     struct Pace {
         enum class Change { none, fellBehind, caughtUp };
         static constexpr double lasting = 4;   ///< seconds of drops, never a second apart, that make it behind
+        static constexpr double steady = 2;    ///< seconds of drops among pictures taken that make it behind
         static constexpr double caughtUp = 3;  ///< seconds without a drop that end it
 
         bool behind = false;
         std::optional<double> dropsFrom;  ///< the first drop of those never a second apart
         std::optional<double> lastDrop;
         std::optional<double> lastTaken;
+        /// Since `dropsFrom`: pictures dropped, pictures taken, and drops that follow a picture taken (a burst of
+        /// other work drops its pictures in a few long runs; a slow compressor in many short ones).
+        int droppedSince = 0, takenSince = 0, runsSince = 0;
+        bool lastWasDrop = false;
 
         Change dropped(double now);
         Change taken(double now);
@@ -219,6 +227,8 @@ private:
     std::optional<double> compressingSince_;   ///< the picture being compressed began then
     std::optional<double> compressUntil_;      ///< finishing: pictures not begun by then are repeats
     std::size_t repeated_ = 0;
+    std::array<double, 2> afterStop_{};  ///< seconds spent after the stop on pictures and on sound, for the log
+    int afterStopPictures_ = 0;
     std::function<void()> onFallingBehind_, onCaughtUp_;
     std::size_t queueLimit_ = 0;        ///< none: by time
     double frameRate_ = 30;             ///< the movie's real rate

@@ -142,6 +142,7 @@ struct MovieRecorder::Writer {
     ff::Packet held;                  ///< the last picture's sample, written once the slots after it are known
     std::int64_t repeatedSlots = 0;   ///< slots of the movie that repeat the picture before
     std::int64_t encodedRepeats = 0;  ///< of them, compressed again
+    double syncWait = 0;              ///< how long the end of the take waited for the disk
 
     ~Writer() {
         sync.reset();  // it writes through the files
@@ -497,7 +498,9 @@ struct MovieRecorder::Writer {
         }
         // A take cut off while its index is written keeps all its samples.
         handJournal();
+        const double syncFrom = hostTime();
         sync.reset();
+        syncWait = hostTime() - syncFrom;
         const bool trailer = av_write_trailer(output.get()) == 0;
         file.close(output.get());
         output.reset();
@@ -763,18 +766,30 @@ MovieRecorder::Pace::Change MovieRecorder::Pace::dropped(double now) {
     if (lastDrop && !(now >= *lastDrop)) now = *lastDrop;
     // Drops more than a second apart with a picture taken between them are separate moments; a moment when none was
     // handed over at all (the capture's thread stalled too) is not one of keeping up.
-    if (!lastDrop || (!(now - *lastDrop <= 1) && lastTaken && *lastTaken > *lastDrop)) dropsFrom = now;
+    if (!lastDrop || (!(now - *lastDrop <= 1) && lastTaken && *lastTaken > *lastDrop)) {
+        dropsFrom = now;
+        droppedSince = takenSince = runsSince = 0;
+    }
     lastDrop = now;
-    if (behind || !(now - *dropsFrom >= lasting)) return Change::none;
+    ++droppedSince;
+    if (!lastWasDrop) ++runsSince;
+    lastWasDrop = true;
+    const double span = now - *dropsFrom;
+    // Steady: a quarter of the pictures or more dropped, in at least four runs a second.
+    const bool steadily = span >= steady && droppedSince * 4 >= droppedSince + takenSince && runsSince >= 4 * span;
+    if (behind || !(span >= lasting || steadily)) return Change::none;
     behind = true;
     return Change::fellBehind;
 }
 
 MovieRecorder::Pace::Change MovieRecorder::Pace::taken(double now) {
     if (!lastTaken || now > *lastTaken) lastTaken = now;
+    if (dropsFrom) ++takenSince;
+    lastWasDrop = false;
     if (!behind || !lastDrop || !(now - *lastDrop >= caughtUp)) return Change::none;
     behind = false;
     dropsFrom.reset();
+    droppedSince = takenSince = runsSince = 0;
     return Change::caughtUp;
 }
 
@@ -840,7 +855,8 @@ void MovieRecorder::run() {
                 // A stopped take's pictures that could not be compressed in time, or more than may wait now (queued
                 // before the pace was known): they are repeats, and newer ones wait. The first picture is always
                 // written: the take starts with it.
-                const bool late = compressUntil_ && hostTime() > *compressUntil_;
+                // One whose compression at the measured pace would end past that time is one too.
+                const bool late = compressUntil_ && hostTime() + secondsPerPicture_.value_or(0) > *compressUntil_;
                 if ((--picturesQueued_ >= picturesAllowed() || late) && writer_->headerWritten) {
                     ++dropped_;
                     if (!late) pace_.dropped(clock_());
@@ -859,21 +875,27 @@ void MovieRecorder::run() {
             }
             if (failureReason_) continue;
         }
+        const double began = hostTime();
         if (auto* video = std::get_if<VideoFrame>(&item)) {
             const bool first = !writer_->headerWritten;
             writer_->writeVideo(*video);
             std::lock_guard lock(lock_);
+            if (finishing_) afterStop_[0] += hostTime() - began, ++afterStopPictures_;
             // The first picture's time is mostly the encoder's start: it is no measure of its pace.
             const double took = hostTime() - compressingSince_.value_or(hostTime());
             if (!first) secondsPerPicture_ = secondsPerPicture_ ? 0.8 * *secondsPerPicture_ + 0.2 * took : took;
             compressingSince_.reset();
         } else {
             writer_->writeAudio(std::get<AudioFrame>(item));
+            std::lock_guard lock(lock_);
+            if (finishing_) afterStop_[1] += hostTime() - began;
         }
     }
 }
 
 std::optional<double> MovieRecorder::finish() {
+    const double called = hostTime();
+    double waited = 0, compressed = 0;
     {
         std::unique_lock lock(lock_);
         if (finishing_ && !thread_.joinable()) return std::nullopt;
@@ -905,16 +927,26 @@ std::optional<double> MovieRecorder::finish() {
             }
         }
         finishing_ = true;
+        waited = hostTime() - called;
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    compressed = hostTime() - called - waited;
     if (!writer_) return std::nullopt;
     std::optional<double> stop;
     {
         std::lock_guard lock(lock_);
         stop = captureEnd_;
     }
+    const double closing = hostTime();
     auto duration = writer_->close(stop);
+    // Where a slow stop's time went.
+    log::info("MovieRecorder",
+              "stored " + std::to_string(hostTime() - called) + " s after the stop: waited " + std::to_string(waited) +
+                  " s for the last pictures and sound, " + std::to_string(compressed) + " s compressing (" +
+                  std::to_string(afterStopPictures_) + " pictures in " + std::to_string(afterStop_[0]) +
+                  " s, sound in " + std::to_string(afterStop_[1]) + " s), " + std::to_string(hostTime() - closing) +
+                  " s writing the end (" + std::to_string(writer_->syncWait) + " s of it on the disk)");
     const auto tc = timecodeFormat(writer_->options.frameRate, writer_->options.ntsc);
     {
         std::lock_guard lock(lock_);

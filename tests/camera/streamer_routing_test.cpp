@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "camera/camera_streamer.h"
+#include "camera/capture_keeper.h"
 #include "camera/take_files.h"
 #include "camera/take_journal.h"
 #include "camera/take_recovery.h"
@@ -345,6 +346,19 @@ TEST_F(Routing, ATakeThePicturesFolderCannotHoldStillGoesToTheRemote) {
     ASSERT_TRUE(events[0].message);
     EXPECT_EQ(events[0].message->rfind("Couldn't save to Pictures › Brindlecroft", 0), 0u) << *events[0].message;
     EXPECT_NE(events[0].message->find((dir / "outbox").string()), std::string::npos) << *events[0].message;
+    // The notice stands, told again to every remote, until Pictures keeps a take again.
+    EXPECT_EQ(events[0].subject, std::optional<std::string>(CaptureKeeper::librarySubject));
+    std::filesystem::remove(dir / "Pictures" / "Brindlecroft");
+    events.clear();
+    set([](CameraStreamer& s) { s.recordingRequested = true; });
+    feed(false, 5);
+    set([](CameraStreamer& s) { s.stopRecording(); });
+    streamer->waitForTakes();
+    main->runPending();
+    const auto over = std::find_if(events.begin(), events.end(), [](const CameraEvent& e) {
+        return e.subject == CaptureKeeper::librarySubject && e.over == true;
+    });
+    EXPECT_NE(over, events.end()) << "the notice is taken back once a take is kept";
 }
 
 TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -103,6 +104,9 @@ public:
     /// What a take cut short says when its sound was damaged on the disk and left out.
     static constexpr const char* soundDamagedMessage =
         "The take has no sound: its sound was damaged on the disk and is left out. Its pictures are kept";
+    /// The subject of the notice that the photo library (or the vault) could not keep a capture: it stands until a
+    /// capture is kept there again.
+    static constexpr const char* librarySubject = "library";
 
 private:
     explicit CaptureKeeper(Collaborators collaborators);
@@ -115,6 +119,8 @@ private:
                    std::optional<CaptureStore::Pending> pending);
     std::optional<GalleryItem> addToGallery(const TransferInfo& info, const SharedFrame& firstPicture,
                                             const TakeLog::Entry& entry);
+    /// Tells what the library could not keep, or, once it keeps a capture again, takes that notice back.
+    void tellLibrary(const std::optional<std::string>& failure);
     void begin(LeftoverPlan::Occasion occasion);
     LeftoverPlan::Listing list(LeftoverPlan::Occasion occasion) const;
     void carryOut(const LeftoverPlan::Listing& listing);
@@ -132,6 +138,7 @@ private:
     std::set<std::filesystem::path> waited_;                      ///< journals of own takes another one holds
     std::map<std::filesystem::path, std::uintmax_t> roomWanted_;  ///< folder: room it had when a take wanted more
     std::set<std::filesystem::path> toldOthers_;                  ///< other cameras' takes the crew was told of
+    std::atomic<bool> libraryFailed_{false};                      ///< a library notice stands
     bool watching_ = false;
     bool settling_ = false;                       ///< listed, not yet carried out
     std::optional<LeftoverPlan::Occasion> next_;  ///< asked for meanwhile

@@ -402,11 +402,9 @@ std::string CaptureKeeper::keepTake(const Recorded& take, const SharedFrame& fir
         fs::remove(journalOf(take.movie), ec);
         fs::remove(reserveOf(take.movie), ec);
     }
-    if (auto told = toldOf(c_, kept, queued)) {
-        c_.tell(CameraEvent{CameraEvent::Kind::failed, *told, {}});
-    } else {
-        c_.tell(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
-    }
+    const auto told = toldOf(c_, kept, queued);
+    if (!told) c_.tell(CameraEvent{CameraEvent::Kind::videoSaved, std::nullopt, item});
+    tellLibrary(told);
 
     std::weak_ptr<CaptureKeeper> weak = weak_from_this();
     c_.main->async([weak, entry, item] {
@@ -460,7 +458,18 @@ void CaptureKeeper::keepPhoto(const fs::path& file, const TransferInfo& info,
         }
         c_.tell(CameraEvent{CameraEvent::Kind::photoSaved, std::nullopt, item});
     }
-    if (auto told = toldOf(c_, kept, queued)) c_.tell(CameraEvent{CameraEvent::Kind::failed, *told, {}});
+    tellLibrary(toldOf(c_, kept, queued));
+}
+
+void CaptureKeeper::tellLibrary(const std::optional<std::string>& failure) {
+    if (failure) {
+        libraryFailed_ = true;
+        c_.tell(CameraEvent{CameraEvent::Kind::failed, *failure, {}, librarySubject});
+    } else if (libraryFailed_.exchange(false)) {
+        CameraEvent over{CameraEvent::Kind::info, std::nullopt, {}, librarySubject};
+        over.over = true;
+        c_.tell(over);
+    }
 }
 
 // MARK: - What an earlier run left

@@ -108,6 +108,16 @@ struct Routing : ::testing::Test {
         streamer->onTakeFinished = nullptr;
         return take;
     }
+    // Whether the take was told saved after its own notices, which the remote reads by that order (a take told
+    // without sound before its "saved"): only what is told of the stored take, its repeated pictures, comes after.
+    bool toldSavedLast() const {
+        const auto saved = std::find_if(events.rbegin(), events.rend(),
+                                        [](const CameraEvent& e) { return e.kind == CameraEvent::Kind::videoSaved; });
+        return saved != events.rend() && std::all_of(events.rbegin(), saved, [](const CameraEvent& e) {
+                   return e.kind == CameraEvent::Kind::info && e.message &&
+                          e.message->starts_with("The take repeats the picture before");
+               });
+    }
     int next = 0;
 };
 
@@ -361,8 +371,7 @@ TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
         return e.kind == CameraEvent::Kind::failed && e.message && e.message->find("no sound") != std::string::npos;
     }));
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);
+    EXPECT_TRUE(toldSavedLast());
 }
 
 // A take from a camera with a microphone that lacks its sound, in part or whole, says so in a notice of its own
@@ -396,7 +405,7 @@ TEST_F(Routing, ATakeThatLacksItsSoundIsMarkedSo) {
         const CameraEvent told{CameraEvent::Kind::failed,           row.told,     {},
                                "take:" + take->entry.info.fileName, std::nullopt, true};
         EXPECT_EQ(marked, row.told ? std::vector<CameraEvent>{told} : std::vector<CameraEvent>{}) << row.soundFrames;
-        EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved) << row.soundFrames;
+        EXPECT_TRUE(toldSavedLast()) << row.soundFrames;
     }
 }
 
@@ -702,7 +711,8 @@ TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
     StallingSource* stalling = source.get();
     ASSERT_TRUE(streamer->start(std::move(source)));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (stalling->starts < 3 && std::chrono::steady_clock::now() < end)
+    // A restart is counted once the source started again.
+    while ((stalling->starts < 3 || streamer->sourceRestarts() < 2) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_GE(stalling->starts.load(), 3);
     EXPECT_GE(streamer->sourceRestarts(), 2);
@@ -991,7 +1001,8 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     test::TempDir dir;
     auto main = std::make_shared<ManualExecutor>();
     CameraStreamer::Collaborators c = watched(dir, main);
-    c.limits.callSeconds = 0.5;
+    // Settings (and the opening, which the same limit covers) are waited for 1 s: room for a busy machine's opening.
+    c.limits.callSeconds = 1.0;
     c.limits.stopSeconds = 0.3;
     std::mutex lock;
     std::vector<double> previewedAt;  // when each picture was previewed
@@ -1009,8 +1020,8 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
-    // The first zoom waits 1.5 s in the driver; three more are asked for meanwhile, and one more once it is stuck.
-    device->blockFor = 1.5;
+    // The first zoom waits 2 s in the driver; three more are asked for meanwhile, and one more once it is stuck.
+    device->blockFor = 2.0;
     std::atomic<int> unanswered{0};
     const double startedAt = hostTime();
     for (double zoom : {2.0, 3.0, 4.0, 5.0, 6.0}) {
@@ -1022,7 +1033,7 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
                 s.applyPicture(p);
             },
             [&] { ++unanswered; });
-        if (zoom == 5.0) std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        if (zoom == 5.0) std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     }
     EXPECT_TRUE(waitFor([&] { return device->zoomsAsked().size() >= 2; }, 5));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -1043,14 +1054,15 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
             if (previewedAt[i] > startedAt) frozen = std::max(frozen, previewedAt[i] - previewedAt[i - 1]);
         }
         EXPECT_LT(frozen, 0.3);
-        EXPECT_GT(previewedAt.back(), startedAt + 1.6);  // past the stuck setting's return
+        EXPECT_GT(previewedAt.back(), startedAt + 2.1);  // past the stuck setting's return
     }
 
-    // Stuck for longer, the source still stops at once: nothing waits for its device.
+    // Stuck for longer, the source still stops at once, also while its setting is not yet left behind: nothing waits
+    // for its device.
     ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
     device->blockFor = 2.5;
     streamer->configureSource("picture", [](CaptureSource& s) { s.applyPicture({}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_TRUE(waitFor([&] { return device->zoomsAsked().size() == 3; }, 5));
     const double stopping = hostTime();
     streamer->stop();
     EXPECT_LT(hostTime() - stopping, 1.0);

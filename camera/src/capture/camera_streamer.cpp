@@ -227,10 +227,11 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
     };
     auto waiting = std::make_shared<Waiting>();
     // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well
-    // (the one asked for before a setting that stuck, then). A setting that does not answer leaves only itself
-    // behind, and needs none.
+    // (the one asked for before the setting under way, then, left behind or not yet: its driver holds the device
+    // until the setting answers). A setting that does not answer leaves only itself behind, and needs none.
     std::unique_ptr<CaptureSource> spare;
-    if (kind != SourceCall::setting) spare = settings_.stuck() ? std::move(settingSpare_) : source_->replacement();
+    const bool settingUnderWay = settings_.stuck() || settings_.deadline().has_value();
+    if (kind != SourceCall::setting) spare = settingUnderWay ? std::move(settingSpare_) : source_->replacement();
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // The call runs on a thread of its own, which the source keeps should the call never return.
     std::thread([weak, source = source_, waiting, kind, call = std::move(call),

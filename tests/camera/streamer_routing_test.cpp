@@ -784,6 +784,61 @@ bool waitFor(Done done, double seconds) {
     return done();
 }
 
+// A device that opens after `openSeconds`, then gives a picture every 20 ms until stopped; its replacements open at
+// once.
+class SlowOpeningSource final : public CaptureSource {
+public:
+    explicit SlowOpeningSource(double openSeconds) : openSeconds_(openSeconds) {}
+    ~SlowOpeningSource() override { stop(); }
+    bool start(Callbacks callbacks) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(openSeconds_));
+        std::lock_guard guard(lock_);
+        if (thread_.joinable()) return false;
+        stopping_ = false;
+        thread_ = std::thread([this, callbacks] {
+            for (int i = 0;; ++i) {
+                callbacks.onVideo(VideoFrame{SyntheticSource::makePicture({.width = 64, .height = 36}, i), hostTime()});
+                std::unique_lock guard(lock_);
+                if (wake_.wait_for(guard, std::chrono::milliseconds(20), [this] { return stopping_; })) return;
+            }
+        });
+        return true;
+    }
+    void stop() override {
+        std::thread thread;
+        {
+            std::lock_guard guard(lock_);
+            stopping_ = true;
+            thread = std::move(thread_);
+        }
+        wake_.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    std::unique_ptr<CaptureSource> replacement() const override { return std::make_unique<SlowOpeningSource>(0); }
+
+private:
+    double openSeconds_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+TEST(SessionWatchdog, ACameraSlowToOpenStartsAllTheSame) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c = watched(dir, main);
+    c.limits.callSeconds = 0.3;
+    auto streamer = CameraStreamer::make(c);
+    std::atomic<int> pictures{0};
+    streamer->onHistogram = [&](const std::array<std::uint8_t, 64>&) { ++pictures; };
+    // Opened after the streamer stopped waiting: left behind, its replacement starts once it answered.
+    ASSERT_TRUE(streamer->start(std::make_unique<SlowOpeningSource>(1.0)));
+    EXPECT_TRUE(waitFor([&] { return pictures >= 3; }, 20));
+    streamer->stop();
+    main->runPending();
+}
+
 TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
     test::TempDir dir;
     auto main = std::make_shared<ManualExecutor>();

@@ -125,9 +125,13 @@ bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
     sessionQueue_.sync([&] {
         auto live = std::make_shared<std::atomic<bool>>(true);
         setSource(std::move(source), sourceCallbacks(live), live);
-        started = startSource();
+        // A device that does not open in time (slow on a busy machine, or stuck) is left behind for its replacement,
+        // which the watchdog starts once the device lets go; only a source that refuses to start fails the start.
+        const auto opened =
+            callSource(SourceCall::opening, [callbacks = callbacks_](CaptureSource& s) { return s.start(callbacks); });
+        started = opened.value_or(source_ != nullptr);
         if (!started) {
-            sourceLive_->store(false);
+            if (sourceLive_) sourceLive_->store(false);
             setSource(nullptr, {}, nullptr);
             return;
         }

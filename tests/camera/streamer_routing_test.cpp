@@ -110,6 +110,16 @@ struct Routing : ::testing::Test {
         streamer->onTakeFinished = nullptr;
         return take;
     }
+    // Whether the take was told saved after its own notices, which the remote reads by that order (a take told
+    // without sound before its "saved"): only what is told of the stored take, its repeated pictures, comes after.
+    bool toldSavedLast() const {
+        const auto saved = std::find_if(events.rbegin(), events.rend(),
+                                        [](const CameraEvent& e) { return e.kind == CameraEvent::Kind::videoSaved; });
+        return saved != events.rend() && std::all_of(events.rbegin(), saved, [](const CameraEvent& e) {
+                   return e.kind == CameraEvent::Kind::info && e.message &&
+                          e.message->starts_with("The take repeats the picture before");
+               });
+    }
     int next = 0;
 };
 
@@ -376,8 +386,7 @@ TEST_F(Routing, ATakeWhoseSoundCannotBeConvertedKeepsItsPicturesAndSaysSo) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const CameraEvent& e) {
         return e.kind == CameraEvent::Kind::failed && e.message && e.message->find("no sound") != std::string::npos;
     }));
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved);
+    EXPECT_TRUE(toldSavedLast());
 }
 
 // A take from a camera with a microphone that lacks its sound, in part or whole, says so in a notice of its own
@@ -411,7 +420,7 @@ TEST_F(Routing, ATakeThatLacksItsSoundIsMarkedSo) {
         const CameraEvent told{CameraEvent::Kind::failed,           row.told,     {},
                                "take:" + take->entry.info.fileName, std::nullopt, true};
         EXPECT_EQ(marked, row.told ? std::vector<CameraEvent>{told} : std::vector<CameraEvent>{}) << row.soundFrames;
-        EXPECT_EQ(events.back().kind, CameraEvent::Kind::videoSaved) << row.soundFrames;
+        EXPECT_TRUE(toldSavedLast()) << row.soundFrames;
     }
 }
 
@@ -718,7 +727,8 @@ TEST(SessionWatchdog, AStalledSourceIsStartedAgain) {
     StallingSource* stalling = source.get();
     ASSERT_TRUE(streamer->start(std::move(source)));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (stalling->starts < 3 && std::chrono::steady_clock::now() < end)
+    // A restart is counted once the source started again.
+    while ((stalling->starts < 3 || streamer->sourceRestarts() < 2) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_GE(stalling->starts.load(), 3);
     EXPECT_GE(streamer->sourceRestarts(), 2);
@@ -788,6 +798,61 @@ bool waitFor(Done done, double seconds) {
     while (!done() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return done();
+}
+
+// A device that opens after `openSeconds`, then gives a picture every 20 ms until stopped; its replacements open at
+// once.
+class SlowOpeningSource final : public CaptureSource {
+public:
+    explicit SlowOpeningSource(double openSeconds) : openSeconds_(openSeconds) {}
+    ~SlowOpeningSource() override { stop(); }
+    bool start(Callbacks callbacks) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(openSeconds_));
+        std::lock_guard guard(lock_);
+        if (thread_.joinable()) return false;
+        stopping_ = false;
+        thread_ = std::thread([this, callbacks] {
+            for (int i = 0;; ++i) {
+                callbacks.onVideo(VideoFrame{SyntheticSource::makePicture({.width = 64, .height = 36}, i), hostTime()});
+                std::unique_lock guard(lock_);
+                if (wake_.wait_for(guard, std::chrono::milliseconds(20), [this] { return stopping_; })) return;
+            }
+        });
+        return true;
+    }
+    void stop() override {
+        std::thread thread;
+        {
+            std::lock_guard guard(lock_);
+            stopping_ = true;
+            thread = std::move(thread_);
+        }
+        wake_.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    std::unique_ptr<CaptureSource> replacement() const override { return std::make_unique<SlowOpeningSource>(0); }
+
+private:
+    double openSeconds_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+TEST(SessionWatchdog, ACameraSlowToOpenStartsAllTheSame) {
+    test::TempDir dir;
+    auto main = std::make_shared<ManualExecutor>();
+    CameraStreamer::Collaborators c = watched(dir, main);
+    c.limits.callSeconds = 0.3;
+    auto streamer = CameraStreamer::make(c);
+    std::atomic<int> pictures{0};
+    streamer->onHistogram = [&](const std::array<std::uint8_t, 64>&) { ++pictures; };
+    // Opened after the streamer stopped waiting: left behind, its replacement starts once it answered.
+    ASSERT_TRUE(streamer->start(std::make_unique<SlowOpeningSource>(1.0)));
+    EXPECT_TRUE(waitFor([&] { return pictures >= 3; }, 20));
+    streamer->stop();
+    main->runPending();
 }
 
 TEST(SessionWatchdog, AStuckSourceIsLeftBehindForANewOneAndTheTakeIsKept) {
@@ -1007,7 +1072,8 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     test::TempDir dir;
     auto main = std::make_shared<ManualExecutor>();
     CameraStreamer::Collaborators c = watched(dir, main);
-    c.limits.callSeconds = 0.5;
+    // Settings (and the opening, which the same limit covers) are waited for 1 s: room for a busy machine's opening.
+    c.limits.callSeconds = 1.0;
     c.limits.stopSeconds = 0.3;
     std::mutex lock;
     std::vector<double> previewedAt;  // when each picture was previewed
@@ -1025,8 +1091,8 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
     ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
-    // The first zoom waits 1.5 s in the driver; three more are asked for meanwhile, and one more once it is stuck.
-    device->blockFor = 1.5;
+    // The first zoom waits 2 s in the driver; three more are asked for meanwhile, and one more once it is stuck.
+    device->blockFor = 2.0;
     std::atomic<int> unanswered{0};
     const double startedAt = hostTime();
     for (double zoom : {2.0, 3.0, 4.0, 5.0, 6.0}) {
@@ -1038,7 +1104,7 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
                 s.applyPicture(p);
             },
             [&] { ++unanswered; });
-        if (zoom == 5.0) std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        if (zoom == 5.0) std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     }
     EXPECT_TRUE(waitFor([&] { return device->zoomsAsked().size() >= 2; }, 5));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -1059,14 +1125,15 @@ TEST(SessionWatchdog, ASettingThatDoesNotAnswerLeavesOnlyItselfBehind) {
             if (previewedAt[i] > startedAt) frozen = std::max(frozen, previewedAt[i] - previewedAt[i - 1]);
         }
         EXPECT_LT(frozen, 0.3);
-        EXPECT_GT(previewedAt.back(), startedAt + 1.6);  // past the stuck setting's return
+        EXPECT_GT(previewedAt.back(), startedAt + 2.1);  // past the stuck setting's return
     }
 
-    // Stuck for longer, the source still stops at once: nothing waits for its device.
+    // Stuck for longer, the source still stops at once, also while its setting is not yet left behind: nothing waits
+    // for its device.
     ASSERT_TRUE(streamer->start(std::make_unique<SlowControlsSource>(device)));
     device->blockFor = 2.5;
     streamer->configureSource("picture", [](CaptureSource& s) { s.applyPicture({}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ASSERT_TRUE(waitFor([&] { return device->zoomsAsked().size() == 3; }, 5));
     const double stopping = hostTime();
     streamer->stop();
     EXPECT_LT(hostTime() - stopping, 1.0);

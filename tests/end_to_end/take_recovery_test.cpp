@@ -37,6 +37,11 @@ bool eventually(const std::function<bool()>& condition, int milliseconds = 12000
     return test::eventually(condition, milliseconds);
 }
 
+// What a kill may take of a take's end: the second not yet journalled and, on a busy machine, the pictures still
+// waiting to be compressed (the recorder queues up to 48: 1.6 s at 30 fps). A take filmed for s seconds keeps at least
+// s less this much; one that kept only its first journalled second falls short of it.
+constexpr double kLostToAKill = 3;
+
 void pause(int milliseconds) {
     QElapsedTimer timer;
     timer.start();
@@ -204,10 +209,10 @@ TEST(TakeRecovery, ATakeCutByAKillReachesTheRemoteWhenTheCameraStartsAgain) {
     ASSERT_TRUE(crew.join());
     std::vector<ShootLibrary::Clip> clips;
     ASSERT_TRUE(eventually([&] { return !(clips = crew.clips()).empty(); }, 180000)) << "the take cut by the kill";
-    EXPECT_GE(clips.front().duration, 4.5);
+    EXPECT_GE(clips.front().duration, 6 - kLostToAKill);
     const auto plays = crew.playable(clips.front());
     ASSERT_TRUE(plays);
-    EXPECT_GE(*plays, 4.5);
+    EXPECT_GE(*plays, 6 - kLostToAKill);
     EXPECT_TRUE(eventually([&] { return filesIn(folder / "Recording") == 0; }));
 
     // Killed before its first second was journalled: its kept room goes at the next start, and the movie, which cannot
@@ -251,14 +256,14 @@ TEST(TakeRecovery, ATakeCutByAKillOnTheDriveIsFinishedThereAndReachesTheRemote) 
     ASSERT_TRUE(crew.join());
     std::vector<ShootLibrary::Clip> clips;
     ASSERT_TRUE(eventually([&] { return !(clips = crew.clips()).empty(); }, 180000)) << "the take cut by the kill";
-    EXPECT_GE(clips.front().duration, 3.5);
+    EXPECT_GE(clips.front().duration, 5 - kLostToAKill);
     const auto plays = crew.playable(clips.front());
     ASSERT_TRUE(plays);
-    EXPECT_GE(*plays, 3.5);
+    EXPECT_GE(*plays, 5 - kLostToAKill);
     EXPECT_EQ(filesIn(stick / "Brindlecroft"), 1u) << "the finished take, without its journal or its kept room";
     auto kept = ff::openLocalMovie((stick / "Brindlecroft" / "Take 0001.mov").string());
     ASSERT_TRUE(kept);
-    EXPECT_GE(static_cast<double>(kept->duration) / AV_TIME_BASE, 3.5);
+    EXPECT_GE(static_cast<double>(kept->duration) / AV_TIME_BASE, 5 - kLostToAKill);
 }
 
 // A drive that Cam B was recording on when it was killed, then seen by Cam A (a crew that moves a dead camera's drive,
@@ -269,18 +274,20 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     ASSERT_TRUE(crew.dir.isValid());
     const fs::path machine = crew.root / "machine";
     const fs::path stick = test::machineWithStick(machine), takes = stick / "Brindlecroft";
-    const auto record = [&](double seconds) {
+    // Filmed for `seconds` from the take's first picture, which makes its `movie`.
+    const auto record = [&](double seconds, const std::string& movie) {
         crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
         crew.controller->send(CameraCommand::SetRecordToDrive{true});
         crew.controller->send(CameraCommand::StartRecording{});
         ASSERT_TRUE(crew.recording());
+        ASSERT_TRUE(eventually([&] { return fs::exists(takes / movie); }));
         pause(static_cast<int>(seconds * 1000));
     };
     crew.name = "Cam B";
     ASSERT_TRUE(crew.start(crew.root / "b", "320x180", machine));
     ASSERT_TRUE(crew.join());
-    record(5);
-    ASSERT_TRUE(fs::exists(takes / "Take 0001.mov"));
+    record(5, "Take 0001.mov");
+    if (HasFatalFailure()) return;
     crew.kill();
     const auto leftByB = contentsOf(takes);
     ASSERT_EQ(leftByB.size(), 3u) << "movie, journal and kept room";
@@ -290,7 +297,8 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     crew.name = "Cam A";
     ASSERT_TRUE(crew.start(crew.root / "a", "320x180", machine));
     ASSERT_TRUE(crew.join());
-    record(2);
+    record(2, "Take 0002.mov");
+    if (HasFatalFailure()) return;
     crew.controller->send(CameraCommand::StopRecording{});
     auto clips = crew.clipsWhenThere(1);
     ASSERT_EQ(clips.size(), 1u);
@@ -306,7 +314,7 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     ASSERT_EQ(clips.size(), 2u);
     const auto ofB = std::find_if(clips.begin(), clips.end(), [](const auto& c) { return c.camera == "Cam B"; });
     ASSERT_NE(ofB, clips.end()) << "B's take under B's name";
-    EXPECT_GE(ofB->duration, 3.5);
+    EXPECT_GE(ofB->duration, 5 - kLostToAKill);
     EXPECT_TRUE(crew.playable(*ofB));
     EXPECT_TRUE(eventually([&] { return contentsOf(takes).size() == 2; })) << "both takes, nothing else, on the drive";
 }

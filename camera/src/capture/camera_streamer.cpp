@@ -125,9 +125,13 @@ bool CameraStreamer::start(std::unique_ptr<CaptureSource> source) {
     sessionQueue_.sync([&] {
         auto live = std::make_shared<std::atomic<bool>>(true);
         setSource(std::move(source), sourceCallbacks(live), live);
-        started = startSource();
+        // A device that does not open in time (slow on a busy machine, or stuck) is left behind for its replacement,
+        // which the watchdog starts once the device lets go; only a source that refuses to start fails the start.
+        const auto opened =
+            callSource(SourceCall::opening, [callbacks = callbacks_](CaptureSource& s) { return s.start(callbacks); });
+        started = opened.value_or(source_ != nullptr);
         if (!started) {
-            sourceLive_->store(false);
+            if (sourceLive_) sourceLive_->store(false);
             setSource(nullptr, {}, nullptr);
             return;
         }
@@ -227,10 +231,11 @@ std::optional<bool> CameraStreamer::callSource(SourceCall kind, std::function<bo
     };
     auto waiting = std::make_shared<Waiting>();
     // Asked for while the source still answers: a source stuck in a call may be stuck for anything else as well
-    // (the one asked for before a setting that stuck, then). A setting that does not answer leaves only itself
-    // behind, and needs none.
+    // (the one asked for before the setting under way, then, left behind or not yet: its driver holds the device
+    // until the setting answers). A setting that does not answer leaves only itself behind, and needs none.
     std::unique_ptr<CaptureSource> spare;
-    if (kind != SourceCall::setting) spare = settings_.stuck() ? std::move(settingSpare_) : source_->replacement();
+    const bool settingUnderWay = settings_.stuck() || settings_.deadline().has_value();
+    if (kind != SourceCall::setting) spare = settingUnderWay ? std::move(settingSpare_) : source_->replacement();
     std::weak_ptr<CameraStreamer> weak = weak_from_this();
     // The call runs on a thread of its own, which the source keeps should the call never return.
     std::thread([weak, source = source_, waiting, kind, call = std::move(call),

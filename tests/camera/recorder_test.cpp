@@ -770,7 +770,8 @@ TEST_P(CutOff, ATakeCutOffIsFinishedFromItsJournal) {
         // Told only what was left out.
         const auto told = TakeRecovery::message(recovered, "Take");
         ASSERT_TRUE(told);
-        EXPECT_EQ(told->find("pictures damaged on the disk") != std::string::npos, expected.passedOver > 0) << *told;
+        EXPECT_EQ(told->find("the picture before them stays on screen") != std::string::npos, expected.passedOver > 0)
+            << *told;
         EXPECT_EQ(told->find("without its sound") != std::string::npos, cut.sound == TakeRecovery::Sound::leftOut)
             << *told;
         EXPECT_EQ(take.startFrame, 1294705);

@@ -159,11 +159,11 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
         auto* column = new QVBoxLayout(noPicture_);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(6);
-        auto* spinner = new ActivityIndicator(noPicture_, white(0.8));
+        noPictureSpinner_ = new ActivityIndicator(noPicture_, white(0.8));
         noPictureLabel_ = new QLabel(noPictureText(feed_->name()), noPicture_);
         noPictureLabel_->setFont(theme::font(TextStyle::caption));
         setTextColor(*noPictureLabel_, white(0.8));
-        column->addWidget(spinner, 0, Qt::AlignHCenter);
+        column->addWidget(noPictureSpinner_, 0, Qt::AlignHCenter);
         column->addWidget(noPictureLabel_, 0, Qt::AlignHCenter);
     }
 
@@ -254,10 +254,48 @@ FeedTile::FeedTile(std::shared_ptr<MonitorController> controller, std::shared_pt
 FeedTile::~FeedTile() = default;
 
 void FeedTile::refreshNotice() {
+    // Its form and place depend on the marks laid out around it.
+    layoutLayers();
+}
+
+void FeedTile::placeNotice() {
     const auto notice = tileNotice(feed_->reconnecting(), feed_->noPicture(), feed_->name());
-    if (notice) noPictureLabel_->setText(*notice);
-    noPicture_->setVisible(notice.has_value());
-    if (notice) layoutLayers();  // a text of another length is centred again
+    if (!notice) {
+        noPicture_->hide();
+        return;
+    }
+    // The whole notice, then its shorter line, then that line without the spinner.
+    struct Form {
+        QString text;
+        bool spinner;
+    };
+    const QString shorter = shortTileNotice(feed_->reconnecting());
+    std::vector<Form> forms{{*notice, true}};
+    if (shorter != *notice) forms.push_back({shorter, true});
+    forms.push_back({shorter, false});
+    auto show = [&](const Form& form) {
+        noPictureLabel_->setText(form.text);
+        noPictureSpinner_->setVisible(form.spinner);
+        noPicture_->layout()->activate();
+        noPicture_->adjustSize();
+        return QSizeF(noPicture_->size());
+    };
+    std::vector<QSizeF> sizes;
+    for (const Form& form : forms) sizes.push_back(show(form));
+    std::vector<QRectF> marks;
+    for (QWidget* mark : {chrome_, static_cast<QWidget*>(expand_), readingsColumn_, static_cast<QWidget*>(noSound_),
+                          static_cast<QWidget*>(deckBar_)})
+        if (!mark->isHidden()) marks.push_back(QRectF(mark->geometry()));
+    if (frame_->badge()) marks.push_back(frame_->badgeRect());
+    if (!keepOut_.isEmpty()) marks.push_back(QRectF(keepOut_));
+    const auto place = tileNoticePlace(size(), sizes, marks);
+    if (!place) {
+        noPicture_->hide();
+        return;
+    }
+    show(forms[place->form]);
+    noPicture_->setGeometry(place->place.toAlignedRect());
+    noPicture_->show();
 }
 
 const std::optional<QPointF>& FeedTile::focusPoint() const {
@@ -356,8 +394,6 @@ void FeedTile::layoutLayers() {
           static_cast<QWidget*>(flash_), static_cast<QWidget*>(frame_)})
         layer->setGeometry(all);
     const bool deck = controller_->deckMode();
-    noPicture_->adjustSize();
-    noPicture_->move((width() - noPicture_->width()) / 2, (height() - noPicture_->height()) / 2);
 
     const int top = qRound(chromeTopInset(deck));
     const QSize button = expand_->sizeHint();
@@ -490,6 +526,7 @@ void FeedTile::layoutLayers() {
     const int columnHeight = std::max(y - qRound(readingsSpacing), 0);
     readingsColumn_->setGeometry(width() - trailing - columnWidth, readingsTop, columnWidth, columnHeight);
     deckBar_->setGeometry(0, 0, width(), DeckBar::barHeight);
+    placeNotice();
 
     // Stacking order, bottom to top, as the layers are listed.
     for (QWidget* layer :

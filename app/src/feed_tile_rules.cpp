@@ -35,6 +35,43 @@ std::optional<QString> tileNotice(bool reconnecting, bool noPicture, const std::
     return std::nullopt;
 }
 
+QString shortTileNotice(bool reconnecting) {
+    return reconnecting ? QStringLiteral("Reconnecting…") : QStringLiteral("No picture · repairing…");
+}
+
+std::optional<TileNoticePlace> tileNoticePlace(QSizeF tile, const std::vector<QSizeF>& forms,
+                                               const std::vector<QRectF>& marks) {
+    const qreal gap = tileNoticeClearance;
+    for (std::size_t form = 0; form < forms.size(); ++form) {
+        const QSizeF size = forms[form];
+        if (size.width() > tile.width() - 2 * gap || size.height() > tile.height() - 2 * gap) continue;
+        const qreal left = (tile.width() - size.width()) / 2;
+        const qreal centred = (tile.height() - size.height()) / 2;
+        // The marks across the notice's width, as bands of height it must keep out of.
+        std::vector<std::pair<qreal, qreal>> taken;
+        for (const QRectF& mark : marks)
+            if (!mark.isEmpty() && mark.right() + gap > left && mark.left() - gap < left + size.width())
+                taken.emplace_back(mark.top() - gap, mark.bottom() + gap);
+        std::sort(taken.begin(), taken.end());
+        // The free bands between them, top to bottom; the one whose nearest place lies nearest the centre wins.
+        std::optional<qreal> best;
+        qreal from = gap;
+        auto consider = [&](qreal to) {
+            if (to - from >= size.height()) {
+                const qreal top = std::clamp(centred, from, to - size.height());
+                if (!best || std::abs(top - centred) < std::abs(*best - centred)) best = top;
+            }
+        };
+        for (const auto& [top, bottom] : taken) {
+            consider(top);
+            from = std::max(from, bottom);
+        }
+        consider(tile.height() - gap);
+        if (best) return TileNoticePlace{form, QRectF(QPointF(left, *best), size)};
+    }
+    return std::nullopt;
+}
+
 QString noSoundText() {
     return QStringLiteral("No sound");
 }

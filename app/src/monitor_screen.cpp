@@ -458,6 +458,10 @@ void MonitorScreen::refreshBottom(const MonitorScreenState& s) {
                 },
                 [this] { setShowCameraSettings(true); });
         }
+        // A panel made for another camera (a cut selects the camera cut to) starts in the state the window has
+        // room for: settled there only once shown, it would swap its face and fade the record button in.
+        if (auto* made = qobject_cast<SelectedFeedControls*>(view); made && made->captureControls())
+            made->setRoomForExpanded(roomForExpanded(*made->captureControls()));
         static_cast<SlotHolder*>(controls_.data())->put(view);
     }
 }
@@ -480,9 +484,35 @@ BottomInput MonitorScreen::bottomInput(int contentWidth) const {
     return in;
 }
 
+int MonitorScreen::contentWidth() const {
+    const int inspectorWidth = showCameraSettings_ ? settingsColumnWidth(width()) : 0;
+    return std::max(0, width() - inspectorWidth);
+}
+
+int MonitorScreen::figuresColumnWidth() const {
+    return std::min(columnFiguresWidth, std::max(0, contentWidth() - 2 * barPadding));
+}
+
+QSize MonitorScreen::barColumn(std::optional<QSize> controls) const {
+    QSize column;
+    if (!stats_->isHidden()) column = QSize(figuresColumnWidth(), stats_->sizeHint().height());
+    if (controls && !controls->isEmpty())
+        column = column.isEmpty() ? *controls
+                                  : QSize(std::max(column.width(), controls->width()),
+                                          column.height() + barSpacing + controls->height());
+    return column;
+}
+
+bool MonitorScreen::roomForExpanded(const CaptureControls& panel) const {
+    BottomInput in = bottomInput(contentWidth());
+    in.topBarBottom = toolbar_->isHidden() ? 0 : toolbar_->geometry().bottom() + 1;
+    in.column = in.expandedColumn = barColumn(panel.sizeHintWhen(false));
+    return layoutBottom(in).place != ColumnPlace::over;
+}
+
 void MonitorScreen::layoutLayers() {
     const int inspectorWidth = showCameraSettings_ ? settingsColumnWidth(width()) : 0;
-    const int contentWidth = std::max(0, width() - inspectorWidth);
+    const int contentWidth = this->contentWidth();
     pictureHost_->setGeometry(0, 0, contentWidth, height());
     inspector_->setGeometry(contentWidth, 0, inspectorWidth, height());
 
@@ -494,27 +524,14 @@ void MonitorScreen::layoutLayers() {
     BottomInput in = bottomInput(contentWidth);
     in.topBarBottom = toolbar_->isHidden() ? 0 : toolbar_->geometry().bottom() + 1;
     // The one camera's figures claim a fixed width, whatever they read.
-    const int figuresWidth = std::min(columnFiguresWidth, barWidth);
-    if (auto* figures = stats_ ? stats_->findChild<FeedStats*>() : nullptr) figures->fitWidth(figuresWidth);
-    auto columnWith = [&](std::optional<QSize> controls) {
-        QSize column;
-        if (!stats_->isHidden()) column = QSize(figuresWidth, stats_->sizeHint().height());
-        if (controls && !controls->isEmpty())
-            column = column.isEmpty() ? *controls
-                                      : QSize(std::max(column.width(), controls->width()),
-                                              column.height() + barSpacing + controls->height());
-        return column;
-    };
+    if (auto* figures = stats_ ? stats_->findChild<FeedStats*>() : nullptr) figures->fitWidth(figuresColumnWidth());
     auto* controls = selectedFeedControls();
     auto* panel = controls && !controls->isHidden() ? controls->captureControls() : nullptr;
-    if (panel) {
-        // Where the expanded panel has no room beside the pictures, it starts collapsed there.
-        in.column = in.expandedColumn = columnWith(panel->sizeHintWhen(false));
-        controls->setRoomForExpanded(layoutBottom(in).place != ColumnPlace::over);
-    }
+    // Where the expanded panel has no room beside the pictures, it starts collapsed there.
+    if (panel) controls->setRoomForExpanded(roomForExpanded(*panel));
     bottomColumn_->activate();
-    in.column = columnWith(controls_->isHidden() ? std::nullopt : std::optional<QSize>(controls_->sizeHint()));
-    if (panel) in.expandedColumn = columnWith(panel->sizeHintWhen(false));
+    in.column = barColumn(controls_->isHidden() ? std::nullopt : std::optional<QSize>(controls_->sizeHint()));
+    if (panel) in.expandedColumn = barColumn(panel->sizeHintWhen(false));
     bottomLayout_ = layoutBottom(in);
     const BottomLayout& plan = bottomLayout_;
 

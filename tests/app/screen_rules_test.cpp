@@ -576,6 +576,45 @@ TEST(ScreenRules, HealthItemsGoByPriorityAndTheHeatWarningLast) {
     }
 }
 
+TEST(ScreenRules, ATilesNoticeCoversNoneOfItsMarks) {
+    EXPECT_EQ(shortTileNotice(false).toStdString(), "No picture · repairing…");
+    EXPECT_EQ(shortTileNotice(true).toStdString(), "Reconnecting…");
+    // The whole notice with its spinner, the shorter line with it, that line alone.
+    const std::vector<QSizeF> forms{{220, 40}, {150, 40}, {150, 16}};
+    const QRectF pills(8, 8, 120, 48), readings(250, 52, 142, 120);
+    struct Case {
+        const char* what;
+        QSizeF tile;
+        std::vector<QRectF> marks;
+        std::optional<TileNoticePlace> place;
+    };
+    const Case cases[] = {
+        {"no marks: centred, whole", {600, 340}, {}, TileNoticePlace{0, {190, 150, 220, 40}}},
+        {"marks away from the centre",
+         {600, 340},
+         {pills, {450, 52, 142, 100}},
+         TileNoticePlace{0, {190, 150, 220, 40}}},
+        {"the readings reach the centre: below them",
+         {400, 225},
+         {pills, readings},
+         TileNoticePlace{0, {90, 178, 220, 40}}},
+        {"a narrow tile: the shorter line", {230, 225}, {}, TileNoticePlace{1, {40, 92.5, 150, 40}}},
+        {"no band for the spinner: the line alone",
+         {400, 120},
+         {pills, {250, 52, 142, 40}},
+         TileNoticePlace{2, {125, 98, 150, 16}}},
+        {"no room anywhere: left out", {200, 60}, {{0, 0, 200, 40}}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto place = tileNoticePlace(c.tile, forms, c.marks);
+        EXPECT_EQ(place, c.place);
+        if (!place) continue;
+        EXPECT_TRUE(QRectF(QPointF(), c.tile).contains(place->place));
+        for (const QRectF& mark : c.marks) EXPECT_FALSE(place->place.intersects(mark));
+    }
+}
+
 TEST(ScreenRules, TheOnAirBadgeKeepsClearOfTheNameAndTheButton) {
     const QSizeF badge(70, 26);
     const QRectF top(265, 10, 70, 26), corner(10, 364, 70, 26);

@@ -89,6 +89,8 @@ private:
     void refreshGuides();
     void refreshNotice();
     void layoutLayers();
+    /// The notice over the picture, in the form and place that cover none of the tile's marks (`tileNoticePlace`).
+    void placeNotice();
     void clicked(QPointF location);
     void expandOrCollapse();
     bool isOnAir() const;
@@ -109,6 +111,7 @@ private:
     FlashOverlay* flash_;
     QWidget* noPicture_;
     QLabel* noPictureLabel_;
+    ActivityIndicator* noPictureSpinner_;
     QWidget* chrome_;
     SingleFeedPills* pills_;
     FeedStats* stats_;

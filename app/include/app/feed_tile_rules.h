@@ -42,6 +42,21 @@ QString noPictureText(const std::string& name);
 /// What a tile says over its picture: "Reconnecting…" while the link to its camera is being made again (the tile
 /// keeps its place and its last picture meanwhile), else the no-picture text while no picture comes, else nothing.
 std::optional<QString> tileNotice(bool reconnecting, bool noPicture, const std::string& name);
+/// The same notice in a shorter line, for a tile too small for the whole one: the tile names its camera.
+QString shortTileNotice(bool reconnecting);
+
+/// Where a tile's notice goes among its marks (the pills, the figures, the buttons, the readings, the badges and
+/// the bars over it), each kept `tileNoticeClearance` clear: centred in the tile where it covers none of them,
+/// else as near the centre as a free band above or below them allows; where the whole form has no room there,
+/// the next of `forms` (their sizes, the whole first) is tried; where none has room it is left out.
+constexpr qreal tileNoticeClearance = 6;
+struct TileNoticePlace {
+    std::size_t form = 0;
+    QRectF place;
+    friend bool operator==(const TileNoticePlace&, const TileNoticePlace&) = default;
+};
+std::optional<TileNoticePlace> tileNoticePlace(QSizeF tile, const std::vector<QSizeF>& forms,
+                                               const std::vector<QRectF>& marks);
 /// What a tile says while its camera's latest take has no sound.
 QString noSoundText();
 

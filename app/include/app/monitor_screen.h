@@ -22,6 +22,7 @@ class HeardLine;
 class LargeSheet;
 class MonitorToolbar;
 class ScreenSaverInhibitor;
+class CaptureControls;
 class SelectedFeedControls;
 class SheetDialog;
 class NoticeBand;
@@ -176,6 +177,13 @@ private:
     SelectedFeedControls* selectedFeedControls() const;
     /// What the bottom of the screen is laid out from now.
     BottomInput bottomInput(int contentWidth) const;
+    /// The width beside the camera settings column, and the one camera's figures' width in the bar column.
+    int contentWidth() const;
+    int figuresColumnWidth() const;
+    /// The bar column's size with the figures (while shown) and controls of that size.
+    QSize barColumn(std::optional<QSize> controls) const;
+    /// Whether the window has room for `panel` expanded beside the pictures rather than over them.
+    bool roomForExpanded(const CaptureControls& panel) const;
     void updateBarMasks();
     /// The transfer rows side by side, `columns` to a line, in camera order.
     void placeTransferRows(int columns);

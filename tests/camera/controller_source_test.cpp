@@ -133,6 +133,17 @@ private:
     std::optional<std::string> silentMicrophone_;
 };
 
+// Whether `done` comes true within `seconds`, the queues let answer (`settle`) before each look.
+bool settledUntil(const std::function<void()>& settle, const std::function<bool()>& done, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        settle();
+        if (done()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
 class ControllerSource : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -156,13 +167,7 @@ protected:
         main->runPending();
     }
     bool eventually(const std::function<bool()>& done, double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            settle();
-            if (done()) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return settledUntil([this] { settle(); }, done, seconds);
     }
 
     test::TempDir dir;
@@ -286,13 +291,7 @@ protected:
         main->runPending();
     }
     bool eventually(const std::function<bool()>& done, double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            settle();
-            if (done()) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return settledUntil([this] { settle(); }, done, seconds);
     }
     std::filesystem::path settingsFile() const { return dir / "camera" / CrewSettings::fileName; }
     void writeSettings(const std::string& text) {

@@ -278,14 +278,7 @@ struct PipeMicrophone {
             while (feeding) {
                 const auto due = static_cast<std::int64_t>((hostTime() - fed) * kRate);
                 samples.clear();
-                for (std::int64_t i = written; i < due; ++i) {
-                    const double at = static_cast<double>(i) / kRate;
-                    bool gone = false;
-                    for (const double loss : lostAt) gone = gone || (at >= loss && at < loss + lost);
-                    if (gone) continue;
-                    const bool click = std::fmod(at + 1e-9, kClickEvery) < 0.001;
-                    samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
-                }
+                test::appendClickedTone(samples, written, due, kRate, kClickEvery, lostAt, lost);
                 written = std::max(written, due);
                 const ssize_t put = samples.empty() ? 0 : ::write(fd, samples.data(), samples.size() * sizeof(float));
                 if (put < 0 && errno != EAGAIN) break;

@@ -101,14 +101,7 @@ int main(int argc, char** argv) {
         while (feeding) {
             const auto due = static_cast<std::int64_t>((hostTime() - fed) * kRate);
             samples.clear();
-            for (std::int64_t i = written; i < due; ++i) {
-                const double at = static_cast<double>(i) / kRate;
-                bool lost = false;
-                for (const double loss : c.lostAt) lost = lost || (at >= loss && at < loss + c.lost);
-                if (lost) continue;
-                const bool click = std::fmod(at + 1e-9, 0.1) < 0.001;
-                samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
-            }
+            test::appendClickedTone(samples, written, due, kRate, 0.1, c.lostAt, c.lost);
             written = std::max(written, due);
             // What a full pipe refuses is lost too, and said so.
             const ssize_t put = samples.empty() ? 0 : ::write(fd, samples.data(), samples.size() * sizeof(float));

@@ -659,6 +659,18 @@ TEST_F(Routing, PhotosInTheSameSecondKeepTheirOwnVaultFiles) {
     EXPECT_NE(events[0].item->vaultFile, events[1].item->vaultFile);
 }
 
+// Ends a source's picture thread: told under the source's lock, joined outside it, as the thread takes that lock.
+void endPictureThread(std::mutex& lock, std::condition_variable& wake, bool& stopping, std::thread& thread) {
+    std::thread ending;
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+        ending = std::move(thread);
+    }
+    wake.notify_all();
+    if (ending.joinable()) ending.join();
+}
+
 // Pictures for a while after each start, then nothing while it still counts as running: a stuck driver.
 class StallingSource final : public CaptureSource {
 public:
@@ -680,16 +692,7 @@ public:
         });
         return true;
     }
-    void stop() override {
-        std::thread thread;
-        {
-            std::lock_guard guard(lock_);
-            stopping_ = true;
-            thread = std::move(thread_);
-        }
-        wake_.notify_all();
-        if (thread.joinable()) thread.join();
-    }
+    void stop() override { endPictureThread(lock_, wake_, stopping_, thread_); }
     ~StallingSource() override { stop(); }
     std::atomic<int> starts{0};
 
@@ -820,16 +823,7 @@ public:
         });
         return true;
     }
-    void stop() override {
-        std::thread thread;
-        {
-            std::lock_guard guard(lock_);
-            stopping_ = true;
-            thread = std::move(thread_);
-        }
-        wake_.notify_all();
-        if (thread.joinable()) thread.join();
-    }
+    void stop() override { endPictureThread(lock_, wake_, stopping_, thread_); }
     std::unique_ptr<CaptureSource> replacement() const override { return std::make_unique<SlowOpeningSource>(0); }
 
 private:

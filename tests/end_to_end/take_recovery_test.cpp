@@ -169,6 +169,13 @@ struct Crew {
             return feed && feed->status() && feed->status()->isRecording == on;
         });
     }
+    // A video take started on the drive: true once it records and its `movie` is there.
+    bool recordOnTheDrive(const fs::path& movie) {
+        controller->send(CameraCommand::SetMode{CaptureMode::video});
+        controller->send(CameraCommand::SetRecordToDrive{true});
+        controller->send(CameraCommand::StartRecording{});
+        return recording() && eventually([&] { return fs::exists(movie); });
+    }
     void kill() {
         ::kill(static_cast<pid_t>(camera->process.processId()), SIGKILL);
         camera->process.waitForFinished(10000);
@@ -245,11 +252,7 @@ TEST(TakeRecovery, ATakeCutByAKillOnTheDriveIsFinishedThereAndReachesTheRemote) 
     ASSERT_TRUE(crew.start(folder, "320x180", machine));
     ASSERT_TRUE(crew.join());
 
-    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
-    crew.controller->send(CameraCommand::SetRecordToDrive{true});
-    crew.controller->send(CameraCommand::StartRecording{});
-    ASSERT_TRUE(crew.recording());
-    ASSERT_TRUE(eventually([&] { return fs::exists(stick / "Brindlecroft" / "Take 0001.mov"); }));
+    ASSERT_TRUE(crew.recordOnTheDrive(stick / "Brindlecroft" / "Take 0001.mov"));
     pause(5000);
     crew.kill();
     ASSERT_TRUE(crew.start(folder, "320x180", machine));
@@ -276,11 +279,7 @@ TEST(TakeRecovery, ADriveTakeCutOffIsFinishedByItsOwnCameraAlone) {
     const fs::path stick = test::machineWithStick(machine), takes = stick / "Brindlecroft";
     // Filmed for `seconds` from the take's first picture, which makes its `movie`.
     const auto record = [&](double seconds, const std::string& movie) {
-        crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
-        crew.controller->send(CameraCommand::SetRecordToDrive{true});
-        crew.controller->send(CameraCommand::StartRecording{});
-        ASSERT_TRUE(crew.recording());
-        ASSERT_TRUE(eventually([&] { return fs::exists(takes / movie); }));
+        ASSERT_TRUE(crew.recordOnTheDrive(takes / movie));
         pause(static_cast<int>(seconds * 1000));
     };
     crew.name = "Cam B";
@@ -365,11 +364,7 @@ TEST(TakeRecovery, ADriveTakeBackAtAnotherMountPointReachesTheRemoteOnce) {
     const fs::path stick = test::machineWithStick(machine);
     ASSERT_TRUE(crew.start(folder, "320x180", machine));
     ASSERT_TRUE(crew.join());
-    crew.controller->send(CameraCommand::SetMode{CaptureMode::video});
-    crew.controller->send(CameraCommand::SetRecordToDrive{true});
-    crew.controller->send(CameraCommand::StartRecording{});
-    ASSERT_TRUE(crew.recording());
-    ASSERT_TRUE(eventually([&] { return fs::exists(stick / "Brindlecroft" / "Take 0001.mov"); }));
+    ASSERT_TRUE(crew.recordOnTheDrive(stick / "Brindlecroft" / "Take 0001.mov"));
     pause(2000);
     {
         KillWhenNamed kill(folder / "Outbox", "outbox.json", crew.camera->process.processId());

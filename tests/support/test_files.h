@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,20 @@
 #include <vector>
 
 namespace morvane::test {
+
+/// The samples `from` up to `to` (at `rate`) of the sound fed to a test microphone: a quiet 1 kHz tone with a click
+/// every `clickEvery` seconds, where the runs lost (`lost` long from each instant of `lostAt`) are left out.
+inline void appendClickedTone(std::vector<float>& samples, std::int64_t from, std::int64_t to, int rate,
+                              double clickEvery, const std::vector<double>& lostAt, double lost) {
+    for (std::int64_t i = from; i < to; ++i) {
+        const double at = static_cast<double>(i) / rate;
+        bool gone = false;
+        for (const double loss : lostAt) gone = gone || (at >= loss && at < loss + lost);
+        if (gone) continue;
+        const bool click = std::fmod(at + 1e-9, clickEvery) < 0.001;
+        samples.push_back(click ? 0.9f : 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000 * at)));
+    }
+}
 
 /// What a shell command prints on its standard output; empty when it cannot be started.
 inline std::string commandOutput(const std::string& command) {

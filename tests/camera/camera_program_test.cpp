@@ -334,7 +334,8 @@ TEST(CameraProgram, AControlRequestThatHangsWhileTheCameraStreamsLeavesTheTakeWh
     ASSERT_TRUE(movie.has_value()) << output;
     const Showing showing = showingOf(*movie);
     EXPECT_GT(showing.span, taken - 1);
-    EXPECT_LE(showing.longest, 0.5);
+    // The control hangs 6 s: a picture held a second at most is other work on the machine, not the hang.
+    EXPECT_LE(showing.longest, 1.0);
 
     controller->stop();
     camera.write("quit\n");
